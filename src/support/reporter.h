@@ -1,0 +1,44 @@
+// Reporter: how the core tells the user what the product shows as a message box.
+// The GUI turns a report into a QMessageBox with the exact text and caption; the CLI
+// prints it; tests record it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velquor::support {
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    // An empty caption means "the application's title", as the GUI decides.
+    virtual void report(std::string_view text, std::string_view caption) = 0;
+};
+
+// Drops every report, for callers that only look at the returned result.
+class NullReporter final : public Reporter {
+public:
+    void report(std::string_view, std::string_view) override {}
+};
+
+// Keeps every report in order; used by the CLI to decide what to print and by tests.
+class RecordingReporter final : public Reporter {
+public:
+    struct Entry {
+        std::string text;
+        std::string caption;
+        bool operator==(const Entry&) const = default;
+    };
+
+    void report(std::string_view text, std::string_view caption) override {
+        m_entries.push_back(Entry{std::string(text), std::string(caption)});
+    }
+    const std::vector<Entry>& entries() const { return m_entries; }
+    void clear() { m_entries.clear(); }
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+}  // namespace velquor::support

@@ -1,0 +1,90 @@
+// AtomicOutputFile: the target is either the complete new file or the old one untouched.
+#include "support/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "temp_dir.h"
+
+namespace velquor::support {
+namespace {
+
+using velquor::testing::readFile;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+std::span<const std::byte> bytesOf(std::string_view text) {
+    return std::as_bytes(std::span(text.data(), text.size()));
+}
+
+size_t entriesIn(const std::filesystem::path& folder) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+TEST(AtomicOutputFile, CommitReplacesTheTargetAndLeavesNoTemporary) {
+    TempDir dir;
+    writeFile(dir / "out.xml", "old content");
+    for (auto durability : {Durability::Sync, Durability::Deferred}) {
+        ASSERT_TRUE(writeFileAtomically(dir / "out.xml", bytesOf("new"), durability));
+        EXPECT_EQ(readFile(dir / "out.xml"), "new");
+        EXPECT_EQ(entriesIn(dir.path()), 1u);
+    }
+}
+
+TEST(AtomicOutputFile, DroppedWithoutCommitLeavesTheOldFileUntouched) {
+    TempDir dir;
+    writeFile(dir / "out.xml", "old content");
+    {
+        auto file = AtomicOutputFile::create(dir / "out.xml");
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(file->write(bytesOf("partial")));
+        EXPECT_TRUE(std::filesystem::exists(file->temporaryPath()));
+    }
+    EXPECT_EQ(readFile(dir / "out.xml"), "old content");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(AtomicOutputFile, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
+    TempDir dir;
+    writeFile(dir / "real.xml", "keep me");
+    std::filesystem::create_symlink(dir / "real.xml", dir / "link.xml");
+    ASSERT_TRUE(writeFileAtomically(dir / "link.xml", bytesOf("new")));
+    EXPECT_EQ(readFile(dir / "real.xml"), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.xml"));
+    EXPECT_EQ(readFile(dir / "link.xml"), "new");
+}
+
+TEST(AtomicOutputFile, KeepsThePermissionsOfTheFileItReplaces) {
+    TempDir dir;
+    writeFile(dir / "out.xml", "old");
+    ::chmod((dir / "out.xml").c_str(), 0600);
+    ASSERT_TRUE(writeFileAtomically(dir / "out.xml", bytesOf("new")));
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "out.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(AtomicOutputFile, MissingOrUnwritableFolderIsAnErrorNamingIt) {
+    TempDir dir;
+    auto missing = writeFileAtomically(dir / "nope" / "out.xml", bytesOf("x"));
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().message.find("nope"), std::string::npos);
+
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    std::filesystem::create_directory(dir / "locked");
+    writeFile(dir / "locked" / "out.xml", "old");
+    ::chmod((dir / "locked").c_str(), 0500);
+    auto locked = writeFileAtomically(dir / "locked" / "out.xml", bytesOf("new"));
+    EXPECT_FALSE(locked);
+    EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "old");
+}
+
+TEST(AtomicOutputFile, EmptyTargetIsRefused) {
+    auto file = AtomicOutputFile::create("");
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error().code, ErrorCode::InvalidInput);
+}
+
+}  // namespace
+}  // namespace velquor::support
