@@ -1,0 +1,33 @@
+// The encrypted configuration file: EncryptConfigFile and DecryptConfigFile, whole-file
+// passes that turn a device configuration into raw AES-128 blocks (each block on its own,
+// the last one completed with zero bytes) and back.
+#pragma once
+
+#include <stop_token>
+#include <string>
+
+#include "support/atomic_file.h"
+#include "support/progress.h"
+#include "support/reporter.h"
+#include "support/result.h"
+
+namespace velquor::crypto {
+
+struct ConfigFileOptions {
+    support::Durability durability = support::Durability::Sync;  // Deferred for bulk runs
+    support::ProgressSink* progress = nullptr;  // bytes done / total, may be null
+    std::stop_token stop;                       // checked between chunks; Cancelled error
+};
+
+// Returns ok only when the whole output was written and renamed into place. Problems are
+// reported through reporter with the product's own texts ("file open error" / "file open error !",
+// caption "error") and are also returned as an Error with a detailed message (path + reason).
+// An empty inputPath does nothing: no report, returns Error{InvalidInput, "no input file chosen"}.
+support::Status EncryptConfigFile(const std::string& inputPath, const std::string& outputPath,
+                                  const std::string& keyText, support::Reporter& reporter,
+                                  const ConfigFileOptions& options = {});
+support::Status DecryptConfigFile(const std::string& inputPath, const std::string& outputPath,
+                                  const std::string& keyText, support::Reporter& reporter,
+                                  const ConfigFileOptions& options = {});
+
+}  // namespace velquor::crypto
