@@ -1,0 +1,99 @@
+// ProvisioningChannel: one request to the Kesto provisioning server per call. Each call opens a
+// TLS connection to the request's port, verifies the server's certificate against the CA file
+// and the server's address against the certificate, writes the whole record, reads one reply
+// of at most 8 bytes and turns it into 0 (accepted), 1 (device already registered) or -1
+// (refused or failed). Low-level diagnostics go to standard output, one line per failure.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "provisioning/wire_records.h"
+
+#ifndef VELQUOR_KESTO_ADDRESS
+#define VELQUOR_KESTO_ADDRESS "127.0.0.1"
+#endif
+
+namespace velquor::provisioning {
+
+// Where the server is. The address is fixed at build time; tests and the command-line tool
+// point elsewhere. The CA file is resolved against the current working directory.
+struct KestoEndpoint {
+    std::string address = VELQUOR_KESTO_ADDRESS;
+    std::uint16_t loginPort = kLoginPort;
+    std::uint16_t accountPort = kAccountPort;
+    std::uint16_t devicePort = kDevicePort;
+    std::string caFile = "cacert.pem";
+};
+
+// How long an exchange may take: a silent server must not freeze the caller.
+struct ChannelTimeouts {
+    std::chrono::milliseconds connect{10'000};   // TCP connect
+    std::chrono::milliseconds exchange{30'000};  // connect, handshake, write and reply together
+};
+
+// Results of the Send operations.
+inline constexpr int kRequestAccepted = 0;
+inline constexpr int kDeviceExists = 1;
+inline constexpr int kRequestFailed = -1;
+
+class ProvisioningChannel {
+public:
+    explicit ProvisioningChannel(KestoEndpoint endpoint = {}, ChannelTimeouts timeouts = {});
+    ~ProvisioningChannel();
+    ProvisioningChannel(const ProvisioningChannel&) = delete;
+    ProvisioningChannel& operator=(const ProvisioningChannel&) = delete;
+    ProvisioningChannel(ProvisioningChannel&&) noexcept;
+    ProvisioningChannel& operator=(ProvisioningChannel&&) noexcept;
+
+    // request points at the record's bytes, length is its size (128, 192, 512); a record of
+    // any other length is never sent. "YES" gives 0; "EXIST" gives 1 on the device port only;
+    // anything else, and every failure, gives -1.
+    int SendLoginRequest(const void* request, std::size_t length);
+    int SendAccountRequest(const void* request, std::size_t length);
+    int SendDeviceRequest(const void* request, std::size_t length);
+
+    int SendLoginRequest(const LoginRequest& request) {
+        return SendLoginRequest(&request, sizeof request);
+    }
+    int SendAccountRequest(const AccountRequest& request) {
+        return SendAccountRequest(&request, sizeof request);
+    }
+    int SendDeviceRequest(const DeviceRequest& request) {
+        return SendDeviceRequest(&request, sizeof request);
+    }
+
+    // Why the last call did not return 0 (empty after a success), fit for a user:
+    // "no reply from 10.0.0.5:44391 within 30 s", "the server's certificate ...", "refused".
+    const std::string& lastError() const { return m_lastError; }
+    // The last reply's bytes (up to 8), empty when none was read.
+    const std::string& lastReply() const { return m_lastReply; }
+
+    const KestoEndpoint& endpoint() const { return m_endpoint; }
+    const ChannelTimeouts& timeouts() const { return m_timeouts; }
+    void setTimeouts(ChannelTimeouts timeouts) { m_timeouts = timeouts; }
+
+    // How many exchanges of this object resumed an earlier TLS session instead of a full
+    // handshake (for the benchmark and tests; resumption is only an optimisation).
+    std::size_t resumedSessions() const { return m_resumedSessions; }
+
+private:
+    struct Exchange;
+    struct TlsState;
+
+    int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
+             const void* request, std::size_t length);
+
+    KestoEndpoint m_endpoint;
+    ChannelTimeouts m_timeouts;
+    std::unique_ptr<TlsState> m_tls;  // context and resumable sessions, made on first use
+    std::string m_lastError;
+    std::string m_lastReply;
+    std::size_t m_resumedSessions = 0;
+};
+
+}  // namespace velquor::provisioning

@@ -1,0 +1,182 @@
+// Building and decoding the fixed-width request records of the Kesto wire protocol.
+#include "provisioning/wire_records.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velquor::provisioning {
+
+using support::ErrorCode;
+using support::makeError;
+using support::Result;
+using support::Status;
+
+namespace {
+
+// Writes a text into a field that is already zero-filled. A zero byte inside the text would
+// make the server read a shorter text than the one meant, so it is refused like an overlong one.
+Status writeField(char* field, std::size_t width, std::string_view text, std::string_view name) {
+    if (text.size() > width) {
+        return makeError(ErrorCode::InvalidInput,
+                         std::string(name) + " is " + std::to_string(text.size()) +
+                             " bytes long; its field holds at most " + std::to_string(width) +
+                             " bytes");
+    }
+    if (text.find('\0') != std::string_view::npos) {
+        return makeError(ErrorCode::InvalidInput,
+                         std::string(name) + " contains a zero byte, which its " +
+                             std::to_string(width) + "-byte field cannot carry");
+    }
+    std::memcpy(field, text.data(), text.size());
+    return {};
+}
+
+template <typename Record>
+Record zeroedRecord() {
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    return record;
+}
+
+Status checkSize(std::string_view record, std::size_t expected, std::string_view kind) {
+    if (record.size() != expected) {
+        return makeError(ErrorCode::InvalidInput,
+                         std::string(kind) + " is " + std::to_string(record.size()) +
+                             " bytes long; it must be exactly " + std::to_string(expected) +
+                             " bytes");
+    }
+    return {};
+}
+
+// Reads one field of a record already known to be long enough.
+Result<std::string> readField(std::string_view record, std::size_t offset, std::size_t width,
+                              std::string_view name) {
+    const std::string_view field = record.substr(offset, width);
+    const std::string_view text = fieldText(field.data(), width);
+    const std::string_view padding = field.substr(text.size());
+    if (std::any_of(padding.begin(), padding.end(), [](char c) { return c != '\0'; })) {
+        return makeError(ErrorCode::InvalidInput,
+                         std::string(name) + " field (bytes " + std::to_string(offset) + " to " +
+                             std::to_string(offset + width - 1) +
+                             ") has non-zero bytes after its terminating zero");
+    }
+    return std::string(text);
+}
+
+}  // namespace
+
+std::string_view fieldText(const char* field, std::size_t width) {
+    const void* zero = std::memchr(field, '\0', width);
+    const std::size_t length =
+        zero == nullptr ? width : static_cast<std::size_t>(static_cast<const char*>(zero) - field);
+    return std::string_view(field, length);
+}
+
+bool replyIs(std::string_view replyBuffer, std::string_view word) {
+    return fieldText(replyBuffer.data(), replyBuffer.size()) == word;
+}
+
+Result<LoginRequest> buildLoginRequest(const LoginFields& fields) {
+    auto record = zeroedRecord<LoginRequest>();
+    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.password, kTextFieldWidth, fields.password, "the password");
+        !s) {
+        return s.error();
+    }
+    return record;
+}
+
+Result<AccountRequest> buildAccountRequest(const AccountFields& fields) {
+    auto record = zeroedRecord<AccountRequest>();
+    if (auto s = writeField(record.operation, kTextFieldWidth, fields.operation, "the operation");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.password, kTextFieldWidth, fields.password, "the password");
+        !s) {
+        return s.error();
+    }
+    return record;
+}
+
+Result<DeviceRequest> buildDeviceRequest(const DeviceFields& fields) {
+    auto record = zeroedRecord<DeviceRequest>();
+    if (auto s = writeField(record.operation, kTextFieldWidth, fields.operation, "the operation");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.macAddress, kTextFieldWidth, fields.macAddress,
+                            "the MAC address");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.server, kServerFieldWidth, fields.server, "the server text");
+        !s) {
+        return s.error();
+    }
+    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
+        !s) {
+        return s.error();
+    }
+    return record;
+}
+
+Result<LoginFields> decodeLoginRequest(std::string_view record) {
+    if (auto s = checkSize(record, kLoginRequestSize, "a login request"); !s) return s.error();
+    auto userName = readField(record, offsetof(LoginRequest, userName), kTextFieldWidth,
+                              "user name");
+    if (!userName) return userName.error();
+    auto password = readField(record, offsetof(LoginRequest, password), kTextFieldWidth,
+                              "password");
+    if (!password) return password.error();
+    return LoginFields{std::move(*userName), std::move(*password)};
+}
+
+Result<AccountFields> decodeAccountRequest(std::string_view record) {
+    if (auto s = checkSize(record, kAccountRequestSize, "an account request"); !s) {
+        return s.error();
+    }
+    auto operation = readField(record, offsetof(AccountRequest, operation), kTextFieldWidth,
+                               "operation");
+    if (!operation) return operation.error();
+    auto userName = readField(record, offsetof(AccountRequest, userName), kTextFieldWidth,
+                              "user name");
+    if (!userName) return userName.error();
+    auto password = readField(record, offsetof(AccountRequest, password), kTextFieldWidth,
+                              "password");
+    if (!password) return password.error();
+    return AccountFields{std::move(*operation), std::move(*userName), std::move(*password)};
+}
+
+Result<DeviceFields> decodeDeviceRequest(std::string_view record) {
+    if (auto s = checkSize(record, kDeviceRequestSize, "a device request"); !s) return s.error();
+    auto operation = readField(record, offsetof(DeviceRequest, operation), kTextFieldWidth,
+                               "operation");
+    if (!operation) return operation.error();
+    auto macAddress = readField(record, offsetof(DeviceRequest, macAddress), kTextFieldWidth,
+                                "MAC address");
+    if (!macAddress) return macAddress.error();
+    auto server = readField(record, offsetof(DeviceRequest, server), kServerFieldWidth,
+                            "server");
+    if (!server) return server.error();
+    auto userName = readField(record, offsetof(DeviceRequest, userName), kTextFieldWidth,
+                              "user name");
+    if (!userName) return userName.error();
+    const std::string_view reserved =
+        record.substr(offsetof(DeviceRequest, reserved), kDeviceReservedWidth);
+    if (std::any_of(reserved.begin(), reserved.end(), [](char c) { return c != '\0'; })) {
+        return makeError(ErrorCode::InvalidInput,
+                         "a device request has non-zero bytes in its reserved bytes 320 to 511");
+    }
+    return DeviceFields{std::move(*operation), std::move(*macAddress), std::move(*server),
+                        std::move(*userName)};
+}
+
+}  // namespace velquor::provisioning
