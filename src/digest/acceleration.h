@@ -1,0 +1,20 @@
+// Run-time choice between the portable code and the processor's own instructions (SHA
+// extensions for SHA-1/SHA-256, carry-less multiply for CRC-32). Tests switch the
+// accelerated paths off to check the portable code on every machine.
+#pragma once
+
+namespace velquor::digest {
+
+struct Acceleration {
+    bool sha = false;    // SHA-1 and SHA-256 instructions
+    bool crc32 = false;  // PCLMULQDQ folding
+};
+
+// What this processor offers.
+Acceleration availableAcceleration();
+// What the units use now: available & allowed. All allowed at start.
+Acceleration activeAcceleration();
+// Allows (true) or forbids (false) every accelerated path. Not for use while digests run.
+void setAccelerationAllowed(bool allowed);
+
+}  // namespace velquor::digest

@@ -1,0 +1,28 @@
+// MD5 on 64-byte blocks, and Md5File, which digests a whole file into a state.
+#pragma once
+
+#include <cstdint>
+
+namespace velquor::digest {
+
+struct Md5State {
+    std::uint32_t bitCount[2];  // low word first
+    std::uint32_t chain[4];
+    std::uint8_t buffer[64];
+    std::uint8_t digest[16];  // filled by finish
+
+    void start();
+    void add(const void* data, std::uint32_t count);
+    // Stores the digest in `digest`; the record is not cleared (start again before reuse).
+    void finish();
+
+    static constexpr std::uint32_t kDigestSize = 16;
+};
+
+// Starts the state, digests the whole file into it and returns the number of bytes read;
+// 0 when the file cannot be opened (the state is then untouched). A file of zero bytes also
+// returns 0 but leaves the digest of the empty message in the state. A read error ends the
+// reading as if the file ended there.
+std::uint64_t Md5File(const char* path, Md5State& state);
+
+}  // namespace velquor::digest
