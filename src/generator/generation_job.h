@@ -1,0 +1,77 @@
+// The per-device generation job: one configuration file per device row of a sheet, made from
+// one template, with an optional encrypted copy of each in the sub-folder "en". It knows no
+// toolkit: the GUI runs it off its own thread, the CLI runs it directly; both show the outcome
+// with GenerationSummaryText().
+#pragma once
+
+#include <cstddef>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "support/progress.h"
+#include "support/result.h"
+
+namespace velquor::generator {
+
+struct GenerationRequest {
+    std::string templatePath;
+    std::string sheetPath;
+    std::string outputFolder;
+    bool encrypt = false;
+    // The key text handed to the encryption of every copy; read only when encrypt is set.
+    std::string keyText;
+    // Checks the sheet, the template and every row, but writes nothing.
+    bool dryRun = false;
+};
+
+enum class DeviceOutcome {
+    Written,     // the plain file (and the encrypted copy, if asked for) is in place
+    Superseded,  // written, then replaced by a later row with the same MAC
+    Checked,     // dry run: the row would have been written
+    Failed,      // nothing, or only the plain file, was written for this row: see reason
+    Cancelled,   // not attempted: the run was stopped before this row
+};
+
+struct DeviceResult {
+    int row = 0;  // the sheet row, 1-based (devices start at row 2)
+    std::string mac;
+    std::string plainFile;      // the path written (or that would be written), empty if none
+    std::string encryptedFile;  // empty without encryption or when it was not written
+    DeviceOutcome outcome = DeviceOutcome::Failed;
+    // Why the row failed, or a note for a row that was fine (a duplicate MAC).
+    std::string reason;
+};
+
+struct GenerationReport {
+    std::vector<DeviceResult> devices;  // one per device row, in sheet order
+    bool encrypted = false;
+    bool dryRun = false;
+    bool cancelled = false;
+    // Set when the files were written but the final flush to disk failed.
+    std::string syncError;
+
+    std::size_t count(DeviceOutcome outcome) const;
+    std::size_t filesWritten() const;  // plain and encrypted files left in place
+    // True when every device row ended as it should: written (or checked), nothing failed,
+    // nothing cancelled, and the batch reached the disk.
+    bool allWritten() const;
+};
+
+// Runs the whole job. Progress counts devices (what = the row's MAC); the stop token is looked
+// at between devices, so a Cancel never leaves a half-written file. An Error means nothing was
+// written: the sheet or the template could not be read, or the output folder (or its "en"
+// sub-folder) could not be created. Problems of single rows are in the report instead.
+support::Result<GenerationReport> RunGeneration(const GenerationRequest& request,
+                                                support::ProgressSink& progress,
+                                                std::stop_token stop = {});
+
+// The text shown to the user at the end of a run: "Success !" when every device was written,
+// otherwise how many files were written and which rows failed and why (the first few rows in
+// full, the rest counted, so that thousands of failures stay readable).
+std::string GenerationSummaryText(const GenerationReport& report);
+
+// A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
+const char* outcomeName(DeviceOutcome outcome);
+
+}  // namespace velquor::generator
