@@ -12,14 +12,14 @@ class CAes {
 public:
     // Keys the cipher with the first 16 of keyLength bytes; a shorter key is completed with
     // zero bytes, a negative or zero length gives the all-zero key.
-    CAes& Init(int keyLength, const unsigned char* key);
+    CAes& Init(int keyLength, const unsigned char* keyBytes);
 
     // One block each; in and out may be the same buffer.
     void Cipher(const unsigned char* in, unsigned char* out);
     void InvCipher(const unsigned char* in, unsigned char* out);
 
     // The key schedule, w[0..43] as 4-byte words, byte 0 of a word first.
-    const unsigned char* ExpandedKey() const { return m_expandedKey; }
+    const unsigned char* ExpandedKey() const { return expandedKey; }
     int Rounds() const { return Nr; }
 
 private:
@@ -41,8 +41,8 @@ private:
     std::uint32_t Nb = 4;
     std::int32_t Nk = 4;
     std::int32_t Nr = 10;
-    unsigned char m_key[32] = {};
-    unsigned char m_expandedKey[240] = {};
+    unsigned char key[32] = {};
+    unsigned char expandedKey[240] = {};
 };
 
 // Which multi-block implementation runs: Auto takes the processor's AES instructions when

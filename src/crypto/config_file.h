@@ -22,6 +22,9 @@ struct ConfigFileOptions {
 // Returns ok only when the whole output was written and renamed into place. Problems are
 // reported through reporter with the product's own texts ("file open error" / "file open error !",
 // caption "error") and are also returned as an Error with a detailed message (path + reason).
+// Problems that have no text of their own (output is the input, a read or write failing
+// midway) are reported once with the detailed message, caption "error". Cancellation is not
+// reported: it returns Error{Cancelled, ...} and leaves the target as it was.
 // An empty inputPath does nothing: no report, returns Error{InvalidInput, "no input file chosen"}.
 support::Status EncryptConfigFile(const std::string& inputPath, const std::string& outputPath,
                                   const std::string& keyText, support::Reporter& reporter,

@@ -1,0 +1,260 @@
+// EncryptConfigFile / DecryptConfigFile: the encrypted configuration file, read in large
+// chunks, transformed in place and written through a temporary file renamed into place.
+#include "crypto/config_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "crypto/aes.h"
+#include "support/file_identity.h"
+
+namespace velquor::crypto {
+
+namespace {
+
+using support::Error;
+using support::ErrorCode;
+using support::makeError;
+using support::Status;
+
+constexpr std::size_t kBlock = 16;
+// Large enough that system calls and progress reports cost nothing next to the cipher,
+// small enough to stay in the cache hierarchy's outer levels.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+constexpr char kErrorCaption[] = "error";
+constexpr char kOpenErrorText[] = "file open error";
+constexpr char kDecryptInputOpenErrorText[] = "file open error !";
+
+enum class Direction { Encrypt, Decrypt };
+
+const char* verbOf(Direction direction) {
+    return direction == Direction::Encrypt ? "encrypting" : "decrypting";
+}
+
+class InputFile {
+public:
+    explicit InputFile(int fd) : m_fd(fd) {}
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile() { ::close(m_fd); }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens the input, refusing a folder (which open() would accept but never read).
+support::Result<std::unique_ptr<InputFile>> openInput(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        return makeError(err == ENOENT ? ErrorCode::NotFound : ErrorCode::Io,
+                         support::describeErrno("cannot open input file", path, err));
+    }
+    auto input = std::make_unique<InputFile>(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "cannot open input file " + path + ": it is a folder, not a file");
+    }
+    return input;
+}
+
+std::uint64_t sizeForProgress(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+Status refuseInputAsOutput(int inputFd, const std::string& inputPath,
+                           const std::string& outputPath) {
+    const auto input = support::identityOf(inputFd);
+    const auto output = support::identityOf(std::filesystem::path(outputPath));
+    if (input && output && *input == *output) {
+        return makeError(ErrorCode::SameFile, "the output file " + outputPath +
+                                                  " is the input file " + inputPath +
+                                                  " itself; choose another output file");
+    }
+    return {};
+}
+
+// A folder where the output should go would only fail at the final rename, after the whole
+// input was processed: say so before starting.
+Status refuseFolderAsOutput(const std::string& outputPath) {
+    struct stat info {};
+    if (::stat(outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "cannot write output file " + outputPath + ": it is a folder");
+    }
+    return {};
+}
+
+// Reads until buffer holds size bytes or the input ends; returns the bytes read.
+support::Result<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t size,
+                                       const std::string& path) {
+    std::size_t have = 0;
+    while (have < size) {
+        const ssize_t n = ::read(fd, buffer + have, size - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return makeError(ErrorCode::Io,
+                             support::describeErrno("cannot read input file", path, errno));
+        }
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    return have;
+}
+
+// The bytes of a decrypted block before its first zero byte (16 when it has none).
+std::size_t lengthBeforeZero(const std::uint8_t* block) {
+    const void* zero = std::memchr(block, 0, kBlock);
+    return zero == nullptr ? kBlock : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - block);
+}
+
+// One pass over the input. Decryption holds the last full block of every chunk back until
+// more input proves it is not the file's last full block, the one that gets cut.
+class Transformer {
+public:
+    Transformer(Direction direction, const CAes& aes, support::AtomicOutputFile& output)
+        : m_direction(direction), m_aes(aes), m_output(output) {}
+
+    // A full chunk somewhere before the end: everything but the held-back block is final.
+    Status middleChunk(std::uint8_t* data, std::size_t size, std::size_t* keep) {
+        if (m_direction == Direction::Encrypt) {
+            encryptBlocks(m_aes, data, data, size / kBlock);
+            *keep = 0;
+            return m_output.write(data, size);
+        }
+        const std::size_t ready = size - kBlock;
+        decryptBlocks(m_aes, data, data, ready / kBlock);
+        *keep = kBlock;
+        return m_output.write(data, ready);
+    }
+
+    Status lastChunk(std::uint8_t* data, std::size_t size) {
+        const std::size_t fullBlocks = size / kBlock;
+        const std::size_t rest = size % kBlock;
+        if (rest != 0) std::memset(data + size, 0, kBlock - rest);
+        const std::size_t blocks = fullBlocks + (rest != 0 ? 1 : 0);
+        if (m_direction == Direction::Encrypt) {
+            encryptBlocks(m_aes, data, data, blocks);
+            return m_output.write(data, blocks * kBlock);
+        }
+        decryptBlocks(m_aes, data, data, blocks);
+        if (fullBlocks == 0) return m_output.write(data, blocks * kBlock);
+        // The last full block is cut at its first zero byte even when a partial block
+        // follows it; that partial block (never written by encryption) is kept whole.
+        std::uint8_t* lastFull = data + (fullBlocks - 1) * kBlock;
+        if (auto written = m_output.write(data, lastFull - data + lengthBeforeZero(lastFull));
+            !written) {
+            return written;
+        }
+        return m_output.write(data + fullBlocks * kBlock, rest != 0 ? kBlock : 0);
+    }
+
+private:
+    Direction m_direction;
+    const CAes& m_aes;
+    support::AtomicOutputFile& m_output;
+};
+
+Status transformStream(Direction direction, int inputFd, const std::string& inputPath,
+                       const CAes& aes, support::AtomicOutputFile& output,
+                       const ConfigFileOptions& options) {
+    const std::uint64_t total = sizeForProgress(inputFd);
+    // Room for a chunk plus the completion of a trailing partial block.
+    auto buffer = std::make_unique<std::uint8_t[]>(kChunk + kBlock);
+    Transformer transformer(direction, aes, output);
+    std::uint64_t done = 0;
+    std::size_t held = 0;
+    for (;;) {
+        if (options.stop.stop_requested()) {
+            return makeError(ErrorCode::Cancelled, std::string(verbOf(direction)) + " " +
+                                                       inputPath + " was cancelled");
+        }
+        auto got = readFully(inputFd, buffer.get() + held, kChunk - held, inputPath);
+        if (!got) return got.error();
+        done += *got;
+        const std::size_t have = held + *got;
+        if (have < kChunk) {
+            if (auto last = transformer.lastChunk(buffer.get(), have); !last) return last;
+            if (options.progress != nullptr) options.progress->progress(done, total, verbOf(direction));
+            return {};
+        }
+        if (auto middle = transformer.middleChunk(buffer.get(), have, &held); !middle) {
+            return middle;
+        }
+        if (held != 0) std::memcpy(buffer.get(), buffer.get() + have - held, held);
+        if (options.progress != nullptr) options.progress->progress(done, total, verbOf(direction));
+    }
+}
+
+// The product shows its own short texts for the failures it knew; failures it never
+// detected get their detailed message, so the user always learns what went wrong.
+Status fail(support::Reporter& reporter, Error error, const char* productText = nullptr) {
+    reporter.report(productText != nullptr ? productText : error.message, kErrorCaption);
+    return error;
+}
+
+Status runConfigFile(Direction direction, const std::string& inputPath,
+                     const std::string& outputPath, const std::string& keyText,
+                     support::Reporter& reporter, const ConfigFileOptions& options) {
+    if (inputPath.empty()) return makeError(ErrorCode::InvalidInput, "no input file chosen");
+
+    auto input = openInput(inputPath);
+    if (!input) {
+        return fail(reporter, input.error(),
+                    direction == Direction::Encrypt ? kOpenErrorText : kDecryptInputOpenErrorText);
+    }
+    const int inputFd = (*input)->fd();
+    if (auto same = refuseInputAsOutput(inputFd, inputPath, outputPath); !same) {
+        return fail(reporter, same.error());
+    }
+    if (auto folder = refuseFolderAsOutput(outputPath); !folder) {
+        return fail(reporter, folder.error(), kOpenErrorText);
+    }
+    auto output = support::AtomicOutputFile::create(outputPath, options.durability);
+    if (!output) {
+        Error error = output.error();
+        error.message = "cannot write output file " + outputPath + ": " + error.message;
+        return fail(reporter, std::move(error), kOpenErrorText);
+    }
+
+    CAes aes;
+    const int keyLength = static_cast<int>(std::min<std::size_t>(keyText.size(), INT_MAX));
+    aes.Init(keyLength, reinterpret_cast<const unsigned char*>(keyText.data()));
+
+    if (auto moved = transformStream(direction, inputFd, inputPath, aes, *output, options);
+        !moved) {
+        output->discard();
+        if (moved.error().code == ErrorCode::Cancelled) return moved;
+        return fail(reporter, moved.error());
+    }
+    if (auto committed = output->commit(); !committed) return fail(reporter, committed.error());
+    return {};
+}
+
+}  // namespace
+
+Status EncryptConfigFile(const std::string& inputPath, const std::string& outputPath,
+                         const std::string& keyText, support::Reporter& reporter,
+                         const ConfigFileOptions& options) {
+    return runConfigFile(Direction::Encrypt, inputPath, outputPath, keyText, reporter, options);
+}
+
+Status DecryptConfigFile(const std::string& inputPath, const std::string& outputPath,
+                         const std::string& keyText, support::Reporter& reporter,
+                         const ConfigFileOptions& options) {
+    return runConfigFile(Direction::Decrypt, inputPath, outputPath, keyText, reporter, options);
+}
+
+}  // namespace velquor::crypto
