@@ -1,0 +1,356 @@
+// The bulk device commands: every cell of a MAC file, one device request each, with the replace
+// question, per-MAC progress and results, cancellation between MACs and the closing summary.
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "provisioning/kesto_operations.h"
+#include "provisioning/wire_records.h"
+#include "sheet/sheet_reader.h"
+
+namespace velquor::provisioning {
+
+using support::ErrorCode;
+using support::makeError;
+
+namespace {
+
+struct MacCell {
+    int row;
+    int column;
+    std::string text;
+};
+
+struct MacFile {
+    std::vector<MacCell> cells;  // the non-empty cells, row by row
+    std::size_t emptyCells = 0;
+};
+
+// "A", "B", ... "Z", "AA": how a spreadsheet user finds the cell again.
+std::string columnName(int column) {
+    std::string name;
+    for (; column > 0; column = (column - 1) / 26) {
+        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
+    }
+    return name;
+}
+
+// The whole rectangle from A1 is read and the file closed before the first request, so a
+// reader failure can never leave a batch half sent.
+support::Result<MacFile> readMacFile(const std::string& path) {
+    if (path.empty()) {
+        return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
+    }
+    sheet::SheetReader reader;
+    auto dimensions = reader.Open(path);
+    if (!dimensions) {
+        return makeError(dimensions.error().code,
+                         "Cannot read the MAC file " + path + ": " + dimensions.error().message);
+    }
+    MacFile file;
+    const int rows = reader.RowCount();
+    const int columns = reader.ColumnCount();
+    for (int row = 1; row <= rows; ++row) {
+        for (int column = 1; column <= columns; ++column) {
+            std::string text = reader.CellText(row, column);
+            if (text.empty()) {
+                ++file.emptyCells;
+            } else {
+                file.cells.push_back(MacCell{row, column, std::move(text)});
+            }
+        }
+    }
+    reader.Close();
+    return file;
+}
+
+// Every text is checked before the first request: a batch refused halfway through would leave
+// the server with part of the file.
+support::Status checkFieldLengths(const MacFile& file, const DeviceBatch& batch) {
+    if (batch.server.size() > kServerFieldWidth) {
+        return makeError(ErrorCode::InvalidInput,
+                         "The Server text is " + std::to_string(batch.server.size()) +
+                             " bytes long; its field holds at most " +
+                             std::to_string(kServerFieldWidth) + " bytes.");
+    }
+    if (batch.userName.size() > kTextFieldWidth) {
+        return makeError(ErrorCode::InvalidInput,
+                         "The user name is " + std::to_string(batch.userName.size()) +
+                             " bytes long; its field holds at most " +
+                             std::to_string(kTextFieldWidth) + " bytes.");
+    }
+    for (const MacCell& cell : file.cells) {
+        if (cell.text.size() > kTextFieldWidth) {
+            return makeError(ErrorCode::InvalidInput,
+                             "The MAC address in cell " + columnName(cell.column) +
+                                 std::to_string(cell.row) + " of " + batch.macFilePath + " is " +
+                                 std::to_string(cell.text.size()) +
+                                 " bytes long; its field holds at most " +
+                                 std::to_string(kTextFieldWidth) + " bytes.");
+        }
+    }
+    return {};
+}
+
+std::string_view captionOf(DeviceOperation command) {
+    return command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCaption
+                                              : kesto_text::kAddDeviceCaption;
+}
+
+std::string_view operationCode(DeviceOperation operation) {
+    switch (operation) {
+        case DeviceOperation::Add: return kOperationAdd;
+        case DeviceOperation::Replace: return kOperationUpdate;
+        case DeviceOperation::Delete: return kOperationDelete;
+    }
+    return kOperationAdd;
+}
+
+// Runs one batch: owns the channel (one per batch, so TLS sessions can be resumed), the
+// standing answer to the replace question and the count of failure messages shown.
+class BatchRun {
+public:
+    BatchRun(const KestoEndpoint& endpoint, const DeviceBatch& batch, support::Reporter& reporter)
+        : m_channel(endpoint), m_batch(batch), m_reporter(reporter) {}
+
+    int send(DeviceOperation operation, const std::string& macAddress) {
+        auto record = buildDeviceRequest(DeviceFields{std::string(operationCode(operation)),
+                                                      macAddress, m_batch.server,
+                                                      m_batch.userName});
+        // The lengths were checked before the batch began; a failure here (a zero byte in a
+        // cell) affects this MAC alone.
+        if (!record) return kRequestFailed;
+        return m_channel.SendDeviceRequest(*record);
+    }
+
+    void reportFailure(std::string_view pattern, const std::string& macAddress,
+                       std::string_view caption) {
+        if (m_failureMessages >= kMaxFailureMessages) return;
+        ++m_failureMessages;
+        m_reporter.report(formatMessage(pattern, macAddress), caption);
+    }
+
+    MacOutcome add(MacResult& result, const ReplaceQuestion& askReplace) {
+        const int added = send(DeviceOperation::Add, result.macAddress);
+        if (added == kRequestAccepted) return MacOutcome::Added;
+        if (added != kDeviceExists) {
+            reportFailure(kesto_text::kAddFailed, result.macAddress,
+                          kesto_text::kAddDeviceCaption);
+            return MacOutcome::Failed;
+        }
+        if (!replaceWanted(result.macAddress, askReplace)) return MacOutcome::Declined;
+        result.operation = DeviceOperation::Replace;
+        if (send(DeviceOperation::Replace, result.macAddress) == kRequestAccepted) {
+            return MacOutcome::Replaced;
+        }
+        reportFailure(kesto_text::kReplaceFailed, result.macAddress,
+                      kesto_text::kReplaceDeviceCaption);
+        return MacOutcome::Failed;
+    }
+
+    MacOutcome remove(const MacResult& result) {
+        if (send(DeviceOperation::Delete, result.macAddress) == kRequestAccepted) {
+            return MacOutcome::Deleted;
+        }
+        reportFailure(kesto_text::kDeleteFailed, result.macAddress,
+                      kesto_text::kDeleteDeviceCaption);
+        return MacOutcome::Failed;
+    }
+
+private:
+    bool replaceWanted(const std::string& macAddress, const ReplaceQuestion& askReplace) {
+        if (m_standingAnswer) return *m_standingAnswer;
+        if (!askReplace) return false;
+        switch (askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress))) {
+            case ReplaceAnswer::Yes: return true;
+            case ReplaceAnswer::No: return false;
+            case ReplaceAnswer::YesToAll: m_standingAnswer = true; return true;
+            case ReplaceAnswer::NoToAll: m_standingAnswer = false; return false;
+        }
+        return false;
+    }
+
+    ProvisioningChannel m_channel;
+    const DeviceBatch& m_batch;
+    support::Reporter& m_reporter;
+    std::optional<bool> m_standingAnswer;
+    std::size_t m_failureMessages = 0;
+};
+
+support::Result<DeviceBatchSummary> runBatch(DeviceOperation command,
+                                             const KestoEndpoint& endpoint,
+                                             const DeviceBatch& batch,
+                                             const ReplaceQuestion& askReplace,
+                                             support::Reporter& reporter,
+                                             support::ProgressSink& progress,
+                                             std::stop_token stop) {
+    const std::string_view caption = captionOf(command);
+    auto file = readMacFile(batch.macFilePath);
+    if (!file) {
+        reporter.report(file.error().message, caption);
+        return file.error();
+    }
+    if (auto lengths = checkFieldLengths(*file, batch); !lengths) {
+        reporter.report(lengths.error().message, caption);
+        return lengths.error();
+    }
+
+    DeviceBatchSummary summary;
+    summary.command = command;
+    summary.emptyCells = file->emptyCells;
+    summary.results.reserve(file->cells.size());
+    for (MacCell& cell : file->cells) {
+        summary.results.push_back(
+            MacResult{cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent});
+    }
+
+    BatchRun run(endpoint, batch, reporter);
+    const std::uint64_t total = summary.results.size();
+    progress.progress(0, total, caption);
+    for (std::size_t i = 0; i < summary.results.size(); ++i) {
+        if (stop.stop_requested()) {
+            summary.cancelled = true;
+            break;
+        }
+        MacResult& result = summary.results[i];
+        result.outcome = command == DeviceOperation::Delete ? run.remove(result)
+                                                            : run.add(result, askReplace);
+        progress.progress(i + 1, total, result.macAddress);
+    }
+
+    if (summary.complete()) {
+        reporter.report(command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCompleted
+                                                           : kesto_text::kAddDeviceCompleted,
+                        caption);
+    } else {
+        reporter.report(describeSummary(summary), caption);
+    }
+    return summary;
+}
+
+}  // namespace
+
+std::size_t DeviceBatchSummary::count(MacOutcome outcome) const {
+    return static_cast<std::size_t>(
+        std::count_if(results.begin(), results.end(),
+                      [outcome](const MacResult& result) { return result.outcome == outcome; }));
+}
+
+std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
+    std::vector<std::string> failed;
+    for (const MacResult& result : results) {
+        if (result.outcome == MacOutcome::Failed) failed.push_back(result.macAddress);
+    }
+    return failed;
+}
+
+bool DeviceBatchSummary::succeeded() const {
+    return !cancelled && count(MacOutcome::Failed) == 0 && count(MacOutcome::NotSent) == 0;
+}
+
+bool DeviceBatchSummary::complete() const {
+    return succeeded() && emptyCells == 0 && count(MacOutcome::Declined) == 0;
+}
+
+std::string describeSummary(const DeviceBatchSummary& summary) {
+    const bool deleting = summary.command == DeviceOperation::Delete;
+    std::string text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
+    auto line = [&text](std::string_view label, std::size_t count) {
+        text += std::string(label) + ": " + std::to_string(count) + "\n";
+    };
+    if (deleting) {
+        line("Deleted", summary.count(MacOutcome::Deleted));
+    } else {
+        line("Added", summary.count(MacOutcome::Added));
+        line("Replaced", summary.count(MacOutcome::Replaced));
+        line("Skipped (already registered, not replaced)", summary.count(MacOutcome::Declined));
+    }
+    line("Failed", summary.count(MacOutcome::Failed));
+    line("Empty cells skipped", summary.emptyCells);
+    if (summary.cancelled) line("Not sent (cancelled)", summary.count(MacOutcome::NotSent));
+
+    const auto failed = summary.failedMacAddresses();
+    if (!failed.empty()) {
+        text += "Failed MAC addresses:";
+        const std::size_t listed = std::min(failed.size(), kMaxListedFailures);
+        for (std::size_t i = 0; i < listed; ++i) text += (i == 0 ? " " : ", ") + failed[i];
+        if (failed.size() > listed) {
+            text += " and " + std::to_string(failed.size() - listed) + " more";
+        }
+        text += "\n";
+    }
+    text.pop_back();  // the last line feed
+    return text;
+}
+
+std::string_view operationName(DeviceOperation operation) {
+    switch (operation) {
+        case DeviceOperation::Add: return "add";
+        case DeviceOperation::Replace: return "replace";
+        case DeviceOperation::Delete: return "delete";
+    }
+    return "add";
+}
+
+std::string_view outcomeName(MacOutcome outcome) {
+    switch (outcome) {
+        case MacOutcome::Added: return "added";
+        case MacOutcome::Replaced: return "replaced";
+        case MacOutcome::Declined: return "skipped";
+        case MacOutcome::Deleted: return "deleted";
+        case MacOutcome::Failed: return "failed";
+        case MacOutcome::NotSent: return "not sent";
+    }
+    return "failed";
+}
+
+namespace {
+
+// A CSV field, quoted when it holds a separator, a quote or a line break. A leading character
+// that spreadsheets read as a formula is neutralised, since MAC cells are outside input.
+std::string csvField(std::string_view text) {
+    std::string field(text);
+    if (!field.empty() && std::string_view("=+-@").find(field.front()) != std::string_view::npos) {
+        field.insert(field.begin(), '\'');
+    }
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+    std::string quoted = "\"";
+    for (char c : field) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string formatResultsCsv(const DeviceBatchSummary& summary) {
+    std::string csv = "row,column,mac,operation,outcome\n";
+    for (const MacResult& result : summary.results) {
+        csv += std::to_string(result.row) + "," + std::to_string(result.column) + "," +
+               csvField(result.macAddress) + "," + std::string(operationName(result.operation)) +
+               "," + std::string(outcomeName(result.outcome)) + "\n";
+    }
+    return csv;
+}
+
+support::Result<DeviceBatchSummary> addDevices(const KestoEndpoint& endpoint,
+                                               const DeviceBatch& batch,
+                                               const ReplaceQuestion& askReplace,
+                                               support::Reporter& reporter,
+                                               support::ProgressSink& progress,
+                                               std::stop_token stop) {
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, reporter, progress,
+                    std::move(stop));
+}
+
+support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
+                                                  const DeviceBatch& batch,
+                                                  support::Reporter& reporter,
+                                                  support::ProgressSink& progress,
+                                                  std::stop_token stop) {
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, reporter,
+                    progress, std::move(stop));
+}
+
+}  // namespace velquor::provisioning

@@ -1,0 +1,109 @@
+// Login, user administration, password change and the bulk MAC commands over the request channel.
+#include "provisioning/kesto_operations.h"
+
+#include <utility>
+
+#include "provisioning/wire_records.h"
+#include "sheet/sheet_reader.h"
+
+namespace velquor::provisioning {
+
+using support::ErrorCode;
+using support::makeError;
+
+std::string formatMessage(std::string_view pattern, std::string_view text) {
+    std::string message(pattern);
+    if (auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, text);
+    return message;
+}
+
+KestoRole roleForUser(std::string_view userName) {
+    return userName == kAdministratorName ? KestoRole::UserAdministration
+                                          : KestoRole::DeviceRegistration;
+}
+
+namespace {
+
+// Why an exchange did not end in "YES", for callers that show more than the product's text.
+support::Error refusal(const ProvisioningChannel& channel, std::string_view what) {
+    std::string reason = channel.lastError();
+    if (reason.empty()) reason = "the server refused it";
+    return makeError(ErrorCode::Refused, std::string(what) + ": " + reason);
+}
+
+// A record that cannot be built (a text too long for its field) is refused under the command's
+// caption, naming the field; nothing is sent.
+support::Error refuseField(const support::Error& error, std::string_view caption,
+                           support::Reporter& reporter) {
+    reporter.report(error.message, caption);
+    return error;
+}
+
+support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& fields,
+                            std::string_view caption, std::string_view succeeded,
+                            std::string_view failed, support::Reporter& reporter) {
+    auto record = buildAccountRequest(fields);
+    if (!record) return refuseField(record.error(), caption, reporter);
+    ProvisioningChannel channel(endpoint);
+    if (channel.SendAccountRequest(*record) != 0) {
+        reporter.report(failed, caption);
+        return refusal(channel, caption);
+    }
+    reporter.report(succeeded, caption);
+    return {};
+}
+
+}  // namespace
+
+support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
+                                 std::string_view password, support::Reporter& reporter) {
+    auto record =
+        buildLoginRequest(LoginFields{std::string(userName), std::string(password)});
+    if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
+    ProvisioningChannel channel(endpoint);
+    if (channel.SendLoginRequest(*record) != 0) {
+        reporter.report(kesto_text::kLoginFailed, kesto_text::kLoginCaption);
+        return refusal(channel, "login");
+    }
+    return roleForUser(userName);
+}
+
+support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
+                        std::string_view password, std::string_view confirmation,
+                        support::Reporter& reporter) {
+    if (password != confirmation) {
+        reporter.report(kesto_text::kPasswordDifferent, kesto_text::kAddUserCaption);
+        return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
+    }
+    return sendAccount(endpoint,
+                       AccountFields{std::string(kOperationAdd), std::string(userName),
+                                     std::string(password)},
+                       kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
+                       kesto_text::kAddUserFailed, reporter);
+}
+
+support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
+                           std::string_view password, support::Reporter& reporter) {
+    return sendAccount(endpoint,
+                       AccountFields{std::string(kOperationDelete), std::string(userName),
+                                     std::string(password)},
+                       kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
+                       kesto_text::kDeleteUserFailed, reporter);
+}
+
+support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
+                               std::string_view newPassword, std::string_view confirmation,
+                               support::Reporter& reporter) {
+    if (newPassword != confirmation) {
+        reporter.report(kesto_text::kPasswordNotEqual, kesto_text::kChangePasswordCaption);
+        return makeError(ErrorCode::InvalidInput, "the new password and its confirmation differ");
+    }
+    return sendAccount(endpoint,
+                       AccountFields{std::string(kOperationUpdate), std::string(userName),
+                                     std::string(newPassword)},
+                       kesto_text::kChangePasswordCaption,
+                       kesto_text::kChangePasswordSucceeded,
+                       kesto_text::kChangePasswordFailed, reporter);
+}
+
+}  // namespace velquor::provisioning
