@@ -1,0 +1,237 @@
+// Delimited text: one record per line, fields split at the separator outside quotes, a doubled
+// quote inside a quoted field standing for one quote. Fields are taken as they are written.
+#include "sheet/csv_reader.h"
+
+#include <array>
+#include <cstdint>
+
+namespace velquor::sheet {
+
+using support::ErrorCode;
+using support::makeError;
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::size_t kSampleLines = 20;
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Text saved as "Unicode text" carries a UTF-16 byte-order mark; everything else is UTF-8.
+support::Result<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) {
+        return makeError(ErrorCode::InvalidInput, "the UTF-16 text ends in half a character");
+    }
+    std::string out;
+    out.reserve(bytes.size());
+    auto unitAt = [&](std::size_t i) {
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        return static_cast<std::uint32_t>(hi << 8 | lo);
+    };
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        std::uint32_t unit = unitAt(i);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = unitAt(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (unit >= 0xD800 && unit < 0xE000) {
+            return makeError(ErrorCode::InvalidInput, "the UTF-16 text holds a broken surrogate pair");
+        }
+        appendUtf8(out, unit);
+    }
+    return out;
+}
+
+// Returns the offset of the first byte that is not part of valid UTF-8, or npos.
+std::size_t firstInvalidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t cp = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            cp = c & 0x07;
+        } else {
+            return i;
+        }
+        if (i + length > text.size()) return i;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            if ((cc & 0xC0) != 0x80) return i;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+        if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return i;
+        i += length;
+    }
+    return std::string_view::npos;
+}
+
+int lineOfOffset(std::string_view text, std::size_t offset) {
+    int line = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') ++line;
+    }
+    return line;
+}
+
+// Walks records and fields. onField(row, column, text) for every field, in order.
+template <typename OnField>
+support::Status splitRecords(std::string_view text, char separator, std::size_t maxRecords,
+                             OnField&& onField) {
+    std::size_t i = 0;
+    int row = 1;
+    int column = 1;
+    std::string field;
+    const std::size_t n = text.size();
+    while (i < n && static_cast<std::size_t>(row) <= maxRecords) {
+        field.clear();
+        if (text[i] == '"') {
+            ++i;
+            while (i < n) {
+                const char c = text[i];
+                if (c == '"') {
+                    if (i + 1 < n && text[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                if (c == '\r' && i + 1 < n && text[i + 1] == '\n') {
+                    ++i;  // a line break inside a cell is one line feed
+                    continue;
+                }
+                field += c;
+                ++i;
+            }
+        }
+        // Unquoted text, or what follows a closing quote, up to the separator or line end.
+        while (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r') {
+            field += text[i++];
+        }
+        if (auto status = onField(row, column, field); !status) return status;
+        if (i >= n) break;
+        if (text[i] == separator) {
+            ++i;
+            ++column;
+            if (i == n) {
+                if (auto status = onField(row, column, std::string_view()); !status) return status;
+            }
+            continue;
+        }
+        // A line break: \r\n, \n or a lone \r.
+        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+        ++i;
+        ++row;
+        column = 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+char detectSeparator(std::string_view text) {
+    constexpr std::array<char, 3> candidates{',', ';', '\t'};
+    std::array<std::vector<int>, 3> counts;  // per candidate, fields per record
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+        (void)splitRecords(text, candidates[c], kSampleLines,
+                           [&](int row, int column, std::string_view) -> support::Status {
+                               auto& perRow = counts[c];
+                               if (perRow.size() < static_cast<std::size_t>(row)) perRow.resize(row);
+                               perRow[row - 1] = column;
+                               return {};
+                           });
+    }
+    // The best separator splits the first record, and splits the most records the same way.
+    char best = ',';
+    int bestConsistent = 0;
+    int bestFirst = 1;
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+        const auto& perRow = counts[c];
+        if (perRow.empty() || perRow.front() < 2) continue;
+        int consistent = 0;
+        for (int fields : perRow) consistent += fields == perRow.front() ? 1 : 0;
+        if (consistent > bestConsistent ||
+            (consistent == bestConsistent && perRow.front() > bestFirst)) {
+            best = candidates[c];
+            bestConsistent = consistent;
+            bestFirst = perRow.front();
+        }
+    }
+    return best;
+}
+
+support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
+    std::string converted;
+    std::string_view text = bytes;
+    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+        auto utf8 = utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE');
+        if (!utf8) return utf8.error();
+        converted = std::move(*utf8);
+        text = converted;
+    } else if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        text.remove_prefix(kUtf8Bom.size());
+    }
+    if (const std::size_t bad = firstInvalidUtf8(text); bad != std::string_view::npos) {
+        return makeError(ErrorCode::InvalidInput,
+                         "line " + std::to_string(lineOfOffset(text, bad)) +
+                             " is not UTF-8 text; save the file as CSV UTF-8");
+    }
+    if (text.find('\0') != std::string_view::npos) {
+        return makeError(ErrorCode::InvalidInput,
+                         "line " + std::to_string(lineOfOffset(text, text.find('\0'))) +
+                             " holds a NUL byte; this is not a text file");
+    }
+    const char separator = detectSeparator(text);
+    auto status = splitRecords(text, separator, static_cast<std::size_t>(-1),
+                               [&](int row, int column, std::string_view field) -> support::Status {
+                                   if (field.empty()) return {};
+                                   if (row > kMaxRows || column > kMaxColumns) {
+                                       return makeError(
+                                           ErrorCode::TooLarge,
+                                           "line " + std::to_string(row) + ", field " +
+                                               std::to_string(column) +
+                                               " lies past the last row (1048576) or column "
+                                               "(16384) a sheet can hold");
+                                   }
+                                   return data.addText(row, column, field, 0);
+                               });
+    if (!status) return status;
+    data.finish();
+    return {};
+}
+
+}  // namespace velquor::sheet

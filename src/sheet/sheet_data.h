@@ -1,0 +1,86 @@
+// SheetData: the cells of one sheet as read from a file, stored compactly, plus the pieces
+// needed to turn a cell into its displayed text (strings, number formats, date system).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sheet/number_format.h"
+#include "support/result.h"
+
+namespace velquor::sheet {
+
+inline constexpr int kMaxRows = 1048576;
+inline constexpr int kMaxColumns = 16384;  // column XFD
+// A bound on what one sheet may hold in memory (16 bytes a cell): about half a gigabyte.
+inline constexpr std::size_t kMaxCells = std::size_t{32} * 1024 * 1024;
+
+enum class CellKind : std::uint8_t { Number, Text, Boolean, Error };
+
+// Many short texts in one buffer: far fewer allocations than a vector of strings.
+class StringPool {
+public:
+    // Returns the new text's index, or an error once the pool would pass its bound.
+    support::Result<std::uint32_t> add(std::string_view text);
+    std::string_view at(std::uint32_t index) const;
+    std::size_t size() const { return m_ends.size(); }
+    void clear();
+
+private:
+    std::string m_chars;
+    std::vector<std::uint32_t> m_ends;
+};
+
+struct StoredCell {
+    union {
+        double number;
+        std::uint32_t textIndex;  // into SheetData::strings, for Text and Error cells
+        bool boolean;
+    };
+    std::uint32_t rowAndKind;  // row << 3 | kind
+    std::uint16_t column;
+    std::uint16_t style;  // index into SheetData::styleFormats
+
+    int row() const { return static_cast<int>(rowAndKind >> 3); }
+    CellKind kind() const { return static_cast<CellKind>(rowAndKind & 7u); }
+    std::uint64_t key() const { return (std::uint64_t{rowAndKind >> 3} << 16) | column; }
+};
+static_assert(sizeof(StoredCell) == 16);
+
+class SheetData {
+public:
+    SheetData();
+
+    // Each add checks the cell count bound; row and column must already be in range.
+    support::Status addNumber(int row, int column, double value, std::uint16_t style);
+    support::Status addText(int row, int column, std::string_view text, std::uint16_t style);
+    support::Status addSharedText(int row, int column, std::uint32_t index, std::uint16_t style);
+    support::Status addBoolean(int row, int column, bool value, std::uint16_t style);
+    support::Status addError(int row, int column, std::string_view text, std::uint16_t style);
+
+    // Sorts the cells (a later duplicate replaces an earlier one) and measures the used range.
+    void finish();
+
+    int rowCount() const { return m_rowCount; }
+    int columnCount() const { return m_columnCount; }
+    std::size_t cellCount() const { return m_cells.size(); }
+    std::string cellText(int row, int column) const;
+
+    StringPool strings;
+    // Style index -> number format; style 0 is always present and General.
+    std::vector<NumberFormat> styleFormats;
+    bool date1904 = false;
+
+private:
+    support::Status add(StoredCell cell);
+    const StoredCell* find(int row, int column) const;
+
+    std::vector<StoredCell> m_cells;
+    bool m_sorted = true;
+    int m_rowCount = 0;
+    int m_columnCount = 0;
+};
+
+}  // namespace velquor::sheet

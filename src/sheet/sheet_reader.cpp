@@ -1,0 +1,122 @@
+// SheetReader: picks the reader for a file by its name and content, keeps the parsed sheet
+// and answers CellText from memory. Nothing stays open between Open and Close.
+#include "sheet/sheet_reader.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "sheet/csv_reader.h"
+#include "sheet/sheet_data.h"
+#include "sheet/xlsx_reader.h"
+#include "support/file_identity.h"
+
+namespace velquor::sheet {
+
+using support::ErrorCode;
+using support::makeError;
+
+namespace {
+
+constexpr std::uint64_t kMaxTextFileBytes = std::uint64_t{1} << 30;
+
+enum class FileKind { Workbook, DelimitedText, LegacyWorkbook, Other };
+
+std::string lowerExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+FileKind kindOf(const std::string& extension) {
+    if (extension == ".xlsx" || extension == ".xlsm" || extension == ".xltx" ||
+        extension == ".xltm") {
+        return FileKind::Workbook;
+    }
+    if (extension == ".csv" || extension == ".txt") return FileKind::DelimitedText;
+    if (extension == ".xls" || extension == ".xlt" || extension == ".xlsb") {
+        return FileKind::LegacyWorkbook;
+    }
+    return FileKind::Other;
+}
+
+support::Error fileError(const std::string& path, const support::Error& cause) {
+    return makeError(cause.code, "cannot read \"" + path + "\": " + cause.message);
+}
+
+support::Error unsupported(const std::string& path, const std::string& what) {
+    return makeError(ErrorCode::Unsupported, "cannot read \"" + path + "\": " + what +
+                                                 " is not supported; save the workbook as "
+                                                 ".xlsx or .csv");
+}
+
+support::Status checkReadableFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (path.empty()) {
+        return makeError(ErrorCode::InvalidInput, "no spreadsheet file was given");
+    }
+    if (ec || !std::filesystem::exists(status)) {
+        return makeError(ErrorCode::NotFound, "cannot read \"" + path + "\": no such file");
+    }
+    if (std::filesystem::is_directory(status)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "cannot read \"" + path + "\": it is a folder, not a file");
+    }
+    return {};
+}
+
+}  // namespace
+
+struct SheetReader::Impl {
+    SheetData data;
+};
+
+SheetReader::SheetReader() = default;
+SheetReader::~SheetReader() = default;
+SheetReader::SheetReader(SheetReader&&) noexcept = default;
+SheetReader& SheetReader::operator=(SheetReader&&) noexcept = default;
+
+support::Result<SheetDimensions> SheetReader::Open(const std::string& path) {
+    Close();
+    if (auto readable = checkReadableFile(path); !readable) return readable.error();
+    auto impl = std::make_unique<Impl>();
+    const std::string extension = lowerExtension(path);
+    switch (kindOf(extension)) {
+        case FileKind::Workbook: {
+            if (auto status = readWorkbookFile(path, impl->data); !status) {
+                return fileError(path, status.error());
+            }
+            break;
+        }
+        case FileKind::DelimitedText: {
+            auto bytes = support::readWholeFile(path, kMaxTextFileBytes);
+            if (!bytes) return bytes.error();
+            if (auto status = readDelimitedText(*bytes, impl->data); !status) {
+                return fileError(path, status.error());
+            }
+            break;
+        }
+        case FileKind::LegacyWorkbook:
+            return unsupported(path, "the binary workbook format (" + extension + ")");
+        case FileKind::Other:
+            return unsupported(path, extension.empty() ? std::string("a file without an extension")
+                                                       : "the file type " + extension);
+    }
+    m_impl = std::move(impl);
+    return SheetDimensions{RowCount(), ColumnCount()};
+}
+
+int SheetReader::RowCount() const { return m_impl ? m_impl->data.rowCount() : 0; }
+
+int SheetReader::ColumnCount() const { return m_impl ? m_impl->data.columnCount() : 0; }
+
+std::string SheetReader::CellText(int row, int column) const {
+    return m_impl ? m_impl->data.cellText(row, column) : std::string();
+}
+
+void SheetReader::Close() { m_impl.reset(); }
+
+bool SheetReader::IsOpen() const { return m_impl != nullptr; }
+
+}  // namespace velquor::sheet

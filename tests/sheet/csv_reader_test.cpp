@@ -1,0 +1,94 @@
+// Delimited text through SheetReader: encodings, quoting, separators, ragged rows, failures.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+#include "sheet/csv_reader.h"
+#include "sheet/sheet_reader.h"
+
+namespace velquor::sheet {
+namespace {
+
+using Grid = std::vector<std::vector<std::string>>;
+
+Grid readAll(const SheetReader& reader) {
+    Grid grid;
+    for (int r = 1; r <= reader.RowCount(); ++r) {
+        grid.emplace_back();
+        for (int c = 1; c <= reader.ColumnCount(); ++c) grid.back().push_back(reader.CellText(r, c));
+    }
+    return grid;
+}
+
+Grid readCsv(std::string_view content, std::string_view name = "in.csv") {
+    testing::TempDir dir;
+    testing::writeFile(dir / name, content);
+    SheetReader reader;
+    auto opened = reader.Open((dir / name).string());
+    EXPECT_TRUE(opened.ok()) << (opened.ok() ? "" : opened.error().message);
+    if (!opened.ok()) return {};
+    EXPECT_EQ(opened->RowCount, reader.RowCount());
+    EXPECT_EQ(opened->ColumnCount, reader.ColumnCount());
+    return readAll(reader);
+}
+
+TEST(CsvReader, ReadsFieldsAsWrittenWithEachLineEnding) {
+    EXPECT_EQ(readCsv("mac,name\n001122334455,Alice\n"),
+              (Grid{{"mac", "name"}, {"001122334455", "Alice"}}));
+    EXPECT_EQ(readCsv("a,b\r\nc,d\r\n"), (Grid{{"a", "b"}, {"c", "d"}}));
+    EXPECT_EQ(readCsv("a,b\rc,d"), (Grid{{"a", "b"}, {"c", "d"}}));
+    // Numbers are text as written: no reformatting of 0005060 or 1.50.
+    EXPECT_EQ(readCsv("0005060,1.50, x \n"), (Grid{{"0005060", "1.50", " x "}}));
+}
+
+TEST(CsvReader, HonoursQuotes) {
+    EXPECT_EQ(readCsv("\"a,b\",\"say \"\"hi\"\"\"\n\"line1\r\nline2\",z\n"),
+              (Grid{{"a,b", "say \"hi\""}, {"line1\nline2", "z"}}));
+    // An unterminated quote runs to the end of the file rather than losing it.
+    EXPECT_EQ(readCsv("x,\"open\nrest"), (Grid{{"x", "open\nrest"}}));
+    // A quote inside an unquoted field is an ordinary character.
+    EXPECT_EQ(readCsv("5\"5,b\n"), (Grid{{"5\"5", "b"}}));
+}
+
+TEST(CsvReader, StripsByteOrderMarksAndConvertsUtf16) {
+    EXPECT_EQ(readCsv("\xEF\xBB\xBFname,\xE5\xBC\xA0\xE4\xB8\x89\n"),
+              (Grid{{"name", "\xE5\xBC\xA0\xE4\xB8\x89"}}));
+    // "a<TAB>张" in UTF-16LE with its mark, as "Unicode text" is saved.
+    EXPECT_EQ(readCsv(std::string("\xFF\xFE" "a\0\t\0\x20\x5F\n\0", 10), "in.txt"),
+              (Grid{{"a", "\xE5\xBC\xA0"}}));
+}
+
+TEST(CsvReader, DetectsTheSeparator) {
+    EXPECT_EQ(detectSeparator("a;b;c\n1;2,5;3\n"), ';');
+    EXPECT_EQ(detectSeparator("a\tb\n1\t2\n"), '\t');
+    EXPECT_EQ(detectSeparator("\"x;y\",b\n1,2\n"), ',');
+    EXPECT_EQ(detectSeparator("single\ncolumn\n"), ',');
+    EXPECT_EQ(readCsv("a;b\n1;2,5\n"), (Grid{{"a", "b"}, {"1", "2,5"}}));
+    EXPECT_EQ(readCsv("a\tb,c\n1\t2\n", "in.txt"), (Grid{{"a", "b,c"}, {"1", "2"}}));
+}
+
+TEST(CsvReader, UsedRangeIsTheBoundingBoxOfNonEmptyFields) {
+    // Ragged rows, empty lines and trailing empty fields.
+    EXPECT_EQ(readCsv("a\n\nb,c,d\n,,\ne,,\n\n"),
+              (Grid{{"a", "", ""}, {"", "", ""}, {"b", "c", "d"}, {"", "", ""}, {"e", "", ""}}));
+    EXPECT_EQ(readCsv(""), Grid{});
+    EXPECT_EQ(readCsv(",,\n,\n"), Grid{});
+    // Data that does not start at A1 keeps its place.
+    EXPECT_EQ(readCsv(",\n,x\n"), (Grid{{"", ""}, {"", "x"}}));
+}
+
+TEST(CsvReader, RefusesTextThatIsNotUtf8) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "gbk.csv", "mac,name\n001122334455,\xD5\xC5\xC8\xFD\n");
+    SheetReader reader;
+    auto opened = reader.Open((dir / "gbk.csv").string());
+    ASSERT_FALSE(opened.ok());
+    EXPECT_NE(opened.error().message.find("gbk.csv"), std::string::npos);
+    EXPECT_NE(opened.error().message.find("line 2"), std::string::npos);
+    EXPECT_FALSE(reader.IsOpen());
+}
+
+}  // namespace
+}  // namespace velquor::sheet
