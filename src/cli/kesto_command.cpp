@@ -1,0 +1,321 @@
+// velquor-cli kesto: log in to the Kesto provisioning server, then administer users, change the
+// password, or register and remove the MAC addresses of a spreadsheet.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "cli/cli_support.h"
+#include "cli/command.h"
+#include "provisioning/kesto_operations.h"
+#include "support/atomic_file.h"
+#include "support/file_identity.h"
+
+namespace velquor::cli {
+namespace {
+
+using provisioning::KestoEndpoint;
+using support::ErrorCode;
+using support::makeError;
+
+constexpr const char* kUsage =
+    "kesto [--host ADDR] [--ports L,A,D] [--cafile F] --user NAME [--password-file F|-] COMMAND\n"
+    "commands (each logs in first):\n"
+    "  login                                   print the role: administrator or operator\n"
+    "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
+    "  user del NAME                           delete a user (as chief)\n"
+    "  passwd [--new-password-file F|-]        change the password of --user\n"
+    "  device add MACFILE --server-field TEXT [--replace ask|all|none] [--report FILE.csv]\n"
+    "  device del MACFILE --server-field TEXT [--report FILE.csv]\n"
+    "Passwords: a file's first line; '-' reads the next line of standard input; without a file\n"
+    "the password is asked on the terminal without echo. --cafile defaults to ./cacert.pem.";
+
+// The terminal, for questions that must not come from redirected input.
+class Terminal {
+public:
+    Terminal() : m_file(std::fopen("/dev/tty", "r+")) {}
+    ~Terminal() {
+        if (m_file) std::fclose(m_file);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    bool available() const { return m_file != nullptr; }
+
+    std::optional<std::string> ask(std::string_view prompt, bool echo) {
+        if (!m_file) return std::nullopt;
+        std::fputs(std::string(prompt).c_str(), m_file);
+        std::fflush(m_file);
+        const int fd = ::fileno(m_file);
+        termios saved{};
+        const bool hide = !echo && ::tcgetattr(fd, &saved) == 0;
+        if (hide) {
+            termios silent = saved;
+            silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &silent);
+        }
+        std::string line;
+        int c = 0;
+        while ((c = std::fgetc(m_file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        if (hide) {
+            ::tcsetattr(fd, TCSAFLUSH, &saved);
+            std::fputc('\n', m_file);
+        }
+        if (c == EOF && line.empty()) return std::nullopt;
+        return line;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+std::string withoutLineEnd(std::string line) {
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// A secret from --*-password-file: the file's first line, or the next line of standard input
+// for "-"; without the option, asked on the terminal (twice for a new password).
+support::Result<std::string> readSecret(const std::optional<std::string>& source,
+                                        std::string_view prompt, bool confirm) {
+    if (source && *source == "-") {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            return makeError(ErrorCode::InvalidInput,
+                             std::string(prompt) + " expected on standard input, found none");
+        }
+        return withoutLineEnd(line);
+    }
+    if (source) {
+        std::ifstream in(*source, std::ios::binary);
+        if (!in) {
+            return makeError(ErrorCode::NotFound,
+                             support::describeErrno("cannot read", *source, errno));
+        }
+        std::string line;
+        std::getline(in, line);
+        return withoutLineEnd(line);
+    }
+    Terminal terminal;
+    auto first = terminal.ask(std::string(prompt) + ": ", false);
+    if (!first) {
+        return makeError(ErrorCode::InvalidInput,
+                         "no terminal to ask for the " + std::string(prompt) +
+                             "; give it with a password file option");
+    }
+    if (!confirm) return *first;
+    auto second = terminal.ask("Confirm: ", false);
+    if (!second || *second != *first) {
+        return makeError(ErrorCode::InvalidInput, "the two passwords typed differ");
+    }
+    return *first;
+}
+
+support::Result<std::uint16_t> parsePort(std::string_view text) {
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0 ||
+        value > 65535) {
+        return makeError(ErrorCode::InvalidInput,
+                         "--ports: '" + std::string(text) + "' is not a port number (1-65535)");
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+support::Result<KestoEndpoint> endpointFrom(const ArgParser& args) {
+    KestoEndpoint endpoint;
+    if (auto host = args.value("--host")) endpoint.address = *host;
+    if (auto cafile = args.value("--cafile")) endpoint.caFile = *cafile;
+    if (auto ports = args.value("--ports")) {
+        std::vector<std::uint16_t> parsed;
+        std::stringstream list(*ports);
+        for (std::string item; std::getline(list, item, ',');) {
+            auto port = parsePort(item);
+            if (!port) return port.error();
+            parsed.push_back(*port);
+        }
+        if (parsed.size() != 3 || ports->back() == ',') {
+            return makeError(ErrorCode::InvalidInput,
+                             "--ports needs three ports: login,account,device");
+        }
+        endpoint.loginPort = parsed[0];
+        endpoint.accountPort = parsed[1];
+        endpoint.devicePort = parsed[2];
+    }
+    return endpoint;
+}
+
+// Asks on the terminal, where the GUI shows Yes / No / Yes to All / No to All.
+class TerminalReplaceQuestion {
+public:
+    provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question) {
+        for (;;) {
+            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ", true);
+            if (!answer) return provisioning::ReplaceAnswer::NoToAll;
+            if (*answer == "y" || *answer == "yes") return provisioning::ReplaceAnswer::Yes;
+            if (*answer == "n" || *answer == "no") return provisioning::ReplaceAnswer::No;
+            if (*answer == "a" || *answer == "all") return provisioning::ReplaceAnswer::YesToAll;
+            if (*answer == "o" || *answer == "none") {
+                return provisioning::ReplaceAnswer::NoToAll;
+            }
+        }
+    }
+
+private:
+    std::shared_ptr<Terminal> m_terminal = std::make_shared<Terminal>();
+};
+
+int failWithReason(const support::Error& error) {
+    // The reporter has already shown the product's text; only a server-side reason adds news.
+    if (error.code == ErrorCode::Refused || error.code == ErrorCode::Network) {
+        return failWith(error);
+    }
+    return kExitFailure;
+}
+
+struct Context {
+    const ArgParser& args;
+    KestoEndpoint endpoint;
+    std::string userName;
+    StderrReporter reporter;
+};
+
+int runUserCommand(Context& context, const std::vector<std::string>& words) {
+    support::Status status;
+    if (words[1] == "add") {
+        auto password =
+            readSecret(context.args.value("--new-password-file"), "new user's password", true);
+        if (!password) return failWith(password.error());
+        status = provisioning::addUser(context.endpoint, words[2], *password, *password,
+                                       context.reporter);
+    } else {
+        status = provisioning::deleteUser(context.endpoint, words[2], "", context.reporter);
+    }
+    return status ? kExitOk : failWithReason(status.error());
+}
+
+int runPasswdCommand(Context& context) {
+    auto password = readSecret(context.args.value("--new-password-file"), "new password", true);
+    if (!password) return failWith(password.error());
+    auto status = provisioning::changePassword(context.endpoint, context.userName, *password,
+                                               *password, context.reporter);
+    return status ? kExitOk : failWithReason(status.error());
+}
+
+support::Status writeReport(const std::string& path,
+                            const provisioning::DeviceBatchSummary& summary) {
+    const std::string csv = provisioning::formatResultsCsv(summary);
+    return support::writeFileAtomically(
+        path, std::span(reinterpret_cast<const std::byte*>(csv.data()), csv.size()));
+}
+
+provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
+    if (replace == "all") {
+        return [](const std::string&, const std::string&) {
+            return provisioning::ReplaceAnswer::YesToAll;
+        };
+    }
+    if (replace == "none") {
+        return [](const std::string&, const std::string&) {
+            return provisioning::ReplaceAnswer::NoToAll;
+        };
+    }
+    return TerminalReplaceQuestion();
+}
+
+int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
+    const auto server = context.args.value("--server-field");
+    const auto reportPath = context.args.value("--report");
+    const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
+    const provisioning::DeviceBatch batch{words[2], *server, context.userName};
+    TerminalProgress progress;
+    auto summary =
+        words[1] == "add"
+            ? provisioning::addDevices(context.endpoint, batch, askReplace, context.reporter,
+                                       progress, interruptToken())
+            : provisioning::deleteDevices(context.endpoint, batch, context.reporter, progress,
+                                          interruptToken());
+    if (!summary) return kExitFailure;  // already reported: nothing was sent
+    if (reportPath) {
+        if (auto written = writeReport(*reportPath, *summary); !written) {
+            return failWith(written.error());
+        }
+    }
+    return summary->succeeded() ? kExitOk : kExitFailure;
+}
+
+// Everything that can be wrong with the command line is found before the login is sent.
+std::optional<std::string> commandLineProblem(const ArgParser& args) {
+    const auto& words = args.positionals();
+    if (words.empty()) return "a command is needed";
+    const std::string& command = words[0];
+    const bool addOrDel = words.size() == 3 && (words[1] == "add" || words[1] == "del");
+    if (command == "login" || command == "passwd") {
+        if (words.size() != 1) return command + " takes no arguments";
+    } else if (command == "user") {
+        if (!addOrDel) return "user needs: add NAME or del NAME";
+    } else if (command == "device") {
+        if (!addOrDel) return "device needs: add MACFILE or del MACFILE";
+        if (!args.value("--server-field")) return "device needs --server-field TEXT";
+        const std::string replace = args.value("--replace").value_or("ask");
+        if (replace != "ask" && replace != "all" && replace != "none") {
+            return "--replace takes ask, all or none";
+        }
+        if (words[1] == "add" && replace == "ask" && !Terminal().available()) {
+            return "--replace ask needs a terminal; give --replace all or none";
+        }
+        if (auto report = args.value("--report")) {
+            if (auto same = support::refuseSameFile(words[2], *report); !same) {
+                return same.error().message;
+            }
+        }
+    } else {
+        return "unknown kesto command '" + command + "'";
+    }
+    if (!args.value("--user")) return "--user NAME is needed";
+    return std::nullopt;
+}
+
+int runKesto(const std::vector<std::string>& arguments) {
+    ArgParser args({"--host", "--ports", "--cafile", "--user", "--password-file",
+                    "--new-password-file", "--server-field", "--replace", "--report"},
+                   {});
+    if (!args.parse(arguments)) return usageError("kesto", args.error());
+    if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
+    const auto& words = args.positionals();
+    const std::string& command = words[0];
+    const auto userName = args.value("--user");
+    auto endpoint = endpointFrom(args);
+    if (!endpoint) return usageError("kesto", endpoint.error().message);
+
+    auto password = readSecret(args.value("--password-file"), "password", false);
+    if (!password) return failWith(password.error());
+
+    Context context{args, *endpoint, *userName, {}};
+    auto role = provisioning::login(context.endpoint, *userName, *password, context.reporter);
+    if (!role) return failWithReason(role.error());
+
+    if (command == "login") {
+        std::cout << (*role == provisioning::KestoRole::UserAdministration ? "administrator"
+                                                                           : "operator")
+                  << '\n';
+        return kExitOk;
+    }
+    if (command == "user") return runUserCommand(context, words);
+    if (command == "passwd") return runPasswdCommand(context);
+    return runDeviceCommand(context, words);
+}
+
+}  // namespace
+
+VELQUOR_REGISTER_COMMAND("kesto", kUsage, "log in to the Kesto server; users, password, devices",
+                         runKesto);
+
+}  // namespace velquor::cli
