@@ -1,0 +1,306 @@
+// ProvisioningChannel against real TLS servers on loopback: the reply table on every port,
+// certificate checks that stop the record from leaving, time-outs and the diagnostic lines.
+#include "provisioning/provisioning_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "scripted_tls_server.h"
+#include "test_certificates.h"
+
+namespace velquor::provisioning {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ClosedPort;
+using testing::ScriptedTlsServer;
+using testing::ServerAction;
+using testing::ServerScript;
+using testing::SilentTcpListener;
+using testing::TestCertificates;
+
+enum class Kind { Login, Account, Device };
+
+const char* nameOf(Kind kind) {
+    switch (kind) {
+        case Kind::Login: return "login";
+        case Kind::Account: return "account";
+        case Kind::Device: return "device";
+    }
+    return "?";
+}
+
+std::size_t recordLength(Kind kind) {
+    switch (kind) {
+        case Kind::Login: return kLoginRequestSize;
+        case Kind::Account: return kAccountRequestSize;
+        case Kind::Device: return kDeviceRequestSize;
+    }
+    return 0;
+}
+
+// A distinctive record of each kind, so the server's copy can be compared byte for byte.
+std::string sampleRecord(Kind kind) {
+    switch (kind) {
+        case Kind::Login:
+            return std::string(recordBytes(*buildLoginRequest({std::string(64, 'u'), "pw"})));
+        case Kind::Account:
+            return std::string(recordBytes(*buildAccountRequest({"ADD", "frank", "pw2"})));
+        case Kind::Device:
+            return std::string(
+                recordBytes(*buildDeviceRequest({"ADD", "00:0b:82:01:02:03", "sip.example", "u"})));
+    }
+    return {};
+}
+
+int sendRecord(ProvisioningChannel& channel, Kind kind, const std::string& record) {
+    switch (kind) {
+        case Kind::Login: return channel.SendLoginRequest(record.data(), record.size());
+        case Kind::Account: return channel.SendAccountRequest(record.data(), record.size());
+        case Kind::Device: return channel.SendDeviceRequest(record.data(), record.size());
+    }
+    return 99;
+}
+
+struct Outcome {
+    int result;
+    std::string printed;
+    std::chrono::milliseconds took;
+};
+
+Outcome exchange(ProvisioningChannel& channel, Kind kind, const std::string& record) {
+    const auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStdout();
+    const int result = sendRecord(channel, kind, record);
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    return {result, std::move(printed),
+            std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start)};
+}
+
+class ChannelTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_certificates = std::make_unique<TestCertificates>(); }
+    static void TearDownTestSuite() { s_certificates.reset(); }
+
+    static const TestCertificates& certificates() { return *s_certificates; }
+
+    static std::unique_ptr<ScriptedTlsServer> serverFor(
+        Kind kind, ServerScript script = {},
+        const testing::CertificateAndKey* identity = nullptr) {
+        const auto& id = identity != nullptr ? *identity : certificates().server();
+        return std::make_unique<ScriptedTlsServer>(id.certificate, id.key, recordLength(kind),
+                                                   std::move(script));
+    }
+
+    // A channel whose port for `kind` is `port`; the other two lead nowhere.
+    ProvisioningChannel channelTo(Kind kind, std::uint16_t port,
+                                  ChannelTimeouts timeouts = {3s, 5s}) {
+        KestoEndpoint endpoint;
+        endpoint.address = "127.0.0.1";
+        endpoint.caFile = certificates().caFile().string();
+        endpoint.loginPort = endpoint.accountPort = endpoint.devicePort = m_closed.port();
+        (kind == Kind::Login     ? endpoint.loginPort
+         : kind == Kind::Account ? endpoint.accountPort
+                                 : endpoint.devicePort) = port;
+        return ProvisioningChannel(endpoint, timeouts);
+    }
+
+    ClosedPort m_closed;
+
+private:
+    static inline std::unique_ptr<TestCertificates> s_certificates;
+};
+
+constexpr Kind kAllKinds[] = {Kind::Login, Kind::Account, Kind::Device};
+
+TEST_F(ChannelTest, ReplyTableOnEveryPort) {
+    struct Row {
+        std::string reply;
+        int device;
+        int others;
+    };
+    const Row rows[] = {
+        {"YES", 0, 0},
+        {"EXIST", 1, -1},
+        {"yes", -1, -1},
+        {"YES\n", -1, -1},
+        {"YES ", -1, -1},
+        {"NO", -1, -1},
+        {"EXISTS", -1, -1},
+        {std::string("YES\0junk", 8), 0, 0},  // the word ends at the first zero
+        {"YESYESYESYES", -1, -1},             // eight non-zero bytes, then more
+    };
+    for (Kind kind : kAllKinds) {
+        auto server = serverFor(kind);
+        auto channel = channelTo(kind, server->port());
+        const std::string record = sampleRecord(kind);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(nameOf(kind)) + " reply \"" + row.reply + "\"");
+            server->setScript({ServerAction::Reply, row.reply});
+            const Outcome outcome = exchange(channel, kind, record);
+            EXPECT_EQ(outcome.result, kind == Kind::Device ? row.device : row.others);
+            EXPECT_EQ(outcome.printed, "");
+            EXPECT_LE(channel.lastReply().size(), kReplyBufferSize);
+            EXPECT_EQ(channel.lastError().empty(), outcome.result == 0) << channel.lastError();
+        }
+        const auto received = server->received();
+        ASSERT_EQ(received.size(), std::size(rows));
+        for (const auto& copy : received) EXPECT_EQ(copy, record);  // whole record, once
+    }
+}
+
+TEST_F(ChannelTest, ServerClosingWithoutAnswerGivesMinusOne) {
+    for (ServerAction action : {ServerAction::HangUp, ServerAction::DropConnection}) {
+        SCOPED_TRACE(action == ServerAction::HangUp ? "close_notify" : "dropped");
+        for (Kind kind : kAllKinds) {
+            SCOPED_TRACE(nameOf(kind));
+            auto server = serverFor(kind, {action, ""});
+            auto channel = channelTo(kind, server->port());
+            const Outcome outcome = exchange(channel, kind, sampleRecord(kind));
+            EXPECT_EQ(outcome.result, -1);
+            EXPECT_EQ(outcome.printed, "read_n == 0\n");
+            EXPECT_NE(channel.lastError().find("without replying"), std::string::npos)
+                << channel.lastError();
+        }
+    }
+}
+
+TEST_F(ChannelTest, UntrustedOrMismatchedCertificateStopsTheRecordFromLeaving) {
+    const testing::CertificateAndKey* identities[] = {
+        &certificates().otherCa(), &certificates().otherAddress(),
+        &certificates().nameOnlyInCommonName()};
+    for (const auto* identity : identities) {
+        SCOPED_TRACE(identity->certificate.filename().string());
+        for (Kind kind : kAllKinds) {
+            auto server = serverFor(kind, {}, identity);
+            auto channel = channelTo(kind, server->port());
+            const Outcome outcome = exchange(channel, kind, sampleRecord(kind));
+            EXPECT_EQ(outcome.result, -1);
+            EXPECT_EQ(outcome.printed, "Handle the failed verification \n");
+            EXPECT_NE(channel.lastError().find("not trusted"), std::string::npos)
+                << channel.lastError();
+            server.reset();  // joins the server thread, so its counts are final
+        }
+    }
+}
+
+TEST_F(ChannelTest, NoRecordReachesAnUnverifiedServer) {
+    auto server = serverFor(Kind::Login, {}, &certificates().otherAddress());
+    auto channel = channelTo(Kind::Login, server->port());
+    const Outcome outcome = exchange(channel, Kind::Login, sampleRecord(Kind::Login));
+    EXPECT_EQ(outcome.result, -1);
+    const ScriptedTlsServer* observed = server.get();
+    // Give the server thread the moment it needs to notice the aborted handshake.
+    for (int i = 0; i < 100 && observed->connectionsAccepted() == 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(observed->connectionsAccepted(), 1);
+    EXPECT_EQ(observed->handshakesCompleted(), 0);
+    EXPECT_TRUE(observed->received().empty());
+}
+
+TEST_F(ChannelTest, MissingCaFileEndsTheExchangeBeforeConnecting) {
+    for (Kind kind : kAllKinds) {
+        SCOPED_TRACE(nameOf(kind));
+        auto server = serverFor(kind);
+        KestoEndpoint endpoint;
+        endpoint.address = "127.0.0.1";
+        endpoint.loginPort = endpoint.accountPort = endpoint.devicePort = server->port();
+        endpoint.caFile = (certificates().caFile().parent_path() / "absent.pem").string();
+        ProvisioningChannel channel(endpoint, {3s, 5s});
+        const Outcome outcome = exchange(channel, kind, sampleRecord(kind));
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.printed, "Handle failed load here \n");
+        EXPECT_NE(channel.lastError().find("absent.pem"), std::string::npos);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(server->connectionsAccepted(), 0);
+    }
+}
+
+TEST_F(ChannelTest, SilentServerTimesOutWithOneLine) {
+    auto server = serverFor(Kind::Device, {ServerAction::NeverAnswer, ""});
+    auto channel = channelTo(Kind::Device, server->port(), {2s, 400ms});
+    const Outcome outcome = exchange(channel, Kind::Device, sampleRecord(Kind::Device));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "retry error\n");
+    EXPECT_GE(outcome.took, 350ms);
+    EXPECT_LT(outcome.took, 5s);
+    EXPECT_NE(channel.lastError().find("no reply"), std::string::npos) << channel.lastError();
+}
+
+TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {
+    SilentTcpListener listener;
+    auto channel = channelTo(Kind::Login, listener.port(), {2s, 400ms});
+    const Outcome outcome = exchange(channel, Kind::Login, sampleRecord(Kind::Login));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
+    EXPECT_LT(outcome.took, 5s);
+    EXPECT_NE(channel.lastError().find("within"), std::string::npos) << channel.lastError();
+}
+
+TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
+    auto channel = channelTo(Kind::Account, m_closed.port());
+    const Outcome outcome = exchange(channel, Kind::Account, sampleRecord(Kind::Account));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
+    EXPECT_NE(channel.lastError().find("refused"), std::string::npos) << channel.lastError();
+}
+
+TEST_F(ChannelTest, RecordOfWrongLengthIsNeverSent) {
+    auto server = serverFor(Kind::Device);
+    auto channel = channelTo(Kind::Device, server->port());
+    const std::string shortRecord = sampleRecord(Kind::Device).substr(0, 511);
+    const Outcome outcome = exchange(channel, Kind::Device, shortRecord);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "");
+    EXPECT_NE(channel.lastError().find("512"), std::string::npos);
+    // A login record on the device port is refused the same way.
+    const std::string login = sampleRecord(Kind::Login);
+    EXPECT_EQ(channel.SendDeviceRequest(login.data(), login.size()), -1);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(server->connectionsAccepted(), 0);
+}
+
+TEST_F(ChannelTest, LaterExchangesResumeTheTlsSession) {
+    auto server = serverFor(Kind::Device);
+    auto channel = channelTo(Kind::Device, server->port());
+    auto record = *buildDeviceRequest({"ADD", "m", "s", "u"});
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(channel.SendDeviceRequest(record), 0);
+    EXPECT_EQ(channel.resumedSessions(), 3u);
+    EXPECT_EQ(server->handshakesCompleted(), 4);
+}
+
+TEST_F(ChannelTest, ImpostorTakingOverThePortIsNotTrustedThroughTheOldSession) {
+    auto server = serverFor(Kind::Login);
+    const std::uint16_t port = server->port();
+    auto channel = channelTo(Kind::Login, port);
+    EXPECT_EQ(channel.SendLoginRequest(*buildLoginRequest({"a", "b"})), 0);
+    EXPECT_EQ(channel.SendLoginRequest(*buildLoginRequest({"a", "b"})), 0);
+    EXPECT_EQ(channel.resumedSessions(), 1u);
+    server.reset();
+    const auto& rogue = certificates().otherCa();
+    ScriptedTlsServer impostor(rogue.certificate, rogue.key, kLoginRequestSize, {}, port);
+    const Outcome outcome = exchange(channel, Kind::Login, sampleRecord(Kind::Login));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "Handle the failed verification \n");
+    EXPECT_TRUE(impostor.received().empty());
+}
+
+TEST(ChannelDefaults, EndpointAndTimeouts) {
+    const KestoEndpoint endpoint;
+    EXPECT_EQ(endpoint.address, VELQUOR_KESTO_ADDRESS);
+    EXPECT_EQ(endpoint.loginPort, 44388);
+    EXPECT_EQ(endpoint.accountPort, 44389);
+    EXPECT_EQ(endpoint.devicePort, 44391);
+    EXPECT_EQ(endpoint.caFile, "cacert.pem");
+    const ProvisioningChannel channel;
+    EXPECT_EQ(channel.timeouts().connect, std::chrono::seconds(10));
+    EXPECT_EQ(channel.timeouts().exchange, std::chrono::seconds(30));
+}
+
+}  // namespace
+}  // namespace velquor::provisioning
