@@ -1,0 +1,144 @@
+// CDevice: the bulk Add and Delete run on a worker behind the progress dialog; their messages
+// and the replace question are shown on the GUI thread while the worker waits for the answer.
+#include "app/kesto/device_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "app/kesto/change_password_dialog.h"
+#include "app/progress_task.h"
+
+namespace velquor::app {
+
+namespace {
+
+// Spreadsheets the reader understands; the description is the one the operator knows.
+constexpr std::string_view kMacFileFilter = "(*.xlsx)|*.xlsx;*.xlsm;*.xls;*.csv|";
+
+using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
+
+}  // namespace
+
+CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEndpoint endpoint,
+                 QWidget* parent)
+    : ControlWindow(prompter, parent),
+      m_userName(std::move(userName)),
+      m_endpoint(std::move(endpoint)) {
+    setWindowTitle(QStringLiteral("Device"));
+
+    auto* menuBar = new QMenuBar(this);
+    QAction* changePassword = menuBar->addAction(QStringLiteral("Change password"));
+    registerMenuCommand(kChangePasswordMenuCommand, changePassword);
+    connect(changePassword, &QAction::triggered, this, &CDevice::OnChangePassword);
+
+    auto* macFile = registerControl(kMacFileEdit, new QLineEdit(this));
+    auto* browse =
+        registerControl(kBrowseMacFileButton, new QPushButton(QStringLiteral("Browse"), this));
+    auto* server = registerControl(kServerCombo, new QComboBox(this));
+    // An editable box whose list nothing fills: the server text is whatever is typed.
+    server->setEditable(true);
+    server->setInsertPolicy(QComboBox::NoInsert);
+    server->setDuplicatesEnabled(false);
+    auto* add = registerControl(kAddDeviceButton, new QPushButton(QStringLiteral("Add"), this));
+    auto* remove =
+        registerControl(kDeleteDeviceButton, new QPushButton(QStringLiteral("Delete"), this));
+    for (QPushButton* button : {browse, add, remove}) button->setAutoDefault(false);
+
+    auto* fileRow = new QHBoxLayout;
+    fileRow->addWidget(macFile, 1);
+    fileRow->addWidget(browse);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("MAC file:"), fileRow);
+    form->addRow(QStringLiteral("Server:"), server);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(add);
+    buttons->addWidget(remove);
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(menuBar);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    setMinimumWidth(420);
+
+    connect(browse, &QPushButton::clicked, this, &CDevice::OnBrowse);
+    connect(add, &QPushButton::clicked, this, &CDevice::OnAdd);
+    connect(remove, &QPushButton::clicked, this, &CDevice::OnDelete);
+}
+
+void CDevice::DoDataExchange() {
+    m_macFilePath = controlText(kMacFileEdit);
+    m_server = static_cast<QComboBox*>(control(kServerCombo))->currentText();
+}
+
+ProgressTask* CDevice::runningTask() const { return m_task.data(); }
+
+void CDevice::OnBrowse() {
+    // Only the MAC file box changes: what was typed in the Server box is kept.
+    if (auto path = chooseOpenFile(kMacFileFilter)) {
+        m_macFilePath = *path;
+        setControlText(kMacFileEdit, m_macFilePath);
+    }
+}
+
+void CDevice::OnAdd() { runBatch(provisioning::DeviceOperation::Add); }
+
+void CDevice::OnDelete() { runBatch(provisioning::DeviceOperation::Delete); }
+
+void CDevice::runBatch(provisioning::DeviceOperation command) {
+    if (isBusy()) return;
+    DoDataExchange();
+    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    const provisioning::KestoEndpoint endpoint = m_endpoint;
+    auto prompts = std::make_shared<GuiThreadPrompts>(*this);
+    const bool adding = command == provisioning::DeviceOperation::Add;
+    const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
+                                           : provisioning::kesto_text::kDeleteDeviceCaption);
+
+    auto job = [batch, endpoint, prompts, adding](support::ProgressSink& sink,
+                                                  std::stop_token stop) -> BatchResult {
+        if (!adding) return provisioning::deleteDevices(endpoint, batch, *prompts, sink, stop);
+        auto ask = [prompts](const std::string&, const std::string& question) {
+            return prompts->askReplace(question);
+        };
+        return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
+    };
+    auto then = [this](std::optional<BatchResult> result, bool) {
+        if (!result) {
+            messageBox(QStringLiteral("The command stopped on an unexpected error."),
+                       QString(), MessageButtons::Ok, MessageIcon::Critical);
+        } else if (result->ok()) {
+            m_lastSummary = std::move(result->value());
+        }
+        emit commandFinished();
+    };
+    m_task = runWithProgress<BatchResult>(this, label, std::move(job), std::move(then));
+}
+
+void CDevice::OnChangePassword() {
+    if (isBusy()) return;
+    CChangePassword dialog(prompter(), m_userName, m_endpoint, this);
+    m_runModal(dialog);
+}
+
+void CDevice::reject() {
+    if (isBusy()) return;
+    ControlWindow::reject();
+}
+
+void CDevice::closeEvent(QCloseEvent* event) {
+    if (isBusy()) {
+        event->ignore();
+        return;
+    }
+    ControlWindow::closeEvent(event);
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,76 @@
+// CDevice: the device registration dialog ("Device") of every account but the administrator's:
+// Add or Delete every MAC address of a spreadsheet, and the "Change password" menu command.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "app/control_window.h"
+#include "app/kesto/kesto_reporting.h"
+#include "provisioning/kesto_operations.h"
+
+class QCloseEvent;
+
+namespace velquor::app {
+
+class ProgressTask;
+
+enum DeviceDialogId : int {
+    kMacFileEdit = 1029,
+    kBrowseMacFileButton = 1030,
+    kAddDeviceButton = 1031,
+    kDeleteDeviceButton = 1032,
+    kServerCombo = 1034,
+    kChangePasswordMenuCommand = 32774,
+};
+
+class CDevice : public ControlWindow {
+    Q_OBJECT
+
+public:
+    // userName: the name the operator logged in with (at most 64 bytes).
+    CDevice(Prompter& prompter, std::string userName, provisioning::KestoEndpoint endpoint = {},
+            QWidget* parent = nullptr);
+
+    const std::string& userName() const { return m_userName; }
+    // How the password change dialog is run; tests drive it instead of exec().
+    void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+
+    bool isBusy() const { return !m_task.isNull(); }
+    ProgressTask* runningTask() const;
+    // The outcome of the last Add or Delete that read its file, for callers that look closer.
+    const std::optional<provisioning::DeviceBatchSummary>& lastSummary() const {
+        return m_lastSummary;
+    }
+
+public slots:
+    void OnBrowse();
+    void OnAdd();
+    void OnDelete();
+    void OnChangePassword();
+    // Closing while a batch runs would pull the window from under its messages.
+    void reject() override;
+
+signals:
+    // An Add or Delete has ended and shown its outcome.
+    void commandFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void DoDataExchange();
+    void runBatch(provisioning::DeviceOperation command);
+
+    std::string m_userName;
+    provisioning::KestoEndpoint m_endpoint;
+    QString m_macFilePath;
+    QString m_server;
+    ModalRunner m_runModal = execModal();
+    QPointer<ProgressTask> m_task;
+    std::optional<provisioning::DeviceBatchSummary> m_lastSummary;
+};
+
+}  // namespace velquor::app

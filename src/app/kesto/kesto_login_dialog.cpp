@@ -1,0 +1,71 @@
+// kestologin: OK logs in and hands over to CUser or CDevice; Cancel closes without sending.
+#include "app/kesto/kesto_login_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/user_dialog.h"
+#include "provisioning/kesto_operations.h"
+
+namespace velquor::app {
+
+kestologin::kestologin(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
+    : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
+    setWindowTitle(QStringLiteral("Kesto login"));
+    auto* user = registerControl(kLoginUserEdit, new QLineEdit(this));
+    auto* password = registerControl(kLoginPasswordEdit, new QLineEdit(this));
+    password->setEchoMode(QLineEdit::Password);
+    for (QLineEdit* box : {user, password}) box->setMaxLength(kLoginTextLimit);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("User:"), user);
+    form->addRow(QStringLiteral("Password:"), password);
+
+    auto* ok = registerControl(kLoginOkButton, new QPushButton(QStringLiteral("确定"), this));
+    auto* cancel =
+        registerControl(kLoginCancelButton, new QPushButton(QStringLiteral("取消"), this));
+    ok->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(ok, &QPushButton::clicked, this, &kestologin::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void kestologin::DoDataExchange() {
+    m_userName = controlText(kLoginUserEdit);
+    m_password = controlText(kLoginPasswordEdit);
+}
+
+void kestologin::OnOK() {
+    DoDataExchange();
+    WindowReporter reporter(*this);
+    auto role =
+        provisioning::login(m_endpoint, toBytes(m_userName), toBytes(m_password), reporter);
+    if (!role) return;
+    accept();
+    openFollowOnDialog();
+}
+
+void kestologin::openFollowOnDialog() {
+    // The role rests on the very bytes that were sent, so "Chief" is not the administrator.
+    const std::string userName = toBytes(m_userName);
+    if (provisioning::roleForUser(userName) == provisioning::KestoRole::UserAdministration) {
+        CUser dialog(prompter(), m_endpoint, parentWidget());
+        m_runModal(dialog);
+    } else {
+        CDevice dialog(prompter(), userName, m_endpoint, parentWidget());
+        dialog.setModalRunner(m_runModal);
+        m_runModal(dialog);
+    }
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,58 @@
+// Message boxes for the Kesto dialogs, on the GUI thread whichever thread reports.
+#include "app/kesto/kesto_reporting.h"
+
+#include <QDialog>
+#include <QMetaObject>
+#include <QThread>
+
+namespace velquor::app {
+
+ModalRunner execModal() {
+    return [](QDialog& dialog) { return dialog.exec(); };
+}
+
+QString fromBytes(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toBytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+void WindowReporter::report(std::string_view text, std::string_view caption) {
+    m_window.messageBox(fromBytes(text), fromBytes(caption));
+}
+
+Answer GuiThreadPrompts::ask(const MessageRequest& request) {
+    Answer answer = Answer::No;
+    ControlWindow* window = m_window.data();
+    if (window == nullptr) return answer;
+    auto show = [window, &request, &answer] {
+        answer = window->messageBox(request.text, request.caption, request.buttons, request.icon);
+    };
+    if (QThread::currentThread() == window->thread()) {
+        show();
+    } else {
+        QMetaObject::invokeMethod(window, show, Qt::BlockingQueuedConnection);
+    }
+    return answer;
+}
+
+void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {
+    ask(MessageRequest{fromBytes(text), fromBytes(caption), MessageButtons::Ok,
+                       MessageIcon::None, QString()});
+}
+
+provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
+    const Answer answer =
+        ask(MessageRequest{fromBytes(question), fromBytes(provisioning::kesto_text::kAddDeviceCaption),
+                           MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, QString()});
+    switch (answer) {
+        case Answer::Yes: return provisioning::ReplaceAnswer::Yes;
+        case Answer::YesToAll: return provisioning::ReplaceAnswer::YesToAll;
+        case Answer::NoToAll: return provisioning::ReplaceAnswer::NoToAll;
+        default: return provisioning::ReplaceAnswer::No;
+    }
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,49 @@
+// How the Kesto dialogs show what the core operations report: message boxes owned by the dialog,
+// asked on the GUI thread even when the operation runs on a worker, and how a dialog runs the
+// next dialog of the chain (modally, or as a test decides).
+#pragma once
+
+#include <QPointer>
+#include <functional>
+
+#include "app/control_window.h"
+#include "provisioning/kesto_operations.h"
+#include "support/reporter.h"
+
+class QDialog;
+
+namespace velquor::app {
+
+// Runs a follow-on dialog (user administration, device registration, password change) and
+// returns its result. The default is QDialog::exec; tests drive the dialog instead.
+using ModalRunner = std::function<int(QDialog&)>;
+ModalRunner execModal();
+
+// A report becomes a message box owned by the window, with the core's caption.
+class WindowReporter final : public support::Reporter {
+public:
+    explicit WindowReporter(ControlWindow& window) : m_window(window) {}
+    void report(std::string_view text, std::string_view caption) override;
+
+private:
+    ControlWindow& m_window;
+};
+
+// For work running off the GUI thread: each report and each replace question waits until the
+// window has shown it on the GUI thread, as the loop of the command waits for a message box.
+class GuiThreadPrompts final : public support::Reporter {
+public:
+    explicit GuiThreadPrompts(ControlWindow& window) : m_window(&window) {}
+    void report(std::string_view text, std::string_view caption) override;
+    provisioning::ReplaceAnswer askReplace(const std::string& question);
+
+private:
+    Answer ask(const MessageRequest& request);
+
+    QPointer<ControlWindow> m_window;
+};
+
+QString fromBytes(std::string_view text);
+std::string toBytes(const QString& text);
+
+}  // namespace velquor::app

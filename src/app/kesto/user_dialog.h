@@ -1,0 +1,41 @@
+// CUser: the administrator's dialog ("User") that adds and deletes user accounts.
+#pragma once
+
+#include <QString>
+
+#include "app/control_window.h"
+#include "provisioning/provisioning_channel.h"
+
+class QLineEdit;
+
+namespace velquor::app {
+
+enum UserDialogId : int {
+    kUserNameEdit = 1038,
+    kUserPasswordEdit = 1035,
+    kUserConfirmEdit = 1039,
+    kAddUserButton = 1036,
+    kDeleteUserButton = 1037,
+};
+
+class CUser : public ControlWindow {
+    Q_OBJECT
+
+public:
+    explicit CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint = {},
+                   QWidget* parent = nullptr);
+
+public slots:
+    void OnAddUser();
+    void OnDeleteUser();
+
+private:
+    void DoDataExchange();
+
+    provisioning::KestoEndpoint m_endpoint;
+    QString m_userName;
+    QString m_password;
+    QString m_confirm;
+};
+
+}  // namespace velquor::app
