@@ -1,0 +1,357 @@
+// The XML configuration template over libxml2's tree API; see config_template.h.
+#include "generator/config_template.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "generator/xml_prolog.h"
+#include "support/file_identity.h"
+
+namespace velquor::generator {
+
+using support::ErrorCode;
+using support::makeError;
+
+namespace {
+
+// ---- parsing ---------------------------------------------------------------------------
+
+xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
+
+void initialiseLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        // Nothing a template names may be fetched, whether from disk or the network.
+        xmlSetExternalEntityLoader(refuseExternalEntity);
+    });
+}
+
+struct ParseState {
+    bool sawDoctype = false;
+    std::string firstError;
+};
+
+ParseState& stateOf(void* context) {
+    return *static_cast<ParseState*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    // Stop before the internal subset is read: entity declarations are how a small file
+    // turns into gigabytes, and a configuration template has no use for them.
+    stateOf(context).sawDoctype = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+}
+
+void onParseError(void* context, xmlErrorPtr error) {
+    ParseState& state = stateOf(context);
+    if (!state.firstError.empty() || error == nullptr || error->level < XML_ERR_ERROR) return;
+    std::string message = error->message != nullptr ? error->message : "malformed XML";
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    state.firstError = "line " + std::to_string(error->line) + ": " + message;
+}
+
+// GB2312 files in the wild are written by GBK encoders and hold GBK-only characters; read
+// them as GBK, which is a superset, rather than fail on the first such character.
+bool isGb2312Label(std::string_view name) {
+    for (const char* alias : {"GB2312", "GB_2312-80", "EUC-CN", "csGB2312", "EUCCN"}) {
+        if (sameEncodingName(name, alias)) return true;
+    }
+    return false;
+}
+
+// ---- editing ---------------------------------------------------------------------------
+
+bool hasName(const xmlNode* node, const char* name) {
+    // A prefixed name ("x:Ext1") is another name; a default namespace does not add a prefix.
+    const bool prefixed = node->ns != nullptr && node->ns->prefix != nullptr;
+    return !prefixed && std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+}
+
+struct TextEdit {
+    xmlNodePtr element;
+    int entry;
+    const char* elementName;
+};
+
+struct ChildRule {
+    const char* parent;
+    const char* child;
+    int entry;
+};
+
+constexpr ChildRule kRules[] = {
+    {"SIPSettings", "SIPPort", column::kSipPort},
+    {"ProxyandRegistration", "Proxy", column::kProxy},
+    {"SubscriberInformation", "DisplayName", column::kDisplayName},
+    {"SubscriberInformation", "UserID", column::kUserId},
+    {"SubscriberInformation", "AuthID", column::kAuthId},
+    {"SubscriberInformation", "Password", column::kPassword},
+};
+
+// Why a value cannot become XML text, or empty when it can: it must be UTF-8 made of
+// characters XML 1.0 allows.
+std::string unfitForXml(std::string_view value) {
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    const auto* end = p + value.size();
+    while (p < end) {
+        char32_t c = *p;
+        int length = 1;
+        if (c >= 0x80) {
+            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+            if (length == 0 || c >= 0xF8 || end - p < length) return "it is not valid UTF-8 text";
+            c &= 0x3F >> (length - 1);
+            for (int i = 1; i < length; ++i) {
+                if ((p[i] & 0xC0) != 0x80) return "it is not valid UTF-8 text";
+                c = c << 6 | (p[i] & 0x3F);
+            }
+            const char32_t shortest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+            if (c < shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+                return "it is not valid UTF-8 text";
+            }
+        }
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                             (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
+        if (!allowed) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            return std::string("it holds the character ") + code + ", which XML cannot carry";
+        }
+        p += length;
+    }
+    return {};
+}
+
+void replaceText(xmlNodePtr element, const std::string& value) {
+    // A text node holds the value as it is; the serialiser escapes & < > when saving.
+    xmlNodeSetContent(element, nullptr);
+    if (!value.empty()) {
+        xmlAddChild(element, xmlNewDocTextLen(element->doc, BAD_CAST value.data(),
+                                              static_cast<int>(value.size())));
+    }
+}
+
+}  // namespace
+
+std::string columnLetters(int entry) {
+    std::string letters;
+    for (int n = entry + 1; n > 0; n = (n - 1) / 26) {
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    }
+    return letters;
+}
+
+std::vector<xmlNode*> ElementChildren(xmlNode* node) {
+    std::vector<xmlNode*> children;
+    for (xmlNode* child = node != nullptr ? node->children : nullptr;
+         child != nullptr && child->type == XML_ELEMENT_NODE; child = child->next) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+struct ConfigTemplate::Impl {
+    xmlDocPtr doc = nullptr;
+    std::string displayName;
+    XmlProlog prolog;
+    std::string saveEncoding;  // empty: UTF-8 with no encoding named in the declaration
+    std::vector<xmlNodePtr> ext1Elements;
+    std::vector<TextEdit> edits;
+    int highestEntry = -1;
+
+    ~Impl() {
+        if (doc != nullptr) xmlFreeDoc(doc);
+    }
+
+    // The elements the template lets a device row edit, found once: the walk only reads
+    // the top three levels, which editing text below them never changes.
+    void planEdits() {
+        for (xmlNodePtr ext1 : ElementChildren(xmlDocGetRootElement(doc))) {
+            if (!hasName(ext1, "Ext1")) continue;
+            ext1Elements.push_back(ext1);
+            for (xmlNodePtr section : ElementChildren(ext1)) {
+                for (xmlNodePtr leaf : ElementChildren(section)) {
+                    for (const ChildRule& rule : kRules) {
+                        if (hasName(section, rule.parent) && hasName(leaf, rule.child)) {
+                            edits.push_back(TextEdit{leaf, rule.entry, rule.child});
+                            highestEntry = std::max(highestEntry, rule.entry);
+                        }
+                    }
+                }
+            }
+        }
+    }
+};
+
+ConfigTemplate::ConfigTemplate(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+ConfigTemplate::ConfigTemplate(ConfigTemplate&&) noexcept = default;
+ConfigTemplate& ConfigTemplate::operator=(ConfigTemplate&&) noexcept = default;
+ConfigTemplate::~ConfigTemplate() = default;
+
+support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& path) {
+    if (path.empty()) {
+        return makeError(ErrorCode::InvalidInput, "no template file chosen");
+    }
+    auto bytes = support::readWholeFile(path, kMaxTemplateBytes);
+    if (!bytes) {
+        return makeError(bytes.error().code,
+                         "cannot load the template: " + bytes.error().message);
+    }
+    return LoadTemplateFromMemory(*bytes, path);
+}
+
+support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
+    std::string_view bytes, const std::string& displayName) {
+    initialiseLibxml();
+    auto failure = [&](ErrorCode code, const std::string& reason) {
+        return makeError(code, "cannot load the template " + displayName + ": " + reason);
+    };
+    if (bytes.size() > kMaxTemplateBytes) {
+        return failure(ErrorCode::TooLarge,
+                       "larger than " + std::to_string(kMaxTemplateBytes) + " bytes");
+    }
+    if (bytes.empty()) return failure(ErrorCode::InvalidInput, "the file is empty");
+
+    auto impl = std::make_unique<Impl>();
+    impl->displayName = displayName;
+    impl->prolog = readXmlProlog(bytes);
+    const char* forcedEncoding = nullptr;
+    int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+    if (impl->prolog.declaredEncoding && isGb2312Label(*impl->prolog.declaredEncoding)) {
+        forcedEncoding = "GBK";
+        options |= XML_PARSE_IGNORE_ENC;
+    }
+
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (context == nullptr) return failure(ErrorCode::Internal, "out of memory");
+    ParseState state;
+    context->_private = &state;
+    context->sax->internalSubset = onDoctype;
+    context->sax->serror = onParseError;
+    xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, forcedEncoding, options);
+    xmlFreeParserCtxt(context);
+
+    if (state.sawDoctype) {
+        if (doc != nullptr) xmlFreeDoc(doc);
+        return failure(ErrorCode::Unsupported,
+                       "it has a document type declaration (<!DOCTYPE ...>), which templates "
+                       "may not have");
+    }
+    if (doc == nullptr) {
+        return failure(ErrorCode::InvalidInput,
+                       state.firstError.empty() ? "not well-formed XML" : state.firstError);
+    }
+    impl->doc = doc;
+    if (xmlDocGetRootElement(doc) == nullptr) {
+        return failure(ErrorCode::InvalidInput, "it has no document element");
+    }
+
+    // The files repeat the template's declaration, so they name its encoding as it was
+    // written and are written in it.
+    if (impl->prolog.declaredEncoding) {
+        impl->saveEncoding = *impl->prolog.declaredEncoding;
+    } else if (impl->prolog.utf16) {
+        impl->saveEncoding = "UTF-16";
+    }
+    if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = nullptr;
+    impl->planEdits();
+    return ConfigTemplate(std::move(impl));
+}
+
+support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
+    const int available = static_cast<int>(row.cells.size());
+    for (const TextEdit& edit : m_impl->edits) {
+        if (edit.entry >= available) {
+            return makeError(ErrorCode::InvalidInput,
+                             "row " + std::to_string(row.sheetRow) + " has no column " +
+                                 columnLetters(edit.entry) + ", which the template's " +
+                                 edit.elementName + " element takes its value from");
+        }
+        const std::string problem = unfitForXml(row.cells[static_cast<std::size_t>(edit.entry)]);
+        if (!problem.empty()) {
+            return makeError(ErrorCode::InvalidInput,
+                             "row " + std::to_string(row.sheetRow) + ", column " +
+                                 columnLetters(edit.entry) + " (" + edit.elementName +
+                                 "): " + problem);
+        }
+    }
+    for (xmlNodePtr ext1 : m_impl->ext1Elements) {
+        if (xmlSetProp(ext1, BAD_CAST "Enable", BAD_CAST "Enable") == nullptr) {
+            return makeError(ErrorCode::Internal, "cannot set the Enable attribute: out of memory");
+        }
+    }
+    for (const TextEdit& edit : m_impl->edits) {
+        replaceText(edit.element, row.cells[static_cast<std::size_t>(edit.entry)]);
+    }
+    return {};
+}
+
+support::Result<std::string> ConfigTemplate::SerializeDocument() const {
+    xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
+    if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
+    // libxml2 writes a declaration of its own making; a byte-wide template gets its own
+    // declaration back verbatim instead (quotes, spacing and the name's case included).
+    const XmlProlog& prolog = m_impl->prolog;
+    const bool verbatimDeclaration = !prolog.declarationText.empty();
+    int options = XML_SAVE_FORMAT;
+    if (!prolog.hasDeclaration || verbatimDeclaration) options |= XML_SAVE_NO_DECL;
+    // Without a named encoding libxml2 escapes every non-ASCII character; name UTF-8.
+    const char* encoding =
+        m_impl->saveEncoding.empty() ? "UTF-8" : m_impl->saveEncoding.c_str();
+    xmlSaveCtxtPtr saver = xmlSaveToBuffer(buffer, encoding, options);
+    if (saver == nullptr) {
+        xmlBufferFree(buffer);
+        return makeError(ErrorCode::Unsupported,
+                         "cannot write XML in the encoding " + m_impl->saveEncoding);
+    }
+    const long saved = xmlSaveDoc(saver, m_impl->doc);
+    const int closed = xmlSaveClose(saver);
+    if (saved < 0 || closed < 0) {
+        xmlBufferFree(buffer);
+        return makeError(ErrorCode::Internal, "cannot serialise the document from " +
+                                                  m_impl->displayName);
+    }
+    std::string text;
+    if (verbatimDeclaration) {
+        text.reserve(static_cast<std::size_t>(xmlBufferLength(buffer)) + 64);
+        if (prolog.utf8ByteOrderMark) text += "\xEF\xBB\xBF";
+        text += prolog.declarationText;
+        text += '\n';
+    }
+    text.append(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                static_cast<std::size_t>(xmlBufferLength(buffer)));
+    xmlBufferFree(buffer);
+    return text;
+}
+
+support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
+                                               support::Durability durability) const {
+    auto text = SerializeDocument();
+    if (!text) return text.error();
+    return support::writeFileAtomically(
+        path, std::as_bytes(std::span<const char>(text->data(), text->size())), durability);
+}
+
+int ConfigTemplate::highestEntryNeeded() const { return m_impl->highestEntry; }
+
+std::string ConfigTemplate::encodingName() const {
+    return m_impl->saveEncoding.empty() ? "UTF-8" : m_impl->saveEncoding;
+}
+
+_xmlDoc* ConfigTemplate::document() const { return m_impl->doc; }
+
+}  // namespace velquor::generator

@@ -1,0 +1,82 @@
+// The XML configuration template: loaded once per run, edited in place for each device row
+// (the account elements below Ext1 and its Enable attribute) and saved once per device in the
+// template's own encoding and with its own XML declaration.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/atomic_file.h"
+#include "support/result.h"
+
+struct _xmlDoc;
+struct _xmlNode;
+
+namespace velquor::generator {
+
+// Templates are phone configurations of some tens of kilobytes; the bound keeps a wrong file
+// (or a bomb) from being read into memory.
+inline constexpr std::size_t kMaxTemplateBytes = 16u << 20;
+
+// One device row as the sheet shows it: entry 0 is column A.
+struct DeviceRow {
+    int sheetRow = 0;  // 1-based row number, for messages
+    std::vector<std::string> cells;
+};
+
+// Which entry of a device row feeds each edited element.
+namespace column {
+inline constexpr int kMac = 0;
+inline constexpr int kDisplayName = 1;
+inline constexpr int kUserId = 2;
+inline constexpr int kAuthId = 3;
+inline constexpr int kPassword = 4;
+inline constexpr int kProxy = 5;
+inline constexpr int kSipPort = 6;
+}  // namespace column
+
+// "A" for 0, "G" for 6, "AA" for 26.
+std::string columnLetters(int entry);
+
+// The element children of node in document order, ending at the first child that is not an
+// element: a comment or text placed before an element hides it from the walk.
+std::vector<_xmlNode*> ElementChildren(_xmlNode* node);
+
+class ConfigTemplate {
+public:
+    // Reads and parses the template file. The error names the file and the parser's reason
+    // with its line.
+    static support::Result<ConfigTemplate> LoadTemplate(const std::string& path);
+    // The same from bytes already in memory; displayName stands for the file in messages.
+    static support::Result<ConfigTemplate> LoadTemplateFromMemory(std::string_view bytes,
+                                                                  const std::string& displayName);
+
+    ConfigTemplate(ConfigTemplate&&) noexcept;
+    ConfigTemplate& operator=(ConfigTemplate&&) noexcept;
+    ~ConfigTemplate();
+
+    // Writes one device's values into the document. A row too short for an element the
+    // template has, or a value XML cannot carry, fails before anything is changed.
+    support::Status ApplyDeviceRow(const DeviceRow& row);
+    // The whole document as it would be saved: declaration, encoding, indentation.
+    support::Result<std::string> SerializeDocument() const;
+    // Saves the document at path through a temporary file renamed into place.
+    support::Status SaveDeviceFile(const std::string& path,
+                                   support::Durability durability = support::Durability::Sync) const;
+
+    // The highest row entry an edit needs, -1 when the template has nothing to edit.
+    int highestEntryNeeded() const;
+    // The encoding the files are written in, as the template declares it ("UTF-8" if none).
+    std::string encodingName() const;
+    _xmlDoc* document() const;
+
+private:
+    struct Impl;
+    explicit ConfigTemplate(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace velquor::generator
