@@ -1,0 +1,189 @@
+// The authorisation rules and store changes behind each request; see request_handler.h.
+#include "server/request_handler.h"
+
+#include "provisioning/wire_records.h"
+
+namespace velquor::server {
+
+namespace wire = velquor::provisioning;
+
+namespace {
+
+RequestOutcome refuse(RequestOutcome outcome, std::string detail) {
+    outcome.reply = std::string(wire::kReplyNo);
+    outcome.detail = std::move(detail);
+    return outcome;
+}
+
+RequestOutcome accept(RequestOutcome outcome) {
+    outcome.reply = std::string(wire::kReplyYes);
+    return outcome;
+}
+
+// Maps a store result onto a reply: Done is "YES", a taken name or MAC "EXIST", anything
+// else a refusal that says why in the log.
+RequestOutcome settle(RequestOutcome outcome, const support::Result<StoreOutcome>& result,
+                      std::string_view notFoundDetail) {
+    if (!result) return refuse(std::move(outcome), "store error: " + result.error().message);
+    switch (*result) {
+        case StoreOutcome::Done:
+            return accept(std::move(outcome));
+        case StoreOutcome::Exists:
+            outcome.reply = std::string(wire::kReplyExist);
+            return outcome;
+        case StoreOutcome::NotFound:
+            break;
+    }
+    return refuse(std::move(outcome), std::string(notFoundDetail));
+}
+
+bool isAcceptablePassword(std::string_view password) { return !password.empty(); }
+
+}  // namespace
+
+std::string_view requestKindName(RequestKind kind) {
+    switch (kind) {
+        case RequestKind::Login:
+            return "login";
+        case RequestKind::Account:
+            return "account";
+        case RequestKind::Device:
+            return "device";
+    }
+    return "?";
+}
+
+std::size_t recordLengthOf(RequestKind kind) {
+    switch (kind) {
+        case RequestKind::Login:
+            return wire::kLoginRequestSize;
+        case RequestKind::Account:
+            return wire::kAccountRequestSize;
+        case RequestKind::Device:
+            return wire::kDeviceRequestSize;
+    }
+    return 0;
+}
+
+bool isAcceptableAccountName(std::string_view name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return false;
+    }
+    return true;
+}
+
+RequestOutcome RequestHandler::handle(RequestKind kind, std::string_view peer,
+                                      std::string_view record) {
+    switch (kind) {
+        case RequestKind::Login:
+            return handleLogin(peer, record);
+        case RequestKind::Account:
+            return handleAccount(peer, record);
+        case RequestKind::Device:
+            return handleDevice(peer, record);
+    }
+    return refuse({}, "unknown port");
+}
+
+RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_view record) {
+    RequestOutcome outcome;
+    outcome.operation = "LOGIN";
+    auto fields = wire::decodeLoginRequest(record);
+    if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
+    outcome.user = fields->userName;
+    if (!m_state.throttle.allows(fields->userName, peer)) {
+        return refuse(std::move(outcome), "too many failed logins");
+    }
+    auto stored = m_store.findPassword(fields->userName);
+    if (!stored) return refuse(std::move(outcome), "store error: " + stored.error().message);
+    bool matches = false;
+    if (stored->has_value()) {
+        matches = verifyPassword(fields->password, **stored);
+    } else {
+        // The same work for an unknown name, so timing does not tell which names exist.
+        spendVerificationTime(fields->password, m_state.newHashIterations);
+    }
+    if (!matches) {
+        m_state.throttle.recordFailure(fields->userName, peer);
+        return refuse(std::move(outcome), "wrong name or password");
+    }
+    m_state.grants.grant(fields->userName, peer);
+    return accept(std::move(outcome));
+}
+
+RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_view record) {
+    RequestOutcome outcome;
+    outcome.operation = "ACCOUNT";
+    auto fields = wire::decodeAccountRequest(record);
+    if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
+    outcome.operation = fields->operation;
+    outcome.user = fields->userName;
+    const std::string& name = fields->userName;
+
+    if (fields->operation == wire::kOperationAdd || fields->operation == wire::kOperationDelete) {
+        if (!m_state.grants.holds(kAdministratorName, peer)) {
+            return refuse(std::move(outcome), "no administrator login from this address");
+        }
+    } else if (fields->operation == wire::kOperationUpdate) {
+        if (!m_state.grants.holds(name, peer)) {
+            return refuse(std::move(outcome), "no login of this user from this address");
+        }
+    } else {
+        return refuse(std::move(outcome), "unknown operation");
+    }
+
+    if (fields->operation == wire::kOperationDelete) {
+        if (name == kAdministratorName) {
+            return refuse(std::move(outcome), "the administrator account cannot be deleted");
+        }
+        auto result = m_store.deleteUser(name);
+        if (result && *result == StoreOutcome::Done) m_state.grants.revokeUser(name);
+        return settle(std::move(outcome), result, "no such account");
+    }
+
+    if (!isAcceptableAccountName(name)) return refuse(std::move(outcome), "unacceptable name");
+    if (!isAcceptablePassword(fields->password)) {
+        return refuse(std::move(outcome), "empty password");
+    }
+    auto hash = hashPassword(fields->password, m_state.newHashIterations);
+    if (!hash) return refuse(std::move(outcome), hash.error().message);
+    if (fields->operation == wire::kOperationAdd) {
+        return settle(std::move(outcome), m_store.addUser(name, *hash), "not added");
+    }
+    return settle(std::move(outcome), m_store.setPassword(name, *hash), "no such account");
+}
+
+RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_view record) {
+    RequestOutcome outcome;
+    outcome.operation = "DEVICE";
+    auto fields = wire::decodeDeviceRequest(record);
+    if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
+    outcome.operation = fields->operation;
+    outcome.user = fields->userName;
+    outcome.mac = fields->macAddress;
+    const bool known = fields->operation == wire::kOperationAdd ||
+                       fields->operation == wire::kOperationUpdate ||
+                       fields->operation == wire::kOperationDelete;
+    if (!known) return refuse(std::move(outcome), "unknown operation");
+    if (!m_state.grants.holds(fields->userName, peer)) {
+        return refuse(std::move(outcome), "no login of this user from this address");
+    }
+    if (fields->macAddress.empty()) return refuse(std::move(outcome), "empty MAC address");
+
+    if (fields->operation == wire::kOperationAdd) {
+        return settle(std::move(outcome),
+                      m_store.addDevice(fields->macAddress, fields->server, fields->userName),
+                      "not added");
+    }
+    if (fields->operation == wire::kOperationUpdate) {
+        return settle(std::move(outcome),
+                      m_store.replaceDevice(fields->macAddress, fields->server, fields->userName),
+                      "no such registration of this user");
+    }
+    return settle(std::move(outcome), m_store.deleteDevice(fields->macAddress, fields->userName),
+                  "no such registration of this user");
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,60 @@
+// RequestHandler: turns one decoded request record into kestod's reply word, applying the
+// authorisation rules (a login grants its user, from its peer address, a limited time of
+// requests; account ADD/DEL need a grant of the administrator; a password change or a
+// device change needs the named user's own grant) and the changes to the store.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "server/account_store.h"
+#include "server/grant_table.h"
+
+namespace velquor::server {
+
+// The administrator account: made by 'kestod init', never deleted.
+inline constexpr std::string_view kAdministratorName = "chief";
+
+enum class RequestKind { Login, Account, Device };
+
+std::string_view requestKindName(RequestKind kind);
+// The exact record length a port expects.
+std::size_t recordLengthOf(RequestKind kind);
+
+// What a request came to, for the reply and the log line (never the password).
+struct RequestOutcome {
+    std::string reply;      // "YES", "EXIST" or "NO"
+    std::string operation;  // "LOGIN", "ADD", "DEL", "UP", or the unknown text received
+    std::string user;
+    std::string mac;
+    std::string detail;     // why a request was refused, empty when it was not
+};
+
+// Everything shared between the workers that answer requests.
+struct AuthorisationState {
+    GrantTable& grants;
+    LoginThrottle& throttle;
+    std::uint32_t newHashIterations;  // for passwords set over the wire
+};
+
+class RequestHandler {
+public:
+    RequestHandler(AccountStore& store, AuthorisationState state)
+        : m_store(store), m_state(state) {}
+
+    RequestOutcome handle(RequestKind kind, std::string_view peer, std::string_view record);
+
+private:
+    RequestOutcome handleLogin(std::string_view peer, std::string_view record);
+    RequestOutcome handleAccount(std::string_view peer, std::string_view record);
+    RequestOutcome handleDevice(std::string_view peer, std::string_view record);
+
+    AccountStore& m_store;
+    AuthorisationState m_state;
+};
+
+// A name fit to be an account: not empty, no control characters.
+bool isAcceptableAccountName(std::string_view name);
+
+}  // namespace velquor::server

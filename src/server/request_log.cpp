@@ -1,0 +1,67 @@
+// Formatting and writing of kestod's per-request log lines; see request_log.h.
+#include "server/request_log.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace velquor::server {
+
+std::string isoTimestamp(std::chrono::system_clock::time_point time) {
+    const auto sinceEpoch = time.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    std::tm parts{};
+    ::gmtime_r(&whole, &parts);
+    char buffer[40];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &parts);
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03dZ", static_cast<int>(millis));
+    return std::string(buffer, length) + fraction;
+}
+
+std::string escapeForLog(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && c != '\\' && c != '"') {
+            escaped += c;
+        } else {
+            escaped += "\\x";
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0x0f];
+        }
+    }
+    return escaped;
+}
+
+std::string formatLogLine(std::chrono::system_clock::time_point time, const LogEntry& entry) {
+    std::string line = isoTimestamp(time);
+    line += " peer=" + std::string(entry.peer);
+    line += " port=" + std::to_string(entry.port);
+    line += " op=" + (entry.operation.empty() ? std::string("-") : escapeForLog(entry.operation));
+    line += " user=\"" + escapeForLog(entry.user) + '"';
+    line += " mac=\"" + escapeForLog(entry.mac) + '"';
+    line += " reply=" + (entry.reply.empty() ? std::string("none") : std::string(entry.reply));
+    if (!entry.detail.empty()) line += " (" + escapeForLog(entry.detail) + ')';
+    return line;
+}
+
+void writeLogLine(const std::string& line) {
+    std::string out = line;
+    out += '\n';
+    std::size_t written = 0;
+    while (written < out.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, out.data() + written, out.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,207 @@
+// CA and server certificate generation and the server TLS context; see server_files.h.
+#include "server/server_files.h"
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <openssl/bn.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <span>
+#include <string>
+
+#include "support/atomic_file.h"
+
+namespace velquor::server {
+
+namespace {
+
+using support::ErrorCode;
+using support::makeError;
+
+constexpr long kValiditySeconds = 10L * 365 * 24 * 3600;
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct X509Free {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+
+support::Error tlsError(std::string what) {
+    const std::string details = takeTlsErrors();
+    if (!details.empty()) what += ": " + details;
+    return makeError(ErrorCode::Internal, std::move(what));
+}
+
+bool addExtension(X509* cert, X509* issuer, int nid, const char* value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    if (extension == nullptr) return false;
+    const bool added = X509_add_ext(cert, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    return added;
+}
+
+bool setRandomSerial(X509* cert) {
+    BIGNUM* serial = BN_new();
+    // 127 bits, top bit clear: a positive serial no other certificate of ours shares.
+    const bool ok = serial != nullptr && BN_rand(serial, 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
+                    BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(cert)) != nullptr;
+    BN_free(serial);
+    return ok;
+}
+
+X509Ptr newCertificate(EVP_PKEY* key, const char* commonName) {
+    X509Ptr cert(X509_new());
+    if (!cert) return nullptr;
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    const bool ok =
+        X509_set_version(cert.get(), 2) == 1 && setRandomSerial(cert.get()) &&
+        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr &&
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValiditySeconds) != nullptr &&
+        X509_set_pubkey(cert.get(), key) == 1 &&
+        X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("Velquor kestod"), -1,
+                                   -1, 0) == 1 &&
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>(commonName), -1, -1,
+                                   0) == 1;
+    return ok ? std::move(cert) : nullptr;
+}
+
+std::string pemOfKey(EVP_PKEY* key) {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+        return {};
+    }
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::string pemOfCertificate(X509* cert) {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio_X509(bio.get(), cert) != 1) return {};
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+support::Status writeFile(const std::filesystem::path& target, const std::string& content,
+                          mode_t mode) {
+    if (content.empty()) return tlsError("cannot encode " + target.string());
+    auto file = support::AtomicOutputFile::create(target);
+    if (!file) return file.error();
+    if (::fchmod(file->fd(), mode) != 0) {
+        return makeError(ErrorCode::Io,
+                         support::describeErrno("cannot set the mode of", target, errno));
+    }
+    if (auto status = file->write(content.data(), content.size()); !status) return status;
+    return file->commit();
+}
+
+}  // namespace
+
+std::string takeTlsErrors() {
+    std::string text;
+    unsigned long code = 0;
+    while ((code = ERR_get_error()) != 0) {
+        char buffer[256];
+        ERR_error_string_n(code, buffer, sizeof buffer);
+        if (!text.empty()) text += "; ";
+        text += buffer;
+    }
+    return text;
+}
+
+ServerFiles serverFilesIn(const std::filesystem::path& folder) {
+    return ServerFiles{folder,
+                       folder / "ca.key",
+                       folder / "cacert.pem",
+                       folder / "server.key",
+                       folder / "server.pem",
+                       folder / "kestod.db"};
+}
+
+bool isIpv4Address(std::string_view address) {
+    in_addr parsed{};
+    return ::inet_pton(AF_INET, std::string(address).c_str(), &parsed) == 1;
+}
+
+support::Status createCertificates(const ServerFiles& files, std::string_view address) {
+    if (!isIpv4Address(address)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + std::string(address) + "' is not an IPv4 address");
+    }
+    PkeyPtr caKey(EVP_EC_gen("P-256"));
+    PkeyPtr serverKey(EVP_EC_gen("P-256"));
+    if (!caKey || !serverKey) return tlsError("cannot generate ECDSA P-256 keys");
+
+    X509Ptr ca = newCertificate(caKey.get(), "Velquor kestod CA");
+    if (!ca || X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get())) != 1 ||
+        !addExtension(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0") ||
+        !addExtension(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign") ||
+        !addExtension(ca.get(), ca.get(), NID_subject_key_identifier, "hash") ||
+        X509_sign(ca.get(), caKey.get(), EVP_sha256()) == 0) {
+        return tlsError("cannot make the CA certificate");
+    }
+
+    // The address is only in the subject alternative name: clients match an IP address
+    // against that, and a common name that looks like an address must not be what passes.
+    const std::string altName = "IP:" + std::string(address);
+    X509Ptr server = newCertificate(serverKey.get(), "kestod");
+    if (!server || X509_set_issuer_name(server.get(), X509_get_subject_name(ca.get())) != 1 ||
+        !addExtension(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE") ||
+        !addExtension(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature") ||
+        !addExtension(server.get(), ca.get(), NID_ext_key_usage, "serverAuth") ||
+        !addExtension(server.get(), ca.get(), NID_subject_alt_name, altName.c_str()) ||
+        !addExtension(server.get(), ca.get(), NID_subject_key_identifier, "hash") ||
+        !addExtension(server.get(), ca.get(), NID_authority_key_identifier, "keyid:always") ||
+        X509_sign(server.get(), caKey.get(), EVP_sha256()) == 0) {
+        return tlsError("cannot make the server certificate");
+    }
+
+    if (auto s = writeFile(files.caKey, pemOfKey(caKey.get()), 0600); !s) return s;
+    if (auto s = writeFile(files.serverKey, pemOfKey(serverKey.get()), 0600); !s) return s;
+    if (auto s = writeFile(files.serverCert, pemOfCertificate(server.get()), 0644); !s) return s;
+    return writeFile(files.caCert, pemOfCertificate(ca.get()), 0644);
+}
+
+void SslContextFree::operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+
+support::Result<SslContextPtr> makeServerTlsContext(const ServerFiles& files) {
+    SslContextPtr context(SSL_CTX_new(TLS_server_method()));
+    if (!context) return tlsError("cannot create a TLS context");
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+    // Idle connections keep no read/write buffers: hundreds of them stay cheap.
+    SSL_CTX_set_mode(context.get(), SSL_MODE_RELEASE_BUFFERS);
+    static const unsigned char kSessionContext[] = "kestod";
+    SSL_CTX_set_session_id_context(context.get(), kSessionContext, sizeof kSessionContext - 1);
+    if (SSL_CTX_use_certificate_chain_file(context.get(), files.serverCert.c_str()) != 1) {
+        return tlsError("cannot load the server certificate " + files.serverCert.string());
+    }
+    if (SSL_CTX_use_PrivateKey_file(context.get(), files.serverKey.c_str(), SSL_FILETYPE_PEM) !=
+        1) {
+        return tlsError("cannot load the server key " + files.serverKey.string());
+    }
+    if (SSL_CTX_check_private_key(context.get()) != 1) {
+        return tlsError("the server key does not match " + files.serverCert.string());
+    }
+    return context;
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,139 @@
+// The setup of a kestod folder; see server_init.h.
+#include "server/server_init.h"
+
+#include <sys/stat.h>
+
+#include <openssl/rand.h>
+
+#include "provisioning/wire_records.h"
+#include "server/account_store.h"
+#include "server/request_handler.h"
+#include "server/server_files.h"
+#include "support/file_identity.h"
+
+namespace velquor::server {
+
+namespace {
+
+using support::ErrorCode;
+using support::makeError;
+
+constexpr std::size_t kGeneratedPasswordLength = 20;
+constexpr std::uintmax_t kPasswordFileLimit = 4096;
+
+support::Result<std::string> generatePassword() {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+    constexpr unsigned kAlphabetSize = sizeof kAlphabet - 1;
+    // Rejection sampling keeps every character equally likely.
+    constexpr unsigned kLimit = 256 - 256 % kAlphabetSize;
+    std::string password;
+    while (password.size() < kGeneratedPasswordLength) {
+        unsigned char bytes[32];
+        if (RAND_bytes(bytes, sizeof bytes) != 1) {
+            return makeError(ErrorCode::Internal, "cannot draw random bytes for a password");
+        }
+        for (const unsigned char byte : bytes) {
+            if (byte < kLimit && password.size() < kGeneratedPasswordLength) {
+                password += kAlphabet[byte % kAlphabetSize];
+            }
+        }
+    }
+    return password;
+}
+
+support::Status refuseExistingSetup(const ServerFiles& files) {
+    for (const auto& path : {files.caKey, files.serverKey, files.serverCert, files.caCert}) {
+        std::error_code ignored;
+        if (std::filesystem::exists(path, ignored)) {
+            return makeError(ErrorCode::InvalidInput,
+                             files.folder.string() + " already holds a kestod setup (" +
+                                 path.filename().string() +
+                                 "); use --force to replace its keys and certificates");
+        }
+    }
+    return {};
+}
+
+support::Status prepareFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (std::filesystem::exists(folder, error)) {
+        if (!std::filesystem::is_directory(folder, error)) {
+            return makeError(ErrorCode::InvalidInput, folder.string() + " is not a folder");
+        }
+        return {};
+    }
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        return makeError(ErrorCode::Io,
+                         "cannot create folder " + folder.string() + ": " + error.message());
+    }
+    ::chmod(folder.c_str(), 0700);
+    return {};
+}
+
+}  // namespace
+
+support::Result<std::string> readPasswordFile(const std::filesystem::path& file) {
+    auto content = support::readWholeFile(file, kPasswordFileLimit);
+    if (!content) return content.error();
+    std::string password = *content;
+    if (const auto end = password.find('\n'); end != std::string::npos) password.resize(end);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        return makeError(ErrorCode::InvalidInput, "password file " + file.string() + " is empty");
+    }
+    if (password.size() > provisioning::kTextFieldWidth) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the password in " + file.string() + " is longer than " +
+                             std::to_string(provisioning::kTextFieldWidth) +
+                             " bytes, the most a login can carry");
+    }
+    if (password.find('\0') != std::string::npos) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the password in " + file.string() + " holds a zero byte");
+    }
+    return password;
+}
+
+support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
+    if (!isIpv4Address(options.address)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + options.address + "' is not an IPv4 address");
+    }
+    if (options.iterations == 0 || options.iterations > 0x7fffffffu) {
+        return makeError(ErrorCode::InvalidInput, "the iteration count must be 1 or more");
+    }
+    const ServerFiles files = serverFilesIn(options.folder);
+    // Read everything that can fail before anything is written.
+    InitOutcome outcome;
+    std::string password;
+    if (options.adminPasswordFile) {
+        auto read = readPasswordFile(*options.adminPasswordFile);
+        if (!read) return read.error();
+        password = std::move(*read);
+    } else {
+        auto generated = generatePassword();
+        if (!generated) return generated.error();
+        password = outcome.generatedPassword = *generated;
+    }
+    if (auto status = prepareFolder(options.folder); !status) return status.error();
+    if (!options.force) {
+        if (auto status = refuseExistingSetup(files); !status) return status.error();
+    }
+    if (auto status = createCertificates(files, options.address); !status) return status.error();
+
+    auto store = AccountStore::open(files.database, AccountStore::OpenMode::CreateIfMissing);
+    if (!store) return store.error();
+    ::chmod(files.database.c_str(), 0600);
+    auto hash = hashPassword(password, options.iterations);
+    if (!hash) return hash.error();
+    if (auto s = store->setSetting("address", options.address); !s) return s.error();
+    if (auto s = store->setSetting("pbkdf2_iterations", std::to_string(options.iterations)); !s) {
+        return s.error();
+    }
+    if (auto s = store->putUser(kAdministratorName, *hash); !s) return s.error();
+    return outcome;
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,33 @@
+// 'kestod init': a new server folder with its CA, server certificate, cacert.pem for
+// clients, and the database holding the administrator account. No password ships with
+// the server: the administrator's comes from a file or is generated and shown once.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "server/password_hash.h"
+#include "support/result.h"
+
+namespace velquor::server {
+
+struct InitOptions {
+    std::filesystem::path folder;
+    std::string address = "127.0.0.1";
+    std::optional<std::filesystem::path> adminPasswordFile;
+    bool force = false;  // replace existing keys; accounts and registrations are kept
+    std::uint32_t iterations = kDefaultPbkdf2Iterations;
+};
+
+struct InitOutcome {
+    std::string generatedPassword;  // empty when the password came from a file
+};
+
+support::Result<InitOutcome> initialiseServer(const InitOptions& options);
+
+// The administrator password from a file: its first line, without the line ending.
+support::Result<std::string> readPasswordFile(const std::filesystem::path& file);
+
+}  // namespace velquor::server
