@@ -20,9 +20,9 @@ struct Md5State {
 };
 
 // Starts the state, digests the whole file into it and returns the number of bytes read;
-// 0 when the file cannot be opened (the state is then untouched). A file of zero bytes also
-// returns 0 but leaves the digest of the empty message in the state. A read error ends the
-// reading as if the file ended there.
+// 0 when the file cannot be opened or a read fails (the state is then untouched: a digest of
+// part of a file is never passed off as the file's). A file of zero bytes also returns 0 but
+// leaves the digest of the empty message in the state.
 std::uint64_t Md5File(const char* path, Md5State& state);
 
 }  // namespace velquor::digest

@@ -1,0 +1,21 @@
+// The accelerated block functions and the switches the units consult before using them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velquor::digest::detail {
+
+bool useShaInstructions();
+bool useClmulCrc32();
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VELQUOR_DIGEST_X86 1
+// Process `blocks` 64-byte blocks with the SHA extensions.
+void sha1BlocksShaNi(std::uint32_t chain[5], const std::uint8_t* data, std::size_t blocks);
+void sha256BlocksShaNi(std::uint32_t chain[8], const std::uint8_t* data, std::size_t blocks);
+// CRC register (not inverted) over data, count >= 64, by carry-less multiply folding.
+std::uint32_t crc32Clmul(std::uint32_t reg, const std::uint8_t* data, std::size_t count);
+#endif
+
+}  // namespace velquor::digest::detail
