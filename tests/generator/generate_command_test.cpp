@@ -1,0 +1,78 @@
+// velquor-cli generate as a user runs it: exit statuses, the files, the CSV report.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "generator_fixtures.h"
+#include "temp_dir.h"
+
+namespace velquor::generator {
+namespace {
+
+namespace fs = std::filesystem;
+using velquor::testing::readFile;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+
+class GenerateCommand : public ::testing::Test {
+protected:
+    GenerateCommand() {
+        velquor::testing::writeFile(m_dir / "t.xml", test::kTemplate);
+        test::writeCsv(m_dir / "s.csv", test::deviceSheet(3));
+    }
+
+    int run(const std::string& arguments, std::string* output = nullptr) {
+        int status = -1;
+        const std::string text =
+            runCommand("cd " + shellQuote(m_dir.path().string()) + " && " +
+                           shellQuote(VELQUOR_BINARY_DIR "/src/cli/velquor-cli") + " generate " +
+                           arguments + " 2>&1",
+                       &status);
+        if (output != nullptr) *output = text;
+        return status;
+    }
+
+    velquor::testing::TempDir m_dir;
+};
+
+TEST_F(GenerateCommand, WritesEveryDeviceAndExitsZero) {
+    std::string output;
+    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --key-hex 00112233445566778899aabbccddeeff "
+                  "--report report.csv",
+                  &output),
+              0);
+    EXPECT_EQ(output, "Success !\n");
+    EXPECT_EQ(test::filesBelow(m_dir / "out").size(), 6u);
+    const std::string report = readFile(m_dir / "report.csv");
+    EXPECT_NE(report.find("\r\n4,001122334403,out/001122334403.xml,out/en/001122334403.xml,written,\r\n"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(GenerateCommand, AFailedRowMeansExitOneWithTheReasonAndTheReport) {
+    auto rows = test::deviceSheet(3);
+    rows[2][0] = "../x";
+    test::writeCsv(m_dir / "s.csv", rows);
+    std::string output;
+    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --report report.csv", &output), 1);
+    EXPECT_NE(output.find("2 files written for 3 device rows"), std::string::npos) << output;
+    EXPECT_NE(output.find("row 3: the MAC text holds a path separator"), std::string::npos);
+    EXPECT_NE(readFile(m_dir / "report.csv").find("3,../x,,,failed,"), std::string::npos);
+}
+
+TEST_F(GenerateCommand, BadInvocationsAndUnloadableTemplatesWriteNothing) {
+    std::string output;
+    EXPECT_EQ(run("--template t.xml --sheet s.csv", &output), 2);
+    EXPECT_NE(output.find("--out"), std::string::npos);
+    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --key a --key-hex 00"), 2);
+    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --bogus"), 2);
+    velquor::testing::writeFile(m_dir / "bad.xml", "<Config>");
+    EXPECT_EQ(run("--template bad.xml --sheet s.csv --out out", &output), 1);
+    EXPECT_NE(output.find("bad.xml"), std::string::npos) << output;
+    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --dry-run --key k", &output), 0);
+    EXPECT_NE(output.find("Dry run: 3 of 3"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(m_dir / "out"));
+}
+
+}  // namespace
+}  // namespace velquor::generator

@@ -1,0 +1,281 @@
+// The generation job over real sheets (.csv and .xlsx) and templates in a temporary folder:
+// the files it writes, the rows it refuses and why, and what the user is told.
+#include "generator/generation_job.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "generator/report_csv.h"
+#include "generator_fixtures.h"
+#include "temp_dir.h"
+
+namespace velquor::generator {
+namespace {
+
+namespace fs = std::filesystem;
+using test::filesBelow;
+using test::Rows;
+using test::xpathInFile;
+using velquor::testing::readFile;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+using velquor::testing::writeFile;
+
+class GenerationJob : public ::testing::Test {
+protected:
+    GenerationJob() { writeFile(m_dir / "template.xml", test::kTemplate); }
+
+    GenerationRequest request(const Rows& rows, bool xlsx = false) {
+        const fs::path sheet = m_dir / (xlsx ? "devices.xlsx" : "devices.csv");
+        xlsx ? test::writeXlsx(sheet, rows) : test::writeCsv(sheet, rows);
+        GenerationRequest request;
+        request.templatePath = (m_dir / "template.xml").string();
+        request.sheetPath = sheet.string();
+        request.outputFolder = out().string();
+        return request;
+    }
+
+    GenerationReport run(const GenerationRequest& request, std::stop_token stop = {}) {
+        support::NullProgress progress;
+        auto report = RunGeneration(request, progress, stop);
+        if (!report) throw std::runtime_error(report.error().message);
+        return std::move(report).value();
+    }
+
+    fs::path out() const { return m_dir / "out"; }
+
+    velquor::testing::TempDir m_dir;
+};
+
+TEST_F(GenerationJob, WritesOneFilePerDeviceRowWithItsOwnValuesFromCsvAndXlsx) {
+    for (bool xlsx : {false, true}) {
+        fs::remove_all(out());
+        const GenerationReport report = run(request(test::deviceSheet(3), xlsx));
+        EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{
+                                         "001122334401.xml", "001122334402.xml", "001122334403.xml"}));
+        for (int i = 1; i <= 3; ++i) {
+            const fs::path file = out() / ("00112233440" + std::to_string(i) + ".xml");
+            const std::string n = std::to_string(i);
+            EXPECT_EQ(xpathInFile(file, "//DisplayName"), "Name " + n) << xlsx;
+            EXPECT_EQ(xpathInFile(file, "//UserID"), "20" + n);
+            EXPECT_EQ(xpathInFile(file, "//AuthID"), "30" + n);
+            EXPECT_EQ(xpathInFile(file, "//Password"), "pw" + n);
+            EXPECT_EQ(xpathInFile(file, "//Proxy"), "proxy" + n + ".lan");
+            EXPECT_EQ(xpathInFile(file, "//SIPPort"), "50" + n);
+        }
+        ASSERT_EQ(report.devices.size(), 3u);
+        EXPECT_EQ(report.devices[0].row, 2);
+        EXPECT_EQ(report.devices[2].mac, "001122334403");
+        EXPECT_EQ(report.devices[2].plainFile, (out() / "001122334403.xml").string());
+        EXPECT_TRUE(report.allWritten());
+        EXPECT_EQ(GenerationSummaryText(report), "Success !");
+    }
+}
+
+TEST_F(GenerationJob, AHeaderOnlySheetWritesNothingAndSucceeds) {
+    const GenerationReport report = run(request(test::deviceSheet(0)));
+    EXPECT_TRUE(report.devices.empty());
+    EXPECT_TRUE(filesBelow(out()).empty());
+    EXPECT_EQ(GenerationSummaryText(report), "Success !");
+}
+
+TEST_F(GenerationJob, ALaterRowWithTheSameMacWinsAndTheReportSaysSo) {
+    Rows rows = test::deviceSheet(3);
+    rows[3][0] = rows[1][0];
+    const GenerationReport report = run(request(rows));
+    EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
+    EXPECT_EQ(xpathInFile(out() / "001122334401.xml", "//DisplayName"), "Name 3");
+    EXPECT_EQ(report.devices[0].outcome, DeviceOutcome::Superseded);
+    EXPECT_NE(report.devices[0].reason.find("replaced by row 4"), std::string::npos);
+    EXPECT_EQ(report.devices[2].outcome, DeviceOutcome::Written);
+    EXPECT_NE(report.devices[2].reason.find("same MAC as row 2"), std::string::npos);
+    EXPECT_TRUE(report.allWritten());
+    EXPECT_EQ(report.filesWritten(), 2u);
+    const std::string summary = GenerationSummaryText(report);
+    EXPECT_NE(summary.find("row 2: replaced by row 4"), std::string::npos) << summary;
+}
+
+TEST_F(GenerationJob, MacsThatCannotNameAFileFailTheirRowOnlyAndNothingLeavesTheFolder) {
+    Rows rows = test::deviceSheet(7);
+    rows[1][0] = "";
+    rows[2][0] = "../escaped";
+    rows[3][0] = "sub/dir";
+    rows[4][0] = ".hidden";
+    rows[5][0] = "tab\there";
+    rows[6][0] = "..";
+    const GenerationReport report = run(request(rows));
+    EXPECT_EQ(filesBelow(m_dir.path()),
+              (std::vector<std::string>{"devices.csv", "out/001122334407.xml", "template.xml"}));
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(report.devices[i].outcome, DeviceOutcome::Failed) << i;
+        EXPECT_TRUE(report.devices[i].reason.starts_with("row " + std::to_string(i + 2) + ": "))
+            << report.devices[i].reason;
+    }
+    EXPECT_NE(report.devices[0].reason.find("empty"), std::string::npos);
+    EXPECT_FALSE(report.allWritten());
+    const std::string summary = GenerationSummaryText(report);
+    EXPECT_NE(summary.find("1 file written for 7 device rows"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("6 rows failed"), std::string::npos);
+    EXPECT_NE(summary.find("row 3: the MAC text holds a path separator"), std::string::npos);
+}
+
+TEST_F(GenerationJob, AShortSheetFailsEveryRowNamingTheColumnAndTheRunGoesOn) {
+    Rows rows = test::deviceSheet(2);
+    for (auto& r : rows) r.resize(5);
+    GenerationReport report = run(request(rows));
+    ASSERT_EQ(report.devices.size(), 2u);
+    EXPECT_EQ(report.count(DeviceOutcome::Failed), 2u);
+    EXPECT_NE(report.devices[1].reason.find("row 3 has no column G"), std::string::npos)
+        << report.devices[1].reason;
+    EXPECT_TRUE(filesBelow(out()).empty());
+
+    // A template without SIPPort and Proxy needs only five columns.
+    writeFile(m_dir / "template.xml",
+              "<Config><Ext1><SubscriberInformation><UserID/><Password/>"
+              "</SubscriberInformation></Ext1></Config>");
+    report = run(request(rows));
+    EXPECT_TRUE(report.allWritten());
+    EXPECT_EQ(xpathInFile(out() / "001122334402.xml", "//Password"), "pw2");
+}
+
+TEST_F(GenerationJob, TheOutputFolderIsJoinedAsAPathAndCreatedWithItsEnSubFolder) {
+    GenerationRequest req = request(test::deviceSheet(1));
+    req.outputFolder = (m_dir / "new" / "deeper").string();  // no trailing separator
+    req.encrypt = true;
+    req.keyText = "k";
+    const GenerationReport report = run(req);
+    EXPECT_TRUE(report.allWritten());
+    EXPECT_EQ(filesBelow(m_dir / "new"),
+              (std::vector<std::string>{"deeper/001122334401.xml", "deeper/en/001122334401.xml"}));
+    EXPECT_EQ(report.filesWritten(), 2u);
+}
+
+TEST_F(GenerationJob, StopsBeforeWritingWhenTheInputsOrTheFolderAreUnusable) {
+    GenerationRequest req = request(test::deviceSheet(2));
+    writeFile(m_dir / "template.xml", "<Config>\n<Ext1>\n</Config>\n");
+    support::NullProgress progress;
+    auto broken = RunGeneration(req, progress, {});
+    ASSERT_FALSE(broken);
+    EXPECT_NE(broken.error().message.find("template.xml"), std::string::npos);
+    EXPECT_NE(broken.error().message.find("line 3"), std::string::npos) << broken.error().message;
+    EXPECT_FALSE(fs::exists(out()));
+
+    writeFile(m_dir / "template.xml", test::kTemplate);
+    writeFile(m_dir / "blocker", "a file where the folder should be");
+    req.outputFolder = (m_dir / "blocker").string();
+    EXPECT_FALSE(RunGeneration(req, progress, {}));
+    req.outputFolder = out().string();
+    writeFile(out(), "");
+    fs::remove(out());
+    fs::create_directory(out());
+    writeFile(out() / "en", "a file where the en folder should be");
+    req.encrypt = true;
+    auto noEn = RunGeneration(req, progress, {});
+    ASSERT_FALSE(noEn);
+    EXPECT_NE(noEn.error().message.find("en"), std::string::npos);
+    EXPECT_EQ(filesBelow(out()), std::vector<std::string>{"en"});
+
+    req.sheetPath = (m_dir / "missing.csv").string();
+    EXPECT_FALSE(RunGeneration(req, progress, {}));
+    req = request(test::deviceSheet(1));
+    req.outputFolder.clear();
+    EXPECT_FALSE(RunGeneration(req, progress, {}));
+}
+
+TEST_F(GenerationJob, ARowWhoseFileIsTheTemplateOrTheSheetIsRefused) {
+    Rows rows = test::deviceSheet(2);
+    rows[1][0] = "template";
+    GenerationRequest req = request(rows);
+    req.outputFolder = m_dir.path().string();
+    const GenerationReport report = run(req);
+    EXPECT_EQ(report.devices[0].outcome, DeviceOutcome::Failed);
+    EXPECT_NE(report.devices[0].reason.find("is the template"), std::string::npos);
+    EXPECT_EQ(readFile(m_dir / "template.xml"), test::kTemplate);
+    EXPECT_EQ(report.devices[1].outcome, DeviceOutcome::Written);
+}
+
+TEST_F(GenerationJob, EncryptedCopiesDecryptWithOpensslToThePlainFileAndZeroPadding) {
+    GenerationRequest req = request(test::deviceSheet(2), true);
+    req.encrypt = true;
+    req.keyText = "phone-key";
+    const GenerationReport report = run(req);
+    ASSERT_TRUE(report.allWritten()) << GenerationSummaryText(report);
+    const std::string keyHex = "70686f6e652d6b657900000000000000";  // "phone-key", zero-filled
+    for (const DeviceResult& device : report.devices) {
+        EXPECT_EQ(device.encryptedFile, (out() / "en" / (device.mac + ".xml")).string());
+        const std::string plain = readFile(device.plainFile);
+        int status = -1;
+        const std::string decrypted =
+            runCommand("openssl enc -d -aes-128-ecb -nopad -K " + keyHex + " -in " +
+                           shellQuote(device.encryptedFile),
+                       &status);
+        ASSERT_EQ(status, 0);
+        std::string padded = plain;
+        padded.resize((plain.size() + 15) / 16 * 16, '\0');
+        EXPECT_EQ(decrypted, padded);
+    }
+}
+
+class StopAfter final : public support::ProgressSink {
+public:
+    StopAfter(std::uint64_t devices, std::stop_source& source) : m_devices(devices), m_source(source) {}
+    void progress(std::uint64_t done, std::uint64_t total, std::string_view) override {
+        m_total = total;
+        if (done >= m_devices) m_source.request_stop();
+    }
+    std::uint64_t m_total = 0;
+
+private:
+    std::uint64_t m_devices;
+    std::stop_source& m_source;
+};
+
+TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
+    std::stop_source source;
+    StopAfter sink(2, source);
+    auto report = RunGeneration(request(test::deviceSheet(5)), sink, source.get_token());
+    ASSERT_TRUE(report);
+    EXPECT_EQ(sink.m_total, 5u);
+    EXPECT_TRUE(report->cancelled);
+    EXPECT_EQ(report->count(DeviceOutcome::Written), 2u);
+    EXPECT_EQ(report->count(DeviceOutcome::Cancelled), 3u);
+    EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
+    EXPECT_FALSE(report->allWritten());
+    EXPECT_NE(GenerationSummaryText(*report).find("Cancelled: 3 rows"), std::string::npos);
+}
+
+TEST_F(GenerationJob, ADryRunChecksEveryRowAndWritesNothing) {
+    Rows rows = test::deviceSheet(3);
+    rows[2][0] = "a/b";
+    GenerationRequest req = request(rows);
+    req.dryRun = true;
+    req.encrypt = true;
+    const GenerationReport report = run(req);
+    EXPECT_FALSE(fs::exists(out()));
+    EXPECT_EQ(report.count(DeviceOutcome::Checked), 2u);
+    EXPECT_EQ(report.count(DeviceOutcome::Failed), 1u);
+    EXPECT_EQ(report.filesWritten(), 0u);
+    EXPECT_NE(GenerationSummaryText(report).find("Dry run: 2 of 3 device rows"), std::string::npos);
+}
+
+TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
+    Rows rows = test::deviceSheet(0);
+    for (int i = 0; i < 5000; ++i) rows.push_back({"bad/" + std::to_string(i), "n, \"quoted\""});
+    const GenerationReport report = run(request(rows));
+    const std::string summary = GenerationSummaryText(report);
+    EXPECT_LT(summary.size(), 1500u);
+    EXPECT_NE(summary.find("5000 rows failed"), std::string::npos);
+    EXPECT_NE(summary.find("and 4992 more"), std::string::npos) << summary;
+
+    const std::string csv = GenerationReportCsv(report);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5001);
+    EXPECT_TRUE(csv.starts_with("row,mac,plain_file,encrypted_file,outcome,reason\r\n"
+                                "2,bad/0,,,failed,row 2: the MAC text holds a path separator\r\n"));
+    EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+    EXPECT_EQ(csvField(" lead"), "\" lead\"");
+    EXPECT_EQ(csvField("plain"), "plain");
+}
+
+}  // namespace
+}  // namespace velquor::generator
