@@ -1,0 +1,47 @@
+// Request helpers for the server tests: build a record with the product's own builders and
+// exchange it with a running kestod as one peer address, returning the reply text.
+#pragma once
+
+#include <string>
+
+#include "kestod_fixture.h"
+#include "provisioning/wire_records.h"
+#include "tls_test_client.h"
+
+namespace velquor::testing {
+
+class KestoPeer {
+public:
+    explicit KestoPeer(const KestodFixture& server, std::string sourceAddress = "127.0.0.1")
+        : m_server(server) {
+        m_options.sourceAddress = std::move(sourceAddress);
+    }
+
+    std::string login(const std::string& user, const std::string& password) const {
+        auto record = provisioning::buildLoginRequest({user, password});
+        return send(m_server.loginPort(), provisioning::recordBytes(record.value()));
+    }
+    std::string account(const std::string& operation, const std::string& user,
+                        const std::string& password = {}) const {
+        auto record = provisioning::buildAccountRequest({operation, user, password});
+        return send(m_server.accountPort(), provisioning::recordBytes(record.value()));
+    }
+    std::string device(const std::string& operation, const std::string& mac,
+                       const std::string& serverText, const std::string& user) const {
+        auto record = provisioning::buildDeviceRequest({operation, mac, serverText, user});
+        return send(m_server.devicePort(), provisioning::recordBytes(record.value()));
+    }
+    // The reply to raw bytes on a port; "<no reply>" when the server closed without one.
+    std::string send(std::uint16_t port, std::string_view bytes) const {
+        const auto outcome =
+            tlsExchange(m_server.address(), port, m_server.caCertPath().string(), bytes, m_options);
+        if (!outcome.handshakeDone) return "<" + outcome.error + ">";
+        return outcome.replied ? outcome.reply : "<no reply>";
+    }
+
+private:
+    const KestodFixture& m_server;
+    ClientOptions m_options;
+};
+
+}  // namespace velquor::testing

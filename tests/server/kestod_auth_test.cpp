@@ -1,0 +1,262 @@
+// kestod's authorisation rules, storage and listings, against a real kestod over TLS.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "kesto_requests.h"
+#include "kestod_fixture.h"
+
+namespace velquor::testing {
+namespace {
+
+class KestodAuthTest : public ::testing::Test {
+protected:
+    KestodFixture server;
+    KestoPeer peer{server};
+    KestoPeer otherPeer{server, "127.0.0.2"};
+
+    void addUser(const std::string& name, const std::string& password) {
+        ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+        ASSERT_EQ(peer.account("ADD", name, password), "YES");
+    }
+};
+
+TEST_F(KestodAuthTest, LoginAcceptsOnlyTheRightPassword) {
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(peer.login("chief", "wrong"), "NO");
+    EXPECT_EQ(peer.login("Chief", server.chiefPassword()), "NO");
+    EXPECT_EQ(peer.login("nobody", server.chiefPassword()), "NO");
+    EXPECT_EQ(peer.login("chief", ""), "NO");
+}
+
+TEST_F(KestodAuthTest, AccountChangesNeedTheAdministratorsGrantFromTheSameAddress) {
+    EXPECT_EQ(peer.account("ADD", "bob", "pw-bob"), "NO") << "no login at all";
+
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(otherPeer.account("ADD", "bob", "pw-bob"), "NO") << "grant of another address";
+    EXPECT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+    EXPECT_EQ(peer.account("ADD", "bob", "other"), "EXIST");
+    EXPECT_EQ(peer.account("ADD", "", "pw"), "NO");
+    EXPECT_EQ(peer.account("ADD", "carol", ""), "NO");
+    EXPECT_EQ(peer.account("ADD", "dave", "pw-dave"), "YES");
+
+    // An ordinary user's grant does not allow administration.
+    ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
+    EXPECT_EQ(otherPeer.account("ADD", "eve", "pw"), "NO");
+    EXPECT_EQ(otherPeer.account("DEL", "dave"), "NO");
+
+    EXPECT_EQ(peer.account("DEL", "chief"), "NO");
+    EXPECT_EQ(peer.account("DEL", "nobody"), "NO");
+    EXPECT_EQ(peer.account("DEL", "dave"), "YES");
+    EXPECT_EQ(peer.login("dave", "pw-dave"), "NO");
+    EXPECT_EQ(peer.account("XYZ", "bob", "pw"), "NO");
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES") << "chief still there";
+}
+
+TEST_F(KestodAuthTest, PasswordChangeNeedsTheUsersOwnGrant) {
+    addUser("bob", "old-bob");
+    addUser("alice", "pw-alice");
+    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NO") << "no login from there";
+    ASSERT_EQ(otherPeer.login("alice", "pw-alice"), "YES");
+    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NO") << "another user's grant";
+    EXPECT_EQ(peer.account("UP", "bob", "new-bob"), "NO") << "chief's grant is not bob's";
+
+    ASSERT_EQ(otherPeer.login("bob", "old-bob"), "YES");
+    EXPECT_EQ(otherPeer.account("UP", "bob", ""), "NO");
+    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "YES");
+    EXPECT_EQ(otherPeer.login("bob", "old-bob"), "NO");
+    EXPECT_EQ(otherPeer.login("bob", "new-bob"), "YES");
+}
+
+TEST_F(KestodAuthTest, DeviceRequestsActForTheUserWhoseGrantTheyCarry) {
+    addUser("bob", "pw-bob");
+    addUser("alice", "pw-alice");
+    const std::string mac = "00:11:22:33:44:55";
+    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NO") << "no login of bob";
+    ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
+    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NO") << "bob's grant is elsewhere";
+    EXPECT_EQ(otherPeer.device("ADD", mac, "sip.example", "bob"), "YES");
+    EXPECT_EQ(otherPeer.device("ADD", mac, "sip.other", "bob"), "EXIST");
+    EXPECT_EQ(otherPeer.device("ADD", "", "sip.example", "bob"), "NO");
+
+    ASSERT_EQ(peer.login("alice", "pw-alice"), "YES");
+    EXPECT_EQ(peer.device("ADD", mac, "sip.alice", "alice"), "EXIST") << "registered by anyone";
+    EXPECT_EQ(peer.device("UP", mac, "sip.alice", "alice"), "NO") << "not alice's";
+    EXPECT_EQ(peer.device("DEL", mac, "", "alice"), "NO") << "not alice's";
+    EXPECT_EQ(peer.device("FOO", mac, "", "alice"), "NO");
+
+    EXPECT_EQ(otherPeer.device("UP", mac, "sip.replaced", "bob"), "YES");
+    const std::string listing = server.runTool({"devices"});
+    EXPECT_NE(listing.find(mac + "\tbob\tsip.replaced"), std::string::npos) << listing;
+    EXPECT_EQ(otherPeer.device("DEL", mac, "", "bob"), "YES");
+    EXPECT_EQ(otherPeer.device("DEL", mac, "", "bob"), "NO");
+    EXPECT_EQ(otherPeer.device("UP", mac, "x", "bob"), "NO");
+    EXPECT_EQ(peer.device("ADD", mac, "sip.alice", "alice"), "YES") << "free again";
+}
+
+TEST_F(KestodAuthTest, DeletingAUserEndsTheirGrant) {
+    addUser("bob", "pw-bob");
+    ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
+    ASSERT_EQ(otherPeer.device("ADD", "aa:aa", "s", "bob"), "YES");
+    ASSERT_EQ(peer.account("DEL", "bob"), "YES");
+    EXPECT_EQ(otherPeer.device("ADD", "bb:bb", "s", "bob"), "NO");
+    // The registration made before is kept: deleting an account does not unprovision phones.
+    EXPECT_NE(server.runTool({"devices"}).find("aa:aa\tbob"), std::string::npos);
+}
+
+TEST_F(KestodAuthTest, UsersListingShowsAccountsAndDeviceCounts) {
+    addUser("bob", "pw-bob");
+    ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "m1", "s", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "m2", "s", "bob"), "YES");
+    int status = -1;
+    const std::string users = server.runTool({"users"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(users.rfind("user\tcreated\tdevices\n", 0), 0u) << users;
+    EXPECT_NE(users.find("\nbob\t"), std::string::npos);
+    EXPECT_NE(users.find("\t2\n"), std::string::npos) << users;
+    EXPECT_NE(users.find("\nchief\t"), std::string::npos);
+}
+
+TEST_F(KestodAuthTest, LogHasOneLinePerRequestAndNeverAPassword) {
+    addUser("bob", "secret-of-bob");
+    ASSERT_EQ(peer.login("bob", "wrong-guess-xyz"), "NO");
+    ASSERT_EQ(peer.login("bob", "secret-of-bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "de:ad:be:ef", "srv", "bob"), "YES");
+    // Lines are written after the reply; give the worker a moment to finish its line.
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log = server.log();
+        if (log.find("de:ad:be:ef") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(log.find("secret-of-bob"), std::string::npos);
+    EXPECT_EQ(log.find("wrong-guess-xyz"), std::string::npos);
+    EXPECT_EQ(log.find(server.chiefPassword()), std::string::npos);
+    EXPECT_NE(log.find("peer=127.0.0.1 port=" + std::to_string(server.devicePort()) +
+                       " op=ADD user=\"bob\" mac=\"de:ad:be:ef\" reply=YES"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("op=LOGIN user=\"bob\" mac=\"\" reply=NO"), std::string::npos) << log;
+}
+
+TEST(KestodGrantTest, AnExpiredGrantAllowsNothing) {
+    KestodFixture server({.serveArguments = {"--grant-ms", "400"}});
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    ASSERT_EQ(peer.account("ADD", "bob", "pw"), "YES");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(peer.account("ADD", "carol", "pw"), "NO");
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(peer.account("ADD", "carol", "pw"), "YES");
+}
+
+TEST(KestodThrottleTest, RepeatedFailuresLockTheNameButNotOthers) {
+    KestodFixture server({.serveArguments = {"--max-failed-logins-per-name", "3",
+                                             "--max-failed-logins-per-address", "100"}});
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(peer.login("chief", "guess"), "NO");
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO") << "locked for a while";
+    EXPECT_EQ(peer.login("bob", "pw-bob"), "YES");
+}
+
+TEST(KestodThrottleTest, RepeatedFailuresFromOneAddressLockThatAddress) {
+    KestodFixture server({.serveArguments = {"--max-failed-logins-per-name", "100",
+                                             "--max-failed-logins-per-address", "3"}});
+    KestoPeer peer(server);
+    KestoPeer otherPeer(server, "127.0.0.2");
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(peer.login("user" + std::to_string(i), "x"), "NO");
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO");
+    EXPECT_EQ(otherPeer.login("chief", server.chiefPassword()), "YES");
+}
+
+TEST(KestodPersistenceTest, AccountsAndRegistrationsSurviveARestartAndACrash) {
+    KestodFixture server;
+    {
+        KestoPeer peer(server);
+        ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+        ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+        ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+        ASSERT_EQ(peer.device("ADD", "11:11", "s1", "bob"), "YES");
+    }
+    EXPECT_TRUE(server.stop()) << "a clean exit on SIGTERM";
+    server.restart();
+    KestoPeer peer(server);
+    EXPECT_EQ(peer.device("ADD", "22:22", "s2", "bob"), "NO") << "grants do not survive";
+    ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+    EXPECT_EQ(peer.device("ADD", "11:11", "s1", "bob"), "EXIST");
+    ASSERT_EQ(peer.device("ADD", "22:22", "s2", "bob"), "YES");
+
+    server.kill();
+    server.restart();
+    ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+    EXPECT_EQ(peer.device("ADD", "22:22", "s2", "bob"), "EXIST");
+    const std::string devices = server.runTool({"devices"});
+    EXPECT_NE(devices.find("11:11\tbob\ts1"), std::string::npos) << devices;
+    EXPECT_NE(devices.find("22:22\tbob\ts2"), std::string::npos) << devices;
+}
+
+TEST(KestodInitTest, MakesKeysCertificatesAndRefusesToOverwriteThem) {
+    KestodFixture server;
+    const auto& dir = server.directory();
+    for (const char* key : {"ca.key", "server.key"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((dir / key).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << key;
+    }
+    // The certificate is checked by an independent verifier, address included.
+    int status = -1;
+    const std::string verify = runCommand(
+        "openssl verify -CAfile " + shellQuote(server.caCertPath().string()) +
+            " -verify_ip 127.0.0.1 " + shellQuote((dir / "server.pem").string()) + " 2>&1",
+        &status);
+    EXPECT_EQ(status, 0) << verify;
+    const std::string wrongAddress = runCommand(
+        "openssl verify -CAfile " + shellQuote(server.caCertPath().string()) +
+            " -verify_ip 127.0.0.9 " + shellQuote((dir / "server.pem").string()) + " 2>&1",
+        &status);
+    EXPECT_NE(status, 0) << wrongAddress;
+
+    const std::string before = readFile(dir / "ca.key");
+    const std::string again = runCommand(shellQuote(KestodFixture::binary().string()) +
+                                             " init --dir " + shellQuote(dir.string()) + " 2>&1",
+                                         &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(again.find("--force"), std::string::npos) << again;
+    EXPECT_EQ(readFile(dir / "ca.key"), before);
+}
+
+TEST(KestodInitTest, WithoutAPasswordFileAGeneratedPasswordIsShownOnceAndWorks) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+    ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "cc:cc", "s", "bob"), "YES");
+    server.stop();
+
+    int status = -1;
+    const std::string output =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " init --force --dir " +
+                       shellQuote(server.directory().string()) + " --pbkdf2-iterations 1000",
+                   &status);
+    ASSERT_EQ(status, 0) << output;
+    const std::string marker = "(shown only now, keep it): ";
+    const auto at = output.find(marker);
+    ASSERT_NE(at, std::string::npos) << output;
+    const std::string generated = output.substr(at + marker.size(), 20);
+    EXPECT_EQ(output.size(), at + marker.size() + 21) << "the password line ends the output";
+
+    server.restart();
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO");
+    EXPECT_EQ(peer.login("chief", generated), "YES");
+    EXPECT_EQ(peer.login("bob", "pw-bob"), "YES") << "accounts kept by --force";
+    EXPECT_EQ(peer.device("ADD", "cc:cc", "s", "bob"), "EXIST") << "registrations kept";
+}
+
+}  // namespace
+}  // namespace velquor::testing

@@ -1,0 +1,202 @@
+// How kestod treats connections: input that is not a record, clients that stall, many
+// idle connections, connection caps and many clients racing for one MAC address.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "kesto_requests.h"
+#include "kestod_fixture.h"
+
+namespace velquor::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A short deadline keeps the tests that wait for it short.
+KestodOptions withDeadline(const char* milliseconds) {
+    return KestodOptions{.serveArguments = {"--deadline-ms", milliseconds}};
+}
+
+std::string deviceRecord(const std::string& operation, const std::string& mac,
+                         const std::string& user) {
+    auto record = provisioning::buildDeviceRequest({operation, mac, "srv", user});
+    return std::string(provisioning::recordBytes(record.value()));
+}
+
+// True if the server closes the socket (EOF or reset) within the time-out.
+bool closedByServerWithin(int fd, std::chrono::milliseconds timeout, std::string* received) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[512];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd waitFor{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&waitFor, 1, static_cast<int>(left)) <= 0) return false;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;
+        if (received != nullptr) received->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+TEST(KestodConnectionTest, BytesThatAreNotTlsAreDroppedWithoutAReply) {
+    KestodFixture server;
+    const int fd = connectTcp(server.address(), server.devicePort());
+    ASSERT_GE(fd, 0);
+    const std::string plain = deviceRecord("ADD", "aa", "chief");
+    ASSERT_EQ(::send(fd, plain.data(), plain.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(plain.size()));
+    std::string received;
+    EXPECT_TRUE(closedByServerWithin(fd, 20s, &received));
+    ::close(fd);
+    EXPECT_EQ(received.find("YES"), std::string::npos);
+    EXPECT_EQ(received.find("NO"), std::string::npos);
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES") << "still serving";
+}
+
+TEST(KestodConnectionTest, ARecordWithTrailingBytesIsRefused) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    const std::string record = deviceRecord("ADD", "11:22", "chief");
+    EXPECT_EQ(peer.send(server.devicePort(), record + "x"), "NO");
+    EXPECT_EQ(peer.send(server.devicePort(), record + record), "NO");
+    auto login = provisioning::buildLoginRequest({"chief", server.chiefPassword()});
+    EXPECT_EQ(peer.send(server.loginPort(),
+                        std::string(provisioning::recordBytes(login.value())) + '\0'),
+              "NO");
+    EXPECT_EQ(server.runTool({"devices"}).find("11:22"), std::string::npos) << "nothing stored";
+    EXPECT_EQ(peer.send(server.devicePort(), record), "YES");
+}
+
+TEST(KestodConnectionTest, MalformedFieldsAreRefused) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    std::string record = deviceRecord("ADD", "11:22", "chief");
+    record[400] = 'x';  // the reserved tail must stay zero
+    EXPECT_EQ(peer.send(server.devicePort(), record), "NO");
+    std::string garbage = deviceRecord("ADD", "11:22", "chief");
+    garbage[64 + 10] = 'q';  // a byte after the MAC's terminating zero
+    EXPECT_EQ(peer.send(server.devicePort(), garbage), "NO");
+    // A login record sent to the device port is too short for it.
+    auto login = provisioning::buildLoginRequest({"chief", server.chiefPassword()});
+    EXPECT_EQ(peer.send(server.devicePort(),
+                        std::string(provisioning::recordBytes(login.value())) +
+                            std::string(512 - 128, 'z')),
+              "NO");
+}
+
+TEST(KestodConnectionTest, AShortRecordOrSilenceIsClosedWithoutReplyAtTheDeadline) {
+    KestodFixture server(withDeadline("700"));
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    const std::string record = deviceRecord("ADD", "33:44", "chief");
+
+    const auto shortRecord = tlsExchange(server.address(), server.devicePort(),
+                                         server.caCertPath().string(), record.substr(0, 300));
+    EXPECT_TRUE(shortRecord.handshakeDone);
+    EXPECT_TRUE(shortRecord.closedByServer) << shortRecord.error;
+    EXPECT_FALSE(shortRecord.replied) << shortRecord.reply;
+
+    const auto silent =
+        tlsExchange(server.address(), server.devicePort(), server.caCertPath().string(), "");
+    EXPECT_TRUE(silent.closedByServer) << silent.error;
+    EXPECT_FALSE(silent.replied);
+
+    // Silence before the handshake: the same deadline covers it.
+    const int fd = connectTcp(server.address(), server.loginPort());
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(closedByServerWithin(fd, 20s, nullptr));
+    ::close(fd);
+
+    EXPECT_EQ(server.runTool({"devices"}).find("33:44"), std::string::npos);
+    EXPECT_NE(server.log().find("no whole record within the deadline"), std::string::npos);
+}
+
+TEST(KestodConnectionTest, ATricklingClientIsDroppedAtTheDeadline) {
+    KestodFixture server(withDeadline("1000"));
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    // 512 bytes at one per 20 ms would take 10 s; the deadline is for the whole record.
+    const auto outcome =
+        tlsTrickle(server.address(), server.devicePort(), server.caCertPath().string(),
+                   deviceRecord("ADD", "55:66", "chief"), 20ms);
+    EXPECT_FALSE(outcome.replied) << outcome.reply;
+    EXPECT_EQ(server.runTool({"devices"}).find("55:66"), std::string::npos);
+}
+
+TEST(KestodConnectionTest, TwoHundredIdleConnectionsDoNotStopARealClient) {
+    KestodFixture server;  // the full 10 s deadline: the idle ones outlive this test's work
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectTcp(server.address(), i % 2 ? server.devicePort() : server.loginPort());
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+    }
+    KestoPeer peer(server);
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(peer.device("ADD", "77:88", "s", "chief"), "YES");
+    // Served while every idle connection is still open, i.e. before any deadline passed.
+    int stillOpen = 0;
+    for (const int fd : idle) {
+        pollfd check{fd, POLLIN, 0};
+        if (::poll(&check, 1, 0) == 0) ++stillOpen;
+        ::close(fd);
+    }
+    EXPECT_EQ(stillOpen, 200);
+}
+
+TEST(KestodConnectionTest, ConnectionsAreCappedPerPeerAddress) {
+    KestodFixture server({.serveArguments = {"--max-per-peer", "3"}});
+    std::vector<int> idle;
+    for (int i = 0; i < 3; ++i) idle.push_back(connectTcp(server.address(), server.loginPort()));
+    // The server takes the three idle connections in its own time; once it has, a fourth
+    // from the same address is turned away.
+    std::string reply = "YES";
+    for (int i = 0; i < 200 && reply == "YES"; ++i) {
+        reply = KestoPeer(server).login("chief", server.chiefPassword());
+        if (reply == "YES") std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_NE(reply, "YES");
+    EXPECT_EQ(KestoPeer(server, "127.0.0.2").login("chief", server.chiefPassword()), "YES");
+    for (const int fd : idle) ::close(fd);
+    for (int i = 0; i < 200 && reply != "YES"; ++i) {
+        reply = KestoPeer(server).login("chief", server.chiefPassword());
+        if (reply != "YES") std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(reply, "YES") << "slots come back when connections close";
+}
+
+TEST(KestodConcurrencyTest, OneMacAddedByManyClientsAtOnceIsRegisteredExactlyOnce) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+    ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
+    constexpr int kClients = 150;
+    std::atomic<int> yes{0}, exist{0}, other{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            const std::string reply = peer.device("ADD", "ff:ff:ff:00:00:01", "srv", "bob");
+            (reply == "YES" ? yes : reply == "EXIST" ? exist : other)++;
+        });
+    }
+    go = true;
+    for (auto& client : clients) client.join();
+    EXPECT_EQ(yes.load(), 1);
+    EXPECT_EQ(exist.load(), kClients - 1);
+    EXPECT_EQ(other.load(), 0);
+}
+
+}  // namespace
+}  // namespace velquor::testing

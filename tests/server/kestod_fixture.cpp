@@ -1,0 +1,177 @@
+// A real kestod process for tests; see kestod_fixture.h.
+#include "kestod_fixture.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#ifndef VELQUOR_KESTOD_BINARY
+#error "VELQUOR_KESTOD_BINARY must name the kestod program"
+#endif
+
+namespace velquor::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Generous: under sanitizers start-up is several times slower.
+constexpr auto kStartTimeout = std::chrono::seconds(30);
+constexpr auto kStopTimeout = std::chrono::seconds(15);
+
+bool waitForExit(pid_t pid, std::chrono::milliseconds timeout, int* status) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, status, WNOHANG);
+        if (done == pid) return true;
+        if (done < 0) return true;  // not ours any more
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::string readyLinePrefix() { return "kestod: serving on "; }
+
+}  // namespace
+
+std::filesystem::path KestodFixture::binary() { return VELQUOR_KESTOD_BINARY; }
+
+KestodFixture::KestodFixture(KestodOptions options)
+    : m_options(std::move(options)),
+      m_directory(m_temp / "kestod"),
+      m_logFile(m_temp / "kestod.log") {
+    const auto passwordFile = m_temp / "chief-password.txt";
+    writeFile(passwordFile, m_options.chiefPassword + "\n");
+    int status = 0;
+    const std::string output = runCommand(
+        shellQuote(binary().string()) + " init --dir " + shellQuote(m_directory.string()) +
+            " --address " + shellQuote(m_options.address) + " --admin-password-file " +
+            shellQuote(passwordFile.string()) + " --pbkdf2-iterations " +
+            std::to_string(m_options.pbkdf2Iterations) + " 2>&1",
+        &status);
+    if (status != 0) throw std::runtime_error("kestod init failed: " + output);
+    start("0,0,0");
+}
+
+KestodFixture::~KestodFixture() {
+    if (running()) stop();
+}
+
+std::filesystem::path KestodFixture::caCertPath() const {
+    return std::filesystem::absolute(m_directory / "cacert.pem");
+}
+
+provisioning::KestoEndpoint KestodFixture::endpoint() const {
+    provisioning::KestoEndpoint endpoint;
+    endpoint.address = m_options.address;
+    endpoint.loginPort = loginPort();
+    endpoint.accountPort = accountPort();
+    endpoint.devicePort = devicePort();
+    endpoint.caFile = caCertPath().string();
+    return endpoint;
+}
+
+void KestodFixture::start(const std::string& portsArgument) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const int logFd = ::open(m_logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (logFd < 0) throw std::runtime_error("cannot open " + m_logFile.string());
+
+    std::vector<std::string> arguments{binary().string(), "serve",   "--dir",
+                                       m_directory.string(), "--ports", portsArgument};
+    arguments.insert(arguments.end(), m_options.serveArguments.begin(),
+                     m_options.serveArguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        // A test that dies must not leave its server behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(logFd, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    ::close(logFd);
+    m_pid = pid;
+
+    std::string output;
+    const auto deadline = Clock::now() + kStartTimeout;
+    while (output.find('\n') == std::string::npos && Clock::now() < deadline) {
+        pollfd waitFor{pipeFds[0], POLLIN, 0};
+        if (::poll(&waitFor, 1, 100) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+
+    const auto prefix = readyLinePrefix() + m_options.address + " ports ";
+    unsigned a = 0, b = 0, c = 0;
+    if (output.rfind(prefix, 0) != 0 ||
+        std::sscanf(output.c_str() + prefix.size(), "%u,%u,%u", &a, &b, &c) != 3) {
+        kill();
+        throw std::runtime_error("kestod serve did not start: " + output + log());
+    }
+    m_ports = {static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(b),
+               static_cast<std::uint16_t>(c)};
+}
+
+bool KestodFixture::stop() {
+    if (!running()) return false;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    if (!waitForExit(m_pid, kStopTimeout, &status)) {
+        ::kill(m_pid, SIGKILL);
+        waitForExit(m_pid, kStopTimeout, &status);
+        m_pid = -1;
+        return false;
+    }
+    m_pid = -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void KestodFixture::kill() {
+    if (!running()) return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    waitForExit(m_pid, kStopTimeout, &status);
+    m_pid = -1;
+}
+
+void KestodFixture::restart() {
+    if (running()) stop();
+    start(std::to_string(m_ports[0]) + "," + std::to_string(m_ports[1]) + "," +
+          std::to_string(m_ports[2]));
+}
+
+std::string KestodFixture::log() const {
+    std::error_code error;
+    if (!std::filesystem::exists(m_logFile, error)) return {};
+    return readFile(m_logFile);
+}
+
+std::string KestodFixture::runTool(const std::vector<std::string>& arguments, int* status) const {
+    std::string command = shellQuote(binary().string());
+    for (const auto& argument : arguments) command += " " + shellQuote(argument);
+    command += " --dir " + shellQuote(m_directory.string());
+    return runCommand(command, status);
+}
+
+}  // namespace velquor::testing

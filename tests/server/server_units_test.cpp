@@ -1,0 +1,131 @@
+// The parts of kestod that are worth checking without a network: the store's transactions
+// and constraints, password hashing, and log escaping.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "server/account_store.h"
+#include "server/password_hash.h"
+#include "server/request_log.h"
+#include "server/server_init.h"
+#include "temp_dir.h"
+
+namespace velquor::server {
+namespace {
+
+using testing::TempDir;
+
+TEST(PasswordHashTest, VerifiesOnlyTheSamePasswordAndSaltsEachHash) {
+    auto first = hashPassword("correct horse", 1000);
+    auto second = hashPassword("correct horse", 1000);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->digest.size(), 32u);
+    EXPECT_NE(first->salt, second->salt);
+    EXPECT_NE(first->digest, second->digest);
+    EXPECT_TRUE(verifyPassword("correct horse", *first));
+    EXPECT_FALSE(verifyPassword("correct horsf", *first));
+    EXPECT_FALSE(verifyPassword("", *first));
+    PasswordHash damaged = *first;
+    damaged.iterations = 999;
+    EXPECT_FALSE(verifyPassword("correct horse", damaged));
+    damaged = *first;
+    damaged.digest.pop_back();
+    EXPECT_FALSE(verifyPassword("correct horse", damaged));
+}
+
+TEST(PasswordHashTest, MatchesAnIndependentPbkdf2) {
+    // RFC 7914 section 11's PBKDF2-HMAC-SHA256 vector: P="passwd", S="salt", c=1.
+    PasswordHash known{"salt", 1, ""};
+    const unsigned char expected[] = {0x55, 0xac, 0x04, 0x6e, 0x56, 0xe3, 0x08, 0x9f,
+                                      0xec, 0x16, 0x91, 0xc2, 0x25, 0x44, 0xb6, 0x05,
+                                      0xf9, 0x41, 0x85, 0x21, 0x6d, 0xde, 0x04, 0x65,
+                                      0xe6, 0x8b, 0x9d, 0x57, 0xc2, 0x0d, 0xac, 0xbc};
+    known.digest.assign(reinterpret_cast<const char*>(expected), sizeof expected);
+    EXPECT_TRUE(verifyPassword("passwd", known));
+}
+
+class AccountStoreTest : public ::testing::Test {
+protected:
+    TempDir temp;
+    std::filesystem::path file = temp / "kestod.db";
+    AccountStore open() {
+        auto store = AccountStore::open(file, AccountStore::OpenMode::CreateIfMissing);
+        EXPECT_TRUE(store) << store.error().message;
+        return std::move(store.value());
+    }
+};
+
+TEST_F(AccountStoreTest, RefusesAMissingDatabaseUnlessAskedToCreateIt) {
+    auto missing = AccountStore::open(file, AccountStore::OpenMode::MustExist);
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().message.find("kestod init"), std::string::npos);
+}
+
+TEST_F(AccountStoreTest, UniqueNamesAndMacsComeBackAsExists) {
+    AccountStore store = open();
+    auto hash = hashPassword("pw", 10).value();
+    EXPECT_EQ(store.addUser("bob", hash).value(), StoreOutcome::Done);
+    EXPECT_EQ(store.addUser("bob", hash).value(), StoreOutcome::Exists);
+    EXPECT_EQ(store.addUser("Bob", hash).value(), StoreOutcome::Done) << "names are exact";
+    EXPECT_EQ(store.addDevice("m", "s", "bob").value(), StoreOutcome::Done);
+    EXPECT_EQ(store.addDevice("m", "t", "Bob").value(), StoreOutcome::Exists);
+    EXPECT_EQ(store.replaceDevice("m", "t", "Bob").value(), StoreOutcome::NotFound);
+    EXPECT_EQ(store.deleteDevice("m", "Bob").value(), StoreOutcome::NotFound);
+    EXPECT_EQ(store.replaceDevice("m", "t", "bob").value(), StoreOutcome::Done);
+    auto devices = store.listDevices().value();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].server, "t");
+    EXPECT_EQ(store.deleteDevice("m", "bob").value(), StoreOutcome::Done);
+    EXPECT_TRUE(store.listDevices().value().empty());
+    EXPECT_EQ(store.deleteUser("nobody").value(), StoreOutcome::NotFound);
+}
+
+TEST_F(AccountStoreTest, ConcurrentConnectionsSerialiseTheirWrites) {
+    { AccountStore setup = open(); }
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 25;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            AccountStore store = open();
+            for (int i = 0; i < kPerThread; ++i) {
+                auto done = store.addDevice("mac-" + std::to_string(t * kPerThread + i), "s", "u");
+                if (!done || *done != StoreOutcome::Done) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(open().listDevices().value().size(), std::size_t(kThreads * kPerThread));
+}
+
+TEST(PasswordFileTest, TakesTheFirstLineAndRefusesWhatALoginCannotCarry) {
+    TempDir temp;
+    testing::writeFile(temp / "a", "s3cret\r\nignored\n");
+    EXPECT_EQ(readPasswordFile(temp / "a").value(), "s3cret");
+    testing::writeFile(temp / "b", "\n");
+    EXPECT_FALSE(readPasswordFile(temp / "b"));
+    testing::writeFile(temp / "c", std::string(65, 'p'));
+    auto tooLong = readPasswordFile(temp / "c");
+    ASSERT_FALSE(tooLong);
+    EXPECT_NE(tooLong.error().message.find("64"), std::string::npos);
+    testing::writeFile(temp / "d", std::string(64, 'p'));
+    EXPECT_TRUE(readPasswordFile(temp / "d"));
+    EXPECT_FALSE(readPasswordFile(temp / "missing"));
+}
+
+TEST(RequestLogTest, EscapesWhatCouldForgeOrSplitALine) {
+    EXPECT_EQ(escapeForLog("aa:bb"), "aa:bb");
+    EXPECT_EQ(escapeForLog("x\ny"), "x\\x0ay");
+    EXPECT_EQ(escapeForLog("q\"\\"), "q\\x22\\x5c");
+    EXPECT_EQ(escapeForLog("\xe4"), "\\xe4");
+    const auto line = formatLogLine(std::chrono::system_clock::time_point{},
+                                    LogEntry{"10.0.0.1", 44391, "ADD", "bob\n", "m", "YES", ""});
+    EXPECT_EQ(line,
+              "1970-01-01T00:00:00.000Z peer=10.0.0.1 port=44391 op=ADD user=\"bob\\x0a\" "
+              "mac=\"m\" reply=YES");
+}
+
+}  // namespace
+}  // namespace velquor::server

@@ -1,0 +1,141 @@
+// The test TLS client; see tls_test_client.h.
+#include "tls_test_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <memory>
+#include <thread>
+
+namespace velquor::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A server that closes first must fail our write, not kill the test with SIGPIPE.
+const bool kSigpipeIgnored = [] {
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
+struct CtxFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+    void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Runs an SSL call on a blocking socket that has a receive time-out set.
+template <typename Call>
+ExchangeOutcome run(const std::string& address, std::uint16_t port, const std::string& caFile,
+                    const ClientOptions& options, Call&& afterHandshake) {
+    ExchangeOutcome outcome;
+    std::unique_ptr<SSL_CTX, CtxFree> context(SSL_CTX_new(TLS_client_method()));
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
+        outcome.error = "cannot load " + caFile;
+        return outcome;
+    }
+    const int fd = connectTcp(address, port, options);
+    if (fd < 0) {
+        outcome.error = "cannot connect";
+        return outcome;
+    }
+    std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
+    SSL_set_fd(ssl.get(), fd);
+    SSL_set1_host(ssl.get(), address.c_str());
+    if (SSL_connect(ssl.get()) != 1) {
+        outcome.error = "handshake failed";
+        ERR_clear_error();
+        ::close(fd);
+        return outcome;
+    }
+    outcome.handshakeDone = true;
+    const auto deadline = Clock::now() + options.timeout;
+    if (!afterHandshake(ssl.get())) outcome.error = "write failed";
+    char buffer[64];
+    for (;;) {
+        pollfd waitFor{fd, POLLIN, 0};
+        if (SSL_pending(ssl.get()) == 0 && ::poll(&waitFor, 1, remainingMs(deadline)) <= 0) {
+            if (outcome.error.empty()) outcome.error = "time-out";
+            break;
+        }
+        const int n = SSL_read(ssl.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            outcome.reply.append(buffer, static_cast<std::size_t>(n));
+            outcome.replied = true;
+            continue;
+        }
+        outcome.closedByServer = true;
+        break;
+    }
+    ERR_clear_error();
+    ssl.reset();
+    ::close(fd);
+    return outcome;
+}
+
+}  // namespace
+
+int connectTcp(const std::string& address, std::uint16_t port, const ClientOptions& options) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (!options.sourceAddress.empty()) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, options.sourceAddress.c_str(), &source.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    ::inet_pton(AF_INET, address.c_str(), &target.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+ExchangeOutcome tlsExchange(const std::string& address, std::uint16_t port,
+                            const std::string& caFile, std::string_view bytes,
+                            const ClientOptions& options) {
+    return run(address, port, caFile, options, [&](SSL* ssl) {
+        if (bytes.empty()) return true;
+        return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) ==
+               static_cast<int>(bytes.size());
+    });
+}
+
+ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
+                           const std::string& caFile, std::string_view bytes,
+                           std::chrono::milliseconds pause, const ClientOptions& options) {
+    return run(address, port, caFile, options, [&](SSL* ssl) {
+        for (const char byte : bytes) {
+            if (SSL_write(ssl, &byte, 1) != 1) return false;
+            std::this_thread::sleep_for(pause);
+        }
+        return true;
+    });
+}
+
+}  // namespace velquor::testing

@@ -1,0 +1,40 @@
+// A deliberately small TLS client for the server tests: unlike the product's channel it can
+// bind its socket to another loopback address, send bytes that are not a record, trickle
+// them, or send nothing, and it reports exactly what came back.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velquor::testing {
+
+struct ClientOptions {
+    std::string sourceAddress;  // e.g. "127.0.0.2" to appear as another peer; empty: any
+    std::chrono::milliseconds timeout{20'000};
+};
+
+struct ExchangeOutcome {
+    bool handshakeDone = false;
+    bool replied = false;        // at least one byte came back
+    std::string reply;           // every byte until the server closed
+    bool closedByServer = false; // the server ended the connection (with or without reply)
+    std::string error;           // what went wrong on our side, if anything
+};
+
+// A plain TCP connection (blocking), optionally bound to a source address; -1 on failure.
+int connectTcp(const std::string& address, std::uint16_t port, const ClientOptions& options = {});
+
+// TLS to address:port, verifying the server against caFile and the address, then writes
+// the bytes in one go and reads until the server closes or the time-out passes.
+ExchangeOutcome tlsExchange(const std::string& address, std::uint16_t port,
+                            const std::string& caFile, std::string_view bytes,
+                            const ClientOptions& options = {});
+
+// Like tlsExchange but writes the bytes one at a time, waiting between them.
+ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
+                           const std::string& caFile, std::string_view bytes,
+                           std::chrono::milliseconds pause, const ClientOptions& options = {});
+
+}  // namespace velquor::testing
