@@ -172,7 +172,7 @@ Status transformStream(Direction direction, int inputFd, const std::string& inpu
                        const ConfigFileOptions& options) {
     const std::uint64_t total = sizeForProgress(inputFd);
     // Room for a chunk plus the completion of a trailing partial block.
-    auto buffer = std::make_unique<std::uint8_t[]>(kChunk + kBlock);
+    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk + kBlock);
     Transformer transformer(direction, aes, output);
     std::uint64_t done = 0;
     std::size_t held = 0;

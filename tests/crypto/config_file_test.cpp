@@ -1,0 +1,300 @@
+// EncryptConfigFile / DecryptConfigFile on real files: the format's edge cases, the
+// reports and results of each failure, and what is left on disk after a failure or a stop.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "crypto/config_file.h"
+#include "crypto_test_util.h"
+#include "temp_dir.h"
+
+namespace velquor::crypto {
+namespace {
+
+namespace fs = std::filesystem;
+using support::ErrorCode;
+using support::RecordingReporter;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+constexpr char kKey[] = "provisioning";
+
+class ConfigFile : public ::testing::Test {
+protected:
+    std::string encrypt(const std::string& plain, const std::string& key = kKey) {
+        writeFile(dir / "plain", plain);
+        const auto status = EncryptConfigFile((dir / "plain").string(), (dir / "cipher").string(),
+                                              key, reporter);
+        EXPECT_TRUE(status.ok()) << status.error().message;
+        return readFile(dir / "cipher");
+    }
+    std::string decrypt(const std::string& cipher, const std::string& key = kKey) {
+        writeFile(dir / "cipher", cipher);
+        const auto status = DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(),
+                                              key, reporter);
+        EXPECT_TRUE(status.ok()) << status.error().message;
+        return readFile(dir / "plain.out");
+    }
+    // Everything in the folder but the named files: temporary leftovers show up here.
+    std::vector<std::string> strayFiles(std::initializer_list<const char*> expected) {
+        std::vector<std::string> stray;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const auto name = entry.path().filename().string();
+            if (std::find(expected.begin(), expected.end(), name) == expected.end()) {
+                stray.push_back(name);
+            }
+        }
+        return stray;
+    }
+
+    TempDir dir;
+    RecordingReporter reporter;
+    std::mt19937 rng{2024};
+};
+
+TEST_F(ConfigFile, LengthsRoundUpToWholeBlocksWithZeroCompletion) {
+    EXPECT_EQ(encrypt(std::string(16, 'a')).size(), 16u);
+    const std::string seventeen = test::randomBytes(17, rng);
+    const std::string cipher = encrypt(seventeen);
+    ASSERT_EQ(cipher.size(), 32u);
+    EXPECT_EQ(cipher, test::modelEncrypt(seventeen, kKey));
+    // The second block is the 17th byte followed by fifteen zero bytes.
+    CAes aes;
+    aes.Init(static_cast<int>(sizeof kKey - 1), reinterpret_cast<const unsigned char*>(kKey));
+    unsigned char last[16];
+    aes.InvCipher(reinterpret_cast<const unsigned char*>(cipher.data()) + 16, last);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(last), 16), seventeen.substr(16) + std::string(15, '\0'));
+    EXPECT_TRUE(reporter.entries().empty());
+}
+
+TEST_F(ConfigFile, EmptyFilesGiveCreatedEmptyFiles) {
+    EXPECT_EQ(encrypt(""), "");
+    ASSERT_TRUE(fs::exists(dir / "cipher"));
+    EXPECT_EQ(decrypt(""), "");
+    ASSERT_TRUE(fs::exists(dir / "plain.out"));
+}
+
+TEST_F(ConfigFile, TextRoundTripsByteForByte) {
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\n  <sip port=\"5060\"/>\n"
+        "  <name>Écran d'accueil</name>\n</config>\n";
+    EXPECT_EQ(decrypt(encrypt(xml)), xml);
+    const std::string binaryButNoZeros = test::randomBytes(4099, rng, true);
+    EXPECT_EQ(decrypt(encrypt(binaryButNoZeros)), binaryButNoZeros);
+}
+
+TEST_F(ConfigFile, ZeroByteCutsOnlyInTheLastFullBlock) {
+    std::string forty(40, 'x');
+    forty[5] = '\0';   // in an earlier block: kept
+    forty[35] = '\0';  // in the last (partial) block: the text ends there
+    EXPECT_EQ(decrypt(encrypt(forty)), forty.substr(0, 35));
+
+    std::string thirtyTwo(32, 'y');
+    thirtyTwo[20] = '\0';
+    EXPECT_EQ(decrypt(encrypt(thirtyTwo)), thirtyTwo.substr(0, 20));
+
+    std::string zeroFirst(16, 'z');
+    zeroFirst[0] = '\0';
+    EXPECT_EQ(decrypt(encrypt(zeroFirst)), "");
+}
+
+TEST_F(ConfigFile, TrailingPartialBlockIsDecryptedWholeAfterTheCutBlock) {
+    // A length no encryption writes: two full blocks and five stray bytes.
+    std::string plain(32, 'p');
+    plain[24] = '\0';
+    const std::string stray = "\x01\x02\x03\x04\x05";
+    const std::string cipher = test::modelEncrypt(plain, kKey) + stray;
+    const std::string result = decrypt(cipher);
+    ASSERT_EQ(result.size(), 24u + 16u);
+    EXPECT_EQ(result.substr(0, 24), plain.substr(0, 24));
+    EXPECT_EQ(result.substr(24), test::modelDecrypt(stray, kKey));
+
+    // Fewer than 16 bytes in all: no full block to cut, the partial block comes out whole.
+    EXPECT_EQ(decrypt(stray).size(), 16u);
+}
+
+TEST_F(ConfigFile, LargeInputsAroundTheReadSizeMatchTheBlockByBlockModel) {
+    // The operations read 1 MiB at a time and decryption holds the last block of a read back:
+    // lengths on and around that boundary, with a zero byte in the final full block.
+    const std::size_t mib = std::size_t{1} << 20;
+    for (std::size_t size : {mib - 16, mib - 1, mib, mib + 5, mib + 16, mib + 17, 2 * mib + 21}) {
+        std::string plain = test::randomBytes(size, rng, true);
+        plain[(size / 16 - 1) * 16 + 9] = '\0';
+        EXPECT_EQ(encrypt(plain), test::modelEncrypt(plain, kKey)) << size;
+        // Cut back to the same length, so sizes that are not whole blocks end in stray bytes.
+        const std::string cipher = test::modelEncrypt(plain, kKey).substr(0, size);
+        const std::string expected = test::modelDecrypt(cipher, kKey);
+        EXPECT_EQ(decrypt(cipher), expected) << size;
+        EXPECT_EQ(expected.size(), (size / 16 - 1) * 16 + 9 + (size % 16 != 0 ? 16 : 0));
+    }
+}
+
+TEST_F(ConfigFile, EmptyInputPathDoesNothing) {
+    for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
+        const auto status = operation("", (dir / "out").string(), kKey, reporter, {});
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, ErrorCode::InvalidInput);
+        EXPECT_EQ(status.error().message, "no input file chosen");
+    }
+    EXPECT_TRUE(reporter.entries().empty());
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(ConfigFile, UnopenableInputReportsTheProductsTextsAndWritesNothing) {
+    const auto missing = (dir / "missing.xml").string();
+    auto status = EncryptConfigFile(missing, (dir / "out").string(), kKey, reporter);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, ErrorCode::NotFound);
+    EXPECT_NE(status.error().message.find(missing), std::string::npos);
+    status = DecryptConfigFile(missing, (dir / "out").string(), kKey, reporter);
+    ASSERT_FALSE(status.ok());
+    fs::create_directory(dir / "folder");
+    status = EncryptConfigFile((dir / "folder").string(), (dir / "out").string(), kKey, reporter);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.error().message.find("folder"), std::string::npos);
+
+    const std::vector<RecordingReporter::Entry> expected = {
+        {"file open error", "error"}, {"file open error !", "error"}, {"file open error", "error"}};
+    EXPECT_EQ(reporter.entries(), expected);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(ConfigFile, OutputThatIsTheInputIsRefusedWhateverThePath) {
+    const std::string original = test::randomBytes(1000, rng);
+    fs::create_directory(dir / "sub");
+    writeFile(dir / "input.xml", original);
+    fs::create_symlink(dir / "input.xml", dir / "link.xml");
+    fs::create_hard_link(dir / "input.xml", dir / "hard.xml");
+    for (const auto& output : {dir / "sub" / ".." / "input.xml", dir / "link.xml",
+                               dir / "hard.xml", dir / "." / "input.xml"}) {
+        for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
+            reporter.clear();
+            const auto status =
+                operation((dir / "input.xml").string(), output.string(), kKey, reporter, {});
+            ASSERT_FALSE(status.ok()) << output;
+            EXPECT_EQ(status.error().code, ErrorCode::SameFile) << output;
+            ASSERT_EQ(reporter.entries().size(), 1u);
+            EXPECT_EQ(reporter.entries()[0].caption, "error");
+            EXPECT_EQ(reporter.entries()[0].text, status.error().message);
+        }
+    }
+    EXPECT_EQ(readFile(dir / "input.xml"), original);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.xml"));
+    EXPECT_EQ(strayFiles({"input.xml", "link.xml", "hard.xml", "sub"}), std::vector<std::string>{});
+}
+
+TEST_F(ConfigFile, UnwritableDestinationLeavesEverythingAsItWas) {
+    writeFile(dir / "input.xml", "<config/>");
+    // A folder that does not exist.
+    auto status = EncryptConfigFile((dir / "input.xml").string(),
+                                    (dir / "nowhere" / "out.xml").string(), kKey, reporter);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.error().message.find("nowhere"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+
+    // A target that is a folder with something in it.
+    fs::create_directory(dir / "target");
+    writeFile(dir / "target" / "keep", "kept");
+    status = DecryptConfigFile((dir / "input.xml").string(), (dir / "target").string(), kKey,
+                               reporter);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(readFile(dir / "target" / "keep"), "kept");
+
+    const std::vector<RecordingReporter::Entry> expected = {{"file open error", "error"},
+                                                            {"file open error", "error"}};
+    EXPECT_EQ(reporter.entries(), expected);
+    EXPECT_EQ(strayFiles({"input.xml", "target"}), std::vector<std::string>{});
+}
+
+TEST_F(ConfigFile, ReadOnlyFolderLeavesTheExistingTargetUnchanged) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    writeFile(dir / "input.xml", "<config/>");
+    fs::create_directory(dir / "locked");
+    writeFile(dir / "locked" / "out.xml", "previous");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const auto status = EncryptConfigFile((dir / "input.xml").string(),
+                                          (dir / "locked" / "out.xml").string(), kKey, reporter);
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, ErrorCode::Io);
+    EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "previous");
+}
+
+// Asks for a stop once the first chunk has been reported.
+class StopAfterFirstChunk final : public support::ProgressSink {
+public:
+    explicit StopAfterFirstChunk(std::stop_source& source) : m_source(source) {}
+    void progress(std::uint64_t done, std::uint64_t total, std::string_view) override {
+        reports.push_back({done, total});
+        m_source.request_stop();
+    }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+
+private:
+    std::stop_source& m_source;
+};
+
+TEST_F(ConfigFile, StoppedRunLeavesTheOldTargetUntouched) {
+    writeFile(dir / "input.xml", test::randomBytes(3 << 20, rng));
+    writeFile(dir / "out.xml", "the previous good file");
+    for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
+        std::stop_source source;
+        StopAfterFirstChunk sink(source);
+        ConfigFileOptions options;
+        options.progress = &sink;
+        options.stop = source.get_token();
+        const auto status = operation((dir / "input.xml").string(), (dir / "out.xml").string(),
+                                      kKey, reporter, options);
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, ErrorCode::Cancelled);
+        ASSERT_EQ(sink.reports.size(), 1u);
+        EXPECT_LT(sink.reports[0].first, sink.reports[0].second);
+    }
+    // Stopped before it began: the target is not even created.
+    std::stop_source stopped;
+    stopped.request_stop();
+    ConfigFileOptions options;
+    options.stop = stopped.get_token();
+    const auto status = EncryptConfigFile((dir / "input.xml").string(),
+                                          (dir / "new.xml").string(), kKey, reporter, options);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, ErrorCode::Cancelled);
+
+    EXPECT_EQ(readFile(dir / "out.xml"), "the previous good file");
+    EXPECT_TRUE(reporter.entries().empty());
+    EXPECT_EQ(strayFiles({"input.xml", "out.xml"}), std::vector<std::string>{});
+}
+
+class RecordingProgress final : public support::ProgressSink {
+public:
+    void progress(std::uint64_t done, std::uint64_t total, std::string_view) override {
+        reports.push_back({done, total});
+    }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+};
+
+TEST_F(ConfigFile, ProgressCountsInputBytesUpToTheTotal) {
+    const std::size_t size = (5 << 20) / 2 + 3;
+    writeFile(dir / "input.xml", test::randomBytes(size, rng));
+    RecordingProgress sink;
+    ConfigFileOptions options;
+    options.progress = &sink;
+    options.durability = support::Durability::Deferred;
+    ASSERT_TRUE(EncryptConfigFile((dir / "input.xml").string(), (dir / "out").string(), kKey,
+                                  reporter, options));
+    ASSERT_GE(sink.reports.size(), 3u);
+    for (std::size_t i = 0; i < sink.reports.size(); ++i) {
+        EXPECT_EQ(sink.reports[i].second, size);
+        if (i > 0) {
+            EXPECT_GT(sink.reports[i].first, sink.reports[i - 1].first);
+        }
+    }
+    EXPECT_EQ(sink.reports.back().first, size);
+    EXPECT_EQ(fs::file_size(dir / "out"), size + 13);
+}
+
+}  // namespace
+}  // namespace velquor::crypto
