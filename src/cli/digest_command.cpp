@@ -1,0 +1,307 @@
+// `velquor-cli digest`: digests of files or of a text, in the sum-file line format, and the
+// verification of such a sum file (--check).
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_support.h"
+#include "cli/command.h"
+#include "digest/digest_engine.h"
+
+namespace velquor::cli {
+namespace {
+
+using digest::CDigestEngine;
+
+constexpr const char* kCommand = "digest";
+
+struct AlgorithmChoice {
+    const char* name;
+    std::int32_t number;
+    std::int32_t sha2Size;
+    digest::GostParameterSet gost;
+    std::size_t digestBytes;
+};
+
+constexpr AlgorithmChoice kAlgorithms[] = {
+    {"crc32", digest::kAlgorithmCrc32, 256, digest::GostParameterSet::Test, 4},
+    {"gost94", digest::kAlgorithmGost, 256, digest::GostParameterSet::Test, 32},
+    {"gost94-cryptopro", digest::kAlgorithmGost, 256, digest::GostParameterSet::CryptoPro, 32},
+    {"md2", digest::kAlgorithmMd2, 256, digest::GostParameterSet::Test, 16},
+    {"md4", digest::kAlgorithmMd4, 256, digest::GostParameterSet::Test, 16},
+    {"md5", digest::kAlgorithmMd5, 256, digest::GostParameterSet::Test, 16},
+    {"sha1", digest::kAlgorithmSha1, 256, digest::GostParameterSet::Test, 20},
+    {"sha256", digest::kAlgorithmSha2, 256, digest::GostParameterSet::Test, 32},
+    {"sha384", digest::kAlgorithmSha2, 384, digest::GostParameterSet::Test, 48},
+    {"sha512", digest::kAlgorithmSha2, 512, digest::GostParameterSet::Test, 64},
+};
+
+const AlgorithmChoice* findAlgorithm(const std::string& name) {
+    for (const auto& choice : kAlgorithms) {
+        if (name == choice.name) return &choice;
+    }
+    return nullptr;
+}
+
+std::string algorithmNames() {
+    std::string names;
+    for (const auto& choice : kAlgorithms) {
+        if (!names.empty()) names += ", ";
+        names += choice.name;
+    }
+    return names;
+}
+
+std::optional<std::int32_t> formatNumber(const std::string& name) {
+    if (name == "plain") return digest::kFormatPlain;
+    if (name == "spaced") return digest::kFormatSpaced;
+    if (name == "upper") return digest::kFormatUpper;
+    if (name == "spaced-upper") return digest::kFormatSpacedUpper;
+    return std::nullopt;
+}
+
+// "-" names standard input, as for the other sum tools.
+std::string readablePath(const std::string& name) { return name == "-" ? "/dev/stdin" : name; }
+
+// A file name that would break the one-line-per-file format is written escaped, and the line
+// then starts with a backslash, so that --check (and other sum tools) can read it back.
+std::string escapeName(const std::string& name, bool escapeCarriageReturn, bool& escaped) {
+    escaped = false;
+    std::string out;
+    for (const char c : name) {
+        if (c == '\\') {
+            out += "\\\\";
+            escaped = true;
+        } else if (c == '\n') {
+            out += "\\n";
+            escaped = true;
+        } else if (c == '\r' && escapeCarriageReturn) {
+            out += "\\r";
+            escaped = true;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The inverse of escapeName; nullopt for a dangling or unknown escape.
+std::optional<std::string> unescapeName(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        switch (text[i]) {
+            case '\\': out += '\\'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+CDigestEngine makeEngine(const AlgorithmChoice& algorithm, std::int32_t format) {
+    CDigestEngine engine;
+    engine.SetAlgorithm(algorithm.number);
+    engine.SetSha2Size(algorithm.sha2Size);
+    engine.SetGostParameterSet(algorithm.gost);
+    engine.SetOutputFormat(format);
+    engine.SetInputKind(digest::kInputFile);
+    return engine;
+}
+
+bool wasInterrupted(const support::Result<std::string>& result) {
+    return !result && result.error().code == support::ErrorCode::Cancelled;
+}
+
+int digestFiles(const AlgorithmChoice& algorithm, std::int32_t format,
+                const std::vector<std::string>& files) {
+    const CDigestEngine engine = makeEngine(algorithm, format);
+    int status = kExitOk;
+    for (const auto& name : files) {
+        TerminalProgress progress;
+        const auto text = engine.ComputeFile(readablePath(name), progress, interruptToken());
+        if (wasInterrupted(text)) return failWith(text.error());
+        if (!text) {
+            std::fflush(stdout);
+            printError(text.error().message);
+            status = kExitFailure;
+            continue;
+        }
+        bool escaped = false;
+        const std::string shown = escapeName(name, true, escaped);
+        std::string line = (escaped ? "\\" : "") + *text + "  " + shown + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+struct CheckLine {
+    std::string expected;  // lower-case hexadecimal
+    std::string name;
+    bool escaped = false;
+};
+
+bool isHex(const std::string& text) {
+    for (const char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+// "DIGEST  NAME" or "DIGEST *NAME", optionally led by a backslash that marks escapes.
+std::optional<CheckLine> parseCheckLine(std::string line, std::size_t digestBytes) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    CheckLine parsed;
+    std::size_t pos = 0;
+    if (!line.empty() && line[0] == '\\') {
+        parsed.escaped = true;
+        pos = 1;
+    }
+    const std::size_t digits = digestBytes * 2;
+    if (line.size() < pos + digits + 3) return std::nullopt;
+    parsed.expected = line.substr(pos, digits);
+    if (!isHex(parsed.expected)) return std::nullopt;
+    for (char& c : parsed.expected) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    pos += digits;
+    if (line[pos] != ' ' || (line[pos + 1] != ' ' && line[pos + 1] != '*')) return std::nullopt;
+    std::string name = line.substr(pos + 2);
+    if (parsed.escaped) {
+        auto unescaped = unescapeName(name);
+        if (!unescaped) return std::nullopt;
+        name = std::move(*unescaped);
+    }
+    parsed.name = std::move(name);
+    return parsed;
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
+    std::ifstream in(readablePath(sumFile), std::ios::binary);
+    if (!in.is_open()) {
+        printError(sumFile + ": cannot open: " + std::strerror(errno));
+        return kExitFailure;
+    }
+    const CDigestEngine engine = makeEngine(algorithm, digest::kFormatPlain);
+    std::size_t malformed = 0, mismatched = 0, unreadable = 0, checked = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto entry = parseCheckLine(line, algorithm.digestBytes);
+        if (!entry) {
+            ++malformed;
+            continue;
+        }
+        ++checked;
+        bool escaped = false;
+        const bool needsEscape = entry->name.find('\n') != std::string::npos;
+        const std::string shown =
+            needsEscape ? "\\" + escapeName(entry->name, false, escaped) : entry->name;
+        TerminalProgress progress;
+        const auto actual = engine.ComputeFile(readablePath(entry->name), progress, interruptToken());
+        if (wasInterrupted(actual)) return failWith(actual.error());
+        std::string verdict;
+        if (!actual) {
+            std::fflush(stdout);
+            printError(actual.error().message);
+            verdict = "FAILED open or read";
+            ++unreadable;
+        } else if (*actual != entry->expected) {
+            verdict = "FAILED";
+            ++mismatched;
+        } else {
+            verdict = "OK";
+        }
+        const std::string out = shown + ": " + verdict + "\n";
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    std::fflush(stdout);
+    if (in.bad()) {
+        printError(sumFile + ": read error");
+        return kExitFailure;
+    }
+    if (checked == 0) {
+        printError(sumFile + ": no properly formatted checksum lines found");
+        return kExitFailure;
+    }
+    if (malformed > 0) {
+        printError("WARNING: " + plural(malformed, "line is improperly formatted",
+                                        "lines are improperly formatted"));
+    }
+    if (unreadable > 0) {
+        printError("WARNING: " + plural(unreadable, "listed file could not be read",
+                                        "listed files could not be read"));
+    }
+    if (mismatched > 0) {
+        printError("WARNING: " + plural(mismatched, "computed checksum did NOT match",
+                                        "computed checksums did NOT match"));
+    }
+    return (mismatched > 0 || unreadable > 0) ? kExitFailure : kExitOk;
+}
+
+int runDigest(const std::vector<std::string>& args) {
+    ArgParser parser({"--algorithm", "--format", "--text", "--check"}, {},
+                     {{"-a", "--algorithm"}, {"-c", "--check"}, {"-t", "--text"}});
+    if (!parser.parse(args)) return usageError(kCommand, parser.error());
+
+    const std::string algorithmName = parser.value("--algorithm").value_or("md5");
+    const AlgorithmChoice* algorithm = findAlgorithm(algorithmName);
+    if (algorithm == nullptr) {
+        return usageError(kCommand, "unknown algorithm '" + algorithmName +
+                                        "' (choose one of " + algorithmNames() + ")");
+    }
+    std::int32_t format = digest::kFormatPlain;
+    if (const auto name = parser.value("--format")) {
+        const auto number = formatNumber(*name);
+        if (!number) {
+            return usageError(kCommand, "unknown format '" + *name +
+                                            "' (choose plain, spaced, upper or spaced-upper)");
+        }
+        format = *number;
+    }
+
+    const auto& files = parser.positionals();
+    if (const auto sumFile = parser.value("--check")) {
+        if (!files.empty() || parser.has("--text") || parser.has("--format")) {
+            return usageError(kCommand, "--check takes only the sum file and -a");
+        }
+        return checkSums(*algorithm, *sumFile);
+    }
+    if (const auto text = parser.value("--text")) {
+        if (!files.empty()) return usageError(kCommand, "give files or --text, not both");
+        CDigestEngine engine = makeEngine(*algorithm, format);
+        const auto digestText = engine.ComputeText(*text);
+        if (!digestText) return failWith(digestText.error());
+        std::cout << *digestText << '\n';
+        return kExitOk;
+    }
+    return digestFiles(*algorithm, format, files.empty() ? std::vector<std::string>{"-"} : files);
+}
+
+}  // namespace
+
+VELQUOR_REGISTER_COMMAND(
+    "digest",
+    "digest [-a ALGO] [--format plain|spaced|upper|spaced-upper] (FILE... | --text STRING)\n"
+    "       velquor-cli digest [-a ALGO] -c SUMFILE\n"
+    "  ALGO: crc32, gost94, gost94-cryptopro, md2, md4, md5 (default), sha1, sha256, sha384,\n"
+    "  sha512. Prints \"DIGEST  FILE\" per file (no FILE or \"-\": standard input); --text\n"
+    "  prints the digest of STRING alone. -c/--check verifies the lines of SUMFILE.",
+    "file digests (CRC-32, GOST, MD2/4/5, SHA-1/2) and sum-file checks",
+    runDigest);
+
+}  // namespace velquor::cli
