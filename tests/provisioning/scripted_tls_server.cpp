@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +55,8 @@ ScriptedTlsServer::ScriptedTlsServer(const std::filesystem::path& certificate,
                                      const std::filesystem::path& key, std::size_t recordLength,
                                      ServerScript script, std::uint16_t port)
     : m_port(port), m_recordLength(recordLength), m_script(std::move(script)) {
+    // Clients hang up mid-handshake on purpose; writing to them must not end the test program.
+    ::signal(SIGPIPE, SIG_IGN);
     m_context = SSL_CTX_new(TLS_server_method());
     if (m_context == nullptr ||
         SSL_CTX_use_certificate_chain_file(m_context, certificate.c_str()) != 1 ||

@@ -1,0 +1,313 @@
+// Sequential device ADD exchanges from one channel object, against kestod on loopback ports,
+// compared with the new-connection rate `openssl s_time -new` reaches against the same server
+// in the same run. The same is measured against the scripted test server, which replies at
+// once, to separate what the client costs from what the server's storage costs.
+#include <benchmark/benchmark.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "provisioning/provisioning_channel.h"
+#include "scripted_tls_server.h"
+#include "temp_dir.h"
+#include "test_certificates.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace velquor::provisioning;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+constexpr int kExchanges = 1000;
+constexpr const char* kUser = "benchuser";
+constexpr const char* kUserPassword = "bench-password-1";
+constexpr const char* kAdminPassword = "bench-admin-password";
+
+std::string kestodPath() {
+    if (const char* fromEnvironment = std::getenv("KESTOD")) return fromEnvironment;
+#ifdef VELQUOR_KESTOD_PATH
+    return VELQUOR_KESTOD_PATH;
+#else
+    return {};
+#endif
+}
+
+std::uint16_t freePort() {
+    const testing::ClosedPort port;  // bound then released: free at the time we ask
+    return port.port();
+}
+
+bool acceptsConnections(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// The server under measurement: kestod when there is one, otherwise the scripted server.
+class BenchServer {
+public:
+    virtual ~BenchServer() = default;
+    virtual KestoEndpoint endpoint() const = 0;
+    virtual std::string description() const = 0;
+};
+
+class KestodServer : public BenchServer {
+public:
+    static std::unique_ptr<KestodServer> start(const std::string& program) {
+        auto server = std::unique_ptr<KestodServer>(new KestodServer());
+        if (!server->initialise(program) || !server->serve(program)) return nullptr;
+        return server;
+    }
+
+    ~KestodServer() override {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+        }
+    }
+
+    KestoEndpoint endpoint() const override { return m_endpoint; }
+    std::string description() const override { return "kestod (stores every registration)"; }
+
+private:
+    KestodServer() = default;
+
+    bool initialise(const std::string& program) {
+        const auto passwordFile = m_dir / "admin-password";
+        writeFile(passwordFile, std::string(kAdminPassword) + "\n");
+        int status = 0;
+        const std::string output = runCommand(
+            shellQuote(program) + " init --dir " + shellQuote((m_dir / "server").string()) +
+                " --address 127.0.0.1 --admin-password-file " +
+                shellQuote(passwordFile.string()) + " 2>&1",
+            &status);
+        if (status != 0) std::fprintf(stderr, "kestod init failed:\n%s\n", output.c_str());
+        return status == 0;
+    }
+
+    bool serve(const std::string& program) {
+        m_endpoint.address = "127.0.0.1";
+        m_endpoint.loginPort = freePort();
+        m_endpoint.accountPort = freePort();
+        m_endpoint.devicePort = freePort();
+        m_endpoint.caFile = (m_dir / "server" / "cacert.pem").string();
+        const std::string ports = std::to_string(m_endpoint.loginPort) + "," +
+                                  std::to_string(m_endpoint.accountPort) + "," +
+                                  std::to_string(m_endpoint.devicePort);
+        const std::string dir = (m_dir / "server").string();
+        const std::string log = (m_dir / "kestod.log").string();
+        std::vector<std::string> args = {program, "serve", "--dir", dir, "--ports", ports};
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int spawned = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(),
+                                        environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            m_pid = 0;
+            return false;
+        }
+        return waitUntilListening();
+    }
+
+    // kestod is ready when its device port takes a TCP connection.
+    bool waitUntilListening() const {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            if (acceptsConnections(m_endpoint.devicePort)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    TempDir m_dir;
+    KestoEndpoint m_endpoint;
+    pid_t m_pid = 0;
+};
+
+class ScriptedServer : public BenchServer {
+public:
+    ScriptedServer()
+        : m_server(m_certificates.server().certificate, m_certificates.server().key,
+                   kDeviceRequestSize) {}
+
+    KestoEndpoint endpoint() const override {
+        KestoEndpoint endpoint;
+        endpoint.address = "127.0.0.1";
+        endpoint.loginPort = endpoint.accountPort = endpoint.devicePort = m_server.port();
+        endpoint.caFile = m_certificates.caFile().string();
+        return endpoint;
+    }
+    std::string description() const override {
+        return "scripted test server (replies at once; measures the client alone)";
+    }
+
+private:
+    testing::TestCertificates m_certificates;
+    testing::ScriptedTlsServer m_server;
+};
+
+// Logs in as chief, creates the benchmark user and logs in as that user (each grant is tied to
+// this peer address), so device requests are authorised.
+bool prepareUser(const KestoEndpoint& endpoint) {
+    ProvisioningChannel channel(endpoint);
+    return channel.SendLoginRequest(*buildLoginRequest({"chief", kAdminPassword})) == 0 &&
+           channel.SendAccountRequest(*buildAccountRequest({"ADD", kUser, kUserPassword})) == 0 &&
+           channel.SendLoginRequest(*buildLoginRequest({kUser, kUserPassword})) == 0;
+}
+
+std::string macFor(int run, int index) {
+    char text[32];
+    std::snprintf(text, sizeof text, "02:%02x:00:%02x:%02x:%02x", run & 0xff, (index >> 16) & 0xff,
+                  (index >> 8) & 0xff, index & 0xff);
+    return text;
+}
+
+// One server under measurement and the rates measured against it.
+struct Target {
+    std::unique_ptr<BenchServer> server;
+    double resumedRate = 0;
+    double freshRate = 0;
+};
+
+std::vector<Target> g_targets;
+int g_run = 0;
+
+// `reuse`: one channel object for all exchanges (sessions resumed), or one per exchange.
+void deviceAdds(benchmark::State& state, Target& target, bool reuse) {
+    const KestoEndpoint endpoint = target.server->endpoint();
+    auto shared = std::make_unique<ProvisioningChannel>(endpoint);
+    const int run = ++g_run;
+    int index = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        const auto request = buildDeviceRequest({"ADD", macFor(run, index++), "sip.bench", kUser});
+        std::optional<ProvisioningChannel> own;
+        ProvisioningChannel& channel = reuse ? *shared : own.emplace(endpoint);
+        const int result = channel.SendDeviceRequest(*request);
+        if (result != 0) {
+            state.SkipWithError(("exchange failed: " + channel.lastError()).c_str());
+            break;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double rate = index / seconds;
+    (reuse ? target.resumedRate : target.freshRate) = rate;
+    state.counters["exchanges/s"] = rate;
+    if (reuse) state.counters["resumed"] = static_cast<double>(shared->resumedSessions());
+}
+
+void registerBenchmarks(Target& target, const std::string& name) {
+    benchmark::RegisterBenchmark((name + "/device_add/one_channel").c_str(),
+                                 [&target](benchmark::State& s) { deviceAdds(s, target, true); })
+        ->Iterations(kExchanges)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/device_add/new_channel_each").c_str(),
+                                 [&target](benchmark::State& s) { deviceAdds(s, target, false); })
+        ->Iterations(kExchanges / 4)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+// `openssl s_time -new` against the device port: full handshakes, no request.
+std::optional<double> opensslNewConnectionRate(const KestoEndpoint& endpoint) {
+    int status = 0;
+    const std::string output = runCommand(
+        "openssl s_time -new -time 5 -connect 127.0.0.1:" + std::to_string(endpoint.devicePort) +
+            " -CAfile " + shellQuote(endpoint.caFile) + " 2>&1",
+        &status);
+    std::smatch match;
+    static const std::regex kLine(R"((\d+) connections in ([0-9.]+) real seconds)");
+    if (!std::regex_search(output, match, kLine)) {
+        std::fprintf(stderr, "openssl s_time gave no rate:\n%s\n", output.c_str());
+        return std::nullopt;
+    }
+    const double seconds = std::stod(match[2]);
+    return seconds > 0 ? std::stod(match[1]) / seconds : 0;
+}
+
+std::unique_ptr<BenchServer> startKestod() {
+    const std::string program = kestodPath();
+    if (program.empty() || ::access(program.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "kestod not found (build it, or set KESTOD): measuring the scripted "
+                             "test server only\n");
+        return nullptr;
+    }
+    auto server = KestodServer::start(program);
+    if (!server) {
+        std::fprintf(stderr, "could not start %s\n", program.c_str());
+    } else if (!prepareUser(server->endpoint())) {
+        std::fprintf(stderr, "could not log in and create the benchmark user on kestod\n");
+        server.reset();
+    }
+    return server;
+}
+
+void printSummary(Target& target, double peerRate) {
+    const std::string sequential =
+        std::to_string(kExchanges) + " sequential device ADDs, one channel:";
+    std::printf("\n%s:\n", target.server->description().c_str());
+    std::printf("  %-48s %7.0f exchanges/s\n", sequential.c_str(), target.resumedRate);
+    std::printf("  %-48s %7.0f exchanges/s\n", "the same, a new channel per exchange:",
+                target.freshRate);
+    std::printf("  %-48s %7.0f connections/s\n", "openssl s_time -new against the same port:",
+                peerRate);
+    std::printf("  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
+                peerRate > 0 ? target.resumedRate / peerRate : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    g_targets.reserve(2);
+    if (auto kestod = startKestod()) g_targets.push_back({std::move(kestod)});
+    // The scripted server answers at once: what the client alone costs, whatever the server.
+    g_targets.push_back({std::make_unique<ScriptedServer>()});
+    registerBenchmarks(g_targets.front(), g_targets.size() == 2 ? "kestod" : "scripted");
+    if (g_targets.size() == 2) registerBenchmarks(g_targets.back(), "scripted");
+    benchmark::RunSpecifiedBenchmarks();
+
+    int status = 0;
+    for (auto& target : g_targets) {
+        const auto peerRate = opensslNewConnectionRate(target.server->endpoint());
+        if (!peerRate) status = 1;
+        printSummary(target, peerRate.value_or(0));
+    }
+    g_targets.clear();
+    benchmark::Shutdown();
+    return status;
+}
