@@ -323,6 +323,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     }
     BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(exchange.fd)));
     SSL_set_bio(exchange.ssl, bio, bio);
+    SSL_set_mode(exchange.ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
     SSL_set_app_data(exchange.ssl, &exchange.newSession);
     const int one = 1;
     ::setsockopt(exchange.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -391,15 +392,22 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
 
     // The whole record, however many writes it takes.
     const char* bytes = static_cast<const char*>(request);
-    for (;;) {
-        const int written = SSL_write(exchange.ssl, bytes, static_cast<int>(length));
-        if (written > 0) break;
+    std::size_t sent = 0;
+    while (sent < length) {
+        const int written = SSL_write(exchange.ssl, bytes + sent, static_cast<int>(length - sent));
+        if (written > 0) {
+            sent += static_cast<std::size_t>(written);
+            continue;
+        }
         const int error = SSL_get_error(exchange.ssl, written);
         if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&
             exchange.waitFor(error, exchange.deadline)) {
             continue;
         }
-        return fail({kWriteFailed, "cannot send the request to " + exchange.target});
+        return fail({kWriteFailed, "cannot send the request to " + exchange.target +
+                                       (error == SSL_ERROR_WANT_WRITE
+                                            ? " within " + seconds(m_timeouts.exchange)
+                                            : std::string())});
     }
 
     // One reply of at most 8 bytes.

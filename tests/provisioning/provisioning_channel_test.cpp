@@ -232,6 +232,18 @@ TEST_F(ChannelTest, SilentServerTimesOutWithOneLine) {
     EXPECT_NE(channel.lastError().find("no reply"), std::string::npos) << channel.lastError();
 }
 
+TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
+    testing::FullBacklogListener listener;
+    auto channel = channelTo(Kind::Device, listener.port(), {300ms, 20s});
+    const Outcome outcome = exchange(channel, Kind::Device, sampleRecord(Kind::Device));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
+    EXPECT_GE(outcome.took, 250ms);
+    EXPECT_LT(outcome.took, 5s);
+    EXPECT_NE(channel.lastError().find("no connection"), std::string::npos)
+        << channel.lastError();
+}
+
 TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {
     SilentTcpListener listener;
     auto channel = channelTo(Kind::Login, listener.port(), {2s, 400ms});

@@ -177,6 +177,24 @@ SilentTcpListener::SilentTcpListener() {
 
 SilentTcpListener::~SilentTcpListener() { ::close(m_listener); }
 
+FullBacklogListener::FullBacklogListener() {
+    m_listener = bindLoopback(&m_port);
+    ::listen(m_listener, 0);
+    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(m_port);
+    if (::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("cannot fill the accept queue");
+    }
+}
+
+FullBacklogListener::~FullBacklogListener() {
+    ::close(m_filler);
+    ::close(m_listener);
+}
+
 ClosedPort::ClosedPort() { m_socket = bindLoopback(&m_port); }
 
 ClosedPort::~ClosedPort() { ::close(m_socket); }

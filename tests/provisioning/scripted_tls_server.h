@@ -80,6 +80,22 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A loopback listener whose accept queue is already full: new connections are not completed,
+// as with a server host that does not answer.
+class FullBacklogListener {
+public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    FullBacklogListener(const FullBacklogListener&) = delete;
+    FullBacklogListener& operator=(const FullBacklogListener&) = delete;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+    std::uint16_t m_port = 0;
+};
+
 // A loopback port with nothing listening on it (bound, never listened, so no one else takes it).
 class ClosedPort {
 public:
