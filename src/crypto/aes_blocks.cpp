@@ -163,13 +163,17 @@ VELQUOR_AESNI void aesniEncrypt(const CAes& aes, const std::uint8_t* in, std::ui
     std::size_t i = 0;
     for (; i + 8 <= blocks; i += 8) {
         __m128i b[8];
+#pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
             b[j] = _mm_xor_si128(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (i + j))), k[0]);
         }
+#pragma GCC unroll 9
         for (int round = 1; round < kRounds; ++round) {
+#pragma GCC unroll 8
             for (int j = 0; j < 8; ++j) b[j] = _mm_aesenc_si128(b[j], k[round]);
         }
+#pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (i + j)),
                              _mm_aesenclast_si128(b[j], k[kRounds]));
@@ -199,13 +203,17 @@ VELQUOR_AESNI void aesniDecrypt(const CAes& aes, const std::uint8_t* in, std::ui
     std::size_t i = 0;
     for (; i + 8 <= blocks; i += 8) {
         __m128i b[8];
+#pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
             b[j] = _mm_xor_si128(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (i + j))), k[0]);
         }
+#pragma GCC unroll 9
         for (int round = 1; round < kRounds; ++round) {
+#pragma GCC unroll 8
             for (int j = 0; j < 8; ++j) b[j] = _mm_aesdec_si128(b[j], k[round]);
         }
+#pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (i + j)),
                              _mm_aesdeclast_si128(b[j], k[kRounds]));
