@@ -4,6 +4,7 @@
 #include "sheet/xlsx_reader.h"
 
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <vector>
@@ -441,7 +442,7 @@ private:
                 const char* end = begin + m_value.size();
                 if (*begin == '+') ++begin;
                 auto [stop, ec] = std::from_chars(begin, end, number);
-                if (ec != std::errc() || stop != end) {
+                if (ec != std::errc() || stop != end || !std::isfinite(number)) {
                     return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
                                 ", which is not a number");
                 }

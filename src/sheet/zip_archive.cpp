@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
 namespace velquor::sheet {
@@ -56,6 +57,31 @@ support::Error notAZip(std::string_view head) {
     return openError(ZIP_ER_NOZIP);
 }
 
+constexpr zip_int64_t kMaxMembers = 100000;
+
+// Two members with one name (in any case) would let the reader and the application see
+// different parts; such an archive is refused outright.
+support::Status checkMembers(zip* archive) {
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    if (count > kMaxMembers) {
+        return makeError(ErrorCode::TooLarge, "the workbook's zip container holds " +
+                                                  std::to_string(count) + " members; refusing it");
+    }
+    std::set<std::string> seen;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (name == nullptr) continue;
+        std::string key(name);
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!seen.insert(std::move(key)).second) {
+            return makeError(ErrorCode::InvalidInput,
+                             std::string("the workbook's zip container names the member ") + name +
+                                 " twice; refusing it");
+        }
+    }
+    return {};
+}
+
 std::string readHead(const std::string& path) {
     char buffer[8] = {};
     std::size_t n = 0;
@@ -81,6 +107,10 @@ support::Result<ZipArchive> ZipArchive::openFile(const std::string& path, ZipLim
     if (archive == nullptr) {
         return code == ZIP_ER_NOZIP ? notAZip(readHead(path)) : openError(code);
     }
+    if (auto status = checkMembers(archive); !status) {
+        zip_discard(archive);
+        return status.error();
+    }
     return ZipArchive(archive, limits);
 }
 
@@ -100,6 +130,10 @@ support::Result<ZipArchive> ZipArchive::openBytes(std::string_view bytes, ZipLim
         return code == ZIP_ER_NOZIP ? notAZip(bytes.substr(0, 8)) : openError(code);
     }
     zip_error_fini(&error);
+    if (auto status = checkMembers(archive); !status) {
+        zip_discard(archive);
+        return status.error();
+    }
     return ZipArchive(archive, limits);
 }
 
