@@ -254,7 +254,14 @@ bool DeviceBatchSummary::complete() const {
 
 std::string describeSummary(const DeviceBatchSummary& summary) {
     const bool deleting = summary.command == DeviceOperation::Delete;
-    std::string text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
+    std::string text;
+    if (summary.cancelled) {
+        text = deleting ? "Delete device was cancelled.\n" : "Add device was cancelled.\n";
+    } else if (summary.count(MacOutcome::Failed) > 0) {
+        text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
+    } else {
+        text = deleting ? "Delete device finished.\n" : "Add device finished.\n";
+    }
     auto line = [&text](std::string_view label, std::size_t count) {
         text += std::string(label) + ": " + std::to_string(count) + "\n";
     };

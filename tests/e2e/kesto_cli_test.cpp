@@ -1,0 +1,153 @@
+// velquor-cli kesto against a real kestod: each command, its output and its exit status.
+#include <gtest/gtest.h>
+
+#include "kesto_e2e_support.h"
+
+#ifndef VELQUOR_CLI_BINARY
+#error "VELQUOR_CLI_BINARY must name the velquor-cli program"
+#endif
+
+namespace velquor::testing {
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class KestoCliTest : public ::testing::Test {
+protected:
+    // Runs "velquor-cli kesto <server options> <arguments>" with stdinText on standard input,
+    // detached from any terminal so that nothing can be asked interactively.
+    CliRun kesto(const std::string& arguments, const std::string& stdinText = "") {
+        writeFile(dir / "stdin", stdinText);
+        const auto& ports = server.ports();
+        const std::string command =
+            "setsid -w " + shellQuote(VELQUOR_CLI_BINARY) + " kesto --host 127.0.0.1 --ports " +
+            std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
+            std::to_string(ports[2]) + " --cafile " + shellQuote(server.caCertPath().string()) +
+            " " + arguments + " < " + shellQuote((dir / "stdin").string()) + " 2> " +
+            shellQuote((dir / "stderr").string());
+        CliRun run;
+        run.out = runCommand(command, &run.status);
+        run.err = readFile(dir / "stderr");
+        return run;
+    }
+    std::string chief() const { return "--user chief --password-file - "; }
+    std::string chiefPassword() const { return server.chiefPassword() + "\n"; }
+
+    KestodFixture server;
+    TempDir dir;
+};
+
+TEST_F(KestoCliTest, LoginPrintsTheRoleAndFailsOnARefusal) {
+    makeOperator(server, "Chief", "pw");
+    auto chiefLogin = kesto(chief() + "login", chiefPassword());
+    EXPECT_EQ(chiefLogin.status, 0) << chiefLogin.err;
+    EXPECT_NE(chiefLogin.out.find("administrator\n"), std::string::npos);
+
+    writeFile(dir / "pw", "pw\n");
+    auto other = kesto("--user Chief --password-file " + shellQuote((dir / "pw").string()) +
+                       " login");
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_NE(other.out.find("operator\n"), std::string::npos);
+
+    auto refused = kesto(chief() + "login", "wrong\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Login: Login failed!"), std::string::npos);
+    EXPECT_EQ(refused.out.find("administrator"), std::string::npos);
+}
+
+TEST_F(KestoCliTest, UserAdministrationAndPasswordChange) {
+    auto added = kesto(chief() + "user add dave --new-password-file -", chiefPassword() + "d-1\n");
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_NE(added.err.find("Add user successed!"), std::string::npos);
+    auto again = kesto(chief() + "user add dave --new-password-file -", chiefPassword() + "d-1\n");
+    EXPECT_EQ(again.status, 1);
+
+    auto changed = kesto("--user dave --password-file - passwd --new-password-file -", "d-1\nd-2\n");
+    EXPECT_EQ(changed.status, 0) << changed.err;
+    EXPECT_EQ(kesto("--user dave --password-file - login", "d-1\n").status, 1);
+    EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 0);
+
+    auto removed = kesto(chief() + "user del dave", chiefPassword());
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 1);
+}
+
+TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
+    makeOperator(server, "erin", "pw");
+    const auto macs = macAddresses(7, 4);
+    const auto file = writeMacFile(dir, "macs.csv", {{macs[0], macs[1]}, {macs[2], ""}});
+    const std::string device = "--user erin --password-file - device ";
+    const std::string fileArg = shellQuote(file.string());
+    const std::string report = shellQuote((dir / "report.csv").string());
+
+    auto first = kesto(device + "add " + fileArg + " --server-field srv --replace none --report " +
+                           report, "pw\n");
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(readFile(dir / "report.csv"),
+              "row,column,mac,operation,outcome\n1,1," + macs[0] + ",add,added\n1,2," + macs[1] +
+                  ",add,added\n2,1," + macs[2] + ",add,added\n");
+
+    auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
+    EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;
+    EXPECT_NE(skipped.err.find("Skipped (already registered, not replaced): 3"),
+              std::string::npos);
+    auto replaced = kesto(device + "add " + fileArg + " --server-field srv2 --replace all", "pw\n");
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_NE(replaced.err.find("Replaced: 3"), std::string::npos);
+    EXPECT_NE(server.runTool({"devices"}).find("srv2"), std::string::npos);
+
+    auto deleted = kesto(device + "del " + fileArg + " --server-field srv --report " + report,
+                         "pw\n");
+    EXPECT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted\n"), std::string::npos);
+    auto deletedAgain = kesto(device + "del " + fileArg + " --server-field srv", "pw\n");
+    EXPECT_EQ(deletedAgain.status, 1);
+    EXPECT_NE(deletedAgain.err.find(macs[0] + " delete failed!"), std::string::npos);
+}
+
+TEST_F(KestoCliTest, UsageErrorsAreFoundBeforeAnythingIsSent) {
+    const auto file = writeMacFile(dir, "macs.csv", {{"02:00:00:00:08:00"}});
+    const std::string fileArg = shellQuote(file.string());
+    EXPECT_EQ(kesto(chief() + "device add " + fileArg, chiefPassword()).status, 2)
+        << "--server-field is required";
+    EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s", chiefPassword()).status,
+              2)
+        << "asking needs a terminal";
+    EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s --replace some",
+                    chiefPassword())
+                  .status,
+              2);
+    EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s --replace all --report " +
+                        fileArg,
+                    chiefPassword())
+                  .status,
+              2)
+        << "the report must not overwrite the MAC file";
+    EXPECT_EQ(kesto(chief() + "user add", chiefPassword()).status, 2);
+    EXPECT_EQ(kesto("login", "").status, 2) << "--user is required";
+    EXPECT_TRUE(requestsOnPort(server, server.loginPort()).empty());
+
+    auto noFile = kesto("--user chief --password-file " + shellQuote((dir / "none").string()) +
+                        " login");
+    EXPECT_EQ(noFile.status, 1);
+    EXPECT_NE(noFile.err.find("none"), std::string::npos);
+}
+
+TEST_F(KestoCliTest, StoppedServerIsAFailure) {
+    makeOperator(server, "frank", "pw");
+    const auto file = writeMacFile(dir, "macs.csv", {{"02:00:00:00:09:00"}});
+    // The login happens first; then the server goes away before the device requests.
+    server.stop();
+    auto run = kesto("--user frank --password-file - device add " + shellQuote(file.string()) +
+                         " --server-field s --replace all",
+                     "pw\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Login failed!"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velquor::testing
