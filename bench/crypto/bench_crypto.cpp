@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
 
     const auto& t = reporter.throughput;
     const bool hardware = velquor::crypto::hardwareAesAvailable();
-    std::printf("\nfast path uses %s\n",
-                hardware ? "the processor's AES instructions" : "the portable path (no AES instructions)");
+    std::printf("\nfast path uses %s\n", hardware ? "the processor's AES instructions"
+                                                  : "the portable path (no AES instructions)");
     bool met = true;
     for (const char* direction : {"encrypt", "decrypt"}) {
         const std::string fast = std::string("ours/fast_") + direction;

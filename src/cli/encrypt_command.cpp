@@ -12,9 +12,9 @@ namespace velquor::cli {
 
 namespace {
 
-using ConfigFileOperation = std::function<support::Status(
-    const std::string&, const std::string&, const std::string&, support::Reporter&,
-    const crypto::ConfigFileOptions&)>;
+using ConfigFileOperation =
+    std::function<support::Status(const std::string&, const std::string&, const std::string&,
+                                  support::Reporter&, const crypto::ConfigFileOptions&)>;
 
 int runConfigFileCommand(std::string_view name, const ConfigFileOperation& operation,
                          const std::vector<std::string>& args) {
@@ -33,8 +33,8 @@ int runConfigFileCommand(std::string_view name, const ConfigFileOperation& opera
         crypto::ConfigFileOptions options;
         options.progress = &progress;
         options.stop = interruptToken();
-        status = operation(parser.positionals()[0], parser.positionals()[1], *key, reporter,
-                           options);
+        status =
+            operation(parser.positionals()[0], parser.positionals()[1], *key, reporter, options);
     }
     if (!status) {
         return failWith(support::makeError(status.error().code,

@@ -148,10 +148,9 @@ struct InvProducts {
 void CAes::InvMixColumns() {
     auto products = [](unsigned char b) {
         const unsigned char b2 = xtime(b), b4 = xtime(b2), b8 = xtime(b4);
-        return InvProducts{static_cast<unsigned char>(b8 ^ b),
-                           static_cast<unsigned char>(b8 ^ b2 ^ b),
-                           static_cast<unsigned char>(b8 ^ b4 ^ b),
-                           static_cast<unsigned char>(b8 ^ b4 ^ b2)};
+        return InvProducts{
+            static_cast<unsigned char>(b8 ^ b), static_cast<unsigned char>(b8 ^ b2 ^ b),
+            static_cast<unsigned char>(b8 ^ b4 ^ b), static_cast<unsigned char>(b8 ^ b4 ^ b2)};
     };
     unsigned char copy[4][4];
     std::memcpy(copy, state, sizeof copy);

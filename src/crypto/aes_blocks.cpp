@@ -70,7 +70,9 @@ constexpr std::array<Table, 4> makeDecryptTables() {
 constexpr std::array<Table, 4> kTe = makeEncryptTables();
 constexpr std::array<Table, 4> kTd = makeDecryptTables();
 
-std::uint32_t loadWord(const std::uint8_t* p) { return word(p[0], p[1], p[2], p[3]); }
+std::uint32_t loadWord(const std::uint8_t* p) {
+    return word(p[0], p[1], p[2], p[3]);
+}
 
 void storeWord(std::uint8_t* p, std::uint32_t w) {
     p[0] = static_cast<std::uint8_t>(w >> 24);
@@ -122,17 +124,17 @@ void tableBlock(const RoundKeys& rk, const std::uint8_t* in, std::uint8_t* out) 
         std::uint32_t n[4];
         for (int c = 0; c < 4; ++c) {
             n[c] = t[0][byteOf(s[c], 0)] ^ t[1][byteOf(s[(c + step) % 4], 1)] ^
-                   t[2][byteOf(s[(c + 2 * step) % 4], 2)] ^
-                   t[3][byteOf(s[(c + 3 * step) % 4], 3)] ^ rk[4 * round + c];
+                   t[2][byteOf(s[(c + 2 * step) % 4], 2)] ^ t[3][byteOf(s[(c + 3 * step) % 4], 3)] ^
+                   rk[4 * round + c];
         }
         std::memcpy(s, n, sizeof s);
     }
     std::uint32_t last[4];
     for (int c = 0; c < 4; ++c) {
-        last[c] = word(sbox[byteOf(s[c], 0)], sbox[byteOf(s[(c + step) % 4], 1)],
-                       sbox[byteOf(s[(c + 2 * step) % 4], 2)],
-                       sbox[byteOf(s[(c + 3 * step) % 4], 3)]) ^
-                  rk[4 * kRounds + c];
+        last[c] =
+            word(sbox[byteOf(s[c], 0)], sbox[byteOf(s[(c + step) % 4], 1)],
+                 sbox[byteOf(s[(c + 2 * step) % 4], 2)], sbox[byteOf(s[(c + 3 * step) % 4], 3)]) ^
+            rk[4 * kRounds + c];
     }
     for (int c = 0; c < 4; ++c) storeWord(out + 4 * c, last[c]);
 }
@@ -156,36 +158,57 @@ VELQUOR_AESNI void loadRoundKeys(const CAes& aes, __m128i* keys) {
     }
 }
 
-VELQUOR_AESNI void aesniEncrypt(const CAes& aes, const std::uint8_t* in, std::uint8_t* out,
-                                std::size_t blocks) {
-    __m128i k[kRounds + 1];
-    loadRoundKeys(aes, k);
+template <bool kInverse>
+VELQUOR_AESNI inline __m128i aesniRound(__m128i block, __m128i key) {
+    if constexpr (kInverse) return _mm_aesdec_si128(block, key);
+    return _mm_aesenc_si128(block, key);
+}
+
+template <bool kInverse>
+VELQUOR_AESNI inline __m128i aesniLastRound(__m128i block, __m128i key) {
+    if constexpr (kInverse) return _mm_aesdeclast_si128(block, key);
+    return _mm_aesenclast_si128(block, key);
+}
+
+VELQUOR_AESNI inline __m128i loadBlock(const std::uint8_t* in, std::size_t index) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * index));
+}
+
+VELQUOR_AESNI inline void storeBlock(std::uint8_t* out, std::size_t index, __m128i block) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * index), block);
+}
+
+// Eight blocks go through each round together; all are loaded before any is stored, so in
+// and out may be the same buffer.
+template <bool kInverse>
+VELQUOR_AESNI void aesniBlocks(const __m128i* k, const std::uint8_t* in, std::uint8_t* out,
+                               std::size_t blocks) {
     std::size_t i = 0;
     for (; i + 8 <= blocks; i += 8) {
         __m128i b[8];
 #pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            b[j] = _mm_xor_si128(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (i + j))), k[0]);
-        }
+        for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadBlock(in, i + j), k[0]);
 #pragma GCC unroll 9
         for (int round = 1; round < kRounds; ++round) {
 #pragma GCC unroll 8
-            for (int j = 0; j < 8; ++j) b[j] = _mm_aesenc_si128(b[j], k[round]);
+            for (int j = 0; j < 8; ++j) b[j] = aesniRound<kInverse>(b[j], k[round]);
         }
 #pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (i + j)),
-                             _mm_aesenclast_si128(b[j], k[kRounds]));
-        }
+        for (int j = 0; j < 8; ++j)
+            storeBlock(out, i + j, aesniLastRound<kInverse>(b[j], k[kRounds]));
     }
     for (; i < blocks; ++i) {
-        __m128i b = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * i)),
-                                  k[0]);
-        for (int round = 1; round < kRounds; ++round) b = _mm_aesenc_si128(b, k[round]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i),
-                         _mm_aesenclast_si128(b, k[kRounds]));
+        __m128i b = _mm_xor_si128(loadBlock(in, i), k[0]);
+        for (int round = 1; round < kRounds; ++round) b = aesniRound<kInverse>(b, k[round]);
+        storeBlock(out, i, aesniLastRound<kInverse>(b, k[kRounds]));
     }
+}
+
+VELQUOR_AESNI void aesniEncrypt(const CAes& aes, const std::uint8_t* in, std::uint8_t* out,
+                                std::size_t blocks) {
+    __m128i k[kRounds + 1];
+    loadRoundKeys(aes, k);
+    aesniBlocks<false>(k, in, out, blocks);
 }
 
 // The instructions implement the equivalent inverse cipher, so the middle round keys go
@@ -200,35 +223,12 @@ VELQUOR_AESNI void aesniDecrypt(const CAes& aes, const std::uint8_t* in, std::ui
         k[round] = _mm_aesimc_si128(forward[kRounds - round]);
     }
     k[kRounds] = forward[0];
-    std::size_t i = 0;
-    for (; i + 8 <= blocks; i += 8) {
-        __m128i b[8];
-#pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            b[j] = _mm_xor_si128(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (i + j))), k[0]);
-        }
-#pragma GCC unroll 9
-        for (int round = 1; round < kRounds; ++round) {
-#pragma GCC unroll 8
-            for (int j = 0; j < 8; ++j) b[j] = _mm_aesdec_si128(b[j], k[round]);
-        }
-#pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (i + j)),
-                             _mm_aesdeclast_si128(b[j], k[kRounds]));
-        }
-    }
-    for (; i < blocks; ++i) {
-        __m128i b = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * i)),
-                                  k[0]);
-        for (int round = 1; round < kRounds; ++round) b = _mm_aesdec_si128(b, k[round]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i),
-                         _mm_aesdeclast_si128(b, k[kRounds]));
-    }
+    aesniBlocks<true>(k, in, out, blocks);
 }
 
-bool useHardware(AesPath path) { return path == AesPath::Auto && hardwareAesAvailable(); }
+bool useHardware(AesPath path) {
+    return path == AesPath::Auto && hardwareAesAvailable();
+}
 
 #endif  // VELQUOR_HAVE_AESNI
 

@@ -117,7 +117,9 @@ support::Result<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t
 // The bytes of a decrypted block before its first zero byte (16 when it has none).
 std::size_t lengthBeforeZero(const std::uint8_t* block) {
     const void* zero = std::memchr(block, 0, kBlock);
-    return zero == nullptr ? kBlock : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - block);
+    return zero == nullptr
+               ? kBlock
+               : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - block);
 }
 
 // One pass over the input. Decryption holds the last full block of every chunk back until
@@ -178,8 +180,8 @@ Status transformStream(Direction direction, int inputFd, const std::string& inpu
     std::size_t held = 0;
     for (;;) {
         if (options.stop.stop_requested()) {
-            return makeError(ErrorCode::Cancelled, std::string(verbOf(direction)) + " " +
-                                                       inputPath + " was cancelled");
+            return makeError(ErrorCode::Cancelled,
+                             std::string(verbOf(direction)) + " " + inputPath + " was cancelled");
         }
         auto got = readFully(inputFd, buffer.get() + held, kChunk - held, inputPath);
         if (!got) return got.error();
@@ -187,7 +189,8 @@ Status transformStream(Direction direction, int inputFd, const std::string& inpu
         const std::size_t have = held + *got;
         if (have < kChunk) {
             if (auto last = transformer.lastChunk(buffer.get(), have); !last) return last;
-            if (options.progress != nullptr) options.progress->progress(done, total, verbOf(direction));
+            if (options.progress != nullptr)
+                options.progress->progress(done, total, verbOf(direction));
             return {};
         }
         if (auto middle = transformer.middleChunk(buffer.get(), have, &held); !middle) {

@@ -15,8 +15,8 @@ namespace velquor::crypto {
 
 struct ConfigFileOptions {
     support::Durability durability = support::Durability::Sync;  // Deferred for bulk runs
-    support::ProgressSink* progress = nullptr;  // bytes done / total, may be null
-    std::stop_token stop;                       // checked between chunks; Cancelled error
+    support::ProgressSink* progress = nullptr;                   // bytes done / total, may be null
+    std::stop_token stop;  // checked between chunks; Cancelled error
 };
 
 // Returns ok only when the whole output was written and renamed into place. Problems are

@@ -1,5 +1,7 @@
 // CAes against published known answers, its key-length rules, and the multi-block paths
 // (hardware and portable) against CAes block by block.
+#include "crypto/aes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <sstream>
 #include <vector>
 
-#include "crypto/aes.h"
 #include "crypto_test_util.h"
 
 namespace velquor::crypto {
@@ -134,7 +135,9 @@ struct PathCase {
     AesPath path;
 };
 
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MultiBlock : public ::testing::TestWithParam<PathCase> {};
 

@@ -23,9 +23,8 @@ struct CliRun {
 CliRun runCli(const std::string& arguments) {
     CliRun run;
     // stderr to the pipe, stdout discarded: a failure must speak on stderr only.
-    run.stderrText = testing::runCommand(shellQuote(VELQUOR_CLI_PATH) + " " + arguments +
-                                             " 2>&1 >/dev/null",
-                                         &run.status);
+    run.stderrText = testing::runCommand(
+        shellQuote(VELQUOR_CLI_PATH) + " " + arguments + " 2>&1 >/dev/null", &run.status);
     return run;
 }
 

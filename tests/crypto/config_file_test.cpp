@@ -1,12 +1,13 @@
 // EncryptConfigFile / DecryptConfigFile on real files: the format's edge cases, the
 // reports and results of each failure, and what is left on disk after a failure or a stop.
+#include "crypto/config_file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <random>
 
-#include "crypto/config_file.h"
 #include "crypto_test_util.h"
 #include "temp_dir.h"
 
@@ -26,15 +27,15 @@ class ConfigFile : public ::testing::Test {
 protected:
     std::string encrypt(const std::string& plain, const std::string& key = kKey) {
         writeFile(dir / "plain", plain);
-        const auto status = EncryptConfigFile((dir / "plain").string(), (dir / "cipher").string(),
-                                              key, reporter);
+        const auto status =
+            EncryptConfigFile((dir / "plain").string(), (dir / "cipher").string(), key, reporter);
         EXPECT_TRUE(status.ok()) << status.error().message;
         return readFile(dir / "cipher");
     }
     std::string decrypt(const std::string& cipher, const std::string& key = kKey) {
         writeFile(dir / "cipher", cipher);
-        const auto status = DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(),
-                                              key, reporter);
+        const auto status = DecryptConfigFile((dir / "cipher").string(),
+                                              (dir / "plain.out").string(), key, reporter);
         EXPECT_TRUE(status.ok()) << status.error().message;
         return readFile(dir / "plain.out");
     }
@@ -66,7 +67,8 @@ TEST_F(ConfigFile, LengthsRoundUpToWholeBlocksWithZeroCompletion) {
     aes.Init(static_cast<int>(sizeof kKey - 1), reinterpret_cast<const unsigned char*>(kKey));
     unsigned char last[16];
     aes.InvCipher(reinterpret_cast<const unsigned char*>(cipher.data()) + 16, last);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(last), 16), seventeen.substr(16) + std::string(15, '\0'));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(last), 16),
+              seventeen.substr(16) + std::string(15, '\0'));
     EXPECT_TRUE(reporter.entries().empty());
 }
 
@@ -168,8 +170,8 @@ TEST_F(ConfigFile, OutputThatIsTheInputIsRefusedWhateverThePath) {
     writeFile(dir / "input.xml", original);
     fs::create_symlink(dir / "input.xml", dir / "link.xml");
     fs::create_hard_link(dir / "input.xml", dir / "hard.xml");
-    for (const auto& output : {dir / "sub" / ".." / "input.xml", dir / "link.xml",
-                               dir / "hard.xml", dir / "." / "input.xml"}) {
+    for (const auto& output : {dir / "sub" / ".." / "input.xml", dir / "link.xml", dir / "hard.xml",
+                               dir / "." / "input.xml"}) {
         for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
             reporter.clear();
             const auto status =
@@ -198,8 +200,8 @@ TEST_F(ConfigFile, UnwritableDestinationLeavesEverythingAsItWas) {
     // A target that is a folder with something in it.
     fs::create_directory(dir / "target");
     writeFile(dir / "target" / "keep", "kept");
-    status = DecryptConfigFile((dir / "input.xml").string(), (dir / "target").string(), kKey,
-                               reporter);
+    status =
+        DecryptConfigFile((dir / "input.xml").string(), (dir / "target").string(), kKey, reporter);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(readFile(dir / "target" / "keep"), "kept");
 
@@ -258,8 +260,8 @@ TEST_F(ConfigFile, StoppedRunLeavesTheOldTargetUntouched) {
     stopped.request_stop();
     ConfigFileOptions options;
     options.stop = stopped.get_token();
-    const auto status = EncryptConfigFile((dir / "input.xml").string(),
-                                          (dir / "new.xml").string(), kKey, reporter, options);
+    const auto status = EncryptConfigFile((dir / "input.xml").string(), (dir / "new.xml").string(),
+                                          kKey, reporter, options);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().code, ErrorCode::Cancelled);
 

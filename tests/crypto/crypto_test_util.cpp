@@ -55,7 +55,8 @@ namespace {
 
 CAes keyed(std::string_view keyText) {
     CAes aes;
-    aes.Init(static_cast<int>(keyText.size()), reinterpret_cast<const unsigned char*>(keyText.data()));
+    aes.Init(static_cast<int>(keyText.size()),
+             reinterpret_cast<const unsigned char*>(keyText.data()));
     return aes;
 }
 

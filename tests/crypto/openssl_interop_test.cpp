@@ -24,8 +24,8 @@ std::string zeroCompleted(std::string text) {
 void checkBothDirections(const TempDir& dir, const std::string& plain, const std::string& key) {
     support::RecordingReporter reporter;
     writeFile(dir / "plain", plain);
-    ASSERT_TRUE(EncryptConfigFile((dir / "plain").string(), (dir / "ours.enc").string(), key,
-                                  reporter));
+    ASSERT_TRUE(
+        EncryptConfigFile((dir / "plain").string(), (dir / "ours.enc").string(), key, reporter));
     test::opensslEcb(true, key, dir / "ours.enc", dir / "theirs.dec");
     ASSERT_EQ(readFile(dir / "theirs.dec"), zeroCompleted(plain)) << plain.size() << " bytes";
 
@@ -61,8 +61,8 @@ TEST(OpensslInterop, EveryLengthUpToOneHundredBytes) {
             plains.push_back(test::randomBytes(size, rng, true));
             const auto plainPath = fresh("plain"), cipherPath = fresh("ours.enc");
             writeFile(plainPath, plains.back());
-            ASSERT_TRUE(EncryptConfigFile(plainPath.string(), cipherPath.string(), key, reporter,
-                                          noSync));
+            ASSERT_TRUE(
+                EncryptConfigFile(plainPath.string(), cipherPath.string(), key, reporter, noSync));
             allOurs += readFile(cipherPath);
             allPadded += zeroCompleted(plains.back());
         }
@@ -80,8 +80,8 @@ TEST(OpensslInterop, EveryLengthUpToOneHundredBytes) {
             const auto cipherPath = fresh("theirs.enc"), plainPath = fresh("ours.dec");
             writeFile(cipherPath, allTheirs.substr(at, length));
             at += length;
-            ASSERT_TRUE(DecryptConfigFile(cipherPath.string(), plainPath.string(), key, reporter,
-                                          noSync));
+            ASSERT_TRUE(
+                DecryptConfigFile(cipherPath.string(), plainPath.string(), key, reporter, noSync));
             ASSERT_EQ(readFile(plainPath), plain) << plain.size() << " bytes";
         }
         EXPECT_TRUE(reporter.entries().empty());
