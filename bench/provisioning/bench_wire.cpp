@@ -3,72 +3,35 @@
 // in the same run. The same is measured against the scripted test server, which replies at
 // once, to separate what the client costs from what the server's storage costs.
 #include <benchmark/benchmark.h>
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "provisioning/provisioning_channel.h"
 #include "scripted_tls_server.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
-
-extern char** environ;
+#ifdef VELQUOR_HAVE_KESTOD
+#include "kestod_fixture.h"
+#endif
 
 namespace {
 
 using namespace velquor::provisioning;
 using velquor::testing::runCommand;
 using velquor::testing::shellQuote;
-using velquor::testing::TempDir;
-using velquor::testing::writeFile;
 
 constexpr int kExchanges = 1000;
 constexpr const char* kUser = "benchuser";
 constexpr const char* kUserPassword = "bench-password-1";
-constexpr const char* kAdminPassword = "bench-admin-password";
 
-std::string kestodPath() {
-    if (const char* fromEnvironment = std::getenv("KESTOD")) return fromEnvironment;
-#ifdef VELQUOR_KESTOD_PATH
-    return VELQUOR_KESTOD_PATH;
-#else
-    return {};
-#endif
-}
-
-std::uint16_t freePort() {
-    const testing::ClosedPort port;  // bound then released: free at the time we ask
-    return port.port();
-}
-
-bool acceptsConnections(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-// The server under measurement: kestod when there is one, otherwise the scripted server.
+// The server under measurement: kestod when there is one, and the scripted server.
 class BenchServer {
 public:
     virtual ~BenchServer() = default;
@@ -76,85 +39,18 @@ public:
     virtual std::string description() const = 0;
 };
 
+#ifdef VELQUOR_HAVE_KESTOD
 class KestodServer : public BenchServer {
 public:
-    static std::unique_ptr<KestodServer> start(const std::string& program) {
-        auto server = std::unique_ptr<KestodServer>(new KestodServer());
-        if (!server->initialise(program) || !server->serve(program)) return nullptr;
-        return server;
-    }
-
-    ~KestodServer() override {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-
-    KestoEndpoint endpoint() const override { return m_endpoint; }
+    KestodServer() = default;
+    KestoEndpoint endpoint() const override { return m_kestod.endpoint(); }
     std::string description() const override { return "kestod (stores every registration)"; }
+    const std::string& chiefPassword() const { return m_kestod.chiefPassword(); }
 
 private:
-    KestodServer() = default;
-
-    bool initialise(const std::string& program) {
-        const auto passwordFile = m_dir / "admin-password";
-        writeFile(passwordFile, std::string(kAdminPassword) + "\n");
-        int status = 0;
-        const std::string output = runCommand(
-            shellQuote(program) + " init --dir " + shellQuote((m_dir / "server").string()) +
-                " --address 127.0.0.1 --admin-password-file " +
-                shellQuote(passwordFile.string()) + " 2>&1",
-            &status);
-        if (status != 0) std::fprintf(stderr, "kestod init failed:\n%s\n", output.c_str());
-        return status == 0;
-    }
-
-    bool serve(const std::string& program) {
-        m_endpoint.address = "127.0.0.1";
-        m_endpoint.loginPort = freePort();
-        m_endpoint.accountPort = freePort();
-        m_endpoint.devicePort = freePort();
-        m_endpoint.caFile = (m_dir / "server" / "cacert.pem").string();
-        const std::string ports = std::to_string(m_endpoint.loginPort) + "," +
-                                  std::to_string(m_endpoint.accountPort) + "," +
-                                  std::to_string(m_endpoint.devicePort);
-        const std::string dir = (m_dir / "server").string();
-        const std::string log = (m_dir / "kestod.log").string();
-        std::vector<std::string> args = {program, "serve", "--dir", dir, "--ports", ports};
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int spawned = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(),
-                                        environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            m_pid = 0;
-            return false;
-        }
-        return waitUntilListening();
-    }
-
-    // kestod is ready when its device port takes a TCP connection.
-    bool waitUntilListening() const {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < giveUp) {
-            if (acceptsConnections(m_endpoint.devicePort)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-
-    TempDir m_dir;
-    KestoEndpoint m_endpoint;
-    pid_t m_pid = 0;
+    velquor::testing::KestodFixture m_kestod;
 };
+#endif
 
 class ScriptedServer : public BenchServer {
 public:
@@ -180,9 +76,9 @@ private:
 
 // Logs in as chief, creates the benchmark user and logs in as that user (each grant is tied to
 // this peer address), so device requests are authorised.
-bool prepareUser(const KestoEndpoint& endpoint) {
+bool prepareUser(const KestoEndpoint& endpoint, const std::string& chiefPassword) {
     ProvisioningChannel channel(endpoint);
-    return channel.SendLoginRequest(*buildLoginRequest({"chief", kAdminPassword})) == 0 &&
+    return channel.SendLoginRequest(*buildLoginRequest({"chief", chiefPassword})) == 0 &&
            channel.SendAccountRequest(*buildAccountRequest({"ADD", kUser, kUserPassword})) == 0 &&
            channel.SendLoginRequest(*buildLoginRequest({kUser, kUserPassword})) == 0;
 }
@@ -260,20 +156,18 @@ std::optional<double> opensslNewConnectionRate(const KestoEndpoint& endpoint) {
 }
 
 std::unique_ptr<BenchServer> startKestod() {
-    const std::string program = kestodPath();
-    if (program.empty() || ::access(program.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "kestod not found (build it, or set KESTOD): measuring the scripted "
-                             "test server only\n");
-        return nullptr;
-    }
-    auto server = KestodServer::start(program);
-    if (!server) {
-        std::fprintf(stderr, "could not start %s\n", program.c_str());
-    } else if (!prepareUser(server->endpoint())) {
+#ifdef VELQUOR_HAVE_KESTOD
+    try {
+        auto server = std::make_unique<KestodServer>();
+        if (prepareUser(server->endpoint(), server->chiefPassword())) return server;
         std::fprintf(stderr, "could not log in and create the benchmark user on kestod\n");
-        server.reset();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "could not start kestod: %s\n", e.what());
     }
-    return server;
+#else
+    std::fprintf(stderr, "kestod is not part of this build: measuring the scripted server only\n");
+#endif
+    return nullptr;
 }
 
 void printSummary(Target& target, double peerRate) {
