@@ -18,6 +18,8 @@ Acceleration detect() {
     found.sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
                 __builtin_cpu_supports("ssse3");
     found.crc32 = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    found.sha512 = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f") &&
+                   __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("ssse3");
 #endif
     return found;
 }
@@ -40,6 +42,7 @@ namespace detail {
 
 bool useShaInstructions() { return activeAcceleration().sha; }
 bool useClmulCrc32() { return activeAcceleration().crc32; }
+bool useAvx512Sha512() { return activeAcceleration().sha512; }
 
 }  // namespace detail
 

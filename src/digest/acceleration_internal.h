@@ -8,12 +8,15 @@ namespace velquor::digest::detail {
 
 bool useShaInstructions();
 bool useClmulCrc32();
+bool useAvx512Sha512();
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VELQUOR_DIGEST_X86 1
 // Process `blocks` 64-byte blocks with the SHA extensions.
 void sha1BlocksShaNi(std::uint32_t chain[5], const std::uint8_t* data, std::size_t blocks);
 void sha256BlocksShaNi(std::uint32_t chain[8], const std::uint8_t* data, std::size_t blocks);
+// SHA-384/512 blocks with the schedule in AVX-512VL registers.
+void sha512BlocksAvx512(std::uint64_t chain[8], const std::uint8_t* data, std::size_t blocks);
 // CRC register (not inverted) over data, count >= 64, by carry-less multiply folding.
 std::uint32_t crc32Clmul(std::uint32_t reg, const std::uint8_t* data, std::size_t count);
 #endif

@@ -160,7 +160,7 @@ std::string toHex(std::string_view bytes) {
 std::vector<AccelerationMode> accelerationModes() {
     std::vector<AccelerationMode> modes{{"portable", false}};
     const Acceleration available = availableAcceleration();
-    if (available.sha || available.crc32) modes.push_back({"accelerated", true});
+    if (available.sha || available.crc32 || available.sha512) modes.push_back({"accelerated", true});
     return modes;
 }
 
