@@ -1,9 +1,8 @@
 // DecimalNumber: digit-string rounding, free of binary floating-point surprises.
 #include "sheet/decimal_number.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace velquor::sheet {
 
@@ -51,15 +50,22 @@ DecimalNumber DecimalNumber::fromDouble(double value) {
     DecimalNumber number;
     value = std::fabs(value);
     if (value == 0 || !std::isfinite(value)) return number;
-    // 17 significant digits identify the double; the rounding to 15 is then done on digits.
+    // The shortest digits that identify the double; the rounding to 15 is then done on them.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.16e", value);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                      std::chars_format::scientific);
     const char* e = buffer;
-    while (*e != 'e') {
+    while (e != result.ptr && *e != 'e') {
         if (*e >= '0' && *e <= '9') number.digits += *e;
         ++e;
     }
-    number.pointPosition = std::atoi(e + 1) + 1;
+    int exponent = 0;
+    if (e != result.ptr) {
+        const char* start = e + 1;
+        if (*start == '+') ++start;
+        std::from_chars(start, result.ptr, exponent);
+    }
+    number.pointPosition = exponent + 1;
     trim(number);
     return roundAt(number, kSignificantDigits);
 }

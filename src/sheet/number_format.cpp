@@ -4,6 +4,7 @@
 #include "sheet/number_format.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -34,9 +35,10 @@ std::string scientific(const DecimalNumber& number, int maxDecimals) {
 
 std::string generalUnsigned(double value) {
     if (value == std::floor(value) && value < kWholeIntegerLimit) {
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.0f", value);
-        return buffer;
+        char buffer[24];
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(value));
+        return std::string(buffer, result.ptr);
     }
     const DecimalNumber number = DecimalNumber::fromDouble(value);
     const int exponent = number.exponent();
@@ -103,8 +105,17 @@ struct Condition {
     }
 };
 
+struct NumberLayout {
+    std::vector<std::size_t> integerSlots;   // token indices, left to right
+    std::vector<std::size_t> fractionSlots;  // after the point
+    std::vector<std::size_t> exponentSlots;
+    bool grouping = false;
+    std::size_t exponentToken = std::string::npos;
+};
+
 struct Section {
     std::vector<Token> tokens;
+    NumberLayout layout;  // where the digits go, worked out once
     Condition condition;
     bool isDate = false;
     bool hasText = false;     // "@"
@@ -379,6 +390,8 @@ void resolveCommas(Section& section) {
     tokens = std::move(merged);
 }
 
+NumberLayout layoutOf(const Section& section);
+
 std::vector<Section> parseSections(std::string_view code) {
     std::vector<Section> sections;
     std::size_t start = 0;
@@ -400,6 +413,7 @@ std::vector<Section> parseSections(std::string_view code) {
         Section section = parseSection(code.substr(start, i - start));
         resolveMinutes(section);
         resolveCommas(section);
+        section.layout = layoutOf(section);
         sections.push_back(std::move(section));
         start = i + 1;
         if (sections.size() == 4) break;
@@ -408,14 +422,6 @@ std::vector<Section> parseSections(std::string_view code) {
 }
 
 // ---- rendering numbers ----------------------------------------------------------------------
-
-struct NumberLayout {
-    std::vector<std::size_t> integerSlots;   // token indices, left to right
-    std::vector<std::size_t> fractionSlots;  // after the point
-    std::vector<std::size_t> exponentSlots;
-    bool grouping = false;
-    std::size_t exponentToken = std::string::npos;
-};
 
 NumberLayout layoutOf(const Section& section) {
     NumberLayout layout;
@@ -684,7 +690,7 @@ std::string renderNumber(const Section& section, double value) {
     if (section.hasFraction) return renderFraction(section, value);
     DecimalNumber number = DecimalNumber::fromDouble(value)
                                .shifted(2 * section.percentCount - 3 * section.scaleCommas);
-    const NumberLayout layout = layoutOf(section);
+    const NumberLayout& layout = section.layout;
     Rendered rendered{std::vector<std::string>(section.tokens.size())};
     if (layout.exponentToken != std::string::npos) {
         return renderExponent(section, layout, number, rendered);

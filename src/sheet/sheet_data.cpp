@@ -30,6 +30,19 @@ void StringPool::clear() {
     m_ends.clear();
 }
 
+void CellBlocks::push_back(const StoredCell& cell) {
+    if ((m_size >> kShift) == m_blocks.size()) {
+        m_blocks.push_back(std::make_unique_for_overwrite<StoredCell[]>(kMask + 1));
+    }
+    (*this)[m_size++] = cell;
+}
+
+void CellBlocks::resize(std::size_t size) {
+    if (size >= m_size) return;
+    m_size = size;
+    m_blocks.resize((size + kMask) >> kShift);
+}
+
 SheetData::SheetData() : styleFormats{NumberFormat()} {}
 
 support::Status SheetData::add(StoredCell cell) {
@@ -89,34 +102,53 @@ support::Status SheetData::addError(int row, int column, std::string_view text,
 
 void SheetData::finish() {
     if (!m_sorted) {
-        // Stable, so that of two cells at one address the later one in the file wins.
-        std::stable_sort(m_cells.begin(), m_cells.end(),
+        // Cells out of order are rare (the application writes them in order), so this path
+        // may take a second copy. Stable, so that of two cells at one address the later wins.
+        std::vector<StoredCell> cells(m_cells.size());
+        for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = m_cells[i];
+        std::stable_sort(cells.begin(), cells.end(),
                          [](const StoredCell& a, const StoredCell& b) { return a.key() < b.key(); });
-        auto last = m_cells.begin();
-        for (auto it = m_cells.begin(); it != m_cells.end(); ++it) {
-            if (last != it && last->key() == it->key()) {
-                *last = *it;
-            } else if (last != it) {
-                *++last = *it;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (kept > 0 && m_cells[kept - 1].key() == cells[i].key()) {
+                m_cells[kept - 1] = cells[i];
+            } else {
+                m_cells[kept++] = cells[i];
             }
         }
-        if (!m_cells.empty()) m_cells.erase(last + 1, m_cells.end());
+        m_cells.resize(kept);
         m_sorted = true;
     }
     m_rowCount = m_cells.empty() ? 0 : m_cells.back().row();
     m_columnCount = 0;
-    for (const StoredCell& cell : m_cells) {
-        m_columnCount = std::max<int>(m_columnCount, cell.column);
+    for (std::size_t i = 0; i < m_cells.size(); ++i) {
+        m_columnCount = std::max<int>(m_columnCount, m_cells[i].column);
     }
 }
 
 const StoredCell* SheetData::find(int row, int column) const {
     if (row < 1 || row > m_rowCount || column < 1 || column > m_columnCount) return nullptr;
     const std::uint64_t key = (std::uint64_t(row) << 16) | std::uint64_t(column);
-    auto it = std::lower_bound(m_cells.begin(), m_cells.end(), key,
-                               [](const StoredCell& cell, std::uint64_t k) { return cell.key() < k; });
-    if (it == m_cells.end() || it->key() != key) return nullptr;
-    return &*it;
+    const std::size_t hint = m_lookupHint.load(std::memory_order_relaxed);
+    for (std::size_t at = hint; at < std::min(hint + 2, m_cells.size()); ++at) {
+        if (m_cells[at].key() == key) {
+            m_lookupHint.store(at + 1, std::memory_order_relaxed);
+            return &m_cells[at];
+        }
+    }
+    std::size_t low = 0;
+    std::size_t high = m_cells.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (m_cells[middle].key() < key) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    m_lookupHint.store(low, std::memory_order_relaxed);
+    if (low == m_cells.size() || m_cells[low].key() != key) return nullptr;
+    return &m_cells[low];
 }
 
 std::string SheetData::cellText(int row, int column) const {

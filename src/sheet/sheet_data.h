@@ -2,7 +2,9 @@
 // needed to turn a cell into its displayed text (strings, number formats, date system).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +51,25 @@ struct StoredCell {
 };
 static_assert(sizeof(StoredCell) == 16);
 
+// Cells in fixed-size blocks: growing never copies what is stored or touches it again,
+// which a single vector of a million cells would do at every doubling.
+class CellBlocks {
+public:
+    void push_back(const StoredCell& cell);
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const StoredCell& operator[](std::size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
+    StoredCell& operator[](std::size_t i) { return m_blocks[i >> kShift][i & kMask]; }
+    const StoredCell& back() const { return (*this)[m_size - 1]; }
+    void resize(std::size_t size);  // shrinks only
+
+private:
+    static constexpr std::size_t kShift = 15;
+    static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+    std::vector<std::unique_ptr<StoredCell[]>> m_blocks;
+    std::size_t m_size = 0;
+};
+
 class SheetData {
 public:
     SheetData();
@@ -77,7 +98,9 @@ private:
     support::Status add(StoredCell cell);
     const StoredCell* find(int row, int column) const;
 
-    std::vector<StoredCell> m_cells;
+    CellBlocks m_cells;
+    // Where the last lookup ended: callers mostly read row by row, so the next cell is near.
+    mutable std::atomic<std::size_t> m_lookupHint{0};
     bool m_sorted = true;
     int m_rowCount = 0;
     int m_columnCount = 0;

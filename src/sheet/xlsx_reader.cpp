@@ -386,9 +386,16 @@ private:
 
     void startCell(const XmlAttributes& attributes) {
         if (!m_inSheetData) return;
-        std::string_view value;
-        if (attributes.find("r", value)) {
-            if (!parseReference(value)) return;
+        std::string_view reference, type, style;
+        bool hasReference = false, hasType = false, hasStyle = false;
+        attributes.forEach([&](std::string_view name, std::string_view value) {
+            if (name.size() != 1) return;
+            if (name[0] == 'r') hasReference = true, reference = value;
+            if (name[0] == 't') hasType = true, type = value;
+            if (name[0] == 's') hasStyle = true, style = value;
+        });
+        if (hasReference) {
+            if (!parseReference(reference)) return;
         } else {
             if (m_row == 0) m_row = 1;
             if (m_column >= kMaxColumns) {
@@ -401,12 +408,12 @@ private:
         m_row = m_cellRow;
         m_column = m_cellColumn;
         m_type = ValueType::Number;
-        if (attributes.find("t", value) && !parseType(value)) return;
+        if (hasType && !parseType(type)) return;
         m_style = 0;
-        if (attributes.find("s", value)) {
-            const auto style = parseUnsigned(value);
+        if (hasStyle) {
+            const auto index = parseUnsigned(style);
             // An unknown style shows as General, as the application repairs it.
-            if (style && *style < m_styleCount) m_style = static_cast<std::uint16_t>(*style);
+            if (index && *index < m_styleCount) m_style = static_cast<std::uint16_t>(*index);
         }
         m_inCell = true;
         m_hasValue = false;

@@ -16,6 +16,9 @@ using support::makeError;
 
 namespace {
 
+// The push parser moves its unparsed remainder after each chunk: small chunks keep that cheap.
+constexpr std::size_t kParserChunkBytes = 16 * 1024;
+
 xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
     return nullptr;
 }
@@ -163,7 +166,7 @@ support::Status XmlStream::push(const char* data, int size, bool last) {
 
 support::Status XmlStream::feed(std::string_view chunk) {
     while (!chunk.empty()) {
-        const std::size_t n = std::min<std::size_t>(chunk.size(), INT_MAX / 2);
+        const std::size_t n = std::min<std::size_t>(chunk.size(), kParserChunkBytes);
         if (auto status = push(chunk.data(), static_cast<int>(n), false); !status) return status;
         chunk.remove_prefix(n);
     }

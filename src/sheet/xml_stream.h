@@ -22,6 +22,18 @@ public:
     bool findNamespaced(std::string_view localName, std::string_view uriSuffix,
                         std::string_view& value) const;
 
+    // Calls visit(localName, value) for each attribute without a namespace.
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        for (int i = 0; i < m_count; ++i) {
+            const unsigned char** attribute = m_raw + 5 * i;
+            if (attribute[2] != nullptr) continue;
+            visit(std::string_view(reinterpret_cast<const char*>(attribute[0])),
+                  std::string_view(reinterpret_cast<const char*>(attribute[3]),
+                                   static_cast<std::size_t>(attribute[4] - attribute[3])));
+        }
+    }
+
 private:
     const unsigned char** m_raw;
     int m_count;
