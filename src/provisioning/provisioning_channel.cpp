@@ -164,39 +164,15 @@ struct ProvisioningChannel::TlsState {
     }
 };
 
-// One connection: socket, TLS object and the deadline they share.
-struct ProvisioningChannel::Exchange {
-    int fd = -1;
-    SSL* ssl = nullptr;
-    SSL_SESSION* newSession = nullptr;  // a ticket the server sent during this exchange
-    Clock::time_point deadline;
-    std::string target;  // "address:port", for messages
-
-    ~Exchange() {
-        if (ssl != nullptr) SSL_free(ssl);
-        if (newSession != nullptr) SSL_SESSION_free(newSession);
-        if (fd >= 0) ::close(fd);
-    }
-
-    int millisecondsLeft(Clock::time_point until) const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - Clock::now());
-        return left.count() <= 0 ? 0 : static_cast<int>(left.count());
-    }
-
-    // Waits until the socket is ready for what TLS asked for; false on time-out or error.
-    bool waitFor(int sslError, Clock::time_point until) const {
-        pollfd p{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
-        for (;;) {
-            const int ready = ::poll(&p, 1, millisecondsLeft(until));
-            if (ready > 0) return true;
-            if (ready == 0) return false;
-            if (errno != EINTR) return false;
-        }
-    }
-};
-
 namespace {
+
+// Why an exchange ended early: the line printed (none when nullptr) and the reason kept for
+// lastError().
+struct Failure {
+    const char* diagnostic;
+    std::string reason;
+};
+using MaybeFailure = std::optional<Failure>;
 
 int storeNewSession(SSL* ssl, SSL_SESSION* session) {
     auto** slot = static_cast<SSL_SESSION**>(SSL_get_app_data(ssl));
@@ -206,36 +182,8 @@ int storeNewSession(SSL* ssl, SSL_SESSION* session) {
     return 1;  // we own it now
 }
 
-}  // namespace
-
-ProvisioningChannel::ProvisioningChannel(KestoEndpoint endpoint, ChannelTimeouts timeouts)
-    : m_endpoint(std::move(endpoint)), m_timeouts(timeouts) {}
-
-ProvisioningChannel::~ProvisioningChannel() = default;
-ProvisioningChannel::ProvisioningChannel(ProvisioningChannel&&) noexcept = default;
-ProvisioningChannel& ProvisioningChannel::operator=(ProvisioningChannel&&) noexcept = default;
-
-int ProvisioningChannel::SendLoginRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.loginPort, kLoginRequestSize, false, request, length);
-}
-
-int ProvisioningChannel::SendAccountRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.accountPort, kAccountRequestSize, false, request, length);
-}
-
-int ProvisioningChannel::SendDeviceRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.devicePort, kDeviceRequestSize, true, request, length);
-}
-
-namespace {
-
-struct Failure {
-    const char* diagnostic;  // nullptr: nothing printed
-    std::string reason;
-};
-
 // Makes the client context: TLS 1.2 at least, the peer must verify, trust only the CA file.
-std::optional<Failure> makeContext(const std::string& caFile, SSL_CTX** out) {
+MaybeFailure makeContext(const std::string& caFile, SSL_CTX** out) {
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr) {
         return Failure{kNoContext, "cannot create a TLS context: " + openSslErrors()};
@@ -257,42 +205,226 @@ std::optional<Failure> makeContext(const std::string& caFile, SSL_CTX** out) {
     return std::nullopt;
 }
 
-std::optional<Failure> resolve(const std::string& address, std::uint16_t port,
-                               sockaddr_storage* target, socklen_t* targetLength) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = isIpAddress(address) ? AI_NUMERICHOST : 0;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    const int status = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found);
-    if (status != 0 || found == nullptr) {
-        return Failure{kConnectFailed,
-                       "cannot resolve the server address \"" + address + "\": " +
-                           gai_strerror(status)};
+int millisecondsLeft(Clock::time_point until) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT32_MAX));
+}
+
+// Waits until fd is ready for what TLS (or connect) asked for; false on time-out or error.
+bool waitFor(int fd, int sslError, Clock::time_point until) {
+    pollfd p{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    for (;;) {
+        const int ready = ::poll(&p, 1, millisecondsLeft(until));
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
     }
-    std::memcpy(target, found->ai_addr, found->ai_addrlen);
-    *targetLength = found->ai_addrlen;
-    ::freeaddrinfo(found);
-    return std::nullopt;
+}
+
+bool wantsIo(int sslError) {
+    return sslError == SSL_ERROR_WANT_READ || sslError == SSL_ERROR_WANT_WRITE;
+}
+
+// One non-blocking TCP connect; the socket on success, -1 with *error set otherwise.
+int connectOnce(const addrinfo& candidate, Clock::time_point until, int* error) {
+    const int fd = ::socket(candidate.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
+        *error = errno == EINPROGRESS ? 0 : errno;
+        if (*error == 0 && !waitFor(fd, SSL_ERROR_WANT_WRITE, until)) *error = ETIMEDOUT;
+        if (*error == 0) {
+            socklen_t length = sizeof *error;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, error, &length);
+        }
+        if (*error != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
 }
 
 }  // namespace
+
+// One connection: socket, TLS object and the deadline they share, and the steps of the exchange
+// over them. Each step returns the failure that ends the exchange, if any.
+struct ProvisioningChannel::Exchange {
+    const std::string& address;
+    std::uint16_t port;
+    const ChannelTimeouts& timeouts;
+    Clock::time_point start = Clock::now();
+    Clock::time_point deadline = start + timeouts.exchange;
+    std::string target = address + ":" + std::to_string(port);  // for messages
+    int fd = -1;
+    SSL* ssl = nullptr;
+    SSL_SESSION* newSession = nullptr;  // the latest ticket the server sent
+
+    ~Exchange() {
+        if (ssl != nullptr) SSL_free(ssl);
+        if (newSession != nullptr) SSL_SESSION_free(newSession);
+        if (fd >= 0) ::close(fd);
+    }
+
+    // TCP connection to the first address of the server that answers within the connect
+    // time-out.
+    MaybeFailure connect() {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = isIpAddress(address) ? AI_NUMERICHOST : AI_ADDRCONFIG;
+        addrinfo* found = nullptr;
+        const int status =
+            ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
+        if (status != 0) {
+            return Failure{kConnectFailed, "cannot resolve the server address \"" + address +
+                                               "\": " + gai_strerror(status)};
+        }
+        const auto until = std::min(start + timeouts.connect, deadline);
+        int error = 0;
+        for (const addrinfo* candidate = found; candidate != nullptr && fd < 0;
+             candidate = candidate->ai_next) {
+            fd = connectOnce(*candidate, until, &error);
+        }
+        ::freeaddrinfo(found);
+        if (fd >= 0) return std::nullopt;
+        if (error == ETIMEDOUT) {
+            return Failure{kConnectFailed,
+                           "no connection to " + target + " within " + seconds(timeouts.connect)};
+        }
+        return Failure{kConnectFailed,
+                       "cannot connect to " + target + ": " + std::strerror(error)};
+    }
+
+    // The TLS object over the socket, bound to the server's identity, offering a session to
+    // resume when there is one.
+    MaybeFailure prepareTls(SSL_CTX* context, SSL_SESSION* resumable) {
+        ssl = SSL_new(context);
+        BIO* bio = ssl != nullptr ? BIO_new(quietSocketMethod()) : nullptr;
+        if (bio == nullptr) {
+            return Failure{kNoConnection, "cannot set up TLS: " + openSslErrors()};
+        }
+        BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+        SSL_set_bio(ssl, bio, bio);
+        SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
+        SSL_set_app_data(ssl, &newSession);
+        // The address must be the one in the certificate; SNI only makes sense for a name.
+        if (isIpAddress(address)) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address.c_str());
+        } else {
+            SSL_set1_host(ssl, address.c_str());
+            SSL_set_tlsext_host_name(ssl, address.c_str());
+        }
+        if (resumable != nullptr) SSL_set_session(ssl, resumable);
+        return std::nullopt;
+    }
+
+    // Verification happens inside the handshake, so an unverified server never sees a byte of
+    // the record.
+    MaybeFailure handshake() {
+        for (;;) {
+            const int status = SSL_connect(ssl);
+            if (status == 1) break;
+            const int error = SSL_get_error(ssl, status);
+            if (wantsIo(error) && waitFor(fd, error, deadline)) continue;
+            if (auto untrusted = verificationFailure()) return untrusted;
+            if (wantsIo(error)) {
+                return Failure{kConnectFailed, "no TLS handshake with " + target + " within " +
+                                                   seconds(timeouts.exchange)};
+            }
+            const std::string why = openSslErrors();
+            return Failure{kConnectFailed, "TLS handshake with " + target + " failed" +
+                                               (why.empty() ? "" : ": " + why)};
+        }
+        if (auto untrusted = verificationFailure()) return untrusted;
+        if (SSL_get0_peer_certificate(ssl) == nullptr) {
+            return Failure{kVerificationFailed,
+                           "the server at " + target + " presented no certificate"};
+        }
+        return std::nullopt;
+    }
+
+    MaybeFailure verificationFailure() const {
+        const long verification = SSL_get_verify_result(ssl);
+        if (verification == X509_V_OK) return std::nullopt;
+        return Failure{kVerificationFailed, "the certificate of " + target + " is not trusted: " +
+                                                X509_verify_cert_error_string(verification)};
+    }
+
+    // The whole record, however many writes it takes.
+    MaybeFailure write(const char* bytes, std::size_t length) {
+        std::size_t sent = 0;
+        while (sent < length) {
+            const int written = SSL_write(ssl, bytes + sent, static_cast<int>(length - sent));
+            if (written > 0) {
+                sent += static_cast<std::size_t>(written);
+                continue;
+            }
+            const int error = SSL_get_error(ssl, written);
+            if (wantsIo(error) && waitFor(fd, error, deadline)) continue;
+            return Failure{kWriteFailed,
+                           "cannot send the request to " + target +
+                               (wantsIo(error) ? " within " + seconds(timeouts.exchange) : "")};
+        }
+        return std::nullopt;
+    }
+
+    // One reply of at most kReplyBufferSize bytes into a zeroed buffer.
+    MaybeFailure read(char (&reply)[kReplyBufferSize], std::size_t* received) {
+        std::memset(reply, 0, sizeof reply);
+        for (;;) {
+            const int count = SSL_read(ssl, reply, sizeof reply);
+            if (count > 0) {
+                *received = static_cast<std::size_t>(count);
+                return std::nullopt;
+            }
+            const int error = SSL_get_error(ssl, count);
+            if (error == SSL_ERROR_ZERO_RETURN) {
+                return Failure{kClosedWithoutReply,
+                               target + " closed the connection without replying"};
+            }
+            if (!wantsIo(error)) {
+                return Failure{kReadFailed, "reading the reply from " + target + " failed"};
+            }
+            if (!waitFor(fd, error, deadline)) {
+                return Failure{kReadFailed, "no reply from " + target + " within " +
+                                                seconds(timeouts.exchange)};
+            }
+        }
+    }
+};
+
+ProvisioningChannel::ProvisioningChannel(KestoEndpoint endpoint, ChannelTimeouts timeouts)
+    : m_endpoint(std::move(endpoint)), m_timeouts(timeouts) {}
+
+ProvisioningChannel::~ProvisioningChannel() = default;
+ProvisioningChannel::ProvisioningChannel(ProvisioningChannel&&) noexcept = default;
+ProvisioningChannel& ProvisioningChannel::operator=(ProvisioningChannel&&) noexcept = default;
+
+int ProvisioningChannel::SendLoginRequest(const void* request, std::size_t length) {
+    return send(m_endpoint.loginPort, kLoginRequestSize, false, request, length);
+}
+
+int ProvisioningChannel::SendAccountRequest(const void* request, std::size_t length) {
+    return send(m_endpoint.accountPort, kAccountRequestSize, false, request, length);
+}
+
+int ProvisioningChannel::SendDeviceRequest(const void* request, std::size_t length) {
+    return send(m_endpoint.devicePort, kDeviceRequestSize, true, request, length);
+}
 
 int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
                               const void* request, std::size_t length) {
     m_lastError.clear();
     m_lastReply.clear();
-    const auto start = Clock::now();
     const auto fail = [this](const Failure& failure) {
         if (failure.diagnostic != nullptr) printDiagnostic(failure.diagnostic);
         m_lastError = failure.reason;
         return kRequestFailed;
     };
-
-    Exchange exchange;
-    exchange.deadline = start + m_timeouts.exchange;
-    exchange.target = m_endpoint.address + ":" + std::to_string(port);
-
     if (request == nullptr || length != expectedLength) {
         return fail({nullptr, "a request for port " + std::to_string(port) + " must be " +
                                   std::to_string(expectedLength) + " bytes, not " +
@@ -307,128 +439,23 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
         m_tls = std::move(state);
     }
 
-    // Connection: socket and TLS object.
-    sockaddr_storage target{};
-    socklen_t targetLength = 0;
-    if (auto failure = resolve(m_endpoint.address, port, &target, &targetLength)) {
+    Exchange exchange{m_endpoint.address, port, m_timeouts};
+    if (auto failure = exchange.connect()) return fail(*failure);
+    if (auto failure = exchange.prepareTls(m_tls->context, m_tls->sessionFor(port))) {
         return fail(*failure);
     }
-    exchange.fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    exchange.ssl = exchange.fd >= 0 ? SSL_new(m_tls->context) : nullptr;
-    BIO* bio = exchange.ssl != nullptr ? BIO_new(quietSocketMethod()) : nullptr;
-    if (bio == nullptr) {
-        return fail({kNoConnection, "cannot create a connection: " +
-                                        (exchange.fd < 0 ? std::string(std::strerror(errno))
-                                                         : openSslErrors())});
-    }
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(exchange.fd)));
-    SSL_set_bio(exchange.ssl, bio, bio);
-    SSL_set_mode(exchange.ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
-    SSL_set_app_data(exchange.ssl, &exchange.newSession);
-    const int one = 1;
-    ::setsockopt(exchange.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-
-    // The address must be the one in the certificate; SNI only makes sense for a name.
-    if (isIpAddress(m_endpoint.address)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(exchange.ssl), m_endpoint.address.c_str());
-    } else {
-        SSL_set1_host(exchange.ssl, m_endpoint.address.c_str());
-        SSL_set_tlsext_host_name(exchange.ssl, m_endpoint.address.c_str());
-    }
-    if (SSL_SESSION* session = m_tls->sessionFor(port)) SSL_set_session(exchange.ssl, session);
-
-    // TCP connect, bounded by the connect time-out.
-    const auto connectDeadline = std::min(start + m_timeouts.connect, exchange.deadline);
-    if (::connect(exchange.fd, reinterpret_cast<const sockaddr*>(&target), targetLength) != 0) {
-        if (errno != EINPROGRESS) {
-            return fail({kConnectFailed,
-                         "cannot connect to " + exchange.target + ": " + std::strerror(errno)});
-        }
-        if (!exchange.waitFor(SSL_ERROR_WANT_WRITE, connectDeadline)) {
-            return fail({kConnectFailed, "no connection to " + exchange.target + " within " +
-                                             seconds(m_timeouts.connect)});
-        }
-        int error = 0;
-        socklen_t errorLength = sizeof error;
-        ::getsockopt(exchange.fd, SOL_SOCKET, SO_ERROR, &error, &errorLength);
-        if (error != 0) {
-            return fail({kConnectFailed,
-                         "cannot connect to " + exchange.target + ": " + std::strerror(error)});
-        }
-    }
-
-    // Handshake. Verification happens inside it, so an unverified server never sees the record.
-    for (;;) {
-        const int status = SSL_connect(exchange.ssl);
-        if (status == 1) break;
-        const int error = SSL_get_error(exchange.ssl, status);
-        if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&
-            exchange.waitFor(error, exchange.deadline)) {
-            continue;
-        }
-        const long verification = SSL_get_verify_result(exchange.ssl);
-        if (verification != X509_V_OK) {
-            m_tls->forgetSession(port);
-            return fail({kVerificationFailed,
-                         "the certificate of " + exchange.target + " is not trusted: " +
-                             X509_verify_cert_error_string(verification)});
-        }
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            return fail({kConnectFailed, "no TLS handshake with " + exchange.target + " within " +
-                                             seconds(m_timeouts.exchange)});
-        }
+    if (auto failure = exchange.handshake()) {
         m_tls->forgetSession(port);
-        const std::string why = openSslErrors();
-        return fail({kConnectFailed, "TLS handshake with " + exchange.target + " failed" +
-                                         (why.empty() ? "" : ": " + why)});
-    }
-    if (SSL_get_verify_result(exchange.ssl) != X509_V_OK ||
-        SSL_get0_peer_certificate(exchange.ssl) == nullptr) {
-        m_tls->forgetSession(port);
-        return fail({kVerificationFailed,
-                     "the server at " + exchange.target + " presented no trusted certificate"});
+        return fail(*failure);
     }
     if (SSL_session_reused(exchange.ssl)) ++m_resumedSessions;
-
-    // The whole record, however many writes it takes.
-    const char* bytes = static_cast<const char*>(request);
-    std::size_t sent = 0;
-    while (sent < length) {
-        const int written = SSL_write(exchange.ssl, bytes + sent, static_cast<int>(length - sent));
-        if (written > 0) {
-            sent += static_cast<std::size_t>(written);
-            continue;
-        }
-        const int error = SSL_get_error(exchange.ssl, written);
-        if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&
-            exchange.waitFor(error, exchange.deadline)) {
-            continue;
-        }
-        return fail({kWriteFailed, "cannot send the request to " + exchange.target +
-                                       (error == SSL_ERROR_WANT_WRITE
-                                            ? " within " + seconds(m_timeouts.exchange)
-                                            : std::string())});
+    if (auto failure = exchange.write(static_cast<const char*>(request), length)) {
+        return fail(*failure);
     }
-
-    // One reply of at most 8 bytes.
-    char reply[kReplyBufferSize] = {};
-    int received = 0;
-    for (;;) {
-        received = SSL_read(exchange.ssl, reply, sizeof reply);
-        if (received > 0) break;
-        const int error = SSL_get_error(exchange.ssl, received);
-        if (error == SSL_ERROR_ZERO_RETURN) {
-            return fail({kClosedWithoutReply,
-                         exchange.target + " closed the connection without replying"});
-        }
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (exchange.waitFor(error, exchange.deadline)) continue;
-            return fail({kReadFailed, "no reply from " + exchange.target + " within " +
-                                          seconds(m_timeouts.exchange)});
-        }
-        return fail({kReadFailed, "reading the reply from " + exchange.target + " failed"});
-    }
-    m_lastReply.assign(reply, static_cast<std::size_t>(received));
+    char reply[kReplyBufferSize];
+    std::size_t received = 0;
+    if (auto failure = exchange.read(reply, &received)) return fail(*failure);
+    m_lastReply.assign(reply, received);
 
     // The server answered: its latest ticket is worth keeping for the next exchange.
     if (exchange.newSession != nullptr) {
@@ -436,15 +463,16 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
         exchange.newSession = nullptr;
     }
     SSL_shutdown(exchange.ssl);
+    return interpretReply(std::string_view(reply, sizeof reply), existAllowed);
+}
 
-    const std::string_view buffer(reply, sizeof reply);
+int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed) {
     if (replyIs(buffer, kReplyYes)) return kRequestAccepted;
     if (existAllowed && replyIs(buffer, kReplyExist)) {
         m_lastError = "already registered";
         return kDeviceExists;
     }
-    m_lastError = "the server refused the request (it replied \"" +
-                  printable(m_lastReply) + "\")";
+    m_lastError = "the server refused the request (it replied \"" + printable(m_lastReply) + "\")";
     return kRequestFailed;
 }
 

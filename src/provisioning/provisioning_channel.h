@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "provisioning/wire_records.h"
 
@@ -87,6 +88,7 @@ private:
 
     int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
              const void* request, std::size_t length);
+    int interpretReply(std::string_view buffer, bool existAllowed);
 
     KestoEndpoint m_endpoint;
     ChannelTimeouts m_timeouts;

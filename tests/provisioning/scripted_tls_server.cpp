@@ -91,6 +91,11 @@ std::vector<std::string> ScriptedTlsServer::received() const {
     return m_received;
 }
 
+std::vector<std::string> ScriptedTlsServer::serverNamesOffered() const {
+    std::lock_guard lock(m_mutex);
+    return m_serverNames;
+}
+
 void ScriptedTlsServer::serve() {
     while (!m_stop) {
         pollfd p{m_listener, POLLIN, 0};
@@ -112,10 +117,18 @@ void ScriptedTlsServer::handle(int fd) {
     while ((status = SSL_accept(ssl)) != 1) {
         const int error = SSL_get_error(ssl, status);
         if (error != SSL_ERROR_WANT_READ || m_stop || std::chrono::steady_clock::now() > giveUp) {
-            ERR_clear_error();
-            SSL_free(ssl);
-            return;
+            break;
         }
+    }
+    {
+        const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        std::lock_guard lock(m_mutex);
+        m_serverNames.push_back(name != nullptr ? name : "");
+    }
+    if (status != 1) {
+        ERR_clear_error();
+        SSL_free(ssl);
+        return;
     }
     ++m_handshakes;
     const std::string record = readRecord(ssl);

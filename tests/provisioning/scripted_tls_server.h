@@ -42,6 +42,8 @@ public:
 
     // Everything each connection delivered after its handshake, one entry per handshake.
     std::vector<std::string> received() const;
+    // The server name (SNI) each client offered, "" for none, one entry per connection.
+    std::vector<std::string> serverNamesOffered() const;
     int connectionsAccepted() const { return m_accepted.load(); }
     int handshakesCompleted() const { return m_handshakes.load(); }
 
@@ -59,6 +61,7 @@ private:
     mutable std::mutex m_mutex;
     ServerScript m_script;
     std::vector<std::string> m_received;
+    std::vector<std::string> m_serverNames;
     std::atomic<int> m_accepted{0};
     std::atomic<int> m_handshakes{0};
     std::atomic<bool> m_stop{false};
