@@ -1,7 +1,7 @@
 // GOST R 34.11-94 over GOST 28147-89. The 28147 substitution-and-rotation is four table
 // look-ups; the tables are built once per parameter set, on first use, thread-safely. The
-// linear shuffle ψ is applied as its 12th, 61st, 62nd and 74th powers, worked out at compile
-// time as XOR patterns over 16-bit words, so no ψ loop runs at hashing time.
+// linear shuffle ψ is applied as its 12th and 61st powers, worked out at compile time as XOR
+// patterns over 16-bit words, so no ψ loop runs at hashing time.
 #include "digest/gost94.h"
 
 #include <algorithm>
@@ -83,9 +83,8 @@ constexpr PsiPattern psiPower(int power) {
     return words;
 }
 
+constexpr PsiPattern kPsi12 = psiPower(12);
 constexpr PsiPattern kPsi61 = psiPower(61);
-constexpr PsiPattern kPsi62 = psiPower(62);
-constexpr PsiPattern kPsi74 = psiPower(74);
 
 template <std::uint16_t pattern, std::size_t... J>
 inline std::uint16_t xorSelected(const std::uint16_t* in, std::index_sequence<J...>) {
@@ -125,39 +124,67 @@ inline void transformA(std::uint32_t* u) {
     u[7] = high;
 }
 
-// P: key byte 4j+i is byte 8i+j of w.
+// P: key byte 4j+i is byte 8i+j of w, a transpose of 4 rows of 8 bytes into 8 rows of 4.
+// Done on 64-bit rows (row i = w[2i] | w[2i+1] << 32), both 4x4 halves at once.
 inline void transformP(const std::uint32_t* w, std::uint32_t* key) {
-    std::uint8_t bytes[32];
-    for (int i = 0; i < 8; ++i) detail::storeLe32(bytes + 4 * i, w[i]);
-    for (int j = 0; j < 8; ++j) {
-        key[j] = static_cast<std::uint32_t>(bytes[j]) |
-                 (static_cast<std::uint32_t>(bytes[8 + j]) << 8) |
-                 (static_cast<std::uint32_t>(bytes[16 + j]) << 16) |
-                 (static_cast<std::uint32_t>(bytes[24 + j]) << 24);
-    }
+    constexpr std::uint64_t kEvenBytes = 0x00ff00ff00ff00ffULL;
+    constexpr std::uint64_t kLowHalves = 0x0000ffff0000ffffULL;
+    auto row = [w](int i) {
+        return static_cast<std::uint64_t>(w[2 * i]) | (static_cast<std::uint64_t>(w[2 * i + 1]) << 32);
+    };
+    const std::uint64_t r0 = row(0), r1 = row(1), r2 = row(2), r3 = row(3);
+    // Pair up rows 0/1 and 2/3 byte by byte: even columns, odd columns.
+    const std::uint64_t even01 = (r0 & kEvenBytes) | ((r1 & kEvenBytes) << 8);
+    const std::uint64_t odd01 = ((r0 >> 8) & kEvenBytes) | (r1 & ~kEvenBytes);
+    const std::uint64_t even23 = (r2 & kEvenBytes) | ((r3 & kEvenBytes) << 8);
+    const std::uint64_t odd23 = ((r2 >> 8) & kEvenBytes) | (r3 & ~kEvenBytes);
+    // Then the 16-bit pairs into whole key words: columns 0/4, 2/6, 1/5, 3/7.
+    const std::uint64_t k04 = (even01 & kLowHalves) | ((even23 & kLowHalves) << 16);
+    const std::uint64_t k26 = ((even01 >> 16) & kLowHalves) | (even23 & ~kLowHalves);
+    const std::uint64_t k15 = (odd01 & kLowHalves) | ((odd23 & kLowHalves) << 16);
+    const std::uint64_t k37 = ((odd01 >> 16) & kLowHalves) | (odd23 & ~kLowHalves);
+    key[0] = static_cast<std::uint32_t>(k04);
+    key[4] = static_cast<std::uint32_t>(k04 >> 32);
+    key[1] = static_cast<std::uint32_t>(k15);
+    key[5] = static_cast<std::uint32_t>(k15 >> 32);
+    key[2] = static_cast<std::uint32_t>(k26);
+    key[6] = static_cast<std::uint32_t>(k26 >> 32);
+    key[3] = static_cast<std::uint32_t>(k37);
+    key[7] = static_cast<std::uint32_t>(k37 >> 32);
 }
 
 inline std::uint32_t substitute(const GostTables& t, std::uint32_t x) {
     return t[0][x & 0xFF] ^ t[1][(x >> 8) & 0xFF] ^ t[2][(x >> 16) & 0xFF] ^ t[3][x >> 24];
 }
 
-// GOST 28147-89 in simple substitution mode; block[0] is the low word.
-inline void encrypt(const GostTables& t, const std::uint32_t* key, const std::uint32_t* in,
-                    std::uint32_t* out) {
-    std::uint32_t r = in[0];
-    std::uint32_t l = in[1];
+// Four GOST 28147-89 encryptions in simple substitution mode, one per 64-bit quarter of in
+// (low word first) under its own key, run in lock step: each round is a chain of dependent
+// table look-ups, and four independent chains keep the processor busy.
+inline void encryptQuarters(const GostTables& t, const std::uint32_t (&keys)[4][8],
+                            const std::uint32_t* in, std::uint32_t* out) {
+    std::uint32_t r[4], l[4];
+    for (int q = 0; q < 4; ++q) {
+        r[q] = in[2 * q];
+        l[q] = in[2 * q + 1];
+    }
+    auto rounds = [&](int k1, int k2) {
+        for (int q = 0; q < 4; ++q) l[q] ^= substitute(t, r[q] + keys[q][k1]);
+        for (int q = 0; q < 4; ++q) r[q] ^= substitute(t, l[q] + keys[q][k2]);
+    };
     for (int pass = 0; pass < 3; ++pass) {
-        for (int k = 0; k < 8; k += 2) {
-            l ^= substitute(t, r + key[k]);
-            r ^= substitute(t, l + key[k + 1]);
-        }
+        rounds(0, 1);
+        rounds(2, 3);
+        rounds(4, 5);
+        rounds(6, 7);
     }
-    for (int k = 7; k > 0; k -= 2) {
-        l ^= substitute(t, r + key[k]);
-        r ^= substitute(t, l + key[k - 1]);
+    rounds(7, 6);
+    rounds(5, 4);
+    rounds(3, 2);
+    rounds(1, 0);
+    for (int q = 0; q < 4; ++q) {
+        out[2 * q] = l[q];
+        out[2 * q + 1] = r[q];
     }
-    out[0] = l;
-    out[1] = r;
 }
 
 // The chaining step: hash := f(hash, m).
@@ -167,7 +194,7 @@ void step(const GostTables& t, std::uint32_t* hash, const std::uint32_t* m) {
     std::uint32_t u[8];
     std::uint32_t v[8];
     std::uint32_t w[8];
-    std::uint32_t key[8];
+    std::uint32_t keys[4][8];
     std::uint32_t s[8];
     std::memcpy(u, hash, sizeof u);
     std::memcpy(v, m, sizeof v);
@@ -181,17 +208,21 @@ void step(const GostTables& t, std::uint32_t* hash, const std::uint32_t* m) {
             transformA(v);
         }
         for (int i = 0; i < 8; ++i) w[i] = u[i] ^ v[i];
-        transformP(w, key);
-        encrypt(t, key, hash + 2 * quarter, s + 2 * quarter);
+        transformP(w, keys[quarter]);
     }
-    // hash' = ψ^61(hash ^ ψ(m ^ ψ^12(s))) = ψ^74(s) ^ ψ^62(m) ^ ψ^61(hash)
-    const Words16 s16 = toWords16(s);
+    encryptQuarters(t, keys, hash, s);
+    // hash' = ψ^61(hash ^ ψ(m ^ ψ^12(s)))
+    Words16 x{};
+    xorPsiInto<kPsi12>(x.w, toWords16(s).w, std::make_index_sequence<16>{});
     const Words16 m16 = toWords16(m);
+    for (int i = 0; i < 16; ++i) x.w[i] ^= m16.w[i];
+    Words16 y;
+    for (int i = 0; i < 15; ++i) y.w[i] = x.w[i + 1];
+    y.w[15] = static_cast<std::uint16_t>(x.w[0] ^ x.w[1] ^ x.w[2] ^ x.w[3] ^ x.w[12] ^ x.w[15]);
     const Words16 h16 = toWords16(hash);
+    for (int i = 0; i < 16; ++i) y.w[i] ^= h16.w[i];
     Words16 result{};
-    xorPsiInto<kPsi74>(result.w, s16.w, std::make_index_sequence<16>{});
-    xorPsiInto<kPsi62>(result.w, m16.w, std::make_index_sequence<16>{});
-    xorPsiInto<kPsi61>(result.w, h16.w, std::make_index_sequence<16>{});
+    xorPsiInto<kPsi61>(result.w, y.w, std::make_index_sequence<16>{});
     for (int i = 0; i < 8; ++i) {
         hash[i] = static_cast<std::uint32_t>(result.w[2 * i]) |
                   (static_cast<std::uint32_t>(result.w[2 * i + 1]) << 16);
