@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
+#include "generator/compiled_output.h"
 #include "generator/xml_prolog.h"
 #include "support/file_identity.h"
 
@@ -162,36 +164,135 @@ std::vector<xmlNode*> ElementChildren(xmlNode* node) {
     return children;
 }
 
-struct ConfigTemplate::Impl {
-    xmlDocPtr doc = nullptr;
-    std::string displayName;
-    XmlProlog prolog;
-    std::string saveEncoding;  // empty: UTF-8 with no encoding named in the declaration
+namespace {
+
+struct EditPlan {
     std::vector<xmlNodePtr> ext1Elements;
     std::vector<TextEdit> edits;
     int highestEntry = -1;
+};
 
-    ~Impl() {
-        if (doc != nullptr) xmlFreeDoc(doc);
-    }
-
-    // The elements the template lets a device row edit, found once: the walk only reads
-    // the top three levels, which editing text below them never changes.
-    void planEdits() {
-        for (xmlNodePtr ext1 : ElementChildren(xmlDocGetRootElement(doc))) {
-            if (!hasName(ext1, "Ext1")) continue;
-            ext1Elements.push_back(ext1);
-            for (xmlNodePtr section : ElementChildren(ext1)) {
-                for (xmlNodePtr leaf : ElementChildren(section)) {
-                    for (const ChildRule& rule : kRules) {
-                        if (hasName(section, rule.parent) && hasName(leaf, rule.child)) {
-                            edits.push_back(TextEdit{leaf, rule.entry, rule.child});
-                            highestEntry = std::max(highestEntry, rule.entry);
-                        }
+// The elements the template lets a device row edit, found once: the walk only reads the top
+// three levels, which editing text below them never changes.
+EditPlan planEdits(xmlDocPtr doc) {
+    EditPlan plan;
+    for (xmlNodePtr ext1 : ElementChildren(xmlDocGetRootElement(doc))) {
+        if (!hasName(ext1, "Ext1")) continue;
+        plan.ext1Elements.push_back(ext1);
+        for (xmlNodePtr section : ElementChildren(ext1)) {
+            for (xmlNodePtr leaf : ElementChildren(section)) {
+                for (const ChildRule& rule : kRules) {
+                    if (hasName(section, rule.parent) && hasName(leaf, rule.child)) {
+                        plan.edits.push_back(TextEdit{leaf, rule.entry, rule.child});
+                        plan.highestEntry = std::max(plan.highestEntry, rule.entry);
                     }
                 }
             }
         }
+    }
+    return plan;
+}
+
+bool setEnable(const EditPlan& plan) {
+    for (xmlNodePtr ext1 : plan.ext1Elements) {
+        if (xmlSetProp(ext1, BAD_CAST "Enable", BAD_CAST "Enable") == nullptr) return false;
+    }
+    return true;
+}
+
+struct SaveFormat {
+    XmlProlog prolog;
+    std::string encoding;  // empty: UTF-8 with no encoding named in the declaration
+};
+
+support::Result<std::string> serializeTree(xmlDocPtr doc, const SaveFormat& format,
+                                           const std::string& displayName) {
+    xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
+    if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
+    // libxml2 writes a declaration of its own making; a byte-wide template gets its own
+    // declaration back verbatim instead (quotes, spacing and the name's case included).
+    const XmlProlog& prolog = format.prolog;
+    const bool verbatimDeclaration = !prolog.declarationText.empty();
+    int options = XML_SAVE_FORMAT;
+    if (!prolog.hasDeclaration || verbatimDeclaration) options |= XML_SAVE_NO_DECL;
+    // Without a named encoding libxml2 escapes every non-ASCII character; name UTF-8.
+    const char* encoding = format.encoding.empty() ? "UTF-8" : format.encoding.c_str();
+    xmlSaveCtxtPtr saver = xmlSaveToBuffer(buffer, encoding, options);
+    if (saver == nullptr) {
+        xmlBufferFree(buffer);
+        return makeError(ErrorCode::Unsupported,
+                         "cannot write XML in the encoding " + format.encoding);
+    }
+    const long saved = xmlSaveDoc(saver, doc);
+    const int closed = xmlSaveClose(saver);
+    if (saved < 0 || closed < 0) {
+        xmlBufferFree(buffer);
+        return makeError(ErrorCode::Internal, "cannot serialise the document from " + displayName);
+    }
+    std::string text;
+    if (verbatimDeclaration) {
+        text.reserve(static_cast<std::size_t>(xmlBufferLength(buffer)) + 64);
+        if (prolog.utf8ByteOrderMark) text += "\xEF\xBB\xBF";
+        text += prolog.declarationText;
+        text += '\n';
+    }
+    text.append(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                static_cast<std::size_t>(xmlBufferLength(buffer)));
+    xmlBufferFree(buffer);
+    return text;
+}
+
+// Encodings in which ASCII text is written byte for byte, so that ASCII values can be
+// spliced into the saved form without the serialiser's encoder.
+bool isAsciiCompatible(const std::string& encoding) {
+    auto startsWith = [&](std::string_view prefix) {
+        return encoding.size() >= prefix.size() &&
+               sameEncodingName(std::string_view(encoding).substr(0, prefix.size()), prefix);
+    };
+    return startsWith("ISO-8859-") || startsWith("windows-125") || startsWith("GB") ||
+           startsWith("Big5") || startsWith("EUC-") || sameEncodingName(encoding, "US-ASCII") ||
+           sameEncodingName(encoding, "ASCII");
+}
+
+// Serialises a copy of the document with a marker in every edited element and cuts the
+// result there; nullopt when the template's encoding or content does not allow it.
+std::optional<CompiledOutput> compileOutput(xmlDocPtr doc, const SaveFormat& format,
+                                            const std::string& displayName) {
+    CompiledOutput::Charset charset = CompiledOutput::Charset::Utf8;
+    if (format.prolog.utf16) return std::nullopt;
+    if (!format.encoding.empty() && !sameEncodingName(format.encoding, "UTF-8")) {
+        if (!isAsciiCompatible(format.encoding)) return std::nullopt;
+        charset = CompiledOutput::Charset::AsciiCompatible;
+    }
+    xmlDocPtr copy = xmlCopyDoc(doc, 1);
+    if (copy == nullptr) return std::nullopt;
+    const EditPlan plan = planEdits(copy);
+    std::vector<ValueSlot> slots;
+    for (std::size_t i = 0; i < plan.edits.size(); ++i) {
+        replaceText(plan.edits[i].element, CompiledOutput::marker(i));
+        slots.push_back(ValueSlot{plan.edits[i].entry, plan.edits[i].elementName});
+    }
+    auto text = setEnable(plan) ? serializeTree(copy, format, displayName)
+                                : support::Result<std::string>(makeError(ErrorCode::Internal, ""));
+    xmlFreeDoc(copy);
+    if (!text) return std::nullopt;
+    return CompiledOutput::cut(*text, std::move(slots), charset);
+}
+
+}  // namespace
+
+struct ConfigTemplate::Impl {
+    xmlDocPtr doc = nullptr;
+    std::string displayName;
+    SaveFormat format;
+    EditPlan plan;
+    std::optional<CompiledOutput> compiled;
+    // The row last applied, for the compiled output; empty before the first row.
+    std::vector<std::string> appliedCells;
+    bool applied = false;
+
+    ~Impl() {
+        if (doc != nullptr) xmlFreeDoc(doc);
     }
 };
 
@@ -226,10 +327,10 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
 
     auto impl = std::make_unique<Impl>();
     impl->displayName = displayName;
-    impl->prolog = readXmlProlog(bytes);
+    const XmlProlog prolog = readXmlProlog(bytes);
     const char* forcedEncoding = nullptr;
     int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
-    if (impl->prolog.declaredEncoding && isGb2312Label(*impl->prolog.declaredEncoding)) {
+    if (prolog.declaredEncoding && isGb2312Label(*prolog.declaredEncoding)) {
         forcedEncoding = "GBK";
         options |= XML_PARSE_IGNORE_ENC;
     }
@@ -261,20 +362,22 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
 
     // The files repeat the template's declaration, so they name its encoding as it was
     // written and are written in it.
-    if (impl->prolog.declaredEncoding) {
-        impl->saveEncoding = *impl->prolog.declaredEncoding;
-    } else if (impl->prolog.utf16) {
-        impl->saveEncoding = "UTF-16";
+    impl->format.prolog = prolog;
+    if (prolog.declaredEncoding) {
+        impl->format.encoding = *prolog.declaredEncoding;
+    } else if (prolog.utf16) {
+        impl->format.encoding = "UTF-16";
     }
     if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
     doc->encoding = nullptr;
-    impl->planEdits();
+    impl->plan = planEdits(doc);
+    impl->compiled = compileOutput(doc, impl->format, displayName);
     return ConfigTemplate(std::move(impl));
 }
 
 support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
     const int available = static_cast<int>(row.cells.size());
-    for (const TextEdit& edit : m_impl->edits) {
+    for (const TextEdit& edit : m_impl->plan.edits) {
         if (edit.entry >= available) {
             return makeError(ErrorCode::InvalidInput,
                              "row " + std::to_string(row.sheetRow) + " has no column " +
@@ -289,54 +392,29 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
                                  "): " + problem);
         }
     }
-    for (xmlNodePtr ext1 : m_impl->ext1Elements) {
-        if (xmlSetProp(ext1, BAD_CAST "Enable", BAD_CAST "Enable") == nullptr) {
-            return makeError(ErrorCode::Internal, "cannot set the Enable attribute: out of memory");
-        }
+    if (!setEnable(m_impl->plan)) {
+        return makeError(ErrorCode::Internal, "cannot set the Enable attribute: out of memory");
     }
-    for (const TextEdit& edit : m_impl->edits) {
+    for (const TextEdit& edit : m_impl->plan.edits) {
         replaceText(edit.element, row.cells[static_cast<std::size_t>(edit.entry)]);
     }
+    m_impl->appliedCells = row.cells;
+    m_impl->applied = true;
     return {};
 }
 
 support::Result<std::string> ConfigTemplate::SerializeDocument() const {
-    xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
-    if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
-    // libxml2 writes a declaration of its own making; a byte-wide template gets its own
-    // declaration back verbatim instead (quotes, spacing and the name's case included).
-    const XmlProlog& prolog = m_impl->prolog;
-    const bool verbatimDeclaration = !prolog.declarationText.empty();
-    int options = XML_SAVE_FORMAT;
-    if (!prolog.hasDeclaration || verbatimDeclaration) options |= XML_SAVE_NO_DECL;
-    // Without a named encoding libxml2 escapes every non-ASCII character; name UTF-8.
-    const char* encoding =
-        m_impl->saveEncoding.empty() ? "UTF-8" : m_impl->saveEncoding.c_str();
-    xmlSaveCtxtPtr saver = xmlSaveToBuffer(buffer, encoding, options);
-    if (saver == nullptr) {
-        xmlBufferFree(buffer);
-        return makeError(ErrorCode::Unsupported,
-                         "cannot write XML in the encoding " + m_impl->saveEncoding);
+    if (m_impl->compiled && m_impl->applied) {
+        if (auto text = m_impl->compiled->render(m_impl->appliedCells)) return std::move(*text);
     }
-    const long saved = xmlSaveDoc(saver, m_impl->doc);
-    const int closed = xmlSaveClose(saver);
-    if (saved < 0 || closed < 0) {
-        xmlBufferFree(buffer);
-        return makeError(ErrorCode::Internal, "cannot serialise the document from " +
-                                                  m_impl->displayName);
-    }
-    std::string text;
-    if (verbatimDeclaration) {
-        text.reserve(static_cast<std::size_t>(xmlBufferLength(buffer)) + 64);
-        if (prolog.utf8ByteOrderMark) text += "\xEF\xBB\xBF";
-        text += prolog.declarationText;
-        text += '\n';
-    }
-    text.append(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
-                static_cast<std::size_t>(xmlBufferLength(buffer)));
-    xmlBufferFree(buffer);
-    return text;
+    return SerializeTree();
 }
+
+support::Result<std::string> ConfigTemplate::SerializeTree() const {
+    return serializeTree(m_impl->doc, m_impl->format, m_impl->displayName);
+}
+
+bool ConfigTemplate::hasCompiledOutput() const { return m_impl->compiled.has_value(); }
 
 support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
                                                support::Durability durability) const {
@@ -346,12 +424,10 @@ support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
         path, std::as_bytes(std::span<const char>(text->data(), text->size())), durability);
 }
 
-int ConfigTemplate::highestEntryNeeded() const { return m_impl->highestEntry; }
+int ConfigTemplate::highestEntryNeeded() const { return m_impl->plan.highestEntry; }
 
 std::string ConfigTemplate::encodingName() const {
-    return m_impl->saveEncoding.empty() ? "UTF-8" : m_impl->saveEncoding;
+    return m_impl->format.encoding.empty() ? "UTF-8" : m_impl->format.encoding;
 }
-
-_xmlDoc* ConfigTemplate::document() const { return m_impl->doc; }
 
 }  // namespace velquor::generator

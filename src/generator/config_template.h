@@ -61,8 +61,13 @@ public:
     // Writes one device's values into the document. A row too short for an element the
     // template has, or a value XML cannot carry, fails before anything is changed.
     support::Status ApplyDeviceRow(const DeviceRow& row);
-    // The whole document as it would be saved: declaration, encoding, indentation.
+    // The whole document as it would be saved: declaration, encoding, indentation. After a
+    // row has been applied this is the template's saved form with the row's values spliced
+    // in where that gives the same bytes, else a serialisation of the tree.
     support::Result<std::string> SerializeDocument() const;
+    // Always the serialisation of the tree (the reference the spliced form must equal).
+    support::Result<std::string> SerializeTree() const;
+    bool hasCompiledOutput() const;
     // Saves the document at path through a temporary file renamed into place.
     support::Status SaveDeviceFile(const std::string& path,
                                    support::Durability durability = support::Durability::Sync) const;
@@ -71,7 +76,6 @@ public:
     int highestEntryNeeded() const;
     // The encoding the files are written in, as the template declares it ("UTF-8" if none).
     std::string encodingName() const;
-    _xmlDoc* document() const;
 
 private:
     struct Impl;

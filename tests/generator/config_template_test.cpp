@@ -27,11 +27,15 @@ DeviceRow row(std::vector<std::string> cells, int sheetRow = 2) {
 const DeviceRow kDevice = row({"001122334455", "Reception", "2001", "3001", "secret", "proxy.lan",
                                "5062"});
 
+// The saved form of xml after one row. Every test that goes through here also checks that
+// the spliced form equals a full serialisation of the edited tree.
 std::string applied(const std::string& xml, const DeviceRow& device = kDevice) {
     ConfigTemplate configTemplate = load(xml);
     auto status = configTemplate.ApplyDeviceRow(device);
     if (!status) throw std::runtime_error(status.error().message);
-    return configTemplate.SerializeDocument().value();
+    const std::string saved = configTemplate.SerializeDocument().value();
+    EXPECT_EQ(saved, configTemplate.SerializeTree().value()) << xml;
+    return saved;
 }
 
 std::string serialisedAsLoaded(const std::string& xml) {
@@ -281,6 +285,30 @@ TEST(ConfigTemplate, LoadTemplateReadsTheFileAndSaveDeviceFileReplacesTheTarget)
               configTemplate->SerializeDocument().value());
     EXPECT_FALSE(configTemplate->SaveDeviceFile((dir / "no-such-folder" / "x.xml").string()));
     EXPECT_EQ(test::filesBelow(dir.path()), (std::vector<std::string>{"out.xml", "t.xml"}));
+}
+
+TEST(ConfigTemplate, TheSplicedFormMatchesTheTreeForEveryKindOfValue) {
+    const std::string withAttributes =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<C><Ext1><SubscriberInformation>"
+        "<DisplayName lang=\"en\">x</DisplayName><UserID><b>bold</b>tail</UserID><AuthID/>"
+        "<Password/></SubscriberInformation><SubscriberInformation><UserID/>"
+        "</SubscriberInformation><SIPSettings><SIPPort/><SIPPort>1</SIPPort></SIPSettings>"
+        "</Ext1><Ext1><ProxyandRegistration><Proxy/></ProxyandRegistration></Ext1></C>";
+    ASSERT_TRUE(load(withAttributes).hasCompiledOutput());
+    const std::vector<std::vector<std::string>> rows = {
+        {"m", "", "", "", "", "", ""},
+        {"m", "a", "b", "c", "d", "e", "f"},
+        {"m", "line\r\nbreak", "<&>", "\"'", "\t", "]]>", "张三"},
+        {"m", "", "x", "", "y", "", "z"},
+    };
+    for (const auto& cells : rows) {
+        applied(withAttributes, row(cells));
+        applied(kTemplate, row(cells));
+        applied("<?xml version=\"1.0\" encoding=\"GB2312\"?><C><Ext1><SubscriberInformation>"
+                "<DisplayName/><UserID/></SubscriberInformation></Ext1></C>",
+                row(cells));
+    }
+    EXPECT_FALSE(load(std::string("\xFF\xFE<\0C\0/\0>\0", 10)).hasCompiledOutput());
 }
 
 TEST(ConfigTemplate, ColumnLettersFollowTheSheet) {

@@ -1,0 +1,262 @@
+// Bulk generation speed: 10,000 devices of a 7-column sheet with a 20 KB template, against
+// (1) a raw-write baseline that writes the very same bytes to the same files through a
+// temporary name and a rename, plain and with encrypted copies, and (2) the Python peer
+// (openpyxl + lxml) in bench/generator/peer_generate.py. Prints the figures and the ratios.
+//
+// VELQUOR_BENCH_DEVICES changes the device count; VELQUOR_BENCH_DIR the folder to work in.
+// The default folder is /dev/shm: on a disk mounted with online discard, deleting the
+// 20,000 files between runs takes minutes, and what is compared is the work around the
+// file writes, which a memory file system shows without the disk's noise.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "generator/generation_job.h"
+#include "support/atomic_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kKey = "bench-key-16byte";
+
+int deviceCount() {
+    const char* text = std::getenv("VELQUOR_BENCH_DEVICES");
+    return text != nullptr ? std::max(1, std::atoi(text)) : 10000;
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+void run(const std::string& command) {
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A phone configuration of about 20 KB: the account sections plus many settings.
+std::string makeTemplate() {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config>\n";
+    xml += "  <Ext1>\n    <SIPSettings>\n      <SIPPort>5060</SIPPort>\n    </SIPSettings>\n";
+    xml += "    <ProxyandRegistration>\n      <Proxy>p</Proxy>\n    </ProxyandRegistration>\n";
+    xml += "    <SubscriberInformation>\n      <DisplayName/>\n      <UserID/>\n      <AuthID/>\n"
+           "      <Password/>\n    </SubscriberInformation>\n  </Ext1>\n";
+    for (int section = 0; xml.size() < 20 * 1024; ++section) {
+        xml += "  <Section" + std::to_string(section) + ">\n";
+        for (int i = 0; i < 10; ++i) {
+            xml += "    <Setting name=\"option" + std::to_string(i) + "\">value " +
+                   std::to_string(section * 10 + i) + "</Setting>\n";
+        }
+        xml += "  </Section" + std::to_string(section) + ">\n";
+    }
+    return xml + "</Config>\n";
+}
+
+struct Workspace {
+    fs::path root;
+    fs::path templatePath;
+    fs::path sheetPath;
+    fs::path out;
+    // What Velquor wrote, captured once, for the raw-write baseline to write again.
+    std::vector<std::pair<fs::path, std::string>> plainFiles;
+    std::vector<std::pair<fs::path, std::string>> encryptedFiles;
+};
+
+Workspace& workspace() {
+    static Workspace space;
+    return space;
+}
+
+void prepareWorkspace() {
+    Workspace& space = workspace();
+    const char* base = std::getenv("VELQUOR_BENCH_DIR");
+    std::error_code error;
+    const fs::path folder = base != nullptr                       ? fs::path(base)
+                            : fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm")
+                                                                  : fs::temp_directory_path();
+    std::string pattern = (folder / "velquor-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    space.root = pattern;
+    space.templatePath = space.root / "template.xml";
+    space.sheetPath = space.root / "devices.xlsx";
+    space.out = space.root / "out";
+    writeText(space.templatePath, makeTemplate());
+    const std::string script =
+        "import sys, openpyxl\n"
+        "wb = openpyxl.Workbook(write_only=True); ws = wb.create_sheet()\n"
+        "ws.append(['MAC','Display name','User ID','Auth ID','Password','Proxy','SIP port'])\n"
+        "for i in range(int(sys.argv[2])):\n"
+        "    ws.append(['%012X' % (0x001122000000 + i), 'Desk %d' % i, str(2000 + i),\n"
+        "               str(2000 + i), 'pw&%d' % i, 'proxy.example.lan', 5060])\n"
+        "wb.save(sys.argv[1])\n";
+    run("/usr/bin/python3 -c " + shellQuote(script) + " " + shellQuote(space.sheetPath.string()) +
+        " " + std::to_string(deviceCount()));
+}
+
+void clearOutput() {
+    fs::remove_all(workspace().out);
+}
+
+std::vector<std::pair<fs::path, std::string>> capture(const fs::path& folder) {
+    std::vector<std::pair<fs::path, std::string>> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.is_regular_file()) files.emplace_back(entry.path(), readText(entry.path()));
+    }
+    return files;
+}
+
+std::map<std::string, std::vector<double>>& timings() {
+    static std::map<std::string, std::vector<double>> measured;
+    return measured;
+}
+
+template <typename Work>
+void timed(benchmark::State& state, const std::string& name, Work work) {
+    for (auto _ : state) {
+        clearOutput();
+        const auto start = Clock::now();
+        work();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        timings()[name].push_back(seconds);
+    }
+    state.counters["devices/s"] =
+        benchmark::Counter(static_cast<double>(deviceCount()) * state.iterations(),
+                           benchmark::Counter::kIsRate);
+}
+
+void runVelquor(bool encrypt) {
+    Workspace& space = workspace();
+    velquor::generator::GenerationRequest request;
+    request.templatePath = space.templatePath.string();
+    request.sheetPath = space.sheetPath.string();
+    request.outputFolder = space.out.string();
+    request.encrypt = encrypt;
+    request.keyText = kKey;
+    velquor::support::NullProgress progress;
+    auto report = velquor::generator::RunGeneration(request, progress, {});
+    if (!report || !report->allWritten()) throw std::runtime_error("the generation failed");
+}
+
+void writeRaw(const std::vector<std::pair<fs::path, std::string>>& files) {
+    for (const auto& [path, bytes] : files) {
+        auto status = velquor::support::writeFileAtomically(
+            path, std::as_bytes(std::span<const char>(bytes.data(), bytes.size())),
+            velquor::support::Durability::Deferred);
+        if (!status) throw std::runtime_error(status.error().message);
+    }
+}
+
+void runRaw(bool encrypted) {
+    Workspace& space = workspace();
+    fs::create_directories(space.out);
+    if (encrypted) fs::create_directories(space.out / "en");
+    writeRaw(space.plainFiles);
+    if (encrypted) writeRaw(space.encryptedFiles);
+    if (auto synced = velquor::support::syncFileSystemOf(space.out); !synced) {
+        throw std::runtime_error(synced.error().message);
+    }
+}
+
+void BM_VelquorPlain(benchmark::State& state) {
+    timed(state, "velquor-plain", [] { runVelquor(false); });
+}
+void BM_RawWritePlain(benchmark::State& state) {
+    timed(state, "raw-plain", [] { runRaw(false); });
+}
+void BM_VelquorEncrypted(benchmark::State& state) {
+    timed(state, "velquor-encrypted", [] { runVelquor(true); });
+}
+void BM_RawWriteEncrypted(benchmark::State& state) {
+    timed(state, "raw-encrypted", [] { runRaw(true); });
+}
+void BM_PythonPeerPlain(benchmark::State& state) {
+    Workspace& space = workspace();
+    const std::string command = "/usr/bin/python3 " +
+                                shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_generate.py") +
+                                " " + shellQuote(space.templatePath.string()) + " " +
+                                shellQuote(space.sheetPath.string()) + " " +
+                                shellQuote(space.out.string());
+    timed(state, "python-plain", [&] { run(command); });
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void printRatios() {
+    auto& t = timings();
+    auto fig = [&](const char* name) { return median(t.at(name)); };
+    std::printf("\n%d devices, 20 KB template, in %s (median wall time of each case):\n",
+                deviceCount(), workspace().root.parent_path().c_str());
+    for (const auto& [name, values] : t) {
+        std::printf("  %-18s %8.3f s  (%.0f devices/s)\n", name.c_str(), median(values),
+                    deviceCount() / median(values));
+    }
+    std::printf("Velquor / raw write, plain:      %.2fx  (target <= 1.3x)\n",
+                fig("velquor-plain") / fig("raw-plain"));
+    std::printf("Velquor / raw write, encrypted:  %.2fx  (target <= 1.3x)\n",
+                fig("velquor-encrypted") / fig("raw-encrypted"));
+    std::printf("Python peer / Velquor, plain:    %.2fx faster  (target >= 2x)\n",
+                fig("python-plain") / fig("velquor-plain"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    prepareWorkspace();
+    // The baseline needs the exact bytes Velquor writes: one untimed run of each kind.
+    runVelquor(true);
+    workspace().plainFiles = capture(workspace().out);
+    workspace().encryptedFiles = capture(workspace().out / "en");
+    clearOutput();
+
+    constexpr int kRepetitions = 3;
+    using Case = std::pair<const char*, void (*)(benchmark::State&)>;
+    for (auto [name, function] :
+         {Case{"Velquor/plain", BM_VelquorPlain}, Case{"RawWrite/plain", BM_RawWritePlain},
+          Case{"Velquor/encrypted", BM_VelquorEncrypted},
+          Case{"RawWrite/encrypted", BM_RawWriteEncrypted}}) {
+        benchmark::RegisterBenchmark(name, function)
+            ->Iterations(1)
+            ->Repetitions(kRepetitions)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("PythonPeer/plain", BM_PythonPeerPlain)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (timings().size() == 5) printRatios();
+    fs::remove_all(workspace().root);
+    return 0;
+}

@@ -1,0 +1,88 @@
+// Splicing device values into a template's saved form; see compiled_output.h.
+#include "generator/compiled_output.h"
+
+#include <algorithm>
+
+namespace velquor::generator {
+
+std::string CompiledOutput::marker(std::size_t slot) {
+    // Plain ASCII that no escaping or encoding changes; the 'q' ends the number so that
+    // slot 1's marker is not a prefix of slot 10's.
+    return "@@vq" + std::to_string(slot) + "q5e1c9d0b7a@@";
+}
+
+void appendEscapedText(std::string& out, std::string_view value) {
+    for (char c : value) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '\r': out += "&#13;"; break;
+            default: out += c;
+        }
+    }
+}
+
+std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
+                                                  std::vector<ValueSlot> slots, Charset charset) {
+    struct Found {
+        std::size_t position;
+        std::size_t slot;
+    };
+    std::vector<Found> found;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const std::string mark = marker(i);
+        const std::size_t at = text.find(mark);
+        if (at == std::string::npos || text.find(mark, at + 1) != std::string::npos) {
+            return std::nullopt;
+        }
+        found.push_back(Found{at, i});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.position < b.position; });
+
+    CompiledOutput compiled;
+    compiled.m_charset = charset;
+    std::size_t from = 0;
+    for (const Found& f : found) {
+        const std::string closing = "</" + slots[f.slot].elementName + ">";
+        const std::size_t after = f.position + marker(f.slot).size();
+        if (f.position < from + 1 || text[f.position - 1] != '>' ||
+            text.compare(after, closing.size(), closing) != 0) {
+            return std::nullopt;
+        }
+        compiled.m_pieces.push_back(Piece{text.substr(from, f.position - from), slots[f.slot]});
+        compiled.m_fixedBytes += f.position - from;
+        from = after;
+    }
+    compiled.m_tail = text.substr(from);
+    compiled.m_fixedBytes += compiled.m_tail.size();
+    return compiled;
+}
+
+std::optional<std::string> CompiledOutput::render(const std::vector<std::string>& cells) const {
+    std::string out;
+    out.reserve(m_fixedBytes + 256);
+    // An element left empty is written as <Name/>: its start tag's '>' and its end tag go.
+    std::size_t skip = 0;
+    for (const Piece& piece : m_pieces) {
+        const std::string& value = cells[static_cast<std::size_t>(piece.slot.entry)];
+        if (m_charset == Charset::AsciiCompatible &&
+            std::any_of(value.begin(), value.end(), [](char c) { return c & 0x80; })) {
+            return std::nullopt;
+        }
+        if (value.empty()) {
+            out.append(piece.before, skip, piece.before.size() - skip - 1);
+            out += "/>";
+            skip = piece.slot.elementName.size() + 3;
+        } else {
+            out.append(piece.before, skip);
+            appendEscapedText(out, value);
+            skip = 0;
+        }
+    }
+    out.append(m_tail, skip);
+    return out;
+}
+
+}  // namespace velquor::generator
