@@ -198,6 +198,16 @@ TEST_F(HostileWorkbook, NeverFollowsTargetsOutOfThePackage) {
     EXPECT_EQ(openParts(rooted), "");
 }
 
+TEST_F(HostileWorkbook, SortsCellsWrittenOutOfOrderAndKeepsTheLastOfTwins) {
+    testing::writeZip(m_dir / "order.xlsx",
+                      testing::minimalWorkbook("<row r=\"3\"><c r=\"B3\"><v>1</v></c></row>"
+                                               "<row r=\"1\"><c r=\"C1\"><v>2</v></c>"
+                                               "<c r=\"A1\"><v>3</v></c></row>"
+                                               "<row r=\"3\"><c r=\"B3\"><v>4</v></c></row>"));
+    EXPECT_EQ(readFile((m_dir / "order.xlsx").string()),
+              (Grid{{"3", "", "2"}, {"", "", ""}, {"", "4", ""}}));
+}
+
 TEST_F(HostileWorkbook, RefusesDuplicateMembers) {
     auto parts = testing::minimalWorkbook("");
     parts["xl/worksheets/sheeT1.xml"] = "<worksheet/>";
