@@ -1,17 +1,20 @@
 // The per-device generation job and its summary; see generation_job.h.
 #include "generator/generation_job.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <system_error>
 
-#include "crypto/config_file.h"
+#include "crypto/aes.h"
 #include "generator/config_template.h"
 #include "generator/device_table.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
-#include "support/reporter.h"
 
 namespace velquor::generator {
 
@@ -66,19 +69,56 @@ support::Status ensureFolder(const fs::path& folder) {
     return {};
 }
 
-// A file the run must never overwrite: its own template and sheet.
-struct ProtectedInputs {
-    std::optional<support::FileIdentity> templateFile;
-    std::optional<support::FileIdentity> sheetFile;
+// The run's own template and sheet must never be replaced by a device file. A rename only
+// replaces the folder entry it names, so the danger is a device file with the same name in
+// the same folder; links to the inputs under other names are replaced, not written through.
+class ProtectedInputs {
+public:
+    void add(const std::string& path, std::string role) {
+        const fs::path input(path);
+        m_inputs.push_back(Input{support::identityOf(input.parent_path().empty()
+                                                         ? fs::path(".")
+                                                         : input.parent_path()),
+                                 input.filename().string(), std::move(role)});
+    }
 
-    std::string clash(const fs::path& target) const {
-        const auto identity = support::identityOf(target);
-        if (!identity) return {};
-        if (identity == templateFile) return "its file " + target.string() + " is the template";
-        if (identity == sheetFile) return "its file " + target.string() + " is the device sheet";
+    // Looks at folder once, so that a device costs a name comparison, not a file lookup.
+    void watchFolder(const fs::path& folder) {
+        const auto identity = support::identityOf(folder);
+        for (Input& input : m_inputs) {
+            if (identity && input.folder == identity) m_namesInFolder[folder].push_back(&input);
+        }
+    }
+
+    std::string clash(const fs::path& folder, const std::string& fileName) const {
+        const auto found = m_namesInFolder.find(folder);
+        if (found == m_namesInFolder.end()) return {};
+        for (const Input* input : found->second) {
+            if (input->name == fileName) return "its file would replace the " + input->role;
+        }
         return {};
     }
+
+private:
+    struct Input {
+        std::optional<support::FileIdentity> folder;
+        std::string name;
+        std::string role;
+    };
+    std::vector<Input> m_inputs;
+    std::map<fs::path, std::vector<const Input*>> m_namesInFolder;
 };
+
+// The encrypted copy is made from the bytes just saved, which spares reading the plain file
+// back: the same raw AES blocks, the last one completed with zero bytes.
+support::Status writeEncryptedCopy(const crypto::CAes& aes, const std::string& plain,
+                                   const fs::path& target) {
+    std::vector<std::uint8_t> blocks((plain.size() + 15) / 16 * 16, 0);
+    std::memcpy(blocks.data(), plain.data(), plain.size());
+    crypto::encryptBlocks(aes, blocks.data(), blocks.data(), blocks.size() / 16);
+    return support::writeFileAtomically(target, std::as_bytes(std::span(blocks)),
+                                        support::Durability::Deferred);
+}
 
 class Generation {
 public:
@@ -86,8 +126,13 @@ public:
                ConfigTemplate& configTemplate)
         : m_request(request), m_table(table), m_template(configTemplate),
           m_folder(request.outputFolder), m_encryptedFolder(m_folder / "en") {
-        m_inputs.templateFile = support::identityOf(request.templatePath);
-        m_inputs.sheetFile = support::identityOf(request.sheetPath);
+        m_inputs.add(request.templatePath, "template");
+        m_inputs.add(request.sheetPath, "device sheet");
+        m_inputs.watchFolder(m_folder);
+        if (request.encrypt) m_inputs.watchFolder(m_encryptedFolder);
+        const std::string& key = request.keyText;
+        m_aes.Init(static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX)),
+                   reinterpret_cast<const unsigned char*>(key.data()));
     }
 
     DeviceResult run(int sheetRow) {
@@ -102,22 +147,35 @@ public:
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error().message);
         }
-        const fs::path plain = m_folder / (result.mac + ".xml");
-        const fs::path encrypted = m_encryptedFolder / (result.mac + ".xml");
-        for (const fs::path& target : {plain, encrypted}) {
-            if (target == encrypted && !m_request.encrypt) continue;
-            if (const std::string clash = m_inputs.clash(target); !clash.empty()) {
-                return failed(std::move(result), prefix + clash + "; it was left alone");
-            }
-        }
-        if (m_request.dryRun) return checked(std::move(result), plain, encrypted);
+        const std::string fileName = result.mac + ".xml";
+        const fs::path plain = m_folder / fileName;
+        const fs::path encrypted = m_encryptedFolder / fileName;
+        std::string clash = m_inputs.clash(m_folder, fileName);
+        if (clash.empty() && m_request.encrypt) clash = m_inputs.clash(m_encryptedFolder, fileName);
+        if (!clash.empty()) return failed(std::move(result), prefix + clash + "; it was left alone");
 
-        if (auto saved = m_template.SaveDeviceFile(plain, support::Durability::Deferred); !saved) {
-            return failed(std::move(result), prefix + saved.error().message);
+        auto text = m_template.SerializeDocument();
+        if (!text) return failed(std::move(result), prefix + text.error().message);
+        if (m_request.dryRun) {
+            result.plainFile = plain.string();
+            if (m_request.encrypt) result.encryptedFile = encrypted.string();
+            result.outcome = DeviceOutcome::Checked;
+            return result;
         }
+        auto saved = support::writeFileAtomically(
+            plain, std::as_bytes(std::span<const char>(text->data(), text->size())),
+            support::Durability::Deferred);
+        if (!saved) return failed(std::move(result), prefix + saved.error().message);
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
-        if (m_request.encrypt) encrypt(result, prefix, encrypted);
+        if (!m_request.encrypt) return result;
+        if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
+            result.outcome = DeviceOutcome::Failed;
+            result.reason = prefix + "the plain file was written, but not its encrypted copy: " +
+                            copied.error().message;
+            return result;
+        }
+        result.encryptedFile = encrypted.string();
         return result;
     }
 
@@ -128,41 +186,13 @@ private:
         return result;
     }
 
-    DeviceResult checked(DeviceResult result, const fs::path& plain, const fs::path& encrypted) {
-        // Serialising catches what only saving would show, without touching the disk.
-        if (auto text = m_template.SerializeDocument(); !text) {
-            return failed(std::move(result), "row " + std::to_string(result.row) + ": " +
-                                                 text.error().message);
-        }
-        result.plainFile = plain.string();
-        if (m_request.encrypt) result.encryptedFile = encrypted.string();
-        result.outcome = DeviceOutcome::Checked;
-        return result;
-    }
-
-    void encrypt(DeviceResult& result, const std::string& prefix, const fs::path& encrypted) {
-        // The job reports per device; the product's message boxes for each failed copy
-        // would bury the user, so they are recorded and dropped.
-        support::RecordingReporter quiet;
-        crypto::ConfigFileOptions options;
-        options.durability = support::Durability::Deferred;
-        auto status = crypto::EncryptConfigFile(result.plainFile, encrypted.string(),
-                                                m_request.keyText, quiet, options);
-        if (status) {
-            result.encryptedFile = encrypted.string();
-            return;
-        }
-        result.outcome = DeviceOutcome::Failed;
-        result.reason = prefix + "the plain file was written, but not its encrypted copy: " +
-                        status.error().message;
-    }
-
     const GenerationRequest& m_request;
     const DeviceTable& m_table;
     ConfigTemplate& m_template;
     fs::path m_folder;
     fs::path m_encryptedFolder;
     ProtectedInputs m_inputs;
+    crypto::CAes m_aes;
 };
 
 // A later row with the same MAC writes the same file: say so on both rows.

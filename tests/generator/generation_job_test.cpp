@@ -6,7 +6,9 @@
 
 #include <filesystem>
 
+#include "crypto/config_file.h"
 #include "generator/report_csv.h"
+#include "support/reporter.h"
 #include "generator_fixtures.h"
 #include "temp_dir.h"
 
@@ -190,7 +192,8 @@ TEST_F(GenerationJob, ARowWhoseFileIsTheTemplateOrTheSheetIsRefused) {
     req.outputFolder = m_dir.path().string();
     const GenerationReport report = run(req);
     EXPECT_EQ(report.devices[0].outcome, DeviceOutcome::Failed);
-    EXPECT_NE(report.devices[0].reason.find("is the template"), std::string::npos);
+    EXPECT_NE(report.devices[0].reason.find("would replace the template"), std::string::npos)
+        << report.devices[0].reason;
     EXPECT_EQ(readFile(m_dir / "template.xml"), test::kTemplate);
     EXPECT_EQ(report.devices[1].outcome, DeviceOutcome::Written);
 }
@@ -214,6 +217,13 @@ TEST_F(GenerationJob, EncryptedCopiesDecryptWithOpensslToThePlainFileAndZeroPadd
         std::string padded = plain;
         padded.resize((plain.size() + 15) / 16 * 16, '\0');
         EXPECT_EQ(decrypted, padded);
+
+        // The copy is what the file encryption command makes of the plain file.
+        support::NullReporter reporter;
+        const fs::path reference = m_dir / "reference.enc";
+        ASSERT_TRUE(crypto::EncryptConfigFile(device.plainFile, reference.string(), req.keyText,
+                                              reporter));
+        EXPECT_EQ(readFile(reference), readFile(device.encryptedFile));
     }
 }
 
