@@ -75,6 +75,30 @@ TEST_F(GenerationJob, WritesOneFilePerDeviceRowWithItsOwnValuesFromCsvAndXlsx) {
     }
 }
 
+TEST_F(GenerationJob, TheExampleWorkbookAndItsCsvGiveTheSameFiles) {
+    const fs::path examples = fs::path(VELQUOR_SOURCE_DIR) / "examples";
+    std::vector<std::string> written;
+    for (const char* sheet : {"devices.xlsx", "devices.csv"}) {
+        GenerationRequest req;
+        req.templatePath = (examples / "template.xml").string();
+        req.sheetPath = (examples / sheet).string();
+        req.outputFolder = (m_dir / sheet).string();
+        const GenerationReport report = run(req);
+        EXPECT_EQ(GenerationSummaryText(report), "Success !");
+        ASSERT_EQ(report.devices.size(), 5u);
+        std::string all;
+        for (const auto& device : report.devices) all += readFile(device.plainFile);
+        written.push_back(all);
+    }
+    EXPECT_EQ(written[0], written[1]);
+    const fs::path third = m_dir / "devices.xlsx" / "001565A1B2C3.xml";
+    EXPECT_EQ(xpathInFile(third, "//DisplayName"), "Support, 2nd line");
+    EXPECT_EQ(xpathInFile(third, "//Password"), "pa\"ss'2003");
+    EXPECT_EQ(xpathInFile(third, "//SIPPort"), "5062");
+    EXPECT_EQ(xpathInFile(m_dir / "devices.csv" / "001565A1B2C4.xml", "//DisplayName"),
+              "张伟 (Engineering)");
+}
+
 TEST_F(GenerationJob, AHeaderOnlySheetWritesNothingAndSucceeds) {
     const GenerationReport report = run(request(test::deviceSheet(0)));
     EXPECT_TRUE(report.devices.empty());
