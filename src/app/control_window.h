@@ -1,0 +1,76 @@
+// ControlWindow: the services every window of the program offers its commands — controls
+// and menu commands found by their numeric ids, a control's text read and set by id,
+// message boxes whose empty caption becomes the application's title, and the file dialogs,
+// all asked through a Prompter so tests can answer them.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <optional>
+#include <string_view>
+
+#include "app/prompter.h"
+
+class QAction;
+
+namespace velquor::app {
+
+// The base name of the running executable without its extension.
+QString applicationTitle();
+
+class ControlWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kControlIdProperty = "controlId";
+
+    explicit ControlWindow(Prompter& prompter, QWidget* parent = nullptr);
+
+    // nullptr when no control has that id.
+    QWidget* control(int id) const;
+    QAction* menuCommand(int id) const;
+    // Ids in the order the controls were registered.
+    QList<int> controlIds() const { return m_controlOrder; }
+
+    // Text of an edit, button, label or group box; empty for an unknown id.
+    QString controlText(int id) const;
+    void setControlText(int id, const QString& text);
+
+    // An empty caption means the application's title.
+    Answer messageBox(const QString& text, const QString& caption = QString(),
+                      MessageButtons buttons = MessageButtons::Ok,
+                      MessageIcon icon = MessageIcon::None, const QString& details = QString());
+
+    // pairedFilter is written as description|pattern| pairs; see qtFileFilter.
+    std::optional<QString> chooseOpenFile(std::string_view pairedFilter,
+                                          const QString& title = QString());
+    std::optional<QString> chooseSaveFile(std::string_view pairedFilter,
+                                          const QString& title = QString());
+    std::optional<QString> chooseFolder(const QString& title);
+
+    Prompter& prompter() const { return m_prompter; }
+
+protected:
+    template <typename Widget>
+    Widget* registerControl(int id, Widget* widget) {
+        addControl(id, widget);
+        return widget;
+    }
+    void registerMenuCommand(int id, QAction* action);
+
+    // Enter presses the focused push button, else the window's default button if it has
+    // one, and otherwise does nothing: it never closes a window by itself. Escape cancels.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void addControl(int id, QWidget* widget);
+
+    Prompter& m_prompter;
+    QHash<int, QWidget*> m_controls;
+    QList<int> m_controlOrder;
+    QHash<int, QAction*> m_menuCommands;
+};
+
+}  // namespace velquor::app

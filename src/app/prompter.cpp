@@ -1,0 +1,123 @@
+// The real Qt dialogs behind the Prompter interface, and the filter translation.
+#include "app/prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+namespace velquor::app {
+namespace {
+
+QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::Ok:
+            return QMessageBox::Ok;
+        case MessageButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MessageButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MessageButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case MessageButtons::YesNoYesToAllNoToAll:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll |
+                   QMessageBox::NoToAll;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon qtIconFor(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::None:
+            return QMessageBox::NoIcon;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Closing a box through its title bar or Escape counts as its most cautious answer.
+Answer answerFor(int clicked, MessageButtons buttons) {
+    switch (clicked) {
+        case QMessageBox::Ok:
+            return Answer::Ok;
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        case QMessageBox::YesToAll:
+            return Answer::YesToAll;
+        case QMessageBox::NoToAll:
+            return Answer::NoToAll;
+        case QMessageBox::Cancel:
+            return Answer::Cancel;
+        default:
+            break;
+    }
+    if (buttons == MessageButtons::Ok) return Answer::Ok;
+    if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoYesToAllNoToAll) {
+        return Answer::No;
+    }
+    return Answer::Cancel;
+}
+
+std::optional<QString> chosenOrNothing(const QString& path) {
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+QString qtPatternList(const QString& pairedPatterns) {
+    QStringList globs;
+    for (const QString& glob : pairedPatterns.split(';', Qt::SkipEmptyParts)) {
+        const QString trimmed = glob.trimmed();
+        globs << (trimmed == QLatin1String("*.*") ? QStringLiteral("*") : trimmed);
+    }
+    return globs.join(' ');
+}
+
+}  // namespace
+
+Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
+    QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
+                    standardButtonsFor(request.buttons), owner);
+    if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    return answerFor(box.exec(), request.buttons);
+}
+
+std::optional<QString> QtPrompter::openFile(QWidget* owner, const QString& title,
+                                            const QString& filter) {
+    return chosenOrNothing(QFileDialog::getOpenFileName(owner, title, QString(), filter,
+                                                        nullptr, QFileDialog::ReadOnly));
+}
+
+std::optional<QString> QtPrompter::saveFile(QWidget* owner, const QString& title,
+                                            const QString& filter) {
+    // Qt asks before replacing an existing file unless told not to; no suffix is added.
+    return chosenOrNothing(QFileDialog::getSaveFileName(owner, title, QString(), filter));
+}
+
+std::optional<QString> QtPrompter::existingDirectory(QWidget* owner, const QString& title) {
+    return chosenOrNothing(QFileDialog::getExistingDirectory(owner, title, QString()));
+}
+
+QString qtFileFilter(std::string_view pairedFilter) {
+    const QStringList parts =
+        QString::fromUtf8(pairedFilter.data(), static_cast<qsizetype>(pairedFilter.size()))
+            .split('|');
+    QStringList filters;
+    // The text ends with '|', so the last part is empty and pairs are (i, i + 1).
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        filters << parts[i] + QStringLiteral(" (") + qtPatternList(parts[i + 1]) + ')';
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+}  // namespace velquor::app

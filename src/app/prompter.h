@@ -1,0 +1,56 @@
+// Prompter: the modal questions a window asks its user (message boxes and the file, save
+// and folder dialogs), behind one interface so that tests can answer them from a script.
+// QtPrompter asks for real; ScriptedPrompter (scripted_prompter.h) answers from queues.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string_view>
+
+class QWidget;
+
+namespace velquor::app {
+
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoYesToAllNoToAll };
+enum class MessageIcon { None, Information, Warning, Critical, Question };
+enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll };
+
+struct MessageRequest {
+    QString text;
+    QString caption;  // already resolved: never empty by the time a Prompter sees it
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+    QString details;  // optional second line with the reason behind a short text
+};
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+
+    virtual Answer message(QWidget* owner, const MessageRequest& request) = 0;
+    // Each returns the chosen path, or nullopt when the user cancelled.
+    virtual std::optional<QString> openFile(QWidget* owner, const QString& title,
+                                            const QString& filter) = 0;
+    // The save dialog asks before replacing an existing file.
+    virtual std::optional<QString> saveFile(QWidget* owner, const QString& title,
+                                            const QString& filter) = 0;
+    virtual std::optional<QString> existingDirectory(QWidget* owner, const QString& title) = 0;
+};
+
+// The real dialogs of the platform.
+class QtPrompter final : public Prompter {
+public:
+    Answer message(QWidget* owner, const MessageRequest& request) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+};
+
+// Turns a filter written as description|pattern| pairs ("(*.xml)|*.xml|") into the form Qt's
+// file dialogs parse ("(*.xml) (*.xml)"). Descriptions are kept as written; patterns may list
+// several globs separated by ';'; "*.*" becomes "*" so files without a dot are not hidden.
+QString qtFileFilter(std::string_view pairedFilter);
+
+}  // namespace velquor::app

@@ -1,0 +1,68 @@
+// ScriptedPrompter: queued answers and a record of every question.
+#include "app/scripted_prompter.h"
+
+#include <QStringList>
+
+namespace velquor::app {
+namespace {
+
+Answer mostCautiousAnswer(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::Ok:
+            return Answer::Ok;
+        case MessageButtons::YesNo:
+        case MessageButtons::YesNoYesToAllNoToAll:
+            return Answer::No;
+        case MessageButtons::OkCancel:
+        case MessageButtons::YesNoCancel:
+            return Answer::Cancel;
+    }
+    return Answer::Cancel;
+}
+
+}  // namespace
+
+QStringList ScriptedPrompter::messageTexts() const {
+    QStringList texts;
+    for (const MessageRequest& request : m_messages) texts << request.text;
+    return texts;
+}
+
+void ScriptedPrompter::clearRecords() {
+    m_messages.clear();
+    m_fileDialogs.clear();
+}
+
+Answer ScriptedPrompter::message(QWidget*, const MessageRequest& request) {
+    m_messages.push_back(request);
+    if (m_answers.empty()) return mostCautiousAnswer(request.buttons);
+    const Answer answer = m_answers.front();
+    m_answers.pop_front();
+    return answer;
+}
+
+std::optional<QString> ScriptedPrompter::openFile(QWidget*, const QString& title,
+                                                  const QString& filter) {
+    return nextFile(FileDialogKind::Open, title, filter);
+}
+
+std::optional<QString> ScriptedPrompter::saveFile(QWidget*, const QString& title,
+                                                  const QString& filter) {
+    return nextFile(FileDialogKind::Save, title, filter);
+}
+
+std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QString& title) {
+    return nextFile(FileDialogKind::Folder, title, QString());
+}
+
+std::optional<QString> ScriptedPrompter::nextFile(FileDialogKind kind, const QString& title,
+                                                  const QString& filter) {
+    m_fileDialogs.push_back(FileDialogRecord{kind, title, filter});
+    if (m_fileAnswers.empty()) return std::nullopt;
+    const FileAnswer answer = m_fileAnswers.front();
+    m_fileAnswers.pop_front();
+    if (answer.cancelled) return std::nullopt;
+    return answer.path;
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,56 @@
+// ScriptedPrompter: a Prompter that answers from queues filled in advance and records every
+// question it was asked, so commands can be driven and checked without real dialogs.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "app/prompter.h"
+
+namespace velquor::app {
+
+class ScriptedPrompter final : public Prompter {
+public:
+    enum class FileDialogKind { Open, Save, Folder };
+    struct FileDialogRecord {
+        FileDialogKind kind;
+        QString title;
+        QString filter;
+    };
+
+    // Answers for the next dialogs, in order. A file dialog with nothing queued is cancelled;
+    // a message box with nothing queued gets its most cautious answer (Ok, No or Cancel).
+    void queueFile(const QString& path) { m_fileAnswers.push_back(FileAnswer{false, path}); }
+    void queueFileCancel() { m_fileAnswers.push_back(FileAnswer{true, QString()}); }
+    void queueAnswer(Answer answer) { m_answers.push_back(answer); }
+
+    const std::vector<MessageRequest>& messages() const { return m_messages; }
+    const std::vector<FileDialogRecord>& fileDialogs() const { return m_fileDialogs; }
+    QStringList messageTexts() const;
+    void clearRecords();
+
+    Answer message(QWidget* owner, const MessageRequest& request) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+
+private:
+    std::optional<QString> nextFile(FileDialogKind kind, const QString& title,
+                                    const QString& filter);
+
+    struct FileAnswer {
+        bool cancelled;
+        QString path;
+    };
+    std::deque<FileAnswer> m_fileAnswers;
+    std::deque<Answer> m_answers;
+    std::vector<MessageRequest> m_messages;
+    std::vector<FileDialogRecord> m_fileDialogs;
+};
+
+}  // namespace velquor::app

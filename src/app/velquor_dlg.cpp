@@ -1,0 +1,301 @@
+// CVelquorDlg: the main window's controls, their layout and tab order, and its commands.
+#include "app/velquor_dlg.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <optional>
+#include <utility>
+
+#include "app/progress_task.h"
+#include "crypto/config_file.h"
+
+namespace velquor::app {
+namespace {
+
+constexpr std::string_view kXmlFilter = "(*.xml)|*.xml|";
+// Sheets may also come as .csv, which the sheet reader reads as well as .xlsx.
+constexpr std::string_view kSheetFilter = "(*.xlsx)|*.xlsx;*.csv|";
+constexpr std::string_view kAnyFileFilter = "(*.*|*.*|";
+
+// The tab order of the window, which is also the order of its focusable controls.
+constexpr int kTabOrder[] = {
+    kInputFileEdit,  kBrowseInputButton,    kAesKeyEdit,        kEncryptButton,
+    kTemplateEdit,   kBrowseTemplateButton, kMacAccountEdit,    kBrowseMacAccountButton,
+    kGenerateKeyEdit, kGenerateButton,      kOutputDirEdit,     kBrowseOutputDirButton,
+    kAesKeyCheckBox, kDecryptButton,        kMd5FileEdit,       kBrowseMd5FileButton,
+    kMd5DigestEdit,  kGenerateMd5Button,    kCopyButton,
+};
+
+// Sizes below are the window's original proportions, in dialog units: a quarter of the
+// average character width across, an eighth of the line height down.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font) : metrics(font) {}
+    int x(int units) const { return units * metrics.averageCharWidth() / 4; }
+    int y(int units) const { return units * metrics.height() / 8; }
+    QFontMetrics metrics;
+};
+
+std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent)
+    : ControlWindow(prompter, parent), m_hIcon(QStringLiteral(":/velquor/velquor.png")) {
+    setWindowTitle(QStringLiteral("Velquor"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(m_hIcon);
+    buildControls();
+    buildTabOrder();
+    connectCommands();
+    control(kInputFileEdit)->setFocus();
+}
+
+CVelquorDlg::~CVelquorDlg() = default;
+
+void CVelquorDlg::buildControls() {
+    const DialogUnits du(font());
+    auto* windowLayout = new QVBoxLayout(this);
+
+    auto* menuBar = new QMenuBar(this);
+    QAction* kesto = menuBar->addAction(QStringLiteral("KESTO"));
+    registerMenuCommand(kKestoMenuCommand, kesto);
+    windowLayout->setMenuBar(menuBar);
+
+    auto edit = [&](int id) {
+        auto* field = registerControl(id, new QLineEdit(this));
+        field->setMinimumWidth(du.x(180));
+        return field;
+    };
+    auto button = [&](int id, const char* text, int widthUnits, int heightUnits) {
+        auto* pushButton = registerControl(id, new QPushButton(QString::fromUtf8(text), this));
+        // Enter in an edit field must never press a button the user did not focus.
+        pushButton->setAutoDefault(false);
+        pushButton->setMinimumSize(du.x(widthUnits), du.y(heightUnits));
+        return pushButton;
+    };
+    auto label = [&](int id, const char* text) {
+        auto* staticText = new QLabel(QString::fromUtf8(text), this);
+        if (id != 0) registerControl(id, staticText);
+        staticText->setMinimumWidth(du.x(54));
+        return staticText;
+    };
+    auto rightAligned = [&](QWidget* widget, QWidget* left = nullptr) {
+        auto* row = new QHBoxLayout;
+        if (left) row->addWidget(left);
+        row->addStretch(1);
+        row->addWidget(widget);
+        return row;
+    };
+
+    // "Encrypt Configuration"
+    auto* encryptGroup = new QGroupBox(QStringLiteral("Encrypt Configuration"), this);
+    auto* encryptGrid = new QGridLayout(encryptGroup);
+    encryptGrid->setVerticalSpacing(du.y(10));
+    encryptGrid->addWidget(label(0, "Input File :"), 0, 0);
+    QLineEdit* inputField = edit(kInputFileEdit);
+    // What the field shows is always the file Encrypt and Decrypt will read.
+    inputField->setReadOnly(true);
+    encryptGrid->addWidget(inputField, 0, 1);
+    encryptGrid->addWidget(button(kBrowseInputButton, "Browse", 68, 17), 0, 2);
+    encryptGrid->addWidget(label(kAesKeyLabel, "AES Key:"), 1, 0);
+    encryptGrid->addWidget(edit(kAesKeyEdit), 1, 1);
+    QPushButton* decrypt = button(kDecryptButton, "Decrypt", 64, 23);
+    encryptGrid->addLayout(rightAligned(button(kEncryptButton, "Encrypt", 64, 23), decrypt), 2,
+                           0, 1, 3);
+    encryptGrid->setColumnStretch(1, 1);
+    windowLayout->addWidget(encryptGroup);
+
+    // "MAC-CFG"
+    auto* macGroup = new QGroupBox(QStringLiteral("MAC-CFG"), this);
+    auto* macGrid = new QGridLayout(macGroup);
+    macGrid->setVerticalSpacing(du.y(10));
+    macGrid->addWidget(label(kTemplateLabel, "Template:"), 0, 0);
+    macGrid->addWidget(edit(kTemplateEdit), 0, 1);
+    macGrid->addWidget(button(kBrowseTemplateButton, "Browse", 68, 17), 0, 2);
+    macGrid->addWidget(label(kMacAccountLabel, "MAC-ACCOUNT:"), 1, 0);
+    macGrid->addWidget(edit(kMacAccountEdit), 1, 1);
+    macGrid->addWidget(button(kBrowseMacAccountButton, "Browse", 68, 17), 1, 2);
+    macGrid->addWidget(registerControl(kAesKeyCheckBox,
+                                       new QCheckBox(QStringLiteral("AES Key"), this)),
+                       2, 0);
+    macGrid->addWidget(edit(kGenerateKeyEdit), 2, 1);
+    macGrid->addWidget(label(0, "Out put path:"), 3, 0);
+    macGrid->addWidget(edit(kOutputDirEdit), 3, 1);
+    macGrid->addWidget(button(kBrowseOutputDirButton, "Browse", 68, 17), 3, 2);
+    macGrid->addLayout(rightAligned(button(kGenerateButton, "Generate", 96, 31)), 4, 0, 1, 3);
+    macGrid->setColumnStretch(1, 1);
+    windowLayout->addWidget(macGroup);
+
+    // "MD5"
+    auto* md5Group = registerControl(kMd5Group, new QGroupBox(QStringLiteral("MD5"), this));
+    auto* md5Grid = new QGridLayout(md5Group);
+    md5Grid->setVerticalSpacing(du.y(10));
+    md5Grid->addWidget(label(kMd5FileLabel, "File:"), 0, 0);
+    md5Grid->addWidget(edit(kMd5FileEdit), 0, 1);
+    md5Grid->addWidget(button(kBrowseMd5FileButton, "Browse", 68, 17), 0, 2);
+    md5Grid->addWidget(label(kMd5DigestLabel, "MD5:"), 1, 0);
+    QLineEdit* digestField = edit(kMd5DigestEdit);
+    digestField->setReadOnly(true);
+    md5Grid->addWidget(digestField, 1, 1);
+    QPushButton* copy = button(kCopyButton, "Copy", 64, 17);
+    copy->hide();
+    md5Grid->addWidget(copy, 1, 2);
+    md5Grid->addLayout(rightAligned(button(kGenerateMd5Button, "Generate MD5", 98, 23)), 2, 0, 1,
+                       3);
+    md5Grid->setColumnStretch(1, 1);
+    windowLayout->addWidget(md5Group);
+
+    windowLayout->addStretch(1);
+    resize(du.x(400), du.y(473));
+}
+
+void CVelquorDlg::buildTabOrder() {
+    for (std::size_t i = 1; i < std::size(kTabOrder); ++i) {
+        setTabOrder(control(kTabOrder[i - 1]), control(kTabOrder[i]));
+    }
+}
+
+void CVelquorDlg::connectCommands() {
+    const std::pair<int, void (CVelquorDlg::*)()> commands[] = {
+        {kBrowseInputButton, &CVelquorDlg::OnBrowseInputFile},
+        {kEncryptButton, &CVelquorDlg::OnEncrypt},
+        {kBrowseTemplateButton, &CVelquorDlg::OnBrowseTemplate},
+        {kBrowseMacAccountButton, &CVelquorDlg::OnBrowseMacAccount},
+        {kBrowseOutputDirButton, &CVelquorDlg::OnBrowseOutputDir},
+        {kDecryptButton, &CVelquorDlg::OnDecrypt},
+        {kBrowseMd5FileButton, &CVelquorDlg::OnBrowseMd5File},
+        {kCopyButton, &CVelquorDlg::OnCopy},
+    };
+    for (const auto& [id, handler] : commands) {
+        connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
+    }
+    connect(menuCommand(kKestoMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnKestoMenu);
+}
+
+void CVelquorDlg::refreshAesKeyChecked() {
+    m_aesKeyChecked = qobject_cast<QCheckBox*>(control(kAesKeyCheckBox))->isChecked() ? 1 : 0;
+}
+
+void CVelquorDlg::browseIntoField(int fieldId, std::string_view pairedFilter) {
+    if (std::optional<QString> path = chooseOpenFile(pairedFilter)) {
+        setControlText(fieldId, *path);
+    }
+}
+
+void CVelquorDlg::OnBrowseInputFile() {
+    if (std::optional<QString> path = chooseOpenFile(kXmlFilter)) {
+        m_inputFilePath = *path;
+        setControlText(kInputFileEdit, m_inputFilePath);
+    }
+}
+
+void CVelquorDlg::OnBrowseTemplate() { browseIntoField(kTemplateEdit, kXmlFilter); }
+
+void CVelquorDlg::OnBrowseMacAccount() { browseIntoField(kMacAccountEdit, kSheetFilter); }
+
+void CVelquorDlg::OnBrowseMd5File() { browseIntoField(kMd5FileEdit, kAnyFileFilter); }
+
+void CVelquorDlg::OnBrowseOutputDir() {
+    std::optional<QString> folder = chooseFolder(QStringLiteral("Select dir"));
+    if (!folder) return;
+    // Exactly one separator at the end, also for the root folder.
+    QString withSeparator = *folder;
+    while (withSeparator.endsWith('/')) withSeparator.chop(1);
+    setControlText(kOutputDirEdit, withSeparator + '/');
+}
+
+void CVelquorDlg::OnCopy() {
+    QGuiApplication::clipboard()->setText(controlText(kMd5DigestEdit));
+}
+
+void CVelquorDlg::OnEncrypt() {
+    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"));
+}
+
+void CVelquorDlg::OnDecrypt() {
+    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"));
+}
+
+void CVelquorDlg::OnKestoMenu() {
+    // The Kesto login dialog opens from here.
+}
+
+template <typename Operation>
+void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel) {
+    if (isBusy()) return;
+    if (m_inputFilePath.isEmpty()) {
+        messageBox(tr("No input file chosen: choose one with the Browse button first."),
+                   QString(), MessageButtons::Ok, MessageIcon::Warning);
+        return;
+    }
+    const std::optional<QString> output = chooseSaveFile(kXmlFilter);
+    if (!output) return;
+
+    struct Outcome {
+        support::Status status;
+        std::vector<support::RecordingReporter::Entry> reports;
+    };
+    const std::string inputPath = localPath(m_inputFilePath);
+    const std::string outputPath = localPath(*output);
+    const std::string keyText = controlText(kAesKeyEdit).toStdString();
+    startTask(runWithProgress<Outcome>(
+        this, progressLabel,
+        [operation, inputPath, outputPath, keyText](support::ProgressSink& sink,
+                                                    std::stop_token stop) {
+            support::RecordingReporter reporter;
+            crypto::ConfigFileOptions options;
+            options.progress = &sink;
+            options.stop = stop;
+            support::Status status = operation(inputPath, outputPath, keyText, reporter, options);
+            return Outcome{std::move(status), reporter.entries()};
+        },
+        [this](std::optional<Outcome> outcome, bool) {
+            if (!outcome) {
+                showFailure({}, support::makeError(support::ErrorCode::Internal,
+                                                   "The operation stopped unexpectedly."));
+            } else if (outcome->status.ok()) {
+                messageBox(QStringLiteral("Success !"));
+            } else if (outcome->status.error().code != support::ErrorCode::Cancelled) {
+                // A cancelled run leaves the output as it was; the user knows why.
+                showFailure(outcome->reports, outcome->status.error());
+            }
+        }));
+}
+
+void CVelquorDlg::showFailure(const std::vector<support::RecordingReporter::Entry>& reports,
+                              const support::Error& error) {
+    const QString reason = QString::fromStdString(error.message);
+    if (reports.empty()) {
+        messageBox(reason, QStringLiteral("error"), MessageButtons::Ok, MessageIcon::Warning);
+        return;
+    }
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const QString text = QString::fromStdString(reports[i].text);
+        const bool last = i + 1 == reports.size();
+        messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok,
+                   MessageIcon::Warning, last && reason != text ? reason : QString());
+    }
+}
+
+void CVelquorDlg::startTask(ProgressTask* task) {
+    m_task = task;
+    connect(task, &ProgressTask::finished, this, [this] {
+        m_task.clear();
+        emit commandFinished();
+    });
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,100 @@
+// CVelquorDlg: the main window — the "Encrypt Configuration", "MAC-CFG" and "MD5" groups,
+// the "KESTO" menu command, and the commands behind their buttons.
+#pragma once
+
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/control_window.h"
+#include "app/progress_task.h"
+#include "support/reporter.h"
+#include "support/result.h"
+
+namespace velquor::app {
+
+// Ids of the main window's controls and its menu command.
+enum MainWindowId : int {
+    kInputFileEdit = 1000,
+    kBrowseInputButton = 1001,
+    kAesKeyLabel = 1002,
+    kAesKeyEdit = 1003,
+    kEncryptButton = 1005,
+    kTemplateLabel = 1006,
+    kTemplateEdit = 1007,
+    kBrowseTemplateButton = 1008,
+    kMacAccountLabel = 1009,
+    kMacAccountEdit = 1010,
+    kBrowseMacAccountButton = 1011,
+    kGenerateKeyEdit = 1013,
+    kGenerateButton = 1014,
+    kOutputDirEdit = 1015,
+    kBrowseOutputDirButton = 1016,
+    kAesKeyCheckBox = 1017,
+    kDecryptButton = 1018,
+    kMd5Group = 1019,
+    kMd5FileLabel = 1020,
+    kMd5FileEdit = 1021,
+    kBrowseMd5FileButton = 1022,
+    kMd5DigestEdit = 1023,
+    kMd5DigestLabel = 1024,
+    kGenerateMd5Button = 1025,
+    kCopyButton = 1026,
+    kKestoMenuCommand = 32772,
+};
+
+class CVelquorDlg : public ControlWindow {
+    Q_OBJECT
+
+public:
+    explicit CVelquorDlg(Prompter& prompter, QWidget* parent = nullptr);
+    ~CVelquorDlg() override;
+
+    // The input file of the "Encrypt Configuration" group, as last chosen with its Browse.
+    const QString& inputFilePath() const { return m_inputFilePath; }
+    std::int32_t aesKeyChecked() const { return m_aesKeyChecked; }
+    // Takes the state of the "AES Key" box into m_aesKeyChecked.
+    void refreshAesKeyChecked();
+
+    // True while a command runs in the background behind its progress dialog.
+    bool isBusy() const { return !m_task.isNull(); }
+    ProgressTask* runningTask() const { return m_task.data(); }
+
+public slots:
+    void OnBrowseInputFile();
+    void OnBrowseTemplate();
+    void OnBrowseMacAccount();
+    void OnBrowseMd5File();
+    void OnBrowseOutputDir();
+    void OnCopy();
+    void OnEncrypt();
+    void OnDecrypt();
+    void OnKestoMenu();
+
+signals:
+    // A background command has ended and shown its outcome.
+    void commandFinished();
+
+private:
+    void buildControls();
+    void buildTabOrder();
+    void connectCommands();
+    void browseIntoField(int fieldId, std::string_view pairedFilter);
+    template <typename Operation>
+    void runConfigFileCommand(Operation operation, const QString& progressLabel);
+    // After a failed command: what the core reported, with the detailed reason beside it.
+    void showFailure(const std::vector<support::RecordingReporter::Entry>& reports,
+                     const support::Error& error);
+    void startTask(ProgressTask* task);
+
+    QString m_inputFilePath;
+    std::int32_t m_aesKeyChecked = 0;
+    QIcon m_hIcon;
+    QPointer<ProgressTask> m_task;
+};
+
+}  // namespace velquor::app

@@ -1,0 +1,243 @@
+// Encrypt and Decrypt as the user runs them: browse an input, type a key, choose an output,
+// read the outcome — on real files, checked against openssl, failures never called success.
+#include <QTest>
+#include <filesystem>
+#include <string>
+
+#include "app/scripted_prompter.h"
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "temp_dir.h"
+
+using velquor::app::Answer;
+using velquor::app::CVelquorDlg;
+using velquor::app::MessageRequest;
+using velquor::app::Prompter;
+using velquor::app::QtPrompter;
+using velquor::app::ScriptedPrompter;
+using velquor::testing::clickControl;
+using velquor::testing::readFile;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+using velquor::testing::TempDir;
+using velquor::testing::waitFor;
+using velquor::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPlainConfig =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Enable\">"
+    "<DisplayName>Reception</DisplayName></Ext1></Config>\n";
+
+QString qPath(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+std::string hexKey(const std::string& keyText) {
+    std::string key = keyText.substr(0, 16);
+    key.resize(16, '\0');
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : key) {
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+// File dialogs from a script, message boxes for real.
+class RealMessagesPrompter final : public Prompter {
+public:
+    ScriptedPrompter files;
+    Answer message(QWidget* owner, const MessageRequest& request) override {
+        return m_real.message(owner, request);
+    }
+    std::optional<QString> openFile(QWidget* o, const QString& t, const QString& f) override {
+        return files.openFile(o, t, f);
+    }
+    std::optional<QString> saveFile(QWidget* o, const QString& t, const QString& f) override {
+        return files.saveFile(o, t, f);
+    }
+    std::optional<QString> existingDirectory(QWidget* o, const QString& t) override {
+        return files.existingDirectory(o, t);
+    }
+
+private:
+    QtPrompter m_real;
+};
+
+}  // namespace
+
+class ConfigFileCommandTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<TempDir>();
+        m_prompter = std::make_unique<ScriptedPrompter>();
+        m_window = std::make_unique<CVelquorDlg>(*m_prompter);
+    }
+    void cleanup() {
+        m_window.reset();
+        m_prompter.reset();
+        m_dir.reset();
+    }
+
+    void encryptThenDecryptGivesTheFileBackAndMatchesOpenssl() {
+        const fs::path plain = *m_dir / "phone.xml";
+        const fs::path encrypted = *m_dir / "phone.enc";
+        const fs::path decrypted = *m_dir / "phone.out.xml";
+        writeFile(plain, kPlainConfig);
+        const std::string key = "s3cret-key-of-more-than-16";
+        m_window->setControlText(1003, QString::fromStdString(key));
+
+        runCommand(1001, 1005, plain, encrypted);
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QCOMPARE(m_prompter->messages()[0].caption, QString("app_config_file_command_tests"));
+        QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
+        QCOMPARE(m_prompter->fileDialogs().back().filter, QString("(*.xml) (*.xml)"));
+        const std::string ciphertext = readFile(encrypted);
+        QCOMPARE(ciphertext.size(), (kPlainConfig.size() + 15) / 16 * 16);
+
+        int status = -1;
+        const std::string opensslPlain = velquor::testing::runCommand(
+            "openssl enc -d -aes-128-ecb -nopad -K " + hexKey(key) + " -in " +
+                shellQuote(encrypted.string()),
+            &status);
+        QCOMPARE(status, 0);
+        std::string padded = kPlainConfig;
+        padded.resize(ciphertext.size(), '\0');
+        QVERIFY(opensslPlain == padded);
+
+        m_prompter->clearRecords();
+        runCommand(1001, 1018, encrypted, decrypted);
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QVERIFY(readFile(decrypted) == kPlainConfig);
+    }
+
+    void outputNameIsKeptExactlyAsChosen() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        runCommand(1001, 1005, plain, *m_dir / "no-extension");
+        QVERIFY(fs::exists(*m_dir / "no-extension"));
+        QVERIFY(!fs::exists(*m_dir / "no-extension.xml"));
+    }
+
+    void anUnreadableInputShowsItsErrorAndNoSuccess() {
+        const fs::path plain = *m_dir / "gone.xml";
+        writeFile(plain, kPlainConfig);
+        m_prompter->queueFile(qPath(plain));
+        QVERIFY(clickControl(*m_window, 1001));
+        fs::remove(plain);
+
+        for (int button : {1005, 1018}) {
+            m_prompter->clearRecords();
+            m_prompter->queueFile(qPath(*m_dir / "out.xml"));
+            QVERIFY(clickControl(*m_window, button));
+            QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
+            const QStringList texts = m_prompter->messageTexts();
+            QVERIFY2(!texts.contains("Success !"), qPrintable(texts.join('|')));
+            QCOMPARE(texts,
+                     QStringList{button == 1005 ? "file open error" : "file open error !"});
+            QCOMPARE(m_prompter->messages()[0].caption, QString("error"));
+            QVERIFY(!fs::exists(*m_dir / "out.xml"));
+        }
+    }
+
+    void anUnwritableOutputShowsItsErrorAndNoSuccess() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        runCommand(1001, 1005, plain, *m_dir / "missing-folder" / "out.xml");
+        const QStringList texts = m_prompter->messageTexts();
+        QVERIFY2(!texts.isEmpty() && !texts.contains("Success !"), qPrintable(texts.join('|')));
+        QCOMPARE(texts.last(), QString("file open error"));
+        // The detailed reason travels with the short text.
+        QVERIFY(!m_prompter->messages().back().details.isEmpty());
+    }
+
+    void theInputItselfAsOutputIsRefusedAndKept() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        fs::create_directory(*m_dir / "sub");
+        runCommand(1001, 1005, plain, *m_dir / "sub" / ".." / "phone.xml");
+        const QStringList texts = m_prompter->messageTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY(texts[0] != "Success !");
+        QVERIFY(!texts[0].isEmpty());
+        QVERIFY(readFile(plain) == kPlainConfig);
+    }
+
+    void withoutAnInputFileTheUserIsToldAndNoDialogOpens() {
+        for (int button : {1005, 1018}) {
+            m_prompter->clearRecords();
+            QVERIFY(clickControl(*m_window, button));
+            QVERIFY(!m_window->isBusy());
+            QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+            QVERIFY(m_prompter->messages()[0].text.contains("input file"));
+            QVERIFY(m_prompter->fileDialogs().empty());
+        }
+    }
+
+    void typedTextInTheInputFieldIsNeverUsed() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        m_window->setControlText(1000, qPath(*m_dir / "other.xml"));
+        QVERIFY(clickControl(*m_window, 1005));
+        QVERIFY(m_prompter->fileDialogs().empty());  // still no input chosen
+    }
+
+    void cancellingTheSaveDialogDoesNothing() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        m_prompter->queueFile(qPath(plain));
+        QVERIFY(clickControl(*m_window, 1001));
+        m_prompter->queueFileCancel();
+        QVERIFY(clickControl(*m_window, 1005));
+        QVERIFY(!m_window->isBusy());
+        QVERIFY(m_prompter->messages().empty());
+        QCOMPARE(std::distance(fs::directory_iterator(m_dir->path()), fs::directory_iterator()),
+                 1);
+    }
+
+    void successAndFailureShowUpInRealMessageBoxes() {
+        RealMessagesPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        prompter.files.queueFile(qPath(plain));
+        QVERIFY(clickControl(window, 1001));
+
+        velquor::testing::MessageBoxClicker clicker;
+        prompter.files.queueFile(qPath(*m_dir / "real.enc"));
+        QVERIFY(clickControl(window, 1005));
+        QVERIFY(waitFor([&] { return !window.isBusy(); }));
+        prompter.files.queueFile(qPath(*m_dir / "nowhere" / "real.enc"));
+        QVERIFY(clickControl(window, 1005));
+        QVERIFY(waitFor([&] { return !window.isBusy(); }));
+
+        QCOMPARE(clicker.seen().size(), 2);
+        QCOMPARE(clicker.seen()[0].text, QString("Success !"));
+        QCOMPARE(clicker.seen()[0].title, QString("app_config_file_command_tests"));
+        QCOMPARE(clicker.seen()[1].text, QString("file open error"));
+        QCOMPARE(clicker.seen()[1].title, QString("error"));
+        QVERIFY(fs::exists(*m_dir / "real.enc"));
+    }
+
+private:
+    // Browses input with browseButton, then runs commandButton saving to output.
+    void runCommand(int browseButton, int commandButton, const fs::path& input,
+                    const fs::path& output) {
+        m_prompter->queueFile(qPath(input));
+        QVERIFY(clickControl(*m_window, browseButton));
+        m_prompter->queueFile(qPath(output));
+        QVERIFY(clickControl(*m_window, commandButton));
+        QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
+    }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<ScriptedPrompter> m_prompter;
+    std::unique_ptr<CVelquorDlg> m_window;
+};
+
+QTEST_MAIN(ConfigFileCommandTest)
+#include "config_file_command_test.moc"

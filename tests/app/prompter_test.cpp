@@ -1,0 +1,93 @@
+// The Prompter pieces: filters as Qt's own file dialog reads them, real message boxes answered
+// through QtPrompter, and the scripted prompter's defaults.
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QTest>
+
+#include "app/control_window.h"
+#include "app/prompter.h"
+#include "app/scripted_prompter.h"
+#include "app_test_support.h"
+
+using namespace velquor::app;
+using velquor::testing::MessageBoxClicker;
+
+namespace {
+
+// The globs Qt's own file dialog takes from a filter text.
+QStringList globsQtReads(const QString& filter) {
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(filter);
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    return model ? model->nameFilters() : QStringList{"<no model>"};
+}
+
+class WindowWithRealMessages : public ControlWindow {
+public:
+    explicit WindowWithRealMessages(Prompter& prompter) : ControlWindow(prompter) {}
+};
+
+}  // namespace
+
+class PrompterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void filtersKeepTheirDescriptionsAndQtReadsTheirPatterns() {
+        QCOMPARE(qtFileFilter("(*.xml)|*.xml|"), QString("(*.xml) (*.xml)"));
+        QCOMPARE(globsQtReads(qtFileFilter("(*.xml)|*.xml|")), QStringList{"*.xml"});
+
+        // The description without its closing parenthesis must not swallow the pattern.
+        QCOMPARE(qtFileFilter("(*.*|*.*|"), QString("(*.* (*)"));
+        QCOMPARE(globsQtReads(qtFileFilter("(*.*|*.*|")), QStringList{"*"});
+
+        QCOMPARE(globsQtReads(qtFileFilter("(*.xlsx)|*.xlsx;*.csv|")),
+                 (QStringList{"*.xlsx", "*.csv"}));
+        QCOMPARE(qtFileFilter("Text|*.txt|All|*.*|"), QString("Text (*.txt);;All (*)"));
+    }
+
+    void realMessageBoxReturnsTheClickedButton() {
+        QtPrompter prompter;
+        MessageBoxClicker clicker(QMessageBox::YesToAll);
+        const Answer answer = prompter.message(
+            nullptr, MessageRequest{"001122334455 exist,replace it?", "device",
+                                    MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question,
+                                    QString()});
+        QCOMPARE(answer, Answer::YesToAll);
+        QCOMPARE(clicker.seen().size(), 1);
+        QCOMPARE(clicker.seen()[0].text, QString("001122334455 exist,replace it?"));
+        QCOMPARE(clicker.seen()[0].title, QString("device"));
+    }
+
+    void windowMessageWithoutCaptionUsesTheExecutableName() {
+        QtPrompter prompter;
+        WindowWithRealMessages window(prompter);
+        MessageBoxClicker clicker(QMessageBox::Ok);
+        QCOMPARE(window.messageBox("Success !"), Answer::Ok);
+        QCOMPARE(clicker.seen().size(), 1);
+        QCOMPARE(clicker.seen()[0].title, QString("app_prompter_tests"));
+        QCOMPARE(applicationTitle(), QString("app_prompter_tests"));
+    }
+
+    void scriptedPrompterAnswersInOrderThenMostCautiously() {
+        ScriptedPrompter prompter;
+        prompter.queueAnswer(Answer::Yes);
+        prompter.queueFile("/a");
+        prompter.queueFileCancel();
+        const MessageRequest question{"q", "c", MessageButtons::YesNo, MessageIcon::None, {}};
+        QCOMPARE(prompter.message(nullptr, question), Answer::Yes);
+        QCOMPARE(prompter.message(nullptr, question), Answer::No);
+        QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::Ok, {}, {}}), Answer::Ok);
+        QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::YesNoCancel, {}, {}}),
+                 Answer::Cancel);
+        QCOMPARE(prompter.openFile(nullptr, "t", "f"), std::optional<QString>("/a"));
+        QCOMPARE(prompter.saveFile(nullptr, "t", "f"), std::optional<QString>());
+        QCOMPARE(prompter.existingDirectory(nullptr, "t"), std::optional<QString>());
+        QCOMPARE(prompter.messages().size(), std::size_t(4));
+        QCOMPARE(prompter.fileDialogs().size(), std::size_t(3));
+    }
+};
+
+QTEST_MAIN(PrompterTest)
+#include "prompter_test.moc"
