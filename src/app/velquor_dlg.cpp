@@ -20,6 +20,7 @@
 
 #include "app/progress_task.h"
 #include "crypto/config_file.h"
+#include "generator/generation_job.h"
 
 namespace velquor::app {
 namespace {
@@ -178,6 +179,8 @@ void CVelquorDlg::connectCommands() {
         {kDecryptButton, &CVelquorDlg::OnDecrypt},
         {kBrowseMd5FileButton, &CVelquorDlg::OnBrowseMd5File},
         {kCopyButton, &CVelquorDlg::OnCopy},
+        {kGenerateButton, &CVelquorDlg::OnGenerateConfigs},
+        {kGenerateMd5Button, &CVelquorDlg::OnGenerateMd5},
     };
     for (const auto& [id, handler] : commands) {
         connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
@@ -227,6 +230,91 @@ void CVelquorDlg::OnEncrypt() {
 
 void CVelquorDlg::OnDecrypt() {
     runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"));
+}
+
+void CVelquorDlg::OnGenerateMd5() {
+    if (isBusy()) return;
+    auto* digestField = qobject_cast<QLineEdit*>(control(kMd5DigestEdit));
+    setControlText(kMd5DigestEdit, QString());
+    digestField->setToolTip(QString());
+    m_digestEngine.SetInputKind(digest::kInputFile);
+    const std::string path = localPath(controlText(kMd5FileEdit));
+    m_digestEngine.SetFilePath(path.c_str());
+    m_digestEngine.SetOutputFormat(digest::kFormatPlain);
+    m_digestEngine.SetAlgorithm(digest::kAlgorithmMd5);
+
+    // The engine's settings stay untouched while the job reads them: the progress dialog
+    // keeps every other command from running meanwhile.
+    const digest::CDigestEngine* engine = &m_digestEngine;
+    startTask(runWithProgress<support::Result<std::string>>(
+        this, tr("Computing the MD5 digest…"),
+        [engine, path](support::ProgressSink& sink, std::stop_token stop) {
+            return engine->ComputeFile(path, sink, stop);
+        },
+        [this, digestField](std::optional<support::Result<std::string>> digestText,
+                            bool cancelled) {
+            if (cancelled || !digestText) return;
+            if (!digestText->ok()) {
+                // No message box: the empty field says no digest was made; the reason is
+                // there for whoever looks.
+                digestField->setToolTip(QString::fromStdString(digestText->error().message));
+                return;
+            }
+            setControlText(kMd5DigestEdit, QString::fromStdString(digestText->value()));
+        }));
+}
+
+bool CVelquorDlg::refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields) {
+    for (const auto& [id, name] : fields) {
+        if (controlText(id).isEmpty()) {
+            messageBox(tr("Please fill in the %1 field first.").arg(QString::fromUtf8(name)),
+                       QString(), MessageButtons::Ok, MessageIcon::Warning);
+            control(id)->setFocus();
+            return true;
+        }
+    }
+    return false;
+}
+
+void CVelquorDlg::OnGenerateConfigs() {
+    if (isBusy()) return;
+    // An empty output field would scatter the files into whatever folder the program
+    // happened to start in.
+    if (refuseEmptyFields({{kMacAccountEdit, "MAC-ACCOUNT"},
+                           {kTemplateEdit, "Template"},
+                           {kOutputDirEdit, "Out put path"}})) {
+        return;
+    }
+    generator::GenerationRequest request;
+    request.sheetPath = localPath(controlText(kMacAccountEdit));
+    request.templatePath = localPath(controlText(kTemplateEdit));
+    refreshAesKeyChecked();
+    request.encrypt = m_aesKeyChecked != 0;
+    request.outputFolder = localPath(controlText(kOutputDirEdit));
+    if (request.encrypt) request.keyText = controlText(kGenerateKeyEdit).toStdString();
+
+    using Outcome = support::Result<generator::GenerationReport>;
+    startTask(runWithProgress<Outcome>(
+        this, tr("Generating the device configurations…"),
+        [request](support::ProgressSink& sink, std::stop_token stop) {
+            return generator::RunGeneration(request, sink, stop);
+        },
+        [this](std::optional<Outcome> outcome, bool) {
+            if (!outcome) {
+                showFailure({}, support::makeError(support::ErrorCode::Internal,
+                                                   "The generation stopped unexpectedly."));
+            } else if (!outcome->ok()) {
+                if (outcome->error().code != support::ErrorCode::Cancelled) {
+                    showFailure({}, outcome->error());
+                }
+            } else if (outcome->value().allWritten()) {
+                messageBox(QStringLiteral("Success !"));
+            } else {
+                // A partial run, cancelled or not, says what was done and what was not.
+                messageBox(QString::fromStdString(GenerationSummaryText(outcome->value())),
+                           QString(), MessageButtons::Ok, MessageIcon::Warning);
+            }
+        }));
 }
 
 void CVelquorDlg::OnKestoMenu() {

@@ -6,12 +6,15 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/control_window.h"
 #include "app/progress_task.h"
+#include "digest/digest_engine.h"
 #include "support/reporter.h"
 #include "support/result.h"
 
@@ -73,6 +76,8 @@ public slots:
     void OnCopy();
     void OnEncrypt();
     void OnDecrypt();
+    void OnGenerateConfigs();
+    void OnGenerateMd5();
     void OnKestoMenu();
 
 signals:
@@ -90,6 +95,10 @@ private:
     void showFailure(const std::vector<support::RecordingReporter::Entry>& reports,
                      const support::Error& error);
     void startTask(ProgressTask* task);
+    // Names the first of the fields that is empty, for commands that cannot do without them.
+    bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
+
+    digest::CDigestEngine m_digestEngine;
 
     QString m_inputFilePath;
     std::int32_t m_aesKeyChecked = 0;

@@ -1,0 +1,151 @@
+// Generate in the "MAC-CFG" group end to end: a template and a device sheet in a temporary
+// folder, the fields filled as a user would, files checked on disk.
+#include <QCheckBox>
+#include <QTest>
+#include <filesystem>
+#include <string>
+
+#include "app/scripted_prompter.h"
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "temp_dir.h"
+
+using velquor::app::CVelquorDlg;
+using velquor::app::ScriptedPrompter;
+using velquor::testing::clickControl;
+using velquor::testing::readFile;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+using velquor::testing::TempDir;
+using velquor::testing::waitFor;
+using velquor::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kTemplate =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Config>\n"
+    "  <Ext1 Enable=\"Disable\">\n"
+    "    <SIPSettings><SIPPort>5060</SIPPort></SIPSettings>\n"
+    "    <ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration>\n"
+    "    <SubscriberInformation>\n"
+    "      <DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID>"
+    "<Password>x</Password>\n"
+    "    </SubscriberInformation>\n"
+    "  </Ext1>\n"
+    "</Config>\n";
+
+const char* kSheet =
+    "MAC,Name,User,Auth,Password,Proxy,Port\n"
+    "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n"
+    "001565A1B2C2,Sales,2002,2002,pw2,sip.lan,5062\n";
+
+QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+}  // namespace
+
+class GenerateCommandTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<TempDir>();
+        m_prompter = std::make_unique<ScriptedPrompter>();
+        m_window = std::make_unique<CVelquorDlg>(*m_prompter);
+        writeFile(*m_dir / "template.xml", kTemplate);
+        writeFile(*m_dir / "devices.csv", kSheet);
+    }
+    void cleanup() {
+        m_window.reset();
+        m_prompter.reset();
+        m_dir.reset();
+    }
+
+    void writesOneFilePerDeviceWithEncryptedCopies() {
+        fillFields(*m_dir / "out");
+        m_window->setControlText(1013, "devkey");
+        qobject_cast<QCheckBox*>(m_window->control(1017))->setChecked(true);
+        generate();
+
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QCOMPARE(m_window->aesKeyChecked(), 1);
+        const std::string first = readFile(*m_dir / "out" / "001565A1B2C1.xml");
+        QVERIFY(first.find("<DisplayName>Reception</DisplayName>") != std::string::npos);
+        QVERIFY(first.find("<Proxy>sip.lan</Proxy>") != std::string::npos);
+        const std::string second = readFile(*m_dir / "out" / "001565A1B2C2.xml");
+        QVERIFY(second.find("<SIPPort>5062</SIPPort>") != std::string::npos);
+
+        // The encrypted copy decrypts with openssl to the plain file plus zero padding.
+        const fs::path encrypted = *m_dir / "out" / "en" / "001565A1B2C2.xml";
+        int status = -1;
+        std::string decrypted = runCommand(
+            "openssl enc -d -aes-128-ecb -nopad -K 6465766b657900000000000000000000 -in " +
+                shellQuote(encrypted.string()),
+            &status);
+        QCOMPARE(status, 0);
+        while (!decrypted.empty() && decrypted.back() == '\0') decrypted.pop_back();
+        QVERIFY(decrypted == second);
+    }
+
+    void withoutTheAesKeyBoxNoEncryptedFolderAppears() {
+        fillFields(*m_dir / "plain");
+        generate();
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QVERIFY(fs::exists(*m_dir / "plain" / "001565A1B2C1.xml"));
+        QVERIFY(!fs::exists(*m_dir / "plain" / "en"));
+        QCOMPARE(m_window->aesKeyChecked(), 0);
+    }
+
+    void aFailingRowEndsWithASummaryInsteadOfSuccess() {
+        writeFile(*m_dir / "devices.csv",
+                  std::string(kSheet) + "../escape,Bad,1,1,p,sip.lan,5060\n");
+        fillFields(*m_dir / "out");
+        generate();
+        const QStringList texts = m_prompter->messageTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY(texts[0] != "Success !");
+        QVERIFY2(texts[0].contains("4"), qPrintable(texts[0]));  // names the failing row
+        QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+        QVERIFY(!fs::exists(*m_dir / "escape.xml"));
+    }
+
+    void aTemplateThatCannotBeLoadedIsAnErrorAndWritesNothing() {
+        writeFile(*m_dir / "template.xml", "<Config><Ext1>");
+        fillFields(*m_dir / "out");
+        generate();
+        const QStringList texts = m_prompter->messageTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY(texts[0] != "Success !");
+        QVERIFY2(texts[0].contains("template.xml"), qPrintable(texts[0]));
+        QVERIFY(!fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+    }
+
+    void emptyFieldsAreNamedBeforeAnythingRuns() {
+        fillFields(*m_dir / "out");
+        m_window->setControlText(1015, QString());
+        QVERIFY(clickControl(*m_window, 1014));
+        QVERIFY(!m_window->isBusy());
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        QVERIFY(m_prompter->messages()[0].text.contains("Out put path"));
+        QVERIFY(!fs::exists(*m_dir / "out"));
+    }
+
+private:
+    void fillFields(const fs::path& output) {
+        m_window->setControlText(1010, q(*m_dir / "devices.csv"));
+        m_window->setControlText(1007, q(*m_dir / "template.xml"));
+        m_window->setControlText(1015, q(output) + '/');
+    }
+    void generate() {
+        QVERIFY(clickControl(*m_window, 1014));
+        QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
+    }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<ScriptedPrompter> m_prompter;
+    std::unique_ptr<CVelquorDlg> m_window;
+};
+
+QTEST_MAIN(GenerateCommandTest)
+#include "generate_command_test.moc"
