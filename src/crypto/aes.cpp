@@ -18,7 +18,7 @@ CAes& CAes::Init(int keyLength, const unsigned char* keyBytes) {
     // the 32-byte staging area is touched whatever length the caller claims.
     unsigned char staging[32] = {};
     const int copied = keyBytes == nullptr ? 0 : std::clamp(keyLength, 0, 16);
-    std::memcpy(staging, keyBytes, static_cast<std::size_t>(copied));
+    if (copied > 0) std::memcpy(staging, keyBytes, static_cast<std::size_t>(copied));
     Nb = 4;
     Nk = 4;
     Nr = 10;
