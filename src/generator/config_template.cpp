@@ -7,6 +7,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -38,6 +39,35 @@ void initialiseLibxml() {
         xmlSetExternalEntityLoader(refuseExternalEntity);
     });
 }
+
+// Collects what libxml2 reports outside a parser context (encoding and I/O trouble, which
+// it would print on stderr) and puts the thread's previous handler back afterwards.
+class ErrorCapture {
+public:
+    ErrorCapture() : m_previous(xmlStructuredError), m_previousContext(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(this, &ErrorCapture::record);
+    }
+    ~ErrorCapture() { xmlSetStructuredErrorFunc(m_previousContext, m_previous); }
+    ErrorCapture(const ErrorCapture&) = delete;
+    ErrorCapture& operator=(const ErrorCapture&) = delete;
+
+    const std::string& first() const { return m_first; }
+
+private:
+    static void record(void* self, xmlErrorPtr error) {
+        auto& errors = *static_cast<ErrorCapture*>(self);
+        if (!errors.m_first.empty() || error == nullptr || error->message == nullptr) return;
+        errors.m_first = error->message;
+        while (!errors.m_first.empty() && std::isspace(static_cast<unsigned char>(
+                                              errors.m_first.back()))) {
+            errors.m_first.pop_back();
+        }
+    }
+
+    xmlStructuredErrorFunc m_previous;
+    void* m_previousContext;
+    std::string m_first;
+};
 
 struct ParseState {
     bool sawDoctype = false;
@@ -207,6 +237,7 @@ struct SaveFormat {
 
 support::Result<std::string> serializeTree(xmlDocPtr doc, const SaveFormat& format,
                                            const std::string& displayName) {
+    ErrorCapture errors;
     xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
     if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
     // libxml2 writes a declaration of its own making; a byte-wide template gets its own
@@ -227,7 +258,13 @@ support::Result<std::string> serializeTree(xmlDocPtr doc, const SaveFormat& form
     const int closed = xmlSaveClose(saver);
     if (saved < 0 || closed < 0) {
         xmlBufferFree(buffer);
-        return makeError(ErrorCode::Internal, "cannot serialise the document from " + displayName);
+        std::string reason = "cannot write the document from " + displayName;
+        if (!format.encoding.empty()) {
+            reason += " in its encoding " + format.encoding + " (a character in a name, comment " +
+                      "or processing instruction may have no code there)";
+        }
+        if (!errors.first().empty()) reason += ": " + errors.first();
+        return makeError(ErrorCode::Unsupported, reason);
     }
     std::string text;
     if (verbatimDeclaration) {
@@ -313,6 +350,62 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& 
     return LoadTemplateFromMemory(*bytes, path);
 }
 
+namespace {
+
+// Parses template bytes; the error is the reason alone, for the caller to put in context.
+support::Result<xmlDocPtr> parseTemplateBytes(std::string_view bytes, const XmlProlog& prolog) {
+    const char* forcedEncoding = nullptr;
+    int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+    if (prolog.declaredEncoding && isGb2312Label(*prolog.declaredEncoding)) {
+        forcedEncoding = "GBK";
+        options |= XML_PARSE_IGNORE_ENC;
+    }
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (context == nullptr) return makeError(ErrorCode::Internal, "out of memory");
+    ParseState state;
+    context->_private = &state;
+    context->sax->internalSubset = onDoctype;
+    context->sax->serror = onParseError;
+    ErrorCapture otherErrors;
+    xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, forcedEncoding, options);
+    xmlFreeParserCtxt(context);
+    if (state.firstError.empty()) state.firstError = otherErrors.first();
+
+    if (state.sawDoctype) {
+        if (doc != nullptr) xmlFreeDoc(doc);
+        return makeError(ErrorCode::Unsupported,
+                         "it has a document type declaration (<!DOCTYPE ...>), which templates "
+                         "may not have");
+    }
+    if (doc == nullptr) {
+        return makeError(ErrorCode::InvalidInput,
+                         state.firstError.empty() ? "not well-formed XML" : state.firstError);
+    }
+    if (xmlDocGetRootElement(doc) == nullptr) {
+        xmlFreeDoc(doc);
+        return makeError(ErrorCode::InvalidInput, "it has no document element");
+    }
+    if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = nullptr;
+    return doc;
+}
+
+// libxml2 writes a character its output encoding lacks as a character reference even in a
+// name, comment, CDATA section or processing instruction, which changes the document or
+// breaks it. Such a template is caught by reading its saved form back.
+bool savesFaithfully(xmlDocPtr doc, const std::string& saved, const SaveFormat& format) {
+    auto reread = parseTemplateBytes(saved, format.prolog);
+    if (!reread) return false;
+    const SaveFormat canonical;  // UTF-8, no declaration
+    auto original = serializeTree(doc, canonical, "");
+    auto copy = serializeTree(*reread, canonical, "");
+    xmlFreeDoc(*reread);
+    return original && copy && *original == *copy;
+}
+
+}  // namespace
+
 support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
     std::string_view bytes, const std::string& displayName) {
     initialiseLibxml();
@@ -325,40 +418,12 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
     }
     if (bytes.empty()) return failure(ErrorCode::InvalidInput, "the file is empty");
 
-    auto impl = std::make_unique<Impl>();
-    impl->displayName = displayName;
     const XmlProlog prolog = readXmlProlog(bytes);
-    const char* forcedEncoding = nullptr;
-    int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
-    if (prolog.declaredEncoding && isGb2312Label(*prolog.declaredEncoding)) {
-        forcedEncoding = "GBK";
-        options |= XML_PARSE_IGNORE_ENC;
-    }
-
-    xmlParserCtxtPtr context = xmlNewParserCtxt();
-    if (context == nullptr) return failure(ErrorCode::Internal, "out of memory");
-    ParseState state;
-    context->_private = &state;
-    context->sax->internalSubset = onDoctype;
-    context->sax->serror = onParseError;
-    xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
-                                      nullptr, forcedEncoding, options);
-    xmlFreeParserCtxt(context);
-
-    if (state.sawDoctype) {
-        if (doc != nullptr) xmlFreeDoc(doc);
-        return failure(ErrorCode::Unsupported,
-                       "it has a document type declaration (<!DOCTYPE ...>), which templates "
-                       "may not have");
-    }
-    if (doc == nullptr) {
-        return failure(ErrorCode::InvalidInput,
-                       state.firstError.empty() ? "not well-formed XML" : state.firstError);
-    }
-    impl->doc = doc;
-    if (xmlDocGetRootElement(doc) == nullptr) {
-        return failure(ErrorCode::InvalidInput, "it has no document element");
-    }
+    auto parsed = parseTemplateBytes(bytes, prolog);
+    if (!parsed) return failure(parsed.error().code, parsed.error().message);
+    auto impl = std::make_unique<Impl>();
+    impl->doc = *parsed;
+    impl->displayName = displayName;
 
     // The files repeat the template's declaration, so they name its encoding as it was
     // written and are written in it.
@@ -368,10 +433,18 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
     } else if (prolog.utf16) {
         impl->format.encoding = "UTF-16";
     }
-    if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
-    doc->encoding = nullptr;
-    impl->plan = planEdits(doc);
-    impl->compiled = compileOutput(doc, impl->format, displayName);
+    impl->plan = planEdits(impl->doc);
+    // A template that cannot be written back fails here, before any device file is begun.
+    auto probe = serializeTree(impl->doc, impl->format, displayName);
+    if (!probe) return failure(ErrorCode::Unsupported, probe.error().message);
+    if (!savesFaithfully(impl->doc, *probe, impl->format)) {
+        return failure(ErrorCode::Unsupported,
+                       "it holds characters that its encoding " + impl->format.encoding +
+                           " cannot write in a name, comment, CDATA section or processing "
+                           "instruction; declare an encoding that has them (UTF-8, or GBK "
+                           "for GB2312)");
+    }
+    impl->compiled = compileOutput(impl->doc, impl->format, displayName);
     return ConfigTemplate(std::move(impl));
 }
 

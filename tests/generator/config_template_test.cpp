@@ -254,6 +254,13 @@ TEST(ConfigTemplate, UnsafeOrBrokenTemplatesAreRefusedWithTheReason) {
     EXPECT_NE(refused("").find("empty"), std::string::npos);
     refused("just text");
     refused("<?xml version=\"1.0\" encoding=\"NO-SUCH-ENCODING\"?><C/>");
+    // GBK-only text in a comment has no GB2312 code and cannot become a reference there.
+    const std::string noGb2312 = refused(
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?><C><!-- \x95\x46 --><Ext1/></C>");
+    EXPECT_NE(noGb2312.find("GB2312"), std::string::npos) << noGb2312;
+    const std::string badBytes =
+        refused("<?xml version=\"1.0\" encoding=\"GB2312\"?><C>\xFF\x01</C>");
+    EXPECT_NE(badBytes.find("t.xml"), std::string::npos) << badBytes;
     // A compressed file is not inflated behind the caller's back.
     refused(std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10));
 }
