@@ -34,13 +34,15 @@ private:
     int m_fd;
 };
 
-// read() that retries on EINTR and fills as much of the buffer as the file has.
-ssize_t readFully(int fd, std::uint8_t* buffer, std::size_t size) {
+// read() that fills as much of the buffer as the file has. An interrupted read is retried
+// unless a stop was asked for meanwhile (a pipe that stays silent must not outlast Ctrl-C).
+ssize_t readFully(int fd, std::uint8_t* buffer, std::size_t size, const std::stop_token& stop) {
     std::size_t filled = 0;
     while (filled < size) {
         const ssize_t got = ::read(fd, buffer + filled, size - filled);
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !stop.stop_requested()) continue;
+            if (errno == EINTR) break;
             return -1;
         }
         if (got == 0) break;
@@ -74,8 +76,10 @@ support::Result<std::uint64_t> streamFile(const std::string& path, const ChunkCo
             return support::makeError(support::ErrorCode::Cancelled,
                                       "digest of '" + path + "' cancelled");
         }
-        const ssize_t got = readFully(file.get(), buffer.get(), kFileChunkSize);
+        const ssize_t got = readFully(file.get(), buffer.get(), kFileChunkSize, stop);
         if (got < 0) return fileError(path, "read", errno);
+        // A read cut short by a stop is not the end of the file.
+        if (stop.stop_requested()) continue;
         if (got == 0) break;
         consume(buffer.get(), static_cast<std::size_t>(got));
         done += static_cast<std::uint64_t>(got);

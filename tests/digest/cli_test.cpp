@@ -147,6 +147,18 @@ TEST_F(DigestCli, CheckWithoutAnyUsableLineFails) {
     EXPECT_EQ(run("-c missing-sums").status, 1);
 }
 
+TEST_F(DigestCli, InterruptStopsAnEndlessInput) {
+    // /dev/zero never ends: only the interrupt can stop the digest, and it must say so rather
+    // than print a digest of what was read so far.
+    const std::string command = shellQuote(VELQUOR_CLI_PATH) +
+                                " digest /dev/zero >out.txt 2>err.txt & pid=$!; sleep 0.5; "
+                                "kill -INT $pid; wait $pid; echo $?";
+    const std::string status = peer(command);
+    EXPECT_EQ(status, "1\n");
+    EXPECT_EQ(readFile(dir / "out.txt"), "");
+    EXPECT_NE(readFile(dir / "err.txt").find("cancelled"), std::string::npos);
+}
+
 TEST_F(DigestCli, UsageErrors) {
     writeFile(dir / "f", "f");
     const CliRun unknown = run("-a sha3 f");
