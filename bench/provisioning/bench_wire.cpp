@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -90,52 +91,65 @@ std::string macFor(int run, int index) {
     return text;
 }
 
+enum class Mode {
+    OneChannel,      // one channel object for all exchanges: sessions resumed
+    NewChannelEach,  // a channel per exchange: a full handshake each
+    Refused,         // one channel, a user without a grant: the server stores nothing
+};
+
 // One server under measurement and the rates measured against it.
 struct Target {
     std::unique_ptr<BenchServer> server;
-    double resumedRate = 0;
-    double freshRate = 0;
+    std::map<Mode, double> rates;
 };
 
 std::vector<Target> g_targets;
 int g_run = 0;
 
-// `reuse`: one channel object for all exchanges (sessions resumed), or one per exchange.
-void deviceAdds(benchmark::State& state, Target& target, bool reuse) {
+void deviceAdds(benchmark::State& state, Target& target, Mode mode) {
     const KestoEndpoint endpoint = target.server->endpoint();
-    auto shared = std::make_unique<ProvisioningChannel>(endpoint);
+    ProvisioningChannel shared(endpoint);
+    const std::string user = mode == Mode::Refused ? "nobody-logged-in" : kUser;
+    const int expected = mode == Mode::Refused ? -1 : 0;
     const int run = ++g_run;
     int index = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        const auto request = buildDeviceRequest({"ADD", macFor(run, index++), "sip.bench", kUser});
+        const auto request = buildDeviceRequest({"ADD", macFor(run, index++), "sip.bench", user});
         std::optional<ProvisioningChannel> own;
-        ProvisioningChannel& channel = reuse ? *shared : own.emplace(endpoint);
-        const int result = channel.SendDeviceRequest(*request);
-        if (result != 0) {
-            state.SkipWithError(("exchange failed: " + channel.lastError()).c_str());
+        ProvisioningChannel& channel = mode == Mode::NewChannelEach ? own.emplace(endpoint) : shared;
+        if (channel.SendDeviceRequest(*request) != expected) {
+            state.SkipWithError(("unexpected result: " + channel.lastError()).c_str());
             break;
         }
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double rate = index / seconds;
-    (reuse ? target.resumedRate : target.freshRate) = rate;
-    state.counters["exchanges/s"] = rate;
-    if (reuse) state.counters["resumed"] = static_cast<double>(shared->resumedSessions());
+    target.rates[mode] = index / seconds;
+    state.counters["exchanges/s"] = target.rates[mode];
+    if (mode != Mode::NewChannelEach) {
+        state.counters["resumed"] = static_cast<double>(shared.resumedSessions());
+    }
 }
 
-void registerBenchmarks(Target& target, const std::string& name) {
-    benchmark::RegisterBenchmark((name + "/device_add/one_channel").c_str(),
-                                 [&target](benchmark::State& s) { deviceAdds(s, target, true); })
-        ->Iterations(kExchanges)
+void registerBenchmark(Target& target, const std::string& name, Mode mode, int iterations) {
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [&target, mode](benchmark::State& s) {
+                                     deviceAdds(s, target, mode);
+                                 })
+        ->Iterations(iterations)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((name + "/device_add/new_channel_each").c_str(),
-                                 [&target](benchmark::State& s) { deviceAdds(s, target, false); })
-        ->Iterations(kExchanges / 4)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
+}
+
+void registerBenchmarks(Target& target, const std::string& name, bool stores) {
+    registerBenchmark(target, name + "/device_add/one_channel", Mode::OneChannel, kExchanges);
+    registerBenchmark(target, name + "/device_add/new_channel_each", Mode::NewChannelEach,
+                      kExchanges / 4);
+    if (stores) {
+        registerBenchmark(target, name + "/device_add/refused_nothing_stored", Mode::Refused,
+                          kExchanges / 4);
+    }
 }
 
 // `openssl s_time -new` against the device port: full handshakes, no request.
@@ -170,17 +184,25 @@ std::unique_ptr<BenchServer> startKestod() {
     return nullptr;
 }
 
-void printSummary(Target& target, double peerRate) {
-    const std::string sequential =
-        std::to_string(kExchanges) + " sequential device ADDs, one channel:";
+void printRate(const Target& target, Mode mode, const std::string& label) {
+    const auto found = target.rates.find(mode);
+    if (found != target.rates.end()) {
+        std::printf("  %-48s %7.0f exchanges/s\n", label.c_str(), found->second);
+    }
+}
+
+void printSummary(const Target& target, double peerRate) {
     std::printf("\n%s:\n", target.server->description().c_str());
-    std::printf("  %-48s %7.0f exchanges/s\n", sequential.c_str(), target.resumedRate);
-    std::printf("  %-48s %7.0f exchanges/s\n", "the same, a new channel per exchange:",
-                target.freshRate);
+    printRate(target, Mode::OneChannel,
+              std::to_string(kExchanges) + " sequential device ADDs, one channel:");
+    printRate(target, Mode::NewChannelEach, "the same, a new channel per exchange:");
+    printRate(target, Mode::Refused, "refused ADDs (no grant, nothing stored):");
     std::printf("  %-48s %7.0f connections/s\n", "openssl s_time -new against the same port:",
                 peerRate);
+    const auto oneChannel = target.rates.find(Mode::OneChannel);
     std::printf("  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
-                peerRate > 0 ? target.resumedRate / peerRate : 0.0);
+                peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate
+                                                                 : 0.0);
 }
 
 }  // namespace
@@ -188,11 +210,11 @@ void printSummary(Target& target, double peerRate) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     g_targets.reserve(2);
-    if (auto kestod = startKestod()) g_targets.push_back({std::move(kestod)});
+    if (auto kestod = startKestod()) g_targets.push_back({std::move(kestod), {}});
     // The scripted server answers at once: what the client alone costs, whatever the server.
-    g_targets.push_back({std::make_unique<ScriptedServer>()});
-    registerBenchmarks(g_targets.front(), g_targets.size() == 2 ? "kestod" : "scripted");
-    if (g_targets.size() == 2) registerBenchmarks(g_targets.back(), "scripted");
+    g_targets.push_back({std::make_unique<ScriptedServer>(), {}});
+    if (g_targets.size() == 2) registerBenchmarks(g_targets.front(), "kestod", true);
+    registerBenchmarks(g_targets.back(), "scripted", false);
     benchmark::RunSpecifiedBenchmarks();
 
     int status = 0;
