@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "digest/accumulator.h"
 #include "digest/acceleration.h"
+#include "digest/accumulator.h"
 #include "digest/digest_engine.h"
 
 namespace {
@@ -38,7 +38,7 @@ struct Case {
 };
 
 constexpr Case kCases[] = {
-    {"md5", kAlgorithmMd5, 256, "MD5", 0.9},       {"sha1", kAlgorithmSha1, 256, "SHA1", 0.8},
+    {"md5", kAlgorithmMd5, 256, "MD5", 0.9},        {"sha1", kAlgorithmSha1, 256, "SHA1", 0.8},
     {"sha256", kAlgorithmSha2, 256, "SHA256", 0.8}, {"sha384", kAlgorithmSha2, 384, "SHA384", 0.7},
     {"sha512", kAlgorithmSha2, 512, "SHA512", 0.7}, {"md4", kAlgorithmMd4, 256, nullptr, 0},
     {"crc32", kAlgorithmCrc32, 256, nullptr, 0},    {"gost94", kAlgorithmGost, 256, nullptr, 0},

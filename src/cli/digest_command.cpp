@@ -68,7 +68,9 @@ std::optional<std::int32_t> formatNumber(const std::string& name) {
 }
 
 // "-" names standard input, as for the other sum tools.
-std::string readablePath(const std::string& name) { return name == "-" ? "/dev/stdin" : name; }
+std::string readablePath(const std::string& name) {
+    return name == "-" ? "/dev/stdin" : name;
+}
 
 // A file name that would break the one-line-per-file format is written escaped, and the line
 // then starts with a backslash, so that --check (and other sum tools) can read it back.
@@ -102,10 +104,17 @@ std::optional<std::string> unescapeName(const std::string& text) {
         }
         if (++i == text.size()) return std::nullopt;
         switch (text[i]) {
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            default: return std::nullopt;
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return std::nullopt;
         }
     }
     return out;
@@ -174,7 +183,8 @@ std::optional<CheckLine> parseCheckLine(std::string line, std::size_t digestByte
     if (line.size() < pos + digits + 3) return std::nullopt;
     parsed.expected = line.substr(pos, digits);
     if (!isHex(parsed.expected)) return std::nullopt;
-    for (char& c : parsed.expected) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : parsed.expected)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     pos += digits;
     if (line[pos] != ' ' || (line[pos + 1] != ' ' && line[pos + 1] != '*')) return std::nullopt;
     std::string name = line.substr(pos + 2);
@@ -212,7 +222,8 @@ int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
         const std::string shown =
             needsEscape ? "\\" + escapeName(entry->name, false, escaped) : entry->name;
         TerminalProgress progress;
-        const auto actual = engine.ComputeFile(readablePath(entry->name), progress, interruptToken());
+        const auto actual =
+            engine.ComputeFile(readablePath(entry->name), progress, interruptToken());
         if (wasInterrupted(actual)) return failWith(actual.error());
         std::string verdict;
         if (!actual) {
@@ -261,8 +272,8 @@ int runDigest(const std::vector<std::string>& args) {
     const std::string algorithmName = parser.value("--algorithm").value_or("md5");
     const AlgorithmChoice* algorithm = findAlgorithm(algorithmName);
     if (algorithm == nullptr) {
-        return usageError(kCommand, "unknown algorithm '" + algorithmName +
-                                        "' (choose one of " + algorithmNames() + ")");
+        return usageError(kCommand, "unknown algorithm '" + algorithmName + "' (choose one of " +
+                                        algorithmNames() + ")");
     }
     std::int32_t format = digest::kFormatPlain;
     if (const auto name = parser.value("--format")) {
@@ -301,7 +312,6 @@ VELQUOR_REGISTER_COMMAND(
     "  ALGO: crc32, gost94, gost94-cryptopro, md2, md4, md5 (default), sha1, sha256, sha384,\n"
     "  sha512. Prints \"DIGEST  FILE\" per file (no FILE or \"-\": standard input); --text\n"
     "  prints the digest of STRING alone. -c/--check verifies the lines of SUMFILE.",
-    "file digests (CRC-32, GOST, MD2/4/5, SHA-1/2) and sum-file checks",
-    runDigest);
+    "file digests (CRC-32, GOST, MD2/4/5, SHA-1/2) and sum-file checks", runDigest);
 
 }  // namespace velquor::cli

@@ -36,13 +36,21 @@ Acceleration activeAcceleration() {
     return availableAcceleration();
 }
 
-void setAccelerationAllowed(bool allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }
+void setAccelerationAllowed(bool allowed) {
+    g_allowed.store(allowed, std::memory_order_relaxed);
+}
 
 namespace detail {
 
-bool useShaInstructions() { return activeAcceleration().sha; }
-bool useClmulCrc32() { return activeAcceleration().crc32; }
-bool useAvx512Sha512() { return activeAcceleration().sha512; }
+bool useShaInstructions() {
+    return activeAcceleration().sha;
+}
+bool useClmulCrc32() {
+    return activeAcceleration().crc32;
+}
+bool useAvx512Sha512() {
+    return activeAcceleration().sha512;
+}
 
 }  // namespace detail
 

@@ -39,9 +39,9 @@ std::uint32_t updatePortable(std::uint32_t reg, const std::uint8_t* p, std::size
         const std::uint32_t low = detail::loadLe32(p) ^ reg;
         const std::uint32_t high = detail::loadLe32(p + 4);
         reg = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
-              kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^
-              kTables[3][high & 0xFF] ^ kTables[2][(high >> 8) & 0xFF] ^
-              kTables[1][(high >> 16) & 0xFF] ^ kTables[0][high >> 24];
+              kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^ kTables[3][high & 0xFF] ^
+              kTables[2][(high >> 8) & 0xFF] ^ kTables[1][(high >> 16) & 0xFF] ^
+              kTables[0][high >> 24];
         p += 8;
         count -= 8;
     }

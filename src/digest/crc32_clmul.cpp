@@ -32,8 +32,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i load(const std::uint8_t*
 }  // namespace
 
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t crc32Clmul(std::uint32_t reg,
-                                                                   const std::uint8_t* p,
-                                                                   std::size_t count) {
+                                                                  const std::uint8_t* p,
+                                                                  std::size_t count) {
     const __m128i fold4 = _mm_set_epi64x(kFold4High, kFold4Low);
     const __m128i fold1 = _mm_set_epi64x(kFold1High, kFold1Low);
 

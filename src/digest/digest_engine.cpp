@@ -23,14 +23,18 @@ std::string hexOf(std::string_view bytes) {
     return text;
 }
 
-bool isSpaced(std::int32_t format) { return format == kFormatSpaced || format == kFormatSpacedUpper; }
-bool isUpper(std::int32_t format) { return format == kFormatUpper || format == kFormatSpacedUpper; }
+bool isSpaced(std::int32_t format) {
+    return format == kFormatSpaced || format == kFormatSpacedUpper;
+}
+bool isUpper(std::int32_t format) {
+    return format == kFormatUpper || format == kFormatSpacedUpper;
+}
 
 support::Error noAlgorithm(std::int32_t algorithm, std::int32_t sha2Size) {
     if (algorithm == kAlgorithmSha2) {
-        return support::makeError(support::ErrorCode::InvalidInput,
-                                  "unsupported SHA-2 size " + std::to_string(sha2Size) +
-                                      " (use 256, 384 or 512)");
+        return support::makeError(
+            support::ErrorCode::InvalidInput,
+            "unsupported SHA-2 size " + std::to_string(sha2Size) + " (use 256, 384 or 512)");
     }
     return support::makeError(support::ErrorCode::InvalidInput,
                               "unknown digest algorithm " + std::to_string(algorithm));
@@ -64,23 +68,34 @@ std::string formatDigest(std::string_view digestBytes, std::int32_t outputFormat
 
 CDigestEngine::CDigestEngine() = default;
 
-void CDigestEngine::SetAlgorithm(std::int32_t algorithm) { m_algorithm = algorithm; }
+void CDigestEngine::SetAlgorithm(std::int32_t algorithm) {
+    m_algorithm = algorithm;
+}
 
 void CDigestEngine::SetInputKind(std::int32_t kind) {
     m_inputKind = (kind == kInputText || kind == kInputFile) ? kind : kInputText;
 }
 
 void CDigestEngine::SetOutputFormat(std::int32_t format) {
-    m_outputFormat = (format >= kFormatPlain && format <= kFormatSpacedUpper) ? format : kFormatPlain;
+    m_outputFormat =
+        (format >= kFormatPlain && format <= kFormatSpacedUpper) ? format : kFormatPlain;
 }
 
-void CDigestEngine::SetFilePath(const char* path) { m_filePath = path == nullptr ? "" : path; }
+void CDigestEngine::SetFilePath(const char* path) {
+    m_filePath = path == nullptr ? "" : path;
+}
 
-void CDigestEngine::SetInputText(std::string text) { m_inputText = std::move(text); }
+void CDigestEngine::SetInputText(std::string text) {
+    m_inputText = std::move(text);
+}
 
-void CDigestEngine::SetSha2Size(std::int32_t bits) { m_sha2Size = bits; }
+void CDigestEngine::SetSha2Size(std::int32_t bits) {
+    m_sha2Size = bits;
+}
 
-void CDigestEngine::SetGostParameterSet(GostParameterSet set) { m_gostParameterSet = set; }
+void CDigestEngine::SetGostParameterSet(GostParameterSet set) {
+    m_gostParameterSet = set;
+}
 
 std::string CDigestEngine::Compute() {
     m_workText.clear();

@@ -27,9 +27,9 @@ inline constexpr std::int32_t kInputText = 1;
 inline constexpr std::int32_t kInputFile = 2;
 
 // Output formats.
-inline constexpr std::int32_t kFormatPlain = 1;        // "d41d8c..."
-inline constexpr std::int32_t kFormatSpaced = 2;       // "d4 1d 8c ... 7e " (blank after every pair)
-inline constexpr std::int32_t kFormatUpper = 3;        // "D41D8C..."
+inline constexpr std::int32_t kFormatPlain = 1;   // "d41d8c..."
+inline constexpr std::int32_t kFormatSpaced = 2;  // "d4 1d 8c ... 7e " (blank after every pair)
+inline constexpr std::int32_t kFormatUpper = 3;   // "D41D8C..."
 inline constexpr std::int32_t kFormatSpacedUpper = 4;  // "D4 1D 8C ... 7E "
 
 // Dresses digest bytes as text: two lower-case hexadecimal digits per byte, then the format.

@@ -14,10 +14,10 @@ namespace velquor::digest::detail {
 namespace {
 
 support::Error fileError(const std::string& path, std::string_view action, int err) {
-    const auto code = (err == ENOENT || err == ENOTDIR) ? support::ErrorCode::NotFound
-                                                        : support::ErrorCode::Io;
-    return support::makeError(code, "cannot " + std::string(action) + " '" + path +
-                                        "': " + std::strerror(err));
+    const auto code =
+        (err == ENOENT || err == ENOTDIR) ? support::ErrorCode::NotFound : support::ErrorCode::Io;
+    return support::makeError(
+        code, "cannot " + std::string(action) + " '" + path + "': " + std::strerror(err));
 }
 
 class FileDescriptor {
@@ -64,7 +64,8 @@ support::Result<std::uint64_t> streamFile(const std::string& path, const ChunkCo
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return fileError(path, "read", errno);
     if (S_ISDIR(info.st_mode)) return fileError(path, "read", EISDIR);
-    const std::uint64_t total = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    const std::uint64_t total =
+        S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
     // The kernel reads ahead harder for a file it knows is read once, front to back.
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 

@@ -130,7 +130,8 @@ inline void transformP(const std::uint32_t* w, std::uint32_t* key) {
     constexpr std::uint64_t kEvenBytes = 0x00ff00ff00ff00ffULL;
     constexpr std::uint64_t kLowHalves = 0x0000ffff0000ffffULL;
     auto row = [w](int i) {
-        return static_cast<std::uint64_t>(w[2 * i]) | (static_cast<std::uint64_t>(w[2 * i + 1]) << 32);
+        return static_cast<std::uint64_t>(w[2 * i]) |
+               (static_cast<std::uint64_t>(w[2 * i + 1]) << 32);
     };
     const std::uint64_t r0 = row(0), r1 = row(1), r2 = row(2), r3 = row(3);
     // Pair up rows 0/1 and 2/3 byte by byte: even columns, odd columns.
@@ -235,8 +236,7 @@ void processBlock(GostHashState& state, const GostTables& t, const std::uint8_t*
     std::uint32_t carry = 0;
     for (int i = 0; i < 8; ++i) {
         m[i] = detail::loadLe32(block + 4 * i);
-        const std::uint64_t sum =
-            static_cast<std::uint64_t>(state.checksum[i]) + m[i] + carry;
+        const std::uint64_t sum = static_cast<std::uint64_t>(state.checksum[i]) + m[i] + carry;
         state.checksum[i] = static_cast<std::uint32_t>(sum);
         carry = static_cast<std::uint32_t>(sum >> 32);
     }

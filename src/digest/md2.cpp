@@ -38,7 +38,9 @@ static_assert(isPermutation(kPiSubstitution));
 
 }  // namespace
 
-CMD2::CMD2() { Init(); }
+CMD2::CMD2() {
+    Init();
+}
 
 CMD2::~CMD2() {
     // The state is key material for nobody, but the contract says destroyed objects are clear.

@@ -138,10 +138,9 @@ void Md5State::add(const void* data, std::uint32_t count) {
                                (std::uint64_t{count} << 3);
     bitCount[0] = static_cast<std::uint32_t>(bits);
     bitCount[1] = static_cast<std::uint32_t>(bits >> 32);
-    detail::absorb<64>(buffer, used, static_cast<const std::uint8_t*>(data), count,
-                       [this](const std::uint8_t* blocks, std::size_t n) {
-                           compress(chain, blocks, n);
-                       });
+    detail::absorb<64>(
+        buffer, used, static_cast<const std::uint8_t*>(data), count,
+        [this](const std::uint8_t* blocks, std::size_t n) { compress(chain, blocks, n); });
 }
 
 void Md5State::finish() {

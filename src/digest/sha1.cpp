@@ -36,8 +36,8 @@ inline void step(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32
 
 // Steps t..t+4 of one round, with the schedule expanded in a 16-word ring.
 template <int Round>
-inline void fiveSteps(std::uint32_t* w, int t, std::uint32_t& a, std::uint32_t& b,
-                      std::uint32_t& c, std::uint32_t& d, std::uint32_t& e) {
+inline void fiveSteps(std::uint32_t* w, int t, std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
+                      std::uint32_t& d, std::uint32_t& e) {
     auto word = [w](int i) {
         if (i < 16) return w[i];
         const std::uint32_t next =
@@ -97,16 +97,14 @@ void Sha1State::add(const void* data, std::uint32_t count) {
         ((static_cast<std::uint64_t>(byteCount[1]) << 32) | byteCount[0]) + count;
     byteCount[0] = static_cast<std::uint32_t>(bytes);
     byteCount[1] = static_cast<std::uint32_t>(bytes >> 32);
-    detail::absorb<64>(reinterpret_cast<std::uint8_t*>(block), used,
-                       static_cast<const std::uint8_t*>(data), count,
-                       [this](const std::uint8_t* blocks, std::size_t n) {
-                           compress(chain, blocks, n);
-                       });
+    detail::absorb<64>(
+        reinterpret_cast<std::uint8_t*>(block), used, static_cast<const std::uint8_t*>(data), count,
+        [this](const std::uint8_t* blocks, std::size_t n) { compress(chain, blocks, n); });
 }
 
 void Sha1State::finish(std::uint8_t out[20]) {
-    const std::uint64_t bits =
-        ((static_cast<std::uint64_t>(byteCount[1]) << 32) | byteCount[0]) << 3;
+    const std::uint64_t bits = ((static_cast<std::uint64_t>(byteCount[1]) << 32) | byteCount[0])
+                               << 3;
     std::uint8_t lengthBytes[8];
     detail::storeBe64(lengthBytes, bits);
     const std::size_t used = byteCount[0] & 63;

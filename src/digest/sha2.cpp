@@ -26,8 +26,6 @@ constexpr std::uint64_t kSha512Initial[8] = {
     0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
     0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
 
-
-
 // The word-size-specific pieces of the common SHA-2 round structure.
 struct Sha256Traits {
     using Word = std::uint32_t;
@@ -54,15 +52,15 @@ struct Sha512Traits {
 // Round t, with the eight working words named by the caller's rotation.
 template <typename T>
 inline void round(typename T::Word* w, int t, typename T::Word a, typename T::Word b,
-                  typename T::Word c, typename T::Word& d, typename T::Word e,
-                  typename T::Word f, typename T::Word g, typename T::Word& h) {
+                  typename T::Word c, typename T::Word& d, typename T::Word e, typename T::Word f,
+                  typename T::Word g, typename T::Word& h) {
     using Word = typename T::Word;
     Word word;
     if (t < 16) {
         word = w[t];
     } else {
-        word = w[t & 15] += T::smallSigma1(w[(t - 2) & 15]) + w[(t - 7) & 15] +
-                            T::smallSigma0(w[(t - 15) & 15]);
+        word = w[t & 15] +=
+            T::smallSigma1(w[(t - 2) & 15]) + w[(t - 7) & 15] + T::smallSigma0(w[(t - 15) & 15]);
     }
     const Word t1 = h + T::bigSigma1(e) + (g ^ (e & (f ^ g))) + T::kConstants[t] + word;
     const Word t2 = T::bigSigma0(a) + ((a & b) | (c & (a | b)));
@@ -125,25 +123,23 @@ void add256(Sha256Part& s, const std::uint8_t* data, std::uint32_t count) {
         ((static_cast<std::uint64_t>(s.byteCount[1]) << 32) | s.byteCount[0]) + count;
     s.byteCount[0] = static_cast<std::uint32_t>(bytes);
     s.byteCount[1] = static_cast<std::uint32_t>(bytes >> 32);
-    detail::absorb<64>(reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
-                       [&s](const std::uint8_t* blocks, std::size_t n) {
-                           compress256(s.chain, blocks, n);
-                       });
+    detail::absorb<64>(
+        reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
+        [&s](const std::uint8_t* blocks, std::size_t n) { compress256(s.chain, blocks, n); });
 }
 
 void add512(Sha512Part& s, const std::uint8_t* data, std::uint32_t count) {
     const std::size_t used = s.byteCount[0] & 127;
     s.byteCount[0] += count;
     if (s.byteCount[0] < count) ++s.byteCount[1];
-    detail::absorb<128>(reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
-                        [&s](const std::uint8_t* blocks, std::size_t n) {
-                            compress512(s.chain, blocks, n);
-                        });
+    detail::absorb<128>(
+        reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
+        [&s](const std::uint8_t* blocks, std::size_t n) { compress512(s.chain, blocks, n); });
 }
 
 void finish256(Sha256Part& s, std::uint8_t* out) {
-    const std::uint64_t bits =
-        ((static_cast<std::uint64_t>(s.byteCount[1]) << 32) | s.byteCount[0]) << 3;
+    const std::uint64_t bits = ((static_cast<std::uint64_t>(s.byteCount[1]) << 32) | s.byteCount[0])
+                               << 3;
     std::uint8_t lengthBytes[8];
     detail::storeBe64(lengthBytes, bits);
     const std::size_t used = s.byteCount[0] & 63;

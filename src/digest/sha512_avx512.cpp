@@ -50,8 +50,8 @@ inline void schedulePair(Schedule& s, int j, std::uint64_t* wk) {
         const __m128i w7 = _mm_alignr_epi8(s.pairs[(j - 3) & 7], s.pairs[(j - 4) & 7], 8);
         const __m128i w15 = _mm_alignr_epi8(s.pairs[(j + 1) & 7], s.pairs[j & 7], 8);
         const __m128i w16 = s.pairs[j & 7];
-        words = _mm_add_epi64(_mm_add_epi64(smallSigma1(w2), w7),
-                              _mm_add_epi64(smallSigma0(w15), w16));
+        words =
+            _mm_add_epi64(_mm_add_epi64(smallSigma1(w2), w7), _mm_add_epi64(smallSigma0(w15), w16));
     }
     s.pairs[j & 7] = words;
     const __m128i constants =
@@ -59,11 +59,11 @@ inline void schedulePair(Schedule& s, int j, std::uint64_t* wk) {
     _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j), _mm_add_epi64(words, constants));
 }
 
-inline void round(const std::uint64_t* wk, int t, std::uint64_t a, std::uint64_t b,
-                  std::uint64_t c, std::uint64_t& d, std::uint64_t e, std::uint64_t f,
-                  std::uint64_t g, std::uint64_t& h) {
-    const std::uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
-                             (g ^ (e & (f ^ g))) + wk[t];
+inline void round(const std::uint64_t* wk, int t, std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                  std::uint64_t& d, std::uint64_t e, std::uint64_t f, std::uint64_t g,
+                  std::uint64_t& h) {
+    const std::uint64_t t1 =
+        h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) + (g ^ (e & (f ^ g))) + wk[t];
     const std::uint64_t t2 =
         (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((a & b) | (c & (a | b)));
     d += t1;

@@ -117,8 +117,8 @@ VELQUOR_SHA_TARGET void sha256BlocksShaNi(std::uint32_t chain[8], const std::uin
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
     __m128i dcba = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chain)),
                                      0xB1);  // C D A B
-    __m128i efgh = _mm_shuffle_epi32(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain + 4)), 0x1B);  // E F G H
+    __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chain + 4)),
+                                     0x1B);  // E F G H
     Sha256Registers r;
     r.state0 = _mm_alignr_epi8(dcba, efgh, 8);     // A B E F
     r.state1 = _mm_blend_epi16(efgh, dcba, 0xF0);  // C D G H

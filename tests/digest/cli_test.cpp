@@ -131,7 +131,8 @@ TEST_F(DigestCli, CheckReportsEachLineAndSummarises) {
     EXPECT_EQ(clean.err, "");
 
     // Upper-case digests are accepted, as the sum tools accept them.
-    writeFile(dir / "upper", "770E607624D689265CA6C44884D0807D9B054D23C473C106C72BE9DE08B7376C  good\n");
+    writeFile(dir / "upper",
+              "770E607624D689265CA6C44884D0807D9B054D23C473C106C72BE9DE08B7376C  good\n");
     EXPECT_EQ(run("-a sha256 -c upper").out, "good: OK\n");
 }
 

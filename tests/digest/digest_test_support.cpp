@@ -25,10 +25,9 @@ public:
     }
     std::string finish() override {
         const std::uint32_t value = CCrc32Static::Finish(m_register);
-        const std::uint8_t out[4] = {static_cast<std::uint8_t>(value >> 24),
-                                     static_cast<std::uint8_t>(value >> 16),
-                                     static_cast<std::uint8_t>(value >> 8),
-                                     static_cast<std::uint8_t>(value)};
+        const std::uint8_t out[4] = {
+            static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
         return bytesOf(out, 4);
     }
 
@@ -142,7 +141,7 @@ std::unique_ptr<UnitDriver> makeDriver(std::string_view algorithm) {
 }
 
 std::vector<std::string> allAlgorithms() {
-    return {"crc32", "gost94", "gost94-cryptopro", "md2", "md4",
+    return {"crc32", "gost94", "gost94-cryptopro", "md2",    "md4",
             "md5",   "sha1",   "sha256",           "sha384", "sha512"};
 }
 
@@ -160,7 +159,8 @@ std::string toHex(std::string_view bytes) {
 std::vector<AccelerationMode> accelerationModes() {
     std::vector<AccelerationMode> modes{{"portable", false}};
     const Acceleration available = availableAcceleration();
-    if (available.sha || available.crc32 || available.sha512) modes.push_back({"accelerated", true});
+    if (available.sha || available.crc32 || available.sha512)
+        modes.push_back({"accelerated", true});
     return modes;
 }
 

@@ -78,10 +78,9 @@ TEST(DigestEngine, FormatsSpaceEveryPairAndUpperCaseOnlyLetters) {
 }
 
 TEST(DigestEngine, TextLengthsPerAlgorithm) {
-    const std::pair<int, std::size_t> lengths[] = {{kAlgorithmCrc32, 8}, {kAlgorithmGost, 64},
-                                                   {kAlgorithmMd2, 32},  {kAlgorithmMd4, 32},
-                                                   {kAlgorithmMd5, 32},  {kAlgorithmSha1, 40},
-                                                   {kAlgorithmSha2, 64}};
+    const std::pair<int, std::size_t> lengths[] = {
+        {kAlgorithmCrc32, 8}, {kAlgorithmGost, 64}, {kAlgorithmMd2, 32}, {kAlgorithmMd4, 32},
+        {kAlgorithmMd5, 32},  {kAlgorithmSha1, 40}, {kAlgorithmSha2, 64}};
     for (const auto& [algorithm, length] : lengths) {
         EXPECT_EQ(textEngine(algorithm, "x").Compute().size(), length) << algorithm;
     }

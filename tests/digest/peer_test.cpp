@@ -18,7 +18,8 @@ using velquor::testing::TempDir;
 using velquor::testing::writeFile;
 
 std::vector<std::size_t> boundaryLengths() {
-    std::vector<std::size_t> lengths = {0, 1, 31, 32, 33, 55, 56, 63, 64, 65, 111, 112, 127, 128, 129};
+    std::vector<std::size_t> lengths = {0,  1,  31,  32,  33,  55,  56, 63,
+                                        64, 65, 111, 112, 127, 128, 129};
     for (std::size_t unit : {2048u, 4096u, 16000u}) {
         for (std::size_t k : {1u, 2u, 3u}) {
             lengths.insert(lengths.end(), {unit * k - 1, unit * k, unit * k + 1});
@@ -60,7 +61,8 @@ std::vector<PeerCase> peerCases() {
         {"rhash gost94", "rhash", kAlgorithmGost, 256, G::Test, "rhash --gost94 -p '%{gost94}\\n'"},
         {"rhash gost94-cryptopro", "rhash", kAlgorithmGost, 256, G::CryptoPro,
          "rhash --gost94-cryptopro -p '%{gost94-cryptopro}\\n'"},
-        {"rhash sha256", "rhash", kAlgorithmSha2, 256, G::Test, "rhash --sha256 -p '%{sha-256}\\n'"},
+        {"rhash sha256", "rhash", kAlgorithmSha2, 256, G::Test,
+         "rhash --sha256 -p '%{sha-256}\\n'"},
     };
 }
 
@@ -122,8 +124,8 @@ TEST_F(PeerCrossCheck, EveryBoundaryLengthAgreesWithThePeers) {
                 support::NullProgress quiet;
                 const auto text = engine.ComputeFile((*s_files)[i], quiet, std::stop_token{});
                 ASSERT_TRUE(text.ok()) << text.error().message;
-                EXPECT_EQ(*text, expected[i]) << peer.name << ' ' << mode.name << ' '
-                                              << (*s_files)[i];
+                EXPECT_EQ(*text, expected[i])
+                    << peer.name << ' ' << mode.name << ' ' << (*s_files)[i];
             }
         }
     }
