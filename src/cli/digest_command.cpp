@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -160,7 +161,6 @@ int digestFiles(const AlgorithmChoice& algorithm, std::int32_t format,
 struct CheckLine {
     std::string expected;  // lower-case hexadecimal
     std::string name;
-    bool escaped = false;
 };
 
 bool isHex(const std::string& text) {
@@ -170,30 +170,51 @@ bool isHex(const std::string& text) {
     return true;
 }
 
-// "DIGEST  NAME" or "DIGEST *NAME", optionally led by a backslash that marks escapes.
-std::optional<CheckLine> parseCheckLine(std::string line, std::size_t digestBytes) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    CheckLine parsed;
-    std::size_t pos = 0;
-    if (!line.empty() && line[0] == '\\') {
-        parsed.escaped = true;
-        pos = 1;
-    }
+std::optional<std::string> expectedDigest(std::string_view text, std::size_t digestBytes) {
+    if (text.size() != digestBytes * 2 || !isHex(std::string(text))) return std::nullopt;
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// "DIGEST  NAME" or "DIGEST *NAME" (binary mark), as the sum tools write them.
+std::optional<CheckLine> parsePlainLine(std::string_view body, std::size_t digestBytes) {
     const std::size_t digits = digestBytes * 2;
-    if (line.size() < pos + digits + 3) return std::nullopt;
-    parsed.expected = line.substr(pos, digits);
-    if (!isHex(parsed.expected)) return std::nullopt;
-    for (char& c : parsed.expected)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    pos += digits;
-    if (line[pos] != ' ' || (line[pos + 1] != ' ' && line[pos + 1] != '*')) return std::nullopt;
-    std::string name = line.substr(pos + 2);
-    if (parsed.escaped) {
-        auto unescaped = unescapeName(name);
-        if (!unescaped) return std::nullopt;
-        name = std::move(*unescaped);
+    if (body.size() < digits + 3 || body[digits] != ' ' ||
+        (body[digits + 1] != ' ' && body[digits + 1] != '*')) {
+        return std::nullopt;
     }
-    parsed.name = std::move(name);
+    auto expected = expectedDigest(body.substr(0, digits), digestBytes);
+    if (!expected) return std::nullopt;
+    return CheckLine{std::move(*expected), std::string(body.substr(digits + 2))};
+}
+
+// "TAG (NAME) = DIGEST", the tagged form the sum tools write with --tag.
+std::optional<CheckLine> parseTaggedLine(std::string_view body, std::size_t digestBytes) {
+    const std::size_t open = body.find(" (");
+    const std::size_t close = body.rfind(") = ");
+    if (open == 0 || open == std::string_view::npos || close == std::string_view::npos ||
+        close < open + 2) {
+        return std::nullopt;
+    }
+    auto expected = expectedDigest(body.substr(close + 4), digestBytes);
+    if (!expected) return std::nullopt;
+    return CheckLine{std::move(*expected), std::string(body.substr(open + 2, close - open - 2))};
+}
+
+// A line of a sum file, optionally led by a backslash that marks escapes in the name.
+std::optional<CheckLine> parseCheckLine(std::string_view line, std::size_t digestBytes) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const bool escaped = !line.empty() && line[0] == '\\';
+    if (escaped) line.remove_prefix(1);
+    auto parsed = parsePlainLine(line, digestBytes);
+    if (!parsed) parsed = parseTaggedLine(line, digestBytes);
+    if (!parsed || parsed->name.empty()) return std::nullopt;
+    if (escaped) {
+        auto unescaped = unescapeName(parsed->name);
+        if (!unescaped) return std::nullopt;
+        parsed->name = std::move(*unescaped);
+    }
     return parsed;
 }
 

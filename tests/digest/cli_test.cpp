@@ -130,6 +130,12 @@ TEST_F(DigestCli, CheckReportsEachLineAndSummarises) {
     EXPECT_EQ(clean.out, "good: OK\nchanged: OK\n");
     EXPECT_EQ(clean.err, "");
 
+    // The tagged form of the sum tools' --tag is read too.
+    writeFile(dir / "tagged", peer("sha1sum --tag good changed"));
+    const CliRun tagged = run("-a sha1 -c tagged");
+    EXPECT_EQ(tagged.status, 0) << tagged.err;
+    EXPECT_EQ(tagged.out, "good: OK\nchanged: OK\n");
+
     // Upper-case digests are accepted, as the sum tools accept them.
     writeFile(dir / "upper",
               "770E607624D689265CA6C44884D0807D9B054D23C473C106C72BE9DE08B7376C  good\n");
