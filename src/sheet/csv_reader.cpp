@@ -222,7 +222,7 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
                                    if (row > kMaxRows || column > kMaxColumns) {
                                        return makeError(
                                            ErrorCode::TooLarge,
-                                           "line " + std::to_string(row) + ", field " +
+                                           "record " + std::to_string(row) + ", field " +
                                                std::to_string(column) +
                                                " lies past the last row (1048576) or column "
                                                "(16384) a sheet can hold");
