@@ -228,7 +228,9 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
     auto output = support::AtomicOutputFile::create(outputPath, options.durability);
     if (!output) {
         Error error = output.error();
-        error.message = "cannot write output file " + outputPath + ": " + error.message;
+        error.message = outputPath.empty()
+                            ? "no output file chosen"
+                            : "cannot write output file " + outputPath + ": " + error.message;
         return fail(reporter, std::move(error), kOpenErrorText);
     }
 

@@ -205,8 +205,13 @@ TEST_F(ConfigFile, UnwritableDestinationLeavesEverythingAsItWas) {
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(readFile(dir / "target" / "keep"), "kept");
 
-    const std::vector<RecordingReporter::Entry> expected = {{"file open error", "error"},
-                                                            {"file open error", "error"}};
+    // No output name at all.
+    status = EncryptConfigFile((dir / "input.xml").string(), "", kKey, reporter);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message, "no output file chosen");
+
+    const std::vector<RecordingReporter::Entry> expected = {
+        {"file open error", "error"}, {"file open error", "error"}, {"file open error", "error"}};
     EXPECT_EQ(reporter.entries(), expected);
     EXPECT_EQ(strayFiles({"input.xml", "target"}), std::vector<std::string>{});
 }
