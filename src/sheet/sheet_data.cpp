@@ -1,8 +1,12 @@
 // SheetData: compact cell storage, the used range and the displayed text of a cell.
 #include "sheet/sheet_data.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <new>
 
 namespace velquor::sheet {
 
@@ -30,9 +34,17 @@ void StringPool::clear() {
     m_ends.clear();
 }
 
+void CellBlocks::BlockFree::operator()(StoredCell* block) const { std::free(block); }
+
 void CellBlocks::push_back(const StoredCell& cell) {
     if ((m_size >> kShift) == m_blocks.size()) {
-        m_blocks.push_back(std::make_unique_for_overwrite<StoredCell[]>(kMask + 1));
+        constexpr std::size_t kBytes = (kMask + 1) * sizeof(StoredCell);
+        void* memory = std::aligned_alloc(kBytes, kBytes);
+        if (memory == nullptr) throw std::bad_alloc();
+        // A small sheet touches only the first pages of its first block; larger ones fill
+        // whole blocks, where huge pages pay.
+        if (!m_blocks.empty()) ::madvise(memory, kBytes, MADV_HUGEPAGE);
+        m_blocks.emplace_back(static_cast<StoredCell*>(memory));
     }
     (*this)[m_size++] = cell;
 }

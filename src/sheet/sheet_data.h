@@ -64,9 +64,14 @@ public:
     void resize(std::size_t size);  // shrinks only
 
 private:
-    static constexpr std::size_t kShift = 15;
+    // 2 MiB blocks: past the first, each is one huge page where the system offers them,
+    // which spares a page fault per 4 KiB of cells.
+    static constexpr std::size_t kShift = 17;
     static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
-    std::vector<std::unique_ptr<StoredCell[]>> m_blocks;
+    struct BlockFree {
+        void operator()(StoredCell* block) const;
+    };
+    std::vector<std::unique_ptr<StoredCell[], BlockFree>> m_blocks;
     std::size_t m_size = 0;
 };
 
