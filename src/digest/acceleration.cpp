@@ -3,6 +3,10 @@
 
 #include <atomic>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include "digest/acceleration_internal.h"
 
 namespace velquor::digest {
@@ -11,11 +15,23 @@ namespace {
 
 std::atomic<bool> g_allowed{true};
 
+#if defined(__x86_64__) || defined(__i386__)
+bool cpuHasShaExtensions() {
+#if defined(__clang__)
+    // Clang's __builtin_cpu_supports does not know "sha": ask cpuid (leaf 7, EBX bit 29).
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ebx & (1u << 29)) != 0;
+#else
+    return __builtin_cpu_supports("sha");
+#endif
+}
+#endif
+
 Acceleration detect() {
     Acceleration found;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    found.sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
+    found.sha = cpuHasShaExtensions() && __builtin_cpu_supports("sse4.1") &&
                 __builtin_cpu_supports("ssse3");
     found.crc32 = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     found.sha512 = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f") &&

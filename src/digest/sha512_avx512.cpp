@@ -11,23 +11,22 @@
 
 #include "digest/sha2_constants.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512vl,bmi2,ssse3")
+#define VELQUOR_AVX512_TARGET __attribute__((target("avx512f,avx512vl,bmi2,ssse3")))
 
 namespace velquor::digest::detail {
 
 namespace {
 
 template <int Bits>
-inline __m128i rotr(__m128i x) {
+VELQUOR_AVX512_TARGET inline __m128i rotr(__m128i x) {
     return _mm_ror_epi64(x, Bits);
 }
 
-inline __m128i smallSigma0(__m128i x) {
+VELQUOR_AVX512_TARGET inline __m128i smallSigma0(__m128i x) {
     return _mm_xor_si128(_mm_xor_si128(rotr<1>(x), rotr<8>(x)), _mm_srli_epi64(x, 7));
 }
 
-inline __m128i smallSigma1(__m128i x) {
+VELQUOR_AVX512_TARGET inline __m128i smallSigma1(__m128i x) {
     return _mm_xor_si128(_mm_xor_si128(rotr<19>(x), rotr<61>(x)), _mm_srli_epi64(x, 6));
 }
 
@@ -38,7 +37,7 @@ struct Schedule {
 };
 
 // Schedule words 2j and 2j+1 (plus their round constants) into wk.
-inline void schedulePair(Schedule& s, int j, std::uint64_t* wk) {
+VELQUOR_AVX512_TARGET inline void schedulePair(Schedule& s, int j, std::uint64_t* wk) {
     __m128i words;
     if (j < 8) {
         const __m128i byteSwap = _mm_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
@@ -59,9 +58,10 @@ inline void schedulePair(Schedule& s, int j, std::uint64_t* wk) {
     _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j), _mm_add_epi64(words, constants));
 }
 
-inline void round(const std::uint64_t* wk, int t, std::uint64_t a, std::uint64_t b, std::uint64_t c,
-                  std::uint64_t& d, std::uint64_t e, std::uint64_t f, std::uint64_t g,
-                  std::uint64_t& h) {
+VELQUOR_AVX512_TARGET inline void round(const std::uint64_t* wk, int t, std::uint64_t a,
+                                        std::uint64_t b, std::uint64_t c, std::uint64_t& d,
+                                        std::uint64_t e, std::uint64_t f, std::uint64_t g,
+                                        std::uint64_t& h) {
     const std::uint64_t t1 =
         h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) + (g ^ (e & (f ^ g))) + wk[t];
     const std::uint64_t t2 =
@@ -72,7 +72,8 @@ inline void round(const std::uint64_t* wk, int t, std::uint64_t a, std::uint64_t
 
 }  // namespace
 
-void sha512BlocksAvx512(std::uint64_t chain[8], const std::uint8_t* data, std::size_t blocks) {
+VELQUOR_AVX512_TARGET void sha512BlocksAvx512(std::uint64_t chain[8], const std::uint8_t* data,
+                                              std::size_t blocks) {
     if (blocks == 0) return;
     alignas(16) std::uint64_t wk[2][80];
     Schedule schedule;
@@ -114,7 +115,5 @@ void sha512BlocksAvx512(std::uint64_t chain[8], const std::uint8_t* data, std::s
 }
 
 }  // namespace velquor::digest::detail
-
-#pragma GCC pop_options
 
 #endif
