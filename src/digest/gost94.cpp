@@ -259,6 +259,7 @@ void GostHashState::start(GostParameterSet set) {
 }
 
 void GostHashState::add(const void* data, std::uint32_t count) {
+    if (count == 0) return;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const GostTables& t = tablesFor(parameterSet);
     if (partialCount > 0) {
