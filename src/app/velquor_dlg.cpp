@@ -15,12 +15,16 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <optional>
 #include <utility>
 
 #include "app/progress_task.h"
 #include "crypto/config_file.h"
 #include "generator/generation_job.h"
+
+// The icon lives in the library's resources; a static library has to register them itself.
+static void initVelquorResources() { Q_INIT_RESOURCE(velquor); }
 
 namespace velquor::app {
 namespace {
@@ -53,7 +57,9 @@ std::string localPath(const QString& path) { return QFile::encodeName(path).toSt
 }  // namespace
 
 CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent)
-    : ControlWindow(prompter, parent), m_hIcon(QStringLiteral(":/velquor/velquor.png")) {
+    : ControlWindow(prompter, parent) {
+    initVelquorResources();
+    m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
     setWindowTitle(QStringLiteral("Velquor"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -159,8 +165,21 @@ void CVelquorDlg::buildControls() {
     md5Grid->setColumnStretch(1, 1);
     windowLayout->addWidget(md5Group);
 
+    // One label column across the three groups, so the fields line up as in one form.
+    int labelWidth = 0;
+    for (QGridLayout* grid : {encryptGrid, macGrid, md5Grid}) {
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            QLayoutItem* item = grid->itemAtPosition(row, 0);
+            if (item && item->widget()) {
+                labelWidth = std::max(labelWidth, item->widget()->sizeHint().width());
+            }
+        }
+    }
+    for (QGridLayout* grid : {encryptGrid, macGrid, md5Grid}) {
+        grid->setColumnMinimumWidth(0, labelWidth);
+    }
     windowLayout->addStretch(1);
-    resize(du.x(400), du.y(473));
+    resize(du.x(400), sizeHint().height());
 }
 
 void CVelquorDlg::buildTabOrder() {

@@ -139,7 +139,7 @@ private slots:
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(!m_window->windowIcon().isNull());
+        QVERIFY(!m_window->windowIcon().pixmap(32, 32).isNull());
     }
 
     void menuBarHoldsTheKestoCommandDirectly() {
