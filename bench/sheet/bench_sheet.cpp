@@ -52,7 +52,8 @@ long peakKib() {
 
 std::string columnName(int column) {
     std::string name;
-    for (; column > 0; column = (column - 1) / 26) name.insert(name.begin(), char('A' + (column - 1) % 26));
+    for (; column > 0; column = (column - 1) / 26)
+        name.insert(name.begin(), char('A' + (column - 1) % 26));
     return name;
 }
 
@@ -62,20 +63,22 @@ std::string sheetXml(int rows) {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-        "<dimension ref=\"A1:J" + std::to_string(rows) + "\"/><sheetData>";
+        "<dimension ref=\"A1:J" +
+        std::to_string(rows) + "\"/><sheetData>";
     char cell[160];
     for (int r = 1; r <= rows; ++r) {
         xml += "<row r=\"" + std::to_string(r) + "\">";
         auto add = [&](int column, const char* type, int style, const std::string& value) {
             std::snprintf(cell, sizeof cell, "<c r=\"%s%d\"%s%s%s><v>%s</v></c>",
                           columnName(column).c_str(), r, style ? " s=\"" : "",
-                          style ? std::to_string(style).c_str() : "", style ? "\"" : "", value.c_str());
+                          style ? std::to_string(style).c_str() : "", style ? "\"" : "",
+                          value.c_str());
             std::string text(cell);
             if (type[0] != '\0') text.insert(text.find('>'), std::string(" t=\"") + type + "\"");
             xml += text;
         };
-        add(1, "s", 0, std::to_string(r - 1));                  // unique MAC text
-        add(2, "s", 0, std::to_string(rows + (r % 50)));         // one of 50 names
+        add(1, "s", 0, std::to_string(r - 1));            // unique MAC text
+        add(2, "s", 0, std::to_string(rows + (r % 50)));  // one of 50 names
         add(3, "", 0, std::to_string(1000 + r));
         add(4, "", 1, std::to_string(5060 + r % 7) + ".5");
         add(5, "", 2, std::to_string(40000 + r % 3000));
@@ -109,36 +112,58 @@ void writeWorkbook(const fs::path& path, int rows) {
     const std::string parts[][2] = {
         {"[Content_Types].xml",
          "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"rels\" "
+         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
          "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-         "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-         "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
-         "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>"
-         "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+         "<Override PartName=\"/xl/workbook.xml\" "
+         "ContentType=\"application/"
+         "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+         "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
+         "ContentType=\"application/"
+         "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+         "<Override PartName=\"/xl/sharedStrings.xml\" "
+         "ContentType=\"application/"
+         "vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>"
+         "<Override PartName=\"/xl/styles.xml\" "
+         "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
          "</Types>"},
-        {"_rels/.rels", "<Relationships xmlns=\"" + pkg + "\"><Relationship Id=\"rId1\" Type=\"" + rel +
-                            "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"_rels/.rels", "<Relationships xmlns=\"" + pkg + "\"><Relationship Id=\"rId1\" Type=\"" +
+                            rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
         {"xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
-                                "\"><sheets><sheet name=\"Devices\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+                                "\"><sheets><sheet name=\"Devices\" sheetId=\"1\" "
+                                "r:id=\"rId1\"/></sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels",
          "<Relationships xmlns=\"" + pkg + "\"><Relationship Id=\"rId1\" Type=\"" + rel +
-             "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" + rel +
-             "/sharedStrings\" Target=\"sharedStrings.xml\"/><Relationship Id=\"rId3\" Type=\"" + rel +
-             "/styles\" Target=\"styles.xml\"/></Relationships>"},
+             "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" +
+             rel +
+             "/sharedStrings\" Target=\"sharedStrings.xml\"/><Relationship Id=\"rId3\" Type=\"" +
+             rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
         {"xl/styles.xml",
-         "<styleSheet xmlns=\"" + main + "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" "
-         "formatCode=\"m/d/yyyy\"/></numFmts><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
-         "</font></fonts><fills count=\"1\"><fill><patternFill patternType=\"none\"/></fill></fills>"
-         "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
-         "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-         "<cellXfs count=\"6\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
-         "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-         "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-         "<xf numFmtId=\"10\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-         "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-         "<xf numFmtId=\"21\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-         "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
-         "</styleSheet>"},
+         "<styleSheet xmlns=\"" + main +
+             "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" "
+             "formatCode=\"m/d/yyyy\"/></numFmts><fonts count=\"1\"><font><sz val=\"11\"/><name "
+             "val=\"Calibri\"/>"
+             "</font></fonts><fills count=\"1\"><fill><patternFill "
+             "patternType=\"none\"/></fill></fills>"
+             "<borders "
+             "count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+             "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+             "borderId=\"0\"/></cellStyleXfs>"
+             "<cellXfs count=\"6\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" "
+             "xfId=\"0\"/>"
+             "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/>"
+             "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/>"
+             "<xf numFmtId=\"10\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/>"
+             "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/>"
+             "<xf numFmtId=\"21\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/>"
+             "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" "
+             "builtinId=\"0\"/></cellStyles>"
+             "</styleSheet>"},
         {"xl/sharedStrings.xml", sharedStringsXml(rows)},
         {"xl/worksheets/sheet1.xml", sheetXml(rows)},
     };
@@ -205,7 +230,8 @@ double timeSaxPush(const std::string& xml, long& elements) {
     xmlParserCtxtPtr context = xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, "sheet");
     context->_private = &elements;
     for (std::size_t at = 0; at < xml.size(); at += 256 * 1024) {
-        xmlParseChunk(context, xml.data() + at, static_cast<int>(std::min<std::size_t>(256 * 1024, xml.size() - at)), 0);
+        xmlParseChunk(context, xml.data() + at,
+                      static_cast<int>(std::min<std::size_t>(256 * 1024, xml.size() - at)), 0);
     }
     xmlParseChunk(context, nullptr, 0, 1);
     xmlFreeParserCtxt(context);
@@ -239,8 +265,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        const int rows = std::getenv("VELQUOR_BENCH_ROWS") ? std::atoi(std::getenv("VELQUOR_BENCH_ROWS")) : 100000;
-        const fs::path dir = fs::temp_directory_path() / ("velquor-bench-sheet-" + std::to_string(getpid()));
+        const int rows = std::getenv("VELQUOR_BENCH_ROWS")
+                             ? std::atoi(std::getenv("VELQUOR_BENCH_ROWS"))
+                             : 100000;
+        const fs::path dir =
+            fs::temp_directory_path() / ("velquor-bench-sheet-" + std::to_string(getpid()));
         fs::create_directories(dir);
         const fs::path workbook = dir / "devices.xlsx";
         writeWorkbook(workbook, rows);
@@ -251,7 +280,8 @@ int main(int argc, char** argv) {
         double ours = 1e9;
         std::string oursLine;
         for (int attempt = 0; attempt < 3; ++attempt) {
-            const std::string line = runAndCapture("'" + self + "' --read '" + workbook.string() + "'");
+            const std::string line =
+                runAndCapture("'" + self + "' --read '" + workbook.string() + "'");
             double seconds = 0;
             if (line.empty() || std::sscanf(line.c_str(), "%lf", &seconds) != 1) {
                 throw std::runtime_error("the Velquor reader failed");
@@ -261,26 +291,32 @@ int main(int argc, char** argv) {
         double openSeconds = 0, oursCpu = 0;
         std::size_t cells = 0, textBytes = 0;
         long oursKib = 0;
-        std::sscanf(oursLine.c_str(), "%lf %zu %ld %lf %zu %lf", &ours, &cells, &oursKib, &openSeconds,
-                    &textBytes, &oursCpu);
-        std::printf("velquor SheetReader: %.3f s (Open %.3f s), %.3f s CPU, for %zu cells: %.0f cells/s, "
-                    "peak %.1f MiB\n",
-                    ours, openSeconds, oursCpu, cells, static_cast<double>(cells) / ours, oursKib / 1024.0);
+        std::sscanf(oursLine.c_str(), "%lf %zu %ld %lf %zu %lf", &ours, &cells, &oursKib,
+                    &openSeconds, &textBytes, &oursCpu);
+        std::printf(
+            "velquor SheetReader: %.3f s (Open %.3f s), %.3f s CPU, for %zu cells: %.0f cells/s, "
+            "peak %.1f MiB\n",
+            ours, openSeconds, oursCpu, cells, static_cast<double>(cells) / ours, oursKib / 1024.0);
 
         const std::string peer = std::string(VELQUOR_SOURCE_DIR) + "/bench/sheet/peer_read.py";
-        const std::string peerLine = runAndCapture(std::string(kPeerPython) + " '" + peer + "' '" + workbook.string() + "'");
+        const std::string peerLine =
+            runAndCapture(std::string(kPeerPython) + " '" + peer + "' '" + workbook.string() + "'");
         double theirs = 0, theirsCpu = 0;
         std::size_t peerCells = 0;
         long peerKib = 0;
-        if (peerLine.empty() ||
-            std::sscanf(peerLine.c_str(), "%lf %zu %ld %lf", &theirs, &peerCells, &peerKib, &theirsCpu) != 4) {
+        if (peerLine.empty() || std::sscanf(peerLine.c_str(), "%lf %zu %ld %lf", &theirs,
+                                            &peerCells, &peerKib, &theirsCpu) != 4) {
             std::printf("openpyxl read-only: not available (needs python3-openpyxl)\n");
         } else {
-            std::printf("openpyxl read-only: %.3f s, %.3f s CPU, for %zu cells: %.0f cells/s, peak %.1f MiB\n",
-                        theirs, theirsCpu, peerCells, static_cast<double>(peerCells) / theirs, peerKib / 1024.0);
-            std::printf("ratio: velquor is %.1fx faster in elapsed time, %.1fx in CPU time "
-                        "(target >= 20x; cells/s target >= 1,000,000)\n",
-                        theirs / ours, theirsCpu / std::max(oursCpu, 1e-6));
+            std::printf(
+                "openpyxl read-only: %.3f s, %.3f s CPU, for %zu cells: %.0f cells/s, peak %.1f "
+                "MiB\n",
+                theirs, theirsCpu, peerCells, static_cast<double>(peerCells) / theirs,
+                peerKib / 1024.0);
+            std::printf(
+                "ratio: velquor is %.1fx faster in elapsed time, %.1fx in CPU time "
+                "(target >= 20x; cells/s target >= 1,000,000)\n",
+                theirs / ours, theirsCpu / std::max(oursCpu, 1e-6));
         }
 
         // How the XML interface was chosen: both over the inflated sheet part.
@@ -289,8 +325,10 @@ int main(int argc, char** argv) {
         long saxElements = 0, readerElements = 0;
         const double sax = timeSaxPush(xml, saxElements);
         const double textReader = timeTextReader(xml, readerElements);
-        std::printf("libxml2 on the %.1f MB sheet part: SAX2 push %.3f s, text reader %.3f s (%ld/%ld elements)\n",
-                    static_cast<double>(xml.size()) / 1e6, sax, textReader, saxElements, readerElements);
+        std::printf(
+            "libxml2 on the %.1f MB sheet part: SAX2 push %.3f s, text reader %.3f s (%ld/%ld "
+            "elements)\n",
+            static_cast<double>(xml.size()) / 1e6, sax, textReader, saxElements, readerElements);
         fs::remove_all(dir);
         return 0;
     } catch (const std::exception& error) {

@@ -19,10 +19,18 @@ constexpr const char* kName = "sheet";
 void appendEscaped(std::string& out, const std::string& text) {
     for (char c : text) {
         switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\\': out += "\\\\"; break;
-            default: out += c; break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
 }
@@ -39,9 +47,9 @@ int printSheet(const sheet::SheetReader& reader) {
         if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) break;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        return failWith(support::makeError(support::ErrorCode::Io,
-                                           std::string(kName) + ": cannot write the output: " +
-                                               std::strerror(errno)));
+        return failWith(support::makeError(
+            support::ErrorCode::Io,
+            std::string(kName) + ": cannot write the output: " + std::strerror(errno)));
     }
     return kExitOk;
 }
@@ -64,7 +72,6 @@ int runSheet(const std::vector<std::string>& args) {
 }  // namespace
 
 VELQUOR_REGISTER_COMMAND(kName, "sheet FILE [--counts]",
-                         "print the active sheet of an .xlsx or .csv file as displayed",
-                         runSheet);
+                         "print the active sheet of an .xlsx or .csv file as displayed", runSheet);
 
 }  // namespace velquor::cli

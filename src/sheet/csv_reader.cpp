@@ -55,7 +55,8 @@ support::Result<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian)
             }
         }
         if (unit >= 0xD800 && unit < 0xE000) {
-            return makeError(ErrorCode::InvalidInput, "the UTF-16 text holds a broken surrogate pair");
+            return makeError(ErrorCode::InvalidInput,
+                             "the UTF-16 text holds a broken surrogate pair");
         }
         appendUtf8(out, unit);
     }
@@ -170,7 +171,8 @@ char detectSeparator(std::string_view text) {
         (void)splitRecords(text, candidates[c], kSampleLines,
                            [&](int row, int column, std::string_view) -> support::Status {
                                auto& perRow = counts[c];
-                               if (perRow.size() < static_cast<std::size_t>(row)) perRow.resize(row);
+                               if (perRow.size() < static_cast<std::size_t>(row))
+                                   perRow.resize(row);
                                perRow[row - 1] = column;
                                return {};
                            });
@@ -197,7 +199,8 @@ char detectSeparator(std::string_view text) {
 support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
     std::string converted;
     std::string_view text = bytes;
-    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+    if (bytes.size() >= 2 &&
+        (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
         auto utf8 = utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE');
         if (!utf8) return utf8.error();
         converted = std::move(*utf8);
@@ -216,19 +219,19 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
                              " holds a NUL byte; this is not a text file");
     }
     const char separator = detectSeparator(text);
-    auto status = splitRecords(text, separator, static_cast<std::size_t>(-1),
-                               [&](int row, int column, std::string_view field) -> support::Status {
-                                   if (field.empty()) return {};
-                                   if (row > kMaxRows || column > kMaxColumns) {
-                                       return makeError(
-                                           ErrorCode::TooLarge,
-                                           "record " + std::to_string(row) + ", field " +
-                                               std::to_string(column) +
-                                               " lies past the last row (1048576) or column "
-                                               "(16384) a sheet can hold");
-                                   }
-                                   return data.addText(row, column, field, 0);
-                               });
+    auto status =
+        splitRecords(text, separator, static_cast<std::size_t>(-1),
+                     [&](int row, int column, std::string_view field) -> support::Status {
+                         if (field.empty()) return {};
+                         if (row > kMaxRows || column > kMaxColumns) {
+                             return makeError(ErrorCode::TooLarge,
+                                              "record " + std::to_string(row) + ", field " +
+                                                  std::to_string(column) +
+                                                  " lies past the last row (1048576) or column "
+                                                  "(16384) a sheet can hold");
+                         }
+                         return data.addText(row, column, field, 0);
+                     });
     if (!status) return status;
     data.finish();
     return {};

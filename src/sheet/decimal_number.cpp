@@ -52,8 +52,8 @@ DecimalNumber DecimalNumber::fromDouble(double value) {
     if (value == 0 || !std::isfinite(value)) return number;
     // The shortest digits that identify the double; the rounding to 15 is then done on them.
     char buffer[40];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::scientific);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     const char* e = buffer;
     while (e != result.ptr && *e != 'e') {
         if (*e >= '0' && *e <= '9') number.digits += *e;
@@ -98,8 +98,8 @@ DecimalNumber DecimalNumber::roundedToSignificant(int count) const {
 
 std::string DecimalNumber::integerDigits() const {
     if (isZero() || pointPosition <= 0) return {};
-    std::string result = digits.substr(0, static_cast<std::size_t>(
-                                                std::min<long>(pointPosition, digits.size())));
+    std::string result =
+        digits.substr(0, static_cast<std::size_t>(std::min<long>(pointPosition, digits.size())));
     result.append(static_cast<std::size_t>(pointPosition) - result.size(), '0');
     return result;
 }

@@ -8,7 +8,7 @@
 namespace velquor::sheet {
 
 struct DecimalNumber {
-    std::string digits;  // significant digits, no leading or trailing zeros; empty for zero
+    std::string digits;     // significant digits, no leading or trailing zeros; empty for zero
     int pointPosition = 0;  // value = 0.<digits> x 10^pointPosition
 
     // |value| rounded to 15 significant digits.

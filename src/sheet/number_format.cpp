@@ -64,10 +64,40 @@ std::string generalUnsigned(double value) {
 // ---- tokens ---------------------------------------------------------------------------------
 
 enum class Kind : std::uint8_t {
-    Literal, Zero, Hash, Question, Point, Comma, Percent, Exponent, Slash, Text, General,
-    Year2, Year4, Month, Month2, MonthAbbr, MonthFull, MonthLetter, Day, Day2, DayAbbr, DayFull,
-    Hour, Hour2, Minute, Minute2, Second, Second2, SubSecond, AmPm, AorP,
-    ElapsedHours, ElapsedMinutes, ElapsedSeconds
+    Literal,
+    Zero,
+    Hash,
+    Question,
+    Point,
+    Comma,
+    Percent,
+    Exponent,
+    Slash,
+    Text,
+    General,
+    Year2,
+    Year4,
+    Month,
+    Month2,
+    MonthAbbr,
+    MonthFull,
+    MonthLetter,
+    Day,
+    Day2,
+    DayAbbr,
+    DayFull,
+    Hour,
+    Hour2,
+    Minute,
+    Minute2,
+    Second,
+    Second2,
+    SubSecond,
+    AmPm,
+    AorP,
+    ElapsedHours,
+    ElapsedMinutes,
+    ElapsedSeconds
 };
 
 struct Token {
@@ -80,7 +110,9 @@ bool isDigitPlaceholder(Kind kind) {
     return kind == Kind::Zero || kind == Kind::Hash || kind == Kind::Question;
 }
 
-bool isDateKind(Kind kind) { return kind >= Kind::Year2; }
+bool isDateKind(Kind kind) {
+    return kind >= Kind::Year2;
+}
 
 enum class Compare { None, Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
 
@@ -89,13 +121,20 @@ struct Condition {
     double operand = 0;
     bool matches(double value) const {
         switch (compare) {
-            case Compare::None: return true;
-            case Compare::Less: return value < operand;
-            case Compare::LessEqual: return value <= operand;
-            case Compare::Greater: return value > operand;
-            case Compare::GreaterEqual: return value >= operand;
-            case Compare::Equal: return value == operand;
-            case Compare::NotEqual: return value != operand;
+            case Compare::None:
+                return true;
+            case Compare::Less:
+                return value < operand;
+            case Compare::LessEqual:
+                return value <= operand;
+            case Compare::Greater:
+                return value > operand;
+            case Compare::GreaterEqual:
+                return value >= operand;
+            case Compare::Equal:
+                return value == operand;
+            case Compare::NotEqual:
+                return value != operand;
         }
         return true;
     }
@@ -118,7 +157,7 @@ struct Section {
     NumberLayout layout;  // where the digits go, worked out once
     Condition condition;
     bool isDate = false;
-    bool hasText = false;     // "@"
+    bool hasText = false;  // "@"
     bool hasDigits = false;
     bool hasGeneral = false;
     bool hasAmPm = false;
@@ -179,11 +218,16 @@ std::size_t parseBracket(std::string_view code, std::size_t at, Section& section
     if (!inside.empty() && std::string_view("<>=").find(inside[0]) != std::string_view::npos) {
         std::size_t opLength = 1;
         Compare compare = Compare::Equal;
-        if (inside.substr(0, 2) == "<=") compare = Compare::LessEqual, opLength = 2;
-        else if (inside.substr(0, 2) == ">=") compare = Compare::GreaterEqual, opLength = 2;
-        else if (inside.substr(0, 2) == "<>") compare = Compare::NotEqual, opLength = 2;
-        else if (inside[0] == '<') compare = Compare::Less;
-        else if (inside[0] == '>') compare = Compare::Greater;
+        if (inside.substr(0, 2) == "<=")
+            compare = Compare::LessEqual, opLength = 2;
+        else if (inside.substr(0, 2) == ">=")
+            compare = Compare::GreaterEqual, opLength = 2;
+        else if (inside.substr(0, 2) == "<>")
+            compare = Compare::NotEqual, opLength = 2;
+        else if (inside[0] == '<')
+            compare = Compare::Less;
+        else if (inside[0] == '>')
+            compare = Compare::Greater;
         const std::string operand(inside.substr(opLength));
         char* end = nullptr;
         const double value = std::strtod(operand.c_str(), &end);
@@ -229,16 +273,19 @@ Section parseSection(std::string_view code) {
         } else if (c == '[') {
             i += parseBracket(code, i, section);
         } else if (c == '0' || c == '#' || c == '?') {
-            section.tokens.push_back({c == '0' ? Kind::Zero : c == '#' ? Kind::Hash : Kind::Question,
+            section.tokens.push_back({c == '0'   ? Kind::Zero
+                                      : c == '#' ? Kind::Hash
+                                                 : Kind::Question,
                                       "", 0});
             section.hasDigits = true;
             ++i;
         } else if (c == '.') {
             const std::size_t zeros = runLength(code, i + 1, '0');
             if (section.isDate && zeros > 0) {
-                section.tokens.push_back({Kind::SubSecond, "", static_cast<int>(std::min<std::size_t>(zeros, 3))});
-                section.subSecondDigits = std::max(section.subSecondDigits,
-                                                   static_cast<int>(std::min<std::size_t>(zeros, 3)));
+                section.tokens.push_back(
+                    {Kind::SubSecond, "", static_cast<int>(std::min<std::size_t>(zeros, 3))});
+                section.subSecondDigits = std::max(
+                    section.subSecondDigits, static_cast<int>(std::min<std::size_t>(zeros, 3)));
                 i += 1 + zeros;
             } else {
                 section.tokens.push_back({Kind::Point, "", 0});
@@ -266,7 +313,8 @@ Section parseSection(std::string_view code) {
             // A written denominator ("?/8", "#/100") is one number, not placeholders.
             if (i < code.size() && code[i] >= '1' && code[i] <= '9') {
                 std::size_t n = 0;
-                while (i + n < code.size() && std::isdigit(static_cast<unsigned char>(code[i + n]))) ++n;
+                while (i + n < code.size() && std::isdigit(static_cast<unsigned char>(code[i + n])))
+                    ++n;
                 section.tokens.push_back({Kind::Literal, std::string(code.substr(i, n)), 0});
                 i += n;
             }
@@ -289,15 +337,20 @@ Section parseSection(std::string_view code) {
             i += n;
         } else if (lc == 'm') {
             const std::size_t n = runLength(code, i, 'm');
-            const Kind kind = n == 1 ? Kind::Month : n == 2 ? Kind::Month2 : n == 3 ? Kind::MonthAbbr
-                              : n == 4 ? Kind::MonthFull : Kind::MonthLetter;
+            const Kind kind = n == 1   ? Kind::Month
+                              : n == 2 ? Kind::Month2
+                              : n == 3 ? Kind::MonthAbbr
+                              : n == 4 ? Kind::MonthFull
+                                       : Kind::MonthLetter;
             section.tokens.push_back({kind, "", 0});
             section.isDate = true;
             i += n;
         } else if (lc == 'd') {
             const std::size_t n = runLength(code, i, 'd');
-            const Kind kind = n == 1 ? Kind::Day : n == 2 ? Kind::Day2 : n == 3 ? Kind::DayAbbr
-                                                                            : Kind::DayFull;
+            const Kind kind = n == 1   ? Kind::Day
+                              : n == 2 ? Kind::Day2
+                              : n == 3 ? Kind::DayAbbr
+                                       : Kind::DayFull;
             section.tokens.push_back({kind, "", 0});
             section.isDate = true;
             i += n;
@@ -364,8 +417,8 @@ void resolveCommas(Section& section) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i].kind == Kind::Point) afterPoint = true;
         if (tokens[i].kind != Kind::Comma) continue;
-        const bool digitBefore = i > 0 && (isDigitPlaceholder(tokens[i - 1].kind) ||
-                                           tokens[i - 1].kind == Kind::Comma);
+        const bool digitBefore =
+            i > 0 && (isDigitPlaceholder(tokens[i - 1].kind) || tokens[i - 1].kind == Kind::Comma);
         std::size_t next = i + 1;
         while (next < tokens.size() && tokens[next].kind == Kind::Comma) ++next;
         const bool digitAfter = next < tokens.size() && isDigitPlaceholder(tokens[next].kind);
@@ -435,13 +488,17 @@ NumberLayout layoutOf(const Section& section) {
         }
         if (token.kind == Kind::Comma && token.width == 1) layout.grouping = true;
         if (!isDigitPlaceholder(token.kind)) continue;
-        (part == 0 ? layout.integerSlots : part == 1 ? layout.fractionSlots : layout.exponentSlots)
+        (part == 0   ? layout.integerSlots
+         : part == 1 ? layout.fractionSlots
+                     : layout.exponentSlots)
             .push_back(i);
     }
     return layout;
 }
 
-char padding(Kind kind) { return kind == Kind::Zero ? '0' : kind == Kind::Question ? ' ' : '\0'; }
+char padding(Kind kind) {
+    return kind == Kind::Zero ? '0' : kind == Kind::Question ? ' ' : '\0';
+}
 
 // Spreads digits over placeholders right to left; the leftmost takes any surplus.
 std::vector<std::string> fillRightAligned(const std::string& digits,
@@ -489,7 +546,8 @@ void placeInteger(const Section& section, const NumberLayout& layout, const std:
         filled.assign(filled.size(), "");
         filled[0] = groupThousands(joined);
     }
-    for (std::size_t k = 0; k < filled.size(); ++k) rendered.slotText[layout.integerSlots[k]] = filled[k];
+    for (std::size_t k = 0; k < filled.size(); ++k)
+        rendered.slotText[layout.integerSlots[k]] = filled[k];
 }
 
 void placeFraction(const Section& section, const NumberLayout& layout, const std::string& digits,
@@ -502,7 +560,8 @@ void placeFraction(const Section& section, const NumberLayout& layout, const std
         if (kind == Kind::Zero || out[k] != "0") break;
         out[k] = kind == Kind::Question ? " " : "";
     }
-    for (std::size_t k = 0; k < out.size(); ++k) rendered.slotText[layout.fractionSlots[k]] = out[k];
+    for (std::size_t k = 0; k < out.size(); ++k)
+        rendered.slotText[layout.fractionSlots[k]] = out[k];
 }
 
 std::string assemble(const Section& section, const Rendered& rendered, std::string_view text) {
@@ -528,8 +587,8 @@ std::string assemble(const Section& section, const Rendered& rendered, std::stri
     return out;
 }
 
-std::string renderExponent(const Section& section, const NumberLayout& layout,
-                           DecimalNumber number, Rendered& rendered) {
+std::string renderExponent(const Section& section, const NumberLayout& layout, DecimalNumber number,
+                           Rendered& rendered) {
     const int integerPlaces = static_cast<int>(layout.integerSlots.size());
     bool engineering = false;
     for (std::size_t slot : layout.integerSlots) {
@@ -601,10 +660,11 @@ std::string renderFraction(const Section& section, double value) {
         const Token& token = section.tokens[denominatorEnd];
         if (isDigitPlaceholder(token.kind)) {
             denominatorSlots.push_back(denominatorEnd);
-        } else if (token.kind == Kind::Literal && denominatorSlots.empty() &&
-                   !token.text.empty() && std::isdigit(static_cast<unsigned char>(token.text[0]))) {
+        } else if (token.kind == Kind::Literal && denominatorSlots.empty() && !token.text.empty() &&
+                   std::isdigit(static_cast<unsigned char>(token.text[0]))) {
             std::size_t n = 0;
-            while (n < token.text.size() && std::isdigit(static_cast<unsigned char>(token.text[n]))) ++n;
+            while (n < token.text.size() && std::isdigit(static_cast<unsigned char>(token.text[n])))
+                ++n;
             fixedDenominator = token.text.substr(0, std::min<std::size_t>(n, 9));
             break;
         } else {
@@ -629,7 +689,8 @@ std::string renderFraction(const Section& section, double value) {
         for (std::size_t k = 0; k < std::min<std::size_t>(denominatorSlots.size(), 4); ++k) {
             maxDenominator *= 10;
         }
-        std::tie(numerator, denominator) = closestFraction(part, std::max<std::int64_t>(maxDenominator - 1, 1));
+        std::tie(numerator, denominator) =
+            closestFraction(part, std::max<std::int64_t>(maxDenominator - 1, 1));
     }
     if (!wholeSlots.empty() && numerator == denominator) {
         whole += 1;
@@ -639,12 +700,15 @@ std::string renderFraction(const Section& section, double value) {
     Rendered rendered{std::vector<std::string>(section.tokens.size())};
     const bool blankFraction = !wholeSlots.empty() && numerator == 0;
     if (!wholeSlots.empty()) {
-        std::string digits = whole == 0 ? std::string() : DecimalNumber::fromDouble(whole).integerDigits();
+        std::string digits =
+            whole == 0 ? std::string() : DecimalNumber::fromDouble(whole).integerDigits();
         if (digits.empty() && blankFraction) digits = "0";
         auto filled = fillRightAligned(digits, wholeSlots, section.tokens);
-        for (std::size_t k = 0; k < filled.size(); ++k) rendered.slotText[wholeSlots[k]] = filled[k];
+        for (std::size_t k = 0; k < filled.size(); ++k)
+            rendered.slotText[wholeSlots[k]] = filled[k];
     }
-    auto numeratorText = fillRightAligned(std::to_string(numerator), numeratorSlots, section.tokens);
+    auto numeratorText =
+        fillRightAligned(std::to_string(numerator), numeratorSlots, section.tokens);
     for (std::size_t k = 0; k < numeratorSlots.size(); ++k) {
         rendered.slotText[numeratorSlots[k]] = numeratorText[k];
     }
@@ -656,7 +720,8 @@ std::string renderFraction(const Section& section, double value) {
             const Kind kind = section.tokens[denominatorSlots[k]].kind;
             std::string piece;
             if (k < digits.size()) {
-                piece = k + 1 == denominatorSlots.size() ? digits.substr(k) : std::string(1, digits[k]);
+                piece =
+                    k + 1 == denominatorSlots.size() ? digits.substr(k) : std::string(1, digits[k]);
             } else if (kind == Kind::Question) {
                 piece = " ";
             }
@@ -688,8 +753,8 @@ std::string renderFraction(const Section& section, double value) {
 
 std::string renderNumber(const Section& section, double value) {
     if (section.hasFraction) return renderFraction(section, value);
-    DecimalNumber number = DecimalNumber::fromDouble(value)
-                               .shifted(2 * section.percentCount - 3 * section.scaleCommas);
+    DecimalNumber number = DecimalNumber::fromDouble(value).shifted(2 * section.percentCount -
+                                                                    3 * section.scaleCommas);
     const NumberLayout& layout = section.layout;
     Rendered rendered{std::vector<std::string>(section.tokens.size())};
     if (layout.exponentToken != std::string::npos) {
@@ -708,8 +773,8 @@ std::string renderNumber(const Section& section, double value) {
 constexpr std::array<std::string_view, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
-constexpr std::array<std::string_view, 7> kDayNames = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+constexpr std::array<std::string_view, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                       "Thursday", "Friday", "Saturday"};
 
 std::string twoDigits(std::int64_t value) {
     std::string text = std::to_string(value);
@@ -718,7 +783,8 @@ std::string twoDigits(std::int64_t value) {
 
 std::string padded(std::int64_t value, int width) {
     std::string text = std::to_string(value);
-    if (static_cast<int>(text.size()) < width) text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+    if (static_cast<int>(text.size()) < width)
+        text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
     return text;
 }
 
@@ -728,20 +794,48 @@ std::string renderDate(const Section& section, double value, bool date1904) {
     std::string out;
     for (const Token& token : section.tokens) {
         switch (token.kind) {
-            case Kind::Literal: out += token.text; break;
-            case Kind::Percent: out += token.text; break;
-            case Kind::Point: out += '.'; break;
-            case Kind::Year2: out += twoDigits(moment->year % 100); break;
-            case Kind::Year4: out += padded(moment->year, 4); break;
-            case Kind::Month: out += std::to_string(moment->month); break;
-            case Kind::Month2: out += twoDigits(moment->month); break;
-            case Kind::MonthAbbr: out += kMonthNames[moment->month - 1].substr(0, 3); break;
-            case Kind::MonthFull: out += kMonthNames[moment->month - 1]; break;
-            case Kind::MonthLetter: out += kMonthNames[moment->month - 1].substr(0, 1); break;
-            case Kind::Day: out += std::to_string(moment->day); break;
-            case Kind::Day2: out += twoDigits(moment->day); break;
-            case Kind::DayAbbr: out += kDayNames[moment->weekday].substr(0, 3); break;
-            case Kind::DayFull: out += kDayNames[moment->weekday]; break;
+            case Kind::Literal:
+                out += token.text;
+                break;
+            case Kind::Percent:
+                out += token.text;
+                break;
+            case Kind::Point:
+                out += '.';
+                break;
+            case Kind::Year2:
+                out += twoDigits(moment->year % 100);
+                break;
+            case Kind::Year4:
+                out += padded(moment->year, 4);
+                break;
+            case Kind::Month:
+                out += std::to_string(moment->month);
+                break;
+            case Kind::Month2:
+                out += twoDigits(moment->month);
+                break;
+            case Kind::MonthAbbr:
+                out += kMonthNames[moment->month - 1].substr(0, 3);
+                break;
+            case Kind::MonthFull:
+                out += kMonthNames[moment->month - 1];
+                break;
+            case Kind::MonthLetter:
+                out += kMonthNames[moment->month - 1].substr(0, 1);
+                break;
+            case Kind::Day:
+                out += std::to_string(moment->day);
+                break;
+            case Kind::Day2:
+                out += twoDigits(moment->day);
+                break;
+            case Kind::DayAbbr:
+                out += kDayNames[moment->weekday].substr(0, 3);
+                break;
+            case Kind::DayFull:
+                out += kDayNames[moment->weekday];
+                break;
             case Kind::Hour:
             case Kind::Hour2: {
                 std::int64_t hour = moment->hour;
@@ -749,15 +843,28 @@ std::string renderDate(const Section& section, double value, bool date1904) {
                 out += token.kind == Kind::Hour ? std::to_string(hour) : twoDigits(hour);
                 break;
             }
-            case Kind::Minute: out += std::to_string(moment->minute); break;
-            case Kind::Minute2: out += twoDigits(moment->minute); break;
-            case Kind::Second: out += std::to_string(moment->second); break;
-            case Kind::Second2: out += twoDigits(moment->second); break;
-            case Kind::SubSecond:
-                out += '.' + padded(moment->fraction, section.subSecondDigits).substr(0, static_cast<std::size_t>(token.width));
+            case Kind::Minute:
+                out += std::to_string(moment->minute);
                 break;
-            case Kind::AmPm: out += moment->hour < 12 ? "AM" : "PM"; break;
-            case Kind::AorP: out += moment->hour < 12 ? token.text[0] : token.text[1]; break;
+            case Kind::Minute2:
+                out += twoDigits(moment->minute);
+                break;
+            case Kind::Second:
+                out += std::to_string(moment->second);
+                break;
+            case Kind::Second2:
+                out += twoDigits(moment->second);
+                break;
+            case Kind::SubSecond:
+                out += '.' + padded(moment->fraction, section.subSecondDigits)
+                                 .substr(0, static_cast<std::size_t>(token.width));
+                break;
+            case Kind::AmPm:
+                out += moment->hour < 12 ? "AM" : "PM";
+                break;
+            case Kind::AorP:
+                out += moment->hour < 12 ? token.text[0] : token.text[1];
+                break;
             case Kind::ElapsedHours:
                 out += padded(moment->totalSeconds / 3600, token.width);
                 break;
@@ -779,7 +886,8 @@ std::string renderSection(const Section& section, double value, bool date1904) {
     if (section.hasGeneral) {
         Rendered rendered{std::vector<std::string>(section.tokens.size())};
         for (std::size_t i = 0; i < section.tokens.size(); ++i) {
-            if (section.tokens[i].kind == Kind::General) rendered.slotText[i] = generalUnsigned(value);
+            if (section.tokens[i].kind == Kind::General)
+                rendered.slotText[i] = generalUnsigned(value);
         }
         return assemble(section, rendered, {});
     }
@@ -805,43 +913,82 @@ std::string formatGeneral(double value) {
 
 std::string_view builtinFormatCode(int id) {
     switch (id) {
-        case 0: return "General";
-        case 1: return "0";
-        case 2: return "0.00";
-        case 3: return "#,##0";
-        case 4: return "#,##0.00";
-        case 5: return "\"$\"#,##0_);\\(\"$\"#,##0\\)";
-        case 6: return "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)";
-        case 7: return "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)";
-        case 8: return "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)";
-        case 9: return "0%";
-        case 10: return "0.00%";
-        case 11: return "0.00E+00";
-        case 12: return "# ?/?";
-        case 13: return "# ?" "?/?" "?";  // split so that no trigraph forms
-        case 14: return "m/d/yyyy";
-        case 15: return "d-mmm-yy";
-        case 16: return "d-mmm";
-        case 17: return "mmm-yy";
-        case 18: return "h:mm AM/PM";
-        case 19: return "h:mm:ss AM/PM";
-        case 20: return "h:mm";
-        case 21: return "h:mm:ss";
-        case 22: return "m/d/yyyy h:mm";
-        case 37: return "#,##0 ;(#,##0)";
-        case 38: return "#,##0 ;[Red](#,##0)";
-        case 39: return "#,##0.00;(#,##0.00)";
-        case 40: return "#,##0.00;[Red](#,##0.00)";
-        case 41: return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
-        case 42: return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
-        case 43: return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
-        case 44: return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
-        case 45: return "mm:ss";
-        case 46: return "[h]:mm:ss";
-        case 47: return "mm:ss.0";
-        case 48: return "##0.0E+0";
-        case 49: return "@";
-        default: return {};
+        case 0:
+            return "General";
+        case 1:
+            return "0";
+        case 2:
+            return "0.00";
+        case 3:
+            return "#,##0";
+        case 4:
+            return "#,##0.00";
+        case 5:
+            return "\"$\"#,##0_);\\(\"$\"#,##0\\)";
+        case 6:
+            return "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)";
+        case 7:
+            return "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)";
+        case 8:
+            return "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)";
+        case 9:
+            return "0%";
+        case 10:
+            return "0.00%";
+        case 11:
+            return "0.00E+00";
+        case 12:
+            return "# ?/?";
+        case 13:
+            return "# ?"
+                   "?/?"
+                   "?";  // split so that no trigraph forms
+        case 14:
+            return "m/d/yyyy";
+        case 15:
+            return "d-mmm-yy";
+        case 16:
+            return "d-mmm";
+        case 17:
+            return "mmm-yy";
+        case 18:
+            return "h:mm AM/PM";
+        case 19:
+            return "h:mm:ss AM/PM";
+        case 20:
+            return "h:mm";
+        case 21:
+            return "h:mm:ss";
+        case 22:
+            return "m/d/yyyy h:mm";
+        case 37:
+            return "#,##0 ;(#,##0)";
+        case 38:
+            return "#,##0 ;[Red](#,##0)";
+        case 39:
+            return "#,##0.00;(#,##0.00)";
+        case 40:
+            return "#,##0.00;[Red](#,##0.00)";
+        case 41:
+            return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
+        case 42:
+            return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
+        case 43:
+            return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
+        case 44:
+            return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
+        case 45:
+            return "mm:ss";
+        case 46:
+            return "[h]:mm:ss";
+        case 47:
+            return "mm:ss.0";
+        case 48:
+            return "##0.0E+0";
+        case 49:
+            return "@";
+        default:
+            return {};
     }
 }
 
@@ -853,14 +1000,16 @@ NumberFormat NumberFormat::fromCode(std::string_view code) {
     auto compiled = std::make_shared<Compiled>();
     compiled->sections = parseSections(code);
     for (const Section& section : compiled->sections) {
-        compiled->hasConditions = compiled->hasConditions ||
-                                  section.condition.compare != Compare::None;
+        compiled->hasConditions =
+            compiled->hasConditions || section.condition.compare != Compare::None;
     }
     format.m_compiled = std::move(compiled);
     return format;
 }
 
-NumberFormat NumberFormat::fromBuiltinId(int id) { return fromCode(builtinFormatCode(id)); }
+NumberFormat NumberFormat::fromBuiltinId(int id) {
+    return fromCode(builtinFormatCode(id));
+}
 
 std::string NumberFormat::formatNumber(double value, bool date1904) const {
     if (!std::isfinite(value)) return "#NUM!";
@@ -868,8 +1017,8 @@ std::string NumberFormat::formatNumber(double value, bool date1904) const {
     const auto& sections = m_compiled->sections;
     // A trailing text section takes no part in choosing a section for a number.
     std::size_t numeric = sections.size();
-    if (numeric == 4 || (numeric > 1 && sections[numeric - 1].hasText &&
-                         !sections[numeric - 1].hasDigits)) {
+    if (numeric == 4 ||
+        (numeric > 1 && sections[numeric - 1].hasText && !sections[numeric - 1].hasDigits)) {
         --numeric;
     }
     if (numeric == 0) return formatGeneral(value);

@@ -43,7 +43,8 @@ std::optional<SerialMoment> SerialMoment::fromSerial(double serial, bool date190
     std::int64_t scale = 1;
     for (int i = 0; i < subSecondDigits; ++i) scale *= 10;
     const std::int64_t ticksPerDay = 86400 * scale;
-    const auto ticks = static_cast<std::int64_t>(std::floor(serial * static_cast<double>(ticksPerDay) + 0.5));
+    const auto ticks =
+        static_cast<std::int64_t>(std::floor(serial * static_cast<double>(ticksPerDay) + 0.5));
     const std::int64_t days = ticks / ticksPerDay;
     std::int64_t rest = ticks % ticksPerDay;
 

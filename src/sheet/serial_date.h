@@ -9,19 +9,20 @@ namespace velquor::sheet {
 
 struct SerialMoment {
     int year = 0;
-    int month = 0;  // 1-12
-    int day = 0;    // 0-31 (serial 0 of the 1900 system is "January 0, 1900")
+    int month = 0;    // 1-12
+    int day = 0;      // 0-31 (serial 0 of the 1900 system is "January 0, 1900")
     int weekday = 0;  // 0 Sunday
     int hour = 0;
     int minute = 0;
     int second = 0;
-    std::int64_t fraction = 0;  // of a second, in units of 10^-subSecondDigits
+    std::int64_t fraction = 0;      // of a second, in units of 10^-subSecondDigits
     std::int64_t totalSeconds = 0;  // the whole value in seconds, for elapsed times
 
     // The 1900 system counts a 29 February 1900 that never was (serial 60), as the
     // application does; the 1904 system starts at 1 January 1904. The time is rounded to
     // subSecondDigits decimals of a second. Empty for a value no date can show.
-    static std::optional<SerialMoment> fromSerial(double serial, bool date1904, int subSecondDigits);
+    static std::optional<SerialMoment> fromSerial(double serial, bool date1904,
+                                                  int subSecondDigits);
 };
 
 }  // namespace velquor::sheet

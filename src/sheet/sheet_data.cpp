@@ -34,7 +34,9 @@ void StringPool::clear() {
     m_ends.clear();
 }
 
-void CellBlocks::BlockFree::operator()(StoredCell* block) const { std::free(block); }
+void CellBlocks::BlockFree::operator()(StoredCell* block) const {
+    std::free(block);
+}
 
 void CellBlocks::push_back(const StoredCell& cell) {
     if ((m_size >> kShift) == m_blocks.size()) {
@@ -118,8 +120,9 @@ void SheetData::finish() {
         // may take a second copy. Stable, so that of two cells at one address the later wins.
         std::vector<StoredCell> cells(m_cells.size());
         for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = m_cells[i];
-        std::stable_sort(cells.begin(), cells.end(),
-                         [](const StoredCell& a, const StoredCell& b) { return a.key() < b.key(); });
+        std::stable_sort(cells.begin(), cells.end(), [](const StoredCell& a, const StoredCell& b) {
+            return a.key() < b.key();
+        });
         std::size_t kept = 0;
         for (std::size_t i = 0; i < cells.size(); ++i) {
             if (kept > 0 && m_cells[kept - 1].key() == cells[i].key()) {

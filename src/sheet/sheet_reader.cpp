@@ -107,16 +107,24 @@ support::Result<SheetDimensions> SheetReader::Open(const std::string& path) {
     return SheetDimensions{RowCount(), ColumnCount()};
 }
 
-int SheetReader::RowCount() const { return m_impl ? m_impl->data.rowCount() : 0; }
+int SheetReader::RowCount() const {
+    return m_impl ? m_impl->data.rowCount() : 0;
+}
 
-int SheetReader::ColumnCount() const { return m_impl ? m_impl->data.columnCount() : 0; }
+int SheetReader::ColumnCount() const {
+    return m_impl ? m_impl->data.columnCount() : 0;
+}
 
 std::string SheetReader::CellText(int row, int column) const {
     return m_impl ? m_impl->data.cellText(row, column) : std::string();
 }
 
-void SheetReader::Close() { m_impl.reset(); }
+void SheetReader::Close() {
+    m_impl.reset();
+}
 
-bool SheetReader::IsOpen() const { return m_impl != nullptr; }
+bool SheetReader::IsOpen() const {
+    return m_impl != nullptr;
+}
 
 }  // namespace velquor::sheet

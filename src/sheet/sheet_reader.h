@@ -1,4 +1,5 @@
-// SheetReader: the displayed text of every cell of a workbook's active sheet (.xlsx/.xlsm/.csv/.txt).
+// SheetReader: the displayed text of every cell of a workbook's active sheet
+// (.xlsx/.xlsm/.csv/.txt).
 #pragma once
 #include <memory>
 #include <string>

@@ -29,7 +29,9 @@ std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
     return value;
 }
 
-bool isTrue(std::string_view text) { return text == "1" || text == "true"; }
+bool isTrue(std::string_view text) {
+    return text == "1" || text == "true";
+}
 
 std::string quoted(std::string_view text) {
     constexpr std::size_t kShown = 40;
@@ -135,7 +137,8 @@ public:
         } else if (name == "sheet") {
             SheetEntry entry;
             if (attributes.find("name", value)) entry.name = value;
-            if (attributes.findNamespaced("id", "relationships", value)) entry.relationshipId = value;
+            if (attributes.findNamespaced("id", "relationships", value))
+                entry.relationshipId = value;
             sheets.push_back(std::move(entry));
         }
     }
@@ -177,7 +180,8 @@ private:
     // The streaming parser leaves character references to '&' in attribute values as written.
     static std::string unescapeAmpersands(std::string_view text) {
         std::string out(text);
-        for (std::size_t at; (at = out.find("&#38;")) != std::string::npos;) out.replace(at, 5, "&");
+        for (std::size_t at; (at = out.find("&#38;")) != std::string::npos;)
+            out.replace(at, 5, "&");
         return out;
     }
     bool m_inCellStyles = false;
@@ -254,13 +258,14 @@ std::optional<double> isoDateToSerial(std::string_view text, bool date1904) {
         if (!number(timeAt, 2, hour) || !number(timeAt + 3, 2, minute)) return std::nullopt;
         if (timeAt + 6 < text.size() && text[timeAt + 5] == ':') {
             std::string_view rest = text.substr(timeAt + 6);
-            while (!rest.empty() && (rest.back() == 'Z' || rest.back() == 'z')) rest.remove_suffix(1);
+            while (!rest.empty() && (rest.back() == 'Z' || rest.back() == 'z'))
+                rest.remove_suffix(1);
             auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), second);
             if (ec != std::errc()) return std::nullopt;
         }
     }
-    const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month),
-                                            static_cast<unsigned>(day));
+    const std::int64_t days =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     double serial;
     if (date1904) {
         serial = static_cast<double>(days - daysFromCivil(1904, 1, 1));
@@ -284,7 +289,9 @@ std::string columnName(int column) {
     return name;
 }
 
-std::string cellName(int row, int column) { return columnName(column) + std::to_string(row); }
+std::string cellName(int row, int column) {
+    return columnName(column) + std::to_string(row);
+}
 
 class WorksheetHandler final : public XmlHandler {
 public:
@@ -351,8 +358,9 @@ private:
             row = *parsed;
         }
         if (row < 1 || row > static_cast<std::uint64_t>(kMaxRows)) {
-            return fail("row " + std::to_string(row) + " lies past the last row a sheet can hold (" +
-                        std::to_string(kMaxRows) + ")");
+            return fail("row " + std::to_string(row) +
+                        " lies past the last row a sheet can hold (" + std::to_string(kMaxRows) +
+                        ")");
         }
         m_row = static_cast<int>(row);
         m_column = 0;
@@ -423,9 +431,12 @@ private:
 
     bool parseType(std::string_view type) {
         static const std::pair<std::string_view, ValueType> kTypes[] = {
-            {"n", ValueType::Number},        {"s", ValueType::SharedString},
-            {"str", ValueType::FormulaString}, {"inlineStr", ValueType::InlineString},
-            {"b", ValueType::Boolean},       {"e", ValueType::Error},
+            {"n", ValueType::Number},
+            {"s", ValueType::SharedString},
+            {"str", ValueType::FormulaString},
+            {"inlineStr", ValueType::InlineString},
+            {"b", ValueType::Boolean},
+            {"e", ValueType::Error},
             {"d", ValueType::Date}};
         for (const auto& [name, kind] : kTypes) {
             if (type == name) {
@@ -463,8 +474,8 @@ private:
                                 quoted(m_value) + ", but the workbook has " +
                                 std::to_string(m_sharedStringCount));
                 }
-                status = m_data.addSharedText(row, column, static_cast<std::uint32_t>(*index),
-                                              m_style);
+                status =
+                    m_data.addSharedText(row, column, static_cast<std::uint32_t>(*index), m_style);
                 break;
             }
             case ValueType::FormulaString:
@@ -545,7 +556,8 @@ private:
         const std::string relsPart = relationshipsPartOf(part);
         RelationshipsHandler handler;
         if (m_archive.contains(relsPart)) {
-            if (auto status = parsePart(m_archive, relsPart, handler); !status) return status.error();
+            if (auto status = parsePart(m_archive, relsPart, handler); !status)
+                return status.error();
         }
         return std::move(handler.relationships);
     }
@@ -573,9 +585,9 @@ private:
         if (!target) return target.error();
         std::string part = target->value_or("xl/workbook.xml");
         if (!m_archive.contains(part)) {
-            return makeError(ErrorCode::InvalidInput,
-                             "it is not an .xlsx workbook (the zip holds no workbook part " + part +
-                                 ")");
+            return makeError(
+                ErrorCode::InvalidInput,
+                "it is not an .xlsx workbook (the zip holds no workbook part " + part + ")");
         }
         return part;
     }
@@ -591,9 +603,10 @@ private:
         for (const Relationship& relationship : relationships) {
             if (relationship.id != sheet.relationshipId) continue;
             if (!relationship.type.ends_with("/worksheet")) {
-                return makeError(ErrorCode::Unsupported,
-                                 "the active sheet " + quoted(sheet.name) +
-                                     " is not a worksheet (a chart or dialog sheet holds no cells)");
+                return makeError(
+                    ErrorCode::Unsupported,
+                    "the active sheet " + quoted(sheet.name) +
+                        " is not a worksheet (a chart or dialog sheet holds no cells)");
             }
             auto part = resolvePartName(workbookPart, relationship.target);
             if (!part) return part.error();

@@ -32,7 +32,8 @@ void initialiseLibxml() {
 }
 
 std::string_view view(const xmlChar* text) {
-    return text == nullptr ? std::string_view() : std::string_view(reinterpret_cast<const char*>(text));
+    return text == nullptr ? std::string_view()
+                           : std::string_view(reinterpret_cast<const char*>(text));
 }
 
 std::string_view valueView(const unsigned char** attribute) {
@@ -86,8 +87,8 @@ struct XmlStreamCallbacks {
         stopIfFailed(context);
     }
     static void characters(void* context, const xmlChar* text, int length) {
-        self(context).m_handler.characters(
-            std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
+        self(context).m_handler.characters(std::string_view(reinterpret_cast<const char*>(text),
+                                                            static_cast<std::size_t>(length)));
         stopIfFailed(context);
     }
     static void doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
@@ -142,12 +143,13 @@ support::Status XmlStream::failureStatus() {
     }
     if (m_sawDoctype) {
         return makeError(ErrorCode::InvalidInput,
-                         m_partName + " carries a document type declaration, which workbooks "
-                                      "never need; refusing it");
+                         m_partName +
+                             " carries a document type declaration, which workbooks "
+                             "never need; refusing it");
     }
     if (!m_error.empty()) {
-        return makeError(ErrorCode::InvalidInput, m_partName + " is not well-formed XML (" +
-                                                      m_error + ")");
+        return makeError(ErrorCode::InvalidInput,
+                         m_partName + " is not well-formed XML (" + m_error + ")");
     }
     return makeError(ErrorCode::InvalidInput, m_partName + " is not well-formed XML");
 }
@@ -173,7 +175,9 @@ support::Status XmlStream::feed(std::string_view chunk) {
     return {};
 }
 
-support::Status XmlStream::finish() { return push(nullptr, 0, true); }
+support::Status XmlStream::finish() {
+    return push(nullptr, 0, true);
+}
 
 std::string decodeEscapedText(std::string_view text) {
     std::string out;

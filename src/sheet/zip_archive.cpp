@@ -30,7 +30,8 @@ std::string zipErrorText(int code) {
 support::Error openError(int code) {
     switch (code) {
         case ZIP_ER_NOZIP:
-            return makeError(ErrorCode::InvalidInput, "it is not an .xlsx workbook (not a zip archive)");
+            return makeError(ErrorCode::InvalidInput,
+                             "it is not an .xlsx workbook (not a zip archive)");
         case ZIP_ER_INCONS:
             return makeError(ErrorCode::InvalidInput,
                              "the workbook's zip container is inconsistent (damaged, or it names "
@@ -41,8 +42,8 @@ support::Error openError(int code) {
         case ZIP_ER_READ:
             return makeError(ErrorCode::Io, "the file cannot be read (" + zipErrorText(code) + ")");
         default:
-            return makeError(ErrorCode::InvalidInput,
-                             "the workbook's zip container is damaged (" + zipErrorText(code) + ")");
+            return makeError(ErrorCode::InvalidInput, "the workbook's zip container is damaged (" +
+                                                          zipErrorText(code) + ")");
     }
 }
 
@@ -94,7 +95,9 @@ std::string readHead(const std::string& path) {
 
 }  // namespace
 
-void ZipArchive::Closer::operator()(zip* archive) const { zip_discard(archive); }
+void ZipArchive::Closer::operator()(zip* archive) const {
+    zip_discard(archive);
+}
 
 ZipArchive::ZipArchive(zip* archive, ZipLimits limits) : m_archive(archive), m_limits(limits) {}
 ZipArchive::~ZipArchive() = default;
@@ -162,10 +165,11 @@ support::Status ZipArchive::read(const std::string& name, const Consumer& consum
     }
     if (stat.size > m_limits.bigMemberBytes &&
         stat.size / std::max<std::uint64_t>(stat.comp_size, 1) > m_limits.maxRatio) {
-        return makeError(ErrorCode::TooLarge,
-                         "the part " + name + " would inflate " +
-                             std::to_string(stat.size / std::max<std::uint64_t>(stat.comp_size, 1)) +
-                             " times its stored size; refusing it as a zip bomb");
+        return makeError(
+            ErrorCode::TooLarge,
+            "the part " + name + " would inflate " +
+                std::to_string(stat.size / std::max<std::uint64_t>(stat.comp_size, 1)) +
+                " times its stored size; refusing it as a zip bomb");
     }
     zip_file_t* file = zip_fopen_index(m_archive.get(), static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {

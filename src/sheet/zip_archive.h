@@ -15,7 +15,7 @@ struct zip;
 namespace velquor::sheet {
 
 struct ZipLimits {
-    std::uint64_t maxTotalBytes = std::uint64_t{1} << 30;  // all members read, inflated
+    std::uint64_t maxTotalBytes = std::uint64_t{1} << 30;    // all members read, inflated
     std::uint64_t bigMemberBytes = std::uint64_t{32} << 20;  // past this the ratio is checked
     std::uint64_t maxRatio = 200;                            // inflated : compressed
 };

@@ -1,12 +1,13 @@
 // Delimited text through SheetReader: encodings, quoting, separators, ragged rows, failures.
+#include "sheet/csv_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
-#include "sheet/csv_reader.h"
 #include "sheet/sheet_reader.h"
+#include "temp_dir.h"
 
 namespace velquor::sheet {
 namespace {
@@ -17,7 +18,8 @@ Grid readAll(const SheetReader& reader) {
     Grid grid;
     for (int r = 1; r <= reader.RowCount(); ++r) {
         grid.emplace_back();
-        for (int c = 1; c <= reader.ColumnCount(); ++c) grid.back().push_back(reader.CellText(r, c));
+        for (int c = 1; c <= reader.ColumnCount(); ++c)
+            grid.back().push_back(reader.CellText(r, c));
     }
     return grid;
 }
@@ -56,7 +58,10 @@ TEST(CsvReader, StripsByteOrderMarksAndConvertsUtf16) {
     EXPECT_EQ(readCsv("\xEF\xBB\xBFname,\xE5\xBC\xA0\xE4\xB8\x89\n"),
               (Grid{{"name", "\xE5\xBC\xA0\xE4\xB8\x89"}}));
     // "a<TAB>张" in UTF-16LE with its mark, as "Unicode text" is saved.
-    EXPECT_EQ(readCsv(std::string("\xFF\xFE" "a\0\t\0\x20\x5F\n\0", 10), "in.txt"),
+    EXPECT_EQ(readCsv(std::string("\xFF\xFE"
+                                  "a\0\t\0\x20\x5F\n\0",
+                                  10),
+                      "in.txt"),
               (Grid{{"a", "\xE5\xBC\xA0"}}));
 }
 

@@ -18,8 +18,8 @@ std::string fixture(const std::string& name) {
 }
 
 std::string run(const std::string& arguments, int* status, bool withStderr = false) {
-    return runCommand(shellQuote(kCli) + " sheet " + arguments + (withStderr ? " 2>&1" : " 2>/dev/null"),
-                      status);
+    return runCommand(
+        shellQuote(kCli) + " sheet " + arguments + (withStderr ? " 2>&1" : " 2>/dev/null"), status);
 }
 
 TEST(SheetCommand, PrintsEveryRowFromA1WithTabs) {

@@ -49,7 +49,8 @@ void writeZip(const std::filesystem::path& path, const Parts& parts) {
     if (archive == nullptr) throw std::runtime_error("cannot create " + path.string());
     for (const auto& [name, content] : parts) {
         zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
-        if (source == nullptr || zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+        if (source == nullptr ||
+            zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
             zip_source_free(source);
             zip_discard(archive);
             throw std::runtime_error("cannot add " + name);
@@ -67,7 +68,8 @@ void patchFile(const std::filesystem::path& path, const std::string& from, const
     buffer << in.rdbuf();
     std::string bytes = buffer.str();
     in.close();
-    for (std::size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + 1)) {
+    for (std::size_t at = bytes.find(from); at != std::string::npos;
+         at = bytes.find(from, at + 1)) {
         bytes.replace(at, from.size(), to);
     }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -88,11 +90,12 @@ void forgeDeclaredSize(const std::filesystem::path& path, const std::string& mem
         std::size_t nameAt;
         std::size_t sizeAt;
     };
-    for (const Header& header : {Header{std::string("PK\x03\x04"), 30, 22},
-                                 Header{std::string("PK\x01\x02"), 46, 24}}) {
+    for (const Header& header :
+         {Header{std::string("PK\x03\x04"), 30, 22}, Header{std::string("PK\x01\x02"), 46, 24}}) {
         for (std::size_t at = bytes.find(header.signature); at != std::string::npos;
              at = bytes.find(header.signature, at + 1)) {
-            if (bytes.compare(at + header.nameAt, member.size(), member) == 0) put32(at + header.sizeAt);
+            if (bytes.compare(at + header.nameAt, member.size(), member) == 0)
+                put32(at + header.sizeAt);
         }
     }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

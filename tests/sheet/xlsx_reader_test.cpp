@@ -22,7 +22,8 @@ Grid readAll(const SheetReader& reader) {
     Grid grid;
     for (int r = 1; r <= reader.RowCount(); ++r) {
         grid.emplace_back();
-        for (int c = 1; c <= reader.ColumnCount(); ++c) grid.back().push_back(reader.CellText(r, c));
+        for (int c = 1; c <= reader.ColumnCount(); ++c)
+            grid.back().push_back(reader.CellText(r, c));
     }
     return grid;
 }
@@ -69,15 +70,14 @@ TEST(XlsxReader, KeepsA1AsTheOriginOfARangeThatStartsLater) {
 }
 
 TEST(XlsxReader, ReadsCachedResultsInlineAndRichText) {
-    EXPECT_EQ(readFile(fixture("cached.xlsx")),
-              (Grid{{"rich", "#DIV/0!"},
-                    {"1", "10.0%"},
-                    {"2", ""},
-                    {"3", ""},
-                    {"richx", ""},
-                    {"FALSE", ""},
-                    {"#DIV/0!", ""},
-                    {"inline\r", ""}}));
+    EXPECT_EQ(readFile(fixture("cached.xlsx")), (Grid{{"rich", "#DIV/0!"},
+                                                      {"1", "10.0%"},
+                                                      {"2", ""},
+                                                      {"3", ""},
+                                                      {"richx", ""},
+                                                      {"FALSE", ""},
+                                                      {"#DIV/0!", ""},
+                                                      {"inline\r", ""}}));
 }
 
 TEST(XlsxReader, UsesTheWorkbooksDateSystem) {
@@ -88,10 +88,9 @@ TEST(XlsxReader, UsesTheWorkbooksDateSystem) {
 TEST(XlsxReader, AppliesNumberFormatsFromStyles) {
     const Grid grid = readFile(fixture("formats.xlsx"));
     const std::vector<std::string> expected = {
-        "1234.5678", "1234.57",   "1,234.57",         "(1,235)",   "25%",
-        "1.23E+04",  " 3/4",      "1/15/2024 12:00",  "6:00:00 PM", "36:00:00",
-        "05060",     "112233445566", "text",          "minus 5.0", "zero",
-        "Port 42"};
+        "1234.5678", "1234.57",         "1,234.57",   "(1,235)",  "25%",   "1.23E+04",
+        " 3/4",      "1/15/2024 12:00", "6:00:00 PM", "36:00:00", "05060", "112233445566",
+        "text",      "minus 5.0",       "zero",       "Port 42"};
     ASSERT_EQ(grid.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(grid[i][0], expected[i]) << "format " << grid[i][1];
@@ -121,7 +120,8 @@ protected:
 };
 
 TEST_F(HostileWorkbook, AMinimalWorkbookOpens) {
-    EXPECT_EQ(openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")), "");
+    EXPECT_EQ(openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")),
+              "");
 }
 
 TEST_F(HostileWorkbook, RefusesAZipBombBeforeInflatingIt) {
@@ -145,7 +145,8 @@ TEST_F(HostileWorkbook, StopsAtTheDeclaredSizeWhateverTheArchiveDelivers) {
 }
 
 TEST_F(HostileWorkbook, RefusesDocumentTypesAndEntities) {
-    auto parts = testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&x;</t></is></c></row>");
+    auto parts = testing::minimalWorkbook(
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&x;</t></is></c></row>");
     parts["xl/worksheets/sheet1.xml"].insert(
         0, "<!DOCTYPE worksheet [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>");
     expectMentions(openParts(parts), {"sheet1.xml", "document type"});
@@ -160,15 +161,18 @@ TEST_F(HostileWorkbook, RefusesBadReferencesWithTheirAddress) {
     expectMentions(openParts(testing::minimalWorkbook(
                        "<row r=\"1\"><c r=\"B1\" t=\"s\"><v>5</v></c></row>", "<si><t>a</t></si>")),
                    {"B1", "shared string", "5"});
-    expectMentions(openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")),
-                   {"XFE1", "XFD"});
+    expectMentions(
+        openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")),
+        {"XFE1", "XFD"});
     expectMentions(openParts(testing::minimalWorkbook(
                        "<row r=\"1048577\"><c r=\"A1048577\"><v>1</v></c></row>")),
                    {"1048577"});
-    expectMentions(openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>")),
-                   {"A1", "not a number"});
-    expectMentions(openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>nan</v></c></row>")),
-                   {"A1", "not a number"});
+    expectMentions(
+        openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>")),
+        {"A1", "not a number"});
+    expectMentions(
+        openParts(testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\"><v>nan</v></c></row>")),
+        {"A1", "not a number"});
 }
 
 TEST_F(HostileWorkbook, ReportsBrokenXmlAndMissingParts) {
@@ -237,7 +241,8 @@ TEST_F(HostileWorkbook, NamesTheFileAndReasonForWhatIsNoWorkbook) {
                                   std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
     expectMentions(openPath((m_dir / "locked.xlsx").string()), {"locked.xlsx", "password"});
     ::velquor::testing::writeFile(m_dir / "old.xls", "binary");
-    expectMentions(openPath((m_dir / "old.xls").string()), {"old.xls", "not supported", ".xlsx or .csv"});
+    expectMentions(openPath((m_dir / "old.xls").string()),
+                   {"old.xls", "not supported", ".xlsx or .csv"});
     ::velquor::testing::writeFile(m_dir / "sheet.ods", "x");
     expectMentions(openPath((m_dir / "sheet.ods").string()), {"sheet.ods", "not supported"});
     expectMentions(openPath((m_dir / "absent.xlsx").string()), {"absent.xlsx", "no such file"});
@@ -253,7 +258,8 @@ TEST_F(HostileWorkbook, RefusesAChartAsTheActiveSheet) {
 
 TEST_F(HostileWorkbook, AReaderOpensAgainAfterAFailureAndMovesWhole) {
     testing::writeZip(m_dir / "good.xlsx",
-                      testing::minimalWorkbook("<row><c><v>1</v></c><c><v>2</v></c></row><row><c><v>3</v></c></row>"));
+                      testing::minimalWorkbook(
+                          "<row><c><v>1</v></c><c><v>2</v></c></row><row><c><v>3</v></c></row>"));
     SheetReader reader;
     EXPECT_FALSE(reader.Open((m_dir / "missing.xlsx").string()).ok());
     ASSERT_TRUE(reader.Open((m_dir / "good.xlsx").string()).ok());
