@@ -21,9 +21,13 @@ QString applicationTitle() {
 ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {}
 
-QWidget* ControlWindow::control(int id) const { return m_controls.value(id, nullptr); }
+QWidget* ControlWindow::control(int id) const {
+    return m_controls.value(id, nullptr);
+}
 
-QAction* ControlWindow::menuCommand(int id) const { return m_menuCommands.value(id, nullptr); }
+QAction* ControlWindow::menuCommand(int id) const {
+    return m_menuCommands.value(id, nullptr);
+}
 
 QString ControlWindow::controlText(int id) const {
     QWidget* widget = control(id);
@@ -50,8 +54,7 @@ void ControlWindow::setControlText(int id, const QString& text) {
 }
 
 Answer ControlWindow::messageBox(const QString& text, const QString& caption,
-                                 MessageButtons buttons, MessageIcon icon,
-                                 const QString& details) {
+                                 MessageButtons buttons, MessageIcon icon, const QString& details) {
     MessageRequest request{text, caption.isEmpty() ? applicationTitle() : caption, buttons, icon,
                            details};
     return m_prompter.message(this, request);
@@ -83,8 +86,8 @@ void ControlWindow::addControl(int id, QWidget* widget) {
 }
 
 void ControlWindow::keyPressEvent(QKeyEvent* event) {
-    const bool plainKey = event->modifiers() == Qt::NoModifier ||
-                          event->modifiers() == Qt::KeypadModifier;
+    const bool plainKey =
+        event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
     if (!plainKey) {
         QDialog::keyPressEvent(event);
         return;

@@ -19,10 +19,11 @@ bool displayAvailable() {
 
 int main(int argc, char** argv) {
     if (!displayAvailable()) {
-        std::fputs("velquor: no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n"
-                   "On a machine without a display, run it under a virtual one: "
-                   "xvfb-run -a velquor\n",
-                   stderr);
+        std::fputs(
+            "velquor: no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+            "On a machine without a display, run it under a virtual one: "
+            "xvfb-run -a velquor\n",
+            stderr);
         return 1;
     }
     velquor::app::CVelquorApp app(argc, argv);

@@ -116,7 +116,9 @@ void ProgressTask::launch(Work work) {
     m_pollTimer->start();
 }
 
-bool ProgressTask::isRunning() const { return m_done != nullptr; }
+bool ProgressTask::isRunning() const {
+    return m_done != nullptr;
+}
 
 void ProgressTask::cancel() {
     if (m_cancelled || !isRunning()) return;

@@ -94,8 +94,8 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
 
 std::optional<QString> QtPrompter::openFile(QWidget* owner, const QString& title,
                                             const QString& filter) {
-    return chosenOrNothing(QFileDialog::getOpenFileName(owner, title, QString(), filter,
-                                                        nullptr, QFileDialog::ReadOnly));
+    return chosenOrNothing(QFileDialog::getOpenFileName(owner, title, QString(), filter, nullptr,
+                                                        QFileDialog::ReadOnly));
 }
 
 std::optional<QString> QtPrompter::saveFile(QWidget* owner, const QString& title,

@@ -24,7 +24,9 @@
 #include "generator/generation_job.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.
-static void initVelquorResources() { Q_INIT_RESOURCE(velquor); }
+static void initVelquorResources() {
+    Q_INIT_RESOURCE(velquor);
+}
 
 namespace velquor::app {
 namespace {
@@ -36,11 +38,11 @@ constexpr std::string_view kAnyFileFilter = "(*.*|*.*|";
 
 // The tab order of the window, which is also the order of its focusable controls.
 constexpr int kTabOrder[] = {
-    kInputFileEdit,  kBrowseInputButton,    kAesKeyEdit,        kEncryptButton,
-    kTemplateEdit,   kBrowseTemplateButton, kMacAccountEdit,    kBrowseMacAccountButton,
-    kGenerateKeyEdit, kGenerateButton,      kOutputDirEdit,     kBrowseOutputDirButton,
-    kAesKeyCheckBox, kDecryptButton,        kMd5FileEdit,       kBrowseMd5FileButton,
-    kMd5DigestEdit,  kGenerateMd5Button,    kCopyButton,
+    kInputFileEdit,   kBrowseInputButton,    kAesKeyEdit,     kEncryptButton,
+    kTemplateEdit,    kBrowseTemplateButton, kMacAccountEdit, kBrowseMacAccountButton,
+    kGenerateKeyEdit, kGenerateButton,       kOutputDirEdit,  kBrowseOutputDirButton,
+    kAesKeyCheckBox,  kDecryptButton,        kMd5FileEdit,    kBrowseMd5FileButton,
+    kMd5DigestEdit,   kGenerateMd5Button,    kCopyButton,
 };
 
 // Sizes below are the window's original proportions, in dialog units: a quarter of the
@@ -52,12 +54,13 @@ struct DialogUnits {
     QFontMetrics metrics;
 };
 
-std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string localPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 }  // namespace
 
-CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent)
-    : ControlWindow(prompter, parent) {
+CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(prompter, parent) {
     initVelquorResources();
     m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
     setWindowTitle(QStringLiteral("Velquor"));
@@ -120,8 +123,8 @@ void CVelquorDlg::buildControls() {
     encryptGrid->addWidget(label(kAesKeyLabel, "AES Key:"), 1, 0);
     encryptGrid->addWidget(edit(kAesKeyEdit), 1, 1);
     QPushButton* decrypt = button(kDecryptButton, "Decrypt", 64, 23);
-    encryptGrid->addLayout(rightAligned(button(kEncryptButton, "Encrypt", 64, 23), decrypt), 2,
-                           0, 1, 3);
+    encryptGrid->addLayout(rightAligned(button(kEncryptButton, "Encrypt", 64, 23), decrypt), 2, 0,
+                           1, 3);
     encryptGrid->setColumnStretch(1, 1);
     windowLayout->addWidget(encryptGroup);
 
@@ -135,9 +138,8 @@ void CVelquorDlg::buildControls() {
     macGrid->addWidget(label(kMacAccountLabel, "MAC-ACCOUNT:"), 1, 0);
     macGrid->addWidget(edit(kMacAccountEdit), 1, 1);
     macGrid->addWidget(button(kBrowseMacAccountButton, "Browse", 68, 17), 1, 2);
-    macGrid->addWidget(registerControl(kAesKeyCheckBox,
-                                       new QCheckBox(QStringLiteral("AES Key"), this)),
-                       2, 0);
+    macGrid->addWidget(
+        registerControl(kAesKeyCheckBox, new QCheckBox(QStringLiteral("AES Key"), this)), 2, 0);
     macGrid->addWidget(edit(kGenerateKeyEdit), 2, 1);
     macGrid->addWidget(label(0, "Out put path:"), 3, 0);
     macGrid->addWidget(edit(kOutputDirEdit), 3, 1);
@@ -224,11 +226,17 @@ void CVelquorDlg::OnBrowseInputFile() {
     }
 }
 
-void CVelquorDlg::OnBrowseTemplate() { browseIntoField(kTemplateEdit, kXmlFilter); }
+void CVelquorDlg::OnBrowseTemplate() {
+    browseIntoField(kTemplateEdit, kXmlFilter);
+}
 
-void CVelquorDlg::OnBrowseMacAccount() { browseIntoField(kMacAccountEdit, kSheetFilter); }
+void CVelquorDlg::OnBrowseMacAccount() {
+    browseIntoField(kMacAccountEdit, kSheetFilter);
+}
 
-void CVelquorDlg::OnBrowseMd5File() { browseIntoField(kMd5FileEdit, kAnyFileFilter); }
+void CVelquorDlg::OnBrowseMd5File() {
+    browseIntoField(kMd5FileEdit, kAnyFileFilter);
+}
 
 void CVelquorDlg::OnBrowseOutputDir() {
     std::optional<QString> folder = chooseFolder(QStringLiteral("Select dir"));
@@ -344,8 +352,8 @@ template <typename Operation>
 void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel) {
     if (isBusy()) return;
     if (m_inputFilePath.isEmpty()) {
-        messageBox(tr("No input file chosen: choose one with the Browse button first."),
-                   QString(), MessageButtons::Ok, MessageIcon::Warning);
+        messageBox(tr("No input file chosen: choose one with the Browse button first."), QString(),
+                   MessageButtons::Ok, MessageIcon::Warning);
         return;
     }
     const std::optional<QString> output = chooseSaveFile(kXmlFilter);

@@ -7,9 +7,9 @@
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/control_window.h"

@@ -31,7 +31,9 @@ MessageBoxClicker::MessageBoxClicker(QMessageBox::StandardButton answer)
     m_timer->start(20);
 }
 
-MessageBoxClicker::~MessageBoxClicker() { delete m_timer; }
+MessageBoxClicker::~MessageBoxClicker() {
+    delete m_timer;
+}
 
 void MessageBoxClicker::poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

@@ -30,7 +30,9 @@ const std::string kPlainConfig =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Enable\">"
     "<DisplayName>Reception</DisplayName></Ext1></Config>\n";
 
-QString qPath(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString qPath(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
 
 std::string hexKey(const std::string& keyText) {
     std::string key = keyText.substr(0, 16);
@@ -99,10 +101,10 @@ private slots:
         QCOMPARE(ciphertext.size(), (kPlainConfig.size() + 15) / 16 * 16);
 
         int status = -1;
-        const std::string opensslPlain = velquor::testing::runCommand(
-            "openssl enc -d -aes-128-ecb -nopad -K " + hexKey(key) + " -in " +
-                shellQuote(encrypted.string()),
-            &status);
+        const std::string opensslPlain =
+            velquor::testing::runCommand("openssl enc -d -aes-128-ecb -nopad -K " + hexKey(key) +
+                                             " -in " + shellQuote(encrypted.string()),
+                                         &status);
         QCOMPARE(status, 0);
         std::string padded = kPlainConfig;
         padded.resize(ciphertext.size(), '\0');
@@ -136,8 +138,7 @@ private slots:
             QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
             const QStringList texts = m_prompter->messageTexts();
             QVERIFY2(!texts.contains("Success !"), qPrintable(texts.join('|')));
-            QCOMPARE(texts,
-                     QStringList{button == 1005 ? "file open error" : "file open error !"});
+            QCOMPARE(texts, QStringList{button == 1005 ? "file open error" : "file open error !"});
             QCOMPARE(m_prompter->messages()[0].caption, QString("error"));
             QVERIFY(!fs::exists(*m_dir / "out.xml"));
         }
@@ -194,8 +195,7 @@ private slots:
         QVERIFY(clickControl(*m_window, 1005));
         QVERIFY(!m_window->isBusy());
         QVERIFY(m_prompter->messages().empty());
-        QCOMPARE(std::distance(fs::directory_iterator(m_dir->path()), fs::directory_iterator()),
-                 1);
+        QCOMPARE(std::distance(fs::directory_iterator(m_dir->path()), fs::directory_iterator()), 1);
     }
 
     void successAndFailureShowUpInRealMessageBoxes() {

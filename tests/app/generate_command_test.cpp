@@ -41,7 +41,9 @@ const char* kSheet =
     "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n"
     "001565A1B2C2,Sales,2002,2002,pw2,sip.lan,5062\n";
 
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString q(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
 
 }  // namespace
 

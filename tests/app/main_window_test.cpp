@@ -248,8 +248,7 @@ private slots:
             m_prompter->queueFile(path);
             QVERIFY(clickControl(*m_window, c.button));
             QCOMPARE(m_window->controlText(c.field), path);
-            QCOMPARE(m_prompter->fileDialogs().back().kind,
-                     ScriptedPrompter::FileDialogKind::Open);
+            QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Open);
             QCOMPARE(m_prompter->fileDialogs().back().filter, QString(c.filter));
 
             m_prompter->queueFileCancel();

@@ -1,5 +1,7 @@
 // The background runner: results arrive on the GUI thread, progress reaches the bar, Cancel
 // stops the job but keeps the dialog up until the job has returned.
+#include "app/progress_task.h"
+
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -11,7 +13,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/progress_task.h"
 #include "app_test_support.h"
 
 using velquor::app::ProgressTask;

@@ -1,11 +1,12 @@
 // The Prompter pieces: filters as Qt's own file dialog reads them, real message boxes answered
 // through QtPrompter, and the scripted prompter's defaults.
+#include "app/prompter.h"
+
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QTest>
 
 #include "app/control_window.h"
-#include "app/prompter.h"
 #include "app/scripted_prompter.h"
 #include "app_test_support.h"
 
@@ -50,10 +51,10 @@ private slots:
     void realMessageBoxReturnsTheClickedButton() {
         QtPrompter prompter;
         MessageBoxClicker clicker(QMessageBox::YesToAll);
-        const Answer answer = prompter.message(
-            nullptr, MessageRequest{"001122334455 exist,replace it?", "device",
-                                    MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question,
-                                    QString()});
+        const Answer answer =
+            prompter.message(nullptr, MessageRequest{"001122334455 exist,replace it?", "device",
+                                                     MessageButtons::YesNoYesToAllNoToAll,
+                                                     MessageIcon::Question, QString()});
         QCOMPARE(answer, Answer::YesToAll);
         QCOMPARE(clicker.seen().size(), 1);
         QCOMPARE(clicker.seen()[0].text, QString("001122334455 exist,replace it?"));
