@@ -111,6 +111,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
         return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
     };
     auto then = [this](std::optional<BatchResult> result, bool) {
+        // The task deletes itself later; the dialog is free for the next command now.
+        m_task.clear();
         if (!result) {
             messageBox(QStringLiteral("The command stopped on an unexpected error."),
                        QString(), MessageButtons::Ok, MessageIcon::Critical);

@@ -1,0 +1,323 @@
+// The login, user, device and password-change dialogs as the operator meets them, against a
+// real kestod on loopback; message boxes and file dialogs are answered by a ScriptedPrompter.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/kesto/change_password_dialog.h"
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/user_dialog.h"
+#include "app/scripted_prompter.h"
+#include "app_test_support.h"
+#include "kestod_fixture.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::testing::clickControl;
+using velquor::testing::controlAs;
+using velquor::testing::KestodFixture;
+
+namespace {
+
+struct Shown {
+    QString text;
+    QString caption;
+    MessageButtons buttons;
+};
+
+QList<Shown> shown(const ScriptedPrompter& prompter) {
+    QList<Shown> list;
+    for (const auto& message : prompter.messages()) {
+        list.append(Shown{message.text, message.caption, message.buttons});
+    }
+    return list;
+}
+
+void type(ControlWindow& window, int id, const QString& text) {
+    auto* edit = controlAs<QLineEdit>(window, id);
+    QVERIFY(edit != nullptr);
+    edit->setText(text);
+}
+
+void typeServer(CDevice& device, const QString& text) {
+    controlAs<QComboBox>(device, kServerCombo)->setEditText(text);
+}
+
+// Adds an ordinary account and logs it in (kestod authorises device work after a login).
+void makeOperator(const KestodFixture& server, const char* name, const char* password) {
+    velquor::support::NullReporter quiet;
+    QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
+    QVERIFY(velquor::provisioning::addUser(server.endpoint(), name, password, password, quiet));
+    QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
+}
+
+// Runs Add or Delete and waits for the background command to end.
+bool runAndWait(CDevice& device, int buttonId) {
+    QSignalSpy finished(&device, &CDevice::commandFinished);
+    if (!clickControl(device, buttonId)) return false;
+    return finished.count() > 0 || finished.wait(30000);
+}
+
+// Two OKs (a mismatch, then the change) and a Cancel, checking the dialog on the way.
+void driveChangePassword(CChangePassword& change) {
+    QCOMPARE(change.windowTitle(), QStringLiteral("Change password"));
+    QCOMPARE(change.userName(), std::string("jane"));
+    for (int id : {kNewPasswordEdit, kConfirmPasswordEdit}) {
+        QCOMPARE(controlAs<QLineEdit>(change, id)->echoMode(), QLineEdit::Password);
+    }
+    change.show();
+    type(change, kNewPasswordEdit, "new-pw");
+    type(change, kConfirmPasswordEdit, "New-pw");
+    QVERIFY(clickControl(change, kChangePasswordOkButton));
+    type(change, kConfirmPasswordEdit, "new-pw");
+    QVERIFY(clickControl(change, kChangePasswordOkButton));
+    QVERIFY(change.isVisible());
+    QVERIFY(clickControl(change, kChangePasswordCancelButton));
+    QVERIFY(!change.isVisible());
+    QCOMPARE(change.result(), int(QDialog::Rejected));
+}
+
+}  // namespace
+
+class KestoDialogsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loginDialogLooksAsTheOperatorKnowsIt();
+    void loginChoosesTheDialogByTheExactName();
+    void refusedLoginKeepsTheDialogAndTexts();
+    void cancelSendsNothing();
+    void userDialogAddsAndDeletes();
+    void deviceDialogAddsAsksAndDeletes();
+    void deviceDialogSummarisesFailures();
+    void changePasswordStaysOpenAndTakesEffect();
+};
+
+void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
+    ScriptedPrompter prompter;
+    kestologin login(prompter);
+    QCOMPARE(login.windowTitle(), QStringLiteral("Kesto login"));
+    for (int id : {kLoginUserEdit, kLoginPasswordEdit}) {
+        auto* box = controlAs<QLineEdit>(login, id);
+        QVERIFY(box != nullptr);
+        QCOMPARE(box->maxLength(), 64);
+    }
+    QCOMPARE(controlAs<QLineEdit>(login, kLoginUserEdit)->echoMode(), QLineEdit::Normal);
+    QCOMPARE(controlAs<QLineEdit>(login, kLoginPasswordEdit)->echoMode(), QLineEdit::Password);
+    QCOMPARE(login.controlText(kLoginOkButton), QStringLiteral("确定"));
+    QCOMPARE(login.controlText(kLoginCancelButton), QStringLiteral("取消"));
+    QVERIFY(controlAs<QPushButton>(login, kLoginOkButton)->isDefault());
+    type(login, kLoginUserEdit, QString(70, 'u'));
+    QCOMPARE(login.controlText(kLoginUserEdit).size(), 64);
+}
+
+void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
+    KestodFixture server;
+    makeOperator(server, "Chief", "other-pass");
+    for (auto [name, password, expectUser] :
+         {std::tuple{"chief", server.chiefPassword().c_str(), true},
+          std::tuple{"Chief", "other-pass", false}}) {
+        ScriptedPrompter prompter;
+        kestologin login(prompter, server.endpoint());
+        QString opened;
+        std::string handedName;
+        bool loginHidden = false;
+        login.setModalRunner([&](QDialog& dialog) {
+            opened = dialog.windowTitle();
+            if (auto* device = qobject_cast<CDevice*>(&dialog)) handedName = device->userName();
+            loginHidden = !login.isVisible();
+            return 0;
+        });
+        login.show();
+        type(login, kLoginUserEdit, QString::fromUtf8(name));
+        type(login, kLoginPasswordEdit, QString::fromUtf8(password));
+        QVERIFY(clickControl(login, kLoginOkButton));
+        QVERIFY(prompter.messages().empty());
+        QCOMPARE(login.result(), int(QDialog::Accepted));
+        QVERIFY(loginHidden);
+        QCOMPARE(opened, expectUser ? QStringLiteral("User") : QStringLiteral("Device"));
+        if (!expectUser) QCOMPARE(handedName, std::string("Chief"));
+    }
+}
+
+void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
+    KestodFixture server;
+    ScriptedPrompter prompter;
+    kestologin login(prompter, server.endpoint());
+    bool opened = false;
+    login.setModalRunner([&](QDialog&) { return opened = true, 0; });
+    login.show();
+    type(login, kLoginUserEdit, "chief");
+    type(login, kLoginPasswordEdit, "wrong");
+    QVERIFY(clickControl(login, kLoginOkButton));
+    QCOMPARE(prompter.messages().size(), std::size_t(1));
+    QCOMPARE(prompter.messages()[0].text, QStringLiteral("Login failed!"));
+    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Login"));
+    QVERIFY(login.isVisible());
+    QVERIFY(!opened);
+    QCOMPARE(login.controlText(kLoginUserEdit), QStringLiteral("chief"));
+    QCOMPARE(login.controlText(kLoginPasswordEdit), QStringLiteral("wrong"));
+}
+
+void KestoDialogsTest::cancelSendsNothing() {
+    KestodFixture server;
+    ScriptedPrompter prompter;
+    kestologin login(prompter, server.endpoint());
+    bool opened = false;
+    login.setModalRunner([&](QDialog&) { return opened = true, 0; });
+    login.show();
+    type(login, kLoginUserEdit, "chief");
+    type(login, kLoginPasswordEdit, QString::fromStdString(server.chiefPassword()));
+    QVERIFY(clickControl(login, kLoginCancelButton));
+    QCOMPARE(login.result(), int(QDialog::Rejected));
+    QVERIFY(!opened);
+    QVERIFY(prompter.messages().empty());
+    server.stop();
+    QVERIFY(server.log().find("LOGIN") == std::string::npos);
+}
+
+void KestoDialogsTest::userDialogAddsAndDeletes() {
+    KestodFixture server;
+    velquor::support::NullReporter quiet;
+    QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
+    ScriptedPrompter prompter;
+    CUser user(prompter, server.endpoint());
+    user.show();
+    QCOMPARE(user.windowTitle(), QStringLiteral("User"));
+    QCOMPARE(controlAs<QLineEdit>(user, kUserPasswordEdit)->echoMode(), QLineEdit::Password);
+    QCOMPARE(controlAs<QLineEdit>(user, kUserConfirmEdit)->echoMode(), QLineEdit::Password);
+
+    type(user, kUserNameEdit, "gina");
+    type(user, kUserPasswordEdit, "Pass");
+    type(user, kUserConfirmEdit, "pass");
+    QVERIFY(clickControl(user, kAddUserButton));
+    type(user, kUserConfirmEdit, "Pass");
+    QVERIFY(clickControl(user, kAddUserButton));
+    QVERIFY(clickControl(user, kDeleteUserButton));
+    QVERIFY(clickControl(user, kDeleteUserButton));
+    QVERIFY(user.isVisible());
+    QCOMPARE(user.controlText(kUserNameEdit), QStringLiteral("gina"));
+
+    const QStringList expected{"Password different! ", "Add user successed!",
+                               "Delete user successed!", "Delete user failed!"};
+    QCOMPARE(prompter.messageTexts(), expected);
+    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Add user"));
+    QCOMPARE(prompter.messages()[2].caption, QStringLiteral("Delete user"));
+}
+
+void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
+    KestodFixture server;
+    makeOperator(server, "hank", "pw");
+    velquor::testing::TempDir dir;
+    const auto file = dir / "macs.csv";
+    velquor::testing::writeFile(file, "02:aa:00:00:00:01,02:aa:00:00:00:02\n"
+                                      "02:aa:00:00:00:03,02:aa:00:00:00:04\n"
+                                      "02:aa:00:00:00:05,02:aa:00:00:00:06\n");
+    ScriptedPrompter prompter;
+    CDevice device(prompter, "hank", server.endpoint());
+    device.show();
+    QCOMPARE(device.windowTitle(), QStringLiteral("Device"));
+    auto* changePassword = device.menuCommand(kChangePasswordMenuCommand);
+    QVERIFY(changePassword != nullptr);
+    QCOMPARE(changePassword->text(), QStringLiteral("Change password"));
+    auto* combo = controlAs<QComboBox>(device, kServerCombo);
+    QVERIFY(combo->isEditable());
+    QCOMPARE(combo->count(), 0);
+
+    typeServer(device, "https://prov.example/a");
+    prompter.queueFile(QString::fromStdString(file.string()));
+    QVERIFY(clickControl(device, kBrowseMacFileButton));
+    QCOMPARE(device.controlText(kMacFileEdit), QString::fromStdString(file.string()));
+    QCOMPARE(combo->currentText(), QStringLiteral("https://prov.example/a"));
+
+    QVERIFY(runAndWait(device, kAddDeviceButton));
+    QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
+    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Add device"));
+    QCOMPARE(combo->count(), 0);
+
+    prompter.clearRecords();
+    prompter.queueAnswer(Answer::Yes);
+    prompter.queueAnswer(Answer::No);
+    prompter.queueAnswer(Answer::YesToAll);
+    QVERIFY(runAndWait(device, kAddDeviceButton));
+    const auto messages = shown(prompter);
+    QCOMPARE(messages.size(), 4);
+    QCOMPARE(messages[0].text, QStringLiteral("02:aa:00:00:00:01 exist,replace it?"));
+    QCOMPARE(messages[0].caption, QStringLiteral("Add device"));
+    QVERIFY(messages[0].buttons == MessageButtons::YesNoYesToAllNoToAll);
+    QCOMPARE(messages[2].text, QStringLiteral("02:aa:00:00:00:03 exist,replace it?"));
+    QVERIFY(messages[3].text.contains("Replaced: 5"));
+    QVERIFY(messages[3].text.contains("Skipped (already registered, not replaced): 1"));
+    QVERIFY(device.lastSummary().has_value());
+    QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
+             std::size_t(5));
+
+    prompter.clearRecords();
+    QVERIFY(runAndWait(device, kDeleteDeviceButton));
+    QCOMPARE(prompter.messageTexts(), QStringList{"Delete device completely!"});
+    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Delete device"));
+}
+
+void KestoDialogsTest::deviceDialogSummarisesFailures() {
+    KestodFixture server;
+    makeOperator(server, "ivan", "pw");
+    velquor::testing::TempDir dir;
+    const auto file = dir / "macs.csv";
+    std::string csv;
+    for (int i = 0; i < 8; ++i) csv += "02:bb:00:00:00:0" + std::to_string(i) + "\n";
+    velquor::testing::writeFile(file, csv);
+    server.stop();
+
+    ScriptedPrompter prompter;
+    CDevice device(prompter, "ivan", server.endpoint());
+    device.show();
+    type(device, kMacFileEdit, QString::fromStdString(file.string()));
+    QVERIFY(runAndWait(device, kAddDeviceButton));
+    const QStringList texts = prompter.messageTexts();
+    QCOMPARE(texts.size(), 6);
+    QCOMPARE(texts[0], QStringLiteral("02:bb:00:00:00:00 add failed!"));
+    QCOMPARE(texts[4], QStringLiteral("02:bb:00:00:00:04 add failed!"));
+    QVERIFY(texts[5].contains("Failed: 8"));
+    QVERIFY(texts[5].contains("02:bb:00:00:00:07"));
+    QVERIFY(!texts.contains("Add device completely!"));
+
+    // A file the reader cannot open is named in the one message, and nothing is sent.
+    prompter.clearRecords();
+    type(device, kMacFileEdit, QString::fromStdString((dir / "missing.xlsx").string()));
+    QVERIFY(runAndWait(device, kDeleteDeviceButton));
+    QCOMPARE(prompter.messages().size(), std::size_t(1));
+    QVERIFY(prompter.messages()[0].text.contains("missing.xlsx"));
+    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Delete device"));
+}
+
+void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
+    KestodFixture server;
+    makeOperator(server, "jane", "old-pw");
+    ScriptedPrompter prompter;
+    CDevice device(prompter, "jane", server.endpoint());
+    bool checked = false;
+    device.setModalRunner([&](QDialog& dialog) {
+        if (auto* change = qobject_cast<CChangePassword*>(&dialog)) {
+            driveChangePassword(*change);
+            checked = true;
+        }
+        return dialog.result();
+    });
+    device.menuCommand(kChangePasswordMenuCommand)->trigger();
+    QVERIFY(checked);
+    if (QTest::currentTestFailed()) return;
+    QCOMPARE(prompter.messageTexts(),
+             (QStringList{"password not eque", "ChangePassword successed! "}));
+    QCOMPARE(prompter.messages()[1].caption, QStringLiteral("ChangePassword"));
+
+    velquor::support::NullReporter quiet;
+    QVERIFY(!velquor::provisioning::login(server.endpoint(), "jane", "old-pw", quiet));
+    QVERIFY(velquor::provisioning::login(server.endpoint(), "jane", "new-pw", quiet));
+}
+
+QTEST_MAIN(KestoDialogsTest)
+#include "kesto_dialogs_test.moc"
