@@ -30,6 +30,7 @@ using std::chrono::milliseconds;
 // How long a worker waits for a client to take its reply; replies are a few bytes, so
 // only a client that stopped reading can make this matter.
 constexpr milliseconds kReplyDeadline{5'000};
+constexpr milliseconds kAcceptPause{100};
 
 void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -210,8 +211,10 @@ void KestoServer::acceptFrom(const Listener& listener) {
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
-            // EAGAIN: drained. EMFILE and the like: the loop comes back when it can.
-            return;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                m_acceptPausedUntil = Clock::now() + kAcceptPause;
+            }
+            return;  // EAGAIN: drained
         }
         const std::string peer = peerAddressOf(address);
         if (!admit(peer)) {
@@ -375,8 +378,13 @@ support::Status KestoServer::run() {
     while (!m_stopRequested.load()) {
         fds.clear();
         fds.push_back(pollfd{m_wakeRead, POLLIN, 0});
-        for (const auto& listener : m_listeners) fds.push_back(pollfd{listener.fd, POLLIN, 0});
+        const bool accepting = Clock::now() >= m_acceptPausedUntil;
+        for (const auto& listener : m_listeners) {
+            // A negative descriptor is skipped by poll but keeps the positions fixed.
+            fds.push_back(pollfd{accepting ? listener.fd : -1, POLLIN, 0});
+        }
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
+        if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
         for (const auto& connection : m_open) {
             fds.push_back(pollfd{connection->fd,
                                  static_cast<short>(connection->wantsWrite ? POLLOUT : POLLIN), 0});

@@ -86,6 +86,9 @@ private:
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     std::atomic<bool> m_stopRequested{false};
+    // Out of descriptors, accept fails at once while the listener stays readable; the loop
+    // leaves the listeners alone for a moment instead of spinning.
+    Clock::time_point m_acceptPausedUntil{};
 
     GrantTable m_grants;
     LoginThrottle m_throttle;

@@ -1,6 +1,7 @@
 // kestod: the reference Kesto provisioning server. Sub-commands: init (make a server folder),
 // serve (answer requests), users and devices (list what is stored).
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -116,6 +117,16 @@ int runInit(const std::vector<std::string>& argv) {
 
 KestoServer* g_server = nullptr;
 
+// Every open connection is a descriptor; the usual soft limit of 1024 would cap the server
+// below its own connection limit.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 void onStopSignal(int) {
     if (g_server != nullptr) g_server->requestStop();
 }
@@ -152,6 +163,7 @@ int runServe(const std::vector<std::string>& argv) {
     settings.grantLifetime = std::chrono::milliseconds(grantMs);
     settings.throttle.window = std::chrono::milliseconds(windowMs);
 
+    raiseDescriptorLimit();
     auto server = KestoServer::create(std::move(settings));
     if (!server) return fail(server.error().message);
     g_server = server->get();
