@@ -19,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/kesto/kesto_login_dialog.h"
 #include "app/progress_task.h"
 #include "crypto/config_file.h"
 #include "generator/generation_job.h"
@@ -345,7 +346,8 @@ void CVelquorDlg::OnGenerateConfigs() {
 }
 
 void CVelquorDlg::OnKestoMenu() {
-    // The Kesto login dialog opens from here.
+    kestologin login(prompter(), provisioning::KestoEndpoint{}, this);
+    login.exec();
 }
 
 template <typename Operation>
