@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace velquor::provisioning {
 
@@ -17,10 +18,10 @@ namespace {
 // make the server read a shorter text than the one meant, so it is refused like an overlong one.
 Status writeField(char* field, std::size_t width, std::string_view text, std::string_view name) {
     if (text.size() > width) {
-        return makeError(ErrorCode::InvalidInput,
-                         std::string(name) + " is " + std::to_string(text.size()) +
-                             " bytes long; its field holds at most " + std::to_string(width) +
-                             " bytes");
+        return makeError(ErrorCode::InvalidInput, std::string(name) + " is " +
+                                                      std::to_string(text.size()) +
+                                                      " bytes long; its field holds at most " +
+                                                      std::to_string(width) + " bytes");
     }
     if (text.find('\0') != std::string_view::npos) {
         return makeError(ErrorCode::InvalidInput,
@@ -38,12 +39,31 @@ Record zeroedRecord() {
     return record;
 }
 
+// One text to place into a record: where, how wide, what, and its name for errors.
+struct FieldWrite {
+    char* field;
+    std::size_t width;
+    std::string_view text;
+    std::string_view name;
+};
+
+// Writes the fields in order; the first one refused refuses the whole record.
+template <typename Record>
+Result<Record> writeFields(const Record& record, std::initializer_list<FieldWrite> writes) {
+    for (const auto& write : writes) {
+        if (auto s = writeField(write.field, write.width, write.text, write.name); !s) {
+            return s.error();
+        }
+    }
+    return record;
+}
+
 Status checkSize(std::string_view record, std::size_t expected, std::string_view kind) {
     if (record.size() != expected) {
-        return makeError(ErrorCode::InvalidInput,
-                         std::string(kind) + " is " + std::to_string(record.size()) +
-                             " bytes long; it must be exactly " + std::to_string(expected) +
-                             " bytes");
+        return makeError(ErrorCode::InvalidInput, std::string(kind) + " is " +
+                                                      std::to_string(record.size()) +
+                                                      " bytes long; it must be exactly " +
+                                                      std::to_string(expected) + " bytes");
     }
     return {};
 }
@@ -78,63 +98,35 @@ bool replyIs(std::string_view replyBuffer, std::string_view word) {
 
 Result<LoginRequest> buildLoginRequest(const LoginFields& fields) {
     auto record = zeroedRecord<LoginRequest>();
-    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.password, kTextFieldWidth, fields.password, "the password");
-        !s) {
-        return s.error();
-    }
-    return record;
+    return writeFields(record,
+                       {{record.userName, kTextFieldWidth, fields.userName, "the user name"},
+                        {record.password, kTextFieldWidth, fields.password, "the password"}});
 }
 
 Result<AccountRequest> buildAccountRequest(const AccountFields& fields) {
     auto record = zeroedRecord<AccountRequest>();
-    if (auto s = writeField(record.operation, kTextFieldWidth, fields.operation, "the operation");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.password, kTextFieldWidth, fields.password, "the password");
-        !s) {
-        return s.error();
-    }
-    return record;
+    return writeFields(record,
+                       {{record.operation, kTextFieldWidth, fields.operation, "the operation"},
+                        {record.userName, kTextFieldWidth, fields.userName, "the user name"},
+                        {record.password, kTextFieldWidth, fields.password, "the password"}});
 }
 
 Result<DeviceRequest> buildDeviceRequest(const DeviceFields& fields) {
     auto record = zeroedRecord<DeviceRequest>();
-    if (auto s = writeField(record.operation, kTextFieldWidth, fields.operation, "the operation");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.macAddress, kTextFieldWidth, fields.macAddress,
-                            "the MAC address");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.server, kServerFieldWidth, fields.server, "the server text");
-        !s) {
-        return s.error();
-    }
-    if (auto s = writeField(record.userName, kTextFieldWidth, fields.userName, "the user name");
-        !s) {
-        return s.error();
-    }
-    return record;
+    return writeFields(record,
+                       {{record.operation, kTextFieldWidth, fields.operation, "the operation"},
+                        {record.macAddress, kTextFieldWidth, fields.macAddress, "the MAC address"},
+                        {record.server, kServerFieldWidth, fields.server, "the server text"},
+                        {record.userName, kTextFieldWidth, fields.userName, "the user name"}});
 }
 
 Result<LoginFields> decodeLoginRequest(std::string_view record) {
     if (auto s = checkSize(record, kLoginRequestSize, "a login request"); !s) return s.error();
-    auto userName = readField(record, offsetof(LoginRequest, userName), kTextFieldWidth,
-                              "user name");
+    auto userName =
+        readField(record, offsetof(LoginRequest, userName), kTextFieldWidth, "user name");
     if (!userName) return userName.error();
-    auto password = readField(record, offsetof(LoginRequest, password), kTextFieldWidth,
-                              "password");
+    auto password =
+        readField(record, offsetof(LoginRequest, password), kTextFieldWidth, "password");
     if (!password) return password.error();
     return LoginFields{std::move(*userName), std::move(*password)};
 }
@@ -143,31 +135,30 @@ Result<AccountFields> decodeAccountRequest(std::string_view record) {
     if (auto s = checkSize(record, kAccountRequestSize, "an account request"); !s) {
         return s.error();
     }
-    auto operation = readField(record, offsetof(AccountRequest, operation), kTextFieldWidth,
-                               "operation");
+    auto operation =
+        readField(record, offsetof(AccountRequest, operation), kTextFieldWidth, "operation");
     if (!operation) return operation.error();
-    auto userName = readField(record, offsetof(AccountRequest, userName), kTextFieldWidth,
-                              "user name");
+    auto userName =
+        readField(record, offsetof(AccountRequest, userName), kTextFieldWidth, "user name");
     if (!userName) return userName.error();
-    auto password = readField(record, offsetof(AccountRequest, password), kTextFieldWidth,
-                              "password");
+    auto password =
+        readField(record, offsetof(AccountRequest, password), kTextFieldWidth, "password");
     if (!password) return password.error();
     return AccountFields{std::move(*operation), std::move(*userName), std::move(*password)};
 }
 
 Result<DeviceFields> decodeDeviceRequest(std::string_view record) {
     if (auto s = checkSize(record, kDeviceRequestSize, "a device request"); !s) return s.error();
-    auto operation = readField(record, offsetof(DeviceRequest, operation), kTextFieldWidth,
-                               "operation");
+    auto operation =
+        readField(record, offsetof(DeviceRequest, operation), kTextFieldWidth, "operation");
     if (!operation) return operation.error();
-    auto macAddress = readField(record, offsetof(DeviceRequest, macAddress), kTextFieldWidth,
-                                "MAC address");
+    auto macAddress =
+        readField(record, offsetof(DeviceRequest, macAddress), kTextFieldWidth, "MAC address");
     if (!macAddress) return macAddress.error();
-    auto server = readField(record, offsetof(DeviceRequest, server), kServerFieldWidth,
-                            "server");
+    auto server = readField(record, offsetof(DeviceRequest, server), kServerFieldWidth, "server");
     if (!server) return server.error();
-    auto userName = readField(record, offsetof(DeviceRequest, userName), kTextFieldWidth,
-                              "user name");
+    auto userName =
+        readField(record, offsetof(DeviceRequest, userName), kTextFieldWidth, "user name");
     if (!userName) return userName.error();
     const std::string_view reserved =
         record.substr(offsetof(DeviceRequest, reserved), kDeviceReservedWidth);
