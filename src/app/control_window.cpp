@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/progress_task.h"
+
 namespace velquor::app {
 
 QString applicationTitle() {
@@ -57,7 +59,12 @@ Answer ControlWindow::messageBox(const QString& text, const QString& caption,
                                  MessageButtons buttons, MessageIcon icon, const QString& details) {
     MessageRequest request{text, caption.isEmpty() ? applicationTitle() : caption, buttons, icon,
                            details};
-    return m_prompter.message(this, request);
+    // A box asked for by a running command sits on its progress dialog, never beneath it.
+    QWidget* owner = this;
+    if (m_task && m_task->isRunning()) {
+        if (QWidget* dialog = m_task->prepareForPrompt()) owner = dialog;
+    }
+    return m_prompter.message(owner, request);
 }
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,
@@ -72,6 +79,68 @@ std::optional<QString> ControlWindow::chooseSaveFile(std::string_view pairedFilt
 
 std::optional<QString> ControlWindow::chooseFolder(const QString& title) {
     return m_prompter.existingDirectory(this, title);
+}
+
+bool ControlWindow::isBusy() const {
+    return m_task && m_task->isRunning();
+}
+
+ProgressTask* ControlWindow::runningTask() const {
+    return isBusy() ? m_task.data() : nullptr;
+}
+
+void ControlWindow::startTask(ProgressTask* task) {
+    m_task = task;
+    connect(task, &ProgressTask::finished, this, [this, task] {
+        if (m_task == task) m_task.clear();
+        emit commandFinished();
+    });
+}
+
+void ControlWindow::runReportedRequest(const QString& label, ReportedRequest request,
+                                       std::function<void(bool ok)> then,
+                                       ProgressDetail detail) {
+    if (isBusy()) return;
+    struct Outcome {
+        support::Status status;
+        std::vector<support::RecordingReporter::Entry> reports;
+    };
+    auto job = [request = std::move(request)](support::ProgressSink& sink, std::stop_token stop) {
+        support::RecordingReporter reporter;
+        support::Status status = request(reporter, sink, stop);
+        return Outcome{std::move(status), reporter.entries()};
+    };
+    auto shown = [this, then = std::move(then)](std::optional<Outcome> outcome, bool) {
+        if (!outcome) {
+            const support::Error failure = support::makeError(
+                support::ErrorCode::Internal, "The command stopped on an unexpected error.");
+            showReports({}, &failure);
+            return;
+        }
+        const bool ok = outcome->status.ok();
+        if (!ok && outcome->status.error().code == support::ErrorCode::Cancelled) return;
+        showReports(outcome->reports, ok ? nullptr : &outcome->status.error());
+        if (then) then(ok);
+    };
+    startTask(runWithProgress<Outcome>(this, label, std::move(job), std::move(shown), detail));
+}
+
+void ControlWindow::showReports(const std::vector<support::RecordingReporter::Entry>& reports,
+                                const support::Error* failure) {
+    const QString reason = failure ? QString::fromStdString(failure->message) : QString();
+    if (reports.empty()) {
+        if (failure) {
+            messageBox(reason, QStringLiteral("error"), MessageButtons::Ok, MessageIcon::Warning);
+        }
+        return;
+    }
+    const MessageIcon icon = failure ? MessageIcon::Warning : MessageIcon::None;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const QString text = QString::fromStdString(reports[i].text);
+        const bool last = i + 1 == reports.size();
+        messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok, icon,
+                   last && reason != text ? reason : QString());
+    }
 }
 
 void ControlWindow::registerMenuCommand(int id, QAction* action) {

@@ -1,21 +1,32 @@
 // ControlWindow: the services every window of the program offers its commands — controls
 // and menu commands found by their numeric ids, a control's text read and set by id,
 // message boxes whose empty caption becomes the application's title, and the file dialogs,
-// all asked through a Prompter so tests can answer them.
+// all asked through a Prompter so tests can answer them — and the one background command a
+// window may run at a time, above whose progress dialog every box of that command opens.
 #pragma once
 
 #include <QDialog>
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QString>
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <string_view>
+#include <vector>
 
+#include "app/progress_dialog.h"
 #include "app/prompter.h"
+#include "support/progress.h"
+#include "support/reporter.h"
+#include "support/result.h"
 
 class QAction;
 
 namespace velquor::app {
+
+class ProgressTask;
 
 // The base name of the running executable without its extension.
 QString applicationTitle();
@@ -52,7 +63,31 @@ public:
 
     Prompter& prompter() const { return m_prompter; }
 
+    // True while a command runs in the background behind its progress dialog.
+    bool isBusy() const;
+    ProgressTask* runningTask() const;
+
+signals:
+    // A background command has ended and shown its outcome.
+    void commandFinished();
+
 protected:
+    using ReportedRequest = std::function<support::Status(
+        support::Reporter&, support::ProgressSink&, std::stop_token)>;
+
+    // Takes the command's task: isBusy() until its job returns, then commandFinished().
+    void startTask(ProgressTask* task);
+    // Runs request off the GUI thread behind the progress dialog (label), keeping what it
+    // reports; when it returns, shows those reports as showReports does and calls then(ok).
+    // A cancelled request shows nothing and calls nothing.
+    void runReportedRequest(const QString& label, ReportedRequest request,
+                            std::function<void(bool ok)> then = {},
+                            ProgressDetail detail = ProgressDetail::None);
+    // One box per report, with the core's caption; the reason behind a failure goes beneath
+    // the last of them (or stands alone, captioned "error", when nothing was reported).
+    void showReports(const std::vector<support::RecordingReporter::Entry>& reports,
+                     const support::Error* failure);
+
     template <typename Widget>
     Widget* registerControl(int id, Widget* widget) {
         addControl(id, widget);
@@ -71,6 +106,7 @@ private:
     QHash<int, QWidget*> m_controls;
     QList<int> m_controlOrder;
     QHash<int, QAction*> m_menuCommands;
+    QPointer<ProgressTask> m_task;
 };
 
 }  // namespace velquor::app

@@ -2,42 +2,18 @@
 #include "app/progress_task.h"
 
 #include <QFutureWatcher>
-#include <QProgressBar>
-#include <QProgressDialog>
-#include <QPushButton>
+#include <QLocale>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <mutex>
 #include <string>
 
-#include "app/control_window.h"
-
 namespace velquor::app {
 namespace {
 
-constexpr int kBarScale = 1000;
 constexpr int kPollIntervalMs = 100;
-
-// Escape and the close box mean Cancel too, but the dialog must stay up until the job
-// has returned: only ProgressTask closes it.
-class JobProgressDialog final : public QProgressDialog {
-public:
-    using QProgressDialog::QProgressDialog;
-    void reject() override { emit canceled(); }
-};
-
-}  // namespace
-
-struct ProgressTask::SharedState {
-    std::stop_source stop;
-    std::atomic<std::uint64_t> done{0};
-    std::atomic<std::uint64_t> total{0};
-    std::mutex whatMutex;
-    std::string what;
-};
-
-namespace {
+std::atomic<int> g_showDelayMs{300};
 
 class SharedProgressSink final : public support::ProgressSink {
 public:
@@ -53,35 +29,41 @@ private:
 
 }  // namespace
 
-ProgressTask* ProgressTask::start(QWidget* owner, const QString& label, Work work, Done done) {
-    auto* task = new ProgressTask(owner, label, std::move(done));
+struct ProgressTask::SharedState {
+    std::stop_source stop;
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<std::uint64_t> total{0};
+    std::mutex whatMutex;
+    std::string what;
+};
+
+int ProgressTask::showDelayMs() {
+    return g_showDelayMs.load();
+}
+
+void ProgressTask::setShowDelayMs(int milliseconds) {
+    g_showDelayMs.store(milliseconds);
+}
+
+ProgressTask* ProgressTask::start(QWidget* owner, const QString& label, Work work, Done done,
+                                  ProgressDetail detail) {
+    auto* task = new ProgressTask(owner, label, std::move(done), detail);
     task->launch(std::move(work));
     return task;
 }
 
-ProgressTask::ProgressTask(QWidget* owner, const QString& label, Done done)
+ProgressTask::ProgressTask(QWidget* owner, const QString& label, Done done,
+                           ProgressDetail detail)
     : QObject(owner),
       m_state(std::make_shared<SharedState>()),
-      m_label(label),
+      m_dialog(new JobProgressDialog(label, owner)),
+      m_showTimer(new QTimer(this)),
+      m_pollTimer(new QTimer(this)),
+      m_detail(detail),
       m_done(std::move(done)) {
-    auto* dialog = new JobProgressDialog(owner);
-    m_dialog = dialog;
-    dialog->setWindowTitle(applicationTitle());
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    dialog->setLabelText(label);
-    m_bar = new QProgressBar(dialog);
-    dialog->setBar(m_bar);
-    m_bar->setRange(0, kBarScale);
-    m_bar->setValue(0);
-    // Restarts the dialog's own show timer, now that the bar sits at its minimum.
-    dialog->setMinimumDuration(kShowDelayMs);
-    // By default Cancel hides the dialog at once; here it only asks the job to stop.
-    QObject::disconnect(dialog, SIGNAL(canceled()), dialog, SLOT(cancel()));
-    connect(dialog, &QProgressDialog::canceled, this, &ProgressTask::cancel);
-
-    m_pollTimer = new QTimer(this);
+    connect(m_dialog, &JobProgressDialog::cancelRequested, this, &ProgressTask::cancel);
+    m_showTimer->setSingleShot(true);
+    connect(m_showTimer, &QTimer::timeout, this, &ProgressTask::showDialog);
     m_pollTimer->setInterval(kPollIntervalMs);
     connect(m_pollTimer, &QTimer::timeout, this, &ProgressTask::showProgress);
 }
@@ -95,7 +77,7 @@ ProgressTask::~ProgressTask() {
 }
 
 void ProgressTask::launch(Work work) {
-    auto* watcher = new QFutureWatcher<void>(m_dialog);
+    auto* watcher = new QFutureWatcher<void>(this);
     connect(watcher, &QFutureWatcher<void>::finished, this, &ProgressTask::onJobFinished);
     std::shared_ptr<SharedState> state = m_state;
     m_future = QtConcurrent::run([state, work = std::move(work)]() {
@@ -114,6 +96,7 @@ void ProgressTask::launch(Work work) {
     });
     watcher->setFuture(m_future);
     m_pollTimer->start();
+    m_showTimer->start(showDelayMs());
 }
 
 bool ProgressTask::isRunning() const {
@@ -124,43 +107,64 @@ void ProgressTask::cancel() {
     if (m_cancelled || !isRunning()) return;
     m_cancelled = true;
     m_state->stop.request_stop();
-    if (m_dialog) {
-        m_dialog->setLabelText(tr("Cancelling…"));
-        // Disabled rather than removed: this runs inside the button's own click.
-        for (QPushButton* button : m_dialog->findChildren<QPushButton*>()) {
-            button->setEnabled(false);
-        }
-    }
+    if (m_dialog) m_dialog->showCancelling();
+}
+
+QWidget* ProgressTask::prepareForPrompt() {
+    if (!isRunning() || !m_dialog) return nullptr;
+    showDialog();
+    return m_dialog;
+}
+
+void ProgressTask::showDialog() {
+    m_showTimer->stop();
+    if (!isRunning() || !m_dialog || m_dialog->isVisible()) return;
+    showProgress();
+    m_dialog->show();
 }
 
 void ProgressTask::showProgress() {
     if (!m_dialog || m_cancelled) return;
     const std::uint64_t total = m_state->total.load(std::memory_order_relaxed);
     const std::uint64_t done = m_state->done.load(std::memory_order_relaxed);
-    if (total == 0) {
-        m_bar->setRange(0, 0);
-    } else {
-        m_bar->setRange(0, kBarScale);
-        const std::uint64_t clamped = done < total ? done : total;
-        m_bar->setValue(static_cast<int>(clamped * kBarScale / total));
-    }
+    m_dialog->setProgress(done, total);
     std::string what;
     {
         std::lock_guard lock(m_state->whatMutex);
         what = m_state->what;
     }
-    const QString text = what.empty() ? m_label : QString::fromStdString(what);
-    if (m_dialog->labelText() != text) m_dialog->setLabelText(text);
+    m_dialog->setDetailText(detailText(done, total, QString::fromStdString(what)));
+}
+
+QString ProgressTask::detailText(std::uint64_t done, std::uint64_t total,
+                                 const QString& what) const {
+    switch (m_detail) {
+        case ProgressDetail::None:
+            return QString();
+        case ProgressDetail::Path:
+            return what;
+        case ProgressDetail::Item: {
+            if (total == 0) return what;
+            const QLocale locale;
+            // The item named is the one just finished: its place is the count done so far.
+            const QString place = tr("%1 of %2").arg(locale.toString(qulonglong(done)),
+                                                     locale.toString(qulonglong(total)));
+            return what.isEmpty() ? place : what + QStringLiteral(" (") + place + ')';
+        }
+    }
+    return QString();
 }
 
 void ProgressTask::onJobFinished() {
+    // First of all: nothing may bring the dialog up once the job is over.
+    m_showTimer->stop();
     m_pollTimer->stop();
+    Done done = std::move(m_done);
+    m_done = nullptr;
     if (m_dialog) {
         m_dialog->hide();
         m_dialog->deleteLater();
     }
-    Done done = std::move(m_done);
-    m_done = nullptr;
     done(m_cancelled);
     emit finished();
     deleteLater();

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -55,9 +56,32 @@ struct DialogUnits {
     QFontMetrics metrics;
 };
 
+// A field the user cannot type into must not look like one that takes typing.
+void makeReadOnly(QLineEdit* field) {
+    field->setReadOnly(true);
+    QPalette look = field->palette();
+    look.setColor(QPalette::Base, look.color(QPalette::Window));
+    field->setPalette(look);
+}
+
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
+
+// Passes a job's progress on under a name of our choosing: the core says what it is doing
+// ("encrypting"), the dialog shows which file it is doing it to.
+class NamedProgress final : public support::ProgressSink {
+public:
+    NamedProgress(support::ProgressSink& inner, std::string name)
+        : m_inner(inner), m_name(std::move(name)) {}
+    void progress(std::uint64_t done, std::uint64_t total, std::string_view) override {
+        m_inner.progress(done, total, m_name);
+    }
+
+private:
+    support::ProgressSink& m_inner;
+    std::string m_name;
+};
 
 }  // namespace
 
@@ -118,7 +142,7 @@ void CVelquorDlg::buildControls() {
     encryptGrid->addWidget(label(0, "Input File :"), 0, 0);
     QLineEdit* inputField = edit(kInputFileEdit);
     // What the field shows is always the file Encrypt and Decrypt will read.
-    inputField->setReadOnly(true);
+    makeReadOnly(inputField);
     encryptGrid->addWidget(inputField, 0, 1);
     encryptGrid->addWidget(button(kBrowseInputButton, "Browse", 68, 17), 0, 2);
     encryptGrid->addWidget(label(kAesKeyLabel, "AES Key:"), 1, 0);
@@ -158,7 +182,7 @@ void CVelquorDlg::buildControls() {
     md5Grid->addWidget(button(kBrowseMd5FileButton, "Browse", 68, 17), 0, 2);
     md5Grid->addWidget(label(kMd5DigestLabel, "MD5:"), 1, 0);
     QLineEdit* digestField = edit(kMd5DigestEdit);
-    digestField->setReadOnly(true);
+    makeReadOnly(digestField);
     md5Grid->addWidget(digestField, 1, 1);
     QPushButton* copy = button(kCopyButton, "Copy", 64, 17);
     copy->hide();
@@ -289,7 +313,8 @@ void CVelquorDlg::OnGenerateMd5() {
                 return;
             }
             setControlText(kMd5DigestEdit, QString::fromStdString(digestText->value()));
-        }));
+        },
+        ProgressDetail::Path));
 }
 
 bool CVelquorDlg::refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields) {
@@ -329,11 +354,12 @@ void CVelquorDlg::OnGenerateConfigs() {
         },
         [this](std::optional<Outcome> outcome, bool) {
             if (!outcome) {
-                showFailure({}, support::makeError(support::ErrorCode::Internal,
-                                                   "The generation stopped unexpectedly."));
+                const support::Error failure = support::makeError(
+                    support::ErrorCode::Internal, "The generation stopped unexpectedly.");
+                showReports({}, &failure);
             } else if (!outcome->ok()) {
                 if (outcome->error().code != support::ErrorCode::Cancelled) {
-                    showFailure({}, outcome->error());
+                    showReports({}, &outcome->error());
                 }
             } else if (outcome->value().allWritten()) {
                 messageBox(QStringLiteral("Success !"));
@@ -342,7 +368,8 @@ void CVelquorDlg::OnGenerateConfigs() {
                 messageBox(QString::fromStdString(GenerationSummaryText(outcome->value())),
                            QString(), MessageButtons::Ok, MessageIcon::Warning);
             }
-        }));
+        },
+        ProgressDetail::Item));
 }
 
 void CVelquorDlg::OnKestoMenu() {
@@ -361,58 +388,23 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
     const std::optional<QString> output = chooseSaveFile(kXmlFilter);
     if (!output) return;
 
-    struct Outcome {
-        support::Status status;
-        std::vector<support::RecordingReporter::Entry> reports;
-    };
     const std::string inputPath = localPath(m_inputFilePath);
     const std::string outputPath = localPath(*output);
     const std::string keyText = controlText(kAesKeyEdit).toStdString();
-    startTask(runWithProgress<Outcome>(
-        this, progressLabel,
-        [operation, inputPath, outputPath, keyText](support::ProgressSink& sink,
-                                                    std::stop_token stop) {
-            support::RecordingReporter reporter;
+    runReportedRequest(
+        progressLabel,
+        [operation, inputPath, outputPath, keyText](
+            support::Reporter& reporter, support::ProgressSink& sink, std::stop_token stop) {
+            NamedProgress named(sink, inputPath);
             crypto::ConfigFileOptions options;
-            options.progress = &sink;
+            options.progress = &named;
             options.stop = stop;
-            support::Status status = operation(inputPath, outputPath, keyText, reporter, options);
-            return Outcome{std::move(status), reporter.entries()};
+            return operation(inputPath, outputPath, keyText, reporter, options);
         },
-        [this](std::optional<Outcome> outcome, bool) {
-            if (!outcome) {
-                showFailure({}, support::makeError(support::ErrorCode::Internal,
-                                                   "The operation stopped unexpectedly."));
-            } else if (outcome->status.ok()) {
-                messageBox(QStringLiteral("Success !"));
-            } else if (outcome->status.error().code != support::ErrorCode::Cancelled) {
-                // A cancelled run leaves the output as it was; the user knows why.
-                showFailure(outcome->reports, outcome->status.error());
-            }
-        }));
-}
-
-void CVelquorDlg::showFailure(const std::vector<support::RecordingReporter::Entry>& reports,
-                              const support::Error& error) {
-    const QString reason = QString::fromStdString(error.message);
-    if (reports.empty()) {
-        messageBox(reason, QStringLiteral("error"), MessageButtons::Ok, MessageIcon::Warning);
-        return;
-    }
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-        const QString text = QString::fromStdString(reports[i].text);
-        const bool last = i + 1 == reports.size();
-        messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok,
-                   MessageIcon::Warning, last && reason != text ? reason : QString());
-    }
-}
-
-void CVelquorDlg::startTask(ProgressTask* task) {
-    m_task = task;
-    connect(task, &ProgressTask::finished, this, [this] {
-        m_task.clear();
-        emit commandFinished();
-    });
+        [this](bool ok) {
+            if (ok) messageBox(QStringLiteral("Success !"));
+        },
+        ProgressDetail::Path);
 }
 
 }  // namespace velquor::app

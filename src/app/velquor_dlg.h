@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QIcon>
-#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
@@ -63,10 +62,6 @@ public:
     // Takes the state of the "AES Key" box into m_aesKeyChecked.
     void refreshAesKeyChecked();
 
-    // True while a command runs in the background behind its progress dialog.
-    bool isBusy() const { return !m_task.isNull(); }
-    ProgressTask* runningTask() const { return m_task.data(); }
-
 public slots:
     void OnBrowseInputFile();
     void OnBrowseTemplate();
@@ -80,10 +75,6 @@ public slots:
     void OnGenerateMd5();
     void OnKestoMenu();
 
-signals:
-    // A background command has ended and shown its outcome.
-    void commandFinished();
-
 private:
     void buildControls();
     void buildTabOrder();
@@ -91,10 +82,6 @@ private:
     void browseIntoField(int fieldId, std::string_view pairedFilter);
     template <typename Operation>
     void runConfigFileCommand(Operation operation, const QString& progressLabel);
-    // After a failed command: what the core reported, with the detailed reason beside it.
-    void showFailure(const std::vector<support::RecordingReporter::Entry>& reports,
-                     const support::Error& error);
-    void startTask(ProgressTask* task);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
 
@@ -103,7 +90,6 @@ private:
     QString m_inputFilePath;
     std::int32_t m_aesKeyChecked = 0;
     QIcon m_hIcon;
-    QPointer<ProgressTask> m_task;
 };
 
 }  // namespace velquor::app

@@ -243,6 +243,11 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
             : provisioning::deleteDevices(context.endpoint, batch, context.reporter, progress,
                                           interruptToken());
     if (!summary) return kExitFailure;  // already reported: nothing was sent
+    // The completion text alone hides declined replacements and empty cells; a shell user
+    // still gets the counts.
+    if (summary->succeeded() && !summary->complete()) {
+        std::cerr << provisioning::describeSummary(*summary) << '\n';
+    }
     if (reportPath) {
         if (auto written = writeReport(*reportPath, *summary); !written) {
             return failWith(written.error());

@@ -218,7 +218,9 @@ support::Result<DeviceBatchSummary> runBatch(DeviceOperation command,
         progress.progress(i + 1, total, result.macAddress);
     }
 
-    if (summary.complete()) {
+    // Declined replacements and empty cells are the operator's choice and the file's shape, not
+    // failures: the completion text stands whenever no request failed or went unsent.
+    if (summary.succeeded()) {
         reporter.report(command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCompleted
                                                            : kesto_text::kAddDeviceCompleted,
                         caption);

@@ -39,13 +39,26 @@ support::Error refuseField(const support::Error& error, std::string_view caption
     return error;
 }
 
+ProvisioningChannel channelFor(const KestoEndpoint& endpoint, std::stop_token stop) {
+    ProvisioningChannel channel(endpoint);
+    channel.setStopToken(std::move(stop));
+    return channel;
+}
+
+// A request the operator cancelled is not a refusal: nothing is reported.
+support::Error cancelled(std::string_view what) {
+    return makeError(ErrorCode::Cancelled, std::string(what) + ": cancelled");
+}
+
 support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& fields,
                             std::string_view caption, std::string_view succeeded,
-                            std::string_view failed, support::Reporter& reporter) {
+                            std::string_view failed, support::Reporter& reporter,
+                            std::stop_token stop) {
     auto record = buildAccountRequest(fields);
     if (!record) return refuseField(record.error(), caption, reporter);
-    ProvisioningChannel channel(endpoint);
+    ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
+        if (stop.stop_requested()) return cancelled(caption);
         reporter.report(failed, caption);
         return refusal(channel, caption);
     }
@@ -56,12 +69,14 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& 
 }  // namespace
 
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
-                                 std::string_view password, support::Reporter& reporter) {
+                                 std::string_view password, support::Reporter& reporter,
+                                 std::stop_token stop) {
     auto record =
         buildLoginRequest(LoginFields{std::string(userName), std::string(password)});
     if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
-    ProvisioningChannel channel(endpoint);
+    ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendLoginRequest(*record) != 0) {
+        if (stop.stop_requested()) return cancelled("login");
         reporter.report(kesto_text::kLoginFailed, kesto_text::kLoginCaption);
         return refusal(channel, "login");
     }
@@ -70,7 +85,7 @@ support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view
 
 support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
                         std::string_view password, std::string_view confirmation,
-                        support::Reporter& reporter) {
+                        support::Reporter& reporter, std::stop_token stop) {
     if (password != confirmation) {
         reporter.report(kesto_text::kPasswordDifferent, kesto_text::kAddUserCaption);
         return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
@@ -79,21 +94,22 @@ support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName
                        AccountFields{std::string(kOperationAdd), std::string(userName),
                                      std::string(password)},
                        kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
-                       kesto_text::kAddUserFailed, reporter);
+                       kesto_text::kAddUserFailed, reporter, std::move(stop));
 }
 
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
-                           std::string_view password, support::Reporter& reporter) {
+                           std::string_view password, support::Reporter& reporter,
+                           std::stop_token stop) {
     return sendAccount(endpoint,
                        AccountFields{std::string(kOperationDelete), std::string(userName),
                                      std::string(password)},
                        kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
-                       kesto_text::kDeleteUserFailed, reporter);
+                       kesto_text::kDeleteUserFailed, reporter, std::move(stop));
 }
 
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
                                std::string_view newPassword, std::string_view confirmation,
-                               support::Reporter& reporter) {
+                               support::Reporter& reporter, std::stop_token stop) {
     if (newPassword != confirmation) {
         reporter.report(kesto_text::kPasswordNotEqual, kesto_text::kChangePasswordCaption);
         return makeError(ErrorCode::InvalidInput, "the new password and its confirmation differ");
@@ -103,7 +119,7 @@ support::Status changePassword(const KestoEndpoint& endpoint, std::string_view u
                                      std::string(newPassword)},
                        kesto_text::kChangePasswordCaption,
                        kesto_text::kChangePasswordSucceeded,
-                       kesto_text::kChangePasswordFailed, reporter);
+                       kesto_text::kChangePasswordFailed, reporter, std::move(stop));
 }
 
 }  // namespace velquor::provisioning

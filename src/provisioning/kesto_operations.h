@@ -62,21 +62,26 @@ enum class KestoRole {
 // The role rests on the name alone; the server has already decided whether it may log in.
 KestoRole roleForUser(std::string_view userName);
 
+// Each request below ends at once, unanswered and unreported, with a Cancelled error when stop
+// is requested while it waits on the network.
+
 // Sends the login; on "YES" the role of that name. A refusal reports "Login failed!".
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
-                                 std::string_view password, support::Reporter& reporter);
+                                 std::string_view password, support::Reporter& reporter,
+                                 std::stop_token stop = {});
 
 // The confirmation is compared byte for byte before anything is sent.
 support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
                         std::string_view password, std::string_view confirmation,
-                        support::Reporter& reporter);
+                        support::Reporter& reporter, std::stop_token stop = {});
 // The password box's text travels as it stands, even empty.
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
-                           std::string_view password, support::Reporter& reporter);
+                           std::string_view password, support::Reporter& reporter,
+                           std::stop_token stop = {});
 // Sets a new password for userName (the name the operator logged in with).
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
                                std::string_view newPassword, std::string_view confirmation,
-                               support::Reporter& reporter);
+                               support::Reporter& reporter, std::stop_token stop = {});
 
 // ---- Bulk device registration -----------------------------------------------------------
 
@@ -123,8 +128,8 @@ struct DeviceBatchSummary {
     // Nothing failed and nothing was left unsent: declined replacements are the operator's
     // choice, not failures.
     bool succeeded() const;
-    // Every MAC of the file was registered (or removed) as asked: the only case in which the
-    // product's completion text is shown.
+    // Every MAC of the file was registered (or removed) as asked, with no empty cell and no
+    // declined replacement: nothing for the operator to look at beyond the completion text.
     bool complete() const;
 };
 
@@ -137,7 +142,7 @@ inline constexpr std::size_t kMaxListedFailures = 30;
 // Reads the whole MAC file first (a reader failure names the file and the reason and sends
 // nothing), checks every field's length, then sends one "ADD" per non-empty cell in row order.
 // "EXIST" asks askReplace and, on Yes, sends "UP". Progress is reported per MAC; a stop request
-// is honoured between MACs. Reports the completion text when every MAC was registered,
+// is honoured between MACs. Reports the completion text when no request failed or went unsent,
 // otherwise one summary.
 support::Result<DeviceBatchSummary> addDevices(const KestoEndpoint& endpoint,
                                                const DeviceBatch& batch,

@@ -212,13 +212,20 @@ int millisecondsLeft(Clock::time_point until) {
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT32_MAX));
 }
 
-// Waits until fd is ready for what TLS (or connect) asked for; false on time-out or error.
-bool waitFor(int fd, int sslError, Clock::time_point until) {
+// How often a wait looks at the stop request: a Cancel takes effect within this.
+constexpr int kStopCheckMs = 50;
+
+// Waits until fd is ready for what TLS (or connect) asked for; false on time-out, error or a
+// stop request.
+bool waitFor(int fd, int sslError, Clock::time_point until, const std::stop_token& stop) {
     pollfd p{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
     for (;;) {
-        const int ready = ::poll(&p, 1, millisecondsLeft(until));
+        if (stop.stop_requested()) return false;
+        const int left = millisecondsLeft(until);
+        const int ready = ::poll(&p, 1, stop.stop_possible() ? std::min(left, kStopCheckMs) : left);
         if (ready > 0) return true;
-        if (ready == 0 || errno != EINTR) return false;
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready == 0 && left <= kStopCheckMs) return false;
     }
 }
 
@@ -227,7 +234,8 @@ bool wantsIo(int sslError) {
 }
 
 // One non-blocking TCP connect; the socket on success, -1 with *error set otherwise.
-int connectOnce(const addrinfo& candidate, Clock::time_point until, int* error) {
+int connectOnce(const addrinfo& candidate, Clock::time_point until, const std::stop_token& stop,
+                int* error) {
     const int fd = ::socket(candidate.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         *error = errno;
@@ -235,7 +243,7 @@ int connectOnce(const addrinfo& candidate, Clock::time_point until, int* error) 
     }
     if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
         *error = errno == EINPROGRESS ? 0 : errno;
-        if (*error == 0 && !waitFor(fd, SSL_ERROR_WANT_WRITE, until)) *error = ETIMEDOUT;
+        if (*error == 0 && !waitFor(fd, SSL_ERROR_WANT_WRITE, until, stop)) *error = ETIMEDOUT;
         if (*error == 0) {
             socklen_t length = sizeof *error;
             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, error, &length);
@@ -258,6 +266,7 @@ struct ProvisioningChannel::Exchange {
     const std::string& address;
     std::uint16_t port;
     const ChannelTimeouts& timeouts;
+    const std::stop_token& stop;
     Clock::time_point start = Clock::now();
     Clock::time_point deadline = start + timeouts.exchange;
     std::string target = address + ":" + std::to_string(port);  // for messages
@@ -288,7 +297,7 @@ struct ProvisioningChannel::Exchange {
         int error = 0;
         for (const addrinfo* candidate = found; candidate != nullptr && fd < 0;
              candidate = candidate->ai_next) {
-            fd = connectOnce(*candidate, until, &error);
+            fd = connectOnce(*candidate, until, stop, &error);
         }
         ::freeaddrinfo(found);
         if (fd >= 0) return std::nullopt;
@@ -330,7 +339,7 @@ struct ProvisioningChannel::Exchange {
             const int status = SSL_connect(ssl);
             if (status == 1) break;
             const int error = SSL_get_error(ssl, status);
-            if (wantsIo(error) && waitFor(fd, error, deadline)) continue;
+            if (wantsIo(error) && waitFor(fd, error, deadline, stop)) continue;
             if (auto untrusted = verificationFailure()) return untrusted;
             if (wantsIo(error)) {
                 return Failure{kConnectFailed, "no TLS handshake with " + target + " within " +
@@ -365,7 +374,7 @@ struct ProvisioningChannel::Exchange {
                 continue;
             }
             const int error = SSL_get_error(ssl, written);
-            if (wantsIo(error) && waitFor(fd, error, deadline)) continue;
+            if (wantsIo(error) && waitFor(fd, error, deadline, stop)) continue;
             return Failure{kWriteFailed,
                            "cannot send the request to " + target +
                                (wantsIo(error) ? " within " + seconds(timeouts.exchange) : "")};
@@ -390,7 +399,7 @@ struct ProvisioningChannel::Exchange {
             if (!wantsIo(error)) {
                 return Failure{kReadFailed, "reading the reply from " + target + " failed"};
             }
-            if (!waitFor(fd, error, deadline)) {
+            if (!waitFor(fd, error, deadline, stop)) {
                 return Failure{kReadFailed, "no reply from " + target + " within " +
                                                 seconds(timeouts.exchange)};
             }
@@ -422,6 +431,10 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     m_lastError.clear();
     m_lastReply.clear();
     const auto fail = [this](const Failure& failure) {
+        if (m_stop.stop_requested()) {
+            m_lastError = "cancelled";
+            return kRequestFailed;
+        }
         if (failure.diagnostic != nullptr) printDiagnostic(failure.diagnostic);
         m_lastError = failure.reason;
         return kRequestFailed;
@@ -440,7 +453,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
         m_tls = std::move(state);
     }
 
-    Exchange exchange{m_endpoint.address, port, m_timeouts};
+    Exchange exchange{m_endpoint.address, port, m_timeouts, m_stop};
     if (auto failure = exchange.connect()) return fail(*failure);
     if (auto failure = exchange.prepareTls(m_tls->context, m_tls->sessionFor(port))) {
         return fail(*failure);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,9 @@ public:
     const KestoEndpoint& endpoint() const { return m_endpoint; }
     const ChannelTimeouts& timeouts() const { return m_timeouts; }
     void setTimeouts(ChannelTimeouts timeouts) { m_timeouts = timeouts; }
+    // The caller's Cancel: an exchange still waiting on the network ends at once, unanswered,
+    // with lastError() "cancelled".
+    void setStopToken(std::stop_token stop) { m_stop = std::move(stop); }
 
     // How many exchanges of this object resumed an earlier TLS session instead of a full
     // handshake (for the benchmark and tests; resumption is only an optimisation).
@@ -91,6 +95,7 @@ private:
 
     KestoEndpoint m_endpoint;
     ChannelTimeouts m_timeouts;
+    std::stop_token m_stop;
     std::unique_ptr<TlsState> m_tls;  // context and resumable sessions, made on first use
     std::string m_lastError;
     std::string m_lastReply;

@@ -1,7 +1,6 @@
 // The "MD5" group: Generate MD5 fills the read-only digest field from the file named in the
 // File field, off the GUI thread, and leaves the field empty whenever no digest was made.
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -101,12 +100,14 @@ private slots:
         m_window->setControlText(1021, QString::fromStdString(file.string()));
         QVERIFY(clickControl(*m_window, 1025));
         QVERIFY(m_window->isBusy());
-        QProgressDialog* dialog = m_window->runningTask()->dialog();
+        velquor::app::JobProgressDialog* dialog = m_window->runningTask()->dialog();
         QVERIFY(waitFor([&] { return dialog->isVisible(); }));
-        auto* bar = dialog->findChild<QProgressBar*>();
-        QVERIFY(waitFor([&] { return bar->value() > 0; }));  // the window keeps being served
+        QVERIFY(waitFor([&] { return dialog->bar()->value() > 0; }));  // still served
+        // The command's label stays; the file it reads is named beneath it.
+        QCOMPARE(dialog->labelText(), QStringLiteral("Computing the MD5 digest…"));
+        QCOMPARE(dialog->detailText(), QString::fromStdString(file.string()));
 
-        dialog->findChild<QPushButton*>()->click();
+        dialog->cancelButton()->click();
         QVERIFY(waitFor([&] { return !m_window->isBusy(); }, 20000));
         QVERIFY(digest().isEmpty());
         QVERIFY(m_prompter->messages().empty());

@@ -3,7 +3,6 @@
 #include "app/progress_task.h"
 
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -15,6 +14,8 @@
 
 #include "app_test_support.h"
 
+using velquor::app::JobProgressDialog;
+using velquor::app::ProgressDetail;
 using velquor::app::ProgressTask;
 using velquor::app::runWithProgress;
 using velquor::support::ProgressSink;
@@ -69,16 +70,13 @@ private slots:
                 done = true;
                 wasCancelled = cancelled;
             });
-        QPointer<QProgressDialog> dialog = task->dialog();
+        QPointer<JobProgressDialog> dialog = task->dialog();
         QVERIFY(waitFor([&] { return dialog->isVisible(); }));
         QVERIFY(dialog->isModal());
-        auto* bar = dialog->findChild<QProgressBar*>();
-        QVERIFY(waitFor([&] { return bar->value() == 250; }));
-        QCOMPARE(dialog->labelText(), QString("row 7"));
+        QVERIFY(waitFor([&] { return dialog->bar()->value() == 250; }));
+        QCOMPARE(dialog->labelText(), QString("working"));
 
-        QPushButton* cancel = dialog->findChild<QPushButton*>();
-        QVERIFY(cancel);
-        cancel->click();
+        dialog->cancelButton()->click();
         QVERIFY(waitFor([&] { return stopSeen.load(); }));
         QTest::qWait(100);
         QVERIFY(dialog->isVisible());  // the job has not returned yet
@@ -103,7 +101,7 @@ private slots:
                 done = true;
                 wasCancelled = cancelled;
             });
-        QProgressDialog* dialog = task->dialog();
+        JobProgressDialog* dialog = task->dialog();
         QVERIFY(waitFor([&] { return dialog->isVisible(); }));
         QTest::keyClick(dialog, Qt::Key_Escape);
         QVERIFY(waitFor([&] { return done; }));
@@ -140,6 +138,52 @@ private slots:
         owner.reset();
         QVERIFY(finished);
         QVERIFY(!doneCalled);
+    }
+
+    void itemDetailNamesTheItemAndItsPlaceAndLongTextsKeepTheWidth() {
+        QWidget owner;
+        owner.show();
+        std::atomic<bool> release{false};
+        bool done = false;
+        const std::string longItem(400, 'x');
+        std::atomic<int> step{0};
+        ProgressTask* task = ProgressTask::start(
+            &owner, "Add device",
+            [&](ProgressSink& sink, std::stop_token) {
+                sink.progress(12, 300, "001500004604");
+                step = 1;
+                while (step != 2) std::this_thread::sleep_for(5ms);
+                sink.progress(13, 300, longItem);
+                while (!release) std::this_thread::sleep_for(5ms);
+            },
+            [&](bool) { done = true; }, ProgressDetail::Item);
+        JobProgressDialog* dialog = task->dialog();
+        QVERIFY(waitFor([&] { return dialog->isVisible() && step == 1; }));
+        QVERIFY(waitFor([&] { return dialog->detailText() == "001500004604 (12 of 300)"; }));
+        QCOMPARE(dialog->labelText(), QString("Add device"));
+        const int width = dialog->width();
+        step = 2;
+        QVERIFY(waitFor([&] { return dialog->detailText().startsWith("xxxx"); }));
+        QTest::qWait(150);
+        QCOMPARE(dialog->width(), width);
+        QVERIFY(dialog->cancelButton()->geometry().right() < dialog->width());
+        release = true;
+        QVERIFY(waitFor([&] { return done; }));
+    }
+
+    // A job that has ended never brings its dialog up, however the show delay falls.
+    void aFinishedJobNeverShowsItsDialog() {
+        QWidget owner;
+        owner.show();
+        ProgressTask::setShowDelayMs(50);
+        bool done = false;
+        QPointer<ProgressTask> task = ProgressTask::start(
+            &owner, "quick", [](ProgressSink&, std::stop_token) {}, [&](bool) { done = true; });
+        QPointer<JobProgressDialog> dialog = task->dialog();
+        QVERIFY(waitFor([&] { return done; }));
+        QTest::qWait(200);
+        QVERIFY(dialog.isNull() || !dialog->isVisible());
+        ProgressTask::setShowDelayMs(300);
     }
 };
 

@@ -47,10 +47,16 @@ void CChangePassword::DoDataExchange() {
 }
 
 void CChangePassword::OnOK() {
+    if (isBusy()) return;
     DoDataExchange();
-    WindowReporter reporter(*this);
-    (void)provisioning::changePassword(m_endpoint, m_userName, toBytes(m_newPassword),
-                                       toBytes(m_confirm), reporter);
+    runReportedRequest(tr("Changing the password…"),
+                       [endpoint = m_endpoint, user = m_userName,
+                        password = toBytes(m_newPassword), confirm = toBytes(m_confirm)](
+                           support::Reporter& reporter, support::ProgressSink&,
+                           std::stop_token stop) {
+                           return provisioning::changePassword(endpoint, user, password, confirm,
+                                                               reporter, stop);
+                       });
 }
 
 }  // namespace velquor::app

@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <memory>
@@ -21,7 +20,7 @@ namespace velquor::app {
 namespace {
 
 // Spreadsheets the reader understands; the description is the one the operator knows.
-constexpr std::string_view kMacFileFilter = "(*.xlsx)|*.xlsx;*.xlsm;*.xls;*.csv|";
+constexpr std::string_view kMacFileFilter = "(*.xlsx)|*.xlsx;*.xlsm;*.csv|";
 
 using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
 
@@ -78,8 +77,6 @@ void CDevice::DoDataExchange() {
     m_server = static_cast<QComboBox*>(control(kServerCombo))->currentText();
 }
 
-ProgressTask* CDevice::runningTask() const { return m_task.data(); }
-
 void CDevice::OnBrowse() {
     // Only the MAC file box changes: what was typed in the Server box is kept.
     if (auto path = chooseOpenFile(kMacFileFilter)) {
@@ -111,17 +108,15 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
         return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
     };
     auto then = [this](std::optional<BatchResult> result, bool) {
-        // The task deletes itself later; the dialog is free for the next command now.
-        m_task.clear();
         if (!result) {
             messageBox(QStringLiteral("The command stopped on an unexpected error."),
                        QString(), MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());
         }
-        emit commandFinished();
     };
-    m_task = runWithProgress<BatchResult>(this, label, std::move(job), std::move(then));
+    startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
+                                           ProgressDetail::Item));
 }
 
 void CDevice::OnChangePassword() {

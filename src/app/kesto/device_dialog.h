@@ -2,7 +2,6 @@
 // Add or Delete every MAC address of a spreadsheet, and the "Change password" menu command.
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <optional>
 #include <string>
@@ -14,8 +13,6 @@
 class QCloseEvent;
 
 namespace velquor::app {
-
-class ProgressTask;
 
 enum DeviceDialogId : int {
     kMacFileEdit = 1029,
@@ -38,8 +35,6 @@ public:
     // How the password change dialog is run; tests drive it instead of exec().
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
 
-    bool isBusy() const { return !m_task.isNull(); }
-    ProgressTask* runningTask() const;
     // The outcome of the last Add or Delete that read its file, for callers that look closer.
     const std::optional<provisioning::DeviceBatchSummary>& lastSummary() const {
         return m_lastSummary;
@@ -53,10 +48,6 @@ public slots:
     // Closing while a batch runs would pull the window from under its messages.
     void reject() override;
 
-signals:
-    // An Add or Delete has ended and shown its outcome.
-    void commandFinished();
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -69,7 +60,6 @@ private:
     QString m_macFilePath;
     QString m_server;
     ModalRunner m_runModal = execModal();
-    QPointer<ProgressTask> m_task;
     std::optional<provisioning::DeviceBatchSummary> m_lastSummary;
 };
 

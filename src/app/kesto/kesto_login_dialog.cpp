@@ -46,13 +46,22 @@ void kestologin::DoDataExchange() {
 }
 
 void kestologin::OnOK() {
+    if (isBusy()) return;
     DoDataExchange();
-    WindowReporter reporter(*this);
-    auto role =
-        provisioning::login(m_endpoint, toBytes(m_userName), toBytes(m_password), reporter);
-    if (!role) return;
-    accept();
-    openFollowOnDialog();
+    runReportedRequest(
+        tr("Logging in…"),
+        [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password)](
+            support::Reporter& reporter, support::ProgressSink&,
+            std::stop_token stop) -> support::Status {
+            auto role = provisioning::login(endpoint, user, password, reporter, stop);
+            if (!role) return role.error();
+            return {};
+        },
+        [this](bool ok) {
+            if (!ok) return;
+            accept();
+            openFollowOnDialog();
+        });
 }
 
 void kestologin::openFollowOnDialog() {

@@ -19,10 +19,6 @@ std::string toBytes(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-void WindowReporter::report(std::string_view text, std::string_view caption) {
-    m_window.messageBox(fromBytes(text), fromBytes(caption));
-}
-
 Answer GuiThreadPrompts::ask(const MessageRequest& request) {
     Answer answer = Answer::No;
     ControlWindow* window = m_window.data();

@@ -19,16 +19,6 @@ namespace velquor::app {
 using ModalRunner = std::function<int(QDialog&)>;
 ModalRunner execModal();
 
-// A report becomes a message box owned by the window, with the core's caption.
-class WindowReporter final : public support::Reporter {
-public:
-    explicit WindowReporter(ControlWindow& window) : m_window(window) {}
-    void report(std::string_view text, std::string_view caption) override;
-
-private:
-    ControlWindow& m_window;
-};
-
 // For work running off the GUI thread: each report and each replace question waits until the
 // window has shown it on the GUI thread, as the loop of the command waits for a message box.
 class GuiThreadPrompts final : public support::Reporter {

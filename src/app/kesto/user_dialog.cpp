@@ -52,17 +52,29 @@ void CUser::DoDataExchange() {
 }
 
 void CUser::OnAddUser() {
+    if (isBusy()) return;
     DoDataExchange();
-    WindowReporter reporter(*this);
-    (void)provisioning::addUser(m_endpoint, toBytes(m_userName), toBytes(m_password),
-                                toBytes(m_confirm), reporter);
+    runReportedRequest(tr("Adding the user…"),
+                       [endpoint = m_endpoint, user = toBytes(m_userName),
+                        password = toBytes(m_password), confirm = toBytes(m_confirm)](
+                           support::Reporter& reporter, support::ProgressSink&,
+                           std::stop_token stop) {
+                           return provisioning::addUser(endpoint, user, password, confirm,
+                                                        reporter, stop);
+                       });
 }
 
 void CUser::OnDeleteUser() {
+    if (isBusy()) return;
     DoDataExchange();
-    WindowReporter reporter(*this);
-    (void)provisioning::deleteUser(m_endpoint, toBytes(m_userName), toBytes(m_password),
-                                   reporter);
+    runReportedRequest(tr("Deleting the user…"),
+                       [endpoint = m_endpoint, user = toBytes(m_userName),
+                        password = toBytes(m_password)](support::Reporter& reporter,
+                                                        support::ProgressSink&,
+                                                        std::stop_token stop) {
+                           return provisioning::deleteUser(endpoint, user, password, reporter,
+                                                           stop);
+                       });
 }
 
 }  // namespace velquor::app

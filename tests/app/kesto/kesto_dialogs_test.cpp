@@ -55,10 +55,10 @@ void makeOperator(const KestodFixture& server, const char* name, const char* pas
     QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
 }
 
-// Runs Add or Delete and waits for the background command to end.
-bool runAndWait(CDevice& device, int buttonId) {
-    QSignalSpy finished(&device, &CDevice::commandFinished);
-    if (!clickControl(device, buttonId)) return false;
+// Every request of these dialogs runs in the background: click, then wait for it to end.
+bool runAndWait(ControlWindow& window, int buttonId) {
+    QSignalSpy finished(&window, &ControlWindow::commandFinished);
+    if (!clickControl(window, buttonId)) return false;
     return finished.count() > 0 || finished.wait(30000);
 }
 
@@ -72,9 +72,9 @@ void driveChangePassword(CChangePassword& change) {
     change.show();
     type(change, kNewPasswordEdit, "new-pw");
     type(change, kConfirmPasswordEdit, "New-pw");
-    QVERIFY(clickControl(change, kChangePasswordOkButton));
+    QVERIFY(runAndWait(change, kChangePasswordOkButton));
     type(change, kConfirmPasswordEdit, "new-pw");
-    QVERIFY(clickControl(change, kChangePasswordOkButton));
+    QVERIFY(runAndWait(change, kChangePasswordOkButton));
     QVERIFY(change.isVisible());
     QVERIFY(clickControl(change, kChangePasswordCancelButton));
     QVERIFY(!change.isVisible());
@@ -135,7 +135,7 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
         login.show();
         type(login, kLoginUserEdit, QString::fromUtf8(name));
         type(login, kLoginPasswordEdit, QString::fromUtf8(password));
-        QVERIFY(clickControl(login, kLoginOkButton));
+        QVERIFY(runAndWait(login, kLoginOkButton));
         QVERIFY(prompter.messages().empty());
         QCOMPARE(login.result(), int(QDialog::Accepted));
         QVERIFY(loginHidden);
@@ -153,7 +153,7 @@ void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
     login.show();
     type(login, kLoginUserEdit, "chief");
     type(login, kLoginPasswordEdit, "wrong");
-    QVERIFY(clickControl(login, kLoginOkButton));
+    QVERIFY(runAndWait(login, kLoginOkButton));
     QCOMPARE(prompter.messages().size(), std::size_t(1));
     QCOMPARE(prompter.messages()[0].text, QStringLiteral("Login failed!"));
     QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Login"));
@@ -194,11 +194,11 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     type(user, kUserNameEdit, "gina");
     type(user, kUserPasswordEdit, "Pass");
     type(user, kUserConfirmEdit, "pass");
-    QVERIFY(clickControl(user, kAddUserButton));
+    QVERIFY(runAndWait(user, kAddUserButton));
     type(user, kUserConfirmEdit, "Pass");
-    QVERIFY(clickControl(user, kAddUserButton));
-    QVERIFY(clickControl(user, kDeleteUserButton));
-    QVERIFY(clickControl(user, kDeleteUserButton));
+    QVERIFY(runAndWait(user, kAddUserButton));
+    QVERIFY(runAndWait(user, kDeleteUserButton));
+    QVERIFY(runAndWait(user, kDeleteUserButton));
     QVERIFY(user.isVisible());
     QCOMPARE(user.controlText(kUserNameEdit), QStringLiteral("gina"));
 
@@ -250,8 +250,8 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QCOMPARE(messages[0].caption, QStringLiteral("Add device"));
     QVERIFY(messages[0].buttons == MessageButtons::YesNoYesToAllNoToAll);
     QCOMPARE(messages[2].text, QStringLiteral("02:aa:00:00:00:03 exist,replace it?"));
-    QVERIFY(messages[3].text.contains("Replaced: 5"));
-    QVERIFY(messages[3].text.contains("Skipped (already registered, not replaced): 1"));
+    // One replacement declined is not a failure: the run ends with the completion text.
+    QCOMPARE(messages[3].text, QStringLiteral("Add device completely!"));
     QVERIFY(device.lastSummary().has_value());
     QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
              std::size_t(5));
