@@ -399,7 +399,8 @@ FractionLayout fractionLayoutOf(const std::vector<Token>& tokens) {
         layout.maxDenominator *= 10;
     layout.maxDenominator = std::max<std::int64_t>(layout.maxDenominator - 1, 1);
     for (std::size_t i = layout.numeratorBegin; i < layout.fractionEnd; ++i) {
-        if (tokens[i].kind == Kind::Question) layout.keepsWidth = true;
+        if (tokens[i].kind == Kind::Question || tokens[i].kind == Kind::Zero)
+            layout.keepsWidth = true;
     }
     return layout;
 }

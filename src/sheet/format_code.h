@@ -98,7 +98,7 @@ struct FractionLayout {
     std::int64_t fixedDenominator = 0;  // 0 when the denominator is chosen per value
     std::int64_t maxDenominator = 1;
     bool jointIsBlank = true;  // the joint is spaces only, which stay when the whole vanishes
-    bool keepsWidth = false;   // a vanished fraction leaves spaces ("?") rather than nothing
+    bool keepsWidth = false;   // a vanished fraction leaves spaces ("?", "0"), not nothing ("#")
 };
 
 struct Section {
