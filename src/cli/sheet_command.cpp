@@ -61,6 +61,7 @@ int runSheet(const std::vector<std::string>& args) {
     sheet::SheetReader reader;
     auto opened = reader.Open(parser.positionals()[0]);
     if (!opened) return failWith(opened.error());
+    for (const std::string& warning : reader.warnings()) printError("warning: " + warning);
     if (parser.has("--counts")) {
         std::printf("%d %d\n", opened->RowCount, opened->ColumnCount);
         if (std::fflush(stdout) != 0) return kExitFailure;

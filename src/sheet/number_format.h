@@ -2,11 +2,18 @@
 // into the text the spreadsheet application displays for it (en-US conventions).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "support/result.h"
+
 namespace velquor::sheet {
+
+// The application refuses longer format codes, and shows no longer text in a cell.
+inline constexpr std::size_t kMaxFormatCodeCharacters = 255;
+inline constexpr std::size_t kMaxDisplayedCharacters = 32767;
 
 // "General" for a number: at most 11 characters, except that an integer of up to 15 digits is
 // always written whole (a MAC address stored as a number must not turn into 1.12233E+11).
@@ -19,6 +26,9 @@ std::string_view builtinFormatCode(int id);
 class NumberFormat {
 public:
     NumberFormat();  // General
+    // An error for a code the application would refuse (longer than 255 characters).
+    static support::Result<NumberFormat> compile(std::string_view code);
+    // As compile, with General in place of a refused code.
     static NumberFormat fromCode(std::string_view code);
     static NumberFormat fromBuiltinId(int id);
 

@@ -1,9 +1,11 @@
-// SerialMoment: a spreadsheet serial number (days since the epoch of the workbook's date
-// system, time as the fraction of a day) taken apart into calendar and clock fields.
+// The serial-date calendar: a spreadsheet serial number (days since the epoch of the
+// workbook's date system, time as the fraction of a day) taken apart into calendar and clock
+// fields, and ISO 8601 dates turned into serial numbers.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace velquor::sheet {
 
@@ -24,5 +26,9 @@ struct SerialMoment {
     static std::optional<SerialMoment> fromSerial(double serial, bool date1904,
                                                   int subSecondDigits);
 };
+
+// A date, a date and time, or a time alone written as ISO 8601 text ("2024-02-29",
+// "2024-02-29T13:45:30Z", "08:05:00") as a serial number; empty for text that is none.
+std::optional<double> serialFromIsoText(std::string_view text, bool date1904);
 
 }  // namespace velquor::sheet

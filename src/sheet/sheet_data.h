@@ -98,6 +98,8 @@ public:
     // Style index -> number format; style 0 is always present and General.
     std::vector<NumberFormat> styleFormats;
     bool date1904 = false;
+    // What was read in a way the user should know of (a refused number format), one line each.
+    std::vector<std::string> warnings;
 
 private:
     support::Status add(StoredCell cell);

@@ -103,6 +103,7 @@ support::Result<SheetDimensions> SheetReader::Open(const std::string& path) {
             return unsupported(path, extension.empty() ? std::string("a file without an extension")
                                                        : "the file type " + extension);
     }
+    for (std::string& warning : impl->data.warnings) warning = "\"" + path + "\": " + warning;
     m_impl = std::move(impl);
     return SheetDimensions{RowCount(), ColumnCount()};
 }
@@ -123,8 +124,13 @@ void SheetReader::Close() {
     m_impl.reset();
 }
 
-bool SheetReader::IsOpen() const {
+bool SheetReader::isOpen() const {
     return m_impl != nullptr;
+}
+
+const std::vector<std::string>& SheetReader::warnings() const {
+    static const std::vector<std::string> kNone;
+    return m_impl ? m_impl->data.warnings : kNone;
 }
 
 }  // namespace velquor::sheet

@@ -3,6 +3,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/result.h"
 
@@ -29,7 +30,10 @@ public:
     // Displayed text, 1-based from A1; empty for an empty cell or outside the used range.
     std::string CellText(int row, int column) const;
     void Close();
-    bool IsOpen() const;
+    bool isOpen() const;
+    // Lines worth telling the user after a successful Open (each names the file); the cells
+    // they concern still read.
+    const std::vector<std::string>& warnings() const;
 
 private:
     struct Impl;

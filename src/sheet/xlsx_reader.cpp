@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "sheet/worksheet_reader.h"
+#include "sheet/xlsx_common.h"
 #include "sheet/xml_stream.h"
 #include "sheet/zip_archive.h"
 
@@ -20,25 +22,6 @@ using support::makeError;
 namespace {
 
 constexpr std::size_t kMaxStyles = 65536;  // style indices are stored in 16 bits
-
-std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
-    std::uint64_t value = 0;
-    if (text.empty() || text.size() > 18) return std::nullopt;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-bool isTrue(std::string_view text) {
-    return text == "1" || text == "true";
-}
-
-std::string quoted(std::string_view text) {
-    constexpr std::size_t kShown = 40;
-    std::string shown(text.substr(0, kShown));
-    if (text.size() > kShown) shown += "...";
-    return "\"" + shown + "\"";
-}
 
 // ---- part names ---------------------------------------------------------------------------
 
@@ -84,13 +67,6 @@ std::string relationshipsPartOf(std::string_view part) {
 }
 
 // ---- handlers -----------------------------------------------------------------------------
-
-support::Status parsePart(ZipArchive& archive, const std::string& part, XmlHandler& handler) {
-    XmlStream stream(part, handler);
-    auto status = archive.read(part, [&](std::string_view chunk) { return stream.feed(chunk); });
-    if (!status) return status;
-    return stream.finish();
-}
 
 struct Relationship {
     std::string id;
@@ -178,10 +154,20 @@ public:
 
 private:
     // The streaming parser leaves character references to '&' in attribute values as written.
+    // One pass: a code made of millions of them must not cost a scan per reference. A code
+    // past the longest the application accepts is kept only as far as needed to tell so.
     static std::string unescapeAmpersands(std::string_view text) {
-        std::string out(text);
-        for (std::size_t at; (at = out.find("&#38;")) != std::string::npos;)
-            out.replace(at, 5, "&");
+        constexpr std::string_view kReference = "&#38;";
+        constexpr std::size_t kKept = 4 * (kMaxFormatCodeCharacters + 1);
+        std::string out;
+        for (std::size_t at = 0; at < text.size() && out.size() < kKept;) {
+            if (text.substr(at, kReference.size()) == kReference) {
+                out += '&';
+                at += kReference.size();
+            } else {
+                out += text[at++];
+            }
+        }
         return out;
     }
     bool m_inCellStyles = false;
@@ -225,305 +211,6 @@ private:
     int m_phoneticDepth = 0;
 };
 
-// ---- dates written as ISO 8601 text (cells of type "d") ---------------------------------
-
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-std::optional<double> isoDateToSerial(std::string_view text, bool date1904) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-    double second = 0;
-    auto number = [&](std::size_t at, std::size_t length, int& out) {
-        if (at + length > text.size()) return false;
-        auto [end, ec] = std::from_chars(text.data() + at, text.data() + at + length, out);
-        return ec == std::errc() && end == text.data() + at + length;
-    };
-    std::size_t timeAt = 0;
-    if (text.size() >= 10 && text[4] == '-') {
-        if (!number(0, 4, year) || !number(5, 2, month) || !number(8, 2, day)) return std::nullopt;
-        if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-        timeAt = text.size() > 10 && text[10] == 'T' ? 11 : text.size();
-    } else {
-        year = date1904 ? 1904 : 1899;
-        month = date1904 ? 1 : 12;
-        day = date1904 ? 1 : 30;
-    }
-    if (timeAt + 5 <= text.size()) {
-        if (!number(timeAt, 2, hour) || !number(timeAt + 3, 2, minute)) return std::nullopt;
-        if (timeAt + 6 < text.size() && text[timeAt + 5] == ':') {
-            std::string_view rest = text.substr(timeAt + 6);
-            while (!rest.empty() && (rest.back() == 'Z' || rest.back() == 'z'))
-                rest.remove_suffix(1);
-            auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), second);
-            if (ec != std::errc()) return std::nullopt;
-        }
-    }
-    const std::int64_t days =
-        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    double serial;
-    if (date1904) {
-        serial = static_cast<double>(days - daysFromCivil(1904, 1, 1));
-    } else {
-        serial = static_cast<double>(days - daysFromCivil(1899, 12, 30));
-        // Serial numbers before 1 March 1900 sit one lower: the system counts 29 February 1900.
-        if (serial < 61 && serial > 0) serial -= 1;
-    }
-    return serial + (hour * 3600 + minute * 60 + second) / 86400.0;
-}
-
-// ---- the worksheet --------------------------------------------------------------------------
-
-enum class ValueType { Number, SharedString, FormulaString, InlineString, Boolean, Error, Date };
-
-std::string columnName(int column) {
-    std::string name;
-    for (; column > 0; column = (column - 1) / 26) {
-        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
-    }
-    return name;
-}
-
-std::string cellName(int row, int column) {
-    return columnName(column) + std::to_string(row);
-}
-
-class WorksheetHandler final : public XmlHandler {
-public:
-    WorksheetHandler(SheetData& data, std::size_t sharedStringCount, std::size_t styleCount)
-        : m_data(data), m_sharedStringCount(sharedStringCount), m_styleCount(styleCount) {}
-
-    void startElement(std::string_view name, const XmlAttributes& attributes) override {
-        if (name == "c") {
-            startCell(attributes);
-        } else if (name == "v") {
-            if (m_inCell) {
-                m_collecting = true;
-                m_hasValue = true;
-                m_value.clear();
-            }
-        } else if (name == "t") {
-            if (m_inInline && m_phoneticDepth == 0) m_collecting = true;
-        } else if (name == "is") {
-            if (m_inCell) {
-                m_inInline = true;
-                m_hasValue = true;
-                m_value.clear();
-            }
-        } else if (name == "rPh") {
-            ++m_phoneticDepth;
-        } else if (name == "row") {
-            startRow(attributes);
-        } else if (name == "sheetData") {
-            m_inSheetData = true;
-        }
-    }
-
-    void endElement(std::string_view name) override {
-        if (name == "c") {
-            if (m_inCell && m_hasValue) finishCell();
-            m_inCell = false;
-        } else if (name == "v" || name == "t") {
-            m_collecting = false;
-        } else if (name == "is") {
-            m_inInline = false;
-        } else if (name == "rPh") {
-            --m_phoneticDepth;
-        } else if (name == "sheetData") {
-            m_inSheetData = false;
-        }
-    }
-
-    void characters(std::string_view text) override {
-        if (m_collecting) m_value.append(text);
-    }
-
-private:
-    void fail(std::string message) {
-        if (failure.ok()) failure = makeError(ErrorCode::InvalidInput, std::move(message));
-    }
-
-    void startRow(const XmlAttributes& attributes) {
-        if (!m_inSheetData) return;
-        std::string_view value;
-        std::uint64_t row = static_cast<std::uint64_t>(m_row) + 1;
-        if (attributes.find("r", value)) {
-            auto parsed = parseUnsigned(value);
-            if (!parsed) return fail("row number " + quoted(value) + " is not a number");
-            row = *parsed;
-        }
-        if (row < 1 || row > static_cast<std::uint64_t>(kMaxRows)) {
-            return fail("row " + std::to_string(row) +
-                        " lies past the last row a sheet can hold (" + std::to_string(kMaxRows) +
-                        ")");
-        }
-        m_row = static_cast<int>(row);
-        m_column = 0;
-    }
-
-    bool parseReference(std::string_view reference) {
-        std::size_t i = 0;
-        std::uint64_t column = 0;
-        while (i < reference.size() && reference[i] >= 'A' && reference[i] <= 'Z' && i < 8) {
-            column = column * 26 + static_cast<std::uint64_t>(reference[i] - 'A' + 1);
-            ++i;
-        }
-        auto row = parseUnsigned(reference.substr(i));
-        if (i == 0 || !row || *row == 0) {
-            fail("cell reference " + quoted(reference) + " is not a cell address");
-            return false;
-        }
-        if (column > static_cast<std::uint64_t>(kMaxColumns)) {
-            fail("cell " + quoted(reference) + " lies past column XFD, the last a sheet can hold");
-            return false;
-        }
-        if (*row > static_cast<std::uint64_t>(kMaxRows)) {
-            fail("cell " + quoted(reference) + " lies past row " + std::to_string(kMaxRows) +
-                 ", the last a sheet can hold");
-            return false;
-        }
-        m_cellRow = static_cast<int>(*row);
-        m_cellColumn = static_cast<int>(column);
-        return true;
-    }
-
-    void startCell(const XmlAttributes& attributes) {
-        if (!m_inSheetData) return;
-        std::string_view reference, type, style;
-        bool hasReference = false, hasType = false, hasStyle = false;
-        attributes.forEach([&](std::string_view name, std::string_view value) {
-            if (name.size() != 1) return;
-            if (name[0] == 'r') hasReference = true, reference = value;
-            if (name[0] == 't') hasType = true, type = value;
-            if (name[0] == 's') hasStyle = true, style = value;
-        });
-        if (hasReference) {
-            if (!parseReference(reference)) return;
-        } else {
-            if (m_row == 0) m_row = 1;
-            if (m_column >= kMaxColumns) {
-                return fail("row " + std::to_string(m_row) +
-                            " holds cells past column XFD, the last a sheet can hold");
-            }
-            m_cellRow = m_row;
-            m_cellColumn = m_column + 1;
-        }
-        m_row = m_cellRow;
-        m_column = m_cellColumn;
-        m_type = ValueType::Number;
-        if (hasType && !parseType(type)) return;
-        m_style = 0;
-        if (hasStyle) {
-            const auto index = parseUnsigned(style);
-            // An unknown style shows as General, as the application repairs it.
-            if (index && *index < m_styleCount) m_style = static_cast<std::uint16_t>(*index);
-        }
-        m_inCell = true;
-        m_hasValue = false;
-        m_collecting = false;
-        m_inInline = false;
-    }
-
-    bool parseType(std::string_view type) {
-        static const std::pair<std::string_view, ValueType> kTypes[] = {
-            {"n", ValueType::Number},
-            {"s", ValueType::SharedString},
-            {"str", ValueType::FormulaString},
-            {"inlineStr", ValueType::InlineString},
-            {"b", ValueType::Boolean},
-            {"e", ValueType::Error},
-            {"d", ValueType::Date}};
-        for (const auto& [name, kind] : kTypes) {
-            if (type == name) {
-                m_type = kind;
-                return true;
-            }
-        }
-        fail("cell " + cellName(m_cellRow, m_cellColumn) + " has the unknown type " + quoted(type));
-        return false;
-    }
-
-    void finishCell() {
-        const int row = m_cellRow;
-        const int column = m_cellColumn;
-        support::Status status;
-        switch (m_type) {
-            case ValueType::Number: {
-                if (m_value.empty()) return;  // an empty value is no value
-                double number = 0;
-                const char* begin = m_value.data();
-                const char* end = begin + m_value.size();
-                if (*begin == '+') ++begin;
-                auto [stop, ec] = std::from_chars(begin, end, number);
-                if (ec != std::errc() || stop != end || !std::isfinite(number)) {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a number");
-                }
-                status = m_data.addNumber(row, column, number, m_style);
-                break;
-            }
-            case ValueType::SharedString: {
-                auto index = parseUnsigned(m_value);
-                if (!index || *index >= m_sharedStringCount) {
-                    return fail("cell " + cellName(row, column) + " refers to shared string " +
-                                quoted(m_value) + ", but the workbook has " +
-                                std::to_string(m_sharedStringCount));
-                }
-                status =
-                    m_data.addSharedText(row, column, static_cast<std::uint32_t>(*index), m_style);
-                break;
-            }
-            case ValueType::FormulaString:
-            case ValueType::InlineString:
-                status = m_data.addText(row, column, decodeEscapedText(m_value), m_style);
-                break;
-            case ValueType::Boolean:
-                if (m_value != "0" && m_value != "1" && m_value != "true" && m_value != "false") {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a boolean");
-                }
-                status = m_data.addBoolean(row, column, isTrue(m_value), m_style);
-                break;
-            case ValueType::Error:
-                status = m_data.addError(row, column, m_value, m_style);
-                break;
-            case ValueType::Date: {
-                if (m_value.empty()) return;
-                auto serial = isoDateToSerial(m_value, m_data.date1904);
-                if (!serial) {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a date");
-                }
-                status = m_data.addNumber(row, column, *serial, m_style);
-                break;
-            }
-        }
-        if (!status) failure = status;
-    }
-
-    SheetData& m_data;
-    std::size_t m_sharedStringCount;
-    std::size_t m_styleCount;
-    bool m_inSheetData = false;
-    int m_row = 0;     // the current row
-    int m_column = 0;  // the last cell's column in it
-    bool m_inCell = false;
-    bool m_hasValue = false;
-    bool m_collecting = false;
-    bool m_inInline = false;
-    int m_phoneticDepth = 0;
-    int m_cellRow = 0;
-    int m_cellColumn = 0;
-    std::uint16_t m_style = 0;
-    ValueType m_type = ValueType::Number;
-    std::string m_value;
-};
-
 // ---- the workbook ---------------------------------------------------------------------------
 
 class WorkbookReader {
@@ -545,8 +232,7 @@ public:
         if (auto status = readStyles(*workbookPart, *relationships); !status) return status;
         if (auto status = readSharedStrings(*workbookPart, *relationships); !status) return status;
 
-        WorksheetHandler worksheet(m_data, m_data.strings.size(), m_data.styleFormats.size());
-        if (auto status = parsePart(m_archive, *sheetPart, worksheet); !status) return status;
+        if (auto status = readWorksheet(m_archive, *sheetPart, m_data); !status) return status;
         m_data.finish();
         return {};
     }
@@ -631,16 +317,23 @@ private:
         m_data.styleFormats.clear();
         for (int id : styles.cellFormatIds) {
             auto [it, inserted] = byId.try_emplace(id);
-            if (inserted) {
-                auto custom = styles.customCodes.find(id);
-                it->second = custom != styles.customCodes.end()
-                                 ? NumberFormat::fromCode(custom->second)
-                                 : NumberFormat::fromBuiltinId(id);
-            }
+            if (inserted) it->second = formatOfId(styles.customCodes, id);
             m_data.styleFormats.push_back(it->second);
         }
         if (m_data.styleFormats.empty()) m_data.styleFormats.emplace_back();
         return {};
+    }
+
+    // A code the application would refuse shows as General, with one warning for the format.
+    NumberFormat formatOfId(const std::map<int, std::string>& customCodes, int id) {
+        const auto custom = customCodes.find(id);
+        if (custom == customCodes.end()) return NumberFormat::fromBuiltinId(id);
+        auto compiled = NumberFormat::compile(custom->second);
+        if (compiled) return std::move(*compiled);
+        m_data.warnings.push_back("number format " + std::to_string(id) + " " +
+                                  quoted(custom->second) + " is " + compiled.error().message +
+                                  "; its cells show as General");
+        return NumberFormat();
     }
 
     support::Status readSharedStrings(const std::string& workbookPart,

@@ -93,6 +93,25 @@ std::string readHead(const std::string& path) {
     return std::string(buffer, n);
 }
 
+// Refuse before inflating anything: the declared sizes are checked first, and the bytes
+// counted while reading catch a member that lies about them.
+support::Status checkDeclaredSize(const std::string& name, const zip_stat_t& stat,
+                                  const ZipLimits& limits, std::uint64_t bytesRead) {
+    const std::uint64_t budget = limits.maxTotalBytes - bytesRead;
+    if (stat.size > budget) {
+        return makeError(ErrorCode::TooLarge, "the part " + name + " would inflate past " +
+                                                  std::to_string(limits.maxTotalBytes >> 20) +
+                                                  " MiB in all; refusing it as a zip bomb");
+    }
+    const std::uint64_t ratio = stat.size / std::max<std::uint64_t>(stat.comp_size, 1);
+    if (stat.size > limits.bigMemberBytes && ratio > limits.maxRatio) {
+        return makeError(ErrorCode::TooLarge,
+                         "the part " + name + " would inflate " + std::to_string(ratio) +
+                             " times its stored size; refusing it as a zip bomb");
+    }
+    return {};
+}
+
 }  // namespace
 
 void ZipArchive::Closer::operator()(zip* archive) const {
@@ -155,22 +174,7 @@ support::Status ZipArchive::read(const std::string& name, const Consumer& consum
         (stat.valid & ZIP_STAT_SIZE) == 0 || (stat.valid & ZIP_STAT_COMP_SIZE) == 0) {
         return makeError(ErrorCode::InvalidInput, "the part " + name + " cannot be examined");
     }
-    // Refuse before inflating anything: the declared sizes are checked first, and the
-    // counted bytes below catch a member that lies about them.
-    const std::uint64_t budget = m_limits.maxTotalBytes - m_bytesRead;
-    if (stat.size > budget) {
-        return makeError(ErrorCode::TooLarge, "the part " + name + " would inflate past " +
-                                                  std::to_string(m_limits.maxTotalBytes >> 20) +
-                                                  " MiB in all; refusing it as a zip bomb");
-    }
-    if (stat.size > m_limits.bigMemberBytes &&
-        stat.size / std::max<std::uint64_t>(stat.comp_size, 1) > m_limits.maxRatio) {
-        return makeError(
-            ErrorCode::TooLarge,
-            "the part " + name + " would inflate " +
-                std::to_string(stat.size / std::max<std::uint64_t>(stat.comp_size, 1)) +
-                " times its stored size; refusing it as a zip bomb");
-    }
+    if (auto status = checkDeclaredSize(name, stat, m_limits, m_bytesRead); !status) return status;
     zip_file_t* file = zip_fopen_index(m_archive.get(), static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
         const int code = zip_error_code_zip(zip_get_error(m_archive.get()));

@@ -92,7 +92,7 @@ TEST(CsvReader, RefusesTextThatIsNotUtf8) {
     ASSERT_FALSE(opened.ok());
     EXPECT_NE(opened.error().message.find("gbk.csv"), std::string::npos);
     EXPECT_NE(opened.error().message.find("line 2"), std::string::npos);
-    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_FALSE(reader.isOpen());
 }
 
 }  // namespace

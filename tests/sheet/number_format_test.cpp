@@ -1,5 +1,5 @@
 // The number-format renderer against a table of (value, format code, displayed text) cases,
-// each what the spreadsheet application shows in the en-US locale.
+// each what the spreadsheet application shows in the en-US locale, and its bounds.
 #include "sheet/number_format.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "sheet/decimal_number.h"
+#include "sheet/sheet_reader.h"
+#include "temp_dir.h"
+#include "workbook_builder.h"
 
 namespace velquor::sheet {
 namespace {
@@ -184,6 +187,133 @@ TEST(NumberFormat, TimesElapsedAndSubSeconds) {
         {(10 * 3600 + 29 * 60 + 59) * second, "h:mm", "10:29"},
         {(3 * 3600 + 7 * 60) * second, "h \"h\" m \"min\"", "3 h 7 min"},
     });
+}
+
+TEST(NumberFormat, QuestionMarksKeepTheWidthOfTheirSeparators) {
+    expectAll({
+        {1234567, "?,?????????", "    1,234,567"},
+        {1234, "?,???,???", "    1,234"},
+        {5, "?,???", "    5"},
+        {12, "?,??0", "   12"},
+        {12, "#,??0", " 12"},
+        {1234.5, "?,???.00", "1,234.50"},
+        {1234567, "?,???", "1,234,567"},
+        {-5, "?,???", "-    5"},
+    });
+}
+
+TEST(NumberFormat, FractionTextVanishesWithItsPart) {
+    expectAll({
+        {0.75, "|#\\:#/#|", "|3/4|"},
+        {0, "|#\\:#/#|", "|0|"},
+        {1, "|#\\:#/#|", "|1|"},
+        {1.75, "|#\\:#/#|", "|1:3/4|"},
+        {0.75, "|#-#-#\\:#/#|", "|--3/4|"},
+        {12.75, "|#-#-#\\:#/#|", "|-1-2:3/4|"},
+        // A blank joint and "?" placeholders keep their width, so that columns line up.
+        {0.75, "# ?/?", " 3/4"},
+        {2, "# ?/?", "2    "},
+        {2, "# ?/8", "2    "},
+        {0.999, "# ?/8", "1    "},
+        {1e20, "?/?", "100000000000000000000/1"},
+    });
+}
+
+TEST(NumberFormat, MinutesAndElapsedFieldsByContext) {
+    const double second = 1.0 / 86400;
+    const double threeMinutesFour = (3 * 60 + 4) * second;
+    expectAll({
+        {threeMinutesFour, "s:m", "4:3"},
+        {threeMinutesFour, "ss:mm", "04:03"},
+        {45306 + threeMinutesFour, "m/d ss m", "1/15 04 3"},
+        {45306, "m/d", "1/15"},
+        {1.5, "\"It was \"[h]\" [yes, \"h\"] hours\"", "It was 36 [yes, 36] hours"},
+        {1.5, "[h] hh", "36 36"},
+        {1.5, "h:mm", "12:00"},
+        {1.5 + 5 * 60 * second, "[h]:mm", "36:05"},
+        {90 * second, "[s]\" or \"ss", "90 or 90"},
+        {(2 * 60 + 5) * second, "[m] mm:ss", "2 02:05"},
+    });
+}
+
+TEST(NumberFormat, NegativeTimesShowASignInThe1904System) {
+    const double second = 1.0 / 86400;
+    const double negative = -(2 * 3600 + 3 * 60 + 4) * second;
+    expectAll({
+        {negative, "[h]:m:s.000", "-2:3:4.000", true},
+        {negative, "[h]:m:s.000", "########", false},
+        {-0.5, "h:mm", "-12:00", true},
+        {-1.5, "[h]:mm", "-36:00", true},
+        {-1, "yyyy-mm-dd", "-1904-01-02", true},
+    });
+}
+
+std::string repeated(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+std::size_t characterCount(const std::string& text) {
+    std::size_t count = 0;
+    for (unsigned char c : text) count += (c & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
+TEST(NumberFormatBounds, CodesPastTwoHundredFiftyFiveCharactersAreRefused) {
+    const std::string longest = repeated("0", 255);
+    ASSERT_TRUE(NumberFormat::compile(longest).ok());
+    EXPECT_EQ(NumberFormat::fromCode(longest).formatNumber(5, false), repeated("0", 254) + "5");
+    // Characters, not bytes: 255 characters of which 252 take two bytes each.
+    EXPECT_TRUE(NumberFormat::compile("0\"" + repeated("\xC3\xA9", 252) + "\"").ok());
+
+    const std::string tooLong = repeated("0", 256);
+    const auto refused = NumberFormat::compile(tooLong);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("255"), std::string::npos);
+    EXPECT_EQ(NumberFormat::fromCode(tooLong).formatNumber(5.5, false), "5.5");
+    EXPECT_EQ(NumberFormat::fromCode(repeated("0", 1000000)).formatNumber(1, false), "1");
+}
+
+TEST(NumberFormatBounds, DisplayedTextStopsAtTheCellLimit) {
+    const NumberFormat manyTexts = NumberFormat::fromCode(repeated("@", 255));
+    const std::string shown = manyTexts.formatText(repeated("abcd", 250));
+    EXPECT_EQ(shown.size(), kMaxDisplayedCharacters);
+    EXPECT_EQ(shown.substr(0, 8), "abcdabcd");
+    // Two-byte characters are never cut in half.
+    const std::string accented = manyTexts.formatText(repeated("\xC3\xA9", 999));
+    EXPECT_EQ(characterCount(accented), kMaxDisplayedCharacters);
+    EXPECT_EQ(accented.size(), 2 * kMaxDisplayedCharacters);
+    EXPECT_EQ(NumberFormat::fromCode("@@").formatText("ab"), "abab");
+}
+
+TEST(NumberFormatBounds, AHugeFormatInAWorkbookReadsAsGeneralWithOneWarning) {
+    ::velquor::testing::TempDir dir;
+    const std::string styles = "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"" +
+                               repeated("0", 1000000) +
+                               "\"/></numFmts><cellXfs count=\"3\"><xf numFmtId=\"0\"/>"
+                               "<xf numFmtId=\"164\"/><xf numFmtId=\"164\"/></cellXfs>";
+    std::string rows;
+    for (int row = 1; row <= 10000; ++row) {
+        const std::string r = std::to_string(row);
+        rows += "<row r=\"" + r + "\"><c r=\"A" + r + "\" s=\"1\"><v>" + r + ".5</v></c><c r=\"B" +
+                r + "\" s=\"2\"><v>" + r + "</v></c></row>";
+    }
+    const auto path = dir / "huge-format.xlsx";
+    testing::writeZip(path, testing::minimalWorkbook(rows, "", styles));
+
+    SheetReader reader;
+    auto opened = reader.Open(path.string());
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    EXPECT_EQ(opened->RowCount, 10000);
+    EXPECT_EQ(reader.CellText(1, 1), "1.5");
+    EXPECT_EQ(reader.CellText(10000, 2), "10000");
+    ASSERT_EQ(reader.warnings().size(), 1u);
+    const std::string& warning = reader.warnings()[0];
+    EXPECT_NE(warning.find("huge-format.xlsx"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("number format 164"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("General"), std::string::npos) << warning;
+    EXPECT_LT(warning.size(), 300u) << "the warning quotes the code in full";
 }
 
 TEST(NumberFormat, BuiltinFormatsAsShownInEnglishUs) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "temp_dir.h"
+#include "workbook_builder.h"
 
 namespace velquor::sheet {
 namespace {
@@ -42,6 +43,25 @@ TEST(SheetCommand, EscapesTabsLineBreaksAndBackslashes) {
     int status = -1;
     EXPECT_EQ(run(shellQuote((dir / "cells.csv").string()), &status), "a\\tb\tc\\nd\te\\\\f\n");
     EXPECT_EQ(status, 0);
+}
+
+TEST(SheetCommand, WarnsOnStderrOfARefusedFormatAndStillPrintsTheCells) {
+    ::velquor::testing::TempDir dir;
+    const std::string styles = "<numFmts><numFmt numFmtId=\"170\" formatCode=\"" +
+                               std::string(300, '0') +
+                               "\"/></numFmts><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"170\"/>"
+                               "</cellXfs>";
+    const auto path = dir / "refused.xlsx";
+    testing::writeZip(
+        path, testing::minimalWorkbook("<row r=\"1\"><c r=\"A1\" s=\"1\"><v>2.5</v></c></row>", "",
+                                       styles));
+    int status = -1;
+    EXPECT_EQ(run(shellQuote(path.string()), &status), "2.5\n");
+    EXPECT_EQ(status, 0);
+    const std::string both = run(shellQuote(path.string()), &status, true);
+    EXPECT_NE(both.find("velquor-cli: warning: \"" + path.string() + "\": number format 170"),
+              std::string::npos)
+        << both;
 }
 
 TEST(SheetCommand, FailsWithOneLineNamingTheFile) {

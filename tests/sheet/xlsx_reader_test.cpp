@@ -107,7 +107,7 @@ protected:
     std::string openPath(const std::string& path) {
         SheetReader reader;
         auto opened = reader.Open(path);
-        EXPECT_EQ(reader.IsOpen(), opened.ok());
+        EXPECT_EQ(reader.isOpen(), opened.ok());
         return opened.ok() ? std::string() : opened.error().message;
     }
     static void expectMentions(const std::string& message, const std::vector<std::string>& words) {
@@ -264,13 +264,13 @@ TEST_F(HostileWorkbook, AReaderOpensAgainAfterAFailureAndMovesWhole) {
     EXPECT_FALSE(reader.Open((m_dir / "missing.xlsx").string()).ok());
     ASSERT_TRUE(reader.Open((m_dir / "good.xlsx").string()).ok());
     EXPECT_FALSE(reader.Open((m_dir / "missing.xlsx").string()).ok());
-    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_FALSE(reader.isOpen());
     EXPECT_EQ(reader.RowCount(), 0);
     ASSERT_TRUE(reader.Open((m_dir / "good.xlsx").string()).ok());
     SheetReader moved = std::move(reader);
     EXPECT_EQ(readAll(moved), (Grid{{"1", "2"}, {"3", ""}}));
     moved.Close();
-    EXPECT_FALSE(moved.IsOpen());
+    EXPECT_FALSE(moved.isOpen());
     EXPECT_EQ(moved.CellText(1, 1), "");
 }
 
