@@ -98,8 +98,7 @@ void ControlWindow::startTask(ProgressTask* task) {
 }
 
 void ControlWindow::runReportedRequest(const QString& label, ReportedRequest request,
-                                       std::function<void(bool ok)> then,
-                                       ProgressDetail detail) {
+                                       std::function<void(bool ok)> then, ProgressDetail detail) {
     if (isBusy()) return;
     struct Outcome {
         support::Status status;

@@ -72,8 +72,8 @@ signals:
     void commandFinished();
 
 protected:
-    using ReportedRequest = std::function<support::Status(
-        support::Reporter&, support::ProgressSink&, std::stop_token)>;
+    using ReportedRequest =
+        std::function<support::Status(support::Reporter&, support::ProgressSink&, std::stop_token)>;
 
     // Takes the command's task: isBusy() until its job returns, then commandFinished().
     void startTask(ProgressTask* task);

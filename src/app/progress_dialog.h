@@ -21,7 +21,6 @@ enum class ProgressDetail {
     Item,  // the item at hand with its place: "001500004604 (12 of 300)"
 };
 
-
 class JobProgressDialog final : public QDialog {
     Q_OBJECT
 

@@ -52,8 +52,7 @@ ProgressTask* ProgressTask::start(QWidget* owner, const QString& label, Work wor
     return task;
 }
 
-ProgressTask::ProgressTask(QWidget* owner, const QString& label, Done done,
-                           ProgressDetail detail)
+ProgressTask::ProgressTask(QWidget* owner, const QString& label, Done done, ProgressDetail detail)
     : QObject(owner),
       m_state(std::make_shared<SharedState>()),
       m_dialog(new JobProgressDialog(label, owner)),
@@ -147,8 +146,9 @@ QString ProgressTask::detailText(std::uint64_t done, std::uint64_t total,
             if (total == 0) return what;
             const QLocale locale;
             // The item named is the one just finished: its place is the count done so far.
-            const QString place = tr("%1 of %2").arg(locale.toString(qulonglong(done)),
-                                                     locale.toString(qulonglong(total)));
+            const QString place =
+                tr("%1 of %2")
+                    .arg(locale.toString(qulonglong(done)), locale.toString(qulonglong(total)));
             return what.isEmpty() ? place : what + QStringLiteral(" (") + place + ')';
         }
     }

@@ -71,8 +71,7 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& 
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
                                  std::string_view password, support::Reporter& reporter,
                                  std::stop_token stop) {
-    auto record =
-        buildLoginRequest(LoginFields{std::string(userName), std::string(password)});
+    auto record = buildLoginRequest(LoginFields{std::string(userName), std::string(password)});
     if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendLoginRequest(*record) != 0) {
@@ -90,21 +89,21 @@ support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName
         reporter.report(kesto_text::kPasswordDifferent, kesto_text::kAddUserCaption);
         return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
     }
-    return sendAccount(endpoint,
-                       AccountFields{std::string(kOperationAdd), std::string(userName),
-                                     std::string(password)},
-                       kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
-                       kesto_text::kAddUserFailed, reporter, std::move(stop));
+    return sendAccount(
+        endpoint,
+        AccountFields{std::string(kOperationAdd), std::string(userName), std::string(password)},
+        kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded, kesto_text::kAddUserFailed,
+        reporter, std::move(stop));
 }
 
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
                            std::string_view password, support::Reporter& reporter,
                            std::stop_token stop) {
-    return sendAccount(endpoint,
-                       AccountFields{std::string(kOperationDelete), std::string(userName),
-                                     std::string(password)},
-                       kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
-                       kesto_text::kDeleteUserFailed, reporter, std::move(stop));
+    return sendAccount(
+        endpoint,
+        AccountFields{std::string(kOperationDelete), std::string(userName), std::string(password)},
+        kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
+        kesto_text::kDeleteUserFailed, reporter, std::move(stop));
 }
 
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
@@ -117,8 +116,7 @@ support::Status changePassword(const KestoEndpoint& endpoint, std::string_view u
     return sendAccount(endpoint,
                        AccountFields{std::string(kOperationUpdate), std::string(userName),
                                      std::string(newPassword)},
-                       kesto_text::kChangePasswordCaption,
-                       kesto_text::kChangePasswordSucceeded,
+                       kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
                        kesto_text::kChangePasswordFailed, reporter, std::move(stop));
 }
 

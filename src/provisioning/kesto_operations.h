@@ -144,12 +144,9 @@ inline constexpr std::size_t kMaxListedFailures = 30;
 // "EXIST" asks askReplace and, on Yes, sends "UP". Progress is reported per MAC; a stop request
 // is honoured between MACs. Reports the completion text when no request failed or went unsent,
 // otherwise one summary.
-support::Result<DeviceBatchSummary> addDevices(const KestoEndpoint& endpoint,
-                                               const DeviceBatch& batch,
-                                               const ReplaceQuestion& askReplace,
-                                               support::Reporter& reporter,
-                                               support::ProgressSink& progress,
-                                               std::stop_token stop);
+support::Result<DeviceBatchSummary> addDevices(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
+    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);
 
 // As addDevices, with one "DEL" per non-empty cell.
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
@@ -165,6 +162,6 @@ std::string describeSummary(const DeviceBatchSummary& summary);
 std::string formatResultsCsv(const DeviceBatchSummary& summary);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
-std::string_view outcomeName(MacOutcome outcome);            // "added", "replaced", ...
+std::string_view outcomeName(MacOutcome outcome);           // "added", "replaced", ...
 
 }  // namespace velquor::provisioning

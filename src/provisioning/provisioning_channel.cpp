@@ -107,9 +107,12 @@ int socketRead(BIO* bio, char* data, int length) {
 
 long socketControl(BIO* bio, int command, long, void*) {
     switch (command) {
-        case BIO_CTRL_FLUSH: return 1;
-        case BIO_CTRL_EOF: return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0 ? 1 : 0;
-        default: return 0;
+        case BIO_CTRL_FLUSH:
+            return 1;
+        case BIO_CTRL_EOF:
+            return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0 ? 1 : 0;
+        default:
+            return 0;
     }
 }
 
@@ -305,8 +308,7 @@ struct ProvisioningChannel::Exchange {
             return Failure{kConnectFailed,
                            "no connection to " + target + " within " + seconds(timeouts.connect)};
         }
-        return Failure{kConnectFailed,
-                       "cannot connect to " + target + ": " + std::strerror(error)};
+        return Failure{kConnectFailed, "cannot connect to " + target + ": " + std::strerror(error)};
     }
 
     // The TLS object over the socket, bound to the server's identity, offering a session to
@@ -400,8 +402,8 @@ struct ProvisioningChannel::Exchange {
                 return Failure{kReadFailed, "reading the reply from " + target + " failed"};
             }
             if (!waitFor(fd, error, deadline, stop)) {
-                return Failure{kReadFailed, "no reply from " + target + " within " +
-                                                seconds(timeouts.exchange)};
+                return Failure{kReadFailed,
+                               "no reply from " + target + " within " + seconds(timeouts.exchange)};
             }
         }
     }

@@ -89,8 +89,8 @@ private:
     struct Exchange;
     struct TlsState;
 
-    int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
-             const void* request, std::size_t length);
+    int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed, const void* request,
+             std::size_t length);
     int interpretReply(std::string_view buffer, bool existAllowed);
 
     KestoEndpoint m_endpoint;

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/progress_task.h"
+
 namespace velquor::testing {
 
 bool clickControl(const app::ControlWindow& window, int id) {
@@ -25,23 +27,101 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
     return true;
 }
 
-MessageBoxClicker::MessageBoxClicker(QMessageBox::StandardButton answer)
-    : m_answer(answer), m_timer(new QTimer) {
+namespace {
+constexpr int kPollMs = 20;
+}
+
+MessageBoxClicker::MessageBoxClicker(std::initializer_list<QMessageBox::StandardButton> answers)
+    : m_answers(answers), m_timer(new QTimer) {
     QObject::connect(m_timer, &QTimer::timeout, [this] { poll(); });
-    m_timer->start(20);
+    m_timer->start(kPollMs);
 }
 
 MessageBoxClicker::~MessageBoxClicker() {
     delete m_timer;
 }
 
+QStringList MessageBoxClicker::seenTexts() const {
+    QStringList texts;
+    for (const SeenMessageBox& box : m_seen) texts << box.text;
+    return texts;
+}
+
 void MessageBoxClicker::poll() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible()) return;
-    QAbstractButton* button = box->button(m_answer);
-    if (!button) return;
-    m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText()});
-    button->click();
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box && box->isVisible()) {
+        m_waitingBox = nullptr;
+        if (box != m_readBox) {
+            m_readBox = box;
+            m_readMs = 0;
+        }
+        m_readMs += kPollMs;
+        if (m_readMs > m_readingMs) answer(box);
+        return;
+    }
+    QMessageBox* visible = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) visible = box;
+    }
+    if (visible == nullptr) {
+        m_waitingBox = nullptr;
+        return;
+    }
+    if (visible != m_waitingBox) {
+        m_waitingBox = visible;
+        m_waitedMs = 0;
+        return;
+    }
+    m_waitedMs += kPollMs;
+    if (m_waitedMs >= kUnreachableAfterMs) unblock(visible);
+}
+
+void MessageBoxClicker::answer(QMessageBox* box) {
+    for (QMessageBox::StandardButton wanted : m_answers) {
+        if (QAbstractButton* button = box->button(wanted)) {
+            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText()});
+            m_readBox = nullptr;
+            button->click();
+            return;
+        }
+    }
+}
+
+void MessageBoxClicker::unblock(QMessageBox* box) {
+    m_unreachable << box->text();
+    m_waitingBox = nullptr;
+    while (QWidget* above = QApplication::activeModalWidget()) {
+        if (above == box) break;
+        above->hide();
+    }
+    answer(box);
+}
+
+app::Answer RealMessagesPrompter::message(QWidget* owner, const app::MessageRequest& request) {
+    return m_real.message(owner, request);
+}
+
+std::optional<QString> RealMessagesPrompter::openFile(QWidget* owner, const QString& title,
+                                                      const QString& filter) {
+    return files.openFile(owner, title, filter);
+}
+
+std::optional<QString> RealMessagesPrompter::saveFile(QWidget* owner, const QString& title,
+                                                      const QString& filter) {
+    return files.saveFile(owner, title, filter);
+}
+
+std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner,
+                                                               const QString& title) {
+    return files.existingDirectory(owner, title);
+}
+
+ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs()) {
+    app::ProgressTask::setShowDelayMs(milliseconds);
+}
+
+ShowDelay::~ShowDelay() {
+    app::ProgressTask::setShowDelayMs(m_saved);
 }
 
 }  // namespace velquor::testing

@@ -7,8 +7,12 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <initializer_list>
+#include <vector>
 
 #include "app/control_window.h"
+#include "app/prompter.h"
+#include "app/scripted_prompter.h"
 
 namespace velquor::testing {
 
@@ -30,23 +34,71 @@ struct SeenMessageBox {
     QString informativeText;
 };
 
-// Watches for real modal QMessageBoxes and answers each with the given button, recording
-// what it saw. Lives as long as the test needs it.
+// Watches for real modal QMessageBoxes and answers each as a person would: with the first of
+// the given buttons the box has, once the box is the active modal window. A box that stays
+// visible without being reachable (another modal window above it, as a progress dialog that
+// appeared after it) is a fault: after a few seconds it is recorded, the window in the way is
+// hidden so the test can end instead of hanging, and the box is answered.
 class MessageBoxClicker {
 public:
-    explicit MessageBoxClicker(QMessageBox::StandardButton answer = QMessageBox::Ok);
+    explicit MessageBoxClicker(std::initializer_list<QMessageBox::StandardButton> answers = {
+                                   QMessageBox::Ok});
+    explicit MessageBoxClicker(QMessageBox::StandardButton answer) : MessageBoxClicker({answer}) {}
     ~MessageBoxClicker();
     MessageBoxClicker(const MessageBoxClicker&) = delete;
     MessageBoxClicker& operator=(const MessageBoxClicker&) = delete;
 
     const QList<SeenMessageBox>& seen() const { return m_seen; }
+    QStringList seenTexts() const;
+    // Boxes that a person could not have reached, by their text.
+    const QStringList& unreachable() const { return m_unreachable; }
+    // How long the "person" reads a box before answering it (0: at once). A timer that
+    // misfires while a box is open is only seen when the box stays open a while.
+    void setReadingTimeMs(int milliseconds) { m_readingMs = milliseconds; }
+
+    static constexpr int kUnreachableAfterMs = 3000;
 
 private:
     void poll();
+    void answer(QMessageBox* box);
+    void unblock(QMessageBox* box);
 
-    QMessageBox::StandardButton m_answer;
+    std::vector<QMessageBox::StandardButton> m_answers;
     QList<SeenMessageBox> m_seen;
+    QStringList m_unreachable;
+    QMessageBox* m_waitingBox = nullptr;
+    int m_waitedMs = 0;
+    QMessageBox* m_readBox = nullptr;
+    int m_readMs = 0;
+    int m_readingMs = 0;
     class QTimer* m_timer;
+};
+
+// File dialogs answered from a script, message boxes shown for real (QtPrompter).
+class RealMessagesPrompter final : public app::Prompter {
+public:
+    app::ScriptedPrompter files;
+    app::Answer message(QWidget* owner, const app::MessageRequest& request) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title,
+                                    const QString& filter) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+
+private:
+    app::QtPrompter m_real;
+};
+
+// Sets the progress dialog's show delay for one test and puts the usual one back after.
+class ShowDelay {
+public:
+    explicit ShowDelay(int milliseconds);
+    ~ShowDelay();
+    ShowDelay(const ShowDelay&) = delete;
+    ShowDelay& operator=(const ShowDelay&) = delete;
+
+private:
+    int m_saved;
 };
 
 }  // namespace velquor::testing

@@ -17,6 +17,7 @@ using velquor::app::QtPrompter;
 using velquor::app::ScriptedPrompter;
 using velquor::testing::clickControl;
 using velquor::testing::readFile;
+using velquor::testing::RealMessagesPrompter;
 using velquor::testing::runCommand;
 using velquor::testing::shellQuote;
 using velquor::testing::TempDir;
@@ -45,27 +46,6 @@ std::string hexKey(const std::string& keyText) {
     }
     return hex;
 }
-
-// File dialogs from a script, message boxes for real.
-class RealMessagesPrompter final : public Prompter {
-public:
-    ScriptedPrompter files;
-    Answer message(QWidget* owner, const MessageRequest& request) override {
-        return m_real.message(owner, request);
-    }
-    std::optional<QString> openFile(QWidget* o, const QString& t, const QString& f) override {
-        return files.openFile(o, t, f);
-    }
-    std::optional<QString> saveFile(QWidget* o, const QString& t, const QString& f) override {
-        return files.saveFile(o, t, f);
-    }
-    std::optional<QString> existingDirectory(QWidget* o, const QString& t) override {
-        return files.existingDirectory(o, t);
-    }
-
-private:
-    QtPrompter m_real;
-};
 
 }  // namespace
 

@@ -25,10 +25,10 @@ CChangePassword::CChangePassword(Prompter& prompter, std::string userName,
         box->setEchoMode(QLineEdit::Password);
         form->addRow(QString::fromUtf8(label), box);
     }
-    auto* ok = registerControl(kChangePasswordOkButton,
-                               new QPushButton(QStringLiteral("确定"), this));
-    auto* cancel = registerControl(kChangePasswordCancelButton,
-                                   new QPushButton(QStringLiteral("取消"), this));
+    auto* ok =
+        registerControl(kChangePasswordOkButton, new QPushButton(QStringLiteral("确定"), this));
+    auto* cancel =
+        registerControl(kChangePasswordCancelButton, new QPushButton(QStringLiteral("取消"), this));
     ok->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -49,14 +49,13 @@ void CChangePassword::DoDataExchange() {
 void CChangePassword::OnOK() {
     if (isBusy()) return;
     DoDataExchange();
-    runReportedRequest(tr("Changing the password…"),
-                       [endpoint = m_endpoint, user = m_userName,
-                        password = toBytes(m_newPassword), confirm = toBytes(m_confirm)](
-                           support::Reporter& reporter, support::ProgressSink&,
-                           std::stop_token stop) {
-                           return provisioning::changePassword(endpoint, user, password, confirm,
-                                                               reporter, stop);
-                       });
+    runReportedRequest(
+        tr("Changing the password…"),
+        [endpoint = m_endpoint, user = m_userName, password = toBytes(m_newPassword),
+         confirm = toBytes(m_confirm)](support::Reporter& reporter, support::ProgressSink&,
+                                       std::stop_token stop) {
+            return provisioning::changePassword(endpoint, user, password, confirm, reporter, stop);
+        });
 }
 
 }  // namespace velquor::app

@@ -85,9 +85,13 @@ void CDevice::OnBrowse() {
     }
 }
 
-void CDevice::OnAdd() { runBatch(provisioning::DeviceOperation::Add); }
+void CDevice::OnAdd() {
+    runBatch(provisioning::DeviceOperation::Add);
+}
 
-void CDevice::OnDelete() { runBatch(provisioning::DeviceOperation::Delete); }
+void CDevice::OnDelete() {
+    runBatch(provisioning::DeviceOperation::Delete);
+}
 
 void CDevice::runBatch(provisioning::DeviceOperation command) {
     if (isBusy()) return;
@@ -109,8 +113,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     };
     auto then = [this](std::optional<BatchResult> result, bool) {
         if (!result) {
-            messageBox(QStringLiteral("The command stopped on an unexpected error."),
-                       QString(), MessageButtons::Ok, MessageIcon::Critical);
+            messageBox(QStringLiteral("The command stopped on an unexpected error."), QString(),
+                       MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());
         }

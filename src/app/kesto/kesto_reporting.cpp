@@ -35,19 +35,23 @@ Answer GuiThreadPrompts::ask(const MessageRequest& request) {
 }
 
 void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {
-    ask(MessageRequest{fromBytes(text), fromBytes(caption), MessageButtons::Ok,
-                       MessageIcon::None, QString()});
+    ask(MessageRequest{fromBytes(text), fromBytes(caption), MessageButtons::Ok, MessageIcon::None,
+                       QString()});
 }
 
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
-    const Answer answer =
-        ask(MessageRequest{fromBytes(question), fromBytes(provisioning::kesto_text::kAddDeviceCaption),
-                           MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, QString()});
+    const Answer answer = ask(
+        MessageRequest{fromBytes(question), fromBytes(provisioning::kesto_text::kAddDeviceCaption),
+                       MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, QString()});
     switch (answer) {
-        case Answer::Yes: return provisioning::ReplaceAnswer::Yes;
-        case Answer::YesToAll: return provisioning::ReplaceAnswer::YesToAll;
-        case Answer::NoToAll: return provisioning::ReplaceAnswer::NoToAll;
-        default: return provisioning::ReplaceAnswer::No;
+        case Answer::Yes:
+            return provisioning::ReplaceAnswer::Yes;
+        case Answer::YesToAll:
+            return provisioning::ReplaceAnswer::YesToAll;
+        case Answer::NoToAll:
+            return provisioning::ReplaceAnswer::NoToAll;
+        default:
+            return provisioning::ReplaceAnswer::No;
     }
 }
 

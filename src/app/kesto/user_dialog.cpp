@@ -28,7 +28,8 @@ CUser::CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* 
     setWindowTitle(QStringLiteral("User"));
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
-    form->addRow(QStringLiteral("Password:"), registerControl(kUserPasswordEdit, passwordBox(this)));
+    form->addRow(QStringLiteral("Password:"),
+                 registerControl(kUserPasswordEdit, passwordBox(this)));
     form->addRow(QStringLiteral("Confirm:"), registerControl(kUserConfirmEdit, passwordBox(this)));
     auto* add = registerControl(kAddUserButton, new QPushButton(QStringLiteral("Add"), this));
     auto* remove =
@@ -54,27 +55,24 @@ void CUser::DoDataExchange() {
 void CUser::OnAddUser() {
     if (isBusy()) return;
     DoDataExchange();
-    runReportedRequest(tr("Adding the user…"),
-                       [endpoint = m_endpoint, user = toBytes(m_userName),
-                        password = toBytes(m_password), confirm = toBytes(m_confirm)](
-                           support::Reporter& reporter, support::ProgressSink&,
-                           std::stop_token stop) {
-                           return provisioning::addUser(endpoint, user, password, confirm,
-                                                        reporter, stop);
-                       });
+    runReportedRequest(
+        tr("Adding the user…"),
+        [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password),
+         confirm = toBytes(m_confirm)](support::Reporter& reporter, support::ProgressSink&,
+                                       std::stop_token stop) {
+            return provisioning::addUser(endpoint, user, password, confirm, reporter, stop);
+        });
 }
 
 void CUser::OnDeleteUser() {
     if (isBusy()) return;
     DoDataExchange();
-    runReportedRequest(tr("Deleting the user…"),
-                       [endpoint = m_endpoint, user = toBytes(m_userName),
-                        password = toBytes(m_password)](support::Reporter& reporter,
-                                                        support::ProgressSink&,
-                                                        std::stop_token stop) {
-                           return provisioning::deleteUser(endpoint, user, password, reporter,
-                                                           stop);
-                       });
+    runReportedRequest(
+        tr("Deleting the user…"),
+        [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password)](
+            support::Reporter& reporter, support::ProgressSink&, std::stop_token stop) {
+            return provisioning::deleteUser(endpoint, user, password, reporter, stop);
+        });
 }
 
 }  // namespace velquor::app

@@ -1,0 +1,191 @@
+// The main window's commands with real message boxes, answered as a person answers them: by a
+// click on the box that is on top. Each command runs once with a job that ends before the
+// progress dialog's show delay and once with one that ends after it; a box that a person could
+// not reach (a progress dialog above it) fails the test instead of hanging it.
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <string>
+
+#include "app/progress_dialog.h"
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "temp_dir.h"
+
+using velquor::app::CVelquorDlg;
+using velquor::app::JobProgressDialog;
+using velquor::testing::clickControl;
+using velquor::testing::MessageBoxClicker;
+using velquor::testing::RealMessagesPrompter;
+using velquor::testing::ShowDelay;
+using velquor::testing::TempDir;
+using velquor::testing::waitFor;
+using velquor::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kNeverShown = 600000;
+constexpr int kShownAtOnce = 0;
+// Shorter than a person takes to read a box, longer than the quick jobs here take.
+constexpr int kShownWhileTheBoxIsRead = 250;
+constexpr int kReadingTimeMs = 600;
+
+const char* kTemplate =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Disable\">"
+    "<SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
+    "<ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration><SubscriberInformation>"
+    "<DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID><Password>x</Password>"
+    "</SubscriberInformation></Ext1></Config>\n";
+
+QString q(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+bool anyProgressDialogVisible() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<JobProgressDialog*>(widget) && widget->isVisible()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+class RealBoxesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<TempDir>();
+        m_prompter = std::make_unique<RealMessagesPrompter>();
+        m_window = std::make_unique<CVelquorDlg>(*m_prompter);
+        m_window->show();
+        // Large enough that the job outlasts a show delay of zero.
+        writeFile(*m_dir / "phone.xml", std::string(8 << 20, 'x'));
+        writeFile(*m_dir / "template.xml", kTemplate);
+        std::string sheet = "MAC,Name,User,Auth,Password,Proxy,Port\n";
+        for (int i = 1; i <= 5; ++i) {
+            sheet += "0015650000" + std::to_string(10 + i) + ",Desk,200" + std::to_string(i) +
+                     ",a,pw,sip.lan,5060\n";
+        }
+        writeFile(*m_dir / "devices.csv", sheet);
+    }
+    void cleanup() {
+        m_window.reset();
+        m_prompter.reset();
+        m_dir.reset();
+    }
+
+    void encryptThenDecrypt_data() { delays(); }
+    void encryptThenDecrypt() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        MessageBoxClicker clicker;
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        m_prompter->files.queueFile(q(*m_dir / "phone.xml"));
+        QVERIFY(clickControl(*m_window, 1001));
+        m_window->setControlText(1003, "key");
+        m_prompter->files.queueFile(q(*m_dir / "phone.enc"));
+        runAndWait(1005);
+        m_prompter->files.queueFile(q(*m_dir / "phone.enc"));
+        QVERIFY(clickControl(*m_window, 1001));
+        m_prompter->files.queueFile(q(*m_dir / "phone.out"));
+        runAndWait(1018);
+        QCOMPARE(clicker.seenTexts(), (QStringList{"Success !", "Success !"}));
+        QCOMPARE(clicker.unreachable(), QStringList());
+        QVERIFY(fs::file_size(*m_dir / "phone.out") >= fs::file_size(*m_dir / "phone.xml"));
+    }
+
+    void encryptIntoAMissingFolderShowsTheError_data() { delays(); }
+    void encryptIntoAMissingFolderShowsTheError() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        MessageBoxClicker clicker;
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        m_prompter->files.queueFile(q(*m_dir / "phone.xml"));
+        QVERIFY(clickControl(*m_window, 1001));
+        m_prompter->files.queueFile(q(*m_dir / "nowhere" / "phone.enc"));
+        runAndWait(1005);
+        QCOMPARE(clicker.seenTexts(), QStringList{"file open error"});
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    void generateAndItsFailures_data() { delays(); }
+    void generateAndItsFailures() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        MessageBoxClicker clicker;
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        writeFile(*m_dir / "broken.xml", "<Config><Ext1>");
+        const fs::path out = *m_dir / "out";
+        fs::create_directory(out);
+        struct Case {
+            fs::path sheet;
+            fs::path xmlTemplate;
+        };
+        const Case cases[] = {
+            {*m_dir / "devices.csv", *m_dir / "template.xml"},
+            {*m_dir / "devices.csv", *m_dir / "missing.xml"},
+            {*m_dir / "devices.csv", *m_dir / "broken.xml"},
+            {*m_dir / "missing.csv", *m_dir / "template.xml"},
+        };
+        for (const Case& run : cases) {
+            m_window->setControlText(1010, q(run.sheet));
+            m_window->setControlText(1007, q(run.xmlTemplate));
+            m_window->setControlText(1015, q(out) + '/');
+            runAndWait(1014);
+        }
+        const QStringList texts = clicker.seenTexts();
+        QCOMPARE(texts.size(), 4);
+        QCOMPARE(texts[0], QString("Success !"));
+        QVERIFY2(texts[1].contains("missing.xml"), qPrintable(texts[1]));
+        QVERIFY2(texts[2].contains("broken.xml"), qPrintable(texts[2]));
+        QVERIFY2(texts[3].contains("missing.csv"), qPrintable(texts[3]));
+        QCOMPARE(clicker.unreachable(), QStringList());
+        QVERIFY(fs::exists(out / "001565000011.xml"));
+    }
+
+    // MD5 shows no box of its own: what matters is that no progress dialog comes up after it
+    // and that the next command's box is reachable.
+    void md5LeavesTheWindowFreeForTheNextBox_data() { delays(); }
+    void md5LeavesTheWindowFreeForTheNextBox() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        MessageBoxClicker clicker;
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        m_window->setControlText(1021, q(*m_dir / "phone.xml"));
+        runAndWait(1025);
+        QCOMPARE(m_window->controlText(1023).size(), 32);
+        QTest::qWait(100);
+        QVERIFY(!anyProgressDialogVisible());
+        m_window->setControlText(1010, QString());
+        QVERIFY(clickControl(*m_window, 1014));  // refused at once: a field is empty
+        QVERIFY(waitFor([&] { return clicker.seen().size() == 1; }, 10000));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+private:
+    static void delays() {
+        QTest::addColumn<int>("delay");
+        QTest::newRow("job ends before the show delay") << kNeverShown;
+        QTest::newRow("job ends after the show delay") << kShownAtOnce;
+        QTest::newRow("show delay runs out while the box is read") << kShownWhileTheBoxIsRead;
+    }
+
+    // Clicks a command's button and waits for the command and every box it raised to end;
+    // afterwards no progress dialog may be left on screen.
+    void runAndWait(int buttonId) {
+        QSignalSpy finished(m_window.get(), &CVelquorDlg::commandFinished);
+        QVERIFY(clickControl(*m_window, buttonId));
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        QVERIFY(!anyProgressDialogVisible());
+    }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<RealMessagesPrompter> m_prompter;
+    std::unique_ptr<CVelquorDlg> m_window;
+};
+
+QTEST_MAIN(RealBoxesTest)
+#include "real_boxes_test.moc"
