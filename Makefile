@@ -1,8 +1,8 @@
-# The two commands of the README (make run, make test), plus make bench.
+# The two commands of the README (make run, make test), plus make bench and make package.
 PRESET ?= release
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench asan-test clean
+.PHONY: all deps configure build test run bench asan-test package clean
 
 all: build
 
@@ -23,6 +23,13 @@ run: build
 
 bench: build
 	@scripts/run-bench build/$(PRESET)
+
+# The Debian packages, from the release build: build/packages/{velquor,kestod}_VERSION_ARCH.deb.
+package:
+	@$(MAKE) --no-print-directory build PRESET=release
+	@rm -f build/packages/*.deb
+	@cd build/release && cpack -G DEB -B $(CURDIR)/build/packages
+	@rm -rf build/packages/_CPack_Packages
 
 asan-test:
 	@$(MAKE) --no-print-directory test PRESET=asan

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
-"""Draws the Velquor icon (a padlock over a rounded blue tile) as velquor.png.
+"""Draws the Velquor icon (a padlock over a rounded blue tile) as a PNG.
 
-Kept beside the icon so it can be redrawn at another size: python3 make_icon.py [SIZE].
-Only the standard library is used; the shapes are sampled 4x4 per pixel for smooth edges.
+python3 make_icon.py [SIZE [OUTPUT]] draws SIZE x SIZE pixels (default 128) into OUTPUT (default
+velquor.png); the build draws the hicolor theme's sizes this way. velquor.svg is the same
+drawing for the theme's scalable folder. Only the standard library is used; the shapes are
+sampled 4x4 per pixel for smooth edges.
 """
+import os
 import struct
 import sys
 import zlib
 
 SIZE = int(sys.argv[1]) if len(sys.argv) > 1 else 128
+OUTPUT = sys.argv[2] if len(sys.argv) > 2 else "velquor.png"
 TILE = (0x1f, 0x5f, 0xa8)
 LOCK = (0xf4, 0xf6, 0xfa)
 KEYHOLE = (0x1f, 0x5f, 0xa8)
@@ -72,8 +76,13 @@ def main():
     header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
     png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
            chunk(b"IDAT", zlib.compress(render(), 9)) + chunk(b"IEND", b""))
-    with open("velquor.png", "wb") as out:
+    folder = os.path.dirname(OUTPUT)
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+    # Through a temporary name, so an interrupted run never leaves a truncated icon behind.
+    with open(OUTPUT + ".tmp", "wb") as out:
         out.write(png)
+    os.replace(OUTPUT + ".tmp", OUTPUT)
 
 
 if __name__ == "__main__":
