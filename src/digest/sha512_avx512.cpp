@@ -58,6 +58,8 @@ VELQUOR_AVX512_TARGET inline void schedulePair(Schedule& s, int j, std::uint64_t
     _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j), _mm_add_epi64(words, constants));
 }
 
+// Kept apart from sha2.cpp's round<T>: the vector schedule has already added the constant into
+// wk, and the shared round would look it up and add it again in the hottest loop.
 VELQUOR_AVX512_TARGET inline void round(const std::uint64_t* wk, int t, std::uint64_t a,
                                         std::uint64_t b, std::uint64_t c, std::uint64_t& d,
                                         std::uint64_t e, std::uint64_t f, std::uint64_t g,
