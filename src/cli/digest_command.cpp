@@ -15,6 +15,7 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "digest/digest_engine.h"
+#include "support/wording.h"
 
 namespace velquor::cli {
 namespace {
@@ -218,10 +219,6 @@ std::optional<CheckLine> parseCheckLine(std::string_view line, std::size_t diges
     return parsed;
 }
 
-std::string plural(std::size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
     std::ifstream in(readablePath(sumFile), std::ios::binary);
     if (!in.is_open()) {
@@ -271,16 +268,16 @@ int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
         return kExitFailure;
     }
     if (malformed > 0) {
-        printError("WARNING: " + plural(malformed, "line is improperly formatted",
-                                        "lines are improperly formatted"));
+        printError("WARNING: " + support::plural(malformed, "line is improperly formatted",
+                                                 "lines are improperly formatted"));
     }
     if (unreadable > 0) {
-        printError("WARNING: " + plural(unreadable, "listed file could not be read",
-                                        "listed files could not be read"));
+        printError("WARNING: " + support::plural(unreadable, "listed file could not be read",
+                                                 "listed files could not be read"));
     }
     if (mismatched > 0) {
-        printError("WARNING: " + plural(mismatched, "computed checksum did NOT match",
-                                        "computed checksums did NOT match"));
+        printError("WARNING: " + support::plural(mismatched, "computed checksum did NOT match",
+                                                 "computed checksums did NOT match"));
     }
     return (mismatched > 0 || unreadable > 0) ? kExitFailure : kExitOk;
 }

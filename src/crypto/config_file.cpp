@@ -2,18 +2,17 @@
 // chunks, transformed in place and written through a temporary file renamed into place.
 #include "crypto/config_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <optional>
 
 #include "crypto/aes.h"
+#include "crypto/config_blocks.h"
 #include "support/file_identity.h"
+#include "support/input_file.h"
 
 namespace velquor::crypto {
 
@@ -24,7 +23,6 @@ using support::ErrorCode;
 using support::makeError;
 using support::Status;
 
-constexpr std::size_t kBlock = 16;
 // Large enough that system calls and progress reports cost nothing next to the cipher,
 // small enough to stay in the cache hierarchy's outer levels.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
@@ -37,41 +35,6 @@ enum class Direction { Encrypt, Decrypt };
 
 const char* verbOf(Direction direction) {
     return direction == Direction::Encrypt ? "encrypting" : "decrypting";
-}
-
-class InputFile {
-public:
-    explicit InputFile(int fd) : m_fd(fd) {}
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile() { ::close(m_fd); }
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Opens the input, refusing a folder (which open() would accept but never read).
-support::Result<std::unique_ptr<InputFile>> openInput(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        return makeError(err == ENOENT ? ErrorCode::NotFound : ErrorCode::Io,
-                         support::describeErrno("cannot open input file", path, err));
-    }
-    auto input = std::make_unique<InputFile>(fd);
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "cannot open input file " + path + ": it is a folder, not a file");
-    }
-    return input;
-}
-
-std::uint64_t sizeForProgress(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-    return static_cast<std::uint64_t>(info.st_size);
 }
 
 Status refuseInputAsOutput(int inputFd, const std::string& inputPath,
@@ -97,31 +60,6 @@ Status refuseFolderAsOutput(const std::string& outputPath) {
     return {};
 }
 
-// Reads until buffer holds size bytes or the input ends; returns the bytes read.
-support::Result<std::size_t> readFully(int fd, std::uint8_t* buffer, std::size_t size,
-                                       const std::string& path) {
-    std::size_t have = 0;
-    while (have < size) {
-        const ssize_t n = ::read(fd, buffer + have, size - have);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return makeError(ErrorCode::Io,
-                             support::describeErrno("cannot read input file", path, errno));
-        }
-        if (n == 0) break;
-        have += static_cast<std::size_t>(n);
-    }
-    return have;
-}
-
-// The bytes of a decrypted block before its first zero byte (16 when it has none).
-std::size_t lengthBeforeZero(const std::uint8_t* block) {
-    const void* zero = std::memchr(block, 0, kBlock);
-    return zero == nullptr
-               ? kBlock
-               : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - block);
-}
-
 // One pass over the input. Decryption holds the last full block of every chunk back until
 // more input proves it is not the file's last full block, the one that gets cut.
 class Transformer {
@@ -132,35 +70,20 @@ public:
     // A full chunk somewhere before the end: everything but the held-back block is final.
     Status middleChunk(std::uint8_t* data, std::size_t size, std::size_t* keep) {
         if (m_direction == Direction::Encrypt) {
-            encryptBlocks(m_aes, data, data, size / kBlock);
             *keep = 0;
-            return m_output.write(data, size);
+            return m_output.write(data, encryptCompleted(m_aes, data, size));
         }
-        const std::size_t ready = size - kBlock;
-        decryptBlocks(m_aes, data, data, ready / kBlock);
-        *keep = kBlock;
+        const std::size_t ready = size - kAesBlockSize;
+        decryptBlocks(m_aes, data, data, ready / kAesBlockSize);
+        *keep = kAesBlockSize;
         return m_output.write(data, ready);
     }
 
     Status lastChunk(std::uint8_t* data, std::size_t size) {
-        const std::size_t fullBlocks = size / kBlock;
-        const std::size_t rest = size % kBlock;
-        if (rest != 0) std::memset(data + size, 0, kBlock - rest);
-        const std::size_t blocks = fullBlocks + (rest != 0 ? 1 : 0);
-        if (m_direction == Direction::Encrypt) {
-            encryptBlocks(m_aes, data, data, blocks);
-            return m_output.write(data, blocks * kBlock);
-        }
-        decryptBlocks(m_aes, data, data, blocks);
-        if (fullBlocks == 0) return m_output.write(data, blocks * kBlock);
-        // The last full block is cut at its first zero byte even when a partial block
-        // follows it; that partial block (never written by encryption) is kept whole.
-        std::uint8_t* lastFull = data + (fullBlocks - 1) * kBlock;
-        if (auto written = m_output.write(data, lastFull - data + lengthBeforeZero(lastFull));
-            !written) {
-            return written;
-        }
-        return m_output.write(data + fullBlocks * kBlock, rest != 0 ? kBlock : 0);
+        const std::size_t length = m_direction == Direction::Encrypt
+                                       ? encryptCompleted(m_aes, data, size)
+                                       : decryptCompleted(m_aes, data, size);
+        return m_output.write(data, length);
     }
 
 private:
@@ -169,21 +92,20 @@ private:
     support::AtomicOutputFile& m_output;
 };
 
-Status transformStream(Direction direction, int inputFd, const std::string& inputPath,
-                       const CAes& aes, support::AtomicOutputFile& output,
-                       const ConfigFileOptions& options) {
-    const std::uint64_t total = sizeForProgress(inputFd);
+Status transformStream(Direction direction, support::InputFile& input, const CAes& aes,
+                       support::AtomicOutputFile& output, const ConfigFileOptions& options) {
+    const std::uint64_t total = input.sizeForProgress();
     // Room for a chunk plus the completion of a trailing partial block.
-    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk + kBlock);
+    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk + kAesBlockSize);
     Transformer transformer(direction, aes, output);
     std::uint64_t done = 0;
     std::size_t held = 0;
     for (;;) {
         if (options.stop.stop_requested()) {
-            return makeError(ErrorCode::Cancelled,
-                             std::string(verbOf(direction)) + " " + inputPath + " was cancelled");
+            return makeError(ErrorCode::Cancelled, std::string(verbOf(direction)) + " " +
+                                                       input.path() + " was cancelled");
         }
-        auto got = readFully(inputFd, buffer.get() + held, kChunk - held, inputPath);
+        auto got = input.readFully(buffer.get() + held, kChunk - held);
         if (!got) return got.error();
         done += *got;
         const std::size_t have = held + *got;
@@ -213,13 +135,12 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
                      support::Reporter& reporter, const ConfigFileOptions& options) {
     if (inputPath.empty()) return makeError(ErrorCode::InvalidInput, "no input file chosen");
 
-    auto input = openInput(inputPath);
+    auto input = support::InputFile::open(inputPath);
     if (!input) {
         return fail(reporter, input.error(),
                     direction == Direction::Encrypt ? kOpenErrorText : kDecryptInputOpenErrorText);
     }
-    const int inputFd = (*input)->fd();
-    if (auto same = refuseInputAsOutput(inputFd, inputPath, outputPath); !same) {
+    if (auto same = refuseInputAsOutput(input->fd(), inputPath, outputPath); !same) {
         return fail(reporter, same.error());
     }
     if (auto folder = refuseFolderAsOutput(outputPath); !folder) {
@@ -238,8 +159,7 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
     const int keyLength = static_cast<int>(std::min<std::size_t>(keyText.size(), INT_MAX));
     aes.Init(keyLength, reinterpret_cast<const unsigned char*>(keyText.data()));
 
-    if (auto moved = transformStream(direction, inputFd, inputPath, aes, *output, options);
-        !moved) {
+    if (auto moved = transformStream(direction, *input, aes, *output, options); !moved) {
         output->discard();
         if (moved.error().code == ErrorCode::Cancelled) return moved;
         return fail(reporter, moved.error());

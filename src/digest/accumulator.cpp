@@ -1,17 +1,10 @@
-// Adapters from the start/add/finish units to the Accumulator interface.
+// Every digest unit behind the Accumulator interface, through DigestUnit.
 #include "digest/accumulator.h"
 
 #include <algorithm>
-#include <limits>
 
-#include "digest/byte_order.h"
-#include "digest/crc32.h"
 #include "digest/digest_engine.h"
-#include "digest/md2.h"
-#include "digest/md4.h"
-#include "digest/md5.h"
-#include "digest/sha1.h"
-#include "digest/sha2.h"
+#include "digest/digest_unit.h"
 
 namespace velquor::digest {
 
@@ -30,119 +23,27 @@ void addInPieces(const void* data, std::size_t count, AddFn&& addPiece) {
     } while (count > 0);
 }
 
-std::string bytesOf(const std::uint8_t* data, std::size_t count) {
-    return std::string(reinterpret_cast<const char*>(data), count);
+// Any unit behind the Accumulator interface.
+template <typename Verbs>
+class UnitAccumulator final : public Accumulator {
+public:
+    explicit UnitAccumulator(typename Verbs::Parameter parameter) : m_unit(parameter) {}
+    [[nodiscard]] bool start() { return m_unit.start(); }
+    void add(const void* data, std::size_t count) override {
+        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_unit.add(p, n); });
+    }
+    std::string finish() override { return m_unit.finish(); }
+
+private:
+    DigestUnit<Verbs> m_unit;
+};
+
+template <typename Verbs>
+std::unique_ptr<Accumulator> started(typename Verbs::Parameter parameter = {}) {
+    auto accumulator = std::make_unique<UnitAccumulator<Verbs>>(parameter);
+    if (!accumulator->start()) return nullptr;
+    return accumulator;
 }
-
-class Crc32Accumulator final : public Accumulator {
-public:
-    void add(const void* data, std::size_t count) override {
-        m_register = CCrc32Static::Update(m_register, data, count);
-    }
-    std::string finish() override {
-        std::uint8_t out[4];
-        detail::storeBe32(out, CCrc32Static::Finish(m_register));
-        return bytesOf(out, 4);
-    }
-
-private:
-    std::uint32_t m_register = CCrc32Static::kCrc32Preset;
-};
-
-class GostAccumulator final : public Accumulator {
-public:
-    explicit GostAccumulator(GostParameterSet set) { m_state.start(set); }
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.add(p, n); });
-    }
-    std::string finish() override {
-        std::uint8_t out[GostHashState::kDigestSize];
-        m_state.finish(out);
-        return bytesOf(out, sizeof out);
-    }
-
-private:
-    GostHashState m_state;
-};
-
-class Md2Accumulator final : public Accumulator {
-public:
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.Update(p, n); });
-    }
-    std::string finish() override {
-        std::uint8_t out[CMD2::kDigestSize];
-        m_state.Final(out, CMD2::kDigestSize);
-        return bytesOf(out, sizeof out);
-    }
-
-private:
-    CMD2 m_state;
-};
-
-class Md4Accumulator final : public Accumulator {
-public:
-    Md4Accumulator() { m_state.start(); }
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.add(p, n); });
-    }
-    std::string finish() override {
-        std::uint8_t out[Md4State::kDigestSize];
-        m_state.finish(out);
-        return bytesOf(out, sizeof out);
-    }
-
-private:
-    Md4State m_state;
-};
-
-class Md5Accumulator final : public Accumulator {
-public:
-    Md5Accumulator() { m_state.start(); }
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.add(p, n); });
-    }
-    std::string finish() override {
-        m_state.finish();
-        return bytesOf(m_state.digest, Md5State::kDigestSize);
-    }
-
-private:
-    Md5State m_state;
-};
-
-class Sha1Accumulator final : public Accumulator {
-public:
-    Sha1Accumulator() { m_state.start(); }
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.add(p, n); });
-    }
-    std::string finish() override {
-        std::uint8_t out[Sha1State::kDigestSize];
-        m_state.finish(out);
-        return bytesOf(out, sizeof out);
-    }
-
-private:
-    Sha1State m_state;
-};
-
-class Sha2Accumulator final : public Accumulator {
-public:
-    // Only made after a successful start.
-    explicit Sha2Accumulator(const Sha2State& started) : m_state(started) {}
-    void add(const void* data, std::size_t count) override {
-        addInPieces(data, count, [this](const void* p, std::uint32_t n) { m_state.add(p, n); });
-    }
-    std::string finish() override {
-        std::uint8_t out[64];
-        m_state.finish(out);
-        return bytesOf(out, m_state.digestLength);
-    }
-
-private:
-    Sha2State m_state;
-};
 
 }  // namespace
 
@@ -150,22 +51,19 @@ std::unique_ptr<Accumulator> makeAccumulator(std::int32_t algorithm, std::int32_
                                              GostParameterSet gost) {
     switch (algorithm) {
         case kAlgorithmCrc32:
-            return std::make_unique<Crc32Accumulator>();
+            return started<Crc32Verbs>();
         case kAlgorithmGost:
-            return std::make_unique<GostAccumulator>(gost);
+            return started<GostVerbs>(gost);
         case kAlgorithmMd2:
-            return std::make_unique<Md2Accumulator>();
+            return started<Md2Verbs>();
         case kAlgorithmMd4:
-            return std::make_unique<Md4Accumulator>();
+            return started<Md4Verbs>();
         case kAlgorithmMd5:
-            return std::make_unique<Md5Accumulator>();
+            return started<Md5Verbs>();
         case kAlgorithmSha1:
-            return std::make_unique<Sha1Accumulator>();
-        case kAlgorithmSha2: {
-            Sha2State state;
-            if (state.start(sha2Size) != 0) return nullptr;
-            return std::make_unique<Sha2Accumulator>(state);
-        }
+            return started<Sha1Verbs>();
+        case kAlgorithmSha2:
+            return started<Sha2Verbs>(sha2Size);
         default:
             return nullptr;
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "digest/block_buffer.h"
 #include "digest/byte_order.h"
 
 namespace velquor::digest {
@@ -259,28 +260,15 @@ void GostHashState::start(GostParameterSet set) {
 }
 
 void GostHashState::add(const void* data, std::uint32_t count) {
-    if (count == 0) return;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
     const GostTables& t = tablesFor(parameterSet);
-    if (partialCount > 0) {
-        const std::uint32_t take = std::min<std::uint32_t>(32 - partialCount, count);
-        std::memcpy(partial + partialCount, bytes, take);
-        partialCount += take;
-        bytes += take;
-        count -= take;
-        if (partialCount < 32) return;
-        processBlock(*this, t, partial, 256);
-        partialCount = 0;
-    }
-    while (count >= 32) {
-        processBlock(*this, t, bytes, 256);
-        bytes += 32;
-        count -= 32;
-    }
-    if (count > 0) {
-        std::memcpy(partial, bytes, count);
-        partialCount = count;
-    }
+    const std::uint32_t used = partialCount;
+    partialCount = static_cast<std::uint32_t>((std::uint64_t{used} + count) % 32);
+    detail::absorb<32>(partial, used, static_cast<const std::uint8_t*>(data), count,
+                       [this, &t](const std::uint8_t* blocks, std::size_t n) {
+                           for (std::size_t i = 0; i < n; ++i) {
+                               processBlock(*this, t, blocks + 32 * i, 256);
+                           }
+                       });
 }
 
 void GostHashState::finish(std::uint8_t out[32]) {

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "digest/block_buffer.h"
+
 namespace velquor::digest {
 
 namespace {
@@ -75,18 +77,12 @@ void CMD2::processBlock(const std::uint8_t* block) {
 }
 
 void CMD2::Update(const void* data, std::uint32_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (count > 0) {
-        const std::uint32_t take = std::min<std::uint32_t>(16 - m_count, count);
-        std::memcpy(m_buffer + m_count, bytes, take);
-        m_count += take;
-        bytes += take;
-        count -= take;
-        if (m_count == 16) {
-            processBlock(m_buffer);
-            m_count = 0;
-        }
-    }
+    const std::uint32_t used = m_count;
+    m_count = static_cast<std::uint32_t>((std::uint64_t{used} + count) % 16);
+    detail::absorb<16>(m_buffer, used, static_cast<const std::uint8_t*>(data), count,
+                       [this](const std::uint8_t* blocks, std::size_t n) {
+                           for (std::size_t i = 0; i < n; ++i) processBlock(blocks + 16 * i);
+                       });
 }
 
 void CMD2::Final(std::uint8_t* out, std::uint32_t length) {

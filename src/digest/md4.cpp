@@ -62,24 +62,19 @@ void Md4State::start() {
 }
 
 void Md4State::add(const void* data, std::uint32_t count) {
-    const std::size_t used = (bitCount[0] >> 3) & 63;
-    const std::uint64_t bits = ((static_cast<std::uint64_t>(bitCount[1]) << 32) | bitCount[0]) +
-                               (std::uint64_t{count} << 3);
-    bitCount[0] = static_cast<std::uint32_t>(bits);
-    bitCount[1] = static_cast<std::uint32_t>(bits >> 32);
-    detail::absorb<64>(buffer, used, static_cast<const std::uint8_t*>(data), count,
-                       [this](const std::uint8_t* blocks, std::size_t n) {
-                           for (std::size_t i = 0; i < n; ++i) compress(chain, blocks + 64 * i);
-                       });
+    detail::absorbCounted<64, 3>(bitCount, buffer, data, count,
+                                 [this](const std::uint8_t* blocks, std::size_t n) {
+                                     for (std::size_t i = 0; i < n; ++i) {
+                                         compress(chain, blocks + 64 * i);
+                                     }
+                                 });
 }
 
 void Md4State::finish(std::uint8_t out[16]) {
     std::uint8_t lengthBytes[8];
-    detail::storeLe32(lengthBytes, bitCount[0]);
-    detail::storeLe32(lengthBytes + 4, bitCount[1]);
-    const std::size_t used = (bitCount[0] >> 3) & 63;
-    add(detail::kPadding, static_cast<std::uint32_t>(detail::paddingLength(used, 64, 8)));
-    add(lengthBytes, 8);
+    detail::storeLe64(lengthBytes, detail::wideCount(bitCount));
+    detail::appendPadding<64>((bitCount[0] >> 3) & 63, lengthBytes,
+                              [this](const void* p, std::uint32_t n) { add(p, n); });
     for (int i = 0; i < 4; ++i) detail::storeLe32(out + 4 * i, chain[i]);
     std::memset(static_cast<void*>(this), 0, sizeof *this);
 }

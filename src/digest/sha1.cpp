@@ -92,24 +92,16 @@ void Sha1State::start() {
 }
 
 void Sha1State::add(const void* data, std::uint32_t count) {
-    const std::size_t used = byteCount[0] & 63;
-    const std::uint64_t bytes =
-        ((static_cast<std::uint64_t>(byteCount[1]) << 32) | byteCount[0]) + count;
-    byteCount[0] = static_cast<std::uint32_t>(bytes);
-    byteCount[1] = static_cast<std::uint32_t>(bytes >> 32);
-    detail::absorb<64>(
-        reinterpret_cast<std::uint8_t*>(block), used, static_cast<const std::uint8_t*>(data), count,
+    detail::absorbCounted<64, 0>(
+        byteCount, reinterpret_cast<std::uint8_t*>(block), data, count,
         [this](const std::uint8_t* blocks, std::size_t n) { compress(chain, blocks, n); });
 }
 
 void Sha1State::finish(std::uint8_t out[20]) {
-    const std::uint64_t bits = ((static_cast<std::uint64_t>(byteCount[1]) << 32) | byteCount[0])
-                               << 3;
     std::uint8_t lengthBytes[8];
-    detail::storeBe64(lengthBytes, bits);
-    const std::size_t used = byteCount[0] & 63;
-    add(detail::kPadding, static_cast<std::uint32_t>(detail::paddingLength(used, 64, 8)));
-    add(lengthBytes, 8);
+    detail::storeBe64(lengthBytes, detail::wideCount(byteCount) << 3);
+    detail::appendPadding<64>(byteCount[0] & 63, lengthBytes,
+                              [this](const void* p, std::uint32_t n) { add(p, n); });
     for (int i = 0; i < 5; ++i) detail::storeBe32(out + 4 * i, chain[i]);
 }
 

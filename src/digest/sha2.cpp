@@ -117,34 +117,27 @@ void compress512(std::uint64_t* chain, const std::uint8_t* p, std::size_t blocks
     compressPortable<Sha512Traits>(chain, p, blocks);
 }
 
-void add256(Sha256Part& s, const std::uint8_t* data, std::uint32_t count) {
-    const std::size_t used = s.byteCount[0] & 63;
-    const std::uint64_t bytes =
-        ((static_cast<std::uint64_t>(s.byteCount[1]) << 32) | s.byteCount[0]) + count;
-    s.byteCount[0] = static_cast<std::uint32_t>(bytes);
-    s.byteCount[1] = static_cast<std::uint32_t>(bytes >> 32);
-    detail::absorb<64>(
-        reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
+void add256(Sha256Part& s, const void* data, std::uint32_t count) {
+    detail::absorbCounted<64, 0>(
+        s.byteCount, reinterpret_cast<std::uint8_t*>(s.block), data, count,
         [&s](const std::uint8_t* blocks, std::size_t n) { compress256(s.chain, blocks, n); });
 }
 
-void add512(Sha512Part& s, const std::uint8_t* data, std::uint32_t count) {
+void add512(Sha512Part& s, const void* data, std::uint32_t count) {
     const std::size_t used = s.byteCount[0] & 127;
     s.byteCount[0] += count;
     if (s.byteCount[0] < count) ++s.byteCount[1];
     detail::absorb<128>(
-        reinterpret_cast<std::uint8_t*>(s.block), used, data, count,
+        reinterpret_cast<std::uint8_t*>(s.block), used, static_cast<const std::uint8_t*>(data),
+        count,
         [&s](const std::uint8_t* blocks, std::size_t n) { compress512(s.chain, blocks, n); });
 }
 
 void finish256(Sha256Part& s, std::uint8_t* out) {
-    const std::uint64_t bits = ((static_cast<std::uint64_t>(s.byteCount[1]) << 32) | s.byteCount[0])
-                               << 3;
     std::uint8_t lengthBytes[8];
-    detail::storeBe64(lengthBytes, bits);
-    const std::size_t used = s.byteCount[0] & 63;
-    add256(s, detail::kPadding, static_cast<std::uint32_t>(detail::paddingLength(used, 64, 8)));
-    add256(s, lengthBytes, 8);
+    detail::storeBe64(lengthBytes, detail::wideCount(s.byteCount) << 3);
+    detail::appendPadding<64>(s.byteCount[0] & 63, lengthBytes,
+                              [&s](const void* p, std::uint32_t n) { add256(s, p, n); });
     for (int i = 0; i < 8; ++i) detail::storeBe32(out + 4 * i, s.chain[i]);
 }
 
@@ -152,47 +145,56 @@ void finish512(Sha512Part& s, std::uint8_t* out, std::uint32_t digestLength) {
     std::uint8_t lengthBytes[16];
     detail::storeBe64(lengthBytes, (s.byteCount[1] << 3) | (s.byteCount[0] >> 61));
     detail::storeBe64(lengthBytes + 8, s.byteCount[0] << 3);
-    const std::size_t used = s.byteCount[0] & 127;
-    add512(s, detail::kPadding, static_cast<std::uint32_t>(detail::paddingLength(used, 128, 16)));
-    add512(s, lengthBytes, 16);
+    detail::appendPadding<128>(s.byteCount[0] & 127, lengthBytes,
+                               [&s](const void* p, std::uint32_t n) { add512(s, p, n); });
     std::uint8_t full[64];
     for (int i = 0; i < 8; ++i) detail::storeBe64(full + 8 * i, s.chain[i]);
     std::memcpy(out, full, digestLength);
 }
 
-}  // namespace
-
-int Sha2State::start(int size) {
+// The digest length a start size asks for: 256 or 32 give 32, and so on; 0 for no variant.
+std::uint32_t digestLengthFor(int size) {
     switch (size) {
         case 256:
         case 32:
-            std::memset(&s256, 0, sizeof s256);
-            std::memcpy(s256.chain, kSha256Initial, sizeof kSha256Initial);
-            digestLength = 32;
-            return 0;
+            return 32;
         case 384:
         case 48:
-            std::memset(&s512, 0, sizeof s512);
-            std::memcpy(s512.chain, kSha384Initial, sizeof kSha384Initial);
-            digestLength = 48;
-            return 0;
+            return 48;
         case 512:
         case 64:
-            std::memset(&s512, 0, sizeof s512);
-            std::memcpy(s512.chain, kSha512Initial, sizeof kSha512Initial);
-            digestLength = 64;
-            return 0;
+            return 64;
         default:
-            return 1;
+            return 0;
     }
 }
 
-void Sha2State::add(const void* data, std::uint32_t count) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (digestLength == 32) {
-        add256(s256, bytes, count);
+// Clears one variant's record and loads its initial words.
+template <typename Part, typename Word>
+void restart(Part& part, const Word (&initial)[8]) {
+    std::memset(&part, 0, sizeof part);
+    std::memcpy(part.chain, initial, sizeof initial);
+}
+
+}  // namespace
+
+int Sha2State::start(int size) {
+    const std::uint32_t length = digestLengthFor(size);
+    if (length == 0) return 1;
+    if (length == 32) {
+        restart(s256, kSha256Initial);
     } else {
-        add512(s512, bytes, count);
+        restart(s512, length == 48 ? kSha384Initial : kSha512Initial);
+    }
+    digestLength = length;
+    return 0;
+}
+
+void Sha2State::add(const void* data, std::uint32_t count) {
+    if (digestLength == 32) {
+        add256(s256, data, count);
+    } else {
+        add512(s512, data, count);
     }
 }
 

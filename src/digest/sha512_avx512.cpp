@@ -58,6 +58,8 @@ VELQUOR_AVX512_TARGET inline void schedulePair(Schedule& s, int j, std::uint64_t
     _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j), _mm_add_epi64(words, constants));
 }
 
+// Kept apart from sha2.cpp's round<T>: the vector schedule has already added the constant into
+// wk, and the shared round would look it up and add it again in the hottest loop.
 VELQUOR_AVX512_TARGET inline void round(const std::uint64_t* wk, int t, std::uint64_t a,
                                         std::uint64_t b, std::uint64_t c, std::uint64_t& d,
                                         std::uint64_t e, std::uint64_t f, std::uint64_t g,
@@ -87,6 +89,8 @@ VELQUOR_AVX512_TARGET void sha512BlocksAvx512(std::uint64_t chain[8], const std:
         std::uint64_t* next = wk[current ^ 1];
         std::uint64_t a = chain[0], b = chain[1], c = chain[2], d = chain[3];
         std::uint64_t e = chain[4], f = chain[5], g = chain[6], h = chain[7];
+        // The portable loop's shape, kept as a twin: the next block's schedule slotted between
+        // the rounds is where this path's speed comes from.
 #pragma GCC unroll 10
         for (int t = 0; t < 80; t += 8) {
             round(w, t, a, b, c, d, e, f, g, h);

@@ -2,21 +2,19 @@
 #include "generator/config_template.h"
 
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string_view>
 
 #include "generator/compiled_output.h"
 #include "generator/xml_prolog.h"
 #include "support/file_identity.h"
+#include "xmlsafe/xml_safety.h"
 
 namespace velquor::generator {
 
@@ -26,48 +24,6 @@ using support::makeError;
 namespace {
 
 // ---- parsing ---------------------------------------------------------------------------
-
-xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
-    return nullptr;
-}
-
-void initialiseLibxml() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        xmlInitParser();
-        // Nothing a template names may be fetched, whether from disk or the network.
-        xmlSetExternalEntityLoader(refuseExternalEntity);
-    });
-}
-
-// Collects what libxml2 reports outside a parser context (encoding and I/O trouble, which
-// it would print on stderr) and puts the thread's previous handler back afterwards.
-class ErrorCapture {
-public:
-    ErrorCapture() : m_previous(xmlStructuredError), m_previousContext(xmlStructuredErrorContext) {
-        xmlSetStructuredErrorFunc(this, &ErrorCapture::record);
-    }
-    ~ErrorCapture() { xmlSetStructuredErrorFunc(m_previousContext, m_previous); }
-    ErrorCapture(const ErrorCapture&) = delete;
-    ErrorCapture& operator=(const ErrorCapture&) = delete;
-
-    const std::string& first() const { return m_first; }
-
-private:
-    static void record(void* self, xmlErrorPtr error) {
-        auto& errors = *static_cast<ErrorCapture*>(self);
-        if (!errors.m_first.empty() || error == nullptr || error->message == nullptr) return;
-        errors.m_first = error->message;
-        while (!errors.m_first.empty() && std::isspace(static_cast<unsigned char>(
-                                              errors.m_first.back()))) {
-            errors.m_first.pop_back();
-        }
-    }
-
-    xmlStructuredErrorFunc m_previous;
-    void* m_previousContext;
-    std::string m_first;
-};
 
 struct ParseState {
     bool sawDoctype = false;
@@ -88,11 +44,7 @@ void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
 void onParseError(void* context, xmlErrorPtr error) {
     ParseState& state = stateOf(context);
     if (!state.firstError.empty() || error == nullptr || error->level < XML_ERR_ERROR) return;
-    std::string message = error->message != nullptr ? error->message : "malformed XML";
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    state.firstError = "line " + std::to_string(error->line) + ": " + message;
+    state.firstError = xmlsafe::describeParseError(*error);
 }
 
 // GB2312 files in the wild are written by GBK encoders and hold GBK-only characters; read
@@ -237,7 +189,7 @@ struct SaveFormat {
 
 support::Result<std::string> serializeTree(xmlDocPtr doc, const SaveFormat& format,
                                            const std::string& displayName) {
-    ErrorCapture errors;
+    xmlsafe::DiagnosticCapture errors;
     xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
     if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
     // libxml2 writes a declaration of its own making; a byte-wide template gets its own
@@ -344,8 +296,7 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& 
     }
     auto bytes = support::readWholeFile(path, kMaxTemplateBytes);
     if (!bytes) {
-        return makeError(bytes.error().code,
-                         "cannot load the template: " + bytes.error().message);
+        return makeError(bytes.error().code, "cannot load the template: " + bytes.error().message);
     }
     return LoadTemplateFromMemory(*bytes, path);
 }
@@ -355,7 +306,7 @@ namespace {
 // Parses template bytes; the error is the reason alone, for the caller to put in context.
 support::Result<xmlDocPtr> parseTemplateBytes(std::string_view bytes, const XmlProlog& prolog) {
     const char* forcedEncoding = nullptr;
-    int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+    int options = xmlsafe::kParseOptions | XML_PARSE_NOBLANKS;
     if (prolog.declaredEncoding && isGb2312Label(*prolog.declaredEncoding)) {
         forcedEncoding = "GBK";
         options |= XML_PARSE_IGNORE_ENC;
@@ -366,7 +317,7 @@ support::Result<xmlDocPtr> parseTemplateBytes(std::string_view bytes, const XmlP
     context->_private = &state;
     context->sax->internalSubset = onDoctype;
     context->sax->serror = onParseError;
-    ErrorCapture otherErrors;
+    xmlsafe::DiagnosticCapture otherErrors;
     xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
                                       nullptr, forcedEncoding, options);
     xmlFreeParserCtxt(context);
@@ -408,7 +359,7 @@ bool savesFaithfully(xmlDocPtr doc, const std::string& saved, const SaveFormat& 
 
 support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
     std::string_view bytes, const std::string& displayName) {
-    initialiseLibxml();
+    xmlsafe::initialise();
     auto failure = [&](ErrorCode code, const std::string& reason) {
         return makeError(code, "cannot load the template " + displayName + ": " + reason);
     };
@@ -459,10 +410,10 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
         }
         const std::string problem = unfitForXml(row.cells[static_cast<std::size_t>(edit.entry)]);
         if (!problem.empty()) {
-            return makeError(ErrorCode::InvalidInput,
-                             "row " + std::to_string(row.sheetRow) + ", column " +
-                                 columnLetters(edit.entry) + " (" + edit.elementName +
-                                 "): " + problem);
+            return makeError(ErrorCode::InvalidInput, "row " + std::to_string(row.sheetRow) +
+                                                          ", column " + columnLetters(edit.entry) +
+                                                          " (" + edit.elementName +
+                                                          "): " + problem);
         }
     }
     if (!setEnable(m_impl->plan)) {
@@ -487,7 +438,9 @@ support::Result<std::string> ConfigTemplate::SerializeTree() const {
     return serializeTree(m_impl->doc, m_impl->format, m_impl->displayName);
 }
 
-bool ConfigTemplate::hasCompiledOutput() const { return m_impl->compiled.has_value(); }
+bool ConfigTemplate::hasCompiledOutput() const {
+    return m_impl->compiled.has_value();
+}
 
 support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
                                                support::Durability durability) const {
@@ -497,7 +450,9 @@ support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
         path, std::as_bytes(std::span<const char>(text->data(), text->size())), durability);
 }
 
-int ConfigTemplate::highestEntryNeeded() const { return m_impl->plan.highestEntry; }
+int ConfigTemplate::highestEntryNeeded() const {
+    return m_impl->plan.highestEntry;
+}
 
 std::string ConfigTemplate::encodingName() const {
     return m_impl->format.encoding.empty() ? "UTF-8" : m_impl->format.encoding;

@@ -4,23 +4,25 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <system_error>
 
 #include "crypto/aes.h"
+#include "crypto/config_blocks.h"
 #include "generator/config_template.h"
 #include "generator/device_table.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
+#include "support/wording.h"
 
 namespace velquor::generator {
 
 namespace fs = std::filesystem;
 using support::ErrorCode;
 using support::makeError;
+using support::plural;
 
 std::size_t GenerationReport::count(DeviceOutcome outcome) const {
     std::size_t n = 0;
@@ -32,7 +34,8 @@ std::size_t GenerationReport::filesWritten() const {
     std::size_t n = 0;
     for (const DeviceResult& device : devices) {
         // A replaced row's files were overwritten by a later row: count each file once.
-        if (device.outcome == DeviceOutcome::Checked || device.outcome == DeviceOutcome::Superseded) {
+        if (device.outcome == DeviceOutcome::Checked ||
+            device.outcome == DeviceOutcome::Superseded) {
             continue;
         }
         n += device.plainFile.empty() ? 0 : 1;
@@ -48,11 +51,16 @@ bool GenerationReport::allWritten() const {
 
 const char* outcomeName(DeviceOutcome outcome) {
     switch (outcome) {
-        case DeviceOutcome::Written: return "written";
-        case DeviceOutcome::Superseded: return "replaced";
-        case DeviceOutcome::Checked: return "checked";
-        case DeviceOutcome::Failed: return "failed";
-        case DeviceOutcome::Cancelled: return "cancelled";
+        case DeviceOutcome::Written:
+            return "written";
+        case DeviceOutcome::Superseded:
+            return "replaced";
+        case DeviceOutcome::Checked:
+            return "checked";
+        case DeviceOutcome::Failed:
+            return "failed";
+        case DeviceOutcome::Cancelled:
+            return "cancelled";
     }
     return "unknown";
 }
@@ -76,10 +84,9 @@ class ProtectedInputs {
 public:
     void add(const std::string& path, std::string role) {
         const fs::path input(path);
-        m_inputs.push_back(Input{support::identityOf(input.parent_path().empty()
-                                                         ? fs::path(".")
-                                                         : input.parent_path()),
-                                 input.filename().string(), std::move(role)});
+        m_inputs.push_back(Input{
+            support::identityOf(input.parent_path().empty() ? fs::path(".") : input.parent_path()),
+            input.filename().string(), std::move(role)});
     }
 
     // Looks at folder once, so that a device costs a name comparison, not a file lookup.
@@ -110,12 +117,11 @@ private:
 };
 
 // The encrypted copy is made from the bytes just saved, which spares reading the plain file
-// back: the same raw AES blocks, the last one completed with zero bytes.
+// back; the bytes are those the file encryption would write.
 support::Status writeEncryptedCopy(const crypto::CAes& aes, const std::string& plain,
                                    const fs::path& target) {
-    std::vector<std::uint8_t> blocks((plain.size() + 15) / 16 * 16, 0);
-    std::memcpy(blocks.data(), plain.data(), plain.size());
-    crypto::encryptBlocks(aes, blocks.data(), blocks.data(), blocks.size() / 16);
+    const std::vector<std::uint8_t> blocks =
+        crypto::encryptToBlocks(aes, std::as_bytes(std::span(plain.data(), plain.size())));
     return support::writeFileAtomically(target, std::as_bytes(std::span(blocks)),
                                         support::Durability::Deferred);
 }
@@ -124,8 +130,11 @@ class Generation {
 public:
     Generation(const GenerationRequest& request, const DeviceTable& table,
                ConfigTemplate& configTemplate)
-        : m_request(request), m_table(table), m_template(configTemplate),
-          m_folder(request.outputFolder), m_encryptedFolder(m_folder / "en") {
+        : m_request(request),
+          m_table(table),
+          m_template(configTemplate),
+          m_folder(request.outputFolder),
+          m_encryptedFolder(m_folder / "en") {
         m_inputs.add(request.templatePath, "template");
         m_inputs.add(request.sheetPath, "device sheet");
         m_inputs.watchFolder(m_folder);
@@ -152,7 +161,8 @@ public:
         const fs::path encrypted = m_encryptedFolder / fileName;
         std::string clash = m_inputs.clash(m_folder, fileName);
         if (clash.empty() && m_request.encrypt) clash = m_inputs.clash(m_encryptedFolder, fileName);
-        if (!clash.empty()) return failed(std::move(result), prefix + clash + "; it was left alone");
+        if (!clash.empty())
+            return failed(std::move(result), prefix + clash + "; it was left alone");
 
         auto text = m_template.SerializeDocument();
         if (!text) return failed(std::move(result), prefix + text.error().message);
@@ -204,7 +214,8 @@ void markDuplicates(GenerationReport& report) {
         auto [earlier, first] = lastWriter.try_emplace(device.mac, i);
         if (first) continue;
         DeviceResult& replaced = report.devices[earlier->second];
-        if (replaced.outcome == DeviceOutcome::Written || replaced.outcome == DeviceOutcome::Checked) {
+        if (replaced.outcome == DeviceOutcome::Written ||
+            replaced.outcome == DeviceOutcome::Checked) {
             replaced.outcome = DeviceOutcome::Superseded;
         }
         const std::string note = "row " + std::to_string(device.row) + ": the same MAC as row " +
@@ -212,8 +223,7 @@ void markDuplicates(GenerationReport& report) {
         device.reason = device.reason.empty() ? note : device.reason + " (" + note + ")";
         if (replaced.reason.empty() || replaced.outcome == DeviceOutcome::Superseded) {
             replaced.reason = "row " + std::to_string(replaced.row) + ": replaced by row " +
-                              std::to_string(device.row) + ", which has the same MAC " +
-                              device.mac;
+                              std::to_string(device.row) + ", which has the same MAC " + device.mac;
         }
         earlier->second = i;
     }
@@ -285,10 +295,6 @@ namespace {
 
 // Enough rows for the user to see the pattern; the rest are counted.
 constexpr std::size_t kListedRows = 8;
-
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 void listRows(std::string& text, const GenerationReport& report, DeviceOutcome outcome,
               const char* restLabel) {

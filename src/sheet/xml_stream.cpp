@@ -1,5 +1,5 @@
 // XmlStream over libxml2's SAX2 push parser (measured faster than its text reader on sheet
-// parts, and it never builds a tree). External entities are refused process-wide.
+// parts, and it never builds a tree), over the xmlsafe lock-down of libxml2.
 #include "sheet/xml_stream.h"
 
 #include <libxml/parser.h>
@@ -7,7 +7,8 @@
 
 #include <climits>
 #include <cstring>
-#include <mutex>
+
+#include "xmlsafe/xml_safety.h"
 
 namespace velquor::sheet {
 
@@ -18,18 +19,6 @@ namespace {
 
 // The push parser moves its unparsed remainder after each chunk: small chunks keep that cheap.
 constexpr std::size_t kParserChunkBytes = 16 * 1024;
-
-xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
-    return nullptr;
-}
-
-void initialiseLibxml() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        xmlInitParser();
-        xmlSetExternalEntityLoader(refuseExternalEntity);
-    });
-}
 
 std::string_view view(const xmlChar* text) {
     return text == nullptr ? std::string_view()
@@ -100,17 +89,13 @@ struct XmlStreamCallbacks {
         if (parser == nullptr || parser->_private == nullptr || error == nullptr) return;
         XmlStream& stream = self(context);
         if (!stream.m_error.empty() || error->level < XML_ERR_ERROR) return;
-        std::string message = error->message != nullptr ? error->message : "malformed XML";
-        while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
-            message.pop_back();
-        }
-        stream.m_error = "line " + std::to_string(error->line) + ": " + message;
+        stream.m_error = xmlsafe::describeParseError(*error);
     }
 };
 
 XmlStream::XmlStream(std::string partName, XmlHandler& handler)
     : m_partName(std::move(partName)), m_handler(handler) {
-    initialiseLibxml();
+    xmlsafe::initialise();
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.initialized = XML_SAX2_MAGIC;
@@ -125,7 +110,8 @@ XmlStream::XmlStream(std::string partName, XmlHandler& handler)
         m_context->_private = this;
         // The callbacks find this stream through the context.
         m_context->userData = m_context;
-        xmlCtxtUseOptions(m_context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        xmlCtxtUseOptions(m_context,
+                          xmlsafe::kParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "crypto_test_util.h"
+#include "file_size_limit.h"
 #include "temp_dir.h"
 
 namespace velquor::crypto {
@@ -17,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using support::ErrorCode;
 using support::RecordingReporter;
+using testing::FileSizeLimit;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -228,6 +230,32 @@ TEST_F(ConfigFile, ReadOnlyFolderLeavesTheExistingTargetUnchanged) {
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().code, ErrorCode::Io);
     EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "previous");
+}
+
+TEST_F(ConfigFile, WriteFailingPartWayKeepsTheOldTargetAndSaysWhy) {
+    // Over a chunk, so that the failure comes after whole chunks went out.
+    writeFile(dir / "input.xml", test::randomBytes((1 << 20) + 4000, rng, true));
+    writeFile(dir / "out.xml", "the previous good file");
+    const std::string target = (dir / "out.xml").string();
+    for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
+        reporter.clear();
+        support::Status status;
+        {
+            const FileSizeLimit limit(3000);
+            status = operation((dir / "input.xml").string(), target, kKey, reporter, {});
+        }
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, ErrorCode::Io);
+        EXPECT_NE(status.error().message.find(target), std::string::npos) << status.error().message;
+        EXPECT_NE(status.error().message.find("too large"), std::string::npos)
+            << status.error().message;
+        // Not the product's "file open error": that would send the user looking at the input.
+        ASSERT_EQ(reporter.entries().size(), 1u);
+        EXPECT_EQ(reporter.entries()[0].text, status.error().message);
+        EXPECT_EQ(reporter.entries()[0].caption, "error");
+    }
+    EXPECT_EQ(readFile(dir / "out.xml"), "the previous good file");
+    EXPECT_EQ(strayFiles({"input.xml", "out.xml"}), std::vector<std::string>{});
 }
 
 // Asks for a stop once the first chunk has been reported.

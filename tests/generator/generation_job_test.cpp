@@ -7,9 +7,10 @@
 #include <filesystem>
 
 #include "crypto/config_file.h"
+#include "file_size_limit.h"
 #include "generator/report_csv.h"
-#include "support/reporter.h"
 #include "generator_fixtures.h"
+#include "support/reporter.h"
 #include "temp_dir.h"
 
 namespace velquor::generator {
@@ -54,8 +55,9 @@ TEST_F(GenerationJob, WritesOneFilePerDeviceRowWithItsOwnValuesFromCsvAndXlsx) {
     for (bool xlsx : {false, true}) {
         fs::remove_all(out());
         const GenerationReport report = run(request(test::deviceSheet(3), xlsx));
-        EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{
-                                         "001122334401.xml", "001122334402.xml", "001122334403.xml"}));
+        EXPECT_EQ(
+            filesBelow(out()),
+            (std::vector<std::string>{"001122334401.xml", "001122334402.xml", "001122334403.xml"}));
         for (int i = 1; i <= 3; ++i) {
             const fs::path file = out() / ("00112233440" + std::to_string(i) + ".xml");
             const std::string n = std::to_string(i);
@@ -110,7 +112,8 @@ TEST_F(GenerationJob, ALaterRowWithTheSameMacWinsAndTheReportSaysSo) {
     Rows rows = test::deviceSheet(3);
     rows[3][0] = rows[1][0];
     const GenerationReport report = run(request(rows));
-    EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
+    EXPECT_EQ(filesBelow(out()),
+              (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
     EXPECT_EQ(xpathInFile(out() / "001122334401.xml", "//DisplayName"), "Name 3");
     EXPECT_EQ(report.devices[0].outcome, DeviceOutcome::Superseded);
     EXPECT_NE(report.devices[0].reason.find("replaced by row 4"), std::string::npos);
@@ -233,10 +236,9 @@ TEST_F(GenerationJob, EncryptedCopiesDecryptWithOpensslToThePlainFileAndZeroPadd
         EXPECT_EQ(device.encryptedFile, (out() / "en" / (device.mac + ".xml")).string());
         const std::string plain = readFile(device.plainFile);
         int status = -1;
-        const std::string decrypted =
-            runCommand("openssl enc -d -aes-128-ecb -nopad -K " + keyHex + " -in " +
-                           shellQuote(device.encryptedFile),
-                       &status);
+        const std::string decrypted = runCommand("openssl enc -d -aes-128-ecb -nopad -K " + keyHex +
+                                                     " -in " + shellQuote(device.encryptedFile),
+                                                 &status);
         ASSERT_EQ(status, 0);
         std::string padded = plain;
         padded.resize((plain.size() + 15) / 16 * 16, '\0');
@@ -245,15 +247,16 @@ TEST_F(GenerationJob, EncryptedCopiesDecryptWithOpensslToThePlainFileAndZeroPadd
         // The copy is what the file encryption command makes of the plain file.
         support::NullReporter reporter;
         const fs::path reference = m_dir / "reference.enc";
-        ASSERT_TRUE(crypto::EncryptConfigFile(device.plainFile, reference.string(), req.keyText,
-                                              reporter));
+        ASSERT_TRUE(
+            crypto::EncryptConfigFile(device.plainFile, reference.string(), req.keyText, reporter));
         EXPECT_EQ(readFile(reference), readFile(device.encryptedFile));
     }
 }
 
 class StopAfter final : public support::ProgressSink {
 public:
-    StopAfter(std::uint64_t devices, std::stop_source& source) : m_devices(devices), m_source(source) {}
+    StopAfter(std::uint64_t devices, std::stop_source& source)
+        : m_devices(devices), m_source(source) {}
     void progress(std::uint64_t done, std::uint64_t total, std::string_view) override {
         m_total = total;
         if (done >= m_devices) m_source.request_stop();
@@ -265,6 +268,34 @@ private:
     std::stop_source& m_source;
 };
 
+// A disk that fills up mid-run: each row fails naming its file, and the files of an earlier
+// run stay whole, plain and encrypted alike.
+TEST_F(GenerationJob, WritesFailingPartWayKeepTheEarlierFilesAndNameTheirTargets) {
+    GenerationRequest asked = request(test::deviceSheet(2));
+    asked.encrypt = true;
+    run(asked);
+    const std::vector<std::string> files = filesBelow(out());
+    const std::string plain = readFile(out() / "001122334401.xml");
+    const std::string encrypted = readFile(out() / "en" / "001122334401.xml");
+    writeFile(m_dir / "template.xml", std::string(test::kTemplate) + "<!-- changed -->");
+
+    GenerationReport report;
+    {
+        const velquor::testing::FileSizeLimit limit(200);
+        report = run(asked);
+    }
+    ASSERT_EQ(report.devices.size(), 2u);
+    for (const DeviceResult& device : report.devices) {
+        EXPECT_EQ(device.outcome, DeviceOutcome::Failed);
+        EXPECT_NE(device.reason.find((out() / (device.mac + ".xml")).string()), std::string::npos)
+            << device.reason;
+    }
+    EXPECT_FALSE(report.allWritten());
+    EXPECT_EQ(filesBelow(out()), files);
+    EXPECT_EQ(readFile(out() / "001122334401.xml"), plain);
+    EXPECT_EQ(readFile(out() / "en" / "001122334401.xml"), encrypted);
+}
+
 TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
     std::stop_source source;
     StopAfter sink(2, source);
@@ -274,7 +305,8 @@ TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
     EXPECT_TRUE(report->cancelled);
     EXPECT_EQ(report->count(DeviceOutcome::Written), 2u);
     EXPECT_EQ(report->count(DeviceOutcome::Cancelled), 3u);
-    EXPECT_EQ(filesBelow(out()), (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
+    EXPECT_EQ(filesBelow(out()),
+              (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
     EXPECT_FALSE(report->allWritten());
     EXPECT_NE(GenerationSummaryText(*report).find("Cancelled: 3 rows"), std::string::npos);
 }
@@ -304,8 +336,9 @@ TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
 
     const std::string csv = GenerationReportCsv(report);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5001);
-    EXPECT_TRUE(csv.starts_with("row,mac,plain_file,encrypted_file,outcome,reason\r\n"
-                                "2,bad/0,,,failed,row 2: the MAC text holds a path separator\r\n"));
+    EXPECT_TRUE(
+        csv.starts_with("row,mac,plain_file,encrypted_file,outcome,reason\r\n"
+                        "2,bad/0,,,failed,row 2: the MAC text holds a path separator\r\n"));
     EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
     EXPECT_EQ(csvField(" lead"), "\" lead\"");
     EXPECT_EQ(csvField("plain"), "plain");

@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "file_size_limit.h"
 #include "temp_dir.h"
 
 namespace velquor::support {
 namespace {
 
+using velquor::testing::FileSizeLimit;
 using velquor::testing::readFile;
 using velquor::testing::TempDir;
 using velquor::testing::writeFile;
@@ -78,6 +80,31 @@ TEST(AtomicOutputFile, MissingOrUnwritableFolderIsAnErrorNamingIt) {
     auto locked = writeFileAtomically(dir / "locked" / "out.xml", bytesOf("new"));
     EXPECT_FALSE(locked);
     EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "old");
+}
+
+// A write that fails part-way (a full disk, a quota) must name the target, keep the old file
+// and leave nothing behind, through both the one-call and the step-by-step use.
+TEST(AtomicOutputFile, WriteFailingPartWayKeepsTheOldTargetAndLeavesNoTemporary) {
+    TempDir dir;
+    writeFile(dir / "out.xml", "old content");
+    const std::string large(64 * 1024, 'n');
+    {
+        const FileSizeLimit limit(100);
+        const auto written = writeFileAtomically(dir / "out.xml", bytesOf(large));
+        ASSERT_FALSE(written);
+        EXPECT_EQ(written.error().code, ErrorCode::Io);
+        EXPECT_NE(written.error().message.find((dir / "out.xml").string()), std::string::npos)
+            << written.error().message;
+        EXPECT_NE(written.error().message.find("too large"), std::string::npos)
+            << written.error().message;
+
+        auto file = AtomicOutputFile::create(dir / "out.xml", Durability::Deferred);
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(file->write(bytesOf(std::string(60, 'a'))));
+        EXPECT_FALSE(file->write(bytesOf(large)));
+    }
+    EXPECT_EQ(readFile(dir / "out.xml"), "old content");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
 TEST(AtomicOutputFile, EmptyTargetIsRefused) {
