@@ -50,7 +50,8 @@ void typeServer(CDevice& device, const QString& text) {
 // Adds an ordinary account and logs it in (kestod authorises device work after a login).
 void makeOperator(const KestodFixture& server, const char* name, const char* password) {
     velquor::support::NullReporter quiet;
-    QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
+    QVERIFY(
+        velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
     QVERIFY(velquor::provisioning::addUser(server.endpoint(), name, password, password, quiet));
     QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
 }
@@ -183,7 +184,8 @@ void KestoDialogsTest::cancelSendsNothing() {
 void KestoDialogsTest::userDialogAddsAndDeletes() {
     KestodFixture server;
     velquor::support::NullReporter quiet;
-    QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
+    QVERIFY(
+        velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
     ScriptedPrompter prompter;
     CUser user(prompter, server.endpoint());
     user.show();
@@ -214,9 +216,10 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     makeOperator(server, "hank", "pw");
     velquor::testing::TempDir dir;
     const auto file = dir / "macs.csv";
-    velquor::testing::writeFile(file, "02:aa:00:00:00:01,02:aa:00:00:00:02\n"
-                                      "02:aa:00:00:00:03,02:aa:00:00:00:04\n"
-                                      "02:aa:00:00:00:05,02:aa:00:00:00:06\n");
+    velquor::testing::writeFile(file,
+                                "02:aa:00:00:00:01,02:aa:00:00:00:02\n"
+                                "02:aa:00:00:00:03,02:aa:00:00:00:04\n"
+                                "02:aa:00:00:00:05,02:aa:00:00:00:06\n");
     ScriptedPrompter prompter;
     CDevice device(prompter, "hank", server.endpoint());
     device.show();

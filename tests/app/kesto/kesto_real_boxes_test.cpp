@@ -1,0 +1,201 @@
+// The Kesto dialogs with real message boxes answered by a click, against a real kestod: boxes
+// raised by a running batch before the progress dialog's show delay and after it, and the
+// login that a silent server would once have frozen. A box no person could reach fails the
+// test instead of hanging it.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/kesto_login_dialog.h"
+#include "app/progress_dialog.h"
+#include "app/progress_task.h"
+#include "app_test_support.h"
+#include "kestod_fixture.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::testing::clickControl;
+using velquor::testing::controlAs;
+using velquor::testing::KestodFixture;
+using velquor::testing::MessageBoxClicker;
+using velquor::testing::RealMessagesPrompter;
+using velquor::testing::ShowDelay;
+using velquor::testing::waitFor;
+
+namespace {
+
+constexpr int kPromptBeforeTheDialog = 600000;
+constexpr int kPromptAfterTheDialog = 0;
+constexpr int kReadingTimeMs = 400;
+
+void makeOperator(const KestodFixture& server, const char* name, const char* password) {
+    velquor::support::NullReporter quiet;
+    QVERIFY(
+        velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
+    QVERIFY(velquor::provisioning::addUser(server.endpoint(), name, password, password, quiet));
+    QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
+}
+
+bool runAndWait(ControlWindow& window, int buttonId) {
+    QSignalSpy finished(&window, &ControlWindow::commandFinished);
+    if (!clickControl(window, buttonId)) return false;
+    return finished.count() > 0 || finished.wait(30000);
+}
+
+bool anyProgressDialogVisible() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<JobProgressDialog*>(widget) && widget->isVisible()) return true;
+    }
+    return false;
+}
+
+// Accepts TCP connections and never says a word: a server that hangs mid-handshake.
+class SilentListener {
+public:
+    SilentListener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_fd, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(m_fd); }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+}  // namespace
+
+class KestoRealBoxesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void deviceAddReplaceAndDelete_data() { delays(); }
+    void deviceAddReplaceAndDelete() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        KestodFixture server;
+        makeOperator(server, "hank", "pw");
+        velquor::testing::TempDir dir;
+        const auto file = dir / "macs.csv";
+        velquor::testing::writeFile(file, "02:aa:00:00:00:01\n02:aa:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "hank", server.endpoint());
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        clicker.setReadingTimeMs(kReadingTimeMs);
+
+        QVERIFY(runAndWait(device, kAddDeviceButton));
+        QCOMPARE(clicker.seenTexts(), QStringList{"Add device completely!"});
+        QVERIFY(runAndWait(device, kAddDeviceButton));  // both exist now: two questions
+        QCOMPARE(clicker.seenTexts().mid(1),
+                 (QStringList{"02:aa:00:00:00:01 exist,replace it?",
+                              "02:aa:00:00:00:02 exist,replace it?", "Add device completely!"}));
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        QCOMPARE(clicker.seenTexts().last(), QStringLiteral("Delete device completely!"));
+        QCOMPARE(clicker.unreachable(), QStringList());
+        QVERIFY(!anyProgressDialogVisible());
+    }
+
+    void deviceProblemsReachTheOperator_data() { delays(); }
+    void deviceProblemsReachTheOperator() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        KestodFixture server;
+        makeOperator(server, "ivan", "pw");
+        velquor::testing::TempDir dir;
+        const auto file = dir / "macs.csv";
+        velquor::testing::writeFile(file, "02:bb:00:00:00:01\n02:bb:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "ivan", server.endpoint());
+        device.show();
+        MessageBoxClicker clicker;
+        clicker.setReadingTimeMs(kReadingTimeMs);
+
+        QVERIFY(runAndWait(device, kAddDeviceButton));  // no file chosen
+        QCOMPARE(clicker.seenTexts(), QStringList{"No MAC file was chosen."});
+        server.stop();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        const QStringList texts = clicker.seenTexts();
+        QCOMPARE(texts.size(), 4);
+        QCOMPARE(texts[1], QStringLiteral("02:bb:00:00:00:01 delete failed!"));
+        QCOMPARE(texts[2], QStringLiteral("02:bb:00:00:00:02 delete failed!"));
+        QVERIFY(texts[3].contains("Failed: 2"));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    // A server that takes the connection and never answers: the window stays alive, the
+    // progress dialog comes up, and Cancel ends the wait at once without a box.
+    void loginToASilentServerCanBeCancelled() {
+        ShowDelay showDelay(kPromptAfterTheDialog);
+        SilentListener silent;
+        KestodFixture server;
+        velquor::provisioning::KestoEndpoint endpoint = server.endpoint();
+        endpoint.loginPort = silent.port();
+        RealMessagesPrompter prompter;
+        kestologin login(prompter, endpoint);
+        login.setModalRunner([](QDialog&) { return 0; });
+        login.show();
+        controlAs<QLineEdit>(login, kLoginUserEdit)->setText("chief");
+        controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("whatever");
+        MessageBoxClicker clicker;
+        QSignalSpy finished(&login, &ControlWindow::commandFinished);
+        QVERIFY(clickControl(login, kLoginOkButton));
+        QVERIFY(login.isBusy());
+        JobProgressDialog* dialog = login.runningTask()->dialog();
+        QVERIFY(waitFor([&] { return dialog->isVisible(); }, 5000));
+        QCOMPARE(dialog->labelText(), QStringLiteral("Logging in…"));
+        dialog->cancelButton()->click();
+        QVERIFY(finished.count() > 0 || finished.wait(5000));
+        QVERIFY(clicker.seen().isEmpty());
+        QVERIFY(login.isVisible());
+        QCOMPARE(login.result(), int(QDialog::Rejected));
+    }
+
+    // "Login failed!" stays the text; a reason found on this side goes beneath it.
+    void aLocalLoginFailureSaysWhy() {
+        KestodFixture server;
+        velquor::provisioning::KestoEndpoint endpoint = server.endpoint();
+        endpoint.caFile = "/nonexistent/cacert.pem";
+        RealMessagesPrompter prompter;
+        kestologin login(prompter, endpoint);
+        login.show();
+        controlAs<QLineEdit>(login, kLoginUserEdit)->setText("chief");
+        controlAs<QLineEdit>(login, kLoginPasswordEdit)
+            ->setText(QString::fromStdString(server.chiefPassword()));
+        MessageBoxClicker clicker;
+        QVERIFY(runAndWait(login, kLoginOkButton));
+        QCOMPARE(clicker.seenTexts(), QStringList{"Login failed!"});
+        QVERIFY2(clicker.seen()[0].informativeText.contains("/nonexistent/cacert.pem"),
+                 qPrintable(clicker.seen()[0].informativeText));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+private:
+    static void delays() {
+        QTest::addColumn<int>("delay");
+        QTest::newRow("prompt before the progress dialog") << kPromptBeforeTheDialog;
+        QTest::newRow("prompt after the progress dialog") << kPromptAfterTheDialog;
+        QTest::newRow("show delay runs out while a box is read") << 150;
+    }
+};
+
+QTEST_MAIN(KestoRealBoxesTest)
+#include "kesto_real_boxes_test.moc"
