@@ -18,12 +18,15 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/progress_task.h"
 #include "crypto/config_file.h"
 #include "generator/generation_job.h"
+#include "generator/report_csv.h"
+#include "support/atomic_file.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.
 static void initVelquorResources() {
@@ -37,6 +40,7 @@ constexpr std::string_view kXmlFilter = "(*.xml)|*.xml|";
 // Sheets may also come as .csv, which the sheet reader reads as well as .xlsx.
 constexpr std::string_view kSheetFilter = "(*.xlsx)|*.xlsx;*.csv|";
 constexpr std::string_view kAnyFileFilter = "(*.*|*.*|";
+constexpr std::string_view kCsvFilter = "(*.csv)|*.csv|";
 
 // The tab order of the window, which is also the order of its focusable controls.
 constexpr int kTabOrder[] = {
@@ -367,9 +371,24 @@ void CVelquorDlg::OnGenerateConfigs() {
                 // A partial run, cancelled or not, says what was done and what was not.
                 messageBox(QString::fromStdString(GenerationSummaryText(outcome->value())),
                            QString(), MessageButtons::Ok, MessageIcon::Warning);
+                if (outcome->value().hasUnlistedRows()) offerGenerationReport(outcome->value());
             }
         },
         ProgressDetail::Item));
+}
+
+void CVelquorDlg::offerGenerationReport(const generator::GenerationReport& report) {
+    const Answer save =
+        messageBox(tr("The summary names only the first rows. Save the full report of this run "
+                      "(one line per device row) as a CSV file?"),
+                   QString(), MessageButtons::YesNo, MessageIcon::Question);
+    if (save != Answer::Yes) return;
+    const std::optional<QString> path = chooseSaveFile(kCsvFilter);
+    if (!path) return;
+    const std::string csv = generator::GenerationReportCsv(report);
+    const support::Status written = support::writeFileAtomically(
+        localPath(*path), std::as_bytes(std::span<const char>(csv.data(), csv.size())));
+    if (!written) showReports({}, &written.error());
 }
 
 void CVelquorDlg::OnKestoMenu() {

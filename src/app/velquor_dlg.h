@@ -14,6 +14,7 @@
 #include "app/control_window.h"
 #include "app/progress_task.h"
 #include "digest/digest_engine.h"
+#include "generator/generation_job.h"
 #include "support/reporter.h"
 #include "support/result.h"
 
@@ -80,6 +81,8 @@ private:
     void buildTabOrder();
     void connectCommands();
     void browseIntoField(int fieldId, std::string_view pairedFilter);
+    // After a summary too long to name every row: offers to save the run's full CSV report.
+    void offerGenerationReport(const generator::GenerationReport& report);
     template <typename Operation>
     void runConfigFileCommand(Operation operation, const QString& progressLabel);
     // Names the first of the fields that is empty, for commands that cannot do without them.

@@ -58,7 +58,8 @@ int runGenerate(const std::vector<std::string>& args) {
             return kExitFailure;
         }
     }
-    const std::string summary = generator::GenerationSummaryText(*report);
+    const std::string summary =
+        generator::GenerationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
         return kExitOk;

@@ -297,7 +297,7 @@ namespace {
 constexpr std::size_t kListedRows = 8;
 
 void listRows(std::string& text, const GenerationReport& report, DeviceOutcome outcome,
-              const char* restLabel) {
+              const std::string& restLabel) {
     std::size_t listed = 0;
     std::size_t total = 0;
     for (const DeviceResult& device : report.devices) {
@@ -308,12 +308,19 @@ void listRows(std::string& text, const GenerationReport& report, DeviceOutcome o
             ++listed;
         }
     }
-    if (total > listed) text += "\n... and " + plural(total - listed, restLabel, restLabel);
+    if (total > listed) {
+        text += "\n... and " + plural(total - listed, restLabel.c_str(), restLabel.c_str());
+    }
 }
 
 }  // namespace
 
-std::string GenerationSummaryText(const GenerationReport& report) {
+bool GenerationReport::hasUnlistedRows() const {
+    return count(DeviceOutcome::Failed) > kListedRows ||
+           count(DeviceOutcome::Superseded) > kListedRows;
+}
+
+std::string GenerationSummaryText(const GenerationReport& report, bool reportWritten) {
     const std::size_t failed = report.count(DeviceOutcome::Failed);
     const std::size_t replaced = report.count(DeviceOutcome::Superseded);
     const std::size_t cancelled = report.count(DeviceOutcome::Cancelled);
@@ -326,9 +333,14 @@ std::string GenerationSummaryText(const GenerationReport& report) {
                " of " + plural(devices, "device row", "device rows") +
                " can be written; nothing was written.";
     } else {
-        text = plural(report.filesWritten(), "file", "files") + " written for " +
-               plural(devices, "device row", "device rows");
-        if (report.encrypted) text += " (plain files and their encrypted copies in \"en\")";
+        // Rows, not files: with encryption each written row leaves two files.
+        const std::size_t written = report.count(DeviceOutcome::Written);
+        text = std::to_string(written) + " of " + plural(devices, "device row", "device rows") +
+               " written";
+        if (report.encrypted && written > 0) {
+            text += written == 1 ? " (with its encrypted copy in \"en\")"
+                                 : " (each with its encrypted copy in \"en\")";
+        }
         text += ".";
     }
     if (report.cancelled) {
@@ -336,7 +348,8 @@ std::string GenerationSummaryText(const GenerationReport& report) {
     }
     if (failed > 0) {
         text += "\n" + plural(failed, "row failed:", "rows failed:");
-        listRows(text, report, DeviceOutcome::Failed, "more failed rows (see the report)");
+        listRows(text, report, DeviceOutcome::Failed,
+                 reportWritten ? "more failed rows (see the report)" : "more failed rows");
     }
     if (replaced > 0) {
         text += "\n" + plural(replaced, "row was", "rows were") +

@@ -56,6 +56,8 @@ struct GenerationReport {
     // True when every device row ended as it should: written (or checked), nothing failed,
     // nothing cancelled, and the batch reached the disk.
     bool allWritten() const;
+    // The summary text names only the first few failed or replaced rows: the rest are counted.
+    bool hasUnlistedRows() const;
 };
 
 // Runs the whole job. Progress counts devices (what = the row's MAC); the stop token is looked
@@ -67,9 +69,10 @@ support::Result<GenerationReport> RunGeneration(const GenerationRequest& request
                                                 std::stop_token stop = {});
 
 // The text shown to the user at the end of a run: "Success !" when every device was written,
-// otherwise how many files were written and which rows failed and why (the first few rows in
-// full, the rest counted, so that thousands of failures stay readable).
-std::string GenerationSummaryText(const GenerationReport& report);
+// otherwise how many device rows were written and which rows failed and why (the first few rows
+// in full, the rest counted, so that thousands of failures stay readable). reportWritten: a
+// full report of the run was saved, so the text may point to it for the rows it leaves out.
+std::string GenerationSummaryText(const GenerationReport& report, bool reportWritten = false);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);

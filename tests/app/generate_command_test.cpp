@@ -2,6 +2,7 @@
 // folder, the fields filled as a user would, files checked on disk.
 #include <QCheckBox>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -110,6 +111,27 @@ private slots:
         QVERIFY2(texts[0].contains("4"), qPrintable(texts[0]));  // names the failing row
         QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
         QVERIFY(!fs::exists(*m_dir / "escape.xml"));
+    }
+
+    // A summary that counts rows it does not name offers the full report, which then holds
+    // one line per device row.
+    void manyFailedRowsOfferTheFullReport() {
+        std::string sheet = kSheet;
+        for (int i = 0; i < 20; ++i) sheet += "bad/" + std::to_string(i) + ",B,1,1,p,s,5060\n";
+        writeFile(*m_dir / "devices.csv", sheet);
+        fillFields(*m_dir / "out");
+        m_prompter->queueAnswer(velquor::app::Answer::Ok);
+        m_prompter->queueAnswer(velquor::app::Answer::Yes);
+        m_prompter->queueFile(q(*m_dir / "report.csv"));
+        generate();
+        const QStringList texts = m_prompter->messageTexts();
+        QCOMPARE(texts.size(), 2);
+        QVERIFY2(texts[0].startsWith("2 of 22 device rows written."), qPrintable(texts[0]));
+        QVERIFY2(texts[0].contains("and 12 more failed rows"), qPrintable(texts[0]));
+        QVERIFY(!texts[0].contains("see the report"));
+        QVERIFY(texts[1].contains("Save the full report"));
+        const std::string csv = readFile(*m_dir / "report.csv");
+        QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 23);
     }
 
     void aTemplateThatCannotBeLoadedIsAnErrorAndWritesNothing() {

@@ -55,7 +55,7 @@ TEST_F(GenerateCommand, AFailedRowMeansExitOneWithTheReasonAndTheReport) {
     test::writeCsv(m_dir / "s.csv", rows);
     std::string output;
     EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --report report.csv", &output), 1);
-    EXPECT_NE(output.find("2 files written for 3 device rows"), std::string::npos) << output;
+    EXPECT_NE(output.find("2 of 3 device rows written."), std::string::npos) << output;
     EXPECT_NE(output.find("row 3: the MAC text holds a path separator"), std::string::npos);
     EXPECT_NE(readFile(m_dir / "report.csv").find("3,../x,,,failed,"), std::string::npos);
 }

@@ -144,7 +144,7 @@ TEST_F(GenerationJob, MacsThatCannotNameAFileFailTheirRowOnlyAndNothingLeavesThe
     EXPECT_NE(report.devices[0].reason.find("empty"), std::string::npos);
     EXPECT_FALSE(report.allWritten());
     const std::string summary = GenerationSummaryText(report);
-    EXPECT_NE(summary.find("1 file written for 7 device rows"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("1 of 7 device rows written."), std::string::npos) << summary;
     EXPECT_NE(summary.find("6 rows failed"), std::string::npos);
     EXPECT_NE(summary.find("row 3: the MAC text holds a path separator"), std::string::npos);
 }
@@ -308,7 +308,10 @@ TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
     EXPECT_EQ(filesBelow(out()),
               (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
     EXPECT_FALSE(report->allWritten());
-    EXPECT_NE(GenerationSummaryText(*report).find("Cancelled: 3 rows"), std::string::npos);
+    const std::string summary = GenerationSummaryText(*report);
+    EXPECT_NE(summary.find("Cancelled: 3 rows"), std::string::npos);
+    // Rows are counted as rows, encrypted copies or not.
+    EXPECT_NE(summary.find("2 of 5 device rows written."), std::string::npos) << summary;
 }
 
 TEST_F(GenerationJob, ADryRunChecksEveryRowAndWritesNothing) {
@@ -332,7 +335,10 @@ TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
     const std::string summary = GenerationSummaryText(report);
     EXPECT_LT(summary.size(), 1500u);
     EXPECT_NE(summary.find("5000 rows failed"), std::string::npos);
-    EXPECT_NE(summary.find("and 4992 more"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("and 4992 more failed rows"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("see the report"), std::string::npos) << "no report was written";
+    EXPECT_TRUE(report.hasUnlistedRows());
+    EXPECT_NE(GenerationSummaryText(report, true).find("(see the report)"), std::string::npos);
 
     const std::string csv = GenerationReportCsv(report);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5001);
