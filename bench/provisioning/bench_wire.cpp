@@ -25,6 +25,7 @@
 namespace {
 
 using namespace velquor::provisioning;
+using namespace velquor::wire;
 using velquor::testing::runCommand;
 using velquor::testing::shellQuote;
 
@@ -117,7 +118,8 @@ void deviceAdds(benchmark::State& state, Target& target, Mode mode) {
     for (auto _ : state) {
         const auto request = buildDeviceRequest({"ADD", macFor(run, index++), "sip.bench", user});
         std::optional<ProvisioningChannel> own;
-        ProvisioningChannel& channel = mode == Mode::NewChannelEach ? own.emplace(endpoint) : shared;
+        ProvisioningChannel& channel =
+            mode == Mode::NewChannelEach ? own.emplace(endpoint) : shared;
         if (channel.SendDeviceRequest(*request) != expected) {
             state.SkipWithError(("unexpected result: " + channel.lastError()).c_str());
             break;
@@ -133,10 +135,8 @@ void deviceAdds(benchmark::State& state, Target& target, Mode mode) {
 }
 
 void registerBenchmark(Target& target, const std::string& name, Mode mode, int iterations) {
-    benchmark::RegisterBenchmark(name.c_str(),
-                                 [&target, mode](benchmark::State& s) {
-                                     deviceAdds(s, target, mode);
-                                 })
+    benchmark::RegisterBenchmark(
+        name.c_str(), [&target, mode](benchmark::State& s) { deviceAdds(s, target, mode); })
         ->Iterations(iterations)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
@@ -197,12 +197,12 @@ void printSummary(const Target& target, double peerRate) {
               std::to_string(kExchanges) + " sequential device ADDs, one channel:");
     printRate(target, Mode::NewChannelEach, "the same, a new channel per exchange:");
     printRate(target, Mode::Refused, "refused ADDs (no grant, nothing stored):");
-    std::printf("  %-48s %7.0f connections/s\n", "openssl s_time -new against the same port:",
-                peerRate);
+    std::printf("  %-48s %7.0f connections/s\n",
+                "openssl s_time -new against the same port:", peerRate);
     const auto oneChannel = target.rates.find(Mode::OneChannel);
-    std::printf("  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
-                peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate
-                                                                 : 0.0);
+    std::printf(
+        "  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
+        peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate : 0.0);
 }
 
 }  // namespace
