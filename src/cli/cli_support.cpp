@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -21,7 +22,10 @@ void printError(std::string_view message) {
 
 int failWith(const support::Error& error) {
     printError(error.message);
-    return support::exitStatusFor(error.code);
+    // A read or write cut short by Ctrl-C fails with whatever the system said (EINTR); the
+    // user asked for the stop, so it is still an interruption.
+    return support::exitStatusFor(interruptRequested() ? support::ErrorCode::Cancelled
+                                                       : error.code);
 }
 
 int usageError(std::string_view command, std::string_view message) {
@@ -95,13 +99,21 @@ void TerminalProgress::progress(std::uint64_t done, std::uint64_t total, std::st
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+// Set by the handler itself, so that it is visible before the watcher thread has run.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
 
 extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
     const char byte = 1;
     [[maybe_unused]] auto written = ::write(g_signalPipe[1], &byte, 1);
 }
 
 }  // namespace
+
+bool interruptRequested() {
+    return g_interrupted.load();
+}
 
 std::stop_token interruptToken() {
     // The handler only writes to a pipe; a watcher thread turns that into request_stop(),

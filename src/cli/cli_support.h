@@ -49,5 +49,7 @@ private:
 
 // A stop token that is stopped by SIGINT/SIGTERM (installed on first use).
 std::stop_token interruptToken();
+// True once SIGINT/SIGTERM arrived (after interruptToken() installed the handlers).
+bool interruptRequested();
 
 }  // namespace velquor::cli

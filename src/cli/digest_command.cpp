@@ -132,7 +132,8 @@ CDigestEngine makeEngine(const AlgorithmChoice& algorithm, std::int32_t format) 
 }
 
 bool wasInterrupted(const support::Result<std::string>& result) {
-    return !result && result.error().code == support::ErrorCode::Cancelled;
+    return !result &&
+           (result.error().code == support::ErrorCode::Cancelled || interruptRequested());
 }
 
 int digestFiles(const AlgorithmChoice& algorithm, std::int32_t format,
