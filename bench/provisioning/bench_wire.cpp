@@ -14,13 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "kestod_fixture.h"
 #include "provisioning/provisioning_channel.h"
 #include "scripted_tls_server.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
-#ifdef VELQUOR_HAVE_KESTOD
-#include "kestod_fixture.h"
-#endif
 
 namespace {
 
@@ -41,7 +39,6 @@ public:
     virtual std::string description() const = 0;
 };
 
-#ifdef VELQUOR_HAVE_KESTOD
 class KestodServer : public BenchServer {
 public:
     KestodServer() = default;
@@ -52,7 +49,6 @@ public:
 private:
     velquor::testing::KestodFixture m_kestod;
 };
-#endif
 
 class ScriptedServer : public BenchServer {
 public:
@@ -170,7 +166,6 @@ std::optional<double> opensslNewConnectionRate(const KestoEndpoint& endpoint) {
 }
 
 std::unique_ptr<BenchServer> startKestod() {
-#ifdef VELQUOR_HAVE_KESTOD
     try {
         auto server = std::make_unique<KestodServer>();
         if (prepareUser(server->endpoint(), server->chiefPassword())) return server;
@@ -178,9 +173,6 @@ std::unique_ptr<BenchServer> startKestod() {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "could not start kestod: %s\n", e.what());
     }
-#else
-    std::fprintf(stderr, "kestod is not part of this build: measuring the scripted server only\n");
-#endif
     return nullptr;
 }
 
