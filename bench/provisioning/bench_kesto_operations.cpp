@@ -19,13 +19,14 @@
 
 #include "provisioning/kesto_operations.h"
 #include "provisioning/provisioning_channel.h"
-#include "provisioning/wire_records.h"
 #include "temp_dir.h"
+#include "wire/wire_records.h"
 
 namespace {
 
 using namespace velquor;
 using namespace velquor::provisioning;
+using namespace velquor::wire;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kChiefPassword = "bench-chief-password";
@@ -79,18 +80,16 @@ private:
             return false;
         }
         const auto ready = m_dir / "ready";
-        const std::string pid = testing::runCommand(program + " serve --dir " + dir +
-                                                    " --ports 0,0,0 > " +
-                                                    testing::shellQuote(ready.string()) +
-                                                    " 2>/dev/null & echo $!");
+        const std::string pid =
+            testing::runCommand(program + " serve --dir " + dir + " --ports 0,0,0 > " +
+                                testing::shellQuote(ready.string()) + " 2>/dev/null & echo $!");
         m_pid = static_cast<pid_t>(std::atoi(pid.c_str()));
         unsigned ports[3] = {0, 0, 0};
         for (int attempt = 0; attempt < 150 && ports[2] == 0; ++attempt) {
             const std::string line = testing::readFile(ready);
             const auto at = line.find(" ports ");
-            if (at == std::string::npos ||
-                std::sscanf(line.c_str() + at, " ports %u,%u,%u", &ports[0], &ports[1],
-                            &ports[2]) != 3) {
+            if (at == std::string::npos || std::sscanf(line.c_str() + at, " ports %u,%u,%u",
+                                                       &ports[0], &ports[1], &ports[2]) != 3) {
                 ports[2] = 0;
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
@@ -127,8 +126,9 @@ bool writeWorkbooks(const std::string& folder) {
     script += "for series in range(" + std::to_string(kRounds) + "):\n";
     script += "    wb = openpyxl.Workbook()\n    ws = wb.active\n";
     script += "    for i in range(" + std::to_string(macCount()) + "):\n";
-    script += "        ws.cell(row=i + 1, column=1, value='02:%02x:00:%02x:%02x:%02x' % "
-              "(100 + series, (i >> 16) & 255, (i >> 8) & 255, i & 255))\n";
+    script +=
+        "        ws.cell(row=i + 1, column=1, value='02:%02x:00:%02x:%02x:%02x' % "
+        "(100 + series, (i >> 16) & 255, (i >> 8) & 255, i & 255))\n";
     script += "    wb.save(" + testing::shellQuote(folder) + " + '/macs-%d.xlsx' % series)\n";
     testing::writeFile(folder + "/make_workbooks.py", script);
     // Debian's interpreter, where python3-openpyxl is installed, ahead of any other on PATH.
@@ -185,9 +185,9 @@ double operationFromWorkbook(int round) {
     support::NullProgress progress;
     const std::string workbook = g_folder + "/macs-" + std::to_string(round) + ".xlsx";
     const auto start = Clock::now();
-    auto summary = addDevices(g_server->endpoint(),
-                              DeviceBatch{workbook, "https://prov.example/cfg", kUser}, {}, quiet,
-                              progress, {});
+    auto summary =
+        addDevices(g_server->endpoint(), DeviceBatch{workbook, "https://prov.example/cfg", kUser},
+                   {}, quiet, progress, {});
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const bool allAdded =
         summary && summary->count(MacOutcome::Added) == static_cast<std::size_t>(macCount());
@@ -217,10 +217,7 @@ void BM_AddDevicesVersusRawExchanges(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_AddDevicesVersusRawExchanges)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
+BENCHMARK(BM_AddDevicesVersusRawExchanges)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     testing::TempDir folder;
@@ -233,10 +230,11 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     if (g_rawSeconds > 0 && g_operationSeconds > 0) {
         const double overhead = g_operationSeconds / g_rawSeconds - 1.0;
-        std::printf("\n%d MACs: raw exchanges %.2f s (%.0f/s), addDevices from .xlsx %.2f s "
-                    "(%.0f/s)\noverhead beyond the exchanges: %+.1f%% (target: under 10%%)\n",
-                    macCount(), g_rawSeconds, macCount() / g_rawSeconds, g_operationSeconds,
-                    macCount() / g_operationSeconds, overhead * 100.0);
+        std::printf(
+            "\n%d MACs: raw exchanges %.2f s (%.0f/s), addDevices from .xlsx %.2f s "
+            "(%.0f/s)\noverhead beyond the exchanges: %+.1f%% (target: under 10%%)\n",
+            macCount(), g_rawSeconds, macCount() / g_rawSeconds, g_operationSeconds,
+            macCount() / g_operationSeconds, overhead * 100.0);
     }
     g_server.reset();
     return 0;

@@ -14,17 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "kestod_fixture.h"
 #include "provisioning/provisioning_channel.h"
 #include "scripted_tls_server.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
-#ifdef VELQUOR_HAVE_KESTOD
-#include "kestod_fixture.h"
-#endif
 
 namespace {
 
 using namespace velquor::provisioning;
+using namespace velquor::wire;
 using velquor::testing::runCommand;
 using velquor::testing::shellQuote;
 
@@ -40,7 +39,6 @@ public:
     virtual std::string description() const = 0;
 };
 
-#ifdef VELQUOR_HAVE_KESTOD
 class KestodServer : public BenchServer {
 public:
     KestodServer() = default;
@@ -51,7 +49,6 @@ public:
 private:
     velquor::testing::KestodFixture m_kestod;
 };
-#endif
 
 class ScriptedServer : public BenchServer {
 public:
@@ -117,7 +114,8 @@ void deviceAdds(benchmark::State& state, Target& target, Mode mode) {
     for (auto _ : state) {
         const auto request = buildDeviceRequest({"ADD", macFor(run, index++), "sip.bench", user});
         std::optional<ProvisioningChannel> own;
-        ProvisioningChannel& channel = mode == Mode::NewChannelEach ? own.emplace(endpoint) : shared;
+        ProvisioningChannel& channel =
+            mode == Mode::NewChannelEach ? own.emplace(endpoint) : shared;
         if (channel.SendDeviceRequest(*request) != expected) {
             state.SkipWithError(("unexpected result: " + channel.lastError()).c_str());
             break;
@@ -133,10 +131,8 @@ void deviceAdds(benchmark::State& state, Target& target, Mode mode) {
 }
 
 void registerBenchmark(Target& target, const std::string& name, Mode mode, int iterations) {
-    benchmark::RegisterBenchmark(name.c_str(),
-                                 [&target, mode](benchmark::State& s) {
-                                     deviceAdds(s, target, mode);
-                                 })
+    benchmark::RegisterBenchmark(
+        name.c_str(), [&target, mode](benchmark::State& s) { deviceAdds(s, target, mode); })
         ->Iterations(iterations)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
@@ -170,7 +166,6 @@ std::optional<double> opensslNewConnectionRate(const KestoEndpoint& endpoint) {
 }
 
 std::unique_ptr<BenchServer> startKestod() {
-#ifdef VELQUOR_HAVE_KESTOD
     try {
         auto server = std::make_unique<KestodServer>();
         if (prepareUser(server->endpoint(), server->chiefPassword())) return server;
@@ -178,9 +173,6 @@ std::unique_ptr<BenchServer> startKestod() {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "could not start kestod: %s\n", e.what());
     }
-#else
-    std::fprintf(stderr, "kestod is not part of this build: measuring the scripted server only\n");
-#endif
     return nullptr;
 }
 
@@ -197,12 +189,12 @@ void printSummary(const Target& target, double peerRate) {
               std::to_string(kExchanges) + " sequential device ADDs, one channel:");
     printRate(target, Mode::NewChannelEach, "the same, a new channel per exchange:");
     printRate(target, Mode::Refused, "refused ADDs (no grant, nothing stored):");
-    std::printf("  %-48s %7.0f connections/s\n", "openssl s_time -new against the same port:",
-                peerRate);
+    std::printf("  %-48s %7.0f connections/s\n",
+                "openssl s_time -new against the same port:", peerRate);
     const auto oneChannel = target.rates.find(Mode::OneChannel);
-    std::printf("  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
-                peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate
-                                                                 : 0.0);
+    std::printf(
+        "  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
+        peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate : 0.0);
 }
 
 }  // namespace

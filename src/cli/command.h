@@ -8,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/exit_status.h"
+
 namespace velquor::cli {
 
-// Exit statuses, decided in one place (see exitStatusFor in cli_support.h).
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // the work failed (or some of it did)
-inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+// Exit statuses are the ones every Velquor program shares; an error's status comes from
+// support::exitStatusFor, reached through failWith and usageError (cli_support.h).
+using support::kExitFailure;
+using support::kExitOk;
 
 struct Command {
     std::string name;     // "encrypt", "digest", "kesto", ...
@@ -43,10 +45,11 @@ struct CommandRegistrar {
 
 #define VELQUOR_CLI_CONCAT_INNER(a, b) a##b
 #define VELQUOR_CLI_CONCAT(a, b) VELQUOR_CLI_CONCAT_INNER(a, b)
-#define VELQUOR_REGISTER_COMMAND(...)                                              \
-    static const ::velquor::cli::CommandRegistrar VELQUOR_CLI_CONCAT(registrar_, \
-                                                                     __LINE__) {   \
-        ::velquor::cli::Command { __VA_ARGS__ }                                    \
+#define VELQUOR_REGISTER_COMMAND(...)                                                        \
+    static const ::velquor::cli::CommandRegistrar VELQUOR_CLI_CONCAT(registrar_, __LINE__) { \
+        ::velquor::cli::Command {                                                            \
+            __VA_ARGS__                                                                      \
+        }                                                                                    \
     }
 
 }  // namespace velquor::cli

@@ -133,7 +133,8 @@ CDigestEngine makeEngine(const AlgorithmChoice& algorithm, std::int32_t format) 
 }
 
 bool wasInterrupted(const support::Result<std::string>& result) {
-    return !result && result.error().code == support::ErrorCode::Cancelled;
+    return !result &&
+           (result.error().code == support::ErrorCode::Cancelled || interruptRequested());
 }
 
 int digestFiles(const AlgorithmChoice& algorithm, std::int32_t format,
@@ -283,9 +284,10 @@ int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
 }
 
 int runDigest(const std::vector<std::string>& args) {
-    ArgParser parser({"--algorithm", "--format", "--text", "--check"}, {},
-                     {{"-a", "--algorithm"}, {"-c", "--check"}, {"-t", "--text"}});
-    if (!parser.parse(args)) return usageError(kCommand, parser.error());
+    support::ArgParser parser({"--algorithm", "--format", "--text", "--check"}, {},
+                              {{"-a", "--algorithm"}, {"-c", "--check"}, {"-t", "--text"}});
+    if (auto parsed = parser.parse(args); !parsed)
+        return usageError(kCommand, parsed.error().message);
 
     const std::string algorithmName = parser.value("--algorithm").value_or("md5");
     const AlgorithmChoice* algorithm = findAlgorithm(algorithmName);

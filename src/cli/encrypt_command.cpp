@@ -18,8 +18,8 @@ using ConfigFileOperation =
 
 int runConfigFileCommand(std::string_view name, const ConfigFileOperation& operation,
                          const std::vector<std::string>& args) {
-    ArgParser parser({"--key", "--key-hex"}, {});
-    if (!parser.parse(args)) return usageError(name, parser.error());
+    support::ArgParser parser({"--key", "--key-hex"}, {});
+    if (auto parsed = parser.parse(args); !parsed) return usageError(name, parsed.error().message);
     if (parser.positionals().size() != 2) return usageError(name, "expected INPUT and OUTPUT");
     auto key = keyFromOptions(parser);
     if (!key) return usageError(name, key.error().message);

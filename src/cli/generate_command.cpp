@@ -15,10 +15,10 @@ namespace {
 constexpr const char* kName = "generate";
 
 int runGenerate(const std::vector<std::string>& args) {
-    ArgParser parser({"--template", "--sheet", "--out", "--key", "--key-hex", "--report"},
-                     {"--dry-run", "--help"},
-                     {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
-    if (!parser.parse(args)) return usageError(kName, parser.error());
+    support::ArgParser parser({"--template", "--sheet", "--out", "--key", "--key-hex", "--report"},
+                              {"--dry-run", "--help"},
+                              {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
+    if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.has("--help")) {
         std::cout << "usage: velquor-cli " << CommandRegistry::instance().find(kName)->usage
                   << '\n';
@@ -28,9 +28,9 @@ int runGenerate(const std::vector<std::string>& args) {
         return usageError(kName, "unexpected argument " + parser.positionals().front());
     }
     generator::GenerationRequest request;
-    for (auto [option, field] : {std::pair{"--template", &request.templatePath},
-                                 std::pair{"--sheet", &request.sheetPath},
-                                 std::pair{"--out", &request.outputFolder}}) {
+    for (auto [option, field] :
+         {std::pair{"--template", &request.templatePath}, std::pair{"--sheet", &request.sheetPath},
+          std::pair{"--out", &request.outputFolder}}) {
         const auto value = parser.value(option);
         if (!value || value->empty()) return usageError(kName, std::string(option) + " is needed");
         *field = *value;
@@ -65,7 +65,7 @@ int runGenerate(const std::vector<std::string>& args) {
         return kExitOk;
     }
     std::cerr << summary << '\n';
-    return kExitFailure;
+    return batchExitStatus(false, report->cancelled);
 }
 
 }  // namespace

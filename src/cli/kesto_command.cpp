@@ -106,9 +106,9 @@ support::Result<std::string> readSecret(const std::optional<std::string>& source
     Terminal terminal;
     auto first = terminal.ask(std::string(prompt) + ": ", false);
     if (!first) {
-        return makeError(ErrorCode::InvalidInput,
-                         "no terminal to ask for the " + std::string(prompt) +
-                             "; give it with a password file option");
+        return makeError(ErrorCode::InvalidInput, "no terminal to ask for the " +
+                                                      std::string(prompt) +
+                                                      "; give it with a password file option");
     }
     if (!confirm) return *first;
     auto second = terminal.ask("Confirm: ", false);
@@ -121,15 +121,14 @@ support::Result<std::string> readSecret(const std::optional<std::string>& source
 support::Result<std::uint16_t> parsePort(std::string_view text) {
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0 ||
-        value > 65535) {
+    if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
         return makeError(ErrorCode::InvalidInput,
                          "--ports: '" + std::string(text) + "' is not a port number (1-65535)");
     }
     return static_cast<std::uint16_t>(value);
 }
 
-support::Result<KestoEndpoint> endpointFrom(const ArgParser& args) {
+support::Result<KestoEndpoint> endpointFrom(const support::ArgParser& args) {
     KestoEndpoint endpoint;
     if (auto host = args.value("--host")) endpoint.address = *host;
     if (auto cafile = args.value("--cafile")) endpoint.caFile = *cafile;
@@ -177,11 +176,11 @@ int failWithReason(const support::Error& error) {
     if (error.code == ErrorCode::Refused || error.code == ErrorCode::Network) {
         return failWith(error);
     }
-    return kExitFailure;
+    return support::exitStatusFor(error.code);
 }
 
 struct Context {
-    const ArgParser& args;
+    const support::ArgParser& args;
     KestoEndpoint endpoint;
     std::string userName;
     StderrReporter reporter;
@@ -236,13 +235,13 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
     const provisioning::DeviceBatch batch{words[2], *server, context.userName};
     TerminalProgress progress;
-    auto summary =
-        words[1] == "add"
-            ? provisioning::addDevices(context.endpoint, batch, askReplace, context.reporter,
-                                       progress, interruptToken())
-            : provisioning::deleteDevices(context.endpoint, batch, context.reporter, progress,
-                                          interruptToken());
-    if (!summary) return kExitFailure;  // already reported: nothing was sent
+    auto summary = words[1] == "add"
+                       ? provisioning::addDevices(context.endpoint, batch, askReplace,
+                                                  context.reporter, progress, interruptToken())
+                       : provisioning::deleteDevices(context.endpoint, batch, context.reporter,
+                                                     progress, interruptToken());
+    // Already reported: nothing was sent.
+    if (!summary) return support::exitStatusFor(summary.error().code);
     // The completion text alone hides declined replacements and empty cells; a shell user
     // still gets the counts.
     if (summary->succeeded() && !summary->complete()) {
@@ -253,11 +252,11 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
             return failWith(written.error());
         }
     }
-    return summary->succeeded() ? kExitOk : kExitFailure;
+    return batchExitStatus(summary->succeeded(), summary->cancelled);
 }
 
 // Everything that can be wrong with the command line is found before the login is sent.
-std::optional<std::string> commandLineProblem(const ArgParser& args) {
+std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
     if (words.empty()) return "a command is needed";
     const std::string& command = words[0];
@@ -289,10 +288,11 @@ std::optional<std::string> commandLineProblem(const ArgParser& args) {
 }
 
 int runKesto(const std::vector<std::string>& arguments) {
-    ArgParser args({"--host", "--ports", "--cafile", "--user", "--password-file",
-                    "--new-password-file", "--server-field", "--replace", "--report"},
-                   {});
-    if (!args.parse(arguments)) return usageError("kesto", args.error());
+    support::ArgParser args({"--host", "--ports", "--cafile", "--user", "--password-file",
+                             "--new-password-file", "--server-field", "--replace", "--report"},
+                            {});
+    if (auto parsed = args.parse(arguments); !parsed)
+        return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
     const auto& words = args.positionals();
     const std::string& command = words[0];

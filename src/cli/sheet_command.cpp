@@ -55,8 +55,8 @@ int printSheet(const sheet::SheetReader& reader) {
 }
 
 int runSheet(const std::vector<std::string>& args) {
-    ArgParser parser({}, {"--counts"});
-    if (!parser.parse(args)) return usageError(kName, parser.error());
+    support::ArgParser parser({}, {"--counts"});
+    if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one FILE");
     sheet::SheetReader reader;
     auto opened = reader.Open(parser.positionals()[0]);

@@ -5,23 +5,11 @@
 
 #include "digest/accumulator.h"
 #include "digest/file_reader.h"
+#include "support/hex.h"
 
 namespace velquor::digest {
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-std::string hexOf(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(kHexDigits[byte >> 4]);
-        text.push_back(kHexDigits[byte & 15]);
-    }
-    return text;
-}
 
 bool isSpaced(std::int32_t format) {
     return format == kFormatSpaced || format == kFormatSpacedUpper;
@@ -63,7 +51,7 @@ std::string applyOutputFormat(std::string_view hexText, std::int32_t outputForma
 }
 
 std::string formatDigest(std::string_view digestBytes, std::int32_t outputFormat) {
-    return applyOutputFormat(hexOf(digestBytes), outputFormat);
+    return applyOutputFormat(support::hexEncode(digestBytes), outputFormat);
 }
 
 CDigestEngine::CDigestEngine() = default;

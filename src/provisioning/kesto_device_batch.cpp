@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "provisioning/kesto_operations.h"
-#include "provisioning/wire_records.h"
 #include "sheet/sheet_reader.h"
+#include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
@@ -67,26 +67,26 @@ support::Result<MacFile> readMacFile(const std::string& path) {
 // Every text is checked before the first request: a batch refused halfway through would leave
 // the server with part of the file.
 support::Status checkFieldLengths(const MacFile& file, const DeviceBatch& batch) {
-    if (batch.server.size() > kServerFieldWidth) {
+    if (batch.server.size() > wire::kServerFieldWidth) {
         return makeError(ErrorCode::InvalidInput,
                          "The Server text is " + std::to_string(batch.server.size()) +
                              " bytes long; its field holds at most " +
-                             std::to_string(kServerFieldWidth) + " bytes.");
+                             std::to_string(wire::kServerFieldWidth) + " bytes.");
     }
-    if (batch.userName.size() > kTextFieldWidth) {
+    if (batch.userName.size() > wire::kTextFieldWidth) {
         return makeError(ErrorCode::InvalidInput,
                          "The user name is " + std::to_string(batch.userName.size()) +
                              " bytes long; its field holds at most " +
-                             std::to_string(kTextFieldWidth) + " bytes.");
+                             std::to_string(wire::kTextFieldWidth) + " bytes.");
     }
     for (const MacCell& cell : file.cells) {
-        if (cell.text.size() > kTextFieldWidth) {
+        if (cell.text.size() > wire::kTextFieldWidth) {
             return makeError(ErrorCode::InvalidInput,
                              "The MAC address in cell " + columnName(cell.column) +
                                  std::to_string(cell.row) + " of " + batch.macFilePath + " is " +
                                  std::to_string(cell.text.size()) +
                                  " bytes long; its field holds at most " +
-                                 std::to_string(kTextFieldWidth) + " bytes.");
+                                 std::to_string(wire::kTextFieldWidth) + " bytes.");
         }
     }
     return {};
@@ -99,11 +99,14 @@ std::string_view captionOf(DeviceOperation command) {
 
 std::string_view operationCode(DeviceOperation operation) {
     switch (operation) {
-        case DeviceOperation::Add: return kOperationAdd;
-        case DeviceOperation::Replace: return kOperationUpdate;
-        case DeviceOperation::Delete: return kOperationDelete;
+        case DeviceOperation::Add:
+            return wire::kOperationAdd;
+        case DeviceOperation::Replace:
+            return wire::kOperationUpdate;
+        case DeviceOperation::Delete:
+            return wire::kOperationDelete;
     }
-    return kOperationAdd;
+    return wire::kOperationAdd;
 }
 
 // Runs one batch: owns the channel (one per batch, so TLS sessions can be resumed), the
@@ -114,9 +117,8 @@ public:
         : m_channel(endpoint), m_batch(batch), m_reporter(reporter) {}
 
     int send(DeviceOperation operation, const std::string& macAddress) {
-        auto record = buildDeviceRequest(DeviceFields{std::string(operationCode(operation)),
-                                                      macAddress, m_batch.server,
-                                                      m_batch.userName});
+        auto record = wire::buildDeviceRequest(wire::DeviceFields{
+            std::string(operationCode(operation)), macAddress, m_batch.server, m_batch.userName});
         // The lengths were checked before the batch began; a failure here (a zero byte in a
         // cell) affects this MAC alone.
         if (!record) return kRequestFailed;
@@ -134,8 +136,7 @@ public:
         const int added = send(DeviceOperation::Add, result.macAddress);
         if (added == kRequestAccepted) return MacOutcome::Added;
         if (added != kDeviceExists) {
-            reportFailure(kesto_text::kAddFailed, result.macAddress,
-                          kesto_text::kAddDeviceCaption);
+            reportFailure(kesto_text::kAddFailed, result.macAddress, kesto_text::kAddDeviceCaption);
             return MacOutcome::Failed;
         }
         if (!replaceWanted(result.macAddress, askReplace)) return MacOutcome::Declined;
@@ -162,10 +163,16 @@ private:
         if (m_standingAnswer) return *m_standingAnswer;
         if (!askReplace) return false;
         switch (askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress))) {
-            case ReplaceAnswer::Yes: return true;
-            case ReplaceAnswer::No: return false;
-            case ReplaceAnswer::YesToAll: m_standingAnswer = true; return true;
-            case ReplaceAnswer::NoToAll: m_standingAnswer = false; return false;
+            case ReplaceAnswer::Yes:
+                return true;
+            case ReplaceAnswer::No:
+                return false;
+            case ReplaceAnswer::YesToAll:
+                m_standingAnswer = true;
+                return true;
+            case ReplaceAnswer::NoToAll:
+                m_standingAnswer = false;
+                return false;
         }
         return false;
     }
@@ -177,8 +184,7 @@ private:
     std::size_t m_failureMessages = 0;
 };
 
-support::Result<DeviceBatchSummary> runBatch(DeviceOperation command,
-                                             const KestoEndpoint& endpoint,
+support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const KestoEndpoint& endpoint,
                                              const DeviceBatch& batch,
                                              const ReplaceQuestion& askReplace,
                                              support::Reporter& reporter,
@@ -213,8 +219,8 @@ support::Result<DeviceBatchSummary> runBatch(DeviceOperation command,
             break;
         }
         MacResult& result = summary.results[i];
-        result.outcome = command == DeviceOperation::Delete ? run.remove(result)
-                                                            : run.add(result, askReplace);
+        result.outcome =
+            command == DeviceOperation::Delete ? run.remove(result) : run.add(result, askReplace);
         progress.progress(i + 1, total, result.macAddress);
     }
 
@@ -294,21 +300,30 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
 
 std::string_view operationName(DeviceOperation operation) {
     switch (operation) {
-        case DeviceOperation::Add: return "add";
-        case DeviceOperation::Replace: return "replace";
-        case DeviceOperation::Delete: return "delete";
+        case DeviceOperation::Add:
+            return "add";
+        case DeviceOperation::Replace:
+            return "replace";
+        case DeviceOperation::Delete:
+            return "delete";
     }
     return "add";
 }
 
 std::string_view outcomeName(MacOutcome outcome) {
     switch (outcome) {
-        case MacOutcome::Added: return "added";
-        case MacOutcome::Replaced: return "replaced";
-        case MacOutcome::Declined: return "skipped";
-        case MacOutcome::Deleted: return "deleted";
-        case MacOutcome::Failed: return "failed";
-        case MacOutcome::NotSent: return "not sent";
+        case MacOutcome::Added:
+            return "added";
+        case MacOutcome::Replaced:
+            return "replaced";
+        case MacOutcome::Declined:
+            return "skipped";
+        case MacOutcome::Deleted:
+            return "deleted";
+        case MacOutcome::Failed:
+            return "failed";
+        case MacOutcome::NotSent:
+            return "not sent";
     }
     return "failed";
 }
@@ -343,12 +358,9 @@ std::string formatResultsCsv(const DeviceBatchSummary& summary) {
     return csv;
 }
 
-support::Result<DeviceBatchSummary> addDevices(const KestoEndpoint& endpoint,
-                                               const DeviceBatch& batch,
-                                               const ReplaceQuestion& askReplace,
-                                               support::Reporter& reporter,
-                                               support::ProgressSink& progress,
-                                               std::stop_token stop) {
+support::Result<DeviceBatchSummary> addDevices(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
+    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
     return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, reporter, progress,
                     std::move(stop));
 }
@@ -358,8 +370,8 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop) {
-    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, reporter,
-                    progress, std::move(stop));
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, reporter, progress,
+                    std::move(stop));
 }
 
 }  // namespace velquor::provisioning

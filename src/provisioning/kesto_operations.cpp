@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "provisioning/wire_records.h"
 #include "sheet/sheet_reader.h"
+#include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
@@ -50,11 +50,11 @@ support::Error cancelled(std::string_view what) {
     return makeError(ErrorCode::Cancelled, std::string(what) + ": cancelled");
 }
 
-support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& fields,
+support::Status sendAccount(const KestoEndpoint& endpoint, const wire::AccountFields& fields,
                             std::string_view caption, std::string_view succeeded,
                             std::string_view failed, support::Reporter& reporter,
                             std::stop_token stop) {
-    auto record = buildAccountRequest(fields);
+    auto record = wire::buildAccountRequest(fields);
     if (!record) return refuseField(record.error(), caption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
@@ -71,7 +71,8 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountFields& 
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
                                  std::string_view password, support::Reporter& reporter,
                                  std::stop_token stop) {
-    auto record = buildLoginRequest(LoginFields{std::string(userName), std::string(password)});
+    auto record =
+        wire::buildLoginRequest(wire::LoginFields{std::string(userName), std::string(password)});
     if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendLoginRequest(*record) != 0) {
@@ -89,21 +90,21 @@ support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName
         reporter.report(kesto_text::kPasswordDifferent, kesto_text::kAddUserCaption);
         return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
     }
-    return sendAccount(
-        endpoint,
-        AccountFields{std::string(kOperationAdd), std::string(userName), std::string(password)},
-        kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded, kesto_text::kAddUserFailed,
-        reporter, std::move(stop));
+    return sendAccount(endpoint,
+                       wire::AccountFields{std::string(wire::kOperationAdd), std::string(userName),
+                                           std::string(password)},
+                       kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
+                       kesto_text::kAddUserFailed, reporter, std::move(stop));
 }
 
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
                            std::string_view password, support::Reporter& reporter,
                            std::stop_token stop) {
-    return sendAccount(
-        endpoint,
-        AccountFields{std::string(kOperationDelete), std::string(userName), std::string(password)},
-        kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
-        kesto_text::kDeleteUserFailed, reporter, std::move(stop));
+    return sendAccount(endpoint,
+                       wire::AccountFields{std::string(wire::kOperationDelete),
+                                           std::string(userName), std::string(password)},
+                       kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
+                       kesto_text::kDeleteUserFailed, reporter, std::move(stop));
 }
 
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
@@ -114,8 +115,8 @@ support::Status changePassword(const KestoEndpoint& endpoint, std::string_view u
         return makeError(ErrorCode::InvalidInput, "the new password and its confirmation differ");
     }
     return sendAccount(endpoint,
-                       AccountFields{std::string(kOperationUpdate), std::string(userName),
-                                     std::string(newPassword)},
+                       wire::AccountFields{std::string(wire::kOperationUpdate),
+                                           std::string(userName), std::string(newPassword)},
                        kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
                        kesto_text::kChangePasswordFailed, reporter, std::move(stop));
 }

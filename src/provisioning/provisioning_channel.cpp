@@ -21,6 +21,8 @@
 #include <map>
 #include <optional>
 
+#include "support/hex.h"
+
 namespace velquor::provisioning {
 
 namespace {
@@ -57,22 +59,6 @@ std::string seconds(std::chrono::milliseconds duration) {
     const auto ms = duration.count();
     if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
     return std::to_string(ms) + " ms";
-}
-
-// A reply as it can be shown: printable bytes as they are, others as \xNN.
-std::string printable(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7f) {
-            text += static_cast<char>(c);
-        } else {
-            text += "\\x";
-            text += kHex[c >> 4];
-            text += kHex[c & 0xf];
-        }
-    }
-    return text;
 }
 
 bool isIpAddress(const std::string& address) {
@@ -385,7 +371,7 @@ struct ProvisioningChannel::Exchange {
     }
 
     // One reply of at most kReplyBufferSize bytes into a zeroed buffer.
-    MaybeFailure read(char (&reply)[kReplyBufferSize], std::size_t* received) {
+    MaybeFailure read(char (&reply)[wire::kReplyBufferSize], std::size_t* received) {
         std::memset(reply, 0, sizeof reply);
         for (;;) {
             const int count = SSL_read(ssl, reply, sizeof reply);
@@ -417,15 +403,15 @@ ProvisioningChannel::ProvisioningChannel(ProvisioningChannel&&) noexcept = defau
 ProvisioningChannel& ProvisioningChannel::operator=(ProvisioningChannel&&) noexcept = default;
 
 int ProvisioningChannel::SendLoginRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.loginPort, kLoginRequestSize, false, request, length);
+    return send(m_endpoint.loginPort, wire::kLoginRequestSize, false, request, length);
 }
 
 int ProvisioningChannel::SendAccountRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.accountPort, kAccountRequestSize, false, request, length);
+    return send(m_endpoint.accountPort, wire::kAccountRequestSize, false, request, length);
 }
 
 int ProvisioningChannel::SendDeviceRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.devicePort, kDeviceRequestSize, true, request, length);
+    return send(m_endpoint.devicePort, wire::kDeviceRequestSize, true, request, length);
 }
 
 int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
@@ -468,7 +454,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     if (auto failure = exchange.write(static_cast<const char*>(request), length)) {
         return fail(*failure);
     }
-    char reply[kReplyBufferSize];
+    char reply[wire::kReplyBufferSize];
     std::size_t received = 0;
     if (auto failure = exchange.read(reply, &received)) return fail(*failure);
     m_lastReply.assign(reply, received);
@@ -483,12 +469,13 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
 }
 
 int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed) {
-    if (replyIs(buffer, kReplyYes)) return kRequestAccepted;
-    if (existAllowed && replyIs(buffer, kReplyExist)) {
+    if (wire::replyIs(buffer, wire::kReplyYes)) return kRequestAccepted;
+    if (existAllowed && wire::replyIs(buffer, wire::kReplyExist)) {
         m_lastError = "already registered";
         return kDeviceExists;
     }
-    m_lastError = "the server refused the request (it replied \"" + printable(m_lastReply) + "\")";
+    m_lastError = "the server refused the request (it replied \"" +
+                  support::escapeNonPrintable(m_lastReply) + "\")";
     return kRequestFailed;
 }
 

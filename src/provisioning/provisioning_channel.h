@@ -13,21 +13,17 @@
 #include <string>
 #include <string_view>
 
-#include "provisioning/wire_records.h"
-
-#ifndef VELQUOR_KESTO_ADDRESS
-#define VELQUOR_KESTO_ADDRESS "127.0.0.1"
-#endif
+#include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
 // Where the server is. The address is fixed at build time; tests and the command-line tool
 // point elsewhere. The CA file is resolved against the current working directory.
 struct KestoEndpoint {
-    std::string address = VELQUOR_KESTO_ADDRESS;
-    std::uint16_t loginPort = kLoginPort;
-    std::uint16_t accountPort = kAccountPort;
-    std::uint16_t devicePort = kDevicePort;
+    std::string address{wire::kDefaultServerAddress};
+    std::uint16_t loginPort = wire::kLoginPort;
+    std::uint16_t accountPort = wire::kAccountPort;
+    std::uint16_t devicePort = wire::kDevicePort;
     std::string caFile = "cacert.pem";
 };
 
@@ -58,13 +54,13 @@ public:
     int SendAccountRequest(const void* request, std::size_t length);
     int SendDeviceRequest(const void* request, std::size_t length);
 
-    int SendLoginRequest(const LoginRequest& request) {
+    int SendLoginRequest(const wire::LoginRequest& request) {
         return SendLoginRequest(&request, sizeof request);
     }
-    int SendAccountRequest(const AccountRequest& request) {
+    int SendAccountRequest(const wire::AccountRequest& request) {
         return SendAccountRequest(&request, sizeof request);
     }
-    int SendDeviceRequest(const DeviceRequest& request) {
+    int SendDeviceRequest(const wire::DeviceRequest& request) {
         return SendDeviceRequest(&request, sizeof request);
     }
 

@@ -5,12 +5,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,9 +22,9 @@ namespace velquor::server {
 
 namespace {
 
+using std::chrono::milliseconds;
 using support::ErrorCode;
 using support::makeError;
-using std::chrono::milliseconds;
 
 // How long a worker waits for a client to take its reply; replies are a few bytes, so
 // only a client that stopped reading can make this matter.
@@ -61,9 +60,9 @@ struct KestoServer::Connection {
     Clock::time_point deadline;
     Stage stage = Stage::Handshake;
     bool wantsWrite = false;
-    bool done = false;          // handed on or dropped; the loop forgets it
-    bool trailingBytes = false; // more bytes than the record: malformed
-    std::string record;         // what was received so far
+    bool done = false;           // handed on or dropped; the loop forgets it
+    bool trailingBytes = false;  // more bytes than the record: malformed
+    std::string record;          // what was received so far
 
     ~Connection() {
         if (ssl != nullptr) SSL_free(ssl);
@@ -119,7 +118,7 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     if (server->m_settings.address.empty()) {
         auto address = store->setting("address");
         if (!address) return address.error();
-        server->m_settings.address = address->value_or("127.0.0.1");
+        server->m_settings.address = address->value_or(std::string(wire::kDefaultServerAddress));
     }
     if (!isIpv4Address(server->m_settings.address)) {
         return makeError(ErrorCode::InvalidInput,
@@ -138,7 +137,8 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        return makeError(ErrorCode::Io, std::string("cannot create a pipe: ") + std::strerror(errno));
+        return makeError(ErrorCode::Io,
+                         std::string("cannot create a pipe: ") + std::strerror(errno));
     }
     server->m_wakeRead = pipeFds[0];
     server->m_wakeWrite = pipeFds[1];
@@ -150,8 +150,7 @@ support::Status KestoServer::bindListeners() {
     static constexpr RequestKind kKinds[] = {RequestKind::Login, RequestKind::Account,
                                              RequestKind::Device};
     for (std::size_t i = 0; i < m_listeners.size(); ++i) {
-        const std::string where =
-            m_settings.address + ":" + std::to_string(m_settings.ports[i]);
+        const std::string where = m_settings.address + ":" + std::to_string(m_settings.ports[i]);
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             return makeError(ErrorCode::Network,
@@ -219,9 +218,9 @@ void KestoServer::acceptFrom(const Listener& listener) {
         const std::string peer = peerAddressOf(address);
         if (!admit(peer)) {
             ::close(fd);
-            writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                                       LogEntry{peer, listener.port, {}, {}, {}, {},
-                                                "refused: too many connections"}));
+            writeLogLine(formatLogLine(
+                std::chrono::system_clock::now(),
+                LogEntry{peer, listener.port, {}, {}, {}, {}, "refused: too many connections"}));
             continue;
         }
         const int one = 1;
@@ -342,8 +341,8 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler) {
     std::string_view sent = outcome.reply;
     std::string failure;
     for (;;) {
-        const int n = SSL_write(connection.ssl, outcome.reply.data(),
-                                static_cast<int>(outcome.reply.size()));
+        const int n =
+            SSL_write(connection.ssl, outcome.reply.data(), static_cast<int>(outcome.reply.size()));
         if (n > 0) break;
         const int error = SSL_get_error(connection.ssl, n);
         if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&

@@ -24,13 +24,15 @@
 #include "server/request_handler.h"
 #include "server/server_files.h"
 #include "support/result.h"
+#include "wire/wire_records.h"
 
 namespace velquor::server {
 
 struct ServeSettings {
     std::filesystem::path folder;
     std::string address;  // empty: the address 'kestod init' made the certificate for
-    std::array<std::uint16_t, 3> ports{44388, 44389, 44391};  // login, account, device; 0: any
+    // Login, account, device; 0: any free port.
+    std::array<std::uint16_t, 3> ports{wire::kLoginPort, wire::kAccountPort, wire::kDevicePort};
     std::chrono::milliseconds connectionDeadline{10'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
     std::size_t workers = 8;

@@ -1,11 +1,9 @@
 // The authorisation rules and store changes behind each request; see request_handler.h.
 #include "server/request_handler.h"
 
-#include "provisioning/wire_records.h"
+#include "wire/wire_records.h"
 
 namespace velquor::server {
-
-namespace wire = velquor::provisioning;
 
 namespace {
 
@@ -37,7 +35,9 @@ RequestOutcome settle(RequestOutcome outcome, const support::Result<StoreOutcome
     return refuse(std::move(outcome), std::string(notFoundDetail));
 }
 
-bool isAcceptablePassword(std::string_view password) { return !password.empty(); }
+bool isAcceptablePassword(std::string_view password) {
+    return !password.empty();
+}
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "support/hex.h"
+
 namespace velquor::server {
 
 std::string isoTimestamp(std::chrono::system_clock::time_point time) {
@@ -24,20 +26,9 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
 }
 
 std::string escapeForLog(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f && c != '\\' && c != '"') {
-            escaped += c;
-        } else {
-            escaped += "\\x";
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 0x0f];
-        }
-    }
-    return escaped;
+    // A quote or backslash from a client could otherwise close a quoted field or fake an
+    // escape in the line a reader parses.
+    return support::escapeNonPrintable(text, "\\\"");
 }
 
 std::string formatLogLine(std::chrono::system_clock::time_point time, const LogEntry& entry) {

@@ -1,15 +1,14 @@
 // The setup of a kestod folder; see server_init.h.
 #include "server/server_init.h"
 
+#include <openssl/rand.h>
 #include <sys/stat.h>
 
-#include <openssl/rand.h>
-
-#include "provisioning/wire_records.h"
 #include "server/account_store.h"
 #include "server/request_handler.h"
 #include "server/server_files.h"
 #include "support/file_identity.h"
+#include "wire/wire_records.h"
 
 namespace velquor::server {
 
@@ -22,8 +21,7 @@ constexpr std::size_t kGeneratedPasswordLength = 20;
 constexpr std::uintmax_t kPasswordFileLimit = 4096;
 
 support::Result<std::string> generatePassword() {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+    static constexpr char kAlphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
     constexpr unsigned kAlphabetSize = sizeof kAlphabet - 1;
     // Rejection sampling keeps every character equally likely.
     constexpr unsigned kLimit = 256 - 256 % kAlphabetSize;
@@ -83,11 +81,11 @@ support::Result<std::string> readPasswordFile(const std::filesystem::path& file)
     if (password.empty()) {
         return makeError(ErrorCode::InvalidInput, "password file " + file.string() + " is empty");
     }
-    if (password.size() > provisioning::kTextFieldWidth) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the password in " + file.string() + " is longer than " +
-                             std::to_string(provisioning::kTextFieldWidth) +
-                             " bytes, the most a login can carry");
+    if (password.size() > wire::kTextFieldWidth) {
+        return makeError(ErrorCode::InvalidInput, "the password in " + file.string() +
+                                                      " is longer than " +
+                                                      std::to_string(wire::kTextFieldWidth) +
+                                                      " bytes, the most a login can carry");
     }
     if (password.find('\0') != std::string::npos) {
         return makeError(ErrorCode::InvalidInput,

@@ -10,12 +10,13 @@
 
 #include "server/password_hash.h"
 #include "support/result.h"
+#include "wire/kesto_address.h"
 
 namespace velquor::server {
 
 struct InitOptions {
     std::filesystem::path folder;
-    std::string address = "127.0.0.1";
+    std::string address{wire::kDefaultServerAddress};
     std::optional<std::filesystem::path> adminPasswordFile;
     bool force = false;  // replace existing keys; accounts and registrations are kept
     std::uint32_t iterations = kDefaultPbkdf2Iterations;

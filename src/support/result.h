@@ -21,6 +21,7 @@ enum class ErrorCode {
     Network,       // connection, TLS or time-out trouble
     Refused,       // the peer answered no
     Internal,      // a bug or an impossible state
+    Usage,         // a command line that names no valid command, option or argument
 };
 
 struct Error {

@@ -12,6 +12,8 @@
 namespace velquor::provisioning {
 namespace {
 
+using namespace velquor::wire;
+
 using namespace std::chrono_literals;
 
 class ChannelAgainstKestod : public ::testing::Test {

@@ -15,6 +15,8 @@
 namespace velquor::provisioning {
 namespace {
 
+using namespace velquor::wire;
+
 using namespace std::chrono_literals;
 using testing::ClosedPort;
 using testing::ScriptedTlsServer;
@@ -27,18 +29,24 @@ enum class Kind { Login, Account, Device };
 
 const char* nameOf(Kind kind) {
     switch (kind) {
-        case Kind::Login: return "login";
-        case Kind::Account: return "account";
-        case Kind::Device: return "device";
+        case Kind::Login:
+            return "login";
+        case Kind::Account:
+            return "account";
+        case Kind::Device:
+            return "device";
     }
     return "?";
 }
 
 std::size_t recordLength(Kind kind) {
     switch (kind) {
-        case Kind::Login: return kLoginRequestSize;
-        case Kind::Account: return kAccountRequestSize;
-        case Kind::Device: return kDeviceRequestSize;
+        case Kind::Login:
+            return kLoginRequestSize;
+        case Kind::Account:
+            return kAccountRequestSize;
+        case Kind::Device:
+            return kDeviceRequestSize;
     }
     return 0;
 }
@@ -59,9 +67,12 @@ std::string sampleRecord(Kind kind) {
 
 int sendRecord(ProvisioningChannel& channel, Kind kind, const std::string& record) {
     switch (kind) {
-        case Kind::Login: return channel.SendLoginRequest(record.data(), record.size());
-        case Kind::Account: return channel.SendAccountRequest(record.data(), record.size());
-        case Kind::Device: return channel.SendDeviceRequest(record.data(), record.size());
+        case Kind::Login:
+            return channel.SendLoginRequest(record.data(), record.size());
+        case Kind::Account:
+            return channel.SendAccountRequest(record.data(), record.size());
+        case Kind::Device:
+            return channel.SendDeviceRequest(record.data(), record.size());
     }
     return 99;
 }
@@ -78,8 +89,8 @@ Outcome exchange(ProvisioningChannel& channel, Kind kind, const std::string& rec
     const int result = sendRecord(channel, kind, record);
     std::string printed = ::testing::internal::GetCapturedStdout();
     return {result, std::move(printed),
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)};
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  start)};
 }
 
 // Polls a condition the server thread will make true soon, for at most two seconds.
@@ -100,8 +111,7 @@ protected:
     static const TestCertificates& certificates() { return *s_certificates; }
 
     static std::unique_ptr<ScriptedTlsServer> serverFor(
-        Kind kind, ServerScript script = {},
-        const testing::CertificateAndKey* identity = nullptr) {
+        Kind kind, ServerScript script = {}, const testing::CertificateAndKey* identity = nullptr) {
         const auto& id = identity != nullptr ? *identity : certificates().server();
         return std::make_unique<ScriptedTlsServer>(id.certificate, id.key, recordLength(kind),
                                                    std::move(script));
@@ -182,9 +192,9 @@ TEST_F(ChannelTest, ServerClosingWithoutAnswerGivesMinusOne) {
 }
 
 TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRecord) {
-    const testing::CertificateAndKey* identities[] = {
-        &certificates().otherCa(), &certificates().otherAddress(),
-        &certificates().nameOnlyInCommonName()};
+    const testing::CertificateAndKey* identities[] = {&certificates().otherCa(),
+                                                      &certificates().otherAddress(),
+                                                      &certificates().nameOnlyInCommonName()};
     for (const auto* identity : identities) {
         SCOPED_TRACE(identity->certificate.filename().string());
         for (Kind kind : kAllKinds) {
@@ -255,8 +265,7 @@ TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
     EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
     EXPECT_GE(outcome.took, 250ms);
     EXPECT_LT(outcome.took, 5s);
-    EXPECT_NE(channel.lastError().find("no connection"), std::string::npos)
-        << channel.lastError();
+    EXPECT_NE(channel.lastError().find("no connection"), std::string::npos) << channel.lastError();
 }
 
 TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {

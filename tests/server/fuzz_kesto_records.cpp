@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "provisioning/wire_records.h"
+#include "wire/wire_records.h"
 
 namespace {
 
-namespace wire = velquor::provisioning;
+namespace wire = velquor::wire;
 
 void require(bool condition) {
     if (!condition) std::abort();

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "kestod_fixture.h"
-#include "provisioning/wire_records.h"
 #include "tls_test_client.h"
+#include "wire/wire_records.h"
 
 namespace velquor::testing {
 
@@ -18,18 +18,18 @@ public:
     }
 
     std::string login(const std::string& user, const std::string& password) const {
-        auto record = provisioning::buildLoginRequest({user, password});
-        return send(m_server.loginPort(), provisioning::recordBytes(record.value()));
+        auto record = wire::buildLoginRequest({user, password});
+        return send(m_server.loginPort(), wire::recordBytes(record.value()));
     }
     std::string account(const std::string& operation, const std::string& user,
                         const std::string& password = {}) const {
-        auto record = provisioning::buildAccountRequest({operation, user, password});
-        return send(m_server.accountPort(), provisioning::recordBytes(record.value()));
+        auto record = wire::buildAccountRequest({operation, user, password});
+        return send(m_server.accountPort(), wire::recordBytes(record.value()));
     }
     std::string device(const std::string& operation, const std::string& mac,
                        const std::string& serverText, const std::string& user) const {
-        auto record = provisioning::buildDeviceRequest({operation, mac, serverText, user});
-        return send(m_server.devicePort(), provisioning::recordBytes(record.value()));
+        auto record = wire::buildDeviceRequest({operation, mac, serverText, user});
+        return send(m_server.devicePort(), wire::recordBytes(record.value()));
     }
     // The reply to raw bytes on a port; "<no reply>" when the server closed without one.
     std::string send(std::uint16_t port, std::string_view bytes) const {

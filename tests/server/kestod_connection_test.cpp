@@ -1,7 +1,6 @@
 // How kestod treats connections: input that is not a record, clients that stall, many
 // idle connections, connection caps and many clients racing for one MAC address.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,8 +24,8 @@ KestodOptions withDeadline(const char* milliseconds) {
 
 std::string deviceRecord(const std::string& operation, const std::string& mac,
                          const std::string& user) {
-    auto record = provisioning::buildDeviceRequest({operation, mac, "srv", user});
-    return std::string(provisioning::recordBytes(record.value()));
+    auto record = wire::buildDeviceRequest({operation, mac, "srv", user});
+    return std::string(wire::recordBytes(record.value()));
 }
 
 // True if the server closes the socket (EOF or reset) within the time-out.
@@ -67,9 +66,8 @@ TEST(KestodConnectionTest, ARecordWithTrailingBytesIsRefused) {
     const std::string record = deviceRecord("ADD", "11:22", "chief");
     EXPECT_EQ(peer.send(server.devicePort(), record + "x"), "NO");
     EXPECT_EQ(peer.send(server.devicePort(), record + record), "NO");
-    auto login = provisioning::buildLoginRequest({"chief", server.chiefPassword()});
-    EXPECT_EQ(peer.send(server.loginPort(),
-                        std::string(provisioning::recordBytes(login.value())) + '\0'),
+    auto login = wire::buildLoginRequest({"chief", server.chiefPassword()});
+    EXPECT_EQ(peer.send(server.loginPort(), std::string(wire::recordBytes(login.value())) + '\0'),
               "NO");
     EXPECT_EQ(server.runTool({"devices"}).find("11:22"), std::string::npos) << "nothing stored";
     EXPECT_EQ(peer.send(server.devicePort(), record), "YES");
@@ -86,10 +84,9 @@ TEST(KestodConnectionTest, MalformedFieldsAreRefused) {
     garbage[64 + 10] = 'q';  // a byte after the MAC's terminating zero
     EXPECT_EQ(peer.send(server.devicePort(), garbage), "NO");
     // A login record sent to the device port is too short for it.
-    auto login = provisioning::buildLoginRequest({"chief", server.chiefPassword()});
-    EXPECT_EQ(peer.send(server.devicePort(),
-                        std::string(provisioning::recordBytes(login.value())) +
-                            std::string(512 - 128, 'z')),
+    auto login = wire::buildLoginRequest({"chief", server.chiefPassword()});
+    EXPECT_EQ(peer.send(server.devicePort(), std::string(wire::recordBytes(login.value())) +
+                                                 std::string(512 - 128, 'z')),
               "NO");
 }
 
@@ -136,7 +133,8 @@ TEST(KestodConnectionTest, TwoHundredIdleConnectionsDoNotStopARealClient) {
     KestodFixture server;  // the full 10 s deadline: the idle ones outlive this test's work
     std::vector<int> idle;
     for (int i = 0; i < 200; ++i) {
-        const int fd = connectTcp(server.address(), i % 2 ? server.devicePort() : server.loginPort());
+        const int fd =
+            connectTcp(server.address(), i % 2 ? server.devicePort() : server.loginPort());
         ASSERT_GE(fd, 0);
         idle.push_back(fd);
     }

@@ -4,7 +4,7 @@
 # (every YES still stored). Usage: run_kestod_load.sh <build-dir> [clients [exchanges]]
 set -euo pipefail
 build_dir=${1:-build/release}
-driver="$build_dir/tests/server/kestod_load"
+driver="$build_dir/bench/server/kestod_load"
 if [[ ! -x "$driver" ]]; then
     echo "run_kestod_load.sh: $driver not built (cmake --build $build_dir --target kestod_load)" >&2
     exit 1

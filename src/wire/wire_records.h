@@ -11,8 +11,9 @@
 #include <string_view>
 
 #include "support/result.h"
+#include "wire/kesto_address.h"
 
-namespace velquor::provisioning {
+namespace velquor::wire {
 
 // Widths of the fields, in bytes.
 inline constexpr std::size_t kTextFieldWidth = 64;
@@ -31,7 +32,7 @@ inline constexpr std::string_view kReplyNo = "NO";
 // The client reads at most this many reply bytes.
 inline constexpr std::size_t kReplyBufferSize = 8;
 
-// Default ports, one per kind of request.
+// Default ports, one per kind of request (the address is in wire/kesto_address.h).
 inline constexpr std::uint16_t kLoginPort = 44388;
 inline constexpr std::uint16_t kAccountPort = 44389;
 inline constexpr std::uint16_t kDevicePort = 44391;
@@ -52,7 +53,7 @@ struct DeviceRequest {
     char operation[kTextFieldWidth];   // "ADD", "UP" or "DEL"
     char macAddress[kTextFieldWidth];  // a spreadsheet cell's text, unchanged
     char server[kServerFieldWidth];
-    char userName[kTextFieldWidth];    // the logged-in user
+    char userName[kTextFieldWidth];  // the logged-in user
     char reserved[kDeviceReservedWidth];
 };
 
@@ -113,4 +114,4 @@ std::string_view fieldText(const char* field, std::size_t width);
 // when none is zero) must equal the word exactly.
 bool replyIs(std::string_view replyBuffer, std::string_view word);
 
-}  // namespace velquor::provisioning
+}  // namespace velquor::wire

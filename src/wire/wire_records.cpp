@@ -1,11 +1,11 @@
 // Building and decoding the fixed-width request records of the Kesto wire protocol.
-#include "provisioning/wire_records.h"
+#include "wire/wire_records.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
-namespace velquor::provisioning {
+namespace velquor::wire {
 
 using support::ErrorCode;
 using support::makeError;
@@ -170,4 +170,4 @@ Result<DeviceFields> decodeDeviceRequest(std::string_view record) {
                         std::move(*userName)};
 }
 
-}  // namespace velquor::provisioning
+}  // namespace velquor::wire

@@ -20,8 +20,8 @@
 
 #include "kestod_fixture.h"
 #include "provisioning/provisioning_channel.h"
-#include "provisioning/wire_records.h"
 #include "server/account_store.h"
+#include "wire/wire_records.h"
 
 namespace {
 
@@ -41,17 +41,19 @@ struct LoadResult {
     double seconds = 0;
 };
 
-std::string userOf(int client) { return "load" + std::to_string(client); }
+std::string userOf(int client) {
+    return "load" + std::to_string(client);
+}
 
 bool prepareUsers(const testing::KestodFixture& server, int clients) {
     provisioning::ProvisioningChannel admin(server.endpoint());
-    if (admin.SendLoginRequest(provisioning::buildLoginRequest(
-                                   {"chief", server.chiefPassword()}).value()) != 0) {
+    if (admin.SendLoginRequest(
+            wire::buildLoginRequest({"chief", server.chiefPassword()}).value()) != 0) {
         return false;
     }
     for (int c = 0; c < clients; ++c) {
         const int result = admin.SendAccountRequest(
-            provisioning::buildAccountRequest({"ADD", userOf(c), "pw-" + userOf(c)}).value());
+            wire::buildAccountRequest({"ADD", userOf(c), "pw-" + userOf(c)}).value());
         if (result != 0) return false;
     }
     return true;
@@ -69,13 +71,13 @@ LoadResult runLoad(const testing::KestodFixture& server, int clients, int perCli
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] {
-            provisioning::ProvisioningChannel channel(endpoint, {std::chrono::milliseconds(5'000),
-                                                                 std::chrono::milliseconds(10'000)});
+            provisioning::ProvisioningChannel channel(
+                endpoint, {std::chrono::milliseconds(5'000), std::chrono::milliseconds(10'000)});
             const std::string user = userOf(c);
             std::vector<std::string> accepted;
             std::size_t odd = 0, failed = 0;
-            bool loggedIn = channel.SendLoginRequest(provisioning::buildLoginRequest(
-                                {user, "pw-" + user}).value()) == 0;
+            bool loggedIn = channel.SendLoginRequest(
+                                wire::buildLoginRequest({user, "pw-" + user}).value()) == 0;
             for (int i = 0; i < perClient; ++i) {
                 const std::string mac = tag + "-" + std::to_string(c) + "-" + std::to_string(i);
                 if (!loggedIn) {
@@ -83,7 +85,7 @@ LoadResult runLoad(const testing::KestodFixture& server, int clients, int perCli
                     continue;
                 }
                 const int reply = channel.SendDeviceRequest(
-                    provisioning::buildDeviceRequest({"ADD", mac, "sip.load", user}).value());
+                    wire::buildDeviceRequest({"ADD", mac, "sip.load", user}).value());
                 if (reply == 0 && channel.lastReply() == "YES") {
                     accepted.push_back(mac);
                     onYes(++yesCount);
@@ -94,8 +96,7 @@ LoadResult runLoad(const testing::KestodFixture& server, int clients, int perCli
                 }
             }
             std::lock_guard lock(mutex);
-            result.acceptedMacs.insert(result.acceptedMacs.end(), accepted.begin(),
-                                       accepted.end());
+            result.acceptedMacs.insert(result.acceptedMacs.end(), accepted.begin(), accepted.end());
             result.exchanges += static_cast<std::size_t>(perClient);
             result.oddReplies += odd;
             result.failures += failed;
@@ -137,29 +138,28 @@ bool report(bool ok, const std::string& what) {
 
 bool steadyLoad(int clients, int perClient) {
     std::fprintf(g_out, "kestod load: %d concurrent clients x %d device ADD exchanges\n", clients,
-                perClient);
+                 perClient);
     testing::KestodFixture server;
     if (!prepareUsers(server, clients)) return report(false, "setting up the load users");
     const auto load = runLoad(server, clients, perClient, "steady", [](std::size_t) {});
     const double peak = peakMemoryMiB(server.pid());
     const auto [missing, stored] = checkStored(server, load.acceptedMacs);
-    std::fprintf(g_out, "  throughput: %.0f exchanges/s (%zu exchanges in %.2f s), kestod peak RSS "
-                "%.1f MiB\n",
-                load.exchanges / load.seconds, load.exchanges, load.seconds, peak);
+    std::fprintf(g_out,
+                 "  throughput: %.0f exchanges/s (%zu exchanges in %.2f s), kestod peak RSS "
+                 "%.1f MiB\n",
+                 load.exchanges / load.seconds, load.exchanges, load.seconds, peak);
     bool ok = true;
     ok &= report(load.acceptedMacs.size() == load.exchanges,
                  std::to_string(load.acceptedMacs.size()) + " of " +
                      std::to_string(load.exchanges) + " answered YES");
     ok &= report(load.oddReplies == 0 && load.failures == 0,
-                 "every exchange got exactly one reply word (" +
-                     std::to_string(load.oddReplies) + " odd, " + std::to_string(load.failures) +
-                     " failed)");
+                 "every exchange got exactly one reply word (" + std::to_string(load.oddReplies) +
+                     " odd, " + std::to_string(load.failures) + " failed)");
     ok &= report(missing == 0 && stored == load.acceptedMacs.size(),
                  "every YES is in the database, nothing else is (" + std::to_string(missing) +
                      " missing, " + std::to_string(stored) + " stored)");
     ok &= report(peak > 0 && peak < kMemoryLimitMiB,
-                 "peak memory under " + std::to_string(static_cast<int>(kMemoryLimitMiB)) +
-                     " MiB");
+                 "peak memory under " + std::to_string(static_cast<int>(kMemoryLimitMiB)) + " MiB");
     return ok;
 }
 
@@ -179,7 +179,7 @@ bool loadWithCrash(int clients, int perClient) {
     server.restart();
     const auto [missing, stored] = checkStored(server, load.acceptedMacs);
     std::fprintf(g_out, "  %zu answered YES before and around the kill, %zu failed after it\n",
-                load.acceptedMacs.size(), load.failures);
+                 load.acceptedMacs.size(), load.failures);
     bool ok = true;
     ok &= report(killed.load(), "kestod was killed in the middle of the load");
     ok &= report(missing == 0, "every registration answered YES survived (" +

@@ -1,14 +1,16 @@
 // The request records byte for byte, the refusal of texts that do not fit, and decoding.
-#include "provisioning/wire_records.h"
+#include "wire/wire_records.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace velquor::provisioning {
+namespace velquor::wire {
 namespace {
 
-std::string zeros(std::size_t count) { return std::string(count, '\0'); }
+std::string zeros(std::size_t count) {
+    return std::string(count, '\0');
+}
 
 std::string padded(const std::string& text, std::size_t width) {
     return text + zeros(width - text.size());
@@ -43,9 +45,8 @@ TEST(WireRecords, DeviceRecordLayoutWithWideServerFieldAndZeroTail) {
     const std::string server(128, 's');
     auto record = buildDeviceRequest({"ADD", "00:11:22:33:44:55", server, "carol"});
     ASSERT_TRUE(record.ok()) << record.error().message;
-    EXPECT_EQ(recordBytes(*record),
-              padded("ADD", 64) + padded("00:11:22:33:44:55", 64) + server + padded("carol", 64) +
-                  zeros(192));
+    EXPECT_EQ(recordBytes(*record), padded("ADD", 64) + padded("00:11:22:33:44:55", 64) + server +
+                                        padded("carol", 64) + zeros(192));
 }
 
 TEST(WireRecords, TextsAreCarriedExactlyWithoutTrimmingOrCaseFolding) {
@@ -76,14 +77,12 @@ TEST(WireRecords, OverlongTextsAreRefusedNamingFieldAndWidth) {
         {refusalOf(buildAccountRequest({"ADD", "a", text65})), "password", "64"},
         {refusalOf(buildAccountRequest({text65, "a", ""})), "operation", "64"},
         {refusalOf(buildDeviceRequest({"ADD", text65, "", "u"})), "MAC address", "64"},
-        {refusalOf(buildDeviceRequest({"ADD", "m", std::string(129, 's'), "u"})), "server",
-         "128"},
+        {refusalOf(buildDeviceRequest({"ADD", "m", std::string(129, 's'), "u"})), "server", "128"},
         {refusalOf(buildDeviceRequest({"ADD", "m", "", text65})), "user name", "64"},
     };
     for (const auto& c : cases) {
         EXPECT_NE(c.message.find(c.field), std::string::npos) << c.message;
-        EXPECT_NE(c.message.find("at most " + c.width + " bytes"), std::string::npos)
-            << c.message;
+        EXPECT_NE(c.message.find("at most " + c.width + " bytes"), std::string::npos) << c.message;
     }
 }
 
@@ -136,4 +135,4 @@ TEST(WireRecords, ReplyComparisonStopsAtFirstZeroOrBufferEnd) {
 }
 
 }  // namespace
-}  // namespace velquor::provisioning
+}  // namespace velquor::wire

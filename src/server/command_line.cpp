@@ -1,0 +1,136 @@
+// Parsing of kestod's command lines; see command_line.h.
+#include "server/command_line.h"
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+#include "support/arg_parser.h"
+
+namespace velquor::server {
+
+namespace {
+
+using support::ArgParser;
+using support::ErrorCode;
+using support::makeError;
+
+support::Error usage(std::string message) {
+    return makeError(ErrorCode::Usage, std::move(message));
+}
+
+template <typename Number>
+std::optional<Number> wholeNumber(std::string_view text) {
+    Number value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// Parses and checks the command line, and the positionals and --dir every command shares.
+support::Result<std::filesystem::path> parseWithFolder(ArgParser& args,
+                                                       const std::vector<std::string>& argv) {
+    if (auto parsed = args.parse(argv); !parsed) return parsed.error();
+    if (!args.positionals().empty()) {
+        return usage("unexpected argument '" + args.positionals()[0] + "'");
+    }
+    const auto folder = args.value("--dir");
+    if (!folder || folder->empty()) return usage("--dir DIR is needed");
+    return std::filesystem::path(*folder);
+}
+
+// Stores an optional positive number option into out, left alone when the option is absent.
+// Zero and negative values are refused: a zero limit or a negative time would make the
+// server refuse everything, which nobody asks for on purpose.
+template <typename Number>
+support::Status positiveOption(const ArgParser& args, const std::string& name, Number& out) {
+    const auto text = args.value(name);
+    if (!text) return {};
+    const auto number = wholeNumber<Number>(*text);
+    if (!number || *number <= 0) {
+        return usage(name + " needs a positive whole number, not '" + *text + "'");
+    }
+    out = *number;
+    return {};
+}
+
+support::Status millisecondsOption(const ArgParser& args, const std::string& name,
+                                   std::chrono::milliseconds& out) {
+    auto count = out.count();
+    auto status = positiveOption(args, name, count);
+    out = std::chrono::milliseconds(count);
+    return status;
+}
+
+support::Status portsOption(const ArgParser& args, std::array<std::uint16_t, 3>& ports) {
+    const auto text = args.value("--ports");
+    if (!text) return {};
+    std::array<std::uint16_t, 3> parsed{};
+    std::string_view rest = *text;
+    for (std::size_t index = 0; index < parsed.size(); ++index) {
+        const auto comma = rest.find(',');
+        const bool last = index + 1 == parsed.size();
+        const auto port = wholeNumber<std::uint16_t>(rest.substr(0, comma));
+        if (!port || last != (comma == std::string_view::npos)) {
+            return usage("--ports needs three port numbers, LOGIN,ACCOUNT,DEVICE, not '" + *text +
+                         "'");
+        }
+        parsed[index] = *port;
+        if (!last) rest.remove_prefix(comma + 1);
+    }
+    ports = parsed;
+    return {};
+}
+
+}  // namespace
+
+support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations"},
+                   {"--force"});
+    auto folder = parseWithFolder(args, argv);
+    if (!folder) return folder.error();
+    InitOptions options;
+    options.folder = std::move(*folder);
+    if (auto address = args.value("--address")) options.address = *address;
+    if (auto file = args.value("--admin-password-file")) options.adminPasswordFile = *file;
+    options.force = args.has("--force");
+    if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations); !s) {
+        return s.error();
+    }
+    return options;
+}
+
+support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--grant-ms", "--workers",
+                    "--max-connections", "--max-per-peer", "--max-failed-logins-per-name",
+                    "--max-failed-logins-per-address", "--failed-login-window-ms"},
+                   {});
+    auto folder = parseWithFolder(args, argv);
+    if (!folder) return folder.error();
+    ServeSettings settings;
+    settings.folder = std::move(*folder);
+    settings.address = args.value("--address").value_or("");
+    for (const support::Status& status : {
+             portsOption(args, settings.ports),
+             millisecondsOption(args, "--deadline-ms", settings.connectionDeadline),
+             millisecondsOption(args, "--grant-ms", settings.grantLifetime),
+             millisecondsOption(args, "--failed-login-window-ms", settings.throttle.window),
+             positiveOption(args, "--workers", settings.workers),
+             positiveOption(args, "--max-connections", settings.maxConnections),
+             positiveOption(args, "--max-per-peer", settings.maxConnectionsPerPeer),
+             positiveOption(args, "--max-failed-logins-per-name",
+                            settings.throttle.failuresPerName),
+             positiveOption(args, "--max-failed-logins-per-address",
+                            settings.throttle.failuresPerAddress),
+         }) {
+        if (!status) return status.error();
+    }
+    return settings;
+}
+
+support::Result<std::filesystem::path> parseFolderOnly(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir"}, {});
+    return parseWithFolder(args, argv);
+}
+
+}  // namespace velquor::server

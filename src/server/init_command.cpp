@@ -1,0 +1,27 @@
+// 'kestod init': a new server folder, and the one-time display of a generated password.
+#include <iostream>
+
+#include "server/command_line.h"
+#include "server/kestod_commands.h"
+#include "server/server_files.h"
+#include "server/server_init.h"
+#include "support/exit_status.h"
+
+namespace velquor::server {
+
+int runInitCommand(const std::vector<std::string>& args) {
+    auto options = parseInitOptions(args);
+    if (!options) return reportFailure(options.error());
+    auto outcome = initialiseServer(*options);
+    if (!outcome) return reportFailure(outcome.error());
+    const auto files = serverFilesIn(options->folder);
+    std::cout << "kestod: initialised " << options->folder.string() << " for " << options->address
+              << "; clients need " << files.caCert.string() << " as their cacert.pem\n";
+    if (!outcome->generatedPassword.empty()) {
+        std::cout << "kestod: administrator account 'chief' password (shown only now, keep it): "
+                  << outcome->generatedPassword << "\n";
+    }
+    return support::kExitOk;
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,66 @@
+// 'kestod serve': the process around KestoServer — descriptor limit, stop signals, the ready
+// line tests and service managers wait for, and the exit status.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <iostream>
+
+#include "server/command_line.h"
+#include "server/kesto_server.h"
+#include "server/kestod_commands.h"
+#include "support/exit_status.h"
+
+namespace velquor::server {
+
+namespace {
+
+KestoServer* g_server = nullptr;
+
+// Every open connection is a descriptor; the usual soft limit of 1024 would cap the server
+// below its own connection limit.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+extern "C" void onStopSignal(int) {
+    if (g_server != nullptr) g_server->requestStop();
+}
+
+// A daemon told to stop has done its job: SIGTERM (the service manager) and SIGINT (Ctrl-C
+// beside 'make run') both end in a clean stop that finishes in-flight requests, and the
+// process exits 0. A client that hangs up while we write must not kill the server.
+void installSignalHandlers(KestoServer& server) {
+    g_server = &server;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int runServeCommand(const std::vector<std::string>& args) {
+    auto settings = parseServeSettings(args);
+    if (!settings) return reportFailure(settings.error());
+    raiseDescriptorLimit();
+    auto server = KestoServer::create(std::move(*settings));
+    if (!server) return reportFailure(server.error());
+    installSignalHandlers(**server);
+
+    const auto ports = (*server)->ports();
+    std::cout << "kestod: serving on " << (*server)->address() << " ports " << ports[0] << ','
+              << ports[1] << ',' << ports[2] << std::endl;
+    auto status = (*server)->run();
+    g_server = nullptr;
+    if (!status) return reportFailure(status.error());
+    std::cerr << "kestod: stopped\n";
+    return support::kExitOk;
+}
+
+}  // namespace velquor::server

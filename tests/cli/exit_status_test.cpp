@@ -1,0 +1,96 @@
+// velquor-cli's exit statuses, one for each way a run can end: done, a wrong command line,
+// failed work, and a long job stopped by SIGINT or SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "child_process.h"
+#include "temp_dir.h"
+
+namespace velquor::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ProgramRun {
+    std::string output;  // standard output and error together
+    int status = -1;
+};
+
+ProgramRun cli(const std::string& arguments) {
+    ProgramRun run;
+    run.output = runCommand(shellQuote(VELQUOR_CLI_BINARY) + " " + arguments + " 2>&1 </dev/null",
+                            &run.status);
+    return run;
+}
+
+TEST(CliExitStatus, VersionAndHelpSucceed) {
+    const ProgramRun version = cli("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, std::string("velquor-cli ") + VELQUOR_VERSION + "\n");
+    EXPECT_EQ(cli("--help").status, 0);
+    EXPECT_EQ(cli("digest --help").status, 0);
+}
+
+TEST(CliExitStatus, AWrongCommandLineIsTwo) {
+    for (const char* arguments : {
+             "",                             // no command
+             "frobnicate",                   // unknown command
+             "--frobnicate",                 // unknown top-level option
+             "digest --frobnicate",          // unknown option of a command
+             "digest -a",                    // option without its value
+             "encrypt --key k only-input",   // missing argument
+             "sheet --counts=yes file.csv",  // value for a flag
+             "kesto --user u",               // no kesto command
+         }) {
+        const ProgramRun run = cli(arguments);
+        EXPECT_EQ(run.status, 2) << "velquor-cli " << arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find("usage: velquor-cli"), std::string::npos) << arguments;
+    }
+}
+
+TEST(CliExitStatus, FailedWorkIsOne) {
+    TempDir dir;
+    const std::string missing = shellQuote((dir / "missing").string());
+    const std::string out = shellQuote((dir / "out").string());
+    for (const std::string& arguments : {
+             "encrypt --key k " + missing + " " + out,
+             "digest " + missing,
+             "sheet " + missing,
+         }) {
+        const ProgramRun run = cli(arguments);
+        EXPECT_EQ(run.status, 1) << arguments << "\n" << run.output;
+        EXPECT_EQ(run.output.find("usage:"), std::string::npos) << "not a usage error";
+    }
+}
+
+// A digest of a FIFO that a writer keeps filling never ends by itself; the signal must stop
+// it with the interrupted status and one line saying so, not a crash or a failure status.
+class InterruptedDigest : public ::testing::TestWithParam<int> {};
+
+TEST_P(InterruptedDigest, StopsWith130) {
+    TempDir dir;
+    const auto fifo = dir / "endless";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ChildProcess writer({"/bin/sh", "-c", "exec cat /dev/zero > " + shellQuote(fifo.string())},
+                        dir / "writer.txt");
+    ChildProcess digest({VELQUOR_CLI_BINARY, "digest", "-a", "sha256", fifo.string()},
+                        dir / "digest.txt");
+    ASSERT_TRUE(digest.waitUntilHandling(GetParam(), 30s));
+    // Far more than starting the program reads: the digest is under way.
+    ASSERT_TRUE(digest.waitUntilRead(64u << 20, 30s));
+    digest.sendSignal(GetParam());
+    const auto status = digest.waitForExit(30s);
+    ASSERT_TRUE(status.has_value()) << "it must exit, not die of the signal";
+    EXPECT_EQ(*status, 130) << readFile(dir / "digest.txt");
+    EXPECT_EQ(readFile(dir / "digest.txt").find("  " + fifo.string()), std::string::npos)
+        << "no digest line for an input that was not read to its end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedDigest, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) {
+                             return info.param == SIGINT ? "Sigint" : "Sigterm";
+                         });
+
+}  // namespace
+}  // namespace velquor::testing
