@@ -14,6 +14,7 @@ configure: deps
 
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target all_verify_interface_header_sets
 
 test: build
 	@ctest --preset $(PRESET)

@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
 

@@ -11,7 +11,7 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "temp_dir.h"
