@@ -308,7 +308,7 @@ void CVelquorDlg::OnGenerateMd5() {
     startTask(runWithProgress<support::Result<std::string>>(
         this, tr("Computing the MD5 digest…"),
         [engine, path](support::ProgressSink& sink, std::stop_token stop) {
-            return engine->ComputeFile(path, sink, stop);
+            return engine->computeFile(path, sink, stop);
         },
         [this, digestField](std::optional<support::Result<std::string>> digestText,
                             bool cancelled) {
