@@ -56,15 +56,17 @@ struct AccountTexts {
     std::string_view caption;
     std::string_view succeeded;
     std::string_view failed;
+    std::string_view mismatch;  // the password differs from its confirmation
 };
 constexpr AccountTexts kAddUserTexts{kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
-                                     kesto_text::kAddUserFailed};
+                                     kesto_text::kAddUserFailed, kesto_text::kPasswordDifferent};
 constexpr AccountTexts kDeleteUserTexts{kesto_text::kDeleteUserCaption,
                                         kesto_text::kDeleteUserSucceeded,
-                                        kesto_text::kDeleteUserFailed};
-constexpr AccountTexts kChangePasswordTexts{kesto_text::kChangePasswordCaption,
-                                            kesto_text::kChangePasswordSucceeded,
-                                            kesto_text::kChangePasswordFailed};
+                                        kesto_text::kDeleteUserFailed,
+                                        {}};
+constexpr AccountTexts kChangePasswordTexts{
+    kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
+    kesto_text::kChangePasswordFailed, kesto_text::kPasswordNotEqual};
 
 struct AccountChange {
     std::string_view operation;
@@ -72,9 +74,15 @@ struct AccountChange {
     std::string_view password;
 };
 
+// A password and its confirmation are compared byte for byte before anything is sent.
 support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& change,
                             const AccountTexts& texts, support::Reporter& reporter,
-                            std::stop_token stop) {
+                            std::stop_token stop,
+                            std::optional<std::string_view> confirmation = std::nullopt) {
+    if (confirmation && *confirmation != change.password) {
+        reporter.report(texts.mismatch, texts.caption);
+        return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
+    }
     auto record = wire::buildAccountRequest(wire::AccountFields{
         std::string(change.operation), std::string(change.userName), std::string(change.password)});
     if (!record) return refuseField(record.error(), texts.caption, reporter);
@@ -86,16 +94,6 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
     }
     reporter.report(texts.succeeded, texts.caption);
     return {};
-}
-
-// A password and its confirmation are compared byte for byte before anything is sent.
-std::optional<support::Error> refuseMismatch(std::string_view password,
-                                             std::string_view confirmation, std::string_view text,
-                                             std::string_view caption,
-                                             support::Reporter& reporter) {
-    if (password == confirmation) return std::nullopt;
-    reporter.report(text, caption);
-    return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
 }
 
 }  // namespace
@@ -118,12 +116,8 @@ support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view
 support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
                         std::string_view password, std::string_view confirmation,
                         support::Reporter& reporter, std::stop_token stop) {
-    if (auto mismatch = refuseMismatch(password, confirmation, kesto_text::kPasswordDifferent,
-                                       kesto_text::kAddUserCaption, reporter)) {
-        return *mismatch;
-    }
     return sendAccount(endpoint, {wire::kOperationAdd, userName, password}, kAddUserTexts, reporter,
-                       std::move(stop));
+                       std::move(stop), confirmation);
 }
 
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
@@ -136,12 +130,8 @@ support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userN
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
                                std::string_view newPassword, std::string_view confirmation,
                                support::Reporter& reporter, std::stop_token stop) {
-    if (auto mismatch = refuseMismatch(newPassword, confirmation, kesto_text::kPasswordNotEqual,
-                                       kesto_text::kChangePasswordCaption, reporter)) {
-        return *mismatch;
-    }
     return sendAccount(endpoint, {wire::kOperationUpdate, userName, newPassword},
-                       kChangePasswordTexts, reporter, std::move(stop));
+                       kChangePasswordTexts, reporter, std::move(stop), confirmation);
 }
 
 }  // namespace velquor::provisioning
