@@ -22,7 +22,6 @@ namespace {
 using ::velquor::testing::TempDir;
 
 const std::string kCli = std::string(VELQUOR_BINARY_DIR) + "/src/cli/velquor-cli";
-constexpr int kInterruptRows = 100000;
 // Far above what a sparse sheet needs, far below what a store of its used range would.
 constexpr std::uint64_t kMemoryBound = std::uint64_t{200} << 20;
 
@@ -160,7 +159,7 @@ TEST(SheetCommandBounds, AFormatOfAMillionZerosShowsGeneralWithOneWarning) {
 TEST(SheetCommandBounds, CtrlCEndsTheReadingWithStatus130) {
     TempDir dir;
     const auto path = dir / "big.xlsx";
-    testing::writeZip(path, testing::largeWorkbook(kInterruptRows, 20));
+    testing::writeZip(path, testing::largeWorkbook(testing::kRowsSlowToRead, 20));
     const int status = ::velquor::testing::exitStatusAfterInterrupt({kCli, "sheet", path.string()},
                                                                     dir / "output");
     EXPECT_EQ(status, 130) << ::velquor::testing::readFile(dir / "output").substr(0, 400);

@@ -22,6 +22,9 @@ Parts sparseWorkbook(const std::string& first = "first", const std::string& last
 // rows x columns numbers, all shown through one number format (General when empty): a file
 // that takes the reader a while, for stopping it part-way. Row 1 holds texts (a header).
 Parts largeWorkbook(int rows, int columns, const std::string& formatCode = "");
+// Rows of largeWorkbook(rows, 20) that keep the reader busy for most of a second even on a
+// fast machine, so that a Ctrl-C sent after a moment lands while the sheet is being read.
+inline constexpr int kRowsSlowToRead = 150000;
 
 // Writes the parts as a deflated zip.
 void writeZip(const std::filesystem::path& path, const Parts& parts);
