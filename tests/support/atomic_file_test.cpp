@@ -7,12 +7,15 @@
 
 #include "file_size_limit.h"
 #include "temp_dir.h"
+#include "unprivileged.h"
 
 namespace velquor::support {
 namespace {
 
 using velquor::testing::FileSizeLimit;
+using velquor::testing::handOverToUnprivileged;
 using velquor::testing::readFile;
+using velquor::testing::runUnprivileged;
 using velquor::testing::TempDir;
 using velquor::testing::writeFile;
 
@@ -73,12 +76,21 @@ TEST(AtomicOutputFile, MissingOrUnwritableFolderIsAnErrorNamingIt) {
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find("nope"), std::string::npos);
 
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     std::filesystem::create_directory(dir / "locked");
     writeFile(dir / "locked" / "out.xml", "old");
+    handOverToUnprivileged(dir.path());
+    handOverToUnprivileged(dir / "locked");
     ::chmod((dir / "locked").c_str(), 0500);
-    auto locked = writeFileAtomically(dir / "locked" / "out.xml", bytesOf("new"));
-    EXPECT_FALSE(locked);
+    const auto failure = runUnprivileged([&]() -> std::string {
+        auto locked = writeFileAtomically(dir / "locked" / "out.xml", bytesOf("new"));
+        if (locked) return "a read-only folder took the new file";
+        if (locked.error().message.find("locked") == std::string::npos) {
+            return "the error does not name the folder: " + locked.error().message;
+        }
+        return {};
+    });
+    if (!failure) GTEST_SKIP() << "running as root and cannot become an unprivileged user";
+    EXPECT_EQ(*failure, "");
     EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "old");
 }
 
