@@ -65,10 +65,11 @@ bool isStreamNode(mode_t mode) {
     return S_ISCHR(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
 }
 
-// A socket node cannot be opened. One that is this process's own standard output or error
-// (what /dev/stdout leads to under a service manager) is used as it is; any other is a
-// listening local socket, connected to.
-Result<int> connectSocket(const fs::path& target, const struct stat& info) {
+// A copy of this process's standard output or error when info describes the file it is open
+// on: what /dev/stdout leads to. Writing there is what the user asked for even when it is a
+// regular file (the shell has already emptied it), and it is the only way into a socket that
+// is not listening, such as a service manager's log stream. -1 when it is neither.
+Result<int> ownStandardStreamFor(const fs::path& target, const struct stat& info) {
     for (const int own : {STDOUT_FILENO, STDERR_FILENO}) {
         struct stat ownInfo {};
         if (::fstat(own, &ownInfo) == 0 && ownInfo.st_dev == info.st_dev &&
@@ -79,6 +80,11 @@ Result<int> connectSocket(const fs::path& target, const struct stat& info) {
             return fd;
         }
     }
+    return -1;
+}
+
+// A socket node cannot be opened; a listening local socket is connected to.
+Result<int> connectSocket(const fs::path& target) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (target.native().size() >= sizeof address.sun_path) {
@@ -123,13 +129,16 @@ Result<int> openDevice(const fs::path& target, const std::stop_token& stop) {
 // folder or nothing, which take the temporary-file path.
 Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::stop_token& stop) {
     struct stat info {};
-    if (::stat(target.c_str(), &info) != 0) return std::optional<int>();
+    if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::optional<int>();
     if (S_ISBLK(info.st_mode)) {
         return makeError(ErrorCode::InvalidInput,
                          "cannot write " + target.string() + ": it is a block device");
     }
+    auto own = ownStandardStreamFor(target, info);
+    if (!own) return own.error();
+    if (*own >= 0) return std::optional<int>(*own);
     if (!isStreamNode(info.st_mode)) return std::optional<int>();
-    auto fd = S_ISSOCK(info.st_mode) ? connectSocket(target, info) : openDevice(target, stop);
+    auto fd = S_ISSOCK(info.st_mode) ? connectSocket(target) : openDevice(target, stop);
     if (!fd) return fd.error();
     // The name may have been swapped between the look and the open: write through only to
     // what was looked at, never into a regular file in place.

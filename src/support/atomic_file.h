@@ -30,9 +30,10 @@ enum class StreamTarget {
     // link or a device node included, is replaced by the new file and never followed.
     Replace,
     // The user named the output: when the name (or the link it is) leads to a character
-    // device, FIFO or socket, the bytes go straight there, without a temporary file, since
+    // device, FIFO or socket, or to the file this process has open as its standard output or
+    // error (/dev/stdout), the bytes go straight there, without a temporary file, since
     // replacing the node would destroy /dev/null or leave a pipe's reader with nothing. A
-    // block device is refused. A regular file, or a link to one, is still replaced.
+    // block device is refused. Any other regular file, or a link to one, is still replaced.
     WriteThrough,
 };
 

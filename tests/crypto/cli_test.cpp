@@ -114,6 +114,10 @@ TEST_F(CliCrypt, StreamOutputsReceiveTheBytesAndStayStreams) {
         EXPECT_EQ(status, 0) << output;
         EXPECT_EQ(got, expected) << output;
     }
+    // Standard output sent to a file: the bytes go into that file, the link stays a link.
+    shellIn(dir, cli() + " encrypt --key k in.xml stdout > redirected.enc", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(dir / "redirected.enc"), expected);
     EXPECT_TRUE(isNodeOfType(dir / "stdout", S_IFLNK));
 
     const std::string roundTrip = shellIn(
