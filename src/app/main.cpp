@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/velquor_app.h"
+#include "support/atomic_file.h"
 #include "support/version.h"
 
 namespace {
@@ -37,6 +38,7 @@ bool answeredWithoutWindow(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velquor::support::ignoreFileSizeSignal();
     if (answeredWithoutWindow(argc, argv)) return 0;
     if (!displayAvailable()) {
         std::fputs(

@@ -33,6 +33,7 @@ int runConfigFileCommand(std::string_view name, const ConfigFileOperation& opera
         crypto::ConfigFileOptions options;
         options.progress = &progress;
         options.stop = interruptToken();
+        options.dashIsStandardStream = true;
         status =
             operation(parser.positionals()[0], parser.positionals()[1], *key, reporter, options);
     }
@@ -46,14 +47,14 @@ int runConfigFileCommand(std::string_view name, const ConfigFileOperation& opera
 }  // namespace
 
 VELQUOR_REGISTER_COMMAND("encrypt", "encrypt (--key TEXT | --key-hex HEX) INPUT OUTPUT",
-                         "encrypt a configuration file with AES-128",
+                         "encrypt a configuration file with AES-128; - is standard input or output",
                          [](const std::vector<std::string>& args) {
                              return runConfigFileCommand("encrypt", crypto::EncryptConfigFile,
                                                          args);
                          });
 
 VELQUOR_REGISTER_COMMAND("decrypt", "decrypt (--key TEXT | --key-hex HEX) INPUT OUTPUT",
-                         "decrypt an encrypted configuration file",
+                         "decrypt an encrypted configuration file; - is standard input or output",
                          [](const std::vector<std::string>& args) {
                              return runConfigFileCommand("decrypt", crypto::DecryptConfigFile,
                                                          args);

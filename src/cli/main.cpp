@@ -5,6 +5,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "support/atomic_file.h"
 #include "support/version.h"
 
 namespace {
@@ -40,6 +41,8 @@ bool wantsHelp(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit turns into "File too large" and a kept old file, not a killed process.
+    velquor::support::ignoreFileSizeSignal();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usageFailure("");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

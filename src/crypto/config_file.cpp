@@ -1,8 +1,10 @@
 // EncryptConfigFile / DecryptConfigFile: the encrypted configuration file, read in large
-// chunks, transformed in place and written through a temporary file renamed into place.
+// chunks, transformed in place and written through a temporary file renamed into place (or
+// straight into a stream the user chose: a terminal, a pipe, /dev/null).
 #include "crypto/config_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -11,7 +13,6 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
-#include "support/file_identity.h"
 #include "support/input_file.h"
 
 namespace velquor::crypto {
@@ -37,27 +38,41 @@ const char* verbOf(Direction direction) {
     return direction == Direction::Encrypt ? "encrypting" : "decrypting";
 }
 
-Status refuseInputAsOutput(int inputFd, const std::string& inputPath,
-                           const std::string& outputPath) {
-    const auto input = support::identityOf(inputFd);
-    const auto output = support::identityOf(std::filesystem::path(outputPath));
-    if (input && output && *input == *output) {
-        return makeError(ErrorCode::SameFile, "the output file " + outputPath +
-                                                  " is the input file " + inputPath +
-                                                  " itself; choose another output file");
+constexpr char kStandardStream[] = "-";
+
+bool isStream(mode_t mode) {
+    return S_ISCHR(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
+}
+
+// Writing a file over itself would truncate it before it is read. Reading a terminal, pipe or
+// /dev/null while writing to it loses nothing, so /dev/stdin to /dev/stdout is let through.
+Status refuseInputAsOutput(int inputFd, const std::string& inputPath, const std::string& outputPath,
+                           bool outputIsStandardOutput) {
+    struct stat input {};
+    struct stat output {};
+    if (::fstat(inputFd, &input) != 0) return {};
+    const int found = outputIsStandardOutput ? ::fstat(STDOUT_FILENO, &output)
+                                             : ::stat(outputPath.c_str(), &output);
+    if (found != 0 || input.st_dev != output.st_dev || input.st_ino != output.st_ino ||
+        isStream(input.st_mode)) {
+        return {};
     }
-    return {};
+    return makeError(ErrorCode::SameFile, "the output file " + outputPath + " is the input file " +
+                                              inputPath + " itself; choose another output file");
 }
 
 // A folder where the output should go would only fail at the final rename, after the whole
-// input was processed: say so before starting.
-Status refuseFolderAsOutput(const std::string& outputPath) {
+// input was processed, and a disk is never what an encrypted configuration is meant for: say
+// so before starting.
+Status refuseNonFileOutput(const std::string& outputPath) {
     struct stat info {};
-    if (::stat(outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "cannot write output file " + outputPath + ": it is a folder");
-    }
-    return {};
+    if (::stat(outputPath.c_str(), &info) != 0) return {};
+    const char* what = S_ISDIR(info.st_mode)   ? "a folder"
+                       : S_ISBLK(info.st_mode) ? "a block device"
+                                               : nullptr;
+    if (what == nullptr) return {};
+    return makeError(ErrorCode::InvalidInput,
+                     "cannot write output file " + outputPath + ": it is " + what);
 }
 
 // One pass over the input. Decryption holds the last full block of every chunk back until
@@ -135,19 +150,31 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
                      support::Reporter& reporter, const ConfigFileOptions& options) {
     if (inputPath.empty()) return makeError(ErrorCode::InvalidInput, "no input file chosen");
 
-    auto input = support::InputFile::open(inputPath);
+    const bool inputIsStandard = options.dashIsStandardStream && inputPath == kStandardStream;
+    const bool outputIsStandard = options.dashIsStandardStream && outputPath == kStandardStream;
+    auto input =
+        inputIsStandard ? support::InputFile::standardInput() : support::InputFile::open(inputPath);
     if (!input) {
         return fail(reporter, input.error(),
                     direction == Direction::Encrypt ? kOpenErrorText : kDecryptInputOpenErrorText);
     }
-    if (auto same = refuseInputAsOutput(input->fd(), inputPath, outputPath); !same) {
+    if (auto same = refuseInputAsOutput(input->fd(), inputPath, outputPath, outputIsStandard);
+        !same) {
         return fail(reporter, same.error());
     }
-    if (auto folder = refuseFolderAsOutput(outputPath); !folder) {
-        return fail(reporter, folder.error(), kOpenErrorText);
+    if (!outputIsStandard) {
+        if (auto notFile = refuseNonFileOutput(outputPath); !notFile) {
+            return fail(reporter, notFile.error(), kOpenErrorText);
+        }
     }
-    auto output = support::AtomicOutputFile::create(outputPath, options.durability);
+    support::OutputOptions outputOptions;
+    outputOptions.durability = options.durability;
+    outputOptions.streams = support::StreamTarget::WriteThrough;
+    outputOptions.stop = options.stop;
+    auto output = outputIsStandard ? support::AtomicOutputFile::standardOutput()
+                                   : support::AtomicOutputFile::create(outputPath, outputOptions);
     if (!output) {
+        if (output.error().code == ErrorCode::Cancelled) return output.error();
         Error error = output.error();
         error.message = outputPath.empty()
                             ? "no output file chosen"

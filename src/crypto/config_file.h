@@ -17,12 +17,16 @@ struct ConfigFileOptions {
     support::Durability durability = support::Durability::Sync;  // Deferred for bulk runs
     support::ProgressSink* progress = nullptr;                   // bytes done / total, may be null
     std::stop_token stop;  // checked between chunks; Cancelled error
+    // "-" names standard input (as the input) and standard output (as the output), as on a
+    // command line; elsewhere "-" is a file name like any other.
+    bool dashIsStandardStream = false;
 };
 
-// Returns ok only when the whole output was written and renamed into place. Problems are
-// reported through reporter with the product's own texts ("file open error" / "file open error !",
-// caption "error") and are also returned as an Error with a detailed message (path + reason).
-// Problems that have no text of their own (output is the input, a read or write failing
+// Returns ok only when the whole output was written and renamed into place. An output that
+// is (or whose link leads to) a character device, FIFO or socket is written straight through.
+// Problems are reported through reporter with the product's own texts ("file open error" / "file
+// open error !", caption "error") and are also returned as an Error with a detailed message (path +
+// reason). Problems that have no text of their own (output is the input, a read or write failing
 // midway) are reported once with the detailed message, caption "error". Cancellation is not
 // reported: it returns Error{Cancelled, ...} and leaves the target as it was.
 // An empty inputPath does nothing: no report, returns Error{InvalidInput, "no input file chosen"}.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "server/kestod_commands.h"
+#include "support/atomic_file.h"
 #include "support/exit_status.h"
 #include "support/version.h"
 #include "wire/kesto_address.h"
@@ -61,6 +62,7 @@ int reportFailure(const support::Error& error) {
 
 int main(int argc, char** argv) {
     using namespace velquor;
+    support::ignoreFileSizeSignal();
     if (argc < 2) {
         return server::reportFailure(
             support::makeError(support::ErrorCode::Usage, "a command is needed"));

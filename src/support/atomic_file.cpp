@@ -2,13 +2,19 @@
 #include "support/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <optional>
 #include <random>
+#include <thread>
 
 namespace velquor::support {
 
@@ -46,7 +52,8 @@ fs::path folderOf(const fs::path& target) {
 
 Status fsyncFolder(const fs::path& folder) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) return makeError(ErrorCode::Io, describeErrno("cannot open folder", folder, errno));
+    if (dirFd < 0)
+        return makeError(ErrorCode::Io, describeErrno("cannot open folder", folder, errno));
     const int rc = ::fsync(dirFd);
     const int err = errno;
     ::close(dirFd);
@@ -54,34 +61,154 @@ Status fsyncFolder(const fs::path& folder) {
     return {};
 }
 
+bool isStreamNode(mode_t mode) {
+    return S_ISCHR(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
+}
+
+// A copy of this process's standard output or error when info describes the file it is open
+// on: what /dev/stdout leads to. Writing there is what the user asked for even when it is a
+// regular file (the shell has already emptied it), and it is the only way into a socket that
+// is not listening, such as a service manager's log stream. -1 when it is neither.
+Result<int> ownStandardStreamFor(const fs::path& target, const struct stat& info) {
+    for (const int own : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat ownInfo {};
+        if (::fstat(own, &ownInfo) == 0 && ownInfo.st_dev == info.st_dev &&
+            ownInfo.st_ino == info.st_ino) {
+            const int fd = ::fcntl(own, F_DUPFD_CLOEXEC, 3);
+            if (fd < 0)
+                return makeError(ErrorCode::Io, describeErrno("cannot write", target, errno));
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// A socket node cannot be opened; a listening local socket is connected to.
+Result<int> connectSocket(const fs::path& target) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (target.native().size() >= sizeof address.sun_path) {
+        return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, ENAMETOOLONG));
+    }
+    std::memcpy(address.sun_path, target.c_str(), target.native().size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, errno));
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, err));
+    }
+    return fd;
+}
+
+// Opening a FIFO blocks until a reader comes. Where the wait can be stopped, it polls with
+// O_NONBLOCK instead (ENXIO: no reader yet), since a blocked open() may never see the signal
+// that asked for the stop.
+Result<int> openDevice(const fs::path& target, const std::stop_token& stop) {
+    const int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+    const bool pollForReader = stop.stop_possible();
+    for (;;) {
+        const int fd = ::open(target.c_str(), pollForReader ? flags | O_NONBLOCK : flags);
+        if (fd >= 0) {
+            if (pollForReader) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        const int err = errno;
+        if (err != EINTR && !(pollForReader && err == ENXIO)) {
+            return makeError(ErrorCode::Io, describeErrno("cannot write", target, err));
+        }
+        if (stop.stop_requested() || (err == EINTR && !pollForReader)) {
+            return makeError(ErrorCode::Cancelled,
+                             "waiting for a reader of " + target.string() + " was stopped");
+        }
+        if (err == ENXIO) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// The stream a user-chosen name leads to, or nullopt when it leads to a regular file, a
+// folder or nothing, which take the temporary-file path.
+Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::stop_token& stop) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::optional<int>();
+    if (S_ISBLK(info.st_mode)) {
+        return makeError(ErrorCode::InvalidInput,
+                         "cannot write " + target.string() + ": it is a block device");
+    }
+    auto own = ownStandardStreamFor(target, info);
+    if (!own) return own.error();
+    if (*own >= 0) return std::optional<int>(*own);
+    if (!isStreamNode(info.st_mode)) return std::optional<int>();
+    auto fd = S_ISSOCK(info.st_mode) ? connectSocket(target) : openDevice(target, stop);
+    if (!fd) return fd.error();
+    // The name may have been swapped between the look and the open: write through only to
+    // what was looked at, never into a regular file in place.
+    struct stat opened {};
+    if (::fstat(*fd, &opened) != 0 || !isStreamNode(opened.st_mode)) {
+        ::close(*fd);
+        return makeError(ErrorCode::Io,
+                         "cannot write " + target.string() + ": it changed while being opened");
+    }
+    return std::optional<int>(*fd);
+}
+
 }  // namespace
 
-Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target, Durability durability) {
+Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
+                                                  const OutputOptions& options) {
     if (target.empty() || !target.has_filename()) {
         return makeError(ErrorCode::InvalidInput, "no output file name given");
     }
     AtomicOutputFile file;
     file.m_target = target;
-    file.m_durability = durability;
+    file.m_durability = options.durability;
+    if (options.streams == StreamTarget::WriteThrough) {
+        auto stream = openStreamTarget(target, options.stop);
+        if (!stream) return stream.error();
+        if (*stream) {
+            file.m_fd = **stream;
+            file.m_stream = true;
+            return file;
+        }
+    }
+    if (auto opened = file.openTemporary(); !opened) return opened.error();
+    return file;
+}
+
+Result<AtomicOutputFile> AtomicOutputFile::standardOutput() {
+    AtomicOutputFile file;
+    file.m_target = "standard output";
+    // A copy of the descriptor, so that closing it to learn of a late error keeps fd 1 open.
+    file.m_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (file.m_fd < 0) {
+        return makeError(ErrorCode::Io, describeErrno("cannot write", file.m_target, errno));
+    }
+    file.m_stream = true;
+    return file;
+}
+
+// The temporary's name does not grow with the target's, so a target name of the longest
+// legal length still has a temporary beside it.
+Status AtomicOutputFile::openTemporary() {
     // Keep the permissions of a regular file we replace; new files get 0666 less the umask.
     mode_t mode = 0666;
     struct stat existing {};
-    if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (::lstat(m_target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
         mode = existing.st_mode & 07777;
     }
-    const auto folder = folderOf(target);
+    const auto folder = folderOf(m_target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = folder / ("." + target.filename().string() + ".tmp-" + randomSuffix());
-        const int fd = ::open(candidate.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        auto candidate = folder / (".velquor-" + randomSuffix());
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             if (mode != 0666) (void)::fchmod(fd, mode);
-            file.m_fd = fd;
-            file.m_tempPath = std::move(candidate);
-            return file;
+            m_fd = fd;
+            m_tempPath = std::move(candidate);
+            return {};
         }
         if (errno != EEXIST) {
-            return makeError(ErrorCode::Io, describeErrno("cannot create a file in", folder, errno));
+            return makeError(ErrorCode::Io,
+                             describeErrno("cannot create a file in", folder, errno));
         }
     }
     return makeError(ErrorCode::Io, "cannot create a temporary file in " + folder.string());
@@ -92,6 +219,7 @@ AtomicOutputFile::AtomicOutputFile(AtomicOutputFile&& other) noexcept
       m_tempPath(std::move(other.m_tempPath)),
       m_fd(std::exchange(other.m_fd, -1)),
       m_durability(other.m_durability),
+      m_stream(other.m_stream),
       m_committed(std::exchange(other.m_committed, true)) {
     other.m_tempPath.clear();
 }
@@ -103,13 +231,16 @@ AtomicOutputFile& AtomicOutputFile::operator=(AtomicOutputFile&& other) noexcept
         m_tempPath = std::move(other.m_tempPath);
         m_fd = std::exchange(other.m_fd, -1);
         m_durability = other.m_durability;
+        m_stream = other.m_stream;
         m_committed = std::exchange(other.m_committed, true);
         other.m_tempPath.clear();
     }
     return *this;
 }
 
-AtomicOutputFile::~AtomicOutputFile() { discard(); }
+AtomicOutputFile::~AtomicOutputFile() {
+    discard();
+}
 
 void AtomicOutputFile::closeFd() {
     if (m_fd >= 0) {
@@ -142,7 +273,9 @@ Status AtomicOutputFile::write(const void* data, std::size_t size) {
 }
 
 Status AtomicOutputFile::commit() {
-    if (m_fd < 0 || m_committed) return makeError(ErrorCode::Internal, "commit of a closed output file");
+    if (m_fd < 0 || m_committed)
+        return makeError(ErrorCode::Internal, "commit of a closed output file");
+    if (m_stream) return closeStream();
     if (m_durability == Durability::Sync && ::fsync(m_fd) != 0) {
         return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, errno));
     }
@@ -159,9 +292,22 @@ Status AtomicOutputFile::commit() {
     return {};
 }
 
+// A stream has nothing to rename and nothing to make durable: fsync() of a pipe or terminal
+// fails with EINVAL, and what its reader got is already out of our hands.
+Status AtomicOutputFile::closeStream() {
+    const int rc = ::close(m_fd);
+    const int err = errno;
+    m_fd = -1;
+    m_committed = true;
+    if (rc != 0 && err != EINTR) {
+        return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, err));
+    }
+    return {};
+}
+
 Status writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes,
-                           Durability durability) {
-    auto file = AtomicOutputFile::create(target, durability);
+                           const OutputOptions& options) {
+    auto file = AtomicOutputFile::create(target, options);
     if (!file) return file.error();
     if (auto written = file->write(bytes); !written) return written;
     return file->commit();
@@ -175,6 +321,13 @@ Status syncFileSystemOf(const fs::path& path) {
     ::close(fd);
     if (rc != 0) return makeError(ErrorCode::Io, describeErrno("cannot sync", path, err));
     return {};
+}
+
+void ignoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 }  // namespace velquor::support

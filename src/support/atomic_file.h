@@ -1,12 +1,15 @@
 // AtomicOutputFile: an output written to a temporary file beside its target and renamed
 // into place, so the target is either the complete new file or the old one untouched.
-// The temporary is created with O_CREAT|O_EXCL|O_NOFOLLOW; a symbolic link at the target is
-// replaced by the rename, never written through.
+// The temporary is created with O_CREAT|O_EXCL|O_NOFOLLOW under a short name of its own, so a
+// target name of any legal length works; a symbolic link at the target is replaced by the
+// rename, never written through. An output the user chose may instead be a stream (a
+// terminal, /dev/null, a pipe's reader, standard output): that is written straight through.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
 #include <span>
+#include <stop_token>
 #include <string>
 
 #include "support/result.h"
@@ -21,12 +24,41 @@ enum class Durability {
     Deferred,
 };
 
+// What an existing target that is not a regular file means.
+enum class StreamTarget {
+    // The name came from data (a MAC address in a sheet): whatever is there, a symbolic
+    // link or a device node included, is replaced by the new file and never followed.
+    Replace,
+    // The user named the output: when the name (or the link it is) leads to a character
+    // device, FIFO or socket, or to the file this process has open as its standard output or
+    // error (/dev/stdout), the bytes go straight there, without a temporary file, since
+    // replacing the node would destroy /dev/null or leave a pipe's reader with nothing. A
+    // block device is refused. Any other regular file, or a link to one, is still replaced.
+    WriteThrough,
+};
+
+struct OutputOptions {
+    Durability durability = Durability::Sync;
+    StreamTarget streams = StreamTarget::Replace;
+    // Opening a FIFO waits for its reader, as a shell redirection does; a stop request ends
+    // that wait with Cancelled.
+    std::stop_token stop;
+};
+
 class AtomicOutputFile {
 public:
-    // Creates the temporary file in target's folder. Fails if that folder does not exist
-    // or cannot be written.
+    // Creates the temporary file in target's folder (or opens the stream, see StreamTarget).
+    // Fails if that folder does not exist or cannot be written.
     static Result<AtomicOutputFile> create(const std::filesystem::path& target,
-                                           Durability durability = Durability::Sync);
+                                           const OutputOptions& options);
+    static Result<AtomicOutputFile> create(const std::filesystem::path& target,
+                                           Durability durability = Durability::Sync) {
+        OutputOptions options;
+        options.durability = durability;
+        return create(target, options);
+    }
+    // This process's standard output, written straight through; named "standard output".
+    static Result<AtomicOutputFile> standardOutput();
 
     AtomicOutputFile(AtomicOutputFile&& other) noexcept;
     AtomicOutputFile& operator=(AtomicOutputFile&& other) noexcept;
@@ -39,34 +71,53 @@ public:
     Status write(const void* data, std::size_t size);
     Status write(std::span<const std::byte> bytes) { return write(bytes.data(), bytes.size()); }
 
-    // Flushes, renames over the target and (with Durability::Sync) makes it durable.
+    // Flushes, renames over the target and (with Durability::Sync) makes it durable. A
+    // stream is only closed, and any error the close reports is returned.
     Status commit();
-    // Drops the temporary file; the target is left as it was.
+    // Drops the temporary file; the target is left as it was. What already went into a
+    // stream cannot be taken back.
     void discard();
 
     const std::filesystem::path& target() const { return m_target; }
+    // Empty while writing straight into a stream.
     const std::filesystem::path& temporaryPath() const { return m_tempPath; }
+    bool isStream() const { return m_stream; }
     int fd() const { return m_fd; }
 
 private:
     AtomicOutputFile() = default;
     void closeFd();
+    Status openTemporary();
+    Status closeStream();
 
     std::filesystem::path m_target;
     std::filesystem::path m_tempPath;
     int m_fd = -1;
     Durability m_durability = Durability::Sync;
+    bool m_stream = false;
     bool m_committed = false;
 };
 
 // Writes bytes to target through an AtomicOutputFile.
 Status writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes,
-                           Durability durability = Durability::Sync);
+                           const OutputOptions& options);
+inline Status writeFileAtomically(const std::filesystem::path& target,
+                                  std::span<const std::byte> bytes,
+                                  Durability durability = Durability::Sync) {
+    OutputOptions options;
+    options.durability = durability;
+    return writeFileAtomically(target, bytes, options);
+}
 
 // Flushes the file system that holds path (syncfs): the end of a bulk run of Deferred writes.
 Status syncFileSystemOf(const std::filesystem::path& path);
 
 // A message such as "cannot write /x/y: Permission denied" for the current errno.
 std::string describeErrno(std::string_view action, const std::filesystem::path& path, int err);
+
+// Makes a write past the file-size limit (ulimit -f) fail with EFBIG, "File too large", which
+// the writer reports and cleans up after, instead of the signal that ends the process with
+// the temporary file left behind. Every program's main calls it once at start.
+void ignoreFileSizeSignal();
 
 }  // namespace velquor::support

@@ -1,13 +1,12 @@
 // Same-file test and bounded whole-file read; see file_identity.h.
 #include "support/file_identity.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 
-#include "support/atomic_file.h"
+#include "support/input_file.h"
 
 namespace velquor::support {
 
@@ -41,43 +40,29 @@ Status refuseSameFile(const fs::path& input, const fs::path& output) {
 }
 
 Result<std::string> readWholeFile(const fs::path& path, std::uint64_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return makeError(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Io,
-                         describeErrno("cannot open", path, errno));
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return makeError(ErrorCode::InvalidInput, "cannot read " + path.string() + ": not a file");
-    }
-    if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > maxBytes) {
-        ::close(fd);
+    auto file = InputFile::open(path.string());
+    if (!file) return file.error();
+    const auto tooLarge = [&] {
         return makeError(ErrorCode::TooLarge, "cannot read " + path.string() + ": larger than " +
                                                   std::to_string(maxBytes) + " bytes");
-    }
+    };
+    if (file->sizeForProgress() > maxBytes) return tooLarge();
     std::string content;
-    if (S_ISREG(info.st_mode)) content.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
+    content.reserve(static_cast<std::size_t>(file->sizeForProgress()));
+    // One byte past the bound tells a file at the bound from one over it, whatever the size
+    // claimed when it was opened (a file that grows, a device, a pipe).
+    constexpr std::size_t kChunk = std::size_t{1} << 16;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            return makeError(ErrorCode::Io, describeErrno("cannot read", path, err));
-        }
-        if (n == 0) break;
-        if (content.size() + static_cast<std::size_t>(n) > maxBytes) {
-            ::close(fd);
-            return makeError(ErrorCode::TooLarge, "cannot read " + path.string() +
-                                                      ": larger than " + std::to_string(maxBytes) +
-                                                      " bytes");
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t before = content.size();
+        const auto room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, maxBytes - before + 1));
+        content.resize(before + room);
+        auto got = file->readFully(content.data() + before, room);
+        if (!got) return got.error();
+        content.resize(before + *got);
+        if (content.size() > maxBytes) return tooLarge();
+        if (*got < room) return content;
     }
-    ::close(fd);
-    return content;
 }
 
 }  // namespace velquor::support

@@ -21,13 +21,31 @@ Result<InputFile> InputFile::open(const std::string& path) {
     if (path.empty()) return makeError(ErrorCode::InvalidInput, "no file given");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fileError("open", path, errno);
+    return adopt(fd, path);
+}
+
+Result<InputFile> InputFile::standardInput() {
+    const std::string name = "standard input";
+    // A copy, so that closing this file leaves fd 0 to the process.
+    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) return fileError("read", name, errno);
+    return adopt(fd, name);
+}
+
+Result<InputFile> InputFile::adopt(int fd, const std::string& path) {
     struct stat info {};
     const int statError = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
     if (statError != 0) {
         ::close(fd);
         return fileError("read", path, statError);
     }
-    const std::uint64_t size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    // Standard input redirected from a file may have been read partly already: the size for
+    // progress is what is left.
+    std::uint64_t size = 0;
+    if (S_ISREG(info.st_mode)) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        if (at >= 0 && at <= info.st_size) size = static_cast<std::uint64_t>(info.st_size - at);
+    }
     // The kernel reads ahead harder for a file it knows is read once, front to back.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return InputFile(fd, path, size);

@@ -18,6 +18,9 @@ public:
     // accepts one and only the first read would fail. Errors: NotFound when the path or a
     // folder on it does not exist, Io otherwise; InvalidInput for an empty path.
     static Result<InputFile> open(const std::string& path);
+    // This process's standard input, named "standard input" in messages. Works where
+    // /dev/stdin cannot be opened again (a socket).
+    static Result<InputFile> standardInput();
 
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -38,6 +41,8 @@ public:
 private:
     InputFile(int fd, std::string path, std::uint64_t size)
         : m_fd(fd), m_path(std::move(path)), m_size(size) {}
+    // Takes fd over (closing it on failure) once it is known not to be a folder.
+    static Result<InputFile> adopt(int fd, const std::string& path);
     void close();
 
     int m_fd = -1;

@@ -1,6 +1,8 @@
 // velquor-cli encrypt / decrypt as a user runs them: exit statuses, the single line on
-// stderr for a failure, and output the openssl command agrees with.
+// stderr for a failure, output the openssl command agrees with, and pipes, devices and "-".
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <random>
 
@@ -75,6 +77,96 @@ TEST_F(CliCrypt, FailuresExitOneWithOneLineSayingWhatAndWhy) {
     }
     EXPECT_EQ(readFile(dir / "in.xml"), "<config/>");
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+// Runs a shell command line in dir and returns what it printed on standard output.
+std::string shellIn(const TempDir& dir, const std::string& command, int* status) {
+    return testing::runCommand("cd " + shellQuote(dir.path().string()) + " && { " + command + "; }",
+                               status);
+}
+
+std::string cli() {
+    return shellQuote(VELQUOR_CLI_PATH);
+}
+
+bool isNodeOfType(const std::filesystem::path& path, mode_t type) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type;
+}
+
+// Outputs that are streams get the bytes themselves: a pipe to another process, through "-"
+// or through a link to this process's own standard output (what /dev/stdout is), a FIFO with
+// a reader, and a character device, which stays one.
+TEST_F(CliCrypt, StreamOutputsReceiveTheBytesAndStayStreams) {
+    std::mt19937 rng(5);
+    const std::string plain = test::randomBytes(70000, rng, true);
+    writeFile(dir / "in.xml", plain);
+    test::opensslEcb(false, "k", dir / "in.xml", dir / "peer.enc");
+    const std::string expected = readFile(dir / "peer.enc");
+
+    // A link of our own in the same form as /dev/stdout, so that even a writer that wrongly
+    // replaced it could not harm the machine's.
+    std::filesystem::create_symlink("/proc/self/fd/1", dir / "stdout");
+    int status = -1;
+    for (const char* output : {"-", "stdout"}) {
+        const std::string got =
+            shellIn(dir, cli() + " encrypt --key k in.xml " + output + " | cat", &status);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_EQ(got, expected) << output;
+    }
+    // Standard output sent to a file: the bytes go into that file, the link stays a link.
+    shellIn(dir, cli() + " encrypt --key k in.xml stdout > redirected.enc", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(dir / "redirected.enc"), expected);
+    EXPECT_TRUE(isNodeOfType(dir / "stdout", S_IFLNK));
+
+    const std::string roundTrip = shellIn(
+        dir, "cat in.xml | " + cli() + " encrypt --key k - - | " + cli() + " decrypt --key k - -",
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(roundTrip, plain);
+
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    // Opening the twin for reading and writing at the end lets the reader finish even when the
+    // command never opened the pipe, so a wrong writer fails the test instead of hanging it.
+    std::filesystem::create_hard_link(dir / "pipe", dir / "pipe-twin");
+    shellIn(dir,
+            "cat pipe > got & " + cli() +
+                " encrypt --key k in.xml pipe; rc=$?; exec 3<>pipe-twin; exec 3>&-; wait; exit $rc",
+            &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(dir / "got"), expected);
+    EXPECT_TRUE(isNodeOfType(dir / "pipe", S_IFIFO));
+
+    // The null device's numbers, in a node made here; making one needs root, as CI runs.
+    if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        const CliRun run = runCli("encrypt --key k " + path("in.xml") + " " + path("null"));
+        EXPECT_EQ(run.status, 0) << run.stderrText;
+        EXPECT_TRUE(isNodeOfType(dir / "null", S_IFCHR));
+        // Reading /dev/null and writing it loses nothing: not the refused same-file case.
+        const CliRun same = runCli("decrypt --key k " + path("null") + " " + path("null"));
+        EXPECT_EQ(same.status, 0) << same.stderrText;
+    }
+}
+
+TEST_F(CliCrypt, RefusesABlockDeviceAndAFileWrittenOverItselfThroughStandardStreams) {
+    const std::string original(100, 'c');
+    writeFile(dir / "in.xml", original);
+    int status = -1;
+    // "1<>" opens the file for standard output without emptying it first.
+    shellIn(dir, cli() + " encrypt --key k - - < in.xml 1<> in.xml 2> err.txt", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(readFile(dir / "err.txt").find("is the input file"), std::string::npos);
+    EXPECT_EQ(readFile(dir / "in.xml"), original);
+
+    if (::mknod((dir / "disk").c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here";
+    }
+    const CliRun run = runCli("encrypt --key k " + path("in.xml") + " " + path("disk"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lineCount(run.stderrText), 1u) << run.stderrText;
+    EXPECT_NE(run.stderrText.find("block device"), std::string::npos) << run.stderrText;
+    EXPECT_TRUE(isNodeOfType(dir / "disk", S_IFBLK));
 }
 
 TEST_F(CliCrypt, CommandLineMistakesAreUsageErrors) {

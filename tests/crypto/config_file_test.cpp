@@ -11,6 +11,7 @@
 #include "crypto_test_util.h"
 #include "file_size_limit.h"
 #include "temp_dir.h"
+#include "unprivileged.h"
 
 namespace velquor::crypto {
 namespace {
@@ -219,16 +220,23 @@ TEST_F(ConfigFile, UnwritableDestinationLeavesEverythingAsItWas) {
 }
 
 TEST_F(ConfigFile, ReadOnlyFolderLeavesTheExistingTargetUnchanged) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     writeFile(dir / "input.xml", "<config/>");
     fs::create_directory(dir / "locked");
     writeFile(dir / "locked" / "out.xml", "previous");
+    testing::handOverToUnprivileged(dir.path());
+    testing::handOverToUnprivileged(dir / "locked");
     fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    const auto status = EncryptConfigFile((dir / "input.xml").string(),
-                                          (dir / "locked" / "out.xml").string(), kKey, reporter);
+    const auto failure = testing::runUnprivileged([&]() -> std::string {
+        const auto status = EncryptConfigFile(
+            (dir / "input.xml").string(), (dir / "locked" / "out.xml").string(), kKey, reporter);
+        if (status.ok()) return "a read-only folder took the output";
+        if (status.error().code != ErrorCode::Io)
+            return "not an I/O error: " + status.error().message;
+        return {};
+    });
     fs::permissions(dir / "locked", fs::perms::owner_all);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().code, ErrorCode::Io);
+    if (!failure) GTEST_SKIP() << "running as root and cannot become an unprivileged user";
+    EXPECT_EQ(*failure, "");
     EXPECT_EQ(readFile(dir / "locked" / "out.xml"), "previous");
 }
 
