@@ -158,7 +158,7 @@ void runVelquor(bool encrypt) {
     request.encrypt = encrypt;
     request.keyText = kKey;
     velquor::support::NullProgress progress;
-    auto report = velquor::generator::RunGeneration(request, progress, {});
+    auto report = velquor::generator::runGeneration(request, progress, {});
     if (!report || !report->allWritten()) throw std::runtime_error("the generation failed");
 }
 

@@ -357,7 +357,7 @@ void CVelquorDlg::OnGenerateConfigs() {
     startTask(runWithProgress<Outcome>(
         this, tr("Generating the device configurations…"),
         [request](support::ProgressSink& sink, std::stop_token stop) {
-            return generator::RunGeneration(request, sink, stop);
+            return generator::runGeneration(request, sink, stop);
         },
         [this](std::optional<Outcome> outcome, bool) {
             if (!outcome) {
@@ -372,7 +372,7 @@ void CVelquorDlg::OnGenerateConfigs() {
                 messageBox(QStringLiteral("Success !"));
             } else {
                 // A partial run, cancelled or not, says what was done and what was not.
-                messageBox(QString::fromStdString(GenerationSummaryText(outcome->value())),
+                messageBox(QString::fromStdString(generationSummaryText(outcome->value())),
                            QString(), MessageButtons::Ok, MessageIcon::Warning);
                 if (outcome->value().hasUnlistedRows()) offerGenerationReport(outcome->value());
             }
@@ -388,7 +388,7 @@ void CVelquorDlg::offerGenerationReport(const generator::GenerationReport& repor
     if (save != Answer::Yes) return;
     const std::optional<QString> path = chooseSaveFile(kCsvFilter);
     if (!path) return;
-    const std::string csv = generator::GenerationReportCsv(report);
+    const std::string csv = generator::generationReportCsv(report);
     const support::Status written = support::writeFileAtomically(
         localPath(*path), std::as_bytes(std::span<const char>(csv.data(), csv.size())));
     if (!written) showReports({}, &written.error());

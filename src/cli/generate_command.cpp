@@ -45,12 +45,12 @@ int runGenerate(const std::vector<std::string>& args) {
 
     support::Result<generator::GenerationReport> report = [&] {
         TerminalProgress progress;
-        return generator::RunGeneration(request, progress, interruptToken());
+        return generator::runGeneration(request, progress, interruptToken());
     }();
     if (!report) return failWith(report.error());
 
     if (const auto reportPath = parser.value("--report")) {
-        const std::string csv = generator::GenerationReportCsv(*report);
+        const std::string csv = generator::generationReportCsv(*report);
         auto written = support::writeFileAtomically(
             *reportPath, std::as_bytes(std::span<const char>(csv.data(), csv.size())));
         if (!written) {
@@ -59,7 +59,7 @@ int runGenerate(const std::vector<std::string>& args) {
         }
     }
     const std::string summary =
-        generator::GenerationSummaryText(*report, parser.value("--report").has_value());
+        generator::generationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
         // "Success !" alone would hide the rows that were no devices.

@@ -187,7 +187,7 @@ struct SaveFormat {
     std::string encoding;  // empty: UTF-8 with no encoding named in the declaration
 };
 
-support::Result<std::string> serializeTree(xmlDocPtr doc, const SaveFormat& format,
+support::Result<std::string> serializeWithFormat(xmlDocPtr doc, const SaveFormat& format,
                                            const std::string& displayName) {
     xmlsafe::DiagnosticCapture errors;
     xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
@@ -261,7 +261,7 @@ std::optional<CompiledOutput> compileOutput(xmlDocPtr doc, const SaveFormat& for
         replaceText(plan.edits[i].element, CompiledOutput::marker(i));
         slots.push_back(ValueSlot{plan.edits[i].entry, plan.edits[i].elementName});
     }
-    auto text = setEnable(plan) ? serializeTree(copy, format, displayName)
+    auto text = setEnable(plan) ? serializeWithFormat(copy, format, displayName)
                                 : support::Result<std::string>(makeError(ErrorCode::Internal, ""));
     xmlFreeDoc(copy);
     if (!text) return std::nullopt;
@@ -298,7 +298,7 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& 
     if (!bytes) {
         return makeError(bytes.error().code, "cannot load the template: " + bytes.error().message);
     }
-    return LoadTemplateFromMemory(*bytes, path);
+    return loadTemplateFromMemory(*bytes, path);
 }
 
 namespace {
@@ -349,15 +349,15 @@ bool savesFaithfully(xmlDocPtr doc, const std::string& saved, const SaveFormat& 
     auto reread = parseTemplateBytes(saved, format.prolog);
     if (!reread) return false;
     const SaveFormat canonical;  // UTF-8, no declaration
-    auto original = serializeTree(doc, canonical, "");
-    auto copy = serializeTree(*reread, canonical, "");
+    auto original = serializeWithFormat(doc, canonical, "");
+    auto copy = serializeWithFormat(*reread, canonical, "");
     xmlFreeDoc(*reread);
     return original && copy && *original == *copy;
 }
 
 }  // namespace
 
-support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
+support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
     std::string_view bytes, const std::string& displayName) {
     xmlsafe::initialise();
     auto failure = [&](ErrorCode code, const std::string& reason) {
@@ -386,7 +386,7 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplateFromMemory(
     }
     impl->plan = planEdits(impl->doc);
     // A template that cannot be written back fails here, before any device file is begun.
-    auto probe = serializeTree(impl->doc, impl->format, displayName);
+    auto probe = serializeWithFormat(impl->doc, impl->format, displayName);
     if (!probe) return failure(ErrorCode::Unsupported, probe.error().message);
     if (!savesFaithfully(impl->doc, *probe, impl->format)) {
         return failure(ErrorCode::Unsupported,
@@ -427,15 +427,15 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
     return {};
 }
 
-support::Result<std::string> ConfigTemplate::SerializeDocument() const {
+support::Result<std::string> ConfigTemplate::serializeDocument() const {
     if (m_impl->compiled && m_impl->applied) {
         if (auto text = m_impl->compiled->render(m_impl->appliedCells)) return std::move(*text);
     }
-    return SerializeTree();
+    return serializeTree();
 }
 
-support::Result<std::string> ConfigTemplate::SerializeTree() const {
-    return serializeTree(m_impl->doc, m_impl->format, m_impl->displayName);
+support::Result<std::string> ConfigTemplate::serializeTree() const {
+    return serializeWithFormat(m_impl->doc, m_impl->format, m_impl->displayName);
 }
 
 bool ConfigTemplate::hasCompiledOutput() const {
@@ -444,7 +444,7 @@ bool ConfigTemplate::hasCompiledOutput() const {
 
 support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
                                                support::Durability durability) const {
-    auto text = SerializeDocument();
+    auto text = serializeDocument();
     if (!text) return text.error();
     return support::writeFileAtomically(
         path, std::as_bytes(std::span<const char>(text->data(), text->size())), durability);

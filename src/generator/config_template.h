@@ -51,7 +51,7 @@ public:
     // with its line.
     static support::Result<ConfigTemplate> LoadTemplate(const std::string& path);
     // The same from bytes already in memory; displayName stands for the file in messages.
-    static support::Result<ConfigTemplate> LoadTemplateFromMemory(std::string_view bytes,
+    static support::Result<ConfigTemplate> loadTemplateFromMemory(std::string_view bytes,
                                                                   const std::string& displayName);
 
     ConfigTemplate(ConfigTemplate&&) noexcept;
@@ -64,9 +64,9 @@ public:
     // The whole document as it would be saved: declaration, encoding, indentation. After a
     // row has been applied this is the template's saved form with the row's values spliced
     // in where that gives the same bytes, else a serialisation of the tree.
-    support::Result<std::string> SerializeDocument() const;
+    support::Result<std::string> serializeDocument() const;
     // Always the serialisation of the tree (the reference the spliced form must equal).
-    support::Result<std::string> SerializeTree() const;
+    support::Result<std::string> serializeTree() const;
     bool hasCompiledOutput() const;
     // Saves the document at path through a temporary file renamed into place.
     support::Status SaveDeviceFile(const std::string& path,

@@ -25,7 +25,7 @@ DeviceRow DeviceTable::deviceRow(const Row& row) const {
     return device;
 }
 
-support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath, std::stop_token stop) {
+support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::stop_token stop) {
     if (sheetPath.empty()) {
         return support::makeError(support::ErrorCode::InvalidInput, "no device sheet chosen");
     }

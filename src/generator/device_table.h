@@ -37,7 +37,7 @@ struct DeviceTable {
 };
 
 // Reads the sheet and closes it again. A stop request ends the reading with a Cancelled error.
-support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath,
+support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath,
                                              std::stop_token stop = {});
 
 // Why text cannot name a device's file inside the output folder, or empty when it can.

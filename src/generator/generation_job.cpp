@@ -164,7 +164,7 @@ public:
         if (!clash.empty())
             return failed(std::move(result), prefix + clash + "; it was left alone");
 
-        auto text = m_template.SerializeDocument();
+        auto text = m_template.serializeDocument();
         if (!text) return failed(std::move(result), prefix + text.error().message);
         if (m_request.dryRun) {
             result.plainFile = plain.string();
@@ -246,13 +246,13 @@ support::Status prepareFolders(const GenerationRequest& request) {
 
 }  // namespace
 
-support::Result<GenerationReport> RunGeneration(const GenerationRequest& request,
+support::Result<GenerationReport> runGeneration(const GenerationRequest& request,
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop) {
     if (request.outputFolder.empty()) {
         return makeError(ErrorCode::InvalidInput, "no output folder chosen");
     }
-    auto table = ReadDeviceTable(request.sheetPath, stop);
+    auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
     auto configTemplate = ConfigTemplate::LoadTemplate(request.templatePath);
     if (!configTemplate) return configTemplate.error();
@@ -325,7 +325,7 @@ bool GenerationReport::hasUnlistedRows() const {
            count(DeviceOutcome::Superseded) > kListedRows;
 }
 
-std::string GenerationSummaryText(const GenerationReport& report, bool reportWritten) {
+std::string generationSummaryText(const GenerationReport& report, bool reportWritten) {
     const std::size_t failed = report.count(DeviceOutcome::Failed);
     const std::size_t replaced = report.count(DeviceOutcome::Superseded);
     const std::size_t cancelled = report.count(DeviceOutcome::Cancelled);

@@ -1,7 +1,7 @@
 // The per-device generation job: one configuration file per device row of a sheet, made from
 // one template, with an optional encrypted copy of each in the sub-folder "en". It knows no
 // toolkit: the GUI runs it off its own thread, the CLI runs it directly; both show the outcome
-// with GenerationSummaryText().
+// with generationSummaryText().
 #pragma once
 
 #include <cstddef>
@@ -67,7 +67,7 @@ struct GenerationReport {
 // Cancel never leaves a half-written file. An Error means nothing was
 // written: the sheet or the template could not be read, or the output folder (or its "en"
 // sub-folder) could not be created. Problems of single rows are in the report instead.
-support::Result<GenerationReport> RunGeneration(const GenerationRequest& request,
+support::Result<GenerationReport> runGeneration(const GenerationRequest& request,
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop = {});
 
@@ -75,7 +75,7 @@ support::Result<GenerationReport> RunGeneration(const GenerationRequest& request
 // otherwise how many device rows were written and which rows failed and why (the first few rows
 // in full, the rest counted, so that thousands of failures stay readable). reportWritten: a
 // full report of the run was saved, so the text may point to it for the rows it leaves out.
-std::string GenerationSummaryText(const GenerationReport& report, bool reportWritten = false);
+std::string generationSummaryText(const GenerationReport& report, bool reportWritten = false);
 
 // The one line that counts the rows skipped for holding nothing ("2 empty rows were skipped:
 // ..."): part of the summary text, and worth a line of its own beside "Success !".

@@ -16,7 +16,7 @@ std::string csvField(std::string_view text) {
     return quoted;
 }
 
-std::string GenerationReportCsv(const GenerationReport& report) {
+std::string generationReportCsv(const GenerationReport& report) {
     std::string csv = "row,mac,plain_file,encrypted_file,outcome,reason\r\n";
     for (const DeviceResult& device : report.devices) {
         csv += std::to_string(device.row) + ',' + csvField(device.mac) + ',' +

@@ -11,7 +11,7 @@ namespace velquor::generator {
 
 // Header "row,mac,plain_file,encrypted_file,outcome,reason", then one line per device;
 // lines end in CRLF and fields are quoted where CSV needs it.
-std::string GenerationReportCsv(const GenerationReport& report);
+std::string generationReportCsv(const GenerationReport& report);
 
 // One CSV field: quoted (with doubled quotes) when it holds a comma, quote or line break,
 // or starts or ends with a space.

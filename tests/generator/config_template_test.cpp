@@ -15,7 +15,7 @@ using test::xpathCount;
 using test::xpathText;
 
 ConfigTemplate load(const std::string& xml) {
-    auto loaded = ConfigTemplate::LoadTemplateFromMemory(xml, "template.xml");
+    auto loaded = ConfigTemplate::loadTemplateFromMemory(xml, "template.xml");
     if (!loaded) throw std::runtime_error(loaded.error().message);
     return std::move(loaded).value();
 }
@@ -33,13 +33,13 @@ std::string applied(const std::string& xml, const DeviceRow& device = kDevice) {
     ConfigTemplate configTemplate = load(xml);
     auto status = configTemplate.ApplyDeviceRow(device);
     if (!status) throw std::runtime_error(status.error().message);
-    const std::string saved = configTemplate.SerializeDocument().value();
-    EXPECT_EQ(saved, configTemplate.SerializeTree().value()) << xml;
+    const std::string saved = configTemplate.serializeDocument().value();
+    EXPECT_EQ(saved, configTemplate.serializeTree().value()) << xml;
     return saved;
 }
 
 std::string serialisedAsLoaded(const std::string& xml) {
-    return load(xml).SerializeDocument().value();
+    return load(xml).serializeDocument().value();
 }
 
 TEST(ConfigTemplate, WritesEachColumnIntoItsElementAndLeavesTheRestAlone) {
@@ -141,7 +141,7 @@ TEST(ConfigTemplate, EachRowOverwritesThePreviousRowsValues) {
     ConfigTemplate configTemplate = load(kTemplate);
     ASSERT_TRUE(configTemplate.ApplyDeviceRow(kDevice));
     ASSERT_TRUE(configTemplate.ApplyDeviceRow(row({"m2", "Second", "9", "9", "", "p2", "7"}, 3)));
-    const std::string out = configTemplate.SerializeDocument().value();
+    const std::string out = configTemplate.serializeDocument().value();
     EXPECT_EQ(xpathText(out, "//DisplayName"), "Second");
     EXPECT_EQ(xpathCount(out, "//Password/node()"), 0);
     EXPECT_EQ(out.find("Reception"), std::string::npos);
@@ -149,12 +149,12 @@ TEST(ConfigTemplate, EachRowOverwritesThePreviousRowsValues) {
 
 TEST(ConfigTemplate, ARowTooShortFailsNamingRowAndColumnAndChangesNothing) {
     ConfigTemplate configTemplate = load(kTemplate);
-    const std::string before = configTemplate.SerializeDocument().value();
+    const std::string before = configTemplate.serializeDocument().value();
     auto status = configTemplate.ApplyDeviceRow(row({"m", "n", "u", "a", "p"}, 7));
     ASSERT_FALSE(status);
     EXPECT_NE(status.error().message.find("row 7"), std::string::npos);
     EXPECT_NE(status.error().message.find("column G"), std::string::npos) << status.error().message;
-    EXPECT_EQ(configTemplate.SerializeDocument().value(), before);
+    EXPECT_EQ(configTemplate.serializeDocument().value(), before);
 
     // Five columns are enough when the template has no SIPPort and no Proxy.
     const std::string accountOnly =
@@ -201,7 +201,7 @@ TEST(ConfigTemplate, AGb2312TemplateIsReadAsGbkAndSavedInGb2312) {
     ConfigTemplate configTemplate = load(xml);
     EXPECT_EQ(configTemplate.encodingName(), "GB2312");
     ASSERT_TRUE(configTemplate.ApplyDeviceRow(row({"m", "前台 张三 😀"})));
-    const std::string out = configTemplate.SerializeDocument().value();
+    const std::string out = configTemplate.serializeDocument().value();
     EXPECT_TRUE(out.starts_with("<?xml version=\"1.0\" encoding=\"GB2312\"?>\n"));
     // 前台 张三 as GB2312 bytes; the emoji has no GB2312 code and becomes a reference.
     EXPECT_NE(out.find("\xC7\xB0\xCC\xA8 \xD5\xC5\xC8\xFD &#128512;"), std::string::npos) << out;
@@ -233,7 +233,7 @@ TEST(ConfigTemplate, Latin1AndUtf16TemplatesKeepTheirEncoding) {
 
 TEST(ConfigTemplate, UnsafeOrBrokenTemplatesAreRefusedWithTheReason) {
     auto refused = [](const std::string& xml) {
-        auto loaded = ConfigTemplate::LoadTemplateFromMemory(xml, "t.xml");
+        auto loaded = ConfigTemplate::loadTemplateFromMemory(xml, "t.xml");
         EXPECT_FALSE(loaded) << xml;
         return loaded ? std::string() : loaded.error().message;
     };
@@ -289,7 +289,7 @@ TEST(ConfigTemplate, LoadTemplateReadsTheFileAndSaveDeviceFileReplacesTheTarget)
     velquor::testing::writeFile(dir / "out.xml", "old content that is longer than nothing");
     ASSERT_TRUE(configTemplate->SaveDeviceFile((dir / "out.xml").string()));
     EXPECT_EQ(velquor::testing::readFile(dir / "out.xml"),
-              configTemplate->SerializeDocument().value());
+              configTemplate->serializeDocument().value());
     EXPECT_FALSE(configTemplate->SaveDeviceFile((dir / "no-such-folder" / "x.xml").string()));
     EXPECT_EQ(test::filesBelow(dir.path()), (std::vector<std::string>{"out.xml", "t.xml"}));
 }

@@ -41,7 +41,7 @@ protected:
 
     GenerationReport run(const GenerationRequest& request, std::stop_token stop = {}) {
         support::NullProgress progress;
-        auto report = RunGeneration(request, progress, stop);
+        auto report = runGeneration(request, progress, stop);
         if (!report) throw std::runtime_error(report.error().message);
         return std::move(report).value();
     }
@@ -73,7 +73,7 @@ TEST_F(GenerationJob, WritesOneFilePerDeviceRowWithItsOwnValuesFromCsvAndXlsx) {
         EXPECT_EQ(report.devices[2].mac, "001122334403");
         EXPECT_EQ(report.devices[2].plainFile, (out() / "001122334403.xml").string());
         EXPECT_TRUE(report.allWritten());
-        EXPECT_EQ(GenerationSummaryText(report), "Success !");
+        EXPECT_EQ(generationSummaryText(report), "Success !");
     }
 }
 
@@ -86,7 +86,7 @@ TEST_F(GenerationJob, TheExampleWorkbookAndItsCsvGiveTheSameFiles) {
         req.sheetPath = (examples / sheet).string();
         req.outputFolder = (m_dir / sheet).string();
         const GenerationReport report = run(req);
-        EXPECT_EQ(GenerationSummaryText(report), "Success !");
+        EXPECT_EQ(generationSummaryText(report), "Success !");
         ASSERT_EQ(report.devices.size(), 5u);
         std::string all;
         for (const auto& device : report.devices) all += readFile(device.plainFile);
@@ -105,7 +105,7 @@ TEST_F(GenerationJob, AHeaderOnlySheetWritesNothingAndSucceeds) {
     const GenerationReport report = run(request(test::deviceSheet(0)));
     EXPECT_TRUE(report.devices.empty());
     EXPECT_TRUE(filesBelow(out()).empty());
-    EXPECT_EQ(GenerationSummaryText(report), "Success !");
+    EXPECT_EQ(generationSummaryText(report), "Success !");
 }
 
 TEST_F(GenerationJob, ALaterRowWithTheSameMacWinsAndTheReportSaysSo) {
@@ -121,7 +121,7 @@ TEST_F(GenerationJob, ALaterRowWithTheSameMacWinsAndTheReportSaysSo) {
     EXPECT_NE(report.devices[2].reason.find("same MAC as row 2"), std::string::npos);
     EXPECT_TRUE(report.allWritten());
     EXPECT_EQ(report.filesWritten(), 2u);
-    const std::string summary = GenerationSummaryText(report);
+    const std::string summary = generationSummaryText(report);
     EXPECT_NE(summary.find("row 2: replaced by row 4"), std::string::npos) << summary;
 }
 
@@ -143,7 +143,7 @@ TEST_F(GenerationJob, MacsThatCannotNameAFileFailTheirRowOnlyAndNothingLeavesThe
     }
     EXPECT_NE(report.devices[0].reason.find("empty"), std::string::npos);
     EXPECT_FALSE(report.allWritten());
-    const std::string summary = GenerationSummaryText(report);
+    const std::string summary = generationSummaryText(report);
     EXPECT_NE(summary.find("1 of 7 device rows written."), std::string::npos) << summary;
     EXPECT_NE(summary.find("6 rows failed"), std::string::npos);
     EXPECT_NE(summary.find("row 3: the MAC text holds a path separator"), std::string::npos);
@@ -184,7 +184,7 @@ TEST_F(GenerationJob, StopsBeforeWritingWhenTheInputsOrTheFolderAreUnusable) {
     GenerationRequest req = request(test::deviceSheet(2));
     writeFile(m_dir / "template.xml", "<Config>\n<Ext1>\n</Config>\n");
     support::NullProgress progress;
-    auto broken = RunGeneration(req, progress, {});
+    auto broken = runGeneration(req, progress, {});
     ASSERT_FALSE(broken);
     EXPECT_NE(broken.error().message.find("template.xml"), std::string::npos);
     EXPECT_NE(broken.error().message.find("line 3"), std::string::npos) << broken.error().message;
@@ -193,23 +193,23 @@ TEST_F(GenerationJob, StopsBeforeWritingWhenTheInputsOrTheFolderAreUnusable) {
     writeFile(m_dir / "template.xml", test::kTemplate);
     writeFile(m_dir / "blocker", "a file where the folder should be");
     req.outputFolder = (m_dir / "blocker").string();
-    EXPECT_FALSE(RunGeneration(req, progress, {}));
+    EXPECT_FALSE(runGeneration(req, progress, {}));
     req.outputFolder = out().string();
     writeFile(out(), "");
     fs::remove(out());
     fs::create_directory(out());
     writeFile(out() / "en", "a file where the en folder should be");
     req.encrypt = true;
-    auto noEn = RunGeneration(req, progress, {});
+    auto noEn = runGeneration(req, progress, {});
     ASSERT_FALSE(noEn);
     EXPECT_NE(noEn.error().message.find("en"), std::string::npos);
     EXPECT_EQ(filesBelow(out()), std::vector<std::string>{"en"});
 
     req.sheetPath = (m_dir / "missing.csv").string();
-    EXPECT_FALSE(RunGeneration(req, progress, {}));
+    EXPECT_FALSE(runGeneration(req, progress, {}));
     req = request(test::deviceSheet(1));
     req.outputFolder.clear();
-    EXPECT_FALSE(RunGeneration(req, progress, {}));
+    EXPECT_FALSE(runGeneration(req, progress, {}));
 }
 
 TEST_F(GenerationJob, ARowWhoseFileIsTheTemplateOrTheSheetIsRefused) {
@@ -230,7 +230,7 @@ TEST_F(GenerationJob, EncryptedCopiesDecryptWithOpensslToThePlainFileAndZeroPadd
     req.encrypt = true;
     req.keyText = "phone-key";
     const GenerationReport report = run(req);
-    ASSERT_TRUE(report.allWritten()) << GenerationSummaryText(report);
+    ASSERT_TRUE(report.allWritten()) << generationSummaryText(report);
     const std::string keyHex = "70686f6e652d6b657900000000000000";  // "phone-key", zero-filled
     for (const DeviceResult& device : report.devices) {
         EXPECT_EQ(device.encryptedFile, (out() / "en" / (device.mac + ".xml")).string());
@@ -299,7 +299,7 @@ TEST_F(GenerationJob, WritesFailingPartWayKeepTheEarlierFilesAndNameTheirTargets
 TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
     std::stop_source source;
     StopAfter sink(2, source);
-    auto report = RunGeneration(request(test::deviceSheet(5)), sink, source.get_token());
+    auto report = runGeneration(request(test::deviceSheet(5)), sink, source.get_token());
     ASSERT_TRUE(report);
     EXPECT_EQ(sink.m_total, 5u);
     EXPECT_TRUE(report->cancelled);
@@ -308,7 +308,7 @@ TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {
     EXPECT_EQ(filesBelow(out()),
               (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
     EXPECT_FALSE(report->allWritten());
-    const std::string summary = GenerationSummaryText(*report);
+    const std::string summary = generationSummaryText(*report);
     EXPECT_NE(summary.find("Cancelled: 3 rows"), std::string::npos);
     // Rows are counted as rows, encrypted copies or not.
     EXPECT_NE(summary.find("2 of 5 device rows written."), std::string::npos) << summary;
@@ -325,22 +325,22 @@ TEST_F(GenerationJob, ADryRunChecksEveryRowAndWritesNothing) {
     EXPECT_EQ(report.count(DeviceOutcome::Checked), 2u);
     EXPECT_EQ(report.count(DeviceOutcome::Failed), 1u);
     EXPECT_EQ(report.filesWritten(), 0u);
-    EXPECT_NE(GenerationSummaryText(report).find("Dry run: 2 of 3 device rows"), std::string::npos);
+    EXPECT_NE(generationSummaryText(report).find("Dry run: 2 of 3 device rows"), std::string::npos);
 }
 
 TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
     Rows rows = test::deviceSheet(0);
     for (int i = 0; i < 5000; ++i) rows.push_back({"bad/" + std::to_string(i), "n, \"quoted\""});
     const GenerationReport report = run(request(rows));
-    const std::string summary = GenerationSummaryText(report);
+    const std::string summary = generationSummaryText(report);
     EXPECT_LT(summary.size(), 1500u);
     EXPECT_NE(summary.find("5000 rows failed"), std::string::npos);
     EXPECT_NE(summary.find("and 4992 more failed rows"), std::string::npos) << summary;
     EXPECT_EQ(summary.find("see the report"), std::string::npos) << "no report was written";
     EXPECT_TRUE(report.hasUnlistedRows());
-    EXPECT_NE(GenerationSummaryText(report, true).find("(see the report)"), std::string::npos);
+    EXPECT_NE(generationSummaryText(report, true).find("(see the report)"), std::string::npos);
 
-    const std::string csv = GenerationReportCsv(report);
+    const std::string csv = generationReportCsv(report);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5001);
     EXPECT_TRUE(
         csv.starts_with("row,mac,plain_file,encrypted_file,outcome,reason\r\n"

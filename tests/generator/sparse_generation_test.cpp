@@ -41,7 +41,7 @@ protected:
 
     support::Result<GenerationReport> run(const fs::path& sheet, std::stop_token stop = {}) {
         support::NullProgress progress;
-        return RunGeneration(request(sheet), progress, stop);
+        return runGeneration(request(sheet), progress, stop);
     }
 
     // velquor-cli generate on the sheet; stdout and stderr kept apart.
@@ -78,7 +78,7 @@ TEST_F(SparseGeneration, RowsThatHoldNothingAreNoDevicesAndAreCounted) {
     EXPECT_EQ(xpathInFile(m_dir / "out" / "0011223344aa.xml", "//AuthID"), "");
     EXPECT_EQ(report->devices[3].outcome, DeviceOutcome::Failed);
     EXPECT_EQ(report->devices[3].reason, "row 7: the MAC cell (column A) is empty");
-    const std::string summary = GenerationSummaryText(*report);
+    const std::string summary = generationSummaryText(*report);
     EXPECT_NE(summary.find("\n2 empty rows were skipped: they hold no device."), std::string::npos)
         << summary;
 

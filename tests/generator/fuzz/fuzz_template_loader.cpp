@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using velquor::generator::ConfigTemplate;
     using velquor::generator::DeviceRow;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    auto loaded = ConfigTemplate::LoadTemplateFromMemory(bytes, "fuzz.xml");
+    auto loaded = ConfigTemplate::loadTemplateFromMemory(bytes, "fuzz.xml");
     if (!loaded) return 0;
     static const DeviceRow rows[] = {
         {2, {"m", "R&D <x> \"q\" 'a'", "", "line\r\nbreak", "]]>", "张三", "5060"}},
@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (const DeviceRow& row : rows) {
         if (!loaded->ApplyDeviceRow(row)) continue;
-        auto saved = loaded->SerializeDocument();
-        auto tree = loaded->SerializeTree();
+        auto saved = loaded->serializeDocument();
+        auto tree = loaded->serializeTree();
         if (saved.ok() != tree.ok() || (saved.ok() && *saved != *tree)) {
             std::fprintf(stderr, "the spliced form differs from the tree's serialisation\n");
             std::abort();
