@@ -11,7 +11,8 @@ ExchangePool::ExchangePool(const KestoEndpoint& endpoint, std::size_t workers, R
     : m_endpoint(endpoint),
       m_retry(retry),
       m_workerCount(std::max<std::size_t>(1, workers)),
-      m_limit(m_workerCount) {
+      m_limit(m_workerCount),
+      m_ceiling(m_workerCount) {
     m_workers.reserve(m_workerCount);
     for (std::size_t i = 0; i < m_workerCount; ++i)
         m_workers.emplace_back([this] { workerMain(); });
@@ -78,16 +79,17 @@ bool ExchangePool::acquireSlot(std::unique_lock<std::mutex>& lock) {
 }
 
 // Additive increase, multiplicative decrease: a refusal halves what is in flight, and each run
-// of successes as long as the limit itself buys one more slot back.
+// of successes as long as the limit itself buys one more slot back, up to the ceiling.
 void ExchangePool::releaseSlot(FailureStage stage, bool gaveUp) {
-    --m_active;
+    const std::size_t inFlight = m_active--;
     if (stage == FailureStage::Connecting) {
-        m_limit = std::max<std::size_t>(1, m_limit / 2);
+        m_ceiling = std::max<std::size_t>(1, std::min(m_ceiling, inFlight - 1));
+        m_limit = std::max<std::size_t>(1, std::min(m_limit / 2, m_ceiling));
         m_successesSinceChange = 0;
         if (gaveUp) m_serverUnreachable = true;
     } else if (stage == FailureStage::None) {
         m_serverUnreachable = false;
-        if (++m_successesSinceChange >= m_limit && m_limit < m_workerCount) {
+        if (++m_successesSinceChange >= m_limit && m_limit < m_ceiling) {
             ++m_limit;
             m_successesSinceChange = 0;
         }

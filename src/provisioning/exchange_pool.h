@@ -23,7 +23,7 @@
 namespace velquor::provisioning {
 
 struct RetryPolicy {
-    int attempts = 5;  // the first try included
+    int attempts = 6;  // the first try included
     std::chrono::milliseconds firstPause{50};
     std::chrono::milliseconds longestPause{800};
 };
@@ -79,6 +79,9 @@ private:
     std::size_t m_outstanding = 0;
     std::size_t m_active = 0;
     std::size_t m_limit;
+    // The most the server has shown it takes at once: lowered at each refusal to just below the
+    // number then in flight, and the limit never grows past it again.
+    std::size_t m_ceiling;
     std::size_t m_successesSinceChange = 0;
     std::size_t m_retries = 0;
     // Set when a request used every attempt without reaching the server: later requests get
