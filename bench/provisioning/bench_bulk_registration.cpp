@@ -114,7 +114,7 @@ int main() {
         const double ratio = figures.sequential / figures.parallel;
         std::printf(
             "  %5d MACs: --jobs 1 %7.2f s (%5.1f ms/MAC), --jobs %zu %6.2f s (%4.1f ms/MAC, "
-            "%zu at once): %.1fx%s\n",
+            "%zu open at the proxy at most): %.1fx%s\n",
             count, figures.sequential, 1000 * figures.sequential / count,
             provisioning::kDefaultBatchJobs, figures.parallel, 1000 * figures.parallel / count,
             figures.mostAtOnce, ratio,
