@@ -138,6 +138,43 @@ TEST_F(KestoCliTest, UsageErrorsAreFoundBeforeAnythingIsSent) {
     EXPECT_NE(noFile.err.find("none"), std::string::npos);
 }
 
+TEST_F(KestoCliTest, JobsIsCheckedAndLeavesTheOutcomeAsOneAtATime) {
+    makeOperator(server, "gina", "pw");
+    const auto macs = macAddresses(10, 12);
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& mac : macs) rows.push_back({mac});
+    rows.insert(rows.begin() + 2, {macs[0], macs[5]});  // repeats meet "EXIST"
+    const auto file = shellQuote(writeMacFile(dir, "macs.csv", rows).string());
+    const std::string device = "--user gina --password-file - device ";
+    const auto reportTo = [this](const std::string& name) {
+        return " --report " + shellQuote((dir / name).string());
+    };
+
+    const auto logins = requestsOnPort(server, server.loginPort()).size();
+    for (const char* jobs : {"0", "65", "4x", ""}) {
+        SCOPED_TRACE(jobs);
+        auto refused =
+            kesto(device + "add " + file + " --server-field s --replace none --jobs '" + jobs + "'",
+                  "pw\n");
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.err.find("--jobs"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(requestsOnPort(server, server.loginPort()).size(), logins) << "nothing is sent";
+
+    auto one = kesto(
+        device + "add " + file + " --server-field s --replace none --jobs 1" + reportTo("one.csv"),
+        "pw\n");
+    EXPECT_EQ(kesto(device + "del " + file + " --server-field s --jobs 1", "pw\n").status, 1)
+        << "the repeated rows' second DEL fails";
+    auto many = kesto(device + "add " + file + " --server-field s --replace none --jobs 64" +
+                          reportTo("many.csv"),
+                      "pw\n");
+    EXPECT_EQ(many.status, one.status);
+    EXPECT_EQ(many.err, one.err);
+    EXPECT_EQ(readFile(dir / "many.csv"), readFile(dir / "one.csv"));
+    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped\n"), std::string::npos);
+}
+
 TEST_F(KestoCliTest, StoppedServerIsAFailure) {
     makeOperator(server, "frank", "pw");
     const auto file = writeMacFile(dir, "macs.csv", {{"02:00:00:00:09:00"}});
