@@ -105,7 +105,14 @@ private:
         m_pool.submit(row, *record);
     }
 
-    void collect(const ExchangeOutcome& outcome) { settle(outcome.ticket, outcome.result); }
+    void collect(const ExchangeOutcome& outcome) {
+        // After a Cancel a connection that failed is not tried again: the record never left.
+        if (m_summary.cancelled && outcome.stage == FailureStage::Connecting) {
+            m_rows[outcome.ticket].stage = Stage::Waiting;
+            return;
+        }
+        settle(outcome.ticket, outcome.result);
+    }
 
     void settle(std::size_t row, int result) {
         m_rows[row].stage = Stage::Answered;

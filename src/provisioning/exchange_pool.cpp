@@ -52,6 +52,7 @@ std::vector<std::size_t> ExchangePool::withdrawQueued() {
     for (const Job& job : m_queue) tickets.push_back(job.ticket);
     m_outstanding -= m_queue.size();
     m_queue.clear();
+    m_withdrawn = true;
     return tickets;
 }
 
@@ -105,13 +106,14 @@ std::chrono::milliseconds ExchangePool::pauseBefore(int attempt) const {
 }
 
 ExchangeOutcome ExchangePool::exchange(ProvisioningChannel& channel, const Job& job) {
-    ExchangeOutcome outcome{job.ticket, kRequestFailed, 0};
+    ExchangeOutcome outcome{job.ticket, kRequestFailed, FailureStage::None, 0};
     for (;;) {
         ++outcome.attempts;
         outcome.result = channel.SendDeviceRequest(job.record);
         const FailureStage stage = channel.lastFailureStage();
+        outcome.stage = stage;
         std::unique_lock lock(m_mutex);
-        const int allowed = m_serverUnreachable ? 1 : m_retry.attempts;
+        const int allowed = m_serverUnreachable || m_withdrawn ? 1 : m_retry.attempts;
         const bool retry = stage == FailureStage::Connecting && outcome.attempts < allowed;
         releaseSlot(stage, stage == FailureStage::Connecting && !retry);
         m_work.notify_all();  // the limit may have changed either way

@@ -30,7 +30,8 @@ struct RetryPolicy {
 
 struct ExchangeOutcome {
     std::size_t ticket = 0;
-    int result = kRequestFailed;  // as ProvisioningChannel::SendDeviceRequest
+    int result = kRequestFailed;              // as ProvisioningChannel::SendDeviceRequest
+    FailureStage stage = FailureStage::None;  // where the last attempt stopped
     int attempts = 0;
 };
 
@@ -45,7 +46,9 @@ public:
     void submit(std::size_t ticket, const wire::DeviceRequest& record);
     // The next finished exchange, waiting at most wait; nothing when none finished in time.
     std::optional<ExchangeOutcome> next(std::chrono::milliseconds wait);
-    // Takes back the requests no worker has started; their tickets, in submission order.
+    // Takes back the requests no worker has started; their tickets, in submission order. A
+    // request whose connection fails from now on comes back at once instead of being tried
+    // again, so nothing new starts after a cancel.
     std::vector<std::size_t> withdrawQueued();
 
     // Submitted and not yet returned by next().
@@ -87,6 +90,7 @@ private:
     // Set when a request used every attempt without reaching the server: later requests get
     // one try each until the server answers again, so a stopped server fails fast.
     bool m_serverUnreachable = false;
+    bool m_withdrawn = false;
     bool m_stopping = false;
     std::vector<std::thread> m_workers;
 };

@@ -1,7 +1,6 @@
 // The bulk device commands: every cell of a MAC file read and checked, then one device request
 // each (sent by batch_sender), and the closing summary.
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 #include "provisioning/batch_sender.h"
