@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench asan-test package clean
+.PHONY: all deps configure build test run bench asan-test package format format-check clean
 
 all: build
 
@@ -14,6 +14,7 @@ configure: deps
 
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target all_verify_interface_header_sets
 
 test: build
 	@ctest --preset $(PRESET)
@@ -30,6 +31,17 @@ package:
 	@rm -f build/packages/*.deb
 	@cd build/release && cpack -G DEB -B $(CURDIR)/build/packages
 	@rm -rf build/packages/_CPack_Packages
+
+# Every C++ file of src/, tests/ and bench/ in the repository's .clang-format style.
+FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' \
+	'bench/*.cpp' 'bench/*.h')
+
+format:
+	@clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES) || \
+		{ echo "make format-check: run 'make format' to fix the places above" >&2; exit 1; }
 
 asan-test:
 	@$(MAKE) --no-print-directory test PRESET=asan

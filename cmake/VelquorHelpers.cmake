@@ -1,12 +1,13 @@
 # Small helpers shared by the module CMakeLists files.
 
-# velquor_add_subdirectories(a b c): add each sub-folder that has a CMakeLists.txt,
-# so modules can land one at a time without breaking the build.
+# velquor_add_subdirectories(a b c): add each sub-folder in turn. A listed folder without a
+# CMakeLists.txt is a mistake in the list, not a module still to come: it stops the configure.
 function(velquor_add_subdirectories)
     foreach(dir IN LISTS ARGN)
-        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-            add_subdirectory(${dir})
+        if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+            message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${dir} has no CMakeLists.txt")
         endif()
+        add_subdirectory(${dir})
     endforeach()
 endfunction()
 
@@ -25,4 +26,16 @@ function(velquor_add_gtest)
     gtest_discover_tests(${ARG_NAME}
         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
         DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# velquor_verify_headers(target...): the headers in each library's folder (and its
+# sub-folders) become its public header set, checked by VERIFY_INTERFACE_HEADER_SETS.
+function(velquor_verify_headers)
+    foreach(target IN LISTS ARGN)
+        get_target_property(folder ${target} SOURCE_DIR)
+        file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${folder}/*.h)
+        target_sources(${target} PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/src
+            FILES ${headers})
+        set_target_properties(${target} PROPERTIES VERIFY_INTERFACE_HEADER_SETS ON)
+    endforeach()
 endfunction()

@@ -5,11 +5,15 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/progress_task.h"
 
@@ -140,6 +144,41 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
         messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok, icon,
                    last && reason != text ? reason : QString());
     }
+}
+
+QPushButton* ControlWindow::addCommandButton(int id, const QString& text) {
+    auto* button = registerControl(id, new QPushButton(text, this));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* ControlWindow::addPasswordBox(int id) {
+    auto* box = registerControl(id, new QLineEdit(this));
+    box->setEchoMode(QLineEdit::Password);
+    return box;
+}
+
+QHBoxLayout* ControlWindow::addOkCancelRow(int okId, int cancelId, std::function<void()> onOk) {
+    auto* ok = registerControl(okId, new QPushButton(QStringLiteral("确定"), this));
+    auto* cancel = registerControl(cancelId, new QPushButton(QStringLiteral("取消"), this));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, std::move(onOk));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    return buttonRow({ok, cancel});
+}
+
+QHBoxLayout* ControlWindow::buttonRow(std::initializer_list<QWidget*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    for (QWidget* button : buttons) row->addWidget(button);
+    return row;
+}
+
+void ControlWindow::layOutForm(QFormLayout* form, QHBoxLayout* buttons, QMenuBar* menuBar) {
+    auto* layout = new QVBoxLayout(this);
+    if (menuBar) layout->setMenuBar(menuBar);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
 }
 
 void ControlWindow::registerMenuCommand(int id, QAction* action) {

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <stop_token>
 #include <string_view>
@@ -23,6 +24,11 @@
 #include "support/result.h"
 
 class QAction;
+class QFormLayout;
+class QHBoxLayout;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
 
 namespace velquor::app {
 
@@ -94,6 +100,18 @@ protected:
         return widget;
     }
     void registerMenuCommand(int id, QAction* action);
+
+    // The dialogs' building blocks. A command button never turns into the default button by
+    // taking the focus: Enter in a field must not press a button the user did not choose.
+    QPushButton* addCommandButton(int id, const QString& text);
+    // A password box: it never shows what is typed (a shared bench is the risk).
+    QLineEdit* addPasswordBox(int id);
+    // 确定 (the default button, running onOk) and 取消 (closing the dialog unsent).
+    QHBoxLayout* addOkCancelRow(int okId, int cancelId, std::function<void()> onOk);
+    // Buttons at the right end of a row.
+    static QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons);
+    // The window's layout: an optional menu bar, the form, then the row of buttons.
+    void layOutForm(QFormLayout* form, QHBoxLayout* buttons, QMenuBar* menuBar = nullptr);
 
     // Enter presses the focused push button, else the window's default button if it has
     // one, and otherwise does nothing: it never closes a window by itself. Escape cancels.

@@ -1,6 +1,6 @@
 // Prompter: the modal questions a window asks its user (message boxes and the file, save
 // and folder dialogs), behind one interface so that tests can answer them from a script.
-// QtPrompter asks for real; ScriptedPrompter (scripted_prompter.h) answers from queues.
+// QtPrompter asks for real; the tests have a scripted one that answers from queues.
 #pragma once
 
 #include <QString>

@@ -104,101 +104,98 @@ CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(pr
 
 CVelquorDlg::~CVelquorDlg() = default;
 
-void CVelquorDlg::buildControls() {
+QLineEdit* CVelquorDlg::addField(int id) {
+    auto* field = registerControl(id, new QLineEdit(this));
+    field->setMinimumWidth(DialogUnits(font()).x(180));
+    return field;
+}
+
+QPushButton* CVelquorDlg::addSizedButton(int id, const char* text, int widthUnits,
+                                         int heightUnits) {
+    QPushButton* button = addCommandButton(id, QString::fromUtf8(text));
     const DialogUnits du(font());
-    auto* windowLayout = new QVBoxLayout(this);
+    button->setMinimumSize(du.x(widthUnits), du.y(heightUnits));
+    return button;
+}
 
-    auto* menuBar = new QMenuBar(this);
-    QAction* kesto = menuBar->addAction(QStringLiteral("KESTO"));
-    registerMenuCommand(kKestoMenuCommand, kesto);
-    windowLayout->setMenuBar(menuBar);
+QLabel* CVelquorDlg::addLabel(int id, const char* text) {
+    auto* label = new QLabel(QString::fromUtf8(text), this);
+    if (id != 0) registerControl(id, label);
+    label->setMinimumWidth(DialogUnits(font()).x(54));
+    return label;
+}
 
-    auto edit = [&](int id) {
-        auto* field = registerControl(id, new QLineEdit(this));
-        field->setMinimumWidth(du.x(180));
-        return field;
-    };
-    auto button = [&](int id, const char* text, int widthUnits, int heightUnits) {
-        auto* pushButton = registerControl(id, new QPushButton(QString::fromUtf8(text), this));
-        // Enter in an edit field must never press a button the user did not focus.
-        pushButton->setAutoDefault(false);
-        pushButton->setMinimumSize(du.x(widthUnits), du.y(heightUnits));
-        return pushButton;
-    };
-    auto label = [&](int id, const char* text) {
-        auto* staticText = new QLabel(QString::fromUtf8(text), this);
-        if (id != 0) registerControl(id, staticText);
-        staticText->setMinimumWidth(du.x(54));
-        return staticText;
-    };
-    auto rightAligned = [&](QWidget* widget, QWidget* left = nullptr) {
-        auto* row = new QHBoxLayout;
-        if (left) row->addWidget(left);
-        row->addStretch(1);
-        row->addWidget(widget);
-        return row;
-    };
+QGridLayout* CVelquorDlg::addGroup(QGroupBox* group) {
+    auto* grid = new QGridLayout(group);
+    grid->setVerticalSpacing(DialogUnits(font()).y(10));
+    grid->setColumnStretch(1, 1);
+    static_cast<QVBoxLayout*>(layout())->addWidget(group);
+    return grid;
+}
 
-    // "Encrypt Configuration"
-    auto* encryptGroup = new QGroupBox(QStringLiteral("Encrypt Configuration"), this);
-    auto* encryptGrid = new QGridLayout(encryptGroup);
-    encryptGrid->setVerticalSpacing(du.y(10));
-    encryptGrid->addWidget(label(0, "Input File :"), 0, 0);
-    QLineEdit* inputField = edit(kInputFileEdit);
+// The command buttons of a group sit on its last row, at the right (an optional one at the left).
+static void addCommandRow(QGridLayout* grid, QWidget* right, QWidget* left = nullptr) {
+    auto* row = new QHBoxLayout;
+    if (left) row->addWidget(left);
+    row->addStretch(1);
+    row->addWidget(right);
+    grid->addLayout(row, grid->rowCount(), 0, 1, 3);
+}
+
+QGridLayout* CVelquorDlg::buildEncryptGroup() {
+    QGridLayout* grid = addGroup(new QGroupBox(QStringLiteral("Encrypt Configuration"), this));
+    grid->addWidget(addLabel(0, "Input File :"), 0, 0);
+    QLineEdit* inputField = addField(kInputFileEdit);
     // What the field shows is always the file Encrypt and Decrypt will read.
     makeReadOnly(inputField);
-    encryptGrid->addWidget(inputField, 0, 1);
-    encryptGrid->addWidget(button(kBrowseInputButton, "Browse", 68, 17), 0, 2);
-    encryptGrid->addWidget(label(kAesKeyLabel, "AES Key:"), 1, 0);
-    encryptGrid->addWidget(edit(kAesKeyEdit), 1, 1);
-    QPushButton* decrypt = button(kDecryptButton, "Decrypt", 64, 23);
-    encryptGrid->addLayout(rightAligned(button(kEncryptButton, "Encrypt", 64, 23), decrypt), 2, 0,
-                           1, 3);
-    encryptGrid->setColumnStretch(1, 1);
-    windowLayout->addWidget(encryptGroup);
+    grid->addWidget(inputField, 0, 1);
+    grid->addWidget(addSizedButton(kBrowseInputButton, "Browse", 68, 17), 0, 2);
+    grid->addWidget(addLabel(kAesKeyLabel, "AES Key:"), 1, 0);
+    grid->addWidget(addField(kAesKeyEdit), 1, 1);
+    QPushButton* decrypt = addSizedButton(kDecryptButton, "Decrypt", 64, 23);
+    addCommandRow(grid, addSizedButton(kEncryptButton, "Encrypt", 64, 23), decrypt);
+    return grid;
+}
 
-    // "MAC-CFG"
-    auto* macGroup = new QGroupBox(QStringLiteral("MAC-CFG"), this);
-    auto* macGrid = new QGridLayout(macGroup);
-    macGrid->setVerticalSpacing(du.y(10));
-    macGrid->addWidget(label(kTemplateLabel, "Template:"), 0, 0);
-    macGrid->addWidget(edit(kTemplateEdit), 0, 1);
-    macGrid->addWidget(button(kBrowseTemplateButton, "Browse", 68, 17), 0, 2);
-    macGrid->addWidget(label(kMacAccountLabel, "MAC-ACCOUNT:"), 1, 0);
-    macGrid->addWidget(edit(kMacAccountEdit), 1, 1);
-    macGrid->addWidget(button(kBrowseMacAccountButton, "Browse", 68, 17), 1, 2);
-    macGrid->addWidget(
+QGridLayout* CVelquorDlg::buildMacGroup() {
+    QGridLayout* grid = addGroup(new QGroupBox(QStringLiteral("MAC-CFG"), this));
+    grid->addWidget(addLabel(kTemplateLabel, "Template:"), 0, 0);
+    grid->addWidget(addField(kTemplateEdit), 0, 1);
+    grid->addWidget(addSizedButton(kBrowseTemplateButton, "Browse", 68, 17), 0, 2);
+    grid->addWidget(addLabel(kMacAccountLabel, "MAC-ACCOUNT:"), 1, 0);
+    grid->addWidget(addField(kMacAccountEdit), 1, 1);
+    grid->addWidget(addSizedButton(kBrowseMacAccountButton, "Browse", 68, 17), 1, 2);
+    grid->addWidget(
         registerControl(kAesKeyCheckBox, new QCheckBox(QStringLiteral("AES Key"), this)), 2, 0);
-    macGrid->addWidget(edit(kGenerateKeyEdit), 2, 1);
-    macGrid->addWidget(label(0, "Out put path:"), 3, 0);
-    macGrid->addWidget(edit(kOutputDirEdit), 3, 1);
-    macGrid->addWidget(button(kBrowseOutputDirButton, "Browse", 68, 17), 3, 2);
-    macGrid->addLayout(rightAligned(button(kGenerateButton, "Generate", 96, 31)), 4, 0, 1, 3);
-    macGrid->setColumnStretch(1, 1);
-    windowLayout->addWidget(macGroup);
+    grid->addWidget(addField(kGenerateKeyEdit), 2, 1);
+    grid->addWidget(addLabel(0, "Out put path:"), 3, 0);
+    grid->addWidget(addField(kOutputDirEdit), 3, 1);
+    grid->addWidget(addSizedButton(kBrowseOutputDirButton, "Browse", 68, 17), 3, 2);
+    addCommandRow(grid, addSizedButton(kGenerateButton, "Generate", 96, 31));
+    return grid;
+}
 
-    // "MD5"
-    auto* md5Group = registerControl(kMd5Group, new QGroupBox(QStringLiteral("MD5"), this));
-    auto* md5Grid = new QGridLayout(md5Group);
-    md5Grid->setVerticalSpacing(du.y(10));
-    md5Grid->addWidget(label(kMd5FileLabel, "File:"), 0, 0);
-    md5Grid->addWidget(edit(kMd5FileEdit), 0, 1);
-    md5Grid->addWidget(button(kBrowseMd5FileButton, "Browse", 68, 17), 0, 2);
-    md5Grid->addWidget(label(kMd5DigestLabel, "MD5:"), 1, 0);
-    QLineEdit* digestField = edit(kMd5DigestEdit);
+QGridLayout* CVelquorDlg::buildMd5Group() {
+    QGridLayout* grid =
+        addGroup(registerControl(kMd5Group, new QGroupBox(QStringLiteral("MD5"), this)));
+    grid->addWidget(addLabel(kMd5FileLabel, "File:"), 0, 0);
+    grid->addWidget(addField(kMd5FileEdit), 0, 1);
+    grid->addWidget(addSizedButton(kBrowseMd5FileButton, "Browse", 68, 17), 0, 2);
+    grid->addWidget(addLabel(kMd5DigestLabel, "MD5:"), 1, 0);
+    QLineEdit* digestField = addField(kMd5DigestEdit);
     makeReadOnly(digestField);
-    md5Grid->addWidget(digestField, 1, 1);
-    QPushButton* copy = button(kCopyButton, "Copy", 64, 17);
+    grid->addWidget(digestField, 1, 1);
+    QPushButton* copy = addSizedButton(kCopyButton, "Copy", 64, 17);
     copy->hide();
-    md5Grid->addWidget(copy, 1, 2);
-    md5Grid->addLayout(rightAligned(button(kGenerateMd5Button, "Generate MD5", 98, 23)), 2, 0, 1,
-                       3);
-    md5Grid->setColumnStretch(1, 1);
-    windowLayout->addWidget(md5Group);
+    grid->addWidget(copy, 1, 2);
+    addCommandRow(grid, addSizedButton(kGenerateMd5Button, "Generate MD5", 98, 23));
+    return grid;
+}
 
-    // One label column across the three groups, so the fields line up as in one form.
+// One label column across the groups, so the fields line up as in one form.
+static void alignLabelColumns(std::initializer_list<QGridLayout*> grids) {
     int labelWidth = 0;
-    for (QGridLayout* grid : {encryptGrid, macGrid, md5Grid}) {
+    for (QGridLayout* grid : grids) {
         for (int row = 0; row < grid->rowCount(); ++row) {
             QLayoutItem* item = grid->itemAtPosition(row, 0);
             if (item && item->widget()) {
@@ -206,11 +203,17 @@ void CVelquorDlg::buildControls() {
             }
         }
     }
-    for (QGridLayout* grid : {encryptGrid, macGrid, md5Grid}) {
-        grid->setColumnMinimumWidth(0, labelWidth);
-    }
+    for (QGridLayout* grid : grids) grid->setColumnMinimumWidth(0, labelWidth);
+}
+
+void CVelquorDlg::buildControls() {
+    auto* windowLayout = new QVBoxLayout(this);
+    auto* menuBar = new QMenuBar(this);
+    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(QStringLiteral("KESTO")));
+    windowLayout->setMenuBar(menuBar);
+    alignLabelColumns({buildEncryptGroup(), buildMacGroup(), buildMd5Group()});
     windowLayout->addStretch(1);
-    resize(du.x(400), sizeHint().height());
+    resize(DialogUnits(font()).x(400), sizeHint().height());
 }
 
 void CVelquorDlg::buildTabOrder() {
@@ -305,7 +308,7 @@ void CVelquorDlg::OnGenerateMd5() {
     startTask(runWithProgress<support::Result<std::string>>(
         this, tr("Computing the MD5 digest…"),
         [engine, path](support::ProgressSink& sink, std::stop_token stop) {
-            return engine->ComputeFile(path, sink, stop);
+            return engine->computeFile(path, sink, stop);
         },
         [this, digestField](std::optional<support::Result<std::string>> digestText,
                             bool cancelled) {

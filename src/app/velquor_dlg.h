@@ -18,6 +18,12 @@
 #include "support/reporter.h"
 #include "support/result.h"
 
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
 namespace velquor::app {
 
 // Ids of the main window's controls and its menu command.
@@ -78,6 +84,15 @@ public slots:
 
 private:
     void buildControls();
+    // One builder per group box; each returns the group's grid.
+    QGridLayout* buildEncryptGroup();
+    QGridLayout* buildMacGroup();
+    QGridLayout* buildMd5Group();
+    QGridLayout* addGroup(QGroupBox* group);
+    QLineEdit* addField(int id);
+    // Sizes in the window's original dialog units.
+    QPushButton* addSizedButton(int id, const char* text, int widthUnits, int heightUnits);
+    QLabel* addLabel(int id, const char* text);
     void buildTabOrder();
     void connectCommands();
     void browseIntoField(int fieldId, std::string_view pairedFilter);

@@ -125,8 +125,8 @@ std::optional<std::string> unescapeName(const std::string& text) {
 CDigestEngine makeEngine(const AlgorithmChoice& algorithm, std::int32_t format) {
     CDigestEngine engine;
     engine.SetAlgorithm(algorithm.number);
-    engine.SetSha2Size(algorithm.sha2Size);
-    engine.SetGostParameterSet(algorithm.gost);
+    engine.setSha2Size(algorithm.sha2Size);
+    engine.setGostParameterSet(algorithm.gost);
     engine.SetOutputFormat(format);
     engine.SetInputKind(digest::kInputFile);
     return engine;
@@ -143,7 +143,7 @@ int digestFiles(const AlgorithmChoice& algorithm, std::int32_t format,
     int status = kExitOk;
     for (const auto& name : files) {
         TerminalProgress progress;
-        const auto text = engine.ComputeFile(readablePath(name), progress, interruptToken());
+        const auto text = engine.computeFile(readablePath(name), progress, interruptToken());
         if (wasInterrupted(text)) return failWith(text.error());
         if (!text) {
             std::fflush(stdout);
@@ -242,7 +242,7 @@ int checkSums(const AlgorithmChoice& algorithm, const std::string& sumFile) {
             needsEscape ? "\\" + escapeName(entry->name, false, escaped) : entry->name;
         TerminalProgress progress;
         const auto actual =
-            engine.ComputeFile(readablePath(entry->name), progress, interruptToken());
+            engine.computeFile(readablePath(entry->name), progress, interruptToken());
         if (wasInterrupted(actual)) return failWith(actual.error());
         std::string verdict;
         if (!actual) {
@@ -315,7 +315,7 @@ int runDigest(const std::vector<std::string>& args) {
     if (const auto text = parser.value("--text")) {
         if (!files.empty()) return usageError(kCommand, "give files or --text, not both");
         CDigestEngine engine = makeEngine(*algorithm, format);
-        const auto digestText = engine.ComputeText(*text);
+        const auto digestText = engine.computeText(*text);
         if (!digestText) return failWith(digestText.error());
         std::cout << *digestText << '\n';
         return kExitOk;

@@ -62,6 +62,8 @@ int runGenerate(const std::vector<std::string>& args) {
         generator::GenerationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
+        // "Success !" alone would hide the rows that were no devices.
+        if (report->emptyRows > 0) printError(generator::emptyRowsText(report->emptyRows));
         return kExitOk;
     }
     std::cerr << summary << '\n';

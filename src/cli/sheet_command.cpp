@@ -1,9 +1,10 @@
 // velquor-cli sheet: prints the active sheet of a workbook as it is read, one line per row,
-// cells separated by tabs, or only its counts.
+// cells separated by tabs and each row ending at its last non-empty cell, or only its counts.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -16,7 +17,7 @@ namespace {
 constexpr const char* kName = "sheet";
 
 // Tabs, line breaks and backslashes inside a cell would break the line-per-row layout.
-void appendEscaped(std::string& out, const std::string& text) {
+void appendEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
             case '\t':
@@ -35,22 +36,56 @@ void appendEscaped(std::string& out, const std::string& text) {
     }
 }
 
-int printSheet(const sheet::SheetReader& reader) {
-    std::string line;
-    for (int row = 1; row <= reader.RowCount(); ++row) {
-        line.clear();
-        for (int column = 1; column <= reader.ColumnCount(); ++column) {
-            if (column > 1) line += '\t';
-            appendEscaped(line, reader.CellText(row, column));
+// Each row ends at its last cell that shows something; a TSV reader takes the missing cells
+// as empty. Printing the full width would turn a value in XFD1048576 into 17 GB of tabs.
+// Output goes out in large pieces, so a sparse sheet of a million rows is a few writes.
+class RowPrinter {
+public:
+    support::Status cell(int row, int column, std::string_view text) {
+        for (; m_row < row; ++m_row, m_column = 1) m_pending += '\n';
+        for (; m_column < column; ++m_column) m_pending += '\t';
+        appendEscaped(m_pending, text);
+        return m_pending.size() >= kFlushBytes ? flush() : support::Status();
+    }
+
+    // Ends the last row and prints the empty rows up to rowCount.
+    support::Status finish(int rowCount) {
+        for (; m_row <= rowCount; ++m_row) m_pending += '\n';
+        if (auto status = flush(); !status) return status;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) return writeError();
+        return {};
+    }
+
+private:
+    static constexpr std::size_t kFlushBytes = 1 << 16;
+
+    support::Status flush() {
+        if (std::fwrite(m_pending.data(), 1, m_pending.size(), stdout) != m_pending.size()) {
+            return writeError();
         }
-        line += '\n';
-        if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) break;
+        m_pending.clear();
+        return {};
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        return failWith(support::makeError(
+
+    static support::Error writeError() {
+        return support::makeError(
             support::ErrorCode::Io,
-            std::string(kName) + ": cannot write the output: " + std::strerror(errno)));
+            std::string(kName) + ": cannot write the output: " + std::strerror(errno));
     }
+
+    std::string m_pending;
+    int m_row = 1;
+    int m_column = 1;
+};
+
+int printSheet(const sheet::SheetReader& reader) {
+    RowPrinter printer;
+    auto walked = reader.forEachCell(
+        [&](int row, int column, std::string_view text) { return printer.cell(row, column, text); },
+        interruptToken());
+    if (!walked) return failWith(walked.error());
+    if (auto finished = printer.finish(reader.RowCount()); !finished)
+        return failWith(finished.error());
     return kExitOk;
 }
 
@@ -59,7 +94,7 @@ int runSheet(const std::vector<std::string>& args) {
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one FILE");
     sheet::SheetReader reader;
-    auto opened = reader.Open(parser.positionals()[0]);
+    auto opened = reader.Open(parser.positionals()[0], interruptToken());
     if (!opened) return failWith(opened.error());
     for (const std::string& warning : reader.warnings()) printError("warning: " + warning);
     if (parser.has("--counts")) {

@@ -48,7 +48,7 @@ void CAes::KeyExpansion() {
 }
 
 void CAes::Cipher(const unsigned char* in, unsigned char* out) {
-    LoadState(in);
+    loadState(in);
     AddRoundKey(0);
     for (int round = 1; round < Nr; ++round) {
         SubBytes();
@@ -59,11 +59,11 @@ void CAes::Cipher(const unsigned char* in, unsigned char* out) {
     SubBytes();
     ShiftRows();
     AddRoundKey(Nr);
-    StoreState(out);
+    storeState(out);
 }
 
 void CAes::InvCipher(const unsigned char* in, unsigned char* out) {
-    LoadState(in);
+    loadState(in);
     AddRoundKey(Nr);
     for (int round = Nr - 1; round >= 1; --round) {
         InvShiftRows();
@@ -74,17 +74,17 @@ void CAes::InvCipher(const unsigned char* in, unsigned char* out) {
     InvShiftRows();
     InvSubBytes();
     AddRoundKey(0);
-    StoreState(out);
+    storeState(out);
 }
 
-void CAes::LoadState(const unsigned char* in) {
+void CAes::loadState(const unsigned char* in) {
     std::memset(state, 0, sizeof state);
     for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 4; ++r) state[r][c] = in[r + 4 * c];
     }
 }
 
-void CAes::StoreState(unsigned char* out) const {
+void CAes::storeState(unsigned char* out) const {
     for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 4; ++r) out[r + 4 * c] = state[r][c];
     }

@@ -31,8 +31,8 @@ private:
     void InvShiftRows();
     void MixColumns();
     void InvMixColumns();
-    void LoadState(const unsigned char* in);
-    void StoreState(unsigned char* out) const;
+    void loadState(const unsigned char* in);
+    void storeState(unsigned char* out) const;
     static void SubWord(unsigned char* word);
     static void RotWord(unsigned char* word);
     static unsigned char xtime(unsigned char b);

@@ -73,15 +73,15 @@ void CDigestEngine::SetFilePath(const char* path) {
     m_filePath = path == nullptr ? "" : path;
 }
 
-void CDigestEngine::SetInputText(std::string text) {
+void CDigestEngine::setInputText(std::string text) {
     m_inputText = std::move(text);
 }
 
-void CDigestEngine::SetSha2Size(std::int32_t bits) {
+void CDigestEngine::setSha2Size(std::int32_t bits) {
     m_sha2Size = bits;
 }
 
-void CDigestEngine::SetGostParameterSet(GostParameterSet set) {
+void CDigestEngine::setGostParameterSet(GostParameterSet set) {
     m_gostParameterSet = set;
 }
 
@@ -91,23 +91,23 @@ std::string CDigestEngine::Compute() {
         // An empty path names no file: nothing is opened.
         if (m_filePath.empty()) return {};
         support::NullProgress quiet;
-        auto text = ComputeFile(m_filePath, quiet, std::stop_token{});
+        auto text = computeFile(m_filePath, quiet, std::stop_token{});
         if (text) m_workText = std::move(*text);
     } else {
-        auto text = ComputeText(m_inputText);
+        auto text = computeText(m_inputText);
         if (text) m_workText = std::move(*text);
     }
     return m_workText;
 }
 
-support::Result<std::string> CDigestEngine::ComputeText(std::string_view text) const {
+support::Result<std::string> CDigestEngine::computeText(std::string_view text) const {
     auto accumulator = makeAccumulator(m_algorithm, m_sha2Size, m_gostParameterSet);
     if (!accumulator) return noAlgorithm(m_algorithm, m_sha2Size);
     if (!text.empty()) accumulator->add(text.data(), text.size());
     return formatDigest(accumulator->finish(), m_outputFormat);
 }
 
-support::Result<std::string> CDigestEngine::ComputeFile(const std::string& path,
+support::Result<std::string> CDigestEngine::computeFile(const std::string& path,
                                                         support::ProgressSink& progress,
                                                         std::stop_token stop) const {
     auto accumulator = makeAccumulator(m_algorithm, m_sha2Size, m_gostParameterSet);

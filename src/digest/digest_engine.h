@@ -49,10 +49,10 @@ public:
     void SetOutputFormat(std::int32_t format);
     // A null path stores an empty one.
     void SetFilePath(const char* path);
-    void SetInputText(std::string text);
+    void setInputText(std::string text);
     // 256, 384 or 512 (32, 48, 64 act the same); any other size makes SHA-2 give an empty text.
-    void SetSha2Size(std::int32_t bits);
-    void SetGostParameterSet(GostParameterSet set);
+    void setSha2Size(std::int32_t bits);
+    void setGostParameterSet(GostParameterSet set);
 
     std::int32_t algorithm() const { return m_algorithm; }
     std::int32_t inputKind() const { return m_inputKind; }
@@ -71,12 +71,12 @@ public:
     // run on a worker thread as long as the settings are not changed meanwhile. Errors:
     // Cancelled when stop is requested, NotFound/Io naming the path and the reason,
     // InvalidInput for an unknown algorithm or SHA-2 size.
-    support::Result<std::string> ComputeFile(const std::string& path,
+    support::Result<std::string> computeFile(const std::string& path,
                                              support::ProgressSink& progress,
                                              std::stop_token stop) const;
 
     // The same for a text held in memory (the input text is left alone).
-    support::Result<std::string> ComputeText(std::string_view text) const;
+    support::Result<std::string> computeText(std::string_view text) const;
 
 private:
     std::string m_inputText;

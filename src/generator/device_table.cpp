@@ -1,32 +1,54 @@
-// Reading the device sheet and checking MAC texts as file names; see device_table.h.
+// Reading the filled rows of the device sheet and checking MAC texts as file names; see
+// device_table.h.
 #include "generator/device_table.h"
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 #include "sheet/sheet_reader.h"
 
 namespace velquor::generator {
 
-DeviceRow DeviceTable::deviceRow(int sheetRow) const {
-    return DeviceRow{sheetRow, rows.at(static_cast<std::size_t>(sheetRow - 1))};
+std::size_t DeviceTable::emptyDeviceRows() const {
+    std::size_t filled = 0;
+    for (const Row& row : rows) filled += row.sheetRow >= 2 ? 1 : 0;
+    const std::size_t deviceRows = RowCount > 1 ? static_cast<std::size_t>(RowCount - 1) : 0;
+    return deviceRows - filled;
 }
 
-support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath) {
+DeviceRow DeviceTable::deviceRow(const Row& row) const {
+    // Padded to the sheet's width so that a template needing a column the sheet lacks is told
+    // so, while a column the sheet has but this row leaves empty reads as empty text.
+    DeviceRow device{row.sheetRow, row.cells};
+    device.cells.resize(static_cast<std::size_t>(std::min(ColumnCount, kDeviceColumns)));
+    return device;
+}
+
+support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath, std::stop_token stop) {
     if (sheetPath.empty()) {
         return support::makeError(support::ErrorCode::InvalidInput, "no device sheet chosen");
     }
     sheet::SheetReader reader;
-    auto dimensions = reader.Open(sheetPath);
+    auto dimensions = reader.Open(sheetPath, stop);
     if (!dimensions) return dimensions.error();
     DeviceTable table;
     table.RowCount = dimensions->RowCount;
     table.ColumnCount = dimensions->ColumnCount;
-    table.rows.reserve(static_cast<std::size_t>(table.RowCount));
-    for (int r = 1; r <= table.RowCount; ++r) {
-        std::vector<std::string>& row = table.rows.emplace_back();
-        row.reserve(static_cast<std::size_t>(table.ColumnCount));
-        for (int c = 1; c <= table.ColumnCount; ++c) row.push_back(reader.CellText(r, c));
-    }
+    auto walked = reader.forEachCell(
+        [&table](int row, int column, std::string_view text) -> support::Status {
+            if (table.rows.empty() || table.rows.back().sheetRow != row) {
+                table.rows.push_back(DeviceTable::Row{row, {}});
+            }
+            if (column <= kDeviceColumns) {
+                std::vector<std::string>& cells = table.rows.back().cells;
+                cells.resize(static_cast<std::size_t>(column));
+                cells.back() = text;
+            }
+            return {};
+        },
+        stop);
+    if (!walked) return walked.error();
     reader.Close();
     return table;
 }

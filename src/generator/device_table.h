@@ -1,7 +1,9 @@
-// DeviceTable: the device sheet as read, every cell's displayed text, held in memory so the
-// sheet is closed before the template is touched.
+// DeviceTable: the device sheet as read, the displayed texts of the rows that hold something,
+// held in memory so the sheet is closed before the template is touched.
 #pragma once
 
+#include <cstddef>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -10,18 +12,33 @@
 
 namespace velquor::generator {
 
+// A device is made from columns A to G; later columns are never read.
+inline constexpr int kDeviceColumns = column::kSipPort + 1;
+
 struct DeviceTable {
+    // The sheet's used range, counted from A1.
     int RowCount = 0;
     int ColumnCount = 0;
-    // RowCount rows of ColumnCount texts each; rows[0] is the header (sheet row 1).
-    std::vector<std::vector<std::string>> rows;
 
-    // Sheet row number r (1-based) as a device row.
-    DeviceRow deviceRow(int sheetRow) const;
+    struct Row {
+        int sheetRow = 0;
+        // Columns A to G up to the last one that shows something (possibly none, when only
+        // later columns do).
+        std::vector<std::string> cells;
+    };
+    // The rows that hold something, in sheet order; the header (row 1) among them when it does.
+    // A sheet is held in proportion to its filled rows, never to its used range.
+    std::vector<Row> rows;
+
+    // The rows past the header that hold nothing at all: they are no devices.
+    std::size_t emptyDeviceRows() const;
+    // A stored row as the template takes it: every column the sheet has, up to column G.
+    DeviceRow deviceRow(const Row& row) const;
 };
 
-// Reads every cell of the sheet's used block from A1 and closes the sheet again.
-support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath);
+// Reads the sheet and closes it again. A stop request ends the reading with a Cancelled error.
+support::Result<DeviceTable> ReadDeviceTable(const std::string& sheetPath,
+                                             std::stop_token stop = {});
 
 // Why text cannot name a device's file inside the output folder, or empty when it can.
 std::string unfitAsDeviceFileName(const std::string& mac);

@@ -144,12 +144,12 @@ public:
                    reinterpret_cast<const unsigned char*>(key.data()));
     }
 
-    DeviceResult run(int sheetRow) {
-        const DeviceRow row = m_table.deviceRow(sheetRow);
+    DeviceResult run(const DeviceTable::Row& tableRow) {
+        const DeviceRow row = m_table.deviceRow(tableRow);
         DeviceResult result;
-        result.row = sheetRow;
+        result.row = row.sheetRow;
         result.mac = row.cells.empty() ? std::string() : row.cells.front();
-        const std::string prefix = "row " + std::to_string(sheetRow) + ": ";
+        const std::string prefix = "row " + std::to_string(row.sheetRow) + ": ";
         if (const std::string unfit = unfitAsDeviceFileName(result.mac); !unfit.empty()) {
             return failed(std::move(result), prefix + unfit);
         }
@@ -252,7 +252,7 @@ support::Result<GenerationReport> RunGeneration(const GenerationRequest& request
     if (request.outputFolder.empty()) {
         return makeError(ErrorCode::InvalidInput, "no output folder chosen");
     }
-    auto table = ReadDeviceTable(request.sheetPath);
+    auto table = ReadDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
     auto configTemplate = ConfigTemplate::LoadTemplate(request.templatePath);
     if (!configTemplate) return configTemplate.error();
@@ -261,26 +261,27 @@ support::Result<GenerationReport> RunGeneration(const GenerationRequest& request
     GenerationReport report;
     report.encrypted = request.encrypt;
     report.dryRun = request.dryRun;
-    const int deviceCount = std::max(0, table->RowCount - 1);
-    report.devices.reserve(static_cast<std::size_t>(deviceCount));
+    report.emptyRows = table->emptyDeviceRows();
+    const auto firstDevice =
+        std::find_if(table->rows.begin(), table->rows.end(),
+                     [](const DeviceTable::Row& row) { return row.sheetRow >= 2; });
+    const auto deviceCount = static_cast<std::uint64_t>(table->rows.end() - firstDevice);
+    report.devices.reserve(deviceCount);
     Generation generation(request, *table, *configTemplate);
-    progress.progress(0, static_cast<std::uint64_t>(deviceCount), "");
-    for (int sheetRow = 2; sheetRow <= table->RowCount; ++sheetRow) {
+    progress.progress(0, deviceCount, "");
+    for (auto row = firstDevice; row != table->rows.end(); ++row) {
         if (stop.stop_requested()) {
             report.cancelled = true;
             DeviceResult skipped;
-            skipped.row = sheetRow;
-            skipped.mac = table->rows[static_cast<std::size_t>(sheetRow - 1)].empty()
-                              ? std::string()
-                              : table->rows[static_cast<std::size_t>(sheetRow - 1)].front();
+            skipped.row = row->sheetRow;
+            skipped.mac = row->cells.empty() ? std::string() : row->cells.front();
             skipped.outcome = DeviceOutcome::Cancelled;
             skipped.reason = "not written: the run was cancelled";
             report.devices.push_back(std::move(skipped));
             continue;
         }
-        report.devices.push_back(generation.run(sheetRow));
-        progress.progress(static_cast<std::uint64_t>(sheetRow - 1),
-                          static_cast<std::uint64_t>(deviceCount), report.devices.back().mac);
+        report.devices.push_back(generation.run(*row));
+        progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
     markDuplicates(report);
     if (!request.dryRun && report.filesWritten() > 0) {
@@ -315,6 +316,10 @@ void listRows(std::string& text, const GenerationReport& report, DeviceOutcome o
 
 }  // namespace
 
+std::string emptyRowsText(std::size_t emptyRows) {
+    return plural(emptyRows, "empty row was", "empty rows were") + " skipped: they hold no device.";
+}
+
 bool GenerationReport::hasUnlistedRows() const {
     return count(DeviceOutcome::Failed) > kListedRows ||
            count(DeviceOutcome::Superseded) > kListedRows;
@@ -343,6 +348,7 @@ std::string GenerationSummaryText(const GenerationReport& report, bool reportWri
         }
         text += ".";
     }
+    if (report.emptyRows > 0) text += "\n" + emptyRowsText(report.emptyRows);
     if (report.cancelled) {
         text += "\nCancelled: " + plural(cancelled, "row was", "rows were") + " not processed.";
     }

@@ -34,7 +34,7 @@ enum class DeviceOutcome {
 };
 
 struct DeviceResult {
-    int row = 0;  // the sheet row, 1-based (devices start at row 2)
+    int row = 0;  // the sheet row, 1-based (devices start at row 2; empty rows are no devices)
     std::string mac;
     std::string plainFile;      // the path written (or that would be written), empty if none
     std::string encryptedFile;  // empty without encryption or when it was not written
@@ -48,6 +48,8 @@ struct GenerationReport {
     bool encrypted = false;
     bool dryRun = false;
     bool cancelled = false;
+    // Rows past the header that hold nothing: no devices, so not in devices either.
+    std::size_t emptyRows = 0;
     // Set when the files were written but the final flush to disk failed.
     std::string syncError;
 
@@ -61,7 +63,8 @@ struct GenerationReport {
 };
 
 // Runs the whole job. Progress counts devices (what = the row's MAC); the stop token is looked
-// at between devices, so a Cancel never leaves a half-written file. An Error means nothing was
+// at while the sheet is read (a stop there is a Cancelled error) and between devices, so a
+// Cancel never leaves a half-written file. An Error means nothing was
 // written: the sheet or the template could not be read, or the output folder (or its "en"
 // sub-folder) could not be created. Problems of single rows are in the report instead.
 support::Result<GenerationReport> RunGeneration(const GenerationRequest& request,
@@ -73,6 +76,10 @@ support::Result<GenerationReport> RunGeneration(const GenerationRequest& request
 // in full, the rest counted, so that thousands of failures stay readable). reportWritten: a
 // full report of the run was saved, so the text may point to it for the rows it leaves out.
 std::string GenerationSummaryText(const GenerationReport& report, bool reportWritten = false);
+
+// The one line that counts the rows skipped for holding nothing ("2 empty rows were skipped:
+// ..."): part of the summary text, and worth a line of its own beside "Success !".
+std::string emptyRowsText(std::size_t emptyRows);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);

@@ -1,6 +1,7 @@
-// The bulk device commands: every cell of a MAC file read and checked, then one device request
-// each (sent by batch_sender), and the closing summary.
+// The bulk device commands: every filled cell of a MAC file read and checked, then one device
+// request each (sent by batch_sender), and the closing summary.
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "provisioning/batch_sender.h"
@@ -35,31 +36,34 @@ std::string columnName(int column) {
     return name;
 }
 
-// The whole rectangle from A1 is read and the file closed before the first request, so a
-// reader failure can never leave a batch half sent.
-support::Result<MacFile> readMacFile(const std::string& path) {
+// The whole file is read and closed before the first request, so a reader failure can never
+// leave a batch half sent. Only the cells that show something are walked: the empty ones of
+// the rectangle from A1 are counted, not visited, since a sparse sheet's rectangle may hold
+// billions of them.
+support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
     if (path.empty()) {
         return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
     }
     sheet::SheetReader reader;
-    auto dimensions = reader.Open(path);
+    auto dimensions = reader.Open(path, stop);
     if (!dimensions) {
         return makeError(dimensions.error().code,
                          "Cannot read the MAC file " + path + ": " + dimensions.error().message);
     }
     MacFile file;
-    const int rows = reader.RowCount();
-    const int columns = reader.ColumnCount();
-    for (int row = 1; row <= rows; ++row) {
-        for (int column = 1; column <= columns; ++column) {
-            std::string text = reader.CellText(row, column);
-            if (text.empty()) {
-                ++file.emptyCells;
-            } else {
-                file.cells.push_back(MacCell{row, column, std::move(text)});
-            }
-        }
+    auto walked = reader.forEachCell(
+        [&file](int row, int column, std::string_view text) -> support::Status {
+            file.cells.push_back(MacCell{row, column, std::string(text)});
+            return {};
+        },
+        stop);
+    if (!walked) {
+        return makeError(walked.error().code,
+                         "Cannot read the MAC file " + path + ": " + walked.error().message);
     }
+    const std::uint64_t rectangle = static_cast<std::uint64_t>(reader.RowCount()) *
+                                    static_cast<std::uint64_t>(reader.ColumnCount());
+    file.emptyCells = static_cast<std::size_t>(rectangle - file.cells.size());
     reader.Close();
     return file;
 }
@@ -104,9 +108,11 @@ support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const Kest
                                              support::ProgressSink& progress,
                                              std::stop_token stop) {
     const std::string_view caption = captionOf(command);
-    auto file = readMacFile(batch.macFilePath);
+    auto file = readMacFile(batch.macFilePath, stop);
     if (!file) {
-        reporter.report(file.error().message, caption);
+        // A stop asked for by the user needs no message of its own.
+        if (file.error().code != ErrorCode::Cancelled)
+            reporter.report(file.error().message, caption);
         return file.error();
     }
     if (auto lengths = checkFieldLengths(*file, batch); !lengths) {

@@ -1,6 +1,7 @@
 // Login, user administration, password change and the bulk MAC commands over the request channel.
 #include "provisioning/kesto_operations.h"
 
+#include <optional>
 #include <utility>
 
 #include "sheet/sheet_reader.h"
@@ -50,19 +51,48 @@ support::Error cancelled(std::string_view what) {
     return makeError(ErrorCode::Cancelled, std::string(what) + ": cancelled");
 }
 
-support::Status sendAccount(const KestoEndpoint& endpoint, const wire::AccountFields& fields,
-                            std::string_view caption, std::string_view succeeded,
-                            std::string_view failed, support::Reporter& reporter,
-                            std::stop_token stop) {
-    auto record = wire::buildAccountRequest(fields);
-    if (!record) return refuseField(record.error(), caption, reporter);
+// What one kind of account request says to the operator.
+struct AccountTexts {
+    std::string_view caption;
+    std::string_view succeeded;
+    std::string_view failed;
+    std::string_view mismatch;  // the password differs from its confirmation
+};
+constexpr AccountTexts kAddUserTexts{kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
+                                     kesto_text::kAddUserFailed, kesto_text::kPasswordDifferent};
+constexpr AccountTexts kDeleteUserTexts{kesto_text::kDeleteUserCaption,
+                                        kesto_text::kDeleteUserSucceeded,
+                                        kesto_text::kDeleteUserFailed,
+                                        {}};
+constexpr AccountTexts kChangePasswordTexts{
+    kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
+    kesto_text::kChangePasswordFailed, kesto_text::kPasswordNotEqual};
+
+struct AccountChange {
+    std::string_view operation;
+    std::string_view userName;
+    std::string_view password;
+};
+
+// A password and its confirmation are compared byte for byte before anything is sent.
+support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& change,
+                            const AccountTexts& texts, support::Reporter& reporter,
+                            std::stop_token stop,
+                            std::optional<std::string_view> confirmation = std::nullopt) {
+    if (confirmation && *confirmation != change.password) {
+        reporter.report(texts.mismatch, texts.caption);
+        return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
+    }
+    auto record = wire::buildAccountRequest(wire::AccountFields{
+        std::string(change.operation), std::string(change.userName), std::string(change.password)});
+    if (!record) return refuseField(record.error(), texts.caption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
-        if (stop.stop_requested()) return cancelled(caption);
-        reporter.report(failed, caption);
-        return refusal(channel, caption);
+        if (stop.stop_requested()) return cancelled(texts.caption);
+        reporter.report(texts.failed, texts.caption);
+        return refusal(channel, texts.caption);
     }
-    reporter.report(succeeded, caption);
+    reporter.report(texts.succeeded, texts.caption);
     return {};
 }
 
@@ -86,39 +116,22 @@ support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view
 support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
                         std::string_view password, std::string_view confirmation,
                         support::Reporter& reporter, std::stop_token stop) {
-    if (password != confirmation) {
-        reporter.report(kesto_text::kPasswordDifferent, kesto_text::kAddUserCaption);
-        return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
-    }
-    return sendAccount(endpoint,
-                       wire::AccountFields{std::string(wire::kOperationAdd), std::string(userName),
-                                           std::string(password)},
-                       kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
-                       kesto_text::kAddUserFailed, reporter, std::move(stop));
+    return sendAccount(endpoint, {wire::kOperationAdd, userName, password}, kAddUserTexts, reporter,
+                       std::move(stop), confirmation);
 }
 
 support::Status deleteUser(const KestoEndpoint& endpoint, std::string_view userName,
                            std::string_view password, support::Reporter& reporter,
                            std::stop_token stop) {
-    return sendAccount(endpoint,
-                       wire::AccountFields{std::string(wire::kOperationDelete),
-                                           std::string(userName), std::string(password)},
-                       kesto_text::kDeleteUserCaption, kesto_text::kDeleteUserSucceeded,
-                       kesto_text::kDeleteUserFailed, reporter, std::move(stop));
+    return sendAccount(endpoint, {wire::kOperationDelete, userName, password}, kDeleteUserTexts,
+                       reporter, std::move(stop));
 }
 
 support::Status changePassword(const KestoEndpoint& endpoint, std::string_view userName,
                                std::string_view newPassword, std::string_view confirmation,
                                support::Reporter& reporter, std::stop_token stop) {
-    if (newPassword != confirmation) {
-        reporter.report(kesto_text::kPasswordNotEqual, kesto_text::kChangePasswordCaption);
-        return makeError(ErrorCode::InvalidInput, "the new password and its confirmation differ");
-    }
-    return sendAccount(endpoint,
-                       wire::AccountFields{std::string(wire::kOperationUpdate),
-                                           std::string(userName), std::string(newPassword)},
-                       kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
-                       kesto_text::kChangePasswordFailed, reporter, std::move(stop));
+    return sendAccount(endpoint, {wire::kOperationUpdate, userName, newPassword},
+                       kChangePasswordTexts, reporter, std::move(stop), confirmation);
 }
 
 }  // namespace velquor::provisioning

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace velquor::sheet {
 
@@ -63,10 +64,18 @@ support::Result<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian)
     return out;
 }
 
-// Returns the offset of the first byte that is not part of valid UTF-8, or npos.
-std::size_t firstInvalidUtf8(std::string_view text) {
+constexpr std::size_t kBytesBetweenStopChecks = std::size_t{1} << 20;
+
+// Returns the offset of the first byte that is not part of valid UTF-8, or npos. A stop
+// request ends the scan with nullopt.
+std::optional<std::size_t> firstInvalidUtf8(std::string_view text, const std::stop_token& stop) {
     std::size_t i = 0;
+    std::size_t nextStopCheck = 0;
     while (i < text.size()) {
+        if (i >= nextStopCheck) {
+            if (stop.stop_requested()) return std::nullopt;
+            nextStopCheck = i + kBytesBetweenStopChecks;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             ++i;
@@ -99,15 +108,25 @@ std::size_t firstInvalidUtf8(std::string_view text) {
     return std::string_view::npos;
 }
 
+// Lines as the records are split: a line ends at \n, \r\n or a lone \r.
 int lineOfOffset(std::string_view text, std::size_t offset) {
     int line = 1;
     for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n') ++line;
+        const bool lineFeed = text[i] == '\n';
+        const bool loneReturn = text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+        if (lineFeed || loneReturn) ++line;
     }
     return line;
 }
 
-// Walks records and fields. onField(row, column, text) for every field, in order.
+support::Error unclosedQuote(std::string_view text, std::size_t quoteAt) {
+    return makeError(
+        ErrorCode::InvalidInput,
+        "line " + std::to_string(lineOfOffset(text, quoteAt)) + ": quoted field never closed");
+}
+
+// Walks records and fields. onField(row, column, text) for every field, in order. A quoted
+// field still open at the end of the text is an error, reported before its field is handed on.
 template <typename OnField>
 support::Status splitRecords(std::string_view text, char separator, std::size_t maxRecords,
                              OnField&& onField) {
@@ -119,6 +138,8 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
     while (i < n && static_cast<std::size_t>(row) <= maxRecords) {
         field.clear();
         if (text[i] == '"') {
+            const std::size_t quoteAt = i;
+            bool closed = false;
             ++i;
             while (i < n) {
                 const char c = text[i];
@@ -129,6 +150,7 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
                         continue;
                     }
                     ++i;
+                    closed = true;
                     break;
                 }
                 if (c == '\r' && i + 1 < n && text[i + 1] == '\n') {
@@ -138,6 +160,7 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
                 field += c;
                 ++i;
             }
+            if (!closed) return unclosedQuote(text, quoteAt);
         }
         // Unquoted text, or what follows a closing quote, up to the separator or line end.
         while (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r') {
@@ -196,7 +219,7 @@ char detectSeparator(std::string_view text) {
     return best;
 }
 
-support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
+support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::stop_token stop) {
     std::string converted;
     std::string_view text = bytes;
     if (bytes.size() >= 2 &&
@@ -208,9 +231,11 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
     } else if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         text.remove_prefix(kUtf8Bom.size());
     }
-    if (const std::size_t bad = firstInvalidUtf8(text); bad != std::string_view::npos) {
+    const std::optional<std::size_t> bad = firstInvalidUtf8(text, stop);
+    if (!bad) return readingCancelled();
+    if (*bad != std::string_view::npos) {
         return makeError(ErrorCode::InvalidInput,
-                         "line " + std::to_string(lineOfOffset(text, bad)) +
+                         "line " + std::to_string(lineOfOffset(text, *bad)) +
                              " is not UTF-8 text; save the file as CSV UTF-8");
     }
     if (text.find('\0') != std::string_view::npos) {
@@ -219,9 +244,13 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data) {
                              " holds a NUL byte; this is not a text file");
     }
     const char separator = detectSeparator(text);
+    std::size_t fields = 0;
     auto status =
         splitRecords(text, separator, static_cast<std::size_t>(-1),
                      [&](int row, int column, std::string_view field) -> support::Status {
+                         if (++fields % kCellsBetweenStopChecks == 0 && stop.stop_requested()) {
+                             return readingCancelled();
+                         }
                          if (field.empty()) return {};
                          if (row > kMaxRows || column > kMaxColumns) {
                              return makeError(ErrorCode::TooLarge,

@@ -2,6 +2,7 @@
 // mark), quoted fields, and the separator detected among comma, semicolon and tab.
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,10 @@ namespace velquor::sheet {
 // Picks the separator that splits the first lines most consistently (quotes respected).
 char detectSeparator(std::string_view text);
 
-// Fills data with every non-empty field. Errors say what is wrong and where, without the path.
-support::Status readDelimitedText(std::string_view bytes, SheetData& data);
+// Fills data with every non-empty field. Errors say what is wrong and where, without the path;
+// a quote that opens a field and never closes is one of them, since it would swallow every
+// line after it. A stop request ends the reading with a Cancelled error.
+support::Status readDelimitedText(std::string_view bytes, SheetData& data,
+                                  std::stop_token stop = {});
 
 }  // namespace velquor::sheet

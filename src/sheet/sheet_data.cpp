@@ -168,18 +168,21 @@ const StoredCell* SheetData::find(int row, int column) const {
 
 std::string SheetData::cellText(int row, int column) const {
     const StoredCell* cell = find(row, column);
-    if (cell == nullptr) return {};
+    return cell == nullptr ? std::string() : textOf(*cell);
+}
+
+std::string SheetData::textOf(const StoredCell& cell) const {
     const NumberFormat& format =
-        cell->style < styleFormats.size() ? styleFormats[cell->style] : styleFormats.front();
-    switch (cell->kind()) {
+        cell.style < styleFormats.size() ? styleFormats[cell.style] : styleFormats.front();
+    switch (cell.kind()) {
         case CellKind::Number:
-            return format.formatNumber(cell->number, date1904);
+            return format.formatNumber(cell.number, date1904);
         case CellKind::Text:
-            return format.formatText(strings.at(cell->textIndex));
+            return format.formatText(strings.at(cell.textIndex));
         case CellKind::Boolean:
-            return cell->boolean ? "TRUE" : "FALSE";
+            return cell.boolean ? "TRUE" : "FALSE";
         case CellKind::Error:
-            return std::string(strings.at(cell->textIndex));
+            return std::string(strings.at(cell.textIndex));
     }
     return {};
 }

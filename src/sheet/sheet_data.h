@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,14 @@ inline constexpr int kMaxRows = 1048576;
 inline constexpr int kMaxColumns = 16384;  // column XFD
 // A bound on what one sheet may hold in memory (16 bytes a cell): about half a gigabyte.
 inline constexpr std::size_t kMaxCells = std::size_t{32} * 1024 * 1024;
+
+// How often the long loops over cells look at the stop request: rare enough to cost nothing
+// measurable, often enough that a stop is honoured well within a second.
+inline constexpr std::size_t kCellsBetweenStopChecks = 4096;
+
+inline support::Error readingCancelled() {
+    return support::makeError(support::ErrorCode::Cancelled, "the reading was cancelled");
+}
 
 enum class CellKind : std::uint8_t { Number, Text, Boolean, Error };
 
@@ -93,6 +102,10 @@ public:
     int columnCount() const { return m_columnCount; }
     std::size_t cellCount() const { return m_cells.size(); }
     std::string cellText(int row, int column) const;
+    // The stored cells in row, then column order (after finish): index 0 to cellCount() - 1.
+    int rowAt(std::size_t index) const { return m_cells[index].row(); }
+    int columnAt(std::size_t index) const { return m_cells[index].column; }
+    std::string textAt(std::size_t index) const { return textOf(m_cells[index]); }
 
     StringPool strings;
     // Style index -> number format; style 0 is always present and General.
@@ -104,6 +117,7 @@ public:
 private:
     support::Status add(StoredCell cell);
     const StoredCell* find(int row, int column) const;
+    std::string textOf(const StoredCell& cell) const;
 
     CellBlocks m_cells;
     // Where the last lookup ended: callers mostly read row by row, so the next cell is near.

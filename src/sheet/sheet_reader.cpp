@@ -77,14 +77,14 @@ SheetReader::~SheetReader() = default;
 SheetReader::SheetReader(SheetReader&&) noexcept = default;
 SheetReader& SheetReader::operator=(SheetReader&&) noexcept = default;
 
-support::Result<SheetDimensions> SheetReader::Open(const std::string& path) {
+support::Result<SheetDimensions> SheetReader::Open(const std::string& path, std::stop_token stop) {
     Close();
     if (auto readable = checkReadableFile(path); !readable) return readable.error();
     auto impl = std::make_unique<Impl>();
     const std::string extension = lowerExtension(path);
     switch (kindOf(extension)) {
         case FileKind::Workbook: {
-            if (auto status = readWorkbookFile(path, impl->data); !status) {
+            if (auto status = readWorkbookFile(path, impl->data, stop); !status) {
                 return fileError(path, status.error());
             }
             break;
@@ -92,7 +92,7 @@ support::Result<SheetDimensions> SheetReader::Open(const std::string& path) {
         case FileKind::DelimitedText: {
             auto bytes = support::readWholeFile(path, kMaxTextFileBytes);
             if (!bytes) return bytes.error();
-            if (auto status = readDelimitedText(*bytes, impl->data); !status) {
+            if (auto status = readDelimitedText(*bytes, impl->data, stop); !status) {
                 return fileError(path, status.error());
             }
             break;
@@ -118,6 +118,18 @@ int SheetReader::ColumnCount() const {
 
 std::string SheetReader::CellText(int row, int column) const {
     return m_impl ? m_impl->data.cellText(row, column) : std::string();
+}
+
+support::Status SheetReader::forEachCell(const CellVisitor& visit, std::stop_token stop) const {
+    if (!m_impl) return {};
+    const SheetData& data = m_impl->data;
+    for (std::size_t i = 0; i < data.cellCount(); ++i) {
+        if (i % kCellsBetweenStopChecks == 0 && stop.stop_requested()) return readingCancelled();
+        const std::string text = data.textAt(i);
+        if (text.empty()) continue;
+        if (auto status = visit(data.rowAt(i), data.columnAt(i), text); !status) return status;
+    }
+    return {};
 }
 
 void SheetReader::Close() {

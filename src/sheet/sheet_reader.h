@@ -1,8 +1,11 @@
 // SheetReader: the displayed text of every cell of a workbook's active sheet
 // (.xlsx/.xlsm/.csv/.txt).
 #pragma once
+#include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/result.h"
@@ -14,8 +17,13 @@ struct SheetDimensions {
     int ColumnCount = 0;
 };
 
+// Called for each cell that shows something; an error ends the walk and is passed on.
+using CellVisitor = std::function<support::Status(int row, int column, std::string_view text)>;
+
 // Reads the active sheet of an .xlsx/.xlsm workbook or a .csv/.txt file. Open parses the whole
-// sheet into memory (bounded) and closes the file; CellText only formats.
+// sheet into memory and closes the file; CellText only formats. Only the cells that hold a
+// value are kept, so a sheet costs memory in proportion to them, never to its used range:
+// a value in A1 and one in XFD1048576 make a range of seventeen billion cells.
 class SheetReader {
 public:
     SheetReader();
@@ -24,11 +32,16 @@ public:
     SheetReader& operator=(SheetReader&&) noexcept;
 
     // On failure: a clear error naming the file and the reason; the reader stays closed.
-    support::Result<SheetDimensions> Open(const std::string& path);
+    // A stop request ends the reading with a Cancelled error.
+    support::Result<SheetDimensions> Open(const std::string& path, std::stop_token stop = {});
     int RowCount() const;     // last used row (A1 is row 1); 0 for an empty sheet
     int ColumnCount() const;  // last used column
     // Displayed text, 1-based from A1; empty for an empty cell or outside the used range.
     std::string CellText(int row, int column) const;
+    // Visits every cell whose displayed text is not empty, row by row and left to right: the
+    // way to walk a sheet, since walking RowCount x ColumnCount may mean billions of calls.
+    // A stop request ends the walk with a Cancelled error.
+    support::Status forEachCell(const CellVisitor& visit, std::stop_token stop = {}) const;
     void Close();
     bool isOpen() const;
     // Lines worth telling the user after a successful Open (each names the file); the cells

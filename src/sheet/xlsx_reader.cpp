@@ -352,19 +352,21 @@ private:
     SheetData& m_data;
 };
 
-support::Status readWorkbook(support::Result<ZipArchive> archive, SheetData& data) {
+support::Status readWorkbook(support::Result<ZipArchive> archive, SheetData& data,
+                             std::stop_token stop) {
     if (!archive) return archive.error();
+    archive->stopOn(std::move(stop));
     return WorkbookReader(*archive, data).read();
 }
 
 }  // namespace
 
-support::Status readWorkbookFile(const std::string& path, SheetData& data) {
-    return readWorkbook(ZipArchive::openFile(path), data);
+support::Status readWorkbookFile(const std::string& path, SheetData& data, std::stop_token stop) {
+    return readWorkbook(ZipArchive::openFile(path), data, std::move(stop));
 }
 
-support::Status readWorkbookBytes(std::string_view bytes, SheetData& data) {
-    return readWorkbook(ZipArchive::openBytes(bytes), data);
+support::Status readWorkbookBytes(std::string_view bytes, SheetData& data, std::stop_token stop) {
+    return readWorkbook(ZipArchive::openBytes(bytes), data, std::move(stop));
 }
 
 }  // namespace velquor::sheet

@@ -1,6 +1,7 @@
 // Reading the active sheet of an .xlsx/.xlsm workbook (a zip of XML parts) into SheetData.
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -9,9 +10,12 @@
 
 namespace velquor::sheet {
 
-// Errors say what is wrong inside the workbook, without the path.
-support::Status readWorkbookFile(const std::string& path, SheetData& data);
+// Errors say what is wrong inside the workbook, without the path. A stop request ends the
+// reading with a Cancelled error.
+support::Status readWorkbookFile(const std::string& path, SheetData& data,
+                                 std::stop_token stop = {});
 // The same from bytes in memory (used by the fuzz target).
-support::Status readWorkbookBytes(std::string_view bytes, SheetData& data);
+support::Status readWorkbookBytes(std::string_view bytes, SheetData& data,
+                                  std::stop_token stop = {});
 
 }  // namespace velquor::sheet

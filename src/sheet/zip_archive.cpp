@@ -9,6 +9,8 @@
 #include <set>
 #include <vector>
 
+#include "sheet/sheet_data.h"
+
 namespace velquor::sheet {
 
 using support::ErrorCode;
@@ -188,6 +190,10 @@ support::Status ZipArchive::read(const std::string& name, const Consumer& consum
     std::uint64_t memberBytes = 0;
     support::Status status;
     for (;;) {
+        if (m_stop.stop_requested()) {
+            status = readingCancelled();
+            break;
+        }
         const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
         if (n < 0) {
             const int code = zip_error_code_zip(zip_file_get_error(file));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,10 @@ public:
     support::Status read(const std::string& name, const Consumer& consume);
     support::Result<std::string> readAll(const std::string& name);
 
+    // Once stop is requested, reading ends at the next chunk with a Cancelled error: a hostile
+    // archive can take long to inflate and parse, and the user must be able to end it.
+    void stopOn(std::stop_token stop) { m_stop = std::move(stop); }
+
 private:
     ZipArchive(zip* archive, ZipLimits limits);
     struct Closer {
@@ -47,6 +52,7 @@ private:
     std::unique_ptr<zip, Closer> m_archive;
     ZipLimits m_limits;
     std::uint64_t m_bytesRead = 0;
+    std::stop_token m_stop;
 };
 
 }  // namespace velquor::sheet

@@ -12,7 +12,7 @@
 
 #include "app/control_window.h"
 #include "app/prompter.h"
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 
 namespace velquor::testing {
 

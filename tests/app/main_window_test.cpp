@@ -6,13 +6,14 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
-#include "app/scripted_prompter.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
+#include "scripted_prompter.h"
 
 using velquor::app::CVelquorDlg;
 using velquor::app::ScriptedPrompter;
@@ -217,6 +218,11 @@ private slots:
         QTest::keyClicks(field, "/tmp/typed.xml");
         QVERIFY(m_window->controlText(1000).isEmpty());
         QVERIFY(m_window->inputFilePath().isEmpty());
+        // ... and it does not look as if it could: no editable field's background.
+        const QPalette look = field->palette();
+        QCOMPARE(look.color(QPalette::Base), look.color(QPalette::Window));
+        QVERIFY(m_window->control(1003)->palette().color(QPalette::Base) !=
+                look.color(QPalette::Base));
     }
 
     void browseInputFileSetsBothThePathAndTheField() {

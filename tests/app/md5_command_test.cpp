@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
 #include "temp_dir.h"

@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "app/control_window.h"
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 #include "app_test_support.h"
 
 using namespace velquor::app;

@@ -22,7 +22,7 @@ CDigestEngine textEngine(std::int32_t algorithm, std::string text,
                          std::int32_t format = kFormatPlain) {
     CDigestEngine engine;
     engine.SetAlgorithm(algorithm);
-    engine.SetInputText(std::move(text));
+    engine.setInputText(std::move(text));
     engine.SetOutputFormat(format);
     return engine;
 }
@@ -89,13 +89,13 @@ TEST(DigestEngine, TextLengthsPerAlgorithm) {
 TEST(DigestEngine, Sha2SizeChoosesTheVariant) {
     auto engine = textEngine(kAlgorithmSha2, "abc");
     EXPECT_EQ(engine.Compute().substr(0, 8), "ba7816bf");
-    engine.SetSha2Size(384);
+    engine.setSha2Size(384);
     EXPECT_EQ(engine.Compute().size(), 96u);
-    engine.SetSha2Size(64);
+    engine.setSha2Size(64);
     EXPECT_EQ(engine.Compute().substr(0, 8), "ddaf35a1");
-    engine.SetSha2Size(224);
+    engine.setSha2Size(224);
     EXPECT_EQ(engine.Compute(), "");
-    EXPECT_FALSE(engine.ComputeText("abc").ok());
+    EXPECT_FALSE(engine.computeText("abc").ok());
 }
 
 TEST(DigestEngine, TextWithZeroBytesIsDigestedWhole) {
@@ -184,7 +184,7 @@ TEST_F(EngineFiles, ComputeFileReportsProgressToTheEnd) {
     writeFile(dir / "big", content);
     const auto engine = fileEngine(kAlgorithmMd5, "");
     RecordingProgress progress;
-    const auto text = engine.ComputeFile((dir / "big").string(), progress, std::stop_token{});
+    const auto text = engine.computeFile((dir / "big").string(), progress, std::stop_token{});
     ASSERT_TRUE(text.ok()) << text.error().message;
     EXPECT_EQ(*text, textEngine(kAlgorithmMd5, content).Compute());
     EXPECT_GE(progress.calls, 4);
@@ -209,14 +209,14 @@ TEST_F(EngineFiles, ComputeFileStopsWhenCancelled) {
     const auto engine = fileEngine(kAlgorithmSha1, "");
     std::stop_source source;
     CancellingProgress progress(source);
-    const auto text = engine.ComputeFile((dir / "big").string(), progress, source.get_token());
+    const auto text = engine.computeFile((dir / "big").string(), progress, source.get_token());
     ASSERT_FALSE(text.ok());
     EXPECT_EQ(text.error().code, support::ErrorCode::Cancelled);
 
     std::stop_source already;
     already.request_stop();
     support::NullProgress quiet;
-    const auto stopped = engine.ComputeFile((dir / "big").string(), quiet, already.get_token());
+    const auto stopped = engine.computeFile((dir / "big").string(), quiet, already.get_token());
     ASSERT_FALSE(stopped.ok());
     EXPECT_EQ(stopped.error().code, support::ErrorCode::Cancelled);
 }
@@ -225,19 +225,19 @@ TEST_F(EngineFiles, ComputeFileErrorsNameThePathAndTheReason) {
     const auto engine = fileEngine(kAlgorithmMd5, "");
     support::NullProgress quiet;
     const std::string missing = (dir / "no such file").string();
-    const auto notFound = engine.ComputeFile(missing, quiet, std::stop_token{});
+    const auto notFound = engine.computeFile(missing, quiet, std::stop_token{});
     ASSERT_FALSE(notFound.ok());
     EXPECT_EQ(notFound.error().code, support::ErrorCode::NotFound);
     EXPECT_NE(notFound.error().message.find(missing), std::string::npos);
     EXPECT_NE(notFound.error().message.find("No such file"), std::string::npos);
 
-    const auto folder = engine.ComputeFile(dir.path().string(), quiet, std::stop_token{});
+    const auto folder = engine.computeFile(dir.path().string(), quiet, std::stop_token{});
     ASSERT_FALSE(folder.ok());
     EXPECT_EQ(folder.error().code, support::ErrorCode::Io);
     EXPECT_NE(folder.error().message.find("Is a directory"), std::string::npos);
 }
 
-// The GUI runs ComputeFile on a worker; separate engines side by side must not interfere.
+// The GUI runs computeFile on a worker; separate engines side by side must not interfere.
 TEST_F(EngineFiles, EnginesOnSeveralThreadsAgree) {
     writeFile(dir / "shared", std::string(300000, 'g'));
     const std::string expectedGost =

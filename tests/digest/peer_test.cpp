@@ -115,14 +115,14 @@ TEST_F(PeerCrossCheck, EveryBoundaryLengthAgreesWithThePeers) {
 
         CDigestEngine engine;
         engine.SetAlgorithm(peer.algorithm);
-        engine.SetSha2Size(peer.sha2Size);
-        engine.SetGostParameterSet(peer.gost);
+        engine.setSha2Size(peer.sha2Size);
+        engine.setGostParameterSet(peer.gost);
         engine.SetOutputFormat(kFormatPlain);
         for (const auto& mode : accelerationModes()) {
             ScopedAcceleration scoped(mode.allowed);
             for (std::size_t i = 0; i < s_files->size(); ++i) {
                 support::NullProgress quiet;
-                const auto text = engine.ComputeFile((*s_files)[i], quiet, std::stop_token{});
+                const auto text = engine.computeFile((*s_files)[i], quiet, std::stop_token{});
                 ASSERT_TRUE(text.ok()) << text.error().message;
                 EXPECT_EQ(*text, expected[i])
                     << peer.name << ' ' << mode.name << ' ' << (*s_files)[i];

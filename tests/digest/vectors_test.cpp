@@ -112,9 +112,9 @@ TEST(DigestVectors, EngineTextRouteAgrees) {
             if (name != v.algorithm) continue;
             CDigestEngine engine;
             engine.SetAlgorithm(setting.first);
-            engine.SetSha2Size(setting.second);
+            engine.setSha2Size(setting.second);
             engine.SetOutputFormat(kFormatPlain);
-            engine.SetInputText(v.message);
+            engine.setInputText(v.message);
             EXPECT_EQ(engine.Compute(), v.expectedHex) << name << " line " << v.line;
         }
     }

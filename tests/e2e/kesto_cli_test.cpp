@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "kesto_e2e_support.h"
+#include "process_checks.h"
+#include "workbook_builder.h"
 
 #ifndef VELQUOR_CLI_BINARY
 #error "VELQUOR_CLI_BINARY must name the velquor-cli program"
@@ -184,6 +186,44 @@ TEST_F(KestoCliTest, StoppedServerIsAFailure) {
                      "pw\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Login failed!"), std::string::npos);
+}
+
+TEST_F(KestoCliTest, ASparseMacFileSendsItsTwoCellsInBoundedMemory) {
+    makeOperator(server, "erin", "pw");
+    const auto macs = macAddresses(9, 2);
+    const auto file = dir / "sparse.xlsx";
+    sheet::testing::writeZip(file, sheet::testing::sparseWorkbook(macs[0], macs[1]));
+    auto added = kesto("--user erin --password-file - device add " + shellQuote(file.string()) +
+                           " --server-field srv --replace none",
+                       "pw\n");
+    EXPECT_EQ(added.status, 0) << added.err;
+    // The empty cells of the rectangle from A1 are counted, not visited.
+    EXPECT_NE(added.err.find("Added: 2\n"), std::string::npos) << added.err;
+    EXPECT_NE(added.err.find("Empty cells skipped: 17179869182"), std::string::npos);
+    const std::string devices = server.runTool({"devices"});
+    EXPECT_NE(devices.find(macs[0]), std::string::npos) << devices;
+    EXPECT_NE(devices.find(macs[1]), std::string::npos) << devices;
+    EXPECT_LT(peakChildMemoryBytes(), std::uint64_t{200} << 20);
+}
+
+TEST_F(KestoCliTest, CtrlCWhileTheMacFileIsReadExits130AndSendsNothing) {
+    makeOperator(server, "erin", "pw");
+    writeFile(dir / "pw", "pw\n");
+    const auto file = dir / "big.xlsx";
+    sheet::testing::writeZip(file,
+                             sheet::testing::largeWorkbook(sheet::testing::kRowsSlowToRead, 20));
+    const auto& ports = server.ports();
+    const int status = exitStatusAfterInterrupt(
+        {VELQUOR_CLI_BINARY, "kesto", "--host", "127.0.0.1", "--ports",
+         std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
+             std::to_string(ports[2]),
+         "--cafile", server.caCertPath().string(), "--user", "erin", "--password-file",
+         (dir / "pw").string(), "device", "add", file.string(), "--server-field", "srv",
+         "--replace", "none"},
+        dir / "output");
+    EXPECT_EQ(status, 130) << readFile(dir / "output");
+    server.stop();
+    EXPECT_TRUE(requestsOnPort(server, server.devicePort()).empty());
 }
 
 }  // namespace

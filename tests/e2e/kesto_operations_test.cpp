@@ -317,5 +317,30 @@ TEST_F(KestoOperationsTest, CancelStopsBetweenMacs) {
     EXPECT_NE(csv.find("1,5," + macs[4] + ",add,not sent\n"), std::string::npos);
 }
 
+TEST_F(KestoOperationsTest, AFileThatCannotBeReadWhollySendsNothing) {
+    makeOperator(server, "alice", "pw");
+    const auto macs = macAddresses(8, 3);
+    // A quote that never closes would swallow the MACs after it into one cell.
+    writeFile(dir / "quote.csv", macs[0] + "\n\"" + macs[1] + "\n" + macs[2] + "\n");
+    auto unclosed = add(dir / "quote.csv");
+    ASSERT_FALSE(unclosed.ok());
+    ASSERT_EQ(reporter.entries().size(), 1u);
+    EXPECT_NE(reporter.entries()[0].text.find("line 2: quoted field never closed"),
+              std::string::npos)
+        << reporter.entries()[0].text;
+
+    // A stop asked for while the file is read ends the command without a message.
+    reporter.clear();
+    std::stop_source stopped;
+    stopped.request_stop();
+    auto cancelled =
+        add(writeMacFile(dir, "macs.csv", {{macs[0]}}), {}, nullptr, stopped.get_token());
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_EQ(cancelled.error().code, support::ErrorCode::Cancelled);
+    EXPECT_TRUE(reporter.entries().empty());
+    server.stop();
+    EXPECT_TRUE(deviceRequests().empty());
+}
+
 }  // namespace
 }  // namespace velquor::testing

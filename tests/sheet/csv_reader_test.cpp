@@ -48,8 +48,6 @@ TEST(CsvReader, ReadsFieldsAsWrittenWithEachLineEnding) {
 TEST(CsvReader, HonoursQuotes) {
     EXPECT_EQ(readCsv("\"a,b\",\"say \"\"hi\"\"\"\n\"line1\r\nline2\",z\n"),
               (Grid{{"a,b", "say \"hi\""}, {"line1\nline2", "z"}}));
-    // An unterminated quote runs to the end of the file rather than losing it.
-    EXPECT_EQ(readCsv("x,\"open\nrest"), (Grid{{"x", "open\nrest"}}));
     // A quote inside an unquoted field is an ordinary character.
     EXPECT_EQ(readCsv("5\"5,b\n"), (Grid{{"5\"5", "b"}}));
 }
@@ -93,6 +91,39 @@ TEST(CsvReader, RefusesTextThatIsNotUtf8) {
     EXPECT_NE(opened.error().message.find("gbk.csv"), std::string::npos);
     EXPECT_NE(opened.error().message.find("line 2"), std::string::npos);
     EXPECT_FALSE(reader.isOpen());
+}
+
+// The message of a file that fails to open, or empty when it opens.
+std::string openFailure(std::string_view content, std::string_view name = "q.csv") {
+    testing::TempDir dir;
+    testing::writeFile(dir / name, content);
+    SheetReader reader;
+    auto opened = reader.Open((dir / name).string());
+    if (opened.ok()) return {};
+    EXPECT_FALSE(reader.isOpen());
+    return opened.error().message;
+}
+
+TEST(CsvReader, AQuoteThatNeverClosesIsAnErrorAtTheLineWhereItOpened) {
+    // Without the error, every record after the quote would vanish into one cell.
+    const std::string failure = openFailure("mac,name\n0011,a\n0022,\"b\n0033,c\n0044,d\n");
+    EXPECT_NE(failure.find("q.csv\": line 3: quoted field never closed"), std::string::npos)
+        << failure;
+    // Line breaks inside an earlier, closed field count as lines; so do CR LF and a lone CR.
+    EXPECT_NE(openFailure("\"a\r\nb\",c\r\nd\re,\"f\r\ng\n").find("line 4: quoted"),
+              std::string::npos);
+    // A quote opening the very last field, and one in a UTF-16 file.
+    EXPECT_NE(openFailure("a,b\n\"").find("line 2: quoted"), std::string::npos);
+    EXPECT_NE(openFailure(std::string("\xFF\xFEx\0\n\0\"\0y\0", 10), "q.txt")
+                  .find("line 2: quoted field never closed"),
+              std::string::npos);
+
+    // Quotes that close are fine wherever the file ends, and a quote inside an unquoted field
+    // opens nothing.
+    EXPECT_EQ(openFailure("a,\"b\nc\""), "");
+    EXPECT_EQ(openFailure("a,\"\"\"\"\n"), "");
+    EXPECT_EQ(openFailure("5\"5,b\nc\"\n"), "");
+    EXPECT_EQ(readCsv("a,\"b\nc\""), (Grid{{"a", "b\nc"}}));
 }
 
 }  // namespace

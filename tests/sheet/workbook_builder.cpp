@@ -42,6 +42,35 @@ Parts minimalWorkbook(const std::string& sheetData, const std::string& sharedStr
     return parts;
 }
 
+Parts sparseWorkbook(const std::string& first, const std::string& last) {
+    return minimalWorkbook("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + first +
+                           "</t></is></c></row><row r=\"1048576\"><c r=\"XFD1048576\" "
+                           "t=\"inlineStr\"><is><t>" +
+                           last + "</t></is></c></row>");
+}
+
+Parts largeWorkbook(int rows, int columns, const std::string& formatCode) {
+    std::string sheetData = "<row r=\"1\">";
+    for (int column = 1; column <= columns; ++column) {
+        sheetData += "<c t=\"inlineStr\"><is><t>h" + std::to_string(column) + "</t></is></c>";
+    }
+    sheetData += "</row>";
+    const std::string style = formatCode.empty() ? "" : " s=\"1\"";
+    for (int row = 2; row <= rows; ++row) {
+        sheetData += "<row r=\"" + std::to_string(row) + "\">";
+        for (int column = 1; column <= columns; ++column) {
+            sheetData += "<c" + style + "><v>" + std::to_string(row * 7 + column) + ".25</v></c>";
+        }
+        sheetData += "</row>";
+    }
+    std::string styles;
+    if (!formatCode.empty()) {
+        styles = "<numFmts><numFmt numFmtId=\"170\" formatCode=\"" + formatCode +
+                 "\"/></numFmts><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"170\"/></cellXfs>";
+    }
+    return minimalWorkbook(sheetData, "", styles);
+}
+
 void writeZip(const std::filesystem::path& path, const Parts& parts) {
     int error = 0;
     std::filesystem::remove(path);

@@ -19,26 +19,10 @@ CChangePassword::CChangePassword(Prompter& prompter, std::string userName,
       m_endpoint(std::move(endpoint)) {
     setWindowTitle(QStringLiteral("Change password"));
     auto* form = new QFormLayout;
-    for (auto [id, label] : {std::pair{kNewPasswordEdit, "New password:"},
-                             std::pair{kConfirmPasswordEdit, "Confirm:"}}) {
-        auto* box = registerControl(id, new QLineEdit(this));
-        box->setEchoMode(QLineEdit::Password);
-        form->addRow(QString::fromUtf8(label), box);
-    }
-    auto* ok =
-        registerControl(kChangePasswordOkButton, new QPushButton(QStringLiteral("确定"), this));
-    auto* cancel =
-        registerControl(kChangePasswordCancelButton, new QPushButton(QStringLiteral("取消"), this));
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, &CChangePassword::OnOK);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    form->addRow(QStringLiteral("New password:"), addPasswordBox(kNewPasswordEdit));
+    form->addRow(QStringLiteral("Confirm:"), addPasswordBox(kConfirmPasswordEdit));
+    layOutForm(form, addOkCancelRow(kChangePasswordOkButton, kChangePasswordCancelButton,
+                                    [this] { OnOK(); }));
 }
 
 void CChangePassword::DoDataExchange() {

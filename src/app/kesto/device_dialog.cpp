@@ -39,17 +39,14 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     connect(changePassword, &QAction::triggered, this, &CDevice::OnChangePassword);
 
     auto* macFile = registerControl(kMacFileEdit, new QLineEdit(this));
-    auto* browse =
-        registerControl(kBrowseMacFileButton, new QPushButton(QStringLiteral("Browse"), this));
+    QPushButton* browse = addCommandButton(kBrowseMacFileButton, QStringLiteral("Browse"));
     auto* server = registerControl(kServerCombo, new QComboBox(this));
     // An editable box whose list nothing fills: the server text is whatever is typed.
     server->setEditable(true);
     server->setInsertPolicy(QComboBox::NoInsert);
     server->setDuplicatesEnabled(false);
-    auto* add = registerControl(kAddDeviceButton, new QPushButton(QStringLiteral("Add"), this));
-    auto* remove =
-        registerControl(kDeleteDeviceButton, new QPushButton(QStringLiteral("Delete"), this));
-    for (QPushButton* button : {browse, add, remove}) button->setAutoDefault(false);
+    QPushButton* add = addCommandButton(kAddDeviceButton, QStringLiteral("Add"));
+    QPushButton* remove = addCommandButton(kDeleteDeviceButton, QStringLiteral("Delete"));
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(macFile, 1);
@@ -57,14 +54,7 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("MAC file:"), fileRow);
     form->addRow(QStringLiteral("Server:"), server);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(add);
-    buttons->addWidget(remove);
-    auto* layout = new QVBoxLayout(this);
-    layout->setMenuBar(menuBar);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
+    layOutForm(form, buttonRow({add, remove}), menuBar);
     setMinimumWidth(420);
 
     connect(browse, &QPushButton::clicked, this, &CDevice::OnBrowse);

@@ -17,27 +17,12 @@ kestologin::kestologin(Prompter& prompter, provisioning::KestoEndpoint endpoint,
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
     setWindowTitle(QStringLiteral("Kesto login"));
     auto* user = registerControl(kLoginUserEdit, new QLineEdit(this));
-    auto* password = registerControl(kLoginPasswordEdit, new QLineEdit(this));
-    password->setEchoMode(QLineEdit::Password);
+    QLineEdit* password = addPasswordBox(kLoginPasswordEdit);
     for (QLineEdit* box : {user, password}) box->setMaxLength(kLoginTextLimit);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("User:"), user);
     form->addRow(QStringLiteral("Password:"), password);
-
-    auto* ok = registerControl(kLoginOkButton, new QPushButton(QStringLiteral("确定"), this));
-    auto* cancel =
-        registerControl(kLoginCancelButton, new QPushButton(QStringLiteral("取消"), this));
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
-
-    connect(ok, &QPushButton::clicked, this, &kestologin::OnOK);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    layOutForm(form, addOkCancelRow(kLoginOkButton, kLoginCancelButton, [this] { OnOK(); }));
 }
 
 void kestologin::DoDataExchange() {

@@ -12,36 +12,16 @@
 
 namespace velquor::app {
 
-namespace {
-
-QLineEdit* passwordBox(QWidget* parent) {
-    auto* box = new QLineEdit(parent);
-    // Shoulder-surfing at a shared provisioning bench is the risk; the box never shows text.
-    box->setEchoMode(QLineEdit::Password);
-    return box;
-}
-
-}  // namespace
-
 CUser::CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
     setWindowTitle(QStringLiteral("User"));
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
-    form->addRow(QStringLiteral("Password:"),
-                 registerControl(kUserPasswordEdit, passwordBox(this)));
-    form->addRow(QStringLiteral("Confirm:"), registerControl(kUserConfirmEdit, passwordBox(this)));
-    auto* add = registerControl(kAddUserButton, new QPushButton(QStringLiteral("Add"), this));
-    auto* remove =
-        registerControl(kDeleteUserButton, new QPushButton(QStringLiteral("Delete"), this));
-    for (QPushButton* button : {add, remove}) button->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(add);
-    buttons->addWidget(remove);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
+    form->addRow(QStringLiteral("Password:"), addPasswordBox(kUserPasswordEdit));
+    form->addRow(QStringLiteral("Confirm:"), addPasswordBox(kUserConfirmEdit));
+    QPushButton* add = addCommandButton(kAddUserButton, QStringLiteral("Add"));
+    QPushButton* remove = addCommandButton(kDeleteUserButton, QStringLiteral("Delete"));
+    layOutForm(form, buttonRow({add, remove}));
     connect(add, &QPushButton::clicked, this, &CUser::OnAddUser);
     connect(remove, &QPushButton::clicked, this, &CUser::OnDeleteUser);
 }

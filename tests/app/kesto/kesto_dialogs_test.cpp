@@ -11,9 +11,9 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
-#include "app/scripted_prompter.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "scripted_prompter.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -236,6 +236,9 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QVERIFY(clickControl(device, kBrowseMacFileButton));
     QCOMPARE(device.controlText(kMacFileEdit), QString::fromStdString(file.string()));
     QCOMPARE(combo->currentText(), QStringLiteral("https://prov.example/a"));
+    // Only what the reader reads is offered.
+    QCOMPARE(prompter.fileDialogs().back().filter,
+             QStringLiteral("(*.xlsx) (*.xlsx *.xlsm *.csv)"));
 
     QVERIFY(runAndWait(device, kAddDeviceButton));
     QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});

@@ -1,5 +1,5 @@
 // ScriptedPrompter: queued answers and a record of every question.
-#include "app/scripted_prompter.h"
+#include "scripted_prompter.h"
 
 #include <QStringList>
 

@@ -1,0 +1,31 @@
+// Memory and interruption checks on child processes; see process_checks.h.
+#include "process_checks.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "child_process.h"
+
+namespace velquor::testing {
+
+std::uint64_t peakChildMemoryBytes() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // the kernel counts in KiB
+}
+
+int exitStatusAfterInterrupt(const std::vector<std::string>& arguments,
+                             const std::filesystem::path& outputFile) {
+    using namespace std::chrono_literals;
+    ChildProcess child(arguments, outputFile);
+    // The limits only keep a broken program from hanging the suite; nothing here is timed.
+    if (!child.waitUntilHandling(SIGINT, 20s)) return -1;
+    std::this_thread::sleep_for(200ms);
+    child.sendSignal(SIGINT);
+    return child.waitForExit(60s).value_or(-1);
+}
+
+}  // namespace velquor::testing
