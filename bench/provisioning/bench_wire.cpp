@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "kestod_fixture.h"
+#include "peer_rates.h"
 #include "provisioning/provisioning_channel.h"
 #include "scripted_tls_server.h"
 #include "temp_dir.h"
@@ -24,8 +24,6 @@ namespace {
 
 using namespace velquor::provisioning;
 using namespace velquor::wire;
-using velquor::testing::runCommand;
-using velquor::testing::shellQuote;
 
 constexpr int kExchanges = 1000;
 constexpr const char* kUser = "benchuser";
@@ -148,23 +146,6 @@ void registerBenchmarks(Target& target, const std::string& name, bool stores) {
     }
 }
 
-// `openssl s_time -new` against the device port: full handshakes, no request.
-std::optional<double> opensslNewConnectionRate(const KestoEndpoint& endpoint) {
-    int status = 0;
-    const std::string output = runCommand(
-        "openssl s_time -new -time 5 -connect 127.0.0.1:" + std::to_string(endpoint.devicePort) +
-            " -CAfile " + shellQuote(endpoint.caFile) + " 2>&1",
-        &status);
-    std::smatch match;
-    static const std::regex kLine(R"((\d+) connections in ([0-9.]+) real seconds)");
-    if (!std::regex_search(output, match, kLine)) {
-        std::fprintf(stderr, "openssl s_time gave no rate:\n%s\n", output.c_str());
-        return std::nullopt;
-    }
-    const double seconds = std::stod(match[2]);
-    return seconds > 0 ? std::stod(match[1]) / seconds : 0;
-}
-
 std::unique_ptr<BenchServer> startKestod() {
     try {
         auto server = std::make_unique<KestodServer>();
@@ -211,7 +192,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     for (auto& target : g_targets) {
-        const auto peerRate = opensslNewConnectionRate(target.server->endpoint());
+        const auto peerRate = velquor::bench::opensslNewConnectionRate(target.server->endpoint());
         if (!peerRate) status = 1;
         printSummary(target, peerRate.value_or(0));
     }

@@ -32,7 +32,9 @@ constexpr const char* kUsage =
     "  user del NAME                           delete a user (as chief)\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
     "  device add MACFILE --server-field TEXT [--replace ask|all|none] [--report FILE.csv]\n"
-    "  device del MACFILE --server-field TEXT [--report FILE.csv]\n"
+    "             [--jobs N]\n"
+    "  device del MACFILE --server-field TEXT [--report FILE.csv] [--jobs N]\n"
+    "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "Passwords: a file's first line; '-' reads the next line of standard input; without a file\n"
     "the password is asked on the terminal without echo. --cafile defaults to ./cacert.pem.";
 
@@ -126,6 +128,20 @@ support::Result<std::uint16_t> parsePort(std::string_view text) {
                          "--ports: '" + std::string(text) + "' is not a port number (1-65535)");
     }
     return static_cast<std::uint16_t>(value);
+}
+
+// --jobs N: how many device exchanges a batch keeps in flight.
+support::Result<std::size_t> parseJobs(const std::optional<std::string>& text) {
+    if (!text) return provisioning::kDefaultBatchJobs;
+    std::size_t value = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size() || value < 1 ||
+        value > provisioning::kMaxBatchJobs) {
+        return makeError(ErrorCode::InvalidInput, "--jobs: '" + *text +
+                                                      "' is not a number from 1 to " +
+                                                      std::to_string(provisioning::kMaxBatchJobs));
+    }
+    return value;
 }
 
 support::Result<KestoEndpoint> endpointFrom(const support::ArgParser& args) {
@@ -233,7 +249,8 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     const auto server = context.args.value("--server-field");
     const auto reportPath = context.args.value("--report");
     const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
-    const provisioning::DeviceBatch batch{words[2], *server, context.userName};
+    const provisioning::DeviceBatch batch{words[2], *server, context.userName,
+                                          *parseJobs(context.args.value("--jobs"))};
     TerminalProgress progress;
     auto summary = words[1] == "add"
                        ? provisioning::addDevices(context.endpoint, batch, askReplace,
@@ -275,6 +292,7 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (words[1] == "add" && replace == "ask" && !Terminal().available()) {
             return "--replace ask needs a terminal; give --replace all or none";
         }
+        if (auto jobs = parseJobs(args.value("--jobs")); !jobs) return jobs.error().message;
         if (auto report = args.value("--report")) {
             if (auto same = support::refuseSameFile(words[2], *report); !same) {
                 return same.error().message;
@@ -288,9 +306,10 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
 }
 
 int runKesto(const std::vector<std::string>& arguments) {
-    support::ArgParser args({"--host", "--ports", "--cafile", "--user", "--password-file",
-                             "--new-password-file", "--server-field", "--replace", "--report"},
-                            {});
+    support::ArgParser args(
+        {"--host", "--ports", "--cafile", "--user", "--password-file", "--new-password-file",
+         "--server-field", "--replace", "--report", "--jobs"},
+        {});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);

@@ -1,11 +1,10 @@
-// The bulk device commands: every filled cell of a MAC file, one device request each, with the
-// replace question, per-MAC progress and results, cancellation between MACs and the closing
-// summary.
+// The bulk device commands: every filled cell of a MAC file read and checked, then one device
+// request each (sent by batch_sender), and the closing summary.
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <utility>
 
+#include "provisioning/batch_sender.h"
 #include "provisioning/kesto_operations.h"
 #include "sheet/sheet_reader.h"
 #include "wire/wire_records.h"
@@ -102,93 +101,6 @@ std::string_view captionOf(DeviceOperation command) {
                                               : kesto_text::kAddDeviceCaption;
 }
 
-std::string_view operationCode(DeviceOperation operation) {
-    switch (operation) {
-        case DeviceOperation::Add:
-            return wire::kOperationAdd;
-        case DeviceOperation::Replace:
-            return wire::kOperationUpdate;
-        case DeviceOperation::Delete:
-            return wire::kOperationDelete;
-    }
-    return wire::kOperationAdd;
-}
-
-// Runs one batch: owns the channel (one per batch, so TLS sessions can be resumed), the
-// standing answer to the replace question and the count of failure messages shown.
-class BatchRun {
-public:
-    BatchRun(const KestoEndpoint& endpoint, const DeviceBatch& batch, support::Reporter& reporter)
-        : m_channel(endpoint), m_batch(batch), m_reporter(reporter) {}
-
-    int send(DeviceOperation operation, const std::string& macAddress) {
-        auto record = wire::buildDeviceRequest(wire::DeviceFields{
-            std::string(operationCode(operation)), macAddress, m_batch.server, m_batch.userName});
-        // The lengths were checked before the batch began; a failure here (a zero byte in a
-        // cell) affects this MAC alone.
-        if (!record) return kRequestFailed;
-        return m_channel.SendDeviceRequest(*record);
-    }
-
-    void reportFailure(std::string_view pattern, const std::string& macAddress,
-                       std::string_view caption) {
-        if (m_failureMessages >= kMaxFailureMessages) return;
-        ++m_failureMessages;
-        m_reporter.report(formatMessage(pattern, macAddress), caption);
-    }
-
-    MacOutcome add(MacResult& result, const ReplaceQuestion& askReplace) {
-        const int added = send(DeviceOperation::Add, result.macAddress);
-        if (added == kRequestAccepted) return MacOutcome::Added;
-        if (added != kDeviceExists) {
-            reportFailure(kesto_text::kAddFailed, result.macAddress, kesto_text::kAddDeviceCaption);
-            return MacOutcome::Failed;
-        }
-        if (!replaceWanted(result.macAddress, askReplace)) return MacOutcome::Declined;
-        result.operation = DeviceOperation::Replace;
-        if (send(DeviceOperation::Replace, result.macAddress) == kRequestAccepted) {
-            return MacOutcome::Replaced;
-        }
-        reportFailure(kesto_text::kReplaceFailed, result.macAddress,
-                      kesto_text::kReplaceDeviceCaption);
-        return MacOutcome::Failed;
-    }
-
-    MacOutcome remove(const MacResult& result) {
-        if (send(DeviceOperation::Delete, result.macAddress) == kRequestAccepted) {
-            return MacOutcome::Deleted;
-        }
-        reportFailure(kesto_text::kDeleteFailed, result.macAddress,
-                      kesto_text::kDeleteDeviceCaption);
-        return MacOutcome::Failed;
-    }
-
-private:
-    bool replaceWanted(const std::string& macAddress, const ReplaceQuestion& askReplace) {
-        if (m_standingAnswer) return *m_standingAnswer;
-        if (!askReplace) return false;
-        switch (askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress))) {
-            case ReplaceAnswer::Yes:
-                return true;
-            case ReplaceAnswer::No:
-                return false;
-            case ReplaceAnswer::YesToAll:
-                m_standingAnswer = true;
-                return true;
-            case ReplaceAnswer::NoToAll:
-                m_standingAnswer = false;
-                return false;
-        }
-        return false;
-    }
-
-    ProvisioningChannel m_channel;
-    const DeviceBatch& m_batch;
-    support::Reporter& m_reporter;
-    std::optional<bool> m_standingAnswer;
-    std::size_t m_failureMessages = 0;
-};
-
 support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const KestoEndpoint& endpoint,
                                              const DeviceBatch& batch,
                                              const ReplaceQuestion& askReplace,
@@ -217,19 +129,8 @@ support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const Kest
             MacResult{cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent});
     }
 
-    BatchRun run(endpoint, batch, reporter);
-    const std::uint64_t total = summary.results.size();
-    progress.progress(0, total, caption);
-    for (std::size_t i = 0; i < summary.results.size(); ++i) {
-        if (stop.stop_requested()) {
-            summary.cancelled = true;
-            break;
-        }
-        MacResult& result = summary.results[i];
-        result.outcome =
-            command == DeviceOperation::Delete ? run.remove(result) : run.add(result, askReplace);
-        progress.progress(i + 1, total, result.macAddress);
-    }
+    progress.progress(0, summary.results.size(), caption);
+    sendDeviceBatch(endpoint, batch, askReplace, reporter, progress, stop, summary);
 
     // Declined replacements and empty cells are the operator's choice and the file's shape, not
     // failures: the completion text stands whenever no request failed or went unsent.

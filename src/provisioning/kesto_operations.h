@@ -111,10 +111,16 @@ struct MacResult {
     MacOutcome outcome = MacOutcome::NotSent;
 };
 
+// How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The
+// outcome never depends on it, only the time taken.
+inline constexpr std::size_t kDefaultBatchJobs = 16;
+inline constexpr std::size_t kMaxBatchJobs = 64;
+
 struct DeviceBatch {
     std::string macFilePath;
-    std::string server;    // the Server box's text
-    std::string userName;  // the name the operator logged in with
+    std::string server;                    // the Server box's text
+    std::string userName;                  // the name the operator logged in with
+    std::size_t jobs = kDefaultBatchJobs;  // 1 to kMaxBatchJobs; outside, the nearest bound
 };
 
 struct DeviceBatchSummary {
@@ -140,10 +146,13 @@ inline constexpr std::size_t kMaxFailureMessages = 5;
 inline constexpr std::size_t kMaxListedFailures = 30;
 
 // Reads the whole MAC file first (a reader failure names the file and the reason and sends
-// nothing), checks every field's length, then sends one "ADD" per non-empty cell in row order.
-// "EXIST" asks askReplace and, on Yes, sends "UP". Progress is reported per MAC; a stop request
-// is honoured between MACs. Reports the completion text when no request failed or went unsent,
-// otherwise one summary.
+// nothing), checks every field's length, then sends one "ADD" per non-empty cell, up to
+// batch.jobs at once. "EXIST" asks askReplace and, on Yes, sends "UP". Whatever the number in
+// flight, the outcome is that of a one-at-a-time run in row order: a repeated MAC waits for its
+// earlier row, and results, messages, questions and progress come out in row order, all on the
+// calling thread. A stop request starts nothing new; exchanges already in flight are finished
+// and reported. Reports the completion text when no request failed or went unsent, otherwise
+// one summary.
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);

@@ -418,7 +418,9 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
                               const void* request, std::size_t length) {
     m_lastError.clear();
     m_lastReply.clear();
+    m_failureStage = FailureStage::Preparing;
     const auto fail = [this](const Failure& failure) {
+        if (failure.diagnostic == kVerificationFailed) m_failureStage = FailureStage::Verifying;
         if (m_stop.stop_requested()) {
             m_lastError = "cancelled";
             return kRequestFailed;
@@ -442,15 +444,19 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     }
 
     Exchange exchange{m_endpoint.address, port, m_timeouts, m_stop};
+    m_failureStage = FailureStage::Connecting;
     if (auto failure = exchange.connect()) return fail(*failure);
+    m_failureStage = FailureStage::Preparing;
     if (auto failure = exchange.prepareTls(m_tls->context, m_tls->sessionFor(port))) {
         return fail(*failure);
     }
+    m_failureStage = FailureStage::Connecting;
     if (auto failure = exchange.handshake()) {
         m_tls->forgetSession(port);
         return fail(*failure);
     }
     if (SSL_session_reused(exchange.ssl)) ++m_resumedSessions;
+    m_failureStage = FailureStage::Exchanging;
     if (auto failure = exchange.write(static_cast<const char*>(request), length)) {
         return fail(*failure);
     }
@@ -458,6 +464,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     std::size_t received = 0;
     if (auto failure = exchange.read(reply, &received)) return fail(*failure);
     m_lastReply.assign(reply, received);
+    m_failureStage = FailureStage::None;
 
     // The server answered: its latest ticket is worth keeping for the next exchange.
     if (exchange.newSession != nullptr) {

@@ -38,6 +38,14 @@ inline constexpr int kRequestAccepted = 0;
 inline constexpr int kDeviceExists = 1;
 inline constexpr int kRequestFailed = -1;
 
+enum class FailureStage {
+    None,        // the server replied, whatever it said
+    Preparing,   // nothing left this machine: a bad record, the CA file, TLS set-up
+    Connecting,  // connect or handshake failed (refused, reset, dropped) before the record
+    Verifying,   // the server's certificate or address did not verify; the record stayed here
+    Exchanging,  // the record was, or may have been, sent and no reply came
+};
+
 class ProvisioningChannel {
 public:
     explicit ProvisioningChannel(KestoEndpoint endpoint = {}, ChannelTimeouts timeouts = {});
@@ -69,6 +77,10 @@ public:
     const std::string& lastError() const { return m_lastError; }
     // The last reply's bytes (up to 8), empty when none was read.
     const std::string& lastReply() const { return m_lastReply; }
+    // Where the last call stopped, for a caller deciding whether sending again is safe: only
+    // a Connecting failure is certain to have left the server untouched and is worth another
+    // try; after Exchanging the record may have been applied even though no reply came.
+    FailureStage lastFailureStage() const { return m_failureStage; }
 
     const KestoEndpoint& endpoint() const { return m_endpoint; }
     const ChannelTimeouts& timeouts() const { return m_timeouts; }
@@ -95,6 +107,7 @@ private:
     std::unique_ptr<TlsState> m_tls;  // context and resumable sessions, made on first use
     std::string m_lastError;
     std::string m_lastReply;
+    FailureStage m_failureStage = FailureStage::None;
     std::size_t m_resumedSessions = 0;
 };
 

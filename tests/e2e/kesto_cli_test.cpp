@@ -50,8 +50,8 @@ TEST_F(KestoCliTest, LoginPrintsTheRoleAndFailsOnARefusal) {
     EXPECT_NE(chiefLogin.out.find("administrator\n"), std::string::npos);
 
     writeFile(dir / "pw", "pw\n");
-    auto other = kesto("--user Chief --password-file " + shellQuote((dir / "pw").string()) +
-                       " login");
+    auto other =
+        kesto("--user Chief --password-file " + shellQuote((dir / "pw").string()) + " login");
     EXPECT_EQ(other.status, 0) << other.err;
     EXPECT_NE(other.out.find("operator\n"), std::string::npos);
 
@@ -68,7 +68,8 @@ TEST_F(KestoCliTest, UserAdministrationAndPasswordChange) {
     auto again = kesto(chief() + "user add dave --new-password-file -", chiefPassword() + "d-1\n");
     EXPECT_EQ(again.status, 1);
 
-    auto changed = kesto("--user dave --password-file - passwd --new-password-file -", "d-1\nd-2\n");
+    auto changed =
+        kesto("--user dave --password-file - passwd --new-password-file -", "d-1\nd-2\n");
     EXPECT_EQ(changed.status, 0) << changed.err;
     EXPECT_EQ(kesto("--user dave --password-file - login", "d-1\n").status, 1);
     EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 0);
@@ -86,24 +87,24 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
     const std::string fileArg = shellQuote(file.string());
     const std::string report = shellQuote((dir / "report.csv").string());
 
-    auto first = kesto(device + "add " + fileArg + " --server-field srv --replace none --report " +
-                           report, "pw\n");
+    auto first =
+        kesto(device + "add " + fileArg + " --server-field srv --replace none --report " + report,
+              "pw\n");
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(readFile(dir / "report.csv"),
-              "row,column,mac,operation,outcome\n1,1," + macs[0] + ",add,added\n1,2," + macs[1] +
-                  ",add,added\n2,1," + macs[2] + ",add,added\n");
+    EXPECT_EQ(readFile(dir / "report.csv"), "row,column,mac,operation,outcome\n1,1," + macs[0] +
+                                                ",add,added\n1,2," + macs[1] + ",add,added\n2,1," +
+                                                macs[2] + ",add,added\n");
 
     auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
     EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;
-    EXPECT_NE(skipped.err.find("Skipped (already registered, not replaced): 3"),
-              std::string::npos);
+    EXPECT_NE(skipped.err.find("Skipped (already registered, not replaced): 3"), std::string::npos);
     auto replaced = kesto(device + "add " + fileArg + " --server-field srv2 --replace all", "pw\n");
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_NE(replaced.err.find("Replaced: 3"), std::string::npos);
     EXPECT_NE(server.runTool({"devices"}).find("srv2"), std::string::npos);
 
-    auto deleted = kesto(device + "del " + fileArg + " --server-field srv --report " + report,
-                         "pw\n");
+    auto deleted =
+        kesto(device + "del " + fileArg + " --server-field srv --report " + report, "pw\n");
     EXPECT_EQ(deleted.status, 0) << deleted.err;
     EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted\n"), std::string::npos);
     auto deletedAgain = kesto(device + "del " + fileArg + " --server-field srv", "pw\n");
@@ -116,15 +117,15 @@ TEST_F(KestoCliTest, UsageErrorsAreFoundBeforeAnythingIsSent) {
     const std::string fileArg = shellQuote(file.string());
     EXPECT_EQ(kesto(chief() + "device add " + fileArg, chiefPassword()).status, 2)
         << "--server-field is required";
-    EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s", chiefPassword()).status,
-              2)
+    EXPECT_EQ(
+        kesto(chief() + "device add " + fileArg + " --server-field s", chiefPassword()).status, 2)
         << "asking needs a terminal";
     EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s --replace some",
                     chiefPassword())
                   .status,
               2);
-    EXPECT_EQ(kesto(chief() + "device add " + fileArg + " --server-field s --replace all --report " +
-                        fileArg,
+    EXPECT_EQ(kesto(chief() + "device add " + fileArg +
+                        " --server-field s --replace all --report " + fileArg,
                     chiefPassword())
                   .status,
               2)
@@ -133,10 +134,48 @@ TEST_F(KestoCliTest, UsageErrorsAreFoundBeforeAnythingIsSent) {
     EXPECT_EQ(kesto("login", "").status, 2) << "--user is required";
     EXPECT_TRUE(requestsOnPort(server, server.loginPort()).empty());
 
-    auto noFile = kesto("--user chief --password-file " + shellQuote((dir / "none").string()) +
-                        " login");
+    auto noFile =
+        kesto("--user chief --password-file " + shellQuote((dir / "none").string()) + " login");
     EXPECT_EQ(noFile.status, 1);
     EXPECT_NE(noFile.err.find("none"), std::string::npos);
+}
+
+TEST_F(KestoCliTest, JobsIsCheckedAndLeavesTheOutcomeAsOneAtATime) {
+    makeOperator(server, "gina", "pw");
+    const auto macs = macAddresses(10, 12);
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& mac : macs) rows.push_back({mac});
+    rows.insert(rows.begin() + 2, {macs[0], macs[5]});  // repeats meet "EXIST"
+    const auto file = shellQuote(writeMacFile(dir, "macs.csv", rows).string());
+    const std::string device = "--user gina --password-file - device ";
+    const auto reportTo = [this](const std::string& name) {
+        return " --report " + shellQuote((dir / name).string());
+    };
+
+    // The two logins makeOperator made (chief's and gina's), once kestod has logged them.
+    const auto logins = requestsOnPort(server, server.loginPort(), 2).size();
+    for (const char* jobs : {"0", "65", "4x", ""}) {
+        SCOPED_TRACE(jobs);
+        auto refused =
+            kesto(device + "add " + file + " --server-field s --replace none --jobs '" + jobs + "'",
+                  "pw\n");
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.err.find("--jobs"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(requestsOnPort(server, server.loginPort()).size(), logins) << "nothing is sent";
+
+    auto one = kesto(
+        device + "add " + file + " --server-field s --replace none --jobs 1" + reportTo("one.csv"),
+        "pw\n");
+    EXPECT_EQ(kesto(device + "del " + file + " --server-field s --jobs 1", "pw\n").status, 1)
+        << "the repeated rows' second DEL fails";
+    auto many = kesto(device + "add " + file + " --server-field s --replace none --jobs 64" +
+                          reportTo("many.csv"),
+                      "pw\n");
+    EXPECT_EQ(many.status, one.status);
+    EXPECT_EQ(many.err, one.err);
+    EXPECT_EQ(readFile(dir / "many.csv"), readFile(dir / "one.csv"));
+    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped\n"), std::string::npos);
 }
 
 TEST_F(KestoCliTest, StoppedServerIsAFailure) {
@@ -178,8 +217,7 @@ TEST_F(KestoCliTest, CtrlCWhileTheMacFileIsReadExits130AndSendsNothing) {
     const auto& ports = server.ports();
     const int status = exitStatusAfterInterrupt(
         {VELQUOR_CLI_BINARY, "kesto", "--host", "127.0.0.1", "--ports",
-         std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
-             std::to_string(ports[2]),
+         std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," + std::to_string(ports[2]),
          "--cafile", server.caCertPath().string(), "--user", "erin", "--password-file",
          (dir / "pw").string(), "device", "add", file.string(), "--server-field", "srv",
          "--replace", "none"},

@@ -10,8 +10,8 @@
 namespace velquor::testing {
 namespace {
 
-using provisioning::DeviceBatch;
 using provisioning::describeSummary;
+using provisioning::DeviceBatch;
 using provisioning::KestoRole;
 using provisioning::MacOutcome;
 using provisioning::ReplaceAnswer;
@@ -62,8 +62,10 @@ protected:
         support::NullProgress none;
         return provisioning::deleteDevices(server.endpoint(), batchFor(file), reporter, none, {});
     }
+    // One request at a time: these tests follow the server's log request by request. The
+    // batch order tests compare runs with several in flight against this.
     DeviceBatch batchFor(const std::filesystem::path& file) const {
-        return DeviceBatch{file.string(), "https://prov.example/cfg", "alice"};
+        return DeviceBatch{file.string(), "https://prov.example/cfg", "alice", 1};
     }
     std::vector<LoggedRequest> deviceRequests(std::size_t expected = 0) const {
         return requestsOnPort(server, server.devicePort(), expected);
@@ -92,8 +94,8 @@ TEST_F(KestoOperationsTest, RoleRestsOnTheExactAdministratorName) {
 
     EXPECT_FALSE(provisioning::login(endpoint, "alice", "wrong", reporter).ok());
     EXPECT_FALSE(provisioning::login(endpoint, "chief ", server.chiefPassword(), reporter).ok());
-    EXPECT_EQ(reporter.entries(), (std::vector<Entry>{{"Login failed!", "Login"},
-                                                      {"Login failed!", "Login"}}));
+    EXPECT_EQ(reporter.entries(),
+              (std::vector<Entry>{{"Login failed!", "Login"}, {"Login failed!", "Login"}}));
 }
 
 TEST_F(KestoOperationsTest, OverlongLoginTextsAreRefusedUnsent) {
@@ -127,13 +129,12 @@ TEST_F(KestoOperationsTest, AddAndDeleteUsersWithTheProductsMessages) {
     EXPECT_FALSE(provisioning::deleteUser(endpoint, "bob", "", reporter).ok());
     EXPECT_FALSE(provisioning::login(endpoint, "bob", "pw-1", reporter).ok());
 
-    EXPECT_EQ(reporter.entries(),
-              (std::vector<Entry>{{"Add user successed!", "Add user"},
-                                  {"Add user failed!", "Add user"},
-                                  {"Password different! ", "Add user"},
-                                  {"Delete user successed!", "Delete user"},
-                                  {"Delete user failed!", "Delete user"},
-                                  {"Login failed!", "Login"}}));
+    EXPECT_EQ(reporter.entries(), (std::vector<Entry>{{"Add user successed!", "Add user"},
+                                                      {"Add user failed!", "Add user"},
+                                                      {"Password different! ", "Add user"},
+                                                      {"Delete user successed!", "Delete user"},
+                                                      {"Delete user failed!", "Delete user"},
+                                                      {"Login failed!", "Login"}}));
 }
 
 TEST_F(KestoOperationsTest, PasswordChangeThenLoginWithTheNewPassword) {
@@ -186,7 +187,8 @@ TEST_F(KestoOperationsTest, ExistingDevicesFollowTheReplaceAnswers) {
     const auto sentBefore = deviceRequests(4).size();
     reporter.clear();
 
-    ScriptedQuestions questions{{ReplaceAnswer::Yes, ReplaceAnswer::No, ReplaceAnswer::YesToAll}, {}};
+    ScriptedQuestions questions{{ReplaceAnswer::Yes, ReplaceAnswer::No, ReplaceAnswer::YesToAll},
+                                {}};
     auto summary = add(file, questions.callback());
     ASSERT_TRUE(summary.ok());
     EXPECT_EQ(questions.asked, (std::vector<std::string>{macs[0] + " exist,replace it?",
@@ -252,8 +254,8 @@ TEST_F(KestoOperationsTest, ReaderFailureOrOverlongCellSendsNothing) {
     const auto good = writeMacFile(dir, "good.csv", {{macs[0]}});
     support::NullProgress none;
     auto longServer = provisioning::addDevices(
-        server.endpoint(), DeviceBatch{good.string(), std::string(129, 's'), "alice"}, {},
-        reporter, none, {});
+        server.endpoint(), DeviceBatch{good.string(), std::string(129, 's'), "alice"}, {}, reporter,
+        none, {});
     ASSERT_FALSE(longServer.ok());
     EXPECT_NE(reporter.entries()[0].text.find("Server text is 129 bytes"), std::string::npos);
     EXPECT_TRUE(deviceRequests().empty());
@@ -296,7 +298,8 @@ TEST_F(KestoOperationsTest, ServerStoppedHalfwayGivesOneSummary) {
 TEST_F(KestoOperationsTest, CancelStopsBetweenMacs) {
     makeOperator(server, "alice", "pw");
     const auto macs = macAddresses(6, 5);
-    const auto file = writeMacFile(dir, "macs.csv", {{macs[0], macs[1], macs[2], macs[3], macs[4]}});
+    const auto file =
+        writeMacFile(dir, "macs.csv", {{macs[0], macs[1], macs[2], macs[3], macs[4]}});
     std::stop_source stop;
     TriggerProgress cancelAtTwo(2, [&stop] { stop.request_stop(); });
     auto summary = add(file, {}, &cancelAtTwo, stop.get_token());

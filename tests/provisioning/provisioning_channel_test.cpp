@@ -167,6 +167,7 @@ TEST_F(ChannelTest, ReplyTableOnEveryPort) {
             EXPECT_EQ(outcome.printed, "");
             EXPECT_LE(channel.lastReply().size(), kReplyBufferSize);
             EXPECT_EQ(channel.lastError().empty(), outcome.result == 0) << channel.lastError();
+            EXPECT_EQ(channel.lastFailureStage(), FailureStage::None) << "the server replied";
         }
         const auto received = server->received();
         ASSERT_EQ(received.size(), std::size(rows));
@@ -187,6 +188,8 @@ TEST_F(ChannelTest, ServerClosingWithoutAnswerGivesMinusOne) {
             EXPECT_EQ(outcome.printed, "read_n == 0\n");
             EXPECT_NE(channel.lastError().find("without replying"), std::string::npos)
                 << channel.lastError();
+            EXPECT_EQ(channel.lastFailureStage(), FailureStage::Exchanging)
+                << "the record was delivered: sending it again could apply it twice";
         }
     }
 }
@@ -205,6 +208,7 @@ TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRec
             EXPECT_EQ(outcome.printed, "Handle the failed verification \n");
             EXPECT_NE(channel.lastError().find("not trusted"), std::string::npos)
                 << channel.lastError();
+            EXPECT_EQ(channel.lastFailureStage(), FailureStage::Verifying);
             ASSERT_TRUE(eventually([&] { return !server->serverNamesOffered().empty(); }));
             EXPECT_EQ(server->handshakesCompleted(), 0);
             EXPECT_TRUE(server->received().empty());
@@ -241,6 +245,7 @@ TEST_F(ChannelTest, MissingCaFileEndsTheExchangeBeforeConnecting) {
         EXPECT_EQ(outcome.result, -1);
         EXPECT_EQ(outcome.printed, "Handle failed load here \n");
         EXPECT_NE(channel.lastError().find("absent.pem"), std::string::npos);
+        EXPECT_EQ(channel.lastFailureStage(), FailureStage::Preparing);
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(server->connectionsAccepted(), 0);
     }
@@ -255,6 +260,7 @@ TEST_F(ChannelTest, SilentServerTimesOutWithOneLine) {
     EXPECT_GE(outcome.took, 350ms);
     EXPECT_LT(outcome.took, 5s);
     EXPECT_NE(channel.lastError().find("no reply"), std::string::npos) << channel.lastError();
+    EXPECT_EQ(channel.lastFailureStage(), FailureStage::Exchanging);
 }
 
 TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
@@ -266,6 +272,7 @@ TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
     EXPECT_GE(outcome.took, 250ms);
     EXPECT_LT(outcome.took, 5s);
     EXPECT_NE(channel.lastError().find("no connection"), std::string::npos) << channel.lastError();
+    EXPECT_EQ(channel.lastFailureStage(), FailureStage::Connecting);
 }
 
 TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {
@@ -276,6 +283,8 @@ TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {
     EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
     EXPECT_LT(outcome.took, 5s);
     EXPECT_NE(channel.lastError().find("within"), std::string::npos) << channel.lastError();
+    EXPECT_EQ(channel.lastFailureStage(), FailureStage::Connecting)
+        << "a handshake that never finished sent nothing: safe to try again";
 }
 
 TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
@@ -284,6 +293,7 @@ TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
     EXPECT_NE(channel.lastError().find("refused"), std::string::npos) << channel.lastError();
+    EXPECT_EQ(channel.lastFailureStage(), FailureStage::Connecting);
 }
 
 TEST_F(ChannelTest, RecordOfWrongLengthIsNeverSent) {
@@ -294,6 +304,7 @@ TEST_F(ChannelTest, RecordOfWrongLengthIsNeverSent) {
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.printed, "");
     EXPECT_NE(channel.lastError().find("512"), std::string::npos);
+    EXPECT_EQ(channel.lastFailureStage(), FailureStage::Preparing);
     // A login record on the device port is refused the same way.
     const std::string login = sampleRecord(Kind::Login);
     EXPECT_EQ(channel.SendDeviceRequest(login.data(), login.size()), -1);

@@ -1,0 +1,20 @@
+// The sending half of a device batch: the rows of a read and checked MAC file go to the server
+// through an ExchangePool, several at once, while everything the operator sees (failure
+// messages, the replace question, progress) comes out on the calling thread in row order, so
+// the result is the same as sending one row after the other.
+#pragma once
+
+#include <stop_token>
+
+#include "provisioning/kesto_operations.h"
+
+namespace velquor::provisioning {
+
+// summary.results holds one NotSent row per MAC, in row order, with summary.command set; each
+// row's operation and outcome are filled in, and summary.cancelled when stop cut the run short.
+void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
+                     const ReplaceQuestion& askReplace, support::Reporter& reporter,
+                     support::ProgressSink& progress, const std::stop_token& stop,
+                     DeviceBatchSummary& summary);
+
+}  // namespace velquor::provisioning
