@@ -63,8 +63,9 @@ std::string makeTemplate() {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config>\n";
     xml += "  <Ext1>\n    <SIPSettings>\n      <SIPPort>5060</SIPPort>\n    </SIPSettings>\n";
     xml += "    <ProxyandRegistration>\n      <Proxy>p</Proxy>\n    </ProxyandRegistration>\n";
-    xml += "    <SubscriberInformation>\n      <DisplayName/>\n      <UserID/>\n      <AuthID/>\n"
-           "      <Password/>\n    </SubscriberInformation>\n  </Ext1>\n";
+    xml +=
+        "    <SubscriberInformation>\n      <DisplayName/>\n      <UserID/>\n      <AuthID/>\n"
+        "      <Password/>\n    </SubscriberInformation>\n  </Ext1>\n";
     for (int section = 0; xml.size() < 20 * 1024; ++section) {
         xml += "  <Section" + std::to_string(section) + ">\n";
         for (int i = 0; i < 10; ++i) {
@@ -144,9 +145,8 @@ void timed(benchmark::State& state, const std::string& name, Work work) {
         state.SetIterationTime(seconds);
         timings()[name].push_back(seconds);
     }
-    state.counters["devices/s"] =
-        benchmark::Counter(static_cast<double>(deviceCount()) * state.iterations(),
-                           benchmark::Counter::kIsRate);
+    state.counters["devices/s"] = benchmark::Counter(
+        static_cast<double>(deviceCount()) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
 void runVelquor(bool encrypt) {
@@ -196,11 +196,10 @@ void BM_RawWriteEncrypted(benchmark::State& state) {
 }
 void BM_PythonPeerPlain(benchmark::State& state) {
     Workspace& space = workspace();
-    const std::string command = "/usr/bin/python3 " +
-                                shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_generate.py") +
-                                " " + shellQuote(space.templatePath.string()) + " " +
-                                shellQuote(space.sheetPath.string()) + " " +
-                                shellQuote(space.out.string());
+    const std::string command =
+        "/usr/bin/python3 " + shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_generate.py") +
+        " " + shellQuote(space.templatePath.string()) + " " + shellQuote(space.sheetPath.string()) +
+        " " + shellQuote(space.out.string());
     timed(state, "python-plain", [&] { run(command); });
 }
 

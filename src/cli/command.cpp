@@ -10,7 +10,9 @@ CommandRegistry& CommandRegistry::instance() {
     return registry;
 }
 
-void CommandRegistry::add(Command command) { m_commands.push_back(std::move(command)); }
+void CommandRegistry::add(Command command) {
+    m_commands.push_back(std::move(command));
+}
 
 const Command* CommandRegistry::find(std::string_view name) const {
     for (const auto& command : m_commands) {

@@ -188,7 +188,7 @@ struct SaveFormat {
 };
 
 support::Result<std::string> serializeWithFormat(xmlDocPtr doc, const SaveFormat& format,
-                                           const std::string& displayName) {
+                                                 const std::string& displayName) {
     xmlsafe::DiagnosticCapture errors;
     xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
     if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");

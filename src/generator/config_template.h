@@ -69,8 +69,8 @@ public:
     support::Result<std::string> serializeTree() const;
     bool hasCompiledOutput() const;
     // Saves the document at path through a temporary file renamed into place.
-    support::Status SaveDeviceFile(const std::string& path,
-                                   support::Durability durability = support::Durability::Sync) const;
+    support::Status SaveDeviceFile(
+        const std::string& path, support::Durability durability = support::Durability::Sync) const;
 
     // The highest row entry an edit needs, -1 when the template has nothing to edit.
     int highestEntryNeeded() const;

@@ -37,13 +37,16 @@ std::string asciiHead(std::string_view bytes, XmlProlog& prolog) {
     for (std::size_t i = start; i + width <= bytes.size() && head.size() < kPrologChars;
          i += width) {
         unsigned unit = byteAt(i);
-        if (width == 2) unit = bigEndian ? (unit << 8 | byteAt(i + 1)) : (byteAt(i + 1) << 8 | unit);
+        if (width == 2)
+            unit = bigEndian ? (unit << 8 | byteAt(i + 1)) : (byteAt(i + 1) << 8 | unit);
         head.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
     }
     return head;
 }
 
-bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // The value of pseudo-attribute name inside the declaration text, if present.
 std::optional<std::string> pseudoAttribute(std::string_view declaration, std::string_view name) {

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "scripted_prompter.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
+#include "scripted_prompter.h"
 #include "temp_dir.h"
 
 using velquor::app::Answer;

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "scripted_prompter.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
+#include "scripted_prompter.h"
 #include "temp_dir.h"
 
 using velquor::app::CVelquorDlg;

@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "app/control_window.h"
-#include "scripted_prompter.h"
 #include "app_test_support.h"
+#include "scripted_prompter.h"
 
 using namespace velquor::app;
 using velquor::testing::MessageBoxClicker;

@@ -24,8 +24,8 @@ DeviceRow row(std::vector<std::string> cells, int sheetRow = 2) {
     return DeviceRow{sheetRow, std::move(cells)};
 }
 
-const DeviceRow kDevice = row({"001122334455", "Reception", "2001", "3001", "secret", "proxy.lan",
-                               "5062"});
+const DeviceRow kDevice =
+    row({"001122334455", "Reception", "2001", "3001", "secret", "proxy.lan", "5062"});
 
 // The saved form of xml after one row. Every test that goes through here also checks that
 // the spliced form equals a full serialisation of the edited tree.
@@ -167,12 +167,17 @@ TEST(ConfigTemplate, ARowTooShortFailsNamingRowAndColumnAndChangesNothing) {
 
 TEST(ConfigTemplate, AValueXmlCannotCarryFailsTheRow) {
     ConfigTemplate configTemplate = load(kTemplate);
-    auto control = configTemplate.ApplyDeviceRow(row({"m", "a\x01" "b", "u", "a", "p", "x", "1"}, 4));
+    auto control = configTemplate.ApplyDeviceRow(row({"m",
+                                                      "a\x01"
+                                                      "b",
+                                                      "u", "a", "p", "x", "1"},
+                                                     4));
     ASSERT_FALSE(control);
     EXPECT_NE(control.error().message.find("row 4, column B"), std::string::npos);
     EXPECT_NE(control.error().message.find("U+0001"), std::string::npos);
     EXPECT_FALSE(configTemplate.ApplyDeviceRow(row({"m", "\xff\xfe", "u", "a", "p", "x", "1"})));
-    EXPECT_FALSE(configTemplate.ApplyDeviceRow(row({"m", "n", "u", "a", "\xed\xa0\x80", "x", "1"})));
+    EXPECT_FALSE(
+        configTemplate.ApplyDeviceRow(row({"m", "n", "u", "a", "\xed\xa0\x80", "x", "1"})));
 }
 
 TEST(ConfigTemplate, TheDeclarationIsKeptAsWrittenOrLeftOut) {
@@ -183,9 +188,10 @@ TEST(ConfigTemplate, TheDeclarationIsKeptAsWrittenOrLeftOut) {
     const std::string single = "<?xml version='1.0' standalone='yes' ?>\n<Config/>";
     EXPECT_TRUE(applied(single).starts_with("<?xml version='1.0' standalone='yes' ?>\n<Config/>"));
 
-    const std::string bom = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><C><Ext1>"
-                            "<SubscriberInformation><DisplayName/></SubscriberInformation>"
-                            "</Ext1></C>";
+    const std::string bom =
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><C><Ext1>"
+        "<SubscriberInformation><DisplayName/></SubscriberInformation>"
+        "</Ext1></C>";
     const std::string out = applied(bom, row({"m", "张三"}));
     EXPECT_TRUE(out.starts_with("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"));
     // UTF-8 output carries characters as they are, not as references.
@@ -210,9 +216,10 @@ TEST(ConfigTemplate, AGb2312TemplateIsReadAsGbkAndSavedInGb2312) {
 }
 
 TEST(ConfigTemplate, Latin1AndUtf16TemplatesKeepTheirEncoding) {
-    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><C><N>caf\xE9</N>"
-                               "<Ext1><SubscriberInformation><DisplayName/>"
-                               "</SubscriberInformation></Ext1></C>";
+    const std::string latin1 =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><C><N>caf\xE9</N>"
+        "<Ext1><SubscriberInformation><DisplayName/>"
+        "</SubscriberInformation></Ext1></C>";
     const std::string out = applied(latin1, row({"m", "Zoë 张"}));
     EXPECT_NE(out.find("<N>caf\xE9</N>"), std::string::npos);
     EXPECT_NE(out.find("Zo\xEB &#24352;"), std::string::npos) << out;
@@ -240,7 +247,8 @@ TEST(ConfigTemplate, UnsafeOrBrokenTemplatesAreRefusedWithTheReason) {
     std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE C [<!ENTITY a \"aaaaaaaaaa\">";
     for (int i = 1; i < 10; ++i) {
         laughs += "<!ENTITY " + std::string(1, static_cast<char>('a' + i)) + " \"";
-        for (int j = 0; j < 10; ++j) laughs += "&" + std::string(1, static_cast<char>('a' + i - 1)) + ";";
+        for (int j = 0; j < 10; ++j)
+            laughs += "&" + std::string(1, static_cast<char>('a' + i - 1)) + ";";
         laughs += "\">";
     }
     laughs += "]><C>&j;</C>";
@@ -255,8 +263,8 @@ TEST(ConfigTemplate, UnsafeOrBrokenTemplatesAreRefusedWithTheReason) {
     refused("just text");
     refused("<?xml version=\"1.0\" encoding=\"NO-SUCH-ENCODING\"?><C/>");
     // GBK-only text in a comment has no GB2312 code and cannot become a reference there.
-    const std::string noGb2312 = refused(
-        "<?xml version=\"1.0\" encoding=\"GB2312\"?><C><!-- \x95\x46 --><Ext1/></C>");
+    const std::string noGb2312 =
+        refused("<?xml version=\"1.0\" encoding=\"GB2312\"?><C><!-- \x95\x46 --><Ext1/></C>");
     EXPECT_NE(noGb2312.find("GB2312"), std::string::npos) << noGb2312;
     const std::string badBytes =
         refused("<?xml version=\"1.0\" encoding=\"GB2312\"?><C>\xFF\x01</C>");
@@ -276,8 +284,9 @@ TEST(ConfigTemplate, IncludesAreNotFollowed) {
 
 TEST(ConfigTemplate, LoadTemplateReadsTheFileAndSaveDeviceFileReplacesTheTarget) {
     velquor::testing::TempDir dir;
-    EXPECT_NE(ConfigTemplate::LoadTemplate((dir / "missing.xml").string()).error().message.find(
-                  "missing.xml"),
+    EXPECT_NE(ConfigTemplate::LoadTemplate((dir / "missing.xml").string())
+                  .error()
+                  .message.find("missing.xml"),
               std::string::npos);
     EXPECT_FALSE(ConfigTemplate::LoadTemplate(dir.path().string()));
     EXPECT_FALSE(ConfigTemplate::LoadTemplate(""));
@@ -311,9 +320,10 @@ TEST(ConfigTemplate, TheSplicedFormMatchesTheTreeForEveryKindOfValue) {
     for (const auto& cells : rows) {
         applied(withAttributes, row(cells));
         applied(kTemplate, row(cells));
-        applied("<?xml version=\"1.0\" encoding=\"GB2312\"?><C><Ext1><SubscriberInformation>"
-                "<DisplayName/><UserID/></SubscriberInformation></Ext1></C>",
-                row(cells));
+        applied(
+            "<?xml version=\"1.0\" encoding=\"GB2312\"?><C><Ext1><SubscriberInformation>"
+            "<DisplayName/><UserID/></SubscriberInformation></Ext1></C>",
+            row(cells));
     }
     EXPECT_FALSE(load(std::string("\xFF\xFE<\0C\0/\0>\0", 10)).hasCompiledOutput());
 }

@@ -37,15 +37,17 @@ protected:
 
 TEST_F(GenerateCommand, WritesEveryDeviceAndExitsZero) {
     std::string output;
-    EXPECT_EQ(run("--template t.xml --sheet s.csv --out out --key-hex 00112233445566778899aabbccddeeff "
-                  "--report report.csv",
-                  &output),
-              0);
+    EXPECT_EQ(
+        run("--template t.xml --sheet s.csv --out out --key-hex 00112233445566778899aabbccddeeff "
+            "--report report.csv",
+            &output),
+        0);
     EXPECT_EQ(output, "Success !\n");
     EXPECT_EQ(test::filesBelow(m_dir / "out").size(), 6u);
     const std::string report = readFile(m_dir / "report.csv");
-    EXPECT_NE(report.find("\r\n4,001122334403,out/001122334403.xml,out/en/001122334403.xml,written,\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        report.find("\r\n4,001122334403,out/001122334403.xml,out/en/001122334403.xml,written,\r\n"),
+        std::string::npos)
         << report;
 }
 

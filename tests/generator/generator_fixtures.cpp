@@ -83,8 +83,8 @@ void writeXlsx(const std::filesystem::path& path, const Rows& rows) {
         "        ws.append([int(c) if c.isdigit() and not c.startswith('0') else c for c in r])\n"
         "wb.save(sys.argv[2])\n";
     int status = -1;
-    velquor::testing::runCommand("/usr/bin/python3 -c " + velquor::testing::shellQuote(script) + " " +
-                                     velquor::testing::shellQuote(csv.string()) + " " +
+    velquor::testing::runCommand("/usr/bin/python3 -c " + velquor::testing::shellQuote(script) +
+                                     " " + velquor::testing::shellQuote(csv.string()) + " " +
                                      velquor::testing::shellQuote(path.string()),
                                  &status);
     std::filesystem::remove(csv);
@@ -95,8 +95,8 @@ namespace {
 
 template <typename Use>
 auto withXPath(const std::string& xml, const std::string& expression, Use use) {
-    xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
-                                  XML_PARSE_NONET);
+    xmlDocPtr doc =
+        xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
     if (doc == nullptr) throw std::runtime_error("not well-formed XML:\n" + xml);
     xmlXPathContextPtr context = xmlXPathNewContext(doc);
     xmlXPathObjectPtr found = xmlXPathEvalExpression(BAD_CAST expression.c_str(), context);

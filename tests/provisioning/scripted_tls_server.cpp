@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,8 +12,6 @@
 
 #include <chrono>
 #include <stdexcept>
-
-#include <openssl/err.h>
 
 namespace velquor::provisioning::testing {
 
@@ -161,7 +160,8 @@ std::string ScriptedTlsServer::readRecord(SSL* ssl) {
     char buffer[1024];
     int idleRounds = 0;
     while (record.size() < m_recordLength && !m_stop && idleRounds < 20) {
-        const int wanted = static_cast<int>(std::min(sizeof buffer, m_recordLength - record.size()));
+        const int wanted =
+            static_cast<int>(std::min(sizeof buffer, m_recordLength - record.size()));
         const int n = SSL_read(ssl, buffer, wanted);
         if (n > 0) {
             record.append(buffer, static_cast<std::size_t>(n));
@@ -188,7 +188,9 @@ SilentTcpListener::SilentTcpListener() {
     ::listen(m_listener, 16);
 }
 
-SilentTcpListener::~SilentTcpListener() { ::close(m_listener); }
+SilentTcpListener::~SilentTcpListener() {
+    ::close(m_listener);
+}
 
 FullBacklogListener::FullBacklogListener() {
     m_listener = bindLoopback(&m_port);
@@ -208,8 +210,12 @@ FullBacklogListener::~FullBacklogListener() {
     ::close(m_listener);
 }
 
-ClosedPort::ClosedPort() { m_socket = bindLoopback(&m_port); }
+ClosedPort::ClosedPort() {
+    m_socket = bindLoopback(&m_port);
+}
 
-ClosedPort::~ClosedPort() { ::close(m_socket); }
+ClosedPort::~ClosedPort() {
+    ::close(m_socket);
+}
 
 }  // namespace velquor::provisioning::testing

@@ -3,6 +3,8 @@
 // every byte it received so tests can prove what the client did (or did not) send.
 #pragma once
 
+#include <openssl/ssl.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -12,15 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include <openssl/ssl.h>
-
 namespace velquor::provisioning::testing {
 
 enum class ServerAction {
-    Reply,             // send the reply bytes, then close_notify
-    HangUp,            // close_notify without a reply
-    DropConnection,    // close the socket without a reply or close_notify
-    NeverAnswer,       // keep the connection open and silent until the client leaves
+    Reply,           // send the reply bytes, then close_notify
+    HangUp,          // close_notify without a reply
+    DropConnection,  // close the socket without a reply or close_notify
+    NeverAnswer,     // keep the connection open and silent until the client leaves
 };
 
 struct ServerScript {

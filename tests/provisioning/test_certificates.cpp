@@ -28,16 +28,17 @@ std::filesystem::path TestCertificates::makeCa(const std::string& name) {
     const auto certificate = m_dir / (name + ".pem");
     const auto key = m_dir / (name + ".key");
     run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
-        " -subj " + shellQuote("/CN=" + name) +
+        " -subj " +
+        shellQuote("/CN=" + name) +
         " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign"
-        " -keyout " + shellQuote(key.string()) + " -out " + shellQuote(certificate.string()));
+        " -keyout " +
+        shellQuote(key.string()) + " -out " + shellQuote(certificate.string()));
     return certificate;
 }
 
 CertificateAndKey TestCertificates::makeServer(const std::string& name,
                                                const std::string& commonName,
-                                               const std::string& altName,
-                                               const std::string& ca) {
+                                               const std::string& altName, const std::string& ca) {
     CertificateAndKey made{m_dir / (name + ".pem"), m_dir / (name + ".key")};
     const auto request = m_dir / (name + ".csr");
     const auto extensions = m_dir / (name + ".ext");
@@ -45,8 +46,8 @@ CertificateAndKey TestCertificates::makeServer(const std::string& name,
                               "\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"
                               "extendedKeyUsage=serverAuth\n");
     run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj " +
-        shellQuote("/CN=" + commonName) + " -keyout " + shellQuote(made.key.string()) +
-        " -out " + shellQuote(request.string()));
+        shellQuote("/CN=" + commonName) + " -keyout " + shellQuote(made.key.string()) + " -out " +
+        shellQuote(request.string()));
     run("openssl x509 -req -days 2 -set_serial 0x" + std::to_string(1000 + name.size()) +
         std::to_string(name[0]) + " -in " + shellQuote(request.string()) + " -CA " +
         shellQuote((m_dir / (ca + ".pem")).string()) + " -CAkey " +
