@@ -119,10 +119,10 @@ double peakMemoryMiB(pid_t pid) {
 // How many of the accepted MACs are missing from the database, and how many it holds.
 std::pair<std::size_t, std::size_t> checkStored(const testing::KestodFixture& server,
                                                 const std::vector<std::string>& accepted) {
-    auto store = server::AccountStore::open(server.directory() / "kestod.db",
-                                            server::AccountStore::OpenMode::MustExist);
+    auto store = server::openAccountStore(server::StoreLocation{server.directory(), {}},
+                                          server::AccountStore::OpenMode::MustExist);
     if (!store) return {accepted.size(), 0};
-    auto devices = store->listDevices();
+    auto devices = (*store)->listDevices();
     if (!devices) return {accepted.size(), 0};
     std::set<std::string> stored;
     for (const auto& device : *devices) stored.insert(device.mac);

@@ -114,14 +114,14 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
              portsOption(args, settings.ports),
              millisecondsOption(args, "--deadline-ms", settings.connectionDeadline),
              millisecondsOption(args, "--grant-ms", settings.grantLifetime),
-             millisecondsOption(args, "--failed-login-window-ms", settings.throttle.window),
+             millisecondsOption(args, "--failed-login-window-ms", settings.loginLimits.window),
              positiveOption(args, "--workers", settings.workers),
              positiveOption(args, "--max-connections", settings.maxConnections),
              positiveOption(args, "--max-per-peer", settings.maxConnectionsPerPeer),
              positiveOption(args, "--max-failed-logins-per-name",
-                            settings.throttle.failuresPerName),
+                            settings.loginLimits.failuresPerName),
              positiveOption(args, "--max-failed-logins-per-address",
-                            settings.throttle.failuresPerAddress),
+                            settings.loginLimits.failuresPerAddress),
          }) {
         if (!status) return status.error();
     }
@@ -131,6 +131,22 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
 support::Result<std::filesystem::path> parseFolderOnly(const std::vector<std::string>& argv) {
     ArgParser args({"--dir"}, {});
     return parseWithFolder(args, argv);
+}
+
+support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--password-file"}, {});
+    if (auto parsed = args.parse(argv); !parsed) return parsed.error();
+    if (args.positionals().size() != 1) {
+        return usage(args.positionals().empty()
+                         ? "passwd needs the name of the account"
+                         : "unexpected argument '" + args.positionals()[1] + "'");
+    }
+    const auto folder = args.value("--dir");
+    if (!folder || folder->empty()) return usage("--dir DIR is needed");
+    const auto file = args.value("--password-file");
+    if (!file || file->empty())
+        return usage("--password-file F (or - for standard input) is needed");
+    return PasswdOptions{*folder, args.positionals()[0], *file};
 }
 
 }  // namespace velquor::server

@@ -23,4 +23,13 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
 // The '--dir DIR' of the commands that only read a server folder (users, devices).
 support::Result<std::filesystem::path> parseFolderOnly(const std::vector<std::string>& args);
 
+struct PasswdOptions {
+    std::filesystem::path folder;
+    std::string name;
+    std::string passwordFile;  // "-": the first line of standard input
+};
+
+// 'kestod passwd --dir DIR NAME --password-file F|-'
+support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& args);
+
 }  // namespace velquor::server

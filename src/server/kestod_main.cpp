@@ -1,5 +1,5 @@
 // kestod: the reference Kesto provisioning server. Sub-commands: init (make a server folder),
-// serve (answer requests), users and devices (list what is stored).
+// serve (answer requests), users and devices (list what is stored), passwd (set a password).
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -24,6 +24,7 @@ void printUsage(std::ostream& out) {
            "              [--max-failed-logins-per-address N] [--failed-login-window-ms N]\n"
            "  kestod users --dir DIR\n"
            "  kestod devices --dir DIR\n"
+           "  kestod passwd --dir DIR NAME --password-file F|-\n"
            "  kestod --version\n"
            "\n"
            "init makes DIR with a CA, a server certificate for the address (default "
@@ -34,7 +35,9 @@ void printUsage(std::ostream& out) {
            "password is read from F (first line), or generated and printed once. --force "
            "replaces the\n"
            "keys and certificates of an existing DIR and resets chief's password; accounts and\n"
-           "registrations are kept. serve stops cleanly, with status 0, on SIGTERM or SIGINT.\n";
+           "registrations are kept. serve stops cleanly, with status 0, on SIGTERM or SIGINT.\n"
+           "passwd sets an account's password (the only way to change chief's) from the first\n"
+           "line of F, or of standard input for '-', and ends the account's current logins.\n";
 }
 
 struct SubCommand {
@@ -43,10 +46,8 @@ struct SubCommand {
 };
 
 constexpr SubCommand kSubCommands[] = {
-    {"init", runInitCommand},
-    {"serve", runServeCommand},
-    {"users", runUsersCommand},
-    {"devices", runDevicesCommand},
+    {"init", runInitCommand},       {"serve", runServeCommand},   {"users", runUsersCommand},
+    {"devices", runDevicesCommand}, {"passwd", runPasswdCommand},
 };
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(ServeCommandLine, DefaultsAreTheProtocolsPortsAndTheFoldersAddress) {
     const ServeSettings defaults;
     EXPECT_EQ(settings->workers, defaults.workers);
     EXPECT_EQ(settings->connectionDeadline, defaults.connectionDeadline);
-    EXPECT_EQ(settings->throttle.failuresPerName, defaults.throttle.failuresPerName);
+    EXPECT_EQ(settings->loginLimits.failuresPerName, defaults.loginLimits.failuresPerName);
 }
 
 TEST(ServeCommandLine, EveryOptionReachesItsSetting) {
@@ -61,9 +61,9 @@ TEST(ServeCommandLine, EveryOptionReachesItsSetting) {
     EXPECT_EQ(settings->workers, 3u);
     EXPECT_EQ(settings->maxConnections, 40u);
     EXPECT_EQ(settings->maxConnectionsPerPeer, 5u);
-    EXPECT_EQ(settings->throttle.failuresPerName, 6);
-    EXPECT_EQ(settings->throttle.failuresPerAddress, 7);
-    EXPECT_EQ(settings->throttle.window, std::chrono::milliseconds(8000));
+    EXPECT_EQ(settings->loginLimits.failuresPerName, 6);
+    EXPECT_EQ(settings->loginLimits.failuresPerAddress, 7);
+    EXPECT_EQ(settings->loginLimits.window, std::chrono::milliseconds(8000));
 }
 
 TEST(ServeCommandLine, MalformedLinesAreUsageErrors) {
@@ -116,6 +116,22 @@ TEST(ListingCommandLine, NeedsExactlyTheFolder) {
         auto refused = parseFolderOnly(wrong);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, support::ErrorCode::Usage);
+    }
+}
+
+TEST(PasswdCommandLine, NeedsTheFolderOneNameAndAPasswordSource) {
+    auto options = parsePasswdOptions({"chief", "--dir", "d", "--password-file", "-"});
+    ASSERT_TRUE(options) << options.error().message;
+    EXPECT_EQ(options->folder, "d");
+    EXPECT_EQ(options->name, "chief");
+    EXPECT_EQ(options->passwordFile, "-");
+    for (const Args& wrong :
+         {Args{"--dir", "d", "--password-file", "f"}, Args{"chief", "--password-file", "f"},
+          Args{"chief", "--dir", "d"}, Args{"chief", "bob", "--dir", "d", "--password-file", "f"},
+          Args{"chief", "--dir", "d", "--password-file", "f", "--force"}}) {
+        auto refused = parsePasswdOptions(wrong);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().code, support::ErrorCode::Usage) << refused.error().message;
     }
 }
 
