@@ -51,6 +51,26 @@ struct LoginLimits {
     std::chrono::milliseconds window = std::chrono::minutes(5);
 };
 
+// Everything 'kestod migrate' carries from one store into another.
+struct StoreSnapshot {
+    struct Account {
+        long long id = 0;
+        std::string name;
+        PasswordHash hash;
+        std::string created;
+        std::string deleted;  // empty: not deleted
+    };
+    struct Device {
+        std::string mac;
+        std::string server;
+        long long accountId = 0;
+        std::string registered;
+    };
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<Account> accounts;
+    std::vector<Device> devices;
+};
+
 class AccountStore {
 public:
     enum class OpenMode { CreateIfMissing, MustExist };

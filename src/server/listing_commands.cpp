@@ -14,9 +14,9 @@ namespace {
 
 // The store the command line names, which must exist already.
 support::Result<std::unique_ptr<AccountStore>> openExisting(const std::vector<std::string>& args) {
-    auto folder = parseFolderOnly(args);
-    if (!folder) return folder.error();
-    return openAccountStore(StoreLocation{*folder, {}}, AccountStore::OpenMode::MustExist);
+    auto location = parseStoreLocation(args);
+    if (!location) return location.error();
+    return openAccountStore(*location, AccountStore::OpenMode::MustExist);
 }
 
 }  // namespace

@@ -35,8 +35,7 @@ support::Result<std::uint32_t> hashIterationsOf(AccountStore& store) {
 support::Status setPassword(const PasswdOptions& options) {
     auto password = readPasswordFileOrInput(options.passwordFile);
     if (!password) return password.error();
-    auto store =
-        openAccountStore(StoreLocation{options.folder, {}}, AccountStore::OpenMode::MustExist);
+    auto store = openAccountStore(options.store, AccountStore::OpenMode::MustExist);
     if (!store) return store.error();
     auto iterations = hashIterationsOf(**store);
     if (!iterations) return iterations.error();

@@ -553,6 +553,42 @@ support::Status SqliteAccountStore::beginServing() {
     }));
 }
 
+support::Result<StoreSnapshot> SqliteAccountStore::exportSnapshot() {
+    StoreSnapshot snapshot;
+    VELQUOR_QUERY(settings, "SELECT key, value FROM settings ORDER BY key");
+    int rc = SQLITE_OK;
+    while ((rc = settings->step()) == SQLITE_ROW) {
+        snapshot.settings.emplace_back(columnBytes(settings->get(), 0),
+                                       columnBytes(settings->get(), 1));
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the settings");
+    VELQUOR_QUERY(accounts,
+                  "SELECT id, name, salt, iterations, digest, created, coalesce(deleted, '') "
+                  "FROM accounts ORDER BY id");
+    while ((rc = accounts->step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = accounts->get();
+        const auto iterations = sqlite3_column_int64(row, 3);
+        snapshot.accounts.push_back(
+            StoreSnapshot::Account{sqlite3_column_int64(row, 0), columnBytes(row, 1),
+                                   PasswordHash{columnBytes(row, 2),
+                                                iterations > 0 && iterations <= 0x7fffffff
+                                                    ? static_cast<std::uint32_t>(iterations)
+                                                    : 0,
+                                                columnBytes(row, 4)},
+                                   columnBytes(row, 5), columnBytes(row, 6)});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the accounts");
+    VELQUOR_QUERY(devices, "SELECT mac, server, account_id, registered FROM devices ORDER BY mac");
+    while ((rc = devices->step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = devices->get();
+        snapshot.devices.push_back(StoreSnapshot::Device{columnBytes(row, 0), columnBytes(row, 1),
+                                                         sqlite3_column_int64(row, 2),
+                                                         columnBytes(row, 3)});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the devices");
+    return snapshot;
+}
+
 #undef VELQUOR_QUERY
 
 }  // namespace velquor::server

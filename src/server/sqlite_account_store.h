@@ -51,6 +51,9 @@ public:
     support::Status beginServing() override;
     support::Result<int> schemaVersion() override;
 
+    // Everything 'kestod migrate' carries to another store.
+    support::Result<StoreSnapshot> exportSnapshot();
+
 private:
     class Query;
 

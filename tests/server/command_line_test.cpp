@@ -111,9 +111,9 @@ TEST(InitCommandLine, DefaultsAndOptions) {
 }
 
 TEST(ListingCommandLine, NeedsExactlyTheFolder) {
-    EXPECT_EQ(parseFolderOnly({"--dir", "f"}).value(), "f");
+    EXPECT_EQ(parseStoreLocation({"--dir", "f"}).value().folder, "f");
     for (const Args& wrong : {Args{}, Args{"f"}, Args{"--dir", "f", "--all"}}) {
-        auto refused = parseFolderOnly(wrong);
+        auto refused = parseStoreLocation(wrong);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, support::ErrorCode::Usage);
     }
@@ -122,7 +122,7 @@ TEST(ListingCommandLine, NeedsExactlyTheFolder) {
 TEST(PasswdCommandLine, NeedsTheFolderOneNameAndAPasswordSource) {
     auto options = parsePasswdOptions({"chief", "--dir", "d", "--password-file", "-"});
     ASSERT_TRUE(options) << options.error().message;
-    EXPECT_EQ(options->folder, "d");
+    EXPECT_EQ(options->store.folder, "d");
     EXPECT_EQ(options->name, "chief");
     EXPECT_EQ(options->passwordFile, "-");
     for (const Args& wrong :

@@ -85,10 +85,11 @@ TEST_F(KestodTrustTest, PasswdSetsAPasswordOnTheServerAndEndsThatAccountsGrants)
 
     // From standard input too, and for an ordinary account.
     int status = -1;
-    const std::string output = runCommand(
+    std::string command =
         "printf 'from-stdin\\n' | " + shellQuote(KestodFixture::binary().string()) +
-            " passwd bob --password-file - --dir " + shellQuote(server.directory().string()),
-        &status);
+        " passwd bob --password-file - --dir " + shellQuote(server.directory().string());
+    for (const auto& argument : server.storeArguments()) command += " " + shellQuote(argument);
+    const std::string output = runCommand(command, &status);
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(second.device("ADD", "02:02", "s", "bob"), "NO") << "bob's grant ended";
     EXPECT_EQ(second.login("bob", "from-stdin"), "YES");
