@@ -105,6 +105,23 @@ TEST_F(KestodAuthTest, DeletingAUserEndsTheirGrant) {
     EXPECT_NE(server.runTool({"devices"}).find("aa:aa\tbob"), std::string::npos);
 }
 
+// Clients send names and texts in their own 8-bit code page; they are kept as the bytes sent.
+TEST_F(KestodAuthTest, NamesAndTextsAreKeptAsTheBytesSent) {
+    const std::string name = "\xd5\xc5\xc8\xfd";  // a name in GBK, not UTF-8
+    const std::string serverText = "sip.\xb7\xfe\xce\xf1";
+    addUser(name, "pw-\xff");
+    KestoPeer viaOther(server, "127.0.0.2");
+    ASSERT_EQ(viaOther.login(name, "pw-\xff"), "YES");
+    EXPECT_EQ(viaOther.login(name, "pw-\xfe"), "NO");
+    ASSERT_EQ(viaOther.device("ADD", "mac-\x80", serverText, name), "YES");
+    EXPECT_EQ(viaOther.device("ADD", "mac-\x80", serverText, name), "EXIST");
+    EXPECT_EQ(viaOther.device("ADD", "mac-\x81", serverText, "\xd5\xc5"), "NO");
+    const std::string devices = server.runTool({"devices"});
+    EXPECT_NE(devices.find("mac-\\x80\t\\xd5\\xc5\\xc8\\xfd\tsip.\\xb7\\xfe\\xce\\xf1\t"),
+              std::string::npos)
+        << devices;
+}
+
 TEST_F(KestodAuthTest, UsersListingShowsAccountsAndDeviceCounts) {
     addUser("bob", "pw-bob");
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
