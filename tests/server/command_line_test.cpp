@@ -135,5 +135,28 @@ TEST(PasswdCommandLine, NeedsTheFolderOneNameAndAPasswordSource) {
     }
 }
 
+TEST(StoreCommandLine, DatabaseUrlsReachEveryCommandThatOpensTheStore) {
+    const std::string url = "postgresql:///kesto?host=/run/postgresql";
+    EXPECT_EQ(parseServeSettings({"--dir", "d", "--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parseInitOptions({"--dir", "d", "--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parseStoreLocation({"--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parsePasswdOptions({"chief", "--database", url, "--password-file", "-"})
+                  .value()
+                  .store.databaseUrl,
+              url);
+    const auto migrate = parseMigrateOptions({"--dir", "d", "--to", url});
+    ASSERT_TRUE(migrate) << migrate.error().message;
+    EXPECT_EQ(migrate->folder, "d");
+    EXPECT_EQ(migrate->databaseUrl, url);
+
+    for (const auto& refused :
+         {parseServeSettings({"--dir", "d", "--database", ""}).error(),
+          parseStoreLocation({"--database", ""}).error(), parseStoreLocation({}).error(),
+          parseMigrateOptions({"--dir", "d"}).error(), parseMigrateOptions({"--to", url}).error(),
+          parseMigrateOptions({"--dir", "d", "--to", url, "--database", url}).error()}) {
+        EXPECT_EQ(refused.code, support::ErrorCode::Usage) << refused.message;
+    }
+}
+
 }  // namespace
 }  // namespace velquor::server
