@@ -1,13 +1,18 @@
 // kestod under load: N concurrent clients (the product's ProvisioningChannel, one per
-// thread, each logged in as its own user) make M device ADD exchanges each. Checks that
-// every "YES" is in the database, that each exchange got exactly one reply word, and that
-// kestod's peak memory stays under the limit; prints the throughput. Then the same load
-// again with kestod killed (SIGKILL) half-way: after a restart every registration that was
-// answered "YES" must still be there. Exit status 0 only if every check held.
+// thread, each logged in as its own user) make M device ADD exchanges each, against one
+// kestod on SQLite, one on PostgreSQL, and two on one PostgreSQL database (clients spread
+// over both). Checks that every "YES" is in the database, that each exchange got exactly one
+// reply word, and that each kestod's peak memory stays under the limit; prints throughput,
+// the 99th-percentile exchange time and each kestod's peak memory, then a table of the three.
+// Then the SQLite load again with kestod killed (SIGKILL) half-way: after a restart every
+// registration that was answered "YES" must still be there. Exit status 0 only if every check
+// held. The PostgreSQL runs use a throw-away cluster (pg_cluster.sh); without PostgreSQL's
+// server binaries they are left out, with a message.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -39,7 +44,15 @@ struct LoadResult {
     std::size_t oddReplies = 0;  // a reply other than one clean "YES"
     std::size_t failures = 0;    // transport failures (expected only around the kill)
     double seconds = 0;
+    std::vector<double> exchangeMs;  // every device exchange's time
 };
+
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    return values[index];
+}
 
 std::string userOf(int client) {
     return "load" + std::to_string(client);
@@ -60,21 +73,24 @@ bool prepareUsers(const testing::KestodFixture& server, int clients) {
 }
 
 // Every client logs in, then sends its ADDs; onYes is told the running count of "YES".
+// Client c talks to instance c modulo their number.
 template <typename OnYes>
-LoadResult runLoad(const testing::KestodFixture& server, int clients, int perClient,
-                   const std::string& tag, OnYes&& onYes) {
+LoadResult runLoad(const std::vector<const testing::KestodFixture*>& servers, int clients,
+                   int perClient, const std::string& tag, OnYes&& onYes) {
     LoadResult result;
     std::mutex mutex;
     std::atomic<std::size_t> yesCount{0};
-    const auto endpoint = server.endpoint();
     const auto start = Clock::now();
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] {
+            const auto endpoint = servers[static_cast<std::size_t>(c) % servers.size()]->endpoint();
             provisioning::ProvisioningChannel channel(
                 endpoint, {std::chrono::milliseconds(5'000), std::chrono::milliseconds(10'000)});
             const std::string user = userOf(c);
             std::vector<std::string> accepted;
+            std::vector<double> times;
+            times.reserve(static_cast<std::size_t>(perClient));
             std::size_t odd = 0, failed = 0;
             bool loggedIn = channel.SendLoginRequest(
                                 wire::buildLoginRequest({user, "pw-" + user}).value()) == 0;
@@ -84,8 +100,11 @@ LoadResult runLoad(const testing::KestodFixture& server, int clients, int perCli
                     ++failed;
                     continue;
                 }
+                const auto sent = Clock::now();
                 const int reply = channel.SendDeviceRequest(
                     wire::buildDeviceRequest({"ADD", mac, "sip.load", user}).value());
+                times.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
                 if (reply == 0 && channel.lastReply() == "YES") {
                     accepted.push_back(mac);
                     onYes(++yesCount);
@@ -100,6 +119,7 @@ LoadResult runLoad(const testing::KestodFixture& server, int clients, int perCli
             result.exchanges += static_cast<std::size_t>(perClient);
             result.oddReplies += odd;
             result.failures += failed;
+            result.exchangeMs.insert(result.exchangeMs.end(), times.begin(), times.end());
         });
     }
     for (auto& thread : threads) thread.join();
@@ -119,10 +139,11 @@ double peakMemoryMiB(pid_t pid) {
 // How many of the accepted MACs are missing from the database, and how many it holds.
 std::pair<std::size_t, std::size_t> checkStored(const testing::KestodFixture& server,
                                                 const std::vector<std::string>& accepted) {
-    auto store = server::AccountStore::open(server.directory() / "kestod.db",
-                                            server::AccountStore::OpenMode::MustExist);
+    auto store =
+        server::openAccountStore(server::StoreLocation{server.directory(), server.databaseUrl()},
+                                 server::AccountStore::OpenMode::MustExist);
     if (!store) return {accepted.size(), 0};
-    auto devices = store->listDevices();
+    auto devices = (*store)->listDevices();
     if (!devices) return {accepted.size(), 0};
     std::set<std::string> stored;
     for (const auto& device : *devices) stored.insert(device.mac);
@@ -136,18 +157,44 @@ bool report(bool ok, const std::string& what) {
     return ok;
 }
 
-bool steadyLoad(int clients, int perClient) {
-    std::fprintf(g_out, "kestod load: %d concurrent clients x %d device ADD exchanges\n", clients,
-                 perClient);
-    testing::KestodFixture server;
+struct Figures {
+    std::string setup;
+    double throughput = 0;
+    double p99Ms = 0;
+    std::vector<double> peakMiB;
+};
+
+// The load against `instances` kestod on one store: SQLite, or the PostgreSQL database.
+bool steadyLoad(const std::string& setup, int instances, const std::string& databaseUrl,
+                int clients, int perClient, std::vector<Figures>& table) {
+    std::fprintf(g_out, "kestod load, %s: %d concurrent clients x %d device ADD exchanges\n",
+                 setup.c_str(), clients, perClient);
+    std::vector<std::unique_ptr<testing::KestodFixture>> servers;
+    testing::KestodOptions first;
+    first.store = testing::StoreKind::Sqlite;
+    first.databaseUrl = databaseUrl;
+    servers.push_back(std::make_unique<testing::KestodFixture>(first));
+    for (int i = 1; i < instances; ++i) {
+        testing::KestodOptions more;
+        more.sameStateAs = servers.front().get();
+        servers.push_back(std::make_unique<testing::KestodFixture>(more));
+    }
+    const auto& server = *servers.front();
     if (!prepareUsers(server, clients)) return report(false, "setting up the load users");
-    const auto load = runLoad(server, clients, perClient, "steady", [](std::size_t) {});
-    const double peak = peakMemoryMiB(server.pid());
+    std::vector<const testing::KestodFixture*> targets;
+    for (const auto& instance : servers) targets.push_back(instance.get());
+    const auto load = runLoad(targets, clients, perClient, "steady", [](std::size_t) {});
+    Figures figures{setup, load.exchanges / load.seconds, percentile(load.exchangeMs, 0.99), {}};
+    for (const auto& instance : servers) figures.peakMiB.push_back(peakMemoryMiB(instance->pid()));
     const auto [missing, stored] = checkStored(server, load.acceptedMacs);
+    std::string peaks;
+    for (const double peak : figures.peakMiB) {
+        peaks += (peaks.empty() ? "" : ", ") + std::to_string(peak).substr(0, 5) + " MiB";
+    }
     std::fprintf(g_out,
-                 "  throughput: %.0f exchanges/s (%zu exchanges in %.2f s), kestod peak RSS "
-                 "%.1f MiB\n",
-                 load.exchanges / load.seconds, load.exchanges, load.seconds, peak);
+                 "  throughput: %.0f exchanges/s (%zu exchanges in %.2f s), p99 exchange %.1f ms, "
+                 "kestod peak RSS %s\n",
+                 figures.throughput, load.exchanges, load.seconds, figures.p99Ms, peaks.c_str());
     bool ok = true;
     ok &= report(load.acceptedMacs.size() == load.exchanges,
                  std::to_string(load.acceptedMacs.size()) + " of " +
@@ -158,19 +205,67 @@ bool steadyLoad(int clients, int perClient) {
     ok &= report(missing == 0 && stored == load.acceptedMacs.size(),
                  "every YES is in the database, nothing else is (" + std::to_string(missing) +
                      " missing, " + std::to_string(stored) + " stored)");
-    ok &= report(peak > 0 && peak < kMemoryLimitMiB,
-                 "peak memory under " + std::to_string(static_cast<int>(kMemoryLimitMiB)) + " MiB");
+    ok &= report(std::all_of(figures.peakMiB.begin(), figures.peakMiB.end(),
+                             [](double peak) { return peak > 0 && peak < kMemoryLimitMiB; }),
+                 "peak memory of each kestod under " +
+                     std::to_string(static_cast<int>(kMemoryLimitMiB)) + " MiB");
+    table.push_back(std::move(figures));
     return ok;
 }
+
+void printTable(const std::vector<Figures>& table) {
+    std::fprintf(g_out, "\n| setup | exchanges/s | p99 exchange (ms) | kestod peak RSS (MiB) |\n");
+    std::fprintf(g_out, "|---|---|---|---|\n");
+    for (const auto& row : table) {
+        std::string peaks;
+        for (const double peak : row.peakMiB) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%s%.1f", peaks.empty() ? "" : " + ", peak);
+            peaks += text;
+        }
+        std::fprintf(g_out, "| %s | %.0f | %.1f | %s |\n", row.setup.c_str(), row.throughput,
+                     row.p99Ms, peaks.c_str());
+    }
+    std::fprintf(g_out, "\n");
+}
+
+// A throw-away PostgreSQL cluster for the runs on PostgreSQL; absent without the server.
+class BenchCluster {
+public:
+    BenchCluster() : m_state((m_temp / "cluster.state").string()) {
+        int status = -1;
+        const std::string output =
+            testing::runCommand(testing::shellQuote(VELQUOR_PG_CLUSTER_SCRIPT) + " start " +
+                                    testing::shellQuote(m_state) + " 2>&1",
+                                &status);
+        m_running = status == 0;
+        if (!m_running) m_problem = output;
+    }
+    ~BenchCluster() {
+        if (m_running) {
+            testing::runCommand(testing::shellQuote(VELQUOR_PG_CLUSTER_SCRIPT) + " stop " +
+                                testing::shellQuote(m_state));
+        }
+    }
+    bool running() const { return m_running; }
+    const std::string& problem() const { return m_problem; }
+    const std::string& state() const { return m_state; }
+
+private:
+    testing::TempDir m_temp;
+    std::string m_state;
+    bool m_running = false;
+    std::string m_problem;
+};
 
 bool loadWithCrash(int clients, int perClient) {
     const std::size_t killAfter = static_cast<std::size_t>(clients) * perClient / 2;
     std::fprintf(g_out, "kestod crash: the same load, SIGKILL after %zu YES, restart\n", killAfter);
-    testing::KestodFixture server;
+    testing::KestodFixture server({.store = testing::StoreKind::Sqlite});
     if (!prepareUsers(server, clients)) return report(false, "setting up the load users");
     std::atomic<bool> killed{false};
     std::mutex killMutex;
-    const auto load = runLoad(server, clients, perClient, "crash", [&](std::size_t yes) {
+    const auto load = runLoad({&server}, clients, perClient, "crash", [&](std::size_t yes) {
         if (yes >= killAfter && !killed.load()) {
             std::lock_guard lock(killMutex);
             if (!killed.exchange(true)) const_cast<testing::KestodFixture&>(server).kill();
@@ -212,7 +307,24 @@ int main(int argc, char** argv) {
     ::dup2(devNull, STDOUT_FILENO);
     ::close(devNull);
     std::setvbuf(g_out, nullptr, _IOLBF, 0);
-    const bool steady = steadyLoad(clients, perClient);
-    const bool crash = loadWithCrash(clients, perClient);
-    return steady && crash ? 0 : 1;
+    std::vector<Figures> table;
+    bool ok = steadyLoad("SQLite, 1 kestod", 1, {}, clients, perClient, table);
+    {
+        BenchCluster cluster;
+        if (cluster.running()) {
+            {
+                testing::TestDatabase database(cluster.state());
+                ok &= steadyLoad("PostgreSQL, 1 kestod", 1, database.url(), clients, perClient,
+                                 table);
+            }
+            testing::TestDatabase database(cluster.state());
+            ok &= steadyLoad("PostgreSQL, 2 kestod", 2, database.url(), clients, perClient, table);
+        } else {
+            std::fprintf(g_out, "!!! kestod load on PostgreSQL left out: %s\n",
+                         cluster.problem().c_str());
+        }
+    }
+    printTable(table);
+    ok &= loadWithCrash(clients, perClient);
+    return ok ? 0 : 1;
 }

@@ -1,11 +1,16 @@
-// AccountStore: kestod's SQLite database of accounts, device registrations and settings.
-// One AccountStore is one database connection; each worker thread opens its own. Every
-// change runs in a BEGIN IMMEDIATE transaction and returns only after COMMIT did, so a
-// caller that answers "YES" after a Done has the change on disk.
+// AccountStore: everything that decides one of kestod's replies — accounts, device
+// registrations, login grants and failed-login counts — behind one interface, so that the
+// request handling does not know where it is kept. Each implementation is one database
+// connection, used by one thread at a time; every change returns only after its commit did,
+// so a caller that answers "YES" after a Done has the change stored.
+//
+// Accounts have an id; a deleted account keeps its row (marked deleted) so that the devices it
+// registered stay registered and attributed to it, and a new account of the same name starts
+// with nothing.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +19,6 @@
 
 #include "server/password_hash.h"
 #include "support/result.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace velquor::server {
 
@@ -37,52 +39,104 @@ struct DeviceRow {
     std::string server;
     std::string owner;
     std::string registered;
+    long long accountId = 0;
+    bool ownerDeleted = false;  // registered by an account that was deleted since
+};
+
+// How many failed logins are tolerated within a window: per (name, peer address), so guesses
+// from one address never lock the name out at another, and per peer address over all names.
+struct LoginLimits {
+    int failuresPerName = 10;
+    int failuresPerAddress = 30;
+    std::chrono::milliseconds window = std::chrono::minutes(5);
+};
+
+// Everything 'kestod migrate' carries from one store into another.
+struct StoreSnapshot {
+    struct Account {
+        long long id = 0;
+        std::string name;
+        PasswordHash hash;
+        std::string created;
+        std::string deleted;  // empty: not deleted
+    };
+    struct Device {
+        std::string mac;
+        std::string server;
+        long long accountId = 0;
+        std::string registered;
+    };
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<Account> accounts;
+    std::vector<Device> devices;
 };
 
 class AccountStore {
 public:
     enum class OpenMode { CreateIfMissing, MustExist };
 
-    static support::Result<AccountStore> open(const std::filesystem::path& file, OpenMode mode);
+    virtual ~AccountStore() = default;
 
-    AccountStore(AccountStore&&) noexcept;
-    AccountStore& operator=(AccountStore&&) noexcept;
-    ~AccountStore();
+    virtual support::Result<StoreOutcome> addUser(std::string_view name,
+                                                  const PasswordHash& hash) = 0;
+    // Marks the account deleted and ends all of its grants; its devices stay registered.
+    virtual support::Result<StoreOutcome> deleteUser(std::string_view name) = 0;
+    // Replaces the password and ends the user's grants at every address except keepPeer
+    // (empty: at every address).
+    virtual support::Result<StoreOutcome> setPassword(std::string_view name,
+                                                      const PasswordHash& hash,
+                                                      std::string_view keepPeer) = 0;
+    // Adds the user or replaces an existing user's password (ending all of its grants).
+    virtual support::Status putUser(std::string_view name, const PasswordHash& hash) = 0;
+    virtual support::Result<std::optional<PasswordHash>> findPassword(std::string_view name) = 0;
 
-    support::Result<StoreOutcome> addUser(std::string_view name, const PasswordHash& hash);
-    support::Result<StoreOutcome> deleteUser(std::string_view name);
-    support::Result<StoreOutcome> setPassword(std::string_view name, const PasswordHash& hash);
-    // Adds the user or replaces an existing user's password.
-    support::Status putUser(std::string_view name, const PasswordHash& hash);
-    support::Result<std::optional<PasswordHash>> findPassword(std::string_view name);
+    // One atomic step: false if the failures of this name at this address, or of this address
+    // over all names, have reached their limits; otherwise counts this attempt as a failure
+    // (taken back by grantLogin) and returns true. Checking and counting together is what keeps
+    // many parallel guesses from all passing the check before any of them is counted.
+    virtual support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
+                                             const LoginLimits& limits) = 0;
+    // A successful login: takes back the failure admitLogin counted and grants the account,
+    // from this peer address, requests for the lifetime.
+    virtual support::Status grantLogin(std::string_view name, std::string_view peer,
+                                       std::chrono::milliseconds lifetime) = 0;
+    // True while a grant of the (existing) account of this name to this address lives.
+    virtual support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) = 0;
 
-    support::Result<StoreOutcome> addDevice(std::string_view mac, std::string_view serverText,
-                                            std::string_view owner);
-    support::Result<StoreOutcome> replaceDevice(std::string_view mac, std::string_view serverText,
-                                                std::string_view owner);
-    support::Result<StoreOutcome> deleteDevice(std::string_view mac, std::string_view owner);
+    // Devices are attributed to the existing account of the owner's name.
+    virtual support::Result<StoreOutcome> addDevice(std::string_view mac,
+                                                    std::string_view serverText,
+                                                    std::string_view owner) = 0;
+    virtual support::Result<StoreOutcome> replaceDevice(std::string_view mac,
+                                                        std::string_view serverText,
+                                                        std::string_view owner) = 0;
+    virtual support::Result<StoreOutcome> deleteDevice(std::string_view mac,
+                                                       std::string_view owner) = 0;
 
-    support::Result<std::vector<UserRow>> listUsers();
-    support::Result<std::vector<DeviceRow>> listDevices();
+    // Existing accounts only, with the devices each holds.
+    virtual support::Result<std::vector<UserRow>> listUsers() = 0;
+    virtual support::Result<std::vector<DeviceRow>> listDevices() = 0;
 
-    support::Result<std::optional<std::string>> setting(std::string_view key);
-    support::Status setSetting(std::string_view key, std::string_view value);
+    virtual support::Result<std::optional<std::string>> setting(std::string_view key) = 0;
+    virtual support::Status setSetting(std::string_view key, std::string_view value) = 0;
 
-private:
-    explicit AccountStore(sqlite3* db);
-    void close();
-    support::Status configure();
-    support::Result<sqlite3_stmt*> prepare(const char* sql);
-    // Runs one changing statement inside BEGIN IMMEDIATE ... COMMIT and reports how many
-    // rows it changed, or that a UNIQUE constraint refused it.
-    template <typename Bind>
-    support::Result<StoreOutcome> changeOne(const char* sql, Bind&& bind);
-    support::Status execute(const char* sql);
-    support::Error sqliteError(std::string_view what) const;
+    // Called once by a server starting on this store. A store that one server has to itself
+    // ends the logins of that server's previous run, as a restart always did; a shared
+    // database keeps them, since other instances go on serving them.
+    virtual support::Status beginServing() = 0;
 
-    sqlite3* m_db = nullptr;
-    std::map<const char*, sqlite3_stmt*> m_statements;
-    std::filesystem::path m_file;
+    // The schema version the database is at after opening (and migrating) it.
+    virtual support::Result<int> schemaVersion() = 0;
 };
+
+// Where a server's store lives: the SQLite file in its folder, or, with a database URL, a
+// PostgreSQL database.
+struct StoreLocation {
+    std::filesystem::path folder;
+    std::string databaseUrl;  // empty: the SQLite file in the folder
+};
+
+support::Result<std::unique_ptr<AccountStore>> openAccountStore(const StoreLocation& location,
+                                                                AccountStore::OpenMode mode);
 
 }  // namespace velquor::server

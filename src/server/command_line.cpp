@@ -82,11 +82,29 @@ support::Status portsOption(const ArgParser& args, std::array<std::uint16_t, 3>&
     return {};
 }
 
+// The store a command works on: the SQLite file of the folder, or the database of --database.
+// Commands that need no folder of their own take either.
+support::Result<StoreLocation> storeLocation(ArgParser& args,
+                                             const std::vector<std::string>& argv) {
+    if (auto parsed = args.parse(argv); !parsed) return parsed.error();
+    StoreLocation location;
+    location.folder = args.value("--dir").value_or("");
+    location.databaseUrl = args.value("--database").value_or("");
+    if (args.value("--database") && location.databaseUrl.empty()) {
+        return usage("--database needs a URL such as postgresql:///kesto");
+    }
+    if (location.folder.empty() && location.databaseUrl.empty()) {
+        return usage("--dir DIR or --database URL is needed");
+    }
+    return location;
+}
+
 }  // namespace
 
 support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations"},
-                   {"--force"});
+    ArgParser args(
+        {"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations", "--database"},
+        {"--force"});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     InitOptions options;
@@ -94,6 +112,10 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
     if (auto address = args.value("--address")) options.address = *address;
     if (auto file = args.value("--admin-password-file")) options.adminPasswordFile = *file;
     options.force = args.has("--force");
+    if (auto url = args.value("--database")) {
+        if (url->empty()) return usage("--database needs a URL such as postgresql:///kesto");
+        options.databaseUrl = *url;
+    }
     if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations); !s) {
         return s.error();
     }
@@ -103,34 +125,68 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& argv) {
     ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--grant-ms", "--workers",
                     "--max-connections", "--max-per-peer", "--max-failed-logins-per-name",
-                    "--max-failed-logins-per-address", "--failed-login-window-ms"},
+                    "--max-failed-logins-per-address", "--failed-login-window-ms", "--database"},
                    {});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     ServeSettings settings;
     settings.folder = std::move(*folder);
     settings.address = args.value("--address").value_or("");
+    if (auto url = args.value("--database")) {
+        if (url->empty()) return usage("--database needs a URL such as postgresql:///kesto");
+        settings.databaseUrl = *url;
+    }
     for (const support::Status& status : {
              portsOption(args, settings.ports),
              millisecondsOption(args, "--deadline-ms", settings.connectionDeadline),
              millisecondsOption(args, "--grant-ms", settings.grantLifetime),
-             millisecondsOption(args, "--failed-login-window-ms", settings.throttle.window),
+             millisecondsOption(args, "--failed-login-window-ms", settings.loginLimits.window),
              positiveOption(args, "--workers", settings.workers),
              positiveOption(args, "--max-connections", settings.maxConnections),
              positiveOption(args, "--max-per-peer", settings.maxConnectionsPerPeer),
              positiveOption(args, "--max-failed-logins-per-name",
-                            settings.throttle.failuresPerName),
+                            settings.loginLimits.failuresPerName),
              positiveOption(args, "--max-failed-logins-per-address",
-                            settings.throttle.failuresPerAddress),
+                            settings.loginLimits.failuresPerAddress),
          }) {
         if (!status) return status.error();
     }
     return settings;
 }
 
-support::Result<std::filesystem::path> parseFolderOnly(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir"}, {});
-    return parseWithFolder(args, argv);
+support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--database"}, {});
+    auto location = storeLocation(args, argv);
+    if (!location) return location.error();
+    if (!args.positionals().empty()) {
+        return usage("unexpected argument '" + args.positionals()[0] + "'");
+    }
+    return location;
+}
+
+support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--database", "--password-file"}, {});
+    auto location = storeLocation(args, argv);
+    if (!location) return location.error();
+    if (args.positionals().size() != 1) {
+        return usage(args.positionals().empty()
+                         ? "passwd needs the name of the account"
+                         : "unexpected argument '" + args.positionals()[1] + "'");
+    }
+    const auto file = args.value("--password-file");
+    if (!file || file->empty()) {
+        return usage("--password-file F (or - for standard input) is needed");
+    }
+    return PasswdOptions{std::move(*location), args.positionals()[0], *file};
+}
+
+support::Result<MigrateOptions> parseMigrateOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--to"}, {});
+    auto folder = parseWithFolder(args, argv);
+    if (!folder) return folder.error();
+    const auto url = args.value("--to");
+    if (!url || url->empty()) return usage("--to URL (the PostgreSQL database) is needed");
+    return MigrateOptions{std::move(*folder), *url};
 }
 
 }  // namespace velquor::server

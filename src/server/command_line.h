@@ -12,15 +12,33 @@
 
 namespace velquor::server {
 
-// 'kestod init --dir DIR [--address A] [--admin-password-file F] [--force]
+// 'kestod init --dir DIR [--database URL] [--address A] [--admin-password-file F] [--force]
 //  [--pbkdf2-iterations N]'; args exclude the program and command names.
 support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& args);
 
-// 'kestod serve --dir DIR [--address A] [--ports L,A,D] [--deadline-ms N] ...': every number
+// 'kestod serve --dir DIR [--database URL] [--address A] [--ports L,A,D] ...': every number
 // must be a positive whole number; ports may be 0 (any free port).
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& args);
 
-// The '--dir DIR' of the commands that only read a server folder (users, devices).
-support::Result<std::filesystem::path> parseFolderOnly(const std::vector<std::string>& args);
+// '--dir DIR' or '--database URL' of the commands that only work on the store (users,
+// devices).
+support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& args);
+
+struct PasswdOptions {
+    StoreLocation store;
+    std::string name;
+    std::string passwordFile;  // "-": the first line of standard input
+};
+
+// 'kestod passwd (--dir DIR | --database URL) NAME --password-file F|-'
+support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& args);
+
+struct MigrateOptions {
+    std::filesystem::path folder;
+    std::string databaseUrl;
+};
+
+// 'kestod migrate --dir DIR --to URL'
+support::Result<MigrateOptions> parseMigrateOptions(const std::vector<std::string>& args);
 
 }  // namespace velquor::server

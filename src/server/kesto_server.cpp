@@ -71,10 +71,7 @@ struct KestoServer::Connection {
 };
 
 KestoServer::KestoServer(ServeSettings settings)
-    : m_settings(std::move(settings)),
-      m_files(serverFilesIn(m_settings.folder)),
-      m_grants(m_settings.grantLifetime),
-      m_throttle(m_settings.throttle) {}
+    : m_settings(std::move(settings)), m_files(serverFilesIn(m_settings.folder)) {}
 
 KestoServer::~KestoServer() {
     {
@@ -99,9 +96,10 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     std::unique_ptr<KestoServer> server(new KestoServer(std::move(settings)));
     auto& files = server->m_files;
 
-    auto store = AccountStore::open(files.database, AccountStore::OpenMode::MustExist);
+    const StoreLocation location{server->m_settings.folder, server->m_settings.databaseUrl};
+    auto store = openAccountStore(location, AccountStore::OpenMode::MustExist);
     if (!store) return store.error();
-    auto iterations = store->setting("pbkdf2_iterations");
+    auto iterations = (*store)->setting("pbkdf2_iterations");
     if (!iterations) return iterations.error();
     server->m_hashIterations = kDefaultPbkdf2Iterations;
     if (iterations->has_value()) {
@@ -109,14 +107,14 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
         std::uint32_t parsed = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
         if (ec != std::errc() || end != text.data() + text.size() || parsed == 0) {
-            return makeError(ErrorCode::InvalidInput, "the database " + files.database.string() +
-                                                          " holds an unusable iteration count '" +
-                                                          text + "'");
+            return makeError(ErrorCode::InvalidInput,
+                             "the database holds an unusable iteration count '" + text + "'");
         }
         server->m_hashIterations = parsed;
     }
+    if (auto status = (*store)->beginServing(); !status) return status.error();
     if (server->m_settings.address.empty()) {
-        auto address = store->setting("address");
+        auto address = (*store)->setting("address");
         if (!address) return address.error();
         server->m_settings.address = address->value_or(std::string(wire::kDefaultServerAddress));
     }
@@ -126,7 +124,7 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     }
     server->m_workerStores.push_back(std::move(*store));
     while (server->m_workerStores.size() < server->m_settings.workers) {
-        auto more = AccountStore::open(files.database, AccountStore::OpenMode::MustExist);
+        auto more = openAccountStore(location, AccountStore::OpenMode::MustExist);
         if (!more) return more.error();
         server->m_workerStores.push_back(std::move(*more));
     }
@@ -313,7 +311,9 @@ void KestoServer::dispatch(std::unique_ptr<Connection> connection) {
 }
 
 void KestoServer::workerMain(AccountStore& store) {
-    RequestHandler handler(store, AuthorisationState{m_grants, m_throttle, m_hashIterations});
+    RequestHandler handler(
+        store,
+        AuthorisationSettings{m_settings.loginLimits, m_settings.grantLifetime, m_hashIterations});
     for (;;) {
         std::unique_ptr<Connection> connection;
         {
@@ -371,7 +371,7 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler) {
 
 support::Status KestoServer::run() {
     for (auto& store : m_workerStores) {
-        m_workers.emplace_back([this, &store] { workerMain(store); });
+        m_workers.emplace_back([this, &store] { workerMain(*store); });
     }
     std::vector<pollfd> fds;
     while (!m_stopRequested.load()) {

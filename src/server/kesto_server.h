@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/grant_table.h"
+#include "server/account_store.h"
 #include "server/request_handler.h"
 #include "server/server_files.h"
 #include "support/result.h"
@@ -28,9 +28,12 @@
 
 namespace velquor::server {
 
+using Clock = std::chrono::steady_clock;
+
 struct ServeSettings {
     std::filesystem::path folder;
-    std::string address;  // empty: the address 'kestod init' made the certificate for
+    std::string databaseUrl;  // empty: the SQLite file in the folder
+    std::string address;      // empty: the address 'kestod init' made the certificate for
     // Login, account, device; 0: any free port.
     std::array<std::uint16_t, 3> ports{wire::kLoginPort, wire::kAccountPort, wire::kDevicePort};
     std::chrono::milliseconds connectionDeadline{10'000};
@@ -38,7 +41,7 @@ struct ServeSettings {
     std::size_t workers = 8;
     std::size_t maxConnections = 1024;
     std::size_t maxConnectionsPerPeer = 256;
-    LoginThrottle::Limits throttle;
+    LoginLimits loginLimits;
 };
 
 class KestoServer {
@@ -92,9 +95,6 @@ private:
     // leaves the listeners alone for a moment instead of spinning.
     Clock::time_point m_acceptPausedUntil{};
 
-    GrantTable m_grants;
-    LoginThrottle m_throttle;
-
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
 
@@ -106,7 +106,8 @@ private:
     std::condition_variable m_queueReady;
     std::deque<std::unique_ptr<Connection>> m_queue;
     bool m_workersStopping = false;
-    std::vector<AccountStore> m_workerStores;  // one connection per worker, opened up front
+    std::vector<std::unique_ptr<AccountStore>>
+        m_workerStores;  // one connection per worker, opened up front
     std::vector<std::thread> m_workers;
 };
 

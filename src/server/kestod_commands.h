@@ -13,6 +13,8 @@ int runInitCommand(const std::vector<std::string>& args);
 int runServeCommand(const std::vector<std::string>& args);
 int runUsersCommand(const std::vector<std::string>& args);
 int runDevicesCommand(const std::vector<std::string>& args);
+int runPasswdCommand(const std::vector<std::string>& args);
+int runMigrateCommand(const std::vector<std::string>& args);
 
 // Prints "kestod: <message>" on stderr (and the usage after a usage error) and returns the
 // exit status the error maps to.

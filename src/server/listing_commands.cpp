@@ -1,23 +1,22 @@
-// 'kestod users' and 'kestod devices': what a server folder's database holds, one tab-separated
-// line per row. Names come from clients, so they are escaped as in the request log.
+// 'kestod users' and 'kestod devices': what a server's store holds, one tab-separated line per
+// row. Names come from clients, so they are escaped as in the request log.
 #include <iostream>
 
 #include "server/account_store.h"
 #include "server/command_line.h"
 #include "server/kestod_commands.h"
 #include "server/request_log.h"
-#include "server/server_files.h"
 #include "support/exit_status.h"
 
 namespace velquor::server {
 
 namespace {
 
-// The database of the folder the command line names, which must exist already.
-support::Result<AccountStore> openExisting(const std::vector<std::string>& args) {
-    auto folder = parseFolderOnly(args);
-    if (!folder) return folder.error();
-    return AccountStore::open(serverFilesIn(*folder).database, AccountStore::OpenMode::MustExist);
+// The store the command line names, which must exist already.
+support::Result<std::unique_ptr<AccountStore>> openExisting(const std::vector<std::string>& args) {
+    auto location = parseStoreLocation(args);
+    if (!location) return location.error();
+    return openAccountStore(*location, AccountStore::OpenMode::MustExist);
 }
 
 }  // namespace
@@ -25,7 +24,7 @@ support::Result<AccountStore> openExisting(const std::vector<std::string>& args)
 int runUsersCommand(const std::vector<std::string>& args) {
     auto store = openExisting(args);
     if (!store) return reportFailure(store.error());
-    auto users = store->listUsers();
+    auto users = (*store)->listUsers();
     if (!users) return reportFailure(users.error());
     std::cout << "user\tcreated\tdevices\n";
     for (const auto& user : *users) {
@@ -35,15 +34,18 @@ int runUsersCommand(const std::vector<std::string>& args) {
     return support::kExitOk;
 }
 
+// The last column tells the accounts apart: a deleted account's registrations stay listed
+// under it, apart from a later account that took the same name.
 int runDevicesCommand(const std::vector<std::string>& args) {
     auto store = openExisting(args);
     if (!store) return reportFailure(store.error());
-    auto devices = store->listDevices();
+    auto devices = (*store)->listDevices();
     if (!devices) return reportFailure(devices.error());
-    std::cout << "mac\tuser\tserver\tregistered\n";
+    std::cout << "mac\tuser\tserver\tregistered\taccount\n";
     for (const auto& device : *devices) {
         std::cout << escapeForLog(device.mac) << '\t' << escapeForLog(device.owner) << '\t'
-                  << escapeForLog(device.server) << '\t' << device.registered << '\n';
+                  << escapeForLog(device.server) << '\t' << device.registered << '\t'
+                  << device.accountId << (device.ownerDeleted ? " (deleted)" : "") << '\n';
     }
     return support::kExitOk;
 }

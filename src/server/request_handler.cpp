@@ -93,9 +93,9 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     auto fields = wire::decodeLoginRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.user = fields->userName;
-    if (!m_state.throttle.allows(fields->userName, peer)) {
-        return refuse(std::move(outcome), "too many failed logins");
-    }
+    auto admitted = m_store.admitLogin(fields->userName, peer, m_settings.loginLimits);
+    if (!admitted) return refuse(std::move(outcome), "store error: " + admitted.error().message);
+    if (!*admitted) return refuse(std::move(outcome), "too many failed logins");
     auto stored = m_store.findPassword(fields->userName);
     if (!stored) return refuse(std::move(outcome), "store error: " + stored.error().message);
     bool matches = false;
@@ -103,14 +103,22 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
         matches = verifyPassword(fields->password, **stored);
     } else {
         // The same work for an unknown name, so timing does not tell which names exist.
-        spendVerificationTime(fields->password, m_state.newHashIterations);
+        spendVerificationTime(fields->password, m_settings.newHashIterations);
     }
-    if (!matches) {
-        m_state.throttle.recordFailure(fields->userName, peer);
-        return refuse(std::move(outcome), "wrong name or password");
+    // The attempt was counted as a failure when it was admitted; only a success takes it back.
+    if (!matches) return refuse(std::move(outcome), "wrong name or password");
+    if (auto granted = m_store.grantLogin(fields->userName, peer, m_settings.grantLifetime);
+        !granted) {
+        return refuse(std::move(outcome), "store error: " + granted.error().message);
     }
-    m_state.grants.grant(fields->userName, peer);
     return accept(std::move(outcome));
+}
+
+std::string RequestHandler::missingGrant(std::string_view user, std::string_view peer,
+                                         std::string_view without) {
+    auto holds = m_store.holdsGrant(user, peer);
+    if (!holds) return "store error: " + holds.error().message;
+    return *holds ? std::string() : std::string(without);
 }
 
 RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_view record) {
@@ -123,13 +131,18 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
     const std::string& name = fields->userName;
 
     if (fields->operation == wire::kOperationAdd || fields->operation == wire::kOperationDelete) {
-        if (!m_state.grants.holds(kAdministratorName, peer)) {
-            return refuse(std::move(outcome), "no administrator login from this address");
-        }
+        auto why =
+            missingGrant(kAdministratorName, peer, "no administrator login from this address");
+        if (!why.empty()) return refuse(std::move(outcome), std::move(why));
     } else if (fields->operation == wire::kOperationUpdate) {
-        if (!m_state.grants.holds(name, peer)) {
-            return refuse(std::move(outcome), "no login of this user from this address");
+        // Anyone who shares the administrator's address could otherwise take the account over
+        // while its grant lives; its password is set on the server, with 'kestod passwd'.
+        if (name == kAdministratorName) {
+            return refuse(std::move(outcome),
+                          "the administrator's password is set with 'kestod passwd' only");
         }
+        auto why = missingGrant(name, peer, "no login of this user from this address");
+        if (!why.empty()) return refuse(std::move(outcome), std::move(why));
     } else {
         return refuse(std::move(outcome), "unknown operation");
     }
@@ -138,21 +151,20 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
         if (name == kAdministratorName) {
             return refuse(std::move(outcome), "the administrator account cannot be deleted");
         }
-        auto result = m_store.deleteUser(name);
-        if (result && *result == StoreOutcome::Done) m_state.grants.revokeUser(name);
-        return settle(std::move(outcome), result, "no such account");
+        return settle(std::move(outcome), m_store.deleteUser(name), "no such account");
     }
 
     if (!isAcceptableAccountName(name)) return refuse(std::move(outcome), "unacceptable name");
     if (!isAcceptablePassword(fields->password)) {
         return refuse(std::move(outcome), "empty password");
     }
-    auto hash = hashPassword(fields->password, m_state.newHashIterations);
+    auto hash = hashPassword(fields->password, m_settings.newHashIterations);
     if (!hash) return refuse(std::move(outcome), hash.error().message);
     if (fields->operation == wire::kOperationAdd) {
         return settle(std::move(outcome), m_store.addUser(name, *hash), "not added");
     }
-    return settle(std::move(outcome), m_store.setPassword(name, *hash), "no such account");
+    // The grant of the address that made the change stays: the dialog it came from goes on.
+    return settle(std::move(outcome), m_store.setPassword(name, *hash, peer), "no such account");
 }
 
 RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_view record) {
@@ -167,9 +179,8 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
                        fields->operation == wire::kOperationUpdate ||
                        fields->operation == wire::kOperationDelete;
     if (!known) return refuse(std::move(outcome), "unknown operation");
-    if (!m_state.grants.holds(fields->userName, peer)) {
-        return refuse(std::move(outcome), "no login of this user from this address");
-    }
+    auto why = missingGrant(fields->userName, peer, "no login of this user from this address");
+    if (!why.empty()) return refuse(std::move(outcome), std::move(why));
     if (fields->macAddress.empty()) return refuse(std::move(outcome), "empty MAC address");
 
     if (fields->operation == wire::kOperationAdd) {

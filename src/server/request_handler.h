@@ -1,15 +1,16 @@
 // RequestHandler: turns one decoded request record into kestod's reply word, applying the
 // authorisation rules (a login grants its user, from its peer address, a limited time of
 // requests; account ADD/DEL need a grant of the administrator; a password change or a
-// device change needs the named user's own grant) and the changes to the store.
+// device change needs the named user's own grant; the administrator's password is never set
+// over the wire) and the changes to the store.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "server/account_store.h"
-#include "server/grant_table.h"
 
 namespace velquor::server {
 
@@ -28,20 +29,21 @@ struct RequestOutcome {
     std::string operation;  // "LOGIN", "ADD", "DEL", "UP", or the unknown text received
     std::string user;
     std::string mac;
-    std::string detail;     // why a request was refused, empty when it was not
+    std::string detail;  // why a request was refused, empty when it was not
 };
 
-// Everything shared between the workers that answer requests.
-struct AuthorisationState {
-    GrantTable& grants;
-    LoginThrottle& throttle;
-    std::uint32_t newHashIterations;  // for passwords set over the wire
+// The rules every worker applies; the grants and failure counts themselves are in the store,
+// so that every worker, and every instance on a shared database, answers alike.
+struct AuthorisationSettings {
+    LoginLimits loginLimits;
+    std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
+    std::uint32_t newHashIterations = kDefaultPbkdf2Iterations;  // for passwords set over the wire
 };
 
 class RequestHandler {
 public:
-    RequestHandler(AccountStore& store, AuthorisationState state)
-        : m_store(store), m_state(state) {}
+    RequestHandler(AccountStore& store, AuthorisationSettings settings)
+        : m_store(store), m_settings(settings) {}
 
     RequestOutcome handle(RequestKind kind, std::string_view peer, std::string_view record);
 
@@ -49,9 +51,12 @@ private:
     RequestOutcome handleLogin(std::string_view peer, std::string_view record);
     RequestOutcome handleAccount(std::string_view peer, std::string_view record);
     RequestOutcome handleDevice(std::string_view peer, std::string_view record);
+    // Empty when the user holds a grant at the peer address, else why not.
+    std::string missingGrant(std::string_view user, std::string_view peer,
+                             std::string_view without);
 
     AccountStore& m_store;
-    AuthorisationState m_state;
+    AuthorisationSettings m_settings;
 };
 
 // A name fit to be an account: not empty, no control characters.

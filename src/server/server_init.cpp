@@ -4,6 +4,8 @@
 #include <openssl/rand.h>
 #include <sys/stat.h>
 
+#include <iostream>
+
 #include "server/account_store.h"
 #include "server/request_handler.h"
 #include "server/server_files.h"
@@ -72,26 +74,36 @@ support::Status prepareFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-support::Result<std::string> readPasswordFile(const std::filesystem::path& file) {
-    auto content = support::readWholeFile(file, kPasswordFileLimit);
-    if (!content) return content.error();
-    std::string password = *content;
-    if (const auto end = password.find('\n'); end != std::string::npos) password.resize(end);
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    if (password.empty()) {
-        return makeError(ErrorCode::InvalidInput, "password file " + file.string() + " is empty");
-    }
-    if (password.size() > wire::kTextFieldWidth) {
-        return makeError(ErrorCode::InvalidInput, "the password in " + file.string() +
-                                                      " is longer than " +
+support::Result<std::string> passwordFromText(std::string text, const std::string& source) {
+    if (const auto end = text.find('\n'); end != std::string::npos) text.resize(end);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty())
+        return makeError(ErrorCode::InvalidInput, "the password in " + source + " is empty");
+    if (text.size() > wire::kTextFieldWidth) {
+        return makeError(ErrorCode::InvalidInput, "the password in " + source + " is longer than " +
                                                       std::to_string(wire::kTextFieldWidth) +
                                                       " bytes, the most a login can carry");
     }
-    if (password.find('\0') != std::string::npos) {
+    if (text.find('\0') != std::string::npos) {
         return makeError(ErrorCode::InvalidInput,
-                         "the password in " + file.string() + " holds a zero byte");
+                         "the password in " + source + " holds a zero byte");
     }
-    return password;
+    return text;
+}
+
+support::Result<std::string> readPasswordFile(const std::filesystem::path& file) {
+    auto content = support::readWholeFile(file, kPasswordFileLimit);
+    if (!content) return content.error();
+    return passwordFromText(std::move(*content), file.string());
+}
+
+support::Result<std::string> readPasswordFileOrInput(const std::string& fileOrDash) {
+    if (fileOrDash != "-") return readPasswordFile(fileOrDash);
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+        return makeError(ErrorCode::InvalidInput, "no password on standard input");
+    }
+    return passwordFromText(std::move(line), "standard input");
 }
 
 support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
@@ -121,16 +133,18 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
     }
     if (auto status = createCertificates(files, options.address); !status) return status.error();
 
-    auto store = AccountStore::open(files.database, AccountStore::OpenMode::CreateIfMissing);
+    auto store = openAccountStore(StoreLocation{options.folder, options.databaseUrl},
+                                  AccountStore::OpenMode::CreateIfMissing);
     if (!store) return store.error();
-    ::chmod(files.database.c_str(), 0600);
+    if (options.databaseUrl.empty()) ::chmod(files.database.c_str(), 0600);
     auto hash = hashPassword(password, options.iterations);
     if (!hash) return hash.error();
-    if (auto s = store->setSetting("address", options.address); !s) return s.error();
-    if (auto s = store->setSetting("pbkdf2_iterations", std::to_string(options.iterations)); !s) {
+    if (auto s = (*store)->setSetting("address", options.address); !s) return s.error();
+    if (auto s = (*store)->setSetting("pbkdf2_iterations", std::to_string(options.iterations));
+        !s) {
         return s.error();
     }
-    if (auto s = store->putUser(kAdministratorName, *hash); !s) return s.error();
+    if (auto s = (*store)->putUser(kAdministratorName, *hash); !s) return s.error();
     return outcome;
 }
 

@@ -16,6 +16,7 @@ namespace velquor::server {
 
 struct InitOptions {
     std::filesystem::path folder;
+    std::string databaseUrl;  // empty: the SQLite file in the folder
     std::string address{wire::kDefaultServerAddress};
     std::optional<std::filesystem::path> adminPasswordFile;
     bool force = false;  // replace existing keys; accounts and registrations are kept
@@ -28,7 +29,9 @@ struct InitOutcome {
 
 support::Result<InitOutcome> initialiseServer(const InitOptions& options);
 
-// The administrator password from a file: its first line, without the line ending.
+// A password from a file: its first line, without the line ending.
 support::Result<std::string> readPasswordFile(const std::filesystem::path& file);
+// The same from a file, or from the first line of standard input for "-".
+support::Result<std::string> readPasswordFileOrInput(const std::string& fileOrDash);
 
 }  // namespace velquor::server

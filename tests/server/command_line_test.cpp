@@ -27,7 +27,7 @@ TEST(ServeCommandLine, DefaultsAreTheProtocolsPortsAndTheFoldersAddress) {
     const ServeSettings defaults;
     EXPECT_EQ(settings->workers, defaults.workers);
     EXPECT_EQ(settings->connectionDeadline, defaults.connectionDeadline);
-    EXPECT_EQ(settings->throttle.failuresPerName, defaults.throttle.failuresPerName);
+    EXPECT_EQ(settings->loginLimits.failuresPerName, defaults.loginLimits.failuresPerName);
 }
 
 TEST(ServeCommandLine, EveryOptionReachesItsSetting) {
@@ -61,9 +61,9 @@ TEST(ServeCommandLine, EveryOptionReachesItsSetting) {
     EXPECT_EQ(settings->workers, 3u);
     EXPECT_EQ(settings->maxConnections, 40u);
     EXPECT_EQ(settings->maxConnectionsPerPeer, 5u);
-    EXPECT_EQ(settings->throttle.failuresPerName, 6);
-    EXPECT_EQ(settings->throttle.failuresPerAddress, 7);
-    EXPECT_EQ(settings->throttle.window, std::chrono::milliseconds(8000));
+    EXPECT_EQ(settings->loginLimits.failuresPerName, 6);
+    EXPECT_EQ(settings->loginLimits.failuresPerAddress, 7);
+    EXPECT_EQ(settings->loginLimits.window, std::chrono::milliseconds(8000));
 }
 
 TEST(ServeCommandLine, MalformedLinesAreUsageErrors) {
@@ -111,11 +111,50 @@ TEST(InitCommandLine, DefaultsAndOptions) {
 }
 
 TEST(ListingCommandLine, NeedsExactlyTheFolder) {
-    EXPECT_EQ(parseFolderOnly({"--dir", "f"}).value(), "f");
+    EXPECT_EQ(parseStoreLocation({"--dir", "f"}).value().folder, "f");
     for (const Args& wrong : {Args{}, Args{"f"}, Args{"--dir", "f", "--all"}}) {
-        auto refused = parseFolderOnly(wrong);
+        auto refused = parseStoreLocation(wrong);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, support::ErrorCode::Usage);
+    }
+}
+
+TEST(PasswdCommandLine, NeedsTheFolderOneNameAndAPasswordSource) {
+    auto options = parsePasswdOptions({"chief", "--dir", "d", "--password-file", "-"});
+    ASSERT_TRUE(options) << options.error().message;
+    EXPECT_EQ(options->store.folder, "d");
+    EXPECT_EQ(options->name, "chief");
+    EXPECT_EQ(options->passwordFile, "-");
+    for (const Args& wrong :
+         {Args{"--dir", "d", "--password-file", "f"}, Args{"chief", "--password-file", "f"},
+          Args{"chief", "--dir", "d"}, Args{"chief", "bob", "--dir", "d", "--password-file", "f"},
+          Args{"chief", "--dir", "d", "--password-file", "f", "--force"}}) {
+        auto refused = parsePasswdOptions(wrong);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().code, support::ErrorCode::Usage) << refused.error().message;
+    }
+}
+
+TEST(StoreCommandLine, DatabaseUrlsReachEveryCommandThatOpensTheStore) {
+    const std::string url = "postgresql:///kesto?host=/run/postgresql";
+    EXPECT_EQ(parseServeSettings({"--dir", "d", "--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parseInitOptions({"--dir", "d", "--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parseStoreLocation({"--database", url}).value().databaseUrl, url);
+    EXPECT_EQ(parsePasswdOptions({"chief", "--database", url, "--password-file", "-"})
+                  .value()
+                  .store.databaseUrl,
+              url);
+    const auto migrate = parseMigrateOptions({"--dir", "d", "--to", url});
+    ASSERT_TRUE(migrate) << migrate.error().message;
+    EXPECT_EQ(migrate->folder, "d");
+    EXPECT_EQ(migrate->databaseUrl, url);
+
+    for (const auto& refused :
+         {parseServeSettings({"--dir", "d", "--database", ""}).error(),
+          parseStoreLocation({"--database", ""}).error(), parseStoreLocation({}).error(),
+          parseMigrateOptions({"--dir", "d"}).error(), parseMigrateOptions({"--to", url}).error(),
+          parseMigrateOptions({"--dir", "d", "--to", url, "--database", url}).error()}) {
+        EXPECT_EQ(refused.code, support::ErrorCode::Usage) << refused.message;
     }
 }
 

@@ -2,20 +2,27 @@
 #include "kestod_fixture.h"
 
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #ifndef VELQUOR_KESTOD_BINARY
 #error "VELQUOR_KESTOD_BINARY must name the kestod program"
+#endif
+#ifndef VELQUOR_TEST_PG_STATE
+#error "VELQUOR_TEST_PG_STATE must name the file pg_cluster.sh writes"
 #endif
 
 namespace velquor::testing {
@@ -39,25 +46,122 @@ bool waitForExit(pid_t pid, std::chrono::milliseconds timeout, int* status) {
     }
 }
 
-std::string readyLinePrefix() { return "kestod: serving on "; }
+std::string readyLinePrefix() {
+    return "kestod: serving on ";
+}
+
+// Line `index` of the state file pg_cluster.sh wrote.
+std::string clusterState(const std::string& stateFile, int index) {
+    std::ifstream in(stateFile);
+    std::string line;
+    for (int i = 0; i <= index; ++i) {
+        if (!std::getline(in, line)) {
+            throw std::runtime_error("no test PostgreSQL cluster: " + stateFile +
+                                     " is missing (ctest starts one; by hand: "
+                                     "tests/server/pg_cluster.sh start " +
+                                     stateFile + ")");
+        }
+    }
+    return line;
+}
+
+std::string urlOf(const std::string& stateFile, const std::string& database) {
+    return "postgresql:///" + database + "?host=" + clusterState(stateFile, 0) +
+           "&user=" + clusterState(stateFile, 1);
+}
 
 }  // namespace
 
-std::filesystem::path KestodFixture::binary() { return VELQUOR_KESTOD_BINARY; }
+std::string TestDatabase::sharedClusterState() {
+    return VELQUOR_TEST_PG_STATE;
+}
+
+void TestDatabase::administer(const std::string& sql, const std::string& stateFile) {
+    const std::string state = stateFile.empty() ? sharedClusterState() : stateFile;
+    PGconn* connection = PQconnectdb(urlOf(state, "postgres").c_str());
+    std::string error;
+    if (PQstatus(connection) != CONNECTION_OK) {
+        error = PQerrorMessage(connection);
+    } else {
+        PGresult* result = PQexec(connection, sql.c_str());
+        if (PQresultStatus(result) != PGRES_COMMAND_OK &&
+            PQresultStatus(result) != PGRES_TUPLES_OK) {
+            error = PQresultErrorMessage(result);
+        }
+        PQclear(result);
+    }
+    PQfinish(connection);
+    if (!error.empty()) throw std::runtime_error("test cluster: " + sql + ": " + error);
+}
+
+TestDatabase::TestDatabase(const std::string& stateFile)
+    : m_stateFile(stateFile.empty() ? sharedClusterState() : stateFile) {
+    static std::atomic<int> counter{0};
+    m_name = "kestod_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    administer("CREATE DATABASE " + m_name, m_stateFile);
+    m_url = urlOf(m_stateFile, m_name);
+}
+
+TestDatabase::~TestDatabase() {
+    try {
+        administer("DROP DATABASE IF EXISTS " + m_name + " WITH (FORCE)", m_stateFile);
+    } catch (const std::exception&) {
+        // The cluster is gone already; pg_cluster.sh removes it whole.
+    }
+}
+
+StoreKind KestodFixture::defaultStore() {
+    const char* kind = std::getenv("VELQUOR_TEST_STORE");
+    return kind != nullptr && std::string_view(kind) == "postgres" ? StoreKind::Postgres
+                                                                   : StoreKind::Sqlite;
+}
+
+std::vector<std::string> KestodFixture::storeArguments() const {
+    if (m_databaseUrl.empty()) return {};
+    return {"--database", m_databaseUrl};
+}
+
+std::filesystem::path KestodFixture::binary() {
+    return VELQUOR_KESTOD_BINARY;
+}
 
 KestodFixture::KestodFixture(KestodOptions options)
     : m_options(std::move(options)),
+      m_store(defaultStore()),
       m_directory(m_temp / "kestod"),
       m_logFile(m_temp / "kestod.log") {
+    if (m_options.store) m_store = *m_options.store;
+    if (!m_options.databaseUrl.empty()) m_store = StoreKind::Postgres;
+    if (const KestodFixture* other = m_options.sameStateAs; other != nullptr) {
+        m_store = other->m_store;
+        m_directory = other->m_directory;
+        m_databaseUrl = other->m_databaseUrl;
+        if (!m_options.databaseUrl.empty()) {
+            m_store = StoreKind::Postgres;
+            m_databaseUrl = m_options.databaseUrl;
+        }
+        m_options.chiefPassword = other->m_options.chiefPassword;
+        m_options.address = other->m_options.address;
+        m_options.sameStateAs = nullptr;
+        start("0,0,0");
+        return;
+    }
+    if (!m_options.databaseUrl.empty()) {
+        m_databaseUrl = m_options.databaseUrl;
+    } else if (m_store == StoreKind::Postgres) {
+        m_database = std::make_unique<TestDatabase>();
+        m_databaseUrl = m_database->url();
+    }
     const auto passwordFile = m_temp / "chief-password.txt";
     writeFile(passwordFile, m_options.chiefPassword + "\n");
+    std::string command = shellQuote(binary().string()) + " init --dir " +
+                          shellQuote(m_directory.string()) + " --address " +
+                          shellQuote(m_options.address) + " --admin-password-file " +
+                          shellQuote(passwordFile.string()) + " --pbkdf2-iterations " +
+                          std::to_string(m_options.pbkdf2Iterations);
+    for (const auto& argument : storeArguments()) command += " " + shellQuote(argument);
     int status = 0;
-    const std::string output = runCommand(
-        shellQuote(binary().string()) + " init --dir " + shellQuote(m_directory.string()) +
-            " --address " + shellQuote(m_options.address) + " --admin-password-file " +
-            shellQuote(passwordFile.string()) + " --pbkdf2-iterations " +
-            std::to_string(m_options.pbkdf2Iterations) + " 2>&1",
-        &status);
+    const std::string output = runCommand(command + " 2>&1", &status);
     if (status != 0) throw std::runtime_error("kestod init failed: " + output);
     start("0,0,0");
 }
@@ -86,10 +190,11 @@ void KestodFixture::start(const std::string& portsArgument) {
     const int logFd = ::open(m_logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (logFd < 0) throw std::runtime_error("cannot open " + m_logFile.string());
 
-    std::vector<std::string> arguments{binary().string(), "serve",   "--dir",
+    std::vector<std::string> arguments{binary().string(),    "serve",   "--dir",
                                        m_directory.string(), "--ports", portsArgument};
     arguments.insert(arguments.end(), m_options.serveArguments.begin(),
                      m_options.serveArguments.end());
+    for (const auto& argument : storeArguments()) arguments.push_back(argument);
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -171,6 +276,7 @@ std::string KestodFixture::runTool(const std::vector<std::string>& arguments, in
     std::string command = shellQuote(binary().string());
     for (const auto& argument : arguments) command += " " + shellQuote(argument);
     command += " --dir " + shellQuote(m_directory.string());
+    for (const auto& argument : storeArguments()) command += " " + shellQuote(argument);
     return runCommand(command, status);
 }
 

@@ -2,6 +2,10 @@
 // folder in a temporary directory (known administrator password, a low PBKDF2 iteration
 // count so logins are quick), serves on free loopback ports, and stops the process when it
 // goes out of scope. stop()/kill()/restart() let a test check what survives a restart.
+//
+// The store is the folder's SQLite file, or, where VELQUOR_TEST_STORE=postgres, a new
+// database of its own in the test PostgreSQL cluster (see pg_cluster.sh), dropped at the end.
+// A second fixture can serve the same folder and database as a first: two instances.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +13,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,12 +23,43 @@
 
 namespace velquor::testing {
 
+enum class StoreKind { Sqlite, Postgres };
+
+class KestodFixture;
+
 struct KestodOptions {
     std::string chiefPassword = "chief-pass-1";
     std::uint32_t pbkdf2Iterations = 1000;
     std::string address = "127.0.0.1";
     // Added to 'kestod serve', e.g. {"--deadline-ms", "500", "--grant-ms", "300"}.
-    std::vector<std::string> serveArguments;
+    std::vector<std::string> serveArguments{};
+    // Serve the folder and database of this fixture instead of making new ones.
+    const KestodFixture* sameStateAs = nullptr;
+    // The store, when not the default one (VELQUOR_TEST_STORE).
+    std::optional<StoreKind> store{};
+    // A PostgreSQL database made elsewhere (implies StoreKind::Postgres); with sameStateAs,
+    // the folder of that fixture served on this database.
+    std::string databaseUrl{};
+};
+
+// A database of its own in the test cluster, dropped when it goes.
+class TestDatabase {
+public:
+    // In the cluster of the state file (default: the one ctest starts).
+    explicit TestDatabase(const std::string& stateFile = {});
+    ~TestDatabase();
+    TestDatabase(const TestDatabase&) = delete;
+    TestDatabase& operator=(const TestDatabase&) = delete;
+    const std::string& url() const { return m_url; }
+    // Runs SQL on the cluster's maintenance database; throws on failure.
+    static void administer(const std::string& sql, const std::string& stateFile = {});
+    // The state file pg_cluster.sh wrote for the cluster ctest starts.
+    static std::string sharedClusterState();
+
+private:
+    std::string m_stateFile;
+    std::string m_name;
+    std::string m_url;
 };
 
 class KestodFixture {
@@ -44,6 +81,13 @@ public:
     // The server's folder (database, keys, certificates).
     const std::filesystem::path& directory() const { return m_directory; }
     const std::string& chiefPassword() const { return m_options.chiefPassword; }
+    StoreKind store() const { return m_store; }
+    // The PostgreSQL URL; empty for SQLite.
+    const std::string& databaseUrl() const { return m_databaseUrl; }
+    // What a kestod command line needs to reach this fixture's store besides --dir.
+    std::vector<std::string> storeArguments() const;
+    // The store the tests use unless told otherwise (VELQUOR_TEST_STORE).
+    static StoreKind defaultStore();
     // An endpoint for ProvisioningChannel pointing at this server.
     provisioning::KestoEndpoint endpoint() const;
 
@@ -58,7 +102,8 @@ public:
 
     // Everything kestod wrote on stderr so far (one line per request).
     std::string log() const;
-    // Runs "kestod <arguments...> --dir <directory>" and returns its standard output.
+    // Runs "kestod <arguments...> --dir <directory> [--database URL]" and returns its standard
+    // output.
     std::string runTool(const std::vector<std::string>& arguments, int* status = nullptr) const;
 
     static std::filesystem::path binary();
@@ -67,7 +112,10 @@ private:
     void start(const std::string& portsArgument);
 
     KestodOptions m_options;
+    StoreKind m_store = StoreKind::Sqlite;
     TempDir m_temp;
+    std::unique_ptr<TestDatabase> m_database;
+    std::string m_databaseUrl;
     std::filesystem::path m_directory;
     std::filesystem::path m_logFile;
     std::array<std::uint16_t, 3> m_ports{};

@@ -4,10 +4,10 @@
 
 #include <thread>
 
-#include "server/account_store.h"
 #include "server/password_hash.h"
 #include "server/request_log.h"
 #include "server/server_init.h"
+#include "server/sqlite_account_store.h"
 #include "temp_dir.h"
 
 namespace velquor::server {
@@ -48,56 +48,59 @@ class AccountStoreTest : public ::testing::Test {
 protected:
     TempDir temp;
     std::filesystem::path file = temp / "kestod.db";
-    AccountStore open() {
-        auto store = AccountStore::open(file, AccountStore::OpenMode::CreateIfMissing);
-        EXPECT_TRUE(store) << store.error().message;
-        return std::move(store.value());
+    std::unique_ptr<AccountStore> open() {
+        auto store = SqliteAccountStore::open(file, AccountStore::OpenMode::CreateIfMissing);
+        if (!store) {
+            ADD_FAILURE() << store.error().message;
+            return nullptr;
+        }
+        return std::move(*store);
     }
 };
 
 TEST_F(AccountStoreTest, RefusesAMissingDatabaseUnlessAskedToCreateIt) {
-    auto missing = AccountStore::open(file, AccountStore::OpenMode::MustExist);
+    auto missing = SqliteAccountStore::open(file, AccountStore::OpenMode::MustExist);
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find("kestod init"), std::string::npos);
 }
 
 TEST_F(AccountStoreTest, UniqueNamesAndMacsComeBackAsExists) {
-    AccountStore store = open();
+    auto store = open();
     auto hash = hashPassword("pw", 10).value();
-    EXPECT_EQ(store.addUser("bob", hash).value(), StoreOutcome::Done);
-    EXPECT_EQ(store.addUser("bob", hash).value(), StoreOutcome::Exists);
-    EXPECT_EQ(store.addUser("Bob", hash).value(), StoreOutcome::Done) << "names are exact";
-    EXPECT_EQ(store.addDevice("m", "s", "bob").value(), StoreOutcome::Done);
-    EXPECT_EQ(store.addDevice("m", "t", "Bob").value(), StoreOutcome::Exists);
-    EXPECT_EQ(store.replaceDevice("m", "t", "Bob").value(), StoreOutcome::NotFound);
-    EXPECT_EQ(store.deleteDevice("m", "Bob").value(), StoreOutcome::NotFound);
-    EXPECT_EQ(store.replaceDevice("m", "t", "bob").value(), StoreOutcome::Done);
-    auto devices = store.listDevices().value();
+    EXPECT_EQ(store->addUser("bob", hash).value(), StoreOutcome::Done);
+    EXPECT_EQ(store->addUser("bob", hash).value(), StoreOutcome::Exists);
+    EXPECT_EQ(store->addUser("Bob", hash).value(), StoreOutcome::Done) << "names are exact";
+    EXPECT_EQ(store->addDevice("m", "s", "bob").value(), StoreOutcome::Done);
+    EXPECT_EQ(store->addDevice("m", "t", "Bob").value(), StoreOutcome::Exists);
+    EXPECT_EQ(store->replaceDevice("m", "t", "Bob").value(), StoreOutcome::NotFound);
+    EXPECT_EQ(store->deleteDevice("m", "Bob").value(), StoreOutcome::NotFound);
+    EXPECT_EQ(store->replaceDevice("m", "t", "bob").value(), StoreOutcome::Done);
+    auto devices = store->listDevices().value();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].server, "t");
-    EXPECT_EQ(store.deleteDevice("m", "bob").value(), StoreOutcome::Done);
-    EXPECT_TRUE(store.listDevices().value().empty());
-    EXPECT_EQ(store.deleteUser("nobody").value(), StoreOutcome::NotFound);
+    EXPECT_EQ(store->deleteDevice("m", "bob").value(), StoreOutcome::Done);
+    EXPECT_TRUE(store->listDevices().value().empty());
+    EXPECT_EQ(store->deleteUser("nobody").value(), StoreOutcome::NotFound);
 }
 
 TEST_F(AccountStoreTest, ConcurrentConnectionsSerialiseTheirWrites) {
-    { AccountStore setup = open(); }
+    open()->addUser("u", hashPassword("pw", 10).value()).value();
     constexpr int kThreads = 8;
     constexpr int kPerThread = 25;
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            AccountStore store = open();
+            auto store = open();
             for (int i = 0; i < kPerThread; ++i) {
-                auto done = store.addDevice("mac-" + std::to_string(t * kPerThread + i), "s", "u");
+                auto done = store->addDevice("mac-" + std::to_string(t * kPerThread + i), "s", "u");
                 if (!done || *done != StoreOutcome::Done) ++failures;
             }
         });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(open().listDevices().value().size(), std::size_t(kThreads * kPerThread));
+    EXPECT_EQ(open()->listDevices().value().size(), std::size_t(kThreads * kPerThread));
 }
 
 TEST(PasswordFileTest, TakesTheFirstLineAndRefusesWhatALoginCannotCarry) {

@@ -1,0 +1,594 @@
+// SQLite storage for kestod; see sqlite_account_store.h.
+#include "server/sqlite_account_store.h"
+
+#include <utility>
+
+namespace velquor::server {
+
+namespace {
+
+using support::ErrorCode;
+using support::makeError;
+
+constexpr int kBusyTimeoutMs = 15000;
+
+// Schema steps, applied in order; step i takes the database from version i to i + 1.
+// Version 1 is the layout of the releases that kept devices by owner name; version 2 keeps
+// them by account id, keeps deleted accounts, and holds grants and failed-login counts so
+// that everything deciding a reply is in the database.
+constexpr const char* kMigrations[] = {
+    R"sql(
+CREATE TABLE IF NOT EXISTS settings(
+    key   TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS users(
+    name       TEXT PRIMARY KEY,
+    salt       BLOB NOT NULL,
+    iterations INTEGER NOT NULL,
+    digest     BLOB NOT NULL,
+    created    TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
+CREATE TABLE IF NOT EXISTS devices(
+    mac        TEXT PRIMARY KEY,
+    server     TEXT NOT NULL,
+    owner      TEXT NOT NULL,
+    registered TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
+CREATE INDEX IF NOT EXISTS devices_by_owner ON devices(owner);
+)sql",
+    R"sql(
+CREATE TABLE accounts(
+    id         INTEGER PRIMARY KEY,
+    name       TEXT NOT NULL,
+    salt       BLOB NOT NULL,
+    iterations INTEGER NOT NULL,
+    digest     BLOB NOT NULL,
+    created    TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),
+    deleted    TEXT);
+CREATE UNIQUE INDEX accounts_by_live_name ON accounts(name) WHERE deleted IS NULL;
+INSERT INTO accounts(name, salt, iterations, digest, created)
+    SELECT name, salt, iterations, digest, created FROM users ORDER BY created, name;
+-- Registrations whose owner was deleted under the old layout belong to a deleted account
+-- of that name, so a user made later under the name does not inherit them.
+INSERT INTO accounts(name, salt, iterations, digest, deleted)
+    SELECT DISTINCT owner, x'', 0, x'', strftime('%Y-%m-%dT%H:%M:%SZ', 'now') FROM devices
+    WHERE owner NOT IN (SELECT name FROM users);
+CREATE TABLE devices_by_account(
+    mac        TEXT PRIMARY KEY,
+    server     TEXT NOT NULL,
+    account_id INTEGER NOT NULL REFERENCES accounts(id),
+    registered TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
+INSERT INTO devices_by_account(mac, server, account_id, registered)
+    SELECT d.mac, d.server, a.id, d.registered FROM devices d JOIN accounts a ON a.name = d.owner;
+DROP TABLE devices;
+ALTER TABLE devices_by_account RENAME TO devices;
+CREATE INDEX devices_by_account_id ON devices(account_id);
+DROP TABLE users;
+CREATE TABLE grants(
+    account_id INTEGER NOT NULL REFERENCES accounts(id),
+    peer       TEXT NOT NULL,
+    expires_ms INTEGER NOT NULL,
+    PRIMARY KEY(account_id, peer));
+CREATE TABLE login_failures(
+    name            TEXT NOT NULL,
+    peer            TEXT NOT NULL,
+    failures        INTEGER NOT NULL,
+    window_start_ms INTEGER NOT NULL,
+    PRIMARY KEY(name, peer));
+CREATE INDEX login_failures_by_peer ON login_failures(peer);
+)sql",
+};
+constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
+
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string columnBytes(sqlite3_stmt* statement, int column) {
+    const void* data = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    if (data == nullptr || size <= 0) return {};
+    return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+// One use of a cached statement: binds in order, and resets the statement when it goes.
+class SqliteAccountStore::Query {
+public:
+    explicit Query(sqlite3_stmt* statement) : m_statement(statement) {}
+    Query(Query&& other) noexcept : m_statement(std::exchange(other.m_statement, nullptr)) {}
+    Query& operator=(Query&&) = delete;
+    ~Query() {
+        if (m_statement == nullptr) return;
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
+
+    // An empty view may carry no pointer at all, which SQLite would bind as NULL.
+    Query& text(std::string_view value) {
+        sqlite3_bind_text(m_statement, ++m_index, value.empty() ? "" : value.data(),
+                          static_cast<int>(value.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query& blob(std::string_view value) {
+        sqlite3_bind_blob(m_statement, ++m_index, value.empty() ? "" : value.data(),
+                          static_cast<int>(value.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query& number(long long value) {
+        sqlite3_bind_int64(m_statement, ++m_index, value);
+        return *this;
+    }
+    int step() { return sqlite3_step(m_statement); }
+    sqlite3_stmt* get() const { return m_statement; }
+
+private:
+    sqlite3_stmt* m_statement;
+    int m_index = 0;
+};
+
+support::Result<std::unique_ptr<SqliteAccountStore>> SqliteAccountStore::open(
+    const std::filesystem::path& file, OpenMode mode) {
+    if (mode == OpenMode::MustExist && !std::filesystem::exists(file)) {
+        return makeError(ErrorCode::NotFound,
+                         "no database at " + file.string() + " (run 'kestod init' first)");
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (mode == OpenMode::CreateIfMissing) flags |= SQLITE_OPEN_CREATE;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string message = "cannot open database " + file.string() + ": " +
+                              (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+        sqlite3_close(db);
+        return makeError(ErrorCode::Io, std::move(message));
+    }
+    std::unique_ptr<SqliteAccountStore> store(new SqliteAccountStore(db, file));
+    if (auto status = store->configure(); !status) return status.error();
+    if (auto status = store->migrate(); !status) return status.error();
+    return store;
+}
+
+SqliteAccountStore::SqliteAccountStore(sqlite3* db, std::filesystem::path file)
+    : m_db(db), m_file(std::move(file)) {}
+
+SqliteAccountStore::~SqliteAccountStore() {
+    for (auto& [sql, statement] : m_statements) sqlite3_finalize(statement);
+    sqlite3_close(m_db);
+}
+
+support::Error SqliteAccountStore::sqliteError(std::string_view what) const {
+    return makeError(ErrorCode::Io,
+                     std::string(what) + " in " + m_file.string() + ": " + sqlite3_errmsg(m_db));
+}
+
+support::Status SqliteAccountStore::execute(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message != nullptr ? message : sqlite3_errmsg(m_db);
+        sqlite3_free(message);
+        return makeError(ErrorCode::Io, "database " + m_file.string() + ": " + text);
+    }
+    return {};
+}
+
+support::Status SqliteAccountStore::configure() {
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // The journal mode is only a request: a read-only folder or some file systems refuse
+    // WAL silently, and then concurrent writers would block each other for good.
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode=WAL", -1, &statement, nullptr) != SQLITE_OK) {
+        return sqliteError("cannot set the journal mode");
+    }
+    std::string mode;
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+        const auto* text = sqlite3_column_text(statement, 0);
+        if (text != nullptr) mode = reinterpret_cast<const char*>(text);
+    }
+    sqlite3_finalize(statement);
+    if (mode != "wal") {
+        return makeError(ErrorCode::Io, "database " + m_file.string() +
+                                            " refused write-ahead logging (journal mode is '" +
+                                            mode + "')");
+    }
+    if (auto status = execute("PRAGMA synchronous=FULL"); !status) return status;
+    return execute("PRAGMA foreign_keys=ON");
+}
+
+// A database from before the version table has the old layout when it has its users table.
+support::Result<int> SqliteAccountStore::readSchemaVersion() {
+    auto tables = query("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    if (!tables) return tables.error();
+    tables->text("schema_version");
+    const int found = tables->step();
+    if (found == SQLITE_DONE) {
+        auto legacy = query("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'users'");
+        if (!legacy) return legacy.error();
+        const int rc = legacy->step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqliteError("cannot read the schema");
+        return rc == SQLITE_ROW ? 1 : 0;
+    }
+    if (found != SQLITE_ROW) return sqliteError("cannot read the schema");
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT max(version) FROM schema_version", -1, &statement,
+                           nullptr) != SQLITE_OK) {
+        return sqliteError("cannot read the schema version");
+    }
+    int version = -1;
+    if (sqlite3_step(statement) == SQLITE_ROW) version = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    if (version < 0) return sqliteError("cannot read the schema version");
+    return version;
+}
+
+support::Status SqliteAccountStore::migrate() {
+    for (;;) {
+        // Checked again under the write lock: another process may be migrating too.
+        if (auto status = execute("BEGIN IMMEDIATE"); !status) return status;
+        auto version = readSchemaVersion();
+        if (!version) {
+            rollback();
+            return version.error();
+        }
+        if (*version >= kCurrentVersion) {
+            rollback();
+            if (*version > kCurrentVersion) {
+                return makeError(ErrorCode::Unsupported,
+                                 "the database " + m_file.string() + " has schema version " +
+                                     std::to_string(*version) + ", newer than this kestod's " +
+                                     std::to_string(kCurrentVersion));
+            }
+            return {};
+        }
+        const std::string record =
+            "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);"
+            "DELETE FROM schema_version;"
+            "INSERT INTO schema_version(version) VALUES(" +
+            std::to_string(*version + 1) + ");";
+        auto status = execute(kMigrations[*version]);
+        if (status) status = execute(record.c_str());
+        if (status) status = execute("COMMIT");
+        if (!status) {
+            rollback();
+            return makeError(ErrorCode::Io,
+                             "cannot bring " + m_file.string() + " to schema version " +
+                                 std::to_string(*version + 1) + ": " + status.error().message);
+        }
+    }
+}
+
+void SqliteAccountStore::rollback() {
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+support::Result<int> SqliteAccountStore::schemaVersion() {
+    return readSchemaVersion();
+}
+
+support::Result<SqliteAccountStore::Query> SqliteAccountStore::query(const char* sql) {
+    if (auto found = m_statements.find(sql); found != m_statements.end()) {
+        return Query(found->second);
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK) {
+        return sqliteError("cannot prepare a query");
+    }
+    m_statements.emplace(sql, statement);
+    return Query(statement);
+}
+
+// work() returns Result<StoreOutcome>: an Error or Exists rolls everything back.
+template <typename Work>
+support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return sqliteError("cannot begin a transaction");
+    }
+    auto outcome = work();
+    if (!outcome) {
+        rollback();
+        return outcome;
+    }
+    if (*outcome == StoreOutcome::Exists) {
+        rollback();
+        return outcome;
+    }
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        auto error = sqliteError("cannot commit a change");
+        rollback();
+        return error;
+    }
+    return outcome;
+}
+
+namespace {
+
+// The outcome of one changing step: how many rows it changed, or that a UNIQUE constraint
+// refused it.
+support::Result<StoreOutcome> changed(sqlite3* db, int rc, const std::filesystem::path& file) {
+    if (rc == SQLITE_CONSTRAINT_PRIMARYKEY || rc == SQLITE_CONSTRAINT_UNIQUE) {
+        return StoreOutcome::Exists;
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        return makeError(ErrorCode::Io,
+                         "cannot change the database " + file.string() + ": " + sqlite3_errmsg(db));
+    }
+    return sqlite3_changes(db) > 0 ? StoreOutcome::Done : StoreOutcome::NotFound;
+}
+
+support::Status asStatus(const support::Result<StoreOutcome>& outcome) {
+    if (!outcome) return outcome.error();
+    return {};
+}
+
+}  // namespace
+
+#define VELQUOR_QUERY(name, sql) \
+    auto name = query(sql);      \
+    if (!name) return name.error()
+
+support::Result<StoreOutcome> SqliteAccountStore::addUser(std::string_view name,
+                                                          const PasswordHash& hash) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(
+            insert, "INSERT INTO accounts(name, salt, iterations, digest) VALUES(?1, ?2, ?3, ?4)");
+        insert->text(name).blob(hash.salt).number(hash.iterations).blob(hash.digest);
+        return changed(m_db, insert->step(), m_file);
+    });
+}
+
+support::Result<StoreOutcome> SqliteAccountStore::deleteUser(std::string_view name) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(revoke,
+                      "DELETE FROM grants WHERE account_id IN "
+                      "(SELECT id FROM accounts WHERE name = ?1 AND deleted IS NULL)");
+        revoke->text(name);
+        if (auto outcome = changed(m_db, revoke->step(), m_file); !outcome) return outcome;
+        VELQUOR_QUERY(mark,
+                      "UPDATE accounts SET deleted = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') "
+                      "WHERE name = ?1 AND deleted IS NULL");
+        mark->text(name);
+        return changed(m_db, mark->step(), m_file);
+    });
+}
+
+support::Result<StoreOutcome> SqliteAccountStore::setPassword(std::string_view name,
+                                                              const PasswordHash& hash,
+                                                              std::string_view keepPeer) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(update,
+                      "UPDATE accounts SET salt = ?2, iterations = ?3, digest = ?4 "
+                      "WHERE name = ?1 AND deleted IS NULL");
+        update->text(name).blob(hash.salt).number(hash.iterations).blob(hash.digest);
+        auto outcome = changed(m_db, update->step(), m_file);
+        if (!outcome || *outcome != StoreOutcome::Done) return outcome;
+        VELQUOR_QUERY(revoke,
+                      "DELETE FROM grants WHERE peer <> ?2 AND account_id IN "
+                      "(SELECT id FROM accounts WHERE name = ?1 AND deleted IS NULL)");
+        revoke->text(name).text(keepPeer);
+        if (auto revoked = changed(m_db, revoke->step(), m_file); !revoked) return revoked;
+        return StoreOutcome::Done;
+    });
+}
+
+support::Status SqliteAccountStore::putUser(std::string_view name, const PasswordHash& hash) {
+    auto outcome = setPassword(name, hash, {});
+    if (!outcome || *outcome == StoreOutcome::Done) return asStatus(outcome);
+    return asStatus(addUser(name, hash));
+}
+
+support::Result<std::optional<PasswordHash>> SqliteAccountStore::findPassword(
+    std::string_view name) {
+    VELQUOR_QUERY(find,
+                  "SELECT salt, iterations, digest FROM accounts "
+                  "WHERE name = ?1 AND deleted IS NULL");
+    find->text(name);
+    const int rc = find->step();
+    if (rc == SQLITE_DONE) return std::optional<PasswordHash>();
+    if (rc != SQLITE_ROW) return sqliteError("cannot read an account");
+    PasswordHash hash;
+    hash.salt = columnBytes(find->get(), 0);
+    const auto iterations = sqlite3_column_int64(find->get(), 1);
+    hash.iterations =
+        iterations > 0 && iterations <= 0x7fffffff ? static_cast<std::uint32_t>(iterations) : 0;
+    hash.digest = columnBytes(find->get(), 2);
+    return std::optional<PasswordHash>(std::move(hash));
+}
+
+support::Result<bool> SqliteAccountStore::admitLogin(std::string_view name, std::string_view peer,
+                                                     const LoginLimits& limits) {
+    const long long now = nowMs();
+    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(prune, "DELETE FROM login_failures WHERE window_start_ms <= ?1");
+        prune->number(now - limits.window.count());
+        if (auto pruned = changed(m_db, prune->step(), m_file); !pruned) return pruned;
+        VELQUOR_QUERY(count,
+                      "SELECT coalesce(sum(failures), 0), "
+                      "coalesce(sum(CASE WHEN name = ?2 THEN failures END), 0) "
+                      "FROM login_failures WHERE peer = ?1");
+        count->text(peer).text(name);
+        if (count->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
+        const auto ofAddress = sqlite3_column_int64(count->get(), 0);
+        const auto ofName = sqlite3_column_int64(count->get(), 1);
+        if (ofName >= limits.failuresPerName || ofAddress >= limits.failuresPerAddress) {
+            return StoreOutcome::NotFound;
+        }
+        VELQUOR_QUERY(bump,
+                      "INSERT INTO login_failures(name, peer, failures, window_start_ms) "
+                      "VALUES(?1, ?2, 1, ?3) "
+                      "ON CONFLICT(name, peer) DO UPDATE SET failures = failures + 1");
+        bump->text(name).text(peer).number(now);
+        return changed(m_db, bump->step(), m_file);
+    });
+    if (!outcome) return outcome.error();
+    return *outcome == StoreOutcome::Done;
+}
+
+support::Status SqliteAccountStore::grantLogin(std::string_view name, std::string_view peer,
+                                               std::chrono::milliseconds lifetime) {
+    const long long now = nowMs();
+    return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(forgive,
+                      "UPDATE login_failures SET failures = failures - 1 "
+                      "WHERE name = ?1 AND peer = ?2 AND failures > 0");
+        forgive->text(name).text(peer);
+        if (auto outcome = changed(m_db, forgive->step(), m_file); !outcome) return outcome;
+        VELQUOR_QUERY(prune, "DELETE FROM grants WHERE expires_ms <= ?1");
+        prune->number(now);
+        if (auto outcome = changed(m_db, prune->step(), m_file); !outcome) return outcome;
+        // "WHERE true" keeps SQLite from reading ON CONFLICT as part of the SELECT.
+        VELQUOR_QUERY(grant,
+                      "INSERT INTO grants(account_id, peer, expires_ms) "
+                      "SELECT id, ?2, ?3 FROM accounts WHERE name = ?1 AND deleted IS NULL "
+                      "AND true ON CONFLICT(account_id, peer) "
+                      "DO UPDATE SET expires_ms = excluded.expires_ms");
+        grant->text(name).text(peer).number(now + lifetime.count());
+        return changed(m_db, grant->step(), m_file);
+    }));
+}
+
+support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std::string_view peer) {
+    VELQUOR_QUERY(find,
+                  "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
+                  "WHERE a.name = ?1 AND a.deleted IS NULL AND g.peer = ?2 AND g.expires_ms > ?3");
+    find->text(name).text(peer).number(nowMs());
+    const int rc = find->step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqliteError("cannot read a grant");
+    return rc == SQLITE_ROW;
+}
+
+support::Result<StoreOutcome> SqliteAccountStore::addDevice(std::string_view mac,
+                                                            std::string_view serverText,
+                                                            std::string_view owner) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(insert,
+                      "INSERT INTO devices(mac, server, account_id) "
+                      "SELECT ?1, ?2, id FROM accounts WHERE name = ?3 AND deleted IS NULL");
+        insert->text(mac).text(serverText).text(owner);
+        return changed(m_db, insert->step(), m_file);
+    });
+}
+
+support::Result<StoreOutcome> SqliteAccountStore::replaceDevice(std::string_view mac,
+                                                                std::string_view serverText,
+                                                                std::string_view owner) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(update,
+                      "UPDATE devices SET server = ?2, "
+                      "registered = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') WHERE mac = ?1 AND "
+                      "account_id = (SELECT id FROM accounts WHERE name = ?3 AND deleted IS NULL)");
+        update->text(mac).text(serverText).text(owner);
+        return changed(m_db, update->step(), m_file);
+    });
+}
+
+support::Result<StoreOutcome> SqliteAccountStore::deleteDevice(std::string_view mac,
+                                                               std::string_view owner) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(remove,
+                      "DELETE FROM devices WHERE mac = ?1 AND account_id = "
+                      "(SELECT id FROM accounts WHERE name = ?2 AND deleted IS NULL)");
+        remove->text(mac).text(owner);
+        return changed(m_db, remove->step(), m_file);
+    });
+}
+
+support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers() {
+    VELQUOR_QUERY(list,
+                  "SELECT a.name, a.created, "
+                  "(SELECT count(*) FROM devices d WHERE d.account_id = a.id) "
+                  "FROM accounts a WHERE a.deleted IS NULL ORDER BY a.name");
+    std::vector<UserRow> rows;
+    int rc = SQLITE_OK;
+    while ((rc = list->step()) == SQLITE_ROW) {
+        rows.push_back(UserRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
+                               sqlite3_column_int64(list->get(), 2)});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot list accounts");
+    return rows;
+}
+
+support::Result<std::vector<DeviceRow>> SqliteAccountStore::listDevices() {
+    VELQUOR_QUERY(list,
+                  "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
+                  "FROM devices d JOIN accounts a ON a.id = d.account_id "
+                  "ORDER BY a.name, a.id, d.mac");
+    std::vector<DeviceRow> rows;
+    int rc = SQLITE_OK;
+    while ((rc = list->step()) == SQLITE_ROW) {
+        rows.push_back(DeviceRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
+                                 columnBytes(list->get(), 2), columnBytes(list->get(), 3),
+                                 sqlite3_column_int64(list->get(), 4),
+                                 sqlite3_column_int(list->get(), 5) != 0});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot list devices");
+    return rows;
+}
+
+support::Result<std::optional<std::string>> SqliteAccountStore::setting(std::string_view key) {
+    VELQUOR_QUERY(find, "SELECT value FROM settings WHERE key = ?1");
+    find->text(key);
+    const int rc = find->step();
+    if (rc == SQLITE_DONE) return std::optional<std::string>();
+    if (rc != SQLITE_ROW) return sqliteError("cannot read a setting");
+    return std::optional<std::string>(columnBytes(find->get(), 0));
+}
+
+support::Status SqliteAccountStore::setSetting(std::string_view key, std::string_view value) {
+    return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(put,
+                      "INSERT INTO settings(key, value) VALUES(?1, ?2) "
+                      "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        put->text(key).text(value);
+        return changed(m_db, put->step(), m_file);
+    }));
+}
+
+support::Status SqliteAccountStore::beginServing() {
+    return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(clear, "DELETE FROM grants");
+        return changed(m_db, clear->step(), m_file);
+    }));
+}
+
+support::Result<StoreSnapshot> SqliteAccountStore::exportSnapshot() {
+    StoreSnapshot snapshot;
+    VELQUOR_QUERY(settings, "SELECT key, value FROM settings ORDER BY key");
+    int rc = SQLITE_OK;
+    while ((rc = settings->step()) == SQLITE_ROW) {
+        snapshot.settings.emplace_back(columnBytes(settings->get(), 0),
+                                       columnBytes(settings->get(), 1));
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the settings");
+    VELQUOR_QUERY(accounts,
+                  "SELECT id, name, salt, iterations, digest, created, coalesce(deleted, '') "
+                  "FROM accounts ORDER BY id");
+    while ((rc = accounts->step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = accounts->get();
+        const auto iterations = sqlite3_column_int64(row, 3);
+        snapshot.accounts.push_back(
+            StoreSnapshot::Account{sqlite3_column_int64(row, 0), columnBytes(row, 1),
+                                   PasswordHash{columnBytes(row, 2),
+                                                iterations > 0 && iterations <= 0x7fffffff
+                                                    ? static_cast<std::uint32_t>(iterations)
+                                                    : 0,
+                                                columnBytes(row, 4)},
+                                   columnBytes(row, 5), columnBytes(row, 6)});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the accounts");
+    VELQUOR_QUERY(devices, "SELECT mac, server, account_id, registered FROM devices ORDER BY mac");
+    while ((rc = devices->step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = devices->get();
+        snapshot.devices.push_back(StoreSnapshot::Device{columnBytes(row, 0), columnBytes(row, 1),
+                                                         sqlite3_column_int64(row, 2),
+                                                         columnBytes(row, 3)});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the devices");
+    return snapshot;
+}
+
+#undef VELQUOR_QUERY
+
+}  // namespace velquor::server

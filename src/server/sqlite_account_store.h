@@ -1,0 +1,78 @@
+// SqliteAccountStore: the AccountStore in one SQLite file in the server's folder, the
+// embedded default that needs nothing installed. Writers take the database's write lock up
+// front (BEGIN IMMEDIATE), so every read-then-write is serialised; WAL lets readers go on
+// meanwhile. Opening migrates an older file forward, including the layout of releases that
+// kept devices by owner name.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "server/account_store.h"
+
+namespace velquor::server {
+
+class SqliteAccountStore final : public AccountStore {
+public:
+    static support::Result<std::unique_ptr<SqliteAccountStore>> open(
+        const std::filesystem::path& file, OpenMode mode);
+    ~SqliteAccountStore() override;
+    SqliteAccountStore(const SqliteAccountStore&) = delete;
+    SqliteAccountStore& operator=(const SqliteAccountStore&) = delete;
+
+    support::Result<StoreOutcome> addUser(std::string_view name, const PasswordHash& hash) override;
+    support::Result<StoreOutcome> deleteUser(std::string_view name) override;
+    support::Result<StoreOutcome> setPassword(std::string_view name, const PasswordHash& hash,
+                                              std::string_view keepPeer) override;
+    support::Status putUser(std::string_view name, const PasswordHash& hash) override;
+    support::Result<std::optional<PasswordHash>> findPassword(std::string_view name) override;
+
+    support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
+                                     const LoginLimits& limits) override;
+    support::Status grantLogin(std::string_view name, std::string_view peer,
+                               std::chrono::milliseconds lifetime) override;
+    support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) override;
+
+    support::Result<StoreOutcome> addDevice(std::string_view mac, std::string_view serverText,
+                                            std::string_view owner) override;
+    support::Result<StoreOutcome> replaceDevice(std::string_view mac, std::string_view serverText,
+                                                std::string_view owner) override;
+    support::Result<StoreOutcome> deleteDevice(std::string_view mac,
+                                               std::string_view owner) override;
+
+    support::Result<std::vector<UserRow>> listUsers() override;
+    support::Result<std::vector<DeviceRow>> listDevices() override;
+
+    support::Result<std::optional<std::string>> setting(std::string_view key) override;
+    support::Status setSetting(std::string_view key, std::string_view value) override;
+    support::Status beginServing() override;
+    support::Result<int> schemaVersion() override;
+
+    // Everything 'kestod migrate' carries to another store.
+    support::Result<StoreSnapshot> exportSnapshot();
+
+private:
+    class Query;
+
+    SqliteAccountStore(sqlite3* db, std::filesystem::path file);
+    support::Status configure();
+    support::Status migrate();
+    support::Result<int> readSchemaVersion();
+    support::Result<Query> query(const char* sql);
+    // Runs work inside BEGIN IMMEDIATE ... COMMIT; rolls back if work fails. A UNIQUE
+    // constraint refusal comes back as Exists.
+    template <typename Work>
+    support::Result<StoreOutcome> transaction(Work&& work);
+    support::Status execute(const char* sql);
+    void rollback();
+    support::Error sqliteError(std::string_view what) const;
+
+    sqlite3* m_db = nullptr;
+    std::map<const char*, sqlite3_stmt*> m_statements;
+    std::filesystem::path m_file;
+};
+
+}  // namespace velquor::server
