@@ -302,6 +302,11 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         return "unknown kesto command '" + command + "'";
     }
     if (!args.value("--user")) return "--user NAME is needed";
+    if (command == "passwd" && *args.value("--user") == provisioning::kAdministratorName) {
+        // The server refuses it on the wire: anyone sharing the chief's address could use it.
+        return "the administrator's password is set on the server: kestod passwd --dir DIR " +
+               std::string(provisioning::kAdministratorName) + " --password-file FILE";
+    }
     return std::nullopt;
 }
 

@@ -16,7 +16,8 @@ constexpr std::size_t kDigestBytes = 32;
 
 bool derive(std::string_view password, std::string_view salt, std::uint32_t iterations,
             std::string& out) {
-    if (iterations == 0 || iterations > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) {
+    if (iterations == 0 ||
+        iterations > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) {
         return false;
     }
     out.assign(kDigestBytes, '\0');
@@ -39,9 +40,9 @@ support::Result<PasswordHash> hashPassword(std::string_view password, std::uint3
                                   "cannot draw a random salt for a password hash");
     }
     if (!derive(password, hash.salt, iterations, hash.digest)) {
-        return support::makeError(support::ErrorCode::InvalidInput,
-                                  "cannot derive a password hash with " +
-                                      std::to_string(iterations) + " iterations");
+        return support::makeError(
+            support::ErrorCode::InvalidInput,
+            "cannot derive a password hash with " + std::to_string(iterations) + " iterations");
     }
     return hash;
 }

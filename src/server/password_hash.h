@@ -16,7 +16,7 @@ namespace velquor::server {
 inline constexpr std::uint32_t kDefaultPbkdf2Iterations = 600000;
 
 struct PasswordHash {
-    std::string salt;    // 16 random bytes
+    std::string salt;  // 16 random bytes
     std::uint32_t iterations = 0;
     std::string digest;  // 32 bytes
 };

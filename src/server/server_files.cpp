@@ -2,14 +2,13 @@
 #include "server/server_files.h"
 
 #include <arpa/inet.h>
-#include <sys/stat.h>
-
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
 
 #include <span>
 #include <string>
@@ -58,7 +57,8 @@ bool addExtension(X509* cert, X509* issuer, int nid, const char* value) {
 bool setRandomSerial(X509* cert) {
     BIGNUM* serial = BN_new();
     // 127 bits, top bit clear: a positive serial no other certificate of ours shares.
-    const bool ok = serial != nullptr && BN_rand(serial, 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
+    const bool ok = serial != nullptr &&
+                    BN_rand(serial, 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) &&
                     BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(cert)) != nullptr;
     BN_free(serial);
     return ok;
@@ -68,23 +68,23 @@ X509Ptr newCertificate(EVP_PKEY* key, const char* commonName) {
     X509Ptr cert(X509_new());
     if (!cert) return nullptr;
     X509_NAME* name = X509_get_subject_name(cert.get());
-    const bool ok =
-        X509_set_version(cert.get(), 2) == 1 && setRandomSerial(cert.get()) &&
-        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr &&
-        X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValiditySeconds) != nullptr &&
-        X509_set_pubkey(cert.get(), key) == 1 &&
-        X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("Velquor kestod"), -1,
-                                   -1, 0) == 1 &&
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>(commonName), -1, -1,
-                                   0) == 1;
+    const bool ok = X509_set_version(cert.get(), 2) == 1 && setRandomSerial(cert.get()) &&
+                    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr &&
+                    X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValiditySeconds) != nullptr &&
+                    X509_set_pubkey(cert.get(), key) == 1 &&
+                    X509_NAME_add_entry_by_txt(
+                        name, "O", MBSTRING_ASC,
+                        reinterpret_cast<const unsigned char*>("Velquor kestod"), -1, -1, 0) == 1 &&
+                    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                               reinterpret_cast<const unsigned char*>(commonName),
+                                               -1, -1, 0) == 1;
     return ok ? std::move(cert) : nullptr;
 }
 
 std::string pemOfKey(EVP_PKEY* key) {
     BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    if (!bio ||
+        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
         return {};
     }
     char* data = nullptr;
@@ -180,7 +180,9 @@ support::Status createCertificates(const ServerFiles& files, std::string_view ad
     return writeFile(files.caCert, pemOfCertificate(ca.get()), 0644);
 }
 
-void SslContextFree::operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+void SslContextFree::operator()(SSL_CTX* context) const {
+    SSL_CTX_free(context);
+}
 
 support::Result<SslContextPtr> makeServerTlsContext(const ServerFiles& files) {
     SslContextPtr context(SSL_CTX_new(TLS_server_method()));

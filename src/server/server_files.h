@@ -14,8 +14,8 @@ namespace velquor::server {
 
 struct ServerFiles {
     std::filesystem::path folder;
-    std::filesystem::path caKey;       // stays with the server; signs the server certificate
-    std::filesystem::path caCert;      // "cacert.pem": what clients trust
+    std::filesystem::path caKey;   // stays with the server; signs the server certificate
+    std::filesystem::path caCert;  // "cacert.pem": what clients trust
     std::filesystem::path serverKey;
     std::filesystem::path serverCert;
     std::filesystem::path database;

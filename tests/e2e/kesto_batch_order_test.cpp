@@ -87,12 +87,17 @@ public:
         return endpoint;
     }
 
-    // "mac user server" per registration; the time of registration differs between servers.
+    // "mac user server" per registration: the columns after them (the time of registration,
+    // the account's id) differ between two servers prepared alike.
     std::string devices() const {
         std::istringstream table(m_server.runTool({"devices"}));
         std::string devices;
         for (std::string line; std::getline(table, line);) {
-            devices += line.substr(0, line.rfind('\t')) + "\n";
+            std::size_t end = 0;
+            for (int column = 0; column < 3 && end != std::string::npos; ++column) {
+                end = line.find('\t', end == 0 ? 0 : end + 1);
+            }
+            devices += line.substr(0, end) + "\n";
         }
         return devices;
     }

@@ -132,6 +132,10 @@ TEST_F(KestoCliTest, UsageErrorsAreFoundBeforeAnythingIsSent) {
         << "the report must not overwrite the MAC file";
     EXPECT_EQ(kesto(chief() + "user add", chiefPassword()).status, 2);
     EXPECT_EQ(kesto("login", "").status, 2) << "--user is required";
+    // The chief's password is the server's to set; the command says where, sends nothing.
+    auto chiefPasswd = kesto(chief() + "passwd --new-password-file -", chiefPassword() + "x\n");
+    EXPECT_EQ(chiefPasswd.status, 2);
+    EXPECT_NE(chiefPasswd.err.find("kestod passwd"), std::string::npos) << chiefPasswd.err;
     EXPECT_TRUE(requestsOnPort(server, server.loginPort()).empty());
 
     auto noFile =

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <thread>
@@ -88,6 +89,11 @@ std::vector<std::string> macAddresses(int prefix, int count) {
         macs.emplace_back(text);
     }
     return macs;
+}
+
+std::vector<LoggedRequest> sortedRequests(std::vector<LoggedRequest> requests) {
+    std::sort(requests.begin(), requests.end());
+    return requests;
 }
 
 }  // namespace velquor::testing

@@ -17,8 +17,11 @@ struct LoggedRequest {
     std::string user;
     std::string mac;
     std::string reply;
-    bool operator==(const LoggedRequest&) const = default;
+    auto operator<=>(const LoggedRequest&) const = default;
 };
+// kestod's workers log each request after replying, so two requests a client sent one after the
+// other can be logged in either order: compare what was sent, not the order of the lines.
+std::vector<LoggedRequest> sortedRequests(std::vector<LoggedRequest> requests);
 void PrintTo(const LoggedRequest& request, std::ostream* out);
 
 // The requests kestod logged on one port, oldest first. kestod logs a request after replying,

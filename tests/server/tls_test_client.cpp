@@ -3,15 +3,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
-
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-
 #include <memory>
 #include <thread>
 

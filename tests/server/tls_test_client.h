@@ -17,10 +17,10 @@ struct ClientOptions {
 
 struct ExchangeOutcome {
     bool handshakeDone = false;
-    bool replied = false;        // at least one byte came back
-    std::string reply;           // every byte until the server closed
-    bool closedByServer = false; // the server ended the connection (with or without reply)
-    std::string error;           // what went wrong on our side, if anything
+    bool replied = false;         // at least one byte came back
+    std::string reply;            // every byte until the server closed
+    bool closedByServer = false;  // the server ended the connection (with or without reply)
+    std::string error;            // what went wrong on our side, if anything
 };
 
 // A plain TCP connection (blocking), optionally bound to a source address; -1 on failure.
