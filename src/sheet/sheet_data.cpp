@@ -87,14 +87,24 @@ support::Status SheetData::addNumber(int row, int column, double value, std::uin
 
 support::Status SheetData::addText(int row, int column, std::string_view text,
                                    std::uint16_t style) {
-    auto index = strings.add(text);
-    if (!index) return index.error();
-    return addSharedText(row, column, *index, style);
+    return addStoredText(row, column, text, CellKind::Text, style);
 }
 
 support::Status SheetData::addSharedText(int row, int column, std::uint32_t index,
                                          std::uint16_t style) {
-    StoredCell cell = makeCell(row, column, CellKind::Text, style);
+    return addIndexedText(row, column, index, CellKind::Text, style);
+}
+
+support::Status SheetData::addStoredText(int row, int column, std::string_view text, CellKind kind,
+                                         std::uint16_t style) {
+    auto index = strings.add(text);
+    if (!index) return index.error();
+    return addIndexedText(row, column, *index, kind, style);
+}
+
+support::Status SheetData::addIndexedText(int row, int column, std::uint32_t index, CellKind kind,
+                                          std::uint16_t style) {
+    StoredCell cell = makeCell(row, column, kind, style);
     cell.textIndex = index;
     return add(cell);
 }
@@ -107,11 +117,7 @@ support::Status SheetData::addBoolean(int row, int column, bool value, std::uint
 
 support::Status SheetData::addError(int row, int column, std::string_view text,
                                     std::uint16_t style) {
-    auto index = strings.add(text);
-    if (!index) return index.error();
-    StoredCell cell = makeCell(row, column, CellKind::Error, style);
-    cell.textIndex = *index;
-    return add(cell);
+    return addStoredText(row, column, text, CellKind::Error, style);
 }
 
 void SheetData::finish() {

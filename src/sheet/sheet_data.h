@@ -116,6 +116,11 @@ public:
 
 private:
     support::Status add(StoredCell cell);
+    // Text and error cells keep their text in the shared string table.
+    support::Status addStoredText(int row, int column, std::string_view text, CellKind kind,
+                                  std::uint16_t style);
+    support::Status addIndexedText(int row, int column, std::uint32_t index, CellKind kind,
+                                   std::uint16_t style);
     const StoredCell* find(int row, int column) const;
     std::string textOf(const StoredCell& cell) const;
 
