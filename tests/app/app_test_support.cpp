@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include "app/progress_dialog.h"
 #include "app/progress_task.h"
+#include "provisioning/kesto_operations.h"
 
 namespace velquor::testing {
 
@@ -16,6 +19,27 @@ bool clickControl(const app::ControlWindow& window, int id) {
     if (!button) return false;
     button->click();
     return true;
+}
+
+bool runAndWait(app::ControlWindow& window, int buttonId) {
+    QSignalSpy finished(&window, &app::ControlWindow::commandFinished);
+    if (!clickControl(window, buttonId)) return false;
+    return finished.count() > 0 || finished.wait(30000);
+}
+
+bool anyProgressDialogVisible() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<app::JobProgressDialog*>(widget) && widget->isVisible()) return true;
+    }
+    return false;
+}
+
+bool makeOperator(const provisioning::KestoEndpoint& endpoint, const std::string& chiefPassword,
+                  const char* name, const char* password) {
+    support::NullReporter quiet;
+    return provisioning::login(endpoint, "chief", chiefPassword, quiet).ok() &&
+           provisioning::addUser(endpoint, name, password, password, quiet).ok() &&
+           provisioning::login(endpoint, name, password, quiet).ok();
 }
 
 bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {

@@ -8,10 +8,12 @@
 #include <QString>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "app/control_window.h"
 #include "app/prompter.h"
+#include "provisioning/provisioning_channel.h"
 #include "scripted_prompter.h"
 
 namespace velquor::testing {
@@ -23,6 +25,18 @@ Widget* controlAs(const app::ControlWindow& window, int id) {
 
 // Clicks the push button with that id; false when there is none.
 bool clickControl(const app::ControlWindow& window, int id);
+
+// Clicks a button whose command runs in the background and waits until it has ended, with
+// every box it raised; false when there is no such button or it did not end in 30 s.
+bool runAndWait(app::ControlWindow& window, int buttonId);
+
+// True while any command's progress dialog is on screen.
+bool anyProgressDialogVisible();
+
+// Adds an ordinary account as the administrator and logs it in (a server authorises device
+// work only after a login from the same address).
+bool makeOperator(const provisioning::KestoEndpoint& endpoint, const std::string& chiefPassword,
+                  const char* name, const char* password);
 
 // Waits until predicate holds, serving events meanwhile; false after timeoutMs.
 bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 30000);

@@ -15,6 +15,7 @@
 
 using velquor::app::CVelquorDlg;
 using velquor::app::JobProgressDialog;
+using velquor::testing::anyProgressDialogVisible;
 using velquor::testing::clickControl;
 using velquor::testing::MessageBoxClicker;
 using velquor::testing::RealMessagesPrompter;
@@ -41,13 +42,6 @@ const char* kTemplate =
 
 QString q(const fs::path& path) {
     return QString::fromStdString(path.string());
-}
-
-bool anyProgressDialogVisible() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<JobProgressDialog*>(widget) && widget->isVisible()) return true;
-    }
-    return false;
 }
 
 }  // namespace

@@ -20,8 +20,14 @@ using namespace velquor::app;
 using velquor::testing::clickControl;
 using velquor::testing::controlAs;
 using velquor::testing::KestodFixture;
+using velquor::testing::runAndWait;
 
 namespace {
+
+void makeOperatorOn(const KestodFixture& server, const char* name, const char* password) {
+    QVERIFY(
+        velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), name, password));
+}
 
 struct Shown {
     QString text;
@@ -45,22 +51,6 @@ void type(ControlWindow& window, int id, const QString& text) {
 
 void typeServer(CDevice& device, const QString& text) {
     controlAs<QComboBox>(device, kServerCombo)->setEditText(text);
-}
-
-// Adds an ordinary account and logs it in (kestod authorises device work after a login).
-void makeOperator(const KestodFixture& server, const char* name, const char* password) {
-    velquor::support::NullReporter quiet;
-    QVERIFY(
-        velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
-    QVERIFY(velquor::provisioning::addUser(server.endpoint(), name, password, password, quiet));
-    QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
-}
-
-// Every request of these dialogs runs in the background: click, then wait for it to end.
-bool runAndWait(ControlWindow& window, int buttonId) {
-    QSignalSpy finished(&window, &ControlWindow::commandFinished);
-    if (!clickControl(window, buttonId)) return false;
-    return finished.count() > 0 || finished.wait(30000);
 }
 
 // Two OKs (a mismatch, then the change) and a Cancel, checking the dialog on the way.
@@ -118,7 +108,7 @@ void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
 
 void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
     KestodFixture server;
-    makeOperator(server, "Chief", "other-pass");
+    makeOperatorOn(server, "Chief", "other-pass");
     for (auto [name, password, expectUser] :
          {std::tuple{"chief", server.chiefPassword().c_str(), true},
           std::tuple{"Chief", "other-pass", false}}) {
@@ -213,7 +203,7 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
 
 void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     KestodFixture server;
-    makeOperator(server, "hank", "pw");
+    makeOperatorOn(server, "hank", "pw");
     velquor::testing::TempDir dir;
     const auto file = dir / "macs.csv";
     velquor::testing::writeFile(file,
@@ -270,7 +260,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
 
 void KestoDialogsTest::deviceDialogSummarisesFailures() {
     KestodFixture server;
-    makeOperator(server, "ivan", "pw");
+    makeOperatorOn(server, "ivan", "pw");
     velquor::testing::TempDir dir;
     const auto file = dir / "macs.csv";
     std::string csv;
@@ -302,7 +292,7 @@ void KestoDialogsTest::deviceDialogSummarisesFailures() {
 
 void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     KestodFixture server;
-    makeOperator(server, "jane", "old-pw");
+    makeOperatorOn(server, "jane", "old-pw");
     ScriptedPrompter prompter;
     CDevice device(prompter, "jane", server.endpoint());
     bool checked = false;

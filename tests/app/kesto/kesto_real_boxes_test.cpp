@@ -22,40 +22,26 @@
 #include "temp_dir.h"
 
 using namespace velquor::app;
+using velquor::testing::anyProgressDialogVisible;
 using velquor::testing::clickControl;
 using velquor::testing::controlAs;
 using velquor::testing::KestodFixture;
 using velquor::testing::MessageBoxClicker;
 using velquor::testing::RealMessagesPrompter;
+using velquor::testing::runAndWait;
 using velquor::testing::ShowDelay;
 using velquor::testing::waitFor;
 
 namespace {
 
+void makeOperatorOn(const KestodFixture& server, const char* name, const char* password) {
+    QVERIFY(
+        velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), name, password));
+}
+
 constexpr int kPromptBeforeTheDialog = 600000;
 constexpr int kPromptAfterTheDialog = 0;
 constexpr int kReadingTimeMs = 400;
-
-void makeOperator(const KestodFixture& server, const char* name, const char* password) {
-    velquor::support::NullReporter quiet;
-    QVERIFY(
-        velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(), quiet));
-    QVERIFY(velquor::provisioning::addUser(server.endpoint(), name, password, password, quiet));
-    QVERIFY(velquor::provisioning::login(server.endpoint(), name, password, quiet));
-}
-
-bool runAndWait(ControlWindow& window, int buttonId) {
-    QSignalSpy finished(&window, &ControlWindow::commandFinished);
-    if (!clickControl(window, buttonId)) return false;
-    return finished.count() > 0 || finished.wait(30000);
-}
-
-bool anyProgressDialogVisible() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<JobProgressDialog*>(widget) && widget->isVisible()) return true;
-    }
-    return false;
-}
 
 // Accepts TCP connections and never says a word: a server that hangs mid-handshake.
 class SilentListener {
@@ -90,7 +76,7 @@ private slots:
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
         KestodFixture server;
-        makeOperator(server, "hank", "pw");
+        makeOperatorOn(server, "hank", "pw");
         velquor::testing::TempDir dir;
         const auto file = dir / "macs.csv";
         velquor::testing::writeFile(file, "02:aa:00:00:00:01\n02:aa:00:00:00:02\n");
@@ -118,7 +104,7 @@ private slots:
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
         KestodFixture server;
-        makeOperator(server, "ivan", "pw");
+        makeOperatorOn(server, "ivan", "pw");
         velquor::testing::TempDir dir;
         const auto file = dir / "macs.csv";
         velquor::testing::writeFile(file, "02:bb:00:00:00:01\n02:bb:00:00:00:02\n");
