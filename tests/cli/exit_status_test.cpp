@@ -12,16 +12,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct ProgramRun {
-    std::string output;  // standard output and error together
-    int status = -1;
-};
-
 ProgramRun cli(const std::string& arguments) {
-    ProgramRun run;
-    run.output = runCommand(shellQuote(VELQUOR_CLI_BINARY) + " " + arguments + " 2>&1 </dev/null",
-                            &run.status);
-    return run;
+    return runProgram(VELQUOR_CLI_BINARY, arguments);
 }
 
 TEST(CliExitStatus, VersionAndHelpSucceed) {

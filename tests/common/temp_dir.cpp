@@ -71,4 +71,11 @@ std::string shellQuote(std::string_view text) {
     return quoted;
 }
 
+ProgramRun runProgram(const std::string& program, const std::string& arguments) {
+    ProgramRun run;
+    run.output =
+        runCommand(shellQuote(program) + " " + arguments + " 2>&1 </dev/null", &run.status);
+    return run;
+}
+
 }  // namespace velquor::testing

@@ -29,4 +29,12 @@ std::string runCommand(const std::string& command, int* status = nullptr);
 // Quotes a text for a POSIX shell.
 std::string shellQuote(std::string_view text);
 
+// What a program printed (standard output and error together) and its exit status.
+struct ProgramRun {
+    std::string output;
+    int status = -1;
+};
+// Runs program with the given (shell-quoted) arguments and no standard input.
+ProgramRun runProgram(const std::string& program, const std::string& arguments);
+
 }  // namespace velquor::testing

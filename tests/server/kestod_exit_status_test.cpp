@@ -12,17 +12,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct ProgramRun {
-    std::string output;  // standard output and error together
-    int status = -1;
-};
-
 ProgramRun kestod(const std::string& arguments) {
-    ProgramRun run;
-    run.output = runCommand(
-        shellQuote(KestodFixture::binary().string()) + " " + arguments + " 2>&1 </dev/null",
-        &run.status);
-    return run;
+    return runProgram(KestodFixture::binary().string(), arguments);
 }
 
 TEST(KestodExitStatus, VersionSucceeds) {
