@@ -14,6 +14,13 @@ public:
     virtual ~Reporter() = default;
     // An empty caption means "the application's title", as the GUI decides.
     virtual void report(std::string_view text, std::string_view caption) = 0;
+    // The same box with the reason behind it as its detail line (the product's text stays as
+    // it is; the detail says why). Reporters that show no detail keep the text alone.
+    virtual void reportWithDetail(std::string_view text, std::string_view caption,
+                                  std::string_view detail) {
+        (void)detail;
+        report(text, caption);
+    }
 };
 
 // Drops every report, for callers that only look at the returned result.
@@ -32,13 +39,24 @@ public:
     };
 
     void report(std::string_view text, std::string_view caption) override {
+        reportWithDetail(text, caption, {});
+    }
+    void reportWithDetail(std::string_view text, std::string_view caption,
+                          std::string_view detail) override {
         m_entries.push_back(Entry{std::string(text), std::string(caption)});
+        m_details.emplace_back(detail);
     }
     const std::vector<Entry>& entries() const { return m_entries; }
-    void clear() { m_entries.clear(); }
+    // The detail line of each entry, in the same order (empty where none was given).
+    const std::vector<std::string>& details() const { return m_details; }
+    void clear() {
+        m_entries.clear();
+        m_details.clear();
+    }
 
 private:
     std::vector<Entry> m_entries;
+    std::vector<std::string> m_details;
 };
 
 }  // namespace velquor::support
