@@ -6,7 +6,10 @@
 //
 // Accounts have an id; a deleted account keeps its row (marked deleted) so that the devices it
 // registered stay registered and attributed to it, and a new account of the same name starts
-// with nothing.
+// with nothing. Every account also has a credential generation, bumped by each password change
+// and carried by each grant: a grant is honoured only while its generation is the account's,
+// so a login that checked the old password can never leave a working grant behind a change,
+// however its steps interleave with it.
 #pragma once
 
 #include <chrono>
@@ -26,6 +29,14 @@ enum class StoreOutcome {
     Done,      // the change is committed
     Exists,    // the name or MAC is already taken
     NotFound,  // nothing matched (unknown name, or a MAC this owner does not hold)
+};
+
+// What a login checks the password against, and which account and generation a grant it
+// leads to is for.
+struct StoredLogin {
+    long long accountId = 0;
+    long long generation = 0;
+    PasswordHash hash;
 };
 
 struct UserRow {
@@ -88,7 +99,8 @@ public:
                                                       std::string_view keepPeer) = 0;
     // Adds the user or replaces an existing user's password (ending all of its grants).
     virtual support::Status putUser(std::string_view name, const PasswordHash& hash) = 0;
-    virtual support::Result<std::optional<PasswordHash>> findPassword(std::string_view name) = 0;
+    // The existing account of this name, for a login.
+    virtual support::Result<std::optional<StoredLogin>> findLogin(std::string_view name) = 0;
 
     // One atomic step: false if the failures of this name at this address, or of this address
     // over all names, have reached their limits; otherwise counts this attempt as a failure
@@ -97,10 +109,13 @@ public:
     virtual support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
                                              const LoginLimits& limits) = 0;
     // A successful login: takes back the failure admitLogin counted and grants the account,
-    // from this peer address, requests for the lifetime.
-    virtual support::Status grantLogin(std::string_view name, std::string_view peer,
-                                       std::chrono::milliseconds lifetime) = 0;
-    // True while a grant of the (existing) account of this name to this address lives.
+    // from this peer address, requests for the lifetime. False, and no grant, when the account
+    // was deleted or its password changed since findLogin read it.
+    virtual support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
+                                             std::string_view peer,
+                                             std::chrono::milliseconds lifetime) = 0;
+    // True while a grant of the (existing) account of this name to this address lives, given
+    // on the account's current password.
     virtual support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) = 0;
 
     // Devices are attributed to the existing account of the owner's name.
@@ -112,6 +127,10 @@ public:
                                                         std::string_view owner) = 0;
     virtual support::Result<StoreOutcome> deleteDevice(std::string_view mac,
                                                        std::string_view owner) = 0;
+
+    // Frees a MAC address whoever registered it (the administrator's way out for the phones
+    // of a deleted account); the registration it removed, if there was one.
+    virtual support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) = 0;
 
     // Existing accounts only, with the devices each holds.
     virtual support::Result<std::vector<UserRow>> listUsers() = 0;
@@ -127,7 +146,21 @@ public:
 
     // The schema version the database is at after opening (and migrating) it.
     virtual support::Result<int> schemaVersion() = 0;
+
+    // The moment after which the client of the request being handled has given up: a change
+    // that cannot commit before it is rolled back and reported as an error, never stored late.
+    // Clock::time_point::max() (the default): no limit.
+    void setDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
+    std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
+
+private:
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
 };
+
+// The errors a store returns for a change abandoned at its deadline, and for a change whose
+// fate is unknown because the connection broke while it was committing.
+inline constexpr std::string_view kDeadlinePassed = "deadline passed: the change was not made";
+inline constexpr std::string_view kOutcomeUnknown = "outcome unknown";
 
 // Where a server's store lives: the SQLite file in its folder, or, with a database URL, a
 // PostgreSQL database.

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "server/postgres_account_store.h"
+#include "server/server_files.h"
 #include "support/arg_parser.h"
 
 namespace velquor::server {
@@ -41,25 +43,73 @@ support::Result<std::filesystem::path> parseWithFolder(ArgParser& args,
 
 // Stores an optional positive number option into out, left alone when the option is absent.
 // Zero and negative values are refused: a zero limit or a negative time would make the
-// server refuse everything, which nobody asks for on purpose.
+// server refuse everything, which nobody asks for on purpose. The upper bound keeps sums
+// with the clock and counts of descriptors within what the server can represent.
 template <typename Number>
-support::Status positiveOption(const ArgParser& args, const std::string& name, Number& out) {
+support::Status positiveOption(const ArgParser& args, const std::string& name, Number& out,
+                               long long most) {
     const auto text = args.value(name);
     if (!text) return {};
-    const auto number = wholeNumber<Number>(*text);
-    if (!number || *number <= 0) {
-        return usage(name + " needs a positive whole number, not '" + *text + "'");
+    const auto number = wholeNumber<long long>(*text);
+    if (!number || *number <= 0 || *number > most) {
+        return usage(name + " needs a whole number from 1 to " + std::to_string(most) +
+                     ", not '" + *text + "'");
     }
-    out = *number;
+    out = static_cast<Number>(*number);
     return {};
 }
 
 support::Status millisecondsOption(const ArgParser& args, const std::string& name,
-                                   std::chrono::milliseconds& out) {
+                                   std::chrono::milliseconds& out, std::chrono::milliseconds most) {
     auto count = out.count();
-    auto status = positiveOption(args, name, count);
+    auto status = positiveOption(args, name, count, most.count());
     out = std::chrono::milliseconds(count);
     return status;
+}
+
+constexpr long long kMostCount = 1'000'000;
+constexpr std::chrono::milliseconds kMostDeadline = std::chrono::minutes(10);
+constexpr std::chrono::milliseconds kMostGrant = std::chrono::hours(24 * 30);
+constexpr std::chrono::milliseconds kMostWindow = std::chrono::hours(24);
+
+// Every value of a repeatable option, each of them a comma-separated list. The parser keeps
+// the last one only, so the command line is walked here first.
+std::vector<std::string> repeatedListOption(const std::vector<std::string>& argv,
+                                            const std::string& name) {
+    std::vector<std::string> values;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        if (argv[i] == "--") break;
+        std::string text;
+        if (argv[i] == name && i + 1 < argv.size()) {
+            text = argv[++i];
+        } else if (argv[i].rfind(name + "=", 0) == 0) {
+            text = argv[i].substr(name.size() + 1);
+        } else {
+            continue;
+        }
+        if (text.empty()) values.emplace_back();  // refused below, as an empty address
+        for (auto& item : splitAddressList(text)) values.push_back(std::move(item));
+    }
+    return values;
+}
+
+support::Result<std::vector<std::string>> addressesOption(const std::vector<std::string>& argv) {
+    auto addresses = repeatedListOption(argv, "--address");
+    for (const auto& address : addresses) {
+        if (auto problem = addressProblem(address); !problem.empty()) {
+            return usage("--address: " + problem);
+        }
+    }
+    return addresses;
+}
+
+support::Status databaseOption(const ArgParser& args, std::string& out) {
+    const auto url = args.value("--database");
+    if (!url) return {};
+    if (url->empty()) return usage("--database needs a URL such as postgresql:///kesto");
+    if (auto status = checkDatabaseUrl(*url); !status) return usage(status.error().message);
+    out = *url;
+    return {};
 }
 
 support::Status portsOption(const ArgParser& args, std::array<std::uint16_t, 3>& ports) {
@@ -89,10 +139,7 @@ support::Result<StoreLocation> storeLocation(ArgParser& args,
     if (auto parsed = args.parse(argv); !parsed) return parsed.error();
     StoreLocation location;
     location.folder = args.value("--dir").value_or("");
-    location.databaseUrl = args.value("--database").value_or("");
-    if (args.value("--database") && location.databaseUrl.empty()) {
-        return usage("--database needs a URL such as postgresql:///kesto");
-    }
+    if (auto status = databaseOption(args, location.databaseUrl); !status) return status.error();
     if (location.folder.empty() && location.databaseUrl.empty()) {
         return usage("--dir DIR or --database URL is needed");
     }
@@ -109,47 +156,54 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
     if (!folder) return folder.error();
     InitOptions options;
     options.folder = std::move(*folder);
-    if (auto address = args.value("--address")) options.address = *address;
+    auto addresses = addressesOption(argv);
+    if (!addresses) return addresses.error();
+    if (!addresses->empty()) options.addresses = std::move(*addresses);
     if (auto file = args.value("--admin-password-file")) options.adminPasswordFile = *file;
     options.force = args.has("--force");
-    if (auto url = args.value("--database")) {
-        if (url->empty()) return usage("--database needs a URL such as postgresql:///kesto");
-        options.databaseUrl = *url;
-    }
-    if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations); !s) {
+    if (auto status = databaseOption(args, options.databaseUrl); !status) return status.error();
+    if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations, 0x7fffffff); !s) {
         return s.error();
     }
     return options;
 }
 
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--grant-ms", "--workers",
-                    "--max-connections", "--max-per-peer", "--max-failed-logins-per-name",
+    ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--handshake-ms",
+                    "--grant-ms", "--workers", "--max-connections", "--max-per-peer",
+                    "--max-logins-per-address", "--max-failed-logins-per-name",
                     "--max-failed-logins-per-address", "--failed-login-window-ms", "--database"},
                    {});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     ServeSettings settings;
     settings.folder = std::move(*folder);
-    settings.address = args.value("--address").value_or("");
-    if (auto url = args.value("--database")) {
-        if (url->empty()) return usage("--database needs a URL such as postgresql:///kesto");
-        settings.databaseUrl = *url;
-    }
+    auto addresses = addressesOption(argv);
+    if (!addresses) return addresses.error();
+    settings.addresses = std::move(*addresses);
     for (const support::Status& status : {
+             databaseOption(args, settings.databaseUrl),
              portsOption(args, settings.ports),
-             millisecondsOption(args, "--deadline-ms", settings.connectionDeadline),
-             millisecondsOption(args, "--grant-ms", settings.grantLifetime),
-             millisecondsOption(args, "--failed-login-window-ms", settings.loginLimits.window),
-             positiveOption(args, "--workers", settings.workers),
-             positiveOption(args, "--max-connections", settings.maxConnections),
-             positiveOption(args, "--max-per-peer", settings.maxConnectionsPerPeer),
+             millisecondsOption(args, "--deadline-ms", settings.connectionDeadline, kMostDeadline),
+             millisecondsOption(args, "--handshake-ms", settings.handshakeDeadline, kMostDeadline),
+             millisecondsOption(args, "--grant-ms", settings.grantLifetime, kMostGrant),
+             millisecondsOption(args, "--failed-login-window-ms", settings.loginLimits.window,
+                                kMostWindow),
+             positiveOption(args, "--workers", settings.workers, 1024),
+             positiveOption(args, "--max-connections", settings.maxConnections, kMostCount),
+             positiveOption(args, "--max-per-peer", settings.maxConnectionsPerPeer, kMostCount),
+             positiveOption(args, "--max-logins-per-address", settings.maxLoginsPerAddress,
+                            kMostCount),
              positiveOption(args, "--max-failed-logins-per-name",
-                            settings.loginLimits.failuresPerName),
+                            settings.loginLimits.failuresPerName, kMostCount),
              positiveOption(args, "--max-failed-logins-per-address",
-                            settings.loginLimits.failuresPerAddress),
+                            settings.loginLimits.failuresPerAddress, kMostCount),
          }) {
         if (!status) return status.error();
+    }
+    if (settings.maxConnectionsPerPeer > settings.maxConnections) {
+        return usage("--max-per-peer cannot be more than --max-connections (" +
+                     std::to_string(settings.maxConnections) + ")");
     }
     return settings;
 }
@@ -162,6 +216,19 @@ support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>
         return usage("unexpected argument '" + args.positionals()[0] + "'");
     }
     return location;
+}
+
+support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--database"}, {});
+    auto location = storeLocation(args, argv);
+    if (!location) return location.error();
+    DevicesOptions options{std::move(*location), {}};
+    const auto& words = args.positionals();
+    if (words.empty()) return options;
+    if (words[0] != "release") return usage("unexpected argument '" + words[0] + "'");
+    if (words.size() == 1) return usage("devices release needs the MAC addresses to free");
+    options.release.assign(words.begin() + 1, words.end());
+    return options;
 }
 
 support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& argv) {
@@ -186,6 +253,7 @@ support::Result<MigrateOptions> parseMigrateOptions(const std::vector<std::strin
     if (!folder) return folder.error();
     const auto url = args.value("--to");
     if (!url || url->empty()) return usage("--to URL (the PostgreSQL database) is needed");
+    if (auto status = checkDatabaseUrl(*url); !status) return usage(status.error().message);
     return MigrateOptions{std::move(*folder), *url};
 }
 

@@ -24,6 +24,14 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
 // devices).
 support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& args);
 
+struct DevicesOptions {
+    StoreLocation store;
+    std::vector<std::string> release;  // MACs to free; empty: list the registrations
+};
+
+// 'kestod devices (--dir DIR | --database URL) [release MAC...]'
+support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& args);
+
 struct PasswdOptions {
     StoreLocation store;
     std::string name;

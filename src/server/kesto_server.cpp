@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <set>
 
 #include "server/request_log.h"
 
@@ -30,16 +32,73 @@ using support::makeError;
 // only a client that stopped reading can make this matter.
 constexpr milliseconds kReplyDeadline{5'000};
 constexpr milliseconds kAcceptPause{100};
+// Connections refused to one address make one line when the first comes, then one line per
+// interval with how many followed.
+constexpr std::chrono::seconds kRefusalInterval{10};
 
 void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
 
-std::string peerAddressOf(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+std::string peerAddressOf(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto& six = reinterpret_cast<const sockaddr_in6&>(address);
+        ::inet_ntop(AF_INET6, &six.sin6_addr, text, sizeof text);
+    } else {
+        const auto& four = reinterpret_cast<const sockaddr_in&>(address);
+        ::inet_ntop(AF_INET, &four.sin_addr, text, sizeof text);
+    }
     return text;
+}
+
+void setPort(sockaddr_storage& address, std::uint16_t port) {
+    if (address.ss_family == AF_INET6) {
+        reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(port);
+    } else {
+        reinterpret_cast<sockaddr_in&>(address).sin_port = htons(port);
+    }
+}
+
+std::uint16_t portOf(const sockaddr_storage& address) {
+    return ntohs(address.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                     : reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+struct ListenAddress {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// Every address a listen address stands for: itself when it is an IP address, else what the
+// name resolves to, each once.
+support::Result<std::vector<ListenAddress>> resolveListenAddresses(
+    const std::vector<std::string>& addresses) {
+    std::vector<ListenAddress> resolved;
+    std::set<std::string> seen;
+    for (const auto& name : addresses) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_ADDRCONFIG;
+        addrinfo* found = nullptr;
+        if (const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); rc != 0) {
+            return makeError(ErrorCode::Network, "cannot resolve the listen address '" + name +
+                                                     "': " + ::gai_strerror(rc));
+        }
+        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+            if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
+            ListenAddress listen;
+            std::memcpy(&listen.address, entry->ai_addr, entry->ai_addrlen);
+            listen.length = entry->ai_addrlen;
+            if (seen.insert(peerAddressOf(listen.address)).second) resolved.push_back(listen);
+        }
+        ::freeaddrinfo(found);
+    }
+    if (resolved.empty()) return makeError(ErrorCode::Network, "no address to listen on");
+    return resolved;
 }
 
 int pollTimeoutUntil(Clock::time_point deadline) {
@@ -58,6 +117,7 @@ struct KestoServer::Connection {
     RequestKind kind = RequestKind::Login;
     std::uint16_t port = 0;
     Clock::time_point deadline;
+    Clock::time_point handshakeDeadline;
     Stage stage = Stage::Handshake;
     bool wantsWrite = false;
     bool done = false;           // handed on or dropped; the loop forgets it
@@ -71,7 +131,18 @@ struct KestoServer::Connection {
 };
 
 KestoServer::KestoServer(ServeSettings settings)
-    : m_settings(std::move(settings)), m_files(serverFilesIn(m_settings.folder)) {}
+    : m_settings(std::move(settings)),
+      m_files(serverFilesIn(m_settings.folder)),
+      m_loginRate(m_settings.maxLoginsPerAddress) {}
+
+std::string KestoServer::address() const {
+    std::string joined;
+    for (const auto& address : m_settings.addresses) {
+        if (!joined.empty()) joined += ", ";
+        joined += address;
+    }
+    return joined;
+}
 
 KestoServer::~KestoServer() {
     {
@@ -89,7 +160,7 @@ KestoServer::~KestoServer() {
 
 support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings settings) {
     if (settings.workers == 0 || settings.maxConnections == 0 ||
-        settings.maxConnectionsPerPeer == 0) {
+        settings.maxConnectionsPerPeer == 0 || settings.maxLoginsPerAddress == 0) {
         return makeError(ErrorCode::InvalidInput,
                          "workers and connection limits must be at least 1");
     }
@@ -112,16 +183,13 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
         }
         server->m_hashIterations = parsed;
     }
-    if (auto status = (*store)->beginServing(); !status) return status.error();
-    if (server->m_settings.address.empty()) {
+    if (server->m_settings.addresses.empty()) {
         auto address = (*store)->setting("address");
         if (!address) return address.error();
-        server->m_settings.address = address->value_or(std::string(wire::kDefaultServerAddress));
+        server->m_settings.addresses =
+            splitAddressList(address->value_or(std::string(wire::kDefaultServerAddress)));
     }
-    if (!isIpv4Address(server->m_settings.address)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "'" + server->m_settings.address + "' is not an IPv4 address");
-    }
+    AccountStore& first = **store;
     server->m_workerStores.push_back(std::move(*store));
     while (server->m_workerStores.size() < server->m_settings.workers) {
         auto more = openAccountStore(location, AccountStore::OpenMode::MustExist);
@@ -141,36 +209,55 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     server->m_wakeRead = pipeFds[0];
     server->m_wakeWrite = pipeFds[1];
     if (auto status = server->bindListeners(); !status) return status.error();
+    // Only an instance that serves may end the logins of the one before it: a second one
+    // started by mistake on the same folder fails above and leaves everyone logged in.
+    if (auto status = first.beginServing(); !status) return status.error();
     return server;
 }
 
 support::Status KestoServer::bindListeners() {
+    auto addresses = resolveListenAddresses(m_settings.addresses);
+    if (!addresses) return addresses.error();
+    for (std::size_t kind = 0; kind < m_settings.ports.size(); ++kind) {
+        // Port 0 takes a free port on the first address, and the same one on the others.
+        std::uint16_t port = m_settings.ports[kind];
+        for (auto& listen : *addresses) {
+            setPort(listen.address, port);
+            const std::string where = peerAddressOf(listen.address) + " port " +
+                                      std::to_string(port);
+            if (auto status = bindListener(where, listen.address, listen.length, kind); !status) {
+                return status;
+            }
+            port = m_listeners.back().port;
+        }
+        m_boundPorts[kind] = port;
+    }
+    return {};
+}
+
+support::Status KestoServer::bindListener(const std::string& where,
+                                          const sockaddr_storage& address, socklen_t length,
+                                          std::size_t kindIndex) {
     static constexpr RequestKind kKinds[] = {RequestKind::Login, RequestKind::Account,
                                              RequestKind::Device};
-    for (std::size_t i = 0; i < m_listeners.size(); ++i) {
-        const std::string where = m_settings.address + ":" + std::to_string(m_settings.ports[i]);
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            return makeError(ErrorCode::Network,
-                             std::string("cannot create a socket: ") + std::strerror(errno));
-        }
-        m_listeners[i] = Listener{fd, kKinds[i], 0};
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_settings.ports[i]);
-        ::inet_pton(AF_INET, m_settings.address.c_str(), &address.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd, SOMAXCONN) != 0) {
-            return makeError(ErrorCode::Network,
-                             "cannot listen on " + where + ": " + std::strerror(errno));
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_listeners[i].port = ntohs(address.sin_port);
-        m_boundPorts[i] = m_listeners[i].port;
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return makeError(ErrorCode::Network,
+                         std::string("cannot create a socket: ") + std::strerror(errno));
     }
+    m_listeners.push_back(Listener{fd, kKinds[kindIndex], 0});
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (address.ss_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        ::listen(fd, SOMAXCONN) != 0) {
+        return makeError(ErrorCode::Network,
+                         "cannot listen on " + where + ": " + std::strerror(errno));
+    }
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    m_listeners.back().port = portOf(bound);
     return {};
 }
 
@@ -202,7 +289,7 @@ void KestoServer::release(const std::string& peer) {
 
 void KestoServer::acceptFrom(const Listener& listener) {
     for (;;) {
-        sockaddr_in address{};
+        sockaddr_storage address{};
         socklen_t length = sizeof address;
         const int fd = ::accept4(listener.fd, reinterpret_cast<sockaddr*>(&address), &length,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -216,9 +303,7 @@ void KestoServer::acceptFrom(const Listener& listener) {
         const std::string peer = peerAddressOf(address);
         if (!admit(peer)) {
             ::close(fd);
-            writeLogLine(formatLogLine(
-                std::chrono::system_clock::now(),
-                LogEntry{peer, listener.port, {}, {}, {}, {}, "refused: too many connections"}));
+            noteRefusal(peer, listener.port, Clock::now());
             continue;
         }
         const int one = 1;
@@ -228,7 +313,10 @@ void KestoServer::acceptFrom(const Listener& listener) {
         connection->peer = peer;
         connection->kind = listener.kind;
         connection->port = listener.port;
-        connection->deadline = Clock::now() + m_settings.connectionDeadline;
+        const auto now = Clock::now();
+        connection->deadline = now + m_settings.connectionDeadline;
+        connection->handshakeDeadline =
+            now + std::min(m_settings.handshakeDeadline, m_settings.connectionDeadline);
         connection->record.reserve(recordLengthOf(listener.kind) + 1);
         connection->ssl = SSL_new(m_tls.get());
         if (connection->ssl == nullptr || SSL_set_fd(connection->ssl, fd) != 1) {
@@ -296,6 +384,43 @@ void KestoServer::dropConnection(std::unique_ptr<Connection> connection, std::st
     finish(std::move(connection));
 }
 
+void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now) {
+    const auto [tally, first] = m_refusals.try_emplace(peer, RefusalTally{now, port, 0});
+    if (!first) {
+        ++tally->second.more;
+        return;
+    }
+    writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                               LogEntry{peer, port, {}, {}, {}, {}, "refused: too many connections"}));
+}
+
+// Writes the counts of the intervals that ended; returns when the next one ends.
+Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
+    Clock::time_point next = Clock::time_point::max();
+    for (auto it = m_refusals.begin(); it != m_refusals.end();) {
+        RefusalTally& tally = it->second;
+        if (now - tally.since < kRefusalInterval) {
+            next = std::min(next, tally.since + kRefusalInterval);
+            ++it;
+            continue;
+        }
+        if (tally.more == 0) {
+            it = m_refusals.erase(it);
+            continue;
+        }
+        const std::string why = "refused " + std::to_string(tally.more) +
+                                " more connections in the last " +
+                                std::to_string(kRefusalInterval.count()) +
+                                " s: too many connections";
+        writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                                   LogEntry{it->first, tally.port, {}, {}, {}, {}, why}));
+        tally = RefusalTally{now, tally.port, 0};
+        next = std::min(next, now + kRefusalInterval);
+        ++it;
+    }
+    return next;
+}
+
 void KestoServer::finish(std::unique_ptr<Connection> connection) {
     const std::string peer = connection->peer;
     connection.reset();
@@ -305,7 +430,8 @@ void KestoServer::finish(std::unique_ptr<Connection> connection) {
 void KestoServer::dispatch(std::unique_ptr<Connection> connection) {
     {
         std::lock_guard lock(m_queueMutex);
-        m_queue.push_back(std::move(connection));
+        const std::string peer = connection->peer;
+        m_queue.push(peer, std::move(connection));
     }
     m_queueReady.notify_one();
 }
@@ -315,28 +441,51 @@ void KestoServer::workerMain(AccountStore& store) {
         store,
         AuthorisationSettings{m_settings.loginLimits, m_settings.grantLifetime, m_hashIterations});
     for (;;) {
-        std::unique_ptr<Connection> connection;
+        std::optional<std::pair<std::string, std::unique_ptr<Connection>>> next;
         {
             std::unique_lock lock(m_queueMutex);
             m_queueReady.wait(lock, [&] { return m_workersStopping || !m_queue.empty(); });
-            if (m_queue.empty()) return;  // stopping, and nothing left to answer
-            connection = std::move(m_queue.front());
-            m_queue.pop_front();
+            next = m_queue.pop();
+            if (!next) return;  // stopping, and nothing left to answer
         }
-        answer(*connection, handler);
-        finish(std::move(connection));
+        answer(*next->second, handler, store);
+        {
+            std::lock_guard lock(m_queueMutex);
+            m_queue.done(next->first);
+        }
+        finish(std::move(next->second));
     }
 }
 
-void KestoServer::answer(Connection& connection, RequestHandler& handler) {
+RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handler,
+                                   AccountStore& store) {
     RequestOutcome outcome;
+    outcome.operation = "-";
+    outcome.reply = std::string(wire::kReplyNo);
     if (connection.trailingBytes) {
-        outcome.operation = "-";
-        outcome.reply = "NO";
         outcome.detail = "malformed: more bytes than one record";
-    } else {
-        outcome = handler.handle(connection.kind, connection.peer, connection.record);
+        return outcome;
     }
+    // The client has given up by now (its time-out is the same order as ours): doing the
+    // work would change what it was told nothing about.
+    if (Clock::now() >= connection.deadline) {
+        outcome.detail = "not done: the deadline passed while the request waited for a worker";
+        return outcome;
+    }
+    const bool login = connection.kind == RequestKind::Login;
+    if (login && !m_loginRate.reserve(connection.peer)) {
+        outcome.operation = "LOGIN";
+        outcome.detail = "too many logins from this address in the last minute";
+        return outcome;
+    }
+    store.setDeadline(connection.deadline);
+    outcome = handler.handle(connection.kind, connection.peer, connection.record);
+    if (login && outcome.reply != wire::kReplyYes) m_loginRate.cancel(connection.peer);
+    return outcome;
+}
+
+void KestoServer::answer(Connection& connection, RequestHandler& handler, AccountStore& store) {
+    const RequestOutcome outcome = decide(connection, handler, store);
     const auto deadline = Clock::now() + kReplyDeadline;
     std::string_view sent = outcome.reply;
     std::string failure;
@@ -384,10 +533,14 @@ support::Status KestoServer::run() {
         }
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
+        nearest = std::min(nearest, flushRefusals(Clock::now()));
         for (const auto& connection : m_open) {
             fds.push_back(pollfd{connection->fd,
                                  static_cast<short>(connection->wantsWrite ? POLLOUT : POLLIN), 0});
             nearest = std::min(nearest, connection->deadline);
+            if (connection->stage == Connection::Stage::Handshake) {
+                nearest = std::min(nearest, connection->handshakeDeadline);
+            }
         }
         const int ready = ::poll(fds.data(), fds.size(), pollTimeoutUntil(nearest));
         if (ready < 0 && errno != EINTR) {
@@ -408,26 +561,7 @@ support::Status KestoServer::run() {
                 if ((fds[1 + i].revents & POLLIN) != 0) acceptFrom(m_listeners[i]);
             }
         }
-        const auto now = Clock::now();
-        std::vector<std::unique_ptr<Connection>> still;
-        still.reserve(m_open.size());
-        for (auto& connection : m_open) {
-            const std::size_t expected = recordLengthOf(connection->kind);
-            if (connection->done && connection->record.size() == expected) {
-                dispatch(std::move(connection));
-            } else if (connection->done) {
-                const char* why = connection->stage == Connection::Stage::Handshake
-                                      ? "closed: TLS handshake failed"
-                                      : "closed: the client left before a whole record";
-                dropConnection(std::move(connection), why);
-            } else if (now >= connection->deadline) {
-                dropConnection(std::move(connection),
-                               "closed: no whole record within the deadline");
-            } else {
-                still.push_back(std::move(connection));
-            }
-        }
-        m_open = std::move(still);
+        sweep(Clock::now());
     }
 
     for (auto& connection : m_open) {
@@ -442,6 +576,34 @@ support::Status KestoServer::run() {
     for (auto& worker : m_workers) worker.join();
     m_workers.clear();
     return {};
+}
+
+// Hands whole records to the workers and drops what failed or ran out of time. A partial
+// record is logged by its length only: its fields may hold anything, a password included.
+void KestoServer::sweep(Clock::time_point now) {
+    std::vector<std::unique_ptr<Connection>> still;
+    still.reserve(m_open.size());
+    for (auto& connection : m_open) {
+        const std::size_t expected = recordLengthOf(connection->kind);
+        const std::string received = std::to_string(connection->record.size()) + " of " +
+                                     std::to_string(expected) + " bytes";
+        const bool handshaking = connection->stage == Connection::Stage::Handshake;
+        if (connection->done && connection->record.size() == expected) {
+            dispatch(std::move(connection));
+        } else if (connection->done) {
+            dropConnection(std::move(connection),
+                           handshaking ? "closed: TLS handshake failed"
+                                       : "closed: the client left after " + received);
+        } else if (handshaking && now >= connection->handshakeDeadline) {
+            dropConnection(std::move(connection), "closed: no TLS handshake within the deadline");
+        } else if (now >= connection->deadline) {
+            dropConnection(std::move(connection),
+                           "closed: no whole record within the deadline (" + received + ")");
+        } else {
+            still.push_back(std::move(connection));
+        }
+    }
+    m_open = std::move(still);
 }
 
 }  // namespace velquor::server

@@ -3,7 +3,10 @@
 // blocking on a client, so idle or trickling clients cost a slot, not a thread. A complete
 // record goes to a bounded pool of workers that own a database connection each; a worker
 // decides, commits, replies and closes. Every connection has one deadline for handshake and
-// record together; connections are capped in all and per peer address.
+// record together, and a shorter one for the handshake alone; connections are capped in all
+// and per peer address. Workers take records fairly from the addresses that wait (see
+// fair_share.h), and a record whose deadline passed before a worker took it is refused
+// without being applied: its client has given up on it.
 #pragma once
 
 #include <array>
@@ -20,7 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "server/account_store.h"
+#include "server/fair_share.h"
 #include "server/request_handler.h"
 #include "server/server_files.h"
 #include "support/result.h"
@@ -33,14 +39,18 @@ using Clock = std::chrono::steady_clock;
 struct ServeSettings {
     std::filesystem::path folder;
     std::string databaseUrl;  // empty: the SQLite file in the folder
-    std::string address;      // empty: the address 'kestod init' made the certificate for
+    // IP addresses or names to listen on; empty: the addresses 'kestod init' certified.
+    std::vector<std::string> addresses;
     // Login, account, device; 0: any free port.
     std::array<std::uint16_t, 3> ports{wire::kLoginPort, wire::kAccountPort, wire::kDevicePort};
     std::chrono::milliseconds connectionDeadline{10'000};
+    std::chrono::milliseconds handshakeDeadline{3'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
     std::size_t workers = 8;
-    std::size_t maxConnections = 1024;
-    std::size_t maxConnectionsPerPeer = 256;
+    // A client keeps up to 64 exchanges in flight; 64 addresses at their cap fill the server.
+    std::size_t maxConnections = 4096;
+    std::size_t maxConnectionsPerPeer = 64;
+    std::size_t maxLoginsPerAddress = 30;  // successful logins per minute
     LoginLimits loginLimits;
 };
 
@@ -52,7 +62,8 @@ public:
     KestoServer(const KestoServer&) = delete;
     KestoServer& operator=(const KestoServer&) = delete;
 
-    const std::string& address() const { return m_settings.address; }
+    // The addresses listened on, as given or certified ("192.0.2.7, kesto.example").
+    std::string address() const;
     // The ports actually bound (differs from the settings where those asked for 0).
     std::array<std::uint16_t, 3> ports() const { return m_boundPorts; }
 
@@ -68,25 +79,36 @@ private:
         RequestKind kind = RequestKind::Login;
         std::uint16_t port = 0;
     };
+    struct RefusalTally {
+        Clock::time_point since;
+        std::uint16_t port = 0;
+        std::size_t more = 0;  // refusals since the line at `since`
+    };
 
     explicit KestoServer(ServeSettings settings);
     support::Status bindListeners();
+    support::Status bindListener(const std::string& where, const sockaddr_storage& address,
+                                 socklen_t length, std::size_t kindIndex);
     void acceptFrom(const Listener& listener);
     void advance(Connection& connection);
     void readRecord(Connection& connection);
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, std::string_view why);
+    void sweep(Clock::time_point now);
+    void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now);
+    Clock::time_point flushRefusals(Clock::time_point now);
     bool admit(const std::string& peer);
     void release(const std::string& peer);
     void workerMain(AccountStore& store);
-    void answer(Connection& connection, RequestHandler& handler);
+    RequestOutcome decide(Connection& connection, RequestHandler& handler, AccountStore& store);
+    void answer(Connection& connection, RequestHandler& handler, AccountStore& store);
     void finish(std::unique_ptr<Connection> connection);
 
     ServeSettings m_settings;
     ServerFiles m_files;
     SslContextPtr m_tls;
     std::uint32_t m_hashIterations = 0;
-    std::array<Listener, 3> m_listeners{};
+    std::vector<Listener> m_listeners;
     std::array<std::uint16_t, 3> m_boundPorts{};
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
@@ -101,10 +123,13 @@ private:
     std::mutex m_countMutex;
     std::size_t m_totalConnections = 0;
     std::map<std::string, std::size_t> m_perPeer;
+    // Owned by the event loop thread: one log line per address and interval for refusals.
+    std::map<std::string, RefusalTally> m_refusals;
+    LoginRateLimit m_loginRate;
 
     std::mutex m_queueMutex;
     std::condition_variable m_queueReady;
-    std::deque<std::unique_ptr<Connection>> m_queue;
+    FairQueue<std::unique_ptr<Connection>> m_queue;
     bool m_workersStopping = false;
     std::vector<std::unique_ptr<AccountStore>>
         m_workerStores;  // one connection per worker, opened up front

@@ -1,5 +1,8 @@
 // 'kestod users' and 'kestod devices': what a server's store holds, one tab-separated line per
-// row. Names come from clients, so they are escaped as in the request log.
+// row. Names come from clients, so they are escaped as in the request log. 'kestod devices
+// release' frees registrations on the server, with a line in the system log for each.
+#include <syslog.h>
+
 #include <iostream>
 
 #include "server/account_store.h"
@@ -17,6 +20,33 @@ support::Result<std::unique_ptr<AccountStore>> openExisting(const std::vector<st
     auto location = parseStoreLocation(args);
     if (!location) return location.error();
     return openAccountStore(*location, AccountStore::OpenMode::MustExist);
+}
+
+std::string ownerOf(const DeviceRow& device) {
+    return "registered by " + escapeForLog(device.owner) + ", account " +
+           std::to_string(device.accountId) + (device.ownerDeleted ? ", deleted" : "");
+}
+
+// Frees each MAC whoever holds it; a MAC that is not registered is an error, the others are
+// freed all the same.
+int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
+    ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
+    bool allFound = true;
+    for (const auto& mac : macs) {
+        auto released = store.releaseDevice(mac);
+        if (!released) return reportFailure(released.error());
+        if (!released->has_value()) {
+            std::cerr << "kestod: " << escapeForLog(mac) << " is not registered\n";
+            allFound = false;
+            continue;
+        }
+        const std::string what = "released " + escapeForLog(mac) + " (" + ownerOf(**released) +
+                                 ", server \"" + escapeForLog((*released)->server) + "\")";
+        ::syslog(LOG_NOTICE, "%s with 'kestod devices release'", what.c_str());
+        std::cout << "kestod: " << what << '\n';
+    }
+    ::closelog();
+    return allFound ? support::kExitOk : support::kExitFailure;
 }
 
 }  // namespace
@@ -37,8 +67,11 @@ int runUsersCommand(const std::vector<std::string>& args) {
 // The last column tells the accounts apart: a deleted account's registrations stay listed
 // under it, apart from a later account that took the same name.
 int runDevicesCommand(const std::vector<std::string>& args) {
-    auto store = openExisting(args);
+    auto options = parseDevicesOptions(args);
+    if (!options) return reportFailure(options.error());
+    auto store = openAccountStore(options->store, AccountStore::OpenMode::MustExist);
     if (!store) return reportFailure(store.error());
+    if (!options->release.empty()) return releaseDevices(**store, options->release);
     auto devices = (*store)->listDevices();
     if (!devices) return reportFailure(devices.error());
     std::cout << "mac\tuser\tserver\tregistered\taccount\n";

@@ -6,7 +6,12 @@
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <utility>
 
 namespace velquor::server {
@@ -15,6 +20,12 @@ namespace {
 
 using support::ErrorCode;
 using support::makeError;
+
+using Clock = std::chrono::steady_clock;
+
+// The longest one wait for the database may take when the caller set no deadline: the
+// database's own statement time-out is 10 s, so this only ends waits on one that froze.
+constexpr auto kLongestWait = std::chrono::seconds(30);
 
 // Serialises schema changes of instances that start together on one database.
 constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7348201)";
@@ -76,6 +87,12 @@ BEGIN
     RETURN true;
 END
 $$;
+)sql",
+    // Version 2: credential generations. Grants made before carry none and are dropped.
+    R"sql(
+ALTER TABLE accounts ADD COLUMN generation bigint NOT NULL DEFAULT 1;
+DELETE FROM grants;
+ALTER TABLE grants ADD COLUMN generation bigint NOT NULL DEFAULT 0;
 )sql",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
@@ -146,59 +163,74 @@ private:
 
 namespace {
 
-#define VELQUOR_STATEMENT(name, sql) constexpr const char* name##Sql = sql
+using Statement = PostgresAccountStore::Statement;
 
-VELQUOR_STATEMENT(kAddUser,
+#define VELQUOR_STATEMENT(name, sql) constexpr Statement name{#name, sql, false}
+#define VELQUOR_CHANGE(name, sql) constexpr Statement name{#name, sql, true}
+
+VELQUOR_CHANGE(kAddUser,
                   "INSERT INTO accounts(name, salt, iterations, digest) "
                   "VALUES(decode($1, 'hex'), decode($2, 'hex'), $3::integer, decode($4, 'hex'))");
-VELQUOR_STATEMENT(kDeleteUser,
+VELQUOR_CHANGE(kDeleteUser,
                   "WITH gone AS (UPDATE accounts SET deleted = now() "
                   "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id), "
                   "ended AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM gone)) "
                   "SELECT count(*) FROM gone");
-VELQUOR_STATEMENT(kSetPassword,
-                  "WITH changed AS (UPDATE accounts SET salt = decode($2, 'hex'), "
-                  "  iterations = $3::integer, digest = decode($4, 'hex') "
-                  "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id), "
-                  "ended AS (DELETE FROM grants "
-                  "  WHERE account_id IN (SELECT id FROM changed) AND peer <> $5) "
-                  "SELECT count(*) FROM changed");
-VELQUOR_STATEMENT(kFindPassword,
-                  "SELECT encode(salt, 'hex'), iterations, encode(digest, 'hex') FROM accounts "
-                  "WHERE name = decode($1, 'hex') AND deleted IS NULL");
-VELQUOR_STATEMENT(kAdmitLogin,
+// The grant of the address that made the change is carried to the new generation; the
+// sub-statements see one snapshot, so the generation is computed, not read back.
+VELQUOR_CHANGE(kSetPassword,
+               "WITH changed AS (UPDATE accounts SET salt = decode($2, 'hex'), "
+               "  iterations = $3::integer, digest = decode($4, 'hex'), "
+               "  generation = generation + 1 "
+               "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id, generation), "
+               "ended AS (DELETE FROM grants "
+               "  WHERE account_id IN (SELECT id FROM changed) AND peer <> $5), "
+               "kept AS (UPDATE grants g SET generation = c.generation FROM changed c "
+               "  WHERE g.account_id = c.id AND g.peer = $5) "
+               "SELECT count(*) FROM changed");
+VELQUOR_STATEMENT(kFindLogin,
+                  "SELECT encode(salt, 'hex'), iterations, encode(digest, 'hex'), id, generation "
+                  "FROM accounts WHERE name = decode($1, 'hex') AND deleted IS NULL");
+VELQUOR_CHANGE(kAdmitLogin,
                   "SELECT kestod_admit_login(decode($1, 'hex'), $2, $3::integer, $4::integer, "
                   "$5::bigint)");
 // Expired grants of the account are swept here; other addresses' rows only, so the sweep
 // never touches the row the insert below may update.
-VELQUOR_STATEMENT(kGrantLogin,
+VELQUOR_CHANGE(kGrantLogin,
                   "WITH forgiven AS (UPDATE login_failures SET failures = failures - 1 "
                   "  WHERE name = decode($1, 'hex') AND peer = $2 AND failures > 0), "
-                  "account AS (SELECT id FROM accounts "
-                  "  WHERE name = decode($1, 'hex') AND deleted IS NULL), "
-                  "swept AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM account) "
-                  "  AND peer <> $2 AND expires <= clock_timestamp()) "
-                  "INSERT INTO grants(account_id, peer, expires) "
-                  "SELECT id, $2, clock_timestamp() + $3::bigint * interval '1 millisecond' "
-                  "FROM account ON CONFLICT (account_id, peer) "
-                  "DO UPDATE SET expires = excluded.expires");
+               "account AS (SELECT id, generation FROM accounts "
+               "  WHERE id = $4::bigint AND generation = $5::bigint AND deleted IS NULL "
+               "  FOR SHARE), "
+               "swept AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM account) "
+               "  AND peer <> $2 AND expires <= clock_timestamp()) "
+               "INSERT INTO grants(account_id, peer, expires, generation) "
+               "SELECT id, $2, clock_timestamp() + $3::bigint * interval '1 millisecond', "
+               "generation FROM account ON CONFLICT (account_id, peer) "
+               "DO UPDATE SET expires = excluded.expires, generation = excluded.generation");
 VELQUOR_STATEMENT(kHoldsGrant,
                   "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
                   "WHERE a.name = decode($1, 'hex') AND a.deleted IS NULL AND g.peer = $2 "
-                  "AND g.expires > clock_timestamp()");
-VELQUOR_STATEMENT(kAddDevice,
+                  "AND g.expires > clock_timestamp() AND g.generation = a.generation");
+VELQUOR_CHANGE(kAddDevice,
                   "INSERT INTO devices(mac, server, account_id) "
                   "SELECT decode($1, 'hex'), decode($2, 'hex'), id FROM accounts "
                   "WHERE name = decode($3, 'hex') AND deleted IS NULL");
-VELQUOR_STATEMENT(kReplaceDevice,
+VELQUOR_CHANGE(kReplaceDevice,
                   "UPDATE devices SET server = decode($2, 'hex'), registered = now() "
                   "WHERE mac = decode($1, 'hex') AND account_id = (SELECT id FROM accounts "
                   "WHERE name = decode($3, 'hex') AND deleted IS NULL)");
-VELQUOR_STATEMENT(kDeleteDevice,
+VELQUOR_CHANGE(kDeleteDevice,
                   "DELETE FROM devices WHERE mac = decode($1, 'hex') AND account_id = "
                   "(SELECT id FROM accounts WHERE name = decode($2, 'hex') AND deleted IS NULL)");
+VELQUOR_CHANGE(kReleaseDevice,
+               "WITH gone AS (DELETE FROM devices WHERE mac = decode($1, 'hex') "
+               "  RETURNING mac, server, account_id, registered) "
+               "SELECT encode(g.mac, 'hex'), encode(g.server, 'hex'), encode(a.name, 'hex'), "
+               "to_char(g.registered AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), "
+               "a.id, a.deleted IS NOT NULL FROM gone g JOIN accounts a ON a.id = g.account_id");
 VELQUOR_STATEMENT(kSetting, "SELECT value FROM settings WHERE key = $1");
-VELQUOR_STATEMENT(kSetSetting,
+VELQUOR_CHANGE(kSetSetting,
                   "INSERT INTO settings(key, value) VALUES($1, $2) "
                   "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
 VELQUOR_STATEMENT(kSchemaVersion, "SELECT coalesce(max(version), 0) FROM schema_version");
@@ -214,6 +246,7 @@ VELQUOR_STATEMENT(kContinueIds,
                   "SELECT setval(pg_get_serial_sequence('accounts', 'id'), "
                   "coalesce((SELECT max(id) FROM accounts), 0) + 1, false)");
 
+#undef VELQUOR_CHANGE
 #undef VELQUOR_STATEMENT
 
 const std::string kListUsersSql =
@@ -227,11 +260,46 @@ const std::string kListDevicesSql =
     kIsoTime +
     "), a.id, a.deleted IS NOT NULL FROM devices d JOIN accounts a ON a.id = d.account_id "
     "ORDER BY a.name, a.id, d.mac";
+const Statement kListUsers{"kListUsers", kListUsersSql.c_str(), false};
+const Statement kListDevices{"kListDevices", kListDevicesSql.c_str(), false};
 
 }  // namespace
 
-#define VELQUOR_RUN(rows, statement, ...)                                  \
-    auto rows = run(Statement{#statement, statement##Sql}, {__VA_ARGS__}); \
+support::Status checkDatabaseUrl(const std::string& url) {
+    const bool isUri = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+    if (!isUri && url.find('=') == std::string::npos) {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + url +
+                             "' is not a PostgreSQL database URL: write postgresql://[USER@]"
+                             "[HOST]/DATABASE or key=value settings such as 'dbname=kesto'");
+    }
+    char* problem = nullptr;
+    PQconninfoOption* options = PQconninfoParse(url.c_str(), &problem);
+    if (options == nullptr) {
+        std::string message = problem != nullptr ? problem : "cannot be read";
+        PQfreemem(problem);
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        return makeError(ErrorCode::InvalidInput, "the database URL: " + message);
+    }
+    bool holdsPassword = false;
+    for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+        if (std::string_view(option->keyword) == "password" && option->val != nullptr &&
+            option->val[0] != '\0') {
+            holdsPassword = true;
+        }
+    }
+    PQconninfoFree(options);
+    if (holdsPassword) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the database URL holds a password, which every user of this machine "
+                         "can read in the process list: put it in a password file readable only "
+                         "by kestod's account and name that file with passfile= in the URL");
+    }
+    return {};
+}
+
+#define VELQUOR_RUN(rows, statement, ...)       \
+    auto rows = run(statement, {__VA_ARGS__}); \
     if (!rows) return rows.error()
 
 support::Result<std::unique_ptr<PostgresAccountStore>> PostgresAccountStore::open(
@@ -298,7 +366,7 @@ support::Status PostgresAccountStore::migrate(OpenMode mode) {
          {kMigrationLock, "CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)"}) {
         if (auto status = simple(sql); !status) return fail(status.error());
     }
-    auto version = runOnce(Statement{"kSchemaVersion", kSchemaVersionSql}, {});
+    auto version = runOnce(kSchemaVersion, {});
     if (!version) return fail(version.error());
     const int current = static_cast<int>(version->number(0, 0));
     if (current > kCurrentVersion) {
@@ -328,49 +396,160 @@ support::Status PostgresAccountStore::migrate(OpenMode mode) {
     return simple("COMMIT");
 }
 
-support::Result<PostgresAccountStore::Rows> PostgresAccountStore::runOnce(
-    const Statement& statement, const std::vector<std::string>& params) {
-    const auto [name, sql] = statement;
+void PostgresAccountStore::abandonConnection() {
+    PQfinish(m_connection);
+    m_connection = nullptr;
+    m_prepared.clear();
+}
+
+// A database that restarted has closed this connection; reading what is pending shows that
+// before a command is sent into it.
+bool PostgresAccountStore::connectionLooksAlive() {
+    if (m_connection == nullptr || PQstatus(m_connection) != CONNECTION_OK) return false;
+    return PQconsumeInput(m_connection) == 1 && PQstatus(m_connection) == CONNECTION_OK;
+}
+
+support::Error PostgresAccountStore::waitFailure(std::string_view during) {
+    if (m_failure == Failure::TimedOut) {
+        return makeError(ErrorCode::Io, std::string(kDeadlinePassed) + " (the database did not "
+                                                                       "answer in time)");
+    }
+    return makeError(ErrorCode::Io,
+                     "database: the connection was lost " + std::string(during));
+}
+
+// Every result of the command sent last, waiting no longer than the deadline. The first error
+// result wins over what follows it. Null, with m_failure set, when the connection broke or the
+// deadline passed; the connection is then given up, which also rolls back an open transaction.
+PGresult* PostgresAccountStore::collectResult() {
+    const auto until = std::min(deadline(), Clock::now() + kLongestWait);
+    PGresult* kept = nullptr;
+    auto giveUp = [&](Failure why) -> PGresult* {
+        PQclear(kept);
+        abandonConnection();
+        m_failure = why;
+        return nullptr;
+    };
+    for (;;) {
+        while (PQisBusy(m_connection) != 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (left <= 0) return giveUp(Failure::TimedOut);
+            pollfd waitFor{PQsocket(m_connection), POLLIN, 0};
+            const int ready = ::poll(&waitFor, 1, static_cast<int>(std::min<long long>(left, 1000)));
+            if (ready < 0 && errno != EINTR) return giveUp(Failure::Lost);
+            if (ready > 0 && PQconsumeInput(m_connection) == 0) return giveUp(Failure::Lost);
+        }
+        PGresult* next = PQgetResult(m_connection);
+        if (next == nullptr) break;
+        if (kept == nullptr || PQresultStatus(kept) != PGRES_FATAL_ERROR) {
+            PQclear(kept);
+            kept = next;
+        } else {
+            PQclear(next);
+        }
+    }
+    if (kept == nullptr || PQstatus(m_connection) != CONNECTION_OK) return giveUp(Failure::Lost);
+    return kept;
+}
+
+support::Status PostgresAccountStore::ensurePrepared(const Statement& statement,
+                                                     std::size_t parameterCount) {
+    if (m_prepared.contains(statement.name)) return {};
+    if (PQsendPrepare(m_connection, statement.name, statement.sql,
+                      static_cast<int>(parameterCount), nullptr) != 1) {
+        abandonConnection();
+        m_failure = Failure::Lost;
+        return waitFailure("while preparing a statement");
+    }
+    PGresult* prepared = collectResult();
+    if (prepared == nullptr) return waitFailure("while preparing a statement");
+    const bool ok = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+    std::string message = PQresultErrorMessage(prepared);
+    PQclear(prepared);
+    if (!ok) {
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        return makeError(ErrorCode::Io, "database: cannot prepare a statement: " + message);
+    }
+    m_prepared.insert(statement.name);
+    return {};
+}
+
+support::Result<PostgresAccountStore::Rows> PostgresAccountStore::exchange(
+    const Statement* statement, const std::string& sql, const std::vector<std::string>& params) {
+    m_failure = Failure::None;
     if (m_connection == nullptr) {
         if (auto status = connect(); !status) return status.error();
     }
-    if (!m_prepared.contains(name)) {
-        PGresult* prepared =
-            PQprepare(m_connection, name, sql, static_cast<int>(params.size()), nullptr);
-        const bool ok = PQresultStatus(prepared) == PGRES_COMMAND_OK;
-        PQclear(prepared);
-        if (!ok) {
-            std::string message = PQerrorMessage(m_connection);
-            while (!message.empty() && message.back() == '\n') message.pop_back();
-            return makeError(ErrorCode::Io, "database: cannot prepare a statement: " + message);
-        }
-        m_prepared.insert(name);
+    if (statement != nullptr) {
+        if (auto status = ensurePrepared(*statement, params.size()); !status) return status.error();
     }
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& param : params) values.push_back(param.c_str());
-    PGresult* result = PQexecPrepared(m_connection, name, static_cast<int>(values.size()),
-                                      values.data(), nullptr, nullptr, 0);
+    const int sent =
+        statement != nullptr
+            ? PQsendQueryPrepared(m_connection, statement->name, static_cast<int>(values.size()),
+                                  values.data(), nullptr, nullptr, 0)
+            : PQsendQuery(m_connection, sql.c_str());
+    if (sent != 1) {
+        abandonConnection();
+        m_failure = Failure::Lost;
+        return waitFailure("while sending a statement");
+    }
+    PGresult* result = collectResult();
+    if (result == nullptr) return waitFailure("while waiting for a result");
     const auto status = PQresultStatus(result);
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Rows(result);
     const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     if (state != nullptr && std::string_view(state) == "23505") return Rows(result, true);
-    std::string message = result != nullptr ? PQresultErrorMessage(result) : "";
-    if (message.empty()) message = PQerrorMessage(m_connection);
+    std::string message = PQresultErrorMessage(result);
     PQclear(result);
     while (!message.empty() && message.back() == '\n') message.pop_back();
     return makeError(ErrorCode::Io, "database: " + message);
 }
 
-// Outside a transaction every statement commits on its own, so one that failed on a lost
-// connection left nothing behind and can go again on a new one: that is how a database
-// restarted under a running server is taken up again.
+support::Result<PostgresAccountStore::Rows> PostgresAccountStore::runOnce(
+    const Statement& statement, const std::vector<std::string>& params) {
+    return exchange(&statement, {}, params);
+}
+
+// One try of a change in a transaction of its own. Until COMMIT is sent, a broken connection
+// has rolled the change back (m_failure says Lost); once it is sent, nobody can tell.
+support::Result<PostgresAccountStore::Rows> PostgresAccountStore::changeOnce(
+    const Statement& statement, const std::vector<std::string>& params) {
+    auto rollback = [&] {
+        if (m_connection != nullptr && !exchange(nullptr, "ROLLBACK", {})) abandonConnection();
+    };
+    if (!connectionLooksAlive()) abandonConnection();
+    if (auto begun = exchange(nullptr, "BEGIN", {}); !begun) return begun.error();
+    auto rows = exchange(&statement, {}, params);
+    if (!rows || rows->duplicate()) {
+        if (m_failure == Failure::None) rollback();
+        return rows;
+    }
+    if (Clock::now() >= deadline()) {
+        rollback();
+        return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
+    }
+    auto committed = exchange(nullptr, "COMMIT", {});
+    if (!committed) {
+        if (m_failure == Failure::None) return committed.error();
+        m_failure = Failure::None;  // never to be tried again
+        return makeError(ErrorCode::Io, std::string(kOutcomeUnknown) +
+                                            ": the connection to the database broke while the "
+                                            "change was committing");
+    }
+    return rows;
+}
+
 support::Result<PostgresAccountStore::Rows> PostgresAccountStore::run(
     const Statement& statement, const std::vector<std::string>& params) {
-    auto rows = runOnce(statement, params);
-    if (rows || m_connection == nullptr || PQstatus(m_connection) == CONNECTION_OK) return rows;
-    if (auto status = connect(); !status) return status.error();
-    return runOnce(statement, params);
+    for (int attempt = 0;; ++attempt) {
+        if (!statement.changes && !connectionLooksAlive()) abandonConnection();
+        auto rows = statement.changes ? changeOnce(statement, params) : runOnce(statement, params);
+        if (rows || m_failure != Failure::Lost || attempt > 0) return rows;
+    }
 }
 
 support::Result<StoreOutcome> PostgresAccountStore::change(const Statement& statement,
@@ -391,8 +570,8 @@ StoreOutcome countedOutcome(long long count) {
 
 support::Result<StoreOutcome> PostgresAccountStore::addUser(std::string_view name,
                                                             const PasswordHash& hash) {
-    return change({"kAddUser", kAddUserSql}, {toHex(name), toHex(hash.salt),
-                                              std::to_string(hash.iterations), toHex(hash.digest)});
+    return change(kAddUser, {toHex(name), toHex(hash.salt), std::to_string(hash.iterations),
+                             toHex(hash.digest)});
 }
 
 support::Result<StoreOutcome> PostgresAccountStore::deleteUser(std::string_view name) {
@@ -417,17 +596,19 @@ support::Status PostgresAccountStore::putUser(std::string_view name, const Passw
     return {};
 }
 
-support::Result<std::optional<PasswordHash>> PostgresAccountStore::findPassword(
+support::Result<std::optional<StoredLogin>> PostgresAccountStore::findLogin(
     std::string_view name) {
-    VELQUOR_RUN(rows, kFindPassword, toHex(name));
-    if (rows->count() == 0) return std::optional<PasswordHash>();
-    PasswordHash hash;
-    hash.salt = rows->bytes(0, 0);
+    VELQUOR_RUN(rows, kFindLogin, toHex(name));
+    if (rows->count() == 0) return std::optional<StoredLogin>();
+    StoredLogin login;
+    login.hash.salt = rows->bytes(0, 0);
     const long long iterations = rows->number(0, 1);
-    hash.iterations =
+    login.hash.iterations =
         iterations > 0 && iterations <= 0x7fffffff ? static_cast<std::uint32_t>(iterations) : 0;
-    hash.digest = rows->bytes(0, 2);
-    return std::optional<PasswordHash>(std::move(hash));
+    login.hash.digest = rows->bytes(0, 2);
+    login.accountId = rows->number(0, 3);
+    login.generation = rows->number(0, 4);
+    return std::optional<StoredLogin>(std::move(login));
 }
 
 support::Result<bool> PostgresAccountStore::admitLogin(std::string_view name, std::string_view peer,
@@ -438,11 +619,14 @@ support::Result<bool> PostgresAccountStore::admitLogin(std::string_view name, st
     return rows->count() == 1 && rows->text(0, 0) == "t";
 }
 
-support::Status PostgresAccountStore::grantLogin(std::string_view name, std::string_view peer,
-                                                 std::chrono::milliseconds lifetime) {
+support::Result<bool> PostgresAccountStore::grantLogin(std::string_view name,
+                                                       const StoredLogin& login,
+                                                       std::string_view peer,
+                                                       std::chrono::milliseconds lifetime) {
     VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer),
-                std::to_string(lifetime.count()));
-    return {};
+                std::to_string(lifetime.count()), std::to_string(login.accountId),
+                std::to_string(login.generation));
+    return rows->affected() > 0;
 }
 
 support::Result<bool> PostgresAccountStore::holdsGrant(std::string_view name,
@@ -454,23 +638,31 @@ support::Result<bool> PostgresAccountStore::holdsGrant(std::string_view name,
 support::Result<StoreOutcome> PostgresAccountStore::addDevice(std::string_view mac,
                                                               std::string_view serverText,
                                                               std::string_view owner) {
-    return change({"kAddDevice", kAddDeviceSql}, {toHex(mac), toHex(serverText), toHex(owner)});
+    return change(kAddDevice, {toHex(mac), toHex(serverText), toHex(owner)});
 }
 
 support::Result<StoreOutcome> PostgresAccountStore::replaceDevice(std::string_view mac,
                                                                   std::string_view serverText,
                                                                   std::string_view owner) {
-    return change({"kReplaceDevice", kReplaceDeviceSql},
-                  {toHex(mac), toHex(serverText), toHex(owner)});
+    return change(kReplaceDevice, {toHex(mac), toHex(serverText), toHex(owner)});
 }
 
 support::Result<StoreOutcome> PostgresAccountStore::deleteDevice(std::string_view mac,
                                                                  std::string_view owner) {
-    return change({"kDeleteDevice", kDeleteDeviceSql}, {toHex(mac), toHex(owner)});
+    return change(kDeleteDevice, {toHex(mac), toHex(owner)});
+}
+
+support::Result<std::optional<DeviceRow>> PostgresAccountStore::releaseDevice(
+    std::string_view mac) {
+    VELQUOR_RUN(rows, kReleaseDevice, toHex(mac));
+    if (rows->count() == 0) return std::optional<DeviceRow>();
+    return std::optional<DeviceRow>(DeviceRow{rows->bytes(0, 0), rows->bytes(0, 1),
+                                              rows->bytes(0, 2), rows->text(0, 3),
+                                              rows->number(0, 4), rows->text(0, 5) == "t"});
 }
 
 support::Result<std::vector<UserRow>> PostgresAccountStore::listUsers() {
-    auto rows = run({"kListUsers", kListUsersSql.c_str()}, {});
+    auto rows = run(kListUsers, {});
     if (!rows) return rows.error();
     std::vector<UserRow> users;
     for (int row = 0; row < rows->count(); ++row) {
@@ -480,7 +672,7 @@ support::Result<std::vector<UserRow>> PostgresAccountStore::listUsers() {
 }
 
 support::Result<std::vector<DeviceRow>> PostgresAccountStore::listDevices() {
-    auto rows = run({"kListDevices", kListDevicesSql.c_str()}, {});
+    auto rows = run(kListDevices, {});
     if (!rows) return rows.error();
     std::vector<DeviceRow> devices;
     for (int row = 0; row < rows->count(); ++row) {
@@ -520,25 +712,25 @@ support::Status PostgresAccountStore::importSnapshot(const StoreSnapshot& snapsh
     if (auto status = simple("BEGIN; LOCK TABLE accounts, devices IN EXCLUSIVE MODE"); !status) {
         return fail(status.error());
     }
-    auto existing = runOnce({"kCountAccounts", kCountAccountsSql}, {});
+    auto existing = runOnce(kCountAccounts, {});
     if (!existing) return fail(existing.error());
     if (existing->number(0, 0) != 0) {
         return fail(makeError(ErrorCode::InvalidInput,
                               "the database already holds accounts; migrate needs an empty one"));
     }
     for (const auto& [key, value] : snapshot.settings) {
-        auto put = runOnce({"kSetSetting", kSetSettingSql}, {key, value});
+        auto put = runOnce(kSetSetting, {key, value});
         if (!put) return fail(put.error());
     }
     for (const auto& account : snapshot.accounts) {
-        auto put = runOnce({"kImportAccount", kImportAccountSql},
+        auto put = runOnce(kImportAccount,
                            {std::to_string(account.id), toHex(account.name),
                             toHex(account.hash.salt), std::to_string(account.hash.iterations),
                             toHex(account.hash.digest), account.created, account.deleted});
         if (!put) return fail(put.error());
     }
     for (const auto& device : snapshot.devices) {
-        auto put = runOnce({"kImportDevice", kImportDeviceSql},
+        auto put = runOnce(kImportDevice,
                            {toHex(device.mac), toHex(device.server),
                             std::to_string(device.accountId), device.registered});
         if (!put) return fail(put.error());
@@ -546,7 +738,7 @@ support::Status PostgresAccountStore::importSnapshot(const StoreSnapshot& snapsh
             return fail(makeError(ErrorCode::InvalidInput, "a MAC address occurs twice"));
         }
     }
-    auto ids = runOnce({"kContinueIds", kContinueIdsSql}, {});
+    auto ids = runOnce(kContinueIds, {});
     if (!ids) return fail(ids.error());
     return simple("COMMIT");
 }

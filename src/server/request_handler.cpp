@@ -39,6 +39,23 @@ bool isAcceptablePassword(std::string_view password) {
     return !password.empty();
 }
 
+bool isKnownOperation(std::string_view operation) {
+    return operation == wire::kOperationAdd || operation == wire::kOperationUpdate ||
+           operation == wire::kOperationDelete;
+}
+
+// A record meant for another port (a login sent to the device port, say) fills the fields with
+// whatever it held, a password among them: only its length, up to its zero padding, is
+// logged, and the first field only as far as it could be an operation.
+RequestOutcome refuseUnknownOperation(RequestOutcome outcome, std::string_view record) {
+    const auto lastByte = record.find_last_not_of('\0');
+    const std::size_t used = lastByte == std::string_view::npos ? 0 : lastByte + 1;
+    if (outcome.operation.size() > 8) outcome.operation = "?";
+    return refuse(std::move(outcome), "unknown operation; " + std::to_string(used) + " of the " +
+                                          std::to_string(record.size()) +
+                                          " bytes in use, not a record of this port");
+}
+
 }  // namespace
 
 std::string_view requestKindName(RequestKind kind) {
@@ -96,20 +113,22 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     auto admitted = m_store.admitLogin(fields->userName, peer, m_settings.loginLimits);
     if (!admitted) return refuse(std::move(outcome), "store error: " + admitted.error().message);
     if (!*admitted) return refuse(std::move(outcome), "too many failed logins");
-    auto stored = m_store.findPassword(fields->userName);
+    auto stored = m_store.findLogin(fields->userName);
     if (!stored) return refuse(std::move(outcome), "store error: " + stored.error().message);
     bool matches = false;
     if (stored->has_value()) {
-        matches = verifyPassword(fields->password, **stored);
+        matches = verifyPassword(fields->password, (*stored)->hash);
     } else {
         // The same work for an unknown name, so timing does not tell which names exist.
         spendVerificationTime(fields->password, m_settings.newHashIterations);
     }
     // The attempt was counted as a failure when it was admitted; only a success takes it back.
     if (!matches) return refuse(std::move(outcome), "wrong name or password");
-    if (auto granted = m_store.grantLogin(fields->userName, peer, m_settings.grantLifetime);
-        !granted) {
-        return refuse(std::move(outcome), "store error: " + granted.error().message);
+    auto granted = m_store.grantLogin(fields->userName, **stored, peer, m_settings.grantLifetime);
+    if (!granted) return refuse(std::move(outcome), "store error: " + granted.error().message);
+    if (!*granted) {
+        return refuse(std::move(outcome), "the password was changed or the account deleted "
+                                          "while the login was checked");
     }
     return accept(std::move(outcome));
 }
@@ -127,6 +146,7 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
     auto fields = wire::decodeAccountRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.operation = fields->operation;
+    if (!isKnownOperation(fields->operation)) return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
     const std::string& name = fields->userName;
 
@@ -134,7 +154,7 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
         auto why =
             missingGrant(kAdministratorName, peer, "no administrator login from this address");
         if (!why.empty()) return refuse(std::move(outcome), std::move(why));
-    } else if (fields->operation == wire::kOperationUpdate) {
+    } else {
         // Anyone who shares the administrator's address could otherwise take the account over
         // while its grant lives; its password is set on the server, with 'kestod passwd'.
         if (name == kAdministratorName) {
@@ -143,8 +163,6 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
         }
         auto why = missingGrant(name, peer, "no login of this user from this address");
         if (!why.empty()) return refuse(std::move(outcome), std::move(why));
-    } else {
-        return refuse(std::move(outcome), "unknown operation");
     }
 
     if (fields->operation == wire::kOperationDelete) {
@@ -173,12 +191,9 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
     auto fields = wire::decodeDeviceRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.operation = fields->operation;
+    if (!isKnownOperation(fields->operation)) return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
     outcome.mac = fields->macAddress;
-    const bool known = fields->operation == wire::kOperationAdd ||
-                       fields->operation == wire::kOperationUpdate ||
-                       fields->operation == wire::kOperationDelete;
-    if (!known) return refuse(std::move(outcome), "unknown operation");
     auto why = missingGrant(fields->userName, peer, "no login of this user from this address");
     if (!why.empty()) return refuse(std::move(outcome), std::move(why));
     if (fields->macAddress.empty()) return refuse(std::move(outcome), "empty MAC address");

@@ -30,9 +30,10 @@ extern "C" void onStopSignal(int) {
     if (g_server != nullptr) g_server->requestStop();
 }
 
-// A daemon told to stop has done its job: SIGTERM (the service manager) and SIGINT (Ctrl-C
-// beside 'make run') both end in a clean stop that finishes in-flight requests, and the
-// process exits 0. A client that hangs up while we write must not kill the server.
+// A daemon told to stop has done its job: SIGTERM (the service manager), SIGINT (Ctrl-C
+// beside 'make run') and SIGHUP (its terminal closed; there is nothing to reload) all end in a
+// clean stop that finishes in-flight requests, and the process exits 0. A client that hangs
+// up while we write must not kill the server.
 void installSignalHandlers(KestoServer& server) {
     g_server = &server;
     struct sigaction action {};
@@ -40,6 +41,7 @@ void installSignalHandlers(KestoServer& server) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -136,16 +136,79 @@ ServerFiles serverFilesIn(const std::filesystem::path& folder) {
                        folder / "kestod.db"};
 }
 
-bool isIpv4Address(std::string_view address) {
-    in_addr parsed{};
-    return ::inet_pton(AF_INET, std::string(address).c_str(), &parsed) == 1;
+bool isIpAddress(std::string_view address) {
+    const std::string text(address);
+    in_addr four{};
+    in6_addr six{};
+    return ::inet_pton(AF_INET, text.c_str(), &four) == 1 ||
+           ::inet_pton(AF_INET6, text.c_str(), &six) == 1;
 }
 
-support::Status createCertificates(const ServerFiles& files, std::string_view address) {
-    if (!isIpv4Address(address)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "'" + std::string(address) + "' is not an IPv4 address");
+bool isHostName(std::string_view name) {
+    if (name.empty() || name.size() > 253) return false;
+    if (name.back() == '.') name.remove_suffix(1);
+    bool allDigitsAndDots = true;
+    std::size_t labelStart = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name[i] == '.') {
+            const auto label = name.substr(labelStart, i - labelStart);
+            if (label.empty() || label.size() > 63 || label.front() == '-' ||
+                label.back() == '-') {
+                return false;
+            }
+            labelStart = i + 1;
+            continue;
+        }
+        const char c = name[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit && c != '-') return false;
+        if (!digit) allDigitsAndDots = false;
     }
+    // "192.0.2" is a mistyped address, not a name.
+    return !allDigitsAndDots;
+}
+
+std::vector<std::string> splitAddressList(std::string_view list) {
+    std::vector<std::string> addresses;
+    while (!list.empty()) {
+        const auto comma = list.find(',');
+        std::string_view item = list.substr(0, comma);
+        while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+        addresses.emplace_back(item);
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    return addresses;
+}
+
+std::string joinAddressList(const std::vector<std::string>& addresses) {
+    std::string joined;
+    for (const auto& address : addresses) {
+        if (!joined.empty()) joined += ',';
+        joined += address;
+    }
+    return joined;
+}
+
+std::string addressProblem(std::string_view address) {
+    if (address.empty()) return "an empty address";
+    if (isIpAddress(address) || isHostName(address)) return {};
+    return "'" + std::string(address) + "' is neither an IP address nor a DNS name";
+}
+
+support::Status createCertificates(const ServerFiles& files,
+                                   const std::vector<std::string>& addresses) {
+    std::string altNames;
+    for (const auto& address : addresses) {
+        if (auto problem = addressProblem(address); !problem.empty()) {
+            return makeError(ErrorCode::InvalidInput, problem);
+        }
+        if (!altNames.empty()) altNames += ',';
+        altNames += (isIpAddress(address) ? "IP:" : "DNS:") + address;
+    }
+    if (altNames.empty()) return makeError(ErrorCode::InvalidInput, "no address to certify");
     PkeyPtr caKey(EVP_EC_gen("P-256"));
     PkeyPtr serverKey(EVP_EC_gen("P-256"));
     if (!caKey || !serverKey) return tlsError("cannot generate ECDSA P-256 keys");
@@ -159,15 +222,14 @@ support::Status createCertificates(const ServerFiles& files, std::string_view ad
         return tlsError("cannot make the CA certificate");
     }
 
-    // The address is only in the subject alternative name: clients match an IP address
-    // against that, and a common name that looks like an address must not be what passes.
-    const std::string altName = "IP:" + std::string(address);
+    // The addresses are only in the subject alternative name: clients match an address or a
+    // name against that, and a common name that looks like one must not be what passes.
     X509Ptr server = newCertificate(serverKey.get(), "kestod");
     if (!server || X509_set_issuer_name(server.get(), X509_get_subject_name(ca.get())) != 1 ||
         !addExtension(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE") ||
         !addExtension(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature") ||
         !addExtension(server.get(), ca.get(), NID_ext_key_usage, "serverAuth") ||
-        !addExtension(server.get(), ca.get(), NID_subject_alt_name, altName.c_str()) ||
+        !addExtension(server.get(), ca.get(), NID_subject_alt_name, altNames.c_str()) ||
         !addExtension(server.get(), ca.get(), NID_subject_key_identifier, "hash") ||
         !addExtension(server.get(), ca.get(), NID_authority_key_identifier, "keyid:always") ||
         X509_sign(server.get(), caKey.get(), EVP_sha256()) == 0) {

@@ -55,6 +55,21 @@ support::Status refuseExistingSetup(const ServerFiles& files) {
     return {};
 }
 
+// The administrator account exists once a setup was made: its password, the address and the
+// hashing settings are replaced only on purpose.
+support::Status refuseExistingDatabaseSetup(AccountStore& store, const InitOptions& options) {
+    auto chief = store.findLogin(kAdministratorName);
+    if (!chief) return chief.error();
+    if (!chief->has_value()) return {};
+    const std::string where =
+        options.databaseUrl.empty() ? "the database " + serverFilesIn(options.folder).database.string()
+                                    : "the database of --database";
+    return makeError(ErrorCode::InvalidInput,
+                     where + " already holds a kestod setup (the account " +
+                         std::string(kAdministratorName) +
+                         "); use --force to replace its keys, certificates and chief's password");
+}
+
 support::Status prepareFolder(const std::filesystem::path& folder) {
     std::error_code error;
     if (std::filesystem::exists(folder, error)) {
@@ -107,9 +122,11 @@ support::Result<std::string> readPasswordFileOrInput(const std::string& fileOrDa
 }
 
 support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
-    if (!isIpv4Address(options.address)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "'" + options.address + "' is not an IPv4 address");
+    if (options.addresses.empty()) return makeError(ErrorCode::InvalidInput, "no address given");
+    for (const auto& address : options.addresses) {
+        if (auto problem = addressProblem(address); !problem.empty()) {
+            return makeError(ErrorCode::InvalidInput, problem);
+        }
     }
     if (options.iterations == 0 || options.iterations > 0x7fffffffu) {
         return makeError(ErrorCode::InvalidInput, "the iteration count must be 1 or more");
@@ -131,15 +148,25 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
     if (!options.force) {
         if (auto status = refuseExistingSetup(files); !status) return status.error();
     }
-    if (auto status = createCertificates(files, options.address); !status) return status.error();
-
+    // The database before the keys: one that cannot be reached, or that serves another setup,
+    // must leave the folder as it was, so that the corrected command can run.
     auto store = openAccountStore(StoreLocation{options.folder, options.databaseUrl},
                                   AccountStore::OpenMode::CreateIfMissing);
     if (!store) return store.error();
     if (options.databaseUrl.empty()) ::chmod(files.database.c_str(), 0600);
+    if (!options.force) {
+        if (auto status = refuseExistingDatabaseSetup(**store, options); !status) {
+            return status.error();
+        }
+    }
     auto hash = hashPassword(password, options.iterations);
     if (!hash) return hash.error();
-    if (auto s = (*store)->setSetting("address", options.address); !s) return s.error();
+    if (auto status = createCertificates(files, options.addresses); !status) {
+        return status.error();
+    }
+    if (auto s = (*store)->setSetting("address", joinAddressList(options.addresses)); !s) {
+        return s.error();
+    }
     if (auto s = (*store)->setSetting("pbkdf2_iterations", std::to_string(options.iterations));
         !s) {
         return s.error();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "server/password_hash.h"
 #include "support/result.h"
@@ -17,9 +18,12 @@ namespace velquor::server {
 struct InitOptions {
     std::filesystem::path folder;
     std::string databaseUrl;  // empty: the SQLite file in the folder
-    std::string address{wire::kDefaultServerAddress};
+    // IP addresses and DNS names the server certificate is for, and serve listens on.
+    std::vector<std::string> addresses{std::string(wire::kDefaultServerAddress)};
     std::optional<std::filesystem::path> adminPasswordFile;
-    bool force = false;  // replace existing keys; accounts and registrations are kept
+    // Replace existing keys, chief's password and the stored settings; accounts and
+    // registrations are kept.
+    bool force = false;
     std::uint32_t iterations = kDefaultPbkdf2Iterations;
 };
 

@@ -1,6 +1,7 @@
 // SQLite storage for kestod; see sqlite_account_store.h.
 #include "server/sqlite_account_store.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace velquor::server {
@@ -74,6 +75,12 @@ CREATE TABLE login_failures(
     window_start_ms INTEGER NOT NULL,
     PRIMARY KEY(name, peer));
 CREATE INDEX login_failures_by_peer ON login_failures(peer);
+)sql",
+    // Version 3: credential generations. Grants made before carry none and are dropped.
+    R"sql(
+ALTER TABLE accounts ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;
+DELETE FROM grants;
+ALTER TABLE grants ADD COLUMN generation INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
@@ -283,7 +290,16 @@ support::Result<SqliteAccountStore::Query> SqliteAccountStore::query(const char*
 // work() returns Result<StoreOutcome>: an Error or Exists rolls everything back.
 template <typename Work>
 support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
+    // Waiting for another writer's lock ends with the request's deadline at the latest.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline() - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
+    sqlite3_busy_timeout(m_db, static_cast<int>(std::min<long long>(left, kBusyTimeoutMs)));
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (std::chrono::steady_clock::now() >= deadline()) {
+            return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
+        }
         return sqliteError("cannot begin a transaction");
     }
     auto outcome = work();
@@ -294,6 +310,10 @@ support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
     if (*outcome == StoreOutcome::Exists) {
         rollback();
         return outcome;
+    }
+    if (std::chrono::steady_clock::now() >= deadline()) {
+        rollback();
+        return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
     }
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         auto error = sqliteError("cannot commit a change");
@@ -359,8 +379,8 @@ support::Result<StoreOutcome> SqliteAccountStore::setPassword(std::string_view n
                                                               std::string_view keepPeer) {
     return transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(update,
-                      "UPDATE accounts SET salt = ?2, iterations = ?3, digest = ?4 "
-                      "WHERE name = ?1 AND deleted IS NULL");
+                      "UPDATE accounts SET salt = ?2, iterations = ?3, digest = ?4, "
+                      "generation = generation + 1 WHERE name = ?1 AND deleted IS NULL");
         update->text(name).blob(hash.salt).number(hash.iterations).blob(hash.digest);
         auto outcome = changed(m_db, update->step(), m_file);
         if (!outcome || *outcome != StoreOutcome::Done) return outcome;
@@ -369,6 +389,13 @@ support::Result<StoreOutcome> SqliteAccountStore::setPassword(std::string_view n
                       "(SELECT id FROM accounts WHERE name = ?1 AND deleted IS NULL)");
         revoke->text(name).text(keepPeer);
         if (auto revoked = changed(m_db, revoke->step(), m_file); !revoked) return revoked;
+        // The address that made the change goes on with the new password's generation.
+        VELQUOR_QUERY(keep,
+                      "UPDATE grants SET generation = a.generation FROM accounts a "
+                      "WHERE a.id = grants.account_id AND a.name = ?1 AND a.deleted IS NULL "
+                      "AND grants.peer = ?2");
+        keep->text(name).text(keepPeer);
+        if (auto kept = changed(m_db, keep->step(), m_file); !kept) return kept;
         return StoreOutcome::Done;
     });
 }
@@ -379,22 +406,23 @@ support::Status SqliteAccountStore::putUser(std::string_view name, const Passwor
     return asStatus(addUser(name, hash));
 }
 
-support::Result<std::optional<PasswordHash>> SqliteAccountStore::findPassword(
-    std::string_view name) {
+support::Result<std::optional<StoredLogin>> SqliteAccountStore::findLogin(std::string_view name) {
     VELQUOR_QUERY(find,
-                  "SELECT salt, iterations, digest FROM accounts "
+                  "SELECT salt, iterations, digest, id, generation FROM accounts "
                   "WHERE name = ?1 AND deleted IS NULL");
     find->text(name);
     const int rc = find->step();
-    if (rc == SQLITE_DONE) return std::optional<PasswordHash>();
+    if (rc == SQLITE_DONE) return std::optional<StoredLogin>();
     if (rc != SQLITE_ROW) return sqliteError("cannot read an account");
-    PasswordHash hash;
-    hash.salt = columnBytes(find->get(), 0);
+    StoredLogin login;
+    login.hash.salt = columnBytes(find->get(), 0);
     const auto iterations = sqlite3_column_int64(find->get(), 1);
-    hash.iterations =
+    login.hash.iterations =
         iterations > 0 && iterations <= 0x7fffffff ? static_cast<std::uint32_t>(iterations) : 0;
-    hash.digest = columnBytes(find->get(), 2);
-    return std::optional<PasswordHash>(std::move(hash));
+    login.hash.digest = columnBytes(find->get(), 2);
+    login.accountId = sqlite3_column_int64(find->get(), 3);
+    login.generation = sqlite3_column_int64(find->get(), 4);
+    return std::optional<StoredLogin>(std::move(login));
 }
 
 support::Result<bool> SqliteAccountStore::admitLogin(std::string_view name, std::string_view peer,
@@ -426,10 +454,12 @@ support::Result<bool> SqliteAccountStore::admitLogin(std::string_view name, std:
     return *outcome == StoreOutcome::Done;
 }
 
-support::Status SqliteAccountStore::grantLogin(std::string_view name, std::string_view peer,
-                                               std::chrono::milliseconds lifetime) {
+support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
+                                                     const StoredLogin& login,
+                                                     std::string_view peer,
+                                                     std::chrono::milliseconds lifetime) {
     const long long now = nowMs();
-    return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
+    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(forgive,
                       "UPDATE login_failures SET failures = failures - 1 "
                       "WHERE name = ?1 AND peer = ?2 AND failures > 0");
@@ -440,19 +470,25 @@ support::Status SqliteAccountStore::grantLogin(std::string_view name, std::strin
         if (auto outcome = changed(m_db, prune->step(), m_file); !outcome) return outcome;
         // "WHERE true" keeps SQLite from reading ON CONFLICT as part of the SELECT.
         VELQUOR_QUERY(grant,
-                      "INSERT INTO grants(account_id, peer, expires_ms) "
-                      "SELECT id, ?2, ?3 FROM accounts WHERE name = ?1 AND deleted IS NULL "
+                      "INSERT INTO grants(account_id, peer, expires_ms, generation) "
+                      "SELECT id, ?2, ?3, generation FROM accounts WHERE id = ?1 "
+                      "AND generation = ?4 AND deleted IS NULL "
                       "AND true ON CONFLICT(account_id, peer) "
-                      "DO UPDATE SET expires_ms = excluded.expires_ms");
-        grant->text(name).text(peer).number(now + lifetime.count());
+                      "DO UPDATE SET expires_ms = excluded.expires_ms, "
+                      "generation = excluded.generation");
+        grant->number(login.accountId).text(peer).number(now + lifetime.count()).number(
+            login.generation);
         return changed(m_db, grant->step(), m_file);
-    }));
+    });
+    if (!outcome) return outcome.error();
+    return *outcome == StoreOutcome::Done;
 }
 
 support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std::string_view peer) {
     VELQUOR_QUERY(find,
                   "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
-                  "WHERE a.name = ?1 AND a.deleted IS NULL AND g.peer = ?2 AND g.expires_ms > ?3");
+                  "WHERE a.name = ?1 AND a.deleted IS NULL AND g.peer = ?2 AND g.expires_ms > ?3 "
+                  "AND g.generation = a.generation");
     find->text(name).text(peer).number(nowMs());
     const int rc = find->step();
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqliteError("cannot read a grant");
@@ -493,6 +529,28 @@ support::Result<StoreOutcome> SqliteAccountStore::deleteDevice(std::string_view 
         remove->text(mac).text(owner);
         return changed(m_db, remove->step(), m_file);
     });
+}
+
+support::Result<std::optional<DeviceRow>> SqliteAccountStore::releaseDevice(std::string_view mac) {
+    std::optional<DeviceRow> released;
+    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(find,
+                      "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
+                      "FROM devices d JOIN accounts a ON a.id = d.account_id WHERE d.mac = ?1");
+        find->text(mac);
+        const int rc = find->step();
+        if (rc == SQLITE_DONE) return StoreOutcome::NotFound;
+        if (rc != SQLITE_ROW) return sqliteError("cannot read a device");
+        released = DeviceRow{columnBytes(find->get(), 0),          columnBytes(find->get(), 1),
+                             columnBytes(find->get(), 2),          columnBytes(find->get(), 3),
+                             sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0};
+        VELQUOR_QUERY(remove, "DELETE FROM devices WHERE mac = ?1");
+        remove->text(mac);
+        return changed(m_db, remove->step(), m_file);
+    });
+    if (!outcome) return outcome.error();
+    if (*outcome != StoreOutcome::Done) return std::optional<DeviceRow>();
+    return released;
 }
 
 support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers() {

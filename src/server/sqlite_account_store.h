@@ -1,7 +1,8 @@
 // SqliteAccountStore: the AccountStore in one SQLite file in the server's folder, the
 // embedded default that needs nothing installed. Writers take the database's write lock up
 // front (BEGIN IMMEDIATE), so every read-then-write is serialised; WAL lets readers go on
-// meanwhile. Opening migrates an older file forward, including the layout of releases that
+// meanwhile; a writer waits for the lock no longer than its request's deadline and commits
+// nothing once that has passed. Opening migrates an older file forward, including the layout of releases that
 // kept devices by owner name.
 #pragma once
 
@@ -28,12 +29,13 @@ public:
     support::Result<StoreOutcome> setPassword(std::string_view name, const PasswordHash& hash,
                                               std::string_view keepPeer) override;
     support::Status putUser(std::string_view name, const PasswordHash& hash) override;
-    support::Result<std::optional<PasswordHash>> findPassword(std::string_view name) override;
+    support::Result<std::optional<StoredLogin>> findLogin(std::string_view name) override;
 
     support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
                                      const LoginLimits& limits) override;
-    support::Status grantLogin(std::string_view name, std::string_view peer,
-                               std::chrono::milliseconds lifetime) override;
+    support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
+                                     std::string_view peer,
+                                     std::chrono::milliseconds lifetime) override;
     support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) override;
 
     support::Result<StoreOutcome> addDevice(std::string_view mac, std::string_view serverText,
@@ -43,6 +45,7 @@ public:
     support::Result<StoreOutcome> deleteDevice(std::string_view mac,
                                                std::string_view owner) override;
 
+    support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
     support::Result<std::vector<UserRow>> listUsers() override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
 

@@ -1,0 +1,106 @@
+// How kestod shares itself between peer addresses: records wait in one queue per address and
+// a free worker takes from the address with the fewest requests in hand (the longest waiting
+// first among equals), so a flood from one address never holds every worker while another
+// address waits; and successful logins, each a full password hash of work, are limited per
+// address within a minute, as failed ones are in the store.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace velquor::server {
+
+// Not thread-safe: the server guards it with its queue's mutex.
+template <typename Item>
+class FairQueue {
+public:
+    void push(const std::string& peer, Item item) {
+        m_waiting[peer].push_back(Waiting{m_sequence++, std::move(item)});
+        ++m_size;
+    }
+
+    bool empty() const { return m_size == 0; }
+    std::size_t size() const { return m_size; }
+
+    // The next item and its peer, counted as in hand until done(peer).
+    std::optional<std::pair<std::string, Item>> pop() {
+        auto chosen = m_waiting.end();
+        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+            if (chosen == m_waiting.end() || isFairerThan(*it, *chosen)) chosen = it;
+        }
+        if (chosen == m_waiting.end()) return std::nullopt;
+        std::pair<std::string, Item> next{chosen->first,
+                                          std::move(chosen->second.front().item)};
+        chosen->second.pop_front();
+        if (chosen->second.empty()) m_waiting.erase(chosen);
+        --m_size;
+        ++m_inHand[next.first];
+        return next;
+    }
+
+    void done(const std::string& peer) {
+        const auto found = m_inHand.find(peer);
+        if (found != m_inHand.end() && --found->second == 0) m_inHand.erase(found);
+    }
+
+    // Every waiting item, in no particular order; for a server that stops.
+    template <typename Visit>
+    void drain(Visit&& visit) {
+        for (auto& [peer, items] : m_waiting) {
+            for (auto& waiting : items) visit(peer, std::move(waiting.item));
+        }
+        m_waiting.clear();
+        m_size = 0;
+    }
+
+private:
+    struct Waiting {
+        unsigned long long sequence;
+        Item item;
+    };
+    using Entry = std::pair<const std::string, std::deque<Waiting>>;
+
+    std::size_t inHand(const std::string& peer) const {
+        const auto found = m_inHand.find(peer);
+        return found == m_inHand.end() ? 0 : found->second;
+    }
+    bool isFairerThan(const Entry& candidate, const Entry& best) const {
+        const auto candidateHand = inHand(candidate.first);
+        const auto bestHand = inHand(best.first);
+        if (candidateHand != bestHand) return candidateHand < bestHand;
+        return candidate.second.front().sequence < best.second.front().sequence;
+    }
+
+    std::map<std::string, std::deque<Waiting>> m_waiting;
+    std::map<std::string, std::size_t> m_inHand;
+    std::size_t m_size = 0;
+    unsigned long long m_sequence = 0;
+};
+
+// Successful logins per peer address within a sliding minute. Thread-safe.
+class LoginRateLimit {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::minutes kWindow{1};
+
+    explicit LoginRateLimit(std::size_t perAddress) : m_perAddress(perAddress) {}
+
+    // Reserves a login of this address, or false when its logins of the last minute reached
+    // the limit. A login that fails gives its reservation back with cancel().
+    bool reserve(const std::string& peer, Clock::time_point now = Clock::now());
+    void cancel(const std::string& peer);
+
+private:
+    std::mutex m_mutex;
+    std::size_t m_perAddress;
+    std::map<std::string, std::deque<Clock::time_point>> m_recent;
+    Clock::time_point m_lastSweep{};
+};
+
+}  // namespace velquor::server
