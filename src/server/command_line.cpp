@@ -52,8 +52,8 @@ support::Status positiveOption(const ArgParser& args, const std::string& name, N
     if (!text) return {};
     const auto number = wholeNumber<long long>(*text);
     if (!number || *number <= 0 || *number > most) {
-        return usage(name + " needs a whole number from 1 to " + std::to_string(most) +
-                     ", not '" + *text + "'");
+        return usage(name + " needs a whole number from 1 to " + std::to_string(most) + ", not '" +
+                     *text + "'");
     }
     out = static_cast<Number>(*number);
     return {};

@@ -1,8 +1,9 @@
 // How kestod shares itself between peer addresses: records wait in one queue per address and
-// a free worker takes from the address with the fewest requests in hand (the longest waiting
-// first among equals), so a flood from one address never holds every worker while another
-// address waits; and successful logins, each a full password hash of work, are limited per
-// address within a minute, as failed ones are in the store.
+// a free worker takes from the address with the fewest requests in hand, and among those from
+// the one served least recently, so addresses take turns: a flood from one address never
+// holds every worker, nor goes first, while another address waits; and successful logins, each a
+// full password hash of work, are limited per address within a minute, as failed ones are in the
+// store.
 #pragma once
 
 #include <chrono>
@@ -35,18 +36,22 @@ public:
             if (chosen == m_waiting.end() || isFairerThan(*it, *chosen)) chosen = it;
         }
         if (chosen == m_waiting.end()) return std::nullopt;
-        std::pair<std::string, Item> next{chosen->first,
-                                          std::move(chosen->second.front().item)};
+        std::pair<std::string, Item> next{chosen->first, std::move(chosen->second.front().item)};
         chosen->second.pop_front();
         if (chosen->second.empty()) m_waiting.erase(chosen);
         --m_size;
         ++m_inHand[next.first];
+        m_lastServed[next.first] = ++m_turn;
         return next;
     }
 
     void done(const std::string& peer) {
         const auto found = m_inHand.find(peer);
-        if (found != m_inHand.end() && --found->second == 0) m_inHand.erase(found);
+        if (found != m_inHand.end() && --found->second == 0) {
+            m_inHand.erase(found);
+            // An address with nothing left waiting starts afresh when it comes back.
+            if (!m_waiting.contains(peer)) m_lastServed.erase(peer);
+        }
     }
 
     // Every waiting item, in no particular order; for a server that stops.
@@ -66,19 +71,25 @@ private:
     };
     using Entry = std::pair<const std::string, std::deque<Waiting>>;
 
-    std::size_t inHand(const std::string& peer) const {
-        const auto found = m_inHand.find(peer);
-        return found == m_inHand.end() ? 0 : found->second;
+    static std::size_t countOf(const std::map<std::string, std::size_t>& counts,
+                               const std::string& peer) {
+        const auto found = counts.find(peer);
+        return found == counts.end() ? 0 : found->second;
     }
     bool isFairerThan(const Entry& candidate, const Entry& best) const {
-        const auto candidateHand = inHand(candidate.first);
-        const auto bestHand = inHand(best.first);
+        const auto candidateHand = countOf(m_inHand, candidate.first);
+        const auto bestHand = countOf(m_inHand, best.first);
         if (candidateHand != bestHand) return candidateHand < bestHand;
+        const auto candidateTurn = countOf(m_lastServed, candidate.first);
+        const auto bestTurn = countOf(m_lastServed, best.first);
+        if (candidateTurn != bestTurn) return candidateTurn < bestTurn;
         return candidate.second.front().sequence < best.second.front().sequence;
     }
 
     std::map<std::string, std::deque<Waiting>> m_waiting;
     std::map<std::string, std::size_t> m_inHand;
+    std::map<std::string, std::size_t> m_lastServed;  // the turn it was last served in
+    std::size_t m_turn = 0;
     std::size_t m_size = 0;
     unsigned long long m_sequence = 0;
 };

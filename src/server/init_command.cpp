@@ -15,8 +15,9 @@ int runInitCommand(const std::vector<std::string>& args) {
     auto outcome = initialiseServer(*options);
     if (!outcome) return reportFailure(outcome.error());
     const auto files = serverFilesIn(options->folder);
-    std::cout << "kestod: initialised " << options->folder.string() << " for " << joinAddressList(options->addresses)
-              << "; clients need " << files.caCert.string() << " as their cacert.pem\n";
+    std::cout << "kestod: initialised " << options->folder.string() << " for "
+              << joinAddressList(options->addresses) << "; clients need " << files.caCert.string()
+              << " as their cacert.pem\n";
     if (!outcome->generatedPassword.empty()) {
         std::cout << "kestod: administrator account 'chief' password (shown only now, keep it): "
                   << outcome->generatedPassword << "\n";

@@ -223,8 +223,8 @@ support::Status KestoServer::bindListeners() {
         std::uint16_t port = m_settings.ports[kind];
         for (auto& listen : *addresses) {
             setPort(listen.address, port);
-            const std::string where = peerAddressOf(listen.address) + " port " +
-                                      std::to_string(port);
+            const std::string where =
+                peerAddressOf(listen.address) + " port " + std::to_string(port);
             if (auto status = bindListener(where, listen.address, listen.length, kind); !status) {
                 return status;
             }
@@ -235,9 +235,8 @@ support::Status KestoServer::bindListeners() {
     return {};
 }
 
-support::Status KestoServer::bindListener(const std::string& where,
-                                          const sockaddr_storage& address, socklen_t length,
-                                          std::size_t kindIndex) {
+support::Status KestoServer::bindListener(const std::string& where, const sockaddr_storage& address,
+                                          socklen_t length, std::size_t kindIndex) {
     static constexpr RequestKind kKinds[] = {RequestKind::Login, RequestKind::Account,
                                              RequestKind::Device};
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -248,7 +247,8 @@ support::Status KestoServer::bindListener(const std::string& where,
     m_listeners.push_back(Listener{fd, kKinds[kindIndex], 0});
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (address.ss_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    if (address.ss_family == AF_INET6)
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
         ::listen(fd, SOMAXCONN) != 0) {
         return makeError(ErrorCode::Network,
@@ -390,8 +390,9 @@ void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock
         ++tally->second.more;
         return;
     }
-    writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                               LogEntry{peer, port, {}, {}, {}, {}, "refused: too many connections"}));
+    writeLogLine(
+        formatLogLine(std::chrono::system_clock::now(),
+                      LogEntry{peer, port, {}, {}, {}, {}, "refused: too many connections"}));
 }
 
 // Writes the counts of the intervals that ended; returns when the next one ends.
@@ -408,10 +409,9 @@ Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
             it = m_refusals.erase(it);
             continue;
         }
-        const std::string why = "refused " + std::to_string(tally.more) +
-                                " more connections in the last " +
-                                std::to_string(kRefusalInterval.count()) +
-                                " s: too many connections";
+        const std::string why =
+            "refused " + std::to_string(tally.more) + " more connections in the last " +
+            std::to_string(kRefusalInterval.count()) + " s: too many connections";
         writeLogLine(formatLogLine(std::chrono::system_clock::now(),
                                    LogEntry{it->first, tally.port, {}, {}, {}, {}, why}));
         tally = RefusalTally{now, tally.port, 0};

@@ -9,6 +9,8 @@
 // without being applied: its client has given up on it.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -22,8 +24,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <sys/socket.h>
 
 #include "server/account_store.h"
 #include "server/fair_share.h"

@@ -161,9 +161,9 @@ struct SubCommand {
 };
 
 constexpr SubCommand kSubCommands[] = {
-    {"init", runInitCommand, initHelp},          {"serve", runServeCommand, serveHelp},
-    {"users", runUsersCommand, usersHelp},       {"devices", runDevicesCommand, devicesHelp},
-    {"passwd", runPasswdCommand, passwdHelp},    {"migrate", runMigrateCommand, migrateHelp},
+    {"init", runInitCommand, initHelp},       {"serve", runServeCommand, serveHelp},
+    {"users", runUsersCommand, usersHelp},    {"devices", runDevicesCommand, devicesHelp},
+    {"passwd", runPasswdCommand, passwdHelp}, {"migrate", runMigrateCommand, migrateHelp},
 };
 
 bool asksForHelp(const std::vector<std::string>& args) {

@@ -5,7 +5,6 @@
 #include "server/postgres_account_store.h"
 
 #include <libpq-fe.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -165,17 +164,23 @@ namespace {
 
 using Statement = PostgresAccountStore::Statement;
 
-#define VELQUOR_STATEMENT(name, sql) constexpr Statement name{#name, sql, false}
-#define VELQUOR_CHANGE(name, sql) constexpr Statement name{#name, sql, true}
+#define VELQUOR_STATEMENT(name, sql) \
+    constexpr Statement name {       \
+#name, sql, false            \
+    }
+#define VELQUOR_CHANGE(name, sql) \
+    constexpr Statement name {    \
+#name, sql, true          \
+    }
 
 VELQUOR_CHANGE(kAddUser,
-                  "INSERT INTO accounts(name, salt, iterations, digest) "
-                  "VALUES(decode($1, 'hex'), decode($2, 'hex'), $3::integer, decode($4, 'hex'))");
+               "INSERT INTO accounts(name, salt, iterations, digest) "
+               "VALUES(decode($1, 'hex'), decode($2, 'hex'), $3::integer, decode($4, 'hex'))");
 VELQUOR_CHANGE(kDeleteUser,
-                  "WITH gone AS (UPDATE accounts SET deleted = now() "
-                  "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id), "
-                  "ended AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM gone)) "
-                  "SELECT count(*) FROM gone");
+               "WITH gone AS (UPDATE accounts SET deleted = now() "
+               "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id), "
+               "ended AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM gone)) "
+               "SELECT count(*) FROM gone");
 // The grant of the address that made the change is carried to the new generation; the
 // sub-statements see one snapshot, so the generation is computed, not read back.
 VELQUOR_CHANGE(kSetPassword,
@@ -192,13 +197,13 @@ VELQUOR_STATEMENT(kFindLogin,
                   "SELECT encode(salt, 'hex'), iterations, encode(digest, 'hex'), id, generation "
                   "FROM accounts WHERE name = decode($1, 'hex') AND deleted IS NULL");
 VELQUOR_CHANGE(kAdmitLogin,
-                  "SELECT kestod_admit_login(decode($1, 'hex'), $2, $3::integer, $4::integer, "
-                  "$5::bigint)");
+               "SELECT kestod_admit_login(decode($1, 'hex'), $2, $3::integer, $4::integer, "
+               "$5::bigint)");
 // Expired grants of the account are swept here; other addresses' rows only, so the sweep
 // never touches the row the insert below may update.
 VELQUOR_CHANGE(kGrantLogin,
-                  "WITH forgiven AS (UPDATE login_failures SET failures = failures - 1 "
-                  "  WHERE name = decode($1, 'hex') AND peer = $2 AND failures > 0), "
+               "WITH forgiven AS (UPDATE login_failures SET failures = failures - 1 "
+               "  WHERE name = decode($1, 'hex') AND peer = $2 AND failures > 0), "
                "account AS (SELECT id, generation FROM accounts "
                "  WHERE id = $4::bigint AND generation = $5::bigint AND deleted IS NULL "
                "  FOR SHARE), "
@@ -213,16 +218,16 @@ VELQUOR_STATEMENT(kHoldsGrant,
                   "WHERE a.name = decode($1, 'hex') AND a.deleted IS NULL AND g.peer = $2 "
                   "AND g.expires > clock_timestamp() AND g.generation = a.generation");
 VELQUOR_CHANGE(kAddDevice,
-                  "INSERT INTO devices(mac, server, account_id) "
-                  "SELECT decode($1, 'hex'), decode($2, 'hex'), id FROM accounts "
-                  "WHERE name = decode($3, 'hex') AND deleted IS NULL");
+               "INSERT INTO devices(mac, server, account_id) "
+               "SELECT decode($1, 'hex'), decode($2, 'hex'), id FROM accounts "
+               "WHERE name = decode($3, 'hex') AND deleted IS NULL");
 VELQUOR_CHANGE(kReplaceDevice,
-                  "UPDATE devices SET server = decode($2, 'hex'), registered = now() "
-                  "WHERE mac = decode($1, 'hex') AND account_id = (SELECT id FROM accounts "
-                  "WHERE name = decode($3, 'hex') AND deleted IS NULL)");
+               "UPDATE devices SET server = decode($2, 'hex'), registered = now() "
+               "WHERE mac = decode($1, 'hex') AND account_id = (SELECT id FROM accounts "
+               "WHERE name = decode($3, 'hex') AND deleted IS NULL)");
 VELQUOR_CHANGE(kDeleteDevice,
-                  "DELETE FROM devices WHERE mac = decode($1, 'hex') AND account_id = "
-                  "(SELECT id FROM accounts WHERE name = decode($2, 'hex') AND deleted IS NULL)");
+               "DELETE FROM devices WHERE mac = decode($1, 'hex') AND account_id = "
+               "(SELECT id FROM accounts WHERE name = decode($2, 'hex') AND deleted IS NULL)");
 VELQUOR_CHANGE(kReleaseDevice,
                "WITH gone AS (DELETE FROM devices WHERE mac = decode($1, 'hex') "
                "  RETURNING mac, server, account_id, registered) "
@@ -231,8 +236,8 @@ VELQUOR_CHANGE(kReleaseDevice,
                "a.id, a.deleted IS NOT NULL FROM gone g JOIN accounts a ON a.id = g.account_id");
 VELQUOR_STATEMENT(kSetting, "SELECT value FROM settings WHERE key = $1");
 VELQUOR_CHANGE(kSetSetting,
-                  "INSERT INTO settings(key, value) VALUES($1, $2) "
-                  "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
+               "INSERT INTO settings(key, value) VALUES($1, $2) "
+               "ON CONFLICT (key) DO UPDATE SET value = excluded.value");
 VELQUOR_STATEMENT(kSchemaVersion, "SELECT coalesce(max(version), 0) FROM schema_version");
 VELQUOR_STATEMENT(kCountAccounts, "SELECT count(*) FROM accounts");
 VELQUOR_STATEMENT(kImportAccount,
@@ -298,7 +303,7 @@ support::Status checkDatabaseUrl(const std::string& url) {
     return {};
 }
 
-#define VELQUOR_RUN(rows, statement, ...)       \
+#define VELQUOR_RUN(rows, statement, ...)      \
     auto rows = run(statement, {__VA_ARGS__}); \
     if (!rows) return rows.error()
 
@@ -411,11 +416,11 @@ bool PostgresAccountStore::connectionLooksAlive() {
 
 support::Error PostgresAccountStore::waitFailure(std::string_view during) {
     if (m_failure == Failure::TimedOut) {
-        return makeError(ErrorCode::Io, std::string(kDeadlinePassed) + " (the database did not "
-                                                                       "answer in time)");
+        return makeError(ErrorCode::Io, std::string(kDeadlinePassed) +
+                                            " (the database did not "
+                                            "answer in time)");
     }
-    return makeError(ErrorCode::Io,
-                     "database: the connection was lost " + std::string(during));
+    return makeError(ErrorCode::Io, "database: the connection was lost " + std::string(during));
 }
 
 // Every result of the command sent last, waiting no longer than the deadline. The first error
@@ -436,7 +441,8 @@ PGresult* PostgresAccountStore::collectResult() {
                 std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
             if (left <= 0) return giveUp(Failure::TimedOut);
             pollfd waitFor{PQsocket(m_connection), POLLIN, 0};
-            const int ready = ::poll(&waitFor, 1, static_cast<int>(std::min<long long>(left, 1000)));
+            const int ready =
+                ::poll(&waitFor, 1, static_cast<int>(std::min<long long>(left, 1000)));
             if (ready < 0 && errno != EINTR) return giveUp(Failure::Lost);
             if (ready > 0 && PQconsumeInput(m_connection) == 0) return giveUp(Failure::Lost);
         }
@@ -456,8 +462,8 @@ PGresult* PostgresAccountStore::collectResult() {
 support::Status PostgresAccountStore::ensurePrepared(const Statement& statement,
                                                      std::size_t parameterCount) {
     if (m_prepared.contains(statement.name)) return {};
-    if (PQsendPrepare(m_connection, statement.name, statement.sql,
-                      static_cast<int>(parameterCount), nullptr) != 1) {
+    if (PQsendPrepare(m_connection, statement.name, statement.sql, static_cast<int>(parameterCount),
+                      nullptr) != 1) {
         abandonConnection();
         m_failure = Failure::Lost;
         return waitFailure("while preparing a statement");
@@ -487,11 +493,10 @@ support::Result<PostgresAccountStore::Rows> PostgresAccountStore::exchange(
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& param : params) values.push_back(param.c_str());
-    const int sent =
-        statement != nullptr
-            ? PQsendQueryPrepared(m_connection, statement->name, static_cast<int>(values.size()),
-                                  values.data(), nullptr, nullptr, 0)
-            : PQsendQuery(m_connection, sql.c_str());
+    const int sent = statement != nullptr ? PQsendQueryPrepared(m_connection, statement->name,
+                                                                static_cast<int>(values.size()),
+                                                                values.data(), nullptr, nullptr, 0)
+                                          : PQsendQuery(m_connection, sql.c_str());
     if (sent != 1) {
         abandonConnection();
         m_failure = Failure::Lost;
@@ -596,8 +601,7 @@ support::Status PostgresAccountStore::putUser(std::string_view name, const Passw
     return {};
 }
 
-support::Result<std::optional<StoredLogin>> PostgresAccountStore::findLogin(
-    std::string_view name) {
+support::Result<std::optional<StoredLogin>> PostgresAccountStore::findLogin(std::string_view name) {
     VELQUOR_RUN(rows, kFindLogin, toHex(name));
     if (rows->count() == 0) return std::optional<StoredLogin>();
     StoredLogin login;
@@ -623,9 +627,8 @@ support::Result<bool> PostgresAccountStore::grantLogin(std::string_view name,
                                                        const StoredLogin& login,
                                                        std::string_view peer,
                                                        std::chrono::milliseconds lifetime) {
-    VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer),
-                std::to_string(lifetime.count()), std::to_string(login.accountId),
-                std::to_string(login.generation));
+    VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer), std::to_string(lifetime.count()),
+                std::to_string(login.accountId), std::to_string(login.generation));
     return rows->affected() > 0;
 }
 
@@ -730,9 +733,8 @@ support::Status PostgresAccountStore::importSnapshot(const StoreSnapshot& snapsh
         if (!put) return fail(put.error());
     }
     for (const auto& device : snapshot.devices) {
-        auto put = runOnce(kImportDevice,
-                           {toHex(device.mac), toHex(device.server),
-                            std::to_string(device.accountId), device.registered});
+        auto put = runOnce(kImportDevice, {toHex(device.mac), toHex(device.server),
+                                           std::to_string(device.accountId), device.registered});
         if (!put) return fail(put.error());
         if (put->duplicate()) {
             return fail(makeError(ErrorCode::InvalidInput, "a MAC address occurs twice"));

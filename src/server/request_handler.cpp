@@ -127,8 +127,9 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     auto granted = m_store.grantLogin(fields->userName, **stored, peer, m_settings.grantLifetime);
     if (!granted) return refuse(std::move(outcome), "store error: " + granted.error().message);
     if (!*granted) {
-        return refuse(std::move(outcome), "the password was changed or the account deleted "
-                                          "while the login was checked");
+        return refuse(std::move(outcome),
+                      "the password was changed or the account deleted "
+                      "while the login was checked");
     }
     return accept(std::move(outcome));
 }
@@ -146,7 +147,8 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
     auto fields = wire::decodeAccountRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.operation = fields->operation;
-    if (!isKnownOperation(fields->operation)) return refuseUnknownOperation(std::move(outcome), record);
+    if (!isKnownOperation(fields->operation))
+        return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
     const std::string& name = fields->userName;
 
@@ -191,7 +193,8 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
     auto fields = wire::decodeDeviceRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.operation = fields->operation;
-    if (!isKnownOperation(fields->operation)) return refuseUnknownOperation(std::move(outcome), record);
+    if (!isKnownOperation(fields->operation))
+        return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
     outcome.mac = fields->macAddress;
     auto why = missingGrant(fields->userName, peer, "no login of this user from this address");

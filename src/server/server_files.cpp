@@ -152,8 +152,7 @@ bool isHostName(std::string_view name) {
     for (std::size_t i = 0; i <= name.size(); ++i) {
         if (i == name.size() || name[i] == '.') {
             const auto label = name.substr(labelStart, i - labelStart);
-            if (label.empty() || label.size() > 63 || label.front() == '-' ||
-                label.back() == '-') {
+            if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
                 return false;
             }
             labelStart = i + 1;

@@ -62,8 +62,9 @@ support::Status refuseExistingDatabaseSetup(AccountStore& store, const InitOptio
     if (!chief) return chief.error();
     if (!chief->has_value()) return {};
     const std::string where =
-        options.databaseUrl.empty() ? "the database " + serverFilesIn(options.folder).database.string()
-                                    : "the database of --database";
+        options.databaseUrl.empty()
+            ? "the database " + serverFilesIn(options.folder).database.string()
+            : "the database of --database";
     return makeError(ErrorCode::InvalidInput,
                      where + " already holds a kestod setup (the account " +
                          std::string(kAdministratorName) +

@@ -476,8 +476,10 @@ support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
                       "AND true ON CONFLICT(account_id, peer) "
                       "DO UPDATE SET expires_ms = excluded.expires_ms, "
                       "generation = excluded.generation");
-        grant->number(login.accountId).text(peer).number(now + lifetime.count()).number(
-            login.generation);
+        grant->number(login.accountId)
+            .text(peer)
+            .number(now + lifetime.count())
+            .number(login.generation);
         return changed(m_db, grant->step(), m_file);
     });
     if (!outcome) return outcome.error();
@@ -541,9 +543,10 @@ support::Result<std::optional<DeviceRow>> SqliteAccountStore::releaseDevice(std:
         const int rc = find->step();
         if (rc == SQLITE_DONE) return StoreOutcome::NotFound;
         if (rc != SQLITE_ROW) return sqliteError("cannot read a device");
-        released = DeviceRow{columnBytes(find->get(), 0),          columnBytes(find->get(), 1),
-                             columnBytes(find->get(), 2),          columnBytes(find->get(), 3),
-                             sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0};
+        released = DeviceRow{
+            columnBytes(find->get(), 0),          columnBytes(find->get(), 1),
+            columnBytes(find->get(), 2),          columnBytes(find->get(), 3),
+            sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0};
         VELQUOR_QUERY(remove, "DELETE FROM devices WHERE mac = ?1");
         remove->text(mac);
         return changed(m_db, remove->step(), m_file);

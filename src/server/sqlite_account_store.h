@@ -2,8 +2,8 @@
 // embedded default that needs nothing installed. Writers take the database's write lock up
 // front (BEGIN IMMEDIATE), so every read-then-write is serialised; WAL lets readers go on
 // meanwhile; a writer waits for the lock no longer than its request's deadline and commits
-// nothing once that has passed. Opening migrates an older file forward, including the layout of releases that
-// kept devices by owner name.
+// nothing once that has passed. Opening migrates an older file forward, including the layout of
+// releases that kept devices by owner name.
 #pragma once
 
 #include <sqlite3.h>
