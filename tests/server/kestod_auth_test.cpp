@@ -1,9 +1,11 @@
 // kestod's authorisation rules, storage and listings, against a real kestod over TLS.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <thread>
 
+#include "child_process.h"
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
 
@@ -249,6 +251,57 @@ TEST(KestodInitTest, MakesKeysCertificatesAndRefusesToOverwriteThem) {
     EXPECT_NE(status, 0);
     EXPECT_NE(again.find("--force"), std::string::npos) << again;
     EXPECT_EQ(readFile(dir / "ca.key"), before);
+}
+
+// Names and addresses, repeated or listed, each go into the certificate as what they are, and
+// serve listens on what a name resolves to.
+TEST(KestodInitTest, TheCertificateNamesEveryAddressAndNameGiven) {
+    TempDir dir;
+    writeFile(dir / "pw", "chief-pw\n");
+    const auto folder = dir / "srv";
+    int status = -1;
+    const std::string init =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " init --dir " +
+                       shellQuote(folder.string()) +
+                       " --address localhost --address 127.0.0.1,::1 --address kesto.example.com"
+                       " --admin-password-file " +
+                       shellQuote((dir / "pw").string()) + " --pbkdf2-iterations 1000 2>&1",
+                   &status);
+    ASSERT_EQ(status, 0) << init;
+    const std::string verify =
+        "openssl verify -CAfile " + shellQuote((folder / "cacert.pem").string());
+    const std::string cert = " " + shellQuote((folder / "server.pem").string()) + " 2>&1";
+    for (const char* check : {"-verify_hostname localhost", "-verify_hostname kesto.example.com",
+                              "-verify_ip 127.0.0.1", "-verify_ip ::1"}) {
+        const std::string output = runCommand(verify + " " + check + cert, &status);
+        EXPECT_EQ(status, 0) << check << "\n" << output;
+    }
+    for (const char* check : {"-verify_hostname other.example.com", "-verify_ip 127.0.0.2",
+                              "-verify_hostname 127.0.0.1"}) {
+        runCommand(verify + " " + check + cert, &status);
+        EXPECT_NE(status, 0) << check << " is not certified";
+    }
+
+    // serve on the name: every address it stands for, the ports printed once.
+    ChildProcess serve({KestodFixture::binary().string(), "serve", "--dir", folder.string(),
+                        "--address", "localhost", "--ports", "0,0,0"},
+                       dir / "serve.txt");
+    std::string ready;
+    for (int i = 0; i < 500 && ready.find('\n') == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ready = readFile(dir / "serve.txt");
+    }
+    unsigned login = 0, account = 0, device = 0;
+    ASSERT_EQ(std::sscanf(ready.c_str(), "kestod: serving on localhost ports %u,%u,%u", &login,
+                          &account, &device),
+              3)
+        << ready;
+    const auto outcome = tlsExchange("127.0.0.1", static_cast<std::uint16_t>(login),
+                                     (folder / "cacert.pem").string(), "",
+                                     ClientOptions{.timeout = std::chrono::milliseconds(300)});
+    EXPECT_TRUE(outcome.handshakeDone) << outcome.error;
+    serve.sendSignal(SIGTERM);
+    EXPECT_EQ(serve.waitForExit(std::chrono::seconds(30)), 0);
 }
 
 TEST(KestodInitTest, WithoutAPasswordFileAGeneratedPasswordIsShownOnceAndWorks) {

@@ -11,11 +11,13 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "server/kesto_server.h"
 
 namespace velquor::testing {
 namespace {
 
 using namespace std::chrono_literals;
+using server::ServeSettings;
 
 // A short deadline keeps the tests that wait for it short.
 KestodOptions withDeadline(const char* milliseconds) {
@@ -197,6 +199,79 @@ TEST(KestodConcurrencyTest, OneMacAddedByManyClientsAtOnceIsRegisteredExactlyOnc
     EXPECT_EQ(yes.load(), 1);
     EXPECT_EQ(exist.load(), kClients - 1);
     EXPECT_EQ(other.load(), 0);
+}
+
+// A login record sent to the device port (ports swapped in a client's settings), padded to the
+// port's length: its password lands where a MAC address would be, and must not be logged.
+TEST(KestodConnectionTest, ARecordForAnotherPortIsLoggedByItsLengthNotItsFields) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    auto login = wire::buildLoginRequest({"chief", "pw-in-the-wrong-place"});
+    std::string padded(wire::recordBytes(login.value()));
+    padded.resize(wire::kDeviceRequestSize, '\0');
+    EXPECT_EQ(peer.send(server.devicePort(), padded), "NO");
+    std::string log;
+    for (int i = 0; i < 100 && log.find("not a record of this port") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(20ms);
+        log = server.log();
+    }
+    EXPECT_EQ(log.find("pw-in-the-wrong-place"), std::string::npos) << log;
+    EXPECT_NE(log.find("unknown operation; 85 of the 512 bytes in use"), std::string::npos) << log;
+}
+
+TEST(KestodConnectionTest, AConnectionWithoutAHandshakeIsClosedAtTheHandshakeDeadline) {
+    KestodFixture server({.serveArguments = {"--handshake-ms", "300"}});
+    const int fd = connectTcp(server.address(), server.loginPort());
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(closedByServerWithin(fd, 20s, nullptr));
+    ::close(fd);
+    std::string log;
+    for (int i = 0; i < 100 && log.find("no TLS handshake") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(20ms);
+        log = server.log();
+    }
+    EXPECT_NE(log.find("closed: no TLS handshake within the deadline"), std::string::npos) << log;
+}
+
+// Five addresses holding every connection each may hold leave room for everyone else.
+TEST(KestodConnectionTest, AFewAddressesAtTheirCapCannotTakeTheWholeServer) {
+    KestodFixture server({.serveArguments = {"--handshake-ms", "60000"}});
+    std::vector<int> idle;
+    const ServeSettings defaults;
+    for (int address = 2; address <= 6; ++address) {
+        const ClientOptions from{.sourceAddress = "127.0.0." + std::to_string(address)};
+        for (std::size_t i = 0; i < defaults.maxConnectionsPerPeer; ++i) {
+            const int fd = connectTcp(server.address(), server.loginPort(), from);
+            ASSERT_GE(fd, 0);
+            idle.push_back(fd);
+        }
+    }
+    std::this_thread::sleep_for(200ms);  // the server takes them in its own time
+    EXPECT_EQ(KestoPeer(server, "127.0.0.7").login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
+    for (const int fd : idle) ::close(fd);
+}
+
+// One address reconnecting as fast as it can: one line for the first refusal, then one line
+// per interval with a count, not one line each.
+TEST(KestodConnectionTest, RepeatedRefusalsOfOneAddressAreSummarised) {
+    KestodFixture server({.serveArguments = {"--max-per-peer", "1", "--handshake-ms", "60000"}});
+    const int holder = connectTcp(server.address(), server.loginPort());
+    ASSERT_GE(holder, 0);
+    std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 50; ++i) {
+        const int fd = connectTcp(server.address(), server.loginPort());
+        if (fd >= 0) closedByServerWithin(fd, 5s, nullptr);
+        ::close(fd);
+    }
+    ::close(holder);
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
+    const std::string log = server.log();
+    std::size_t refusals = 0;
+    for (auto at = log.find("refused"); at != std::string::npos; at = log.find("refused", at + 1)) {
+        ++refusals;
+    }
+    EXPECT_EQ(refusals, 1u) << log;
 }
 
 }  // namespace

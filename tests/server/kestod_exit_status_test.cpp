@@ -79,10 +79,40 @@ TEST_P(KestodStop, AStopSignalEndsServingWithSuccess) {
     EXPECT_NE(output.find("kestod: stopped"), std::string::npos) << output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, KestodStop, ::testing::Values(SIGINT, SIGTERM),
+INSTANTIATE_TEST_SUITE_P(Signals, KestodStop, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) {
-                             return info.param == SIGINT ? "Sigint" : "Sigterm";
+                             return info.param == SIGINT    ? "Sigint"
+                                    : info.param == SIGTERM ? "Sigterm"
+                                                            : "Sighup";
                          });
+
+// Each command's help lists its own options, on standard output, with status 0; the general
+// help gives the defaults the manual gives.
+TEST(KestodExitStatus, HelpOfEveryCommandIsItsOwnAndSucceeds) {
+    const std::pair<const char*, const char*> commands[] = {
+        {"init", "--pbkdf2-iterations"}, {"serve", "--max-logins-per-address"},
+        {"users", "kestod users"},       {"devices", "release MAC"},
+        {"passwd", "--password-file"},   {"migrate", "--to URL"},
+    };
+    for (const auto& [command, mention] : commands) {
+        for (const char* flag : {"--help", "-h"}) {
+            const ProgramRun run = kestod(std::string(command) + " " + flag);
+            EXPECT_EQ(run.status, 0) << command << " " << flag << "\n" << run.output;
+            EXPECT_NE(run.output.find(mention), std::string::npos) << command << "\n" << run.output;
+            EXPECT_EQ(run.output.find("unknown option"), std::string::npos) << run.output;
+        }
+    }
+    EXPECT_EQ(kestod("serve --dir d --help").status, 0) << "wherever the flag stands";
+    EXPECT_EQ(kestod("help passwd").output, kestod("passwd --help").output);
+    const ProgramRun general = kestod("--help");
+    EXPECT_EQ(general.status, 0);
+    for (const char* defaults :
+         {"(default 44388,44389,44391)", "(default 8)", "(default 4096)", "(default 64)",
+          "(default 10000)", "(default 1800000", "130 interrupted"}) {
+        EXPECT_NE(general.output.find(defaults), std::string::npos) << defaults << "\n"
+                                                                    << general.output;
+    }
+}
 
 }  // namespace
 }  // namespace velquor::testing

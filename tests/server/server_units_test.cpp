@@ -1,11 +1,14 @@
 // The parts of kestod that are worth checking without a network: the store's transactions
-// and constraints, password hashing, and log escaping.
+// and constraints, password hashing, log escaping, how addresses share the workers, and the
+// addresses a certificate may name.
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "server/fair_share.h"
 #include "server/password_hash.h"
 #include "server/request_log.h"
+#include "server/server_files.h"
 #include "server/server_init.h"
 #include "server/sqlite_account_store.h"
 #include "temp_dir.h"
@@ -128,6 +131,61 @@ TEST(RequestLogTest, EscapesWhatCouldForgeOrSplitALine) {
     EXPECT_EQ(line,
               "1970-01-01T00:00:00.000Z peer=10.0.0.1 port=44391 op=ADD user=\"bob\\x0a\" "
               "mac=\"m\" reply=YES");
+}
+
+// The order in which workers take records: the address with the fewest in hand, then the one
+// served least recently, then the record that waited longest.
+TEST(FairQueueTest, AddressesTakeTurnsWhateverTheirBacklog) {
+    FairQueue<int> queue;
+    for (int i = 0; i < 5; ++i) queue.push("flood", i);
+    queue.push("quiet", 100);
+    queue.push("other", 200);
+    std::vector<std::string> order;
+    while (auto next = queue.pop()) {
+        order.push_back(next->first);
+        queue.done(next->first);  // one worker: each record finished before the next
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"flood", "quiet", "other", "flood", "flood", "flood",
+                                               "flood"}));
+    EXPECT_TRUE(queue.empty());
+}
+
+TEST(FairQueueTest, AnAddressHoldingWorkersWaitsBehindOneHoldingFewer) {
+    FairQueue<int> queue;
+    queue.push("a", 1);
+    queue.push("a", 2);
+    queue.push("a", 3);
+    ASSERT_EQ(queue.pop()->second, 1);
+    ASSERT_EQ(queue.pop()->second, 2);  // nobody else waits: "a" may take a second worker
+    queue.push("b", 10);
+    EXPECT_EQ(queue.pop()->first, "b");
+    EXPECT_EQ(queue.pop()->second, 3);
+    EXPECT_FALSE(queue.pop());
+}
+
+TEST(LoginRateLimitTest, CountsSuccessesPerAddressWithinAMinute) {
+    LoginRateLimit limit(2);
+    const auto start = LoginRateLimit::Clock::now();
+    EXPECT_TRUE(limit.reserve("a", start));
+    EXPECT_TRUE(limit.reserve("a", start));
+    EXPECT_FALSE(limit.reserve("a", start));
+    EXPECT_TRUE(limit.reserve("b", start)) << "per address";
+    limit.cancel("a");  // a failed login gives its place back
+    EXPECT_TRUE(limit.reserve("a", start));
+    EXPECT_TRUE(limit.reserve("a", start + std::chrono::seconds(61)));
+}
+
+TEST(CertifiedAddressTest, NamesAndAddressesAreTold) {
+    for (const char* good : {"192.0.2.7", "2001:db8::7", "::1", "localhost", "kesto.example.com",
+                             "kesto-1.example.com.", "xn--bcher-kva.example"}) {
+        EXPECT_EQ(addressProblem(good), "") << good;
+    }
+    for (const char* bad : {"", "192.0.2", "300.1.2.3", "kesto_1.example", "-kesto.example",
+                            "kesto..example", "a b", "kesto.example.com/x", "*.example.com"}) {
+        EXPECT_NE(addressProblem(bad), "") << bad;
+    }
+    EXPECT_EQ(splitAddressList("a, b,c"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(joinAddressList({"a", "::1"}), "a,::1");
 }
 
 }  // namespace
