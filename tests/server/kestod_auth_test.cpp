@@ -296,9 +296,9 @@ TEST(KestodInitTest, TheCertificateNamesEveryAddressAndNameGiven) {
                           &account, &device),
               3)
         << ready;
-    const auto outcome = tlsExchange("127.0.0.1", static_cast<std::uint16_t>(login),
-                                     (folder / "cacert.pem").string(), "",
-                                     ClientOptions{.timeout = std::chrono::milliseconds(300)});
+    const auto outcome = tlsExchange(
+        "127.0.0.1", static_cast<std::uint16_t>(login), (folder / "cacert.pem").string(), "",
+        ClientOptions{.sourceAddress = {}, .timeout = std::chrono::milliseconds(300)});
     EXPECT_TRUE(outcome.handshakeDone) << outcome.error;
     serve.sendSignal(SIGTERM);
     EXPECT_EQ(serve.waitForExit(std::chrono::seconds(30)), 0);
