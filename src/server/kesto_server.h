@@ -47,10 +47,11 @@ struct ServeSettings {
     std::chrono::milliseconds handshakeDeadline{3'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
     std::size_t workers = 8;
-    // A client keeps up to 64 exchanges in flight; 64 addresses at their cap fill the server.
+    // A client keeps up to 64 exchanges in flight, with room for connections being closed;
+    // 32 addresses at their cap fill the server.
     std::size_t maxConnections = 4096;
-    std::size_t maxConnectionsPerPeer = 64;
-    std::size_t maxLoginsPerAddress = 30;  // successful logins per minute
+    std::size_t maxConnectionsPerPeer = 128;
+    std::size_t maxLoginsPerAddress = 60;  // successful logins per minute
     LoginLimits loginLimits;
 };
 

@@ -296,7 +296,9 @@ support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
                           .count();
     if (left <= 0) return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
     sqlite3_busy_timeout(m_db, static_cast<int>(std::min<long long>(left, kBusyTimeoutMs)));
-    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const int begun = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);  // reads wait as long as they always did
+    if (begun != SQLITE_OK) {
         if (std::chrono::steady_clock::now() >= deadline()) {
             return makeError(ErrorCode::Io, std::string(kDeadlinePassed));
         }

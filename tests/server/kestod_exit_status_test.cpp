@@ -107,7 +107,7 @@ TEST(KestodExitStatus, HelpOfEveryCommandIsItsOwnAndSucceeds) {
     const ProgramRun general = kestod("--help");
     EXPECT_EQ(general.status, 0);
     for (const char* defaults :
-         {"(default 44388,44389,44391)", "(default 8)", "(default 4096)", "(default 64)",
+         {"(default 44388,44389,44391)", "(default 8)", "(default 4096)", "(default 128)",
           "(default 10000)", "(default 1800000", "130 interrupted"}) {
         EXPECT_NE(general.output.find(defaults), std::string::npos) << defaults << "\n"
                                                                     << general.output;
