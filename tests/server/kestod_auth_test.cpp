@@ -284,7 +284,7 @@ TEST(KestodInitTest, TheCertificateNamesEveryAddressAndNameGiven) {
 
     // serve on the name: every address it stands for, the ports printed once.
     ChildProcess serve({KestodFixture::binary().string(), "serve", "--dir", folder.string(),
-                        "--address", "localhost", "--ports", "0,0,0"},
+                        "--address", "localhost", "--ports", "0,0,0", "--deadline-ms", "500"},
                        dir / "serve.txt");
     std::string ready;
     for (int i = 0; i < 500 && ready.find('\n') == std::string::npos; ++i) {
@@ -296,9 +296,9 @@ TEST(KestodInitTest, TheCertificateNamesEveryAddressAndNameGiven) {
                           &account, &device),
               3)
         << ready;
-    const auto outcome = tlsExchange(
-        "127.0.0.1", static_cast<std::uint16_t>(login), (folder / "cacert.pem").string(), "",
-        ClientOptions{.sourceAddress = {}, .timeout = std::chrono::milliseconds(300)});
+    // Nothing is sent: the server closes at its short deadline, after the handshake.
+    const auto outcome = tlsExchange("127.0.0.1", static_cast<std::uint16_t>(login),
+                                     (folder / "cacert.pem").string(), "");
     EXPECT_TRUE(outcome.handshakeDone) << outcome.error;
     serve.sendSignal(SIGTERM);
     EXPECT_EQ(serve.waitForExit(std::chrono::seconds(30)), 0);
