@@ -29,10 +29,31 @@ int failWith(const support::Error& error) {
                                                        : error.code);
 }
 
+namespace {
+
+// A usage text is its synopsis lines, then description lines indented by two spaces.
+std::size_t synopsisLength(std::string_view usage) {
+    for (std::size_t at = usage.find('\n'); at != std::string_view::npos;
+         at = usage.find('\n', at + 1)) {
+        const std::string_view rest = usage.substr(at + 1);
+        if (rest.starts_with("  ") && !rest.starts_with("   ")) return at + 1;
+    }
+    return usage.size();
+}
+
+}  // namespace
+
 int usageError(std::string_view command, std::string_view message) {
     printError(message);
     if (const Command* found = CommandRegistry::instance().find(command)) {
-        std::cerr << "usage: velquor-cli " << found->usage << '\n';
+        // The synopsis only: the option descriptions are for --help, not for a mistake.
+        const std::string_view usage = found->usage;
+        const std::string_view synopsis = usage.substr(0, synopsisLength(usage));
+        std::cerr << "usage: velquor-cli " << synopsis;
+        if (!synopsis.ends_with('\n')) std::cerr << '\n';
+        if (synopsis.size() < usage.size()) {
+            std::cerr << "'velquor-cli " << command << " --help' tells more.\n";
+        }
     }
     return support::exitStatusFor(support::ErrorCode::Usage);
 }
