@@ -142,6 +142,21 @@ TEST_F(ConfigFile, DecryptHandsBackTheStartOfWhatItWrote) {
     }
 }
 
+TEST_F(ConfigFile, LargeInputsAroundTheReadSizeMatchTheBlockByBlockModel) {
+    // The operations read 128 KiB at a time and decryption holds the last block of a read
+    // back: lengths on and around that boundary and its multiples, with a zero byte in the
+    // final full block.
+    const std::size_t chunk = std::size_t{128} << 10;
+    for (std::size_t size : {chunk - 16, chunk - 1, chunk, chunk + 5, chunk + 16, chunk + 17,
+                             2 * chunk + 21, 8 * chunk, 8 * chunk + 3}) {
+        std::string plain = test::randomBytes(size, rng, true);
+        plain[(size / 16 - 1) * 16 + 9] = '\0';
+        const std::string cipher = test::modelEncrypt(plain, kKey);
+        EXPECT_EQ(encrypt(plain), cipher) << size;
+        EXPECT_EQ(decrypt(cipher), test::modelDecrypt(cipher, kKey)) << size;
+    }
+}
+
 TEST_F(ConfigFile, EmptyInputPathDoesNothing) {
     for (auto operation : {EncryptConfigFile, DecryptConfigFile}) {
         const auto status = operation("", (dir / "out").string(), kKey, reporter, {});
