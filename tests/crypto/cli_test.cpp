@@ -24,9 +24,12 @@ struct CliRun {
 
 CliRun runCli(const std::string& arguments) {
     CliRun run;
-    // stderr to the pipe, stdout discarded: a failure must speak on stderr only.
+    // stderr to the pipe, stdout discarded: a failure must speak on stderr only. Without a
+    // controlling terminal (setsid), so that a missing key fails instead of being asked for
+    // when the suite runs in a terminal.
     run.stderrText = testing::runCommand(
-        shellQuote(VELQUOR_CLI_PATH) + " " + arguments + " 2>&1 >/dev/null", &run.status);
+        "setsid -w " + shellQuote(VELQUOR_CLI_PATH) + " " + arguments + " 2>&1 >/dev/null",
+        &run.status);
     return run;
 }
 
@@ -224,6 +227,34 @@ TEST_F(CliCrypt, KeysComeFromAFileTheEnvironmentOrTheLineAndOddKeysAreWarnedAbou
     // No key option and no terminal to ask on.
     const CliRun none = runCli("decrypt " + path("zero.enc") + " " + path("o") + " < /dev/null");
     EXPECT_EQ(none.status, 2) << none.stderrText;
+}
+
+// Without a key option the key is asked on the terminal, without echo, twice when it makes a
+// new file. script(1) gives the command a terminal and types the answers.
+TEST_F(CliCrypt, AKeyTypedAtTheTerminalIsNotEchoed) {
+    writeFile(dir / "in.xml", "<config/>\n");
+    const auto typed = [&](std::initializer_list<const char*> answers, const std::string& command,
+                           int* status) {
+        std::string feed = "(sleep 0.3";
+        for (const char* answer : answers) {
+            feed += "; printf '%s\\n' " + shellQuote(answer) + "; sleep 0.3";
+        }
+        return shellIn(dir,
+                       feed + "; sleep 0.5) | timeout -k 1 20 script -qec " +
+                           shellQuote(cli() + " " + command) + " /dev/null",
+                       status);
+    };
+    int status = -1;
+    const std::string screen = typed({"phone key", "phone key"}, "encrypt in.xml out.enc", &status);
+    EXPECT_EQ(status, 0) << screen;
+    EXPECT_NE(screen.find("AES key: "), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("phone key"), std::string::npos) << "echoed: " << screen;
+    EXPECT_EQ(readFile(dir / "out.enc"), test::modelEncrypt("<config/>\n", "phone key"));
+
+    EXPECT_NE(typed({"one", "other"}, "encrypt in.xml other.enc", &status).find("differ"),
+              std::string::npos);
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "other.enc"));
 }
 
 TEST_F(CliCrypt, AWrongKeyOrAStrayLengthIsAFailureNotASuccess) {
