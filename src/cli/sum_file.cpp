@@ -151,21 +151,26 @@ public:
     support::Result<std::optional<std::string>> next() {
         for (;;) {
             if (const std::size_t end = m_pending.find('\n', m_scanned); end != std::string::npos) {
-                std::string line = m_pending.substr(0, end);
-                m_pending.erase(0, end + 1);
-                m_scanned = 0;
+                std::string line = m_pending.substr(m_start, end - m_start);
+                m_start = m_scanned = end + 1;
                 return std::optional<std::string>(std::move(line));
             }
             m_scanned = m_pending.size();
-            if (m_pending.size() > kMaxSumLineBytes) {
+            if (m_pending.size() - m_start > kMaxSumLineBytes) {
                 return support::makeError(support::ErrorCode::InvalidInput,
                                           "line " + std::to_string(m_lineNumber + 1) +
                                               " is longer than any checksum line: not a sum file");
             }
             if (m_ended) {
-                if (m_pending.empty()) return std::optional<std::string>();
-                return std::optional<std::string>(std::exchange(m_pending, {}));
+                if (m_start == m_pending.size()) return std::optional<std::string>();
+                std::string last = m_pending.substr(m_start);
+                m_start = m_scanned = m_pending.size();
+                return std::optional<std::string>(std::move(last));
             }
+            // Only the start of a line is kept from one read to the next.
+            m_pending.erase(0, m_start);
+            m_scanned -= m_start;
+            m_start = 0;
             if (auto filled = fill(); !filled) return filled.error();
         }
     }
@@ -188,7 +193,8 @@ private:
 
     support::InputFile m_file;
     std::string m_pending;
-    std::size_t m_scanned = 0;
+    std::size_t m_start = 0;    // where the next line starts in m_pending
+    std::size_t m_scanned = 0;  // m_pending holds no line end before this
     std::size_t m_lineNumber = 0;
     bool m_ended = false;
 };
