@@ -19,9 +19,26 @@ namespace fs = std::filesystem;
 
 constexpr const char* kName = "generate";
 
+// The output folder may not exist yet: then only its spelling can tell.
+fs::path spelledFolder(const fs::path& folder, std::error_code& error) {
+    fs::path absolute = fs::weakly_canonical(folder, error);
+    // "out/" and "out" name one folder.
+    if (absolute.has_parent_path() && absolute.filename().empty()) {
+        absolute = absolute.parent_path();
+    }
+    return absolute;
+}
+
+bool isSameFolder(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    const fs::path left = spelledFolder(a, error);
+    const fs::path right = error ? fs::path() : spelledFolder(b, error);
+    return support::isSameFile(a, b) || (!error && left == right);
+}
+
 bool isFolderWithin(const fs::path& path, const fs::path& folder) {
     const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    return support::isSameFile(parent, folder) || support::isSameFile(parent, folder / "en");
+    return isSameFolder(parent, folder) || isSameFolder(parent, folder / "en");
 }
 
 // The report is written after the run, over whatever has its name: it must not be one of the

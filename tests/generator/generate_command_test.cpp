@@ -89,6 +89,10 @@ TEST_F(GenerateCommand, AReportOverAnInputOrADeviceFileIsRefusedBeforeAnythingIs
     }
     EXPECT_EQ(readFile(m_dir / "s.csv"), sheet);
     EXPECT_EQ(readFile(m_dir / "t.xml"), test::kTemplate);
+    // An output folder the run has still to make is recognised by its spelling.
+    std::string output;
+    EXPECT_EQ(run("-t t.xml -s s.csv -o new/ --report ./new/001122334402.xml", &output), 1);
+    EXPECT_FALSE(fs::exists(m_dir / "new")) << output;
 }
 
 TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {
