@@ -21,7 +21,7 @@ constexpr const char* kName = "generate";
 
 // The output folder may not exist yet: then only its spelling can tell.
 fs::path spelledFolder(const fs::path& folder, std::error_code& error) {
-    fs::path absolute = fs::weakly_canonical(folder, error);
+    fs::path absolute = fs::weakly_canonical(fs::absolute(folder, error), error);
     // "out/" and "out" name one folder.
     if (absolute.has_parent_path() && absolute.filename().empty()) {
         absolute = absolute.parent_path();
