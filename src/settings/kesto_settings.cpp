@@ -310,6 +310,26 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     return loaded;
 }
 
+support::Result<KestoValues> valuesFromOptions(
+    const std::function<std::optional<std::string>(const std::string& option)>& valueOf) {
+    KestoValues values;
+    std::map<std::string_view, std::string_view> given;  // key -> the option that gave it
+    for (const SettingOption& option : kSettingOptions) {
+        const auto text = valueOf(std::string(option.option));
+        if (!text) continue;
+        if (auto twice = given.find(option.key); twice != given.end()) {
+            return makeError(ErrorCode::Usage, "give " + std::string(twice->second) + " or " +
+                                                   std::string(option.option) + ", not both");
+        }
+        given[option.key] = option.option;
+        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
+            return makeError(ErrorCode::Usage,
+                             std::string(option.option) + ": " + read.error().message);
+        }
+    }
+    return values;
+}
+
 std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings) {
     static std::mutex mutex;
     static std::set<std::string> seen;
