@@ -174,12 +174,17 @@ TEST_F(SilentServerTest, CancelTakesEffectAtOnceAndARecordSentIsUnknown) {
         EXPECT_TRUE(got.summary->cancelled);
         EXPECT_EQ(got.summary->count(MacOutcome::Failed), 0u);
         EXPECT_EQ(got.summary->count(MacOutcome::Added), 0u);
-        EXPECT_EQ(got.summary->count(row.inFlight),
-                  row.inFlight == MacOutcome::Unknown ? 4u : macs.size());
+        // The scripted server takes one connection at a time: one record is sent, the others
+        // wait for their handshake.
+        EXPECT_GE(got.summary->count(row.inFlight), 1u);
+        EXPECT_EQ(got.summary->count(MacOutcome::Unknown) + got.summary->count(MacOutcome::NotSent),
+                  macs.size());
         if (row.inFlight == MacOutcome::Unknown) {
-            EXPECT_EQ(got.summary->results[0].reason,
-                      "sent, but no reply: abandoned at the cancel");
-            EXPECT_EQ(got.summary->results[5].outcome, MacOutcome::NotSent);
+            for (const auto& result : got.summary->results) {
+                EXPECT_EQ(result.reason, result.outcome == MacOutcome::Unknown
+                                             ? "sent, but no reply: abandoned at the cancel"
+                                             : "cancelled before it was sent");
+            }
             EXPECT_EQ(provisioning::outcomeName(MacOutcome::Unknown), "unknown (sent, no reply)");
         }
     }
@@ -199,10 +204,19 @@ TEST_F(SilentServerTest, ARecordLeftUnansweredIsUnknownNeverFailedNorAdded) {
     EXPECT_GE(got.summary->count(MacOutcome::Unknown), 1u);
     EXPECT_EQ(got.summary->count(MacOutcome::Unknown) + got.summary->count(MacOutcome::NotSent),
               macs.size());
-    const auto& first = got.summary->results[0];
-    EXPECT_EQ(first.outcome, MacOutcome::Unknown);
-    EXPECT_EQ(first.reason, "sent, but no reply: no reply from 127.0.0.1:" +
-                                std::to_string(neverReplies.port()) + " within 300 ms");
+    // The first record's reply timed out; one the server took meanwhile was abandoned.
+    const std::string timedOut =
+        "sent, but no reply: no reply from 127.0.0.1:" + std::to_string(neverReplies.port()) +
+        " within 300 ms";
+    std::size_t timedOutRows = 0;
+    for (const auto& result : got.summary->results) {
+        if (result.outcome != MacOutcome::Unknown) continue;
+        timedOutRows += result.reason == timedOut;
+        EXPECT_TRUE(result.reason == timedOut ||
+                    result.reason == "sent, but no reply: abandoned when the batch stopped")
+            << result.reason;
+    }
+    EXPECT_GE(timedOutRows, 1u);
     const std::string csv = provisioning::formatResultsCsv(*got.summary);
     EXPECT_NE(csv.find(",add,\"unknown (sent, no reply)\",\"sent, but no reply: no reply from"),
               std::string::npos)
