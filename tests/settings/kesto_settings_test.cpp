@@ -405,9 +405,8 @@ namespace velquor::settings {
 namespace {
 
 TEST(SettingOptions, OptionsOverTheSameKeysWithTheSameSyntax) {
-    std::map<std::string, std::string> given{{"--host", "kesto.example"},
-                                             {"--ports", "1,2,3"},
-                                             {"--connect-timeout", "0.5"}};
+    std::map<std::string, std::string> given{
+        {"--host", "kesto.example"}, {"--ports", "1,2,3"}, {"--connect-timeout", "0.5"}};
     const auto lookup = [&given](const std::string& option) -> std::optional<std::string> {
         auto it = given.find(option);
         return it == given.end() ? std::nullopt : std::optional(it->second);
