@@ -210,7 +210,12 @@ private:
         }
         const ServerSilentQuestion& ask = *m_askWhenSilent;
         const bool retry = ask && ask(m_endpoint.address, m_silentReason);
-        if (retry && !m_stop.stop_requested()) {
+        // A Cancel while the question was open is a Cancel, whatever the answer.
+        if (m_stop.stop_requested()) {
+            cancel();
+            return;
+        }
+        if (retry) {
             ++m_epoch;
             m_silent = false;
             m_silentStreak = 0;

@@ -152,6 +152,27 @@ TEST_F(SilentServerTest, RetryTriesTheUnsentRowsAgainAndAsksAgain) {
     EXPECT_LT(got.took, 15s);
 }
 
+TEST_F(SilentServerTest, ACancelWhileTheQuestionIsOpenIsACancelWhateverTheAnswer) {
+    ClosedPort dead;
+    std::stop_source stop;
+    const provisioning::ServerSilentQuestion cancelThenRetry = [&stop](const std::string&,
+                                                                       const std::string&) {
+        stop.request_stop();
+        return true;
+    };
+    support::NullReporter quiet;
+    support::NullProgress none;
+    ::testing::internal::CaptureStdout();
+    auto summary = provisioning::addDevices(endpointOn(dead.port()),
+                                            DeviceBatch{macFile.string(), "srv", "alice", 4}, {},
+                                            cancelThenRetry, quiet, none, stop.get_token());
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(summary.ok());
+    EXPECT_TRUE(summary->cancelled);
+    EXPECT_TRUE(summary->serverNotAnswering.empty());
+    EXPECT_EQ(summary->count(MacOutcome::NotSent), macs.size());
+}
+
 TEST_F(SilentServerTest, CancelTakesEffectAtOnceAndARecordSentIsUnknown) {
     SilentTcpListener beforeHandshake;
     ScriptedTlsServer neverReplies(certificates.server().certificate, certificates.server().key,
