@@ -3,6 +3,8 @@
 #include "settings/kesto_settings.h"
 
 #include <ini.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -254,6 +256,15 @@ std::string environment(const char* name) {
     return value == nullptr ? std::string() : std::string(value);
 }
 
+// $HOME, or the account's home folder when HOME is unset (a service, a bare sudo).
+std::filesystem::path homeFolder() {
+    if (std::string home = environment("HOME"); !home.empty()) return home;
+    if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir) {
+        return account->pw_dir;
+    }
+    return "/";
+}
+
 }  // namespace
 
 KestoValues builtInDefaults() {
@@ -277,7 +288,7 @@ SettingsPaths defaultSettingsPaths() {
     if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) {
         paths.userFolder = std::filesystem::path(xdg) / "velquor";
     } else {
-        paths.userFolder = std::filesystem::path(environment("HOME")) / ".config" / "velquor";
+        paths.userFolder = homeFolder() / ".config" / "velquor";
     }
     return paths;
 }

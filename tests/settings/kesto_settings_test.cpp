@@ -258,6 +258,12 @@ TEST_F(SettingsTest, DefaultPathsFollowTheEnvironment) {
             EXPECT_EQ(defaultSettingsPaths().userFile(), "/home/tech/.config/velquor/velquor.conf");
         });
     });
+    withEnvironment("XDG_CONFIG_HOME", nullptr, [&] {
+        withEnvironment("HOME", nullptr, [] {
+            EXPECT_TRUE(defaultSettingsPaths().userFile().is_absolute())
+                << "never a file relative to wherever the program was started";
+        });
+    });
 }
 
 TEST_F(SettingsTest, SavingKeepsWhatItDoesNotManage) {
