@@ -139,11 +139,16 @@ void warnAboutKey(std::string_view key) {
 }
 
 void StderrReporter::report(std::string_view text, std::string_view caption) {
-    if (caption.empty()) {
-        std::cerr << "velquor-cli: " << text << '\n';
-    } else {
-        std::cerr << "velquor-cli: " << caption << ": " << text << '\n';
-    }
+    reportWithDetail(text, caption, {});
+}
+
+void StderrReporter::reportWithDetail(std::string_view text, std::string_view caption,
+                                      std::string_view detail) {
+    std::cerr << "velquor-cli: ";
+    if (!caption.empty()) std::cerr << caption << ": ";
+    std::cerr << text;
+    if (!detail.empty()) std::cerr << " (" << detail << ")";
+    std::cerr << '\n';
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include "kesto_e2e_support.h"
 #include "process_checks.h"
+#include "scripted_tls_server.h"
 #include "workbook_builder.h"
 
 #ifndef VELQUOR_CLI_BINARY
@@ -91,9 +92,9 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
         kesto(device + "add " + fileArg + " --server-field srv --replace none --report " + report,
               "pw\n");
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(readFile(dir / "report.csv"), "row,column,mac,operation,outcome\n1,1," + macs[0] +
-                                                ",add,added\n1,2," + macs[1] + ",add,added\n2,1," +
-                                                macs[2] + ",add,added\n");
+    EXPECT_EQ(readFile(dir / "report.csv"), "row,column,mac,operation,outcome,reason\n1,1," +
+                                                macs[0] + ",add,added,\n1,2," + macs[1] +
+                                                ",add,added,\n2,1," + macs[2] + ",add,added,\n");
 
     auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
     EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;
@@ -106,7 +107,7 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
     auto deleted =
         kesto(device + "del " + fileArg + " --server-field srv --report " + report, "pw\n");
     EXPECT_EQ(deleted.status, 0) << deleted.err;
-    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted,\n"), std::string::npos);
     auto deletedAgain = kesto(device + "del " + fileArg + " --server-field srv", "pw\n");
     EXPECT_EQ(deletedAgain.status, 1);
     EXPECT_NE(deletedAgain.err.find(macs[0] + " delete failed!"), std::string::npos);
@@ -179,7 +180,8 @@ TEST_F(KestoCliTest, JobsIsCheckedAndLeavesTheOutcomeAsOneAtATime) {
     EXPECT_EQ(many.status, one.status);
     EXPECT_EQ(many.err, one.err);
     EXPECT_EQ(readFile(dir / "many.csv"), readFile(dir / "one.csv"));
-    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped,already registered"),
+              std::string::npos);
 }
 
 TEST_F(KestoCliTest, StoppedServerIsAFailure) {
@@ -229,6 +231,54 @@ TEST_F(KestoCliTest, CtrlCWhileTheMacFileIsReadExits130AndSendsNothing) {
     EXPECT_EQ(status, 130) << readFile(dir / "output");
     server.stop();
     EXPECT_TRUE(requestsOnPort(server, server.devicePort()).empty());
+}
+
+TEST_F(KestoCliTest, CtrlCDuringABatchAbandonsTheWaitAndReportsWhatWasNotSent) {
+    makeOperator(server, "erin", "pw");
+    writeFile(dir / "pw", "pw\n");
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& mac : macAddresses(0x0a, 20)) rows.push_back({mac});
+    const auto file = writeMacFile(dir, "macs.csv", rows);
+    // Logins reach kestod; the device port takes connections and never answers, and the
+    // time-outs are far longer than the test may take.
+    provisioning::testing::SilentTcpListener silent;
+    const auto& ports = server.ports();
+    const auto start = std::chrono::steady_clock::now();
+    const int status =
+        exitStatusAfterInterrupt({VELQUOR_CLI_BINARY,
+                                  "kesto",
+                                  "--address",
+                                  "127.0.0.1",
+                                  "--ports",
+                                  std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
+                                      std::to_string(silent.port()),
+                                  "--cafile",
+                                  server.caCertPath().string(),
+                                  "--connect-timeout",
+                                  "600",
+                                  "--exchange-timeout",
+                                  "600",
+                                  "--user",
+                                  "erin",
+                                  "--password-file",
+                                  (dir / "pw").string(),
+                                  "device",
+                                  "add",
+                                  file.string(),
+                                  "--server-field",
+                                  "srv",
+                                  "--replace",
+                                  "none",
+                                  "--report",
+                                  (dir / "report.csv").string()},
+                                 dir / "output");
+    EXPECT_EQ(status, 130) << readFile(dir / "output");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
+        << "the batch waited for its time-outs instead of stopping";
+    const std::string report = readFile(dir / "report.csv");
+    EXPECT_NE(report.find(",add,not sent,cancelled before it was sent\n"), std::string::npos)
+        << report;
+    EXPECT_EQ(report.find(",failed,"), std::string::npos) << report;
 }
 
 }  // namespace
