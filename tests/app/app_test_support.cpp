@@ -126,18 +126,20 @@ app::Answer RealMessagesPrompter::message(QWidget* owner, const app::MessageRequ
 }
 
 std::optional<QString> RealMessagesPrompter::openFile(QWidget* owner, const QString& title,
-                                                      const QString& filter) {
-    return files.openFile(owner, title, filter);
+                                                      const QString& filter,
+                                                      const QString& folder) {
+    return files.openFile(owner, title, filter, folder);
 }
 
 std::optional<QString> RealMessagesPrompter::saveFile(QWidget* owner, const QString& title,
-                                                      const QString& filter) {
-    return files.saveFile(owner, title, filter);
+                                                      const QString& filter,
+                                                      const QString& folder) {
+    return files.saveFile(owner, title, filter, folder);
 }
 
-std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner,
-                                                               const QString& title) {
-    return files.existingDirectory(owner, title);
+std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, const QString& title,
+                                                               const QString& folder) {
+    return files.existingDirectory(owner, title, folder);
 }
 
 ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs()) {

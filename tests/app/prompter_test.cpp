@@ -82,9 +82,9 @@ private slots:
         QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::Ok, {}, {}}), Answer::Ok);
         QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::YesNoCancel, {}, {}}),
                  Answer::Cancel);
-        QCOMPARE(prompter.openFile(nullptr, "t", "f"), std::optional<QString>("/a"));
-        QCOMPARE(prompter.saveFile(nullptr, "t", "f"), std::optional<QString>());
-        QCOMPARE(prompter.existingDirectory(nullptr, "t"), std::optional<QString>());
+        QCOMPARE(prompter.openFile(nullptr, "t", "f", {}), std::optional<QString>("/a"));
+        QCOMPARE(prompter.saveFile(nullptr, "t", "f", {}), std::optional<QString>());
+        QCOMPARE(prompter.existingDirectory(nullptr, "t", {}), std::optional<QString>());
         QCOMPARE(prompter.messages().size(), std::size_t(4));
         QCOMPARE(prompter.fileDialogs().size(), std::size_t(3));
     }
