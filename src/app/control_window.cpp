@@ -34,7 +34,8 @@ ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)
 }
 
 void ControlWindow::addQuitShortcut() {
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Spelled out: the standard Quit binding is empty under some platform themes.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, [] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             auto* controlWindow = qobject_cast<ControlWindow*>(window);

@@ -32,17 +32,26 @@ protected:
     }
 
 private:
-    // A path we take is accepted here; anything else goes on to the field.
+    // Files and addresses are ours to take or refuse: the field itself would paste their
+    // "file://" text. Plain dragged text goes on to the field.
     bool offer(QDragMoveEvent* event) {
-        if (droppedPath(event->mimeData(), m_kind).isEmpty()) return false;
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
+        if (!event->mimeData()->hasUrls()) return false;
+        if (droppedPath(event->mimeData(), m_kind).isEmpty()) {
+            event->ignore();
+        } else {
+            event->setDropAction(Qt::CopyAction);
+            event->accept();
+        }
         return true;
     }
 
     bool take(QDropEvent* event) {
+        if (!event->mimeData()->hasUrls()) return false;
         const QString path = droppedPath(event->mimeData(), m_kind);
-        if (path.isEmpty()) return false;
+        if (path.isEmpty()) {
+            event->ignore();
+            return true;
+        }
         event->setDropAction(Qt::CopyAction);
         event->accept();
         m_fill(path);

@@ -103,7 +103,8 @@ void MessageBoxClicker::poll() {
 void MessageBoxClicker::answer(QMessageBox* box) {
     for (QMessageBox::StandardButton wanted : m_answers) {
         if (QAbstractButton* button = box->button(wanted)) {
-            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText()});
+            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText(),
+                                         anyProgressDialogVisible()});
             m_readBox = nullptr;
             button->click();
             return;

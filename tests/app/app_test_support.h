@@ -46,6 +46,7 @@ struct SeenMessageBox {
     QString title;
     QString text;
     QString informativeText;
+    bool progressDialogShown = false;  // a command's progress dialog was on screen with it
 };
 
 // Watches for real modal QMessageBoxes and answers each as a person would: with the first of

@@ -76,7 +76,8 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
         QCOMPARE(m_prompter->messages()[0].caption, QString("app_config_file_command_tests"));
         QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
-        QCOMPARE(m_prompter->fileDialogs().back().filter, QString("(*.xml) (*.xml)"));
+        QCOMPARE(m_prompter->fileDialogs().back().filter,
+                 QString("Configuration files (*.xml);;All files (*)"));
         const std::string ciphertext = readFile(encrypted);
         QCOMPARE(ciphertext.size(), (kPlainConfig.size() + 15) / 16 * 16);
 

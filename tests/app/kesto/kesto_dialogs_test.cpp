@@ -189,16 +189,24 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     QVERIFY(runAndWait(user, kAddUserButton));
     type(user, kUserConfirmEdit, "Pass");
     QVERIFY(runAndWait(user, kAddUserButton));
+    // Each deletion is confirmed first: the first No sends nothing.
+    prompter.queueAnswer(Answer::No);
+    QVERIFY(clickControl(user, kDeleteUserButton));
+    QVERIFY(!user.isBusy());
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(user, kDeleteUserButton));
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(user, kDeleteUserButton));
     QVERIFY(user.isVisible());
     QCOMPARE(user.controlText(kUserNameEdit), QStringLiteral("gina"));
 
-    const QStringList expected{"Password different! ", "Add user successed!",
-                               "Delete user successed!", "Delete user failed!"};
+    const QStringList expected{
+        "Password different! ",   "Add user successed!", "Delete user gina?",  "Delete user gina?",
+        "Delete user successed!", "Delete user gina?",   "Delete user failed!"};
     QCOMPARE(prompter.messageTexts(), expected);
     QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Add user"));
-    QCOMPARE(prompter.messages()[2].caption, QStringLiteral("Delete user"));
+    QVERIFY(prompter.messages()[2].buttons == MessageButtons::YesNoDefaultNo);
+    QCOMPARE(prompter.messages()[4].caption, QStringLiteral("Delete user"));
 }
 
 void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
@@ -228,7 +236,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QCOMPARE(combo->currentText(), QStringLiteral("https://prov.example/a"));
     // Only what the reader reads is offered.
     QCOMPARE(prompter.fileDialogs().back().filter,
-             QStringLiteral("(*.xlsx) (*.xlsx *.xlsm *.csv)"));
+             QStringLiteral("Spreadsheets (*.xlsx *.xlsm *.csv)"));
 
     QVERIFY(runAndWait(device, kAddDeviceButton));
     QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
@@ -253,9 +261,13 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
              std::size_t(5));
 
     prompter.clearRecords();
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(device, kDeleteDeviceButton));
-    QCOMPARE(prompter.messageTexts(), QStringList{"Delete device completely!"});
-    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Delete device"));
+    const QString question = QStringLiteral("Deregister the 6 devices of macs.csv from %1?")
+                                 .arg(QString::fromStdString(server.endpoint().address));
+    QCOMPARE(prompter.messageTexts(), (QStringList{question, "Delete device completely!"}));
+    QVERIFY(prompter.messages()[0].buttons == MessageButtons::YesNoDefaultNo);
+    QCOMPARE(prompter.messages()[1].caption, QStringLiteral("Delete device"));
 }
 
 void KestoDialogsTest::deviceDialogSummarisesFailures() {
