@@ -1,5 +1,6 @@
 // The login, user, device and password-change dialogs as the operator meets them, against a
 // real kestod on loopback; message boxes and file dialogs are answered by a ScriptedPrompter.
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -7,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/input_history.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
@@ -86,6 +88,7 @@ private slots:
     void deviceDialogAddsAsksAndDeletes();
     void deviceDialogSummarisesFailures();
     void changePasswordStaysOpenAndTakesEffect();
+    void loginRemembersTheNameButNeverThePassword();
 };
 
 void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
@@ -325,6 +328,34 @@ void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     velquor::support::NullReporter quiet;
     QVERIFY(!velquor::provisioning::login(server.endpoint(), "jane", "old-pw", quiet));
     QVERIFY(velquor::provisioning::login(server.endpoint(), "jane", "new-pw", quiet));
+}
+
+// The name of an accepted login is filled in next time and the password box takes the focus;
+// a refused one is not remembered, and no password reaches the state file.
+void KestoDialogsTest::loginRemembersTheNameButNeverThePassword() {
+    KestodFixture server;
+    velquor::testing::TempDir dir;
+    InputHistory::setStateFile(QString::fromStdString((dir / "state.conf").string()));
+    makeOperatorOn(server, "nora", "Password-Never-Stored");
+    for (auto [name, password] : {std::pair{"nora", "Password-Never-Stored"},
+                                  std::pair{"olga", "Wrong-Password-Never-Stored"}}) {
+        ScriptedPrompter prompter;
+        kestologin login(prompter, server.endpoint());
+        login.setModalRunner([](QDialog&) { return 0; });
+        type(login, kLoginUserEdit, name);
+        type(login, kLoginPasswordEdit, password);
+        QVERIFY(runAndWait(login, kLoginOkButton));
+    }
+    ScriptedPrompter prompter;
+    kestologin login(prompter, server.endpoint());
+    login.show();
+    QVERIFY(QTest::qWaitForWindowActive(&login));
+    QCOMPARE(login.controlText(kLoginUserEdit), QStringLiteral("nora"));
+    QVERIFY(login.controlText(kLoginPasswordEdit).isEmpty());
+    QCOMPARE(QApplication::focusWidget(), login.control(kLoginPasswordEdit));
+    const std::string state = velquor::testing::readFile(dir / "state.conf");
+    QVERIFY(state.find("Never-Stored") == std::string::npos);
+    InputHistory::setStateFile(QString());
 }
 
 QTEST_MAIN(KestoDialogsTest)
