@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench asan-test package format format-check clean
+.PHONY: all deps configure build programs test run bench asan-test package format format-check clean
 
 all: build
 
@@ -16,10 +16,19 @@ build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 	@cmake --build --preset $(PRESET) -j $(JOBS) --target all_verify_interface_header_sets
 
-test: build
-	@ctest --preset $(PRESET)
+# The programs alone, without the tests and benchmarks: what make run starts.
+programs: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target velquor velquor-cli kestod
 
-run: build
+# The kestod suite's PostgreSQL cases run in the PostgreSQL pass (as postgres.*); in the
+# SQLite pass they would only be listed as skipped.
+test: build
+	@ctest --preset $(PRESET) --exclude-regex '^KestodPostgresTest\.'
+
+# Whether there is a display to show the window on is known before anything is built.
+run:
+	@scripts/run-gui --check-display
+	@$(MAKE) --no-print-directory programs
 	@scripts/run-gui build/$(PRESET)
 
 bench: build

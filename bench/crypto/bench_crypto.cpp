@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_target.h"
 #include "crypto/aes.h"
 
 namespace {
@@ -132,7 +133,9 @@ int main(int argc, char** argv) {
                         t.at(portable) / (1 << 20), t.at(portable) / t.at(peer));
         }
         std::printf("\n");
-        met = met && ratio >= 0.5;
+        met = velquor::bench::reportTarget(std::string(direction) + " AES-128 throughput / OpenSSL",
+                                           ratio, velquor::bench::Goal::AtLeast, 0.5) &&
+              met;
     }
     std::printf("%s\n", met ? "target met" : "TARGET MISSED");
     return met ? 0 : 1;

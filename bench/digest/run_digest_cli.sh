@@ -2,13 +2,14 @@
 # Whole-process timings of `velquor-cli digest` against the usual command-line peers, on files
 # already in the page cache (each read once before timing), best of a few runs each:
 #   CRC-32 and GOST R 34.11-94 against rhash on a 256 MiB file (speed-up = rhash / ours >= 1),
-#   MD5 against md5sum on a 1 GiB file (ours / md5sum <= 1.1).
-# Every pair must also print the same digest. The big files are deleted afterwards.
+#   MD5 against md5sum on a 512 MiB file (ours / md5sum <= 0.95).
+# Every pair must also print the same digest. The big files are deleted afterwards. Each
+# target is also stated as a "target" line for the table of `make bench`.
 # usage: run_digest_cli.sh <build-dir> [runs]
 set -euo pipefail
 
 build_dir=${1:?usage: run_digest_cli.sh <build-dir> [runs]}
-runs=${2:-3}
+runs=${2:-5}
 cli="$build_dir/src/cli/velquor-cli"
 [[ -x "$cli" ]] || { echo "no velquor-cli in $build_dir (build it first)" >&2; exit 1; }
 for tool in rhash md5sum; do
@@ -19,7 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velquor-digest-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 head -c $((256 * 1024 * 1024)) /dev/urandom >"$work/256MiB"
-cat "$work/256MiB" "$work/256MiB" "$work/256MiB" "$work/256MiB" >"$work/1GiB"
+cat "$work/256MiB" "$work/256MiB" >"$work/512MiB"
 
 now_ns() { date +%s%N; }
 
@@ -72,6 +73,11 @@ compare() {
         printf '%-26s %-7s ours %6d ms  peer %6d ms  time ratio %5s (target <= %s) %s\n' \
             "$label" "$file" "$ours_ms" "$peer_ms" "$value" "$target" "$verdict"
     fi
+    if [[ $kind == speedup ]]; then
+        printf 'target\t%s (speed-up)\t%s\t>=\t%s\n' "$label" "$value" "$target"
+    else
+        printf 'target\t%s (time ratio)\t%s\t<=\t%s\n' "$label" "$value" "$target"
+    fi
     [[ $verdict == ok ]] || status=1
 }
 
@@ -80,6 +86,6 @@ compare "crc32 vs rhash --crc32" 256MiB speedup 1.0 \
     "$cli" digest -a crc32 -- rhash --crc32 --printf='%{crc32}\n'
 compare "gost94 vs rhash --gost94" 256MiB speedup 1.0 \
     "$cli" digest -a gost94 -- rhash --gost94 --printf='%{gost94}\n'
-compare "md5 vs md5sum" 1GiB ratio 1.1 \
+compare "md5 vs md5sum" 512MiB ratio 0.95 \
     "$cli" digest -a md5 -- md5sum
 exit $status

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_target.h"
 #include "generator/generation_job.h"
 #include "support/atomic_file.h"
 
@@ -208,7 +209,7 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-void printRatios() {
+bool printRatios() {
     auto& t = timings();
     auto fig = [&](const char* name) { return median(t.at(name)); };
     std::printf("\n%d devices, 20 KB template, in %s (median wall time of each case):\n",
@@ -223,6 +224,16 @@ void printRatios() {
                 fig("velquor-encrypted") / fig("raw-encrypted"));
     std::printf("Python peer / Velquor, plain:    %.2fx faster  (target >= 2x)\n",
                 fig("python-plain") / fig("velquor-plain"));
+    using velquor::bench::Goal;
+    using velquor::bench::reportTarget;
+    bool met = reportTarget("generate plain / raw write (time)",
+                            fig("velquor-plain") / fig("raw-plain"), Goal::AtMost, 1.3);
+    met = reportTarget("generate encrypted / raw write (time)",
+                       fig("velquor-encrypted") / fig("raw-encrypted"), Goal::AtMost, 1.3) &&
+          met;
+    return reportTarget("Python peer / generate plain (time)",
+                        fig("python-plain") / fig("velquor-plain"), Goal::AtLeast, 2.0) &&
+           met;
 }
 
 }  // namespace
@@ -255,7 +266,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (timings().size() == 5) printRatios();
+    const bool met = timings().size() == 5 && printRatios();
     fs::remove_all(workspace().root);
-    return 0;
+    return met ? 0 : 1;
 }

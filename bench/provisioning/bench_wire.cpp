@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_target.h"
 #include "kestod_fixture.h"
 #include "peer_rates.h"
 #include "provisioning/provisioning_channel.h"
@@ -164,7 +165,7 @@ void printRate(const Target& target, Mode mode, const std::string& label) {
     }
 }
 
-void printSummary(const Target& target, double peerRate) {
+bool printSummary(const Target& target, double peerRate) {
     std::printf("\n%s:\n", target.server->description().c_str());
     printRate(target, Mode::OneChannel,
               std::to_string(kExchanges) + " sequential device ADDs, one channel:");
@@ -173,9 +174,12 @@ void printSummary(const Target& target, double peerRate) {
     std::printf("  %-48s %7.0f connections/s\n",
                 "openssl s_time -new against the same port:", peerRate);
     const auto oneChannel = target.rates.find(Mode::OneChannel);
-    std::printf(
-        "  ratio one channel / s_time -new: %.2f (target >= 0.80)\n",
-        peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate : 0.0);
+    const double ratio =
+        peerRate > 0 && oneChannel != target.rates.end() ? oneChannel->second / peerRate : 0.0;
+    std::printf("  ratio one channel / s_time -new: %.2f (target >= 0.80)\n", ratio);
+    return velquor::bench::reportTarget(
+        target.server->description() + ": one channel / openssl s_time -new (rate)", ratio,
+        velquor::bench::Goal::AtLeast, 0.8);
 }
 
 }  // namespace
@@ -194,7 +198,7 @@ int main(int argc, char** argv) {
     for (auto& target : g_targets) {
         const auto peerRate = velquor::bench::opensslNewConnectionRate(target.server->endpoint());
         if (!peerRate) status = 1;
-        printSummary(target, peerRate.value_or(0));
+        if (!printSummary(target, peerRate.value_or(0))) status = 1;
     }
     g_targets.clear();
     benchmark::Shutdown();

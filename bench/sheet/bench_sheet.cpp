@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench_target.h"
 #include "sheet/sheet_reader.h"
 
 namespace {
@@ -297,6 +298,10 @@ int main(int argc, char** argv) {
             "velquor SheetReader: %.3f s (Open %.3f s), %.3f s CPU, for %zu cells: %.0f cells/s, "
             "peak %.1f MiB\n",
             ours, openSeconds, oursCpu, cells, static_cast<double>(cells) / ours, oursKib / 1024.0);
+        using velquor::bench::Goal;
+        using velquor::bench::reportTarget;
+        bool met = reportTarget("sheet reader cells/s", static_cast<double>(cells) / ours,
+                                Goal::AtLeast, 1'000'000);
 
         const std::string peer = std::string(VELQUOR_SOURCE_DIR) + "/bench/sheet/peer_read.py";
         const std::string peerLine =
@@ -307,6 +312,7 @@ int main(int argc, char** argv) {
         if (peerLine.empty() || std::sscanf(peerLine.c_str(), "%lf %zu %ld %lf", &theirs,
                                             &peerCells, &peerKib, &theirsCpu) != 4) {
             std::printf("openpyxl read-only: not available (needs python3-openpyxl)\n");
+            met = false;
         } else {
             std::printf(
                 "openpyxl read-only: %.3f s, %.3f s CPU, for %zu cells: %.0f cells/s, peak %.1f "
@@ -317,6 +323,9 @@ int main(int argc, char** argv) {
                 "ratio: velquor is %.1fx faster in elapsed time, %.1fx in CPU time "
                 "(target >= 20x; cells/s target >= 1,000,000)\n",
                 theirs / ours, theirsCpu / std::max(oursCpu, 1e-6));
+            met = reportTarget("openpyxl read-only / sheet reader (time)", theirs / ours,
+                               Goal::AtLeast, 20.0) &&
+                  met;
         }
 
         // How the XML interface was chosen: both over the inflated sheet part.
@@ -330,7 +339,7 @@ int main(int argc, char** argv) {
             "elements)\n",
             static_cast<double>(xml.size()) / 1e6, sax, textReader, saxElements, readerElements);
         fs::remove_all(dir);
-        return 0;
+        return met ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_sheet: %s\n", error.what());
         return 1;

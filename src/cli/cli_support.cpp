@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cli/command.h"
+#include "cli/secret_input.h"
 #include "support/hex.h"
 
 namespace velquor::cli {
@@ -28,10 +29,31 @@ int failWith(const support::Error& error) {
                                                        : error.code);
 }
 
+namespace {
+
+// A usage text is its synopsis lines, then description lines indented by two spaces.
+std::size_t synopsisLength(std::string_view usage) {
+    for (std::size_t at = usage.find('\n'); at != std::string_view::npos;
+         at = usage.find('\n', at + 1)) {
+        const std::string_view rest = usage.substr(at + 1);
+        if (rest.starts_with("  ") && !rest.starts_with("   ")) return at + 1;
+    }
+    return usage.size();
+}
+
+}  // namespace
+
 int usageError(std::string_view command, std::string_view message) {
     printError(message);
     if (const Command* found = CommandRegistry::instance().find(command)) {
-        std::cerr << "usage: velquor-cli " << found->usage << '\n';
+        // The synopsis only: the option descriptions are for --help, not for a mistake.
+        const std::string_view usage = found->usage;
+        const std::string_view synopsis = usage.substr(0, synopsisLength(usage));
+        std::cerr << "usage: velquor-cli " << synopsis;
+        if (!synopsis.ends_with('\n')) std::cerr << '\n';
+        if (synopsis.size() < usage.size()) {
+            std::cerr << "'velquor-cli " << command << " --help' tells more.\n";
+        }
     }
     return support::exitStatusFor(support::ErrorCode::Usage);
 }
@@ -41,24 +63,79 @@ int batchExitStatus(bool succeeded, bool cancelled) {
     return succeeded ? kExitOk : kExitFailure;
 }
 
-support::Result<std::string> keyFromOptions(const support::ArgParser& args) {
-    const auto text = args.value("--key");
-    const auto hex = args.value("--key-hex");
-    if (text && hex) {
-        return support::makeError(support::ErrorCode::InvalidInput,
-                                  "give either --key or --key-hex, not both");
+std::set<std::string> withKeyOptions(std::set<std::string> options) {
+    options.insert({"--key", "--key-hex", "--key-file", "--key-env"});
+    return options;
+}
+
+bool keyGiven(const support::ArgParser& args) {
+    return args.has("--key") || args.has("--key-hex") || args.has("--key-file") ||
+           args.has("--key-env");
+}
+
+namespace {
+
+constexpr char kKeyWhat[] = "key";
+// The AES-128 key is the first 16 bytes of the key text.
+constexpr std::size_t kKeyBytes = 16;
+
+support::Result<std::string> askKey(KeyPrompt prompt) {
+    auto first = askSecret("AES key: ");
+    if (!first && first.error().code == support::ErrorCode::Unsupported) {
+        return support::makeError(support::ErrorCode::Usage,
+                                  "a key is needed: --key-file F, --key-env NAME, --key TEXT or "
+                                  "--key-hex HEX (or run on a terminal to type it)");
     }
-    if (text) return *text;
-    if (hex) {
+    if (!first || prompt != KeyPrompt::Confirmed) return first;
+    auto second = askSecret("AES key again: ");
+    if (!second) return second;
+    if (*second != *first) {
+        return support::makeError(support::ErrorCode::InvalidInput, "the two keys typed differ");
+    }
+    return first;
+}
+
+}  // namespace
+
+support::Result<std::string> keyFromOptions(const support::ArgParser& args, KeyPrompt prompt) {
+    const int given =
+        static_cast<int>(args.has("--key")) + static_cast<int>(args.has("--key-hex")) +
+        static_cast<int>(args.has("--key-file")) + static_cast<int>(args.has("--key-env"));
+    if (given > 1) {
+        return support::makeError(support::ErrorCode::Usage,
+                                  "give one of --key, --key-hex, --key-file and --key-env");
+    }
+    if (const auto text = args.value("--key")) return *text;
+    if (const auto file = args.value("--key-file")) return readSecretFile(*file, kKeyWhat);
+    if (const auto name = args.value("--key-env")) return readSecretEnvironment(*name, kKeyWhat);
+    if (const auto hex = args.value("--key-hex")) {
         auto bytes = support::hexDecode(*hex);
         if (!bytes) {
-            return support::makeError(support::ErrorCode::InvalidInput,
+            return support::makeError(support::ErrorCode::Usage,
                                       "--key-hex: " + bytes.error().message);
         }
         return bytes;
     }
-    return support::makeError(support::ErrorCode::InvalidInput,
-                              "a key is needed: --key TEXT or --key-hex HEX");
+    if (prompt == KeyPrompt::Never) {
+        return support::makeError(support::ErrorCode::Usage,
+                                  "a key is needed: --key-file F, --key-env NAME, --key TEXT or "
+                                  "--key-hex HEX");
+    }
+    return askKey(prompt);
+}
+
+int keyFailure(std::string_view command, const support::Error& error) {
+    if (error.code == support::ErrorCode::Usage) return usageError(command, error.message);
+    return failWith(support::makeError(error.code, std::string(command) + ": " + error.message));
+}
+
+void warnAboutKey(std::string_view key) {
+    if (key.empty()) {
+        printError("warning: the key is empty: the all-zero key is used");
+    } else if (key.size() > kKeyBytes) {
+        printError("warning: the key is " + std::to_string(key.size()) +
+                   " bytes long; only its first 16 bytes are used");
+    }
 }
 
 void StderrReporter::report(std::string_view text, std::string_view caption) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -25,8 +26,30 @@ int usageError(std::string_view command, std::string_view message);
 // batch did not run to its end.
 int batchExitStatus(bool succeeded, bool cancelled);
 
-// Parses "--key TEXT" / "--key-hex HEX" into key bytes; an error names the problem.
-support::Result<std::string> keyFromOptions(const support::ArgParser& args);
+// options plus the four that give a key: --key TEXT, --key-hex HEX, --key-file F (its first
+// line; - is standard input) and --key-env NAME.
+std::set<std::string> withKeyOptions(std::set<std::string> options);
+// True when one of the key options was given.
+bool keyGiven(const support::ArgParser& args);
+
+enum class KeyPrompt {
+    Never,      // a key option is needed
+    Once,       // without a key option, ask on the terminal
+    Confirmed,  // the same, typed twice (a key that makes new files)
+};
+
+// The key bytes from the key options, or typed at the terminal when none is given and prompt
+// allows it. Errors: Usage for two key options or none where one is needed, Cancelled when
+// the prompt is interrupted, NotFound/Io/InvalidInput for a file or variable that gives none.
+support::Result<std::string> keyFromOptions(const support::ArgParser& args,
+                                            KeyPrompt prompt = KeyPrompt::Never);
+// The exit status for a key that could not be had: a usage error for a wrong command line,
+// else the error's own status.
+int keyFailure(std::string_view command, const support::Error& error);
+// A key is used as the file format takes it: its first 16 bytes, an empty one as the all-zero
+// key. Both are legal, and files made earlier may need them, but rarely what the user meant:
+// say so on stderr.
+void warnAboutKey(std::string_view key);
 
 // A Reporter for the CLI: each report becomes a line on stderr, "caption: text".
 class StderrReporter final : public support::Reporter {

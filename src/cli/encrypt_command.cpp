@@ -7,6 +7,7 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "crypto/config_file.h"
+#include "crypto/plaintext_check.h"
 
 namespace velquor::cli {
 
@@ -16,15 +17,43 @@ using ConfigFileOperation =
     std::function<support::Status(const std::string&, const std::string&, const std::string&,
                                   support::Reporter&, const crypto::ConfigFileOptions&)>;
 
-int runConfigFileCommand(std::string_view name, const ConfigFileOperation& operation,
-                         const std::vector<std::string>& args) {
-    support::ArgParser parser({"--key", "--key-hex"}, {});
-    if (auto parsed = parser.parse(args); !parsed) return usageError(name, parsed.error().message);
-    if (parser.positionals().size() != 2) return usageError(name, "expected INPUT and OUTPUT");
-    auto key = keyFromOptions(parser);
-    if (!key) return usageError(name, key.error().message);
+struct ConfigFileCommand {
+    std::string_view name;
+    ConfigFileOperation operation;
+    KeyPrompt prompt;
+    bool decrypts;
+};
+
+// The format has no check value: a wrong key gives noise and no error. Noise is not what
+// anybody wants to install on a phone, so it fails the command unless binary output was meant.
+int checkDecryptedText(const std::string& outputPath, const std::string& outputStart) {
+    if (crypto::looksLikeText(outputStart)) return kExitOk;
+    printError("decrypt: " + (outputPath == "-" ? std::string("the output") : outputPath) +
+               " was written, but it does not look like a configuration file: the key may be "
+               "wrong (--binary accepts output that is not text)");
+    return kExitFailure;
+}
+
+int runConfigFileCommand(const ConfigFileCommand& command, const std::vector<std::string>& args) {
+    support::ArgParser parser(withKeyOptions({}), command.decrypts
+                                                      ? std::set<std::string>{"--binary"}
+                                                      : std::set<std::string>{});
+    if (auto parsed = parser.parse(args); !parsed) {
+        return usageError(command.name, parsed.error().message);
+    }
+    if (parser.positionals().size() != 2)
+        return usageError(command.name, "expected INPUT and OUTPUT");
+    const std::string& inputPath = parser.positionals()[0];
+    const std::string& outputPath = parser.positionals()[1];
+    if (parser.value("--key-file") == "-" && inputPath == "-") {
+        return usageError(command.name, "standard input cannot give both the key and the input");
+    }
+    auto key = keyFromOptions(parser, command.prompt);
+    if (!key) return keyFailure(command.name, key.error());
+    warnAboutKey(*key);
 
     support::Status status;
+    std::string outputStart;
     {
         // The returned error already says everything the reports say, with the path and the
         // reason: print that one line instead of the short product texts as well.
@@ -34,30 +63,53 @@ int runConfigFileCommand(std::string_view name, const ConfigFileOperation& opera
         options.progress = &progress;
         options.stop = interruptToken();
         options.dashIsStandardStream = true;
-        status =
-            operation(parser.positionals()[0], parser.positionals()[1], *key, reporter, options);
+        if (command.decrypts && !parser.has("--binary")) options.outputStart = &outputStart;
+        status = command.operation(inputPath, outputPath, *key, reporter, options);
     }
     if (!status) {
-        return failWith(support::makeError(status.error().code,
-                                           std::string(name) + ": " + status.error().message));
+        return failWith(support::makeError(
+            status.error().code, std::string(command.name) + ": " + status.error().message));
+    }
+    if (command.decrypts && !parser.has("--binary")) {
+        return checkDecryptedText(outputPath, outputStart);
     }
     return kExitOk;
 }
 
+constexpr char kKeyHelp[] =
+    "  The key is --key-file F (its first line; - is standard input), --key-env NAME, --key\n"
+    "  TEXT or --key-hex HEX; without one it is asked on the terminal. --key puts the key in\n"
+    "  the process list and the shell's history. Only the first 16 bytes of a key are used\n"
+    "  (a warning says when a key is cut); an empty key is the all-zero key (warned about).";
+
 }  // namespace
 
-VELQUOR_REGISTER_COMMAND("encrypt", "encrypt (--key TEXT | --key-hex HEX) INPUT OUTPUT",
-                         "encrypt a configuration file with AES-128; - is standard input or output",
-                         [](const std::vector<std::string>& args) {
-                             return runConfigFileCommand("encrypt", crypto::EncryptConfigFile,
-                                                         args);
-                         });
+VELQUOR_REGISTER_COMMAND(
+    "encrypt",
+    std::string("encrypt [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX] INPUT "
+                "OUTPUT\n"
+                "  Encrypts INPUT with AES-128 into OUTPUT; - is standard input or output. The\n"
+                "  output is written in full or not at all.\n") +
+        kKeyHelp,
+    "encrypt a configuration file with AES-128; - is standard input or output",
+    [](const std::vector<std::string>& args) {
+        return runConfigFileCommand(
+            {"encrypt", crypto::EncryptConfigFile, KeyPrompt::Confirmed, false}, args);
+    });
 
-VELQUOR_REGISTER_COMMAND("decrypt", "decrypt (--key TEXT | --key-hex HEX) INPUT OUTPUT",
-                         "decrypt an encrypted configuration file; - is standard input or output",
-                         [](const std::vector<std::string>& args) {
-                             return runConfigFileCommand("decrypt", crypto::DecryptConfigFile,
-                                                         args);
-                         });
+VELQUOR_REGISTER_COMMAND(
+    "decrypt",
+    std::string("decrypt [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX] [--binary]\n"
+                "                  INPUT OUTPUT\n"
+                "  Decrypts INPUT into OUTPUT; - is standard input or output. An INPUT whose size\n"
+                "  is not a multiple of 16 is refused. When the result does not look like text\n"
+                "  (a wrong key gives noise) it is written, but the exit status is 1, unless\n"
+                "  --binary says binary output is expected.\n") +
+        kKeyHelp,
+    "decrypt an encrypted configuration file; - is standard input or output",
+    [](const std::vector<std::string>& args) {
+        return runConfigFileCommand({"decrypt", crypto::DecryptConfigFile, KeyPrompt::Once, true},
+                                    args);
+    });
 
 }  // namespace velquor::cli

@@ -1,21 +1,63 @@
 // velquor-cli generate: one configuration file per device row of a sheet, from a template,
 // with encrypted copies in DIR/en when a key is given.
+#include <filesystem>
 #include <iostream>
 #include <span>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 #include "generator/report_csv.h"
 #include "support/atomic_file.h"
+#include "support/file_identity.h"
 
 namespace velquor::cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kName = "generate";
 
+bool isFolderWithin(const fs::path& path, const fs::path& folder) {
+    const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    return support::isSameFile(parent, folder) || support::isSameFile(parent, folder / "en");
+}
+
+// The report is written after the run, over whatever has its name: it must not be one of the
+// run's inputs, nor a name a device file may take in the output folder or its "en".
+support::Status refuseReportPath(const generator::GenerationRequest& request,
+                                 const std::string& reportPath) {
+    for (auto [input, role] : {std::pair{&request.sheetPath, "the device sheet"},
+                               std::pair{&request.templatePath, "the template"}}) {
+        if (support::isSameFile(*input, reportPath)) {
+            return support::makeError(support::ErrorCode::SameFile,
+                                      "the report " + reportPath + " is " + role + " " + *input +
+                                          "; choose another report file");
+        }
+    }
+    const fs::path report(reportPath);
+    if (report.extension() == ".xml" && isFolderWithin(report, request.outputFolder)) {
+        return support::makeError(support::ErrorCode::SameFile,
+                                  "the report " + reportPath +
+                                      " would take the place of a device file in " +
+                                      request.outputFolder + "; choose another report file");
+    }
+    return {};
+}
+
+// Files this run will replace, and copies it will leave stale, are said before the run: the
+// window asks, a script gets a warning it can log.
+void warnAboutExistingOutputs(const generator::GenerationRequest& request) {
+    std::error_code error;
+    if (fs::is_empty(request.outputFolder, error) || error) return;
+    auto existing = generator::findExistingOutputs(request, interruptToken());
+    if (!existing || !existing->any()) return;
+    printError("warning: " + generator::existingOutputsText(*existing));
+}
+
 int runGenerate(const std::vector<std::string>& args) {
-    support::ArgParser parser({"--template", "--sheet", "--out", "--key", "--key-hex", "--report"},
+    support::ArgParser parser(withKeyOptions({"--template", "--sheet", "--out", "--report"}),
                               {"--dry-run", "--help"},
                               {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
@@ -35,13 +77,18 @@ int runGenerate(const std::vector<std::string>& args) {
         if (!value || value->empty()) return usageError(kName, std::string(option) + " is needed");
         *field = *value;
     }
-    if (parser.has("--key") || parser.has("--key-hex")) {
+    if (keyGiven(parser)) {
         auto key = keyFromOptions(parser);
-        if (!key) return usageError(kName, key.error().message);
+        if (!key) return keyFailure(kName, key.error());
+        warnAboutKey(*key);
         request.encrypt = true;
         request.keyText = *key;
     }
     request.dryRun = parser.has("--dry-run");
+    if (const auto reportPath = parser.value("--report")) {
+        if (auto fit = refuseReportPath(request, *reportPath); !fit) return failWith(fit.error());
+    }
+    if (!request.dryRun) warnAboutExistingOutputs(request);
 
     support::Result<generator::GenerationReport> report = [&] {
         TerminalProgress progress;
@@ -62,8 +109,11 @@ int runGenerate(const std::vector<std::string>& args) {
         generator::generationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
-        // "Success !" alone would hide the rows that were no devices.
+        // "Success !" alone would hide the rows that were no devices or lack values.
         if (report->emptyRows > 0) printError(generator::emptyRowsText(report->emptyRows));
+        if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
+            printError("warning: " + empty);
+        }
         return kExitOk;
     }
     std::cerr << summary << '\n';
@@ -74,14 +124,18 @@ int runGenerate(const std::vector<std::string>& args) {
 
 VELQUOR_REGISTER_COMMAND(
     kName,
-    "generate --template T --sheet S --out DIR [--key TEXT | --key-hex HEX] [--dry-run]\n"
-    "                   [--report FILE.csv]\n"
+    "generate -t|--template T -s|--sheet S -o|--out DIR\n"
+    "                   [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX]\n"
+    "                   [--dry-run] [--report FILE.csv]\n"
     "  One XML configuration file per device row of sheet S (.xlsx or .csv; row 1 is a\n"
     "  header; columns: MAC, display name, user id, auth id, password, proxy, SIP port),\n"
     "  made from template T and written as DIR/<MAC>.xml. With a key, an encrypted copy of\n"
-    "  each goes to DIR/en/<MAC>.xml. --dry-run checks everything and writes nothing;\n"
-    "  --report writes one CSV line per device. Exit status 0 only when every device was\n"
-    "  written.",
+    "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
+    "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"
+    "  nothing; --report writes one CSV line per device (not over an input or a device\n"
+    "  file). Files the run will replace, and encrypted copies an earlier run left in\n"
+    "  DIR/en, are warned about first; rows written with empty values are warned about\n"
+    "  after. Exit status 0 only when every device was written.",
     "one configuration file per device from a template and a sheet", runGenerate);
 
 }  // namespace velquor::cli

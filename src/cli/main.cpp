@@ -20,7 +20,8 @@ void printOverview(std::ostream& out) {
         for (std::size_t pad = command->name.size(); pad < 10; ++pad) out << ' ';
         out << command->summary << '\n';
     }
-    out << "\n'velquor-cli COMMAND --help' shows a command's options.\n"
+    out << "\n'velquor-cli COMMAND --help' or 'velquor-cli help COMMAND' shows a command's "
+           "options.\n"
            "Exit status: 0 done, 1 the work failed, 2 a wrong command line, 130 interrupted.\n";
 }
 
@@ -46,6 +47,13 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usageFailure("");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        // "help COMMAND" is "COMMAND --help", as in git and other tools with sub-commands.
+        if (args[0] == "help" && args.size() > 1) {
+            const Command* command = CommandRegistry::instance().find(args[1]);
+            if (command == nullptr) return usageFailure("unknown command '" + args[1] + "'");
+            std::cout << "usage: velquor-cli " << command->usage << '\n';
+            return kExitOk;
+        }
         printOverview(std::cout);
         return kExitOk;
     }

@@ -10,6 +10,7 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "sheet/sheet_reader.h"
+#include "support/wording.h"
 
 namespace velquor::cli {
 namespace {
@@ -98,7 +99,10 @@ int runSheet(const std::vector<std::string>& args) {
     if (!opened) return failWith(opened.error());
     for (const std::string& warning : reader.warnings()) printError("warning: " + warning);
     if (parser.has("--counts")) {
-        std::printf("%d %d\n", opened->RowCount, opened->ColumnCount);
+        const std::string counts =
+            support::plural(static_cast<std::size_t>(opened->RowCount), "row", "rows") + ", " +
+            support::plural(static_cast<std::size_t>(opened->ColumnCount), "column", "columns");
+        std::printf("%s\n", counts.c_str());
         if (std::fflush(stdout) != 0) return kExitFailure;
         return kExitOk;
     }
@@ -107,7 +111,11 @@ int runSheet(const std::vector<std::string>& args) {
 
 }  // namespace
 
-VELQUOR_REGISTER_COMMAND(kName, "sheet FILE [--counts]",
+VELQUOR_REGISTER_COMMAND(kName,
+                         "sheet FILE [--counts]\n"
+                         "  Prints the active sheet of FILE (.xlsx or .csv) as the spreadsheet\n"
+                         "  shows it: one line per row, cells separated by tabs. --counts prints\n"
+                         "  only the used range, as \"N rows, M columns\".",
                          "print the active sheet of an .xlsx or .csv file as displayed", runSheet);
 
 }  // namespace velquor::cli

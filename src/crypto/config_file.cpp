@@ -13,6 +13,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
+#include "crypto/plaintext_check.h"
 #include "support/input_file.h"
 
 namespace velquor::crypto {
@@ -24,9 +25,10 @@ using support::ErrorCode;
 using support::makeError;
 using support::Status;
 
-// Large enough that system calls and progress reports cost nothing next to the cipher,
-// small enough to stay in the cache hierarchy's outer levels.
-constexpr std::size_t kChunk = std::size_t{1} << 20;
+// Small enough that the chunk just read is still in the core's own cache when the cipher
+// reads and writes it (1 MiB spilled out of it: the data went to memory and back once more),
+// large enough that system calls and progress reports cost nothing next to the cipher.
+constexpr std::size_t kChunk = std::size_t{128} << 10;
 
 constexpr char kErrorCaption[] = "error";
 constexpr char kOpenErrorText[] = "file open error";
@@ -79,52 +81,72 @@ Status refuseNonFileOutput(const std::string& outputPath) {
 // more input proves it is not the file's last full block, the one that gets cut.
 class Transformer {
 public:
-    Transformer(Direction direction, const CAes& aes, support::AtomicOutputFile& output)
-        : m_direction(direction), m_aes(aes), m_output(output) {}
+    Transformer(Direction direction, const CAes& aes, support::AtomicOutputFile& output,
+                std::string* outputStart)
+        : m_direction(direction), m_aes(aes), m_output(output), m_outputStart(outputStart) {}
 
     // A full chunk somewhere before the end: everything but the held-back block is final.
     Status middleChunk(std::uint8_t* data, std::size_t size, std::size_t* keep) {
         if (m_direction == Direction::Encrypt) {
             *keep = 0;
-            return m_output.write(data, encryptCompleted(m_aes, data, size));
+            return write(data, encryptCompleted(m_aes, data, size));
         }
         const std::size_t ready = size - kAesBlockSize;
         decryptBlocks(m_aes, data, data, ready / kAesBlockSize);
         *keep = kAesBlockSize;
-        return m_output.write(data, ready);
+        return write(data, ready);
     }
 
     Status lastChunk(std::uint8_t* data, std::size_t size) {
         const std::size_t length = m_direction == Direction::Encrypt
                                        ? encryptCompleted(m_aes, data, size)
                                        : decryptCompleted(m_aes, data, size);
-        return m_output.write(data, length);
+        return write(data, length);
     }
 
 private:
+    Status write(const std::uint8_t* data, std::size_t size) {
+        if (m_outputStart != nullptr && m_outputStart->size() < kTextSampleBytes) {
+            const std::size_t wanted = std::min(size, kTextSampleBytes - m_outputStart->size());
+            m_outputStart->append(reinterpret_cast<const char*>(data), wanted);
+        }
+        return m_output.write(data, size);
+    }
+
     Direction m_direction;
     const CAes& m_aes;
     support::AtomicOutputFile& m_output;
+    std::string* m_outputStart;
 };
+
+Error notEncryptedFile(const std::string& inputPath, std::uint64_t size) {
+    return makeError(ErrorCode::InvalidInput,
+                     inputPath + " is not an encrypted configuration file: its size (" +
+                         std::to_string(size) + " bytes) is not a multiple of 16");
+}
 
 Status transformStream(Direction direction, support::InputFile& input, const CAes& aes,
                        support::AtomicOutputFile& output, const ConfigFileOptions& options) {
     const std::uint64_t total = input.sizeForProgress();
     // Room for a chunk plus the completion of a trailing partial block.
     auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk + kAesBlockSize);
-    Transformer transformer(direction, aes, output);
+    Transformer transformer(direction, aes, output, options.outputStart);
     std::uint64_t done = 0;
     std::size_t held = 0;
     for (;;) {
+        auto got = input.readFully(buffer.get() + held, kChunk - held, options.stop);
+        // Checked after the read as well: a read cut short by a stop is not the end of the input.
         if (options.stop.stop_requested()) {
             return makeError(ErrorCode::Cancelled, std::string(verbOf(direction)) + " " +
                                                        input.path() + " was cancelled");
         }
-        auto got = input.readFully(buffer.get() + held, kChunk - held);
         if (!got) return got.error();
         done += *got;
         const std::size_t have = held + *got;
         if (have < kChunk) {
+            if (direction == Direction::Decrypt && done % kAesBlockSize != 0) {
+                return notEncryptedFile(input.path(), done);
+            }
             if (auto last = transformer.lastChunk(buffer.get(), have); !last) return last;
             if (options.progress != nullptr)
                 options.progress->progress(done, total, verbOf(direction));
@@ -182,6 +204,14 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
         return fail(reporter, std::move(error), kOpenErrorText);
     }
 
+    // Checked once the output could be made, so that a file that cannot be written at all is
+    // reported as such first; the output is discarded untouched.
+    if (const std::uint64_t size = input->sizeForProgress();
+        direction == Direction::Decrypt && size % kAesBlockSize != 0) {
+        output->discard();
+        return fail(reporter, notEncryptedFile(inputPath, size));
+    }
+    if (options.outputStart != nullptr) options.outputStart->clear();
     CAes aes;
     const int keyLength = static_cast<int>(std::min<std::size_t>(keyText.size(), INT_MAX));
     aes.Init(keyLength, reinterpret_cast<const unsigned char*>(keyText.data()));

@@ -20,6 +20,9 @@ struct ConfigFileOptions {
     // "-" names standard input (as the input) and standard output (as the output), as on a
     // command line; elsewhere "-" is a file name like any other.
     bool dashIsStandardStream = false;
+    // When set, receives the first bytes written (up to kTextSampleBytes), so that a caller
+    // can tell with looksLikeText() whether a decryption gave text or the noise of a wrong key.
+    std::string* outputStart = nullptr;
 };
 
 // Returns ok only when the whole output was written and renamed into place. An output that
@@ -30,6 +33,9 @@ struct ConfigFileOptions {
 // midway) are reported once with the detailed message, caption "error". Cancellation is not
 // reported: it returns Error{Cancelled, ...} and leaves the target as it was.
 // An empty inputPath does nothing: no report, returns Error{InvalidInput, "no input file chosen"}.
+// Decryption refuses an input whose size is not a multiple of 16, which this format never
+// has: InvalidInput, reported with the detailed message, and nothing is written (a stream
+// whose size shows only at its end fails there, and the output file is left as it was).
 support::Status EncryptConfigFile(const std::string& inputPath, const std::string& outputPath,
                                   const std::string& keyText, support::Reporter& reporter,
                                   const ConfigFileOptions& options = {});

@@ -76,13 +76,14 @@ struct ChildRule {
     int entry;
 };
 
+// In column order, the order in which messages name the elements.
 constexpr ChildRule kRules[] = {
-    {"SIPSettings", "SIPPort", column::kSipPort},
-    {"ProxyandRegistration", "Proxy", column::kProxy},
     {"SubscriberInformation", "DisplayName", column::kDisplayName},
     {"SubscriberInformation", "UserID", column::kUserId},
     {"SubscriberInformation", "AuthID", column::kAuthId},
     {"SubscriberInformation", "Password", column::kPassword},
+    {"ProxyandRegistration", "Proxy", column::kProxy},
+    {"SIPSettings", "SIPPort", column::kSipPort},
 };
 
 // Why a value cannot become XML text, or empty when it can: it must be UTF-8 made of
@@ -448,6 +449,20 @@ support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
     if (!text) return text.error();
     return support::writeFileAtomically(
         path, std::as_bytes(std::span<const char>(text->data(), text->size())), durability);
+}
+
+std::vector<std::string> ConfigTemplate::emptyElementsFor(const DeviceRow& row) const {
+    std::vector<std::string> names;
+    for (const ChildRule& rule : kRules) {
+        const bool used =
+            std::any_of(m_impl->plan.edits.begin(), m_impl->plan.edits.end(),
+                        [&](const TextEdit& edit) { return edit.entry == rule.entry; });
+        const auto entry = static_cast<std::size_t>(rule.entry);
+        if (used && (entry >= row.cells.size() || row.cells[entry].empty())) {
+            names.emplace_back(rule.child);
+        }
+    }
+    return names;
 }
 
 int ConfigTemplate::highestEntryNeeded() const {

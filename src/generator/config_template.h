@@ -72,6 +72,9 @@ public:
     support::Status SaveDeviceFile(
         const std::string& path, support::Durability durability = support::Durability::Sync) const;
 
+    // The elements (DisplayName, UserID, ...) that row would leave empty, each named once, in
+    // column order: a file written with them is rarely what the user meant.
+    std::vector<std::string> emptyElementsFor(const DeviceRow& row) const;
     // The highest row entry an edit needs, -1 when the template has nothing to edit.
     int highestEntryNeeded() const;
     // The encoding the files are written in, as the template declares it ("UTF-8" if none).

@@ -24,6 +24,26 @@ using support::ErrorCode;
 using support::makeError;
 using support::plural;
 
+namespace {
+
+// A replaced row's file was written over by a later row, which carries its own warning.
+bool hasEmptyValues(const DeviceResult& device) {
+    return !device.emptyElements.empty() &&
+           (device.outcome == DeviceOutcome::Written || device.outcome == DeviceOutcome::Checked);
+}
+
+// "row 3: written, with UserID, Password empty"
+std::string emptyValuesNote(const DeviceResult& device) {
+    std::string names;
+    for (const std::string& name : device.emptyElements) {
+        names += names.empty() ? name : ", " + name;
+    }
+    return "row " + std::to_string(device.row) + ": " + outcomeName(device.outcome) + ", with " +
+           names + " empty";
+}
+
+}  // namespace
+
 std::size_t GenerationReport::count(DeviceOutcome outcome) const {
     std::size_t n = 0;
     for (const DeviceResult& device : devices) n += device.outcome == outcome ? 1 : 0;
@@ -41,6 +61,12 @@ std::size_t GenerationReport::filesWritten() const {
         n += device.plainFile.empty() ? 0 : 1;
         n += device.encryptedFile.empty() ? 0 : 1;
     }
+    return n;
+}
+
+std::size_t GenerationReport::withEmptyValues() const {
+    std::size_t n = 0;
+    for (const DeviceResult& device : devices) n += hasEmptyValues(device) ? 1 : 0;
     return n;
 }
 
@@ -156,6 +182,7 @@ public:
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error().message);
         }
+        result.emptyElements = m_template.emptyElementsFor(row);
         const std::string fileName = result.mac + ".xml";
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
@@ -170,7 +197,7 @@ public:
             result.plainFile = plain.string();
             if (m_request.encrypt) result.encryptedFile = encrypted.string();
             result.outcome = DeviceOutcome::Checked;
-            return result;
+            return withEmptyValuesNoted(std::move(result));
         }
         auto saved = support::writeFileAtomically(
             plain, std::as_bytes(std::span<const char>(text->data(), text->size())),
@@ -178,7 +205,7 @@ public:
         if (!saved) return failed(std::move(result), prefix + saved.error().message);
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
-        if (!m_request.encrypt) return result;
+        if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
         if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
             result.outcome = DeviceOutcome::Failed;
             result.reason = prefix + "the plain file was written, but not its encrypted copy: " +
@@ -186,10 +213,15 @@ public:
             return result;
         }
         result.encryptedFile = encrypted.string();
-        return result;
+        return withEmptyValuesNoted(std::move(result));
     }
 
 private:
+    static DeviceResult withEmptyValuesNoted(DeviceResult result) {
+        if (hasEmptyValues(result)) result.reason = emptyValuesNote(result);
+        return result;
+    }
+
     static DeviceResult failed(DeviceResult result, std::string reason) {
         result.outcome = DeviceOutcome::Failed;
         result.reason = std::move(reason);
@@ -316,6 +348,21 @@ void listRows(std::string& text, const GenerationReport& report, DeviceOutcome o
 
 }  // namespace
 
+std::string emptyValuesText(const GenerationReport& report) {
+    const std::size_t rows = report.withEmptyValues();
+    if (rows == 0) return {};
+    std::string text = plural(rows, "row was", "rows were") +
+                       (report.dryRun ? " checked" : " written") + " with empty values:";
+    std::size_t listed = 0;
+    for (const DeviceResult& device : report.devices) {
+        if (!hasEmptyValues(device) || listed == kListedRows) continue;
+        text += "\n- " + emptyValuesNote(device);
+        ++listed;
+    }
+    if (rows > listed) text += "\n... and " + plural(rows - listed, "more row", "more rows");
+    return text;
+}
+
 std::string emptyRowsText(std::size_t emptyRows) {
     return plural(emptyRows, "empty row was", "empty rows were") + " skipped: they hold no device.";
 }
@@ -362,6 +409,7 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
                 " replaced by a later row with the same MAC:";
         listRows(text, report, DeviceOutcome::Superseded, "more replaced rows");
     }
+    if (const std::string empty = emptyValuesText(report); !empty.empty()) text += "\n" + empty;
     if (!report.syncError.empty()) {
         text += "\nThe files may not have reached the disk: " + report.syncError;
     }

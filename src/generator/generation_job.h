@@ -39,8 +39,11 @@ struct DeviceResult {
     std::string plainFile;      // the path written (or that would be written), empty if none
     std::string encryptedFile;  // empty without encryption or when it was not written
     DeviceOutcome outcome = DeviceOutcome::Failed;
-    // Why the row failed, or a note for a row that was fine (a duplicate MAC).
+    // Why the row failed, or a note for a row that was fine (a duplicate MAC, empty values).
     std::string reason;
+    // The elements the row's file carries empty ("UserID", "Password", ...): written as asked,
+    // but worth a warning. Empty for a row that failed before its values were applied.
+    std::vector<std::string> emptyElements;
 };
 
 struct GenerationReport {
@@ -55,6 +58,8 @@ struct GenerationReport {
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
+    // Rows written (or checked) with some of the template's values empty.
+    std::size_t withEmptyValues() const;
     // True when every device row ended as it should: written (or checked), nothing failed,
     // nothing cancelled, and the batch reached the disk.
     bool allWritten() const;
@@ -80,6 +85,11 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
 // The one line that counts the rows skipped for holding nothing ("2 empty rows were skipped:
 // ..."): part of the summary text, and worth a line of its own beside "Success !".
 std::string emptyRowsText(std::size_t emptyRows);
+
+// The warning about rows written with empty values ("1 row was written with empty values:" and
+// the rows, the first few in full), or empty when there is none. Part of the summary text, and
+// worth lines of their own beside "Success !".
+std::string emptyValuesText(const GenerationReport& report);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);

@@ -125,8 +125,26 @@ support::Error unclosedQuote(std::string_view text, std::size_t quoteAt) {
         "line " + std::to_string(lineOfOffset(text, quoteAt)) + ": quoted field never closed");
 }
 
+// UTF-8 needs at most 4 bytes a character: past that many bytes a field is too long for sure,
+// and it is refused before more of it is copied.
+constexpr std::size_t kMaxCellBytes = 4 * kMaxCellCharacters;
+
+std::size_t utf8Characters(std::string_view text) {
+    std::size_t characters = 0;
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return characters;
+}
+
+support::Status cellTooLong(int row, int column) {
+    return makeError(ErrorCode::TooLarge, "record " + std::to_string(row) + ", field " +
+                                              std::to_string(column) + " holds more than " +
+                                              std::to_string(kMaxCellCharacters) +
+                                              " characters, more than a spreadsheet cell can hold");
+}
+
 // Walks records and fields. onField(row, column, text) for every field, in order. A quoted
-// field still open at the end of the text is an error, reported before its field is handed on.
+// field still open at the end of the text is an error, reported before its field is handed on,
+// and so is a field longer than a cell can be.
 template <typename OnField>
 support::Status splitRecords(std::string_view text, char separator, std::size_t maxRecords,
                              OnField&& onField) {
@@ -159,12 +177,17 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
                 }
                 field += c;
                 ++i;
+                if (field.size() > kMaxCellBytes) return cellTooLong(row, column);
             }
             if (!closed) return unclosedQuote(text, quoteAt);
         }
         // Unquoted text, or what follows a closing quote, up to the separator or line end.
         while (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r') {
             field += text[i++];
+            if (field.size() > kMaxCellBytes) return cellTooLong(row, column);
+        }
+        if (field.size() > kMaxCellCharacters && utf8Characters(field) > kMaxCellCharacters) {
+            return cellTooLong(row, column);
         }
         if (auto status = onField(row, column, field); !status) return status;
         if (i >= n) break;

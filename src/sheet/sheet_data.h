@@ -17,6 +17,9 @@ namespace velquor::sheet {
 
 inline constexpr int kMaxRows = 1048576;
 inline constexpr int kMaxColumns = 16384;  // column XFD
+// The most characters a spreadsheet application lets a cell hold. A text file may claim more;
+// a cell past it is no sheet a person made, and copying it around costs memory without bound.
+inline constexpr std::size_t kMaxCellCharacters = 32767;
 // A bound on what one sheet may hold in memory (16 bytes a cell): about half a gigabyte.
 inline constexpr std::size_t kMaxCells = std::size_t{32} * 1024 * 1024;
 

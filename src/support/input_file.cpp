@@ -2,6 +2,7 @@
 #include "support/input_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,11 +49,14 @@ Result<InputFile> InputFile::adopt(int fd, const std::string& path) {
     }
     // The kernel reads ahead harder for a file it knows is read once, front to back.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return InputFile(fd, path, size);
+    return InputFile(fd, path, size, S_ISREG(info.st_mode));
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_size(other.m_size) {}
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_path(std::move(other.m_path)),
+      m_size(other.m_size),
+      m_regular(other.m_regular) {}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
     if (this != &other) {
@@ -60,6 +64,7 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
         m_fd = std::exchange(other.m_fd, -1);
         m_path = std::move(other.m_path);
         m_size = other.m_size;
+        m_regular = other.m_regular;
     }
     return *this;
 }
@@ -72,11 +77,31 @@ void InputFile::close() {
     if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
 }
 
+namespace {
+
+// How long a read of a silent pipe or terminal waits before it looks at the stop token again.
+// A signal cannot be relied on to break the read: it may be delivered to another thread.
+constexpr int kStopPollMs = 50;
+
+// Waits until fd has something to read (or has ended); false when stop was requested first.
+bool waitReadable(int fd, const std::stop_token& stop) {
+    pollfd watched{fd, POLLIN, 0};
+    for (;;) {
+        if (stop.stop_requested()) return false;
+        const int ready = ::poll(&watched, 1, kStopPollMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;  // read() tells what it is
+    }
+}
+
+}  // namespace
+
 Result<std::size_t> InputFile::readFully(void* buffer, std::size_t size,
                                          const std::stop_token& stop) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::size_t filled = 0;
+    const bool mayBlock = !m_regular && stop.stop_possible();
     while (filled < size) {
+        if (mayBlock && !waitReadable(m_fd, stop)) break;
         const ssize_t got = ::read(m_fd, bytes + filled, size - filled);
         if (got < 0) {
             if (errno != EINTR) return fileError("read", m_path, errno);

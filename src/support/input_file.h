@@ -29,8 +29,9 @@ public:
     ~InputFile();
 
     // Reads until size bytes are in buffer or the file ends; returns the count read, which
-    // is less than size only at the end of the file or when stop interrupted a blocked read
-    // (a pipe that stays silent must not outlast a Cancel): the caller looks at stop.
+    // is less than size only at the end of the file or when stop was requested while a pipe,
+    // socket or terminal had nothing to give (a silent pipe must not outlast a Cancel): the
+    // caller looks at stop to tell the two apart.
     Result<std::size_t> readFully(void* buffer, std::size_t size, const std::stop_token& stop = {});
 
     // The size of a regular file, for progress; 0 for a pipe or device, whose size is unknown.
@@ -39,8 +40,8 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    InputFile(int fd, std::string path, std::uint64_t size)
-        : m_fd(fd), m_path(std::move(path)), m_size(size) {}
+    InputFile(int fd, std::string path, std::uint64_t size, bool regular)
+        : m_fd(fd), m_path(std::move(path)), m_size(size), m_regular(regular) {}
     // Takes fd over (closing it on failure) once it is known not to be a folder.
     static Result<InputFile> adopt(int fd, const std::string& path);
     void close();
@@ -48,6 +49,7 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::uint64_t m_size = 0;
+    bool m_regular = false;  // a regular file never blocks a read
 };
 
 // The one wording of a failed file operation: "cannot <action> '<path>': <strerror(err)>",

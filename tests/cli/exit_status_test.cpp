@@ -22,6 +22,13 @@ TEST(CliExitStatus, VersionAndHelpSucceed) {
     EXPECT_EQ(version.output, std::string("velquor-cli ") + VELQUOR_VERSION + "\n");
     EXPECT_EQ(cli("--help").status, 0);
     EXPECT_EQ(cli("digest --help").status, 0);
+    // "help COMMAND" is that command's own help, for every command.
+    for (const char* command : {"decrypt", "digest", "encrypt", "generate", "kesto", "sheet"}) {
+        const ProgramRun help = cli(std::string("help ") + command);
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_EQ(help.output, cli(std::string(command) + " --help").output) << command;
+    }
+    EXPECT_EQ(cli("help frobnicate").status, 2);
 }
 
 TEST(CliExitStatus, AWrongCommandLineIsTwo) {

@@ -52,7 +52,8 @@ TEST_F(CliCrypt, TextAndHexKeysRoundTripAndMatchOpenssl) {
     EXPECT_EQ(readFile(dir / "out.enc"), readFile(dir / "peer.enc"));
 
     const std::string hexKey = test::toHex("phone key") + "00000000000000";
-    run = runCli("decrypt --key-hex " + hexKey + " " + path("out.enc") + " " + path("back.xml"));
+    run = runCli("decrypt --binary --key-hex " + hexKey + " " + path("out.enc") + " " +
+                 path("back.xml"));
     ASSERT_EQ(run.status, 0) << run.stderrText;
     EXPECT_EQ(readFile(dir / "back.xml"), plain);
 }
@@ -120,9 +121,10 @@ TEST_F(CliCrypt, StreamOutputsReceiveTheBytesAndStayStreams) {
     EXPECT_EQ(readFile(dir / "redirected.enc"), expected);
     EXPECT_TRUE(isNodeOfType(dir / "stdout", S_IFLNK));
 
-    const std::string roundTrip = shellIn(
-        dir, "cat in.xml | " + cli() + " encrypt --key k - - | " + cli() + " decrypt --key k - -",
-        &status);
+    const std::string roundTrip = shellIn(dir,
+                                          "cat in.xml | " + cli() + " encrypt --key k - - | " +
+                                              cli() + " decrypt --binary --key k - -",
+                                          &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(roundTrip, plain);
 
@@ -175,12 +177,93 @@ TEST_F(CliCrypt, CommandLineMistakesAreUsageErrors) {
          {"encrypt " + path("in.xml") + " " + path("out"),
           "encrypt --key a --key-hex 00 " + path("in.xml") + " " + path("out"),
           "decrypt --key-hex 0g " + path("in.xml") + " " + path("out"),
-          "encrypt --key a " + path("in.xml")}) {
+          "encrypt --key a " + path("in.xml"),
+          "encrypt --key-file " + path("in.xml") + " --key-env K " + path("in.xml") + " " +
+              path("out"),
+          "encrypt --key-file - - " + path("out")}) {
         const CliRun run = runCli(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
         EXPECT_NE(run.stderrText.find("usage:"), std::string::npos) << run.stderrText;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST_F(CliCrypt, KeysComeFromAFileTheEnvironmentOrTheLineAndOddKeysAreWarnedAbout) {
+    const std::string plain = "<config>phone</config>\n";
+    writeFile(dir / "in.xml", plain);
+    const std::string expected = test::modelEncrypt(plain, "phone key");
+    writeFile(dir / "key.txt", "phone key\r\nsecond line\n");
+    int status = -1;
+    for (const std::string& keyOption :
+         {std::string("--key-file key.txt"), std::string("--key-file - < key.txt"),
+          std::string("--key-env VELQUOR_TEST_KEY")}) {
+        std::filesystem::remove(dir / "out.enc");
+        const std::string err = shellIn(dir,
+                                        "VELQUOR_TEST_KEY='phone key' " + cli() +
+                                            " encrypt in.xml out.enc " + keyOption + " 2>&1",
+                                        &status);
+        EXPECT_EQ(status, 0) << keyOption << ": " << err;
+        EXPECT_EQ(err, "") << keyOption;
+        EXPECT_EQ(readFile(dir / "out.enc"), expected) << keyOption;
+    }
+
+    // Legal, and needed for files made earlier, but rarely meant: a warning, not a refusal.
+    const CliRun empty = runCli("encrypt --key '' " + path("in.xml") + " " + path("zero.enc"));
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_NE(empty.stderrText.find("all-zero key"), std::string::npos) << empty.stderrText;
+    EXPECT_EQ(readFile(dir / "zero.enc"), test::modelEncrypt(plain, std::string(16, '\0')));
+    const CliRun cut =
+        runCli("encrypt --key 'phone key and more' " + path("in.xml") + " " + path("cut.enc"));
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_NE(cut.stderrText.find("only its first 16 bytes"), std::string::npos);
+
+    const CliRun unset =
+        runCli("decrypt --key-env VELQUOR_NO_SUCH_VARIABLE " + path("zero.enc") + " " + path("o"));
+    EXPECT_EQ(unset.status, 1);
+    EXPECT_NE(unset.stderrText.find("VELQUOR_NO_SUCH_VARIABLE"), std::string::npos);
+    // No key option and no terminal to ask on.
+    const CliRun none = runCli("decrypt " + path("zero.enc") + " " + path("o") + " < /dev/null");
+    EXPECT_EQ(none.status, 2) << none.stderrText;
+}
+
+TEST_F(CliCrypt, AWrongKeyOrAStrayLengthIsAFailureNotASuccess) {
+    writeFile(dir / "in.xml", "<config><Password>secret</Password></config>\n");
+    ASSERT_EQ(runCli("encrypt --key right " + path("in.xml") + " " + path("c.enc")).status, 0);
+
+    // The noise is written (it may be what was meant) but the exit status says it is doubtful.
+    CliRun run = runCli("decrypt --key wrong " + path("c.enc") + " " + path("out.xml"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.stderrText.find("key may be wrong"), std::string::npos) << run.stderrText;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out.xml"));
+    run = runCli("decrypt --binary --key wrong " + path("c.enc") + " " + path("out.xml"));
+    EXPECT_EQ(run.status, 0) << run.stderrText;
+
+    writeFile(dir / "odd.enc", readFile(dir / "c.enc") + "x");
+    for (const std::string& input : {path("odd.enc"), std::string("- < ") + path("odd.enc")}) {
+        run = runCli("decrypt --key right " + input + " " + path("odd.xml"));
+        EXPECT_EQ(run.status, 1) << input;
+        EXPECT_NE(run.stderrText.find("not a multiple of 16"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir / "odd.xml")) << input;
+    }
+}
+
+// A silent standard input must not outlast Ctrl-C or SIGTERM, and what arrived before the stop
+// is no file: exit 130 and nothing written. The deadline keeps a regression from hanging here.
+TEST_F(CliCrypt, InterruptedStandardInputExits130AndWritesNothing) {
+    for (const char* command : {"encrypt --key k - out", "decrypt --key k - out", "digest -"}) {
+        for (const char* signal : {"INT", "TERM"}) {
+            int status = -1;
+            // timeout passes the signal on, and kills a command that ignores it.
+            const std::string script = "rm -f in; mkfifo in; timeout -k 1 10 " + cli() + " " +
+                                       command +
+                                       " < in & pid=$!; exec 3> in; printf 0123456789 >&3; "
+                                       "sleep 0.5; kill -" +
+                                       signal + " $pid; wait $pid; rc=$?; exec 3>&-; exit $rc";
+            shellIn(dir, script + " 2>/dev/null", &status);
+            EXPECT_EQ(status, 130) << command << " " << signal;
+            EXPECT_FALSE(std::filesystem::exists(dir / "out")) << command << " " << signal;
+        }
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "crypto/plaintext_check.h"
 #include "crypto_test_util.h"
 #include "file_size_limit.h"
 #include "temp_dir.h"
@@ -106,34 +107,53 @@ TEST_F(ConfigFile, ZeroByteCutsOnlyInTheLastFullBlock) {
     EXPECT_EQ(decrypt(encrypt(zeroFirst)), "");
 }
 
-TEST_F(ConfigFile, TrailingPartialBlockIsDecryptedWholeAfterTheCutBlock) {
-    // A length no encryption writes: two full blocks and five stray bytes.
-    std::string plain(32, 'p');
-    plain[24] = '\0';
-    const std::string stray = "\x01\x02\x03\x04\x05";
-    const std::string cipher = test::modelEncrypt(plain, kKey) + stray;
-    const std::string result = decrypt(cipher);
-    ASSERT_EQ(result.size(), 24u + 16u);
-    EXPECT_EQ(result.substr(0, 24), plain.substr(0, 24));
-    EXPECT_EQ(result.substr(24), test::modelDecrypt(stray, kKey));
+TEST_F(ConfigFile, DecryptRefusesSizesNoEncryptionWritesAndLeavesTheTargetAlone) {
+    // A size that is not whole blocks is no file of this format: decrypting it used to write
+    // noise and call it a success.
+    const std::string cipher = test::modelEncrypt(std::string(40, 'p'), kKey);
+    writeFile(dir / "plain.out", "earlier");
+    for (std::size_t cut : {std::size_t{1}, std::size_t{5}, std::size_t{15}}) {
+        writeFile(dir / "cipher", cipher.substr(0, cipher.size() - cut));
+        reporter.clear();
+        const auto status = DecryptConfigFile((dir / "cipher").string(),
+                                              (dir / "plain.out").string(), kKey, reporter);
+        ASSERT_FALSE(status.ok()) << cut;
+        EXPECT_EQ(status.error().code, ErrorCode::InvalidInput);
+        EXPECT_NE(status.error().message.find("not a multiple of 16"), std::string::npos);
+        ASSERT_EQ(reporter.entries().size(), 1u);
+        EXPECT_EQ(reporter.entries()[0].caption, "error");
+        EXPECT_EQ(readFile(dir / "plain.out"), "earlier");
+    }
+    EXPECT_TRUE(strayFiles({"cipher", "plain.out"}).empty());
+}
 
-    // Fewer than 16 bytes in all: no full block to cut, the partial block comes out whole.
-    EXPECT_EQ(decrypt(stray).size(), 16u);
+TEST_F(ConfigFile, DecryptHandsBackTheStartOfWhatItWrote) {
+    const std::string plain = "<config>" + std::string(3000, 'x') + "</config>";
+    writeFile(dir / "cipher", test::modelEncrypt(plain, kKey));
+    for (const char* key : {kKey, "another key"}) {
+        std::string start = "left from an earlier call";
+        ConfigFileOptions options;
+        options.outputStart = &start;
+        ASSERT_TRUE(DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(), key,
+                                      reporter, options)
+                        .ok());
+        EXPECT_EQ(start, readFile(dir / "plain.out").substr(0, kTextSampleBytes));
+        EXPECT_EQ(looksLikeText(start), std::string(key) == kKey) << key;
+    }
 }
 
 TEST_F(ConfigFile, LargeInputsAroundTheReadSizeMatchTheBlockByBlockModel) {
-    // The operations read 1 MiB at a time and decryption holds the last block of a read back:
-    // lengths on and around that boundary, with a zero byte in the final full block.
-    const std::size_t mib = std::size_t{1} << 20;
-    for (std::size_t size : {mib - 16, mib - 1, mib, mib + 5, mib + 16, mib + 17, 2 * mib + 21}) {
+    // The operations read 128 KiB at a time and decryption holds the last block of a read
+    // back: lengths on and around that boundary and its multiples, with a zero byte in the
+    // final full block.
+    const std::size_t chunk = std::size_t{128} << 10;
+    for (std::size_t size : {chunk - 16, chunk - 1, chunk, chunk + 5, chunk + 16, chunk + 17,
+                             2 * chunk + 21, 8 * chunk, 8 * chunk + 3}) {
         std::string plain = test::randomBytes(size, rng, true);
         plain[(size / 16 - 1) * 16 + 9] = '\0';
-        EXPECT_EQ(encrypt(plain), test::modelEncrypt(plain, kKey)) << size;
-        // Cut back to the same length, so sizes that are not whole blocks end in stray bytes.
-        const std::string cipher = test::modelEncrypt(plain, kKey).substr(0, size);
-        const std::string expected = test::modelDecrypt(cipher, kKey);
-        EXPECT_EQ(decrypt(cipher), expected) << size;
-        EXPECT_EQ(expected.size(), (size / 16 - 1) * 16 + 9 + (size % 16 != 0 ? 16 : 0));
+        const std::string cipher = test::modelEncrypt(plain, kKey);
+        EXPECT_EQ(encrypt(plain), cipher) << size;
+        EXPECT_EQ(decrypt(cipher), test::modelDecrypt(cipher, kKey)) << size;
     }
 }
 

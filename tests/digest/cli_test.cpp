@@ -1,5 +1,5 @@
-// `velquor-cli digest` as a user runs it: output lines, formats, --text, --check, standard
-// input, unreadable files among readable ones, and exit statuses.
+// `velquor-cli digest` as a user runs it: output lines, formats, --string, --check with
+// md5sum's options, standard input, unreadable files among readable ones, and exit statuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,15 +77,27 @@ TEST_F(DigestCli, NamesWithBackslashOrNewlineAreEscapedLikeTheSumTools) {
     EXPECT_EQ(check.out, peer("md5sum -c sums"));
 }
 
-TEST_F(DigestCli, TextAndFormats) {
-    EXPECT_EQ(run("--text abc").out, "900150983cd24fb0d6963f7d28e17f72\n");
-    EXPECT_EQ(run("-a crc32 --text 123456789 --format spaced-upper").out, "CB F4 39 26 \n");
-    EXPECT_EQ(run("-a sha1 --format upper --text abc").out,
+TEST_F(DigestCli, StringsAndFormats) {
+    EXPECT_EQ(run("--string abc").out, "900150983cd24fb0d6963f7d28e17f72\n");
+    EXPECT_EQ(run("-a crc32 --string 123456789 --format spaced-upper").out, "CB F4 39 26 \n");
+    EXPECT_EQ(run("-a SHA1 --format upper --string abc").out,
               "A9993E364706816ABA3E25717850C26C9CD0D89D\n");
-    EXPECT_EQ(run("-a md5 --format spaced --text ''").out,
+    EXPECT_EQ(run("-a md5 --format spaced --string ''").out,
               "d4 1d 8c d9 8f 00 b2 04 e9 80 09 98 ec f8 42 7e \n");
-    EXPECT_EQ(run("-a gost94-cryptopro --text abc").out,
+    EXPECT_EQ(run("-a Gost94-CryptoPro --string abc").out,
               "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c\n");
+}
+
+// -t is md5sum's text mode, not a string to digest; -b marks the line, --tag writes BSD lines.
+TEST_F(DigestCli, ModeMarksAndTaggedLinesAreMd5sumsOwn) {
+    writeFile(dir / "a", "abc");
+    writeFile(dir / "b", "");
+    for (const char* options : {"-t", "-b", "--tag", "-b --tag", "-t a"}) {
+        const CliRun ours = run(std::string(options) + " a b");
+        EXPECT_EQ(ours.status, 0) << options << ours.err;
+        EXPECT_EQ(ours.out, peer(std::string("md5sum ") + options + " a b")) << options;
+    }
+    EXPECT_EQ(run("-a sha256 --tag b").out, peer("sha256sum --tag b"));
 }
 
 TEST_F(DigestCli, StandardInput) {
@@ -150,8 +162,90 @@ TEST_F(DigestCli, CheckWithoutAnyUsableLineFails) {
     // A sum file of another algorithm has the wrong digest length: not a line for md5.
     writeFile(dir / "f", "f");
     writeFile(dir / "sha1sums", peer("sha1sum f"));
-    EXPECT_EQ(run("-c sha1sums").status, 1);
+    EXPECT_EQ(run("-a md5 -c sha1sums").status, 1);
     EXPECT_EQ(run("-c missing-sums").status, 1);
+    // Endless input without a line end is refused at once, not after reading it whole.
+    const CliRun zero = run("-c /dev/zero");
+    EXPECT_EQ(zero.status, 1);
+    EXPECT_NE(zero.err.find("not a sum file"), std::string::npos) << zero.err;
+}
+
+// Without -a each line says its algorithm, by its tag or by its length; with -a, a line of
+// another algorithm is improperly formatted.
+TEST_F(DigestCli, CheckKnowsTheAlgorithmOfEachLine) {
+    writeFile(dir / "f", "f");
+    writeFile(dir / "g", "g");
+    writeFile(dir / "sums", peer("sha1sum f") + peer("sha512sum --tag g") + peer("md5sum g") +
+                                peer("sha256sum -b f") + peer("sha384sum f"));
+    CliRun mixed = run("-c sums");
+    EXPECT_EQ(mixed.status, 0) << mixed.err;
+    EXPECT_EQ(mixed.out, "f: OK\ng: OK\ng: OK\nf: OK\nf: OK\n");
+    writeFile(dir / "crc", run("-a crc32 f").out + run("-a gost94 --tag g").out);
+    EXPECT_EQ(run("-c crc").out, "f: OK\ng: OK\n");
+
+    mixed = run("-a sha1 -c sums --strict");
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_EQ(mixed.out, "f: OK\n");
+    EXPECT_NE(mixed.err.find("WARNING: 4 lines are improperly formatted"), std::string::npos);
+}
+
+// Every option of md5sum -c gives md5sum's output and exit status, line for line; several sum
+// files after -c are checked in turn, standard input among them.
+TEST_F(DigestCli, CheckOptionsBehaveAsMd5sums) {
+    writeFile(dir / "a", "a");
+    writeFile(dir / "b", "b");
+    writeFile(dir / "all", peer("md5sum a b") + "garbage\n# a comment\n" +
+                               "d41d8cd98f00b204e9800998ecf8427e  missing\n");
+    writeFile(dir / "clean", peer("md5sum a b"));
+    writeFile(dir / "gone", "d41d8cd98f00b204e9800998ecf8427e  missing\n");
+    writeFile(dir / "b", "changed");
+    const std::string cases[] = {
+        "all",
+        "--quiet all",
+        "--status all",
+        "--status clean",
+        "--ignore-missing all",
+        "--ignore-missing --quiet clean",
+        "--ignore-missing gone",
+        "--strict clean",
+        "--strict all",
+        "-w all",
+        "clean gone",
+        "- all",  // standard input gives the clean sums
+    };
+    const auto withoutProgramName = [](std::string text, const std::string& program) {
+        for (std::size_t at = 0; (at = text.find(program + ": ", at)) != std::string::npos;) {
+            text.erase(at, program.size() + 2);
+        }
+        return text;
+    };
+    for (const std::string& options : cases) {
+        int peerStatus = -1;
+        const std::string peerErr = dir.path() / "peer.err";
+        const std::string peerOut =
+            runCommand("cd " + shellQuote(dir.path().string()) + " && md5sum -c " + options +
+                           " 2>" + shellQuote(peerErr) + " < clean",
+                       &peerStatus);
+        const CliRun ours = run("-c " + options, readFile(dir / "clean"));
+        EXPECT_EQ(ours.out, peerOut) << options;
+        EXPECT_EQ(ours.status, peerStatus) << options;
+        // The warnings and verdicts on stderr, apart from the wording of an open error.
+        std::string peerWarnings = withoutProgramName(readFile(peerErr), "md5sum");
+        std::string ourWarnings = withoutProgramName(ours.err, "velquor-cli");
+        for (std::string* text : {&peerWarnings, &ourWarnings}) {
+            for (const char* open : {"missing: No such file or directory\n",
+                                     "cannot open 'missing': No such file or directory\n"}) {
+                if (const auto at = text->find(open); at != std::string::npos) {
+                    text->erase(at, std::string(open).size());
+                }
+            }
+            // md5sum names its own algorithm in -w's line; ours names -a's or none.
+            if (const auto at = text->find("formatted MD5 checksum"); at != std::string::npos) {
+                text->erase(at + 10, 4);
+            }
+        }
+        EXPECT_EQ(ourWarnings, peerWarnings) << options;
+    }
 }
 
 TEST_F(DigestCli, InterruptStopsAnEndlessInput) {
@@ -172,9 +266,16 @@ TEST_F(DigestCli, UsageErrors) {
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("unknown algorithm 'sha3'"), std::string::npos);
     EXPECT_EQ(run("--format fancy f").status, 2);
-    EXPECT_EQ(run("--text abc f").status, 2);
-    EXPECT_EQ(run("-c sums f").status, 2);
+    EXPECT_EQ(run("--string abc f").status, 2);
     EXPECT_EQ(run("--bogus").status, 2);
+    // md5sum refuses the options that mean nothing where they are given.
+    for (const char* misplaced :
+         {"--quiet f", "--status f", "--strict f", "-w f", "--ignore-missing f", "-c -b f",
+          "-c --tag f", "-c --string x", "--tag -t f"}) {
+        const CliRun refused = run(misplaced);
+        EXPECT_EQ(refused.status, 2) << misplaced;
+        EXPECT_NE(refused.err.find("usage:"), std::string::npos) << misplaced;
+    }
 }
 
 #endif

@@ -76,5 +76,32 @@ TEST_F(GenerateCommand, BadInvocationsAndUnloadableTemplatesWriteNothing) {
     EXPECT_FALSE(fs::exists(m_dir / "out"));
 }
 
+TEST_F(GenerateCommand, AReportOverAnInputOrADeviceFileIsRefusedBeforeAnythingIsWritten) {
+    const std::string sheet = readFile(m_dir / "s.csv");
+    fs::create_directories(m_dir / "out" / "en");
+    for (const char* report : {"s.csv", "./t.xml", "out/001122334401.xml", "out/en/x.xml"}) {
+        std::string output;
+        EXPECT_EQ(run(std::string("-t t.xml -s s.csv -o out --key k --report ") + report, &output),
+                  1)
+            << report;
+        EXPECT_NE(output.find("choose another report file"), std::string::npos) << output;
+        EXPECT_TRUE(test::filesBelow(m_dir / "out").empty()) << report;
+    }
+    EXPECT_EQ(readFile(m_dir / "s.csv"), sheet);
+    EXPECT_EQ(readFile(m_dir / "t.xml"), test::kTemplate);
+}
+
+TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
+    EXPECT_EQ(output, "Success !\n");
+    // Again without a key: the three plain files are replaced, the three copies left stale.
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out", &output), 0);
+    EXPECT_NE(output.find("warning: 3 files will be replaced. 3 encrypted copies in out/en"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(output.ends_with("Success !\n")) << output;
+}
+
 }  // namespace
 }  // namespace velquor::generator

@@ -350,5 +350,47 @@ TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
     EXPECT_EQ(csvField("plain"), "plain");
 }
 
+TEST_F(GenerationJob, RowsWithEmptyValuesAreWrittenButCarryAWarningEverywhere) {
+    Rows rows = test::deviceSheet(3);
+    rows[1] = {rows[1][0], "Reception", "", "", "", "", ""};  // only MAC and display name
+    rows[3][4] = "";                                          // only the password missing
+    const GenerationReport report = run(request(rows));
+    ASSERT_EQ(report.count(DeviceOutcome::Written), 3u);
+    EXPECT_TRUE(report.allWritten());
+    EXPECT_EQ(report.withEmptyValues(), 2u);
+    EXPECT_EQ(report.devices[0].emptyElements,
+              (std::vector<std::string>{"UserID", "AuthID", "Password", "Proxy", "SIPPort"}));
+    EXPECT_EQ(report.devices[0].reason,
+              "row 2: written, with UserID, AuthID, Password, Proxy, SIPPort empty");
+    EXPECT_TRUE(report.devices[1].reason.empty());
+    EXPECT_EQ(xpathInFile(out() / "001122334401.xml", "//UserID"), "");
+
+    // The product's own text stays alone; the warning has lines of its own.
+    EXPECT_EQ(generationSummaryText(report), "Success !");
+    EXPECT_EQ(emptyValuesText(report),
+              "2 rows were written with empty values:\n"
+              "- row 2: written, with UserID, AuthID, Password, Proxy, "
+              "SIPPort empty\n- row 4: written, with Password empty");
+    const std::string csv = generationReportCsv(report);
+    EXPECT_NE(csv.find(",written,\"row 4: written, with Password empty\"\r\n"), std::string::npos)
+        << csv;
+
+    // A failure elsewhere makes a long summary, which names the warned rows too.
+    rows.push_back({"a/b"});
+    const std::string summary = generationSummaryText(run(request(rows)));
+    EXPECT_NE(summary.find("2 rows were written with empty values"), std::string::npos) << summary;
+}
+
+TEST_F(GenerationJob, AnElementTheTemplateDoesNotHaveIsNoEmptyValue) {
+    writeFile(m_dir / "template.xml",
+              "<Config><Ext1><SubscriberInformation><DisplayName/><UserID/>"
+              "</SubscriberInformation></Ext1></Config>");
+    Rows rows = test::deviceSheet(1);
+    rows[1][4] = rows[1][5] = rows[1][6] = "";
+    EXPECT_EQ(run(request(rows)).withEmptyValues(), 0u);
+    rows[1][2] = "";
+    EXPECT_EQ(run(request(rows)).devices[0].emptyElements, std::vector<std::string>{"UserID"});
+}
+
 }  // namespace
 }  // namespace velquor::generator

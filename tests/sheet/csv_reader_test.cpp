@@ -126,5 +126,22 @@ TEST(CsvReader, AQuoteThatNeverClosesIsAnErrorAtTheLineWhereItOpened) {
     EXPECT_EQ(readCsv("a,\"b\nc\""), (Grid{{"a", "b\nc"}}));
 }
 
+TEST(CsvReader, ACellLongerThanASpreadsheetCellIsRefusedWhereItStands) {
+    // Counted in characters: the longest cell fits however many bytes its characters take.
+    const std::string longest(kMaxCellCharacters, 'x');
+    std::string wide;
+    for (std::size_t i = 0; i < kMaxCellCharacters; ++i) wide += "\xe5\x89\x8d";
+    EXPECT_EQ(openFailure("a,b\n1," + longest + "\n"), "");
+    EXPECT_EQ(openFailure("a,b\n1,\"" + wide + "\"\n"), "");
+
+    for (const std::string& field : {longest + "x", "\"" + wide + "\xe5\x89\x8d\"",
+                                     "\"" + std::string(50'000'000, 'q') + "\""}) {
+        const std::string failure = openFailure("a,b\n1," + field + "\n");
+        EXPECT_NE(failure.find("record 2, field 2 holds more than 32767 characters"),
+                  std::string::npos)
+            << failure.substr(0, 200);
+    }
+}
+
 }  // namespace
 }  // namespace velquor::sheet

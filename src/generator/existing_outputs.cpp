@@ -1,0 +1,67 @@
+// Looking at the output folder before a generation run; see existing_outputs.h.
+#include "generator/existing_outputs.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+
+#include "generator/device_table.h"
+#include "support/wording.h"
+
+namespace velquor::generator {
+
+namespace {
+
+// Anything at the name counts: a link or a folder there would be replaced or make the row fail,
+// and either way the user wants to know before the run.
+bool existsAt(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& request,
+                                                     std::stop_token stop) {
+    auto table = readDeviceTable(request.sheetPath, stop);
+    if (!table) return table.error();
+    const std::filesystem::path folder(request.outputFolder);
+    const std::filesystem::path encryptedFolder = folder / "en";
+    ExistingOutputs existing;
+    existing.encryptedFolder = encryptedFolder.string();
+    std::set<std::string> seen;
+    for (const DeviceTable::Row& row : table->rows) {
+        if (row.sheetRow < 2 || row.cells.empty()) continue;
+        const std::string& mac = row.cells.front();
+        if (!unfitAsDeviceFileName(mac).empty() || !seen.insert(mac).second) continue;
+        const std::string fileName = mac + ".xml";
+        existing.replacedFiles += existsAt(folder / fileName) ? 1 : 0;
+        const bool encryptedCopy = existsAt(encryptedFolder / fileName);
+        if (request.encrypt) {
+            existing.replacedFiles += encryptedCopy ? 1 : 0;
+        } else {
+            existing.staleEncryptedCopies += encryptedCopy ? 1 : 0;
+        }
+    }
+    return existing;
+}
+
+std::string existingOutputsText(const ExistingOutputs& existing) {
+    std::string text;
+    if (existing.replacedFiles > 0) {
+        text = support::plural(existing.replacedFiles, "file", "files") + " will be replaced.";
+    }
+    if (existing.staleEncryptedCopies > 0) {
+        if (!text.empty()) text += ' ';
+        const bool one = existing.staleEncryptedCopies == 1;
+        text +=
+            support::plural(existing.staleEncryptedCopies, "encrypted copy", "encrypted copies") +
+            " in " + existing.encryptedFolder + " from an earlier run " +
+            (one ? "stays as it is" : "stay as they are") +
+            " and will not match the new files (no key is used this time).";
+    }
+    return text;
+}
+
+}  // namespace velquor::generator

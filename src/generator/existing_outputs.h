@@ -1,0 +1,37 @@
+// What a generation run would find already in its output folder, looked at before the run so
+// that the user can be asked once instead of learning afterwards that files were replaced.
+#pragma once
+
+#include <cstddef>
+#include <stop_token>
+#include <string>
+
+#include "generator/generation_job.h"
+#include "support/result.h"
+
+namespace velquor::generator {
+
+struct ExistingOutputs {
+    // Device files (plain, and encrypted copies when the run encrypts) that exist and that
+    // the run would write over, each counted once however many rows name it.
+    std::size_t replacedFiles = 0;
+    // Encrypted copies in "en" of this run's devices, left by an earlier run, that a run
+    // without encryption leaves in place: they no longer match the new plain files.
+    std::size_t staleEncryptedCopies = 0;
+    // The folder that holds those copies, for messages.
+    std::string encryptedFolder;
+
+    bool any() const { return replacedFiles > 0 || staleEncryptedCopies > 0; }
+};
+
+// Reads the sheet of request (its rows only name the files; the template is not read) and
+// looks up each device's files. Rows that would fail for their MAC text are left out. Errors:
+// those of reading the sheet (a stop request is a Cancelled error).
+support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& request,
+                                                     std::stop_token stop = {});
+
+// "3 files will be replaced." and/or a sentence about the encrypted copies left behind;
+// empty when there is nothing to say.
+std::string existingOutputsText(const ExistingOutputs& existing);
+
+}  // namespace velquor::generator
