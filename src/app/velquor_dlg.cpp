@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -27,6 +28,8 @@
 #include "app/progress_task.h"
 #include "app/screen_fit.h"
 #include "crypto/config_file.h"
+#include "crypto/plaintext_check.h"
+#include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 #include "generator/report_csv.h"
 #include "support/atomic_file.h"
@@ -362,11 +365,11 @@ void CVelquorDlg::OnCopy() {
 }
 
 void CVelquorDlg::OnEncrypt() {
-    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"));
+    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"), false);
 }
 
 void CVelquorDlg::OnDecrypt() {
-    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"));
+    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"), true);
 }
 
 void CVelquorDlg::OnGenerateMd5() {
@@ -430,6 +433,8 @@ void CVelquorDlg::OnGenerateConfigs() {
     request.encrypt = m_aesKeyChecked != 0;
     request.outputFolder = localPath(controlText(kOutputDirEdit));
     if (request.encrypt) request.keyText = controlText(kGenerateKeyEdit).toStdString();
+    if (request.encrypt && !confirmEmptyKey(controlText(kGenerateKeyEdit))) return;
+    if (!confirmExistingOutputs(request)) return;
 
     using Outcome = support::Result<generator::GenerationReport>;
     startTask(runWithProgress<Outcome>(
@@ -477,14 +482,34 @@ void CVelquorDlg::OnKestoMenu() {
     login.exec();
 }
 
+bool CVelquorDlg::confirmEmptyKey(const QString& keyText) {
+    // Files made with the all-zero key must still open, so it is allowed; but never unasked.
+    if (!keyText.isEmpty()) return true;
+    return messageBox(QStringLiteral("The AES key is empty: the all-zero key will be used."),
+                      QString(), MessageButtons::YesNoDefaultNo,
+                      MessageIcon::Warning) == Answer::Yes;
+}
+
+bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& request) {
+    const support::Result<generator::ExistingOutputs> existing =
+        generator::findExistingOutputs(request);
+    // A sheet that cannot be read is the run's to report, with its reason.
+    if (!existing || !existing->any()) return true;
+    return messageBox(QString::fromStdString(generator::existingOutputsText(*existing)), QString(),
+                      MessageButtons::YesNoDefaultNo, MessageIcon::Question,
+                      tr("Generate anyway?")) == Answer::Yes;
+}
+
 template <typename Operation>
-void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel) {
+void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel,
+                                       bool decrypts) {
     if (isBusy()) return;
     if (m_inputFilePath.isEmpty()) {
         messageBox(tr("No input file chosen: choose one with the Browse button first."), QString(),
                    MessageButtons::Ok, MessageIcon::Warning);
         return;
     }
+    if (!confirmEmptyKey(controlText(kAesKeyEdit))) return;
     const std::optional<QString> output =
         chooseSaveFile(kConfigFileFilter, QString(), history_key::kConfigOutput);
     if (!output) return;
@@ -492,18 +517,28 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
     const std::string inputPath = localPath(m_inputFilePath);
     const std::string outputPath = localPath(*output);
     const std::string keyText = controlText(kAesKeyEdit).toStdString();
+    // A wrong key decrypts without an error, to noise: the start of the result tells.
+    auto outputStart = std::make_shared<std::string>();
     runReportedRequest(
         progressLabel,
-        [operation, inputPath, outputPath, keyText](
+        [operation, inputPath, outputPath, keyText, outputStart, decrypts](
             support::Reporter& reporter, support::ProgressSink& sink, std::stop_token stop) {
             NamedProgress named(sink, inputPath);
             crypto::ConfigFileOptions options;
             options.progress = &named;
             options.stop = stop;
+            if (decrypts) options.outputStart = outputStart.get();
             return operation(inputPath, outputPath, keyText, reporter, options);
         },
-        [this](bool ok) {
-            if (ok) messageBox(QStringLiteral("Success !"));
+        [this, outputStart, decrypts](bool ok) {
+            if (!ok) return;
+            if (decrypts && !crypto::looksLikeText(*outputStart)) {
+                messageBox(tr("The file was decrypted and written, but it does not look like a "
+                              "configuration file: the key may be wrong."),
+                           QString(), MessageButtons::Ok, MessageIcon::Warning);
+                return;
+            }
+            messageBox(QStringLiteral("Success !"));
         },
         ProgressDetail::Path);
 }

@@ -113,7 +113,10 @@ private:
     // After a summary too long to name every row: offers to save the run's full CSV report.
     void offerGenerationReport(const generator::GenerationReport& report);
     template <typename Operation>
-    void runConfigFileCommand(Operation operation, const QString& progressLabel);
+    void runConfigFileCommand(Operation operation, const QString& progressLabel, bool decrypts);
+    // Each asks once before the command goes on; false when the user says No.
+    bool confirmEmptyKey(const QString& keyText);
+    bool confirmExistingOutputs(const generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
 
