@@ -33,7 +33,8 @@ TEST(SheetCommand, PrintsEveryRowFromA1UpToItsLastCellWithTabs) {
               "\n\n\n\n"
               "\tbottom\t\t1.25\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(run("--counts " + shellQuote(fixture("offset.xlsx")), &status), "10 rows, 4 columns\n");
+    EXPECT_EQ(run("--counts " + shellQuote(fixture("offset.xlsx")), &status),
+              "10 rows, 4 columns\n");
     EXPECT_EQ(status, 0);
 }
 
