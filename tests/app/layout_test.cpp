@@ -92,6 +92,9 @@ private slots:
         const QRect available = window->screen()->availableGeometry();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        qInfo("%s: %dx%d, at least %dx%d, on %dx%d", qPrintable(window->windowTitle()),
+              window->width(), window->height(), window->minimumWidth(), window->minimumHeight(),
+              available.width(), available.height());
         // However the window manager places it, a window no larger than the screen can be
         // moved into view; the window itself must not need more.
         QVERIFY2(window->frameGeometry().width() <= available.width() &&
