@@ -49,7 +49,7 @@ public:
 
     // The file's text; parse(serialize()) gives the same history back.
     QByteArray serialize() const;
-    // nullopt-like: false when text is not a state file of this program.
+    // False (history untouched) when text is not a state file of this program.
     static bool parse(const QByteArray& text, InputHistory& history);
 
 private:

@@ -77,9 +77,7 @@ Answer answerFor(int clicked, MessageButtons buttons) {
 void giveFocusBack(QWidget* owner) {
     if (owner == nullptr) return;
     QWidget* window = owner->window();
-    if (!window->isVisible()) return;
-    window->raise();
-    window->activateWindow();
+    if (window->isVisible()) window->activateWindow();
 }
 
 std::optional<QString> chosenOrNothing(const QString& path) {

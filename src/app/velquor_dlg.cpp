@@ -143,8 +143,8 @@ QLabel* CVelquorDlg::addLabel(int id, const char* text) {
 
 QGridLayout* CVelquorDlg::addGroup(QGroupBox* group) {
     auto* grid = new QGridLayout(group);
-    // Rows closer than the original's, so the three groups fit a laptop screen at 125 % and a
-    // full-HD one at 200 % without scrolling.
+    // Rows closer than the original's, so the three groups fit a 1366x768 laptop at 125 %
+    // without scrolling (and scroll less at 200 % on a full-HD screen).
     grid->setVerticalSpacing(DialogUnits(font()).y(3));
     grid->setColumnStretch(1, 1);
     m_groupsLayout->addWidget(group);
@@ -270,20 +270,17 @@ void CVelquorDlg::enablePathDrops() {
     auto field = [this](int id) { return qobject_cast<QLineEdit*>(control(id)); };
     acceptPathDrops(field(kInputFileEdit), DroppedPathKind::File,
                     [this](const QString& path) { takeInputFile(path); });
-    const std::pair<int, const QString*> fileFields[] = {
-        {kTemplateEdit, &history_key::kTemplate},
-        {kMacAccountEdit, &history_key::kMacAccount},
-        {kMd5FileEdit, &history_key::kMd5File},
-    };
-    for (const auto& [id, purpose] : fileFields) {
+    acceptPathDrops(field(kOutputDirEdit), DroppedPathKind::Folder,
+                    [this](const QString& folder) { takeOutputFolder(folder); });
+    // The other path fields hold what their Browse chose, and nothing more.
+    for (const auto& [id, purpose] : kRememberedFields) {
+        if (id == kInputFileEdit || id == kOutputDirEdit) continue;
         acceptPathDrops(field(id), DroppedPathKind::File, [this, id, purpose](const QString& path) {
             setControlText(id, path);
             InputHistory::update(
                 [&](InputHistory& history) { history.rememberFolderOf(*purpose, path); });
         });
     }
-    acceptPathDrops(field(kOutputDirEdit), DroppedPathKind::Folder,
-                    [this](const QString& folder) { takeOutputFolder(folder); });
 }
 
 void CVelquorDlg::restoreRememberedFields() {
