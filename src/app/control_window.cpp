@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -13,9 +14,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/input_history.h"
 #include "app/progress_task.h"
+#include "app/screen_fit.h"
 
 namespace velquor::app {
 
@@ -25,7 +29,26 @@ QString applicationTitle() {
 }
 
 ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_prompter(prompter) {}
+    : QDialog(parent), m_prompter(prompter) {
+    addQuitShortcut();
+}
+
+void ControlWindow::addQuitShortcut() {
+    // Spelled out: the standard Quit binding is empty under some platform themes.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, [] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* controlWindow = qobject_cast<ControlWindow*>(window);
+            if (controlWindow && controlWindow->isBusy()) return;
+        }
+        QApplication::closeAllWindows();
+    });
+}
+
+void ControlWindow::setVisible(bool visible) {
+    if (visible && !isVisible()) fitToScreen(this);
+    QDialog::setVisible(visible);
+}
 
 QWidget* ControlWindow::control(int id) const {
     return m_controls.value(id, nullptr);
@@ -72,17 +95,31 @@ Answer ControlWindow::messageBox(const QString& text, const QString& caption,
 }
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,
-                                                     const QString& title) {
-    return m_prompter.openFile(this, title, qtFileFilter(pairedFilter));
+                                                     const QString& title, const QString& purpose) {
+    const QString folder = InputHistory::load().folder(purpose);
+    return remembered(purpose,
+                      m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseSaveFile(std::string_view pairedFilter,
-                                                     const QString& title) {
-    return m_prompter.saveFile(this, title, qtFileFilter(pairedFilter));
+                                                     const QString& title, const QString& purpose) {
+    const QString folder = InputHistory::load().folder(purpose);
+    return remembered(purpose,
+                      m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
-std::optional<QString> ControlWindow::chooseFolder(const QString& title) {
-    return m_prompter.existingDirectory(this, title);
+std::optional<QString> ControlWindow::chooseFolder(const QString& title, const QString& purpose) {
+    const QString folder = InputHistory::load().folder(purpose);
+    return remembered(purpose, m_prompter.existingDirectory(this, title, folder));
+}
+
+std::optional<QString> ControlWindow::remembered(const QString& purpose,
+                                                 std::optional<QString> chosen) {
+    if (chosen && !purpose.isEmpty()) {
+        InputHistory::update(
+            [&](InputHistory& history) { history.rememberFolderOf(purpose, *chosen); });
+    }
+    return chosen;
 }
 
 bool ControlWindow::isBusy() const {
@@ -177,7 +214,8 @@ QHBoxLayout* ControlWindow::buttonRow(std::initializer_list<QWidget*> buttons) {
 void ControlWindow::layOutForm(QFormLayout* form, QHBoxLayout* buttons, QMenuBar* menuBar) {
     auto* layout = new QVBoxLayout(this);
     if (menuBar) layout->setMenuBar(menuBar);
-    layout->addLayout(form);
+    // On a small screen the form scrolls; its buttons stay in sight beneath it.
+    layout->addWidget(new FittingScrollArea(form, this), 1);
     layout->addLayout(buttons);
 }
 

@@ -60,18 +60,24 @@ public:
                       MessageButtons buttons = MessageButtons::Ok,
                       MessageIcon icon = MessageIcon::None, const QString& details = QString());
 
-    // pairedFilter is written as description|pattern| pairs; see qtFileFilter.
+    // pairedFilter is written as description|pattern| pairs; see qtFileFilter. A dialog with a
+    // purpose (a history_key name) opens where the last one of that purpose was confirmed.
     std::optional<QString> chooseOpenFile(std::string_view pairedFilter,
-                                          const QString& title = QString());
+                                          const QString& title = QString(),
+                                          const QString& purpose = QString());
     std::optional<QString> chooseSaveFile(std::string_view pairedFilter,
-                                          const QString& title = QString());
-    std::optional<QString> chooseFolder(const QString& title);
+                                          const QString& title = QString(),
+                                          const QString& purpose = QString());
+    std::optional<QString> chooseFolder(const QString& title, const QString& purpose = QString());
 
     Prompter& prompter() const { return m_prompter; }
 
     // True while a command runs in the background behind its progress dialog.
     bool isBusy() const;
     ProgressTask* runningTask() const;
+
+    // Every window is sized to fit the screen it opens on.
+    void setVisible(bool visible) override;
 
 signals:
     // A background command has ended and shown its outcome.
@@ -119,6 +125,9 @@ protected:
 
 private:
     void addControl(int id, QWidget* widget);
+    // Ctrl+Q closes every window, and so ends the program, unless a command is running.
+    void addQuitShortcut();
+    std::optional<QString> remembered(const QString& purpose, std::optional<QString> chosen);
 
     Prompter& m_prompter;
     QHash<int, QWidget*> m_controls;

@@ -2,8 +2,8 @@
 #include "app/progress_task.h"
 
 #include <QFutureWatcher>
-#include <QLocale>
 #include <QTimer>
+#include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <mutex>
@@ -144,11 +144,9 @@ QString ProgressTask::detailText(std::uint64_t done, std::uint64_t total,
             return what;
         case ProgressDetail::Item: {
             if (total == 0) return what;
-            const QLocale locale;
             // The item named is the one just finished: its place is the count done so far.
-            const QString place =
-                tr("%1 of %2")
-                    .arg(locale.toString(qulonglong(done)), locale.toString(qulonglong(total)));
+            // Plain digits, as the run's summary and report write its counts.
+            const QString place = tr("%1 of %2").arg(QString::number(done), QString::number(total));
             return what.isEmpty() ? place : what + QStringLiteral(" (") + place + ')';
         }
     }
@@ -162,8 +160,13 @@ void ProgressTask::onJobFinished() {
     Done done = std::move(m_done);
     m_done = nullptr;
     if (m_dialog) {
+        const bool wasShown = m_dialog->isVisible();
         m_dialog->hide();
         m_dialog->deleteLater();
+        // The keyboard goes back to the window the command ran in, not to wherever the window
+        // manager puts it once the dialog has gone.
+        auto* owner = qobject_cast<QWidget*>(parent());
+        if (wasShown && owner && owner->isVisible()) owner->window()->activateWindow();
     }
     done(m_cancelled);
     emit finished();

@@ -18,6 +18,7 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
         case MessageButtons::OkCancel:
             return QMessageBox::Ok | QMessageBox::Cancel;
         case MessageButtons::YesNo:
+        case MessageButtons::YesNoDefaultNo:
             return QMessageBox::Yes | QMessageBox::No;
         case MessageButtons::YesNoCancel:
             return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
@@ -63,10 +64,20 @@ Answer answerFor(int clicked, MessageButtons buttons) {
             break;
     }
     if (buttons == MessageButtons::Ok) return Answer::Ok;
-    if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoYesToAllNoToAll) {
+    if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoDefaultNo ||
+        buttons == MessageButtons::YesNoYesToAllNoToAll) {
         return Answer::No;
     }
     return Answer::Cancel;
+}
+
+// A window manager hands the keyboard focus to whichever window it likes once a modal box
+// closes, often none: Return and Escape would do nothing until a click. The window that asked
+// takes it back.
+void giveFocusBack(QWidget* owner) {
+    if (owner == nullptr) return;
+    QWidget* window = owner->window();
+    if (window->isVisible()) window->activateWindow();
 }
 
 std::optional<QString> chosenOrNothing(const QString& path) {
@@ -89,23 +100,36 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
     if (!request.details.isEmpty()) box.setInformativeText(request.details);
-    return answerFor(box.exec(), request.buttons);
+    if (request.buttons == MessageButtons::YesNoDefaultNo) {
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
+    const Answer answer = answerFor(box.exec(), request.buttons);
+    giveFocusBack(owner);
+    return answer;
 }
 
 std::optional<QString> QtPrompter::openFile(QWidget* owner, const QString& title,
-                                            const QString& filter) {
-    return chosenOrNothing(QFileDialog::getOpenFileName(owner, title, QString(), filter, nullptr,
-                                                        QFileDialog::ReadOnly));
+                                            const QString& filter, const QString& folder) {
+    const QString path =
+        QFileDialog::getOpenFileName(owner, title, folder, filter, nullptr, QFileDialog::ReadOnly);
+    giveFocusBack(owner);
+    return chosenOrNothing(path);
 }
 
 std::optional<QString> QtPrompter::saveFile(QWidget* owner, const QString& title,
-                                            const QString& filter) {
+                                            const QString& filter, const QString& folder) {
     // Qt asks before replacing an existing file unless told not to; no suffix is added.
-    return chosenOrNothing(QFileDialog::getSaveFileName(owner, title, QString(), filter));
+    const QString path = QFileDialog::getSaveFileName(owner, title, folder, filter);
+    giveFocusBack(owner);
+    return chosenOrNothing(path);
 }
 
-std::optional<QString> QtPrompter::existingDirectory(QWidget* owner, const QString& title) {
-    return chosenOrNothing(QFileDialog::getExistingDirectory(owner, title, QString()));
+std::optional<QString> QtPrompter::existingDirectory(QWidget* owner, const QString& title,
+                                                     const QString& folder) {
+    const QString path = QFileDialog::getExistingDirectory(owner, title, folder);
+    giveFocusBack(owner);
+    return chosenOrNothing(path);
 }
 
 QString qtFileFilter(std::string_view pairedFilter) {

@@ -11,7 +11,16 @@ class QWidget;
 
 namespace velquor::app {
 
-enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoYesToAllNoToAll };
+// YesNoDefaultNo: a question whose Yes cannot be taken back (a deletion, files replaced), so
+// Enter and Escape both answer No.
+enum class MessageButtons {
+    Ok,
+    OkCancel,
+    YesNo,
+    YesNoCancel,
+    YesNoYesToAllNoToAll,
+    YesNoDefaultNo
+};
 enum class MessageIcon { None, Information, Warning, Critical, Question };
 enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll };
 
@@ -28,29 +37,33 @@ public:
     virtual ~Prompter() = default;
 
     virtual Answer message(QWidget* owner, const MessageRequest& request) = 0;
-    // Each returns the chosen path, or nullopt when the user cancelled.
+    // Each returns the chosen path, or nullopt when the user cancelled. folder is where the
+    // dialog opens (empty: the working directory).
     virtual std::optional<QString> openFile(QWidget* owner, const QString& title,
-                                            const QString& filter) = 0;
+                                            const QString& filter, const QString& folder) = 0;
     // The save dialog asks before replacing an existing file.
     virtual std::optional<QString> saveFile(QWidget* owner, const QString& title,
-                                            const QString& filter) = 0;
-    virtual std::optional<QString> existingDirectory(QWidget* owner, const QString& title) = 0;
+                                            const QString& filter, const QString& folder) = 0;
+    virtual std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
+                                                     const QString& folder) = 0;
 };
 
 // The real dialogs of the platform.
 class QtPrompter final : public Prompter {
 public:
     Answer message(QWidget* owner, const MessageRequest& request) override;
-    std::optional<QString> openFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> saveFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
+                                             const QString& folder) override;
 };
 
-// Turns a filter written as description|pattern| pairs ("(*.xml)|*.xml|") into the form Qt's
-// file dialogs parse ("(*.xml) (*.xml)"). Descriptions are kept as written; patterns may list
-// several globs separated by ';'; "*.*" becomes "*" so files without a dot are not hidden.
+// Turns a filter written as description|pattern| pairs ("XML templates|*.xml|") into the form
+// Qt's file dialogs parse ("XML templates (*.xml)"). Descriptions are kept as written; patterns
+// may list several globs separated by ';'; "*.*" becomes "*" so files without a dot are not
+// hidden.
 QString qtFileFilter(std::string_view pairedFilter);
 
 }  // namespace velquor::app

@@ -17,13 +17,19 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
 
+#include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/path_drop.h"
 #include "app/progress_task.h"
+#include "app/screen_fit.h"
 #include "crypto/config_file.h"
+#include "crypto/plaintext_check.h"
+#include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 #include "generator/report_csv.h"
 #include "support/atomic_file.h"
@@ -36,11 +42,19 @@ static void initVelquorResources() {
 namespace velquor::app {
 namespace {
 
-constexpr std::string_view kXmlFilter = "(*.xml)|*.xml|";
-// Sheets may also come as .csv, which the sheet reader reads as well as .xlsx.
-constexpr std::string_view kSheetFilter = "(*.xlsx)|*.xlsx;*.csv|";
-constexpr std::string_view kAnyFileFilter = "(*.*|*.*|";
-constexpr std::string_view kCsvFilter = "(*.csv)|*.csv|";
+// An encrypted configuration need not end in .xml, so any file may be chosen as well.
+constexpr std::string_view kConfigFileFilter = "Configuration files|*.xml|All files|*|";
+constexpr std::string_view kTemplateFilter = "XML templates|*.xml|";
+constexpr std::string_view kSheetFilter = "Spreadsheets|*.xlsx;*.xlsm;*.csv|";
+constexpr std::string_view kAnyFileFilter = "All files|*|";
+constexpr std::string_view kCsvFilter = "CSV files|*.csv|";
+
+// The path fields whose text is remembered from one run to the next.
+const std::pair<int, const QString*> kRememberedFields[] = {
+    {kInputFileEdit, &history_key::kInputFile},   {kTemplateEdit, &history_key::kTemplate},
+    {kMacAccountEdit, &history_key::kMacAccount}, {kOutputDirEdit, &history_key::kOutputDir},
+    {kMd5FileEdit, &history_key::kMd5File},
+};
 
 // The tab order of the window, which is also the order of its focusable controls.
 constexpr int kTabOrder[] = {
@@ -99,6 +113,8 @@ CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(pr
     buildControls();
     buildTabOrder();
     connectCommands();
+    enablePathDrops();
+    restoreRememberedFields();
     control(kInputFileEdit)->setFocus();
 }
 
@@ -127,9 +143,11 @@ QLabel* CVelquorDlg::addLabel(int id, const char* text) {
 
 QGridLayout* CVelquorDlg::addGroup(QGroupBox* group) {
     auto* grid = new QGridLayout(group);
-    grid->setVerticalSpacing(DialogUnits(font()).y(10));
+    // Rows closer than the original's, so the three groups fit a 1366x768 laptop at 125 %
+    // without scrolling (and scroll less at 200 % on a full-HD screen).
+    grid->setVerticalSpacing(DialogUnits(font()).y(3));
     grid->setColumnStretch(1, 1);
-    static_cast<QVBoxLayout*>(layout())->addWidget(group);
+    m_groupsLayout->addWidget(group);
     return grid;
 }
 
@@ -210,9 +228,14 @@ void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(QStringLiteral("KESTO")));
+    registerMenuCommand(kForgetHistoryMenuCommand,
+                        menuBar->addAction(QStringLiteral("Forget history")));
     windowLayout->setMenuBar(menuBar);
+    // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
+    m_groupsLayout = new QVBoxLayout;
     alignLabelColumns({buildEncryptGroup(), buildMacGroup(), buildMd5Group()});
-    windowLayout->addStretch(1);
+    m_groupsLayout->addStretch(1);
+    windowLayout->addWidget(new FittingScrollArea(m_groupsLayout, this));
     resize(DialogUnits(font()).x(400), sizeHint().height());
 }
 
@@ -239,44 +262,99 @@ void CVelquorDlg::connectCommands() {
         connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
     }
     connect(menuCommand(kKestoMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnKestoMenu);
+    connect(menuCommand(kForgetHistoryMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnForgetHistory);
+}
+
+void CVelquorDlg::enablePathDrops() {
+    auto field = [this](int id) { return qobject_cast<QLineEdit*>(control(id)); };
+    acceptPathDrops(field(kInputFileEdit), DroppedPathKind::File,
+                    [this](const QString& path) { takeInputFile(path); });
+    acceptPathDrops(field(kOutputDirEdit), DroppedPathKind::Folder,
+                    [this](const QString& folder) { takeOutputFolder(folder); });
+    // The other path fields hold what their Browse chose, and nothing more.
+    for (const auto& [id, purpose] : kRememberedFields) {
+        if (id == kInputFileEdit || id == kOutputDirEdit) continue;
+        acceptPathDrops(field(id), DroppedPathKind::File, [this, id, purpose](const QString& path) {
+            setControlText(id, path);
+            InputHistory::update(
+                [&](InputHistory& history) { history.rememberFolderOf(*purpose, path); });
+        });
+    }
+}
+
+void CVelquorDlg::restoreRememberedFields() {
+    if (!InputHistory::enabled()) return;
+    const InputHistory history = InputHistory::load();
+    for (const auto& [id, name] : kRememberedFields) setControlText(id, history.field(*name));
+    m_inputFilePath = controlText(kInputFileEdit);
+}
+
+void CVelquorDlg::done(int result) {
+    InputHistory::update([this](InputHistory& history) {
+        for (const auto& [id, name] : kRememberedFields) history.setField(*name, controlText(id));
+    });
+    ControlWindow::done(result);
+}
+
+void CVelquorDlg::OnForgetHistory() {
+    InputHistory::forget();
+    // A shared bench is why one forgets: what the fields show goes as well.
+    for (const auto& [id, name] : kRememberedFields) setControlText(id, QString());
+    m_inputFilePath.clear();
 }
 
 void CVelquorDlg::refreshAesKeyChecked() {
     m_aesKeyChecked = qobject_cast<QCheckBox*>(control(kAesKeyCheckBox))->isChecked() ? 1 : 0;
 }
 
-void CVelquorDlg::browseIntoField(int fieldId, std::string_view pairedFilter) {
-    if (std::optional<QString> path = chooseOpenFile(pairedFilter)) {
+void CVelquorDlg::browseIntoField(int fieldId, std::string_view pairedFilter,
+                                  const QString& purpose) {
+    if (std::optional<QString> path = chooseOpenFile(pairedFilter, QString(), purpose)) {
         setControlText(fieldId, *path);
     }
 }
 
 void CVelquorDlg::OnBrowseInputFile() {
-    if (std::optional<QString> path = chooseOpenFile(kXmlFilter)) {
-        m_inputFilePath = *path;
-        setControlText(kInputFileEdit, m_inputFilePath);
+    if (std::optional<QString> path =
+            chooseOpenFile(kConfigFileFilter, QString(), history_key::kInputFile)) {
+        takeInputFile(*path);
     }
 }
 
+void CVelquorDlg::takeInputFile(const QString& path) {
+    m_inputFilePath = path;
+    setControlText(kInputFileEdit, m_inputFilePath);
+    InputHistory::update(
+        [&](InputHistory& history) { history.rememberFolderOf(history_key::kInputFile, path); });
+}
+
 void CVelquorDlg::OnBrowseTemplate() {
-    browseIntoField(kTemplateEdit, kXmlFilter);
+    browseIntoField(kTemplateEdit, kTemplateFilter, history_key::kTemplate);
 }
 
 void CVelquorDlg::OnBrowseMacAccount() {
-    browseIntoField(kMacAccountEdit, kSheetFilter);
+    browseIntoField(kMacAccountEdit, kSheetFilter, history_key::kMacAccount);
 }
 
 void CVelquorDlg::OnBrowseMd5File() {
-    browseIntoField(kMd5FileEdit, kAnyFileFilter);
+    browseIntoField(kMd5FileEdit, kAnyFileFilter, history_key::kMd5File);
 }
 
 void CVelquorDlg::OnBrowseOutputDir() {
-    std::optional<QString> folder = chooseFolder(QStringLiteral("Select dir"));
-    if (!folder) return;
+    if (std::optional<QString> folder =
+            chooseFolder(QStringLiteral("Select dir"), history_key::kOutputDir)) {
+        takeOutputFolder(*folder);
+    }
+}
+
+void CVelquorDlg::takeOutputFolder(const QString& folder) {
     // Exactly one separator at the end, also for the root folder.
-    QString withSeparator = *folder;
+    QString withSeparator = folder;
     while (withSeparator.endsWith('/')) withSeparator.chop(1);
     setControlText(kOutputDirEdit, withSeparator + '/');
+    InputHistory::update(
+        [&](InputHistory& history) { history.rememberFolderOf(history_key::kOutputDir, folder); });
 }
 
 void CVelquorDlg::OnCopy() {
@@ -284,11 +362,11 @@ void CVelquorDlg::OnCopy() {
 }
 
 void CVelquorDlg::OnEncrypt() {
-    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"));
+    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"), false);
 }
 
 void CVelquorDlg::OnDecrypt() {
-    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"));
+    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"), true);
 }
 
 void CVelquorDlg::OnGenerateMd5() {
@@ -352,6 +430,8 @@ void CVelquorDlg::OnGenerateConfigs() {
     request.encrypt = m_aesKeyChecked != 0;
     request.outputFolder = localPath(controlText(kOutputDirEdit));
     if (request.encrypt) request.keyText = controlText(kGenerateKeyEdit).toStdString();
+    if (request.encrypt && !confirmEmptyKey(controlText(kGenerateKeyEdit))) return;
+    if (!confirmExistingOutputs(request)) return;
 
     using Outcome = support::Result<generator::GenerationReport>;
     startTask(runWithProgress<Outcome>(
@@ -386,7 +466,7 @@ void CVelquorDlg::offerGenerationReport(const generator::GenerationReport& repor
                       "(one line per device row) as a CSV file?"),
                    QString(), MessageButtons::YesNo, MessageIcon::Question);
     if (save != Answer::Yes) return;
-    const std::optional<QString> path = chooseSaveFile(kCsvFilter);
+    const std::optional<QString> path = chooseSaveFile(kCsvFilter, QString(), history_key::kReport);
     if (!path) return;
     const std::string csv = generator::generationReportCsv(report);
     const support::Status written = support::writeFileAtomically(
@@ -399,32 +479,63 @@ void CVelquorDlg::OnKestoMenu() {
     login.exec();
 }
 
+bool CVelquorDlg::confirmEmptyKey(const QString& keyText) {
+    // Files made with the all-zero key must still open, so it is allowed; but never unasked.
+    if (!keyText.isEmpty()) return true;
+    return messageBox(QStringLiteral("The AES key is empty: the all-zero key will be used."),
+                      QString(), MessageButtons::YesNoDefaultNo,
+                      MessageIcon::Warning) == Answer::Yes;
+}
+
+bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& request) {
+    const support::Result<generator::ExistingOutputs> existing =
+        generator::findExistingOutputs(request);
+    // A sheet that cannot be read is the run's to report, with its reason.
+    if (!existing || !existing->any()) return true;
+    return messageBox(QString::fromStdString(generator::existingOutputsText(*existing)), QString(),
+                      MessageButtons::YesNoDefaultNo, MessageIcon::Question,
+                      tr("Generate anyway?")) == Answer::Yes;
+}
+
 template <typename Operation>
-void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel) {
+void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel,
+                                       bool decrypts) {
     if (isBusy()) return;
     if (m_inputFilePath.isEmpty()) {
         messageBox(tr("No input file chosen: choose one with the Browse button first."), QString(),
                    MessageButtons::Ok, MessageIcon::Warning);
         return;
     }
-    const std::optional<QString> output = chooseSaveFile(kXmlFilter);
+    if (!confirmEmptyKey(controlText(kAesKeyEdit))) return;
+    const std::optional<QString> output =
+        chooseSaveFile(kConfigFileFilter, QString(), history_key::kConfigOutput);
     if (!output) return;
 
     const std::string inputPath = localPath(m_inputFilePath);
     const std::string outputPath = localPath(*output);
     const std::string keyText = controlText(kAesKeyEdit).toStdString();
+    // A wrong key decrypts without an error, to noise: the start of the result tells.
+    auto outputStart = std::make_shared<std::string>();
     runReportedRequest(
         progressLabel,
-        [operation, inputPath, outputPath, keyText](
+        [operation, inputPath, outputPath, keyText, outputStart, decrypts](
             support::Reporter& reporter, support::ProgressSink& sink, std::stop_token stop) {
             NamedProgress named(sink, inputPath);
             crypto::ConfigFileOptions options;
             options.progress = &named;
             options.stop = stop;
+            if (decrypts) options.outputStart = outputStart.get();
             return operation(inputPath, outputPath, keyText, reporter, options);
         },
-        [this](bool ok) {
-            if (ok) messageBox(QStringLiteral("Success !"));
+        [this, outputStart, decrypts](bool ok) {
+            if (!ok) return;
+            if (decrypts && !crypto::looksLikeText(*outputStart)) {
+                messageBox(tr("The file was decrypted and written, but it does not look like a "
+                              "configuration file: the key may be wrong."),
+                           QString(), MessageButtons::Ok, MessageIcon::Warning);
+                return;
+            }
+            messageBox(QStringLiteral("Success !"));
         },
         ProgressDetail::Path);
 }

@@ -23,6 +23,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace velquor::app {
 
@@ -54,6 +55,7 @@ enum MainWindowId : int {
     kGenerateMd5Button = 1025,
     kCopyButton = 1026,
     kKestoMenuCommand = 32772,
+    kForgetHistoryMenuCommand = 32790,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -81,6 +83,12 @@ public slots:
     void OnGenerateConfigs();
     void OnGenerateMd5();
     void OnKestoMenu();
+    // Empties the remembered inputs, and the path fields that showed them.
+    void OnForgetHistory();
+
+protected:
+    // Closing the window, whatever the way, remembers its path fields for the next run.
+    void done(int result) override;
 
 private:
     void buildControls();
@@ -95,11 +103,20 @@ private:
     QLabel* addLabel(int id, const char* text);
     void buildTabOrder();
     void connectCommands();
-    void browseIntoField(int fieldId, std::string_view pairedFilter);
+    // A file dropped on a path field fills it as that field's Browse would.
+    void enablePathDrops();
+    void restoreRememberedFields();
+    void browseIntoField(int fieldId, std::string_view pairedFilter, const QString& purpose);
+    // What Browse does with the chosen path, also for a dropped one.
+    void takeInputFile(const QString& path);
+    void takeOutputFolder(const QString& folder);
     // After a summary too long to name every row: offers to save the run's full CSV report.
     void offerGenerationReport(const generator::GenerationReport& report);
     template <typename Operation>
-    void runConfigFileCommand(Operation operation, const QString& progressLabel);
+    void runConfigFileCommand(Operation operation, const QString& progressLabel, bool decrypts);
+    // Each asks once before the command goes on; false when the user says No.
+    bool confirmEmptyKey(const QString& keyText);
+    bool confirmExistingOutputs(const generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
 
@@ -108,6 +125,7 @@ private:
     QString m_inputFilePath;
     std::int32_t m_aesKeyChecked = 0;
     QIcon m_hIcon;
+    QVBoxLayout* m_groupsLayout = nullptr;
 };
 
 }  // namespace velquor::app

@@ -103,7 +103,8 @@ void MessageBoxClicker::poll() {
 void MessageBoxClicker::answer(QMessageBox* box) {
     for (QMessageBox::StandardButton wanted : m_answers) {
         if (QAbstractButton* button = box->button(wanted)) {
-            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText()});
+            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText(),
+                                         anyProgressDialogVisible()});
             m_readBox = nullptr;
             button->click();
             return;
@@ -126,18 +127,20 @@ app::Answer RealMessagesPrompter::message(QWidget* owner, const app::MessageRequ
 }
 
 std::optional<QString> RealMessagesPrompter::openFile(QWidget* owner, const QString& title,
-                                                      const QString& filter) {
-    return files.openFile(owner, title, filter);
+                                                      const QString& filter,
+                                                      const QString& folder) {
+    return files.openFile(owner, title, filter, folder);
 }
 
 std::optional<QString> RealMessagesPrompter::saveFile(QWidget* owner, const QString& title,
-                                                      const QString& filter) {
-    return files.saveFile(owner, title, filter);
+                                                      const QString& filter,
+                                                      const QString& folder) {
+    return files.saveFile(owner, title, filter, folder);
 }
 
-std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner,
-                                                               const QString& title) {
-    return files.existingDirectory(owner, title);
+std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, const QString& title,
+                                                               const QString& folder) {
+    return files.existingDirectory(owner, title, folder);
 }
 
 ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs()) {

@@ -46,6 +46,7 @@ struct SeenMessageBox {
     QString title;
     QString text;
     QString informativeText;
+    bool progressDialogShown = false;  // a command's progress dialog was on screen with it
 };
 
 // Watches for real modal QMessageBoxes and answers each as a person would: with the first of
@@ -93,11 +94,12 @@ class RealMessagesPrompter final : public app::Prompter {
 public:
     app::ScriptedPrompter files;
     app::Answer message(QWidget* owner, const app::MessageRequest& request) override;
-    std::optional<QString> openFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> saveFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
+                                             const QString& folder) override;
 
 private:
     app::QtPrompter m_real;

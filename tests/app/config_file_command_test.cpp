@@ -57,6 +57,8 @@ private slots:
         m_dir = std::make_unique<TempDir>();
         m_prompter = std::make_unique<ScriptedPrompter>();
         m_window = std::make_unique<CVelquorDlg>(*m_prompter);
+        // An empty key is asked about first; the tests that do not look at that have a key.
+        m_window->setControlText(1003, "key");
     }
     void cleanup() {
         m_window.reset();
@@ -76,7 +78,8 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
         QCOMPARE(m_prompter->messages()[0].caption, QString("app_config_file_command_tests"));
         QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
-        QCOMPARE(m_prompter->fileDialogs().back().filter, QString("(*.xml) (*.xml)"));
+        QCOMPARE(m_prompter->fileDialogs().back().filter,
+                 QString("Configuration files (*.xml);;All files (*)"));
         const std::string ciphertext = readFile(encrypted);
         QCOMPARE(ciphertext.size(), (kPlainConfig.size() + 15) / 16 * 16);
 
@@ -181,6 +184,7 @@ private slots:
     void successAndFailureShowUpInRealMessageBoxes() {
         RealMessagesPrompter prompter;
         CVelquorDlg window(prompter);
+        window.setControlText(1003, "key");
         window.show();
         const fs::path plain = *m_dir / "phone.xml";
         writeFile(plain, kPlainConfig);
@@ -201,6 +205,57 @@ private slots:
         QCOMPARE(clicker.seen()[1].text, QString("file open error"));
         QCOMPARE(clicker.seen()[1].title, QString("error"));
         QVERIFY(fs::exists(*m_dir / "real.enc"));
+    }
+
+    // The all-zero key stays usable (files made with it must open), but never unasked: No
+    // does nothing at all, Yes goes on, and the file opens again with an empty key.
+    void anEmptyKeyIsAskedAboutOnce() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        m_window->setControlText(1003, QString());
+        m_prompter->queueFile(qPath(plain));
+        QVERIFY(clickControl(*m_window, 1001));
+        QVERIFY(clickControl(*m_window, 1005));
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"The AES key is empty: the all-zero key will be used."});
+        QVERIFY(m_prompter->messages()[0].buttons == velquor::app::MessageButtons::YesNoDefaultNo);
+        QCOMPARE(m_prompter->fileDialogs().size(), std::size_t(1));  // no save dialog after No
+
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Yes);
+        runCommand(1001, 1005, plain, *m_dir / "zero.enc");
+        m_prompter->queueAnswer(Answer::Yes);
+        runCommand(1001, 1018, *m_dir / "zero.enc", *m_dir / "zero.xml");
+        const QString question = "The AES key is empty: the all-zero key will be used.";
+        QCOMPARE(m_prompter->messageTexts(),
+                 (QStringList{question, "Success !", question, "Success !"}));
+        QVERIFY(readFile(*m_dir / "zero.xml") == kPlainConfig);
+    }
+
+    // A wrong key decrypts to noise without an error: written, but never called a success.
+    void aWrongKeysNoiseIsNotASuccess() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        runCommand(1001, 1005, plain, *m_dir / "phone.enc");
+        m_window->setControlText(1003, "another key");
+        m_prompter->clearRecords();
+        runCommand(1001, 1018, *m_dir / "phone.enc", *m_dir / "noise.xml");
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        QVERIFY2(m_prompter->messages()[0].text.contains("key may be wrong"),
+                 qPrintable(m_prompter->messages()[0].text));
+        QVERIFY(fs::exists(*m_dir / "noise.xml"));
+    }
+
+    // A size that is not whole 16-byte blocks cannot be this format: refused, nothing written.
+    void aFileOfTheWrongSizeIsNotDecrypted() {
+        const fs::path odd = *m_dir / "odd.bin";
+        writeFile(odd, std::string(33, 'x'));
+        runCommand(1001, 1018, odd, *m_dir / "odd.xml");
+        const QStringList texts = m_prompter->messageTexts();
+        QVERIFY2(!texts.isEmpty() && !texts.contains("Success !"), qPrintable(texts.join('|')));
+        const QString said = texts.join(' ') + m_prompter->messages().back().details;
+        QVERIFY2(said.contains("16"), qPrintable(said));
+        QVERIFY(!fs::exists(*m_dir / "odd.xml"));
     }
 
 private:

@@ -11,6 +11,7 @@
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
+using velquor::app::Answer;
 using velquor::app::CVelquorDlg;
 using velquor::app::ScriptedPrompter;
 using velquor::testing::clickControl;
@@ -142,6 +143,45 @@ private slots:
         QCOMPARE(texts.size(), 1);
         QVERIFY(texts[0] != "Success !");
         QVERIFY2(texts[0].contains("template.xml"), qPrintable(texts[0]));
+        QVERIFY(!fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+    }
+
+    // Files of an earlier run are replaced only once the user said so; copies that a run
+    // without the key leaves in en/ are mentioned.
+    void replacingEarlierFilesIsAskedOnce() {
+        fillFields(*m_dir / "out");
+        m_window->setControlText(1013, "devkey");
+        auto* aesBox = qobject_cast<QCheckBox*>(m_window->control(1017));
+        aesBox->setChecked(true);
+        generate();
+        const fs::path first = *m_dir / "out" / "001565A1B2C1.xml";
+        writeFile(first, "kept");
+
+        m_prompter->clearRecords();
+        generate();  // answered No
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        QVERIFY2(m_prompter->messages()[0].text.contains("files will be replaced"),
+                 qPrintable(m_prompter->messages()[0].text));
+        QVERIFY(m_prompter->messages()[0].buttons == velquor::app::MessageButtons::YesNoDefaultNo);
+        QVERIFY(readFile(first) == "kept");
+
+        m_prompter->clearRecords();
+        aesBox->setChecked(false);
+        m_prompter->queueAnswer(Answer::Yes);
+        generate();
+        QCOMPARE(m_prompter->messages().size(), std::size_t(2));
+        QVERIFY2(m_prompter->messages()[0].text.contains("encrypted cop"),
+                 qPrintable(m_prompter->messages()[0].text));
+        QCOMPARE(m_prompter->messages()[1].text, QString("Success !"));
+        QVERIFY(readFile(first) != "kept");
+    }
+
+    void anEmptyKeyWithTheAesBoxTickedIsAskedAbout() {
+        fillFields(*m_dir / "out");
+        qobject_cast<QCheckBox*>(m_window->control(1017))->setChecked(true);
+        generate();  // answered No
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"The AES key is empty: the all-zero key will be used."});
         QVERIFY(!fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
     }
 

@@ -146,11 +146,28 @@ private slots:
     void menuBarHoldsTheKestoCommandDirectly() {
         auto* menuBar = m_window->findChild<QMenuBar*>();
         QVERIFY(menuBar);
-        QCOMPARE(menuBar->actions().size(), 1);
         QAction* kesto = menuBar->actions().first();
         QCOMPARE(kesto->text(), QString("KESTO"));
         QVERIFY(kesto->menu() == nullptr);
         QCOMPARE(m_window->menuCommand(32772), kesto);
+        // Beside it, also without a drop-down: the command that empties the remembered inputs.
+        QAction* forget = m_window->menuCommand(velquor::app::kForgetHistoryMenuCommand);
+        QVERIFY(menuBar->actions().contains(forget));
+        QCOMPARE(forget->text(), QString("Forget history"));
+        QVERIFY(forget->menu() == nullptr);
+    }
+
+    void ctrlQClosesTheWindowAndSoEndsTheProgram() {
+        bool closedByTheKeys = false;
+        QTimer::singleShot(0, m_window.get(), [&] {
+            if (QTest::qWaitForWindowActive(m_window.get())) {
+                QTest::keyClick(m_window->control(1003), Qt::Key_Q, Qt::ControlModifier);
+            }
+            closedByTheKeys = !m_window->isVisible();
+            if (!closedByTheKeys) m_window->reject();  // the suite must not hang on a failure
+        });
+        QCOMPARE(m_window->exec(), int(QDialog::Rejected));
+        QVERIFY(closedByTheKeys);
     }
 
     void fieldsStartEmptyAndCopyStaysHidden() {
@@ -230,7 +247,9 @@ private slots:
         QVERIFY(clickControl(*m_window, 1001));
         QCOMPARE(m_window->inputFilePath(), QString("/data/configs/phone.xml"));
         QCOMPARE(m_window->controlText(1000), QString("/data/configs/phone.xml"));
-        QCOMPARE(m_prompter->fileDialogs().back().filter, QString("(*.xml) (*.xml)"));
+        // An encrypted configuration need not be named .xml.
+        QCOMPARE(m_prompter->fileDialogs().back().filter,
+                 QString("Configuration files (*.xml);;All files (*)"));
 
         m_prompter->queueFileCancel();
         QVERIFY(clickControl(*m_window, 1001));
@@ -245,9 +264,9 @@ private slots:
             const char* filter;
         };
         const Case cases[] = {
-            {1008, 1007, "(*.xml) (*.xml)"},
-            {1011, 1010, "(*.xlsx) (*.xlsx *.csv)"},
-            {1022, 1021, "(*.* (*)"},
+            {1008, 1007, "XML templates (*.xml)"},
+            {1011, 1010, "Spreadsheets (*.xlsx *.xlsm *.csv)"},
+            {1022, 1021, "All files (*)"},
         };
         for (const Case& c : cases) {
             const QString path = QString("/srv/in put/%1.file").arg(c.field);

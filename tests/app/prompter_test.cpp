@@ -2,9 +2,13 @@
 // through QtPrompter, and the scripted prompter's defaults.
 #include "app/prompter.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "app/control_window.h"
 #include "app_test_support.h"
@@ -48,6 +52,37 @@ private slots:
         QCOMPARE(qtFileFilter("Text|*.txt|All|*.*|"), QString("Text (*.txt);;All (*)"));
     }
 
+    void namedFiltersListEachKindOnItsOwn() {
+        QCOMPARE(qtFileFilter("Configuration files|*.xml|All files|*|"),
+                 QString("Configuration files (*.xml);;All files (*)"));
+        QCOMPARE(globsQtReads(qtFileFilter("Spreadsheets|*.xlsx;*.xlsm;*.csv|")),
+                 (QStringList{"*.xlsx", "*.xlsm", "*.csv"}));
+    }
+
+    // A question whose Yes cannot be taken back: Enter and Escape both answer No.
+    void aCautiousQuestionTakesNoForEnterAndEscape() {
+        QtPrompter prompter;
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QTimer poll;
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box) return;
+                poll.stop();
+                defaultButton = box->standardButton(box->defaultButton());
+                QTest::keyClick(box, key);
+            });
+            poll.start(20);
+            const MessageRequest question{"Delete user gina?",
+                                          "Delete user",
+                                          MessageButtons::YesNoDefaultNo,
+                                          MessageIcon::Question,
+                                          {}};
+            QCOMPARE(prompter.message(nullptr, question), Answer::No);
+            QCOMPARE(defaultButton, QMessageBox::No);
+        }
+    }
+
     void realMessageBoxReturnsTheClickedButton() {
         QtPrompter prompter;
         MessageBoxClicker clicker(QMessageBox::YesToAll);
@@ -82,9 +117,9 @@ private slots:
         QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::Ok, {}, {}}), Answer::Ok);
         QCOMPARE(prompter.message(nullptr, {"m", "c", MessageButtons::YesNoCancel, {}, {}}),
                  Answer::Cancel);
-        QCOMPARE(prompter.openFile(nullptr, "t", "f"), std::optional<QString>("/a"));
-        QCOMPARE(prompter.saveFile(nullptr, "t", "f"), std::optional<QString>());
-        QCOMPARE(prompter.existingDirectory(nullptr, "t"), std::optional<QString>());
+        QCOMPARE(prompter.openFile(nullptr, "t", "f", {}), std::optional<QString>("/a"));
+        QCOMPARE(prompter.saveFile(nullptr, "t", "f", {}), std::optional<QString>());
+        QCOMPARE(prompter.existingDirectory(nullptr, "t", {}), std::optional<QString>());
         QCOMPARE(prompter.messages().size(), std::size_t(4));
         QCOMPARE(prompter.fileDialogs().size(), std::size_t(3));
     }

@@ -99,6 +99,7 @@ private slots:
         clicker.setReadingTimeMs(kReadingTimeMs);
         m_prompter->files.queueFile(q(*m_dir / "phone.xml"));
         QVERIFY(clickControl(*m_window, 1001));
+        m_window->setControlText(1003, "key");
         m_prompter->files.queueFile(q(*m_dir / "nowhere" / "phone.enc"));
         runAndWait(1005);
         QCOMPARE(clicker.seenTexts(), QStringList{"file open error"});
@@ -114,6 +115,7 @@ private slots:
         writeFile(*m_dir / "broken.xml", "<Config><Ext1>");
         const fs::path out = *m_dir / "out";
         fs::create_directory(out);
+        int run = 0;
         struct Case {
             fs::path sheet;
             fs::path xmlTemplate;
@@ -124,10 +126,13 @@ private slots:
             {*m_dir / "devices.csv", *m_dir / "broken.xml"},
             {*m_dir / "missing.csv", *m_dir / "template.xml"},
         };
-        for (const Case& run : cases) {
-            m_window->setControlText(1010, q(run.sheet));
-            m_window->setControlText(1007, q(run.xmlTemplate));
-            m_window->setControlText(1015, q(out) + '/');
+        for (const Case& c : cases) {
+            // A folder of its own each time: no run replaces the files of the one before.
+            const fs::path folder = run++ == 0 ? out : out / std::to_string(run);
+            fs::create_directories(folder);
+            m_window->setControlText(1010, q(c.sheet));
+            m_window->setControlText(1007, q(c.xmlTemplate));
+            m_window->setControlText(1015, q(folder) + '/');
             runAndWait(1014);
         }
         const QStringList texts = clicker.seenTexts();

@@ -11,6 +11,7 @@ Answer mostCautiousAnswer(MessageButtons buttons) {
         case MessageButtons::Ok:
             return Answer::Ok;
         case MessageButtons::YesNo:
+        case MessageButtons::YesNoDefaultNo:
         case MessageButtons::YesNoYesToAllNoToAll:
             return Answer::No;
         case MessageButtons::OkCancel:
@@ -42,22 +43,22 @@ Answer ScriptedPrompter::message(QWidget*, const MessageRequest& request) {
 }
 
 std::optional<QString> ScriptedPrompter::openFile(QWidget*, const QString& title,
-                                                  const QString& filter) {
-    return nextFile(FileDialogKind::Open, title, filter);
+                                                  const QString& filter, const QString& folder) {
+    return nextFile(FileDialogRecord{FileDialogKind::Open, title, filter, folder});
 }
 
 std::optional<QString> ScriptedPrompter::saveFile(QWidget*, const QString& title,
-                                                  const QString& filter) {
-    return nextFile(FileDialogKind::Save, title, filter);
+                                                  const QString& filter, const QString& folder) {
+    return nextFile(FileDialogRecord{FileDialogKind::Save, title, filter, folder});
 }
 
-std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QString& title) {
-    return nextFile(FileDialogKind::Folder, title, QString());
+std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QString& title,
+                                                           const QString& folder) {
+    return nextFile(FileDialogRecord{FileDialogKind::Folder, title, QString(), folder});
 }
 
-std::optional<QString> ScriptedPrompter::nextFile(FileDialogKind kind, const QString& title,
-                                                  const QString& filter) {
-    m_fileDialogs.push_back(FileDialogRecord{kind, title, filter});
+std::optional<QString> ScriptedPrompter::nextFile(FileDialogRecord record) {
+    m_fileDialogs.push_back(std::move(record));
     if (m_fileAnswers.empty()) return std::nullopt;
     const FileAnswer answer = m_fileAnswers.front();
     m_fileAnswers.pop_front();

@@ -19,6 +19,7 @@ public:
         FileDialogKind kind;
         QString title;
         QString filter;
+        QString folder;  // where the dialog was asked to open
     };
 
     // Answers for the next dialogs, in order. A file dialog with nothing queued is cancelled;
@@ -33,15 +34,15 @@ public:
     void clearRecords();
 
     Answer message(QWidget* owner, const MessageRequest& request) override;
-    std::optional<QString> openFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> saveFile(QWidget* owner, const QString& title,
-                                    const QString& filter) override;
-    std::optional<QString> existingDirectory(QWidget* owner, const QString& title) override;
+    std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
+                                    const QString& folder) override;
+    std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
+                                             const QString& folder) override;
 
 private:
-    std::optional<QString> nextFile(FileDialogKind kind, const QString& title,
-                                    const QString& filter);
+    std::optional<QString> nextFile(FileDialogRecord record);
 
     struct FileAnswer {
         bool cancelled;

@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -12,15 +13,19 @@
 #include <QVBoxLayout>
 #include <memory>
 
+#include "app/input_history.h"
 #include "app/kesto/change_password_dialog.h"
+#include "app/kesto/closing_report.h"
+#include "app/kesto/mac_file_count.h"
+#include "app/path_drop.h"
 #include "app/progress_task.h"
 
 namespace velquor::app {
 
 namespace {
 
-// Spreadsheets the reader understands; the description is the one the operator knows.
-constexpr std::string_view kMacFileFilter = "(*.xlsx)|*.xlsx;*.xlsm;*.csv|";
+// Spreadsheets the reader understands.
+constexpr std::string_view kMacFileFilter = "Spreadsheets|*.xlsx;*.xlsm;*.csv|";
 
 using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
 
@@ -41,7 +46,7 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     auto* macFile = registerControl(kMacFileEdit, new QLineEdit(this));
     QPushButton* browse = addCommandButton(kBrowseMacFileButton, QStringLiteral("Browse"));
     auto* server = registerControl(kServerCombo, new QComboBox(this));
-    // An editable box whose list nothing fills: the server text is whatever is typed.
+    // The server text is whatever is typed; the list offers the texts used before.
     server->setEditable(true);
     server->setInsertPolicy(QComboBox::NoInsert);
     server->setDuplicatesEnabled(false);
@@ -60,6 +65,32 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     connect(browse, &QPushButton::clicked, this, &CDevice::OnBrowse);
     connect(add, &QPushButton::clicked, this, &CDevice::OnAdd);
     connect(remove, &QPushButton::clicked, this, &CDevice::OnDelete);
+    acceptPathDrops(macFile, DroppedPathKind::File,
+                    [this](const QString& path) { takeMacFile(path); });
+    restoreRememberedInputs();
+}
+
+void CDevice::restoreRememberedInputs() {
+    if (!InputHistory::enabled()) return;
+    const InputHistory history = InputHistory::load();
+    setControlText(kMacFileEdit, history.field(history_key::kMacFile));
+    auto* server = static_cast<QComboBox*>(control(kServerCombo));
+    server->addItems(history.servers());
+    server->setCurrentIndex(history.servers().isEmpty() ? -1 : 0);
+}
+
+// What a batch was run with is what the next session most likely wants again.
+void CDevice::rememberInputs() {
+    InputHistory::update([this](InputHistory& history) {
+        history.setField(history_key::kMacFile, m_macFilePath);
+        history.rememberServer(m_server);
+    });
+    if (!InputHistory::enabled() || m_server.isEmpty()) return;
+    auto* server = static_cast<QComboBox*>(control(kServerCombo));
+    const QString typed = server->currentText();
+    server->clear();
+    server->addItems(InputHistory::load().servers());
+    server->setEditText(typed);
 }
 
 void CDevice::DoDataExchange() {
@@ -69,10 +100,16 @@ void CDevice::DoDataExchange() {
 
 void CDevice::OnBrowse() {
     // Only the MAC file box changes: what was typed in the Server box is kept.
-    if (auto path = chooseOpenFile(kMacFileFilter)) {
-        m_macFilePath = *path;
-        setControlText(kMacFileEdit, m_macFilePath);
+    if (auto path = chooseOpenFile(kMacFileFilter, QString(), history_key::kMacFile)) {
+        takeMacFile(*path);
     }
+}
+
+void CDevice::takeMacFile(const QString& path) {
+    m_macFilePath = path;
+    setControlText(kMacFileEdit, m_macFilePath);
+    InputHistory::update(
+        [&](InputHistory& history) { history.rememberFolderOf(history_key::kMacFile, path); });
 }
 
 void CDevice::OnAdd() {
@@ -80,28 +117,53 @@ void CDevice::OnAdd() {
 }
 
 void CDevice::OnDelete() {
+    if (isBusy()) return;
+    DoDataExchange();
+    if (!confirmDeregistration()) return;
     runBatch(provisioning::DeviceOperation::Delete);
+}
+
+bool CDevice::confirmDeregistration() {
+    // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
+    const std::optional<std::size_t> count = countMacAddresses(toBytes(m_macFilePath));
+    if (!count || *count == 0) return true;
+    const QString question = QStringLiteral("Deregister the %1 devices of %2 from %3?")
+                                 .arg(QString::number(*count), QFileInfo(m_macFilePath).fileName(),
+                                      fromBytes(m_endpoint.address));
+    return messageBox(question, fromBytes(provisioning::kesto_text::kDeleteDeviceCaption),
+                      MessageButtons::YesNoDefaultNo, MessageIcon::Question) == Answer::Yes;
 }
 
 void CDevice::runBatch(provisioning::DeviceOperation command) {
     if (isBusy()) return;
     DoDataExchange();
+    rememberInputs();
     const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<GuiThreadPrompts>(*this);
+    auto closing = std::make_shared<std::optional<ClosingReportHold::Report>>();
     const bool adding = command == provisioning::DeviceOperation::Add;
     const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
                                            : provisioning::kesto_text::kDeleteDeviceCaption);
 
-    auto job = [batch, endpoint, prompts, adding](support::ProgressSink& sink,
-                                                  std::stop_token stop) -> BatchResult {
-        if (!adding) return provisioning::deleteDevices(endpoint, batch, *prompts, sink, stop);
-        auto ask = [prompts](const std::string&, const std::string& question) {
+    auto job = [batch, endpoint, prompts, closing, adding](support::ProgressSink& sink,
+                                                           std::stop_token stop) -> BatchResult {
+        ClosingReportHold reports(*prompts, sink);
+        auto ask = [prompts, &reports](const std::string&, const std::string& question) {
+            reports.release();
             return prompts->askReplace(question);
         };
-        return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
+        BatchResult result =
+            adding ? provisioning::addDevices(endpoint, batch, ask, reports, reports, stop)
+                   : provisioning::deleteDevices(endpoint, batch, reports, reports, stop);
+        *closing = reports.takeClosing();
+        return result;
     };
-    auto then = [this](std::optional<BatchResult> result, bool) {
+    auto then = [this, prompts, closing](std::optional<BatchResult> result, bool) {
+        // The progress dialog has gone: the closing box opens on this dialog.
+        if (const auto& report = *closing) {
+            prompts->reportWithDetail(report->text, report->caption, report->detail);
+        }
         if (!result) {
             messageBox(QStringLiteral("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);

@@ -54,6 +54,11 @@ protected:
 private:
     void DoDataExchange();
     void runBatch(provisioning::DeviceOperation command);
+    void takeMacFile(const QString& path);
+    // Asks before the file's devices are deregistered; false when the operator says No.
+    bool confirmDeregistration();
+    void restoreRememberedInputs();
+    void rememberInputs();
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/input_history.h"
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/user_dialog.h"
 #include "provisioning/kesto_operations.h"
@@ -23,6 +24,11 @@ kestologin::kestologin(Prompter& prompter, provisioning::KestoEndpoint endpoint,
     form->addRow(QStringLiteral("User:"), user);
     form->addRow(QStringLiteral("Password:"), password);
     layOutForm(form, addOkCancelRow(kLoginOkButton, kLoginCancelButton, [this] { OnOK(); }));
+    if (InputHistory::enabled()) {
+        // The remembered name is filled in; the password, never kept, takes the focus.
+        user->setText(InputHistory::load().field(history_key::kLoginUser));
+        if (!user->text().isEmpty()) password->setFocus();
+    }
 }
 
 void kestologin::DoDataExchange() {
@@ -44,6 +50,9 @@ void kestologin::OnOK() {
         },
         [this](bool ok) {
             if (!ok) return;
+            InputHistory::update([this](InputHistory& history) {
+                history.setField(history_key::kLoginUser, m_userName);
+            });
             accept();
             openFollowOnDialog();
         });

@@ -47,6 +47,12 @@ void CUser::OnAddUser() {
 void CUser::OnDeleteUser() {
     if (isBusy()) return;
     DoDataExchange();
+    // A deleted account and its registrations cannot be brought back: ask first.
+    const QString question = QStringLiteral("Delete user %1?").arg(m_userName);
+    if (messageBox(question, fromBytes(provisioning::kesto_text::kDeleteUserCaption),
+                   MessageButtons::YesNoDefaultNo, MessageIcon::Question) != Answer::Yes) {
+        return;
+    }
     runReportedRequest(
         tr("Deleting the user…"),
         [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password)](

@@ -1,5 +1,6 @@
 // The login, user, device and password-change dialogs as the operator meets them, against a
 // real kestod on loopback; message boxes and file dialogs are answered by a ScriptedPrompter.
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -7,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/input_history.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
@@ -86,6 +88,7 @@ private slots:
     void deviceDialogAddsAsksAndDeletes();
     void deviceDialogSummarisesFailures();
     void changePasswordStaysOpenAndTakesEffect();
+    void loginRemembersTheNameButNeverThePassword();
 };
 
 void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
@@ -189,16 +192,24 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     QVERIFY(runAndWait(user, kAddUserButton));
     type(user, kUserConfirmEdit, "Pass");
     QVERIFY(runAndWait(user, kAddUserButton));
+    // Each deletion is confirmed first: the first No sends nothing.
+    prompter.queueAnswer(Answer::No);
+    QVERIFY(clickControl(user, kDeleteUserButton));
+    QVERIFY(!user.isBusy());
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(user, kDeleteUserButton));
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(user, kDeleteUserButton));
     QVERIFY(user.isVisible());
     QCOMPARE(user.controlText(kUserNameEdit), QStringLiteral("gina"));
 
-    const QStringList expected{"Password different! ", "Add user successed!",
-                               "Delete user successed!", "Delete user failed!"};
+    const QStringList expected{
+        "Password different! ",   "Add user successed!", "Delete user gina?",  "Delete user gina?",
+        "Delete user successed!", "Delete user gina?",   "Delete user failed!"};
     QCOMPARE(prompter.messageTexts(), expected);
     QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Add user"));
-    QCOMPARE(prompter.messages()[2].caption, QStringLiteral("Delete user"));
+    QVERIFY(prompter.messages()[2].buttons == MessageButtons::YesNoDefaultNo);
+    QCOMPARE(prompter.messages()[4].caption, QStringLiteral("Delete user"));
 }
 
 void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
@@ -228,7 +239,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QCOMPARE(combo->currentText(), QStringLiteral("https://prov.example/a"));
     // Only what the reader reads is offered.
     QCOMPARE(prompter.fileDialogs().back().filter,
-             QStringLiteral("(*.xlsx) (*.xlsx *.xlsm *.csv)"));
+             QStringLiteral("Spreadsheets (*.xlsx *.xlsm *.csv)"));
 
     QVERIFY(runAndWait(device, kAddDeviceButton));
     QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
@@ -253,9 +264,13 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
              std::size_t(5));
 
     prompter.clearRecords();
+    prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(device, kDeleteDeviceButton));
-    QCOMPARE(prompter.messageTexts(), QStringList{"Delete device completely!"});
-    QCOMPARE(prompter.messages()[0].caption, QStringLiteral("Delete device"));
+    const QString question = QStringLiteral("Deregister the 6 devices of macs.csv from %1?")
+                                 .arg(QString::fromStdString(server.endpoint().address));
+    QCOMPARE(prompter.messageTexts(), (QStringList{question, "Delete device completely!"}));
+    QVERIFY(prompter.messages()[0].buttons == MessageButtons::YesNoDefaultNo);
+    QCOMPARE(prompter.messages()[1].caption, QStringLiteral("Delete device"));
 }
 
 void KestoDialogsTest::deviceDialogSummarisesFailures() {
@@ -313,6 +328,34 @@ void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     velquor::support::NullReporter quiet;
     QVERIFY(!velquor::provisioning::login(server.endpoint(), "jane", "old-pw", quiet));
     QVERIFY(velquor::provisioning::login(server.endpoint(), "jane", "new-pw", quiet));
+}
+
+// The name of an accepted login is filled in next time and the password box takes the focus;
+// a refused one is not remembered, and no password reaches the state file.
+void KestoDialogsTest::loginRemembersTheNameButNeverThePassword() {
+    KestodFixture server;
+    velquor::testing::TempDir dir;
+    InputHistory::setStateFile(QString::fromStdString((dir / "state.conf").string()));
+    makeOperatorOn(server, "nora", "Password-Never-Stored");
+    for (auto [name, password] : {std::pair{"nora", "Password-Never-Stored"},
+                                  std::pair{"olga", "Wrong-Password-Never-Stored"}}) {
+        ScriptedPrompter prompter;
+        kestologin login(prompter, server.endpoint());
+        login.setModalRunner([](QDialog&) { return 0; });
+        type(login, kLoginUserEdit, name);
+        type(login, kLoginPasswordEdit, password);
+        QVERIFY(runAndWait(login, kLoginOkButton));
+    }
+    ScriptedPrompter prompter;
+    kestologin login(prompter, server.endpoint());
+    login.show();
+    QVERIFY(QTest::qWaitForWindowActive(&login));
+    QCOMPARE(login.controlText(kLoginUserEdit), QStringLiteral("nora"));
+    QVERIFY(login.controlText(kLoginPasswordEdit).isEmpty());
+    QCOMPARE(QApplication::focusWidget(), login.control(kLoginPasswordEdit));
+    const std::string state = velquor::testing::readFile(dir / "state.conf");
+    QVERIFY(state.find("Never-Stored") == std::string::npos);
+    InputHistory::setStateFile(QString());
 }
 
 QTEST_MAIN(KestoDialogsTest)

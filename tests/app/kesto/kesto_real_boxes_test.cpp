@@ -15,6 +15,7 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/user_dialog.h"
 #include "app/progress_dialog.h"
 #include "app/progress_task.h"
 #include "app_test_support.h"
@@ -94,7 +95,9 @@ private slots:
                  (QStringList{"02:aa:00:00:00:01 exist,replace it?",
                               "02:aa:00:00:00:02 exist,replace it?", "Add device completely!"}));
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
-        QCOMPARE(clicker.seenTexts().last(), QStringLiteral("Delete device completely!"));
+        const QStringList texts = clicker.seenTexts();
+        QVERIFY(texts[texts.size() - 2].startsWith("Deregister the 2 devices of macs.csv from "));
+        QCOMPARE(texts.last(), QStringLiteral("Delete device completely!"));
         QCOMPARE(clicker.unreachable(), QStringList());
         QVERIFY(!anyProgressDialogVisible());
     }
@@ -118,13 +121,87 @@ private slots:
         QCOMPARE(clicker.seenTexts(), QStringList{"No MAC file was chosen."});
         server.stop();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        MessageBoxClicker confirming({QMessageBox::Yes});
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        QCOMPARE(confirming.seen().size(), 1);
         const QStringList texts = clicker.seenTexts();
         QCOMPARE(texts.size(), 4);
         QCOMPARE(texts[1], QStringLiteral("02:bb:00:00:00:01 delete failed!"));
         QCOMPARE(texts[2], QStringLiteral("02:bb:00:00:00:02 delete failed!"));
         QVERIFY(texts[3].contains("Failed: 2"));
         QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    // The closing box of a batch opens once its progress dialog has gone, and when it closes
+    // the keyboard is back in the Device dialog: Return and Escape work without a click.
+    void theClosingBoxFollowsTheProgressDialogAndFocusReturns_data() { delays(); }
+    void theClosingBoxFollowsTheProgressDialogAndFocusReturns() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        KestodFixture server;
+        makeOperatorOn(server, "lena", "pw");
+        velquor::testing::TempDir dir;
+        const auto file = dir / "macs.csv";
+        velquor::testing::writeFile(file, "02:cc:00:00:00:01\n02:cc:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "lena", server.endpoint());
+        device.show();
+        QVERIFY(QTest::qWaitForWindowActive(&device));
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        for (int button : {kAddDeviceButton, kAddDeviceButton, kDeleteDeviceButton}) {
+            QVERIFY(runAndWait(device, button));
+            QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(&device));
+        }
+        const QList<velquor::testing::SeenMessageBox>& seen = clicker.seen();
+        QCOMPARE(seen.size(), 6);  // done; two questions, done; confirmation, done
+        for (int closing : {0, 3, 5}) {
+            QVERIFY2(seen[closing].text.contains("completely!"), qPrintable(seen[closing].text));
+            QVERIFY2(!seen[closing].progressDialogShown, qPrintable(seen[closing].text));
+        }
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    // No, the default answer, sends nothing: the account and the registrations are still there.
+    void deletionsAreConfirmedAndNoSendsNothing() {
+        KestodFixture server;
+        makeOperatorOn(server, "mona", "pw");
+        velquor::testing::TempDir dir;
+        const auto file = dir / "macs.csv";
+        velquor::testing::writeFile(file, "02:dd:00:00:00:01\n02:dd:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "mona", server.endpoint());
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        {
+            MessageBoxClicker clicker({QMessageBox::Ok});
+            QVERIFY(runAndWait(device, kAddDeviceButton));
+        }
+        {
+            MessageBoxClicker clicker({QMessageBox::No});
+            QVERIFY(clickControl(device, kDeleteDeviceButton));
+            QVERIFY(!device.isBusy());
+            QCOMPARE(clicker.seenTexts(),
+                     QStringList{QStringLiteral("Deregister the 2 devices of macs.csv from %1?")
+                                     .arg(QString::fromStdString(server.endpoint().address))});
+            QCOMPARE(clicker.seen()[0].title, QStringLiteral("Delete device"));
+        }
+        velquor::support::NullReporter quiet;
+        QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(),
+                                             quiet));
+        CUser user(prompter, server.endpoint());
+        user.show();
+        controlAs<QLineEdit>(user, kUserNameEdit)->setText("mona");
+        {
+            MessageBoxClicker clicker({QMessageBox::No});
+            QVERIFY(clickControl(user, kDeleteUserButton));
+            QVERIFY(!user.isBusy());
+            QCOMPARE(clicker.seenTexts(), QStringList{"Delete user mona?"});
+        }
+        server.stop();
+        const std::string log = server.log();
+        QVERIFY2(log.find("DEL") == std::string::npos, log.c_str());
     }
 
     // A server that takes the connection and never answers: the window stays alive, the

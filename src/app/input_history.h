@@ -1,0 +1,74 @@
+// InputHistory: what the windows remember between runs so a technician does not type it again —
+// the folder each file dialog last opened in, the main window's paths, the MAC file, the login
+// name and the server texts of the Device dialog — in a state file of its own
+// ($XDG_STATE_HOME/velquor/state.conf). It never holds a password or a key: nothing here has a
+// place for one. A damaged file is ignored with a warning; losing history is never fatal.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace velquor::app {
+
+class InputHistory {
+public:
+    // The server texts kept for the Device dialog's list.
+    static constexpr int kMaxServers = 20;
+
+    // $XDG_STATE_HOME/velquor/state.conf, or ~/.local/state/velquor/state.conf when
+    // XDG_STATE_HOME is unset or not an absolute path.
+    static QString defaultStateFile();
+
+    // Where this process keeps its history. Empty (the default) remembers nothing, so a window
+    // made by a test or an embedding program never reads or writes a user's state.
+    static void setStateFile(const QString& path);
+    static QString stateFile();
+    static bool enabled() { return !stateFile().isEmpty(); }
+
+    // The history as the state file holds it now; empty when there is none or it is damaged.
+    static InputHistory load();
+    // Loads, lets change() alter the history, and writes it back when enabled. A write that
+    // fails is warned about and otherwise ignored.
+    static void update(const std::function<void(InputHistory&)>& change);
+    // Removes everything remembered.
+    static void forget();
+
+    QString folder(const QString& purpose) const { return m_folders.value(purpose); }
+    // Remembers the folder that holds path (or path itself when it is a folder).
+    void rememberFolderOf(const QString& purpose, const QString& path);
+
+    QString field(const QString& name) const { return m_fields.value(name); }
+    // An empty value forgets the field.
+    void setField(const QString& name, const QString& value);
+
+    // Most recent first, without repeats, at most kMaxServers.
+    const QStringList& servers() const { return m_servers; }
+    void rememberServer(const QString& server);
+
+    // The file's text; parse(serialize()) gives the same history back.
+    QByteArray serialize() const;
+    // False (history untouched) when text is not a state file of this program.
+    static bool parse(const QByteArray& text, InputHistory& history);
+
+private:
+    QMap<QString, QString> m_folders;
+    QMap<QString, QString> m_fields;
+    QStringList m_servers;
+};
+
+// The names under which the windows keep their fields and folders.
+namespace history_key {
+inline const QString kInputFile = QStringLiteral("input-file");
+inline const QString kTemplate = QStringLiteral("template");
+inline const QString kMacAccount = QStringLiteral("mac-account");
+inline const QString kOutputDir = QStringLiteral("output-dir");
+inline const QString kMd5File = QStringLiteral("md5-file");
+inline const QString kConfigOutput = QStringLiteral("config-output");
+inline const QString kReport = QStringLiteral("report");
+inline const QString kMacFile = QStringLiteral("mac-file");
+inline const QString kLoginUser = QStringLiteral("login-user");
+}  // namespace history_key
+
+}  // namespace velquor::app

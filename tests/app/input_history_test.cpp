@@ -1,0 +1,219 @@
+// What the windows remember between runs: the state file's form, where it lives, what happens
+// to a damaged one, and the main window's and Device dialog's inputs across a close and a
+// reopen, with the XDG folders in a temporary place.
+#include "app/input_history.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include "app/kesto/device_dialog.h"
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "scripted_prompter.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::testing::controlAs;
+using velquor::testing::runAndWait;
+
+namespace {
+
+const char* const kAesKey = "Aes-Key-Never-Stored";
+const char* const kGenerateKey = "Generate-Key-Never-Stored";
+
+QStringList serverList(const CDevice& device) {
+    auto* combo = controlAs<QComboBox>(device, kServerCombo);
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+    return items;
+}
+
+}  // namespace
+
+class InputHistoryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<velquor::testing::TempDir>();
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString((*m_dir / "state").string()));
+        InputHistory::setStateFile(InputHistory::defaultStateFile());
+    }
+    void cleanup() {
+        InputHistory::setStateFile(QString());
+        qunsetenv("XDG_STATE_HOME");
+        m_dir.reset();
+    }
+
+    void theStateFileFollowsXdgStateHome() {
+        QCOMPARE(InputHistory::stateFile(),
+                 QString::fromStdString((*m_dir / "state/velquor/state.conf").string()));
+        const QString home = QDir::homePath() + "/.local/state/velquor/state.conf";
+        qputenv("XDG_STATE_HOME", "relative/state");  // not absolute: to be ignored
+        QCOMPARE(InputHistory::defaultStateFile(), home);
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(InputHistory::defaultStateFile(), home);
+    }
+
+    void everyPathComesBackAsItWent() {
+        InputHistory history;
+        const QStringList awkward = {"/plain/path",
+                                     "/with space/and=equals",
+                                     "/back\\slash",
+                                     "/new\nline\r\tand\x01control",
+                                     QString::fromUtf8("/日本/ü"),
+                                     "#not-a-comment",
+                                     "[not-a-section]"};
+        for (int i = 0; i < awkward.size(); ++i) {
+            history.setField(QStringLiteral("field-%1").arg(i), awkward[i]);
+            history.rememberServer(awkward[i]);
+        }
+        InputHistory parsed;
+        QVERIFY(InputHistory::parse(history.serialize(), parsed));
+        for (int i = 0; i < awkward.size(); ++i) {
+            QCOMPARE(parsed.field(QStringLiteral("field-%1").arg(i)), awkward[i]);
+        }
+        QCOMPARE(parsed.servers(), history.servers());
+    }
+
+    void serversAreMostRecentFirstWithoutRepeatsAndAtMostTwenty() {
+        InputHistory history;
+        for (int i = 0; i < 30; ++i) history.rememberServer(QStringLiteral("s%1").arg(i));
+        history.rememberServer("s15");
+        history.rememberServer(QString());
+        QCOMPARE(history.servers().size(), InputHistory::kMaxServers);
+        QCOMPARE(history.servers().first(), QString("s15"));
+        QCOMPARE(history.servers()[1], QString("s29"));
+        QCOMPARE(history.servers().count("s15"), 1);
+    }
+
+    void aDamagedStateFileIsIgnoredWithAWarning_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("binary") << QByteArray("\x00\xff\x13garbage", 11);
+        QTest::newRow("no header") << QByteArray("[fields]\nmac-file=/a\n");
+        QTest::newRow("later version") << QByteArray("[velquor-state]\nversion=9\n");
+        QTest::newRow("line without a key")
+            << QByteArray("[velquor-state]\nversion=1\n[fields]\njust text\n");
+        QTest::newRow("broken escape")
+            << QByteArray("[velquor-state]\nversion=1\n[fields]\nmac-file=/a\\q\n");
+        QTest::newRow("not UTF-8")
+            << QByteArray("[velquor-state]\nversion=1\n[fields]\nmac-file=/\xc3\x28\n");
+        QTest::newRow("too large") << QByteArray(2 << 20, 'x');
+    }
+    void aDamagedStateFileIsIgnoredWithAWarning() {
+        QFETCH(QByteArray, content);
+        QDir().mkpath(QFileInfo(InputHistory::stateFile()).absolutePath());
+        QFile file(InputHistory::stateFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("state.conf"));
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        QVERIFY(window.controlText(kTemplateEdit).isEmpty());
+        // ... and the next close writes a sound one.
+        window.setControlText(kTemplateEdit, "/t.xml");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("state.conf"));
+        window.reject();
+        QCOMPARE(InputHistory::load().field(history_key::kTemplate), QString("/t.xml"));
+    }
+
+    void theMainWindowsPathsSurviveAReopenButNoKey() {
+        const QString folder = QString::fromStdString((*m_dir / "cfg").string());
+        {
+            ScriptedPrompter prompter;
+            CVelquorDlg window(prompter);
+            prompter.queueFile(folder + "/in.xml");
+            window.OnBrowseInputFile();
+            prompter.queueFile(folder + "/template.xml");
+            window.OnBrowseTemplate();
+            window.setControlText(kMacAccountEdit, "/sheets/macs.xlsx");
+            window.setControlText(kOutputDirEdit, "/out/");
+            window.setControlText(kMd5FileEdit, "/fw/image.bin");
+            window.setControlText(kAesKeyEdit, kAesKey);
+            window.setControlText(kGenerateKeyEdit, kGenerateKey);
+            window.reject();
+        }
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        QCOMPARE(window.controlText(kInputFileEdit), folder + "/in.xml");
+        QCOMPARE(window.inputFilePath(), folder + "/in.xml");
+        QCOMPARE(window.controlText(kTemplateEdit), folder + "/template.xml");
+        QCOMPARE(window.controlText(kMacAccountEdit), QString("/sheets/macs.xlsx"));
+        QCOMPARE(window.controlText(kOutputDirEdit), QString("/out/"));
+        QCOMPARE(window.controlText(kMd5FileEdit), QString("/fw/image.bin"));
+        QVERIFY(window.controlText(kAesKeyEdit).isEmpty());
+        QVERIFY(window.controlText(kGenerateKeyEdit).isEmpty());
+        // Each Browse opens where its last choice was made.
+        window.OnBrowseTemplate();
+        QCOMPARE(prompter.fileDialogs().back().folder, folder);
+        window.OnBrowseMd5File();
+        QVERIFY(prompter.fileDialogs().back().folder.isEmpty());
+
+        const std::string state =
+            velquor::testing::readFile(InputHistory::stateFile().toStdString());
+        QVERIFY(state.find(kAesKey) == std::string::npos);
+        QVERIFY(state.find(kGenerateKey) == std::string::npos);
+    }
+
+    void forgetHistoryEmptiesTheFileAndTheFields() {
+        {
+            ScriptedPrompter prompter;
+            CVelquorDlg window(prompter);
+            window.setControlText(kTemplateEdit, "/t.xml");
+            window.reject();
+        }
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        QCOMPARE(window.controlText(kTemplateEdit), QString("/t.xml"));
+        window.menuCommand(kForgetHistoryMenuCommand)->trigger();
+        QVERIFY(window.controlText(kTemplateEdit).isEmpty());
+        QVERIFY(!QFile::exists(InputHistory::stateFile()));
+        CVelquorDlg reopened(prompter);
+        QVERIFY(reopened.controlText(kTemplateEdit).isEmpty());
+    }
+
+    // The batch fails (nothing listens), but what it was run with is remembered.
+    void theDevicesMacFileAndServersSurviveAReopen() {
+        velquor::provisioning::KestoEndpoint nowhere;
+        nowhere.address = "127.0.0.1";
+        nowhere.devicePort = 9;  // discard: nothing listens there on a test machine
+        const auto macs = *m_dir / "macs.csv";
+        velquor::testing::writeFile(macs, "02:00:00:00:00:01\n");
+        for (const char* server : {"https://a.example/", "https://b.example/"}) {
+            ScriptedPrompter prompter;
+            CDevice device(prompter, "alice", nowhere);
+            controlAs<QLineEdit>(device, kMacFileEdit)
+                ->setText(QString::fromStdString(macs.string()));
+            controlAs<QComboBox>(device, kServerCombo)->setEditText(server);
+            QVERIFY(runAndWait(device, kAddDeviceButton));
+        }
+        ScriptedPrompter prompter;
+        CDevice device(prompter, "alice", nowhere);
+        QCOMPARE(device.controlText(kMacFileEdit), QString::fromStdString(macs.string()));
+        QCOMPARE(serverList(device), (QStringList{"https://b.example/", "https://a.example/"}));
+        QCOMPARE(controlAs<QComboBox>(device, kServerCombo)->currentText(),
+                 QString("https://b.example/"));
+    }
+
+    void nothingIsRememberedWithoutAStateFile() {
+        InputHistory::setStateFile(QString());
+        {
+            ScriptedPrompter prompter;
+            CVelquorDlg window(prompter);
+            window.setControlText(kTemplateEdit, "/t.xml");
+            window.reject();
+        }
+        QVERIFY(!QFile::exists(InputHistory::defaultStateFile()));
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        QVERIFY(window.controlText(kTemplateEdit).isEmpty());
+    }
+
+private:
+    std::unique_ptr<velquor::testing::TempDir> m_dir;
+};
+
+QTEST_MAIN(InputHistoryTest)
+#include "input_history_test.moc"

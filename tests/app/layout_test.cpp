@@ -1,0 +1,135 @@
+// Every control of every window can be reached on the screen the window opens on: it lies in
+// the screen's available area, or in a scroll area that brings it there. CTest runs this
+// program on a 1366x768 screen at 125 % and a 1920x1080 screen at 200 % (VELQUOR_EXPECT_SCREEN
+// names the physical size it must have been given), and on the offscreen default.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLayout>
+#include <QLineEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+#include "app/kesto/change_password_dialog.h"
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/user_dialog.h"
+#include "app/screen_fit.h"
+#include "app/velquor_dlg.h"
+#include "scripted_prompter.h"
+
+using namespace velquor::app;
+
+namespace {
+
+QRect globalRect(const QWidget* widget) {
+    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+}
+
+QString describe(const ControlWindow& window, int id) {
+    return window.windowTitle() + QStringLiteral(" control ") + QString::number(id);
+}
+
+// The control is on screen once its scroll area (if any) has scrolled to it.
+void checkReachable(ControlWindow& window, int id, const QRect& available) {
+    QWidget* control = window.control(id);
+    if (control->isHidden()) return;  // the Copy button nothing shows
+    QWidget* area = control->parentWidget();
+    while (area && !qobject_cast<FittingScrollArea*>(area)) area = area->parentWidget();
+    if (auto* scroller = qobject_cast<FittingScrollArea*>(area)) {
+        scroller->ensureWidgetVisible(control, 0, 0);
+        QVERIFY2(scroller->viewport()->rect().contains(
+                     QRect(control->mapTo(scroller->viewport(), QPoint(0, 0)), control->size())),
+                 qPrintable(describe(window, id)));
+        QVERIFY2(available.contains(globalRect(scroller->viewport())),
+                 qPrintable(describe(window, id)));
+    } else {
+        QVERIFY2(available.contains(globalRect(control)), qPrintable(describe(window, id)));
+    }
+}
+
+}  // namespace
+
+class LayoutTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theScreenIsTheOneAskedFor() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize physical = screen->geometry().size() * screen->devicePixelRatio();
+        qInfo("screen %dx%d at %.2f", physical.width(), physical.height(),
+              screen->devicePixelRatio());
+        const QByteArray expected = qgetenv("VELQUOR_EXPECT_SCREEN");
+        if (!expected.isEmpty()) {
+            QCOMPARE(QStringLiteral("%1x%2").arg(physical.width()).arg(physical.height()),
+                     QString::fromLatin1(expected));
+        }
+    }
+
+    void everyWindowFitsItsScreen_data() {
+        QTest::addColumn<std::function<std::unique_ptr<ControlWindow>(Prompter&)>>("make");
+        using Make = std::function<std::unique_ptr<ControlWindow>(Prompter&)>;
+        QTest::newRow("main window")
+            << Make([](Prompter& prompter) { return std::make_unique<CVelquorDlg>(prompter); });
+        QTest::newRow("login") << Make(
+            [](Prompter& prompter) { return std::make_unique<kestologin>(prompter); });
+        QTest::newRow("device") << Make(
+            [](Prompter& prompter) { return std::make_unique<CDevice>(prompter, "alice"); });
+        QTest::newRow("user") << Make(
+            [](Prompter& prompter) { return std::make_unique<CUser>(prompter); });
+        QTest::newRow("change password") << Make([](Prompter& prompter) {
+            return std::make_unique<CChangePassword>(prompter, "alice");
+        });
+    }
+
+    void everyWindowFitsItsScreen() {
+        using Make = std::function<std::unique_ptr<ControlWindow>(Prompter&)>;
+        QFETCH(Make, make);
+        ScriptedPrompter prompter;
+        std::unique_ptr<ControlWindow> window = make(prompter);
+        const QRect available = window->screen()->availableGeometry();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        qInfo("%s: %dx%d, at least %dx%d, on %dx%d", qPrintable(window->windowTitle()),
+              window->width(), window->height(), window->minimumWidth(), window->minimumHeight(),
+              available.width(), available.height());
+        // However the window manager places it, a window no larger than the screen can be
+        // moved into view; the window itself must not need more.
+        QVERIFY2(window->frameGeometry().width() <= available.width() &&
+                     window->frameGeometry().height() <= available.height(),
+                 qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())
+                                .arg(available.width())
+                                .arg(available.height())));
+        QVERIFY(window->minimumWidth() <= available.width());
+        QVERIFY(window->minimumHeight() <= available.height());
+        window->move(available.topLeft());
+        QVERIFY(QTest::qWaitFor([&] { return window->pos() == available.topLeft(); }, 2000));
+        for (int id : window->controlIds()) checkReachable(*window, id, available);
+    }
+
+    // Tab to a control below the visible part of the main window scrolls it into view.
+    void tabbingScrollsTheMainWindowToTheFocusedControl() {
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* area = window.findChild<FittingScrollArea*>();
+        QVERIFY(area != nullptr);
+        // As short as the shortest screen would make it, whatever this one is.
+        area->setMinimumLimit(QSize(area->minimumSizeHint().width(), 80));
+        window.layout()->activate();
+        window.resize(window.width(), window.minimumHeight());
+        QTRY_VERIFY(area->verticalScrollBar()->maximum() > 0);
+        QWidget* last = window.control(kGenerateMd5Button);
+        last->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(area->viewport()->rect().contains(
+            QRect(last->mapTo(area->viewport(), QPoint(0, 0)), last->size())));
+    }
+};
+
+QTEST_MAIN(LayoutTest)
+#include "layout_test.moc"
