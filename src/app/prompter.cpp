@@ -24,6 +24,8 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
         case MessageButtons::YesNoYesToAllNoToAll:
             return QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll |
                    QMessageBox::NoToAll;
+        case MessageButtons::RetryStop:
+            return QMessageBox::Retry | QMessageBox::Abort;
     }
     return QMessageBox::Ok;
 }
@@ -59,10 +61,15 @@ Answer answerFor(int clicked, MessageButtons buttons) {
             return Answer::NoToAll;
         case QMessageBox::Cancel:
             return Answer::Cancel;
+        case QMessageBox::Retry:
+            return Answer::Retry;
+        case QMessageBox::Abort:
+            return Answer::Stop;
         default:
             break;
     }
     if (buttons == MessageButtons::Ok) return Answer::Ok;
+    if (buttons == MessageButtons::RetryStop) return Answer::Stop;
     if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoYesToAllNoToAll) {
         return Answer::No;
     }
@@ -89,6 +96,10 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
     if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    if (request.buttons == MessageButtons::RetryStop) {
+        box.button(QMessageBox::Abort)->setText(QStringLiteral("Stop"));
+        box.setEscapeButton(QMessageBox::Abort);
+    }
     return answerFor(box.exec(), request.buttons);
 }
 

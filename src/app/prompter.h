@@ -11,9 +11,10 @@ class QWidget;
 
 namespace velquor::app {
 
-enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoYesToAllNoToAll };
+// RetryStop: Retry, or Stop what is under way.
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoYesToAllNoToAll, RetryStop };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
-enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll };
+enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop };
 
 struct MessageRequest {
     QString text;

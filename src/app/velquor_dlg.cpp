@@ -18,15 +18,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
-#include <span>
 #include <utility>
 
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 #include "crypto/config_file.h"
 #include "generator/generation_job.h"
-#include "generator/report_csv.h"
-#include "support/atomic_file.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.
 static void initVelquorResources() {
@@ -40,7 +38,6 @@ constexpr std::string_view kXmlFilter = "(*.xml)|*.xml|";
 // Sheets may also come as .csv, which the sheet reader reads as well as .xlsx.
 constexpr std::string_view kSheetFilter = "(*.xlsx)|*.xlsx;*.csv|";
 constexpr std::string_view kAnyFileFilter = "(*.*|*.*|";
-constexpr std::string_view kCsvFilter = "(*.csv)|*.csv|";
 
 // The tab order of the window, which is also the order of its focusable controls.
 constexpr int kTabOrder[] = {
@@ -359,7 +356,7 @@ void CVelquorDlg::OnGenerateConfigs() {
         [request](support::ProgressSink& sink, std::stop_token stop) {
             return generator::runGeneration(request, sink, stop);
         },
-        [this](std::optional<Outcome> outcome, bool) {
+        [this, folder = controlText(kOutputDirEdit)](std::optional<Outcome> outcome, bool) {
             if (!outcome) {
                 const support::Error failure = support::makeError(
                     support::ErrorCode::Internal, "The generation stopped unexpectedly.");
@@ -368,30 +365,28 @@ void CVelquorDlg::OnGenerateConfigs() {
                 if (outcome->error().code != support::ErrorCode::Cancelled) {
                     showReports({}, &outcome->error());
                 }
-            } else if (outcome->value().allWritten()) {
-                messageBox(QStringLiteral("Success !"));
             } else {
-                // A partial run, cancelled or not, says what was done and what was not.
-                messageBox(QString::fromStdString(generationSummaryText(outcome->value())),
-                           QString(), MessageButtons::Ok, MessageIcon::Warning);
-                if (outcome->value().hasUnlistedRows()) offerGenerationReport(outcome->value());
+                showGenerationResults(outcome->value(), folder);
             }
         },
         ProgressDetail::Item));
 }
 
-void CVelquorDlg::offerGenerationReport(const generator::GenerationReport& report) {
-    const Answer save =
-        messageBox(tr("The summary names only the first rows. Save the full report of this run "
-                      "(one line per device row) as a CSV file?"),
-                   QString(), MessageButtons::YesNo, MessageIcon::Question);
-    if (save != Answer::Yes) return;
-    const std::optional<QString> path = chooseSaveFile(kCsvFilter);
-    if (!path) return;
-    const std::string csv = generator::generationReportCsv(report);
-    const support::Status written = support::writeFileAtomically(
-        localPath(*path), std::as_bytes(std::span<const char>(csv.data(), csv.size())));
-    if (!written) showReports({}, &written.error());
+void CVelquorDlg::showGenerationResults(const generator::GenerationReport& report,
+                                        const QString& folder) {
+    QString details = generationCountsText(report, folder);
+    if (report.allWritten()) {
+        messageBox(QStringLiteral("Success !"), QString(), MessageButtons::Ok, MessageIcon::None,
+                   details);
+    } else {
+        // A partial run, cancelled or not, says what was done and what was not.
+        if (report.hasUnlistedRows()) {
+            details += QStringLiteral("\nEvery row, with its reason, is in the results view.");
+        }
+        messageBox(QString::fromStdString(generationSummaryText(report)), QString(),
+                   MessageButtons::Ok, MessageIcon::Warning, details);
+    }
+    ResultsView::open(*this, generationResults(report, folder));
 }
 
 void CVelquorDlg::OnKestoMenu() {

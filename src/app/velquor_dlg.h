@@ -96,8 +96,8 @@ private:
     void buildTabOrder();
     void connectCommands();
     void browseIntoField(int fieldId, std::string_view pairedFilter);
-    // After a summary too long to name every row: offers to save the run's full CSV report.
-    void offerGenerationReport(const generator::GenerationReport& report);
+    // The product's completion box with the counts beneath it, then every row in a results view.
+    void showGenerationResults(const generator::GenerationReport& report, const QString& folder);
     template <typename Operation>
     void runConfigFileCommand(Operation operation, const QString& progressLabel);
     // Names the first of the fields that is empty, for commands that cannot do without them.

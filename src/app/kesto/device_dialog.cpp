@@ -12,8 +12,10 @@
 #include <QVBoxLayout>
 #include <memory>
 
+#include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 
 namespace velquor::app {
 
@@ -31,7 +33,7 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     : ControlWindow(prompter, parent),
       m_userName(std::move(userName)),
       m_endpoint(std::move(endpoint)) {
-    setWindowTitle(QStringLiteral("Device"));
+    setWindowTitle(sessionTitle(QStringLiteral("Device"), m_userName, m_endpoint));
 
     auto* menuBar = new QMenuBar(this);
     QAction* changePassword = menuBar->addAction(QStringLiteral("Change password"));
@@ -88,7 +90,7 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     DoDataExchange();
     const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
     const provisioning::KestoEndpoint endpoint = m_endpoint;
-    auto prompts = std::make_shared<GuiThreadPrompts>(*this);
+    auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;
     const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
                                            : provisioning::kesto_text::kDeleteDeviceCaption);
@@ -101,16 +103,26 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
         };
         return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
     };
-    auto then = [this](std::optional<BatchResult> result, bool) {
+    auto then = [this, prompts](std::optional<BatchResult> result, bool) {
         if (!result) {
             messageBox(QStringLiteral("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());
+            showBatchResults(*prompts, *m_lastSummary);
+        } else {
+            prompts->showHeldReports(QString(), 0);
         }
     };
     startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
                                            ProgressDetail::Item));
+}
+
+void CDevice::showBatchResults(BatchPrompts& prompts,
+                               const provisioning::DeviceBatchSummary& summary) {
+    const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed);
+    prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
+    ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
 }
 
 void CDevice::OnChangePassword() {

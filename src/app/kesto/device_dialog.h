@@ -14,6 +14,8 @@ class QCloseEvent;
 
 namespace velquor::app {
 
+class BatchPrompts;
+
 enum DeviceDialogId : int {
     kMacFileEdit = 1029,
     kBrowseMacFileButton = 1030,
@@ -54,6 +56,8 @@ protected:
 private:
     void DoDataExchange();
     void runBatch(provisioning::DeviceOperation command);
+    // The batch's last box with its counts, then every row in a results view.
+    void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary);
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;

@@ -130,7 +130,8 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
         QVERIFY(prompter.messages().empty());
         QCOMPARE(login.result(), int(QDialog::Accepted));
         QVERIFY(loginHidden);
-        QCOMPARE(opened, expectUser ? QStringLiteral("User") : QStringLiteral("Device"));
+        QCOMPARE(opened, expectUser ? QStringLiteral("User — chief @ 127.0.0.1")
+                                    : QStringLiteral("Device — Chief @ 127.0.0.1"));
         if (!expectUser) QCOMPARE(handedName, std::string("Chief"));
     }
 }
@@ -179,7 +180,7 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     ScriptedPrompter prompter;
     CUser user(prompter, server.endpoint());
     user.show();
-    QCOMPARE(user.windowTitle(), QStringLiteral("User"));
+    QCOMPARE(user.windowTitle(), QStringLiteral("User — chief @ 127.0.0.1"));
     QCOMPARE(controlAs<QLineEdit>(user, kUserPasswordEdit)->echoMode(), QLineEdit::Password);
     QCOMPARE(controlAs<QLineEdit>(user, kUserConfirmEdit)->echoMode(), QLineEdit::Password);
 
@@ -213,7 +214,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     ScriptedPrompter prompter;
     CDevice device(prompter, "hank", server.endpoint());
     device.show();
-    QCOMPARE(device.windowTitle(), QStringLiteral("Device"));
+    QCOMPARE(device.windowTitle(), QStringLiteral("Device — hank @ 127.0.0.1"));
     auto* changePassword = device.menuCommand(kChangePasswordMenuCommand);
     QVERIFY(changePassword != nullptr);
     QCOMPARE(changePassword->text(), QStringLiteral("Change password"));
