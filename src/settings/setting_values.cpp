@@ -1,0 +1,186 @@
+// The value syntax shared by the settings files and the command line: addresses, ports,
+// seconds and job counts, read and written the same way everywhere.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "settings/kesto_settings.h"
+
+namespace velquor::settings {
+
+using support::ErrorCode;
+using support::makeError;
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string_view withoutBrackets(std::string_view address) {
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+        return address.substr(1, address.size() - 2);
+    }
+    return address;
+}
+
+// RFC 1123 host name: dot-separated labels of letters, digits and inner hyphens.
+bool isHostName(std::string_view name) {
+    if (name.ends_with('.')) name.remove_suffix(1);
+    if (name.empty() || name.size() > 253) return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find('.', start), name.size());
+        const std::string_view label = name.substr(start, end - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
+            return false;
+        }
+        const bool plain = std::all_of(label.begin(), label.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+        });
+        if (!plain) return false;
+        start = end + 1;
+    }
+    // All digits and dots is a mistyped IPv4 address, not a name.
+    return !std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
+    });
+}
+
+}  // namespace
+
+bool isIpAddress(std::string_view address) {
+    const std::string bare(withoutBrackets(address));
+    unsigned char buffer[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, bare.c_str(), buffer) == 1 ||
+           ::inet_pton(AF_INET6, bare.c_str(), buffer) == 1;
+}
+
+std::string hostAndPort(std::string_view address, std::uint16_t port) {
+    const std::string_view bare = withoutBrackets(address);
+    const bool ipv6 = bare.find(':') != std::string_view::npos;
+    return (ipv6 ? "[" + std::string(bare) + "]" : std::string(bare)) + ":" + std::to_string(port);
+}
+
+support::Result<std::string> parseAddress(std::string_view text) {
+    const std::string_view address = trimmed(text);
+    if (isIpAddress(address)) return std::string(withoutBrackets(address));
+    if (isHostName(address)) return std::string(address);
+    return makeError(
+        ErrorCode::InvalidInput,
+        "'" + std::string(address) + "' is not a host name, an IPv4 address or an IPv6 address");
+}
+
+namespace {
+
+support::Result<std::uint16_t> parsePort(std::string_view text) {
+    text = trimmed(text);
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
+        value > 65535) {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + std::string(text) + "' is not a port number (1-65535)");
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace
+
+support::Result<KestoPorts> parsePorts(std::string_view text) {
+    KestoPorts ports{};
+    std::size_t count = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        if (count == ports.size()) {
+            count = ports.size() + 1;  // too many
+            break;
+        }
+        auto port = parsePort(item);
+        if (!port) return port.error();
+        ports[count++] = *port;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (count != ports.size()) {
+        return makeError(ErrorCode::InvalidInput,
+                         "three ports are needed, LOGIN,ACCOUNT,DEVICE, not '" +
+                             std::string(trimmed(text)) + "'");
+    }
+    return ports;
+}
+
+support::Result<std::chrono::milliseconds> parseSeconds(std::string_view text) {
+    text = trimmed(text);
+    const auto bad = [&text] {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + std::string(text) +
+                             "' is not a number of seconds (0.1 to 3600, at most 3 decimals)");
+    };
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if ((whole.empty() && fraction.empty()) || fraction.size() > 3 ||
+        (point != std::string_view::npos && fraction.empty())) {
+        return bad();
+    }
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(),
+                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    };
+    if (!digits(whole) || !digits(fraction) || whole.size() > 4) return bad();
+    long long milliseconds = 0;
+    for (char c : whole) milliseconds = milliseconds * 10 + (c - '0');
+    milliseconds *= 1000;
+    long long scale = 100;
+    for (char c : fraction) {
+        milliseconds += (c - '0') * scale;
+        scale /= 10;
+    }
+    if (milliseconds < 100 || milliseconds > 3'600'000) return bad();
+    return std::chrono::milliseconds(milliseconds);
+}
+
+support::Result<std::size_t> parseJobs(std::string_view text) {
+    text = trimmed(text);
+    std::size_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > kMaxJobs) {
+        return makeError(
+            ErrorCode::InvalidInput,
+            "'" + std::string(text) + "' is not a number from 1 to " + std::to_string(kMaxJobs));
+    }
+    return value;
+}
+
+std::string formatPorts(const KestoPorts& ports) {
+    return std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
+           std::to_string(ports[2]);
+}
+
+std::string formatSeconds(std::chrono::milliseconds duration) {
+    const auto ms = duration.count();
+    std::string text = std::to_string(ms / 1000);
+    if (const auto rest = ms % 1000; rest != 0) {
+        std::string fraction = std::to_string(1000 + rest).substr(1);
+        while (fraction.back() == '0') fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text;
+}
+
+}  // namespace velquor::settings
