@@ -5,6 +5,9 @@
 // kept per row and reported from the head of the file only: a row is reported once every row
 // before it has been, and an "EXIST" waits there for the replace decision, whose "UP" then goes
 // through the pool like any other exchange.
+//
+// A server that does not answer pauses the batch: rows whose connection failed go back to wait,
+// nothing new is fed, and the operator decides once between Retry and Stop.
 #include "provisioning/batch_sender.h"
 
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <unordered_map>
 
 #include "provisioning/exchange_pool.h"
+#include "support/hex.h"
 
 namespace velquor::provisioning {
 
@@ -21,6 +25,13 @@ namespace {
 
 // How long the calling thread waits for a result before looking at the stop request again.
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
+
+// Once the server has answered in this batch, this many exchanges in a row that do not reach
+// it mean it has stopped answering; before its first answer, one is enough.
+constexpr int kSilentStreakAfterAnswers = 3;
+
+constexpr std::string_view kLogInAgain =
+    "the login has expired or the server restarted: log in again";
 
 std::string_view operationCode(DeviceOperation operation) {
     switch (operation) {
@@ -34,14 +45,36 @@ std::string_view operationCode(DeviceOperation operation) {
     return wire::kOperationAdd;
 }
 
+// What a refusal most likely means for this request. While nothing of the batch has been
+// accepted, a refused "ADD" is almost always a login the server no longer knows.
+std::string likelyCauses(DeviceOperation operation, bool anythingAccepted) {
+    switch (operation) {
+        case DeviceOperation::Add:
+            if (!anythingAccepted) return std::string(kLogInAgain);
+            return "the server does not accept this MAC address, or " + std::string(kLogInAgain);
+        case DeviceOperation::Replace:
+            return "the registration belongs to another user, or " + std::string(kLogInAgain);
+        case DeviceOperation::Delete:
+            if (!anythingAccepted) {
+                return std::string(kLogInAgain) +
+                       " (or the MAC address is not registered to "
+                       "this user)";
+            }
+            return "the MAC address is not registered to this user, or " + std::string(kLogInAgain);
+    }
+    return std::string(kLogInAgain);
+}
+
 class BatchSender {
 public:
     BatchSender(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                const ReplaceQuestion& askReplace, support::Reporter& reporter,
-                support::ProgressSink& progress, const std::stop_token& stop,
-                DeviceBatchSummary& summary)
-        : m_batch(batch),
+                const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+                support::Reporter& reporter, support::ProgressSink& progress,
+                const std::stop_token& stop, DeviceBatchSummary& summary)
+        : m_endpoint(endpoint),
+          m_batch(batch),
           m_askReplace(askReplace),
+          m_askWhenSilent(askWhenSilent),
           m_reporter(reporter),
           m_progress(progress),
           m_stop(stop),
@@ -54,7 +87,8 @@ public:
         for (;;) {
             reportReadyRows();
             if (m_nextToReport == m_rows.size()) return;
-            if (!m_summary.cancelled && m_stop.stop_requested()) cancel();
+            if (!finishing() && m_stop.stop_requested()) cancel();
+            if (m_silent && !finishing()) decideAboutSilence();
             feedPool();
             if (auto outcome = m_pool.next(kStopCheckInterval)) {
                 collect(*outcome);
@@ -67,14 +101,16 @@ private:
     enum class Stage { Waiting, InFlight, Answered };
     struct RowState {
         Stage stage = Stage::Waiting;
-        int result = kRequestFailed;
+        ExchangeOutcome outcome;
+        int epoch = 0;  // the try it was sent in (each Retry starts a new one)
     };
 
     MacResult& resultOf(std::size_t row) { return m_summary.results[row]; }
+    bool finishing() const { return m_summary.cancelled || m_stopped; }
 
     // Earlier rows first: those released by their MAC's earlier row, then the next of the file.
     void feedPool() {
-        while (!m_summary.cancelled && m_pool.outstanding() < m_jobs) {
+        while (!finishing() && !m_silent && m_pool.outstanding() < m_jobs) {
             if (!m_released.empty()) {
                 const std::size_t row = *m_released.begin();
                 m_released.erase(m_released.begin());
@@ -98,28 +134,100 @@ private:
         // The lengths were checked before the batch began; a failure here (a zero byte in a
         // cell) affects this MAC alone.
         if (!record) {
-            settle(row, kRequestFailed);
+            ExchangeOutcome refused;
+            refused.ticket = row;
+            refused.stage = FailureStage::Preparing;
+            refused.error = record.error().message + "; nothing was sent";
+            settle(row, refused);
             return;
         }
         m_rows[row].stage = Stage::InFlight;
+        m_rows[row].epoch = m_epoch;
         m_pool.submit(row, *record);
     }
 
-    void collect(const ExchangeOutcome& outcome) {
-        // After a Cancel a connection that failed is not tried again: the record never left.
-        if (m_summary.cancelled && outcome.stage == FailureStage::Connecting) {
-            m_rows[outcome.ticket].stage = Stage::Waiting;
-            return;
+    // Whether the server showed it is there: it replied, presented a certificate, or took the
+    // record and hung up.
+    static bool serverAnswered(const ExchangeOutcome& outcome) {
+        switch (outcome.stage) {
+            case FailureStage::None:
+            case FailureStage::Verifying:
+                return true;
+            case FailureStage::Exchanging:
+                return !outcome.timedOut;
+            case FailureStage::Preparing:
+            case FailureStage::Connecting:
+                return false;
         }
-        settle(outcome.ticket, outcome.result);
+        return false;
     }
 
-    void settle(std::size_t row, int result) {
+    void collect(const ExchangeOutcome& outcome) {
+        const std::size_t row = outcome.ticket;
+        const bool recordLeft = outcome.stage == FailureStage::Exchanging;
+        // Abandoned, or turned away after a Cancel or Stop: a record that never left was not
+        // sent; one that left is settled as Unknown when its row is reported.
+        if ((outcome.abandoned || finishing()) && outcome.stage == FailureStage::Connecting) {
+            m_rows[row].stage = Stage::Waiting;
+            m_rows[row].outcome = outcome;
+            return;
+        }
+        // Exchanges that were already under way when the operator chose Retry say nothing
+        // about the new try; one of them that did not reach the server simply goes again.
+        const bool earlierTry = m_rows[row].epoch != m_epoch;
+        if (!outcome.abandoned && !earlierTry) noteSilence(outcome);
+        // While the server is not answering, a row that never reached it waits for the
+        // operator's decision instead of failing.
+        if ((m_silent || earlierTry) && !recordLeft && outcome.stage == FailureStage::Connecting) {
+            m_rows[row].stage = Stage::Waiting;
+            m_rows[row].outcome = outcome;
+            m_released.insert(row);
+            return;
+        }
+        settle(row, outcome);
+    }
+
+    void noteSilence(const ExchangeOutcome& outcome) {
+        if (serverAnswered(outcome)) {
+            m_everAnswered = true;
+            m_silentStreak = 0;
+            return;
+        }
+        const bool silentSign = outcome.stage == FailureStage::Connecting ||
+                                (outcome.stage == FailureStage::Exchanging && outcome.timedOut);
+        if (!silentSign) return;
+        ++m_silentStreak;
+        m_silentReason = outcome.error;
+        if (!m_everAnswered || m_silentStreak >= kSilentStreakAfterAnswers) m_silent = true;
+    }
+
+    // Nothing new starts; the operator says whether to try again. The rows that were queued
+    // or turned away go out again on Retry and stay unsent on Stop.
+    void decideAboutSilence() {
+        for (std::size_t row : m_pool.withdrawQueued()) {
+            m_rows[row].stage = Stage::Waiting;
+            m_released.insert(row);
+        }
+        const bool retry = m_askWhenSilent && m_askWhenSilent(m_endpoint.address, m_silentReason);
+        if (retry && !m_stop.stop_requested()) {
+            ++m_epoch;
+            m_silent = false;
+            m_silentStreak = 0;
+            m_everAnswered = false;
+            m_pool.resume();
+            return;
+        }
+        m_stopped = true;
+        m_summary.serverNotAnswering = m_silentReason;
+        m_pool.abandon();
+    }
+
+    void settle(std::size_t row, const ExchangeOutcome& outcome) {
         m_rows[row].stage = Stage::Answered;
-        m_rows[row].result = result;
+        m_rows[row].outcome = outcome;
         // An "EXIST" to an "ADD" is not the MAC's last word until the operator has decided.
         const bool decisionDue =
-            resultOf(row).operation == DeviceOperation::Add && result == kDeviceExists;
+            resultOf(row).operation == DeviceOperation::Add && outcome.result == kDeviceExists;
         if (!decisionDue) releaseMac(row);
     }
 
@@ -138,11 +246,12 @@ private:
         }
     }
 
-    // Queued requests are taken back unsent; those already being exchanged finish and are
-    // reported.
+    // Queued requests are taken back unsent and those in flight are abandoned: a row whose
+    // record had left is Unknown, the rest are not sent.
     void cancel() {
         m_summary.cancelled = true;
         for (std::size_t row : m_pool.withdrawQueued()) m_rows[row].stage = Stage::Waiting;
+        m_pool.abandon();
     }
 
     void reportReadyRows() {
@@ -153,17 +262,19 @@ private:
     // Settles the first unreported row if it can be; false when it must wait for the network.
     bool reportHead() {
         const std::size_t row = m_nextToReport;
+        MacResult& result = resultOf(row);
         switch (m_rows[row].stage) {
             case Stage::InFlight:
                 return false;
             case Stage::Waiting:
-                if (!m_summary.cancelled) return false;
-                ++m_nextToReport;  // never sent: stays NotSent
+                if (!finishing()) return false;
+                result.outcome = MacOutcome::NotSent;
+                result.reason = notSentReason();
+                ++m_nextToReport;
                 return true;
             case Stage::Answered:
                 break;
         }
-        MacResult& result = resultOf(row);
         const std::optional<MacOutcome> outcome = outcomeOf(row);
         if (!outcome) return true;  // the "UP" is on its way; look at the row again
         result.outcome = *outcome;
@@ -172,33 +283,55 @@ private:
         return true;
     }
 
+    std::string notSentReason() const {
+        if (m_summary.cancelled) return "cancelled before it was sent";
+        return "not sent: " + formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address) +
+               " (" + m_summary.serverNotAnswering + ")";
+    }
+
+    // Why the row's last exchange did not end in "YES".
+    std::string failureReason(std::size_t row) const {
+        const ExchangeOutcome& outcome = m_rows[row].outcome;
+        if (outcome.stage != FailureStage::None) return outcome.error;
+        return "the server replied \"" + support::escapeNonPrintable(outcome.reply) +
+               "\": " + likelyCauses(m_summary.results[row].operation, m_anythingAccepted);
+    }
+
     // The row's outcome, reporting its failure message; nothing while an "UP" it asked for is
     // still to be sent.
     std::optional<MacOutcome> outcomeOf(std::size_t row) {
         MacResult& result = resultOf(row);
-        const bool accepted = m_rows[row].result == kRequestAccepted;
+        const ExchangeOutcome& exchange = m_rows[row].outcome;
+        if (exchange.stage == FailureStage::Exchanging) {
+            std::string why = exchange.error;
+            if (exchange.abandoned) {
+                why = m_summary.cancelled ? "abandoned at the cancel"
+                                          : "abandoned when the batch stopped";
+            }
+            result.reason = "sent, but no reply: " + why;
+            return MacOutcome::Unknown;
+        }
+        const bool accepted = exchange.result == kRequestAccepted;
+        if (accepted || exchange.result == kDeviceExists) m_anythingAccepted = true;
         switch (result.operation) {
             case DeviceOperation::Delete:
                 if (accepted) return MacOutcome::Deleted;
-                reportFailure(kesto_text::kDeleteFailed, result.macAddress,
-                              kesto_text::kDeleteDeviceCaption);
-                return MacOutcome::Failed;
+                return fail(row, kesto_text::kDeleteFailed, kesto_text::kDeleteDeviceCaption);
             case DeviceOperation::Replace:
                 if (accepted) return MacOutcome::Replaced;
-                reportFailure(kesto_text::kReplaceFailed, result.macAddress,
-                              kesto_text::kReplaceDeviceCaption);
-                return MacOutcome::Failed;
+                return fail(row, kesto_text::kReplaceFailed, kesto_text::kReplaceDeviceCaption);
             case DeviceOperation::Add:
                 break;
         }
         if (accepted) return MacOutcome::Added;
-        if (m_rows[row].result != kDeviceExists) {
-            reportFailure(kesto_text::kAddFailed, result.macAddress, kesto_text::kAddDeviceCaption);
-            return MacOutcome::Failed;
+        if (exchange.result != kDeviceExists) {
+            return fail(row, kesto_text::kAddFailed, kesto_text::kAddDeviceCaption);
         }
         // After a Cancel nothing new is sent, so there is nothing to ask: the registration stays
         // as the server has it.
-        if (m_summary.cancelled || !replaceWanted(result.macAddress)) {
+        if (finishing() || !replaceWanted(result.macAddress)) {
+            result.reason = finishing() ? "already registered; not replaced, the batch ended"
+                                        : "already registered; not replaced";
             releaseMac(row);
             return MacOutcome::Declined;
         }
@@ -207,11 +340,15 @@ private:
         return std::nullopt;
     }
 
-    void reportFailure(std::string_view pattern, const std::string& macAddress,
-                       std::string_view caption) {
-        if (m_failureMessages >= kMaxFailureMessages) return;
-        ++m_failureMessages;
-        m_reporter.report(formatMessage(pattern, macAddress), caption);
+    MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption) {
+        MacResult& result = resultOf(row);
+        result.reason = failureReason(row);
+        if (m_failureMessages < kMaxFailureMessages) {
+            ++m_failureMessages;
+            m_reporter.reportWithDetail(formatMessage(pattern, result.macAddress), caption,
+                                        result.reason);
+        }
+        return MacOutcome::Failed;
     }
 
     bool replaceWanted(const std::string& macAddress) {
@@ -232,8 +369,10 @@ private:
         return false;
     }
 
+    const KestoEndpoint& m_endpoint;
     const DeviceBatch& m_batch;
     const ReplaceQuestion& m_askReplace;
+    const ServerSilentQuestion& m_askWhenSilent;
     support::Reporter& m_reporter;
     support::ProgressSink& m_progress;
     const std::stop_token& m_stop;
@@ -244,9 +383,16 @@ private:
     std::size_t m_nextToReport = 0;
     // Per MAC, the fed rows not yet settled, in row order; the first is the one allowed out.
     std::unordered_map<std::string, std::deque<std::size_t>> m_macClaims;
-    std::set<std::size_t> m_released;  // rows whose MAC became free, waiting for a slot
+    std::set<std::size_t> m_released;  // rows free to go, waiting for a slot
     std::optional<bool> m_standingAnswer;
     std::size_t m_failureMessages = 0;
+    bool m_anythingAccepted = false;  // in row order, as reported
+    bool m_everAnswered = false;
+    int m_silentStreak = 0;
+    bool m_silent = false;   // the batch is paused: the server is not answering
+    bool m_stopped = false;  // the operator chose Stop
+    int m_epoch = 0;
+    std::string m_silentReason;
     std::size_t m_jobs;
     ExchangePool m_pool;  // last: its workers finish before the rest goes
 };
@@ -254,10 +400,11 @@ private:
 }  // namespace
 
 void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                     const ReplaceQuestion& askReplace, support::Reporter& reporter,
-                     support::ProgressSink& progress, const std::stop_token& stop,
-                     DeviceBatchSummary& summary) {
-    BatchSender(endpoint, batch, askReplace, reporter, progress, stop, summary).run();
+                     const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+                     support::Reporter& reporter, support::ProgressSink& progress,
+                     const std::stop_token& stop, DeviceBatchSummary& summary) {
+    BatchSender(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, summary)
+        .run();
 }
 
 }  // namespace velquor::provisioning

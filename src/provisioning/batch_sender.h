@@ -11,10 +11,11 @@
 namespace velquor::provisioning {
 
 // summary.results holds one NotSent row per MAC, in row order, with summary.command set; each
-// row's operation and outcome are filled in, and summary.cancelled when stop cut the run short.
+// row's operation, outcome and reason are filled in, summary.cancelled when stop cut the run
+// short and summary.serverNotAnswering when the server did not answer and the batch stopped.
 void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                     const ReplaceQuestion& askReplace, support::Reporter& reporter,
-                     support::ProgressSink& progress, const std::stop_token& stop,
-                     DeviceBatchSummary& summary);
+                     const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+                     support::Reporter& reporter, support::ProgressSink& progress,
+                     const std::stop_token& stop, DeviceBatchSummary& summary);
 
 }  // namespace velquor::provisioning

@@ -56,6 +56,20 @@ std::vector<std::size_t> ExchangePool::withdrawQueued() {
     return tickets;
 }
 
+void ExchangePool::resume() {
+    std::lock_guard lock(m_mutex);
+    m_withdrawn = false;
+    m_serverUnreachable = false;
+}
+
+void ExchangePool::abandon() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_withdrawn = true;
+    }
+    m_abandon.request_stop();
+}
+
 std::size_t ExchangePool::outstanding() const {
     std::lock_guard lock(m_mutex);
     return m_outstanding;
@@ -81,8 +95,11 @@ bool ExchangePool::acquireSlot(std::unique_lock<std::mutex>& lock) {
 
 // Additive increase, multiplicative decrease: a refusal halves what is in flight, and each run
 // of successes as long as the limit itself buys one more slot back, up to the ceiling.
-void ExchangePool::releaseSlot(FailureStage stage, bool gaveUp) {
+void ExchangePool::releaseSlot(const ExchangeOutcome& outcome, bool gaveUp) {
     const std::size_t inFlight = m_active--;
+    const FailureStage stage = outcome.stage;
+    // Silence says nothing about load; only a connection turned away does.
+    if (outcome.timedOut || outcome.abandoned) return;
     if (stage == FailureStage::Connecting) {
         m_ceiling = std::max<std::size_t>(1, std::min(m_ceiling, inFlight - 1));
         m_limit = std::max<std::size_t>(1, std::min(m_limit / 2, m_ceiling));
@@ -106,21 +123,32 @@ std::chrono::milliseconds ExchangePool::pauseBefore(int attempt) const {
 }
 
 ExchangeOutcome ExchangePool::exchange(ProvisioningChannel& channel, const Job& job) {
-    ExchangeOutcome outcome{job.ticket, kRequestFailed, FailureStage::None, 0};
+    ExchangeOutcome outcome;
+    outcome.ticket = job.ticket;
     for (;;) {
         ++outcome.attempts;
         outcome.result = channel.SendDeviceRequest(job.record);
         const FailureStage stage = channel.lastFailureStage();
         outcome.stage = stage;
+        outcome.timedOut = channel.lastFailureTimedOut();
+        outcome.abandoned = channel.lastCallCancelled();
+        outcome.error = channel.lastError();
+        outcome.reply = channel.lastReply();
         std::unique_lock lock(m_mutex);
         const int allowed = m_serverUnreachable || m_withdrawn ? 1 : m_retry.attempts;
-        const bool retry = stage == FailureStage::Connecting && outcome.attempts < allowed;
-        releaseSlot(stage, stage == FailureStage::Connecting && !retry);
+        const bool turnedAway =
+            stage == FailureStage::Connecting && !outcome.timedOut && !outcome.abandoned;
+        const bool retry = turnedAway && outcome.attempts < allowed;
+        releaseSlot(outcome, turnedAway && !retry);
         m_work.notify_all();  // the limit may have changed either way
         if (!retry) return outcome;
         ++m_retries;
         lock.unlock();
-        std::this_thread::sleep_for(pauseBefore(outcome.attempts));
+        // The pause ends early when the exchanges are abandoned.
+        std::mutex pauseMutex;
+        std::unique_lock pauseLock(pauseMutex);
+        std::condition_variable_any().wait_for(pauseLock, m_abandon.get_token(),
+                                               pauseBefore(outcome.attempts), [] { return false; });
         lock.lock();
         // The pool only goes away once every submitted request has come back, so a slot is
         // always granted here.
@@ -130,6 +158,7 @@ ExchangeOutcome ExchangePool::exchange(ProvisioningChannel& channel, const Job& 
 
 void ExchangePool::workerMain() {
     ProvisioningChannel channel(m_endpoint);
+    channel.setStopToken(m_abandon.get_token());
     for (;;) {
         Job job;
         {

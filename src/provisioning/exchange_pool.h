@@ -1,10 +1,11 @@
 // ExchangePool: device requests carried by a fixed set of worker threads, several exchanges in
 // flight at once. Each worker owns its channel, so each resumes its own TLS sessions and every
-// connection is verified as a single exchange would be. A request whose connection failed before
-// any byte of it left (refused, reset, dropped during the handshake) is tried again after a
-// pause, and the number allowed in flight shrinks, since that is how a loaded server says "too
-// many"; it grows back as exchanges succeed. A request that may have reached the server is never
-// sent twice. Results come back in the order they finish, to the one thread that submits.
+// connection is verified as a single exchange would be. A request whose connection was turned
+// away before any byte of it left (refused, reset, dropped during the handshake) is tried again
+// after a pause, and the number allowed in flight shrinks, since that is how a loaded server
+// says "too many"; it grows back as exchanges succeed. A time-out is not tried again: a silent
+// server would only be waited for as long again. A request that may have reached the server is
+// never sent twice. Results come back in the order they finish, to the one thread that submits.
 #pragma once
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +35,10 @@ struct ExchangeOutcome {
     int result = kRequestFailed;              // as ProvisioningChannel::SendDeviceRequest
     FailureStage stage = FailureStage::None;  // where the last attempt stopped
     int attempts = 0;
+    bool timedOut = false;   // the last attempt ran out of time
+    bool abandoned = false;  // cut short by abandon()
+    std::string error;       // the channel's reason, when it did not end in "YES"
+    std::string reply;       // the server's reply bytes, when it answered
 };
 
 class ExchangePool {
@@ -50,6 +56,11 @@ public:
     // request whose connection fails from now on comes back at once instead of being tried
     // again, so nothing new starts after a cancel.
     std::vector<std::size_t> withdrawQueued();
+    // Undoes withdrawQueued's no-retry rule for the requests submitted from now on.
+    void resume();
+    // Ends the exchanges in flight at once (a Cancel): each comes back abandoned, at the stage
+    // it had reached. Nothing can be sent afterwards.
+    void abandon();
 
     // Submitted and not yet returned by next().
     std::size_t outstanding() const;
@@ -67,7 +78,7 @@ private:
     void workerMain();
     ExchangeOutcome exchange(ProvisioningChannel& channel, const Job& job);
     bool acquireSlot(std::unique_lock<std::mutex>& lock);
-    void releaseSlot(FailureStage stage, bool gaveUp);
+    void releaseSlot(const ExchangeOutcome& outcome, bool gaveUp);
     std::chrono::milliseconds pauseBefore(int attempt) const;
 
     KestoEndpoint m_endpoint;
@@ -92,6 +103,7 @@ private:
     bool m_serverUnreachable = false;
     bool m_withdrawn = false;
     bool m_stopping = false;
+    std::stop_source m_abandon;
     std::vector<std::thread> m_workers;
 };
 

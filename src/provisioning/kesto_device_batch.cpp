@@ -101,12 +101,10 @@ std::string_view captionOf(DeviceOperation command) {
                                               : kesto_text::kAddDeviceCaption;
 }
 
-support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const KestoEndpoint& endpoint,
-                                             const DeviceBatch& batch,
-                                             const ReplaceQuestion& askReplace,
-                                             support::Reporter& reporter,
-                                             support::ProgressSink& progress,
-                                             std::stop_token stop) {
+support::Result<DeviceBatchSummary> runBatch(
+    DeviceOperation command, const KestoEndpoint& endpoint, const DeviceBatch& batch,
+    const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
     const std::string_view caption = captionOf(command);
     auto file = readMacFile(batch.macFilePath, stop);
     if (!file) {
@@ -125,12 +123,12 @@ support::Result<DeviceBatchSummary> runBatch(DeviceOperation command, const Kest
     summary.emptyCells = file->emptyCells;
     summary.results.reserve(file->cells.size());
     for (MacCell& cell : file->cells) {
-        summary.results.push_back(
-            MacResult{cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent});
+        summary.results.push_back(MacResult{
+            cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent, {}});
     }
 
     progress.progress(0, summary.results.size(), caption);
-    sendDeviceBatch(endpoint, batch, askReplace, reporter, progress, stop, summary);
+    sendDeviceBatch(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, summary);
 
     // Declined replacements and empty cells are the operator's choice and the file's shape, not
     // failures: the completion text stands whenever no request failed or went unsent.
@@ -161,7 +159,8 @@ std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
 }
 
 bool DeviceBatchSummary::succeeded() const {
-    return !cancelled && count(MacOutcome::Failed) == 0 && count(MacOutcome::NotSent) == 0;
+    return !cancelled && serverNotAnswering.empty() && count(MacOutcome::Failed) == 0 &&
+           count(MacOutcome::NotSent) == 0 && count(MacOutcome::Unknown) == 0;
 }
 
 bool DeviceBatchSummary::complete() const {
@@ -173,6 +172,9 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
     std::string text;
     if (summary.cancelled) {
         text = deleting ? "Delete device was cancelled.\n" : "Add device was cancelled.\n";
+    } else if (!summary.serverNotAnswering.empty()) {
+        text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
+               ": the server is not answering (" + summary.serverNotAnswering + ").\n";
     } else if (summary.count(MacOutcome::Failed) > 0) {
         text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
     } else {
@@ -189,8 +191,20 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         line("Skipped (already registered, not replaced)", summary.count(MacOutcome::Declined));
     }
     line("Failed", summary.count(MacOutcome::Failed));
+    if (const auto unknown = summary.count(MacOutcome::Unknown); unknown > 0) {
+        line("Unknown (sent, no reply)", unknown);
+    }
     line("Empty cells skipped", summary.emptyCells);
-    if (summary.cancelled) line("Not sent (cancelled)", summary.count(MacOutcome::NotSent));
+    if (summary.cancelled) {
+        line("Not sent (cancelled)", summary.count(MacOutcome::NotSent));
+    } else if (const auto notSent = summary.count(MacOutcome::NotSent); notSent > 0) {
+        line("Not sent", notSent);
+    }
+    if (summary.count(MacOutcome::Failed) > kMaxFailureMessages) {
+        text += "Only the first " + std::to_string(kMaxFailureMessages) +
+                " failures were shown one by one; every row's outcome and reason is in the "
+                "results.\n";
+    }
 
     const auto failed = summary.failedMacAddresses();
     if (!failed.empty()) {
@@ -232,6 +246,8 @@ std::string_view outcomeName(MacOutcome outcome) {
             return "failed";
         case MacOutcome::NotSent:
             return "not sent";
+        case MacOutcome::Unknown:
+            return "unknown (sent, no reply)";
     }
     return "failed";
 }
@@ -257,20 +273,38 @@ std::string csvField(std::string_view text) {
 }  // namespace
 
 std::string formatResultsCsv(const DeviceBatchSummary& summary) {
-    std::string csv = "row,column,mac,operation,outcome\n";
+    std::string csv = "row,column,mac,operation,outcome,reason\n";
     for (const MacResult& result : summary.results) {
         csv += std::to_string(result.row) + "," + std::to_string(result.column) + "," +
                csvField(result.macAddress) + "," + std::string(operationName(result.operation)) +
-               "," + std::string(outcomeName(result.outcome)) + "\n";
+               "," + csvField(outcomeName(result.outcome)) + "," + csvField(result.reason) + "\n";
     }
     return csv;
 }
 
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
+    const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
+    support::ProgressSink& progress, std::stop_token stop) {
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, askWhenSilent, reporter,
+                    progress, std::move(stop));
+}
+
+support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
+                                                  const DeviceBatch& batch,
+                                                  const ServerSilentQuestion& askWhenSilent,
+                                                  support::Reporter& reporter,
+                                                  support::ProgressSink& progress,
+                                                  std::stop_token stop) {
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, askWhenSilent,
+                    reporter, progress, std::move(stop));
+}
+
+support::Result<DeviceBatchSummary> addDevices(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
-    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, reporter, progress,
-                    std::move(stop));
+    return addDevices(endpoint, batch, askReplace, ServerSilentQuestion{}, reporter, progress,
+                      std::move(stop));
 }
 
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
@@ -278,8 +312,8 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop) {
-    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, reporter, progress,
-                    std::move(stop));
+    return deleteDevices(endpoint, batch, ServerSilentQuestion{}, reporter, progress,
+                         std::move(stop));
 }
 
 }  // namespace velquor::provisioning

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "sheet/sheet_reader.h"
+#include "support/hex.h"
 #include "wire/wire_records.h"
 
 namespace velquor::provisioning {
@@ -23,13 +24,41 @@ KestoRole roleForUser(std::string_view userName) {
                                           : KestoRole::DeviceRegistration;
 }
 
+void LoginRefusals::recordRefusal(std::string_view userName) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_counts.find(userName);
+    if (it == m_counts.end()) it = m_counts.emplace(std::string(userName), 0).first;
+    ++it->second;
+}
+
+void LoginRefusals::recordSuccess(std::string_view userName) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_counts.find(userName); it != m_counts.end()) m_counts.erase(it);
+}
+
+int LoginRefusals::refusals(std::string_view userName) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_counts.find(userName);
+    return it == m_counts.end() ? 0 : it->second;
+}
+
+std::string refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses) {
+    if (channel.lastFailureStage() != FailureStage::None) {
+        return channel.lastError().empty() ? "the request failed" : channel.lastError();
+    }
+    const std::string reply = support::escapeNonPrintable(channel.lastReply());
+    return "the server replied \"" + reply + "\": " + std::string(likelyCauses);
+}
+
 namespace {
 
-// Why an exchange did not end in "YES", for callers that show more than the product's text.
-support::Error refusal(const ProvisioningChannel& channel, std::string_view what) {
-    std::string reason = channel.lastError();
-    if (reason.empty()) reason = "the server refused it";
-    return makeError(ErrorCode::Refused, std::string(what) + ": " + reason);
+// Why an exchange did not end in "YES", for callers that branch on the error: a server that
+// answered refused, anything else is the network's.
+support::Error refusal(const ProvisioningChannel& channel, std::string_view what,
+                       const std::string& reason) {
+    const ErrorCode code =
+        channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network;
+    return makeError(code, std::string(what) + ": " + reason);
 }
 
 // A record that cannot be built (a text too long for its field) is refused under the command's
@@ -56,17 +85,26 @@ struct AccountTexts {
     std::string_view caption;
     std::string_view succeeded;
     std::string_view failed;
-    std::string_view mismatch;  // the password differs from its confirmation
+    std::string_view mismatch;      // the password differs from its confirmation
+    std::string_view likelyCauses;  // of a refusal, for the failure's detail
 };
-constexpr AccountTexts kAddUserTexts{kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded,
-                                     kesto_text::kAddUserFailed, kesto_text::kPasswordDifferent};
-constexpr AccountTexts kDeleteUserTexts{kesto_text::kDeleteUserCaption,
-                                        kesto_text::kDeleteUserSucceeded,
-                                        kesto_text::kDeleteUserFailed,
-                                        {}};
+constexpr AccountTexts kAddUserTexts{
+    kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded, kesto_text::kAddUserFailed,
+    kesto_text::kPasswordDifferent,
+    "the name is taken or not acceptable, the password is empty, or the administrator's login "
+    "has expired or the server restarted: log in again"};
+constexpr AccountTexts kDeleteUserTexts{
+    kesto_text::kDeleteUserCaption,
+    kesto_text::kDeleteUserSucceeded,
+    kesto_text::kDeleteUserFailed,
+    {},
+    "there is no such user, or the administrator's login has expired or the server restarted: "
+    "log in again"};
 constexpr AccountTexts kChangePasswordTexts{
     kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
-    kesto_text::kChangePasswordFailed, kesto_text::kPasswordNotEqual};
+    kesto_text::kChangePasswordFailed, kesto_text::kPasswordNotEqual,
+    "the new password is empty, or the login has expired or the server restarted: log in "
+    "again"};
 
 struct AccountChange {
     std::string_view operation;
@@ -89,8 +127,9 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
         if (stop.stop_requested()) return cancelled(texts.caption);
-        reporter.report(texts.failed, texts.caption);
-        return refusal(channel, texts.caption);
+        const std::string reason = refusalReason(channel, texts.likelyCauses);
+        reporter.reportWithDetail(texts.failed, texts.caption, reason);
+        return refusal(channel, texts.caption, reason);
     }
     reporter.report(texts.succeeded, texts.caption);
     return {};
@@ -98,18 +137,39 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
 
 }  // namespace
 
+namespace {
+
+// After a "NO": the name or password, and once this caller has seen several refusals of the
+// name, the server's lock-out, which refuses even the right password for a while.
+std::string loginRefusalCauses(std::string_view userName, int refusals) {
+    std::string causes = "the name or password was refused";
+    if (refusals >= LoginRefusals::kSeveral) {
+        causes += " (" + std::to_string(refusals) + " times for \"" + std::string(userName) +
+                  "\"); after 10 failed logins the server refuses that name from this address "
+                  "for a while, even with the right password";
+    }
+    return causes;
+}
+
+}  // namespace
+
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
                                  std::string_view password, support::Reporter& reporter,
-                                 std::stop_token stop) {
+                                 std::stop_token stop, LoginRefusals* refusals) {
     auto record =
         wire::buildLoginRequest(wire::LoginFields{std::string(userName), std::string(password)});
     if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendLoginRequest(*record) != 0) {
         if (stop.stop_requested()) return cancelled("login");
-        reporter.report(kesto_text::kLoginFailed, kesto_text::kLoginCaption);
-        return refusal(channel, "login");
+        const bool answered = channel.lastFailureStage() == FailureStage::None;
+        if (answered && refusals != nullptr) refusals->recordRefusal(userName);
+        const int seen = refusals != nullptr ? refusals->refusals(userName) : 1;
+        const std::string reason = refusalReason(channel, loginRefusalCauses(userName, seen));
+        reporter.reportWithDetail(kesto_text::kLoginFailed, kesto_text::kLoginCaption, reason);
+        return refusal(channel, "login", reason);
     }
+    if (refusals != nullptr) refusals->recordSuccess(userName);
     return roleForUser(userName);
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -49,6 +51,9 @@ inline constexpr std::string_view kReplaceQuestion = "%s exist,replace it?";
 inline constexpr std::string_view kAddFailed = "%s add failed!";
 inline constexpr std::string_view kReplaceFailed = "%s replace failed!";
 inline constexpr std::string_view kDeleteFailed = "%s delete failed!";
+// Asked, with Retry and Stop, when a batch's first exchanges all fail to reach the server;
+// "%s" is the server's address.
+inline constexpr std::string_view kServerNotAnswering = "The server %s is not answering";
 }  // namespace kesto_text
 
 // Puts text in place of the first "%s" of a product message.
@@ -62,13 +67,40 @@ enum class KestoRole {
 // The role rests on the name alone; the server has already decided whether it may log in.
 KestoRole roleForUser(std::string_view userName);
 
-// Each request below ends at once, unanswered and unreported, with a Cancelled error when stop
-// is requested while it waits on the network.
+// The logins the server refused, per name, as seen by one window or one command: after a few
+// the reason given says that the server locks a name out of an address for a while after 10
+// failures, since from then on the right password is refused too and looks like a typo.
+// Safe to share between threads; the caller owns it and hands it to every login().
+class LoginRefusals {
+public:
+    // From this many refusals of one name on, the lock-out is mentioned.
+    static constexpr int kSeveral = 3;
 
-// Sends the login; on "YES" the role of that name. A refusal reports "Login failed!".
+    void recordRefusal(std::string_view userName);
+    void recordSuccess(std::string_view userName);
+    int refusals(std::string_view userName) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, int, std::less<>> m_counts;
+};
+
+// Each request below ends at once, unanswered and unreported, with a Cancelled error when stop
+// is requested while it waits on the network. Every failure box carries the reason as its
+// detail (Reporter::reportWithDetail): the connection refused with the address, no TLS
+// handshake within the time-out, the certificate refused, or the server's "NO" with the likely
+// causes for that request.
+
+// Why a request was not accepted, fit for a user: the channel's reason when the exchange
+// failed, or the server's reply word followed by likelyCauses when it answered.
+std::string refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses);
+
+// Sends the login; on "YES" the role of that name. A refusal reports "Login failed!" with the
+// reason: the name or password was refused, and once refusals counts several for the name,
+// the server's lock-out after 10 failures.
 support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view userName,
                                  std::string_view password, support::Reporter& reporter,
-                                 std::stop_token stop = {});
+                                 std::stop_token stop = {}, LoginRefusals* refusals = nullptr);
 
 // The confirmation is compared byte for byte before anything is sent.
 support::Status addUser(const KestoEndpoint& endpoint, std::string_view userName,
@@ -92,6 +124,14 @@ enum class ReplaceAnswer { Yes, No, YesToAll, NoToAll };
 using ReplaceQuestion =
     std::function<ReplaceAnswer(const std::string& macAddress, const std::string& question)>;
 
+// Asked once when the first exchanges of a batch all fail to reach the server (refused,
+// reset, no handshake within the connect time-out) or all go unanswered: server is the address
+// asked for, reason why the last one failed. true = Retry (the rows not yet sent go out
+// again), false = Stop (they stay "not sent"). An empty function stops. Called on the thread
+// that runs the batch, with nothing in flight being started meanwhile.
+using ServerSilentQuestion =
+    std::function<bool /*retry*/ (const std::string& server, const std::string& reason)>;
+
 enum class DeviceOperation { Add, Replace, Delete };
 
 enum class MacOutcome {
@@ -99,8 +139,9 @@ enum class MacOutcome {
     Replaced,  // "EXIST", then "UP" accepted
     Declined,  // "EXIST", and the operator chose not to replace it
     Deleted,   // "DEL" accepted
-    Failed,    // refused or the exchange failed
-    NotSent,   // the batch was cancelled before this MAC's turn
+    Failed,    // refused, or the exchange failed before the record left
+    NotSent,   // the batch was cancelled or stopped before this MAC's turn
+    Unknown,   // the record was sent and no reply came: the server may or may not have it
 };
 
 struct MacResult {
@@ -109,6 +150,9 @@ struct MacResult {
     std::string macAddress;
     DeviceOperation operation = DeviceOperation::Add;  // the last operation sent (or due)
     MacOutcome outcome = MacOutcome::NotSent;
+    // Why it is not done, fit for a user: "cannot connect to 10.0.0.5:44391: Connection
+    // refused", "the server refused it (NO): ...". Empty for a row done as asked.
+    std::string reason;
 };
 
 // How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The
@@ -128,11 +172,14 @@ struct DeviceBatchSummary {
     std::vector<MacResult> results;                  // one per non-empty cell, in row order
     std::size_t emptyCells = 0;                      // cells skipped because they were empty
     bool cancelled = false;
+    // Set when the batch stopped because the server was not answering: why the last exchange
+    // failed. The rows it did not send are NotSent.
+    std::string serverNotAnswering;
 
     std::size_t count(MacOutcome outcome) const;
     std::vector<std::string> failedMacAddresses() const;
-    // Nothing failed and nothing was left unsent: declined replacements are the operator's
-    // choice, not failures.
+    // Nothing failed, nothing was left unsent and no reply is missing: declined replacements
+    // are the operator's choice, not failures.
     bool succeeded() const;
     // Every MAC of the file was registered (or removed) as asked, with no empty cell and no
     // declined replacement: nothing for the operator to look at beyond the completion text.
@@ -149,15 +196,32 @@ inline constexpr std::size_t kMaxListedFailures = 30;
 // nothing), checks every field's length, then sends one "ADD" per non-empty cell, up to
 // batch.jobs at once. "EXIST" asks askReplace and, on Yes, sends "UP". Whatever the number in
 // flight, the outcome is that of a one-at-a-time run in row order: a repeated MAC waits for its
-// earlier row, and results, messages, questions and progress come out in row order, all on the
-// calling thread. A stop request starts nothing new; exchanges already in flight are finished
-// and reported. Reports the completion text when no request failed or went unsent, otherwise
+// earlier row, and results, messages (each failure with its reason as the detail), questions
+// and progress come out in row order, all on the calling thread.
+//
+// A server that does not answer is found in seconds: a time-out is not retried, and when the
+// first exchanges all fail to reach it (or, later on, several in a row do), nothing new starts
+// and askWhenSilent decides between Retry and Stop. A stop request takes effect within a
+// fraction of a second: exchanges in flight are abandoned, a row whose record had left is
+// Unknown, the rest NotSent. Reports the completion text when every row was done, otherwise
 // one summary.
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
-    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);
+    const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
+    support::ProgressSink& progress, std::stop_token stop);
 
 // As addDevices, with one "DEL" per non-empty cell.
+support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
+                                                  const DeviceBatch& batch,
+                                                  const ServerSilentQuestion& askWhenSilent,
+                                                  support::Reporter& reporter,
+                                                  support::ProgressSink& progress,
+                                                  std::stop_token stop);
+
+// The same, stopping without a question when the server is not answering.
+support::Result<DeviceBatchSummary> addDevices(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
+    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   const DeviceBatch& batch,
                                                   support::Reporter& reporter,
@@ -167,10 +231,12 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
 // The summary shown instead of the completion text when something was not done.
 std::string describeSummary(const DeviceBatchSummary& summary);
 
-// The per-MAC results as CSV (row, column, MAC, operation, outcome), for a report file.
+// The per-MAC results as CSV (row, column, MAC, operation, outcome, reason): the CLI's
+// --report, and the bytes the window saves for the same run.
 std::string formatResultsCsv(const DeviceBatchSummary& summary);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
-std::string_view outcomeName(MacOutcome outcome);           // "added", "replaced", ...
+// "added", "replaced", "skipped", "deleted", "failed", "not sent", "unknown (sent, no reply)"
+std::string_view outcomeName(MacOutcome outcome);
 
 }  // namespace velquor::provisioning

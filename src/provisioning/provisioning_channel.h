@@ -1,6 +1,7 @@
-// ProvisioningChannel: one request to the Kesto provisioning server per call. Each call opens a
-// TLS connection to the request's port, verifies the server's certificate against the CA file
-// and the server's address against the certificate, writes the whole record, reads one reply
+// ProvisioningChannel: one request to the Kesto provisioning server per call. Each call resolves
+// the server's name, opens a TLS connection to the request's port (trying the name's addresses
+// in order), verifies the server's certificate against the CA file and against the name or
+// address asked for, writes the whole record, reads one reply
 // of at most 8 bytes and turns it into 0 (accepted), 1 (device already registered) or -1
 // (refused or failed). Low-level diagnostics go to standard output, one line per failure.
 #pragma once
@@ -12,26 +13,56 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "settings/kesto_settings.h"
+#include "support/result.h"
 #include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
-// Where the server is. The address is fixed at build time; tests and the command-line tool
-// point elsewhere. The CA file is resolved against the current working directory.
+// How long an exchange may take: a silent server must not freeze the caller, and a server
+// that does not even complete a handshake is found within seconds.
+struct ChannelTimeouts {
+    std::chrono::milliseconds connect{5'000};    // TCP connect and TLS handshake together
+    std::chrono::milliseconds exchange{10'000};  // then sending the record and its reply
+};
+
+// Where the server is and how long to wait for it. Without settings: the build-time address,
+// the product's ports, cacert.pem in the working directory (endpointFromSettings applies the
+// settings files and the CA lookup).
 struct KestoEndpoint {
-    std::string address{wire::kDefaultServerAddress};
+    std::string address{wire::kDefaultServerAddress};  // a host name, IPv4 or IPv6 address
     std::uint16_t loginPort = wire::kLoginPort;
     std::uint16_t accountPort = wire::kAccountPort;
     std::uint16_t devicePort = wire::kDevicePort;
     std::string caFile = "cacert.pem";
+    // When no CA file was found: where the lookup went and which setting names the file. It is
+    // the reason given when the trust anchors cannot be loaded.
+    std::string caProblem;
+    ChannelTimeouts timeouts;
 };
 
-// How long an exchange may take: a silent server must not freeze the caller.
-struct ChannelTimeouts {
-    std::chrono::milliseconds connect{10'000};   // TCP connect
-    std::chrono::milliseconds exchange{30'000};  // connect, handshake, write and reply together
+// The endpoint the settings describe, with the CA file found by settings::findCaFile.
+KestoEndpoint endpointFromSettings(
+    const settings::KestoSettings& settings,
+    const settings::SettingsPaths& paths = settings::defaultSettingsPaths());
+
+// What the server showed in a test connection (one TLS handshake on the login port).
+struct ServerCertificate {
+    std::string subject;             // the subject's common name, or the whole subject
+    std::vector<std::string> names;  // its subject alternative names: DNS names, addresses
+    std::string notAfter;            // the expiry, "2027-12-08 16:30:00 UTC"
+    std::chrono::system_clock::time_point expires;
+    std::string issuer;
 };
+
+// One TLS handshake with the login port, verified as every exchange is (chain, then name or
+// address), and nothing sent: the certificate the server presented, or why there is none
+// ("cannot connect to ...", "no TLS handshake with ... within 5 s", "the certificate of ... is
+// for 127.0.0.1, not kesto.example"). Honours stop within a fraction of a second.
+support::Result<ServerCertificate> testConnection(const KestoEndpoint& endpoint,
+                                                  std::stop_token stop = {});
 
 // Results of the Send operations.
 inline constexpr int kRequestAccepted = 0;
@@ -48,7 +79,9 @@ enum class FailureStage {
 
 class ProvisioningChannel {
 public:
-    explicit ProvisioningChannel(KestoEndpoint endpoint = {}, ChannelTimeouts timeouts = {});
+    // The time-outs are the endpoint's unless given here.
+    explicit ProvisioningChannel(KestoEndpoint endpoint = {});
+    ProvisioningChannel(KestoEndpoint endpoint, ChannelTimeouts timeouts);
     ~ProvisioningChannel();
     ProvisioningChannel(const ProvisioningChannel&) = delete;
     ProvisioningChannel& operator=(const ProvisioningChannel&) = delete;
@@ -81,6 +114,11 @@ public:
     // a Connecting failure is certain to have left the server untouched and is worth another
     // try; after Exchanging the record may have been applied even though no reply came.
     FailureStage lastFailureStage() const { return m_failureStage; }
+    // The last call ran out of time (no connection, no handshake or no reply in time): the
+    // server is silent, not busy, so trying again at once only waits as long again.
+    bool lastFailureTimedOut() const { return m_timedOut; }
+    // The last call ended because stop was requested.
+    bool lastCallCancelled() const { return m_cancelled; }
 
     const KestoEndpoint& endpoint() const { return m_endpoint; }
     const ChannelTimeouts& timeouts() const { return m_timeouts; }
@@ -94,7 +132,6 @@ public:
     std::size_t resumedSessions() const { return m_resumedSessions; }
 
 private:
-    struct Exchange;
     struct TlsState;
 
     int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed, const void* request,
@@ -108,6 +145,8 @@ private:
     std::string m_lastError;
     std::string m_lastReply;
     FailureStage m_failureStage = FailureStage::None;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
     std::size_t m_resumedSessions = 0;
 };
 

@@ -91,9 +91,9 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
         kesto(device + "add " + fileArg + " --server-field srv --replace none --report " + report,
               "pw\n");
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(readFile(dir / "report.csv"), "row,column,mac,operation,outcome\n1,1," + macs[0] +
-                                                ",add,added\n1,2," + macs[1] + ",add,added\n2,1," +
-                                                macs[2] + ",add,added\n");
+    EXPECT_EQ(readFile(dir / "report.csv"), "row,column,mac,operation,outcome,reason\n1,1," +
+                                                macs[0] + ",add,added,\n1,2," + macs[1] +
+                                                ",add,added,\n2,1," + macs[2] + ",add,added,\n");
 
     auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
     EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;
@@ -106,7 +106,7 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
     auto deleted =
         kesto(device + "del " + fileArg + " --server-field srv --report " + report, "pw\n");
     EXPECT_EQ(deleted.status, 0) << deleted.err;
-    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted,\n"), std::string::npos);
     auto deletedAgain = kesto(device + "del " + fileArg + " --server-field srv", "pw\n");
     EXPECT_EQ(deletedAgain.status, 1);
     EXPECT_NE(deletedAgain.err.find(macs[0] + " delete failed!"), std::string::npos);
@@ -179,7 +179,8 @@ TEST_F(KestoCliTest, JobsIsCheckedAndLeavesTheOutcomeAsOneAtATime) {
     EXPECT_EQ(many.status, one.status);
     EXPECT_EQ(many.err, one.err);
     EXPECT_EQ(readFile(dir / "many.csv"), readFile(dir / "one.csv"));
-    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "one.csv").find(macs[0] + ",add,skipped,already registered"),
+              std::string::npos);
 }
 
 TEST_F(KestoCliTest, StoppedServerIsAFailure) {

@@ -195,10 +195,16 @@ TEST_F(ChannelTest, ServerClosingWithoutAnswerGivesMinusOne) {
 }
 
 TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRecord) {
-    const testing::CertificateAndKey* identities[] = {&certificates().otherCa(),
-                                                      &certificates().otherAddress(),
-                                                      &certificates().nameOnlyInCommonName()};
-    for (const auto* identity : identities) {
+    struct Row {
+        const testing::CertificateAndKey* identity;
+        std::string reason;  // the reason names what was asked for and what the certificate says
+    };
+    const Row rows[] = {
+        {&certificates().otherCa(), "is not trusted"},
+        {&certificates().otherAddress(), "is for 10.9.9.9, not 127.0.0.1"},
+        {&certificates().nameOnlyInCommonName(), "is for 10.9.9.9, not 127.0.0.1"},
+    };
+    for (const auto& [identity, reason] : rows) {
         SCOPED_TRACE(identity->certificate.filename().string());
         for (Kind kind : kAllKinds) {
             auto server = serverFor(kind, {}, identity);
@@ -206,8 +212,7 @@ TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRec
             const Outcome outcome = exchange(channel, kind, sampleRecord(kind));
             EXPECT_EQ(outcome.result, -1);
             EXPECT_EQ(outcome.printed, "Handle the failed verification \n");
-            EXPECT_NE(channel.lastError().find("not trusted"), std::string::npos)
-                << channel.lastError();
+            EXPECT_NE(channel.lastError().find(reason), std::string::npos) << channel.lastError();
             EXPECT_EQ(channel.lastFailureStage(), FailureStage::Verifying);
             ASSERT_TRUE(eventually([&] { return !server->serverNamesOffered().empty(); }));
             EXPECT_EQ(server->handshakesCompleted(), 0);
@@ -227,6 +232,11 @@ TEST_F(ChannelTest, ServerNamedByHostNameGetsSniAndMustMatchTheCertificate) {
     const Outcome outcome = exchange(channel, Kind::Device, sampleRecord(Kind::Device));
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.printed, "Handle the failed verification \n");
+    EXPECT_NE(
+        channel.lastError().find("the certificate of localhost:" + std::to_string(server->port()) +
+                                 " is for 127.0.0.1, not localhost"),
+        std::string::npos)
+        << channel.lastError();
     ASSERT_TRUE(eventually([&] { return !server->serverNamesOffered().empty(); }));
     EXPECT_EQ(server->serverNamesOffered().back(), "localhost");
     EXPECT_TRUE(server->received().empty());
@@ -261,6 +271,7 @@ TEST_F(ChannelTest, SilentServerTimesOutWithOneLine) {
     EXPECT_LT(outcome.took, 5s);
     EXPECT_NE(channel.lastError().find("no reply"), std::string::npos) << channel.lastError();
     EXPECT_EQ(channel.lastFailureStage(), FailureStage::Exchanging);
+    EXPECT_TRUE(channel.lastFailureTimedOut());
 }
 
 TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
@@ -276,15 +287,20 @@ TEST_F(ChannelTest, UnansweredConnectGivesUpAfterTheConnectTimeout) {
 }
 
 TEST_F(ChannelTest, ServerStuckBeforeHandshakeTimesOut) {
+    // The handshake belongs to the connect time-out, however long the reply may take.
     SilentTcpListener listener;
-    auto channel = channelTo(Kind::Login, listener.port(), {2s, 400ms});
+    auto channel = channelTo(Kind::Login, listener.port(), {2s, 60s});
     const Outcome outcome = exchange(channel, Kind::Login, sampleRecord(Kind::Login));
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
     EXPECT_LT(outcome.took, 5s);
-    EXPECT_NE(channel.lastError().find("within"), std::string::npos) << channel.lastError();
+    EXPECT_NE(channel.lastError().find("no TLS handshake with 127.0.0.1:" +
+                                       std::to_string(listener.port()) + " within 2 s"),
+              std::string::npos)
+        << channel.lastError();
     EXPECT_EQ(channel.lastFailureStage(), FailureStage::Connecting)
         << "a handshake that never finished sent nothing: safe to try again";
+    EXPECT_TRUE(channel.lastFailureTimedOut()) << "silence is not a refusal to retry at once";
 }
 
 TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
@@ -292,8 +308,93 @@ TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
     const Outcome outcome = exchange(channel, Kind::Account, sampleRecord(Kind::Account));
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.printed, "BIO_do_connect(bio)NULL<=0\n");
-    EXPECT_NE(channel.lastError().find("refused"), std::string::npos) << channel.lastError();
+    EXPECT_NE(channel.lastError().find("cannot connect to 127.0.0.1:" +
+                                       std::to_string(m_closed.port()) + ": Connection refused"),
+              std::string::npos)
+        << channel.lastError();
     EXPECT_EQ(channel.lastFailureStage(), FailureStage::Connecting);
+    EXPECT_FALSE(channel.lastFailureTimedOut());
+}
+
+TEST_F(ChannelTest, StopEndsAWaitingExchangeAtOnceAtTheStageItReached) {
+    auto silent = serverFor(Kind::Device, {ServerAction::NeverAnswer, ""});
+    SilentTcpListener stuck;
+    struct Row {
+        const char* what;
+        std::uint16_t port;
+        FailureStage stage;
+    };
+    const Row rows[] = {{"before the handshake", stuck.port(), FailureStage::Connecting},
+                        {"waiting for the reply", silent->port(), FailureStage::Exchanging}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto channel = channelTo(Kind::Device, row.port, {60s, 60s});
+        std::stop_source stop;
+        channel.setStopToken(stop.get_token());
+        std::jthread canceller([&stop] {
+            std::this_thread::sleep_for(300ms);
+            stop.request_stop();
+        });
+        const Outcome outcome = exchange(channel, Kind::Device, sampleRecord(Kind::Device));
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_LT(outcome.took, 5s) << "a Cancel must not wait for the time-out";
+        EXPECT_TRUE(channel.lastCallCancelled());
+        EXPECT_EQ(channel.lastError(), "cancelled");
+        EXPECT_EQ(channel.lastFailureStage(), row.stage);
+        EXPECT_EQ(outcome.printed, "") << "a Cancel is not a fault to diagnose";
+    }
+}
+
+TEST_F(ChannelTest, TestConnectionShowsTheCertificateOrWhyThereIsNone) {
+    auto server = serverFor(Kind::Login);
+    KestoEndpoint endpoint;
+    endpoint.address = "127.0.0.1";
+    endpoint.loginPort = server->port();
+    endpoint.caFile = certificates().caFile().string();
+    endpoint.timeouts = {2s, 2s};
+    auto shown = testConnection(endpoint);
+    ASSERT_TRUE(shown.ok()) << shown.error().message;
+    EXPECT_EQ(shown->subject, "kesto test server");
+    EXPECT_EQ(shown->names, std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(shown->issuer, "ca");
+    EXPECT_GT(shown->expires, std::chrono::system_clock::now());
+    EXPECT_LT(shown->expires, std::chrono::system_clock::now() + std::chrono::hours(24 * 3));
+    EXPECT_TRUE(shown->notAfter.ends_with(" UTC")) << shown->notAfter;
+    ASSERT_TRUE(eventually([&] { return server->received().size() == 1; }));
+    EXPECT_EQ(server->received()[0], "") << "a test sends no record";
+
+    struct Row {
+        const char* what;
+        KestoEndpoint endpoint;
+        std::string reason;
+    };
+    KestoEndpoint byName = endpoint;
+    byName.address = "localhost";
+    KestoEndpoint dead = endpoint;
+    dead.loginPort = m_closed.port();
+    SilentTcpListener stuck;
+    KestoEndpoint silent = endpoint;
+    silent.loginPort = stuck.port();
+    silent.timeouts.connect = 300ms;
+    KestoEndpoint noCa = endpoint;
+    noCa.caFile = "absent.pem";
+    noCa.caProblem = "no CA certificate found (looked for absent.pem); set ca-file";
+    const Row rows[] = {
+        {"another name", byName, "is for 127.0.0.1, not localhost"},
+        {"dead port", dead, "Connection refused"},
+        {"silent", silent,
+         "no TLS handshake with 127.0.0.1:" + std::to_string(stuck.port()) + " within 300 ms"},
+        {"no CA file", noCa, noCa.caProblem},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ::testing::internal::CaptureStdout();
+        auto failed = testConnection(row.endpoint);
+        ::testing::internal::GetCapturedStdout();
+        ASSERT_FALSE(failed.ok());
+        EXPECT_NE(failed.error().message.find(row.reason), std::string::npos)
+            << failed.error().message;
+    }
 }
 
 TEST_F(ChannelTest, RecordOfWrongLengthIsNeverSent) {
@@ -345,8 +446,8 @@ TEST(ChannelDefaults, EndpointAndTimeouts) {
     EXPECT_EQ(endpoint.devicePort, 44391);
     EXPECT_EQ(endpoint.caFile, "cacert.pem");
     const ProvisioningChannel channel;
-    EXPECT_EQ(channel.timeouts().connect, std::chrono::seconds(10));
-    EXPECT_EQ(channel.timeouts().exchange, std::chrono::seconds(30));
+    EXPECT_EQ(channel.timeouts().connect, std::chrono::seconds(5));
+    EXPECT_EQ(channel.timeouts().exchange, std::chrono::seconds(10));
 }
 
 }  // namespace
