@@ -120,7 +120,7 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
         results.rows.push_back(ResultRow{
             result.row, columnLetters(result.column) + QString::number(result.row),
             fromUtf8(result.macAddress), fromUtf8(provisioning::outcomeName(result.outcome)),
-            QString(), isDeviceFailure(result.outcome)});
+            fromUtf8(result.reason), isDeviceFailure(result.outcome)});
     }
     results.csv = [summary] { return provisioning::formatResultsCsv(summary); };
     return results;

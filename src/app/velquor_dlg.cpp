@@ -21,8 +21,10 @@
 #include <utility>
 
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/kesto_session.h"
 #include "app/progress_task.h"
 #include "app/results_view.h"
+#include "app/settings_dialog.h"
 #include "crypto/config_file.h"
 #include "generator/generation_job.h"
 
@@ -207,6 +209,7 @@ void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(QStringLiteral("KESTO")));
+    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(QStringLiteral("Settings")));
     windowLayout->setMenuBar(menuBar);
     alignLabelColumns({buildEncryptGroup(), buildMacGroup(), buildMd5Group()});
     windowLayout->addStretch(1);
@@ -236,6 +239,8 @@ void CVelquorDlg::connectCommands() {
         connect(qobject_cast<QPushButton*>(control(id)), &QPushButton::clicked, this, handler);
     }
     connect(menuCommand(kKestoMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnKestoMenu);
+    connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnSettingsMenu);
 }
 
 void CVelquorDlg::refreshAesKeyChecked() {
@@ -390,8 +395,17 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
 }
 
 void CVelquorDlg::OnKestoMenu() {
-    kestologin login(prompter(), provisioning::KestoEndpoint{}, this);
+    const std::optional<KestoSession> session = loadKestoSession(*this);
+    if (!session) return;
+    kestologin login(prompter(), session->endpoint, this);
+    login.setBatchJobs(session->jobs);
+    login.setLoginRefusals(&m_loginRefusals);
     login.exec();
+}
+
+void CVelquorDlg::OnSettingsMenu() {
+    SettingsDialog dialog(prompter(), settings::defaultSettingsPaths(), this);
+    dialog.exec();
 }
 
 template <typename Operation>

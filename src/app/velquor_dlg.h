@@ -15,6 +15,7 @@
 #include "app/progress_task.h"
 #include "digest/digest_engine.h"
 #include "generator/generation_job.h"
+#include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 #include "support/result.h"
 
@@ -54,6 +55,7 @@ enum MainWindowId : int {
     kGenerateMd5Button = 1025,
     kCopyButton = 1026,
     kKestoMenuCommand = 32772,
+    kSettingsMenuCommand = 32790,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -81,6 +83,8 @@ public slots:
     void OnGenerateConfigs();
     void OnGenerateMd5();
     void OnKestoMenu();
+    // Edits the per-user Kesto settings; the next KESTO login uses them.
+    void OnSettingsMenu();
 
 private:
     void buildControls();
@@ -104,6 +108,8 @@ private:
     bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
 
     digest::CDigestEngine m_digestEngine;
+    // Every login of this window counts here, so repeated refusals of a name can be explained.
+    provisioning::LoginRefusals m_loginRefusals;
 
     QString m_inputFilePath;
     std::int32_t m_aesKeyChecked = 0;

@@ -26,6 +26,9 @@ public:
     provisioning::ReplaceAnswer askReplace(const std::string& question) {
         return m_prompts.askReplace(question);
     }
+    bool askRetry(const std::string& server, const std::string& reason, std::string_view caption) {
+        return m_prompts.askRetry(server, reason, caption);
+    }
 
     // On the GUI thread once the batch has returned: the reports held back, the last of them
     // with counts (when not empty) and, when failures outnumber the boxes already shown, a line

@@ -88,20 +88,28 @@ void CDevice::OnDelete() {
 void CDevice::runBatch(provisioning::DeviceOperation command) {
     if (isBusy()) return;
     DoDataExchange();
-    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
+                                          m_batchJobs};
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;
     const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
                                            : provisioning::kesto_text::kDeleteDeviceCaption);
 
-    auto job = [batch, endpoint, prompts, adding](support::ProgressSink& sink,
-                                                  std::stop_token stop) -> BatchResult {
-        if (!adding) return provisioning::deleteDevices(endpoint, batch, *prompts, sink, stop);
+    auto job = [batch, endpoint, prompts, adding, caption = toBytes(label)](
+                   support::ProgressSink& sink, std::stop_token stop) -> BatchResult {
+        auto askWhenSilent = [prompts, caption](const std::string& server,
+                                                const std::string& reason) {
+            return prompts->askRetry(server, reason, caption);
+        };
+        if (!adding) {
+            return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink,
+                                               stop);
+        }
         auto ask = [prompts](const std::string&, const std::string& question) {
             return prompts->askReplace(question);
         };
-        return provisioning::addDevices(endpoint, batch, ask, *prompts, sink, stop);
+        return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop);
     };
     auto then = [this, prompts](std::optional<BatchResult> result, bool) {
         if (!result) {
@@ -120,7 +128,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
 
 void CDevice::showBatchResults(BatchPrompts& prompts,
                                const provisioning::DeviceBatchSummary& summary) {
-    const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed);
+    const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed) +
+                              summary.count(provisioning::MacOutcome::Unknown);
     prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
     ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
 }

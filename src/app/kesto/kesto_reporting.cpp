@@ -68,3 +68,15 @@ provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& ques
 }
 
 }  // namespace velquor::app
+
+namespace velquor::app {
+
+bool GuiThreadPrompts::askRetry(const std::string& server, const std::string& reason,
+                                std::string_view caption) {
+    const std::string question =
+        provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, server);
+    return ask(MessageRequest{fromBytes(question), fromBytes(caption), MessageButtons::RetryStop,
+                              MessageIcon::Warning, fromBytes(reason)}) == Answer::Retry;
+}
+
+}  // namespace velquor::app

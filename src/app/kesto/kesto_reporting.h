@@ -29,6 +29,8 @@ public:
     void reportWithDetail(std::string_view text, std::string_view caption,
                           std::string_view detail) override;
     provisioning::ReplaceAnswer askReplace(const std::string& question);
+    // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
+    bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
 
 private:
     Answer ask(const MessageRequest& request);
