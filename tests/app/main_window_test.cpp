@@ -143,14 +143,19 @@ private slots:
         QVERIFY(!m_window->windowIcon().pixmap(32, 32).isNull());
     }
 
+    // KESTO first, as it always was, then Settings beside it; both run at a click.
     void menuBarHoldsTheKestoCommandDirectly() {
         auto* menuBar = m_window->findChild<QMenuBar*>();
         QVERIFY(menuBar);
-        QCOMPARE(menuBar->actions().size(), 1);
+        QVERIFY(menuBar->actions().size() >= 2);
         QAction* kesto = menuBar->actions().first();
         QCOMPARE(kesto->text(), QString("KESTO"));
         QVERIFY(kesto->menu() == nullptr);
         QCOMPARE(m_window->menuCommand(32772), kesto);
+        QAction* settings = menuBar->actions()[1];
+        QCOMPARE(settings->text(), QString("Settings"));
+        QVERIFY(settings->menu() == nullptr);
+        QCOMPARE(m_window->menuCommand(velquor::app::kSettingsMenuCommand), settings);
     }
 
     void fieldsStartEmptyAndCopyStaysHidden() {
