@@ -45,6 +45,7 @@ its CA, server certificate and SQLite database in one folder.
 .
 The package runs it as a systemd service under its own unprivileged
 account, once an administrator has made its keys with 'kestod init'.")
+set(CPACK_DEBIAN_VELQUOR_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/velquor/conffiles)
 set(CPACK_DEBIAN_KESTOD_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/kestod/conffiles
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/kestod/postinst

@@ -62,11 +62,16 @@ support::Result<std::string> keyFromOptions(const support::ArgParser& args) {
 }
 
 void StderrReporter::report(std::string_view text, std::string_view caption) {
-    if (caption.empty()) {
-        std::cerr << "velquor-cli: " << text << '\n';
-    } else {
-        std::cerr << "velquor-cli: " << caption << ": " << text << '\n';
-    }
+    reportWithDetail(text, caption, {});
+}
+
+void StderrReporter::reportWithDetail(std::string_view text, std::string_view caption,
+                                      std::string_view detail) {
+    std::cerr << "velquor-cli: ";
+    if (!caption.empty()) std::cerr << caption << ": ";
+    std::cerr << text;
+    if (!detail.empty()) std::cerr << " (" << detail << ")";
+    std::cerr << '\n';
 }
 
 namespace {

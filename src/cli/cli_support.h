@@ -28,10 +28,13 @@ int batchExitStatus(bool succeeded, bool cancelled);
 // Parses "--key TEXT" / "--key-hex HEX" into key bytes; an error names the problem.
 support::Result<std::string> keyFromOptions(const support::ArgParser& args);
 
-// A Reporter for the CLI: each report becomes a line on stderr, "caption: text".
+// A Reporter for the CLI: each report becomes a line on stderr, "caption: text", and a
+// report's detail (the reason behind it) follows in parentheses.
 class StderrReporter final : public support::Reporter {
 public:
     void report(std::string_view text, std::string_view caption) override;
+    void reportWithDetail(std::string_view text, std::string_view caption,
+                          std::string_view detail) override;
 };
 
 // Progress on stderr, redrawn on one line, only when stderr is a terminal.

@@ -4,16 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "provisioning/kesto_operations.h"
+#include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 
@@ -25,7 +24,8 @@ using support::ErrorCode;
 using support::makeError;
 
 constexpr const char* kUsage =
-    "kesto [--host ADDR] [--ports L,A,D] [--cafile F] --user NAME [--password-file F|-] COMMAND\n"
+    "kesto [--address HOST] [--ports L,A,D] [--cafile F] --user NAME [--password-file F|-]\n"
+    "      COMMAND\n"
     "commands (each logs in first):\n"
     "  login                                   print the role: administrator or operator\n"
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
@@ -35,8 +35,14 @@ constexpr const char* kUsage =
     "             [--jobs N]\n"
     "  device del MACFILE --server-field TEXT [--report FILE.csv] [--jobs N]\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
+    "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
+    "--connect-timeout S, --exchange-timeout S and --jobs override the [kesto] settings of\n"
+    "~/.config/velquor/velquor.conf and /etc/velquor/velquor.conf ('velquor-cli settings').\n"
+    "Without ca-file: ./cacert.pem, then cacert.pem in those two folders.\n"
+    "A server that does not answer stops a device batch with status 1; the rows not sent\n"
+    "are \"not sent\" in the report.\n"
     "Passwords: a file's first line; '-' reads the next line of standard input; without a file\n"
-    "the password is asked on the terminal without echo. --cafile defaults to ./cacert.pem.";
+    "the password is asked on the terminal without echo.";
 
 // The terminal, for questions that must not come from redirected input.
 class Terminal {
@@ -120,51 +126,18 @@ support::Result<std::string> readSecret(const std::optional<std::string>& source
     return *first;
 }
 
-support::Result<std::uint16_t> parsePort(std::string_view text) {
-    unsigned value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-        return makeError(ErrorCode::InvalidInput,
-                         "--ports: '" + std::string(text) + "' is not a port number (1-65535)");
+// The settings files under the command line's options: where the server is and how long to
+// wait for it. A file's unknown keys are warned about once.
+support::Result<settings::LoadedSettings> settingsFrom(const support::ArgParser& args) {
+    auto commandLine = settings::valuesFromOptions(
+        [&args](const std::string& option) { return args.value(option); });
+    if (!commandLine) return commandLine.error();
+    auto loaded = settings::loadSettings(*commandLine);
+    if (!loaded) return loaded.error();
+    for (const auto& warning : settings::unseenWarnings(loaded->warnings)) {
+        printError("warning: " + warning);
     }
-    return static_cast<std::uint16_t>(value);
-}
-
-// --jobs N: how many device exchanges a batch keeps in flight.
-support::Result<std::size_t> parseJobs(const std::optional<std::string>& text) {
-    if (!text) return provisioning::kDefaultBatchJobs;
-    std::size_t value = 0;
-    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (error != std::errc() || end != text->data() + text->size() || value < 1 ||
-        value > provisioning::kMaxBatchJobs) {
-        return makeError(ErrorCode::InvalidInput, "--jobs: '" + *text +
-                                                      "' is not a number from 1 to " +
-                                                      std::to_string(provisioning::kMaxBatchJobs));
-    }
-    return value;
-}
-
-support::Result<KestoEndpoint> endpointFrom(const support::ArgParser& args) {
-    KestoEndpoint endpoint;
-    if (auto host = args.value("--host")) endpoint.address = *host;
-    if (auto cafile = args.value("--cafile")) endpoint.caFile = *cafile;
-    if (auto ports = args.value("--ports")) {
-        std::vector<std::uint16_t> parsed;
-        std::stringstream list(*ports);
-        for (std::string item; std::getline(list, item, ',');) {
-            auto port = parsePort(item);
-            if (!port) return port.error();
-            parsed.push_back(*port);
-        }
-        if (parsed.size() != 3 || ports->back() == ',') {
-            return makeError(ErrorCode::InvalidInput,
-                             "--ports needs three ports: login,account,device");
-        }
-        endpoint.loginPort = parsed[0];
-        endpoint.accountPort = parsed[1];
-        endpoint.devicePort = parsed[2];
-    }
-    return endpoint;
+    return loaded;
 }
 
 // Asks on the terminal, where the GUI shows Yes / No / Yes to All / No to All.
@@ -187,17 +160,15 @@ private:
     std::shared_ptr<Terminal> m_terminal = std::make_shared<Terminal>();
 };
 
+// The reporter has already shown the product's text with the reason.
 int failWithReason(const support::Error& error) {
-    // The reporter has already shown the product's text; only a server-side reason adds news.
-    if (error.code == ErrorCode::Refused || error.code == ErrorCode::Network) {
-        return failWith(error);
-    }
     return support::exitStatusFor(error.code);
 }
 
 struct Context {
     const support::ArgParser& args;
     KestoEndpoint endpoint;
+    std::size_t jobs;
     std::string userName;
     StderrReporter reporter;
 };
@@ -249,14 +220,22 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     const auto server = context.args.value("--server-field");
     const auto reportPath = context.args.value("--report");
     const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
-    const provisioning::DeviceBatch batch{words[2], *server, context.userName,
-                                          *parseJobs(context.args.value("--jobs"))};
+    const provisioning::DeviceBatch batch{words[2], *server, context.userName, context.jobs};
+    // A script cannot answer Retry: the batch stops, and the report says what was not sent.
+    const provisioning::ServerSilentQuestion stopWhenSilent = [](const std::string& address,
+                                                                 const std::string& reason) {
+        printError(
+            provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, address) +
+            ": " + reason + "; stopping");
+        return false;
+    };
     TerminalProgress progress;
-    auto summary = words[1] == "add"
-                       ? provisioning::addDevices(context.endpoint, batch, askReplace,
-                                                  context.reporter, progress, interruptToken())
-                       : provisioning::deleteDevices(context.endpoint, batch, context.reporter,
-                                                     progress, interruptToken());
+    auto summary =
+        words[1] == "add"
+            ? provisioning::addDevices(context.endpoint, batch, askReplace, stopWhenSilent,
+                                       context.reporter, progress, interruptToken())
+            : provisioning::deleteDevices(context.endpoint, batch, stopWhenSilent, context.reporter,
+                                          progress, interruptToken());
     // Already reported: nothing was sent.
     if (!summary) return support::exitStatusFor(summary.error().code);
     // The completion text alone hides declined replacements and empty cells; a shell user
@@ -292,7 +271,6 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (words[1] == "add" && replace == "ask" && !Terminal().available()) {
             return "--replace ask needs a terminal; give --replace all or none";
         }
-        if (auto jobs = parseJobs(args.value("--jobs")); !jobs) return jobs.error().message;
         if (auto report = args.value("--report")) {
             if (auto same = support::refuseSameFile(words[2], *report); !same) {
                 return same.error().message;
@@ -311,24 +289,35 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
 }
 
 int runKesto(const std::vector<std::string>& arguments) {
-    support::ArgParser args(
-        {"--host", "--ports", "--cafile", "--user", "--password-file", "--new-password-file",
-         "--server-field", "--replace", "--report", "--jobs"},
-        {});
+    support::ArgParser args({"--address", "--host", "--ports", "--cafile", "--connect-timeout",
+                             "--exchange-timeout", "--jobs", "--user", "--password-file",
+                             "--new-password-file", "--server-field", "--replace", "--report"},
+                            {});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
     const auto& words = args.positionals();
     const std::string& command = words[0];
     const auto userName = args.value("--user");
-    auto endpoint = endpointFrom(args);
-    if (!endpoint) return usageError("kesto", endpoint.error().message);
+    auto loaded = settingsFrom(args);
+    if (!loaded) {
+        if (loaded.error().code == ErrorCode::Usage) {
+            return usageError("kesto", loaded.error().message);
+        }
+        return failWith(loaded.error());
+    }
 
     auto password = readSecret(args.value("--password-file"), "password", false);
     if (!password) return failWith(password.error());
 
-    Context context{args, *endpoint, *userName, {}};
-    auto role = provisioning::login(context.endpoint, *userName, *password, context.reporter);
+    Context context{args,
+                    provisioning::endpointFromSettings(loaded->effective),
+                    loaded->effective.jobs.value,
+                    *userName,
+                    {}};
+    provisioning::LoginRefusals refusals;
+    auto role = provisioning::login(context.endpoint, *userName, *password, context.reporter,
+                                    interruptToken(), &refusals);
     if (!role) return failWithReason(role.error());
 
     if (command == "login") {

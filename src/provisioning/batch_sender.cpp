@@ -68,7 +68,7 @@ std::string likelyCauses(DeviceOperation operation, bool anythingAccepted) {
 class BatchSender {
 public:
     BatchSender(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+                const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
                 support::Reporter& reporter, support::ProgressSink& progress,
                 const std::stop_token& stop, DeviceBatchSummary& summary)
         : m_endpoint(endpoint),
@@ -175,7 +175,7 @@ private:
         // Exchanges that were already under way when the operator chose Retry say nothing
         // about the new try; one of them that did not reach the server simply goes again.
         const bool earlierTry = m_rows[row].epoch != m_epoch;
-        if (!outcome.abandoned && !earlierTry) noteSilence(outcome);
+        if (m_askWhenSilent != nullptr && !outcome.abandoned && !earlierTry) noteSilence(outcome);
         // While the server is not answering, a row that never reached it waits for the
         // operator's decision instead of failing.
         if ((m_silent || earlierTry) && !recordLeft && outcome.stage == FailureStage::Connecting) {
@@ -208,8 +208,14 @@ private:
             m_rows[row].stage = Stage::Waiting;
             m_released.insert(row);
         }
-        const bool retry = m_askWhenSilent && m_askWhenSilent(m_endpoint.address, m_silentReason);
-        if (retry && !m_stop.stop_requested()) {
+        const ServerSilentQuestion& ask = *m_askWhenSilent;
+        const bool retry = ask && ask(m_endpoint.address, m_silentReason);
+        // A Cancel while the question was open is a Cancel, whatever the answer.
+        if (m_stop.stop_requested()) {
+            cancel();
+            return;
+        }
+        if (retry) {
             ++m_epoch;
             m_silent = false;
             m_silentStreak = 0;
@@ -372,7 +378,7 @@ private:
     const KestoEndpoint& m_endpoint;
     const DeviceBatch& m_batch;
     const ReplaceQuestion& m_askReplace;
-    const ServerSilentQuestion& m_askWhenSilent;
+    const ServerSilentQuestion* m_askWhenSilent;  // nullptr: never stop for silence
     support::Reporter& m_reporter;
     support::ProgressSink& m_progress;
     const std::stop_token& m_stop;
@@ -400,7 +406,7 @@ private:
 }  // namespace
 
 void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                     const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+                     const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
                      support::Reporter& reporter, support::ProgressSink& progress,
                      const std::stop_token& stop, DeviceBatchSummary& summary) {
     BatchSender(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, summary)

@@ -103,7 +103,7 @@ std::string_view captionOf(DeviceOperation command) {
 
 support::Result<DeviceBatchSummary> runBatch(
     DeviceOperation command, const KestoEndpoint& endpoint, const DeviceBatch& batch,
-    const ReplaceQuestion& askReplace, const ServerSilentQuestion& askWhenSilent,
+    const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
     const std::string_view caption = captionOf(command);
     auto file = readMacFile(batch.macFilePath, stop);
@@ -286,7 +286,7 @@ support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
     support::ProgressSink& progress, std::stop_token stop) {
-    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, askWhenSilent, reporter,
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, &askWhenSilent, reporter,
                     progress, std::move(stop));
 }
 
@@ -296,15 +296,15 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop) {
-    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, askWhenSilent,
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, &askWhenSilent,
                     reporter, progress, std::move(stop));
 }
 
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
-    return addDevices(endpoint, batch, askReplace, ServerSilentQuestion{}, reporter, progress,
-                      std::move(stop));
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, nullptr, reporter, progress,
+                    std::move(stop));
 }
 
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
@@ -312,8 +312,8 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop) {
-    return deleteDevices(endpoint, batch, ServerSilentQuestion{}, reporter, progress,
-                         std::move(stop));
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, nullptr, reporter,
+                    progress, std::move(stop));
 }
 
 }  // namespace velquor::provisioning

@@ -218,7 +218,8 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop);
 
-// The same, stopping without a question when the server is not answering.
+// The same for callers that cannot ask: every row is tried whatever the server does, as the
+// product did (each still ends within the time-outs, and a Cancel still takes effect at once).
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);

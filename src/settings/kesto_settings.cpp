@@ -3,6 +3,8 @@
 #include "settings/kesto_settings.h"
 
 #include <ini.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -254,6 +256,15 @@ std::string environment(const char* name) {
     return value == nullptr ? std::string() : std::string(value);
 }
 
+// $HOME, or the account's home folder when HOME is unset (a service, a bare sudo).
+std::filesystem::path homeFolder() {
+    if (std::string home = environment("HOME"); !home.empty()) return home;
+    if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir) {
+        return account->pw_dir;
+    }
+    return "/";
+}
+
 }  // namespace
 
 KestoValues builtInDefaults() {
@@ -277,7 +288,7 @@ SettingsPaths defaultSettingsPaths() {
     if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) {
         paths.userFolder = std::filesystem::path(xdg) / "velquor";
     } else {
-        paths.userFolder = std::filesystem::path(environment("HOME")) / ".config" / "velquor";
+        paths.userFolder = homeFolder() / ".config" / "velquor";
     }
     return paths;
 }
@@ -308,6 +319,26 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
     return loaded;
+}
+
+support::Result<KestoValues> valuesFromOptions(
+    const std::function<std::optional<std::string>(const std::string& option)>& valueOf) {
+    KestoValues values;
+    std::map<std::string_view, std::string_view> given;  // key -> the option that gave it
+    for (const SettingOption& option : kSettingOptions) {
+        const auto text = valueOf(std::string(option.option));
+        if (!text) continue;
+        if (auto twice = given.find(option.key); twice != given.end()) {
+            return makeError(ErrorCode::Usage, "give " + std::string(twice->second) + " or " +
+                                                   std::string(option.option) + ", not both");
+        }
+        given[option.key] = option.option;
+        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
+            return makeError(ErrorCode::Usage,
+                             std::string(option.option) + ": " + read.error().message);
+        }
+    }
+    return values;
 }
 
 std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -121,6 +122,27 @@ std::string formatSeconds(std::chrono::milliseconds duration);
 bool isIpAddress(std::string_view address);
 // "host:port", with an IPv6 address in brackets.
 std::string hostAndPort(std::string_view address, std::uint16_t port);
+
+// The command-line options that stand for a setting, each with the key it overrides; --host
+// is the older spelling of --address.
+struct SettingOption {
+    std::string_view option;
+    std::string_view key;
+};
+inline constexpr SettingOption kSettingOptions[] = {
+    {"--address", "address"},
+    {"--host", "address"},
+    {"--ports", "ports"},
+    {"--cafile", "ca-file"},
+    {"--connect-timeout", "connect-timeout"},
+    {"--exchange-timeout", "exchange-timeout"},
+    {"--jobs", "jobs"},
+};
+
+// The command line's values, valueOf giving each option's text (nothing when not given). An
+// unusable value is a Usage error naming the option.
+support::Result<KestoValues> valuesFromOptions(
+    const std::function<std::optional<std::string>(const std::string& option)>& valueOf);
 
 // ---- The CA certificate --------------------------------------------------------------------
 

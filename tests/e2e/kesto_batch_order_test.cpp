@@ -114,10 +114,12 @@ public:
             record.questions.push_back(question);
             return asked < script.answers.size() ? script.answers[asked++] : ReplaceAnswer::No;
         };
-        auto summary = script.remove ? provisioning::deleteDevices(endpoint(), batch, reporter,
-                                                                   progress, stop.get_token())
-                                     : provisioning::addDevices(endpoint(), batch, ask, reporter,
-                                                                progress, stop.get_token());
+        const provisioning::ServerSilentQuestion stopWhenSilent;
+        auto summary = script.remove
+                           ? provisioning::deleteDevices(endpoint(), batch, stopWhenSilent,
+                                                         reporter, progress, stop.get_token())
+                           : provisioning::addDevices(endpoint(), batch, ask, stopWhenSilent,
+                                                      reporter, progress, stop.get_token());
         EXPECT_TRUE(summary.ok());
         if (!summary) return record;
         record.report = provisioning::formatResultsCsv(*summary);

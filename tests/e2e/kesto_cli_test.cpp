@@ -3,6 +3,7 @@
 
 #include "kesto_e2e_support.h"
 #include "process_checks.h"
+#include "scripted_tls_server.h"
 #include "workbook_builder.h"
 
 #ifndef VELQUOR_CLI_BINARY
@@ -230,6 +231,54 @@ TEST_F(KestoCliTest, CtrlCWhileTheMacFileIsReadExits130AndSendsNothing) {
     EXPECT_EQ(status, 130) << readFile(dir / "output");
     server.stop();
     EXPECT_TRUE(requestsOnPort(server, server.devicePort()).empty());
+}
+
+TEST_F(KestoCliTest, CtrlCDuringABatchAbandonsTheWaitAndReportsWhatWasNotSent) {
+    makeOperator(server, "erin", "pw");
+    writeFile(dir / "pw", "pw\n");
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& mac : macAddresses(0x0a, 20)) rows.push_back({mac});
+    const auto file = writeMacFile(dir, "macs.csv", rows);
+    // Logins reach kestod; the device port takes connections and never answers, and the
+    // time-outs are far longer than the test may take.
+    provisioning::testing::SilentTcpListener silent;
+    const auto& ports = server.ports();
+    const auto start = std::chrono::steady_clock::now();
+    const int status =
+        exitStatusAfterInterrupt({VELQUOR_CLI_BINARY,
+                                  "kesto",
+                                  "--address",
+                                  "127.0.0.1",
+                                  "--ports",
+                                  std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
+                                      std::to_string(silent.port()),
+                                  "--cafile",
+                                  server.caCertPath().string(),
+                                  "--connect-timeout",
+                                  "600",
+                                  "--exchange-timeout",
+                                  "600",
+                                  "--user",
+                                  "erin",
+                                  "--password-file",
+                                  (dir / "pw").string(),
+                                  "device",
+                                  "add",
+                                  file.string(),
+                                  "--server-field",
+                                  "srv",
+                                  "--replace",
+                                  "none",
+                                  "--report",
+                                  (dir / "report.csv").string()},
+                                 dir / "output");
+    EXPECT_EQ(status, 130) << readFile(dir / "output");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
+        << "the batch waited for its time-outs instead of stopping";
+    const std::string report = readFile(dir / "report.csv");
+    EXPECT_NE(report.find(",add,not sent,cancelled before it was sent\n"), std::string::npos)
+        << report;
+    EXPECT_EQ(report.find(",failed,"), std::string::npos) << report;
 }
 
 }  // namespace

@@ -55,13 +55,16 @@ protected:
                                                           support::ProgressSink* sink = nullptr,
                                                           std::stop_token stop = {}) {
         support::NullProgress none;
-        return provisioning::addDevices(server.endpoint(), batchFor(file), ask, reporter,
-                                        sink ? *sink : none, stop);
+        return provisioning::addDevices(server.endpoint(), batchFor(file), ask, stopWhenSilent,
+                                        reporter, sink ? *sink : none, stop);
     }
     support::Result<provisioning::DeviceBatchSummary> remove(const std::filesystem::path& file) {
         support::NullProgress none;
-        return provisioning::deleteDevices(server.endpoint(), batchFor(file), reporter, none, {});
+        return provisioning::deleteDevices(server.endpoint(), batchFor(file), stopWhenSilent,
+                                           reporter, none, {});
     }
+    // No one to ask: a server that does not answer stops the batch.
+    const provisioning::ServerSilentQuestion stopWhenSilent;
     // One request at a time: these tests follow the server's log request by request. The
     // batch order tests compare runs with several in flight against this.
     DeviceBatch batchFor(const std::filesystem::path& file) const {
@@ -313,6 +316,18 @@ TEST_F(KestoOperationsTest, ServerStoppedHalfwayFailsThreeInARowThenStopsWithOne
     EXPECT_EQ(deletes->count(MacOutcome::NotSent), 12u);
     ASSERT_EQ(reporter.entries().size(), 1u);
     EXPECT_NE(reporter.entries()[0].text.find("Delete device stopped"), std::string::npos);
+
+    // A caller that cannot ask at all has every row tried, each failing with its reason.
+    reporter.clear();
+    support::NullProgress none;
+    ::testing::internal::CaptureStdout();
+    auto everyRow =
+        provisioning::deleteDevices(server.endpoint(), batchFor(file), reporter, none, {});
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(everyRow.ok());
+    EXPECT_EQ(everyRow->count(MacOutcome::Failed), 12u);
+    EXPECT_TRUE(everyRow->serverNotAnswering.empty());
+    EXPECT_EQ(reporter.details()[0], refused);
 }
 
 TEST_F(KestoOperationsTest, CancelStopsBetweenMacs) {

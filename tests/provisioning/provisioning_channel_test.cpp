@@ -242,6 +242,49 @@ TEST_F(ChannelTest, ServerNamedByHostNameGetsSniAndMustMatchTheCertificate) {
     EXPECT_TRUE(server->received().empty());
 }
 
+TEST_F(ChannelTest, IPv6AddressesAndNamesWithSeveralAddresses) {
+    const std::string record = sampleRecord(Kind::Device);
+    ScriptedTlsServer overIpv6(certificates().ipv6Loopback().certificate,
+                               certificates().ipv6Loopback().key, kDeviceRequestSize, {}, 0, true);
+    for (const char* address : {"::1", "[::1]"}) {
+        SCOPED_TRACE(address);
+        KestoEndpoint endpoint;
+        endpoint.address = address;
+        endpoint.devicePort = overIpv6.port();
+        endpoint.caFile = certificates().caFile().string();
+        ProvisioningChannel channel(endpoint, {3s, 5s});
+        const Outcome outcome = exchange(channel, Kind::Device, record);
+        EXPECT_EQ(outcome.result, 0) << channel.lastError();
+    }
+    // The IPv4 certificate on ::1: the reason names the address asked for, without brackets.
+    ScriptedTlsServer wrongCertificate(certificates().server().certificate,
+                                       certificates().server().key, kDeviceRequestSize, {}, 0,
+                                       true);
+    KestoEndpoint endpoint;
+    endpoint.address = "::1";
+    endpoint.devicePort = wrongCertificate.port();
+    endpoint.caFile = certificates().caFile().string();
+    ProvisioningChannel mismatched(endpoint, {3s, 5s});
+    EXPECT_EQ(exchange(mismatched, Kind::Device, record).result, -1);
+    EXPECT_EQ(mismatched.lastError(),
+              "the certificate of [::1]:" + std::to_string(wrongCertificate.port()) +
+                  " is for 127.0.0.1, not ::1");
+
+    // A name is resolved, and checked against the certificate's DNS names. Where "localhost"
+    // also has ::1 (not on every machine), that address is refused here and passed over.
+    ScriptedTlsServer byName(certificates().localhost().certificate, certificates().localhost().key,
+                             kDeviceRequestSize);
+    KestoEndpoint named;
+    named.address = "localhost";
+    named.devicePort = byName.port();
+    named.caFile = certificates().caFile().string();
+    ProvisioningChannel channel(named, {3s, 5s});
+    const Outcome outcome = exchange(channel, Kind::Device, record);
+    EXPECT_EQ(outcome.result, 0) << channel.lastError();
+    EXPECT_EQ(byName.serverNamesOffered().back(), "localhost");
+    EXPECT_EQ(byName.received().back(), record);
+}
+
 TEST_F(ChannelTest, MissingCaFileEndsTheExchangeBeforeConnecting) {
     for (Kind kind : kAllKinds) {
         SCOPED_TRACE(nameOf(kind));

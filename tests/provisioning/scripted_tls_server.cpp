@@ -19,22 +19,35 @@ namespace {
 
 // Binds a TCP socket to a loopback port (*port, or a free one when it is 0); returns the
 // socket and fills in the port.
-int bindLoopback(std::uint16_t* port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// 127.0.0.1, or ::1 alone (not the IPv4 loopback through it) when ipv6.
+int bindLoopback(std::uint16_t* port, bool ipv6 = false) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(*port);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (ipv6) {
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        auto& address = reinterpret_cast<sockaddr_in6&>(storage);
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        address.sin6_port = htons(*port);
+        length = sizeof address;
+    } else {
+        auto& address = reinterpret_cast<sockaddr_in&>(storage);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(*port);
+        length = sizeof address;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0) {
         ::close(fd);
         throw std::runtime_error("bind failed");
     }
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    *port = ntohs(address.sin_port);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length);
+    *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
+                       : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     return fd;
 }
 
@@ -52,7 +65,7 @@ constexpr auto kGiveUpAfter = std::chrono::seconds(20);
 
 ScriptedTlsServer::ScriptedTlsServer(const std::filesystem::path& certificate,
                                      const std::filesystem::path& key, std::size_t recordLength,
-                                     ServerScript script, std::uint16_t port)
+                                     ServerScript script, std::uint16_t port, bool ipv6)
     : m_port(port), m_recordLength(recordLength), m_script(std::move(script)) {
     // Clients hang up mid-handshake on purpose; writing to them must not end the test program.
     ::signal(SIGPIPE, SIG_IGN);
@@ -63,7 +76,7 @@ ScriptedTlsServer::ScriptedTlsServer(const std::filesystem::path& certificate,
         SSL_CTX_free(m_context);
         throw std::runtime_error("test server: cannot load " + certificate.string());
     }
-    m_listener = bindLoopback(&m_port);
+    m_listener = bindLoopback(&m_port, ipv6);
     ::listen(m_listener, 16);
     m_thread = std::thread([this] { serve(); });
 }

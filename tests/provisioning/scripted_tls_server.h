@@ -31,8 +31,10 @@ struct ServerScript {
 class ScriptedTlsServer {
 public:
     // recordLength: how many bytes make a whole record on this port. port 0: a free one.
+    // Listens on 127.0.0.1, or on ::1 alone when ipv6.
     ScriptedTlsServer(const std::filesystem::path& certificate, const std::filesystem::path& key,
-                      std::size_t recordLength, ServerScript script = {}, std::uint16_t port = 0);
+                      std::size_t recordLength, ServerScript script = {}, std::uint16_t port = 0,
+                      bool ipv6 = false);
     ~ScriptedTlsServer();
     ScriptedTlsServer(const ScriptedTlsServer&) = delete;
     ScriptedTlsServer& operator=(const ScriptedTlsServer&) = delete;

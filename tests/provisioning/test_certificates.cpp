@@ -16,6 +16,8 @@ TestCertificates::TestCertificates() {
     m_otherCa = makeServer("rogue", "kesto test server", "IP:127.0.0.1", "rogue-ca");
     m_otherAddress = makeServer("elsewhere", "kesto test server", "IP:10.9.9.9", "ca");
     m_nameOnlyInCommonName = makeServer("cn-only", "127.0.0.1", "IP:10.9.9.9", "ca");
+    m_localhost = makeServer("localhost", "kesto by name", "DNS:localhost", "ca");
+    m_ipv6Loopback = makeServer("ipv6", "kesto over IPv6", "IP:::1", "ca");
 }
 
 void TestCertificates::run(const std::string& command) {

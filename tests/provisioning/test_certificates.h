@@ -28,6 +28,10 @@ public:
     const CertificateAndKey& otherAddress() const { return m_otherAddress; }
     // Signed by the CA, common name 127.0.0.1 but subject-alternative name 10.9.9.9.
     const CertificateAndKey& nameOnlyInCommonName() const { return m_nameOnlyInCommonName; }
+    // Signed by the CA, for the name localhost only.
+    const CertificateAndKey& localhost() const { return m_localhost; }
+    // Signed by the CA, for the IPv6 loopback address ::1.
+    const CertificateAndKey& ipv6Loopback() const { return m_ipv6Loopback; }
 
 private:
     std::filesystem::path makeCa(const std::string& name);
@@ -41,6 +45,8 @@ private:
     CertificateAndKey m_otherCa;
     CertificateAndKey m_otherAddress;
     CertificateAndKey m_nameOnlyInCommonName;
+    CertificateAndKey m_localhost;
+    CertificateAndKey m_ipv6Loopback;
 };
 
 }  // namespace velquor::provisioning::testing

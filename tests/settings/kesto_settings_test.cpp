@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 
 #include "temp_dir.h"
 #include "wire/kesto_address.h"
@@ -257,6 +258,12 @@ TEST_F(SettingsTest, DefaultPathsFollowTheEnvironment) {
             EXPECT_EQ(defaultSettingsPaths().userFile(), "/home/tech/.config/velquor/velquor.conf");
         });
     });
+    withEnvironment("XDG_CONFIG_HOME", nullptr, [&] {
+        withEnvironment("HOME", nullptr, [] {
+            EXPECT_TRUE(defaultSettingsPaths().userFile().is_absolute())
+                << "never a file relative to wherever the program was started";
+        });
+    });
 }
 
 TEST_F(SettingsTest, SavingKeepsWhatItDoesNotManage) {
@@ -395,6 +402,39 @@ TEST(SettingsDescription, EveryKeyWithItsOrigin) {
     EXPECT_EQ(lines[1].value, "1,2,3");
     EXPECT_EQ(lines[3].value, "1.5");
     EXPECT_EQ(originName(lines[5].from.origin), "command line");
+}
+
+}  // namespace
+}  // namespace velquor::settings
+
+namespace velquor::settings {
+namespace {
+
+TEST(SettingOptions, OptionsOverTheSameKeysWithTheSameSyntax) {
+    std::map<std::string, std::string> given{
+        {"--host", "kesto.example"}, {"--ports", "1,2,3"}, {"--connect-timeout", "0.5"}};
+    const auto lookup = [&given](const std::string& option) -> std::optional<std::string> {
+        auto it = given.find(option);
+        return it == given.end() ? std::nullopt : std::optional(it->second);
+    };
+    auto values = valuesFromOptions(lookup);
+    ASSERT_TRUE(values.ok()) << values.error().message;
+    EXPECT_EQ(values->address, "kesto.example");
+    EXPECT_EQ(values->ports, (KestoPorts{1, 2, 3}));
+    EXPECT_EQ(values->connectTimeout, std::chrono::milliseconds(500));
+    EXPECT_FALSE(values->jobs.has_value());
+
+    given["--address"] = "other.example";
+    auto both = valuesFromOptions(lookup);
+    ASSERT_FALSE(both.ok());
+    EXPECT_EQ(both.error().code, support::ErrorCode::Usage);
+    EXPECT_EQ(both.error().message, "give --address or --host, not both");
+
+    given.erase("--host");
+    given["--jobs"] = "65";
+    auto bad = valuesFromOptions(lookup);
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().message, "--jobs: '65' is not a number from 1 to 64");
 }
 
 }  // namespace
