@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "app/input_history.h"
@@ -144,11 +145,12 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
     struct Outcome {
         support::Status status;
         std::vector<support::RecordingReporter::Entry> reports;
+        std::vector<std::string> details;
     };
     auto job = [request = std::move(request)](support::ProgressSink& sink, std::stop_token stop) {
         support::RecordingReporter reporter;
         support::Status status = request(reporter, sink, stop);
-        return Outcome{std::move(status), reporter.entries()};
+        return Outcome{std::move(status), reporter.entries(), reporter.details()};
     };
     auto shown = [this, then = std::move(then)](std::optional<Outcome> outcome, bool) {
         if (!outcome) {
@@ -159,14 +161,15 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
         }
         const bool ok = outcome->status.ok();
         if (!ok && outcome->status.error().code == support::ErrorCode::Cancelled) return;
-        showReports(outcome->reports, ok ? nullptr : &outcome->status.error());
+        showReports(outcome->reports, ok ? nullptr : &outcome->status.error(), outcome->details);
         if (then) then(ok);
     };
     startTask(runWithProgress<Outcome>(this, label, std::move(job), std::move(shown), detail));
 }
 
 void ControlWindow::showReports(const std::vector<support::RecordingReporter::Entry>& reports,
-                                const support::Error* failure) {
+                                const support::Error* failure,
+                                const std::vector<std::string>& details) {
     const QString reason = failure ? QString::fromStdString(failure->message) : QString();
     if (reports.empty()) {
         if (failure) {
@@ -178,8 +181,12 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
     for (std::size_t i = 0; i < reports.size(); ++i) {
         const QString text = QString::fromStdString(reports[i].text);
         const bool last = i + 1 == reports.size();
+        QStringList lines;
+        if (i < details.size() && !details[i].empty()) lines << QString::fromStdString(details[i]);
+        if (last && reason != text && !lines.contains(reason)) lines << reason;
+        lines.removeAll(QString());
         messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok, icon,
-                   last && reason != text ? reason : QString());
+                   lines.join('\n'));
     }
 }
 

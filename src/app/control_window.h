@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -95,10 +96,11 @@ protected:
     void runReportedRequest(const QString& label, ReportedRequest request,
                             std::function<void(bool ok)> then = {},
                             ProgressDetail detail = ProgressDetail::None);
-    // One box per report, with the core's caption; the reason behind a failure goes beneath
-    // the last of them (or stands alone, captioned "error", when nothing was reported).
+    // One box per report, with the core's caption and its detail line (details[i], when
+    // given); the reason behind a failure goes beneath the last of them (or stands alone,
+    // captioned "error", when nothing was reported).
     void showReports(const std::vector<support::RecordingReporter::Entry>& reports,
-                     const support::Error* failure);
+                     const support::Error* failure, const std::vector<std::string>& details = {});
 
     template <typename Widget>
     Widget* registerControl(int id, Widget* widget) {

@@ -25,6 +25,8 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
         case MessageButtons::YesNoYesToAllNoToAll:
             return QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll |
                    QMessageBox::NoToAll;
+        case MessageButtons::RetryStop:
+            return QMessageBox::Retry | QMessageBox::Abort;
     }
     return QMessageBox::Ok;
 }
@@ -60,10 +62,15 @@ Answer answerFor(int clicked, MessageButtons buttons) {
             return Answer::NoToAll;
         case QMessageBox::Cancel:
             return Answer::Cancel;
+        case QMessageBox::Retry:
+            return Answer::Retry;
+        case QMessageBox::Abort:
+            return Answer::Stop;
         default:
             break;
     }
     if (buttons == MessageButtons::Ok) return Answer::Ok;
+    if (buttons == MessageButtons::RetryStop) return Answer::Stop;
     if (buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoDefaultNo ||
         buttons == MessageButtons::YesNoYesToAllNoToAll) {
         return Answer::No;
@@ -103,6 +110,10 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     if (request.buttons == MessageButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
+    }
+    if (request.buttons == MessageButtons::RetryStop) {
+        box.button(QMessageBox::Abort)->setText(QStringLiteral("Stop"));
+        box.setEscapeButton(QMessageBox::Abort);
     }
     const Answer answer = answerFor(box.exec(), request.buttons);
     giveFocusBack(owner);

@@ -12,17 +12,18 @@ class QWidget;
 namespace velquor::app {
 
 // YesNoDefaultNo: a question whose Yes cannot be taken back (a deletion, files replaced), so
-// Enter and Escape both answer No.
+// Enter and Escape both answer No. RetryStop: Retry, or Stop what is under way.
 enum class MessageButtons {
     Ok,
     OkCancel,
     YesNo,
     YesNoCancel,
     YesNoYesToAllNoToAll,
-    YesNoDefaultNo
+    YesNoDefaultNo,
+    RetryStop
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
-enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll };
+enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop };
 
 struct MessageRequest {
     QString text;

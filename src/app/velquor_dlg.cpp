@@ -19,20 +19,20 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <span>
 #include <utility>
 
 #include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/kesto_session.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 #include "app/screen_fit.h"
+#include "app/settings_dialog.h"
 #include "crypto/config_file.h"
 #include "crypto/plaintext_check.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
-#include "generator/report_csv.h"
-#include "support/atomic_file.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.
 static void initVelquorResources() {
@@ -47,7 +47,6 @@ constexpr std::string_view kConfigFileFilter = "Configuration files|*.xml|All fi
 constexpr std::string_view kTemplateFilter = "XML templates|*.xml|";
 constexpr std::string_view kSheetFilter = "Spreadsheets|*.xlsx;*.xlsm;*.csv|";
 constexpr std::string_view kAnyFileFilter = "All files|*|";
-constexpr std::string_view kCsvFilter = "CSV files|*.csv|";
 
 // The path fields whose text is remembered from one run to the next.
 const std::pair<int, const QString*> kRememberedFields[] = {
@@ -228,6 +227,7 @@ void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(QStringLiteral("KESTO")));
+    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(QStringLiteral("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand,
                         menuBar->addAction(QStringLiteral("Forget history")));
     windowLayout->setMenuBar(menuBar);
@@ -264,6 +264,8 @@ void CVelquorDlg::connectCommands() {
     connect(menuCommand(kKestoMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnKestoMenu);
     connect(menuCommand(kForgetHistoryMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnForgetHistory);
+    connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnSettingsMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -439,7 +441,7 @@ void CVelquorDlg::OnGenerateConfigs() {
         [request](support::ProgressSink& sink, std::stop_token stop) {
             return generator::runGeneration(request, sink, stop);
         },
-        [this](std::optional<Outcome> outcome, bool) {
+        [this, folder = controlText(kOutputDirEdit)](std::optional<Outcome> outcome, bool) {
             if (!outcome) {
                 const support::Error failure = support::makeError(
                     support::ErrorCode::Internal, "The generation stopped unexpectedly.");
@@ -448,34 +450,36 @@ void CVelquorDlg::OnGenerateConfigs() {
                 if (outcome->error().code != support::ErrorCode::Cancelled) {
                     showReports({}, &outcome->error());
                 }
-            } else if (outcome->value().allWritten()) {
-                messageBox(QStringLiteral("Success !"));
             } else {
-                // A partial run, cancelled or not, says what was done and what was not.
-                messageBox(QString::fromStdString(generationSummaryText(outcome->value())),
-                           QString(), MessageButtons::Ok, MessageIcon::Warning);
-                if (outcome->value().hasUnlistedRows()) offerGenerationReport(outcome->value());
+                showGenerationResults(outcome->value(), folder);
             }
         },
         ProgressDetail::Item));
 }
 
-void CVelquorDlg::offerGenerationReport(const generator::GenerationReport& report) {
-    const Answer save =
-        messageBox(tr("The summary names only the first rows. Save the full report of this run "
-                      "(one line per device row) as a CSV file?"),
-                   QString(), MessageButtons::YesNo, MessageIcon::Question);
-    if (save != Answer::Yes) return;
-    const std::optional<QString> path = chooseSaveFile(kCsvFilter, QString(), history_key::kReport);
-    if (!path) return;
-    const std::string csv = generator::generationReportCsv(report);
-    const support::Status written = support::writeFileAtomically(
-        localPath(*path), std::as_bytes(std::span<const char>(csv.data(), csv.size())));
-    if (!written) showReports({}, &written.error());
+void CVelquorDlg::showGenerationResults(const generator::GenerationReport& report,
+                                        const QString& folder) {
+    QString details = generationCountsText(report, folder);
+    if (report.allWritten()) {
+        messageBox(QStringLiteral("Success !"), QString(), MessageButtons::Ok, MessageIcon::None,
+                   details);
+    } else {
+        // A partial run, cancelled or not, says what was done and what was not.
+        if (report.hasUnlistedRows()) {
+            details += QStringLiteral("\nEvery row, with its reason, is in the results view.");
+        }
+        messageBox(QString::fromStdString(generationSummaryText(report)), QString(),
+                   MessageButtons::Ok, MessageIcon::Warning, details);
+    }
+    ResultsView::open(*this, generationResults(report, folder));
 }
 
 void CVelquorDlg::OnKestoMenu() {
-    kestologin login(prompter(), provisioning::KestoEndpoint{}, this);
+    const std::optional<KestoSession> session = loadKestoSession(*this);
+    if (!session) return;
+    kestologin login(prompter(), session->endpoint, this);
+    login.setBatchJobs(session->jobs);
+    login.setLoginRefusals(&m_loginRefusals);
     login.exec();
 }
 
@@ -495,6 +499,11 @@ bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& req
     return messageBox(QString::fromStdString(generator::existingOutputsText(*existing)), QString(),
                       MessageButtons::YesNoDefaultNo, MessageIcon::Question,
                       tr("Generate anyway?")) == Answer::Yes;
+}
+
+void CVelquorDlg::OnSettingsMenu() {
+    SettingsDialog dialog(prompter(), settings::defaultSettingsPaths(), this);
+    dialog.exec();
 }
 
 template <typename Operation>

@@ -15,6 +15,7 @@
 #include "app/progress_task.h"
 #include "digest/digest_engine.h"
 #include "generator/generation_job.h"
+#include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 #include "support/result.h"
 
@@ -56,6 +57,7 @@ enum MainWindowId : int {
     kCopyButton = 1026,
     kKestoMenuCommand = 32772,
     kForgetHistoryMenuCommand = 32790,
+    kSettingsMenuCommand = 32791,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -89,6 +91,8 @@ public slots:
 protected:
     // Closing the window, whatever the way, remembers its path fields for the next run.
     void done(int result) override;
+    // Edits the per-user Kesto settings; the next KESTO login uses them.
+    void OnSettingsMenu();
 
 private:
     void buildControls();
@@ -110,8 +114,8 @@ private:
     // What Browse does with the chosen path, also for a dropped one.
     void takeInputFile(const QString& path);
     void takeOutputFolder(const QString& folder);
-    // After a summary too long to name every row: offers to save the run's full CSV report.
-    void offerGenerationReport(const generator::GenerationReport& report);
+    // The product's completion box with the counts beneath it, then every row in a results view.
+    void showGenerationResults(const generator::GenerationReport& report, const QString& folder);
     template <typename Operation>
     void runConfigFileCommand(Operation operation, const QString& progressLabel, bool decrypts);
     // Each asks once before the command goes on; false when the user says No.
@@ -121,6 +125,8 @@ private:
     bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
 
     digest::CDigestEngine m_digestEngine;
+    // Every login of this window counts here, so repeated refusals of a name can be explained.
+    provisioning::LoginRefusals m_loginRefusals;
 
     QString m_inputFilePath;
     std::int32_t m_aesKeyChecked = 0;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/results_view.h"
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
@@ -13,6 +14,7 @@
 
 using velquor::app::Answer;
 using velquor::app::CVelquorDlg;
+using velquor::app::ResultsView;
 using velquor::app::ScriptedPrompter;
 using velquor::testing::clickControl;
 using velquor::testing::readFile;
@@ -114,23 +116,26 @@ private slots:
         QVERIFY(!fs::exists(*m_dir / "escape.xml"));
     }
 
-    // A summary that counts rows it does not name offers the full report, which then holds
-    // one line per device row.
-    void manyFailedRowsOfferTheFullReport() {
+    // A summary that counts rows it does not name points to the results view, which holds
+    // every device row and saves the full report.
+    void manyFailedRowsAreAllInTheResultsView() {
         std::string sheet = kSheet;
         for (int i = 0; i < 20; ++i) sheet += "bad/" + std::to_string(i) + ",B,1,1,p,s,5060\n";
         writeFile(*m_dir / "devices.csv", sheet);
         fillFields(*m_dir / "out");
-        m_prompter->queueAnswer(velquor::app::Answer::Ok);
-        m_prompter->queueAnswer(velquor::app::Answer::Yes);
         m_prompter->queueFile(q(*m_dir / "report.csv"));
         generate();
         const QStringList texts = m_prompter->messageTexts();
-        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith("2 of 22 device rows written."), qPrintable(texts[0]));
         QVERIFY2(texts[0].contains("and 12 more failed rows"), qPrintable(texts[0]));
-        QVERIFY(!texts[0].contains("see the report"));
-        QVERIFY(texts[1].contains("Save the full report"));
+        const QString details = m_prompter->messages()[0].details;
+        QVERIFY2(details.contains("results view") && details.contains(q(*m_dir / "out")),
+                 qPrintable(details));
+        auto* view = m_window->findChild<ResultsView*>();
+        QVERIFY(view);
+        QCOMPARE(view->visibleRowCount(), 22);
+        QVERIFY(view->saveCsv());
         const std::string csv = readFile(*m_dir / "report.csv");
         QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 23);
     }

@@ -143,16 +143,22 @@ private slots:
         QVERIFY(!m_window->windowIcon().pixmap(32, 32).isNull());
     }
 
+    // KESTO first, as it always was, then Settings beside it; both run at a click.
     void menuBarHoldsTheKestoCommandDirectly() {
         auto* menuBar = m_window->findChild<QMenuBar*>();
         QVERIFY(menuBar);
+        QVERIFY(menuBar->actions().size() >= 3);
         QAction* kesto = menuBar->actions().first();
         QCOMPARE(kesto->text(), QString("KESTO"));
         QVERIFY(kesto->menu() == nullptr);
         QCOMPARE(m_window->menuCommand(32772), kesto);
-        // Beside it, also without a drop-down: the command that empties the remembered inputs.
+        QAction* settings = menuBar->actions()[1];
+        QCOMPARE(settings->text(), QString("Settings"));
+        QVERIFY(settings->menu() == nullptr);
+        QCOMPARE(m_window->menuCommand(velquor::app::kSettingsMenuCommand), settings);
+        // Beside them, also without a drop-down: the command that empties the remembered inputs.
         QAction* forget = m_window->menuCommand(velquor::app::kForgetHistoryMenuCommand);
-        QVERIFY(menuBar->actions().contains(forget));
+        QCOMPARE(menuBar->actions()[2], forget);
         QCOMPARE(forget->text(), QString("Forget history"));
         QVERIFY(forget->menu() == nullptr);
     }

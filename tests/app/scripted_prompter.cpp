@@ -17,6 +17,8 @@ Answer mostCautiousAnswer(MessageButtons buttons) {
         case MessageButtons::OkCancel:
         case MessageButtons::YesNoCancel:
             return Answer::Cancel;
+        case MessageButtons::RetryStop:
+            return Answer::Stop;
     }
     return Answer::Cancel;
 }

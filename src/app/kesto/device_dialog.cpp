@@ -14,11 +14,12 @@
 #include <memory>
 
 #include "app/input_history.h"
+#include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
-#include "app/kesto/closing_report.h"
 #include "app/kesto/mac_file_count.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 
 namespace velquor::app {
 
@@ -36,7 +37,7 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     : ControlWindow(prompter, parent),
       m_userName(std::move(userName)),
       m_endpoint(std::move(endpoint)) {
-    setWindowTitle(QStringLiteral("Device"));
+    setWindowTitle(sessionTitle(QStringLiteral("Device"), m_userName, m_endpoint));
 
     auto* menuBar = new QMenuBar(this);
     QAction* changePassword = menuBar->addAction(QStringLiteral("Change password"));
@@ -138,41 +139,50 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     if (isBusy()) return;
     DoDataExchange();
     rememberInputs();
-    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
+                                          m_batchJobs};
     const provisioning::KestoEndpoint endpoint = m_endpoint;
-    auto prompts = std::make_shared<GuiThreadPrompts>(*this);
-    auto closing = std::make_shared<std::optional<ClosingReportHold::Report>>();
+    auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;
     const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
                                            : provisioning::kesto_text::kDeleteDeviceCaption);
 
-    auto job = [batch, endpoint, prompts, closing, adding](support::ProgressSink& sink,
-                                                           std::stop_token stop) -> BatchResult {
-        ClosingReportHold reports(*prompts, sink);
-        auto ask = [prompts, &reports](const std::string&, const std::string& question) {
-            reports.release();
+    auto job = [batch, endpoint, prompts, adding, caption = toBytes(label)](
+                   support::ProgressSink& sink, std::stop_token stop) -> BatchResult {
+        auto askWhenSilent = [prompts, caption](const std::string& server,
+                                                const std::string& reason) {
+            return prompts->askRetry(server, reason, caption);
+        };
+        if (!adding) {
+            return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink,
+                                               stop);
+        }
+        auto ask = [prompts](const std::string&, const std::string& question) {
             return prompts->askReplace(question);
         };
-        BatchResult result =
-            adding ? provisioning::addDevices(endpoint, batch, ask, reports, reports, stop)
-                   : provisioning::deleteDevices(endpoint, batch, reports, reports, stop);
-        *closing = reports.takeClosing();
-        return result;
+        return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop);
     };
-    auto then = [this, prompts, closing](std::optional<BatchResult> result, bool) {
-        // The progress dialog has gone: the closing box opens on this dialog.
-        if (const auto& report = *closing) {
-            prompts->reportWithDetail(report->text, report->caption, report->detail);
-        }
+    auto then = [this, prompts](std::optional<BatchResult> result, bool) {
         if (!result) {
             messageBox(QStringLiteral("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());
+            showBatchResults(*prompts, *m_lastSummary);
+        } else {
+            prompts->showHeldReports(QString(), 0);
         }
     };
     startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
                                            ProgressDetail::Item));
+}
+
+void CDevice::showBatchResults(BatchPrompts& prompts,
+                               const provisioning::DeviceBatchSummary& summary) {
+    const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed) +
+                              summary.count(provisioning::MacOutcome::Unknown);
+    prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
+    ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
 }
 
 void CDevice::OnChangePassword() {

@@ -14,6 +14,8 @@ class QCloseEvent;
 
 namespace velquor::app {
 
+class BatchPrompts;
+
 enum DeviceDialogId : int {
     kMacFileEdit = 1029,
     kBrowseMacFileButton = 1030,
@@ -34,6 +36,8 @@ public:
     const std::string& userName() const { return m_userName; }
     // How the password change dialog is run; tests drive it instead of exec().
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+    // Device requests a batch keeps in flight (the jobs setting).
+    void setBatchJobs(std::size_t jobs) { m_batchJobs = jobs; }
 
     // The outcome of the last Add or Delete that read its file, for callers that look closer.
     const std::optional<provisioning::DeviceBatchSummary>& lastSummary() const {
@@ -59,12 +63,15 @@ private:
     bool confirmDeregistration();
     void restoreRememberedInputs();
     void rememberInputs();
+    // The batch's last box with its counts, then every row in a results view.
+    void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary);
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;
     QString m_macFilePath;
     QString m_server;
     ModalRunner m_runModal = execModal();
+    std::size_t m_batchJobs = provisioning::kDefaultBatchJobs;
     std::optional<provisioning::DeviceBatchSummary> m_lastSummary;
 };
 

@@ -41,10 +41,10 @@ void kestologin::OnOK() {
     DoDataExchange();
     runReportedRequest(
         tr("Logging in…"),
-        [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password)](
-            support::Reporter& reporter, support::ProgressSink&,
-            std::stop_token stop) -> support::Status {
-            auto role = provisioning::login(endpoint, user, password, reporter, stop);
+        [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password),
+         refusals = m_refusals](support::Reporter& reporter, support::ProgressSink&,
+                                std::stop_token stop) -> support::Status {
+            auto role = provisioning::login(endpoint, user, password, reporter, stop, refusals);
             if (!role) return role.error();
             return {};
         },
@@ -67,6 +67,7 @@ void kestologin::openFollowOnDialog() {
     } else {
         CDevice dialog(prompter(), userName, m_endpoint, parentWidget());
         dialog.setModalRunner(m_runModal);
+        dialog.setBatchJobs(m_batchJobs);
         m_runModal(dialog);
     }
 }

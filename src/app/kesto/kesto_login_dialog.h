@@ -6,6 +6,7 @@
 
 #include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
+#include "provisioning/kesto_operations.h"
 #include "provisioning/provisioning_channel.h"
 
 namespace velquor::app {
@@ -30,6 +31,10 @@ public:
     // How the follow-on dialogs are run (and, through the device dialog, the password change);
     // tests drive them instead of exec().
     void setModalRunner(ModalRunner runner) { m_runModal = std::move(runner); }
+    // Device requests a batch keeps in flight (the jobs setting), handed to the device dialog.
+    void setBatchJobs(std::size_t jobs) { m_batchJobs = jobs; }
+    // Where refusals are counted across logins; owned by the caller, which outlives the dialog.
+    void setLoginRefusals(provisioning::LoginRefusals* refusals) { m_refusals = refusals; }
 
 public slots:
     // Sends the login; a refusal keeps the dialog open with both texts as typed.
@@ -41,6 +46,8 @@ private:
 
     provisioning::KestoEndpoint m_endpoint;
     ModalRunner m_runModal = execModal();
+    std::size_t m_batchJobs = provisioning::kDefaultBatchJobs;
+    provisioning::LoginRefusals* m_refusals = nullptr;
     QString m_userName;
     QString m_password;
 };

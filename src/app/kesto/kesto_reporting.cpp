@@ -11,6 +11,12 @@ ModalRunner execModal() {
     return [](QDialog& dialog) { return dialog.exec(); };
 }
 
+QString sessionTitle(const QString& dialogName, std::string_view userName,
+                     const provisioning::KestoEndpoint& endpoint) {
+    return QStringLiteral("%1 — %2 @ %3")
+        .arg(dialogName, fromBytes(userName), fromBytes(endpoint.address));
+}
+
 QString fromBytes(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -24,7 +30,8 @@ Answer GuiThreadPrompts::ask(const MessageRequest& request) {
     ControlWindow* window = m_window.data();
     if (window == nullptr) return answer;
     auto show = [window, &request, &answer] {
-        answer = window->messageBox(request.text, request.caption, request.buttons, request.icon);
+        answer = window->messageBox(request.text, request.caption, request.buttons, request.icon,
+                                    request.details);
     };
     if (QThread::currentThread() == window->thread()) {
         show();
@@ -35,8 +42,13 @@ Answer GuiThreadPrompts::ask(const MessageRequest& request) {
 }
 
 void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {
+    reportWithDetail(text, caption, {});
+}
+
+void GuiThreadPrompts::reportWithDetail(std::string_view text, std::string_view caption,
+                                        std::string_view detail) {
     ask(MessageRequest{fromBytes(text), fromBytes(caption), MessageButtons::Ok, MessageIcon::None,
-                       QString()});
+                       fromBytes(detail)});
 }
 
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
@@ -53,6 +65,18 @@ provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& ques
         default:
             return provisioning::ReplaceAnswer::No;
     }
+}
+
+}  // namespace velquor::app
+
+namespace velquor::app {
+
+bool GuiThreadPrompts::askRetry(const std::string& server, const std::string& reason,
+                                std::string_view caption) {
+    const std::string question =
+        provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, server);
+    return ask(MessageRequest{fromBytes(question), fromBytes(caption), MessageButtons::RetryStop,
+                              MessageIcon::Warning, fromBytes(reason)}) == Answer::Retry;
 }
 
 }  // namespace velquor::app

@@ -25,13 +25,22 @@ class GuiThreadPrompts final : public support::Reporter {
 public:
     explicit GuiThreadPrompts(ControlWindow& window) : m_window(&window) {}
     void report(std::string_view text, std::string_view caption) override;
+    // The product's text as the box's text, the reason beneath it as its detail line.
+    void reportWithDetail(std::string_view text, std::string_view caption,
+                          std::string_view detail) override;
     provisioning::ReplaceAnswer askReplace(const std::string& question);
+    // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
+    bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
 
 private:
     Answer ask(const MessageRequest& request);
 
     QPointer<ControlWindow> m_window;
 };
+
+// A dialog's title with who is logged in where: "Device — alice @ kesto.example.com".
+QString sessionTitle(const QString& dialogName, std::string_view userName,
+                     const provisioning::KestoEndpoint& endpoint);
 
 QString fromBytes(std::string_view text);
 std::string toBytes(const QString& text);

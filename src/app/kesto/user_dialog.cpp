@@ -14,7 +14,8 @@ namespace velquor::app {
 
 CUser::CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
-    setWindowTitle(QStringLiteral("User"));
+    setWindowTitle(
+        sessionTitle(QStringLiteral("User"), provisioning::kAdministratorName, m_endpoint));
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
     form->addRow(QStringLiteral("Password:"), addPasswordBox(kUserPasswordEdit));

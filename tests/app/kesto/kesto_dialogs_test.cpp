@@ -133,7 +133,8 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
         QVERIFY(prompter.messages().empty());
         QCOMPARE(login.result(), int(QDialog::Accepted));
         QVERIFY(loginHidden);
-        QCOMPARE(opened, expectUser ? QStringLiteral("User") : QStringLiteral("Device"));
+        QCOMPARE(opened, expectUser ? QStringLiteral("User — chief @ 127.0.0.1")
+                                    : QStringLiteral("Device — Chief @ 127.0.0.1"));
         if (!expectUser) QCOMPARE(handedName, std::string("Chief"));
     }
 }
@@ -182,7 +183,7 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     ScriptedPrompter prompter;
     CUser user(prompter, server.endpoint());
     user.show();
-    QCOMPARE(user.windowTitle(), QStringLiteral("User"));
+    QCOMPARE(user.windowTitle(), QStringLiteral("User — chief @ 127.0.0.1"));
     QCOMPARE(controlAs<QLineEdit>(user, kUserPasswordEdit)->echoMode(), QLineEdit::Password);
     QCOMPARE(controlAs<QLineEdit>(user, kUserConfirmEdit)->echoMode(), QLineEdit::Password);
 
@@ -224,7 +225,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     ScriptedPrompter prompter;
     CDevice device(prompter, "hank", server.endpoint());
     device.show();
-    QCOMPARE(device.windowTitle(), QStringLiteral("Device"));
+    QCOMPARE(device.windowTitle(), QStringLiteral("Device — hank @ 127.0.0.1"));
     auto* changePassword = device.menuCommand(kChangePasswordMenuCommand);
     QVERIFY(changePassword != nullptr);
     QCOMPARE(changePassword->text(), QStringLiteral("Change password"));
@@ -288,12 +289,19 @@ void KestoDialogsTest::deviceDialogSummarisesFailures() {
     device.show();
     type(device, kMacFileEdit, QString::fromStdString(file.string()));
     QVERIFY(runAndWait(device, kAddDeviceButton));
+    // A server that is down is asked about once, not reported row by row; Stop leaves every
+    // row unsent and the summary says why.
     const QStringList texts = prompter.messageTexts();
-    QCOMPARE(texts.size(), 6);
-    QCOMPARE(texts[0], QStringLiteral("02:bb:00:00:00:00 add failed!"));
-    QCOMPARE(texts[4], QStringLiteral("02:bb:00:00:00:04 add failed!"));
-    QVERIFY(texts[5].contains("Failed: 8"));
-    QVERIFY(texts[5].contains("02:bb:00:00:00:07"));
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts[0], QStringLiteral("The server 127.0.0.1 is not answering"));
+    QVERIFY(prompter.messages()[0].buttons == MessageButtons::RetryStop);
+    QVERIFY2(prompter.messages()[0].details.contains("refused"),
+             qPrintable(prompter.messages()[0].details));
+    QVERIFY2(texts[1].contains("not answering"), qPrintable(texts[1]));
+    QVERIFY2(prompter.messages()[1].details.contains("8 not sent"),
+             qPrintable(prompter.messages()[1].details));
+    QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::NotSent),
+             std::size_t(8));
     QVERIFY(!texts.contains("Add device completely!"));
 
     // A file the reader cannot open is named in the one message, and nothing is sent.

@@ -1,0 +1,29 @@
+// The effective Kesto settings for a login from the window, with their problems shown.
+#include "app/kesto/kesto_session.h"
+
+#include <QStringList>
+
+namespace velquor::app {
+
+std::optional<KestoSession> loadKestoSession(ControlWindow& window,
+                                             const settings::SettingsPaths& paths) {
+    auto loaded = settings::loadSettings({}, paths);
+    if (!loaded) {
+        window.messageBox(QStringLiteral("The Kesto settings could not be read."), QString(),
+                          MessageButtons::Ok, MessageIcon::Warning,
+                          QString::fromStdString(loaded.error().message));
+        return std::nullopt;
+    }
+    QStringList warnings;
+    for (const std::string& warning : settings::unseenWarnings(loaded->warnings)) {
+        warnings << QString::fromStdString(warning);
+    }
+    if (!warnings.isEmpty()) {
+        window.messageBox(QStringLiteral("Some Kesto settings were ignored."), QString(),
+                          MessageButtons::Ok, MessageIcon::Warning, warnings.join('\n'));
+    }
+    return KestoSession{provisioning::endpointFromSettings(loaded->effective, paths),
+                        loaded->effective.jobs.value};
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,93 @@
+// The outcome of a bulk run (Generate, Device Add, Device Delete) as a table: one line per row
+// of the run, built once from the core's report, shown by ResultsView through a model that
+// stays quick at tens of thousands of rows, with a filter that keeps only the rows that went
+// wrong.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "generator/generation_job.h"
+#include "provisioning/kesto_operations.h"
+
+namespace velquor::app {
+
+struct ResultRow {
+    int row = 0;          // the sheet row, 1-based: sorts the first column
+    QString place;        // what the first column shows: "12", or a cell such as "B12"
+    QString mac;          // the MAC address (or the cell's text)
+    QString outcome;      // the word the CLI's report uses: "written", "added", "failed", ...
+    QString reason;       // why it failed, or a note on a row that was fine
+    bool failed = false;  // kept by the "failures only" filter
+};
+
+// Everything a results view shows of one run.
+struct RunResults {
+    QString title;        // the window's title
+    QString placeHeader;  // "Row" or "Cell"
+    QString counts;       // the line above the table
+    std::vector<ResultRow> rows;
+    // The report file's bytes, exactly as the CLI's --report writes them for the same run.
+    std::function<std::string()> csv;
+
+    std::size_t failureCount() const;
+};
+
+// A Generate run; folder is where its files went.
+RunResults generationResults(const generator::GenerationReport& report, const QString& folder);
+// A Device Add or Delete run over macFile.
+RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
+                              const QString& macFile);
+
+// The counts of a run in one line, for the completion box's detail and the results view.
+QString generationCountsText(const generator::GenerationReport& report, const QString& folder);
+QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& summary,
+                              const QString& macFile);
+
+class ResultsTableModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { kPlaceColumn, kMacColumn, kOutcomeColumn, kReasonColumn, kColumnCount };
+    // The role sorting uses: numbers for the first column, so row 10 follows row 9.
+    static constexpr int kSortRole = Qt::UserRole;
+    static constexpr int kFailedRole = Qt::UserRole + 1;
+
+    ResultsTableModel(std::vector<ResultRow> rows, QString placeHeader, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    const ResultRow& resultRow(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    QStringList headers() const;
+
+private:
+    std::vector<ResultRow> m_rows;
+    QString m_placeHeader;
+};
+
+// Sorting by any column, and "failures only".
+class FailureFilterModel final : public QSortFilterProxyModel {
+    Q_OBJECT
+
+public:
+    explicit FailureFilterModel(QObject* parent = nullptr);
+    bool failuresOnly() const { return m_failuresOnly; }
+    void setFailuresOnly(bool only);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    bool m_failuresOnly = false;
+};
+
+}  // namespace velquor::app

@@ -1,0 +1,162 @@
+// ResultsView: the table of a run's rows, its filter, Copy and Save as CSV.
+#include "app/results_view.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+#include <span>
+
+#include "app/control_window.h"
+#include "app/input_history.h"
+#include "app/prompter.h"
+#include "support/atomic_file.h"
+
+namespace velquor::app {
+namespace {
+
+constexpr std::string_view kCsvFilter = "CSV files|*.csv|";
+
+// Column widths from the header and the first rows only: measuring every row of a 20,000-row
+// run would stall the window for as long as it takes.
+void sizeColumns(QTableView* table) {
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    header->setResizeContentsPrecision(50);
+    for (int column = 0; column + 1 < ResultsTableModel::kColumnCount; ++column) {
+        table->resizeColumnToContents(column);
+    }
+    QHeaderView* rows = table->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    rows->hide();
+}
+
+}  // namespace
+
+ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_results(std::move(results)) {
+    setWindowTitle(m_results.title);
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    m_model = new ResultsTableModel(std::move(m_results.rows), m_results.placeHeader, this);
+    m_results.rows.clear();
+    m_filter = new FailureFilterModel(this);
+    m_filter->setSourceModel(m_model);
+
+    m_counts = new QLabel(m_results.counts, this);
+    m_counts->setWordWrap(true);
+    m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_failuresOnly = new QCheckBox(QStringLiteral("Failures only"), this);
+    m_table = new QTableView(this);
+    m_table->setModel(m_filter);
+    m_table->setSortingEnabled(true);
+    m_table->sortByColumn(ResultsTableModel::kPlaceColumn, Qt::AscendingOrder);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+    m_table->setAlternatingRowColors(true);
+    sizeColumns(m_table);
+
+    m_copy = new QPushButton(QStringLiteral("Copy"), this);
+    m_save = new QPushButton(QStringLiteral("Save as CSV…"), this);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_counts, 1);
+    top->addWidget(m_failuresOnly);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_copy);
+    buttons->addWidget(m_save);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(buttons);
+    resize(720, 420);
+
+    // With failures, they are what the operator opened the view for.
+    m_failuresOnly->setEnabled(m_model->rowCount() > 0);
+    connect(m_failuresOnly, &QCheckBox::toggled, m_filter, &FailureFilterModel::setFailuresOnly);
+    connect(m_copy, &QPushButton::clicked, this, &ResultsView::copyRows);
+    connect(m_save, &QPushButton::clicked, this, &ResultsView::saveCsv);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+}
+
+ResultsView* ResultsView::open(ControlWindow& owner, RunResults results) {
+    for (ResultsView* previous : owner.findChildren<ResultsView*>(Qt::FindDirectChildrenOnly)) {
+        delete previous;
+    }
+    auto* view = new ResultsView(owner.prompter(), std::move(results), &owner);
+    view->show();
+    view->raise();
+    return view;
+}
+
+QString ResultsView::countsText() const {
+    return m_counts->text();
+}
+
+int ResultsView::visibleRowCount() const {
+    return m_filter->rowCount();
+}
+
+QString ResultsView::rowsAsText() const {
+    QList<int> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows()) {
+        rows << index.row();
+    }
+    if (rows.isEmpty()) {
+        for (int row = 0; row < m_filter->rowCount(); ++row) rows << row;
+    }
+    std::sort(rows.begin(), rows.end());
+    QStringList lines{m_model->headers().join('\t')};
+    for (int row : rows) {
+        QStringList fields;
+        for (int column = 0; column < ResultsTableModel::kColumnCount; ++column) {
+            fields << m_filter->index(row, column).data().toString();
+        }
+        lines << fields.join('\t');
+    }
+    return lines.join('\n') + '\n';
+}
+
+void ResultsView::copyRows() {
+    QGuiApplication::clipboard()->setText(rowsAsText());
+}
+
+bool ResultsView::saveCsv() {
+    const std::optional<QString> path =
+        m_prompter.saveFile(this, QStringLiteral("Save the report"), qtFileFilter(kCsvFilter),
+                            InputHistory::load().folder(history_key::kReport));
+    if (!path) return false;
+    InputHistory::update(
+        [&](InputHistory& history) { history.rememberFolderOf(history_key::kReport, *path); });
+    const std::string csv = m_results.csv();
+    const support::Status written =
+        support::writeFileAtomically(QFile::encodeName(*path).toStdString(),
+                                     std::as_bytes(std::span<const char>(csv.data(), csv.size())));
+    if (written) return true;
+    m_prompter.message(
+        this, MessageRequest{QStringLiteral("The report was not saved."), applicationTitle(),
+                             MessageButtons::Ok, MessageIcon::Warning,
+                             QString::fromStdString(written.error().message)});
+    return false;
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,60 @@
+// ResultsView: the window that opens after a bulk run's completion box and lists every row of
+// the run — where it was, its MAC address, what became of it and why — under the run's counts,
+// with a "Failures only" filter, Copy, and Save as CSV (the same file the CLI's --report
+// writes). It does not block its owner: the operator may keep it open while working on.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "app/results_model.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace velquor::app {
+
+class ControlWindow;
+class Prompter;
+
+class ResultsView final : public QDialog {
+    Q_OBJECT
+
+public:
+    ResultsView(Prompter& prompter, RunResults results, QWidget* parent = nullptr);
+
+    // Opens the results of a run beside owner, in place of the view of its previous run.
+    static ResultsView* open(ControlWindow& owner, RunResults results);
+
+    QString countsText() const;
+    QTableView* table() const { return m_table; }
+    QCheckBox* failuresOnlyBox() const { return m_failuresOnly; }
+    QPushButton* copyButton() const { return m_copy; }
+    QPushButton* saveButton() const { return m_save; }
+    // How many rows the table shows with the filter as it stands.
+    int visibleRowCount() const;
+
+public slots:
+    // Selected rows (all shown rows when none is selected) as tab-separated lines with a
+    // header, ready to paste into a spreadsheet or a ticket.
+    void copyRows();
+    // Asks where, then writes the report atomically; false when nothing was written.
+    bool saveCsv();
+
+private:
+    QString rowsAsText() const;
+
+    Prompter& m_prompter;
+    RunResults m_results;
+    ResultsTableModel* m_model;
+    FailureFilterModel* m_filter;
+    QLabel* m_counts;
+    QCheckBox* m_failuresOnly;
+    QTableView* m_table;
+    QPushButton* m_copy;
+    QPushButton* m_save;
+};
+
+}  // namespace velquor::app

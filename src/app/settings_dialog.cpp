@@ -1,0 +1,271 @@
+// SettingsDialog: the per-user file's [kesto] values in a form, checked as the file reader
+// checks them, saved atomically, and tried with one handshake before they are saved.
+#include "app/settings_dialog.h"
+
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+#include "app/progress_task.h"
+
+namespace velquor::app {
+namespace {
+
+using settings::KestoValues;
+
+std::string bytesOf(const QString& text) {
+    return text.trimmed().toUtf8().toStdString();
+}
+
+QString textOf(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// One field of the form: its control, the key it writes and how its text becomes a value.
+struct Field {
+    int id;
+    const char* label;
+    const char* key;
+    // Parses the field's text into values; the error says what was expected.
+    std::function<support::Status(const std::string&, KestoValues&)> parse;
+    // The value as the field shows it; empty when the source does not set it.
+    std::function<std::string(const KestoValues&)> show;
+};
+
+template <typename T, typename Parse>
+support::Status store(std::optional<T> KestoValues::*member, Parse parse, const std::string& text,
+                      KestoValues& values) {
+    auto parsed = parse(text);
+    if (!parsed) return parsed.error();
+    values.*member = std::move(*parsed);
+    return {};
+}
+
+const std::vector<Field>& fields() {
+    static const std::vector<Field> all{
+        {kSettingsAddressEdit, "Server address:", "address",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::address, settings::parseAddress, text, values);
+         },
+         [](const KestoValues& values) { return values.address.value_or(std::string()); }},
+        {kSettingsPortsEdit, "Ports (login, account, device):", "ports",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::ports, settings::parsePorts, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.ports ? settings::formatPorts(*values.ports) : std::string();
+         }},
+        {kSettingsCaFileEdit, "CA certificate file:", "ca-file",
+         [](const std::string& text, KestoValues& values) -> support::Status {
+             // Kept as an absolute path: the file would otherwise read it beside itself.
+             values.caFile = bytesOf(QFileInfo(textOf(text)).absoluteFilePath());
+             return {};
+         },
+         [](const KestoValues& values) { return values.caFile.value_or(std::string()); }},
+        {kSettingsConnectTimeoutEdit, "Connect time-out (seconds):", "connect-timeout",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::connectTimeout, settings::parseSeconds, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.connectTimeout ? settings::formatSeconds(*values.connectTimeout)
+                                          : std::string();
+         }},
+        {kSettingsExchangeTimeoutEdit, "Exchange time-out (seconds):", "exchange-timeout",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::exchangeTimeout, settings::parseSeconds, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.exchangeTimeout ? settings::formatSeconds(*values.exchangeTimeout)
+                                           : std::string();
+         }},
+        {kSettingsJobsEdit, "Device requests at once:", "jobs",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::jobs, settings::parseJobs, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.jobs ? std::to_string(*values.jobs) : std::string();
+         }},
+    };
+    return all;
+}
+
+// The value a login uses: the dialog's when typed, else the system file's, else the built-in.
+template <typename T>
+settings::Effective<T> layered(const std::optional<T>& typed, const std::optional<T>& system,
+                               const std::optional<T>& builtIn,
+                               const settings::SettingsPaths& paths) {
+    if (typed) return {*typed, {settings::Origin::UserFile, paths.userFile().string()}};
+    if (system) return {*system, {settings::Origin::SystemFile, paths.systemFile().string()}};
+    return {builtIn.value_or(T{}), {settings::Origin::BuildDefault, std::string()}};
+}
+
+// What the server showed, for the box that says the connection works.
+QString certificateText(const provisioning::ServerCertificate& certificate) {
+    QStringList lines{QStringLiteral("Certificate: %1").arg(textOf(certificate.subject))};
+    if (!certificate.names.empty()) {
+        QStringList names;
+        for (const std::string& name : certificate.names) names << textOf(name);
+        lines << QStringLiteral("Names: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    if (!certificate.issuer.empty()) {
+        lines << QStringLiteral("Issued by: %1").arg(textOf(certificate.issuer));
+    }
+    lines << QStringLiteral("Valid until: %1").arg(textOf(certificate.notAfter));
+    return lines.join('\n');
+}
+
+}  // namespace
+
+SettingsDialog::SettingsDialog(Prompter& prompter, settings::SettingsPaths paths, QWidget* parent)
+    : ControlWindow(prompter, parent), m_paths(std::move(paths)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    buildControls();
+    loadFiles();
+}
+
+void SettingsDialog::buildControls() {
+    auto* form = new QFormLayout;
+    auto* note = new QLabel(
+        tr("Kesto server settings of this user, saved in %1. An empty field takes the value "
+           "shown in grey (the system file's or the built-in one).")
+            .arg(QString::fromStdString(m_paths.userFile().string())),
+        this);
+    note->setWordWrap(true);
+    form->addRow(note);
+    for (const Field& field : fields()) {
+        auto* edit = registerControl(field.id, new QLineEdit(this));
+        edit->setMinimumWidth(260);
+        if (field.id != kSettingsCaFileEdit) {
+            form->addRow(QString::fromUtf8(field.label), edit);
+            continue;
+        }
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        QPushButton* browse = addCommandButton(kSettingsBrowseCaButton, QStringLiteral("Browse"));
+        row->addWidget(browse);
+        form->addRow(QString::fromUtf8(field.label), row);
+        connect(browse, &QPushButton::clicked, this, &SettingsDialog::OnBrowseCaFile);
+    }
+    QPushButton* test = addCommandButton(kSettingsTestButton, QStringLiteral("Test connection"));
+    connect(test, &QPushButton::clicked, this, &SettingsDialog::OnTestConnection);
+    QHBoxLayout* buttons =
+        addOkCancelRow(kSettingsOkButton, kSettingsCancelButton, [this] { OnOK(); });
+    buttons->insertWidget(0, test);
+    layOutForm(form, buttons);
+}
+
+// A damaged file still opens the dialog: saving from it is how the operator repairs it.
+void SettingsDialog::loadFiles() {
+    auto loaded = settings::loadSettings({}, m_paths);
+    if (!loaded) {
+        messageBox(tr("The settings could not be read; fields left empty."), QString(),
+                   MessageButtons::Ok, MessageIcon::Warning,
+                   QString::fromStdString(loaded.error().message));
+        showInheritedValues();
+        return;
+    }
+    m_system = loaded->system;
+    for (const Field& field : fields()) setControlText(field.id, textOf(field.show(loaded->user)));
+    showInheritedValues();
+}
+
+void SettingsDialog::showInheritedValues() {
+    const KestoValues builtIn = settings::builtInDefaults();
+    for (const Field& field : fields()) {
+        std::string value = field.show(m_system);
+        const char* origin = "system file";
+        if (value.empty()) {
+            value = field.show(builtIn);
+            origin = "built in";
+        }
+        if (value.empty() && field.id == kSettingsCaFileEdit) {
+            value = "cacert.pem here, then velquor/cacert.pem in the configuration folders";
+        }
+        auto* edit = qobject_cast<QLineEdit*>(control(field.id));
+        edit->setPlaceholderText(QStringLiteral("%1 (%2)").arg(textOf(value), origin));
+    }
+}
+
+std::optional<KestoValues> SettingsDialog::typedValues() {
+    KestoValues values;
+    for (const Field& field : fields()) {
+        const std::string text = bytesOf(controlText(field.id));
+        if (text.empty()) continue;
+        if (auto parsed = field.parse(text, values); !parsed) {
+            messageBox(tr("%1 %2").arg(QString::fromUtf8(field.label), textOf(text)), QString(),
+                       MessageButtons::Ok, MessageIcon::Warning,
+                       QStringLiteral("%1: %2").arg(QString::fromUtf8(field.key),
+                                                    textOf(parsed.error().message)));
+            control(field.id)->setFocus();
+            return std::nullopt;
+        }
+    }
+    return values;
+}
+
+settings::KestoSettings SettingsDialog::settingsAsTyped(const KestoValues& typed) const {
+    const KestoValues builtIn = settings::builtInDefaults();
+    settings::KestoSettings effective;
+    effective.address = layered(typed.address, m_system.address, builtIn.address, m_paths);
+    effective.ports = layered(typed.ports, m_system.ports, builtIn.ports, m_paths);
+    effective.caFile = layered(typed.caFile, m_system.caFile, builtIn.caFile, m_paths);
+    effective.connectTimeout =
+        layered(typed.connectTimeout, m_system.connectTimeout, builtIn.connectTimeout, m_paths);
+    effective.exchangeTimeout =
+        layered(typed.exchangeTimeout, m_system.exchangeTimeout, builtIn.exchangeTimeout, m_paths);
+    effective.jobs = layered(typed.jobs, m_system.jobs, builtIn.jobs, m_paths);
+    return effective;
+}
+
+void SettingsDialog::OnOK() {
+    if (isBusy()) return;
+    const std::optional<KestoValues> values = typedValues();
+    if (!values) return;
+    if (const support::Status saved = settings::saveUserSettings(*values, m_paths); !saved) {
+        messageBox(tr("The settings were not saved."), QString(), MessageButtons::Ok,
+                   MessageIcon::Warning, QString::fromStdString(saved.error().message));
+        return;
+    }
+    accept();
+}
+
+void SettingsDialog::OnBrowseCaFile() {
+    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"))) {
+        setControlText(kSettingsCaFileEdit, *path);
+    }
+}
+
+void SettingsDialog::OnTestConnection() {
+    if (isBusy()) return;
+    const std::optional<KestoValues> values = typedValues();
+    if (!values) return;
+    const provisioning::KestoEndpoint endpoint =
+        provisioning::endpointFromSettings(settingsAsTyped(*values), m_paths);
+    const QString where = textOf(settings::hostAndPort(endpoint.address, endpoint.loginPort));
+    using Outcome = support::Result<provisioning::ServerCertificate>;
+    startTask(runWithProgress<Outcome>(
+        this, tr("Connecting to %1…").arg(where),
+        [endpoint](support::ProgressSink&, std::stop_token stop) {
+            return provisioning::testConnection(endpoint, stop);
+        },
+        [this, where](std::optional<Outcome> outcome, bool cancelled) {
+            if (cancelled) return;
+            if (!outcome || !outcome->ok()) {
+                messageBox(tr("No connection to %1.").arg(where), QString(), MessageButtons::Ok,
+                           MessageIcon::Warning,
+                           outcome ? QString::fromStdString(outcome->error().message)
+                                   : tr("The test stopped on an unexpected error."));
+                return;
+            }
+            messageBox(tr("The connection to %1 works.").arg(where), QString(), MessageButtons::Ok,
+                       MessageIcon::Information, certificateText(outcome->value()));
+        }));
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,165 @@
+// Why a Kesto request failed, as the window tells it with real boxes against a real kestod: the
+// reason beneath each per-MAC box and in the results view, the lock-out hint after repeated
+// refused logins counted by the window, and a batch whose server does not answer, which asks
+// Retry or Stop instead of waiting on every row.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
+#include <chrono>
+#include <string>
+
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/kesto_login_dialog.h"
+#include "app/results_view.h"
+#include "app_test_support.h"
+#include "kestod_fixture.h"
+#include "scripted_prompter.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using namespace std::chrono_literals;
+using velquor::testing::controlAs;
+using velquor::testing::KestodFixture;
+using velquor::testing::MessageBoxClicker;
+using velquor::testing::RealMessagesPrompter;
+using velquor::testing::runAndWait;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+namespace {
+
+// Accepts TCP connections and never says a word.
+class SilentListener {
+public:
+    SilentListener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_fd, 64);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(m_fd); }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+QString macFile(const TempDir& dir, int count) {
+    std::string macs;
+    for (int i = 0; i < count; ++i) macs += "02:ee:00:00:00:0" + std::to_string(i) + "\n";
+    writeFile(dir / "macs.csv", macs);
+    return QString::fromStdString((dir / "macs.csv").string());
+}
+
+}  // namespace
+
+class KestoReasonsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // MAC addresses the server does not have: each refusal says why, in its box and its row.
+    void eachFailureCarriesItsReason() {
+        KestodFixture server;
+        QVERIFY(velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), "hank",
+                                               "pw"));
+        TempDir dir;
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "hank", server.endpoint());
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 2));
+        MessageBoxClicker clicker;
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        const auto seen = clicker.seen();
+        QCOMPARE(seen.size(), 3);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY2(seen[i].text.endsWith("delete failed!"), qPrintable(seen[i].text));
+            QVERIFY2(!seen[i].informativeText.isEmpty(), qPrintable(seen[i].text));
+        }
+        ResultsView* view = device.findChild<ResultsView*>();
+        QVERIFY(view);
+        QCOMPARE(view->table()->model()->index(0, 3).data().toString(), seen[0].informativeText);
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    // The window's counter outlives each login dialog, as the main window keeps it.
+    void repeatedRefusedLoginsMentionTheLockOut() {
+        KestodFixture server;
+        velquor::provisioning::LoginRefusals refusals;
+        QStringList details;
+        for (int attempt = 0; attempt < velquor::provisioning::LoginRefusals::kSeveral; ++attempt) {
+            RealMessagesPrompter prompter;
+            kestologin login(prompter, server.endpoint());
+            login.setLoginRefusals(&refusals);
+            login.show();
+            controlAs<QLineEdit>(login, kLoginUserEdit)->setText("chief");
+            controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("wrong");
+            MessageBoxClicker clicker;
+            QVERIFY(runAndWait(login, kLoginOkButton));
+            QCOMPARE(clicker.seenTexts(), QStringList{"Login failed!"});
+            details << clicker.seen()[0].informativeText;
+        }
+        QVERIFY2(details[0].contains("name or password") && !details[0].contains("10"),
+                 qPrintable(details[0]));
+        QVERIFY2(details.last().contains("10"), qPrintable(details.last()));
+    }
+
+    // Stop leaves the rows unsent, and the whole batch ends long before a row per time-out.
+    void aSilentServerAsksRetryOrStop() {
+        KestodFixture server;
+        SilentListener silent;
+        velquor::provisioning::KestoEndpoint endpoint = server.endpoint();
+        endpoint.devicePort = silent.port();
+        endpoint.timeouts.connect = 1s;
+        endpoint.timeouts.exchange = 2s;
+        TempDir dir;
+        ScriptedPrompter prompter;
+        prompter.queueAnswer(Answer::Retry);  // then Stop, the cautious answer
+        CDevice device(prompter, "hank", endpoint);
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 40));
+        QVERIFY(runAndWait(device, kAddDeviceButton));
+        QStringList questions;
+        for (const MessageRequest& message : prompter.messages()) {
+            if (message.buttons != MessageButtons::RetryStop) continue;
+            questions << message.text;
+            QVERIFY(!message.details.isEmpty());
+            QCOMPARE(message.caption, QStringLiteral("Add device"));
+        }
+        QCOMPARE(questions, (QStringList{"The server 127.0.0.1 is not answering",
+                                         "The server 127.0.0.1 is not answering"}));
+        QVERIFY(device.lastSummary().has_value());
+        QVERIFY(device.lastSummary()->count(velquor::provisioning::MacOutcome::NotSent) > 0);
+        QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Added),
+                 std::size_t(0));
+    }
+
+    void theNotAnsweringBoxOffersRetryAndStop() {
+        SilentListener silent;
+        KestodFixture server;
+        velquor::provisioning::KestoEndpoint endpoint = server.endpoint();
+        endpoint.devicePort = silent.port();
+        endpoint.timeouts.connect = 1s;
+        TempDir dir;
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "hank", endpoint);
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 3));
+        MessageBoxClicker clicker({QMessageBox::Abort, QMessageBox::Ok});
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        QVERIFY(clicker.seenTexts().contains("The server 127.0.0.1 is not answering"));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+};
+
+QTEST_MAIN(KestoReasonsTest)
+#include "kesto_reasons_test.moc"

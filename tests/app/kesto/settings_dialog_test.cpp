@@ -1,0 +1,259 @@
+// The Settings dialog over temporary configuration folders: what it shows from the per-user and
+// the system file, what it saves (and leaves out), a value it refuses, and "Test connection"
+// against a real kestod and against a port where nothing listens.
+#include "app/settings_dialog.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <string>
+
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/kesto_session.h"
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "kestod_fixture.h"
+#include "scripted_prompter.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::settings::SettingsPaths;
+using velquor::testing::controlAs;
+using velquor::testing::KestodFixture;
+using velquor::testing::readFile;
+using velquor::testing::runAndWait;
+using velquor::testing::runCommand;
+using velquor::testing::shellQuote;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+namespace {
+
+struct Folders {
+    Folders() {
+        paths.systemFolder = dir / "etc";
+        paths.userFolder = dir / "home" / "velquor";
+        std::filesystem::create_directories(paths.systemFolder);
+        std::filesystem::create_directories(paths.userFolder);
+    }
+    TempDir dir;
+    SettingsPaths paths;
+};
+
+QLineEdit* field(SettingsDialog& dialog, int id) {
+    return controlAs<QLineEdit>(dialog, id);
+}
+
+// Gives the fixture's server a certificate for the name "localhost" only, signed by its CA, and
+// restarts it on the same ports.
+void certifyAsLocalhost(KestodFixture& server) {
+    const std::string dir = shellQuote(server.directory().string());
+    int status = -1;
+    const std::string output = runCommand(
+        "cd " + dir +
+            " && openssl req -new -key server.key -subj '/O=Velquor kestod/CN=localhost' "
+            "-out server.csr && printf 'subjectAltName=DNS:localhost\\n' > san.ext && "
+            "openssl x509 -req -in server.csr -CA cacert.pem -CAkey ca.key -CAcreateserial "
+            "-days 30 -extfile san.ext -out server.pem 2>&1",
+        &status);
+    QVERIFY2(status == 0, output.c_str());
+    server.restart();
+}
+
+// The environment of a window started with only a per-user file to go by.
+class ConfigHome {
+public:
+    explicit ConfigHome(const TempDir& dir) {
+        std::filesystem::create_directories(dir / "config" / "velquor");
+        std::filesystem::create_directories(dir / "etc");
+        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        ::setenv("VELQUOR_SYSTEM_CONFIG_DIR", (dir / "etc").c_str(), 1);
+        m_file = dir / "config" / "velquor" / "velquor.conf";
+    }
+    ~ConfigHome() {
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("VELQUOR_SYSTEM_CONFIG_DIR");
+    }
+    void write(const KestodFixture& server, const std::string& address) const {
+        const auto& ports = server.ports();
+        writeFile(m_file, "[kesto]\naddress = " + address +
+                              "\nports = " + std::to_string(ports[0]) + "," +
+                              std::to_string(ports[1]) + "," + std::to_string(ports[2]) +
+                              "\nca-file = " + server.caCertPath().string() + "\n");
+    }
+
+private:
+    std::filesystem::path m_file;
+};
+
+// Port 1 on loopback: nothing listens there, so a connection is refused at once.
+constexpr const char* kDeadPorts = "1,1,1";
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void showsTheUserFileAndWhatAnEmptyFieldInherits() {
+        Folders folders;
+        writeFile(folders.paths.systemFile(), "[kesto]\naddress = kesto.site.example\njobs = 4\n");
+        writeFile(folders.paths.userFile(), "[kesto]\nports = 5000,5001,5002\n");
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
+        QVERIFY(prompter.messages().empty());
+        QCOMPARE(field(dialog, kSettingsPortsEdit)->text(), QStringLiteral("5000,5001,5002"));
+        QCOMPARE(field(dialog, kSettingsAddressEdit)->text(), QString());
+        QCOMPARE(field(dialog, kSettingsAddressEdit)->placeholderText(),
+                 QStringLiteral("kesto.site.example (system file)"));
+        QVERIFY(field(dialog, kSettingsJobsEdit)->placeholderText().startsWith("4 "));
+        QVERIFY(
+            field(dialog, kSettingsConnectTimeoutEdit)->placeholderText().endsWith("(built in)"));
+    }
+
+    // What is typed is saved; a field emptied leaves its key out, so the system file applies
+    // again; keys and sections the dialog does not manage survive.
+    void savesTypedValuesAndDropsEmptiedOnes() {
+        Folders folders;
+        writeFile(folders.paths.systemFile(), "[kesto]\naddress = kesto.site.example\n");
+        writeFile(folders.paths.userFile(), "# mine\n[kesto]\njobs = 2\n[elsewhere]\nkeep = yes\n");
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        dialog.show();
+        field(dialog, kSettingsAddressEdit)->setText("kesto.example.com");
+        field(dialog, kSettingsPortsEdit)->setText("6000,6001,6002");
+        field(dialog, kSettingsConnectTimeoutEdit)->setText("2.5");
+        field(dialog, kSettingsJobsEdit)->clear();
+        QVERIFY(velquor::testing::clickControl(dialog, kSettingsOkButton));
+        QVERIFY(prompter.messages().empty());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+        auto loaded = velquor::settings::loadSettings({}, folders.paths);
+        QVERIFY(loaded.ok());
+        QCOMPARE(loaded->effective.address.value, std::string("kesto.example.com"));
+        QCOMPARE(loaded->effective.ports.value[2], std::uint16_t(6002));
+        QCOMPARE(loaded->effective.connectTimeout.value.count(), 2500);
+        QVERIFY(!loaded->user.jobs.has_value());
+        const std::string file = readFile(folders.paths.userFile());
+        QVERIFY(file.find("keep = yes") != std::string::npos);
+        QVERIFY(file.find("# mine") != std::string::npos);
+    }
+
+    void aWrongValueNamesItsFieldAndSavesNothing() {
+        Folders folders;
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        dialog.show();
+        field(dialog, kSettingsAddressEdit)->setText("kesto.example.com");
+        field(dialog, kSettingsPortsEdit)->setText("44388,44389");
+        QVERIFY(velquor::testing::clickControl(dialog, kSettingsOkButton));
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        QVERIFY2(prompter.messages()[0].text.startsWith("Ports"),
+                 qPrintable(prompter.messages()[0].text));
+        QVERIFY(prompter.messages()[0].details.startsWith("ports: "));
+        QVERIFY(!std::filesystem::exists(folders.paths.userFile()));
+        QVERIFY(dialog.result() != int(QDialog::Accepted));
+    }
+
+    // A file with a value that cannot be used still opens the dialog, which can repair it.
+    void aDamagedFileIsShownAndRepairedBySaving() {
+        Folders folders;
+        writeFile(folders.paths.userFile(), "[kesto]\nports = many\nfuture-key = 1\n");
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        QVERIFY2(prompter.messages()[0].details.contains("ports"),
+                 qPrintable(prompter.messages()[0].details));
+        field(dialog, kSettingsPortsEdit)->setText("7000,7001,7002");
+        QVERIFY(velquor::testing::clickControl(dialog, kSettingsOkButton));
+        QVERIFY(velquor::settings::loadSettings({}, folders.paths).ok());
+        QVERIFY(readFile(folders.paths.userFile()).find("future-key") != std::string::npos);
+    }
+
+    void testConnectionShowsTheCertificateOrWhyNot() {
+        KestodFixture server;
+        Folders folders;
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        dialog.show();
+        const auto& ports = server.ports();
+        field(dialog, kSettingsAddressEdit)->setText(QString::fromStdString(server.address()));
+        field(dialog, kSettingsPortsEdit)
+            ->setText(QStringLiteral("%1,%2,%3").arg(ports[0]).arg(ports[1]).arg(ports[2]));
+        field(dialog, kSettingsCaFileEdit)
+            ->setText(QString::fromStdString(server.caCertPath().string()));
+        QVERIFY(runAndWait(dialog, kSettingsTestButton));
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        const MessageRequest works = prompter.messages()[0];
+        QCOMPARE(works.text, QStringLiteral("The connection to %1:%2 works.")
+                                 .arg(QString::fromStdString(server.address()))
+                                 .arg(ports[0]));
+        QVERIFY2(works.details.contains("Valid until: ") && works.details.contains("Certificate: "),
+                 qPrintable(works.details));
+        // Nothing was saved by testing.
+        QVERIFY(!std::filesystem::exists(folders.paths.userFile()));
+
+        prompter.clearRecords();
+        field(dialog, kSettingsPortsEdit)->setText(kDeadPorts);
+        QVERIFY(runAndWait(dialog, kSettingsTestButton));
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        QVERIFY(prompter.messages()[0].text.startsWith("No connection to "));
+        QVERIFY2(!prompter.messages()[0].details.isEmpty(),
+                 qPrintable(prompter.messages()[0].details));
+    }
+
+    // The window's KESTO login goes where the per-user file says, by name, on other ports; the
+    // same server under a name its certificate does not carry is refused with the reason.
+    void theWindowLogsInByNameFromThePerUserFile() {
+        KestodFixture server;
+        QVERIFY(velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), "hank",
+                                               "pw"));
+        certifyAsLocalhost(server);
+        if (QTest::currentTestFailed()) return;
+        TempDir dir;
+        ConfigHome home(dir);
+        home.write(server, "localhost");
+        writeFile(dir / "macs.csv", "02:ff:00:00:00:01\n02:ff:00:00:00:02\n");
+
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        const auto session = loadKestoSession(window);
+        QVERIFY(session.has_value());
+        QCOMPARE(session->endpoint.address, std::string("localhost"));
+        kestologin login(prompter, session->endpoint, &window);
+        QString deviceTitle;
+        login.setModalRunner([&](QDialog& dialog) {
+            auto* device = qobject_cast<CDevice*>(&dialog);
+            if (!device) return 0;
+            deviceTitle = device->windowTitle();
+            device->show();
+            controlAs<QLineEdit>(*device, kMacFileEdit)
+                ->setText(QString::fromStdString((dir / "macs.csv").string()));
+            runAndWait(*device, kAddDeviceButton);
+            return 0;
+        });
+        login.show();
+        controlAs<QLineEdit>(login, kLoginUserEdit)->setText("hank");
+        controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("pw");
+        QVERIFY(runAndWait(login, kLoginOkButton));
+        QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
+        QCOMPARE(deviceTitle, QStringLiteral("Device — hank @ localhost"));
+
+        prompter.clearRecords();
+        home.write(server, "127.0.0.1");
+        const auto byAddress = loadKestoSession(window);
+        QVERIFY(byAddress.has_value());
+        kestologin refused(prompter, byAddress->endpoint, &window);
+        refused.show();
+        controlAs<QLineEdit>(refused, kLoginUserEdit)->setText("hank");
+        controlAs<QLineEdit>(refused, kLoginPasswordEdit)->setText("pw");
+        QVERIFY(runAndWait(refused, kLoginOkButton));
+        QCOMPARE(prompter.messageTexts(), QStringList{"Login failed!"});
+        const QString why = prompter.messages()[0].details;
+        QVERIFY2(why.contains("localhost") && why.contains("127.0.0.1"), qPrintable(why));
+    }
+};
+
+QTEST_MAIN(SettingsDialogTest)
+#include "settings_dialog_test.moc"

@@ -1,0 +1,158 @@
+// The results view: Generate with real boxes ends with its completion box and then every row
+// in the view, whose saved report is byte for byte the CLI's --report of the same run; the
+// filter, sorting and Copy over a run of 20,000 rows; a report that cannot be saved.
+#include "app/results_view.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <filesystem>
+#include <string>
+
+#include "app/velquor_dlg.h"
+#include "app_test_support.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::testing::clickControl;
+using velquor::testing::MessageBoxClicker;
+using velquor::testing::readFile;
+using velquor::testing::RealMessagesPrompter;
+using velquor::testing::runProgram;
+using velquor::testing::shellQuote;
+using velquor::testing::TempDir;
+using velquor::testing::waitFor;
+using velquor::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kTemplate =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Disable\">"
+    "<SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
+    "<ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration><SubscriberInformation>"
+    "<DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID><Password>x</Password>"
+    "</SubscriberInformation></Ext1></Config>\n";
+
+QString q(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// Every tenth row failed, with a reason; rows out of order so sorting has work to do.
+RunResults manyRows(int count) {
+    RunResults results;
+    results.title = "results";
+    results.placeHeader = "Row";
+    results.counts = QStringLiteral("%1 rows").arg(count);
+    for (int i = count; i >= 1; --i) {
+        const bool failed = i % 10 == 0;
+        results.rows.push_back(ResultRow{
+            i + 1, QString::number(i + 1), QStringLiteral("0015650%1").arg(i, 5, 10, QChar('0')),
+            failed ? "failed" : "written", failed ? "the MAC cell is not a MAC address" : "",
+            failed});
+    }
+    results.csv = [] { return std::string("row\r\n"); };
+    return results;
+}
+
+}  // namespace
+
+class ResultsViewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void generateListsEveryRowAndSavesTheCliReport() {
+        TempDir dir;
+        writeFile(dir / "template.xml", kTemplate);
+        writeFile(dir / "devices.csv",
+                  "MAC,Name,User,Auth,Password,Proxy,Port\n"
+                  "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n"
+                  "../escape,Bad,1,1,p,sip.lan,5060\n"
+                  "001565A1B2C2,Sales,2002,2002,pw2,sip.lan,5062\n"
+                  "bad/2,Bad,1,1,p,sip.lan,5060\n");
+        const QString out = q(dir / "out") + '/';
+        RealMessagesPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        window.setControlText(kMacAccountEdit, q(dir / "devices.csv"));
+        window.setControlText(kTemplateEdit, q(dir / "template.xml"));
+        window.setControlText(kOutputDirEdit, out);
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        QVERIFY(clickControl(window, kGenerateButton));
+        ResultsView* view = nullptr;
+        QVERIFY(waitFor([&] { return (view = window.findChild<ResultsView*>()) != nullptr; }));
+
+        // The product's summary stays the box's text; the counts and the folder go beneath.
+        QVERIFY(!clicker.seen().isEmpty());
+        const SeenBox last{clicker.seen().last().text, clicker.seen().last().informativeText};
+        QVERIFY2(last.text.startsWith("2 of 4 device rows written."), qPrintable(last.text));
+        QVERIFY2(last.details.contains("2 written, 2 failed") && last.details.contains(out),
+                 qPrintable(last.details));
+        QVERIFY(view->countsText().contains("2 written, 2 failed"));
+        QCOMPARE(view->visibleRowCount(), 4);
+        view->failuresOnlyBox()->setChecked(true);
+        QCOMPARE(view->visibleRowCount(), 2);
+        QCOMPARE(view->table()->model()->index(0, 1).data().toString(), QString("../escape"));
+        QVERIFY(!view->table()->model()->index(0, 3).data().toString().isEmpty());
+
+        prompter.files.queueFile(q(dir / "window.csv"));
+        view->saveButton()->click();
+        const auto cli =
+            runProgram(VELQUOR_CLI_BINARY,
+                       "generate --template " + shellQuote((dir / "template.xml").string()) +
+                           " --sheet " + shellQuote((dir / "devices.csv").string()) + " --out " +
+                           shellQuote(out.toStdString()) + " --report " +
+                           shellQuote((dir / "cli.csv").string()));
+        QVERIFY2(fs::exists(dir / "cli.csv"), cli.output.c_str());
+        QCOMPARE(readFile(dir / "window.csv"), readFile(dir / "cli.csv"));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    // Twenty thousand rows: the filter, a numeric sort on the first column and Copy of a
+    // selection all work on the model, never on a widget per row.
+    void aLargeRunFiltersSortsAndCopies() {
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, manyRows(20000));
+        view.show();
+        QCOMPARE(view.visibleRowCount(), 20000);
+        QCOMPARE(view.table()->indexWidget(view.table()->model()->index(0, 0)), nullptr);
+        QCOMPARE(view.table()->model()->index(0, 0).data().toString(), QString("2"));
+        QCOMPARE(view.table()->model()->index(8, 0).data().toString(), QString("10"));
+        view.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(view.visibleRowCount(), 2000);
+        view.table()->selectRow(1);
+        view.copyButton()->click();
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QString("Row\tMAC\tOutcome\tReason\n"
+                         "21\t001565000020\tfailed\tthe MAC cell is not a MAC address\n"));
+        view.table()->clearSelection();
+        view.failuresOnlyBox()->setChecked(false);
+        QCOMPARE(view.visibleRowCount(), 20000);
+    }
+
+    void aReportThatCannotBeSavedSaysSo() {
+        TempDir dir;
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, manyRows(3));
+        prompter.queueFile(q(dir / "missing" / "report.csv"));
+        QVERIFY(!view.saveCsv());
+        QCOMPARE(prompter.messageTexts(), QStringList{"The report was not saved."});
+        QVERIFY(!prompter.messages()[0].details.isEmpty());
+        prompter.queueFileCancel();
+        QVERIFY(!view.saveCsv());
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+    }
+
+private:
+    struct SeenBox {
+        QString text;
+        QString details;
+    };
+};
+
+QTEST_MAIN(ResultsViewTest)
+#include "results_view_test.moc"
