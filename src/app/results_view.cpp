@@ -136,6 +136,12 @@ QString ResultsView::rowsAsText() const {
     return lines.join('\n') + '\n';
 }
 
+void ResultsView::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (owner != nullptr && owner->isVisible()) owner->activateWindow();
+}
+
 void ResultsView::copyRows() {
     QGuiApplication::clipboard()->setText(rowsAsText());
 }

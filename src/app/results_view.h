@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHideEvent>
 #include <QString>
 
 #include "app/results_model.h"
@@ -42,6 +43,11 @@ public slots:
     void copyRows();
     // Asks where, then writes the report atomically; false when nothing was written.
     bool saveCsv();
+
+protected:
+    // The keyboard goes back to the window the run came from: without this it goes nowhere
+    // once the view closes, and Return and Escape would do nothing there until a click.
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QString rowsAsText() const;

@@ -18,6 +18,7 @@
 #include "app/kesto/user_dialog.h"
 #include "app/progress_dialog.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "temp_dir.h"
@@ -152,6 +153,10 @@ private slots:
         clicker.setReadingTimeMs(kReadingTimeMs);
         for (int button : {kAddDeviceButton, kAddDeviceButton, kDeleteDeviceButton}) {
             QVERIFY(runAndWait(device, button));
+            // The run's results open after its closing box; closing them gives the keyboard
+            // back to the Device dialog.
+            QTRY_VERIFY(qobject_cast<ResultsView*>(QApplication::activeWindow()));
+            QApplication::activeWindow()->close();
             QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(&device));
         }
         const QList<velquor::testing::SeenMessageBox>& seen = clicker.seen();

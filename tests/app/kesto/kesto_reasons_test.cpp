@@ -78,6 +78,7 @@ private slots:
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 2));
         MessageBoxClicker clicker;
+        MessageBoxClicker confirming({QMessageBox::Yes});  // "Deregister the N devices…?"
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
         const auto seen = clicker.seen();
         QCOMPARE(seen.size(), 3);
@@ -155,6 +156,7 @@ private slots:
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 3));
         MessageBoxClicker clicker({QMessageBox::Abort, QMessageBox::Ok});
+        MessageBoxClicker confirming({QMessageBox::Yes});  // "Deregister the N devices…?"
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
         QVERIFY(clicker.seenTexts().contains("The server 127.0.0.1 is not answering"));
         QCOMPARE(clicker.unreachable(), QStringList());

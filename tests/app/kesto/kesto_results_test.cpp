@@ -86,6 +86,7 @@ private slots:
         QCOMPARE(resultsOf(device)->visibleRowCount(), 3);
 
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(q(dir / "deleted.csv"));
+        MessageBoxClicker confirming({QMessageBox::Yes});  // "Deregister the N devices…?"
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
         const QList<velquor::testing::SeenMessageBox> seen = clicker.seen().mid(1);
         QCOMPARE(seen.size(), 3);
@@ -135,6 +136,7 @@ private slots:
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(q(dir / "macs.csv"));
         MessageBoxClicker clicker;
+        MessageBoxClicker confirming({QMessageBox::Yes});  // "Deregister the N devices…?"
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
         const QStringList texts = clicker.seenTexts();
         QCOMPARE(texts.size(), 6);
