@@ -1,36 +1,44 @@
-// InputHistory: the state file, its text form and where it lives.
+// InputHistory: the state file and where it lives.
 //
-// The file is small line-based text a person can read and delete:
+// The file is an INI file that QSettings reads and writes (through a temporary file renamed
+// over the old one, so a crash leaves the old history or the new, never half of one), small
+// enough for a person to read and delete:
 //
-//   [velquor-state]
+//   [General]
 //   version=1
 //   [folders]
 //   template=/home/tech/templates
 //   [fields]
 //   mac-file=/home/tech/macs.xlsx
 //   [servers]
-//   server=https://prov.example/
+//   1\server=https://prov.example/
+//   size=1
 //
-// Values are escaped (\\, \n, \r, \t, \xHH for other control characters) so that any path a
-// file system allows comes back as it went in. Sections and keys of a later version are
-// skipped; anything that is not a section, a key=value line, a comment or blank marks the file
-// as damaged.
+// QSettings quotes and escapes the values, so any path a file system allows comes back as it
+// went in. Every value this program writes is a single string: anything else (a list, a byte
+// array, a count that is not a number) marks the file as damaged, like one QSettings cannot
+// parse, one of a later version, one that is not UTF-8 or one far too large to be ours.
 #include "app/input_history.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSettings>
 #include <QStringDecoder>
 #include <QtGlobal>
-#include <span>
-
-#include "support/atomic_file.h"
+#include <optional>
 
 namespace velquor::app {
 namespace {
 
-constexpr const char* kHeaderSection = "velquor-state";
-constexpr const char* kVersion = "1";
+const QString kVersionKey = QStringLiteral("version");
+const QString kVersion = QStringLiteral("1");
+const QString kFoldersGroup = QStringLiteral("folders");
+const QString kFieldsGroup = QStringLiteral("fields");
+const QString kServersArray = QStringLiteral("servers");
+const QString kServerKey = QStringLiteral("server");
 // Far more than twenty servers and a dozen paths need; a bigger file is not ours.
 constexpr qint64 kMaxStateFileBytes = 1 << 20;
 
@@ -39,88 +47,90 @@ QString& configuredStateFile() {
     return path;
 }
 
-QByteArray escaped(const QString& value) {
-    QByteArray out;
-    for (const char c : value.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte == 0x7f) {
-                    out += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
+// QSettings keeps each file it has parsed in memory and parses it again only once it changes, so
+// only its first reader in a process hears of a parse error. The unparsable files seen, as they
+// were then, so that every later reader also ignores them.
+struct FileVersion {
+    qint64 size = -1;
+    QDateTime modified;
+    bool operator==(const FileVersion&) const = default;
+};
+
+FileVersion versionOf(const QString& path) {
+    const QFileInfo info(path);
+    return {info.size(), info.lastModified()};
 }
 
-// false on a broken escape.
-bool unescaped(QByteArrayView text, QByteArray& out) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i >= text.size()) return false;
-        switch (text[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'x': {
-                if (i + 2 >= text.size()) return false;
-                bool ok = false;
-                const int byte = text.sliced(i + 1, 2).toByteArray().toInt(&ok, 16);
-                if (!ok) return false;
-                out += static_cast<char>(byte);
-                i += 2;
-                break;
-            }
-            default:
-                return false;
-        }
-    }
-    return true;
+QHash<QString, FileVersion>& unparsableFiles() {
+    static QHash<QString, FileVersion> files;
+    return files;
 }
 
-bool isKey(QByteArrayView key) {
-    if (key.isEmpty()) return false;
-    for (const char c : key) {
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return false;
+bool parsed(const QSettings& settings, const QString& path) {
+    if (settings.status() == QSettings::FormatError) {
+        unparsableFiles().insert(path, versionOf(path));
+        return false;
     }
-    return true;
+    const auto seen = unparsableFiles().constFind(path);
+    return settings.status() == QSettings::NoError &&
+           (seen == unparsableFiles().cend() || *seen != versionOf(path));
 }
 
 void warn(const QString& what) {
     qWarning("velquor: %s", qUtf8Printable(what));
 }
 
-void appendSection(QByteArray& text, const char* name, const QMap<QString, QString>& values) {
-    text += QByteArray("[") + name + "]\n";
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        text += it.key().toUtf8() + '=' + escaped(it.value()) + '\n';
+QString damaged(const QString& path) {
+    const auto text = QStringLiteral(
+        "%1 is damaged; the remembered inputs are ignored and will "
+        "be written anew.");
+    return text.arg(path);
+}
+
+// What is wrong with the file before its settings are read: QSettings would read a huge file
+// whole and turn bytes that are not UTF-8 into replacement characters in a path.
+std::optional<QString> byteProblem(const QString& path) {
+    QFile file(path);
+    if (file.size() > kMaxStateFileBytes) {
+        return QStringLiteral("%1 is too large to be a state file; it is ignored.").arg(path);
     }
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("cannot read %1 (%2); the remembered inputs are ignored.")
+            .arg(path, file.errorString());
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString decoded = utf8(file.read(kMaxStateFileBytes));
+    if (utf8.hasError()) return damaged(path);
+    return std::nullopt;
+}
+
+// A path, a name or a server text: the single string this program writes for each.
+std::optional<QString> textAt(const QSettings& settings, const QString& key) {
+    const QVariant value = settings.value(key);
+    if (value.typeId() != QMetaType::QString) return std::nullopt;
+    return value.toString();
+}
+
+bool readGroup(QSettings& settings, const QString& group, QMap<QString, QString>& values) {
+    settings.beginGroup(group);
+    bool sound = true;
+    for (const QString& key : settings.childKeys()) {
+        const auto value = textAt(settings, key);
+        if (!value) {
+            sound = false;
+            break;
+        }
+        values.insert(key, *value);
+    }
+    settings.endGroup();
+    return sound;
+}
+
+void writeGroup(QSettings& settings, const QString& group, const QMap<QString, QString>& values) {
+    settings.beginGroup(group);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.endGroup();
 }
 
 }  // namespace
@@ -163,94 +173,76 @@ void InputHistory::rememberServer(const QString& server) {
     while (m_servers.size() > kMaxServers) m_servers.removeLast();
 }
 
-QByteArray InputHistory::serialize() const {
-    QByteArray text =
-        "# Velquor: inputs remembered between runs (paths, user name, server texts; never a\n"
-        "# password or a key). Deleting this file only makes the windows forget them.\n";
-    text += QByteArray("[") + kHeaderSection + "]\nversion=" + kVersion + '\n';
-    appendSection(text, "folders", m_folders);
-    appendSection(text, "fields", m_fields);
-    text += "[servers]\n";
-    for (const QString& server : m_servers) text += "server=" + escaped(server) + '\n';
-    return text;
+bool InputHistory::readFrom(QSettings& settings) {
+    // An empty file remembers nothing; it is not damaged.
+    if (settings.allKeys().isEmpty()) return true;
+    if (textAt(settings, kVersionKey) != kVersion) return false;
+    if (!readGroup(settings, kFoldersGroup, m_folders)) return false;
+    QMap<QString, QString> fields;
+    if (!readGroup(settings, kFieldsGroup, fields)) return false;
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it) setField(it.key(), it.value());
+
+    // A count: text from the file, a number when this process wrote it.
+    const QVariant count = settings.value(kServersArray + QStringLiteral("/size"), 0);
+    bool counted = false;
+    if (count.toInt(&counted) < 0 || !counted) return false;
+    const int size = settings.beginReadArray(kServersArray);
+    bool sound = true;
+    for (int i = 0; i < size && sound && m_servers.size() < kMaxServers; ++i) {
+        settings.setArrayIndex(i);
+        const auto server = textAt(settings, kServerKey);
+        sound = server.has_value();
+        if (sound && !server->isEmpty() && !m_servers.contains(*server)) m_servers.append(*server);
+    }
+    settings.endArray();
+    return sound;
 }
 
-bool InputHistory::parse(const QByteArray& text, InputHistory& history) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString decoded = utf8(text);
-    if (utf8.hasError()) return false;
-
-    InputHistory parsed;
-    QByteArray section;
-    bool versionSeen = false;
-    for (const QByteArray& rawLine : text.split('\n')) {
-        QByteArrayView line(rawLine);
-        if (line.endsWith('\r')) line.chop(1);
-        if (line.isEmpty() || line.startsWith('#')) continue;
-        if (line.startsWith('[')) {
-            if (!line.endsWith(']') || line.size() < 3) return false;
-            section = line.sliced(1, line.size() - 2).toByteArray();
-            // Nothing counts before the file has said whose it is.
-            if (!versionSeen && section != kHeaderSection) return false;
-            continue;
-        }
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0 || section.isEmpty()) return false;
-        const QByteArrayView key = line.first(equals);
-        QByteArray value;
-        if (!isKey(key) || !unescaped(line.sliced(equals + 1), value)) return false;
-        const QString valueText = QString::fromUtf8(value);
-        if (section == kHeaderSection) {
-            if (key == "version") {
-                if (value != kVersion) return false;
-                versionSeen = true;
-            }
-        } else if (!versionSeen) {
-            return false;
-        } else if (section == "folders") {
-            parsed.m_folders.insert(QString::fromUtf8(key.toByteArray()), valueText);
-        } else if (section == "fields") {
-            parsed.setField(QString::fromUtf8(key.toByteArray()), valueText);
-        } else if (section == "servers" && key == "server") {
-            if (!valueText.isEmpty() && !parsed.m_servers.contains(valueText) &&
-                parsed.m_servers.size() < kMaxServers) {
-                parsed.m_servers.append(valueText);
-            }
-        }
+void InputHistory::writeTo(QSettings& settings) const {
+    // What a later version added is not kept: it was already refused on reading.
+    settings.clear();
+    settings.setValue(kVersionKey, kVersion);
+    writeGroup(settings, kFoldersGroup, m_folders);
+    writeGroup(settings, kFieldsGroup, m_fields);
+    settings.beginWriteArray(kServersArray, static_cast<int>(m_servers.size()));
+    for (int i = 0; i < m_servers.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(kServerKey, m_servers[i]);
     }
-    if (!versionSeen) return false;
-    history = std::move(parsed);
+    settings.endArray();
+    settings.sync();
+}
+
+bool InputHistory::read(const QString& path, InputHistory& history) {
+    if (!QFileInfo::exists(path)) return true;
+    if (const auto problem = byteProblem(path)) {
+        warn(*problem);
+        return false;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    InputHistory found;
+    // QSettings parses a section when its keys are first asked for: the status comes after.
+    const bool shaped = found.readFrom(settings);
+    if (!parsed(settings, path) || !shaped) {
+        warn(damaged(path));
+        return false;
+    }
+    history = std::move(found);
     return true;
 }
 
 InputHistory InputHistory::load() {
     InputHistory history;
     const QString path = stateFile();
-    if (path.isEmpty()) return history;
-    QFile file(path);
-    if (!file.exists()) return history;
-    if (file.size() > kMaxStateFileBytes) {
-        warn(QStringLiteral("%1 is too large to be a state file; it is ignored.").arg(path));
-        return history;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        warn(QStringLiteral("cannot read %1 (%2); the remembered inputs are ignored.")
-                 .arg(path, file.errorString()));
-        return history;
-    }
-    if (!parse(file.read(kMaxStateFileBytes), history)) {
-        warn(QStringLiteral("%1 is damaged; the remembered inputs are ignored and will be "
-                            "written anew.")
-                 .arg(path));
-        return InputHistory();
-    }
+    if (!path.isEmpty()) read(path, history);
     return history;
 }
 
 void InputHistory::update(const std::function<void(InputHistory&)>& change) {
     const QString path = stateFile();
     if (path.isEmpty()) return;
-    InputHistory history = load();
+    InputHistory history;
+    const bool sound = read(path, history);
     change(history);
     const QString folder = QFileInfo(path).absolutePath();
     // Paths and names are nobody else's business on a shared machine.
@@ -260,13 +252,14 @@ void InputHistory::update(const std::function<void(InputHistory&)>& change) {
     }
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QByteArray text = history.serialize();
-    const support::Status written = support::writeFileAtomically(
-        QFile::encodeName(path).toStdString(),
-        std::as_bytes(std::span<const char>(text.constData(), static_cast<size_t>(text.size()))));
-    if (!written) {
-        warn(QStringLiteral("the inputs are not remembered: %1")
-                 .arg(QString::fromStdString(written.error().message)));
+    // QSettings would merge into a damaged file and keep its parse error as the status of the
+    // write: start from nothing.
+    if (!sound) QFile::remove(path);
+    unparsableFiles().remove(path);
+    QSettings settings(path, QSettings::IniFormat);
+    history.writeTo(settings);
+    if (settings.status() != QSettings::NoError) {
+        warn(QStringLiteral("the inputs are not remembered: cannot write %1").arg(path));
     }
 }
 

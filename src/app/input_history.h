@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <functional>
 
+class QSettings;
+
 namespace velquor::app {
 
 class InputHistory {
@@ -47,12 +49,14 @@ public:
     const QStringList& servers() const { return m_servers; }
     void rememberServer(const QString& server);
 
-    // The file's text; parse(serialize()) gives the same history back.
-    QByteArray serialize() const;
-    // False (history untouched) when text is not a state file of this program.
-    static bool parse(const QByteArray& text, InputHistory& history);
-
 private:
+    // False, with a warning and history untouched, when the file at path is not a sound state
+    // file; a missing file is an empty history.
+    static bool read(const QString& path, InputHistory& history);
+    // False when a value has a shape this program never writes.
+    bool readFrom(QSettings& settings);
+    void writeTo(QSettings& settings) const;
+
     QMap<QString, QString> m_folders;
     QMap<QString, QString> m_fields;
     QStringList m_servers;

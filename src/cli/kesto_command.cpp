@@ -1,16 +1,13 @@
 // velquor-cli kesto: log in to the Kesto provisioning server, then administer users, change the
 // password, or register and remove the MAC addresses of a spreadsheet.
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "cli/secret_input.h"
 #include "provisioning/kesto_operations.h"
 #include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
@@ -56,25 +53,13 @@ public:
 
     bool available() const { return m_file != nullptr; }
 
-    std::optional<std::string> ask(std::string_view prompt, bool echo) {
+    std::optional<std::string> ask(std::string_view prompt) {
         if (!m_file) return std::nullopt;
         std::fputs(std::string(prompt).c_str(), m_file);
         std::fflush(m_file);
-        const int fd = ::fileno(m_file);
-        termios saved{};
-        const bool hide = !echo && ::tcgetattr(fd, &saved) == 0;
-        if (hide) {
-            termios silent = saved;
-            silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(fd, TCSAFLUSH, &silent);
-        }
         std::string line;
         int c = 0;
         while ((c = std::fgetc(m_file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-        if (hide) {
-            ::tcsetattr(fd, TCSAFLUSH, &saved);
-            std::fputc('\n', m_file);
-        }
         if (c == EOF && line.empty()) return std::nullopt;
         return line;
     }
@@ -83,47 +68,24 @@ private:
     std::FILE* m_file;
 };
 
-std::string withoutLineEnd(std::string line) {
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-}
-
-// A secret from --*-password-file: the file's first line, or the next line of standard input
-// for "-"; without the option, asked on the terminal (twice for a new password).
-support::Result<std::string> readSecret(const std::optional<std::string>& source,
-                                        std::string_view prompt, bool confirm) {
-    if (source && *source == "-") {
-        std::string line;
-        if (!std::getline(std::cin, line)) {
-            return makeError(ErrorCode::InvalidInput,
-                             std::string(prompt) + " expected on standard input, found none");
-        }
-        return withoutLineEnd(line);
-    }
-    if (source) {
-        std::ifstream in(*source, std::ios::binary);
-        if (!in) {
-            return makeError(ErrorCode::NotFound,
-                             support::describeErrno("cannot read", *source, errno));
-        }
-        std::string line;
-        std::getline(in, line);
-        return withoutLineEnd(line);
-    }
-    Terminal terminal;
-    auto first = terminal.ask(std::string(prompt) + ": ", false);
-    if (!first) {
+// A password from --*-password-file (see readSecretFile); without the option, asked on the
+// terminal without echo, twice for a new password.
+support::Result<std::string> readPassword(const std::optional<std::string>& source,
+                                          std::string_view what, bool confirm) {
+    if (source) return readSecretFile(*source, what);
+    auto first = askSecret(std::string(what) + ": ");
+    if (!first && first.error().code == ErrorCode::Unsupported) {
         return makeError(ErrorCode::InvalidInput, "no terminal to ask for the " +
-                                                      std::string(prompt) +
+                                                      std::string(what) +
                                                       "; give it with a password file option");
     }
-    if (!confirm) return *first;
-    auto second = terminal.ask("Confirm: ", false);
-    if (!second || *second != *first) {
+    if (!first || !confirm) return first;
+    auto second = askSecret("Confirm: ");
+    if (!second) return second;
+    if (*second != *first) {
         return makeError(ErrorCode::InvalidInput, "the two passwords typed differ");
     }
-    return *first;
+    return first;
 }
 
 // The settings files under the command line's options: where the server is and how long to
@@ -145,7 +107,7 @@ class TerminalReplaceQuestion {
 public:
     provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question) {
         for (;;) {
-            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ", true);
+            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ");
             if (!answer) return provisioning::ReplaceAnswer::NoToAll;
             if (*answer == "y" || *answer == "yes") return provisioning::ReplaceAnswer::Yes;
             if (*answer == "n" || *answer == "no") return provisioning::ReplaceAnswer::No;
@@ -177,7 +139,7 @@ int runUserCommand(Context& context, const std::vector<std::string>& words) {
     support::Status status;
     if (words[1] == "add") {
         auto password =
-            readSecret(context.args.value("--new-password-file"), "new user's password", true);
+            readPassword(context.args.value("--new-password-file"), "new user's password", true);
         if (!password) return failWith(password.error());
         status = provisioning::addUser(context.endpoint, words[2], *password, *password,
                                        context.reporter);
@@ -188,7 +150,7 @@ int runUserCommand(Context& context, const std::vector<std::string>& words) {
 }
 
 int runPasswdCommand(Context& context) {
-    auto password = readSecret(context.args.value("--new-password-file"), "new password", true);
+    auto password = readPassword(context.args.value("--new-password-file"), "new password", true);
     if (!password) return failWith(password.error());
     auto status = provisioning::changePassword(context.endpoint, context.userName, *password,
                                                *password, context.reporter);
@@ -307,7 +269,7 @@ int runKesto(const std::vector<std::string>& arguments) {
         return failWith(loaded.error());
     }
 
-    auto password = readSecret(args.value("--password-file"), "password", false);
+    auto password = readPassword(args.value("--password-file"), "password", false);
     if (!password) return failWith(password.error());
 
     Context context{args,

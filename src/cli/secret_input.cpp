@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "cli/cli_support.h"
 #include "support/input_file.h"
@@ -30,10 +31,13 @@ std::string withoutLineEnd(std::string line) {
 }
 
 // Reads up to the first line end, one byte at a time so that nothing after the line is taken
-// from a shared standard input; stops waiting when Ctrl-C arrives.
-support::Result<std::string> readLine(int fd, const std::string& name, std::string_view what) {
+// from a shared standard input; stops waiting when Ctrl-C arrives. Nothing at all when the input
+// ended before its first byte.
+support::Result<std::optional<std::string>> readLine(int fd, const std::string& name,
+                                                     std::string_view what) {
     const std::stop_token stop = interruptToken();
     std::string line;
+    bool anything = false;
     for (;;) {
         pollfd watched{fd, POLLIN, 0};
         if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "interrupted");
@@ -43,7 +47,9 @@ support::Result<std::string> readLine(int fd, const std::string& name, std::stri
         const ssize_t got = ::read(fd, &c, 1);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return support::fileError("read", name, errno);
-        if (got == 0 || c == '\n') break;
+        if (got == 0) break;
+        anything = true;
+        if (c == '\n') break;
         if (line.size() == kMaxSecretLine) {
             return makeError(ErrorCode::InvalidInput,
                              "the " + std::string(what) + " in " + name + " is longer than " +
@@ -51,7 +57,8 @@ support::Result<std::string> readLine(int fd, const std::string& name, std::stri
         }
         line.push_back(c);
     }
-    return withoutLineEnd(std::move(line));
+    if (!anything) return std::optional<std::string>();
+    return std::optional(withoutLineEnd(std::move(line)));
 }
 
 // Puts the terminal's echo back however the prompt ends.
@@ -78,10 +85,21 @@ private:
 }  // namespace
 
 support::Result<std::string> readSecretFile(const std::string& path, std::string_view what) {
-    if (path == "-") return readLine(STDIN_FILENO, "standard input", what);
+    if (path == "-") {
+        auto line = readLine(STDIN_FILENO, "standard input", what);
+        if (!line) return line.error();
+        // Several secrets may share standard input: one missing is a mistake, not an empty one.
+        if (!*line) {
+            return makeError(ErrorCode::InvalidInput,
+                             std::string(what) + " expected on standard input, found none");
+        }
+        return std::move(**line);
+    }
     auto file = support::InputFile::open(path);
     if (!file) return file.error();
-    return readLine(file->fd(), path, what);
+    auto line = readLine(file->fd(), path, what);
+    if (!line) return line.error();
+    return line->value_or(std::string());
 }
 
 support::Result<std::string> readSecretEnvironment(const std::string& name, std::string_view what) {
@@ -97,7 +115,7 @@ support::Result<std::string> readSecretEnvironment(const std::string& name, std:
 support::Result<std::string> askSecret(std::string_view prompt) {
     const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return makeError(ErrorCode::Unsupported, "no terminal to ask on");
-    support::Result<std::string> line = std::string();
+    support::Result<std::optional<std::string>> line = std::optional<std::string>();
     {
         const EchoOff echoOff(fd);
         [[maybe_unused]] auto shown = ::write(fd, prompt.data(), prompt.size());
@@ -105,7 +123,8 @@ support::Result<std::string> askSecret(std::string_view prompt) {
         [[maybe_unused]] auto ended = ::write(fd, "\n", 1);
     }
     ::close(fd);
-    return line;
+    if (!line) return line.error();
+    return line->value_or(std::string());
 }
 
 }  // namespace velquor::cli

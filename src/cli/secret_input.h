@@ -10,8 +10,8 @@
 
 namespace velquor::cli {
 
-// The first line of the file at path, without its line end; "-" reads one line of standard
-// input. what names the secret in errors ("key").
+// The first line of the file at path, without its line end; "-" reads the next line of standard
+// input, an error when there is none. what names the secret in errors ("key").
 support::Result<std::string> readSecretFile(const std::string& path, std::string_view what);
 
 // The value of the environment variable name; an error when it is not set.

@@ -4,8 +4,10 @@
 #include "app/input_history.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
+#include <algorithm>
 
 #include "app/kesto/device_dialog.h"
 #include "app/velquor_dlg.h"
@@ -56,25 +58,42 @@ private slots:
         QCOMPARE(InputHistory::defaultStateFile(), home);
     }
 
-    void everyPathComesBackAsItWent() {
-        InputHistory history;
+    void everyPathComesBackAsItWentInAFolderOnlyTheUserCanRead() {
         const QStringList awkward = {"/plain/path",
                                      "/with space/and=equals",
-                                     "/back\\slash",
+                                     "/back\\slash\\",
+                                     "/semi;colon, and comma",
                                      "/new\nline\r\tand\x01control",
                                      QString::fromUtf8("/日本/ü"),
                                      "#not-a-comment",
-                                     "[not-a-section]"};
+                                     ";not-a-comment-either",
+                                     "[not-a-section]",
+                                     "  leading and trailing  ",
+                                     "\"double\" and 'single' quotes",
+                                     "@ByteArray(not-one)",
+                                     "%41\\x41"};
+        InputHistory::update([&](InputHistory& history) {
+            for (int i = 0; i < awkward.size(); ++i) {
+                history.setField(QStringLiteral("field-%1").arg(i), awkward[i]);
+                history.rememberServer(awkward[i]);
+            }
+            history.rememberFolderOf(history_key::kTemplate, "/" + awkward[9] + "/t.xml");
+        });
+        const InputHistory loaded = InputHistory::load();
         for (int i = 0; i < awkward.size(); ++i) {
-            history.setField(QStringLiteral("field-%1").arg(i), awkward[i]);
-            history.rememberServer(awkward[i]);
+            QCOMPARE(loaded.field(QStringLiteral("field-%1").arg(i)), awkward[i]);
         }
-        InputHistory parsed;
-        QVERIFY(InputHistory::parse(history.serialize(), parsed));
-        for (int i = 0; i < awkward.size(); ++i) {
-            QCOMPARE(parsed.field(QStringLiteral("field-%1").arg(i)), awkward[i]);
-        }
-        QCOMPARE(parsed.servers(), history.servers());
+        QStringList newestFirst = awkward;
+        std::reverse(newestFirst.begin(), newestFirst.end());
+        QCOMPARE(loaded.servers(), newestFirst);
+        QCOMPARE(loaded.folder(history_key::kTemplate), "/" + awkward[9]);
+
+        const QFileInfo folder(QFileInfo(InputHistory::stateFile()).absolutePath());
+        QCOMPARE(folder.permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // No lock or temporary file is left beside it.
+        QCOMPARE(QDir(folder.filePath()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"state.conf"});
     }
 
     void serversAreMostRecentFirstWithoutRepeatsAndAtMostTwenty() {
@@ -92,13 +111,20 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("binary") << QByteArray("\x00\xff\x13garbage", 11);
         QTest::newRow("no header") << QByteArray("[fields]\nmac-file=/a\n");
-        QTest::newRow("later version") << QByteArray("[velquor-state]\nversion=9\n");
+        QTest::newRow("later version") << QByteArray("[General]\nversion=9\n");
         QTest::newRow("line without a key")
-            << QByteArray("[velquor-state]\nversion=1\n[fields]\njust text\n");
-        QTest::newRow("broken escape")
-            << QByteArray("[velquor-state]\nversion=1\n[fields]\nmac-file=/a\\q\n");
+            << QByteArray("[General]\nversion=1\n[fields]\njust text\n");
+        QTest::newRow("unclosed section") << QByteArray("[General]\nversion=1\n[fields\n");
         QTest::newRow("not UTF-8")
-            << QByteArray("[velquor-state]\nversion=1\n[fields]\nmac-file=/\xc3\x28\n");
+            << QByteArray("[General]\nversion=1\n[fields]\nmac-file=/\xc3\x28\n");
+        QTest::newRow("a list for a path")
+            << QByteArray("[General]\nversion=1\n[fields]\nmac-file=/a, /b\n");
+        QTest::newRow("bytes for a folder")
+            << QByteArray("[General]\nversion=1\n[folders]\ntemplate=@ByteArray(/a)\n");
+        QTest::newRow("server count not a number")
+            << QByteArray("[General]\nversion=1\n[servers]\n1\\server=s\nsize=many\n");
+        QTest::newRow("server missing")
+            << QByteArray("[General]\nversion=1\n[servers]\n1\\server=s\nsize=2\n");
         QTest::newRow("too large") << QByteArray(2 << 20, 'x');
     }
     void aDamagedStateFileIsIgnoredWithAWarning() {

@@ -75,6 +75,18 @@ TEST_F(KestoCliTest, UserAdministrationAndPasswordChange) {
     EXPECT_EQ(kesto("--user dave --password-file - login", "d-1\n").status, 1);
     EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 0);
 
+    // A missing line is not an empty password; without a terminal nothing is asked either.
+    auto missing = kesto("--user dave --password-file - passwd --new-password-file -", "d-2\n");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("new password expected on standard input, found none"),
+              std::string::npos)
+        << missing.err;
+    auto unasked = kesto("--user dave passwd --new-password-file -", "d-3\n");
+    EXPECT_EQ(unasked.status, 1);
+    EXPECT_NE(unasked.err.find("no terminal to ask for the password"), std::string::npos)
+        << unasked.err;
+    EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 0);
+
     auto removed = kesto(chief() + "user del dave", chiefPassword());
     EXPECT_EQ(removed.status, 0) << removed.err;
     EXPECT_EQ(kesto("--user dave --password-file - login", "d-2\n").status, 1);
