@@ -16,6 +16,7 @@
 #include <set>
 #include <system_error>
 
+#include "settings/settings_text.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 #include "wire/kesto_address.h"
@@ -35,16 +36,6 @@ std::string lowerCase(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // One key of [kesto]: how its text becomes a value and how the value is written back.

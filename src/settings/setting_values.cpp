@@ -8,6 +8,7 @@
 #include <charconv>
 
 #include "settings/kesto_settings.h"
+#include "settings/settings_text.h"
 
 namespace velquor::settings {
 
@@ -15,16 +16,6 @@ using support::ErrorCode;
 using support::makeError;
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 std::string_view withoutBrackets(std::string_view address) {
     if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {

@@ -1,6 +1,11 @@
 // Helpers for the GUI tests.
 #include "app_test_support.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QPushButton>
@@ -149,6 +154,22 @@ ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs(
 
 ShowDelay::~ShowDelay() {
     app::ProgressTask::setShowDelayMs(m_saved);
+}
+
+SilentListener::SilentListener() {
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(m_fd, 64);
+    socklen_t length = sizeof address;
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+}
+
+SilentListener::~SilentListener() {
+    ::close(m_fd);
 }
 
 }  // namespace velquor::testing

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -115,6 +116,21 @@ public:
 
 private:
     int m_saved;
+};
+
+// Accepts TCP connections on a loopback port and never says a word: a server that hangs
+// mid-handshake.
+class SilentListener {
+public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
 };
 
 }  // namespace velquor::testing

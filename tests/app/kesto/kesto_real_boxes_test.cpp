@@ -32,6 +32,7 @@ using velquor::testing::MessageBoxClicker;
 using velquor::testing::RealMessagesPrompter;
 using velquor::testing::runAndWait;
 using velquor::testing::ShowDelay;
+using velquor::testing::SilentListener;
 using velquor::testing::waitFor;
 
 namespace {
@@ -44,28 +45,6 @@ void makeOperatorOn(const KestodFixture& server, const char* name, const char* p
 constexpr int kPromptBeforeTheDialog = 600000;
 constexpr int kPromptAfterTheDialog = 0;
 constexpr int kReadingTimeMs = 400;
-
-// Accepts TCP connections and never says a word: a server that hangs mid-handshake.
-class SilentListener {
-public:
-    SilentListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_fd, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentListener() { ::close(m_fd); }
-    std::uint16_t port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-};
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include "temp_dir.h"
 
 using namespace velquor::app;
+using velquor::testing::SilentListener;
 using namespace std::chrono_literals;
 using velquor::testing::controlAs;
 using velquor::testing::KestodFixture;
@@ -31,28 +32,6 @@ using velquor::testing::TempDir;
 using velquor::testing::writeFile;
 
 namespace {
-
-// Accepts TCP connections and never says a word.
-class SilentListener {
-public:
-    SilentListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_fd, 64);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentListener() { ::close(m_fd); }
-    std::uint16_t port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-};
 
 QString macFile(const TempDir& dir, int count) {
     std::string macs;
