@@ -31,12 +31,14 @@ int failWith(const support::Error& error) {
 
 namespace {
 
-// A usage text is its synopsis lines, then description lines indented by two spaces.
+// A usage text is its synopsis, the first line and the continuation lines aligned under it
+// (indented by three spaces or more), then its description, which may be indented by two
+// spaces, a heading such as "commands:" or plain prose.
 std::size_t synopsisLength(std::string_view usage) {
     for (std::size_t at = usage.find('\n'); at != std::string_view::npos;
          at = usage.find('\n', at + 1)) {
         const std::string_view rest = usage.substr(at + 1);
-        if (rest.starts_with("  ") && !rest.starts_with("   ")) return at + 1;
+        if (!rest.starts_with("   ")) return at + 1;
     }
     return usage.size();
 }

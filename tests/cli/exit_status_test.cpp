@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "child_process.h"
 #include "temp_dir.h"
 
@@ -45,6 +47,28 @@ TEST(CliExitStatus, AWrongCommandLineIsTwo) {
         const ProgramRun run = cli(arguments);
         EXPECT_EQ(run.status, 2) << "velquor-cli " << arguments << "\n" << run.output;
         EXPECT_NE(run.output.find("usage: velquor-cli"), std::string::npos) << arguments;
+    }
+}
+
+// A wrong command line shows the command's synopsis only: its first line and the lines
+// aligned under it, then where the rest is; never the description meant for --help.
+TEST(CliExitStatus, AWrongCommandLineShowsTheSynopsisOnly) {
+    for (const char* command :
+         {"decrypt", "digest", "encrypt", "generate", "kesto", "settings", "sheet"}) {
+        const ProgramRun run = cli(std::string(command) + " --frobnicate");
+        ASSERT_EQ(run.status, 2) << command << "\n" << run.output;
+        std::istringstream lines(run.output);
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, "velquor-cli: unknown option --frobnicate") << command;
+        std::getline(lines, line);
+        EXPECT_TRUE(line.starts_with(std::string("usage: velquor-cli ") + command)) << line;
+        while (std::getline(lines, line) && line.starts_with("   ")) {
+        }
+        EXPECT_EQ(line, std::string("'velquor-cli ") + command + " --help' tells more.")
+            << command << "\n"
+            << run.output;
+        EXPECT_FALSE(std::getline(lines, line)) << command << "\n" << run.output;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <sstream>
 
 #include "temp_dir.h"
 #include "wire/kesto_address.h"
@@ -215,6 +216,32 @@ TEST_F(SettingsTest, UnknownKeysAndSectionsAreWarnedOnceAndTheRestApplies) {
     EXPECT_EQ(loaded.warnings[1], file + ":5: unknown section [window], ignored");
     EXPECT_EQ(unseenWarnings(loaded.warnings), loaded.warnings);
     EXPECT_TRUE(unseenWarnings(load().warnings).empty()) << "a reload warns again";
+}
+
+// The file the package installs in /etc: as shipped it changes nothing, and a site that
+// uncomments its example lines gets a file this program reads without a warning.
+TEST_F(SettingsTest, TheShippedExampleIsInertAndItsExamplesAreValid) {
+    const std::string shipped = readFile(VELQUOR_SHIPPED_SETTINGS);
+    ASSERT_FALSE(shipped.empty());
+    system(shipped);
+    const LoadedSettings asShipped = load();
+    EXPECT_EQ(asShipped.system, KestoValues{});
+    EXPECT_TRUE(asShipped.warnings.empty());
+
+    std::istringstream lines(shipped);
+    std::string uncommented;
+    for (std::string line; std::getline(lines, line);) {
+        const bool example = line.starts_with('#') && line.size() > 1 && line[1] != ' ';
+        uncommented += (example ? line.substr(1) : line) + "\n";
+    }
+    system(uncommented);
+    const LoadedSettings examples = load();
+    EXPECT_TRUE(examples.warnings.empty()) << examples.warnings.front();
+    const KestoValues& values = examples.system;
+    EXPECT_TRUE(values.address && values.ports && values.caFile && values.connectTimeout &&
+                values.exchangeTimeout && values.jobs)
+        << "every key has an example:\n"
+        << uncommented;
 }
 
 TEST_F(SettingsTest, MissingFilesAreSilentAndUnreadableOnesAWarning) {
