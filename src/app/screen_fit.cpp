@@ -41,8 +41,12 @@ FittingScrollArea::FittingScrollArea(QLayout* content, QWidget* parent) : QScrol
     // The content keeps the window's own background: the area should not show as a panel.
     viewport()->setAutoFillBackground(false);
     inner->setAutoFillBackground(false);
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* focused) { revealFocused(focused); });
+    m_focusFollower = connect(qApp, &QApplication::focusChanged, this,
+                              [this](QWidget*, QWidget* focused) { revealFocused(focused); });
+}
+
+FittingScrollArea::~FittingScrollArea() {
+    disconnect(m_focusFollower);
 }
 
 QSize FittingScrollArea::sizeHint() const {

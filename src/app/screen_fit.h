@@ -20,6 +20,9 @@ public:
     // Takes the layout's widgets as the scrolled content; the area itself takes no focus, so
     // the window's tab order is its controls' alone.
     explicit FittingScrollArea(QLayout* content, QWidget* parent = nullptr);
+    // Stops following the focus first: the widgets deleted after this move it, and by then this
+    // is no longer a FittingScrollArea.
+    ~FittingScrollArea() override;
 
     // The whole content, so a window with room shows everything without scrolling.
     QSize sizeHint() const override;
@@ -34,6 +37,7 @@ private:
     void revealFocused(QWidget* focused);
 
     QSize m_minimumLimit;
+    QMetaObject::Connection m_focusFollower;
 };
 
 // Resizes window to its natural size or the room its screen has, whichever is smaller, and

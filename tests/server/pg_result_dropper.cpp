@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <list>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -129,6 +130,8 @@ void PgResultDropper::serve() {
         }
         if (::poll(fds.data(), fds.size(), 1000) < 0) continue;
         if (fds[0].revents != 0) break;
+        // A pair accepted now joins the others after them: this round's fds do not cover it.
+        std::optional<Pair> accepted;
         if ((fds[1].revents & POLLIN) != 0) {
             Pair pair;
             pair.client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -136,7 +139,7 @@ void PgResultDropper::serve() {
             const sockaddr_un target = unixAddress(m_target);
             if (::connect(pair.server, reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
                 0) {
-                pairs.push_back(pair);
+                accepted = pair;
             } else {
                 pair.close();
             }
@@ -180,6 +183,7 @@ void PgResultDropper::serve() {
                 it = pairs.erase(it);
             }
         }
+        if (accepted) pairs.push_back(*accepted);
     }
     for (auto& pair : pairs) pair.close();
 }
