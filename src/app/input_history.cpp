@@ -137,7 +137,7 @@ void writeGroup(QSettings& settings, const QString& group, const QMap<QString, Q
 
 QString InputHistory::defaultStateFile() {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification says to ignore a relative path.
+    // XDG folders are absolute paths; a relative one is ignored, as every desktop program does.
     if (base.isEmpty() || QDir::isRelativePath(base)) {
         base = QDir::homePath() + QStringLiteral("/.local/state");
     }

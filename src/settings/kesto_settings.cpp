@@ -274,7 +274,7 @@ SettingsPaths defaultSettingsPaths() {
     const std::string system = environment("VELQUOR_SYSTEM_CONFIG_DIR");
     paths.systemFolder =
         system.empty() ? std::filesystem::path("/etc/velquor") : std::filesystem::path(system);
-    // A relative XDG_CONFIG_HOME is invalid by the specification and must be ignored.
+    // XDG_CONFIG_HOME must be an absolute path; a relative one is ignored.
     const std::string xdg = environment("XDG_CONFIG_HOME");
     if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) {
         paths.userFolder = std::filesystem::path(xdg) / "velquor";
