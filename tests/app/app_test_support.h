@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -18,6 +19,19 @@
 #include "scripted_prompter.h"
 
 namespace velquor::testing {
+
+// A device template small enough to read at a glance, with every element a sheet row fills.
+inline constexpr const char* kTemplate =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Disable\">"
+    "<SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
+    "<ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration><SubscriberInformation>"
+    "<DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID><Password>x</Password>"
+    "</SubscriberInformation></Ext1></Config>\n";
+
+// A path as the window's fields show it.
+inline QString q(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
 
 template <typename Widget>
 Widget* controlAs(const app::ControlWindow& window, int id) {

@@ -17,7 +17,9 @@ using velquor::app::CVelquorDlg;
 using velquor::app::JobProgressDialog;
 using velquor::testing::anyProgressDialogVisible;
 using velquor::testing::clickControl;
+using velquor::testing::kTemplate;
 using velquor::testing::MessageBoxClicker;
+using velquor::testing::q;
 using velquor::testing::RealMessagesPrompter;
 using velquor::testing::ShowDelay;
 using velquor::testing::TempDir;
@@ -32,17 +34,6 @@ constexpr int kShownAtOnce = 0;
 // Shorter than a person takes to read a box, longer than the quick jobs here take.
 constexpr int kShownWhileTheBoxIsRead = 250;
 constexpr int kReadingTimeMs = 600;
-
-const char* kTemplate =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Disable\">"
-    "<SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
-    "<ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration><SubscriberInformation>"
-    "<DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID><Password>x</Password>"
-    "</SubscriberInformation></Ext1></Config>\n";
-
-QString q(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 }  // namespace
 

@@ -19,7 +19,9 @@
 
 using namespace velquor::app;
 using velquor::testing::clickControl;
+using velquor::testing::kTemplate;
 using velquor::testing::MessageBoxClicker;
+using velquor::testing::q;
 using velquor::testing::readFile;
 using velquor::testing::RealMessagesPrompter;
 using velquor::testing::runProgram;
@@ -30,17 +32,6 @@ using velquor::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* kTemplate =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config><Ext1 Enable=\"Disable\">"
-    "<SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
-    "<ProxyandRegistration><Proxy>old</Proxy></ProxyandRegistration><SubscriberInformation>"
-    "<DisplayName>x</DisplayName><UserID>x</UserID><AuthID>x</AuthID><Password>x</Password>"
-    "</SubscriberInformation></Ext1></Config>\n";
-
-QString q(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 // Every tenth row failed, with a reason; rows out of order so sorting has work to do.
 RunResults manyRows(int count) {

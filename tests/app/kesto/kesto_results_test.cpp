@@ -20,6 +20,7 @@ using namespace velquor::app;
 using velquor::testing::controlAs;
 using velquor::testing::KestodFixture;
 using velquor::testing::MessageBoxClicker;
+using velquor::testing::q;
 using velquor::testing::readFile;
 using velquor::testing::RealMessagesPrompter;
 using velquor::testing::runAndWait;
@@ -31,10 +32,6 @@ using velquor::testing::writeFile;
 namespace {
 
 constexpr const char* kServerText = "prov.example";
-
-QString q(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 // velquor-cli kesto as the operator, against the fixture; returns its exit status.
 int runCli(const KestodFixture& server, const TempDir& dir, const std::string& command) {
