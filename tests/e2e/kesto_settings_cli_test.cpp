@@ -24,31 +24,9 @@ class SettingsCliTest : public ::testing::Test {
 protected:
     SettingsCliTest() {
         makeOperator(server, "alice", "pw");
-        certifyAsLocalhost();
         std::filesystem::create_directories(userFolder);
         std::filesystem::create_directories(systemFolder);
         std::filesystem::create_directories(work);
-    }
-
-    // kestod certifies addresses; a certificate for the name is made with its own CA.
-    void certifyAsLocalhost() {
-        const auto folder = server.directory();
-        writeFile(dir / "ext",
-                  "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                  "keyUsage=digitalSignature\nextendedKeyUsage=serverAuth\n");
-        const auto in = [&folder](const char* name) {
-            return shellQuote((folder / name).string());
-        };
-        int status = 0;
-        const std::string output = runCommand(
-            "openssl req -new -key " + in("server.key") + " -subj /CN=localhost -out " +
-                shellQuote((dir / "csr").string()) + " 2>&1 && openssl x509 -req -days 2 -in " +
-                shellQuote((dir / "csr").string()) + " -CA " + in("cacert.pem") + " -CAkey " +
-                in("ca.key") + " -CAcreateserial -extfile " + shellQuote((dir / "ext").string()) +
-                " -out " + in("server.pem") + " 2>&1",
-            &status);
-        ASSERT_EQ(status, 0) << output;
-        server.restart();
     }
 
     std::string portsText() const {
@@ -72,7 +50,8 @@ protected:
         return run;
     }
 
-    KestodFixture server;
+    // The certificate names localhost and nothing else.
+    KestodFixture server{KestodOptions{.address = "localhost"}};
     TempDir dir;
     std::filesystem::path userFolder = dir / "xdg" / "velquor";
     std::filesystem::path systemFolder = dir / "etc";
