@@ -15,12 +15,7 @@
 
 namespace velquor::provisioning::testing {
 
-namespace {
-
-// Binds a TCP socket to a loopback port (*port, or a free one when it is 0); returns the
-// socket and fills in the port.
-// 127.0.0.1, or ::1 alone (not the IPv4 loopback through it) when ipv6.
-int bindLoopback(std::uint16_t* port, bool ipv6 = false) {
+int bindLoopback(std::uint16_t* port, bool ipv6) {
     const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
     const int one = 1;
@@ -50,6 +45,8 @@ int bindLoopback(std::uint16_t* port, bool ipv6 = false) {
                        : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     return fd;
 }
+
+namespace {
 
 void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     timeval tv{};

@@ -16,6 +16,10 @@
 
 namespace velquor::provisioning::testing {
 
+// A TCP socket bound to a loopback port (*port, or a free one when it is 0, filled in): to
+// 127.0.0.1, or to ::1 alone (not the IPv4 loopback through it) when ipv6. Not yet listening.
+int bindLoopback(std::uint16_t* port, bool ipv6 = false);
+
 enum class ServerAction {
     Reply,           // send the reply bytes, then close_notify
     HangUp,          // close_notify without a reply
