@@ -464,5 +464,44 @@ TEST(SettingOptions, OptionsOverTheSameKeysWithTheSameSyntax) {
     EXPECT_EQ(bad.error().message, "--jobs: '65' is not a number from 1 to 64");
 }
 
+// Each option, spelled as a user types it, wins over the files and says it came from the
+// command line: an option the table misspells would leave the file's value in place.
+TEST_F(SettingsTest, EveryOptionOverridesTheFilesFromTheCommandLine) {
+    user(
+        "[kesto]\naddress = file.example\nports = 1,2,3\nca-file = /file/ca.pem\n"
+        "connect-timeout = 9\nexchange-timeout = 90\njobs = 12\n");
+    const std::map<std::string, std::string> given{
+        {"--address", "cli.example"}, {"--ports", "4,5,6"},        {"--cafile", "/cli/ca.pem"},
+        {"--connect-timeout", "1.5"}, {"--exchange-timeout", "7"}, {"--jobs", "3"},
+    };
+    const auto optionsFrom = [](const std::map<std::string, std::string>& options) {
+        return valuesFromOptions([&options](const std::string& option) {
+            auto it = options.find(option);
+            return it == options.end() ? std::nullopt : std::optional(it->second);
+        });
+    };
+    const auto values = optionsFrom(given);
+    ASSERT_TRUE(values.ok()) << values.error().message;
+    const KestoSettings got = load(*values).effective;
+    EXPECT_EQ(got.address.value, "cli.example");
+    EXPECT_EQ(got.ports.value, (KestoPorts{4, 5, 6}));
+    EXPECT_EQ(got.caFile.value, "/cli/ca.pem");
+    EXPECT_EQ(got.connectTimeout.value, 1500ms);
+    EXPECT_EQ(got.exchangeTimeout.value, 7s);
+    EXPECT_EQ(got.jobs.value, 3u);
+    for (const Origin from :
+         {got.address.from.origin, got.ports.from.origin, got.caFile.from.origin,
+          got.connectTimeout.from.origin, got.exchangeTimeout.from.origin, got.jobs.from.origin}) {
+        EXPECT_EQ(originName(from), "command line");
+    }
+
+    const auto older = optionsFrom({{"--host", "old.example"}});
+    ASSERT_TRUE(older.ok()) << older.error().message;
+    const KestoSettings oldSpelling = load(*older).effective;
+    EXPECT_EQ(oldSpelling.address.value, "old.example");
+    EXPECT_EQ(originName(oldSpelling.address.from.origin), "command line");
+    EXPECT_EQ(oldSpelling.jobs.value, 12u) << "an option not given leaves the file's value";
+}
+
 }  // namespace
 }  // namespace velquor::settings
