@@ -282,7 +282,7 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
         sendDeviceBatch(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3},
                         ReplaceQuestion{}, nullptr, reporter, progress, {}, summary);
     });
-    // Every other row is answered while the first is still held.
+    // Every other row is answered while the reply to the first connection is still held.
     const bool othersDone = server->waitForRecords(macs.size());
     server->openGate();
     batch.join();
