@@ -104,11 +104,14 @@ int millisecondsUntil(Clock::time_point when) {
 }  // namespace
 
 LatencyProxy::LatencyProxy(std::string targetAddress, std::uint16_t targetPort,
-                           std::chrono::milliseconds oneWay, std::chrono::milliseconds jitter)
+                           std::chrono::milliseconds oneWay, std::chrono::milliseconds jitter,
+                           JitterOrder order)
     : m_targetAddress(std::move(targetAddress)),
       m_targetPort(targetPort),
       m_oneWay(oneWay),
-      m_jitter(jitter) {
+      m_jitter(jitter),
+      m_order(order),
+      m_random(std::random_device{}()) {
     (void)loopbackAddress(m_targetAddress, m_targetPort);  // refuse a bad address now
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where = loopbackAddress("127.0.0.1", 0);
@@ -132,8 +135,16 @@ LatencyProxy::~LatencyProxy() {
     for (auto& relay : m_relays) relay->thread.join();
 }
 
+std::chrono::milliseconds LatencyProxy::delayOf(std::size_t connection) {
+    if (m_order == JitterOrder::LaterFirst) {
+        const auto stepsLeft =
+            static_cast<long>(kOvertakingRound - 1 - connection % kOvertakingRound);
+        return m_oneWay + m_jitter * stepsLeft / static_cast<long>(kOvertakingRound - 1);
+    }
+    return m_oneWay + std::chrono::milliseconds(m_random() % (m_jitter.count() + 1));
+}
+
 void LatencyProxy::acceptLoop() {
-    std::minstd_rand random(std::random_device{}());
     while (!m_stopping) {
         pollfd p{m_listener, POLLIN, 0};
         if (::poll(&p, 1, kStopCheckMs) <= 0) continue;
@@ -151,7 +162,7 @@ void LatencyProxy::acceptLoop() {
         }
         noDelay(client);
         noDelay(upstream);
-        ++m_accepted;
+        const std::size_t connection = m_accepted++;
         const std::size_t open = ++m_open;
         for (std::size_t most = m_mostAtOnce; open > most;) {
             if (m_mostAtOnce.compare_exchange_weak(most, open)) break;
@@ -161,7 +172,7 @@ void LatencyProxy::acceptLoop() {
         auto entry = std::make_unique<Relay>();
         Relay& self = *entry;
         m_relays.push_back(std::move(entry));
-        const auto delay = m_oneWay + std::chrono::milliseconds(random() % (m_jitter.count() + 1));
+        const auto delay = delayOf(connection);
         self.thread = std::thread(
             [this, client, upstream, delay, &self] { relay(client, upstream, delay, self); });
     }

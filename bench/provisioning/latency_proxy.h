@@ -10,20 +10,33 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 
 namespace velquor::testing {
 
+// How the jitter is shared out among connections.
+enum class JitterOrder {
+    Random,  // each connection draws its own
+    // In each round of kOvertakingRound connections the first gets all of it and each later
+    // one a step less, so a connection opened after another, in the same round, overtakes it:
+    // exchanges that must not be in flight together end in the wrong order every time.
+    LaterFirst,
+};
+
 class LatencyProxy {
 public:
+    static constexpr std::size_t kOvertakingRound = 8;
+
     // Forwards 127.0.0.1:port() to targetAddress:targetPort, each direction delayed by oneWay
     // (a round trip costs twice that). With jitter, each connection gets its own delay, up to
     // that much longer, so exchanges started in one order finish in another. Throws
     // std::runtime_error when it cannot listen.
     LatencyProxy(std::string targetAddress, std::uint16_t targetPort,
                  std::chrono::milliseconds oneWay,
-                 std::chrono::milliseconds jitter = std::chrono::milliseconds(0));
+                 std::chrono::milliseconds jitter = std::chrono::milliseconds(0),
+                 JitterOrder order = JitterOrder::Random);
     ~LatencyProxy();
     LatencyProxy(const LatencyProxy&) = delete;
     LatencyProxy& operator=(const LatencyProxy&) = delete;
@@ -45,11 +58,14 @@ private:
     void acceptLoop();
     void relay(int client, int upstream, std::chrono::milliseconds delay, Relay& self);
     void reapFinished();
+    std::chrono::milliseconds delayOf(std::size_t connection);
 
     std::string m_targetAddress;
     std::uint16_t m_targetPort;
     std::chrono::milliseconds m_oneWay;
     std::chrono::milliseconds m_jitter;
+    JitterOrder m_order;
+    std::minstd_rand m_random;  // the acceptor's alone
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};

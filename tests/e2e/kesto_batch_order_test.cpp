@@ -23,6 +23,9 @@ using provisioning::ReplaceAnswer;
 using Entry = support::RecordingReporter::Entry;
 
 constexpr std::size_t kParallelJobs = 8;
+// On the overtaking proxy each connection of a round is this much quicker, each way, than the
+// one opened before it.
+constexpr auto kOvertakingStep = 12ms;
 
 // Everything one run showed the operator and left on the server.
 struct RunRecord {
@@ -76,6 +79,14 @@ public:
             m_proxy = std::make_unique<LatencyProxy>(m_server.address(), m_server.devicePort(), 2ms,
                                                      12ms);
         }
+    }
+    // Behind a proxy on which a later exchange of the same round always overtakes an earlier
+    // one, by a margin far above the scheduler's: two exchanges that should never have been in
+    // flight together reach the server in the wrong order on every run, not on some.
+    explicit Site(JitterOrder order) : Site(false) {
+        m_proxy = std::make_unique<LatencyProxy>(
+            m_server.address(), m_server.devicePort(), 2ms,
+            kOvertakingStep * (LatencyProxy::kOvertakingRound - 1), order);
     }
 
     KestodFixture& server() { return m_server; }
@@ -192,7 +203,7 @@ protected:
 };
 
 TEST_F(BatchOrderTest, RepeatsRegisteredMacsAndAnswersMatchTheOneAtATimeRun) {
-    Site parallel{true};
+    Site parallel{JitterOrder::LaterFirst};
     const auto macs = macAddresses(0x31, 24);
     const std::vector<std::string> registered{macs[2], macs[5], macs[9], macs[15], macs[20]};
     sequential.registerBeforehand(dir, registered);
