@@ -15,6 +15,7 @@
 
 #include "app/progress_dialog.h"
 #include "app/progress_task.h"
+#include "app/results_view.h"
 #include "provisioning/kesto_operations.h"
 
 namespace velquor::testing {
@@ -57,7 +58,48 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
 }
 
 namespace {
+
 constexpr int kPollMs = 20;
+// Set on a box once its misplacement is on record, so it is reported once whichever clicker
+// sees it first.
+constexpr const char* kMisplacementRecorded = "velquorMisplacementRecorded";
+
+bool anyResultsViewVisible() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<app::ResultsView*>(widget) && widget->isVisible()) return true;
+    }
+    return false;
+}
+
+// The task whose dialog this is still runs its job. A dialog's task is a sibling: both belong
+// to the window the command runs in.
+bool commandStillRuns(const app::JobProgressDialog& dialog) {
+    QObject* window = dialog.parent();
+    if (window == nullptr) return true;  // no way to tell: nothing to hold against the box
+    for (auto* task : window->findChildren<app::ProgressTask*>(Qt::FindDirectChildrenOnly)) {
+        if (task->dialog() == &dialog) return task->isRunning();
+    }
+    return false;
+}
+
+}  // namespace
+
+QString misplacement(const QMessageBox& box) {
+    auto* owner = qobject_cast<app::JobProgressDialog*>(box.parentWidget());
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<app::JobProgressDialog*>(widget);
+        if (dialog && dialog != owner && dialog->isVisible()) {
+            return owner ? QStringLiteral("another command's progress dialog is on screen")
+                         : QStringLiteral("a progress dialog is on screen and not its owner");
+        }
+    }
+    if (owner == nullptr) return {};
+    // A dialog that shows itself later comes up above the box it owns.
+    if (!owner->isVisible()) return QStringLiteral("its progress dialog is not on screen");
+    if (!commandStillRuns(*owner)) {
+        return QStringLiteral("it opened on the progress dialog of a command that has ended");
+    }
+    return {};
 }
 
 MessageBoxClicker::MessageBoxClicker(std::initializer_list<QMessageBox::StandardButton> answers)
@@ -68,6 +110,18 @@ MessageBoxClicker::MessageBoxClicker(std::initializer_list<QMessageBox::Standard
 
 MessageBoxClicker::~MessageBoxClicker() {
     delete m_timer;
+    failTheTestOnFaults();
+}
+
+void MessageBoxClicker::failTheTestOnFaults() const {
+    if (QTest::currentTestFunction() == nullptr || QTest::currentTestFailed()) return;
+    QStringList faults;
+    for (const QString& text : m_unreachable) faults << QStringLiteral("unreachable: ") + text;
+    faults << m_misplaced;
+    if (faults.isEmpty()) return;
+    const QByteArray message =
+        ("Boxes a person would not find on top:\n" + faults.join('\n')).toUtf8();
+    QTest::qFail(message.constData(), __FILE__, __LINE__);
 }
 
 QStringList MessageBoxClicker::seenTexts() const {
@@ -77,6 +131,11 @@ QStringList MessageBoxClicker::seenTexts() const {
 }
 
 void MessageBoxClicker::poll() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+            checkPlacement(box);
+        }
+    }
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         box && box->isVisible()) {
         m_waitingBox = nullptr;
@@ -105,11 +164,19 @@ void MessageBoxClicker::poll() {
     if (m_waitedMs >= kUnreachableAfterMs) unblock(visible);
 }
 
+void MessageBoxClicker::checkPlacement(QMessageBox* box) {
+    if (box->property(kMisplacementRecorded).toBool()) return;
+    const QString fault = misplacement(*box);
+    if (fault.isEmpty()) return;
+    box->setProperty(kMisplacementRecorded, true);
+    m_misplaced << box->text() + QStringLiteral(": ") + fault;
+}
+
 void MessageBoxClicker::answer(QMessageBox* box) {
     for (QMessageBox::StandardButton wanted : m_answers) {
         if (QAbstractButton* button = box->button(wanted)) {
             m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText(),
-                                         anyProgressDialogVisible()});
+                                         anyProgressDialogVisible(), anyResultsViewVisible()});
             m_readBox = nullptr;
             button->click();
             return;

@@ -62,13 +62,22 @@ struct SeenMessageBox {
     QString text;
     QString informativeText;
     bool progressDialogShown = false;  // a command's progress dialog was on screen with it
+    bool resultsViewShown = false;     // a run's results view was on screen with it
 };
+
+// Why a person could not trust box to sit on top of the command it belongs to, or empty when
+// it does: while a command runs its boxes open on its progress dialog, which is then on screen,
+// and no other progress dialog may be; once the command has ended no progress dialog may be.
+QString misplacement(const QMessageBox& box);
 
 // Watches for real modal QMessageBoxes and answers each as a person would: with the first of
 // the given buttons the box has, once the box is the active modal window. A box that stays
 // visible without being reachable (another modal window above it, as a progress dialog that
 // appeared after it) is a fault: after a few seconds it is recorded, the window in the way is
-// hidden so the test can end instead of hanging, and the box is answered.
+// hidden so the test can end instead of hanging, and the box is answered. Every visible box is
+// also checked for its place (see misplacement) for as long as it is open. A clicker that saw
+// an unreachable or misplaced box fails the running test when it goes out of scope, so no test
+// that answers real boxes can forget to look.
 class MessageBoxClicker {
 public:
     explicit MessageBoxClicker(std::initializer_list<QMessageBox::StandardButton> answers = {
@@ -82,6 +91,8 @@ public:
     QStringList seenTexts() const;
     // Boxes that a person could not have reached, by their text.
     const QStringList& unreachable() const { return m_unreachable; }
+    // Boxes that opened beneath or beside a progress dialog: their text and what was wrong.
+    const QStringList& misplaced() const { return m_misplaced; }
     // How long the "person" reads a box before answering it (0: at once). A timer that
     // misfires while a box is open is only seen when the box stays open a while.
     void setReadingTimeMs(int milliseconds) { m_readingMs = milliseconds; }
@@ -92,10 +103,13 @@ private:
     void poll();
     void answer(QMessageBox* box);
     void unblock(QMessageBox* box);
+    void checkPlacement(QMessageBox* box);
+    void failTheTestOnFaults() const;
 
     std::vector<QMessageBox::StandardButton> m_answers;
     QList<SeenMessageBox> m_seen;
     QStringList m_unreachable;
+    QStringList m_misplaced;
     QMessageBox* m_waitingBox = nullptr;
     int m_waitedMs = 0;
     QMessageBox* m_readBox = nullptr;

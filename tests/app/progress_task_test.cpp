@@ -2,6 +2,7 @@
 // stops the job but keeps the dialog up until the job has returned.
 #include "app/progress_task.h"
 
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +20,7 @@ using velquor::app::ProgressDetail;
 using velquor::app::ProgressTask;
 using velquor::app::runWithProgress;
 using velquor::support::ProgressSink;
+using velquor::testing::misplacement;
 using velquor::testing::waitFor;
 using namespace std::chrono_literals;
 
@@ -184,6 +186,42 @@ private slots:
         QTest::qWait(200);
         QVERIFY(dialog.isNull() || !dialog->isVisible());
         ProgressTask::setShowDelayMs(300);
+    }
+
+    // The GUI tests hold every real box to its place with misplacement(): it must find a box
+    // beside a running command's dialog or on a dialog not on screen, and pass a box on the
+    // dialog and one after the command.
+    void theBoxPlacementCheckFindsEveryWrongPlace() {
+        velquor::testing::ShowDelay showDelay(600000);
+        QWidget owner;
+        owner.show();
+        std::atomic<bool> release{false};
+        QString onTheHiddenDialogAfterTheJob;
+        QPointer<ProgressTask> task = ProgressTask::start(
+            &owner, "working",
+            [&](ProgressSink&, std::stop_token) {
+                while (!release) std::this_thread::sleep_for(5ms);
+            },
+            [&](bool) {
+                QMessageBox late(QMessageBox::NoIcon, "t", "late", QMessageBox::Ok, task->dialog());
+                late.show();
+                onTheHiddenDialogAfterTheJob = misplacement(late);
+            });
+        auto placeOf = [](QWidget* owner) {
+            QMessageBox box(QMessageBox::NoIcon, "t", "box", QMessageBox::Ok, owner);
+            box.show();
+            return misplacement(box);
+        };
+        QVERIFY(!placeOf(task->dialog()).isEmpty());  // the dialog would come up above it
+        QWidget* dialog = task->prepareForPrompt();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(placeOf(dialog), QString());
+        QVERIFY(!placeOf(&owner).isEmpty());
+        QVERIFY(!placeOf(nullptr).isEmpty());
+        release = true;
+        QVERIFY(waitFor([&] { return task.isNull(); }));
+        QVERIFY(!onTheHiddenDialogAfterTheJob.isEmpty());
+        QCOMPARE(placeOf(&owner), QString());
     }
 };
 

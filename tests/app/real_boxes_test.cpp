@@ -2,9 +2,14 @@
 // click on the box that is on top. Each command runs once with a job that ends before the
 // progress dialog's show delay and once with one that ends after it; a box that a person could
 // not reach (a progress dialog above it) fails the test instead of hanging it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -34,6 +39,40 @@ constexpr int kShownAtOnce = 0;
 // Shorter than a person takes to read a box, longer than the quick jobs here take.
 constexpr int kShownWhileTheBoxIsRead = 250;
 constexpr int kReadingTimeMs = 600;
+
+// A named pipe as a command's input holds the command in its open until the test writes it,
+// so the test knows the command is still running. Whatever happens, the command is let go.
+class HeldInput {
+public:
+    explicit HeldInput(const fs::path& path) : m_path(path) {
+        m_made = ::mkfifo(path.c_str(), 0600) == 0;
+    }
+    ~HeldInput() { release(""); }
+    HeldInput(const HeldInput&) = delete;
+    HeldInput& operator=(const HeldInput&) = delete;
+
+    bool made() const { return m_made; }
+    // Hands content to the command once it waits in the open; false when it never did.
+    bool release(const char* content) {
+        if (!m_made || m_released) return false;
+        int fd = -1;
+        // Opening without waiting succeeds only once the command has the pipe open.
+        const bool waiting = waitFor(
+            [&] { return (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+            10000);
+        if (!waiting) return false;
+        m_released = true;
+        const auto size = static_cast<ssize_t>(std::strlen(content));
+        const bool written = ::write(fd, content, static_cast<std::size_t>(size)) == size;
+        ::close(fd);
+        return written;
+    }
+
+private:
+    fs::path m_path;
+    bool m_made = false;
+    bool m_released = false;
+};
 
 }  // namespace
 
@@ -134,6 +173,27 @@ private slots:
         QVERIFY2(texts[3].contains("missing.csv"), qPrintable(texts[3]));
         QCOMPARE(clicker.unreachable(), QStringList());
         QVERIFY(fs::exists(out / "001565000011.xml"));
+    }
+
+    // A command still running once its dialog is up: its closing box waits until the dialog
+    // has gone, on any machine.
+    void theClosingBoxOfACommandFollowsItsDialog() {
+        ShowDelay showDelay(kShownAtOnce);
+        MessageBoxClicker clicker;
+        HeldInput input(*m_dir / "phone.fifo");
+        QVERIFY(input.made());
+        m_prompter->files.queueFile(q(*m_dir / "phone.fifo"));
+        QVERIFY(clickControl(*m_window, 1001));
+        m_window->setControlText(1003, "key");
+        m_prompter->files.queueFile(q(*m_dir / "phone.enc"));
+        QSignalSpy finished(m_window.get(), &CVelquorDlg::commandFinished);
+        QVERIFY(clickControl(*m_window, 1005));
+        QVERIFY(waitFor(anyProgressDialogVisible, 10000));
+        QVERIFY(input.release(kTemplate));
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        QCOMPARE(clicker.seenTexts(), QStringList{"Success !"});
+        QVERIFY(!clicker.seen()[0].progressDialogShown);
+        QVERIFY(fs::file_size(*m_dir / "phone.enc") >= std::strlen(kTemplate));
     }
 
     // MD5 shows no box of its own: what matters is that no progress dialog comes up after it

@@ -112,6 +112,35 @@ private slots:
         QCOMPARE(clicker.unreachable(), QStringList());
     }
 
+    // MAC addresses the server does not have: each refusal gets its box while the batch runs,
+    // on the batch's progress dialog, and the summary follows once the dialog has gone.
+    void perMacFailuresOpenOnTheRunningBatch_data() { delays(); }
+    void perMacFailuresOpenOnTheRunningBatch() {
+        QFETCH(int, delay);
+        ShowDelay showDelay(delay);
+        KestodFixture server;
+        makeOperatorOn(server, "olga", "pw");
+        velquor::testing::TempDir dir;
+        const auto file = dir / "macs.csv";
+        velquor::testing::writeFile(file, "02:ee:00:00:00:01\n02:ee:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "olga", server.endpoint());
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        clicker.setReadingTimeMs(kReadingTimeMs);
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        const QList<velquor::testing::SeenMessageBox>& seen = clicker.seen();
+        QCOMPARE(seen.size(), 4);  // confirmation, two refusals, summary
+        for (int refusal : {1, 2}) {
+            QVERIFY2(seen[refusal].text.endsWith("delete failed!"), qPrintable(seen[refusal].text));
+        }
+        QVERIFY2(!seen[3].progressDialogShown, qPrintable(seen[3].text));
+        QVERIFY2(!seen[3].resultsViewShown, qPrintable(seen[3].text));
+        QVERIFY(device.findChild<ResultsView*>());
+        QCOMPARE(clicker.misplaced(), QStringList());
+    }
+
     // The closing box of a batch opens once its progress dialog has gone, and when it closes
     // the keyboard is back in the Device dialog: Return and Escape work without a click.
     void theClosingBoxFollowsTheProgressDialogAndFocusReturns_data() { delays(); }
@@ -143,6 +172,7 @@ private slots:
         for (int closing : {0, 3, 5}) {
             QVERIFY2(seen[closing].text.contains("completely!"), qPrintable(seen[closing].text));
             QVERIFY2(!seen[closing].progressDialogShown, qPrintable(seen[closing].text));
+            QVERIFY2(!seen[closing].resultsViewShown, qPrintable(seen[closing].text));
         }
         QCOMPARE(clicker.unreachable(), QStringList());
     }
