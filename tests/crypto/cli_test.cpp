@@ -285,7 +285,7 @@ TEST_F(CliCrypt, InterruptedStandardInputExits130AndWritesNothing) {
         for (const char* signal : {"INT", "TERM"}) {
             int status = -1;
             // timeout passes the signal on, and kills a command that ignores it.
-            const std::string script = "rm -f in; mkfifo in; timeout -k 1 10 " + cli() + " " +
+            const std::string script = "rm -f in; mkfifo in; timeout -k 5 20 " + cli() + " " +
                                        command +
                                        " < in & pid=$!; exec 3> in; printf 0123456789 >&3; "
                                        "sleep 0.5; kill -" +
