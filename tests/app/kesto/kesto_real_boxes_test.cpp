@@ -42,6 +42,27 @@ void makeOperatorOn(const KestodFixture& server, const char* name, const char* p
         velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), name, password));
 }
 
+// A real kestod with one operator, a MAC file of two addresses starting with macPrefix, and
+// that operator's Device dialog on screen, as the window would open it after the login.
+struct OperatorAtWork {
+    OperatorAtWork(const char* name, const std::string& macPrefix)
+        : file(dir / "macs.csv"), device(prompter, name, server.endpoint()) {
+        makeOperatorOn(server, name, "pw");
+        velquor::testing::writeFile(file,
+                                    macPrefix + ":00:00:00:01\n" + macPrefix + ":00:00:00:02\n");
+        device.show();
+    }
+    void chooseMacFile() {
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+    }
+
+    KestodFixture server;
+    velquor::testing::TempDir dir;
+    std::filesystem::path file;
+    RealMessagesPrompter prompter;
+    CDevice device;
+};
+
 constexpr int kPromptBeforeTheDialog = 600000;
 constexpr int kPromptAfterTheDialog = 0;
 constexpr int kReadingTimeMs = 400;
@@ -56,15 +77,9 @@ private slots:
     void deviceAddReplaceAndDelete() {
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
-        KestodFixture server;
-        makeOperatorOn(server, "hank", "pw");
-        velquor::testing::TempDir dir;
-        const auto file = dir / "macs.csv";
-        velquor::testing::writeFile(file, "02:aa:00:00:00:01\n02:aa:00:00:00:02\n");
-        RealMessagesPrompter prompter;
-        CDevice device(prompter, "hank", server.endpoint());
-        device.show();
-        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        OperatorAtWork work("hank", "02:aa");
+        CDevice& device = work.device;
+        work.chooseMacFile();
         MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
         clicker.setReadingTimeMs(kReadingTimeMs);
 
@@ -86,21 +101,15 @@ private slots:
     void deviceProblemsReachTheOperator() {
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
-        KestodFixture server;
-        makeOperatorOn(server, "ivan", "pw");
-        velquor::testing::TempDir dir;
-        const auto file = dir / "macs.csv";
-        velquor::testing::writeFile(file, "02:bb:00:00:00:01\n02:bb:00:00:00:02\n");
-        RealMessagesPrompter prompter;
-        CDevice device(prompter, "ivan", server.endpoint());
-        device.show();
+        OperatorAtWork work("ivan", "02:bb");
+        CDevice& device = work.device;
         MessageBoxClicker clicker({QMessageBox::Ok, QMessageBox::Abort});
         clicker.setReadingTimeMs(kReadingTimeMs);
 
         QVERIFY(runAndWait(device, kAddDeviceButton));  // no file chosen
         QCOMPARE(clicker.seenTexts(), QStringList{"No MAC file was chosen."});
-        server.stop();
-        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        work.server.stop();
+        work.chooseMacFile();
         MessageBoxClicker confirming({QMessageBox::Yes});
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
         QCOMPARE(confirming.seen().size(), 1);
@@ -118,15 +127,9 @@ private slots:
     void perMacFailuresOpenOnTheRunningBatch() {
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
-        KestodFixture server;
-        makeOperatorOn(server, "olga", "pw");
-        velquor::testing::TempDir dir;
-        const auto file = dir / "macs.csv";
-        velquor::testing::writeFile(file, "02:ee:00:00:00:01\n02:ee:00:00:00:02\n");
-        RealMessagesPrompter prompter;
-        CDevice device(prompter, "olga", server.endpoint());
-        device.show();
-        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        OperatorAtWork work("olga", "02:ee");
+        CDevice& device = work.device;
+        work.chooseMacFile();
         MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
         clicker.setReadingTimeMs(kReadingTimeMs);
         QVERIFY(runAndWait(device, kDeleteDeviceButton));
@@ -147,16 +150,10 @@ private slots:
     void theClosingBoxFollowsTheProgressDialogAndFocusReturns() {
         QFETCH(int, delay);
         ShowDelay showDelay(delay);
-        KestodFixture server;
-        makeOperatorOn(server, "lena", "pw");
-        velquor::testing::TempDir dir;
-        const auto file = dir / "macs.csv";
-        velquor::testing::writeFile(file, "02:cc:00:00:00:01\n02:cc:00:00:00:02\n");
-        RealMessagesPrompter prompter;
-        CDevice device(prompter, "lena", server.endpoint());
-        device.show();
+        OperatorAtWork work("lena", "02:cc");
+        CDevice& device = work.device;
         QVERIFY(QTest::qWaitForWindowActive(&device));
-        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        work.chooseMacFile();
         MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
         clicker.setReadingTimeMs(kReadingTimeMs);
         for (int button : {kAddDeviceButton, kAddDeviceButton, kDeleteDeviceButton}) {
@@ -179,15 +176,9 @@ private slots:
 
     // No, the default answer, sends nothing: the account and the registrations are still there.
     void deletionsAreConfirmedAndNoSendsNothing() {
-        KestodFixture server;
-        makeOperatorOn(server, "mona", "pw");
-        velquor::testing::TempDir dir;
-        const auto file = dir / "macs.csv";
-        velquor::testing::writeFile(file, "02:dd:00:00:00:01\n02:dd:00:00:00:02\n");
-        RealMessagesPrompter prompter;
-        CDevice device(prompter, "mona", server.endpoint());
-        device.show();
-        controlAs<QLineEdit>(device, kMacFileEdit)->setText(QString::fromStdString(file.string()));
+        OperatorAtWork work("mona", "02:dd");
+        CDevice& device = work.device;
+        work.chooseMacFile();
         {
             MessageBoxClicker clicker({QMessageBox::Ok});
             QVERIFY(runAndWait(device, kAddDeviceButton));
@@ -198,13 +189,13 @@ private slots:
             QVERIFY(!device.isBusy());
             QCOMPARE(clicker.seenTexts(),
                      QStringList{QStringLiteral("Deregister the 2 devices of macs.csv from %1?")
-                                     .arg(QString::fromStdString(server.endpoint().address))});
+                                     .arg(QString::fromStdString(work.server.endpoint().address))});
             QCOMPARE(clicker.seen()[0].title, QStringLiteral("Delete device"));
         }
         velquor::support::NullReporter quiet;
-        QVERIFY(velquor::provisioning::login(server.endpoint(), "chief", server.chiefPassword(),
-                                             quiet));
-        CUser user(prompter, server.endpoint());
+        QVERIFY(velquor::provisioning::login(work.server.endpoint(), "chief",
+                                             work.server.chiefPassword(), quiet));
+        CUser user(work.prompter, work.server.endpoint());
         user.show();
         controlAs<QLineEdit>(user, kUserNameEdit)->setText("mona");
         {
@@ -213,8 +204,8 @@ private slots:
             QVERIFY(!user.isBusy());
             QCOMPARE(clicker.seenTexts(), QStringList{"Delete user mona?"});
         }
-        server.stop();
-        const std::string log = server.log();
+        work.server.stop();
+        const std::string log = work.server.log();
         QVERIFY2(log.find("DEL") == std::string::npos, log.c_str());
     }
 
