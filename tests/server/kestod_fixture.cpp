@@ -280,4 +280,12 @@ std::string KestodFixture::runTool(const std::vector<std::string>& arguments, in
     return runCommand(command, status);
 }
 
+int KestodFixture::setPassword(const std::string& name, const std::string& password) const {
+    const auto file = m_directory.parent_path() / "new-password.txt";
+    writeFile(file, password + "\n");
+    int status = -1;
+    runTool({"passwd", name, "--password-file", file.string()}, &status);
+    return status;
+}
+
 }  // namespace velquor::testing

@@ -105,6 +105,8 @@ public:
     // Runs "kestod <arguments...> --dir <directory> [--database URL]" and returns its standard
     // output.
     std::string runTool(const std::vector<std::string>& arguments, int* status = nullptr) const;
+    // "kestod passwd NAME --password-file F" with password in F; kestod's exit status.
+    int setPassword(const std::string& name, const std::string& password) const;
 
     static std::filesystem::path binary();
 

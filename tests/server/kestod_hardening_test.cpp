@@ -100,13 +100,6 @@ protected:
     KestoPeer owner{server, "127.0.0.2"};
 
     void SetUp() override { ASSERT_EQ(chief.login("chief", server.chiefPassword()), "YES"); }
-    int passwd(const std::string& name, const std::string& password) {
-        const auto file = server.directory().parent_path() / "new-password.txt";
-        writeFile(file, password + "\n");
-        int status = -1;
-        server.runTool({"passwd", name, "--password-file", file.string()}, &status);
-        return status;
-    }
 };
 
 TEST_F(KestodRaceTest, NoLoginRacingAPasswordChangeKeepsAGrant) {
@@ -120,7 +113,7 @@ TEST_F(KestodRaceTest, NoLoginRacingAPasswordChangeKeepsAGrant) {
         ASSERT_TRUE(attacker.waitForGrants(3));
         // Half the rounds change it on the server, half over the wire from the owner's address.
         if (round % 2 == 0) {
-            ASSERT_EQ(passwd(name, "new-" + name), 0);
+            ASSERT_EQ(server.setPassword(name, "new-" + name), 0);
         } else {
             ASSERT_EQ(owner.account("UP", name, "new-" + name), "YES");
         }
@@ -142,7 +135,7 @@ TEST_F(KestodRaceTest, NoLoginRacingTheAdministratorsPasswordChangeKeepsAGrant) 
             round == 0 ? server.chiefPassword() : "chief-" + std::to_string(round);
         LoginLoop attacker(server, "chief", oldPassword, 4);
         ASSERT_TRUE(attacker.waitForGrants(3));
-        ASSERT_EQ(passwd("chief", "chief-" + std::to_string(round + 1)), 0);
+        ASSERT_EQ(server.setPassword("chief", "chief-" + std::to_string(round + 1)), 0);
         attacker.stop();
         EXPECT_EQ(attacker.peer().account("ADD", "intruder" + std::to_string(round), "pw"), "NO")
             << "round " << round;

@@ -53,13 +53,6 @@ protected:
     void addUser(const std::string& name, const std::string& password) {
         ASSERT_EQ(chief.account("ADD", name, password), "YES");
     }
-    int passwd(const std::string& name, const std::string& password) {
-        const auto file = server.directory().parent_path() / "new-password.txt";
-        writeFile(file, password + "\n");
-        int status = -1;
-        server.runTool({"passwd", name, "--password-file", file.string()}, &status);
-        return status;
-    }
 };
 
 TEST_F(KestodTrustTest, TheAdministratorsPasswordIsNeverSetOverTheWire) {
@@ -76,7 +69,7 @@ TEST_F(KestodTrustTest, PasswdSetsAPasswordOnTheServerAndEndsThatAccountsGrants)
     ASSERT_EQ(second.login("bob", "pw-bob"), "YES");
     ASSERT_EQ(chief.account("ADD", "carol", "pw-carol"), "YES") << "chief's grant works";
 
-    EXPECT_EQ(passwd("chief", "new-chief-pw"), 0);
+    EXPECT_EQ(server.setPassword("chief", "new-chief-pw"), 0);
     EXPECT_EQ(chief.account("ADD", "dave", "pw-dave"), "NO") << "chief's grant ended";
     EXPECT_EQ(chief.login("chief", server.chiefPassword()), "NO");
     EXPECT_EQ(second.device("ADD", "01:01", "s", "bob"), "YES") << "bob's grant untouched";
@@ -94,8 +87,8 @@ TEST_F(KestodTrustTest, PasswdSetsAPasswordOnTheServerAndEndsThatAccountsGrants)
     EXPECT_EQ(second.device("ADD", "02:02", "s", "bob"), "NO") << "bob's grant ended";
     EXPECT_EQ(second.login("bob", "from-stdin"), "YES");
 
-    EXPECT_NE(passwd("nobody", "pw"), 0) << "no such account";
-    EXPECT_NE(passwd("bob", ""), 0) << "an empty password is refused";
+    EXPECT_NE(server.setPassword("nobody", "pw"), 0) << "no such account";
+    EXPECT_NE(server.setPassword("bob", ""), 0) << "an empty password is refused";
     EXPECT_EQ(second.login("bob", "from-stdin"), "YES") << "left as it was";
 }
 
