@@ -13,10 +13,18 @@ constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isSeparator(char c) { return c == ':' || c == '-' || c == '.'; }
-char toLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char toUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isSeparator(char c) {
+    return c == ':' || c == '-' || c == '.';
+}
+char toLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char toUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 unsigned hexValue(char c) {
     if (c <= '9') return static_cast<unsigned>(c - '0');
@@ -29,7 +37,9 @@ bool startsWithWhiteSpace(std::string_view text) {
 bool endsWithWhiteSpace(std::string_view text) {
     return text.back() == ' ' || text.back() == '\t' || text.ends_with(kNoBreakSpace);
 }
-std::size_t whiteSpaceWidth(char c) { return c == ' ' || c == '\t' ? 1 : kNoBreakSpace.size(); }
+std::size_t whiteSpaceWidth(char c) {
+    return c == ' ' || c == '\t' ? 1 : kNoBreakSpace.size();
+}
 
 // What the characters of a trimmed cell are, counted once over the text.
 struct Survey {
@@ -39,7 +49,9 @@ struct Survey {
     char firstNonHexLetter = 0;
 };
 
-std::size_t separatorIndex(char c) { return c == ':' ? 0 : c == '-' ? 1 : 2; }
+std::size_t separatorIndex(char c) {
+    return c == ':' ? 0 : c == '-' ? 1 : 2;
+}
 
 Survey survey(std::string_view text) {
     Survey result;
@@ -57,7 +69,9 @@ Survey survey(std::string_view text) {
     return result;
 }
 
-int separatorsUsed(const Survey& s) { return s.used[0] + s.used[1] + s.used[2]; }
+int separatorsUsed(const Survey& s) {
+    return s.used[0] + s.used[1] + s.used[2];
+}
 
 // 12 digits with one kind of separator: six groups of two for ':' and '-', three groups of
 // four for '.'.
@@ -155,9 +169,13 @@ std::optional<Form> parseForm(std::string_view name) {
     return std::nullopt;
 }
 
-std::string_view formNames() { return "plain, lower, upper, as-written"; }
+std::string_view formNames() {
+    return "plain, lower, upper, as-written";
+}
 
-std::string Address::canonical() const { return written(Form::Lower, {}); }
+std::string Address::canonical() const {
+    return written(Form::Lower, {});
+}
 
 LetterCase Address::letterCase() const {
     LetterCase seen = LetterCase::None;

@@ -6,7 +6,9 @@
 namespace velquor::mac {
 namespace {
 
-bool keepsCellCase(Form form) { return form == Form::Plain || form == Form::AsWritten; }
+bool keepsCellCase(Form form) {
+    return form == Form::Plain || form == Form::AsWritten;
+}
 
 // The address as a number: cheaper to hash than its text, and the same for every spelling.
 std::uint64_t valueOf(const Address& address) {

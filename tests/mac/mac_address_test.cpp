@@ -14,8 +14,7 @@ std::string digitsOf(std::string_view cell) {
 
 std::string reasonFor(std::string_view cell) {
     Reading reading(cell);
-    return reading.ok() ? "accepted as " + reading.address().digits()
-                        : describe(reading.refusal());
+    return reading.ok() ? "accepted as " + reading.address().digits() : describe(reading.refusal());
 }
 
 TEST(MacReadingTest, AcceptsTheUsualSpellingsAndKeepsTheCellsCase) {
@@ -66,8 +65,7 @@ TEST(MacReadingTest, TextThatIsNoAddressAtAllIsNotAMacAddress) {
 TEST(MacReadingTest, AddressesNoPhoneHasAreRefused) {
     EXPECT_EQ(reasonFor("00:00:00:00:00:00"), "the all-zero address");
     EXPECT_EQ(reasonFor("ff-FF-ff-FF-ff-FF"), "the broadcast address");
-    EXPECT_EQ(reasonFor("01:00:5E:00:00:01"),
-              "a group address (lowest bit of the first byte set)");
+    EXPECT_EQ(reasonFor("01:00:5E:00:00:01"), "a group address (lowest bit of the first byte set)");
     EXPECT_EQ(reasonFor("0F1A2B3C4D5E"), "a group address (lowest bit of the first byte set)");
     EXPECT_EQ(digitsOf("021A2B3C4D5E"), "021A2B3C4D5E") << "a locally administered one is fine";
     EXPECT_EQ(digitsOf("FE1A2B3C4D5E"), "FE1A2B3C4D5E");
