@@ -75,6 +75,15 @@ bool prepareUsers(const testing::KestodFixture& server, int clients) {
 // Every client logs in, then sends its ADDs; onYes is told the running count of "YES".
 // Client c talks to instance c modulo their number.
 template <typename OnYes>
+// A MAC address of its own for each run tag, client and request (locally administered).
+std::string loadMac(const std::string& tag, int client, int index) {
+    char text[32];
+    std::snprintf(text, sizeof text, "02:%02x:%02x:%02x:%02x:%02x",
+                  static_cast<unsigned>(tag.empty() ? 0 : tag.front()) & 0xff, client & 0xff,
+                  (index >> 16) & 0xff, (index >> 8) & 0xff, index & 0xff);
+    return text;
+}
+
 LoadResult runLoad(const std::vector<const testing::KestodFixture*>& servers, int clients,
                    int perClient, const std::string& tag, OnYes&& onYes) {
     LoadResult result;
@@ -95,7 +104,7 @@ LoadResult runLoad(const std::vector<const testing::KestodFixture*>& servers, in
             bool loggedIn = channel.SendLoginRequest(
                                 wire::buildLoginRequest({user, "pw-" + user}).value()) == 0;
             for (int i = 0; i < perClient; ++i) {
-                const std::string mac = tag + "-" + std::to_string(c) + "-" + std::to_string(i);
+                const std::string mac = loadMac(tag, c, i);
                 if (!loggedIn) {
                     ++failed;
                     continue;

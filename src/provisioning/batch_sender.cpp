@@ -298,7 +298,9 @@ private:
     // Why the row's last exchange did not end in "YES".
     std::string failureReason(std::size_t row) const {
         const ExchangeOutcome& outcome = m_rows[row].outcome;
-        if (outcome.stage != FailureStage::None) return outcome.error;
+        if (outcome.stage != FailureStage::None || refusalSaysWhy(outcome.refusal)) {
+            return outcome.error;
+        }
         return "the server replied \"" + support::escapeNonPrintable(outcome.reply) +
                "\": " + likelyCauses(m_summary.results[row].operation, m_anythingAccepted);
     }

@@ -134,6 +134,7 @@ ExchangeOutcome ExchangePool::exchange(ProvisioningChannel& channel, const Job& 
         outcome.abandoned = channel.lastCallCancelled();
         outcome.error = channel.lastError();
         outcome.reply = channel.lastReply();
+        outcome.refusal = channel.lastRefusal();
         std::unique_lock lock(m_mutex);
         const int allowed = m_serverUnreachable || m_withdrawn ? 1 : m_retry.attempts;
         const bool turnedAway =

@@ -39,6 +39,7 @@ struct ExchangeOutcome {
     bool abandoned = false;  // cut short by abandon()
     std::string error;       // the channel's reason, when it did not end in "YES"
     std::string reply;       // the server's reply bytes, when it answered
+    ServerRefusal refusal = ServerRefusal::None;  // what a refusal said
 };
 
 class ExchangePool {

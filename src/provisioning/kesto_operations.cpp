@@ -43,7 +43,7 @@ int LoginRefusals::refusals(std::string_view userName) const {
 }
 
 std::string refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses) {
-    if (channel.lastFailureStage() != FailureStage::None) {
+    if (channel.lastFailureStage() != FailureStage::None || refusalSaysWhy(channel.lastRefusal())) {
         return channel.lastError().empty() ? "the request failed" : channel.lastError();
     }
     const std::string reply = support::escapeNonPrintable(channel.lastReply());

@@ -148,6 +148,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
                               const void* request, std::size_t length) {
     m_lastError.clear();
     m_lastReply.clear();
+    m_refusal = ServerRefusal::None;
     m_timedOut = false;
     m_cancelled = false;
     m_failureStage = FailureStage::Preparing;
@@ -219,6 +220,31 @@ int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllow
         m_lastError = "already registered";
         return kDeviceExists;
     }
+    // The words that say why are worded here; a bare "NO" leaves the likely causes to the
+    // caller, who knows what was asked.
+    struct Worded {
+        std::string_view word;
+        ServerRefusal refusal;
+        std::string_view reason;
+    };
+    static constexpr Worded kWorded[] = {
+        {wire::kReplyNotLoggedIn, ServerRefusal::NotLoggedIn,
+         "not logged in from this address (the login expired, the password was changed or the "
+         "server restarted): log in again"},
+        {wire::kReplyTryAgain, ServerRefusal::TryAgain,
+         "the server could not do it now and changed nothing: try again later"},
+        {wire::kReplyNotAcceptable, ServerRefusal::NotAcceptable,
+         "the server does not accept the name, MAC address or password as given"},
+    };
+    for (const Worded& worded : kWorded) {
+        if (wire::replyIs(buffer, worded.word)) {
+            m_refusal = worded.refusal;
+            m_lastError =
+                std::string(worded.reason) + " (it replied \"" + std::string(worded.word) + "\")";
+            return kRequestFailed;
+        }
+    }
+    m_refusal = ServerRefusal::Refused;
     m_lastError = "the server refused the request (it replied \"" +
                   support::escapeNonPrintable(m_lastReply) + "\")";
     return kRequestFailed;

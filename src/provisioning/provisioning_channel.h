@@ -77,6 +77,21 @@ enum class FailureStage {
     Exchanging,  // the record was, or may have been, sent and no reply came
 };
 
+// What a server's refusal says (the reply words of wire_records.h); None when the server did
+// not refuse, or did not answer at all.
+enum class ServerRefusal {
+    None,
+    Refused,        // "NO", or a word this client does not know
+    NotLoggedIn,    // no login of the user from this address: log in again
+    TryAgain,       // the server could not do it now and changed nothing
+    NotAcceptable,  // a name, MAC address or password the server does not take
+};
+
+// A refusal whose reason the server gave, so the channel's lastError() is all there is to say.
+inline bool refusalSaysWhy(ServerRefusal refusal) {
+    return refusal != ServerRefusal::None && refusal != ServerRefusal::Refused;
+}
+
 class ProvisioningChannel {
 public:
     // The time-outs are the endpoint's unless given here.
@@ -110,6 +125,8 @@ public:
     const std::string& lastError() const { return m_lastError; }
     // The last reply's bytes (up to 8), empty when none was read.
     const std::string& lastReply() const { return m_lastReply; }
+    // What the last reply's refusal said; lastError() words it for the operator.
+    ServerRefusal lastRefusal() const { return m_refusal; }
     // Where the last call stopped, for a caller deciding whether sending again is safe: only
     // a Connecting failure is certain to have left the server untouched and is worth another
     // try; after Exchanging the record may have been applied even though no reply came.
@@ -145,6 +162,7 @@ private:
     std::string m_lastError;
     std::string m_lastReply;
     FailureStage m_failureStage = FailureStage::None;
+    ServerRefusal m_refusal = ServerRefusal::None;
     bool m_timedOut = false;
     bool m_cancelled = false;
     std::size_t m_resumedSessions = 0;

@@ -43,6 +43,10 @@ struct UserRow {
     std::string name;
     std::string created;
     long long devices = 0;
+    // Failed logins of the name still remembered by the per-account rule, and whether its
+    // logins are held back just now.
+    long long failedLogins = 0;
+    bool heldBack = false;
 };
 
 struct DeviceRow {
@@ -56,10 +60,40 @@ struct DeviceRow {
 
 // How many failed logins are tolerated within a window: per (name, peer address), so guesses
 // from one address never lock the name out at another, and per peer address over all names.
+// An IPv6 peer counts by its /64, which one host may hold whole.
+//
+// Per account, over all addresses: once a name has failed failuresPerAccount times (within the
+// account rule's memory), its logins are checked at most once per hold, which doubles with
+// every further failure from holdAfter(1) = window / 150 up to window / 5 (2 s to 60 s with the
+// default window); guessing slows to about one a minute, and the owner is never locked out
+// for longer than that. An address that logged in as the user within knownAddressFor is not
+// held back at all. The account rule forgets a name once it has had no failure for
+// accountMemory().
 struct LoginLimits {
     int failuresPerName = 10;
     int failuresPerAddress = 30;
+    int failuresPerAccount = 20;
     std::chrono::milliseconds window = std::chrono::minutes(5);
+    std::chrono::milliseconds knownAddressFor = std::chrono::days(7);
+
+    // The hold after the excess-th failure beyond failuresPerAccount (excess >= 1).
+    std::chrono::milliseconds holdAfter(long long excess) const;
+    std::chrono::milliseconds accountMemory() const { return window * 12; }
+};
+
+// What admitLogin decided about one attempt.
+struct LoginAdmission {
+    enum class Verdict {
+        Admitted,       // to be checked; counted as a failure until grantLogin takes it back
+        NameAtAddress,  // this name failed too often from this address
+        Address,        // this address failed too often, whatever the names
+        Account,        // the name is held back after failures from anywhere
+    };
+    Verdict verdict = Verdict::Admitted;
+    // This attempt took the name past failuresPerAccount: worth one line in the log.
+    bool passedAccountLimit = false;
+    long long accountFailures = 0;  // the name's failures the account rule remembers
+    long long addresses = 0;        // the addresses of the name's failures in the window
 };
 
 // Everything 'kestod migrate' carries from one store into another.
@@ -102,17 +136,21 @@ public:
     // The existing account of this name, for a login.
     virtual support::Result<std::optional<StoredLogin>> findLogin(std::string_view name) = 0;
 
-    // One atomic step: false if the failures of this name at this address, or of this address
-    // over all names, have reached their limits; otherwise counts this attempt as a failure
-    // (taken back by grantLogin) and returns true. Checking and counting together is what keeps
-    // many parallel guesses from all passing the check before any of them is counted.
-    virtual support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
-                                             const LoginLimits& limits) = 0;
-    // A successful login: takes back the failure admitLogin counted and grants the account,
-    // from this peer address, requests for the lifetime. False, and no grant, when the account
-    // was deleted or its password changed since findLogin read it.
+    // One atomic step: refused if the failures of this name at this address group, or of the
+    // group over all names, have reached their limits, or the name is held back by the
+    // per-account rule (unless peer is an address the user logged in from lately); otherwise
+    // counts this attempt as a failure (taken back by grantLogin) and admits it. Checking and
+    // counting together is what keeps many parallel guesses from all passing the check before
+    // any of them is counted. peerGroup is the peer's address for IPv4, its /64 for IPv6.
+    virtual support::Result<LoginAdmission> admitLogin(std::string_view name, std::string_view peer,
+                                                       std::string_view peerGroup,
+                                                       const LoginLimits& limits) = 0;
+    // A successful login: takes back the failure admitLogin counted, remembers the address as
+    // one the user logs in from, and grants the account, from this peer address, requests for
+    // the lifetime. False, and no grant, when the account was deleted or its password changed
+    // since findLogin read it.
     virtual support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
-                                             std::string_view peer,
+                                             std::string_view peer, std::string_view peerGroup,
                                              std::chrono::milliseconds lifetime) = 0;
     // True while a grant of the (existing) account of this name to this address lives, given
     // on the account's current password.

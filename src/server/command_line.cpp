@@ -169,11 +169,12 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
 }
 
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--handshake-ms",
-                    "--grant-ms", "--workers", "--max-connections", "--max-per-peer",
-                    "--max-logins-per-address", "--max-failed-logins-per-name",
-                    "--max-failed-logins-per-address", "--failed-login-window-ms", "--database"},
-                   {});
+    ArgParser args(
+        {"--dir", "--address", "--ports", "--deadline-ms", "--handshake-ms", "--grant-ms",
+         "--workers", "--max-connections", "--max-per-peer", "--max-logins-per-address",
+         "--max-failed-logins-per-name", "--max-failed-logins-per-address",
+         "--max-failed-logins-per-account", "--failed-login-window-ms", "--database"},
+        {});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     ServeSettings settings;
@@ -198,6 +199,8 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
                             settings.loginLimits.failuresPerName, kMostCount),
              positiveOption(args, "--max-failed-logins-per-address",
                             settings.loginLimits.failuresPerAddress, kMostCount),
+             positiveOption(args, "--max-failed-logins-per-account",
+                            settings.loginLimits.failuresPerAccount, kMostCount),
          }) {
         if (!status) return status.error();
     }

@@ -58,6 +58,10 @@ std::string servingDefaults() {
            "                            (default " +
            number(limits.failuresPerAddress) +
            ")\n"
+           "  --max-failed-logins-per-account N  failed logins to one name from anywhere before\n"
+           "                            its logins are held back (default " +
+           number(limits.failuresPerAccount) +
+           ")\n"
            "  --failed-login-window-ms N  the window failed logins are counted in (default " +
            number(limits.window.count()) + ", 5 minutes)\n";
 }

@@ -56,10 +56,15 @@ int runUsersCommand(const std::vector<std::string>& args) {
     if (!store) return reportFailure(store.error());
     auto users = (*store)->listUsers();
     if (!users) return reportFailure(users.error());
-    std::cout << "user\tcreated\tdevices\n";
+    // A fourth column only for a name under guessing: its failed logins, and whether its
+    // logins are held back just now.
+    std::cout << "user\tcreated\tdevices\tfailed logins\n";
     for (const auto& user : *users) {
-        std::cout << escapeForLog(user.name) << '\t' << user.created << '\t' << user.devices
-                  << '\n';
+        std::cout << escapeForLog(user.name) << '\t' << user.created << '\t' << user.devices;
+        if (user.failedLogins > 0) {
+            std::cout << '\t' << user.failedLogins << (user.heldBack ? " (held back)" : "");
+        }
+        std::cout << '\n';
     }
     return support::kExitOk;
 }

@@ -98,6 +98,71 @@ ALTER TABLE accounts ADD COLUMN generation bigint NOT NULL DEFAULT 1;
 DELETE FROM grants;
 ALTER TABLE grants ADD COLUMN generation bigint NOT NULL DEFAULT 0;
 )sql",
+    // Version 3: the per-account guessing limit and the addresses each user logs in from.
+    // The name's failures are read and counted under a lock of the name, the address's
+    // under one of the address, so parallel guesses from anywhere pass one at a time.
+    R"sql(
+CREATE TABLE account_guard(
+    name         bytea PRIMARY KEY,
+    failures     integer NOT NULL,
+    last_failure timestamptz NOT NULL,
+    next_check   timestamptz NOT NULL);
+CREATE TABLE known_peers(
+    account_id bigint NOT NULL REFERENCES accounts(id),
+    peer       text NOT NULL,
+    last_login timestamptz NOT NULL,
+    PRIMARY KEY(account_id, peer));
+CREATE FUNCTION kestod_admit_account_login(
+    p_name bytea, p_peer text, p_group text, per_name integer, per_address integer,
+    per_account integer, window_ms bigint, memory_ms bigint, known_ms bigint,
+    first_hold_ms bigint, longest_hold_ms bigint)
+RETURNS TABLE(verdict text, failures bigint, addresses bigint) LANGUAGE plpgsql AS $$
+DECLARE
+    now_at timestamptz := clock_timestamp();
+    of_address bigint;
+    of_name bigint;
+    guarded integer;
+    held_until timestamptz;
+    known boolean;
+    counted bigint;
+BEGIN
+    PERFORM pg_advisory_xact_lock(hashtext(p_group));
+    PERFORM pg_advisory_xact_lock(hashtext(encode(p_name, 'hex')));
+    DELETE FROM login_failures WHERE window_start <= now_at - window_ms * interval '1 millisecond';
+    DELETE FROM account_guard WHERE last_failure <= now_at - memory_ms * interval '1 millisecond';
+    SELECT coalesce(sum(f.failures), 0), coalesce(sum(f.failures) FILTER (WHERE f.name = p_name), 0)
+        INTO of_address, of_name FROM login_failures f WHERE f.peer = p_group;
+    IF of_name >= per_name THEN
+        RETURN QUERY SELECT 'name-at-address'::text, 0::bigint, 0::bigint; RETURN;
+    END IF;
+    IF of_address >= per_address THEN
+        RETURN QUERY SELECT 'address'::text, 0::bigint, 0::bigint; RETURN;
+    END IF;
+    SELECT g.failures, g.next_check INTO guarded, held_until FROM account_guard g
+        WHERE g.name = p_name;
+    guarded := coalesce(guarded, 0);
+    SELECT EXISTS(SELECT 1 FROM known_peers k JOIN accounts a ON a.id = k.account_id
+        WHERE a.name = p_name AND a.deleted IS NULL AND k.peer = p_peer
+        AND k.last_login > now_at - known_ms * interval '1 millisecond') INTO known;
+    IF per_account > 0 AND NOT known AND guarded >= per_account AND now_at < held_until THEN
+        RETURN QUERY SELECT 'account'::text, guarded::bigint, 0::bigint; RETURN;
+    END IF;
+    INSERT INTO login_failures(name, peer, failures, window_start)
+        VALUES (p_name, p_group, 1, now_at)
+        ON CONFLICT (name, peer) DO UPDATE SET failures = login_failures.failures + 1;
+    counted := guarded + 1;
+    INSERT INTO account_guard(name, failures, last_failure, next_check)
+        VALUES (p_name, counted, now_at, CASE WHEN counted > per_account THEN now_at +
+            least(longest_hold_ms, first_hold_ms * power(2, least(counted - per_account - 1, 20)))
+            * interval '1 millisecond' ELSE now_at END)
+        ON CONFLICT (name) DO UPDATE SET failures = excluded.failures,
+            last_failure = excluded.last_failure, next_check = excluded.next_check;
+    RETURN QUERY SELECT CASE WHEN per_account > 0 AND counted = per_account THEN 'passed'
+        ELSE 'admitted' END, counted, (SELECT count(DISTINCT f.peer) FROM login_failures f
+        WHERE f.name = p_name);
+END
+$$;
+)sql",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
 

@@ -45,10 +45,11 @@ public:
     support::Status putUser(std::string_view name, const PasswordHash& hash) override;
     support::Result<std::optional<StoredLogin>> findLogin(std::string_view name) override;
 
-    support::Result<bool> admitLogin(std::string_view name, std::string_view peer,
-                                     const LoginLimits& limits) override;
+    support::Result<LoginAdmission> admitLogin(std::string_view name, std::string_view peer,
+                                               std::string_view peerGroup,
+                                               const LoginLimits& limits) override;
     support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
-                                     std::string_view peer,
+                                     std::string_view peer, std::string_view peerGroup,
                                      std::chrono::milliseconds lifetime) override;
     support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) override;
 

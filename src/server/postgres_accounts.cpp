@@ -31,18 +31,24 @@ VELQUOR_STATEMENT(kFindLogin,
                   "SELECT encode(salt, 'hex'), iterations, encode(digest, 'hex'), id, generation "
                   "FROM accounts WHERE name = decode($1, 'hex') AND deleted IS NULL");
 VELQUOR_CHANGE(kAdmitLogin,
-               "SELECT kestod_admit_login(decode($1, 'hex'), $2, $3::integer, $4::integer, "
-               "$5::bigint)");
+               "SELECT verdict, failures, addresses FROM kestod_admit_account_login("
+               "decode($1, 'hex'), $2, $3, $4::integer, $5::integer, $6::integer, $7::bigint, "
+               "$8::bigint, $9::bigint, $10::bigint, $11::bigint)");
 // Expired grants of the account are swept here; other addresses' rows only, so the sweep
 // never touches the row the insert below may update.
 VELQUOR_CHANGE(kGrantLogin,
                "WITH forgiven AS (UPDATE login_failures SET failures = failures - 1 "
-               "  WHERE name = decode($1, 'hex') AND peer = $2 AND failures > 0), "
+               "  WHERE name = decode($1, 'hex') AND peer = $6 AND failures > 0), "
+               "forgiven_account AS (UPDATE account_guard SET failures = failures - 1 "
+               "  WHERE name = decode($1, 'hex') AND failures > 0), "
                "account AS (SELECT id, generation FROM accounts "
                "  WHERE id = $4::bigint AND generation = $5::bigint AND deleted IS NULL "
                "  FOR SHARE), "
                "swept AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM account) "
-               "  AND peer <> $2 AND expires <= clock_timestamp()) "
+               "  AND peer <> $2 AND expires <= clock_timestamp()), "
+               "known AS (INSERT INTO known_peers(account_id, peer, last_login) "
+               "  SELECT id, $2, clock_timestamp() FROM account ON CONFLICT (account_id, peer) "
+               "  DO UPDATE SET last_login = excluded.last_login) "
                "INSERT INTO grants(account_id, peer, expires, generation) "
                "SELECT id, $2, clock_timestamp() + $3::bigint * interval '1 millisecond', "
                "generation FROM account ON CONFLICT (account_id, peer) "
@@ -55,8 +61,10 @@ VELQUOR_STATEMENT(kHoldsGrant,
 const std::string kListUsersSql =
     std::string("SELECT encode(a.name, 'hex'), to_char(a.created AT TIME ZONE 'UTC', ") +
     VELQUOR_ISO_TIME +
-    "), (SELECT count(*) FROM devices d WHERE d.account_id = a.id) "
-    "FROM accounts a WHERE a.deleted IS NULL ORDER BY a.name";
+    "), (SELECT count(*) FROM devices d WHERE d.account_id = a.id), "
+    "coalesce(g.failures, 0), coalesce(g.next_check > clock_timestamp(), false) "
+    "FROM accounts a LEFT JOIN account_guard g ON g.name = a.name "
+    "WHERE a.deleted IS NULL ORDER BY a.name";
 const PostgresAccountStore::Statement kListUsers{"kListUsers", kListUsersSql.c_str(), false};
 
 }  // namespace
@@ -103,20 +111,40 @@ support::Result<std::optional<StoredLogin>> PostgresAccountStore::findLogin(std:
     return std::optional<StoredLogin>(std::move(login));
 }
 
-support::Result<bool> PostgresAccountStore::admitLogin(std::string_view name, std::string_view peer,
-                                                       const LoginLimits& limits) {
-    VELQUOR_RUN(rows, kAdmitLogin, toHex(name), std::string(peer),
+support::Result<LoginAdmission> PostgresAccountStore::admitLogin(std::string_view name,
+                                                                 std::string_view peer,
+                                                                 std::string_view peerGroup,
+                                                                 const LoginLimits& limits) {
+    const auto ms = [](std::chrono::milliseconds value) { return std::to_string(value.count()); };
+    VELQUOR_RUN(rows, kAdmitLogin, toHex(name), std::string(peer), std::string(peerGroup),
                 std::to_string(limits.failuresPerName), std::to_string(limits.failuresPerAddress),
-                std::to_string(limits.window.count()));
-    return rows->count() == 1 && rows->text(0, 0) == "t";
+                std::to_string(limits.failuresPerAccount), ms(limits.window),
+                ms(limits.accountMemory()), ms(limits.knownAddressFor), ms(limits.holdAfter(1)),
+                ms(limits.holdAfter(1'000)));
+    if (rows->count() != 1) {
+        return support::makeError(support::ErrorCode::Io, "database: no verdict on a login");
+    }
+    LoginAdmission admission;
+    const std::string verdict = rows->text(0, 0);
+    using Verdict = LoginAdmission::Verdict;
+    admission.verdict = verdict == "name-at-address" ? Verdict::NameAtAddress
+                        : verdict == "address"       ? Verdict::Address
+                        : verdict == "account"       ? Verdict::Account
+                                                     : Verdict::Admitted;
+    admission.passedAccountLimit = verdict == "passed";
+    admission.accountFailures = rows->number(0, 1);
+    admission.addresses = rows->number(0, 2);
+    return admission;
 }
 
 support::Result<bool> PostgresAccountStore::grantLogin(std::string_view name,
                                                        const StoredLogin& login,
                                                        std::string_view peer,
+                                                       std::string_view peerGroup,
                                                        std::chrono::milliseconds lifetime) {
     VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer), std::to_string(lifetime.count()),
-                std::to_string(login.accountId), std::to_string(login.generation));
+                std::to_string(login.accountId), std::to_string(login.generation),
+                std::string(peerGroup));
     return rows->affected() > 0;
 }
 
@@ -131,7 +159,8 @@ support::Result<std::vector<UserRow>> PostgresAccountStore::listUsers() {
     if (!rows) return rows.error();
     std::vector<UserRow> users;
     for (int row = 0; row < rows->count(); ++row) {
-        users.push_back(UserRow{rows->bytes(row, 0), rows->text(row, 1), rows->number(row, 2)});
+        users.push_back(UserRow{rows->bytes(row, 0), rows->text(row, 1), rows->number(row, 2),
+                                rows->number(row, 3), rows->text(row, 4) == "t"});
     }
     return users;
 }

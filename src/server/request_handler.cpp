@@ -1,16 +1,28 @@
 // The authorisation rules and store changes behind each request; see request_handler.h.
 #include "server/request_handler.h"
 
+#include "mac/mac_address.h"
+#include "server/peer_group.h"
 #include "wire/wire_records.h"
 
 namespace velquor::server {
 
 namespace {
 
-RequestOutcome refuse(RequestOutcome outcome, std::string detail) {
-    outcome.reply = std::string(wire::kReplyNo);
+RequestOutcome refuse(RequestOutcome outcome, std::string detail,
+                      std::string_view word = wire::kReplyNo) {
+    outcome.reply = std::string(word);
     outcome.detail = std::move(detail);
     return outcome;
+}
+
+// A store that failed has changed nothing (its transaction was rolled back), so the client
+// may try again; except when the connection broke while a change was committing: whether it
+// was made is unknown, and sending it again is for the operator to decide.
+RequestOutcome refuseStoreError(RequestOutcome outcome, const support::Error& error) {
+    const bool unknown = error.message.starts_with(kOutcomeUnknown);
+    return refuse(std::move(outcome), "store error: " + error.message,
+                  unknown ? wire::kReplyNo : wire::kReplyTryAgain);
 }
 
 RequestOutcome accept(RequestOutcome outcome) {
@@ -22,7 +34,7 @@ RequestOutcome accept(RequestOutcome outcome) {
 // else a refusal that says why in the log.
 RequestOutcome settle(RequestOutcome outcome, const support::Result<StoreOutcome>& result,
                       std::string_view notFoundDetail) {
-    if (!result) return refuse(std::move(outcome), "store error: " + result.error().message);
+    if (!result) return refuseStoreError(std::move(outcome), result.error());
     switch (*result) {
         case StoreOutcome::Done:
             return accept(std::move(outcome));
@@ -33,6 +45,28 @@ RequestOutcome settle(RequestOutcome outcome, const support::Result<StoreOutcome
             break;
     }
     return refuse(std::move(outcome), std::string(notFoundDetail));
+}
+
+// A name no account has may be a password typed into the wrong box: the log keeps only its
+// first byte and its length.
+std::string maskedName(std::string_view name) {
+    if (name.empty()) return {};
+    return std::string(1, name.front()) + "... (" + std::to_string(name.size()) + " bytes)";
+}
+
+// Why a login was not even checked, for the log.
+std::string heldBackDetail(const LoginAdmission& admission) {
+    switch (admission.verdict) {
+        case LoginAdmission::Verdict::NameAtAddress:
+        case LoginAdmission::Verdict::Address:
+            return "too many failed logins";
+        case LoginAdmission::Verdict::Account:
+            return "held back: " + std::to_string(admission.accountFailures) +
+                   " failed logins of this name from anywhere";
+        case LoginAdmission::Verdict::Admitted:
+            break;
+    }
+    return {};
 }
 
 bool isAcceptablePassword(std::string_view password) {
@@ -110,11 +144,15 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     auto fields = wire::decodeLoginRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.user = fields->userName;
-    auto admitted = m_store.admitLogin(fields->userName, peer, m_settings.loginLimits);
-    if (!admitted) return refuse(std::move(outcome), "store error: " + admitted.error().message);
-    if (!*admitted) return refuse(std::move(outcome), "too many failed logins");
+    const std::string group = peerGroupOf(peer);
+    auto admitted = m_store.admitLogin(fields->userName, peer, group, m_settings.loginLimits);
+    if (!admitted) return refuseStoreError(std::move(outcome), admitted.error());
     auto stored = m_store.findLogin(fields->userName);
-    if (!stored) return refuse(std::move(outcome), "store error: " + stored.error().message);
+    if (!stored) return refuseStoreError(std::move(outcome), stored.error());
+    if (admitted->verdict != LoginAdmission::Verdict::Admitted) {
+        if (!stored->has_value()) outcome.user = maskedName(fields->userName);
+        return refuse(std::move(outcome), heldBackDetail(*admitted), wire::kReplyTryAgain);
+    }
     bool matches = false;
     if (stored->has_value()) {
         matches = verifyPassword(fields->password, (*stored)->hash);
@@ -123,9 +161,19 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
         spendVerificationTime(fields->password, m_settings.newHashIterations);
     }
     // The attempt was counted as a failure when it was admitted; only a success takes it back.
-    if (!matches) return refuse(std::move(outcome), "wrong name or password");
-    auto granted = m_store.grantLogin(fields->userName, **stored, peer, m_settings.grantLifetime);
-    if (!granted) return refuse(std::move(outcome), "store error: " + granted.error().message);
+    if (!matches) {
+        if (!stored->has_value()) outcome.user = maskedName(fields->userName);
+        if (admitted->passedAccountLimit) {
+            outcome.notice = "the name passed its limit of failed logins (" +
+                             std::to_string(admitted->accountFailures) + " from " +
+                             std::to_string(admitted->addresses) +
+                             " addresses): its logins are held back from now on";
+        }
+        return refuse(std::move(outcome), "wrong name or password");
+    }
+    auto granted =
+        m_store.grantLogin(fields->userName, **stored, peer, group, m_settings.grantLifetime);
+    if (!granted) return refuseStoreError(std::move(outcome), granted.error());
     if (!*granted) {
         return refuse(std::move(outcome),
                       "the password was changed or the account deleted "
@@ -134,11 +182,14 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     return accept(std::move(outcome));
 }
 
-std::string RequestHandler::missingGrant(std::string_view user, std::string_view peer,
-                                         std::string_view without) {
+std::optional<RequestOutcome> RequestHandler::missingGrant(const RequestOutcome& outcome,
+                                                           std::string_view user,
+                                                           std::string_view peer,
+                                                           std::string_view without) {
     auto holds = m_store.holdsGrant(user, peer);
-    if (!holds) return "store error: " + holds.error().message;
-    return *holds ? std::string() : std::string(without);
+    if (!holds) return refuseStoreError(outcome, holds.error());
+    if (*holds) return std::nullopt;
+    return refuse(outcome, std::string(without), wire::kReplyNotLoggedIn);
 }
 
 RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_view record) {
@@ -153,9 +204,10 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
     const std::string& name = fields->userName;
 
     if (fields->operation == wire::kOperationAdd || fields->operation == wire::kOperationDelete) {
-        auto why =
-            missingGrant(kAdministratorName, peer, "no administrator login from this address");
-        if (!why.empty()) return refuse(std::move(outcome), std::move(why));
+        if (auto refused = missingGrant(outcome, kAdministratorName, peer,
+                                        "no administrator login from this address")) {
+            return *refused;
+        }
     } else {
         // Anyone who shares the administrator's address could otherwise take the account over
         // while its grant lives; its password is set on the server, with 'kestod passwd'.
@@ -163,8 +215,10 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
             return refuse(std::move(outcome),
                           "the administrator's password is set with 'kestod passwd' only");
         }
-        auto why = missingGrant(name, peer, "no login of this user from this address");
-        if (!why.empty()) return refuse(std::move(outcome), std::move(why));
+        if (auto refused =
+                missingGrant(outcome, name, peer, "no login of this user from this address")) {
+            return *refused;
+        }
     }
 
     if (fields->operation == wire::kOperationDelete) {
@@ -174,9 +228,11 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
         return settle(std::move(outcome), m_store.deleteUser(name), "no such account");
     }
 
-    if (!isAcceptableAccountName(name)) return refuse(std::move(outcome), "unacceptable name");
+    if (!isAcceptableAccountName(name)) {
+        return refuse(std::move(outcome), "unacceptable name", wire::kReplyNotAcceptable);
+    }
     if (!isAcceptablePassword(fields->password)) {
-        return refuse(std::move(outcome), "empty password");
+        return refuse(std::move(outcome), "empty password", wire::kReplyNotAcceptable);
     }
     auto hash = hashPassword(fields->password, m_settings.newHashIterations);
     if (!hash) return refuse(std::move(outcome), hash.error().message);
@@ -197,9 +253,22 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
         return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
     outcome.mac = fields->macAddress;
-    auto why = missingGrant(fields->userName, peer, "no login of this user from this address");
-    if (!why.empty()) return refuse(std::move(outcome), std::move(why));
-    if (fields->macAddress.empty()) return refuse(std::move(outcome), "empty MAC address");
+    if (auto refused = missingGrant(outcome, fields->userName, peer,
+                                    "no login of this user from this address")) {
+        return *refused;
+    }
+    if (fields->macAddress.empty()) {
+        return refuse(std::move(outcome), "empty MAC address", wire::kReplyNotAcceptable);
+    }
+    // A registration that is made or replaced must be of a MAC address; one stored before
+    // addresses were checked can still be deleted as it was written.
+    if (fields->operation != wire::kOperationDelete) {
+        if (const mac::Reading reading(fields->macAddress); !reading.ok()) {
+            return refuse(std::move(outcome),
+                          "not a MAC address: " + mac::describe(reading.refusal()),
+                          wire::kReplyNotAcceptable);
+        }
+    }
 
     if (fields->operation == wire::kOperationAdd) {
         return settle(std::move(outcome),

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,11 +26,12 @@ std::size_t recordLengthOf(RequestKind kind);
 
 // What a request came to, for the reply and the log line (never the password).
 struct RequestOutcome {
-    std::string reply;      // "YES", "EXIST" or "NO"
+    std::string reply;      // "YES", "EXIST", "NO" or a refusal that says why (wire_records.h)
     std::string operation;  // "LOGIN", "ADD", "DEL", "UP", or the unknown text received
     std::string user;
     std::string mac;
     std::string detail;  // why a request was refused, empty when it was not
+    std::string notice;  // a line of its own for the log (a name passing its guessing limit)
 };
 
 // The rules every worker applies; the grants and failure counts themselves are in the store,
@@ -51,9 +53,10 @@ private:
     RequestOutcome handleLogin(std::string_view peer, std::string_view record);
     RequestOutcome handleAccount(std::string_view peer, std::string_view record);
     RequestOutcome handleDevice(std::string_view peer, std::string_view record);
-    // Empty when the user holds a grant at the peer address, else why not.
-    std::string missingGrant(std::string_view user, std::string_view peer,
-                             std::string_view without);
+    // Nothing when the user holds a grant at the peer address, else the refusal (the reason
+    // without, or the store's error).
+    std::optional<RequestOutcome> missingGrant(const RequestOutcome& outcome, std::string_view user,
+                                               std::string_view peer, std::string_view without);
 
     AccountStore& m_store;
     AuthorisationSettings m_settings;

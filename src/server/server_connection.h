@@ -11,6 +11,7 @@
 #include <string>
 
 #include "server/kesto_server.h"
+#include "server/peer_group.h"
 
 namespace velquor::server {
 
@@ -34,6 +35,7 @@ struct KestoServer::Connection {
     int fd = -1;
     SSL* ssl = nullptr;
     std::string peer;
+    std::string group;  // what the per-address rules count it in (peer_group.h)
     RequestKind kind = RequestKind::Login;
     std::uint16_t port = 0;
     Clock::time_point deadline;

@@ -56,9 +56,10 @@ void KestoServer::acceptFrom(const Listener& listener) {
             return;  // EAGAIN: drained
         }
         const std::string peer = peerAddressOf(address);
-        if (!admit(peer)) {
+        const std::string group = peerGroupOf(peer);
+        if (!admit(group)) {
             ::close(fd);
-            noteRefusal(peer, listener.port, Clock::now());
+            noteRefusal(group, listener.port, Clock::now());
             continue;
         }
         const int one = 1;
@@ -66,6 +67,7 @@ void KestoServer::acceptFrom(const Listener& listener) {
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->peer = peer;
+        connection->group = group;
         connection->kind = listener.kind;
         connection->port = listener.port;
         const auto now = Clock::now();
@@ -177,9 +179,9 @@ Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
 }
 
 void KestoServer::finish(std::unique_ptr<Connection> connection) {
-    const std::string peer = connection->peer;
+    const std::string group = connection->group;
     connection.reset();
-    release(peer);
+    release(group);
 }
 
 // Hands whole records to the workers and drops what failed or ran out of time. A partial

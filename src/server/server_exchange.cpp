@@ -20,8 +20,8 @@ constexpr std::chrono::milliseconds kReplyDeadline{5'000};
 void KestoServer::dispatch(std::unique_ptr<Connection> connection) {
     {
         std::lock_guard lock(m_queueMutex);
-        const std::string peer = connection->peer;
-        m_queue.push(peer, std::move(connection));
+        const std::string group = connection->group;
+        m_queue.push(group, std::move(connection));
     }
     m_queueReady.notify_one();
 }
@@ -59,18 +59,20 @@ RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handl
     // The client has given up by now (its time-out is the same order as ours): doing the
     // work would change what it was told nothing about.
     if (Clock::now() >= connection.deadline) {
+        outcome.reply = std::string(wire::kReplyTryAgain);
         outcome.detail = "not done: the deadline passed while the request waited for a worker";
         return outcome;
     }
     const bool login = connection.kind == RequestKind::Login;
-    if (login && !m_loginRate.reserve(connection.peer)) {
+    if (login && !m_loginRate.reserve(connection.group)) {
         outcome.operation = "LOGIN";
+        outcome.reply = std::string(wire::kReplyTryAgain);
         outcome.detail = "too many logins from this address in the last minute";
         return outcome;
     }
     store.setDeadline(connection.deadline);
     outcome = handler.handle(connection.kind, connection.peer, connection.record);
-    if (login && outcome.reply != wire::kReplyYes) m_loginRate.cancel(connection.peer);
+    if (login && outcome.reply != wire::kReplyYes) m_loginRate.cancel(connection.group);
     return outcome;
 }
 
@@ -106,6 +108,15 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
         std::chrono::system_clock::now(),
         LogEntry{connection.peer, connection.port, outcome.operation, outcome.user, outcome.mac,
                  sent.empty() ? std::string_view() : std::string_view(outcome.reply), detail}));
+    if (!outcome.notice.empty()) {
+        writeLogLine(formatLogLine(std::chrono::system_clock::now(), LogEntry{connection.peer,
+                                                                              connection.port,
+                                                                              outcome.operation,
+                                                                              outcome.user,
+                                                                              {},
+                                                                              {},
+                                                                              outcome.notice}));
+    }
 }
 
 }  // namespace velquor::server

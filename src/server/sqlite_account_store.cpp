@@ -89,6 +89,19 @@ ALTER TABLE accounts ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;
 DELETE FROM grants;
 ALTER TABLE grants ADD COLUMN generation INTEGER NOT NULL DEFAULT 0;
 )sql",
+    // Version 4: the per-account guessing limit and the addresses each user logs in from.
+    R"sql(
+CREATE TABLE account_guard(
+    name            TEXT PRIMARY KEY,
+    failures        INTEGER NOT NULL,
+    last_failure_ms INTEGER NOT NULL,
+    next_check_ms   INTEGER NOT NULL);
+CREATE TABLE known_peers(
+    account_id    INTEGER NOT NULL REFERENCES accounts(id),
+    peer          TEXT NOT NULL,
+    last_login_ms INTEGER NOT NULL,
+    PRIMARY KEY(account_id, peer));
+)sql",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
 

@@ -81,46 +81,107 @@ support::Result<std::optional<StoredLogin>> SqliteAccountStore::findLogin(std::s
     return std::optional<StoredLogin>(std::move(login));
 }
 
-support::Result<bool> SqliteAccountStore::admitLogin(std::string_view name, std::string_view peer,
-                                                     const LoginLimits& limits) {
+support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view name,
+                                                               std::string_view peer,
+                                                               std::string_view peerGroup,
+                                                               const LoginLimits& limits) {
     const long long now = nowMs();
+    LoginAdmission admission;
     auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(prune, "DELETE FROM login_failures WHERE window_start_ms <= ?1");
         prune->number(now - limits.window.count());
         if (auto pruned = changed(m_db, prune->step(), m_file); !pruned) return pruned;
+        VELQUOR_QUERY(forget, "DELETE FROM account_guard WHERE last_failure_ms <= ?1");
+        forget->number(now - limits.accountMemory().count());
+        if (auto forgotten = changed(m_db, forget->step(), m_file); !forgotten) return forgotten;
         VELQUOR_QUERY(count,
                       "SELECT coalesce(sum(failures), 0), "
                       "coalesce(sum(CASE WHEN name = ?2 THEN failures END), 0) "
                       "FROM login_failures WHERE peer = ?1");
-        count->text(peer).text(name);
+        count->text(peerGroup).text(name);
         if (count->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
         const auto ofAddress = sqlite3_column_int64(count->get(), 0);
         const auto ofName = sqlite3_column_int64(count->get(), 1);
-        if (ofName >= limits.failuresPerName || ofAddress >= limits.failuresPerAddress) {
+        if (ofName >= limits.failuresPerName) {
+            admission.verdict = LoginAdmission::Verdict::NameAtAddress;
+            return StoreOutcome::NotFound;
+        }
+        if (ofAddress >= limits.failuresPerAddress) {
+            admission.verdict = LoginAdmission::Verdict::Address;
+            return StoreOutcome::NotFound;
+        }
+        VELQUOR_QUERY(guard,
+                      "SELECT g.failures, g.next_check_ms, EXISTS(SELECT 1 FROM known_peers k "
+                      "JOIN accounts a ON a.id = k.account_id WHERE a.name = ?1 "
+                      "AND a.deleted IS NULL AND k.peer = ?2 AND k.last_login_ms > ?3) "
+                      "FROM (SELECT ?1 AS name) n LEFT JOIN account_guard g ON g.name = n.name");
+        guard->text(name).text(peer).number(now - limits.knownAddressFor.count());
+        if (guard->step() != SQLITE_ROW) return sqliteError("cannot read failed logins");
+        const auto failures = sqlite3_column_int64(guard->get(), 0);
+        const auto nextCheck = sqlite3_column_int64(guard->get(), 1);
+        const bool known = sqlite3_column_int(guard->get(), 2) != 0;
+        const bool guarded = limits.failuresPerAccount > 0;
+        if (guarded && !known && failures >= limits.failuresPerAccount && now < nextCheck) {
+            admission.verdict = LoginAdmission::Verdict::Account;
+            admission.accountFailures = failures;
             return StoreOutcome::NotFound;
         }
         VELQUOR_QUERY(bump,
                       "INSERT INTO login_failures(name, peer, failures, window_start_ms) "
                       "VALUES(?1, ?2, 1, ?3) "
                       "ON CONFLICT(name, peer) DO UPDATE SET failures = failures + 1");
-        bump->text(name).text(peer).number(now);
-        return changed(m_db, bump->step(), m_file);
+        bump->text(name).text(peerGroup).number(now);
+        if (auto bumped = changed(m_db, bump->step(), m_file); !bumped) return bumped;
+        // Counted before the password is checked: the next attempt of the name waits for the
+        // hold even while this one is being checked.
+        const long long counted = failures + 1;
+        const long long excess = counted - limits.failuresPerAccount;
+        const long long holdUntil = excess > 0 ? now + limits.holdAfter(excess).count() : 0;
+        VELQUOR_QUERY(note,
+                      "INSERT INTO account_guard(name, failures, last_failure_ms, next_check_ms) "
+                      "VALUES(?1, ?2, ?3, ?4) ON CONFLICT(name) DO UPDATE SET "
+                      "failures = excluded.failures, last_failure_ms = excluded.last_failure_ms, "
+                      "next_check_ms = excluded.next_check_ms");
+        note->text(name).number(counted).number(now).number(holdUntil);
+        if (auto noted = changed(m_db, note->step(), m_file); !noted) return noted;
+        admission.accountFailures = counted;
+        admission.passedAccountLimit = guarded && counted == limits.failuresPerAccount;
+        VELQUOR_QUERY(spread, "SELECT count(DISTINCT peer) FROM login_failures WHERE name = ?1");
+        spread->text(name);
+        if (spread->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
+        admission.addresses = sqlite3_column_int64(spread->get(), 0);
+        return StoreOutcome::Done;
     });
     if (!outcome) return outcome.error();
-    return *outcome == StoreOutcome::Done;
+    return admission;
 }
 
 support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
                                                      const StoredLogin& login,
                                                      std::string_view peer,
+                                                     std::string_view peerGroup,
                                                      std::chrono::milliseconds lifetime) {
     const long long now = nowMs();
     auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(forgive,
                       "UPDATE login_failures SET failures = failures - 1 "
                       "WHERE name = ?1 AND peer = ?2 AND failures > 0");
-        forgive->text(name).text(peer);
+        forgive->text(name).text(peerGroup);
         if (auto outcome = changed(m_db, forgive->step(), m_file); !outcome) return outcome;
+        VELQUOR_QUERY(forgiveAccount,
+                      "UPDATE account_guard SET failures = failures - 1 "
+                      "WHERE name = ?1 AND failures > 0");
+        forgiveAccount->text(name);
+        if (auto outcome = changed(m_db, forgiveAccount->step(), m_file); !outcome) {
+            return outcome;
+        }
+        VELQUOR_QUERY(known,
+                      "INSERT INTO known_peers(account_id, peer, last_login_ms) "
+                      "SELECT id, ?2, ?3 FROM accounts WHERE id = ?1 AND deleted IS NULL "
+                      "AND true ON CONFLICT(account_id, peer) "
+                      "DO UPDATE SET last_login_ms = excluded.last_login_ms");
+        known->number(login.accountId).text(peer).number(now);
+        if (auto outcome = changed(m_db, known->step(), m_file); !outcome) return outcome;
         VELQUOR_QUERY(prune, "DELETE FROM grants WHERE expires_ms <= ?1");
         prune->number(now);
         if (auto outcome = changed(m_db, prune->step(), m_file); !outcome) return outcome;
@@ -156,13 +217,18 @@ support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std:
 support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers() {
     VELQUOR_QUERY(list,
                   "SELECT a.name, a.created, "
-                  "(SELECT count(*) FROM devices d WHERE d.account_id = a.id) "
-                  "FROM accounts a WHERE a.deleted IS NULL ORDER BY a.name");
+                  "(SELECT count(*) FROM devices d WHERE d.account_id = a.id), "
+                  "coalesce(g.failures, 0), coalesce(g.next_check_ms, 0) > ?1 "
+                  "FROM accounts a LEFT JOIN account_guard g ON g.name = a.name "
+                  "WHERE a.deleted IS NULL ORDER BY a.name");
+    list->number(nowMs());
     std::vector<UserRow> rows;
     int rc = SQLITE_OK;
     while ((rc = list->step()) == SQLITE_ROW) {
         rows.push_back(UserRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
-                               sqlite3_column_int64(list->get(), 2)});
+                               sqlite3_column_int64(list->get(), 2),
+                               sqlite3_column_int64(list->get(), 3),
+                               sqlite3_column_int(list->get(), 4) != 0});
     }
     if (rc != SQLITE_DONE) return sqliteError("cannot list accounts");
     return rows;

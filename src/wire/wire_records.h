@@ -29,6 +29,16 @@ inline constexpr std::string_view kOperationUpdate = "UP";
 inline constexpr std::string_view kReplyYes = "YES";
 inline constexpr std::string_view kReplyExist = "EXIST";
 inline constexpr std::string_view kReplyNo = "NO";
+// Refusals that say why, each at most 7 bytes so that it ends in a zero in the client's
+// buffer. A client that knows only the three words above takes them as any other refusal.
+// Not logged in from this address: no grant of the user for the peer (expired, ended by a
+// password change, or the server restarted).
+inline constexpr std::string_view kReplyNotLoggedIn = "NOLOGIN";
+// The server could not do it now (its store unreachable, the deadline passed, too many
+// attempts): nothing was changed, and the same request may be sent again later.
+inline constexpr std::string_view kReplyTryAgain = "RETRY";
+// Not acceptable: a name, MAC address or password the server does not take.
+inline constexpr std::string_view kReplyNotAcceptable = "INVALID";
 // The client reads at most this many reply bytes.
 inline constexpr std::size_t kReplyBufferSize = 8;
 

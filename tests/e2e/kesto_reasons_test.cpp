@@ -92,16 +92,16 @@ TEST(KestoReasons, AnExpiredLoginSaysLogInAgainAndAnUnknownMacSaysSo) {
     auto added = provisioning::addDevices(server.endpoint(), batch, {}, reporter, none, {});
     ASSERT_TRUE(added.ok());
     EXPECT_EQ(added->count(MacOutcome::Failed), 3u);
-    for (const auto& result : added->results) {
-        EXPECT_EQ(result.reason,
-                  "the server replied \"NO\": the login has expired or the server "
-                  "restarted: log in again");
-    }
+    const std::string notLoggedIn =
+        "not logged in from this address (the login expired, the password was changed or the "
+        "server restarted): log in again (it replied \"NOLOGIN\")";
+    for (const auto& result : added->results) EXPECT_EQ(result.reason, notLoggedIn);
     EXPECT_EQ(reporter.details()[0], added->results[0].reason);
     const std::string csv = provisioning::formatResultsCsv(*added);
     EXPECT_NE(csv.find("1,1," + macs[0] +
-                       ",add,failed,\"the server replied \"\"NO\"\": the login "
-                       "has expired or the server restarted: log in again\"\n"),
+                       ",add,failed,\"not logged in from this address (the login expired, the "
+                       "password was changed or the server restarted): log in again (it "
+                       "replied \"\"NOLOGIN\"\")\"\n"),
               std::string::npos)
         << csv;
 

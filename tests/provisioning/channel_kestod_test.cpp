@@ -56,6 +56,35 @@ TEST_F(ChannelAgainstKestod, RepliesOnEveryPortBecomeTheCallersResults) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
+// Each refusal that says why is worded for the operator; a bare "NO" leaves the causes to the
+// caller, who knows what was asked.
+TEST_F(ChannelAgainstKestod, RefusalsThatSayWhyAreWordedEach) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(device("ADD", "02:00:00:00:00:01", "chief"), -1) << "no login yet";
+    EXPECT_EQ(m_channel.lastRefusal(), ServerRefusal::NotLoggedIn);
+    EXPECT_NE(m_channel.lastError().find("log in again"), std::string::npos);
+
+    ASSERT_EQ(login("chief", m_kestod.chiefPassword()), 0);
+    for (const char* notMac : {"02:00:00:00:00", "ff:ff:ff:ff:ff:ff", "phone-1"}) {
+        SCOPED_TRACE(notMac);
+        EXPECT_EQ(device("ADD", notMac, "chief"), -1);
+        EXPECT_EQ(m_channel.lastReply(), "INVALID");
+        EXPECT_EQ(m_channel.lastRefusal(), ServerRefusal::NotAcceptable);
+    }
+    EXPECT_EQ(account("ADD", "henry", ""), -1) << "an empty password";
+    EXPECT_EQ(m_channel.lastRefusal(), ServerRefusal::NotAcceptable);
+    EXPECT_NE(m_channel.lastError().find("does not accept"), std::string::npos);
+
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(login("nobody", "guess"), -1);
+    EXPECT_EQ(login("nobody", "guess"), -1) << "no more checks of the name from here";
+    EXPECT_EQ(m_channel.lastRefusal(), ServerRefusal::TryAgain);
+    EXPECT_NE(m_channel.lastError().find("changed nothing: try again later"), std::string::npos);
+
+    EXPECT_EQ(device("DEL", "02:00:00:00:00:02", "chief"), -1) << "not registered";
+    EXPECT_EQ(m_channel.lastRefusal(), ServerRefusal::Refused);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
 TEST_F(ChannelAgainstKestod, CertificateIssuedForTheAddressOnly) {
     KestoEndpoint byName = m_kestod.endpoint();
     byName.address = "localhost";  // reaches the same server, but the certificate names 127.0.0.1

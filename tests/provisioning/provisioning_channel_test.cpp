@@ -138,6 +138,15 @@ private:
 
 constexpr Kind kAllKinds[] = {Kind::Login, Kind::Account, Kind::Device};
 
+// What the channel makes of a reply that gave this result.
+ServerRefusal refusalOf(const std::string& reply, int result) {
+    if (result >= 0) return ServerRefusal::None;
+    if (reply == "NOLOGIN") return ServerRefusal::NotLoggedIn;
+    if (reply == "RETRY") return ServerRefusal::TryAgain;
+    if (reply == "INVALID") return ServerRefusal::NotAcceptable;
+    return ServerRefusal::Refused;
+}
+
 TEST_F(ChannelTest, ReplyTableOnEveryPort) {
     struct Row {
         std::string reply;
@@ -154,6 +163,10 @@ TEST_F(ChannelTest, ReplyTableOnEveryPort) {
         {"EXISTS", -1, -1},
         {std::string("YES\0junk", 8), 0, 0},  // the word ends at the first zero
         {"YESYESYESYES", -1, -1},             // eight non-zero bytes, then more
+        {"NOLOGIN", -1, -1},
+        {"RETRY", -1, -1},
+        {"INVALID", -1, -1},
+        {"RETRYNOW", -1, -1},  // a word only as far as it ends
     };
     for (Kind kind : kAllKinds) {
         auto server = serverFor(kind);
@@ -168,6 +181,7 @@ TEST_F(ChannelTest, ReplyTableOnEveryPort) {
             EXPECT_LE(channel.lastReply().size(), kReplyBufferSize);
             EXPECT_EQ(channel.lastError().empty(), outcome.result == 0) << channel.lastError();
             EXPECT_EQ(channel.lastFailureStage(), FailureStage::None) << "the server replied";
+            EXPECT_EQ(channel.lastRefusal(), refusalOf(row.reply, outcome.result));
         }
         const auto received = server->received();
         ASSERT_EQ(received.size(), std::size(rows));

@@ -2,13 +2,53 @@
 // exchange it with a running kestod as one peer address, returning the reply text.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "kestod_fixture.h"
 #include "tls_test_client.h"
 #include "wire/wire_records.h"
 
 namespace velquor::testing {
+
+// A MAC address that stands for a label, the same one every time: a locally administered
+// unicast address ("02:" and five bytes of the label's FNV-1a hash), so that a test names its
+// phones ("m1", "fair-3") and the server takes them as MAC addresses.
+inline std::string macFor(std::string_view label) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : label) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char text[18];
+    std::snprintf(
+        text, sizeof text, "02:%02x:%02x:%02x:%02x:%02x", static_cast<unsigned>(hash >> 32) & 0xff,
+        static_cast<unsigned>(hash >> 24) & 0xff, static_cast<unsigned>(hash >> 16) & 0xff,
+        static_cast<unsigned>(hash >> 8) & 0xff, static_cast<unsigned>(hash) & 0xff);
+    return text;
+}
+
+inline std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The request log is written after each reply; waits (10 s at most) until it holds the needle
+// `count` times.
+inline std::string logWith(const KestodFixture& server, const std::string& needle,
+                           std::size_t count = 1) {
+    std::string log;
+    for (int i = 0; i < 500; ++i) {
+        log = server.log();
+        if (occurrences(log, needle) >= count) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return log;
+}
 
 class KestoPeer {
 public:

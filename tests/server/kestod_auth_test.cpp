@@ -33,20 +33,20 @@ TEST_F(KestodAuthTest, LoginAcceptsOnlyTheRightPassword) {
 }
 
 TEST_F(KestodAuthTest, AccountChangesNeedTheAdministratorsGrantFromTheSameAddress) {
-    EXPECT_EQ(peer.account("ADD", "bob", "pw-bob"), "NO") << "no login at all";
+    EXPECT_EQ(peer.account("ADD", "bob", "pw-bob"), "NOLOGIN") << "no login at all";
 
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
-    EXPECT_EQ(otherPeer.account("ADD", "bob", "pw-bob"), "NO") << "grant of another address";
+    EXPECT_EQ(otherPeer.account("ADD", "bob", "pw-bob"), "NOLOGIN") << "grant of another address";
     EXPECT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
     EXPECT_EQ(peer.account("ADD", "bob", "other"), "EXIST");
-    EXPECT_EQ(peer.account("ADD", "", "pw"), "NO");
-    EXPECT_EQ(peer.account("ADD", "carol", ""), "NO");
+    EXPECT_EQ(peer.account("ADD", "", "pw"), "INVALID");
+    EXPECT_EQ(peer.account("ADD", "carol", ""), "INVALID");
     EXPECT_EQ(peer.account("ADD", "dave", "pw-dave"), "YES");
 
     // An ordinary user's grant does not allow administration.
     ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(otherPeer.account("ADD", "eve", "pw"), "NO");
-    EXPECT_EQ(otherPeer.account("DEL", "dave"), "NO");
+    EXPECT_EQ(otherPeer.account("ADD", "eve", "pw"), "NOLOGIN");
+    EXPECT_EQ(otherPeer.account("DEL", "dave"), "NOLOGIN");
 
     EXPECT_EQ(peer.account("DEL", "chief"), "NO");
     EXPECT_EQ(peer.account("DEL", "nobody"), "NO");
@@ -59,13 +59,13 @@ TEST_F(KestodAuthTest, AccountChangesNeedTheAdministratorsGrantFromTheSameAddres
 TEST_F(KestodAuthTest, PasswordChangeNeedsTheUsersOwnGrant) {
     addUser("bob", "old-bob");
     addUser("alice", "pw-alice");
-    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NO") << "no login from there";
+    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NOLOGIN") << "no login from there";
     ASSERT_EQ(otherPeer.login("alice", "pw-alice"), "YES");
-    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NO") << "another user's grant";
-    EXPECT_EQ(peer.account("UP", "bob", "new-bob"), "NO") << "chief's grant is not bob's";
+    EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "NOLOGIN") << "another user's grant";
+    EXPECT_EQ(peer.account("UP", "bob", "new-bob"), "NOLOGIN") << "chief's grant is not bob's";
 
     ASSERT_EQ(otherPeer.login("bob", "old-bob"), "YES");
-    EXPECT_EQ(otherPeer.account("UP", "bob", ""), "NO");
+    EXPECT_EQ(otherPeer.account("UP", "bob", ""), "INVALID");
     EXPECT_EQ(otherPeer.account("UP", "bob", "new-bob"), "YES");
     EXPECT_EQ(otherPeer.login("bob", "old-bob"), "NO");
     EXPECT_EQ(otherPeer.login("bob", "new-bob"), "YES");
@@ -75,12 +75,13 @@ TEST_F(KestodAuthTest, DeviceRequestsActForTheUserWhoseGrantTheyCarry) {
     addUser("bob", "pw-bob");
     addUser("alice", "pw-alice");
     const std::string mac = "00:11:22:33:44:55";
-    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NO") << "no login of bob";
+    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NOLOGIN") << "no login of bob";
     ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NO") << "bob's grant is elsewhere";
+    EXPECT_EQ(peer.device("ADD", mac, "sip.example", "bob"), "NOLOGIN")
+        << "bob's grant is elsewhere";
     EXPECT_EQ(otherPeer.device("ADD", mac, "sip.example", "bob"), "YES");
     EXPECT_EQ(otherPeer.device("ADD", mac, "sip.other", "bob"), "EXIST");
-    EXPECT_EQ(otherPeer.device("ADD", "", "sip.example", "bob"), "NO");
+    EXPECT_EQ(otherPeer.device("ADD", "", "sip.example", "bob"), "INVALID");
 
     ASSERT_EQ(peer.login("alice", "pw-alice"), "YES");
     EXPECT_EQ(peer.device("ADD", mac, "sip.alice", "alice"), "EXIST") << "registered by anyone";
@@ -100,11 +101,11 @@ TEST_F(KestodAuthTest, DeviceRequestsActForTheUserWhoseGrantTheyCarry) {
 TEST_F(KestodAuthTest, DeletingAUserEndsTheirGrant) {
     addUser("bob", "pw-bob");
     ASSERT_EQ(otherPeer.login("bob", "pw-bob"), "YES");
-    ASSERT_EQ(otherPeer.device("ADD", "aa:aa", "s", "bob"), "YES");
+    ASSERT_EQ(otherPeer.device("ADD", "02:00:00:00:aa:aa", "s", "bob"), "YES");
     ASSERT_EQ(peer.account("DEL", "bob"), "YES");
-    EXPECT_EQ(otherPeer.device("ADD", "bb:bb", "s", "bob"), "NO");
+    EXPECT_EQ(otherPeer.device("ADD", "02:00:00:00:bb:bb", "s", "bob"), "NOLOGIN");
     // The registration made before is kept: deleting an account does not unprovision phones.
-    EXPECT_NE(server.runTool({"devices"}).find("aa:aa\tbob"), std::string::npos);
+    EXPECT_NE(server.runTool({"devices"}).find("02:00:00:00:aa:aa\tbob"), std::string::npos);
 }
 
 // Clients send names and texts in their own 8-bit code page; they are kept as the bytes sent.
@@ -115,11 +116,11 @@ TEST_F(KestodAuthTest, NamesAndTextsAreKeptAsTheBytesSent) {
     KestoPeer viaOther(server, "127.0.0.2");
     ASSERT_EQ(viaOther.login(name, "pw-\xff"), "YES");
     EXPECT_EQ(viaOther.login(name, "pw-\xfe"), "NO");
-    ASSERT_EQ(viaOther.device("ADD", "mac-\x80", serverText, name), "YES");
-    EXPECT_EQ(viaOther.device("ADD", "mac-\x80", serverText, name), "EXIST");
-    EXPECT_EQ(viaOther.device("ADD", "mac-\x81", serverText, "\xd5\xc5"), "NO");
+    ASSERT_EQ(viaOther.device("ADD", "02:00:00:00:00:80", serverText, name), "YES");
+    EXPECT_EQ(viaOther.device("ADD", "02:00:00:00:00:80", serverText, name), "EXIST");
+    EXPECT_EQ(viaOther.device("ADD", "02:00:00:00:00:81", serverText, "\xd5\xc5"), "NOLOGIN");
     const std::string devices = server.runTool({"devices"});
-    EXPECT_NE(devices.find("mac-\\x80\t\\xd5\\xc5\\xc8\\xfd\tsip.\\xb7\\xfe\\xce\\xf1\t"),
+    EXPECT_NE(devices.find("02:00:00:00:00:80\t\\xd5\\xc5\\xc8\\xfd\tsip.\\xb7\\xfe\\xce\\xf1\t"),
               std::string::npos)
         << devices;
 }
@@ -127,12 +128,12 @@ TEST_F(KestodAuthTest, NamesAndTextsAreKeptAsTheBytesSent) {
 TEST_F(KestodAuthTest, UsersListingShowsAccountsAndDeviceCounts) {
     addUser("bob", "pw-bob");
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-    ASSERT_EQ(peer.device("ADD", "m1", "s", "bob"), "YES");
-    ASSERT_EQ(peer.device("ADD", "m2", "s", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", macFor("m1"), "s", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", macFor("m2"), "s", "bob"), "YES");
     int status = -1;
     const std::string users = server.runTool({"users"}, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(users.rfind("user\tcreated\tdevices\n", 0), 0u) << users;
+    EXPECT_EQ(users.rfind("user\tcreated\tdevices\tfailed logins\n", 0), 0u) << users;
     EXPECT_NE(users.find("\nbob\t"), std::string::npos);
     EXPECT_NE(users.find("\t2\n"), std::string::npos) << users;
     EXPECT_NE(users.find("\nchief\t"), std::string::npos);
@@ -142,19 +143,19 @@ TEST_F(KestodAuthTest, LogHasOneLinePerRequestAndNeverAPassword) {
     addUser("bob", "secret-of-bob");
     ASSERT_EQ(peer.login("bob", "wrong-guess-xyz"), "NO");
     ASSERT_EQ(peer.login("bob", "secret-of-bob"), "YES");
-    ASSERT_EQ(peer.device("ADD", "de:ad:be:ef", "srv", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "02:00:de:ad:be:ef", "srv", "bob"), "YES");
     // Lines are written after the reply; give the worker a moment to finish its line.
     std::string log;
     for (int i = 0; i < 100; ++i) {
         log = server.log();
-        if (log.find("de:ad:be:ef") != std::string::npos) break;
+        if (log.find("02:00:de:ad:be:ef") != std::string::npos) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(log.find("secret-of-bob"), std::string::npos);
     EXPECT_EQ(log.find("wrong-guess-xyz"), std::string::npos);
     EXPECT_EQ(log.find(server.chiefPassword()), std::string::npos);
     EXPECT_NE(log.find("peer=127.0.0.1 port=" + std::to_string(server.devicePort()) +
-                       " op=ADD user=\"bob\" mac=\"de:ad:be:ef\" reply=YES"),
+                       " op=ADD user=\"bob\" mac=\"02:00:de:ad:be:ef\" reply=YES"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("op=LOGIN user=\"bob\" mac=\"\" reply=NO"), std::string::npos) << log;
@@ -166,7 +167,7 @@ TEST(KestodGrantTest, AnExpiredGrantAllowsNothing) {
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
     ASSERT_EQ(peer.account("ADD", "bob", "pw"), "YES");
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(peer.account("ADD", "carol", "pw"), "NO");
+    EXPECT_EQ(peer.account("ADD", "carol", "pw"), "NOLOGIN");
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
     EXPECT_EQ(peer.account("ADD", "carol", "pw"), "YES");
 }
@@ -178,7 +179,7 @@ TEST(KestodThrottleTest, RepeatedFailuresLockTheNameButNotOthers) {
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
     ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
     for (int i = 0; i < 3; ++i) ASSERT_EQ(peer.login("chief", "guess"), "NO");
-    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO") << "locked for a while";
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "RETRY") << "locked for a while";
     EXPECT_EQ(peer.login("bob", "pw-bob"), "YES");
 }
 
@@ -188,7 +189,7 @@ TEST(KestodThrottleTest, RepeatedFailuresFromOneAddressLockThatAddress) {
     KestoPeer peer(server);
     KestoPeer otherPeer(server, "127.0.0.2");
     for (int i = 0; i < 3; ++i) ASSERT_EQ(peer.login("user" + std::to_string(i), "x"), "NO");
-    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO");
+    EXPECT_EQ(peer.login("chief", server.chiefPassword()), "RETRY");
     EXPECT_EQ(otherPeer.login("chief", server.chiefPassword()), "YES");
 }
 
@@ -199,28 +200,28 @@ TEST(KestodPersistenceTest, AccountsAndRegistrationsSurviveARestartAndACrash) {
         ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
         ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
         ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-        ASSERT_EQ(peer.device("ADD", "11:11", "s1", "bob"), "YES");
+        ASSERT_EQ(peer.device("ADD", "02:00:00:00:11:11", "s1", "bob"), "YES");
     }
     EXPECT_TRUE(server.stop()) << "a clean exit on SIGTERM";
     server.restart();
     KestoPeer peer(server);
     // The one server of an SQLite folder ends its logins with it; on a shared database the
     // other instances go on serving them.
-    EXPECT_EQ(peer.device("ADD", "22:22", "s2", "bob"),
-              server.store() == StoreKind::Sqlite ? "NO" : "YES");
-    ASSERT_EQ(peer.device("DEL", "22:22", "", "bob"),
-              server.store() == StoreKind::Sqlite ? "NO" : "YES");
+    EXPECT_EQ(peer.device("ADD", "02:00:00:00:22:22", "s2", "bob"),
+              server.store() == StoreKind::Sqlite ? "NOLOGIN" : "YES");
+    ASSERT_EQ(peer.device("DEL", "02:00:00:00:22:22", "", "bob"),
+              server.store() == StoreKind::Sqlite ? "NOLOGIN" : "YES");
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(peer.device("ADD", "11:11", "s1", "bob"), "EXIST");
-    ASSERT_EQ(peer.device("ADD", "22:22", "s2", "bob"), "YES");
+    EXPECT_EQ(peer.device("ADD", "02:00:00:00:11:11", "s1", "bob"), "EXIST");
+    ASSERT_EQ(peer.device("ADD", "02:00:00:00:22:22", "s2", "bob"), "YES");
 
     server.kill();
     server.restart();
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(peer.device("ADD", "22:22", "s2", "bob"), "EXIST");
+    EXPECT_EQ(peer.device("ADD", "02:00:00:00:22:22", "s2", "bob"), "EXIST");
     const std::string devices = server.runTool({"devices"});
-    EXPECT_NE(devices.find("11:11\tbob\ts1"), std::string::npos) << devices;
-    EXPECT_NE(devices.find("22:22\tbob\ts2"), std::string::npos) << devices;
+    EXPECT_NE(devices.find("02:00:00:00:11:11\tbob\ts1"), std::string::npos) << devices;
+    EXPECT_NE(devices.find("02:00:00:00:22:22\tbob\ts2"), std::string::npos) << devices;
 }
 
 TEST(KestodInitTest, MakesKeysCertificatesAndRefusesToOverwriteThem) {
@@ -310,7 +311,7 @@ TEST(KestodInitTest, WithoutAPasswordFileAGeneratedPasswordIsShownOnceAndWorks) 
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
     ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-    ASSERT_EQ(peer.device("ADD", "cc:cc", "s", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", "02:00:00:00:cc:cc", "s", "bob"), "YES");
     server.stop();
 
     int status = -1;
@@ -329,7 +330,7 @@ TEST(KestodInitTest, WithoutAPasswordFileAGeneratedPasswordIsShownOnceAndWorks) 
     EXPECT_EQ(peer.login("chief", server.chiefPassword()), "NO");
     EXPECT_EQ(peer.login("chief", generated), "YES");
     EXPECT_EQ(peer.login("bob", "pw-bob"), "YES") << "accounts kept by --force";
-    EXPECT_EQ(peer.device("ADD", "cc:cc", "s", "bob"), "EXIST") << "registrations kept";
+    EXPECT_EQ(peer.device("ADD", "02:00:00:00:cc:cc", "s", "bob"), "EXIST") << "registrations kept";
 }
 
 }  // namespace
