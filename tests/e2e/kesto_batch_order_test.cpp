@@ -12,6 +12,7 @@
 
 #include "kesto_e2e_support.h"
 #include "latency_proxy.h"
+#include "report/csv_writer.h"
 
 namespace velquor::testing {
 namespace {
@@ -133,7 +134,7 @@ public:
                                                       reporter, progress, stop.get_token());
         EXPECT_TRUE(summary.ok());
         if (!summary) return record;
-        record.report = provisioning::formatResultsCsv(*summary);
+        record.report = report::csvText(provisioning::resultsTable(*summary));
         record.messages = reporter.entries();
         record.progress = progress.counts;
         record.devices = devices();
