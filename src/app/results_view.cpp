@@ -148,11 +148,11 @@ QString ResultsView::rowsAsText() const {
 void ResultsView::updateButtonTexts() {
     const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
     if (selected > 0) {
-        m_copy->setText(tr("Copy %n selected row(s)", nullptr, selected));
-        m_save->setText(tr("Save %n selected row(s)…", nullptr, selected));
+        m_copy->setText(tr("Copy selected (%n)", nullptr, selected));
+        m_save->setText(tr("Save selected (%n)…", nullptr, selected));
     } else if (m_filter->rowCount() < m_model->rowCount()) {
-        m_copy->setText(tr("Copy %n shown row(s)", nullptr, m_filter->rowCount()));
-        m_save->setText(tr("Save %n shown row(s)…", nullptr, m_filter->rowCount()));
+        m_copy->setText(tr("Copy shown (%n)", nullptr, m_filter->rowCount()));
+        m_save->setText(tr("Save shown (%n)…", nullptr, m_filter->rowCount()));
     } else {
         m_copy->setText(tr("Copy all"));
         m_save->setText(tr("Save all…"));

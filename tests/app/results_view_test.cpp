@@ -140,8 +140,8 @@ private slots:
         QCOMPARE(view.copyButton()->text(), QString("Copy all"));
         QCOMPARE(view.saveButton()->text(), QString("Save all…"));
         view.failuresOnlyBox()->setChecked(true);
-        QCOMPARE(view.copyButton()->text(), QString("Copy 3 shown rows"));
-        QCOMPARE(view.saveButton()->text(), QString("Save 3 shown rows…"));
+        QCOMPARE(view.copyButton()->text(), QString("Copy shown (3)"));
+        QCOMPARE(view.saveButton()->text(), QString("Save shown (3)…"));
 
         prompter.queueFile(q(dir / "failures"));
         QVERIFY(view.saveReport());
@@ -155,8 +155,8 @@ private slots:
         QVERIFY2(workbookFilter.contains("*.xlsx"), qPrintable(workbookFilter));
 
         view.table()->selectRow(1);
-        QCOMPARE(view.copyButton()->text(), QString("Copy 1 selected row"));
-        QCOMPARE(view.saveButton()->text(), QString("Save 1 selected row…"));
+        QCOMPARE(view.copyButton()->text(), QString("Copy selected (1)"));
+        QCOMPARE(view.saveButton()->text(), QString("Save selected (1)…"));
         view.copyButton()->click();
         prompter.queueFile(q(dir / "picked"), workbookFilter);
         QVERIFY(view.saveReport());
