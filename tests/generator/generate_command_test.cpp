@@ -85,7 +85,9 @@ TEST_F(GenerateCommand, ReportsKeepEveryMacAsWrittenAndRunNoFormula) {
         EXPECT_EQ(cell->text, macs[i]);
         EXPECT_EQ(cell->type, 's') << macs[i];
         for (int column = 1; column <= 6; ++column) {
-            if (const auto* any = book.at(row, column)) EXPECT_EQ(any->type, 's') << any->text;
+            if (const auto* any = book.at(row, column)) {
+                EXPECT_EQ(any->type, 's') << any->text;
+            }
         }
         EXPECT_EQ(csv[i + 1][1], i < 2 ? macs[i] : "'" + macs[i]);
     }
