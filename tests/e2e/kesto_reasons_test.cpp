@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "kesto_e2e_support.h"
+#include "report/csv_writer.h"
 
 namespace velquor::testing {
 namespace {
@@ -97,11 +98,11 @@ TEST(KestoReasons, AnExpiredLoginSaysLogInAgainAndAnUnknownMacSaysSo) {
         "server restarted): log in again (it replied \"NOLOGIN\")";
     for (const auto& result : added->results) EXPECT_EQ(result.reason, notLoggedIn);
     EXPECT_EQ(reporter.details()[0], added->results[0].reason);
-    const std::string csv = provisioning::formatResultsCsv(*added);
-    EXPECT_NE(csv.find("1,1," + macs[0] +
+    const std::string csv = report::csvText(provisioning::resultsTable(*added));
+    EXPECT_NE(csv.find("1,1,A1," + macs[0] +
                        ",add,failed,\"not logged in from this address (the login expired, the "
                        "password was changed or the server restarted): log in again (it "
-                       "replied \"\"NOLOGIN\"\")\"\n"),
+                       "replied \"\"NOLOGIN\"\")\"\r\n"),
               std::string::npos)
         << csv;
 
