@@ -19,6 +19,7 @@
 
 #include "server/request_log.h"
 #include "server/server_connection.h"
+#include "server/serving_checks.h"
 
 namespace velquor::server {
 
@@ -156,6 +157,12 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
         server->m_workerStores.push_back(std::move(*more));
     }
 
+    if (auto safe = checkFolderModes(files, server->m_settings.databaseUrl.empty()); !safe) {
+        return safe.error();
+    }
+    std::string expiring;
+    if (auto current = checkServerCertificate(files, &expiring); !current) return current.error();
+    if (!expiring.empty()) writeLogLine(expiring);
     auto tls = makeServerTlsContext(files);
     if (!tls) return tls.error();
     server->m_tls = std::move(*tls);
@@ -226,6 +233,29 @@ void KestoServer::requestStop() noexcept {
     [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
 }
 
+void KestoServer::requestReload() noexcept {
+    m_reloadRequested.store(true);
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
+}
+
+// Connections already open keep the context they were accepted with (each holds a reference).
+void KestoServer::reloadTls() {
+    std::string expiring;
+    auto current = checkFolderModes(m_files, m_settings.databaseUrl.empty());
+    if (current) current = checkServerCertificate(m_files, &expiring);
+    auto tls =
+        current ? makeServerTlsContext(m_files) : support::Result<SslContextPtr>(current.error());
+    if (!tls) {
+        writeLogLine("kestod: reload failed, still serving with the certificate and key in use: " +
+                     tls.error().message);
+        return;
+    }
+    m_tls = std::move(*tls);
+    writeLogLine("kestod: reloaded the server certificate and key");
+    if (!expiring.empty()) writeLogLine(expiring);
+}
+
 support::Status KestoServer::run() {
     for (auto& store : m_workerStores) {
         m_workers.emplace_back([this, &store] { workerMain(*store); });
@@ -259,6 +289,7 @@ support::Status KestoServer::run() {
             while (::read(m_wakeRead, drain, sizeof drain) > 0) {
             }
         }
+        if (m_reloadRequested.exchange(false)) reloadTls();
         // Connections first, by their position in fds, before accepting changes m_open.
         const std::size_t firstConnection = 1 + m_listeners.size();
         for (std::size_t i = 0; ready > 0 && i < m_open.size(); ++i) {

@@ -72,6 +72,10 @@ public:
     support::Status run();
     // Safe to call from a signal handler.
     void requestStop() noexcept;
+    // Reads the server certificate and key again for the connections accepted from then on;
+    // a certificate or key that does not load leaves the ones in use. Safe to call from a
+    // signal handler.
+    void requestReload() noexcept;
 
 private:
     struct Connection;
@@ -91,6 +95,7 @@ private:
     support::Status bindListener(const std::string& where, const sockaddr_storage& address,
                                  socklen_t length, std::size_t kindIndex);
     void acceptFrom(const Listener& listener);
+    void reloadTls();
     void advance(Connection& connection);
     void readRecord(Connection& connection);
     void dispatch(std::unique_ptr<Connection> connection);
@@ -114,6 +119,7 @@ private:
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_reloadRequested{false};
     // Out of descriptors, accept fails at once while the listener stays readable; the loop
     // leaves the listeners alone for a moment instead of spinning.
     Clock::time_point m_acceptPausedUntil{};

@@ -96,8 +96,8 @@ std::string initHelp() {
 std::string serveHelp() {
     return "usage: kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
            "\n"
-           "Answers requests until SIGTERM, SIGINT or SIGHUP, which finish the requests in\n"
-           "progress and exit with status 0.\n"
+           "Answers requests until SIGTERM or SIGINT, which finish the requests in progress\n"
+           "and exit with status 0; SIGHUP reads the certificate and key again.\n"
            "\n"
            "  --dir DIR                 the server folder, made by init\n" +
            kDatabaseOption +

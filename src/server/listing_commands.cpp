@@ -9,18 +9,12 @@
 #include "server/command_line.h"
 #include "server/kestod_commands.h"
 #include "server/request_log.h"
+#include "server/serving_checks.h"
 #include "support/exit_status.h"
 
 namespace velquor::server {
 
 namespace {
-
-// The store the command line names, which must exist already.
-support::Result<std::unique_ptr<AccountStore>> openExisting(const std::vector<std::string>& args) {
-    auto location = parseStoreLocation(args);
-    if (!location) return location.error();
-    return openAccountStore(*location, AccountStore::OpenMode::MustExist);
-}
 
 std::string ownerOf(const DeviceRow& device) {
     return "registered by " + escapeForLog(device.owner) + ", account " +
@@ -52,8 +46,17 @@ int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
 }  // namespace
 
 int runUsersCommand(const std::vector<std::string>& args) {
-    auto store = openExisting(args);
+    auto location = parseStoreLocation(args);
+    if (!location) return reportFailure(location.error());
+    auto store = openAccountStore(*location, AccountStore::OpenMode::MustExist);
     if (!store) return reportFailure(store.error());
+    // The one look at a server an administrator takes often: the certificate's end shows here.
+    if (!location->folder.empty()) {
+        std::string expiring;
+        const auto current = checkServerCertificate(serverFilesIn(location->folder), &expiring);
+        if (!current) std::cerr << "kestod: " << current.error().message << '\n';
+        if (!expiring.empty()) std::cerr << "kestod: " << expiring << '\n';
+    }
     auto users = (*store)->listUsers();
     if (!users) return reportFailure(users.error());
     // A fourth column only for a name under guessing: its failed logins, and whether its

@@ -30,10 +30,15 @@ extern "C" void onStopSignal(int) {
     if (g_server != nullptr) g_server->requestStop();
 }
 
-// A daemon told to stop has done its job: SIGTERM (the service manager), SIGINT (Ctrl-C
-// beside 'make run') and SIGHUP (its terminal closed; there is nothing to reload) all end in a
-// clean stop that finishes in-flight requests, and the process exits 0. A client that hangs
-// up while we write must not kill the server.
+extern "C" void onReloadSignal(int) {
+    if (g_server != nullptr) g_server->requestReload();
+}
+
+// A daemon told to stop has done its job: SIGTERM (the service manager) and SIGINT (Ctrl-C
+// beside 'make run') end in a clean stop that finishes in-flight requests, and the process
+// exits 0. SIGHUP, as daemons have it (systemctl reload, a rotation of certificates), reads the
+// certificate and key again and goes on serving. A client that hangs up while we write must
+// not kill the server.
 void installSignalHandlers(KestoServer& server) {
     g_server = &server;
     struct sigaction action {};
@@ -41,6 +46,7 @@ void installSignalHandlers(KestoServer& server) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onReloadSignal;
     ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }

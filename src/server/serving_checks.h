@@ -1,0 +1,24 @@
+// What kestod checks before it serves a folder, and again when told to reload: that no other
+// account can read its keys or change its folder or database, and that the server certificate
+// is still valid (with a warning once it expires within 30 days).
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "server/server_files.h"
+#include "support/result.h"
+
+namespace velquor::server {
+
+inline constexpr auto kExpiryWarning = std::chrono::days(30);
+
+// Refuses (naming the file and its mode) a folder that others may write to, a key that others
+// may read, and a database (when the store is the folder's SQLite file) that others may write.
+support::Status checkFolderModes(const ServerFiles& files, bool sqliteStore);
+
+// The server certificate's expiry; an error when it has expired (or is not valid yet).
+// *warning gets a line when it expires within kExpiryWarning, and stays empty otherwise.
+support::Status checkServerCertificate(const ServerFiles& files, std::string* warning);
+
+}  // namespace velquor::server
