@@ -102,7 +102,7 @@ Status checkShape(const ListingPageShape& shape) {
 
 Result<DeviceRequest> buildListingRequest(const ListingQuery& query) {
     auto record = buildDeviceRequest(
-        {std::string(kOperationList), query.macAddress, std::string(), query.userName});
+        {std::string(kOperationList), query.macAddress, query.account, query.userName});
     if (!record) return record.error();
     const std::string start = std::to_string(query.start);
     std::memcpy(record->reserved, start.data(), start.size());
@@ -128,10 +128,8 @@ Result<ListingQuery> decodeListingRequest(std::string_view record) {
     std::fill(plain.begin() + static_cast<std::ptrdiff_t>(reservedAt), plain.end(), '\0');
     auto fields = decodeDeviceRequest(plain);
     if (!fields) return fields.error();
-    if (!fields->server.empty()) {
-        return makeError(ErrorCode::InvalidInput, "a LIST request carries no server text");
-    }
-    ListingQuery query{std::move(fields->userName), std::move(fields->macAddress), 0};
+    ListingQuery query{std::move(fields->userName), std::move(fields->macAddress), 0,
+                       std::move(fields->server)};
     if (!start->empty()) {
         auto row = parseDecimal(*start, "the start row");
         if (!row) return row.error();

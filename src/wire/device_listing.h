@@ -23,8 +23,9 @@
 //   bytes  48-175  the server text it was registered with (empty for "OTHER")
 //   bytes 176-191  zero
 //
-// An "OTHER" row only answers a request for one MAC address: it says the address is taken
-// without naming the account. A refusal is a short reply word instead of the header, as for
+// The administrator may put an account's name in the server field to list that account's
+// devices instead of its own. An "OTHER" row only answers a request for one MAC address: it
+// says the address is taken without naming the account. A refusal is a short reply word instead of the header, as for
 // every request; a server that does not know "LIST" answers "NO" or closes.
 #pragma once
 
@@ -40,6 +41,8 @@
 namespace velquor::wire {
 
 inline constexpr std::string_view kOperationList = "LIST";
+// The administrator's: frees every device of the account named in the server field.
+inline constexpr std::string_view kOperationFree = "FREE";
 inline constexpr std::string_view kReplyRows = "ROWS";
 inline constexpr std::string_view kListingMore = "MORE";
 inline constexpr std::string_view kListingEnd = "END";
@@ -79,6 +82,7 @@ struct ListingQuery {
     std::string userName;
     std::string macAddress;  // empty: every device of the user
     std::uint64_t start = 0;
+    std::string account;  // the administrator's only: whose devices; empty: the user's own
     bool operator==(const ListingQuery&) const = default;
 };
 
