@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -31,8 +32,8 @@ wire::ListingQuery pageOf(const InventoryScope& scope, std::uint64_t start) {
 
 // Runs job(0) … job(count - 1) over up to `workers` threads, each with a fetcher of its own;
 // the first error stops the rest and is the result.
-Status forEachInParallel(std::size_t count, std::size_t workers,
-                         const PageFetcherFactory& fetchers, const std::stop_token& stop,
+Status forEachInParallel(std::size_t count, std::size_t workers, const PageFetcherFactory& fetchers,
+                         const std::stop_token& stop,
                          const std::function<Status(std::size_t, const PageFetcher&)>& job) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
@@ -54,7 +55,8 @@ Status forEachInParallel(std::size_t count, std::size_t workers,
     };
     {
         std::vector<std::jthread> threads;
-        const std::size_t started = std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(count, 1));
+        const std::size_t started =
+            std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(count, 1));
         for (std::size_t i = 0; i < started; ++i) threads.emplace_back(work);
     }
     if (firstError) return *firstError;
@@ -94,10 +96,9 @@ Status checkPage(const wire::ListingPage& page, std::uint64_t start, std::uint64
     }
     const std::uint64_t expected = std::min(kPageRows, total - std::min(total, start));
     if (page.rows.size() != expected) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the page at row " + std::to_string(start + 1) + " holds " +
-                             std::to_string(page.rows.size()) + " rows, not " +
-                             std::to_string(expected));
+        return makeError(ErrorCode::InvalidInput, "the page at row " + std::to_string(start + 1) +
+                                                      " holds " + std::to_string(page.rows.size()) +
+                                                      " rows, not " + std::to_string(expected));
     }
     return {};
 }
@@ -117,8 +118,9 @@ Status checkOrder(const std::vector<RegisteredDevice>& rows) {
         if (!(rows[i - 1].mac < rows[i].mac)) {
             return makeError(ErrorCode::InvalidInput,
                              "the devices changed while they were listed (row " +
-                                 std::to_string(i + 1) + " repeats or precedes the one before "
-                                                         "it): list them again");
+                                 std::to_string(i + 1) +
+                                 " repeats or precedes the one before "
+                                 "it): list them again");
         }
     }
     return {};
@@ -133,19 +135,18 @@ Status fetchRemainingPages(const PageFetcherFactory& fetchers, const InventorySc
     const std::size_t pages = static_cast<std::size_t>((total + kPageRows - 1) / kPageRows);
     std::atomic<std::uint64_t> done{first.rows.size()};
     std::mutex progressMutex;
-    return forEachInParallel(
-        pages > 0 ? pages - 1 : 0, inFlight, fetchers, stop,
-        [&](std::size_t index, const PageFetcher& fetch) -> Status {
-            const std::uint64_t start = (index + 1) * kPageRows;
-            auto page = fetch(pageOf(scope, start));
-            if (!page) return page.error();
-            if (auto s = checkPage(*page, start, total); !s) return s;
-            if (auto s = appendPage(*page, rows); !s) return s;
-            const std::uint64_t now = done += page->rows.size();
-            std::lock_guard lock(progressMutex);
-            progress.progress(now, total, "devices");
-            return {};
-        });
+    return forEachInParallel(pages > 0 ? pages - 1 : 0, inFlight, fetchers, stop,
+                             [&](std::size_t index, const PageFetcher& fetch) -> Status {
+                                 const std::uint64_t start = (index + 1) * kPageRows;
+                                 auto page = fetch(pageOf(scope, start));
+                                 if (!page) return page.error();
+                                 if (auto s = checkPage(*page, start, total); !s) return s;
+                                 if (auto s = appendPage(*page, rows); !s) return s;
+                                 const std::uint64_t now = done += page->rows.size();
+                                 std::lock_guard lock(progressMutex);
+                                 progress.progress(now, total, "devices");
+                                 return {};
+                             });
 }
 
 // One question about one MAC: mine (with its registration), another account's, or nobody's.
@@ -238,19 +239,28 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};
     std::mutex progressMutex;
     progress.progress(done, macs.size(), "MAC addresses");
-    auto asked = forEachInParallel(
-        toAsk.size(), options.pagesInFlight, fetchers, stop,
-        [&](std::size_t index, const PageFetcher& ask) -> Status {
-            auto outcome = askOne(ask, user, macs[toAsk[index]]);
-            if (!outcome) return outcome.error();
-            checked[toAsk[index]] = std::move(*outcome);
-            const std::uint64_t now = ++done;
-            std::lock_guard lock(progressMutex);
-            progress.progress(now, macs.size(), "MAC addresses");
-            return {};
-        });
+    auto asked = forEachInParallel(toAsk.size(), options.pagesInFlight, fetchers, stop,
+                                   [&](std::size_t index, const PageFetcher& ask) -> Status {
+                                       auto outcome = askOne(ask, user, macs[toAsk[index]]);
+                                       if (!outcome) return outcome.error();
+                                       checked[toAsk[index]] = std::move(*outcome);
+                                       const std::uint64_t now = ++done;
+                                       std::lock_guard lock(progressMutex);
+                                       progress.progress(now, macs.size(), "MAC addresses");
+                                       return {};
+                                   });
     if (!asked) return asked.error();
     return checked;
+}
+
+PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop) {
+    return [endpoint, stop] {
+        auto channel = std::make_shared<ProvisioningChannel>(endpoint);
+        channel->setStopToken(stop);
+        return PageFetcher([channel](const wire::ListingQuery& query) {
+            return channel->fetchListingPage(query);
+        });
+    };
 }
 
 }  // namespace velquor::provisioning

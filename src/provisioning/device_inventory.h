@@ -67,12 +67,9 @@ support::Result<std::vector<RegisteredDevice>> listDevices(const PageFetcherFact
 // The outcome of every MAC address given (canonical forms), in their order: one listing of
 // the account when that takes fewer exchanges than asking for each, and one question for each
 // MAC the listing did not hold (is it another account's?). progress counts MACs.
-support::Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetchers,
-                                                         std::string_view user,
-                                                         const std::vector<std::string>& macs,
-                                                         support::ProgressSink& progress,
-                                                         std::stop_token stop,
-                                                         InventoryOptions options = {});
+support::Result<std::vector<CheckedDevice>> checkDevices(
+    const PageFetcherFactory& fetchers, std::string_view user, const std::vector<std::string>& macs,
+    support::ProgressSink& progress, std::stop_token stop, InventoryOptions options = {});
 
 // Fetchers over real channels to the endpoint's device port.
 PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop);

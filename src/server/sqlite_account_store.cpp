@@ -89,6 +89,11 @@ ALTER TABLE accounts ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;
 DELETE FROM grants;
 ALTER TABLE grants ADD COLUMN generation INTEGER NOT NULL DEFAULT 0;
 )sql",
+    // Version 4: an account's devices are listed in MAC order straight from an index.
+    R"sql(
+CREATE INDEX devices_by_account_mac ON devices(account_id, mac);
+DROP INDEX devices_by_account_id;
+)sql",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
 

@@ -25,8 +25,9 @@
 //
 // The administrator may put an account's name in the server field to list that account's
 // devices instead of its own. An "OTHER" row only answers a request for one MAC address: it
-// says the address is taken without naming the account. A refusal is a short reply word instead of the header, as for
-// every request; a server that does not know "LIST" answers "NO" or closes.
+// says the address is taken without naming the account. A refusal is a short reply word
+// instead of the header, as for every request; a server that does not know "LIST" answers "NO"
+// or closes.
 #pragma once
 
 #include <cstddef>
