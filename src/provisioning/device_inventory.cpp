@@ -253,6 +253,18 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     return checked;
 }
 
+support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
+                                   std::string_view account) {
+    auto record = wire::buildDeviceRequest({std::string(wire::kOperationFree), std::string(),
+                                            std::string(account), std::string(administrator)});
+    if (!record) return record.error();
+    ProvisioningChannel channel(endpoint);
+    if (channel.SendDeviceRequest(*record) == kRequestAccepted) return {};
+    return makeError(
+        channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network,
+        channel.lastError());
+}
+
 PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop) {
     return [endpoint, stop] {
         auto channel = std::make_shared<ProvisioningChannel>(endpoint);

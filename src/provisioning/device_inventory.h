@@ -71,6 +71,10 @@ support::Result<std::vector<CheckedDevice>> checkDevices(
     const PageFetcherFactory& fetchers, std::string_view user, const std::vector<std::string>& macs,
     support::ProgressSink& progress, std::stop_token stop, InventoryOptions options = {});
 
+// The administrator frees every device of account (before deleting it, say).
+support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
+                                   std::string_view account);
+
 // Fetchers over real channels to the endpoint's device port.
 PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop);
 

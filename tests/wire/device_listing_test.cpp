@@ -18,7 +18,7 @@ ListedDevice mine(std::string mac, std::string server) {
 }
 
 TEST(DeviceListing, RequestIsADeviceRecordWithTheStartRowInTheZeroArea) {
-    auto record = buildListingRequest({"carol", "", 2000});
+    auto record = buildListingRequest({"carol", "", 2000, ""});
     ASSERT_TRUE(record.ok()) << record.error().message;
     const std::string_view bytes = recordBytes(*record);
     EXPECT_EQ(bytes, padded("LIST", 64) + std::string(64, '\0') + std::string(128, '\0') +
@@ -26,7 +26,7 @@ TEST(DeviceListing, RequestIsADeviceRecordWithTheStartRowInTheZeroArea) {
     EXPECT_TRUE(isListingRequest(bytes));
     auto decoded = decodeListingRequest(bytes);
     ASSERT_TRUE(decoded.ok()) << decoded.error().message;
-    EXPECT_EQ(*decoded, (ListingQuery{"carol", "", 2000}));
+    EXPECT_EQ(*decoded, (ListingQuery{"carol", "", 2000, ""}));
 
     // The administrator names the account in the server field.
     auto forDave = buildListingRequest({"chief", "", 0, "dave"});
@@ -44,7 +44,7 @@ TEST(DeviceListing, RequestIsADeviceRecordWithTheStartRowInTheZeroArea) {
 }
 
 TEST(DeviceListing, MalformedRequestsAreRefused) {
-    auto record = buildListingRequest({"carol", "001122334455", 0});
+    auto record = buildListingRequest({"carol", "001122334455", 0, ""});
     ASSERT_TRUE(record.ok());
     std::string bytes(recordBytes(*record));
     auto withStart = [&](std::string start) {
