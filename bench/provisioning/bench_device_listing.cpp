@@ -109,6 +109,14 @@ int main() {
     endpoint.devicePort = proxy.port();
     int status = 0;
 
+    {
+        support::NullProgress none;
+        const auto start = Clock::now();
+        auto listed = provisioning::listDevices(provisioning::channelFetchers(direct, {}),
+                                                {kUser, ""}, none, {}, {kPagesInFlight});
+        std::printf("on loopback: list %d devices in %.2f s%s\n", kDevices, seconds(start),
+                    listed ? "" : " (failed)");
+    }
     std::printf("reading registrations back through a 40 ms round trip:\n");
     const double before = peakMegabytes();
     support::NullProgress none;

@@ -171,6 +171,23 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered};
 }
 
+// The rest of a listing whose first page has arrived.
+Result<std::vector<RegisteredDevice>> listFromFirstPage(
+    const PageFetcherFactory& fetchers, const InventoryScope& scope, const wire::ListingPage& first,
+    support::ProgressSink& progress, const std::stop_token& stop, InventoryOptions options) {
+    if (auto s = checkPage(first, 0, first.total); !s) return s.error();
+    std::vector<RegisteredDevice> rows(first.total);
+    if (auto s = appendPage(first, rows); !s) return s.error();
+    progress.progress(first.rows.size(), first.total, "devices");
+    if (auto s = fetchRemainingPages(fetchers, scope, first, rows, progress, stop,
+                                     options.pagesInFlight);
+        !s) {
+        return s.error();
+    }
+    if (auto s = checkOrder(rows); !s) return s.error();
+    return rows;
+}
+
 }  // namespace
 
 std::string_view checkOutcomeName(CheckOutcome outcome) {
@@ -190,20 +207,9 @@ Result<std::vector<RegisteredDevice>> listDevices(const PageFetcherFactory& fetc
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop, InventoryOptions options) {
     if (stop.stop_requested()) return cancelled();
-    const PageFetcher fetch = fetchers();
-    auto first = fetch(pageOf(scope, 0));
+    auto first = fetchers()(pageOf(scope, 0));
     if (!first) return first.error();
-    if (auto s = checkPage(*first, 0, first->total); !s) return s.error();
-    std::vector<RegisteredDevice> rows(first->total);
-    if (auto s = appendPage(*first, rows); !s) return s.error();
-    progress.progress(first->rows.size(), first->total, "devices");
-    if (auto s = fetchRemainingPages(fetchers, scope, *first, rows, progress, stop,
-                                     options.pagesInFlight);
-        !s) {
-        return s.error();
-    }
-    if (auto s = checkOrder(rows); !s) return s.error();
-    return rows;
+    return listFromFirstPage(fetchers, scope, *first, progress, stop, options);
 }
 
 Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetchers,
@@ -214,15 +220,15 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     std::vector<CheckedDevice> checked(macs.size());
     std::vector<std::size_t> toAsk;
     // A handful of MACs is cheaper asked one by one than an account of many pages listed.
-    const PageFetcher fetch = fetchers();
-    auto first = fetch(pageOf({std::string(user), std::string()}, 0));
+    const InventoryScope own{std::string(user), std::string()};
+    auto first = fetchers()(pageOf(own, 0));
     if (!first) return first.error();
     const std::uint64_t pages = (first->total + kPageRows - 1) / kPageRows;
     if (macs.size() <= pages) {
         for (std::size_t i = 0; i < macs.size(); ++i) toAsk.push_back(i);
     } else {
         support::NullProgress quiet;
-        auto mine = listDevices(fetchers, {std::string(user), std::string()}, quiet, stop, options);
+        auto mine = listFromFirstPage(fetchers, own, *first, quiet, stop, options);
         if (!mine) return mine.error();
         std::unordered_map<std::string_view, const RegisteredDevice*> byMac;
         for (const auto& device : *mine) byMac.emplace(device.mac, &device);
