@@ -1,5 +1,6 @@
 // velquor-cli kesto: log in to the Kesto provisioning server, then administer users, change the
 // password, or register and remove the MAC addresses of a spreadsheet.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -7,7 +8,10 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "cli/kesto_inventory.h"
 #include "cli/secret_input.h"
+#include "mac/mac_address.h"
+#include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"
@@ -211,6 +215,42 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     return batchExitStatus(summary->succeeded(), summary->cancelled);
 }
 
+// device list takes nothing more; device check takes its MAC addresses from --mac.
+std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    if (words[1] == "list") {
+        if (words.size() != 2) return std::string("device list takes no arguments");
+        return std::nullopt;
+    }
+    if (args.values("--mac").empty() || words.size() != 2) {
+        return std::string("device check needs --mac MAC (repeatable)");
+    }
+    for (const auto& mac : args.values("--mac")) {
+        if (!mac::canonicalMac(mac)) {
+            return "--mac " + mac + ": " + mac::describe(mac::Reading(mac).refusal());
+        }
+    }
+    return std::nullopt;
+}
+
+// The canonical forms of --mac, in order, once each.
+std::vector<std::string> typedMacs(const support::ArgParser& args) {
+    std::vector<std::string> macs;
+    for (const auto& mac : args.values("--mac")) {
+        const std::string canonical = *mac::canonicalMac(mac);
+        if (std::find(macs.begin(), macs.end(), canonical) == macs.end()) {
+            macs.push_back(canonical);
+        }
+    }
+    return macs;
+}
+
+int runInventoryCommand(Context& context, const std::string& command) {
+    const auto csv = context.args.value("--csv");
+    if (command == "list") return listDevicesCommand(context.endpoint, context.userName, csv);
+    return checkDevicesCommand(context.endpoint, context.userName, typedMacs(context.args), csv);
+}
+
 // Everything that can be wrong with the command line is found before the login is sent.
 std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
@@ -221,8 +261,11 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (words.size() != 1) return command + " takes no arguments";
     } else if (command == "user") {
         if (!addOrDel) return "user needs: add NAME or del NAME";
+    } else if (command == "device" && words.size() >= 2 &&
+               (words[1] == "list" || words[1] == "check")) {
+        if (auto problem = inventoryCommandProblem(args)) return problem;
     } else if (command == "device") {
-        if (!addOrDel) return "device needs: add MACFILE or del MACFILE";
+        if (!addOrDel) return "device needs: add MACFILE, del MACFILE, list or check";
         if (!args.value("--server-field")) return "device needs --server-field TEXT";
         const std::string replace = args.value("--replace").value_or("ask");
         if (replace != "ask" && replace != "all" && replace != "none") {
@@ -249,10 +292,11 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
 }
 
 int runKesto(const std::vector<std::string>& arguments) {
-    support::ArgParser args({"--address", "--host", "--ports", "--cafile", "--connect-timeout",
-                             "--exchange-timeout", "--jobs", "--user", "--password-file",
-                             "--new-password-file", "--server-field", "--replace", "--report"},
-                            {});
+    support::ArgParser args(
+        {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
+         "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
+         "--replace", "--report", "--mac", "--csv"},
+        {});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
@@ -288,6 +332,7 @@ int runKesto(const std::vector<std::string>& arguments) {
     }
     if (command == "user") return runUserCommand(context, words);
     if (command == "passwd") return runPasswdCommand(context);
+    if (words[1] == "list" || words[1] == "check") return runInventoryCommand(context, words[1]);
     return runDeviceCommand(context, words);
 }
 
