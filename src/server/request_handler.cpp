@@ -2,7 +2,6 @@
 #include "server/request_handler.h"
 
 #include "server/listing_request.h"
-
 #include "wire/wire_records.h"
 
 namespace velquor::server {

@@ -105,7 +105,7 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
     writeLogLine(formatLogLine(
         std::chrono::system_clock::now(),
         LogEntry{connection.peer, connection.port, outcome.operation, outcome.user, outcome.mac,
-                 sent.empty() ? std::string_view()
+                 sent.empty()             ? std::string_view()
                  : outcome.logged.empty() ? std::string_view(outcome.reply)
                                           : std::string_view(outcome.logged),
                  detail}));
