@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "commands (each logs in first):\n"
     "  login                                   print the role: administrator or operator\n"
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
-    "  user del NAME                           delete a user (as chief)\n"
+    "  user del NAME [--free-devices]          delete a user (as chief), freeing its devices\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
     "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
     "             [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
@@ -143,6 +143,27 @@ struct Context {
     StderrReporter reporter;
 };
 
+// Before a user is deleted, chief hears how many devices it holds: they stay registered to the
+// deleted account unless --free-devices frees them first. A server that does not list devices
+// is no reason not to delete.
+support::Status offerDevicesOf(Context& context, const std::string& user) {
+    auto count =
+        provisioning::accountDeviceCount(context.endpoint, provisioning::kAdministratorName, user);
+    if (!count || *count == 0) return {};
+    printError(provisioning::registeredDevicesText(user, *count));
+    if (!context.args.has("--free-devices")) {
+        printError("they stay registered to the deleted account; --free-devices frees them first");
+        return {};
+    }
+    if (auto freed = provisioning::freeAccountDevices(context.endpoint,
+                                                      provisioning::kAdministratorName, user);
+        !freed) {
+        return freed;
+    }
+    printError("freed " + std::to_string(*count) + " devices of " + user);
+    return {};
+}
+
 int runUserCommand(Context& context, const std::vector<std::string>& words) {
     support::Status status;
     if (words[1] == "add") {
@@ -152,6 +173,7 @@ int runUserCommand(Context& context, const std::vector<std::string>& words) {
         status = provisioning::addUser(context.endpoint, words[2], *password, *password,
                                        context.reporter);
     } else {
+        if (auto freed = offerDevicesOf(context, words[2]); !freed) return failWith(freed.error());
         status = provisioning::deleteUser(context.endpoint, words[2], "", context.reporter);
     }
     return status ? kExitOk : failWithReason(status.error());
@@ -296,7 +318,7 @@ int runKesto(const std::vector<std::string>& arguments) {
         {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
          "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
          "--replace", "--report", "--mac", "--csv"},
-        {});
+        {"--free-devices"});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);

@@ -259,6 +259,21 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     return checked;
 }
 
+support::Result<std::uint64_t> accountDeviceCount(const KestoEndpoint& endpoint,
+                                                  std::string_view administrator,
+                                                  std::string_view account) {
+    ProvisioningChannel channel(endpoint);
+    auto page = channel.fetchListingPage(
+        {std::string(administrator), std::string(), 0, std::string(account)});
+    if (!page) return page.error();
+    return page->total;
+}
+
+std::string registeredDevicesText(std::string_view account, std::uint64_t count) {
+    return std::string(account) + " has " + std::to_string(count) + " registered device" +
+           (count == 1 ? "." : "s.");
+}
+
 support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
                                    std::string_view account) {
     auto record = wire::buildDeviceRequest({std::string(wire::kOperationFree), std::string(),

@@ -71,6 +71,14 @@ support::Result<std::vector<CheckedDevice>> checkDevices(
     const PageFetcherFactory& fetchers, std::string_view user, const std::vector<std::string>& macs,
     support::ProgressSink& progress, std::stop_token stop, InventoryOptions options = {});
 
+// How many devices account holds, asked by the administrator (before deleting it, say).
+support::Result<std::uint64_t> accountDeviceCount(const KestoEndpoint& endpoint,
+                                                  std::string_view administrator,
+                                                  std::string_view account);
+
+// "dave has 2 registered devices." (one device: "1 registered device").
+std::string registeredDevicesText(std::string_view account, std::uint64_t count);
+
 // The administrator frees every device of account (before deleting it, say).
 support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
                                    std::string_view account);

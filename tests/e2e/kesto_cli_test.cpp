@@ -342,5 +342,31 @@ TEST_F(KestoCliTest, DeviceListAndCheckReadRegistrationsBack) {
     EXPECT_NE(typo.err.find("11 hex digits, not 12"), std::string::npos) << typo.err;
 }
 
+// Chief deleting a user hears how many devices it holds, and may free them in the same step.
+TEST_F(KestoCliTest, DeletingAUserTellsItsDevicesAndMayFreeThem) {
+    makeOperator(server, "dave", "d-pw");
+    makeOperator(server, "erin", "e-pw");
+    writeFile(dir / "d.csv", "020000000d01\n020000000d02\n");
+    writeFile(dir / "e.csv", "020000000e01\n");
+    for (const auto& [user, file] : {std::pair{"dave", "d.csv"}, std::pair{"erin", "e.csv"}}) {
+        ASSERT_EQ(kesto(std::string("--user ") + user + " --password-file - device add " +
+                            shellQuote((dir / file).string()) +
+                            " --server-field https://p.example/ --replace none",
+                        std::string(user[0] == 'd' ? "d-pw" : "e-pw") + "\n")
+                      .status,
+                  0);
+    }
+    auto kept = kesto(chief() + "user del erin", chiefPassword());
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_NE(kept.err.find("erin has 1 registered device."), std::string::npos) << kept.err;
+    EXPECT_NE(server.runTool({"devices"}).find("020000000e01"), std::string::npos);
+
+    auto freed = kesto(chief() + "user del dave --free-devices", chiefPassword());
+    EXPECT_EQ(freed.status, 0) << freed.err;
+    EXPECT_NE(freed.err.find("dave has 2 registered devices."), std::string::npos) << freed.err;
+    const std::string devices = server.runTool({"devices"});
+    EXPECT_EQ(devices.find("020000000d0"), std::string::npos) << devices;
+}
+
 }  // namespace
 }  // namespace velquor::testing
