@@ -2,6 +2,7 @@
 #include "server/request_handler.h"
 
 #include "mac/mac_address.h"
+#include "server/listing_request.h"
 #include "server/peer_group.h"
 #include "wire/wire_records.h"
 
@@ -244,6 +245,12 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
 }
 
 RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_view record) {
+    if (isInventoryRequest(record)) {
+        return answerInventoryRequest(
+            m_store, record, [&](const RequestOutcome& outcome, std::string_view user) {
+                return missingGrant(outcome, user, peer, "no login of this user from this address");
+            });
+    }
     RequestOutcome outcome;
     outcome.operation = "DEVICE";
     auto fields = wire::decodeDeviceRequest(record);

@@ -105,8 +105,8 @@ support::Status checkServerCertificate(const ServerFiles& files, std::string* wa
     }
     const auto left = std::chrono::seconds(expires - now);
     if (left <= kExpiryWarning) {
-        *warning = "warning: the server certificate " + files.serverCert.string() +
-                   " expires on " + utcDate(expires) + renew;
+        *warning = "warning: the server certificate " + files.serverCert.string() + " expires on " +
+                   utcDate(expires) + renew;
     }
     return {};
 }

@@ -78,12 +78,11 @@ void writeExpiredCertificate(const std::filesystem::path& dir) {
         return PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr);
     };
     std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> caKey(readKey(dir / "ca.key"), EVP_PKEY_free);
-    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(readKey(dir / "server.key"),
-                                                       EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(readKey(dir / "server.key"), EVP_PKEY_free);
     std::unique_ptr<FILE, int (*)(FILE*)> caFile(std::fopen((dir / "cacert.pem").c_str(), "rb"),
                                                  std::fclose);
-    std::unique_ptr<X509, void (*)(X509*)> ca(PEM_read_X509(caFile.get(), nullptr, nullptr, nullptr),
-                                              X509_free);
+    std::unique_ptr<X509, void (*)(X509*)> ca(
+        PEM_read_X509(caFile.get(), nullptr, nullptr, nullptr), X509_free);
     ASSERT_TRUE(caKey && key && ca);
     std::unique_ptr<X509, void (*)(X509*)> certificate(X509_new(), X509_free);
     X509_set_version(certificate.get(), 2);
@@ -131,9 +130,9 @@ TEST(KestodServingTest, AnExpiredCertificateIsRefusedAtStartAndNotTakenAtAReload
     ASSERT_TRUE(server.stop());
     std::string output;
     EXPECT_EQ(serveAgain(server, &output), 1) << output;
-    EXPECT_NE(output.find("the server certificate " + (dir / "server.pem").string() +
-                          " expired on "),
-              std::string::npos)
+    EXPECT_NE(
+        output.find("the server certificate " + (dir / "server.pem").string() + " expired on "),
+        std::string::npos)
         << output;
     EXPECT_EQ(output.find("serving on"), std::string::npos) << output;
     writeFile(dir / "server.pem", good);

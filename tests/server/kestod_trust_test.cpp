@@ -227,7 +227,7 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     ASSERT_TRUE(server.stop());
     auto store = server::SqliteAccountStore::open(file, server::AccountStore::OpenMode::MustExist);
     ASSERT_TRUE(store) << store.error().message;
-    EXPECT_EQ((*store)->schemaVersion().value(), 4);
+    EXPECT_EQ((*store)->schemaVersion().value(), 5);
 }
 
 }  // namespace
