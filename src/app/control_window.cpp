@@ -17,6 +17,7 @@
 #include <QShortcut>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/input_history.h"
 #include "app/progress_task.h"
@@ -183,7 +184,12 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
         const bool last = i + 1 == reports.size();
         QStringList lines;
         if (i < details.size() && !details[i].empty()) lines << QString::fromStdString(details[i]);
-        if (last && reason != text && !lines.contains(reason)) lines << reason;
+        // The error often is the detail with what failed before it ("login: " + the reason):
+        // one reason, said once.
+        const bool said = std::any_of(lines.cbegin(), lines.cend(), [&reason](const QString& line) {
+            return reason.endsWith(line);
+        });
+        if (last && reason != text && !said) lines << reason;
         lines.removeAll(QString());
         messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok, icon,
                    lines.join('\n'));

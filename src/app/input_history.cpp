@@ -29,6 +29,9 @@
 #include <QStringDecoder>
 #include <QtGlobal>
 #include <optional>
+#include <utility>
+
+#include "support/trusted_file.h"
 
 namespace velquor::app {
 namespace {
@@ -87,19 +90,34 @@ QString damaged(const QString& path) {
     return text.arg(path);
 }
 
-// What is wrong with the file before its settings are read: QSettings would read a huge file
-// whole and turn bytes that are not UTF-8 into replacement characters in a path.
+// Why the last state file read was not used when nobody should have written it as it is: a
+// FIFO, a device, or a file another user could have planted.
+QString& untrustedProblem() {
+    static QString problem;
+    return problem;
+}
+
+// What is wrong with the file before its settings are read: a FIFO would block the reader
+// (and the window would never appear), a file planted by another user would fill the fields
+// with his paths, QSettings would read a huge file whole and turn bytes that are not UTF-8
+// into replacement characters in a path.
 std::optional<QString> byteProblem(const QString& path) {
-    QFile file(path);
-    if (file.size() > kMaxStateFileBytes) {
-        return QStringLiteral("%1 is too large to be a state file; it is ignored.").arg(path);
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("cannot read %1 (%2); the remembered inputs are ignored.")
-            .arg(path, file.errorString());
+    const auto bytes = support::readTrustedFile(
+        QFile::encodeName(path).toStdString(), kMaxStateFileBytes, support::FileTrust::OwnerOrRoot);
+    if (!bytes) {
+        const QString why = QString::fromStdString(bytes.error().message);
+        if (bytes.error().code == support::ErrorCode::Refused ||
+            bytes.error().code == support::ErrorCode::InvalidInput) {
+            untrustedProblem() = why;
+        }
+        if (bytes.error().code == support::ErrorCode::TooLarge) {
+            return QStringLiteral("%1 is too large to be a state file; it is ignored.").arg(path);
+        }
+        return QStringLiteral("%1; the remembered inputs are ignored.").arg(why);
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString decoded = utf8(file.read(kMaxStateFileBytes));
+    [[maybe_unused]] const QString decoded =
+        utf8(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
     if (utf8.hasError()) return damaged(path);
     return std::nullopt;
 }
@@ -229,6 +247,10 @@ bool InputHistory::read(const QString& path, InputHistory& history) {
     }
     history = std::move(found);
     return true;
+}
+
+QString InputHistory::takeUntrustedWarning() {
+    return std::exchange(untrustedProblem(), QString());
 }
 
 InputHistory InputHistory::load() {

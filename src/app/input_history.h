@@ -36,6 +36,9 @@ public:
     static void update(const std::function<void(InputHistory&)>& change);
     // Removes everything remembered.
     static void forget();
+    // Why the state file was last passed over because it is no file this user alone could have
+    // written (a FIFO, one owned by another user or writable by others), once; else empty.
+    static QString takeUntrustedWarning();
 
     QString folder(const QString& purpose) const { return m_folders.value(purpose); }
     // Remembers the folder that holds path (or path itself when it is a folder).

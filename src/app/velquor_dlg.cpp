@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
@@ -291,6 +292,13 @@ void CVelquorDlg::restoreRememberedFields() {
     const InputHistory history = InputHistory::load();
     for (const auto& [id, name] : kRememberedFields) setControlText(id, history.field(*name));
     m_inputFilePath = controlText(kInputFileEdit);
+    // Said once the window is up, so that it opens whatever the file is.
+    if (const QString untrusted = InputHistory::takeUntrustedWarning(); !untrusted.isEmpty()) {
+        QTimer::singleShot(0, this, [this, untrusted] {
+            messageBox(tr("The remembered inputs were not used."), QString(), MessageButtons::Ok,
+                       MessageIcon::Warning, untrusted);
+        });
+    }
 }
 
 void CVelquorDlg::done(int result) {

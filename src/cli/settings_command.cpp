@@ -1,9 +1,7 @@
 // velquor-cli settings: the Kesto settings in effect, each with where it came from, written so
 // that the lines can be pasted into a settings file.
-#include <iomanip>
 #include <iostream>
 #include <set>
-#include <sstream>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
@@ -41,6 +39,10 @@ int runSettings(const std::vector<std::string>& arguments) {
     auto loaded = settings::loadSettings(*commandLine, paths);
     if (!loaded) return failWith(loaded.error());
     for (const auto& warning : loaded->warnings) printError("warning: " + warning);
+    const settings::CaFileLookup ca = settings::findCaFile(loaded->effective, paths);
+    for (const auto& why : ca.rejected) {
+        printError("warning: " + why + "; not used as the CA certificate");
+    }
 
     std::cout << "# system file: " << paths.systemFile().string() << "\n"
               << "# user file:   " << paths.userFile().string() << "\n"
@@ -51,12 +53,11 @@ int runSettings(const std::vector<std::string>& arguments) {
             std::cout << "# " << line.key << " is not set\n";
             continue;
         }
-        std::ostringstream setting;
-        setting << line.key << " = " << line.value;
-        std::cout << std::left << std::setw(40) << setting.str() << " # " << originText(line.from)
-                  << "\n";
+        // The origin on a comment line of its own: after the value it would be part of it.
+        std::cout << "# " << line.key << ": " << originText(line.from) << "\n"
+                  << line.key << " = " << line.value << "\n";
     }
-    const settings::CaFileLookup ca = settings::findCaFile(loaded->effective, paths);
+
     if (ca.found) {
         std::cout << "# CA certificate: " << ca.found->string() << "\n";
     } else {

@@ -18,6 +18,7 @@
 
 #include "provisioning/exchange_pool.h"
 #include "support/hex.h"
+#include "wire/device_listing.h"
 
 namespace velquor::provisioning {
 
@@ -335,6 +336,12 @@ private:
         if (exchange.result != kDeviceExists) {
             return fail(row, kesto_text::kAddFailed, kesto_text::kAddDeviceCaption);
         }
+        // Another account's phone is not the operator's to replace, and asking would make it
+        // look like theirs: it fails, unasked.
+        if (!finishing() && registeredToAnotherAccount(result.macAddress)) {
+            return fail(row, kesto_text::kAddFailed, kesto_text::kAddDeviceCaption,
+                        "registered to another account");
+        }
         // After a Cancel nothing new is sent, so there is nothing to ask: the registration stays
         // as the server has it.
         if (finishing() || !replaceWanted(result.macAddress)) {
@@ -348,9 +355,20 @@ private:
         return std::nullopt;
     }
 
-    MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption) {
+    // The server's listing tells whose an "EXIST" is; a server without it leaves the question
+    // to be asked as it always was.
+    bool registeredToAnotherAccount(const std::string& macAddress) {
+        ProvisioningChannel channel(m_endpoint);
+        channel.setStopToken(m_stop);
+        auto page = channel.fetchListingPage({m_batch.userName, macAddress, 0, std::string()});
+        return page && page->rows.size() == 1 &&
+               page->rows.front().state == wire::ListedState::Other;
+    }
+
+    MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption,
+                    std::string reason = {}) {
         MacResult& result = resultOf(row);
-        result.reason = failureReason(row);
+        result.reason = reason.empty() ? failureReason(row) : std::move(reason);
         if (m_failureMessages < kMaxFailureMessages) {
             ++m_failureMessages;
             m_reporter.reportWithDetail(formatMessage(pattern, result.macAddress), caption,

@@ -106,10 +106,15 @@ MaybeFailure makeContext(const std::string& caFile, const std::string& caProblem
     SSL_CTX_set_session_cache_mode(context,
                                    SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(context, storeNewSession);
+    // The lookup found no usable file (none there, a FIFO, one planted by another user): that
+    // is said, and nothing is opened, so nothing waits on a FIFO's writer.
+    if (!caProblem.empty()) {
+        SSL_CTX_free(context);
+        return Failure{kCaLoadFailed, caProblem};
+    }
     if (SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
         const std::string why = openSslErrors();
         SSL_CTX_free(context);
-        if (!caProblem.empty()) return Failure{kCaLoadFailed, caProblem};
         return Failure{kCaLoadFailed, "cannot load the trusted certificates from \"" + caFile +
                                           "\"" + (why.empty() ? "" : ": " + why)};
     }

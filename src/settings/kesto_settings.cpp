@@ -2,7 +2,6 @@
 // the per-user file back, and finding the CA certificate; see kesto_settings.h.
 #include "settings/kesto_settings.h"
 
-#include <ini.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -16,9 +15,11 @@
 #include <set>
 #include <system_error>
 
+#include "settings/key_rules.h"
+#include "settings/settings_file.h"
 #include "settings/settings_text.h"
 #include "support/atomic_file.h"
-#include "support/file_identity.h"
+#include "support/trusted_file.h"
 #include "wire/kesto_address.h"
 #include "wire/wire_records.h"
 
@@ -29,190 +30,7 @@ using support::makeError;
 
 namespace {
 
-constexpr std::string_view kSection = "kesto";
 constexpr std::uint64_t kLargestSettingsFile = 1 << 20;
-
-std::string lowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
-// One key of [kesto]: how its text becomes a value and how the value is written back.
-struct KeyRule {
-    std::string_view key;
-    support::Status (*read)(std::string_view text, KestoValues& into);
-    std::optional<std::string> (*write)(const KestoValues& from);
-};
-
-template <typename T, typename Parse>
-support::Status assign(std::optional<T>& field, std::string_view text, Parse parse) {
-    auto value = parse(text);
-    if (!value) return value.error();
-    field = std::move(*value);
-    return {};
-}
-
-const KeyRule kKeys[] = {
-    {"address",
-     [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
-     [](const KestoValues& v) { return v.address; }},
-    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
-     [](const KestoValues& v) {
-         return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
-     }},
-    {"ca-file",
-     [](std::string_view t, KestoValues& v) -> support::Status {
-         const std::string_view path = trimmed(t);
-         if (path.empty()) return makeError(ErrorCode::InvalidInput, "a file name is needed");
-         v.caFile = std::string(path);
-         return {};
-     },
-     [](const KestoValues& v) { return v.caFile; }},
-    {"connect-timeout",
-     [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
-     [](const KestoValues& v) {
-         return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
-     }},
-    {"exchange-timeout",
-     [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
-     [](const KestoValues& v) {
-         return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
-     }},
-    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
-     [](const KestoValues& v) {
-         return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
-     }},
-};
-
-const KeyRule* ruleFor(std::string_view key) {
-    const std::string lower = lowerCase(trimmed(key));
-    for (const KeyRule& rule : kKeys) {
-        if (rule.key == lower) return &rule;
-    }
-    return nullptr;
-}
-
-// What one file said, with the line of each key.
-struct FileLayer {
-    KestoValues values;
-    std::map<std::string, int> lines;
-};
-
-// Hands inih one physical line at a time and counts them, so every key and every mistake can
-// be placed; a line longer than inih's buffer is cut there and remembered as a mistake.
-struct LineSource {
-    std::string_view rest;
-    int line = 0;
-    int overlongLine = 0;
-    bool lineCut = false;  // the line just handed out was cut short
-};
-
-char* nextLine(char* buffer, int size, void* stream) {
-    auto& source = *static_cast<LineSource*>(stream);
-    if (source.rest.empty()) return nullptr;
-    ++source.line;
-    std::size_t end = source.rest.find('\n');
-    end = end == std::string_view::npos ? source.rest.size() : end + 1;
-    std::string_view line = source.rest.substr(0, end);
-    source.rest.remove_prefix(end);
-    const auto room = static_cast<std::size_t>(size - 1);
-    source.lineCut = line.size() > room;
-    if (source.lineCut) {
-        if (source.overlongLine == 0) source.overlongLine = source.line;
-        line = line.substr(0, room);
-    }
-    std::memcpy(buffer, line.data(), line.size());
-    buffer[line.size()] = '\0';
-    return buffer;
-}
-
-struct ParseState {
-    const std::filesystem::path& file;
-    LineSource source;
-    FileLayer layer;
-    // The first mistake by line, whoever found it: inih (syntax), the reader (length) or us.
-    int errorLine = 0;
-    std::string error;
-    std::vector<std::string> warnings;
-    std::set<std::string> warnedSections;
-
-    std::string here() const { return file.string() + ":" + std::to_string(source.line); }
-
-    void fail(std::string message) { failAt(source.line, std::move(message)); }
-
-    void failAt(int line, std::string message) {
-        if (line <= 0 || (errorLine != 0 && errorLine <= line)) return;
-        errorLine = line;
-        error = std::move(message);
-    }
-};
-
-int onKey(void* user, const char* section, const char* name, const char* value) {
-    auto& state = *static_cast<ParseState*>(user);
-    if (state.source.lineCut) return 1;  // what is left of it means nothing
-    const std::string sectionName = lowerCase(section);
-    if (sectionName.empty()) {
-        state.fail(std::string("'") + name + "' comes before any section: put it under [" +
-                   std::string(kSection) + "]");
-        return 1;
-    }
-    if (sectionName != kSection) {
-        if (state.warnedSections.insert(sectionName).second) {
-            state.warnings.push_back(state.here() + ": unknown section [" + section + "], ignored");
-        }
-        return 1;
-    }
-    const KeyRule* rule = ruleFor(name);
-    if (rule == nullptr) {
-        state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                 std::string(kSection) + "], ignored");
-        return 1;
-    }
-    const std::string key(rule->key);
-    if (auto earlier = state.layer.lines.find(key); earlier != state.layer.lines.end()) {
-        state.fail("[kesto] " + key + " is given again (first on line " +
-                   std::to_string(earlier->second) + ")");
-        return 1;
-    }
-    state.layer.lines[key] = state.source.line;
-    if (auto read = rule->read(value, state.layer.values); !read) {
-        state.fail("[kesto] " + key + ": " + read.error().message);
-    }
-    return 1;
-}
-
-// A relative ca-file in a file names a file beside it, wherever the program was started.
-void anchorCaFile(FileLayer& layer, const std::filesystem::path& file) {
-    if (layer.values.caFile && std::filesystem::path(*layer.values.caFile).is_relative()) {
-        layer.values.caFile = (file.parent_path() / *layer.values.caFile).lexically_normal();
-    }
-}
-
-// A missing file says nothing; one that exists but cannot be read is a warning, since the
-// operator may not be able to fix a site's file and the other sources still apply.
-support::Result<FileLayer> readSettingsFile(const std::filesystem::path& file,
-                                            std::vector<std::string>& warnings) {
-    std::error_code absent;
-    if (!std::filesystem::exists(file, absent) && !absent) return FileLayer{};
-    auto text = support::readWholeFile(file, kLargestSettingsFile);
-    if (!text) {
-        warnings.push_back(text.error().message + "; its settings are not used");
-        return FileLayer{};
-    }
-    ParseState state{file, LineSource{*text}, {}, 0, {}, {}, {}};
-    const int syntaxError = ini_parse_stream(nextLine, &state.source, onKey, &state);
-    state.failAt(state.source.overlongLine, "the line is too long");
-    state.failAt(syntaxError, "not a 'key = value' line nor a [section] header");
-    if (state.errorLine != 0) {
-        return makeError(
-            ErrorCode::InvalidInput,
-            file.string() + ":" + std::to_string(state.errorLine) + ": " + state.error);
-    }
-    warnings.insert(warnings.end(), state.warnings.begin(), state.warnings.end());
-    anchorCaFile(state.layer, file);
-    return std::move(state.layer);
-}
 
 struct Source {
     Origin origin;
@@ -287,9 +105,9 @@ SettingsPaths defaultSettingsPaths() {
 support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
                                              const SettingsPaths& paths) {
     LoadedSettings loaded;
-    auto system = readSettingsFile(paths.systemFile(), loaded.warnings);
+    auto system = readSettingsFile(paths.systemFile(), commandLine, loaded.warnings);
     if (!system) return system.error();
-    auto user = readSettingsFile(paths.userFile(), loaded.warnings);
+    auto user = readSettingsFile(paths.userFile(), commandLine, loaded.warnings);
     if (!user) return user.error();
     loaded.system = system->values;
     loaded.user = user->values;
@@ -384,7 +202,7 @@ std::vector<IniLine> splitLines(const std::string& text) {
 // and the values still missing go after the section's last key.
 std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values) {
     std::map<std::string, std::string> pending;
-    for (const KeyRule& rule : kKeys) {
+    for (const KeyRule& rule : keyRules()) {
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
@@ -413,7 +231,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
         if (inKesto && line.key) insertAt = out.size();
     }
     std::vector<std::string> missing;
-    for (const KeyRule& rule : kKeys) {
+    for (const KeyRule& rule : keyRules()) {
         if (auto value = pending.find(std::string(rule.key)); value != pending.end()) {
             missing.push_back(value->first + " = " + value->second);
         }
@@ -431,52 +249,104 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
 
 }  // namespace
 
+namespace {
+
+// The reader must take back every value as it was given: a value it would cut (at a line break
+// or an inline comment) or refuse is not saved.
+support::Status checkReadsBack(const std::string& text, const KestoValues& values,
+                               const std::filesystem::path& file) {
+    for (const KeyRule& rule : keyRules()) {
+        const std::optional<std::string> given = rule.write(values);
+        if (given && given->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            return makeError(ErrorCode::InvalidInput,
+                             "[kesto] " + std::string(rule.key) +
+                                 ": the value holds a line break, which a settings line cannot "
+                                 "keep; nothing was saved");
+        }
+    }
+    const ParsedText parsed = parseSettingsText(text, file);
+    if (!parsed.mistakes.empty()) {
+        return makeError(ErrorCode::InvalidInput,
+                         describeMistake(file, parsed.mistakes.front()) + "; nothing was saved");
+    }
+    for (const KeyRule& rule : keyRules()) {
+        const std::optional<std::string> given = rule.write(values);
+        if (rule.write(parsed.layer.values) == given) continue;
+        return makeError(ErrorCode::InvalidInput,
+                         "[kesto] " + std::string(rule.key) + ": '" + given.value_or("") +
+                             "' would not read back as it is (a line break, a ';' after a space "
+                             "and spaces at either end are not kept); nothing was saved");
+    }
+    return {};
+}
+
+// The file's present text, kept around the keys this program writes. A file someone else
+// planted keeps nothing of its own: the one saved is this user's alone.
+support::Result<std::string> existingText(const std::filesystem::path& file) {
+    auto text =
+        support::readTrustedFile(file, kLargestSettingsFile, support::FileTrust::OwnerOrRoot);
+    if (text) return text;
+    if (text.error().code == ErrorCode::NotFound || text.error().code == ErrorCode::Refused) {
+        return std::string();
+    }
+    return text.error();
+}
+
+}  // namespace
+
 support::Status saveUserSettings(const KestoValues& values, const SettingsPaths& paths) {
     const std::filesystem::path file = paths.userFile();
-    std::string existing;
-    std::error_code absent;
-    if (std::filesystem::exists(file, absent)) {
-        auto text = support::readWholeFile(file, kLargestSettingsFile);
-        if (!text) return text.error();
-        existing = std::move(*text);
-    }
+    auto existing = existingText(file);
+    if (!existing) return existing.error();
+    const std::string text = rewrite(splitLines(*existing), values);
+    if (auto readsBack = checkReadsBack(text, values, file); !readsBack) return readsBack;
     std::error_code made;
     std::filesystem::create_directories(paths.userFolder, made);
     if (made) {
         return makeError(ErrorCode::Io,
                          support::describeErrno("cannot create", paths.userFolder, made.value()));
     }
-    const std::string text = rewrite(splitLines(existing), values);
     return support::writeFileAtomically(
         file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));
 }
 
 CaFileLookup findCaFile(const KestoSettings& settings, const SettingsPaths& paths) {
     CaFileLookup lookup;
-    const auto usable = [&lookup](const std::filesystem::path& candidate) {
+    // A bundle found in the working folder or the configuration folders is trusted only when
+    // nobody else could have put it there; one the settings name is the operator's choice.
+    const auto usable = [&lookup](const std::filesystem::path& candidate,
+                                  support::FileTrust trust) {
         lookup.searched.push_back(candidate);
-        std::error_code ignored;
-        if (std::filesystem::is_regular_file(candidate, ignored)) lookup.found = candidate;
+        const support::Status checked = support::checkTrustedFile(candidate, trust);
+        if (checked) {
+            lookup.found = candidate;
+        } else if (checked.error().code != ErrorCode::NotFound) {
+            lookup.rejected.push_back(checked.error().message);
+        }
         return lookup.found.has_value();
     };
     if (!settings.caFile.value.empty()) {
-        if (usable(settings.caFile.value)) return lookup;
-        lookup.problem = "the CA certificate file " + settings.caFile.value + " (ca-file, " +
-                         (settings.caFile.from.where.empty() ? std::string("default")
-                                                             : settings.caFile.from.where) +
-                         ") does not exist";
+        if (usable(settings.caFile.value, support::FileTrust::AnyOwner)) return lookup;
+        const std::string where = settings.caFile.from.where.empty() ? std::string("default")
+                                                                     : settings.caFile.from.where;
+        lookup.problem = lookup.rejected.empty()
+                             ? "the CA certificate file " + settings.caFile.value + " (ca-file, " +
+                                   where + ") does not exist"
+                             : lookup.rejected.front() + " (ca-file, " + where + ")";
         return lookup;
     }
     for (const auto& candidate :
          {std::filesystem::path("cacert.pem"), paths.userFolder / "cacert.pem",
           paths.systemFolder / "cacert.pem"}) {
-        if (usable(candidate)) return lookup;
+        if (usable(candidate, support::FileTrust::OwnerOrRoot)) return lookup;
     }
     std::string searched;
     for (const auto& path : lookup.searched) {
         searched += (searched.empty() ? "" : ", ") + path.string();
     }
-    lookup.problem = "no CA certificate found (looked for " + searched +
+    std::string rejected;
+    for (const auto& why : lookup.rejected) rejected += "; not used: " + why;
+    lookup.problem = "no CA certificate found (looked for " + searched + rejected +
                      "); name the server's CA file with ca-file in the [kesto] section of " +
                      paths.userFile().string() + " or " + paths.systemFile().string();
     return lookup;

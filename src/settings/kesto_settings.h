@@ -92,7 +92,9 @@ struct LoadedSettings {
 // Reads both files and lays the command line's values over them. A value that cannot be
 // used (a port that is not a number, a negative time-out, a line that is not "key = value")
 // is an error naming the file, the line and the key: a setting silently ignored would send
-// the operator's requests somewhere else than the file says.
+// the operator's requests somewhere else than the file says. When the command line gives that
+// key's value, the mistake is moot and only a warning. A file that is not a regular file, or
+// that another user could have written, is not used, with a warning (settings_file.h).
 support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine = {},
                                              const SettingsPaths& paths = defaultSettingsPaths());
 
@@ -103,6 +105,8 @@ std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings
 // Writes the values into the per-user file atomically, creating its folder. Keys of [kesto]
 // given here are set, keys left empty are removed (the system file or the default then
 // applies); comments, other sections and keys this program does not know are kept as they are.
+// Nothing is written unless the file, read again, gives back every value as given (a value
+// with a line break or a " ;" would not): the error names the key.
 support::Status saveUserSettings(const KestoValues& values,
                                  const SettingsPaths& paths = defaultSettingsPaths());
 
@@ -149,13 +153,18 @@ support::Result<KestoValues> valuesFromOptions(
 struct CaFileLookup {
     std::optional<std::filesystem::path> found;
     std::vector<std::filesystem::path> searched;  // in the order they were tried
+    // Why files that are there were not used ("./cacert.pem is writable by every user",
+    // "... is a FIFO, not a file"), in the order they were tried.
+    std::vector<std::string> rejected;
     // When nothing was found: where it looked and which setting names the file.
     std::string problem;
 };
 
 // The ca-file setting when given (relative to the file that gave it, or to the working
 // directory for a command-line option); otherwise cacert.pem in the working directory, then
-// velquor/cacert.pem in the per-user and the system configuration folders.
+// velquor/cacert.pem in the per-user and the system configuration folders, each used only
+// when owned by this user or root and not writable by others. Only a regular file is found:
+// a FIFO is never opened, so nothing waits on it.
 CaFileLookup findCaFile(const KestoSettings& settings,
                         const SettingsPaths& paths = defaultSettingsPaths());
 

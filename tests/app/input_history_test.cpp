@@ -3,6 +3,8 @@
 // reopen, with the XDG folders in a temporary place.
 #include "app/input_history.h"
 
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -143,6 +145,40 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("state.conf"));
         window.reject();
         QCOMPARE(InputHistory::load().field(history_key::kTemplate), QString("/t.xml"));
+    }
+
+    // A FIFO would block the reading and the window would never appear; a file another user
+    // could have written would fill the fields with his paths. Either is passed over, the
+    // window opens, and a box says why.
+    void aFifoOrAPlantedStateFileIsPassedOverAndSaidInTheWindow() {
+        const QString stateFile = InputHistory::stateFile();
+        QDir().mkpath(QFileInfo(stateFile).absolutePath());
+        QVERIFY(::mkfifo(QFile::encodeName(stateFile).constData(), 0600) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is a FIFO, not a file"));
+        {
+            ScriptedPrompter prompter;
+            CVelquorDlg window(prompter);
+            window.show();
+            QVERIFY(velquor::testing::waitFor([&] { return !prompter.messages().empty(); }));
+            QCOMPARE(prompter.messageTexts(), QStringList{"The remembered inputs were not used."});
+            QVERIFY2(prompter.messages()[0].details.contains(stateFile + " is a FIFO, not a file"),
+                     qPrintable(prompter.messages()[0].details));
+        }
+        QFile::remove(stateFile);
+
+        QFile planted(stateFile);
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write("[General]\nversion=1\n[fields]\ntemplate=/planted/t.xml\n");
+        planted.close();
+        QVERIFY(::chmod(QFile::encodeName(stateFile).constData(), 0666) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("writable by every user"));
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        QVERIFY(window.controlText(kTemplateEdit).isEmpty());
+        QVERIFY(velquor::testing::waitFor([&] { return !prompter.messages().empty(); }));
+        QVERIFY2(prompter.messages()[0].details.contains("writable by every user"),
+                 qPrintable(prompter.messages()[0].details));
     }
 
     void theMainWindowsPathsSurviveAReopenButNoKey() {

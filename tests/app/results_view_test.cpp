@@ -177,6 +177,35 @@ private slots:
         QCOMPARE(readFile(dir / "picked.xlsx"), before);
     }
 
+    // A row a stopped run never reached needs a second look as much as a failed one: the
+    // failures filter keeps both, and Save under the filter writes both.
+    void cancelledRowsAreShownByTheFailuresFilter() {
+        velquor::generator::GenerationReport report;
+        using velquor::generator::DeviceOutcome;
+        const auto row = [](int at, const char* mac, DeviceOutcome outcome) {
+            velquor::generator::DeviceResult device;
+            device.row = at;
+            device.mac = mac;
+            device.outcome = outcome;
+            return device;
+        };
+        report.devices = {row(2, "001565000001", DeviceOutcome::Written),
+                          row(3, "bad/mac", DeviceOutcome::Failed),
+                          row(4, "001565000003", DeviceOutcome::Cancelled)};
+        report.cancelled = true;
+        TempDir dir;
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, generationResults(report, "/o/"));
+        view.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(view.visibleRowCount(), 2);
+        QCOMPARE(view.table()->model()->index(1, 1).data().toString(), QString("001565000003"));
+        prompter.queueFile(q(dir / "left.csv"));
+        QVERIFY(view.saveReport());
+        const std::string csv = readFile(dir / "left.csv");
+        QVERIFY2(csv.find(",cancelled,") != std::string::npos, csv.c_str());
+        QVERIFY2(csv.find(",written,") == std::string::npos, csv.c_str());
+    }
+
     void aReportThatCannotBeSavedSaysSo() {
         TempDir dir;
         ScriptedPrompter prompter;

@@ -134,5 +134,36 @@ TEST_F(KestoInventoryTest, ListingNeedsTheUsersOwnGrantAndOtherAccountsAreTheChi
     registerFor("alice", {"02:00:00:00:61:01"});
 }
 
+// An Add that meets another account's phone fails it without asking; the operator's own phone
+// is still asked about.
+TEST_F(KestoInventoryTest, AddingAnotherAccountsPhoneFailsWithoutAQuestion) {
+    registerFor("bob", {"02:00:00:00:71:01"});
+    registerFor("alice", {"02:00:00:00:71:02"});
+    const auto file = writeMacFile(dir, "mixed.csv", {{"020000007101"}, {"020000007102"}});
+    std::vector<std::string> asked;
+    support::RecordingReporter reporter;
+    support::NullProgress none;
+    auto summary = provisioning::addDevices(
+        server.endpoint(),
+        provisioning::DeviceBatch{file.string(), "https://alice.example/", "alice", 1},
+        [&](const std::string& mac, const std::string&) {
+            asked.push_back(mac);
+            return provisioning::ReplaceAnswer::No;
+        },
+        {}, reporter, none, {});
+    ASSERT_TRUE(summary.ok());
+    ASSERT_EQ(summary->results.size(), 2u);
+    EXPECT_EQ(summary->results[0].outcome, provisioning::MacOutcome::Failed);
+    EXPECT_EQ(summary->results[0].reason, "registered to another account");
+    EXPECT_EQ(summary->results[1].outcome, provisioning::MacOutcome::Declined);
+    EXPECT_EQ(asked, std::vector<std::string>{"020000007102"});
+    // bob's registration is untouched.
+    support::NullProgress quiet;
+    auto bobs = provisioning::listDevices(fetchers(), {"bob", ""}, quiet, {});
+    ASSERT_TRUE(bobs.ok());
+    ASSERT_EQ(bobs->size(), 1u);
+    EXPECT_EQ((*bobs)[0].server, "https://bob.example/");
+}
+
 }  // namespace
 }  // namespace velquor::testing

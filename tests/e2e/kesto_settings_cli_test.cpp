@@ -3,6 +3,7 @@
 // --address/--ports/--cafile; the CA certificate found where the lookup says; the same server
 // reached under a name its certificate does not carry refused with a reason naming both.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "kesto_e2e_support.h"
 #include "scripted_tls_server.h"
@@ -83,6 +84,53 @@ TEST_F(SettingsCliTest, LogsInAndAddsByNameWithPortsAndCaFromTheUserFile) {
     EXPECT_NE(shown.out.find("user file " + (userFolder / "velquor.conf").string() + ":2"),
               std::string::npos)
         << shown.out;
+}
+
+// What `velquor-cli settings` prints is a file that loads again, with the same values; a CA
+// path of 300 bytes in it works for a login.
+TEST_F(SettingsCliTest, WhatSettingsPrintsLoadsAgainAsTheUsersFile) {
+    std::filesystem::path longCa = dir.path();
+    while (longCa.string().size() < 290) longCa /= std::string(40, 'c');
+    std::filesystem::create_directories(longCa);
+    longCa /= "ca.pem";
+    std::filesystem::copy_file(server.caCertPath(), longCa);
+    writeFile(userFolder / "velquor.conf", "[kesto]\naddress = localhost\nports = " + portsText() +
+                                               "\nca-file = " + longCa.string() + "\njobs = 3\n");
+    const auto shown = cli("settings");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    writeFile(userFolder / "velquor.conf", shown.out);
+    const auto again = cli("settings");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+    EXPECT_NE(again.out.find("ca-file = " + longCa.string() + "\n"), std::string::npos)
+        << again.out;
+    EXPECT_NE(again.out.find("jobs = 3\n"), std::string::npos) << again.out;
+    const auto login =
+        cli("kesto --user chief --password-file - login", server.chiefPassword() + "\n");
+    EXPECT_EQ(login.status, 0) << login.err;
+}
+
+// A FIFO where a settings file or the CA file should be is named for what it is and never
+// read: the command goes on without the file, or fails at once for the CA.
+TEST_F(SettingsCliTest, AFifoIsNeverWaitedOn) {
+    ASSERT_EQ(::mkfifo((userFolder / "velquor.conf").c_str(), 0600), 0);
+    const std::string target = "--address localhost --ports " + portsText() + " ";
+    auto login = cli("kesto " + target + "--cafile " + shellQuote(server.caCertPath().string()) +
+                         " --user chief --password-file - login",
+                     server.chiefPassword() + "\n");
+    EXPECT_EQ(login.status, 0) << login.err;
+    EXPECT_NE(login.err.find((userFolder / "velquor.conf").string() + " is a FIFO, not a file"),
+              std::string::npos)
+        << login.err;
+
+    ASSERT_EQ(::mkfifo((dir / "ca.pem").c_str(), 0600), 0);
+    login = cli("kesto " + target + "--cafile " + shellQuote((dir / "ca.pem").string()) +
+                    " --user chief --password-file - login",
+                server.chiefPassword() + "\n");
+    EXPECT_EQ(login.status, 1);
+    EXPECT_NE(login.err.find((dir / "ca.pem").string() + " is a FIFO, not a file"),
+              std::string::npos)
+        << login.err;
 }
 
 TEST_F(SettingsCliTest, TheSystemFileAloneIsEnoughAndTheCaIsLookedUpBesideIt) {

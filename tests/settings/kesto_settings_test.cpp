@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "settings_fixture.h"
 #include "temp_dir.h"
 #include "wire/kesto_address.h"
 
@@ -19,34 +20,6 @@ using namespace std::chrono_literals;
 using velquor::testing::readFile;
 using velquor::testing::TempDir;
 using velquor::testing::writeFile;
-
-class SettingsTest : public ::testing::Test {
-protected:
-    SettingsTest() {
-        paths.systemFolder = dir / "etc";
-        paths.userFolder = dir / "home" / "velquor";
-        std::filesystem::create_directories(paths.systemFolder);
-        std::filesystem::create_directories(paths.userFolder);
-    }
-
-    void system(std::string_view text) { writeFile(paths.systemFile(), text); }
-    void user(std::string_view text) { writeFile(paths.userFile(), text); }
-
-    LoadedSettings load(const KestoValues& commandLine = {}) {
-        auto loaded = loadSettings(commandLine, paths);
-        EXPECT_TRUE(loaded.ok()) << loaded.error().message;
-        return loaded ? *loaded : LoadedSettings{};
-    }
-
-    std::string loadError() {
-        auto loaded = loadSettings({}, paths);
-        EXPECT_FALSE(loaded.ok());
-        return loaded ? std::string() : loaded.error().message;
-    }
-
-    TempDir dir;
-    SettingsPaths paths;
-};
 
 TEST_F(SettingsTest, EachSourceAloneAndAllTogether) {
     const std::string systemFile = paths.systemFile().string();
@@ -191,7 +164,12 @@ TEST_F(SettingsTest, BadValuesAndMalformedLinesNameFileLineAndKey) {
         {"address = x.example\n[kesto]\n", file + ":1: 'address' comes before any section"},
         {"[kesto]\njust some words\n", file + ":2: not a 'key = value' line"},
         {"[kesto\naddress = x.example\n", file + ":1: not a 'key = value' line"},
-        {"[kesto]\naddress = " + std::string(300, 'a') + "\n", file + ":2: the line is too long"},
+        {"[kesto]\naddress = " + std::string(300, 'a') + "\n", file + ":2: [kesto] address: 'aaa"},
+        {"[" + std::string(300, 'k') + "]\n", file + ":1: the line is too long"},
+        {"[kesto]\njobs = 2" + std::string("\0"
+                                           "3\n",
+                                           3),
+         file + ":2: the line holds a NUL"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);

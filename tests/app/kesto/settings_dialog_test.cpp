@@ -153,6 +153,45 @@ private slots:
         QVERIFY(readFile(folders.paths.userFile()).find("future-key") != std::string::npos);
     }
 
+    // What the dialog saves always reads back: a CA path of 300 bytes is saved, shown again
+    // when the dialog reopens, and read by the settings; a path the file could not keep as it
+    // is (a ';' after a space starts a comment there) is refused and nothing is written.
+    void whatItSavesReadsBackAndWhatWouldNotIsRefused() {
+        Folders folders;
+        const QString longPath = QStringLiteral("/srv/") + QString(291, 'c') + ".pem";
+        QCOMPARE(longPath.size(), 300);
+        {
+            ScriptedPrompter prompter;
+            SettingsDialog dialog(prompter, folders.paths);
+            dialog.show();
+            field(dialog, kSettingsCaFileEdit)->setText(longPath);
+            QVERIFY(velquor::testing::clickControl(dialog, kSettingsOkButton));
+            QCOMPARE(prompter.messageTexts(), QStringList());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        auto loaded = velquor::settings::loadSettings({}, folders.paths);
+        QVERIFY2(loaded.ok(), loaded ? "" : loaded.error().message.c_str());
+        QCOMPARE(QString::fromStdString(loaded->effective.caFile.value), longPath);
+        {
+            ScriptedPrompter prompter;
+            SettingsDialog dialog(prompter, folders.paths);
+            QCOMPARE(prompter.messageTexts(), QStringList());
+            QCOMPARE(field(dialog, kSettingsCaFileEdit)->text(), longPath);
+        }
+
+        const std::string before = readFile(folders.paths.userFile());
+        ScriptedPrompter prompter;
+        SettingsDialog dialog(prompter, folders.paths);
+        dialog.show();
+        field(dialog, kSettingsCaFileEdit)->setText("/srv/site ;old/ca.pem");
+        QVERIFY(velquor::testing::clickControl(dialog, kSettingsOkButton));
+        QCOMPARE(prompter.messageTexts(), QStringList{"The settings were not saved."});
+        QVERIFY2(prompter.messages()[0].details.contains("ca-file"),
+                 qPrintable(prompter.messages()[0].details));
+        QCOMPARE(readFile(folders.paths.userFile()), before);
+        QVERIFY(dialog.result() != int(QDialog::Accepted));
+    }
+
     void testConnectionShowsTheCertificateOrWhyNot() {
         KestodFixture server;
         Folders folders;

@@ -1,0 +1,85 @@
+// The [kesto] keys; see key_rules.h.
+#include "settings/key_rules.h"
+
+#include <cctype>
+
+#include "settings/settings_text.h"
+
+namespace velquor::settings {
+namespace {
+
+using support::ErrorCode;
+using support::makeError;
+
+template <typename T, typename Parse>
+support::Status assign(std::optional<T>& field, std::string_view text, Parse parse) {
+    auto value = parse(text);
+    if (!value) return value.error();
+    field = std::move(*value);
+    return {};
+}
+
+support::Status readCaFile(std::string_view text, KestoValues& into) {
+    const std::string_view path = trimmed(text);
+    if (path.empty()) return makeError(ErrorCode::InvalidInput, "a file name is needed");
+    if (path.size() > kMaxPathBytes) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the file name is " + std::to_string(path.size()) +
+                             " bytes long, more than the " + std::to_string(kMaxPathBytes) +
+                             " a path may have");
+    }
+    into.caFile = std::string(path);
+    return {};
+}
+
+const KeyRule kKeys[] = {
+    {"address",
+     [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
+     [](const KestoValues& v) { return v.address; }},
+    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+     [](const KestoValues& v) {
+         return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
+     }},
+    {"ca-file", readCaFile, [](const KestoValues& v) { return v.caFile; }},
+    {"connect-timeout",
+     [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
+     [](const KestoValues& v) {
+         return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
+     }},
+    {"exchange-timeout",
+     [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
+     [](const KestoValues& v) {
+         return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
+     }},
+    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+     [](const KestoValues& v) {
+         return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
+     }},
+};
+
+}  // namespace
+
+std::span<const KeyRule> keyRules() {
+    return kKeys;
+}
+
+const KeyRule* ruleFor(std::string_view key) {
+    const std::string lower = lowerCase(trimmed(key));
+    for (const KeyRule& rule : kKeys) {
+        if (rule.key == lower) return &rule;
+    }
+    return nullptr;
+}
+
+bool givesKey(const KestoValues& values, std::string_view key) {
+    const KeyRule* rule = ruleFor(key);
+    return rule != nullptr && rule->write(values).has_value();
+}
+
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+}  // namespace velquor::settings
