@@ -47,23 +47,24 @@ MaybeFailure Exchange::readUpTo(std::string& into, std::size_t wanted) {
 
 namespace {
 
-// A reply word where a page belongs: "NO" from a server that does not know LIST (and from ours
-// for a refusal it has no word of its own for).
-support::Error refusalOf(std::string_view reply) {
-    const std::string_view word = wire::fieldText(reply.data(), reply.size());
-    if (word == wire::kReplyNo) {
-        return makeError(ErrorCode::Refused, "this server does not list devices");
-    }
-    return makeError(ErrorCode::Refused, "the server refused the listing (it replied \"" +
-                                             support::escapeNonPrintable(word) + "\")");
-}
-
 support::Error broken(const support::Error& error) {
     return makeError(ErrorCode::InvalidInput,
                      "the server's listing breaks the layout: " + error.message);
 }
 
 }  // namespace
+
+// A reply word where a page belongs: worded as for any request, but a plain "NO" comes from a
+// server that does not know LIST (ours words every refusal of a listing).
+support::Error ProvisioningChannel::listingRefusal(std::string_view reply) {
+    std::string buffer(reply.substr(0, wire::kReplyBufferSize));
+    buffer.resize(wire::kReplyBufferSize, '\0');
+    interpretReply(buffer, false);
+    if (wire::replyIs(buffer, wire::kReplyNo)) {
+        m_lastError = std::string(kListingUnsupportedText);
+    }
+    return makeError(ErrorCode::Refused, m_lastError);
+}
 
 support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
     const wire::ListingQuery& query) {
@@ -88,7 +89,7 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
         return makeError(m_cancelled ? ErrorCode::Cancelled : ErrorCode::Network, m_lastError);
     }
     m_lastReply = reply.substr(0, wire::kReplyBufferSize);
-    if (reply.size() < wire::kListingHeaderSize) return refusalOf(reply);
+    if (reply.size() < wire::kListingHeaderSize) return listingRefusal(reply);
     auto shape =
         wire::decodeListingHeader(std::string_view(reply).substr(0, wire::kListingHeaderSize));
     if (!shape) return broken(shape.error());

@@ -20,7 +20,7 @@
 namespace velquor::provisioning {
 
 // Said when the server answers a listing with a plain refusal: an older server without it.
-inline constexpr std::string_view kListingUnsupported = "this server does not list devices";
+inline constexpr std::string_view kListingUnsupported = kListingUnsupportedText;
 
 struct RegisteredDevice {
     std::string mac;  // canonical: 12 lower-case hexadecimal digits

@@ -100,6 +100,9 @@ inline bool refusalSaysWhy(ServerRefusal refusal) {
     return refusal != ServerRefusal::None && refusal != ServerRefusal::Refused;
 }
 
+// Said when a server answers a listing with a plain refusal: an older server without it.
+inline constexpr std::string_view kListingUnsupportedText = "this server does not list devices";
+
 class ProvisioningChannel {
 public:
     // The time-outs are the endpoint's unless given here.
@@ -173,6 +176,7 @@ private:
     int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed, const void* request,
              std::size_t length);
     int interpretReply(std::string_view buffer, bool existAllowed);
+    support::Error listingRefusal(std::string_view reply);
 
     KestoEndpoint m_endpoint;
     ChannelTimeouts m_timeouts;

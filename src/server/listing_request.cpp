@@ -39,12 +39,12 @@ RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_
                        std::string_view cell) {
     const auto canonical = mac::canonicalMac(cell);
     if (!canonical) {
-        return refused(std::move(outcome), wire::kReplyNo,
+        return refused(std::move(outcome), wire::kReplyNotAcceptable,
                        "not a MAC address (" + std::to_string(cell.size()) + " bytes)");
     }
     outcome.mac = *canonical;
     auto found = store.findDevice(*canonical);
-    if (!found) return refused(std::move(outcome), wire::kReplyNo, found.error().message);
+    if (!found) return refused(std::move(outcome), wire::kReplyTryAgain, found.error().message);
     wire::ListingPage page;
     if (found->has_value()) {
         page.total = 1;
@@ -56,7 +56,7 @@ RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_
 RequestOutcome listAccount(AccountStore& store, RequestOutcome outcome, std::string_view owner,
                            std::uint64_t start) {
     auto stored = store.devicesOf(owner, start, wire::kListingPageRows);
-    if (!stored) return refused(std::move(outcome), wire::kReplyNo, stored.error().message);
+    if (!stored) return refused(std::move(outcome), wire::kReplyTryAgain, stored.error().message);
     wire::ListingPage page;
     page.total = stored->total;
     page.start = std::min(start, stored->total);
@@ -94,15 +94,18 @@ RequestOutcome answerInventoryRequest(AccountStore& store, std::string_view reco
     if (auto refusal = grantProblem(outcome, query->userName)) return *refusal;
     const bool administrator = query->userName == kAdministratorName;
     if (!query->account.empty() && !administrator) {
-        return refused(std::move(outcome), wire::kReplyNo,
+        return refused(std::move(outcome), wire::kReplyNotAcceptable,
                        "only the administrator lists or frees another account's devices");
     }
     if (outcome.operation == wire::kOperationFree) {
         if (query->account.empty() || !query->macAddress.empty()) {
-            return refused(std::move(outcome), wire::kReplyNo, "FREE names an account and no MAC");
+            return refused(std::move(outcome), wire::kReplyNotAcceptable,
+                           "FREE names an account and no MAC");
         }
         auto freed = store.releaseDevicesOf(query->account);
-        if (!freed) return refused(std::move(outcome), wire::kReplyNo, freed.error().message);
+        if (!freed) {
+            return refused(std::move(outcome), wire::kReplyTryAgain, freed.error().message);
+        }
         outcome.reply = std::string(wire::kReplyYes);
         outcome.detail = "freed " + std::to_string(*freed) + " devices of " + query->account;
         return outcome;
