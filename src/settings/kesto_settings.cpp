@@ -30,6 +30,7 @@ using support::makeError;
 namespace {
 
 constexpr std::string_view kSection = "kesto";
+constexpr std::string_view kDevicesSection = "devices";
 constexpr std::uint64_t kLargestSettingsFile = 1 << 20;
 
 std::string lowerCase(std::string_view text) {
@@ -38,8 +39,10 @@ std::string lowerCase(std::string_view text) {
     return lower;
 }
 
-// One key of [kesto]: how its text becomes a value and how the value is written back.
+// One key of [kesto] or [devices]: how its text becomes a value and how the value is written
+// back.
 struct KeyRule {
+    std::string_view section;
     std::string_view key;
     support::Status (*read)(std::string_view text, KestoValues& into);
     std::optional<std::string> (*write)(const KestoValues& from);
@@ -54,14 +57,14 @@ support::Status assign(std::optional<T>& field, std::string_view text, Parse par
 }
 
 const KeyRule kKeys[] = {
-    {"address",
+    {kSection, "address",
      [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
      [](const KestoValues& v) { return v.address; }},
-    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+    {kSection, "ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
      [](const KestoValues& v) {
          return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
      }},
-    {"ca-file",
+    {kSection, "ca-file",
      [](std::string_view t, KestoValues& v) -> support::Status {
          const std::string_view path = trimmed(t);
          if (path.empty()) return makeError(ErrorCode::InvalidInput, "a file name is needed");
@@ -69,19 +72,24 @@ const KeyRule kKeys[] = {
          return {};
      },
      [](const KestoValues& v) { return v.caFile; }},
-    {"connect-timeout",
+    {kSection, "connect-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
      }},
-    {"exchange-timeout",
+    {kSection, "exchange-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
      }},
-    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+    {kSection, "jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
      [](const KestoValues& v) {
          return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
+     }},
+    {kDevicesSection, "mac-form",
+     [](std::string_view t, KestoValues& v) { return assign(v.macForm, t, parseMacForm); },
+     [](const KestoValues& v) {
+         return v.macForm ? std::optional(std::string(mac::formName(*v.macForm))) : std::nullopt;
      }},
 };
 
@@ -91,6 +99,15 @@ const KeyRule* ruleFor(std::string_view key) {
         if (rule.key == lower) return &rule;
     }
     return nullptr;
+}
+
+const KeyRule* ruleFor(std::string_view section, std::string_view key) {
+    const KeyRule* rule = ruleFor(key);
+    return rule != nullptr && rule->section == section ? rule : nullptr;
+}
+
+bool isKnownSection(std::string_view section) {
+    return section == kSection || section == kDevicesSection;
 }
 
 // What one file said, with the line of each key.
@@ -157,27 +174,28 @@ int onKey(void* user, const char* section, const char* name, const char* value) 
                    std::string(kSection) + "]");
         return 1;
     }
-    if (sectionName != kSection) {
+    if (!isKnownSection(sectionName)) {
         if (state.warnedSections.insert(sectionName).second) {
             state.warnings.push_back(state.here() + ": unknown section [" + section + "], ignored");
         }
         return 1;
     }
-    const KeyRule* rule = ruleFor(name);
+    const KeyRule* rule = ruleFor(sectionName, name);
     if (rule == nullptr) {
         state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                 std::string(kSection) + "], ignored");
+                                 sectionName + "], ignored");
         return 1;
     }
     const std::string key(rule->key);
+    const std::string where = "[" + sectionName + "] " + key;
     if (auto earlier = state.layer.lines.find(key); earlier != state.layer.lines.end()) {
-        state.fail("[kesto] " + key + " is given again (first on line " +
-                   std::to_string(earlier->second) + ")");
+        state.fail(where + " is given again (first on line " + std::to_string(earlier->second) +
+                   ")");
         return 1;
     }
     state.layer.lines[key] = state.source.line;
     if (auto read = rule->read(value, state.layer.values); !read) {
-        state.fail("[kesto] " + key + ": " + read.error().message);
+        state.fail(where + ": " + read.error().message);
     }
     return 1;
 }
@@ -266,6 +284,7 @@ KestoValues builtInDefaults() {
     defaults.connectTimeout = std::chrono::seconds(5);
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
+    defaults.macForm = mac::kDefaultForm;
     return defaults;
 }
 
@@ -309,6 +328,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.connectTimeout = pick(sources, "connect-timeout", &KestoValues::connectTimeout);
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
+    effective.macForm = pick(sources, "mac-form", &KestoValues::macForm);
     return loaded;
 }
 
@@ -380,11 +400,13 @@ std::vector<IniLine> splitLines(const std::string& text) {
     return lines;
 }
 
-// The managed keys' lines of [kesto] are rewritten in place, dropped when the value is gone,
-// and the values still missing go after the section's last key.
-std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values) {
+// The managed keys' lines of one section are rewritten in place, dropped when the value is
+// gone, and the values still missing go after the section's last key.
+std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values,
+                    std::string_view section) {
     std::map<std::string, std::string> pending;
     for (const KeyRule& rule : kKeys) {
+        if (rule.section != section) continue;
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
@@ -393,7 +415,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
     std::size_t insertAt = 0;  // where the missing keys of [kesto] go
     for (const IniLine& line : lines) {
         if (line.section) {
-            inKesto = *line.section == kSection;
+            inKesto = *line.section == section;
             if (inKesto && !sawKesto) {
                 sawKesto = true;
                 out.push_back(line.text);
@@ -401,7 +423,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
                 continue;
             }
         }
-        if (inKesto && line.key && ruleFor(*line.key) != nullptr) {
+        if (inKesto && line.key && ruleFor(section, *line.key) != nullptr) {
             auto value = pending.find(*line.key);
             if (value == pending.end()) continue;  // unset now, or a second copy
             out.push_back(value->first + " = " + value->second);
@@ -420,7 +442,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
     }
     if (!sawKesto && !missing.empty()) {
         if (!out.empty() && !trimmed(out.back()).empty()) out.emplace_back();
-        out.push_back("[" + std::string(kSection) + "]");
+        out.push_back("[" + std::string(section) + "]");
         insertAt = out.size();
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), missing.begin(), missing.end());
@@ -446,7 +468,9 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
         return makeError(ErrorCode::Io,
                          support::describeErrno("cannot create", paths.userFolder, made.value()));
     }
-    const std::string text = rewrite(splitLines(existing), values);
+    const std::string text =
+        rewrite(splitLines(rewrite(splitLines(existing), values, kSection)), values,
+                kDevicesSection);
     return support::writeFileAtomically(
         file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));
 }
@@ -506,6 +530,7 @@ std::vector<SettingLine> describeSettings(const KestoSettings& settings) {
         {"exchange-timeout", formatSeconds(settings.exchangeTimeout.value),
          settings.exchangeTimeout.from},
         {"jobs", std::to_string(settings.jobs.value), settings.jobs.from},
+        {"mac-form", std::string(mac::formName(settings.macForm.value)), settings.macForm.from},
     };
 }
 
