@@ -95,7 +95,7 @@ int runGenerate(const std::vector<std::string>& args) {
     support::ArgParser parser(
         withKeyOptions({"--template", "--sheet", "--out", "--report", "--mac-form"}),
         {"--dry-run", "--check", "--help"},
-                              {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
+        {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.has("--help")) {
         std::cout << "usage: velquor-cli " << CommandRegistry::instance().find(kName)->usage
@@ -107,9 +107,10 @@ int runGenerate(const std::vector<std::string>& args) {
     }
     generator::GenerationRequest request;
     auto form = macFormSetting(parser.value("--mac-form"));
-    if (!form) return form.error().code == support::ErrorCode::Usage
-                          ? usageError(kName, form.error().message)
-                          : failWith(form.error());
+    if (!form)
+        return form.error().code == support::ErrorCode::Usage
+                   ? usageError(kName, form.error().message)
+                   : failWith(form.error());
     request.macForm = *form;
     const bool checkOnly = parser.has("--check");
     for (auto [option, field] :

@@ -251,7 +251,9 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
     const std::string prefix = "row " + std::to_string(result.row) + ": ";
     if (verdict.verdict == mac::Verdict::Refused) {
         result.outcome = DeviceOutcome::Refused;
-        result.reason = prefix + mac::describe(verdict.refusal);
+        result.reason = prefix + (verdict.refusal.kind == mac::RefusalKind::Empty
+                                      ? std::string("the MAC cell (column A) is empty")
+                                      : mac::describe(verdict.refusal));
         return result;
     }
     result.outcome = DeviceOutcome::Superseded;
@@ -429,8 +431,8 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
         text = "Check: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
                plural(devices, "device row", "device rows") + " can be used; nothing was written.";
     } else if (report.dryRun) {
-        text = "Dry run: " + std::to_string(report.count(DeviceOutcome::Checked)) +
-               " of " + plural(devices, "device row", "device rows") +
+        text = "Dry run: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
+               plural(devices, "device row", "device rows") +
                " can be written; nothing was written.";
     } else {
         // Rows, not files: with encryption each written row leaves two files.
@@ -450,7 +452,8 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     if (refused > 0) {
         text += "\n" + plural(refused, "row was", "rows were") +
                 " refused: column A is not a MAC address:";
-        listRows(text, report, DeviceOutcome::Refused, "more refused rows");
+        listRows(text, report, DeviceOutcome::Refused,
+                 reportWritten ? "more refused rows (see the report)" : "more refused rows");
     }
     if (failed > 0) {
         text += "\n" + plural(failed, "row failed:", "rows failed:");

@@ -38,8 +38,8 @@ enum class DeviceOutcome {
 };
 
 struct DeviceResult {
-    int row = 0;  // the sheet row, 1-based (devices start at row 2; empty rows are no devices)
-    std::string mac;            // column A as the sheet shows it
+    int row = 0;      // the sheet row, 1-based (devices start at row 2; empty rows are no devices)
+    std::string mac;  // column A as the sheet shows it
     std::string fileName;       // the device file's name ("001A2B3C4D5E.xml"), empty if none
     std::string plainFile;      // the path written (or that would be written), empty if none
     std::string encryptedFile;  // empty without encryption or when it was not written

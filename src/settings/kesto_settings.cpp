@@ -60,7 +60,8 @@ const KeyRule kKeys[] = {
     {kSection, "address",
      [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
      [](const KestoValues& v) { return v.address; }},
-    {kSection, "ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+    {kSection, "ports",
+     [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
      [](const KestoValues& v) {
          return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
      }},
@@ -82,7 +83,8 @@ const KeyRule kKeys[] = {
      [](const KestoValues& v) {
          return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
      }},
-    {kSection, "jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+    {kSection, "jobs",
+     [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
      [](const KestoValues& v) {
          return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
      }},
@@ -182,8 +184,8 @@ int onKey(void* user, const char* section, const char* name, const char* value) 
     }
     const KeyRule* rule = ruleFor(sectionName, name);
     if (rule == nullptr) {
-        state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                 sectionName + "], ignored");
+        state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" + sectionName +
+                                 "], ignored");
         return 1;
     }
     const std::string key(rule->key);
@@ -468,9 +470,8 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
         return makeError(ErrorCode::Io,
                          support::describeErrno("cannot create", paths.userFolder, made.value()));
     }
-    const std::string text =
-        rewrite(splitLines(rewrite(splitLines(existing), values, kSection)), values,
-                kDevicesSection);
+    const std::string text = rewrite(splitLines(rewrite(splitLines(existing), values, kSection)),
+                                     values, kDevicesSection);
     return support::writeFileAtomically(
         file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));
 }

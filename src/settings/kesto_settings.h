@@ -104,8 +104,8 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine = {}
 std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings);
 
 // Writes the values into the per-user file atomically, creating its folder. Keys of [kesto]
-// and [devices] given here are set, keys left empty are removed (the system file or the default then
-// applies); comments, other sections and keys this program does not know are kept as they are.
+// and [devices] given here are set, keys left empty are removed (the system file or the default
+// then applies); comments, other sections and keys this program does not know are kept as they are.
 support::Status saveUserSettings(const KestoValues& values,
                                  const SettingsPaths& paths = defaultSettingsPaths());
 

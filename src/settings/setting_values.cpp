@@ -161,8 +161,8 @@ support::Result<std::size_t> parseJobs(std::string_view text) {
 support::Result<mac::Form> parseMacForm(std::string_view text) {
     text = trimmed(text);
     if (const auto form = mac::parseForm(text)) return *form;
-    return makeError(ErrorCode::InvalidInput, "'" + std::string(text) + "' is not one of " +
-                                                  std::string(mac::formNames()));
+    return makeError(ErrorCode::InvalidInput,
+                     "'" + std::string(text) + "' is not one of " + std::string(mac::formNames()));
 }
 
 std::string formatPorts(const KestoPorts& ports) {
