@@ -78,14 +78,19 @@ DeviceBatchSummary rowsToSend(DeviceOperation command, const CheckedMacFile& che
     std::size_t sent = 0;
     for (const MacResult& result : checked.results) {
         if (result.outcome != MacOutcome::NotSent) continue;
-        toSend.results.push_back(MacResult{
-            result.row, result.column, checked.written[sent++], command, MacOutcome::NotSent, {}});
+        toSend.results.push_back(MacResult{result.row,
+                                           result.column,
+                                           result.macAddress,
+                                           command,
+                                           MacOutcome::NotSent,
+                                           {},
+                                           checked.written[sent++]});
     }
     return toSend;
 }
 
-// The sent rows' outcomes back among the others; each keeps its cell's text, and one sent in
-// another form says so.
+// The sent rows' outcomes back among the others; one sent in another form than its cell's
+// text says so.
 void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
                const CheckedMacFile& checked) {
     summary.cancelled = sent.cancelled;
@@ -95,8 +100,7 @@ void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
         if (result.outcome != MacOutcome::NotSent) continue;
         const bool rewritten = checked.rewritten[next];
         MacResult& done = sent.results[next++];
-        if (rewritten && done.reason.empty()) done.reason = mac::writtenAsText(done.macAddress);
-        done.macAddress = std::move(result.macAddress);
+        if (rewritten && done.reason.empty()) done.reason = mac::writtenAsText(done.written);
         result = std::move(done);
     }
 }

@@ -149,14 +149,16 @@ enum class MacOutcome {
 };
 
 struct MacResult {
-    int row = 0;     // 1-based, counted from A1
-    int column = 0;  // 1-based, counted from A1
-    std::string macAddress;
+    int row = 0;             // 1-based, counted from A1
+    int column = 0;          // 1-based, counted from A1
+    std::string macAddress;  // the cell's text, as the messages and the results show it
     DeviceOperation operation = DeviceOperation::Add;  // the last operation sent (or due)
     MacOutcome outcome = MacOutcome::NotSent;
     // Why it is not done, fit for a user: "cannot connect to 10.0.0.5:44391: Connection
     // refused", "the server refused it (NO): ...". Empty for a row done as asked.
     std::string reason;
+    // The MAC as the record carries it (in the batch's mac-form); empty for a cell never sent.
+    std::string written;
 };
 
 // How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The

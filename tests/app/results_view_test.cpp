@@ -43,8 +43,8 @@ RunResults manyRows(int count) {
         const bool failed = i % 10 == 0;
         results.rows.push_back(ResultRow{
             i + 1, QString::number(i + 1), QStringLiteral("0015650%1").arg(i, 5, 10, QChar('0')),
-            failed ? "failed" : "written", failed ? "the MAC cell is not a MAC address" : "",
-            failed});
+            QString(), failed ? "failed" : "written",
+            failed ? "the MAC cell is not a MAC address" : "", failed});
     }
     results.csv = [] { return std::string("row\r\n"); };
     return results;

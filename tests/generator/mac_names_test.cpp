@@ -57,12 +57,12 @@ protected:
 
     int cli(const std::string& arguments, std::string* output = nullptr) const {
         int status = -1;
-        const std::string text = runCommand(
-            "cd " + shellQuote(m_dir.path().string()) + " && XDG_CONFIG_HOME=" +
-                shellQuote((m_dir / "config").string()) + " " +
-                shellQuote(VELQUOR_BINARY_DIR "/src/cli/velquor-cli") + " generate " + arguments +
-                " 2>&1",
-            &status);
+        const std::string text =
+            runCommand("cd " + shellQuote(m_dir.path().string()) +
+                           " && XDG_CONFIG_HOME=" + shellQuote((m_dir / "config").string()) + " " +
+                           shellQuote(VELQUOR_BINARY_DIR "/src/cli/velquor-cli") + " generate " +
+                           arguments + " 2>&1",
+                       &status);
         if (output != nullptr) *output = text;
         return status;
     }
@@ -110,11 +110,11 @@ TEST_F(MacNames, EachFormNamesTheFilesAndTheirEncryptedCopiesItsWay) {
     lower.encrypt = true;
     lower.keyText = "k";
     const GenerationReport report = run(lower);
-    EXPECT_EQ(filesBelow(out()),
-              (std::vector<std::string>{"001a2b3c4d5e.xml", "001a2b3c4d5f.xml", "001a2b3c4d60.xml",
-                                        "001a2b3c4d61.xml", "en/001a2b3c4d5e.xml",
-                                        "en/001a2b3c4d5f.xml", "en/001a2b3c4d60.xml",
-                                        "en/001a2b3c4d61.xml"}));
+    EXPECT_EQ(
+        filesBelow(out()),
+        (std::vector<std::string>{"001a2b3c4d5e.xml", "001a2b3c4d5f.xml", "001a2b3c4d60.xml",
+                                  "001a2b3c4d61.xml", "en/001a2b3c4d5e.xml", "en/001a2b3c4d5f.xml",
+                                  "en/001a2b3c4d60.xml", "en/001a2b3c4d61.xml"}));
     EXPECT_FALSE(report.mixedCase) << "one case for every file";
 
     fs::remove_all(out());
