@@ -71,9 +71,9 @@ bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
         "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
         "row with its reason first.");
     for (;;) {
-        const Answer answer = window.messageBox(question, QString(),
-                                                MessageButtons::ShowRowsContinueCancel,
-                                                MessageIcon::Question, details);
+        const Answer answer =
+            window.messageBox(question, QString(), MessageButtons::ShowRowsContinueCancel,
+                              MessageIcon::Question, details);
         if (answer != Answer::ShowRows) return answer == Answer::Continue;
         ResultsView view(window.prompter(), findings.view, &window);
         view.exec();

@@ -81,7 +81,7 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
     for (std::size_t i = 0; i < file.cells.size(); ++i) {
         const mac::CellVerdict& verdict = check.cells[i];
         MacCell& cell = file.cells[i];
-        MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}};
+        MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
         if (isHeader(file, i, verdict)) {
             result.outcome = MacOutcome::Skipped;
             result.reason = "header";

@@ -98,8 +98,12 @@ ALTER TABLE accounts ADD COLUMN generation bigint NOT NULL DEFAULT 1;
 DELETE FROM grants;
 ALTER TABLE grants ADD COLUMN generation bigint NOT NULL DEFAULT 0;
 )sql",
+    // Version 3: devices under their canonical MAC (12 lower-case digits), rewritten by
+    // canonicaliseDeviceMacs; those that cannot be stay as they were.
+    "COMMENT ON COLUMN devices.mac IS 'the canonical MAC: 12 lower-case hex digits'",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
+constexpr int kCanonicalMacsVersion = 3;
 
 VELQUOR_STATEMENT(kSetting, "SELECT value FROM settings WHERE key = $1");
 VELQUOR_CHANGE(kSetSetting,
@@ -231,7 +235,9 @@ support::Status PostgresAccountStore::migrate(OpenMode mode) {
                               "--database URL' first)"));
     }
     for (int step = current; step < kCurrentVersion; ++step) {
-        if (auto status = simple(kMigrations[step]); !status) {
+        auto status = simple(kMigrations[step]);
+        if (status && step + 1 == kCanonicalMacsVersion) status = canonicaliseDeviceMacs();
+        if (!status) {
             return fail(makeError(ErrorCode::Io, "cannot bring the database to schema version " +
                                                      std::to_string(step + 1) + ": " +
                                                      status.error().message));

@@ -1,6 +1,8 @@
 // The authorisation rules and store changes behind each request; see request_handler.h.
 #include "server/request_handler.h"
 
+#include "mac/mac_address.h"
+#include "server/stored_macs.h"
 #include "wire/wire_records.h"
 
 namespace velquor::server {
@@ -196,22 +198,26 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
     if (!isKnownOperation(fields->operation))
         return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
-    outcome.mac = fields->macAddress;
+    // One device, however the record spells it. A field that is no MAC address is neither
+    // stored nor logged: it may hold a password from the wrong sheet.
+    const std::string mac = mac::canonicalMac(fields->macAddress).value_or(std::string());
+    outcome.mac = mac;
     auto why = missingGrant(fields->userName, peer, "no login of this user from this address");
     if (!why.empty()) return refuse(std::move(outcome), std::move(why));
-    if (fields->macAddress.empty()) return refuse(std::move(outcome), "empty MAC address");
+    if (std::string notMac = macFieldRefusal(fields->macAddress); !notMac.empty()) {
+        return refuse(std::move(outcome), std::move(notMac));
+    }
 
     if (fields->operation == wire::kOperationAdd) {
-        return settle(std::move(outcome),
-                      m_store.addDevice(fields->macAddress, fields->server, fields->userName),
+        return settle(std::move(outcome), m_store.addDevice(mac, fields->server, fields->userName),
                       "not added");
     }
     if (fields->operation == wire::kOperationUpdate) {
         return settle(std::move(outcome),
-                      m_store.replaceDevice(fields->macAddress, fields->server, fields->userName),
+                      m_store.replaceDevice(mac, fields->server, fields->userName),
                       "no such registration of this user");
     }
-    return settle(std::move(outcome), m_store.deleteDevice(fields->macAddress, fields->userName),
+    return settle(std::move(outcome), m_store.deleteDevice(mac, fields->userName),
                   "no such registration of this user");
 }
 

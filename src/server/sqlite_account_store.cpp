@@ -89,8 +89,12 @@ ALTER TABLE accounts ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;
 DELETE FROM grants;
 ALTER TABLE grants ADD COLUMN generation INTEGER NOT NULL DEFAULT 0;
 )sql",
+    // Version 4: devices under their canonical MAC (12 lower-case digits), rewritten by
+    // canonicaliseDeviceMacs; those that cannot be stay as they were.
+    "",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
+constexpr int kCanonicalMacsVersion = 4;
 
 }  // namespace
 
@@ -214,6 +218,7 @@ support::Status SqliteAccountStore::migrate() {
             "INSERT INTO schema_version(version) VALUES(" +
             std::to_string(*version + 1) + ");";
         auto status = execute(kMigrations[*version]);
+        if (status && *version + 1 == kCanonicalMacsVersion) status = canonicaliseDeviceMacs();
         if (status) status = execute(record.c_str());
         if (status) status = execute("COMMIT");
         if (!status) {

@@ -18,8 +18,8 @@ using provisioning::MacOutcome;
 // The cells technicians send: a header, one phone in three spellings, and text that is no
 // MAC address at all.
 const std::vector<std::vector<std::string>> kMessyMacFile = {
-    {"MAC"}, {"00:1A:2B:3C:4D:5E"}, {"001a2b3c4d5e"}, {"001A2B3C4D5E "}, {"not-a-mac"},
-    {"<script>"}};
+    {"MAC"},           {"00:1A:2B:3C:4D:5E"}, {"001a2b3c4d5e"},
+    {"001A2B3C4D5E "}, {"not-a-mac"},         {"<script>"}};
 
 class KestoMacCheckTest : public ::testing::Test {
 protected:
@@ -49,9 +49,8 @@ protected:
             "cd " + shellQuote(dir.path().string()) + " && setsid -w " +
                 shellQuote(VELQUOR_CLI_BINARY) + " kesto --host 127.0.0.1 --ports " +
                 std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
-                std::to_string(ports[2]) + " --cafile " +
-                shellQuote(server.caCertPath().string()) + " --user alice --password-file pw " +
-                arguments + " 2>&1 < /dev/null",
+                std::to_string(ports[2]) + " --cafile " + shellQuote(server.caCertPath().string()) +
+                " --user alice --password-file pw " + arguments + " 2>&1 < /dev/null",
             &status);
         if (output != nullptr) *output = text;
         return status;
@@ -66,8 +65,8 @@ TEST_F(KestoMacCheckTest, AMessyFileRegistersOnePhoneAndSendsNothingElse) {
     const auto file = writeMacFile(dir, "macs.csv", kMessyMacFile);
     auto summary = add(batchFor(file, mac::Form::Lower));
     ASSERT_TRUE(summary.ok()) << summary.error().message;
-    EXPECT_EQ(deviceRequests(1), (std::vector<LoggedRequest>{{"ADD", "alice", "001a2b3c4d5e",
-                                                               "YES"}}));
+    EXPECT_EQ(deviceRequests(1),
+              (std::vector<LoggedRequest>{{"ADD", "alice", "001a2b3c4d5e", "YES"}}));
     const auto& rows = summary->results;
     ASSERT_EQ(rows.size(), 6U);
     EXPECT_EQ(rows[0].outcome, MacOutcome::Skipped);
@@ -111,8 +110,8 @@ TEST_F(KestoMacCheckTest, TheRecordCarriesTheMacInTheBatchsForm) {
 }
 
 TEST_F(KestoMacCheckTest, ADeviceSheetGivenAsMacFileSendsNothingUnlessForced) {
-    const std::filesystem::path sheet = std::filesystem::path(VELQUOR_SOURCE_DIR) / "examples" /
-                                        "devices.csv";
+    const std::filesystem::path sheet =
+        std::filesystem::path(VELQUOR_SOURCE_DIR) / "examples" / "devices.csv";
     auto refused = add(batchFor(sheet));
     ASSERT_FALSE(refused.ok());
     EXPECT_NE(refused.error().message.find(sheet.string() +
@@ -149,9 +148,9 @@ TEST_F(KestoMacCheckTest, TheCommandLineChecksAloneAndGuardsTheServerText) {
     EXPECT_EQ(cli("device add good.csv --server-field '' --replace none", &output), 2) << output;
     EXPECT_NE(output.find("the Server text is empty"), std::string::npos) << output;
     EXPECT_TRUE(deviceRequests().empty());
-    EXPECT_EQ(cli("device add good.csv --server-field '' --allow-empty-server --replace none",
-                  &output),
-              0)
+    EXPECT_EQ(
+        cli("device add good.csv --server-field '' --allow-empty-server --replace none", &output),
+        0)
         << output;
     EXPECT_EQ(cli("device del good.csv --server-field prov.example", &output), 0) << output;
     EXPECT_NE(output.find("warning: 'prov.example' is not a URL: phones expect one such as "
@@ -160,8 +159,7 @@ TEST_F(KestoMacCheckTest, TheCommandLineChecksAloneAndGuardsTheServerText) {
         << output;
     EXPECT_EQ(deviceRequests(2).size(), 2U);
 
-    EXPECT_EQ(cli("device add macs.csv --server-field https://p.example/ --replace none",
-                  &output),
+    EXPECT_EQ(cli("device add macs.csv --server-field https://p.example/ --replace none", &output),
               1)
         << "a refused cell means exit status 1";
 }

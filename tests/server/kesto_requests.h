@@ -2,13 +2,30 @@
 // exchange it with a running kestod as one peer address, returning the reply text.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "kestod_fixture.h"
 #include "tls_test_client.h"
 #include "wire/wire_records.h"
 
 namespace velquor::testing {
+
+// A MAC address of its own for each label (12 lower-case digits, unicast, locally
+// administered), so that a test can name its devices and find them in listings and logs.
+inline std::string macFor(std::string_view label) {
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (const unsigned char c : label) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "02%010llx",
+                  static_cast<unsigned long long>(hash & 0xFFFFFFFFFFULL));
+    return text;
+}
 
 class KestoPeer {
 public:

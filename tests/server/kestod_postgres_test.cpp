@@ -46,10 +46,12 @@ TEST_F(KestodPostgresTest, TwoInstancesShareLoginsAndGiveOneYesPerMac) {
     ASSERT_EQ(viaFirst.login("chief", first.chiefPassword()), "YES");
     ASSERT_EQ(viaSecond.account("ADD", "bob", "pw-bob"), "YES") << "chief's login from the first";
     ASSERT_EQ(viaSecond.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(viaFirst.device("ADD", "aa:00", "s", "bob"), "YES") << "bob's login from the second";
-    EXPECT_EQ(viaSecond.device("ADD", "aa:00", "s", "bob"), "EXIST");
+    EXPECT_EQ(viaFirst.device("ADD", macFor("aa:00"), "s", "bob"), "YES")
+        << "bob's login from the second";
+    EXPECT_EQ(viaSecond.device("ADD", macFor("aa:00"), "s", "bob"), "EXIST");
     ASSERT_EQ(viaFirst.account("DEL", "bob"), "YES");
-    EXPECT_EQ(viaSecond.device("ADD", "aa:01", "s", "bob"), "NO") << "deletion seen by both";
+    EXPECT_EQ(viaSecond.device("ADD", macFor("aa:01"), "s", "bob"), "NO")
+        << "deletion seen by both";
 
     ASSERT_EQ(viaFirst.account("ADD", "carol", "pw-carol"), "YES");
     ASSERT_EQ(viaFirst.login("carol", "pw-carol"), "YES");
@@ -59,7 +61,8 @@ TEST_F(KestodPostgresTest, TwoInstancesShareLoginsAndGiveOneYesPerMac) {
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&, i] {
             const KestoPeer& peer = i % 2 == 0 ? viaFirst : viaSecond;
-            replies[i] = peer.device("ADD", "bb:bb:bb", "srv-" + std::to_string(i), "carol");
+            replies[i] =
+                peer.device("ADD", macFor("bb:bb:bb"), "srv-" + std::to_string(i), "carol");
         });
     }
     for (auto& thread : threads) thread.join();
@@ -84,7 +87,8 @@ TEST_F(KestodPostgresTest, KillingAnInstanceUnderLoadLosesNoAcceptedRegistration
     for (int c = 0; c < kClients; ++c) {
         threads.emplace_back([&, c] {
             for (int i = 0; i < kPerClient; ++i) {
-                const std::string mac = "kill-" + std::to_string(c) + "-" + std::to_string(i);
+                const std::string mac =
+                    macFor("kill-" + std::to_string(c) + "-" + std::to_string(i));
                 if (viaFirst.device("ADD", mac, "s", "load") == "YES") {
                     std::lock_guard lock(mutex);
                     accepted.push_back(mac);
@@ -102,7 +106,7 @@ TEST_F(KestodPostgresTest, KillingAnInstanceUnderLoadLosesNoAcceptedRegistration
     const auto stored = storedMacs(second);
     for (const auto& mac : accepted) EXPECT_TRUE(stored.contains(mac)) << mac << " lost";
     KestoPeer viaSecond(second);
-    EXPECT_EQ(viaSecond.device("ADD", "after-kill", "s", "load"), "YES")
+    EXPECT_EQ(viaSecond.device("ADD", macFor("after-kill"), "s", "load"), "YES")
         << "the other instance goes on, with the same login";
 }
 
@@ -134,18 +138,18 @@ TEST_F(KestodPostgresTest, WhileTheDatabaseIsAwayNothingIsAcceptedAndServingResu
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
     ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
     ASSERT_EQ(peer.login("bob", "pw-bob"), "YES");
-    ASSERT_EQ(peer.device("ADD", "before", "s", "bob"), "YES");
+    ASSERT_EQ(peer.device("ADD", macFor("before"), "s", "bob"), "YES");
 
     cluster.script("pause");
-    for (const char* mac : {"during-1", "during-2", "during-3"}) {
-        const std::string reply = peer.device("ADD", mac, "s", "bob");
+    for (const char* label : {"during-1", "during-2", "during-3"}) {
+        const std::string reply = peer.device("ADD", macFor(label), "s", "bob");
         EXPECT_TRUE(reply == "NO" || reply == "<no reply>") << reply;
     }
     EXPECT_NE(peer.login("bob", "pw-bob"), "YES");
     cluster.script("resume");
 
-    EXPECT_EQ(peer.device("ADD", "after", "s", "bob"), "YES") << "the login was kept";
-    EXPECT_EQ(peer.device("ADD", "before", "s", "bob"), "EXIST");
+    EXPECT_EQ(peer.device("ADD", macFor("after"), "s", "bob"), "YES") << "the login was kept";
+    EXPECT_EQ(peer.device("ADD", macFor("before"), "s", "bob"), "EXIST");
     const auto stored = storedMacs(server);
     EXPECT_EQ(stored, (std::set<std::string>{"after", "before"})) << "nothing half-written";
     server.stop();
@@ -161,10 +165,10 @@ TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {
         ASSERT_EQ(chief.account("ADD", "bob", "pw-bob"), "YES");
         ASSERT_EQ(chief.account("ADD", "gone", "pw-gone"), "YES");
         ASSERT_EQ(chief.login("gone", "pw-gone"), "YES");
-        ASSERT_EQ(chief.device("ADD", "m-gone", "srv-gone", "gone"), "YES");
+        ASSERT_EQ(chief.device("ADD", macFor("m-gone"), "srv-gone", "gone"), "YES");
         ASSERT_EQ(chief.account("DEL", "gone"), "YES");
         ASSERT_EQ(bob.login("bob", "pw-bob"), "YES");
-        ASSERT_EQ(bob.device("ADD", "m-bob", "srv-bob", "bob"), "YES");
+        ASSERT_EQ(bob.device("ADD", macFor("m-bob"), "srv-bob", "bob"), "YES");
     }
     ASSERT_TRUE(sqlite.stop());
 
@@ -181,20 +185,20 @@ TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {
     KestodFixture server({.sameStateAs = &sqlite, .databaseUrl = database.url()});
     KestoPeer chief(server);
     KestoPeer bob(server, "127.0.0.2");
-    EXPECT_EQ(bob.device("ADD", "m-new", "s", "bob"), "NO") << "logins are not carried";
+    EXPECT_EQ(bob.device("ADD", macFor("m-new"), "s", "bob"), "NO") << "logins are not carried";
     ASSERT_EQ(bob.login("bob", "pw-bob"), "YES") << "password hashes are";
-    EXPECT_EQ(bob.device("UP", "m-bob", "srv-bob-2", "bob"), "YES") << "and bob's phone";
-    EXPECT_EQ(bob.device("ADD", "m-gone", "s", "bob"), "EXIST");
+    EXPECT_EQ(bob.device("UP", macFor("m-bob"), "srv-bob-2", "bob"), "YES") << "and bob's phone";
+    EXPECT_EQ(bob.device("ADD", macFor("m-gone"), "s", "bob"), "EXIST");
     ASSERT_EQ(chief.login("chief", server.chiefPassword()), "YES");
     ASSERT_EQ(chief.account("ADD", "gone", "pw-new"), "YES") << "new accounts get new ids";
     ASSERT_EQ(chief.login("gone", "pw-new"), "YES");
-    EXPECT_EQ(chief.device("DEL", "m-gone", "", "gone"), "NO") << "not the new gone's";
+    EXPECT_EQ(chief.device("DEL", macFor("m-gone"), "", "gone"), "NO") << "not the new gone's";
 
     const std::string devices = server.runTool({"devices"});
-    const auto goneLine = devices.find("m-gone\tgone\tsrv-gone\t");
+    const auto goneLine = devices.find(macFor("m-gone") + "\tgone\tsrv-gone\t");
     ASSERT_NE(goneLine, std::string::npos) << devices;
     EXPECT_NE(devices.find(" (deleted)\n", goneLine), std::string::npos) << devices;
-    EXPECT_NE(devices.find("m-bob\tbob\tsrv-bob-2\t"), std::string::npos) << devices;
+    EXPECT_NE(devices.find(macFor("m-bob") + "\tbob\tsrv-bob-2\t"), std::string::npos) << devices;
 }
 
 }  // namespace
