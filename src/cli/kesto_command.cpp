@@ -10,8 +10,9 @@
 #include "cli/secret_input.h"
 #include "mac/mac_check.h"
 #include "provisioning/kesto_operations.h"
-#include "provisioning/mac_file.h"
+#include "report/report_file.h"
 #include "settings/kesto_settings.h"
+#include "sheet/cell_name.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 #include "support/hex.h"
@@ -31,10 +32,13 @@ constexpr const char* kUsage =
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
     "  user del NAME                           delete a user (as chief)\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
-    "  device add MACFILE --server-field TEXT [--replace ask|all|none] [--report FILE.csv]\n"
+    "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
+    "             [--report FILE.csv|FILE.xlsx] [--jobs N] [--mac-form F] [--check] [--force]\n"
+    "             [--allow-empty-server]\n"
+    "  device del MACFILE --server-field TEXT [--report FILE.csv|FILE.xlsx]\n"
     "             [--jobs N] [--mac-form F] [--check] [--force] [--allow-empty-server]\n"
-    "  device del MACFILE --server-field TEXT [--report FILE.csv] [--jobs N] [--mac-form F]\n"
-    "             [--check] [--force] [--allow-empty-server]\n"
+    "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
+    "of text cells.\n"
     "Every cell of MACFILE is checked before the first record: a header cell and a MAC seen\n"
     "before (in any spelling) are skipped, a cell that is not a MAC address is refused (exit\n"
     "status 1); a file whose cells are mostly not MAC addresses sends nothing unless --force.\n"
@@ -169,13 +173,6 @@ int runPasswdCommand(Context& context) {
     return status ? kExitOk : failWithReason(status.error());
 }
 
-support::Status writeReport(const std::string& path,
-                            const provisioning::DeviceBatchSummary& summary) {
-    const std::string csv = provisioning::formatResultsCsv(summary);
-    return support::writeFileAtomically(
-        path, std::span(reinterpret_cast<const std::byte*>(csv.data()), csv.size()));
-}
-
 provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
     if (replace == "all") {
         return [](const std::string&, const std::string&) {
@@ -224,7 +221,8 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
         std::cerr << provisioning::describeSummary(*summary) << '\n';
     }
     if (reportPath) {
-        if (auto written = writeReport(*reportPath, *summary); !written) {
+        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
+            !written) {
             return failWith(written.error());
         }
     }
@@ -248,7 +246,7 @@ int runDeviceCheck(const support::ArgParser& args, mac::Form form) {
     if (!summary) return failWith(summary.error());
     for (const provisioning::MacResult& result : summary->results) {
         if (result.outcome == provisioning::MacOutcome::Usable && result.reason.empty()) continue;
-        std::cout << provisioning::columnName(result.column) << result.row << " "
+        std::cout << sheet::cellName(result.row, result.column) << " "
                   << support::escapeNonPrintable(result.macAddress) << ": "
                   << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
     }
@@ -258,7 +256,8 @@ int runDeviceCheck(const support::ArgParser& args, mac::Form form) {
               << summary->count(provisioning::MacOutcome::Skipped) << " skipped.\n";
     if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());
     if (const auto reportPath = args.value("--report")) {
-        if (auto written = writeReport(*reportPath, *summary); !written) {
+        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
+            !written) {
             return failWith(written.error());
         }
     }

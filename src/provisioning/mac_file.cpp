@@ -5,20 +5,13 @@
 #include <cstdint>
 
 #include "mac/mac_check.h"
+#include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
 
 namespace velquor::provisioning {
 
 using support::ErrorCode;
 using support::makeError;
-
-std::string columnName(int column) {
-    std::string name;
-    for (; column > 0; column = (column - 1) / 26) {
-        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
-    }
-    return name;
-}
 
 // Only the cells that show something are walked: the empty ones of the rectangle from A1 are
 // counted, not visited, since a sparse sheet's rectangle may hold billions of them.
@@ -60,7 +53,7 @@ bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& ve
 // "row 2" in a file of one column, "cell B2" where there are several.
 std::string placeOf(const MacCell& cell, bool oneColumn) {
     if (oneColumn) return "row " + std::to_string(cell.row);
-    return "cell " + columnName(cell.column) + std::to_string(cell.row);
+    return "cell " + sheet::cellName(cell.row, cell.column);
 }
 
 }  // namespace

@@ -27,9 +27,6 @@ struct MacFile {
 // Reads the whole file and closes it; a reader failure names the file and the reason.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop);
 
-// "A", "B", ... "Z", "AA": how a spreadsheet user finds the cell again.
-std::string columnName(int column);
-
 struct CheckedMacFile {
     // One per cell, in row order, macAddress the cell's text: Refused or Skipped with the
     // reason, or NotSent for the cells to be sent.

@@ -7,8 +7,9 @@
 
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
-#include "generator/report_csv.h"
+#include "generator/generation_report.h"
 #include "generator_fixtures.h"
+#include "report/csv_writer.h"
 #include "support/progress.h"
 #include "temp_dir.h"
 
@@ -100,7 +101,7 @@ TEST_F(MacNames, AMessySheetGivesOneFilePerPhoneInThePlainForm) {
     EXPECT_NE(summary.find("- row 5: replaced by row 6"), std::string::npos) << summary;
     EXPECT_NE(summary.find("set mac-form"), std::string::npos) << summary;
 
-    const std::string csv = generationReportCsv(report);
+    const std::string csv = velquor::report::csvText(generationReportTable(report));
     EXPECT_NE(csv.find("7,not-a-mac,,,refused,row 7: not a MAC address\r\n"), std::string::npos)
         << csv;
 }
