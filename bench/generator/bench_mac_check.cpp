@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "bench_target.h"
-#include "phone_template.h"
 #include "generator/device_macs.h"
 #include "generator/device_table.h"
 #include "generator/generation_job.h"
+#include "phone_template.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ void writeSheet(const fs::path& path, int rows) {
     std::ofstream out(path, std::ios::binary);
     out << "MAC,Display name,User ID,Auth ID,Password,Proxy,SIP port\r\n";
     for (int i = 0; i < rows; ++i) {
-        out << spelledMac(i) << ",Desk " << i << ',' << 2000 + i << ',' << 2000 + i << ",pw"
-            << i << ",proxy.example.lan,5060\r\n";
+        out << spelledMac(i) << ",Desk " << i << ',' << 2000 + i << ',' << 2000 + i << ",pw" << i
+            << ",proxy.example.lan,5060\r\n";
     }
 }
 

@@ -113,10 +113,11 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
     results.counts = deviceBatchCountsText(summary, macFile);
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
-        results.rows.push_back(ResultRow{
-            result.row, fromUtf8(sheet::cellName(result.row, result.column)),
-            fromUtf8(result.macAddress), QString(), fromUtf8(provisioning::outcomeName(result.outcome)),
-            fromUtf8(result.reason), isDeviceFailure(result.outcome)});
+        results.rows.push_back(ResultRow{result.row,
+                                         fromUtf8(sheet::cellName(result.row, result.column)),
+                                         fromUtf8(result.macAddress), QString(),
+                                         fromUtf8(provisioning::outcomeName(result.outcome)),
+                                         fromUtf8(result.reason), isDeviceFailure(result.outcome)});
     }
     results.report = provisioning::resultsTable(summary);
     return results;

@@ -57,9 +57,9 @@ std::vector<UnmatchedDevice> unmatchedDevices(const std::vector<DeviceRow>& rows
     for (const DeviceRow& row : rows) {
         const mac::Reading reading(row.mac);
         if (!reading.ok()) {
-            unmatched.push_back(UnmatchedDevice{
-                row, "not a MAC address: " + reasonWithoutText(reading.refusal()) + " (" +
-                         lengthOf(row.mac) + ")"});
+            unmatched.push_back(
+                UnmatchedDevice{row, "not a MAC address: " + reasonWithoutText(reading.refusal()) +
+                                         " (" + lengthOf(row.mac) + ")"});
             continue;
         }
         const std::string canonical = reading.address().canonical();

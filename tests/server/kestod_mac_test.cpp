@@ -78,8 +78,7 @@ TEST_F(KestodMacTest, ReleaseTakesAnySpellingAndListsTheCanonicalForm) {
     int status = -1;
     const std::string output = server.runTool({"devices", "release", "02aa.bbcc.ddee"}, &status);
     EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("released 02aabbccddee (registered by bob"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("released 02aabbccddee (registered by bob"), std::string::npos) << output;
     EXPECT_EQ(peer.device("ADD", "02:aa:bb:cc:dd:ee", "s", "bob"), "YES") << "free again";
     EXPECT_EQ(server.runTool({"devices", "--invalid"}), "mac\tuser\taccount\twhy\n");
     server.runTool({"devices", "--invalid", "release", "x"}, &status);
@@ -88,8 +87,8 @@ TEST_F(KestodMacTest, ReleaseTakesAnySpellingAndListsTheCanonicalForm) {
 
 TEST(StoredMacsTest, OnlyARowAloneWithItsCanonicalFormIsRewritten) {
     const std::vector<std::string> stored = {"00:0B:82:00:00:01", "000b82000002", "not-a-mac",
-                                             "00-0b-82-00-00-03", "000B82000003",
-                                             "000b82000004 ",     "000b82000004"};
+                                             "00-0b-82-00-00-03", "000B82000003", "000b82000004 ",
+                                             "000b82000004"};
     const auto renames = server::canonicalRenames(stored);
     ASSERT_EQ(renames.size(), 1U);
     EXPECT_EQ(renames[0].index, 0U);
@@ -97,8 +96,9 @@ TEST(StoredMacsTest, OnlyARowAloneWithItsCanonicalFormIsRewritten) {
     EXPECT_EQ(server::macFieldRefusal("001a2b3c4d5e"), "");
     EXPECT_EQ(server::macFieldRefusal("0xDEADBEEF"),
               "not a MAC address: not a MAC address (10 bytes)");
-    EXPECT_EQ(server::macFieldRefusal("001A2B3C4D"), "not a MAC address: 10 hex digits, not 12 "
-                                                     "(10 bytes)");
+    EXPECT_EQ(server::macFieldRefusal("001A2B3C4D"),
+              "not a MAC address: 10 hex digits, not 12 "
+              "(10 bytes)");
 
     std::vector<server::DeviceRow> rows(3);
     rows[0].mac = "000b82000004 ";

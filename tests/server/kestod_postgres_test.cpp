@@ -167,13 +167,13 @@ TEST_F(KestodPostgresTest, AnUpgradeBringsStoredMacsUnderTheirCanonicalForm) {
     ASSERT_TRUE(server.stop());
     PGconn* db = PQconnectdb(server.databaseUrl().c_str());
     ASSERT_EQ(PQstatus(db), CONNECTION_OK) << PQerrorMessage(db);
-    PGresult* done = PQexec(
-        db,
-        "INSERT INTO devices(mac, server, account_id) SELECT convert_to(v.m, 'UTF8'), "
-        "convert_to('srv', 'UTF8'), a.id FROM accounts a, (VALUES ('00:0B:82:00:00:01'), "
-        "('not-a-mac'), ('00-0b-82-00-00-03'), ('000B82000003')) AS v(m) "
-        "WHERE a.name = convert_to('bob', 'UTF8');"
-        "DELETE FROM schema_version; INSERT INTO schema_version VALUES (2);");
+    PGresult* done =
+        PQexec(db,
+               "INSERT INTO devices(mac, server, account_id) SELECT convert_to(v.m, 'UTF8'), "
+               "convert_to('srv', 'UTF8'), a.id FROM accounts a, (VALUES ('00:0B:82:00:00:01'), "
+               "('not-a-mac'), ('00-0b-82-00-00-03'), ('000B82000003')) AS v(m) "
+               "WHERE a.name = convert_to('bob', 'UTF8');"
+               "DELETE FROM schema_version; INSERT INTO schema_version VALUES (2);");
     EXPECT_EQ(PQresultStatus(done), PGRES_COMMAND_OK) << PQerrorMessage(db);
     PQclear(done);
     PQfinish(db);

@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <QComboBox>
-#include <cstdio>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "app/kesto/device_dialog.h"
