@@ -386,12 +386,12 @@ TEST_F(KestodLostResultTest, ALostAnswerToACommittedChangeIsNoNeverARerun) {
     KestoPeer peer(*m_server);
     ASSERT_EQ(peer.login("chief", m_server->chiefPassword()), "YES");
 
-    m_proxy->arm(toHex("lost-add"));
+    m_proxy->arm(toHex(macFor("lost-add")));
     EXPECT_EQ(peer.device("ADD", macFor("lost-add"), "s", "chief"), "NO");
     EXPECT_EQ(m_proxy->dropped(), 1);
     EXPECT_EQ(peer.device("ADD", macFor("lost-add"), "s", "chief"), "EXIST") << "it was stored";
 
-    m_proxy->arm(toHex("lost-add"));
+    m_proxy->arm(toHex(macFor("lost-add")));
     EXPECT_EQ(peer.device("DEL", macFor("lost-add"), "", "chief"), "NO");
     EXPECT_EQ(peer.device("ADD", macFor("lost-add"), "s", "chief"), "YES") << "it was deleted";
 

@@ -152,7 +152,8 @@ TEST_F(KestodPostgresTest, WhileTheDatabaseIsAwayNothingIsAcceptedAndServingResu
     EXPECT_EQ(peer.device("ADD", macFor("after"), "s", "bob"), "YES") << "the login was kept";
     EXPECT_EQ(peer.device("ADD", macFor("before"), "s", "bob"), "EXIST");
     const auto stored = storedMacs(server);
-    EXPECT_EQ(stored, (std::set<std::string>{"after", "before"})) << "nothing half-written";
+    EXPECT_EQ(stored, (std::set<std::string>{macFor("after"), macFor("before")}))
+        << "nothing half-written";
     server.stop();
     database.reset();
 }
