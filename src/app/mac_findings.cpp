@@ -76,6 +76,8 @@ bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
                               MessageIcon::Question, details);
         if (answer != Answer::ShowRows) return answer == Answer::Continue;
         ResultsView view(window.prompter(), findings.view, &window);
+        // It lives on this stack: closing it must not delete it as well.
+        view.setAttribute(Qt::WA_DeleteOnClose, false);
         view.exec();
     }
 }

@@ -268,7 +268,7 @@ private:
             if (view == nullptr || !view->isVisible()) continue;
             rows = view->visibleRowCount();
             files = fs::exists(*m_dir / "out" / "001565a1b2c1.xml");
-            view->reject();
+            view->close();  // as its Close button does
             return;
         }
         QTimer::singleShot(20, [&] { closeFindings(rows, files); });
