@@ -30,6 +30,9 @@ using support::makeError;
 namespace {
 
 constexpr std::string_view kSection = "kesto";
+// The window's own keys; velquor-cli reads past them.
+constexpr std::string_view kWindowSection = "window";
+constexpr std::string_view kSections[] = {kSection, kWindowSection};
 constexpr std::uint64_t kLargestSettingsFile = 1 << 20;
 
 std::string lowerCase(std::string_view text) {
@@ -38,8 +41,9 @@ std::string lowerCase(std::string_view text) {
     return lower;
 }
 
-// One key of [kesto]: how its text becomes a value and how the value is written back.
+// One key of a section: how its text becomes a value and how the value is written back.
 struct KeyRule {
+    std::string_view section;
     std::string_view key;
     support::Status (*read)(std::string_view text, KestoValues& into);
     std::optional<std::string> (*write)(const KestoValues& from);
@@ -54,14 +58,15 @@ support::Status assign(std::optional<T>& field, std::string_view text, Parse par
 }
 
 const KeyRule kKeys[] = {
-    {"address",
+    {kSection, "address",
      [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
      [](const KestoValues& v) { return v.address; }},
-    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+    {kSection, "ports",
+     [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
      [](const KestoValues& v) {
          return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
      }},
-    {"ca-file",
+    {kSection, "ca-file",
      [](std::string_view t, KestoValues& v) -> support::Status {
          const std::string_view path = trimmed(t);
          if (path.empty()) return makeError(ErrorCode::InvalidInput, "a file name is needed");
@@ -69,28 +74,36 @@ const KeyRule kKeys[] = {
          return {};
      },
      [](const KestoValues& v) { return v.caFile; }},
-    {"connect-timeout",
+    {kSection, "connect-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
      }},
-    {"exchange-timeout",
+    {kSection, "exchange-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
      }},
-    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+    {kSection, "jobs",
+     [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
      [](const KestoValues& v) {
          return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
      }},
+    {kWindowSection, "language",
+     [](std::string_view t, KestoValues& v) { return assign(v.language, t, parseLanguage); },
+     [](const KestoValues& v) { return v.language; }},
 };
 
-const KeyRule* ruleFor(std::string_view key) {
+const KeyRule* ruleFor(std::string_view section, std::string_view key) {
     const std::string lower = lowerCase(trimmed(key));
     for (const KeyRule& rule : kKeys) {
-        if (rule.key == lower) return &rule;
+        if (rule.section == section && rule.key == lower) return &rule;
     }
     return nullptr;
+}
+
+bool knownSection(std::string_view section) {
+    return std::find(std::begin(kSections), std::end(kSections), section) != std::end(kSections);
 }
 
 // What one file said, with the line of each key.
@@ -157,27 +170,28 @@ int onKey(void* user, const char* section, const char* name, const char* value) 
                    std::string(kSection) + "]");
         return 1;
     }
-    if (sectionName != kSection) {
+    if (!knownSection(sectionName)) {
         if (state.warnedSections.insert(sectionName).second) {
             state.warnings.push_back(state.here() + ": unknown section [" + section + "], ignored");
         }
         return 1;
     }
-    const KeyRule* rule = ruleFor(name);
+    const KeyRule* rule = ruleFor(sectionName, name);
     if (rule == nullptr) {
-        state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                 std::string(kSection) + "], ignored");
+        state.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" + sectionName +
+                                 "], ignored");
         return 1;
     }
     const std::string key(rule->key);
+    const std::string qualified = "[" + sectionName + "] " + key;
     if (auto earlier = state.layer.lines.find(key); earlier != state.layer.lines.end()) {
-        state.fail("[kesto] " + key + " is given again (first on line " +
-                   std::to_string(earlier->second) + ")");
+        state.fail(qualified + " is given again (first on line " + std::to_string(earlier->second) +
+                   ")");
         return 1;
     }
     state.layer.lines[key] = state.source.line;
     if (auto read = rule->read(value, state.layer.values); !read) {
-        state.fail("[kesto] " + key + ": " + read.error().message);
+        state.fail(qualified + ": " + read.error().message);
     }
     return 1;
 }
@@ -266,6 +280,7 @@ KestoValues builtInDefaults() {
     defaults.connectTimeout = std::chrono::seconds(5);
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
+    defaults.language = std::string(kAutomaticLanguage);
     return defaults;
 }
 
@@ -309,6 +324,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.connectTimeout = pick(sources, "connect-timeout", &KestoValues::connectTimeout);
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
+    effective.language = pick(sources, "language", &KestoValues::language);
     return loaded;
 }
 
@@ -324,7 +340,7 @@ support::Result<KestoValues> valuesFromOptions(
                                                    std::string(option.option) + ", not both");
         }
         given[option.key] = option.option;
-        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
+        if (auto read = ruleFor(kSection, option.key)->read(*text, values); !read) {
             return makeError(ErrorCode::Usage,
                              std::string(option.option) + ": " + read.error().message);
         }
@@ -380,28 +396,31 @@ std::vector<IniLine> splitLines(const std::string& text) {
     return lines;
 }
 
-// The managed keys' lines of [kesto] are rewritten in place, dropped when the value is gone,
-// and the values still missing go after the section's last key.
-std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values) {
+// The managed keys' lines of one section are rewritten in place, dropped when the value is
+// gone, and the values still missing go after the section's last key (a new section at the
+// end when the file has none).
+std::vector<std::string> rewriteSection(const std::vector<IniLine>& lines, std::string_view section,
+                                        const KestoValues& values) {
     std::map<std::string, std::string> pending;
     for (const KeyRule& rule : kKeys) {
+        if (rule.section != section) continue;
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
-    bool inKesto = false;
-    bool sawKesto = false;
-    std::size_t insertAt = 0;  // where the missing keys of [kesto] go
+    bool inSection = false;
+    bool sawSection = false;
+    std::size_t insertAt = 0;  // where the section's missing keys go
     for (const IniLine& line : lines) {
         if (line.section) {
-            inKesto = *line.section == kSection;
-            if (inKesto && !sawKesto) {
-                sawKesto = true;
+            inSection = *line.section == section;
+            if (inSection && !sawSection) {
+                sawSection = true;
                 out.push_back(line.text);
                 insertAt = out.size();
                 continue;
             }
         }
-        if (inKesto && line.key && ruleFor(*line.key) != nullptr) {
+        if (inSection && line.key && ruleFor(section, *line.key) != nullptr) {
             auto value = pending.find(*line.key);
             if (value == pending.end()) continue;  // unset now, or a second copy
             out.push_back(value->first + " = " + value->second);
@@ -410,20 +429,31 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
             continue;
         }
         out.push_back(line.text);
-        if (inKesto && line.key) insertAt = out.size();
+        if (inSection && line.key) insertAt = out.size();
     }
     std::vector<std::string> missing;
     for (const KeyRule& rule : kKeys) {
-        if (auto value = pending.find(std::string(rule.key)); value != pending.end()) {
+        if (auto value = pending.find(std::string(rule.key));
+            rule.section == section && value != pending.end()) {
             missing.push_back(value->first + " = " + value->second);
         }
     }
-    if (!sawKesto && !missing.empty()) {
+    if (!sawSection && !missing.empty()) {
         if (!out.empty() && !trimmed(out.back()).empty()) out.emplace_back();
-        out.push_back("[" + std::string(kSection) + "]");
+        out.push_back("[" + std::string(section) + "]");
         insertAt = out.size();
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), missing.begin(), missing.end());
+    return out;
+}
+
+std::string rewrite(std::vector<IniLine> lines, const KestoValues& values) {
+    std::vector<std::string> out;
+    for (std::string_view section : kSections) {
+        out = rewriteSection(lines, section, values);
+        lines.clear();
+        for (const std::string& text : out) lines.push_back(classify(text));
+    }
     std::string text;
     for (const auto& line : out) text += line + "\n";
     return text;
