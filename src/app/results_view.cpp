@@ -17,14 +17,13 @@
 #include <span>
 
 #include "app/control_window.h"
+#include "app/core_texts.h"
 #include "app/input_history.h"
 #include "app/prompter.h"
 #include "support/atomic_file.h"
 
 namespace velquor::app {
 namespace {
-
-constexpr std::string_view kCsvFilter = "CSV files|*.csv|";
 
 // Column widths from the header and the first rows only: measuring every row of a 20,000-row
 // run would stall the window for as long as it takes.
@@ -59,7 +58,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts = new QLabel(m_results.counts, this);
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_failuresOnly = new QCheckBox(QStringLiteral("Failures only"), this);
+    m_failuresOnly = new QCheckBox(tr("Failures only"), this);
     m_table = new QTableView(this);
     m_table->setModel(m_filter);
     m_table->setSortingEnabled(true);
@@ -71,9 +70,9 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_table->setAlternatingRowColors(true);
     sizeColumns(m_table);
 
-    m_copy = new QPushButton(QStringLiteral("Copy"), this);
-    m_save = new QPushButton(QStringLiteral("Save as CSV…"), this);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    m_copy = new QPushButton(tr("Copy"), this);
+    m_save = new QPushButton(tr("Save as CSV…"), this);
+    auto* close = new QPushButton(tr("Close"), this);
     for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;
@@ -148,7 +147,11 @@ void ResultsView::copyRows() {
 
 bool ResultsView::saveCsv() {
     const std::optional<QString> path =
-        m_prompter.saveFile(this, QStringLiteral("Save the report"), qtFileFilter(kCsvFilter),
+        m_prompter.saveFile(this, tr("Save the report"),
+                            qtFileFilter(tr("CSV files|*.csv|",
+                                            "file-dialog filter: translate "
+                                            "the description, keep the pattern")
+                                             .toStdString()),
                             InputHistory::load().folder(history_key::kReport));
     if (!path) return false;
     InputHistory::update(
@@ -159,9 +162,8 @@ bool ResultsView::saveCsv() {
                                      std::as_bytes(std::span<const char>(csv.data(), csv.size())));
     if (written) return true;
     m_prompter.message(
-        this, MessageRequest{QStringLiteral("The report was not saved."), applicationTitle(),
-                             MessageButtons::Ok, MessageIcon::Warning,
-                             QString::fromStdString(written.error().message)});
+        this, MessageRequest{tr("The report was not saved."), applicationTitle(),
+                             MessageButtons::Ok, MessageIcon::Warning, coreText(written.error())});
     return false;
 }
 
