@@ -131,9 +131,10 @@ std::optional<QString> QtPrompter::openFile(QWidget* owner, const QString& title
 }
 
 std::optional<QString> QtPrompter::saveFile(QWidget* owner, const QString& title,
-                                            const QString& filter, const QString& folder) {
+                                            const QString& filter, const QString& folder,
+                                            QString* chosenFilter) {
     // Qt asks before replacing an existing file unless told not to; no suffix is added.
-    const QString path = QFileDialog::getSaveFileName(owner, title, folder, filter);
+    const QString path = QFileDialog::getSaveFileName(owner, title, folder, filter, chosenFilter);
     giveFocusBack(owner);
     return chosenOrNothing(path);
 }

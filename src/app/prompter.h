@@ -42,9 +42,11 @@ public:
     // dialog opens (empty: the working directory).
     virtual std::optional<QString> openFile(QWidget* owner, const QString& title,
                                             const QString& filter, const QString& folder) = 0;
-    // The save dialog asks before replacing an existing file.
+    // The save dialog asks before replacing an existing file. With chosenFilter, the dialog
+    // starts on that filter (when it is one of filter's) and leaves there the one chosen.
     virtual std::optional<QString> saveFile(QWidget* owner, const QString& title,
-                                            const QString& filter, const QString& folder) = 0;
+                                            const QString& filter, const QString& folder,
+                                            QString* chosenFilter = nullptr) = 0;
     virtual std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                                      const QString& folder) = 0;
 };
@@ -56,7 +58,8 @@ public:
     std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
                                     const QString& folder) override;
     std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
-                                    const QString& folder) override;
+                                    const QString& folder,
+                                    QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
 };

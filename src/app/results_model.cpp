@@ -8,22 +8,14 @@
 #include <map>
 
 #include "app/core_texts.h"
-#include "generator/report_csv.h"
+#include "generator/generation_report.h"
+#include "sheet/cell_name.h"
 
 namespace velquor::app {
 namespace {
 
 QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// A spreadsheet's column name: 1 is A, 26 is Z, 27 is AA.
-QString columnLetters(int column) {
-    QString letters;
-    for (int rest = column; rest > 0; rest = (rest - 1) / 26) {
-        letters.prepend(QChar('A' + (rest - 1) % 26));
-    }
-    return letters;
 }
 
 // "295 added, 5 failed": each outcome that occurred, in the order the outcomes are declared.
@@ -216,7 +208,7 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
                       coreText(generator::outcomeName(device.outcome)), coreText(device.reason),
                       isGenerationFailure(device.outcome)});
     }
-    results.csv = [report] { return generator::generationReportCsv(report); };
+    results.report = generator::generationReportTable(report);
     return results;
 }
 
@@ -231,11 +223,11 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
         results.rows.push_back(ResultRow{
-            result.row, columnLetters(result.column) + QString::number(result.row),
+            result.row, fromUtf8(sheet::cellName(result.row, result.column)),
             fromUtf8(result.macAddress), coreText(provisioning::outcomeName(result.outcome)),
             coreText(result.reason), isDeviceFailure(result.outcome)});
     }
-    results.csv = [summary] { return provisioning::formatResultsCsv(summary); };
+    results.report = provisioning::resultsTable(summary);
     return results;
 }
 

@@ -8,12 +8,12 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "generator/generation_job.h"
 #include "provisioning/kesto_operations.h"
+#include "report/report_table.h"
 
 namespace velquor::app {
 
@@ -32,8 +32,9 @@ struct RunResults {
     QString placeHeader;  // "Row" or "Cell"
     QString counts;       // the line above the table
     std::vector<ResultRow> rows;
-    // The report file's bytes, exactly as the CLI's --report writes them for the same run.
-    std::function<std::string()> csv;
+    // The report, exactly as the CLI's --report writes it for the same run: its row i is
+    // rows[i].
+    report::ReportTable report;
 
     std::size_t failureCount() const;
 };

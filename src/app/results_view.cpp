@@ -1,9 +1,10 @@
-// ResultsView: the table of a run's rows, its filter, Copy and Save as CSV.
+// ResultsView: the table of a run's rows, its filter, Copy and Save.
 #include "app/results_view.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,13 +15,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
-#include <span>
 
 #include "app/control_window.h"
 #include "app/core_texts.h"
 #include "app/input_history.h"
 #include "app/prompter.h"
-#include "support/atomic_file.h"
+#include "report/report_file.h"
 
 namespace velquor::app {
 namespace {
@@ -70,8 +70,8 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_table->setAlternatingRowColors(true);
     sizeColumns(m_table);
 
-    m_copy = new QPushButton(tr("Copy"), this);
-    m_save = new QPushButton(tr("Save as CSV…"), this);
+    m_copy = new QPushButton(this);
+    m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
     for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
 
@@ -92,8 +92,12 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     // With failures, they are what the operator opened the view for.
     m_failuresOnly->setEnabled(m_model->rowCount() > 0);
     connect(m_failuresOnly, &QCheckBox::toggled, m_filter, &FailureFilterModel::setFailuresOnly);
+    connect(m_failuresOnly, &QCheckBox::toggled, this, &ResultsView::updateButtonTexts);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ResultsView::updateButtonTexts);
     connect(m_copy, &QPushButton::clicked, this, &ResultsView::copyRows);
-    connect(m_save, &QPushButton::clicked, this, &ResultsView::saveCsv);
+    connect(m_save, &QPushButton::clicked, this, &ResultsView::saveReport);
+    updateButtonTexts();
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
@@ -115,24 +119,45 @@ int ResultsView::visibleRowCount() const {
     return m_filter->rowCount();
 }
 
-QString ResultsView::rowsAsText() const {
-    QList<int> rows;
+QList<int> ResultsView::actedRows() const {
+    QList<int> shownRows;
     for (const QModelIndex& index : m_table->selectionModel()->selectedRows()) {
-        rows << index.row();
+        shownRows << index.row();
     }
-    if (rows.isEmpty()) {
-        for (int row = 0; row < m_filter->rowCount(); ++row) rows << row;
+    if (shownRows.isEmpty()) {
+        for (int row = 0; row < m_filter->rowCount(); ++row) shownRows << row;
     }
-    std::sort(rows.begin(), rows.end());
+    std::sort(shownRows.begin(), shownRows.end());
+    QList<int> sourceRows;
+    sourceRows.reserve(shownRows.size());
+    for (int row : shownRows) sourceRows << m_filter->mapToSource(m_filter->index(row, 0)).row();
+    return sourceRows;
+}
+
+QString ResultsView::rowsAsText() const {
     QStringList lines{m_model->headers().join('\t')};
-    for (int row : rows) {
+    for (int row : actedRows()) {
         QStringList fields;
         for (int column = 0; column < ResultsTableModel::kColumnCount; ++column) {
-            fields << m_filter->index(row, column).data().toString();
+            fields << m_model->index(row, column).data().toString();
         }
         lines << fields.join('\t');
     }
     return lines.join('\n') + '\n';
+}
+
+void ResultsView::updateButtonTexts() {
+    const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
+    if (selected > 0) {
+        m_copy->setText(tr("Copy selected (%n)", nullptr, selected));
+        m_save->setText(tr("Save selected (%n)…", nullptr, selected));
+    } else if (m_filter->rowCount() < m_model->rowCount()) {
+        m_copy->setText(tr("Copy shown (%n)", nullptr, m_filter->rowCount()));
+        m_save->setText(tr("Save shown (%n)…", nullptr, m_filter->rowCount()));
+    } else {
+        m_copy->setText(tr("Copy all"));
+        m_save->setText(tr("Save all…"));
+    }
 }
 
 void ResultsView::hideEvent(QHideEvent* event) {
@@ -145,21 +170,35 @@ void ResultsView::copyRows() {
     QGuiApplication::clipboard()->setText(rowsAsText());
 }
 
-bool ResultsView::saveCsv() {
-    const std::optional<QString> path =
-        m_prompter.saveFile(this, tr("Save the report"),
-                            qtFileFilter(tr("CSV files|*.csv|",
-                                            "file-dialog filter: translate "
-                                            "the description, keep the pattern")
-                                             .toStdString()),
-                            InputHistory::load().folder(history_key::kReport));
-    if (!path) return false;
+QString ResultsView::reportPathFor(const QString& typed, bool workbook) {
+    if (!QFileInfo(typed).suffix().isEmpty()) return typed;
+    const QString path = typed + (workbook ? QStringLiteral(".xlsx") : QStringLiteral(".csv"));
+    // The dialog asked about the name as typed, not about this one.
+    if (!QFileInfo::exists(path)) return path;
+    const Answer answer = m_prompter.message(
+        this, MessageRequest{tr("%1 already exists. Replace it?").arg(path), applicationTitle(),
+                             MessageButtons::YesNoDefaultNo, MessageIcon::Warning, QString()});
+    return answer == Answer::Yes ? path : QString();
+}
+
+bool ResultsView::saveReport() {
+    const QString csvFilter = tr("CSV files (*.csv)");
+    const QString xlsxFilter = tr("Spreadsheet workbooks (*.xlsx)");
+    QString chosenFilter = csvFilter;
+    const std::optional<QString> typed = m_prompter.saveFile(
+        this, tr("Save the report"), csvFilter + QStringLiteral(";;") + xlsxFilter,
+        InputHistory::load().folder(history_key::kReport), &chosenFilter);
+    if (!typed) return false;
+    const QString path = reportPathFor(*typed, chosenFilter == xlsxFilter);
+    if (path.isEmpty()) return false;
     InputHistory::update(
-        [&](InputHistory& history) { history.rememberFolderOf(history_key::kReport, *path); });
-    const std::string csv = m_results.csv();
+        [&](InputHistory& history) { history.rememberFolderOf(history_key::kReport, path); });
+    report::ReportTable table{m_results.report.header, {}};
+    for (int row : actedRows()) {
+        table.rows.push_back(m_results.report.rows.at(static_cast<std::size_t>(row)));
+    }
     const support::Status written =
-        support::writeFileAtomically(QFile::encodeName(*path).toStdString(),
-                                     std::as_bytes(std::span<const char>(csv.data(), csv.size())));
+        report::writeReport(QFile::encodeName(path).toStdString(), table);
     if (written) return true;
     m_prompter.message(
         this, MessageRequest{tr("The report was not saved."), applicationTitle(),

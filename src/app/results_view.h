@@ -1,7 +1,9 @@
 // ResultsView: the window that opens after a bulk run's completion box and lists every row of
 // the run — where it was, its MAC address, what became of it and why — under the run's counts,
-// with a "Failures only" filter, Copy, and Save as CSV (the same file the CLI's --report
-// writes). It does not block its owner: the operator may keep it open while working on.
+// with a "Failures only" filter, Copy, and Save as CSV or .xlsx (the same file the CLI's
+// --report writes). Copy and Save act on the same rows: the selected ones, else the shown ones,
+// as their buttons say. It does not block its owner: the operator may keep it open while
+// working on.
 #pragma once
 
 #include <QDialog>
@@ -41,8 +43,10 @@ public slots:
     // Selected rows (all shown rows when none is selected) as tab-separated lines with a
     // header, ready to paste into a spreadsheet or a ticket.
     void copyRows();
-    // Asks where, then writes the report atomically; false when nothing was written.
-    bool saveCsv();
+    // Asks where, then writes the report of the same rows atomically, as CSV or as .xlsx by
+    // the name's extension; a name without one gets that of the chosen file type. False when
+    // nothing was written.
+    bool saveReport();
 
 protected:
     // The keyboard goes back to the window the run came from: without this it goes nowhere
@@ -50,7 +54,14 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The source rows Copy and Save act on, in the order the table shows them.
+    QList<int> actedRows() const;
     QString rowsAsText() const;
+    // Says on Copy and Save which rows they take.
+    void updateButtonTexts();
+    // The typed name with the chosen type's extension (.xlsx for a workbook, else .csv) when
+    // it has none; empty when that name is an existing file the user would not replace.
+    QString reportPathFor(const QString& typed, bool workbook);
 
     Prompter& m_prompter;
     RunResults m_results;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +25,7 @@
 
 #include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/kesto/kesto_reporting.h"
 #include "app/kesto/kesto_session.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
@@ -31,7 +33,6 @@
 #include "app/screen_fit.h"
 #include "app/settings_dialog.h"
 #include "crypto/config_file.h"
-#include "crypto/plaintext_check.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 
@@ -376,11 +377,11 @@ void CVelquorDlg::OnCopy() {
 }
 
 void CVelquorDlg::OnEncrypt() {
-    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"), false);
+    runConfigFileCommand(&crypto::EncryptConfigFile, tr("Encrypting…"));
 }
 
 void CVelquorDlg::OnDecrypt() {
-    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"), true);
+    runConfigFileCommand(&crypto::DecryptConfigFile, tr("Decrypting…"));
 }
 
 void CVelquorDlg::OnGenerateMd5() {
@@ -530,8 +531,7 @@ void CVelquorDlg::OnSettingsMenu() {
 }
 
 template <typename Operation>
-void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel,
-                                       bool decrypts) {
+void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progressLabel) {
     if (isBusy()) return;
     if (m_inputFilePath.isEmpty()) {
         messageBox(tr("No input file chosen: choose one with the Browse button first."), QString(),
@@ -546,30 +546,56 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
     const std::string inputPath = localPath(m_inputFilePath);
     const std::string outputPath = localPath(*output);
     const std::string keyText = controlText(kAesKeyEdit).toStdString();
-    // A wrong key decrypts without an error, to noise: the start of the result tells.
-    auto outputStart = std::make_shared<std::string>();
+    // A wrong key decrypts without an error, to noise, and a second encryption of a file
+    // gives one that decrypts to the first: both are asked about before a byte is written.
+    auto prompts = std::make_shared<GuiThreadPrompts>(*this);
+    const MessageRequest wrongKey = doubtQuestion(crypto::Doubt::WrongKey, *output);
+    const MessageRequest encryptedAlready = doubtQuestion(crypto::Doubt::EncryptedAlready, *output);
     runReportedRequest(
         progressLabel,
-        [operation, inputPath, outputPath, keyText, outputStart, decrypts](
+        [operation, inputPath, outputPath, keyText, prompts, wrongKey, encryptedAlready](
             support::Reporter& reporter, support::ProgressSink& sink, std::stop_token stop) {
             NamedProgress named(sink, inputPath);
             crypto::ConfigFileOptions options;
             options.progress = &named;
             options.stop = stop;
-            if (decrypts) options.outputStart = outputStart.get();
-            return operation(inputPath, outputPath, keyText, reporter, options);
-        },
-        [this, outputStart, decrypts](bool ok) {
-            if (!ok) return;
-            if (decrypts && !crypto::looksLikeText(*outputStart)) {
-                messageBox(tr("The file was decrypted and written, but it does not look like a "
-                              "configuration file: the key may be wrong."),
-                           QString(), MessageButtons::Ok, MessageIcon::Warning);
-                return;
+            bool declined = false;
+            options.whenDoubtful = [&](crypto::Doubt doubt) {
+                const MessageRequest& question =
+                    doubt == crypto::Doubt::WrongKey ? wrongKey : encryptedAlready;
+                declined = prompts->ask(question) != Answer::Yes;
+                return !declined;
+            };
+            support::Status status = operation(inputPath, outputPath, keyText, reporter, options);
+            // No is the user's answer: nothing more to say.
+            if (!status && declined) {
+                return support::Status(
+                    support::makeError(support::ErrorCode::Cancelled, status.error().message));
             }
-            messageBox(tr("Success !"));
+            return status;
+        },
+        [this](bool ok) {
+            if (ok) messageBox(tr("Success !"));
         },
         ProgressDetail::Path);
+}
+
+MessageRequest CVelquorDlg::doubtQuestion(crypto::Doubt doubt, const QString& output) const {
+    MessageRequest question;
+    question.text =
+        doubt == crypto::Doubt::WrongKey
+            ? tr("The result does not look like a configuration file: the key may be wrong. "
+                 "Write it anyway?")
+            : tr("%1 does not look like a configuration file: it may be encrypted already. "
+                 "Encrypt it anyway?")
+                  .arg(m_inputFilePath);
+    question.caption = applicationTitle();
+    question.buttons = MessageButtons::YesNoDefaultNo;
+    question.icon = MessageIcon::Warning;
+    if (QFileInfo::exists(output)) {
+        question.details = tr("Yes replaces %1; No keeps it as it is.").arg(output);
+    }
+    return question;
 }
 
 }  // namespace velquor::app

@@ -13,6 +13,7 @@
 
 #include "app/control_window.h"
 #include "app/progress_task.h"
+#include "crypto/config_file.h"
 #include "digest/digest_engine.h"
 #include "generator/generation_job.h"
 #include "provisioning/kesto_operations.h"
@@ -117,7 +118,9 @@ private:
     // The product's completion box with the counts beneath it, then every row in a results view.
     void showGenerationResults(const generator::GenerationReport& report, const QString& folder);
     template <typename Operation>
-    void runConfigFileCommand(Operation operation, const QString& progressLabel, bool decrypts);
+    void runConfigFileCommand(Operation operation, const QString& progressLabel);
+    // The box asked before a doubtful encryption or decryption writes output.
+    MessageRequest doubtQuestion(crypto::Doubt doubt, const QString& output) const;
     // Each asks once before the command goes on; false when the user says No.
     bool confirmEmptyKey(const QString& keyText);
     bool confirmExistingOutputs(const generator::GenerationRequest& request);

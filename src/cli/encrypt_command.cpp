@@ -7,7 +7,6 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "crypto/config_file.h"
-#include "crypto/plaintext_check.h"
 
 namespace velquor::cli {
 
@@ -24,20 +23,18 @@ struct ConfigFileCommand {
     bool decrypts;
 };
 
-// The format has no check value: a wrong key gives noise and no error. Noise is not what
-// anybody wants to install on a phone, so it fails the command unless binary output was meant.
-int checkDecryptedText(const std::string& outputPath, const std::string& outputStart) {
-    if (crypto::looksLikeText(outputStart)) return kExitOk;
-    printError("decrypt: " + (outputPath == "-" ? std::string("the output") : outputPath) +
-               " was written, but it does not look like a configuration file: the key may be "
-               "wrong (--binary accepts output that is not text)");
-    return kExitFailure;
+// The format has no check value: a wrong key gives noise and no error, and encrypting twice
+// gives a file that decrypts to the first encryption. Neither is what anybody wants to install
+// on a phone, so nothing is written unless --binary says such data is meant.
+support::Error doubtRefused(const ConfigFileCommand& command, const support::Error& error) {
+    return support::makeError(error.code, std::string(command.name) + ": " + error.message +
+                                              "; nothing was written (--binary " +
+                                              (command.decrypts ? "writes it" : "encrypts it") +
+                                              " anyway)");
 }
 
 int runConfigFileCommand(const ConfigFileCommand& command, const std::vector<std::string>& args) {
-    support::ArgParser parser(withKeyOptions({}), command.decrypts
-                                                      ? std::set<std::string>{"--binary"}
-                                                      : std::set<std::string>{});
+    support::ArgParser parser(withKeyOptions({}), {"--binary"});
     if (auto parsed = parser.parse(args); !parsed) {
         return usageError(command.name, parsed.error().message);
     }
@@ -53,7 +50,6 @@ int runConfigFileCommand(const ConfigFileCommand& command, const std::vector<std
     warnAboutKey(*key);
 
     support::Status status;
-    std::string outputStart;
     {
         // The returned error already says everything the reports say, with the path and the
         // reason: print that one line instead of the short product texts as well.
@@ -63,15 +59,15 @@ int runConfigFileCommand(const ConfigFileCommand& command, const std::vector<std
         options.progress = &progress;
         options.stop = interruptToken();
         options.dashIsStandardStream = true;
-        if (command.decrypts && !parser.has("--binary")) options.outputStart = &outputStart;
+        if (!parser.has("--binary")) options.whenDoubtful = [](crypto::Doubt) { return false; };
         status = command.operation(inputPath, outputPath, *key, reporter, options);
+    }
+    if (!status && status.error().code == support::ErrorCode::Refused) {
+        return failWith(doubtRefused(command, status.error()));
     }
     if (!status) {
         return failWith(support::makeError(
             status.error().code, std::string(command.name) + ": " + status.error().message));
-    }
-    if (command.decrypts && !parser.has("--binary")) {
-        return checkDecryptedText(outputPath, outputStart);
     }
     return kExitOk;
 }
@@ -86,10 +82,12 @@ constexpr char kKeyHelp[] =
 
 VELQUOR_REGISTER_COMMAND(
     "encrypt",
-    std::string("encrypt [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX] INPUT "
-                "OUTPUT\n"
+    std::string("encrypt [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX] [--binary]\n"
+                "                  INPUT OUTPUT\n"
                 "  Encrypts INPUT with AES-128 into OUTPUT; - is standard input or output. The\n"
-                "  output is written in full or not at all.\n") +
+                "  output is written in full or not at all. An INPUT that looks encrypted\n"
+                "  already (not text, a multiple of 16 bytes) is refused, with exit status 1 and\n"
+                "  nothing written, unless --binary says such input is meant.\n") +
         kKeyHelp,
     "encrypt a configuration file with AES-128; - is standard input or output",
     [](const std::vector<std::string>& args) {
@@ -103,8 +101,8 @@ VELQUOR_REGISTER_COMMAND(
                 "                  INPUT OUTPUT\n"
                 "  Decrypts INPUT into OUTPUT; - is standard input or output. An INPUT whose size\n"
                 "  is not a multiple of 16 is refused. When the result does not look like text\n"
-                "  (a wrong key gives noise) it is written, but the exit status is 1, unless\n"
-                "  --binary says binary output is expected.\n") +
+                "  (a wrong key gives noise), nothing is written and the exit status is 1,\n"
+                "  unless --binary says binary output is expected.\n") +
         kKeyHelp,
     "decrypt an encrypted configuration file; - is standard input or output",
     [](const std::vector<std::string>& args) {

@@ -8,7 +8,8 @@
 #include "cli/command.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
-#include "generator/report_csv.h"
+#include "generator/generation_report.h"
+#include "report/report_file.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 
@@ -114,9 +115,8 @@ int runGenerate(const std::vector<std::string>& args) {
     if (!report) return failWith(report.error());
 
     if (const auto reportPath = parser.value("--report")) {
-        const std::string csv = generator::generationReportCsv(*report);
-        auto written = support::writeFileAtomically(
-            *reportPath, std::as_bytes(std::span<const char>(csv.data(), csv.size())));
+        auto written =
+            velquor::report::writeReport(*reportPath, generator::generationReportTable(*report));
         if (!written) {
             printError("cannot write the report: " + written.error().message);
             return kExitFailure;
@@ -143,16 +143,17 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "generate -t|--template T -s|--sheet S -o|--out DIR\n"
     "                   [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX]\n"
-    "                   [--dry-run] [--report FILE.csv]\n"
+    "                   [--dry-run] [--report FILE.csv|FILE.xlsx]\n"
     "  One XML configuration file per device row of sheet S (.xlsx or .csv; row 1 is a\n"
     "  header; columns: MAC, display name, user id, auth id, password, proxy, SIP port),\n"
     "  made from template T and written as DIR/<MAC>.xml. With a key, an encrypted copy of\n"
     "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
     "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"
-    "  nothing; --report writes one CSV line per device (not over an input or a device\n"
-    "  file). Files the run will replace, and encrypted copies an earlier run left in\n"
-    "  DIR/en, are warned about first; rows written with empty values are warned about\n"
-    "  after. Exit status 0 only when every device was written.",
+    "  nothing; --report writes one line per device, as CSV or, for a name ending in\n"
+    "  .xlsx, as a workbook of text cells (not over an input or a device file). Files\n"
+    "  the run will replace, and encrypted copies an earlier run left in DIR/en, are\n"
+    "  warned about first; rows written with empty values are warned about after. Exit\n"
+    "  status 0 only when every device was written.",
     "one configuration file per device from a template and a sheet", runGenerate);
 
 }  // namespace velquor::cli

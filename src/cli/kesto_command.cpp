@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/secret_input.h"
 #include "provisioning/kesto_operations.h"
+#include "report/report_file.h"
 #include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
@@ -28,9 +29,12 @@ constexpr const char* kUsage =
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
     "  user del NAME                           delete a user (as chief)\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
-    "  device add MACFILE --server-field TEXT [--replace ask|all|none] [--report FILE.csv]\n"
+    "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
+    "             [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
+    "  device del MACFILE --server-field TEXT [--report FILE.csv|FILE.xlsx]\n"
     "             [--jobs N]\n"
-    "  device del MACFILE --server-field TEXT [--report FILE.csv] [--jobs N]\n"
+    "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
+    "of text cells.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
     "--connect-timeout S, --exchange-timeout S and --jobs override the [kesto] settings of\n"
@@ -157,13 +161,6 @@ int runPasswdCommand(Context& context) {
     return status ? kExitOk : failWithReason(status.error());
 }
 
-support::Status writeReport(const std::string& path,
-                            const provisioning::DeviceBatchSummary& summary) {
-    const std::string csv = provisioning::formatResultsCsv(summary);
-    return support::writeFileAtomically(
-        path, std::span(reinterpret_cast<const std::byte*>(csv.data()), csv.size()));
-}
-
 provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
     if (replace == "all") {
         return [](const std::string&, const std::string&) {
@@ -206,7 +203,8 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
         std::cerr << provisioning::describeSummary(*summary) << '\n';
     }
     if (reportPath) {
-        if (auto written = writeReport(*reportPath, *summary); !written) {
+        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
+            !written) {
             return failWith(written.error());
         }
     }

@@ -77,38 +77,79 @@ Status refuseNonFileOutput(const std::string& outputPath) {
                      "cannot write output file " + outputPath + ": it is " + what);
 }
 
+std::string_view sampleOf(const std::uint8_t* data, std::size_t size) {
+    return {reinterpret_cast<const char*>(data), std::min(size, kTextSampleBytes)};
+}
+
 // One pass over the input. Decryption holds the last full block of every chunk back until
-// more input proves it is not the file's last full block, the one that gets cut.
+// more input proves it is not the file's last full block, the one that gets cut. The first
+// data it sees (the input of an encryption, the result of a decryption) settles a doubt
+// before anything is written.
 class Transformer {
 public:
     Transformer(Direction direction, const CAes& aes, support::AtomicOutputFile& output,
-                std::string* outputStart)
-        : m_direction(direction), m_aes(aes), m_output(output), m_outputStart(outputStart) {}
+                const ConfigFileOptions& options, std::string_view inputPath,
+                std::uint64_t inputSize)
+        : m_direction(direction),
+          m_aes(aes),
+          m_output(output),
+          m_options(options),
+          m_inputPath(inputPath),
+          m_inputSize(inputSize) {}
 
     // A full chunk somewhere before the end: everything but the held-back block is final.
     Status middleChunk(std::uint8_t* data, std::size_t size, std::size_t* keep) {
         if (m_direction == Direction::Encrypt) {
             *keep = 0;
+            if (auto settled = settleInput(data, size, m_inputSize); !settled) return settled;
             return write(data, encryptCompleted(m_aes, data, size));
         }
         const std::size_t ready = size - kAesBlockSize;
         decryptBlocks(m_aes, data, data, ready / kAesBlockSize);
         *keep = kAesBlockSize;
+        if (auto settled = settleResult(data, ready); !settled) return settled;
         return write(data, ready);
     }
 
-    Status lastChunk(std::uint8_t* data, std::size_t size) {
-        const std::size_t length = m_direction == Direction::Encrypt
-                                       ? encryptCompleted(m_aes, data, size)
-                                       : decryptCompleted(m_aes, data, size);
+    // total: the whole input's size, now known.
+    Status lastChunk(std::uint8_t* data, std::size_t size, std::uint64_t total) {
+        if (m_direction == Direction::Encrypt) {
+            if (auto settled = settleInput(data, size, total); !settled) return settled;
+            return write(data, encryptCompleted(m_aes, data, size));
+        }
+        const std::size_t length = decryptCompleted(m_aes, data, size);
+        if (auto settled = settleResult(data, length); !settled) return settled;
         return write(data, length);
     }
 
 private:
+    // An input of no text whose size is whole blocks is what this format looks like; a size
+    // not known yet (a long stream) leaves the text alone to tell.
+    Status settleInput(const std::uint8_t* data, std::size_t size, std::uint64_t total) {
+        if (m_settled) return {};
+        m_settled = true;
+        const bool wholeBlocks = total == 0 || total % kAesBlockSize == 0;
+        if (size == 0 || !wholeBlocks || looksLikeText(sampleOf(data, size))) return {};
+        return ask(Doubt::EncryptedAlready);
+    }
+
+    Status settleResult(const std::uint8_t* data, std::size_t size) {
+        if (m_settled) return {};
+        m_settled = true;
+        if (looksLikeText(sampleOf(data, size))) return {};
+        return ask(Doubt::WrongKey);
+    }
+
+    Status ask(Doubt doubt) {
+        if (!m_options.whenDoubtful || m_options.whenDoubtful(doubt)) return {};
+        return makeError(ErrorCode::Refused, doubtText(doubt, m_inputPath));
+    }
+
     Status write(const std::uint8_t* data, std::size_t size) {
-        if (m_outputStart != nullptr && m_outputStart->size() < kTextSampleBytes) {
-            const std::size_t wanted = std::min(size, kTextSampleBytes - m_outputStart->size());
-            m_outputStart->append(reinterpret_cast<const char*>(data), wanted);
+        if (std::string* start = m_options.outputStart;
+            start != nullptr && start->size() < kTextSampleBytes) {
+            const std::size_t wanted = std::min(size, kTextSampleBytes - start->size());
+            start->append(reinterpret_cast<const char*>(data), wanted);
         }
         return m_output.write(data, size);
     }
@@ -116,7 +157,10 @@ private:
     Direction m_direction;
     const CAes& m_aes;
     support::AtomicOutputFile& m_output;
-    std::string* m_outputStart;
+    const ConfigFileOptions& m_options;
+    std::string_view m_inputPath;
+    std::uint64_t m_inputSize;  // 0 while unknown
+    bool m_settled = false;
 };
 
 Error notEncryptedFile(const std::string& inputPath, std::uint64_t size) {
@@ -130,7 +174,7 @@ Status transformStream(Direction direction, support::InputFile& input, const CAe
     const std::uint64_t total = input.sizeForProgress();
     // Room for a chunk plus the completion of a trailing partial block.
     auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk + kAesBlockSize);
-    Transformer transformer(direction, aes, output, options.outputStart);
+    Transformer transformer(direction, aes, output, options, input.path(), total);
     std::uint64_t done = 0;
     std::size_t held = 0;
     for (;;) {
@@ -147,7 +191,7 @@ Status transformStream(Direction direction, support::InputFile& input, const CAe
             if (direction == Direction::Decrypt && done % kAesBlockSize != 0) {
                 return notEncryptedFile(input.path(), done);
             }
-            if (auto last = transformer.lastChunk(buffer.get(), have); !last) return last;
+            if (auto last = transformer.lastChunk(buffer.get(), have, done); !last) return last;
             if (options.progress != nullptr)
                 options.progress->progress(done, total, verbOf(direction));
             return {};
@@ -218,7 +262,11 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
 
     if (auto moved = transformStream(direction, *input, aes, *output, options); !moved) {
         output->discard();
-        if (moved.error().code == ErrorCode::Cancelled) return moved;
+        // A doubt answered No is the answer, not a failure to report.
+        if (moved.error().code == ErrorCode::Cancelled ||
+            moved.error().code == ErrorCode::Refused) {
+            return moved;
+        }
         return fail(reporter, moved.error());
     }
     if (auto committed = output->commit(); !committed) return fail(reporter, committed.error());
@@ -226,6 +274,14 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
 }
 
 }  // namespace
+
+std::string doubtText(Doubt doubt, std::string_view inputPath) {
+    if (doubt == Doubt::WrongKey) {
+        return "the result does not look like a configuration file: the key may be wrong";
+    }
+    return std::string(inputPath) +
+           " does not look like a configuration file: it may be encrypted already";
+}
 
 Status EncryptConfigFile(const std::string& inputPath, const std::string& outputPath,
                          const std::string& keyText, support::Reporter& reporter,

@@ -3,8 +3,10 @@
 // the last one completed with zero bytes) and back.
 #pragma once
 
+#include <functional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "support/atomic_file.h"
 #include "support/progress.h"
@@ -12,6 +14,19 @@
 #include "support/result.h"
 
 namespace velquor::crypto {
+
+// Why a run may not be what its user meant, known from the start of the data before any byte is
+// written: a decryption gave noise (the key may be wrong), or the input of an encryption is no
+// text and a whole number of blocks (it may be encrypted already).
+enum class Doubt { WrongKey, EncryptedAlready };
+
+// The user's word on a doubt: true writes the output anyway.
+using DoubtQuestion = std::function<bool(Doubt)>;
+
+// What the doubt says, naming inputPath for an encryption's input: "the result does not look
+// like a configuration file: the key may be wrong", "IN does not look like a configuration
+// file: it may be encrypted already".
+std::string doubtText(Doubt doubt, std::string_view inputPath);
 
 struct ConfigFileOptions {
     support::Durability durability = support::Durability::Sync;  // Deferred for bulk runs
@@ -23,6 +38,11 @@ struct ConfigFileOptions {
     // When set, receives the first bytes written (up to kTextSampleBytes), so that a caller
     // can tell with looksLikeText() whether a decryption gave text or the noise of a wrong key.
     std::string* outputStart = nullptr;
+    // Asked once, before the first byte reaches the output, when the run is doubtful (see
+    // Doubt). A false answer ends the run with Error{Refused, doubtText(...)}, unreported, and
+    // leaves the output as it was (a stream gets nothing). Unset: everything is written, as for
+    // the encrypted copies of a generation run, whose input is the text just written.
+    DoubtQuestion whenDoubtful;
 };
 
 // Returns ok only when the whole output was written and renamed into place. An output that

@@ -13,6 +13,7 @@
 
 #include "generator/compiled_output.h"
 #include "generator/xml_prolog.h"
+#include "sheet/cell_name.h"
 #include "support/file_identity.h"
 #include "xmlsafe/xml_safety.h"
 
@@ -131,11 +132,7 @@ void replaceText(xmlNodePtr element, const std::string& value) {
 }  // namespace
 
 std::string columnLetters(int entry) {
-    std::string letters;
-    for (int n = entry + 1; n > 0; n = (n - 1) / 26) {
-        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
-    }
-    return letters;
+    return sheet::columnName(entry + 1);
 }
 
 std::vector<xmlNode*> ElementChildren(xmlNode* node) {

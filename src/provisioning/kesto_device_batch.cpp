@@ -6,6 +6,7 @@
 
 #include "provisioning/batch_sender.h"
 #include "provisioning/kesto_operations.h"
+#include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
 #include "wire/wire_records.h"
 
@@ -26,15 +27,6 @@ struct MacFile {
     std::vector<MacCell> cells;  // the non-empty cells, row by row
     std::size_t emptyCells = 0;
 };
-
-// "A", "B", ... "Z", "AA": how a spreadsheet user finds the cell again.
-std::string columnName(int column) {
-    std::string name;
-    for (; column > 0; column = (column - 1) / 26) {
-        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
-    }
-    return name;
-}
 
 // The whole file is read and closed before the first request, so a reader failure can never
 // leave a batch half sent. Only the cells that show something are walked: the empty ones of
@@ -86,8 +78,8 @@ support::Status checkFieldLengths(const MacFile& file, const DeviceBatch& batch)
     for (const MacCell& cell : file.cells) {
         if (cell.text.size() > wire::kTextFieldWidth) {
             return makeError(ErrorCode::InvalidInput,
-                             "The MAC address in cell " + columnName(cell.column) +
-                                 std::to_string(cell.row) + " of " + batch.macFilePath + " is " +
+                             "The MAC address in cell " + sheet::cellName(cell.row, cell.column) +
+                                 " of " + batch.macFilePath + " is " +
                                  std::to_string(cell.text.size()) +
                                  " bytes long; its field holds at most " +
                                  std::to_string(wire::kTextFieldWidth) + " bytes.");
@@ -252,34 +244,17 @@ std::string_view outcomeName(MacOutcome outcome) {
     return VELQUOR_TR_NOOP("core", "failed");
 }
 
-namespace {
-
-// A CSV field, quoted when it holds a separator, a quote or a line break. A leading character
-// that spreadsheets read as a formula is neutralised, since MAC cells are outside input.
-std::string csvField(std::string_view text) {
-    std::string field(text);
-    if (!field.empty() && std::string_view("=+-@").find(field.front()) != std::string_view::npos) {
-        field.insert(field.begin(), '\'');
-    }
-    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-    std::string quoted = "\"";
-    for (char c : field) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-}  // namespace
-
-std::string formatResultsCsv(const DeviceBatchSummary& summary) {
-    std::string csv = "row,column,mac,operation,outcome,reason\n";
+report::ReportTable resultsTable(const DeviceBatchSummary& summary) {
+    report::ReportTable table;
+    table.header = {"row", "column", "cell", "mac", "operation", "outcome", "reason"};
+    table.rows.reserve(summary.results.size());
     for (const MacResult& result : summary.results) {
-        csv += std::to_string(result.row) + "," + std::to_string(result.column) + "," +
-               csvField(result.macAddress) + "," + std::string(operationName(result.operation)) +
-               "," + csvField(outcomeName(result.outcome)) + "," + csvField(result.reason) + "\n";
+        table.rows.push_back({std::to_string(result.row), std::to_string(result.column),
+                              sheet::cellName(result.row, result.column), result.macAddress,
+                              std::string(operationName(result.operation)),
+                              std::string(outcomeName(result.outcome)), result.reason});
     }
-    return csv;
+    return table;
 }
 
 support::Result<DeviceBatchSummary> addDevices(

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "provisioning/provisioning_channel.h"
+#include "report/report_table.h"
 #include "support/progress.h"
 #include "support/reporter.h"
 #include "support/result.h"
@@ -244,9 +245,9 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
 // The summary shown instead of the completion text when something was not done.
 std::string describeSummary(const DeviceBatchSummary& summary);
 
-// The per-MAC results as CSV (row, column, MAC, operation, outcome, reason): the CLI's
-// --report, and the bytes the window saves for the same run.
-std::string formatResultsCsv(const DeviceBatchSummary& summary);
+// The per-MAC results as a report (row, column, cell as the sheet names it, MAC, operation,
+// outcome, reason): the CLI's --report, and what the window saves for the same run.
+report::ReportTable resultsTable(const DeviceBatchSummary& summary);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
 // "added", "replaced", "skipped", "deleted", "failed", "not sent", "unknown (sent, no reply)"

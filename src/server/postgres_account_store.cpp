@@ -2,18 +2,23 @@
 //
 // Names, MAC addresses and server texts are kept as bytea: they arrive from the wire as bytes
 // in whatever code page the client had, which a UTF-8 database would refuse as text.
+//
+// This file connects, migrates, runs statements and keeps the settings; the accounts and grants
+// are in postgres_accounts.cpp, the devices in postgres_devices.cpp.
 #include "server/postgres_account_store.h"
 
-#include <libpq-fe.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <utility>
 
+#include "server/postgres_rows.h"
+
 namespace velquor::server {
+
+using namespace postgres_rows;
 
 namespace {
 
@@ -96,144 +101,6 @@ ALTER TABLE grants ADD COLUMN generation bigint NOT NULL DEFAULT 0;
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
 
-constexpr const char* kIsoTime = "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'";
-
-std::string toHex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0xf];
-    }
-    return hex;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
-}
-
-std::string fromHex(std::string_view hex) {
-    std::string bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes += static_cast<char>(hexValue(hex[i]) << 4 | hexValue(hex[i + 1]));
-    }
-    return bytes;
-}
-
-long long toNumber(std::string_view text) {
-    long long value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-}  // namespace
-
-// The result of one statement; owns the PGresult.
-class PostgresAccountStore::Rows {
-public:
-    explicit Rows(PGresult* result, bool duplicate = false)
-        : m_result(result), m_duplicate(duplicate) {}
-    Rows(Rows&& other) noexcept
-        : m_result(std::exchange(other.m_result, nullptr)), m_duplicate(other.m_duplicate) {}
-    Rows& operator=(Rows&&) = delete;
-    ~Rows() { PQclear(m_result); }
-
-    // A unique constraint refused the statement.
-    bool duplicate() const { return m_duplicate; }
-    int count() const { return PQntuples(m_result); }
-    std::string text(int row, int column) const {
-        return std::string(PQgetvalue(m_result, row, column),
-                           static_cast<std::size_t>(PQgetlength(m_result, row, column)));
-    }
-    std::string bytes(int row, int column) const { return fromHex(text(row, column)); }
-    long long number(int row, int column) const { return toNumber(text(row, column)); }
-    long long affected() const { return toNumber(PQcmdTuples(m_result)); }
-
-private:
-    PGresult* m_result;
-    bool m_duplicate;
-};
-
-namespace {
-
-using Statement = PostgresAccountStore::Statement;
-
-#define VELQUOR_STATEMENT(name, sql) \
-    constexpr Statement name {       \
-#name, sql, false            \
-    }
-#define VELQUOR_CHANGE(name, sql) \
-    constexpr Statement name {    \
-#name, sql, true          \
-    }
-
-VELQUOR_CHANGE(kAddUser,
-               "INSERT INTO accounts(name, salt, iterations, digest) "
-               "VALUES(decode($1, 'hex'), decode($2, 'hex'), $3::integer, decode($4, 'hex'))");
-VELQUOR_CHANGE(kDeleteUser,
-               "WITH gone AS (UPDATE accounts SET deleted = now() "
-               "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id), "
-               "ended AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM gone)) "
-               "SELECT count(*) FROM gone");
-// The grant of the address that made the change is carried to the new generation; the
-// sub-statements see one snapshot, so the generation is computed, not read back.
-VELQUOR_CHANGE(kSetPassword,
-               "WITH changed AS (UPDATE accounts SET salt = decode($2, 'hex'), "
-               "  iterations = $3::integer, digest = decode($4, 'hex'), "
-               "  generation = generation + 1 "
-               "  WHERE name = decode($1, 'hex') AND deleted IS NULL RETURNING id, generation), "
-               "ended AS (DELETE FROM grants "
-               "  WHERE account_id IN (SELECT id FROM changed) AND peer <> $5), "
-               "kept AS (UPDATE grants g SET generation = c.generation FROM changed c "
-               "  WHERE g.account_id = c.id AND g.peer = $5) "
-               "SELECT count(*) FROM changed");
-VELQUOR_STATEMENT(kFindLogin,
-                  "SELECT encode(salt, 'hex'), iterations, encode(digest, 'hex'), id, generation "
-                  "FROM accounts WHERE name = decode($1, 'hex') AND deleted IS NULL");
-VELQUOR_CHANGE(kAdmitLogin,
-               "SELECT kestod_admit_login(decode($1, 'hex'), $2, $3::integer, $4::integer, "
-               "$5::bigint)");
-// Expired grants of the account are swept here; other addresses' rows only, so the sweep
-// never touches the row the insert below may update.
-VELQUOR_CHANGE(kGrantLogin,
-               "WITH forgiven AS (UPDATE login_failures SET failures = failures - 1 "
-               "  WHERE name = decode($1, 'hex') AND peer = $2 AND failures > 0), "
-               "account AS (SELECT id, generation FROM accounts "
-               "  WHERE id = $4::bigint AND generation = $5::bigint AND deleted IS NULL "
-               "  FOR SHARE), "
-               "swept AS (DELETE FROM grants WHERE account_id IN (SELECT id FROM account) "
-               "  AND peer <> $2 AND expires <= clock_timestamp()) "
-               "INSERT INTO grants(account_id, peer, expires, generation) "
-               "SELECT id, $2, clock_timestamp() + $3::bigint * interval '1 millisecond', "
-               "generation FROM account ON CONFLICT (account_id, peer) "
-               "DO UPDATE SET expires = excluded.expires, generation = excluded.generation");
-VELQUOR_STATEMENT(kHoldsGrant,
-                  "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
-                  "WHERE a.name = decode($1, 'hex') AND a.deleted IS NULL AND g.peer = $2 "
-                  "AND g.expires > clock_timestamp() AND g.generation = a.generation");
-VELQUOR_CHANGE(kAddDevice,
-               "INSERT INTO devices(mac, server, account_id) "
-               "SELECT decode($1, 'hex'), decode($2, 'hex'), id FROM accounts "
-               "WHERE name = decode($3, 'hex') AND deleted IS NULL");
-VELQUOR_CHANGE(kReplaceDevice,
-               "UPDATE devices SET server = decode($2, 'hex'), registered = now() "
-               "WHERE mac = decode($1, 'hex') AND account_id = (SELECT id FROM accounts "
-               "WHERE name = decode($3, 'hex') AND deleted IS NULL)");
-VELQUOR_CHANGE(kDeleteDevice,
-               "DELETE FROM devices WHERE mac = decode($1, 'hex') AND account_id = "
-               "(SELECT id FROM accounts WHERE name = decode($2, 'hex') AND deleted IS NULL)");
-VELQUOR_CHANGE(kReleaseDevice,
-               "WITH gone AS (DELETE FROM devices WHERE mac = decode($1, 'hex') "
-               "  RETURNING mac, server, account_id, registered) "
-               "SELECT encode(g.mac, 'hex'), encode(g.server, 'hex'), encode(a.name, 'hex'), "
-               "to_char(g.registered AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), "
-               "a.id, a.deleted IS NOT NULL FROM gone g JOIN accounts a ON a.id = g.account_id");
 VELQUOR_STATEMENT(kSetting, "SELECT value FROM settings WHERE key = $1");
 VELQUOR_CHANGE(kSetSetting,
                "INSERT INTO settings(key, value) VALUES($1, $2) "
@@ -250,23 +117,6 @@ VELQUOR_STATEMENT(kImportDevice,
 VELQUOR_STATEMENT(kContinueIds,
                   "SELECT setval(pg_get_serial_sequence('accounts', 'id'), "
                   "coalesce((SELECT max(id) FROM accounts), 0) + 1, false)");
-
-#undef VELQUOR_CHANGE
-#undef VELQUOR_STATEMENT
-
-const std::string kListUsersSql =
-    std::string("SELECT encode(a.name, 'hex'), to_char(a.created AT TIME ZONE 'UTC', ") + kIsoTime +
-    "), (SELECT count(*) FROM devices d WHERE d.account_id = a.id) "
-    "FROM accounts a WHERE a.deleted IS NULL ORDER BY a.name";
-const std::string kListDevicesSql =
-    std::string(
-        "SELECT encode(d.mac, 'hex'), encode(d.server, 'hex'), encode(a.name, 'hex'), "
-        "to_char(d.registered AT TIME ZONE 'UTC', ") +
-    kIsoTime +
-    "), a.id, a.deleted IS NOT NULL FROM devices d JOIN accounts a ON a.id = d.account_id "
-    "ORDER BY a.name, a.id, d.mac";
-const Statement kListUsers{"kListUsers", kListUsersSql.c_str(), false};
-const Statement kListDevices{"kListDevices", kListDevicesSql.c_str(), false};
 
 }  // namespace
 
@@ -302,10 +152,6 @@ support::Status checkDatabaseUrl(const std::string& url) {
     }
     return {};
 }
-
-#define VELQUOR_RUN(rows, statement, ...)      \
-    auto rows = run(statement, {__VA_ARGS__}); \
-    if (!rows) return rows.error()
 
 support::Result<std::unique_ptr<PostgresAccountStore>> PostgresAccountStore::open(
     const std::string& url, OpenMode mode) {
@@ -565,127 +411,6 @@ support::Result<StoreOutcome> PostgresAccountStore::change(const Statement& stat
     return rows->affected() > 0 ? StoreOutcome::Done : StoreOutcome::NotFound;
 }
 
-namespace {
-
-StoreOutcome countedOutcome(long long count) {
-    return count > 0 ? StoreOutcome::Done : StoreOutcome::NotFound;
-}
-
-}  // namespace
-
-support::Result<StoreOutcome> PostgresAccountStore::addUser(std::string_view name,
-                                                            const PasswordHash& hash) {
-    return change(kAddUser, {toHex(name), toHex(hash.salt), std::to_string(hash.iterations),
-                             toHex(hash.digest)});
-}
-
-support::Result<StoreOutcome> PostgresAccountStore::deleteUser(std::string_view name) {
-    VELQUOR_RUN(rows, kDeleteUser, toHex(name));
-    return countedOutcome(rows->number(0, 0));
-}
-
-support::Result<StoreOutcome> PostgresAccountStore::setPassword(std::string_view name,
-                                                                const PasswordHash& hash,
-                                                                std::string_view keepPeer) {
-    VELQUOR_RUN(rows, kSetPassword, toHex(name), toHex(hash.salt), std::to_string(hash.iterations),
-                toHex(hash.digest), std::string(keepPeer));
-    return countedOutcome(rows->number(0, 0));
-}
-
-support::Status PostgresAccountStore::putUser(std::string_view name, const PasswordHash& hash) {
-    auto outcome = setPassword(name, hash, {});
-    if (!outcome) return outcome.error();
-    if (*outcome == StoreOutcome::Done) return {};
-    auto added = addUser(name, hash);
-    if (!added) return added.error();
-    return {};
-}
-
-support::Result<std::optional<StoredLogin>> PostgresAccountStore::findLogin(std::string_view name) {
-    VELQUOR_RUN(rows, kFindLogin, toHex(name));
-    if (rows->count() == 0) return std::optional<StoredLogin>();
-    StoredLogin login;
-    login.hash.salt = rows->bytes(0, 0);
-    const long long iterations = rows->number(0, 1);
-    login.hash.iterations =
-        iterations > 0 && iterations <= 0x7fffffff ? static_cast<std::uint32_t>(iterations) : 0;
-    login.hash.digest = rows->bytes(0, 2);
-    login.accountId = rows->number(0, 3);
-    login.generation = rows->number(0, 4);
-    return std::optional<StoredLogin>(std::move(login));
-}
-
-support::Result<bool> PostgresAccountStore::admitLogin(std::string_view name, std::string_view peer,
-                                                       const LoginLimits& limits) {
-    VELQUOR_RUN(rows, kAdmitLogin, toHex(name), std::string(peer),
-                std::to_string(limits.failuresPerName), std::to_string(limits.failuresPerAddress),
-                std::to_string(limits.window.count()));
-    return rows->count() == 1 && rows->text(0, 0) == "t";
-}
-
-support::Result<bool> PostgresAccountStore::grantLogin(std::string_view name,
-                                                       const StoredLogin& login,
-                                                       std::string_view peer,
-                                                       std::chrono::milliseconds lifetime) {
-    VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer), std::to_string(lifetime.count()),
-                std::to_string(login.accountId), std::to_string(login.generation));
-    return rows->affected() > 0;
-}
-
-support::Result<bool> PostgresAccountStore::holdsGrant(std::string_view name,
-                                                       std::string_view peer) {
-    VELQUOR_RUN(rows, kHoldsGrant, toHex(name), std::string(peer));
-    return rows->count() > 0;
-}
-
-support::Result<StoreOutcome> PostgresAccountStore::addDevice(std::string_view mac,
-                                                              std::string_view serverText,
-                                                              std::string_view owner) {
-    return change(kAddDevice, {toHex(mac), toHex(serverText), toHex(owner)});
-}
-
-support::Result<StoreOutcome> PostgresAccountStore::replaceDevice(std::string_view mac,
-                                                                  std::string_view serverText,
-                                                                  std::string_view owner) {
-    return change(kReplaceDevice, {toHex(mac), toHex(serverText), toHex(owner)});
-}
-
-support::Result<StoreOutcome> PostgresAccountStore::deleteDevice(std::string_view mac,
-                                                                 std::string_view owner) {
-    return change(kDeleteDevice, {toHex(mac), toHex(owner)});
-}
-
-support::Result<std::optional<DeviceRow>> PostgresAccountStore::releaseDevice(
-    std::string_view mac) {
-    VELQUOR_RUN(rows, kReleaseDevice, toHex(mac));
-    if (rows->count() == 0) return std::optional<DeviceRow>();
-    return std::optional<DeviceRow>(DeviceRow{rows->bytes(0, 0), rows->bytes(0, 1),
-                                              rows->bytes(0, 2), rows->text(0, 3),
-                                              rows->number(0, 4), rows->text(0, 5) == "t"});
-}
-
-support::Result<std::vector<UserRow>> PostgresAccountStore::listUsers() {
-    auto rows = run(kListUsers, {});
-    if (!rows) return rows.error();
-    std::vector<UserRow> users;
-    for (int row = 0; row < rows->count(); ++row) {
-        users.push_back(UserRow{rows->bytes(row, 0), rows->text(row, 1), rows->number(row, 2)});
-    }
-    return users;
-}
-
-support::Result<std::vector<DeviceRow>> PostgresAccountStore::listDevices() {
-    auto rows = run(kListDevices, {});
-    if (!rows) return rows.error();
-    std::vector<DeviceRow> devices;
-    for (int row = 0; row < rows->count(); ++row) {
-        devices.push_back(DeviceRow{rows->bytes(row, 0), rows->bytes(row, 1), rows->bytes(row, 2),
-                                    rows->text(row, 3), rows->number(row, 4),
-                                    rows->text(row, 5) == "t"});
-    }
-    return devices;
-}
-
 support::Result<std::optional<std::string>> PostgresAccountStore::setting(std::string_view key) {
     VELQUOR_RUN(rows, kSetting, std::string(key));
     if (rows->count() == 0) return std::optional<std::string>();
@@ -744,7 +469,5 @@ support::Status PostgresAccountStore::importSnapshot(const StoreSnapshot& snapsh
     if (!ids) return fail(ids.error());
     return simple("COMMIT");
 }
-
-#undef VELQUOR_RUN
 
 }  // namespace velquor::server

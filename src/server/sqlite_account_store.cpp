@@ -1,10 +1,17 @@
 // SQLite storage for kestod; see sqlite_account_store.h.
+//
+// This file opens, configures and migrates the database and runs transactions; the accounts
+// and grants are in sqlite_accounts.cpp, the devices in sqlite_devices.cpp.
 #include "server/sqlite_account_store.h"
 
 #include <algorithm>
 #include <utility>
 
+#include "server/sqlite_query.h"
+
 namespace velquor::server {
+
+using namespace sqlite_rows;
 
 namespace {
 
@@ -85,55 +92,7 @@ ALTER TABLE grants ADD COLUMN generation INTEGER NOT NULL DEFAULT 0;
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
 
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::string columnBytes(sqlite3_stmt* statement, int column) {
-    const void* data = sqlite3_column_blob(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    if (data == nullptr || size <= 0) return {};
-    return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
-}
-
 }  // namespace
-
-// One use of a cached statement: binds in order, and resets the statement when it goes.
-class SqliteAccountStore::Query {
-public:
-    explicit Query(sqlite3_stmt* statement) : m_statement(statement) {}
-    Query(Query&& other) noexcept : m_statement(std::exchange(other.m_statement, nullptr)) {}
-    Query& operator=(Query&&) = delete;
-    ~Query() {
-        if (m_statement == nullptr) return;
-        sqlite3_reset(m_statement);
-        sqlite3_clear_bindings(m_statement);
-    }
-
-    // An empty view may carry no pointer at all, which SQLite would bind as NULL.
-    Query& text(std::string_view value) {
-        sqlite3_bind_text(m_statement, ++m_index, value.empty() ? "" : value.data(),
-                          static_cast<int>(value.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Query& blob(std::string_view value) {
-        sqlite3_bind_blob(m_statement, ++m_index, value.empty() ? "" : value.data(),
-                          static_cast<int>(value.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Query& number(long long value) {
-        sqlite3_bind_int64(m_statement, ++m_index, value);
-        return *this;
-    }
-    int step() { return sqlite3_step(m_statement); }
-    sqlite3_stmt* get() const { return m_statement; }
-
-private:
-    sqlite3_stmt* m_statement;
-    int m_index = 0;
-};
 
 support::Result<std::unique_ptr<SqliteAccountStore>> SqliteAccountStore::open(
     const std::filesystem::path& file, OpenMode mode) {
@@ -288,8 +247,7 @@ support::Result<SqliteAccountStore::Query> SqliteAccountStore::query(const char*
 }
 
 // work() returns Result<StoreOutcome>: an Error or Exists rolls everything back.
-template <typename Work>
-support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
+support::Result<StoreOutcome> SqliteAccountStore::transaction(const Work& work) {
     // Waiting for another writer's lock ends with the request's deadline at the latest.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline() - std::chrono::steady_clock::now())
@@ -323,271 +281,6 @@ support::Result<StoreOutcome> SqliteAccountStore::transaction(Work&& work) {
         return error;
     }
     return outcome;
-}
-
-namespace {
-
-// The outcome of one changing step: how many rows it changed, or that a UNIQUE constraint
-// refused it.
-support::Result<StoreOutcome> changed(sqlite3* db, int rc, const std::filesystem::path& file) {
-    if (rc == SQLITE_CONSTRAINT_PRIMARYKEY || rc == SQLITE_CONSTRAINT_UNIQUE) {
-        return StoreOutcome::Exists;
-    }
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        return makeError(ErrorCode::Io,
-                         "cannot change the database " + file.string() + ": " + sqlite3_errmsg(db));
-    }
-    return sqlite3_changes(db) > 0 ? StoreOutcome::Done : StoreOutcome::NotFound;
-}
-
-support::Status asStatus(const support::Result<StoreOutcome>& outcome) {
-    if (!outcome) return outcome.error();
-    return {};
-}
-
-}  // namespace
-
-#define VELQUOR_QUERY(name, sql) \
-    auto name = query(sql);      \
-    if (!name) return name.error()
-
-support::Result<StoreOutcome> SqliteAccountStore::addUser(std::string_view name,
-                                                          const PasswordHash& hash) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(
-            insert, "INSERT INTO accounts(name, salt, iterations, digest) VALUES(?1, ?2, ?3, ?4)");
-        insert->text(name).blob(hash.salt).number(hash.iterations).blob(hash.digest);
-        return changed(m_db, insert->step(), m_file);
-    });
-}
-
-support::Result<StoreOutcome> SqliteAccountStore::deleteUser(std::string_view name) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(revoke,
-                      "DELETE FROM grants WHERE account_id IN "
-                      "(SELECT id FROM accounts WHERE name = ?1 AND deleted IS NULL)");
-        revoke->text(name);
-        if (auto outcome = changed(m_db, revoke->step(), m_file); !outcome) return outcome;
-        VELQUOR_QUERY(mark,
-                      "UPDATE accounts SET deleted = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') "
-                      "WHERE name = ?1 AND deleted IS NULL");
-        mark->text(name);
-        return changed(m_db, mark->step(), m_file);
-    });
-}
-
-support::Result<StoreOutcome> SqliteAccountStore::setPassword(std::string_view name,
-                                                              const PasswordHash& hash,
-                                                              std::string_view keepPeer) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(update,
-                      "UPDATE accounts SET salt = ?2, iterations = ?3, digest = ?4, "
-                      "generation = generation + 1 WHERE name = ?1 AND deleted IS NULL");
-        update->text(name).blob(hash.salt).number(hash.iterations).blob(hash.digest);
-        auto outcome = changed(m_db, update->step(), m_file);
-        if (!outcome || *outcome != StoreOutcome::Done) return outcome;
-        VELQUOR_QUERY(revoke,
-                      "DELETE FROM grants WHERE peer <> ?2 AND account_id IN "
-                      "(SELECT id FROM accounts WHERE name = ?1 AND deleted IS NULL)");
-        revoke->text(name).text(keepPeer);
-        if (auto revoked = changed(m_db, revoke->step(), m_file); !revoked) return revoked;
-        // The address that made the change goes on with the new password's generation.
-        VELQUOR_QUERY(keep,
-                      "UPDATE grants SET generation = a.generation FROM accounts a "
-                      "WHERE a.id = grants.account_id AND a.name = ?1 AND a.deleted IS NULL "
-                      "AND grants.peer = ?2");
-        keep->text(name).text(keepPeer);
-        if (auto kept = changed(m_db, keep->step(), m_file); !kept) return kept;
-        return StoreOutcome::Done;
-    });
-}
-
-support::Status SqliteAccountStore::putUser(std::string_view name, const PasswordHash& hash) {
-    auto outcome = setPassword(name, hash, {});
-    if (!outcome || *outcome == StoreOutcome::Done) return asStatus(outcome);
-    return asStatus(addUser(name, hash));
-}
-
-support::Result<std::optional<StoredLogin>> SqliteAccountStore::findLogin(std::string_view name) {
-    VELQUOR_QUERY(find,
-                  "SELECT salt, iterations, digest, id, generation FROM accounts "
-                  "WHERE name = ?1 AND deleted IS NULL");
-    find->text(name);
-    const int rc = find->step();
-    if (rc == SQLITE_DONE) return std::optional<StoredLogin>();
-    if (rc != SQLITE_ROW) return sqliteError("cannot read an account");
-    StoredLogin login;
-    login.hash.salt = columnBytes(find->get(), 0);
-    const auto iterations = sqlite3_column_int64(find->get(), 1);
-    login.hash.iterations =
-        iterations > 0 && iterations <= 0x7fffffff ? static_cast<std::uint32_t>(iterations) : 0;
-    login.hash.digest = columnBytes(find->get(), 2);
-    login.accountId = sqlite3_column_int64(find->get(), 3);
-    login.generation = sqlite3_column_int64(find->get(), 4);
-    return std::optional<StoredLogin>(std::move(login));
-}
-
-support::Result<bool> SqliteAccountStore::admitLogin(std::string_view name, std::string_view peer,
-                                                     const LoginLimits& limits) {
-    const long long now = nowMs();
-    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(prune, "DELETE FROM login_failures WHERE window_start_ms <= ?1");
-        prune->number(now - limits.window.count());
-        if (auto pruned = changed(m_db, prune->step(), m_file); !pruned) return pruned;
-        VELQUOR_QUERY(count,
-                      "SELECT coalesce(sum(failures), 0), "
-                      "coalesce(sum(CASE WHEN name = ?2 THEN failures END), 0) "
-                      "FROM login_failures WHERE peer = ?1");
-        count->text(peer).text(name);
-        if (count->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
-        const auto ofAddress = sqlite3_column_int64(count->get(), 0);
-        const auto ofName = sqlite3_column_int64(count->get(), 1);
-        if (ofName >= limits.failuresPerName || ofAddress >= limits.failuresPerAddress) {
-            return StoreOutcome::NotFound;
-        }
-        VELQUOR_QUERY(bump,
-                      "INSERT INTO login_failures(name, peer, failures, window_start_ms) "
-                      "VALUES(?1, ?2, 1, ?3) "
-                      "ON CONFLICT(name, peer) DO UPDATE SET failures = failures + 1");
-        bump->text(name).text(peer).number(now);
-        return changed(m_db, bump->step(), m_file);
-    });
-    if (!outcome) return outcome.error();
-    return *outcome == StoreOutcome::Done;
-}
-
-support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
-                                                     const StoredLogin& login,
-                                                     std::string_view peer,
-                                                     std::chrono::milliseconds lifetime) {
-    const long long now = nowMs();
-    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(forgive,
-                      "UPDATE login_failures SET failures = failures - 1 "
-                      "WHERE name = ?1 AND peer = ?2 AND failures > 0");
-        forgive->text(name).text(peer);
-        if (auto outcome = changed(m_db, forgive->step(), m_file); !outcome) return outcome;
-        VELQUOR_QUERY(prune, "DELETE FROM grants WHERE expires_ms <= ?1");
-        prune->number(now);
-        if (auto outcome = changed(m_db, prune->step(), m_file); !outcome) return outcome;
-        // "WHERE true" keeps SQLite from reading ON CONFLICT as part of the SELECT.
-        VELQUOR_QUERY(grant,
-                      "INSERT INTO grants(account_id, peer, expires_ms, generation) "
-                      "SELECT id, ?2, ?3, generation FROM accounts WHERE id = ?1 "
-                      "AND generation = ?4 AND deleted IS NULL "
-                      "AND true ON CONFLICT(account_id, peer) "
-                      "DO UPDATE SET expires_ms = excluded.expires_ms, "
-                      "generation = excluded.generation");
-        grant->number(login.accountId)
-            .text(peer)
-            .number(now + lifetime.count())
-            .number(login.generation);
-        return changed(m_db, grant->step(), m_file);
-    });
-    if (!outcome) return outcome.error();
-    return *outcome == StoreOutcome::Done;
-}
-
-support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std::string_view peer) {
-    VELQUOR_QUERY(find,
-                  "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
-                  "WHERE a.name = ?1 AND a.deleted IS NULL AND g.peer = ?2 AND g.expires_ms > ?3 "
-                  "AND g.generation = a.generation");
-    find->text(name).text(peer).number(nowMs());
-    const int rc = find->step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return sqliteError("cannot read a grant");
-    return rc == SQLITE_ROW;
-}
-
-support::Result<StoreOutcome> SqliteAccountStore::addDevice(std::string_view mac,
-                                                            std::string_view serverText,
-                                                            std::string_view owner) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(insert,
-                      "INSERT INTO devices(mac, server, account_id) "
-                      "SELECT ?1, ?2, id FROM accounts WHERE name = ?3 AND deleted IS NULL");
-        insert->text(mac).text(serverText).text(owner);
-        return changed(m_db, insert->step(), m_file);
-    });
-}
-
-support::Result<StoreOutcome> SqliteAccountStore::replaceDevice(std::string_view mac,
-                                                                std::string_view serverText,
-                                                                std::string_view owner) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(update,
-                      "UPDATE devices SET server = ?2, "
-                      "registered = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') WHERE mac = ?1 AND "
-                      "account_id = (SELECT id FROM accounts WHERE name = ?3 AND deleted IS NULL)");
-        update->text(mac).text(serverText).text(owner);
-        return changed(m_db, update->step(), m_file);
-    });
-}
-
-support::Result<StoreOutcome> SqliteAccountStore::deleteDevice(std::string_view mac,
-                                                               std::string_view owner) {
-    return transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(remove,
-                      "DELETE FROM devices WHERE mac = ?1 AND account_id = "
-                      "(SELECT id FROM accounts WHERE name = ?2 AND deleted IS NULL)");
-        remove->text(mac).text(owner);
-        return changed(m_db, remove->step(), m_file);
-    });
-}
-
-support::Result<std::optional<DeviceRow>> SqliteAccountStore::releaseDevice(std::string_view mac) {
-    std::optional<DeviceRow> released;
-    auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(find,
-                      "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
-                      "FROM devices d JOIN accounts a ON a.id = d.account_id WHERE d.mac = ?1");
-        find->text(mac);
-        const int rc = find->step();
-        if (rc == SQLITE_DONE) return StoreOutcome::NotFound;
-        if (rc != SQLITE_ROW) return sqliteError("cannot read a device");
-        released = DeviceRow{
-            columnBytes(find->get(), 0),          columnBytes(find->get(), 1),
-            columnBytes(find->get(), 2),          columnBytes(find->get(), 3),
-            sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0};
-        VELQUOR_QUERY(remove, "DELETE FROM devices WHERE mac = ?1");
-        remove->text(mac);
-        return changed(m_db, remove->step(), m_file);
-    });
-    if (!outcome) return outcome.error();
-    if (*outcome != StoreOutcome::Done) return std::optional<DeviceRow>();
-    return released;
-}
-
-support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers() {
-    VELQUOR_QUERY(list,
-                  "SELECT a.name, a.created, "
-                  "(SELECT count(*) FROM devices d WHERE d.account_id = a.id) "
-                  "FROM accounts a WHERE a.deleted IS NULL ORDER BY a.name");
-    std::vector<UserRow> rows;
-    int rc = SQLITE_OK;
-    while ((rc = list->step()) == SQLITE_ROW) {
-        rows.push_back(UserRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
-                               sqlite3_column_int64(list->get(), 2)});
-    }
-    if (rc != SQLITE_DONE) return sqliteError("cannot list accounts");
-    return rows;
-}
-
-support::Result<std::vector<DeviceRow>> SqliteAccountStore::listDevices() {
-    VELQUOR_QUERY(list,
-                  "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
-                  "FROM devices d JOIN accounts a ON a.id = d.account_id "
-                  "ORDER BY a.name, a.id, d.mac");
-    std::vector<DeviceRow> rows;
-    int rc = SQLITE_OK;
-    while ((rc = list->step()) == SQLITE_ROW) {
-        rows.push_back(DeviceRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
-                                 columnBytes(list->get(), 2), columnBytes(list->get(), 3),
-                                 sqlite3_column_int64(list->get(), 4),
-                                 sqlite3_column_int(list->get(), 5) != 0});
-    }
-    if (rc != SQLITE_DONE) return sqliteError("cannot list devices");
-    return rows;
 }
 
 support::Result<std::optional<std::string>> SqliteAccountStore::setting(std::string_view key) {
@@ -651,7 +344,5 @@ support::Result<StoreSnapshot> SqliteAccountStore::exportSnapshot() {
     if (rc != SQLITE_DONE) return sqliteError("cannot read the devices");
     return snapshot;
 }
-
-#undef VELQUOR_QUERY
 
 }  // namespace velquor::server

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -67,8 +68,8 @@ private:
     support::Result<Query> query(const char* sql);
     // Runs work inside BEGIN IMMEDIATE ... COMMIT; rolls back if work fails. A UNIQUE
     // constraint refusal comes back as Exists.
-    template <typename Work>
-    support::Result<StoreOutcome> transaction(Work&& work);
+    using Work = std::function<support::Result<StoreOutcome>()>;
+    support::Result<StoreOutcome> transaction(const Work& work);
     support::Status execute(const char* sql);
     void rollback();
     support::Error sqliteError(std::string_view what) const;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "sheet/cell_name.h"
 #include "sheet/serial_date.h"
 #include "sheet/xlsx_common.h"
 
@@ -16,18 +17,6 @@ using support::makeError;
 namespace {
 
 enum class ValueType { Number, SharedString, FormulaString, InlineString, Boolean, Error, Date };
-
-std::string columnName(int column) {
-    std::string name;
-    for (; column > 0; column = (column - 1) / 26) {
-        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
-    }
-    return name;
-}
-
-std::string cellName(int row, int column) {
-    return columnName(column) + std::to_string(row);
-}
 
 class WorksheetHandler final : public XmlHandler {
 public:

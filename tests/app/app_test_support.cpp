@@ -205,9 +205,9 @@ std::optional<QString> RealMessagesPrompter::openFile(QWidget* owner, const QStr
 }
 
 std::optional<QString> RealMessagesPrompter::saveFile(QWidget* owner, const QString& title,
-                                                      const QString& filter,
-                                                      const QString& folder) {
-    return files.saveFile(owner, title, filter, folder);
+                                                      const QString& filter, const QString& folder,
+                                                      QString* chosenFilter) {
+    return files.saveFile(owner, title, filter, folder, chosenFilter);
 }
 
 std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, const QString& title,

@@ -126,7 +126,8 @@ public:
     std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
                                     const QString& folder) override;
     std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
-                                    const QString& folder) override;
+                                    const QString& folder,
+                                    QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
 

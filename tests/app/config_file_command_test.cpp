@@ -11,6 +11,7 @@
 
 using velquor::app::Answer;
 using velquor::app::CVelquorDlg;
+using velquor::app::MessageButtons;
 using velquor::app::MessageRequest;
 using velquor::app::Prompter;
 using velquor::app::QtPrompter;
@@ -232,18 +233,48 @@ private slots:
         QVERIFY(readFile(*m_dir / "zero.xml") == kPlainConfig);
     }
 
-    // A wrong key decrypts to noise without an error: written, but never called a success.
-    void aWrongKeysNoiseIsNotASuccess() {
+    // A wrong key decrypts to noise without an error: the window asks before anything is
+    // written, names the good file that would be replaced, and No keeps it byte for byte.
+    void aWrongKeyIsAskedAboutBeforeTheGoodFileIsReplaced() {
         const fs::path plain = *m_dir / "phone.xml";
         writeFile(plain, kPlainConfig);
         runCommand(1001, 1005, plain, *m_dir / "phone.enc");
         m_window->setControlText(1003, "another key");
         m_prompter->clearRecords();
+        runCommand(1001, 1018, *m_dir / "phone.enc", plain);  // "No", the cautious answer
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"The result does not look like a configuration file: the key may "
+                             "be wrong. Write it anyway?"});
+        const MessageRequest& asked = m_prompter->messages()[0];
+        QCOMPARE(asked.buttons, MessageButtons::YesNoDefaultNo);
+        QVERIFY2(asked.details.contains(qPath(plain)), qPrintable(asked.details));
+        QCOMPARE(readFile(plain), kPlainConfig);
+
+        // Yes writes the noise, as asked, and the command is done.
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Yes);
         runCommand(1001, 1018, *m_dir / "phone.enc", *m_dir / "noise.xml");
-        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
-        QVERIFY2(m_prompter->messages()[0].text.contains("key may be wrong"),
-                 qPrintable(m_prompter->messages()[0].text));
-        QVERIFY(fs::exists(*m_dir / "noise.xml"));
+        QCOMPARE(m_prompter->messageTexts().size(), 2);
+        QCOMPARE(m_prompter->messageTexts()[1], QString("Success !"));
+        QVERIFY2(!m_prompter->messages()[0].details.contains("noise.xml"), "nothing to replace");
+        QVERIFY(fs::file_size(*m_dir / "noise.xml") > 0);
+        QVERIFY(readFile(*m_dir / "noise.xml") != kPlainConfig);
+    }
+
+    // Encrypting what is encrypted already would give a file that decrypts to the first
+    // encryption: asked first, and No writes nothing.
+    void encryptingAnEncryptedFileIsAskedAbout() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        runCommand(1001, 1005, plain, *m_dir / "phone.enc");
+        writeFile(*m_dir / "twice.enc", "earlier");
+        m_prompter->clearRecords();
+        runCommand(1001, 1005, *m_dir / "phone.enc", *m_dir / "twice.enc");
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{qPath(*m_dir / "phone.enc") +
+                             " does not look like a configuration file: it may be encrypted "
+                             "already. Encrypt it anyway?"});
+        QCOMPARE(readFile(*m_dir / "twice.enc"), std::string("earlier"));
     }
 
     // A size that is not whole 16-byte blocks cannot be this format: refused, nothing written.

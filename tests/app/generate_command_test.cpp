@@ -135,7 +135,7 @@ private slots:
         auto* view = m_window->findChild<ResultsView*>();
         QVERIFY(view);
         QCOMPARE(view->visibleRowCount(), 22);
-        QVERIFY(view->saveCsv());
+        QVERIFY(view->saveReport());
         const std::string csv = readFile(*m_dir / "report.csv");
         QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 23);
     }

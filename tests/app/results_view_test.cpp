@@ -15,6 +15,7 @@
 
 #include "app/velquor_dlg.h"
 #include "app_test_support.h"
+#include "report_readback.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -39,14 +40,16 @@ RunResults manyRows(int count) {
     results.title = "results";
     results.placeHeader = "Row";
     results.counts = QStringLiteral("%1 rows").arg(count);
+    results.report.header = {"row", "mac", "outcome", "reason"};
     for (int i = count; i >= 1; --i) {
         const bool failed = i % 10 == 0;
-        results.rows.push_back(ResultRow{
-            i + 1, QString::number(i + 1), QStringLiteral("0015650%1").arg(i, 5, 10, QChar('0')),
-            failed ? "failed" : "written", failed ? "the MAC cell is not a MAC address" : "",
-            failed});
+        const QString mac = QStringLiteral("0015650%1").arg(i, 5, 10, QChar('0'));
+        const char* outcome = failed ? "failed" : "written";
+        const char* reason = failed ? "the MAC cell is not a MAC address" : "";
+        results.rows.push_back(
+            ResultRow{i + 1, QString::number(i + 1), mac, outcome, reason, failed});
+        results.report.rows.push_back({std::to_string(i + 1), mac.toStdString(), outcome, reason});
     }
-    results.csv = [] { return std::string("row\r\n"); };
     return results;
 }
 
@@ -90,6 +93,7 @@ private slots:
         QCOMPARE(view->table()->model()->index(0, 1).data().toString(), QString("../escape"));
         QVERIFY(!view->table()->model()->index(0, 3).data().toString().isEmpty());
 
+        view->failuresOnlyBox()->setChecked(false);  // Save takes the shown rows
         prompter.files.queueFile(q(dir / "window.csv"));
         view->saveButton()->click();
         const auto cli =
@@ -125,16 +129,64 @@ private slots:
         QCOMPARE(view.visibleRowCount(), 20000);
     }
 
+    // Copy and Save take the same rows, and their buttons say which: all, the shown ones
+    // under the filter, the selected ones. A name typed without an extension gets that of the
+    // chosen file type, and an existing file of that name is asked about, since the save
+    // dialog asked only about the name as typed.
+    void saveTakesTheRowsCopyTakesAndNamesTheFileType() {
+        TempDir dir;
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, manyRows(30));
+        QCOMPARE(view.copyButton()->text(), QString("Copy all"));
+        QCOMPARE(view.saveButton()->text(), QString("Save all…"));
+        view.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(view.copyButton()->text(), QString("Copy shown (3)"));
+        QCOMPARE(view.saveButton()->text(), QString("Save shown (3)…"));
+
+        prompter.queueFile(q(dir / "failures"));
+        QVERIFY(view.saveReport());
+        QCOMPARE(readFile(dir / "failures.csv"),
+                 std::string("row,mac,outcome,reason\r\n"
+                             "11,001565000010,failed,the MAC cell is not a MAC address\r\n"
+                             "21,001565000020,failed,the MAC cell is not a MAC address\r\n"
+                             "31,001565000030,failed,the MAC cell is not a MAC address\r\n"));
+        QVERIFY(!prompter.fileDialogs().back().filter.isEmpty());
+        const QString workbookFilter = prompter.fileDialogs().back().filter.split(";;").last();
+        QVERIFY2(workbookFilter.contains("*.xlsx"), qPrintable(workbookFilter));
+
+        view.table()->selectRow(1);
+        QCOMPARE(view.copyButton()->text(), QString("Copy selected (1)"));
+        QCOMPARE(view.saveButton()->text(), QString("Save selected (1)…"));
+        view.copyButton()->click();
+        prompter.queueFile(q(dir / "picked"), workbookFilter);
+        QVERIFY(view.saveReport());
+        const auto book = velquor::testing::readWorkbook(dir / "picked.xlsx");
+        QVERIFY2(book.ok, book.output.c_str());
+        QCOMPARE(book.cells.size(), std::size_t(4 + 4));  // the header and the one row
+        QCOMPARE(QString::fromStdString(book.at(2, 2)->text), QString("001565000020"));
+        QVERIFY(QApplication::clipboard()->text().contains("001565000020"));
+        QVERIFY(!QApplication::clipboard()->text().contains("001565000010"));
+
+        // picked.xlsx exists now: saving to "picked" again asks, and No leaves it.
+        const std::string before = readFile(dir / "picked.xlsx");
+        prompter.queueFile(q(dir / "picked"), workbookFilter);
+        QVERIFY(!view.saveReport());
+        QCOMPARE(prompter.messageTexts().size(), 1);
+        QVERIFY(prompter.messageTexts()[0].contains("picked.xlsx"));
+        QCOMPARE(prompter.messages()[0].buttons, MessageButtons::YesNoDefaultNo);
+        QCOMPARE(readFile(dir / "picked.xlsx"), before);
+    }
+
     void aReportThatCannotBeSavedSaysSo() {
         TempDir dir;
         ScriptedPrompter prompter;
         ResultsView view(prompter, manyRows(3));
         prompter.queueFile(q(dir / "missing" / "report.csv"));
-        QVERIFY(!view.saveCsv());
+        QVERIFY(!view.saveReport());
         QCOMPARE(prompter.messageTexts(), QStringList{"The report was not saved."});
         QVERIFY(!prompter.messages()[0].details.isEmpty());
         prompter.queueFileCancel();
-        QVERIFY(!view.saveCsv());
+        QVERIFY(!view.saveReport());
         QCOMPARE(prompter.messages().size(), std::size_t(1));
     }
 

@@ -50,8 +50,9 @@ std::optional<QString> ScriptedPrompter::openFile(QWidget*, const QString& title
 }
 
 std::optional<QString> ScriptedPrompter::saveFile(QWidget*, const QString& title,
-                                                  const QString& filter, const QString& folder) {
-    return nextFile(FileDialogRecord{FileDialogKind::Save, title, filter, folder});
+                                                  const QString& filter, const QString& folder,
+                                                  QString* chosenFilter) {
+    return nextFile(FileDialogRecord{FileDialogKind::Save, title, filter, folder}, chosenFilter);
 }
 
 std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QString& title,
@@ -59,12 +60,13 @@ std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QStri
     return nextFile(FileDialogRecord{FileDialogKind::Folder, title, QString(), folder});
 }
 
-std::optional<QString> ScriptedPrompter::nextFile(FileDialogRecord record) {
+std::optional<QString> ScriptedPrompter::nextFile(FileDialogRecord record, QString* chosenFilter) {
     m_fileDialogs.push_back(std::move(record));
     if (m_fileAnswers.empty()) return std::nullopt;
     const FileAnswer answer = m_fileAnswers.front();
     m_fileAnswers.pop_front();
     if (answer.cancelled) return std::nullopt;
+    if (chosenFilter != nullptr && !answer.filter.isEmpty()) *chosenFilter = answer.filter;
     return answer.path;
 }
 

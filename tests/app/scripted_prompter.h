@@ -24,8 +24,10 @@ public:
 
     // Answers for the next dialogs, in order. A file dialog with nothing queued is cancelled;
     // a message box with nothing queued gets its most cautious answer (Ok, No or Cancel).
-    void queueFile(const QString& path) { m_fileAnswers.push_back(FileAnswer{false, path}); }
-    void queueFileCancel() { m_fileAnswers.push_back(FileAnswer{true, QString()}); }
+    void queueFile(const QString& path, const QString& filter = QString()) {
+        m_fileAnswers.push_back(FileAnswer{false, path, filter});
+    }
+    void queueFileCancel() { m_fileAnswers.push_back(FileAnswer{true, QString(), QString()}); }
     void queueAnswer(Answer answer) { m_answers.push_back(answer); }
 
     const std::vector<MessageRequest>& messages() const { return m_messages; }
@@ -36,17 +38,20 @@ public:
     Answer message(QWidget* owner, const MessageRequest& request) override;
     std::optional<QString> openFile(QWidget* owner, const QString& title, const QString& filter,
                                     const QString& folder) override;
+    // A queued filter is left in chosenFilter; without one, chosenFilter stays as it was.
     std::optional<QString> saveFile(QWidget* owner, const QString& title, const QString& filter,
-                                    const QString& folder) override;
+                                    const QString& folder,
+                                    QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
 
 private:
-    std::optional<QString> nextFile(FileDialogRecord record);
+    std::optional<QString> nextFile(FileDialogRecord record, QString* chosenFilter = nullptr);
 
     struct FileAnswer {
         bool cancelled;
         QString path;
+        QString filter;
     };
     std::deque<FileAnswer> m_fileAnswers;
     std::deque<Answer> m_answers;

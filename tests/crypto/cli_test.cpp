@@ -48,7 +48,9 @@ TEST_F(CliCrypt, TextAndHexKeysRoundTripAndMatchOpenssl) {
     const std::string plain = test::randomBytes(100000, rng, true);
     writeFile(dir / "in.xml", plain);
 
-    CliRun run = runCli("encrypt --key 'phone key' " + path("in.xml") + " " + path("out.enc"));
+    // Random bytes in whole blocks look encrypted already: --binary says they are meant.
+    CliRun run =
+        runCli("encrypt --binary --key 'phone key' " + path("in.xml") + " " + path("out.enc"));
     ASSERT_EQ(run.status, 0) << run.stderrText;
     EXPECT_EQ(run.stderrText, "");
     test::opensslEcb(false, "phone key", dir / "in.xml", dir / "peer.enc");
@@ -103,7 +105,9 @@ bool isNodeOfType(const std::filesystem::path& path, mode_t type) {
 // a reader, and a character device, which stays one.
 TEST_F(CliCrypt, StreamOutputsReceiveTheBytesAndStayStreams) {
     std::mt19937 rng(5);
-    const std::string plain = test::randomBytes(70000, rng, true);
+    // Text first: random bytes from the start would look encrypted already.
+    const std::string plain =
+        "<config>" + std::string(1016, 'x') + test::randomBytes(68976, rng, true);
     writeFile(dir / "in.xml", plain);
     test::opensslEcb(false, "k", dir / "in.xml", dir / "peer.enc");
     const std::string expected = readFile(dir / "peer.enc");
@@ -261,13 +265,36 @@ TEST_F(CliCrypt, AWrongKeyOrAStrayLengthIsAFailureNotASuccess) {
     writeFile(dir / "in.xml", "<config><Password>secret</Password></config>\n");
     ASSERT_EQ(runCli("encrypt --key right " + path("in.xml") + " " + path("c.enc")).status, 0);
 
-    // The noise is written (it may be what was meant) but the exit status says it is doubtful.
+    // The noise replaces nothing: a good file of that name is kept byte for byte, standard
+    // output gets no byte, and --binary writes it all the same.
+    writeFile(dir / "out.xml", "<good/>\n");
     CliRun run = runCli("decrypt --key wrong " + path("c.enc") + " " + path("out.xml"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.stderrText.find("key may be wrong"), std::string::npos) << run.stderrText;
-    EXPECT_TRUE(std::filesystem::exists(dir / "out.xml"));
+    EXPECT_EQ(lineCount(run.stderrText), 1u) << run.stderrText;
+    EXPECT_NE(run.stderrText.find("key may be wrong; nothing was written"), std::string::npos)
+        << run.stderrText;
+    EXPECT_EQ(readFile(dir / "out.xml"), "<good/>\n");
+    int status = -1;
+    const std::string out =
+        testing::runCommand("setsid -w " + shellQuote(VELQUOR_CLI_PATH) + " decrypt --key wrong " +
+                                path("c.enc") + " - 2>/dev/null",
+                            &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "");
     run = runCli("decrypt --binary --key wrong " + path("c.enc") + " " + path("out.xml"));
     EXPECT_EQ(run.status, 0) << run.stderrText;
+    EXPECT_NE(readFile(dir / "out.xml"), "<good/>\n");
+
+    // Encrypting the encrypted file again is refused the same way.
+    run = runCli("encrypt --key right " + path("c.enc") + " " + path("twice.enc"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.stderrText.find("may be encrypted already; nothing was written"),
+              std::string::npos)
+        << run.stderrText;
+    EXPECT_FALSE(std::filesystem::exists(dir / "twice.enc"));
+    EXPECT_EQ(
+        runCli("encrypt --binary --key right " + path("c.enc") + " " + path("twice.enc")).status,
+        0);
 
     writeFile(dir / "odd.enc", readFile(dir / "c.enc") + "x");
     for (const std::string& input : {path("odd.enc"), std::string("- < ") + path("odd.enc")}) {

@@ -142,6 +142,80 @@ TEST_F(ConfigFile, DecryptHandsBackTheStartOfWhatItWrote) {
     }
 }
 
+// A doubtful run is decided from its first data, before a byte reaches the output: a wrong key's
+// noise, or an encryption's input that is no text and whole blocks. No keeps the old output
+// byte for byte and leaves no temporary file; Yes writes everything.
+TEST_F(ConfigFile, ADoubtfulRunAsksFirstAndANoKeepsTheOldOutput) {
+    const std::string good = "<config>good</config>\n";
+    for (std::size_t size : {std::size_t{40}, std::size_t{300000}}) {
+        const std::string plain = "<config>" + std::string(size, 'x') + "</config>";
+        writeFile(dir / "cipher", test::modelEncrypt(plain, kKey));
+        std::vector<Doubt> asked;
+        bool answer = false;
+        ConfigFileOptions options;
+        options.whenDoubtful = [&](Doubt doubt) {
+            asked.push_back(doubt);
+            return answer;
+        };
+        writeFile(dir / "plain.out", good);
+        auto refused = DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(),
+                                         "wrong key", reporter, options);
+        ASSERT_FALSE(refused.ok()) << size;
+        EXPECT_EQ(refused.error().code, ErrorCode::Refused);
+        EXPECT_EQ(refused.error().message, doubtText(Doubt::WrongKey, ""));
+        EXPECT_EQ(asked, std::vector<Doubt>{Doubt::WrongKey});
+        EXPECT_TRUE(reporter.entries().empty()) << "an answer is no failure to report";
+        EXPECT_EQ(readFile(dir / "plain.out"), good);
+        EXPECT_TRUE(strayFiles({"cipher", "plain.out"}).empty());
+
+        asked.clear();
+        ASSERT_TRUE(DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(), kKey,
+                                      reporter, options)
+                        .ok());
+        EXPECT_TRUE(asked.empty()) << "the right key raises no doubt";
+        EXPECT_EQ(readFile(dir / "plain.out"), plain);
+
+        answer = true;
+        ASSERT_TRUE(DecryptConfigFile((dir / "cipher").string(), (dir / "plain.out").string(),
+                                      "wrong key", reporter, options)
+                        .ok());
+        EXPECT_EQ(asked.size(), 1u);
+        EXPECT_EQ(readFile(dir / "plain.out").size(),
+                  test::modelDecrypt(readFile(dir / "cipher"), "wrong key").size());
+    }
+}
+
+TEST_F(ConfigFile, EncryptingWhatLooksEncryptedAlreadyIsTheDoubt) {
+    std::vector<Doubt> asked;
+    ConfigFileOptions options;
+    options.whenDoubtful = [&](Doubt doubt) {
+        asked.push_back(doubt);
+        return false;
+    };
+    const auto encryptTo = [&](const std::string& input, const char* output) {
+        writeFile(dir / "in", input);
+        return EncryptConfigFile((dir / "in").string(), (dir / output).string(), kKey, reporter,
+                                 options);
+    };
+    const std::string cipher = test::modelEncrypt("<config>" + std::string(50, 'y'), kKey);
+    const auto twice = encryptTo(cipher, "twice");
+    ASSERT_FALSE(twice.ok());
+    EXPECT_EQ(twice.error().message,
+              (dir / "in").string() +
+                  " does not look like a configuration file: it may be encrypted already");
+    EXPECT_EQ(asked, std::vector<Doubt>{Doubt::EncryptedAlready});
+    EXPECT_FALSE(fs::exists(dir / "twice"));
+
+    asked.clear();
+    EXPECT_TRUE(encryptTo("<config>text</config>", "text").ok());
+    EXPECT_TRUE(encryptTo(cipher + "x", "odd").ok()) << "not whole blocks: not this format";
+    EXPECT_TRUE(encryptTo("", "empty").ok());
+    EXPECT_TRUE(asked.empty());
+    options.whenDoubtful = nullptr;  // as a generation run's copies are made
+    EXPECT_TRUE(encryptTo(cipher, "unasked").ok());
+    EXPECT_EQ(readFile(dir / "unasked").size(), cipher.size());
+}
+
 TEST_F(ConfigFile, LargeInputsAroundTheReadSizeMatchTheBlockByBlockModel) {
     // The operations read 128 KiB at a time and decryption holds the last block of a read
     // back: lengths on and around that boundary and its multiples, with a zero byte in the

@@ -12,6 +12,7 @@
 
 #include "kesto_e2e_support.h"
 #include "latency_proxy.h"
+#include "report/csv_writer.h"
 
 namespace velquor::testing {
 namespace {
@@ -133,7 +134,7 @@ public:
                                                       reporter, progress, stop.get_token());
         EXPECT_TRUE(summary.ok());
         if (!summary) return record;
-        record.report = provisioning::formatResultsCsv(*summary);
+        record.report = report::csvText(provisioning::resultsTable(*summary));
         record.messages = reporter.entries();
         record.progress = progress.counts;
         record.devices = devices();
@@ -172,15 +173,18 @@ void expectSameRun(const RunRecord& parallel, const RunRecord& sequential) {
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        if (line.ends_with('\r')) line.pop_back();
+        lines.push_back(line);
+    }
     return lines;
 }
 
-// The row, column, MAC and operation of a report line: what is left once outcome and reason
-// are cut off.
+// The row, column, cell, MAC and operation of a report line: what is left once outcome and
+// reason are cut off.
 std::string rowOf(const std::string& line) {
     std::size_t end = 0;
-    for (int field = 0; field < 4; ++field) end = line.find(',', end) + 1;
+    for (int field = 0; field < 5; ++field) end = line.find(',', end) + 1;
     return line.substr(0, end);
 }
 

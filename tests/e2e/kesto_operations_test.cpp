@@ -6,6 +6,7 @@
 #include <stop_token>
 
 #include "kesto_e2e_support.h"
+#include "report/csv_writer.h"
 
 namespace velquor::testing {
 namespace {
@@ -348,9 +349,9 @@ TEST_F(KestoOperationsTest, CancelStopsBetweenMacs) {
     ASSERT_EQ(reporter.entries().size(), 1u);
     EXPECT_NE(reporter.entries()[0].text.find("Not sent (cancelled): 3"), std::string::npos);
 
-    const std::string csv = provisioning::formatResultsCsv(*summary);
-    EXPECT_NE(csv.find("1,2," + macs[1] + ",add,added,\n"), std::string::npos);
-    EXPECT_NE(csv.find("1,5," + macs[4] + ",add,not sent,cancelled before it was sent\n"),
+    const std::string csv = report::csvText(provisioning::resultsTable(*summary));
+    EXPECT_NE(csv.find("1,2,B1," + macs[1] + ",add,added,\r\n"), std::string::npos);
+    EXPECT_NE(csv.find("1,5,E1," + macs[4] + ",add,not sent,cancelled before it was sent\r\n"),
               std::string::npos);
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "kesto_e2e_support.h"
+#include "report/csv_writer.h"
 
 namespace velquor::testing {
 namespace {
@@ -98,10 +99,10 @@ TEST(KestoReasons, AnExpiredLoginSaysLogInAgainAndAnUnknownMacSaysSo) {
                   "restarted: log in again");
     }
     EXPECT_EQ(reporter.details()[0], added->results[0].reason);
-    const std::string csv = provisioning::formatResultsCsv(*added);
-    EXPECT_NE(csv.find("1,1," + macs[0] +
+    const std::string csv = report::csvText(provisioning::resultsTable(*added));
+    EXPECT_NE(csv.find("1,1,A1," + macs[0] +
                        ",add,failed,\"the server replied \"\"NO\"\": the login "
-                       "has expired or the server restarted: log in again\"\n"),
+                       "has expired or the server restarted: log in again\"\r\n"),
               std::string::npos)
         << csv;
 

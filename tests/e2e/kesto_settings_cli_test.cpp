@@ -74,8 +74,8 @@ TEST_F(SettingsCliTest, LogsInAndAddsByNameWithPortsAndCaFromTheUserFile) {
             "pw\n");
     EXPECT_EQ(added.status, 0) << added.err;
     EXPECT_EQ(readFile(dir / "report.csv"),
-              "row,column,mac,operation,outcome,reason\n1,1,02:00:00:00:61:00,add,added,\n"
-              "2,1,02:00:00:00:61:01,add,added,\n");
+              "row,column,cell,mac,operation,outcome,reason\r\n"
+              "1,1,A1,02:00:00:00:61:00,add,added,\r\n2,1,A2,02:00:00:00:61:01,add,added,\r\n");
 
     auto shown = cli("settings");
     EXPECT_EQ(shown.status, 0) << shown.err;
@@ -171,9 +171,10 @@ TEST_F(SettingsCliTest, ASilentDevicePortStopsTheBatchWithAReportOfWhatWasNotSen
         << run.err;
     EXPECT_NE(run.err.find("Not sent: 30"), std::string::npos) << run.err;
     const std::string report = readFile(dir / "report.csv");
-    EXPECT_NE(report.find("30,1,02:00:00:00:62:1d,add,not sent,not sent: The server localhost is "
-                          "not answering"),
-              std::string::npos)
+    EXPECT_NE(
+        report.find("30,1,A30,02:00:00:00:62:1d,add,not sent,not sent: The server localhost is "
+                    "not answering"),
+        std::string::npos)
         << report;
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kesto_e2e_support.h"
+#include "report/csv_writer.h"
 #include "scripted_tls_server.h"
 #include "test_certificates.h"
 
@@ -238,7 +239,7 @@ TEST_F(SilentServerTest, ARecordLeftUnansweredIsUnknownNeverFailedNorAdded) {
             << result.reason;
     }
     EXPECT_GE(timedOutRows, 1u);
-    const std::string csv = provisioning::formatResultsCsv(*got.summary);
+    const std::string csv = report::csvText(provisioning::resultsTable(*got.summary));
     EXPECT_NE(csv.find(",add,\"unknown (sent, no reply)\",\"sent, but no reply: no reply from"),
               std::string::npos)
         << csv;

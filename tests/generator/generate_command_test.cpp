@@ -1,9 +1,10 @@
-// velquor-cli generate as a user runs it: exit statuses, the files, the CSV report.
+// velquor-cli generate as a user runs it: exit statuses, the files, the CSV and .xlsx reports.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "generator_fixtures.h"
+#include "report_readback.h"
 #include "temp_dir.h"
 
 namespace velquor::generator {
@@ -60,6 +61,36 @@ TEST_F(GenerateCommand, AFailedRowMeansExitOneWithTheReasonAndTheReport) {
     EXPECT_NE(output.find("2 of 3 device rows written."), std::string::npos) << output;
     EXPECT_NE(output.find("row 3: the MAC text holds a path separator"), std::string::npos);
     EXPECT_NE(readFile(m_dir / "report.csv").find("3,../x,,,failed,"), std::string::npos);
+}
+
+// The MAC cells a spreadsheet would turn into numbers or run as formulas: the .xlsx report
+// gives each back as its text, the CSV report guards the formula-like ones.
+TEST_F(GenerateCommand, ReportsKeepEveryMacAsWrittenAndRunNoFormula) {
+    const std::vector<std::string> macs = {"001122334455", "0011223344E5", "=1+2", "+A1",
+                                           "-2",           "@SUM(1)",      "\tx",  "\rx"};
+    auto rows = test::deviceSheet(0);
+    for (const std::string& mac : macs) rows.push_back({mac, "Name", "1", "1", "p", "s", "5060"});
+    test::writeCsv(m_dir / "s.csv", rows);
+    run("--template t.xml --sheet s.csv --out out --report r.xlsx");
+    run("--template t.xml --sheet s.csv --out out --report r.csv");
+
+    const auto book = velquor::testing::readWorkbook(m_dir / "r.xlsx");
+    ASSERT_TRUE(book.ok) << book.output;
+    const auto csv = velquor::testing::readCsvRows(m_dir / "r.csv");
+    ASSERT_EQ(csv.size(), macs.size() + 1) << readFile(m_dir / "r.csv");
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        const int row = static_cast<int>(i) + 2;
+        const auto* cell = book.at(row, 2);
+        ASSERT_NE(cell, nullptr) << macs[i];
+        EXPECT_EQ(cell->text, macs[i]);
+        EXPECT_EQ(cell->type, 's') << macs[i];
+        for (int column = 1; column <= 6; ++column) {
+            if (const auto* any = book.at(row, column)) {
+                EXPECT_EQ(any->type, 's') << any->text;
+            }
+        }
+        EXPECT_EQ(csv[i + 1][1], i < 2 ? macs[i] : "'" + macs[i]);
+    }
 }
 
 TEST_F(GenerateCommand, BadInvocationsAndUnloadableTemplatesWriteNothing) {

@@ -8,8 +8,9 @@
 
 #include "crypto/config_file.h"
 #include "file_size_limit.h"
-#include "generator/report_csv.h"
+#include "generator/generation_report.h"
 #include "generator_fixtures.h"
+#include "report/csv_writer.h"
 #include "support/reporter.h"
 #include "temp_dir.h"
 
@@ -340,14 +341,11 @@ TEST_F(GenerationJob, ThousandsOfFailuresMakeAShortSummaryAndAFullCsvReport) {
     EXPECT_TRUE(report.hasUnlistedRows());
     EXPECT_NE(generationSummaryText(report, true).find("(see the report)"), std::string::npos);
 
-    const std::string csv = generationReportCsv(report);
+    const std::string csv = velquor::report::csvText(generationReportTable(report));
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5001);
     EXPECT_TRUE(
         csv.starts_with("row,mac,plain_file,encrypted_file,outcome,reason\r\n"
                         "2,bad/0,,,failed,row 2: the MAC text holds a path separator\r\n"));
-    EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
-    EXPECT_EQ(csvField(" lead"), "\" lead\"");
-    EXPECT_EQ(csvField("plain"), "plain");
 }
 
 TEST_F(GenerationJob, RowsWithEmptyValuesAreWrittenButCarryAWarningEverywhere) {
@@ -371,7 +369,7 @@ TEST_F(GenerationJob, RowsWithEmptyValuesAreWrittenButCarryAWarningEverywhere) {
               "2 rows were written with empty values:\n"
               "- row 2: written, with UserID, AuthID, Password, Proxy, "
               "SIPPort empty\n- row 4: written, with Password empty");
-    const std::string csv = generationReportCsv(report);
+    const std::string csv = velquor::report::csvText(generationReportTable(report));
     EXPECT_NE(csv.find(",written,\"row 4: written, with Password empty\"\r\n"), std::string::npos)
         << csv;
 

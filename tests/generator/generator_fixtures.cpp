@@ -55,7 +55,7 @@ std::string csvText(const Rows& rows) {
         for (std::size_t c = 0; c < row.size(); ++c) {
             const std::string& cell = row[c];
             if (c > 0) text += ',';
-            if (cell.find_first_of(",\"\n") == std::string::npos) {
+            if (cell.find_first_of(",\"\r\n") == std::string::npos) {
                 text += cell;
                 continue;
             }

@@ -31,10 +31,10 @@ public:
     provisioning::ReplaceAnswer askReplace(const std::string& question);
     // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
-
-private:
+    // Any box, shown by the window on the GUI thread; the answer once it is closed.
     Answer ask(const MessageRequest& request);
 
+private:
     QPointer<ControlWindow> m_window;
 };
 

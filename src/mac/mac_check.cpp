@@ -1,0 +1,95 @@
+#include "mac/mac_check.h"
+
+#include <cstdint>
+#include <unordered_map>
+
+namespace velquor::mac {
+namespace {
+
+bool keepsCellCase(Form form) {
+    return form == Form::Plain || form == Form::AsWritten;
+}
+
+// The address as a number: cheaper to hash than its text, and the same for every spelling.
+std::uint64_t valueOf(const Address& address) {
+    std::uint64_t value = 0;
+    for (char c : address.digits()) {
+        const unsigned digit = c <= '9' ? static_cast<unsigned>(c - '0')
+                                        : static_cast<unsigned>((c | 0x20) - 'a' + 10);
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+// Only the cells used count: a replaced spelling writes nothing.
+bool lettersInBothCases(const std::vector<CellVerdict>& cells) {
+    bool lower = false;
+    bool upper = false;
+    for (const CellVerdict& cell : cells) {
+        if (cell.verdict != Verdict::Usable) continue;
+        for (char c : cell.written) {
+            lower = lower || (c >= 'a' && c <= 'f');
+            upper = upper || (c >= 'A' && c <= 'F');
+        }
+        if (lower && upper) return true;
+    }
+    return false;
+}
+
+// A cell replaced by a later one that was itself replaced points at the one finally used.
+// Each points forward, so going backwards finds the later ones already settled.
+void pointAtTheCellsUsed(std::vector<CellVerdict>& cells) {
+    for (std::size_t i = cells.size(); i-- > 0;) {
+        CellVerdict& cell = cells[i];
+        if (cell.verdict == Verdict::Repeat && cells[cell.other].verdict == Verdict::Repeat)
+            cell.other = cells[cell.other].other;
+    }
+}
+
+}  // namespace
+
+CheckResult checkCells(const std::vector<std::string_view>& cells, Form form, RepeatRule rule) {
+    CheckResult result;
+    result.cells.resize(cells.size());
+    std::unordered_map<std::uint64_t, std::size_t> used;  // address -> the cell used for it
+    used.reserve(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        CellVerdict& verdict = result.cells[i];
+        const Reading reading(cells[i]);
+        if (!reading.ok()) {
+            verdict.verdict = Verdict::Refused;
+            verdict.refusal = reading.refusal();
+            ++result.refused;
+            continue;
+        }
+        verdict.written = reading.address().written(form, cells[i]);
+        verdict.rewritten = verdict.written != cells[i];
+        auto [entry, first] = used.try_emplace(valueOf(reading.address()), i);
+        if (!first) {
+            ++result.repeated;
+            if (rule == RepeatRule::FirstWins) {
+                verdict.verdict = Verdict::Repeat;
+                verdict.other = entry->second;
+                continue;
+            }
+            CellVerdict& earlier = result.cells[entry->second];
+            earlier.verdict = Verdict::Repeat;
+            earlier.other = i;
+            entry->second = i;
+        }
+    }
+    if (rule == RepeatRule::LaterWins) pointAtTheCellsUsed(result.cells);
+    if (keepsCellCase(form)) result.mixedCase = lettersInBothCases(result.cells);
+    return result;
+}
+
+std::string writtenAsText(std::string_view written) {
+    return "written as " + std::string(written);
+}
+
+std::string mixedCaseText() {
+    return "The MAC addresses are written with letters in both cases, and phones ask in one "
+           "case: set mac-form to lower or upper.";
+}
+
+}  // namespace velquor::mac

@@ -1,0 +1,154 @@
+// The report writers against the readers people open reports with: the CSV through Python's
+// RFC 4180 reader, the .xlsx through python3-openpyxl, with the cells a spreadsheet would
+// mangle or run (MACs with leading zeros or an E, formula-like texts, quotes, line breaks).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "report/csv_writer.h"
+#include "report/report_file.h"
+#include "report/xlsx_writer.h"
+#include "report_readback.h"
+#include "sheet/sheet_reader.h"
+#include "temp_dir.h"
+
+namespace velquor::report {
+namespace {
+
+using testing::readCsvRows;
+using testing::readFile;
+using testing::readWorkbook;
+using testing::TempDir;
+using testing::writeFile;
+
+// Cells a spreadsheet turns into numbers, dates or live formulas, and texts CSV must quote.
+const std::vector<std::string> kAwkwardCells = {
+    "001122334455", "0011223344E5", "=1+2",       "+A1",
+    "-2",           "@SUM(1)",      "\tTab-led",  "\rCR-led",
+    "say \"hi\"",   "a,b",          "two\nlines", " padded ",
+    "Grüße 日本",   "3/4",          "1e5",        "=HYPERLINK(\"http://x\",\"y\")",
+    "_x0041_",      "a_x000D_b"};
+
+ReportTable awkwardTable() {
+    ReportTable table;
+    table.header = {"row", "mac", "reason"};
+    int row = 2;
+    for (const std::string& cell : kAwkwardCells) {
+        table.rows.push_back({std::to_string(row++), cell, "why: " + cell});
+    }
+    return table;
+}
+
+bool startsFormula(const std::string& text) {
+    return !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string::npos;
+}
+
+TEST(CsvWriter, QuotesGuardsAndEndsEveryLineWithCrLf) {
+    EXPECT_EQ(csvField("plain"), "plain");
+    EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+    EXPECT_EQ(csvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(csvField(" lead"), "\" lead\"");
+    EXPECT_EQ(csvField("=1+2"), "'=1+2");
+    EXPECT_EQ(csvField("+A1"), "'+A1");
+    EXPECT_EQ(csvField("-2"), "'-2");
+    EXPECT_EQ(csvField("@SUM(1)"), "'@SUM(1)");
+    EXPECT_EQ(csvField("\tx"), "'\tx");
+    EXPECT_EQ(csvField("\rx"), "\"'\rx\"");
+    EXPECT_EQ(csvField("a=b"), "a=b") << "only a leading sign is a formula";
+    EXPECT_EQ(csvField(""), "");
+
+    ReportTable table{{"row", "mac"}, {{"2", "001122334455"}, {"3", "x\ny"}}};
+    EXPECT_EQ(csvText(table), "row,mac\r\n2,001122334455\r\n3,\"x\ny\"\r\n");
+}
+
+TEST(CsvWriter, PythonReadsBackEveryCellWithOnlyTheGuardAdded) {
+    TempDir dir;
+    const ReportTable table = awkwardTable();
+    ASSERT_TRUE(writeReport(dir / "report.csv", table).ok());
+    const std::string bytes = readFile(dir / "report.csv");
+    EXPECT_EQ(bytes.find("\n"), bytes.find("\r\n") + 1) << "lines end in CRLF";
+
+    const auto rows = readCsvRows(dir / "report.csv");
+    ASSERT_EQ(rows.size(), table.rows.size() + 1);
+    EXPECT_EQ(rows[0], table.header);
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        const std::string& cell = table.rows[i][1];
+        EXPECT_EQ(rows[i + 1][1], startsFormula(cell) ? "'" + cell : cell) << "row " << i + 2;
+        EXPECT_EQ(rows[i + 1][2], table.rows[i][2]);
+    }
+}
+
+TEST(XlsxWriter, OpenpyxlSeesEveryCellAsTheTextWrittenAndNoFormula) {
+    TempDir dir;
+    const ReportTable table = awkwardTable();
+    ASSERT_TRUE(writeReport(dir / "report.XLSX", table).ok()) << "the extension in any case";
+    EXPECT_TRUE(readFile(dir / "report.XLSX").starts_with("PK\x03\x04"));
+
+    const auto book = readWorkbook(dir / "report.XLSX");
+    ASSERT_TRUE(book.ok) << book.output;
+    for (int column = 1; column <= 3; ++column) {
+        ASSERT_NE(book.at(1, column), nullptr);
+        EXPECT_EQ(book.at(1, column)->text, table.header[column - 1]);
+    }
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        const int row = static_cast<int>(i) + 2;
+        for (int column = 1; column <= 3; ++column) {
+            const auto* cell = book.at(row, column);
+            ASSERT_NE(cell, nullptr) << row << "," << column;
+            EXPECT_EQ(cell->type, 's')
+                << "a text cell, never a number or a formula: " << table.rows[i][column - 1];
+            EXPECT_EQ(cell->text, table.rows[i][column - 1]) << "row " << row;
+        }
+    }
+
+    // The product's own reader, which a report may be fed to as a MAC file, reads it the same.
+    sheet::SheetReader reader;
+    ASSERT_TRUE(reader.Open((dir / "report.XLSX").string()).ok());
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        EXPECT_EQ(reader.CellText(static_cast<int>(i) + 2, 2), table.rows[i][1]);
+    }
+
+    EXPECT_EQ(book.boldCells, (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}, {1, 3}}));
+    EXPECT_EQ(book.frozenAt, "A2");
+    EXPECT_EQ(book.filter, "A1:C" + std::to_string(table.rows.size() + 1));
+}
+
+TEST(XlsxWriter, TextThatIsNotUtf8OrTooLongStillMakesAWorkbook) {
+    TempDir dir;
+    const std::string longCell(40000, 'x');
+    ReportTable table{{"mac"},
+                      {{std::string("ab\xff\xfe"
+                                    "cd")},
+                       {std::string("n\0ul", 4)},
+                       {longCell},
+                       {""}}};
+    ASSERT_TRUE(writeReport(dir / "odd.xlsx", table).ok());
+    const auto book = readWorkbook(dir / "odd.xlsx");
+    ASSERT_TRUE(book.ok) << book.output;
+    ASSERT_NE(book.at(2, 1), nullptr);
+    EXPECT_EQ(book.at(2, 1)->text,
+              "ab\xEF\xBF\xBD\xEF\xBF\xBD"
+              "cd");
+    EXPECT_EQ(book.at(3, 1)->text, "nul");
+    EXPECT_EQ(book.at(4, 1)->text, std::string(32767, 'x'));
+    EXPECT_EQ(book.at(5, 1), nullptr) << "an empty cell stays empty";
+    EXPECT_EQ(book.filter, "A1:A5");
+}
+
+TEST(ReportFile, TheNameChoosesTheFormAndAFailedWriteSaysWhere) {
+    TempDir dir;
+    EXPECT_EQ(reportFormatFor("a/report.xlsx"), ReportFormat::Xlsx);
+    EXPECT_EQ(reportFormatFor("report.Xlsx"), ReportFormat::Xlsx);
+    EXPECT_EQ(reportFormatFor("report.csv"), ReportFormat::Csv);
+    EXPECT_EQ(reportFormatFor("report"), ReportFormat::Csv);
+    EXPECT_EQ(reportFormatFor("report.xlsx.txt"), ReportFormat::Csv);
+
+    const ReportTable table{{"h"}, {{"v"}}};
+    const auto missing = writeReport(dir / "missing" / "r.xlsx", table);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_NE(missing.error().message.find("missing"), std::string::npos)
+        << missing.error().message;
+}
+
+}  // namespace
+}  // namespace velquor::report
