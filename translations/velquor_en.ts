@@ -132,4 +132,35 @@
         </translation>
     </message>
 </context>
+<context>
+    <name>velquor::app::ResultsView</name>
+    <message numerus="yes">
+        <source>Copy selected (%n)</source>
+        <translation>
+            <numerusform>Copy selected (%n)</numerusform>
+            <numerusform>Copy selected (%n)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save selected (%n)…</source>
+        <translation>
+            <numerusform>Save selected (%n)…</numerusform>
+            <numerusform>Save selected (%n)…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy shown (%n)</source>
+        <translation>
+            <numerusform>Copy shown (%n)</numerusform>
+            <numerusform>Copy shown (%n)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save shown (%n)…</source>
+        <translation>
+            <numerusform>Save shown (%n)…</numerusform>
+            <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+</context>
 </TS>

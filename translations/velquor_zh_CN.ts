@@ -283,10 +283,6 @@
         <translation>未选择输入文件：请先用“浏览”按钮选择一个文件。</translation>
     </message>
     <message>
-        <source>The file was decrypted and written, but it does not look like a configuration file: the key may be wrong.</source>
-        <translation>文件已解密并写入，但内容不像配置文件：密钥可能不正确。</translation>
-    </message>
-    <message>
         <source>Configuration files|*.xml|All files|*|</source>
         <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
         <translation>配置文件|*.xml|所有文件|*|</translation>
@@ -429,6 +425,18 @@
         <translation>
             <numerusform>%1 中上次生成的 %n 个加密副本将保持不变，与新文件不再对应（本次未使用密钥）。</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>The result does not look like a configuration file: the key may be wrong. Write it anyway?</source>
+        <translation>解密结果不像配置文件：密钥可能不正确。仍要写入吗？</translation>
+    </message>
+    <message>
+        <source>%1 does not look like a configuration file: it may be encrypted already. Encrypt it anyway?</source>
+        <translation>%1 不像配置文件：它可能已经加密过。仍要加密吗？</translation>
+    </message>
+    <message>
+        <source>Yes replaces %1; No keeps it as it is.</source>
+        <translation>选“是”将替换 %1；选“否”则保持原样。</translation>
     </message>
 </context>
 <context>
@@ -653,14 +661,6 @@
         <translation>只看失败项</translation>
     </message>
     <message>
-        <source>Copy</source>
-        <translation>复制</translation>
-    </message>
-    <message>
-        <source>Save as CSV…</source>
-        <translation>另存为 CSV…</translation>
-    </message>
-    <message>
         <source>Close</source>
         <translation>关闭</translation>
     </message>
@@ -669,13 +669,52 @@
         <translation>保存报告</translation>
     </message>
     <message>
-        <source>CSV files|*.csv|</source>
-        <comment>file-dialog filter: translate the description, keep the pattern</comment>
-        <translation>CSV 文件|*.csv|</translation>
-    </message>
-    <message>
         <source>The report was not saved.</source>
         <translation>报告未保存。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy selected (%n)</source>
+        <translation>
+            <numerusform>复制所选（%n）</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save selected (%n)…</source>
+        <translation>
+            <numerusform>保存所选（%n）…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy shown (%n)</source>
+        <translation>
+            <numerusform>复制显示的（%n）</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save shown (%n)…</source>
+        <translation>
+            <numerusform>保存显示的（%n）…</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Copy all</source>
+        <translation>全部复制</translation>
+    </message>
+    <message>
+        <source>Save all…</source>
+        <translation>全部保存…</translation>
+    </message>
+    <message>
+        <source>%1 already exists. Replace it?</source>
+        <translation>%1 已存在。要替换吗？</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Spreadsheet workbooks (*.xlsx)</source>
+        <translation>电子表格工作簿 (*.xlsx)</translation>
     </message>
 </context>
 <context>

@@ -17,8 +17,8 @@ QString fromUtf8(std::string_view text) {
 
 // The product's texts with a "%s" the core fills with a cell's text or a server's address.
 constexpr std::string_view kFilledPatterns[] = {
-    provisioning::kesto_text::kReplaceQuestion, provisioning::kesto_text::kAddFailed,
-    provisioning::kesto_text::kReplaceFailed,   provisioning::kesto_text::kDeleteFailed,
+    provisioning::kesto_text::kReplaceQuestion,    provisioning::kesto_text::kAddFailed,
+    provisioning::kesto_text::kReplaceFailed,      provisioning::kesto_text::kDeleteFailed,
     provisioning::kesto_text::kServerNotAnswering,
 };
 

@@ -91,7 +91,8 @@ void installSourcePlurals() {
 QString installWindowLanguage(const QString& setting, const QStringList& folders) {
     // Beneath the translation, which is searched first.
     installSourcePlurals();
-    const QString chosen = chooseTranslation(languagesAsked(setting), availableTranslations(folders));
+    const QString chosen =
+        chooseTranslation(languagesAsked(setting), availableTranslations(folders));
     if (chosen.isEmpty()) return chosen;
     install(kPrefix + chosen, folders);
     // Qt's own buttons and dialogs in the same language (OK, Cancel, the file dialog).

@@ -2,6 +2,8 @@
 // kept byte for byte without one, and the real windows in Chinese with the translations the
 // build made (VELQUOR_TRANSLATIONS_DIR), Qt's own buttons following while the product's two
 // Chinese button texts stay.
+#include "app/window_language.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -13,12 +15,11 @@
 #include <QTranslator>
 
 #include "app/core_texts.h"
-#include "app/results_model.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/results_model.h"
 #include "app/settings_dialog.h"
 #include "app/velquor_dlg.h"
-#include "app/window_language.h"
 #include "app_test_support.h"
 #include "provisioning/kesto_operations.h"
 #include "scripted_prompter.h"
@@ -53,10 +54,10 @@ QStringList shownTexts(const QWidget& window) {
 
 // The main window's own texts, as the product has them.
 const QStringList kOriginalMainWindowTexts{
-    "Velquor",      "KESTO",    "Settings", "Forget history", "Encrypt Configuration",
-    "MAC-CFG",      "MD5",      "Input File :", "AES Key:",   "Template:",
-    "MAC-ACCOUNT:", "Out put path:", "File:", "MD5:",        "Browse",
-    "Decrypt",      "Encrypt",  "Generate", "Generate MD5",   "Copy",
+    "Velquor",      "KESTO",         "Settings",     "Forget history", "Encrypt Configuration",
+    "MAC-CFG",      "MD5",           "Input File :", "AES Key:",       "Template:",
+    "MAC-ACCOUNT:", "Out put path:", "File:",        "MD5:",           "Browse",
+    "Decrypt",      "Encrypt",       "Generate",     "Generate MD5",   "Copy",
     "AES Key",
 };
 

@@ -359,8 +359,8 @@ TEST_F(SettingsTest, TheWindowLanguageHasItsOwnSection) {
     user("[kesto]\njobs = 3\n[window]\nlanguage = Chinese please\n");
     const auto broken = loadSettings({}, paths);
     ASSERT_FALSE(broken.ok());
-    EXPECT_EQ(broken.error().message.substr(0, paths.userFile().string().size() + 24),
-              paths.userFile().string() + ":4: [window] language: ");
+    const std::string where = paths.userFile().string() + ":4: [window] language: '";
+    EXPECT_EQ(broken.error().message.substr(0, where.size()), where);
 }
 
 TEST(SettingValues, LanguageCodes) {
