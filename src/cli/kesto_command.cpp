@@ -1,5 +1,6 @@
 // velquor-cli kesto: log in to the Kesto provisioning server, then administer users, change the
 // password, or register and remove the MAC addresses of a spreadsheet.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -7,7 +8,10 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "cli/kesto_inventory.h"
 #include "cli/secret_input.h"
+#include "mac/mac_address.h"
+#include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"
@@ -27,7 +31,7 @@ constexpr const char* kUsage =
     "commands (each logs in first):\n"
     "  login                                   print the role: administrator or operator\n"
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
-    "  user del NAME                           delete a user (as chief)\n"
+    "  user del NAME [--free-devices]          delete a user (as chief), freeing its devices\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
     "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
     "             [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
@@ -139,6 +143,27 @@ struct Context {
     StderrReporter reporter;
 };
 
+// Before a user is deleted, chief hears how many devices it holds: they stay registered to the
+// deleted account unless --free-devices frees them first. A server that does not list devices
+// is no reason not to delete.
+support::Status offerDevicesOf(Context& context, const std::string& user) {
+    auto count =
+        provisioning::accountDeviceCount(context.endpoint, provisioning::kAdministratorName, user);
+    if (!count || *count == 0) return {};
+    printError(provisioning::registeredDevicesText(user, *count));
+    if (!context.args.has("--free-devices")) {
+        printError("they stay registered to the deleted account; --free-devices frees them first");
+        return {};
+    }
+    if (auto freed = provisioning::freeAccountDevices(context.endpoint,
+                                                      provisioning::kAdministratorName, user);
+        !freed) {
+        return freed;
+    }
+    printError("freed " + std::to_string(*count) + " devices of " + user);
+    return {};
+}
+
 int runUserCommand(Context& context, const std::vector<std::string>& words) {
     support::Status status;
     if (words[1] == "add") {
@@ -148,6 +173,7 @@ int runUserCommand(Context& context, const std::vector<std::string>& words) {
         status = provisioning::addUser(context.endpoint, words[2], *password, *password,
                                        context.reporter);
     } else {
+        if (auto freed = offerDevicesOf(context, words[2]); !freed) return failWith(freed.error());
         status = provisioning::deleteUser(context.endpoint, words[2], "", context.reporter);
     }
     return status ? kExitOk : failWithReason(status.error());
@@ -211,6 +237,42 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     return batchExitStatus(summary->succeeded(), summary->cancelled);
 }
 
+// device list takes nothing more; device check takes its MAC addresses from --mac.
+std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    if (words[1] == "list") {
+        if (words.size() != 2) return std::string("device list takes no arguments");
+        return std::nullopt;
+    }
+    if (args.values("--mac").empty() || words.size() != 2) {
+        return std::string("device check needs --mac MAC (repeatable)");
+    }
+    for (const auto& mac : args.values("--mac")) {
+        if (!mac::canonicalMac(mac)) {
+            return "--mac " + mac + ": " + mac::describe(mac::Reading(mac).refusal());
+        }
+    }
+    return std::nullopt;
+}
+
+// The canonical forms of --mac, in order, once each.
+std::vector<std::string> typedMacs(const support::ArgParser& args) {
+    std::vector<std::string> macs;
+    for (const auto& mac : args.values("--mac")) {
+        const std::string canonical = *mac::canonicalMac(mac);
+        if (std::find(macs.begin(), macs.end(), canonical) == macs.end()) {
+            macs.push_back(canonical);
+        }
+    }
+    return macs;
+}
+
+int runInventoryCommand(Context& context, const std::string& command) {
+    const auto csv = context.args.value("--csv");
+    if (command == "list") return listDevicesCommand(context.endpoint, context.userName, csv);
+    return checkDevicesCommand(context.endpoint, context.userName, typedMacs(context.args), csv);
+}
+
 // Everything that can be wrong with the command line is found before the login is sent.
 std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
@@ -221,8 +283,11 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (words.size() != 1) return command + " takes no arguments";
     } else if (command == "user") {
         if (!addOrDel) return "user needs: add NAME or del NAME";
+    } else if (command == "device" && words.size() >= 2 &&
+               (words[1] == "list" || words[1] == "check")) {
+        if (auto problem = inventoryCommandProblem(args)) return problem;
     } else if (command == "device") {
-        if (!addOrDel) return "device needs: add MACFILE or del MACFILE";
+        if (!addOrDel) return "device needs: add MACFILE, del MACFILE, list or check";
         if (!args.value("--server-field")) return "device needs --server-field TEXT";
         const std::string replace = args.value("--replace").value_or("ask");
         if (replace != "ask" && replace != "all" && replace != "none") {
@@ -249,10 +314,11 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
 }
 
 int runKesto(const std::vector<std::string>& arguments) {
-    support::ArgParser args({"--address", "--host", "--ports", "--cafile", "--connect-timeout",
-                             "--exchange-timeout", "--jobs", "--user", "--password-file",
-                             "--new-password-file", "--server-field", "--replace", "--report"},
-                            {});
+    support::ArgParser args(
+        {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
+         "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
+         "--replace", "--report", "--mac", "--csv"},
+        {"--free-devices"});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
@@ -288,6 +354,7 @@ int runKesto(const std::vector<std::string>& arguments) {
     }
     if (command == "user") return runUserCommand(context, words);
     if (command == "passwd") return runPasswdCommand(context);
+    if (words[1] == "list" || words[1] == "check") return runInventoryCommand(context, words[1]);
     return runDeviceCommand(context, words);
 }
 

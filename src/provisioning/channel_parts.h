@@ -109,6 +109,9 @@ struct Exchange {
     MaybeFailure write(const char* bytes, std::size_t length);
     // One reply of at most kReplyBufferSize bytes into a zeroed buffer.
     MaybeFailure read(char (&reply)[wire::kReplyBufferSize], std::size_t* received);
+    // Reads until into holds wanted bytes or the server closes the connection after at least
+    // one byte (a short reply: the caller sees fewer).
+    MaybeFailure readUpTo(std::string& into, std::size_t wanted);
 };
 
 }  // namespace velquor::provisioning::channel

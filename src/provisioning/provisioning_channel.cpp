@@ -146,6 +146,19 @@ int ProvisioningChannel::SendDeviceRequest(const void* request, std::size_t leng
 
 int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
                               const void* request, std::size_t length) {
+    char reply[wire::kReplyBufferSize];
+    std::size_t received = 0;
+    const bool replied = transact(port, expectedLength, request, length, [&](Exchange& exchange) {
+        return exchange.read(reply, &received);
+    });
+    if (!replied) return kRequestFailed;
+    m_lastReply.assign(reply, received);
+    return interpretReply(std::string_view(reply, sizeof reply), existAllowed);
+}
+
+bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLength,
+                                   const void* request, std::size_t length,
+                                   const std::function<MaybeFailure(Exchange&)>& readReply) {
     m_lastError.clear();
     m_lastReply.clear();
     m_timedOut = false;
@@ -156,12 +169,12 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
         if (m_stop.stop_requested()) {
             m_cancelled = true;
             m_lastError = "cancelled";
-            return kRequestFailed;
+            return false;
         }
         if (failure.diagnostic != nullptr) printDiagnostic(failure.diagnostic);
         m_lastError = failure.reason;
         m_timedOut = failure.timedOut;
-        return kRequestFailed;
+        return false;
     };
     if (request == nullptr || length != expectedLength) {
         return fail({nullptr,
@@ -198,10 +211,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     if (auto failure = exchange.write(static_cast<const char*>(request), length)) {
         return fail(*failure);
     }
-    char reply[wire::kReplyBufferSize];
-    std::size_t received = 0;
-    if (auto failure = exchange.read(reply, &received)) return fail(*failure);
-    m_lastReply.assign(reply, received);
+    if (auto failure = readReply(exchange)) return fail(*failure);
     m_failureStage = FailureStage::None;
 
     // The server answered: its latest ticket is worth keeping for the next exchange.
@@ -210,7 +220,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
         exchange.notes.newSession = nullptr;
     }
     SSL_shutdown(exchange.ssl);
-    return interpretReply(std::string_view(reply, sizeof reply), existAllowed);
+    return true;
 }
 
 int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed) {

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -17,9 +19,15 @@
 
 #include "settings/kesto_settings.h"
 #include "support/result.h"
+#include "wire/device_listing.h"
 #include "wire/wire_records.h"
 
 namespace velquor::provisioning {
+
+namespace channel {
+struct Exchange;
+struct Failure;
+}  // namespace channel
 
 // How long an exchange may take: a silent server must not freeze the caller, and a server
 // that does not even complete a handshake is found within seconds.
@@ -131,9 +139,20 @@ public:
     // handshake (for the benchmark and tests; resumption is only an optimisation).
     std::size_t resumedSessions() const { return m_resumedSessions; }
 
+    // A LIST request on the device port (wire/device_listing.h): the page the server sent, or
+    // why there is none. A reply word instead of a page is ErrorCode::Refused ("NO": the
+    // server does not list devices); a reply that breaks the layout is ErrorCode::InvalidInput
+    // naming what was wrong, so nothing is taken from a page that did not arrive whole.
+    support::Result<wire::ListingPage> fetchListingPage(const wire::ListingQuery& query);
+
 private:
     struct TlsState;
 
+    // Connects, verifies, writes the record and lets readReply take the reply: true when it
+    // did, else the failure is in lastError() and the other last*() values.
+    bool transact(
+        std::uint16_t port, std::size_t expectedLength, const void* request, std::size_t length,
+        const std::function<std::optional<channel::Failure>(channel::Exchange&)>& readReply);
     int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed, const void* request,
              std::size_t length);
     int interpretReply(std::string_view buffer, bool existAllowed);

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -52,6 +54,12 @@ struct DeviceRow {
     std::string registered;
     long long accountId = 0;
     bool ownerDeleted = false;  // registered by an account that was deleted since
+};
+
+// One page of an account's devices, in MAC order, with how many it holds in all.
+struct DevicePage {
+    std::uint64_t total = 0;
+    std::vector<DeviceRow> rows;
 };
 
 // How many failed logins are tolerated within a window: per (name, peer address), so guesses
@@ -131,6 +139,17 @@ public:
     // Frees a MAC address whoever registered it (the administrator's way out for the phones
     // of a deleted account); the registration it removed, if there was one.
     virtual support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) = 0;
+
+    // The devices of the live account of owner whose MAC is in the canonical form, in MAC order
+    // from row start (counted from 0), at most limit of them, with their number; read at once,
+    // so the page and its total agree. An unknown owner holds none.
+    virtual support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
+                                                  std::size_t limit) = 0;
+    // The registration of one MAC address, whoever holds it.
+    virtual support::Result<std::optional<DeviceRow>> findDevice(std::string_view mac) = 0;
+    // Frees every device of the live account of owner (the administrator's, before deleting
+    // the account); how many were freed.
+    virtual support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) = 0;
 
     // Existing accounts only, with the devices each holds.
     virtual support::Result<std::vector<UserRow>> listUsers() = 0;

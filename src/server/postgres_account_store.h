@@ -62,6 +62,10 @@ public:
     support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
     support::Result<std::vector<UserRow>> listUsers() override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
+    support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
+                                          std::size_t limit) override;
+    support::Result<std::optional<DeviceRow>> findDevice(std::string_view mac) override;
+    support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) override;
 
     support::Result<std::optional<std::string>> setting(std::string_view key) override;
     support::Status setSetting(std::string_view key, std::string_view value) override;

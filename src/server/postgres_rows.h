@@ -78,6 +78,7 @@ public:
     std::string bytes(int row, int column) const {
         return postgres_rows::fromHex(text(row, column));
     }
+    bool isNull(int row, int column) const { return PQgetisnull(m_result, row, column) != 0; }
     long long number(int row, int column) const {
         return postgres_rows::toNumber(text(row, column));
     }

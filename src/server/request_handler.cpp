@@ -1,6 +1,7 @@
 // The authorisation rules and store changes behind each request; see request_handler.h.
 #include "server/request_handler.h"
 
+#include "server/listing_request.h"
 #include "wire/wire_records.h"
 
 namespace velquor::server {
@@ -188,6 +189,11 @@ RequestOutcome RequestHandler::handleAccount(std::string_view peer, std::string_
 }
 
 RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_view record) {
+    if (isInventoryRequest(record)) {
+        return answerInventoryRequest(m_store, record, [&](std::string_view user) {
+            return missingGrant(user, peer, "no login of this user from this address");
+        });
+    }
     RequestOutcome outcome;
     outcome.operation = "DEVICE";
     auto fields = wire::decodeDeviceRequest(record);

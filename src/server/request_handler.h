@@ -30,6 +30,8 @@ struct RequestOutcome {
     std::string user;
     std::string mac;
     std::string detail;  // why a request was refused, empty when it was not
+    // What the log shows of a reply that is not a word (a listing: "ROWS 1000"); empty: reply.
+    std::string logged;
 };
 
 // The rules every worker applies; the grants and failure counts themselves are in the store,

@@ -105,7 +105,10 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
     writeLogLine(formatLogLine(
         std::chrono::system_clock::now(),
         LogEntry{connection.peer, connection.port, outcome.operation, outcome.user, outcome.mac,
-                 sent.empty() ? std::string_view() : std::string_view(outcome.reply), detail}));
+                 sent.empty()             ? std::string_view()
+                 : outcome.logged.empty() ? std::string_view(outcome.reply)
+                                          : std::string_view(outcome.logged),
+                 detail}));
 }
 
 }  // namespace velquor::server

@@ -48,6 +48,7 @@ Status ArgParser::parse(const std::vector<std::string>& args) {
                 inlineValue = args[++i];
             }
             m_values[arg] = *inlineValue;
+            m_allValues[arg].push_back(*inlineValue);
         } else {
             return usage("unknown option " + arg);
         }
@@ -63,6 +64,11 @@ std::optional<std::string> ArgParser::value(const std::string& option) const {
     auto found = m_values.find(option);
     if (found == m_values.end()) return std::nullopt;
     return found->second;
+}
+
+std::vector<std::string> ArgParser::values(const std::string& option) const {
+    auto found = m_allValues.find(option);
+    return found == m_allValues.end() ? std::vector<std::string>() : found->second;
 }
 
 }  // namespace velquor::support

@@ -25,7 +25,9 @@ public:
     Status parse(const std::vector<std::string>& args);
 
     bool has(const std::string& option) const;
+    // The value given last; values() has every one, in order, for an option that may repeat.
     std::optional<std::string> value(const std::string& option) const;
+    std::vector<std::string> values(const std::string& option) const;
     const std::vector<std::string>& positionals() const { return m_positionals; }
 
 private:
@@ -33,6 +35,7 @@ private:
     std::set<std::string> m_flags;
     std::map<std::string, std::string> m_shortAliases;
     std::map<std::string, std::string> m_values;
+    std::map<std::string, std::vector<std::string>> m_allValues;
     std::set<std::string> m_seenFlags;
     std::vector<std::string> m_positionals;
 };

@@ -294,5 +294,79 @@ TEST_F(KestoCliTest, CtrlCDuringABatchAbandonsTheWaitAndReportsWhatWasNotSent) {
     EXPECT_EQ(report.find(",failed,"), std::string::npos) << report;
 }
 
+// device list prints exactly the account's devices; device check says each MAC's outcome and
+// exits 1 unless every one is registered to the user.
+TEST_F(KestoCliTest, DeviceListAndCheckReadRegistrationsBack) {
+    makeOperator(server, "alice", "a-pw");
+    makeOperator(server, "bob", "b-pw");
+    writeFile(dir / "a.csv", "020000000a02\n020000000a01\n");
+    writeFile(dir / "b.csv", "020000000b01\n");
+    const std::string alice = "--user alice --password-file - ";
+    ASSERT_EQ(kesto(alice + "device add " + shellQuote((dir / "a.csv").string()) +
+                        " --server-field https://a.example/ --replace none",
+                    "a-pw\n")
+                  .status,
+              0);
+    ASSERT_EQ(
+        kesto("--user bob --password-file - device add " + shellQuote((dir / "b.csv").string()) +
+                  " --server-field https://b.example/ --replace none",
+              "b-pw\n")
+            .status,
+        0);
+
+    auto listed = kesto(alice + "device list --csv -", "a-pw\n");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::string header = "mac,server,registered\r\n";
+    ASSERT_EQ(listed.out.substr(0, header.size()), header);
+    EXPECT_NE(listed.out.find("\r\n020000000a01,https://a.example/,2"), std::string::npos)
+        << listed.out;
+    EXPECT_LT(listed.out.find("020000000a01"), listed.out.find("020000000a02"));
+    EXPECT_EQ(listed.out.find("020000000b01"), std::string::npos) << "bob's device listed";
+
+    auto table = kesto(alice + "device list", "a-pw\n");
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.substr(0, 4), "mac ");
+
+    auto mixed = kesto(alice + "device check --mac 02:00:00:00:0A:01 --mac 020000000b01 --mac " +
+                           "02-00-00-00-0c-01 --csv -",
+                       "a-pw\n");
+    EXPECT_EQ(mixed.status, 1) << mixed.err;
+    EXPECT_EQ(mixed.out,
+              "mac,outcome,server\r\n020000000a01,registered,https://a.example/\r\n"
+              "020000000b01,another account,\r\n020000000c01,not registered,\r\n");
+    auto mine = kesto(alice + "device check --mac 020000000a01 --mac 020000000A02", "a-pw\n");
+    EXPECT_EQ(mine.status, 0) << mine.err;
+
+    auto typo = kesto(alice + "device check --mac 02000000a01", "a-pw\n");
+    EXPECT_EQ(typo.status, 2);
+    EXPECT_NE(typo.err.find("11 hex digits, not 12"), std::string::npos) << typo.err;
+}
+
+// Chief deleting a user hears how many devices it holds, and may free them in the same step.
+TEST_F(KestoCliTest, DeletingAUserTellsItsDevicesAndMayFreeThem) {
+    makeOperator(server, "dave", "d-pw");
+    makeOperator(server, "erin", "e-pw");
+    writeFile(dir / "d.csv", "020000000d01\n020000000d02\n");
+    writeFile(dir / "e.csv", "020000000e01\n");
+    for (const auto& [user, file] : {std::pair{"dave", "d.csv"}, std::pair{"erin", "e.csv"}}) {
+        ASSERT_EQ(kesto(std::string("--user ") + user + " --password-file - device add " +
+                            shellQuote((dir / file).string()) +
+                            " --server-field https://p.example/ --replace none",
+                        std::string(user[0] == 'd' ? "d-pw" : "e-pw") + "\n")
+                      .status,
+                  0);
+    }
+    auto kept = kesto(chief() + "user del erin", chiefPassword());
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_NE(kept.err.find("erin has 1 registered device."), std::string::npos) << kept.err;
+    EXPECT_NE(server.runTool({"devices"}).find("020000000e01"), std::string::npos);
+
+    auto freed = kesto(chief() + "user del dave --free-devices", chiefPassword());
+    EXPECT_EQ(freed.status, 0) << freed.err;
+    EXPECT_NE(freed.err.find("dave has 2 registered devices."), std::string::npos) << freed.err;
+    const std::string devices = server.runTool({"devices"});
+    EXPECT_EQ(devices.find("020000000d0"), std::string::npos) << devices;
+}
+
 }  // namespace
 }  // namespace velquor::testing

@@ -237,7 +237,7 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     ASSERT_TRUE(server.stop());
     auto store = server::SqliteAccountStore::open(file, server::AccountStore::OpenMode::MustExist);
     ASSERT_TRUE(store) << store.error().message;
-    EXPECT_EQ((*store)->schemaVersion().value(), 3);
+    EXPECT_EQ((*store)->schemaVersion().value(), 4);
 }
 
 }  // namespace

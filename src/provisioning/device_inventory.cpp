@@ -1,0 +1,299 @@
+// Listing the user's devices and checking MAC addresses against them.
+#include "provisioning/device_inventory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+
+#include "mac/mac_address.h"
+
+namespace velquor::provisioning {
+
+using support::ErrorCode;
+using support::makeError;
+using support::Result;
+using support::Status;
+
+namespace {
+
+constexpr std::uint64_t kPageRows = wire::kListingPageRows;
+
+support::Error cancelled() {
+    return makeError(ErrorCode::Cancelled, "cancelled");
+}
+
+wire::ListingQuery pageOf(const InventoryScope& scope, std::uint64_t start) {
+    return {scope.user, std::string(), start, scope.account};
+}
+
+// Runs job(0) … job(count - 1) over up to `workers` threads, each with a fetcher of its own;
+// the first error stops the rest and is the result.
+Status forEachInParallel(std::size_t count, std::size_t workers, const PageFetcherFactory& fetchers,
+                         const std::stop_token& stop,
+                         const std::function<Status(std::size_t, const PageFetcher&)>& job) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex errorMutex;
+    std::optional<support::Error> firstError;
+    auto work = [&] {
+        const PageFetcher fetch = fetchers();
+        for (std::size_t index = next++; index < count && !failed; index = next++) {
+            if (stop.stop_requested()) {
+                failed = true;
+                break;
+            }
+            if (auto s = job(index, fetch); !s) {
+                std::lock_guard lock(errorMutex);
+                if (!firstError) firstError = s.error();
+                failed = true;
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        const std::size_t started =
+            std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(count, 1));
+        for (std::size_t i = 0; i < started; ++i) threads.emplace_back(work);
+    }
+    if (firstError) return *firstError;
+    if (stop.stop_requested()) return cancelled();
+    return Status{};
+}
+
+// A row of the user's own listing: its MAC must be a MAC address in canonical form, mine.
+Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at) {
+    const auto canonical = mac::canonicalMac(row.mac);
+    if (!canonical || *canonical != row.mac) {
+        return makeError(ErrorCode::InvalidInput,
+                         "row " + std::to_string(at + 1) +
+                             " of the server's listing does not hold a MAC address in the "
+                             "canonical form");
+    }
+    if (row.state != wire::ListedState::Mine) {
+        return makeError(ErrorCode::InvalidInput,
+                         "row " + std::to_string(at + 1) +
+                             " of the server's listing is another account's device");
+    }
+    return RegisteredDevice{row.mac, row.server, row.registered};
+}
+
+// A page must be the one asked for: where it was asked to start, with the total the listing
+// began with and every row it can hold up to that total.
+Status checkPage(const wire::ListingPage& page, std::uint64_t start, std::uint64_t total) {
+    if (page.start != start) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the server answered the page at row " + std::to_string(start + 1) +
+                             " with the page at row " + std::to_string(page.start + 1));
+    }
+    if (page.total != total) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the devices changed while they were listed (" + std::to_string(total) +
+                             ", then " + std::to_string(page.total) + "): list them again");
+    }
+    const std::uint64_t expected = std::min(kPageRows, total - std::min(total, start));
+    if (page.rows.size() != expected) {
+        return makeError(ErrorCode::InvalidInput, "the page at row " + std::to_string(start + 1) +
+                                                      " holds " + std::to_string(page.rows.size()) +
+                                                      " rows, not " + std::to_string(expected));
+    }
+    return {};
+}
+
+Status appendPage(const wire::ListingPage& page, std::vector<RegisteredDevice>& into) {
+    for (std::size_t i = 0; i < page.rows.size(); ++i) {
+        auto row = ownRow(page.rows[i], page.start + i);
+        if (!row) return row.error();
+        into[page.start + i] = std::move(*row);
+    }
+    return {};
+}
+
+// Rows arrive in canonical MAC order; a repeat or a step back means rows moved between pages.
+Status checkOrder(const std::vector<RegisteredDevice>& rows) {
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        if (!(rows[i - 1].mac < rows[i].mac)) {
+            return makeError(ErrorCode::InvalidInput,
+                             "the devices changed while they were listed (row " +
+                                 std::to_string(i + 1) +
+                                 " repeats or precedes the one before "
+                                 "it): list them again");
+        }
+    }
+    return {};
+}
+
+// The pages after the first, several at once.
+Status fetchRemainingPages(const PageFetcherFactory& fetchers, const InventoryScope& scope,
+                           const wire::ListingPage& first, std::vector<RegisteredDevice>& rows,
+                           support::ProgressSink& progress, const std::stop_token& stop,
+                           std::size_t inFlight) {
+    const std::uint64_t total = first.total;
+    const std::size_t pages = static_cast<std::size_t>((total + kPageRows - 1) / kPageRows);
+    std::atomic<std::uint64_t> done{first.rows.size()};
+    std::mutex progressMutex;
+    return forEachInParallel(pages > 0 ? pages - 1 : 0, inFlight, fetchers, stop,
+                             [&](std::size_t index, const PageFetcher& fetch) -> Status {
+                                 const std::uint64_t start = (index + 1) * kPageRows;
+                                 auto page = fetch(pageOf(scope, start));
+                                 if (!page) return page.error();
+                                 if (auto s = checkPage(*page, start, total); !s) return s;
+                                 if (auto s = appendPage(*page, rows); !s) return s;
+                                 const std::uint64_t now = done += page->rows.size();
+                                 std::lock_guard lock(progressMutex);
+                                 progress.progress(now, total, "devices");
+                                 return {};
+                             });
+}
+
+// One question about one MAC: mine (with its registration), another account's, or nobody's.
+Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
+                             const std::string& mac) {
+    auto page = fetch({std::string(user), mac, 0, std::string()});
+    if (!page) return page.error();
+    if (page->rows.size() > 1 || page->total != page->rows.size()) {
+        return makeError(ErrorCode::InvalidInput,
+                         "the server answered the question about one MAC address with " +
+                             std::to_string(page->total) + " devices");
+    }
+    if (page->rows.empty()) return CheckedDevice{mac, CheckOutcome::NotRegistered, {}, {}};
+    const auto& row = page->rows.front();
+    if (row.mac != mac) {
+        return makeError(ErrorCode::InvalidInput, "the server answered the question about " + mac +
+                                                      " with another MAC address");
+    }
+    if (row.state == wire::ListedState::Other) {
+        return CheckedDevice{mac, CheckOutcome::AnotherAccount, {}, {}};
+    }
+    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered};
+}
+
+// The rest of a listing whose first page has arrived.
+Result<std::vector<RegisteredDevice>> listFromFirstPage(
+    const PageFetcherFactory& fetchers, const InventoryScope& scope, const wire::ListingPage& first,
+    support::ProgressSink& progress, const std::stop_token& stop, InventoryOptions options) {
+    if (auto s = checkPage(first, 0, first.total); !s) return s.error();
+    std::vector<RegisteredDevice> rows(first.total);
+    if (auto s = appendPage(first, rows); !s) return s.error();
+    progress.progress(first.rows.size(), first.total, "devices");
+    if (auto s = fetchRemainingPages(fetchers, scope, first, rows, progress, stop,
+                                     options.pagesInFlight);
+        !s) {
+        return s.error();
+    }
+    if (auto s = checkOrder(rows); !s) return s.error();
+    return rows;
+}
+
+}  // namespace
+
+std::string_view checkOutcomeName(CheckOutcome outcome) {
+    switch (outcome) {
+        case CheckOutcome::Registered:
+            return "registered";
+        case CheckOutcome::NotRegistered:
+            return "not registered";
+        case CheckOutcome::AnotherAccount:
+            return "another account";
+    }
+    return "not registered";
+}
+
+Result<std::vector<RegisteredDevice>> listDevices(const PageFetcherFactory& fetchers,
+                                                  const InventoryScope& scope,
+                                                  support::ProgressSink& progress,
+                                                  std::stop_token stop, InventoryOptions options) {
+    if (stop.stop_requested()) return cancelled();
+    auto first = fetchers()(pageOf(scope, 0));
+    if (!first) return first.error();
+    return listFromFirstPage(fetchers, scope, *first, progress, stop, options);
+}
+
+Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetchers,
+                                                std::string_view user,
+                                                const std::vector<std::string>& macs,
+                                                support::ProgressSink& progress,
+                                                std::stop_token stop, InventoryOptions options) {
+    std::vector<CheckedDevice> checked(macs.size());
+    std::vector<std::size_t> toAsk;
+    // A handful of MACs is cheaper asked one by one than an account of many pages listed.
+    const InventoryScope own{std::string(user), std::string()};
+    auto first = fetchers()(pageOf(own, 0));
+    if (!first) return first.error();
+    const std::uint64_t pages = (first->total + kPageRows - 1) / kPageRows;
+    if (macs.size() <= pages) {
+        for (std::size_t i = 0; i < macs.size(); ++i) toAsk.push_back(i);
+    } else {
+        support::NullProgress quiet;
+        auto mine = listFromFirstPage(fetchers, own, *first, quiet, stop, options);
+        if (!mine) return mine.error();
+        std::unordered_map<std::string_view, const RegisteredDevice*> byMac;
+        for (const auto& device : *mine) byMac.emplace(device.mac, &device);
+        for (std::size_t i = 0; i < macs.size(); ++i) {
+            const auto found = byMac.find(macs[i]);
+            if (found == byMac.end()) {
+                toAsk.push_back(i);
+                continue;
+            }
+            checked[i] = {macs[i], CheckOutcome::Registered, found->second->server,
+                          found->second->registered};
+        }
+    }
+    std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};
+    std::mutex progressMutex;
+    progress.progress(done, macs.size(), "MAC addresses");
+    auto asked = forEachInParallel(toAsk.size(), options.pagesInFlight, fetchers, stop,
+                                   [&](std::size_t index, const PageFetcher& ask) -> Status {
+                                       auto outcome = askOne(ask, user, macs[toAsk[index]]);
+                                       if (!outcome) return outcome.error();
+                                       checked[toAsk[index]] = std::move(*outcome);
+                                       const std::uint64_t now = ++done;
+                                       std::lock_guard lock(progressMutex);
+                                       progress.progress(now, macs.size(), "MAC addresses");
+                                       return {};
+                                   });
+    if (!asked) return asked.error();
+    return checked;
+}
+
+support::Result<std::uint64_t> accountDeviceCount(const KestoEndpoint& endpoint,
+                                                  std::string_view administrator,
+                                                  std::string_view account) {
+    ProvisioningChannel channel(endpoint);
+    auto page = channel.fetchListingPage(
+        {std::string(administrator), std::string(), 0, std::string(account)});
+    if (!page) return page.error();
+    return page->total;
+}
+
+std::string registeredDevicesText(std::string_view account, std::uint64_t count) {
+    return std::string(account) + " has " + std::to_string(count) + " registered device" +
+           (count == 1 ? "." : "s.");
+}
+
+support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
+                                   std::string_view account) {
+    auto record = wire::buildDeviceRequest({std::string(wire::kOperationFree), std::string(),
+                                            std::string(account), std::string(administrator)});
+    if (!record) return record.error();
+    ProvisioningChannel channel(endpoint);
+    if (channel.SendDeviceRequest(*record) == kRequestAccepted) return {};
+    return makeError(
+        channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network,
+        channel.lastError());
+}
+
+PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop) {
+    return [endpoint, stop] {
+        auto channel = std::make_shared<ProvisioningChannel>(endpoint);
+        channel->setStopToken(stop);
+        return PageFetcher([channel](const wire::ListingQuery& query) {
+            return channel->fetchListingPage(query);
+        });
+    };
+}
+
+}  // namespace velquor::provisioning
