@@ -72,9 +72,6 @@ bool prepareUsers(const testing::KestodFixture& server, int clients) {
     return true;
 }
 
-// Every client logs in, then sends its ADDs; onYes is told the running count of "YES".
-// Client c talks to instance c modulo their number.
-template <typename OnYes>
 // A MAC address of its own for each run tag, client and request (locally administered).
 std::string loadMac(const std::string& tag, int client, int index) {
     char text[32];
@@ -84,6 +81,9 @@ std::string loadMac(const std::string& tag, int client, int index) {
     return text;
 }
 
+// Every client logs in, then sends its ADDs; onYes is told the running count of "YES".
+// Client c talks to instance c modulo their number.
+template <typename OnYes>
 LoadResult runLoad(const std::vector<const testing::KestodFixture*>& servers, int clients,
                    int perClient, const std::string& tag, OnYes&& onYes) {
     LoadResult result;
