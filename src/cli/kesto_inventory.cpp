@@ -6,6 +6,7 @@
 
 #include "cli/cli_support.h"
 #include "provisioning/device_inventory.h"
+#include "provisioning/provisioning_channel.h"
 #include "report/csv_writer.h"
 #include "report/report_file.h"
 #include "support/exit_status.h"

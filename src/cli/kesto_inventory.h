@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "provisioning/provisioning_channel.h"
+namespace velquor::provisioning {
+struct KestoEndpoint;
+}  // namespace velquor::provisioning
 
 namespace velquor::cli {
 
