@@ -166,7 +166,12 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
     m_cancelled = false;
     m_failureStage = FailureStage::Preparing;
     const auto fail = [this](const Failure& failure) {
-        if (failure.diagnostic == kVerificationFailed) m_failureStage = FailureStage::Verifying;
+        // By text, not by address: the failure is made in another file, whose copy of the
+        // literal need not be this one.
+        if (failure.diagnostic != nullptr &&
+            std::string_view(failure.diagnostic) == std::string_view(kVerificationFailed)) {
+            m_failureStage = FailureStage::Verifying;
+        }
         if (m_stop.stop_requested()) {
             m_cancelled = true;
             m_lastError = "cancelled";
