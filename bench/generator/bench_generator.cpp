@@ -24,6 +24,7 @@
 
 #include "bench_target.h"
 #include "generator/generation_job.h"
+#include "phone_template.h"
 #include "support/atomic_file.h"
 
 namespace {
@@ -59,25 +60,6 @@ std::string readText(const fs::path& path) {
     return text.str();
 }
 
-// A phone configuration of about 20 KB: the account sections plus many settings.
-std::string makeTemplate() {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config>\n";
-    xml += "  <Ext1>\n    <SIPSettings>\n      <SIPPort>5060</SIPPort>\n    </SIPSettings>\n";
-    xml += "    <ProxyandRegistration>\n      <Proxy>p</Proxy>\n    </ProxyandRegistration>\n";
-    xml +=
-        "    <SubscriberInformation>\n      <DisplayName/>\n      <UserID/>\n      <AuthID/>\n"
-        "      <Password/>\n    </SubscriberInformation>\n  </Ext1>\n";
-    for (int section = 0; xml.size() < 20 * 1024; ++section) {
-        xml += "  <Section" + std::to_string(section) + ">\n";
-        for (int i = 0; i < 10; ++i) {
-            xml += "    <Setting name=\"option" + std::to_string(i) + "\">value " +
-                   std::to_string(section * 10 + i) + "</Setting>\n";
-        }
-        xml += "  </Section" + std::to_string(section) + ">\n";
-    }
-    return xml + "</Config>\n";
-}
-
 struct Workspace {
     fs::path root;
     fs::path templatePath;
@@ -106,7 +88,7 @@ void prepareWorkspace() {
     space.templatePath = space.root / "template.xml";
     space.sheetPath = space.root / "devices.xlsx";
     space.out = space.root / "out";
-    writeText(space.templatePath, makeTemplate());
+    writeText(space.templatePath, velquor::bench::makePhoneTemplate());
     const std::string script =
         "import sys, openpyxl\n"
         "wb = openpyxl.Workbook(write_only=True); ws = wb.create_sheet()\n"

@@ -72,12 +72,13 @@ bool prepareUsers(const testing::KestodFixture& server, int clients) {
     return true;
 }
 
-// A MAC address of its own for each run tag, client and request (locally administered).
+// One MAC address per run, client and request, in the canonical form kestod stores: the
+// run's tag picks the second byte, so that runs against one server never collide.
 std::string loadMac(const std::string& tag, int client, int index) {
-    char text[32];
-    std::snprintf(text, sizeof text, "02:%02x:%02x:%02x:%02x:%02x",
-                  static_cast<unsigned>(tag.empty() ? 0 : tag.front()) & 0xff, client & 0xff,
-                  (index >> 16) & 0xff, (index >> 8) & 0xff, index & 0xff);
+    unsigned tagByte = 0;
+    for (const unsigned char c : tag) tagByte = (tagByte * 31 + c) & 0xff;
+    char text[16];
+    std::snprintf(text, sizeof text, "02%02x%04x%04x", tagByte, client & 0xffff, index & 0xffff);
     return text;
 }
 

@@ -1,6 +1,7 @@
 // The real Qt dialogs behind the Prompter interface, and the filter translation.
 #include "app/prompter.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -27,6 +28,9 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
                    QMessageBox::NoToAll;
         case MessageButtons::RetryStop:
             return QMessageBox::Retry | QMessageBox::Abort;
+        case MessageButtons::ContinueCancel:
+        case MessageButtons::ShowRowsContinueCancel:
+            break;  // buttons of our own: askWithOwnButtons
     }
     return QMessageBox::Ok;
 }
@@ -101,9 +105,35 @@ QString qtPatternList(const QString& pairedPatterns) {
     return globs.join(' ');
 }
 
+// The boxes whose buttons are words of our own rather than the standard ones.
+Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
+    QMessageBox box(qtIconFor(request.icon), request.caption, request.text, QMessageBox::NoButton,
+                    owner);
+    if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    QPushButton* showRows = nullptr;
+    if (request.buttons == MessageButtons::ShowRowsContinueCancel) {
+        showRows = box.addButton(QCoreApplication::translate("Prompter", "Show rows"),
+                                 QMessageBox::ActionRole);
+    }
+    QPushButton* proceed =
+        box.addButton(QCoreApplication::translate("Prompter", "Continue"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(showRows != nullptr ? showRows : proceed);
+    box.setEscapeButton(cancel);
+    box.exec();
+    giveFocusBack(owner);
+    if (box.clickedButton() == showRows && showRows != nullptr) return Answer::ShowRows;
+    if (box.clickedButton() == proceed) return Answer::Continue;
+    return Answer::Cancel;
+}
+
 }  // namespace
 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
+    if (request.buttons == MessageButtons::ContinueCancel ||
+        request.buttons == MessageButtons::ShowRowsContinueCancel) {
+        return askWithOwnButtons(owner, request);
+    }
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
     if (!request.details.isEmpty()) box.setInformativeText(request.details);

@@ -20,10 +20,12 @@ enum class MessageButtons {
     YesNoCancel,
     YesNoYesToAllNoToAll,
     YesNoDefaultNo,
-    RetryStop
+    RetryStop,
+    ContinueCancel,          // Continue / Cancel (Escape cancels)
+    ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Escape cancels)
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
-enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop };
+enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop, Continue, ShowRows };
 
 struct MessageRequest {
     QString text;

@@ -30,7 +30,8 @@ QString outcomeCounts(const Rows& rows, NameOf nameOf) {
 
 bool isGenerationFailure(generator::DeviceOutcome outcome) {
     return outcome == generator::DeviceOutcome::Failed ||
-           outcome == generator::DeviceOutcome::Cancelled;
+           outcome == generator::DeviceOutcome::Cancelled ||
+           outcome == generator::DeviceOutcome::Refused;
 }
 
 // Whatever the operator has to look at again: refused, unsent, or sent with no answer.
@@ -38,7 +39,8 @@ bool isDeviceFailure(provisioning::MacOutcome outcome) {
     return outcome != provisioning::MacOutcome::Added &&
            outcome != provisioning::MacOutcome::Replaced &&
            outcome != provisioning::MacOutcome::Declined &&
-           outcome != provisioning::MacOutcome::Deleted;
+           outcome != provisioning::MacOutcome::Deleted &&
+           outcome != provisioning::MacOutcome::Usable;
 }
 
 QString plural(std::size_t count, const char* one, const char* many) {
@@ -87,11 +89,13 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     RunResults results;
     results.title = QStringLiteral("Generate — results");
     results.placeHeader = QStringLiteral("Row");
+    results.showsFiles = true;
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
         results.rows.push_back(
             ResultRow{device.row, QString::number(device.row), fromUtf8(device.mac),
+                      withVisibleWhiteSpace(fromUtf8(device.fileName)),
                       fromUtf8(generator::outcomeName(device.outcome)), fromUtf8(device.reason),
                       isGenerationFailure(device.outcome)});
     }
@@ -109,25 +113,38 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
     results.counts = deviceBatchCountsText(summary, macFile);
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
-        results.rows.push_back(ResultRow{
-            result.row, fromUtf8(sheet::cellName(result.row, result.column)),
-            fromUtf8(result.macAddress), fromUtf8(provisioning::outcomeName(result.outcome)),
-            fromUtf8(result.reason), isDeviceFailure(result.outcome)});
+        results.rows.push_back(ResultRow{result.row,
+                                         fromUtf8(sheet::cellName(result.row, result.column)),
+                                         fromUtf8(result.macAddress), QString(),
+                                         fromUtf8(provisioning::outcomeName(result.outcome)),
+                                         fromUtf8(result.reason), isDeviceFailure(result.outcome)});
     }
     results.report = provisioning::resultsTable(summary);
     return results;
 }
 
+QString withVisibleWhiteSpace(const QString& name) {
+    QString shown = name;
+    shown.replace(QChar(' '), QChar(0x2423));     // open box
+    shown.replace(QChar('\t'), QChar(0x21E5));    // rightwards arrow to bar
+    shown.replace(QChar(0x00A0), QChar(0x237D));  // shouldered open box
+    return shown;
+}
+
 ResultsTableModel::ResultsTableModel(std::vector<ResultRow> rows, QString placeHeader,
-                                     QObject* parent)
-    : QAbstractTableModel(parent), m_rows(std::move(rows)), m_placeHeader(std::move(placeHeader)) {}
+                                     bool showsFiles, QObject* parent)
+    : QAbstractTableModel(parent), m_rows(std::move(rows)), m_placeHeader(std::move(placeHeader)) {
+    m_columns = {kPlaceColumn, kMacColumn};
+    if (showsFiles) m_columns.push_back(kFileColumn);
+    m_columns.insert(m_columns.end(), {kOutcomeColumn, kReasonColumn});
+}
 
 int ResultsTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 int ResultsTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumnCount;
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
 QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
@@ -136,11 +153,14 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
     if (role == kFailedRole) return row.failed;
     if (role == kSortRole && index.column() == kPlaceColumn) return row.row;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
-    switch (index.column()) {
+    if (index.column() < 0 || index.column() >= columnCount()) return {};
+    switch (m_columns[static_cast<std::size_t>(index.column())]) {
         case kPlaceColumn:
             return row.place;
         case kMacColumn:
             return row.mac;
+        case kFileColumn:
+            return row.file;
         case kOutcomeColumn:
             return row.outcome;
         case kReasonColumn:
@@ -151,8 +171,27 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QStringList ResultsTableModel::headers() const {
-    return {m_placeHeader, QStringLiteral("MAC"), QStringLiteral("Outcome"),
-            QStringLiteral("Reason")};
+    QStringList names;
+    for (Column column : m_columns) {
+        switch (column) {
+            case kPlaceColumn:
+                names << m_placeHeader;
+                break;
+            case kMacColumn:
+                names << QStringLiteral("MAC");
+                break;
+            case kFileColumn:
+                names << tr("File");
+                break;
+            case kOutcomeColumn:
+                names << QStringLiteral("Outcome");
+                break;
+            case kReasonColumn:
+                names << QStringLiteral("Reason");
+                break;
+        }
+    }
+    return names;
 }
 
 QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

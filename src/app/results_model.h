@@ -21,6 +21,7 @@ struct ResultRow {
     int row = 0;          // the sheet row, 1-based: sorts the first column
     QString place;        // what the first column shows: "12", or a cell such as "B12"
     QString mac;          // the MAC address (or the cell's text)
+    QString file;         // Generate: the device file's name, white space made visible
     QString outcome;      // the word the CLI's report uses: "written", "added", "failed", ...
     QString reason;       // why it failed, or a note on a row that was fine
     bool failed = false;  // kept by the "failures only" filter
@@ -28,9 +29,10 @@ struct ResultRow {
 
 // Everything a results view shows of one run.
 struct RunResults {
-    QString title;        // the window's title
-    QString placeHeader;  // "Row" or "Cell"
-    QString counts;       // the line above the table
+    QString title;            // the window's title
+    QString placeHeader;      // "Row" or "Cell"
+    bool showsFiles = false;  // a File column (Generate names one file per row)
+    QString counts;           // the line above the table
     std::vector<ResultRow> rows;
     // The report, exactly as the CLI's --report writes it for the same run: its row i is
     // rows[i].
@@ -45,6 +47,10 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
 RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
                               const QString& macFile);
 
+// A file name with its spaces, tabs and no-break spaces shown as visible marks, so that a
+// name ending in a space does not pass for one without.
+QString withVisibleWhiteSpace(const QString& name);
+
 // The counts of a run in one line, for the completion box's detail and the results view.
 QString generationCountsText(const generator::GenerationReport& report, const QString& folder);
 QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& summary,
@@ -54,12 +60,14 @@ class ResultsTableModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { kPlaceColumn, kMacColumn, kOutcomeColumn, kReasonColumn, kColumnCount };
+    // The columns a model may have; the place is always the first, the reason the last.
+    enum Column { kPlaceColumn, kMacColumn, kFileColumn, kOutcomeColumn, kReasonColumn };
     // The role sorting uses: numbers for the first column, so row 10 follows row 9.
     static constexpr int kSortRole = Qt::UserRole;
     static constexpr int kFailedRole = Qt::UserRole + 1;
 
-    ResultsTableModel(std::vector<ResultRow> rows, QString placeHeader, QObject* parent = nullptr);
+    ResultsTableModel(std::vector<ResultRow> rows, QString placeHeader, bool showsFiles = false,
+                      QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -73,6 +81,7 @@ public:
 private:
     std::vector<ResultRow> m_rows;
     QString m_placeHeader;
+    std::vector<Column> m_columns;
 };
 
 // Sorting by any column, and "failures only".

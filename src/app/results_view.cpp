@@ -31,7 +31,7 @@ void sizeColumns(QTableView* table) {
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
     header->setResizeContentsPrecision(50);
-    for (int column = 0; column + 1 < ResultsTableModel::kColumnCount; ++column) {
+    for (int column = 0; column + 1 < table->model()->columnCount(); ++column) {
         table->resizeColumnToContents(column);
     }
     QHeaderView* rows = table->verticalHeader();
@@ -49,7 +49,8 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
 
-    m_model = new ResultsTableModel(std::move(m_results.rows), m_results.placeHeader, this);
+    m_model = new ResultsTableModel(std::move(m_results.rows), m_results.placeHeader,
+                                    m_results.showsFiles, this);
     m_results.rows.clear();
     m_filter = new FailureFilterModel(this);
     m_filter->setSourceModel(m_model);
@@ -137,7 +138,7 @@ QString ResultsView::rowsAsText() const {
     QStringList lines{m_model->headers().join('\t')};
     for (int row : actedRows()) {
         QStringList fields;
-        for (int column = 0; column < ResultsTableModel::kColumnCount; ++column) {
+        for (int column = 0; column < m_model->columnCount(); ++column) {
             fields << m_model->index(row, column).data().toString();
         }
         lines << fields.join('\t');

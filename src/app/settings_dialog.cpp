@@ -91,6 +91,13 @@ const std::vector<Field>& fields() {
          [](const KestoValues& values) {
              return values.jobs ? std::to_string(*values.jobs) : std::string();
          }},
+        {kSettingsMacFormEdit, "MAC form (plain, lower, upper, as-written):", "mac-form",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::macForm, settings::parseMacForm, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.macForm ? std::string(mac::formName(*values.macForm)) : std::string();
+         }},
     };
     return all;
 }
@@ -220,6 +227,7 @@ settings::KestoSettings SettingsDialog::settingsAsTyped(const KestoValues& typed
     effective.exchangeTimeout =
         layered(typed.exchangeTimeout, m_system.exchangeTimeout, builtIn.exchangeTimeout, m_paths);
     effective.jobs = layered(typed.jobs, m_system.jobs, builtIn.jobs, m_paths);
+    effective.macForm = layered(typed.macForm, m_system.macForm, builtIn.macForm, m_paths);
     return effective;
 }
 

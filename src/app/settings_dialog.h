@@ -25,6 +25,7 @@ enum SettingsDialogId : int {
     kSettingsExchangeTimeoutEdit = 1206,
     kSettingsJobsEdit = 1207,
     kSettingsTestButton = 1208,
+    kSettingsMacFormEdit = 1209,
     kSettingsOkButton = 1,
     kSettingsCancelButton = 2,
 };

@@ -27,6 +27,7 @@
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_reporting.h"
 #include "app/kesto/kesto_session.h"
+#include "app/mac_findings.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
 #include "app/results_view.h"
@@ -35,6 +36,7 @@
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
+#include "mac/mac_check.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.
 static void initVelquorResources() {
@@ -442,6 +444,13 @@ void CVelquorDlg::OnGenerateConfigs() {
     request.outputFolder = localPath(controlText(kOutputDirEdit));
     if (request.encrypt) request.keyText = controlText(kGenerateKeyEdit).toStdString();
     if (request.encrypt && !confirmEmptyKey(controlText(kGenerateKeyEdit))) return;
+    request.macForm = configuredMacForm();
+    // A sheet that cannot be read is the run's to report, with its reason.
+    if (auto check = generator::checkDeviceSheet(request);
+        check &&
+        !confirmMacFindings(*this, generationFindings(*check, controlText(kOutputDirEdit)))) {
+        return;
+    }
     if (!confirmExistingOutputs(request)) return;
 
     using Outcome = support::Result<generator::GenerationReport>;
@@ -469,6 +478,9 @@ void CVelquorDlg::OnGenerateConfigs() {
 void CVelquorDlg::showGenerationResults(const generator::GenerationReport& report,
                                         const QString& folder) {
     QString details = generationCountsText(report, folder);
+    if (report.mixedCase && report.allWritten()) {
+        details += '\n' + QString::fromStdString(mac::mixedCaseText());
+    }
     if (report.allWritten()) {
         messageBox(QStringLiteral("Success !"), QString(), MessageButtons::Ok, MessageIcon::None,
                    details);

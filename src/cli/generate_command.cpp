@@ -9,7 +9,9 @@
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 #include "generator/generation_report.h"
+#include "mac/mac_check.h"
 #include "report/report_file.h"
+#include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 
@@ -74,10 +76,27 @@ void warnAboutExistingOutputs(const generator::GenerationRequest& request) {
     printError("warning: " + generator::existingOutputsText(*existing));
 }
 
+// --mac-form, else the mac-form setting of velquor.conf, else plain.
+support::Result<mac::Form> macFormSetting(const std::optional<std::string>& option) {
+    settings::KestoValues given;
+    if (option) {
+        auto form = settings::parseMacForm(*option);
+        if (!form) {
+            return support::makeError(support::ErrorCode::Usage,
+                                      "--mac-form: " + form.error().message);
+        }
+        given.macForm = *form;
+    }
+    auto loaded = settings::loadSettings(given);
+    if (!loaded) return loaded.error();
+    return loaded->effective.macForm.value;
+}
+
 int runGenerate(const std::vector<std::string>& args) {
-    support::ArgParser parser(withKeyOptions({"--template", "--sheet", "--out", "--report"}),
-                              {"--dry-run", "--help"},
-                              {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
+    support::ArgParser parser(
+        withKeyOptions({"--template", "--sheet", "--out", "--report", "--mac-form"}),
+        {"--dry-run", "--check", "--help"},
+        {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.has("--help")) {
         std::cout << "usage: velquor-cli " << CommandRegistry::instance().find(kName)->usage
@@ -88,9 +107,18 @@ int runGenerate(const std::vector<std::string>& args) {
         return usageError(kName, "unexpected argument " + parser.positionals().front());
     }
     generator::GenerationRequest request;
+    auto form = macFormSetting(parser.value("--mac-form"));
+    if (!form)
+        return form.error().code == support::ErrorCode::Usage
+                   ? usageError(kName, form.error().message)
+                   : failWith(form.error());
+    request.macForm = *form;
+    const bool checkOnly = parser.has("--check");
     for (auto [option, field] :
          {std::pair{"--template", &request.templatePath}, std::pair{"--sheet", &request.sheetPath},
           std::pair{"--out", &request.outputFolder}}) {
+        // The check reads the sheet alone.
+        if (checkOnly && option != std::string_view("--sheet")) continue;
         const auto value = parser.value(option);
         if (!value || value->empty()) return usageError(kName, std::string(option) + " is needed");
         *field = *value;
@@ -106,9 +134,10 @@ int runGenerate(const std::vector<std::string>& args) {
     if (const auto reportPath = parser.value("--report")) {
         if (auto fit = refuseReportPath(request, *reportPath); !fit) return failWith(fit.error());
     }
-    if (!request.dryRun) warnAboutExistingOutputs(request);
+    if (!request.dryRun && !checkOnly) warnAboutExistingOutputs(request);
 
     support::Result<generator::GenerationReport> report = [&] {
+        if (checkOnly) return generator::checkDeviceSheet(request, interruptToken());
         TerminalProgress progress;
         return generator::runGeneration(request, progress, interruptToken());
     }();
@@ -131,6 +160,7 @@ int runGenerate(const std::vector<std::string>& args) {
         if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
             printError("warning: " + empty);
         }
+        if (report->mixedCase) printError("warning: " + mac::mixedCaseText());
         return kExitOk;
     }
     std::cerr << summary << '\n';
@@ -143,17 +173,23 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "generate -t|--template T -s|--sheet S -o|--out DIR\n"
     "                   [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX]\n"
-    "                   [--dry-run] [--report FILE.csv|FILE.xlsx]\n"
+    "                   [--mac-form plain|lower|upper|as-written] [--dry-run | --check]\n"
+    "                   [--report FILE.csv|FILE.xlsx]\n"
     "  One XML configuration file per device row of sheet S (.xlsx or .csv; row 1 is a\n"
     "  header; columns: MAC, display name, user id, auth id, password, proxy, SIP port),\n"
-    "  made from template T and written as DIR/<MAC>.xml. With a key, an encrypted copy of\n"
+    "  made from template T and written as DIR/<MAC>.xml. Every MAC is checked first: a\n"
+    "  cell that is not a MAC address is refused, a repeated MAC (in any spelling) is\n"
+    "  written once, from its last row. --mac-form (default: [devices] mac-form of\n"
+    "  velquor.conf, else plain: the 12 digits as the cell has them) names the files.\n"
+    "  --check checks the MAC column of S alone and writes nothing (-t and -o not needed;\n"
+    "  exit status 0 when every row can be used). With a key, an encrypted copy of\n"
     "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
     "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"
     "  nothing; --report writes one line per device, as CSV or, for a name ending in\n"
     "  .xlsx, as a workbook of text cells (not over an input or a device file). Files\n"
     "  the run will replace, and encrypted copies an earlier run left in DIR/en, are\n"
     "  warned about first; rows written with empty values are warned about after. Exit\n"
-    "  status 0 only when every device was written.",
+    "  status 0 only when every device was written (1 when a row was refused).",
     "one configuration file per device from a template and a sheet", runGenerate);
 
 }  // namespace velquor::cli

@@ -11,12 +11,15 @@
 #include "cli/kesto_inventory.h"
 #include "cli/secret_input.h"
 #include "mac/mac_address.h"
+#include "mac/mac_check.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"
+#include "sheet/cell_name.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
+#include "support/hex.h"
 
 namespace velquor::cli {
 namespace {
@@ -34,11 +37,22 @@ constexpr const char* kUsage =
     "  user del NAME [--free-devices]          delete a user (as chief), freeing its devices\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
     "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
-    "             [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
+    "             [--report FILE.csv|FILE.xlsx] [--jobs N] [--mac-form F] [--check] [--force]\n"
+    "             [--allow-empty-server]\n"
     "  device del MACFILE --server-field TEXT [--report FILE.csv|FILE.xlsx]\n"
-    "             [--jobs N]\n"
+    "             [--jobs N] [--mac-form F] [--check] [--force] [--allow-empty-server]\n"
+    "  device list [--csv FILE|-]              the user's devices, their server text and date\n"
+    "  device check --mac MAC... [--csv FILE|-] registered to the user, not registered, or\n"
+    "                                          registered to another account\n"
     "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
     "of text cells.\n"
+    "Every cell of MACFILE is checked before the first record: a header cell and a MAC seen\n"
+    "before (in any spelling) are skipped, a cell that is not a MAC address is refused (exit\n"
+    "status 1); a file whose cells are mostly not MAC addresses sends nothing unless --force.\n"
+    "--check checks the file alone (no login, nothing sent; exit status 0 when every cell can\n"
+    "be used). --mac-form plain|lower|upper|as-written writes the MAC field (default: the\n"
+    "[devices] mac-form setting, else plain). An empty --server-field is refused unless\n"
+    "--allow-empty-server; one that is not a URL is warned about.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
     "--connect-timeout S, --exchange-timeout S and --jobs override the [kesto] settings of\n"
@@ -141,6 +155,7 @@ struct Context {
     std::size_t jobs;
     std::string userName;
     StderrReporter reporter;
+    mac::Form macForm = mac::kDefaultForm;
 };
 
 // Before a user is deleted, chief hears how many devices it holds: they stay registered to the
@@ -205,7 +220,13 @@ int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
     const auto server = context.args.value("--server-field");
     const auto reportPath = context.args.value("--report");
     const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
-    const provisioning::DeviceBatch batch{words[2], *server, context.userName, context.jobs};
+    const provisioning::DeviceBatch batch{words[2],         *server,
+                                          context.userName, context.jobs,
+                                          context.macForm,  context.args.has("--force")};
+    if (const std::string warning = provisioning::serverTextWarning(*server);
+        !warning.empty() && !server->empty()) {
+        printError("warning: " + warning);
+    }
     // A script cannot answer Retry: the batch stops, and the report says what was not sent.
     const provisioning::ServerSilentQuestion stopWhenSilent = [](const std::string& address,
                                                                  const std::string& reason) {
@@ -273,6 +294,41 @@ int runInventoryCommand(Context& context, const std::string& command) {
     return checkDevicesCommand(context.endpoint, context.userName, typedMacs(context.args), csv);
 }
 
+provisioning::DeviceOperation deviceCommandOf(const std::vector<std::string>& words) {
+    return words[1] == "add" ? provisioning::DeviceOperation::Add
+                             : provisioning::DeviceOperation::Delete;
+}
+
+// --check: the findings, one line per cell that would not be sent as it stands, then the
+// counts; nothing is sent, so no login is needed.
+int runDeviceCheck(const support::ArgParser& args, mac::Form form) {
+    const auto& words = args.positionals();
+    provisioning::DeviceBatch batch;
+    batch.macFilePath = words[2];
+    batch.macForm = form;
+    batch.force = args.has("--force");
+    auto summary = provisioning::checkMacFile(deviceCommandOf(words), batch, interruptToken());
+    if (!summary) return failWith(summary.error());
+    for (const provisioning::MacResult& result : summary->results) {
+        if (result.outcome == provisioning::MacOutcome::Usable && result.reason.empty()) continue;
+        std::cout << sheet::cellName(result.row, result.column) << " "
+                  << support::escapeNonPrintable(result.macAddress) << ": "
+                  << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
+    }
+    const std::size_t usable = summary->count(provisioning::MacOutcome::Usable);
+    std::cout << usable << " of " << summary->results.size() << " cells can be used; "
+              << summary->count(provisioning::MacOutcome::Refused) << " refused, "
+              << summary->count(provisioning::MacOutcome::Skipped) << " skipped.\n";
+    if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());
+    if (const auto reportPath = args.value("--report")) {
+        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
+            !written) {
+            return failWith(written.error());
+        }
+    }
+    return summary->count(provisioning::MacOutcome::Refused) == 0 ? kExitOk : kExitFailure;
+}
+
 // Everything that can be wrong with the command line is found before the login is sent.
 std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
@@ -288,12 +344,19 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (auto problem = inventoryCommandProblem(args)) return problem;
     } else if (command == "device") {
         if (!addOrDel) return "device needs: add MACFILE, del MACFILE, list or check";
-        if (!args.value("--server-field")) return "device needs --server-field TEXT";
+        if (!args.value("--server-field") && !args.has("--check")) {
+            return "device needs --server-field TEXT";
+        }
+        if (args.value("--server-field") && args.value("--server-field")->empty() &&
+            !args.has("--allow-empty-server")) {
+            return provisioning::serverTextWarning("") + "; give --allow-empty-server to send it";
+        }
         const std::string replace = args.value("--replace").value_or("ask");
         if (replace != "ask" && replace != "all" && replace != "none") {
             return "--replace takes ask, all or none";
         }
-        if (words[1] == "add" && replace == "ask" && !Terminal().available()) {
+        if (words[1] == "add" && replace == "ask" && !args.has("--check") &&
+            !Terminal().available()) {
             return "--replace ask needs a terminal; give --replace all or none";
         }
         if (auto report = args.value("--report")) {
@@ -304,6 +367,7 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     } else {
         return "unknown kesto command '" + command + "'";
     }
+    if (command == "device" && args.has("--check")) return std::nullopt;
     if (!args.value("--user")) return "--user NAME is needed";
     if (command == "passwd" && *args.value("--user") == provisioning::kAdministratorName) {
         // The server refuses it on the wire: anyone sharing the chief's address could use it.
@@ -317,8 +381,8 @@ int runKesto(const std::vector<std::string>& arguments) {
     support::ArgParser args(
         {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
          "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
-         "--replace", "--report", "--mac", "--csv"},
-        {"--free-devices"});
+         "--replace", "--report", "--mac", "--csv", "--mac-form"},
+        {"--free-devices", "--check", "--force", "--allow-empty-server"});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
@@ -332,6 +396,8 @@ int runKesto(const std::vector<std::string>& arguments) {
         }
         return failWith(loaded.error());
     }
+    const mac::Form macForm = loaded->effective.macForm.value;
+    if (command == "device" && args.has("--check")) return runDeviceCheck(args, macForm);
 
     auto password = readPassword(args.value("--password-file"), "password", false);
     if (!password) return failWith(password.error());
@@ -340,7 +406,8 @@ int runKesto(const std::vector<std::string>& arguments) {
                     provisioning::endpointFromSettings(loaded->effective),
                     loaded->effective.jobs.value,
                     *userName,
-                    {}};
+                    {},
+                    macForm};
     provisioning::LoginRefusals refusals;
     auto role = provisioning::login(context.endpoint, *userName, *password, context.reporter,
                                     interruptToken(), &refusals);

@@ -12,8 +12,9 @@ namespace {
 
 constexpr const char* kUsage =
     "settings [--address HOST] [--ports L,A,D] [--cafile F] [--connect-timeout S]\n"
-    "         [--exchange-timeout S] [--jobs N]\n"
-    "Prints the [kesto] settings in effect and where each comes from: an option given here,\n"
+    "         [--exchange-timeout S] [--jobs N] [--mac-form F]\n"
+    "Prints the [kesto] and [devices] settings in effect and where each comes from: an option "
+    "given here,\n"
     "the per-user file ($XDG_CONFIG_HOME/velquor/velquor.conf, ~/.config/velquor/velquor.conf\n"
     "by default), the system file (/etc/velquor/velquor.conf) or the built-in default; then\n"
     "the CA certificate file a login would use.";
@@ -45,9 +46,13 @@ int runSettings(const std::vector<std::string>& arguments) {
     }
 
     std::cout << "# system file: " << paths.systemFile().string() << "\n"
-              << "# user file:   " << paths.userFile().string() << "\n"
-              << "[kesto]\n";
+              << "# user file:   " << paths.userFile().string() << "\n";
+    std::string section;
     for (const auto& line : settings::describeSettings(loaded->effective)) {
+        if (line.section != section) {
+            section = line.section;
+            std::cout << "[" << section << "]\n";
+        }
         // An unset ca-file stays a comment, so that the lines can be pasted as they are.
         if (line.value.empty()) {
             std::cout << "# " << line.key << " is not set\n";

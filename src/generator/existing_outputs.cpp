@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <set>
 
+#include "generator/device_macs.h"
 #include "generator/device_table.h"
 #include "support/wording.h"
 
@@ -30,12 +30,12 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     const std::filesystem::path encryptedFolder = folder / "en";
     ExistingOutputs existing;
     existing.encryptedFolder = encryptedFolder.string();
-    std::set<std::string> seen;
-    for (const DeviceTable::Row& row : table->rows) {
-        if (row.sheetRow < 2 || row.cells.empty()) continue;
-        const std::string& mac = row.cells.front();
-        if (!unfitAsDeviceFileName(mac).empty() || !seen.insert(mac).second) continue;
-        const std::string fileName = mac + ".xml";
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    for (std::size_t i = 0; i < macs.rows.size(); ++i) {
+        // A replaced row writes nothing: the later row of its MAC names the file.
+        if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
+        const std::string fileName = macs.fileName(i);
+        if (!unfitAsDeviceFileName(macs.check.cells[i].written).empty()) continue;
         existing.replacedFiles += existsAt(folder / fileName) ? 1 : 0;
         const bool encryptedCopy = existsAt(encryptedFolder / fileName);
         if (request.encrypt) {

@@ -25,7 +25,7 @@ struct ExistingOutputs {
 };
 
 // Reads the sheet of request (its rows only name the files; the template is not read) and
-// looks up each device's files. Rows that would fail for their MAC text are left out. Errors:
+// looks up the files the run would write, named as it names them. Errors:
 // those of reading the sheet (a stop request is a Cancelled error).
 support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& request,
                                                      std::stop_token stop = {});

@@ -12,6 +12,7 @@
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
 #include "generator/config_template.h"
+#include "generator/device_macs.h"
 #include "generator/device_table.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
@@ -72,7 +73,7 @@ std::size_t GenerationReport::withEmptyValues() const {
 
 bool GenerationReport::allWritten() const {
     return !cancelled && syncError.empty() && count(DeviceOutcome::Failed) == 0 &&
-           count(DeviceOutcome::Cancelled) == 0;
+           count(DeviceOutcome::Cancelled) == 0 && count(DeviceOutcome::Refused) == 0;
 }
 
 const char* outcomeName(DeviceOutcome outcome) {
@@ -87,6 +88,8 @@ const char* outcomeName(DeviceOutcome outcome) {
             return "failed";
         case DeviceOutcome::Cancelled:
             return "cancelled";
+        case DeviceOutcome::Refused:
+            return "refused";
     }
     return "unknown";
 }
@@ -170,20 +173,22 @@ public:
                    reinterpret_cast<const unsigned char*>(key.data()));
     }
 
-    DeviceResult run(const DeviceTable::Row& tableRow) {
+    // written: the MAC in the run's form, which names the files.
+    DeviceResult run(const DeviceTable::Row& tableRow, const std::string& written) {
         const DeviceRow row = m_table.deviceRow(tableRow);
         DeviceResult result;
         result.row = row.sheetRow;
-        result.mac = row.cells.empty() ? std::string() : row.cells.front();
+        result.mac = macCell(tableRow);
         const std::string prefix = "row " + std::to_string(row.sheetRow) + ": ";
-        if (const std::string unfit = unfitAsDeviceFileName(result.mac); !unfit.empty()) {
+        if (const std::string unfit = unfitAsDeviceFileName(written); !unfit.empty()) {
             return failed(std::move(result), prefix + unfit);
         }
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error().message);
         }
         result.emptyElements = m_template.emptyElementsFor(row);
-        const std::string fileName = result.mac + ".xml";
+        result.fileName = written + ".xml";
+        const std::string& fileName = result.fileName;
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
         std::string clash = m_inputs.clash(m_folder, fileName);
@@ -237,28 +242,46 @@ private:
     crypto::CAes m_aes;
 };
 
-// A later row with the same MAC writes the same file: say so on both rows.
-void markDuplicates(GenerationReport& report) {
-    std::map<std::string, std::size_t> lastWriter;
-    for (std::size_t i = 0; i < report.devices.size(); ++i) {
-        DeviceResult& device = report.devices[i];
-        if (device.plainFile.empty() || device.outcome == DeviceOutcome::Cancelled) continue;
-        auto [earlier, first] = lastWriter.try_emplace(device.mac, i);
-        if (first) continue;
-        DeviceResult& replaced = report.devices[earlier->second];
-        if (replaced.outcome == DeviceOutcome::Written ||
-            replaced.outcome == DeviceOutcome::Checked) {
-            replaced.outcome = DeviceOutcome::Superseded;
-        }
-        const std::string note = "row " + std::to_string(device.row) + ": the same MAC as row " +
-                                 std::to_string(replaced.row) + "; this row's values were kept";
-        device.reason = device.reason.empty() ? note : device.reason + " (" + note + ")";
-        if (replaced.reason.empty() || replaced.outcome == DeviceOutcome::Superseded) {
-            replaced.reason = "row " + std::to_string(replaced.row) + ": replaced by row " +
-                              std::to_string(device.row) + ", which has the same MAC " + device.mac;
-        }
-        earlier->second = i;
+// What the check found for one device row, as its result; nothing is written for it.
+DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
+    const mac::CellVerdict& verdict = macs.check.cells[index];
+    DeviceResult result;
+    result.row = macs.sheetRow(index);
+    result.mac = macCell(*macs.rows[index]);
+    const std::string prefix = "row " + std::to_string(result.row) + ": ";
+    if (verdict.verdict == mac::Verdict::Refused) {
+        result.outcome = DeviceOutcome::Refused;
+        result.reason = prefix + (verdict.refusal.kind == mac::RefusalKind::Empty
+                                      ? std::string("the MAC cell (column A) is empty")
+                                      : mac::describe(verdict.refusal));
+        return result;
     }
+    result.outcome = DeviceOutcome::Superseded;
+    result.fileName = macs.fileName(index);
+    result.reason = prefix + "replaced by row " + std::to_string(macs.sheetRow(verdict.other));
+    return result;
+}
+
+// A row whose file is named otherwise than its cell reads says so.
+void noteRewrittenName(DeviceResult& result, const mac::CellVerdict& verdict) {
+    if (!verdict.rewritten || result.fileName.empty() ||
+        (result.outcome != DeviceOutcome::Written && result.outcome != DeviceOutcome::Checked)) {
+        return;
+    }
+    const std::string note = mac::writtenAsText(verdict.written);
+    result.reason = result.reason.empty() ? "row " + std::to_string(result.row) + ": " + note
+                                          : result.reason + " (" + note + ")";
+}
+
+GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& table,
+                           const DeviceMacs& macs) {
+    GenerationReport report;
+    report.encrypted = request.encrypt;
+    report.dryRun = request.dryRun;
+    report.emptyRows = table.emptyDeviceRows();
+    report.mixedCase = macs.check.mixedCase;
+    report.devices.reserve(macs.rows.size());
+    return report;
 }
 
 support::Status prepareFolders(const GenerationRequest& request) {
@@ -290,36 +313,58 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     if (!configTemplate) return configTemplate.error();
     if (auto folders = prepareFolders(request); !folders) return folders.error();
 
-    GenerationReport report;
-    report.encrypted = request.encrypt;
-    report.dryRun = request.dryRun;
-    report.emptyRows = table->emptyDeviceRows();
-    const auto firstDevice =
-        std::find_if(table->rows.begin(), table->rows.end(),
-                     [](const DeviceTable::Row& row) { return row.sheetRow >= 2; });
-    const auto deviceCount = static_cast<std::uint64_t>(table->rows.end() - firstDevice);
-    report.devices.reserve(deviceCount);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    GenerationReport report = reportFor(request, *table, macs);
+    const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *configTemplate);
     progress.progress(0, deviceCount, "");
-    for (auto row = firstDevice; row != table->rows.end(); ++row) {
-        if (stop.stop_requested()) {
+    for (std::size_t i = 0; i < macs.rows.size(); ++i) {
+        const mac::CellVerdict& verdict = macs.check.cells[i];
+        if (verdict.verdict != mac::Verdict::Usable) {
+            report.devices.push_back(uncheckedRow(macs, i));
+        } else if (stop.stop_requested()) {
             report.cancelled = true;
             DeviceResult skipped;
-            skipped.row = row->sheetRow;
-            skipped.mac = row->cells.empty() ? std::string() : row->cells.front();
+            skipped.row = macs.sheetRow(i);
+            skipped.mac = macCell(*macs.rows[i]);
             skipped.outcome = DeviceOutcome::Cancelled;
             skipped.reason = "not written: the run was cancelled";
             report.devices.push_back(std::move(skipped));
-            continue;
+        } else {
+            report.devices.push_back(generation.run(*macs.rows[i], verdict.written));
+            noteRewrittenName(report.devices.back(), verdict);
         }
-        report.devices.push_back(generation.run(*row));
         progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
-    markDuplicates(report);
     if (!request.dryRun && report.filesWritten() > 0) {
         if (auto synced = support::syncFileSystemOf(request.outputFolder); !synced) {
             report.syncError = synced.error().message;
         }
+    }
+    return report;
+}
+
+support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& request,
+                                                   std::stop_token stop) {
+    auto table = readDeviceTable(request.sheetPath, stop);
+    if (!table) return table.error();
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    GenerationReport report = reportFor(request, *table, macs);
+    report.dryRun = true;
+    report.macCheckOnly = true;
+    for (std::size_t i = 0; i < macs.rows.size(); ++i) {
+        const mac::CellVerdict& verdict = macs.check.cells[i];
+        if (verdict.verdict != mac::Verdict::Usable) {
+            report.devices.push_back(uncheckedRow(macs, i));
+            continue;
+        }
+        DeviceResult result;
+        result.row = macs.sheetRow(i);
+        result.mac = macCell(*macs.rows[i]);
+        result.fileName = macs.fileName(i);
+        result.outcome = DeviceOutcome::Checked;
+        noteRewrittenName(result, verdict);
+        report.devices.push_back(std::move(result));
     }
     return report;
 }
@@ -369,20 +414,25 @@ std::string emptyRowsText(std::size_t emptyRows) {
 
 bool GenerationReport::hasUnlistedRows() const {
     return count(DeviceOutcome::Failed) > kListedRows ||
-           count(DeviceOutcome::Superseded) > kListedRows;
+           count(DeviceOutcome::Superseded) > kListedRows ||
+           count(DeviceOutcome::Refused) > kListedRows;
 }
 
 std::string generationSummaryText(const GenerationReport& report, bool reportWritten) {
     const std::size_t failed = report.count(DeviceOutcome::Failed);
     const std::size_t replaced = report.count(DeviceOutcome::Superseded);
     const std::size_t cancelled = report.count(DeviceOutcome::Cancelled);
+    const std::size_t refused = report.count(DeviceOutcome::Refused);
     const std::size_t devices = report.devices.size();
     if (report.allWritten() && replaced == 0 && !report.dryRun) return "Success !";
 
     std::string text;
-    if (report.dryRun) {
-        text = "Dry run: " + std::to_string(report.count(DeviceOutcome::Checked) + replaced) +
-               " of " + plural(devices, "device row", "device rows") +
+    if (report.macCheckOnly) {
+        text = "Check: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
+               plural(devices, "device row", "device rows") + " can be used; nothing was written.";
+    } else if (report.dryRun) {
+        text = "Dry run: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
+               plural(devices, "device row", "device rows") +
                " can be written; nothing was written.";
     } else {
         // Rows, not files: with encryption each written row leaves two files.
@@ -399,6 +449,12 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     if (report.cancelled) {
         text += "\nCancelled: " + plural(cancelled, "row was", "rows were") + " not processed.";
     }
+    if (refused > 0) {
+        text += "\n" + plural(refused, "row was", "rows were") +
+                " refused: column A is not a MAC address:";
+        listRows(text, report, DeviceOutcome::Refused,
+                 reportWritten ? "more refused rows (see the report)" : "more refused rows");
+    }
     if (failed > 0) {
         text += "\n" + plural(failed, "row failed:", "rows failed:");
         listRows(text, report, DeviceOutcome::Failed,
@@ -406,10 +462,11 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     }
     if (replaced > 0) {
         text += "\n" + plural(replaced, "row was", "rows were") +
-                " replaced by a later row with the same MAC:";
+                " replaced by a later row of the same MAC:";
         listRows(text, report, DeviceOutcome::Superseded, "more replaced rows");
     }
     if (const std::string empty = emptyValuesText(report); !empty.empty()) text += "\n" + empty;
+    if (report.mixedCase) text += "\n" + mac::mixedCaseText();
     if (!report.syncError.empty()) {
         text += "\nThe files may not have reached the disk: " + report.syncError;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mac/mac_address.h"
 #include "support/progress.h"
 #include "support/result.h"
 
@@ -23,19 +24,23 @@ struct GenerationRequest {
     std::string keyText;
     // Checks the sheet, the template and every row, but writes nothing.
     bool dryRun = false;
+    // How the MAC names the device's files.
+    mac::Form macForm = mac::kDefaultForm;
 };
 
 enum class DeviceOutcome {
     Written,     // the plain file (and the encrypted copy, if asked for) is in place
-    Superseded,  // written, then replaced by a later row with the same MAC
+    Superseded,  // not written: a later row of the same MAC writes its file
     Checked,     // dry run: the row would have been written
     Failed,      // nothing, or only the plain file, was written for this row: see reason
     Cancelled,   // not attempted: the run was stopped before this row
+    Refused,     // not attempted: its column A is not a MAC address (see reason)
 };
 
 struct DeviceResult {
-    int row = 0;  // the sheet row, 1-based (devices start at row 2; empty rows are no devices)
-    std::string mac;
+    int row = 0;      // the sheet row, 1-based (devices start at row 2; empty rows are no devices)
+    std::string mac;  // column A as the sheet shows it
+    std::string fileName;       // the device file's name ("001A2B3C4D5E.xml"), empty if none
     std::string plainFile;      // the path written (or that would be written), empty if none
     std::string encryptedFile;  // empty without encryption or when it was not written
     DeviceOutcome outcome = DeviceOutcome::Failed;
@@ -51,6 +56,10 @@ struct GenerationReport {
     bool encrypted = false;
     bool dryRun = false;
     bool cancelled = false;
+    // Only the MAC column was checked (checkDeviceSheet): nothing else was looked at.
+    bool macCheckOnly = false;
+    // The files are named with letters in both cases: phones ask in one.
+    bool mixedCase = false;
     // Rows past the header that hold nothing: no devices, so not in devices either.
     std::size_t emptyRows = 0;
     // Set when the files were written but the final flush to disk failed.
@@ -60,8 +69,8 @@ struct GenerationReport {
     std::size_t filesWritten() const;  // plain and encrypted files left in place
     // Rows written (or checked) with some of the template's values empty.
     std::size_t withEmptyValues() const;
-    // True when every device row ended as it should: written (or checked), nothing failed,
-    // nothing cancelled, and the batch reached the disk.
+    // True when every device row ended as it should: written (or checked), nothing failed or
+    // refused, nothing cancelled, and the batch reached the disk.
     bool allWritten() const;
     // The summary text names only the first few failed or replaced rows: the rest are counted.
     bool hasUnlistedRows() const;
@@ -75,6 +84,12 @@ struct GenerationReport {
 support::Result<GenerationReport> runGeneration(const GenerationRequest& request,
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop = {});
+
+// The check of the sheet's MAC column alone, as the run would do it before writing anything:
+// usable rows are Checked (with the file name they would write), the others Refused or
+// Superseded. Needs only the sheet; errors are those of reading it.
+support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& request,
+                                                   std::stop_token stop = {});
 
 // The text shown to the user at the end of a run: "Success !" when every device was written,
 // otherwise how many device rows were written and which rows failed and why (the first few rows

@@ -118,7 +118,7 @@ private:
                 send(row);
             } else if (m_nextToFeed < m_rows.size()) {
                 const std::size_t row = m_nextToFeed++;
-                auto& claims = m_macClaims[resultOf(row).macAddress];
+                auto& claims = m_macClaims[resultOf(row).written];
                 claims.push_back(row);
                 if (claims.size() == 1) send(row);
             } else {
@@ -130,7 +130,7 @@ private:
     void send(std::size_t row) {
         MacResult& result = resultOf(row);
         auto record = wire::buildDeviceRequest(
-            wire::DeviceFields{std::string(operationCode(result.operation)), result.macAddress,
+            wire::DeviceFields{std::string(operationCode(result.operation)), result.written,
                                m_batch.server, m_batch.userName});
         // The lengths were checked before the batch began; a failure here (a zero byte in a
         // cell) affects this MAC alone.
@@ -240,7 +240,7 @@ private:
 
     // The row's MAC is settled: the next row with the same MAC may go.
     void releaseMac(std::size_t row) {
-        auto claims = m_macClaims.find(resultOf(row).macAddress);
+        auto claims = m_macClaims.find(resultOf(row).written);
         if (claims == m_macClaims.end() || claims->second.empty() ||
             claims->second.front() != row) {
             return;

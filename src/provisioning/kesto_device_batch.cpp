@@ -1,13 +1,15 @@
 // The bulk device commands: every filled cell of a MAC file read and checked, then one device
-// request each (sent by batch_sender), and the closing summary.
+// request for each usable MAC address (sent by batch_sender), and the closing summary.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <utility>
 
+#include "mac/mac_check.h"
 #include "provisioning/batch_sender.h"
 #include "provisioning/kesto_operations.h"
+#include "provisioning/mac_file.h"
 #include "sheet/cell_name.h"
-#include "sheet/sheet_reader.h"
 #include "wire/wire_records.h"
 
 namespace velquor::provisioning {
@@ -17,52 +19,9 @@ using support::makeError;
 
 namespace {
 
-struct MacCell {
-    int row;
-    int column;
-    std::string text;
-};
-
-struct MacFile {
-    std::vector<MacCell> cells;  // the non-empty cells, row by row
-    std::size_t emptyCells = 0;
-};
-
-// The whole file is read and closed before the first request, so a reader failure can never
-// leave a batch half sent. Only the cells that show something are walked: the empty ones of
-// the rectangle from A1 are counted, not visited, since a sparse sheet's rectangle may hold
-// billions of them.
-support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
-    if (path.empty()) {
-        return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
-    }
-    sheet::SheetReader reader;
-    auto dimensions = reader.Open(path, stop);
-    if (!dimensions) {
-        return makeError(dimensions.error().code,
-                         "Cannot read the MAC file " + path + ": " + dimensions.error().message);
-    }
-    MacFile file;
-    auto walked = reader.forEachCell(
-        [&file](int row, int column, std::string_view text) -> support::Status {
-            file.cells.push_back(MacCell{row, column, std::string(text)});
-            return {};
-        },
-        stop);
-    if (!walked) {
-        return makeError(walked.error().code,
-                         "Cannot read the MAC file " + path + ": " + walked.error().message);
-    }
-    const std::uint64_t rectangle = static_cast<std::uint64_t>(reader.RowCount()) *
-                                    static_cast<std::uint64_t>(reader.ColumnCount());
-    file.emptyCells = static_cast<std::size_t>(rectangle - file.cells.size());
-    reader.Close();
-    return file;
-}
-
 // Every text is checked before the first request: a batch refused halfway through would leave
 // the server with part of the file.
-support::Status checkFieldLengths(const MacFile& file, const DeviceBatch& batch) {
+support::Status checkFieldLengths(const CheckedMacFile& file, const DeviceBatch& batch) {
     if (batch.server.size() > wire::kServerFieldWidth) {
         return makeError(ErrorCode::InvalidInput,
                          "The Server text is " + std::to_string(batch.server.size()) +
@@ -75,12 +34,15 @@ support::Status checkFieldLengths(const MacFile& file, const DeviceBatch& batch)
                              " bytes long; its field holds at most " +
                              std::to_string(wire::kTextFieldWidth) + " bytes.");
     }
-    for (const MacCell& cell : file.cells) {
-        if (cell.text.size() > wire::kTextFieldWidth) {
+    std::size_t sent = 0;
+    for (const MacResult& cell : file.results) {
+        if (cell.outcome != MacOutcome::NotSent) continue;
+        const std::string& written = file.written[sent++];
+        if (written.size() > wire::kTextFieldWidth) {
             return makeError(ErrorCode::InvalidInput,
                              "The MAC address in cell " + sheet::cellName(cell.row, cell.column) +
                                  " of " + batch.macFilePath + " is " +
-                                 std::to_string(cell.text.size()) +
+                                 std::to_string(written.size()) +
                                  " bytes long; its field holds at most " +
                                  std::to_string(wire::kTextFieldWidth) + " bytes.");
         }
@@ -93,34 +55,81 @@ std::string_view captionOf(DeviceOperation command) {
                                               : kesto_text::kAddDeviceCaption;
 }
 
+// The file read and checked; an error (reported by the caller) when it cannot be read, is no
+// MAC file and force is not set, or holds a text too long for its field.
+support::Result<CheckedMacFile> readAndCheck(DeviceOperation command, const DeviceBatch& batch,
+                                             const std::stop_token& stop, std::size_t& emptyCells) {
+    auto file = readMacFile(batch.macFilePath, stop);
+    if (!file) return file.error();
+    emptyCells = file->emptyCells;
+    CheckedMacFile checked = checkMacCells(std::move(*file), command, batch.macForm);
+    if (const std::string notMacFile = notAMacFileText(batch.macFilePath, checked);
+        !notMacFile.empty() && !batch.force) {
+        return makeError(ErrorCode::InvalidInput, notMacFile);
+    }
+    if (auto lengths = checkFieldLengths(checked, batch); !lengths) return lengths.error();
+    return checked;
+}
+
+// The rows to send, as the sender takes them: the MAC written in the batch's form.
+DeviceBatchSummary rowsToSend(DeviceOperation command, const CheckedMacFile& checked) {
+    DeviceBatchSummary toSend;
+    toSend.command = command;
+    toSend.results.reserve(checked.written.size());
+    std::size_t sent = 0;
+    for (const MacResult& result : checked.results) {
+        if (result.outcome != MacOutcome::NotSent) continue;
+        toSend.results.push_back(MacResult{result.row,
+                                           result.column,
+                                           result.macAddress,
+                                           command,
+                                           MacOutcome::NotSent,
+                                           {},
+                                           checked.written[sent++]});
+    }
+    return toSend;
+}
+
+// The sent rows' outcomes back among the others; one sent in another form than its cell's
+// text says so.
+void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
+               const CheckedMacFile& checked) {
+    summary.cancelled = sent.cancelled;
+    summary.serverNotAnswering = std::move(sent.serverNotAnswering);
+    std::size_t next = 0;
+    for (MacResult& result : summary.results) {
+        if (result.outcome != MacOutcome::NotSent) continue;
+        const bool rewritten = checked.rewritten[next];
+        MacResult& done = sent.results[next++];
+        if (rewritten && done.reason.empty()) done.reason = mac::writtenAsText(done.written);
+        result = std::move(done);
+    }
+}
+
 support::Result<DeviceBatchSummary> runBatch(
     DeviceOperation command, const KestoEndpoint& endpoint, const DeviceBatch& batch,
     const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
     const std::string_view caption = captionOf(command);
-    auto file = readMacFile(batch.macFilePath, stop);
-    if (!file) {
+    std::size_t emptyCells = 0;
+    auto checked = readAndCheck(command, batch, stop, emptyCells);
+    if (!checked) {
         // A stop asked for by the user needs no message of its own.
-        if (file.error().code != ErrorCode::Cancelled)
-            reporter.report(file.error().message, caption);
-        return file.error();
-    }
-    if (auto lengths = checkFieldLengths(*file, batch); !lengths) {
-        reporter.report(lengths.error().message, caption);
-        return lengths.error();
+        if (checked.error().code != ErrorCode::Cancelled)
+            reporter.report(checked.error().message, caption);
+        return checked.error();
     }
 
     DeviceBatchSummary summary;
     summary.command = command;
-    summary.emptyCells = file->emptyCells;
-    summary.results.reserve(file->cells.size());
-    for (MacCell& cell : file->cells) {
-        summary.results.push_back(MacResult{
-            cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent, {}});
-    }
+    summary.emptyCells = emptyCells;
+    summary.mixedCase = checked->mixedCase;
+    DeviceBatchSummary toSend = rowsToSend(command, *checked);
+    summary.results = std::move(checked->results);
 
-    progress.progress(0, summary.results.size(), caption);
-    sendDeviceBatch(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, summary);
+    progress.progress(0, toSend.results.size(), caption);
+    sendDeviceBatch(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, toSend);
+    mergeSent(summary, std::move(toSend), *checked);
 
     // Declined replacements and empty cells are the operator's choice and the file's shape, not
     // failures: the completion text stands whenever no request failed or went unsent.
@@ -152,11 +161,56 @@ std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
 
 bool DeviceBatchSummary::succeeded() const {
     return !cancelled && serverNotAnswering.empty() && count(MacOutcome::Failed) == 0 &&
-           count(MacOutcome::NotSent) == 0 && count(MacOutcome::Unknown) == 0;
+           count(MacOutcome::NotSent) == 0 && count(MacOutcome::Unknown) == 0 &&
+           count(MacOutcome::Refused) == 0;
 }
 
 bool DeviceBatchSummary::complete() const {
-    return succeeded() && emptyCells == 0 && count(MacOutcome::Declined) == 0;
+    return succeeded() && emptyCells == 0 && count(MacOutcome::Declined) == 0 &&
+           count(MacOutcome::Skipped) == 0 && !mixedCase;
+}
+
+support::Result<DeviceBatchSummary> checkMacFile(DeviceOperation command, const DeviceBatch& batch,
+                                                 std::stop_token stop) {
+    std::size_t emptyCells = 0;
+    auto checked = readAndCheck(command, batch, stop, emptyCells);
+    if (!checked) return checked.error();
+    DeviceBatchSummary summary;
+    summary.command = command;
+    summary.emptyCells = emptyCells;
+    summary.mixedCase = checked->mixedCase;
+    std::size_t next = 0;
+    for (MacResult& result : checked->results) {
+        if (result.outcome != MacOutcome::NotSent) continue;
+        result.outcome = MacOutcome::Usable;
+        if (checked->rewritten[next]) result.reason = mac::writtenAsText(checked->written[next]);
+        ++next;
+    }
+    summary.results = std::move(checked->results);
+    return summary;
+}
+
+std::string serverTextWarning(std::string_view server) {
+    if (mac::trimWhiteSpace(server).empty())
+        return "the Server text is empty: the phones will be sent nowhere";
+    const std::size_t scheme = server.find("://");
+    const bool schemeOk =
+        scheme != std::string_view::npos && scheme > 0 &&
+        std::isalpha(static_cast<unsigned char>(server.front())) &&
+        std::all_of(server.begin(), server.begin() + static_cast<std::ptrdiff_t>(scheme),
+                    [](char c) {
+                        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' ||
+                               c == '-' || c == '.';
+                    });
+    const std::string_view rest = schemeOk ? server.substr(scheme + 3) : std::string_view();
+    const std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
+    if (schemeOk && !host.empty() && host.find(' ') == std::string_view::npos) return {};
+    const std::string text(server);
+    const std::string_view name = schemeOk ? host : server.substr(0, server.find('/'));
+    return "'" + text + "' is not a URL: phones expect one such as https://" +
+           (name.empty() || name.find(' ') != std::string_view::npos ? std::string("prov.example")
+                                                                     : std::string(name)) +
+           "/";
 }
 
 std::string describeSummary(const DeviceBatchSummary& summary) {
@@ -167,7 +221,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
     } else if (!summary.serverNotAnswering.empty()) {
         text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
                ": the server is not answering (" + summary.serverNotAnswering + ").\n";
-    } else if (summary.count(MacOutcome::Failed) > 0) {
+    } else if (summary.count(MacOutcome::Failed) > 0 || summary.count(MacOutcome::Refused) > 0) {
         text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
     } else {
         text = deleting ? "Delete device finished.\n" : "Add device finished.\n";
@@ -183,6 +237,12 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         line("Skipped (already registered, not replaced)", summary.count(MacOutcome::Declined));
     }
     line("Failed", summary.count(MacOutcome::Failed));
+    if (const auto refused = summary.count(MacOutcome::Refused); refused > 0) {
+        line("Refused (not MAC addresses, not sent)", refused);
+    }
+    if (const auto skipped = summary.count(MacOutcome::Skipped); skipped > 0) {
+        line("Skipped (header or repeated MAC, not sent)", skipped);
+    }
     if (const auto unknown = summary.count(MacOutcome::Unknown); unknown > 0) {
         line("Unknown (sent, no reply)", unknown);
     }
@@ -208,6 +268,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         }
         text += "\n";
     }
+    if (summary.mixedCase) text += mac::mixedCaseText() + "\n";
     text.pop_back();  // the last line feed
     return text;
 }
@@ -240,6 +301,12 @@ std::string_view outcomeName(MacOutcome outcome) {
             return "not sent";
         case MacOutcome::Unknown:
             return "unknown (sent, no reply)";
+        case MacOutcome::Refused:
+            return "refused";
+        case MacOutcome::Skipped:
+            return "skipped";
+        case MacOutcome::Usable:
+            return "usable";
     }
     return "failed";
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mac/mac_address.h"
 #include "provisioning/provisioning_channel.h"
 #include "report/report_table.h"
 #include "support/progress.h"
@@ -143,17 +144,22 @@ enum class MacOutcome {
     Failed,    // refused, or the exchange failed before the record left
     NotSent,   // the batch was cancelled or stopped before this MAC's turn
     Unknown,   // the record was sent and no reply came: the server may or may not have it
+    Refused,   // not a MAC address: never sent (the reason says why)
+    Skipped,   // never sent: the file's header, or a repeat of an earlier cell's MAC
+    Usable,    // a check alone (checkMacFile): this cell would be sent
 };
 
 struct MacResult {
-    int row = 0;     // 1-based, counted from A1
-    int column = 0;  // 1-based, counted from A1
-    std::string macAddress;
+    int row = 0;             // 1-based, counted from A1
+    int column = 0;          // 1-based, counted from A1
+    std::string macAddress;  // the cell's text, as the messages and the results show it
     DeviceOperation operation = DeviceOperation::Add;  // the last operation sent (or due)
     MacOutcome outcome = MacOutcome::NotSent;
     // Why it is not done, fit for a user: "cannot connect to 10.0.0.5:44391: Connection
     // refused", "the server refused it (NO): ...". Empty for a row done as asked.
     std::string reason;
+    // The MAC as the record carries it (in the batch's mac-form); empty for a cell never sent.
+    std::string written;
 };
 
 // How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The
@@ -163,9 +169,12 @@ inline constexpr std::size_t kMaxBatchJobs = 64;
 
 struct DeviceBatch {
     std::string macFilePath;
-    std::string server;                    // the Server box's text
-    std::string userName;                  // the name the operator logged in with
-    std::size_t jobs = kDefaultBatchJobs;  // 1 to kMaxBatchJobs; outside, the nearest bound
+    std::string server;                     // the Server box's text
+    std::string userName;                   // the name the operator logged in with
+    std::size_t jobs = kDefaultBatchJobs;   // 1 to kMaxBatchJobs; outside, the nearest bound
+    mac::Form macForm = mac::kDefaultForm;  // how the records write each MAC
+    // Send the MAC addresses of a file that does not look like a MAC file all the same.
+    bool force = false;
 };
 
 struct DeviceBatchSummary {
@@ -176,6 +185,8 @@ struct DeviceBatchSummary {
     // Set when the batch stopped because the server was not answering: why the last exchange
     // failed. The rows it did not send are NotSent.
     std::string serverNotAnswering;
+    // The MAC addresses sent have letters in both cases: phones ask in one.
+    bool mixedCase = false;
 
     std::size_t count(MacOutcome outcome) const;
     std::vector<std::string> failedMacAddresses() const;
@@ -230,6 +241,17 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop);
 
+// Every cell of the MAC file checked as the batch would check it, nothing sent: each row is
+// Usable, Refused or Skipped. A file that does not look like a MAC file is the same error as
+// for a batch. Reports nothing.
+support::Result<DeviceBatchSummary> checkMacFile(DeviceOperation command, const DeviceBatch& batch,
+                                                 std::stop_token stop = {});
+
+// Why the Server text will not lead the phones anywhere, or empty when it looks like a URL:
+// empty, or not a URL with a scheme and a host. The field is free text, so this is a warning,
+// never a refusal.
+std::string serverTextWarning(std::string_view server);
+
 // The summary shown instead of the completion text when something was not done.
 std::string describeSummary(const DeviceBatchSummary& summary);
 
@@ -238,7 +260,8 @@ std::string describeSummary(const DeviceBatchSummary& summary);
 report::ReportTable resultsTable(const DeviceBatchSummary& summary);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
-// "added", "replaced", "skipped", "deleted", "failed", "not sent", "unknown (sent, no reply)"
+// "added", "replaced", "skipped", "deleted", "failed", "not sent", "unknown (sent, no reply)",
+// "refused", "usable"
 std::string_view outcomeName(MacOutcome outcome);
 
 }  // namespace velquor::provisioning

@@ -222,12 +222,13 @@ support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>
 }
 
 support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--database"}, {});
+    ArgParser args({"--dir", "--database"}, {"--invalid"});
     auto location = storeLocation(args, argv);
     if (!location) return location.error();
-    DevicesOptions options{std::move(*location), {}};
+    DevicesOptions options{std::move(*location), {}, args.has("--invalid")};
     const auto& words = args.positionals();
     if (words.empty()) return options;
+    if (options.invalid) return usage("--invalid lists; it does not go with release");
     if (words[0] != "release") return usage("unexpected argument '" + words[0] + "'");
     if (words.size() == 1) return usage("devices release needs the MAC addresses to free");
     options.release.assign(words.begin() + 1, words.end());

@@ -27,9 +27,10 @@ support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>
 struct DevicesOptions {
     StoreLocation store;
     std::vector<std::string> release;  // MACs to free; empty: list the registrations
+    bool invalid = false;              // list the registrations no record can match
 };
 
-// 'kestod devices (--dir DIR | --database URL) [release MAC...]'
+// 'kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]'
 support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& args);
 
 struct PasswdOptions {

@@ -113,11 +113,15 @@ std::string usersHelp() {
 }
 
 std::string devicesHelp() {
-    return "usage: kestod devices (--dir DIR | --database URL) [release MAC...]\n"
+    return "usage: kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]\n"
            "\n"
-           "Lists the registrations: MAC address, user, server field, time and account.\n"
-           "'release MAC...' frees those MAC addresses whoever registered them (the phones of a\n"
-           "deleted account, say), with a line in the system log for each.\n";
+           "Lists the registrations: MAC address (12 lower-case digits), user, server field,\n"
+           "time and account. --invalid lists those kept under a text no device record can\n"
+           "match (stored before MAC addresses were checked: not a MAC address, or another\n"
+           "spelling of a registered device), with the reason.\n"
+           "'release MAC...' frees those MAC addresses (any spelling) whoever registered them\n"
+           "(the phones of a deleted account, say), with a line in the system log for each; a\n"
+           "text that is not a MAC address frees the registration stored under exactly it.\n";
 }
 
 std::string passwdHelp() {
@@ -141,7 +145,7 @@ std::string synopsis() {
            "              [--force] [--pbkdf2-iterations N]\n"
            "  kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
            "  kestod users --dir DIR | --database URL\n"
-           "  kestod devices (--dir DIR | --database URL) [release MAC...]\n"
+           "  kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]\n"
            "  kestod passwd (--dir DIR | --database URL) NAME --password-file F|-\n"
            "  kestod migrate --dir DIR --to URL\n"
            "  kestod COMMAND --help\n"

@@ -5,11 +5,13 @@
 
 #include <iostream>
 
+#include "mac/mac_address.h"
 #include "server/account_store.h"
 #include "server/command_line.h"
 #include "server/kestod_commands.h"
 #include "server/request_log.h"
 #include "server/serving_checks.h"
+#include "server/stored_macs.h"
 #include "support/exit_status.h"
 
 namespace velquor::server {
@@ -26,7 +28,9 @@ std::string ownerOf(const DeviceRow& device) {
 int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
     ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
     bool allFound = true;
-    for (const auto& mac : macs) {
+    for (const auto& given : macs) {
+        // Any spelling names the device; a stored text that is no MAC is named as it is.
+        const std::string mac = mac::canonicalMac(given).value_or(given);
         auto released = store.releaseDevice(mac);
         if (!released) return reportFailure(released.error());
         if (!released->has_value()) {
@@ -82,6 +86,14 @@ int runDevicesCommand(const std::vector<std::string>& args) {
     if (!options->release.empty()) return releaseDevices(**store, options->release);
     auto devices = (*store)->listDevices();
     if (!devices) return reportFailure(devices.error());
+    if (options->invalid) {
+        std::cout << "mac\tuser\taccount\twhy\n";
+        for (const auto& device : unmatchedDevices(*devices)) {
+            std::cout << escapeForLog(device.row.mac) << '\t' << escapeForLog(device.row.owner)
+                      << '\t' << device.row.accountId << '\t' << device.why << '\n';
+        }
+        return support::kExitOk;
+    }
     std::cout << "mac\tuser\tserver\tregistered\taccount\n";
     for (const auto& device : *devices) {
         std::cout << escapeForLog(device.mac) << '\t' << escapeForLog(device.owner) << '\t'

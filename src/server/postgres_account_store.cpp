@@ -169,8 +169,12 @@ BEGIN
 END
 $$;
 )sql",
+    // Version 5: devices under their canonical MAC (12 lower-case digits), rewritten by
+    // canonicaliseDeviceMacs; those that cannot be stay as they were.
+    "COMMENT ON COLUMN devices.mac IS 'the canonical MAC: 12 lower-case hex digits'",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
+constexpr int kCanonicalMacsVersion = 5;
 
 VELQUOR_STATEMENT(kSetting, "SELECT value FROM settings WHERE key = $1");
 VELQUOR_CHANGE(kSetSetting,
@@ -302,7 +306,9 @@ support::Status PostgresAccountStore::migrate(OpenMode mode) {
                               "--database URL' first)"));
     }
     for (int step = current; step < kCurrentVersion; ++step) {
-        if (auto status = simple(kMigrations[step]); !status) {
+        auto status = simple(kMigrations[step]);
+        if (status && step + 1 == kCanonicalMacsVersion) status = canonicaliseDeviceMacs();
+        if (!status) {
             return fail(makeError(ErrorCode::Io, "cannot bring the database to schema version " +
                                                      std::to_string(step + 1) + ": " +
                                                      status.error().message));

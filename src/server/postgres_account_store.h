@@ -93,6 +93,9 @@ private:
     bool connectionLooksAlive();
     void abandonConnection();
     support::Status migrate(OpenMode mode);
+    // Every stored MAC that can take its canonical form takes it; inside the migration's
+    // transaction.
+    support::Status canonicaliseDeviceMacs();
     // Runs a prepared statement with text parameters, connecting (again) first if needed. A
     // read goes once more on a fresh connection if the connection was lost on the way; a
     // change only if it was lost before its commit was sent.

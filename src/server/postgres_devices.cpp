@@ -1,5 +1,6 @@
 // Device registrations in the PostgreSQL store.
 #include "server/postgres_rows.h"
+#include "server/stored_macs.h"
 
 namespace velquor::server {
 
@@ -34,7 +35,23 @@ const std::string kListDevicesSql =
     "ORDER BY a.name, a.id, d.mac";
 const PostgresAccountStore::Statement kListDevices{"kListDevices", kListDevicesSql.c_str(), false};
 
+VELQUOR_STATEMENT(kStoredMacs, "SELECT encode(mac, 'hex') FROM devices");
+VELQUOR_STATEMENT(kRenameMac,
+                  "UPDATE devices SET mac = decode($1, 'hex') WHERE mac = decode($2, 'hex')");
+
 }  // namespace
+
+support::Status PostgresAccountStore::canonicaliseDeviceMacs() {
+    auto rows = runOnce(kStoredMacs, {});
+    if (!rows) return rows.error();
+    std::vector<std::string> stored;
+    for (int row = 0; row < rows->count(); ++row) stored.push_back(rows->bytes(row, 0));
+    for (const MacRename& rename : canonicalRenames(stored)) {
+        auto renamed = runOnce(kRenameMac, {toHex(rename.canonical), toHex(stored[rename.index])});
+        if (!renamed) return renamed.error();
+    }
+    return {};
+}
 
 support::Result<StoreOutcome> PostgresAccountStore::addDevice(std::string_view mac,
                                                               std::string_view serverText,

@@ -4,6 +4,7 @@
 #include "mac/mac_address.h"
 #include "server/listing_request.h"
 #include "server/peer_group.h"
+#include "server/stored_macs.h"
 #include "wire/wire_records.h"
 
 namespace velquor::server {
@@ -259,35 +260,28 @@ RequestOutcome RequestHandler::handleDevice(std::string_view peer, std::string_v
     if (!isKnownOperation(fields->operation))
         return refuseUnknownOperation(std::move(outcome), record);
     outcome.user = fields->userName;
-    outcome.mac = fields->macAddress;
+    // One device, however the record spells it. A field that is no MAC address is neither
+    // stored nor logged: it may hold a password from the wrong sheet.
+    const std::string mac = mac::canonicalMac(fields->macAddress).value_or(std::string());
+    outcome.mac = mac;
     if (auto refused = missingGrant(outcome, fields->userName, peer,
                                     "no login of this user from this address")) {
         return *refused;
     }
-    if (fields->macAddress.empty()) {
-        return refuse(std::move(outcome), "empty MAC address", wire::kReplyNotAcceptable);
-    }
-    // A registration that is made or replaced must be of a MAC address; one stored before
-    // addresses were checked can still be deleted as it was written.
-    if (fields->operation != wire::kOperationDelete) {
-        if (const mac::Reading reading(fields->macAddress); !reading.ok()) {
-            return refuse(std::move(outcome),
-                          "not a MAC address: " + mac::describe(reading.refusal()),
-                          wire::kReplyNotAcceptable);
-        }
+    if (std::string notMac = macFieldRefusal(fields->macAddress); !notMac.empty()) {
+        return refuse(std::move(outcome), std::move(notMac), wire::kReplyNotAcceptable);
     }
 
     if (fields->operation == wire::kOperationAdd) {
-        return settle(std::move(outcome),
-                      m_store.addDevice(fields->macAddress, fields->server, fields->userName),
+        return settle(std::move(outcome), m_store.addDevice(mac, fields->server, fields->userName),
                       "not added");
     }
     if (fields->operation == wire::kOperationUpdate) {
         return settle(std::move(outcome),
-                      m_store.replaceDevice(fields->macAddress, fields->server, fields->userName),
+                      m_store.replaceDevice(mac, fields->server, fields->userName),
                       "no such registration of this user");
     }
-    return settle(std::move(outcome), m_store.deleteDevice(fields->macAddress, fields->userName),
+    return settle(std::move(outcome), m_store.deleteDevice(mac, fields->userName),
                   "no such registration of this user");
 }
 

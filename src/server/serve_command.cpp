@@ -8,6 +8,7 @@
 #include "server/command_line.h"
 #include "server/kesto_server.h"
 #include "server/kestod_commands.h"
+#include "server/stored_macs.h"
 #include "support/exit_status.h"
 
 namespace velquor::server {
@@ -51,12 +52,26 @@ void installSignalHandlers(KestoServer& server) {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
+// Opening the store brings it to the current schema; registrations that upgrade could not
+// bring under a canonical MAC are said once, so that they are not forgotten.
+support::Status noteUnmatchedDevices(const ServeSettings& settings) {
+    auto store = openAccountStore(StoreLocation{settings.folder, settings.databaseUrl},
+                                  AccountStore::OpenMode::MustExist);
+    if (!store) return store.error();
+    auto devices = (*store)->listDevices();
+    if (!devices) return devices.error();
+    const std::string notice = unmatchedDevicesNotice(unmatchedDevices(*devices));
+    if (!notice.empty()) std::cerr << "kestod: " << notice << std::endl;
+    return {};
+}
+
 }  // namespace
 
 int runServeCommand(const std::vector<std::string>& args) {
     auto settings = parseServeSettings(args);
     if (!settings) return reportFailure(settings.error());
     raiseDescriptorLimit();
+    if (auto noted = noteUnmatchedDevices(*settings); !noted) return reportFailure(noted.error());
     auto server = KestoServer::create(std::move(*settings));
     if (!server) return reportFailure(server.error());
     installSignalHandlers(**server);

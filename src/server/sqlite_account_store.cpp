@@ -108,8 +108,12 @@ CREATE TABLE known_peers(
     last_login_ms INTEGER NOT NULL,
     PRIMARY KEY(account_id, peer));
 )sql",
+    // Version 6: devices under their canonical MAC (12 lower-case digits), rewritten by
+    // canonicaliseDeviceMacs; those that cannot be stay as they were.
+    "",
 };
 constexpr int kCurrentVersion = static_cast<int>(std::size(kMigrations));
+constexpr int kCanonicalMacsVersion = 6;
 
 }  // namespace
 
@@ -233,6 +237,7 @@ support::Status SqliteAccountStore::migrate() {
             "INSERT INTO schema_version(version) VALUES(" +
             std::to_string(*version + 1) + ");";
         auto status = execute(kMigrations[*version]);
+        if (status && *version + 1 == kCanonicalMacsVersion) status = canonicaliseDeviceMacs();
         if (status) status = execute(record.c_str());
         if (status) status = execute("COMMIT");
         if (!status) {

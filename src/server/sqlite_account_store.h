@@ -69,6 +69,9 @@ private:
     SqliteAccountStore(sqlite3* db, std::filesystem::path file);
     support::Status configure();
     support::Status migrate();
+    // Every stored MAC that can take its canonical form takes it; inside the migration's
+    // transaction.
+    support::Status canonicaliseDeviceMacs();
     support::Result<int> readSchemaVersion();
     support::Result<Query> query(const char* sql);
     // Runs work inside BEGIN IMMEDIATE ... COMMIT; rolls back if work fails. A UNIQUE

@@ -1,5 +1,6 @@
 // Device registrations in the SQLite store.
 #include "server/sqlite_query.h"
+#include "server/stored_macs.h"
 
 namespace velquor::server {
 
@@ -62,6 +63,22 @@ support::Result<std::optional<DeviceRow>> SqliteAccountStore::releaseDevice(std:
     if (!outcome) return outcome.error();
     if (*outcome != StoreOutcome::Done) return std::optional<DeviceRow>();
     return released;
+}
+
+support::Status SqliteAccountStore::canonicaliseDeviceMacs() {
+    std::vector<std::string> stored;
+    {
+        VELQUOR_QUERY(list, "SELECT mac FROM devices");
+        int rc = SQLITE_OK;
+        while ((rc = list->step()) == SQLITE_ROW) stored.push_back(columnBytes(list->get(), 0));
+        if (rc != SQLITE_DONE) return sqliteError("cannot read the devices");
+    }
+    for (const MacRename& rename : canonicalRenames(stored)) {
+        VELQUOR_QUERY(update, "UPDATE devices SET mac = ?1 WHERE mac = ?2");
+        update->text(rename.canonical).text(stored[rename.index]);
+        if (update->step() != SQLITE_DONE) return sqliteError("cannot rewrite a device's MAC");
+    }
+    return {};
 }
 
 support::Result<std::vector<DeviceRow>> SqliteAccountStore::listDevices() {

@@ -84,6 +84,7 @@ KestoValues builtInDefaults() {
     defaults.connectTimeout = std::chrono::seconds(5);
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
+    defaults.macForm = mac::kDefaultForm;
     return defaults;
 }
 
@@ -127,6 +128,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.connectTimeout = pick(sources, "connect-timeout", &KestoValues::connectTimeout);
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
+    effective.macForm = pick(sources, "mac-form", &KestoValues::macForm);
     return loaded;
 }
 
@@ -198,20 +200,22 @@ std::vector<IniLine> splitLines(const std::string& text) {
     return lines;
 }
 
-// The managed keys' lines of [kesto] are rewritten in place, dropped when the value is gone,
-// and the values still missing go after the section's last key.
-std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values) {
+// The managed keys' lines of one section are rewritten in place, dropped when the value is
+// gone, and the values still missing go after the section's last key.
+std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values,
+                    std::string_view section) {
     std::map<std::string, std::string> pending;
     for (const KeyRule& rule : keyRules()) {
+        if (rule.section != section) continue;
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
     bool inKesto = false;
     bool sawKesto = false;
-    std::size_t insertAt = 0;  // where the missing keys of [kesto] go
+    std::size_t insertAt = 0;  // where the section's missing keys go
     for (const IniLine& line : lines) {
         if (line.section) {
-            inKesto = *line.section == kSection;
+            inKesto = *line.section == section;
             if (inKesto && !sawKesto) {
                 sawKesto = true;
                 out.push_back(line.text);
@@ -219,7 +223,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
                 continue;
             }
         }
-        if (inKesto && line.key && ruleFor(*line.key) != nullptr) {
+        if (inKesto && line.key && ruleFor(section, *line.key) != nullptr) {
             auto value = pending.find(*line.key);
             if (value == pending.end()) continue;  // unset now, or a second copy
             out.push_back(value->first + " = " + value->second);
@@ -238,7 +242,7 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
     }
     if (!sawKesto && !missing.empty()) {
         if (!out.empty() && !trimmed(out.back()).empty()) out.emplace_back();
-        out.push_back("[" + std::string(kSection) + "]");
+        out.push_back("[" + std::string(section) + "]");
         insertAt = out.size();
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), missing.begin(), missing.end());
@@ -259,7 +263,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (given && given->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
             return makeError(ErrorCode::InvalidInput,
-                             "[kesto] " + std::string(rule.key) +
+                             keyName(rule) +
                                  ": the value holds a line break, which a settings line cannot "
                                  "keep; nothing was saved");
         }
@@ -273,7 +277,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (rule.write(parsed.layer.values) == given) continue;
         return makeError(ErrorCode::InvalidInput,
-                         "[kesto] " + std::string(rule.key) + ": '" + given.value_or("") +
+                         keyName(rule) + ": '" + given.value_or("") +
                              "' would not read back as it is (a line break, a ';' after a space "
                              "and spaces at either end are not kept); nothing was saved");
     }
@@ -298,7 +302,8 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
     const std::filesystem::path file = paths.userFile();
     auto existing = existingText(file);
     if (!existing) return existing.error();
-    const std::string text = rewrite(splitLines(*existing), values);
+    const std::string text = rewrite(splitLines(rewrite(splitLines(*existing), values, kSection)),
+                                     values, kDevicesSection);
     if (auto readsBack = checkReadsBack(text, values, file); !readsBack) return readsBack;
     std::error_code made;
     std::filesystem::create_directories(paths.userFolder, made);
@@ -367,15 +372,18 @@ std::string_view originName(Origin origin) {
 }
 
 std::vector<SettingLine> describeSettings(const KestoSettings& settings) {
+    const std::string kesto(kSection);
     return {
-        {"address", settings.address.value, settings.address.from},
-        {"ports", formatPorts(settings.ports.value), settings.ports.from},
-        {"ca-file", settings.caFile.value, settings.caFile.from},
-        {"connect-timeout", formatSeconds(settings.connectTimeout.value),
+        {kesto, "address", settings.address.value, settings.address.from},
+        {kesto, "ports", formatPorts(settings.ports.value), settings.ports.from},
+        {kesto, "ca-file", settings.caFile.value, settings.caFile.from},
+        {kesto, "connect-timeout", formatSeconds(settings.connectTimeout.value),
          settings.connectTimeout.from},
-        {"exchange-timeout", formatSeconds(settings.exchangeTimeout.value),
+        {kesto, "exchange-timeout", formatSeconds(settings.exchangeTimeout.value),
          settings.exchangeTimeout.from},
-        {"jobs", std::to_string(settings.jobs.value), settings.jobs.from},
+        {kesto, "jobs", std::to_string(settings.jobs.value), settings.jobs.from},
+        {std::string(kDevicesSection), "mac-form",
+         std::string(mac::formName(settings.macForm.value)), settings.macForm.from},
     };
 }
 

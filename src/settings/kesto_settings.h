@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mac/mac_address.h"
 #include "support/result.h"
 
 namespace velquor::settings {
@@ -31,6 +32,7 @@ struct KestoValues {
     std::optional<std::chrono::milliseconds> connectTimeout;   // TCP connect and TLS handshake
     std::optional<std::chrono::milliseconds> exchangeTimeout;  // the record and its reply
     std::optional<std::size_t> jobs;                           // device exchanges in flight at once
+    std::optional<mac::Form> macForm;  // [devices]: how device files and records write a MAC
 
     bool operator==(const KestoValues&) const = default;
 };
@@ -59,6 +61,7 @@ struct KestoSettings {
     Effective<std::chrono::milliseconds> connectTimeout;
     Effective<std::chrono::milliseconds> exchangeTimeout;
     Effective<std::size_t> jobs;
+    Effective<mac::Form> macForm;
 };
 
 // The build-time defaults: the address the build was configured with, the product's ports,
@@ -103,8 +106,8 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine = {}
 std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings);
 
 // Writes the values into the per-user file atomically, creating its folder. Keys of [kesto]
-// given here are set, keys left empty are removed (the system file or the default then
-// applies); comments, other sections and keys this program does not know are kept as they are.
+// and [devices] given here are set, keys left empty are removed (the system file or the default
+// then applies); comments, other sections and keys this program does not know are kept as they are.
 // Nothing is written unless the file, read again, gives back every value as given (a value
 // with a line break or a " ;" would not): the error names the key.
 support::Status saveUserSettings(const KestoValues& values,
@@ -117,6 +120,7 @@ support::Result<std::string> parseAddress(std::string_view text);
 support::Result<KestoPorts> parsePorts(std::string_view text);  // "44388,44389,44391"
 support::Result<std::chrono::milliseconds> parseSeconds(std::string_view text);  // "5", "0.5"
 support::Result<std::size_t> parseJobs(std::string_view text);                   // 1 to 64
+support::Result<mac::Form> parseMacForm(std::string_view text);  // plain, lower, upper, as-written
 
 std::string formatPorts(const KestoPorts& ports);
 std::string formatSeconds(std::chrono::milliseconds duration);
@@ -141,6 +145,7 @@ inline constexpr SettingOption kSettingOptions[] = {
     {"--connect-timeout", "connect-timeout"},
     {"--exchange-timeout", "exchange-timeout"},
     {"--jobs", "jobs"},
+    {"--mac-form", "mac-form"},
 };
 
 // The command line's values, valueOf giving each option's text (nothing when not given). An
@@ -173,8 +178,9 @@ CaFileLookup findCaFile(const KestoSettings& settings,
 std::string_view originName(Origin origin);  // "default", "system file", "user file", ...
 
 struct SettingLine {
-    std::string key;    // as in the file: "address", "ports", ...
-    std::string value;  // as it would be written there
+    std::string section;  // "kesto" or "devices"
+    std::string key;      // as in the file: "address", "ports", ...
+    std::string value;    // as it would be written there
     ValueOrigin from;
 };
 // The effective values in the file's order and spelling, for `velquor-cli settings` and the

@@ -1,4 +1,4 @@
-// The [kesto] keys; see key_rules.h.
+// The [kesto] and [devices] keys; see key_rules.h.
 #include "settings/key_rules.h"
 
 #include <cctype>
@@ -33,27 +33,34 @@ support::Status readCaFile(std::string_view text, KestoValues& into) {
 }
 
 const KeyRule kKeys[] = {
-    {"address",
+    {kSection, "address",
      [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
      [](const KestoValues& v) { return v.address; }},
-    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+    {kSection, "ports",
+     [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
      [](const KestoValues& v) {
          return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
      }},
-    {"ca-file", readCaFile, [](const KestoValues& v) { return v.caFile; }},
-    {"connect-timeout",
+    {kSection, "ca-file", readCaFile, [](const KestoValues& v) { return v.caFile; }},
+    {kSection, "connect-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
      }},
-    {"exchange-timeout",
+    {kSection, "exchange-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
      }},
-    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+    {kSection, "jobs",
+     [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
      [](const KestoValues& v) {
          return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
+     }},
+    {kDevicesSection, "mac-form",
+     [](std::string_view t, KestoValues& v) { return assign(v.macForm, t, parseMacForm); },
+     [](const KestoValues& v) {
+         return v.macForm ? std::optional(std::string(mac::formName(*v.macForm))) : std::nullopt;
      }},
 };
 
@@ -69,6 +76,19 @@ const KeyRule* ruleFor(std::string_view key) {
         if (rule.key == lower) return &rule;
     }
     return nullptr;
+}
+
+const KeyRule* ruleFor(std::string_view section, std::string_view key) {
+    const KeyRule* rule = ruleFor(key);
+    return rule != nullptr && rule->section == section ? rule : nullptr;
+}
+
+bool isKnownSection(std::string_view section) {
+    return section == kSection || section == kDevicesSection;
+}
+
+std::string keyName(const KeyRule& rule) {
+    return "[" + std::string(rule.section) + "] " + std::string(rule.key);
 }
 
 bool givesKey(const KestoValues& values, std::string_view key) {

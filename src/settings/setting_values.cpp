@@ -158,6 +158,13 @@ support::Result<std::size_t> parseJobs(std::string_view text) {
     return value;
 }
 
+support::Result<mac::Form> parseMacForm(std::string_view text) {
+    text = trimmed(text);
+    if (const auto form = mac::parseForm(text)) return *form;
+    return makeError(ErrorCode::InvalidInput,
+                     "'" + std::string(text) + "' is not one of " + std::string(mac::formNames()));
+}
+
 std::string formatPorts(const KestoPorts& ports) {
     return std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
            std::to_string(ports[2]);

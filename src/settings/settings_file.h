@@ -1,7 +1,7 @@
-// One settings file as the reader sees it: the [kesto] values it gives, the line of each, and
-// what is wrong with it. Lines of any length up to the file's bound are read (a ca-file may be
-// a path of 4096 bytes); a NUL byte, a line that is not "key = value" nor a [section] header,
-// and a value a key cannot take are mistakes, each placed by line.
+// One settings file as the reader sees it: the [kesto] and [devices] values it gives, the line of
+// each, and what is wrong with it. Lines of any length up to the file's bound are read (a ca-file
+// may be a path of 4096 bytes); a NUL byte, a line that is not "key = value" nor a [section]
+// header, and a value a key cannot take are mistakes, each placed by line.
 #pragma once
 
 #include <filesystem>

@@ -172,9 +172,24 @@ void MessageBoxClicker::checkPlacement(QMessageBox* box) {
     m_misplaced << box->text() + QStringLiteral(": ") + fault;
 }
 
+namespace {
+
+// A box whose buttons are words of our own (Show rows / Continue / Cancel) is answered Yes
+// by its accepting button.
+QAbstractButton* buttonFor(QMessageBox* box, QMessageBox::StandardButton wanted) {
+    if (QAbstractButton* button = box->button(wanted)) return button;
+    if (wanted != QMessageBox::Yes) return nullptr;
+    for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::AcceptRole) return button;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void MessageBoxClicker::answer(QMessageBox* box) {
     for (QMessageBox::StandardButton wanted : m_answers) {
-        if (QAbstractButton* button = box->button(wanted)) {
+        if (QAbstractButton* button = buttonFor(box, wanted)) {
             m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText(),
                                          anyProgressDialogVisible(), anyResultsViewVisible()});
             m_readBox = nullptr;

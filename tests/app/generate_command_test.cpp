@@ -1,7 +1,10 @@
 // Generate in the "MAC-CFG" group end to end: a template and a device sheet in a temporary
 // folder, the fields filled as a user would, files checked on disk.
+#include <QApplication>
 #include <QCheckBox>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -47,6 +50,15 @@ const char* kSheet =
 
 QString q(const fs::path& path) {
     return QString::fromStdString(path.string());
+}
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -107,11 +119,12 @@ private slots:
         writeFile(*m_dir / "devices.csv",
                   std::string(kSheet) + "../escape,Bad,1,1,p,sip.lan,5060\n");
         fillFields(*m_dir / "out");
+        m_prompter->queueAnswer(Answer::Continue);  // the other rows, despite the refused one
         generate();
         const QStringList texts = m_prompter->messageTexts();
-        QCOMPARE(texts.size(), 1);
-        QVERIFY(texts[0] != "Success !");
-        QVERIFY2(texts[0].contains("4"), qPrintable(texts[0]));  // names the failing row
+        QCOMPARE(texts.size(), 2);
+        QVERIFY(texts[1] != "Success !");
+        QVERIFY2(texts[1].contains("row 4: not a MAC address"), qPrintable(texts[1]));
         QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
         QVERIFY(!fs::exists(*m_dir / "escape.xml"));
     }
@@ -124,12 +137,13 @@ private slots:
         writeFile(*m_dir / "devices.csv", sheet);
         fillFields(*m_dir / "out");
         m_prompter->queueFile(q(*m_dir / "report.csv"));
+        m_prompter->queueAnswer(Answer::Continue);
         generate();
         const QStringList texts = m_prompter->messageTexts();
-        QCOMPARE(texts.size(), 1);
-        QVERIFY2(texts[0].startsWith("2 of 22 device rows written."), qPrintable(texts[0]));
-        QVERIFY2(texts[0].contains("and 12 more failed rows"), qPrintable(texts[0]));
-        const QString details = m_prompter->messages()[0].details;
+        QCOMPARE(texts.size(), 2);
+        QVERIFY2(texts[1].startsWith("2 of 22 device rows written."), qPrintable(texts[1]));
+        QVERIFY2(texts[1].contains("and 12 more refused rows"), qPrintable(texts[1]));
+        const QString details = m_prompter->messages()[1].details;
         QVERIFY2(details.contains("results view") && details.contains(q(*m_dir / "out")),
                  qPrintable(details));
         auto* view = m_window->findChild<ResultsView*>();
@@ -138,6 +152,51 @@ private slots:
         QVERIFY(view->saveReport());
         const std::string csv = readFile(*m_dir / "report.csv");
         QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 23);
+    }
+
+    // Cells that are no MAC addresses, and one phone under two spellings: one question before
+    // anything is written. Cancel leaves the folder as it was; Show rows lists the findings
+    // with nothing done yet; Continue writes the usable rows, named in the plain form.
+    void unusableRowsAreAskedAboutOnceBeforeAnythingIsWritten() {
+        writeFile(*m_dir / "devices.csv",
+                  "MAC,Name,User,Auth,Password,Proxy,Port\n"
+                  "00:15:65:A1:B2:C1,Reception,2001,2001,pw1,sip.lan,5060\n"
+                  "001565a1b2c1,Sales,2002,2002,pw2,sip.lan,5062\n"
+                  "not-a-mac,Lobby,2003,2003,pw3,sip.lan,5060\n"
+                  "001565A1B2C4 ,Desk,2004,2004,pw4,sip.lan,5060\n");
+        fillFields(*m_dir / "out");
+        fs::create_directories(*m_dir / "out");
+        writeFile(*m_dir / "out" / "old.txt", "kept");
+
+        generate();  // the cautious answer: Cancel
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"2 of 4 rows cannot be used (1 not MAC addresses, 1 repeated)."});
+        QVERIFY(m_prompter->messages()[0].buttons ==
+                velquor::app::MessageButtons::ShowRowsContinueCancel);
+        QCOMPARE(filesIn(*m_dir / "out"), std::vector<std::string>{"old.txt"});
+
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::ShowRows);
+        m_prompter->queueAnswer(Answer::Continue);
+        int rowsShown = -1;
+        bool filesWhileShown = true;
+        QTimer::singleShot(0, [&] { closeFindings(rowsShown, filesWhileShown); });
+        generate();
+        QCOMPARE(rowsShown, 4);
+        QVERIFY2(!filesWhileShown, "nothing is written while the findings are shown");
+        QCOMPARE(m_prompter->messages().size(), std::size_t(3));
+        QVERIFY(fs::exists(*m_dir / "out" / "001565a1b2c1.xml"));
+        QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C4.xml"));
+        QVERIFY(!fs::exists(*m_dir / "out" / "00:15:65:A1:B2:C1.xml"));
+        QVERIFY(!fs::exists(*m_dir / "out" / "not-a-mac.xml"));
+        QVERIFY(readFile(*m_dir / "out" / "001565a1b2c1.xml").find("Sales") != std::string::npos);
+        auto* view = m_window->findChild<ResultsView*>();
+        QVERIFY(view);
+        QCOMPARE(view->table()->model()->headerData(2, Qt::Horizontal).toString(), QString("File"));
+        QCOMPARE(view->table()->model()->index(3, 2).data().toString(),
+                 QString("001565A1B2C4.xml"));
+        QCOMPARE(view->table()->model()->index(3, 1).data().toString(),
+                 QString::fromUtf8("001565A1B2C4 "));
     }
 
     void aTemplateThatCannotBeLoadedIsAnErrorAndWritesNothing() {
@@ -201,6 +260,20 @@ private slots:
     }
 
 private:
+    // While the findings are open: how many rows they list and whether a device file exists
+    // yet; then closes them, as the user would.
+    void closeFindings(int& rows, bool& files) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* view = qobject_cast<ResultsView*>(widget);
+            if (view == nullptr || !view->isVisible()) continue;
+            rows = view->visibleRowCount();
+            files = fs::exists(*m_dir / "out" / "001565a1b2c1.xml");
+            view->close();  // as its Close button does
+            return;
+        }
+        QTimer::singleShot(20, [&] { closeFindings(rows, files); });
+    }
+
     void fillFields(const fs::path& output) {
         m_window->setControlText(1010, q(*m_dir / "devices.csv"));
         m_window->setControlText(1007, q(*m_dir / "template.xml"));

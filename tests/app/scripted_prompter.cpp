@@ -19,6 +19,9 @@ Answer mostCautiousAnswer(MessageButtons buttons) {
             return Answer::Cancel;
         case MessageButtons::RetryStop:
             return Answer::Stop;
+        case MessageButtons::ContinueCancel:
+        case MessageButtons::ShowRowsContinueCancel:
+            return Answer::Cancel;
     }
     return Answer::Cancel;
 }

@@ -85,7 +85,7 @@ std::vector<std::string> macAddresses(int prefix, int count) {
     std::vector<std::string> macs;
     for (int i = 0; i < count; ++i) {
         char text[32];
-        std::snprintf(text, sizeof text, "02:00:00:00:%02x:%02x", prefix & 0xff, i & 0xff);
+        std::snprintf(text, sizeof text, "02000000%02x%02x", prefix & 0xff, i & 0xff);
         macs.emplace_back(text);
     }
     return macs;

@@ -37,7 +37,8 @@ void makeOperator(const KestodFixture& server, const std::string& name,
 std::filesystem::path writeMacFile(const TempDir& dir, const std::string& name,
                                    const std::vector<std::vector<std::string>>& rows);
 
-// The MAC addresses "02:00:00:00:<prefix>:<nn>" for nn = 0 .. count-1: unique per test.
+// The MAC addresses "02000000<prefix><nn>" (hex, the form the records carry them in) for
+// nn = 0 .. count-1: unique per test.
 std::vector<std::string> macAddresses(int prefix, int count);
 
 }  // namespace velquor::testing

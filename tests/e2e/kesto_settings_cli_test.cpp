@@ -76,7 +76,8 @@ TEST_F(SettingsCliTest, LogsInAndAddsByNameWithPortsAndCaFromTheUserFile) {
     EXPECT_EQ(added.status, 0) << added.err;
     EXPECT_EQ(readFile(dir / "report.csv"),
               "row,column,cell,mac,operation,outcome,reason\r\n"
-              "1,1,A1,02:00:00:00:61:00,add,added,\r\n2,1,A2,02:00:00:00:61:01,add,added,\r\n");
+              "1,1,A1,02:00:00:00:61:00,add,added,written as 020000006100\r\n"
+              "2,1,A2,02:00:00:00:61:01,add,added,written as 020000006101\r\n");
 
     auto shown = cli("settings");
     EXPECT_EQ(shown.status, 0) << shown.err;
@@ -219,10 +220,9 @@ TEST_F(SettingsCliTest, ASilentDevicePortStopsTheBatchWithAReportOfWhatWasNotSen
         << run.err;
     EXPECT_NE(run.err.find("Not sent: 30"), std::string::npos) << run.err;
     const std::string report = readFile(dir / "report.csv");
-    EXPECT_NE(
-        report.find("30,1,A30,02:00:00:00:62:1d,add,not sent,not sent: The server localhost is "
-                    "not answering"),
-        std::string::npos)
+    EXPECT_NE(report.find("30,1,A30,02000000621d,add,not sent,not sent: The server localhost is "
+                          "not answering"),
+              std::string::npos)
         << report;
 }
 

@@ -76,7 +76,7 @@ TEST_F(SparseGeneration, RowsThatHoldNothingAreNoDevicesAndAreCounted) {
     EXPECT_EQ(report->devices[2].outcome, DeviceOutcome::Written);
     EXPECT_EQ(xpathInFile(m_dir / "out" / "0011223344aa.xml", "//DisplayName"), "Short");
     EXPECT_EQ(xpathInFile(m_dir / "out" / "0011223344aa.xml", "//AuthID"), "");
-    EXPECT_EQ(report->devices[3].outcome, DeviceOutcome::Failed);
+    EXPECT_EQ(report->devices[3].outcome, DeviceOutcome::Refused);
     EXPECT_EQ(report->devices[3].reason, "row 7: the MAC cell (column A) is empty");
     const std::string summary = generationSummaryText(*report);
     EXPECT_NE(summary.find("\n2 empty rows were skipped: they hold no device."), std::string::npos)

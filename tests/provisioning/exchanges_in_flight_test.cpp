@@ -54,7 +54,7 @@ std::vector<std::string> macsReceived(const ConcurrentTlsServer& server) {
     return macs;
 }
 
-// One row per MAC, in column A, none sent yet.
+// One row per MAC, in column A, none sent yet, each sent as its cell reads.
 DeviceBatchSummary unsentRows(const std::vector<std::string>& macs) {
     DeviceBatchSummary summary;
     for (std::size_t i = 0; i < macs.size(); ++i) {
@@ -62,6 +62,7 @@ DeviceBatchSummary unsentRows(const std::vector<std::string>& macs) {
         row.row = static_cast<int>(i) + 1;
         row.column = 1;
         row.macAddress = macs[i];
+        row.written = macs[i];
         summary.results.push_back(row);
     }
     return summary;

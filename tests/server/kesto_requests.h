@@ -15,17 +15,17 @@
 
 namespace velquor::testing {
 
-// A MAC address that stands for a label, the same one every time: a locally administered
-// unicast address ("02:" and five bytes of the label's FNV-1a hash), so that a test names its
-// phones ("m1", "fair-3") and the server takes them as MAC addresses.
+// A MAC address of its own for each label (12 lower-case digits, unicast, locally
+// administered), so that a test can name its devices and find them in listings and logs.
 inline std::string macFor(std::string_view label) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : label) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    char text[18];
-    std::snprintf(
-        text, sizeof text, "02:%02x:%02x:%02x:%02x:%02x", static_cast<unsigned>(hash >> 32) & 0xff,
-        static_cast<unsigned>(hash >> 24) & 0xff, static_cast<unsigned>(hash >> 16) & 0xff,
-        static_cast<unsigned>(hash >> 8) & 0xff, static_cast<unsigned>(hash) & 0xff);
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (const unsigned char c : label) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "02%010llx",
+                  static_cast<unsigned long long>(hash & 0xFFFFFFFFFFULL));
     return text;
 }
 

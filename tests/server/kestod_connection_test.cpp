@@ -50,7 +50,7 @@ TEST(KestodConnectionTest, BytesThatAreNotTlsAreDroppedWithoutAReply) {
     KestodFixture server;
     const int fd = connectTcp(server.address(), server.devicePort());
     ASSERT_GE(fd, 0);
-    const std::string plain = deviceRecord("ADD", "aa", "chief");
+    const std::string plain = deviceRecord("ADD", macFor("aa"), "chief");
     ASSERT_EQ(::send(fd, plain.data(), plain.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(plain.size()));
     std::string received;
@@ -65,13 +65,13 @@ TEST(KestodConnectionTest, ARecordWithTrailingBytesIsRefused) {
     KestodFixture server;
     KestoPeer peer(server);
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
-    const std::string record = deviceRecord("ADD", "02:00:00:00:11:22", "chief");
+    const std::string record = deviceRecord("ADD", macFor("11:22"), "chief");
     EXPECT_EQ(peer.send(server.devicePort(), record + "x"), "NO");
     EXPECT_EQ(peer.send(server.devicePort(), record + record), "NO");
     auto login = wire::buildLoginRequest({"chief", server.chiefPassword()});
     EXPECT_EQ(peer.send(server.loginPort(), std::string(wire::recordBytes(login.value())) + '\0'),
               "NO");
-    EXPECT_EQ(server.runTool({"devices"}).find("02:00:00:00:11:22"), std::string::npos)
+    EXPECT_EQ(server.runTool({"devices"}).find(macFor("11:22")), std::string::npos)
         << "nothing stored";
     EXPECT_EQ(peer.send(server.devicePort(), record), "YES");
 }
@@ -80,10 +80,10 @@ TEST(KestodConnectionTest, MalformedFieldsAreRefused) {
     KestodFixture server;
     KestoPeer peer(server);
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
-    std::string record = deviceRecord("ADD", "02:00:00:00:11:22", "chief");
+    std::string record = deviceRecord("ADD", macFor("11:22"), "chief");
     record[400] = 'x';  // the reserved tail must stay zero
     EXPECT_EQ(peer.send(server.devicePort(), record), "NO");
-    std::string garbage = deviceRecord("ADD", "02:00:00:00:11:22", "chief");
+    std::string garbage = deviceRecord("ADD", macFor("11:22"), "chief");
     garbage[64 + 10] = 'q';  // a byte after the MAC's terminating zero
     EXPECT_EQ(peer.send(server.devicePort(), garbage), "INVALID");
     // A login record sent to the device port is too short for it.
@@ -97,7 +97,7 @@ TEST(KestodConnectionTest, AShortRecordOrSilenceIsClosedWithoutReplyAtTheDeadlin
     KestodFixture server(withDeadline("700"));
     KestoPeer peer(server);
     ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
-    const std::string record = deviceRecord("ADD", "02:00:00:00:33:44", "chief");
+    const std::string record = deviceRecord("ADD", macFor("33:44"), "chief");
 
     const auto shortRecord = tlsExchange(server.address(), server.devicePort(),
                                          server.caCertPath().string(), record.substr(0, 300));
@@ -116,7 +116,7 @@ TEST(KestodConnectionTest, AShortRecordOrSilenceIsClosedWithoutReplyAtTheDeadlin
     EXPECT_TRUE(closedByServerWithin(fd, 20s, nullptr));
     ::close(fd);
 
-    EXPECT_EQ(server.runTool({"devices"}).find("02:00:00:00:33:44"), std::string::npos);
+    EXPECT_EQ(server.runTool({"devices"}).find(macFor("33:44")), std::string::npos);
     EXPECT_NE(server.log().find("no whole record within the deadline"), std::string::npos);
 }
 
@@ -127,9 +127,9 @@ TEST(KestodConnectionTest, ATricklingClientIsDroppedAtTheDeadline) {
     // 512 bytes at one per 20 ms would take 10 s; the deadline is for the whole record.
     const auto outcome =
         tlsTrickle(server.address(), server.devicePort(), server.caCertPath().string(),
-                   deviceRecord("ADD", "02:00:00:00:55:66", "chief"), 20ms);
+                   deviceRecord("ADD", macFor("55:66"), "chief"), 20ms);
     EXPECT_FALSE(outcome.replied) << outcome.reply;
-    EXPECT_EQ(server.runTool({"devices"}).find("02:00:00:00:55:66"), std::string::npos);
+    EXPECT_EQ(server.runTool({"devices"}).find(macFor("55:66")), std::string::npos);
 }
 
 TEST(KestodConnectionTest, TwoHundredIdleConnectionsDoNotStopARealClient) {
@@ -146,7 +146,7 @@ TEST(KestodConnectionTest, TwoHundredIdleConnectionsDoNotStopARealClient) {
     }
     KestoPeer peer(server);
     EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES");
-    EXPECT_EQ(peer.device("ADD", "02:00:00:00:77:88", "s", "chief"), "YES");
+    EXPECT_EQ(peer.device("ADD", macFor("77:88"), "s", "chief"), "YES");
     // Served while every idle connection is still open, i.e. before any deadline passed.
     int stillOpen = 0;
     for (const int fd : idle) {
@@ -191,7 +191,7 @@ TEST(KestodConcurrencyTest, OneMacAddedByManyClientsAtOnceIsRegisteredExactlyOnc
     for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&] {
             while (!go.load()) std::this_thread::yield();
-            const std::string reply = peer.device("ADD", macFor("02:ff:ff:00:00:01"), "srv", "bob");
+            const std::string reply = peer.device("ADD", macFor("ff:ff:ff:00:00:01"), "srv", "bob");
             (reply == "YES" ? yes : reply == "EXIST" ? exist : other)++;
         });
     }

@@ -3,6 +3,7 @@
 // or the database restarts, and a folder's SQLite state carried over by 'kestod migrate'.
 // These run in the PostgreSQL pass of the suite (VELQUOR_TEST_STORE=postgres).
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <algorithm>
 #include <atomic>
@@ -46,11 +47,11 @@ TEST_F(KestodPostgresTest, TwoInstancesShareLoginsAndGiveOneYesPerMac) {
     ASSERT_EQ(viaFirst.login("chief", first.chiefPassword()), "YES");
     ASSERT_EQ(viaSecond.account("ADD", "bob", "pw-bob"), "YES") << "chief's login from the first";
     ASSERT_EQ(viaSecond.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(viaFirst.device("ADD", "02:00:00:00:aa:00", "s", "bob"), "YES")
+    EXPECT_EQ(viaFirst.device("ADD", macFor("aa:00"), "s", "bob"), "YES")
         << "bob's login from the second";
-    EXPECT_EQ(viaSecond.device("ADD", "02:00:00:00:aa:00", "s", "bob"), "EXIST");
+    EXPECT_EQ(viaSecond.device("ADD", macFor("aa:00"), "s", "bob"), "EXIST");
     ASSERT_EQ(viaFirst.account("DEL", "bob"), "YES");
-    EXPECT_EQ(viaSecond.device("ADD", "02:00:00:00:aa:01", "s", "bob"), "NOLOGIN")
+    EXPECT_EQ(viaSecond.device("ADD", macFor("aa:01"), "s", "bob"), "NOLOGIN")
         << "deletion seen by both";
 
     ASSERT_EQ(viaFirst.account("ADD", "carol", "pw-carol"), "YES");
@@ -62,7 +63,7 @@ TEST_F(KestodPostgresTest, TwoInstancesShareLoginsAndGiveOneYesPerMac) {
         threads.emplace_back([&, i] {
             const KestoPeer& peer = i % 2 == 0 ? viaFirst : viaSecond;
             replies[i] =
-                peer.device("ADD", "02:00:00:bb:bb:bb", "srv-" + std::to_string(i), "carol");
+                peer.device("ADD", macFor("bb:bb:bb"), "srv-" + std::to_string(i), "carol");
         });
     }
     for (auto& thread : threads) thread.join();
@@ -141,9 +142,9 @@ TEST_F(KestodPostgresTest, WhileTheDatabaseIsAwayNothingIsAcceptedAndServingResu
     ASSERT_EQ(peer.device("ADD", macFor("before"), "s", "bob"), "YES");
 
     cluster.script("pause");
-    for (const char* mac : {"during-1", "during-2", "during-3"}) {
-        const std::string reply = peer.device("ADD", macFor(mac), "s", "bob");
-        EXPECT_TRUE(reply == "RETRY" || reply == "<no reply>") << "nothing changed: " << reply;
+    for (const char* label : {"during-1", "during-2", "during-3"}) {
+        const std::string reply = peer.device("ADD", macFor(label), "s", "bob");
+        EXPECT_TRUE(reply == "RETRY" || reply == "<no reply>") << reply;
     }
     const std::string login = peer.login("bob", "pw-bob");
     EXPECT_TRUE(login == "RETRY" || login == "<no reply>") << login;
@@ -156,6 +157,38 @@ TEST_F(KestodPostgresTest, WhileTheDatabaseIsAwayNothingIsAcceptedAndServingResu
         << "nothing half-written";
     server.stop();
     database.reset();
+}
+
+// A database an older kestod left, its MACs as the sheets had them: opening it rewrites each
+// that can be in canonical form, in the upgrade's one transaction, and keeps and lists the rest.
+TEST_F(KestodPostgresTest, AnUpgradeBringsStoredMacsUnderTheirCanonicalForm) {
+    KestodFixture server;
+    KestoPeer peer(server);
+    ASSERT_EQ(peer.login("chief", server.chiefPassword()), "YES");
+    ASSERT_EQ(peer.account("ADD", "bob", "pw-bob"), "YES");
+    ASSERT_TRUE(server.stop());
+    PGconn* db = PQconnectdb(server.databaseUrl().c_str());
+    ASSERT_EQ(PQstatus(db), CONNECTION_OK) << PQerrorMessage(db);
+    PGresult* done =
+        PQexec(db,
+               "INSERT INTO devices(mac, server, account_id) SELECT convert_to(v.m, 'UTF8'), "
+               "convert_to('srv', 'UTF8'), a.id FROM accounts a, (VALUES ('00:0B:82:00:00:01'), "
+               "('not-a-mac'), ('00-0b-82-00-00-03'), ('000B82000003')) AS v(m) "
+               "WHERE a.name = convert_to('bob', 'UTF8');"
+               "DELETE FROM schema_version; INSERT INTO schema_version VALUES (4);");
+    EXPECT_EQ(PQresultStatus(done), PGRES_COMMAND_OK) << PQerrorMessage(db);
+    PQclear(done);
+    PQfinish(db);
+    server.restart();
+
+    EXPECT_EQ(storedMacs(server), (std::set<std::string>{"000b82000001", "not-a-mac",
+                                                         "00-0b-82-00-00-03", "000B82000003"}));
+    const std::string invalid = server.runTool({"devices", "--invalid"});
+    EXPECT_EQ(std::count(invalid.begin(), invalid.end(), '\n'), 4) << invalid;
+    EXPECT_NE(invalid.find("another spelling of 000b82000003"), std::string::npos) << invalid;
+    KestoPeer bob(server, "127.0.0.2");
+    ASSERT_EQ(bob.login("bob", "pw-bob"), "YES");
+    EXPECT_EQ(bob.device("DEL", "00:0B:82:00:00:01", "", "bob"), "YES");
 }
 
 TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {

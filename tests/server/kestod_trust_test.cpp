@@ -53,8 +53,7 @@ TEST_F(KestodTrustTest, PasswdSetsAPasswordOnTheServerAndEndsThatAccountsGrants)
     EXPECT_EQ(server.setPassword("chief", "new-chief-pw"), 0);
     EXPECT_EQ(chief.account("ADD", "dave", "pw-dave"), "NOLOGIN") << "chief's grant ended";
     EXPECT_EQ(chief.login("chief", server.chiefPassword()), "NO");
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:01:01", "s", "bob"), "YES")
-        << "bob's grant untouched";
+    EXPECT_EQ(second.device("ADD", macFor("01:01"), "s", "bob"), "YES") << "bob's grant untouched";
     ASSERT_EQ(chief.login("chief", "new-chief-pw"), "YES");
     EXPECT_EQ(chief.account("ADD", "dave", "pw-dave"), "YES");
 
@@ -66,8 +65,7 @@ TEST_F(KestodTrustTest, PasswdSetsAPasswordOnTheServerAndEndsThatAccountsGrants)
     for (const auto& argument : server.storeArguments()) command += " " + shellQuote(argument);
     const std::string output = runCommand(command, &status);
     EXPECT_EQ(status, 0) << output;
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:02:02", "s", "bob"), "NOLOGIN")
-        << "bob's grant ended";
+    EXPECT_EQ(second.device("ADD", macFor("02:02"), "s", "bob"), "NOLOGIN") << "bob's grant ended";
     EXPECT_EQ(second.login("bob", "from-stdin"), "YES");
 
     EXPECT_NE(server.setPassword("nobody", "pw"), 0) << "no such account";
@@ -81,11 +79,11 @@ TEST_F(KestodTrustTest, APasswordChangeEndsTheUsersGrantsAtEveryOtherAddress) {
         ASSERT_EQ(peer->login("bob", "old-bob"), "YES");
     }
     ASSERT_EQ(second.account("UP", "bob", "new-bob"), "YES");
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:aa:01", "s", "bob"), "YES")
+    EXPECT_EQ(second.device("ADD", macFor("aa:01"), "s", "bob"), "YES")
         << "the changing dialog goes on";
     EXPECT_EQ(second.account("UP", "bob", "newer-bob"), "YES") << "and can change it again";
-    EXPECT_EQ(third.device("ADD", "02:00:00:00:aa:02", "s", "bob"), "NOLOGIN");
-    EXPECT_EQ(chief.device("ADD", "02:00:00:00:aa:03", "s", "bob"), "NOLOGIN");
+    EXPECT_EQ(third.device("ADD", macFor("aa:02"), "s", "bob"), "NOLOGIN");
+    EXPECT_EQ(chief.device("ADD", macFor("aa:03"), "s", "bob"), "NOLOGIN");
     EXPECT_EQ(chief.account("ADD", "carol", "pw"), "YES") << "chief's own grant is another's";
 }
 
@@ -93,27 +91,26 @@ TEST_F(KestodTrustTest, DeletingAUserEndsItsGrantsEverywhereAndANewAccountOfTheN
     addUser("bob", "pw-bob");
     ASSERT_EQ(second.login("bob", "pw-bob"), "YES");
     ASSERT_EQ(third.login("bob", "pw-bob"), "YES");
-    ASSERT_EQ(second.device("ADD", "02:00:00:00:bb:01", "old-srv", "bob"), "YES");
+    ASSERT_EQ(second.device("ADD", macFor("bb:01"), "old-srv", "bob"), "YES");
     ASSERT_EQ(chief.account("DEL", "bob"), "YES");
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:bb:02", "s", "bob"), "NOLOGIN");
-    EXPECT_EQ(third.device("ADD", "02:00:00:00:bb:03", "s", "bob"), "NOLOGIN");
+    EXPECT_EQ(second.device("ADD", macFor("bb:02"), "s", "bob"), "NOLOGIN");
+    EXPECT_EQ(third.device("ADD", macFor("bb:03"), "s", "bob"), "NOLOGIN");
 
     addUser("bob", "pw-new-bob");
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:bb:02", "s", "bob"), "NOLOGIN")
+    EXPECT_EQ(second.device("ADD", macFor("bb:02"), "s", "bob"), "NOLOGIN")
         << "old grants stay ended";
     ASSERT_EQ(second.login("bob", "pw-new-bob"), "YES");
-    EXPECT_EQ(second.device("ADD", "02:00:00:00:bb:01", "s", "bob"), "EXIST")
+    EXPECT_EQ(second.device("ADD", macFor("bb:01"), "s", "bob"), "EXIST")
         << "the phone stays registered";
-    EXPECT_EQ(second.device("UP", "02:00:00:00:bb:01", "hijack", "bob"), "NO")
-        << "not the new bob's";
-    EXPECT_EQ(second.device("DEL", "02:00:00:00:bb:01", "", "bob"), "NO") << "not the new bob's";
-    ASSERT_EQ(second.device("ADD", "02:00:00:00:bb:04", "new-srv", "bob"), "YES");
+    EXPECT_EQ(second.device("UP", macFor("bb:01"), "hijack", "bob"), "NO") << "not the new bob's";
+    EXPECT_EQ(second.device("DEL", macFor("bb:01"), "", "bob"), "NO") << "not the new bob's";
+    ASSERT_EQ(second.device("ADD", macFor("bb:04"), "new-srv", "bob"), "YES");
 
     const std::string devices = server.runTool({"devices"});
-    const auto oldLine = devices.find("02:00:00:00:bb:01\tbob\told-srv\t");
+    const auto oldLine = devices.find(macFor("bb:01") + "\tbob\told-srv\t");
     ASSERT_NE(oldLine, std::string::npos) << devices;
     EXPECT_NE(devices.find(" (deleted)\n", oldLine), std::string::npos) << devices;
-    const auto newLine = devices.find("02:00:00:00:bb:04\tbob\tnew-srv\t");
+    const auto newLine = devices.find(macFor("bb:04") + "\tbob\tnew-srv\t");
     ASSERT_NE(newLine, std::string::npos) << devices;
     EXPECT_EQ(devices.find("(deleted)", newLine), std::string::npos) << devices;
     EXPECT_NE(server.runTool({"users"}).find("\nbob\t"), std::string::npos);
@@ -173,7 +170,11 @@ CREATE TABLE devices(mac TEXT PRIMARY KEY, server TEXT NOT NULL, owner TEXT NOT 
     registered TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));
 CREATE INDEX devices_by_owner ON devices(owner);
 INSERT INTO settings VALUES('address', '127.0.0.1'), ('pbkdf2_iterations', '1000');
-INSERT INTO devices(mac, server, owner) VALUES('02:07:b5:50:9b:6b', 'srv-bob', 'bob'), ('02:07:b5:50:9d:1e', 'srv-ghost', 'ghost');
+-- Typed as the sheets had them: one in each usual spelling, one that is no MAC address, and
+-- one phone registered twice under two spellings.
+INSERT INTO devices(mac, server, owner) VALUES('00:0B:82:00:00:01', 'srv-bob', 'bob'),
+    ('00-0b-82-00-00-02', 'srv-ghost', 'ghost'), ('not-a-mac', 'srv-bob', 'bob'),
+    ('00:0b:82:00:00:03', 'srv-bob', 'bob'), ('000B82000003 ', 'srv-bob', 'bob');
 )sql",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
@@ -210,24 +211,41 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     KestoPeer bob(server, "127.0.0.2");
     ASSERT_EQ(chief.login("chief", server.chiefPassword()), "YES") << "hashes carried over";
     ASSERT_EQ(bob.login("bob", "pw-bob"), "YES");
-    EXPECT_EQ(bob.device("UP", macFor("m1"), "srv-bob-2", "bob"), "YES") << "bob keeps his phone";
+    EXPECT_EQ(bob.device("UP", "000b82000001", "srv-bob-2", "bob"), "YES") << "bob keeps his phone";
     // ghost was deleted under the old release; a new ghost does not inherit the phone.
     ASSERT_EQ(chief.account("ADD", "ghost", "pw-ghost"), "YES");
     KestoPeer ghost(server, "127.0.0.3");
     ASSERT_EQ(ghost.login("ghost", "pw-ghost"), "YES");
-    EXPECT_EQ(ghost.device("DEL", macFor("m2"), "", "ghost"), "NO");
-    EXPECT_EQ(ghost.device("ADD", macFor("m2"), "s", "ghost"), "EXIST");
+    EXPECT_EQ(ghost.device("DEL", "00:0B:82:00:00:02", "", "ghost"), "NO");
+    EXPECT_EQ(ghost.device("ADD", "000B82000002", "s", "ghost"), "EXIST");
 
     const std::string devices = server.runTool({"devices"});
-    EXPECT_NE(devices.find(macFor("m1") + "\tbob\tsrv-bob-2\t"), std::string::npos) << devices;
-    const auto ghostLine = devices.find(macFor("m2") + "\tghost\tsrv-ghost\t");
+    EXPECT_NE(devices.find("\n000b82000001\tbob\tsrv-bob-2\t"), std::string::npos) << devices;
+    const auto ghostLine = devices.find("\n000b82000002\tghost\tsrv-ghost\t");
     ASSERT_NE(ghostLine, std::string::npos) << devices;
     EXPECT_NE(devices.find(" (deleted)\n", ghostLine), std::string::npos) << devices;
+
+    // What could not be brought under a canonical MAC is kept as it was, and listed.
+    const std::string invalid = server.runTool({"devices", "--invalid"});
+    EXPECT_EQ(std::count(invalid.begin(), invalid.end(), '\n'), 4) << invalid;
+    for (const char* line : {"\n000B82000003 \tbob\t", "\n00:0b:82:00:00:03\tbob\t",
+                             "\tanother spelling of 000b82000003\n", "\nnot-a-mac\tbob\t",
+                             "\tnot a MAC address: not a MAC address (9 bytes)\n"}) {
+        EXPECT_NE(invalid.find(line), std::string::npos) << line << " in\n" << invalid;
+    }
+    EXPECT_NE(server.log().find("3 registrations are kept under a text no device record can "
+                                "match"),
+              std::string::npos)
+        << server.log();
+    EXPECT_EQ(bob.device("DEL", "000b82000003", "", "bob"), "NO") << "no record matches them";
+    EXPECT_NE(server.runTool({"devices", "release", "not-a-mac"}).find("released not-a-mac"),
+              std::string::npos)
+        << "a stored text that is no MAC is released by its exact text";
 
     ASSERT_TRUE(server.stop());
     auto store = server::SqliteAccountStore::open(file, server::AccountStore::OpenMode::MustExist);
     ASSERT_TRUE(store) << store.error().message;
-    EXPECT_EQ((*store)->schemaVersion().value(), 5);
+    EXPECT_EQ((*store)->schemaVersion().value(), 6);
 }
 
 }  // namespace

@@ -157,6 +157,10 @@ TEST_F(SettingsTest, BadValuesAndMalformedLinesNameFileLineAndKey) {
         {"[kesto]\nexchange-timeout = 5s\n", file + ":2: [kesto] exchange-timeout: '5s'"},
         {"[kesto]\njobs = 0\n", file + ":2: [kesto] jobs: '0' is not a number from 1 to 64"},
         {"[kesto]\nca-file =\n", file + ":2: [kesto] ca-file: a file name is needed"},
+        {"[devices]\nmac-form = Lower\n",
+         file + ":2: [devices] mac-form: 'Lower' is not one of plain, lower, upper, as-written"},
+        {"[devices]\nmac-form = lower\n[devices]\nmac-form = upper\n",
+         file + ":4: [devices] mac-form is given again (first on line 2)"},
         {"[kesto]\njobs = 2\njobs = 3\n",
          file + ":3: [kesto] jobs is given again (first on line 2)"},
         {"[kesto]\naddress = a.example\n  b.example\n",
@@ -217,7 +221,7 @@ TEST_F(SettingsTest, TheShippedExampleIsInertAndItsExamplesAreValid) {
     EXPECT_TRUE(examples.warnings.empty()) << examples.warnings.front();
     const KestoValues& values = examples.system;
     EXPECT_TRUE(values.address && values.ports && values.caFile && values.connectTimeout &&
-                values.exchangeTimeout && values.jobs)
+                values.exchangeTimeout && values.jobs && values.macForm)
         << "every key has an example:\n"
         << uncommented;
 }
@@ -299,6 +303,37 @@ TEST_F(SettingsTest, SavingKeepsWhatItDoesNotManage) {
     const LoadedSettings loaded = load();
     EXPECT_EQ(loaded.user, values) << "what was saved reads back the same";
     EXPECT_EQ(loaded.effective.jobs.from.origin, Origin::BuildDefault) << "jobs was removed";
+}
+
+TEST_F(SettingsTest, TheMacFormLivesInDevicesAndIsSavedThere) {
+    user("[devices]\nmac-form = as-written\n");
+    LoadedSettings loaded = load();
+    EXPECT_EQ(loaded.effective.macForm.value, mac::Form::AsWritten);
+    EXPECT_EQ(loaded.effective.macForm.from.where, paths.userFile().string() + ":2");
+    EXPECT_EQ(load().effective.address.from.origin, Origin::BuildDefault);
+
+    user("[kesto]\nmac-form = lower\n");
+    loaded = load();
+    EXPECT_EQ(loaded.effective.macForm.value, mac::Form::Plain) << "only [devices] has it";
+    ASSERT_EQ(loaded.warnings.size(), 1u);
+    EXPECT_NE(loaded.warnings[0].find("unknown key 'mac-form' in [kesto]"), std::string::npos);
+
+    user("[kesto]\njobs = 4\n\n[window]\nsize = 3\n");
+    KestoValues values;
+    values.jobs = 4;
+    values.macForm = mac::Form::Upper;
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()),
+              "[kesto]\njobs = 4\n\n[window]\nsize = 3\n\n[devices]\nmac-form = upper\n");
+    EXPECT_EQ(load().user, values);
+    values.macForm = mac::Form::Lower;
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()),
+              "[kesto]\njobs = 4\n\n[window]\nsize = 3\n\n[devices]\nmac-form = lower\n")
+        << "rewritten in place";
+    values.macForm.reset();
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(load().effective.macForm.from.origin, Origin::BuildDefault);
 }
 
 TEST_F(SettingsTest, SavingCreatesTheFolderAndFile) {
@@ -401,12 +436,14 @@ TEST(SettingsDescription, EveryKeyWithItsOrigin) {
     settings.exchangeTimeout = {10s, {}};
     settings.jobs = {16, {Origin::CommandLine, "command line"}};
     const auto lines = describeSettings(settings);
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].key, "address");
     EXPECT_EQ(lines[0].from.where, "/u:3");
     EXPECT_EQ(lines[1].value, "1,2,3");
     EXPECT_EQ(lines[3].value, "1.5");
     EXPECT_EQ(originName(lines[5].from.origin), "command line");
+    EXPECT_EQ(lines[6].key, "mac-form");
+    EXPECT_EQ(lines[6].value, "plain");
 }
 
 }  // namespace
@@ -451,6 +488,7 @@ TEST_F(SettingsTest, EveryOptionOverridesTheFilesFromTheCommandLine) {
     const std::map<std::string, std::string> given{
         {"--address", "cli.example"}, {"--ports", "4,5,6"},        {"--cafile", "/cli/ca.pem"},
         {"--connect-timeout", "1.5"}, {"--exchange-timeout", "7"}, {"--jobs", "3"},
+        {"--mac-form", "lower"},
     };
     const auto optionsFrom = [](const std::map<std::string, std::string>& options) {
         return valuesFromOptions([&options](const std::string& option) {
@@ -467,9 +505,11 @@ TEST_F(SettingsTest, EveryOptionOverridesTheFilesFromTheCommandLine) {
     EXPECT_EQ(got.connectTimeout.value, 1500ms);
     EXPECT_EQ(got.exchangeTimeout.value, 7s);
     EXPECT_EQ(got.jobs.value, 3u);
+    EXPECT_EQ(got.macForm.value, mac::Form::Lower);
     for (const Origin from :
          {got.address.from.origin, got.ports.from.origin, got.caFile.from.origin,
-          got.connectTimeout.from.origin, got.exchangeTimeout.from.origin, got.jobs.from.origin}) {
+          got.connectTimeout.from.origin, got.exchangeTimeout.from.origin, got.jobs.from.origin,
+          got.macForm.from.origin}) {
         EXPECT_EQ(originName(from), "command line");
     }
 

@@ -17,6 +17,7 @@
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/mac_file_count.h"
+#include "app/mac_findings.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
 #include "app/results_view.h"
@@ -139,8 +140,15 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     if (isBusy()) return;
     DoDataExchange();
     rememberInputs();
-    const provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
-                                          m_batchJobs};
+    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
+                                    m_batchJobs};
+    batch.macForm = configuredMacForm();
+    if (!confirmServerText(*this, batch.server)) return;
+    // A file that cannot be read, or is no MAC file, is the batch's to report, with its reason.
+    if (auto check = provisioning::checkMacFile(command, batch);
+        check && !confirmMacFindings(*this, deviceFindings(*check, m_macFilePath))) {
+        return;
+    }
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;

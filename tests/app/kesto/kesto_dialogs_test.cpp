@@ -286,6 +286,7 @@ void KestoDialogsTest::deviceDialogSummarisesFailures() {
 
     ScriptedPrompter prompter;
     CDevice device(prompter, "ivan", server.endpoint());
+    controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
     device.show();
     type(device, kMacFileEdit, QString::fromStdString(file.string()));
     QVERIFY(runAndWait(device, kAddDeviceButton));
@@ -318,6 +319,7 @@ void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     makeOperatorOn(server, "jane", "old-pw");
     ScriptedPrompter prompter;
     CDevice device(prompter, "jane", server.endpoint());
+    controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
     bool checked = false;
     device.setModalRunner([&](QDialog& dialog) {
         if (auto* change = qobject_cast<CChangePassword*>(&dialog)) {

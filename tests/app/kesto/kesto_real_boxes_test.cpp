@@ -50,6 +50,7 @@ struct OperatorAtWork {
         makeOperatorOn(server, name, "pw");
         velquor::testing::writeFile(file,
                                     macPrefix + ":00:00:00:01\n" + macPrefix + ":00:00:00:02\n");
+        controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
         device.show();
     }
     void chooseMacFile() {

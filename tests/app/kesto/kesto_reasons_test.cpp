@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "app/kesto/device_dialog.h"
@@ -35,7 +37,11 @@ namespace {
 
 QString macFile(const TempDir& dir, int count) {
     std::string macs;
-    for (int i = 0; i < count; ++i) macs += "02:ee:00:00:00:0" + std::to_string(i) + "\n";
+    for (int i = 0; i < count; ++i) {
+        char mac[32];
+        std::snprintf(mac, sizeof mac, "02:ee:00:00:00:%02x\n", i);
+        macs += mac;
+    }
     writeFile(dir / "macs.csv", macs);
     return QString::fromStdString((dir / "macs.csv").string());
 }
@@ -54,6 +60,7 @@ private slots:
         TempDir dir;
         RealMessagesPrompter prompter;
         CDevice device(prompter, "hank", server.endpoint());
+        controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 2));
         MessageBoxClicker clicker;
@@ -107,6 +114,7 @@ private slots:
         ScriptedPrompter prompter;
         prompter.queueAnswer(Answer::Retry);  // then Stop, the cautious answer
         CDevice device(prompter, "hank", endpoint);
+        controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 40));
         QVERIFY(runAndWait(device, kAddDeviceButton));
@@ -134,6 +142,7 @@ private slots:
         TempDir dir;
         RealMessagesPrompter prompter;
         CDevice device(prompter, "hank", endpoint);
+        controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(macFile(dir, 3));
         MessageBoxClicker clicker({QMessageBox::Abort, QMessageBox::Ok});

@@ -31,7 +31,7 @@ using velquor::testing::writeFile;
 
 namespace {
 
-constexpr const char* kServerText = "prov.example";
+constexpr const char* kServerText = "https://prov.example/";
 
 // velquor-cli kesto as the operator, against the fixture; returns its exit status.
 int runCli(const KestodFixture& server, const TempDir& dir, const std::string& command) {
@@ -131,6 +131,7 @@ private slots:
         writeFile(dir / "macs.csv", macs);
         RealMessagesPrompter prompter;
         CDevice device(prompter, "hank", server.endpoint());
+        controlAs<QComboBox>(device, kServerCombo)->setEditText("https://prov.example/");
         device.show();
         controlAs<QLineEdit>(device, kMacFileEdit)->setText(q(dir / "macs.csv"));
         MessageBoxClicker clicker;

@@ -3,6 +3,7 @@
 // against a real kestod and against a port where nothing listens.
 #include "app/settings_dialog.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 #include <string>
@@ -250,6 +251,7 @@ private slots:
             device->show();
             controlAs<QLineEdit>(*device, kMacFileEdit)
                 ->setText(QString::fromStdString((dir / "macs.csv").string()));
+            controlAs<QComboBox>(*device, kServerCombo)->setEditText("https://prov.example/");
             runAndWait(*device, kAddDeviceButton);
             return 0;
         });

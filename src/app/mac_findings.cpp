@@ -1,0 +1,99 @@
+// The questions before a run; see mac_findings.h.
+#include "app/mac_findings.h"
+
+#include <QCoreApplication>
+
+#include "app/control_window.h"
+#include "app/results_view.h"
+#include "settings/kesto_settings.h"
+
+namespace velquor::app {
+namespace {
+
+QString translate(const char* text, int count = -1) {
+    return QCoreApplication::translate("MacFindings", text, nullptr, count);
+}
+
+// Rows the run leaves out are what the operator opened the view for.
+void markUnusable(RunResults& view, const QString& replaced, const QString& refused,
+                  const QString& skipped) {
+    for (ResultRow& row : view.rows) {
+        if (row.outcome == replaced || row.outcome == refused || row.outcome == skipped)
+            row.failed = true;
+    }
+}
+
+}  // namespace
+
+MacFindings generationFindings(const generator::GenerationReport& check, const QString& folder) {
+    MacFindings findings;
+    findings.rows = check.devices.size();
+    findings.notMac = check.count(generator::DeviceOutcome::Refused);
+    findings.repeated = check.count(generator::DeviceOutcome::Superseded);
+    findings.view = generationResults(check, folder);
+    findings.view.title = translate("Generate — the rows checked");
+    markUnusable(findings.view,
+                 QString::fromUtf8(generator::outcomeName(generator::DeviceOutcome::Superseded)),
+                 QString::fromUtf8(generator::outcomeName(generator::DeviceOutcome::Refused)),
+                 QString());
+    return findings;
+}
+
+MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile) {
+    MacFindings findings;
+    findings.rows = check.results.size();
+    for (const provisioning::MacResult& result : check.results) {
+        if (result.outcome == provisioning::MacOutcome::Refused) ++findings.notMac;
+        // The header is the file's shape, not a row that cannot be used.
+        if (result.outcome == provisioning::MacOutcome::Skipped && result.reason != "header")
+            ++findings.repeated;
+    }
+    findings.view = deviceBatchResults(check, macFile);
+    findings.view.title = translate("MAC file — the cells checked");
+    const auto name = [](provisioning::MacOutcome outcome) {
+        const std::string_view text = provisioning::outcomeName(outcome);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
+    markUnusable(findings.view, QString(), name(provisioning::MacOutcome::Refused),
+                 name(provisioning::MacOutcome::Skipped));
+    return findings;
+}
+
+bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
+    if (!findings.any()) return true;
+    const QString question =
+        translate("%1 of %n rows cannot be used (%2 not MAC addresses, %3 repeated).",
+                  static_cast<int>(findings.rows))
+            .arg(findings.notMac + findings.repeated)
+            .arg(findings.notMac)
+            .arg(findings.repeated);
+    const QString details = translate(
+        "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
+        "row with its reason first.");
+    for (;;) {
+        const Answer answer =
+            window.messageBox(question, QString(), MessageButtons::ShowRowsContinueCancel,
+                              MessageIcon::Question, details);
+        if (answer != Answer::ShowRows) return answer == Answer::Continue;
+        ResultsView view(window.prompter(), findings.view, &window);
+        // It lives on this stack: closing it must not delete it as well.
+        view.setAttribute(Qt::WA_DeleteOnClose, false);
+        view.exec();
+    }
+}
+
+mac::Form configuredMacForm() {
+    const auto loaded = settings::loadSettings();
+    return loaded ? loaded->effective.macForm.value : mac::kDefaultForm;
+}
+
+bool confirmServerText(ControlWindow& window, const std::string& server) {
+    const std::string warning = provisioning::serverTextWarning(server);
+    if (warning.empty()) return true;
+    return window.messageBox(QString::fromStdString(warning), QString(),
+                             MessageButtons::ContinueCancel, MessageIcon::Warning,
+                             translate("The Server text is sent with every device as it "
+                                       "stands.")) == Answer::Continue;
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,25 @@
+// The MAC column of a device table; see device_macs.h.
+#include "generator/device_macs.h"
+
+namespace velquor::generator {
+
+const std::string& macCell(const DeviceTable::Row& row) {
+    static const std::string kEmpty;
+    return row.cells.empty() ? kEmpty : row.cells.front();
+}
+
+DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form) {
+    DeviceMacs macs;
+    std::vector<std::string_view> cells;
+    macs.rows.reserve(table.rows.size());
+    cells.reserve(table.rows.size());
+    for (const DeviceTable::Row& row : table.rows) {
+        if (row.sheetRow < 2) continue;  // the header
+        macs.rows.push_back(&row);
+        cells.push_back(macCell(row));
+    }
+    macs.check = mac::checkCells(cells, form, mac::RepeatRule::LaterWins);
+    return macs;
+}
+
+}  // namespace velquor::generator

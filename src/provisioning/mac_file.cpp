@@ -1,0 +1,104 @@
+// Reading and checking a MAC file; see mac_file.h.
+#include "provisioning/mac_file.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "mac/mac_check.h"
+#include "sheet/cell_name.h"
+#include "sheet/sheet_reader.h"
+
+namespace velquor::provisioning {
+
+using support::ErrorCode;
+using support::makeError;
+
+// Only the cells that show something are walked: the empty ones of the rectangle from A1 are
+// counted, not visited, since a sparse sheet's rectangle may hold billions of them.
+support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
+    if (path.empty()) {
+        return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
+    }
+    sheet::SheetReader reader;
+    auto dimensions = reader.Open(path, stop);
+    if (!dimensions) {
+        return makeError(dimensions.error().code,
+                         "Cannot read the MAC file " + path + ": " + dimensions.error().message);
+    }
+    MacFile file;
+    auto walked = reader.forEachCell(
+        [&file](int row, int column, std::string_view text) -> support::Status {
+            file.cells.push_back(MacCell{row, column, std::string(text)});
+            return {};
+        },
+        stop);
+    if (!walked) {
+        return makeError(walked.error().code,
+                         "Cannot read the MAC file " + path + ": " + walked.error().message);
+    }
+    const std::uint64_t rectangle = static_cast<std::uint64_t>(reader.RowCount()) *
+                                    static_cast<std::uint64_t>(reader.ColumnCount());
+    file.emptyCells = static_cast<std::size_t>(rectangle - file.cells.size());
+    reader.Close();
+    return file;
+}
+
+namespace {
+
+bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& verdict) {
+    return index == 0 && file.cells[0].row == 1 && verdict.verdict == mac::Verdict::Refused &&
+           verdict.refusal.kind == mac::RefusalKind::NotMac;
+}
+
+// "row 2" in a file of one column, "cell B2" where there are several.
+std::string placeOf(const MacCell& cell, bool oneColumn) {
+    if (oneColumn) return "row " + std::to_string(cell.row);
+    return "cell " + sheet::cellName(cell.row, cell.column);
+}
+
+}  // namespace
+
+CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form form) {
+    std::vector<std::string_view> texts;
+    texts.reserve(file.cells.size());
+    for (const MacCell& cell : file.cells) texts.emplace_back(cell.text);
+    const mac::CheckResult check = mac::checkCells(texts, form, mac::RepeatRule::FirstWins);
+    const bool oneColumn = std::all_of(file.cells.begin(), file.cells.end(), [&](const auto& c) {
+        return c.column == file.cells.front().column;
+    });
+
+    CheckedMacFile checked;
+    checked.mixedCase = check.mixedCase;
+    checked.notMacAddresses = check.refused;
+    checked.results.reserve(file.cells.size());
+    for (std::size_t i = 0; i < file.cells.size(); ++i) {
+        const mac::CellVerdict& verdict = check.cells[i];
+        MacCell& cell = file.cells[i];
+        MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
+        if (isHeader(file, i, verdict)) {
+            result.outcome = MacOutcome::Skipped;
+            result.reason = "header";
+        } else if (verdict.verdict == mac::Verdict::Refused) {
+            result.outcome = MacOutcome::Refused;
+            result.reason = mac::describe(verdict.refusal);
+        } else if (verdict.verdict == mac::Verdict::Repeat) {
+            result.outcome = MacOutcome::Skipped;
+            result.reason = "repeats " + placeOf(file.cells[verdict.other], oneColumn);
+        } else {
+            checked.written.push_back(verdict.written);
+            checked.rewritten.push_back(verdict.rewritten);
+        }
+        result.macAddress = std::move(cell.text);
+        checked.results.push_back(std::move(result));
+    }
+    return checked;
+}
+
+std::string notAMacFileText(const std::string& path, const CheckedMacFile& checked) {
+    const std::size_t cells = checked.results.size();
+    if (cells == 0 || checked.notMacAddresses * 2 <= cells) return {};
+    return path + " does not look like a MAC file: " + std::to_string(checked.notMacAddresses) +
+           " of " + std::to_string(cells) + " cells are not MAC addresses.";
+}
+
+}  // namespace velquor::provisioning
