@@ -438,6 +438,10 @@
         <source>Yes replaces %1; No keeps it as it is.</source>
         <translation>选“是”将替换 %1；选“否”则保持原样。</translation>
     </message>
+    <message>
+        <source>The remembered inputs were not used.</source>
+        <translation>未使用记住的输入内容。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
