@@ -24,6 +24,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/file_filters.h"
 #include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_reporting.h"
@@ -44,26 +45,6 @@ static void initVelquorResources() {
 
 namespace velquor::app {
 namespace {
-
-// The file dialogs' filters, as description|pattern| pairs: the descriptions are translated,
-// the patterns stay. An encrypted configuration need not end in .xml, so any file may be
-// chosen as well.
-QString configFileFilter() {
-    return CVelquorDlg::tr("Configuration files|*.xml|All files|*|",
-                           "file-dialog filter: translate the descriptions, keep the patterns");
-}
-QString templateFilter() {
-    return CVelquorDlg::tr("XML templates|*.xml|",
-                           "file-dialog filter: translate the descriptions, keep the patterns");
-}
-QString sheetFilter() {
-    return CVelquorDlg::tr("Spreadsheets|*.xlsx;*.xlsm;*.csv|",
-                           "file-dialog filter: translate the descriptions, keep the patterns");
-}
-QString anyFileFilter() {
-    return CVelquorDlg::tr("All files|*|",
-                           "file-dialog filter: translate the descriptions, keep the patterns");
-}
 
 // The path fields whose text is remembered from one run to the next.
 const std::pair<int, const QString*> kRememberedFields[] = {
