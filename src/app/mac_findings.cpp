@@ -4,15 +4,12 @@
 #include <QCoreApplication>
 
 #include "app/control_window.h"
+#include "app/core_texts.h"
 #include "app/results_view.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::app {
 namespace {
-
-QString translate(const char* text, int count = -1) {
-    return QCoreApplication::translate("MacFindings", text, nullptr, count);
-}
 
 // Rows the run leaves out are what the operator opened the view for.
 void markUnusable(RunResults& view, const QString& replaced, const QString& refused,
@@ -31,11 +28,11 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     findings.notMac = check.count(generator::DeviceOutcome::Refused);
     findings.repeated = check.count(generator::DeviceOutcome::Superseded);
     findings.view = generationResults(check, folder);
-    findings.view.title = translate("Generate — the rows checked");
+    findings.view.title =
+        QCoreApplication::translate("velquor::app::MacFindings", "Generate — the rows checked");
     markUnusable(findings.view,
-                 QString::fromUtf8(generator::outcomeName(generator::DeviceOutcome::Superseded)),
-                 QString::fromUtf8(generator::outcomeName(generator::DeviceOutcome::Refused)),
-                 QString());
+                 coreText(generator::outcomeName(generator::DeviceOutcome::Superseded)),
+                 coreText(generator::outcomeName(generator::DeviceOutcome::Refused)), QString());
     return findings;
 }
 
@@ -49,25 +46,27 @@ MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const 
             ++findings.repeated;
     }
     findings.view = deviceBatchResults(check, macFile);
-    findings.view.title = translate("MAC file — the cells checked");
-    const auto name = [](provisioning::MacOutcome outcome) {
-        const std::string_view text = provisioning::outcomeName(outcome);
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    };
-    markUnusable(findings.view, QString(), name(provisioning::MacOutcome::Refused),
-                 name(provisioning::MacOutcome::Skipped));
+    findings.view.title =
+        QCoreApplication::translate("velquor::app::MacFindings", "MAC file — the cells checked");
+    markUnusable(findings.view, QString(),
+                 coreText(provisioning::outcomeName(provisioning::MacOutcome::Refused)),
+                 coreText(provisioning::outcomeName(provisioning::MacOutcome::Skipped)));
     return findings;
 }
 
 bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
     if (!findings.any()) return true;
+    const int rows = static_cast<int>(findings.rows);  // lupdate reads no cast as the count
     const QString question =
-        translate("%1 of %n rows cannot be used (%2 not MAC addresses, %3 repeated).",
-                  static_cast<int>(findings.rows))
+        QCoreApplication::translate("velquor::app::MacFindings",
+                                    "%1 of %n rows cannot be used (%2 not MAC addresses, %3 "
+                                    "repeated).",
+                                    nullptr, rows)
             .arg(findings.notMac + findings.repeated)
             .arg(findings.notMac)
             .arg(findings.repeated);
-    const QString details = translate(
+    const QString details = QCoreApplication::translate(
+        "velquor::app::MacFindings",
         "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
         "row with its reason first.");
     for (;;) {
@@ -90,10 +89,11 @@ mac::Form configuredMacForm() {
 bool confirmServerText(ControlWindow& window, const std::string& server) {
     const std::string warning = provisioning::serverTextWarning(server);
     if (warning.empty()) return true;
-    return window.messageBox(QString::fromStdString(warning), QString(),
-                             MessageButtons::ContinueCancel, MessageIcon::Warning,
-                             translate("The Server text is sent with every device as it "
-                                       "stands.")) == Answer::Continue;
+    return window.messageBox(
+               coreText(warning), QString(), MessageButtons::ContinueCancel, MessageIcon::Warning,
+               QCoreApplication::translate(
+                   "velquor::app::MacFindings",
+                   "The Server text is sent with every device as it stands.")) == Answer::Continue;
 }
 
 }  // namespace velquor::app

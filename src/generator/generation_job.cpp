@@ -16,6 +16,7 @@
 #include "generator/device_table.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
+#include "support/translatable.h"
 #include "support/wording.h"
 
 namespace velquor::generator {
@@ -79,19 +80,19 @@ bool GenerationReport::allWritten() const {
 const char* outcomeName(DeviceOutcome outcome) {
     switch (outcome) {
         case DeviceOutcome::Written:
-            return "written";
+            return VELQUOR_TR_NOOP("core", "written");
         case DeviceOutcome::Superseded:
-            return "replaced";
+            return VELQUOR_TR_NOOP("core", "replaced");
         case DeviceOutcome::Checked:
-            return "checked";
+            return VELQUOR_TR_NOOP("core", "checked");
         case DeviceOutcome::Failed:
-            return "failed";
+            return VELQUOR_TR_NOOP("core", "failed");
         case DeviceOutcome::Cancelled:
-            return "cancelled";
+            return VELQUOR_TR_NOOP("core", "cancelled");
         case DeviceOutcome::Refused:
-            return "refused";
+            return VELQUOR_TR_NOOP("core", "refused");
     }
-    return "unknown";
+    return VELQUOR_TR_NOOP("core", "unknown");
 }
 
 namespace {

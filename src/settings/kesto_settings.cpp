@@ -85,6 +85,7 @@ KestoValues builtInDefaults() {
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
     defaults.macForm = mac::kDefaultForm;
+    defaults.language = std::string(kAutomaticLanguage);
     return defaults;
 }
 
@@ -129,6 +130,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
     effective.macForm = pick(sources, "mac-form", &KestoValues::macForm);
+    effective.language = pick(sources, "language", &KestoValues::language);
     return loaded;
 }
 
@@ -144,7 +146,7 @@ support::Result<KestoValues> valuesFromOptions(
                                                    std::string(option.option) + ", not both");
         }
         given[option.key] = option.option;
-        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
+        if (auto read = ruleFor(kSection, option.key)->read(*text, values); !read) {
             return makeError(ErrorCode::Usage,
                              std::string(option.option) + ": " + read.error().message);
         }
@@ -201,29 +203,30 @@ std::vector<IniLine> splitLines(const std::string& text) {
 }
 
 // The managed keys' lines of one section are rewritten in place, dropped when the value is
-// gone, and the values still missing go after the section's last key.
-std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values,
-                    std::string_view section) {
+// gone, and the values still missing go after the section's last key (a new section at the
+// end when the file has none).
+std::vector<std::string> rewriteSection(const std::vector<IniLine>& lines, std::string_view section,
+                                        const KestoValues& values) {
     std::map<std::string, std::string> pending;
     for (const KeyRule& rule : keyRules()) {
         if (rule.section != section) continue;
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
-    bool inKesto = false;
-    bool sawKesto = false;
+    bool inSection = false;
+    bool sawSection = false;
     std::size_t insertAt = 0;  // where the section's missing keys go
     for (const IniLine& line : lines) {
         if (line.section) {
-            inKesto = *line.section == section;
-            if (inKesto && !sawKesto) {
-                sawKesto = true;
+            inSection = *line.section == section;
+            if (inSection && !sawSection) {
+                sawSection = true;
                 out.push_back(line.text);
                 insertAt = out.size();
                 continue;
             }
         }
-        if (inKesto && line.key && ruleFor(section, *line.key) != nullptr) {
+        if (inSection && line.key && ruleFor(section, *line.key) != nullptr) {
             auto value = pending.find(*line.key);
             if (value == pending.end()) continue;  // unset now, or a second copy
             out.push_back(value->first + " = " + value->second);
@@ -232,20 +235,31 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
             continue;
         }
         out.push_back(line.text);
-        if (inKesto && line.key) insertAt = out.size();
+        if (inSection && line.key) insertAt = out.size();
     }
     std::vector<std::string> missing;
     for (const KeyRule& rule : keyRules()) {
-        if (auto value = pending.find(std::string(rule.key)); value != pending.end()) {
+        if (auto value = pending.find(std::string(rule.key));
+            rule.section == section && value != pending.end()) {
             missing.push_back(value->first + " = " + value->second);
         }
     }
-    if (!sawKesto && !missing.empty()) {
+    if (!sawSection && !missing.empty()) {
         if (!out.empty() && !trimmed(out.back()).empty()) out.emplace_back();
         out.push_back("[" + std::string(section) + "]");
         insertAt = out.size();
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), missing.begin(), missing.end());
+    return out;
+}
+
+std::string rewrite(std::vector<IniLine> lines, const KestoValues& values) {
+    std::vector<std::string> out;
+    for (std::string_view section : sections()) {
+        out = rewriteSection(lines, section, values);
+        lines.clear();
+        for (const std::string& text : out) lines.push_back(classify(text));
+    }
     std::string text;
     for (const auto& line : out) text += line + "\n";
     return text;
@@ -263,7 +277,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (given && given->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
             return makeError(ErrorCode::InvalidInput,
-                             keyName(rule) +
+                             qualifiedKey(rule) +
                                  ": the value holds a line break, which a settings line cannot "
                                  "keep; nothing was saved");
         }
@@ -277,7 +291,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (rule.write(parsed.layer.values) == given) continue;
         return makeError(ErrorCode::InvalidInput,
-                         keyName(rule) + ": '" + given.value_or("") +
+                         qualifiedKey(rule) + ": '" + given.value_or("") +
                              "' would not read back as it is (a line break, a ';' after a space "
                              "and spaces at either end are not kept); nothing was saved");
     }
@@ -302,8 +316,7 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
     const std::filesystem::path file = paths.userFile();
     auto existing = existingText(file);
     if (!existing) return existing.error();
-    const std::string text = rewrite(splitLines(rewrite(splitLines(*existing), values, kSection)),
-                                     values, kDevicesSection);
+    const std::string text = rewrite(splitLines(*existing), values);
     if (auto readsBack = checkReadsBack(text, values, file); !readsBack) return readsBack;
     std::error_code made;
     std::filesystem::create_directories(paths.userFolder, made);

@@ -1,6 +1,7 @@
-// The [kesto] and [devices] keys; see key_rules.h.
+// The settings keys; see key_rules.h.
 #include "settings/key_rules.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "settings/settings_text.h"
@@ -62,12 +63,30 @@ const KeyRule kKeys[] = {
      [](const KestoValues& v) {
          return v.macForm ? std::optional(std::string(mac::formName(*v.macForm))) : std::nullopt;
      }},
+    {kWindowSection, "language",
+     [](std::string_view t, KestoValues& v) { return assign(v.language, t, parseLanguage); },
+     [](const KestoValues& v) { return v.language; }},
 };
+
+constexpr std::string_view kSections[] = {kSection, kDevicesSection, kWindowSection};
 
 }  // namespace
 
 std::span<const KeyRule> keyRules() {
     return kKeys;
+}
+
+std::span<const std::string_view> sections() {
+    return kSections;
+}
+
+bool knownSection(std::string_view section) {
+    return std::find(std::begin(kSections), std::end(kSections), section) != std::end(kSections);
+}
+
+const KeyRule* ruleFor(std::string_view section, std::string_view key) {
+    const KeyRule* rule = ruleFor(key);
+    return rule != nullptr && rule->section == section ? rule : nullptr;
 }
 
 const KeyRule* ruleFor(std::string_view key) {
@@ -78,16 +97,7 @@ const KeyRule* ruleFor(std::string_view key) {
     return nullptr;
 }
 
-const KeyRule* ruleFor(std::string_view section, std::string_view key) {
-    const KeyRule* rule = ruleFor(key);
-    return rule != nullptr && rule->section == section ? rule : nullptr;
-}
-
-bool isKnownSection(std::string_view section) {
-    return section == kSection || section == kDevicesSection;
-}
-
-std::string keyName(const KeyRule& rule) {
+std::string qualifiedKey(const KeyRule& rule) {
     return "[" + std::string(rule.section) + "] " + std::string(rule.key);
 }
 
