@@ -41,10 +41,10 @@
 <context>
     <name>velquor::app::MacFindings</name>
     <message numerus="yes">
-        <source>%1 of %n rows cannot be used (%2 not MAC addresses, %3 repeated).</source>
+        <source>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</source>
         <translation>
-            <numerusform>%1 of %n row cannot be used (%2 not MAC addresses, %3 repeated).</numerusform>
-            <numerusform>%1 of %n rows cannot be used (%2 not MAC addresses, %3 repeated).</numerusform>
+            <numerusform>%1 of %n row cannot be used (not MAC addresses: %2, repeated MACs: %3).</numerusform>
+            <numerusform>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</numerusform>
         </translation>
     </message>
 </context>

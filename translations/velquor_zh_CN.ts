@@ -513,9 +513,9 @@
         <translation>服务器文本将按原样随每台设备发送。</translation>
     </message>
     <message numerus="yes">
-        <source>%1 of %n rows cannot be used (%2 not MAC addresses, %3 repeated).</source>
+        <source>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</source>
         <translation>
-            <numerusform>%n 行中有 %1 行无法使用（%2 行不是 MAC 地址，%3 行重复）。</numerusform>
+            <numerusform>%n 行中有 %1 行无法使用（不是 MAC 地址：%2 行，MAC 重复：%3 行）。</numerusform>
         </translation>
     </message>
 </context>

@@ -59,8 +59,8 @@ bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
     const int rows = static_cast<int>(findings.rows);  // lupdate reads no cast as the count
     const QString question =
         QCoreApplication::translate("velquor::app::MacFindings",
-                                    "%1 of %n rows cannot be used (%2 not MAC addresses, %3 "
-                                    "repeated).",
+                                    "%1 of %n rows cannot be used (not MAC addresses: %2, "
+                                    "repeated MACs: %3).",
                                     nullptr, rows)
             .arg(findings.notMac + findings.repeated)
             .arg(findings.notMac)

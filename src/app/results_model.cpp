@@ -9,6 +9,7 @@
 
 #include "app/core_texts.h"
 #include "generator/generation_report.h"
+#include "mac/mac_check.h"
 #include "sheet/cell_name.h"
 
 namespace velquor::app {
@@ -124,6 +125,13 @@ QString generationSummary(const generator::GenerationReport& report) {
         line(ResultsTableModel::tr("Cancelled: %n row(s) not processed.", nullptr,
                                    count(DeviceOutcome::Cancelled)));
     }
+    if (const int refused = count(DeviceOutcome::Refused); refused > 0) {
+        line(ResultsTableModel::tr("%n row(s) refused: column A is not a MAC address:", nullptr,
+                                   refused) +
+             listedRows(report, withOutcome(DeviceOutcome::Refused), rowReason,
+                        QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel",
+                                            "... and %n more refused rows")));
+    }
     if (const int failed = count(DeviceOutcome::Failed); failed > 0) {
         line(ResultsTableModel::tr("%n row(s) failed:", nullptr, failed) +
              listedRows(report, withOutcome(DeviceOutcome::Failed), rowReason,
@@ -147,6 +155,7 @@ QString generationSummary(const generator::GenerationReport& report) {
                  report, hasEmptyValues, emptyValuesLine,
                  QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel", "... and %n more row(s)")));
     }
+    if (report.mixedCase) line(coreText(mac::mixedCaseText()));
     if (!report.syncError.empty()) {
         line(ResultsTableModel::tr("The files may not have reached the disk: %1")
                  .arg(coreText(report.syncError)));

@@ -257,8 +257,7 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
                                       : mac::describe(verdict.refusal));
         return result;
     }
-    result.outcome = DeviceOutcome::Superseded;
-    result.fileName = macs.fileName(index);
+    result.outcome = DeviceOutcome::Superseded;  // its file is the later row's
     result.reason = prefix + "replaced by row " + std::to_string(macs.sheetRow(verdict.other));
     return result;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "support/translatable.h"
+
 namespace velquor::mac {
 namespace {
 
@@ -88,8 +90,9 @@ std::string writtenAsText(std::string_view written) {
 }
 
 std::string mixedCaseText() {
-    return "The MAC addresses are written with letters in both cases, and phones ask in one "
-           "case: set mac-form to lower or upper.";
+    return VELQUOR_TR_NOOP("core",
+                           "The MAC addresses are written with letters in both cases, and phones "
+                           "ask in one case: set mac-form to lower or upper.");
 }
 
 }  // namespace velquor::mac

@@ -175,12 +175,15 @@ void MessageBoxClicker::checkPlacement(QMessageBox* box) {
 namespace {
 
 // A box whose buttons are words of our own (Show rows / Continue / Cancel) is answered Yes
-// by its accepting button.
+// by its accepting button of our own words; OK is never taken for Yes.
 QAbstractButton* buttonFor(QMessageBox* box, QMessageBox::StandardButton wanted) {
     if (QAbstractButton* button = box->button(wanted)) return button;
     if (wanted != QMessageBox::Yes) return nullptr;
     for (QAbstractButton* button : box->buttons()) {
-        if (box->buttonRole(button) == QMessageBox::AcceptRole) return button;
+        if (box->buttonRole(button) == QMessageBox::AcceptRole &&
+            box->standardButton(button) == QMessageBox::NoButton) {
+            return button;
+        }
     }
     return nullptr;
 }

@@ -170,7 +170,7 @@ private slots:
 
         generate();  // the cautious answer: Cancel
         QCOMPARE(m_prompter->messageTexts(),
-                 QStringList{"2 of 4 rows cannot be used (1 not MAC addresses, 1 repeated)."});
+                 QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: 1)."});
         QVERIFY(m_prompter->messages()[0].buttons ==
                 velquor::app::MessageButtons::ShowRowsContinueCancel);
         QCOMPARE(filesIn(*m_dir / "out"), std::vector<std::string>{"old.txt"});
