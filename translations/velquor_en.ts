@@ -141,6 +141,20 @@
             <numerusform>... and %n more rows</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n row(s) refused: column A is not a MAC address:</source>
+        <translation>
+            <numerusform>%n row was refused: column A is not a MAC address:</numerusform>
+            <numerusform>%n rows were refused: column A is not a MAC address:</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more refused rows</source>
+        <translation>
+            <numerusform>... and %n more refused rows</numerusform>
+            <numerusform>... and %n more refused rows</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>

@@ -166,6 +166,106 @@
         <source>usable</source>
         <translation>可用</translation>
     </message>
+    <message>
+        <source>row %1: %2, with %3 empty</source>
+        <translation>第 %1 行：%2，%3 为空</translation>
+    </message>
+    <message>
+        <source>row %1: the plain file was written, but not its encrypted copy: %2</source>
+        <translation>第 %1 行：已写入明文文件，但未写入其加密副本：%2</translation>
+    </message>
+    <message>
+        <source>not written: the run was cancelled</source>
+        <translation>未写入：本次运行已取消</translation>
+    </message>
+    <message>
+        <source>the server does not accept this MAC address, or the login has expired or the server restarted: log in again</source>
+        <translation>服务器不接受此 MAC 地址，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the registration belongs to another user, or the login has expired or the server restarted: log in again</source>
+        <translation>该注册属于其他用户，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the login has expired or the server restarted: log in again (or the MAC address is not registered to this user)</source>
+        <translation>登录已过期或服务器已重启：请重新登录（或该 MAC 地址未注册到此用户）</translation>
+    </message>
+    <message>
+        <source>the MAC address is not registered to this user, or the login has expired or the server restarted: log in again</source>
+        <translation>该 MAC 地址未注册到此用户，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the login has expired or the server restarted: log in again</source>
+        <translation>登录已过期或服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>cancelled before it was sent</source>
+        <translation>发送前已取消</translation>
+    </message>
+    <message>
+        <source>not sent: %1 (%2)</source>
+        <translation>未发送：%1（%2）</translation>
+    </message>
+    <message>
+        <source>the server replied &quot;%1&quot;: %2</source>
+        <translation>服务器应答“%1”：%2</translation>
+    </message>
+    <message>
+        <source>abandoned at the cancel</source>
+        <translation>取消时已放弃</translation>
+    </message>
+    <message>
+        <source>abandoned when the batch stopped</source>
+        <translation>批处理停止时已放弃</translation>
+    </message>
+    <message>
+        <source>sent, but no reply: %1</source>
+        <translation>已发送，但没有应答：%1</translation>
+    </message>
+    <message>
+        <source>registered to another account</source>
+        <translation>已注册到其他账号</translation>
+    </message>
+    <message>
+        <source>already registered; not replaced, the batch ended</source>
+        <translation>已注册；未替换，批处理已结束</translation>
+    </message>
+    <message>
+        <source>already registered; not replaced</source>
+        <translation>已注册；未替换</translation>
+    </message>
+    <message>
+        <source>already registered</source>
+        <translation>已注册</translation>
+    </message>
+    <message>
+        <source>not logged in from this address (the login expired, the password was changed or the server restarted): log in again</source>
+        <translation>未从此地址登录（登录已过期、密码已更改或服务器已重启）：请重新登录</translation>
+    </message>
+    <message>
+        <source>the server could not do it now and changed nothing: try again later</source>
+        <translation>服务器目前无法执行，未做任何更改：请稍后重试</translation>
+    </message>
+    <message>
+        <source>the server does not accept the name, MAC address or password as given</source>
+        <translation>服务器不接受所给的名称、MAC 地址或密码</translation>
+    </message>
+    <message>
+        <source>%1 (it replied &quot;%2&quot;)</source>
+        <translation>%1（服务器应答“%2”）</translation>
+    </message>
+    <message>
+        <source>the server refused the request (it replied &quot;%1&quot;)</source>
+        <translation>服务器拒绝了请求（应答“%1”）</translation>
+    </message>
+    <message>
+        <source>this server does not list devices</source>
+        <translation>此服务器不支持列出设备</translation>
+    </message>
+    <message>
+        <source>The MAC addresses are written with letters in both cases, and phones ask in one case: set mac-form to lower or upper.</source>
+        <translation>MAC 地址中的字母大小写混用，而话机只按一种大小写请求：请将 mac-form 设为 lower 或 upper。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -704,6 +804,18 @@
     <message>
         <source>File</source>
         <translation>文件</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) refused: column A is not a MAC address:</source>
+        <translation>
+            <numerusform>%n 行被拒绝：A 列不是 MAC 地址：</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more refused rows</source>
+        <translation>
+            <numerusform>……另有 %n 个被拒绝的行</numerusform>
+        </translation>
     </message>
 </context>
 <context>

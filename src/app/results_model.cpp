@@ -79,7 +79,7 @@ QString listedRows(const generator::GenerationReport& report,
 }
 
 QString rowReason(const generator::DeviceResult& device) {
-    return coreText(device.reason);
+    return coreReason(device.reason, device.reasonPhrase);
 }
 
 QString emptyValuesLine(const generator::DeviceResult& device) {
@@ -215,11 +215,11 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
-        results.rows.push_back(
-            ResultRow{device.row, QString::number(device.row), fromUtf8(device.mac),
-                      withVisibleWhiteSpace(fromUtf8(device.fileName)),
-                      coreText(generator::outcomeName(device.outcome)), coreText(device.reason),
-                      isGenerationFailure(device.outcome)});
+        results.rows.push_back(ResultRow{
+            device.row, QString::number(device.row), fromUtf8(device.mac),
+            withVisibleWhiteSpace(fromUtf8(device.fileName)),
+            coreText(generator::outcomeName(device.outcome)),
+            coreReason(device.reason, device.reasonPhrase), isGenerationFailure(device.outcome)});
     }
     results.report = generator::generationReportTable(report);
     return results;
@@ -235,11 +235,11 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
     results.counts = deviceBatchCountsText(summary, macFile);
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
-        results.rows.push_back(ResultRow{result.row,
-                                         fromUtf8(sheet::cellName(result.row, result.column)),
-                                         fromUtf8(result.macAddress), QString(),
-                                         coreText(provisioning::outcomeName(result.outcome)),
-                                         coreText(result.reason), isDeviceFailure(result.outcome)});
+        results.rows.push_back(ResultRow{
+            result.row, fromUtf8(sheet::cellName(result.row, result.column)),
+            fromUtf8(result.macAddress), QString(),
+            coreText(provisioning::outcomeName(result.outcome)),
+            coreReason(result.reason, result.reasonPhrase), isDeviceFailure(result.outcome)});
     }
     results.report = provisioning::resultsTable(summary);
     return results;

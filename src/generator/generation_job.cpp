@@ -35,13 +35,14 @@ bool hasEmptyValues(const DeviceResult& device) {
 }
 
 // "row 3: written, with UserID, Password empty"
-std::string emptyValuesNote(const DeviceResult& device) {
+support::Phrase emptyValuesNote(const DeviceResult& device) {
     std::string names;
     for (const std::string& name : device.emptyElements) {
         names += names.empty() ? name : ", " + name;
     }
-    return "row " + std::to_string(device.row) + ": " + outcomeName(device.outcome) + ", with " +
-           names + " empty";
+    return support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2, with %3 empty"),
+                           {std::to_string(device.row), outcomeName(device.outcome), names},
+                           support::markedArgument(2)};
 }
 
 }  // namespace
@@ -214,8 +215,11 @@ public:
         if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
         if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
             result.outcome = DeviceOutcome::Failed;
-            result.reason = prefix + "the plain file was written, but not its encrypted copy: " +
-                            copied.error().message;
+            result.setReason(support::Phrase{
+                VELQUOR_TR_NOOP("core",
+                                "row %1: the plain file was written, but not its encrypted copy: "
+                                "%2"),
+                {std::to_string(row.sheetRow), copied.error().message}});
             return result;
         }
         result.encryptedFile = encrypted.string();
@@ -224,7 +228,7 @@ public:
 
 private:
     static DeviceResult withEmptyValuesNoted(DeviceResult result) {
-        if (hasEmptyValues(result)) result.reason = emptyValuesNote(result);
+        if (hasEmptyValues(result)) result.setReason(emptyValuesNote(result));
         return result;
     }
 
@@ -271,6 +275,7 @@ void noteRewrittenName(DeviceResult& result, const mac::CellVerdict& verdict) {
     const std::string note = mac::writtenAsText(verdict.written);
     result.reason = result.reason.empty() ? "row " + std::to_string(result.row) + ": " + note
                                           : result.reason + " (" + note + ")";
+    result.reasonPhrase = {};  // the window shows the longer text as it stands
 }
 
 GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& table,
@@ -328,7 +333,8 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             skipped.row = macs.sheetRow(i);
             skipped.mac = macCell(*macs.rows[i]);
             skipped.outcome = DeviceOutcome::Cancelled;
-            skipped.reason = "not written: the run was cancelled";
+            skipped.setReason(
+                support::Phrase{VELQUOR_TR_NOOP("core", "not written: the run was cancelled"), {}});
             report.devices.push_back(std::move(skipped));
         } else {
             report.devices.push_back(generation.run(*macs.rows[i], verdict.written));
@@ -401,7 +407,7 @@ std::string emptyValuesText(const GenerationReport& report) {
     std::size_t listed = 0;
     for (const DeviceResult& device : report.devices) {
         if (!hasEmptyValues(device) || listed == kListedRows) continue;
-        text += "\n- " + emptyValuesNote(device);
+        text += "\n- " + emptyValuesNote(device).english();
         ++listed;
     }
     if (rows > listed) text += "\n... and " + plural(rows - listed, "more row", "more rows");

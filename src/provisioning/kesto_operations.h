@@ -172,6 +172,13 @@ struct MacResult {
     std::string reason;
     // The MAC as the record carries it (in the batch's mac-form); empty for a cell never sent.
     std::string written;
+    // The reason as a marked pattern and its arguments, when the window can word it.
+    support::Phrase reasonPhrase{};
+
+    void setReason(support::Phrase phrase) {
+        reason = phrase.english();
+        reasonPhrase = std::move(phrase);
+    }
 };
 
 // How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The

@@ -146,7 +146,7 @@ support::Result<KestoValues> valuesFromOptions(
                                                    std::string(option.option) + ", not both");
         }
         given[option.key] = option.option;
-        if (auto read = ruleFor(kSection, option.key)->read(*text, values); !read) {
+        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
             return makeError(ErrorCode::Usage,
                              std::string(option.option) + ": " + read.error().message);
         }

@@ -169,8 +169,9 @@ private slots:
         writeFile(*m_dir / "out" / "old.txt", "kept");
 
         generate();  // the cautious answer: Cancel
-        QCOMPARE(m_prompter->messageTexts(),
-                 QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: 1)."});
+        QCOMPARE(
+            m_prompter->messageTexts(),
+            QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: 1)."});
         QVERIFY(m_prompter->messages()[0].buttons ==
                 velquor::app::MessageButtons::ShowRowsContinueCancel);
         QCOMPARE(filesIn(*m_dir / "out"), std::vector<std::string>{"old.txt"});
