@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "app/control_window.h"
 #include "provisioning/provisioning_channel.h"
@@ -52,6 +53,10 @@ private:
     void buildControls();
     void loadFiles();
     void showInheritedValues();
+    // One box for the three ports' handshakes: each port with its result, then the
+    // certificate when one port answered.
+    void showPortTests(const QString& server, const std::vector<provisioning::PortTest>& tests);
+    static QString portTestLine(const provisioning::PortTest& test);
 
     settings::SettingsPaths m_paths;
     // The system file's values (the per-user file's are in the fields).
