@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build programs test run bench asan-test package format format-check clean
+.PHONY: all deps configure build programs test run bench asan-test package format format-check translations clean
 
 all: build
 
@@ -46,6 +46,11 @@ package:
 	@rm -f build/packages/*.deb
 	@cd build/release && cpack -G DEB -B $(CURDIR)/build/packages
 	@rm -rf build/packages/_CPack_Packages
+
+# The window's .ts files brought up to date with the sources (lupdate): new texts get an
+# unfinished entry to translate, texts gone from the sources lose theirs.
+translations: configure
+	@cmake --build --preset $(PRESET) --target update_translations
 
 # Every C++ file of src/, tests/ and bench/ in the repository's .clang-format style.
 FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' \

@@ -19,8 +19,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_VELQUOR_PACKAGE_NAME velquor)
 set(CPACK_DEBIAN_VELQUOR_PACKAGE_SECTION utils)
-# The dialogs show Chinese button texts; without a CJK font they render as boxes.
-set(CPACK_DEBIAN_VELQUOR_PACKAGE_RECOMMENDS "fonts-wqy-zenhei | fonts-noto-cjk")
+# The dialogs show Chinese button texts, and the whole window is in Chinese on a Chinese
+# desktop; without a CJK font they render as boxes. Qt's own translations put its standard
+# buttons and dialogs in the window's language.
+set(CPACK_DEBIAN_VELQUOR_PACKAGE_RECOMMENDS
+    "fonts-wqy-zenhei | fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_VELQUOR_PACKAGE_SUGGESTS "kestod")
 set(CPACK_COMPONENT_VELQUOR_DESCRIPTION
     "provisioning tools for networked SIP phones

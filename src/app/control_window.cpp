@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -19,9 +20,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/core_texts.h"
 #include "app/input_history.h"
 #include "app/progress_task.h"
 #include "app/screen_fit.h"
+#include "app/window_language.h"
 
 namespace velquor::app {
 
@@ -32,6 +35,7 @@ QString applicationTitle() {
 
 ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {
+    installSourcePlurals();
     addQuitShortcut();
 }
 
@@ -156,7 +160,9 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
     auto shown = [this, then = std::move(then)](std::optional<Outcome> outcome, bool) {
         if (!outcome) {
             const support::Error failure = support::makeError(
-                support::ErrorCode::Internal, "The command stopped on an unexpected error.");
+                support::ErrorCode::Internal,
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core", "The command stopped on an unexpected error."), {}});
             showReports({}, &failure);
             return;
         }
@@ -171,19 +177,19 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
 void ControlWindow::showReports(const std::vector<support::RecordingReporter::Entry>& reports,
                                 const support::Error* failure,
                                 const std::vector<std::string>& details) {
-    const QString reason = failure ? QString::fromStdString(failure->message) : QString();
+    const QString reason = failure ? coreText(*failure) : QString();
     if (reports.empty()) {
         if (failure) {
-            messageBox(reason, QStringLiteral("error"), MessageButtons::Ok, MessageIcon::Warning);
+            messageBox(reason, tr("error"), MessageButtons::Ok, MessageIcon::Warning);
         }
         return;
     }
     const MessageIcon icon = failure ? MessageIcon::Warning : MessageIcon::None;
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        const QString text = QString::fromStdString(reports[i].text);
+        const QString text = coreText(reports[i].text);
         const bool last = i + 1 == reports.size();
         QStringList lines;
-        if (i < details.size() && !details[i].empty()) lines << QString::fromStdString(details[i]);
+        if (i < details.size() && !details[i].empty()) lines << coreText(details[i]);
         // The error often is the detail with what failed before it ("login: " + the reason):
         // one reason, said once.
         const bool said = std::any_of(lines.cbegin(), lines.cend(), [&reason](const QString& line) {
@@ -191,8 +197,7 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
         });
         if (last && reason != text && !said) lines << reason;
         lines.removeAll(QString());
-        messageBox(text, QString::fromStdString(reports[i].caption), MessageButtons::Ok, icon,
-                   lines.join('\n'));
+        messageBox(text, coreText(reports[i].caption), MessageButtons::Ok, icon, lines.join('\n'));
     }
 }
 
@@ -215,6 +220,21 @@ QHBoxLayout* ControlWindow::addOkCancelRow(int okId, int cancelId, std::function
     connect(ok, &QPushButton::clicked, this, std::move(onOk));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     return buttonRow({ok, cancel});
+}
+
+QHBoxLayout* ControlWindow::addStandardOkCancelRow(int okId, int cancelId,
+                                                   std::function<void()> onOk) {
+    // Qt's standard buttons, in the order and with the words of the platform and language.
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QPushButton* ok = registerControl(okId, box->button(QDialogButtonBox::Ok));
+    registerControl(cancelId, box->button(QDialogButtonBox::Cancel));
+    ok->setDefault(true);
+    connect(box, &QDialogButtonBox::accepted, this, std::move(onOk));
+    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(box);
+    return row;
 }
 
 QHBoxLayout* ControlWindow::buttonRow(std::initializer_list<QWidget*> buttons) {

@@ -114,8 +114,12 @@ protected:
     QPushButton* addCommandButton(int id, const QString& text);
     // A password box: it never shows what is typed (a shared bench is the risk).
     QLineEdit* addPasswordBox(int id);
-    // 确定 (the default button, running onOk) and 取消 (closing the dialog unsent).
+    // 确定 (the default button, running onOk) and 取消 (closing the dialog unsent): the two
+    // Chinese button texts of the product's login and password dialogs, in every language.
     QHBoxLayout* addOkCancelRow(int okId, int cancelId, std::function<void()> onOk);
+    // The same row with Qt's standard OK and Cancel, which follow the window's language: for
+    // the program's own dialogs.
+    QHBoxLayout* addStandardOkCancelRow(int okId, int cancelId, std::function<void()> onOk);
     // Buttons at the right end of a row.
     static QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons);
     // The window's layout: an optional menu bar, the form, then the row of buttons.

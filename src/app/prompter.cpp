@@ -1,6 +1,7 @@
 // The real Qt dialogs behind the Prompter interface, and the filter translation.
 #include "app/prompter.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -112,7 +113,8 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
         box.setEscapeButton(QMessageBox::No);
     }
     if (request.buttons == MessageButtons::RetryStop) {
-        box.button(QMessageBox::Abort)->setText(QStringLiteral("Stop"));
+        box.button(QMessageBox::Abort)
+            ->setText(QCoreApplication::translate("velquor::app::QtPrompter", "Stop"));
         box.setEscapeButton(QMessageBox::Abort);
     }
     const Answer answer = answerFor(box.exec(), request.buttons);

@@ -4,8 +4,10 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <functional>
 #include <map>
 
+#include "app/core_texts.h"
 #include "generator/generation_report.h"
 #include "sheet/cell_name.h"
 
@@ -23,9 +25,19 @@ QString outcomeCounts(const Rows& rows, NameOf nameOf) {
     for (const auto& row : rows) ++counts[row.outcome];
     QStringList parts;
     for (const auto& [outcome, count] : counts) {
-        parts << QStringLiteral("%1 %2").arg(count).arg(fromUtf8(nameOf(outcome)));
+        parts << ResultsTableModel::tr("%1 %2", "a count and its outcome: 295 added")
+                     .arg(count)
+                     .arg(coreText(nameOf(outcome)));
     }
-    return parts.join(QStringLiteral(", "));
+    return parts.join(ResultsTableModel::tr(", ", "between the counts of two outcomes"));
+}
+
+// The parts of a summary after its first, each "; " apart, and the whole ended by endWith.
+QString summary(QString text, const QStringList& parts) {
+    for (const QString& part : parts) {
+        text = ResultsTableModel::tr("%1; %2", "two parts of a run's summary").arg(text, part);
+    }
+    return text;
 }
 
 bool isGenerationFailure(generator::DeviceOutcome outcome) {
@@ -41,11 +53,104 @@ bool isDeviceFailure(provisioning::MacOutcome outcome) {
            outcome != provisioning::MacOutcome::Deleted;
 }
 
-QString plural(std::size_t count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? one : many));
+// As many rows of a summary's list as it shows.
+constexpr int kListedRows = 8;
+
+using RowLine = std::function<QString(const generator::DeviceResult&)>;
+
+// "- reason" lines of the first rows that match, and "... and 3 more" for the rest (more is a
+// %n text).
+QString listedRows(const generator::GenerationReport& report,
+                   const std::function<bool(const generator::DeviceResult&)>& matches,
+                   const RowLine& line, const char* more) {
+    QString text;
+    int total = 0;
+    for (const generator::DeviceResult& device : report.devices) {
+        if (!matches(device)) continue;
+        if (++total <= kListedRows) text += QStringLiteral("\n- ") + line(device);
+    }
+    if (total > kListedRows) {
+        text += QLatin1Char('\n') + ResultsTableModel::tr(more, nullptr, total - kListedRows);
+    }
+    return text;
+}
+
+QString rowReason(const generator::DeviceResult& device) {
+    return coreText(device.reason);
+}
+
+QString emptyValuesLine(const generator::DeviceResult& device) {
+    QStringList names;
+    for (const std::string& name : device.emptyElements) names << fromUtf8(name);
+    return ResultsTableModel::tr("row %1: %2, with %3 empty")
+        .arg(device.row)
+        .arg(coreText(generator::outcomeName(device.outcome)), names.join(QStringLiteral(", ")));
+}
+
+std::function<bool(const generator::DeviceResult&)> withOutcome(generator::DeviceOutcome outcome) {
+    return [outcome](const generator::DeviceResult& device) { return device.outcome == outcome; };
+}
+
+QString writtenText(const generator::GenerationReport& report) {
+    const int written = static_cast<int>(report.count(generator::DeviceOutcome::Written));
+    const QString devices =
+        ResultsTableModel::tr("%n device row(s)", nullptr, static_cast<int>(report.devices.size()));
+    if (report.encrypted && written > 0) {
+        return ResultsTableModel::tr("%n of %1 written (each with its encrypted copy in \"en\").",
+                                     nullptr, written)
+            .arg(devices);
+    }
+    return ResultsTableModel::tr("%1 of %2 written.", "3 of 5 device rows written.")
+        .arg(written)
+        .arg(devices);
 }
 
 }  // namespace
+
+QString generationSummary(const generator::GenerationReport& report) {
+    using generator::DeviceOutcome;
+    const auto count = [&report](DeviceOutcome outcome) {
+        return static_cast<int>(report.count(outcome));
+    };
+    QString text = writtenText(report);
+    const auto line = [&text](const QString& more) { text += QLatin1Char('\n') + more; };
+    if (report.emptyRows > 0) {
+        line(ResultsTableModel::tr("%n empty row(s) skipped: they hold no device.", nullptr,
+                                   static_cast<int>(report.emptyRows)));
+    }
+    if (report.cancelled) {
+        line(ResultsTableModel::tr("Cancelled: %n row(s) not processed.", nullptr,
+                                   count(DeviceOutcome::Cancelled)));
+    }
+    if (const int failed = count(DeviceOutcome::Failed); failed > 0) {
+        line(ResultsTableModel::tr("%n row(s) failed:", nullptr, failed) +
+             listedRows(report, withOutcome(DeviceOutcome::Failed), rowReason,
+                        QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel",
+                                            "... and %n more failed rows")));
+    }
+    if (const int replaced = count(DeviceOutcome::Superseded); replaced > 0) {
+        line(ResultsTableModel::tr("%n row(s) replaced by a later row with the same MAC:", nullptr,
+                                   replaced) +
+             listedRows(report, withOutcome(DeviceOutcome::Superseded), rowReason,
+                        QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel",
+                                            "... and %n more replaced rows")));
+    }
+    if (const auto empty = static_cast<int>(report.withEmptyValues()); empty > 0) {
+        // A replaced row's file was written over by a later row, which carries its own.
+        const auto hasEmptyValues = [](const generator::DeviceResult& device) {
+            return !device.emptyElements.empty() && device.outcome == DeviceOutcome::Written;
+        };
+        line(ResultsTableModel::tr("%n row(s) written with empty values:", nullptr, empty) +
+             listedRows(
+                 report, hasEmptyValues, emptyValuesLine,
+                 QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel", "... and %n more row(s)")));
+    }
+    if (!report.syncError.empty()) {
+        line(ResultsTableModel::tr("The files may not have reached the disk: %1")
+                 .arg(coreText(report.syncError)));
+    }
+    return text;
+}
 
 std::size_t RunResults::failureCount() const {
     return static_cast<std::size_t>(
@@ -53,46 +158,54 @@ std::size_t RunResults::failureCount() const {
 }
 
 QString generationCountsText(const generator::GenerationReport& report, const QString& folder) {
-    QString text = plural(report.devices.size(), "device row", "device rows");
+    QString text =
+        ResultsTableModel::tr("%n device row(s)", nullptr, static_cast<int>(report.devices.size()));
     if (!report.devices.empty()) {
-        text += QStringLiteral(": ") +
-                outcomeCounts<generator::DeviceOutcome>(report.devices, generator::outcomeName);
+        text = ResultsTableModel::tr("%1: %2", "rows, then their outcomes")
+                   .arg(text, outcomeCounts<generator::DeviceOutcome>(report.devices,
+                                                                      generator::outcomeName));
     }
+    QStringList parts;
     if (report.emptyRows > 0) {
-        text += QStringLiteral("; ") + plural(report.emptyRows, "empty row", "empty rows") +
-                QStringLiteral(" skipped");
+        parts << ResultsTableModel::tr("%n empty row(s) skipped", nullptr,
+                                       static_cast<int>(report.emptyRows));
     }
-    text += QStringLiteral(". Folder: %1").arg(folder);
-    if (report.encrypted) text += QStringLiteral(" (encrypted copies in en/)");
-    return text;
+    const QString where = report.encrypted
+                              ? ResultsTableModel::tr("Folder: %1 (encrypted copies in en/)")
+                              : ResultsTableModel::tr("Folder: %1");
+    return ResultsTableModel::tr("%1. %2", "the counts, then where the files are")
+        .arg(summary(text, parts), where.arg(folder));
 }
 
-QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& summary,
+QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& batch,
                               const QString& macFile) {
-    QString text = plural(summary.results.size(), "MAC address", "MAC addresses");
-    text += QStringLiteral(" in %1").arg(QFileInfo(macFile).fileName());
-    if (!summary.results.empty()) {
-        text += QStringLiteral(": ") +
-                outcomeCounts<provisioning::MacOutcome>(summary.results, provisioning::outcomeName);
+    QString text = ResultsTableModel::tr("%n MAC address(es) in %1", nullptr,
+                                         static_cast<int>(batch.results.size()))
+                       .arg(QFileInfo(macFile).fileName());
+    if (!batch.results.empty()) {
+        text = ResultsTableModel::tr("%1: %2", "rows, then their outcomes")
+                   .arg(text, outcomeCounts<provisioning::MacOutcome>(batch.results,
+                                                                      provisioning::outcomeName));
     }
-    if (summary.emptyCells > 0) {
-        text += QStringLiteral("; ") + plural(summary.emptyCells, "empty cell", "empty cells") +
-                QStringLiteral(" skipped");
+    QStringList parts;
+    if (batch.emptyCells > 0) {
+        parts << ResultsTableModel::tr("%n empty cell(s) skipped", nullptr,
+                                       static_cast<int>(batch.emptyCells));
     }
-    if (summary.cancelled) text += QStringLiteral("; cancelled");
-    return text + '.';
+    if (batch.cancelled) parts << ResultsTableModel::tr("cancelled", "a batch that was stopped");
+    return ResultsTableModel::tr("%1.", "the end of a summary sentence").arg(summary(text, parts));
 }
 
 RunResults generationResults(const generator::GenerationReport& report, const QString& folder) {
     RunResults results;
-    results.title = QStringLiteral("Generate — results");
-    results.placeHeader = QStringLiteral("Row");
+    results.title = ResultsTableModel::tr("Generate — results");
+    results.placeHeader = ResultsTableModel::tr("Row");
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
         results.rows.push_back(
             ResultRow{device.row, QString::number(device.row), fromUtf8(device.mac),
-                      fromUtf8(generator::outcomeName(device.outcome)), fromUtf8(device.reason),
+                      coreText(generator::outcomeName(device.outcome)), coreText(device.reason),
                       isGenerationFailure(device.outcome)});
     }
     results.report = generator::generationReportTable(report);
@@ -103,16 +216,16 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
                               const QString& macFile) {
     const bool deleting = summary.command == provisioning::DeviceOperation::Delete;
     RunResults results;
-    results.title = deleting ? QStringLiteral("Delete device — results")
-                             : QStringLiteral("Add device — results");
-    results.placeHeader = QStringLiteral("Cell");
+    results.title = deleting ? ResultsTableModel::tr("Delete device — results")
+                             : ResultsTableModel::tr("Add device — results");
+    results.placeHeader = ResultsTableModel::tr("Cell");
     results.counts = deviceBatchCountsText(summary, macFile);
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
         results.rows.push_back(ResultRow{
             result.row, fromUtf8(sheet::cellName(result.row, result.column)),
-            fromUtf8(result.macAddress), fromUtf8(provisioning::outcomeName(result.outcome)),
-            fromUtf8(result.reason), isDeviceFailure(result.outcome)});
+            fromUtf8(result.macAddress), coreText(provisioning::outcomeName(result.outcome)),
+            coreText(result.reason), isDeviceFailure(result.outcome)});
     }
     results.report = provisioning::resultsTable(summary);
     return results;
@@ -151,8 +264,7 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QStringList ResultsTableModel::headers() const {
-    return {m_placeHeader, QStringLiteral("MAC"), QStringLiteral("Outcome"),
-            QStringLiteral("Reason")};
+    return {m_placeHeader, tr("MAC"), tr("Outcome"), tr("Reason")};
 }
 
 QVariant ResultsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

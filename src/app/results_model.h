@@ -46,6 +46,11 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
                               const QString& macFile);
 
 // The counts of a run in one line, for the completion box's detail and the results view.
+// The box that ends a generation that did not write every row: what was written, what was
+// skipped, cancelled, failed or replaced (the first rows of each with their reasons), the rows
+// written with empty values, and a failed flush to the disk. The window's own wording of the
+// report the core summarises in English for the CLI.
+QString generationSummary(const generator::GenerationReport& report);
 QString generationCountsText(const generator::GenerationReport& report, const QString& folder);
 QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& summary,
                               const QString& macFile);

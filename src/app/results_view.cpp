@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "app/control_window.h"
+#include "app/core_texts.h"
 #include "app/input_history.h"
 #include "app/prompter.h"
 #include "report/report_file.h"
@@ -57,7 +58,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts = new QLabel(m_results.counts, this);
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_failuresOnly = new QCheckBox(QStringLiteral("Failures only"), this);
+    m_failuresOnly = new QCheckBox(tr("Failures only"), this);
     m_table = new QTableView(this);
     m_table->setModel(m_filter);
     m_table->setSortingEnabled(true);
@@ -71,7 +72,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
 
     m_copy = new QPushButton(this);
     m_save = new QPushButton(this);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    auto* close = new QPushButton(tr("Close"), this);
     for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;
@@ -200,9 +201,8 @@ bool ResultsView::saveReport() {
         report::writeReport(QFile::encodeName(path).toStdString(), table);
     if (written) return true;
     m_prompter.message(
-        this, MessageRequest{QStringLiteral("The report was not saved."), applicationTitle(),
-                             MessageButtons::Ok, MessageIcon::Warning,
-                             QString::fromStdString(written.error().message)});
+        this, MessageRequest{tr("The report was not saved."), applicationTitle(),
+                             MessageButtons::Ok, MessageIcon::Warning, coreText(written.error())});
     return false;
 }
 

@@ -2,17 +2,22 @@
 // checks them, saved atomically, and tried with one handshake before they are saved.
 #include "app/settings_dialog.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QStringList>
+#include <QVBoxLayout>
 #include <functional>
 #include <string>
 
 #include "app/progress_task.h"
+#include "app/window_language.h"
 
 namespace velquor::app {
 namespace {
@@ -27,10 +32,15 @@ QString textOf(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The dialog's texts outside its member functions are translated under its own name.
+QString translated(const char* text) {
+    return QCoreApplication::translate("velquor::app::SettingsDialog", text);
+}
+
 // One field of the form: its control, the key it writes and how its text becomes a value.
 struct Field {
     int id;
-    const char* label;
+    const char* label;  // marked for translation, shown through translated()
     const char* key;
     // Parses the field's text into values; the error says what was expected.
     std::function<support::Status(const std::string&, KestoValues&)> parse;
@@ -49,26 +59,32 @@ support::Status store(std::optional<T> KestoValues::*member, Parse parse, const 
 
 const std::vector<Field>& fields() {
     static const std::vector<Field> all{
-        {kSettingsAddressEdit, "Server address:", "address",
+        {kSettingsAddressEdit, QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Server address:"),
+         "address",
          [](const std::string& text, KestoValues& values) {
              return store(&KestoValues::address, settings::parseAddress, text, values);
          },
          [](const KestoValues& values) { return values.address.value_or(std::string()); }},
-        {kSettingsPortsEdit, "Ports (login, account, device):", "ports",
+        {kSettingsPortsEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Ports (login, account, device):"),
+         "ports",
          [](const std::string& text, KestoValues& values) {
              return store(&KestoValues::ports, settings::parsePorts, text, values);
          },
          [](const KestoValues& values) {
              return values.ports ? settings::formatPorts(*values.ports) : std::string();
          }},
-        {kSettingsCaFileEdit, "CA certificate file:", "ca-file",
+        {kSettingsCaFileEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "CA certificate file:"), "ca-file",
          [](const std::string& text, KestoValues& values) -> support::Status {
              // Kept as an absolute path: the file would otherwise read it beside itself.
              values.caFile = bytesOf(QFileInfo(textOf(text)).absoluteFilePath());
              return {};
          },
          [](const KestoValues& values) { return values.caFile.value_or(std::string()); }},
-        {kSettingsConnectTimeoutEdit, "Connect time-out (seconds):", "connect-timeout",
+        {kSettingsConnectTimeoutEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Connect time-out (seconds):"),
+         "connect-timeout",
          [](const std::string& text, KestoValues& values) {
              return store(&KestoValues::connectTimeout, settings::parseSeconds, text, values);
          },
@@ -76,7 +92,9 @@ const std::vector<Field>& fields() {
              return values.connectTimeout ? settings::formatSeconds(*values.connectTimeout)
                                           : std::string();
          }},
-        {kSettingsExchangeTimeoutEdit, "Exchange time-out (seconds):", "exchange-timeout",
+        {kSettingsExchangeTimeoutEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Exchange time-out (seconds):"),
+         "exchange-timeout",
          [](const std::string& text, KestoValues& values) {
              return store(&KestoValues::exchangeTimeout, settings::parseSeconds, text, values);
          },
@@ -84,7 +102,8 @@ const std::vector<Field>& fields() {
              return values.exchangeTimeout ? settings::formatSeconds(*values.exchangeTimeout)
                                            : std::string();
          }},
-        {kSettingsJobsEdit, "Device requests at once:", "jobs",
+        {kSettingsJobsEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Device requests at once:"), "jobs",
          [](const std::string& text, KestoValues& values) {
              return store(&KestoValues::jobs, settings::parseJobs, text, values);
          },
@@ -107,16 +126,21 @@ settings::Effective<T> layered(const std::optional<T>& typed, const std::optiona
 
 // What the server showed, for the box that says the connection works.
 QString certificateText(const provisioning::ServerCertificate& certificate) {
-    QStringList lines{QStringLiteral("Certificate: %1").arg(textOf(certificate.subject))};
+    QStringList lines{
+        translated(QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Certificate: %1"))
+            .arg(textOf(certificate.subject))};
     if (!certificate.names.empty()) {
         QStringList names;
         for (const std::string& name : certificate.names) names << textOf(name);
-        lines << QStringLiteral("Names: %1").arg(names.join(QStringLiteral(", ")));
+        lines << translated(QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Names: %1"))
+                     .arg(names.join(QStringLiteral(", ")));
     }
     if (!certificate.issuer.empty()) {
-        lines << QStringLiteral("Issued by: %1").arg(textOf(certificate.issuer));
+        lines << translated(QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Issued by: %1"))
+                     .arg(textOf(certificate.issuer));
     }
-    lines << QStringLiteral("Valid until: %1").arg(textOf(certificate.notAfter));
+    lines << translated(QT_TRANSLATE_NOOP("velquor::app::SettingsDialog", "Valid until: %1"))
+                 .arg(textOf(certificate.notAfter));
     return lines.join('\n');
 }
 
@@ -124,7 +148,7 @@ QString certificateText(const provisioning::ServerCertificate& certificate) {
 
 SettingsDialog::SettingsDialog(Prompter& prompter, settings::SettingsPaths paths, QWidget* parent)
     : ControlWindow(prompter, parent), m_paths(std::move(paths)) {
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     buildControls();
     loadFiles();
 }
@@ -142,20 +166,21 @@ void SettingsDialog::buildControls() {
         auto* edit = registerControl(field.id, new QLineEdit(this));
         edit->setMinimumWidth(260);
         if (field.id != kSettingsCaFileEdit) {
-            form->addRow(QString::fromUtf8(field.label), edit);
+            form->addRow(translated(field.label), edit);
             continue;
         }
         auto* row = new QHBoxLayout;
         row->addWidget(edit, 1);
-        QPushButton* browse = addCommandButton(kSettingsBrowseCaButton, QStringLiteral("Browse"));
+        QPushButton* browse = addCommandButton(kSettingsBrowseCaButton, tr("Browse"));
         row->addWidget(browse);
-        form->addRow(QString::fromUtf8(field.label), row);
+        form->addRow(translated(field.label), row);
         connect(browse, &QPushButton::clicked, this, &SettingsDialog::OnBrowseCaFile);
     }
-    QPushButton* test = addCommandButton(kSettingsTestButton, QStringLiteral("Test connection"));
+    buildLanguageChoice(form);
+    QPushButton* test = addCommandButton(kSettingsTestButton, tr("Test connection"));
     connect(test, &QPushButton::clicked, this, &SettingsDialog::OnTestConnection);
     QHBoxLayout* buttons =
-        addOkCancelRow(kSettingsOkButton, kSettingsCancelButton, [this] { OnOK(); });
+        addStandardOkCancelRow(kSettingsOkButton, kSettingsCancelButton, [this] { OnOK(); });
     buttons->insertWidget(0, test);
     layOutForm(form, buttons);
 }
@@ -173,33 +198,38 @@ void SettingsDialog::loadFiles() {
     m_system = loaded->system;
     for (const Field& field : fields()) setControlText(field.id, textOf(field.show(loaded->user)));
     showInheritedValues();
+    showLanguage(loaded->user);
 }
 
 void SettingsDialog::showInheritedValues() {
     const KestoValues builtIn = settings::builtInDefaults();
     for (const Field& field : fields()) {
         std::string value = field.show(m_system);
-        const char* origin = "system file";
+        QString origin = tr("system file");
         if (value.empty()) {
             value = field.show(builtIn);
-            origin = "built in";
+            origin = tr("built in");
         }
+        QString shown = textOf(value);
         if (value.empty() && field.id == kSettingsCaFileEdit) {
-            value = "cacert.pem here, then velquor/cacert.pem in the configuration folders";
+            shown = tr("cacert.pem here, then velquor/cacert.pem in the configuration folders");
         }
         auto* edit = qobject_cast<QLineEdit*>(control(field.id));
-        edit->setPlaceholderText(QStringLiteral("%1 (%2)").arg(textOf(value), origin));
+        edit->setPlaceholderText(
+            tr("%1 (%2)", "a value and where it comes from").arg(shown, origin));
     }
 }
 
 std::optional<KestoValues> SettingsDialog::typedValues() {
     KestoValues values;
+    values.language = chosenLanguage();
     for (const Field& field : fields()) {
         const std::string text = bytesOf(controlText(field.id));
         if (text.empty()) continue;
         if (auto parsed = field.parse(text, values); !parsed) {
-            messageBox(tr("%1 %2").arg(QString::fromUtf8(field.label), textOf(text)), QString(),
-                       MessageButtons::Ok, MessageIcon::Warning,
+            messageBox(tr("%1 %2", "a field's label and the value typed in it")
+                           .arg(translated(field.label), textOf(text)),
+                       QString(), MessageButtons::Ok, MessageIcon::Warning,
                        QStringLiteral("%1: %2").arg(QString::fromUtf8(field.key),
                                                     textOf(parsed.error().message)));
             control(field.id)->setFocus();
@@ -221,6 +251,51 @@ settings::KestoSettings SettingsDialog::settingsAsTyped(const KestoValues& typed
         layered(typed.exchangeTimeout, m_system.exchangeTimeout, builtIn.exchangeTimeout, m_paths);
     effective.jobs = layered(typed.jobs, m_system.jobs, builtIn.jobs, m_paths);
     return effective;
+}
+
+// The window's language: the desktop's, the original English, or one of the translations.
+void SettingsDialog::buildLanguageChoice(QFormLayout* form) {
+    auto* choice = registerControl(kSettingsLanguageCombo, new QComboBox(this));
+    choice->addItem(tr("The desktop's language"),
+                    QString::fromUtf8(settings::kAutomaticLanguage.data(),
+                                      settings::kAutomaticLanguage.size()));
+    choice->addItem(QStringLiteral("English (en)"), QStringLiteral("en"));
+    for (const QString& language : availableTranslations()) {
+        choice->addItem(
+            QStringLiteral("%1 (%2)").arg(QLocale(language).nativeLanguageName(), language),
+            language);
+    }
+    auto* note = new QLabel(tr("The language takes effect the next time Velquor starts."), this);
+    note->setWordWrap(true);
+    auto* column = new QVBoxLayout;
+    column->addWidget(choice);
+    column->addWidget(note);
+    form->addRow(tr("Window language:"), column);
+}
+
+// The user's setting when the file has one, else what the system file or the default says.
+void SettingsDialog::showLanguage(const KestoValues& user) {
+    const std::string value = user.language.value_or(
+        m_system.language.value_or(std::string(settings::kAutomaticLanguage)));
+    auto* choice = qobject_cast<QComboBox*>(control(kSettingsLanguageCombo));
+    int index = choice->findData(textOf(value));
+    if (index < 0) {
+        // A language with no translation here, kept as the file says it.
+        choice->addItem(textOf(value), textOf(value));
+        index = choice->count() - 1;
+    }
+    choice->setCurrentIndex(index);
+    m_userLanguage = user.language;
+}
+
+std::optional<std::string> SettingsDialog::chosenLanguage() const {
+    auto* choice = qobject_cast<QComboBox*>(control(kSettingsLanguageCombo));
+    const std::string chosen = bytesOf(choice->currentData().toString());
+    const std::string inherited =
+        m_system.language.value_or(std::string(settings::kAutomaticLanguage));
+    // Left to the system file and the default unless the user's file said it or it differs.
+    if (!m_userLanguage && chosen == inherited) return std::nullopt;
+    return chosen;
 }
 
 void SettingsDialog::OnOK() {

@@ -1,8 +1,9 @@
 // SettingsDialog: the per-user Kesto settings (server address, ports, CA file, time-outs, device
-// requests at once) as the menu item "Settings" shows them. A field left empty is not written,
-// so the system file or the built-in value applies; each field shows that value greyed until
-// something is typed. "Test connection" makes one TLS handshake with what the fields say, off
-// the GUI thread, and shows the server certificate's name and expiry, or why there is none.
+// requests at once) and the window's language as the menu item "Settings" shows them. A field left
+// empty is not written, so the system file or the built-in value applies; each field shows that
+// value greyed until something is typed. "Test connection" makes one TLS handshake with what the
+// fields say, off the GUI thread, and shows the server certificate's name and expiry, or why there
+// is none.
 #pragma once
 
 #include <QString>
@@ -13,6 +14,8 @@
 #include "provisioning/provisioning_channel.h"
 #include "settings/kesto_settings.h"
 
+class QComboBox;
+class QFormLayout;
 class QLineEdit;
 
 namespace velquor::app {
@@ -26,6 +29,7 @@ enum SettingsDialogId : int {
     kSettingsExchangeTimeoutEdit = 1206,
     kSettingsJobsEdit = 1207,
     kSettingsTestButton = 1208,
+    kSettingsLanguageCombo = 1209,
     kSettingsOkButton = 1,
     kSettingsCancelButton = 2,
 };
@@ -57,10 +61,16 @@ private:
     // certificate when one port answered.
     void showPortTests(const QString& server, const std::vector<provisioning::PortTest>& tests);
     static QString portTestLine(const provisioning::PortTest& test);
+    void buildLanguageChoice(QFormLayout* form);
+    void showLanguage(const settings::KestoValues& user);
+    // The language chosen, when it differs from what the system file or the default says.
+    std::optional<std::string> chosenLanguage() const;
 
     settings::SettingsPaths m_paths;
     // The system file's values (the per-user file's are in the fields).
     settings::KestoValues m_system;
+    // The per-user file's language, when it has one.
+    std::optional<std::string> m_userLanguage;
 };
 
 }  // namespace velquor::app

@@ -4,6 +4,8 @@
 #include "app/input_history.h"
 #include "app/prompter.h"
 #include "app/velquor_dlg.h"
+#include "app/window_language.h"
+#include "settings/kesto_settings.h"
 
 namespace velquor::app {
 
@@ -11,7 +13,20 @@ CVelquorApp::CVelquorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setDesktopFileName(QStringLiteral("velquor"));
 }
 
+namespace {
+
+// The language setting of the two files; a file that cannot be read leaves it to the desktop
+// (the KESTO menu and the Settings dialog say what is wrong with it).
+QString languageSetting() {
+    const auto loaded = settings::loadSettings();
+    if (!loaded) return QString();
+    return QString::fromStdString(loaded->effective.language.value);
+}
+
+}  // namespace
+
 int CVelquorApp::run() {
+    installWindowLanguage(languageSetting());
     // The installed program remembers its inputs; windows made elsewhere (tests) do not.
     InputHistory::setStateFile(InputHistory::defaultStateFile());
     QtPrompter prompter;

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/file_filters.h"
 #include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_reporting.h"
@@ -43,12 +45,6 @@ static void initVelquorResources() {
 
 namespace velquor::app {
 namespace {
-
-// An encrypted configuration need not end in .xml, so any file may be chosen as well.
-constexpr std::string_view kConfigFileFilter = "Configuration files|*.xml|All files|*|";
-constexpr std::string_view kTemplateFilter = "XML templates|*.xml|";
-constexpr std::string_view kSheetFilter = "Spreadsheets|*.xlsx;*.xlsm;*.csv|";
-constexpr std::string_view kAnyFileFilter = "All files|*|";
 
 // The path fields whose text is remembered from one run to the next.
 const std::pair<int, const QString*> kRememberedFields[] = {
@@ -107,7 +103,7 @@ private:
 CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(prompter, parent) {
     initVelquorResources();
     m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
-    setWindowTitle(QStringLiteral("Velquor"));
+    setWindowTitle(tr("Velquor"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_hIcon);
@@ -127,16 +123,16 @@ QLineEdit* CVelquorDlg::addField(int id) {
     return field;
 }
 
-QPushButton* CVelquorDlg::addSizedButton(int id, const char* text, int widthUnits,
+QPushButton* CVelquorDlg::addSizedButton(int id, const QString& text, int widthUnits,
                                          int heightUnits) {
-    QPushButton* button = addCommandButton(id, QString::fromUtf8(text));
+    QPushButton* button = addCommandButton(id, text);
     const DialogUnits du(font());
     button->setMinimumSize(du.x(widthUnits), du.y(heightUnits));
     return button;
 }
 
-QLabel* CVelquorDlg::addLabel(int id, const char* text) {
-    auto* label = new QLabel(QString::fromUtf8(text), this);
+QLabel* CVelquorDlg::addLabel(int id, const QString& text) {
+    auto* label = new QLabel(text, this);
     if (id != 0) registerControl(id, label);
     label->setMinimumWidth(DialogUnits(font()).x(54));
     return label;
@@ -162,52 +158,50 @@ static void addCommandRow(QGridLayout* grid, QWidget* right, QWidget* left = nul
 }
 
 QGridLayout* CVelquorDlg::buildEncryptGroup() {
-    QGridLayout* grid = addGroup(new QGroupBox(QStringLiteral("Encrypt Configuration"), this));
-    grid->addWidget(addLabel(0, "Input File :"), 0, 0);
+    QGridLayout* grid = addGroup(new QGroupBox(tr("Encrypt Configuration"), this));
+    grid->addWidget(addLabel(0, tr("Input File :")), 0, 0);
     QLineEdit* inputField = addField(kInputFileEdit);
     // What the field shows is always the file Encrypt and Decrypt will read.
     makeReadOnly(inputField);
     grid->addWidget(inputField, 0, 1);
-    grid->addWidget(addSizedButton(kBrowseInputButton, "Browse", 68, 17), 0, 2);
-    grid->addWidget(addLabel(kAesKeyLabel, "AES Key:"), 1, 0);
+    grid->addWidget(addSizedButton(kBrowseInputButton, tr("Browse"), 68, 17), 0, 2);
+    grid->addWidget(addLabel(kAesKeyLabel, tr("AES Key:")), 1, 0);
     grid->addWidget(addField(kAesKeyEdit), 1, 1);
-    QPushButton* decrypt = addSizedButton(kDecryptButton, "Decrypt", 64, 23);
-    addCommandRow(grid, addSizedButton(kEncryptButton, "Encrypt", 64, 23), decrypt);
+    QPushButton* decrypt = addSizedButton(kDecryptButton, tr("Decrypt"), 64, 23);
+    addCommandRow(grid, addSizedButton(kEncryptButton, tr("Encrypt"), 64, 23), decrypt);
     return grid;
 }
 
 QGridLayout* CVelquorDlg::buildMacGroup() {
-    QGridLayout* grid = addGroup(new QGroupBox(QStringLiteral("MAC-CFG"), this));
-    grid->addWidget(addLabel(kTemplateLabel, "Template:"), 0, 0);
+    QGridLayout* grid = addGroup(new QGroupBox(tr("MAC-CFG"), this));
+    grid->addWidget(addLabel(kTemplateLabel, tr("Template:")), 0, 0);
     grid->addWidget(addField(kTemplateEdit), 0, 1);
-    grid->addWidget(addSizedButton(kBrowseTemplateButton, "Browse", 68, 17), 0, 2);
-    grid->addWidget(addLabel(kMacAccountLabel, "MAC-ACCOUNT:"), 1, 0);
+    grid->addWidget(addSizedButton(kBrowseTemplateButton, tr("Browse"), 68, 17), 0, 2);
+    grid->addWidget(addLabel(kMacAccountLabel, tr("MAC-ACCOUNT:")), 1, 0);
     grid->addWidget(addField(kMacAccountEdit), 1, 1);
-    grid->addWidget(addSizedButton(kBrowseMacAccountButton, "Browse", 68, 17), 1, 2);
-    grid->addWidget(
-        registerControl(kAesKeyCheckBox, new QCheckBox(QStringLiteral("AES Key"), this)), 2, 0);
+    grid->addWidget(addSizedButton(kBrowseMacAccountButton, tr("Browse"), 68, 17), 1, 2);
+    grid->addWidget(registerControl(kAesKeyCheckBox, new QCheckBox(tr("AES Key"), this)), 2, 0);
     grid->addWidget(addField(kGenerateKeyEdit), 2, 1);
-    grid->addWidget(addLabel(0, "Out put path:"), 3, 0);
+    grid->addWidget(addLabel(0, tr("Out put path:")), 3, 0);
     grid->addWidget(addField(kOutputDirEdit), 3, 1);
-    grid->addWidget(addSizedButton(kBrowseOutputDirButton, "Browse", 68, 17), 3, 2);
-    addCommandRow(grid, addSizedButton(kGenerateButton, "Generate", 96, 31));
+    grid->addWidget(addSizedButton(kBrowseOutputDirButton, tr("Browse"), 68, 17), 3, 2);
+    addCommandRow(grid, addSizedButton(kGenerateButton, tr("Generate"), 96, 31));
     return grid;
 }
 
 QGridLayout* CVelquorDlg::buildMd5Group() {
-    QGridLayout* grid =
-        addGroup(registerControl(kMd5Group, new QGroupBox(QStringLiteral("MD5"), this)));
-    grid->addWidget(addLabel(kMd5FileLabel, "File:"), 0, 0);
+    QGridLayout* grid = addGroup(registerControl(kMd5Group, new QGroupBox(tr("MD5"), this)));
+    grid->addWidget(addLabel(kMd5FileLabel, tr("File:")), 0, 0);
     grid->addWidget(addField(kMd5FileEdit), 0, 1);
-    grid->addWidget(addSizedButton(kBrowseMd5FileButton, "Browse", 68, 17), 0, 2);
-    grid->addWidget(addLabel(kMd5DigestLabel, "MD5:"), 1, 0);
+    grid->addWidget(addSizedButton(kBrowseMd5FileButton, tr("Browse"), 68, 17), 0, 2);
+    grid->addWidget(addLabel(kMd5DigestLabel, tr("MD5:")), 1, 0);
     QLineEdit* digestField = addField(kMd5DigestEdit);
     makeReadOnly(digestField);
     grid->addWidget(digestField, 1, 1);
-    QPushButton* copy = addSizedButton(kCopyButton, "Copy", 64, 17);
+    QPushButton* copy = addSizedButton(kCopyButton, tr("Copy"), 64, 17);
     copy->hide();
     grid->addWidget(copy, 1, 2);
-    addCommandRow(grid, addSizedButton(kGenerateMd5Button, "Generate MD5", 98, 23));
+    addCommandRow(grid, addSizedButton(kGenerateMd5Button, tr("Generate MD5"), 98, 23));
     return grid;
 }
 
@@ -228,10 +222,9 @@ static void alignLabelColumns(std::initializer_list<QGridLayout*> grids) {
 void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
-    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(QStringLiteral("KESTO")));
-    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(QStringLiteral("Settings")));
-    registerMenuCommand(kForgetHistoryMenuCommand,
-                        menuBar->addAction(QStringLiteral("Forget history")));
+    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
+    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
+    registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;
@@ -319,16 +312,17 @@ void CVelquorDlg::refreshAesKeyChecked() {
     m_aesKeyChecked = qobject_cast<QCheckBox*>(control(kAesKeyCheckBox))->isChecked() ? 1 : 0;
 }
 
-void CVelquorDlg::browseIntoField(int fieldId, std::string_view pairedFilter,
+void CVelquorDlg::browseIntoField(int fieldId, const QString& pairedFilter,
                                   const QString& purpose) {
-    if (std::optional<QString> path = chooseOpenFile(pairedFilter, QString(), purpose)) {
+    if (std::optional<QString> path =
+            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose)) {
         setControlText(fieldId, *path);
     }
 }
 
 void CVelquorDlg::OnBrowseInputFile() {
     if (std::optional<QString> path =
-            chooseOpenFile(kConfigFileFilter, QString(), history_key::kInputFile)) {
+            chooseOpenFile(configFileFilter().toStdString(), QString(), history_key::kInputFile)) {
         takeInputFile(*path);
     }
 }
@@ -341,20 +335,19 @@ void CVelquorDlg::takeInputFile(const QString& path) {
 }
 
 void CVelquorDlg::OnBrowseTemplate() {
-    browseIntoField(kTemplateEdit, kTemplateFilter, history_key::kTemplate);
+    browseIntoField(kTemplateEdit, templateFilter(), history_key::kTemplate);
 }
 
 void CVelquorDlg::OnBrowseMacAccount() {
-    browseIntoField(kMacAccountEdit, kSheetFilter, history_key::kMacAccount);
+    browseIntoField(kMacAccountEdit, sheetFilter(), history_key::kMacAccount);
 }
 
 void CVelquorDlg::OnBrowseMd5File() {
-    browseIntoField(kMd5FileEdit, kAnyFileFilter, history_key::kMd5File);
+    browseIntoField(kMd5FileEdit, anyFileFilter(), history_key::kMd5File);
 }
 
 void CVelquorDlg::OnBrowseOutputDir() {
-    if (std::optional<QString> folder =
-            chooseFolder(QStringLiteral("Select dir"), history_key::kOutputDir)) {
+    if (std::optional<QString> folder = chooseFolder(tr("Select dir"), history_key::kOutputDir)) {
         takeOutputFolder(*folder);
     }
 }
@@ -413,11 +406,11 @@ void CVelquorDlg::OnGenerateMd5() {
         ProgressDetail::Path));
 }
 
-bool CVelquorDlg::refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields) {
+bool CVelquorDlg::refuseEmptyFields(std::initializer_list<std::pair<int, QString>> fields) {
     for (const auto& [id, name] : fields) {
         if (controlText(id).isEmpty()) {
-            messageBox(tr("Please fill in the %1 field first.").arg(QString::fromUtf8(name)),
-                       QString(), MessageButtons::Ok, MessageIcon::Warning);
+            messageBox(tr("Please fill in the %1 field first.").arg(name), QString(),
+                       MessageButtons::Ok, MessageIcon::Warning);
             control(id)->setFocus();
             return true;
         }
@@ -429,9 +422,9 @@ void CVelquorDlg::OnGenerateConfigs() {
     if (isBusy()) return;
     // An empty output field would scatter the files into whatever folder the program
     // happened to start in.
-    if (refuseEmptyFields({{kMacAccountEdit, "MAC-ACCOUNT"},
-                           {kTemplateEdit, "Template"},
-                           {kOutputDirEdit, "Out put path"}})) {
+    if (refuseEmptyFields({{kMacAccountEdit, tr("MAC-ACCOUNT")},
+                           {kTemplateEdit, tr("Template")},
+                           {kOutputDirEdit, tr("Out put path")}})) {
         return;
     }
     generator::GenerationRequest request;
@@ -453,7 +446,9 @@ void CVelquorDlg::OnGenerateConfigs() {
         [this, folder = controlText(kOutputDirEdit)](std::optional<Outcome> outcome, bool) {
             if (!outcome) {
                 const support::Error failure = support::makeError(
-                    support::ErrorCode::Internal, "The generation stopped unexpectedly.");
+                    support::ErrorCode::Internal,
+                    support::Phrase{VELQUOR_TR_NOOP("core", "The generation stopped unexpectedly."),
+                                    {}});
                 showReports({}, &failure);
             } else if (!outcome->ok()) {
                 if (outcome->error().code != support::ErrorCode::Cancelled) {
@@ -470,15 +465,15 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
                                         const QString& folder) {
     QString details = generationCountsText(report, folder);
     if (report.allWritten()) {
-        messageBox(QStringLiteral("Success !"), QString(), MessageButtons::Ok, MessageIcon::None,
-                   details);
+        messageBox(tr("Success !"), QString(), MessageButtons::Ok, MessageIcon::None, details);
     } else {
         // A partial run, cancelled or not, says what was done and what was not.
         if (report.hasUnlistedRows()) {
-            details += QStringLiteral("\nEvery row, with its reason, is in the results view.");
+            details +=
+                QLatin1Char('\n') + tr("Every row, with its reason, is in the results view.");
         }
-        messageBox(QString::fromStdString(generationSummaryText(report)), QString(),
-                   MessageButtons::Ok, MessageIcon::Warning, details);
+        messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
+                   details);
     }
     ResultsView::open(*this, generationResults(report, folder));
 }
@@ -495,9 +490,8 @@ void CVelquorDlg::OnKestoMenu() {
 bool CVelquorDlg::confirmEmptyKey(const QString& keyText) {
     // Files made with the all-zero key must still open, so it is allowed; but never unasked.
     if (!keyText.isEmpty()) return true;
-    return messageBox(QStringLiteral("The AES key is empty: the all-zero key will be used."),
-                      QString(), MessageButtons::YesNoDefaultNo,
-                      MessageIcon::Warning) == Answer::Yes;
+    return messageBox(tr("The AES key is empty: the all-zero key will be used."), QString(),
+                      MessageButtons::YesNoDefaultNo, MessageIcon::Warning) == Answer::Yes;
 }
 
 bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& request) {
@@ -505,9 +499,19 @@ bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& req
         generator::findExistingOutputs(request);
     // A sheet that cannot be read is the run's to report, with its reason.
     if (!existing || !existing->any()) return true;
-    return messageBox(QString::fromStdString(generator::existingOutputsText(*existing)), QString(),
-                      MessageButtons::YesNoDefaultNo, MessageIcon::Question,
-                      tr("Generate anyway?")) == Answer::Yes;
+    QStringList parts;
+    if (existing->replacedFiles > 0) {
+        parts << tr("%n file(s) will be replaced.", nullptr,
+                    static_cast<int>(existing->replacedFiles));
+    }
+    if (existing->staleEncryptedCopies > 0) {
+        parts << tr("%n encrypted copy(ies) in %1 from an earlier run stay(s) as it is and will "
+                    "not match the new files (no key is used this time).",
+                    nullptr, static_cast<int>(existing->staleEncryptedCopies))
+                     .arg(QString::fromStdString(existing->encryptedFolder));
+    }
+    return messageBox(parts.join(QLatin1Char(' ')), QString(), MessageButtons::YesNoDefaultNo,
+                      MessageIcon::Question, tr("Generate anyway?")) == Answer::Yes;
 }
 
 void CVelquorDlg::OnSettingsMenu() {
@@ -525,7 +529,7 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
     }
     if (!confirmEmptyKey(controlText(kAesKeyEdit))) return;
     const std::optional<QString> output =
-        chooseSaveFile(kConfigFileFilter, QString(), history_key::kConfigOutput);
+        chooseSaveFile(configFileFilter().toStdString(), QString(), history_key::kConfigOutput);
     if (!output) return;
 
     const std::string inputPath = localPath(m_inputFilePath);
@@ -560,7 +564,7 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
             return status;
         },
         [this](bool ok) {
-            if (ok) messageBox(QStringLiteral("Success !"));
+            if (ok) messageBox(tr("Success !"));
         },
         ProgressDetail::Path);
 }

@@ -104,14 +104,14 @@ private:
     QGridLayout* addGroup(QGroupBox* group);
     QLineEdit* addField(int id);
     // Sizes in the window's original dialog units.
-    QPushButton* addSizedButton(int id, const char* text, int widthUnits, int heightUnits);
-    QLabel* addLabel(int id, const char* text);
+    QPushButton* addSizedButton(int id, const QString& text, int widthUnits, int heightUnits);
+    QLabel* addLabel(int id, const QString& text);
     void buildTabOrder();
     void connectCommands();
     // A file dropped on a path field fills it as that field's Browse would.
     void enablePathDrops();
     void restoreRememberedFields();
-    void browseIntoField(int fieldId, std::string_view pairedFilter, const QString& purpose);
+    void browseIntoField(int fieldId, const QString& pairedFilter, const QString& purpose);
     // What Browse does with the chosen path, also for a dropped one.
     void takeInputFile(const QString& path);
     void takeOutputFolder(const QString& folder);
@@ -125,7 +125,7 @@ private:
     bool confirmEmptyKey(const QString& keyText);
     bool confirmExistingOutputs(const generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
-    bool refuseEmptyFields(std::initializer_list<std::pair<int, const char*>> fields);
+    bool refuseEmptyFields(std::initializer_list<std::pair<int, QString>> fields);
 
     digest::CDigestEngine m_digestEngine;
     // Every login of this window counts here, so repeated refusals of a name can be explained.

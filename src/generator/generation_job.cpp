@@ -15,6 +15,7 @@
 #include "generator/device_table.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
+#include "support/translatable.h"
 #include "support/wording.h"
 
 namespace velquor::generator {
@@ -78,17 +79,17 @@ bool GenerationReport::allWritten() const {
 const char* outcomeName(DeviceOutcome outcome) {
     switch (outcome) {
         case DeviceOutcome::Written:
-            return "written";
+            return VELQUOR_TR_NOOP("core", "written");
         case DeviceOutcome::Superseded:
-            return "replaced";
+            return VELQUOR_TR_NOOP("core", "replaced");
         case DeviceOutcome::Checked:
-            return "checked";
+            return VELQUOR_TR_NOOP("core", "checked");
         case DeviceOutcome::Failed:
-            return "failed";
+            return VELQUOR_TR_NOOP("core", "failed");
         case DeviceOutcome::Cancelled:
-            return "cancelled";
+            return VELQUOR_TR_NOOP("core", "cancelled");
     }
-    return "unknown";
+    return VELQUOR_TR_NOOP("core", "unknown");
 }
 
 namespace {

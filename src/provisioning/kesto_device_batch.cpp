@@ -227,21 +227,21 @@ std::string_view operationName(DeviceOperation operation) {
 std::string_view outcomeName(MacOutcome outcome) {
     switch (outcome) {
         case MacOutcome::Added:
-            return "added";
+            return VELQUOR_TR_NOOP("core", "added");
         case MacOutcome::Replaced:
-            return "replaced";
+            return VELQUOR_TR_NOOP("core", "replaced");
         case MacOutcome::Declined:
-            return "skipped";
+            return VELQUOR_TR_NOOP("core", "skipped");
         case MacOutcome::Deleted:
-            return "deleted";
+            return VELQUOR_TR_NOOP("core", "deleted");
         case MacOutcome::Failed:
-            return "failed";
+            return VELQUOR_TR_NOOP("core", "failed");
         case MacOutcome::NotSent:
-            return "not sent";
+            return VELQUOR_TR_NOOP("core", "not sent");
         case MacOutcome::Unknown:
-            return "unknown (sent, no reply)";
+            return VELQUOR_TR_NOOP("core", "unknown (sent, no reply)");
     }
-    return "failed";
+    return VELQUOR_TR_NOOP("core", "failed");
 }
 
 report::ReportTable resultsTable(const DeviceBatchSummary& summary) {

@@ -18,6 +18,7 @@
 #include "support/progress.h"
 #include "support/reporter.h"
 #include "support/result.h"
+#include "support/translatable.h"
 
 namespace velquor::provisioning {
 
@@ -26,35 +27,46 @@ inline constexpr std::string_view kAdministratorName = "chief";
 
 // The texts and captions the user sees, byte for byte as the product shows them.
 namespace kesto_text {
-inline constexpr std::string_view kLoginCaption = "Login";
-inline constexpr std::string_view kLoginFailed = "Login failed!";
+inline constexpr std::string_view kLoginCaption = VELQUOR_TR_NOOP("core", "Login");
+inline constexpr std::string_view kLoginFailed = VELQUOR_TR_NOOP("core", "Login failed!");
 
-inline constexpr std::string_view kAddUserCaption = "Add user";
-inline constexpr std::string_view kPasswordDifferent = "Password different! ";
-inline constexpr std::string_view kAddUserSucceeded = "Add user successed!";
-inline constexpr std::string_view kAddUserFailed = "Add user failed!";
-inline constexpr std::string_view kDeleteUserCaption = "Delete user";
-inline constexpr std::string_view kDeleteUserSucceeded = "Delete user successed!";
-inline constexpr std::string_view kDeleteUserFailed = "Delete user failed!";
+inline constexpr std::string_view kAddUserCaption = VELQUOR_TR_NOOP("core", "Add user");
+inline constexpr std::string_view kPasswordDifferent =
+    VELQUOR_TR_NOOP("core", "Password different! ");
+inline constexpr std::string_view kAddUserSucceeded =
+    VELQUOR_TR_NOOP("core", "Add user successed!");
+inline constexpr std::string_view kAddUserFailed = VELQUOR_TR_NOOP("core", "Add user failed!");
+inline constexpr std::string_view kDeleteUserCaption = VELQUOR_TR_NOOP("core", "Delete user");
+inline constexpr std::string_view kDeleteUserSucceeded =
+    VELQUOR_TR_NOOP("core", "Delete user successed!");
+inline constexpr std::string_view kDeleteUserFailed =
+    VELQUOR_TR_NOOP("core", "Delete user failed!");
 
-inline constexpr std::string_view kChangePasswordCaption = "ChangePassword";
-inline constexpr std::string_view kPasswordNotEqual = "password not eque";
-inline constexpr std::string_view kChangePasswordSucceeded = "ChangePassword successed! ";
-inline constexpr std::string_view kChangePasswordFailed = "ChangePasswordr failed !";
+inline constexpr std::string_view kChangePasswordCaption =
+    VELQUOR_TR_NOOP("core", "ChangePassword");
+inline constexpr std::string_view kPasswordNotEqual = VELQUOR_TR_NOOP("core", "password not eque");
+inline constexpr std::string_view kChangePasswordSucceeded =
+    VELQUOR_TR_NOOP("core", "ChangePassword successed! ");
+inline constexpr std::string_view kChangePasswordFailed =
+    VELQUOR_TR_NOOP("core", "ChangePasswordr failed !");
 
-inline constexpr std::string_view kAddDeviceCaption = "Add device";
-inline constexpr std::string_view kReplaceDeviceCaption = "Replace device";
-inline constexpr std::string_view kDeleteDeviceCaption = "Delete device";
-inline constexpr std::string_view kAddDeviceCompleted = "Add device completely!";
-inline constexpr std::string_view kDeleteDeviceCompleted = "Delete device completely!";
+inline constexpr std::string_view kAddDeviceCaption = VELQUOR_TR_NOOP("core", "Add device");
+inline constexpr std::string_view kReplaceDeviceCaption = VELQUOR_TR_NOOP("core", "Replace device");
+inline constexpr std::string_view kDeleteDeviceCaption = VELQUOR_TR_NOOP("core", "Delete device");
+inline constexpr std::string_view kAddDeviceCompleted =
+    VELQUOR_TR_NOOP("core", "Add device completely!");
+inline constexpr std::string_view kDeleteDeviceCompleted =
+    VELQUOR_TR_NOOP("core", "Delete device completely!");
 // "%s" stands for the cell's text.
-inline constexpr std::string_view kReplaceQuestion = "%s exist,replace it?";
-inline constexpr std::string_view kAddFailed = "%s add failed!";
-inline constexpr std::string_view kReplaceFailed = "%s replace failed!";
-inline constexpr std::string_view kDeleteFailed = "%s delete failed!";
+inline constexpr std::string_view kReplaceQuestion =
+    VELQUOR_TR_NOOP("core", "%s exist,replace it?");
+inline constexpr std::string_view kAddFailed = VELQUOR_TR_NOOP("core", "%s add failed!");
+inline constexpr std::string_view kReplaceFailed = VELQUOR_TR_NOOP("core", "%s replace failed!");
+inline constexpr std::string_view kDeleteFailed = VELQUOR_TR_NOOP("core", "%s delete failed!");
 // Asked, with Retry and Stop, when a batch's first exchanges all fail to reach the server;
 // "%s" is the server's address.
-inline constexpr std::string_view kServerNotAnswering = "The server %s is not answering";
+inline constexpr std::string_view kServerNotAnswering =
+    VELQUOR_TR_NOOP("core", "The server %s is not answering");
 }  // namespace kesto_text
 
 // Puts text in place of the first "%s" of a product message.

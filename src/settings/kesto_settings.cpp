@@ -84,6 +84,7 @@ KestoValues builtInDefaults() {
     defaults.connectTimeout = std::chrono::seconds(5);
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
+    defaults.language = std::string(kAutomaticLanguage);
     return defaults;
 }
 
@@ -127,6 +128,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.connectTimeout = pick(sources, "connect-timeout", &KestoValues::connectTimeout);
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
+    effective.language = pick(sources, "language", &KestoValues::language);
     return loaded;
 }
 
@@ -142,7 +144,7 @@ support::Result<KestoValues> valuesFromOptions(
                                                    std::string(option.option) + ", not both");
         }
         given[option.key] = option.option;
-        if (auto read = ruleFor(option.key)->read(*text, values); !read) {
+        if (auto read = ruleFor(kSection, option.key)->read(*text, values); !read) {
             return makeError(ErrorCode::Usage,
                              std::string(option.option) + ": " + read.error().message);
         }
@@ -198,28 +200,31 @@ std::vector<IniLine> splitLines(const std::string& text) {
     return lines;
 }
 
-// The managed keys' lines of [kesto] are rewritten in place, dropped when the value is gone,
-// and the values still missing go after the section's last key.
-std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values) {
+// The managed keys' lines of one section are rewritten in place, dropped when the value is
+// gone, and the values still missing go after the section's last key (a new section at the
+// end when the file has none).
+std::vector<std::string> rewriteSection(const std::vector<IniLine>& lines, std::string_view section,
+                                        const KestoValues& values) {
     std::map<std::string, std::string> pending;
     for (const KeyRule& rule : keyRules()) {
+        if (rule.section != section) continue;
         if (auto text = rule.write(values)) pending[std::string(rule.key)] = *text;
     }
     std::vector<std::string> out;
-    bool inKesto = false;
-    bool sawKesto = false;
-    std::size_t insertAt = 0;  // where the missing keys of [kesto] go
+    bool inSection = false;
+    bool sawSection = false;
+    std::size_t insertAt = 0;  // where the section's missing keys go
     for (const IniLine& line : lines) {
         if (line.section) {
-            inKesto = *line.section == kSection;
-            if (inKesto && !sawKesto) {
-                sawKesto = true;
+            inSection = *line.section == section;
+            if (inSection && !sawSection) {
+                sawSection = true;
                 out.push_back(line.text);
                 insertAt = out.size();
                 continue;
             }
         }
-        if (inKesto && line.key && ruleFor(*line.key) != nullptr) {
+        if (inSection && line.key && ruleFor(section, *line.key) != nullptr) {
             auto value = pending.find(*line.key);
             if (value == pending.end()) continue;  // unset now, or a second copy
             out.push_back(value->first + " = " + value->second);
@@ -228,20 +233,31 @@ std::string rewrite(const std::vector<IniLine>& lines, const KestoValues& values
             continue;
         }
         out.push_back(line.text);
-        if (inKesto && line.key) insertAt = out.size();
+        if (inSection && line.key) insertAt = out.size();
     }
     std::vector<std::string> missing;
     for (const KeyRule& rule : keyRules()) {
-        if (auto value = pending.find(std::string(rule.key)); value != pending.end()) {
+        if (auto value = pending.find(std::string(rule.key));
+            rule.section == section && value != pending.end()) {
             missing.push_back(value->first + " = " + value->second);
         }
     }
-    if (!sawKesto && !missing.empty()) {
+    if (!sawSection && !missing.empty()) {
         if (!out.empty() && !trimmed(out.back()).empty()) out.emplace_back();
-        out.push_back("[" + std::string(kSection) + "]");
+        out.push_back("[" + std::string(section) + "]");
         insertAt = out.size();
     }
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), missing.begin(), missing.end());
+    return out;
+}
+
+std::string rewrite(std::vector<IniLine> lines, const KestoValues& values) {
+    std::vector<std::string> out;
+    for (std::string_view section : sections()) {
+        out = rewriteSection(lines, section, values);
+        lines.clear();
+        for (const std::string& text : out) lines.push_back(classify(text));
+    }
     std::string text;
     for (const auto& line : out) text += line + "\n";
     return text;
@@ -259,7 +275,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (given && given->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
             return makeError(ErrorCode::InvalidInput,
-                             "[kesto] " + std::string(rule.key) +
+                             qualifiedKey(rule) +
                                  ": the value holds a line break, which a settings line cannot "
                                  "keep; nothing was saved");
         }
@@ -273,7 +289,7 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
         const std::optional<std::string> given = rule.write(values);
         if (rule.write(parsed.layer.values) == given) continue;
         return makeError(ErrorCode::InvalidInput,
-                         "[kesto] " + std::string(rule.key) + ": '" + given.value_or("") +
+                         qualifiedKey(rule) + ": '" + given.value_or("") +
                              "' would not read back as it is (a line break, a ';' after a space "
                              "and spaces at either end are not kept); nothing was saved");
     }

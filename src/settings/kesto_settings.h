@@ -31,6 +31,9 @@ struct KestoValues {
     std::optional<std::chrono::milliseconds> connectTimeout;   // TCP connect and TLS handshake
     std::optional<std::chrono::milliseconds> exchangeTimeout;  // the record and its reply
     std::optional<std::size_t> jobs;                           // device exchanges in flight at once
+    // [window] language: the window's language, "auto" (the desktop's) or a code ("zh_CN");
+    // velquor reads it at start.
+    std::optional<std::string> language;
 
     bool operator==(const KestoValues&) const = default;
 };
@@ -59,6 +62,7 @@ struct KestoSettings {
     Effective<std::chrono::milliseconds> connectTimeout;
     Effective<std::chrono::milliseconds> exchangeTimeout;
     Effective<std::size_t> jobs;
+    Effective<std::string> language;
 };
 
 // The build-time defaults: the address the build was configured with, the product's ports,
@@ -66,6 +70,8 @@ struct KestoSettings {
 KestoValues builtInDefaults();
 
 inline constexpr std::size_t kMaxJobs = 64;
+// The language value that follows the desktop's.
+inline constexpr std::string_view kAutomaticLanguage = "auto";
 
 // Where the two files and the CA bundles next to them live.
 struct SettingsPaths {
@@ -117,6 +123,8 @@ support::Result<std::string> parseAddress(std::string_view text);
 support::Result<KestoPorts> parsePorts(std::string_view text);  // "44388,44389,44391"
 support::Result<std::chrono::milliseconds> parseSeconds(std::string_view text);  // "5", "0.5"
 support::Result<std::size_t> parseJobs(std::string_view text);                   // 1 to 64
+// "auto" or a language code as a locale names it: "zh_CN", "zh-CN", "de" (kept as written).
+support::Result<std::string> parseLanguage(std::string_view text);
 
 std::string formatPorts(const KestoPorts& ports);
 std::string formatSeconds(std::chrono::milliseconds duration);

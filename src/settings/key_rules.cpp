@@ -1,6 +1,7 @@
-// The [kesto] keys; see key_rules.h.
+// The settings keys; see key_rules.h.
 #include "settings/key_rules.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "settings/settings_text.h"
@@ -33,34 +34,54 @@ support::Status readCaFile(std::string_view text, KestoValues& into) {
 }
 
 const KeyRule kKeys[] = {
-    {"address",
+    {kSection, "address",
      [](std::string_view t, KestoValues& v) { return assign(v.address, t, parseAddress); },
      [](const KestoValues& v) { return v.address; }},
-    {"ports", [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
+    {kSection, "ports",
+     [](std::string_view t, KestoValues& v) { return assign(v.ports, t, parsePorts); },
      [](const KestoValues& v) {
          return v.ports ? std::optional(formatPorts(*v.ports)) : std::nullopt;
      }},
-    {"ca-file", readCaFile, [](const KestoValues& v) { return v.caFile; }},
-    {"connect-timeout",
+    {kSection, "ca-file", readCaFile, [](const KestoValues& v) { return v.caFile; }},
+    {kSection, "connect-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.connectTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.connectTimeout ? std::optional(formatSeconds(*v.connectTimeout)) : std::nullopt;
      }},
-    {"exchange-timeout",
+    {kSection, "exchange-timeout",
      [](std::string_view t, KestoValues& v) { return assign(v.exchangeTimeout, t, parseSeconds); },
      [](const KestoValues& v) {
          return v.exchangeTimeout ? std::optional(formatSeconds(*v.exchangeTimeout)) : std::nullopt;
      }},
-    {"jobs", [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
+    {kSection, "jobs",
+     [](std::string_view t, KestoValues& v) { return assign(v.jobs, t, parseJobs); },
      [](const KestoValues& v) {
          return v.jobs ? std::optional(std::to_string(*v.jobs)) : std::nullopt;
      }},
+    {kWindowSection, "language",
+     [](std::string_view t, KestoValues& v) { return assign(v.language, t, parseLanguage); },
+     [](const KestoValues& v) { return v.language; }},
 };
+
+constexpr std::string_view kSections[] = {kSection, kWindowSection};
 
 }  // namespace
 
 std::span<const KeyRule> keyRules() {
     return kKeys;
+}
+
+std::span<const std::string_view> sections() {
+    return kSections;
+}
+
+bool knownSection(std::string_view section) {
+    return std::find(std::begin(kSections), std::end(kSections), section) != std::end(kSections);
+}
+
+const KeyRule* ruleFor(std::string_view section, std::string_view key) {
+    const KeyRule* rule = ruleFor(key);
+    return rule != nullptr && rule->section == section ? rule : nullptr;
 }
 
 const KeyRule* ruleFor(std::string_view key) {
@@ -69,6 +90,10 @@ const KeyRule* ruleFor(std::string_view key) {
         if (rule.key == lower) return &rule;
     }
     return nullptr;
+}
+
+std::string qualifiedKey(const KeyRule& rule) {
+    return "[" + std::string(rule.section) + "] " + std::string(rule.key);
 }
 
 bool givesKey(const KestoValues& values, std::string_view key) {

@@ -158,6 +158,32 @@ support::Result<std::size_t> parseJobs(std::string_view text) {
     return value;
 }
 
+// A language code: two or three letters, then parts of letters and digits after '_' or '-'
+// (a territory, a script); "auto" follows the desktop.
+support::Result<std::string> parseLanguage(std::string_view text) {
+    text = trimmed(text);
+    if (text == kAutomaticLanguage) return std::string(text);
+    const auto isAlpha = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+    const auto isAlnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    const std::size_t first = text.find_first_of("_-");
+    const std::string_view language = text.substr(0, first);
+    bool valid = language.size() >= 2 && language.size() <= 3 &&
+                 std::all_of(language.begin(), language.end(), isAlpha);
+    for (std::size_t at = first; valid && at != std::string_view::npos;) {
+        const std::size_t next = text.find_first_of("_-", at + 1);
+        const std::string_view part = text.substr(
+            at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+        valid = !part.empty() && part.size() <= 8 && std::all_of(part.begin(), part.end(), isAlnum);
+        at = next;
+    }
+    if (!valid) {
+        return makeError(ErrorCode::InvalidInput,
+                         "'" + std::string(text) +
+                             "' is neither 'auto' nor a language code such as zh_CN or en");
+    }
+    return std::string(text);
+}
+
 std::string formatPorts(const KestoPorts& ports) {
     return std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," +
            std::to_string(ports[2]);

@@ -112,23 +112,23 @@ int onKey(void* user, const char* section, const char* name, const char* value) 
                            std::string(kSection) + "]");
         return 1;
     }
-    if (sectionName != kSection) {
+    if (!knownSection(sectionName)) {
         if (state.warnedSections.insert(sectionName).second) {
             state.parsed.warnings.push_back(state.here() + ": unknown section [" + section +
                                             "], ignored");
         }
         return 1;
     }
-    const KeyRule* rule = ruleFor(name);
+    const KeyRule* rule = ruleFor(sectionName, name);
     if (rule == nullptr) {
         state.parsed.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                        std::string(kSection) + "], ignored");
+                                        sectionName + "], ignored");
         return 1;
     }
     const std::string key(rule->key);
     FileLayer& layer = state.parsed.layer;
     if (auto earlier = layer.lines.find(key); earlier != layer.lines.end()) {
-        state.fail(key, "[kesto] " + key + " is given again (first on line " +
+        state.fail(key, qualifiedKey(*rule) + " is given again (first on line " +
                             std::to_string(earlier->second) + ")");
         return 1;
     }
@@ -136,7 +136,7 @@ int onKey(void* user, const char* section, const char* name, const char* value) 
     const std::string text =
         value == kLongValueMark ? inlineValue(state.source.longValue) : std::string(value);
     if (auto read = rule->read(text, layer.values); !read) {
-        state.fail(key, "[kesto] " + key + ": " + read.error().message);
+        state.fail(key, qualifiedKey(*rule) + ": " + read.error().message);
     }
     return 1;
 }
@@ -148,9 +148,11 @@ void anchorCaFile(FileLayer& layer, const std::filesystem::path& file) {
     }
 }
 
+// Every key a command line can give: those of [kesto] (the window's own it never needs).
 bool givesEveryKey(const KestoValues& values) {
-    return std::all_of(keyRules().begin(), keyRules().end(),
-                       [&](const KeyRule& rule) { return rule.write(values).has_value(); });
+    return std::all_of(keyRules().begin(), keyRules().end(), [&](const KeyRule& rule) {
+        return rule.section != kSection || rule.write(values).has_value();
+    });
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <utility>
 #include <variant>
 
+#include "support/translatable.h"
+
 namespace velquor::support {
 
 enum class ErrorCode {
@@ -27,10 +29,18 @@ enum class ErrorCode {
 struct Error {
     ErrorCode code = ErrorCode::Internal;
     std::string message;
+    // The message as a marked pattern and its arguments, when the window can translate it.
+    Phrase phrase;
 };
 
 inline Error makeError(ErrorCode code, std::string message) {
-    return Error{code, std::move(message)};
+    return Error{code, std::move(message), {}};
+}
+
+// An error whose message the window shows in the user's language; message is its English.
+inline Error makeError(ErrorCode code, Phrase phrase) {
+    std::string message = phrase.english();
+    return Error{code, std::move(message), std::move(phrase)};
 }
 
 template <typename T>

@@ -1,7 +1,8 @@
 // Every control of every window can be reached on the screen the window opens on: it lies in
 // the screen's available area, or in a scroll area that brings it there. CTest runs this
 // program on a 1366x768 screen at 125 % and a 1920x1080 screen at 200 % (VELQUOR_EXPECT_SCREEN
-// names the physical size it must have been given), and on the offscreen default.
+// names the physical size it must have been given), and on the offscreen default; each of them
+// again in Chinese (LANG=zh_CN.UTF-8), whose texts are of other widths.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLayout>
@@ -17,8 +18,11 @@
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
 #include "app/screen_fit.h"
+#include "app/settings_dialog.h"
 #include "app/velquor_dlg.h"
+#include "app/window_language.h"
 #include "scripted_prompter.h"
+#include "temp_dir.h"
 
 using namespace velquor::app;
 
@@ -56,6 +60,14 @@ class LayoutTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The desktop's language, as the program takes it at start.
+    void initTestCase() {
+        const QString language = installWindowLanguage(QStringLiteral("auto"),
+                                                       {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)});
+        qInfo("window language: %s", language.isEmpty() ? "original texts" : qPrintable(language));
+        if (qgetenv("LANG").startsWith("zh_CN")) QCOMPARE(language, QStringLiteral("zh_CN"));
+    }
+
     void theScreenIsTheOneAskedFor() {
         const QScreen* screen = QGuiApplication::primaryScreen();
         const QSize physical = screen->geometry().size() * screen->devicePixelRatio();
@@ -81,6 +93,10 @@ private slots:
             [](Prompter& prompter) { return std::make_unique<CUser>(prompter); });
         QTest::newRow("change password") << Make([](Prompter& prompter) {
             return std::make_unique<CChangePassword>(prompter, "alice");
+        });
+        QTest::newRow("settings") << Make([this](Prompter& prompter) {
+            return std::make_unique<SettingsDialog>(
+                prompter, velquor::settings::SettingsPaths{m_config / "etc", m_config / "home"});
         });
     }
 
@@ -129,6 +145,9 @@ private slots:
         QTRY_VERIFY(area->viewport()->rect().contains(
             QRect(last->mapTo(area->viewport(), QPoint(0, 0)), last->size())));
     }
+
+private:
+    velquor::testing::TempDir m_config;
 };
 
 QTEST_MAIN(LayoutTest)

@@ -185,13 +185,16 @@ TEST_F(SettingsTest, BadValuesAndMalformedLinesNameFileLineAndKey) {
 }
 
 TEST_F(SettingsTest, UnknownKeysAndSectionsAreWarnedOnceAndTheRestApplies) {
-    user("[kesto]\naddres = typo.example\njobs = 2\n[window]\nsize = 3\nfont = x\n");
+    user(
+        "[kesto]\naddres = typo.example\njobs = 2\n[display]\nsize = 3\nfont = x\n"
+        "[window]\nlanguag = zh_CN\n");
     const LoadedSettings loaded = load();
     EXPECT_EQ(loaded.effective.jobs.value, 2u);
-    ASSERT_EQ(loaded.warnings.size(), 2u);
+    ASSERT_EQ(loaded.warnings.size(), 3u);
     const std::string file = paths.userFile().string();
     EXPECT_EQ(loaded.warnings[0], file + ":2: unknown key 'addres' in [kesto], ignored");
-    EXPECT_EQ(loaded.warnings[1], file + ":5: unknown section [window], ignored");
+    EXPECT_EQ(loaded.warnings[1], file + ":5: unknown section [display], ignored");
+    EXPECT_EQ(loaded.warnings[2], file + ":8: unknown key 'languag' in [window], ignored");
     EXPECT_EQ(unseenWarnings(loaded.warnings), loaded.warnings);
     EXPECT_TRUE(unseenWarnings(load().warnings).empty()) << "a reload warns again";
 }
@@ -217,7 +220,7 @@ TEST_F(SettingsTest, TheShippedExampleIsInertAndItsExamplesAreValid) {
     EXPECT_TRUE(examples.warnings.empty()) << examples.warnings.front();
     const KestoValues& values = examples.system;
     EXPECT_TRUE(values.address && values.ports && values.caFile && values.connectTimeout &&
-                values.exchangeTimeout && values.jobs)
+                values.exchangeTimeout && values.jobs && values.language)
         << "every key has an example:\n"
         << uncommented;
 }
@@ -279,7 +282,7 @@ TEST_F(SettingsTest, SavingKeepsWhatItDoesNotManage) {
         "colour = blue\n"
         "jobs = 4\n"
         "\n"
-        "[window]\n"
+        "[display]\n"
         "size = 3\n");
     KestoValues values;
     values.address = "new.example";
@@ -294,11 +297,58 @@ TEST_F(SettingsTest, SavingKeepsWhatItDoesNotManage) {
               "ports = 1,2,3\n"
               "connect-timeout = 1.5\n"
               "\n"
-              "[window]\n"
+              "[display]\n"
               "size = 3\n");
     const LoadedSettings loaded = load();
     EXPECT_EQ(loaded.user, values) << "what was saved reads back the same";
     EXPECT_EQ(loaded.effective.jobs.from.origin, Origin::BuildDefault) << "jobs was removed";
+}
+
+// The window's language lives in its own section, written and read beside [kesto] and kept
+// with whatever else that section holds.
+TEST_F(SettingsTest, TheWindowLanguageHasItsOwnSection) {
+    EXPECT_EQ(load().effective.language.value, "auto");
+    EXPECT_EQ(load().effective.language.from.origin, Origin::BuildDefault);
+    system("[window]\nlanguage = zh_CN\n");
+    EXPECT_EQ(load().effective.language.value, "zh_CN");
+    EXPECT_EQ(load().effective.language.from.where, paths.systemFile().string() + ":2");
+
+    user("[window]\ntheme = dark\nlanguage = zh-CN\n[kesto]\njobs = 3\n");
+    EXPECT_EQ(load().effective.language.value, "zh-CN");
+    KestoValues values = load().user;
+    values.language = "en";
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()),
+              "[window]\ntheme = dark\nlanguage = en\n[kesto]\njobs = 3\n");
+    values.language.reset();
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()), "[window]\ntheme = dark\n[kesto]\njobs = 3\n");
+    EXPECT_EQ(load().effective.language.value, "zh_CN") << "the system file applies again";
+
+    // A file without the section gets it at its end.
+    user("[kesto]\njobs = 3\n");
+    values = load().user;
+    values.language = "auto";
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()), "[kesto]\njobs = 3\n\n[window]\nlanguage = auto\n");
+    EXPECT_EQ(load().user, values);
+
+    // A value that is no language is an error naming the file, line, section and key.
+    user("[kesto]\njobs = 3\n[window]\nlanguage = Chinese please\n");
+    const auto broken = loadSettings({}, paths);
+    ASSERT_FALSE(broken.ok());
+    const std::string where = paths.userFile().string() + ":4: [window] language: '";
+    EXPECT_EQ(broken.error().message.substr(0, where.size()), where);
+}
+
+TEST(SettingValues, LanguageCodes) {
+    for (const char* good : {"auto", "zh_CN", "zh-CN", "en", "zh_Hans_CN", " de "}) {
+        EXPECT_TRUE(parseLanguage(good).ok()) << good;
+    }
+    EXPECT_EQ(*parseLanguage(" de "), "de");
+    for (const char* bad : {"", "z", "chinese", "zh_", "zh__CN", "zh_CN!", "_CN", "1a"}) {
+        EXPECT_FALSE(parseLanguage(bad).ok()) << bad;
+    }
 }
 
 TEST_F(SettingsTest, SavingCreatesTheFolderAndFile) {

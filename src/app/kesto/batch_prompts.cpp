@@ -3,6 +3,9 @@
 
 #include <QStringList>
 
+#include "app/control_window.h"
+#include "app/core_texts.h"
+
 namespace velquor::app {
 namespace {
 
@@ -48,15 +51,16 @@ void BatchPrompts::showHeldReports(const QString& counts, std::size_t failures) 
     }
     for (std::size_t i = 0; i < held.size(); ++i) {
         QStringList details;
-        if (!held[i].detail.empty()) details << fromBytes(held[i].detail);
+        if (!held[i].detail.empty()) details << coreText(held[i].detail);
         if (i + 1 == held.size()) {
             if (!counts.isEmpty()) details << counts;
             if (failures > shown) {
-                details << QStringLiteral(
-                               "%1 of the %2 failures had no box of their own: every "
-                               "row, with its reason, is in the results view.")
-                               .arg(failures - shown)
-                               .arg(failures);
+                details << ControlWindow::tr(
+                               "%1 of the %n failures had no box of their own: "
+                               "every row, with its reason, is in the results "
+                               "view.",
+                               nullptr, static_cast<int>(failures))
+                               .arg(failures - shown);
             }
         }
         m_prompts.reportWithDetail(held[i].text, held[i].caption, toBytes(details.join('\n')));

@@ -17,10 +17,10 @@ CChangePassword::CChangePassword(Prompter& prompter, std::string userName,
     : ControlWindow(prompter, parent),
       m_userName(std::move(userName)),
       m_endpoint(std::move(endpoint)) {
-    setWindowTitle(QStringLiteral("Change password"));
+    setWindowTitle(tr("Change password"));
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("New password:"), addPasswordBox(kNewPasswordEdit));
-    form->addRow(QStringLiteral("Confirm:"), addPasswordBox(kConfirmPasswordEdit));
+    form->addRow(tr("New password:"), addPasswordBox(kNewPasswordEdit));
+    form->addRow(tr("Confirm:"), addPasswordBox(kConfirmPasswordEdit));
     layOutForm(form, addOkCancelRow(kChangePasswordOkButton, kChangePasswordCancelButton,
                                     [this] { OnOK(); }));
 }

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
+#include "app/core_texts.h"
 #include "app/input_history.h"
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
@@ -25,9 +26,6 @@ namespace velquor::app {
 
 namespace {
 
-// Spreadsheets the reader understands.
-constexpr std::string_view kMacFileFilter = "Spreadsheets|*.xlsx;*.xlsm;*.csv|";
-
 using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
 
 }  // namespace
@@ -37,29 +35,29 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     : ControlWindow(prompter, parent),
       m_userName(std::move(userName)),
       m_endpoint(std::move(endpoint)) {
-    setWindowTitle(sessionTitle(QStringLiteral("Device"), m_userName, m_endpoint));
+    setWindowTitle(sessionTitle(tr("Device"), m_userName, m_endpoint));
 
     auto* menuBar = new QMenuBar(this);
-    QAction* changePassword = menuBar->addAction(QStringLiteral("Change password"));
+    QAction* changePassword = menuBar->addAction(tr("Change password"));
     registerMenuCommand(kChangePasswordMenuCommand, changePassword);
     connect(changePassword, &QAction::triggered, this, &CDevice::OnChangePassword);
 
     auto* macFile = registerControl(kMacFileEdit, new QLineEdit(this));
-    QPushButton* browse = addCommandButton(kBrowseMacFileButton, QStringLiteral("Browse"));
+    QPushButton* browse = addCommandButton(kBrowseMacFileButton, tr("Browse"));
     auto* server = registerControl(kServerCombo, new QComboBox(this));
     // The server text is whatever is typed; the list offers the texts used before.
     server->setEditable(true);
     server->setInsertPolicy(QComboBox::NoInsert);
     server->setDuplicatesEnabled(false);
-    QPushButton* add = addCommandButton(kAddDeviceButton, QStringLiteral("Add"));
-    QPushButton* remove = addCommandButton(kDeleteDeviceButton, QStringLiteral("Delete"));
+    QPushButton* add = addCommandButton(kAddDeviceButton, tr("Add"));
+    QPushButton* remove = addCommandButton(kDeleteDeviceButton, tr("Delete"));
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(macFile, 1);
     fileRow->addWidget(browse);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("MAC file:"), fileRow);
-    form->addRow(QStringLiteral("Server:"), server);
+    form->addRow(tr("MAC file:"), fileRow);
+    form->addRow(tr("Server:"), server);
     layOutForm(form, buttonRow({add, remove}), menuBar);
     setMinimumWidth(420);
 
@@ -101,7 +99,10 @@ void CDevice::DoDataExchange() {
 
 void CDevice::OnBrowse() {
     // Only the MAC file box changes: what was typed in the Server box is kept.
-    if (auto path = chooseOpenFile(kMacFileFilter, QString(), history_key::kMacFile)) {
+    // Spreadsheets the reader understands.
+    const QString filter = tr("Spreadsheets|*.xlsx;*.xlsm;*.csv|",
+                              "file-dialog filter: translate the descriptions, keep the patterns");
+    if (auto path = chooseOpenFile(filter.toStdString(), QString(), history_key::kMacFile)) {
         takeMacFile(*path);
     }
 }
@@ -128,10 +129,10 @@ bool CDevice::confirmDeregistration() {
     // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
     const std::optional<std::size_t> count = countMacAddresses(toBytes(m_macFilePath));
     if (!count || *count == 0) return true;
-    const QString question = QStringLiteral("Deregister the %1 devices of %2 from %3?")
-                                 .arg(QString::number(*count), QFileInfo(m_macFilePath).fileName(),
-                                      fromBytes(m_endpoint.address));
-    return messageBox(question, fromBytes(provisioning::kesto_text::kDeleteDeviceCaption),
+    const QString question =
+        tr("Deregister the %n device(s) of %1 from %2?", nullptr, static_cast<int>(*count))
+            .arg(QFileInfo(m_macFilePath).fileName(), fromBytes(m_endpoint.address));
+    return messageBox(question, coreText(provisioning::kesto_text::kDeleteDeviceCaption),
                       MessageButtons::YesNoDefaultNo, MessageIcon::Question) == Answer::Yes;
 }
 
@@ -144,8 +145,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;
-    const QString label = fromBytes(adding ? provisioning::kesto_text::kAddDeviceCaption
-                                           : provisioning::kesto_text::kDeleteDeviceCaption);
+    const QString label = coreText(adding ? provisioning::kesto_text::kAddDeviceCaption
+                                          : provisioning::kesto_text::kDeleteDeviceCaption);
 
     auto job = [batch, endpoint, prompts, adding, caption = toBytes(label)](
                    support::ProgressSink& sink, std::stop_token stop) -> BatchResult {
@@ -164,7 +165,7 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
     };
     auto then = [this, prompts](std::optional<BatchResult> result, bool) {
         if (!result) {
-            messageBox(QStringLiteral("The command stopped on an unexpected error."), QString(),
+            messageBox(tr("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());

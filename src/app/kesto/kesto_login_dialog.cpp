@@ -16,13 +16,13 @@ namespace velquor::app {
 
 kestologin::kestologin(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
-    setWindowTitle(QStringLiteral("Kesto login"));
+    setWindowTitle(tr("Kesto login"));
     auto* user = registerControl(kLoginUserEdit, new QLineEdit(this));
     QLineEdit* password = addPasswordBox(kLoginPasswordEdit);
     for (QLineEdit* box : {user, password}) box->setMaxLength(kLoginTextLimit);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("User:"), user);
-    form->addRow(QStringLiteral("Password:"), password);
+    form->addRow(tr("User:"), user);
+    form->addRow(tr("Password:"), password);
     layOutForm(form, addOkCancelRow(kLoginOkButton, kLoginCancelButton, [this] { OnOK(); }));
     if (InputHistory::enabled()) {
         // The remembered name is filled in; the password, never kept, takes the focus.

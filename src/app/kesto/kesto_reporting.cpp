@@ -5,6 +5,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "app/core_texts.h"
+
 namespace velquor::app {
 
 ModalRunner execModal() {
@@ -47,13 +49,13 @@ void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {
 
 void GuiThreadPrompts::reportWithDetail(std::string_view text, std::string_view caption,
                                         std::string_view detail) {
-    ask(MessageRequest{fromBytes(text), fromBytes(caption), MessageButtons::Ok, MessageIcon::None,
-                       fromBytes(detail)});
+    ask(MessageRequest{coreText(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
+                       coreText(detail)});
 }
 
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
     const Answer answer = ask(
-        MessageRequest{fromBytes(question), fromBytes(provisioning::kesto_text::kAddDeviceCaption),
+        MessageRequest{coreText(question), coreText(provisioning::kesto_text::kAddDeviceCaption),
                        MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, QString()});
     switch (answer) {
         case Answer::Yes:
@@ -75,8 +77,8 @@ bool GuiThreadPrompts::askRetry(const std::string& server, const std::string& re
                                 std::string_view caption) {
     const std::string question =
         provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, server);
-    return ask(MessageRequest{fromBytes(question), fromBytes(caption), MessageButtons::RetryStop,
-                              MessageIcon::Warning, fromBytes(reason)}) == Answer::Retry;
+    return ask(MessageRequest{coreText(question), coreText(caption), MessageButtons::RetryStop,
+                              MessageIcon::Warning, coreText(reason)}) == Answer::Retry;
 }
 
 }  // namespace velquor::app

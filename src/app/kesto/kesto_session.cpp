@@ -9,7 +9,7 @@ std::optional<KestoSession> loadKestoSession(ControlWindow& window,
                                              const settings::SettingsPaths& paths) {
     auto loaded = settings::loadSettings({}, paths);
     if (!loaded) {
-        window.messageBox(QStringLiteral("The Kesto settings could not be read."), QString(),
+        window.messageBox(ControlWindow::tr("The Kesto settings could not be read."), QString(),
                           MessageButtons::Ok, MessageIcon::Warning,
                           QString::fromStdString(loaded.error().message));
         return std::nullopt;
@@ -19,7 +19,7 @@ std::optional<KestoSession> loadKestoSession(ControlWindow& window,
         warnings << QString::fromStdString(warning);
     }
     if (!warnings.isEmpty()) {
-        window.messageBox(QStringLiteral("Some Kesto settings were ignored."), QString(),
+        window.messageBox(ControlWindow::tr("Some Kesto settings were ignored."), QString(),
                           MessageButtons::Ok, MessageIcon::Warning, warnings.join('\n'));
     }
     return KestoSession{provisioning::endpointFromSettings(loaded->effective, paths),

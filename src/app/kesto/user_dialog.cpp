@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/core_texts.h"
 #include "app/kesto/kesto_reporting.h"
 #include "provisioning/kesto_operations.h"
 
@@ -14,14 +15,13 @@ namespace velquor::app {
 
 CUser::CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
-    setWindowTitle(
-        sessionTitle(QStringLiteral("User"), provisioning::kAdministratorName, m_endpoint));
+    setWindowTitle(sessionTitle(tr("User"), provisioning::kAdministratorName, m_endpoint));
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
-    form->addRow(QStringLiteral("Password:"), addPasswordBox(kUserPasswordEdit));
-    form->addRow(QStringLiteral("Confirm:"), addPasswordBox(kUserConfirmEdit));
-    QPushButton* add = addCommandButton(kAddUserButton, QStringLiteral("Add"));
-    QPushButton* remove = addCommandButton(kDeleteUserButton, QStringLiteral("Delete"));
+    form->addRow(tr("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
+    form->addRow(tr("Password:"), addPasswordBox(kUserPasswordEdit));
+    form->addRow(tr("Confirm:"), addPasswordBox(kUserConfirmEdit));
+    QPushButton* add = addCommandButton(kAddUserButton, tr("Add"));
+    QPushButton* remove = addCommandButton(kDeleteUserButton, tr("Delete"));
     layOutForm(form, buttonRow({add, remove}));
     connect(add, &QPushButton::clicked, this, &CUser::OnAddUser);
     connect(remove, &QPushButton::clicked, this, &CUser::OnDeleteUser);
@@ -49,8 +49,8 @@ void CUser::OnDeleteUser() {
     if (isBusy()) return;
     DoDataExchange();
     // A deleted account and its registrations cannot be brought back: ask first.
-    const QString question = QStringLiteral("Delete user %1?").arg(m_userName);
-    if (messageBox(question, fromBytes(provisioning::kesto_text::kDeleteUserCaption),
+    const QString question = tr("Delete user %1?").arg(m_userName);
+    if (messageBox(question, coreText(provisioning::kesto_text::kDeleteUserCaption),
                    MessageButtons::YesNoDefaultNo, MessageIcon::Question) != Answer::Yes) {
         return;
     }

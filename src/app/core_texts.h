@@ -1,0 +1,22 @@
+// The core's texts in the window's language. The core writes English and marks the texts a
+// person may read in the window (support/translatable.h); these look the English up in the
+// window's translation (context "core") and fill in the same arguments. A text with no entry,
+// such as a system's message, is shown as the core wrote it.
+#pragma once
+
+#include <QString>
+#include <string_view>
+
+#include "support/result.h"
+#include "support/translatable.h"
+
+namespace velquor::app {
+
+// A fixed text of the core ("Login failed!", "added"), or a product text whose "%s" the core
+// has filled ("00:11:22:33:44:55 add failed!"): the pattern is translated, the filling kept.
+QString coreText(std::string_view english);
+QString coreText(const support::Phrase& phrase);
+// An error's phrase when it has one, else its message as one of the texts above.
+QString coreText(const support::Error& error);
+
+}  // namespace velquor::app

@@ -1,0 +1,47 @@
+// Texts of the core that the window shows in the user's language. The core words everything
+// in English (the CLI, the reports and the CSV files never change with the language); a text
+// the window may show is marked where it is written, so that Qt's lupdate collects it:
+//
+//   VELQUOR_TR_NOOP("core", "Login failed!")           a fixed text; it stays a plain literal
+//   Phrase{VELQUOR_TR_NOOP("core", "row %1: no MAC address"), {"7"}}
+//                                                       a text with arguments %1..%9
+//
+// The context is always "core". The core never links Qt: the window looks the English
+// source up in its translation and fills the same arguments (app/core_texts.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Expands to its text alone; lupdate reads it as QT_TRANSLATE_NOOP(context, source).
+#define VELQUOR_TR_NOOP(context, source) source
+
+namespace velquor::support {
+
+// A marked pattern and the arguments for its %1..%9. Empty when a text has none: the window
+// then shows the English text as the core wrote it.
+struct Phrase {
+    const char* pattern = nullptr;
+    std::vector<std::string> arguments;
+
+    bool empty() const { return pattern == nullptr; }
+    // The English text: each %N replaced by argument N (a %N without one stays as it is).
+    std::string english() const {
+        std::string text;
+        if (pattern == nullptr) return text;
+        for (const char* at = pattern; *at != '\0'; ++at) {
+            if (at[0] == '%' && at[1] >= '1' && at[1] <= '9') {
+                const auto index = static_cast<std::size_t>(at[1] - '1');
+                if (index < arguments.size()) {
+                    text += arguments[index];
+                    ++at;
+                    continue;
+                }
+            }
+            text += *at;
+        }
+        return text;
+    }
+};
+
+}  // namespace velquor::support

@@ -1,0 +1,166 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="en">
+<context>
+    <name>velquor::app::CDevice</name>
+    <message numerus="yes">
+        <source>Deregister the %n device(s) of %1 from %2?</source>
+        <translation>
+            <numerusform>Deregister the %n devices of %1 from %2?</numerusform>
+            <numerusform>Deregister the %n devices of %1 from %2?</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::CVelquorDlg</name>
+    <message numerus="yes">
+        <source>%n file(s) will be replaced.</source>
+        <translation>
+            <numerusform>%n file will be replaced.</numerusform>
+            <numerusform>%n files will be replaced.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n encrypted copy(ies) in %1 from an earlier run stay(s) as it is and will not match the new files (no key is used this time).</source>
+        <translation>
+            <numerusform>%n encrypted copy in %1 from an earlier run stays as it is and will not match the new files (no key is used this time).</numerusform>
+            <numerusform>%n encrypted copies in %1 from an earlier run stay as they are and will not match the new files (no key is used this time).</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ControlWindow</name>
+    <message numerus="yes">
+        <source>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</source>
+        <translation>
+            <numerusform>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</numerusform>
+            <numerusform>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ResultsTableModel</name>
+    <message numerus="yes">
+        <source>%n device row(s)</source>
+        <translation>
+            <numerusform>%n device row</numerusform>
+            <numerusform>%n device rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n of %1 written (each with its encrypted copy in &quot;en&quot;).</source>
+        <translation>
+            <numerusform>%n of %1 written (with its encrypted copy in &quot;en&quot;).</numerusform>
+            <numerusform>%n of %1 written (each with its encrypted copy in &quot;en&quot;).</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty row(s) skipped: they hold no device.</source>
+        <translation>
+            <numerusform>%n empty row was skipped: they hold no device.</numerusform>
+            <numerusform>%n empty rows were skipped: they hold no device.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Cancelled: %n row(s) not processed.</source>
+        <translation>
+            <numerusform>Cancelled: %n row was not processed.</numerusform>
+            <numerusform>Cancelled: %n rows were not processed.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) failed:</source>
+        <translation>
+            <numerusform>%n row failed:</numerusform>
+            <numerusform>%n rows failed:</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) replaced by a later row with the same MAC:</source>
+        <translation>
+            <numerusform>%n row was replaced by a later row with the same MAC:</numerusform>
+            <numerusform>%n rows were replaced by a later row with the same MAC:</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) written with empty values:</source>
+        <translation>
+            <numerusform>%n row was written with empty values:</numerusform>
+            <numerusform>%n rows were written with empty values:</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty row(s) skipped</source>
+        <translation>
+            <numerusform>%n empty row skipped</numerusform>
+            <numerusform>%n empty rows skipped</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n MAC address(es) in %1</source>
+        <translation>
+            <numerusform>%n MAC address in %1</numerusform>
+            <numerusform>%n MAC addresses in %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty cell(s) skipped</source>
+        <translation>
+            <numerusform>%n empty cell skipped</numerusform>
+            <numerusform>%n empty cells skipped</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more failed rows</source>
+        <translation>
+            <numerusform>... and %n more failed rows</numerusform>
+            <numerusform>... and %n more failed rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more replaced rows</source>
+        <translation>
+            <numerusform>... and %n more replaced rows</numerusform>
+            <numerusform>... and %n more replaced rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more row(s)</source>
+        <translation>
+            <numerusform>... and %n more row</numerusform>
+            <numerusform>... and %n more rows</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ResultsView</name>
+    <message numerus="yes">
+        <source>Copy selected (%n)</source>
+        <translation>
+            <numerusform>Copy selected (%n)</numerusform>
+            <numerusform>Copy selected (%n)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save selected (%n)…</source>
+        <translation>
+            <numerusform>Save selected (%n)…</numerusform>
+            <numerusform>Save selected (%n)…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy shown (%n)</source>
+        <translation>
+            <numerusform>Copy shown (%n)</numerusform>
+            <numerusform>Copy shown (%n)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save shown (%n)…</source>
+        <translation>
+            <numerusform>Save shown (%n)…</numerusform>
+            <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>

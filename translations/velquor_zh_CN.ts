@@ -1,0 +1,864 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en">
+<context>
+    <name>core</name>
+    <message>
+        <source>The generation stopped unexpectedly.</source>
+        <translation>生成意外中止。</translation>
+    </message>
+    <message>
+        <source>written</source>
+        <translation>已写入</translation>
+    </message>
+    <message>
+        <source>replaced</source>
+        <translation>已替换</translation>
+    </message>
+    <message>
+        <source>checked</source>
+        <translation>已检查</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>未知</translation>
+    </message>
+    <message>
+        <source>added</source>
+        <translation>已添加</translation>
+    </message>
+    <message>
+        <source>skipped</source>
+        <translation>已跳过</translation>
+    </message>
+    <message>
+        <source>deleted</source>
+        <translation>已删除</translation>
+    </message>
+    <message>
+        <source>not sent</source>
+        <translation>未发送</translation>
+    </message>
+    <message>
+        <source>unknown (sent, no reply)</source>
+        <translation>未知（已发送，无应答）</translation>
+    </message>
+    <message>
+        <source>Login</source>
+        <translation>登录</translation>
+    </message>
+    <message>
+        <source>Login failed!</source>
+        <translation>登录失败！</translation>
+    </message>
+    <message>
+        <source>Add user</source>
+        <translation>添加用户</translation>
+    </message>
+    <message>
+        <source>Password different! </source>
+        <translation>两次输入的密码不一致！</translation>
+    </message>
+    <message>
+        <source>Add user successed!</source>
+        <translation>添加用户成功！</translation>
+    </message>
+    <message>
+        <source>Add user failed!</source>
+        <translation>添加用户失败！</translation>
+    </message>
+    <message>
+        <source>Delete user</source>
+        <translation>删除用户</translation>
+    </message>
+    <message>
+        <source>Delete user successed!</source>
+        <translation>删除用户成功！</translation>
+    </message>
+    <message>
+        <source>Delete user failed!</source>
+        <translation>删除用户失败！</translation>
+    </message>
+    <message>
+        <source>ChangePassword</source>
+        <translation>修改密码</translation>
+    </message>
+    <message>
+        <source>password not eque</source>
+        <translation>两次输入的密码不一致</translation>
+    </message>
+    <message>
+        <source>ChangePassword successed! </source>
+        <translation>修改密码成功！</translation>
+    </message>
+    <message>
+        <source>ChangePasswordr failed !</source>
+        <translation>修改密码失败！</translation>
+    </message>
+    <message>
+        <source>Add device</source>
+        <translation>添加设备</translation>
+    </message>
+    <message>
+        <source>Replace device</source>
+        <translation>替换设备</translation>
+    </message>
+    <message>
+        <source>Delete device</source>
+        <translation>删除设备</translation>
+    </message>
+    <message>
+        <source>Add device completely!</source>
+        <translation>添加设备完成！</translation>
+    </message>
+    <message>
+        <source>Delete device completely!</source>
+        <translation>删除设备完成！</translation>
+    </message>
+    <message>
+        <source>%s exist,replace it?</source>
+        <translation>%s 已存在，是否替换？</translation>
+    </message>
+    <message>
+        <source>%s add failed!</source>
+        <translation>%s 添加失败！</translation>
+    </message>
+    <message>
+        <source>%s replace failed!</source>
+        <translation>%s 替换失败！</translation>
+    </message>
+    <message>
+        <source>%s delete failed!</source>
+        <translation>%s 删除失败！</translation>
+    </message>
+    <message>
+        <source>The server %s is not answering</source>
+        <translation>服务器 %s 无响应</translation>
+    </message>
+    <message>
+        <source>The command stopped on an unexpected error.</source>
+        <translation>命令因意外错误而中止。</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::CChangePassword</name>
+    <message>
+        <source>Changing the password…</source>
+        <translation>正在修改密码…</translation>
+    </message>
+    <message>
+        <source>Change password</source>
+        <translation>修改密码</translation>
+    </message>
+    <message>
+        <source>New password:</source>
+        <translation>新密码：</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>确认密码：</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::CDevice</name>
+    <message>
+        <source>Device</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Change password</source>
+        <translation>修改密码</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>MAC file:</source>
+        <translation>MAC 文件：</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>服务器：</translation>
+    </message>
+    <message>
+        <source>Spreadsheets|*.xlsx;*.xlsm;*.csv|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>电子表格|*.xlsx;*.xlsm;*.csv|</translation>
+    </message>
+    <message numerus="yes">
+        <source>Deregister the %n device(s) of %1 from %2?</source>
+        <translation>
+            <numerusform>要从 %2 注销 %1 中的 %n 台设备吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The command stopped on an unexpected error.</source>
+        <translation>命令因意外错误而中止。</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::CUser</name>
+    <message>
+        <source>Adding the user…</source>
+        <translation>正在添加用户…</translation>
+    </message>
+    <message>
+        <source>Deleting the user…</source>
+        <translation>正在删除用户…</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>用户</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>用户名：</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>确认密码：</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Delete user %1?</source>
+        <translation>要删除用户 %1 吗？</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::CVelquorDlg</name>
+    <message>
+        <source>Encrypting…</source>
+        <translation>正在加密…</translation>
+    </message>
+    <message>
+        <source>Decrypting…</source>
+        <translation>正在解密…</translation>
+    </message>
+    <message>
+        <source>Computing the MD5 digest…</source>
+        <translation>正在计算 MD5 值…</translation>
+    </message>
+    <message>
+        <source>Please fill in the %1 field first.</source>
+        <translation>请先填写“%1”。</translation>
+    </message>
+    <message>
+        <source>Generating the device configurations…</source>
+        <translation>正在生成设备配置文件…</translation>
+    </message>
+    <message>
+        <source>Generate anyway?</source>
+        <translation>仍要生成吗？</translation>
+    </message>
+    <message>
+        <source>No input file chosen: choose one with the Browse button first.</source>
+        <translation>未选择输入文件：请先用“浏览”按钮选择一个文件。</translation>
+    </message>
+    <message>
+        <source>Configuration files|*.xml|All files|*|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>配置文件|*.xml|所有文件|*|</translation>
+    </message>
+    <message>
+        <source>XML templates|*.xml|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>XML 模板|*.xml|</translation>
+    </message>
+    <message>
+        <source>Spreadsheets|*.xlsx;*.xlsm;*.csv|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>电子表格|*.xlsx;*.xlsm;*.csv|</translation>
+    </message>
+    <message>
+        <source>All files|*|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>所有文件|*|</translation>
+    </message>
+    <message>
+        <source>Velquor</source>
+        <translation>Velquor</translation>
+    </message>
+    <message>
+        <source>Encrypt Configuration</source>
+        <translation>配置文件加密</translation>
+    </message>
+    <message>
+        <source>Input File :</source>
+        <translation>输入文件：</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>AES Key:</source>
+        <translation>AES 密钥：</translation>
+    </message>
+    <message>
+        <source>Decrypt</source>
+        <translation>解密</translation>
+    </message>
+    <message>
+        <source>Encrypt</source>
+        <translation>加密</translation>
+    </message>
+    <message>
+        <source>MAC-CFG</source>
+        <translation>MAC 批量配置</translation>
+    </message>
+    <message>
+        <source>Template:</source>
+        <translation>模板：</translation>
+    </message>
+    <message>
+        <source>MAC-ACCOUNT:</source>
+        <translation>MAC 账号表：</translation>
+    </message>
+    <message>
+        <source>AES Key</source>
+        <translation>AES 密钥</translation>
+    </message>
+    <message>
+        <source>Out put path:</source>
+        <translation>输出路径：</translation>
+    </message>
+    <message>
+        <source>Generate</source>
+        <translation>生成</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>File:</source>
+        <translation>文件：</translation>
+    </message>
+    <message>
+        <source>MD5:</source>
+        <translation>MD5：</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>Generate MD5</source>
+        <translation>计算 MD5</translation>
+    </message>
+    <message>
+        <source>KESTO</source>
+        <translation>KESTO</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Forget history</source>
+        <translation>清除历史记录</translation>
+    </message>
+    <message>
+        <source>Select dir</source>
+        <translation>选择目录</translation>
+    </message>
+    <message>
+        <source>MAC-ACCOUNT</source>
+        <translation>MAC 账号表</translation>
+    </message>
+    <message>
+        <source>Template</source>
+        <translation>模板</translation>
+    </message>
+    <message>
+        <source>Out put path</source>
+        <translation>输出路径</translation>
+    </message>
+    <message>
+        <source>Success !</source>
+        <translation>成功！</translation>
+    </message>
+    <message>
+        <source>Every row, with its reason, is in the results view.</source>
+        <translation>每一行及其原因都列在结果窗口中。</translation>
+    </message>
+    <message>
+        <source>The AES key is empty: the all-zero key will be used.</source>
+        <translation>AES 密钥为空：将使用全零密钥。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) will be replaced.</source>
+        <translation>
+            <numerusform>将替换 %n 个文件。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n encrypted copy(ies) in %1 from an earlier run stay(s) as it is and will not match the new files (no key is used this time).</source>
+        <translation>
+            <numerusform>%1 中上次生成的 %n 个加密副本将保持不变，与新文件不再对应（本次未使用密钥）。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The result does not look like a configuration file: the key may be wrong. Write it anyway?</source>
+        <translation>解密结果不像配置文件：密钥可能不正确。仍要写入吗？</translation>
+    </message>
+    <message>
+        <source>%1 does not look like a configuration file: it may be encrypted already. Encrypt it anyway?</source>
+        <translation>%1 不像配置文件：它可能已经加密过。仍要加密吗？</translation>
+    </message>
+    <message>
+        <source>Yes replaces %1; No keeps it as it is.</source>
+        <translation>选“是”将替换 %1；选“否”则保持原样。</translation>
+    </message>
+    <message>
+        <source>The remembered inputs were not used.</source>
+        <translation>未使用记住的输入内容。</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ControlWindow</name>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</source>
+        <translation>
+            <numerusform>%n 个失败中有 %1 个未单独弹出提示：每一行及其原因都列在结果窗口中。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The Kesto settings could not be read.</source>
+        <translation>无法读取 Kesto 设置。</translation>
+    </message>
+    <message>
+        <source>Some Kesto settings were ignored.</source>
+        <translation>部分 Kesto 设置已被忽略。</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::JobProgressDialog</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Cancelling…</source>
+        <translation>正在取消…</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ProgressTask</name>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 / %2</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::QtPrompter</name>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ResultsTableModel</name>
+    <message>
+        <source>%1 %2</source>
+        <comment>a count and its outcome: 295 added</comment>
+        <translation>%2 %1</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <comment>between the counts of two outcomes</comment>
+        <translation>，</translation>
+    </message>
+    <message>
+        <source>%1; %2</source>
+        <comment>two parts of a run&apos;s summary</comment>
+        <translation>%1；%2</translation>
+    </message>
+    <message>
+        <source>row %1: %2, with %3 empty</source>
+        <translation>第 %1 行：%2，其中 %3 为空</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n device row(s)</source>
+        <translation>
+            <numerusform>%n 个设备行</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n of %1 written (each with its encrypted copy in &quot;en&quot;).</source>
+        <translation>
+            <numerusform>%1中已写入 %n 行（每行的加密副本在“en”目录中）。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 of %2 written.</source>
+        <comment>3 of 5 device rows written.</comment>
+        <translation>%2中已写入 %1 行。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty row(s) skipped: they hold no device.</source>
+        <translation>
+            <numerusform>已跳过 %n 个空行：其中没有设备。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Cancelled: %n row(s) not processed.</source>
+        <translation>
+            <numerusform>已取消：%n 行未处理。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) failed:</source>
+        <translation>
+            <numerusform>%n 行失败：</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more failed rows</source>
+        <translation>
+            <numerusform>……另有 %n 个失败行</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) replaced by a later row with the same MAC:</source>
+        <translation>
+            <numerusform>%n 行被后面相同 MAC 的行替换：</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more replaced rows</source>
+        <translation>
+            <numerusform>……另有 %n 个被替换的行</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) written with empty values:</source>
+        <translation>
+            <numerusform>%n 行写入时含有空值：</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>... and %n more row(s)</source>
+        <translation>
+            <numerusform>……另有 %n 行</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The files may not have reached the disk: %1</source>
+        <translation>文件可能尚未写入磁盘：%1</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <comment>rows, then their outcomes</comment>
+        <translation>%1：%2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty row(s) skipped</source>
+        <translation>
+            <numerusform>已跳过 %n 个空行</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Folder: %1 (encrypted copies in en/)</source>
+        <translation>目录：%1（加密副本在 en/ 中）</translation>
+    </message>
+    <message>
+        <source>Folder: %1</source>
+        <translation>目录：%1</translation>
+    </message>
+    <message>
+        <source>%1. %2</source>
+        <comment>the counts, then where the files are</comment>
+        <translation>%1。%2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n MAC address(es) in %1</source>
+        <translation>
+            <numerusform>%1 中的 %n 个 MAC 地址</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty cell(s) skipped</source>
+        <translation>
+            <numerusform>已跳过 %n 个空单元格</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <comment>a batch that was stopped</comment>
+        <translation>已取消</translation>
+    </message>
+    <message>
+        <source>%1.</source>
+        <comment>the end of a summary sentence</comment>
+        <translation>%1。</translation>
+    </message>
+    <message>
+        <source>Generate — results</source>
+        <translation>生成 — 结果</translation>
+    </message>
+    <message>
+        <source>Row</source>
+        <translation>行</translation>
+    </message>
+    <message>
+        <source>Delete device — results</source>
+        <translation>删除设备 — 结果</translation>
+    </message>
+    <message>
+        <source>Add device — results</source>
+        <translation>添加设备 — 结果</translation>
+    </message>
+    <message>
+        <source>Cell</source>
+        <translation>单元格</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>Outcome</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>原因</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ResultsView</name>
+    <message>
+        <source>Failures only</source>
+        <translation>只看失败项</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Save the report</source>
+        <translation>保存报告</translation>
+    </message>
+    <message>
+        <source>The report was not saved.</source>
+        <translation>报告未保存。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy selected (%n)</source>
+        <translation>
+            <numerusform>复制所选（%n）</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save selected (%n)…</source>
+        <translation>
+            <numerusform>保存所选（%n）…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Copy shown (%n)</source>
+        <translation>
+            <numerusform>复制显示的（%n）</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Save shown (%n)…</source>
+        <translation>
+            <numerusform>保存显示的（%n）…</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Copy all</source>
+        <translation>全部复制</translation>
+    </message>
+    <message>
+        <source>Save all…</source>
+        <translation>全部保存…</translation>
+    </message>
+    <message>
+        <source>%1 already exists. Replace it?</source>
+        <translation>%1 已存在。要替换吗？</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Spreadsheet workbooks (*.xlsx)</source>
+        <translation>电子表格工作簿 (*.xlsx)</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::SettingsDialog</name>
+    <message>
+        <source>Kesto server settings of this user, saved in %1. An empty field takes the value shown in grey (the system file&apos;s or the built-in one).</source>
+        <translation>当前用户的 Kesto 服务器设置，保存在 %1。留空的字段使用灰色显示的值（系统配置文件中的值或内置默认值）。</translation>
+    </message>
+    <message>
+        <source>The settings could not be read; fields left empty.</source>
+        <translation>无法读取设置，各字段留空。</translation>
+    </message>
+    <message>
+        <source>The settings were not saved.</source>
+        <translation>设置未保存。</translation>
+    </message>
+    <message>
+        <source>CA certificate</source>
+        <translation>CA 证书</translation>
+    </message>
+    <message>
+        <source>Connecting to %1…</source>
+        <translation>正在连接 %1…</translation>
+    </message>
+    <message>
+        <source>No connection to %1.</source>
+        <translation>无法连接到 %1。</translation>
+    </message>
+    <message>
+        <source>The test stopped on an unexpected error.</source>
+        <translation>测试因意外错误而中止。</translation>
+    </message>
+    <message>
+        <source>The connection to %1 works.</source>
+        <translation>与 %1 的连接正常。</translation>
+    </message>
+    <message>
+        <source>Server address:</source>
+        <translation>服务器地址：</translation>
+    </message>
+    <message>
+        <source>Ports (login, account, device):</source>
+        <translation>端口（登录、账号、设备）：</translation>
+    </message>
+    <message>
+        <source>CA certificate file:</source>
+        <translation>CA 证书文件：</translation>
+    </message>
+    <message>
+        <source>Connect time-out (seconds):</source>
+        <translation>连接超时（秒）：</translation>
+    </message>
+    <message>
+        <source>Exchange time-out (seconds):</source>
+        <translation>应答超时（秒）：</translation>
+    </message>
+    <message>
+        <source>Device requests at once:</source>
+        <translation>同时发送的设备请求数：</translation>
+    </message>
+    <message>
+        <source>Certificate: %1</source>
+        <translation>证书：%1</translation>
+    </message>
+    <message>
+        <source>Names: %1</source>
+        <translation>名称：%1</translation>
+    </message>
+    <message>
+        <source>Issued by: %1</source>
+        <translation>颁发者：%1</translation>
+    </message>
+    <message>
+        <source>Valid until: %1</source>
+        <translation>有效期至：%1</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>Test connection</source>
+        <translation>测试连接</translation>
+    </message>
+    <message>
+        <source>system file</source>
+        <translation>系统配置文件</translation>
+    </message>
+    <message>
+        <source>built in</source>
+        <translation>内置默认值</translation>
+    </message>
+    <message>
+        <source>cacert.pem here, then velquor/cacert.pem in the configuration folders</source>
+        <translation>先找当前目录下的 cacert.pem，再找配置目录中的 velquor/cacert.pem</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <comment>a value and where it comes from</comment>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <comment>a field&apos;s label and the value typed in it</comment>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <source>The desktop&apos;s language</source>
+        <translation>跟随桌面语言</translation>
+    </message>
+    <message>
+        <source>The language takes effect the next time Velquor starts.</source>
+        <translation>语言设置在下次启动 Velquor 时生效。</translation>
+    </message>
+    <message>
+        <source>Window language:</source>
+        <translation>界面语言：</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::kestologin</name>
+    <message>
+        <source>Logging in…</source>
+        <translation>正在登录…</translation>
+    </message>
+    <message>
+        <source>Kesto login</source>
+        <translation>Kesto 登录</translation>
+    </message>
+    <message>
+        <source>User:</source>
+        <translation>用户名：</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+</context>
+</TS>
