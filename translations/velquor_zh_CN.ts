@@ -442,6 +442,14 @@
         <source>The remembered inputs were not used.</source>
         <translation>未使用记住的输入内容。</translation>
     </message>
+    <message>
+        <source>Forget the remembered folders and inputs?</source>
+        <translation>清除记住的文件夹和输入内容？</translation>
+    </message>
+    <message>
+        <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
+        <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
@@ -657,13 +665,15 @@
         <source>Reason</source>
         <translation>原因</translation>
     </message>
+    <message numerus="yes">
+        <source>%n written with empty cells</source>
+        <translation>
+            <numerusform>%n 个写入时有空单元格</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
-    <message>
-        <source>Failures only</source>
-        <translation>只看失败项</translation>
-    </message>
     <message>
         <source>Close</source>
         <translation>关闭</translation>
@@ -719,6 +729,10 @@
     <message>
         <source>Spreadsheet workbooks (*.xlsx)</source>
         <translation>电子表格工作簿 (*.xlsx)</translation>
+    </message>
+    <message>
+        <source>Problems only</source>
+        <translation>只看问题项</translation>
     </message>
 </context>
 <context>
@@ -840,6 +854,36 @@
     <message>
         <source>Window language:</source>
         <translation>界面语言：</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 does not answer on %n of its three ports.</source>
+        <translation>
+            <numerusform>%1 的三个端口中有 %n 个无应答。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Login port %1: works</source>
+        <translation>登录端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Login port %1: %2</source>
+        <translation>登录端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Account port %1: works</source>
+        <translation>账号端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Account port %1: %2</source>
+        <translation>账号端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Device port %1: works</source>
+        <translation>设备端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Device port %1: %2</source>
+        <translation>设备端口 %1：%2</translation>
     </message>
 </context>
 <context>

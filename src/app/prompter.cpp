@@ -3,9 +3,15 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSpacerItem>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -102,12 +108,41 @@ QString qtPatternList(const QString& pairedPatterns) {
     return globs.join(' ');
 }
 
+// Room the title bar takes beside its caption (icon, buttons), and the box beside its text
+// (icon column, margins), in pixels.
+constexpr int kTitleBarExtra = 140;
+constexpr int kTextColumnExtra = 180;
+
+// A box wide enough for its caption in the title bar and for the longest unbroken run of its
+// detail (a path, an address), up to most of the screen: the box would otherwise cut the
+// caption and break a path anywhere in its middle.
+void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) {
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    int wanted = QFontMetrics(titleFont).horizontalAdvance(request.caption) + kTitleBarExtra;
+    const QFontMetrics metrics(box.font());
+    static const QRegularExpression kSpaces(QStringLiteral("\\s+"));
+    for (const QString& run : request.details.split(kSpaces, Qt::SkipEmptyParts)) {
+        wanted = std::max(wanted, metrics.horizontalAdvance(run) + kTextColumnExtra);
+    }
+    const QScreen* screen = box.parentWidget() != nullptr ? box.parentWidget()->screen()
+                                                          : QGuiApplication::primaryScreen();
+    if (screen != nullptr) wanted = std::min(wanted, screen->availableGeometry().width() * 9 / 10);
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) return;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
-    if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    if (!request.details.isEmpty()) {
+        box.setInformativeText(request.details);
+        widenForCaptionAndDetails(box, request);
+    }
     if (request.buttons == MessageButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);

@@ -278,7 +278,8 @@ private slots:
         controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("pw");
         QVERIFY(runAndWait(login, kLoginOkButton));
         QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
-        QCOMPARE(deviceTitle, QStringLiteral("Device — hank @ localhost"));
+        QCOMPARE(deviceTitle,
+                 QStringLiteral("Device — hank @ localhost:%1").arg(server.ports()[2]));
 
         prompter.clearRecords();
         home.write(server, "127.0.0.1");
