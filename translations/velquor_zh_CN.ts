@@ -147,6 +147,114 @@
         <source>The command stopped on an unexpected error.</source>
         <translation>命令因意外错误而中止。</translation>
     </message>
+    <message>
+        <source>row %1: %2, with %3 empty</source>
+        <translation>第 %1 行：%2，%3 为空</translation>
+    </message>
+    <message>
+        <source>row %1: the plain file was written, but not its encrypted copy: %2</source>
+        <translation>第 %1 行：已写入明文文件，但未写入其加密副本：%2</translation>
+    </message>
+    <message>
+        <source>row %1: the same MAC as row %2; this row&apos;s values were kept</source>
+        <translation>第 %1 行：与第 %2 行的 MAC 相同；保留本行的值</translation>
+    </message>
+    <message>
+        <source>%1 (row %2: the same MAC as row %3; this row&apos;s values were kept)</source>
+        <translation>%1（第 %2 行：与第 %3 行的 MAC 相同；保留本行的值）</translation>
+    </message>
+    <message>
+        <source>row %1: replaced by row %2, which has the same MAC %3</source>
+        <translation>第 %1 行：被第 %2 行替换，两行的 MAC 同为 %3</translation>
+    </message>
+    <message>
+        <source>not written: the run was cancelled</source>
+        <translation>未写入：本次运行已取消</translation>
+    </message>
+    <message>
+        <source>the server does not accept this MAC address, or the login has expired or the server restarted: log in again</source>
+        <translation>服务器不接受此 MAC 地址，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the registration belongs to another user, or the login has expired or the server restarted: log in again</source>
+        <translation>该注册属于其他用户，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the login has expired or the server restarted: log in again (or the MAC address is not registered to this user)</source>
+        <translation>登录已过期或服务器已重启：请重新登录（或该 MAC 地址未注册到此用户）</translation>
+    </message>
+    <message>
+        <source>the MAC address is not registered to this user, or the login has expired or the server restarted: log in again</source>
+        <translation>该 MAC 地址未注册到此用户，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the login has expired or the server restarted: log in again</source>
+        <translation>登录已过期或服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>cancelled before it was sent</source>
+        <translation>发送前已取消</translation>
+    </message>
+    <message>
+        <source>not sent: %1 (%2)</source>
+        <translation>未发送：%1（%2）</translation>
+    </message>
+    <message>
+        <source>the server replied &quot;%1&quot;: %2</source>
+        <translation>服务器应答“%1”：%2</translation>
+    </message>
+    <message>
+        <source>abandoned at the cancel</source>
+        <translation>取消时已放弃</translation>
+    </message>
+    <message>
+        <source>abandoned when the batch stopped</source>
+        <translation>批处理停止时已放弃</translation>
+    </message>
+    <message>
+        <source>sent, but no reply: %1</source>
+        <translation>已发送，但没有应答：%1</translation>
+    </message>
+    <message>
+        <source>registered to another account</source>
+        <translation>已注册到其他账号</translation>
+    </message>
+    <message>
+        <source>already registered; not replaced, the batch ended</source>
+        <translation>已注册；未替换，批处理已结束</translation>
+    </message>
+    <message>
+        <source>already registered; not replaced</source>
+        <translation>已注册；未替换</translation>
+    </message>
+    <message>
+        <source>already registered</source>
+        <translation>已注册</translation>
+    </message>
+    <message>
+        <source>not logged in from this address (the login expired, the password was changed or the server restarted): log in again</source>
+        <translation>未从此地址登录（登录已过期、密码已更改或服务器已重启）：请重新登录</translation>
+    </message>
+    <message>
+        <source>the server could not do it now and changed nothing: try again later</source>
+        <translation>服务器目前无法执行，未做任何更改：请稍后重试</translation>
+    </message>
+    <message>
+        <source>the server does not accept the name, MAC address or password as given</source>
+        <translation>服务器不接受所给的名称、MAC 地址或密码</translation>
+    </message>
+    <message>
+        <source>%1 (it replied &quot;%2&quot;)</source>
+        <translation>%1（服务器应答“%2”）</translation>
+    </message>
+    <message>
+        <source>the server refused the request (it replied &quot;%1&quot;)</source>
+        <translation>服务器拒绝了请求（应答“%1”）</translation>
+    </message>
+    <message>
+        <source>this server does not list devices</source>
+        <translation>此服务器不支持列出设备</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

@@ -61,7 +61,9 @@ QString coreText(const support::Phrase& phrase) {
         if (text[at] == '%' && digit >= '1' && digit <= '9') {
             const auto index = static_cast<std::size_t>(digit.unicode() - '1');
             if (index < phrase.arguments.size()) {
-                filled += fromUtf8(phrase.arguments[index]);
+                const std::string& argument = phrase.arguments[index];
+                const bool marked = (phrase.markedArguments >> index) & 1u;
+                filled += marked ? coreText(std::string_view(argument)) : fromUtf8(argument);
                 ++at;
                 continue;
             }
@@ -73,6 +75,11 @@ QString coreText(const support::Phrase& phrase) {
 
 QString coreText(const support::Error& error) {
     return error.phrase.empty() ? coreText(error.message) : coreText(error.phrase);
+}
+
+QString coreReason(const std::string& english, const support::Phrase& phrase) {
+    if (!phrase.empty() && phrase.english() == english) return coreText(phrase);
+    return coreText(std::string_view(english));
 }
 
 }  // namespace velquor::app

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 #include <string_view>
 
 #include "support/result.h"
@@ -18,5 +19,8 @@ QString coreText(std::string_view english);
 QString coreText(const support::Phrase& phrase);
 // An error's phrase when it has one, else its message as one of the texts above.
 QString coreText(const support::Error& error);
+// A row's reason: its phrase when it has one that still says the English, else the English as
+// one of the texts above (a phrase the English was changed after is not used).
+QString coreReason(const std::string& english, const support::Phrase& phrase);
 
 }  // namespace velquor::app

@@ -85,7 +85,7 @@ QString listedRows(const generator::GenerationReport& report,
 }
 
 QString rowReason(const generator::DeviceResult& device) {
-    return coreText(device.reason);
+    return coreReason(device.reason, device.reasonPhrase);
 }
 
 QString emptyValuesLine(const generator::DeviceResult& device) {
@@ -212,10 +212,10 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
-        results.rows.push_back(ResultRow{device.row, QString::number(device.row),
-                                         fromUtf8(device.mac),
-                                         coreText(generator::outcomeName(device.outcome)),
-                                         coreText(device.reason), isGenerationProblem(device)});
+        results.rows.push_back(ResultRow{
+            device.row, QString::number(device.row), fromUtf8(device.mac),
+            coreText(generator::outcomeName(device.outcome)),
+            coreReason(device.reason, device.reasonPhrase), isGenerationProblem(device)});
     }
     results.report = generator::generationReportTable(report);
     return results;
@@ -234,7 +234,7 @@ RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
         results.rows.push_back(ResultRow{
             result.row, fromUtf8(sheet::cellName(result.row, result.column)),
             fromUtf8(result.macAddress), coreText(provisioning::outcomeName(result.outcome)),
-            coreText(result.reason), isDeviceFailure(result.outcome)});
+            coreReason(result.reason, result.reasonPhrase), isDeviceFailure(result.outcome)});
     }
     results.report = provisioning::resultsTable(summary);
     return results;

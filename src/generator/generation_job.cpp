@@ -34,13 +34,14 @@ bool hasEmptyValues(const DeviceResult& device) {
 }
 
 // "row 3: written, with UserID, Password empty"
-std::string emptyValuesNote(const DeviceResult& device) {
+support::Phrase emptyValuesNote(const DeviceResult& device) {
     std::string names;
     for (const std::string& name : device.emptyElements) {
         names += names.empty() ? name : ", " + name;
     }
-    return "row " + std::to_string(device.row) + ": " + outcomeName(device.outcome) + ", with " +
-           names + " empty";
+    return support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2, with %3 empty"),
+                           {std::to_string(device.row), outcomeName(device.outcome), names},
+                           support::markedArgument(2)};
 }
 
 }  // namespace
@@ -209,8 +210,11 @@ public:
         if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
         if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
             result.outcome = DeviceOutcome::Failed;
-            result.reason = prefix + "the plain file was written, but not its encrypted copy: " +
-                            copied.error().message;
+            result.setReason(support::Phrase{
+                VELQUOR_TR_NOOP("core",
+                                "row %1: the plain file was written, but not its encrypted copy: "
+                                "%2"),
+                {std::to_string(row.sheetRow), copied.error().message}});
             return result;
         }
         result.encryptedFile = encrypted.string();
@@ -219,7 +223,7 @@ public:
 
 private:
     static DeviceResult withEmptyValuesNoted(DeviceResult result) {
-        if (hasEmptyValues(result)) result.reason = emptyValuesNote(result);
+        if (hasEmptyValues(result)) result.setReason(emptyValuesNote(result));
         return result;
     }
 
@@ -251,12 +255,24 @@ void markDuplicates(GenerationReport& report) {
             replaced.outcome == DeviceOutcome::Checked) {
             replaced.outcome = DeviceOutcome::Superseded;
         }
-        const std::string note = "row " + std::to_string(device.row) + ": the same MAC as row " +
-                                 std::to_string(replaced.row) + "; this row's values were kept";
-        device.reason = device.reason.empty() ? note : device.reason + " (" + note + ")";
+        const std::string row = std::to_string(device.row);
+        const std::string earlierRow = std::to_string(replaced.row);
+        if (device.reason.empty()) {
+            device.setReason(support::Phrase{
+                VELQUOR_TR_NOOP("core",
+                                "row %1: the same MAC as row %2; this row's values were kept"),
+                {row, earlierRow}});
+        } else {
+            device.setReason(support::Phrase{
+                VELQUOR_TR_NOOP("core",
+                                "%1 (row %2: the same MAC as row %3; this row's values were kept)"),
+                {device.reason, row, earlierRow},
+                support::markedArgument(1)});
+        }
         if (replaced.reason.empty() || replaced.outcome == DeviceOutcome::Superseded) {
-            replaced.reason = "row " + std::to_string(replaced.row) + ": replaced by row " +
-                              std::to_string(device.row) + ", which has the same MAC " + device.mac;
+            replaced.setReason(support::Phrase{
+                VELQUOR_TR_NOOP("core", "row %1: replaced by row %2, which has the same MAC %3"),
+                {earlierRow, row, device.mac}});
         }
         earlier->second = i;
     }
@@ -309,7 +325,8 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             skipped.row = row->sheetRow;
             skipped.mac = row->cells.empty() ? std::string() : row->cells.front();
             skipped.outcome = DeviceOutcome::Cancelled;
-            skipped.reason = "not written: the run was cancelled";
+            skipped.setReason(
+                support::Phrase{VELQUOR_TR_NOOP("core", "not written: the run was cancelled"), {}});
             report.devices.push_back(std::move(skipped));
             continue;
         }
@@ -357,7 +374,7 @@ std::string emptyValuesText(const GenerationReport& report) {
     std::size_t listed = 0;
     for (const DeviceResult& device : report.devices) {
         if (!hasEmptyValues(device) || listed == kListedRows) continue;
-        text += "\n- " + emptyValuesNote(device);
+        text += "\n- " + emptyValuesNote(device).english();
         ++listed;
     }
     if (rows > listed) text += "\n... and " + plural(rows - listed, "more row", "more rows");

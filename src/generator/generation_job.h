@@ -41,9 +41,16 @@ struct DeviceResult {
     DeviceOutcome outcome = DeviceOutcome::Failed;
     // Why the row failed, or a note for a row that was fine (a duplicate MAC, empty values).
     std::string reason;
+    // The reason as a marked pattern and its arguments, when the window can word it.
+    support::Phrase reasonPhrase{};
     // The elements the row's file carries empty ("UserID", "Password", ...): written as asked,
     // but worth a warning. Empty for a row that failed before its values were applied.
     std::vector<std::string> emptyElements;
+
+    void setReason(support::Phrase phrase) {
+        reason = phrase.english();
+        reasonPhrase = std::move(phrase);
+    }
 };
 
 struct GenerationReport {

@@ -24,15 +24,14 @@ namespace velquor::provisioning {
 
 namespace {
 
+using support::Phrase;
+
 // How long the calling thread waits for a result before looking at the stop request again.
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
 
 // Once the server has answered in this batch, this many exchanges in a row that do not reach
 // it mean it has stopped answering; before its first answer, one is enough.
 constexpr int kSilentStreakAfterAnswers = 3;
-
-constexpr std::string_view kLogInAgain =
-    "the login has expired or the server restarted: log in again";
 
 std::string_view operationCode(DeviceOperation operation) {
     switch (operation) {
@@ -48,22 +47,29 @@ std::string_view operationCode(DeviceOperation operation) {
 
 // What a refusal most likely means for this request. While nothing of the batch has been
 // accepted, a refused "ADD" is almost always a login the server no longer knows.
-std::string likelyCauses(DeviceOperation operation, bool anythingAccepted) {
+const char* likelyCauses(DeviceOperation operation, bool anythingAccepted) {
     switch (operation) {
         case DeviceOperation::Add:
-            if (!anythingAccepted) return std::string(kLogInAgain);
-            return "the server does not accept this MAC address, or " + std::string(kLogInAgain);
+            if (!anythingAccepted) break;
+            return VELQUOR_TR_NOOP("core",
+                                   "the server does not accept this MAC address, or the login "
+                                   "has expired or the server restarted: log in again");
         case DeviceOperation::Replace:
-            return "the registration belongs to another user, or " + std::string(kLogInAgain);
+            return VELQUOR_TR_NOOP("core",
+                                   "the registration belongs to another user, or the login has "
+                                   "expired or the server restarted: log in again");
         case DeviceOperation::Delete:
             if (!anythingAccepted) {
-                return std::string(kLogInAgain) +
-                       " (or the MAC address is not registered to "
-                       "this user)";
+                return VELQUOR_TR_NOOP("core",
+                                       "the login has expired or the server restarted: log in "
+                                       "again (or the MAC address is not registered to this "
+                                       "user)");
             }
-            return "the MAC address is not registered to this user, or " + std::string(kLogInAgain);
+            return VELQUOR_TR_NOOP("core",
+                                   "the MAC address is not registered to this user, or the login "
+                                   "has expired or the server restarted: log in again");
     }
-    return std::string(kLogInAgain);
+    return VELQUOR_TR_NOOP("core", "the login has expired or the server restarted: log in again");
 }
 
 class BatchSender {
@@ -276,7 +282,7 @@ private:
             case Stage::Waiting:
                 if (!finishing()) return false;
                 result.outcome = MacOutcome::NotSent;
-                result.reason = notSentReason();
+                result.setReason(notSentReason());
                 ++m_nextToReport;
                 return true;
             case Stage::Answered:
@@ -290,20 +296,27 @@ private:
         return true;
     }
 
-    std::string notSentReason() const {
-        if (m_summary.cancelled) return "cancelled before it was sent";
-        return "not sent: " + formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address) +
-               " (" + m_summary.serverNotAnswering + ")";
+    Phrase notSentReason() const {
+        if (m_summary.cancelled) {
+            return Phrase{VELQUOR_TR_NOOP("core", "cancelled before it was sent"), {}};
+        }
+        return Phrase{VELQUOR_TR_NOOP("core", "not sent: %1 (%2)"),
+                      {formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address),
+                       m_summary.serverNotAnswering},
+                      support::markedArgument(1)};
     }
 
     // Why the row's last exchange did not end in "YES".
-    std::string failureReason(std::size_t row) const {
+    Phrase failureReason(std::size_t row) const {
         const ExchangeOutcome& outcome = m_rows[row].outcome;
         if (outcome.stage != FailureStage::None || refusalSaysWhy(outcome.refusal)) {
-            return outcome.error;
+            if (!outcome.errorPhrase.empty()) return outcome.errorPhrase;
+            return Phrase{"%1", {outcome.error}, support::markedArgument(1)};
         }
-        return "the server replied \"" + support::escapeNonPrintable(outcome.reply) +
-               "\": " + likelyCauses(m_summary.results[row].operation, m_anythingAccepted);
+        return Phrase{VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
+                      {support::escapeNonPrintable(outcome.reply),
+                       likelyCauses(m_summary.results[row].operation, m_anythingAccepted)},
+                      support::markedArgument(2)};
     }
 
     // The row's outcome, reporting its failure message; nothing while an "UP" it asked for is
@@ -314,10 +327,13 @@ private:
         if (exchange.stage == FailureStage::Exchanging) {
             std::string why = exchange.error;
             if (exchange.abandoned) {
-                why = m_summary.cancelled ? "abandoned at the cancel"
-                                          : "abandoned when the batch stopped";
+                why = m_summary.cancelled
+                          ? VELQUOR_TR_NOOP("core", "abandoned at the cancel")
+                          : VELQUOR_TR_NOOP("core", "abandoned when the batch stopped");
             }
-            result.reason = "sent, but no reply: " + why;
+            result.setReason(Phrase{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"),
+                                    {std::move(why)},
+                                    support::markedArgument(1)});
             return MacOutcome::Unknown;
         }
         const bool accepted = exchange.result == kRequestAccepted;
@@ -340,13 +356,16 @@ private:
         // look like theirs: it fails, unasked.
         if (!finishing() && registeredToAnotherAccount(result.macAddress)) {
             return fail(row, kesto_text::kAddFailed, kesto_text::kAddDeviceCaption,
-                        "registered to another account");
+                        Phrase{VELQUOR_TR_NOOP("core", "registered to another account"), {}});
         }
         // After a Cancel nothing new is sent, so there is nothing to ask: the registration stays
         // as the server has it.
         if (finishing() || !replaceWanted(result.macAddress)) {
-            result.reason = finishing() ? "already registered; not replaced, the batch ended"
-                                        : "already registered; not replaced";
+            result.setReason(Phrase{
+                finishing()
+                    ? VELQUOR_TR_NOOP("core", "already registered; not replaced, the batch ended")
+                    : VELQUOR_TR_NOOP("core", "already registered; not replaced"),
+                {}});
             releaseMac(row);
             return MacOutcome::Declined;
         }
@@ -366,9 +385,9 @@ private:
     }
 
     MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption,
-                    std::string reason = {}) {
+                    Phrase reason = {}) {
         MacResult& result = resultOf(row);
-        result.reason = reason.empty() ? failureReason(row) : std::move(reason);
+        result.setReason(reason.empty() ? failureReason(row) : std::move(reason));
         if (m_failureMessages < kMaxFailureMessages) {
             ++m_failureMessages;
             m_reporter.reportWithDetail(formatMessage(pattern, result.macAddress), caption,

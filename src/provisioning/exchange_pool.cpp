@@ -133,6 +133,7 @@ ExchangeOutcome ExchangePool::exchange(ProvisioningChannel& channel, const Job& 
         outcome.timedOut = channel.lastFailureTimedOut();
         outcome.abandoned = channel.lastCallCancelled();
         outcome.error = channel.lastError();
+        outcome.errorPhrase = channel.lastErrorPhrase();
         outcome.reply = channel.lastReply();
         outcome.refusal = channel.lastRefusal();
         std::unique_lock lock(m_mutex);

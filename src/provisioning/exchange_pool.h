@@ -35,10 +35,11 @@ struct ExchangeOutcome {
     int result = kRequestFailed;              // as ProvisioningChannel::SendDeviceRequest
     FailureStage stage = FailureStage::None;  // where the last attempt stopped
     int attempts = 0;
-    bool timedOut = false;   // the last attempt ran out of time
-    bool abandoned = false;  // cut short by abandon()
-    std::string error;       // the channel's reason, when it did not end in "YES"
-    std::string reply;       // the server's reply bytes, when it answered
+    bool timedOut = false;          // the last attempt ran out of time
+    bool abandoned = false;         // cut short by abandon()
+    std::string error;              // the channel's reason, when it did not end in "YES"
+    support::Phrase errorPhrase{};  // error as the window words it, when it can
+    std::string reply;              // the server's reply bytes, when it answered
     ServerRefusal refusal = ServerRefusal::None;  // what a refusal said
 };
 

@@ -116,7 +116,7 @@ support::Result<DeviceBatchSummary> runBatch(
     summary.results.reserve(file->cells.size());
     for (MacCell& cell : file->cells) {
         summary.results.push_back(MacResult{
-            cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent, {}});
+            cell.row, cell.column, std::move(cell.text), command, MacOutcome::NotSent, {}, {}});
     }
 
     progress.progress(0, summary.results.size(), caption);

@@ -166,6 +166,13 @@ struct MacResult {
     // Why it is not done, fit for a user: "cannot connect to 10.0.0.5:44391: Connection
     // refused", "the server refused it (NO): ...". Empty for a row done as asked.
     std::string reason;
+    // The reason as a marked pattern and its arguments, when the window can word it.
+    support::Phrase reasonPhrase{};
+
+    void setReason(support::Phrase phrase) {
+        reason = phrase.english();
+        reasonPhrase = std::move(phrase);
+    }
 };
 
 // How many device exchanges a batch keeps in flight: one is the strict one-at-a-time run. The

@@ -172,6 +172,7 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
                                    const void* request, std::size_t length,
                                    const std::function<MaybeFailure(Exchange&)>& readReply) {
     m_lastError.clear();
+    m_lastErrorPhrase = {};
     m_lastReply.clear();
     m_refusal = ServerRefusal::None;
     m_timedOut = false;
@@ -186,7 +187,7 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
         }
         if (m_stop.stop_requested()) {
             m_cancelled = true;
-            m_lastError = "cancelled";
+            m_lastError = VELQUOR_TR_NOOP("core", "cancelled");
             return false;
         }
         if (failure.diagnostic != nullptr) printDiagnostic(failure.diagnostic);
@@ -244,7 +245,7 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
 int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed) {
     if (wire::replyIs(buffer, wire::kReplyYes)) return kRequestAccepted;
     if (existAllowed && wire::replyIs(buffer, wire::kReplyExist)) {
-        m_lastError = "already registered";
+        m_lastError = VELQUOR_TR_NOOP("core", "already registered");
         return kDeviceExists;
     }
     // The words that say why are worded here; a bare "NO" leaves the likely causes to the
@@ -256,24 +257,33 @@ int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllow
     };
     static constexpr Worded kWorded[] = {
         {wire::kReplyNotLoggedIn, ServerRefusal::NotLoggedIn,
-         "not logged in from this address (the login expired, the password was changed or the "
-         "server restarted): log in again"},
+         VELQUOR_TR_NOOP("core",
+                         "not logged in from this address (the login expired, the password was "
+                         "changed or the server restarted): log in again")},
         {wire::kReplyTryAgain, ServerRefusal::TryAgain,
-         "the server could not do it now and changed nothing: try again later"},
+         VELQUOR_TR_NOOP("core",
+                         "the server could not do it now and changed nothing: try again later")},
         {wire::kReplyNotAcceptable, ServerRefusal::NotAcceptable,
-         "the server does not accept the name, MAC address or password as given"},
+         VELQUOR_TR_NOOP("core",
+                         "the server does not accept the name, MAC address or password as "
+                         "given")},
     };
     for (const Worded& worded : kWorded) {
         if (wire::replyIs(buffer, worded.word)) {
             m_refusal = worded.refusal;
-            m_lastError =
-                std::string(worded.reason) + " (it replied \"" + std::string(worded.word) + "\")";
+            m_lastErrorPhrase =
+                support::Phrase{VELQUOR_TR_NOOP("core", "%1 (it replied \"%2\")"),
+                                {std::string(worded.reason), std::string(worded.word)},
+                                support::markedArgument(1)};
+            m_lastError = m_lastErrorPhrase.english();
             return kRequestFailed;
         }
     }
     m_refusal = ServerRefusal::Refused;
-    m_lastError = "the server refused the request (it replied \"" +
-                  support::escapeNonPrintable(m_lastReply) + "\")";
+    m_lastErrorPhrase = support::Phrase{
+        VELQUOR_TR_NOOP("core", "the server refused the request (it replied \"%1\")"),
+        {support::escapeNonPrintable(m_lastReply)}};
+    m_lastError = m_lastErrorPhrase.english();
     return kRequestFailed;
 }
 

@@ -121,7 +121,8 @@ inline bool refusalSaysWhy(ServerRefusal refusal) {
 }
 
 // Said when a server answers a listing with a plain refusal: an older server without it.
-inline constexpr std::string_view kListingUnsupportedText = "this server does not list devices";
+inline constexpr std::string_view kListingUnsupportedText =
+    VELQUOR_TR_NOOP("core", "this server does not list devices");
 
 class ProvisioningChannel {
 public:
@@ -154,6 +155,9 @@ public:
     // Why the last call did not return 0 (empty after a success), fit for a user:
     // "no reply from 10.0.0.5:44391 within 30 s", "the server's certificate ...", "refused".
     const std::string& lastError() const { return m_lastError; }
+    // lastError() as a marked pattern and its arguments, when the window can word it; empty
+    // otherwise (a system's or library's message).
+    const support::Phrase& lastErrorPhrase() const { return m_lastErrorPhrase; }
     // The last reply's bytes (up to 8), empty when none was read.
     const std::string& lastReply() const { return m_lastReply; }
     // What the last reply's refusal said; lastError() words it for the operator.
@@ -203,6 +207,7 @@ private:
     std::stop_token m_stop;
     std::unique_ptr<TlsState> m_tls;  // context and resumable sessions, made on first use
     std::string m_lastError;
+    support::Phrase m_lastErrorPhrase;
     std::string m_lastReply;
     FailureStage m_failureStage = FailureStage::None;
     ServerRefusal m_refusal = ServerRefusal::None;

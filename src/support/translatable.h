@@ -5,11 +5,14 @@
 //   VELQUOR_TR_NOOP("core", "Login failed!")           a fixed text; it stays a plain literal
 //   Phrase{VELQUOR_TR_NOOP("core", "row %1: no MAC address"), {"7"}}
 //                                                       a text with arguments %1..%9
+//   Phrase{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"), {why}, markedArgument(1)}
+//                                                       argument 1 is itself a marked text
 //
 // The context is always "core". The core never links Qt: the window looks the English
 // source up in its translation and fills the same arguments (app/core_texts.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,10 @@ namespace velquor::support {
 struct Phrase {
     const char* pattern = nullptr;
     std::vector<std::string> arguments;
+    // Bit N-1 set: argument N is a marked text too (a fixed reason inside a longer one), which
+    // the window translates; the others (a MAC, a row, a file, a system's message) stay as
+    // they are.
+    std::uint16_t markedArguments = 0;
 
     bool empty() const { return pattern == nullptr; }
     // The English text: each %N replaced by argument N (a %N without one stays as it is).
@@ -43,5 +50,10 @@ struct Phrase {
         return text;
     }
 };
+
+// The markedArguments bit of argument n (1-based).
+constexpr std::uint16_t markedArgument(int n) {
+    return static_cast<std::uint16_t>(1u << (n - 1));
+}
 
 }  // namespace velquor::support

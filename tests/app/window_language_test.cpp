@@ -190,6 +190,55 @@ private slots:
                  qPrintable(chinese));
     }
 
+    // A row's reason is worded in the window's language from its phrase, a marked argument
+    // (a fixed reason inside it) translated too and the others kept; the report the view saves
+    // keeps the English, and so does the view without a translation. A phrase the English was
+    // changed after is not used.
+    void aRowsReasonIsWordedFromItsPhrase() {
+        using velquor::provisioning::MacOutcome;
+        velquor::provisioning::DeviceBatchSummary summary;
+        summary.results.resize(3);
+        summary.results[0].macAddress = "00:11:22:33:44:55";
+        summary.results[0].outcome = MacOutcome::Unknown;
+        summary.results[0].setReason(
+            velquor::support::Phrase{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"),
+                                     {"abandoned at the cancel"},
+                                     velquor::support::markedArgument(1)});
+        summary.results[1].outcome = MacOutcome::Declined;
+        summary.results[1].setReason(
+            {VELQUOR_TR_NOOP("core", "already registered; not replaced"), {}});
+        summary.results[2].outcome = MacOutcome::Failed;
+        summary.results[2].setReason(
+            velquor::support::Phrase{VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
+                                     {"abandoned at the cancel", "registered to another account"},
+                                     velquor::support::markedArgument(2)});
+        summary.results[2].reason += " (edited)";
+        const QStringList english{
+            "sent, but no reply: abandoned at the cancel", "already registered; not replaced",
+            "the server replied \"abandoned at the cancel\": registered to another account "
+            "(edited)"};
+        const auto reasons = [&] {
+            QStringList shown;
+            for (const ResultRow& row : deviceBatchResults(summary, "/m.xlsx").rows) {
+                shown << row.reason;
+            }
+            return shown;
+        };
+        QCOMPARE(reasons(), english);
+
+        installWindowLanguage(QStringLiteral("zh_CN"), kFolders);
+        const QStringList chinese = reasons();
+        QVERIFY2(chinese[0].startsWith(QStringLiteral("已发送，但没有应答：")) &&
+                     !chinese[0].contains(QStringLiteral("cancel")),
+                 qPrintable(chinese[0]));
+        QVERIFY2(!chinese[1].contains(QStringLiteral("registered")), qPrintable(chinese[1]));
+        QCOMPARE(chinese[2], english[2]);
+        const velquor::report::ReportTable table = deviceBatchResults(summary, "/m.xlsx").report;
+        QCOMPARE(QString::fromStdString(table.rows[0].back()), english[0]);
+        QCOMPARE(QString::fromStdString(table.rows[0][5]),
+                 QStringLiteral("unknown (sent, no reply)"));
+    }
+
     // A phrase keeps its arguments as given, even one that looks like a placeholder.
     void aPhraseFillsItsArgumentsOnce() {
         const velquor::support::Phrase phrase{VELQUOR_TR_NOOP("test", "%1 and %2"), {"%2", "b"}};
