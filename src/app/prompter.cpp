@@ -114,15 +114,16 @@ constexpr int kTitleBarExtra = 140;
 constexpr int kTextColumnExtra = 180;
 
 // A box wide enough for its caption in the title bar and for the longest unbroken run of its
-// detail (a path, an address), up to most of the screen: the box would otherwise cut the
-// caption and break a path anywhere in its middle.
+// text and detail (a path, an address), up to most of the screen: the box would otherwise cut
+// the caption and break a path anywhere in its middle.
 void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) {
     QFont titleFont = box.font();
     titleFont.setBold(true);
     int wanted = QFontMetrics(titleFont).horizontalAdvance(request.caption) + kTitleBarExtra;
     const QFontMetrics metrics(box.font());
     static const QRegularExpression kSpaces(QStringLiteral("\\s+"));
-    for (const QString& run : request.details.split(kSpaces, Qt::SkipEmptyParts)) {
+    const QString texts = request.text + QLatin1Char(' ') + request.details;
+    for (const QString& run : texts.split(kSpaces, Qt::SkipEmptyParts)) {
         wanted = std::max(wanted, metrics.horizontalAdvance(run) + kTextColumnExtra);
     }
     const QScreen* screen = box.parentWidget() != nullptr ? box.parentWidget()->screen()
@@ -139,10 +140,8 @@ void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
-    if (!request.details.isEmpty()) {
-        box.setInformativeText(request.details);
-        widenForCaptionAndDetails(box, request);
-    }
+    if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    widenForCaptionAndDetails(box, request);
     if (request.buttons == MessageButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
