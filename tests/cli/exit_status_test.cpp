@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
 #include "temp_dir.h"
@@ -131,6 +132,14 @@ TEST(CliExitStatus, CtrlCWhileAKeyIsAwaitedOnStandardInputIs130) {
              shellQuote((dir / "plain.xml").string()) + " " +
              shellQuote((dir / "out.bin").string()) + " < " + shellQuote(fifo.string())},
         dir / "encrypt.txt");
+    // The shell opens the FIFO, then becomes the program: the signal is for the program.
+    bool isTheProgram = false;
+    for (int tries = 0; tries < 3000 && !isTheProgram; ++tries) {
+        isTheProgram =
+            readFile("/proc/" + std::to_string(encrypt.pid()) + "/comm") == "velquor-cli\n";
+        if (!isTheProgram) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(isTheProgram);
     ASSERT_TRUE(encrypt.waitUntilHandling(SIGINT, 30s));
     encrypt.sendSignal(SIGINT);
     const auto status = encrypt.waitForExit(10s);
