@@ -212,10 +212,10 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
-        results.rows.push_back(ResultRow{
-            device.row, QString::number(device.row), fromUtf8(device.mac),
-            coreText(generator::outcomeName(device.outcome)),
-            coreReason(device.reason, device.reasonPhrase), isGenerationProblem(device)});
+        results.rows.push_back(
+            ResultRow{device.row, QString::number(device.row), fromUtf8(device.mac),
+                      coreText(generator::outcomeName(device.outcome)),
+                      coreReason(device.reason, device.reasonPhrase), isGenerationProblem(device)});
     }
     results.report = generator::generationReportTable(report);
     return results;
