@@ -114,8 +114,8 @@ constexpr int kTitleBarExtra = 140;
 constexpr int kTextColumnExtra = 180;
 
 // A box wide enough for its caption in the title bar and for the longest unbroken run of its
-// text and detail (a path, an address), up to most of the screen: the box would otherwise cut
-// the caption and break a path anywhere in its middle.
+// text and detail (a path, an address), up to the widest box Qt makes on the screen: the box
+// would otherwise cut the caption and break a path in its middle.
 void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) {
     QFont titleFont = box.font();
     titleFont.setBold(true);
@@ -128,7 +128,13 @@ void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) 
     }
     const QScreen* screen = box.parentWidget() != nullptr ? box.parentWidget()->screen()
                                                           : QGuiApplication::primaryScreen();
-    if (screen != nullptr) wanted = std::min(wanted, screen->availableGeometry().width() * 9 / 10);
+    if (screen != nullptr) {
+        // Qt's own limit for a box: past it, the box breaks its text anywhere, even inside a
+        // word (a path) that a narrower box breaks at a word's end.
+        const int screenWidth = screen->availableGeometry().width();
+        wanted =
+            std::min(wanted, screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000));
+    }
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
     if (grid == nullptr) return;
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
