@@ -142,6 +142,13 @@
         </translation>
     </message>
     <message numerus="yes">
+        <source>%n written with empty cells</source>
+        <translation>
+            <numerusform>%n written with empty cells</numerusform>
+            <numerusform>%n written with empty cells</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>%n row(s) refused: column A is not a MAC address:</source>
         <translation>
             <numerusform>%n row was refused: column A is not a MAC address:</numerusform>
@@ -184,6 +191,16 @@
         <translation>
             <numerusform>Save shown (%n)…</numerusform>
             <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::SettingsDialog</name>
+    <message numerus="yes">
+        <source>%1 does not answer on %n of its three ports.</source>
+        <translation>
+            <numerusform>%1 does not answer on %n of its three ports.</numerusform>
+            <numerusform>%1 does not answer on %n of its three ports.</numerusform>
         </translation>
     </message>
 </context>

@@ -159,14 +159,6 @@
         <translation>命令因意外错误而中止。</translation>
     </message>
     <message>
-        <source>refused</source>
-        <translation>已拒绝</translation>
-    </message>
-    <message>
-        <source>usable</source>
-        <translation>可用</translation>
-    </message>
-    <message>
         <source>row %1: %2, with %3 empty</source>
         <translation>第 %1 行：%2，%3 为空</translation>
     </message>
@@ -263,8 +255,16 @@
         <translation>此服务器不支持列出设备</translation>
     </message>
     <message>
+        <source>refused</source>
+        <translation>已拒绝</translation>
+    </message>
+    <message>
         <source>The MAC addresses are written with letters in both cases, and phones ask in one case: set mac-form to lower or upper.</source>
         <translation>MAC 地址中的字母大小写混用，而话机只按一种大小写请求：请将 mac-form 设为 lower 或 upper。</translation>
+    </message>
+    <message>
+        <source>usable</source>
+        <translation>可用</translation>
     </message>
 </context>
 <context>
@@ -561,6 +561,14 @@
         <source>The remembered inputs were not used.</source>
         <translation>未使用记住的输入内容。</translation>
     </message>
+    <message>
+        <source>Forget the remembered folders and inputs?</source>
+        <translation>清除记住的文件夹和输入内容？</translation>
+    </message>
+    <message>
+        <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
+        <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
@@ -604,6 +612,12 @@
         <source>MAC file — the cells checked</source>
         <translation>MAC 文件 — 已检查的单元格</translation>
     </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</source>
+        <translation>
+            <numerusform>%n 行中有 %1 行无法使用（不是 MAC 地址：%2 行，MAC 重复：%3 行）。</numerusform>
+        </translation>
+    </message>
     <message>
         <source>Continue does the other rows; Cancel writes and sends nothing. Show rows lists every row with its reason first.</source>
         <translation>“继续”处理其余各行；“取消”则不写入、不发送任何内容。“查看各行”先列出每一行及其原因。</translation>
@@ -611,12 +625,6 @@
     <message>
         <source>The Server text is sent with every device as it stands.</source>
         <translation>服务器文本将按原样随每台设备发送。</translation>
-    </message>
-    <message numerus="yes">
-        <source>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</source>
-        <translation>
-            <numerusform>%n 行中有 %1 行无法使用（不是 MAC 地址：%2 行，MAC 重复：%3 行）。</numerusform>
-        </translation>
     </message>
 </context>
 <context>
@@ -801,9 +809,11 @@
         <source>Reason</source>
         <translation>原因</translation>
     </message>
-    <message>
-        <source>File</source>
-        <translation>文件</translation>
+    <message numerus="yes">
+        <source>%n written with empty cells</source>
+        <translation>
+            <numerusform>%n 个写入时有空单元格</numerusform>
+        </translation>
     </message>
     <message numerus="yes">
         <source>%n row(s) refused: column A is not a MAC address:</source>
@@ -817,13 +827,13 @@
             <numerusform>……另有 %n 个被拒绝的行</numerusform>
         </translation>
     </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
-    <message>
-        <source>Failures only</source>
-        <translation>只看失败项</translation>
-    </message>
     <message>
         <source>Close</source>
         <translation>关闭</translation>
@@ -879,6 +889,10 @@
     <message>
         <source>Spreadsheet workbooks (*.xlsx)</source>
         <translation>电子表格工作簿 (*.xlsx)</translation>
+    </message>
+    <message>
+        <source>Problems only</source>
+        <translation>只看问题项</translation>
     </message>
 </context>
 <context>
@@ -1000,6 +1014,36 @@
     <message>
         <source>Window language:</source>
         <translation>界面语言：</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 does not answer on %n of its three ports.</source>
+        <translation>
+            <numerusform>%1 的三个端口中有 %n 个无应答。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Login port %1: works</source>
+        <translation>登录端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Login port %1: %2</source>
+        <translation>登录端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Account port %1: works</source>
+        <translation>账号端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Account port %1: %2</source>
+        <translation>账号端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Device port %1: works</source>
+        <translation>设备端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Device port %1: %2</source>
+        <translation>设备端口 %1：%2</translation>
     </message>
     <message>
         <source>MAC form (plain, lower, upper, as-written):</source>

@@ -30,7 +30,7 @@ using support::makeError;
 
 constexpr const char* kUsage =
     "kesto [--address HOST] [--ports L,A,D] [--cafile F] --user NAME [--password-file F|-]\n"
-    "      COMMAND\n"
+    "      [-v] COMMAND\n"
     "commands (each logs in first):\n"
     "  login                                   print the role: administrator or operator\n"
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
@@ -53,6 +53,7 @@ constexpr const char* kUsage =
     "be used). --mac-form plain|lower|upper|as-written writes the MAC field (default: the\n"
     "[devices] mac-form setting, else plain). An empty --server-field is refused unless\n"
     "--allow-empty-server; one that is not a URL is warned about.\n"
+    "-v (--verbose): the connection's low-level diagnostics on standard error.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
     "--connect-timeout S, --exchange-timeout S and --jobs override the [kesto] settings of\n"
@@ -382,9 +383,13 @@ int runKesto(const std::vector<std::string>& arguments) {
         {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
          "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
          "--replace", "--report", "--mac", "--csv", "--mac-form"},
-        {"--free-devices", "--check", "--force", "--allow-empty-server"});
+        {"--free-devices", "--verbose", "--check", "--force", "--allow-empty-server"},
+        {{"-v", "--verbose"}});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
+    // Standard output is for results: the channel's diagnostic lines go to standard error,
+    // and only when asked for.
+    provisioning::setDiagnosticStream(args.has("--verbose") ? stderr : nullptr);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
     const auto& words = args.positionals();
     const std::string& command = words[0];
