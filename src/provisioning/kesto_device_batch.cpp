@@ -34,7 +34,8 @@ struct MacFile {
 // billions of them.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
     if (path.empty()) {
-        return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "No MAC file was chosen."));
     }
     sheet::SheetReader reader;
     auto dimensions = reader.Open(path, stop);
