@@ -138,6 +138,13 @@
             <numerusform>%1 and %n more</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n written with empty cells</source>
+        <translation>
+            <numerusform>%n written with empty cells</numerusform>
+            <numerusform>%n written with empty cells</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
@@ -167,6 +174,16 @@
         <translation>
             <numerusform>Save shown (%n)…</numerusform>
             <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::SettingsDialog</name>
+    <message numerus="yes">
+        <source>%1 does not answer on %n of its three ports.</source>
+        <translation>
+            <numerusform>%1 does not answer on %n of its three ports.</numerusform>
+            <numerusform>%1 does not answer on %n of its three ports.</numerusform>
         </translation>
     </message>
 </context>

@@ -284,10 +284,6 @@
         <translation>请求失败</translation>
     </message>
     <message>
-        <source>the name is taken or not acceptable, the password is empty, or the administrator&apos;s login has expired or the server restarted: log in again</source>
-        <translation>用户名已被占用或不可接受、密码为空，或管理员登录已过期、服务器已重启：请重新登录</translation>
-    </message>
-    <message>
         <source>there is no such user, or the administrator&apos;s login has expired or the server restarted: log in again</source>
         <translation>没有该用户，或管理员登录已过期、服务器已重启：请重新登录</translation>
     </message>
@@ -298,6 +294,14 @@
     <message>
         <source>the name or password was refused</source>
         <translation>用户名或密码被拒绝</translation>
+    </message>
+    <message>
+        <source>the name is taken or not acceptable, or the administrator&apos;s login has expired or the server restarted: log in again</source>
+        <translation>用户名已被占用或不可接受，或管理员登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the password is empty, or the administrator&apos;s login has expired or the server restarted: log in again</source>
+        <translation>密码为空，或管理员登录已过期、服务器已重启：请重新登录</translation>
     </message>
 </context>
 <context>
@@ -594,6 +598,14 @@
         <source>The remembered inputs were not used.</source>
         <translation>未使用记住的输入内容。</translation>
     </message>
+    <message>
+        <source>Forget the remembered folders and inputs?</source>
+        <translation>清除记住的文件夹和输入内容？</translation>
+    </message>
+    <message>
+        <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
+        <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
@@ -856,13 +868,15 @@
         <source>Add device finished.</source>
         <translation>添加设备已完成。</translation>
     </message>
+    <message numerus="yes">
+        <source>%n written with empty cells</source>
+        <translation>
+            <numerusform>%n 个写入时有空单元格</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
-    <message>
-        <source>Failures only</source>
-        <translation>只看失败项</translation>
-    </message>
     <message>
         <source>Close</source>
         <translation>关闭</translation>
@@ -918,6 +932,10 @@
     <message>
         <source>Spreadsheet workbooks (*.xlsx)</source>
         <translation>电子表格工作簿 (*.xlsx)</translation>
+    </message>
+    <message>
+        <source>Problems only</source>
+        <translation>只看问题项</translation>
     </message>
 </context>
 <context>
@@ -1039,6 +1057,36 @@
     <message>
         <source>Window language:</source>
         <translation>界面语言：</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 does not answer on %n of its three ports.</source>
+        <translation>
+            <numerusform>%1 的三个端口中有 %n 个无应答。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Login port %1: works</source>
+        <translation>登录端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Login port %1: %2</source>
+        <translation>登录端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Account port %1: works</source>
+        <translation>账号端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Account port %1: %2</source>
+        <translation>账号端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>Device port %1: works</source>
+        <translation>设备端口 %1：正常</translation>
+    </message>
+    <message>
+        <source>Device port %1: %2</source>
+        <translation>设备端口 %1：%2</translation>
     </message>
 </context>
 <context>

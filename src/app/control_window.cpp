@@ -35,15 +35,15 @@ QString applicationTitle() {
 ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {
     installSourcePlurals();
-    addQuitShortcut();
+    addQuitShortcut(this);
 }
 
-void ControlWindow::addQuitShortcut() {
+void addQuitShortcut(QWidget* window) {
     // Spelled out: the standard Quit binding is empty under some platform themes.
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
-    connect(quit, &QShortcut::activated, this, [] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* controlWindow = qobject_cast<ControlWindow*>(window);
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window);
+    QObject::connect(quit, &QShortcut::activated, window, [] {
+        for (QWidget* open : QApplication::topLevelWidgets()) {
+            auto* controlWindow = qobject_cast<ControlWindow*>(open);
             if (controlWindow && controlWindow->isBusy()) return;
         }
         QApplication::closeAllWindows();

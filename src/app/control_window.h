@@ -132,8 +132,6 @@ protected:
 
 private:
     void addControl(int id, QWidget* widget);
-    // Ctrl+Q closes every window, and so ends the program, unless a command is running.
-    void addQuitShortcut();
     std::optional<QString> remembered(const QString& purpose, std::optional<QString> chosen);
 
     Prompter& m_prompter;
@@ -142,5 +140,9 @@ private:
     QHash<int, QAction*> m_menuCommands;
     QPointer<ProgressTask> m_task;
 };
+
+// Ctrl+Q in window closes every window, and so ends the program, unless a command is
+// running. Every control window has it; so has any other top-level window of the program.
+void addQuitShortcut(QWidget* window);
 
 }  // namespace velquor::app

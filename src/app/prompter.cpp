@@ -3,9 +3,15 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSpacerItem>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -102,12 +108,46 @@ QString qtPatternList(const QString& pairedPatterns) {
     return globs.join(' ');
 }
 
+// Room the title bar takes beside its caption (icon, buttons), and the box beside its text
+// (icon column, margins), in pixels.
+constexpr int kTitleBarExtra = 140;
+constexpr int kTextColumnExtra = 180;
+
+// A box wide enough for its caption in the title bar and for the longest unbroken run of its
+// text and detail (a path, an address), up to the widest box Qt makes on the screen: the box
+// would otherwise cut the caption and break a path in its middle.
+void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) {
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    int wanted = QFontMetrics(titleFont).horizontalAdvance(request.caption) + kTitleBarExtra;
+    const QFontMetrics metrics(box.font());
+    static const QRegularExpression kSpaces(QStringLiteral("\\s+"));
+    const QString texts = request.text + QLatin1Char(' ') + request.details;
+    for (const QString& run : texts.split(kSpaces, Qt::SkipEmptyParts)) {
+        wanted = std::max(wanted, metrics.horizontalAdvance(run) + kTextColumnExtra);
+    }
+    const QScreen* screen = box.parentWidget() != nullptr ? box.parentWidget()->screen()
+                                                          : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        // Qt's own limit for a box: past it, the box breaks its text anywhere, even inside a
+        // word (a path) that a narrower box breaks at a word's end.
+        const int screenWidth = screen->availableGeometry().width();
+        wanted =
+            std::min(wanted, screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000));
+    }
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) return;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
     if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    widenForCaptionAndDetails(box, request);
     if (request.buttons == MessageButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);

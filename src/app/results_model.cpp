@@ -45,6 +45,15 @@ bool isGenerationFailure(generator::DeviceOutcome outcome) {
            outcome == generator::DeviceOutcome::Cancelled;
 }
 
+// A file written with empty values needs a second look as much as a failed row.
+bool writtenWithEmptyValues(const generator::DeviceResult& device) {
+    return !device.emptyElements.empty() && device.outcome == generator::DeviceOutcome::Written;
+}
+
+bool isGenerationProblem(const generator::DeviceResult& device) {
+    return isGenerationFailure(device.outcome) || writtenWithEmptyValues(device);
+}
+
 // Whatever the operator has to look at again: refused, unsent, or sent with no answer.
 bool isDeviceFailure(provisioning::MacOutcome outcome) {
     return outcome != provisioning::MacOutcome::Added &&
@@ -137,12 +146,9 @@ QString generationSummary(const generator::GenerationReport& report) {
     }
     if (const auto empty = static_cast<int>(report.withEmptyValues()); empty > 0) {
         // A replaced row's file was written over by a later row, which carries its own.
-        const auto hasEmptyValues = [](const generator::DeviceResult& device) {
-            return !device.emptyElements.empty() && device.outcome == DeviceOutcome::Written;
-        };
         line(ResultsTableModel::tr("%n row(s) written with empty values:", nullptr, empty) +
              listedRows(
-                 report, hasEmptyValues, emptyValuesLine,
+                 report, writtenWithEmptyValues, emptyValuesLine,
                  QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel", "... and %n more row(s)")));
     }
     if (!report.syncError.empty()) {
@@ -166,6 +172,9 @@ QString generationCountsText(const generator::GenerationReport& report, const QS
                                                                       generator::outcomeName));
     }
     QStringList parts;
+    if (const auto empty = static_cast<int>(report.withEmptyValues()); empty > 0) {
+        parts << ResultsTableModel::tr("%n written with empty cells", nullptr, empty);
+    }
     if (report.emptyRows > 0) {
         parts << ResultsTableModel::tr("%n empty row(s) skipped", nullptr,
                                        static_cast<int>(report.emptyRows));
@@ -246,10 +255,10 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     results.counts = generationCountsText(report, folder);
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
-        results.rows.push_back(ResultRow{
-            device.row, QString::number(device.row), fromUtf8(device.mac),
-            coreText(generator::outcomeName(device.outcome)),
-            coreReason(device.reason, device.reasonPhrase), isGenerationFailure(device.outcome)});
+        results.rows.push_back(
+            ResultRow{device.row, QString::number(device.row), fromUtf8(device.mac),
+                      coreText(generator::outcomeName(device.outcome)),
+                      coreReason(device.reason, device.reasonPhrase), isGenerationProblem(device)});
     }
     results.report = generator::generationReportTable(report);
     return results;

@@ -23,7 +23,7 @@ struct ResultRow {
     QString mac;          // the MAC address (or the cell's text)
     QString outcome;      // the word the CLI's report uses: "written", "added", "failed", ...
     QString reason;       // why it failed, or a note on a row that was fine
-    bool failed = false;  // kept by the "failures only" filter
+    bool failed = false;  // kept by the "problems only" filter (with rows of empty values)
 };
 
 // Everything a results view shows of one run.

@@ -41,6 +41,20 @@ void sizeColumns(QTableView* table) {
     rows->hide();
 }
 
+// The reason column as wide as its longest reason, so that every reason shows whole (the
+// table scrolls sideways instead of cutting it); it still fills the view when narrower.
+void widenReasonColumn(QTableView* table, const ResultsTableModel& model) {
+    const QFontMetrics metrics = table->fontMetrics();
+    int widest = metrics.horizontalAdvance(
+        model.headerData(ResultsTableModel::kReasonColumn, Qt::Horizontal).toString());
+    for (int row = 0; row < model.rowCount(); ++row) {
+        widest = std::max(widest, metrics.horizontalAdvance(model.resultRow(row).reason));
+    }
+    constexpr int kCellPadding = 16;
+    table->horizontalHeader()->resizeSection(ResultsTableModel::kReasonColumn,
+                                             widest + kCellPadding);
+}
+
 }  // namespace
 
 ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent)
@@ -49,6 +63,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     setWindowFlag(Qt::Window);
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
+    addQuitShortcut(this);
 
     m_model = new ResultsTableModel(std::move(m_results.rows), m_results.placeHeader, this);
     m_results.rows.clear();
@@ -58,7 +73,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts = new QLabel(m_results.counts, this);
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_failuresOnly = new QCheckBox(tr("Failures only"), this);
+    m_failuresOnly = new QCheckBox(tr("Problems only"), this);
     m_table = new QTableView(this);
     m_table->setModel(m_filter);
     m_table->setSortingEnabled(true);
@@ -69,6 +84,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_table->setWordWrap(false);
     m_table->setAlternatingRowColors(true);
     sizeColumns(m_table);
+    widenReasonColumn(m_table, *m_model);
 
     m_copy = new QPushButton(this);
     m_save = new QPushButton(this);

@@ -1,6 +1,7 @@
 // ResultsView: the window that opens after a bulk run's completion box and lists every row of
 // the run — where it was, its MAC address, what became of it and why — under the run's counts,
-// with a "Failures only" filter, Copy, and Save as CSV or .xlsx (the same file the CLI's
+// with a "Problems only" filter (failed, unsent and cancelled rows, and files written with empty
+// values), Copy, and Save as CSV or .xlsx (the same file the CLI's
 // --report writes). Copy and Save act on the same rows: the selected ones, else the shown ones,
 // as their buttons say. It does not block its owner: the operator may keep it open while
 // working on.

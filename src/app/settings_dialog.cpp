@@ -322,25 +322,66 @@ void SettingsDialog::OnTestConnection() {
     if (!values) return;
     const provisioning::KestoEndpoint endpoint =
         provisioning::endpointFromSettings(settingsAsTyped(*values), m_paths);
-    const QString where = textOf(settings::hostAndPort(endpoint.address, endpoint.loginPort));
-    using Outcome = support::Result<provisioning::ServerCertificate>;
+    const QString server = textOf(endpoint.address);
+    using Outcome = std::vector<provisioning::PortTest>;
     startTask(runWithProgress<Outcome>(
-        this, tr("Connecting to %1…").arg(where),
+        this, tr("Connecting to %1…").arg(server),
         [endpoint](support::ProgressSink&, std::stop_token stop) {
-            return provisioning::testConnection(endpoint, stop);
+            return provisioning::testEveryPort(endpoint, stop);
         },
-        [this, where](std::optional<Outcome> outcome, bool cancelled) {
+        [this, server](std::optional<Outcome> outcome, bool cancelled) {
             if (cancelled) return;
-            if (!outcome || !outcome->ok()) {
-                messageBox(tr("No connection to %1.").arg(where), QString(), MessageButtons::Ok,
-                           MessageIcon::Warning,
-                           outcome ? QString::fromStdString(outcome->error().message)
-                                   : tr("The test stopped on an unexpected error."));
+            if (!outcome) {
+                messageBox(tr("No connection to %1.").arg(server), QString(), MessageButtons::Ok,
+                           MessageIcon::Warning, tr("The test stopped on an unexpected error."));
                 return;
             }
-            messageBox(tr("The connection to %1 works.").arg(where), QString(), MessageButtons::Ok,
-                       MessageIcon::Information, certificateText(outcome->value()));
+            showPortTests(server, *outcome);
         }));
+}
+
+void SettingsDialog::showPortTests(const QString& server,
+                                   const std::vector<provisioning::PortTest>& tests) {
+    QStringList lines;
+    const provisioning::ServerCertificate* shown = nullptr;
+    int failed = 0;
+    for (const provisioning::PortTest& test : tests) {
+        lines << portTestLine(test);
+        if (!test.outcome) ++failed;
+        if (test.outcome && shown == nullptr) shown = &test.outcome.value();
+    }
+    if (shown != nullptr) lines << QString() << certificateText(*shown);
+    const QString details = lines.join('\n');
+    if (failed == 0) {
+        messageBox(tr("The connection to %1 works.").arg(server), QString(), MessageButtons::Ok,
+                   MessageIcon::Information, details);
+    } else if (shown == nullptr) {
+        messageBox(tr("No connection to %1.").arg(server), QString(), MessageButtons::Ok,
+                   MessageIcon::Warning, details);
+    } else {
+        messageBox(tr("%1 does not answer on %n of its three ports.", nullptr, failed).arg(server),
+                   QString(), MessageButtons::Ok, MessageIcon::Warning, details);
+    }
+}
+
+QString SettingsDialog::portTestLine(const provisioning::PortTest& test) {
+    using provisioning::KestoPort;
+    const bool works = test.outcome.ok();
+    const QString reason = works ? QString() : textOf(test.outcome.error().message);
+    QString line;
+    switch (test.which) {
+        case KestoPort::Login:
+            line = works ? tr("Login port %1: works") : tr("Login port %1: %2");
+            break;
+        case KestoPort::Account:
+            line = works ? tr("Account port %1: works") : tr("Account port %1: %2");
+            break;
+        case KestoPort::Device:
+            line = works ? tr("Device port %1: works") : tr("Device port %1: %2");
+            break;
+    }
+    line = line.arg(test.port);
+    return works ? line : line.arg(reason);
 }
 
 }  // namespace velquor::app

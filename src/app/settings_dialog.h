@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "app/control_window.h"
 #include "provisioning/provisioning_channel.h"
@@ -56,6 +57,10 @@ private:
     void buildControls();
     void loadFiles();
     void showInheritedValues();
+    // One box for the three ports' handshakes: each port with its result, then the
+    // certificate when one port answered.
+    void showPortTests(const QString& server, const std::vector<provisioning::PortTest>& tests);
+    static QString portTestLine(const provisioning::PortTest& test);
     void buildLanguageChoice(QFormLayout* form);
     void showLanguage(const settings::KestoValues& user);
     // The language chosen, when it differs from what the system file or the default says.

@@ -296,16 +296,25 @@ void CVelquorDlg::restoreRememberedFields() {
 
 void CVelquorDlg::done(int result) {
     InputHistory::update([this](InputHistory& history) {
-        for (const auto& [id, name] : kRememberedFields) history.setField(*name, controlText(id));
+        for (const auto& [id, name] : kRememberedFields) {
+            const auto forgotten = m_forgottenFields.constFind(id);
+            if (forgotten == m_forgottenFields.cend() || *forgotten != controlText(id)) {
+                history.setField(*name, controlText(id));
+            }
+        }
     });
     ControlWindow::done(result);
 }
 
 void CVelquorDlg::OnForgetHistory() {
+    if (messageBox(tr("Forget the remembered folders and inputs?"), QString(),
+                   MessageButtons::YesNoDefaultNo, MessageIcon::Question,
+                   tr("The fields keep what they show now, for the work at hand; it is not "
+                      "remembered when the window closes.")) != Answer::Yes) {
+        return;
+    }
     InputHistory::forget();
-    // A shared bench is why one forgets: what the fields show goes as well.
-    for (const auto& [id, name] : kRememberedFields) setControlText(id, QString());
-    m_inputFilePath.clear();
+    for (const auto& [id, name] : kRememberedFields) m_forgottenFields.insert(id, controlText(id));
 }
 
 void CVelquorDlg::refreshAesKeyChecked() {

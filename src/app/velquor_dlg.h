@@ -2,6 +2,7 @@
 // the "KESTO" menu command, and the commands behind their buttons.
 #pragma once
 
+#include <QHash>
 #include <QIcon>
 #include <QString>
 #include <cstdint>
@@ -132,6 +133,9 @@ private:
     provisioning::LoginRefusals m_loginRefusals;
 
     QString m_inputFilePath;
+    // What the remembered fields showed when the history was forgotten: kept on screen, but
+    // not remembered again at closing unless changed since.
+    QHash<int, QString> m_forgottenFields;
     std::int32_t m_aesKeyChecked = 0;
     QIcon m_hIcon;
     QVBoxLayout* m_groupsLayout = nullptr;

@@ -27,7 +27,7 @@ using support::makeError;
 
 constexpr const char* kUsage =
     "kesto [--address HOST] [--ports L,A,D] [--cafile F] --user NAME [--password-file F|-]\n"
-    "      COMMAND\n"
+    "      [-v] COMMAND\n"
     "commands (each logs in first):\n"
     "  login                                   print the role: administrator or operator\n"
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "             [--jobs N]\n"
     "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
     "of text cells.\n"
+    "-v (--verbose): the connection's low-level diagnostics on standard error.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
     "--connect-timeout S, --exchange-timeout S and --jobs override the [kesto] settings of\n"
@@ -318,9 +319,12 @@ int runKesto(const std::vector<std::string>& arguments) {
         {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
          "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
          "--replace", "--report", "--mac", "--csv"},
-        {"--free-devices"});
+        {"--free-devices", "--verbose"}, {{"-v", "--verbose"}});
     if (auto parsed = args.parse(arguments); !parsed)
         return usageError("kesto", parsed.error().message);
+    // Standard output is for results: the channel's diagnostic lines go to standard error,
+    // and only when asked for.
+    provisioning::setDiagnosticStream(args.has("--verbose") ? stderr : nullptr);
     if (auto problem = commandLineProblem(args)) return usageError("kesto", *problem);
     const auto& words = args.positionals();
     const std::string& command = words[0];

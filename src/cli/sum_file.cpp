@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
@@ -81,7 +82,29 @@ struct CheckLine {
     const AlgorithmChoice* algorithm;
     std::string expected;  // lower-case hexadecimal
     std::string name;
+    // The algorithm was taken from the digest's length alone: another of that length may be
+    // the one the line was written with.
+    bool byLength = false;
 };
+
+// The algorithms whose digests are as long as the given one's, that one first.
+std::vector<const AlgorithmChoice*> sameLengthAlgorithms(const AlgorithmChoice& first) {
+    std::vector<const AlgorithmChoice*> all{&first};
+    for (const auto& choice : kAlgorithms) {
+        if (&choice != &first && choice.digestBytes == first.digestBytes) all.push_back(&choice);
+    }
+    return all;
+}
+
+// "md5, md4 or md2".
+std::string alternatives(const std::vector<const AlgorithmChoice*>& algorithms) {
+    std::string text;
+    for (std::size_t i = 0; i < algorithms.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == algorithms.size() ? " or " : ", ");
+        text += algorithms[i]->name;
+    }
+    return text;
+}
 
 std::optional<std::string> lowerHex(std::string_view text) {
     std::string lower;
@@ -103,7 +126,8 @@ std::optional<CheckLine> parsePlainLine(std::string_view body, const AlgorithmCh
     if (algorithm == nullptr || algorithm->digestBytes * 2 != digits) return std::nullopt;
     auto expected = lowerHex(body.substr(0, digits));
     if (!expected) return std::nullopt;
-    return CheckLine{algorithm, std::move(*expected), std::string(body.substr(digits + 2))};
+    return CheckLine{algorithm, std::move(*expected), std::string(body.substr(digits + 2)),
+                     fixed == nullptr};
 }
 
 // "TAG (NAME) = DIGEST", the tagged form the sum tools write with --tag.
@@ -121,7 +145,7 @@ std::optional<CheckLine> parseTaggedLine(std::string_view body, const AlgorithmC
     auto expected = lowerHex(digits);
     if (!expected) return std::nullopt;
     return CheckLine{algorithm, std::move(*expected),
-                     std::string(body.substr(open + 2, close - open - 2))};
+                     std::string(body.substr(open + 2, close - open - 2)), false};
 }
 
 // A line of a sum file, optionally led by a backslash that marks escapes in the name.
@@ -205,6 +229,9 @@ struct CheckCounts {
     std::size_t mismatched = 0;
     std::size_t unreadable = 0;
     std::size_t matched = 0;
+    // Lines whose digest matched as another algorithm of its length than the one its length
+    // names first, by that algorithm.
+    std::map<const AlgorithmChoice*, std::size_t> matchedAsOther;
 };
 
 void printLine(const std::string& text) {
@@ -256,9 +283,7 @@ private:
             return kExitOk;
         }
         ++counts.properlyFormatted;
-        TerminalProgress progress;
-        const auto actual = engineFor(*entry->algorithm)
-                                .computeFile(readablePath(entry->name), progress, interruptToken());
+        const auto actual = matchingAlgorithm(*entry);
         if (!actual &&
             (actual.error().code == support::ErrorCode::Cancelled || interruptRequested())) {
             std::fflush(stdout);
@@ -274,17 +299,62 @@ private:
             printError(actual.error().message);
             verdict = "FAILED open or read";
             ++counts.unreadable;
-        } else if (*actual != entry->expected) {
+        } else if (*actual == nullptr) {
             verdict = "FAILED";
             ++counts.mismatched;
         } else {
             ++counts.matched;
+            if (*actual != entry->algorithm) ++counts.matchedAsOther[*actual];
         }
-        const bool ok = actual && *actual == entry->expected;
+        const bool ok = actual && *actual != nullptr;
         if (m_options.statusOnly || (ok && m_options.quiet)) return kExitOk;
         const ShownName shown = showCheckedName(entry->name);
         printLine((shown.escaped ? "\\" : "") + shown.text + ": " + verdict + "\n");
+        if (actual && !ok && entry->byLength &&
+            sameLengthAlgorithms(*entry->algorithm).size() > 1) {
+            std::fflush(stdout);
+            printError(shown.text + ": matched as none of " +
+                       alternatives(sameLengthAlgorithms(*entry->algorithm)) +
+                       ", whose digests have this length; give -a if the sum was made with "
+                       "another algorithm");
+        }
         return kExitOk;
+    }
+
+    // The algorithm the listed file's digest matched as: the line's own, else (for a line
+    // known by its length only) another of that length, the one that matched last tried first;
+    // nullptr when none matched.
+    support::Result<const AlgorithmChoice*> matchingAlgorithm(const CheckLine& entry) {
+        std::vector<const AlgorithmChoice*> candidates{entry.algorithm};
+        if (entry.byLength) {
+            candidates = sameLengthAlgorithms(*entry.algorithm);
+            const auto preferred = m_matchedByLength.find(entry.algorithm->digestBytes);
+            if (preferred != m_matchedByLength.end()) {
+                std::erase(candidates, preferred->second);
+                candidates.insert(candidates.begin(), preferred->second);
+            }
+        }
+        for (const AlgorithmChoice* candidate : candidates) {
+            TerminalProgress progress;
+            const auto actual =
+                engineFor(*candidate)
+                    .computeFile(readablePath(entry.name), progress, interruptToken());
+            if (!actual) return actual.error();
+            if (*actual == entry.expected) {
+                if (entry.byLength) m_matchedByLength[candidate->digestBytes] = candidate;
+                return candidate;
+            }
+        }
+        return nullptr;
+    }
+
+    // Lines that matched as another algorithm than their length names first are said, so
+    // that the next check can name it with -a.
+    void noteOtherAlgorithms(const std::string& sumFile, const CheckCounts& counts) const {
+        for (const auto& [algorithm, lines] : counts.matchedAsOther) {
+            printError(sumFile + ": " + support::plural(lines, "line", "lines") + " matched as " +
+                       algorithm->name + " (-a " + algorithm->name + " names it)");
+        }
     }
 
     int verdict(const std::string& sumFile, const CheckCounts& counts) const {
@@ -293,6 +363,7 @@ private:
             return kExitFailure;
         }
         if (!m_options.statusOnly) {
+            noteOtherAlgorithms(sumFile, counts);
             if (counts.improperlyFormatted > 0) {
                 printError("WARNING: " + support::plural(counts.improperlyFormatted,
                                                          "line is improperly formatted",
@@ -326,6 +397,7 @@ private:
 
     const CheckOptions& m_options;
     std::map<const AlgorithmChoice*, CDigestEngine> m_engines;
+    std::map<std::size_t, const AlgorithmChoice*> m_matchedByLength;
 };
 
 }  // namespace

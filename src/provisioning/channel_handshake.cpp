@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
 #include <ctime>
 #include <memory>
 
@@ -145,10 +146,43 @@ MaybeFailure Exchange::prepareTls(SSL_CTX* context, SSL_SESSION* resumable) {
     return std::nullopt;
 }
 
+namespace {
+
+// The server closed or reset the connection before the handshake ended: what a server that
+// turns connections away for load does, having accepted them.
+bool hungUpDuringHandshake(SSL* ssl, int sslError, int socketError) {
+    if (sslError == SSL_ERROR_ZERO_RETURN) return true;
+    if (BIO_test_flags(SSL_get_rbio(ssl), BIO_FLAGS_IN_EOF) != 0) return true;
+    if (sslError == SSL_ERROR_SYSCALL && (socketError == ECONNRESET || socketError == EPIPE)) {
+        return true;
+    }
+    return ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+
+// The chain does not lead to a trust anchor of the CA file (as opposed to an expired or
+// otherwise broken certificate).
+bool notSignedByTrustedCa(long verification) {
+    switch (verification) {
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 MaybeFailure Exchange::handshake() {
     for (;;) {
+        errno = 0;
         const int status = SSL_connect(ssl);
         if (status == 1) break;
+        const int socketError = errno;
         const int error = SSL_get_error(ssl, status);
         if (wantsIo(error) && waitFor(fd, error, deadline, stop)) continue;
         if (auto untrusted = verificationFailure()) return untrusted;
@@ -156,6 +190,12 @@ MaybeFailure Exchange::handshake() {
             return Failure{
                 kConnectFailed,
                 "no TLS handshake with " + target + " within " + seconds(timeouts.connect), true};
+        }
+        if (hungUpDuringHandshake(ssl, error, socketError)) {
+            ERR_clear_error();
+            return Failure{kConnectFailed, "the server at " + target +
+                                               " closed the connection before the TLS handshake "
+                                               "ended: it may be overloaded; try again later"};
         }
         const std::string why = openSslErrors();
         return Failure{kConnectFailed, "TLS handshake with " + target + " failed" +
@@ -178,6 +218,10 @@ MaybeFailure Exchange::verificationFailure() const {
         return Failure{kVerificationFailed, "the certificate of " + target + " is for " +
                                                 joinNames(notes.presentedNames) + ", not " +
                                                 address};
+    }
+    if (notSignedByTrustedCa(verification)) {
+        return Failure{kVerificationFailed, "the certificate of " + target +
+                                                " is not signed by a CA in " + endpoint.caFile};
     }
     return Failure{kVerificationFailed, "the certificate of " + target + " is not trusted: " +
                                             X509_verify_cert_error_string(verification)};
@@ -216,7 +260,8 @@ ServerCertificate describeCertificate(X509* certificate) {
 }  // namespace
 
 support::Result<ServerCertificate> testConnection(const KestoEndpoint& endpoint,
-                                                  std::stop_token stop) {
+                                                  std::stop_token stop,
+                                                  std::optional<std::uint16_t> port) {
     const auto failed = [&stop](const Failure& failure) {
         if (stop.stop_requested()) {
             return support::makeError(support::ErrorCode::Cancelled, "cancelled");
@@ -230,13 +275,25 @@ support::Result<ServerCertificate> testConnection(const KestoEndpoint& endpoint,
         return failed(*failure);
     }
     const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> owned(context, SSL_CTX_free);
-    Exchange exchange{endpoint, endpoint.loginPort, endpoint.timeouts, stop};
+    Exchange exchange{endpoint, port.value_or(endpoint.loginPort), endpoint.timeouts, stop};
     if (auto failure = exchange.connect()) return failed(*failure);
     if (auto failure = exchange.prepareTls(context, nullptr)) return failed(*failure);
     if (auto failure = exchange.handshake()) return failed(*failure);
     ServerCertificate described = describeCertificate(SSL_get0_peer_certificate(exchange.ssl));
     SSL_shutdown(exchange.ssl);
     return described;
+}
+
+std::vector<PortTest> testEveryPort(const KestoEndpoint& endpoint, std::stop_token stop) {
+    const std::pair<KestoPort, std::uint16_t> ports[] = {{KestoPort::Login, endpoint.loginPort},
+                                                         {KestoPort::Account, endpoint.accountPort},
+                                                         {KestoPort::Device, endpoint.devicePort}};
+    std::vector<PortTest> tested;
+    for (const auto& [which, port] : ports) {
+        if (stop.stop_requested()) break;
+        tested.push_back(PortTest{which, port, testConnection(endpoint, stop, port)});
+    }
+    return tested;
 }
 
 }  // namespace velquor::provisioning

@@ -92,15 +92,23 @@ struct AccountTexts {
     std::string_view caption;
     std::string_view succeeded;
     std::string_view failed;
-    std::string_view mismatch;      // the password differs from its confirmation
-    std::string_view likelyCauses;  // of a refusal, for the failure's detail
+    std::string_view mismatch;  // the password differs from its confirmation
+    // Of a bare refusal, for the failure's detail: the causes the reply leaves open, narrowed
+    // by what was sent (an empty password is the likelier cause when one was sent).
+    std::string_view likelyCauses;
+    std::string_view causesWithEmptyPassword;
 };
 constexpr AccountTexts kAddUserTexts{
-    kesto_text::kAddUserCaption, kesto_text::kAddUserSucceeded, kesto_text::kAddUserFailed,
+    kesto_text::kAddUserCaption,
+    kesto_text::kAddUserSucceeded,
+    kesto_text::kAddUserFailed,
     kesto_text::kPasswordDifferent,
     VELQUOR_TR_NOOP("core",
-                    "the name is taken or not acceptable, the password is empty, or the "
-                    "administrator's login has expired or the server restarted: log in again")};
+                    "the name is taken or not acceptable, or the administrator's login has "
+                    "expired or the server restarted: log in again"),
+    VELQUOR_TR_NOOP("core",
+                    "the password is empty, or the administrator's login has expired or the "
+                    "server restarted: log in again")};
 constexpr AccountTexts kDeleteUserTexts{
     kesto_text::kDeleteUserCaption,
     kesto_text::kDeleteUserSucceeded,
@@ -108,13 +116,24 @@ constexpr AccountTexts kDeleteUserTexts{
     {},
     VELQUOR_TR_NOOP("core",
                     "there is no such user, or the administrator's login has expired or the "
-                    "server restarted: log in again")};
+                    "server restarted: log in again"),
+    {}};
 constexpr AccountTexts kChangePasswordTexts{
-    kesto_text::kChangePasswordCaption, kesto_text::kChangePasswordSucceeded,
-    kesto_text::kChangePasswordFailed, kesto_text::kPasswordNotEqual,
+    kesto_text::kChangePasswordCaption,
+    kesto_text::kChangePasswordSucceeded,
+    kesto_text::kChangePasswordFailed,
+    kesto_text::kPasswordNotEqual,
+    VELQUOR_TR_NOOP("core", "the login has expired or the server restarted: log in again"),
     VELQUOR_TR_NOOP("core",
                     "the new password is empty, or the login has expired or the server "
                     "restarted: log in again")};
+
+std::string_view likelyCausesOf(const AccountTexts& texts, std::string_view passwordSent) {
+    if (passwordSent.empty() && !texts.causesWithEmptyPassword.empty()) {
+        return texts.causesWithEmptyPassword;
+    }
+    return texts.likelyCauses;
+}
 
 struct AccountChange {
     std::string_view operation;
@@ -138,7 +157,8 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
         if (stop.stop_requested()) return cancelled(texts.caption);
-        const support::Phrase reason = refusalReason(channel, texts.likelyCauses);
+        const support::Phrase reason =
+            refusalReason(channel, likelyCausesOf(texts, change.password));
         reporter.reportWorded(texts.failed, texts.caption, reason);
         return refusal(channel, texts.caption, reason.english());
     }

@@ -7,6 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -20,12 +21,23 @@ using namespace channel;
 
 namespace {
 
+std::atomic<std::FILE*>& diagnosticStream() {
+    static std::atomic<std::FILE*> stream{stdout};
+    return stream;
+}
+
 void printDiagnostic(const char* line) {
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    std::FILE* stream = diagnosticStream().load();
+    if (stream == nullptr) return;
+    std::fputs(line, stream);
+    std::fflush(stream);
 }
 
 }  // namespace
+
+void setDiagnosticStream(std::FILE* stream) {
+    diagnosticStream().store(stream);
+}
 
 // The context (trust anchors loaded) and the last session each port handed out.
 struct ProvisioningChannel::TlsState {

@@ -3,12 +3,14 @@
 // in order), verifies the server's certificate against the CA file and against the name or
 // address asked for, writes the whole record, reads one reply
 // of at most 8 bytes and turns it into 0 (accepted), 1 (device already registered) or -1
-// (refused or failed). Low-level diagnostics go to standard output, one line per failure.
+// (refused or failed). Low-level diagnostics go to standard output, one line per failure,
+// unless the program sends them elsewhere (setDiagnosticStream).
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,6 +30,11 @@ namespace channel {
 struct Exchange;
 struct Failure;
 }  // namespace channel
+
+// Where every channel's diagnostic lines ("BIO_do_connect(bio)NULL<=0") go: standard output
+// until a program chooses another stream, or nullptr for none. The window keeps them on
+// standard output; the command line keeps its standard output for results.
+void setDiagnosticStream(std::FILE* stream);
 
 // How long an exchange may take: a silent server must not freeze the caller, and a server
 // that does not even complete a handshake is found within seconds.
@@ -65,12 +72,25 @@ struct ServerCertificate {
     std::string issuer;
 };
 
-// One TLS handshake with the login port, verified as every exchange is (chain, then name or
-// address), and nothing sent: the certificate the server presented, or why there is none
-// ("cannot connect to ...", "no TLS handshake with ... within 5 s", "the certificate of ... is
-// for 127.0.0.1, not kesto.example"). Honours stop within a fraction of a second.
+// One TLS handshake with a port of the server (the login port unless another is given),
+// verified as every exchange is (chain, then name or address), and nothing sent: the
+// certificate the server presented, or why there is none ("cannot connect to ...", "no TLS
+// handshake with ... within 5 s", "the certificate of ... is for 127.0.0.1, not
+// kesto.example"). Honours stop within a fraction of a second.
 support::Result<ServerCertificate> testConnection(const KestoEndpoint& endpoint,
-                                                  std::stop_token stop = {});
+                                                  std::stop_token stop = {},
+                                                  std::optional<std::uint16_t> port = {});
+
+// The three ports in the order a session uses them: login, account (users), device.
+enum class KestoPort { Login, Account, Device };
+struct PortTest {
+    KestoPort which;
+    std::uint16_t port;
+    support::Result<ServerCertificate> outcome;
+};
+// testConnection on each of the three ports in turn, so that a wrong account or device port
+// is found before a command needs it. Stops early (the rest untried) when stop is requested.
+std::vector<PortTest> testEveryPort(const KestoEndpoint& endpoint, std::stop_token stop = {});
 
 // Results of the Send operations.
 inline constexpr int kRequestAccepted = 0;

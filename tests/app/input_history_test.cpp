@@ -219,21 +219,35 @@ private slots:
         QVERIFY(state.find(kGenerateKey) == std::string::npos);
     }
 
-    void forgetHistoryEmptiesTheFileAndTheFields() {
+    // Forgetting asks first (No by default); it empties the file and keeps what the fields
+    // show for the work at hand, which closing does not remember again unless it was changed.
+    void forgetHistoryAsksEmptiesTheFileAndKeepsTheFields() {
         {
             ScriptedPrompter prompter;
             CVelquorDlg window(prompter);
             window.setControlText(kTemplateEdit, "/t.xml");
+            window.setControlText(kMd5FileEdit, "/fw/image.bin");
             window.reject();
         }
         ScriptedPrompter prompter;
         CVelquorDlg window(prompter);
         QCOMPARE(window.controlText(kTemplateEdit), QString("/t.xml"));
+        prompter.queueAnswer(Answer::No);
         window.menuCommand(kForgetHistoryMenuCommand)->trigger();
-        QVERIFY(window.controlText(kTemplateEdit).isEmpty());
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        QCOMPARE(prompter.messages()[0].buttons, MessageButtons::YesNoDefaultNo);
+        QVERIFY(QFile::exists(InputHistory::stateFile()));
+
+        prompter.queueAnswer(Answer::Yes);
+        window.menuCommand(kForgetHistoryMenuCommand)->trigger();
         QVERIFY(!QFile::exists(InputHistory::stateFile()));
+        QCOMPARE(window.controlText(kTemplateEdit), QString("/t.xml"));
+        QCOMPARE(window.controlText(kMd5FileEdit), QString("/fw/image.bin"));
+        window.setControlText(kMd5FileEdit, "/fw/other.bin");  // chosen after forgetting
+        window.reject();
         CVelquorDlg reopened(prompter);
         QVERIFY(reopened.controlText(kTemplateEdit).isEmpty());
+        QCOMPARE(reopened.controlText(kMd5FileEdit), QString("/fw/other.bin"));
     }
 
     // The batch fails (nothing listens), but what it was run with is remembered.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -81,6 +82,40 @@ private slots:
             QCOMPARE(prompter.message(nullptr, question), Answer::No);
             QCOMPARE(defaultButton, QMessageBox::No);
         }
+    }
+
+    // A box with a detail line is as wide as its caption needs, and its detail label as wide
+    // as the longest path in it, so the path is not broken in its middle.
+    void aBoxWithADetailLineFitsItsCaptionAndItsPath() {
+        QtPrompter prompter;
+        const QString path = QStringLiteral(
+                                 "/srv/provisioning/site-%1/phones/templates/"
+                                 "device-configuration-template.xml")
+                                 .arg(QString(4, 'n'));
+        const QString caption = QStringLiteral("Generate configuration files for every phone");
+        int boxWidth = 0;
+        int labelWidth = 0;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            poll.stop();
+            boxWidth = box->width();
+            for (auto* label : box->findChildren<QLabel*>()) {
+                if (label->text().contains(path)) labelWidth = label->width();
+            }
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll.start(20);
+        prompter.message(nullptr, MessageRequest{"The template could not be read.", caption,
+                                                 MessageButtons::Ok, MessageIcon::Warning,
+                                                 "cannot open " + path + ": Permission denied"});
+        const QFontMetrics metrics(QApplication::font());
+        QVERIFY2(
+            labelWidth >= metrics.horizontalAdvance(path),
+            qPrintable(
+                QStringLiteral("%1 < %2").arg(labelWidth).arg(metrics.horizontalAdvance(path))));
+        QVERIFY(boxWidth >= metrics.horizontalAdvance(caption));
     }
 
     void realMessageBoxReturnsTheClickedButton() {

@@ -179,7 +179,7 @@ private slots:
 
     // A row a stopped run never reached needs a second look as much as a failed one: the
     // failures filter keeps both, and Save under the filter writes both.
-    void cancelledRowsAreShownByTheFailuresFilter() {
+    void cancelledRowsAreShownByTheProblemsFilter() {
         velquor::generator::GenerationReport report;
         using velquor::generator::DeviceOutcome;
         const auto row = [](int at, const char* mac, DeviceOutcome outcome) {
@@ -204,6 +204,65 @@ private slots:
         const std::string csv = readFile(dir / "left.csv");
         QVERIFY2(csv.find(",cancelled,") != std::string::npos, csv.c_str());
         QVERIFY2(csv.find(",written,") == std::string::npos, csv.c_str());
+    }
+
+    // A file written with empty values is counted apart in the line above the table, and the
+    // "Problems only" filter keeps it with the failed rows.
+    void rowsWrittenWithEmptyValuesAreCountedApartAndAreProblems() {
+        velquor::generator::GenerationReport report;
+        using velquor::generator::DeviceOutcome;
+        velquor::generator::DeviceResult full, sparse, failed;
+        full.row = 2;
+        full.mac = "001565000001";
+        full.outcome = DeviceOutcome::Written;
+        sparse = full;
+        sparse.row = 3;
+        sparse.mac = "001565000002";
+        sparse.emptyElements = {"SipUser"};
+        failed.row = 4;
+        failed.mac = "bad";
+        failed.outcome = DeviceOutcome::Failed;
+        report.devices = {full, sparse, failed};
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, generationResults(report, "/o/"));
+        QVERIFY2(view.countsText().contains("1 written with empty cells"),
+                 qPrintable(view.countsText()));
+        QCOMPARE(view.failuresOnlyBox()->text(), QString("Problems only"));
+        view.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(view.visibleRowCount(), 2);
+        QCOMPARE(view.table()->model()->index(0, 1).data().toString(), QString("001565000002"));
+    }
+
+    // A long reason is shown whole in its column (the table scrolls sideways), not cut short.
+    void aLongReasonShowsWhole() {
+        RunResults results = manyRows(3);
+        const QString reason = QStringLiteral("cannot write /srv/provisioning/phones/site-%1/")
+                                   .arg(QString(120, 'x')) +
+                               "001565000003.xml: No space left on device";
+        results.rows[0].reason = reason;
+        results.rows[0].failed = true;
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, std::move(results));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTableView* table = view.table();
+        const int needed = table->fontMetrics().horizontalAdvance(reason);
+        QVERIFY2(table->columnWidth(ResultsTableModel::kReasonColumn) >= needed,
+                 qPrintable(QStringLiteral("%1 < %2")
+                                .arg(table->columnWidth(ResultsTableModel::kReasonColumn))
+                                .arg(needed)));
+    }
+
+    // Ctrl+Q ends the program from the results view too, as from any of its windows.
+    void ctrlQInTheResultsViewClosesEveryWindow() {
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        ResultsView* view = ResultsView::open(window, manyRows(3));
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        QTest::keyClick(view->table(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(waitFor([&] { return !window.isVisible(); }, 5000));
     }
 
     void aReportThatCannotBeSavedSaysSo() {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
 #include "temp_dir.h"
@@ -114,6 +115,38 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptedDigest, ::testing::Values(SIGINT, S
                          [](const auto& info) {
                              return info.param == SIGINT ? "Sigint" : "Sigterm";
                          });
+
+// A key read from standard input that never comes (a pipe kept open by its writer) is given
+// up at Ctrl-C: the program exits with the interrupted status instead of waiting on.
+TEST(CliExitStatus, CtrlCWhileAKeyIsAwaitedOnStandardInputIs130) {
+    TempDir dir;
+    writeFile(dir / "plain.xml", "<config/>\n");
+    const auto fifo = dir / "keyboard";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The writer holds the FIFO open and writes nothing: the read waits for a key.
+    ChildProcess writer({"/bin/sh", "-c", "exec sleep 60 > " + shellQuote(fifo.string())},
+                        dir / "writer.txt");
+    ChildProcess encrypt(
+        {"/bin/sh", "-c",
+         "exec " + shellQuote(VELQUOR_CLI_BINARY) + " encrypt --key-file - " +
+             shellQuote((dir / "plain.xml").string()) + " " +
+             shellQuote((dir / "out.bin").string()) + " < " + shellQuote(fifo.string())},
+        dir / "encrypt.txt");
+    // The shell opens the FIFO, then becomes the program: the signal is for the program.
+    bool isTheProgram = false;
+    for (int tries = 0; tries < 3000 && !isTheProgram; ++tries) {
+        isTheProgram =
+            readFile("/proc/" + std::to_string(encrypt.pid()) + "/comm") == "velquor-cli\n";
+        if (!isTheProgram) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(isTheProgram);
+    ASSERT_TRUE(encrypt.waitUntilHandling(SIGINT, 30s));
+    encrypt.sendSignal(SIGINT);
+    const auto status = encrypt.waitForExit(10s);
+    ASSERT_TRUE(status.has_value()) << "still waiting for the key after Ctrl-C";
+    EXPECT_EQ(*status, 130) << readFile(dir / "encrypt.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+}
 
 }  // namespace
 }  // namespace velquor::testing

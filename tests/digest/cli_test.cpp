@@ -189,6 +189,50 @@ TEST_F(DigestCli, CheckKnowsTheAlgorithmOfEachLine) {
     EXPECT_NE(mixed.err.find("WARNING: 4 lines are improperly formatted"), std::string::npos);
 }
 
+// An untagged line says its algorithm only by its length, which several share: a line of
+// gost94, md4 or md2 is still verified, by the algorithm of its length that matches, and said.
+TEST_F(DigestCli, CheckTriesEveryAlgorithmOfALinesLength) {
+    writeFile(dir / "f", "f");
+    writeFile(dir / "g", "g");
+    for (const char* algorithm : {"gost94", "gost94-cryptopro", "md4", "md2"}) {
+        SCOPED_TRACE(algorithm);
+        writeFile(dir / "sums", run(std::string("-a ") + algorithm + " f g").out);
+        const CliRun check = run("-c sums");
+        EXPECT_EQ(check.status, 0) << check.err;
+        EXPECT_EQ(check.out, "f: OK\ng: OK\n");
+        EXPECT_EQ(check.err, std::string("velquor-cli: sums: 2 lines matched as ") + algorithm +
+                                 " (-a " + algorithm + " names it)\n");
+    }
+    // A line that matches none of its length fails as before, and says that -a names another.
+    writeFile(dir / "sums", run("-a gost94 f").out + run("-a md4 g").out);
+    writeFile(dir / "g", "changed");
+    const CliRun failed = run("-c sums");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "f: OK\ng: FAILED\n");
+    EXPECT_NE(failed.err.find("g: matched as none of md5, md2 or md4, whose digests have this "
+                              "length; give -a"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find("WARNING: 1 computed checksum did NOT match"), std::string::npos);
+}
+
+// --ignore-missing passes over a file that is not there, never over one that is there and
+// cannot be read: a folder in a file's place cannot be read even by root.
+TEST_F(DigestCli, IgnoreMissingStillFailsAFileThatCannotBeRead) {
+    writeFile(dir / "kept", "kept");
+    writeFile(dir / "turned", "turned");
+    writeFile(dir / "sums",
+              peer("md5sum kept turned") + "d41d8cd98f00b204e9800998ecf8427e  gone\n");
+    std::filesystem::remove(dir / "turned");
+    std::filesystem::create_directory(dir / "turned");
+    const CliRun check = run("-c --ignore-missing sums");
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, "kept: OK\nturned: FAILED open or read\n");
+    EXPECT_NE(check.err.find("WARNING: 1 listed file could not be read"), std::string::npos)
+        << check.err;
+    EXPECT_EQ(check.err.find("gone"), std::string::npos) << check.err;
+}
+
 // Every option of md5sum -c gives md5sum's output and exit status, line for line; several sum
 // files after -c are checked in turn, standard input among them.
 TEST_F(DigestCli, CheckOptionsBehaveAsMd5sums) {
@@ -238,6 +282,12 @@ TEST_F(DigestCli, CheckOptionsBehaveAsMd5sums) {
                 if (const auto at = text->find(open); at != std::string::npos) {
                     text->erase(at, std::string(open).size());
                 }
+            }
+            // Ours says, of a line that failed, which algorithms of its length were tried.
+            for (std::size_t at; (at = text->find(": matched as none of")) != std::string::npos;) {
+                const std::size_t start = text->rfind('\n', at);
+                const std::size_t from = start == std::string::npos ? 0 : start + 1;
+                text->erase(from, text->find('\n', at) + 1 - from);
             }
             // md5sum names its own algorithm in -w's line; ours names -a's or none.
             if (const auto at = text->find("formatted MD5 checksum"); at != std::string::npos) {

@@ -209,6 +209,32 @@ TEST_F(KestoCliTest, StoppedServerIsAFailure) {
     EXPECT_NE(run.err.find("Login failed!"), std::string::npos);
 }
 
+// Standard output holds results only: the channel's diagnostic lines of a batch whose device
+// port is closed go to standard error, and only with -v.
+TEST_F(KestoCliTest, DiagnosticsOfAFailedBatchAreOnStandardErrorWithVerboseOnly) {
+    makeOperator(server, "grace", "pw");
+    const auto file = writeMacFile(dir, "macs.csv", {{"02:00:00:00:0a:01"}, {"02:00:00:00:0a:02"}});
+    const provisioning::testing::ClosedPort closed;
+    const auto& ports = server.ports();
+    const std::string closedDevicePort = "--ports " + std::to_string(ports[0]) + "," +
+                                         std::to_string(ports[1]) + "," +
+                                         std::to_string(closed.port()) + " ";
+    const std::string batch =
+        "device add " + shellQuote(file.string()) + " --server-field s --replace all";
+    const CliRun quiet =
+        kesto(closedDevicePort + "--user grace --password-file - " + batch, "pw\n");
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err.find("BIO_do_connect"), std::string::npos) << quiet.err;
+    EXPECT_NE(quiet.err.find("Connection refused"), std::string::npos) << quiet.err;
+
+    const CliRun verbose =
+        kesto(closedDevicePort + "-v --user grace --password-file - " + batch, "pw\n");
+    EXPECT_EQ(verbose.status, 1);
+    EXPECT_EQ(verbose.out, "");
+    EXPECT_NE(verbose.err.find("BIO_do_connect(bio)NULL<=0\n"), std::string::npos) << verbose.err;
+}
+
 TEST_F(KestoCliTest, ASparseMacFileSendsItsTwoCellsInBoundedMemory) {
     makeOperator(server, "erin", "pw");
     const auto macs = macAddresses(9, 2);

@@ -173,8 +173,14 @@ TEST_F(SettingsCliTest, ANameTheCertificateDoesNotCarryIsRefusedNamingBoth) {
                                    " is for localhost, not 127.0.0.1)"),
                   std::string::npos)
             << refused.err;
-        EXPECT_EQ(refused.out, "Handle the failed verification \n") << "the diagnostic line stays";
+        EXPECT_EQ(refused.out, "") << "standard output holds results only";
+        EXPECT_EQ(refused.err.find("Handle the failed verification"), std::string::npos);
     }
+    auto verbose = cli("kesto -v --address 127.0.0.1 --user chief --password-file - login",
+                       server.chiefPassword() + "\n");
+    EXPECT_EQ(verbose.out, "");
+    EXPECT_NE(verbose.err.find("Handle the failed verification \n"), std::string::npos)
+        << "the diagnostic line, byte for byte, under -v";
     EXPECT_EQ(cli("kesto --address a --host b --user chief login").status, 2);
 }
 

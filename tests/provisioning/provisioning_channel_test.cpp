@@ -214,7 +214,7 @@ TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRec
         std::string reason;  // the reason names what was asked for and what the certificate says
     };
     const Row rows[] = {
-        {&certificates().otherCa(), "is not trusted"},
+        {&certificates().otherCa(), "is not signed by a CA in "},
         {&certificates().otherAddress(), "is for 10.9.9.9, not 127.0.0.1"},
         {&certificates().nameOnlyInCommonName(), "is for 10.9.9.9, not 127.0.0.1"},
     };

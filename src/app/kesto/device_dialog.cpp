@@ -35,7 +35,8 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     : ControlWindow(prompter, parent),
       m_userName(std::move(userName)),
       m_endpoint(std::move(endpoint)) {
-    setWindowTitle(sessionTitle(tr("Device"), m_userName, m_endpoint));
+    setWindowTitle(sessionTitle(tr("Device"), m_userName, m_endpoint, m_endpoint.devicePort,
+                                wire::kDevicePort));
 
     auto* menuBar = new QMenuBar(this);
     QAction* changePassword = menuBar->addAction(tr("Change password"));

@@ -14,9 +14,11 @@ ModalRunner execModal() {
 }
 
 QString sessionTitle(const QString& dialogName, std::string_view userName,
-                     const provisioning::KestoEndpoint& endpoint) {
-    return QStringLiteral("%1 — %2 @ %3")
-        .arg(dialogName, fromBytes(userName), fromBytes(endpoint.address));
+                     const provisioning::KestoEndpoint& endpoint, std::uint16_t port,
+                     std::uint16_t usualPort) {
+    const std::string where =
+        port == usualPort ? endpoint.address : settings::hostAndPort(endpoint.address, port);
+    return QStringLiteral("%1 — %2 @ %3").arg(dialogName, fromBytes(userName), fromBytes(where));
 }
 
 QString fromBytes(std::string_view text) {

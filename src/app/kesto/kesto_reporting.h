@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPointer>
+#include <cstdint>
 #include <functional>
 
 #include "app/control_window.h"
@@ -40,9 +41,11 @@ private:
     QPointer<ControlWindow> m_window;
 };
 
-// A dialog's title with who is logged in where: "Device — alice @ kesto.example.com".
+// A dialog's title with who is logged in where: "Device — alice @ kesto.example.com", with
+// the port the dialog sends to when it is not the product's ("… @ kesto.example.com:45391").
 QString sessionTitle(const QString& dialogName, std::string_view userName,
-                     const provisioning::KestoEndpoint& endpoint);
+                     const provisioning::KestoEndpoint& endpoint, std::uint16_t port,
+                     std::uint16_t usualPort);
 
 QString fromBytes(std::string_view text);
 std::string toBytes(const QString& text);

@@ -15,7 +15,8 @@ namespace velquor::app {
 
 CUser::CUser(Prompter& prompter, provisioning::KestoEndpoint endpoint, QWidget* parent)
     : ControlWindow(prompter, parent), m_endpoint(std::move(endpoint)) {
-    setWindowTitle(sessionTitle(tr("User"), provisioning::kAdministratorName, m_endpoint));
+    setWindowTitle(sessionTitle(tr("User"), provisioning::kAdministratorName, m_endpoint,
+                                m_endpoint.accountPort, wire::kAccountPort));
     auto* form = new QFormLayout;
     form->addRow(tr("Name:"), registerControl(kUserNameEdit, new QLineEdit(this)));
     form->addRow(tr("Password:"), addPasswordBox(kUserPasswordEdit));

@@ -133,8 +133,10 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
         QVERIFY(prompter.messages().empty());
         QCOMPARE(login.result(), int(QDialog::Accepted));
         QVERIFY(loginHidden);
-        QCOMPARE(opened, expectUser ? QStringLiteral("User — chief @ 127.0.0.1")
-                                    : QStringLiteral("Device — Chief @ 127.0.0.1"));
+        QCOMPARE(opened,
+                 expectUser
+                     ? QStringLiteral("User — chief @ 127.0.0.1:%1").arg(server.ports()[1])
+                     : QStringLiteral("Device — Chief @ 127.0.0.1:%1").arg(server.ports()[2]));
         if (!expectUser) QCOMPARE(handedName, std::string("Chief"));
     }
 }
@@ -183,7 +185,8 @@ void KestoDialogsTest::userDialogAddsAndDeletes() {
     ScriptedPrompter prompter;
     CUser user(prompter, server.endpoint());
     user.show();
-    QCOMPARE(user.windowTitle(), QStringLiteral("User — chief @ 127.0.0.1"));
+    QCOMPARE(user.windowTitle(),
+             QStringLiteral("User — chief @ 127.0.0.1:%1").arg(server.ports()[1]));
     QCOMPARE(controlAs<QLineEdit>(user, kUserPasswordEdit)->echoMode(), QLineEdit::Password);
     QCOMPARE(controlAs<QLineEdit>(user, kUserConfirmEdit)->echoMode(), QLineEdit::Password);
 
@@ -225,7 +228,13 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     ScriptedPrompter prompter;
     CDevice device(prompter, "hank", server.endpoint());
     device.show();
-    QCOMPARE(device.windowTitle(), QStringLiteral("Device — hank @ 127.0.0.1"));
+    // The title names the port the dialog sends to, unless it is the product's.
+    QCOMPARE(device.windowTitle(),
+             QStringLiteral("Device — hank @ 127.0.0.1:%1").arg(server.ports()[2]));
+    velquor::provisioning::KestoEndpoint usual;
+    usual.address = "127.0.0.1";
+    QCOMPARE(CDevice(prompter, "hank", usual).windowTitle(),
+             QStringLiteral("Device — hank @ 127.0.0.1"));
     auto* changePassword = device.menuCommand(kChangePasswordMenuCommand);
     QVERIFY(changePassword != nullptr);
     QCOMPARE(changePassword->text(), QStringLiteral("Change password"));

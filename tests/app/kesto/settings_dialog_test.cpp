@@ -207,13 +207,33 @@ private slots:
         QVERIFY(runAndWait(dialog, kSettingsTestButton));
         QCOMPARE(prompter.messages().size(), std::size_t(1));
         const MessageRequest works = prompter.messages()[0];
-        QCOMPARE(works.text, QStringLiteral("The connection to %1:%2 works.")
-                                 .arg(QString::fromStdString(server.address()))
-                                 .arg(ports[0]));
+        QCOMPARE(works.text, QStringLiteral("The connection to %1 works.")
+                                 .arg(QString::fromStdString(server.address())));
         QVERIFY2(works.details.contains("Valid until: ") && works.details.contains("Certificate: "),
+                 qPrintable(works.details));
+        QVERIFY2(works.details.startsWith(QStringLiteral("Login port %1: works\n"
+                                                         "Account port %2: works\n"
+                                                         "Device port %3: works\n")
+                                              .arg(ports[0])
+                                              .arg(ports[1])
+                                              .arg(ports[2])),
                  qPrintable(works.details));
         // Nothing was saved by testing.
         QVERIFY(!std::filesystem::exists(folders.paths.userFile()));
+
+        // A wrong device port would pass a test of the login port alone, and every Add fail.
+        prompter.clearRecords();
+        field(dialog, kSettingsPortsEdit)
+            ->setText(QStringLiteral("%1,%2,1").arg(ports[0]).arg(ports[1]));
+        QVERIFY(runAndWait(dialog, kSettingsTestButton));
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        const MessageRequest oneWrong = prompter.messages()[0];
+        QCOMPARE(oneWrong.text, QStringLiteral("%1 does not answer on 1 of its three ports.")
+                                    .arg(QString::fromStdString(server.address())));
+        QVERIFY2(oneWrong.details.contains(
+                     QStringLiteral("Account port %1: works\nDevice port 1: cannot connect to ")
+                         .arg(ports[1])),
+                 qPrintable(oneWrong.details));
 
         prompter.clearRecords();
         field(dialog, kSettingsPortsEdit)->setText(kDeadPorts);
@@ -258,7 +278,8 @@ private slots:
         controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("pw");
         QVERIFY(runAndWait(login, kLoginOkButton));
         QCOMPARE(prompter.messageTexts(), QStringList{"Add device completely!"});
-        QCOMPARE(deviceTitle, QStringLiteral("Device — hank @ localhost"));
+        QCOMPARE(deviceTitle,
+                 QStringLiteral("Device — hank @ localhost:%1").arg(server.ports()[2]));
 
         prompter.clearRecords();
         home.write(server, "127.0.0.1");
