@@ -142,6 +142,13 @@
         </translation>
     </message>
     <message numerus="yes">
+        <source>%1 and %n more</source>
+        <translation>
+            <numerusform>%1 and %n more</numerusform>
+            <numerusform>%1 and %n more</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>%n written with empty cells</source>
         <translation>
             <numerusform>%n written with empty cells</numerusform>

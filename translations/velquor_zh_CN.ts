@@ -255,6 +255,54 @@
         <translation>此服务器不支持列出设备</translation>
     </message>
     <message>
+        <source>no input file chosen</source>
+        <translation>未选择输入文件</translation>
+    </message>
+    <message>
+        <source>no template file chosen</source>
+        <translation>未选择模板文件</translation>
+    </message>
+    <message>
+        <source>no output folder chosen</source>
+        <translation>未选择输出文件夹</translation>
+    </message>
+    <message>
+        <source>No MAC file was chosen.</source>
+        <translation>未选择 MAC 文件。</translation>
+    </message>
+    <message>
+        <source>the password and its confirmation differ</source>
+        <translation>密码与确认密码不一致</translation>
+    </message>
+    <message>
+        <source>no spreadsheet file was given</source>
+        <translation>未提供表格文件</translation>
+    </message>
+    <message>
+        <source>the request failed</source>
+        <translation>请求失败</translation>
+    </message>
+    <message>
+        <source>there is no such user, or the administrator&apos;s login has expired or the server restarted: log in again</source>
+        <translation>没有该用户，或管理员登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the new password is empty, or the login has expired or the server restarted: log in again</source>
+        <translation>新密码为空，或登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the name or password was refused</source>
+        <translation>用户名或密码被拒绝</translation>
+    </message>
+    <message>
+        <source>the name is taken or not acceptable, or the administrator&apos;s login has expired or the server restarted: log in again</source>
+        <translation>用户名已被占用或不可接受，或管理员登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
+        <source>the password is empty, or the administrator&apos;s login has expired or the server restarted: log in again</source>
+        <translation>密码为空，或管理员登录已过期、服务器已重启：请重新登录</translation>
+    </message>
+    <message>
         <source>refused</source>
         <translation>已拒绝</translation>
     </message>
@@ -808,6 +856,53 @@
     <message>
         <source>Reason</source>
         <translation>原因</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <comment>between two MAC addresses</comment>
+        <translation>、</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 and %n more</source>
+        <translation>
+            <numerusform>%1 等另外 %n 个</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Failed MAC addresses: %1</source>
+        <translation>失败的 MAC 地址：%1</translation>
+    </message>
+    <message>
+        <source>Delete device was cancelled.</source>
+        <translation>删除设备已取消。</translation>
+    </message>
+    <message>
+        <source>Add device was cancelled.</source>
+        <translation>添加设备已取消。</translation>
+    </message>
+    <message>
+        <source>Delete device stopped: the server is not answering (%1).</source>
+        <translation>删除设备已停止：服务器无响应（%1）。</translation>
+    </message>
+    <message>
+        <source>Add device stopped: the server is not answering (%1).</source>
+        <translation>添加设备已停止：服务器无响应（%1）。</translation>
+    </message>
+    <message>
+        <source>Not every device was deleted.</source>
+        <translation>并非所有设备都已删除。</translation>
+    </message>
+    <message>
+        <source>Not every device was added.</source>
+        <translation>并非所有设备都已添加。</translation>
+    </message>
+    <message>
+        <source>Delete device finished.</source>
+        <translation>删除设备已完成。</translation>
+    </message>
+    <message>
+        <source>Add device finished.</source>
+        <translation>添加设备已完成。</translation>
     </message>
     <message numerus="yes">
         <source>%n written with empty cells</source>

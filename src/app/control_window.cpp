@@ -18,7 +18,6 @@
 #include <QShortcut>
 #include <QStringList>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "app/core_texts.h"
 #include "app/input_history.h"
@@ -151,11 +150,13 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
         support::Status status;
         std::vector<support::RecordingReporter::Entry> reports;
         std::vector<std::string> details;
+        std::vector<support::Phrase> detailPhrases;
     };
     auto job = [request = std::move(request)](support::ProgressSink& sink, std::stop_token stop) {
         support::RecordingReporter reporter;
         support::Status status = request(reporter, sink, stop);
-        return Outcome{std::move(status), reporter.entries(), reporter.details()};
+        return Outcome{std::move(status), reporter.entries(), reporter.details(),
+                       reporter.detailPhrases()};
     };
     auto shown = [this, then = std::move(then)](std::optional<Outcome> outcome, bool) {
         if (!outcome) {
@@ -168,7 +169,8 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
         }
         const bool ok = outcome->status.ok();
         if (!ok && outcome->status.error().code == support::ErrorCode::Cancelled) return;
-        showReports(outcome->reports, ok ? nullptr : &outcome->status.error(), outcome->details);
+        showReports(outcome->reports, ok ? nullptr : &outcome->status.error(), outcome->details,
+                    outcome->detailPhrases);
         if (then) then(ok);
     };
     startTask(runWithProgress<Outcome>(this, label, std::move(job), std::move(shown), detail));
@@ -176,7 +178,8 @@ void ControlWindow::runReportedRequest(const QString& label, ReportedRequest req
 
 void ControlWindow::showReports(const std::vector<support::RecordingReporter::Entry>& reports,
                                 const support::Error* failure,
-                                const std::vector<std::string>& details) {
+                                const std::vector<std::string>& details,
+                                const std::vector<support::Phrase>& detailPhrases) {
     const QString reason = failure ? coreText(*failure) : QString();
     if (reports.empty()) {
         if (failure) {
@@ -189,12 +192,14 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
         const QString text = coreText(reports[i].text);
         const bool last = i + 1 == reports.size();
         QStringList lines;
-        if (i < details.size() && !details[i].empty()) lines << coreText(details[i]);
+        const bool hasDetail = i < details.size() && !details[i].empty();
+        if (hasDetail) {
+            lines << coreReason(details[i],
+                                i < detailPhrases.size() ? detailPhrases[i] : support::Phrase{});
+        }
         // The error often is the detail with what failed before it ("login: " + the reason):
-        // one reason, said once.
-        const bool said = std::any_of(lines.cbegin(), lines.cend(), [&reason](const QString& line) {
-            return reason.endsWith(line);
-        });
+        // one reason, said once. Both are compared as the core wrote them, in English.
+        const bool said = hasDetail && failure != nullptr && failure->message.ends_with(details[i]);
         if (last && reason != text && !said) lines << reason;
         lines.removeAll(QString());
         messageBox(text, coreText(reports[i].caption), MessageButtons::Ok, icon, lines.join('\n'));

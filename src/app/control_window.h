@@ -97,10 +97,11 @@ protected:
                             std::function<void(bool ok)> then = {},
                             ProgressDetail detail = ProgressDetail::None);
     // One box per report, with the core's caption and its detail line (details[i], when
-    // given); the reason behind a failure goes beneath the last of them (or stands alone,
-    // captioned "error", when nothing was reported).
+    // given, worded from detailPhrases[i] when there is one); the reason behind a failure goes
+    // beneath the last of them (or stands alone, captioned "error", when nothing was reported).
     void showReports(const std::vector<support::RecordingReporter::Entry>& reports,
-                     const support::Error* failure, const std::vector<std::string>& details = {});
+                     const support::Error* failure, const std::vector<std::string>& details = {},
+                     const std::vector<support::Phrase>& detailPhrases = {});
 
     template <typename Widget>
     Widget* registerControl(int id, Widget* widget) {

@@ -77,6 +77,10 @@ QString coreText(const support::Error& error) {
     return error.phrase.empty() ? coreText(error.message) : coreText(error.phrase);
 }
 
+bool coreTextsTranslated() {
+    return !lookUp(provisioning::kesto_text::kLoginFailed).isNull();
+}
+
 QString coreReason(const std::string& english, const support::Phrase& phrase) {
     if (!phrase.empty() && phrase.english() == english) return coreText(phrase);
     return coreText(std::string_view(english));

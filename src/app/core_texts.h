@@ -22,5 +22,7 @@ QString coreText(const support::Error& error);
 // A row's reason: its phrase when it has one that still says the English, else the English as
 // one of the texts above (a phrase the English was changed after is not used).
 QString coreReason(const std::string& english, const support::Phrase& phrase);
+// Whether the window has a translation of the core's texts (one is installed).
+bool coreTextsTranslated();
 
 }  // namespace velquor::app

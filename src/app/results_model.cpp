@@ -216,6 +216,49 @@ QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& batch,
     return ResultsTableModel::tr("%1.", "the end of a summary sentence").arg(summary(text, parts));
 }
 
+namespace {
+
+QString batchEnding(const provisioning::DeviceBatchSummary& batch) {
+    const bool deleting = batch.command == provisioning::DeviceOperation::Delete;
+    if (batch.cancelled) {
+        return deleting ? ResultsTableModel::tr("Delete device was cancelled.")
+                        : ResultsTableModel::tr("Add device was cancelled.");
+    }
+    if (!batch.serverNotAnswering.empty()) {
+        return (deleting ? ResultsTableModel::tr(
+                               "Delete device stopped: the server is not answering (%1).")
+                         : ResultsTableModel::tr(
+                               "Add device stopped: the server is not answering (%1)."))
+            .arg(coreText(batch.serverNotAnswering));
+    }
+    if (batch.count(provisioning::MacOutcome::Failed) > 0) {
+        return deleting ? ResultsTableModel::tr("Not every device was deleted.")
+                        : ResultsTableModel::tr("Not every device was added.");
+    }
+    return deleting ? ResultsTableModel::tr("Delete device finished.")
+                    : ResultsTableModel::tr("Add device finished.");
+}
+
+}  // namespace
+
+QString deviceBatchSummaryText(const provisioning::DeviceBatchSummary& batch) {
+    QString text = batchEnding(batch);
+    const std::vector<std::string> failed = batch.failedMacAddresses();
+    if (failed.empty()) return text;
+    QStringList listed;
+    for (std::size_t i = 0; i < failed.size() && i < provisioning::kMaxListedFailures; ++i) {
+        listed << fromUtf8(failed[i]);
+    }
+    QString macs = listed.join(ResultsTableModel::tr(", ", "between two MAC addresses"));
+    const auto shown = static_cast<std::size_t>(listed.size());
+    if (failed.size() > shown) {
+        macs = ResultsTableModel::tr("%1 and %n more", nullptr,
+                                     static_cast<int>(failed.size() - shown))
+                   .arg(macs);
+    }
+    return text + QLatin1Char('\n') + ResultsTableModel::tr("Failed MAC addresses: %1").arg(macs);
+}
+
 RunResults generationResults(const generator::GenerationReport& report, const QString& folder) {
     RunResults results;
     results.title = ResultsTableModel::tr("Generate — results");

@@ -60,6 +60,10 @@ QString generationSummary(const generator::GenerationReport& report);
 QString generationCountsText(const generator::GenerationReport& report, const QString& folder);
 QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& summary,
                               const QString& macFile);
+// The batch's closing text in the window's own words, from the summary's data: how the batch
+// ended and the failed MAC addresses (the counts go beneath it, as above). Shown in place of the
+// core's English summary when the window has a translation.
+QString deviceBatchSummaryText(const provisioning::DeviceBatchSummary& summary);
 
 class ResultsTableModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -81,6 +85,8 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     const ResultRow& resultRow(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    // Where the reason column is: the last, after the File column when there is one.
+    int reasonColumn() const { return static_cast<int>(m_columns.size()) - 1; }
     QStringList headers() const;
 
 private:

@@ -46,13 +46,12 @@ void sizeColumns(QTableView* table) {
 void widenReasonColumn(QTableView* table, const ResultsTableModel& model) {
     const QFontMetrics metrics = table->fontMetrics();
     int widest = metrics.horizontalAdvance(
-        model.headerData(ResultsTableModel::kReasonColumn, Qt::Horizontal).toString());
+        model.headerData(model.reasonColumn(), Qt::Horizontal).toString());
     for (int row = 0; row < model.rowCount(); ++row) {
         widest = std::max(widest, metrics.horizontalAdvance(model.resultRow(row).reason));
     }
     constexpr int kCellPadding = 16;
-    table->horizontalHeader()->resizeSection(ResultsTableModel::kReasonColumn,
-                                             widest + kCellPadding);
+    table->horizontalHeader()->resizeSection(model.reasonColumn(), widest + kCellPadding);
 }
 
 }  // namespace

@@ -214,7 +214,8 @@ Status fail(support::Reporter& reporter, Error error, const char* productText = 
 Status runConfigFile(Direction direction, const std::string& inputPath,
                      const std::string& outputPath, const std::string& keyText,
                      support::Reporter& reporter, const ConfigFileOptions& options) {
-    if (inputPath.empty()) return makeError(ErrorCode::InvalidInput, "no input file chosen");
+    if (inputPath.empty())
+        return makeError(ErrorCode::InvalidInput, VELQUOR_TR_NOOP("core", "no input file chosen"));
 
     const bool inputIsStandard = options.dashIsStandardStream && inputPath == kStandardStream;
     const bool outputIsStandard = options.dashIsStandardStream && outputPath == kStandardStream;

@@ -290,7 +290,8 @@ ConfigTemplate::~ConfigTemplate() = default;
 
 support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& path) {
     if (path.empty()) {
-        return makeError(ErrorCode::InvalidInput, "no template file chosen");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "no template file chosen"));
     }
     auto bytes = support::readWholeFile(path, kMaxTemplateBytes);
     if (!bytes) {

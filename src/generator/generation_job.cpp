@@ -310,7 +310,8 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop) {
     if (request.outputFolder.empty()) {
-        return makeError(ErrorCode::InvalidInput, "no output folder chosen");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "no output folder chosen"));
     }
     auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();

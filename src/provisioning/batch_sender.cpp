@@ -390,8 +390,8 @@ private:
         result.setReason(reason.empty() ? failureReason(row) : std::move(reason));
         if (m_failureMessages < kMaxFailureMessages) {
             ++m_failureMessages;
-            m_reporter.reportWithDetail(formatMessage(pattern, result.macAddress), caption,
-                                        result.reason);
+            m_reporter.reportWorded(formatMessage(pattern, result.macAddress), caption,
+                                    result.reasonPhrase);
         }
         return MacOutcome::Failed;
     }

@@ -42,12 +42,19 @@ int LoginRefusals::refusals(std::string_view userName) const {
     return it == m_counts.end() ? 0 : it->second;
 }
 
-std::string refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses) {
+support::Phrase refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses) {
     if (channel.lastFailureStage() != FailureStage::None || refusalSaysWhy(channel.lastRefusal())) {
-        return channel.lastError().empty() ? "the request failed" : channel.lastError();
+        if (!channel.lastErrorPhrase().empty()) return channel.lastErrorPhrase();
+        return support::Phrase{"%1",
+                               {channel.lastError().empty()
+                                    ? std::string(VELQUOR_TR_NOOP("core", "the request failed"))
+                                    : channel.lastError()},
+                               support::markedArgument(1)};
     }
-    const std::string reply = support::escapeNonPrintable(channel.lastReply());
-    return "the server replied \"" + reply + "\": " + std::string(likelyCauses);
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
+        {support::escapeNonPrintable(channel.lastReply()), std::string(likelyCauses)},
+        support::markedArgument(2)};
 }
 
 namespace {
@@ -96,26 +103,30 @@ constexpr AccountTexts kAddUserTexts{
     kesto_text::kAddUserSucceeded,
     kesto_text::kAddUserFailed,
     kesto_text::kPasswordDifferent,
-    "the name is taken or not acceptable, or the administrator's login has expired or the "
-    "server restarted: log in again",
-    "the password is empty, or the administrator's login has expired or the server restarted: "
-    "log in again"};
+    VELQUOR_TR_NOOP("core",
+                    "the name is taken or not acceptable, or the administrator's login has "
+                    "expired or the server restarted: log in again"),
+    VELQUOR_TR_NOOP("core",
+                    "the password is empty, or the administrator's login has expired or the "
+                    "server restarted: log in again")};
 constexpr AccountTexts kDeleteUserTexts{
     kesto_text::kDeleteUserCaption,
     kesto_text::kDeleteUserSucceeded,
     kesto_text::kDeleteUserFailed,
     {},
-    "there is no such user, or the administrator's login has expired or the server restarted: "
-    "log in again",
+    VELQUOR_TR_NOOP("core",
+                    "there is no such user, or the administrator's login has expired or the "
+                    "server restarted: log in again"),
     {}};
 constexpr AccountTexts kChangePasswordTexts{
     kesto_text::kChangePasswordCaption,
     kesto_text::kChangePasswordSucceeded,
     kesto_text::kChangePasswordFailed,
     kesto_text::kPasswordNotEqual,
-    "the login has expired or the server restarted: log in again",
-    "the new password is empty, or the login has expired or the server restarted: log in "
-    "again"};
+    VELQUOR_TR_NOOP("core", "the login has expired or the server restarted: log in again"),
+    VELQUOR_TR_NOOP("core",
+                    "the new password is empty, or the login has expired or the server "
+                    "restarted: log in again")};
 
 std::string_view likelyCausesOf(const AccountTexts& texts, std::string_view passwordSent) {
     if (passwordSent.empty() && !texts.causesWithEmptyPassword.empty()) {
@@ -137,7 +148,8 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
                             std::optional<std::string_view> confirmation = std::nullopt) {
     if (confirmation && *confirmation != change.password) {
         reporter.report(texts.mismatch, texts.caption);
-        return makeError(ErrorCode::InvalidInput, "the password and its confirmation differ");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "the password and its confirmation differ"));
     }
     auto record = wire::buildAccountRequest(wire::AccountFields{
         std::string(change.operation), std::string(change.userName), std::string(change.password)});
@@ -145,9 +157,10 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendAccountRequest(*record) != 0) {
         if (stop.stop_requested()) return cancelled(texts.caption);
-        const std::string reason = refusalReason(channel, likelyCausesOf(texts, change.password));
-        reporter.reportWithDetail(texts.failed, texts.caption, reason);
-        return refusal(channel, texts.caption, reason);
+        const support::Phrase reason =
+            refusalReason(channel, likelyCausesOf(texts, change.password));
+        reporter.reportWorded(texts.failed, texts.caption, reason);
+        return refusal(channel, texts.caption, reason.english());
     }
     reporter.report(texts.succeeded, texts.caption);
     return {};
@@ -160,7 +173,7 @@ namespace {
 // After a "NO": the name or password, and once this caller has seen several refusals of the
 // name, the server's lock-out, which refuses even the right password for a while.
 std::string loginRefusalCauses(std::string_view userName, int refusals) {
-    std::string causes = "the name or password was refused";
+    std::string causes = VELQUOR_TR_NOOP("core", "the name or password was refused");
     if (refusals >= LoginRefusals::kSeveral) {
         causes += " (" + std::to_string(refusals) + " times for \"" + std::string(userName) +
                   "\"); after 10 failed logins the server refuses that name from this address "
@@ -183,9 +196,9 @@ support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view
         const bool answered = channel.lastFailureStage() == FailureStage::None;
         if (answered && refusals != nullptr) refusals->recordRefusal(userName);
         const int seen = refusals != nullptr ? refusals->refusals(userName) : 1;
-        const std::string reason = refusalReason(channel, loginRefusalCauses(userName, seen));
-        reporter.reportWithDetail(kesto_text::kLoginFailed, kesto_text::kLoginCaption, reason);
-        return refusal(channel, "login", reason);
+        const support::Phrase reason = refusalReason(channel, loginRefusalCauses(userName, seen));
+        reporter.reportWorded(kesto_text::kLoginFailed, kesto_text::kLoginCaption, reason);
+        return refusal(channel, "login", reason.english());
     }
     if (refusals != nullptr) refusals->recordSuccess(userName);
     return roleForUser(userName);

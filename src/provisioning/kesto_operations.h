@@ -107,7 +107,8 @@ private:
 
 // Why a request was not accepted, fit for a user: the channel's reason when the exchange
 // failed, or the server's reply word followed by likelyCauses when it answered.
-std::string refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses);
+// A fixed likelyCauses is worded in the window's language too.
+support::Phrase refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses);
 
 // Sends the login; on "YES" the role of that name. A refusal reports "Login failed!" with the
 // reason: the name or password was refused, and once refusals counts several for the name,

@@ -7,6 +7,7 @@
 #include "mac/mac_check.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
+#include "support/translatable.h"
 
 namespace velquor::provisioning {
 
@@ -17,7 +18,8 @@ using support::makeError;
 // counted, not visited, since a sparse sheet's rectangle may hold billions of them.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
     if (path.empty()) {
-        return makeError(ErrorCode::InvalidInput, "No MAC file was chosen.");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "No MAC file was chosen."));
     }
     sheet::SheetReader reader;
     auto dimensions = reader.Open(path, stop);

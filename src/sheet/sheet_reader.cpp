@@ -54,7 +54,8 @@ support::Status checkReadableFile(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (path.empty()) {
-        return makeError(ErrorCode::InvalidInput, "no spreadsheet file was given");
+        return makeError(ErrorCode::InvalidInput,
+                         VELQUOR_TR_NOOP("core", "no spreadsheet file was given"));
     }
     if (ec || !std::filesystem::exists(status)) {
         return makeError(ErrorCode::NotFound, "cannot read \"" + path + "\": no such file");

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/translatable.h"
+
 namespace velquor::support {
 
 class Reporter {
@@ -20,6 +22,12 @@ public:
                                   std::string_view detail) {
         (void)detail;
         report(text, caption);
+    }
+    // The same with a detail the window words in the user's language; the others show its
+    // English.
+    virtual void reportWorded(std::string_view text, std::string_view caption,
+                              const Phrase& detail) {
+        reportWithDetail(text, caption, detail.english());
     }
 };
 
@@ -45,18 +53,28 @@ public:
                           std::string_view detail) override {
         m_entries.push_back(Entry{std::string(text), std::string(caption)});
         m_details.emplace_back(detail);
+        m_detailPhrases.emplace_back();
+    }
+    void reportWorded(std::string_view text, std::string_view caption,
+                      const Phrase& detail) override {
+        reportWithDetail(text, caption, detail.english());
+        m_detailPhrases.back() = detail;
     }
     const std::vector<Entry>& entries() const { return m_entries; }
     // The detail line of each entry, in the same order (empty where none was given).
     const std::vector<std::string>& details() const { return m_details; }
+    // Each detail as the window words it; empty where it was given as a plain text.
+    const std::vector<Phrase>& detailPhrases() const { return m_detailPhrases; }
     void clear() {
         m_entries.clear();
         m_details.clear();
+        m_detailPhrases.clear();
     }
 
 private:
     std::vector<Entry> m_entries;
     std::vector<std::string> m_details;
+    std::vector<Phrase> m_detailPhrases;
 };
 
 }  // namespace velquor::support

@@ -208,6 +208,7 @@ private slots:
         summary.results[1].setReason(
             {VELQUOR_TR_NOOP("core", "already registered; not replaced"), {}});
         summary.results[2].outcome = MacOutcome::Failed;
+        summary.results[2].macAddress = "00:11:22:33:44:77";
         summary.results[2].setReason(
             velquor::support::Phrase{VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
                                      {"abandoned at the cancel", "registered to another account"},
@@ -225,8 +226,13 @@ private slots:
             return shown;
         };
         QCOMPARE(reasons(), english);
+        QVERIFY(!coreTextsTranslated());
 
         installWindowLanguage(QStringLiteral("zh_CN"), kFolders);
+        QVERIFY(coreTextsTranslated());
+        // The closing box's text, worded by the window from the summary.
+        QCOMPARE(deviceBatchSummaryText(summary),
+                 QStringLiteral("并非所有设备都已添加。\n失败的 MAC 地址：00:11:22:33:44:77"));
         const QStringList chinese = reasons();
         QVERIFY2(chinese[0].startsWith(QStringLiteral("已发送，但没有应答：")) &&
                      !chinese[0].contains(QStringLiteral("cancel")),

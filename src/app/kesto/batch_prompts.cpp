@@ -29,16 +29,24 @@ void BatchPrompts::report(std::string_view text, std::string_view caption) {
 
 void BatchPrompts::reportWithDetail(std::string_view text, std::string_view caption,
                                     std::string_view detail) {
+    // A plain detail is looked up as a fixed text of the core.
+    reportWorded(text, caption,
+                 support::Phrase{"%1", {std::string(detail)}, support::markedArgument(1)});
+}
+
+void BatchPrompts::reportWorded(std::string_view text, std::string_view caption,
+                                const support::Phrase& detail) {
+    const std::string english = detail.english();
     if (isPerMacFailure(text)) {
         {
             const std::lock_guard lock(m_mutex);
             ++m_failureBoxes;
         }
-        m_prompts.reportWithDetail(text, caption, detail);
+        m_prompts.reportWorded(text, caption, detail);
         return;
     }
     const std::lock_guard lock(m_mutex);
-    m_held.push_back(Held{std::string(text), std::string(caption), std::string(detail)});
+    m_held.push_back(Held{std::string(text), std::string(caption), english, detail});
 }
 
 void BatchPrompts::showHeldReports(const QString& counts, std::size_t failures) {
@@ -51,7 +59,7 @@ void BatchPrompts::showHeldReports(const QString& counts, std::size_t failures) 
     }
     for (std::size_t i = 0; i < held.size(); ++i) {
         QStringList details;
-        if (!held[i].detail.empty()) details << coreText(held[i].detail);
+        if (!held[i].detail.empty()) details << coreReason(held[i].detail, held[i].phrase);
         if (i + 1 == held.size()) {
             if (!counts.isEmpty()) details << counts;
             if (failures > shown) {
@@ -63,7 +71,9 @@ void BatchPrompts::showHeldReports(const QString& counts, std::size_t failures) 
                                .arg(failures - shown);
             }
         }
-        m_prompts.reportWithDetail(held[i].text, held[i].caption, toBytes(details.join('\n')));
+        const bool worded = held[i].text == m_wordedEnglish && coreTextsTranslated();
+        m_prompts.reportWithDetail(worded ? toBytes(m_worded) : held[i].text, held[i].caption,
+                                   toBytes(details.join('\n')));
     }
 }
 

@@ -23,6 +23,8 @@ public:
     void report(std::string_view text, std::string_view caption) override;
     void reportWithDetail(std::string_view text, std::string_view caption,
                           std::string_view detail) override;
+    void reportWorded(std::string_view text, std::string_view caption,
+                      const support::Phrase& detail) override;
     provisioning::ReplaceAnswer askReplace(const std::string& question) {
         return m_prompts.askReplace(question);
     }
@@ -34,6 +36,12 @@ public:
     // with counts (when not empty) and, when failures outnumber the boxes already shown, a line
     // that sends the operator to the results view.
     void showHeldReports(const QString& counts, std::size_t failures);
+    // A held text the window words itself when it has a translation (the core's English summary
+    // of the batch): worded is shown in its place.
+    void wordHeldText(std::string english, QString worded) {
+        m_wordedEnglish = std::move(english);
+        m_worded = std::move(worded);
+    }
 
     // True for the product's "… add failed!", "… replace failed!" and "… delete failed!".
     static bool isPerMacFailure(std::string_view text);
@@ -43,12 +51,15 @@ private:
         std::string text;
         std::string caption;
         std::string detail;
+        support::Phrase phrase;  // the detail as the window words it, when it can
     };
 
     GuiThreadPrompts m_prompts;
     std::mutex m_mutex;
     std::vector<Held> m_held;
     std::size_t m_failureBoxes = 0;
+    std::string m_wordedEnglish;
+    QString m_worded;
 };
 
 }  // namespace velquor::app

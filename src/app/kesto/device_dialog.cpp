@@ -191,6 +191,7 @@ void CDevice::showBatchResults(BatchPrompts& prompts,
                                const provisioning::DeviceBatchSummary& summary) {
     const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed) +
                               summary.count(provisioning::MacOutcome::Unknown);
+    prompts.wordHeldText(provisioning::describeSummary(summary), deviceBatchSummaryText(summary));
     prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
     ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
 }

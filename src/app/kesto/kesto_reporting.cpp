@@ -55,6 +55,12 @@ void GuiThreadPrompts::reportWithDetail(std::string_view text, std::string_view 
                        coreText(detail)});
 }
 
+void GuiThreadPrompts::reportWorded(std::string_view text, std::string_view caption,
+                                    const support::Phrase& detail) {
+    ask(MessageRequest{coreText(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
+                       coreText(detail)});
+}
+
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
     const Answer answer = ask(
         MessageRequest{coreText(question), coreText(provisioning::kesto_text::kAddDeviceCaption),

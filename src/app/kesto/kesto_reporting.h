@@ -29,6 +29,8 @@ public:
     // The product's text as the box's text, the reason beneath it as its detail line.
     void reportWithDetail(std::string_view text, std::string_view caption,
                           std::string_view detail) override;
+    void reportWorded(std::string_view text, std::string_view caption,
+                      const support::Phrase& detail) override;
     provisioning::ReplaceAnswer askReplace(const std::string& question);
     // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);

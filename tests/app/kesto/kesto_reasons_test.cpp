@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
+#include <QTranslator>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -17,6 +19,7 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/results_view.h"
+#include "app/window_language.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "scripted_prompter.h"
@@ -100,6 +103,39 @@ private slots:
         // One reason, said once: not again as "login: ..." beneath it.
         QCOMPARE(details[0].count("name or password"), 1);
         QVERIFY2(details.last().contains("10"), qPrintable(details.last()));
+    }
+
+    // A refused login says why in the window's language: the product's text and the reason
+    // beneath it in Chinese, said once, and byte for byte the English without a translation.
+    void aRefusedLoginSaysWhyInTheWindowsLanguage() {
+        KestodFixture server;
+        const auto refusedLogin = [&] {
+            RealMessagesPrompter prompter;
+            kestologin login(prompter, server.endpoint());
+            login.show();
+            controlAs<QLineEdit>(login, kLoginUserEdit)->setText("chief");
+            controlAs<QLineEdit>(login, kLoginPasswordEdit)->setText("wrong");
+            MessageBoxClicker clicker;
+            runAndWait(login, kLoginOkButton);
+            return clicker.seen();
+        };
+        const auto english = refusedLogin();
+        QCOMPARE(english.size(), 1);
+        QCOMPARE(english[0].text, QStringLiteral("Login failed!"));
+        QCOMPARE(english[0].informativeText,
+                 QStringLiteral("the server replied \"NO\": the name or password was refused"));
+
+        QCOMPARE(installWindowLanguage(QStringLiteral("zh_CN"),
+                                       {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)}),
+                 QStringLiteral("zh_CN"));
+        const auto chinese = refusedLogin();
+        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        QCOMPARE(chinese.size(), 1);
+        QCOMPARE(chinese[0].text, QStringLiteral("登录失败！"));
+        QCOMPARE(chinese[0].informativeText, QStringLiteral("服务器应答“NO”：用户名或密码被拒绝"));
     }
 
     // Stop leaves the rows unsent, and the whole batch ends long before a row per time-out.
