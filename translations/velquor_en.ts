@@ -39,6 +39,30 @@
     </message>
 </context>
 <context>
+    <name>velquor::app::DeviceTableView</name>
+    <message numerus="yes">
+        <source>%n device(s) registered to this account on %1.</source>
+        <translation>
+            <numerusform>%n device registered to this account on %1.</numerusform>
+            <numerusform>%n devices registered to this account on %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n device(s) registered to %1 on %2.</source>
+        <translation>
+            <numerusform>%n device registered to %1 on %2.</numerusform>
+            <numerusform>%n devices registered to %1 on %2.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Delete selected (%n)</source>
+        <translation>
+            <numerusform>Delete selected (%n)</numerusform>
+            <numerusform>Delete selected (%n)</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>velquor::app::MacFindings</name>
     <message numerus="yes">
         <source>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</source>

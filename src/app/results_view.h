@@ -57,12 +57,8 @@ protected:
 private:
     // The source rows Copy and Save act on, in the order the table shows them.
     QList<int> actedRows() const;
-    QString rowsAsText() const;
     // Says on Copy and Save which rows they take.
     void updateButtonTexts();
-    // The typed name with the chosen type's extension (.xlsx for a workbook, else .csv) when
-    // it has none; empty when that name is an existing file the user would not replace.
-    QString reportPathFor(const QString& typed, bool workbook);
 
     Prompter& m_prompter;
     RunResults m_results;

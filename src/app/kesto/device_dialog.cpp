@@ -17,6 +17,7 @@
 #include "app/input_history.h"
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
+#include "app/kesto/device_table_view.h"
 #include "app/kesto/mac_file_count.h"
 #include "app/mac_findings.h"
 #include "app/path_drop.h"
@@ -28,6 +29,13 @@ namespace velquor::app {
 namespace {
 
 using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
+using ListResult = support::Result<std::vector<provisioning::RegisteredDevice>>;
+using CheckResult = support::Result<std::vector<provisioning::CheckedDevice>>;
+
+// A stop the operator asked for needs no box of its own.
+bool cancelledOrNothing(const auto& result) {
+    return !result || (!result->ok() && result->error().code == support::ErrorCode::Cancelled);
+}
 
 }  // namespace
 
@@ -53,6 +61,8 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     server->setDuplicatesEnabled(false);
     QPushButton* add = addCommandButton(kAddDeviceButton, tr("Add"));
     QPushButton* remove = addCommandButton(kDeleteDeviceButton, tr("Delete"));
+    QPushButton* list = addCommandButton(kListDevicesButton, tr("List devices"));
+    QPushButton* check = addCommandButton(kCheckMacFileButton, tr("Check MAC file"));
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(macFile, 1);
@@ -60,12 +70,14 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     auto* form = new QFormLayout;
     form->addRow(tr("MAC file:"), fileRow);
     form->addRow(tr("Server:"), server);
-    layOutForm(form, buttonRow({add, remove}), menuBar);
+    layOutForm(form, buttonRow({add, remove, list, check}), menuBar);
     setMinimumWidth(420);
 
     connect(browse, &QPushButton::clicked, this, &CDevice::OnBrowse);
     connect(add, &QPushButton::clicked, this, &CDevice::OnAdd);
     connect(remove, &QPushButton::clicked, this, &CDevice::OnDelete);
+    connect(list, &QPushButton::clicked, this, &CDevice::OnListDevices);
+    connect(check, &QPushButton::clicked, this, &CDevice::OnCheckMacFile);
     acceptPathDrops(macFile, DroppedPathKind::File,
                     [this](const QString& path) { takeMacFile(path); });
     restoreRememberedInputs();
@@ -194,6 +206,71 @@ void CDevice::showBatchResults(BatchPrompts& prompts,
     prompts.wordHeldText(provisioning::describeSummary(summary), deviceBatchSummaryText(summary));
     prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
     ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
+}
+
+void CDevice::OnListDevices() {
+    if (isBusy()) return;
+    const provisioning::KestoEndpoint endpoint = m_endpoint;
+    const provisioning::InventoryScope scope{m_userName, ""};
+    const QString caption = tr("List devices");
+    auto job = [endpoint, scope](support::ProgressSink& sink, std::stop_token stop) {
+        return provisioning::listDevices(provisioning::channelFetchers(endpoint, stop), scope, sink,
+                                         stop);
+    };
+    auto then = [this, caption](std::optional<ListResult> result, bool) {
+        if (cancelledOrNothing(result)) return;
+        if (!result->ok()) {
+            messageBox(tr("The devices could not be listed."), caption, MessageButtons::Ok,
+                       MessageIcon::Warning, coreText(result->error()));
+            return;
+        }
+        DeviceTableView::open(
+            *this, listingTable(result->value(), QString(), fromBytes(m_endpoint.address)));
+    };
+    startTask(runWithProgress<ListResult>(this, caption, std::move(job), std::move(then),
+                                          ProgressDetail::Item));
+}
+
+void CDevice::OnCheckMacFile() {
+    if (isBusy()) return;
+    DoDataExchange();
+    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    batch.macForm = configuredMacForm();
+    auto checked = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
+    if (!checked) {
+        messageBox(tr("The MAC file was not checked."), tr("Check MAC file"), MessageButtons::Ok,
+                   MessageIcon::Warning, coreText(checked.error()));
+        return;
+    }
+    if (!confirmMacFindings(*this, deviceFindings(*checked, m_macFilePath))) return;
+    std::vector<std::string> macs;
+    for (const provisioning::MacResult& row : checked->results) {
+        if (row.outcome != provisioning::MacOutcome::Usable) continue;
+        if (auto canonical = mac::canonicalMac(row.macAddress)) macs.push_back(*canonical);
+    }
+    checkDevices(std::move(macs), QFileInfo(m_macFilePath).fileName());
+}
+
+void CDevice::checkDevices(std::vector<std::string> macs, const QString& source) {
+    const provisioning::KestoEndpoint endpoint = m_endpoint;
+    const std::string user = m_userName;
+    const QString caption = tr("Check MAC file");
+    auto job = [endpoint, user, macs = std::move(macs)](support::ProgressSink& sink,
+                                                        std::stop_token stop) {
+        return provisioning::checkDevices(provisioning::channelFetchers(endpoint, stop), user, macs,
+                                          sink, stop);
+    };
+    auto then = [this, caption, source](std::optional<CheckResult> result, bool) {
+        if (cancelledOrNothing(result)) return;
+        if (!result->ok()) {
+            messageBox(tr("The MAC addresses could not be checked."), caption, MessageButtons::Ok,
+                       MessageIcon::Warning, coreText(result->error()));
+            return;
+        }
+        DeviceTableView::open(*this, checkTable(result->value(), source));
+    };
+    startTask(runWithProgress<CheckResult>(this, caption, std::move(job), std::move(then),
+                                           ProgressDetail::Item));
 }
 
 void CDevice::OnChangePassword() {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
@@ -22,6 +23,8 @@ enum DeviceDialogId : int {
     kAddDeviceButton = 1031,
     kDeleteDeviceButton = 1032,
     kServerCombo = 1034,
+    kListDevicesButton = 1035,
+    kCheckMacFileButton = 1036,
     kChangePasswordMenuCommand = 32774,
 };
 
@@ -48,6 +51,10 @@ public slots:
     void OnBrowse();
     void OnAdd();
     void OnDelete();
+    // The account's devices in a table, from which the selected ones can be deleted.
+    void OnListDevices();
+    // Every MAC address of the file checked against the server, in the same table.
+    void OnCheckMacFile();
     void OnChangePassword();
     // Closing while a batch runs would pull the window from under its messages.
     void reject() override;
@@ -64,6 +71,8 @@ private:
     void restoreRememberedInputs();
     void rememberInputs();
     // The batch's last box with its counts, then every row in a results view.
+    // Runs the check of macs (canonical) off the GUI thread, then shows its table.
+    void checkDevices(std::vector<std::string> macs, const QString& source);
     void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary);
 
     std::string m_userName;
