@@ -28,7 +28,9 @@ QString reportPathFor(QWidget* owner, Prompter& prompter, const QString& typed, 
     // The dialog asked about the name as typed, not about this one.
     if (!QFileInfo::exists(path)) return path;
     const Answer answer = prompter.message(
-        owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView", "%1 already exists. Replace it?").arg(path),
+        owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView",
+                                                          "%1 already exists. Replace it?")
+                                  .arg(path),
                               applicationTitle(), MessageButtons::YesNoDefaultNo,
                               MessageIcon::Warning, QString()});
     return answer == Answer::Yes ? path : QString();
@@ -69,11 +71,15 @@ void nameCopyAndSave(QPushButton& copy, QPushButton& save, const QTableView& tab
     const auto selected = static_cast<int>(table.selectionModel()->selectedRows().size());
     const int showing = shown.rowCount();
     if (selected > 0) {
-        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy selected (%n)", nullptr, selected));
-        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save selected (%n)…", nullptr, selected));
+        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy selected (%n)",
+                                                 nullptr, selected));
+        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save selected (%n)…",
+                                                 nullptr, selected));
     } else if (shown.sourceModel() != nullptr && showing < shown.sourceModel()->rowCount()) {
-        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy shown (%n)", nullptr, showing));
-        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save shown (%n)…", nullptr, showing));
+        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy shown (%n)",
+                                                 nullptr, showing));
+        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save shown (%n)…",
+                                                 nullptr, showing));
     } else {
         copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy all"));
         save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save all…"));
@@ -88,11 +94,14 @@ report::ReportTable reportRows(const report::ReportTable& report, const QList<in
 }
 
 bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table) {
-    const QString csvFilter = QCoreApplication::translate("velquor::app::ResultsView", "CSV files (*.csv)");
-    const QString xlsxFilter = QCoreApplication::translate("velquor::app::ResultsView", "Spreadsheet workbooks (*.xlsx)");
+    const QString csvFilter =
+        QCoreApplication::translate("velquor::app::ResultsView", "CSV files (*.csv)");
+    const QString xlsxFilter =
+        QCoreApplication::translate("velquor::app::ResultsView", "Spreadsheet workbooks (*.xlsx)");
     QString chosenFilter = csvFilter;
     const std::optional<QString> typed = prompter.saveFile(
-        owner, QCoreApplication::translate("velquor::app::ResultsView", "Save the report"), csvFilter + QStringLiteral(";;") + xlsxFilter,
+        owner, QCoreApplication::translate("velquor::app::ResultsView", "Save the report"),
+        csvFilter + QStringLiteral(";;") + xlsxFilter,
         InputHistory::load().folder(history_key::kReport), &chosenFilter);
     if (!typed) return false;
     const QString path = reportPathFor(owner, prompter, *typed, chosenFilter == xlsxFilter);
@@ -102,9 +111,10 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     const support::Status written =
         report::writeReport(QFile::encodeName(path).toStdString(), table);
     if (written) return true;
-    prompter.message(owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView", "The report was not saved."), applicationTitle(),
-                                           MessageButtons::Ok, MessageIcon::Warning,
-                                           coreText(written.error())});
+    prompter.message(owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView",
+                                                                       "The report was not saved."),
+                                           applicationTitle(), MessageButtons::Ok,
+                                           MessageIcon::Warning, coreText(written.error())});
     return false;
 }
 

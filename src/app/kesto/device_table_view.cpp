@@ -69,8 +69,9 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     std::array<int, 3> counts{};
     for (const auto& device : checked) ++counts.at(static_cast<std::size_t>(device.outcome));
     table.title = DeviceTableView::tr("Check of %1").arg(file);
-    table.counts = DeviceTableView::tr("Registered to you: %1, not registered: %2, registered to "
-                                       "another account: %3.")
+    table.counts = DeviceTableView::tr(
+                       "Registered to you: %1, not registered: %2, registered to "
+                       "another account: %3.")
                        .arg(counts[0])
                        .arg(counts[1])
                        .arg(counts[2]);

@@ -75,8 +75,7 @@ private slots:
         QVERIFY(runAndWait(device, kListDevicesButton));
         auto* view = device.findChild<DeviceTableView*>();
         QVERIFY(view);
-        QCOMPARE(column(*view, 0),
-                 (QStringList{"02cc00000001", "02cc00000002", "02cc0000000a"}));
+        QCOMPARE(column(*view, 0), (QStringList{"02cc00000001", "02cc00000002", "02cc0000000a"}));
         QCOMPARE(column(*view, 1), QStringList(3, kServerText));
         QVERIFY2(column(*view, 2)[0].endsWith('Z'), qPrintable(column(*view, 2)[0]));
         QCOMPARE(view->countsText(),
@@ -103,12 +102,12 @@ private slots:
         writeFile(dir / "password", "pw\n");
         const auto& ports = server.ports();
         const auto cli = runProgram(
-            VELQUOR_CLI_BINARY,
-            "kesto --host 127.0.0.1 --ports " + std::to_string(ports[0]) + "," +
-                std::to_string(ports[1]) + "," + std::to_string(ports[2]) + " --cafile " +
-                shellQuote(server.caCertPath().string()) + " --user hank --password-file " +
-                shellQuote((dir / "password").string()) + " device list --csv " +
-                shellQuote((dir / "cli.csv").string()));
+            VELQUOR_CLI_BINARY, "kesto --host 127.0.0.1 --ports " + std::to_string(ports[0]) + "," +
+                                    std::to_string(ports[1]) + "," + std::to_string(ports[2]) +
+                                    " --cafile " + shellQuote(server.caCertPath().string()) +
+                                    " --user hank --password-file " +
+                                    shellQuote((dir / "password").string()) +
+                                    " device list --csv " + shellQuote((dir / "cli.csv").string()));
         QCOMPARE(cli.status, 0);
         QCOMPARE(readFile(dir / "window.csv"), readFile(dir / "cli.csv"));
         QCOMPARE(clicker.unreachable(), QStringList());
@@ -135,10 +134,10 @@ private slots:
         QVERIFY(view);
         QCOMPARE(view->windowTitle(), QStringLiteral("Check of site.csv"));
         // In the file's order, each with the server text of a registration of this account.
-        QCOMPARE(column(*view, 0), (QStringList{"02cc00000001", "02cc00000002", "02dd00000007",
-                                                "02ee00000001"}));
-        QCOMPARE(column(*view, 1), (QStringList{"registered", "registered", "not registered",
-                                                "another account"}));
+        QCOMPARE(column(*view, 0),
+                 (QStringList{"02cc00000001", "02cc00000002", "02dd00000007", "02ee00000001"}));
+        QCOMPARE(column(*view, 1),
+                 (QStringList{"registered", "registered", "not registered", "another account"}));
         QCOMPARE(column(*view, 2), (QStringList{kServerText, kServerText, "", ""}));
         QCOMPARE(view->countsText(),
                  QStringLiteral("Registered to you: 2, not registered: 1, registered to another "
