@@ -94,10 +94,11 @@ void probe(const KestodFixture& server, const char* phase, long restingKb) {
         slowest = std::max(slowest, Clock::now() - start);
     }
     const long rss = memoryOf(server.pid(), "VmRSS");
-    std::printf("%-28s %8ld kB  (+%ld kB)   logins %2d/31   device requests %2d/31   slowest %lld ms\n",
-                phase, rss, rss - restingKb, logins, devices,
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
+    std::printf(
+        "%-28s %8ld kB  (+%ld kB)   logins %2d/31   device requests %2d/31   slowest %lld ms\n",
+        phase, rss, rss - restingKb, logins, devices,
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
     std::fflush(stdout);
 }
 

@@ -29,8 +29,8 @@ struct IdleConnections {
 void holdIdle(IdleConnections& held, const KestodFixture& server, std::uint16_t port, int net,
               int addresses, std::size_t each) {
     for (int address = 1; address <= addresses; ++address) {
-        const ClientOptions from{.sourceAddress =
-                                     "127.0." + std::to_string(net) + "." + std::to_string(address)};
+        const ClientOptions from{.sourceAddress = "127.0." + std::to_string(net) + "." +
+                                                  std::to_string(address)};
         for (std::size_t i = 0; i < each; ++i) {
             const int fd = connectTcp(server.address(), port, from);
             ASSERT_GE(fd, 0) << "connection " << i << " from " << from.sourceAddress;
@@ -110,8 +110,8 @@ TEST(KestodFloodTest, StalledHandshakesLeaveRoomForAnAddressThatLoggedInLately) 
         const ClientOptions from{.sourceAddress = "127.0.7." + std::to_string(address),
                                  .timeout = std::chrono::milliseconds(3'000)};
         for (int i = 0; i < 4; ++i) {
-            stalled.emplace_back(server.address(), server.loginPort(),
-                                 server.caCertPath().string(), from);
+            stalled.emplace_back(server.address(), server.loginPort(), server.caCertPath().string(),
+                                 from);
             handshakes += stalled.back().handshakeDone();
         }
     }
