@@ -69,11 +69,11 @@ std::optional<DeviceOperation> operationNamed(std::string_view name) {
 // The report's cells as rows of its seven columns, the header first; a cell outside them is
 // an error.
 support::Result<std::map<int, std::vector<std::string>>> reportRows(const std::string& path,
-                                                                   const std::stop_token& stop) {
+                                                                    const std::stop_token& stop) {
     sheet::SheetReader reader;
     if (auto opened = reader.Open(path, stop); !opened) {
-        return makeError(opened.error().code, "Cannot read the report " + path + ": " +
-                                                  opened.error().message);
+        return makeError(opened.error().code,
+                         "Cannot read the report " + path + ": " + opened.error().message);
     }
     const bool csv = guardedAsCsv(path);
     std::map<int, std::vector<std::string>> rows;
@@ -108,13 +108,13 @@ support::Result<ReportLine> readLine(const std::vector<std::string>& cells) {
     ReportLine line;
     const auto row = positiveNumber(cells[0]);
     const auto column = positiveNumber(cells[1]);
-    if (!row || !column) return makeError(ErrorCode::InvalidInput, "its row or column is no number");
+    if (!row || !column)
+        return makeError(ErrorCode::InvalidInput, "its row or column is no number");
     line.row = *row;
     line.column = *column;
     if (cells[2] != sheet::cellName(line.row, line.column)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "its cell '" + cells[2] + "' is not row " + cells[0] + ", column " +
-                             cells[1]);
+        return makeError(ErrorCode::InvalidInput, "its cell '" + cells[2] + "' is not row " +
+                                                      cells[0] + ", column " + cells[1]);
     }
     const auto operation = operationNamed(cells[4]);
     if (!operation) {
@@ -166,7 +166,8 @@ support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_
     RetryReport report;
     report.table.header = resultsTable(DeviceBatchSummary{}).header;
     report.cells.firstRowMayBeHeader = false;
-    if (rows->empty() || rows->begin()->first != 1 || rows->begin()->second != report.table.header) {
+    if (rows->empty() || rows->begin()->first != 1 ||
+        rows->begin()->second != report.table.header) {
         return makeError(ErrorCode::InvalidInput,
                          path + " is not a device report: its first line is not " +
                              "row,column,cell,mac,operation,outcome,reason.");

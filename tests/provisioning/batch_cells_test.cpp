@@ -1,12 +1,13 @@
 // A batch's MAC addresses from elsewhere than a MAC file: text typed in, the rows of a finished
 // batch to send again, and an earlier report written to disk and read back for a retry.
+#include "provisioning/batch_cells.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "provisioning/batch_cells.h"
 #include "provisioning/mac_file.h"
 #include "report/report_file.h"
 #include "temp_dir.h"
@@ -38,8 +39,8 @@ MacResult row(int number, int column, std::string mac, MacOutcome outcome,
 }
 
 TEST(TypedMacs, EverySeparatorSplitsAndTheCellsAreNumberedInOrder) {
-    const MacFile typed =
-        parseTypedMacs("  00:11:22:33:44:01,00-11-22-33-44-02;\n001122334403\r\n\t0011.2233.4404 ,; ");
+    const MacFile typed = parseTypedMacs(
+        "  00:11:22:33:44:01,00-11-22-33-44-02;\n001122334403\r\n\t0011.2233.4404 ,; ");
     EXPECT_EQ(textsOf(typed), (std::vector<std::string>{"00:11:22:33:44:01", "00-11-22-33-44-02",
                                                         "001122334403", "0011.2233.4404"}));
     EXPECT_EQ(rowsOf(typed), (std::vector<int>{1, 2, 3, 4}));
@@ -104,11 +105,12 @@ protected:
 // commas and line breaks) and by the workbook writer, the same rows come back.
 TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
     DeviceBatchSummary summary;
-    summary.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
-                       row(3, 1, "02:00:00:00:00:02", MacOutcome::Failed),
-                       row(4, 1, "-02:00:00:00:00:03", MacOutcome::Refused),
-                       row(5, 2, "02:00:00:00:00:04", MacOutcome::Unknown, DeviceOperation::Replace),
-                       row(9, 1, "02:00:00:00:00:05", MacOutcome::NotSent)};
+    summary.results = {
+        row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
+        row(3, 1, "02:00:00:00:00:02", MacOutcome::Failed),
+        row(4, 1, "-02:00:00:00:00:03", MacOutcome::Refused),
+        row(5, 2, "02:00:00:00:00:04", MacOutcome::Unknown, DeviceOperation::Replace),
+        row(9, 1, "02:00:00:00:00:05", MacOutcome::NotSent)};
     summary.results[1].reason = "the server refused it, \"NO\",\nlog in again";
     summary.results[4].reason = "=cmd|' /C calc'!A0";
     for (const std::string name : {"r.csv", "r.xlsx"}) {
@@ -117,8 +119,8 @@ TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
         ASSERT_TRUE(read) << read.error().message;
         EXPECT_EQ(read->command, DeviceOperation::Add);
         EXPECT_EQ(read->table.rows, resultsTable(summary).rows);
-        EXPECT_EQ(textsOf(read->cells), (std::vector<std::string>{
-                                            "02:00:00:00:00:02", "02:00:00:00:00:04",
+        EXPECT_EQ(textsOf(read->cells),
+                  (std::vector<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:04",
                                             "02:00:00:00:00:05"}));
         EXPECT_EQ(rowsOf(read->cells), (std::vector<int>{3, 5, 9}));
         EXPECT_EQ(read->cells.cells[1].column, 2);
@@ -139,7 +141,8 @@ TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
 
     DeviceBatchSummary retried;
     retried.command = DeviceOperation::Delete;
-    retried.results = {row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
+    retried.results = {
+        row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
     DeviceBatchSummary whole = first;
     whole.results[1] = retried.results[0];
     EXPECT_EQ(mergeRetry(*read, retried).rows, resultsTable(whole).rows);

@@ -42,11 +42,11 @@ protected:
     // the login server has seen a login (always, with refuseForever).
     void serve(std::string loginReply, bool refuseForever = false) {
         m_login = std::make_unique<ConcurrentTlsServer>(
-            s_certificates->server(), wire::kLoginRequestSize,
-            [loginReply](int) { return ConnectionScript{ConnectionStep::Reply, loginReply}; });
+            s_certificates->server(), wire::kLoginRequestSize, [loginReply](int) {
+                return ConnectionScript{ConnectionStep::Reply, loginReply};
+            });
         m_device = std::make_unique<ConcurrentTlsServer>(
-            s_certificates->server(), wire::kDeviceRequestSize,
-            [this, refuseForever](int) {
+            s_certificates->server(), wire::kDeviceRequestSize, [this, refuseForever](int) {
                 const bool loggedIn = !refuseForever && !m_login->records().empty();
                 return ConnectionScript{ConnectionStep::Reply, loggedIn ? "YES" : "NOLOGIN"};
             });
@@ -69,8 +69,8 @@ protected:
         const ServerSilentQuestion stop = [](const std::string&, const std::string&) {
             return false;
         };
-        auto summary = addDevices(endpoint(), batch, ReplaceQuestion{}, stop, m_reporter,
-                                  progress, {}, askLogin);
+        auto summary = addDevices(endpoint(), batch, ReplaceQuestion{}, stop, m_reporter, progress,
+                                  {}, askLogin);
         EXPECT_TRUE(summary) << summary.error().message;
         return summary ? *summary : DeviceBatchSummary{};
     }
