@@ -3,10 +3,12 @@
 // blocking on a client, so idle or trickling clients cost a slot, not a thread. A complete
 // record goes to a bounded pool of workers that own a database connection each; a worker
 // decides, commits, replies and closes. Every connection has one deadline for handshake and
-// record together, and a shorter one for the handshake alone; connections are capped in all
-// and per peer address. Workers take records fairly from the addresses that wait (see
-// fair_share.h), and a record whose deadline passed before a worker took it is refused
-// without being applied: its client has given up on it.
+// record together, and a shorter one for the handshake alone; connections are capped per port,
+// in all and per peer address. A port at its cap closes the connection that has gone longest
+// without finishing a handshake to take a new one, and keeps its last connections for the
+// addresses that logged in lately (see admission below). Workers take records fairly from the
+// addresses that wait (see fair_share.h), and a record whose deadline passed before a worker took
+// it is refused without being applied: its client has given up on it.
 #pragma once
 
 #include <sys/socket.h>
@@ -23,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "server/account_store.h"
@@ -47,8 +50,8 @@ struct ServeSettings {
     std::chrono::milliseconds handshakeDeadline{3'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
     std::size_t workers = 8;
-    // A client keeps up to 64 exchanges in flight, with room for connections being closed;
-    // 32 addresses at their cap fill the server.
+    // Each port's own: a client keeps up to 64 exchanges in flight, with room for connections
+    // being closed; 32 addresses at their cap fill a port.
     std::size_t maxConnections = 4096;
     std::size_t maxConnectionsPerPeer = 128;
     std::size_t maxLoginsPerAddress = 60;  // successful logins per minute
@@ -89,6 +92,12 @@ private:
         std::uint16_t port = 0;
         std::size_t more = 0;  // refusals since the line at `since`
     };
+    // One port's connections, in all and per address group.
+    struct PortCount {
+        std::size_t total = 0;
+        std::map<std::string, std::size_t> perPeer;
+    };
+    enum class Admission { Admitted, PeerAtCap, PortFull };
 
     explicit KestoServer(ServeSettings settings);
     support::Status bindListeners();
@@ -96,15 +105,19 @@ private:
                                  socklen_t length, std::size_t kindIndex);
     void acceptFrom(const Listener& listener);
     void reloadTls();
+    bool startTls(Connection& connection);
     void advance(Connection& connection);
     void readRecord(Connection& connection);
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, std::string_view why);
     void sweep(Clock::time_point now);
-    void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now);
+    void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
+                     const std::string& why);
     Clock::time_point flushRefusals(Clock::time_point now);
-    bool admit(const std::string& peer);
-    void release(const std::string& peer);
+    Admission admit(RequestKind kind, const std::string& group, Clock::time_point now);
+    bool makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted);
+    void release(RequestKind kind, const std::string& group);
+    void rememberLogin(const std::string& group);
     void workerMain(AccountStore& store);
     RequestOutcome decide(Connection& connection, RequestHandler& handler, AccountStore& store);
     void answer(Connection& connection, RequestHandler& handler, AccountStore& store);
@@ -126,12 +139,14 @@ private:
 
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
+    std::array<std::size_t, 3> m_handshaking{};  // per port, with TLS state made
 
     std::mutex m_countMutex;
-    std::size_t m_totalConnections = 0;
-    std::map<std::string, std::size_t> m_perPeer;
-    // Owned by the event loop thread: one log line per address and interval for refusals.
-    std::map<std::string, RefusalTally> m_refusals;
+    std::array<PortCount, 3> m_counts;  // login, account, device
+    // Address groups that logged in successfully, and until when that keeps them trusted.
+    std::map<std::string, Clock::time_point> m_trusted;
+    // Owned by the event loop thread: one log line per address, reason and interval.
+    std::map<std::pair<std::string, std::string>, RefusalTally> m_refusals;
     LoginRateLimit m_loginRate;
 
     std::mutex m_queueMutex;

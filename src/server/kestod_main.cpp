@@ -40,10 +40,11 @@ std::string servingDefaults() {
            "  --workers N               threads answering requests (default " +
            number(defaults.workers) +
            ")\n"
-           "  --max-connections N       connections open at once (default " +
+           "  --max-connections N       connections open at once on each port (default " +
            number(defaults.maxConnections) +
            ")\n"
-           "  --max-per-peer N          connections open at once from one address (default " +
+           "  --max-per-peer N          connections open at once from one address on each port\n"
+           "                            (default " +
            number(defaults.maxConnectionsPerPeer) +
            ")\n"
            "  --max-logins-per-address N  successful logins from one address per minute "

@@ -40,11 +40,16 @@ struct KestoServer::Connection {
     std::uint16_t port = 0;
     Clock::time_point deadline;
     Clock::time_point handshakeDeadline;
+    // When bytes last came, or when it was accepted: the longest silent is closed first when
+    // its port needs room. The TLS state is made when the first bytes come, so a connection
+    // that sends nothing costs its descriptor and this structure only.
+    Clock::time_point lastBytes;
     Stage stage = Stage::Handshake;
     bool wantsWrite = false;
-    bool done = false;           // handed on or dropped; the loop forgets it
-    bool trailingBytes = false;  // more bytes than the record: malformed
-    std::string record;          // what was received so far
+    bool done = false;              // handed on or dropped; the loop forgets it
+    bool trailingBytes = false;     // more bytes than the record: malformed
+    const char* failure = nullptr;  // why it is dropped, where the stage does not say it
+    std::string record;             // what was received so far
 
     ~Connection() {
         if (ssl != nullptr) SSL_free(ssl);

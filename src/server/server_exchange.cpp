@@ -78,6 +78,9 @@ RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handl
 
 void KestoServer::answer(Connection& connection, RequestHandler& handler, AccountStore& store) {
     const RequestOutcome outcome = decide(connection, handler, store);
+    if (connection.kind == RequestKind::Login && outcome.reply == wire::kReplyYes) {
+        rememberLogin(connection.group);
+    }
     const auto deadline = Clock::now() + kReplyDeadline;
     std::string_view sent = outcome.reply;
     std::string failure;

@@ -57,6 +57,7 @@ public:
         m_options.sourceAddress = std::move(sourceAddress);
     }
 
+    const std::string& sourceAddress() const { return m_options.sourceAddress; }
     std::string login(const std::string& user, const std::string& password) const {
         auto record = wire::buildLoginRequest({user, password});
         return send(m_server.loginPort(), wire::recordBytes(record.value()));

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <memory>
 #include <thread>
+#include <utility>
 
 namespace velquor::testing {
 
@@ -38,15 +39,24 @@ int remainingMs(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
+SSL_CTX* clientContext(const std::string& caFile) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
+        SSL_CTX_free(context);
+        return nullptr;
+    }
+    return context;
+}
+
 // Runs an SSL call on a blocking socket that has a receive time-out set.
 template <typename Call>
 ExchangeOutcome run(const std::string& address, std::uint16_t port, const std::string& caFile,
                     const ClientOptions& options, Call&& afterHandshake) {
     ExchangeOutcome outcome;
-    std::unique_ptr<SSL_CTX, CtxFree> context(SSL_CTX_new(TLS_client_method()));
-    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-    if (SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
+    std::unique_ptr<SSL_CTX, CtxFree> context(clientContext(caFile));
+    if (context == nullptr) {
         outcome.error = "cannot load " + caFile;
         return outcome;
     }
@@ -122,6 +132,36 @@ ExchangeOutcome tlsExchange(const std::string& address, std::uint16_t port,
         return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) ==
                static_cast<int>(bytes.size());
     });
+}
+
+HeldTls::HeldTls(const std::string& address, std::uint16_t port, const std::string& caFile,
+                 const ClientOptions& options) {
+    auto* context = clientContext(caFile);
+    m_context = context;
+    m_fd = context == nullptr ? -1 : connectTcp(address, port, options);
+    if (m_fd < 0) return;
+    timeval timeout{static_cast<time_t>(options.timeout.count() / 1000), 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, m_fd);
+    SSL_set1_host(ssl, address.c_str());
+    if (SSL_connect(ssl) == 1) {
+        m_ssl = ssl;
+    } else {
+        SSL_free(ssl);
+        ERR_clear_error();
+    }
+}
+
+HeldTls::HeldTls(HeldTls&& other) noexcept
+    : m_context(std::exchange(other.m_context, nullptr)),
+      m_ssl(std::exchange(other.m_ssl, nullptr)),
+      m_fd(std::exchange(other.m_fd, -1)) {}
+
+HeldTls::~HeldTls() {
+    if (m_ssl != nullptr) SSL_free(static_cast<SSL*>(m_ssl));
+    if (m_context != nullptr) SSL_CTX_free(static_cast<SSL_CTX*>(m_context));
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,

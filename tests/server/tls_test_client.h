@@ -32,6 +32,25 @@ ExchangeOutcome tlsExchange(const std::string& address, std::uint16_t port,
                             const std::string& caFile, std::string_view bytes,
                             const ClientOptions& options = {});
 
+// A TLS connection whose handshake is done and that sends nothing more until it goes: what a
+// client that stalls before its record holds on the server.
+class HeldTls {
+public:
+    HeldTls(const std::string& address, std::uint16_t port, const std::string& caFile,
+            const ClientOptions& options = {});
+    ~HeldTls();
+    HeldTls(HeldTls&& other) noexcept;
+    HeldTls(const HeldTls&) = delete;
+    HeldTls& operator=(const HeldTls&) = delete;
+    HeldTls& operator=(HeldTls&&) = delete;
+    bool handshakeDone() const { return m_ssl != nullptr; }
+
+private:
+    void* m_context = nullptr;  // SSL_CTX, kept out of this header
+    void* m_ssl = nullptr;      // SSL
+    int m_fd = -1;
+};
+
 // Like tlsExchange but writes the bytes one at a time, waiting between them.
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
                            const std::string& caFile, std::string_view bytes,
