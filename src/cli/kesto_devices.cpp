@@ -108,6 +108,7 @@ std::optional<std::string> typedMacProblem(const support::ArgParser& args) {
 // device list takes nothing more; device check takes a MAC file or --mac.
 std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
+    if (args.has("--check")) return "--check is for device add and del";
     if (words[1] == "list") {
         if (words.size() != 2) return std::string("device list takes no arguments");
         return std::nullopt;
