@@ -10,6 +10,13 @@
             <numerusform>Deregister the %n devices of %1 from %2?</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>Deregister %n device(s) from %1?</source>
+        <translation>
+            <numerusform>Deregister %n device from %1?</numerusform>
+            <numerusform>Deregister %n devices from %1?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CVelquorDlg</name>
@@ -222,6 +229,13 @@
         <translation>
             <numerusform>Save shown (%n)…</numerusform>
             <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Retry failed rows (%n)</source>
+        <translation>
+            <numerusform>Retry failed rows (%n)</numerusform>
+            <numerusform>Retry failed rows (%n)</numerusform>
         </translation>
     </message>
 </context>

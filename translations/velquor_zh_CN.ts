@@ -314,6 +314,14 @@
         <source>usable</source>
         <translation>可用</translation>
     </message>
+    <message>
+        <source>not sent: the login to %1 has ended (the server refused the requests as not logged in)</source>
+        <translation>未发送：在 %1 的登录已结束（服务器以未登录为由拒绝了请求）</translation>
+    </message>
+    <message>
+        <source>No MAC address was given.</source>
+        <translation>未提供 MAC 地址。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -398,6 +406,32 @@
     <message>
         <source>The MAC addresses could not be checked.</source>
         <translation>无法检查 MAC 地址。</translation>
+    </message>
+    <message>
+        <source>MAC addresses to use instead of the file, separated by spaces, commas or lines</source>
+        <translation>代替文件使用的 MAC 地址，用空格、逗号或换行分隔</translation>
+    </message>
+    <message>
+        <source>MAC addresses:</source>
+        <translation>MAC 地址：</translation>
+    </message>
+    <message>
+        <source>the MAC addresses box</source>
+        <translation>MAC 地址框</translation>
+    </message>
+    <message numerus="yes">
+        <source>Deregister %n device(s) from %1?</source>
+        <translation>
+            <numerusform>要从 %1 注销 %n 台设备吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>the selected devices</source>
+        <translation>所选设备</translation>
+    </message>
+    <message>
+        <source>the failed rows</source>
+        <translation>失败的行</translation>
     </message>
 </context>
 <context>
@@ -737,6 +771,13 @@
     </message>
 </context>
 <context>
+    <name>velquor::app::GuiThreadPrompts</name>
+    <message>
+        <source>Your login to %1 has ended. Log in again to go on?</source>
+        <translation>您在 %1 的登录已结束。要重新登录以继续吗？</translation>
+    </message>
+</context>
+<context>
     <name>velquor::app::JobProgressDialog</name>
     <message>
         <source>Cancel</source>
@@ -1023,6 +1064,14 @@
         <source>File</source>
         <translation>文件</translation>
     </message>
+    <message>
+        <source>Delete device stopped: the login has ended and was not renewed.</source>
+        <translation>删除设备已中止：登录已结束且未重新登录。</translation>
+    </message>
+    <message>
+        <source>Add device stopped: the login has ended and was not renewed.</source>
+        <translation>添加设备已中止：登录已结束且未重新登录。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
@@ -1085,6 +1134,12 @@
     <message>
         <source>Problems only</source>
         <translation>只看问题项</translation>
+    </message>
+    <message numerus="yes">
+        <source>Retry failed rows (%n)</source>
+        <translation>
+            <numerusform>重试失败的行（%n）</numerusform>
+        </translation>
     </message>
 </context>
 <context>

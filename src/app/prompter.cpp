@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -269,6 +271,16 @@ QString qtFileFilter(std::string_view pairedFilter) {
         filters << parts[i] + QStringLiteral(" (") + qtPatternList(parts[i + 1]) + ')';
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+std::optional<QString> QtPrompter::password(QWidget* owner, const QString& caption,
+                                            const QString& text) {
+    bool accepted = false;
+    const QString typed =
+        QInputDialog::getText(owner, caption, text, QLineEdit::Password, QString(), &accepted);
+    giveFocusBack(owner);
+    if (!accepted) return std::nullopt;
+    return typed;
 }
 
 }  // namespace velquor::app

@@ -84,12 +84,15 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_copy = new QPushButton(this);
     m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
-    for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
+    m_retry = new QPushButton(this);
+    m_retry->hide();
+    for (QPushButton* button : {m_copy, m_save, close, m_retry}) button->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;
     top->addWidget(m_counts, 1);
     top->addWidget(m_failuresOnly);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_retry);
     buttons->addStretch(1);
     buttons->addWidget(m_copy);
     buttons->addWidget(m_save);
@@ -124,6 +127,15 @@ ResultsView* ResultsView::open(ControlWindow& owner, RunResults results) {
 
 QString ResultsView::countsText() const {
     return m_counts->text();
+}
+
+void ResultsView::offerRetry(int count, std::function<void()> retry) {
+    m_retry->setText(tr("Retry failed rows (%n)", nullptr, count));
+    m_retry->show();
+    connect(m_retry, &QPushButton::clicked, this, [this, retry = std::move(retry)] {
+        m_retry->setEnabled(false);
+        retry();
+    });
 }
 
 int ResultsView::visibleRowCount() const {

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QHideEvent>
 #include <QString>
+#include <functional>
 
 #include "app/results_model.h"
 
@@ -39,6 +40,10 @@ public:
     QPushButton* saveButton() const { return m_save; }
     // How many rows the table shows with the filter as it stands.
     int visibleRowCount() const;
+    // A "Retry failed rows" button for the count rows that ended failed, unknown or not sent;
+    // retry sends them again (once: the button is then disabled).
+    void offerRetry(int count, std::function<void()> retry);
+    QPushButton* retryButton() const { return m_retry; }
 
 public slots:
     // Selected rows (all shown rows when none is selected) as tab-separated lines with a
@@ -69,6 +74,7 @@ private:
     QTableView* m_table;
     QPushButton* m_copy;
     QPushButton* m_save;
+    QPushButton* m_retry;
 };
 
 }  // namespace velquor::app

@@ -239,6 +239,11 @@ std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, c
     return files.existingDirectory(owner, title, folder);
 }
 
+std::optional<QString> RealMessagesPrompter::password(QWidget* owner, const QString& caption,
+                                                      const QString& text) {
+    return files.password(owner, caption, text);
+}
+
 ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs()) {
     app::ProgressTask::setShowDelayMs(milliseconds);
 }
