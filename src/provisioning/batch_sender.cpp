@@ -7,7 +7,9 @@
 // through the pool like any other exchange.
 //
 // A server that does not answer pauses the batch: rows whose connection failed go back to wait,
-// nothing new is fed, and the operator decides once between Retry and Stop.
+// nothing new is fed, and the operator decides once between Retry and Stop. A server that no
+// longer knows the login pauses it too: rows refused as not logged in are held, and the
+// operator gives the password to log in again with (they go again) or stops (they stay unsent).
 #include "provisioning/batch_sender.h"
 
 #include <chrono>
@@ -32,6 +34,9 @@ constexpr std::chrono::milliseconds kStopCheckInterval{50};
 // Once the server has answered in this batch, this many exchanges in a row that do not reach
 // it mean it has stopped answering; before its first answer, one is enough.
 constexpr int kSilentStreakAfterAnswers = 3;
+
+// This many refusals as not logged in in a row mean the login has ended.
+constexpr int kLoginEndedStreak = 3;
 
 std::string_view operationCode(DeviceOperation operation) {
     switch (operation) {
@@ -75,13 +80,14 @@ const char* likelyCauses(DeviceOperation operation, bool anythingAccepted) {
 class BatchSender {
 public:
     BatchSender(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
+                const ReplaceQuestion& askReplace, const BatchQuestions& questions,
                 support::Reporter& reporter, support::ProgressSink& progress,
                 const std::stop_token& stop, DeviceBatchSummary& summary)
         : m_endpoint(endpoint),
           m_batch(batch),
           m_askReplace(askReplace),
-          m_askWhenSilent(askWhenSilent),
+          m_askWhenSilent(questions.whenSilent),
+          m_askLoginEnded(questions.loginEnded),
           m_reporter(reporter),
           m_progress(progress),
           m_stop(stop),
@@ -96,6 +102,7 @@ public:
             if (m_nextToReport == m_rows.size()) return;
             if (!finishing() && m_stop.stop_requested()) cancel();
             if (m_silent && !finishing()) decideAboutSilence();
+            if (loginHasEnded() && !finishing()) decideAboutLogin();
             feedPool();
             if (auto outcome = m_pool.next(kStopCheckInterval)) {
                 collect(*outcome);
@@ -183,6 +190,14 @@ private:
         // about the new try; one of them that did not reach the server simply goes again.
         const bool earlierTry = m_rows[row].epoch != m_epoch;
         if (m_askWhenSilent != nullptr && !outcome.abandoned && !earlierTry) noteSilence(outcome);
+        if (m_askLoginEnded != nullptr && outcome.stage == FailureStage::None) {
+            if (outcome.refusal == ServerRefusal::NotLoggedIn) {
+                holdForLogin(row, outcome, earlierTry);
+                return;
+            }
+            m_loginStreak = 0;
+            if (outcome.result != kRequestFailed) m_acceptedSinceLogin = true;
+        }
         // While the server is not answering, a row that never reached it waits for the
         // operator's decision instead of failing.
         if ((m_silent || earlierTry) && !recordLeft && outcome.stage == FailureStage::Connecting) {
@@ -233,6 +248,57 @@ private:
         m_stopped = true;
         m_summary.serverNotAnswering = m_silentReason;
         m_pool.abandon();
+    }
+
+    // The row changed nothing on the server and waits: for the new login when it was sent
+    // before it, else for the decision a run of such refusals asks for.
+    void holdForLogin(std::size_t row, const ExchangeOutcome& outcome, bool earlierTry) {
+        m_rows[row].stage = Stage::Waiting;
+        m_rows[row].outcome = outcome;
+        if (earlierTry && !m_loginEnded && !finishing()) {
+            m_released.insert(row);
+            return;
+        }
+        m_loginRefused.insert(row);
+        if (++m_loginStreak >= kLoginEndedStreak) m_loginEnded = true;
+    }
+
+    // A run of refusals as not logged in, or held rows with nothing else to come back.
+    bool loginHasEnded() const {
+        if (m_loginEnded) return true;
+        return !m_loginRefused.empty() && m_pool.outstanding() == 0 && m_released.empty() &&
+               m_nextToFeed == m_rows.size();
+    }
+
+    // Nothing new starts; with a password the batch logs in again and the held rows go out
+    // again, else every row not done stays unsent. A new login that got nothing accepted is
+    // not asked about again.
+    void decideAboutLogin() {
+        for (std::size_t row : m_pool.withdrawQueued()) {
+            m_rows[row].stage = Stage::Waiting;
+            m_released.insert(row);
+        }
+        const LoginEndedQuestion& ask = *m_askLoginEnded;
+        std::optional<std::string> password;
+        if (m_acceptedSinceLogin && ask) password = ask(m_endpoint.address);
+        if (password && !m_stop.stop_requested() &&
+            login(m_endpoint, m_batch.userName, *password, m_reporter, m_stop)) {
+            ++m_epoch;
+            m_loginEnded = false;
+            m_loginStreak = 0;
+            m_acceptedSinceLogin = false;
+            m_released.insert(m_loginRefused.begin(), m_loginRefused.end());
+            m_loginRefused.clear();
+            m_pool.resume();
+            return;
+        }
+        if (m_stop.stop_requested()) {
+            cancel();
+            return;
+        }
+        // What is in flight comes back as the server answers it; nothing more is sent.
+        m_stopped = true;
+        m_summary.loginEnded = true;
     }
 
     void settle(std::size_t row, const ExchangeOutcome& outcome) {
@@ -299,6 +365,12 @@ private:
     Phrase notSentReason() const {
         if (m_summary.cancelled) {
             return Phrase{VELQUOR_TR_NOOP("core", "cancelled before it was sent"), {}};
+        }
+        if (m_summary.loginEnded) {
+            return Phrase{
+                "not sent: the login to %1 has ended (the server refused the requests "
+                "as not logged in)",
+                {m_endpoint.address}};
         }
         return Phrase{VELQUOR_TR_NOOP("core", "not sent: %1 (%2)"),
                       {formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address),
@@ -418,6 +490,7 @@ private:
     const DeviceBatch& m_batch;
     const ReplaceQuestion& m_askReplace;
     const ServerSilentQuestion* m_askWhenSilent;  // nullptr: never stop for silence
+    const LoginEndedQuestion* m_askLoginEnded;    // nullptr: a refusal fails its row
     support::Reporter& m_reporter;
     support::ProgressSink& m_progress;
     const std::stop_token& m_stop;
@@ -438,6 +511,10 @@ private:
     bool m_stopped = false;  // the operator chose Stop
     int m_epoch = 0;
     std::string m_silentReason;
+    std::set<std::size_t> m_loginRefused;  // rows refused as not logged in, held
+    int m_loginStreak = 0;
+    bool m_loginEnded = false;  // the batch is paused: the server no longer knows the login
+    bool m_acceptedSinceLogin = true;
     std::size_t m_jobs;
     ExchangePool m_pool;  // last: its workers finish before the rest goes
 };
@@ -445,11 +522,10 @@ private:
 }  // namespace
 
 void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                     const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
+                     const ReplaceQuestion& askReplace, const BatchQuestions& questions,
                      support::Reporter& reporter, support::ProgressSink& progress,
                      const std::stop_token& stop, DeviceBatchSummary& summary) {
-    BatchSender(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, summary)
-        .run();
+    BatchSender(endpoint, batch, askReplace, questions, reporter, progress, stop, summary).run();
 }
 
 }  // namespace velquor::provisioning

@@ -39,12 +39,12 @@ support::Status checkFieldLengths(const CheckedMacFile& file, const DeviceBatch&
         if (cell.outcome != MacOutcome::NotSent) continue;
         const std::string& written = file.written[sent++];
         if (written.size() > wire::kTextFieldWidth) {
-            return makeError(ErrorCode::InvalidInput,
-                             "The MAC address in cell " + sheet::cellName(cell.row, cell.column) +
-                                 " of " + batch.macFilePath + " is " +
-                                 std::to_string(written.size()) +
-                                 " bytes long; its field holds at most " +
-                                 std::to_string(wire::kTextFieldWidth) + " bytes.");
+            return makeError(
+                ErrorCode::InvalidInput,
+                "The MAC address in cell " + sheet::cellName(cell.row, cell.column) + " of " +
+                    (batch.cells ? "the MAC addresses given" : batch.macFilePath) + " is " +
+                    std::to_string(written.size()) + " bytes long; its field holds at most " +
+                    std::to_string(wire::kTextFieldWidth) + " bytes.");
         }
     }
     return {};
@@ -55,16 +55,26 @@ std::string_view captionOf(DeviceOperation command) {
                                               : kesto_text::kAddDeviceCaption;
 }
 
+// The batch's own cells, or the MAC file's.
+support::Result<MacFile> cellsOf(const DeviceBatch& batch, const std::stop_token& stop) {
+    if (!batch.cells) return readMacFile(batch.macFilePath, stop);
+    if (batch.cells->cells.empty()) {
+        return makeError(ErrorCode::InvalidInput, "No MAC address was given.");
+    }
+    return *batch.cells;
+}
+
 // The file read and checked; an error (reported by the caller) when it cannot be read, is no
-// MAC file and force is not set, or holds a text too long for its field.
+// MAC file and force is not set, or holds a text too long for its field. MAC addresses given
+// as cells are not a file chosen by mistake: each that is not a MAC address is refused alone.
 support::Result<CheckedMacFile> readAndCheck(DeviceOperation command, const DeviceBatch& batch,
                                              const std::stop_token& stop, std::size_t& emptyCells) {
-    auto file = readMacFile(batch.macFilePath, stop);
+    auto file = cellsOf(batch, stop);
     if (!file) return file.error();
     emptyCells = file->emptyCells;
     CheckedMacFile checked = checkMacCells(std::move(*file), command, batch.macForm);
     if (const std::string notMacFile = notAMacFileText(batch.macFilePath, checked);
-        !notMacFile.empty() && !batch.force) {
+        !batch.cells && !notMacFile.empty() && !batch.force) {
         return makeError(ErrorCode::InvalidInput, notMacFile);
     }
     if (auto lengths = checkFieldLengths(checked, batch); !lengths) return lengths.error();
@@ -96,6 +106,7 @@ void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
                const CheckedMacFile& checked) {
     summary.cancelled = sent.cancelled;
     summary.serverNotAnswering = std::move(sent.serverNotAnswering);
+    summary.loginEnded = sent.loginEnded;
     std::size_t next = 0;
     for (MacResult& result : summary.results) {
         if (result.outcome != MacOutcome::NotSent) continue;
@@ -108,8 +119,8 @@ void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
 
 support::Result<DeviceBatchSummary> runBatch(
     DeviceOperation command, const KestoEndpoint& endpoint, const DeviceBatch& batch,
-    const ReplaceQuestion& askReplace, const ServerSilentQuestion* askWhenSilent,
-    support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
+    const ReplaceQuestion& askReplace, const BatchQuestions& questions, support::Reporter& reporter,
+    support::ProgressSink& progress, std::stop_token stop) {
     const std::string_view caption = captionOf(command);
     std::size_t emptyCells = 0;
     auto checked = readAndCheck(command, batch, stop, emptyCells);
@@ -128,7 +139,7 @@ support::Result<DeviceBatchSummary> runBatch(
     summary.results = std::move(checked->results);
 
     progress.progress(0, toSend.results.size(), caption);
-    sendDeviceBatch(endpoint, batch, askReplace, askWhenSilent, reporter, progress, stop, toSend);
+    sendDeviceBatch(endpoint, batch, askReplace, questions, reporter, progress, stop, toSend);
     mergeSent(summary, std::move(toSend), *checked);
 
     // Declined replacements and empty cells are the operator's choice and the file's shape, not
@@ -160,9 +171,9 @@ std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
 }
 
 bool DeviceBatchSummary::succeeded() const {
-    return !cancelled && serverNotAnswering.empty() && count(MacOutcome::Failed) == 0 &&
-           count(MacOutcome::NotSent) == 0 && count(MacOutcome::Unknown) == 0 &&
-           count(MacOutcome::Refused) == 0;
+    return !cancelled && serverNotAnswering.empty() && !loginEnded &&
+           count(MacOutcome::Failed) == 0 && count(MacOutcome::NotSent) == 0 &&
+           count(MacOutcome::Unknown) == 0 && count(MacOutcome::Refused) == 0;
 }
 
 bool DeviceBatchSummary::complete() const {
@@ -221,6 +232,9 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
     } else if (!summary.serverNotAnswering.empty()) {
         text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
                ": the server is not answering (" + summary.serverNotAnswering + ").\n";
+    } else if (summary.loginEnded) {
+        text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
+               ": the login has ended (the server refused the requests as not logged in).\n";
     } else if (summary.count(MacOutcome::Failed) > 0 || summary.count(MacOutcome::Refused) > 0) {
         text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
     } else {
@@ -327,9 +341,10 @@ report::ReportTable resultsTable(const DeviceBatchSummary& summary) {
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
-    support::ProgressSink& progress, std::stop_token stop) {
-    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, &askWhenSilent, reporter,
-                    progress, std::move(stop));
+    support::ProgressSink& progress, std::stop_token stop,
+    const LoginEndedQuestion& askLoginEnded) {
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace,
+                    {&askWhenSilent, &askLoginEnded}, reporter, progress, std::move(stop));
 }
 
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
@@ -337,15 +352,16 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   const ServerSilentQuestion& askWhenSilent,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
-                                                  std::stop_token stop) {
-    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, &askWhenSilent,
-                    reporter, progress, std::move(stop));
+                                                  std::stop_token stop,
+                                                  const LoginEndedQuestion& askLoginEnded) {
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{},
+                    {&askWhenSilent, &askLoginEnded}, reporter, progress, std::move(stop));
 }
 
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop) {
-    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, nullptr, reporter, progress,
+    return runBatch(DeviceOperation::Add, endpoint, batch, askReplace, {}, reporter, progress,
                     std::move(stop));
 }
 
@@ -354,7 +370,7 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
                                                   std::stop_token stop) {
-    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, nullptr, reporter,
+    return runBatch(DeviceOperation::Delete, endpoint, batch, ReplaceQuestion{}, {}, reporter,
                     progress, std::move(stop));
 }
 

@@ -8,12 +8,14 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mac/mac_address.h"
+#include "provisioning/mac_cells.h"
 #include "provisioning/provisioning_channel.h"
 #include "report/report_table.h"
 #include "support/progress.h"
@@ -147,6 +149,13 @@ using ReplaceQuestion =
 using ServerSilentQuestion =
     std::function<bool /*retry*/ (const std::string& server, const std::string& reason)>;
 
+// Asked once when the server refuses a batch's requests as not logged in (the login expired,
+// the password was changed or the server restarted): server is the address asked for. The
+// password to log in again with (as the batch's user), or nullopt to stop: the rows not done
+// then stay "not sent", so that a retry can finish them. Called on the thread that runs the
+// batch, with nothing new being started meanwhile.
+using LoginEndedQuestion = std::function<std::optional<std::string>(const std::string& server)>;
+
 enum class DeviceOperation { Add, Replace, Delete };
 
 enum class MacOutcome {
@@ -195,6 +204,10 @@ struct DeviceBatch {
     mac::Form macForm = mac::kDefaultForm;  // how the records write each MAC
     // Send the MAC addresses of a file that does not look like a MAC file all the same.
     bool force = false;
+    // When set, the MAC addresses to send instead of macFilePath's: typed ones (parseTypedMacs)
+    // or the rows of an earlier batch (retryCells, readRetryReport). Each row is reported under
+    // its cell's row and column.
+    std::optional<MacFile> cells{};
 };
 
 struct DeviceBatchSummary {
@@ -205,6 +218,9 @@ struct DeviceBatchSummary {
     // Set when the batch stopped because the server was not answering: why the last exchange
     // failed. The rows it did not send are NotSent.
     std::string serverNotAnswering;
+    // Set when the batch stopped because the server refused its requests as not logged in and
+    // no new login followed (declined, or refused). The rows it did not do are NotSent.
+    bool loginEnded = false;
     // The MAC addresses sent have letters in both cases: phones ask in one.
     bool mixedCase = false;
 
@@ -224,9 +240,9 @@ inline constexpr std::size_t kMaxFailureMessages = 5;
 // The summary text lists at most this many failed MAC addresses by name.
 inline constexpr std::size_t kMaxListedFailures = 30;
 
-// Reads the whole MAC file first (a reader failure names the file and the reason and sends
-// nothing), checks every field's length, then sends one "ADD" per non-empty cell, up to
-// batch.jobs at once. "EXIST" asks askReplace and, on Yes, sends "UP". Whatever the number in
+// Reads the whole MAC file first (or takes batch.cells; a reader failure names the file and the
+// reason and sends nothing), checks every field's length, then sends one "ADD" per non-empty cell,
+// up to batch.jobs at once. "EXIST" asks askReplace and, on Yes, sends "UP". Whatever the number in
 // flight, the outcome is that of a one-at-a-time run in row order: a repeated MAC waits for its
 // earlier row, and results, messages (each failure with its reason as the detail), questions
 // and progress come out in row order, all on the calling thread.
@@ -237,10 +253,18 @@ inline constexpr std::size_t kMaxListedFailures = 30;
 // fraction of a second: exchanges in flight are abandoned, a row whose record had left is
 // Unknown, the rest NotSent. Reports the completion text when every row was done, otherwise
 // one summary.
+//
+// Requests refused as not logged in are held, not failed: once a few in a row are (or every
+// request still to come back), nothing new starts and askLoginEnded is asked for a password.
+// With one, the batch logs in again (login(), which reports a refusal) and sends the held rows
+// again, then the rest; asked again only after the new login got something accepted. Without
+// one (declined, an empty function, or the new login refused) the rows not done end NotSent and
+// summary.loginEnded is set.
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
-    support::ProgressSink& progress, std::stop_token stop);
+    support::ProgressSink& progress, std::stop_token stop,
+    const LoginEndedQuestion& askLoginEnded = {});
 
 // As addDevices, with one "DEL" per non-empty cell.
 support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
@@ -248,10 +272,12 @@ support::Result<DeviceBatchSummary> deleteDevices(const KestoEndpoint& endpoint,
                                                   const ServerSilentQuestion& askWhenSilent,
                                                   support::Reporter& reporter,
                                                   support::ProgressSink& progress,
-                                                  std::stop_token stop);
+                                                  std::stop_token stop,
+                                                  const LoginEndedQuestion& askLoginEnded = {});
 
-// The same for callers that cannot ask: every row is tried whatever the server does, as the
-// product did (each still ends within the time-outs, and a Cancel still takes effect at once).
+// The same for callers that cannot ask: every row is tried whatever the server does (a refusal
+// as not logged in fails its row), as the product did (each still ends within the time-outs, and a
+// Cancel still takes effect at once).
 support::Result<DeviceBatchSummary> addDevices(
     const KestoEndpoint& endpoint, const DeviceBatch& batch, const ReplaceQuestion& askReplace,
     support::Reporter& reporter, support::ProgressSink& progress, std::stop_token stop);

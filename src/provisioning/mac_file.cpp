@@ -48,7 +48,8 @@ support::Result<MacFile> readMacFile(const std::string& path, const std::stop_to
 namespace {
 
 bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& verdict) {
-    return index == 0 && file.cells[0].row == 1 && verdict.verdict == mac::Verdict::Refused &&
+    return index == 0 && file.firstRowMayBeHeader && file.cells[0].row == 1 &&
+           verdict.verdict == mac::Verdict::Refused &&
            verdict.refusal.kind == mac::RefusalKind::NotMac;
 }
 

@@ -9,20 +9,10 @@
 #include <vector>
 
 #include "provisioning/kesto_operations.h"
+#include "provisioning/mac_cells.h"
 #include "support/result.h"
 
 namespace velquor::provisioning {
-
-struct MacCell {
-    int row;
-    int column;
-    std::string text;
-};
-
-struct MacFile {
-    std::vector<MacCell> cells;  // the non-empty cells, row by row
-    std::size_t emptyCells = 0;
-};
 
 // Reads the whole file and closes it; a reader failure names the file and the reason.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop);
@@ -39,8 +29,9 @@ struct CheckedMacFile {
     bool mixedCase = false;
 };
 
-// The first cell is the header when it is text rather than a mistyped MAC ("MAC", "MAC
-// address"); a later cell of an address already seen is skipped, whatever its spelling.
+// The first cell is the header, where the file may have one, when it is text rather than a
+// mistyped MAC ("MAC", "MAC address"); a later cell of an address already seen is skipped, whatever
+// its spelling.
 CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form form);
 
 // "FILE does not look like a MAC file: 606 of 707 cells are not MAC addresses." when most of

@@ -116,8 +116,8 @@ protected:
         const DeviceBatch batch{"macs.csv", "sip.example", "frank", jobs};
         support::NullReporter reporter;
         support::NullProgress progress;
-        sendDeviceBatch(endpointTo(devicePort), batch, ReplaceQuestion{}, nullptr, reporter,
-                        progress, stop, summary);
+        sendDeviceBatch(endpointTo(devicePort), batch, ReplaceQuestion{}, {}, reporter, progress,
+                        stop, summary);
         return summary;
     }
 
@@ -281,7 +281,7 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
     std::thread batch([&] {
         support::NullReporter reporter;
         sendDeviceBatch(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3},
-                        ReplaceQuestion{}, nullptr, reporter, progress, {}, summary);
+                        ReplaceQuestion{}, {}, reporter, progress, {}, summary);
     });
     // Every other row is answered while the reply to the first connection is still held.
     const bool othersDone = server->waitForRecords(macs.size());

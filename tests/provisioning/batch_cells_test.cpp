@@ -1,0 +1,182 @@
+// A batch's MAC addresses from elsewhere than a MAC file: text typed in, the rows of a finished
+// batch to send again, and an earlier report written to disk and read back for a retry.
+#include "provisioning/batch_cells.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "provisioning/mac_file.h"
+#include "report/report_file.h"
+#include "temp_dir.h"
+
+namespace velquor::provisioning {
+namespace {
+
+std::vector<std::string> textsOf(const MacFile& file) {
+    std::vector<std::string> texts;
+    for (const MacCell& cell : file.cells) texts.push_back(cell.text);
+    return texts;
+}
+
+std::vector<int> rowsOf(const MacFile& file) {
+    std::vector<int> rows;
+    for (const MacCell& cell : file.cells) rows.push_back(cell.row);
+    return rows;
+}
+
+MacResult row(int number, int column, std::string mac, MacOutcome outcome,
+              DeviceOperation operation = DeviceOperation::Add) {
+    MacResult result;
+    result.row = number;
+    result.column = column;
+    result.macAddress = std::move(mac);
+    result.operation = operation;
+    result.outcome = outcome;
+    return result;
+}
+
+TEST(TypedMacs, EverySeparatorSplitsAndTheCellsAreNumberedInOrder) {
+    const MacFile typed = parseTypedMacs(
+        "  00:11:22:33:44:01,00-11-22-33-44-02;\n001122334403\r\n\t0011.2233.4404 ,; ");
+    EXPECT_EQ(textsOf(typed), (std::vector<std::string>{"00:11:22:33:44:01", "00-11-22-33-44-02",
+                                                        "001122334403", "0011.2233.4404"}));
+    EXPECT_EQ(rowsOf(typed), (std::vector<int>{1, 2, 3, 4}));
+    for (const MacCell& cell : typed.cells) EXPECT_EQ(cell.column, 1);
+    EXPECT_EQ(typed.emptyCells, 0u);
+    EXPECT_TRUE(parseTypedMacs(" ,;\n\t ").cells.empty());
+}
+
+// A MAC file's first cell "MAC" is its header; typed, it is a mistake and is said to be one.
+TEST(TypedMacs, ATypedWordIsRefusedNotTakenForAHeader) {
+    const CheckedMacFile checked = checkMacCells(parseTypedMacs("MAC 001122334455 001122334455"),
+                                                 DeviceOperation::Add, mac::kDefaultForm);
+    ASSERT_EQ(checked.results.size(), 3u);
+    EXPECT_EQ(checked.results[0].outcome, MacOutcome::Refused);
+    EXPECT_FALSE(checked.results[0].reason.empty());
+    EXPECT_EQ(checked.results[1].outcome, MacOutcome::NotSent);
+    EXPECT_EQ(checked.results[2].outcome, MacOutcome::Skipped);
+    EXPECT_EQ(checked.results[2].reason, "repeats row 2");
+
+    MacFile file = parseTypedMacs("MAC 001122334455");
+    file.firstRowMayBeHeader = true;
+    EXPECT_EQ(checkMacCells(file, DeviceOperation::Add, mac::kDefaultForm).results[0].outcome,
+              MacOutcome::Skipped);
+}
+
+TEST(RetryCells, OnlyFailedUnknownAndNotSentRowsGoAgainUnderTheirOwnPlaces) {
+    DeviceBatchSummary summary;
+    summary.results = {row(1, 1, "MAC", MacOutcome::Skipped),
+                       row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
+                       row(3, 1, "02:00:00:00:00:02", MacOutcome::Failed),
+                       row(4, 2, "02:00:00:00:00:03", MacOutcome::Replaced),
+                       row(5, 2, "02:00:00:00:00:04", MacOutcome::Unknown),
+                       row(6, 1, "02:00:00:00:00:05", MacOutcome::Declined),
+                       row(7, 3, "02:00:00:00:00:06", MacOutcome::NotSent),
+                       row(8, 1, "nonsense", MacOutcome::Refused)};
+    const MacFile retry = retryCells(summary);
+    EXPECT_EQ(textsOf(retry), (std::vector<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:04",
+                                                        "02:00:00:00:00:06"}));
+    EXPECT_EQ(rowsOf(retry), (std::vector<int>{3, 5, 7}));
+    EXPECT_EQ(retry.cells[1].column, 2);
+    EXPECT_EQ(retry.cells[2].column, 3);
+    EXPECT_FALSE(retry.firstRowMayBeHeader);
+}
+
+class RetryReportTest : public ::testing::Test {
+protected:
+    std::string write(const std::string& name, const DeviceBatchSummary& summary) {
+        const auto path = m_dir.path() / name;
+        EXPECT_TRUE(report::writeReport(path, resultsTable(summary)));
+        return path.string();
+    }
+    std::string writeText(const std::string& name, const std::string& text) {
+        const auto path = m_dir.path() / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+
+    velquor::testing::TempDir m_dir;
+};
+
+// Written by the one CSV writer (its ' before a formula-like cell, quotes around a reason with
+// commas and line breaks) and by the workbook writer, the same rows come back.
+TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
+    DeviceBatchSummary summary;
+    summary.results = {
+        row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
+        row(3, 1, "02:00:00:00:00:02", MacOutcome::Failed),
+        row(4, 1, "-02:00:00:00:00:03", MacOutcome::Refused),
+        row(5, 2, "02:00:00:00:00:04", MacOutcome::Unknown, DeviceOperation::Replace),
+        row(9, 1, "02:00:00:00:00:05", MacOutcome::NotSent)};
+    summary.results[1].reason = "the server refused it, \"NO\",\nlog in again";
+    summary.results[4].reason = "=cmd|' /C calc'!A0";
+    for (const std::string name : {"r.csv", "r.xlsx"}) {
+        SCOPED_TRACE(name);
+        auto read = readRetryReport(write(name, summary));
+        ASSERT_TRUE(read) << read.error().message;
+        EXPECT_EQ(read->command, DeviceOperation::Add);
+        EXPECT_EQ(read->table.rows, resultsTable(summary).rows);
+        EXPECT_EQ(textsOf(read->cells),
+                  (std::vector<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:04",
+                                            "02:00:00:00:00:05"}));
+        EXPECT_EQ(rowsOf(read->cells), (std::vector<int>{3, 5, 9}));
+        EXPECT_EQ(read->cells.cells[1].column, 2);
+        EXPECT_EQ(read->retried, (std::vector<std::size_t>{1, 3, 4}));
+    }
+}
+
+TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
+    DeviceBatchSummary first;
+    first.command = DeviceOperation::Delete;
+    first.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Deleted, DeviceOperation::Delete),
+                     row(2, 1, "02:00:00:00:00:02", MacOutcome::Failed, DeviceOperation::Delete),
+                     row(3, 1, "02:00:00:00:00:03", MacOutcome::Deleted, DeviceOperation::Delete)};
+    first.results[1].reason = "cannot connect";
+    auto read = readRetryReport(write("del.csv", first));
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ(read->command, DeviceOperation::Delete);
+
+    DeviceBatchSummary retried;
+    retried.command = DeviceOperation::Delete;
+    retried.results = {
+        row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
+    DeviceBatchSummary whole = first;
+    whole.results[1] = retried.results[0];
+    EXPECT_EQ(mergeRetry(*read, retried).rows, resultsTable(whole).rows);
+}
+
+TEST_F(RetryReportTest, WhatIsNoReportIsRefusedNamingTheFileAndLine) {
+    const std::string header = "row,column,cell,mac,operation,outcome,reason\r\n";
+    struct Case {
+        std::string text;
+        std::string said;
+    } cases[] = {
+        {"001122334455\r\n001122334456\r\n", "its first line is not row,column,cell"},
+        {"", "its first line is not"},
+        {header + "2,1,A2,001122334455,add,failed,\r\nx,1,A3,001122334456,add,failed,\r\n",
+         "line 3 is not a device report line: its row or column is no number"},
+        {header + "2,1,B2,001122334455,add,failed,\r\n", "its cell 'B2' is not row 2, column 1"},
+        {header + "2,1,A2,001122334455,register,failed,\r\n", "its operation 'register'"},
+        {header + "2,1,A2,001122334455,add,lost,\r\n", "its outcome 'lost' is unknown"},
+        {header + "2,1,A2,001122334455,add,failed,,extra\r\n", "beyond the report's seven"},
+        {header + "2,1,A2,001122334455,add,failed,\r\n3,1,A3,001122334456,delete,failed,\r\n",
+         "line 3 mixes add and delete rows"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string path = writeText("bad.csv", c.text);
+        auto read = readRetryReport(path);
+        ASSERT_FALSE(read);
+        EXPECT_NE(read.error().message.find(path), std::string::npos) << read.error().message;
+        EXPECT_NE(read.error().message.find(c.said), std::string::npos) << read.error().message;
+    }
+    auto missing = readRetryReport((m_dir.path() / "none.csv").string());
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().message.find("Cannot read the report"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velquor::provisioning
