@@ -1,25 +1,17 @@
 // velquor-cli kesto: log in to the Kesto provisioning server, then administer users, change the
 // password, or register and remove the MAC addresses of a spreadsheet.
-#include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <optional>
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
-#include "cli/kesto_inventory.h"
+#include "cli/kesto_devices.h"
 #include "cli/secret_input.h"
 #include "mac/mac_address.h"
-#include "mac/mac_check.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
-#include "report/report_file.h"
 #include "settings/kesto_settings.h"
-#include "sheet/cell_name.h"
-#include "support/atomic_file.h"
-#include "support/file_identity.h"
-#include "support/hex.h"
 
 namespace velquor::cli {
 namespace {
@@ -36,14 +28,20 @@ constexpr const char* kUsage =
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
     "  user del NAME [--free-devices]          delete a user (as chief), freeing its devices\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
-    "  device add MACFILE --server-field TEXT [--replace ask|all|none]\n"
+    "  device add MACFILE|--mac MAC...|--retry REPORT --server-field TEXT\n"
+    "             [--replace ask|all|none] [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
+    "             [--mac-form F] [--check] [--force] [--allow-empty-server]\n"
+    "  device del MACFILE|--mac MAC...|--retry REPORT --server-field TEXT\n"
     "             [--report FILE.csv|FILE.xlsx] [--jobs N] [--mac-form F] [--check] [--force]\n"
     "             [--allow-empty-server]\n"
-    "  device del MACFILE --server-field TEXT [--report FILE.csv|FILE.xlsx]\n"
-    "             [--jobs N] [--mac-form F] [--check] [--force] [--allow-empty-server]\n"
     "  device list [--csv FILE|-]              the user's devices, their server text and date\n"
-    "  device check --mac MAC... [--csv FILE|-] registered to the user, not registered, or\n"
-    "                                          registered to another account\n"
+    "  device check FILE|--mac MAC... [--csv FILE|-]  each MAC registered to the user, not\n"
+    "                                          registered, or registered to another account\n"
+    "                                          (exit status 0 only when every one is the user's)\n"
+    "--mac (repeatable; spaces, commas or semicolons also separate): MAC addresses typed\n"
+    "instead of a file. --retry REPORT: the rows of an earlier --report that failed, are\n"
+    "unknown or were not sent, each under its row; --report then writes the whole report with\n"
+    "those rows brought up to date (it may name REPORT itself).\n"
     "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
     "of text cells.\n"
     "Every cell of MACFILE is checked before the first record: a header cell and a MAC seen\n"
@@ -60,36 +58,12 @@ constexpr const char* kUsage =
     "~/.config/velquor/velquor.conf and /etc/velquor/velquor.conf ('velquor-cli settings').\n"
     "Without ca-file: ./cacert.pem, then cacert.pem in those two folders.\n"
     "A server that does not answer stops a device batch with status 1; the rows not sent\n"
-    "are \"not sent\" in the report.\n"
+    "are \"not sent\" in the report. When the server no longer knows the login (it restarted,\n"
+    "the login expired) the batch logs in again with the password read again from\n"
+    "--password-file, or standard input redirected from a file; otherwise it stops with\n"
+    "status 1 and the rows not done \"not sent\" (--retry finishes them).\n"
     "Passwords: a file's first line; '-' reads the next line of standard input; without a file\n"
     "the password is asked on the terminal without echo.";
-
-// The terminal, for questions that must not come from redirected input.
-class Terminal {
-public:
-    Terminal() : m_file(std::fopen("/dev/tty", "r+")) {}
-    ~Terminal() {
-        if (m_file) std::fclose(m_file);
-    }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    bool available() const { return m_file != nullptr; }
-
-    std::optional<std::string> ask(std::string_view prompt) {
-        if (!m_file) return std::nullopt;
-        std::fputs(std::string(prompt).c_str(), m_file);
-        std::fflush(m_file);
-        std::string line;
-        int c = 0;
-        while ((c = std::fgetc(m_file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-        if (c == EOF && line.empty()) return std::nullopt;
-        return line;
-    }
-
-private:
-    std::FILE* m_file;
-};
 
 // A password from --*-password-file (see readSecretFile); without the option, asked on the
 // terminal without echo, twice for a new password.
@@ -124,26 +98,6 @@ support::Result<settings::LoadedSettings> settingsFrom(const support::ArgParser&
     }
     return loaded;
 }
-
-// Asks on the terminal, where the GUI shows Yes / No / Yes to All / No to All.
-class TerminalReplaceQuestion {
-public:
-    provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question) {
-        for (;;) {
-            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ");
-            if (!answer) return provisioning::ReplaceAnswer::NoToAll;
-            if (*answer == "y" || *answer == "yes") return provisioning::ReplaceAnswer::Yes;
-            if (*answer == "n" || *answer == "no") return provisioning::ReplaceAnswer::No;
-            if (*answer == "a" || *answer == "all") return provisioning::ReplaceAnswer::YesToAll;
-            if (*answer == "o" || *answer == "none") {
-                return provisioning::ReplaceAnswer::NoToAll;
-            }
-        }
-    }
-
-private:
-    std::shared_ptr<Terminal> m_terminal = std::make_shared<Terminal>();
-};
 
 // The reporter has already shown the product's text with the reason.
 int failWithReason(const support::Error& error) {
@@ -203,133 +157,6 @@ int runPasswdCommand(Context& context) {
     return status ? kExitOk : failWithReason(status.error());
 }
 
-provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
-    if (replace == "all") {
-        return [](const std::string&, const std::string&) {
-            return provisioning::ReplaceAnswer::YesToAll;
-        };
-    }
-    if (replace == "none") {
-        return [](const std::string&, const std::string&) {
-            return provisioning::ReplaceAnswer::NoToAll;
-        };
-    }
-    return TerminalReplaceQuestion();
-}
-
-int runDeviceCommand(Context& context, const std::vector<std::string>& words) {
-    const auto server = context.args.value("--server-field");
-    const auto reportPath = context.args.value("--report");
-    const auto askReplace = replaceQuestionFor(context.args.value("--replace").value_or("ask"));
-    const provisioning::DeviceBatch batch{words[2],         *server,
-                                          context.userName, context.jobs,
-                                          context.macForm,  context.args.has("--force")};
-    if (const std::string warning = provisioning::serverTextWarning(*server);
-        !warning.empty() && !server->empty()) {
-        printError("warning: " + warning);
-    }
-    // A script cannot answer Retry: the batch stops, and the report says what was not sent.
-    const provisioning::ServerSilentQuestion stopWhenSilent = [](const std::string& address,
-                                                                 const std::string& reason) {
-        printError(
-            provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, address) +
-            ": " + reason + "; stopping");
-        return false;
-    };
-    TerminalProgress progress;
-    auto summary =
-        words[1] == "add"
-            ? provisioning::addDevices(context.endpoint, batch, askReplace, stopWhenSilent,
-                                       context.reporter, progress, interruptToken())
-            : provisioning::deleteDevices(context.endpoint, batch, stopWhenSilent, context.reporter,
-                                          progress, interruptToken());
-    // Already reported: nothing was sent.
-    if (!summary) return support::exitStatusFor(summary.error().code);
-    // The completion text alone hides declined replacements and empty cells; a shell user
-    // still gets the counts.
-    if (summary->succeeded() && !summary->complete()) {
-        std::cerr << provisioning::describeSummary(*summary) << '\n';
-    }
-    if (reportPath) {
-        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
-            !written) {
-            return failWith(written.error());
-        }
-    }
-    return batchExitStatus(summary->succeeded(), summary->cancelled);
-}
-
-// device list takes nothing more; device check takes its MAC addresses from --mac.
-std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
-    const auto& words = args.positionals();
-    if (words[1] == "list") {
-        if (words.size() != 2) return std::string("device list takes no arguments");
-        return std::nullopt;
-    }
-    if (args.values("--mac").empty() || words.size() != 2) {
-        return std::string("device check needs --mac MAC (repeatable)");
-    }
-    for (const auto& mac : args.values("--mac")) {
-        if (!mac::canonicalMac(mac)) {
-            return "--mac " + mac + ": " + mac::describe(mac::Reading(mac).refusal());
-        }
-    }
-    return std::nullopt;
-}
-
-// The canonical forms of --mac, in order, once each.
-std::vector<std::string> typedMacs(const support::ArgParser& args) {
-    std::vector<std::string> macs;
-    for (const auto& mac : args.values("--mac")) {
-        const std::string canonical = *mac::canonicalMac(mac);
-        if (std::find(macs.begin(), macs.end(), canonical) == macs.end()) {
-            macs.push_back(canonical);
-        }
-    }
-    return macs;
-}
-
-int runInventoryCommand(Context& context, const std::string& command) {
-    const auto csv = context.args.value("--csv");
-    if (command == "list") return listDevicesCommand(context.endpoint, context.userName, csv);
-    return checkDevicesCommand(context.endpoint, context.userName, typedMacs(context.args), csv);
-}
-
-provisioning::DeviceOperation deviceCommandOf(const std::vector<std::string>& words) {
-    return words[1] == "add" ? provisioning::DeviceOperation::Add
-                             : provisioning::DeviceOperation::Delete;
-}
-
-// --check: the findings, one line per cell that would not be sent as it stands, then the
-// counts; nothing is sent, so no login is needed.
-int runDeviceCheck(const support::ArgParser& args, mac::Form form) {
-    const auto& words = args.positionals();
-    provisioning::DeviceBatch batch;
-    batch.macFilePath = words[2];
-    batch.macForm = form;
-    batch.force = args.has("--force");
-    auto summary = provisioning::checkMacFile(deviceCommandOf(words), batch, interruptToken());
-    if (!summary) return failWith(summary.error());
-    for (const provisioning::MacResult& result : summary->results) {
-        if (result.outcome == provisioning::MacOutcome::Usable && result.reason.empty()) continue;
-        std::cout << sheet::cellName(result.row, result.column) << " "
-                  << support::escapeNonPrintable(result.macAddress) << ": "
-                  << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
-    }
-    const std::size_t usable = summary->count(provisioning::MacOutcome::Usable);
-    std::cout << usable << " of " << summary->results.size() << " cells can be used; "
-              << summary->count(provisioning::MacOutcome::Refused) << " refused, "
-              << summary->count(provisioning::MacOutcome::Skipped) << " skipped.\n";
-    if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());
-    if (const auto reportPath = args.value("--report")) {
-        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
-            !written) {
-            return failWith(written.error());
-        }
-    }
-    return summary->count(provisioning::MacOutcome::Refused) == 0 ? kExitOk : kExitFailure;
-}
-
 // Everything that can be wrong with the command line is found before the login is sent.
 std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
@@ -340,31 +167,8 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
         if (words.size() != 1) return command + " takes no arguments";
     } else if (command == "user") {
         if (!addOrDel) return "user needs: add NAME or del NAME";
-    } else if (command == "device" && words.size() >= 2 &&
-               (words[1] == "list" || words[1] == "check")) {
-        if (auto problem = inventoryCommandProblem(args)) return problem;
     } else if (command == "device") {
-        if (!addOrDel) return "device needs: add MACFILE, del MACFILE, list or check";
-        if (!args.value("--server-field") && !args.has("--check")) {
-            return "device needs --server-field TEXT";
-        }
-        if (args.value("--server-field") && args.value("--server-field")->empty() &&
-            !args.has("--allow-empty-server")) {
-            return provisioning::serverTextWarning("") + "; give --allow-empty-server to send it";
-        }
-        const std::string replace = args.value("--replace").value_or("ask");
-        if (replace != "ask" && replace != "all" && replace != "none") {
-            return "--replace takes ask, all or none";
-        }
-        if (words[1] == "add" && replace == "ask" && !args.has("--check") &&
-            !Terminal().available()) {
-            return "--replace ask needs a terminal; give --replace all or none";
-        }
-        if (auto report = args.value("--report")) {
-            if (auto same = support::refuseSameFile(words[2], *report); !same) {
-                return same.error().message;
-            }
-        }
+        if (auto problem = deviceCommandProblem(args)) return problem;
     } else {
         return "unknown kesto command '" + command + "'";
     }
@@ -378,11 +182,33 @@ std::optional<std::string> commandLineProblem(const support::ArgParser& args) {
     return std::nullopt;
 }
 
+// The password once more, for a new login when the server no longer knows the first: from the
+// same file, or standard input redirected from one. A password typed or piped in cannot be
+// had again, and the batch stops with what it did not send as "not sent".
+provisioning::LoginEndedQuestion loginAgainFrom(std::shared_ptr<RereadableSecret> secret) {
+    return [secret](const std::string& server) -> std::optional<std::string> {
+        const std::string ended = "the login to " + server + " has ended";
+        if (!secret || !secret->possible()) {
+            printError(ended +
+                       " and the password cannot be read again (--password-file FILE "
+                       "can be): stopping");
+            return std::nullopt;
+        }
+        auto password = secret->readAgain("password");
+        if (!password) {
+            printError(ended + ": " + password.error().message + "; stopping");
+            return std::nullopt;
+        }
+        printError(ended + "; logging in again");
+        return std::move(*password);
+    };
+}
+
 int runKesto(const std::vector<std::string>& arguments) {
     support::ArgParser args(
         {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
          "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
-         "--replace", "--report", "--mac", "--csv", "--mac-form"},
+         "--replace", "--report", "--mac", "--csv", "--mac-form", "--retry"},
         {"--free-devices", "--verbose", "--check", "--force", "--allow-empty-server"},
         {{"-v", "--verbose"}});
     if (auto parsed = args.parse(arguments); !parsed)
@@ -402,9 +228,25 @@ int runKesto(const std::vector<std::string>& arguments) {
         return failWith(loaded.error());
     }
     const mac::Form macForm = loaded->effective.macForm.value;
-    if (command == "device" && args.has("--check")) return runDeviceCheck(args, macForm);
+    DeviceSource source;
+    if (command == "device") {
+        auto read = readDeviceSource(args);
+        if (!read && read.error().code == ErrorCode::Usage) {
+            return usageError("kesto", read.error().message);
+        }
+        if (!read) return failWith(read.error());
+        source = std::move(*read);
+        if (args.has("--check")) return checkDeviceSource(args, source, macForm);
+        if (source.retry && source.cells->cells.empty()) {
+            std::cerr << "nothing to retry: no row of " << *args.value("--retry")
+                      << " failed, is unknown or was not sent\n";
+            return kExitOk;
+        }
+    }
 
-    auto password = readPassword(args.value("--password-file"), "password", false);
+    const auto passwordFile = args.value("--password-file");
+    auto secret = passwordFile ? std::make_shared<RereadableSecret>(*passwordFile) : nullptr;
+    auto password = readPassword(passwordFile, "password", false);
     if (!password) return failWith(password.error());
 
     Context context{args,
@@ -426,8 +268,12 @@ int runKesto(const std::vector<std::string>& arguments) {
     }
     if (command == "user") return runUserCommand(context, words);
     if (command == "passwd") return runPasswdCommand(context);
-    if (words[1] == "list" || words[1] == "check") return runInventoryCommand(context, words[1]);
-    return runDeviceCommand(context, words);
+    const DeviceSession session{context.endpoint, context.userName, context.jobs, macForm,
+                                loginAgainFrom(secret)};
+    if (words[1] == "list" || words[1] == "check") {
+        return runInventoryCommand(args, session, source);
+    }
+    return runDeviceBatch(args, session, source);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -100,6 +101,29 @@ support::Result<std::string> readSecretFile(const std::string& path, std::string
     auto line = readLine(file->fd(), path, what);
     if (!line) return line.error();
     return line->value_or(std::string());
+}
+
+RereadableSecret::RereadableSecret(std::string path) : m_path(std::move(path)) {
+    struct stat status {};
+    if (m_path != "-") {
+        m_possible = ::stat(m_path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+        return;
+    }
+    if (::fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode)) return;
+    m_offset = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+    m_possible = m_offset >= 0;
+}
+
+support::Result<std::string> RereadableSecret::readAgain(std::string_view what) const {
+    if (!m_possible) {
+        return makeError(ErrorCode::Unsupported,
+                         "the " + std::string(what) + " cannot be read again from " +
+                             (m_path == "-" ? std::string("standard input") : m_path));
+    }
+    if (m_path == "-" && ::lseek(STDIN_FILENO, m_offset, SEEK_SET) < 0) {
+        return support::fileError("seek", "standard input", errno);
+    }
+    return readSecretFile(m_path, what);
 }
 
 support::Result<std::string> readSecretEnvironment(const std::string& name, std::string_view what) {

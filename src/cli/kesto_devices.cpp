@@ -1,0 +1,348 @@
+// The device commands of velquor-cli kesto; see kesto_devices.h.
+#include "cli/kesto_devices.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "cli/cli_support.h"
+#include "cli/command.h"
+#include "cli/kesto_inventory.h"
+#include "mac/mac_check.h"
+#include "report/report_file.h"
+#include "sheet/cell_name.h"
+#include "support/exit_status.h"
+#include "support/file_identity.h"
+#include "support/hex.h"
+
+namespace velquor::cli {
+namespace {
+
+using provisioning::DeviceOperation;
+using provisioning::MacOutcome;
+using support::ErrorCode;
+using support::makeError;
+
+// The terminal, for questions that must not come from redirected input.
+class Terminal {
+public:
+    Terminal() : m_file(std::fopen("/dev/tty", "r+")) {}
+    ~Terminal() {
+        if (m_file) std::fclose(m_file);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    bool available() const { return m_file != nullptr; }
+
+    std::optional<std::string> ask(std::string_view prompt) {
+        if (!m_file) return std::nullopt;
+        std::fputs(std::string(prompt).c_str(), m_file);
+        std::fflush(m_file);
+        std::string line;
+        int c = 0;
+        while ((c = std::fgetc(m_file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        if (c == EOF && line.empty()) return std::nullopt;
+        return line;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+// Asks on the terminal, where the GUI shows Yes / No / Yes to All / No to All.
+class TerminalReplaceQuestion {
+public:
+    provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question) {
+        for (;;) {
+            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ");
+            if (!answer) return provisioning::ReplaceAnswer::NoToAll;
+            if (*answer == "y" || *answer == "yes") return provisioning::ReplaceAnswer::Yes;
+            if (*answer == "n" || *answer == "no") return provisioning::ReplaceAnswer::No;
+            if (*answer == "a" || *answer == "all") return provisioning::ReplaceAnswer::YesToAll;
+            if (*answer == "o" || *answer == "none") {
+                return provisioning::ReplaceAnswer::NoToAll;
+            }
+        }
+    }
+
+private:
+    std::shared_ptr<Terminal> m_terminal = std::make_shared<Terminal>();
+};
+
+provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
+    if (replace == "all") {
+        return [](const std::string&, const std::string&) {
+            return provisioning::ReplaceAnswer::YesToAll;
+        };
+    }
+    if (replace == "none") {
+        return [](const std::string&, const std::string&) {
+            return provisioning::ReplaceAnswer::NoToAll;
+        };
+    }
+    return TerminalReplaceQuestion();
+}
+
+DeviceOperation deviceCommandOf(const std::vector<std::string>& words) {
+    return words[1] == "add" ? DeviceOperation::Add : DeviceOperation::Delete;
+}
+
+// Every --mac, each value split as typed text is ("a,b" is two), in order.
+provisioning::MacFile typedCells(const support::ArgParser& args) {
+    std::string typed;
+    for (const auto& value : args.values("--mac")) typed += value + "\n";
+    return provisioning::parseTypedMacs(typed);
+}
+
+std::optional<std::string> typedMacProblem(const support::ArgParser& args) {
+    for (const auto& cell : typedCells(args).cells) {
+        if (!mac::canonicalMac(cell.text)) {
+            return "--mac " + cell.text + ": " + mac::describe(mac::Reading(cell.text).refusal());
+        }
+    }
+    return std::nullopt;
+}
+
+// device list takes nothing more; device check takes a MAC file or --mac.
+std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    if (args.has("--check")) return "--check is for device add and del";
+    if (words[1] == "list") {
+        if (words.size() != 2) return std::string("device list takes no arguments");
+        return std::nullopt;
+    }
+    const bool typed = !args.values("--mac").empty();
+    if (words.size() > 3 || (words.size() == 3) == typed) {
+        return std::string("device check needs FILE or --mac MAC (repeatable)");
+    }
+    return typedMacProblem(args);
+}
+
+// add and del take their MAC addresses from one place.
+std::optional<std::string> batchSourceProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    const std::size_t sources = (words.size() == 3 ? 1 : 0) +
+                                (args.values("--mac").empty() ? 0 : 1) +
+                                (args.value("--retry") ? 1 : 0);
+    if (words.size() > 3 || sources != 1) {
+        return "device " + words[1] + " needs one of MACFILE, --mac MAC (repeatable) or --retry " +
+               "REPORT";
+    }
+    if (auto problem = typedMacProblem(args)) return problem;
+    const auto report = args.value("--report");
+    if (report && words.size() == 3) {
+        if (auto same = support::refuseSameFile(words[2], *report); !same) {
+            return same.error().message;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> batchProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    if (auto problem = batchSourceProblem(args)) return problem;
+    if (!args.value("--server-field") && !args.has("--check")) {
+        return "device needs --server-field TEXT";
+    }
+    if (args.value("--server-field") && args.value("--server-field")->empty() &&
+        !args.has("--allow-empty-server")) {
+        return provisioning::serverTextWarning("") + "; give --allow-empty-server to send it";
+    }
+    const std::string replace = args.value("--replace").value_or("ask");
+    if (replace != "ask" && replace != "all" && replace != "none") {
+        return "--replace takes ask, all or none";
+    }
+    if (words[1] == "add" && replace == "ask" && !args.has("--check") && !Terminal().available()) {
+        return "--replace ask needs a terminal; give --replace all or none";
+    }
+    return std::nullopt;
+}
+
+// device check FILE: the file's MAC addresses in their canonical forms; the cells that are no
+// MAC address are named on stderr and counted.
+support::Status readCheckFile(const support::ArgParser& args, DeviceSource& source) {
+    provisioning::DeviceBatch batch;
+    batch.macFilePath = args.positionals()[2];
+    batch.force = args.has("--force");
+    auto checked = provisioning::checkMacFile(DeviceOperation::Add, batch, interruptToken());
+    if (!checked) return checked.error();
+    for (const provisioning::MacResult& result : checked->results) {
+        if (result.outcome == MacOutcome::Usable) {
+            source.checkMacs.push_back(*mac::canonicalMac(result.macAddress));
+        } else if (result.outcome == MacOutcome::Refused) {
+            ++source.refusedCells;
+            printError(sheet::cellName(result.row, result.column) + " " +
+                       support::escapeNonPrintable(result.macAddress) + ": " + result.reason);
+        }
+    }
+    return {};
+}
+
+// The canonical forms of --mac, in order, once each.
+std::vector<std::string> canonicalTypedMacs(const support::ArgParser& args) {
+    std::vector<std::string> macs;
+    for (const auto& cell : typedCells(args).cells) {
+        const std::string canonical = *mac::canonicalMac(cell.text);
+        if (std::find(macs.begin(), macs.end(), canonical) == macs.end()) {
+            macs.push_back(canonical);
+        }
+    }
+    return macs;
+}
+
+support::Status readRetry(const std::string& path, DeviceOperation command, DeviceSource& source) {
+    auto report = provisioning::readRetryReport(path, interruptToken());
+    if (!report) return report.error();
+    if (!report->table.rows.empty() && report->command != command) {
+        const bool deleting = report->command == DeviceOperation::Delete;
+        return makeError(ErrorCode::Usage,
+                         path + " is a report of device " + (deleting ? "del" : "add") +
+                             ": retry it with device " + (deleting ? "del" : "add") + " --retry");
+    }
+    source.cells = report->cells;
+    source.retry = std::move(*report);
+    return {};
+}
+
+int writeReportOf(const support::ArgParser& args, const DeviceSource& source,
+                  const provisioning::DeviceBatchSummary& summary) {
+    const auto path = args.value("--report");
+    if (!path) return kExitOk;
+    const report::ReportTable table = source.retry
+                                          ? provisioning::mergeRetry(*source.retry, summary)
+                                          : provisioning::resultsTable(summary);
+    if (auto written = report::writeReport(*path, table); !written) {
+        return failWith(written.error());
+    }
+    return kExitOk;
+}
+
+provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceSource& source,
+                                   mac::Form form) {
+    provisioning::DeviceBatch batch;
+    batch.macFilePath = source.macFilePath;
+    batch.cells = source.cells;
+    batch.macForm = form;
+    batch.force = args.has("--force");
+    return batch;
+}
+
+}  // namespace
+
+std::optional<std::string> deviceCommandProblem(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    if (words.size() >= 2 && (words[1] == "list" || words[1] == "check")) {
+        return inventoryCommandProblem(args);
+    }
+    if (words.size() < 2 || (words[1] != "add" && words[1] != "del")) {
+        return std::string("device needs: add, del, list or check");
+    }
+    return batchProblem(args);
+}
+
+support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args) {
+    const auto& words = args.positionals();
+    DeviceSource source;
+    if (words[1] == "list") return source;
+    if (words[1] == "check") {
+        if (words.size() == 3) {
+            if (auto read = readCheckFile(args, source); !read) return read.error();
+        } else {
+            source.checkMacs = canonicalTypedMacs(args);
+        }
+        return source;
+    }
+    if (words.size() == 3) {
+        source.macFilePath = words[2];
+    } else if (const auto retry = args.value("--retry")) {
+        if (auto read = readRetry(*retry, deviceCommandOf(words), source); !read) {
+            return read.error();
+        }
+    } else {
+        source.cells = typedCells(args);
+    }
+    return source;
+}
+
+// The findings, one line per cell that would not be sent as it stands, then the counts.
+int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form) {
+    const auto& words = args.positionals();
+    auto summary = provisioning::checkMacFile(deviceCommandOf(words), batchFor(args, source, form),
+                                              interruptToken());
+    if (!summary) return failWith(summary.error());
+    for (const provisioning::MacResult& result : summary->results) {
+        if (result.outcome == MacOutcome::Usable && result.reason.empty()) continue;
+        std::cout << sheet::cellName(result.row, result.column) << " "
+                  << support::escapeNonPrintable(result.macAddress) << ": "
+                  << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
+    }
+    const std::size_t usable = summary->count(MacOutcome::Usable);
+    std::cout << usable << " of " << summary->results.size() << " cells can be used; "
+              << summary->count(MacOutcome::Refused) << " refused, "
+              << summary->count(MacOutcome::Skipped) << " skipped.\n";
+    if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());
+    if (const auto reportPath = args.value("--report")) {
+        if (auto written = report::writeReport(*reportPath, provisioning::resultsTable(*summary));
+            !written) {
+            return failWith(written.error());
+        }
+    }
+    return summary->count(MacOutcome::Refused) == 0 ? kExitOk : kExitFailure;
+}
+
+int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
+                   const DeviceSource& source) {
+    const auto& words = args.positionals();
+    const auto server = args.value("--server-field");
+    const auto askReplace = replaceQuestionFor(args.value("--replace").value_or("ask"));
+    provisioning::DeviceBatch batch = batchFor(args, source, session.macForm);
+    batch.server = *server;
+    batch.userName = session.userName;
+    batch.jobs = session.jobs;
+    if (const std::string warning = provisioning::serverTextWarning(*server);
+        !warning.empty() && !server->empty()) {
+        printError("warning: " + warning);
+    }
+    // A script cannot answer Retry: the batch stops, and the report says what was not sent.
+    const provisioning::ServerSilentQuestion stopWhenSilent = [](const std::string& address,
+                                                                 const std::string& reason) {
+        printError(
+            provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, address) +
+            ": " + reason + "; stopping");
+        return false;
+    };
+    StderrReporter reporter;
+    TerminalProgress progress;
+    auto summary =
+        words[1] == "add"
+            ? provisioning::addDevices(session.endpoint, batch, askReplace, stopWhenSilent,
+                                       reporter, progress, interruptToken(), session.onLoginEnded)
+            : provisioning::deleteDevices(session.endpoint, batch, stopWhenSilent, reporter,
+                                          progress, interruptToken(), session.onLoginEnded);
+    // Already reported: nothing was sent.
+    if (!summary) return support::exitStatusFor(summary.error().code);
+    // The completion text alone hides declined replacements and empty cells; a shell user
+    // still gets the counts.
+    if (summary->succeeded() && !summary->complete()) {
+        std::cerr << provisioning::describeSummary(*summary) << '\n';
+    }
+    if (const int written = writeReportOf(args, source, *summary); written != kExitOk) {
+        return written;
+    }
+    return batchExitStatus(summary->succeeded(), summary->cancelled);
+}
+
+int runInventoryCommand(const support::ArgParser& args, const DeviceSession& session,
+                        const DeviceSource& source) {
+    const auto csv = args.value("--csv");
+    if (args.positionals()[1] == "list") {
+        return listDevicesCommand(session.endpoint, session.userName, csv);
+    }
+    const int status =
+        checkDevicesCommand(session.endpoint, session.userName, source.checkMacs, csv);
+    return status == kExitOk && source.refusedCells > 0 ? kExitFailure : status;
+}
+
+}  // namespace velquor::cli
