@@ -49,7 +49,7 @@ support::Result<std::filesystem::path> parseWithFolder(ArgParser& args,
     if (auto parsed = args.parse(argv); !parsed) return parsed.error();
     if (auto once = noRepeatedSettings(
             args, {"--dir", "--ports", "--database", "--admin-password-file", "--pbkdf2-iterations",
-                   "--deadline-ms", "--handshake-ms", "--grant-ms", "--workers",
+                   "--ca-dir", "--deadline-ms", "--handshake-ms", "--grant-ms", "--workers",
                    "--max-connections", "--max-per-peer", "--max-logins-per-address",
                    "--max-failed-logins-per-name", "--max-failed-logins-per-address",
                    "--max-failed-logins-per-account", "--failed-login-window-ms"});
@@ -173,9 +173,9 @@ support::Result<StoreLocation> storeLocation(ArgParser& args,
 }  // namespace
 
 support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& argv) {
-    ArgParser args(
-        {"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations", "--database"},
-        {"--force"});
+    ArgParser args({"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations",
+                    "--database", "--ca-dir"},
+                   {"--force"});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     InitOptions options;
@@ -184,6 +184,10 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
     if (!addresses) return addresses.error();
     if (!addresses->empty()) options.addresses = std::move(*addresses);
     if (auto file = args.value("--admin-password-file")) options.adminPasswordFile = *file;
+    if (auto ca = args.value("--ca-dir")) {
+        if (ca->empty()) return usage("--ca-dir needs a folder");
+        options.caFolder = *ca;
+    }
     options.force = args.has("--force");
     if (auto status = databaseOption(args, options.databaseUrl); !status) return status.error();
     if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations, 0x7fffffff); !s) {

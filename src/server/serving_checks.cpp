@@ -128,6 +128,7 @@ support::Status checkFolderModes(const ServerFiles& files, bool sqliteStore) {
         {files.folder, S_IWGRP | S_IWOTH, "other accounts may change the server's folder"},
         {files.serverKey, S_IRWXG | S_IRWXO, "other accounts may read the server's key"},
         {files.caKey, S_IRWXG | S_IRWXO, "other accounts may read the CA's key"},
+        {files.caKeyBeside, S_IRWXG | S_IRWXO, "other accounts may read the CA's key"},
     };
     for (const Rule& rule : rules) {
         if (auto problem = modeProblem(rule.path, rule.forbidden, rule.what); !problem.empty()) {

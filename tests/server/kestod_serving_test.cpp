@@ -54,9 +54,11 @@ TEST(KestodServingTest, FilesOthersCouldReadOrChangeAreRefusedByNameAndMode) {
     const Case cases[] = {
         {dir, 0777, 0700, "is mode 0777"},
         {dir / "server.key", 0644, 0600, "is mode 0644"},
-        {dir / "ca.key", 0640, 0600, "is mode 0640"},
+        {dir / "ca" / "ca.key", 0640, 0600, "is mode 0640"},
+        {dir / "ca.key", 0644, 0600, "is mode 0644"},  // where an earlier release kept it
         {dir / "kestod.db", 0666, 0600, "is mode 0666"},
     };
+    writeFile(dir / "ca.key", "a key of an earlier release's layout\n");
     for (const Case& unsafe : cases) {
         SCOPED_TRACE(unsafe.path.string());
         chmodOrFail(unsafe.path, unsafe.unsafe);
@@ -85,7 +87,8 @@ void writeCertificate(const std::filesystem::path& dir, const CertificateShape& 
         std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
         return PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr);
     };
-    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> caKey(readKey(dir / "ca.key"), EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> caKey(readKey(dir / "ca" / "ca.key"),
+                                                         EVP_PKEY_free);
     std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(readKey(dir / "server.key"), EVP_PKEY_free);
     std::unique_ptr<FILE, int (*)(FILE*)> caFile(std::fopen((dir / "cacert.pem").c_str(), "rb"),
                                                  std::fclose);
