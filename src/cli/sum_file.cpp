@@ -115,18 +115,35 @@ std::optional<std::string> lowerHex(std::string_view text) {
     return lower;
 }
 
-// "DIGEST  NAME" or "DIGEST *NAME" (binary mark), as the sum tools write them.
-std::optional<CheckLine> parsePlainLine(std::string_view body, const AlgorithmChoice* fixed) {
-    const std::size_t digits = body.find(' ');
-    if (digits == std::string_view::npos || digits % 2 != 0 || body.size() < digits + 3 ||
-        (body[digits + 1] != ' ' && body[digits + 1] != '*')) {
+// How the plain lines of the sum files of one check part digest and name. The sum tools
+// write "DIGEST  NAME" or "DIGEST *NAME" (a blank and the binary mark); some others write
+// "DIGEST NAME" with one blank. As md5sum has it, the first such line decides for every line
+// after it, in every sum file of the check: once lines with one blank were seen, a name may
+// start with a blank or a star; once lines with two were seen, a line with one is not
+// properly formatted.
+enum class NameSeparator { Undecided, BlankAndMark, OneBlank };
+
+// A plain line; the digest and name are parted by a space or a tab.
+std::optional<CheckLine> parsePlainLine(std::string_view body, const AlgorithmChoice* fixed,
+                                        NameSeparator& separator) {
+    const std::size_t digits = body.find_first_of(" \t");
+    if (digits == std::string_view::npos || digits % 2 != 0 || body.size() < digits + 2) {
         return std::nullopt;
     }
     const AlgorithmChoice* algorithm = fixed ? fixed : algorithmForDigestBytes(digits / 2);
     if (algorithm == nullptr || algorithm->digestBytes * 2 != digits) return std::nullopt;
     auto expected = lowerHex(body.substr(0, digits));
     if (!expected) return std::nullopt;
-    return CheckLine{algorithm, std::move(*expected), std::string(body.substr(digits + 2)),
+    std::size_t name = digits + 1;
+    const bool oneBlank = body.size() == name + 1 || (body[name] != ' ' && body[name] != '*');
+    if (oneBlank) {
+        if (separator == NameSeparator::BlankAndMark) return std::nullopt;
+        separator = NameSeparator::OneBlank;
+    } else if (separator != NameSeparator::OneBlank) {
+        separator = NameSeparator::BlankAndMark;
+        ++name;
+    }
+    return CheckLine{algorithm, std::move(*expected), std::string(body.substr(name)),
                      fixed == nullptr};
 }
 
@@ -149,12 +166,13 @@ std::optional<CheckLine> parseTaggedLine(std::string_view body, const AlgorithmC
 }
 
 // A line of a sum file, optionally led by a backslash that marks escapes in the name.
-std::optional<CheckLine> parseCheckLine(std::string_view line, const AlgorithmChoice* fixed) {
+std::optional<CheckLine> parseCheckLine(std::string_view line, const AlgorithmChoice* fixed,
+                                        NameSeparator& separator) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     const bool escaped = !line.empty() && line[0] == '\\';
     if (escaped) line.remove_prefix(1);
-    auto parsed = parsePlainLine(line, fixed);
+    auto parsed = parsePlainLine(line, fixed, separator);
     if (!parsed) parsed = parseTaggedLine(line, fixed);
     if (!parsed || parsed->name.empty()) return std::nullopt;
     if (escaped) {
@@ -271,7 +289,7 @@ public:
 private:
     int checkLine(const std::string& line, const std::string& sumFile, std::size_t lineNumber,
                   CheckCounts& counts) {
-        const auto entry = parseCheckLine(line, m_options.algorithm);
+        const auto entry = parseCheckLine(line, m_options.algorithm, m_separator);
         if (!entry) {
             ++counts.improperlyFormatted;
             if (m_options.warn) {
@@ -396,6 +414,7 @@ private:
     }
 
     const CheckOptions& m_options;
+    NameSeparator m_separator = NameSeparator::Undecided;
     std::map<const AlgorithmChoice*, CDigestEngine> m_engines;
     std::map<std::size_t, const AlgorithmChoice*> m_matchedByLength;
 };

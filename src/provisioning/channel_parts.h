@@ -5,8 +5,11 @@
 
 #include <netdb.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -59,6 +62,22 @@ bool wantsIo(int sslError);
 // stop request.
 bool waitFor(int fd, int sslError, Clock::time_point until, const std::stop_token& stop);
 
+// One address a server's name stands for.
+struct ResolvedAddress {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+// The addresses of a name (or of an address given as such) for a port, in the order to try
+// them; empty with *error set when there are none.
+using Resolver = std::function<std::vector<ResolvedAddress>(
+    const std::string& name, std::uint16_t port, std::string* error)>;
+// Puts another resolver in place of the system's (nullptr: the system's again), so that a test
+// can give a name addresses of its choosing; and forgets which addresses failed lately.
+void setResolverForTests(Resolver resolver);
+void forgetFailedAddresses();
+// Drops what connect() kept for the socket to fail over with; the exchange's end.
+void releaseFailover(int fd);
+
 // Makes the client context: TLS 1.2 at least, the peer must verify, trust only the CA file.
 MaybeFailure makeContext(const std::string& caFile, const std::string& caProblem, SSL_CTX** out);
 std::string commonName(const X509_NAME* name);
@@ -91,12 +110,18 @@ struct Exchange {
     ~Exchange() {
         if (ssl != nullptr) SSL_free(ssl);
         if (notes.newSession != nullptr) SSL_SESSION_free(notes.newSession);
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) {
+            releaseFailover(fd);
+            ::close(fd);
+        }
     }
 
-    // TCP connection to the first of the server's addresses that answers. Each address gets
-    // an equal share of what is left of the connect time-out, so one that drops packets
-    // leaves time for the next.
+    // TCP connection to the first of the server's addresses that answers: the next address is
+    // tried when one fails, or alongside it when it has not answered within a short delay,
+    // and addresses that failed lately go last. Until the server's first byte, the socket
+    // also fails over during the handshake: an address that closes the connection, or says
+    // nothing within its share of the connect time-out, is left for the next one, which gets
+    // the bytes sent so far (nothing of the record is sent before the handshake ends).
     MaybeFailure connect();
     // The TLS object over the socket, bound to the server's identity, offering a session to
     // resume when there is one.

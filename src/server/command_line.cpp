@@ -2,6 +2,7 @@
 #include "server/command_line.h"
 
 #include <charconv>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -29,10 +30,32 @@ std::optional<Number> wholeNumber(std::string_view text) {
     return value;
 }
 
+// A setting given twice is refused, not settled by whichever came last: two --ports or --dir
+// in a unit's command line and its options file are a mistake to point at. Only --address
+// may repeat.
+support::Status noRepeatedSettings(const ArgParser& args,
+                                   std::initializer_list<const char*> options) {
+    for (const char* option : options) {
+        if (args.values(option).size() > 1) {
+            return usage(std::string(option) + " is given more than once; give it once");
+        }
+    }
+    return {};
+}
+
 // Parses and checks the command line, and the positionals and --dir every command shares.
 support::Result<std::filesystem::path> parseWithFolder(ArgParser& args,
                                                        const std::vector<std::string>& argv) {
     if (auto parsed = args.parse(argv); !parsed) return parsed.error();
+    if (auto once = noRepeatedSettings(
+            args, {"--dir", "--ports", "--database", "--admin-password-file", "--pbkdf2-iterations",
+                   "--ca-dir", "--deadline-ms", "--handshake-ms", "--grant-ms", "--workers",
+                   "--max-connections", "--max-per-peer", "--max-logins-per-address",
+                   "--max-failed-logins-per-name", "--max-failed-logins-per-address",
+                   "--max-failed-logins-per-account", "--failed-login-window-ms"});
+        !once) {
+        return once.error();
+    }
     if (!args.positionals().empty()) {
         return usage("unexpected argument '" + args.positionals()[0] + "'");
     }
@@ -137,6 +160,7 @@ support::Status portsOption(const ArgParser& args, std::array<std::uint16_t, 3>&
 support::Result<StoreLocation> storeLocation(ArgParser& args,
                                              const std::vector<std::string>& argv) {
     if (auto parsed = args.parse(argv); !parsed) return parsed.error();
+    if (auto once = noRepeatedSettings(args, {"--dir", "--database"}); !once) return once.error();
     StoreLocation location;
     location.folder = args.value("--dir").value_or("");
     if (auto status = databaseOption(args, location.databaseUrl); !status) return status.error();
@@ -149,9 +173,9 @@ support::Result<StoreLocation> storeLocation(ArgParser& args,
 }  // namespace
 
 support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& argv) {
-    ArgParser args(
-        {"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations", "--database"},
-        {"--force"});
+    ArgParser args({"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations",
+                    "--database", "--ca-dir"},
+                   {"--force"});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     InitOptions options;
@@ -160,6 +184,10 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
     if (!addresses) return addresses.error();
     if (!addresses->empty()) options.addresses = std::move(*addresses);
     if (auto file = args.value("--admin-password-file")) options.adminPasswordFile = *file;
+    if (auto ca = args.value("--ca-dir")) {
+        if (ca->empty()) return usage("--ca-dir needs a folder");
+        options.caFolder = *ca;
+    }
     options.force = args.has("--force");
     if (auto status = databaseOption(args, options.databaseUrl); !status) return status.error();
     if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations, 0x7fffffff); !s) {

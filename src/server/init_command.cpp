@@ -14,10 +14,12 @@ int runInitCommand(const std::vector<std::string>& args) {
     if (!options) return reportFailure(options.error());
     auto outcome = initialiseServer(*options);
     if (!outcome) return reportFailure(outcome.error());
-    const auto files = serverFilesIn(options->folder);
+    const auto files = serverFilesIn(options->folder, options->caFolder);
     std::cout << "kestod: initialised " << options->folder.string() << " for "
               << joinAddressList(options->addresses) << "; clients need " << files.caCert.string()
               << " as their cacert.pem\n";
+    std::cout << "kestod: the CA's key is " << files.caKey.string()
+              << "; only init needs it: do not copy it with the folder to other instances\n";
     if (!outcome->generatedPassword.empty()) {
         std::cout << "kestod: administrator account 'chief' password (shown only now, keep it): "
                   << outcome->generatedPassword << "\n";

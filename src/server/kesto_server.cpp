@@ -161,7 +161,10 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
         return safe.error();
     }
     std::string expiring;
-    if (auto current = checkServerCertificate(files, &expiring); !current) return current.error();
+    if (auto current = checkServerCertificate(files, server->m_settings.addresses, &expiring);
+        !current) {
+        return current.error();
+    }
     if (!expiring.empty()) writeLogLine(expiring);
     auto tls = makeServerTlsContext(files);
     if (!tls) return tls.error();
@@ -243,7 +246,7 @@ void KestoServer::requestReload() noexcept {
 void KestoServer::reloadTls() {
     std::string expiring;
     auto current = checkFolderModes(m_files, m_settings.databaseUrl.empty());
-    if (current) current = checkServerCertificate(m_files, &expiring);
+    if (current) current = checkServerCertificate(m_files, m_settings.addresses, &expiring);
     auto tls =
         current ? makeServerTlsContext(m_files) : support::Result<SslContextPtr>(current.error());
     if (!tls) {

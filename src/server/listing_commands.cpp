@@ -29,8 +29,9 @@ int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
     ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
     bool allFound = true;
     for (const auto& given : macs) {
-        // Any spelling names the device; a stored text that is no MAC is named as it is.
-        const std::string mac = mac::canonicalMac(given).value_or(given);
+        // Any spelling names the device; a stored text that is no MAC is named as the
+        // listing prints it, escaped.
+        const std::string mac = mac::canonicalMac(given).value_or(unescapeLogText(given));
         auto released = store.releaseDevice(mac);
         if (!released) return reportFailure(released.error());
         if (!released->has_value()) {
@@ -57,7 +58,7 @@ int runUsersCommand(const std::vector<std::string>& args) {
     // The one look at a server an administrator takes often: the certificate's end shows here.
     if (!location->folder.empty()) {
         std::string expiring;
-        const auto current = checkServerCertificate(serverFilesIn(location->folder), &expiring);
+        const auto current = checkServerCertificate(serverFilesIn(location->folder), {}, &expiring);
         if (!current) std::cerr << "kestod: " << current.error().message << '\n';
         if (!expiring.empty()) std::cerr << "kestod: " << expiring << '\n';
     }

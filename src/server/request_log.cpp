@@ -31,6 +31,28 @@ std::string escapeForLog(std::string_view text) {
     return support::escapeNonPrintable(text, "\\\"");
 }
 
+std::string unescapeLogText(std::string_view escaped) {
+    const auto hexValue = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string text;
+    text.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == '\\' && i + 3 < escaped.size() && escaped[i + 1] == 'x' &&
+            hexValue(escaped[i + 2]) >= 0 && hexValue(escaped[i + 3]) >= 0) {
+            text.push_back(
+                static_cast<char>(hexValue(escaped[i + 2]) * 16 + hexValue(escaped[i + 3])));
+            i += 3;
+        } else {
+            text.push_back(escaped[i]);
+        }
+    }
+    return text;
+}
+
 std::string formatLogLine(std::chrono::system_clock::time_point time, const LogEntry& entry) {
     std::string line = isoTimestamp(time);
     line += " peer=" + std::string(entry.peer);

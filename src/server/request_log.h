@@ -26,6 +26,10 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time);
 // Printable ASCII stays; backslash, quote and every other byte become \xNN.
 std::string escapeForLog(std::string_view text);
 
+// The text escapeForLog was given: each \xNN back to its byte, everything else as it is, so
+// what a listing printed can be typed back.
+std::string unescapeLogText(std::string_view escaped);
+
 std::string formatLogLine(std::chrono::system_clock::time_point time, const LogEntry& entry);
 
 // Writes the line (with its line feed) to stderr in one write, so lines of concurrent

@@ -2,6 +2,8 @@
 // line tests and service managers wait for, and the exit status.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <iostream>
 
@@ -25,6 +27,18 @@ void raiseDescriptorLimit() {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+// The request log names users and the addresses they work from: a file that standard error
+// was sent to is kept from other accounts (group may read it, others nothing), as a service's
+// log is. A terminal, a pipe or the journal is left as it is.
+void keepLogFromOthers() {
+    struct stat status {};
+    if (::fstat(STDERR_FILENO, &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid() || (status.st_mode & 0137) == 0) {
+        return;
+    }
+    ::fchmod(STDERR_FILENO, status.st_mode & 0640);
 }
 
 extern "C" void onStopSignal(int) {
@@ -71,6 +85,7 @@ int runServeCommand(const std::vector<std::string>& args) {
     auto settings = parseServeSettings(args);
     if (!settings) return reportFailure(settings.error());
     raiseDescriptorLimit();
+    keepLogFromOthers();
     if (auto noted = noteUnmatchedDevices(*settings); !noted) return reportFailure(noted.error());
     auto server = KestoServer::create(std::move(*settings));
     if (!server) return reportFailure(server.error());

@@ -127,8 +127,12 @@ std::string takeTlsErrors() {
     return text;
 }
 
-ServerFiles serverFilesIn(const std::filesystem::path& folder) {
+ServerFiles serverFilesIn(const std::filesystem::path& folder,
+                          const std::filesystem::path& caFolder) {
+    const std::filesystem::path ca = caFolder.empty() ? folder / "ca" : caFolder;
     return ServerFiles{folder,
+                       ca,
+                       ca / "ca.key",
                        folder / "ca.key",
                        folder / "cacert.pem",
                        folder / "server.key",

@@ -16,14 +16,22 @@ namespace velquor::server {
 
 struct ServerFiles {
     std::filesystem::path folder;
-    std::filesystem::path caKey;   // stays with the server; signs the server certificate
+    // The CA's key signs the server certificate and is needed by 'kestod init' only: it is kept
+    // in a folder of its own (the server folder's "ca", or init's --ca-dir), so that the
+    // serving folder can be copied to another instance without it. serve never reads it.
+    std::filesystem::path caFolder;
+    std::filesystem::path caKey;
+    // Where a folder made by an earlier release keeps it; still checked for its mode.
+    std::filesystem::path caKeyBeside;
     std::filesystem::path caCert;  // "cacert.pem": what clients trust
     std::filesystem::path serverKey;
     std::filesystem::path serverCert;
     std::filesystem::path database;
 };
 
-ServerFiles serverFilesIn(const std::filesystem::path& folder);
+// The files of a folder; caFolder, when given, is where the CA's key is (else folder/ca).
+ServerFiles serverFilesIn(const std::filesystem::path& folder,
+                          const std::filesystem::path& caFolder = {});
 
 // True if an IPv4 address in dotted form ("192.0.2.7") or an IPv6 address ("2001:db8::7").
 bool isIpAddress(std::string_view address);

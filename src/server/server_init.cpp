@@ -43,7 +43,8 @@ support::Result<std::string> generatePassword() {
 }
 
 support::Status refuseExistingSetup(const ServerFiles& files) {
-    for (const auto& path : {files.caKey, files.serverKey, files.serverCert, files.caCert}) {
+    for (const auto& path :
+         {files.caKey, files.caKeyBeside, files.serverKey, files.serverCert, files.caCert}) {
         std::error_code ignored;
         if (std::filesystem::exists(path, ignored)) {
             return makeError(ErrorCode::InvalidInput,
@@ -132,7 +133,7 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
     if (options.iterations == 0 || options.iterations > 0x7fffffffu) {
         return makeError(ErrorCode::InvalidInput, "the iteration count must be 1 or more");
     }
-    const ServerFiles files = serverFilesIn(options.folder);
+    const ServerFiles files = serverFilesIn(options.folder, options.caFolder);
     // Read everything that can fail before anything is written.
     InitOutcome outcome;
     std::string password;
@@ -162,9 +163,14 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
     }
     auto hash = hashPassword(password, options.iterations);
     if (!hash) return hash.error();
+    if (auto status = prepareFolder(files.caFolder); !status) return status.error();
     if (auto status = createCertificates(files, options.addresses); !status) {
         return status.error();
     }
+    // A key of an earlier release's layout would be left beside the new one, signing nothing
+    // served any more.
+    std::error_code ignored;
+    std::filesystem::remove(files.caKeyBeside, ignored);
     if (auto s = (*store)->setSetting("address", joinAddressList(options.addresses)); !s) {
         return s.error();
     }

@@ -21,6 +21,8 @@ struct InitOptions {
     // IP addresses and DNS names the server certificate is for, and serve listens on.
     std::vector<std::string> addresses{std::string(wire::kDefaultServerAddress)};
     std::optional<std::filesystem::path> adminPasswordFile;
+    // Where the CA's key goes; empty: the folder's "ca".
+    std::filesystem::path caFolder;
     // Replace existing keys, chief's password and the stored settings; accounts and
     // registrations are kept.
     bool force = false;

@@ -1,10 +1,11 @@
 // What kestod checks before it serves a folder, and again when told to reload: that no other
 // account can read its keys or change its folder or database, and that the server certificate
-// is still valid (with a warning once it expires within 30 days).
+// is still valid (with a warning once it expires within 30 days) and names what is served.
 #pragma once
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "server/server_files.h"
 #include "support/result.h"
@@ -17,8 +18,13 @@ inline constexpr auto kExpiryWarning = std::chrono::days(30);
 // may read, and a database (when the store is the folder's SQLite file) that others may write.
 support::Status checkFolderModes(const ServerFiles& files, bool sqliteStore);
 
-// The server certificate's expiry; an error when it has expired (or is not valid yet).
+// The server certificate's expiry and names: an error when it has expired (or is not valid
+// yet), when it names nothing in its subject alternative names (the only names clients match;
+// a subject's CN alone is not), or when it does not name one of `served` (the addresses and
+// names kestod listens on; a wildcard address names nothing, so it is not checked).
 // *warning gets a line when it expires within kExpiryWarning, and stays empty otherwise.
-support::Status checkServerCertificate(const ServerFiles& files, std::string* warning);
+support::Status checkServerCertificate(const ServerFiles& files,
+                                       const std::vector<std::string>& served,
+                                       std::string* warning);
 
 }  // namespace velquor::server

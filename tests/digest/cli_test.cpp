@@ -298,6 +298,32 @@ TEST_F(DigestCli, CheckOptionsBehaveAsMd5sums) {
     }
 }
 
+// "DIGEST NAME" with one blank (or a tab), as some tools write it: taken as md5sum takes it,
+// where the first plain line of a check decides whether a blank or star may lead a name.
+TEST_F(DigestCli, CheckTakesOneBlankBeforeTheNameAsMd5sumDoes) {
+    writeFile(dir / "a", "a");
+    writeFile(dir / "b", "b");
+    const std::string a = peer("md5sum a").substr(0, 32);
+    const std::string b = peer("md5sum b").substr(0, 32);
+    writeFile(dir / "one", a + " a\n");
+    writeFile(dir / "two-then-one", a + "  a\n" + b + " b\n");
+    writeFile(dir / "one-then-two", a + " a\n" + b + "  b\n" + b + " *b\n");
+    writeFile(dir / "tabs", a + "\ta\n" + b + "\t b\n");
+    writeFile(dir / "star-then-one", a + " *a\n" + b + " b\n");
+    writeFile(dir / "bad-then-two", a.substr(0, 31) + "x a\n" + b + "  b\n");
+    writeFile(dir / "short", a + " \n");
+    for (const char* files : {"one", "two-then-one", "one-then-two", "tabs", "star-then-one",
+                              "bad-then-two", "short", "two-then-one one", "one two-then-one"}) {
+        int peerStatus = -1;
+        const std::string peerOut = runCommand(
+            "cd " + shellQuote(dir.path().string()) + " && md5sum -c " + files + " 2>/dev/null",
+            &peerStatus);
+        const CliRun ours = run(std::string("-c ") + files);
+        EXPECT_EQ(ours.out, peerOut) << files;
+        EXPECT_EQ(ours.status, peerStatus) << files << "\n" << ours.err;
+    }
+}
+
 TEST_F(DigestCli, InterruptStopsAnEndlessInput) {
     // /dev/zero never ends: only the interrupt can stop the digest, and it must say so rather
     // than print a digest of what was read so far.

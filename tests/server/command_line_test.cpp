@@ -30,6 +30,20 @@ TEST(ServeCommandLine, DefaultsAreTheProtocolsPortsAndTheFoldersAddress) {
     EXPECT_EQ(settings->loginLimits.failuresPerName, defaults.loginLimits.failuresPerName);
 }
 
+TEST(ServeCommandLine, ASettingGivenTwiceIsRefusedAndOnlyAddressesRepeat) {
+    expectUsageError(parseServeSettings({"--dir", "d", "--ports", "1,2,3", "--ports", "4,5,6"}),
+                     "--ports is given more than once");
+    expectUsageError(parseServeSettings({"--dir", "d", "--ports=1,2,3", "--ports", "1,2,3"}),
+                     "--ports is given more than once");
+    expectUsageError(parseServeSettings({"--dir", "d", "--dir", "e"}), "--dir");
+    expectUsageError(parseServeSettings({"--dir", "d", "--workers", "2", "--workers=3"}),
+                     "--workers");
+    auto settings =
+        parseServeSettings({"--dir", "d", "--address", "10.0.0.1", "--address", "10.0.0.2"});
+    ASSERT_TRUE(settings) << settings.error().message;
+    EXPECT_EQ(settings->addresses, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
 TEST(ServeCommandLine, EveryOptionReachesItsSetting) {
     auto settings = parseServeSettings({"--dir=/d",
                                         "--address",

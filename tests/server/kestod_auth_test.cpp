@@ -228,11 +228,14 @@ TEST(KestodPersistenceTest, AccountsAndRegistrationsSurviveARestartAndACrash) {
 TEST(KestodInitTest, MakesKeysCertificatesAndRefusesToOverwriteThem) {
     KestodFixture server;
     const auto& dir = server.directory();
-    for (const char* key : {"ca.key", "server.key"}) {
+    for (const auto& [file, mode] : {std::pair<const char*, unsigned>{"ca/ca.key", 0600},
+                                     {"server.key", 0600},
+                                     {"ca", 0700}}) {
         struct stat info {};
-        ASSERT_EQ(::stat((dir / key).c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600u) << key;
+        ASSERT_EQ(::stat((dir / file).c_str(), &info), 0) << file;
+        EXPECT_EQ(info.st_mode & 0777, mode) << file;
     }
+    EXPECT_FALSE(std::filesystem::exists(dir / "ca.key")) << "the CA's key is kept apart";
     // The certificate is checked by an independent verifier, address included.
     int status = -1;
     const std::string verify = runCommand(
@@ -246,13 +249,45 @@ TEST(KestodInitTest, MakesKeysCertificatesAndRefusesToOverwriteThem) {
         &status);
     EXPECT_NE(status, 0) << wrongAddress;
 
-    const std::string before = readFile(dir / "ca.key");
+    const std::string before = readFile(dir / "ca" / "ca.key");
     const std::string again = runCommand(shellQuote(KestodFixture::binary().string()) +
                                              " init --dir " + shellQuote(dir.string()) + " 2>&1",
                                          &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(again.find("--force"), std::string::npos) << again;
-    EXPECT_EQ(readFile(dir / "ca.key"), before);
+    EXPECT_EQ(readFile(dir / "ca" / "ca.key"), before);
+}
+
+// The CA's key is init's only: kept where --ca-dir says, and a serving folder without it (a
+// copy for another instance) serves.
+TEST(KestodInitTest, TheCasKeyIsKeptApartAndServingDoesWithoutIt) {
+    TempDir dir;
+    writeFile(dir / "pw", "chief-pw\n");
+    const auto folder = dir / "srv";
+    int status = -1;
+    const std::string init =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " init --dir " +
+                       shellQuote(folder.string()) + " --ca-dir " +
+                       shellQuote((dir / "offline").string()) + " --admin-password-file " +
+                       shellQuote((dir / "pw").string()) + " --pbkdf2-iterations 1000 2>&1",
+                   &status);
+    ASSERT_EQ(status, 0) << init;
+    EXPECT_NE(init.find("the CA's key is " + (dir / "offline" / "ca.key").string() +
+                        "; only init needs it"),
+              std::string::npos)
+        << init;
+    EXPECT_TRUE(std::filesystem::exists(dir / "offline" / "ca.key"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "ca.key"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "ca"));
+    const std::string verify =
+        runCommand("openssl verify -CAfile " + shellQuote((folder / "cacert.pem").string()) + " " +
+                   shellQuote((folder / "server.pem").string()) + " 2>&1");
+    EXPECT_NE(verify.find(": OK"), std::string::npos) << verify;
+
+    KestodFixture server;
+    std::filesystem::remove_all(server.directory() / "ca");
+    server.restart();
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
 }
 
 // Names and addresses, repeated or listed, each go into the certificate as what they are, and

@@ -100,8 +100,9 @@ public:
     // Starts the server again on the same folder and ports (stopping it first if running).
     void restart();
 
-    // Everything kestod wrote on stderr so far (one line per request).
+    // Everything kestod wrote on stderr so far (one line per request), and the file it is in.
     std::string log() const;
+    const std::filesystem::path& logFile() const { return m_logFile; }
     // Runs "kestod <arguments...> --dir <directory> [--database URL]" and returns its standard
     // output.
     std::string runTool(const std::vector<std::string>& arguments, int* status = nullptr) const;

@@ -190,7 +190,7 @@ TEST(KestodInitGuardTest, InitOnAFolderOrDatabaseThatHoldsASetupIsRefusedWithout
     EXPECT_NE(status, 0) << output;
     EXPECT_NE(output.find("already holds a kestod setup"), std::string::npos) << output;
     EXPECT_NE(output.find("--force"), std::string::npos) << output;
-    EXPECT_FALSE(std::filesystem::exists(newFolder / "ca.key")) << "no keys written";
+    EXPECT_FALSE(std::filesystem::exists(newFolder / "ca" / "ca.key")) << "no keys written";
     EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES") << "chief's password kept";
     EXPECT_EQ(peer.login("chief", "replaced-password"), "NO");
 
@@ -207,7 +207,7 @@ TEST(KestodInitGuardTest, AnUnreachableDatabaseLeavesTheFolderWithoutKeys) {
                        shellQuote((dir / "pw").string()) + " --database " +
                        shellQuote("postgresql:///kesto?host=" + (dir / "no-such-socket").string()));
     EXPECT_EQ(run.status, 1) << run.output;
-    for (const char* file : {"ca.key", "server.key", "cacert.pem", "server.pem"}) {
+    for (const char* file : {"ca", "ca.key", "server.key", "cacert.pem", "server.pem"}) {
         EXPECT_FALSE(std::filesystem::exists(dir / "srv" / file)) << file;
     }
 }

@@ -54,9 +54,11 @@ TEST(KestodServingTest, FilesOthersCouldReadOrChangeAreRefusedByNameAndMode) {
     const Case cases[] = {
         {dir, 0777, 0700, "is mode 0777"},
         {dir / "server.key", 0644, 0600, "is mode 0644"},
-        {dir / "ca.key", 0640, 0600, "is mode 0640"},
+        {dir / "ca" / "ca.key", 0640, 0600, "is mode 0640"},
+        {dir / "ca.key", 0644, 0600, "is mode 0644"},  // where an earlier release kept it
         {dir / "kestod.db", 0666, 0600, "is mode 0666"},
     };
+    writeFile(dir / "ca.key", "a key of an earlier release's layout\n");
     for (const Case& unsafe : cases) {
         SCOPED_TRACE(unsafe.path.string());
         chmodOrFail(unsafe.path, unsafe.unsafe);
@@ -71,13 +73,22 @@ TEST(KestodServingTest, FilesOthersCouldReadOrChangeAreRefusedByNameAndMode) {
     EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES") << "safe again";
 }
 
-// A certificate for 127.0.0.1 with the folder's key, signed by its CA, that ended yesterday.
-void writeExpiredCertificate(const std::filesystem::path& dir) {
+struct CertificateShape {
+    long startsInDays = -2;
+    long endsInDays = -1;
+    const char* commonName = "kestod";
+    const char* alternativeNames = "IP:127.0.0.1";  // nullptr: none
+};
+
+// A server certificate with the folder's key, signed by its CA; by default for 127.0.0.1 and
+// ended yesterday.
+void writeCertificate(const std::filesystem::path& dir, const CertificateShape& shape = {}) {
     auto readKey = [](const std::filesystem::path& path) {
         std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
         return PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr);
     };
-    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> caKey(readKey(dir / "ca.key"), EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> caKey(readKey(dir / "ca" / "ca.key"),
+                                                         EVP_PKEY_free);
     std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(readKey(dir / "server.key"), EVP_PKEY_free);
     std::unique_ptr<FILE, int (*)(FILE*)> caFile(std::fopen((dir / "cacert.pem").c_str(), "rb"),
                                                  std::fclose);
@@ -87,18 +98,20 @@ void writeExpiredCertificate(const std::filesystem::path& dir) {
     std::unique_ptr<X509, void (*)(X509*)> certificate(X509_new(), X509_free);
     X509_set_version(certificate.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 4242);
-    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -2 * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), -86400);
+    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), shape.startsInDays * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), shape.endsInDays * 86400);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate.get()), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("kestod"), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(shape.commonName), -1, -1, 0);
     X509_set_issuer_name(certificate.get(), X509_get_subject_name(ca.get()));
     X509_set_pubkey(certificate.get(), key.get());
-    X509V3_CTX context;
-    X509V3_set_ctx(&context, ca.get(), certificate.get(), nullptr, nullptr, 0);
-    X509_EXTENSION* names =
-        X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "IP:127.0.0.1");
-    X509_add_ext(certificate.get(), names, -1);
-    X509_EXTENSION_free(names);
+    if (shape.alternativeNames != nullptr) {
+        X509V3_CTX context;
+        X509V3_set_ctx(&context, ca.get(), certificate.get(), nullptr, nullptr, 0);
+        X509_EXTENSION* names =
+            X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, shape.alternativeNames);
+        X509_add_ext(certificate.get(), names, -1);
+        X509_EXTENSION_free(names);
+    }
     ASSERT_GT(X509_sign(certificate.get(), caKey.get(), EVP_sha256()), 0);
     std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen((dir / "server.pem").c_str(), "wb"),
                                               std::fclose);
@@ -117,7 +130,7 @@ TEST(KestodServingTest, AnExpiredCertificateIsRefusedAtStartAndNotTakenAtAReload
     const KestoPeer peer(server);
     EXPECT_EQ(peer.login("chief", server.chiefPassword()), "YES") << "still serving";
 
-    writeExpiredCertificate(dir);
+    writeCertificate(dir);
     ::kill(server.pid(), SIGHUP);
     const std::string log = logWith(server, "reload failed");
     EXPECT_NE(log.find("reload failed, still serving with the certificate and key in use: "
@@ -136,6 +149,52 @@ TEST(KestodServingTest, AnExpiredCertificateIsRefusedAtStartAndNotTakenAtAReload
         << output;
     EXPECT_EQ(output.find("serving on"), std::string::npos) << output;
     writeFile(dir / "server.pem", good);
+}
+
+// Clients match the address only against a certificate's alternative names: one that names
+// its address only as its CN, or that is for other addresses than those served, is refused
+// with the names it has, not taken and failed at every handshake.
+TEST(KestodServingTest, ACertificateThatDoesNotNameWhatIsServedIsRefusedSayingWhy) {
+    KestodFixture server({.store = StoreKind::Sqlite});
+    ASSERT_TRUE(server.stop());
+    const auto dir = server.directory();
+    const std::string good = readFile(dir / "server.pem");
+    const std::string pem = (dir / "server.pem").string();
+    struct Case {
+        CertificateShape shape;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{-1, 300, "127.0.0.1", nullptr},
+         pem + " names 127.0.0.1 only as its subject's common name (CN), and clients match an "
+               "address only against a certificate's subject alternative names"},
+        {{-1, 300, "kestod", "IP:127.0.0.2,DNS:kesto.example"},
+         pem + " is for 127.0.0.2, kesto.example, not for 127.0.0.1, which kestod serves on"},
+    };
+    for (const Case& wrong : cases) {
+        SCOPED_TRACE(wrong.says);
+        writeCertificate(dir, wrong.shape);
+        std::string output;
+        EXPECT_EQ(serveAgain(server, &output), 1) << output;
+        EXPECT_NE(output.find("refusing to serve: the server certificate " + wrong.says),
+                  std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("serving on"), std::string::npos) << output;
+    }
+    writeCertificate(dir, {-1, 300, "kestod", "IP:127.0.0.2,IP:127.0.0.1"});
+    server.restart();
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
+    ASSERT_TRUE(server.stop());
+    writeFile(dir / "server.pem", good);
+}
+
+// The request log names users and their addresses; a file it goes to is not for everyone.
+TEST(KestodServingTest, TheRequestLogFileIsKeptFromOtherAccounts) {
+    KestodFixture server;
+    EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
+    struct stat status {};
+    ASSERT_EQ(::stat(server.logFile().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
 // One worker, busy with a login whose hash takes long: a request that waits behind it past its

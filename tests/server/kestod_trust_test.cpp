@@ -248,5 +248,36 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     EXPECT_EQ((*store)->schemaVersion().value(), 6);
 }
 
+// A stored text holding bytes a terminal would act on is listed escaped, and release takes it
+// as the listing printed it.
+TEST(KestodEscapedMacTest, AStoredTextIsReleasedAsTheListingPrintsIt) {
+    KestodFixture server({.store = StoreKind::Sqlite});
+    ASSERT_TRUE(server.stop());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((server.directory() / "kestod.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "INSERT INTO devices(mac, server, account_id) VALUES(?1, 's', "
+                                 "(SELECT id FROM accounts WHERE name = 'chief'))",
+                                 -1, &insert, nullptr),
+              SQLITE_OK);
+    const std::string stored = "ab\x1b[2J\"\\cd";
+    sqlite3_bind_text(insert, 1, stored.data(), static_cast<int>(stored.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    server.restart();
+
+    const std::string listed = "ab\\x1b[2J\\x22\\x5ccd";
+    EXPECT_NE(server.runTool({"devices"}).find("\n" + listed + "\tchief\ts\t"), std::string::npos)
+        << server.runTool({"devices"});
+    int status = -1;
+    const std::string output = server.runTool({"devices", "release", listed}, &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("released " + listed + " (registered by chief"), std::string::npos)
+        << output;
+    EXPECT_EQ(server.runTool({"devices"}).find(listed), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velquor::testing
