@@ -78,22 +78,23 @@ private slots:
         hank.type(QStringLiteral("02:CC:00:00:00:01, 02-cc-00-00-00-02\n02cc00000003"));
         QVERIFY(runAndWait(hank.device, kAddDeviceButton));
         QCOMPARE(clicker.seenTexts(), QStringList{"Add device completely!"});
-        QCOMPARE(listed(hank.device), (QStringList{"02cc00000001", "02cc00000002", "02cc00000003"}));
+        QCOMPARE(listed(hank.device),
+                 (QStringList{"02cc00000001", "02cc00000002", "02cc00000003"}));
 
         auto* view = hank.device.findChild<DeviceTableView*>();
         QVERIFY(view->deleteButton()->isVisible());
         QVERIFY(!view->deleteButton()->isEnabled());
         view->table()->selectRow(0);
-        view->table()->selectionModel()->select(view->table()->model()->index(2, 0),
-                                                QItemSelectionModel::Select |
-                                                    QItemSelectionModel::Rows);
+        view->table()->selectionModel()->select(
+            view->table()->model()->index(2, 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(view->deleteButton()->text(), QStringLiteral("Delete selected (2)"));
         const qsizetype from = clicker.seen().size();
         view->deleteButton()->click();
-        QVERIFY(waitFor(
-            [&] { return clicker.seen().size() >= from + 2 && !hank.device.isBusy(); }, 20000));
-        QCOMPARE(textsSince(clicker, from),
-                 (QStringList{"Deregister 2 devices from 127.0.0.1?", "Delete device completely!"}));
+        QVERIFY(waitFor([&] { return clicker.seen().size() >= from + 2 && !hank.device.isBusy(); },
+                        20000));
+        QCOMPARE(textsSince(clicker, from), (QStringList{"Deregister 2 devices from 127.0.0.1?",
+                                                         "Delete device completely!"}));
         // The listing is read again by itself, without the two.
         QVERIFY(waitFor(
             [&] {
@@ -114,8 +115,9 @@ private slots:
         ivy.type(QStringLiteral("02:dd:00:00:00:02 02:dd:00:00:00:04"));
         QVERIFY(runAndWait(ivy.device, kAddDeviceButton));
         Session hank(server);
-        hank.type(QStringLiteral("02:dd:00:00:00:01 02:dd:00:00:00:02 02:dd:00:00:00:03 "
-                                 "02:dd:00:00:00:04 02:dd:00:00:00:05"));
+        hank.type(
+            QStringLiteral("02:dd:00:00:00:01 02:dd:00:00:00:02 02:dd:00:00:00:03 "
+                           "02:dd:00:00:00:04 02:dd:00:00:00:05"));
         QVERIFY(runAndWait(hank.device, kAddDeviceButton));
         ResultsView* results = hank.device.findChild<ResultsView*>();
         QVERIFY(results);
@@ -154,7 +156,8 @@ private slots:
         server.restart();  // its logins end with it
 
         QString macs;
-        for (int i = 0; i < 40; ++i) macs += QStringLiteral("02:ee:00:00:01:%1\n").arg(i, 2, 16, QChar('0'));
+        for (int i = 0; i < 40; ++i)
+            macs += QStringLiteral("02:ee:00:00:01:%1\n").arg(i, 2, 16, QChar('0'));
         hank.type(macs);
         hank.prompter.files.queuePassword(QStringLiteral("pw"));
         const qsizetype from = clicker.seen().size();
