@@ -109,11 +109,13 @@ private:
 
 class ChannelFailover : public ::testing::TestWithParam<bool> {
 protected:
-    velquor::testing::KestodFixture m_kestod{velquor::testing::KestodOptions{.address = "localhost"}};
+    velquor::testing::KestodFixture m_kestod{
+        velquor::testing::KestodOptions{.address = "localhost"}};
     TwoAddressName m_name;
 
     int login(ProvisioningChannel& channel) {
-        return channel.SendLoginRequest(*wire::buildLoginRequest({"chief", m_kestod.chiefPassword()}));
+        return channel.SendLoginRequest(
+            *wire::buildLoginRequest({"chief", m_kestod.chiefPassword()}));
     }
 };
 
@@ -126,8 +128,8 @@ TEST_P(ChannelFailover, ALoginGoesToTheNextAddressAndTheRestOfTheBatchStartsTher
     EXPECT_EQ(first.connections(), 1) << "the first address was tried first";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(login(channel), 0) << channel.lastError();
     EXPECT_EQ(first.connections(), 1) << "the address that failed is tried last for a while";
-    EXPECT_EQ(channel.SendDeviceRequest(*wire::buildDeviceRequest(
-                  {"ADD", "02:00:00:00:0f:01", "srv", "chief"})),
+    EXPECT_EQ(channel.SendDeviceRequest(
+                  *wire::buildDeviceRequest({"ADD", "02:00:00:00:0f:01", "srv", "chief"})),
               0)
         << channel.lastError();
 }
