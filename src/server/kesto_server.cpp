@@ -105,6 +105,7 @@ std::string KestoServer::address() const {
 }
 
 KestoServer::~KestoServer() {
+    stopHandshakers();
     {
         std::lock_guard lock(m_queueMutex);
         m_workersStopping = true;
@@ -260,6 +261,7 @@ void KestoServer::reloadTls() {
 }
 
 support::Status KestoServer::run() {
+    startHandshakers();
     for (auto& store : m_workerStores) {
         m_workers.emplace_back([this, &store] { workerMain(*store); });
     }
@@ -276,6 +278,10 @@ support::Status KestoServer::run() {
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
         nearest = std::min(nearest, flushRefusals(Clock::now()));
         for (const auto& connection : m_open) {
+            if (connection->withHandshaker) {
+                fds.push_back(pollfd{-1, 0, 0});  // a handshake thread has it
+                continue;
+            }
             fds.push_back(pollfd{connection->fd,
                                  static_cast<short>(connection->wantsWrite ? POLLOUT : POLLIN), 0});
             nearest = std::min(nearest, connection->deadline);
@@ -293,10 +299,14 @@ support::Status KestoServer::run() {
             }
         }
         if (m_reloadRequested.exchange(false)) reloadTls();
+        takeBackHandshakes();
         // Connections first, by their position in fds, before accepting changes m_open.
         const std::size_t firstConnection = 1 + m_listeners.size();
         for (std::size_t i = 0; ready > 0 && i < m_open.size(); ++i) {
-            if (fds[firstConnection + i].revents != 0) advance(*m_open[i]);
+            // A connection closed to make room for another leaves its place empty.
+            if (m_open[i] != nullptr && fds[firstConnection + i].revents != 0) {
+                advance(*m_open[i]);
+            }
         }
         if (ready > 0) {
             for (std::size_t i = 0; i < m_listeners.size(); ++i) {
@@ -306,8 +316,11 @@ support::Status KestoServer::run() {
         sweep(Clock::now());
     }
 
+    stopHandshakers();
     for (auto& connection : m_open) {
-        dropConnection(std::move(connection), "closed: the server is stopping");
+        if (connection != nullptr) {
+            dropConnection(std::move(connection), "closed: the server is stopping");
+        }
     }
     m_open.clear();
     {

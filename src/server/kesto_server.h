@@ -1,7 +1,8 @@
 // KestoServer: the serving half of kestod. One thread runs an event loop over non-blocking
-// sockets: it accepts, runs every TLS handshake and collects every record without ever
-// blocking on a client, so idle or trickling clients cost a slot, not a thread. A complete
-// record goes to a bounded pool of workers that own a database connection each; a worker
+// sockets: it accepts, drives every TLS handshake and collects every record without ever
+// blocking on a client, so idle or trickling clients cost a slot, not a thread; the
+// handshakes' cryptography runs on a thread per core (at most 8) that the loop hands them to. A
+// complete record goes to a bounded pool of workers that own a database connection each; a worker
 // decides, commits, replies and closes. Every connection has one deadline for handshake and
 // record together, and a shorter one for the handshake alone; connections are capped per port,
 // in all and per peer address. A port at its cap closes the connection that has gone longest
@@ -107,6 +108,12 @@ private:
     void reloadTls();
     bool startTls(Connection& connection);
     void advance(Connection& connection);
+    void continueTls(Connection& connection);
+    void startHandshakers();
+    void stopHandshakers();
+    void handshakerMain();
+    void offerHandshake(Connection& connection);
+    void takeBackHandshakes();
     void readRecord(Connection& connection);
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, std::string_view why);
@@ -140,6 +147,16 @@ private:
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
     std::array<std::size_t, 3> m_handshaking{};  // per port, with TLS state made
+
+    // The handshakes' cryptography on threads of their own, one per core (none on one core):
+    // the loop offers a connection whose handshake has bytes to go on with, a thread takes it
+    // as far as it goes without waiting, and the loop takes it back.
+    std::mutex m_handshakeMutex;
+    std::condition_variable m_handshakeReady;
+    std::deque<Connection*> m_handshakesWaiting;
+    std::vector<Connection*> m_handshakesDone;
+    bool m_handshakersStopping = false;
+    std::vector<std::thread> m_handshakers;
 
     std::mutex m_countMutex;
     std::array<PortCount, 3> m_counts;  // login, account, device

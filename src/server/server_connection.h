@@ -46,7 +46,9 @@ struct KestoServer::Connection {
     Clock::time_point lastBytes;
     Stage stage = Stage::Handshake;
     bool wantsWrite = false;
-    bool done = false;              // handed on or dropped; the loop forgets it
+    bool done = false;  // handed on or dropped; the loop forgets it
+    // A handshake thread has it: the loop leaves it alone until it takes it back.
+    bool withHandshaker = false;
     bool trailingBytes = false;     // more bytes than the record: malformed
     const char* failure = nullptr;  // why it is dropped, where the stage does not say it
     std::string record;             // what was received so far

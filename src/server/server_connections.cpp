@@ -120,8 +120,8 @@ bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStar
     };
     for (auto it = m_open.begin(); it != m_open.end(); ++it) {
         const Connection* candidate = it->get();
-        if (candidate == nullptr || candidate->kind != kind || candidate->done ||
-            candidate->stage != Connection::Stage::Handshake ||
+        if (candidate == nullptr || candidate->withHandshaker || candidate->kind != kind ||
+            candidate->done || candidate->stage != Connection::Stage::Handshake ||
             (tlsStarted && candidate->ssl == nullptr)) {
             continue;
         }
@@ -138,13 +138,18 @@ bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStar
 
 bool KestoServer::startTls(Connection& connection) {
     // TLS state in the middle of a handshake is the costliest a client can make the server
-    // hold: a port keeps a bounded number, the longest silent going first.
-    while (m_handshaking[indexOf(connection.kind)] >= kMostHandshaking &&
-           makeRoom(connection.kind, Clock::now(), true)) {
+    // hold: a port keeps a bounded number, the longest silent going first; when every one of
+    // them is in a handshake thread's hands, the newcomer waits for none.
+    while (m_handshaking[indexOf(connection.kind)] >= kMostHandshaking) {
+        if (!makeRoom(connection.kind, Clock::now(), true)) {
+            connection.failure = "closed: too many handshakes under way on this port";
+            return false;
+        }
     }
     connection.ssl = SSL_new(m_tls.get());
     if (connection.ssl == nullptr || SSL_set_fd(connection.ssl, connection.fd) != 1) {
         ERR_clear_error();
+        connection.failure = "closed: cannot set up TLS";
         return false;
     }
     SSL_set_accept_state(connection.ssl);
@@ -211,11 +216,22 @@ void KestoServer::advance(Connection& connection) {
             return;
         }
         if (!startTls(connection)) {
-            connection.failure = "closed: cannot set up TLS";
             connection.done = true;
             return;
         }
     }
+    if (connection.stage == Connection::Stage::Handshake && !m_handshakers.empty()) {
+        offerHandshake(connection);
+        return;
+    }
+    const bool handshaking = connection.stage == Connection::Stage::Handshake;
+    continueTls(connection);
+    if (handshaking && connection.stage == Connection::Stage::Record) {
+        --m_handshaking[indexOf(connection.kind)];
+    }
+}
+
+void KestoServer::continueTls(Connection& connection) {
     if (connection.stage == Connection::Stage::Handshake) {
         const int rc = SSL_do_handshake(connection.ssl);
         if (rc != 1) {
@@ -229,7 +245,6 @@ void KestoServer::advance(Connection& connection) {
             return;  // the loop drops it with the reason below
         }
         connection.stage = Connection::Stage::Record;
-        --m_handshaking[indexOf(connection.kind)];
         connection.record.reserve(recordLengthOf(connection.kind) + 1);
     }
     readRecord(connection);
@@ -326,6 +341,10 @@ void KestoServer::sweep(Clock::time_point now) {
     still.reserve(m_open.size());
     for (auto& connection : m_open) {
         if (connection == nullptr) continue;  // closed to make room
+        if (connection->withHandshaker) {
+            still.push_back(std::move(connection));
+            continue;
+        }
         const std::size_t expected = recordLengthOf(connection->kind);
         const std::string received = std::to_string(connection->record.size()) + " of " +
                                      std::to_string(expected) + " bytes";
