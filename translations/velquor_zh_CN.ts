@@ -776,6 +776,10 @@
         <source>Your login to %1 has ended. Log in again to go on?</source>
         <translation>您在 %1 的登录已结束。要重新登录以继续吗？</translation>
     </message>
+    <message>
+        <source>It is registered to this account with: %1</source>
+        <translation>它已以此服务器文本注册到本账户：%1</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::JobProgressDialog</name>

@@ -54,9 +54,12 @@ private:
 // Asks on the terminal, where the GUI shows Yes / No / Yes to All / No to All.
 class TerminalReplaceQuestion {
 public:
-    provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question) {
+    provisioning::ReplaceAnswer operator()(const std::string&, const std::string& question,
+                                           const std::string& registeredTo) {
+        const std::string now =
+            registeredTo.empty() ? std::string() : " (registered with " + registeredTo + ")";
         for (;;) {
-            auto answer = m_terminal->ask(question + " [y]es, [n]o, [a]ll, n[o]ne: ");
+            auto answer = m_terminal->ask(question + now + " [y]es, [n]o, [a]ll, n[o]ne: ");
             if (!answer) return provisioning::ReplaceAnswer::NoToAll;
             if (*answer == "y" || *answer == "yes") return provisioning::ReplaceAnswer::Yes;
             if (*answer == "n" || *answer == "no") return provisioning::ReplaceAnswer::No;
@@ -73,12 +76,12 @@ private:
 
 provisioning::ReplaceQuestion replaceQuestionFor(const std::string& replace) {
     if (replace == "all") {
-        return [](const std::string&, const std::string&) {
+        return [](const std::string&, const std::string&, const std::string&) {
             return provisioning::ReplaceAnswer::YesToAll;
         };
     }
     if (replace == "none") {
-        return [](const std::string&, const std::string&) {
+        return [](const std::string&, const std::string&, const std::string&) {
             return provisioning::ReplaceAnswer::NoToAll;
         };
     }

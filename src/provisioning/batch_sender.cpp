@@ -427,13 +427,16 @@ private:
         }
         // Another account's phone is not the operator's to replace, and asking would make it
         // look like theirs: it fails, unasked.
-        if (!finishing() && registeredToAnotherAccount(result.macAddress)) {
+        const std::optional<wire::ListedDevice> registration =
+            finishing() ? std::nullopt : registrationOf(result.macAddress);
+        if (registration && registration->state == wire::ListedState::Other) {
             return fail(row, kesto_text::kAddFailed, kesto_text::kAddDeviceCaption,
                         Phrase{VELQUOR_TR_NOOP("core", "registered to another account"), {}});
         }
         // After a Cancel nothing new is sent, so there is nothing to ask: the registration stays
         // as the server has it.
-        if (finishing() || !replaceWanted(result.macAddress)) {
+        const std::string registeredTo = registration ? registration->server : std::string();
+        if (finishing() || !replaceWanted(result.macAddress, registeredTo)) {
             result.setReason(Phrase{
                 finishing()
                     ? VELQUOR_TR_NOOP("core", "already registered; not replaced, the batch ended")
@@ -447,14 +450,14 @@ private:
         return std::nullopt;
     }
 
-    // The server's listing tells whose an "EXIST" is; a server without it leaves the question
-    // to be asked as it always was.
-    bool registeredToAnotherAccount(const std::string& macAddress) {
+    // The server's listing tells whose an "EXIST" is, and with which server text; a server
+    // without it leaves the question to be asked as it always was.
+    std::optional<wire::ListedDevice> registrationOf(const std::string& macAddress) {
         ProvisioningChannel channel(m_endpoint);
         channel.setStopToken(m_stop);
         auto page = channel.fetchListingPage({m_batch.userName, macAddress, 0, std::string()});
-        return page && page->rows.size() == 1 &&
-               page->rows.front().state == wire::ListedState::Other;
+        if (!page || page->rows.size() != 1) return std::nullopt;
+        return page->rows.front();
     }
 
     MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption,
@@ -469,10 +472,11 @@ private:
         return MacOutcome::Failed;
     }
 
-    bool replaceWanted(const std::string& macAddress) {
+    bool replaceWanted(const std::string& macAddress, const std::string& registeredTo) {
         if (m_standingAnswer) return *m_standingAnswer;
         if (!m_askReplace) return false;
-        switch (m_askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress))) {
+        switch (m_askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress),
+                             registeredTo)) {
             case ReplaceAnswer::Yes:
                 return true;
             case ReplaceAnswer::No:

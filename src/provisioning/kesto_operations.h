@@ -138,8 +138,10 @@ enum class ReplaceAnswer { Yes, No, YesToAll, NoToAll };
 
 // Asked when the server already has a MAC address; question is the product's text with the MAC
 // in place. Called on the thread that runs the batch.
-using ReplaceQuestion =
-    std::function<ReplaceAnswer(const std::string& macAddress, const std::string& question)>;
+// registeredTo is the server text the MAC is registered with now, where the server lists
+// devices (empty otherwise).
+using ReplaceQuestion = std::function<ReplaceAnswer(
+    const std::string& macAddress, const std::string& question, const std::string& registeredTo)>;
 
 // Asked once when the first exchanges of a batch all fail to reach the server (refused,
 // reset, no handshake within the connect time-out) or all go unanswered: server is the address

@@ -122,7 +122,7 @@ public:
         RecordingProgress progress(script, stop);
         const DeviceBatch batch{file.string(), "srv-new", "alice", jobs};
         std::size_t asked = 0;
-        auto ask = [&](const std::string&, const std::string& question) {
+        auto ask = [&](const std::string&, const std::string& question, const std::string&) {
             record.questions.push_back(question);
             return asked < script.answers.size() ? script.answers[asked++] : ReplaceAnswer::No;
         };

@@ -147,7 +147,7 @@ TEST_F(KestoInventoryTest, AddingAnotherAccountsPhoneFailsWithoutAQuestion) {
     auto summary = provisioning::addDevices(
         server.endpoint(),
         provisioning::DeviceBatch{file.string(), "https://alice.example/", "alice", 1},
-        [&](const std::string& mac, const std::string&) {
+        [&](const std::string& mac, const std::string&, const std::string&) {
             asked.push_back(mac);
             return provisioning::ReplaceAnswer::No;
         },

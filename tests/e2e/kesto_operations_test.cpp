@@ -42,7 +42,7 @@ struct ScriptedQuestions {
     std::vector<ReplaceAnswer> answers;
     std::vector<std::string> asked;
     provisioning::ReplaceQuestion callback() {
-        return [this](const std::string&, const std::string& question) {
+        return [this](const std::string&, const std::string& question, const std::string&) {
             asked.push_back(question);
             EXPECT_LT(asked.size(), answers.size() + 1) << "asked more often than scripted";
             return asked.size() <= answers.size() ? answers[asked.size() - 1] : ReplaceAnswer::No;

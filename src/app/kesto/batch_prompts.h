@@ -25,8 +25,9 @@ public:
                           std::string_view detail) override;
     void reportWorded(std::string_view text, std::string_view caption,
                       const support::Phrase& detail) override;
-    provisioning::ReplaceAnswer askReplace(const std::string& question) {
-        return m_prompts.askReplace(question);
+    provisioning::ReplaceAnswer askReplace(const std::string& question,
+                                           const std::string& registeredTo) {
+        return m_prompts.askReplace(question, registeredTo);
     }
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption) {
         return m_prompts.askRetry(server, reason, caption);

@@ -210,8 +210,9 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
             return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink, stop,
                                                askLogin);
         }
-        auto ask = [prompts](const std::string&, const std::string& question) {
-            return prompts->askReplace(question);
+        auto ask = [prompts](const std::string&, const std::string& question,
+                             const std::string& registeredTo) {
+            return prompts->askReplace(question, registeredTo);
         };
         return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop,
                                         askLogin);

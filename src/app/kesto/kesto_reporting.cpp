@@ -81,10 +81,16 @@ void GuiThreadPrompts::reportWorded(std::string_view text, std::string_view capt
                        coreText(detail)});
 }
 
-provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question) {
+provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question,
+                                                         const std::string& registeredTo) {
+    const QString detail = registeredTo.empty() ? QString()
+                                                : QCoreApplication::translate(
+                                                      "velquor::app::GuiThreadPrompts",
+                                                      "It is registered to this account with: %1")
+                                                      .arg(fromBytes(registeredTo));
     const Answer answer = ask(
         MessageRequest{coreText(question), coreText(provisioning::kesto_text::kAddDeviceCaption),
-                       MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, QString()});
+                       MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, detail});
     switch (answer) {
         case Answer::Yes:
             return provisioning::ReplaceAnswer::Yes;

@@ -33,7 +33,9 @@ public:
                           std::string_view detail) override;
     void reportWorded(std::string_view text, std::string_view caption,
                       const support::Phrase& detail) override;
-    provisioning::ReplaceAnswer askReplace(const std::string& question);
+    // The product's question; beneath it, the server text the MAC is registered with now.
+    provisioning::ReplaceAnswer askReplace(const std::string& question,
+                                           const std::string& registeredTo);
     // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
     // Any box, shown by the window on the GUI thread; the answer once it is closed.

@@ -146,6 +146,24 @@ private slots:
         QCOMPARE(listed(hank.device).size(), 5);
     }
 
+    // Your own phone is asked about with the server text it points at now beneath the
+    // product's question.
+    void theReplaceQuestionSaysWhatTheMacIsRegisteredWith() {
+        KestodFixture server;
+        Session hank(server);
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        hank.type(QStringLiteral("02:ab:00:00:00:01"));
+        controlAs<QComboBox>(hank.device, kServerCombo)->setEditText("https://old.example/");
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        controlAs<QComboBox>(hank.device, kServerCombo)->setEditText(kServerText);
+        const qsizetype from = clicker.seen().size();
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QCOMPARE(textsSince(clicker, from),
+                 (QStringList{"02:ab:00:00:00:01 exist,replace it?", "Add device completely!"}));
+        QCOMPARE(clicker.seen()[from].informativeText,
+                 QStringLiteral("It is registered to this account with: https://old.example/"));
+    }
+
     void aBatchAfterTheServerForgotTheLoginAsksThePasswordOnceAndFinishes() {
         KestodFixture server;
         Session hank(server);
