@@ -10,6 +10,13 @@
             <numerusform>Deregister the %n devices of %1 from %2?</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>Deregister %n device(s) from %1?</source>
+        <translation>
+            <numerusform>Deregister %n device from %1?</numerusform>
+            <numerusform>Deregister %n devices from %1?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CVelquorDlg</name>
@@ -35,6 +42,30 @@
         <translation>
             <numerusform>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</numerusform>
             <numerusform>%1 of the %n failures had no box of their own: every row, with its reason, is in the results view.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::DeviceTableView</name>
+    <message numerus="yes">
+        <source>%n device(s) registered to this account on %1.</source>
+        <translation>
+            <numerusform>%n device registered to this account on %1.</numerusform>
+            <numerusform>%n devices registered to this account on %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n device(s) registered to %1 on %2.</source>
+        <translation>
+            <numerusform>%n device registered to %1 on %2.</numerusform>
+            <numerusform>%n devices registered to %1 on %2.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Delete selected (%n)</source>
+        <translation>
+            <numerusform>Delete selected (%n)</numerusform>
+            <numerusform>Delete selected (%n)</numerusform>
         </translation>
     </message>
 </context>
@@ -198,6 +229,13 @@
         <translation>
             <numerusform>Save shown (%n)…</numerusform>
             <numerusform>Save shown (%n)…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Retry failed rows (%n)</source>
+        <translation>
+            <numerusform>Retry failed rows (%n)</numerusform>
+            <numerusform>Retry failed rows (%n)</numerusform>
         </translation>
     </message>
 </context>

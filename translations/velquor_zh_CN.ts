@@ -314,6 +314,14 @@
         <source>usable</source>
         <translation>可用</translation>
     </message>
+    <message>
+        <source>not sent: the login to %1 has ended (the server refused the requests as not logged in)</source>
+        <translation>未发送：在 %1 的登录已结束（服务器以未登录为由拒绝了请求）</translation>
+    </message>
+    <message>
+        <source>No MAC address was given.</source>
+        <translation>未提供 MAC 地址。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -378,6 +386,52 @@
     <message>
         <source>The command stopped on an unexpected error.</source>
         <translation>命令因意外错误而中止。</translation>
+    </message>
+    <message>
+        <source>List devices</source>
+        <translation>列出设备</translation>
+    </message>
+    <message>
+        <source>Check MAC file</source>
+        <translation>检查 MAC 文件</translation>
+    </message>
+    <message>
+        <source>The devices could not be listed.</source>
+        <translation>无法列出设备。</translation>
+    </message>
+    <message>
+        <source>The MAC file was not checked.</source>
+        <translation>未检查 MAC 文件。</translation>
+    </message>
+    <message>
+        <source>The MAC addresses could not be checked.</source>
+        <translation>无法检查 MAC 地址。</translation>
+    </message>
+    <message>
+        <source>MAC addresses to use instead of the file, separated by spaces, commas or lines</source>
+        <translation>代替文件使用的 MAC 地址，用空格、逗号或换行分隔</translation>
+    </message>
+    <message>
+        <source>MAC addresses:</source>
+        <translation>MAC 地址：</translation>
+    </message>
+    <message>
+        <source>the MAC addresses box</source>
+        <translation>MAC 地址框</translation>
+    </message>
+    <message numerus="yes">
+        <source>Deregister %n device(s) from %1?</source>
+        <translation>
+            <numerusform>要从 %1 注销 %n 台设备吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>the selected devices</source>
+        <translation>所选设备</translation>
+    </message>
+    <message>
+        <source>the failed rows</source>
+        <translation>失败的行</translation>
     </message>
 </context>
 <context>
@@ -637,6 +691,90 @@
     <message>
         <source>Some Kesto settings were ignored.</source>
         <translation>部分 Kesto 设置已被忽略。</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::DeviceTableView</name>
+    <message>
+        <source>registered</source>
+        <translation>已注册</translation>
+    </message>
+    <message>
+        <source>not registered</source>
+        <translation>未注册</translation>
+    </message>
+    <message>
+        <source>another account</source>
+        <translation>其他账户</translation>
+    </message>
+    <message>
+        <source>Registered devices</source>
+        <translation>已注册的设备</translation>
+    </message>
+    <message>
+        <source>Devices of %1</source>
+        <translation>%1 的设备</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n device(s) registered to this account on %1.</source>
+        <translation>
+            <numerusform>本账户在 %1 上注册了 %n 台设备。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n device(s) registered to %1 on %2.</source>
+        <translation>
+            <numerusform>%1 在 %2 上注册了 %n 台设备。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>服务器</translation>
+    </message>
+    <message>
+        <source>Registered (UTC)</source>
+        <translation>注册时间（UTC）</translation>
+    </message>
+    <message>
+        <source>Check of %1</source>
+        <translation>%1 的检查结果</translation>
+    </message>
+    <message>
+        <source>Registered to you: %1, not registered: %2, registered to another account: %3.</source>
+        <translation>已注册到您的账户：%1，未注册：%2，已注册到其他账户：%3。</translation>
+    </message>
+    <message>
+        <source>Outcome</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>筛选</translation>
+    </message>
+    <message>
+        <source>Delete selected</source>
+        <translation>删除所选</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message numerus="yes">
+        <source>Delete selected (%n)</source>
+        <translation>
+            <numerusform>删除所选（%n）</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::GuiThreadPrompts</name>
+    <message>
+        <source>Your login to %1 has ended. Log in again to go on?</source>
+        <translation>您在 %1 的登录已结束。要重新登录以继续吗？</translation>
     </message>
 </context>
 <context>
@@ -926,6 +1064,14 @@
         <source>File</source>
         <translation>文件</translation>
     </message>
+    <message>
+        <source>Delete device stopped: the login has ended and was not renewed.</source>
+        <translation>删除设备已中止：登录已结束且未重新登录。</translation>
+    </message>
+    <message>
+        <source>Add device stopped: the login has ended and was not renewed.</source>
+        <translation>添加设备已中止：登录已结束且未重新登录。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
@@ -988,6 +1134,12 @@
     <message>
         <source>Problems only</source>
         <translation>只看问题项</translation>
+    </message>
+    <message numerus="yes">
+        <source>Retry failed rows (%n)</source>
+        <translation>
+            <numerusform>重试失败的行（%n）</numerusform>
+        </translation>
     </message>
 </context>
 <context>

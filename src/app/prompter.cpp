@@ -1,10 +1,13 @@
 // The real Qt dialogs behind the Prompter interface, and the filter translation.
 #include "app/prompter.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -116,10 +119,49 @@ QString qtPatternList(const QString& pairedPatterns) {
 constexpr int kTitleBarExtra = 140;
 constexpr int kTextColumnExtra = 180;
 
+// U+2060 WORD JOINER: no line may break beside it. It has no width and no glyph.
+constexpr QChar kWordJoiner(0x2060);
+
+// Qt breaks a line after a '/' or a '-', so a path the box has room for would still start on
+// the line of the words before it and go on below, read as two. Each run of a path or an
+// address that fits in width is joined throughout so that it moves down whole instead.
+QString keepPathsWhole(const QString& text, const QFontMetrics& metrics, int width) {
+    static const QRegularExpression kRun(QStringLiteral("\\S+"));
+    QString joined;
+    qsizetype copied = 0;
+    for (const QRegularExpressionMatch& match : kRun.globalMatch(text)) {
+        const QString run = match.captured();
+        joined += text.mid(copied, match.capturedStart() - copied);
+        copied = match.capturedEnd();
+        const bool pathLike = run.contains(QLatin1Char('/')) || run.contains(QLatin1Char(':'));
+        if (!pathLike || metrics.horizontalAdvance(run) > width) {
+            joined += run;
+            continue;
+        }
+        for (qsizetype i = 0; i < run.size(); ++i) {
+            joined += run[i];
+            const bool inPair = run[i].isHighSurrogate();
+            if (i + 1 < run.size() && !inPair) joined += kWordJoiner;
+        }
+    }
+    return joined + text.mid(copied);
+}
+
+// What the operator copies from a box (Ctrl+C, or a selection) is the text as written,
+// without the joiners that keep its paths whole on screen.
+void keepJoinersOffTheClipboard(QMessageBox& box) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard == nullptr) return;
+    QObject::connect(clipboard, &QClipboard::dataChanged, &box, [clipboard] {
+        const QString copied = clipboard->text();
+        if (copied.contains(kWordJoiner)) clipboard->setText(QString(copied).remove(kWordJoiner));
+    });
+}
+
 // A box wide enough for its caption in the title bar and for the longest unbroken run of its
-// text and detail (a path, an address), up to the widest box Qt makes on the screen: the box
-// would otherwise cut the caption and break a path in its middle.
-void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) {
+// text and detail (a path, an address), up to the widest box Qt makes on the screen, with its
+// paths kept whole: the box would otherwise cut the caption and break a path in its middle.
+void fitCaptionAndPaths(QMessageBox& box, const MessageRequest& request) {
     QFont titleFont = box.font();
     titleFont.setBold(true);
     int wanted = QFontMetrics(titleFont).horizontalAdvance(request.caption) + kTitleBarExtra;
@@ -138,6 +180,11 @@ void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) 
         wanted =
             std::min(wanted, screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000));
     }
+    box.setText(keepPathsWhole(request.text, metrics, wanted - kTextColumnExtra));
+    if (!request.details.isEmpty()) {
+        box.setInformativeText(keepPathsWhole(request.details, metrics, wanted - kTextColumnExtra));
+    }
+    keepJoinersOffTheClipboard(box);
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
     if (grid == nullptr) return;
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
@@ -148,7 +195,7 @@ void widenForCaptionAndDetails(QMessageBox& box, const MessageRequest& request) 
 Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text, QMessageBox::NoButton,
                     owner);
-    if (!request.details.isEmpty()) box.setInformativeText(request.details);
+    fitCaptionAndPaths(box, request);
     QPushButton* showRows = nullptr;
     if (request.buttons == MessageButtons::ShowRowsContinueCancel) {
         showRows = box.addButton(QCoreApplication::translate("Prompter", "Show rows"),
@@ -159,7 +206,6 @@ Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(showRows != nullptr ? showRows : proceed);
     box.setEscapeButton(cancel);
-    widenForCaptionAndDetails(box, request);
     box.exec();
     giveFocusBack(owner);
     if (box.clickedButton() == showRows && showRows != nullptr) return Answer::ShowRows;
@@ -176,8 +222,7 @@ Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     }
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,
                     standardButtonsFor(request.buttons), owner);
-    if (!request.details.isEmpty()) box.setInformativeText(request.details);
-    widenForCaptionAndDetails(box, request);
+    fitCaptionAndPaths(box, request);
     if (request.buttons == MessageButtons::YesNoDefaultNo) {
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
@@ -226,6 +271,16 @@ QString qtFileFilter(std::string_view pairedFilter) {
         filters << parts[i] + QStringLiteral(" (") + qtPatternList(parts[i + 1]) + ')';
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+std::optional<QString> QtPrompter::password(QWidget* owner, const QString& caption,
+                                            const QString& text) {
+    bool accepted = false;
+    const QString typed =
+        QInputDialog::getText(owner, caption, text, QLineEdit::Password, QString(), &accepted);
+    giveFocusBack(owner);
+    if (!accepted) return std::nullopt;
+    return typed;
 }
 
 }  // namespace velquor::app

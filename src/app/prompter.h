@@ -51,6 +51,10 @@ public:
                                             QString* chosenFilter = nullptr) = 0;
     virtual std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                                      const QString& folder) = 0;
+    // A password typed in answer to text (a new login, say); nullopt when the operator
+    // declined.
+    virtual std::optional<QString> password(QWidget* owner, const QString& caption,
+                                            const QString& text) = 0;
 };
 
 // The real dialogs of the platform.
@@ -64,6 +68,8 @@ public:
                                     QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
+    std::optional<QString> password(QWidget* owner, const QString& caption,
+                                    const QString& text) override;
 };
 
 // Turns a filter written as description|pattern| pairs ("XML templates|*.xml|") into the form

@@ -231,6 +231,12 @@ QString batchEnding(const provisioning::DeviceBatchSummary& batch) {
                                "Add device stopped: the server is not answering (%1)."))
             .arg(coreText(batch.serverNotAnswering));
     }
+    if (batch.loginEnded) {
+        return deleting ? ResultsTableModel::tr(
+                              "Delete device stopped: the login has ended and was not renewed.")
+                        : ResultsTableModel::tr(
+                              "Add device stopped: the login has ended and was not renewed.");
+    }
     if (batch.count(provisioning::MacOutcome::Failed) > 0) {
         return deleting ? ResultsTableModel::tr("Not every device was deleted.")
                         : ResultsTableModel::tr("Not every device was added.");

@@ -3,8 +3,6 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,13 +12,10 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <optional>
 
 #include "app/control_window.h"
-#include "app/core_texts.h"
-#include "app/input_history.h"
 #include "app/prompter.h"
-#include "report/report_file.h"
+#include "app/table_actions.h"
 
 namespace velquor::app {
 namespace {
@@ -89,12 +84,15 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_copy = new QPushButton(this);
     m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
-    for (QPushButton* button : {m_copy, m_save, close}) button->setAutoDefault(false);
+    m_retry = new QPushButton(this);
+    m_retry->hide();
+    for (QPushButton* button : {m_copy, m_save, close, m_retry}) button->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;
     top->addWidget(m_counts, 1);
     top->addWidget(m_failuresOnly);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_retry);
     buttons->addStretch(1);
     buttons->addWidget(m_copy);
     buttons->addWidget(m_save);
@@ -131,49 +129,25 @@ QString ResultsView::countsText() const {
     return m_counts->text();
 }
 
+void ResultsView::offerRetry(int count, std::function<void()> retry) {
+    m_retry->setText(tr("Retry failed rows (%n)", nullptr, count));
+    m_retry->show();
+    connect(m_retry, &QPushButton::clicked, this, [this, retry = std::move(retry)] {
+        m_retry->setEnabled(false);
+        retry();
+    });
+}
+
 int ResultsView::visibleRowCount() const {
     return m_filter->rowCount();
 }
 
 QList<int> ResultsView::actedRows() const {
-    QList<int> shownRows;
-    for (const QModelIndex& index : m_table->selectionModel()->selectedRows()) {
-        shownRows << index.row();
-    }
-    if (shownRows.isEmpty()) {
-        for (int row = 0; row < m_filter->rowCount(); ++row) shownRows << row;
-    }
-    std::sort(shownRows.begin(), shownRows.end());
-    QList<int> sourceRows;
-    sourceRows.reserve(shownRows.size());
-    for (int row : shownRows) sourceRows << m_filter->mapToSource(m_filter->index(row, 0)).row();
-    return sourceRows;
-}
-
-QString ResultsView::rowsAsText() const {
-    QStringList lines{m_model->headers().join('\t')};
-    for (int row : actedRows()) {
-        QStringList fields;
-        for (int column = 0; column < m_model->columnCount(); ++column) {
-            fields << m_model->index(row, column).data().toString();
-        }
-        lines << fields.join('\t');
-    }
-    return lines.join('\n') + '\n';
+    return actedSourceRows(*m_table, *m_filter);
 }
 
 void ResultsView::updateButtonTexts() {
-    const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
-    if (selected > 0) {
-        m_copy->setText(tr("Copy selected (%n)", nullptr, selected));
-        m_save->setText(tr("Save selected (%n)…", nullptr, selected));
-    } else if (m_filter->rowCount() < m_model->rowCount()) {
-        m_copy->setText(tr("Copy shown (%n)", nullptr, m_filter->rowCount()));
-        m_save->setText(tr("Save shown (%n)…", nullptr, m_filter->rowCount()));
-    } else {
-        m_copy->setText(tr("Copy all"));
-        m_save->setText(tr("Save all…"));
-    }
+    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
 }
 
 void ResultsView::hideEvent(QHideEvent* event) {
@@ -183,43 +157,11 @@ void ResultsView::hideEvent(QHideEvent* event) {
 }
 
 void ResultsView::copyRows() {
-    QGuiApplication::clipboard()->setText(rowsAsText());
-}
-
-QString ResultsView::reportPathFor(const QString& typed, bool workbook) {
-    if (!QFileInfo(typed).suffix().isEmpty()) return typed;
-    const QString path = typed + (workbook ? QStringLiteral(".xlsx") : QStringLiteral(".csv"));
-    // The dialog asked about the name as typed, not about this one.
-    if (!QFileInfo::exists(path)) return path;
-    const Answer answer = m_prompter.message(
-        this, MessageRequest{tr("%1 already exists. Replace it?").arg(path), applicationTitle(),
-                             MessageButtons::YesNoDefaultNo, MessageIcon::Warning, QString()});
-    return answer == Answer::Yes ? path : QString();
+    QGuiApplication::clipboard()->setText(rowsAsTabText(*m_model, m_model->headers(), actedRows()));
 }
 
 bool ResultsView::saveReport() {
-    const QString csvFilter = tr("CSV files (*.csv)");
-    const QString xlsxFilter = tr("Spreadsheet workbooks (*.xlsx)");
-    QString chosenFilter = csvFilter;
-    const std::optional<QString> typed = m_prompter.saveFile(
-        this, tr("Save the report"), csvFilter + QStringLiteral(";;") + xlsxFilter,
-        InputHistory::load().folder(history_key::kReport), &chosenFilter);
-    if (!typed) return false;
-    const QString path = reportPathFor(*typed, chosenFilter == xlsxFilter);
-    if (path.isEmpty()) return false;
-    InputHistory::update(
-        [&](InputHistory& history) { history.rememberFolderOf(history_key::kReport, path); });
-    report::ReportTable table{m_results.report.header, {}};
-    for (int row : actedRows()) {
-        table.rows.push_back(m_results.report.rows.at(static_cast<std::size_t>(row)));
-    }
-    const support::Status written =
-        report::writeReport(QFile::encodeName(path).toStdString(), table);
-    if (written) return true;
-    m_prompter.message(
-        this, MessageRequest{tr("The report was not saved."), applicationTitle(),
-                             MessageButtons::Ok, MessageIcon::Warning, coreText(written.error())});
-    return false;
+    return saveRowsAsReport(this, m_prompter, reportRows(m_results.report, actedRows()));
 }
 
 }  // namespace velquor::app

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QHideEvent>
 #include <QString>
+#include <functional>
 
 #include "app/results_model.h"
 
@@ -39,6 +40,10 @@ public:
     QPushButton* saveButton() const { return m_save; }
     // How many rows the table shows with the filter as it stands.
     int visibleRowCount() const;
+    // A "Retry failed rows" button for the count rows that ended failed, unknown or not sent;
+    // retry sends them again (once: the button is then disabled).
+    void offerRetry(int count, std::function<void()> retry);
+    QPushButton* retryButton() const { return m_retry; }
 
 public slots:
     // Selected rows (all shown rows when none is selected) as tab-separated lines with a
@@ -57,12 +62,8 @@ protected:
 private:
     // The source rows Copy and Save act on, in the order the table shows them.
     QList<int> actedRows() const;
-    QString rowsAsText() const;
     // Says on Copy and Save which rows they take.
     void updateButtonTexts();
-    // The typed name with the chosen type's extension (.xlsx for a workbook, else .csv) when
-    // it has none; empty when that name is an existing file the user would not replace.
-    QString reportPathFor(const QString& typed, bool workbook);
 
     Prompter& m_prompter;
     RunResults m_results;
@@ -73,6 +74,7 @@ private:
     QTableView* m_table;
     QPushButton* m_copy;
     QPushButton* m_save;
+    QPushButton* m_retry;
 };
 
 }  // namespace velquor::app

@@ -55,12 +55,7 @@ int listDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::s
         provisioning::listDevices(provisioning::channelFetchers(endpoint, interruptToken()),
                                   {user, ""}, progress, interruptToken());
     if (!devices) return failWith(devices.error());
-    report::ReportTable table{{"mac", "server", "registered"}, {}};
-    table.rows.reserve(devices->size());
-    for (const auto& device : *devices) {
-        table.rows.push_back({device.mac, device.server, device.registered});
-    }
-    return emit(table, csvPath);
+    return emit(provisioning::listingReport(*devices), csvPath);
 }
 
 int checkDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::string& user,
@@ -71,15 +66,13 @@ int checkDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::
         provisioning::checkDevices(provisioning::channelFetchers(endpoint, interruptToken()), user,
                                    macs, progress, interruptToken());
     if (!checked) return failWith(checked.error());
-    report::ReportTable table{{"mac", "outcome", "server"}, {}};
-    bool allMine = true;
-    for (const auto& device : *checked) {
-        table.rows.push_back({device.mac,
-                              std::string(provisioning::checkOutcomeName(device.outcome)),
-                              device.server});
-        allMine = allMine && device.outcome == provisioning::CheckOutcome::Registered;
+    const bool allMine = std::all_of(checked->begin(), checked->end(), [](const auto& device) {
+        return device.outcome == provisioning::CheckOutcome::Registered;
+    });
+    if (const int status = emit(provisioning::checkReport(*checked), csvPath);
+        status != support::kExitOk) {
+        return status;
     }
-    if (const int status = emit(table, csvPath); status != support::kExitOk) return status;
     return allMine ? support::kExitOk : support::kExitFailure;
 }
 

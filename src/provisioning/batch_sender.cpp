@@ -368,8 +368,9 @@ private:
         }
         if (m_summary.loginEnded) {
             return Phrase{
-                "not sent: the login to %1 has ended (the server refused the requests "
-                "as not logged in)",
+                VELQUOR_TR_NOOP("core",
+                                "not sent: the login to %1 has ended (the server refused the "
+                                "requests as not logged in)"),
                 {m_endpoint.address}};
         }
         return Phrase{VELQUOR_TR_NOOP("core", "not sent: %1 (%2)"),

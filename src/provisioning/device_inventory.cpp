@@ -296,4 +296,23 @@ PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_toke
     };
 }
 
+report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices) {
+    report::ReportTable table{{"mac", "server", "registered"}, {}};
+    table.rows.reserve(devices.size());
+    for (const auto& device : devices) {
+        table.rows.push_back({device.mac, device.server, device.registered});
+    }
+    return table;
+}
+
+report::ReportTable checkReport(const std::vector<CheckedDevice>& checked) {
+    report::ReportTable table{{"mac", "outcome", "server"}, {}};
+    table.rows.reserve(checked.size());
+    for (const auto& device : checked) {
+        table.rows.push_back(
+            {device.mac, std::string(checkOutcomeName(device.outcome)), device.server});
+    }
+    return table;
+}
+
 }  // namespace velquor::provisioning

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "provisioning/provisioning_channel.h"
+#include "report/report_table.h"
 #include "support/progress.h"
 #include "support/result.h"
 #include "wire/device_listing.h"
@@ -82,6 +83,11 @@ std::string registeredDevicesText(std::string_view account, std::uint64_t count)
 // The administrator frees every device of account (before deleting it, say).
 support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_view administrator,
                                    std::string_view account);
+
+// A listing as a report: mac,server,registered.
+report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices);
+// A check as a report: mac,outcome,server.
+report::ReportTable checkReport(const std::vector<CheckedDevice>& checked);
 
 // Fetchers over real channels to the endpoint's device port.
 PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop);

@@ -59,7 +59,8 @@ std::string_view captionOf(DeviceOperation command) {
 support::Result<MacFile> cellsOf(const DeviceBatch& batch, const std::stop_token& stop) {
     if (!batch.cells) return readMacFile(batch.macFilePath, stop);
     if (batch.cells->cells.empty()) {
-        return makeError(ErrorCode::InvalidInput, "No MAC address was given.");
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core", "No MAC address was given."), {}});
     }
     return *batch.cells;
 }

@@ -58,6 +58,11 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
 }
 
 namespace {
+// A box's text as the operator reads and copies it: without the joiners that keep its paths on
+// one line.
+QString asWritten(const QString& shown) {
+    return QString(shown).remove(QChar(0x2060));
+}
 
 constexpr int kPollMs = 20;
 // Set on a box once its misplacement is on record, so it is reported once whichever clicker
@@ -169,7 +174,7 @@ void MessageBoxClicker::checkPlacement(QMessageBox* box) {
     const QString fault = misplacement(*box);
     if (fault.isEmpty()) return;
     box->setProperty(kMisplacementRecorded, true);
-    m_misplaced << box->text() + QStringLiteral(": ") + fault;
+    m_misplaced << asWritten(box->text()) + QStringLiteral(": ") + fault;
 }
 
 namespace {
@@ -193,7 +198,8 @@ QAbstractButton* buttonFor(QMessageBox* box, QMessageBox::StandardButton wanted)
 void MessageBoxClicker::answer(QMessageBox* box) {
     for (QMessageBox::StandardButton wanted : m_answers) {
         if (QAbstractButton* button = buttonFor(box, wanted)) {
-            m_seen.append(SeenMessageBox{box->windowTitle(), box->text(), box->informativeText(),
+            m_seen.append(SeenMessageBox{box->windowTitle(), asWritten(box->text()),
+                                         asWritten(box->informativeText()),
                                          anyProgressDialogVisible(), anyResultsViewVisible()});
             m_readBox = nullptr;
             button->click();
@@ -203,7 +209,7 @@ void MessageBoxClicker::answer(QMessageBox* box) {
 }
 
 void MessageBoxClicker::unblock(QMessageBox* box) {
-    m_unreachable << box->text();
+    m_unreachable << asWritten(box->text());
     m_waitingBox = nullptr;
     while (QWidget* above = QApplication::activeModalWidget()) {
         if (above == box) break;
@@ -231,6 +237,11 @@ std::optional<QString> RealMessagesPrompter::saveFile(QWidget* owner, const QStr
 std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, const QString& title,
                                                                const QString& folder) {
     return files.existingDirectory(owner, title, folder);
+}
+
+std::optional<QString> RealMessagesPrompter::password(QWidget* owner, const QString& caption,
+                                                      const QString& text) {
+    return files.password(owner, caption, text);
 }
 
 ShowDelay::ShowDelay(int milliseconds) : m_saved(app::ProgressTask::showDelayMs()) {

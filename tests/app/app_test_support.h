@@ -130,6 +130,9 @@ public:
                                     QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
+    // From files' queue: the password boxes are scripted.
+    std::optional<QString> password(QWidget* owner, const QString& caption,
+                                    const QString& text) override;
 
 private:
     app::QtPrompter m_real;

@@ -3,13 +3,16 @@
 #include "app/prompter.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/control_window.h"
 #include "app_test_support.h"
@@ -27,6 +30,22 @@ QStringList globsQtReads(const QString& filter) {
     dialog.setNameFilter(filter);
     auto* model = dialog.findChild<QFileSystemModel*>();
     return model ? model->nameFilters() : QStringList{"<no model>"};
+}
+
+// The lines a word-wrapped label makes of text at width, as the operator reads them.
+QStringList linesAsLaidOut(const QString& text, const QFont& font, int width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines << text.mid(line.textStart(), line.textLength()).remove(QChar(0x2060));
+    }
+    layout.endLayout();
+    return lines;
 }
 
 class WindowWithRealMessages : public ControlWindow {
@@ -85,7 +104,8 @@ private slots:
     }
 
     // A box with a detail line is as wide as its caption needs, and its detail label as wide
-    // as the longest path in it, so the path is not broken in its middle.
+    // as the longest path in it, so the path is not broken in its middle, not even after the
+    // words before it; what the operator copies is the text as written.
     void aBoxWithADetailLineFitsItsCaptionAndItsPath() {
         QtPrompter prompter;
         const QString path = QStringLiteral(
@@ -95,6 +115,8 @@ private slots:
         const QString caption = QStringLiteral("Generate configuration files for every phone");
         int boxWidth = 0;
         int labelWidth = 0;
+        QStringList detailLines;
+        QString copied;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -102,14 +124,26 @@ private slots:
             poll.stop();
             boxWidth = box->width();
             for (auto* label : box->findChildren<QLabel*>()) {
-                if (label->text().contains(path)) labelWidth = label->width();
+                if (!label->text().contains(QStringLiteral("Permission"))) continue;
+                labelWidth = label->width();
+                detailLines = linesAsLaidOut(label->text(), label->font(), labelWidth);
+                // What selecting the whole label and copying it puts on the clipboard.
+                QApplication::clipboard()->setText(label->text());
             }
+            copied = QApplication::clipboard()->text();
             box->button(QMessageBox::Ok)->click();
         });
         poll.start(20);
+        // The words before the path take most of a line: the path must move down whole.
+        const QString before =
+            QStringLiteral("the template for these phones, %1, cannot open").arg(QString(30, 'w'));
         prompter.message(nullptr, MessageRequest{"The template could not be read.", caption,
                                                  MessageButtons::Ok, MessageIcon::Warning,
-                                                 "cannot open " + path + ": Permission denied"});
+                                                 before + " " + path + ": Permission denied"});
+        QVERIFY2(std::any_of(detailLines.begin(), detailLines.end(),
+                             [&](const QString& line) { return line.contains(path); }),
+                 qPrintable(detailLines.join(QStringLiteral(" | "))));
+        QVERIFY2(copied.contains(path + ": Permission denied"), qPrintable(copied));
         const QFontMetrics metrics(QApplication::font());
         QVERIFY2(
             labelWidth >= metrics.horizontalAdvance(path),

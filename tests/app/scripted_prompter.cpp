@@ -63,6 +63,14 @@ std::optional<QString> ScriptedPrompter::existingDirectory(QWidget*, const QStri
     return nextFile(FileDialogRecord{FileDialogKind::Folder, title, QString(), folder});
 }
 
+std::optional<QString> ScriptedPrompter::password(QWidget*, const QString&, const QString& text) {
+    m_passwordQuestions << text;
+    if (m_passwords.empty()) return std::nullopt;
+    QString next = m_passwords.front();
+    m_passwords.pop_front();
+    return next;
+}
+
 std::optional<QString> ScriptedPrompter::nextFile(FileDialogRecord record, QString* chosenFilter) {
     m_fileDialogs.push_back(std::move(record));
     if (m_fileAnswers.empty()) return std::nullopt;

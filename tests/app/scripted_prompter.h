@@ -29,6 +29,10 @@ public:
     }
     void queueFileCancel() { m_fileAnswers.push_back(FileAnswer{true, QString(), QString()}); }
     void queueAnswer(Answer answer) { m_answers.push_back(answer); }
+    // The next password asked for; with nothing queued, the operator declines.
+    void queuePassword(const QString& password) { m_passwords.push_back(password); }
+    // What every password box asked, in order.
+    const QStringList& passwordQuestions() const { return m_passwordQuestions; }
 
     const std::vector<MessageRequest>& messages() const { return m_messages; }
     const std::vector<FileDialogRecord>& fileDialogs() const { return m_fileDialogs; }
@@ -44,6 +48,8 @@ public:
                                     QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
+    std::optional<QString> password(QWidget* owner, const QString& caption,
+                                    const QString& text) override;
 
 private:
     std::optional<QString> nextFile(FileDialogRecord record, QString* chosenFilter = nullptr);
@@ -55,6 +61,8 @@ private:
     };
     std::deque<FileAnswer> m_fileAnswers;
     std::deque<Answer> m_answers;
+    std::deque<QString> m_passwords;
+    QStringList m_passwordQuestions;
     std::vector<MessageRequest> m_messages;
     std::vector<FileDialogRecord> m_fileDialogs;
 };

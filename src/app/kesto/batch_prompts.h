@@ -31,6 +31,9 @@ public:
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption) {
         return m_prompts.askRetry(server, reason, caption);
     }
+    std::optional<std::string> askNewLogin(const std::string& server) {
+        return m_prompts.askNewLogin(server);
+    }
 
     // On the GUI thread once the batch has returned: the reports held back, the last of them
     // with counts (when not empty) and, when failures outnumber the boxes already shown, a line

@@ -9,7 +9,9 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -17,17 +19,26 @@
 #include "app/input_history.h"
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
+#include "app/kesto/device_table_view.h"
 #include "app/kesto/mac_file_count.h"
 #include "app/mac_findings.h"
 #include "app/path_drop.h"
 #include "app/progress_task.h"
 #include "app/results_view.h"
+#include "provisioning/batch_cells.h"
 
 namespace velquor::app {
 
 namespace {
 
 using BatchResult = support::Result<provisioning::DeviceBatchSummary>;
+using ListResult = support::Result<std::vector<provisioning::RegisteredDevice>>;
+using CheckResult = support::Result<std::vector<provisioning::CheckedDevice>>;
+
+// A stop the operator asked for needs no box of its own.
+bool cancelledOrNothing(const auto& result) {
+    return !result || (!result->ok() && result->error().code == support::ErrorCode::Cancelled);
+}
 
 }  // namespace
 
@@ -45,6 +56,12 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     connect(changePassword, &QAction::triggered, this, &CDevice::OnChangePassword);
 
     auto* macFile = registerControl(kMacFileEdit, new QLineEdit(this));
+    auto* typedMacs = registerControl(kMacAddressesEdit, new QPlainTextEdit(this));
+    typedMacs->setPlaceholderText(
+        tr("MAC addresses to use instead of the file, separated by spaces, commas or lines"));
+    typedMacs->setTabChangesFocus(true);
+    typedMacs->setFixedHeight(typedMacs->fontMetrics().lineSpacing() * 3 +
+                              2 * typedMacs->frameWidth() + 8);
     QPushButton* browse = addCommandButton(kBrowseMacFileButton, tr("Browse"));
     auto* server = registerControl(kServerCombo, new QComboBox(this));
     // The server text is whatever is typed; the list offers the texts used before.
@@ -53,19 +70,24 @@ CDevice::CDevice(Prompter& prompter, std::string userName, provisioning::KestoEn
     server->setDuplicatesEnabled(false);
     QPushButton* add = addCommandButton(kAddDeviceButton, tr("Add"));
     QPushButton* remove = addCommandButton(kDeleteDeviceButton, tr("Delete"));
+    QPushButton* list = addCommandButton(kListDevicesButton, tr("List devices"));
+    QPushButton* check = addCommandButton(kCheckMacFileButton, tr("Check MAC file"));
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(macFile, 1);
     fileRow->addWidget(browse);
     auto* form = new QFormLayout;
     form->addRow(tr("MAC file:"), fileRow);
+    form->addRow(tr("MAC addresses:"), typedMacs);
     form->addRow(tr("Server:"), server);
-    layOutForm(form, buttonRow({add, remove}), menuBar);
+    layOutForm(form, buttonRow({add, remove, list, check}), menuBar);
     setMinimumWidth(420);
 
     connect(browse, &QPushButton::clicked, this, &CDevice::OnBrowse);
     connect(add, &QPushButton::clicked, this, &CDevice::OnAdd);
     connect(remove, &QPushButton::clicked, this, &CDevice::OnDelete);
+    connect(list, &QPushButton::clicked, this, &CDevice::OnListDevices);
+    connect(check, &QPushButton::clicked, this, &CDevice::OnCheckMacFile);
     acceptPathDrops(macFile, DroppedPathKind::File,
                     [this](const QString& path) { takeMacFile(path); });
     restoreRememberedInputs();
@@ -97,6 +119,13 @@ void CDevice::rememberInputs() {
 void CDevice::DoDataExchange() {
     m_macFilePath = controlText(kMacFileEdit);
     m_server = static_cast<QComboBox*>(control(kServerCombo))->currentText();
+    m_typedMacs = static_cast<QPlainTextEdit*>(control(kMacAddressesEdit))->toPlainText();
+}
+
+CDevice::BatchSource CDevice::sourceOfTheFields() const {
+    if (m_typedMacs.trimmed().isEmpty()) return BatchSource{std::nullopt, m_macFilePath};
+    return BatchSource{provisioning::parseTypedMacs(toBytes(m_typedMacs)),
+                       tr("the MAC addresses box")};
 }
 
 void CDevice::OnBrowse() {
@@ -117,38 +146,49 @@ void CDevice::takeMacFile(const QString& path) {
 }
 
 void CDevice::OnAdd() {
-    runBatch(provisioning::DeviceOperation::Add);
+    if (isBusy()) return;
+    DoDataExchange();
+    runBatch(provisioning::DeviceOperation::Add, sourceOfTheFields());
 }
 
 void CDevice::OnDelete() {
     if (isBusy()) return;
     DoDataExchange();
-    if (!confirmDeregistration()) return;
-    runBatch(provisioning::DeviceOperation::Delete);
+    BatchSource source = sourceOfTheFields();
+    if (!confirmDeregistration(source)) return;
+    runBatch(provisioning::DeviceOperation::Delete, std::move(source));
 }
 
-bool CDevice::confirmDeregistration() {
-    // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
-    const std::optional<std::size_t> count = countMacAddresses(toBytes(m_macFilePath));
-    if (!count || *count == 0) return true;
-    const QString question =
-        tr("Deregister the %n device(s) of %1 from %2?", nullptr, static_cast<int>(*count))
-            .arg(QFileInfo(m_macFilePath).fileName(), fromBytes(m_endpoint.address));
+bool CDevice::confirmDeregistration(const BatchSource& source) {
+    const QString server = fromBytes(m_endpoint.address);
+    QString question;
+    if (source.cells) {
+        const auto count = static_cast<int>(source.cells->cells.size());
+        if (count == 0) return true;
+        question = tr("Deregister %n device(s) from %1?", nullptr, count).arg(server);
+    } else {
+        // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
+        const std::optional<std::size_t> found = countMacAddresses(toBytes(m_macFilePath));
+        if (!found || *found == 0) return true;
+        const auto count = static_cast<int>(*found);
+        question = tr("Deregister the %n device(s) of %1 from %2?", nullptr, count)
+                       .arg(QFileInfo(m_macFilePath).fileName(), server);
+    }
     return messageBox(question, coreText(provisioning::kesto_text::kDeleteDeviceCaption),
                       MessageButtons::YesNoDefaultNo, MessageIcon::Question) == Answer::Yes;
 }
 
-void CDevice::runBatch(provisioning::DeviceOperation command) {
+void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source) {
     if (isBusy()) return;
-    DoDataExchange();
     rememberInputs();
     provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
                                     m_batchJobs};
     batch.macForm = configuredMacForm();
+    batch.cells = std::move(source.cells);
     if (!confirmServerText(*this, batch.server)) return;
     // A file that cannot be read, or is no MAC file, is the batch's to report, with its reason.
     if (auto check = provisioning::checkMacFile(command, batch);
-        check && !confirmMacFindings(*this, deviceFindings(*check, m_macFilePath))) {
+        check && !confirmMacFindings(*this, deviceFindings(*check, source.name))) {
         return;
     }
     const provisioning::KestoEndpoint endpoint = m_endpoint;
@@ -163,37 +203,138 @@ void CDevice::runBatch(provisioning::DeviceOperation command) {
                                                 const std::string& reason) {
             return prompts->askRetry(server, reason, caption);
         };
+        auto askLogin = [prompts](const std::string& server) {
+            return prompts->askNewLogin(server);
+        };
         if (!adding) {
-            return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink,
-                                               stop);
+            return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink, stop,
+                                               askLogin);
         }
         auto ask = [prompts](const std::string&, const std::string& question) {
             return prompts->askReplace(question);
         };
-        return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop);
+        return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop,
+                                        askLogin);
     };
-    auto then = [this, prompts](std::optional<BatchResult> result, bool) {
+    auto then = [this, prompts, name = source.name](std::optional<BatchResult> result, bool) {
         if (!result) {
             messageBox(tr("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
             m_lastSummary = std::move(result->value());
-            showBatchResults(*prompts, *m_lastSummary);
+            showBatchResults(*prompts, *m_lastSummary, name);
         } else {
             prompts->showHeldReports(QString(), 0);
+        }
+        if (std::exchange(m_listAfterBatch, false)) {
+            QTimer::singleShot(0, this, &CDevice::OnListDevices);
         }
     };
     startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
                                            ProgressDetail::Item));
 }
 
+void CDevice::deleteListedDevices(const std::vector<std::string>& macs) {
+    if (isBusy() || macs.empty()) return;
+    provisioning::MacFile cells;
+    cells.firstRowMayBeHeader = false;
+    for (const std::string& mac : macs) {
+        cells.cells.push_back({static_cast<int>(cells.cells.size()) + 1, 1, mac});
+    }
+    BatchSource source{std::move(cells), tr("the selected devices")};
+    if (!confirmDeregistration(source)) return;
+    DoDataExchange();
+    m_listAfterBatch = true;
+    runBatch(provisioning::DeviceOperation::Delete, std::move(source));
+}
+
+void CDevice::retryFailedRows() {
+    if (isBusy() || !m_lastSummary) return;
+    provisioning::MacFile cells = provisioning::retryCells(*m_lastSummary);
+    if (cells.cells.empty()) return;
+    DoDataExchange();
+    runBatch(m_lastSummary->command, BatchSource{std::move(cells), tr("the failed rows")});
+}
+
 void CDevice::showBatchResults(BatchPrompts& prompts,
-                               const provisioning::DeviceBatchSummary& summary) {
+                               const provisioning::DeviceBatchSummary& summary,
+                               const QString& sourceName) {
     const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed) +
                               summary.count(provisioning::MacOutcome::Unknown);
     prompts.wordHeldText(provisioning::describeSummary(summary), deviceBatchSummaryText(summary));
-    prompts.showHeldReports(deviceBatchCountsText(summary, m_macFilePath), boxed);
-    ResultsView::open(*this, deviceBatchResults(summary, m_macFilePath));
+    prompts.showHeldReports(deviceBatchCountsText(summary, sourceName), boxed);
+    ResultsView* view = ResultsView::open(*this, deviceBatchResults(summary, sourceName));
+    const auto retriable = static_cast<int>(provisioning::retryCells(summary).cells.size());
+    if (retriable > 0) view->offerRetry(retriable, [this] { retryFailedRows(); });
+}
+
+void CDevice::OnListDevices() {
+    if (isBusy()) return;
+    const provisioning::KestoEndpoint endpoint = m_endpoint;
+    const provisioning::InventoryScope scope{m_userName, ""};
+    const QString caption = tr("List devices");
+    auto job = [endpoint, scope](support::ProgressSink& sink, std::stop_token stop) {
+        return provisioning::listDevices(provisioning::channelFetchers(endpoint, stop), scope, sink,
+                                         stop);
+    };
+    auto then = [this, caption](std::optional<ListResult> result, bool) {
+        if (cancelledOrNothing(result)) return;
+        if (!result->ok()) {
+            messageBox(tr("The devices could not be listed."), caption, MessageButtons::Ok,
+                       MessageIcon::Warning, coreText(result->error()));
+            return;
+        }
+        DeviceTableView* view = DeviceTableView::open(
+            *this, listingTable(result->value(), QString(), fromBytes(m_endpoint.address)));
+        view->setDeleteRequest(
+            [this](const std::vector<std::string>& macs) { deleteListedDevices(macs); });
+    };
+    startTask(runWithProgress<ListResult>(this, caption, std::move(job), std::move(then),
+                                          ProgressDetail::Item));
+}
+
+void CDevice::OnCheckMacFile() {
+    if (isBusy()) return;
+    DoDataExchange();
+    BatchSource source = sourceOfTheFields();
+    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    batch.macForm = configuredMacForm();
+    batch.cells = std::move(source.cells);
+    auto checked = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
+    if (!checked) {
+        messageBox(tr("The MAC file was not checked."), tr("Check MAC file"), MessageButtons::Ok,
+                   MessageIcon::Warning, coreText(checked.error()));
+        return;
+    }
+    if (!confirmMacFindings(*this, deviceFindings(*checked, source.name))) return;
+    std::vector<std::string> macs;
+    for (const provisioning::MacResult& row : checked->results) {
+        if (row.outcome != provisioning::MacOutcome::Usable) continue;
+        if (auto canonical = mac::canonicalMac(row.macAddress)) macs.push_back(*canonical);
+    }
+    checkDevices(std::move(macs), QFileInfo(source.name).fileName());
+}
+
+void CDevice::checkDevices(std::vector<std::string> macs, const QString& source) {
+    const provisioning::KestoEndpoint endpoint = m_endpoint;
+    const std::string user = m_userName;
+    const QString caption = tr("Check MAC file");
+    auto job = [endpoint, user, macs = std::move(macs)](support::ProgressSink& sink,
+                                                        std::stop_token stop) {
+        return provisioning::checkDevices(provisioning::channelFetchers(endpoint, stop), user, macs,
+                                          sink, stop);
+    };
+    auto then = [this, caption, source](std::optional<CheckResult> result, bool) {
+        if (cancelledOrNothing(result)) return;
+        if (!result->ok()) {
+            messageBox(tr("The MAC addresses could not be checked."), caption, MessageButtons::Ok,
+                       MessageIcon::Warning, coreText(result->error()));
+            return;
+        }
+        DeviceTableView::open(*this, checkTable(result->value(), source));
+    };
+    startTask(runWithProgress<CheckResult>(this, caption, std::move(job), std::move(then),
+                                           ProgressDetail::Item));
 }
 
 void CDevice::OnChangePassword() {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
@@ -22,6 +23,9 @@ enum DeviceDialogId : int {
     kAddDeviceButton = 1031,
     kDeleteDeviceButton = 1032,
     kServerCombo = 1034,
+    kListDevicesButton = 1035,
+    kCheckMacFileButton = 1036,
+    kMacAddressesEdit = 1037,
     kChangePasswordMenuCommand = 32774,
 };
 
@@ -48,6 +52,10 @@ public slots:
     void OnBrowse();
     void OnAdd();
     void OnDelete();
+    // The account's devices in a table, from which the selected ones can be deleted.
+    void OnListDevices();
+    // Every MAC address of the file checked against the server, in the same table.
+    void OnCheckMacFile();
     void OnChangePassword();
     // Closing while a batch runs would pull the window from under its messages.
     void reject() override;
@@ -55,21 +63,40 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // Sends again the rows of the last Add or Delete that ended failed, unknown or not sent.
+    void retryFailedRows();
+
 private:
+    // Where a batch's MAC addresses come from, and how its messages name them.
+    struct BatchSource {
+        std::optional<provisioning::MacFile> cells;  // none: the MAC file's
+        QString name;
+    };
+
     void DoDataExchange();
-    void runBatch(provisioning::DeviceOperation command);
+    // The MAC addresses box's when it holds any text, else the MAC file's.
+    BatchSource sourceOfTheFields() const;
+    void runBatch(provisioning::DeviceOperation command, BatchSource source);
+    // Deletes the devices selected in a listing, then lists again.
+    void deleteListedDevices(const std::vector<std::string>& macs);
     void takeMacFile(const QString& path);
     // Asks before the file's devices are deregistered; false when the operator says No.
-    bool confirmDeregistration();
+    bool confirmDeregistration(const BatchSource& source);
     void restoreRememberedInputs();
     void rememberInputs();
     // The batch's last box with its counts, then every row in a results view.
-    void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary);
+    // Runs the check of macs (canonical) off the GUI thread, then shows its table.
+    void checkDevices(std::vector<std::string> macs, const QString& source);
+    void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary,
+                          const QString& sourceName);
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;
     QString m_macFilePath;
     QString m_server;
+    QString m_typedMacs;
+    // Set while a Delete of listed devices runs: the listing is read again once it is done.
+    bool m_listAfterBatch = false;
     ModalRunner m_runModal = execModal();
     std::size_t m_batchJobs = provisioning::kDefaultBatchJobs;
     std::optional<provisioning::DeviceBatchSummary> m_lastSummary;

@@ -1,6 +1,7 @@
 // Message boxes for the Kesto dialogs, on the GUI thread whichever thread reports.
 #include "app/kesto/kesto_reporting.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QMetaObject>
 #include <QThread>
@@ -29,20 +30,39 @@ std::string toBytes(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+void GuiThreadPrompts::onGuiThread(const std::function<void(ControlWindow&)>& show) {
+    ControlWindow* window = m_window.data();
+    if (window == nullptr) return;
+    if (QThread::currentThread() == window->thread()) {
+        show(*window);
+    } else {
+        QMetaObject::invokeMethod(
+            window, [window, &show] { show(*window); }, Qt::BlockingQueuedConnection);
+    }
+}
+
 Answer GuiThreadPrompts::ask(const MessageRequest& request) {
     Answer answer = Answer::No;
-    ControlWindow* window = m_window.data();
-    if (window == nullptr) return answer;
-    auto show = [window, &request, &answer] {
-        answer = window->messageBox(request.text, request.caption, request.buttons, request.icon,
-                                    request.details);
-    };
-    if (QThread::currentThread() == window->thread()) {
-        show();
-    } else {
-        QMetaObject::invokeMethod(window, show, Qt::BlockingQueuedConnection);
-    }
+    onGuiThread([&](ControlWindow& window) {
+        answer = window.messageBox(request.text, request.caption, request.buttons, request.icon,
+                                   request.details);
+    });
     return answer;
+}
+
+std::optional<std::string> GuiThreadPrompts::askNewLogin(const std::string& server) {
+    std::optional<std::string> typed;
+    onGuiThread([&](ControlWindow& window) {
+        const QString text =
+            QCoreApplication::translate("velquor::app::GuiThreadPrompts",
+                                        "Your login to %1 has ended. Log in again to go on?")
+                .arg(fromBytes(server));
+        const QString caption = coreText(provisioning::kesto_text::kLoginCaption);
+        if (auto password = window.prompter().password(&window, caption, text)) {
+            typed = toBytes(*password);
+        }
+    });
+    return typed;
 }
 
 void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {

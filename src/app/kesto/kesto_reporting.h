@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "app/control_window.h"
 #include "provisioning/kesto_operations.h"
@@ -36,8 +38,14 @@ public:
     bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
     // Any box, shown by the window on the GUI thread; the answer once it is closed.
     Answer ask(const MessageRequest& request);
+    // "Your login to SERVER has ended. Log in again to go on?" with a password box: the
+    // password typed, or nullopt when the operator declined.
+    std::optional<std::string> askNewLogin(const std::string& server);
 
 private:
+    // Runs show on the GUI thread and returns once it has.
+    void onGuiThread(const std::function<void(ControlWindow&)>& show);
+
     QPointer<ControlWindow> m_window;
 };
 

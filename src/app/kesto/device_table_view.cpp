@@ -1,0 +1,257 @@
+// DeviceTableView: a listing or a check of devices, filtered, sorted, copied, saved, deleted.
+#include "app/kesto/device_table_view.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/control_window.h"
+#include "app/table_actions.h"
+
+namespace velquor::app {
+namespace {
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QString outcomeWord(provisioning::CheckOutcome outcome) {
+    switch (outcome) {
+        case provisioning::CheckOutcome::Registered:
+            return DeviceTableView::tr("registered");
+        case provisioning::CheckOutcome::NotRegistered:
+            return DeviceTableView::tr("not registered");
+        case provisioning::CheckOutcome::AnotherAccount:
+            return DeviceTableView::tr("another account");
+    }
+    return {};
+}
+
+constexpr int kMacColumn = 0;
+
+}  // namespace
+
+DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devices,
+                         const QString& account, const QString& server) {
+    DeviceTable table;
+    table.listing = true;
+    const int count = static_cast<int>(devices.size());
+    table.title = account.isEmpty() ? DeviceTableView::tr("Registered devices")
+                                    : DeviceTableView::tr("Devices of %1").arg(account);
+    table.counts =
+        account.isEmpty()
+            ? DeviceTableView::tr("%n device(s) registered to this account on %1.", nullptr, count)
+                  .arg(server)
+            : DeviceTableView::tr("%n device(s) registered to %1 on %2.", nullptr, count)
+                  .arg(account, server);
+    table.headers = {DeviceTableView::tr("MAC"), DeviceTableView::tr("Server"),
+                     DeviceTableView::tr("Registered (UTC)")};
+    table.report = provisioning::listingReport(devices);
+    table.rows.reserve(devices.size());
+    for (const auto& device : devices) {
+        table.rows.push_back(
+            {fromUtf8(device.mac), fromUtf8(device.server), fromUtf8(device.registered)});
+    }
+    return table;
+}
+
+DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
+                       const QString& file) {
+    DeviceTable table;
+    std::array<int, 3> counts{};
+    for (const auto& device : checked) ++counts.at(static_cast<std::size_t>(device.outcome));
+    table.title = DeviceTableView::tr("Check of %1").arg(file);
+    table.counts = DeviceTableView::tr(
+                       "Registered to you: %1, not registered: %2, registered to "
+                       "another account: %3.")
+                       .arg(counts[0])
+                       .arg(counts[1])
+                       .arg(counts[2]);
+    table.headers = {DeviceTableView::tr("MAC"), DeviceTableView::tr("Outcome"),
+                     DeviceTableView::tr("Server")};
+    table.report = provisioning::checkReport(checked);
+    table.rows.reserve(checked.size());
+    for (const auto& device : checked) {
+        table.rows.push_back(
+            {fromUtf8(device.mac), outcomeWord(device.outcome), fromUtf8(device.server)});
+    }
+    return table;
+}
+
+void DeviceTableModel::setTable(QStringList headers, std::vector<std::array<QString, 3>> rows) {
+    beginResetModel();
+    m_headers = std::move(headers);
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+int DeviceTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int DeviceTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    return m_rows.at(static_cast<std::size_t>(index.row()))
+        .at(static_cast<std::size_t>(index.column()));
+}
+
+QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return m_headers.value(section);
+}
+
+void DeviceFilterModel::setTypedFilter(const QString& typed) {
+    static const QRegularExpression kSeparators(QStringLiteral("[\\s:.\\-]"));
+    m_typed = typed.trimmed();
+    m_hexDigits = QString(m_typed).remove(kSeparators);
+    invalidateFilter();
+}
+
+bool DeviceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    if (m_typed.isEmpty()) return true;
+    const QAbstractItemModel* source = sourceModel();
+    for (int column = 0; column < source->columnCount(); ++column) {
+        const QString cell = source->index(sourceRow, column, sourceParent).data().toString();
+        if (cell.contains(m_typed, Qt::CaseInsensitive)) return true;
+        const bool macCell = column == kMacColumn && !m_hexDigits.isEmpty();
+        if (macCell && cell.contains(m_hexDigits, Qt::CaseInsensitive)) return true;
+    }
+    return false;
+}
+
+DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter) {
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+    addQuitShortcut(this);
+
+    m_model = new DeviceTableModel(this);
+    m_filter = new DeviceFilterModel(this);
+    m_filter->setSourceModel(m_model);
+    m_counts = new QLabel(this);
+    m_counts->setWordWrap(true);
+    m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_filterBox = new QLineEdit(this);
+    m_filterBox->setPlaceholderText(tr("Filter"));
+    m_filterBox->setClearButtonEnabled(true);
+    m_table = new QTableView(this);
+    m_table->setModel(m_filter);
+    m_table->setSortingEnabled(true);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+    m_table->setAlternatingRowColors(true);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+
+    m_delete = new QPushButton(tr("Delete selected"), this);
+    m_delete->hide();
+    m_copy = new QPushButton(this);
+    m_save = new QPushButton(this);
+    auto* close = new QPushButton(tr("Close"), this);
+    for (QPushButton* button : {m_delete, m_copy, m_save, close}) button->setAutoDefault(false);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_counts, 1);
+    top->addWidget(m_filterBox);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_delete);
+    buttons->addStretch(1);
+    buttons->addWidget(m_copy);
+    buttons->addWidget(m_save);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(buttons);
+    resize(640, 420);
+
+    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
+        m_filter->setTypedFilter(typed);
+        updateButtons();
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &DeviceTableView::updateButtons);
+    connect(m_delete, &QPushButton::clicked, this, &DeviceTableView::deleteSelected);
+    connect(m_copy, &QPushButton::clicked, this, &DeviceTableView::copyRows);
+    connect(m_save, &QPushButton::clicked, this, &DeviceTableView::saveReport);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    showTable(std::move(table));
+}
+
+DeviceTableView* DeviceTableView::open(ControlWindow& owner, DeviceTable table) {
+    for (auto* previous : owner.findChildren<DeviceTableView*>(Qt::FindDirectChildrenOnly)) {
+        delete previous;
+    }
+    auto* view = new DeviceTableView(owner.prompter(), std::move(table), &owner);
+    view->show();
+    view->raise();
+    return view;
+}
+
+void DeviceTableView::showTable(DeviceTable table) {
+    m_source = std::move(table);
+    setWindowTitle(m_source.title);
+    m_counts->setText(m_source.counts);
+    m_model->setTable(m_source.headers, m_source.rows);
+    m_source.rows.clear();
+    m_table->sortByColumn(kMacColumn, Qt::AscendingOrder);
+    m_table->horizontalHeader()->setResizeContentsPrecision(50);
+    for (int column = 0; column + 1 < m_model->columnCount(); ++column) {
+        m_table->resizeColumnToContents(column);
+    }
+    updateButtons();
+}
+
+void DeviceTableView::setDeleteRequest(DeleteRequest request) {
+    m_deleteRequest = std::move(request);
+    m_delete->setVisible(m_source.listing && m_deleteRequest != nullptr);
+    updateButtons();
+}
+
+QString DeviceTableView::countsText() const {
+    return m_counts->text();
+}
+
+void DeviceTableView::updateButtons() {
+    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
+    const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
+    m_delete->setEnabled(selected > 0);
+    m_delete->setText(selected > 0 ? tr("Delete selected (%n)", nullptr, selected)
+                                   : tr("Delete selected"));
+}
+
+void DeviceTableView::copyRows() {
+    QGuiApplication::clipboard()->setText(
+        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
+}
+
+bool DeviceTableView::saveReport() {
+    return saveRowsAsReport(this, m_prompter,
+                            reportRows(m_source.report, actedSourceRows(*m_table, *m_filter)));
+}
+
+void DeviceTableView::deleteSelected() {
+    if (!m_deleteRequest) return;
+    std::vector<std::string> macs;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows(kMacColumn)) {
+        macs.push_back(index.data().toString().toStdString());
+    }
+    if (!macs.empty()) m_deleteRequest(macs);
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,43 @@
+// What every table of rows in the window offers beside its filter: Copy and Save act on the
+// same rows — the selected ones, else the shown ones — as their buttons say, and Save writes
+// CSV or .xlsx by the name's extension through the report writer the CLI uses.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "report/report_table.h"
+
+class QAbstractItemModel;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+class QWidget;
+
+namespace velquor::app {
+
+class Prompter;
+
+// The source rows Copy and Save act on, in the order the table shows them: the selected
+// ones, or every shown one when none is selected.
+QList<int> actedSourceRows(const QTableView& table, const QSortFilterProxyModel& shown);
+
+// Those rows of source as tab-separated lines under headers, ready to paste into a spreadsheet
+// or a ticket.
+QString rowsAsTabText(const QAbstractItemModel& source, const QStringList& headers,
+                      const QList<int>& rows);
+
+// "Copy selected (3)" / "Copy shown (12)" / "Copy all", and Save's likewise.
+void nameCopyAndSave(QPushButton& copy, QPushButton& save, const QTableView& table,
+                     const QSortFilterProxyModel& shown);
+
+// Asks where, then writes the report's rows atomically, as CSV or as .xlsx by the name's
+// extension; a name without one gets that of the chosen file type. False when nothing was
+// written (the operator cancelled, or the box said why).
+bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table);
+
+// Only the given rows of a report, in that order.
+report::ReportTable reportRows(const report::ReportTable& report, const QList<int>& rows);
+
+}  // namespace velquor::app

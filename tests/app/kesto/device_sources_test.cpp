@@ -1,0 +1,185 @@
+// Where a Device batch's MAC addresses come from besides the file, against a real kestod: the
+// MAC addresses box, the rows selected in a listing (deleted after one question, the listing
+// read again), the failed rows of the last run (Retry failed rows sends only those), and the
+// same batch carried on after the server forgot the login (the password asked once).
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <string>
+
+#include "app/kesto/device_dialog.h"
+#include "app/kesto/device_table_view.h"
+#include "app/results_view.h"
+#include "app_test_support.h"
+#include "kestod_fixture.h"
+#include "temp_dir.h"
+
+using namespace velquor::app;
+using velquor::testing::controlAs;
+using velquor::testing::KestodFixture;
+using velquor::testing::MessageBoxClicker;
+using velquor::testing::q;
+using velquor::testing::RealMessagesPrompter;
+using velquor::testing::runAndWait;
+using velquor::testing::TempDir;
+using velquor::testing::waitFor;
+using velquor::testing::writeFile;
+
+namespace {
+
+constexpr const char* kServerText = "https://prov.example/";
+
+// The MACs the account holds, as its listing in the window shows them.
+QStringList listed(CDevice& device) {
+    if (!runAndWait(device, kListDevicesButton)) return {"<list did not run>"};
+    auto* view = device.findChild<DeviceTableView*>();
+    if (view == nullptr) return {"<no listing>"};
+    QStringList macs;
+    const QAbstractItemModel* shown = view->table()->model();
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        macs << shown->index(row, 0).data().toString();
+    }
+    return macs;
+}
+
+// The texts of the boxes answered since the first `from` of them.
+QStringList textsSince(const MessageBoxClicker& clicker, qsizetype from) {
+    return clicker.seenTexts().mid(from);
+}
+
+struct Session {
+    explicit Session(const KestodFixture& server, const char* user = "hank")
+        : device(prompter, user, server.endpoint()) {
+        velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), user, "pw");
+        device.show();
+        controlAs<QComboBox>(device, kServerCombo)->setEditText(kServerText);
+    }
+    void type(const QString& macs) {
+        controlAs<QPlainTextEdit>(device, kMacAddressesEdit)->setPlainText(macs);
+    }
+    RealMessagesPrompter prompter;
+    CDevice device;
+};
+
+}  // namespace
+
+class DeviceSourcesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void typedMacsAreAddedWithoutAFileAndListedSelectionsAreDeleted() {
+        KestodFixture server;
+        Session hank(server);
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        // No MAC file at all: the box's addresses, in any spelling and separation.
+        hank.type(QStringLiteral("02:CC:00:00:00:01, 02-cc-00-00-00-02\n02cc00000003"));
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QCOMPARE(clicker.seenTexts(), QStringList{"Add device completely!"});
+        QCOMPARE(listed(hank.device),
+                 (QStringList{"02cc00000001", "02cc00000002", "02cc00000003"}));
+
+        auto* view = hank.device.findChild<DeviceTableView*>();
+        QVERIFY(view->deleteButton()->isVisible());
+        QVERIFY(!view->deleteButton()->isEnabled());
+        view->table()->selectRow(0);
+        view->table()->selectionModel()->select(
+            view->table()->model()->index(2, 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(view->deleteButton()->text(), QStringLiteral("Delete selected (2)"));
+        const qsizetype from = clicker.seen().size();
+        view->deleteButton()->click();
+        QVERIFY(waitFor([&] { return clicker.seen().size() >= from + 2 && !hank.device.isBusy(); },
+                        20000));
+        QCOMPARE(textsSince(clicker, from), (QStringList{"Deregister 2 devices from 127.0.0.1?",
+                                                         "Delete device completely!"}));
+        // The listing is read again by itself, without the two.
+        QVERIFY(waitFor(
+            [&] {
+                auto* refreshed = hank.device.findChild<DeviceTableView*>();
+                return refreshed != nullptr && refreshed != view &&
+                       refreshed->table()->model()->rowCount() == 1;
+            },
+            20000));
+        QCOMPARE(listed(hank.device), QStringList{"02cc00000002"});
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
+    void retryFailedRowsSendsOnlyThoseAgain() {
+        KestodFixture server;
+        // Two of the phones are ivy's for now: hank's Add of them fails.
+        Session ivy(server, "ivy");
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        ivy.type(QStringLiteral("02:dd:00:00:00:02 02:dd:00:00:00:04"));
+        QVERIFY(runAndWait(ivy.device, kAddDeviceButton));
+        Session hank(server);
+        hank.type(
+            QStringLiteral("02:dd:00:00:00:01 02:dd:00:00:00:02 02:dd:00:00:00:03 "
+                           "02:dd:00:00:00:04 02:dd:00:00:00:05"));
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        ResultsView* results = hank.device.findChild<ResultsView*>();
+        QVERIFY(results);
+        QVERIFY(results->retryButton()->isVisible());
+        QCOMPARE(results->retryButton()->text(), QStringLiteral("Retry failed rows (2)"));
+
+        // ivy frees them; the retry finishes the job with those two rows alone.
+        ivy.device.findChild<ResultsView*>()->close();
+        QVERIFY(runAndWait(ivy.device, kDeleteDeviceButton));
+        const qsizetype from = clicker.seen().size();
+        results->retryButton()->click();
+        QVERIFY(waitFor(
+            [&] {
+                auto* latest = hank.device.findChild<ResultsView*>();
+                return latest != nullptr && latest != results && !hank.device.isBusy();
+            },
+            20000));
+        ResultsView* retried = hank.device.findChild<ResultsView*>();
+        QCOMPARE(retried->visibleRowCount(), 2);
+        QCOMPARE(retried->table()->model()->index(0, 1).data().toString(),
+                 QStringLiteral("02:dd:00:00:00:02"));
+        QCOMPARE(retried->table()->model()->index(1, 1).data().toString(),
+                 QStringLiteral("02:dd:00:00:00:04"));
+        QCOMPARE(textsSince(clicker, from), QStringList{"Add device completely!"});
+        QVERIFY(retried->retryButton()->isHidden());
+        QCOMPARE(listed(hank.device).size(), 5);
+    }
+
+    void aBatchAfterTheServerForgotTheLoginAsksThePasswordOnceAndFinishes() {
+        KestodFixture server;
+        Session hank(server);
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        hank.type(QStringLiteral("02:ee:00:00:00:01"));
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QVERIFY(server.stop());
+        server.restart();  // its logins end with it
+
+        QString macs;
+        for (int i = 0; i < 40; ++i)
+            macs += QStringLiteral("02:ee:00:00:01:%1\n").arg(i, 2, 16, QChar('0'));
+        hank.type(macs);
+        hank.prompter.files.queuePassword(QStringLiteral("pw"));
+        const qsizetype from = clicker.seen().size();
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QCOMPARE(hank.prompter.files.passwordQuestions(),
+                 QStringList{"Your login to 127.0.0.1 has ended. Log in again to go on?"});
+        QCOMPARE(textsSince(clicker, from), QStringList{"Add device completely!"});
+        QCOMPARE(listed(hank.device).size(), 41);
+
+        // Declined: nothing more is sent, the rest is "not sent" and can be retried.
+        QVERIFY(server.stop());
+        server.restart();
+        hank.type(QStringLiteral("02:ee:00:00:02:01 02:ee:00:00:02:02"));
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QCOMPARE(hank.prompter.files.passwordQuestions().size(), 2);
+        ResultsView* results = hank.device.findChild<ResultsView*>();
+        QVERIFY(results);
+        QCOMPARE(results->retryButton()->text(), QStringLiteral("Retry failed rows (2)"));
+        QCOMPARE(results->table()->model()->index(0, 2).data().toString(),
+                 QStringLiteral("not sent"));
+    }
+};
+
+QTEST_MAIN(DeviceSourcesTest)
+#include "device_sources_test.moc"
