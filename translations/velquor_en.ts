@@ -19,6 +19,23 @@
     </message>
 </context>
 <context>
+    <name>velquor::app::CUser</name>
+    <message numerus="yes">
+        <source>%1 has %n registered device(s).</source>
+        <translation>
+            <numerusform>%1 has %n registered device.</numerusform>
+            <numerusform>%1 has %n registered devices.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Free the %n device(s) of %1 too?</source>
+        <translation>
+            <numerusform>Free the %n device of %1 too?</numerusform>
+            <numerusform>Free the %n devices of %1 too?</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>velquor::app::CVelquorDlg</name>
     <message numerus="yes">
         <source>%n file(s) will be replaced.</source>

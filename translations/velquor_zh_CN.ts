@@ -472,6 +472,30 @@
         <source>Delete user %1?</source>
         <translation>要删除用户 %1 吗？</translation>
     </message>
+    <message>
+        <source>List devices</source>
+        <translation>列出设备</translation>
+    </message>
+    <message>
+        <source>The devices could not be listed.</source>
+        <translation>无法列出设备。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 has %n registered device(s).</source>
+        <translation>
+            <numerusform>%1 有 %n 台已注册的设备。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Free the %n device(s) of %1 too?</source>
+        <translation>
+            <numerusform>同时释放 %1 的 %n 台设备吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Yes frees them, so their phones are no longer redirected; No leaves them registered, with no account to change them.</source>
+        <translation>选“是”将释放这些设备，其话机不再被重定向；选“否”则保持注册，但不再有账户可以更改它们。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CVelquorDlg</name>

@@ -30,7 +30,10 @@ bool clickControl(const app::ControlWindow& window, int id) {
 bool runAndWait(app::ControlWindow& window, int buttonId) {
     QSignalSpy finished(&window, &app::ControlWindow::commandFinished);
     if (!clickControl(window, buttonId)) return false;
-    return finished.count() > 0 || finished.wait(30000);
+    if (finished.count() == 0 && !finished.wait(30000)) return false;
+    // A command may go on with a step of its own once the first has ended (a question asked
+    // on what it found, then the request).
+    return waitFor([&window] { return !window.isBusy(); });
 }
 
 bool anyProgressDialogVisible() {

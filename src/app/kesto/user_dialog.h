@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <optional>
 
 #include "app/control_window.h"
 #include "provisioning/provisioning_channel.h"
@@ -16,6 +18,7 @@ enum UserDialogId : int {
     kUserConfirmEdit = 1039,
     kAddUserButton = 1036,
     kDeleteUserButton = 1037,
+    kListUserDevicesButton = 1040,
 };
 
 class CUser : public ControlWindow {
@@ -28,9 +31,14 @@ public:
 public slots:
     void OnAddUser();
     void OnDeleteUser();
+    // The named user's devices, in the device table.
+    void OnListUserDevices();
 
 private:
     void DoDataExchange();
+    // Asks before the user is deleted, saying how many devices it has (devices: unknown when
+    // the server does not list them), then deletes it, freeing them first when asked to.
+    void confirmAndDelete(std::optional<std::uint64_t> devices);
 
     provisioning::KestoEndpoint m_endpoint;
     QString m_userName;

@@ -12,6 +12,7 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/device_table_view.h"
+#include "app/kesto/user_dialog.h"
 #include "app/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
@@ -162,6 +163,38 @@ private slots:
                  (QStringList{"02:ab:00:00:00:01 exist,replace it?", "Add device completely!"}));
         QCOMPARE(clicker.seen()[from].informativeText,
                  QStringLiteral("It is registered to this account with: https://old.example/"));
+    }
+
+    // chief sees a user's devices and, deleting the user, is told how many there are and
+    // frees them in the same step: none is stranded on the server.
+    void deletingAUserSaysHowManyDevicesItHasAndFreesThem() {
+        KestodFixture server;
+        Session dave(server, "dave");
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        dave.type(QStringLiteral("02:da:00:00:00:01 02:da:00:00:00:02"));
+        QVERIFY(runAndWait(dave.device, kAddDeviceButton));
+
+        RealMessagesPrompter prompter;
+        CUser users(prompter, server.endpoint());
+        users.show();
+        controlAs<QLineEdit>(users, kUserNameEdit)->setText(QStringLiteral("dave"));
+        QVERIFY(runAndWait(users, kListUserDevicesButton));
+        auto* view = users.findChild<DeviceTableView*>();
+        QVERIFY(view);
+        QCOMPARE(view->windowTitle(), QStringLiteral("Devices of dave"));
+        QCOMPARE(view->table()->model()->rowCount(), 2);
+        QVERIFY(view->deleteButton()->isHidden());
+
+        const qsizetype from = clicker.seen().size();
+        QVERIFY(runAndWait(users, kDeleteUserButton));
+        QVERIFY(waitFor([&] { return clicker.seen().size() >= from + 3 && !users.isBusy(); }));
+        QCOMPARE(textsSince(clicker, from),
+                 (QStringList{"Delete user dave?", "Free the 2 devices of dave too?",
+                              "Delete user successed!"}));
+        QCOMPARE(clicker.seen()[from].informativeText,
+                 QStringLiteral("dave has 2 registered devices."));
+        const std::string devices = server.runTool({"devices"});
+        QVERIFY2(devices.find("02da") == std::string::npos, devices.c_str());
     }
 
     void aBatchAfterTheServerForgotTheLoginAsksThePasswordOnceAndFinishes() {

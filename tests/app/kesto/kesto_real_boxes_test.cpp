@@ -201,8 +201,8 @@ private slots:
         controlAs<QLineEdit>(user, kUserNameEdit)->setText("mona");
         {
             MessageBoxClicker clicker({QMessageBox::No});
-            QVERIFY(clickControl(user, kDeleteUserButton));
-            QVERIFY(!user.isBusy());
+            QVERIFY(runAndWait(user, kDeleteUserButton));
+            QVERIFY(velquor::testing::waitFor([&] { return !clicker.seen().isEmpty(); }));
             QCOMPARE(clicker.seenTexts(), QStringList{"Delete user mona?"});
         }
         work.server.stop();
