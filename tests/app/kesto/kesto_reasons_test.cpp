@@ -51,6 +51,14 @@ QString macFile(const TempDir& dir, int count) {
     return QString::fromStdString((dir / "macs.csv").string());
 }
 
+// Back to the English texts for the tests that follow.
+void removeWindowLanguage() {
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+}
+
 }  // namespace
 
 class KestoReasonsTest : public QObject {
@@ -131,10 +139,7 @@ private slots:
                                        {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)}),
                  QStringLiteral("zh_CN"));
         const auto chinese = refusedLogin();
-        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
-            QCoreApplication::removeTranslator(translator);
-            delete translator;
-        }
+        removeWindowLanguage();
         QCOMPARE(chinese.size(), 1);
         QCOMPARE(chinese[0].text, QStringLiteral("登录失败！"));
         QCOMPARE(chinese[0].informativeText, QStringLiteral("服务器应答“NO”：用户名或密码被拒绝"));
@@ -165,10 +170,7 @@ private slots:
                                        {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)}),
                  QStringLiteral("zh_CN"));
         const QStringList chinese = reasons();
-        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
-            QCoreApplication::removeTranslator(translator);
-            delete translator;
-        }
+        removeWindowLanguage();
         QCOMPARE(chinese, (QStringList{"表头", "", "10 个十六进制数字，应为 12 个", "与第 2 行重复",
                                        "“g”不是十六进制数字"}));
     }
