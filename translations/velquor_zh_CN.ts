@@ -322,6 +322,58 @@
         <source>No MAC address was given.</source>
         <translation>未提供 MAC 地址。</translation>
     </message>
+    <message>
+        <source>empty</source>
+        <translation>空</translation>
+    </message>
+    <message>
+        <source>%1 hex digits, not 12</source>
+        <translation>%1 个十六进制数字，应为 12 个</translation>
+    </message>
+    <message>
+        <source>the separator changes</source>
+        <translation>分隔符前后不一致</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a hex digit</source>
+        <translation>“%1”不是十六进制数字</translation>
+    </message>
+    <message>
+        <source>the digits are not in six groups of two or three groups of four</source>
+        <translation>数字未按六组两位或三组四位分组</translation>
+    </message>
+    <message>
+        <source>the all-zero address</source>
+        <translation>全零地址</translation>
+    </message>
+    <message>
+        <source>the broadcast address</source>
+        <translation>广播地址</translation>
+    </message>
+    <message>
+        <source>a group address (lowest bit of the first byte set)</source>
+        <translation>组播地址（第一个字节的最低位为 1）</translation>
+    </message>
+    <message>
+        <source>not a MAC address</source>
+        <translation>不是 MAC 地址</translation>
+    </message>
+    <message>
+        <source>written as %1</source>
+        <translation>写为 %1</translation>
+    </message>
+    <message>
+        <source>repeats row %1</source>
+        <translation>与第 %1 行重复</translation>
+    </message>
+    <message>
+        <source>repeats cell %1</source>
+        <translation>与单元格 %1 重复</translation>
+    </message>
+    <message>
+        <source>header</source>
+        <translation>表头</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

@@ -125,28 +125,39 @@ std::string digitsOf(std::string_view text) {
 
 }  // namespace
 
-std::string describe(const Refusal& refusal) {
+support::Phrase refusalPhrase(const Refusal& refusal) {
+    using support::Phrase;
     switch (refusal.kind) {
         case RefusalKind::Empty:
-            return "empty";
+            return Phrase{VELQUOR_TR_NOOP("core", "empty"), {}};
         case RefusalKind::NotMac:
-            return "not a MAC address";
+            break;
         case RefusalKind::DigitCount:
-            return std::to_string(refusal.digitCount) + " hex digits, not 12";
+            return Phrase{VELQUOR_TR_NOOP("core", "%1 hex digits, not 12"),
+                          {std::to_string(refusal.digitCount)}};
         case RefusalKind::SeparatorChanges:
-            return "the separator changes";
+            return Phrase{VELQUOR_TR_NOOP("core", "the separator changes"), {}};
         case RefusalKind::NotHexDigit:
-            return std::string("'") + refusal.character + "' is not a hex digit";
+            return Phrase{VELQUOR_TR_NOOP("core", "'%1' is not a hex digit"),
+                          {std::string(1, refusal.character)}};
         case RefusalKind::Grouping:
-            return "the digits are not in six groups of two or three groups of four";
+            return Phrase{
+                VELQUOR_TR_NOOP("core",
+                                "the digits are not in six groups of two or three groups of four"),
+                {}};
         case RefusalKind::AllZero:
-            return "the all-zero address";
+            return Phrase{VELQUOR_TR_NOOP("core", "the all-zero address"), {}};
         case RefusalKind::Broadcast:
-            return "the broadcast address";
+            return Phrase{VELQUOR_TR_NOOP("core", "the broadcast address"), {}};
         case RefusalKind::Group:
-            return "a group address (lowest bit of the first byte set)";
+            return Phrase{
+                VELQUOR_TR_NOOP("core", "a group address (lowest bit of the first byte set)"), {}};
     }
-    return "not a MAC address";
+    return Phrase{VELQUOR_TR_NOOP("core", "not a MAC address"), {}};
+}
+
+std::string describe(const Refusal& refusal) {
+    return refusalPhrase(refusal).english();
 }
 
 std::string_view formName(Form form) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <variant>
 
+#include "support/translatable.h"
+
 namespace velquor::mac {
 
 // Why a cell is not a usable MAC address.
@@ -37,6 +39,8 @@ struct Refusal {
 // The reason in English, for reports, logs and the command line ("10 hex digits, not 12").
 // It never quotes more of the cell than the one letter of a NotHexDigit.
 std::string describe(const Refusal& refusal);
+// The same reason as a marked phrase, for the window to word in its language.
+support::Phrase refusalPhrase(const Refusal& refusal);
 
 enum class LetterCase { None, Lower, Upper, Mixed };
 

@@ -86,7 +86,11 @@ CheckResult checkCells(const std::vector<std::string_view>& cells, Form form, Re
 }
 
 std::string writtenAsText(std::string_view written) {
-    return "written as " + std::string(written);
+    return writtenAsPhrase(written).english();
+}
+
+support::Phrase writtenAsPhrase(std::string_view written) {
+    return support::Phrase{VELQUOR_TR_NOOP("core", "written as %1"), {std::string(written)}};
 }
 
 std::string mixedCaseText() {

@@ -49,6 +49,7 @@ CheckResult checkCells(const std::vector<std::string_view>& cells, Form form, Re
 
 // "written as 001A2B3C4D5E"
 std::string writtenAsText(std::string_view written);
+support::Phrase writtenAsPhrase(std::string_view written);
 
 // The one note for a run whose addresses have letters in both cases.
 std::string mixedCaseText();

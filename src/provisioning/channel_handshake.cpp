@@ -29,6 +29,10 @@ int storeNewSession(SSL* ssl, SSL_SESSION* session) {
     return 1;  // we own it now
 }
 
+bool hasSubjectAltNames(X509* certificate) {
+    return X509_get_ext_by_NID(certificate, NID_subject_alt_name, -1) >= 0;
+}
+
 std::string asn1Text(const ASN1_STRING* text) {
     return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
                        static_cast<std::size_t>(ASN1_STRING_length(text)));
@@ -88,6 +92,7 @@ int noteServerCertificate(int preverified, X509_STORE_CTX* store) {
     X509* leaf = X509_STORE_CTX_get0_cert(store);
     if (notes != nullptr && leaf != nullptr && notes->presentedNames.empty()) {
         notes->presentedNames = certificateNames(leaf);
+        notes->namedOnlyByCommonName = !hasSubjectAltNames(leaf);
     }
     return preverified;
 }
@@ -215,6 +220,16 @@ MaybeFailure Exchange::verificationFailure() const {
     if (verification == X509_V_OK) return std::nullopt;
     if (verification == X509_V_ERR_HOSTNAME_MISMATCH ||
         verification == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+        // An address is looked for among the IP entries alone, never in the common name.
+        if (verification == X509_V_ERR_IP_ADDRESS_MISMATCH && notes.namedOnlyByCommonName &&
+            !notes.presentedNames.empty()) {
+            return Failure{kVerificationFailed,
+                           "the certificate of " + target + " names " +
+                               notes.presentedNames.front() +
+                               " only in its common name (CN), which is not checked: it needs a "
+                               "subjectAltName for " +
+                               address};
+        }
         return Failure{kVerificationFailed, "the certificate of " + target + " is for " +
                                                 joinNames(notes.presentedNames) + ", not " +
                                                 address};

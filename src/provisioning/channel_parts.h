@@ -47,6 +47,8 @@ using MaybeFailure = std::optional<Failure>;
 struct HandshakeNotes {
     SSL_SESSION* newSession = nullptr;
     std::vector<std::string> presentedNames;
+    // It has no subjectAltName: presentedNames is its common name, which is never checked.
+    bool namedOnlyByCommonName = false;
 };
 
 // The queued OpenSSL errors as one line, emptying the queue.

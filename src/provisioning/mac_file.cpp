@@ -53,10 +53,13 @@ bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& ve
            verdict.refusal.kind == mac::RefusalKind::NotMac;
 }
 
-// "row 2" in a file of one column, "cell B2" where there are several.
-std::string placeOf(const MacCell& cell, bool oneColumn) {
-    if (oneColumn) return "row " + std::to_string(cell.row);
-    return "cell " + sheet::cellName(cell.row, cell.column);
+// "repeats row 2" in a file of one column, "repeats cell B2" where there are several.
+support::Phrase repeatsPhrase(const MacCell& cell, bool oneColumn) {
+    if (oneColumn)
+        return support::Phrase{VELQUOR_TR_NOOP("core", "repeats row %1"),
+                               {std::to_string(cell.row)}};
+    return support::Phrase{VELQUOR_TR_NOOP("core", "repeats cell %1"),
+                           {sheet::cellName(cell.row, cell.column)}};
 }
 
 }  // namespace
@@ -80,13 +83,13 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
         MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
         if (isHeader(file, i, verdict)) {
             result.outcome = MacOutcome::Skipped;
-            result.reason = "header";
+            result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "header"), {}});
         } else if (verdict.verdict == mac::Verdict::Refused) {
             result.outcome = MacOutcome::Refused;
-            result.reason = mac::describe(verdict.refusal);
+            result.setReason(mac::refusalPhrase(verdict.refusal));
         } else if (verdict.verdict == mac::Verdict::Repeat) {
             result.outcome = MacOutcome::Skipped;
-            result.reason = "repeats " + placeOf(file.cells[verdict.other], oneColumn);
+            result.setReason(repeatsPhrase(file.cells[verdict.other], oneColumn));
         } else {
             checked.written.push_back(verdict.written);
             checked.rewritten.push_back(verdict.rewritten);

@@ -217,6 +217,9 @@ TEST_F(ChannelTest, UntrustedOrMismatchedCertificateEndsTheHandshakeBeforeTheRec
         {&certificates().otherCa(), "is not signed by a CA in "},
         {&certificates().otherAddress(), "is for 10.9.9.9, not 127.0.0.1"},
         {&certificates().nameOnlyInCommonName(), "is for 10.9.9.9, not 127.0.0.1"},
+        {&certificates().commonNameOnly(),
+         "names 127.0.0.1 only in its common name (CN), which is not checked: it needs a "
+         "subjectAltName for 127.0.0.1"},
     };
     for (const auto& [identity, reason] : rows) {
         SCOPED_TRACE(identity->certificate.filename().string());

@@ -16,6 +16,7 @@ TestCertificates::TestCertificates() {
     m_otherCa = makeServer("rogue", "kesto test server", "IP:127.0.0.1", "rogue-ca");
     m_otherAddress = makeServer("elsewhere", "kesto test server", "IP:10.9.9.9", "ca");
     m_nameOnlyInCommonName = makeServer("cn-only", "127.0.0.1", "IP:10.9.9.9", "ca");
+    m_commonNameOnly = makeServer("no-san", "127.0.0.1", "", "ca");
     m_localhost = makeServer("localhost", "kesto by name", "DNS:localhost", "ca");
     m_ipv6Loopback = makeServer("ipv6", "kesto over IPv6", "IP:::1", "ca");
 }
@@ -44,8 +45,8 @@ CertificateAndKey TestCertificates::makeServer(const std::string& name,
     CertificateAndKey made{m_dir / (name + ".pem"), m_dir / (name + ".key")};
     const auto request = m_dir / (name + ".csr");
     const auto extensions = m_dir / (name + ".ext");
-    writeFile(extensions, "subjectAltName=" + altName +
-                              "\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"
+    writeFile(extensions, (altName.empty() ? "" : "subjectAltName=" + altName + "\n") +
+                              "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"
                               "extendedKeyUsage=serverAuth\n");
     run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj " +
         shellQuote("/CN=" + commonName) + " -keyout " + shellQuote(made.key.string()) + " -out " +

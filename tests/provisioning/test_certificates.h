@@ -28,6 +28,8 @@ public:
     const CertificateAndKey& otherAddress() const { return m_otherAddress; }
     // Signed by the CA, common name 127.0.0.1 but subject-alternative name 10.9.9.9.
     const CertificateAndKey& nameOnlyInCommonName() const { return m_nameOnlyInCommonName; }
+    // Signed by the CA, common name 127.0.0.1 and no subject-alternative name at all.
+    const CertificateAndKey& commonNameOnly() const { return m_commonNameOnly; }
     // Signed by the CA, for the name localhost only.
     const CertificateAndKey& localhost() const { return m_localhost; }
     // Signed by the CA, for the IPv6 loopback address ::1.
@@ -45,6 +47,7 @@ private:
     CertificateAndKey m_otherCa;
     CertificateAndKey m_otherAddress;
     CertificateAndKey m_nameOnlyInCommonName;
+    CertificateAndKey m_commonNameOnly;
     CertificateAndKey m_localhost;
     CertificateAndKey m_ipv6Loopback;
 };

@@ -18,10 +18,12 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/mac_findings.h"
 #include "app/results_view.h"
 #include "app/window_language.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "provisioning/mac_file.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -47,6 +49,14 @@ QString macFile(const TempDir& dir, int count) {
     }
     writeFile(dir / "macs.csv", macs);
     return QString::fromStdString((dir / "macs.csv").string());
+}
+
+// Back to the English texts for the tests that follow.
+void removeWindowLanguage() {
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }
 
 }  // namespace
@@ -129,13 +139,40 @@ private slots:
                                        {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)}),
                  QStringLiteral("zh_CN"));
         const auto chinese = refusedLogin();
-        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
-            QCoreApplication::removeTranslator(translator);
-            delete translator;
-        }
+        removeWindowLanguage();
         QCOMPARE(chinese.size(), 1);
         QCOMPARE(chinese[0].text, QStringLiteral("登录失败！"));
         QCOMPARE(chinese[0].informativeText, QStringLiteral("服务器应答“NO”：用户名或密码被拒绝"));
+    }
+
+    // The rows a MAC file's check leaves out say why in the window's language, their MACs
+    // and places kept as they are; without the translation, the CLI's English.
+    void macFindingsGiveTheirReasonsInTheWindowsLanguage() {
+        velquor::provisioning::MacFile file;
+        for (const char* text : {"MAC", "02:EE:00:00:00:01", "02:ee:00:00:01", "02-ee-00-00-00-01",
+                                 "02:ee:00:00:00:0g"}) {
+            file.cells.push_back({static_cast<int>(file.cells.size()) + 1, 1, text});
+        }
+        const auto reasons = [&] {
+            velquor::provisioning::DeviceBatchSummary summary;
+            summary.results =
+                velquor::provisioning::checkMacCells(
+                    file, velquor::provisioning::DeviceOperation::Add, velquor::mac::Form::Plain)
+                    .results;
+            const MacFindings findings = deviceFindings(summary, QStringLiteral("macs.csv"));
+            QStringList seen;
+            for (const ResultRow& row : findings.view.rows) seen << row.reason;
+            return seen;
+        };
+        QCOMPARE(reasons(), (QStringList{"header", "", "10 hex digits, not 12", "repeats row 2",
+                                         "'g' is not a hex digit"}));
+        QCOMPARE(installWindowLanguage(QStringLiteral("zh_CN"),
+                                       {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)}),
+                 QStringLiteral("zh_CN"));
+        const QStringList chinese = reasons();
+        removeWindowLanguage();
+        QCOMPARE(chinese, (QStringList{"表头", "", "10 个十六进制数字，应为 12 个", "与第 2 行重复",
+                                       "“g”不是十六进制数字"}));
     }
 
     // Stop leaves the rows unsent, and the whole batch ends long before a row per time-out.
