@@ -113,7 +113,7 @@ void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
         if (result.outcome != MacOutcome::NotSent) continue;
         const bool rewritten = checked.rewritten[next];
         MacResult& done = sent.results[next++];
-        if (rewritten && done.reason.empty()) done.reason = mac::writtenAsText(done.written);
+        if (rewritten && done.reason.empty()) done.setReason(mac::writtenAsPhrase(done.written));
         result = std::move(done);
     }
 }
@@ -195,7 +195,8 @@ support::Result<DeviceBatchSummary> checkMacFile(DeviceOperation command, const 
     for (MacResult& result : checked->results) {
         if (result.outcome != MacOutcome::NotSent) continue;
         result.outcome = MacOutcome::Usable;
-        if (checked->rewritten[next]) result.reason = mac::writtenAsText(checked->written[next]);
+        if (checked->rewritten[next])
+            result.setReason(mac::writtenAsPhrase(checked->written[next]));
         ++next;
     }
     summary.results = std::move(checked->results);
