@@ -91,12 +91,19 @@ Answer ControlWindow::messageBox(const QString& text, const QString& caption,
                                  MessageButtons buttons, MessageIcon icon, const QString& details) {
     MessageRequest request{text, caption.isEmpty() ? applicationTitle() : caption, buttons, icon,
                            details};
+    return m_prompter.message(promptOwner(), request);
+}
+
+std::optional<QString> ControlWindow::askPassword(const QString& caption, const QString& text) {
+    return m_prompter.password(promptOwner(), caption, text);
+}
+
+QWidget* ControlWindow::promptOwner() {
     // A box asked for by a running command sits on its progress dialog, never beneath it.
-    QWidget* owner = this;
     if (m_task && m_task->isRunning()) {
-        if (QWidget* dialog = m_task->prepareForPrompt()) owner = dialog;
+        if (QWidget* dialog = m_task->prepareForPrompt()) return dialog;
     }
-    return m_prompter.message(owner, request);
+    return this;
 }
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,

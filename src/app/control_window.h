@@ -60,6 +60,8 @@ public:
     Answer messageBox(const QString& text, const QString& caption = QString(),
                       MessageButtons buttons = MessageButtons::Ok,
                       MessageIcon icon = MessageIcon::None, const QString& details = QString());
+    // A password typed in answer to text, asked as messageBox asks; nullopt when declined.
+    std::optional<QString> askPassword(const QString& caption, const QString& text);
 
     // pairedFilter is written as description|pattern| pairs; see qtFileFilter. A dialog with a
     // purpose (a history_key name) opens where the last one of that purpose was confirmed.
@@ -131,6 +133,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Where a box goes: on the running command's progress dialog, else on this window.
+    QWidget* promptOwner();
     void addControl(int id, QWidget* widget);
     std::optional<QString> remembered(const QString& purpose, std::optional<QString> chosen);
 

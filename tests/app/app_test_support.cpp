@@ -244,6 +244,10 @@ std::optional<QString> RealMessagesPrompter::existingDirectory(QWidget* owner, c
 
 std::optional<QString> RealMessagesPrompter::password(QWidget* owner, const QString& caption,
                                                       const QString& text) {
+    // While a command's progress dialog is up, a box on anything else is beneath it.
+    if (anyProgressDialogVisible() && qobject_cast<app::JobProgressDialog*>(owner) == nullptr) {
+        misplacedPasswordBoxes << text;
+    }
     return files.password(owner, caption, text);
 }
 

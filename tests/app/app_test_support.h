@@ -130,6 +130,8 @@ public:
                                     QString* chosenFilter = nullptr) override;
     std::optional<QString> existingDirectory(QWidget* owner, const QString& title,
                                              const QString& folder) override;
+    // The password boxes asked for beneath a command's progress dialog, by their text.
+    QStringList misplacedPasswordBoxes;
     // From files' queue: the password boxes are scripted.
     std::optional<QString> password(QWidget* owner, const QString& caption,
                                     const QString& text) override;

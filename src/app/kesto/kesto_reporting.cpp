@@ -58,7 +58,7 @@ std::optional<std::string> GuiThreadPrompts::askNewLogin(const std::string& serv
                                         "Your login to %1 has ended. Log in again to go on?")
                 .arg(fromBytes(server));
         const QString caption = coreText(provisioning::kesto_text::kLoginCaption);
-        if (auto password = window.prompter().password(&window, caption, text)) {
+        if (auto password = window.askPassword(caption, text)) {
             typed = toBytes(*password);
         }
     });

@@ -198,6 +198,8 @@ private slots:
     }
 
     void aBatchAfterTheServerForgotTheLoginAsksThePasswordOnceAndFinishes() {
+        // The progress dialog is up at once: the password box must come up on it.
+        velquor::testing::ShowDelay atOnce(0);
         KestodFixture server;
         Session hank(server);
         MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
@@ -216,6 +218,7 @@ private slots:
         QCOMPARE(hank.prompter.files.passwordQuestions(),
                  QStringList{"Your login to 127.0.0.1 has ended. Log in again to go on?"});
         QCOMPARE(textsSince(clicker, from), QStringList{"Add device completely!"});
+        QCOMPARE(hank.prompter.misplacedPasswordBoxes, QStringList());
         QCOMPARE(listed(hank.device).size(), 41);
 
         // Declined: nothing more is sent, the rest is "not sent" and can be retried.
