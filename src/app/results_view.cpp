@@ -69,15 +69,8 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_failuresOnly = new QCheckBox(tr("Problems only"), this);
-    m_table = new QTableView(this);
-    m_table->setModel(m_filter);
-    m_table->setSortingEnabled(true);
+    m_table = newRowTable(this, m_filter);
     m_table->sortByColumn(ResultsTableModel::kPlaceColumn, Qt::AscendingOrder);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(false);
-    m_table->setAlternatingRowColors(true);
     sizeColumns(m_table);
     widenReasonColumn(m_table, *m_model);
 
@@ -86,21 +79,7 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     auto* close = new QPushButton(tr("Close"), this);
     m_retry = new QPushButton(this);
     m_retry->hide();
-    for (QPushButton* button : {m_copy, m_save, close, m_retry}) button->setAutoDefault(false);
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(m_counts, 1);
-    top->addWidget(m_failuresOnly);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_retry);
-    buttons->addStretch(1);
-    buttons->addWidget(m_copy);
-    buttons->addWidget(m_save);
-    buttons->addWidget(close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(m_table, 1);
-    layout->addLayout(buttons);
+    layOutRowTable(*this, m_counts, m_failuresOnly, m_table, m_retry, {m_copy, m_save, close});
     resize(720, 420);
 
     // With failures, they are what the operator opened the view for.

@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
 
@@ -37,6 +39,37 @@ QString reportPathFor(QWidget* owner, Prompter& prompter, const QString& typed, 
 }
 
 }  // namespace
+
+QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown) {
+    auto* table = new QTableView(parent);
+    table->setModel(shown);
+    table->setSortingEnabled(true);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setWordWrap(false);
+    table->setAlternatingRowColors(true);
+    return table;
+}
+
+void layOutRowTable(QWidget& view, QWidget* counts, QWidget* besideCounts, QTableView* table,
+                    QPushButton* ownButton, const QList<QPushButton*>& rightButtons) {
+    auto* top = new QHBoxLayout;
+    top->addWidget(counts, 1);
+    top->addWidget(besideCounts);
+    auto* buttons = new QHBoxLayout;
+    ownButton->setAutoDefault(false);
+    buttons->addWidget(ownButton);
+    buttons->addStretch(1);
+    for (QPushButton* button : rightButtons) {
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+    }
+    auto* layout = new QVBoxLayout(&view);
+    layout->addLayout(top);
+    layout->addWidget(table, 1);
+    layout->addLayout(buttons);
+}
 
 QList<int> actedSourceRows(const QTableView& table, const QSortFilterProxyModel& shown) {
     QList<int> shownRows;

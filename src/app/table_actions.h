@@ -19,6 +19,15 @@ namespace velquor::app {
 
 class Prompter;
 
+// A table of rows to read, sort, select and copy, never to edit, over shown.
+QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown);
+
+// The layout every such view has: its counts and a control beside them (a filter), the table,
+// then a button of its own on the left and Copy, Save and Close on the right. No button takes
+// Return for itself.
+void layOutRowTable(QWidget& view, QWidget* counts, QWidget* besideCounts, QTableView* table,
+                    QPushButton* ownButton, const QList<QPushButton*>& rightButtons);
+
 // The source rows Copy and Save act on, in the order the table shows them: the selected
 // ones, or every shown one when none is selected.
 QList<int> actedSourceRows(const QTableView& table, const QSortFilterProxyModel& shown);

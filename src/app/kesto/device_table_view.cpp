@@ -147,14 +147,7 @@ DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget*
     m_filterBox = new QLineEdit(this);
     m_filterBox->setPlaceholderText(tr("Filter"));
     m_filterBox->setClearButtonEnabled(true);
-    m_table = new QTableView(this);
-    m_table->setModel(m_filter);
-    m_table->setSortingEnabled(true);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(false);
-    m_table->setAlternatingRowColors(true);
+    m_table = newRowTable(this, m_filter);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
 
@@ -163,21 +156,7 @@ DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget*
     m_copy = new QPushButton(this);
     m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
-    for (QPushButton* button : {m_delete, m_copy, m_save, close}) button->setAutoDefault(false);
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(m_counts, 1);
-    top->addWidget(m_filterBox);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_delete);
-    buttons->addStretch(1);
-    buttons->addWidget(m_copy);
-    buttons->addWidget(m_save);
-    buttons->addWidget(close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(m_table, 1);
-    layout->addLayout(buttons);
+    layOutRowTable(*this, m_counts, m_filterBox, m_table, m_delete, {m_copy, m_save, close});
     resize(640, 420);
 
     connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
