@@ -29,6 +29,8 @@ QString lookUp(std::string_view english) {
     return translated == fromUtf8(english) ? QString() : translated;
 }
 
+QString argumentText(const support::Phrase& phrase, std::size_t index);
+
 }  // namespace
 
 QString coreText(std::string_view english) {
@@ -61,9 +63,7 @@ QString coreText(const support::Phrase& phrase) {
         if (text[at] == '%' && digit >= '1' && digit <= '9') {
             const auto index = static_cast<std::size_t>(digit.unicode() - '1');
             if (index < phrase.arguments.size()) {
-                const std::string& argument = phrase.arguments[index];
-                const bool marked = (phrase.markedArguments >> index) & 1u;
-                filled += marked ? coreText(std::string_view(argument)) : fromUtf8(argument);
+                filled += argumentText(phrase, index);
                 ++at;
                 continue;
             }
@@ -72,6 +72,20 @@ QString coreText(const support::Phrase& phrase) {
     }
     return filled;
 }
+
+namespace {
+
+// Argument index of phrase: worded by its own phrase, looked up as a marked text, or as given.
+QString argumentText(const support::Phrase& phrase, std::size_t index) {
+    const std::string& argument = phrase.arguments[index];
+    if (index < phrase.argumentPhrases.size() && !phrase.argumentPhrases[index].empty()) {
+        return coreText(phrase.argumentPhrases[index]);
+    }
+    const bool marked = (phrase.markedArguments >> index) & 1u;
+    return marked ? coreText(std::string_view(argument)) : fromUtf8(argument);
+}
+
+}  // namespace
 
 QString coreText(const support::Error& error) {
     return error.phrase.empty() ? coreText(error.message) : coreText(error.phrase);

@@ -253,16 +253,20 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
     DeviceResult result;
     result.row = macs.sheetRow(index);
     result.mac = macCell(*macs.rows[index]);
-    const std::string prefix = "row " + std::to_string(result.row) + ": ";
+    const support::Phrase row{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}};
     if (verdict.verdict == mac::Verdict::Refused) {
         result.outcome = DeviceOutcome::Refused;
-        result.reason = prefix + (verdict.refusal.kind == mac::RefusalKind::Empty
-                                      ? std::string("the MAC cell (column A) is empty")
-                                      : mac::describe(verdict.refusal));
+        const support::Phrase why =
+            verdict.refusal.kind == mac::RefusalKind::Empty
+                ? support::Phrase{VELQUOR_TR_NOOP("core", "the MAC cell (column A) is empty")}
+                : mac::refusalPhrase(verdict.refusal);
+        result.setReason(support::withReason(row, why.english(), why));
         return result;
     }
     result.outcome = DeviceOutcome::Superseded;  // its file is the later row's
-    result.reason = prefix + "replaced by row " + std::to_string(macs.sheetRow(verdict.other));
+    result.setReason(support::Phrase{
+        VELQUOR_TR_NOOP("core", "row %1: replaced by row %2"),
+        {std::to_string(result.row), std::to_string(macs.sheetRow(verdict.other))}});
     return result;
 }
 
@@ -272,10 +276,17 @@ void noteRewrittenName(DeviceResult& result, const mac::CellVerdict& verdict) {
         (result.outcome != DeviceOutcome::Written && result.outcome != DeviceOutcome::Checked)) {
         return;
     }
-    const std::string note = mac::writtenAsText(verdict.written);
-    result.reason = result.reason.empty() ? "row " + std::to_string(result.row) + ": " + note
-                                          : result.reason + " (" + note + ")";
-    result.reasonPhrase = {};  // the window shows the longer text as it stands
+    const support::Phrase note = mac::writtenAsPhrase(verdict.written);
+    if (result.reason.empty()) {
+        result.setReason(support::withReason(
+            support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}},
+            note.english(), note));
+        return;
+    }
+    //: a row's reason, then a note on it
+    support::Phrase longer{VELQUOR_TR_NOOP("core", "%1 (%2)")};
+    longer = support::withReason(std::move(longer), result.reason, result.reasonPhrase);
+    result.setReason(support::withReason(std::move(longer), note.english(), note));
 }
 
 GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& table,

@@ -43,6 +43,11 @@ inline Error makeError(ErrorCode code, Phrase phrase) {
     return Error{code, std::move(message), std::move(phrase)};
 }
 
+// phrase with one more argument, cause's message, which the window words by cause's phrase.
+inline Phrase withCause(Phrase phrase, const Error& cause) {
+    return withReason(std::move(phrase), cause.message, cause.phrase);
+}
+
 template <typename T>
 class [[nodiscard]] Result {
 public:

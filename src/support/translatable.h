@@ -7,6 +7,11 @@
 //                                                       a text with arguments %1..%9
 //   Phrase{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"), {why}, markedArgument(1)}
 //                                                       argument 1 is itself a marked text
+//   withCause(Phrase{VELQUOR_TR_NOOP("core", "cannot read %1: %2"), {path}}, error)
+//                                                       argument 2 is an earlier error, worded
+//                                                       by its own phrase (support/result.h)
+//
+// A comment for the translator goes on the line before, as "//: what %1 and %2 are".
 //
 // The context is always "core". The core never links Qt: the window looks the English
 // source up in its translation and fills the same arguments (app/core_texts.h).
@@ -30,6 +35,9 @@ struct Phrase {
     // the window translates; the others (a MAC, a row, a file, a system's message) stay as
     // they are.
     std::uint16_t markedArguments = 0;
+    // Entry N-1: argument N's own phrase, when it is a reason worded with arguments of its
+    // own (an earlier error); the window words it too. Entries may be empty, or missing.
+    std::vector<Phrase> argumentPhrases;
 
     bool empty() const { return pattern == nullptr; }
     // The English text: each %N replaced by argument N (a %N without one stays as it is).
@@ -54,6 +62,21 @@ struct Phrase {
 // The markedArguments bit of argument n (1-based).
 constexpr std::uint16_t markedArgument(int n) {
     return static_cast<std::uint16_t>(1u << (n - 1));
+}
+
+// phrase with one more argument, a reason given in English: the window words it from
+// reasonPhrase when that says the same English, else looks it up as a marked text (a text
+// with no entry, such as a system's message, stays as it is).
+inline Phrase withReason(Phrase phrase, std::string english, const Phrase& reasonPhrase = {}) {
+    const std::size_t index = phrase.arguments.size();
+    if (!reasonPhrase.empty() && reasonPhrase.english() == english) {
+        phrase.argumentPhrases.resize(index + 1);
+        phrase.argumentPhrases[index] = reasonPhrase;
+    } else {
+        phrase.markedArguments |= markedArgument(static_cast<int>(index) + 1);
+    }
+    phrase.arguments.push_back(std::move(english));
+    return phrase;
 }
 
 }  // namespace velquor::support
