@@ -37,7 +37,7 @@ struct Phrase {
     std::uint16_t markedArguments = 0;
     // Entry N-1: argument N's own phrase, when it is a reason worded with arguments of its
     // own (an earlier error); the window words it too. Entries may be empty, or missing.
-    std::vector<Phrase> argumentPhrases;
+    std::vector<Phrase> argumentPhrases{};
 
     bool empty() const { return pattern == nullptr; }
     // The English text: each %N replaced by argument N (a %N without one stays as it is).
