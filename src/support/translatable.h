@@ -30,7 +30,7 @@ namespace velquor::support {
 // then shows the English text as the core wrote it.
 struct Phrase {
     const char* pattern = nullptr;
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments{};
     // Bit N-1 set: argument N is a marked text too (a fixed reason inside a longer one), which
     // the window translates; the others (a MAC, a row, a file, a system's message) stay as
     // they are.
