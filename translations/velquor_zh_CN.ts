@@ -374,6 +374,23 @@
         <source>header</source>
         <translation>表头</translation>
     </message>
+    <message>
+        <source>row %1: %2</source>
+        <translation>第 %1 行：%2</translation>
+    </message>
+    <message>
+        <source>the MAC cell (column A) is empty</source>
+        <translation>MAC 单元格（A 列）为空</translation>
+    </message>
+    <message>
+        <source>row %1: replaced by row %2</source>
+        <translation>第 %1 行：已被第 %2 行取代</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <extracomment>a row&apos;s reason, then a note on it</extracomment>
+        <translation>%1（%2）</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -891,6 +908,22 @@
     <message>
         <source>The Server text is sent with every device as it stands.</source>
         <translation>服务器文本将按原样随每台设备发送。</translation>
+    </message>
+    <message>
+        <source>MAC addresses box — the cells checked</source>
+        <translation>MAC 地址框 — 已检查的单元格</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (not MAC addresses).</source>
+        <translation>
+            <numerusform>%n 行中有 %1 行无法使用（不是 MAC 地址）。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (repeated MACs).</source>
+        <translation>
+            <numerusform>%n 行中有 %1 行无法使用（MAC 重复）。</numerusform>
+        </translation>
     </message>
 </context>
 <context>
