@@ -394,11 +394,11 @@
     </message>
     <message>
         <source>no output file chosen</source>
-        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>未选择输出文件</translation>
     </message>
     <message>
         <source>cannot write output file %1: %2</source>
+        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>无法写入输出文件 %1：%2</translation>
     </message>
     <message>

@@ -253,14 +253,15 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
     if (!output) {
         if (output.error().code == ErrorCode::Cancelled) return output.error();
         const Error& cause = output.error();
-        //: %1 is the output file, %2 why it cannot be written
-        Error error = makeError(
-            cause.code, outputPath.empty()
-                            ? Phrase{VELQUOR_TR_NOOP("core", "no output file chosen")}
-                            : support::withCause(
-                                  Phrase{VELQUOR_TR_NOOP("core", "cannot write output file %1: %2"),
-                                         {outputPath}},
-                                  cause));
+        const Phrase unwritable =
+            outputPath.empty()
+                ? Phrase{VELQUOR_TR_NOOP("core", "no output file chosen")}
+                //: %1 is the output file, %2 why it cannot be written
+                : support::withCause(
+                      Phrase{VELQUOR_TR_NOOP("core", "cannot write output file %1: %2"),
+                             {outputPath}},
+                      cause);
+        Error error = makeError(cause.code, unwritable);
         return fail(reporter, std::move(error), kOpenErrorText);
     }
 

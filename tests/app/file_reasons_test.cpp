@@ -23,6 +23,7 @@
 using namespace velquor;
 using velquor::app::coreReason;
 using velquor::app::coreText;
+using velquor::testing::runCommand;
 using velquor::testing::TempDir;
 using velquor::testing::writeFile;
 namespace fs = std::filesystem;
@@ -34,8 +35,9 @@ const char* kTemplate =
     "<Config><Ext1 Enable=\"Disable\"><SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
     "</Ext1></Config>\n";
 
-const char* kSheet = "MAC,Name,User,Auth,Password,Proxy,Port\n"
-                     "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n";
+const char* kSheet =
+    "MAC,Name,User,Auth,Password,Proxy,Port\n"
+    "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n";
 
 void useChinese() {
     QCOMPARE(app::installWindowLanguage(QStringLiteral("zh_CN"),
@@ -118,6 +120,22 @@ private slots:
                     "cannot read \"" + latin1.string() +
                         "\": line 2 is not UTF-8 text; save the file as CSV UTF-8",
                     {"无法读取", q(latin1), "2", "UTF-8"}, {"cannot read", "save the file"});
+
+        // Three levels: the file, the part inside it, the XML library's line and message.
+        const fs::path damaged = dir / "damaged.xlsx";
+        int status = -1;
+        runCommand(
+            "python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w')"
+            ".writestr('xl/workbook.xml', '<workbook><sheets>')\" '" +
+                damaged.string() + "'",
+            &status);
+        QCOMPARE(status, 0);
+        const support::Error broken = sheetError(damaged);
+        const std::string start = "cannot read \"" + damaged.string() +
+                                  "\": xl/workbook.xml is not well-formed XML (line ";
+        QVERIFY2(broken.message.starts_with(start), broken.message.c_str());
+        checkWorded(broken, broken.message, {"无法读取", q(damaged), "xl/workbook.xml", "第 1 行"},
+                    {"cannot read", "well-formed"});
 
         const fs::path folder = dir / "sheets.csv";
         fs::create_directory(folder);
