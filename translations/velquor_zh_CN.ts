@@ -530,7 +530,7 @@
     <message>
         <source>row %1: its file would replace the %2; it was left alone</source>
         <extracomment>%1 is a row, %2 which input: the template or the device sheet</extracomment>
-        <translation>第 %1 行：其文件会替换%2，因此未写入</translation>
+        <translation>第 %1 行：其文件会替换%2；%2未被改动</translation>
     </message>
     <message>
         <source>row %1: replaced by row %2</source>
