@@ -931,6 +931,18 @@
         <extracomment>%1 is a line number, %2 the XML library&apos;s message</extracomment>
         <translation>第 %1 行：%2</translation>
     </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>file open error</source>
+        <translation>文件打开错误</translation>
+    </message>
+    <message>
+        <source>file open error !</source>
+        <translation>文件打开错误！</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

@@ -33,9 +33,9 @@ using support::Status;
 // large enough that system calls and progress reports cost nothing next to the cipher.
 constexpr std::size_t kChunk = std::size_t{128} << 10;
 
-constexpr char kErrorCaption[] = "error";
-constexpr char kOpenErrorText[] = "file open error";
-constexpr char kDecryptInputOpenErrorText[] = "file open error !";
+constexpr char kErrorCaption[] = VELQUOR_TR_NOOP("core", "error");
+constexpr char kOpenErrorText[] = VELQUOR_TR_NOOP("core", "file open error");
+constexpr char kDecryptInputOpenErrorText[] = VELQUOR_TR_NOOP("core", "file open error !");
 
 enum class Direction { Encrypt, Decrypt };
 

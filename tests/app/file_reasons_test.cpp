@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "app/core_texts.h"
+#include "app/velquor_dlg.h"
 #include "app/window_language.h"
+#include "app_test_support.h"
 #include "crypto/config_file.h"
 #include "generator/config_template.h"
 #include "generator/generation_job.h"
+#include "scripted_prompter.h"
 #include "sheet/sheet_reader.h"
 #include "support/progress.h"
 #include "support/reporter.h"
@@ -23,8 +26,10 @@
 using namespace velquor;
 using velquor::app::coreReason;
 using velquor::app::coreText;
+using velquor::testing::clickControl;
 using velquor::testing::runCommand;
 using velquor::testing::TempDir;
+using velquor::testing::waitFor;
 using velquor::testing::writeFile;
 namespace fs = std::filesystem;
 
@@ -171,6 +176,26 @@ private slots:
                         (dir / "none").string() + ": No such file or directory",
                     {q(output), q(dir / "none"), "No such file or directory"},
                     {"cannot write", "cannot create"});
+
+        // As the window shows it: the product's short text and caption, the reason beneath.
+        useChinese();
+        app::ScriptedPrompter prompter;
+        {
+            app::CVelquorDlg window(prompter);
+            window.setControlText(1003, "key");
+            prompter.queueFile(q(input));
+            QVERIFY(clickControl(window, 1001));
+            prompter.queueFile(q(output));
+            QVERIFY(clickControl(window, 1005));
+            QVERIFY(waitFor([&] { return !window.isBusy(); }));
+        }
+        useEnglish();
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        const app::MessageRequest& box = prompter.messages()[0];
+        QCOMPARE(box.text, QStringLiteral("文件打开错误"));
+        QCOMPARE(box.caption, QStringLiteral("错误"));
+        QVERIFY2(box.details.startsWith(QStringLiteral("无法写入输出文件 ") + q(output)),
+                 qPrintable(box.details));
 
         const fs::path shortFile = dir / "short.enc";
         writeFile(shortFile, "12345");
