@@ -394,11 +394,11 @@
     </message>
     <message>
         <source>no output file chosen</source>
-        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>未选择输出文件</translation>
     </message>
     <message>
         <source>cannot write output file %1: %2</source>
+        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>无法写入输出文件 %1：%2</translation>
     </message>
     <message>
@@ -530,7 +530,7 @@
     <message>
         <source>row %1: its file would replace the %2; it was left alone</source>
         <extracomment>%1 is a row, %2 which input: the template or the device sheet</extracomment>
-        <translation>第 %1 行：其文件会替换%2，因此未写入</translation>
+        <translation>第 %1 行：其文件会替换%2；%2未被改动</translation>
     </message>
     <message>
         <source>row %1: replaced by row %2</source>
@@ -930,6 +930,18 @@
         <source>line %1: %2</source>
         <extracomment>%1 is a line number, %2 the XML library&apos;s message</extracomment>
         <translation>第 %1 行：%2</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>file open error</source>
+        <translation>文件打开错误</translation>
+    </message>
+    <message>
+        <source>file open error !</source>
+        <translation>文件打开错误！</translation>
     </message>
 </context>
 <context>
