@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -66,12 +68,24 @@ constexpr int kTabOrder[] = {
 };
 
 // Sizes below are the window's original proportions, in dialog units: a quarter of the
-// average character width across, an eighth of the line height down.
+// average character width across, an eighth of the line height down. The line height is the
+// one a Latin font of this size has: a CJK font's much taller line (a Chinese desktop's
+// default) would otherwise make every button a quarter taller and the window taller than a
+// laptop's screen, with no more text in it.
 struct DialogUnits {
-    explicit DialogUnits(const QFont& font) : metrics(font) {}
+    explicit DialogUnits(const QFont& font) : metrics(font), lineHeight(metrics.height()) {
+        // The common sans fonts' line is 1.6 times their capital letters' height; a CJK
+        // font's is 1.75 to 2 times.
+        constexpr double kLatinLinePerCapHeight = 1.6;
+        const double latinLine = QFontMetricsF(font).capHeight() * kLatinLinePerCapHeight;
+        if (lineHeight > latinLine * 1.05) lineHeight = static_cast<int>(std::lround(latinLine));
+    }
     int x(int units) const { return units * metrics.averageCharWidth() / 4; }
-    int y(int units) const { return units * metrics.height() / 8; }
+    int y(int units) const { return units * lineHeight / 8; }
+    // The space between rows: a CJK font's fields are taller by its extra line already.
+    int rowGap() const { return std::max(1, y(3) - (metrics.height() - lineHeight) / 2); }
     QFontMetrics metrics;
+    int lineHeight;
 };
 
 // A field the user cannot type into must not look like one that takes typing.
@@ -145,7 +159,7 @@ QGridLayout* CVelquorDlg::addGroup(QGroupBox* group) {
     auto* grid = new QGridLayout(group);
     // Rows closer than the original's, so the three groups fit a 1366x768 laptop at 125 %
     // without scrolling (and scroll less at 200 % on a full-HD screen).
-    grid->setVerticalSpacing(DialogUnits(font()).y(3));
+    grid->setVerticalSpacing(DialogUnits(font()).rowGap());
     grid->setColumnStretch(1, 1);
     m_groupsLayout->addWidget(group);
     return grid;
