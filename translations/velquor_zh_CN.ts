@@ -376,21 +376,566 @@
         <translation>表头</translation>
     </message>
     <message>
-        <source>row %1: %2</source>
-        <translation type="unfinished"></translation>
+        <source>cannot write output file %1: it is %2</source>
+        <extracomment>%1 is the output file, %2 what it is (a folder, a block device)</extracomment>
+        <translation>无法写入输出文件 %1：它是%2</translation>
+    </message>
+    <message>
+        <source>%1 is not an encrypted configuration file: its size (%2 bytes) is not a multiple of 16</source>
+        <extracomment>%1 is the input file, %2 its size in bytes</extracomment>
+        <translation>%1 不是加密的配置文件：其大小（%2 字节）不是 16 的倍数</translation>
+    </message>
+    <message>
+        <source>encrypting %1 was cancelled</source>
+        <translation>已取消加密 %1</translation>
+    </message>
+    <message>
+        <source>decrypting %1 was cancelled</source>
+        <translation>已取消解密 %1</translation>
+    </message>
+    <message>
+        <source>no output file chosen</source>
+        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
+        <translation>未选择输出文件</translation>
+    </message>
+    <message>
+        <source>cannot write output file %1: %2</source>
+        <translation>无法写入输出文件 %1：%2</translation>
+    </message>
+    <message>
+        <source>it is not valid UTF-8 text</source>
+        <translation>它不是有效的 UTF-8 文本</translation>
+    </message>
+    <message>
+        <source>it holds the character %1, which XML cannot carry</source>
+        <extracomment>%1 is a character&apos;s code (U+0001)</extracomment>
+        <translation>它含有字符 %1，XML 无法容纳该字符</translation>
+    </message>
+    <message>
+        <source>cannot write the document from %1</source>
+        <translation>无法写出来自 %1 的文档</translation>
+    </message>
+    <message>
+        <source>cannot write the document from %1: %2</source>
+        <extracomment>%1 is the template, %2 the XML library&apos;s reason</extracomment>
+        <translation>无法写出来自 %1 的文档：%2</translation>
+    </message>
+    <message>
+        <source>cannot write the document from %1 in its encoding %2 (a character in a name, comment or processing instruction may have no code there)</source>
+        <extracomment>%1 is the template, %2 its encoding</extracomment>
+        <translation>无法以其编码 %2 写出来自 %1 的文档（名称、注释或处理指令中的某个字符可能在该编码中没有对应编码）</translation>
+    </message>
+    <message>
+        <source>cannot write the document from %1 in its encoding %2 (a character in a name, comment or processing instruction may have no code there): %3</source>
+        <extracomment>%1 is the template, %2 its encoding, %3 the XML library&apos;s reason</extracomment>
+        <translation>无法以其编码 %2 写出来自 %1 的文档（名称、注释或处理指令中的某个字符可能在该编码中没有对应编码）：%3</translation>
+    </message>
+    <message>
+        <source>cannot write XML in the encoding %1</source>
+        <translation>无法以编码 %1 写出 XML</translation>
+    </message>
+    <message>
+        <source>cannot load the template: %1</source>
+        <extracomment>%1 why the template cannot be read</extracomment>
+        <translation>无法加载模板：%1</translation>
+    </message>
+    <message>
+        <source>it has a document type declaration (&lt;!DOCTYPE ...&gt;), which templates may not have</source>
+        <translation>它含有文档类型声明（&lt;!DOCTYPE ...&gt;），模板中不允许有</translation>
+    </message>
+    <message>
+        <source>not well-formed XML</source>
+        <translation>XML 格式不正确</translation>
+    </message>
+    <message>
+        <source>it has no document element</source>
+        <translation>它没有文档根元素</translation>
+    </message>
+    <message>
+        <source>cannot load the template %1: %2</source>
+        <extracomment>%1 is the template, %2 what is wrong with it</extracomment>
+        <translation>无法加载模板 %1：%2</translation>
+    </message>
+    <message>
+        <source>larger than %1 bytes</source>
+        <translation>大于 %1 字节</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>文件为空</translation>
+    </message>
+    <message>
+        <source>it holds characters that its encoding %1 cannot write in a name, comment, CDATA section or processing instruction; declare an encoding that has them (UTF-8, or GBK for GB2312)</source>
+        <extracomment>%1 is the template&apos;s encoding</extracomment>
+        <translation>它在名称、注释、CDATA 段或处理指令中含有其编码 %1 无法写出的字符；请声明包含这些字符的编码（UTF-8，或以 GBK 代替 GB2312）</translation>
+    </message>
+    <message>
+        <source>row %1 has no column %2, which the template&apos;s %3 element takes its value from</source>
+        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template</extracomment>
+        <translation>第 %1 行没有 %2 列，而模板的 %3 元素取值于该列</translation>
+    </message>
+    <message>
+        <source>row %1, column %2 (%3): %4</source>
+        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template, %4 what is wrong</extracomment>
+        <translation>第 %1 行，%2 列（%3）：%4</translation>
+    </message>
+    <message>
+        <source>no device sheet chosen</source>
+        <translation>未选择设备表格</translation>
     </message>
     <message>
         <source>the MAC cell (column A) is empty</source>
-        <translation type="unfinished"></translation>
+        <translation>MAC 单元格（A 列）为空</translation>
+    </message>
+    <message>
+        <source>the MAC text is too long to name a file</source>
+        <translation>MAC 文本太长，无法用作文件名</translation>
+    </message>
+    <message>
+        <source>the MAC text holds a path separator</source>
+        <translation>MAC 文本含有路径分隔符</translation>
+    </message>
+    <message>
+        <source>the MAC text holds &quot;..&quot;</source>
+        <translation>MAC 文本含有“..”</translation>
+    </message>
+    <message>
+        <source>the MAC text starts with a dot, which would hide the file</source>
+        <translation>MAC 文本以点开头，会使文件成为隐藏文件</translation>
+    </message>
+    <message>
+        <source>the MAC text holds a control character</source>
+        <translation>MAC 文本含有控制字符</translation>
+    </message>
+    <message>
+        <source>cannot create the output folder %1: %2</source>
+        <extracomment>%1 is the folder, %2 the system&apos;s reason</extracomment>
+        <translation>无法创建输出文件夹 %1：%2</translation>
+    </message>
+    <message>
+        <source>not a folder</source>
+        <translation>不是文件夹</translation>
+    </message>
+    <message>
+        <source>template</source>
+        <translation>模板</translation>
+    </message>
+    <message>
+        <source>device sheet</source>
+        <translation>设备表格</translation>
+    </message>
+    <message>
+        <source>row %1: %2</source>
+        <translation>第 %1 行：%2</translation>
+    </message>
+    <message>
+        <source>row %1: its file would replace the %2; it was left alone</source>
+        <extracomment>%1 is a row, %2 which input: the template or the device sheet</extracomment>
+        <translation>第 %1 行：其文件会替换%2，因此未写入</translation>
     </message>
     <message>
         <source>row %1: replaced by row %2</source>
-        <translation type="unfinished"></translation>
+        <translation>第 %1 行：被第 %2 行取代</translation>
     </message>
     <message>
         <source>%1 (%2)</source>
         <extracomment>a row&apos;s reason, then a note on it</extracomment>
-        <translation type="unfinished">%1（%2）</translation>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>the output folder %1 is not a folder</source>
+        <translation>输出文件夹 %1 不是文件夹</translation>
+    </message>
+    <message>
+        <source>the report has %1 rows, more than a workbook sheet holds</source>
+        <translation>报告有 %1 行，超过一个工作表所能容纳的行数</translation>
+    </message>
+    <message>
+        <source>cannot make a temporary folder for the workbook</source>
+        <translation>无法为工作簿创建临时文件夹</translation>
+    </message>
+    <message>
+        <source>cannot start the workbook in %1</source>
+        <translation>无法在 %1 中创建工作簿</translation>
+    </message>
+    <message>
+        <source>cannot write the workbook: %1</source>
+        <extracomment>%1 is the workbook library&apos;s reason</extracomment>
+        <translation>无法写入工作簿：%1</translation>
+    </message>
+    <message>
+        <source>cannot read back the workbook %1</source>
+        <translation>无法读回工作簿 %1</translation>
+    </message>
+    <message>
+        <source>the UTF-16 text ends in half a character</source>
+        <translation>UTF-16 文本结尾处只有半个字符</translation>
+    </message>
+    <message>
+        <source>the UTF-16 text holds a broken surrogate pair</source>
+        <translation>UTF-16 文本含有损坏的代理对</translation>
+    </message>
+    <message>
+        <source>line %1: quoted field never closed</source>
+        <translation>第 %1 行：带引号的字段没有结束引号</translation>
+    </message>
+    <message>
+        <source>record %1, field %2 holds more than %3 characters, more than a spreadsheet cell can hold</source>
+        <extracomment>%1 is a record (a line), %2 a field&apos;s number in it, %3 a number of characters</extracomment>
+        <translation>第 %1 条记录的第 %2 个字段超过 %3 个字符，超出表格单元格所能容纳的长度</translation>
+    </message>
+    <message>
+        <source>line %1 is not UTF-8 text; save the file as CSV UTF-8</source>
+        <translation>第 %1 行不是 UTF-8 文本；请将文件另存为 CSV UTF-8</translation>
+    </message>
+    <message>
+        <source>line %1 holds a NUL byte; this is not a text file</source>
+        <translation>第 %1 行含有 NUL 字节；这不是文本文件</translation>
+    </message>
+    <message>
+        <source>record %1, field %2 lies past the last row (1048576) or column (16384) a sheet can hold</source>
+        <translation>第 %1 条记录的第 %2 个字段超出工作表所能容纳的最后一行（1048576）或最后一列（16384）</translation>
+    </message>
+    <message>
+        <source>it holds more text than a sheet may hold (4 GiB)</source>
+        <translation>其中文本超过一个工作表所能容纳的量（4 GiB）</translation>
+    </message>
+    <message>
+        <source>the sheet holds more than %1 cells</source>
+        <translation>工作表的单元格超过 %1 个</translation>
+    </message>
+    <message>
+        <source>the reading was cancelled</source>
+        <translation>已取消读取</translation>
+    </message>
+    <message>
+        <source>the part %1 is missing</source>
+        <extracomment>%1 is a part (a file inside the workbook&apos;s zip container)</extracomment>
+        <translation>缺少部件 %1</translation>
+    </message>
+    <message>
+        <source>cannot read &quot;%1&quot;: %2</source>
+        <extracomment>%1 is the sheet&apos;s file, %2 what is wrong with it</extracomment>
+        <translation>无法读取“%1”：%2</translation>
+    </message>
+    <message>
+        <source>cannot read &quot;%1&quot;: %2 is not supported; save the workbook as .xlsx or .csv</source>
+        <extracomment>%1 is the sheet&apos;s file, %2 its kind (a file type, a file without an extension)</extracomment>
+        <translation>无法读取“%1”：不支持%2；请将工作簿另存为 .xlsx 或 .csv</translation>
+    </message>
+    <message>
+        <source>cannot read &quot;%1&quot;: no such file</source>
+        <translation>无法读取“%1”：文件不存在</translation>
+    </message>
+    <message>
+        <source>cannot read &quot;%1&quot;: it is a folder, not a file</source>
+        <translation>无法读取“%1”：它是文件夹，不是文件</translation>
+    </message>
+    <message>
+        <source>the binary workbook format (%1)</source>
+        <translation>二进制工作簿格式（%1）</translation>
+    </message>
+    <message>
+        <source>a file without an extension</source>
+        <translation>没有扩展名的文件</translation>
+    </message>
+    <message>
+        <source>the file type %1</source>
+        <translation>文件类型 %1</translation>
+    </message>
+    <message>
+        <source>row number %1 is not a number</source>
+        <translation>行号 %1 不是数字</translation>
+    </message>
+    <message>
+        <source>row %1 lies past the last row a sheet can hold (%2)</source>
+        <translation>第 %1 行超出工作表所能容纳的最后一行（%2）</translation>
+    </message>
+    <message>
+        <source>cell reference %1 is not a cell address</source>
+        <translation>单元格引用 %1 不是单元格地址</translation>
+    </message>
+    <message>
+        <source>cell %1 lies past column XFD, the last a sheet can hold</source>
+        <translation>单元格 %1 超出工作表所能容纳的最后一列 XFD</translation>
+    </message>
+    <message>
+        <source>cell %1 lies past row %2, the last a sheet can hold</source>
+        <translation>单元格 %1 超出工作表所能容纳的最后一行 %2</translation>
+    </message>
+    <message>
+        <source>row %1 holds cells past column XFD, the last a sheet can hold</source>
+        <translation>第 %1 行含有超出最后一列 XFD 的单元格</translation>
+    </message>
+    <message>
+        <source>cell %1 has the unknown type %2</source>
+        <extracomment>%1 is a cell (B7), %2 the type as the file writes it, in quotes</extracomment>
+        <translation>单元格 %1 的类型 %2 未知</translation>
+    </message>
+    <message>
+        <source>cell %1 holds %2, which is not a number</source>
+        <translation>单元格 %1 的内容 %2 不是数字</translation>
+    </message>
+    <message>
+        <source>cell %1 refers to shared string %2, but the workbook has %3</source>
+        <extracomment>%1 is a cell (B7), %2 the string&apos;s number, %3 how many the workbook has</extracomment>
+        <translation>单元格 %1 引用了共享字符串 %2，但工作簿只有 %3 个</translation>
+    </message>
+    <message>
+        <source>cell %1 holds %2, which is not a boolean</source>
+        <translation>单元格 %1 的内容 %2 不是布尔值</translation>
+    </message>
+    <message>
+        <source>cell %1 holds %2, which is not a date</source>
+        <translation>单元格 %1 的内容 %2 不是日期</translation>
+    </message>
+    <message>
+        <source>a relationship target climbs out of its folder (%1); refusing it</source>
+        <extracomment>%1 is the target, as the workbook names it, in quotes</extracomment>
+        <translation>关系目标超出了其所在文件夹（%1）；已拒绝</translation>
+    </message>
+    <message>
+        <source>a relationship has an empty target</source>
+        <translation>某个关系的目标为空</translation>
+    </message>
+    <message>
+        <source>it is not an .xlsx workbook (the zip holds no workbook part %1)</source>
+        <translation>它不是 .xlsx 工作簿（zip 中没有工作簿部件 %1）</translation>
+    </message>
+    <message>
+        <source>the workbook lists no sheets</source>
+        <translation>工作簿中没有工作表</translation>
+    </message>
+    <message>
+        <source>the active sheet %1 is not a worksheet (a chart or dialog sheet holds no cells)</source>
+        <extracomment>%1 is the sheet&apos;s name in quotes</extracomment>
+        <translation>当前工作表 %1 不是普通工作表（图表或对话框工作表没有单元格）</translation>
+    </message>
+    <message>
+        <source>the part %1 of sheet %2 is missing</source>
+        <extracomment>%1 is a part of the workbook, %2 the sheet&apos;s name in quotes</extracomment>
+        <translation>缺少工作表 %2 的部件 %1</translation>
+    </message>
+    <message>
+        <source>the sheet %1 has no part in the workbook</source>
+        <translation>工作表 %1 在工作簿中没有对应部件</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <extracomment>%1 is what was asked (&quot;Add user&quot;, &quot;login&quot;), %2 why it failed
+----------
+%1 is the key (&quot;[kesto] ports&quot;), %2 what is wrong with its value
+----------
+%1 is a part of the workbook, %2 what is wrong in it</extracomment>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>%1 carries a document type declaration, which workbooks never need; refusing it</source>
+        <translation>%1 含有文档类型声明，工作簿从不需要它；已拒绝</translation>
+    </message>
+    <message>
+        <source>%1 is not well-formed XML (%2)</source>
+        <extracomment>%1 is a part of the workbook, %2 the XML parser&apos;s reason</extracomment>
+        <translation>%1 不是格式正确的 XML（%2）</translation>
+    </message>
+    <message>
+        <source>%1 is not well-formed XML</source>
+        <translation>%1 不是格式正确的 XML</translation>
+    </message>
+    <message>
+        <source>it is not an .xlsx workbook (not a zip archive)</source>
+        <translation>它不是 .xlsx 工作簿（不是 zip 压缩包）</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s zip container is inconsistent (damaged, or it names a member twice)</source>
+        <translation>工作簿的 zip 容器不一致（已损坏，或同一成员出现两次）</translation>
+    </message>
+    <message>
+        <source>no such file</source>
+        <translation>文件不存在</translation>
+    </message>
+    <message>
+        <source>the file cannot be read (%1)</source>
+        <extracomment>%1 is the zip library&apos;s reason</extracomment>
+        <translation>无法读取文件（%1）</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s zip container is damaged (%1)</source>
+        <extracomment>%1 is the zip library&apos;s reason</extracomment>
+        <translation>工作簿的 zip 容器已损坏（%1）</translation>
+    </message>
+    <message>
+        <source>it is a password-protected workbook or an old binary (.xls) workbook, which is not supported; save the workbook without a password as .xlsx or .csv</source>
+        <translation>它是受密码保护的工作簿或旧的二进制（.xls）工作簿，不受支持；请将工作簿不设密码另存为 .xlsx 或 .csv</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s zip container holds %1 members; refusing it</source>
+        <translation>工作簿的 zip 容器含有 %1 个成员；已拒绝</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s zip container names the member %1 twice; refusing it</source>
+        <translation>工作簿的 zip 容器两次列出成员 %1；已拒绝</translation>
+    </message>
+    <message>
+        <source>the part %1 would inflate past %2 MiB in all; refusing it as a zip bomb</source>
+        <extracomment>%1 is a part of the workbook, %2 a number of MiB</extracomment>
+        <translation>部件 %1 解压后总计将超过 %2 MiB；作为 zip 炸弹拒绝</translation>
+    </message>
+    <message>
+        <source>the part %1 would inflate %2 times its stored size; refusing it as a zip bomb</source>
+        <translation>部件 %1 解压后将是其存储大小的 %2 倍；作为 zip 炸弹拒绝</translation>
+    </message>
+    <message>
+        <source>the part %1 cannot be examined</source>
+        <translation>无法检查部件 %1</translation>
+    </message>
+    <message>
+        <source>the part %1 is encrypted</source>
+        <translation>部件 %1 已加密</translation>
+    </message>
+    <message>
+        <source>the part %1 cannot be opened (%2)</source>
+        <extracomment>%1 is a part of the workbook, %2 the zip library&apos;s reason</extracomment>
+        <translation>无法打开部件 %1（%2）</translation>
+    </message>
+    <message>
+        <source>the part %1 is damaged (%2)</source>
+        <extracomment>%1 is a part of the workbook, %2 the zip library&apos;s reason</extracomment>
+        <translation>部件 %1 已损坏（%2）</translation>
+    </message>
+    <message>
+        <source>the part %1 inflates past the size its zip entry declares; refusing a damaged or hostile archive</source>
+        <translation>部件 %1 解压后超过其 zip 条目声明的大小；拒绝损坏或恶意的压缩包</translation>
+    </message>
+    <message>
+        <source>cannot open folder %1: %2</source>
+        <translation>无法打开文件夹 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot sync folder %1: %2</source>
+        <translation>无法同步文件夹 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot connect to %1: %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the system&apos;s reason (&quot;Connection refused&quot;)</extracomment>
+        <translation>无法连接到 %1：%2</translation>
+    </message>
+    <message>
+        <source>waiting for a reader of %1 was stopped</source>
+        <translation>已停止等待 %1 的读取方</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it is a block device</source>
+        <translation>无法写入 %1：它是块设备</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it changed while being opened</source>
+        <translation>无法写入 %1：它在打开过程中被更改</translation>
+    </message>
+    <message>
+        <source>no output file name given</source>
+        <translation>未给出输出文件名</translation>
+    </message>
+    <message>
+        <source>cannot create a file in %1: %2</source>
+        <translation>无法在 %1 中创建文件：%2</translation>
+    </message>
+    <message>
+        <source>cannot create a temporary file in %1</source>
+        <translation>无法在 %1 中创建临时文件</translation>
+    </message>
+    <message>
+        <source>cannot replace %1: %2</source>
+        <translation>无法替换 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot open %1: %2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+    <message>
+        <source>cannot sync %1: %2</source>
+        <translation>无法同步 %1：%2</translation>
+    </message>
+    <message>
+        <source>the output file %1 is the input file %2 itself; choose another output file</source>
+        <extracomment>%1 is the output file, %2 the input file</extracomment>
+        <translation>输出文件 %1 就是输入文件 %2 本身；请选择其他输出文件</translation>
+    </message>
+    <message>
+        <source>cannot read %1: larger than %2 bytes</source>
+        <extracomment>%1 is the file, %2 a number of bytes</extracomment>
+        <translation>无法读取 %1：大于 %2 字节</translation>
+    </message>
+    <message>
+        <source>cannot open &apos;%1&apos;: %2</source>
+        <translation>无法打开“%1”：%2</translation>
+    </message>
+    <message>
+        <source>cannot read &apos;%1&apos;: %2</source>
+        <translation>无法读取“%1”：%2</translation>
+    </message>
+    <message>
+        <source>cannot seek &apos;%1&apos;: %2</source>
+        <translation>无法定位“%1”：%2</translation>
+    </message>
+    <message>
+        <source>no file given</source>
+        <translation>未给出文件</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>无法读取 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not a file</source>
+        <extracomment>%1 is the path, %2 what it is (a FIFO, a folder, a device...)</extracomment>
+        <translation>%1 是%2，不是文件</translation>
+    </message>
+    <message>
+        <source>a FIFO</source>
+        <translation>FIFO 管道</translation>
+    </message>
+    <message>
+        <source>a folder</source>
+        <translation>文件夹</translation>
+    </message>
+    <message>
+        <source>a character device</source>
+        <translation>字符设备</translation>
+    </message>
+    <message>
+        <source>a block device</source>
+        <translation>块设备</translation>
+    </message>
+    <message>
+        <source>a socket</source>
+        <translation>套接字</translation>
+    </message>
+    <message>
+        <source>a symbolic link</source>
+        <translation>符号链接</translation>
+    </message>
+    <message>
+        <source>a file</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>%1 belongs to another user (uid %2), not to you or root</source>
+        <extracomment>%1 is the file, %2 its owner&apos;s user number</extracomment>
+        <translation>%1 属于另一个用户（uid %2），不属于你或 root</translation>
+    </message>
+    <message>
+        <source>%1 is writable by every user</source>
+        <translation>%1 可被所有用户写入</translation>
+    </message>
+    <message>
+        <source>line %1: %2</source>
+        <extracomment>%1 is a line number, %2 the XML library&apos;s message</extracomment>
+        <translation>第 %1 行：%2</translation>
     </message>
     <message>
         <source>Cannot read the report %1: %2</source>
@@ -454,11 +999,6 @@
         <source>no connection to %1 within %2</source>
         <extracomment>%1 is the server&apos;s host:port, %2 the time allowed (&quot;5 s&quot;)</extracomment>
         <translation>%2 内未能连接到 %1</translation>
-    </message>
-    <message>
-        <source>cannot connect to %1: %2</source>
-        <extracomment>%1 is the server&apos;s host:port, %2 the system&apos;s reason (&quot;Connection refused&quot;)</extracomment>
-        <translation>无法连接到 %1：%2</translation>
     </message>
     <message>
         <source>no name at all</source>
@@ -611,13 +1151,6 @@
         <source>&apos;%1&apos; is not a URL: phones expect one such as https://%2/</source>
         <extracomment>%1 is the Server text, %2 a host name for the example URL</extracomment>
         <translation>“%1”不是 URL：话机需要类似 https://%2/ 的地址</translation>
-    </message>
-    <message>
-        <source>%1: %2</source>
-        <extracomment>%1 is what was asked (&quot;Add user&quot;, &quot;login&quot;), %2 why it failed
-----------
-%1 is the key (&quot;[kesto] ports&quot;), %2 what is wrong with its value</extracomment>
-        <translation>%1：%2</translation>
     </message>
     <message>
         <source>%1: cancelled</source>

@@ -14,7 +14,9 @@
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
 #include "crypto/plaintext_check.h"
+#include "support/file_identity.h"
 #include "support/input_file.h"
+#include "support/trusted_file.h"
 
 namespace velquor::crypto {
 
@@ -23,6 +25,7 @@ namespace {
 using support::Error;
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 using support::Status;
 
 // Small enough that the chunk just read is still in the core's own cache when the cipher
@@ -59,8 +62,7 @@ Status refuseInputAsOutput(int inputFd, const std::string& inputPath, const std:
         isStream(input.st_mode)) {
         return {};
     }
-    return makeError(ErrorCode::SameFile, "the output file " + outputPath + " is the input file " +
-                                              inputPath + " itself; choose another output file");
+    return support::sameFileError(inputPath, outputPath);
 }
 
 // A folder where the output should go would only fail at the final rename, after the whole
@@ -69,12 +71,14 @@ Status refuseInputAsOutput(int inputFd, const std::string& inputPath, const std:
 Status refuseNonFileOutput(const std::string& outputPath) {
     struct stat info {};
     if (::stat(outputPath.c_str(), &info) != 0) return {};
-    const char* what = S_ISDIR(info.st_mode)   ? "a folder"
-                       : S_ISBLK(info.st_mode) ? "a block device"
-                                               : nullptr;
-    if (what == nullptr) return {};
+    if (!S_ISDIR(info.st_mode) && !S_ISBLK(info.st_mode)) return {};
+    //: %1 is the output file, %2 what it is (a folder, a block device)
     return makeError(ErrorCode::InvalidInput,
-                     "cannot write output file " + outputPath + ": it is " + what);
+                     support::withReason(Phrase{VELQUOR_TR_NOOP("core",
+                                                                "cannot write output file %1: it "
+                                                                "is %2"),
+                                                {outputPath}},
+                                         support::fileTypeName(info.st_mode)));
 }
 
 std::string_view sampleOf(const std::uint8_t* data, std::size_t size) {
@@ -164,9 +168,12 @@ private:
 };
 
 Error notEncryptedFile(const std::string& inputPath, std::uint64_t size) {
+    //: %1 is the input file, %2 its size in bytes
     return makeError(ErrorCode::InvalidInput,
-                     inputPath + " is not an encrypted configuration file: its size (" +
-                         std::to_string(size) + " bytes) is not a multiple of 16");
+                     Phrase{VELQUOR_TR_NOOP("core",
+                                            "%1 is not an encrypted configuration file: "
+                                            "its size (%2 bytes) is not a multiple of 16"),
+                            {inputPath, std::to_string(size)}});
 }
 
 Status transformStream(Direction direction, support::InputFile& input, const CAes& aes,
@@ -181,8 +188,11 @@ Status transformStream(Direction direction, support::InputFile& input, const CAe
         auto got = input.readFully(buffer.get() + held, kChunk - held, options.stop);
         // Checked after the read as well: a read cut short by a stop is not the end of the input.
         if (options.stop.stop_requested()) {
-            return makeError(ErrorCode::Cancelled, std::string(verbOf(direction)) + " " +
-                                                       input.path() + " was cancelled");
+            return makeError(ErrorCode::Cancelled,
+                             Phrase{direction == Direction::Encrypt
+                                        ? VELQUOR_TR_NOOP("core", "encrypting %1 was cancelled")
+                                        : VELQUOR_TR_NOOP("core", "decrypting %1 was cancelled"),
+                                    {input.path()}});
         }
         if (!got) return got.error();
         done += *got;
@@ -242,10 +252,15 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
                                    : support::AtomicOutputFile::create(outputPath, outputOptions);
     if (!output) {
         if (output.error().code == ErrorCode::Cancelled) return output.error();
-        Error error = output.error();
-        error.message = outputPath.empty()
-                            ? "no output file chosen"
-                            : "cannot write output file " + outputPath + ": " + error.message;
+        const Error& cause = output.error();
+        //: %1 is the output file, %2 why it cannot be written
+        Error error = makeError(
+            cause.code, outputPath.empty()
+                            ? Phrase{VELQUOR_TR_NOOP("core", "no output file chosen")}
+                            : support::withCause(
+                                  Phrase{VELQUOR_TR_NOOP("core", "cannot write output file %1: %2"),
+                                         {outputPath}},
+                                  cause));
         return fail(reporter, std::move(error), kOpenErrorText);
     }
 

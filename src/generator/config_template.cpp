@@ -21,6 +21,7 @@ namespace velquor::generator {
 
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 namespace {
 
@@ -28,7 +29,7 @@ namespace {
 
 struct ParseState {
     bool sawDoctype = false;
-    std::string firstError;
+    Phrase firstError;
 };
 
 ParseState& stateOf(void* context) {
@@ -45,7 +46,7 @@ void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
 void onParseError(void* context, xmlErrorPtr error) {
     ParseState& state = stateOf(context);
     if (!state.firstError.empty() || error == nullptr || error->level < XML_ERR_ERROR) return;
-    state.firstError = xmlsafe::describeParseError(*error);
+    state.firstError = xmlsafe::parseErrorPhrase(*error);
 }
 
 // GB2312 files in the wild are written by GBK encoders and hold GBK-only characters; read
@@ -89,7 +90,8 @@ constexpr ChildRule kRules[] = {
 
 // Why a value cannot become XML text, or empty when it can: it must be UTF-8 made of
 // characters XML 1.0 allows.
-std::string unfitForXml(std::string_view value) {
+Phrase unfitForXml(std::string_view value) {
+    const Phrase notUtf8{VELQUOR_TR_NOOP("core", "it is not valid UTF-8 text")};
     const auto* p = reinterpret_cast<const unsigned char*>(value.data());
     const auto* end = p + value.size();
     while (p < end) {
@@ -97,15 +99,15 @@ std::string unfitForXml(std::string_view value) {
         int length = 1;
         if (c >= 0x80) {
             length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-            if (length == 0 || c >= 0xF8 || end - p < length) return "it is not valid UTF-8 text";
+            if (length == 0 || c >= 0xF8 || end - p < length) return notUtf8;
             c &= 0x3F >> (length - 1);
             for (int i = 1; i < length; ++i) {
-                if ((p[i] & 0xC0) != 0x80) return "it is not valid UTF-8 text";
+                if ((p[i] & 0xC0) != 0x80) return notUtf8;
                 c = c << 6 | (p[i] & 0x3F);
             }
             const char32_t shortest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
             if (c < shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-                return "it is not valid UTF-8 text";
+                return notUtf8;
             }
         }
         const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
@@ -113,7 +115,10 @@ std::string unfitForXml(std::string_view value) {
         if (!allowed) {
             char code[16];
             std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            return std::string("it holds the character ") + code + ", which XML cannot carry";
+            //: %1 is a character's code (U+0001)
+            return Phrase{
+                VELQUOR_TR_NOOP("core", "it holds the character %1, which XML cannot carry"),
+                {code}};
         }
         p += length;
     }
@@ -180,6 +185,35 @@ bool setEnable(const EditPlan& plan) {
     return true;
 }
 
+// Why a document could not be saved: from which template, in which encoding when it names
+// one, and the XML library's own reason when it gave one.
+Phrase unwritableDocument(const std::string& displayName, const std::string& encoding,
+                          const std::string& libraryReason) {
+    Phrase phrase;
+    if (encoding.empty()) {
+        phrase = libraryReason.empty()
+                     ? Phrase{VELQUOR_TR_NOOP("core", "cannot write the document from %1"),
+                              {displayName}}  //: %1 is the template, %2 the XML library's reason
+                     : Phrase{VELQUOR_TR_NOOP("core", "cannot write the document from %1: %2"),
+                              {displayName, libraryReason}};
+        return phrase;
+    }
+    //: %1 is the template, %2 its encoding
+    phrase = libraryReason.empty()
+                 ? Phrase{VELQUOR_TR_NOOP("core",
+                                          "cannot write the document from %1 in its encoding %2 "
+                                          "(a character in a name, comment or processing "
+                                          "instruction may have no code there)"),
+                          {displayName, encoding}}
+                 //: %1 is the template, %2 its encoding, %3 the XML library's reason
+                 : Phrase{VELQUOR_TR_NOOP("core",
+                                          "cannot write the document from %1 in its encoding %2 "
+                                          "(a character in a name, comment or processing "
+                                          "instruction may have no code there): %3"),
+                          {displayName, encoding, libraryReason}};
+    return phrase;
+}
+
 struct SaveFormat {
     XmlProlog prolog;
     std::string encoding;  // empty: UTF-8 with no encoding named in the declaration
@@ -202,19 +236,15 @@ support::Result<std::string> serializeWithFormat(xmlDocPtr doc, const SaveFormat
     if (saver == nullptr) {
         xmlBufferFree(buffer);
         return makeError(ErrorCode::Unsupported,
-                         "cannot write XML in the encoding " + format.encoding);
+                         Phrase{VELQUOR_TR_NOOP("core", "cannot write XML in the encoding %1"),
+                                {format.encoding}});
     }
     const long saved = xmlSaveDoc(saver, doc);
     const int closed = xmlSaveClose(saver);
     if (saved < 0 || closed < 0) {
         xmlBufferFree(buffer);
-        std::string reason = "cannot write the document from " + displayName;
-        if (!format.encoding.empty()) {
-            reason += " in its encoding " + format.encoding + " (a character in a name, comment " +
-                      "or processing instruction may have no code there)";
-        }
-        if (!errors.first().empty()) reason += ": " + errors.first();
-        return makeError(ErrorCode::Unsupported, reason);
+        return makeError(ErrorCode::Unsupported,
+                         unwritableDocument(displayName, format.encoding, errors.first()));
     }
     std::string text;
     if (verbatimDeclaration) {
@@ -295,7 +325,11 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& 
     }
     auto bytes = support::readWholeFile(path, kMaxTemplateBytes);
     if (!bytes) {
-        return makeError(bytes.error().code, "cannot load the template: " + bytes.error().message);
+        //: %1 why the template cannot be read
+        return makeError(
+            bytes.error().code,
+            support::withCause(Phrase{VELQUOR_TR_NOOP("core", "cannot load the template: %1")},
+                               bytes.error()));
     }
     return loadTemplateFromMemory(*bytes, path);
 }
@@ -320,21 +354,27 @@ support::Result<xmlDocPtr> parseTemplateBytes(std::string_view bytes, const XmlP
     xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
                                       nullptr, forcedEncoding, options);
     xmlFreeParserCtxt(context);
-    if (state.firstError.empty()) state.firstError = otherErrors.first();
 
     if (state.sawDoctype) {
         if (doc != nullptr) xmlFreeDoc(doc);
         return makeError(ErrorCode::Unsupported,
-                         "it has a document type declaration (<!DOCTYPE ...>), which templates "
-                         "may not have");
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "it has a document type declaration "
+                                                "(<!DOCTYPE ...>), which templates may "
+                                                "not have")});
     }
     if (doc == nullptr) {
+        if (!state.firstError.empty()) return makeError(ErrorCode::InvalidInput, state.firstError);
+        if (!otherErrors.first().empty()) {
+            return makeError(ErrorCode::InvalidInput, otherErrors.first());
+        }
         return makeError(ErrorCode::InvalidInput,
-                         state.firstError.empty() ? "not well-formed XML" : state.firstError);
+                         Phrase{VELQUOR_TR_NOOP("core", "not well-formed XML")});
     }
     if (xmlDocGetRootElement(doc) == nullptr) {
         xmlFreeDoc(doc);
-        return makeError(ErrorCode::InvalidInput, "it has no document element");
+        return makeError(ErrorCode::InvalidInput,
+                         Phrase{VELQUOR_TR_NOOP("core", "it has no document element")});
     }
     if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
     doc->encoding = nullptr;
@@ -359,18 +399,29 @@ bool savesFaithfully(xmlDocPtr doc, const std::string& saved, const SaveFormat& 
 support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
     std::string_view bytes, const std::string& displayName) {
     xmlsafe::initialise();
-    auto failure = [&](ErrorCode code, const std::string& reason) {
-        return makeError(code, "cannot load the template " + displayName + ": " + reason);
+    //: %1 is the template, %2 what is wrong with it
+    auto failure = [&](ErrorCode code, const support::Error& reason) {
+        return makeError(
+            code,
+            support::withCause(
+                Phrase{VELQUOR_TR_NOOP("core", "cannot load the template %1: %2"), {displayName}},
+                reason));
     };
     if (bytes.size() > kMaxTemplateBytes) {
-        return failure(ErrorCode::TooLarge,
-                       "larger than " + std::to_string(kMaxTemplateBytes) + " bytes");
+        return failure(
+            ErrorCode::TooLarge,
+            makeError(ErrorCode::TooLarge, Phrase{VELQUOR_TR_NOOP("core", "larger than %1 bytes"),
+                                                  {std::to_string(kMaxTemplateBytes)}}));
     }
-    if (bytes.empty()) return failure(ErrorCode::InvalidInput, "the file is empty");
+    if (bytes.empty()) {
+        return failure(ErrorCode::InvalidInput,
+                       makeError(ErrorCode::InvalidInput,
+                                 Phrase{VELQUOR_TR_NOOP("core", "the file is empty")}));
+    }
 
     const XmlProlog prolog = readXmlProlog(bytes);
     auto parsed = parseTemplateBytes(bytes, prolog);
-    if (!parsed) return failure(parsed.error().code, parsed.error().message);
+    if (!parsed) return failure(parsed.error().code, parsed.error());
     auto impl = std::make_unique<Impl>();
     impl->doc = *parsed;
     impl->displayName = displayName;
@@ -386,13 +437,18 @@ support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
     impl->plan = planEdits(impl->doc);
     // A template that cannot be written back fails here, before any device file is begun.
     auto probe = serializeWithFormat(impl->doc, impl->format, displayName);
-    if (!probe) return failure(ErrorCode::Unsupported, probe.error().message);
+    if (!probe) return failure(ErrorCode::Unsupported, probe.error());
     if (!savesFaithfully(impl->doc, *probe, impl->format)) {
+        //: %1 is the template's encoding
         return failure(ErrorCode::Unsupported,
-                       "it holds characters that its encoding " + impl->format.encoding +
-                           " cannot write in a name, comment, CDATA section or processing "
-                           "instruction; declare an encoding that has them (UTF-8, or GBK "
-                           "for GB2312)");
+                       makeError(ErrorCode::Unsupported,
+                                 Phrase{VELQUOR_TR_NOOP("core",
+                                                        "it holds characters that its encoding %1 "
+                                                        "cannot write in a name, comment, CDATA "
+                                                        "section or processing instruction; "
+                                                        "declare an encoding that has them "
+                                                        "(UTF-8, or GBK for GB2312)"),
+                                        {impl->format.encoding}}));
     }
     impl->compiled = compileOutput(impl->doc, impl->format, displayName);
     return ConfigTemplate(std::move(impl));
@@ -402,17 +458,23 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
     const int available = static_cast<int>(row.cells.size());
     for (const TextEdit& edit : m_impl->plan.edits) {
         if (edit.entry >= available) {
+            //: %1 is a row, %2 a column (C), %3 an element of the template
             return makeError(ErrorCode::InvalidInput,
-                             "row " + std::to_string(row.sheetRow) + " has no column " +
-                                 columnLetters(edit.entry) + ", which the template's " +
-                                 edit.elementName + " element takes its value from");
+                             Phrase{VELQUOR_TR_NOOP("core",
+                                                    "row %1 has no column %2, which the "
+                                                    "template's %3 element takes its "
+                                                    "value from"),
+                                    {std::to_string(row.sheetRow), columnLetters(edit.entry),
+                                     edit.elementName}});
         }
-        const std::string problem = unfitForXml(row.cells[static_cast<std::size_t>(edit.entry)]);
+        const Phrase problem = unfitForXml(row.cells[static_cast<std::size_t>(edit.entry)]);
         if (!problem.empty()) {
-            return makeError(ErrorCode::InvalidInput, "row " + std::to_string(row.sheetRow) +
-                                                          ", column " + columnLetters(edit.entry) +
-                                                          " (" + edit.elementName +
-                                                          "): " + problem);
+            //: %1 is a row, %2 a column (C), %3 an element of the template, %4 what is wrong
+            Phrase where{
+                VELQUOR_TR_NOOP("core", "row %1, column %2 (%3): %4"),
+                {std::to_string(row.sheetRow), columnLetters(edit.entry), edit.elementName}};
+            return makeError(ErrorCode::InvalidInput,
+                             support::withReason(std::move(where), problem.english(), problem));
         }
     }
     if (!setEnable(m_impl->plan)) {

@@ -27,7 +27,9 @@ DeviceRow DeviceTable::deviceRow(const Row& row) const {
 
 support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::stop_token stop) {
     if (sheetPath.empty()) {
-        return support::makeError(support::ErrorCode::InvalidInput, "no device sheet chosen");
+        return support::makeError(
+            support::ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "no device sheet chosen")});
     }
     sheet::SheetReader reader;
     auto dimensions = reader.Open(sheetPath, stop);
@@ -54,16 +56,24 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
 }
 
 std::string unfitAsDeviceFileName(const std::string& mac) {
-    if (mac.empty()) return "the MAC cell (column A) is empty";
+    if (mac.empty()) return VELQUOR_TR_NOOP("core", "the MAC cell (column A) is empty");
     // ".xml" is added to the MAC; the whole name must fit the file system's limit.
-    if (mac.size() > NAME_MAX - 4) return "the MAC text is too long to name a file";
-    if (mac.find('/') != std::string::npos || mac.find('\\') != std::string::npos) {
-        return "the MAC text holds a path separator";
+    if (mac.size() > NAME_MAX - 4) {
+        return VELQUOR_TR_NOOP("core", "the MAC text is too long to name a file");
     }
-    if (mac.find("..") != std::string::npos) return "the MAC text holds \"..\"";
-    if (mac.front() == '.') return "the MAC text starts with a dot, which would hide the file";
+    if (mac.find('/') != std::string::npos || mac.find('\\') != std::string::npos) {
+        return VELQUOR_TR_NOOP("core", "the MAC text holds a path separator");
+    }
+    if (mac.find("..") != std::string::npos) {
+        return VELQUOR_TR_NOOP("core", "the MAC text holds \"..\"");
+    }
+    if (mac.front() == '.') {
+        return VELQUOR_TR_NOOP("core", "the MAC text starts with a dot, which would hide the file");
+    }
     for (unsigned char c : mac) {
-        if (c < 0x20 || c == 0x7F) return "the MAC text holds a control character";
+        if (c < 0x20 || c == 0x7F) {
+            return VELQUOR_TR_NOOP("core", "the MAC text holds a control character");
+        }
     }
     return {};
 }

@@ -102,8 +102,16 @@ support::Status ensureFolder(const fs::path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error || !fs::is_directory(folder, error)) {
-        return makeError(ErrorCode::Io, "cannot create the output folder " + folder.string() +
-                                            ": " + (error ? error.message() : "not a folder"));
+        //: %1 is the folder, %2 the system's reason
+        support::Phrase phrase{VELQUOR_TR_NOOP("core", "cannot create the output folder %1: %2"),
+                               {folder.string()}};
+        if (error) {
+            phrase.arguments.push_back(error.message());
+            return makeError(ErrorCode::Io, std::move(phrase));
+        }
+        return makeError(
+            ErrorCode::Io,
+            support::withReason(std::move(phrase), VELQUOR_TR_NOOP("core", "not a folder")));
     }
     return {};
 }
@@ -132,7 +140,7 @@ public:
         const auto found = m_namesInFolder.find(folder);
         if (found == m_namesInFolder.end()) return {};
         for (const Input* input : found->second) {
-            if (input->name == fileName) return "its file would replace the " + input->role;
+            if (input->name == fileName) return input->role;
         }
         return {};
     }
@@ -166,8 +174,8 @@ public:
           m_template(configTemplate),
           m_folder(request.outputFolder),
           m_encryptedFolder(m_folder / "en") {
-        m_inputs.add(request.templatePath, "template");
-        m_inputs.add(request.sheetPath, "device sheet");
+        m_inputs.add(request.templatePath, VELQUOR_TR_NOOP("core", "template"));
+        m_inputs.add(request.sheetPath, VELQUOR_TR_NOOP("core", "device sheet"));
         m_inputs.watchFolder(m_folder);
         if (request.encrypt) m_inputs.watchFolder(m_encryptedFolder);
         const std::string& key = request.keyText;
@@ -181,12 +189,13 @@ public:
         DeviceResult result;
         result.row = row.sheetRow;
         result.mac = macCell(tableRow);
-        const std::string prefix = "row " + std::to_string(row.sheetRow) + ": ";
+        const support::Phrase prefix{VELQUOR_TR_NOOP("core", "row %1: %2"),
+                                     {std::to_string(row.sheetRow)}};
         if (const std::string unfit = unfitAsDeviceFileName(written); !unfit.empty()) {
-            return failed(std::move(result), prefix + unfit);
+            return failed(std::move(result), support::withReason(prefix, unfit));
         }
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
-            return failed(std::move(result), applied.error().message);
+            return failed(std::move(result), applied.error());
         }
         result.emptyElements = m_template.emptyElementsFor(row);
         result.fileName = written + ".xml";
@@ -195,11 +204,19 @@ public:
         const fs::path encrypted = m_encryptedFolder / fileName;
         std::string clash = m_inputs.clash(m_folder, fileName);
         if (clash.empty() && m_request.encrypt) clash = m_inputs.clash(m_encryptedFolder, fileName);
-        if (!clash.empty())
-            return failed(std::move(result), prefix + clash + "; it was left alone");
+        if (!clash.empty()) {
+            //: %1 is a row, %2 which input: the template or the device sheet
+            return failed(std::move(result),
+                          support::withReason(
+                              support::Phrase{VELQUOR_TR_NOOP("core",
+                                                              "row %1: its file would replace the "
+                                                              "%2; it was left alone"),
+                                              {std::to_string(row.sheetRow)}},
+                              clash));
+        }
 
         auto text = m_template.serializeDocument();
-        if (!text) return failed(std::move(result), prefix + text.error().message);
+        if (!text) return failed(std::move(result), support::withCause(prefix, text.error()));
         if (m_request.dryRun) {
             result.plainFile = plain.string();
             if (m_request.encrypt) result.encryptedFile = encrypted.string();
@@ -209,17 +226,19 @@ public:
         auto saved = support::writeFileAtomically(
             plain, std::as_bytes(std::span<const char>(text->data(), text->size())),
             support::Durability::Deferred);
-        if (!saved) return failed(std::move(result), prefix + saved.error().message);
+        if (!saved) return failed(std::move(result), support::withCause(prefix, saved.error()));
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
         if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
         if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
             result.outcome = DeviceOutcome::Failed;
-            result.setReason(support::Phrase{
-                VELQUOR_TR_NOOP("core",
-                                "row %1: the plain file was written, but not its encrypted copy: "
-                                "%2"),
-                {std::to_string(row.sheetRow), copied.error().message}});
+            result.setReason(support::withCause(
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core",
+                                    "row %1: the plain file was written, but not its encrypted "
+                                    "copy: %2"),
+                    {std::to_string(row.sheetRow)}},
+                copied.error()));
             return result;
         }
         result.encryptedFile = encrypted.string();
@@ -232,10 +251,21 @@ private:
         return result;
     }
 
-    static DeviceResult failed(DeviceResult result, std::string reason) {
+    static DeviceResult failed(DeviceResult result, support::Phrase reason) {
         result.outcome = DeviceOutcome::Failed;
-        result.reason = std::move(reason);
+        result.setReason(std::move(reason));
         return result;
+    }
+
+    // A row's error from the template: it names its row itself.
+    static DeviceResult failed(DeviceResult result, const support::Error& error) {
+        if (error.phrase.empty()) {
+            result.outcome = DeviceOutcome::Failed;
+            result.reason = error.message;
+            result.reasonPhrase = {};
+            return result;
+        }
+        return failed(std::move(result), error.phrase);
     }
 
     const GenerationRequest& m_request;
@@ -305,8 +335,10 @@ support::Status prepareFolders(const GenerationRequest& request) {
     if (request.dryRun) {
         std::error_code error;
         if (fs::exists(folder, error) && !fs::is_directory(folder, error)) {
-            return makeError(ErrorCode::InvalidInput,
-                             "the output folder " + folder.string() + " is not a folder");
+            return makeError(
+                ErrorCode::InvalidInput,
+                support::Phrase{VELQUOR_TR_NOOP("core", "the output folder %1 is not a folder"),
+                                {folder.string()}});
         }
         return {};
     }

@@ -18,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 // What worksheet_write_string takes, in bytes.
 constexpr std::size_t kMaxCellBytes = 32767;
@@ -159,30 +160,40 @@ lxw_error writeSheet(lxw_workbook* workbook, const ReportTable& table) {
 
 support::Result<std::string> xlsxBytes(const ReportTable& table) {
     if (table.rows.size() + 1 > LXW_ROW_MAX) {
-        return makeError(ErrorCode::TooLarge, "the report has " +
-                                                  std::to_string(table.rows.size()) +
-                                                  " rows, more than a workbook sheet holds");
+        return makeError(ErrorCode::TooLarge,
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "the report has %1 rows, more than a "
+                                                "workbook sheet holds"),
+                                {std::to_string(table.rows.size())}});
     }
     ScratchFolder scratch;
     if (scratch.path().empty()) {
-        return makeError(ErrorCode::Io, "cannot make a temporary folder for the workbook");
+        return makeError(
+            ErrorCode::Io,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot make a temporary folder for the workbook")});
     }
     const fs::path file = scratch.path() / "report.xlsx";
     lxw_workbook* workbook = workbook_new(file.c_str());
     if (workbook == nullptr) {
-        return makeError(ErrorCode::Io, "cannot start the workbook in " + scratch.path().string());
+        return makeError(ErrorCode::Io,
+                         Phrase{VELQUOR_TR_NOOP("core", "cannot start the workbook in %1"),
+                                {scratch.path().string()}});
     }
     const lxw_error sheetError = writeSheet(workbook, table);
     const lxw_error closeError = workbook_close(workbook);
     if (sheetError != LXW_NO_ERROR || closeError != LXW_NO_ERROR) {
-        return makeError(ErrorCode::Io,
-                         std::string("cannot write the workbook: ") +
-                             lxw_strerror(sheetError != LXW_NO_ERROR ? sheetError : closeError));
+        //: %1 is the workbook library's reason
+        return makeError(
+            ErrorCode::Io,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot write the workbook: %1"),
+                   {lxw_strerror(sheetError != LXW_NO_ERROR ? sheetError : closeError)}});
     }
     std::ifstream in(file, std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (!in.good() && !in.eof()) {
-        return makeError(ErrorCode::Io, "cannot read back the workbook " + file.string());
+        return makeError(
+            ErrorCode::Io,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot read back the workbook %1"), {file.string()}});
     }
     return bytes;
 }

@@ -10,6 +10,7 @@ namespace velquor::sheet {
 
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 namespace {
 
@@ -37,7 +38,9 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
 // Text saved as "Unicode text" carries a UTF-16 byte-order mark; everything else is UTF-8.
 support::Result<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     if (bytes.size() % 2 != 0) {
-        return makeError(ErrorCode::InvalidInput, "the UTF-16 text ends in half a character");
+        return makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core", "the UTF-16 text ends in half a character")});
     }
     std::string out;
     out.reserve(bytes.size());
@@ -56,8 +59,9 @@ support::Result<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian)
             }
         }
         if (unit >= 0xD800 && unit < 0xE000) {
-            return makeError(ErrorCode::InvalidInput,
-                             "the UTF-16 text holds a broken surrogate pair");
+            return makeError(
+                ErrorCode::InvalidInput,
+                Phrase{VELQUOR_TR_NOOP("core", "the UTF-16 text holds a broken surrogate pair")});
         }
         appendUtf8(out, unit);
     }
@@ -120,9 +124,9 @@ int lineOfOffset(std::string_view text, std::size_t offset) {
 }
 
 support::Error unclosedQuote(std::string_view text, std::size_t quoteAt) {
-    return makeError(
-        ErrorCode::InvalidInput,
-        "line " + std::to_string(lineOfOffset(text, quoteAt)) + ": quoted field never closed");
+    return makeError(ErrorCode::InvalidInput,
+                     Phrase{VELQUOR_TR_NOOP("core", "line %1: quoted field never closed"),
+                            {std::to_string(lineOfOffset(text, quoteAt))}});
 }
 
 // UTF-8 needs at most 4 bytes a character: past that many bytes a field is too long for sure,
@@ -136,10 +140,14 @@ std::size_t utf8Characters(std::string_view text) {
 }
 
 support::Status cellTooLong(int row, int column) {
-    return makeError(ErrorCode::TooLarge, "record " + std::to_string(row) + ", field " +
-                                              std::to_string(column) + " holds more than " +
-                                              std::to_string(kMaxCellCharacters) +
-                                              " characters, more than a spreadsheet cell can hold");
+    //: %1 is a record (a line), %2 a field's number in it, %3 a number of characters
+    return makeError(
+        ErrorCode::TooLarge,
+        Phrase{VELQUOR_TR_NOOP("core",
+                               "record %1, field %2 holds more than %3 "
+                               "characters, more than a spreadsheet cell can "
+                               "hold"),
+               {std::to_string(row), std::to_string(column), std::to_string(kMaxCellCharacters)}});
 }
 
 // Walks records and fields. onField(row, column, text) for every field, in order. A quoted
@@ -258,32 +266,37 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
     if (!bad) return readingCancelled();
     if (*bad != std::string_view::npos) {
         return makeError(ErrorCode::InvalidInput,
-                         "line " + std::to_string(lineOfOffset(text, *bad)) +
-                             " is not UTF-8 text; save the file as CSV UTF-8");
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "line %1 is not UTF-8 text; save the file as CSV "
+                                                "UTF-8"),
+                                {std::to_string(lineOfOffset(text, *bad))}});
     }
     if (text.find('\0') != std::string_view::npos) {
-        return makeError(ErrorCode::InvalidInput,
-                         "line " + std::to_string(lineOfOffset(text, text.find('\0'))) +
-                             " holds a NUL byte; this is not a text file");
+        return makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core", "line %1 holds a NUL byte; this is not a text file"),
+                   {std::to_string(lineOfOffset(text, text.find('\0')))}});
     }
     const char separator = detectSeparator(text);
     std::size_t fields = 0;
-    auto status =
-        splitRecords(text, separator, static_cast<std::size_t>(-1),
-                     [&](int row, int column, std::string_view field) -> support::Status {
-                         if (++fields % kCellsBetweenStopChecks == 0 && stop.stop_requested()) {
-                             return readingCancelled();
-                         }
-                         if (field.empty()) return {};
-                         if (row > kMaxRows || column > kMaxColumns) {
-                             return makeError(ErrorCode::TooLarge,
-                                              "record " + std::to_string(row) + ", field " +
-                                                  std::to_string(column) +
-                                                  " lies past the last row (1048576) or column "
-                                                  "(16384) a sheet can hold");
-                         }
-                         return data.addText(row, column, field, 0);
-                     });
+    auto status = splitRecords(
+        text, separator, static_cast<std::size_t>(-1),
+        [&](int row, int column, std::string_view field) -> support::Status {
+            if (++fields % kCellsBetweenStopChecks == 0 && stop.stop_requested()) {
+                return readingCancelled();
+            }
+            if (field.empty()) return {};
+            if (row > kMaxRows || column > kMaxColumns) {
+                return makeError(
+                    ErrorCode::TooLarge,
+                    Phrase{VELQUOR_TR_NOOP("core",
+                                           "record %1, field %2 lies past the last row "
+                                           "(1048576) or column (16384) a sheet can "
+                                           "hold"),
+                           {std::to_string(row), std::to_string(column)}});
+            }
+            return data.addText(row, column, field, 0);
+        });
     if (!status) return status;
     data.finish();
     return {};

@@ -16,7 +16,9 @@ using support::makeError;
 support::Result<std::uint32_t> StringPool::add(std::string_view text) {
     if (m_chars.size() + text.size() > std::numeric_limits<std::uint32_t>::max() ||
         m_ends.size() >= std::numeric_limits<std::uint32_t>::max()) {
-        return makeError(ErrorCode::TooLarge, "it holds more text than a sheet may hold (4 GiB)");
+        return makeError(ErrorCode::TooLarge,
+                         support::Phrase{VELQUOR_TR_NOOP(
+                             "core", "it holds more text than a sheet may hold (4 GiB)")});
     }
     m_chars.append(text);
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
@@ -61,8 +63,10 @@ SheetData::SheetData() : styleFormats{NumberFormat()} {}
 
 support::Status SheetData::add(StoredCell cell) {
     if (m_cells.size() >= kMaxCells) {
-        return makeError(ErrorCode::TooLarge,
-                         "the sheet holds more than " + std::to_string(kMaxCells) + " cells");
+        return makeError(
+            ErrorCode::TooLarge,
+            support::Phrase{VELQUOR_TR_NOOP("core", "the sheet holds more than %1 cells"),
+                            {std::to_string(kMaxCells)}});
     }
     if (!m_cells.empty() && m_cells.back().key() >= cell.key()) m_sorted = false;
     m_cells.push_back(cell);

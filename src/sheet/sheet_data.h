@@ -28,7 +28,17 @@ inline constexpr std::size_t kMaxCells = std::size_t{32} * 1024 * 1024;
 inline constexpr std::size_t kCellsBetweenStopChecks = 4096;
 
 inline support::Error readingCancelled() {
-    return support::makeError(support::ErrorCode::Cancelled, "the reading was cancelled");
+    return support::makeError(
+        support::ErrorCode::Cancelled,
+        support::Phrase{VELQUOR_TR_NOOP("core", "the reading was cancelled")});
+}
+
+// A part the workbook needs and its zip container lacks.
+inline support::Error partMissing(const std::string& name) {
+    //: %1 is a part (a file inside the workbook's zip container)
+    return support::makeError(
+        support::ErrorCode::InvalidInput,
+        support::Phrase{VELQUOR_TR_NOOP("core", "the part %1 is missing"), {name}});
 }
 
 enum class CellKind : std::uint8_t { Number, Text, Boolean, Error };

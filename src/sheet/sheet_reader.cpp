@@ -14,6 +14,7 @@ namespace velquor::sheet {
 
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 namespace {
 
@@ -41,13 +42,20 @@ FileKind kindOf(const std::string& extension) {
 }
 
 support::Error fileError(const std::string& path, const support::Error& cause) {
-    return makeError(cause.code, "cannot read \"" + path + "\": " + cause.message);
+    //: %1 is the sheet's file, %2 what is wrong with it
+    return makeError(cause.code,
+                     support::withCause(
+                         Phrase{VELQUOR_TR_NOOP("core", "cannot read \"%1\": %2"), {path}}, cause));
 }
 
-support::Error unsupported(const std::string& path, const std::string& what) {
-    return makeError(ErrorCode::Unsupported, "cannot read \"" + path + "\": " + what +
-                                                 " is not supported; save the workbook as "
-                                                 ".xlsx or .csv");
+support::Error unsupported(const std::string& path, Phrase what) {
+    //: %1 is the sheet's file, %2 its kind (a file type, a file without an extension)
+    Phrase phrase{VELQUOR_TR_NOOP("core",
+                                  "cannot read \"%1\": %2 is not supported; save the "
+                                  "workbook as .xlsx or .csv"),
+                  {path}};
+    const std::string english = what.english();
+    return makeError(ErrorCode::Unsupported, support::withReason(std::move(phrase), english, what));
 }
 
 support::Status checkReadableFile(const std::string& path) {
@@ -58,11 +66,15 @@ support::Status checkReadableFile(const std::string& path) {
                          VELQUOR_TR_NOOP("core", "no spreadsheet file was given"));
     }
     if (ec || !std::filesystem::exists(status)) {
-        return makeError(ErrorCode::NotFound, "cannot read \"" + path + "\": no such file");
+        return makeError(
+            ErrorCode::NotFound,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot read \"%1\": no such file"), {path}});
     }
     if (std::filesystem::is_directory(status)) {
-        return makeError(ErrorCode::InvalidInput,
-                         "cannot read \"" + path + "\": it is a folder, not a file");
+        return makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot read \"%1\": it is a folder, not a file"),
+                   {path}});
     }
     return {};
 }
@@ -99,10 +111,14 @@ support::Result<SheetDimensions> SheetReader::Open(const std::string& path, std:
             break;
         }
         case FileKind::LegacyWorkbook:
-            return unsupported(path, "the binary workbook format (" + extension + ")");
+            return unsupported(
+                path,
+                Phrase{VELQUOR_TR_NOOP("core", "the binary workbook format (%1)"), {extension}});
         case FileKind::Other:
-            return unsupported(path, extension.empty() ? std::string("a file without an extension")
-                                                       : "the file type " + extension);
+            return unsupported(
+                path, extension.empty()
+                          ? Phrase{VELQUOR_TR_NOOP("core", "a file without an extension")}
+                          : Phrase{VELQUOR_TR_NOOP("core", "the file type %1"), {extension}});
     }
     for (std::string& warning : impl->data.warnings) warning = "\"" + path + "\": " + warning;
     m_impl = std::move(impl);

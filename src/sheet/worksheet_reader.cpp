@@ -69,8 +69,8 @@ public:
     }
 
 private:
-    void fail(std::string message) {
-        if (failure.ok()) failure = makeError(ErrorCode::InvalidInput, std::move(message));
+    void fail(support::Phrase phrase) {
+        if (failure.ok()) failure = makeError(ErrorCode::InvalidInput, std::move(phrase));
     }
 
     void startRow(const XmlAttributes& attributes) {
@@ -79,13 +79,16 @@ private:
         std::uint64_t row = static_cast<std::uint64_t>(m_row) + 1;
         if (attributes.find("r", value)) {
             auto parsed = parseUnsigned(value);
-            if (!parsed) return fail("row number " + quoted(value) + " is not a number");
+            if (!parsed) {
+                return fail(
+                    {VELQUOR_TR_NOOP("core", "row number %1 is not a number"), {quoted(value)}});
+            }
             row = *parsed;
         }
         if (row < 1 || row > static_cast<std::uint64_t>(kMaxRows)) {
-            return fail("row " + std::to_string(row) +
-                        " lies past the last row a sheet can hold (" + std::to_string(kMaxRows) +
-                        ")");
+            return fail(
+                {VELQUOR_TR_NOOP("core", "row %1 lies past the last row a sheet can hold (%2)"),
+                 {std::to_string(row), std::to_string(kMaxRows)}});
         }
         m_row = static_cast<int>(row);
         m_column = 0;
@@ -100,16 +103,19 @@ private:
         }
         auto row = parseUnsigned(reference.substr(i));
         if (i == 0 || !row || *row == 0) {
-            fail("cell reference " + quoted(reference) + " is not a cell address");
+            fail({VELQUOR_TR_NOOP("core", "cell reference %1 is not a cell address"),
+                  {quoted(reference)}});
             return false;
         }
         if (column > static_cast<std::uint64_t>(kMaxColumns)) {
-            fail("cell " + quoted(reference) + " lies past column XFD, the last a sheet can hold");
+            fail(
+                {VELQUOR_TR_NOOP("core", "cell %1 lies past column XFD, the last a sheet can hold"),
+                 {quoted(reference)}});
             return false;
         }
         if (*row > static_cast<std::uint64_t>(kMaxRows)) {
-            fail("cell " + quoted(reference) + " lies past row " + std::to_string(kMaxRows) +
-                 ", the last a sheet can hold");
+            fail({VELQUOR_TR_NOOP("core", "cell %1 lies past row %2, the last a sheet can hold"),
+                  {quoted(reference), std::to_string(kMaxRows)}});
             return false;
         }
         m_cellRow = static_cast<int>(*row);
@@ -132,8 +138,10 @@ private:
         } else {
             if (m_row == 0) m_row = 1;
             if (m_column >= kMaxColumns) {
-                return fail("row " + std::to_string(m_row) +
-                            " holds cells past column XFD, the last a sheet can hold");
+                return fail({VELQUOR_TR_NOOP("core",
+                                             "row %1 holds cells past column XFD, the "
+                                             "last a sheet can hold"),
+                             {std::to_string(m_row)}});
             }
             m_cellRow = m_row;
             m_cellColumn = m_column + 1;
@@ -169,7 +177,9 @@ private:
                 return true;
             }
         }
-        fail("cell " + cellName(m_cellRow, m_cellColumn) + " has the unknown type " + quoted(type));
+        //: %1 is a cell (B7), %2 the type as the file writes it, in quotes
+        fail({VELQUOR_TR_NOOP("core", "cell %1 has the unknown type %2"),
+              {cellName(m_cellRow, m_cellColumn), quoted(type)}});
         return false;
     }
 
@@ -186,8 +196,8 @@ private:
                 if (*begin == '+') ++begin;
                 auto [stop, ec] = std::from_chars(begin, end, number);
                 if (ec != std::errc() || stop != end || !std::isfinite(number)) {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a number");
+                    return fail({VELQUOR_TR_NOOP("core", "cell %1 holds %2, which is not a number"),
+                                 {cellName(row, column), quoted(m_value)}});
                 }
                 status = m_data.addNumber(row, column, number, m_style);
                 break;
@@ -195,9 +205,12 @@ private:
             case ValueType::SharedString: {
                 auto index = parseUnsigned(m_value);
                 if (!index || *index >= m_sharedStringCount) {
-                    return fail("cell " + cellName(row, column) + " refers to shared string " +
-                                quoted(m_value) + ", but the workbook has " +
-                                std::to_string(m_sharedStringCount));
+                    //: %1 is a cell (B7), %2 the string's number, %3 how many the workbook has
+                    return fail({VELQUOR_TR_NOOP("core",
+                                                 "cell %1 refers to shared string %2, but "
+                                                 "the workbook has %3"),
+                                 {cellName(row, column), quoted(m_value),
+                                  std::to_string(m_sharedStringCount)}});
                 }
                 status =
                     m_data.addSharedText(row, column, static_cast<std::uint32_t>(*index), m_style);
@@ -209,8 +222,9 @@ private:
                 break;
             case ValueType::Boolean:
                 if (m_value != "0" && m_value != "1" && m_value != "true" && m_value != "false") {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a boolean");
+                    return fail(
+                        {VELQUOR_TR_NOOP("core", "cell %1 holds %2, which is not a boolean"),
+                         {cellName(row, column), quoted(m_value)}});
                 }
                 status = m_data.addBoolean(row, column, isTrue(m_value), m_style);
                 break;
@@ -221,8 +235,8 @@ private:
                 if (m_value.empty()) return;
                 auto serial = serialFromIsoText(m_value, m_data.date1904);
                 if (!serial) {
-                    return fail("cell " + cellName(row, column) + " holds " + quoted(m_value) +
-                                ", which is not a date");
+                    return fail({VELQUOR_TR_NOOP("core", "cell %1 holds %2, which is not a date"),
+                                 {cellName(row, column), quoted(m_value)}});
                 }
                 status = m_data.addNumber(row, column, *serial, m_style);
                 break;

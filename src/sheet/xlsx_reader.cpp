@@ -18,6 +18,7 @@ namespace velquor::sheet {
 
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 namespace {
 
@@ -43,9 +44,12 @@ support::Result<std::string> resolvePartName(std::string_view sourcePart, std::s
         if (end == std::string::npos) end = combined.size();
         const std::string_view segment = std::string_view(combined).substr(start, end - start);
         if (segment == "..") {
+            //: %1 is the target, as the workbook names it, in quotes
             return makeError(ErrorCode::InvalidInput,
-                             "a relationship target climbs out of its folder (" + quoted(target) +
-                                 "); refusing it");
+                             Phrase{VELQUOR_TR_NOOP("core",
+                                                    "a relationship target climbs out of "
+                                                    "its folder (%1); refusing it"),
+                                    {quoted(target)}});
         }
         if (!segment.empty() && segment != ".") {
             if (!resolved.empty()) resolved += '/';
@@ -54,7 +58,8 @@ support::Result<std::string> resolvePartName(std::string_view sourcePart, std::s
         start = end + 1;
     }
     if (resolved.empty()) {
-        return makeError(ErrorCode::InvalidInput, "a relationship has an empty target");
+        return makeError(ErrorCode::InvalidInput,
+                         Phrase{VELQUOR_TR_NOOP("core", "a relationship has an empty target")});
     }
     return resolved;
 }
@@ -271,9 +276,11 @@ private:
         if (!target) return target.error();
         std::string part = target->value_or("xl/workbook.xml");
         if (!m_archive.contains(part)) {
-            return makeError(
-                ErrorCode::InvalidInput,
-                "it is not an .xlsx workbook (the zip holds no workbook part " + part + ")");
+            return makeError(ErrorCode::InvalidInput,
+                             Phrase{VELQUOR_TR_NOOP("core",
+                                                    "it is not an .xlsx workbook (the zip "
+                                                    "holds no workbook part %1)"),
+                                    {part}});
         }
         return part;
     }
@@ -282,28 +289,36 @@ private:
                                                  const std::string& workbookPart,
                                                  const std::vector<Relationship>& relationships) {
         if (workbook.sheets.empty()) {
-            return makeError(ErrorCode::InvalidInput, "the workbook lists no sheets");
+            return makeError(ErrorCode::InvalidInput,
+                             Phrase{VELQUOR_TR_NOOP("core", "the workbook lists no sheets")});
         }
         const SheetEntry& sheet =
             workbook.sheets[workbook.activeTab < workbook.sheets.size() ? workbook.activeTab : 0];
         for (const Relationship& relationship : relationships) {
             if (relationship.id != sheet.relationshipId) continue;
             if (!relationship.type.ends_with("/worksheet")) {
-                return makeError(
-                    ErrorCode::Unsupported,
-                    "the active sheet " + quoted(sheet.name) +
-                        " is not a worksheet (a chart or dialog sheet holds no cells)");
+                //: %1 is the sheet's name in quotes
+                return makeError(ErrorCode::Unsupported,
+                                 Phrase{VELQUOR_TR_NOOP("core",
+                                                        "the active sheet %1 is not a "
+                                                        "worksheet (a chart or dialog "
+                                                        "sheet holds no cells)"),
+                                        {quoted(sheet.name)}});
             }
             auto part = resolvePartName(workbookPart, relationship.target);
             if (!part) return part.error();
             if (!m_archive.contains(*part)) {
-                return makeError(ErrorCode::InvalidInput, "the part " + *part + " of sheet " +
-                                                              quoted(sheet.name) + " is missing");
+                //: %1 is a part of the workbook, %2 the sheet's name in quotes
+                return makeError(
+                    ErrorCode::InvalidInput,
+                    Phrase{VELQUOR_TR_NOOP("core", "the part %1 of sheet %2 is missing"),
+                           {*part, quoted(sheet.name)}});
             }
             return std::move(*part);
         }
         return makeError(ErrorCode::InvalidInput,
-                         "the sheet " + quoted(sheet.name) + " has no part in the workbook");
+                         Phrase{VELQUOR_TR_NOOP("core", "the sheet %1 has no part in the workbook"),
+                                {quoted(sheet.name)}});
     }
 
     support::Status readStyles(const std::string& workbookPart,
@@ -342,7 +357,7 @@ private:
         if (!part) return part.error();
         if (!part->has_value()) return {};
         if (!m_archive.contains(**part)) {
-            return makeError(ErrorCode::InvalidInput, "the part " + **part + " is missing");
+            return partMissing(**part);
         }
         SharedStringsHandler strings(m_data.strings);
         return parsePart(m_archive, **part, strings);

@@ -89,7 +89,7 @@ struct XmlStreamCallbacks {
         if (parser == nullptr || parser->_private == nullptr || error == nullptr) return;
         XmlStream& stream = self(context);
         if (!stream.m_error.empty() || error->level < XML_ERR_ERROR) return;
-        stream.m_error = xmlsafe::describeParseError(*error);
+        stream.m_error = xmlsafe::parseErrorPhrase(*error);
     }
 };
 
@@ -124,20 +124,32 @@ XmlStream::~XmlStream() {
 
 support::Status XmlStream::failureStatus() {
     if (!m_handler.failure.ok()) {
-        return makeError(m_handler.failure.error().code,
-                         m_partName + ": " + m_handler.failure.error().message);
+        const support::Error& cause = m_handler.failure.error();
+        return makeError(
+            cause.code,
+            //: %1 is a part of the workbook, %2 what is wrong in it
+            support::withCause(support::Phrase{VELQUOR_TR_NOOP("core", "%1: %2"), {m_partName}},
+                               cause));
     }
     if (m_sawDoctype) {
         return makeError(ErrorCode::InvalidInput,
-                         m_partName +
-                             " carries a document type declaration, which workbooks "
-                             "never need; refusing it");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "%1 carries a document type declaration, "
+                                                         "which workbooks never need; refusing it"),
+                                         {m_partName}});
     }
     if (!m_error.empty()) {
-        return makeError(ErrorCode::InvalidInput,
-                         m_partName + " is not well-formed XML (" + m_error + ")");
+        //: %1 is a part of the workbook, %2 the XML parser's reason
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::withReason(
+                support::Phrase{VELQUOR_TR_NOOP("core", "%1 is not well-formed XML (%2)"),
+                                {m_partName}},
+                m_error.english(), m_error));
     }
-    return makeError(ErrorCode::InvalidInput, m_partName + " is not well-formed XML");
+    return makeError(
+        ErrorCode::InvalidInput,
+        support::Phrase{VELQUOR_TR_NOOP("core", "%1 is not well-formed XML"), {m_partName}});
 }
 
 support::Status XmlStream::push(const char* data, int size, bool last) {

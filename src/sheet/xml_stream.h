@@ -67,7 +67,7 @@ private:
     std::string m_partName;
     XmlHandler& m_handler;
     _xmlParserCtxt* m_context = nullptr;
-    std::string m_error;  // the parser's first complaint
+    support::Phrase m_error;  // the parser's first complaint
     bool m_sawDoctype = false;
 
     friend struct XmlStreamCallbacks;

@@ -15,6 +15,7 @@ namespace velquor::sheet {
 
 using support::ErrorCode;
 using support::makeError;
+using support::Phrase;
 
 namespace {
 
@@ -32,30 +33,40 @@ std::string zipErrorText(int code) {
 support::Error openError(int code) {
     switch (code) {
         case ZIP_ER_NOZIP:
-            return makeError(ErrorCode::InvalidInput,
-                             "it is not an .xlsx workbook (not a zip archive)");
+            return makeError(
+                ErrorCode::InvalidInput,
+                Phrase{VELQUOR_TR_NOOP("core", "it is not an .xlsx workbook (not a zip archive)")});
         case ZIP_ER_INCONS:
             return makeError(ErrorCode::InvalidInput,
-                             "the workbook's zip container is inconsistent (damaged, or it names "
-                             "a member twice)");
+                             Phrase{VELQUOR_TR_NOOP("core",
+                                                    "the workbook's zip container is inconsistent "
+                                                    "(damaged, or it names a member twice)")});
         case ZIP_ER_NOENT:
-            return makeError(ErrorCode::NotFound, "no such file");
+            return makeError(ErrorCode::NotFound, Phrase{VELQUOR_TR_NOOP("core", "no such file")});
         case ZIP_ER_OPEN:
         case ZIP_ER_READ:
-            return makeError(ErrorCode::Io, "the file cannot be read (" + zipErrorText(code) + ")");
+            //: %1 is the zip library's reason
+            return makeError(ErrorCode::Io,
+                             Phrase{VELQUOR_TR_NOOP("core", "the file cannot be read (%1)"),
+                                    {zipErrorText(code)}});
         default:
-            return makeError(ErrorCode::InvalidInput, "the workbook's zip container is damaged (" +
-                                                          zipErrorText(code) + ")");
+            //: %1 is the zip library's reason
+            return makeError(
+                ErrorCode::InvalidInput,
+                Phrase{VELQUOR_TR_NOOP("core", "the workbook's zip container is damaged (%1)"),
+                       {zipErrorText(code)}});
     }
 }
 
 // A workbook saved with a password, or an old binary workbook renamed, is an OLE compound file.
 support::Error notAZip(std::string_view head) {
     if (head.substr(0, kCompoundFileMagic.size()) == kCompoundFileMagic) {
-        return makeError(ErrorCode::Unsupported,
-                         "it is a password-protected workbook or an old binary (.xls) workbook, "
-                         "which is not supported; save the workbook without a password as .xlsx "
-                         "or .csv");
+        return makeError(
+            ErrorCode::Unsupported,
+            Phrase{VELQUOR_TR_NOOP("core",
+                                   "it is a password-protected workbook or an old binary (.xls) "
+                                   "workbook, which is not supported; save the workbook without "
+                                   "a password as .xlsx or .csv")});
     }
     return openError(ZIP_ER_NOZIP);
 }
@@ -67,8 +78,11 @@ constexpr zip_int64_t kMaxMembers = 100000;
 support::Status checkMembers(zip* archive) {
     const zip_int64_t count = zip_get_num_entries(archive, 0);
     if (count > kMaxMembers) {
-        return makeError(ErrorCode::TooLarge, "the workbook's zip container holds " +
-                                                  std::to_string(count) + " members; refusing it");
+        return makeError(ErrorCode::TooLarge,
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "the workbook's zip container holds %1 "
+                                                "members; refusing it"),
+                                {std::to_string(count)}});
     }
     std::set<std::string> seen;
     for (zip_int64_t i = 0; i < count; ++i) {
@@ -78,8 +92,10 @@ support::Status checkMembers(zip* archive) {
         for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (!seen.insert(std::move(key)).second) {
             return makeError(ErrorCode::InvalidInput,
-                             std::string("the workbook's zip container names the member ") + name +
-                                 " twice; refusing it");
+                             Phrase{VELQUOR_TR_NOOP("core",
+                                                    "the workbook's zip container names "
+                                                    "the member %1 twice; refusing it"),
+                                    {name}});
         }
     }
     return {};
@@ -101,15 +117,20 @@ support::Status checkDeclaredSize(const std::string& name, const zip_stat_t& sta
                                   const ZipLimits& limits, std::uint64_t bytesRead) {
     const std::uint64_t budget = limits.maxTotalBytes - bytesRead;
     if (stat.size > budget) {
-        return makeError(ErrorCode::TooLarge, "the part " + name + " would inflate past " +
-                                                  std::to_string(limits.maxTotalBytes >> 20) +
-                                                  " MiB in all; refusing it as a zip bomb");
+        //: %1 is a part of the workbook, %2 a number of MiB
+        return makeError(ErrorCode::TooLarge,
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "the part %1 would inflate past %2 MiB in "
+                                                "all; refusing it as a zip bomb"),
+                                {name, std::to_string(limits.maxTotalBytes >> 20)}});
     }
     const std::uint64_t ratio = stat.size / std::max<std::uint64_t>(stat.comp_size, 1);
     if (stat.size > limits.bigMemberBytes && ratio > limits.maxRatio) {
         return makeError(ErrorCode::TooLarge,
-                         "the part " + name + " would inflate " + std::to_string(ratio) +
-                             " times its stored size; refusing it as a zip bomb");
+                         Phrase{VELQUOR_TR_NOOP("core",
+                                                "the part %1 would inflate %2 times its "
+                                                "stored size; refusing it as a zip bomb"),
+                                {name, std::to_string(ratio)}});
     }
     return {};
 }
@@ -168,23 +189,27 @@ bool ZipArchive::contains(const std::string& name) const {
 support::Status ZipArchive::read(const std::string& name, const Consumer& consume) {
     const zip_int64_t index = zip_name_locate(m_archive.get(), name.c_str(), ZIP_FL_NOCASE);
     if (index < 0) {
-        return makeError(ErrorCode::InvalidInput, "the part " + name + " is missing");
+        return partMissing(name);
     }
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat_index(m_archive.get(), static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
         (stat.valid & ZIP_STAT_SIZE) == 0 || (stat.valid & ZIP_STAT_COMP_SIZE) == 0) {
-        return makeError(ErrorCode::InvalidInput, "the part " + name + " cannot be examined");
+        return makeError(ErrorCode::InvalidInput,
+                         Phrase{VELQUOR_TR_NOOP("core", "the part %1 cannot be examined"), {name}});
     }
     if (auto status = checkDeclaredSize(name, stat, m_limits, m_bytesRead); !status) return status;
     zip_file_t* file = zip_fopen_index(m_archive.get(), static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
         const int code = zip_error_code_zip(zip_get_error(m_archive.get()));
         if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_ENCRNOTSUPP) {
-            return makeError(ErrorCode::Unsupported, "the part " + name + " is encrypted");
+            return makeError(ErrorCode::Unsupported,
+                             Phrase{VELQUOR_TR_NOOP("core", "the part %1 is encrypted"), {name}});
         }
+        //: %1 is a part of the workbook, %2 the zip library's reason
         return makeError(ErrorCode::InvalidInput,
-                         "the part " + name + " cannot be opened (" + zipErrorText(code) + ")");
+                         Phrase{VELQUOR_TR_NOOP("core", "the part %1 cannot be opened (%2)"),
+                                {name, zipErrorText(code)}});
     }
     std::vector<char> buffer(kChunkBytes);
     std::uint64_t memberBytes = 0;
@@ -197,17 +222,21 @@ support::Status ZipArchive::read(const std::string& name, const Consumer& consum
         const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
         if (n < 0) {
             const int code = zip_error_code_zip(zip_file_get_error(file));
+            //: %1 is a part of the workbook, %2 the zip library's reason
             status = makeError(ErrorCode::InvalidInput,
-                               "the part " + name + " is damaged (" + zipErrorText(code) + ")");
+                               Phrase{VELQUOR_TR_NOOP("core", "the part %1 is damaged (%2)"),
+                                      {name, zipErrorText(code)}});
             break;
         }
         if (n == 0) break;
         memberBytes += static_cast<std::uint64_t>(n);
         if (memberBytes > stat.size || m_bytesRead + memberBytes > m_limits.maxTotalBytes) {
-            status = makeError(ErrorCode::TooLarge,
-                               "the part " + name +
-                                   " inflates past the size its zip entry declares; refusing "
-                                   "a damaged or hostile archive");
+            status =
+                makeError(ErrorCode::TooLarge,
+                          Phrase{VELQUOR_TR_NOOP("core",
+                                                 "the part %1 inflates past the size its zip entry "
+                                                 "declares; refusing a damaged or hostile archive"),
+                                 {name}});
             break;
         }
         status = consume(std::string_view(buffer.data(), static_cast<std::size_t>(n)));

@@ -29,6 +29,10 @@ std::string describeErrno(std::string_view action, const fs::path& path, int err
     return text;
 }
 
+Error errnoError(ErrorCode code, const char* pattern, const fs::path& path, int err) {
+    return makeError(code, Phrase{pattern, {path.string(), std::strerror(err)}});
+}
+
 namespace {
 
 std::string randomSuffix() {
@@ -53,11 +57,14 @@ fs::path folderOf(const fs::path& target) {
 Status fsyncFolder(const fs::path& folder) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
-        return makeError(ErrorCode::Io, describeErrno("cannot open folder", folder, errno));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot open folder %1: %2"),
+                          folder, errno);
     const int rc = ::fsync(dirFd);
     const int err = errno;
     ::close(dirFd);
-    if (rc != 0) return makeError(ErrorCode::Io, describeErrno("cannot sync folder", folder, err));
+    if (rc != 0)
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot sync folder %1: %2"),
+                          folder, err);
     return {};
 }
 
@@ -76,7 +83,8 @@ Result<int> ownStandardStreamFor(const fs::path& target, const struct stat& info
             ownInfo.st_ino == info.st_ino) {
             const int fd = ::fcntl(own, F_DUPFD_CLOEXEC, 3);
             if (fd < 0)
-                return makeError(ErrorCode::Io, describeErrno("cannot write", target, errno));
+                return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"),
+                                  target, errno);
             return fd;
         }
     }
@@ -88,15 +96,19 @@ Result<int> connectSocket(const fs::path& target) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (target.native().size() >= sizeof address.sun_path) {
-        return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, ENAMETOOLONG));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot connect to %1: %2"),
+                          target, ENAMETOOLONG);
     }
     std::memcpy(address.sun_path, target.c_str(), target.native().size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, errno));
+    if (fd < 0)
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot connect to %1: %2"),
+                          target, errno);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int err = errno;
         ::close(fd);
-        return makeError(ErrorCode::Io, describeErrno("cannot connect to", target, err));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot connect to %1: %2"),
+                          target, err);
     }
     return fd;
 }
@@ -115,11 +127,14 @@ Result<int> openDevice(const fs::path& target, const std::stop_token& stop) {
         }
         const int err = errno;
         if (err != EINTR && !(pollForReader && err == ENXIO)) {
-            return makeError(ErrorCode::Io, describeErrno("cannot write", target, err));
+            return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"), target,
+                              err);
         }
         if (stop.stop_requested() || (err == EINTR && !pollForReader)) {
-            return makeError(ErrorCode::Cancelled,
-                             "waiting for a reader of " + target.string() + " was stopped");
+            return makeError(
+                ErrorCode::Cancelled,
+                Phrase{VELQUOR_TR_NOOP("core", "waiting for a reader of %1 was stopped"),
+                       {target.string()}});
         }
         if (err == ENXIO) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -132,7 +147,8 @@ Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::s
     if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::optional<int>();
     if (S_ISBLK(info.st_mode)) {
         return makeError(ErrorCode::InvalidInput,
-                         "cannot write " + target.string() + ": it is a block device");
+                         Phrase{VELQUOR_TR_NOOP("core", "cannot write %1: it is a block device"),
+                                {target.string()}});
     }
     auto own = ownStandardStreamFor(target, info);
     if (!own) return own.error();
@@ -145,8 +161,10 @@ Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::s
     struct stat opened {};
     if (::fstat(*fd, &opened) != 0 || !isStreamNode(opened.st_mode)) {
         ::close(*fd);
-        return makeError(ErrorCode::Io,
-                         "cannot write " + target.string() + ": it changed while being opened");
+        return makeError(
+            ErrorCode::Io,
+            Phrase{VELQUOR_TR_NOOP("core", "cannot write %1: it changed while being opened"),
+                   {target.string()}});
     }
     return std::optional<int>(*fd);
 }
@@ -156,7 +174,8 @@ Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::s
 Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
                                                   const OutputOptions& options) {
     if (target.empty() || !target.has_filename()) {
-        return makeError(ErrorCode::InvalidInput, "no output file name given");
+        return makeError(ErrorCode::InvalidInput,
+                         Phrase{VELQUOR_TR_NOOP("core", "no output file name given")});
     }
     AtomicOutputFile file;
     file.m_target = target;
@@ -180,7 +199,8 @@ Result<AtomicOutputFile> AtomicOutputFile::standardOutput() {
     // A copy of the descriptor, so that closing it to learn of a late error keeps fd 1 open.
     file.m_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (file.m_fd < 0) {
-        return makeError(ErrorCode::Io, describeErrno("cannot write", file.m_target, errno));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"),
+                          file.m_target, errno);
     }
     file.m_stream = true;
     return file;
@@ -207,11 +227,14 @@ Status AtomicOutputFile::openTemporary() {
             return {};
         }
         if (errno != EEXIST) {
-            return makeError(ErrorCode::Io,
-                             describeErrno("cannot create a file in", folder, errno));
+            return errnoError(ErrorCode::Io,
+                              VELQUOR_TR_NOOP("core", "cannot create a file in %1: %2"), folder,
+                              errno);
         }
     }
-    return makeError(ErrorCode::Io, "cannot create a temporary file in " + folder.string());
+    return makeError(
+        ErrorCode::Io,
+        Phrase{VELQUOR_TR_NOOP("core", "cannot create a temporary file in %1"), {folder.string()}});
 }
 
 AtomicOutputFile::AtomicOutputFile(AtomicOutputFile&& other) noexcept
@@ -264,7 +287,8 @@ Status AtomicOutputFile::write(const void* data, std::size_t size) {
         const ssize_t n = ::write(m_fd, bytes, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, errno));
+            return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"),
+                              m_target, errno);
         }
         bytes += n;
         size -= static_cast<std::size_t>(n);
@@ -277,14 +301,18 @@ Status AtomicOutputFile::commit() {
         return makeError(ErrorCode::Internal, "commit of a closed output file");
     if (m_stream) return closeStream();
     if (m_durability == Durability::Sync && ::fsync(m_fd) != 0) {
-        return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, errno));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"), m_target,
+                          errno);
     }
     // close() can report a deferred write error (NFS, quotas): check it.
     const int rc = ::close(m_fd);
     m_fd = -1;
-    if (rc != 0) return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, errno));
+    if (rc != 0)
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"), m_target,
+                          errno);
     if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
-        return makeError(ErrorCode::Io, describeErrno("cannot replace", m_target, errno));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot replace %1: %2"), m_target,
+                          errno);
     }
     m_committed = true;
     m_tempPath.clear();
@@ -300,7 +328,8 @@ Status AtomicOutputFile::closeStream() {
     m_fd = -1;
     m_committed = true;
     if (rc != 0 && err != EINTR) {
-        return makeError(ErrorCode::Io, describeErrno("cannot write", m_target, err));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"), m_target,
+                          err);
     }
     return {};
 }
@@ -315,11 +344,14 @@ Status writeFileAtomically(const fs::path& target, std::span<const std::byte> by
 
 Status syncFileSystemOf(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return makeError(ErrorCode::Io, describeErrno("cannot open", path, errno));
+    if (fd < 0)
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot open %1: %2"), path,
+                          errno);
     const int rc = ::syncfs(fd);
     const int err = errno;
     ::close(fd);
-    if (rc != 0) return makeError(ErrorCode::Io, describeErrno("cannot sync", path, err));
+    if (rc != 0)
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot sync %1: %2"), path, err);
     return {};
 }
 

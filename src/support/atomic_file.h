@@ -114,6 +114,9 @@ Status syncFileSystemOf(const std::filesystem::path& path);
 
 // A message such as "cannot write /x/y: Permission denied" for the current errno.
 std::string describeErrno(std::string_view action, const std::filesystem::path& path, int err);
+// The same as an error the window words: pattern is a marked text such as
+// "cannot write %1: %2", %1 the path and %2 the system's reason for err.
+Error errnoError(ErrorCode code, const char* pattern, const std::filesystem::path& path, int err);
 
 // Makes a write past the file-size limit (ulimit -f) fail with EFBIG, "File too large", which
 // the writer reports and cleans up after, instead of the signal that ends the process with

@@ -30,11 +30,25 @@ bool isSameFile(const fs::path& a, const fs::path& b) {
     return first && second && *first == *second;
 }
 
+Error sameFileError(const std::string& input, const std::string& output) {
+    //: %1 is the output file, %2 the input file
+    return makeError(ErrorCode::SameFile,
+                     Phrase{VELQUOR_TR_NOOP("core",
+                                            "the output file %1 is the input file %2 "
+                                            "itself; choose another output file"),
+                            {output, input}});
+}
+
+Error tooLargeToRead(const fs::path& path, std::uint64_t maxBytes) {
+    //: %1 is the file, %2 a number of bytes
+    return makeError(ErrorCode::TooLarge,
+                     Phrase{VELQUOR_TR_NOOP("core", "cannot read %1: larger than %2 bytes"),
+                            {path.string(), std::to_string(maxBytes)}});
+}
+
 Status refuseSameFile(const fs::path& input, const fs::path& output) {
     if (isSameFile(input, output)) {
-        return makeError(ErrorCode::SameFile, "the output file " + output.string() +
-                                                  " is the input file " + input.string() +
-                                                  " itself; choose another output file");
+        return sameFileError(input.string(), output.string());
     }
     return {};
 }
@@ -42,11 +56,7 @@ Status refuseSameFile(const fs::path& input, const fs::path& output) {
 Result<std::string> readWholeFile(const fs::path& path, std::uint64_t maxBytes) {
     auto file = InputFile::open(path.string());
     if (!file) return file.error();
-    const auto tooLarge = [&] {
-        return makeError(ErrorCode::TooLarge, "cannot read " + path.string() + ": larger than " +
-                                                  std::to_string(maxBytes) + " bytes");
-    };
-    if (file->sizeForProgress() > maxBytes) return tooLarge();
+    if (file->sizeForProgress() > maxBytes) return tooLargeToRead(path, maxBytes);
     std::string content;
     content.reserve(static_cast<std::size_t>(file->sizeForProgress()));
     // One byte past the bound tells a file at the bound from one over it, whatever the size
@@ -60,7 +70,7 @@ Result<std::string> readWholeFile(const fs::path& path, std::uint64_t maxBytes) 
         auto got = file->readFully(content.data() + before, room);
         if (!got) return got.error();
         content.resize(before + *got);
-        if (content.size() > maxBytes) return tooLarge();
+        if (content.size() > maxBytes) return tooLargeToRead(path, maxBytes);
         if (*got < room) return content;
     }
 }

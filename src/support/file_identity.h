@@ -27,6 +27,12 @@ std::optional<FileIdentity> identityOf(int fd);
 // link to x all name x.
 bool isSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// "the output file <output> is the input file <input> itself; choose another output file".
+Error sameFileError(const std::string& input, const std::string& output);
+
+// "cannot read <path>: larger than <maxBytes> bytes".
+Error tooLargeToRead(const std::filesystem::path& path, std::uint64_t maxBytes);
+
 // Refuses output == input with a message naming both; OK when output does not exist yet.
 Status refuseSameFile(const std::filesystem::path& input, const std::filesystem::path& output);
 

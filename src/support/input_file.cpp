@@ -12,14 +12,31 @@
 
 namespace velquor::support {
 
+namespace {
+
+// Each action's sentence whole, for the window's translation.
+const char* fileErrorPattern(std::string_view action) {
+    if (action == "open") return VELQUOR_TR_NOOP("core", "cannot open '%1': %2");
+    if (action == "read") return VELQUOR_TR_NOOP("core", "cannot read '%1': %2");
+    if (action == "seek") return VELQUOR_TR_NOOP("core", "cannot seek '%1': %2");
+    return nullptr;
+}
+
+}  // namespace
+
 Error fileError(std::string_view action, const std::string& path, int err) {
     const auto code = (err == ENOENT || err == ENOTDIR) ? ErrorCode::NotFound : ErrorCode::Io;
+    if (const char* pattern = fileErrorPattern(action); pattern != nullptr) {
+        return makeError(code, Phrase{pattern, {path, std::strerror(err)}});
+    }
     return makeError(code,
                      "cannot " + std::string(action) + " '" + path + "': " + std::strerror(err));
 }
 
 Result<InputFile> InputFile::open(const std::string& path) {
-    if (path.empty()) return makeError(ErrorCode::InvalidInput, "no file given");
+    if (path.empty()) {
+        return makeError(ErrorCode::InvalidInput, Phrase{VELQUOR_TR_NOOP("core", "no file given")});
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fileError("open", path, errno);
     return adopt(fd, path);

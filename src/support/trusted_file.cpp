@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "support/atomic_file.h"
+#include "support/file_identity.h"
 
 namespace velquor::support {
 namespace {
@@ -33,20 +34,24 @@ Result<struct stat> openAndLook(const std::filesystem::path& path, FileTrust tru
     *fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (*fd < 0) {
         const int err = errno;
-        return makeError(err == ENOENT ? ErrorCode::NotFound : ErrorCode::Io,
-                         describeErrno("cannot read", path, err));
+        return errnoError(err == ENOENT ? ErrorCode::NotFound : ErrorCode::Io,
+                          VELQUOR_TR_NOOP("core", "cannot read %1: %2"), path, err);
     }
     struct stat info {};
     if (::fstat(*fd, &info) != 0) {
-        return makeError(ErrorCode::Io, describeErrno("cannot read", path, errno));
+        return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot read %1: %2"), path,
+                          errno);
     }
     if (!S_ISREG(info.st_mode)) {
-        return makeError(ErrorCode::InvalidInput,
-                         path.string() + " is " + fileTypeName(info.st_mode) + ", not a file");
+        //: %1 is the path, %2 what it is (a FIFO, a folder, a device...)
+        return makeError(
+            ErrorCode::InvalidInput,
+            withReason(Phrase{VELQUOR_TR_NOOP("core", "%1 is %2, not a file"), {path.string()}},
+                       fileTypeName(info.st_mode)));
     }
     if (trust == FileTrust::OwnerOrRoot) {
-        if (std::string why = distrustReason(path, info.st_mode, info.st_uid); !why.empty()) {
-            return makeError(ErrorCode::Refused, why);
+        if (Phrase why = distrustPhrase(path, info.st_mode, info.st_uid); !why.empty()) {
+            return makeError(ErrorCode::Refused, std::move(why));
         }
     }
     return info;
@@ -55,22 +60,30 @@ Result<struct stat> openAndLook(const std::filesystem::path& path, FileTrust tru
 }  // namespace
 
 std::string fileTypeName(mode_t mode) {
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    return "a file";
+    if (S_ISFIFO(mode)) return VELQUOR_TR_NOOP("core", "a FIFO");
+    if (S_ISDIR(mode)) return VELQUOR_TR_NOOP("core", "a folder");
+    if (S_ISCHR(mode)) return VELQUOR_TR_NOOP("core", "a character device");
+    if (S_ISBLK(mode)) return VELQUOR_TR_NOOP("core", "a block device");
+    if (S_ISSOCK(mode)) return VELQUOR_TR_NOOP("core", "a socket");
+    if (S_ISLNK(mode)) return VELQUOR_TR_NOOP("core", "a symbolic link");
+    return VELQUOR_TR_NOOP("core", "a file");
+}
+
+Phrase distrustPhrase(const std::filesystem::path& path, mode_t mode, uid_t owner) {
+    if (owner != ::geteuid() && owner != 0) {
+        //: %1 is the file, %2 its owner's user number
+        return Phrase{
+            VELQUOR_TR_NOOP("core", "%1 belongs to another user (uid %2), not to you or root"),
+            {path.string(), std::to_string(owner)}};
+    }
+    if ((mode & S_IWOTH) != 0) {
+        return Phrase{VELQUOR_TR_NOOP("core", "%1 is writable by every user"), {path.string()}};
+    }
+    return {};
 }
 
 std::string distrustReason(const std::filesystem::path& path, mode_t mode, uid_t owner) {
-    if (owner != ::geteuid() && owner != 0) {
-        return path.string() + " belongs to another user (uid " + std::to_string(owner) +
-               "), not to you or root";
-    }
-    if ((mode & S_IWOTH) != 0) return path.string() + " is writable by every user";
-    return {};
+    return distrustPhrase(path, mode, owner).english();
 }
 
 Result<std::string> readTrustedFile(const std::filesystem::path& path, std::uint64_t maxBytes,
@@ -79,23 +92,19 @@ Result<std::string> readTrustedFile(const std::filesystem::path& path, std::uint
     auto info = openAndLook(path, trust, &raw);
     Descriptor fd(raw);
     if (!info) return info.error();
-    if (static_cast<std::uint64_t>(info->st_size) > maxBytes) {
-        return makeError(ErrorCode::TooLarge, "cannot read " + path.string() + ": larger than " +
-                                                  std::to_string(maxBytes) + " bytes");
-    }
+    if (static_cast<std::uint64_t>(info->st_size) > maxBytes) return tooLargeToRead(path, maxBytes);
     std::string content;
     char buffer[1 << 14];
     for (;;) {
         const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return makeError(ErrorCode::Io, describeErrno("cannot read", path, errno));
+        if (got < 0) {
+            return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot read %1: %2"), path,
+                              errno);
+        }
         if (got == 0) return content;
         content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > maxBytes) {
-            return makeError(ErrorCode::TooLarge, "cannot read " + path.string() +
-                                                      ": larger than " + std::to_string(maxBytes) +
-                                                      " bytes");
-        }
+        if (content.size() > maxBytes) return tooLargeToRead(path, maxBytes);
     }
 }
 

@@ -23,6 +23,8 @@ enum class FileTrust {
 std::string fileTypeName(mode_t mode);
 
 // Why a file of this mode and owner may not be trusted, or empty when it may.
+Phrase distrustPhrase(const std::filesystem::path& path, mode_t mode, uid_t owner);
+// Its English.
 std::string distrustReason(const std::filesystem::path& path, mode_t mode, uid_t owner);
 
 // Reads a whole regular file of at most maxBytes. A missing file is NotFound; a file that is

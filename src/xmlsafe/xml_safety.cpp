@@ -33,9 +33,16 @@ void initialise() {
     });
 }
 
+support::Phrase parseErrorPhrase(const xmlError& error) {
+    //: %1 is a line number, %2 the XML library's message
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core", "line %1: %2"),
+        {std::to_string(error.line),
+         withoutTrailingSpace(error.message != nullptr ? error.message : "malformed XML")}};
+}
+
 std::string describeParseError(const xmlError& error) {
-    return "line " + std::to_string(error.line) + ": " +
-           withoutTrailingSpace(error.message != nullptr ? error.message : "malformed XML");
+    return parseErrorPhrase(error).english();
 }
 
 DiagnosticCapture::DiagnosticCapture()

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "support/translatable.h"
+
 namespace velquor::xmlsafe {
 
 // The options every parse starts from; callers add their own (blanks, silence) to these.
@@ -17,7 +19,10 @@ inline constexpr int kParseOptions = XML_PARSE_NONET;
 // refuses everything. Call before the first parse; cheap after the first call.
 void initialise();
 
-// A parser error as the user reads it: "line 3: Opening and ending tag mismatch ...".
+// A parser error as the user reads it: "line 3: Opening and ending tag mismatch ...", the
+// library's message as it gave it.
+support::Phrase parseErrorPhrase(const xmlError& error);
+// Its English.
 std::string describeParseError(const xmlError& error);
 
 // For its lifetime, collects what libxml2 reports outside a parser context (encoding and I/O
