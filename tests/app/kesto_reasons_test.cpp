@@ -76,9 +76,10 @@ struct Expected {
 // The cause argument of phrase as the window words it.
 QString causeText(const velquor::support::Phrase& phrase, int argument) {
     const auto index = static_cast<std::size_t>(argument - 1);
-    velquor::support::Phrase cause{"%1", {phrase.arguments.at(index)},
-                                   velquor::support::markedArgument(1), {}};
-    if (index < phrase.argumentPhrases.size()) cause.argumentPhrases = {phrase.argumentPhrases[index]};
+    velquor::support::Phrase cause{
+        "%1", {phrase.arguments.at(index)}, velquor::support::markedArgument(1), {}};
+    if (index < phrase.argumentPhrases.size())
+        cause.argumentPhrases = {phrase.argumentPhrases[index]};
     return coreText(cause);
 }
 
@@ -184,8 +185,8 @@ private slots:
         velquor::provisioning::LoginRefusals refusals;
         std::optional<Error> lockedOut;
         for (int i = 0; i < velquor::provisioning::LoginRefusals::kSeveral; ++i) {
-            auto refused = velquor::provisioning::login(endpoint, "hank", "pw", reporter, {},
-                                                        &refusals);
+            auto refused =
+                velquor::provisioning::login(endpoint, "hank", "pw", reporter, {}, &refusals);
             QVERIFY(!refused);
             lockedOut = refused.error();
         }
@@ -216,8 +217,9 @@ private slots:
         QVERIFY(!macFile);
 
         const std::string notAReport = (dir / "report.csv").string();
-        writeFile(dir / "report.csv", "row,column,cell,mac,operation,outcome,reason\n"
-                                      "2,1,A2,02:ee:00:00:00:01,add,vanished,\n");
+        writeFile(dir / "report.csv",
+                  "row,column,cell,mac,operation,outcome,reason\n"
+                  "2,1,A2,02:ee:00:00:00:01,add,vanished,\n");
         auto report = velquor::provisioning::readRetryReport(notAReport, {});
         QVERIFY(!report);
 
@@ -231,16 +233,16 @@ private slots:
         QVERIFY(unknownKey);
         QCOMPARE(unknownKey->warningPhrases.size(), std::size_t{1});
         QCOMPARE(unknownKey->warningPhrases[0].english(), unknownKey->warnings[0]);
-        const Error warning =
-            velquor::support::makeError(velquor::support::ErrorCode::InvalidInput,
-                                        unknownKey->warningPhrases[0]);
+        const Error warning = velquor::support::makeError(velquor::support::ErrorCode::InvalidInput,
+                                                          unknownKey->warningPhrases[0]);
 
         const QString user = fromUtf8(paths.userFile().string());
         checkWordings({
             {macFile.error(), {"无法读取", "MAC 文件"}, {fromUtf8(missing)}, 2},
             {report.error(), {"报告", "结果"}, {fromUtf8(notAReport), "2", "vanished"}},
-            {badPorts.error(), {"端口"}, {user + ":2", "[kesto] ports", "LOGIN,ACCOUNT,DEVICE",
-                                          "44388,44389"}},
+            {badPorts.error(),
+             {"端口"},
+             {user + ":2", "[kesto] ports", "LOGIN,ACCOUNT,DEVICE", "44388,44389"}},
             {warning, {"未知", "忽略"}, {user + ":2", "adress", "[kesto]"}},
         });
     }
