@@ -395,11 +395,11 @@
     </message>
     <message>
         <source>no output file chosen</source>
-        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>未选择输出文件</translation>
     </message>
     <message>
         <source>cannot write output file %1: %2</source>
+        <extracomment>%1 is the output file, %2 why it cannot be written</extracomment>
         <translation>无法写入输出文件 %1：%2</translation>
     </message>
     <message>
@@ -531,7 +531,7 @@
     <message>
         <source>row %1: its file would replace the %2; it was left alone</source>
         <extracomment>%1 is a row, %2 which input: the template or the device sheet</extracomment>
-        <translation>第 %1 行：其文件会替换%2，因此未写入</translation>
+        <translation>第 %1 行：其文件会替换%2；%2未被改动</translation>
     </message>
     <message>
         <source>row %1: replaced by row %2</source>
@@ -936,6 +936,18 @@
         <source>line %1: %2</source>
         <extracomment>%1 is a line number, %2 the XML library&apos;s message</extracomment>
         <translation>第 %1 行：%2</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>file open error</source>
+        <translation>文件打开错误</translation>
+    </message>
+    <message>
+        <source>file open error !</source>
+        <translation>文件打开错误！</translation>
     </message>
     <message>
         <source>Cannot read the report %1: %2</source>
@@ -1997,6 +2009,22 @@
     <message>
         <source>The Server text is sent with every device as it stands.</source>
         <translation>服务器文本将按原样随每台设备发送。</translation>
+    </message>
+    <message>
+        <source>MAC addresses box — the cells checked</source>
+        <translation>MAC 地址框 — 已检查的单元格</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (not MAC addresses).</source>
+        <translation>
+            <numerusform>%n 行中有 %1 行无法使用（不是 MAC 地址）。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (repeated MACs).</source>
+        <translation>
+            <numerusform>%n 行中有 %1 行无法使用（MAC 重复）。</numerusform>
+        </translation>
     </message>
 </context>
 <context>

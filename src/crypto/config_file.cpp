@@ -33,9 +33,9 @@ using support::Status;
 // large enough that system calls and progress reports cost nothing next to the cipher.
 constexpr std::size_t kChunk = std::size_t{128} << 10;
 
-constexpr char kErrorCaption[] = "error";
-constexpr char kOpenErrorText[] = "file open error";
-constexpr char kDecryptInputOpenErrorText[] = "file open error !";
+constexpr char kErrorCaption[] = VELQUOR_TR_NOOP("core", "error");
+constexpr char kOpenErrorText[] = VELQUOR_TR_NOOP("core", "file open error");
+constexpr char kDecryptInputOpenErrorText[] = VELQUOR_TR_NOOP("core", "file open error !");
 
 enum class Direction { Encrypt, Decrypt };
 
@@ -253,14 +253,15 @@ Status runConfigFile(Direction direction, const std::string& inputPath,
     if (!output) {
         if (output.error().code == ErrorCode::Cancelled) return output.error();
         const Error& cause = output.error();
-        //: %1 is the output file, %2 why it cannot be written
-        Error error = makeError(
-            cause.code, outputPath.empty()
-                            ? Phrase{VELQUOR_TR_NOOP("core", "no output file chosen")}
-                            : support::withCause(
-                                  Phrase{VELQUOR_TR_NOOP("core", "cannot write output file %1: %2"),
-                                         {outputPath}},
-                                  cause));
+        const Phrase unwritable =
+            outputPath.empty()
+                ? Phrase{VELQUOR_TR_NOOP("core", "no output file chosen")}
+                //: %1 is the output file, %2 why it cannot be written
+                : support::withCause(
+                      Phrase{VELQUOR_TR_NOOP("core", "cannot write output file %1: %2"),
+                             {outputPath}},
+                      cause);
+        Error error = makeError(cause.code, unwritable);
         return fail(reporter, std::move(error), kOpenErrorText);
     }
 

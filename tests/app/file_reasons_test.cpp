@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "app/core_texts.h"
+#include "app/velquor_dlg.h"
 #include "app/window_language.h"
+#include "app_test_support.h"
 #include "crypto/config_file.h"
 #include "generator/config_template.h"
 #include "generator/generation_job.h"
+#include "scripted_prompter.h"
 #include "sheet/sheet_reader.h"
 #include "support/progress.h"
 #include "support/reporter.h"
@@ -23,7 +26,10 @@
 using namespace velquor;
 using velquor::app::coreReason;
 using velquor::app::coreText;
+using velquor::testing::clickControl;
+using velquor::testing::runCommand;
 using velquor::testing::TempDir;
+using velquor::testing::waitFor;
 using velquor::testing::writeFile;
 namespace fs = std::filesystem;
 
@@ -34,8 +40,9 @@ const char* kTemplate =
     "<Config><Ext1 Enable=\"Disable\"><SIPSettings><SIPPort>5060</SIPPort></SIPSettings>"
     "</Ext1></Config>\n";
 
-const char* kSheet = "MAC,Name,User,Auth,Password,Proxy,Port\n"
-                     "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n";
+const char* kSheet =
+    "MAC,Name,User,Auth,Password,Proxy,Port\n"
+    "001565A1B2C1,Reception,2001,2001,pw1,sip.lan,5060\n";
 
 void useChinese() {
     QCOMPARE(app::installWindowLanguage(QStringLiteral("zh_CN"),
@@ -119,6 +126,22 @@ private slots:
                         "\": line 2 is not UTF-8 text; save the file as CSV UTF-8",
                     {"无法读取", q(latin1), "2", "UTF-8"}, {"cannot read", "save the file"});
 
+        // Three levels: the file, the part inside it, the XML library's line and message.
+        const fs::path damaged = dir / "damaged.xlsx";
+        int status = -1;
+        runCommand(
+            "python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w')"
+            ".writestr('xl/workbook.xml', '<workbook><sheets>')\" '" +
+                damaged.string() + "'",
+            &status);
+        QCOMPARE(status, 0);
+        const support::Error broken = sheetError(damaged);
+        const std::string start = "cannot read \"" + damaged.string() +
+                                  "\": xl/workbook.xml is not well-formed XML (line ";
+        QVERIFY2(broken.message.starts_with(start), broken.message.c_str());
+        checkWorded(broken, broken.message, {"无法读取", q(damaged), "xl/workbook.xml", "第 1 行"},
+                    {"cannot read", "well-formed"});
+
         const fs::path folder = dir / "sheets.csv";
         fs::create_directory(folder);
         checkWorded(sheetError(folder),
@@ -153,6 +176,26 @@ private slots:
                         (dir / "none").string() + ": No such file or directory",
                     {q(output), q(dir / "none"), "No such file or directory"},
                     {"cannot write", "cannot create"});
+
+        // As the window shows it: the product's short text and caption, the reason beneath.
+        useChinese();
+        app::ScriptedPrompter prompter;
+        {
+            app::CVelquorDlg window(prompter);
+            window.setControlText(1003, "key");
+            prompter.queueFile(q(input));
+            QVERIFY(clickControl(window, 1001));
+            prompter.queueFile(q(output));
+            QVERIFY(clickControl(window, 1005));
+            QVERIFY(waitFor([&] { return !window.isBusy(); }));
+        }
+        useEnglish();
+        QCOMPARE(prompter.messages().size(), std::size_t(1));
+        const app::MessageRequest& box = prompter.messages()[0];
+        QCOMPARE(box.text, QStringLiteral("文件打开错误"));
+        QCOMPARE(box.caption, QStringLiteral("错误"));
+        QVERIFY2(box.details.startsWith(QStringLiteral("无法写入输出文件 ") + q(output)),
+                 qPrintable(box.details));
 
         const fs::path shortFile = dir / "short.enc";
         writeFile(shortFile, "12345");
