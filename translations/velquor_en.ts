@@ -95,6 +95,20 @@
             <numerusform>%1 of %n rows cannot be used (not MAC addresses: %2, repeated MACs: %3).</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (not MAC addresses).</source>
+        <translation>
+            <numerusform>%1 of %n row cannot be used (not MAC addresses).</numerusform>
+            <numerusform>%1 of %n rows cannot be used (not MAC addresses).</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n rows cannot be used (repeated MACs).</source>
+        <translation>
+            <numerusform>%1 of %n row cannot be used (repeated MACs).</numerusform>
+            <numerusform>%1 of %n rows cannot be used (repeated MACs).</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsTableModel</name>

@@ -36,7 +36,8 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     return findings;
 }
 
-MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile) {
+MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile,
+                           bool typedCells) {
     MacFindings findings;
     findings.rows = check.results.size();
     for (const provisioning::MacResult& result : check.results) {
@@ -46,25 +47,49 @@ MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const 
             ++findings.repeated;
     }
     findings.view = deviceBatchResults(check, macFile);
-    findings.view.title =
-        QCoreApplication::translate("velquor::app::MacFindings", "MAC file — the cells checked");
+    findings.view.title = typedCells
+                              ? QCoreApplication::translate("velquor::app::MacFindings",
+                                                            "MAC addresses box — the cells checked")
+                              : QCoreApplication::translate("velquor::app::MacFindings",
+                                                            "MAC file — the cells checked");
     markUnusable(findings.view, QString(),
                  coreText(provisioning::outcomeName(provisioning::MacOutcome::Refused)),
                  coreText(provisioning::outcomeName(provisioning::MacOutcome::Skipped)));
     return findings;
 }
 
+namespace {
+
+// "2 of 4 rows cannot be used (...)", naming only the kinds of row found.
+QString findingsQuestion(const MacFindings& findings) {
+    const int rows = static_cast<int>(findings.rows);  // lupdate reads no cast as the count
+    const std::size_t unusable = findings.notMac + findings.repeated;
+    if (findings.repeated == 0) {
+        return QCoreApplication::translate("velquor::app::MacFindings",
+                                           "%1 of %n rows cannot be used (not MAC addresses).",
+                                           nullptr, rows)
+            .arg(unusable);
+    }
+    if (findings.notMac == 0) {
+        return QCoreApplication::translate("velquor::app::MacFindings",
+                                           "%1 of %n rows cannot be used (repeated MACs).", nullptr,
+                                           rows)
+            .arg(unusable);
+    }
+    return QCoreApplication::translate("velquor::app::MacFindings",
+                                       "%1 of %n rows cannot be used (not MAC addresses: %2, "
+                                       "repeated MACs: %3).",
+                                       nullptr, rows)
+        .arg(unusable)
+        .arg(findings.notMac)
+        .arg(findings.repeated);
+}
+
+}  // namespace
+
 bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
     if (!findings.any()) return true;
-    const int rows = static_cast<int>(findings.rows);  // lupdate reads no cast as the count
-    const QString question =
-        QCoreApplication::translate("velquor::app::MacFindings",
-                                    "%1 of %n rows cannot be used (not MAC addresses: %2, "
-                                    "repeated MACs: %3).",
-                                    nullptr, rows)
-            .arg(findings.notMac + findings.repeated)
-            .arg(findings.notMac)
-            .arg(findings.repeated);
+    const QString question = findingsQuestion(findings);
     const QString details = QCoreApplication::translate(
         "velquor::app::MacFindings",
         "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "

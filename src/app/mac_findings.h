@@ -24,8 +24,10 @@ struct MacFindings {
 
 // The check alone of a Generate run (generator::checkDeviceSheet).
 MacFindings generationFindings(const generator::GenerationReport& check, const QString& folder);
-// The check alone of a MAC file (provisioning::checkMacFile).
-MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile);
+// The check alone of a MAC file, or of the cells typed in the MAC addresses box
+// (provisioning::checkMacFile).
+MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile,
+                           bool typedCells = false);
 
 // True to go on: nothing to ask, or Continue. Show rows opens the findings and asks again
 // once they are closed.

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 
+#include "app/core_texts.h"
 #include "app/progress_task.h"
 #include "app/window_language.h"
 
@@ -200,8 +201,7 @@ void SettingsDialog::loadFiles() {
     auto loaded = settings::loadSettings({}, m_paths);
     if (!loaded) {
         messageBox(tr("The settings could not be read; fields left empty."), QString(),
-                   MessageButtons::Ok, MessageIcon::Warning,
-                   QString::fromStdString(loaded.error().message));
+                   MessageButtons::Ok, MessageIcon::Warning, coreText(loaded.error()));
         showInheritedValues();
         return;
     }
@@ -241,7 +241,7 @@ std::optional<KestoValues> SettingsDialog::typedValues() {
                            .arg(translated(field.label), textOf(text)),
                        QString(), MessageButtons::Ok, MessageIcon::Warning,
                        QStringLiteral("%1: %2").arg(QString::fromUtf8(field.key),
-                                                    textOf(parsed.error().message)));
+                                                    coreText(parsed.error())));
             control(field.id)->setFocus();
             return std::nullopt;
         }
@@ -315,7 +315,7 @@ void SettingsDialog::OnOK() {
     if (!values) return;
     if (const support::Status saved = settings::saveUserSettings(*values, m_paths); !saved) {
         messageBox(tr("The settings were not saved."), QString(), MessageButtons::Ok,
-                   MessageIcon::Warning, QString::fromStdString(saved.error().message));
+                   MessageIcon::Warning, coreText(saved.error()));
         return;
     }
     accept();
@@ -378,7 +378,7 @@ void SettingsDialog::showPortTests(const QString& server,
 QString SettingsDialog::portTestLine(const provisioning::PortTest& test) {
     using provisioning::KestoPort;
     const bool works = test.outcome.ok();
-    const QString reason = works ? QString() : textOf(test.outcome.error().message);
+    const QString reason = works ? QString() : coreText(test.outcome.error());
     QString line;
     switch (test.which) {
         case KestoPort::Login:

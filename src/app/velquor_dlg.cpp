@@ -24,6 +24,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/core_texts.h"
 #include "app/file_filters.h"
 #include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
@@ -409,7 +410,7 @@ void CVelquorDlg::OnGenerateMd5() {
             if (!digestText->ok()) {
                 // No message box: the empty field says no digest was made; the reason is
                 // there for whoever looks.
-                digestField->setToolTip(QString::fromStdString(digestText->error().message));
+                digestField->setToolTip(coreText(digestText->error()));
                 return;
             }
             setControlText(kMd5DigestEdit, QString::fromStdString(digestText->value()));

@@ -256,6 +256,35 @@ private slots:
         QCOMPARE(coreText(error), QStringLiteral("%2 and b"));
     }
 
+    // A reason inside a reason keeps its own phrase: the window words each level, and a
+    // system's message inside stays as it is. The English is the CLI's, level by level.
+    void anErrorsCauseIsWordedByItsOwnPhraseAtAnyDepth() {
+        using velquor::support::Phrase;
+        const Phrase written{VELQUOR_TR_NOOP("core", "written as %1"), {"001565a1b2c1"}};
+        const Phrase row = velquor::support::withReason(
+            Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {"7"}}, written.english(), written);
+        const velquor::support::Error system =
+            velquor::support::makeError(velquor::support::ErrorCode::Io, "Permission denied");
+        const velquor::support::Error outer = velquor::support::makeError(
+            velquor::support::ErrorCode::Io,
+            velquor::support::withCause(
+                velquor::support::withReason(Phrase{VELQUOR_TR_NOOP("core", "%1 (%2)")},
+                                             row.english(), row),
+                system));
+        const QString english =
+            QStringLiteral("row 7: written as 001565a1b2c1 (Permission denied)");
+        QCOMPARE(QString::fromStdString(outer.message), english);
+        QCOMPARE(coreText(outer), english);
+
+        installWindowLanguage(QStringLiteral("zh_CN"), kFolders);
+        QCOMPARE(coreText(outer),
+                 QStringLiteral("第 7 行：写为 001565a1b2c1（Permission denied）"));
+        // An edited message no longer says what its phrase says: the English is shown.
+        velquor::support::Error edited = outer;
+        edited.message += ".";
+        QCOMPARE(coreReason(edited.message, edited.phrase), english + ".");
+    }
+
     // The choice in Settings is written to [window] and read back as the dialog shows it.
     void theSettingsDialogKeepsTheLanguageChoice() {
         ScriptedPrompter prompter;

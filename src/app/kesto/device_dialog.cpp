@@ -188,7 +188,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
     if (!confirmServerText(*this, batch.server)) return;
     // A file that cannot be read, or is no MAC file, is the batch's to report, with its reason.
     if (auto check = provisioning::checkMacFile(command, batch);
-        check && !confirmMacFindings(*this, deviceFindings(*check, source.name))) {
+        check &&
+        !confirmMacFindings(*this, deviceFindings(*check, source.name, source.cells.has_value()))) {
         return;
     }
     const provisioning::KestoEndpoint endpoint = m_endpoint;
@@ -307,7 +308,8 @@ void CDevice::OnCheckMacFile() {
                    MessageIcon::Warning, coreText(checked.error()));
         return;
     }
-    if (!confirmMacFindings(*this, deviceFindings(*checked, source.name))) return;
+    if (!confirmMacFindings(*this, deviceFindings(*checked, source.name, source.cells.has_value())))
+        return;
     std::vector<std::string> macs;
     for (const provisioning::MacResult& row : checked->results) {
         if (row.outcome != provisioning::MacOutcome::Usable) continue;

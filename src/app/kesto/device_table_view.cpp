@@ -3,7 +3,6 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
-#include <QVBoxLayout>
 
 #include "app/control_window.h"
 #include "app/table_actions.h"

@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include "app/core_texts.h"
+
 namespace velquor::app {
 
 std::optional<KestoSession> loadKestoSession(ControlWindow& window,
@@ -10,13 +12,12 @@ std::optional<KestoSession> loadKestoSession(ControlWindow& window,
     auto loaded = settings::loadSettings({}, paths);
     if (!loaded) {
         window.messageBox(ControlWindow::tr("The Kesto settings could not be read."), QString(),
-                          MessageButtons::Ok, MessageIcon::Warning,
-                          QString::fromStdString(loaded.error().message));
+                          MessageButtons::Ok, MessageIcon::Warning, coreText(loaded.error()));
         return std::nullopt;
     }
     QStringList warnings;
     for (const std::string& warning : settings::unseenWarnings(loaded->warnings)) {
-        warnings << QString::fromStdString(warning);
+        warnings << coreText(std::string_view(warning));
     }
     if (!warnings.isEmpty()) {
         window.messageBox(ControlWindow::tr("Some Kesto settings were ignored."), QString(),

@@ -108,6 +108,21 @@ private slots:
         QCOMPARE(clicker.unreachable(), QStringList());
     }
 
+    // A typed cell that is no MAC address: one question that names only that kind of row;
+    // Cancel sends nothing.
+    void aTypedCellThatIsNoMacIsAskedAboutOnce() {
+        KestodFixture server;
+        Session hank(server);
+        MessageBoxClicker clicker({QMessageBox::Cancel, QMessageBox::Ok});
+        hank.type(QStringLiteral("02:CC:00:00:00:09 not-a-mac 02cc0000000a"));
+        QVERIFY(velquor::testing::clickControl(hank.device, kAddDeviceButton));
+        QVERIFY(waitFor([&] { return !clicker.seen().isEmpty() && !hank.device.isBusy(); }));
+        QCOMPARE(clicker.seenTexts(),
+                 QStringList{"1 of 3 rows cannot be used (not MAC addresses)."});
+        const std::string devices = server.runTool({"devices"});
+        QVERIFY2(devices.find("02cc") == std::string::npos, devices.c_str());
+    }
+
     void retryFailedRowsSendsOnlyThoseAgain() {
         KestodFixture server;
         // Two of the phones are ivy's for now: hank's Add of them fails.
