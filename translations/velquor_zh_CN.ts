@@ -200,6 +200,7 @@
     </message>
     <message>
         <source>the server replied &quot;%1&quot;: %2</source>
+        <extracomment>%1 is the server&apos;s reply word, %2 the likely causes</extracomment>
         <translation>服务器应答“%1”：%2</translation>
     </message>
     <message>
@@ -721,7 +722,11 @@
     </message>
     <message>
         <source>%1: %2</source>
-        <extracomment>%1 is a part of the workbook, %2 what is wrong in it</extracomment>
+        <extracomment>%1 is what was asked (&quot;Add user&quot;, &quot;login&quot;), %2 why it failed
+----------
+%1 is the key (&quot;[kesto] ports&quot;), %2 what is wrong with its value
+----------
+%1 is a part of the workbook, %2 what is wrong in it</extracomment>
         <translation>%1：%2</translation>
     </message>
     <message>
@@ -816,6 +821,7 @@
     </message>
     <message>
         <source>cannot connect to %1: %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the system&apos;s reason (&quot;Connection refused&quot;)</extracomment>
         <translation>无法连接到 %1：%2</translation>
     </message>
     <message>
@@ -942,6 +948,549 @@
     <message>
         <source>file open error !</source>
         <translation>文件打开错误！</translation>
+    </message>
+    <message>
+        <source>Cannot read the report %1: %2</source>
+        <extracomment>%1 is the report&apos;s file, %2 why it cannot be read</extracomment>
+        <translation>无法读取报告 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 is not a device report: cell %2 is beyond the report&apos;s seven columns.</source>
+        <extracomment>%1 is the file, %2 a cell (&quot;H3&quot;)</extracomment>
+        <translation>%1 不是设备报告：单元格 %2 超出了报告的七列。</translation>
+    </message>
+    <message>
+        <source>its row or column is no number</source>
+        <translation>其行号或列号不是数字</translation>
+    </message>
+    <message>
+        <source>its cell &apos;%1&apos; is not row %2, column %3</source>
+        <extracomment>%1 is the cell&apos;s name as the line gives it, %2 and %3 its row and column</extracomment>
+        <translation>其单元格“%1”不是第 %2 行第 %3 列</translation>
+    </message>
+    <message>
+        <source>its operation &apos;%1&apos; is unknown</source>
+        <extracomment>%1 is the operation the line gives</extracomment>
+        <translation>其操作“%1”无法识别</translation>
+    </message>
+    <message>
+        <source>its outcome &apos;%1&apos; is unknown</source>
+        <extracomment>%1 is the outcome the line gives</extracomment>
+        <translation>其结果“%1”无法识别</translation>
+    </message>
+    <message>
+        <source>%1 is not a device report: its first line is not row,column,cell,mac,operation,outcome,reason.</source>
+        <extracomment>%1 is the file; the column names stay as they are</extracomment>
+        <translation>%1 不是设备报告：其第一行不是 row,column,cell,mac,operation,outcome,reason。</translation>
+    </message>
+    <message>
+        <source>%1 line %2 is not a device report line: %3.</source>
+        <extracomment>%1 is the file, %2 the line, %3 what is wrong with it</extracomment>
+        <translation>%1 第 %2 行不是设备报告行：%3。</translation>
+    </message>
+    <message>
+        <source>%1 line %2 mixes add and delete rows: a report is of one of them.</source>
+        <extracomment>%1 is the file, %2 the line</extracomment>
+        <translation>%1 第 %2 行混用了添加行和删除行：一份报告只能是其中一种。</translation>
+    </message>
+    <message>
+        <source>%1; nothing was sent</source>
+        <extracomment>%1 is why the record cannot be made</extracomment>
+        <translation>%1；未发送任何内容</translation>
+    </message>
+    <message>
+        <source>cannot resolve the server name &quot;%1&quot;: %2</source>
+        <extracomment>%1 is the server&apos;s name, %2 the resolver&apos;s reason</extracomment>
+        <translation>无法解析服务器名称“%1”：%2</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>没有地址</translation>
+    </message>
+    <message>
+        <source>no connection to %1 within %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the time allowed (&quot;5 s&quot;)</extracomment>
+        <translation>%2 内未能连接到 %1</translation>
+    </message>
+    <message>
+        <source>no name at all</source>
+        <translation>没有任何名称</translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <extracomment>a list of the names a certificate is issued for: %1 is &quot;a&quot; or &quot;a, b&quot;, %2 the last name</extracomment>
+        <translation>%1 和 %2</translation>
+    </message>
+    <message>
+        <source>cannot create a TLS context: %1</source>
+        <extracomment>%1 is OpenSSL&apos;s own message</extracomment>
+        <translation>无法创建 TLS 上下文：%1</translation>
+    </message>
+    <message>
+        <source>cannot load the trusted certificates from &quot;%1&quot;</source>
+        <extracomment>%1 is the CA certificate file</extracomment>
+        <translation>无法从“%1”加载受信任的证书</translation>
+    </message>
+    <message>
+        <source>cannot load the trusted certificates from &quot;%1&quot;: %2</source>
+        <extracomment>%1 is the CA certificate file, %2 OpenSSL&apos;s own message</extracomment>
+        <translation>无法从“%1”加载受信任的证书：%2</translation>
+    </message>
+    <message>
+        <source>cannot set up TLS: %1</source>
+        <extracomment>%1 is OpenSSL&apos;s own message</extracomment>
+        <translation>无法建立 TLS：%1</translation>
+    </message>
+    <message>
+        <source>no TLS handshake with %1 within %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the time allowed (&quot;5 s&quot;)</extracomment>
+        <translation>%2 内未能与 %1 完成 TLS 握手</translation>
+    </message>
+    <message>
+        <source>the server at %1 closed the connection before the TLS handshake ended: it may be overloaded; try again later</source>
+        <extracomment>%1 is the server&apos;s host:port</extracomment>
+        <translation>%1 上的服务器在 TLS 握手完成前关闭了连接：它可能负载过高；请稍后重试</translation>
+    </message>
+    <message>
+        <source>TLS handshake with %1 failed</source>
+        <extracomment>%1 is the server&apos;s host:port</extracomment>
+        <translation>与 %1 的 TLS 握手失败</translation>
+    </message>
+    <message>
+        <source>TLS handshake with %1 failed: %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 OpenSSL&apos;s own message</extracomment>
+        <translation>与 %1 的 TLS 握手失败：%2</translation>
+    </message>
+    <message>
+        <source>the server at %1 presented no certificate</source>
+        <extracomment>%1 is the server&apos;s host:port</extracomment>
+        <translation>%1 上的服务器没有出示证书</translation>
+    </message>
+    <message>
+        <source>the certificate of %1 names %2 only in its common name (CN), which is not checked: it needs a subjectAltName for %3</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the name in the certificate, %3 the address asked for</extracomment>
+        <translation>%1 的证书只在通用名称（CN）中写有 %2，而 CN 不被检查：证书需要包含 %3 的 subjectAltName</translation>
+    </message>
+    <message>
+        <source>the certificate of %1 is for %2, not %3</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the names in the certificate, %3 the name or address asked for</extracomment>
+        <translation>%1 的证书签发给 %2，而不是 %3</translation>
+    </message>
+    <message>
+        <source>the certificate of %1 is not signed by a CA in %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the CA certificate file</extracomment>
+        <translation>%1 的证书不是由 %2 中的 CA 签发的</translation>
+    </message>
+    <message>
+        <source>the certificate of %1 is not trusted: %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 OpenSSL&apos;s own reason</extracomment>
+        <translation>%1 的证书不受信任：%2</translation>
+    </message>
+    <message>
+        <source>the server&apos;s listing breaks the layout: %1</source>
+        <extracomment>%1 is what was wrong with the listing</extracomment>
+        <translation>服务器的设备列表不符合格式：%1</translation>
+    </message>
+    <message>
+        <source>it announced %1 rows and ended after %2 whole ones</source>
+        <extracomment>%1 and %2 are numbers of rows</extracomment>
+        <translation>它声明有 %1 行，却在 %2 个完整行之后结束</translation>
+    </message>
+    <message>
+        <source>row %1 of the server&apos;s listing does not hold a MAC address in the canonical form</source>
+        <extracomment>%1 is a row number</extracomment>
+        <translation>服务器列表的第 %1 行不是规范格式的 MAC 地址</translation>
+    </message>
+    <message>
+        <source>row %1 of the server&apos;s listing is another account&apos;s device</source>
+        <extracomment>%1 is a row number</extracomment>
+        <translation>服务器列表的第 %1 行是另一个账户的设备</translation>
+    </message>
+    <message>
+        <source>the server answered the page at row %1 with the page at row %2</source>
+        <extracomment>%1 and %2 are row numbers</extracomment>
+        <translation>请求从第 %1 行开始的页面，服务器却应答了从第 %2 行开始的页面</translation>
+    </message>
+    <message>
+        <source>the devices changed while they were listed (%1, then %2): list them again</source>
+        <extracomment>%1 and %2 are numbers of devices, before and after</extracomment>
+        <translation>列出设备期间设备发生了变化（先是 %1 台，后是 %2 台）：请重新列出</translation>
+    </message>
+    <message>
+        <source>the page at row %1 holds %2 rows, not %3</source>
+        <extracomment>%1 is a row number, %2 and %3 numbers of rows</extracomment>
+        <translation>从第 %1 行开始的页面有 %2 行，而不是 %3 行</translation>
+    </message>
+    <message>
+        <source>the devices changed while they were listed (row %1 repeats or precedes the one before it): list them again</source>
+        <extracomment>%1 is a row number</extracomment>
+        <translation>列出设备期间设备发生了变化（第 %1 行与前一行重复或排在其前）：请重新列出</translation>
+    </message>
+    <message>
+        <source>the server answered the question about one MAC address with %1 devices</source>
+        <extracomment>%1 is a number of devices</extracomment>
+        <translation>查询一个 MAC 地址，服务器却应答了 %1 台设备</translation>
+    </message>
+    <message>
+        <source>the server answered the question about %1 with another MAC address</source>
+        <extracomment>%1 is the MAC address asked about</extracomment>
+        <translation>查询 %1，服务器却应答了另一个 MAC 地址</translation>
+    </message>
+    <message>
+        <source>The Server text is %1 bytes long; its field holds at most %2 bytes.</source>
+        <extracomment>%1 and %2 are byte counts</extracomment>
+        <translation>服务器文本长 %1 字节；其字段最多容纳 %2 字节。</translation>
+    </message>
+    <message>
+        <source>The user name is %1 bytes long; its field holds at most %2 bytes.</source>
+        <extracomment>%1 and %2 are byte counts</extracomment>
+        <translation>用户名长 %1 字节；其字段最多容纳 %2 字节。</translation>
+    </message>
+    <message>
+        <source>The MAC address in cell %1 of %2 is %3 bytes long; its field holds at most %4 bytes.</source>
+        <extracomment>%1 is a cell (&quot;A7&quot;), %2 the MAC file or &quot;the MAC addresses given&quot;, %3 and %4 byte counts</extracomment>
+        <translation>%2 中单元格 %1 的 MAC 地址长 %3 字节；其字段最多容纳 %4 字节。</translation>
+    </message>
+    <message>
+        <source>the MAC addresses given</source>
+        <translation>给出的 MAC 地址</translation>
+    </message>
+    <message>
+        <source>the Server text is empty: the phones will be sent nowhere</source>
+        <translation>服务器文本为空：话机将不会被指向任何服务器</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a URL: phones expect one such as https://%2/</source>
+        <extracomment>%1 is the Server text, %2 a host name for the example URL</extracomment>
+        <translation>“%1”不是 URL：话机需要类似 https://%2/ 的地址</translation>
+    </message>
+    <message>
+        <source>%1: cancelled</source>
+        <extracomment>%1 is what was asked (&quot;Add user&quot;, &quot;login&quot;)</extracomment>
+        <translation>%1：已取消</translation>
+    </message>
+    <message>
+        <source>the name or password was refused (%1 times for &quot;%2&quot;); after 10 failed logins the server refuses that name from this address for a while, even with the right password</source>
+        <extracomment>%1 is how many times the name was refused, %2 the name</extracomment>
+        <translation>用户名或密码被拒绝（“%2”已被拒绝 %1 次）；登录失败 10 次后，服务器会在一段时间内拒绝来自此地址的该用户名，即使密码正确</translation>
+    </message>
+    <message>
+        <source>login</source>
+        <translation>登录</translation>
+    </message>
+    <message>
+        <source>Cannot read the MAC file %1: %2</source>
+        <extracomment>%1 is the file, %2 why it cannot be read</extracomment>
+        <translation>无法读取 MAC 文件 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 does not look like a MAC file: %2 of %3 cells are not MAC addresses.</source>
+        <extracomment>%1 is the file, %2 and %3 numbers of cells</extracomment>
+        <translation>%1 看起来不是 MAC 文件：%3 个单元格中有 %2 个不是 MAC 地址。</translation>
+    </message>
+    <message>
+        <source>cannot send the request to %1</source>
+        <translation>无法向 %1 发送请求</translation>
+    </message>
+    <message>
+        <source>cannot send the request to %1 within %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the time allowed (&quot;10 s&quot;)</extracomment>
+        <translation>未能在 %2 内向 %1 发送请求</translation>
+    </message>
+    <message>
+        <source>%1 closed the connection without replying</source>
+        <extracomment>%1 is the server&apos;s host:port</extracomment>
+        <translation>%1 未应答就关闭了连接</translation>
+    </message>
+    <message>
+        <source>reading the reply from %1 failed</source>
+        <extracomment>%1 is the server&apos;s host:port</extracomment>
+        <translation>读取 %1 的应答失败</translation>
+    </message>
+    <message>
+        <source>no reply from %1 within %2</source>
+        <extracomment>%1 is the server&apos;s host:port, %2 the time allowed (&quot;10 s&quot;)</extracomment>
+        <translation>%1 在 %2 内没有应答</translation>
+    </message>
+    <message>
+        <source>a request for port %1 must be %2 bytes, not %3; nothing was sent</source>
+        <extracomment>%1 is a port number, %2 and %3 byte counts</extracomment>
+        <translation>发往端口 %1 的请求必须为 %2 字节，而不是 %3 字节；未发送任何内容</translation>
+    </message>
+    <message>
+        <source>%1: the value holds a line break, which a settings line cannot keep; nothing was saved</source>
+        <extracomment>%1 is the key (&quot;[kesto] address&quot;)</extracomment>
+        <translation>%1：该值含有换行符，设置行无法保存它；未保存任何内容</translation>
+    </message>
+    <message>
+        <source>%1; nothing was saved</source>
+        <extracomment>%1 is the file and line and what is wrong with it</extracomment>
+        <translation>%1；未保存任何内容</translation>
+    </message>
+    <message>
+        <source>%1: &apos;%2&apos; would not read back as it is (a line break, a &apos;;&apos; after a space and spaces at either end are not kept); nothing was saved</source>
+        <extracomment>%1 is the key (&quot;[kesto] address&quot;), %2 its value</extracomment>
+        <translation>%1：“%2”无法按原样读回（换行符、空格后的“;”以及两端的空格都不会保留）；未保存任何内容</translation>
+    </message>
+    <message>
+        <source>%1; not used: %2</source>
+        <extracomment>%1 is why an earlier CA file was not used, %2 why the next one was not</extracomment>
+        <translation>%1；未使用：%2</translation>
+    </message>
+    <message>
+        <source>no CA certificate found (looked for %1); name the server&apos;s CA file with ca-file in the [kesto] section of %2 or %3</source>
+        <extracomment>%1 lists the files looked for; %2 and %3 are the two settings files</extracomment>
+        <translation>未找到 CA 证书（查找过 %1）；请在 %2 或 %3 的 [kesto] 节中用 ca-file 指定服务器的 CA 文件</translation>
+    </message>
+    <message>
+        <source>no CA certificate found (looked for %1; not used: %2); name the server&apos;s CA file with ca-file in the [kesto] section of %3 or %4</source>
+        <extracomment>%1 lists the files looked for, %2 why those there were not used; %3 and %4 are the two settings files</extracomment>
+        <translation>未找到 CA 证书（查找过 %1；未使用：%2）；请在 %3 或 %4 的 [kesto] 节中用 ca-file 指定服务器的 CA 文件</translation>
+    </message>
+    <message>
+        <source>default</source>
+        <translation>默认值</translation>
+    </message>
+    <message>
+        <source>the CA certificate file %1 (ca-file, %2) does not exist</source>
+        <extracomment>%1 is the CA file, %2 where the setting comes from (a file and line, &quot;default&quot;)</extracomment>
+        <translation>CA 证书文件 %1（ca-file，%2）不存在</translation>
+    </message>
+    <message>
+        <source>%1 (ca-file, %2)</source>
+        <extracomment>%1 is why the CA file cannot be used, %2 where the setting comes from</extracomment>
+        <translation>%1（ca-file，%2）</translation>
+    </message>
+    <message>
+        <source>a file name is needed</source>
+        <translation>需要文件名</translation>
+    </message>
+    <message>
+        <source>the file name is %1 bytes long, more than the %2 a path may have</source>
+        <extracomment>%1 and %2 are byte counts</extracomment>
+        <translation>文件名长 %1 字节，超过了路径允许的 %2 字节</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a host name, an IPv4 address or an IPv6 address</source>
+        <extracomment>%1 is the value given</extracomment>
+        <translation>“%1”不是主机名、IPv4 地址或 IPv6 地址</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a port number (1-65535)</source>
+        <extracomment>%1 is the value given</extracomment>
+        <translation>“%1”不是端口号（1-65535）</translation>
+    </message>
+    <message>
+        <source>three ports are needed, LOGIN,ACCOUNT,DEVICE, not &apos;%1&apos;</source>
+        <extracomment>%1 is the value given</extracomment>
+        <translation>需要三个端口（LOGIN,ACCOUNT,DEVICE），而不是“%1”</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a number of seconds (0.1 to 3600, at most 3 decimals)</source>
+        <extracomment>%1 is the value given</extracomment>
+        <translation>“%1”不是秒数（0.1 到 3600，最多 3 位小数）</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a number from 1 to %2</source>
+        <extracomment>%1 is the value given, %2 the largest number allowed</extracomment>
+        <translation>“%1”不是 1 到 %2 之间的数</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not one of %2</source>
+        <extracomment>%1 is the value given, %2 the words allowed (&quot;plain, lower, upper, as-written&quot;)</extracomment>
+        <translation>“%1”不是 %2 之一</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is neither &apos;auto&apos; nor a language code such as zh_CN or en</source>
+        <extracomment>%1 is the value given; &apos;auto&apos; is the word to write as it is</extracomment>
+        <translation>“%1”既不是“auto”，也不是 zh_CN、en 这样的语言代码</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; comes before any section: put it under [%2]</source>
+        <extracomment>%1 is the key, %2 the section&apos;s name</extracomment>
+        <translation>“%1”出现在所有节之前：请把它放到 [%2] 下</translation>
+    </message>
+    <message>
+        <source>%1: unknown section [%2], ignored</source>
+        <extracomment>%1 is the file and line (&quot;velquor.conf:5&quot;), %2 the section&apos;s name</extracomment>
+        <translation>%1：未知的节 [%2]，已忽略</translation>
+    </message>
+    <message>
+        <source>%1: unknown key &apos;%2&apos; in [%3], ignored</source>
+        <extracomment>%1 is the file and line (&quot;velquor.conf:2&quot;), %2 the key, %3 the section&apos;s name</extracomment>
+        <translation>%1：[%3] 中的未知键“%2”，已忽略</translation>
+    </message>
+    <message>
+        <source>%1 is given again (first on line %2)</source>
+        <extracomment>%1 is the key (&quot;[kesto] ports&quot;), %2 the line that gave it first</extracomment>
+        <translation>%1 重复给出（首次在第 %2 行）</translation>
+    </message>
+    <message>
+        <source>the line is too long</source>
+        <translation>该行过长</translation>
+    </message>
+    <message>
+        <source>the line holds a NUL byte</source>
+        <translation>该行含有 NUL 字节</translation>
+    </message>
+    <message>
+        <source>not a &apos;key = value&apos; line nor a [section] header</source>
+        <translation>既不是“键 = 值”行，也不是 [节] 标题行</translation>
+    </message>
+    <message>
+        <source>%1:%2: %3</source>
+        <extracomment>%1 is the file, %2 the line, %3 what is wrong with it</extracomment>
+        <translation>%1:%2：%3</translation>
+    </message>
+    <message>
+        <source>%1; its settings are not used</source>
+        <extracomment>%1 is why the settings file cannot be used</extracomment>
+        <translation>%1；其中的设置不会被使用</translation>
+    </message>
+    <message>
+        <source>%1; the command line gives every value</source>
+        <extracomment>%1 is why the settings file cannot be used</extracomment>
+        <translation>%1；命令行给出了所有值</translation>
+    </message>
+    <message>
+        <source>%1; the command line gives its value</source>
+        <extracomment>%1 is the file and line and what is wrong with it</extracomment>
+        <translation>%1；命令行给出了它的值</translation>
+    </message>
+    <message>
+        <source>%1 is &apos;%2&apos;, not a number</source>
+        <extracomment>%1 names the field (&quot;the total&quot;), %2 is its text</extracomment>
+        <translation>%1为“%2”，不是数字</translation>
+    </message>
+    <message>
+        <source>the reply announces %1 rows; a reply holds at most %2</source>
+        <extracomment>%1 and %2 are numbers of rows</extracomment>
+        <translation>应答声明有 %1 行；一个应答最多容纳 %2 行</translation>
+    </message>
+    <message>
+        <source>the reply&apos;s rows %1 to %2 lie beyond its total of %3</source>
+        <extracomment>%1 and %2 are row numbers, %3 the number of rows in all</extracomment>
+        <translation>应答的第 %1 到 %2 行超出了其总数 %3</translation>
+    </message>
+    <message>
+        <source>the reply says more rows follow its last one, the total says none do</source>
+        <translation>应答表示其最后一行之后还有行，但总数表示没有</translation>
+    </message>
+    <message>
+        <source>the reply says it is the last page, the total says rows remain after it</source>
+        <translation>应答表示这是最后一页，但总数表示其后还有行</translation>
+    </message>
+    <message>
+        <source>the reply&apos;s header is %1 bytes long, not %2</source>
+        <extracomment>%1 and %2 are byte counts</extracomment>
+        <translation>应答的标头长 %1 字节，而不是 %2 字节</translation>
+    </message>
+    <message>
+        <source>word</source>
+        <translation>应答词</translation>
+    </message>
+    <message>
+        <source>the reply does not start with ROWS</source>
+        <translation>应答不是以 ROWS 开头</translation>
+    </message>
+    <message>
+        <source>the total</source>
+        <translation>总数</translation>
+    </message>
+    <message>
+        <source>the start row</source>
+        <translation>起始行</translation>
+    </message>
+    <message>
+        <source>the row count</source>
+        <translation>行数</translation>
+    </message>
+    <message>
+        <source>more mark</source>
+        <translation>后续标记</translation>
+    </message>
+    <message>
+        <source>the reply&apos;s more mark is &apos;%1&apos;, not MORE or END</source>
+        <extracomment>%1 is the mark the reply has</extracomment>
+        <translation>应答的后续标记为“%1”，不是 MORE 或 END</translation>
+    </message>
+    <message>
+        <source>the reply&apos;s header has non-zero bytes 48 to 63</source>
+        <translation>应答标头的第 48 到 63 字节不为零</translation>
+    </message>
+    <message>
+        <source>a row of the reply is %1 bytes long, not %2</source>
+        <extracomment>%1 and %2 are byte counts</extracomment>
+        <translation>应答中的一行长 %1 字节，而不是 %2 字节</translation>
+    </message>
+    <message>
+        <source>MAC address</source>
+        <translation>MAC 地址</translation>
+    </message>
+    <message>
+        <source>state</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>registration time</source>
+        <translation>注册时间</translation>
+    </message>
+    <message>
+        <source>server</source>
+        <translation>服务器</translation>
+    </message>
+    <message>
+        <source>a row of the reply has non-zero bytes 176 to 191</source>
+        <translation>应答中一行的第 176 到 191 字节不为零</translation>
+    </message>
+    <message>
+        <source>a row&apos;s state is &apos;%1&apos;, not MINE or OTHER</source>
+        <extracomment>%1 is the state the row has</extracomment>
+        <translation>某行的状态为“%1”，不是 MINE 或 OTHER</translation>
+    </message>
+    <message>
+        <source>a row&apos;s registration time is &apos;%1&apos;, not a UTC time such as 2026-12-09T01:23:45Z</source>
+        <extracomment>%1 is the time the row has</extracomment>
+        <translation>某行的注册时间为“%1”，不是 2026-12-09T01:23:45Z 这样的 UTC 时间</translation>
+    </message>
+    <message>
+        <source>a row of another account&apos;s device carries its registration</source>
+        <translation>另一个账户的设备所在行带有注册信息</translation>
+    </message>
+    <message>
+        <source>%1 is %2 bytes long; its field holds at most %3 bytes</source>
+        <extracomment>%1 names the field (&quot;the user name&quot;), %2 and %3 are byte counts</extracomment>
+        <translation>%1长 %2 字节；其字段最多容纳 %3 字节</translation>
+    </message>
+    <message>
+        <source>%1 contains a zero byte, which its %2-byte field cannot carry</source>
+        <extracomment>%1 names the field (&quot;the user name&quot;), %2 is its width in bytes</extracomment>
+        <translation>%1含有零字节，其 %2 字节的字段无法承载</translation>
+    </message>
+    <message>
+        <source>%1 field (bytes %2 to %3) has non-zero bytes after its terminating zero</source>
+        <extracomment>%1 names the field (&quot;state&quot;), %2 and %3 are byte offsets</extracomment>
+        <translation>%1字段（第 %2 到 %3 字节）在结尾的零字节之后还有非零字节</translation>
+    </message>
+    <message>
+        <source>the user name</source>
+        <translation>用户名</translation>
+    </message>
+    <message>
+        <source>the password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>the operation</source>
+        <translation>操作</translation>
+    </message>
+    <message>
+        <source>the MAC address</source>
+        <translation>MAC 地址</translation>
+    </message>
+    <message>
+        <source>the server text</source>
+        <translation>服务器文本</translation>
     </message>
 </context>
 <context>

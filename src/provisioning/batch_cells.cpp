@@ -72,18 +72,25 @@ support::Result<std::map<int, std::vector<std::string>>> reportRows(const std::s
                                                                     const std::stop_token& stop) {
     sheet::SheetReader reader;
     if (auto opened = reader.Open(path, stop); !opened) {
-        return makeError(opened.error().code,
-                         "Cannot read the report " + path + ": " + opened.error().message);
+        //: %1 is the report's file, %2 why it cannot be read
+        return makeError(
+            opened.error().code,
+            support::withCause(
+                support::Phrase{VELQUOR_TR_NOOP("core", "Cannot read the report %1: %2"), {path}},
+                opened.error()));
     }
     const bool csv = guardedAsCsv(path);
     std::map<int, std::vector<std::string>> rows;
     auto walked = reader.forEachCell(
         [&](int row, int column, std::string_view text) -> support::Status {
             if (column > static_cast<int>(kReportColumns)) {
+                //: %1 is the file, %2 a cell ("H3")
                 return makeError(ErrorCode::InvalidInput,
-                                 path + " is not a device report: cell " +
-                                     sheet::cellName(row, column) +
-                                     " is beyond the report's seven columns.");
+                                 support::Phrase{VELQUOR_TR_NOOP("core",
+                                                                 "%1 is not a device report: cell "
+                                                                 "%2 is beyond the report's seven "
+                                                                 "columns."),
+                                                 {path, sheet::cellName(row, column)}});
             }
             auto& cells = rows[row];
             cells.resize(kReportColumns);
@@ -108,21 +115,33 @@ support::Result<ReportLine> readLine(const std::vector<std::string>& cells) {
     ReportLine line;
     const auto row = positiveNumber(cells[0]);
     const auto column = positiveNumber(cells[1]);
-    if (!row || !column)
-        return makeError(ErrorCode::InvalidInput, "its row or column is no number");
+    if (!row || !column) {
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "its row or column is no number"), {}});
+    }
     line.row = *row;
     line.column = *column;
     if (cells[2] != sheet::cellName(line.row, line.column)) {
-        return makeError(ErrorCode::InvalidInput, "its cell '" + cells[2] + "' is not row " +
-                                                      cells[0] + ", column " + cells[1]);
+        //: %1 is the cell's name as the line gives it, %2 and %3 its row and column
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "its cell '%1' is not row %2, column %3"),
+                            {cells[2], cells[0], cells[1]}});
     }
     const auto operation = operationNamed(cells[4]);
     if (!operation) {
-        return makeError(ErrorCode::InvalidInput, "its operation '" + cells[4] + "' is unknown");
+        //: %1 is the operation the line gives
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "its operation '%1' is unknown"), {cells[4]}});
     }
     const auto outcome = outcomeNamed(cells[5]);
     if (!outcome) {
-        return makeError(ErrorCode::InvalidInput, "its outcome '" + cells[5] + "' is unknown");
+        //: %1 is the outcome the line gives
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "its outcome '%1' is unknown"), {cells[5]}});
     }
     line.operation = *operation;
     line.outcome = *outcome;
@@ -168,24 +187,38 @@ support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_
     report.cells.firstRowMayBeHeader = false;
     if (rows->empty() || rows->begin()->first != 1 ||
         rows->begin()->second != report.table.header) {
+        //: %1 is the file; the column names stay as they are
         return makeError(ErrorCode::InvalidInput,
-                         path + " is not a device report: its first line is not " +
-                             "row,column,cell,mac,operation,outcome,reason.");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "%1 is not a device report: its first "
+                                                         "line is not "
+                                                         "row,column,cell,mac,operation,outcome,"
+                                                         "reason."),
+                                         {path}});
     }
     std::optional<DeviceOperation> command;
     for (auto it = std::next(rows->begin()); it != rows->end(); ++it) {
-        const std::string where = path + " line " + std::to_string(it->first);
+        const std::string lineNumber = std::to_string(it->first);
         auto line = readLine(it->second);
         if (!line) {
-            return makeError(ErrorCode::InvalidInput,
-                             where + " is not a device report line: " + line.error().message + ".");
+            //: %1 is the file, %2 the line, %3 what is wrong with it
+            support::Phrase notALine = support::withCause(
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core", "%1 line %2 is not a device report line: %3."),
+                    {path, lineNumber}},
+                line.error());
+            return makeError(ErrorCode::InvalidInput, std::move(notALine));
         }
         const DeviceOperation lineCommand = line->operation == DeviceOperation::Delete
                                                 ? DeviceOperation::Delete
                                                 : DeviceOperation::Add;
         if (command && *command != lineCommand) {
+            //: %1 is the file, %2 the line
             return makeError(ErrorCode::InvalidInput,
-                             where + " mixes add and delete rows: a report is of one of them.");
+                             support::Phrase{VELQUOR_TR_NOOP("core",
+                                                             "%1 line %2 mixes add and delete "
+                                                             "rows: a report is of one of them."),
+                                             {path, lineNumber}});
         }
         command = lineCommand;
         if (worthRetrying(line->outcome)) {

@@ -151,7 +151,10 @@ private:
             ExchangeOutcome refused;
             refused.ticket = row;
             refused.stage = FailureStage::Preparing;
-            refused.error = record.error().message + "; nothing was sent";
+            //: %1 is why the record cannot be made
+            refused.errorPhrase = support::withCause(
+                Phrase{VELQUOR_TR_NOOP("core", "%1; nothing was sent"), {}}, record.error());
+            refused.error = refused.errorPhrase.english();
             settle(row, refused);
             return;
         }
@@ -220,6 +223,7 @@ private:
         if (!silentSign) return;
         ++m_silentStreak;
         m_silentReason = outcome.error;
+        m_silentPhrase = outcome.errorPhrase;
         if (!m_everAnswered || m_silentStreak >= kSilentStreakAfterAnswers) m_silent = true;
     }
 
@@ -247,6 +251,7 @@ private:
         }
         m_stopped = true;
         m_summary.serverNotAnswering = m_silentReason;
+        m_summary.serverNotAnsweringPhrase = m_silentPhrase;
         m_pool.abandon();
     }
 
@@ -373,10 +378,11 @@ private:
                                 "requests as not logged in)"),
                 {m_endpoint.address}};
         }
-        return Phrase{VELQUOR_TR_NOOP("core", "not sent: %1 (%2)"),
-                      {formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address),
-                       m_summary.serverNotAnswering},
-                      support::markedArgument(1)};
+        return support::withReason(
+            Phrase{VELQUOR_TR_NOOP("core", "not sent: %1 (%2)"),
+                   {formatMessage(kesto_text::kServerNotAnswering, m_endpoint.address)},
+                   support::markedArgument(1)},
+            m_summary.serverNotAnswering, m_summary.serverNotAnsweringPhrase);
     }
 
     // Why the row's last exchange did not end in "YES".
@@ -398,15 +404,16 @@ private:
         MacResult& result = resultOf(row);
         const ExchangeOutcome& exchange = m_rows[row].outcome;
         if (exchange.stage == FailureStage::Exchanging) {
-            std::string why = exchange.error;
+            const Phrase noReply{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"), {}};
             if (exchange.abandoned) {
-                why = m_summary.cancelled
-                          ? VELQUOR_TR_NOOP("core", "abandoned at the cancel")
-                          : VELQUOR_TR_NOOP("core", "abandoned when the batch stopped");
+                result.setReason(support::withReason(
+                    noReply, m_summary.cancelled
+                                 ? VELQUOR_TR_NOOP("core", "abandoned at the cancel")
+                                 : VELQUOR_TR_NOOP("core", "abandoned when the batch stopped")));
+            } else {
+                result.setReason(
+                    support::withReason(noReply, exchange.error, exchange.errorPhrase));
             }
-            result.setReason(Phrase{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"),
-                                    {std::move(why)},
-                                    support::markedArgument(1)});
             return MacOutcome::Unknown;
         }
         const bool accepted = exchange.result == kRequestAccepted;
@@ -516,6 +523,7 @@ private:
     bool m_stopped = false;  // the operator chose Stop
     int m_epoch = 0;
     std::string m_silentReason;
+    Phrase m_silentPhrase;
     std::set<std::size_t> m_loginRefused;  // rows refused as not logged in, held
     int m_loginStreak = 0;
     bool m_loginEnded = false;  // the batch is paused: the server no longer knows the login

@@ -466,8 +466,15 @@ MaybeFailure Exchange::connect() {
     std::string resolveError;
     const auto candidates = candidatesFor(address, port, &resolveError);
     if (candidates.empty()) {
-        return Failure{kConnectFailed, "cannot resolve the server name \"" + address + "\": " +
-                                           (resolveError.empty() ? "no address" : resolveError)};
+        //: %1 is the server's name, %2 the resolver's reason
+        return wordedFailure(
+            kConnectFailed,
+            support::withReason(
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core", "cannot resolve the server name \"%1\": %2"),
+                    {address}},
+                resolveError.empty() ? std::string(VELQUOR_TR_NOOP("core", "no address"))
+                                     : resolveError));
     }
     std::size_t winner = 0;
     int error = 0;
@@ -490,10 +497,17 @@ MaybeFailure Exchange::connect() {
         return std::nullopt;
     }
     if (error == ETIMEDOUT) {
-        return Failure{kConnectFailed,
-                       "no connection to " + target + " within " + seconds(timeouts.connect), true};
+        //: %1 is the server's host:port, %2 the time allowed ("5 s")
+        return wordedFailure(
+            kConnectFailed,
+            support::Phrase{VELQUOR_TR_NOOP("core", "no connection to %1 within %2"),
+                            {target, seconds(timeouts.connect)}},
+            true);
     }
-    return Failure{kConnectFailed, "cannot connect to " + target + ": " + std::strerror(error)};
+    //: %1 is the server's host:port, %2 the system's reason ("Connection refused")
+    return wordedFailure(kConnectFailed,
+                         support::Phrase{VELQUOR_TR_NOOP("core", "cannot connect to %1: %2"),
+                                         {target, std::strerror(error)}});
 }
 
 }  // namespace velquor::provisioning::channel

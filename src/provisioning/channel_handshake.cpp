@@ -75,13 +75,24 @@ std::vector<std::string> certificateNames(X509* certificate) {
 
 namespace {
 
-std::string joinNames(const std::vector<std::string>& names) {
-    if (names.empty()) return "no name at all";
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-    }
-    return text;
+// "a", "a and b", "a, b and c"; the list's last "and" is worded by the window.
+support::Phrase joinNames(const std::vector<std::string>& names) {
+    if (names.empty()) return support::Phrase{VELQUOR_TR_NOOP("core", "no name at all"), {}};
+    if (names.size() == 1) return support::Phrase{"%1", {names.front()}};
+    std::string first = names.front();
+    for (std::size_t i = 1; i + 1 < names.size(); ++i) first += ", " + names[i];
+    //: a list of the names a certificate is issued for: %1 is "a" or "a, b", %2 the last name
+    return support::Phrase{VELQUOR_TR_NOOP("core", "%1 and %2"), {first, names.back()}};
+}
+
+// phrase, whose %index is a phrase of its own (counted from 1).
+support::Phrase withPhraseArgument(support::Phrase phrase, std::size_t index,
+                                   support::Phrase argument) {
+    phrase.arguments.insert(phrase.arguments.begin() + static_cast<std::ptrdiff_t>(index - 1),
+                            argument.english());
+    phrase.argumentPhrases.resize(phrase.arguments.size());
+    phrase.argumentPhrases[index - 1] = std::move(argument);
+    return phrase;
 }
 
 // Keeps the names of the server's own certificate; verification itself is OpenSSL's.
@@ -100,10 +111,14 @@ int noteServerCertificate(int preverified, X509_STORE_CTX* store) {
 }  // namespace
 
 // Makes the client context: TLS 1.2 at least, the peer must verify, trust only the CA file.
-MaybeFailure makeContext(const std::string& caFile, const std::string& caProblem, SSL_CTX** out) {
+MaybeFailure makeContext(const KestoEndpoint& endpoint, SSL_CTX** out) {
+    const std::string& caFile = endpoint.caFile;
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr) {
-        return Failure{kNoContext, "cannot create a TLS context: " + openSslErrors()};
+        //: %1 is OpenSSL's own message
+        return wordedFailure(
+            kNoContext, support::Phrase{VELQUOR_TR_NOOP("core", "cannot create a TLS context: %1"),
+                                        {openSslErrors()}});
     }
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, noteServerCertificate);
@@ -114,15 +129,30 @@ MaybeFailure makeContext(const std::string& caFile, const std::string& caProblem
     SSL_CTX_sess_set_new_cb(context, storeNewSession);
     // The lookup found no usable file (none there, a FIFO, one planted by another user): that
     // is said, and nothing is opened, so nothing waits on a FIFO's writer.
-    if (!caProblem.empty()) {
+    if (!endpoint.caProblem.empty()) {
         SSL_CTX_free(context);
-        return Failure{kCaLoadFailed, caProblem};
+        if (endpoint.caProblemPhrase.english() == endpoint.caProblem) {
+            return wordedFailure(kCaLoadFailed, endpoint.caProblemPhrase);
+        }
+        return Failure{kCaLoadFailed, endpoint.caProblem};
     }
     if (SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
         const std::string why = openSslErrors();
         SSL_CTX_free(context);
-        return Failure{kCaLoadFailed, "cannot load the trusted certificates from \"" + caFile +
-                                          "\"" + (why.empty() ? "" : ": " + why)};
+        if (why.empty()) {
+            //: %1 is the CA certificate file
+            return wordedFailure(
+                kCaLoadFailed,
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core", "cannot load the trusted certificates from \"%1\""),
+                    {caFile}});
+        }
+        //: %1 is the CA certificate file, %2 OpenSSL's own message
+        return wordedFailure(
+            kCaLoadFailed,
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "cannot load the trusted certificates from \"%1\": %2"),
+                {caFile, why}});
     }
     *out = context;
     return std::nullopt;
@@ -132,7 +162,10 @@ MaybeFailure Exchange::prepareTls(SSL_CTX* context, SSL_SESSION* resumable) {
     ssl = SSL_new(context);
     BIO* bio = ssl != nullptr ? BIO_new(quietSocketMethod()) : nullptr;
     if (bio == nullptr) {
-        return Failure{kNoConnection, "cannot set up TLS: " + openSslErrors()};
+        //: %1 is OpenSSL's own message
+        return wordedFailure(
+            kNoConnection,
+            support::Phrase{VELQUOR_TR_NOOP("core", "cannot set up TLS: %1"), {openSslErrors()}});
     }
     BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
     SSL_set_bio(ssl, bio, bio);
@@ -192,24 +225,44 @@ MaybeFailure Exchange::handshake() {
         if (wantsIo(error) && waitFor(fd, error, deadline, stop)) continue;
         if (auto untrusted = verificationFailure()) return untrusted;
         if (wantsIo(error)) {
-            return Failure{
+            //: %1 is the server's host:port, %2 the time allowed ("5 s")
+            return wordedFailure(
                 kConnectFailed,
-                "no TLS handshake with " + target + " within " + seconds(timeouts.connect), true};
+                support::Phrase{VELQUOR_TR_NOOP("core", "no TLS handshake with %1 within %2"),
+                                {target, seconds(timeouts.connect)}},
+                true);
         }
         if (hungUpDuringHandshake(ssl, error, socketError)) {
             ERR_clear_error();
-            return Failure{kConnectFailed, "the server at " + target +
-                                               " closed the connection before the TLS handshake "
-                                               "ended: it may be overloaded; try again later"};
+            //: %1 is the server's host:port
+            return wordedFailure(
+                kConnectFailed,
+                support::Phrase{VELQUOR_TR_NOOP("core",
+                                                "the server at %1 closed the connection before the "
+                                                "TLS handshake ended: it may be overloaded; try "
+                                                "again later"),
+                                {target}});
         }
         const std::string why = openSslErrors();
-        return Failure{kConnectFailed, "TLS handshake with " + target + " failed" +
-                                           (why.empty() ? "" : ": " + why)};
+        if (why.empty()) {
+            //: %1 is the server's host:port
+            return wordedFailure(
+                kConnectFailed,
+                support::Phrase{VELQUOR_TR_NOOP("core", "TLS handshake with %1 failed"), {target}});
+        }
+        //: %1 is the server's host:port, %2 OpenSSL's own message
+        return wordedFailure(
+            kConnectFailed,
+            support::Phrase{VELQUOR_TR_NOOP("core", "TLS handshake with %1 failed: %2"),
+                            {target, why}});
     }
     if (auto untrusted = verificationFailure()) return untrusted;
     if (SSL_get0_peer_certificate(ssl) == nullptr) {
-        return Failure{kVerificationFailed,
-                       "the server at " + target + " presented no certificate"};
+        //: %1 is the server's host:port
+        return wordedFailure(
+            kVerificationFailed,
+            support::Phrase{VELQUOR_TR_NOOP("core", "the server at %1 presented no certificate"),
+                            {target}});
     }
     deadline = Clock::now() + timeouts.exchange;
     return std::nullopt;
@@ -223,23 +276,38 @@ MaybeFailure Exchange::verificationFailure() const {
         // An address is looked for among the IP entries alone, never in the common name.
         if (verification == X509_V_ERR_IP_ADDRESS_MISMATCH && notes.namedOnlyByCommonName &&
             !notes.presentedNames.empty()) {
-            return Failure{kVerificationFailed,
-                           "the certificate of " + target + " names " +
-                               notes.presentedNames.front() +
-                               " only in its common name (CN), which is not checked: it needs a "
-                               "subjectAltName for " +
-                               address};
+            //: %1 is the server's host:port, %2 the name in the certificate, %3 the address
+            //: asked for
+            return wordedFailure(
+                kVerificationFailed,
+                support::Phrase{VELQUOR_TR_NOOP("core",
+                                                "the certificate of %1 names %2 only in its common "
+                                                "name (CN), which is not checked: it needs a "
+                                                "subjectAltName for %3"),
+                                {target, notes.presentedNames.front(), address}});
         }
-        return Failure{kVerificationFailed, "the certificate of " + target + " is for " +
-                                                joinNames(notes.presentedNames) + ", not " +
-                                                address};
+        //: %1 is the server's host:port, %2 the names in the certificate, %3 the name or
+        //: address asked for
+        return wordedFailure(
+            kVerificationFailed,
+            withPhraseArgument(
+                support::Phrase{VELQUOR_TR_NOOP("core", "the certificate of %1 is for %2, not %3"),
+                                {target, address}},
+                2, joinNames(notes.presentedNames)));
     }
     if (notSignedByTrustedCa(verification)) {
-        return Failure{kVerificationFailed, "the certificate of " + target +
-                                                " is not signed by a CA in " + endpoint.caFile};
+        //: %1 is the server's host:port, %2 the CA certificate file
+        return wordedFailure(
+            kVerificationFailed,
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "the certificate of %1 is not signed by a CA in %2"),
+                {target, endpoint.caFile}});
     }
-    return Failure{kVerificationFailed, "the certificate of " + target + " is not trusted: " +
-                                            X509_verify_cert_error_string(verification)};
+    //: %1 is the server's host:port, %2 OpenSSL's own reason
+    return wordedFailure(
+        kVerificationFailed,
+        support::Phrase{VELQUOR_TR_NOOP("core", "the certificate of %1 is not trusted: %2"),
+                        {target, X509_verify_cert_error_string(verification)}});
 }
 
 }  // namespace channel
@@ -279,14 +347,15 @@ support::Result<ServerCertificate> testConnection(const KestoEndpoint& endpoint,
                                                   std::optional<std::uint16_t> port) {
     const auto failed = [&stop](const Failure& failure) {
         if (stop.stop_requested()) {
-            return support::makeError(support::ErrorCode::Cancelled, "cancelled");
+            return support::makeError(support::ErrorCode::Cancelled,
+                                      support::Phrase{VELQUOR_TR_NOOP("core", "cancelled"), {}});
         }
-        return support::makeError(support::ErrorCode::Network, failure.reason);
+        return errorSaying(support::ErrorCode::Network, failure.reason, failure.phrase);
     };
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     ERR_clear_error();
     SSL_CTX* context = nullptr;
-    if (auto failure = makeContext(endpoint.caFile, endpoint.caProblem, &context)) {
+    if (auto failure = makeContext(endpoint, &context)) {
         return failed(*failure);
     }
     const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> owned(context, SSL_CTX_free);

@@ -25,20 +25,11 @@ MaybeFailure Exchange::readUpTo(std::string& into, std::size_t wanted) {
         }
         const int error = SSL_get_error(ssl, count);
         if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && !into.empty())) {
-            if (into.empty()) {
-                return Failure{kClosedWithoutReply,
-                               target + " closed the connection without replying"};
-            }
+            if (into.empty()) return closedWithoutReply();
             return std::nullopt;
         }
-        if (!wantsIo(error)) {
-            return Failure{kReadFailed, "reading the reply from " + target + " failed"};
-        }
-        if (!waitFor(fd, error, deadline, stop)) {
-            return Failure{kReadFailed,
-                           "no reply from " + target + " within " + seconds(timeouts.exchange),
-                           true};
-        }
+        if (!wantsIo(error)) return readingFailed();
+        if (!waitFor(fd, error, deadline, stop)) return noReplyInTime();
     }
     return std::nullopt;
 }
@@ -48,8 +39,13 @@ MaybeFailure Exchange::readUpTo(std::string& into, std::size_t wanted) {
 namespace {
 
 support::Error broken(const support::Error& error) {
-    return makeError(ErrorCode::InvalidInput,
-                     "the server's listing breaks the layout: " + error.message);
+    //: %1 is what was wrong with the listing
+    return makeError(
+        ErrorCode::InvalidInput,
+        support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "the server's listing breaks the layout: %1"),
+                            {}},
+            error));
 }
 
 }  // namespace
@@ -61,9 +57,10 @@ support::Error ProvisioningChannel::listingRefusal(std::string_view reply) {
     buffer.resize(wire::kReplyBufferSize, '\0');
     interpretReply(buffer, false);
     if (wire::replyIs(buffer, wire::kReplyNo)) {
-        m_lastError = std::string(kListingUnsupportedText);
+        m_lastErrorPhrase = support::Phrase{kListingUnsupportedText.data(), {}};
+        m_lastError = m_lastErrorPhrase.english();
     }
-    return makeError(ErrorCode::Refused, m_lastError);
+    return errorSaying(ErrorCode::Refused, m_lastError, m_lastErrorPhrase);
 }
 
 support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
@@ -86,7 +83,8 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
                          reply, wire::kListingHeaderSize + shape->count * wire::kListingRowSize);
                  });
     if (!replied) {
-        return makeError(m_cancelled ? ErrorCode::Cancelled : ErrorCode::Network, m_lastError);
+        return errorSaying(m_cancelled ? ErrorCode::Cancelled : ErrorCode::Network, m_lastError,
+                           m_lastErrorPhrase);
     }
     m_lastReply = reply.substr(0, wire::kReplyBufferSize);
     if (reply.size() < wire::kListingHeaderSize) return listingRefusal(reply);
@@ -95,11 +93,13 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
     if (!shape) return broken(shape.error());
     const std::size_t expected = wire::kListingHeaderSize + shape->count * wire::kListingRowSize;
     if (reply.size() != expected) {
+        const std::size_t whole = (reply.size() - wire::kListingHeaderSize) / wire::kListingRowSize;
+        //: %1 and %2 are numbers of rows
         return broken(makeError(
             ErrorCode::InvalidInput,
-            "it announced " + std::to_string(shape->count) + " rows and ended after " +
-                std::to_string((reply.size() - wire::kListingHeaderSize) / wire::kListingRowSize) +
-                " whole ones"));
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "it announced %1 rows and ended after %2 whole ones"),
+                {std::to_string(shape->count), std::to_string(whole)}}));
     }
     wire::ListingPage page{shape->total, shape->start, shape->more, {}};
     page.rows.reserve(shape->count);

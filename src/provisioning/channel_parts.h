@@ -34,13 +34,21 @@ inline constexpr const char* kClosedWithoutReply = "read_n == 0\n";
 inline constexpr const char* kReadFailed = "retry error\n";
 
 // Why an exchange ended early: the line printed (none when nullptr), the reason kept for
-// lastError(), and whether it was a time-out.
+// lastError() and lastErrorPhrase(), and whether it was a time-out.
 struct Failure {
     const char* diagnostic;
     std::string reason;
     bool timedOut = false;
+    support::Phrase phrase{};  // reason as the window words it; empty for a plain text
 };
 using MaybeFailure = std::optional<Failure>;
+
+// A failure whose reason is phrase, in English and as the window words it.
+inline Failure wordedFailure(const char* diagnostic, support::Phrase phrase,
+                             bool timedOut = false) {
+    std::string reason = phrase.english();
+    return Failure{diagnostic, std::move(reason), timedOut, std::move(phrase)};
+}
 
 // What the handshake's callbacks leave for the exchange: the latest session ticket and the
 // names the server's own certificate carries (for a reason that names both sides).
@@ -80,8 +88,9 @@ void forgetFailedAddresses();
 // Drops what connect() kept for the socket to fail over with; the exchange's end.
 void releaseFailover(int fd);
 
-// Makes the client context: TLS 1.2 at least, the peer must verify, trust only the CA file.
-MaybeFailure makeContext(const std::string& caFile, const std::string& caProblem, SSL_CTX** out);
+// Makes the client context: TLS 1.2 at least, the peer must verify, trust only the endpoint's
+// CA file (or fails with its caProblem when the lookup found none).
+MaybeFailure makeContext(const KestoEndpoint& endpoint, SSL_CTX** out);
 std::string commonName(const X509_NAME* name);
 // The DNS names and addresses a certificate is issued for; its common name when it has none.
 std::vector<std::string> certificateNames(X509* certificate);
@@ -139,6 +148,11 @@ struct Exchange {
     // Reads until into holds wanted bytes or the server closes the connection after at least
     // one byte (a short reply: the caller sees fewer).
     MaybeFailure readUpTo(std::string& into, std::size_t wanted);
+
+    // The ways a reply does not come, for read and readUpTo alike.
+    Failure closedWithoutReply() const;
+    Failure readingFailed() const;
+    Failure noReplyInTime() const;
 };
 
 }  // namespace velquor::provisioning::channel

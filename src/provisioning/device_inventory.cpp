@@ -23,7 +23,8 @@ namespace {
 constexpr std::uint64_t kPageRows = wire::kListingPageRows;
 
 support::Error cancelled() {
-    return makeError(ErrorCode::Cancelled, "cancelled");
+    return makeError(ErrorCode::Cancelled,
+                     support::Phrase{VELQUOR_TR_NOOP("core", "cancelled"), {}});
 }
 
 wire::ListingQuery pageOf(const InventoryScope& scope, std::uint64_t start) {
@@ -68,15 +69,21 @@ Status forEachInParallel(std::size_t count, std::size_t workers, const PageFetch
 Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at) {
     const auto canonical = mac::canonicalMac(row.mac);
     if (!canonical || *canonical != row.mac) {
+        //: %1 is a row number
         return makeError(ErrorCode::InvalidInput,
-                         "row " + std::to_string(at + 1) +
-                             " of the server's listing does not hold a MAC address in the "
-                             "canonical form");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "row %1 of the server's listing does not "
+                                                         "hold a MAC address in the canonical "
+                                                         "form"),
+                                         {std::to_string(at + 1)}});
     }
     if (row.state != wire::ListedState::Mine) {
+        //: %1 is a row number
         return makeError(ErrorCode::InvalidInput,
-                         "row " + std::to_string(at + 1) +
-                             " of the server's listing is another account's device");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "row %1 of the server's listing is "
+                                                         "another account's device"),
+                                         {std::to_string(at + 1)}});
     }
     return RegisteredDevice{row.mac, row.server, row.registered};
 }
@@ -85,20 +92,30 @@ Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at)
 // began with and every row it can hold up to that total.
 Status checkPage(const wire::ListingPage& page, std::uint64_t start, std::uint64_t total) {
     if (page.start != start) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the server answered the page at row " + std::to_string(start + 1) +
-                             " with the page at row " + std::to_string(page.start + 1));
+        //: %1 and %2 are row numbers
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core",
+                                            "the server answered the page at row %1 "
+                                            "with the page at row %2"),
+                            {std::to_string(start + 1), std::to_string(page.start + 1)}});
     }
     if (page.total != total) {
+        //: %1 and %2 are numbers of devices, before and after
         return makeError(ErrorCode::InvalidInput,
-                         "the devices changed while they were listed (" + std::to_string(total) +
-                             ", then " + std::to_string(page.total) + "): list them again");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "the devices changed while they were "
+                                                         "listed (%1, then %2): list them again"),
+                                         {std::to_string(total), std::to_string(page.total)}});
     }
     const std::uint64_t expected = std::min(kPageRows, total - std::min(total, start));
     if (page.rows.size() != expected) {
-        return makeError(ErrorCode::InvalidInput, "the page at row " + std::to_string(start + 1) +
-                                                      " holds " + std::to_string(page.rows.size()) +
-                                                      " rows, not " + std::to_string(expected));
+        //: %1 is a row number, %2 and %3 numbers of rows
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "the page at row %1 holds %2 rows, not %3"),
+                            {std::to_string(start + 1), std::to_string(page.rows.size()),
+                             std::to_string(expected)}});
     }
     return {};
 }
@@ -116,11 +133,13 @@ Status appendPage(const wire::ListingPage& page, std::vector<RegisteredDevice>& 
 Status checkOrder(const std::vector<RegisteredDevice>& rows) {
     for (std::size_t i = 1; i < rows.size(); ++i) {
         if (!(rows[i - 1].mac < rows[i].mac)) {
+            //: %1 is a row number
             return makeError(ErrorCode::InvalidInput,
-                             "the devices changed while they were listed (row " +
-                                 std::to_string(i + 1) +
-                                 " repeats or precedes the one before "
-                                 "it): list them again");
+                             support::Phrase{VELQUOR_TR_NOOP("core",
+                                                             "the devices changed while they were "
+                                                             "listed (row %1 repeats or precedes "
+                                                             "the one before it): list them again"),
+                                             {std::to_string(i + 1)}});
         }
     }
     return {};
@@ -155,15 +174,22 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     auto page = fetch({std::string(user), mac, 0, std::string()});
     if (!page) return page.error();
     if (page->rows.size() > 1 || page->total != page->rows.size()) {
+        //: %1 is a number of devices
         return makeError(ErrorCode::InvalidInput,
-                         "the server answered the question about one MAC address with " +
-                             std::to_string(page->total) + " devices");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "the server answered the question about "
+                                                         "one MAC address with %1 devices"),
+                                         {std::to_string(page->total)}});
     }
     if (page->rows.empty()) return CheckedDevice{mac, CheckOutcome::NotRegistered, {}, {}};
     const auto& row = page->rows.front();
     if (row.mac != mac) {
-        return makeError(ErrorCode::InvalidInput, "the server answered the question about " + mac +
-                                                      " with another MAC address");
+        //: %1 is the MAC address asked about
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "the server answered the question about "
+                                                         "%1 with another MAC address"),
+                                         {mac}});
     }
     if (row.state == wire::ListedState::Other) {
         return CheckedDevice{mac, CheckOutcome::AnotherAccount, {}, {}};
@@ -281,9 +307,9 @@ support::Status freeAccountDevices(const KestoEndpoint& endpoint, std::string_vi
     if (!record) return record.error();
     ProvisioningChannel channel(endpoint);
     if (channel.SendDeviceRequest(*record) == kRequestAccepted) return {};
-    return makeError(
-        channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network,
-        channel.lastError());
+    const ErrorCode code =
+        channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network;
+    return errorSaying(code, channel.lastError(), channel.lastErrorPhrase());
 }
 
 PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_token stop) {

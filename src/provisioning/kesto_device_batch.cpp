@@ -23,28 +23,41 @@ namespace {
 // the server with part of the file.
 support::Status checkFieldLengths(const CheckedMacFile& file, const DeviceBatch& batch) {
     if (batch.server.size() > wire::kServerFieldWidth) {
+        //: %1 and %2 are byte counts
         return makeError(ErrorCode::InvalidInput,
-                         "The Server text is " + std::to_string(batch.server.size()) +
-                             " bytes long; its field holds at most " +
-                             std::to_string(wire::kServerFieldWidth) + " bytes.");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "The Server text is %1 bytes long; its "
+                                                         "field holds at most %2 bytes."),
+                                         {std::to_string(batch.server.size()),
+                                          std::to_string(wire::kServerFieldWidth)}});
     }
     if (batch.userName.size() > wire::kTextFieldWidth) {
+        //: %1 and %2 are byte counts
         return makeError(ErrorCode::InvalidInput,
-                         "The user name is " + std::to_string(batch.userName.size()) +
-                             " bytes long; its field holds at most " +
-                             std::to_string(wire::kTextFieldWidth) + " bytes.");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "The user name is %1 bytes long; its "
+                                                         "field holds at most %2 bytes."),
+                                         {std::to_string(batch.userName.size()),
+                                          std::to_string(wire::kTextFieldWidth)}});
     }
     std::size_t sent = 0;
     for (const MacResult& cell : file.results) {
         if (cell.outcome != MacOutcome::NotSent) continue;
         const std::string& written = file.written[sent++];
         if (written.size() > wire::kTextFieldWidth) {
+            //: %1 is a cell ("A7"), %2 the MAC file or "the MAC addresses given", %3 and %4
+            //: byte counts
             return makeError(
                 ErrorCode::InvalidInput,
-                "The MAC address in cell " + sheet::cellName(cell.row, cell.column) + " of " +
-                    (batch.cells ? "the MAC addresses given" : batch.macFilePath) + " is " +
-                    std::to_string(written.size()) + " bytes long; its field holds at most " +
-                    std::to_string(wire::kTextFieldWidth) + " bytes.");
+                support::Phrase{
+                    VELQUOR_TR_NOOP("core",
+                                    "The MAC address in cell %1 of %2 is %3 bytes long; its field "
+                                    "holds at most %4 bytes."),
+                    {sheet::cellName(cell.row, cell.column),
+                     batch.cells ? std::string(VELQUOR_TR_NOOP("core", "the MAC addresses given"))
+                                 : batch.macFilePath,
+                     std::to_string(written.size()), std::to_string(wire::kTextFieldWidth)},
+                    batch.cells ? support::markedArgument(2) : std::uint16_t{0}});
         }
     }
     return {};
@@ -74,9 +87,9 @@ support::Result<CheckedMacFile> readAndCheck(DeviceOperation command, const Devi
     if (!file) return file.error();
     emptyCells = file->emptyCells;
     CheckedMacFile checked = checkMacCells(std::move(*file), command, batch.macForm);
-    if (const std::string notMacFile = notAMacFileText(batch.macFilePath, checked);
+    if (support::Phrase notMacFile = notAMacFileReason(batch.macFilePath, checked);
         !batch.cells && !notMacFile.empty() && !batch.force) {
-        return makeError(ErrorCode::InvalidInput, notMacFile);
+        return makeError(ErrorCode::InvalidInput, std::move(notMacFile));
     }
     if (auto lengths = checkFieldLengths(checked, batch); !lengths) return lengths.error();
     return checked;
@@ -107,6 +120,7 @@ void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
                const CheckedMacFile& checked) {
     summary.cancelled = sent.cancelled;
     summary.serverNotAnswering = std::move(sent.serverNotAnswering);
+    summary.serverNotAnsweringPhrase = std::move(sent.serverNotAnsweringPhrase);
     summary.loginEnded = sent.loginEnded;
     std::size_t next = 0;
     for (MacResult& result : summary.results) {
@@ -203,9 +217,12 @@ support::Result<DeviceBatchSummary> checkMacFile(DeviceOperation command, const 
     return summary;
 }
 
-std::string serverTextWarning(std::string_view server) {
-    if (mac::trimWhiteSpace(server).empty())
-        return "the Server text is empty: the phones will be sent nowhere";
+support::Phrase serverTextWarningPhrase(std::string_view server) {
+    if (mac::trimWhiteSpace(server).empty()) {
+        return support::Phrase{
+            VELQUOR_TR_NOOP("core", "the Server text is empty: the phones will be sent nowhere"),
+            {}};
+    }
     const std::size_t scheme = server.find("://");
     const bool schemeOk =
         scheme != std::string_view::npos && scheme > 0 &&
@@ -220,10 +237,16 @@ std::string serverTextWarning(std::string_view server) {
     if (schemeOk && !host.empty() && host.find(' ') == std::string_view::npos) return {};
     const std::string text(server);
     const std::string_view name = schemeOk ? host : server.substr(0, server.find('/'));
-    return "'" + text + "' is not a URL: phones expect one such as https://" +
-           (name.empty() || name.find(' ') != std::string_view::npos ? std::string("prov.example")
-                                                                     : std::string(name)) +
-           "/";
+    //: %1 is the Server text, %2 a host name for the example URL
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core", "'%1' is not a URL: phones expect one such as https://%2/"),
+        {text, name.empty() || name.find(' ') != std::string_view::npos
+                   ? std::string("prov.example")
+                   : std::string(name)}};
+}
+
+std::string serverTextWarning(std::string_view server) {
+    return serverTextWarningPhrase(server).english();
 }
 
 std::string describeSummary(const DeviceBatchSummary& summary) {

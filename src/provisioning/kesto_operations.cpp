@@ -42,7 +42,8 @@ int LoginRefusals::refusals(std::string_view userName) const {
     return it == m_counts.end() ? 0 : it->second;
 }
 
-support::Phrase refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses) {
+support::Phrase refusalReason(const ProvisioningChannel& channel,
+                              const support::Phrase& likelyCauses) {
     if (channel.lastFailureStage() != FailureStage::None || refusalSaysWhy(channel.lastRefusal())) {
         if (!channel.lastErrorPhrase().empty()) return channel.lastErrorPhrase();
         return support::Phrase{"%1",
@@ -51,10 +52,11 @@ support::Phrase refusalReason(const ProvisioningChannel& channel, std::string_vi
                                     : channel.lastError()},
                                support::markedArgument(1)};
     }
-    return support::Phrase{
-        VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
-        {support::escapeNonPrintable(channel.lastReply()), std::string(likelyCauses)},
-        support::markedArgument(2)};
+    //: %1 is the server's reply word, %2 the likely causes
+    return support::withReason(
+        support::Phrase{VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
+                        {support::escapeNonPrintable(channel.lastReply())}},
+        likelyCauses.english(), likelyCauses);
 }
 
 namespace {
@@ -62,10 +64,14 @@ namespace {
 // Why an exchange did not end in "YES", for callers that branch on the error: a server that
 // answered refused, anything else is the network's.
 support::Error refusal(const ProvisioningChannel& channel, std::string_view what,
-                       const std::string& reason) {
+                       const support::Phrase& reason) {
     const ErrorCode code =
         channel.lastFailureStage() == FailureStage::None ? ErrorCode::Refused : ErrorCode::Network;
-    return makeError(code, std::string(what) + ": " + reason);
+    //: %1 is what was asked ("Add user", "login"), %2 why it failed
+    return makeError(code, support::withReason(support::Phrase{VELQUOR_TR_NOOP("core", "%1: %2"),
+                                                               {std::string(what)},
+                                                               support::markedArgument(1)},
+                                               reason.english(), reason));
 }
 
 // A record that cannot be built (a text too long for its field) is refused under the command's
@@ -84,7 +90,10 @@ ProvisioningChannel channelFor(const KestoEndpoint& endpoint, std::stop_token st
 
 // A request the operator cancelled is not a refusal: nothing is reported.
 support::Error cancelled(std::string_view what) {
-    return makeError(ErrorCode::Cancelled, std::string(what) + ": cancelled");
+    //: %1 is what was asked ("Add user", "login")
+    return makeError(ErrorCode::Cancelled, support::Phrase{VELQUOR_TR_NOOP("core", "%1: cancelled"),
+                                                           {std::string(what)},
+                                                           support::markedArgument(1)});
 }
 
 // What one kind of account request says to the operator.
@@ -128,11 +137,11 @@ constexpr AccountTexts kChangePasswordTexts{
                     "the new password is empty, or the login has expired or the server "
                     "restarted: log in again")};
 
-std::string_view likelyCausesOf(const AccountTexts& texts, std::string_view passwordSent) {
+support::Phrase likelyCausesOf(const AccountTexts& texts, std::string_view passwordSent) {
     if (passwordSent.empty() && !texts.causesWithEmptyPassword.empty()) {
-        return texts.causesWithEmptyPassword;
+        return support::Phrase{texts.causesWithEmptyPassword.data(), {}};
     }
-    return texts.likelyCauses;
+    return support::Phrase{texts.likelyCauses.data(), {}};
 }
 
 struct AccountChange {
@@ -160,7 +169,7 @@ support::Status sendAccount(const KestoEndpoint& endpoint, const AccountChange& 
         const support::Phrase reason =
             refusalReason(channel, likelyCausesOf(texts, change.password));
         reporter.reportWorded(texts.failed, texts.caption, reason);
-        return refusal(channel, texts.caption, reason.english());
+        return refusal(channel, texts.caption, reason);
     }
     reporter.report(texts.succeeded, texts.caption);
     return {};
@@ -172,14 +181,17 @@ namespace {
 
 // After a "NO": the name or password, and once this caller has seen several refusals of the
 // name, the server's lock-out, which refuses even the right password for a while.
-std::string loginRefusalCauses(std::string_view userName, int refusals) {
-    std::string causes = VELQUOR_TR_NOOP("core", "the name or password was refused");
-    if (refusals >= LoginRefusals::kSeveral) {
-        causes += " (" + std::to_string(refusals) + " times for \"" + std::string(userName) +
-                  "\"); after 10 failed logins the server refuses that name from this address "
-                  "for a while, even with the right password";
+support::Phrase loginRefusalCauses(std::string_view userName, int refusals) {
+    if (refusals < LoginRefusals::kSeveral) {
+        return support::Phrase{VELQUOR_TR_NOOP("core", "the name or password was refused"), {}};
     }
-    return causes;
+    //: %1 is how many times the name was refused, %2 the name
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core",
+                        "the name or password was refused (%1 times for \"%2\"); after 10 failed "
+                        "logins the server refuses that name from this address for a while, even "
+                        "with the right password"),
+        {std::to_string(refusals), std::string(userName)}};
 }
 
 }  // namespace
@@ -192,13 +204,13 @@ support::Result<KestoRole> login(const KestoEndpoint& endpoint, std::string_view
     if (!record) return refuseField(record.error(), kesto_text::kLoginCaption, reporter);
     ProvisioningChannel channel = channelFor(endpoint, stop);
     if (channel.SendLoginRequest(*record) != 0) {
-        if (stop.stop_requested()) return cancelled("login");
+        if (stop.stop_requested()) return cancelled(VELQUOR_TR_NOOP("core", "login"));
         const bool answered = channel.lastFailureStage() == FailureStage::None;
         if (answered && refusals != nullptr) refusals->recordRefusal(userName);
         const int seen = refusals != nullptr ? refusals->refusals(userName) : 1;
         const support::Phrase reason = refusalReason(channel, loginRefusalCauses(userName, seen));
         reporter.reportWorded(kesto_text::kLoginFailed, kesto_text::kLoginCaption, reason);
-        return refusal(channel, "login", reason.english());
+        return refusal(channel, VELQUOR_TR_NOOP("core", "login"), reason);
     }
     if (refusals != nullptr) refusals->recordSuccess(userName);
     return roleForUser(userName);

@@ -109,8 +109,9 @@ private:
 
 // Why a request was not accepted, fit for a user: the channel's reason when the exchange
 // failed, or the server's reply word followed by likelyCauses when it answered.
-// A fixed likelyCauses is worded in the window's language too.
-support::Phrase refusalReason(const ProvisioningChannel& channel, std::string_view likelyCauses);
+// likelyCauses is worded in the window's language too.
+support::Phrase refusalReason(const ProvisioningChannel& channel,
+                              const support::Phrase& likelyCauses);
 
 // Sends the login; on "YES" the role of that name. A refusal reports "Login failed!" with the
 // reason: the name or password was refused, and once refusals counts several for the name,
@@ -220,6 +221,7 @@ struct DeviceBatchSummary {
     // Set when the batch stopped because the server was not answering: why the last exchange
     // failed. The rows it did not send are NotSent.
     std::string serverNotAnswering;
+    support::Phrase serverNotAnsweringPhrase{};  // serverNotAnswering as the window words it
     // Set when the batch stopped because the server refused its requests as not logged in and
     // no new login followed (declined, or refused). The rows it did not do are NotSent.
     bool loginEnded = false;
@@ -299,6 +301,8 @@ support::Result<DeviceBatchSummary> checkMacFile(DeviceOperation command, const 
 // empty, or not a URL with a scheme and a host. The field is free text, so this is a warning,
 // never a refusal.
 std::string serverTextWarning(std::string_view server);
+// The same as the window words it; empty when the text looks like a URL.
+support::Phrase serverTextWarningPhrase(std::string_view server);
 
 // The summary shown instead of the completion text when something was not done.
 std::string describeSummary(const DeviceBatchSummary& summary);

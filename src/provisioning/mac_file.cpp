@@ -14,6 +14,20 @@ namespace velquor::provisioning {
 using support::ErrorCode;
 using support::makeError;
 
+namespace {
+
+support::Error unreadableMacFile(const std::string& path, const support::Error& cause) {
+    //: %1 is the file, %2 why it cannot be read
+    return makeError(cause.code,
+                     support::withCause(support::Phrase{VELQUOR_TR_NOOP("core",
+                                                                        "Cannot read the MAC file "
+                                                                        "%1: %2"),
+                                                        {path}},
+                                        cause));
+}
+
+}  // namespace
+
 // Only the cells that show something are walked: the empty ones of the rectangle from A1 are
 // counted, not visited, since a sparse sheet's rectangle may hold billions of them.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop) {
@@ -23,10 +37,7 @@ support::Result<MacFile> readMacFile(const std::string& path, const std::stop_to
     }
     sheet::SheetReader reader;
     auto dimensions = reader.Open(path, stop);
-    if (!dimensions) {
-        return makeError(dimensions.error().code,
-                         "Cannot read the MAC file " + path + ": " + dimensions.error().message);
-    }
+    if (!dimensions) return unreadableMacFile(path, dimensions.error());
     MacFile file;
     auto walked = reader.forEachCell(
         [&file](int row, int column, std::string_view text) -> support::Status {
@@ -34,10 +45,7 @@ support::Result<MacFile> readMacFile(const std::string& path, const std::stop_to
             return {};
         },
         stop);
-    if (!walked) {
-        return makeError(walked.error().code,
-                         "Cannot read the MAC file " + path + ": " + walked.error().message);
-    }
+    if (!walked) return unreadableMacFile(path, walked.error());
     const std::uint64_t rectangle = static_cast<std::uint64_t>(reader.RowCount()) *
                                     static_cast<std::uint64_t>(reader.ColumnCount());
     file.emptyCells = static_cast<std::size_t>(rectangle - file.cells.size());
@@ -100,11 +108,14 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
     return checked;
 }
 
-std::string notAMacFileText(const std::string& path, const CheckedMacFile& checked) {
+support::Phrase notAMacFileReason(const std::string& path, const CheckedMacFile& checked) {
     const std::size_t cells = checked.results.size();
     if (cells == 0 || checked.notMacAddresses * 2 <= cells) return {};
-    return path + " does not look like a MAC file: " + std::to_string(checked.notMacAddresses) +
-           " of " + std::to_string(cells) + " cells are not MAC addresses.";
+    //: %1 is the file, %2 and %3 numbers of cells
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core",
+                        "%1 does not look like a MAC file: %2 of %3 cells are not MAC addresses."),
+        {path, std::to_string(checked.notMacAddresses), std::to_string(cells)}};
 }
 
 }  // namespace velquor::provisioning

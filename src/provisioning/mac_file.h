@@ -36,6 +36,6 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
 
 // "FILE does not look like a MAC file: 606 of 707 cells are not MAC addresses." when most of
 // its cells are not MAC addresses; empty otherwise.
-std::string notAMacFileText(const std::string& path, const CheckedMacFile& checked);
+support::Phrase notAMacFileReason(const std::string& path, const CheckedMacFile& checked);
 
 }  // namespace velquor::provisioning

@@ -82,10 +82,18 @@ MaybeFailure Exchange::write(const char* bytes, std::size_t length) {
         }
         const int error = SSL_get_error(ssl, written);
         if (wantsIo(error) && waitFor(fd, error, deadline, stop)) continue;
-        return Failure{kWriteFailed,
-                       "cannot send the request to " + target +
-                           (wantsIo(error) ? " within " + seconds(timeouts.exchange) : ""),
-                       wantsIo(error)};
+        if (!wantsIo(error)) {
+            return wordedFailure(
+                kWriteFailed,
+                support::Phrase{VELQUOR_TR_NOOP("core", "cannot send the request to %1"),
+                                {target}});
+        }
+        //: %1 is the server's host:port, %2 the time allowed ("10 s")
+        return wordedFailure(
+            kWriteFailed,
+            support::Phrase{VELQUOR_TR_NOOP("core", "cannot send the request to %1 within %2"),
+                            {target, seconds(timeouts.exchange)}},
+            true);
     }
     return std::nullopt;
 }
@@ -99,18 +107,33 @@ MaybeFailure Exchange::read(char (&reply)[wire::kReplyBufferSize], std::size_t* 
             return std::nullopt;
         }
         const int error = SSL_get_error(ssl, count);
-        if (error == SSL_ERROR_ZERO_RETURN) {
-            return Failure{kClosedWithoutReply, target + " closed the connection without replying"};
-        }
-        if (!wantsIo(error)) {
-            return Failure{kReadFailed, "reading the reply from " + target + " failed"};
-        }
-        if (!waitFor(fd, error, deadline, stop)) {
-            return Failure{kReadFailed,
-                           "no reply from " + target + " within " + seconds(timeouts.exchange),
-                           true};
-        }
+        if (error == SSL_ERROR_ZERO_RETURN) return closedWithoutReply();
+        if (!wantsIo(error)) return readingFailed();
+        if (!waitFor(fd, error, deadline, stop)) return noReplyInTime();
     }
+}
+
+Failure Exchange::closedWithoutReply() const {
+    //: %1 is the server's host:port
+    return wordedFailure(
+        kClosedWithoutReply,
+        support::Phrase{VELQUOR_TR_NOOP("core", "%1 closed the connection without replying"),
+                        {target}});
+}
+
+Failure Exchange::readingFailed() const {
+    //: %1 is the server's host:port
+    return wordedFailure(
+        kReadFailed,
+        support::Phrase{VELQUOR_TR_NOOP("core", "reading the reply from %1 failed"), {target}});
+}
+
+Failure Exchange::noReplyInTime() const {
+    //: %1 is the server's host:port, %2 the time allowed ("10 s")
+    return wordedFailure(kReadFailed,
+                         support::Phrase{VELQUOR_TR_NOOP("core", "no reply from %1 within %2"),
+                                         {target, seconds(timeouts.exchange)}},
+                         true);
 }
 
 }  // namespace channel
@@ -128,6 +151,7 @@ KestoEndpoint endpointFromSettings(const settings::KestoSettings& settings,
     } else {
         endpoint.caFile = lookup.searched.empty() ? "cacert.pem" : lookup.searched.front().string();
         endpoint.caProblem = lookup.problem;
+        endpoint.caProblemPhrase = lookup.problemPhrase;
     }
     endpoint.timeouts.connect = settings.connectTimeout.value;
     endpoint.timeouts.exchange = settings.exchangeTimeout.value;
@@ -187,27 +211,31 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
         }
         if (m_stop.stop_requested()) {
             m_cancelled = true;
-            m_lastError = VELQUOR_TR_NOOP("core", "cancelled");
+            m_lastErrorPhrase = support::Phrase{VELQUOR_TR_NOOP("core", "cancelled"), {}};
+            m_lastError = m_lastErrorPhrase.english();
             return false;
         }
         if (failure.diagnostic != nullptr) printDiagnostic(failure.diagnostic);
         m_lastError = failure.reason;
+        m_lastErrorPhrase = failure.phrase;
         m_timedOut = failure.timedOut;
         return false;
     };
     if (request == nullptr || length != expectedLength) {
-        return fail({nullptr,
-                     "a request for port " + std::to_string(port) + " must be " +
-                         std::to_string(expectedLength) + " bytes, not " + std::to_string(length) +
-                         "; nothing was sent",
-                     false});
+        //: %1 is a port number, %2 and %3 byte counts
+        return fail(wordedFailure(
+            nullptr, support::Phrase{VELQUOR_TR_NOOP("core",
+                                                     "a request for port %1 must be %2 bytes, not "
+                                                     "%3; nothing was sent"),
+                                     {std::to_string(port), std::to_string(expectedLength),
+                                      std::to_string(length)}}));
     }
 
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     ERR_clear_error();
     if (!m_tls) {
         auto state = std::make_unique<TlsState>();
-        if (auto failure = makeContext(m_endpoint.caFile, m_endpoint.caProblem, &state->context)) {
+        if (auto failure = makeContext(m_endpoint, &state->context)) {
             return fail(*failure);
         }
         m_tls = std::move(state);

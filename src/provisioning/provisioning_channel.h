@@ -55,6 +55,7 @@ struct KestoEndpoint {
     // When no CA file was found: where the lookup went and which setting names the file. It is
     // the reason given when the trust anchors cannot be loaded.
     std::string caProblem;
+    support::Phrase caProblemPhrase{};  // caProblem as the window words it
     ChannelTimeouts timeouts;
 };
 
@@ -118,6 +119,14 @@ enum class ServerRefusal {
 // A refusal whose reason the server gave, so the channel's lastError() is all there is to say.
 inline bool refusalSaysWhy(ServerRefusal refusal) {
     return refusal != ServerRefusal::None && refusal != ServerRefusal::Refused;
+}
+
+// An error saying reason (a channel's lastError()), worded by phrase (its lastErrorPhrase())
+// when that says the same English.
+inline support::Error errorSaying(support::ErrorCode code, const std::string& reason,
+                                  const support::Phrase& phrase) {
+    if (!phrase.empty() && phrase.english() == reason) return support::makeError(code, phrase);
+    return support::makeError(code, reason);
 }
 
 // Said when a server answers a listing with a plain refusal: an older server without it.

@@ -107,10 +107,13 @@ SettingsPaths defaultSettingsPaths() {
 support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
                                              const SettingsPaths& paths) {
     LoadedSettings loaded;
-    auto system = readSettingsFile(paths.systemFile(), commandLine, loaded.warnings);
+    auto system = readSettingsFile(paths.systemFile(), commandLine, loaded.warningPhrases);
     if (!system) return system.error();
-    auto user = readSettingsFile(paths.userFile(), commandLine, loaded.warnings);
+    auto user = readSettingsFile(paths.userFile(), commandLine, loaded.warningPhrases);
     if (!user) return user.error();
+    for (const support::Phrase& warning : loaded.warningPhrases) {
+        loaded.warnings.push_back(warning.english());
+    }
     loaded.system = system->values;
     loaded.user = user->values;
 
@@ -154,13 +157,30 @@ support::Result<KestoValues> valuesFromOptions(
     return values;
 }
 
-std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings) {
+namespace {
+
+// Whether this process has not shown the warning yet; it counts as shown from now on.
+bool firstShowing(const std::string& warning) {
     static std::mutex mutex;
     static std::set<std::string> seen;
     std::lock_guard lock(mutex);
+    return seen.insert(warning).second;
+}
+
+}  // namespace
+
+std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings) {
     std::vector<std::string> unseen;
     for (const auto& warning : warnings) {
-        if (seen.insert(warning).second) unseen.push_back(warning);
+        if (firstShowing(warning)) unseen.push_back(warning);
+    }
+    return unseen;
+}
+
+std::vector<support::Phrase> unseenWarnings(const std::vector<support::Phrase>& warnings) {
+    std::vector<support::Phrase> unseen;
+    for (const auto& warning : warnings) {
+        if (firstShowing(warning.english())) unseen.push_back(warning);
     }
     return unseen;
 }
@@ -276,24 +296,35 @@ support::Status checkReadsBack(const std::string& text, const KestoValues& value
     for (const KeyRule& rule : keyRules()) {
         const std::optional<std::string> given = rule.write(values);
         if (given && given->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            //: %1 is the key ("[kesto] address")
             return makeError(ErrorCode::InvalidInput,
-                             qualifiedKey(rule) +
-                                 ": the value holds a line break, which a settings line cannot "
-                                 "keep; nothing was saved");
+                             support::Phrase{VELQUOR_TR_NOOP("core",
+                                                             "%1: the value holds a line break, "
+                                                             "which a settings line cannot keep; "
+                                                             "nothing was saved"),
+                                             {qualifiedKey(rule)}});
         }
     }
     const ParsedText parsed = parseSettingsText(text, file);
     if (!parsed.mistakes.empty()) {
+        const support::Phrase mistake = describeMistake(file, parsed.mistakes.front());
+        //: %1 is the file and line and what is wrong with it
         return makeError(ErrorCode::InvalidInput,
-                         describeMistake(file, parsed.mistakes.front()) + "; nothing was saved");
+                         support::withReason(
+                             support::Phrase{VELQUOR_TR_NOOP("core", "%1; nothing was saved"), {}},
+                             mistake.english(), mistake));
     }
     for (const KeyRule& rule : keyRules()) {
         const std::optional<std::string> given = rule.write(values);
         if (rule.write(parsed.layer.values) == given) continue;
+        //: %1 is the key ("[kesto] address"), %2 its value
         return makeError(ErrorCode::InvalidInput,
-                         qualifiedKey(rule) + ": '" + given.value_or("") +
-                             "' would not read back as it is (a line break, a ';' after a space "
-                             "and spaces at either end are not kept); nothing was saved");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "%1: '%2' would not read back as it is "
+                                                         "(a line break, a ';' after a space and "
+                                                         "spaces at either end are not kept); "
+                                                         "nothing was saved"),
+                                         {qualifiedKey(rule), given.value_or("")}});
     }
     return {};
 }
@@ -328,29 +359,98 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
         file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));
 }
 
+namespace {
+
+// "a, b, c": paths, as they are in any language.
+std::string joinPaths(const std::vector<std::filesystem::path>& paths) {
+    std::string joined;
+    for (const auto& path : paths) joined += (joined.empty() ? "" : ", ") + path.string();
+    return joined;
+}
+
+// Why the files found were not used: "why; not used: why; not used: why", each worded by its
+// error's own phrase.
+support::Phrase rejectedPhrase(const std::vector<support::Error>& rejected) {
+    support::Phrase phrase{"%1", {rejected.front().message}};
+    phrase.argumentPhrases = {rejected.front().phrase};
+    for (std::size_t i = 1; i < rejected.size(); ++i) {
+        //: %1 is why an earlier CA file was not used, %2 why the next one was not
+        phrase = support::withCause(
+            support::withReason(support::Phrase{VELQUOR_TR_NOOP("core", "%1; not used: %2"), {}},
+                                phrase.english(), phrase),
+            rejected[i]);
+    }
+    return phrase;
+}
+
+void sayNoCaFound(CaFileLookup& lookup, const std::vector<support::Error>& rejected,
+                  const SettingsPaths& paths) {
+    const std::vector<std::string> files{paths.userFile().string(), paths.systemFile().string()};
+    support::Phrase phrase;
+    if (rejected.empty()) {
+        //: %1 lists the files looked for; %2 and %3 are the two settings files
+        phrase = support::Phrase{
+            VELQUOR_TR_NOOP("core",
+                            "no CA certificate found (looked for %1); name the server's CA file "
+                            "with ca-file in the [kesto] section of %2 or %3"),
+            {joinPaths(lookup.searched)}};
+    } else {
+        const support::Phrase why = rejectedPhrase(rejected);
+        //: %1 lists the files looked for, %2 why those there were not used; %3 and %4 are the
+        //: two settings files
+        phrase = support::withReason(
+            support::Phrase{VELQUOR_TR_NOOP("core",
+                                            "no CA certificate found (looked for %1; not used: "
+                                            "%2); name the server's CA file with ca-file in the "
+                                            "[kesto] section of %3 or %4"),
+                            {joinPaths(lookup.searched)}},
+            why.english(), why);
+    }
+    phrase.arguments.insert(phrase.arguments.end(), files.begin(), files.end());
+    lookup.problemPhrase = std::move(phrase);
+    lookup.problem = lookup.problemPhrase.english();
+}
+
+}  // namespace
+
 CaFileLookup findCaFile(const KestoSettings& settings, const SettingsPaths& paths) {
     CaFileLookup lookup;
+    std::vector<support::Error> rejected;
     // A bundle found in the working folder or the configuration folders is trusted only when
     // nobody else could have put it there; one the settings name is the operator's choice.
-    const auto usable = [&lookup](const std::filesystem::path& candidate,
-                                  support::FileTrust trust) {
+    const auto usable = [&lookup, &rejected](const std::filesystem::path& candidate,
+                                             support::FileTrust trust) {
         lookup.searched.push_back(candidate);
         const support::Status checked = support::checkTrustedFile(candidate, trust);
         if (checked) {
             lookup.found = candidate;
         } else if (checked.error().code != ErrorCode::NotFound) {
             lookup.rejected.push_back(checked.error().message);
+            rejected.push_back(checked.error());
         }
         return lookup.found.has_value();
     };
     if (!settings.caFile.value.empty()) {
         if (usable(settings.caFile.value, support::FileTrust::AnyOwner)) return lookup;
-        const std::string where = settings.caFile.from.where.empty() ? std::string("default")
-                                                                     : settings.caFile.from.where;
-        lookup.problem = lookup.rejected.empty()
-                             ? "the CA certificate file " + settings.caFile.value + " (ca-file, " +
-                                   where + ") does not exist"
-                             : lookup.rejected.front() + " (ca-file, " + where + ")";
+        const std::string where = settings.caFile.from.where.empty()
+                                      ? std::string(VELQUOR_TR_NOOP("core", "default"))
+                                      : settings.caFile.from.where;
+        if (rejected.empty()) {
+            //: %1 is the CA file, %2 where the setting comes from (a file and line, "default")
+            lookup.problemPhrase = support::withReason(
+                support::Phrase{VELQUOR_TR_NOOP("core",
+                                                "the CA certificate file %1 (ca-file, %2) does "
+                                                "not exist"),
+                                {settings.caFile.value}},
+                where);
+        } else {
+            //: %1 is why the CA file cannot be used, %2 where the setting comes from
+            lookup.problemPhrase = support::withReason(
+                support::withCause(support::Phrase{VELQUOR_TR_NOOP("core", "%1 (ca-file, %2)"), {}},
+                                   rejected.front()),
+                where);
+        }
+        lookup.problem = lookup.problemPhrase.english();
         return lookup;
     }
     for (const auto& candidate :
@@ -358,15 +458,7 @@ CaFileLookup findCaFile(const KestoSettings& settings, const SettingsPaths& path
           paths.systemFolder / "cacert.pem"}) {
         if (usable(candidate, support::FileTrust::OwnerOrRoot)) return lookup;
     }
-    std::string searched;
-    for (const auto& path : lookup.searched) {
-        searched += (searched.empty() ? "" : ", ") + path.string();
-    }
-    std::string rejected;
-    for (const auto& why : lookup.rejected) rejected += "; not used: " + why;
-    lookup.problem = "no CA certificate found (looked for " + searched + rejected +
-                     "); name the server's CA file with ca-file in the [kesto] section of " +
-                     paths.userFile().string() + " or " + paths.systemFile().string();
+    sayNoCaFound(lookup, rejected, paths);
     return lookup;
 }
 

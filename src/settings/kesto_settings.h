@@ -96,6 +96,7 @@ struct LoadedSettings {
     // Unknown sections or keys and files that exist but cannot be read, one line each naming
     // the file and line; the files' other values still apply.
     std::vector<std::string> warnings;
+    std::vector<support::Phrase> warningPhrases;  // the same, as the window words them
 };
 
 // Reads both files and lays the command line's values over them. A value that cannot be
@@ -110,6 +111,8 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine = {}
 // The warnings this process has not shown yet, so a window that reloads the settings after
 // every change warns about an unknown key once, not every time.
 std::vector<std::string> unseenWarnings(const std::vector<std::string>& warnings);
+// The same for the warnings as the window words them (both count as shown once).
+std::vector<support::Phrase> unseenWarnings(const std::vector<support::Phrase>& warnings);
 
 // Writes the values into the per-user file atomically, creating its folder. Keys of [kesto]
 // and [devices] given here are set, keys left empty are removed (the system file or the default
@@ -171,6 +174,7 @@ struct CaFileLookup {
     std::vector<std::string> rejected;
     // When nothing was found: where it looked and which setting names the file.
     std::string problem;
+    support::Phrase problemPhrase{};  // problem as the window words it
 };
 
 // The ca-file setting when given (relative to the file that gave it, or to the working

@@ -22,12 +22,18 @@ support::Status assign(std::optional<T>& field, std::string_view text, Parse par
 
 support::Status readCaFile(std::string_view text, KestoValues& into) {
     const std::string_view path = trimmed(text);
-    if (path.empty()) return makeError(ErrorCode::InvalidInput, "a file name is needed");
-    if (path.size() > kMaxPathBytes) {
+    if (path.empty()) {
         return makeError(ErrorCode::InvalidInput,
-                         "the file name is " + std::to_string(path.size()) +
-                             " bytes long, more than the " + std::to_string(kMaxPathBytes) +
-                             " a path may have");
+                         support::Phrase{VELQUOR_TR_NOOP("core", "a file name is needed"), {}});
+    }
+    if (path.size() > kMaxPathBytes) {
+        //: %1 and %2 are byte counts
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core",
+                                            "the file name is %1 bytes long, more "
+                                            "than the %2 a path may have"),
+                            {std::to_string(path.size()), std::to_string(kMaxPathBytes)}});
     }
     into.caFile = std::string(path);
     return {};

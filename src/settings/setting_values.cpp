@@ -66,9 +66,12 @@ support::Result<std::string> parseAddress(std::string_view text) {
     const std::string_view address = trimmed(text);
     if (isIpAddress(address)) return std::string(withoutBrackets(address));
     if (isHostName(address)) return std::string(address);
-    return makeError(
-        ErrorCode::InvalidInput,
-        "'" + std::string(address) + "' is not a host name, an IPv4 address or an IPv6 address");
+    //: %1 is the value given
+    return makeError(ErrorCode::InvalidInput,
+                     support::Phrase{VELQUOR_TR_NOOP("core",
+                                                     "'%1' is not a host name, an IPv4 address or "
+                                                     "an IPv6 address"),
+                                     {std::string(address)}});
 }
 
 namespace {
@@ -79,8 +82,11 @@ support::Result<std::uint16_t> parsePort(std::string_view text) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
         value > 65535) {
-        return makeError(ErrorCode::InvalidInput,
-                         "'" + std::string(text) + "' is not a port number (1-65535)");
+        //: %1 is the value given
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "'%1' is not a port number (1-65535)"),
+                            {std::string(text)}});
     }
     return static_cast<std::uint16_t>(value);
 }
@@ -106,9 +112,12 @@ support::Result<KestoPorts> parsePorts(std::string_view text) {
         start = comma + 1;
     }
     if (count != ports.size()) {
+        //: %1 is the value given
         return makeError(ErrorCode::InvalidInput,
-                         "three ports are needed, LOGIN,ACCOUNT,DEVICE, not '" +
-                             std::string(trimmed(text)) + "'");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "three ports are needed, "
+                                                         "LOGIN,ACCOUNT,DEVICE, not '%1'"),
+                                         {std::string(trimmed(text))}});
     }
     return ports;
 }
@@ -116,9 +125,12 @@ support::Result<KestoPorts> parsePorts(std::string_view text) {
 support::Result<std::chrono::milliseconds> parseSeconds(std::string_view text) {
     text = trimmed(text);
     const auto bad = [&text] {
+        //: %1 is the value given
         return makeError(ErrorCode::InvalidInput,
-                         "'" + std::string(text) +
-                             "' is not a number of seconds (0.1 to 3600, at most 3 decimals)");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "'%1' is not a number of seconds (0.1 to "
+                                                         "3600, at most 3 decimals)"),
+                                         {std::string(text)}});
     };
     const std::size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);
@@ -151,9 +163,11 @@ support::Result<std::size_t> parseJobs(std::string_view text) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
         value > kMaxJobs) {
+        //: %1 is the value given, %2 the largest number allowed
         return makeError(
             ErrorCode::InvalidInput,
-            "'" + std::string(text) + "' is not a number from 1 to " + std::to_string(kMaxJobs));
+            support::Phrase{VELQUOR_TR_NOOP("core", "'%1' is not a number from 1 to %2"),
+                            {std::string(text), std::to_string(kMaxJobs)}});
     }
     return value;
 }
@@ -161,8 +175,10 @@ support::Result<std::size_t> parseJobs(std::string_view text) {
 support::Result<mac::Form> parseMacForm(std::string_view text) {
     text = trimmed(text);
     if (const auto form = mac::parseForm(text)) return *form;
+    //: %1 is the value given, %2 the words allowed ("plain, lower, upper, as-written")
     return makeError(ErrorCode::InvalidInput,
-                     "'" + std::string(text) + "' is not one of " + std::string(mac::formNames()));
+                     support::Phrase{VELQUOR_TR_NOOP("core", "'%1' is not one of %2"),
+                                     {std::string(text), std::string(mac::formNames())}});
 }
 
 // A language code: two or three letters, then parts of letters and digits after '_' or '-'
@@ -184,9 +200,12 @@ support::Result<std::string> parseLanguage(std::string_view text) {
         at = next;
     }
     if (!valid) {
+        //: %1 is the value given; 'auto' is the word to write as it is
         return makeError(ErrorCode::InvalidInput,
-                         "'" + std::string(text) +
-                             "' is neither 'auto' nor a language code such as zh_CN or en");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "'%1' is neither 'auto' nor a language "
+                                                         "code such as zh_CN or en"),
+                                         {std::string(text)}});
     }
     return std::string(text);
 }

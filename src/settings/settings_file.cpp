@@ -98,45 +98,61 @@ struct ParseState {
     std::set<std::string> warnedSections;
 
     std::string here() const { return file.string() + ":" + std::to_string(source.line); }
-    void fail(std::string key, std::string message) {
+    void fail(std::string key, support::Phrase message) {
         parsed.mistakes.push_back(FileMistake{source.line, std::move(key), std::move(message)});
     }
 };
+
+support::Phrase fixedText(const char* text) {
+    return support::Phrase{text, {}};
+}
 
 int onKey(void* user, const char* section, const char* name, const char* value) {
     auto& state = *static_cast<ParseState*>(user);
     if (state.source.lineCut) return 1;  // what is left of it means nothing
     const std::string sectionName = lowerCase(section);
     if (sectionName.empty()) {
-        state.fail({}, std::string("'") + name + "' comes before any section: put it under [" +
-                           std::string(kSection) + "]");
+        //: %1 is the key, %2 the section's name
+        support::Phrase outside{
+            VELQUOR_TR_NOOP("core", "'%1' comes before any section: put it under [%2]"),
+            {name, std::string(kSection)}};
+        state.fail({}, std::move(outside));
         return 1;
     }
     if (!knownSection(sectionName)) {
         if (state.warnedSections.insert(sectionName).second) {
-            state.parsed.warnings.push_back(state.here() + ": unknown section [" + section +
-                                            "], ignored");
+            //: %1 is the file and line ("velquor.conf:5"), %2 the section's name
+            state.parsed.warnings.push_back(
+                support::Phrase{VELQUOR_TR_NOOP("core", "%1: unknown section [%2], ignored"),
+                                {state.here(), section}});
         }
         return 1;
     }
     const KeyRule* rule = ruleFor(sectionName, name);
     if (rule == nullptr) {
-        state.parsed.warnings.push_back(state.here() + ": unknown key '" + name + "' in [" +
-                                        sectionName + "], ignored");
+        //: %1 is the file and line ("velquor.conf:2"), %2 the key, %3 the section's name
+        state.parsed.warnings.push_back(
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1: unknown key '%2' in [%3], ignored"),
+                            {state.here(), name, sectionName}});
         return 1;
     }
     const std::string key(rule->key);
     FileLayer& layer = state.parsed.layer;
     if (auto earlier = layer.lines.find(key); earlier != layer.lines.end()) {
-        state.fail(key, qualifiedKey(*rule) + " is given again (first on line " +
-                            std::to_string(earlier->second) + ")");
+        //: %1 is the key ("[kesto] ports"), %2 the line that gave it first
+        state.fail(key,
+                   support::Phrase{VELQUOR_TR_NOOP("core", "%1 is given again (first on line %2)"),
+                                   {qualifiedKey(*rule), std::to_string(earlier->second)}});
         return 1;
     }
     layer.lines[key] = state.source.line;
     const std::string text =
         value == kLongValueMark ? inlineValue(state.source.longValue) : std::string(value);
     if (auto read = rule->read(text, layer.values); !read) {
-        state.fail(key, qualifiedKey(*rule) + ": " + read.error().message);
+        //: %1 is the key ("[kesto] ports"), %2 what is wrong with its value
+        state.fail(key, support::withCause(support::Phrase{VELQUOR_TR_NOOP("core", "%1: %2"),
+                                                           {qualifiedKey(*rule)}},
+                                           read.error()));
     }
     return 1;
 }
@@ -163,47 +179,64 @@ ParsedText parseSettingsText(std::string_view text, const std::filesystem::path&
     const int syntaxError = ini_parse_stream(nextLine, &state.source, onKey, &state);
     auto& mistakes = state.parsed.mistakes;
     for (int line : state.source.overlongLines) {
-        mistakes.push_back(FileMistake{line, {}, "the line is too long"});
+        mistakes.push_back(
+            FileMistake{line, {}, fixedText(VELQUOR_TR_NOOP("core", "the line is too long"))});
     }
     for (int line : state.source.nulLines) {
-        mistakes.push_back(FileMistake{line, {}, "the line holds a NUL byte"});
+        mistakes.push_back(
+            FileMistake{line, {}, fixedText(VELQUOR_TR_NOOP("core", "the line holds a NUL byte"))});
     }
     if (syntaxError > 0) {
-        mistakes.push_back(
-            FileMistake{syntaxError, {}, "not a 'key = value' line nor a [section] header"});
+        mistakes.push_back(FileMistake{
+            syntaxError,
+            {},
+            fixedText(VELQUOR_TR_NOOP("core", "not a 'key = value' line nor a [section] header"))});
     }
     std::stable_sort(mistakes.begin(), mistakes.end(),
                      [](const FileMistake& a, const FileMistake& b) { return a.line < b.line; });
     return std::move(state.parsed);
 }
 
-std::string describeMistake(const std::filesystem::path& file, const FileMistake& mistake) {
-    return file.string() + ":" + std::to_string(mistake.line) + ": " + mistake.message;
+support::Phrase describeMistake(const std::filesystem::path& file, const FileMistake& mistake) {
+    //: %1 is the file, %2 the line, %3 what is wrong with it
+    return support::withReason(support::Phrase{VELQUOR_TR_NOOP("core", "%1:%2: %3"),
+                                               {file.string(), std::to_string(mistake.line)}},
+                               mistake.message.english(), mistake.message);
 }
 
 support::Result<FileLayer> readSettingsFile(const std::filesystem::path& file,
                                             const KestoValues& commandLine,
-                                            std::vector<std::string>& warnings) {
+                                            std::vector<support::Phrase>& warnings) {
     auto text =
         support::readTrustedFile(file, kLargestSettingsFile, support::FileTrust::OwnerOrRoot);
     if (!text && text.error().code == ErrorCode::NotFound) return FileLayer{};
     // Planted, not a regular file, or unreadable: the operator may not be able to mend a
     // site's file, and the other sources still apply. One too large is read no further.
     if (!text && text.error().code != ErrorCode::TooLarge) {
-        warnings.push_back(text.error().message + "; its settings are not used");
+        //: %1 is why the settings file cannot be used
+        warnings.push_back(support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1; its settings are not used"), {}},
+            text.error()));
         return FileLayer{};
     }
     if (!text) {
         if (!givesEveryKey(commandLine)) return text.error();
-        warnings.push_back(text.error().message + "; the command line gives every value");
+        //: %1 is why the settings file cannot be used
+        warnings.push_back(support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1; the command line gives every value"), {}},
+            text.error()));
         return FileLayer{};
     }
     ParsedText parsed = parseSettingsText(*text, file);
     for (const FileMistake& mistake : parsed.mistakes) {
         const bool overridden =
             mistake.key.empty() ? givesEveryKey(commandLine) : givesKey(commandLine, mistake.key);
-        if (!overridden) return makeError(ErrorCode::InvalidInput, describeMistake(file, mistake));
-        warnings.push_back(describeMistake(file, mistake) + "; the command line gives its value");
+        const support::Phrase described = describeMistake(file, mistake);
+        if (!overridden) return makeError(ErrorCode::InvalidInput, described);
+        //: %1 is the file and line and what is wrong with it
+        warnings.push_back(support::withReason(
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1; the command line gives its value"), {}},
+            described.english(), described));
     }
     warnings.insert(warnings.end(), parsed.warnings.begin(), parsed.warnings.end());
     anchorCaFile(parsed.layer, file);

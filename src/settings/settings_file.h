@@ -24,20 +24,20 @@ struct FileLayer {
 struct FileMistake {
     int line = 0;
     std::string key;  // the key the line sets, empty when it sets none
-    std::string message;
+    support::Phrase message;
 };
 
 struct ParsedText {
     FileLayer layer;
-    std::vector<std::string> warnings;  // unknown sections and keys, each "file:line: ..."
-    std::vector<FileMistake> mistakes;  // in line order
+    std::vector<support::Phrase> warnings;  // unknown sections and keys, each "file:line: ..."
+    std::vector<FileMistake> mistakes;      // in line order
 };
 
 // Parses a file's text; file names it in warnings and mistakes.
 ParsedText parseSettingsText(std::string_view text, const std::filesystem::path& file);
 
 // "file:line: message".
-std::string describeMistake(const std::filesystem::path& file, const FileMistake& mistake);
+support::Phrase describeMistake(const std::filesystem::path& file, const FileMistake& mistake);
 
 // Reads one settings file. Absent: nothing. Owned by another user or writable by others, not a
 // regular file (a FIFO is never waited on) or unreadable: a warning naming it and why, and
@@ -47,6 +47,6 @@ std::string describeMistake(const std::filesystem::path& file, const FileMistake
 // values still apply. A relative ca-file names a file beside it.
 support::Result<FileLayer> readSettingsFile(const std::filesystem::path& file,
                                             const KestoValues& commandLine,
-                                            std::vector<std::string>& warnings);
+                                            std::vector<support::Phrase>& warnings);
 
 }  // namespace velquor::settings

@@ -24,8 +24,11 @@ Result<std::uint64_t> parseDecimal(std::string_view text, std::string_view name)
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        //: %1 names the field ("the total"), %2 is its text
         return makeError(ErrorCode::InvalidInput,
-                         std::string(name) + " is '" + std::string(text) + "', not a number");
+                         support::Phrase{VELQUOR_TR_NOOP("core", "%1 is '%2', not a number"),
+                                         {std::string(name), std::string(text)},
+                                         support::markedArgument(1)});
     }
     return value;
 }
@@ -78,22 +81,33 @@ Status writeRow(ListingRow& row, const ListedDevice& device) {
 
 Status checkShape(const ListingPageShape& shape) {
     if (shape.count > kListingPageRows) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the reply announces " + std::to_string(shape.count) +
-                             " rows; a reply holds at most " + std::to_string(kListingPageRows));
+        //: %1 and %2 are numbers of rows
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core",
+                                            "the reply announces %1 rows; a reply "
+                                            "holds at most %2"),
+                            {std::to_string(shape.count), std::to_string(kListingPageRows)}});
     }
     if (shape.start > shape.total || shape.count > shape.total - shape.start) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the reply's rows " + std::to_string(shape.start) + " to " +
-                             std::to_string(shape.start + shape.count) +
-                             " lie beyond its total of " + std::to_string(shape.total));
+        //: %1 and %2 are row numbers, %3 the number of rows in all
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "the reply's rows %1 to %2 lie beyond its total of %3"),
+                {std::to_string(shape.start), std::to_string(shape.start + shape.count),
+                 std::to_string(shape.total)}});
     }
     if (shape.more != (shape.start + shape.count < shape.total)) {
-        return makeError(ErrorCode::InvalidInput,
-                         shape.more ? "the reply says more rows follow its last one, the total "
-                                      "says none do"
-                                    : "the reply says it is the last page, the total says rows "
-                                      "remain after it");
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{shape.more ? VELQUOR_TR_NOOP("core",
+                                                         "the reply says more rows follow its "
+                                                         "last one, the total says none do")
+                                       : VELQUOR_TR_NOOP("core",
+                                                         "the reply says it is the last page, the "
+                                                         "total says rows remain after it"),
+                            {}});
     }
     return {};
 }
@@ -166,14 +180,19 @@ Result<std::string> encodeListingPage(const ListingPage& page) {
 
 Result<ListingPageShape> decodeListingHeader(std::string_view header) {
     if (header.size() != kListingHeaderSize) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the reply's header is " + std::to_string(header.size()) +
-                             " bytes long, not " + std::to_string(kListingHeaderSize));
+        //: %1 and %2 are byte counts
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "the reply's header is %1 bytes long, not %2"),
+                            {std::to_string(header.size()), std::to_string(kListingHeaderSize)}});
     }
-    auto word = readField(header, offsetof(ListingHeader, word), 8, "word");
+    auto word =
+        readField(header, offsetof(ListingHeader, word), 8, VELQUOR_TR_NOOP("core", "word"));
     if (!word) return word.error();
     if (*word != kReplyRows) {
-        return makeError(ErrorCode::InvalidInput, "the reply does not start with ROWS");
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "the reply does not start with ROWS"), {}});
     }
     auto number = [&](std::size_t offset, std::size_t width,
                       std::string_view name) -> Result<std::uint64_t> {
@@ -181,9 +200,10 @@ Result<ListingPageShape> decodeListingHeader(std::string_view header) {
         if (!text) return text.error();
         return parseDecimal(*text, name);
     };
-    auto total = number(offsetof(ListingHeader, total), 12, "the total");
-    auto start = number(offsetof(ListingHeader, start), 12, "the start row");
-    auto rows = number(offsetof(ListingHeader, count), 8, "the row count");
+    auto total = number(offsetof(ListingHeader, total), 12, VELQUOR_TR_NOOP("core", "the total"));
+    auto start =
+        number(offsetof(ListingHeader, start), 12, VELQUOR_TR_NOOP("core", "the start row"));
+    auto rows = number(offsetof(ListingHeader, count), 8, VELQUOR_TR_NOOP("core", "the row count"));
     for (const auto* field : {&total, &start, &rows}) {
         if (!*field) return field->error();
     }
@@ -191,15 +211,24 @@ Result<ListingPageShape> decodeListingHeader(std::string_view header) {
     shape.total = *total;
     shape.start = *start;
     shape.count = static_cast<std::size_t>(std::min<std::uint64_t>(*rows, kListingPageRows + 1));
-    auto more = readField(header, offsetof(ListingHeader, more), 8, "more mark");
+    auto more =
+        readField(header, offsetof(ListingHeader, more), 8, VELQUOR_TR_NOOP("core", "more mark"));
     if (!more) return more.error();
     if (*more != kListingMore && *more != kListingEnd) {
-        return makeError(ErrorCode::InvalidInput,
-                         "the reply's more mark is '" + *more + "', not MORE or END");
+        //: %1 is the mark the reply has
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "the reply's more mark is '%1', not MORE or END"),
+                {*more}});
     }
     shape.more = *more == kListingMore;
     if (!allZero(header.substr(offsetof(ListingHeader, reserved)))) {
-        return makeError(ErrorCode::InvalidInput, "the reply's header has non-zero bytes 48 to 63");
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "the reply's header has non-zero bytes 48 "
+                                                         "to 63"),
+                                         {}});
     }
     if (auto s = checkShape(shape); !s) return s.error();
     return shape;
@@ -207,35 +236,52 @@ Result<ListingPageShape> decodeListingHeader(std::string_view header) {
 
 Result<ListedDevice> decodeListingRow(std::string_view row) {
     if (row.size() != kListingRowSize) {
-        return makeError(ErrorCode::InvalidInput,
-                         "a row of the reply is " + std::to_string(row.size()) +
-                             " bytes long, not " + std::to_string(kListingRowSize));
+        //: %1 and %2 are byte counts
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "a row of the reply is %1 bytes long, not %2"),
+                            {std::to_string(row.size()), std::to_string(kListingRowSize)}});
     }
     ListedDevice device;
-    auto mac = readField(row, offsetof(ListingRow, mac), 16, "MAC address");
-    auto state = readField(row, offsetof(ListingRow, state), 8, "state");
-    auto registered = readField(row, offsetof(ListingRow, registered), 24, "registration time");
-    auto server = readField(row, offsetof(ListingRow, server), kServerFieldWidth, "server");
+    auto mac =
+        readField(row, offsetof(ListingRow, mac), 16, VELQUOR_TR_NOOP("core", "MAC address"));
+    auto state = readField(row, offsetof(ListingRow, state), 8, VELQUOR_TR_NOOP("core", "state"));
+    auto registered = readField(row, offsetof(ListingRow, registered), 24,
+                                VELQUOR_TR_NOOP("core", "registration time"));
+    auto server = readField(row, offsetof(ListingRow, server), kServerFieldWidth,
+                            VELQUOR_TR_NOOP("core", "server"));
     for (const auto* field : {&mac, &state, &registered, &server}) {
         if (!*field) return field->error();
     }
     if (!allZero(row.substr(offsetof(ListingRow, reserved)))) {
         return makeError(ErrorCode::InvalidInput,
-                         "a row of the reply has non-zero bytes 176 to 191");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "a row of the reply has non-zero bytes "
+                                                         "176 to 191"),
+                                         {}});
     }
     if (*state != kRowMine && *state != kRowOther) {
-        return makeError(ErrorCode::InvalidInput,
-                         "a row's state is '" + *state + "', not MINE or OTHER");
+        //: %1 is the state the row has
+        return makeError(
+            ErrorCode::InvalidInput,
+            support::Phrase{VELQUOR_TR_NOOP("core", "a row's state is '%1', not MINE or OTHER"),
+                            {*state}});
     }
     device.state = *state == kRowMine ? ListedState::Mine : ListedState::Other;
     if (device.state == ListedState::Mine && !isUtcTime(*registered)) {
-        return makeError(ErrorCode::InvalidInput, "a row's registration time is '" + *registered +
-                                                      "', not a UTC time such as "
-                                                      "2026-12-09T01:23:45Z");
+        //: %1 is the time the row has
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "a row's registration time is '%1', not "
+                                                         "a UTC time such as 2026-12-09T01:23:45Z"),
+                                         {*registered}});
     }
     if (device.state == ListedState::Other && (!registered->empty() || !server->empty())) {
         return makeError(ErrorCode::InvalidInput,
-                         "a row of another account's device carries its registration");
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "a row of another account's device "
+                                                         "carries its registration"),
+                                         {}});
     }
     device.mac = std::move(*mac);
     device.registered = std::move(*registered);

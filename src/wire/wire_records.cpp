@@ -52,6 +52,11 @@ Status checkSize(std::string_view record, std::size_t expected, std::string_view
     return {};
 }
 
+// The fields' names as a too-long or broken text's error gives them.
+constexpr const char* kUserNameField = VELQUOR_TR_NOOP("core", "the user name");
+constexpr const char* kPasswordField = VELQUOR_TR_NOOP("core", "the password");
+constexpr const char* kOperationField = VELQUOR_TR_NOOP("core", "the operation");
+
 }  // namespace
 
 std::string_view fieldText(const char* field, std::size_t width) {
@@ -68,25 +73,27 @@ bool replyIs(std::string_view replyBuffer, std::string_view word) {
 Result<LoginRequest> buildLoginRequest(const LoginFields& fields) {
     auto record = zeroedRecord<LoginRequest>();
     return writeFields(record,
-                       {{record.userName, kTextFieldWidth, fields.userName, "the user name"},
-                        {record.password, kTextFieldWidth, fields.password, "the password"}});
+                       {{record.userName, kTextFieldWidth, fields.userName, kUserNameField},
+                        {record.password, kTextFieldWidth, fields.password, kPasswordField}});
 }
 
 Result<AccountRequest> buildAccountRequest(const AccountFields& fields) {
     auto record = zeroedRecord<AccountRequest>();
     return writeFields(record,
-                       {{record.operation, kTextFieldWidth, fields.operation, "the operation"},
-                        {record.userName, kTextFieldWidth, fields.userName, "the user name"},
-                        {record.password, kTextFieldWidth, fields.password, "the password"}});
+                       {{record.operation, kTextFieldWidth, fields.operation, kOperationField},
+                        {record.userName, kTextFieldWidth, fields.userName, kUserNameField},
+                        {record.password, kTextFieldWidth, fields.password, kPasswordField}});
 }
 
 Result<DeviceRequest> buildDeviceRequest(const DeviceFields& fields) {
     auto record = zeroedRecord<DeviceRequest>();
     return writeFields(record,
-                       {{record.operation, kTextFieldWidth, fields.operation, "the operation"},
-                        {record.macAddress, kTextFieldWidth, fields.macAddress, "the MAC address"},
-                        {record.server, kServerFieldWidth, fields.server, "the server text"},
-                        {record.userName, kTextFieldWidth, fields.userName, "the user name"}});
+                       {{record.operation, kTextFieldWidth, fields.operation, kOperationField},
+                        {record.macAddress, kTextFieldWidth, fields.macAddress,
+                         VELQUOR_TR_NOOP("core", "the MAC address")},
+                        {record.server, kServerFieldWidth, fields.server,
+                         VELQUOR_TR_NOOP("core", "the server text")},
+                        {record.userName, kTextFieldWidth, fields.userName, kUserNameField}});
 }
 
 Result<LoginFields> decodeLoginRequest(std::string_view record) {
