@@ -196,7 +196,9 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
     }
     const MessageIcon icon = failure ? MessageIcon::Warning : MessageIcon::None;
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        const QString text = coreText(reports[i].text);
+        // A report that is the failure itself is worded by the failure's phrase.
+        const bool isFailure = failure != nullptr && reports[i].text == failure->message;
+        const QString text = isFailure ? reason : coreText(reports[i].text);
         const bool last = i + 1 == reports.size();
         QStringList lines;
         const bool hasDetail = i < details.size() && !details[i].empty();

@@ -112,7 +112,7 @@ mac::Form configuredMacForm() {
 }
 
 bool confirmServerText(ControlWindow& window, const std::string& server) {
-    const std::string warning = provisioning::serverTextWarning(server);
+    const support::Phrase warning = provisioning::serverTextWarningPhrase(server);
     if (warning.empty()) return true;
     return window.messageBox(
                coreText(warning), QString(), MessageButtons::ContinueCancel, MessageIcon::Warning,

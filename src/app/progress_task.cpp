@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "app/core_texts.h"
+
 namespace velquor::app {
 namespace {
 
@@ -132,7 +134,8 @@ void ProgressTask::showProgress() {
         std::lock_guard lock(m_state->whatMutex);
         what = m_state->what;
     }
-    m_dialog->setDetailText(detailText(done, total, QString::fromStdString(what)));
+    // A label of the core ("devices") in the window's language; a file name as it is.
+    m_dialog->setDetailText(detailText(done, total, coreText(std::string_view(what))));
 }
 
 QString ProgressTask::detailText(std::uint64_t done, std::uint64_t total,

@@ -164,7 +164,7 @@ QString generationSummary(const generator::GenerationReport& report) {
     if (report.mixedCase) line(coreText(mac::mixedCaseText()));
     if (!report.syncError.empty()) {
         line(ResultsTableModel::tr("The files may not have reached the disk: %1")
-                 .arg(coreText(report.syncError)));
+                 .arg(coreReason(report.syncError, report.syncErrorPhrase)));
     }
     return text;
 }
@@ -229,7 +229,7 @@ QString batchEnding(const provisioning::DeviceBatchSummary& batch) {
                                "Delete device stopped: the server is not answering (%1).")
                          : ResultsTableModel::tr(
                                "Add device stopped: the server is not answering (%1)."))
-            .arg(coreText(batch.serverNotAnswering));
+            .arg(coreReason(batch.serverNotAnswering, batch.serverNotAnsweringPhrase));
     }
     if (batch.loginEnded) {
         return deleting ? ResultsTableModel::tr(

@@ -310,10 +310,10 @@ int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
     }
     // A script cannot answer Retry: the batch stops, and the report says what was not sent.
     const provisioning::ServerSilentQuestion stopWhenSilent = [](const std::string& address,
-                                                                 const std::string& reason) {
+                                                                 const support::Phrase& reason) {
         printError(
             provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, address) +
-            ": " + reason + "; stopping");
+            ": " + reason.english() + "; stopping");
         return false;
     };
     StderrReporter reporter;

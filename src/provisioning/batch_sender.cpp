@@ -227,6 +227,14 @@ private:
         if (!m_everAnswered || m_silentStreak >= kSilentStreakAfterAnswers) m_silent = true;
     }
 
+    // Why the server seems silent, as the window words it.
+    Phrase silentPhrase() const {
+        if (!m_silentPhrase.empty() && m_silentPhrase.english() == m_silentReason) {
+            return m_silentPhrase;
+        }
+        return Phrase{"%1", {m_silentReason}, support::markedArgument(1)};
+    }
+
     // Nothing new starts; the operator says whether to try again. The rows that were queued
     // or turned away go out again on Retry and stay unsent on Stop.
     void decideAboutSilence() {
@@ -235,7 +243,7 @@ private:
             m_released.insert(row);
         }
         const ServerSilentQuestion& ask = *m_askWhenSilent;
-        const bool retry = ask && ask(m_endpoint.address, m_silentReason);
+        const bool retry = ask && ask(m_endpoint.address, silentPhrase());
         // A Cancel while the question was open is a Cancel, whatever the answer.
         if (m_stop.stop_requested()) {
             cancel();

@@ -150,7 +150,7 @@ using ReplaceQuestion = std::function<ReplaceAnswer(
 // again), false = Stop (they stay "not sent"). An empty function stops. Called on the thread
 // that runs the batch, with nothing in flight being started meanwhile.
 using ServerSilentQuestion =
-    std::function<bool /*retry*/ (const std::string& server, const std::string& reason)>;
+    std::function<bool /*retry*/ (const std::string& server, const support::Phrase& reason)>;
 
 // Asked once when the server refuses a batch's requests as not logged in (the login expired,
 // the password was changed or the server restarted): server is the address asked for. The

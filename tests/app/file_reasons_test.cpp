@@ -204,6 +204,24 @@ private slots:
                         " is not an encrypted configuration file: its size (5 bytes) is not a "
                         "multiple of 16",
                     {q(shortFile), "5", "16", "加密"}, {"is not an encrypted", "multiple"});
+
+        // A failure with no short text of the product's is the box's text, in Chinese too.
+        useChinese();
+        app::ScriptedPrompter decrypting;
+        {
+            app::CVelquorDlg window(decrypting);
+            window.setControlText(1003, "key");
+            decrypting.queueFile(q(shortFile));
+            QVERIFY(clickControl(window, 1001));
+            decrypting.queueFile(q(dir / "out.xml"));
+            QVERIFY(clickControl(window, 1018));
+            QVERIFY(waitFor([&] { return !window.isBusy(); }));
+        }
+        useEnglish();
+        QCOMPARE(decrypting.messages().size(), std::size_t(1));
+        const QString& refused = decrypting.messages()[0].text;
+        QVERIFY2(refused.startsWith(q(shortFile)) && !refused.contains(QStringLiteral("multiple")),
+                 qPrintable(refused));
     }
 
     // The output folder cannot be made; a device file that would replace the run's own

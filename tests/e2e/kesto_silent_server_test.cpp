@@ -62,8 +62,8 @@ protected:
         std::stop_source stop;
         const DeviceBatch batch{macFile.string(), "srv", "alice", jobs};
         const provisioning::ServerSilentQuestion ask = [&](const std::string& server,
-                                                           const std::string& reason) {
-            result.questions.push_back({server, reason});
+                                                           const support::Phrase& reason) {
+            result.questions.push_back({server, reason.english()});
             const std::size_t asked = result.questions.size();
             return asked <= retryAnswers.size() && retryAnswers[asked - 1];
         };
@@ -157,7 +157,7 @@ TEST_F(SilentServerTest, ACancelWhileTheQuestionIsOpenIsACancelWhateverTheAnswer
     ClosedPort dead;
     std::stop_source stop;
     const provisioning::ServerSilentQuestion cancelThenRetry = [&stop](const std::string&,
-                                                                       const std::string&) {
+                                                                       const support::Phrase&) {
         stop.request_stop();
         return true;
     };

@@ -66,7 +66,7 @@ protected:
         DeviceBatch batch{"", "sip.example", "frank", jobs};
         batch.cells = parseTypedMacs(typedMacs(macs));
         support::NullProgress progress;
-        const ServerSilentQuestion stop = [](const std::string&, const std::string&) {
+        const ServerSilentQuestion stop = [](const std::string&, const support::Phrase&) {
             return false;
         };
         auto summary = addDevices(endpoint(), batch, ReplaceQuestion{}, stop, m_reporter, progress,

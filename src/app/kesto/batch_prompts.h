@@ -29,7 +29,8 @@ public:
                                            const std::string& registeredTo) {
         return m_prompts.askReplace(question, registeredTo);
     }
-    bool askRetry(const std::string& server, const std::string& reason, std::string_view caption) {
+    bool askRetry(const std::string& server, const support::Phrase& reason,
+                  std::string_view caption) {
         return m_prompts.askRetry(server, reason, caption);
     }
     std::optional<std::string> askNewLogin(const std::string& server) {

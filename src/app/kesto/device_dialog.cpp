@@ -201,7 +201,7 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
     auto job = [batch, endpoint, prompts, adding, caption = toBytes(label)](
                    support::ProgressSink& sink, std::stop_token stop) -> BatchResult {
         auto askWhenSilent = [prompts, caption](const std::string& server,
-                                                const std::string& reason) {
+                                                const support::Phrase& reason) {
             return prompts->askRetry(server, reason, caption);
         };
         auto askLogin = [prompts](const std::string& server) {

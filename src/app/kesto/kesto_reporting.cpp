@@ -107,7 +107,7 @@ provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& ques
 
 namespace velquor::app {
 
-bool GuiThreadPrompts::askRetry(const std::string& server, const std::string& reason,
+bool GuiThreadPrompts::askRetry(const std::string& server, const support::Phrase& reason,
                                 std::string_view caption) {
     const std::string question =
         provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, server);

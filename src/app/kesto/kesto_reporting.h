@@ -37,7 +37,8 @@ public:
     provisioning::ReplaceAnswer askReplace(const std::string& question,
                                            const std::string& registeredTo);
     // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
-    bool askRetry(const std::string& server, const std::string& reason, std::string_view caption);
+    bool askRetry(const std::string& server, const support::Phrase& reason,
+                  std::string_view caption);
     // Any box, shown by the window on the GUI thread; the answer once it is closed.
     Answer ask(const MessageRequest& request);
     // "Your login to SERVER has ended. Log in again to go on?" with a password box: the

@@ -16,8 +16,8 @@ std::optional<KestoSession> loadKestoSession(ControlWindow& window,
         return std::nullopt;
     }
     QStringList warnings;
-    for (const std::string& warning : settings::unseenWarnings(loaded->warnings)) {
-        warnings << coreText(std::string_view(warning));
+    for (const support::Phrase& warning : settings::unseenWarnings(loaded->warningPhrases)) {
+        warnings << coreText(warning);
     }
     if (!warnings.isEmpty()) {
         window.messageBox(ControlWindow::tr("Some Kesto settings were ignored."), QString(),
