@@ -1492,6 +1492,14 @@
         <source>the server text</source>
         <translation>服务器文本</translation>
     </message>
+    <message>
+        <source>devices</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>MAC addresses</source>
+        <translation>MAC 地址</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
