@@ -389,6 +389,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     if (!request.dryRun && report.filesWritten() > 0) {
         if (auto synced = support::syncFileSystemOf(request.outputFolder); !synced) {
             report.syncError = synced.error().message;
+            report.syncErrorPhrase = synced.error().phrase;
         }
     }
     return report;

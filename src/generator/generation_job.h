@@ -71,6 +71,8 @@ struct GenerationReport {
     std::size_t emptyRows = 0;
     // Set when the files were written but the final flush to disk failed.
     std::string syncError;
+    // The same as the window words it (coreReason(syncError, syncErrorPhrase)).
+    support::Phrase syncErrorPhrase;
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
