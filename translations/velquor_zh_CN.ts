@@ -1500,6 +1500,11 @@
         <source>MAC addresses</source>
         <translation>MAC 地址</translation>
     </message>
+    <message>
+        <source>cannot create %1: %2</source>
+        <extracomment>%1 is the settings folder, %2 the system&apos;s reason</extracomment>
+        <translation>无法创建 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
