@@ -1492,6 +1492,19 @@
         <source>the server text</source>
         <translation>服务器文本</translation>
     </message>
+    <message>
+        <source>devices</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>MAC addresses</source>
+        <translation>MAC 地址</translation>
+    </message>
+    <message>
+        <source>cannot create %1: %2</source>
+        <extracomment>%1 is the settings folder, %2 the system&apos;s reason</extracomment>
+        <translation>无法创建 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

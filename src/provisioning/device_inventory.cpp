@@ -21,6 +21,9 @@ using support::Status;
 namespace {
 
 constexpr std::uint64_t kPageRows = wire::kListingPageRows;
+// What the progress counts, as the progress dialog names it.
+constexpr const char* kCountingDevices = VELQUOR_TR_NOOP("core", "devices");
+constexpr const char* kCountingMacs = VELQUOR_TR_NOOP("core", "MAC addresses");
 
 support::Error cancelled() {
     return makeError(ErrorCode::Cancelled,
@@ -163,7 +166,7 @@ Status fetchRemainingPages(const PageFetcherFactory& fetchers, const InventorySc
                                  if (auto s = appendPage(*page, rows); !s) return s;
                                  const std::uint64_t now = done += page->rows.size();
                                  std::lock_guard lock(progressMutex);
-                                 progress.progress(now, total, "devices");
+                                 progress.progress(now, total, kCountingDevices);
                                  return {};
                              });
 }
@@ -204,7 +207,7 @@ Result<std::vector<RegisteredDevice>> listFromFirstPage(
     if (auto s = checkPage(first, 0, first.total); !s) return s.error();
     std::vector<RegisteredDevice> rows(first.total);
     if (auto s = appendPage(first, rows); !s) return s.error();
-    progress.progress(first.rows.size(), first.total, "devices");
+    progress.progress(first.rows.size(), first.total, kCountingDevices);
     if (auto s = fetchRemainingPages(fetchers, scope, first, rows, progress, stop,
                                      options.pagesInFlight);
         !s) {
@@ -270,7 +273,7 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     }
     std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};
     std::mutex progressMutex;
-    progress.progress(done, macs.size(), "MAC addresses");
+    progress.progress(done, macs.size(), kCountingMacs);
     auto asked = forEachInParallel(toAsk.size(), options.pagesInFlight, fetchers, stop,
                                    [&](std::size_t index, const PageFetcher& ask) -> Status {
                                        auto outcome = askOne(ask, user, macs[toAsk[index]]);
@@ -278,7 +281,7 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
                                        checked[toAsk[index]] = std::move(*outcome);
                                        const std::uint64_t now = ++done;
                                        std::lock_guard lock(progressMutex);
-                                       progress.progress(now, macs.size(), "MAC addresses");
+                                       progress.progress(now, macs.size(), kCountingMacs);
                                        return {};
                                    });
     if (!asked) return asked.error();

@@ -352,8 +352,10 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
     std::error_code made;
     std::filesystem::create_directories(paths.userFolder, made);
     if (made) {
+        //: %1 is the settings folder, %2 the system's reason
         return makeError(ErrorCode::Io,
-                         support::describeErrno("cannot create", paths.userFolder, made.value()));
+                         support::Phrase{VELQUOR_TR_NOOP("core", "cannot create %1: %2"),
+                                         {paths.userFolder.string(), std::strerror(made.value())}});
     }
     return support::writeFileAtomically(
         file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));

@@ -142,8 +142,9 @@ class KestoCoreReasonsTest : public QObject {
 private slots:
     void initTestCase() { velquor::provisioning::setDiagnosticStream(nullptr); }
 
-    // Connection refused, no handshake in time, and each way a certificate is refused: a CA
-    // not trusted, a certificate for another address, one named only in its common name.
+    // Connection refused, no handshake in time, a CA file that is not there, and each way a
+    // certificate is refused: a CA not trusted, a certificate for another address, one named
+    // only in its common name.
     void theChannelsFailuresReadInChinese() {
         TestCertificates certificates;
         ClosedPort closed;
@@ -155,8 +156,21 @@ private slots:
         const QString closedAt = QStringLiteral("127.0.0.1:%1").arg(closed.port());
         const QString silentAt = QStringLiteral("127.0.0.1:%1").arg(silent.port());
         const QString ca = fromUtf8(certificates.caFile().string());
+        // A ca-file setting naming a file that is not there: nothing is opened or sent.
+        TempDir dir;
+        velquor::settings::KestoSettings settings;
+        settings.caFile.value = (dir / "absent.pem").string();
+        settings.caFile.from.where = (dir / "velquor.conf").string() + ":3";
+        KestoEndpoint noCa =
+            velquor::provisioning::endpointFromSettings(settings, {dir / "system", dir / "user"});
+        noCa.loginPort = closed.port();
+        auto untrusting = velquor::provisioning::testConnection(noCa);
+        QVERIFY(!untrusting);
         checkWordings({
             {connect(closed.port()), {"无法连接"}, {closedAt, "Connection refused"}},
+            {untrusting.error(),
+             {"证书", "不存在"},
+             {fromUtf8(settings.caFile.value), fromUtf8(settings.caFile.from.where), "ca-file"}},
             {connect(silent.port()), {"握手"}, {silentAt, "1 s"}},
             {testConnectionTo(certificates, certificates.otherCa()), {"证书", "CA"}, {ca}},
             {testConnectionTo(certificates, certificates.otherAddress()),
