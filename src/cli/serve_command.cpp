@@ -44,13 +44,12 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
 }
 
 void printRecord(const serve::FetchRecord& record) {
-    const std::string line = serve::formatLogTime(record.time) + '\t' + record.peer + '\t' +
-                             record.method + '\t' + record.path + '\t' +
-                             std::to_string(record.status) + '\t' + std::to_string(record.bytes) +
-                             '\t' + (record.mac.empty() ? "-" : record.mac) + '\t' +
-                             (record.file.empty() ? "-" : record.file) + '\t' +
-                             std::to_string(record.durationMs) + "ms\t" +
-                             (record.userAgent.empty() ? "-" : record.userAgent) + '\n';
+    const std::string line =
+        serve::formatLogTime(record.time) + '\t' + record.peer + '\t' + record.method + '\t' +
+        record.path + '\t' + std::to_string(record.status) + '\t' + std::to_string(record.bytes) +
+        '\t' + (record.mac.empty() ? "-" : record.mac) + '\t' +
+        (record.file.empty() ? "-" : record.file) + '\t' + std::to_string(record.durationMs) +
+        "ms\t" + (record.userAgent.empty() ? "-" : record.userAgent) + '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 

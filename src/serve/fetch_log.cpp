@@ -92,9 +92,9 @@ support::Error notAFetchLog(const std::filesystem::path& path, std::size_t line)
 }  // namespace
 
 const std::vector<std::string>& fetchLogColumns() {
-    static const std::vector<std::string> columns{
-        "time",   "peer",  "method",      "path",      "mac",       "file",
-        "status", "bytes", "duration_ms", "completed", "user_agent"};
+    static const std::vector<std::string> columns{"time",        "peer",      "method",    "path",
+                                                  "mac",         "file",      "status",    "bytes",
+                                                  "duration_ms", "completed", "user_agent"};
     return columns;
 }
 
@@ -230,14 +230,14 @@ FetchLogWriter::~FetchLogWriter() {
     }
 }
 
-support::Result<std::vector<FetchRecord>> FetchLogWriter::open(
-    const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+support::Result<std::vector<FetchRecord>> FetchLogWriter::open(const std::filesystem::path& path) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return makeError(ErrorCode::Io, "cannot open the fetch log " + path.string() + ": " +
                                             std::strerror(errno));
     }
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return makeError(ErrorCode::InvalidInput,

@@ -54,7 +54,8 @@ support::Result<PeerRange> parsePeerRange(std::string_view text) {
     int bits = maxBits;
     if (slash != std::string_view::npos) {
         const std::string_view length = text.substr(slash + 1);
-        const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bits);
+        const auto [end, error] =
+            std::from_chars(length.data(), length.data() + length.size(), bits);
         if (error != std::errc() || end != length.data() + length.size() || length.empty() ||
             bits < 0 || bits > maxBits)
             return badRange(text, "the prefix length must be 0 to " + std::to_string(maxBits));

@@ -72,7 +72,7 @@ support::Status PhoneFolder::open(const std::filesystem::path& folder) {
 std::optional<OpenedFile> PhoneFolder::openExact(const std::string& name) const {
     const int fd = openBeneath(m_dirFd, name);
     if (fd < 0) return std::nullopt;
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return std::nullopt;
@@ -81,7 +81,7 @@ std::optional<OpenedFile> PhoneFolder::openExact(const std::string& name) const 
 }
 
 void PhoneFolder::refreshIndexIfChanged(bool force) {
-    struct stat info{};
+    struct stat info {};
     if (::fstat(m_dirFd, &info) != 0) return;
     const std::int64_t stamp = modificationStamp(info);
     {

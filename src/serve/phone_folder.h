@@ -27,8 +27,8 @@ struct OpenedFile {
 };
 
 struct Lookup {
-    std::string mac;                  // the canonical MAC the name asked holds, or empty
-    std::optional<OpenedFile> file;   // nothing: 404
+    std::string mac;                 // the canonical MAC the name asked holds, or empty
+    std::optional<OpenedFile> file;  // nothing: 404
 };
 
 class PhoneFolder {
@@ -58,7 +58,7 @@ private:
     int m_dirFd = -1;
     std::shared_mutex m_indexMutex;
     std::unordered_map<std::string, std::string> m_index;  // PhoneName::key() -> name on disk
-    std::int64_t m_indexStamp = -1;                          // the folder's mtime when indexed
+    std::int64_t m_indexStamp = -1;                        // the folder's mtime when indexed
 };
 
 // The last part of a path when the server may look it up: non-empty, no part of the path

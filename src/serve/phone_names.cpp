@@ -9,7 +9,9 @@
 namespace velquor::serve {
 namespace {
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string lowered(std::string_view text) {
     std::string out(text);

@@ -56,7 +56,9 @@ const char* contentType(std::string_view name) {
 
 // libmicrohttpd decodes the path by itself unless told otherwise: the raw path is kept, so the
 // log has it as asked and a %00 or %2e%2e is seen by the rules below rather than lost.
-size_t keepEscapes(void*, MHD_Connection*, char* text) { return std::strlen(text); }
+size_t keepEscapes(void*, MHD_Connection*, char* text) {
+    return std::strlen(text);
+}
 
 }  // namespace
 
@@ -305,10 +307,12 @@ std::vector<support::Phrase> plainFilesWarning(PhoneFolder& folder) {
 
 PhoneServer::PhoneServer(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 
-PhoneServer::~PhoneServer() { stop(); }
+PhoneServer::~PhoneServer() {
+    stop();
+}
 
 support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions options,
-                                                                  RecordSink onRecord) {
+                                                                 RecordSink onRecord) {
     auto state = std::make_unique<State>();
     state->status = SiteStatus(options.site);
     state->onRecord = std::move(onRecord);
@@ -337,8 +341,8 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     raiseDescriptorLimit();
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG |
-                     MHD_USE_TURBO;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
     if (ipv6) flags |= MHD_USE_IPv6;
     if (ipv6 && options.address.empty()) flags |= MHD_USE_DUAL_STACK;
     if (tls) flags |= MHD_USE_TLS;
@@ -368,7 +372,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     if (state->daemon == nullptr) {
         const int err = errno;
         std::string where = (state->options.address.empty() ? std::string("port ")
-                                                             : state->options.address + " port ") +
+                                                            : state->options.address + " port ") +
                             std::to_string(state->options.port);
         std::string why = !state->startError.empty() ? state->startError : std::strerror(err);
         if (tls) why += " (are the certificate and key PEM files that belong together?)";
@@ -393,11 +397,21 @@ void PhoneServer::stop() {
     (void)m_state->log.flush();
 }
 
-std::uint16_t PhoneServer::port() const { return m_state->port; }
-bool PhoneServer::usesTls() const { return !m_state->certificatePem.empty(); }
-const std::vector<support::Phrase>& PhoneServer::warnings() const { return m_state->warnings; }
-std::uint64_t PhoneServer::requestCount() const { return m_state->requests.load(); }
-std::string PhoneServer::logError() const { return m_state->log.error(); }
+std::uint16_t PhoneServer::port() const {
+    return m_state->port;
+}
+bool PhoneServer::usesTls() const {
+    return !m_state->certificatePem.empty();
+}
+const std::vector<support::Phrase>& PhoneServer::warnings() const {
+    return m_state->warnings;
+}
+std::uint64_t PhoneServer::requestCount() const {
+    return m_state->requests.load();
+}
+std::string PhoneServer::logError() const {
+    return m_state->log.error();
+}
 
 ServeSnapshot PhoneServer::snapshot() const {
     std::lock_guard lock(m_state->statusMutex);
@@ -408,8 +422,8 @@ ServeSnapshot PhoneServer::snapshot() const {
 std::vector<std::string> serverUrls(std::uint16_t port, bool tls, const std::string& address) {
     const std::string scheme = tls ? "https://" : "http://";
     auto url = [&](const std::string& host, int family) {
-        return scheme + (family == AF_INET6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
-               "/";
+        return scheme + (family == AF_INET6 ? "[" + host + "]" : host) + ":" +
+               std::to_string(port) + "/";
     };
     if (!address.empty() && address != "0.0.0.0" && address != "::")
         return {url(address, address.find(':') != std::string::npos ? AF_INET6 : AF_INET)};

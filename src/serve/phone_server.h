@@ -36,10 +36,10 @@ struct ServeOptions {
     std::uint16_t port = kDefaultPort;
     std::filesystem::path tlsCertificate;  // PEM; both or neither
     std::filesystem::path tlsKey;
-    PeerRanges allowed;               // empty: everyone
-    std::filesystem::path logFile;    // empty: no log file
-    std::vector<std::string> site;    // the site's canonical MACs; empty: no site
-    unsigned threads = 0;             // 0: one per core
+    PeerRanges allowed;             // empty: everyone
+    std::filesystem::path logFile;  // empty: no log file
+    std::vector<std::string> site;  // the site's canonical MACs; empty: no site
+    unsigned threads = 0;           // 0: one per core
 };
 
 // What the window and the CLI show of a running server.

@@ -97,11 +97,11 @@ std::string groupedNumber(std::uint64_t number) {
 
 std::string summaryText(const SiteCounts& counts, bool hasSite) {
     const std::size_t seen = counts.fetched + counts.waiting + counts.askedNotFound;
-    std::string text = hasSite ? groupedNumber(counts.fetched) + " of " +
-                                     groupedNumber(counts.phones) +
-                                     (counts.phones == 1 ? " phone" : " phones")
-                               : groupedNumber(counts.fetched) + " of " + groupedNumber(seen) +
-                                     (seen == 1 ? " phone" : " phones") + " that asked";
+    std::string text = hasSite
+                           ? groupedNumber(counts.fetched) + " of " + groupedNumber(counts.phones) +
+                                 (counts.phones == 1 ? " phone" : " phones")
+                           : groupedNumber(counts.fetched) + " of " + groupedNumber(seen) +
+                                 (seen == 1 ? " phone" : " phones") + " that asked";
     text += counts.fetched == 1 && hasSite && counts.phones == 1 ? " fetched its file"
                                                                  : " fetched their file";
     if (hasSite) text += "; " + groupedNumber(counts.waiting) + " waiting";
@@ -116,7 +116,7 @@ std::string summaryText(const SiteCounts& counts, bool hasSite) {
 
 report::ReportTable statusTable(const std::vector<PhoneStatus>& phones) {
     report::ReportTable table;
-    table.header = {"mac",        "status",  "file", "asked", "first_fetch",
+    table.header = {"mac",        "status",  "file", "asked",     "first_fetch",
                     "last_fetch", "fetches", "peer", "user_agent"};
     for (const PhoneStatus& phone : phones) {
         const bool fetched = phone.fetches > 0;

@@ -1,8 +1,9 @@
 // The fetch log: records written by the one CSV writer and read back whole, whatever a client
 // put in its path or User-Agent; a log cut short mid-line; a file that is no fetch log.
+#include "serve/fetch_log.h"
+
 #include <gtest/gtest.h>
 
-#include "serve/fetch_log.h"
 #include "temp_dir.h"
 
 namespace velquor::serve {

@@ -1,5 +1,7 @@
 // The phone server on loopback answering real clients: curl for what phones ask, Python for
 // requests no well-behaved client sends, openssl's certificate for HTTPS.
+#include "serve/phone_server.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +9,6 @@
 #include <thread>
 
 #include "child_process.h"
-#include "serve/phone_server.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
 
@@ -145,10 +146,11 @@ TEST_F(PhoneServerTest, HttpsWithACertificateOpensslMade) {
     const std::string key = (m_dir / "key.pem").string();
     const std::string certificate = (m_dir / "cert.pem").string();
     int status = -1;
-    runCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
-               "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
-                   shellQuote(key) + " -out " + shellQuote(certificate) + " 2>&1",
-               &status);
+    runCommand(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+            shellQuote(key) + " -out " + shellQuote(certificate) + " 2>&1",
+        &status);
     ASSERT_EQ(status, 0);
     ServeOptions options;
     options.tlsCertificate = certificate;
@@ -177,15 +179,17 @@ TEST_F(PhoneServerTest, OversizedRequestLinesAndHeadersGetTheirStatusAndTheServe
     auto server = start();
     ASSERT_TRUE(server);
     const std::uint16_t port = server->port();
-    EXPECT_EQ(rawRequestStatus(port, "GET /" + std::string(40000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n"),
-              414);
+    EXPECT_EQ(
+        rawRequestStatus(port, "GET /" + std::string(40000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n"),
+        414);
     EXPECT_EQ(rawRequestStatus(port, "GET /common.cfg HTTP/1.1\r\nHost: x\r\nX-Big: " +
                                          std::string(40000, 'b') + "\r\n\r\n"),
               431);
     std::string many = "GET /common.cfg HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 3000; ++i) many += "X-" + std::to_string(i) + ": y\r\n";
     EXPECT_EQ(rawRequestStatus(port, many + "\r\n"), 431);
-    EXPECT_EQ(rawRequestStatus(port, "GET /common.cfg HTTP/1.1\r\nHost: x\r\nUser-Agent: a\x01,\"b\r\n\r\n"),
+    EXPECT_EQ(rawRequestStatus(
+                  port, "GET /common.cfg HTTP/1.1\r\nHost: x\r\nUser-Agent: a\x01,\"b\r\n\r\n"),
               200);
     EXPECT_EQ(curlGet(port, "/common.cfg").status, 200);
     server->stop();
@@ -212,7 +216,8 @@ TEST_F(PhoneServerTest, AThousandIdleConnectionsFromOneAddressLeaveAnotherPhones
                   "        pass\n"
                   "print('ready',flush=True)\n"
                   "time.sleep(120)\n");
-    ChildProcess idle({"/usr/bin/env", "python3", (m_dir / "idle.py").string()}, m_dir / "idle.out");
+    ChildProcess idle({"/usr/bin/env", "python3", (m_dir / "idle.py").string()},
+                      m_dir / "idle.out");
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (readFile(m_dir / "idle.out").find("ready") == std::string::npos &&
            std::chrono::steady_clock::now() < limit)
@@ -232,8 +237,8 @@ TEST_F(PhoneServerTest, PlainFilesOverPlainHttpAreWarnedAboutOnce) {
     server.reset();
 
     std::filesystem::create_directory(m_dir / "en");
-    writeFile(m_dir / "en" / "001A2B3C4D5E.xml", std::string("\x8f\x00\x13\xfe\x01\x02", 6) +
-                                                     std::string(58, '\x00'));
+    writeFile(m_dir / "en" / "001A2B3C4D5E.xml",
+              std::string("\x8f\x00\x13\xfe\x01\x02", 6) + std::string(58, '\x00'));
     ServeOptions options;
     options.folder = m_dir / "en";
     server = start(options);

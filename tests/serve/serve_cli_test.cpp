@@ -27,7 +27,8 @@ std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesy
     std::smatch match;
     while (std::chrono::steady_clock::now() < limit) {
         const std::string text = readFile(output);
-        if (std::regex_search(text, match, serving)) return static_cast<std::uint16_t>(std::stoi(match[1]));
+        if (std::regex_search(text, match, serving))
+            return static_cast<std::uint16_t>(std::stoi(match[1]));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
@@ -38,10 +39,9 @@ TEST(ServeCli, ServesTheSiteLogsEveryRequestAndReportsEachPhone) {
     TempDir dir;
     writeSiteFolder(dir / "site");
     writeFile(dir / "sheet.csv", "MAC\n001A2B3C4D5E\n00:15:65:0A:33:FB\n001122334455\n");
-    const std::vector<std::string> arguments{(dir / "site").string(), "--log",
-                                             (dir / "fetch.csv").string(), "--sheet",
-                                             (dir / "sheet.csv").string(), "--report",
-                                             (dir / "report.csv").string()};
+    const std::vector<std::string> arguments{
+        (dir / "site").string(),      "--log",    (dir / "fetch.csv").string(), "--sheet",
+        (dir / "sheet.csv").string(), "--report", (dir / "report.csv").string()};
     std::unique_ptr<ChildProcess> child;
     std::uint16_t port = startServe(child, dir / "out.txt", arguments);
     ASSERT_NE(port, 0);
@@ -89,9 +89,9 @@ TEST(ServeCli, WrongOptionsAreUsageErrors) {
     const std::string cli = VELQUOR_CLI_BINARY;
     const std::string site = shellQuote((dir / "site").string());
     for (const std::string& arguments :
-         {std::string("serve"), "serve " + site + " --port 70000", "serve " + site + " --allow 10.0.0.0/40",
-          "serve " + site + " --tls-cert x.pem", "serve " + site + " --for soon",
-          "serve " + site + " --address not-an-address"}) {
+         {std::string("serve"), "serve " + site + " --port 70000",
+          "serve " + site + " --allow 10.0.0.0/40", "serve " + site + " --tls-cert x.pem",
+          "serve " + site + " --for soon", "serve " + site + " --address not-an-address"}) {
         const ProgramRun run = runProgram(cli, arguments);
         EXPECT_EQ(run.status, 2) << arguments << ": " << run.output;
     }

@@ -77,8 +77,8 @@ TEST(PeerRanges, RangesOfBothFamiliesAndMappedAddresses) {
 
     EXPECT_TRUE(parsePeerRange("192.0.2.7"));
     EXPECT_TRUE(parsePeerRange("0.0.0.0/0"));
-    for (const char* bad : {"10.0.0.0/33", "10.0.0/8", "fd00::/129", "host.example", "10.0.0.0/",
-                            "10.0.0.0/8x"}) {
+    for (const char* bad :
+         {"10.0.0.0/33", "10.0.0/8", "fd00::/129", "host.example", "10.0.0.0/", "10.0.0.0/8x"}) {
         const auto parsed = parsePeerRange(bad);
         ASSERT_FALSE(parsed) << bad;
         EXPECT_NE(parsed.error().message.find(bad), std::string::npos);

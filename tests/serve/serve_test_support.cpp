@@ -34,7 +34,9 @@ int rawRequestStatus(std::uint16_t port, const std::string& request) {
     writeFile(scratch / "request", request);
     const std::string script =
         "import socket,sys\n"
-        "s=socket.create_connection(('127.0.0.1'," + std::to_string(port) + "))\n"
+        "s=socket.create_connection(('127.0.0.1'," +
+        std::to_string(port) +
+        "))\n"
         "s.sendall(open(sys.argv[1],'rb').read())\n"
         "data=b''\n"
         "while not data.endswith(b'\\r\\n') and b'\\r\\n' not in data:\n"
