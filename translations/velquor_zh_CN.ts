@@ -1505,6 +1505,93 @@
         <extracomment>%1 is the settings folder, %2 the system&apos;s reason</extracomment>
         <translation>无法创建 %1：%2</translation>
     </message>
+    <message>
+        <source>not generated</source>
+        <translation>未生成</translation>
+    </message>
+    <message>
+        <source>not checked: not logged in</source>
+        <translation>未检查：未登录</translation>
+    </message>
+    <message>
+        <source>not registered</source>
+        <translation>未注册</translation>
+    </message>
+    <message>
+        <source>server text is not a URL</source>
+        <translation>服务器文本不是 URL</translation>
+    </message>
+    <message>
+        <source>upload %1 to %2</source>
+        <extracomment>%1 is the file in the output folder, %2 the server text (a URL)</extracomment>
+        <translation>将 %1 上传到 %2</translation>
+    </message>
+    <message>
+        <source>generate it again</source>
+        <translation>重新生成</translation>
+    </message>
+    <message>
+        <source>log in to check it</source>
+        <translation>登录后再检查</translation>
+    </message>
+    <message>
+        <source>register it</source>
+        <translation>注册它</translation>
+    </message>
+    <message>
+        <source>have the other account delete it, then register it</source>
+        <translation>请另一个账户删除它，然后再注册</translation>
+    </message>
+    <message>
+        <source>register it again with an http:// or https:// URL</source>
+        <translation>用 http:// 或 https:// URL 重新注册</translation>
+    </message>
+    <message>
+        <source>make %1 reachable, or register another URL</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>使 %1 可以访问，或注册另一个 URL</translation>
+    </message>
+    <message>
+        <source>generate it again with the phones&apos; key, then upload %1 to %2</source>
+        <extracomment>%1 is the file in the output folder, %2 the server text (a URL)</extracomment>
+        <translation>用话机的密钥重新生成，然后将 %1 上传到 %2</translation>
+    </message>
+    <message>
+        <source>the served file differs from the one generated (older?)</source>
+        <translation>服务器提供的文件与生成的文件不同（较旧？）</translation>
+    </message>
+    <message>
+        <source>the served file does not decrypt with the key</source>
+        <translation>服务器提供的文件无法用该密钥解密</translation>
+    </message>
+    <message>
+        <source>ready</source>
+        <translation>就绪</translation>
+    </message>
+    <message>
+        <source>the served file is not encrypted although en/ exists</source>
+        <translation>服务器提供的文件未加密，尽管 en/ 存在</translation>
+    </message>
+    <message>
+        <source>cannot reach %1 (%2)</source>
+        <extracomment>%1 is a host name and port, %2 why it cannot be reached</extracomment>
+        <translation>无法访问 %1（%2）</translation>
+    </message>
+    <message>
+        <source>404 at %1</source>
+        <extracomment>%1 is the URL the phone asks for</extracomment>
+        <translation>%1 返回 404</translation>
+    </message>
+    <message>
+        <source>404 at %1 (%2 is there: the case differs)</source>
+        <extracomment>%1 is the URL the phone asks for, %2 a file name the server has</extracomment>
+        <translation>%1 返回 404（存在 %2：大小写不同）</translation>
+    </message>
+    <message>
+        <source>HTTP %1 at %2</source>
+        <extracomment>%1 is an HTTP status number, %2 the URL the phone asks for</extracomment>
+        <translation>%2 返回 HTTP %1</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -1615,6 +1702,12 @@
     <message>
         <source>the failed rows</source>
         <translation>失败的行</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 is not a MAC file, but its column A holds %n MAC address(es) after the header row, as a device sheet does. Use column A?</source>
+        <translation>
+            <numerusform>%1 不是 MAC 文件，但其 A 列在标题行之后有 %n 个 MAC 地址，与设备表相同。使用 A 列吗？</numerusform>
+        </translation>
     </message>
 </context>
 <context>
