@@ -108,8 +108,8 @@ int main() {
     const auto oneByOne = timeCheck(sample, out.path(), url, 1);
     if (!oneByOne) return 1;
     const double scaled = *oneByOne / kSample * kPhones;
-    std::printf("  %d phones, %zu in flight: %6.2f s (%zu connections)\n", kPhones, kInFlight,
-                *all, proxy.connections());
+    std::printf("  %d phones, %zu in flight: %6.2f s (%zu connections)\n", kPhones, kInFlight, *all,
+                proxy.connections());
     std::printf("  one request at a time (%d timed): %.1f ms/phone, so %.0f s for %d: %.0fx\n",
                 kSample, 1000 * *oneByOne / kSample, scaled, kPhones, scaled / *all);
     int status = 0;

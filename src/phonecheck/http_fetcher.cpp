@@ -77,8 +77,8 @@ FetchResult resultOf(Transfer& transfer, CURLcode code, const FetchOptions& opti
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &result.status);
         result.body = std::move(transfer.body);
     } else if (transfer.tooLarge) {
-        result.error = "its answer is larger than " + std::to_string(options.maxBodyBytes) +
-                       " bytes";
+        result.error =
+            "its answer is larger than " + std::to_string(options.maxBodyBytes) + " bytes";
     } else {
         result.error = transfer.error[0] != '\0' ? transfer.error : curl_easy_strerror(code);
     }

@@ -27,7 +27,7 @@ struct FetchResult {
 
 struct FetchOptions {
     std::size_t inFlight = 32;
-    std::chrono::milliseconds connectTimeout{5000};   // TCP connect and TLS handshake
+    std::chrono::milliseconds connectTimeout{5000};    // TCP connect and TLS handshake
     std::chrono::milliseconds exchangeTimeout{10000};  // the request and its whole answer
     // The CA certificates an https server is checked against; empty: the system's.
     std::string caFile;

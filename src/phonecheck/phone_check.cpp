@@ -138,8 +138,7 @@ Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
             return Phrase{VELQUOR_TR_NOOP("core", "register it"), {}};
         case Verdict::AnotherAccount:
             return Phrase{
-                VELQUOR_TR_NOOP("core", "have the other account delete it, then register it"),
-                {}};
+                VELQUOR_TR_NOOP("core", "have the other account delete it, then register it"), {}};
         case Verdict::NotAUrl:
             return Phrase{
                 VELQUOR_TR_NOOP("core", "register it again with an http:// or https:// URL"), {}};
@@ -190,9 +189,9 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
         }
         if (result.outcome != provisioning::MacOutcome::Usable) continue;
         const mac::Reading reading(result.macAddress);
-        sheet.phones.push_back(Phone{result.row, result.macAddress, reading.address().canonical(),
-                                     phoneFileName(reading.address().written(
-                                         form, result.macAddress))});
+        sheet.phones.push_back(
+            Phone{result.row, result.macAddress, reading.address().canonical(),
+                  phoneFileName(reading.address().written(form, result.macAddress))});
     }
     return sheet;
 }

@@ -75,5 +75,4 @@ std::string phoneUrl(const std::string& serverText, const std::string& fileName)
 std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::ProgressSink& progress,
                                   std::stop_token stop = {});
 
-
 }  // namespace velquor::phonecheck

@@ -26,9 +26,10 @@ bool looksLikeText(const std::string& bytes) {
 }
 
 ServedVerdict differs() {
-    return {Verdict::Differs,
-            Phrase{VELQUOR_TR_NOOP("core", "the served file differs from the one generated (older?)"),
-                   {}}};
+    return {
+        Verdict::Differs,
+        Phrase{VELQUOR_TR_NOOP("core", "the served file differs from the one generated (older?)"),
+               {}}};
 }
 
 ServedVerdict doesNotDecrypt() {
@@ -45,10 +46,10 @@ ServedVerdict encryptedVerdict(const std::string& served, const GeneratedFiles& 
     }
     // Encryption leaves noise: a file that reads as text is the plain file, passwords in clear.
     if (served == *files.plain || looksLikeText(served)) {
-        return {Verdict::NotEncrypted,
-                Phrase{VELQUOR_TR_NOOP("core",
-                                       "the served file is not encrypted although en/ exists"),
-                       {}}};
+        return {
+            Verdict::NotEncrypted,
+            Phrase{VELQUOR_TR_NOOP("core", "the served file is not encrypted although en/ exists"),
+                   {}}};
     }
     if (key && !looksLikeText(decrypted(served, *key))) return doesNotDecrypt();
     return differs();
@@ -61,8 +62,8 @@ ServedVerdict servedVerdict(const FetchResult& answer, const GeneratedFiles& fil
                             const std::string& otherSpelling) {
     if (!answer.answered) {
         //: %1 is a host name and port, %2 why it cannot be reached
-        return {Verdict::Unreachable,
-                Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1 (%2)"), {hostOf(url), answer.error}}};
+        return {Verdict::Unreachable, Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1 (%2)"),
+                                             {hostOf(url), answer.error}}};
     }
     if (answer.status == 404) {
         if (otherSpelling.empty()) {
@@ -76,8 +77,8 @@ ServedVerdict servedVerdict(const FetchResult& answer, const GeneratedFiles& fil
     }
     if (answer.status < 200 || answer.status > 299) {
         //: %1 is an HTTP status number, %2 the URL the phone asks for
-        return {Verdict::HttpError,
-                Phrase{VELQUOR_TR_NOOP("core", "HTTP %1 at %2"), {std::to_string(answer.status), url}}};
+        return {Verdict::HttpError, Phrase{VELQUOR_TR_NOOP("core", "HTTP %1 at %2"),
+                                           {std::to_string(answer.status), url}}};
     }
     if (files.encryptedRun) return encryptedVerdict(answer.body, files, key);
     if (answer.body == *files.plain) {

@@ -31,13 +31,13 @@ protected:
     ProgramRun cli(const std::string& arguments) {
         const auto& ports = server.ports();
         ProgramRun run;
-        run.output = runCommand(
-            "cd " + shellQuote(dir.path().string()) + " && " + shellQuote(VELQUOR_CLI_BINARY) +
-                " " + arguments + " --host 127.0.0.1 --ports " + std::to_string(ports[0]) + "," +
-                std::to_string(ports[1]) + "," + std::to_string(ports[2]) + " --cafile " +
-                shellQuote(server.caCertPath().string()) +
-                " --user alice --password-file pw 2>&1 < /dev/null",
-            &run.status);
+        run.output = runCommand("cd " + shellQuote(dir.path().string()) + " && " +
+                                    shellQuote(VELQUOR_CLI_BINARY) + " " + arguments +
+                                    " --host 127.0.0.1 --ports " + std::to_string(ports[0]) + "," +
+                                    std::to_string(ports[1]) + "," + std::to_string(ports[2]) +
+                                    " --cafile " + shellQuote(server.caCertPath().string()) +
+                                    " --user alice --password-file pw 2>&1 < /dev/null",
+                                &run.status);
         return run;
     }
 
@@ -50,11 +50,11 @@ protected:
         }
         writeFile(dir / "devices.csv", sheet);
         const fs::path templatePath = fs::path(VELQUOR_SOURCE_DIR) / "examples" / "template.xml";
-        return runProgram(VELQUOR_CLI_BINARY, "generate -t " + shellQuote(templatePath.string()) +
-                                                  " -s " + shellQuote((dir / "devices.csv").string()) +
-                                                  " -o " + shellQuote((dir / "out").string()) +
-                                                  " --key-file " +
-                                                  shellQuote((dir / "key").string()));
+        return runProgram(VELQUOR_CLI_BINARY,
+                          "generate -t " + shellQuote(templatePath.string()) + " -s " +
+                              shellQuote((dir / "devices.csv").string()) + " -o " +
+                              shellQuote((dir / "out").string()) + " --key-file " +
+                              shellQuote((dir / "key").string()));
     }
 
     std::string fileOf(int phone) const { return macs[phone - 1] + ".xml"; }
@@ -67,7 +67,8 @@ protected:
         fs::copy_file(dir / "out" / "en" / fileOf(3), web / fileOf(3));
         const ProgramRun again = generate("Phone 3");
         ASSERT_EQ(again.status, 0) << again.output;
-        for (int phone : {1, 2}) fs::copy_file(dir / "out" / "en" / fileOf(phone), web / fileOf(phone));
+        for (int phone : {1, 2})
+            fs::copy_file(dir / "out" / "en" / fileOf(phone), web / fileOf(phone));
         fs::copy_file(dir / "out" / fileOf(4), web / fileOf(4));
         fs::copy_file(dir / "out" / "en" / fileOf(6), web / fileOf(6));
         std::string register5;
@@ -125,11 +126,9 @@ TEST_F(KestoSiteCheckTest, OneRowPerPhoneOverHttp) {
 
     // Only the ready phones: exit status 0.
     writeFile(dir / "ready.csv", "MAC\n" + macs[0] + "\n" + macs[1] + "\n");
-    const ProgramRun ready =
-        cli("kesto device check ready.csv --out out --key-file key --csv -");
+    const ProgramRun ready = cli("kesto device check ready.csv --out out --key-file key --csv -");
     EXPECT_EQ(ready.status, 0) << ready.output;
-    EXPECT_EQ(cli("kesto device check ready.csv --key-file key").status, 2)
-        << "a key needs --out";
+    EXPECT_EQ(cli("kesto device check ready.csv --key-file key").status, 2) << "a key needs --out";
 }
 
 TEST_F(KestoSiteCheckTest, OverHttpsTheSameWithTheRightCaAndWhyNotWithAnother) {
@@ -147,10 +146,9 @@ TEST_F(KestoSiteCheckTest, OverHttpsTheSameWithTheRightCaAndWhyNotWithAnother) {
     EXPECT_EQ(untrusted.status, 1) << untrusted.output;
     const auto rows = reportRows();
     for (std::size_t row = 1; row <= 5; ++row) {
-        EXPECT_EQ(rows[row][7].rfind("cannot reach 127.0.0.1:" + std::to_string(nginx.port()) +
-                                         " (",
-                                     0),
-                  0U)
+        EXPECT_EQ(
+            rows[row][7].rfind("cannot reach 127.0.0.1:" + std::to_string(nginx.port()) + " (", 0),
+            0U)
             << rows[row][7];
     }
 }

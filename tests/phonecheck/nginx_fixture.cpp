@@ -2,14 +2,13 @@
 #include "nginx_fixture.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace velquor::testing {
 namespace {
@@ -68,8 +67,7 @@ std::string configuration(const std::filesystem::path& dir, const std::filesyste
            "uwsgi_temp_path " + d + "/uwsgi;\nscgi_temp_path " + d + "/scgi;\n" +
            "default_type application/octet-stream;\nkeepalive_requests 1000000;\n"
            "server {\n" +
-           listen + ";\n" + certificates + "root " + root.string() +
-           ";\nlocation / { }\n}\n}\n";
+           listen + ";\n" + certificates + "root " + root.string() + ";\nlocation / { }\n}\n}\n";
 }
 
 }  // namespace

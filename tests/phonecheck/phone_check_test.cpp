@@ -1,6 +1,8 @@
 // The phone's-eye check against files served by a real nginx: one verdict per phone, over
 // HTTP and over HTTPS with a test CA, the name in another case, and many fetches on few
 // connections.
+#include "phonecheck/phone_check.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -15,7 +17,6 @@
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
 #include "nginx_fixture.h"
-#include "phonecheck/phone_check.h"
 #include "phonecheck/site_report.h"
 #include "test_certificates.h"
 
@@ -46,7 +47,11 @@ std::string configOf(int phone, const std::string& version = "2") {
 }
 
 Phone phoneNumber(int n) {
-    const std::string digits = "0a1b2c3d" + std::string(n < 10 ? "000" : n < 100 ? "00" : "0") + std::to_string(n);
+    const std::string digits = "0a1b2c3d" +
+                               std::string(n < 10    ? "000"
+                                           : n < 100 ? "00"
+                                                     : "0") +
+                               std::to_string(n);
     std::string upper = digits;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return Phone{n + 1, digits, digits, upper + ".xml"};
@@ -71,9 +76,7 @@ protected:
         writeFile(root / (name.empty() ? phoneNumber(n).fileName : name), bytes);
     }
 
-    std::string enCopy(int n) const {
-        return encrypted(configOf(n), kKey);
-    }
+    std::string enCopy(int n) const { return encrypted(configOf(n), kKey); }
 
     // Every phone registered to the user with the server text, but those listed otherwise.
     std::vector<CheckedDevice> registrations(const std::string& server,
@@ -84,8 +87,7 @@ protected:
             const CheckOutcome outcome =
                 other == others.end() ? CheckOutcome::Registered : other->second;
             devices.push_back(CheckedDevice{phones[i].mac, outcome,
-                                            outcome == CheckOutcome::Registered ? server : "",
-                                            ""});
+                                            outcome == CheckOutcome::Registered ? server : "", ""});
         }
         return devices;
     }
@@ -158,12 +160,11 @@ TEST_F(SiteTest, TheSameOverHttpsWithTheRightCaAndEveryRowUnreachableWithAnother
     const auto devices = registrations(nginx.url(), {{6, CheckOutcome::NotRegistered}});
     expectTheSite(check(devices, kKey, certificates.caFile().string()), nginx.url());
 
-    NginxFixture otherCa(root.path(), NginxTls{certificates.otherCa().certificate,
-                                               certificates.otherCa().key});
+    NginxFixture otherCa(root.path(),
+                         NginxTls{certificates.otherCa().certificate, certificates.otherCa().key});
     ASSERT_NE(otherCa.port(), 0);
-    const auto refused =
-        check(registrations(otherCa.url(), {{6, CheckOutcome::NotRegistered}}), kKey,
-              certificates.caFile().string());
+    const auto refused = check(registrations(otherCa.url(), {{6, CheckOutcome::NotRegistered}}),
+                               kKey, certificates.caFile().string());
     const std::string host = "127.0.0.1:" + std::to_string(otherCa.port());
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(refused[i].verdict, Verdict::Unreachable) << i;
