@@ -1591,6 +1591,39 @@
         <source>HTTP %1 at %2</source>
         <extracomment>%1 is an HTTP status number, %2 the URL the phone asks for</extracomment>
         <translation>%2 返回 HTTP %1</translation>
+        <source>&apos;%1&apos; has no {mac}: a file name needs the MAC address once, as in {mac}.xml or cfg{mac}.cfg</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中没有 {mac}：文件名需要恰好包含一次 MAC 地址，例如 {mac}.xml 或 cfg{mac}.cfg</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds {mac} more than once</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中 {mac} 出现了不止一次</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds a path separator: it names a file in the output folder, not a folder</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有路径分隔符：它只能命名输出文件夹中的文件，不能命名文件夹</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds &quot;..&quot;</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有“..”</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds a control character</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有控制字符</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; starts with a dot, which would hide the files</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”以点开头，文件将成为隐藏文件</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is too long to name a file</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”太长，无法作为文件名</translation>
     </message>
 </context>
 <context>
@@ -2615,6 +2648,10 @@
     <message>
         <source>MAC form (plain, lower, upper, as-written):</source>
         <translation>MAC 写法（plain、lower、upper、as-written）：</translation>
+    </message>
+    <message>
+        <source>Device file name ({mac} is the MAC, e.g. cfg{mac}.xml):</source>
+        <translation>设备文件名（{mac} 代表 MAC，例如 cfg{mac}.xml）：</translation>
     </message>
 </context>
 <context>

@@ -111,6 +111,11 @@ mac::Form configuredMacForm() {
     return loaded ? loaded->effective.macForm.value : mac::kDefaultForm;
 }
 
+mac::FileNamePattern configuredFileName() {
+    const auto loaded = settings::loadSettings();
+    return loaded ? loaded->effective.fileName.value : mac::FileNamePattern();
+}
+
 bool confirmServerText(ControlWindow& window, const std::string& server) {
     const support::Phrase warning = provisioning::serverTextWarningPhrase(server);
     if (warning.empty()) return true;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/results_model.h"
+#include "mac/file_name.h"
 
 namespace velquor::app {
 
@@ -36,6 +37,8 @@ bool confirmMacFindings(ControlWindow& window, MacFindings findings);
 // The mac-form of the settings files, plain when they cannot be read (the Kesto commands
 // report a broken file themselves).
 mac::Form configuredMacForm();
+// The device files' name pattern of the settings files, {mac}.xml when they cannot be read.
+mac::FileNamePattern configuredFileName();
 
 // True to go on: a Server text that looks like a URL, or Continue on the warning.
 bool confirmServerText(ControlWindow& window, const std::string& server);

@@ -121,6 +121,16 @@ const std::vector<Field>& fields() {
          [](const KestoValues& values) {
              return values.macForm ? std::string(mac::formName(*values.macForm)) : std::string();
          }},
+        {kSettingsFileNameEdit,
+         QT_TRANSLATE_NOOP("velquor::app::SettingsDialog",
+                           "Device file name ({mac} is the MAC, e.g. cfg{mac}.xml):"),
+         "file-name",
+         [](const std::string& text, KestoValues& values) {
+             return store(&KestoValues::fileName, settings::parseFileName, text, values);
+         },
+         [](const KestoValues& values) {
+             return values.fileName ? values.fileName->text() : std::string();
+         }},
     };
     return all;
 }
@@ -261,6 +271,7 @@ settings::KestoSettings SettingsDialog::settingsAsTyped(const KestoValues& typed
         layered(typed.exchangeTimeout, m_system.exchangeTimeout, builtIn.exchangeTimeout, m_paths);
     effective.jobs = layered(typed.jobs, m_system.jobs, builtIn.jobs, m_paths);
     effective.macForm = layered(typed.macForm, m_system.macForm, builtIn.macForm, m_paths);
+    effective.fileName = layered(typed.fileName, m_system.fileName, builtIn.fileName, m_paths);
     return effective;
 }
 

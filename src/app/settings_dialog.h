@@ -31,6 +31,7 @@ enum SettingsDialogId : int {
     kSettingsTestButton = 1208,
     kSettingsMacFormEdit = 1209,
     kSettingsLanguageCombo = 1210,
+    kSettingsFileNameEdit = 1211,
     kSettingsOkButton = 1,
     kSettingsCancelButton = 2,
 };

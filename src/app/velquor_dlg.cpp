@@ -462,6 +462,7 @@ void CVelquorDlg::OnGenerateConfigs() {
     if (request.encrypt) request.keyText = controlText(kGenerateKeyEdit).toStdString();
     if (request.encrypt && !confirmEmptyKey(controlText(kGenerateKeyEdit))) return;
     request.macForm = configuredMacForm();
+    request.fileName = configuredFileName();
     // A sheet that cannot be read is the run's to report, with its reason.
     if (auto check = generator::checkDeviceSheet(request);
         check &&

@@ -191,15 +191,15 @@ public:
         result.mac = macCell(tableRow);
         const support::Phrase prefix{VELQUOR_TR_NOOP("core", "row %1: %2"),
                                      {std::to_string(row.sheetRow)}};
-        if (const std::string unfit = unfitAsDeviceFileName(written); !unfit.empty()) {
+        const std::string fileName = m_request.fileName.name(written);
+        if (const std::string unfit = unfitAsDeviceFileName(written, fileName); !unfit.empty()) {
             return failed(std::move(result), support::withReason(prefix, unfit));
         }
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error());
         }
         result.emptyElements = m_template.emptyElementsFor(row);
-        result.fileName = written + ".xml";
-        const std::string& fileName = result.fileName;
+        result.fileName = fileName;
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
         std::string clash = m_inputs.clash(m_folder, fileName);
@@ -362,7 +362,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     if (!configTemplate) return configTemplate.error();
     if (auto folders = prepareFolders(request); !folders) return folders.error();
 
-    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *configTemplate);
@@ -399,7 +399,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
                                                    std::stop_token stop) {
     auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
-    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
     report.dryRun = true;
     report.macCheckOnly = true;

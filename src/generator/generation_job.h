@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/progress.h"
 #include "support/result.h"
@@ -26,6 +27,8 @@ struct GenerationRequest {
     bool dryRun = false;
     // How the MAC names the device's files.
     mac::Form macForm = mac::kDefaultForm;
+    // What the device files (and their copies in "en") are named.
+    mac::FileNamePattern fileName;
 };
 
 enum class DeviceOutcome {

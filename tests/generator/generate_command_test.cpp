@@ -126,6 +126,42 @@ TEST_F(GenerateCommand, AReportOverAnInputOrADeviceFileIsRefusedBeforeAnythingIs
     EXPECT_FALSE(fs::exists(m_dir / "new")) << output;
 }
 
+TEST_F(GenerateCommand, TheFileNamePatternNamesEveryFileAndAnUnfitOneIsAUsageError) {
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --file-name 'cfg{mac}.cfg' --mac-form lower",
+                  &output),
+              0)
+        << output;
+    EXPECT_EQ(test::filesBelow(m_dir / "out"),
+              (std::vector<std::string>{"cfg001122334401.cfg", "cfg001122334402.cfg",
+                                        "cfg001122334403.cfg", "en/cfg001122334401.cfg",
+                                        "en/cfg001122334402.cfg", "en/cfg001122334403.cfg"}));
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out --report out/cfg001122334401.cfg "
+                  "--file-name 'cfg{mac}.cfg'",
+                  &output),
+              1)
+        << "a report may not take a device file's place under the pattern either";
+    for (const char* pattern : {"'{mac}/x.xml'", "'..{mac}'", "x.xml", "'{mac}{mac}'"}) {
+        EXPECT_EQ(run(std::string("-t t.xml -s s.csv -o other --file-name ") + pattern, &output), 2)
+            << pattern;
+        EXPECT_NE(output.find("--file-name: '"), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(m_dir / "other"));
+    }
+    fs::create_directories(m_dir / "conf" / "velquor");
+    velquor::testing::writeFile(m_dir / "conf" / "velquor" / "velquor.conf",
+                                "[devices]\nfile-name = {mac}.cfg\nmac-form = upper\n");
+    const std::string withSettings =
+        "XDG_CONFIG_HOME=" + shellQuote((m_dir / "conf").string()) +
+        " VELQUOR_SYSTEM_CONFIG_DIR=" + shellQuote((m_dir / "none").string()) + " ";
+    int status = -1;
+    output = runCommand("cd " + shellQuote(m_dir.path().string()) + " && " + withSettings +
+                            shellQuote(VELQUOR_BINARY_DIR "/src/cli/velquor-cli") +
+                            " generate -t t.xml -s s.csv -o set 2>&1",
+                        &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_TRUE(fs::exists(m_dir / "set" / "001122334401.cfg")) << "the [devices] setting applies";
+}
+
 TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {
     std::string output;
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;

@@ -1,0 +1,89 @@
+// PhoneServer: serves one folder's files to phones over HTTP/1.1, or HTTPS with a certificate
+// and key, on libmicrohttpd (event-driven, a thread per core, per-address connection caps,
+// idle time-outs, files sent with sendfile). Every request is a fetch log record: appended to
+// the log file, flushed at least every second, handed to the caller as it completes, and
+// applied to the site's status, which the log read back at start has already rebuilt.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serve/fetch_log.h"
+#include "serve/peer_ranges.h"
+#include "serve/site_status.h"
+#include "support/result.h"
+#include "support/translatable.h"
+
+namespace velquor::serve {
+
+inline constexpr std::uint16_t kDefaultPort = 8080;
+// A phone's requests are a line and a few headers; anything past this is answered 414 or 431.
+inline constexpr std::size_t kRequestBytesBound = 16 * 1024;
+// Connections one address may hold open at once: a site behind one NAT address still boots
+// fast, and one client cannot take every connection.
+inline constexpr unsigned kConnectionsPerAddress = 128;
+// A connection that sends nothing for this long is closed: an idle or slow client holds no
+// worker (the workers wait on many connections at once) and, past this, no connection either.
+inline constexpr unsigned kIdleSeconds = 10;
+
+struct ServeOptions {
+    std::filesystem::path folder;
+    std::string address;  // an IPv4 or IPv6 address to listen on; empty: every address
+    std::uint16_t port = kDefaultPort;
+    std::filesystem::path tlsCertificate;  // PEM; both or neither
+    std::filesystem::path tlsKey;
+    PeerRanges allowed;             // empty: everyone
+    std::filesystem::path logFile;  // empty: no log file
+    std::vector<std::string> site;  // the site's canonical MACs; empty: no site
+    unsigned threads = 0;           // 0: one per core
+};
+
+// What the window and the CLI show of a running server.
+struct ServeSnapshot {
+    std::vector<PhoneStatus> phones;
+    SiteCounts counts;
+    bool hasSite = false;
+    std::uint64_t requests = 0;
+};
+
+class PhoneServer {
+public:
+    using RecordSink = std::function<void(const FetchRecord&)>;
+
+    // Reads the log back (restoring the statuses), opens the folder and starts listening.
+    // onRecord is called for each request as it completes, one call at a time.
+    static support::Result<std::unique_ptr<PhoneServer>> start(ServeOptions options,
+                                                               RecordSink onRecord = {});
+    ~PhoneServer();
+    PhoneServer(const PhoneServer&) = delete;
+    PhoneServer& operator=(const PhoneServer&) = delete;
+
+    // Stops listening, ends the connections and flushes the log. Called by the destructor.
+    void stop();
+
+    std::uint16_t port() const;
+    bool usesTls() const;
+    // Warnings for the person starting it (plain files over plain HTTP), said once.
+    const std::vector<support::Phrase>& warnings() const;
+    // Grows by one with every request answered: the window redraws when it changed.
+    std::uint64_t requestCount() const;
+    ServeSnapshot snapshot() const;
+    // The log's first write failure, or empty.
+    std::string logError() const;
+
+    struct State;
+
+private:
+    explicit PhoneServer(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
+// The URLs phones may be given for a server on port: one per address of this machine's
+// interfaces that is up (loopback last), http or https.
+std::vector<std::string> serverUrls(std::uint16_t port, bool tls, const std::string& address);
+
+}  // namespace velquor::serve

@@ -1,0 +1,104 @@
+// velquor-cli serve as a technician runs it: a folder, a sheet and a log; curl as the phones;
+// SIGTERM to end; the summary, the report, and the same log read back by the next run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "child_process.h"
+#include "serve_test_support.h"
+#include "temp_dir.h"
+
+namespace velquor::testing {
+namespace {
+
+constexpr auto kStartLimit = std::chrono::seconds(30);
+
+// Starts velquor-cli serve on a free port of 127.0.0.1 and returns the port it printed.
+std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
+                         std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {VELQUOR_CLI_BINARY, "serve"});
+    for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
+    child = std::make_unique<ChildProcess>(arguments, output);
+    const std::regex serving("serving .* on http://127\\.0\\.0\\.1:([0-9]+)/");
+    const auto limit = std::chrono::steady_clock::now() + kStartLimit;
+    std::smatch match;
+    while (std::chrono::steady_clock::now() < limit) {
+        const std::string text = readFile(output);
+        if (std::regex_search(text, match, serving))
+            return static_cast<std::uint16_t>(std::stoi(match[1]));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
+    return 0;
+}
+
+TEST(ServeCli, ServesTheSiteLogsEveryRequestAndReportsEachPhone) {
+    TempDir dir;
+    writeSiteFolder(dir / "site");
+    writeFile(dir / "sheet.csv", "MAC\n001A2B3C4D5E\n00:15:65:0A:33:FB\n001122334455\n");
+    const std::vector<std::string> arguments{
+        (dir / "site").string(),      "--log",    (dir / "fetch.csv").string(), "--sheet",
+        (dir / "sheet.csv").string(), "--report", (dir / "report.csv").string()};
+    std::unique_ptr<ChildProcess> child;
+    std::uint16_t port = startServe(child, dir / "out.txt", arguments);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(curlGet(port, "/001a2b3c4d5e.xml").body, "<config phone=\"1\"/>\n");
+    EXPECT_EQ(curlGet(port, "/prov/0015650A33FB.xml").body, "<config phone=\"2\"/>\n");
+    EXPECT_EQ(curlGet(port, "/%2e%2e/%2e%2e/etc/passwd").status, 404);
+    EXPECT_EQ(curlGet(port, "/00aabbccddee.xml").status, 404);
+    ASSERT_TRUE(child->waitUntilHandling(SIGTERM, kStartLimit));
+    child->sendSignal(SIGTERM);
+    EXPECT_EQ(child->waitForExit(kStartLimit), 0);
+
+    const std::string output = readFile(dir / "out.txt");
+    EXPECT_NE(output.find("\t127.0.0.1\tGET\t/prov/0015650A33FB.xml\t200\t20\t0015650a33fb\t"
+                          "0015650a33fb.xml\t"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("SIP passwords cross the network in clear"), std::string::npos);
+    EXPECT_NE(output.find("2 of 3 phones fetched their file; 1 waiting; 1 request from unknown "
+                          "phones"),
+              std::string::npos)
+        << output;
+    const std::string report = readFile(dir / "report.csv");
+    EXPECT_NE(report.find("\r\n001a2b3c4d5e,fetched,001A2B3C4D5E.xml,"), std::string::npos);
+    EXPECT_NE(report.find("\r\n0015650a33fb,fetched,0015650a33fb.xml,"), std::string::npos);
+    EXPECT_NE(report.find("\r\n001122334455,waiting,"), std::string::npos);
+    EXPECT_NE(report.find("\r\n00aabbccddee,unknown phone,"), std::string::npos);
+
+    // The next run on the same log knows who fetched, and ends by itself after --for.
+    std::vector<std::string> again = arguments;
+    again.insert(again.end(), {"--for", "1s"});
+    again[6] = (dir / "again.csv").string();
+    port = startServe(child, dir / "out2.txt", again);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(child->waitForExit(kStartLimit), 0);
+    EXPECT_NE(readFile(dir / "out2.txt").find("2 of 3 phones fetched their file"),
+              std::string::npos);
+    const std::string reread = readFile(dir / "again.csv");
+    EXPECT_NE(reread.find("\r\n001a2b3c4d5e,fetched,"), std::string::npos);
+    EXPECT_NE(reread.find("\r\n0015650a33fb,fetched,"), std::string::npos);
+}
+
+TEST(ServeCli, WrongOptionsAreUsageErrors) {
+    TempDir dir;
+    writeSiteFolder(dir / "site");
+    const std::string cli = VELQUOR_CLI_BINARY;
+    const std::string site = shellQuote((dir / "site").string());
+    for (const std::string& arguments :
+         {std::string("serve"), "serve " + site + " --port 70000",
+          "serve " + site + " --allow 10.0.0.0/40", "serve " + site + " --tls-cert x.pem",
+          "serve " + site + " --for soon", "serve " + site + " --address not-an-address"}) {
+        const ProgramRun run = runProgram(cli, arguments);
+        EXPECT_EQ(run.status, 2) << arguments << ": " << run.output;
+    }
+    const ProgramRun missing = runProgram(cli, "serve " + shellQuote((dir / "none").string()));
+    EXPECT_EQ(missing.status, 1) << missing.output;
+    EXPECT_NE(missing.output.find("none"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velquor::testing

@@ -1,0 +1,174 @@
+// The phone server's rules without a network: which phone a name is for, which paths may be
+// looked up, address ranges, the site read from a sheet, and the statuses the records make.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include "serve/peer_ranges.h"
+#include "serve/phone_folder.h"
+#include "serve/phone_names.h"
+#include "serve/site_sheet.h"
+#include "serve/site_status.h"
+#include "temp_dir.h"
+
+namespace velquor::serve {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(PhoneNames, EverySpellingAndCaseOfOneMacIsOneKey) {
+    const std::string key = phoneName("001a2b3c4d5e.xml")->key();
+    for (const char* name : {"001A2B3C4D5E.xml", "001a2b3c4d5e.XML", "00:1a:2b:3c:4d:5e.xml",
+                             "00-1A-2B-3C-4D-5E.xml", "001a.2b3c.4d5e.xml"}) {
+        ASSERT_TRUE(phoneName(name)) << name;
+        EXPECT_EQ(phoneName(name)->key(), key) << name;
+    }
+    const auto prefixed = phoneName("cfg001A2B3C4D5E.Cfg");
+    ASSERT_TRUE(prefixed);
+    EXPECT_EQ(prefixed->prefix, "cfg");
+    EXPECT_EQ(prefixed->mac, "001a2b3c4d5e");
+    EXPECT_EQ(prefixed->extension, ".cfg");
+    // Another extension or prefix is another file.
+    EXPECT_NE(phoneName("001a2b3c4d5e.cfg")->key(), key);
+}
+
+TEST(PhoneNames, NamesWithoutAPhonesMacHoldNone) {
+    for (const char* name : {"common.cfg", "firmware-2.1.bin", "001a2b3c4d5e6f.xml",
+                             "a001a2b3c4d5e.xml", "000000000000.xml", "ffffffffffff.xml",
+                             "011a2b3c4d5e.xml" /* a group address */, "00:1a-2b:3c:4d:5e.xml"})
+        EXPECT_FALSE(phoneName(name)) << name;
+}
+
+TEST(ServableName, OnlyTheLastPartOfAPathWithoutDotSegmentsOrDotFiles) {
+    EXPECT_EQ(servableName("/prov/site1/001a2b3c4d5e.xml"), "001a2b3c4d5e.xml");
+    EXPECT_EQ(servableName("/common.cfg"), "common.cfg");
+    for (const char* path : {"/", "/prov/", "/../etc/passwd", "/a/./b.xml", "/.L", "/.ssh/id",
+                             "/a\\..\\b", "/x/..", "/a/../common.cfg"})
+        EXPECT_FALSE(servableName(path)) << path;
+    EXPECT_FALSE(servableName(std::string("/a\0b", 4)));
+    EXPECT_FALSE(servableName("/" + std::string(300, 'a')));
+}
+
+TEST(PeerRanges, RangesOfBothFamiliesAndMappedAddresses) {
+    PeerRanges ranges;
+    ranges.add(*parsePeerRange("10.1.0.0/16"));
+    ranges.add(*parsePeerRange("fd00::/8"));
+    auto v4 = [](const char* text) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        inet_pton(AF_INET, text, &address.sin_addr);
+        return address;
+    };
+    auto v6 = [](const char* text) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        inet_pton(AF_INET6, text, &address.sin6_addr);
+        return address;
+    };
+    const auto inside = v4("10.1.200.3"), outside = v4("10.2.0.1");
+    const auto mapped = v6("::ffff:10.1.0.9"), local = v6("fd12::1"), global = v6("2001:db8::1");
+    EXPECT_TRUE(ranges.allows(reinterpret_cast<const sockaddr*>(&inside)));
+    EXPECT_FALSE(ranges.allows(reinterpret_cast<const sockaddr*>(&outside)));
+    EXPECT_TRUE(ranges.allows(reinterpret_cast<const sockaddr*>(&mapped)));
+    EXPECT_TRUE(ranges.allows(reinterpret_cast<const sockaddr*>(&local)));
+    EXPECT_FALSE(ranges.allows(reinterpret_cast<const sockaddr*>(&global)));
+    EXPECT_EQ(peerText(reinterpret_cast<const sockaddr*>(&mapped)), "10.1.0.9");
+
+    EXPECT_TRUE(parsePeerRange("192.0.2.7"));
+    EXPECT_TRUE(parsePeerRange("0.0.0.0/0"));
+    for (const char* bad :
+         {"10.0.0.0/33", "10.0.0/8", "fd00::/129", "host.example", "10.0.0.0/", "10.0.0.0/8x"}) {
+        const auto parsed = parsePeerRange(bad);
+        ASSERT_FALSE(parsed) << bad;
+        EXPECT_NE(parsed.error().message.find(bad), std::string::npos);
+    }
+}
+
+TEST(SiteSheet, ADeviceSheetGivesColumnAAndAMacFileEveryMacCell) {
+    TempDir dir;
+    // A device sheet: a user id of twelve digits reads as a MAC address, but is no phone.
+    writeFile(dir / "devices.csv",
+              "MAC,Display,User,Auth,Password,Proxy,Port\n"
+              "00:1A:2B:3C:4D:5E,Desk,441234567890,a,p,proxy,5060\n"
+              "0015650a33fb,Hall,441234567891,b,q,proxy,5060\n"
+              "001A2B3C4D5E,Again,1,c,r,proxy,5060\n");
+    const auto site = readSite((dir / "devices.csv").string());
+    ASSERT_TRUE(site) << site.error().message;
+    EXPECT_EQ(*site, (std::vector<std::string>{"001a2b3c4d5e", "0015650a33fb"}));
+
+    writeFile(dir / "macs.csv", "Site A,Site B\n,001122334455\n,0015650A33FB\n");
+    const auto macs = readSite((dir / "macs.csv").string());
+    ASSERT_TRUE(macs) << macs.error().message;
+    EXPECT_EQ(*macs, (std::vector<std::string>{"001122334455", "0015650a33fb"}));
+
+    writeFile(dir / "none.csv", "name\nalice\n");
+    const auto none = readSite((dir / "none.csv").string());
+    ASSERT_FALSE(none);
+    EXPECT_NE(none.error().message.find("holds no MAC address"), std::string::npos);
+}
+
+FetchRecord record(const std::string& mac, const std::string& path, int status,
+                   const std::string& method = "GET", bool completed = true) {
+    FetchRecord r;
+    r.time = Clock::now();
+    r.peer = "10.0.0.7";
+    r.method = method;
+    r.path = path;
+    r.mac = mac;
+    r.status = status;
+    r.completed = completed;
+    r.file = status == 200 ? path.substr(1) : "";
+    return r;
+}
+
+TEST(SiteStatus, EachPhoneMovesFromWaitingToFetchedOrAskedNotFound) {
+    SiteStatus site({"001a2b3c4d5e", "0015650a33fb", "001122334455"});
+    EXPECT_EQ(site.counts().waiting, 3u);
+
+    // A phone that tries another name first and then its own is fetched, with both kept.
+    site.apply(record("001a2b3c4d5e", "/001a2b3c4d5e.cfg", 404));
+    EXPECT_EQ(site.phones()[0].state, PhoneState::AskedNotFound);
+    EXPECT_EQ(site.phones()[0].askedName, "001a2b3c4d5e.cfg");
+    site.apply(record("001a2b3c4d5e", "/001A2B3C4D5E.xml", 200));
+    site.apply(record("001a2b3c4d5e", "/001a2b3c4d5e.cfg", 404));
+    EXPECT_EQ(site.phones()[0].state, PhoneState::Fetched);
+    EXPECT_EQ(site.phones()[0].fetches, 1u);
+
+    // HEAD, an interrupted transfer and a refusal fetch nothing.
+    site.apply(record("0015650a33fb", "/0015650a33fb.xml", 200, "HEAD"));
+    site.apply(record("0015650a33fb", "/0015650a33fb.xml", 200, "GET", false));
+    site.apply(record("0015650a33fb", "/0015650a33fb.xml", 403));
+    EXPECT_EQ(site.phones()[1].state, PhoneState::Waiting);
+
+    site.apply(record("00aabbccddee", "/00aabbccddee.xml", 404));
+    site.apply(record("00aabbccddee", "/00aabbccddee.xml", 404));
+    EXPECT_EQ(site.phones()[3].state, PhoneState::Unknown);
+    EXPECT_EQ(summaryText(site.counts(), true),
+              "1 of 3 phones fetched their file; 2 waiting; 2 requests from unknown phones");
+    site.apply(record("001122334455", "/001122334455.XML", 404));
+    EXPECT_EQ(summaryText(site.counts(), true),
+              "1 of 3 phones fetched their file; 1 waiting; 1 asked for a name that is not "
+              "there; 2 requests from unknown phones");
+
+    SiteCounts big;
+    big.phones = 2000;
+    big.fetched = 1950;
+    big.waiting = 50;
+    big.unknownRequests = 3;
+    EXPECT_EQ(summaryText(big, true),
+              "1,950 of 2,000 phones fetched their file; 50 waiting; 3 requests from unknown "
+              "phones");
+
+    const report::ReportTable table = statusTable(site.phones());
+    ASSERT_EQ(table.rows.size(), 4u);
+    EXPECT_EQ(table.rows[0][0], "001a2b3c4d5e");
+    EXPECT_EQ(table.rows[0][1], "fetched");
+    EXPECT_EQ(table.rows[1][1], "waiting");
+    EXPECT_EQ(table.rows[2][1], "asked, not found");
+    EXPECT_EQ(table.rows[2][3], "001122334455.XML");
+    EXPECT_EQ(table.rows[3][1], "unknown phone");
+}
+
+}  // namespace
+}  // namespace velquor::serve

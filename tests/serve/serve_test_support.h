@@ -1,0 +1,27 @@
+// What the phone server's tests share: a folder of phone files, and real clients (curl and
+// Python) run against a server on loopback.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace velquor::testing {
+
+// The folder of the usual site: 001A2B3C4D5E.xml, 0015650a33fb.xml and common.cfg.
+void writeSiteFolder(const std::filesystem::path& folder);
+
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+};
+
+// curl with --path-as-is (the path reaches the server as written), more options as given
+// (shell-quoted by the caller); status 0 when curl could not get an answer.
+HttpAnswer curlGet(std::uint16_t port, const std::string& path, const std::string& options = "");
+
+// A request written byte for byte by Python over a plain socket; the status line's code, 0
+// when the server closed the connection without one.
+int rawRequestStatus(std::uint16_t port, const std::string& request);
+
+}  // namespace velquor::testing
