@@ -1588,9 +1588,6 @@
         <translation>%1 返回 404（存在 %2：大小写不同）</translation>
     </message>
     <message>
-        <source>HTTP %1 at %2</source>
-        <extracomment>%1 is an HTTP status number, %2 the URL the phone asks for</extracomment>
-        <translation>%2 返回 HTTP %1</translation>
         <source>&apos;%1&apos; has no {mac}: a file name needs the MAC address once, as in {mac}.xml or cfg{mac}.cfg</source>
         <extracomment>%1 is the file-name pattern as typed</extracomment>
         <translation>“%1”中没有 {mac}：文件名需要恰好包含一次 MAC 地址，例如 {mac}.xml 或 cfg{mac}.cfg</translation>
@@ -1624,6 +1621,37 @@
         <source>&apos;%1&apos; is too long to name a file</source>
         <extracomment>%1 is the file-name pattern as typed</extracomment>
         <translation>“%1”太长，无法作为文件名</translation>
+    </message>
+    <message>
+        <source>fetched by the phone at %1 from %2</source>
+        <extracomment>%1 is a time (UTC), %2 the phone&apos;s address</extracomment>
+        <translation>话机于 %1 从 %2 获取</translation>
+    </message>
+    <message>
+        <source>HTTP %1 at %2</source>
+        <extracomment>%1 is an HTTP status number, %2 the URL the phone asks for</extracomment>
+        <translation>%2 返回 HTTP %1</translation>
+    </message>
+    <message>
+        <source>The files of %1 are not encrypted and plain HTTP does not encrypt them either: the phones&apos; SIP passwords cross the network in clear. Serve its en folder, or use HTTPS.</source>
+        <extracomment>%1 is a folder</extracomment>
+        <translation>%1 中的文件未加密，普通 HTTP 也不会加密它们：话机的 SIP 密码将以明文在网络上传输。请提供其 en 文件夹，或使用 HTTPS。</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>等待中</translation>
+    </message>
+    <message>
+        <source>fetched</source>
+        <translation>已获取</translation>
+    </message>
+    <message>
+        <source>asked, not found</source>
+        <translation>已请求，未找到</translation>
+    </message>
+    <message>
+        <source>unknown phone</source>
+        <translation>未知话机</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/kesto_devices.h"
 #include "cli/secret_input.h"
+#include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
@@ -41,6 +42,7 @@ constexpr const char* kUsage =
     "                                          (exit status 0 only when every one is the user's)\n"
     "  device check FILE [--column A] --out DIR [--key-file F|--key-env N|--key T]\n"
     "             [--csv FILE|-] [--report FILE.csv|FILE.xlsx] [--jobs N] [--http-cafile F]\n"
+    "             [--file-name PATTERN] [--fetch-log FILE]\n"
     "                                          each phone's file fetched from its server text\n"
     "                                          as the phone will and compared with DIR's;\n"
     "                                          one row per phone (exit status 0 only when\n"
@@ -64,7 +66,9 @@ constexpr const char* kUsage =
     "with its file name, is the one DIR holds (DIR/en/NAME when DIR has en/; with a key, one\n"
     "that decrypts to DIR/NAME); otherwise the row says the first problem and what to do.\n"
     "--jobs bounds the fetches in flight (default 64); --http-cafile: the CA certificates an\n"
-    "https server text is checked against (default: the system's).\n"
+    "https server text is checked against (default: the system's). The files are named as\n"
+    "Generate names them (--file-name, else the [devices] file-name setting: {mac}.xml);\n"
+    "--fetch-log: the log of velquor-cli serve, for when each phone fetched its file.\n"
     "-v (--verbose): the connection's low-level diagnostics on standard error.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
@@ -111,6 +115,13 @@ support::Result<settings::LoadedSettings> settingsFrom(const support::ArgParser&
         printError("warning: " + warning);
     }
     return loaded;
+}
+
+// How the phones' files are named: --file-name, else the [devices] file-name setting.
+support::Result<mac::FileNamePattern> fileNamePattern(const support::ArgParser& args,
+                                                      const mac::FileNamePattern& setting) {
+    if (const auto option = args.value("--file-name")) return mac::FileNamePattern::parse(*option);
+    return setting;
 }
 
 // The reporter has already shown the product's text with the reason.
@@ -239,7 +250,9 @@ int runKesto(const std::vector<std::string>& arguments) {
                         "--retry",
                         "--column",
                         "--out",
-                        "--http-cafile"}),
+                        "--http-cafile",
+                        "--fetch-log",
+                        "--file-name"}),
         {"--free-devices", "--verbose", "--check", "--force", "--allow-empty-server"},
         {{"-v", "--verbose"}});
     if (auto parsed = args.parse(arguments); !parsed)
@@ -261,7 +274,9 @@ int runKesto(const std::vector<std::string>& arguments) {
     const mac::Form macForm = loaded->effective.macForm.value;
     DeviceSource source;
     if (command == "device") {
-        auto read = readDeviceSource(args, macForm);
+        auto pattern = fileNamePattern(args, loaded->effective.fileName.value);
+        if (!pattern) return usageError("kesto", "--file-name: " + pattern.error().message);
+        auto read = readDeviceSource(args, macForm, *pattern);
         if (!read && read.error().code == ErrorCode::Usage) {
             return usageError("kesto", read.error().message);
         }

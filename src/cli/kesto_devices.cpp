@@ -152,8 +152,10 @@ std::optional<std::string> inventoryCommandProblem(const support::ArgParser& arg
         return std::string("device check needs FILE or --mac MAC (repeatable)");
     }
     if (!args.value("--out")) {
-        if (keyGiven(args) || args.value("--http-cafile") || args.value("--report")) {
-            return std::string("--key, --http-cafile and --report need --out DIR");
+        if (keyGiven(args) || args.value("--http-cafile") || args.value("--report") ||
+            args.value("--fetch-log") || args.value("--file-name")) {
+            return std::string(
+                "--key, --http-cafile, --fetch-log, --file-name and --report need --out DIR");
         }
     } else if (typed) {
         return std::string("--out needs FILE");
@@ -289,12 +291,13 @@ std::optional<std::string> deviceCommandProblem(const support::ArgParser& args) 
     return batchProblem(args);
 }
 
-support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form) {
+support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form,
+                                               const mac::FileNamePattern& pattern) {
     const auto& words = args.positionals();
     DeviceSource source;
     if (words[1] == "list") return source;
     if (words[1] == "check" && args.value("--out")) {
-        auto site = readSiteCheckSource(args, macColumnOf(args), form);
+        auto site = readSiteCheckSource(args, macColumnOf(args), form, pattern);
         if (!site) {
             hintDeviceSheet(args, site.error(), form);
             return site.error();

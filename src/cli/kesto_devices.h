@@ -44,7 +44,9 @@ struct DeviceSource {
 
 // The --mac cells, the --retry report read and found to be one of this command, or the MAC
 // file of device check read and checked: before the login, so a wrong file costs nothing.
-support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form);
+// form and pattern name the phones' files for device check --out.
+support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form,
+                                               const mac::FileNamePattern& pattern);
 
 // device add|del --check: every cell checked, nothing sent, no login needed.
 int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form);

@@ -41,14 +41,21 @@ void printCounts(const std::vector<phonecheck::PhoneCheck>& checks) {
 }  // namespace
 
 support::Result<SiteCheckSource> readSiteCheckSource(const support::ArgParser& args, int column,
-                                                     mac::Form form) {
+                                                     mac::Form form,
+                                                     const mac::FileNamePattern& pattern) {
     SiteCheckSource source;
     if (keyGiven(args)) {
         auto key = keyFromOptions(args);
         if (!key) return key.error();
         source.key = std::move(*key);
     }
-    auto sheet = phonecheck::phonesOfSheet(args.positionals()[2], column, form, interruptToken());
+    if (const auto log = args.value("--fetch-log")) {
+        auto records = serve::readFetchLog(*log);
+        if (!records) return records.error();
+        source.fetches = std::move(*records);
+    }
+    auto sheet =
+        phonecheck::phonesOfSheet(args.positionals()[2], column, form, pattern, interruptToken());
     if (!sheet) return sheet.error();
     for (const std::string& refused : sheet->refused) printError(refused);
     source.sheet = std::move(*sheet);
@@ -67,7 +74,8 @@ int runSiteCheck(const support::ArgParser& args, const provisioning::KestoEndpoi
     const phonecheck::SiteCheckInput input{source.sheet.phones, *args.value("--out"), source.key,
                                            std::move(*registered),
                                            fetchOptions(args, endpoint, jobs)};
-    const auto checks = phonecheck::checkSite(input, progress, interruptToken());
+    auto checks = phonecheck::checkSite(input, progress, interruptToken());
+    phonecheck::addFetches(checks, source.fetches);
     if (interruptToken().stop_requested()) return support::kExitInterrupted;
     const report::ReportTable table = phonecheck::siteReport(checks);
     if (const int status = printTable(table, args.value("--csv")); status != support::kExitOk) {

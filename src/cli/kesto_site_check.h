@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mac/mac_address.h"
 #include "phonecheck/phone_check.h"
@@ -19,12 +20,14 @@ namespace velquor::cli {
 
 struct SiteCheckSource {
     phonecheck::SheetPhones sheet;
-    std::optional<std::string> key;  // the phones' key, from the key options
+    std::optional<std::string> key;           // the phones' key, from the key options
+    std::vector<serve::FetchRecord> fetches;  // --fetch-log: the phone server's log
 };
 
 // Read before the login, so that a wrong file or key costs nothing.
 support::Result<SiteCheckSource> readSiteCheckSource(const support::ArgParser& args, int column,
-                                                     mac::Form form);
+                                                     mac::Form form,
+                                                     const mac::FileNamePattern& pattern);
 
 // Each phone's registration, then its file fetched as the phone will; the table on standard
 // output (or --csv), --report as CSV or .xlsx. Exit 0 only when every phone is ready.

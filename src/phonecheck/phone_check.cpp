@@ -12,6 +12,7 @@
 #include "mac/mac_address.h"
 #include "phonecheck/served_verdict.h"
 #include "provisioning/kesto_operations.h"
+#include "serve/site_status.h"
 #include "sheet/cell_name.h"
 
 namespace velquor::phonecheck {
@@ -163,16 +164,13 @@ Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
 
 }  // namespace
 
-std::string phoneFileName(const std::string& written) {
-    return written + ".xml";
-}
-
 std::string phoneUrl(const std::string& serverText, const std::string& fileName) {
     if (!serverText.empty() && serverText.back() == '/') return serverText + fileName;
     return serverText + "/" + fileName;
 }
 
 support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, mac::Form form,
+                                           const mac::FileNamePattern& pattern,
                                            std::stop_token stop) {
     provisioning::DeviceBatch batch;
     batch.macFilePath = path;
@@ -191,7 +189,7 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
         const mac::Reading reading(result.macAddress);
         sheet.phones.push_back(
             Phone{result.row, result.macAddress, reading.address().canonical(),
-                  phoneFileName(reading.address().written(form, result.macAddress))});
+                  pattern.name(reading.address().written(form, result.macAddress))});
     }
     return sheet;
 }
@@ -252,6 +250,21 @@ std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::Progress
     }
     for (PhoneCheck& check : checks) check.action = actionFor(input, check);
     return checks;
+}
+
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records) {
+    std::vector<std::string> site;
+    site.reserve(checks.size());
+    for (const PhoneCheck& check : checks) site.push_back(check.phone.mac);
+    serve::SiteStatus status(site);
+    for (const serve::FetchRecord& record : records) status.apply(record);
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+        const serve::PhoneStatus& phone = status.phones()[i];
+        if (phone.state != serve::PhoneState::Fetched) continue;
+        //: %1 is a time (UTC), %2 the phone's address
+        checks[i].fetchedBy = Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
+                                     {serve::formatLogTime(phone.lastFetch), phone.peer}};
+    }
 }
 
 }  // namespace velquor::phonecheck

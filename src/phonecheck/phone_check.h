@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "mac/file_name.h"
 #include "phonecheck/http_fetcher.h"
 #include "phonecheck/verdict.h"
 #include "provisioning/device_inventory.h"
+#include "serve/fetch_log.h"
 #include "support/progress.h"
 #include "support/result.h"
 #include "support/translatable.h"
@@ -38,9 +40,9 @@ struct PhoneCheck {
     std::string serverText;                                  // registered to the user only
     std::string url;                                         // what the phone asks for
     Verdict verdict = Verdict::NotGenerated;
-    support::Phrase reason;  // "ready", "404 at http://...", ...
-    support::Phrase action;  // what to do: "register it"; empty when ready
-    std::string fetchedBy;   // "fetched by the phone at TIME from ADDR", when known
+    support::Phrase reason;     // "ready", "404 at http://...", ...
+    support::Phrase action;     // what to do: "register it"; empty when ready
+    support::Phrase fetchedBy;  // "fetched by the phone at TIME from ADDR", when known
 };
 
 struct SiteCheckInput {
@@ -53,17 +55,16 @@ struct SiteCheckInput {
 };
 
 // The phones of a MAC file or (column not 0) of that column of a device sheet from row 2 on,
-// as the device batches read them: one per usable cell, the first row of a repeated MAC.
+// as the device batches read them: one per usable cell, the first row of a repeated MAC, its
+// file named by pattern with the MAC in form.
 // Cells that are not MAC addresses are left out; refused counts them.
 struct SheetPhones {
     std::vector<Phone> phones;
     std::vector<std::string> refused;  // "A7 not-a-mac: not a MAC address"
 };
 support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, mac::Form form,
+                                           const mac::FileNamePattern& pattern,
                                            std::stop_token stop = {});
-
-// The file name Generate gives a phone's file.
-std::string phoneFileName(const std::string& written);
 
 // The server text joined with the phone's file name: "https://prov.example/cfg/" and
 // "001A2B3C4D5E.xml" make "https://prov.example/cfg/001A2B3C4D5E.xml"; a '/' is put
@@ -74,5 +75,9 @@ std::string phoneUrl(const std::string& serverText, const std::string& fileName)
 // the registered ones done fetch.inFlight at a time. progress counts fetches.
 std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::ProgressSink& progress,
                                   std::stop_token stop = {});
+
+// Each phone the phone server's fetch log saw take its file whole: "fetched by the phone at
+// TIME from ADDR", of its last fetch.
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records);
 
 }  // namespace velquor::phonecheck

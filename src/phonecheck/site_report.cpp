@@ -18,7 +18,7 @@ report::ReportTable siteReport(const std::vector<PhoneCheck>& checks) {
     for (const PhoneCheck& check : checks) {
         table.rows.push_back({std::to_string(check.phone.row), check.phone.cell, check.servedFile,
                               check.md5, std::string(registrationName(check)), check.serverText,
-                              check.url, check.reason.english(), check.fetchedBy,
+                              check.url, check.reason.english(), check.fetchedBy.english(),
                               check.action.english()});
     }
     return table;

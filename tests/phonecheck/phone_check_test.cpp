@@ -260,5 +260,37 @@ TEST_F(SiteTest, ManyFetchesShareFewConnectionsAndAFailureNamesTheHost) {
     EXPECT_EQ(refused[0].action.english(), "make " + host + " reachable, or register another URL");
 }
 
+TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
+    generate(3);
+    const auto checks = [&] {
+        SiteCheckInput input{phones, out.path().string(), kKey, std::nullopt, {}};
+        support::NullProgress none;
+        return checkSite(input, none);
+    }();
+    std::vector<PhoneCheck> fetched = checks;
+    serve::FetchRecord first{};
+    first.method = "GET";
+    first.status = 200;
+    first.completed = true;
+    first.mac = phones[0].mac;
+    first.peer = "192.0.2.7";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T15:40:01.123Z", first.time));
+    serve::FetchRecord later = first;
+    later.peer = "192.0.2.8";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T16:00:00.000Z", later.time));
+    serve::FetchRecord cutShort = first;  // the phone left before the end: not its file
+    cutShort.mac = phones[1].mac;
+    cutShort.completed = false;
+    serve::FetchRecord missing = first;
+    missing.mac = phones[2].mac;
+    missing.status = 404;
+    addFetches(fetched, {first, cutShort, later, missing});
+    EXPECT_EQ(fetched[0].fetchedBy.english(),
+              "fetched by the phone at 2026-12-09T16:00:00.000Z from 192.0.2.8");
+    EXPECT_TRUE(fetched[1].fetchedBy.empty());
+    EXPECT_TRUE(fetched[2].fetchedBy.empty());
+    EXPECT_EQ(siteReport(fetched).rows[0][8], fetched[0].fetchedBy.english());
+}
+
 }  // namespace
 }  // namespace velquor::phonecheck
