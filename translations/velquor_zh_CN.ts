@@ -2453,6 +2453,10 @@
         <source>Add device stopped: the login has ended and was not renewed.</source>
         <translation>添加设备已中止：登录已结束且未重新登录。</translation>
     </message>
+    <message>
+        <source>The MD5SUMS list was not written: %1</source>
+        <translation>MD5SUMS 校验清单未能写入：%1</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
