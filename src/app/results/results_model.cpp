@@ -162,6 +162,10 @@ QString generationSummary(const generator::GenerationReport& report) {
                  QT_TRANSLATE_N_NOOP("velquor::app::ResultsTableModel", "... and %n more row(s)")));
     }
     if (report.mixedCase) line(coreText(mac::mixedCaseText()));
+    if (!report.checkSumsError.empty()) {
+        line(ResultsTableModel::tr("The MD5SUMS list was not written: %1")
+                 .arg(coreReason(report.checkSumsError, report.checkSumsErrorPhrase)));
+    }
     if (!report.syncError.empty()) {
         line(ResultsTableModel::tr("The files may not have reached the disk: %1")
                  .arg(coreReason(report.syncError, report.syncErrorPhrase)));
