@@ -1653,6 +1653,11 @@
         <source>unknown phone</source>
         <translation>未知话机</translation>
     </message>
+    <message>
+        <source>the server announces %1 devices, more than the %2 a listing takes</source>
+        <extracomment>%1 is the number of devices the server announced, %2 the most a listing takes</extracomment>
+        <translation>服务器声称有 %1 台设备，超过列表可容纳的 %2 台</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2031,6 +2036,14 @@
     <message>
         <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
         <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
+    <message>
+        <source>The AES key is %1 bytes long: only its first %2 bytes are used.</source>
+        <translation>AES 密钥长 %1 字节：只使用其前 %2 字节。</translation>
+    </message>
+    <message>
+        <source>Whatever is given the whole key (a phone, a program) will not open the files. Use the first %1 bytes anyway?</source>
+        <translation>拿到完整密钥的一方（话机、程序）将无法打开这些文件。仍然使用前 %1 字节吗？</translation>
     </message>
 </context>
 <context>

@@ -13,6 +13,7 @@
 
 #include "cli/command.h"
 #include "cli/secret_input.h"
+#include "crypto/aes.h"
 #include "support/hex.h"
 
 namespace velquor::cli {
@@ -78,8 +79,6 @@ bool keyGiven(const support::ArgParser& args) {
 namespace {
 
 constexpr char kKeyWhat[] = "key";
-// The AES-128 key is the first 16 bytes of the key text.
-constexpr std::size_t kKeyBytes = 16;
 
 support::Result<std::string> askKey(KeyPrompt prompt) {
     auto first = askSecret("AES key: ");
@@ -134,7 +133,7 @@ int keyFailure(std::string_view command, const support::Error& error) {
 void warnAboutKey(std::string_view key) {
     if (key.empty()) {
         printError("warning: the key is empty: the all-zero key is used");
-    } else if (key.size() > kKeyBytes) {
+    } else if (key.size() > crypto::kKeyBytes) {
         printError("warning: the key is " + std::to_string(key.size()) +
                    " bytes long; only its first 16 bytes are used");
     }

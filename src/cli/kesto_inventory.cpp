@@ -10,6 +10,7 @@
 #include "report/csv_writer.h"
 #include "report/report_file.h"
 #include "support/exit_status.h"
+#include "support/hex.h"
 
 namespace velquor::cli {
 
@@ -24,12 +25,18 @@ int printTable(const report::ReportTable& table, const std::optional<std::string
         }
         return support::kExitOk;
     }
-    std::vector<std::size_t> widths(table.header.size(), 0);
+    // A server's texts reach the terminal with their control characters shown, never acted
+    // on: an escape sequence or a line break must not rewrite what the operator reads.
+    report::ReportTable shown = table;
+    for (auto& row : shown.rows) {
+        for (auto& cell : row) cell = support::escapeControls(cell);
+    }
+    std::vector<std::size_t> widths(shown.header.size(), 0);
     auto measure = [&](const std::vector<std::string>& row) {
         for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
     };
-    measure(table.header);
-    for (const auto& row : table.rows) measure(row);
+    measure(shown.header);
+    for (const auto& row : shown.rows) measure(row);
     auto print = [&](const std::vector<std::string>& row) {
         std::string line;
         for (std::size_t i = 0; i < row.size(); ++i) {
@@ -38,8 +45,8 @@ int printTable(const report::ReportTable& table, const std::optional<std::string
         }
         std::cout << line << '\n';
     };
-    print(table.header);
-    for (const auto& row : table.rows) print(row);
+    print(shown.header);
+    for (const auto& row : shown.rows) print(row);
     return support::kExitOk;
 }
 

@@ -8,6 +8,9 @@
 
 namespace velquor::crypto {
 
+// The bytes of a key text that count: the AES-128 key is its first 16.
+inline constexpr std::size_t kKeyBytes = 16;
+
 class CAes {
 public:
     // Keys the cipher with the first 16 of keyLength bytes; a shorter key is completed with

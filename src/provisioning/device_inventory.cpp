@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -123,13 +124,41 @@ Status checkPage(const wire::ListingPage& page, std::uint64_t start, std::uint64
     return {};
 }
 
-Status appendPage(const wire::ListingPage& page, std::vector<RegisteredDevice>& into) {
+// A page's rows, each checked as the user's own.
+Result<std::vector<RegisteredDevice>> ownRows(const wire::ListingPage& page) {
+    std::vector<RegisteredDevice> rows;
+    rows.reserve(page.rows.size());
     for (std::size_t i = 0; i < page.rows.size(); ++i) {
         auto row = ownRow(page.rows[i], page.start + i);
         if (!row) return row.error();
-        into[page.start + i] = std::move(*row);
+        rows.push_back(std::move(*row));
     }
-    return {};
+    return rows;
+}
+
+// A total no account comes near: a server announcing more is broken or hostile, and a listing
+// must not set out to hold it.
+Status checkTotal(std::uint64_t total) {
+    if (total <= kMostListedDevices) return {};
+    //: %1 is the number of devices the server announced, %2 the most a listing takes
+    return makeError(ErrorCode::InvalidInput,
+                     support::Phrase{VELQUOR_TR_NOOP("core",
+                                                     "the server announces %1 devices, more than "
+                                                     "the %2 a listing takes"),
+                                     {std::to_string(total), std::to_string(kMostListedDevices)}});
+}
+
+// The pages, in order, as one list; each page is let go once its rows have moved.
+std::vector<RegisteredDevice> joinPages(std::vector<std::vector<RegisteredDevice>>& pages) {
+    std::size_t received = 0;
+    for (const auto& page : pages) received += page.size();
+    std::vector<RegisteredDevice> rows;
+    rows.reserve(received);
+    for (auto& page : pages) {
+        std::move(page.begin(), page.end(), std::back_inserter(rows));
+        std::vector<RegisteredDevice>().swap(page);
+    }
+    return rows;
 }
 
 // Rows arrive in canonical MAC order; a repeat or a step back means rows moved between pages.
@@ -148,22 +177,24 @@ Status checkOrder(const std::vector<RegisteredDevice>& rows) {
     return {};
 }
 
-// The pages after the first, several at once.
+// The pages after the first, several at once, each kept as it arrives.
 Status fetchRemainingPages(const PageFetcherFactory& fetchers, const InventoryScope& scope,
-                           const wire::ListingPage& first, std::vector<RegisteredDevice>& rows,
+                           const wire::ListingPage& first,
+                           std::vector<std::vector<RegisteredDevice>>& pages,
                            support::ProgressSink& progress, const std::stop_token& stop,
                            std::size_t inFlight) {
     const std::uint64_t total = first.total;
-    const std::size_t pages = static_cast<std::size_t>((total + kPageRows - 1) / kPageRows);
     std::atomic<std::uint64_t> done{first.rows.size()};
     std::mutex progressMutex;
-    return forEachInParallel(pages > 0 ? pages - 1 : 0, inFlight, fetchers, stop,
+    return forEachInParallel(pages.size() - 1, inFlight, fetchers, stop,
                              [&](std::size_t index, const PageFetcher& fetch) -> Status {
                                  const std::uint64_t start = (index + 1) * kPageRows;
                                  auto page = fetch(pageOf(scope, start));
                                  if (!page) return page.error();
                                  if (auto s = checkPage(*page, start, total); !s) return s;
-                                 if (auto s = appendPage(*page, rows); !s) return s;
+                                 auto rows = ownRows(*page);
+                                 if (!rows) return rows.error();
+                                 pages[index + 1] = std::move(*rows);
                                  const std::uint64_t now = done += page->rows.size();
                                  std::lock_guard lock(progressMutex);
                                  progress.progress(now, total, kCountingDevices);
@@ -200,19 +231,26 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered};
 }
 
-// The rest of a listing whose first page has arrived.
+// The rest of a listing whose first page has arrived. Memory grows with the rows received,
+// never with the total a server announces.
 Result<std::vector<RegisteredDevice>> listFromFirstPage(
     const PageFetcherFactory& fetchers, const InventoryScope& scope, const wire::ListingPage& first,
     support::ProgressSink& progress, const std::stop_token& stop, InventoryOptions options) {
+    if (auto s = checkTotal(first.total); !s) return s.error();
     if (auto s = checkPage(first, 0, first.total); !s) return s.error();
-    std::vector<RegisteredDevice> rows(first.total);
-    if (auto s = appendPage(first, rows); !s) return s.error();
+    const std::uint64_t pageCount =
+        std::max<std::uint64_t>(1, (first.total + kPageRows - 1) / kPageRows);
+    std::vector<std::vector<RegisteredDevice>> pages(static_cast<std::size_t>(pageCount));
+    auto firstRows = ownRows(first);
+    if (!firstRows) return firstRows.error();
+    pages.front() = std::move(*firstRows);
     progress.progress(first.rows.size(), first.total, kCountingDevices);
-    if (auto s = fetchRemainingPages(fetchers, scope, first, rows, progress, stop,
+    if (auto s = fetchRemainingPages(fetchers, scope, first, pages, progress, stop,
                                      options.pagesInFlight);
         !s) {
         return s.error();
     }
+    std::vector<RegisteredDevice> rows = joinPages(pages);
     if (auto s = checkOrder(rows); !s) return s.error();
     return rows;
 }
@@ -252,6 +290,7 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
     const InventoryScope own{std::string(user), std::string()};
     auto first = fetchers()(pageOf(own, 0));
     if (!first) return first.error();
+    if (auto s = checkTotal(first->total); !s) return s.error();
     const std::uint64_t pages = (first->total + kPageRows - 1) / kPageRows;
     if (macs.size() <= pages) {
         for (std::size_t i = 0; i < macs.size(); ++i) toAsk.push_back(i);

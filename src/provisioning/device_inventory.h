@@ -23,6 +23,10 @@ namespace velquor::provisioning {
 // Said when the server answers a listing with a plain refusal: an older server without it.
 inline constexpr std::string_view kListingUnsupported = kListingUnsupportedText;
 
+// The most devices a listing takes: a first page announcing more ends the listing with a
+// reason before anything is set aside for them.
+inline constexpr std::uint64_t kMostListedDevices = 10'000'000;
+
 struct RegisteredDevice {
     std::string mac;  // canonical: 12 lower-case hexadecimal digits
     std::string server;

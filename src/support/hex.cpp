@@ -61,4 +61,25 @@ std::string escapeNonPrintable(std::string_view text, std::string_view alsoEscap
     return escaped;
 }
 
+std::string escapeControls(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xc2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
+        if (byte >= 0x20 && byte != 0x7f && byte != '\\' && !c1) {
+            escaped.push_back(text[i]);
+            continue;
+        }
+        escaped += "\\x";
+        appendHexByte(escaped, byte);
+        if (c1) {
+            escaped += "\\x";
+            appendHexByte(escaped, static_cast<unsigned char>(text[++i]));
+        }
+    }
+    return escaped;
+}
+
 }  // namespace velquor::support

@@ -75,9 +75,12 @@ private slots:
         const std::string key = "s3cret-key-of-more-than-16";
         m_window->setControlText(1003, QString::fromStdString(key));
 
+        m_prompter->queueAnswer(Answer::Yes);  // its first 16 bytes are used
         runCommand(1001, 1005, plain, encrypted);
-        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
-        QCOMPARE(m_prompter->messages()[0].caption, QString("app_config_file_command_tests"));
+        QCOMPARE(m_prompter->messageTexts(),
+                 (QStringList{"The AES key is 26 bytes long: only its first 16 bytes are used.",
+                              "Success !"}));
+        QCOMPARE(m_prompter->messages()[1].caption, QString("app_config_file_command_tests"));
         QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
         QCOMPARE(m_prompter->fileDialogs().back().filter,
                  QString("Configuration files (*.xml);;All files (*)"));
@@ -95,8 +98,9 @@ private slots:
         QVERIFY(opensslPlain == padded);
 
         m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Yes);
         runCommand(1001, 1018, encrypted, decrypted);
-        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QCOMPARE(m_prompter->messageTexts().back(), QString("Success !"));
         QVERIFY(readFile(decrypted) == kPlainConfig);
     }
 
@@ -231,6 +235,31 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(),
                  (QStringList{question, "Success !", question, "Success !"}));
         QVERIFY(readFile(*m_dir / "zero.xml") == kPlainConfig);
+    }
+
+    // A key past 16 bytes is cut to them by the file format: never without a word. No does
+    // nothing at all; Yes writes a file that opens with the first 16 bytes alone.
+    void aLongKeyIsAskedAboutBeforeItIsCut() {
+        const fs::path plain = *m_dir / "phone.xml";
+        writeFile(plain, kPlainConfig);
+        m_window->setControlText(1003, "Site-Key-2026-Q4-Long");
+        m_prompter->queueFile(qPath(plain));
+        QVERIFY(clickControl(*m_window, 1001));
+        QVERIFY(clickControl(*m_window, 1005));
+        const QString question = "The AES key is 21 bytes long: only its first 16 bytes are used.";
+        QCOMPARE(m_prompter->messageTexts(), QStringList{question});
+        QVERIFY(m_prompter->messages()[0].buttons == velquor::app::MessageButtons::YesNoDefaultNo);
+        QCOMPARE(m_prompter->fileDialogs().size(), std::size_t(1));  // no save dialog after No
+
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Yes);
+        runCommand(1001, 1005, plain, *m_dir / "long.enc");
+        QCOMPARE(m_prompter->messageTexts(), (QStringList{question, "Success !"}));
+        m_window->setControlText(1003, "Site-Key-2026-Q4");
+        m_prompter->clearRecords();
+        runCommand(1001, 1018, *m_dir / "long.enc", *m_dir / "long.xml");
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Success !"});
+        QVERIFY(readFile(*m_dir / "long.xml") == kPlainConfig);
     }
 
     // A wrong key decrypts to noise without an error: the window asks before anything is

@@ -250,6 +250,17 @@ private slots:
         QVERIFY(!fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
     }
 
+    void aLongKeyWithTheAesBoxTickedIsAskedAboutAndNoWritesNothing() {
+        fillFields(*m_dir / "out");
+        qobject_cast<QCheckBox*>(m_window->control(1017))->setChecked(true);
+        m_window->setControlText(1013, "Site-Key-2026-Q4-Long");
+        generate();  // answered No
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"The AES key is 21 bytes long: only its first 16 bytes are used."});
+        QVERIFY(m_prompter->messages()[0].buttons == velquor::app::MessageButtons::YesNoDefaultNo);
+        QVERIFY(!fs::exists(*m_dir / "out"));
+    }
+
     void emptyFieldsAreNamedBeforeAnythingRuns() {
         fillFields(*m_dir / "out");
         m_window->setControlText(1015, QString());

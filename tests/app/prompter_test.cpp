@@ -103,6 +103,39 @@ private slots:
         }
     }
 
+    // A warning whose Continue would send or write something useless (a Server text that
+    // leads nowhere): Enter and Escape both cancel; a findings question's Enter shows the rows.
+    void aWarningTakesItsSafeAnswerForEnter() {
+        QtPrompter prompter;
+        const struct {
+            MessageButtons buttons;
+            Qt::Key key;
+            Answer expected;
+        } cases[] = {
+            {MessageButtons::ContinueCancel, Qt::Key_Return, Answer::Cancel},
+            {MessageButtons::ContinueCancel, Qt::Key_Escape, Answer::Cancel},
+            {MessageButtons::ShowRowsContinueCancel, Qt::Key_Return, Answer::ShowRows},
+            {MessageButtons::ShowRowsContinueCancel, Qt::Key_Escape, Answer::Cancel},
+        };
+        for (const auto& one : cases) {
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box) return;
+                poll.stop();
+                QTest::keyClick(box, one.key);
+            });
+            poll.start(20);
+            const MessageRequest warning{
+                "The Server text is empty: the phones will be sent nowhere.",
+                "Add device",
+                one.buttons,
+                MessageIcon::Warning,
+                {}};
+            QCOMPARE(prompter.message(nullptr, warning), one.expected);
+        }
+    }
+
     // A box with a detail line is as wide as its caption needs, and its detail label as wide
     // as the longest path in it, so the path is not broken in its middle, not even after the
     // words before it; what the operator copies is the text as written.

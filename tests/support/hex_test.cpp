@@ -44,5 +44,19 @@ TEST(HexTest, EscapesWhatCouldBreakALine) {
     EXPECT_EQ(escapeNonPrintable("a\"b\\c", "\"\\"), "a\\x22b\\x5cc");
 }
 
+// What a server sends to be shown: no byte of it may move the cursor, recolour the terminal or
+// start a line, nor pass for an escape; other text, accented or not, stays as it is.
+TEST(HexTest, EscapesControlsButKeepsText) {
+    EXPECT_EQ(escapeControls("https://prov.example/a?b=1"), "https://prov.example/a?b=1");
+    EXPECT_EQ(escapeControls("caf\xc3\xa9 \xe6\x9c\x8d"), "caf\xc3\xa9 \xe6\x9c\x8d");
+    EXPECT_EQ(escapeControls("a\x1b[2Jb\r\nMINE\x7f"), "a\\x1b[2Jb\\x0d\\x0aMINE\\x7f");
+    EXPECT_EQ(escapeControls("\xc2\x9b"
+                             "31m"),
+              "\\xc2\\x9b31m")
+        << "C1 CSI as UTF-8";
+    EXPECT_EQ(escapeControls("a\\x1b"), "a\\x5cx1b") << "a typed escape is not an escape";
+    EXPECT_EQ(escapeControls(std::string("\0z", 2)), "\\x00z");
+}
+
 }  // namespace
 }  // namespace velquor::support

@@ -214,7 +214,10 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
     batch.macForm = configuredMacForm();
     batch.cells = std::move(source.cells);
     if (!batch.cells) batch.macColumn = m_macColumn;
-    if (!confirmServerText(*this, batch.server)) return;
+    // The Server text goes with an Add; a Delete names the MAC alone.
+    if (command == provisioning::DeviceOperation::Add && !confirmServerText(*this, batch.server)) {
+        return;
+    }
     // A file that cannot be read, or is no MAC file, is the batch's to report, with its reason.
     if (auto check = provisioning::checkMacFile(command, batch);
         check &&

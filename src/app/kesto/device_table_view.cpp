@@ -13,12 +13,19 @@
 
 #include "app/kit/control_window.h"
 #include "app/results/table_actions.h"
+#include "support/hex.h"
 
 namespace velquor::app {
 namespace {
 
 QString fromUtf8(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A server's text as the table shows it: its control characters visibly escaped, so that a
+// line break or an escape sequence cannot pass for something else. Save keeps the bytes.
+QString serverText(const std::string& text) {
+    return fromUtf8(support::escapeControls(text));
 }
 
 QString outcomeWord(provisioning::CheckOutcome outcome) {
@@ -56,7 +63,7 @@ DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devi
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
         table.rows.push_back(
-            {fromUtf8(device.mac), fromUtf8(device.server), fromUtf8(device.registered)});
+            {fromUtf8(device.mac), serverText(device.server), serverText(device.registered)});
     }
     return table;
 }
@@ -79,7 +86,7 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     table.rows.reserve(checked.size());
     for (const auto& device : checked) {
         table.rows.push_back(
-            {fromUtf8(device.mac), outcomeWord(device.outcome), fromUtf8(device.server)});
+            {fromUtf8(device.mac), outcomeWord(device.outcome), serverText(device.server)});
     }
     return table;
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -30,6 +31,10 @@ namespace velquor::app {
 QString applicationTitle() {
     const QString title = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     return title.isEmpty() ? QCoreApplication::applicationName() : title;
+}
+
+std::string localPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 ControlWindow::ControlWindow(Prompter& prompter, QWidget* parent)

@@ -37,6 +37,8 @@ class ProgressTask;
 
 // The base name of the running executable without its extension.
 QString applicationTitle();
+// A path as the file system spells it, for the core's functions, which take 8-bit paths.
+std::string localPath(const QString& path);
 
 class ControlWindow : public QDialog {
     Q_OBJECT

@@ -204,7 +204,9 @@ Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
     QPushButton* proceed =
         box.addButton(QCoreApplication::translate("Prompter", "Continue"), QMessageBox::AcceptRole);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(showRows != nullptr ? showRows : proceed);
+    // Enter takes the answer that does nothing yet: Show rows, or Cancel where Continue would
+    // send or write something the warning calls useless.
+    box.setDefaultButton(showRows != nullptr ? showRows : cancel);
     box.setEscapeButton(cancel);
     box.exec();
     giveFocusBack(owner);

@@ -21,8 +21,8 @@ enum class MessageButtons {
     YesNoYesToAllNoToAll,
     YesNoDefaultNo,
     RetryStop,
-    ContinueCancel,          // Continue / Cancel (Escape cancels)
-    ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Escape cancels)
+    ContinueCancel,          // Continue / Cancel (Enter and Escape cancel)
+    ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Enter shows, Escape cancels)
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
 enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop, Continue, ShowRows };

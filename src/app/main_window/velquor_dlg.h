@@ -1,5 +1,6 @@
 // CVelquorDlg: the main window — the "Encrypt Configuration", "MAC-CFG" and "MD5" groups,
-// the "KESTO" menu command, and the commands behind their buttons.
+// the "KESTO" menu command, and the commands behind their buttons. Its controls are laid out
+// in main_window_layout.cpp, Encrypt and Decrypt run in config_file_commands.cpp.
 #pragma once
 
 #include <QHash>
@@ -123,7 +124,7 @@ private:
     // The box asked before a doubtful encryption or decryption writes output.
     MessageRequest doubtQuestion(crypto::Doubt doubt, const QString& output) const;
     // Each asks once before the command goes on; false when the user says No.
-    bool confirmEmptyKey(const QString& keyText);
+    bool confirmKey(const QString& keyText);
     bool confirmExistingOutputs(const generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, QString>> fields);

@@ -60,6 +60,17 @@ class DeviceTableTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A server text holding an escape sequence and a line break is shown escaped, so it cannot
+    // repaint the table or forge a row; Save keeps its bytes, as the CLI's --csv does.
+    void aServerTextsControlCharactersAreShownEscapedAndSavedAsSent() {
+        const std::string hostile = "https://p/\x1b[2J\r\n02cc00000009  https://evil/";
+        const DeviceTable table =
+            listingTable({{"02cc00000001", hostile, "2026-12-09T01:23:45Z"}}, QString(), "kesto");
+        QCOMPARE(table.rows.at(0)[1],
+                 QString("https://p/\\x1b[2J\\x0d\\x0a02cc00000009  https://evil/"));
+        QCOMPARE(table.report.rows.at(0).at(1), hostile);
+    }
+
     void aListingShowsTheAccountsOwnDevicesFiltersThemAndSavesTheCliListing() {
         KestodFixture server;
         TempDir dir;

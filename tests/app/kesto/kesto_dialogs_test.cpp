@@ -272,6 +272,18 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
              std::size_t(5));
 
+    // An empty Server text is warned about before an Add, whose Cancel sends nothing; a
+    // Delete names the MACs alone and asks nothing about it.
+    typeServer(device, QString());
+    prompter.clearRecords();
+    QVERIFY(clickControl(device, kAddDeviceButton));
+    QVERIFY(!device.isBusy());
+    QCOMPARE(prompter.messageTexts(),
+             QStringList{"the Server text is empty: the phones will be sent nowhere"});
+    QVERIFY(prompter.messages()[0].buttons == MessageButtons::ContinueCancel);
+    QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
+             std::size_t(5));
+
     prompter.clearRecords();
     prompter.queueAnswer(Answer::Yes);
     QVERIFY(runAndWait(device, kDeleteDeviceButton));
