@@ -1,12 +1,13 @@
 // Fields from any column: element paths, placeholders with and without defaults, a template
 // per row, and the rule that keeps a sheet made for the fixed columns as it was.
+#include "generator/template_fields.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "generator/config_template.h"
 #include "generator/generation_job.h"
-#include "generator/template_fields.h"
 #include "generator_fixtures.h"
 #include "support/reporter.h"
 #include "temp_dir.h"
@@ -36,7 +37,8 @@ constexpr const char* kTwoLines = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 const std::vector<std::string> kHeader = {
-    "MAC",    "Name",   "User",     "Auth", "Password", "Proxy", "Port", "Ext2/SubscriberInformation/UserID",
+    "MAC",          "Name",     "User",    "Auth",
+    "Password",     "Proxy",    "Port",    "Ext2/SubscriberInformation/UserID",
     "Ext2/@Enable", "TimeZone", "template"};
 
 class TemplateFields : public ::testing::Test {
@@ -75,8 +77,8 @@ TEST_F(TemplateFields, PathsPlaceholdersAndATemplatePerRowFillEveryFile) {
     EXPECT_EQ(xpathInFile(alice, "/Config/Ext1/SubscriberInformation/UserID"), "1001");
     EXPECT_EQ(test::xpathCount(readFile(alice), "/Config/Ext2[@Enable='Enable']"), 2)
         << "every repeat of the path";
-    EXPECT_EQ(test::xpathCount(readFile(alice), "/Config/Ext2/SubscriberInformation[UserID='2001']"),
-              2);
+    EXPECT_EQ(
+        test::xpathCount(readFile(alice), "/Config/Ext2/SubscriberInformation[UserID='2001']"), 2);
     EXPECT_EQ(xpathInFile(alice, "/Config/TimeZone"), "Europe/Berlin");
     EXPECT_EQ(xpathInFile(alice, "/Config/Label"), "Desk") << "the default of an absent column";
     EXPECT_EQ(xpathInFile(alice, "/Config/Note/@host"), "001a2b3c4d5e");
@@ -99,7 +101,8 @@ TEST_F(TemplateFields, APlaceholderNoColumnFillsRefusesTheRunBeforeAnyFile) {
     EXPECT_NE(report.error().message.find("missing.xml"), std::string::npos);
     EXPECT_FALSE(fs::exists(m_dir / "out"));
     // Named by a row's template cell, it refuses the run just the same.
-    report = run({kHeader, {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", ""},
+    report = run({kHeader,
+                  {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", ""},
                   {"001a2b3c4d5f", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "missing.xml"}},
                  "t.xml");
     ASSERT_FALSE(report);
@@ -108,12 +111,11 @@ TEST_F(TemplateFields, APlaceholderNoColumnFillsRefusesTheRunBeforeAnyFile) {
 
 TEST_F(TemplateFields, ARowWhoseTemplateCannotBeReadFailsAloneWithTheReason) {
     writeFile(m_dir / "broken.xml", "<Config>");
-    auto report =
-        run({kHeader,
-             {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "absent.xml"},
-             {"001a2b3c4d5f", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "broken.xml"},
-             {"001a2b3c4d60", "A", "1", "1", "p", "s", "1", "2", "E", "Z", ""}},
-            "t.xml");
+    auto report = run({kHeader,
+                       {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "absent.xml"},
+                       {"001a2b3c4d5f", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "broken.xml"},
+                       {"001a2b3c4d60", "A", "1", "1", "p", "s", "1", "2", "E", "Z", ""}},
+                      "t.xml");
     ASSERT_TRUE(report) << report.error().message;
     ASSERT_EQ(report->devices.size(), 3u);
     EXPECT_EQ(report->devices[0].outcome, DeviceOutcome::Failed);
