@@ -63,9 +63,9 @@ TEST(FileNameTest, AFileBelongsToItsPhoneInAnySpellingOrCase) {
     auto cfg = FileNamePattern::parse("cfg{mac}.xml");
     ASSERT_TRUE(cfg);
     const std::string phone = "001a2b3c4d5e";
-    for (const char* name : {"cfg001a2b3c4d5e.xml", "cfg001A2B3C4D5E.xml", "CFG001A2B3C4D5E.XML",
-                             "cfg00:1a:2b:3c:4d:5e.xml", "cfg00-1A-2B-3C-4D-5E.xml",
-                             "cfg001a.2b3c.4d5e.xml"}) {
+    for (const char* name :
+         {"cfg001a2b3c4d5e.xml", "cfg001A2B3C4D5E.xml", "CFG001A2B3C4D5E.XML",
+          "cfg00:1a:2b:3c:4d:5e.xml", "cfg00-1A-2B-3C-4D-5E.xml", "cfg001a.2b3c.4d5e.xml"}) {
         EXPECT_TRUE(cfg->belongsTo(name, phone)) << name;
         EXPECT_EQ(cfg->deviceOf(name), phone) << name;
     }

@@ -162,12 +162,12 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     if (auto safe = checkFolderModes(files, server->m_settings.databaseUrl.empty()); !safe) {
         return safe.error();
     }
-    std::string expiring;
-    if (auto current = checkServerCertificate(files, server->m_settings.addresses, &expiring);
+    std::vector<std::string> warnings;
+    if (auto current = checkServerCertificate(files, server->m_settings.addresses, &warnings);
         !current) {
         return current.error();
     }
-    if (!expiring.empty()) writeLogLine(expiring);
+    for (const auto& warning : warnings) writeLogLine(warning);
     auto tls = makeServerTlsContext(files);
     if (!tls) return tls.error();
     server->m_tls = std::move(*tls);
@@ -246,9 +246,9 @@ void KestoServer::requestReload() noexcept {
 
 // Connections already open keep the context they were accepted with (each holds a reference).
 void KestoServer::reloadTls() {
-    std::string expiring;
+    std::vector<std::string> warnings;
     auto current = checkFolderModes(m_files, m_settings.databaseUrl.empty());
-    if (current) current = checkServerCertificate(m_files, m_settings.addresses, &expiring);
+    if (current) current = checkServerCertificate(m_files, m_settings.addresses, &warnings);
     auto tls =
         current ? makeServerTlsContext(m_files) : support::Result<SslContextPtr>(current.error());
     if (!tls) {
@@ -258,7 +258,7 @@ void KestoServer::reloadTls() {
     }
     m_tls = std::move(*tls);
     writeLogLine("kestod: reloaded the server certificate and key");
-    if (!expiring.empty()) writeLogLine(expiring);
+    for (const auto& warning : warnings) writeLogLine(warning);
 }
 
 support::Status KestoServer::run() {
