@@ -232,16 +232,19 @@ support::Status KestoServer::bindListener(const std::string& where, const sockad
     return {};
 }
 
-void KestoServer::requestStop() noexcept {
-    m_stopRequested.store(true);
+void KestoServer::wakeLoop() noexcept {
     const char byte = 1;
     [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
 }
 
+void KestoServer::requestStop() noexcept {
+    m_stopRequested.store(true);
+    wakeLoop();
+}
+
 void KestoServer::requestReload() noexcept {
     m_reloadRequested.store(true);
-    const char byte = 1;
-    [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
+    wakeLoop();
 }
 
 // Connections already open keep the context they were accepted with (each holds a reference).
@@ -278,6 +281,7 @@ support::Status KestoServer::run() {
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
         nearest = std::min(nearest, flushRefusals(Clock::now()));
+        nearest = std::min(nearest, m_refusalTally.flush(Clock::now()));
         for (const auto& connection : m_open) {
             if (connection->withHandshaker) {
                 fds.push_back(pollfd{-1, 0, 0});  // a handshake thread has it
