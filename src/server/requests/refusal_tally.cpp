@@ -38,8 +38,9 @@ RefusalTally::Clock::time_point RefusalTally::flush(Clock::time_point now) {
         const std::string summary = reason + ": " + std::to_string(kind.more) + " more from " +
                                     groups + " address groups in the last " +
                                     std::to_string(kInterval.count()) + " s";
-        writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                                   LogEntry{"*", kind.port, "LOGIN", user, {}, kind.reply, summary}));
+        writeLogLine(
+            formatLogLine(std::chrono::system_clock::now(),
+                          LogEntry{"*", kind.port, "LOGIN", user, {}, kind.reply, summary}));
         kind = Kind{now, kind.port, kind.reply, 0, {}};
         next = std::min(next, now + kInterval);
         ++it;
