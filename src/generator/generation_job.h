@@ -76,13 +76,16 @@ struct GenerationReport {
     std::string syncError;
     // The same as the window words it (coreReason(syncError, syncErrorPhrase)).
     support::Phrase syncErrorPhrase;
+    // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
+    std::string checkSumsError;
+    support::Phrase checkSumsErrorPhrase;
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
     // Rows written (or checked) with some of the template's values empty.
     std::size_t withEmptyValues() const;
     // True when every device row ended as it should: written (or checked), nothing failed or
-    // refused, nothing cancelled, and the batch reached the disk.
+    // refused, nothing cancelled, the MD5SUMS lists written, and the batch reached the disk.
     bool allWritten() const;
     // The summary text names only the first few failed or replaced rows: the rest are counted.
     bool hasUnlistedRows() const;

@@ -1,6 +1,7 @@
 // velquor-cli generate as a user runs it: exit statuses, the files, the CSV and .xlsx reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "generator_fixtures.h"
@@ -50,6 +51,34 @@ TEST_F(GenerateCommand, WritesEveryDeviceAndExitsZero) {
         report.find("\r\n4,001122334403,out/001122334403.xml,out/en/001122334403.xml,written,\r\n"),
         std::string::npos)
         << report;
+}
+
+// md5sum itself checks the lists a run leaves beside its files and in "en".
+TEST_F(GenerateCommand, EveryFolderWrittenHoldsAnMd5sumsListOfItsFiles) {
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --file-name 'cfg{mac}.cfg'", &output), 0)
+        << output;
+    for (const fs::path& folder : {m_dir / "out", m_dir / "out" / "en"}) {
+        const std::string list = readFile(folder / "MD5SUMS");
+        EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
+        EXPECT_NE(list.find("  cfg001122334401.cfg\n"), std::string::npos) << list;
+        int status = -1;
+        const std::string checked = runCommand(
+            "cd " + shellQuote(folder.string()) + " && md5sum -c --strict MD5SUMS 2>&1", &status);
+        EXPECT_EQ(status, 0) << checked;
+    }
+    EXPECT_NE(readFile(m_dir / "out" / "MD5SUMS"), readFile(m_dir / "out" / "en" / "MD5SUMS"));
+    // A second run without a key: the plain list is the new run's, en/ keeps the old list.
+    velquor::testing::writeFile(m_dir / "t.xml", std::string(test::kTemplate) + "<!-- 2 -->");
+    const std::string encryptedList = readFile(m_dir / "out" / "en" / "MD5SUMS");
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --file-name 'cfg{mac}.cfg'", &output), 0) << output;
+    int status = -1;
+    runCommand("cd " + shellQuote((m_dir / "out").string()) + " && md5sum -c --strict MD5SUMS",
+               &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(m_dir / "out" / "en" / "MD5SUMS"), encryptedList);
+    ASSERT_EQ(run("-t t.xml -s s.csv -o dry --dry-run", &output), 0) << output;
+    EXPECT_FALSE(fs::exists(m_dir / "dry" / "MD5SUMS"));
 }
 
 TEST_F(GenerateCommand, AFailedRowMeansExitOneWithTheReasonAndTheReport) {
