@@ -15,16 +15,16 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "app/core_texts.h"
-#include "app/input_history.h"
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/mac_file_count.h"
-#include "app/mac_findings.h"
-#include "app/path_drop.h"
-#include "app/progress_task.h"
-#include "app/results_view.h"
+#include "app/kit/input_history.h"
+#include "app/kit/path_drop.h"
+#include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
+#include "app/results/mac_findings.h"
+#include "app/results/results_view.h"
 #include "app/site/site_table_view.h"
 #include "provisioning/batch_cells.h"
 #include "provisioning/mac_file.h"

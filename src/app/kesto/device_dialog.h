@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
+#include "app/kit/control_window.h"
 #include "provisioning/kesto_operations.h"
 
 class QCloseEvent;

@@ -16,12 +16,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/control_window.h"
-#include "app/core_texts.h"
+#include "app/kit/control_window.h"
+#include "app/language/core_texts.h"
 #include "app/kesto/kesto_session.h"
-#include "app/mac_findings.h"
-#include "app/progress_task.h"
-#include "app/table_actions.h"
+#include "app/results/mac_findings.h"
+#include "app/kit/progress_task.h"
+#include "app/results/table_actions.h"
 #include "phonecheck/site_report.h"
 #include "serve/fetch_log.h"
 #include "settings/kesto_settings.h"

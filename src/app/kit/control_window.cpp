@@ -1,5 +1,5 @@
 // ControlWindow: controls by id, texts by id, and the window's prompts.
-#include "app/control_window.h"
+#include "app/kit/control_window.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,11 +19,11 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-#include "app/core_texts.h"
-#include "app/input_history.h"
-#include "app/progress_task.h"
-#include "app/screen_fit.h"
-#include "app/window_language.h"
+#include "app/kit/input_history.h"
+#include "app/kit/progress_task.h"
+#include "app/kit/screen_fit.h"
+#include "app/language/core_texts.h"
+#include "app/language/window_language.h"
 
 namespace velquor::app {
 

@@ -1,11 +1,11 @@
 // The questions before a run; see mac_findings.h.
-#include "app/mac_findings.h"
+#include "app/results/mac_findings.h"
 
 #include <QCoreApplication>
 
-#include "app/control_window.h"
-#include "app/core_texts.h"
-#include "app/results_view.h"
+#include "app/kit/control_window.h"
+#include "app/language/core_texts.h"
+#include "app/results/results_view.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::app {

@@ -1,5 +1,5 @@
 // ProgressTask: a job on the thread pool, a modal progress dialog on the GUI thread.
-#include "app/progress_task.h"
+#include "app/kit/progress_task.h"
 
 #include <QFutureWatcher>
 #include <QTimer>
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/core_texts.h"
+#include "app/language/core_texts.h"
 
 namespace velquor::app {
 namespace {

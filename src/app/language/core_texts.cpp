@@ -1,5 +1,5 @@
 // Looking the core's English up in the window's translation; see core_texts.h.
-#include "app/core_texts.h"
+#include "app/language/core_texts.h"
 
 #include <QCoreApplication>
 #include <string>

@@ -1,5 +1,5 @@
 // CVelquorDlg: the main window's controls, their layout and tab order, and its commands.
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,18 +26,18 @@
 #include <optional>
 #include <utility>
 
-#include "app/core_texts.h"
-#include "app/file_filters.h"
-#include "app/input_history.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_reporting.h"
 #include "app/kesto/kesto_session.h"
-#include "app/mac_findings.h"
-#include "app/path_drop.h"
-#include "app/progress_task.h"
-#include "app/results_view.h"
-#include "app/screen_fit.h"
-#include "app/settings_dialog.h"
+#include "app/kit/input_history.h"
+#include "app/kit/path_drop.h"
+#include "app/kit/progress_task.h"
+#include "app/kit/screen_fit.h"
+#include "app/language/core_texts.h"
+#include "app/main_window/file_filters.h"
+#include "app/main_window/settings_dialog.h"
+#include "app/results/mac_findings.h"
+#include "app/results/results_view.h"
 #include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"

@@ -1,5 +1,5 @@
 // Copy and Save of a table's rows, shared by the results of a run and the device tables.
-#include "app/table_actions.h"
+#include "app/results/table_actions.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -13,10 +13,10 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/control_window.h"
-#include "app/core_texts.h"
-#include "app/input_history.h"
-#include "app/prompter.h"
+#include "app/kit/control_window.h"
+#include "app/kit/input_history.h"
+#include "app/kit/prompter.h"
+#include "app/language/core_texts.h"
 #include "report/report_file.h"
 
 namespace velquor::app {

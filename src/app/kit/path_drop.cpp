@@ -1,5 +1,5 @@
 // Drops of a path on a field: an event filter in front of the field's own drag handling.
-#include "app/path_drop.h"
+#include "app/kit/path_drop.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>

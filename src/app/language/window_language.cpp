@@ -1,5 +1,5 @@
 // Choosing and installing the window's translation; see window_language.h.
-#include "app/window_language.h"
+#include "app/language/window_language.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 // CVelquorApp: application start-up.
-#include "app/velquor_app.h"
+#include "app/main_window/velquor_app.h"
 
-#include "app/input_history.h"
-#include "app/prompter.h"
-#include "app/velquor_dlg.h"
-#include "app/window_language.h"
+#include "app/kit/input_history.h"
+#include "app/kit/prompter.h"
+#include "app/language/window_language.h"
+#include "app/main_window/velquor_dlg.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::app {

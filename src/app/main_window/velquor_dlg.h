@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/control_window.h"
-#include "app/progress_task.h"
+#include "app/kit/control_window.h"
+#include "app/kit/progress_task.h"
 #include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "digest/digest_engine.h"

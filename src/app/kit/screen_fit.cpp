@@ -1,5 +1,5 @@
 // FittingScrollArea and fitToScreen: sizes bounded by the screen's available area.
-#include "app/screen_fit.h"
+#include "app/kit/screen_fit.h"
 
 #include <QApplication>
 #include <QLayout>

@@ -18,7 +18,7 @@
 // went in. Every value this program writes is a single string: anything else (a list, a byte
 // array, a count that is not a number) marks the file as damaged, like one QSettings cannot
 // parse, one of a later version, one that is not UTF-8 or one far too large to be ours.
-#include "app/input_history.h"
+#include "app/kit/input_history.h"
 
 #include <QDateTime>
 #include <QDir>

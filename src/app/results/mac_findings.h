@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/results_model.h"
+#include "app/results/results_model.h"
 #include "mac/file_name.h"
 
 namespace velquor::app {

@@ -12,7 +12,7 @@
 #include <QString>
 #include <functional>
 
-#include "app/results_model.h"
+#include "app/results/results_model.h"
 
 class QCheckBox;
 class QLabel;

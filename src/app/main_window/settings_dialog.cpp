@@ -1,6 +1,6 @@
 // SettingsDialog: the per-user file's [kesto] values in a form, checked as the file reader
 // checks them, saved atomically, and tried with one handshake before they are saved.
-#include "app/settings_dialog.h"
+#include "app/main_window/settings_dialog.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -16,9 +16,9 @@
 #include <functional>
 #include <string>
 
-#include "app/core_texts.h"
-#include "app/progress_task.h"
-#include "app/window_language.h"
+#include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
+#include "app/language/window_language.h"
 
 namespace velquor::app {
 namespace {

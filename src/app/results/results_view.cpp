@@ -1,5 +1,5 @@
 // ResultsView: the table of a run's rows, its filter, Copy and Save.
-#include "app/results_view.h"
+#include "app/results/results_view.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/control_window.h"
-#include "app/prompter.h"
-#include "app/table_actions.h"
+#include "app/kit/control_window.h"
+#include "app/kit/prompter.h"
+#include "app/results/table_actions.h"
 
 namespace velquor::app {
 namespace {

@@ -1,7 +1,7 @@
 // The main window's file-dialog filters; see file_filters.h.
-#include "app/file_filters.h"
+#include "app/main_window/file_filters.h"
 
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 
 namespace velquor::app {
 

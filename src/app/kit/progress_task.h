@@ -19,7 +19,7 @@
 #include <stop_token>
 #include <utility>
 
-#include "app/progress_dialog.h"
+#include "app/kit/progress_dialog.h"
 #include "support/progress.h"
 
 class QTimer;

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/progress_dialog.h"
-#include "app/prompter.h"
+#include "app/kit/progress_dialog.h"
+#include "app/kit/prompter.h"
 #include "support/progress.h"
 #include "support/reporter.h"
 #include "support/result.h"

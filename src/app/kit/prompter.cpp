@@ -1,5 +1,5 @@
 // The real Qt dialogs behind the Prompter interface, and the filter translation.
-#include "app/prompter.h"
+#include "app/kit/prompter.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -1,13 +1,13 @@
 // The results table of a bulk run: rows taken from the core's report, their counts, and the
 // model and filter behind the results view.
-#include "app/results_model.h"
+#include "app/results/results_model.h"
 
 #include <QFileInfo>
 #include <algorithm>
 #include <functional>
 #include <map>
 
-#include "app/core_texts.h"
+#include "app/language/core_texts.h"
 #include "generator/generation_report.h"
 #include "mac/mac_check.h"
 #include "sheet/cell_name.h"

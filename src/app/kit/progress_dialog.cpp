@@ -1,5 +1,5 @@
 // JobProgressDialog: label, elided detail line, bar and Cancel at a fixed width.
-#include "app/progress_dialog.h"
+#include "app/kit/progress_dialog.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/control_window.h"
+#include "app/kit/control_window.h"
 
 namespace velquor::app {
 namespace {
