@@ -1,14 +1,13 @@
 // The site table: the problems filter and the text filter over the phones' rows, the row
 // number sorted as a number, and a Refresh that reads a real sheet and output folder and
 // saves the rows in the CLI's columns.
-#include "app/site/site_table_view.h"
-
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
+#include "app/site/site_table_view.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -37,11 +36,11 @@ class SiteTableTest : public QObject {
 private slots:
     void problemsOnlyAndTheTextFilterNarrowTheRows() {
         SiteTableModel model;
-        model.setChecks({checkOf(10, "001565a1b2c1", phonecheck::Verdict::Ready, "ready"),
-                         checkOf(9, "001565a1b2c2", phonecheck::Verdict::NotFound,
-                                 "404 at http://p.example/001565a1b2c2.xml"),
-                         checkOf(2, "001565a1b2c3", phonecheck::Verdict::NotRegistered,
-                                 "not registered")});
+        model.setChecks(
+            {checkOf(10, "001565a1b2c1", phonecheck::Verdict::Ready, "ready"),
+             checkOf(9, "001565a1b2c2", phonecheck::Verdict::NotFound,
+                     "404 at http://p.example/001565a1b2c2.xml"),
+             checkOf(2, "001565a1b2c3", phonecheck::Verdict::NotRegistered, "not registered")});
         SiteFilterModel shown;
         shown.setSourceModel(&model);
         shown.setSortRole(Qt::EditRole);
@@ -78,8 +77,8 @@ private slots:
         prompter.queueFile(QString::fromStdString(saved.string()));
         QVERIFY(view.saveReport());
         const std::string text = readFile(saved);
-        QVERIFY(text.rfind("row,mac,file,md5,registered,server,url,verdict,fetched,action\r\n", 0) ==
-                0);
+        QVERIFY(text.rfind("row,mac,file,md5,registered,server,url,verdict,fetched,action\r\n",
+                           0) == 0);
         QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
                 std::string::npos);
         QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row

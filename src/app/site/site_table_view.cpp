@@ -16,11 +16,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/kit/control_window.h"
-#include "app/language/core_texts.h"
 #include "app/kesto/kesto_session.h"
-#include "app/results/mac_findings.h"
+#include "app/kit/control_window.h"
 #include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
+#include "app/results/mac_findings.h"
 #include "app/results/table_actions.h"
 #include "phonecheck/site_report.h"
 #include "serve/fetch_log.h"
@@ -92,8 +92,8 @@ SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop
             !role) {
             return role.error();
         }
-        auto registered = phonecheck::registrationsOf(job.endpoint, job.user, sheet->phones, sink,
-                                                      stop);
+        auto registered =
+            phonecheck::registrationsOf(job.endpoint, job.user, sheet->phones, sink, stop);
         if (!registered) return registered.error();
         input.registrations = std::move(*registered);
     }
@@ -105,9 +105,8 @@ SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop
 }  // namespace
 
 SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {
-    m_headers = {tr("Row"),        tr("MAC"),    tr("Verdict"),
-                 tr("What to do"), tr("File"),   tr("MD5"),
-                 tr("Registered"), tr("Server"), tr("Fetched by the phone")};
+    m_headers = {tr("Row"), tr("MAC"),        tr("Verdict"), tr("What to do"),          tr("File"),
+                 tr("MD5"), tr("Registered"), tr("Server"),  tr("Fetched by the phone")};
 }
 
 void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
@@ -320,8 +319,8 @@ void SiteTableView::refresh() {
             m_refresh->setEnabled(true);
             if (cancelled || !result) return;
             if (!result->ok()) {
-                m_counts->setText(tr("The site could not be checked: %1")
-                                      .arg(coreText(result->error())));
+                m_counts->setText(
+                    tr("The site could not be checked: %1").arg(coreText(result->error())));
                 return;
             }
             showChecks(std::move(result->value()));
