@@ -169,6 +169,7 @@ void CVelquorDlg::buildControls() {
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
+    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;

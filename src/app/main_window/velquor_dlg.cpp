@@ -24,6 +24,7 @@
 #include "app/main_window/settings_dialog.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
+#include "app/site/site_table_view.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
 #include "mac/mac_check.h"
@@ -83,6 +84,8 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnForgetHistory);
     connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSettingsMenu);
+    connect(menuCommand(kSiteTableMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnSiteTableMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -310,6 +313,17 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
                    details);
     }
     ResultsView::open(*this, generationResults(report, folder));
+    SiteTableView::refreshAfterGenerate(*this, siteInputs());
+}
+
+SiteInputs CVelquorDlg::siteInputs() {
+    refreshAesKeyChecked();
+    return SiteInputs{controlText(kMacAccountEdit), controlText(kOutputDirEdit),
+                      m_aesKeyChecked != 0 ? controlText(kGenerateKeyEdit) : QString()};
+}
+
+void CVelquorDlg::OnSiteTableMenu() {
+    SiteTableView::open(*this, siteInputs());
 }
 
 void CVelquorDlg::OnKestoMenu() {
