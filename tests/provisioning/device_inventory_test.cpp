@@ -1,5 +1,7 @@
 // Listing and checking over pages a test hands out: what a server's pages must hold before
 // anything of them is shown as registered, and a total no listing sets out to hold.
+#include "provisioning/device_inventory.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "provisioning/device_inventory.h"
 #include "wire/device_listing.h"
 
 namespace velquor::provisioning {
@@ -51,8 +52,8 @@ std::string errorOf(const support::Result<std::vector<RegisteredDevice>>& listed
 // A first page announcing more devices than any account holds ends the listing with the
 // number, before anything is set aside for them: no second page is asked for.
 TEST(DeviceInventoryTest, AnImplausibleTotalIsRefusedBeforeAnythingIsHeld) {
-    for (const std::uint64_t total : {std::uint64_t{999'999'999'999}, std::uint64_t{20'000'000},
-                                      kMostListedDevices + 1}) {
+    for (const std::uint64_t total :
+         {std::uint64_t{999'999'999'999}, std::uint64_t{20'000'000}, kMostListedDevices + 1}) {
         // Past the first page the test's server stops, so a listing that sets out to hold the
         // total ends at once with another reason.
         std::atomic<int> asked{0};
@@ -82,14 +83,16 @@ TEST(DeviceInventoryTest, AnImplausibleTotalIsRefusedBeforeAnythingIsHeld) {
 // or steps back, means the devices moved between pages.
 TEST(DeviceInventoryTest, RepeatedOrDescendingRowsStopTheListing) {
     for (const int shift : {1, 500}) {
-        auto fetchers = pagesFrom(
-            [&](const wire::ListingQuery& query) { return numberedPage(2500, query.start, shift); });
+        auto fetchers = pagesFrom([&](const wire::ListingQuery& query) {
+            return numberedPage(2500, query.start, shift);
+        });
         support::NullProgress none;
         const auto listed = listDevices(fetchers, {"alice", ""}, none, {});
         EXPECT_NE(errorOf(listed).find("row 1001 repeats or precedes"), std::string::npos)
             << errorOf(listed);
     }
-    auto whole = pagesFrom([](const wire::ListingQuery& query) { return numberedPage(2500, query.start); });
+    auto whole =
+        pagesFrom([](const wire::ListingQuery& query) { return numberedPage(2500, query.start); });
     support::NullProgress none;
     const auto listed = listDevices(whole, {"alice", ""}, none, {});
     ASSERT_TRUE(listed.ok()) << errorOf(listed);
@@ -99,9 +102,8 @@ TEST(DeviceInventoryTest, RepeatedOrDescendingRowsStopTheListing) {
 
 // A listed row is one's own only in canonical form and marked MINE.
 TEST(DeviceInventoryTest, AListedRowNotCanonicalOrNotMineIsRefused) {
-    for (const auto& row :
-         {mine("0200000000AA"), mine("02:00:00:00:00:aa"),
-          wire::ListedDevice{"0200000000aa", wire::ListedState::Other, "", ""}}) {
+    for (const auto& row : {mine("0200000000AA"), mine("02:00:00:00:00:aa"),
+                            wire::ListedDevice{"0200000000aa", wire::ListedState::Other, "", ""}}) {
         auto fetchers = pagesFrom([&](const wire::ListingQuery&) {
             return wire::ListingPage{1, 0, false, {row}};
         });

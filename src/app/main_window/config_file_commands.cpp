@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "app/kesto/kesto_reporting.h"
+#include "app/kit/input_history.h"
 #include "app/main_window/file_filters.h"
 #include "app/main_window/velquor_dlg.h"
-#include "app/kit/input_history.h"
 #include "crypto/aes.h"
 #include "crypto/config_file.h"
 
