@@ -476,7 +476,7 @@
     </message>
     <message>
         <source>row %1, column %2 (%3): %4</source>
-        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template, %4 what is wrong</extracomment>
+        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template or a column&apos;s header, %4 what is wrong</extracomment>
         <translation>第 %1 行，%2 列（%3）：%4</translation>
     </message>
     <message>
@@ -1621,6 +1621,11 @@
         <source>&apos;%1&apos; is too long to name a file</source>
         <extracomment>%1 is the file-name pattern as typed</extracomment>
         <translation>“%1”太长，无法作为文件名</translation>
+    </message>
+    <message>
+        <source>%1 in the template %2 has no column of the sheet and no default: head a column with its name, or write {{Name|default}}; nothing was written</source>
+        <extracomment>%1 is the placeholders (&quot;{{TimeZone}}&quot;), %2 the template</extracomment>
+        <translation>模板 %2 中的 %1 既没有对应的表格列，也没有默认值：请添加以其名称为标题的列，或写成 {{Name|default}}；未写入任何文件</translation>
     </message>
     <message>
         <source>fetched by the phone at %1 from %2</source>
