@@ -38,6 +38,7 @@
 #include "app/main_window/settings_dialog.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
+#include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
@@ -242,6 +243,7 @@ void CVelquorDlg::buildControls() {
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
+    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;
@@ -278,6 +280,8 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnForgetHistory);
     connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSettingsMenu);
+    connect(menuCommand(kSiteTableMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnSiteTableMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -513,6 +517,17 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
                    details);
     }
     ResultsView::open(*this, generationResults(report, folder));
+    SiteTableView::refreshAfterGenerate(*this, siteInputs());
+}
+
+SiteInputs CVelquorDlg::siteInputs() {
+    refreshAesKeyChecked();
+    return SiteInputs{controlText(kMacAccountEdit), controlText(kOutputDirEdit),
+                      m_aesKeyChecked != 0 ? controlText(kGenerateKeyEdit) : QString()};
+}
+
+void CVelquorDlg::OnSiteTableMenu() {
+    SiteTableView::open(*this, siteInputs());
 }
 
 void CVelquorDlg::OnKestoMenu() {
