@@ -130,6 +130,20 @@
             <numerusform>%1 of %n rows cannot be used (repeated MACs).</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n row(s) name a template that cannot be read.</source>
+        <translation>
+            <numerusform>%n row names a template that cannot be read.</numerusform>
+            <numerusform>%n rows name a template that cannot be read.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) have empty cells in fields the template fills (Password, Proxy, ...).</source>
+        <translation>
+            <numerusform>%n row has empty cells in fields the template fills (Password, Proxy, ...).</numerusform>
+            <numerusform>%n rows have empty cells in fields the template fills (Password, Proxy, ...).</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsTableModel</name>

@@ -2226,6 +2226,18 @@
             <numerusform>%n 行中有 %1 行无法使用（MAC 重复）。</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n row(s) name a template that cannot be read.</source>
+        <translation>
+            <numerusform>%n 行指定的模板无法读取。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) have empty cells in fields the template fills (Password, Proxy, ...).</source>
+        <translation>
+            <numerusform>%n 行在模板填写的字段（Password、Proxy 等）中有空单元格。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ProgressTask</name>

@@ -134,8 +134,11 @@ int runGenerate(const std::vector<std::string>& args) {
     for (auto [option, field] :
          {std::pair{"--template", &request.templatePath}, std::pair{"--sheet", &request.sheetPath},
           std::pair{"--out", &request.outputFolder}}) {
-        // The check reads the sheet alone.
-        if (checkOnly && option != std::string_view("--sheet")) continue;
+        // The check needs the sheet; with a template it checks the fields too.
+        if (checkOnly && option == std::string_view("--out")) continue;
+        if (checkOnly && option == std::string_view("--template") && !parser.value(option)) {
+            continue;
+        }
         const auto value = parser.value(option);
         if (!value || value->empty()) return usageError(kName, std::string(option) + " is needed");
         *field = *value;
@@ -214,7 +217,8 @@ VELQUOR_REGISTER_COMMAND(
     "  cell that is not a MAC address is refused, a repeated MAC (in any spelling) is\n"
     "  written once, from its last row. --mac-form (default: [devices] mac-form of\n"
     "  velquor.conf, else plain: the 12 digits as the cell has them) names the files.\n"
-    "  --check checks the MAC column of S alone and writes nothing (-t and -o not needed;\n"
+    "  --check checks S's MAC column and, with -t, every template the rows use and the\n"
+    "  cells their fields take (empty ones named), and writes nothing (-o not needed;\n"
     "  exit status 0 when every row can be used). With a key, an encrypted copy of\n"
     "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
     "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"

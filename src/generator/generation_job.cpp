@@ -299,6 +299,24 @@ private:
     CheckSums m_encryptedSums;
 };
 
+// A usable row seen through its template: a template that cannot be read fails it, empty
+// cells of the fields it uses are noted.
+void checkFields(RunTemplates& templates, const DeviceTable& table, const DeviceTable::Row& row,
+                 const std::string& written, DeviceResult& result) {
+    auto chosen = templates.forRow(row);
+    if (!chosen) {
+        result.outcome = DeviceOutcome::Failed;
+        result.setReason(support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}},
+            chosen.error()));
+        return;
+    }
+    DeviceRow device = table.deviceRow(row);
+    device.mac = written;
+    result.emptyElements = (*chosen)->emptyElementsFor(device);
+    if (hasEmptyValues(result)) result.setReason(emptyValuesNote(result));
+}
+
 // What the check found for one device row, as its result; nothing is written for it.
 DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
     const mac::CellVerdict& verdict = macs.check.cells[index];
@@ -453,6 +471,15 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
     GenerationReport report = reportFor(request, *table, macs);
     report.dryRun = true;
     report.macCheckOnly = true;
+    // With a template, each usable row is also looked at through its template's fields.
+    std::optional<RunTemplates> templates;
+    if (!request.templatePath.empty()) {
+        auto loaded = RunTemplates::load(request.templatePath, *table,
+                                         SheetFields(table->headerCells(), table->ColumnCount));
+        if (!loaded) return loaded.error();
+        if (auto refused = loaded->refuseMissingPlaceholders(); !refused) return refused.error();
+        templates = std::move(*loaded);
+    }
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
@@ -464,6 +491,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         result.mac = macCell(*macs.rows[i]);
         result.fileName = macs.fileName(i);
         result.outcome = DeviceOutcome::Checked;
+        if (templates) checkFields(*templates, *table, *macs.rows[i], verdict.written, result);
         noteRewrittenName(result, verdict);
         report.devices.push_back(std::move(result));
     }

@@ -106,9 +106,11 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop = {});
 
-// The check of the sheet's MAC column alone, as the run would do it before writing anything:
-// usable rows are Checked (with the file name they would write), the others Refused or
-// Superseded. Needs only the sheet; errors are those of reading it.
+// The check before a run, writing nothing: the sheet's MAC column (usable rows are Checked,
+// with the file name they would write, the others Refused or Superseded) and, when the
+// request names a template, every template the run would use: a placeholder nothing fills is
+// an error, a row whose template cannot be read Failed, empty cells of the fields a row's
+// template uses are noted on it (emptyElements). Errors are those of reading the inputs.
 support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& request,
                                                    std::stop_token stop = {});
 

@@ -227,6 +227,26 @@ TEST_F(GenerateCommand, StaleTwinsAreCountedAndRemovedOnlyWhenAsked) {
     EXPECT_TRUE(fs::exists(m_dir / "out" / "cfg0015650A33FB.cfg"));
 }
 
+// --check with a template looks at the fields too: an empty Password is named before any run,
+// a placeholder nothing fills refuses the check as it refuses the run.
+TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholders) {
+    auto rows = test::deviceSheet(2);
+    rows[1][4] = "";
+    test::writeCsv(m_dir / "s.csv", rows);
+    std::string output;
+    EXPECT_EQ(run("--check -t t.xml -s s.csv", &output), 0) << output;
+    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos) << output;
+    EXPECT_EQ(run("--check -s s.csv", &output), 0);
+    EXPECT_EQ(output.find("Password empty"), std::string::npos) << "the MAC column alone";
+    std::string missing = test::kTemplate;
+    missing.insert(missing.rfind("</"), "<TimeZone>{{TimeZone}}</TimeZone>");
+    velquor::testing::writeFile(m_dir / "m.xml", missing);
+    EXPECT_EQ(run("--check -t m.xml -s s.csv", &output), 1);
+    EXPECT_NE(output.find("{{TimeZone}} in the template m.xml"), std::string::npos) << output;
+    EXPECT_EQ(run("-t m.xml -s s.csv -o out", &output), 1);
+    EXPECT_FALSE(fs::exists(m_dir / "out"));
+}
+
 TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {
     std::string output;
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
