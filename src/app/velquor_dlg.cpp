@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -37,6 +38,7 @@
 #include "app/progress_task.h"
 #include "app/results_view.h"
 #include "app/screen_fit.h"
+#include "app/serve_dialog.h"
 #include "app/settings_dialog.h"
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"
@@ -241,6 +243,7 @@ void CVelquorDlg::buildControls() {
     auto* menuBar = new QMenuBar(this);
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
@@ -278,6 +281,7 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnForgetHistory);
     connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSettingsMenu);
+    connect(menuCommand(kServeMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnServeMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -511,7 +515,18 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
                    details);
     }
-    ResultsView::open(*this, generationResults(report, folder));
+    ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
+    if (report.filesWritten() > 0 && !report.dryRun)
+        view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
+}
+
+void CVelquorDlg::OnServeMenu() {
+    refreshAesKeyChecked();
+    QString folder = controlText(kOutputDirEdit).trimmed();
+    // An encrypting run's phones take the encrypted copies.
+    if (!folder.isEmpty() && m_aesKeyChecked != 0)
+        folder = QDir(folder).filePath(QStringLiteral("en"));
+    ServeDialog::open(*this, folder, controlText(kMacAccountEdit).trimmed());
 }
 
 void CVelquorDlg::OnKestoMenu() {

@@ -60,6 +60,7 @@ enum MainWindowId : int {
     kKestoMenuCommand = 32772,
     kForgetHistoryMenuCommand = 32790,
     kSettingsMenuCommand = 32791,
+    kServeMenuCommand = 32792,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -87,6 +88,9 @@ public slots:
     void OnGenerateConfigs();
     void OnGenerateMd5();
     void OnKestoMenu();
+    // Serve to phones: the output folder (its en folder when AES Key is ticked) and the
+    // MAC-ACCOUNT sheet's phones.
+    void OnServeMenu();
     // Empties the remembered inputs, and the path fields that showed them.
     void OnForgetHistory();
 
