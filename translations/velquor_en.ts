@@ -17,6 +17,13 @@
             <numerusform>Deregister %n devices from %1?</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%1 is not a MAC file, but its column A holds %n MAC address(es) after the header row, as a device sheet does. Use column A?</source>
+        <translation>
+            <numerusform>%1 is not a MAC file, but its column A holds %n MAC address after the header row, as a device sheet does. Use column A?</numerusform>
+            <numerusform>%1 is not a MAC file, but its column A holds %n MAC addresses after the header row, as a device sheet does. Use column A?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CUser</name>

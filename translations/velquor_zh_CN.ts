@@ -1506,9 +1506,136 @@
         <translation>无法创建 %1：%2</translation>
     </message>
     <message>
+        <source>not generated</source>
+        <translation>未生成</translation>
+    </message>
+    <message>
+        <source>not checked: not logged in</source>
+        <translation>未检查：未登录</translation>
+    </message>
+    <message>
+        <source>not registered</source>
+        <translation>未注册</translation>
+    </message>
+    <message>
+        <source>server text is not a URL</source>
+        <translation>服务器文本不是 URL</translation>
+    </message>
+    <message>
+        <source>upload %1 to %2</source>
+        <extracomment>%1 is the file in the output folder, %2 the server text (a URL)</extracomment>
+        <translation>将 %1 上传到 %2</translation>
+    </message>
+    <message>
+        <source>generate it again</source>
+        <translation>重新生成</translation>
+    </message>
+    <message>
+        <source>log in to check it</source>
+        <translation>登录后再检查</translation>
+    </message>
+    <message>
+        <source>register it</source>
+        <translation>注册它</translation>
+    </message>
+    <message>
+        <source>have the other account delete it, then register it</source>
+        <translation>请另一个账户删除它，然后再注册</translation>
+    </message>
+    <message>
+        <source>register it again with an http:// or https:// URL</source>
+        <translation>用 http:// 或 https:// URL 重新注册</translation>
+    </message>
+    <message>
+        <source>make %1 reachable, or register another URL</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>使 %1 可以访问，或注册另一个 URL</translation>
+    </message>
+    <message>
+        <source>generate it again with the phones&apos; key, then upload %1 to %2</source>
+        <extracomment>%1 is the file in the output folder, %2 the server text (a URL)</extracomment>
+        <translation>用话机的密钥重新生成，然后将 %1 上传到 %2</translation>
+    </message>
+    <message>
+        <source>the served file differs from the one generated (older?)</source>
+        <translation>服务器提供的文件与生成的文件不同（较旧？）</translation>
+    </message>
+    <message>
+        <source>the served file does not decrypt with the key</source>
+        <translation>服务器提供的文件无法用该密钥解密</translation>
+    </message>
+    <message>
+        <source>ready</source>
+        <translation>就绪</translation>
+    </message>
+    <message>
+        <source>the served file is not encrypted although en/ exists</source>
+        <translation>服务器提供的文件未加密，尽管 en/ 存在</translation>
+    </message>
+    <message>
+        <source>cannot reach %1 (%2)</source>
+        <extracomment>%1 is a host name and port, %2 why it cannot be reached</extracomment>
+        <translation>无法访问 %1（%2）</translation>
+    </message>
+    <message>
+        <source>404 at %1</source>
+        <extracomment>%1 is the URL the phone asks for</extracomment>
+        <translation>%1 返回 404</translation>
+    </message>
+    <message>
+        <source>404 at %1 (%2 is there: the case differs)</source>
+        <extracomment>%1 is the URL the phone asks for, %2 a file name the server has</extracomment>
+        <translation>%1 返回 404（存在 %2：大小写不同）</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; has no {mac}: a file name needs the MAC address once, as in {mac}.xml or cfg{mac}.cfg</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中没有 {mac}：文件名需要恰好包含一次 MAC 地址，例如 {mac}.xml 或 cfg{mac}.cfg</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds {mac} more than once</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中 {mac} 出现了不止一次</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds a path separator: it names a file in the output folder, not a folder</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有路径分隔符：它只能命名输出文件夹中的文件，不能命名文件夹</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds &quot;..&quot;</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有“..”</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; holds a control character</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”中含有控制字符</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; starts with a dot, which would hide the files</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”以点开头，文件将成为隐藏文件</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is too long to name a file</source>
+        <extracomment>%1 is the file-name pattern as typed</extracomment>
+        <translation>“%1”太长，无法作为文件名</translation>
+    </message>
+    <message>
+        <source>fetched by the phone at %1 from %2</source>
+        <extracomment>%1 is a time (UTC), %2 the phone&apos;s address</extracomment>
+        <translation>话机于 %1 从 %2 获取</translation>
+    </message>
+    <message>
+        <source>HTTP %1 at %2</source>
+        <extracomment>%1 is an HTTP status number, %2 the URL the phone asks for</extracomment>
+        <translation>%2 返回 HTTP %1</translation>
+    </message>
+    <message>
         <source>The files of %1 are not encrypted and plain HTTP does not encrypt them either: the phones&apos; SIP passwords cross the network in clear. Serve its en folder, or use HTTPS.</source>
         <extracomment>%1 is a folder</extracomment>
-        <translation>%1 中的文件未加密，明文 HTTP 也不会加密它们：话机的 SIP 密码将以明文在网络上传输。请提供其 en 文件夹，或使用 HTTPS。</translation>
+        <translation>%1 中的文件未加密，普通 HTTP 也不会加密它们：话机的 SIP 密码将以明文在网络上传输。请提供其 en 文件夹，或使用 HTTPS。</translation>
     </message>
     <message>
         <source>waiting</source>
@@ -1636,6 +1763,12 @@
     <message>
         <source>the failed rows</source>
         <translation>失败的行</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 is not a MAC file, but its column A holds %n MAC address(es) after the header row, as a device sheet does. Use column A?</source>
+        <translation>
+            <numerusform>%1 不是 MAC 文件，但其 A 列在标题行之后有 %n 个 MAC 地址，与设备表相同。使用 A 列吗？</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -2324,6 +2457,10 @@
         <source>Add device stopped: the login has ended and was not renewed.</source>
         <translation>添加设备已中止：登录已结束且未重新登录。</translation>
     </message>
+    <message>
+        <source>The MD5SUMS list was not written: %1</source>
+        <translation>MD5SUMS 校验清单未能写入：%1</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsView</name>
@@ -2706,6 +2843,10 @@
     <message>
         <source>MAC form (plain, lower, upper, as-written):</source>
         <translation>MAC 写法（plain、lower、upper、as-written）：</translation>
+    </message>
+    <message>
+        <source>Device file name ({mac} is the MAC, e.g. cfg{mac}.xml):</source>
+        <translation>设备文件名（{mac} 代表 MAC，例如 cfg{mac}.xml）：</translation>
     </message>
 </context>
 <context>

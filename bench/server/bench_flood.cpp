@@ -19,7 +19,7 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
-#include "server/kesto_server.h"
+#include "server/serving/kesto_server.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 
 #include "kestod_fixture.h"
 #include "provisioning/provisioning_channel.h"
-#include "server/account_store.h"
+#include "server/store/account_store.h"
 #include "wire/wire_records.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/velquor_app.h"
+#include "app/main_window/velquor_app.h"
 #include "support/atomic_file.h"
 #include "support/version.h"
 

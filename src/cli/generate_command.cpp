@@ -44,6 +44,12 @@ bool isFolderWithin(const fs::path& path, const fs::path& folder) {
     return isSameFolder(parent, folder) || isSameFolder(parent, folder / "en");
 }
 
+// A device file's name, or one that ends as they do ("x.xml" beside "001A2B3C4D5E.xml").
+bool mayNameDeviceFile(const mac::FileNamePattern& pattern, const std::string& name) {
+    return pattern.deviceOf(name) ||
+           (!pattern.suffix().empty() && name.ends_with(pattern.suffix()));
+}
+
 // The report is written after the run, over whatever has its name: it must not be one of the
 // run's inputs, nor a name a device file may take in the output folder or its "en".
 support::Status refuseReportPath(const generator::GenerationRequest& request,
@@ -57,7 +63,8 @@ support::Status refuseReportPath(const generator::GenerationRequest& request,
         }
     }
     const fs::path report(reportPath);
-    if (report.extension() == ".xml" && isFolderWithin(report, request.outputFolder)) {
+    if (mayNameDeviceFile(request.fileName, report.filename().string()) &&
+        isFolderWithin(report, request.outputFolder)) {
         return support::makeError(support::ErrorCode::SameFile,
                                   "the report " + reportPath +
                                       " would take the place of a device file in " +
@@ -76,25 +83,35 @@ void warnAboutExistingOutputs(const generator::GenerationRequest& request) {
     printError("warning: " + generator::existingOutputsText(*existing));
 }
 
-// --mac-form, else the mac-form setting of velquor.conf, else plain.
-support::Result<mac::Form> macFormSetting(const std::optional<std::string>& option) {
+// How the files are named: --mac-form and --file-name, else the [devices] settings of
+// velquor.conf, else plain and {mac}.xml.
+support::Status takeNaming(const support::ArgParser& parser,
+                           generator::GenerationRequest& request) {
     settings::KestoValues given;
-    if (option) {
+    const auto usage = [](const char* option, const support::Error& error) {
+        return support::makeError(support::ErrorCode::Usage,
+                                  std::string(option) + ": " + error.message);
+    };
+    if (const auto option = parser.value("--mac-form")) {
         auto form = settings::parseMacForm(*option);
-        if (!form) {
-            return support::makeError(support::ErrorCode::Usage,
-                                      "--mac-form: " + form.error().message);
-        }
+        if (!form) return usage("--mac-form", form.error());
         given.macForm = *form;
+    }
+    if (const auto option = parser.value("--file-name")) {
+        auto pattern = settings::parseFileName(*option);
+        if (!pattern) return usage("--file-name", pattern.error());
+        given.fileName = *pattern;
     }
     auto loaded = settings::loadSettings(given);
     if (!loaded) return loaded.error();
-    return loaded->effective.macForm.value;
+    request.macForm = loaded->effective.macForm.value;
+    request.fileName = loaded->effective.fileName.value;
+    return {};
 }
 
 int runGenerate(const std::vector<std::string>& args) {
     support::ArgParser parser(
-        withKeyOptions({"--template", "--sheet", "--out", "--report", "--mac-form"}),
+        withKeyOptions({"--template", "--sheet", "--out", "--report", "--mac-form", "--file-name"}),
         {"--dry-run", "--check", "--help"},
         {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
@@ -107,12 +124,11 @@ int runGenerate(const std::vector<std::string>& args) {
         return usageError(kName, "unexpected argument " + parser.positionals().front());
     }
     generator::GenerationRequest request;
-    auto form = macFormSetting(parser.value("--mac-form"));
-    if (!form)
-        return form.error().code == support::ErrorCode::Usage
-                   ? usageError(kName, form.error().message)
-                   : failWith(form.error());
-    request.macForm = *form;
+    if (auto naming = takeNaming(parser, request); !naming) {
+        return naming.error().code == support::ErrorCode::Usage
+                   ? usageError(kName, naming.error().message)
+                   : failWith(naming.error());
+    }
     const bool checkOnly = parser.has("--check");
     for (auto [option, field] :
          {std::pair{"--template", &request.templatePath}, std::pair{"--sheet", &request.sheetPath},
@@ -173,11 +189,14 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "generate -t|--template T -s|--sheet S -o|--out DIR\n"
     "                   [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX]\n"
-    "                   [--mac-form plain|lower|upper|as-written] [--dry-run | --check]\n"
+    "                   [--mac-form plain|lower|upper|as-written] [--file-name PATTERN]\n"
+    "                   [--dry-run | --check]\n"
     "                   [--report FILE.csv|FILE.xlsx]\n"
     "  One XML configuration file per device row of sheet S (.xlsx or .csv; row 1 is a\n"
     "  header; columns: MAC, display name, user id, auth id, password, proxy, SIP port),\n"
-    "  made from template T and written as DIR/<MAC>.xml. Every MAC is checked first: a\n"
+    "  made from template T and written as DIR/<MAC>.xml, or as --file-name (default:\n"
+    "  [devices] file-name of velquor.conf, else {mac}.xml) names it: cfg{mac}.cfg.\n"
+    "  Every MAC is checked first: a\n"
     "  cell that is not a MAC address is refused, a repeated MAC (in any spelling) is\n"
     "  written once, from its last row. --mac-form (default: [devices] mac-form of\n"
     "  velquor.conf, else plain: the 12 digits as the cell has them) names the files.\n"

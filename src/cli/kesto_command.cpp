@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/kesto_devices.h"
 #include "cli/secret_input.h"
+#include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
@@ -28,20 +29,30 @@ constexpr const char* kUsage =
     "  user add NAME [--new-password-file F|-] add a user (as chief)\n"
     "  user del NAME [--free-devices]          delete a user (as chief), freeing its devices\n"
     "  passwd [--new-password-file F|-]        change the password of --user\n"
-    "  device add MACFILE|--mac MAC...|--retry REPORT --server-field TEXT\n"
+    "  device add MACFILE [--column A]|--mac MAC...|--retry REPORT --server-field TEXT\n"
     "             [--replace ask|all|none] [--report FILE.csv|FILE.xlsx] [--jobs N]\n"
     "             [--mac-form F] [--check] [--force] [--allow-empty-server]\n"
-    "  device del MACFILE|--mac MAC...|--retry REPORT --server-field TEXT\n"
+    "  device del MACFILE [--column A]|--mac MAC...|--retry REPORT --server-field TEXT\n"
     "             [--report FILE.csv|FILE.xlsx] [--jobs N] [--mac-form F] [--check] [--force]\n"
     "             [--allow-empty-server]\n"
     "  device list [--csv FILE|-]              the user's devices, their server text and date\n"
-    "  device check FILE|--mac MAC... [--csv FILE|-]  each MAC registered to the user, not\n"
+    "  device check FILE [--column A]|--mac MAC... [--csv FILE|-]\n"
+    "                                          each MAC registered to the user, not\n"
     "                                          registered, or registered to another account\n"
     "                                          (exit status 0 only when every one is the user's)\n"
+    "  device check FILE [--column A] --out DIR [--key-file F|--key-env N|--key T]\n"
+    "             [--csv FILE|-] [--report FILE.csv|FILE.xlsx] [--jobs N] [--http-cafile F]\n"
+    "             [--file-name PATTERN] [--fetch-log FILE]\n"
+    "                                          each phone's file fetched from its server text\n"
+    "                                          as the phone will and compared with DIR's;\n"
+    "                                          one row per phone (exit status 0 only when\n"
+    "                                          every phone is ready)\n"
     "--mac (repeatable; spaces, commas or semicolons also separate): MAC addresses typed\n"
     "instead of a file. --retry REPORT: the rows of an earlier --report that failed, are\n"
     "unknown or were not sent, each under its row; --report then writes the whole report with\n"
     "those rows brought up to date (it may name REPORT itself).\n"
+    "--column A (any column's letters): only that column of FILE from row 2 on, as Generate\n"
+    "reads its device sheet, so Add registers exactly the phones Generate wrote.\n"
     "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
     "of text cells.\n"
     "Every cell of MACFILE is checked before the first record: a header cell and a MAC seen\n"
@@ -51,6 +62,13 @@ constexpr const char* kUsage =
     "be used). --mac-form plain|lower|upper|as-written writes the MAC field (default: the\n"
     "[devices] mac-form setting, else plain). An empty --server-field is refused unless\n"
     "--allow-empty-server; one that is not a URL is warned about.\n"
+    "device check --out: a phone is ready when its file, fetched from its server text joined\n"
+    "with its file name, is the one DIR holds (DIR/en/NAME when DIR has en/; with a key, one\n"
+    "that decrypts to DIR/NAME); otherwise the row says the first problem and what to do.\n"
+    "--jobs bounds the fetches in flight (default 64); --http-cafile: the CA certificates an\n"
+    "https server text is checked against (default: the system's). The files are named as\n"
+    "Generate names them (--file-name, else the [devices] file-name setting: {mac}.xml);\n"
+    "--fetch-log: the log of velquor-cli serve, for when each phone fetched its file.\n"
     "-v (--verbose): the connection's low-level diagnostics on standard error.\n"
     "--jobs: device requests in flight at once, 1-64 (default 16); 1 sends one at a time.\n"
     "--address (or --host) HOST: a host name, an IPv4 or an IPv6 address; --ports, --cafile,\n"
@@ -97,6 +115,13 @@ support::Result<settings::LoadedSettings> settingsFrom(const support::ArgParser&
         printError("warning: " + warning);
     }
     return loaded;
+}
+
+// How the phones' files are named: --file-name, else the [devices] file-name setting.
+support::Result<mac::FileNamePattern> fileNamePattern(const support::ArgParser& args,
+                                                      const mac::FileNamePattern& setting) {
+    if (const auto option = args.value("--file-name")) return mac::FileNamePattern::parse(*option);
+    return setting;
 }
 
 // The reporter has already shown the product's text with the reason.
@@ -206,9 +231,28 @@ provisioning::LoginEndedQuestion loginAgainFrom(std::shared_ptr<RereadableSecret
 
 int runKesto(const std::vector<std::string>& arguments) {
     support::ArgParser args(
-        {"--address", "--host", "--ports", "--cafile", "--connect-timeout", "--exchange-timeout",
-         "--jobs", "--user", "--password-file", "--new-password-file", "--server-field",
-         "--replace", "--report", "--mac", "--csv", "--mac-form", "--retry"},
+        withKeyOptions({"--address",
+                        "--host",
+                        "--ports",
+                        "--cafile",
+                        "--connect-timeout",
+                        "--exchange-timeout",
+                        "--jobs",
+                        "--user",
+                        "--password-file",
+                        "--new-password-file",
+                        "--server-field",
+                        "--replace",
+                        "--report",
+                        "--mac",
+                        "--csv",
+                        "--mac-form",
+                        "--retry",
+                        "--column",
+                        "--out",
+                        "--http-cafile",
+                        "--fetch-log",
+                        "--file-name"}),
         {"--free-devices", "--verbose", "--check", "--force", "--allow-empty-server"},
         {{"-v", "--verbose"}});
     if (auto parsed = args.parse(arguments); !parsed)
@@ -230,7 +274,9 @@ int runKesto(const std::vector<std::string>& arguments) {
     const mac::Form macForm = loaded->effective.macForm.value;
     DeviceSource source;
     if (command == "device") {
-        auto read = readDeviceSource(args);
+        auto pattern = fileNamePattern(args, loaded->effective.fileName.value);
+        if (!pattern) return usageError("kesto", "--file-name: " + pattern.error().message);
+        auto read = readDeviceSource(args, macForm, *pattern);
         if (!read && read.error().code == ErrorCode::Usage) {
             return usageError("kesto", read.error().message);
         }

@@ -10,6 +10,7 @@
 #include "cli/command.h"
 #include "cli/kesto_inventory.h"
 #include "mac/mac_check.h"
+#include "provisioning/mac_file.h"
 #include "report/report_file.h"
 #include "sheet/cell_name.h"
 #include "support/exit_status.h"
@@ -108,10 +109,40 @@ std::optional<std::string> typedMacProblem(const support::ArgParser& args) {
     return std::nullopt;
 }
 
+// --column A: the column's number; 0 without the option.
+int macColumnOf(const support::ArgParser& args) {
+    const auto letters = args.value("--column");
+    return letters ? sheet::columnNumber(*letters).value_or(0) : 0;
+}
+
+std::optional<std::string> columnProblem(const support::ArgParser& args) {
+    const auto letters = args.value("--column");
+    if (!letters) return std::nullopt;
+    if (!sheet::columnNumber(*letters)) {
+        return "--column takes a column's letters (A, B, ... XFD), not '" + *letters + "'";
+    }
+    if (args.positionals().size() != 3) return std::string("--column needs a FILE to read");
+    return std::nullopt;
+}
+
+// A file refused as no MAC file may be Generate's device sheet: say how to use its MAC column.
+void hintDeviceSheet(const support::ArgParser& args, const support::Error& error, mac::Form form) {
+    const auto& words = args.positionals();
+    if (error.code != ErrorCode::InvalidInput || args.value("--column") || words.size() != 3) {
+        return;
+    }
+    const std::size_t count = provisioning::deviceSheetMacCount(words[2], form, interruptToken());
+    if (count == 0) return;
+    printError("column A of " + words[2] + " holds " + std::to_string(count) +
+               " MAC addresses after its header row, as a device sheet does: give --column A "
+               "to use them");
+}
+
 // device list takes nothing more; device check takes a MAC file or --mac.
 std::optional<std::string> inventoryCommandProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
     if (args.has("--check")) return "--check is for device add and del";
+    if (words[1] == "list" && args.value("--out")) return "--out is for device check";
     if (words[1] == "list") {
         if (words.size() != 2) return std::string("device list takes no arguments");
         return std::nullopt;
@@ -119,6 +150,15 @@ std::optional<std::string> inventoryCommandProblem(const support::ArgParser& arg
     const bool typed = !args.values("--mac").empty();
     if (words.size() > 3 || (words.size() == 3) == typed) {
         return std::string("device check needs FILE or --mac MAC (repeatable)");
+    }
+    if (!args.value("--out")) {
+        if (keyGiven(args) || args.value("--http-cafile") || args.value("--report") ||
+            args.value("--fetch-log") || args.value("--file-name")) {
+            return std::string(
+                "--key, --http-cafile, --fetch-log, --file-name and --report need --out DIR");
+        }
+    } else if (typed) {
+        return std::string("--out needs FILE");
     }
     return typedMacProblem(args);
 }
@@ -168,9 +208,13 @@ std::optional<std::string> batchProblem(const support::ArgParser& args) {
 support::Status readCheckFile(const support::ArgParser& args, DeviceSource& source) {
     provisioning::DeviceBatch batch;
     batch.macFilePath = args.positionals()[2];
+    batch.macColumn = macColumnOf(args);
     batch.force = args.has("--force");
     auto checked = provisioning::checkMacFile(DeviceOperation::Add, batch, interruptToken());
-    if (!checked) return checked.error();
+    if (!checked) {
+        hintDeviceSheet(args, checked.error(), batch.macForm);
+        return checked.error();
+    }
     for (const provisioning::MacResult& result : checked->results) {
         if (result.outcome == MacOutcome::Usable) {
             source.checkMacs.push_back(*mac::canonicalMac(result.macAddress));
@@ -228,6 +272,7 @@ provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceS
     batch.macFilePath = source.macFilePath;
     batch.cells = source.cells;
     batch.macForm = form;
+    batch.macColumn = macColumnOf(args);
     batch.force = args.has("--force");
     return batch;
 }
@@ -236,6 +281,7 @@ provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceS
 
 std::optional<std::string> deviceCommandProblem(const support::ArgParser& args) {
     const auto& words = args.positionals();
+    if (auto problem = columnProblem(args)) return problem;
     if (words.size() >= 2 && (words[1] == "list" || words[1] == "check")) {
         return inventoryCommandProblem(args);
     }
@@ -245,10 +291,20 @@ std::optional<std::string> deviceCommandProblem(const support::ArgParser& args) 
     return batchProblem(args);
 }
 
-support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args) {
+support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form,
+                                               const mac::FileNamePattern& pattern) {
     const auto& words = args.positionals();
     DeviceSource source;
     if (words[1] == "list") return source;
+    if (words[1] == "check" && args.value("--out")) {
+        auto site = readSiteCheckSource(args, macColumnOf(args), form, pattern);
+        if (!site) {
+            hintDeviceSheet(args, site.error(), form);
+            return site.error();
+        }
+        source.site = std::move(*site);
+        return source;
+    }
     if (words[1] == "check") {
         if (words.size() == 3) {
             if (auto read = readCheckFile(args, source); !read) return read.error();
@@ -274,7 +330,11 @@ int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source
     const auto& words = args.positionals();
     auto summary = provisioning::checkMacFile(deviceCommandOf(words), batchFor(args, source, form),
                                               interruptToken());
-    if (!summary) return failWith(summary.error());
+    if (!summary) {
+        const int status = failWith(summary.error());
+        hintDeviceSheet(args, summary.error(), form);
+        return status;
+    }
     for (const provisioning::MacResult& result : summary->results) {
         if (result.outcome == MacOutcome::Usable && result.reason.empty()) continue;
         std::cout << sheet::cellName(result.row, result.column) << " "
@@ -325,7 +385,10 @@ int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
             : provisioning::deleteDevices(session.endpoint, batch, stopWhenSilent, reporter,
                                           progress, interruptToken(), session.onLoginEnded);
     // Already reported: nothing was sent.
-    if (!summary) return support::exitStatusFor(summary.error().code);
+    if (!summary) {
+        hintDeviceSheet(args, summary.error(), session.macForm);
+        return support::exitStatusFor(summary.error().code);
+    }
     // The completion text alone hides declined replacements and empty cells; a shell user
     // still gets the counts.
     if (summary->succeeded() && !summary->complete()) {
@@ -340,6 +403,9 @@ int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
 int runInventoryCommand(const support::ArgParser& args, const DeviceSession& session,
                         const DeviceSource& source) {
     const auto csv = args.value("--csv");
+    if (source.site) {
+        return runSiteCheck(args, session.endpoint, session.userName, session.jobs, *source.site);
+    }
     if (args.positionals()[1] == "list") {
         return listDevicesCommand(session.endpoint, session.userName, csv);
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/kesto_site_check.h"
 #include "mac/mac_address.h"
 #include "provisioning/batch_cells.h"
 #include "provisioning/kesto_operations.h"
@@ -36,13 +37,16 @@ struct DeviceSource {
     std::string macFilePath;                     // MACFILE; empty for the others
     std::optional<provisioning::MacFile> cells;  // --mac, or the rows of --retry to send
     std::optional<provisioning::RetryReport> retry;
-    std::vector<std::string> checkMacs;  // device check: canonical, once each, in order
-    std::size_t refusedCells = 0;        // device check FILE: cells that are no MAC address
+    std::vector<std::string> checkMacs;   // device check: canonical, once each, in order
+    std::size_t refusedCells = 0;         // device check FILE: cells that are no MAC address
+    std::optional<SiteCheckSource> site;  // device check FILE --out DIR
 };
 
 // The --mac cells, the --retry report read and found to be one of this command, or the MAC
 // file of device check read and checked: before the login, so a wrong file costs nothing.
-support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args);
+// form and pattern name the phones' files for device check --out.
+support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, mac::Form form,
+                                               const mac::FileNamePattern& pattern);
 
 // device add|del --check: every cell checked, nothing sent, no login needed.
 int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form);
@@ -51,7 +55,7 @@ int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source
 int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
                    const DeviceSource& source);
 
-// device list and device check FILE|--mac MAC...
+// device list, device check FILE|--mac MAC... and device check FILE --out DIR
 int runInventoryCommand(const support::ArgParser& args, const DeviceSession& session,
                         const DeviceSource& source);
 

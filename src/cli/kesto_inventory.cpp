@@ -13,10 +13,7 @@
 
 namespace velquor::cli {
 
-namespace {
-
-// The table as CSV on standard output ("-") or in the file named, else aligned columns.
-int emit(const report::ReportTable& table, const std::optional<std::string>& csvPath) {
+int printTable(const report::ReportTable& table, const std::optional<std::string>& csvPath) {
     if (csvPath && *csvPath == "-") {
         std::cout << report::csvText(table);
         return support::kExitOk;
@@ -46,8 +43,6 @@ int emit(const report::ReportTable& table, const std::optional<std::string>& csv
     return support::kExitOk;
 }
 
-}  // namespace
-
 int listDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::string& user,
                        const std::optional<std::string>& csvPath) {
     TerminalProgress progress;
@@ -55,7 +50,7 @@ int listDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::s
         provisioning::listDevices(provisioning::channelFetchers(endpoint, interruptToken()),
                                   {user, ""}, progress, interruptToken());
     if (!devices) return failWith(devices.error());
-    return emit(provisioning::listingReport(*devices), csvPath);
+    return printTable(provisioning::listingReport(*devices), csvPath);
 }
 
 int checkDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::string& user,
@@ -69,7 +64,7 @@ int checkDevicesCommand(const provisioning::KestoEndpoint& endpoint, const std::
     const bool allMine = std::all_of(checked->begin(), checked->end(), [](const auto& device) {
         return device.outcome == provisioning::CheckOutcome::Registered;
     });
-    if (const int status = emit(provisioning::checkReport(*checked), csvPath);
+    if (const int status = printTable(provisioning::checkReport(*checked), csvPath);
         status != support::kExitOk) {
         return status;
     }

@@ -6,11 +6,19 @@
 #include <string>
 #include <vector>
 
+namespace velquor::report {
+struct ReportTable;
+}  // namespace velquor::report
+
 namespace velquor::provisioning {
 struct KestoEndpoint;
 }  // namespace velquor::provisioning
 
 namespace velquor::cli {
+
+// The table as CSV on standard output (csvPath "-") or in the file named (CSV, or .xlsx by
+// its name), else as aligned columns on standard output.
+int printTable(const report::ReportTable& table, const std::optional<std::string>& csvPath);
 
 // Every device registered to user: CSV header mac,server,registered. Exit 1 when the listing
 // failed (the server does not list devices, the layout broke, no login).

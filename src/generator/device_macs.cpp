@@ -8,8 +8,10 @@ const std::string& macCell(const DeviceTable::Row& row) {
     return row.cells.empty() ? kEmpty : row.cells.front();
 }
 
-DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form) {
+DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form,
+                           const mac::FileNamePattern& fileNames) {
     DeviceMacs macs;
+    macs.fileNames = fileNames;
     std::vector<std::string_view> cells;
     macs.rows.reserve(table.rows.size());
     cells.reserve(table.rows.size());

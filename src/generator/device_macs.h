@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "generator/device_table.h"
+#include "mac/file_name.h"
 #include "mac/mac_check.h"
 
 namespace velquor::generator {
@@ -15,15 +16,19 @@ namespace velquor::generator {
 struct DeviceMacs {
     std::vector<const DeviceTable::Row*> rows;  // the device rows (row 2 on), in sheet order
     mac::CheckResult check;                     // one verdict per entry of rows
+    mac::FileNamePattern fileNames;             // the run's file-name pattern
 
     // "001A2B3C4D5E.xml": the file a usable or replaced row names.
-    std::string fileName(std::size_t index) const { return check.cells[index].written + ".xml"; }
+    std::string fileName(std::size_t index) const {
+        return fileNames.name(check.cells[index].written);
+    }
     int sheetRow(std::size_t index) const { return rows[index]->sheetRow; }
 };
 
 // A later row of the same phone wins, in whatever spelling or case: its values and its form
 // name the one file.
-DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form);
+DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form,
+                           const mac::FileNamePattern& fileNames);
 
 // The column-A text of a stored row: empty when the row shows nothing there.
 const std::string& macCell(const DeviceTable::Row& row);

@@ -55,19 +55,18 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
     return table;
 }
 
-std::string unfitAsDeviceFileName(const std::string& mac) {
+std::string unfitAsDeviceFileName(const std::string& mac, const std::string& fileName) {
     if (mac.empty()) return VELQUOR_TR_NOOP("core", "the MAC cell (column A) is empty");
-    // ".xml" is added to the MAC; the whole name must fit the file system's limit.
-    if (mac.size() > NAME_MAX - 4) {
+    if (fileName.size() > NAME_MAX) {
         return VELQUOR_TR_NOOP("core", "the MAC text is too long to name a file");
     }
     if (mac.find('/') != std::string::npos || mac.find('\\') != std::string::npos) {
         return VELQUOR_TR_NOOP("core", "the MAC text holds a path separator");
     }
-    if (mac.find("..") != std::string::npos) {
+    if (fileName.find("..") != std::string::npos) {
         return VELQUOR_TR_NOOP("core", "the MAC text holds \"..\"");
     }
-    if (mac.front() == '.') {
+    if (fileName.front() == '.') {
         return VELQUOR_TR_NOOP("core", "the MAC text starts with a dot, which would hide the file");
     }
     for (unsigned char c : mac) {

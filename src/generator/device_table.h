@@ -40,7 +40,8 @@ struct DeviceTable {
 support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath,
                                              std::stop_token stop = {});
 
-// Why text cannot name a device's file inside the output folder, or empty when it can.
-std::string unfitAsDeviceFileName(const std::string& mac);
+// Why the MAC as written cannot name a device's file inside the output folder, or empty when
+// it can; fileName is the name the run's pattern makes of it (the pattern itself is sound).
+std::string unfitAsDeviceFileName(const std::string& mac, const std::string& fileName);
 
 }  // namespace velquor::generator

@@ -30,12 +30,12 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     const std::filesystem::path encryptedFolder = folder / "en";
     ExistingOutputs existing;
     existing.encryptedFolder = encryptedFolder.string();
-    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         // A replaced row writes nothing: the later row of its MAC names the file.
         if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
         const std::string fileName = macs.fileName(i);
-        if (!unfitAsDeviceFileName(macs.check.cells[i].written).empty()) continue;
+        if (!unfitAsDeviceFileName(macs.check.cells[i].written, fileName).empty()) continue;
         existing.replacedFiles += existsAt(folder / fileName) ? 1 : 0;
         const bool encryptedCopy = existsAt(encryptedFolder / fileName);
         if (request.encrypt) {

@@ -11,6 +11,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
+#include "generator/check_sums.h"
 #include "generator/config_template.h"
 #include "generator/device_macs.h"
 #include "generator/device_table.h"
@@ -74,8 +75,9 @@ std::size_t GenerationReport::withEmptyValues() const {
 }
 
 bool GenerationReport::allWritten() const {
-    return !cancelled && syncError.empty() && count(DeviceOutcome::Failed) == 0 &&
-           count(DeviceOutcome::Cancelled) == 0 && count(DeviceOutcome::Refused) == 0;
+    return !cancelled && syncError.empty() && checkSumsError.empty() &&
+           count(DeviceOutcome::Failed) == 0 && count(DeviceOutcome::Cancelled) == 0 &&
+           count(DeviceOutcome::Refused) == 0;
 }
 
 const char* outcomeName(DeviceOutcome outcome) {
@@ -156,13 +158,15 @@ private:
 };
 
 // The encrypted copy is made from the bytes just saved, which spares reading the plain file
-// back; the bytes are those the file encryption would write.
+// back; the bytes are those the file encryption would write. Its digest goes on sums.
 support::Status writeEncryptedCopy(const crypto::CAes& aes, const std::string& plain,
-                                   const fs::path& target) {
+                                   const fs::path& target, CheckSums& sums) {
     const std::vector<std::uint8_t> blocks =
         crypto::encryptToBlocks(aes, std::as_bytes(std::span(plain.data(), plain.size())));
-    return support::writeFileAtomically(target, std::as_bytes(std::span(blocks)),
-                                        support::Durability::Deferred);
+    auto written = support::writeFileAtomically(target, std::as_bytes(std::span(blocks)),
+                                                support::Durability::Deferred);
+    if (written) sums.add(target.filename().string(), std::as_bytes(std::span(blocks)));
+    return written;
 }
 
 class Generation {
@@ -191,15 +195,15 @@ public:
         result.mac = macCell(tableRow);
         const support::Phrase prefix{VELQUOR_TR_NOOP("core", "row %1: %2"),
                                      {std::to_string(row.sheetRow)}};
-        if (const std::string unfit = unfitAsDeviceFileName(written); !unfit.empty()) {
+        const std::string fileName = m_request.fileName.name(written);
+        if (const std::string unfit = unfitAsDeviceFileName(written, fileName); !unfit.empty()) {
             return failed(std::move(result), support::withReason(prefix, unfit));
         }
         if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error());
         }
         result.emptyElements = m_template.emptyElementsFor(row);
-        result.fileName = written + ".xml";
-        const std::string& fileName = result.fileName;
+        result.fileName = fileName;
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
         std::string clash = m_inputs.clash(m_folder, fileName);
@@ -223,14 +227,14 @@ public:
             result.outcome = DeviceOutcome::Checked;
             return withEmptyValuesNoted(std::move(result));
         }
-        auto saved = support::writeFileAtomically(
-            plain, std::as_bytes(std::span<const char>(text->data(), text->size())),
-            support::Durability::Deferred);
+        const auto bytes = std::as_bytes(std::span<const char>(text->data(), text->size()));
+        auto saved = support::writeFileAtomically(plain, bytes, support::Durability::Deferred);
         if (!saved) return failed(std::move(result), support::withCause(prefix, saved.error()));
+        m_plainSums.add(fileName, bytes);
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
         if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
-        if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted); !copied) {
+        if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted, m_encryptedSums); !copied) {
             result.outcome = DeviceOutcome::Failed;
             result.setReason(support::withCause(
                 support::Phrase{
@@ -243,6 +247,16 @@ public:
         }
         result.encryptedFile = encrypted.string();
         return withEmptyValuesNoted(std::move(result));
+    }
+
+    // The MD5SUMS of the files written, beside them and in "en"; a folder this run wrote
+    // nothing into keeps what it had.
+    support::Status writeCheckSums() const {
+        if (!m_plainSums.empty()) {
+            if (auto written = m_plainSums.writeInto(m_folder); !written) return written;
+        }
+        if (!m_encryptedSums.empty()) return m_encryptedSums.writeInto(m_encryptedFolder);
+        return {};
     }
 
 private:
@@ -275,6 +289,8 @@ private:
     fs::path m_encryptedFolder;
     ProtectedInputs m_inputs;
     crypto::CAes m_aes;
+    CheckSums m_plainSums;
+    CheckSums m_encryptedSums;
 };
 
 // What the check found for one device row, as its result; nothing is written for it.
@@ -362,7 +378,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     if (!configTemplate) return configTemplate.error();
     if (auto folders = prepareFolders(request); !folders) return folders.error();
 
-    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *configTemplate);
@@ -387,6 +403,10 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
     if (!request.dryRun && report.filesWritten() > 0) {
+        if (auto sums = generation.writeCheckSums(); !sums) {
+            report.checkSumsError = sums.error().message;
+            report.checkSumsErrorPhrase = sums.error().phrase;
+        }
         if (auto synced = support::syncFileSystemOf(request.outputFolder); !synced) {
             report.syncError = synced.error().message;
             report.syncErrorPhrase = synced.error().phrase;
@@ -399,7 +419,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
                                                    std::stop_token stop) {
     auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
-    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm);
+    const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
     report.dryRun = true;
     report.macCheckOnly = true;
@@ -518,6 +538,9 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     }
     if (const std::string empty = emptyValuesText(report); !empty.empty()) text += "\n" + empty;
     if (report.mixedCase) text += "\n" + mac::mixedCaseText();
+    if (!report.checkSumsError.empty()) {
+        text += "\nThe MD5SUMS list was not written: " + report.checkSumsError;
+    }
     if (!report.syncError.empty()) {
         text += "\nThe files may not have reached the disk: " + report.syncError;
     }

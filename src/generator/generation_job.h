@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/progress.h"
 #include "support/result.h"
@@ -26,6 +27,8 @@ struct GenerationRequest {
     bool dryRun = false;
     // How the MAC names the device's files.
     mac::Form macForm = mac::kDefaultForm;
+    // What the device files (and their copies in "en") are named.
+    mac::FileNamePattern fileName;
 };
 
 enum class DeviceOutcome {
@@ -73,13 +76,16 @@ struct GenerationReport {
     std::string syncError;
     // The same as the window words it (coreReason(syncError, syncErrorPhrase)).
     support::Phrase syncErrorPhrase;
+    // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
+    std::string checkSumsError;
+    support::Phrase checkSumsErrorPhrase;
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
     // Rows written (or checked) with some of the template's values empty.
     std::size_t withEmptyValues() const;
     // True when every device row ended as it should: written (or checked), nothing failed or
-    // refused, nothing cancelled, and the batch reached the disk.
+    // refused, nothing cancelled, the MD5SUMS lists written, and the batch reached the disk.
     bool allWritten() const;
     // The summary text names only the first few failed or replaced rows: the rest are counted.
     bool hasUnlistedRows() const;

@@ -70,7 +70,11 @@ std::string_view captionOf(DeviceOperation command) {
 
 // The batch's own cells, or the MAC file's.
 support::Result<MacFile> cellsOf(const DeviceBatch& batch, const std::stop_token& stop) {
-    if (!batch.cells) return readMacFile(batch.macFilePath, stop);
+    if (!batch.cells) {
+        auto file = readMacFile(batch.macFilePath, stop);
+        if (!file || batch.macColumn == 0) return file;
+        return sheetColumn(*file, batch.macColumn);
+    }
     if (batch.cells->cells.empty()) {
         return makeError(ErrorCode::InvalidInput,
                          support::Phrase{VELQUOR_TR_NOOP("core", "No MAC address was given."), {}});

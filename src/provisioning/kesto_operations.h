@@ -211,6 +211,9 @@ struct DeviceBatch {
     // or the rows of an earlier batch (retryCells, readRetryReport). Each row is reported under
     // its cell's row and column.
     std::optional<MacFile> cells{};
+    // When not 0, only this column (1-based) of macFilePath from row 2 on: the MAC column of
+    // Generate's device sheet, row 1 its header.
+    int macColumn = 0;
 };
 
 struct DeviceBatchSummary {

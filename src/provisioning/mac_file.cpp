@@ -53,6 +53,29 @@ support::Result<MacFile> readMacFile(const std::string& path, const std::stop_to
     return file;
 }
 
+MacFile sheetColumn(const MacFile& file, int column) {
+    MacFile taken;
+    taken.firstRowMayBeHeader = false;
+    int lastRow = 1;
+    for (const MacCell& cell : file.cells) {
+        lastRow = std::max(lastRow, cell.row);
+        if (cell.column == column && cell.row > 1) taken.cells.push_back(cell);
+    }
+    taken.emptyCells = static_cast<std::size_t>(lastRow - 1) - taken.cells.size();
+    return taken;
+}
+
+std::size_t deviceSheetMacCount(const std::string& path, mac::Form form,
+                                const std::stop_token& stop) {
+    auto file = readMacFile(path, stop);
+    if (!file) return 0;
+    MacFile columnA = sheetColumn(*file, 1);
+    if (notAMacFileReason(path, checkMacCells(*file, DeviceOperation::Add, form)).empty()) return 0;
+    const CheckedMacFile column = checkMacCells(std::move(columnA), DeviceOperation::Add, form);
+    if (!notAMacFileReason(path, column).empty()) return 0;
+    return column.written.size();
+}
+
 namespace {
 
 bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& verdict) {

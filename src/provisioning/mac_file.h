@@ -17,6 +17,16 @@ namespace velquor::provisioning {
 // Reads the whole file and closes it; a reader failure names the file and the reason.
 support::Result<MacFile> readMacFile(const std::string& path, const std::stop_token& stop);
 
+// One column (1-based) of a device sheet, the one Generate reads: its cells from row 2 on, row 1
+// being the sheet's header. Its empty cells are those down to the sheet's last filled row.
+MacFile sheetColumn(const MacFile& file, int column);
+
+// How many MAC addresses column A of a file that is no MAC file holds after its header row,
+// when most of that column's cells are MAC addresses (Generate's device sheet); 0 otherwise,
+// and for a MAC file or a file that cannot be read.
+std::size_t deviceSheetMacCount(const std::string& path, mac::Form form,
+                                const std::stop_token& stop = {});
+
 struct CheckedMacFile {
     // One per cell, in row order, macAddress the cell's text: Refused or Skipped with the
     // reason, or NotSent for the cells to be sent.

@@ -327,7 +327,8 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         state->certificatePem = std::move(*certificate);
         state->keyPem = std::move(*key);
     }
-    if (auto opened = state->folder.open(options.folder); !opened) return opened.error();
+    if (auto opened = state->folder.open(options.folder, options.fileName); !opened)
+        return opened.error();
     if (!options.logFile.empty()) {
         auto earlier = state->log.open(options.logFile);
         if (!earlier) return earlier.error();

@@ -85,6 +85,7 @@ KestoValues builtInDefaults() {
     defaults.exchangeTimeout = std::chrono::seconds(10);
     defaults.jobs = 16;
     defaults.macForm = mac::kDefaultForm;
+    defaults.fileName = mac::FileNamePattern();
     defaults.language = std::string(kAutomaticLanguage);
     return defaults;
 }
@@ -133,6 +134,7 @@ support::Result<LoadedSettings> loadSettings(const KestoValues& commandLine,
     effective.exchangeTimeout = pick(sources, "exchange-timeout", &KestoValues::exchangeTimeout);
     effective.jobs = pick(sources, "jobs", &KestoValues::jobs);
     effective.macForm = pick(sources, "mac-form", &KestoValues::macForm);
+    effective.fileName = pick(sources, "file-name", &KestoValues::fileName);
     effective.language = pick(sources, "language", &KestoValues::language);
     return loaded;
 }
@@ -491,6 +493,8 @@ std::vector<SettingLine> describeSettings(const KestoSettings& settings) {
         {kesto, "jobs", std::to_string(settings.jobs.value), settings.jobs.from},
         {std::string(kDevicesSection), "mac-form",
          std::string(mac::formName(settings.macForm.value)), settings.macForm.from},
+        {std::string(kDevicesSection), "file-name", settings.fileName.value.text(),
+         settings.fileName.from},
     };
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/result.h"
 
@@ -33,6 +34,7 @@ struct KestoValues {
     std::optional<std::chrono::milliseconds> exchangeTimeout;  // the record and its reply
     std::optional<std::size_t> jobs;                           // device exchanges in flight at once
     std::optional<mac::Form> macForm;  // [devices]: how device files and records write a MAC
+    std::optional<mac::FileNamePattern> fileName;  // [devices]: what device files are named
     // [window] language: the window's language, "auto" (the desktop's) or a code ("zh_CN");
     // velquor reads it at start.
     std::optional<std::string> language;
@@ -65,6 +67,7 @@ struct KestoSettings {
     Effective<std::chrono::milliseconds> exchangeTimeout;
     Effective<std::size_t> jobs;
     Effective<mac::Form> macForm;
+    Effective<mac::FileNamePattern> fileName;
     Effective<std::string> language;
 };
 
@@ -130,6 +133,8 @@ support::Result<KestoPorts> parsePorts(std::string_view text);  // "44388,44389,
 support::Result<std::chrono::milliseconds> parseSeconds(std::string_view text);  // "5", "0.5"
 support::Result<std::size_t> parseJobs(std::string_view text);                   // 1 to 64
 support::Result<mac::Form> parseMacForm(std::string_view text);  // plain, lower, upper, as-written
+// "{mac}.xml", "cfg{mac}.cfg": refused as mac::FileNamePattern::parse refuses it.
+support::Result<mac::FileNamePattern> parseFileName(std::string_view text);
 // "auto" or a language code as a locale names it: "zh_CN", "zh-CN", "de" (kept as written).
 support::Result<std::string> parseLanguage(std::string_view text);
 

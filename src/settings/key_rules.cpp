@@ -69,6 +69,11 @@ const KeyRule kKeys[] = {
      [](const KestoValues& v) {
          return v.macForm ? std::optional(std::string(mac::formName(*v.macForm))) : std::nullopt;
      }},
+    {kDevicesSection, "file-name",
+     [](std::string_view t, KestoValues& v) { return assign(v.fileName, t, parseFileName); },
+     [](const KestoValues& v) {
+         return v.fileName ? std::optional(v.fileName->text()) : std::nullopt;
+     }},
     {kWindowSection, "language",
      [](std::string_view t, KestoValues& v) { return assign(v.language, t, parseLanguage); },
      [](const KestoValues& v) { return v.language; }},

@@ -15,7 +15,7 @@
 namespace velquor::settings {
 
 inline constexpr std::string_view kSection = "kesto";
-// How device files and records write a MAC address.
+// How device files and records write a MAC address, and what the files are named.
 inline constexpr std::string_view kDevicesSection = "devices";
 // The window's own keys; velquor-cli reads past them.
 inline constexpr std::string_view kWindowSection = "window";

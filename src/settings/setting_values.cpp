@@ -181,6 +181,10 @@ support::Result<mac::Form> parseMacForm(std::string_view text) {
                                      {std::string(text), std::string(mac::formNames())}});
 }
 
+support::Result<mac::FileNamePattern> parseFileName(std::string_view text) {
+    return mac::FileNamePattern::parse(text);
+}
+
 // A language code: two or three letters, then parts of letters and digits after '_' or '-'
 // (a territory, a script); "auto" follows the desktop.
 support::Result<std::string> parseLanguage(std::string_view text) {

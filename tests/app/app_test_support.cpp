@@ -13,9 +13,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/progress_dialog.h"
-#include "app/progress_task.h"
-#include "app/results_view.h"
+#include "app/kit/progress_dialog.h"
+#include "app/kit/progress_task.h"
+#include "app/results/results_view.h"
 #include "provisioning/kesto_operations.h"
 
 namespace velquor::testing {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_window.h"
-#include "app/prompter.h"
+#include "app/kit/control_window.h"
+#include "app/kit/prompter.h"
 #include "provisioning/provisioning_channel.h"
 #include "scripted_prompter.h"
 

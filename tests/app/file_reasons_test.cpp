@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core_texts.h"
-#include "app/velquor_dlg.h"
-#include "app/window_language.h"
+#include "app/language/core_texts.h"
+#include "app/language/window_language.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "crypto/config_file.h"
 #include "generator/config_template.h"

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/results_view.h"
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
+#include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"

@@ -1,7 +1,7 @@
 // What the windows remember between runs: the state file's form, where it lives, what happens
 // to a damaged one, and the main window's and Device dialog's inputs across a close and a
 // reopen, with the XDG folders in a temporary place.
-#include "app/input_history.h"
+#include "app/kit/input_history.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "app/kesto/device_dialog.h"
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <string>
 
-#include "app/core_texts.h"
-#include "app/window_language.h"
+#include "app/language/core_texts.h"
+#include "app/language/window_language.h"
 #include "provisioning/batch_cells.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/mac_file.h"

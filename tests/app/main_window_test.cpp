@@ -11,7 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 

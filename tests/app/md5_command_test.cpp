@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"

@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "app/kesto/device_dialog.h"
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"

@@ -1,6 +1,6 @@
 // The background runner: results arrive on the GUI thread, progress reaches the bar, Cancel
 // stops the job but keeps the dialog up until the job has returned.
-#include "app/progress_task.h"
+#include "app/kit/progress_task.h"
 
 #include <QMessageBox>
 #include <QProgressBar>

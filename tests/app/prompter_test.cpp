@@ -1,6 +1,6 @@
 // The Prompter pieces: filters as Qt's own file dialog reads them, real message boxes answered
 // through QtPrompter, and the scripted prompter's defaults.
-#include "app/prompter.h"
+#include "app/kit/prompter.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/control_window.h"
+#include "app/kit/control_window.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/progress_dialog.h"
-#include "app/velquor_dlg.h"
+#include "app/kit/progress_dialog.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "temp_dir.h"
 

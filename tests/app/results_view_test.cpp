@@ -1,7 +1,7 @@
 // The results view: Generate with real boxes ends with its completion box and then every row
 // in the view, whose saved report is byte for byte the CLI's --report of the same run; the
 // filter, sorting and Copy over a run of 20,000 rows; a report that cannot be saved.
-#include "app/results_view.h"
+#include "app/results/results_view.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "report_readback.h"
 #include "temp_dir.h"

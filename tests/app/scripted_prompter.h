@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/prompter.h"
+#include "app/kit/prompter.h"
 
 namespace velquor::app {
 

@@ -2,7 +2,7 @@
 // fetched once curl has fetched its file, the filter and the counts follow, Save writes the
 // report, and Stop and closing the window free the port. From the main window it serves the
 // output folder, or its en folder when AES Key is ticked.
-#include "app/serve_dialog.h"
+#include "app/serve/serve_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +14,7 @@
 #include <QTableView>
 #include <QTest>
 
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"

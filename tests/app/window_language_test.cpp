@@ -2,7 +2,7 @@
 // kept byte for byte without one, and the real windows in Chinese with the translations the
 // build made (VELQUOR_TRANSLATIONS_DIR), Qt's own buttons following while the product's two
 // Chinese button texts stay.
-#include "app/window_language.h"
+#include "app/language/window_language.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,12 +14,12 @@
 #include <QTest>
 #include <QTranslator>
 
-#include "app/core_texts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
-#include "app/results_model.h"
-#include "app/settings_dialog.h"
-#include "app/velquor_dlg.h"
+#include "app/language/core_texts.h"
+#include "app/main_window/settings_dialog.h"
+#include "app/main_window/velquor_dlg.h"
+#include "app/results/results_model.h"
 #include "app_test_support.h"
 #include "provisioning/kesto_operations.h"
 #include "scripted_prompter.h"

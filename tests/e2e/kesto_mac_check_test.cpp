@@ -136,6 +136,45 @@ TEST_F(KestoMacCheckTest, ADeviceSheetGivenAsMacFileSendsNothingUnlessForced) {
     EXPECT_EQ(log.find("Reception"), std::string::npos) << "no other cell reaches the log";
 }
 
+TEST_F(KestoMacCheckTest, ADeviceSheetsColumnRegistersExactlyThePhonesGenerateWrites) {
+    const std::string sheet = shellQuote(
+        (std::filesystem::path(VELQUOR_SOURCE_DIR) / "examples" / "devices.csv").string());
+    std::string output;
+    EXPECT_EQ(
+        cli("device add " + sheet + " --server-field http://p.example/ --replace none", &output),
+        1);
+    EXPECT_NE(output.find("holds 5 MAC addresses after its header row, as a device sheet does: "
+                          "give --column A to use them"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(deviceRequests().empty());
+
+    EXPECT_EQ(
+        cli("device add " + sheet + " --column a --server-field http://p.example/ --replace none",
+            &output),
+        0)
+        << output;
+    std::vector<LoggedRequest> expected;
+    for (const char* mac :
+         {"001565a1b2c1", "001565a1b2c2", "001565a1b2c3", "001565a1b2c4", "001565a1b2c5"})
+        expected.push_back({"ADD", "alice", mac, "YES"});
+    EXPECT_EQ(sortedRequests(deviceRequests(5)), sortedRequests(expected));
+    EXPECT_EQ(server.log().find("Reception"), std::string::npos);
+
+    EXPECT_EQ(cli("device check " + sheet + " --column A --csv -", &output), 0) << output;
+    EXPECT_NE(output.find("001565a1b2c5,registered,http://p.example/"), std::string::npos)
+        << output;
+    // Column B of a device sheet is names, not MAC addresses: nothing is sent for it.
+    EXPECT_EQ(cli("device del " + sheet + " --column B --server-field x --check", &output), 1)
+        << output;
+    EXPECT_EQ(cli("device add --mac 02aabb000001 --column A --server-field x", &output), 2)
+        << output;
+    EXPECT_EQ(cli("device add " + sheet + " --column A1 --server-field x", &output), 2) << output;
+    EXPECT_NE(output.find("--column takes a column's letters (A, B, ... XFD), not 'A1'"),
+              std::string::npos)
+        << output;
+}
+
 TEST_F(KestoMacCheckTest, TheCommandLineChecksAloneAndGuardsTheServerText) {
     writeMacFile(dir, "macs.csv", kMessyMacFile);
     const auto logins = requestsOnPort(server, server.loginPort(), 2).size();

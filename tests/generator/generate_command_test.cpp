@@ -1,6 +1,7 @@
 // velquor-cli generate as a user runs it: exit statuses, the files, the CSV and .xlsx reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "generator_fixtures.h"
@@ -50,6 +51,34 @@ TEST_F(GenerateCommand, WritesEveryDeviceAndExitsZero) {
         report.find("\r\n4,001122334403,out/001122334403.xml,out/en/001122334403.xml,written,\r\n"),
         std::string::npos)
         << report;
+}
+
+// md5sum itself checks the lists a run leaves beside its files and in "en".
+TEST_F(GenerateCommand, EveryFolderWrittenHoldsAnMd5sumsListOfItsFiles) {
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --file-name 'cfg{mac}.cfg'", &output), 0)
+        << output;
+    for (const fs::path& folder : {m_dir / "out", m_dir / "out" / "en"}) {
+        const std::string list = readFile(folder / "MD5SUMS");
+        EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
+        EXPECT_NE(list.find("  cfg001122334401.cfg\n"), std::string::npos) << list;
+        int status = -1;
+        const std::string checked = runCommand(
+            "cd " + shellQuote(folder.string()) + " && md5sum -c --strict MD5SUMS 2>&1", &status);
+        EXPECT_EQ(status, 0) << checked;
+    }
+    EXPECT_NE(readFile(m_dir / "out" / "MD5SUMS"), readFile(m_dir / "out" / "en" / "MD5SUMS"));
+    // A second run without a key: the plain list is the new run's, en/ keeps the old list.
+    velquor::testing::writeFile(m_dir / "t.xml", std::string(test::kTemplate) + "<!-- 2 -->");
+    const std::string encryptedList = readFile(m_dir / "out" / "en" / "MD5SUMS");
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --file-name 'cfg{mac}.cfg'", &output), 0) << output;
+    int status = -1;
+    runCommand("cd " + shellQuote((m_dir / "out").string()) + " && md5sum -c --strict MD5SUMS",
+               &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(m_dir / "out" / "en" / "MD5SUMS"), encryptedList);
+    ASSERT_EQ(run("-t t.xml -s s.csv -o dry --dry-run", &output), 0) << output;
+    EXPECT_FALSE(fs::exists(m_dir / "dry" / "MD5SUMS"));
 }
 
 TEST_F(GenerateCommand, AFailedRowMeansExitOneWithTheReasonAndTheReport) {
@@ -124,6 +153,42 @@ TEST_F(GenerateCommand, AReportOverAnInputOrADeviceFileIsRefusedBeforeAnythingIs
     std::string output;
     EXPECT_EQ(run("-t t.xml -s s.csv -o new/ --report ./new/001122334402.xml", &output), 1);
     EXPECT_FALSE(fs::exists(m_dir / "new")) << output;
+}
+
+TEST_F(GenerateCommand, TheFileNamePatternNamesEveryFileAndAnUnfitOneIsAUsageError) {
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --file-name 'cfg{mac}.cfg' --mac-form lower",
+                  &output),
+              0)
+        << output;
+    EXPECT_EQ(test::filesBelow(m_dir / "out"),
+              (std::vector<std::string>{"cfg001122334401.cfg", "cfg001122334402.cfg",
+                                        "cfg001122334403.cfg", "en/cfg001122334401.cfg",
+                                        "en/cfg001122334402.cfg", "en/cfg001122334403.cfg"}));
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out --report out/cfg001122334401.cfg "
+                  "--file-name 'cfg{mac}.cfg'",
+                  &output),
+              1)
+        << "a report may not take a device file's place under the pattern either";
+    for (const char* pattern : {"'{mac}/x.xml'", "'..{mac}'", "x.xml", "'{mac}{mac}'"}) {
+        EXPECT_EQ(run(std::string("-t t.xml -s s.csv -o other --file-name ") + pattern, &output), 2)
+            << pattern;
+        EXPECT_NE(output.find("--file-name: '"), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(m_dir / "other"));
+    }
+    fs::create_directories(m_dir / "conf" / "velquor");
+    velquor::testing::writeFile(m_dir / "conf" / "velquor" / "velquor.conf",
+                                "[devices]\nfile-name = {mac}.cfg\nmac-form = upper\n");
+    const std::string withSettings =
+        "XDG_CONFIG_HOME=" + shellQuote((m_dir / "conf").string()) +
+        " VELQUOR_SYSTEM_CONFIG_DIR=" + shellQuote((m_dir / "none").string()) + " ";
+    int status = -1;
+    output = runCommand("cd " + shellQuote(m_dir.path().string()) + " && " + withSettings +
+                            shellQuote(VELQUOR_BINARY_DIR "/src/cli/velquor-cli") +
+                            " generate -t t.xml -s s.csv -o set 2>&1",
+                        &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_TRUE(fs::exists(m_dir / "set" / "001122334401.cfg")) << "the [devices] setting applies";
 }
 
 TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {

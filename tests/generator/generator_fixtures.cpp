@@ -134,7 +134,7 @@ std::vector<std::string> filesBelow(const std::filesystem::path& folder) {
     std::vector<std::string> files;
     if (!std::filesystem::exists(folder)) return files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
+        if (entry.is_regular_file() && entry.path().filename() != "MD5SUMS") {
             files.push_back(std::filesystem::relative(entry.path(), folder).string());
         }
     }

@@ -30,7 +30,7 @@ std::optional<std::string> xpathInFile(const std::filesystem::path& file,
                                        const std::string& expression);
 int xpathCount(const std::string& xml, const std::string& expression);
 
-// Every regular file below folder, as paths relative to it, sorted.
+// Every regular file below folder but the runs' MD5SUMS lists, as paths relative to it, sorted.
 std::vector<std::string> filesBelow(const std::filesystem::path& folder);
 
 }  // namespace velquor::generator::test

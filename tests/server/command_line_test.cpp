@@ -1,6 +1,6 @@
 // kestod's command lines: what each option sets, and every malformed line refused as a usage
 // error before anything is touched.
-#include "server/command_line.h"
+#include "server/commands/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
-#include "server/account_store.h"
-#include "server/peer_group.h"
+#include "server/guard/address_group.h"
+#include "server/store/account_store.h"
 
 namespace velquor::testing {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
-#include "server/stored_macs.h"
+#include "server/store/stored_macs.h"
 
 namespace velquor::testing {
 namespace {

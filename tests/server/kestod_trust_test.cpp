@@ -10,8 +10,8 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
-#include "server/password_hash.h"
-#include "server/sqlite_account_store.h"
+#include "server/guard/password_hash.h"
+#include "server/store/sqlite/sqlite_account_store.h"
 
 namespace velquor::testing {
 namespace {

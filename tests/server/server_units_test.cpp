@@ -5,12 +5,13 @@
 
 #include <thread>
 
-#include "server/fair_share.h"
-#include "server/password_hash.h"
-#include "server/request_log.h"
-#include "server/server_files.h"
-#include "server/server_init.h"
-#include "server/sqlite_account_store.h"
+#include "server/commands/initialise_folder.h"
+#include "server/guard/login_rate.h"
+#include "server/guard/password_hash.h"
+#include "server/requests/request_log.h"
+#include "server/serving/fair_queue.h"
+#include "server/store/sqlite/sqlite_account_store.h"
+#include "server/tls/certificates.h"
 #include "temp_dir.h"
 
 namespace velquor::server {

@@ -224,7 +224,8 @@ TEST_F(SettingsTest, TheShippedExampleIsInertAndItsExamplesAreValid) {
     EXPECT_TRUE(examples.warnings.empty()) << examples.warnings.front();
     const KestoValues& values = examples.system;
     EXPECT_TRUE(values.address && values.ports && values.caFile && values.connectTimeout &&
-                values.exchangeTimeout && values.jobs && values.macForm && values.language)
+                values.exchangeTimeout && values.jobs && values.macForm && values.fileName &&
+                values.language)
         << "every key has an example:\n"
         << uncommented;
 }
@@ -337,6 +338,27 @@ TEST_F(SettingsTest, TheMacFormLivesInDevicesAndIsSavedThere) {
     values.macForm.reset();
     ASSERT_TRUE(saveUserSettings(values, paths).ok());
     EXPECT_EQ(load().effective.macForm.from.origin, Origin::BuildDefault);
+}
+
+TEST_F(SettingsTest, TheFileNamePatternLivesInDevicesAndAnUnfitOneIsNamed) {
+    EXPECT_EQ(load().effective.fileName.value.text(), "{mac}.xml");
+    user("[devices]\nfile-name = cfg{mac}.cfg\n");
+    EXPECT_EQ(load().effective.fileName.value.text(), "cfg{mac}.cfg");
+    EXPECT_EQ(load().effective.fileName.from.where, paths.userFile().string() + ":2");
+
+    user("[devices]\nfile-name = phones/{mac}.xml\n");
+    auto refused = loadSettings({}, paths);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("file-name"), std::string::npos)
+        << refused.error().message;
+    EXPECT_NE(refused.error().message.find("path separator"), std::string::npos)
+        << refused.error().message;
+
+    KestoValues values;
+    values.fileName = *mac::FileNamePattern::parse("{mac}.cfg");
+    ASSERT_TRUE(saveUserSettings(values, paths).ok());
+    EXPECT_EQ(readFile(paths.userFile()), "[devices]\nfile-name = {mac}.cfg\n");
+    EXPECT_EQ(load().user, values);
 }
 
 // The window's language lives in its own section, written and read beside [kesto] and kept
@@ -486,7 +508,7 @@ TEST(SettingsDescription, EveryKeyWithItsOrigin) {
     settings.exchangeTimeout = {10s, {}};
     settings.jobs = {16, {Origin::CommandLine, "command line"}};
     const auto lines = describeSettings(settings);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0].key, "address");
     EXPECT_EQ(lines[0].from.where, "/u:3");
     EXPECT_EQ(lines[1].value, "1,2,3");
@@ -494,6 +516,8 @@ TEST(SettingsDescription, EveryKeyWithItsOrigin) {
     EXPECT_EQ(originName(lines[5].from.origin), "command line");
     EXPECT_EQ(lines[6].key, "mac-form");
     EXPECT_EQ(lines[6].value, "plain");
+    EXPECT_EQ(lines[7].key, "file-name");
+    EXPECT_EQ(lines[7].value, "{mac}.xml");
 }
 
 }  // namespace

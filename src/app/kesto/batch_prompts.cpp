@@ -3,8 +3,8 @@
 
 #include <QStringList>
 
-#include "app/control_window.h"
-#include "app/core_texts.h"
+#include "app/kit/control_window.h"
+#include "app/language/core_texts.h"
 
 namespace velquor::app {
 namespace {

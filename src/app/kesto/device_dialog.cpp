@@ -15,17 +15,18 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "app/core_texts.h"
-#include "app/input_history.h"
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/mac_file_count.h"
-#include "app/mac_findings.h"
-#include "app/path_drop.h"
-#include "app/progress_task.h"
-#include "app/results_view.h"
+#include "app/kit/input_history.h"
+#include "app/kit/path_drop.h"
+#include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
+#include "app/results/mac_findings.h"
+#include "app/results/results_view.h"
 #include "provisioning/batch_cells.h"
+#include "provisioning/mac_file.h"
 
 namespace velquor::app {
 
@@ -128,6 +129,28 @@ CDevice::BatchSource CDevice::sourceOfTheFields() const {
                        tr("the MAC addresses box")};
 }
 
+void CDevice::askForSheetColumn(const QString& caption) {
+    m_macColumn = 0;
+    if (!m_typedMacs.trimmed().isEmpty()) return;
+    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
+    batch.macForm = configuredMacForm();
+    if (auto check = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
+        check || check.error().code != support::ErrorCode::InvalidInput) {
+        return;
+    }
+    const std::size_t count = provisioning::deviceSheetMacCount(batch.macFilePath, batch.macForm);
+    if (count == 0) return;
+    const QString question =
+        tr("%1 is not a MAC file, but its column A holds %n MAC address(es) after the header "
+           "row, as a device sheet does. Use column A?",
+           nullptr, static_cast<int>(count))
+            .arg(QFileInfo(m_macFilePath).fileName());
+    if (messageBox(question, caption, MessageButtons::YesNo, MessageIcon::Question) ==
+        Answer::Yes) {
+        m_macColumn = 1;
+    }
+}
+
 void CDevice::OnBrowse() {
     // Only the MAC file box changes: what was typed in the Server box is kept.
     // Spreadsheets the reader understands.
@@ -148,12 +171,14 @@ void CDevice::takeMacFile(const QString& path) {
 void CDevice::OnAdd() {
     if (isBusy()) return;
     DoDataExchange();
+    askForSheetColumn(coreText(provisioning::kesto_text::kAddDeviceCaption));
     runBatch(provisioning::DeviceOperation::Add, sourceOfTheFields());
 }
 
 void CDevice::OnDelete() {
     if (isBusy()) return;
     DoDataExchange();
+    askForSheetColumn(coreText(provisioning::kesto_text::kDeleteDeviceCaption));
     BatchSource source = sourceOfTheFields();
     if (!confirmDeregistration(source)) return;
     runBatch(provisioning::DeviceOperation::Delete, std::move(source));
@@ -168,7 +193,10 @@ bool CDevice::confirmDeregistration(const BatchSource& source) {
         question = tr("Deregister %n device(s) from %1?", nullptr, count).arg(server);
     } else {
         // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
-        const std::optional<std::size_t> found = countMacAddresses(toBytes(m_macFilePath));
+        const std::optional<std::size_t> found =
+            m_macColumn != 0
+                ? provisioning::deviceSheetMacCount(toBytes(m_macFilePath), configuredMacForm())
+                : countMacAddresses(toBytes(m_macFilePath));
         if (!found || *found == 0) return true;
         const auto count = static_cast<int>(*found);
         question = tr("Deregister the %n device(s) of %1 from %2?", nullptr, count)
@@ -185,6 +213,7 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
                                     m_batchJobs};
     batch.macForm = configuredMacForm();
     batch.cells = std::move(source.cells);
+    if (!batch.cells) batch.macColumn = m_macColumn;
     if (!confirmServerText(*this, batch.server)) return;
     // A file that cannot be read, or is no MAC file, is the batch's to report, with its reason.
     if (auto check = provisioning::checkMacFile(command, batch);
@@ -298,10 +327,12 @@ void CDevice::OnListDevices() {
 void CDevice::OnCheckMacFile() {
     if (isBusy()) return;
     DoDataExchange();
+    askForSheetColumn(tr("Check MAC file"));
     BatchSource source = sourceOfTheFields();
     provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
     batch.macForm = configuredMacForm();
     batch.cells = std::move(source.cells);
+    if (!batch.cells) batch.macColumn = m_macColumn;
     auto checked = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
     if (!checked) {
         messageBox(tr("The MAC file was not checked."), tr("Check MAC file"), MessageButtons::Ok,

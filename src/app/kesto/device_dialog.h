@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
+#include "app/kit/control_window.h"
 #include "provisioning/kesto_operations.h"
 
 class QCloseEvent;
@@ -74,6 +74,10 @@ private:
     };
 
     void DoDataExchange();
+    // The MAC file refused as no MAC file while its column A, after the header row, holds MAC
+    // addresses (Generate's device sheet): one question naming the count; Yes takes column A.
+    // Sets m_macColumn for the command about to run.
+    void askForSheetColumn(const QString& caption);
     // The MAC addresses box's when it holds any text, else the MAC file's.
     BatchSource sourceOfTheFields() const;
     void runBatch(provisioning::DeviceOperation command, BatchSource source);
@@ -95,6 +99,7 @@ private:
     QString m_macFilePath;
     QString m_server;
     QString m_typedMacs;
+    int m_macColumn = 0;  // the MAC file's column the command reads; 0: every cell
     // Set while a Delete of listed devices runs: the listing is read again once it is done.
     bool m_listAfterBatch = false;
     ModalRunner m_runModal = execModal();

@@ -11,8 +11,8 @@
 #include <QRegularExpression>
 #include <QTableView>
 
-#include "app/control_window.h"
-#include "app/table_actions.h"
+#include "app/kit/control_window.h"
+#include "app/results/table_actions.h"
 
 namespace velquor::app {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "app/control_window.h"
 #include "app/kesto/kesto_reporting.h"
+#include "app/kit/control_window.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/provisioning_channel.h"
 

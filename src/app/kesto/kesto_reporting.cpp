@@ -6,7 +6,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include "app/core_texts.h"
+#include "app/language/core_texts.h"
 
 namespace velquor::app {
 

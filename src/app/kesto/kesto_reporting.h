@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/control_window.h"
+#include "app/kit/control_window.h"
 #include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 

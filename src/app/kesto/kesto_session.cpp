@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "app/core_texts.h"
+#include "app/language/core_texts.h"
 
 namespace velquor::app {
 

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/core_texts.h"
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/kesto_reporting.h"
-#include "app/progress_task.h"
+#include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
 

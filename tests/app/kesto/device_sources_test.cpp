@@ -13,7 +13,7 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/user_dialog.h"
-#include "app/results_view.h"
+#include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "temp_dir.h"

@@ -8,11 +8,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/input_history.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
+#include "app/kit/input_history.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "scripted_prompter.h"

@@ -18,9 +18,9 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
-#include "app/mac_findings.h"
-#include "app/results_view.h"
-#include "app/window_language.h"
+#include "app/language/window_language.h"
+#include "app/results/mac_findings.h"
+#include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "provisioning/mac_file.h"

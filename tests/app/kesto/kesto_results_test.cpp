@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/kesto/device_dialog.h"
-#include "app/results_view.h"
+#include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "temp_dir.h"

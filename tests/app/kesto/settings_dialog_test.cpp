@@ -1,7 +1,7 @@
 // The Settings dialog over temporary configuration folders: what it shows from the per-user and
 // the system file, what it saves (and leaves out), a value it refuses, and "Test connection"
 // against a real kestod and against a port where nothing listens.
-#include "app/settings_dialog.h"
+#include "app/main_window/settings_dialog.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -11,7 +11,7 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_session.h"
-#include "app/velquor_dlg.h"
+#include "app/main_window/velquor_dlg.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "scripted_prompter.h"

@@ -1,0 +1,103 @@
+// Looking the core's English up in the window's translation; see core_texts.h.
+#include "app/language/core_texts.h"
+
+#include <QCoreApplication>
+#include <string>
+
+#include "provisioning/kesto_operations.h"
+
+namespace velquor::app {
+namespace {
+
+constexpr const char* kContext = "core";
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The product's texts with a "%s" the core fills with a cell's text or a server's address.
+constexpr std::string_view kFilledPatterns[] = {
+    provisioning::kesto_text::kReplaceQuestion,    provisioning::kesto_text::kAddFailed,
+    provisioning::kesto_text::kReplaceFailed,      provisioning::kesto_text::kDeleteFailed,
+    provisioning::kesto_text::kServerNotAnswering,
+};
+
+// The translation of english, or a null string when the translation has no entry for it.
+QString lookUp(std::string_view english) {
+    const std::string source(english);
+    const QString translated = QCoreApplication::translate(kContext, source.c_str());
+    return translated == fromUtf8(english) ? QString() : translated;
+}
+
+QString argumentText(const support::Phrase& phrase, std::size_t index);
+
+}  // namespace
+
+QString coreText(std::string_view english) {
+    if (QString translated = lookUp(english); !translated.isNull()) return translated;
+    for (std::string_view pattern : kFilledPatterns) {
+        const std::size_t hole = pattern.find("%s");
+        const std::string_view before = pattern.substr(0, hole);
+        const std::string_view after = pattern.substr(hole + 2);
+        if (english.size() < before.size() + after.size() || !english.starts_with(before) ||
+            !english.ends_with(after)) {
+            continue;
+        }
+        const QString translated = lookUp(pattern);
+        if (translated.isNull()) break;
+        const std::string_view filling =
+            english.substr(before.size(), english.size() - before.size() - after.size());
+        QString text = translated;
+        return text.replace(QStringLiteral("%s"), fromUtf8(filling));
+    }
+    return fromUtf8(english);
+}
+
+QString coreText(const support::Phrase& phrase) {
+    if (phrase.empty()) return QString();
+    QString text = QCoreApplication::translate(kContext, phrase.pattern);
+    // One pass over the %N, so an argument holding "%2" is never filled in again.
+    QString filled;
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar digit = at + 1 < text.size() ? text[at + 1] : QChar();
+        if (text[at] == '%' && digit >= '1' && digit <= '9') {
+            const auto index = static_cast<std::size_t>(digit.unicode() - '1');
+            if (index < phrase.arguments.size()) {
+                filled += argumentText(phrase, index);
+                ++at;
+                continue;
+            }
+        }
+        filled += text[at];
+    }
+    return filled;
+}
+
+namespace {
+
+// Argument index of phrase: worded by its own phrase, looked up as a marked text, or as given.
+QString argumentText(const support::Phrase& phrase, std::size_t index) {
+    const std::string& argument = phrase.arguments[index];
+    if (index < phrase.argumentPhrases.size() && !phrase.argumentPhrases[index].empty()) {
+        return coreText(phrase.argumentPhrases[index]);
+    }
+    const bool marked = (phrase.markedArguments >> index) & 1u;
+    return marked ? coreText(std::string_view(argument)) : fromUtf8(argument);
+}
+
+}  // namespace
+
+QString coreText(const support::Error& error) {
+    return error.phrase.empty() ? coreText(error.message) : coreText(error.phrase);
+}
+
+bool coreTextsTranslated() {
+    return !lookUp(provisioning::kesto_text::kLoginFailed).isNull();
+}
+
+QString coreReason(const std::string& english, const support::Phrase& phrase) {
+    if (!phrase.empty() && phrase.english() == english) return coreText(phrase);
+    return coreText(std::string_view(english));
+}
+
+}  // namespace velquor::app

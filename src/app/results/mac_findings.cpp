@@ -1,0 +1,129 @@
+// The questions before a run; see mac_findings.h.
+#include "app/results/mac_findings.h"
+
+#include <QCoreApplication>
+
+#include "app/kit/control_window.h"
+#include "app/language/core_texts.h"
+#include "app/results/results_view.h"
+#include "settings/kesto_settings.h"
+
+namespace velquor::app {
+namespace {
+
+// Rows the run leaves out are what the operator opened the view for.
+void markUnusable(RunResults& view, const QString& replaced, const QString& refused,
+                  const QString& skipped) {
+    for (ResultRow& row : view.rows) {
+        if (row.outcome == replaced || row.outcome == refused || row.outcome == skipped)
+            row.failed = true;
+    }
+}
+
+}  // namespace
+
+MacFindings generationFindings(const generator::GenerationReport& check, const QString& folder) {
+    MacFindings findings;
+    findings.rows = check.devices.size();
+    findings.notMac = check.count(generator::DeviceOutcome::Refused);
+    findings.repeated = check.count(generator::DeviceOutcome::Superseded);
+    findings.view = generationResults(check, folder);
+    findings.view.title =
+        QCoreApplication::translate("velquor::app::MacFindings", "Generate — the rows checked");
+    markUnusable(findings.view,
+                 coreText(generator::outcomeName(generator::DeviceOutcome::Superseded)),
+                 coreText(generator::outcomeName(generator::DeviceOutcome::Refused)), QString());
+    return findings;
+}
+
+MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile,
+                           bool typedCells) {
+    MacFindings findings;
+    findings.rows = check.results.size();
+    for (const provisioning::MacResult& result : check.results) {
+        if (result.outcome == provisioning::MacOutcome::Refused) ++findings.notMac;
+        // The header is the file's shape, not a row that cannot be used.
+        if (result.outcome == provisioning::MacOutcome::Skipped && result.reason != "header")
+            ++findings.repeated;
+    }
+    findings.view = deviceBatchResults(check, macFile);
+    findings.view.title = typedCells
+                              ? QCoreApplication::translate("velquor::app::MacFindings",
+                                                            "MAC addresses box — the cells checked")
+                              : QCoreApplication::translate("velquor::app::MacFindings",
+                                                            "MAC file — the cells checked");
+    markUnusable(findings.view, QString(),
+                 coreText(provisioning::outcomeName(provisioning::MacOutcome::Refused)),
+                 coreText(provisioning::outcomeName(provisioning::MacOutcome::Skipped)));
+    return findings;
+}
+
+namespace {
+
+// "2 of 4 rows cannot be used (...)", naming only the kinds of row found.
+QString findingsQuestion(const MacFindings& findings) {
+    const int rows = static_cast<int>(findings.rows);  // lupdate reads no cast as the count
+    const std::size_t unusable = findings.notMac + findings.repeated;
+    if (findings.repeated == 0) {
+        return QCoreApplication::translate("velquor::app::MacFindings",
+                                           "%1 of %n rows cannot be used (not MAC addresses).",
+                                           nullptr, rows)
+            .arg(unusable);
+    }
+    if (findings.notMac == 0) {
+        return QCoreApplication::translate("velquor::app::MacFindings",
+                                           "%1 of %n rows cannot be used (repeated MACs).", nullptr,
+                                           rows)
+            .arg(unusable);
+    }
+    return QCoreApplication::translate("velquor::app::MacFindings",
+                                       "%1 of %n rows cannot be used (not MAC addresses: %2, "
+                                       "repeated MACs: %3).",
+                                       nullptr, rows)
+        .arg(unusable)
+        .arg(findings.notMac)
+        .arg(findings.repeated);
+}
+
+}  // namespace
+
+bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
+    if (!findings.any()) return true;
+    const QString question = findingsQuestion(findings);
+    const QString details = QCoreApplication::translate(
+        "velquor::app::MacFindings",
+        "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
+        "row with its reason first.");
+    for (;;) {
+        const Answer answer =
+            window.messageBox(question, QString(), MessageButtons::ShowRowsContinueCancel,
+                              MessageIcon::Question, details);
+        if (answer != Answer::ShowRows) return answer == Answer::Continue;
+        ResultsView view(window.prompter(), findings.view, &window);
+        // It lives on this stack: closing it must not delete it as well.
+        view.setAttribute(Qt::WA_DeleteOnClose, false);
+        view.exec();
+    }
+}
+
+mac::Form configuredMacForm() {
+    const auto loaded = settings::loadSettings();
+    return loaded ? loaded->effective.macForm.value : mac::kDefaultForm;
+}
+
+mac::FileNamePattern configuredFileName() {
+    const auto loaded = settings::loadSettings();
+    return loaded ? loaded->effective.fileName.value : mac::FileNamePattern();
+}
+
+bool confirmServerText(ControlWindow& window, const std::string& server) {
+    const support::Phrase warning = provisioning::serverTextWarningPhrase(server);
+    if (warning.empty()) return true;
+    return window.messageBox(
+               coreText(warning), QString(), MessageButtons::ContinueCancel, MessageIcon::Warning,
+               QCoreApplication::translate(
+                   "velquor::app::MacFindings",
+                   "The Server text is sent with every device as it stands.")) == Answer::Continue;
+}
+
+}  // namespace velquor::app

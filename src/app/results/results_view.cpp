@@ -1,0 +1,152 @@
+// ResultsView: the table of a run's rows, its filter, Copy and Save.
+#include "app/results/results_view.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/kit/control_window.h"
+#include "app/kit/prompter.h"
+#include "app/results/table_actions.h"
+
+namespace velquor::app {
+namespace {
+
+// Column widths from the header and the first rows only: measuring every row of a 20,000-row
+// run would stall the window for as long as it takes.
+void sizeColumns(QTableView* table) {
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    header->setResizeContentsPrecision(50);
+    for (int column = 0; column + 1 < table->model()->columnCount(); ++column) {
+        table->resizeColumnToContents(column);
+    }
+    QHeaderView* rows = table->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    rows->hide();
+}
+
+// The reason column as wide as its longest reason, so that every reason shows whole (the
+// table scrolls sideways instead of cutting it); it still fills the view when narrower.
+void widenReasonColumn(QTableView* table, const ResultsTableModel& model) {
+    const QFontMetrics metrics = table->fontMetrics();
+    int widest = metrics.horizontalAdvance(
+        model.headerData(model.reasonColumn(), Qt::Horizontal).toString());
+    for (int row = 0; row < model.rowCount(); ++row) {
+        widest = std::max(widest, metrics.horizontalAdvance(model.resultRow(row).reason));
+    }
+    constexpr int kCellPadding = 16;
+    table->horizontalHeader()->resizeSection(model.reasonColumn(), widest + kCellPadding);
+}
+
+}  // namespace
+
+ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_results(std::move(results)) {
+    setWindowTitle(m_results.title);
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+    addQuitShortcut(this);
+
+    m_model = new ResultsTableModel(std::move(m_results.rows), m_results.placeHeader,
+                                    m_results.showsFiles, this);
+    m_results.rows.clear();
+    m_filter = new FailureFilterModel(this);
+    m_filter->setSourceModel(m_model);
+
+    m_counts = new QLabel(m_results.counts, this);
+    m_counts->setWordWrap(true);
+    m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_failuresOnly = new QCheckBox(tr("Problems only"), this);
+    m_table = newRowTable(this, m_filter);
+    m_table->sortByColumn(ResultsTableModel::kPlaceColumn, Qt::AscendingOrder);
+    sizeColumns(m_table);
+    widenReasonColumn(m_table, *m_model);
+
+    m_copy = new QPushButton(this);
+    m_save = new QPushButton(this);
+    auto* close = new QPushButton(tr("Close"), this);
+    m_retry = new QPushButton(this);
+    m_retry->hide();
+    layOutRowTable(*this, m_counts, m_failuresOnly, m_table, m_retry, {m_copy, m_save, close});
+    resize(720, 420);
+
+    // With failures, they are what the operator opened the view for.
+    m_failuresOnly->setEnabled(m_model->rowCount() > 0);
+    connect(m_failuresOnly, &QCheckBox::toggled, m_filter, &FailureFilterModel::setFailuresOnly);
+    connect(m_failuresOnly, &QCheckBox::toggled, this, &ResultsView::updateButtonTexts);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ResultsView::updateButtonTexts);
+    connect(m_copy, &QPushButton::clicked, this, &ResultsView::copyRows);
+    connect(m_save, &QPushButton::clicked, this, &ResultsView::saveReport);
+    updateButtonTexts();
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+}
+
+ResultsView* ResultsView::open(ControlWindow& owner, RunResults results) {
+    for (ResultsView* previous : owner.findChildren<ResultsView*>(Qt::FindDirectChildrenOnly)) {
+        delete previous;
+    }
+    auto* view = new ResultsView(owner.prompter(), std::move(results), &owner);
+    view->show();
+    view->raise();
+    return view;
+}
+
+QString ResultsView::countsText() const {
+    return m_counts->text();
+}
+
+void ResultsView::offerRetry(int count, std::function<void()> retry) {
+    m_retry->setText(tr("Retry failed rows (%n)", nullptr, count));
+    m_retry->show();
+    connect(m_retry, &QPushButton::clicked, this, [this, retry = std::move(retry)] {
+        m_retry->setEnabled(false);
+        retry();
+    });
+}
+
+void ResultsView::offerFollowUp(const QString& text, std::function<void()> action) {
+    m_retry->setText(text);
+    m_retry->show();
+    connect(m_retry, &QPushButton::clicked, this, std::move(action));
+}
+
+int ResultsView::visibleRowCount() const {
+    return m_filter->rowCount();
+}
+
+QList<int> ResultsView::actedRows() const {
+    return actedSourceRows(*m_table, *m_filter);
+}
+
+void ResultsView::updateButtonTexts() {
+    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
+}
+
+void ResultsView::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (owner != nullptr && owner->isVisible()) owner->activateWindow();
+}
+
+void ResultsView::copyRows() {
+    QGuiApplication::clipboard()->setText(rowsAsTabText(*m_model, m_model->headers(), actedRows()));
+}
+
+bool ResultsView::saveReport() {
+    return saveRowsAsReport(this, m_prompter, reportRows(m_results.report, actedRows()));
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,37 @@
+// The MD5SUMS file a generation run leaves beside its device files, and another in "en" for
+// the encrypted copies: one "digest  name" line per file the run wrote, as md5sum -c reads
+// them, so that whoever uploads the folder, and the phones' server, can tell a file that
+// changed on the way.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/result.h"
+
+namespace velquor::generator {
+
+inline constexpr std::string_view kCheckSumsFileName = "MD5SUMS";
+
+class CheckSums {
+public:
+    // Digests the bytes written under name (a file of the folder the list is for).
+    void add(const std::string& name, std::span<const std::byte> bytes);
+    bool empty() const { return m_lines.empty(); }
+    std::size_t size() const { return m_lines.size(); }
+
+    // The lines sorted by name, each "32 hex digits, two spaces, the name, a line feed".
+    std::string text() const;
+    // Writes folder/MD5SUMS atomically, replacing the list of an earlier run.
+    support::Status writeInto(const std::filesystem::path& folder) const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_lines;  // name, digest
+};
+
+}  // namespace velquor::generator

@@ -1,0 +1,53 @@
+// kestod's command lines turned into settings. Everything wrong with a command line is an
+// error with ErrorCode::Usage, found before any file is touched or port bound.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "server/commands/initialise_folder.h"
+#include "server/serving/kesto_server.h"
+#include "support/result.h"
+
+namespace velquor::server {
+
+// 'kestod init --dir DIR [--database URL] [--address A] [--admin-password-file F] [--force]
+//  [--pbkdf2-iterations N]'; args exclude the program and command names.
+support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& args);
+
+// 'kestod serve --dir DIR [--database URL] [--address A] [--ports L,A,D] ...': every number
+// must be a positive whole number; ports may be 0 (any free port).
+support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& args);
+
+// '--dir DIR' or '--database URL' of the commands that only work on the store (users,
+// devices).
+support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& args);
+
+struct DevicesOptions {
+    StoreLocation store;
+    std::vector<std::string> release;  // MACs to free; empty: list the registrations
+    bool invalid = false;              // list the registrations no record can match
+};
+
+// 'kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]'
+support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& args);
+
+struct PasswdOptions {
+    StoreLocation store;
+    std::string name;
+    std::string passwordFile;  // "-": the first line of standard input
+};
+
+// 'kestod passwd (--dir DIR | --database URL) NAME --password-file F|-'
+support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& args);
+
+struct MigrateOptions {
+    std::filesystem::path folder;
+    std::string databaseUrl;
+};
+
+// 'kestod migrate --dir DIR --to URL'
+support::Result<MigrateOptions> parseMigrateOptions(const std::vector<std::string>& args);
+
+}  // namespace velquor::server

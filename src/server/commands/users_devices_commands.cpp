@@ -1,0 +1,107 @@
+// 'kestod users' and 'kestod devices': what a server's store holds, one tab-separated line per
+// row. Names come from clients, so they are escaped as in the request log. 'kestod devices
+// release' frees registrations on the server, with a line in the system log for each.
+#include <syslog.h>
+
+#include <iostream>
+
+#include "mac/mac_address.h"
+#include "server/commands/command_line.h"
+#include "server/commands/sub_commands.h"
+#include "server/requests/request_log.h"
+#include "server/store/account_store.h"
+#include "server/store/stored_macs.h"
+#include "server/tls/serving_checks.h"
+#include "support/exit_status.h"
+
+namespace velquor::server {
+
+namespace {
+
+std::string ownerOf(const DeviceRow& device) {
+    return "registered by " + escapeForLog(device.owner) + ", account " +
+           std::to_string(device.accountId) + (device.ownerDeleted ? ", deleted" : "");
+}
+
+// Frees each MAC whoever holds it; a MAC that is not registered is an error, the others are
+// freed all the same.
+int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
+    ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
+    bool allFound = true;
+    for (const auto& given : macs) {
+        // Any spelling names the device; a stored text that is no MAC is named as the
+        // listing prints it, escaped.
+        const std::string mac = mac::canonicalMac(given).value_or(unescapeLogText(given));
+        auto released = store.releaseDevice(mac);
+        if (!released) return reportFailure(released.error());
+        if (!released->has_value()) {
+            std::cerr << "kestod: " << escapeForLog(mac) << " is not registered\n";
+            allFound = false;
+            continue;
+        }
+        const std::string what = "released " + escapeForLog(mac) + " (" + ownerOf(**released) +
+                                 ", server \"" + escapeForLog((*released)->server) + "\")";
+        ::syslog(LOG_NOTICE, "%s with 'kestod devices release'", what.c_str());
+        std::cout << "kestod: " << what << '\n';
+    }
+    ::closelog();
+    return allFound ? support::kExitOk : support::kExitFailure;
+}
+
+}  // namespace
+
+int runUsersCommand(const std::vector<std::string>& args) {
+    auto location = parseStoreLocation(args);
+    if (!location) return reportFailure(location.error());
+    auto store = openAccountStore(*location, AccountStore::OpenMode::MustExist);
+    if (!store) return reportFailure(store.error());
+    // The one look at a server an administrator takes often: the certificate's end shows here.
+    if (!location->folder.empty()) {
+        std::string expiring;
+        const auto current = checkServerCertificate(serverFilesIn(location->folder), {}, &expiring);
+        if (!current) std::cerr << "kestod: " << current.error().message << '\n';
+        if (!expiring.empty()) std::cerr << "kestod: " << expiring << '\n';
+    }
+    auto users = (*store)->listUsers();
+    if (!users) return reportFailure(users.error());
+    // A fourth column only for a name under guessing: its failed logins, and whether its
+    // logins are held back just now.
+    std::cout << "user\tcreated\tdevices\tfailed logins\n";
+    for (const auto& user : *users) {
+        std::cout << escapeForLog(user.name) << '\t' << user.created << '\t' << user.devices;
+        if (user.failedLogins > 0) {
+            std::cout << '\t' << user.failedLogins << (user.heldBack ? " (held back)" : "");
+        }
+        std::cout << '\n';
+    }
+    return support::kExitOk;
+}
+
+// The last column tells the accounts apart: a deleted account's registrations stay listed
+// under it, apart from a later account that took the same name.
+int runDevicesCommand(const std::vector<std::string>& args) {
+    auto options = parseDevicesOptions(args);
+    if (!options) return reportFailure(options.error());
+    auto store = openAccountStore(options->store, AccountStore::OpenMode::MustExist);
+    if (!store) return reportFailure(store.error());
+    if (!options->release.empty()) return releaseDevices(**store, options->release);
+    auto devices = (*store)->listDevices();
+    if (!devices) return reportFailure(devices.error());
+    if (options->invalid) {
+        std::cout << "mac\tuser\taccount\twhy\n";
+        for (const auto& device : unmatchedDevices(*devices)) {
+            std::cout << escapeForLog(device.row.mac) << '\t' << escapeForLog(device.row.owner)
+                      << '\t' << device.row.accountId << '\t' << device.why << '\n';
+        }
+        return support::kExitOk;
+    }
+    std::cout << "mac\tuser\tserver\tregistered\taccount\n";
+    for (const auto& device : *devices) {
+        std::cout << escapeForLog(device.mac) << '\t' << escapeForLog(device.owner) << '\t'
+                  << escapeForLog(device.server) << '\t' << device.registered << '\t'
+                  << device.accountId << (device.ownerDeleted ? " (deleted)" : "") << '\n';
+    }
+    return support::kExitOk;
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,120 @@
+// The LIST and FREE requests; see listing_request.h.
+#include "server/requests/listing_request.h"
+
+#include "mac/mac_address.h"
+#include "wire/device_listing.h"
+#include "wire/wire_records.h"
+
+namespace velquor::server {
+
+namespace {
+
+RequestOutcome refused(RequestOutcome outcome, std::string_view word, std::string detail) {
+    outcome.reply = std::string(word);
+    outcome.detail = std::move(detail);
+    return outcome;
+}
+
+wire::ListedDevice listed(const DeviceRow& row, std::string_view user) {
+    if (row.owner != user || row.ownerDeleted) {
+        return {row.mac, wire::ListedState::Other, {}, {}};
+    }
+    return {row.mac, wire::ListedState::Mine, row.registered, row.server};
+}
+
+// The page as the reply's bytes; a stored text that cannot travel (a server text of another
+// width, a MAC that is not canonical) is a store problem, never a broken reply.
+RequestOutcome sendPage(RequestOutcome outcome, const wire::ListingPage& page) {
+    auto bytes = wire::encodeListingPage(page);
+    if (!bytes) {
+        return refused(std::move(outcome), wire::kReplyNo,
+                       "a stored registration cannot be listed: " + bytes.error().message);
+    }
+    outcome.reply = std::move(*bytes);
+    outcome.logged = std::string(wire::kReplyRows) + " " + std::to_string(page.rows.size());
+    return outcome;
+}
+
+RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_view user,
+                       std::string_view cell) {
+    const auto canonical = mac::canonicalMac(cell);
+    if (!canonical) {
+        return refused(std::move(outcome), wire::kReplyNotAcceptable,
+                       "not a MAC address (" + std::to_string(cell.size()) + " bytes)");
+    }
+    outcome.mac = *canonical;
+    auto found = store.findDevice(*canonical);
+    if (!found) return refused(std::move(outcome), wire::kReplyTryAgain, found.error().message);
+    wire::ListingPage page;
+    if (found->has_value()) {
+        page.total = 1;
+        page.rows.push_back(listed(**found, user));
+    }
+    return sendPage(std::move(outcome), page);
+}
+
+RequestOutcome listAccount(AccountStore& store, RequestOutcome outcome, std::string_view owner,
+                           std::uint64_t start) {
+    auto stored = store.devicesOf(owner, start, wire::kListingPageRows);
+    if (!stored) return refused(std::move(outcome), wire::kReplyTryAgain, stored.error().message);
+    wire::ListingPage page;
+    page.total = stored->total;
+    page.start = std::min(start, stored->total);
+    for (const auto& row : stored->rows) {
+        page.rows.push_back({row.mac, wire::ListedState::Mine, row.registered, row.server});
+    }
+    page.more = page.start + page.rows.size() < page.total;
+    return sendPage(std::move(outcome), page);
+}
+
+}  // namespace
+
+bool isInventoryRequest(std::string_view record) {
+    if (record.size() != wire::kDeviceRequestSize) return false;
+    const auto operation = wire::fieldText(record.data(), wire::kTextFieldWidth);
+    return operation == wire::kOperationList || operation == wire::kOperationFree;
+}
+
+RequestOutcome answerInventoryRequest(AccountStore& store, std::string_view record,
+                                      const GrantCheck& grantProblem) {
+    RequestOutcome outcome;
+    outcome.operation = std::string(wire::fieldText(record.data(), wire::kTextFieldWidth));
+    auto query = wire::decodeListingRequest(record);
+    if (outcome.operation == wire::kOperationFree) {
+        auto fields = wire::decodeDeviceRequest(record);
+        if (!fields)
+            return refused(std::move(outcome), wire::kReplyNo,
+                           "malformed: " + fields.error().message);
+        query = wire::ListingQuery{fields->userName, fields->macAddress, 0, fields->server};
+    }
+    if (!query) {
+        return refused(std::move(outcome), wire::kReplyNo, "malformed: " + query.error().message);
+    }
+    outcome.user = query->userName;
+    if (auto refusal = grantProblem(outcome, query->userName)) return *refusal;
+    const bool administrator = query->userName == kAdministratorName;
+    if (!query->account.empty() && !administrator) {
+        return refused(std::move(outcome), wire::kReplyNotAcceptable,
+                       "only the administrator lists or frees another account's devices");
+    }
+    if (outcome.operation == wire::kOperationFree) {
+        if (query->account.empty() || !query->macAddress.empty()) {
+            return refused(std::move(outcome), wire::kReplyNotAcceptable,
+                           "FREE names an account and no MAC");
+        }
+        auto freed = store.releaseDevicesOf(query->account);
+        if (!freed) {
+            return refused(std::move(outcome), wire::kReplyTryAgain, freed.error().message);
+        }
+        outcome.reply = std::string(wire::kReplyYes);
+        outcome.detail = "freed " + std::to_string(*freed) + " devices of " + query->account;
+        return outcome;
+    }
+    if (!query->macAddress.empty()) {
+        return listOne(store, std::move(outcome), query->userName, query->macAddress);
+    }
+    const std::string& owner = query->account.empty() ? query->userName : query->account;
+    return listAccount(store, std::move(outcome), owner, query->start);
+}
+
+}  // namespace velquor::server

@@ -1,0 +1,371 @@
+// Accepting connections within each port's caps (making room on a full port), the TLS handshake and
+// reading the record, all on the event loop without blocking; the refusal log lines; the sweep that
+// hands whole records on.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "server/requests/request_log.h"
+#include "server/serving/connection.h"
+
+namespace velquor::server {
+
+namespace {
+
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// Connections refused to one address make one line when the first comes, then one line per
+// interval with how many followed.
+constexpr std::chrono::seconds kRefusalInterval{10};
+// How long a successful login keeps its address group among those a full port keeps room for
+// (at least as long as its grant lasts), and how many groups are remembered at most.
+constexpr std::chrono::hours kTrustedFor{24};
+constexpr std::size_t kMostTrusted = 65'536;
+// Connections of one port in the middle of a handshake (some 40 kB of TLS state each).
+constexpr std::size_t kMostHandshaking = 512;
+
+std::size_t indexOf(RequestKind kind) {
+    return static_cast<std::size_t>(kind);
+}
+
+// The part of a port's connections only addresses that logged in lately may take.
+std::size_t keptForTrusted(std::size_t maxConnections) {
+    return maxConnections / 8;
+}
+
+enum class Greeting { Pending, Whole, Gone };
+
+// Whether the client's first TLS record has come whole, looked at without taking it from the
+// socket. Until it has, the socket wakes the loop only once as many bytes as the record needs
+// are there, and no TLS state is made: a client that sends a few bytes and stalls costs no
+// more than one that sends none.
+Greeting peekGreeting(int fd) {
+    constexpr std::size_t kHeader = 5;
+    constexpr std::size_t kMostRecord = 16'384;  // a plaintext record's most
+    int available = 0;
+    if (::ioctl(fd, FIONREAD, &available) != 0) return Greeting::Gone;
+    unsigned char header[kHeader];
+    const ssize_t n = ::recv(fd, header, sizeof header, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) return Greeting::Gone;
+    if (n < 0) return errno == EAGAIN || errno == EINTR ? Greeting::Pending : Greeting::Gone;
+    std::size_t needed = kHeader;
+    if (static_cast<std::size_t>(n) == kHeader) {
+        const std::size_t length = (std::size_t{header[3]} << 8) | header[4];
+        // What is no handshake record is for TLS to refuse.
+        if (header[0] != 0x16 || length > kMostRecord) return Greeting::Whole;
+        needed += length;
+    }
+    const int lowWater =
+        static_cast<std::size_t>(available) >= needed ? 1 : static_cast<int>(needed);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &lowWater, sizeof lowWater);
+    return lowWater == 1 ? Greeting::Whole : Greeting::Pending;
+}
+
+}  // namespace
+
+KestoServer::Admission KestoServer::admit(RequestKind kind, const std::string& group,
+                                          Clock::time_point now) {
+    std::lock_guard lock(m_countMutex);
+    PortCount& port = m_counts[indexOf(kind)];
+    const auto fromPeer = port.perPeer.find(group);
+    if (fromPeer != port.perPeer.end() && fromPeer->second >= m_settings.maxConnectionsPerPeer) {
+        return Admission::PeerAtCap;
+    }
+    const auto trusted = m_trusted.find(group);
+    const bool kept = trusted != m_trusted.end() && now < trusted->second;
+    const std::size_t room =
+        m_settings.maxConnections - (kept ? 0 : keptForTrusted(m_settings.maxConnections));
+    if (port.total >= room) return Admission::PortFull;
+    ++port.perPeer[group];
+    ++port.total;
+    return Admission::Admitted;
+}
+
+void KestoServer::release(RequestKind kind, const std::string& group) {
+    std::lock_guard lock(m_countMutex);
+    PortCount& port = m_counts[indexOf(kind)];
+    --port.total;
+    const auto found = port.perPeer.find(group);
+    if (found != port.perPeer.end() && --found->second == 0) port.perPeer.erase(found);
+}
+
+void KestoServer::rememberLogin(const std::string& group) {
+    const auto now = Clock::now();
+    const auto until = now + std::max<Clock::duration>(kTrustedFor, m_settings.grantLifetime);
+    std::lock_guard lock(m_countMutex);
+    if (m_trusted.size() >= kMostTrusted && !m_trusted.contains(group)) {
+        std::erase_if(m_trusted, [now](const auto& entry) { return entry.second <= now; });
+        if (m_trusted.size() >= kMostTrusted) {
+            m_trusted.erase(
+                std::min_element(m_trusted.begin(), m_trusted.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; }));
+        }
+    }
+    m_trusted[group] = until;
+}
+
+// Closes the connection of this port that has gone longest without finishing its handshake,
+// those that have not sent their first record whole before those that stalled later (or, with
+// tlsStarted, only among these); false when there is none.
+bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted) {
+    auto oldest = m_open.end();
+    const auto rank = [](const Connection& connection) {
+        return std::pair(connection.ssl != nullptr, connection.lastBytes);
+    };
+    for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+        const Connection* candidate = it->get();
+        if (candidate == nullptr || candidate->withHandshaker || candidate->kind != kind ||
+            candidate->done || candidate->stage != Connection::Stage::Handshake ||
+            (tlsStarted && candidate->ssl == nullptr)) {
+            continue;
+        }
+        if (oldest == m_open.end() || rank(*candidate) < rank(**oldest)) oldest = it;
+    }
+    if (oldest == m_open.end()) return false;
+    std::unique_ptr<Connection> closed = std::move(*oldest);  // the sweep forgets the empty place
+    noteRefusal(closed->group, closed->port, now,
+                tlsStarted ? "closed: stalled in its handshake, to make room for another"
+                           : "closed: no handshake yet, to make room on a full port");
+    finish(std::move(closed));
+    return true;
+}
+
+bool KestoServer::startTls(Connection& connection) {
+    // TLS state in the middle of a handshake is the costliest a client can make the server
+    // hold: a port keeps a bounded number, the longest silent going first; when every one of
+    // them is in a handshake thread's hands, the newcomer waits for none.
+    while (m_handshaking[indexOf(connection.kind)] >= kMostHandshaking) {
+        if (!makeRoom(connection.kind, Clock::now(), true)) {
+            connection.failure = "closed: too many handshakes under way on this port";
+            return false;
+        }
+    }
+    connection.ssl = SSL_new(m_tls.get());
+    if (connection.ssl == nullptr || SSL_set_fd(connection.ssl, connection.fd) != 1) {
+        ERR_clear_error();
+        connection.failure = "closed: cannot set up TLS";
+        return false;
+    }
+    SSL_set_accept_state(connection.ssl);
+    ++m_handshaking[indexOf(connection.kind)];
+    return true;
+}
+
+void KestoServer::acceptFrom(const Listener& listener) {
+    for (;;) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        const int fd = ::accept4(listener.fd, reinterpret_cast<sockaddr*>(&address), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                m_acceptPausedUntil = Clock::now() + kAcceptPause;
+            }
+            return;  // EAGAIN: drained
+        }
+        const std::string peer = peerAddressOf(address);
+        const std::string group = peerGroupOf(peer);
+        const auto now = Clock::now();
+        auto admission = admit(listener.kind, group, now);
+        // Each round closes one connection; the port holds finitely many.
+        while (admission == Admission::PortFull && makeRoom(listener.kind, now, false)) {
+            admission = admit(listener.kind, group, now);
+        }
+        if (admission != Admission::Admitted) {
+            ::close(fd);
+            noteRefusal(group, listener.port, now,
+                        admission == Admission::PeerAtCap
+                            ? "refused: too many connections from this address"
+                            : "refused: too many connections on this port");
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->peer = peer;
+        connection->group = group;
+        connection->kind = listener.kind;
+        connection->port = listener.port;
+        connection->deadline = now + m_settings.connectionDeadline;
+        connection->handshakeDeadline =
+            now + std::min(m_settings.handshakeDeadline, m_settings.connectionDeadline);
+        connection->lastBytes = now;
+        // A client usually speaks first at once: start on what is there, not a poll later.
+        char first = 0;
+        if (::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT) > 0) advance(*connection);
+        m_open.push_back(std::move(connection));  // the loop's sweep settles a finished one
+    }
+}
+
+void KestoServer::advance(Connection& connection) {
+    connection.lastBytes = Clock::now();
+    if (connection.ssl == nullptr) {
+        const Greeting greeting = peekGreeting(connection.fd);
+        if (greeting == Greeting::Pending) return;
+        if (greeting == Greeting::Gone) {
+            connection.failure = "closed: the client left before its handshake";
+            connection.done = true;
+            return;
+        }
+        if (!startTls(connection)) {
+            connection.done = true;
+            return;
+        }
+    }
+    if (connection.stage == Connection::Stage::Handshake && !m_handshakers.empty()) {
+        offerHandshake(connection);
+        return;
+    }
+    const bool handshaking = connection.stage == Connection::Stage::Handshake;
+    continueTls(connection);
+    if (handshaking && connection.stage == Connection::Stage::Record) {
+        --m_handshaking[indexOf(connection.kind)];
+    }
+}
+
+void KestoServer::continueTls(Connection& connection) {
+    if (connection.stage == Connection::Stage::Handshake) {
+        const int rc = SSL_do_handshake(connection.ssl);
+        if (rc != 1) {
+            const int error = SSL_get_error(connection.ssl, rc);
+            if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+                connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
+                return;
+            }
+            ERR_clear_error();
+            connection.done = true;
+            return;  // the loop drops it with the reason below
+        }
+        connection.stage = Connection::Stage::Record;
+        connection.record.reserve(recordLengthOf(connection.kind) + 1);
+    }
+    readRecord(connection);
+}
+
+void KestoServer::readRecord(Connection& connection) {
+    const std::size_t expected = recordLengthOf(connection.kind);
+    // One byte of room past the record tells a record with trailing bytes from a whole one.
+    char buffer[1024];
+    for (;;) {
+        const std::size_t room = std::min(sizeof buffer, expected + 1 - connection.record.size());
+        const int n = SSL_read(connection.ssl, buffer, static_cast<int>(room));
+        if (n > 0) {
+            connection.record.append(buffer, static_cast<std::size_t>(n));
+            if (connection.record.size() > expected) {
+                connection.trailingBytes = true;
+                connection.record.resize(expected);
+                connection.done = true;
+                return;
+            }
+            continue;
+        }
+        const int error = SSL_get_error(connection.ssl, n);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
+            if (connection.record.size() == expected) connection.done = true;
+            return;
+        }
+        ERR_clear_error();
+        // The client closed or failed; only a whole record is still worth an answer.
+        connection.done = true;
+        return;
+    }
+}
+
+void KestoServer::dropConnection(std::unique_ptr<Connection> connection, std::string_view why) {
+    writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                               LogEntry{connection->peer, connection->port, {}, {}, {}, {}, why}));
+    finish(std::move(connection));
+}
+
+void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
+                              const std::string& why) {
+    const auto [tally, first] = m_refusals.try_emplace({peer, why}, RefusalTally{now, port, 0});
+    if (!first) {
+        ++tally->second.more;
+        return;
+    }
+    writeLogLine(
+        formatLogLine(std::chrono::system_clock::now(), LogEntry{peer, port, {}, {}, {}, {}, why}));
+}
+
+// Writes the counts of the intervals that ended; returns when the next one ends.
+Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
+    Clock::time_point next = Clock::time_point::max();
+    for (auto it = m_refusals.begin(); it != m_refusals.end();) {
+        RefusalTally& tally = it->second;
+        if (now - tally.since < kRefusalInterval) {
+            next = std::min(next, tally.since + kRefusalInterval);
+            ++it;
+            continue;
+        }
+        if (tally.more == 0) {
+            it = m_refusals.erase(it);
+            continue;
+        }
+        const auto& [peer, why] = it->first;
+        const std::string summary = why + " (" + std::to_string(tally.more) + " more in the last " +
+                                    std::to_string(kRefusalInterval.count()) + " s)";
+        writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                                   LogEntry{peer, tally.port, {}, {}, {}, {}, summary}));
+        tally = RefusalTally{now, tally.port, 0};
+        next = std::min(next, now + kRefusalInterval);
+        ++it;
+    }
+    return next;
+}
+
+void KestoServer::finish(std::unique_ptr<Connection> connection) {
+    const std::string group = connection->group;
+    const RequestKind kind = connection->kind;
+    // Only the event loop finishes a connection in its handshake: the workers' are past it.
+    if (connection->ssl != nullptr && connection->stage == Connection::Stage::Handshake) {
+        --m_handshaking[indexOf(kind)];
+    }
+    connection.reset();
+    release(kind, group);
+}
+
+// Hands whole records to the workers and drops what failed or ran out of time. A partial
+// record is logged by its length only: its fields may hold anything, a password included.
+void KestoServer::sweep(Clock::time_point now) {
+    std::vector<std::unique_ptr<Connection>> still;
+    still.reserve(m_open.size());
+    for (auto& connection : m_open) {
+        if (connection == nullptr) continue;  // closed to make room
+        if (connection->withHandshaker) {
+            still.push_back(std::move(connection));
+            continue;
+        }
+        const std::size_t expected = recordLengthOf(connection->kind);
+        const std::string received = std::to_string(connection->record.size()) + " of " +
+                                     std::to_string(expected) + " bytes";
+        const bool handshaking = connection->stage == Connection::Stage::Handshake;
+        if (connection->done && connection->record.size() == expected) {
+            dispatch(std::move(connection));
+        } else if (connection->done) {
+            const std::string why = connection->failure != nullptr ? connection->failure
+                                    : handshaking                  ? "closed: TLS handshake failed"
+                                                  : "closed: the client left after " + received;
+            dropConnection(std::move(connection), why);
+        } else if (handshaking && now >= connection->handshakeDeadline) {
+            dropConnection(std::move(connection), "closed: no TLS handshake within the deadline");
+        } else if (now >= connection->deadline) {
+            dropConnection(std::move(connection),
+                           "closed: no whole record within the deadline (" + received + ")");
+        } else {
+            still.push_back(std::move(connection));
+        }
+    }
+    m_open = std::move(still);
+}
+
+}  // namespace velquor::server

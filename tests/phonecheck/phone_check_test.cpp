@@ -1,0 +1,296 @@
+// The phone's-eye check against files served by a real nginx: one verdict per phone, over
+// HTTP and over HTTPS with a test CA, the name in another case, and many fetches on few
+// connections.
+#include "phonecheck/phone_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <sstream>
+
+#include "crypto/aes.h"
+#include "crypto/config_blocks.h"
+#include "nginx_fixture.h"
+#include "phonecheck/site_report.h"
+#include "test_certificates.h"
+
+namespace velquor::phonecheck {
+namespace {
+
+namespace fs = std::filesystem;
+using provisioning::CheckedDevice;
+using provisioning::CheckOutcome;
+using velquor::testing::NginxFixture;
+using velquor::testing::NginxTls;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+const std::string kKey = "phones-key-16byt";
+
+std::string encrypted(const std::string& plain, const std::string& key) {
+    crypto::CAes aes;
+    aes.Init(static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
+    const auto blocks = crypto::encryptToBlocks(aes, std::as_bytes(std::span(plain)));
+    return std::string(blocks.begin(), blocks.end());
+}
+
+std::string configOf(int phone, const std::string& version = "2") {
+    return "<?xml version=\"1.0\"?>\n<config><account>" + std::to_string(phone) +
+           "</account><password>secret-" + std::to_string(phone) + "</password><version>" +
+           version + "</version></config>\n";
+}
+
+Phone phoneNumber(int n) {
+    const std::string digits = "0a1b2c3d" +
+                               std::string(n < 10    ? "000"
+                                           : n < 100 ? "00"
+                                                     : "0") +
+                               std::to_string(n);
+    std::string upper = digits;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return Phone{n + 1, digits, digits, upper + ".xml"};
+}
+
+// Generate's output for phones 1..count, encrypted with kKey, and a web root holding what
+// the test puts there.
+class SiteTest : public ::testing::Test {
+protected:
+    void generate(int count, bool encrypt = true) {
+        fs::create_directories(out / "en");
+        if (!encrypt) fs::remove(out / "en");
+        for (int n = 1; n <= count; ++n) {
+            const Phone phone = phoneNumber(n);
+            phones.push_back(phone);
+            writeFile(out / phone.fileName, configOf(n));
+            if (encrypt) writeFile(out / "en" / phone.fileName, encrypted(configOf(n), kKey));
+        }
+    }
+
+    void upload(int n, const std::string& bytes, const std::string& name = {}) {
+        writeFile(root / (name.empty() ? phoneNumber(n).fileName : name), bytes);
+    }
+
+    std::string enCopy(int n) const { return encrypted(configOf(n), kKey); }
+
+    // Every phone registered to the user with the server text, but those listed otherwise.
+    std::vector<CheckedDevice> registrations(const std::string& server,
+                                             const std::map<int, CheckOutcome>& others = {}) {
+        std::vector<CheckedDevice> devices;
+        for (std::size_t i = 0; i < phones.size(); ++i) {
+            const auto other = others.find(static_cast<int>(i) + 1);
+            const CheckOutcome outcome =
+                other == others.end() ? CheckOutcome::Registered : other->second;
+            devices.push_back(CheckedDevice{phones[i].mac, outcome,
+                                            outcome == CheckOutcome::Registered ? server : "", ""});
+        }
+        return devices;
+    }
+
+    std::vector<PhoneCheck> check(std::vector<CheckedDevice> devices,
+                                  std::optional<std::string> key = kKey,
+                                  const std::string& caFile = {}) {
+        SiteCheckInput input{phones, out.path().string(), std::move(key), std::move(devices), {}};
+        input.fetch.inFlight = 4;
+        input.fetch.caFile = caFile;
+        support::NullProgress none;
+        return checkSite(input, none);
+    }
+
+    // The Done-when site: phones 1-2 uploaded as written, 3 an older version, 4 its plain
+    // file, 5 not uploaded, 6 not registered.
+    void uploadTheSite() {
+        generate(6);
+        upload(1, enCopy(1));
+        upload(2, enCopy(2));
+        upload(3, encrypted(configOf(3, "1"), kKey));
+        upload(4, configOf(4));
+        upload(6, enCopy(6));
+    }
+
+    void expectTheSite(const std::vector<PhoneCheck>& checks, const std::string& url) {
+        ASSERT_EQ(checks.size(), 6U);
+        EXPECT_EQ(checks[0].verdict, Verdict::Ready) << checks[0].reason.english();
+        EXPECT_EQ(checks[1].reason.english(), "ready");
+        EXPECT_EQ(checks[2].reason.english(),
+                  "the served file differs from the one generated (older?)");
+        EXPECT_EQ(checks[3].reason.english(),
+                  "the served file is not encrypted although en/ exists");
+        EXPECT_EQ(checks[4].reason.english(), "404 at " + url + phones[4].fileName);
+        EXPECT_EQ(checks[5].reason.english(), "not registered");
+        EXPECT_EQ(checks[5].action.english(), "register it");
+        EXPECT_EQ(checks[4].action.english(),
+                  "upload " + out.path().string() + "/en/" + phones[4].fileName + " to " + url);
+        EXPECT_TRUE(checks[0].action.empty());
+        EXPECT_EQ(checks[0].servedFile, "en/" + phones[0].fileName);
+        EXPECT_EQ(checks[0].md5.size(), 32U);
+        EXPECT_EQ(checks[0].url, url + phones[0].fileName);
+    }
+
+    TempDir out;
+    TempDir root;
+    std::vector<Phone> phones;
+};
+
+TEST_F(SiteTest, EveryPhoneOfASiteGetsTheFirstProblemItMeetsOverHttp) {
+    uploadTheSite();
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    const auto checks = check(registrations(nginx.url(), {{6, CheckOutcome::NotRegistered}}));
+    expectTheSite(checks, nginx.url());
+
+    const report::ReportTable table = siteReport(checks);
+    ASSERT_EQ(table.rows.size(), 6U);
+    EXPECT_EQ(table.header[7], "verdict");
+    EXPECT_EQ(table.rows[5][4], "not registered");
+    EXPECT_EQ(table.rows[0][1], phones[0].cell);
+}
+
+TEST_F(SiteTest, TheSameOverHttpsWithTheRightCaAndEveryRowUnreachableWithAnother) {
+    uploadTheSite();
+    provisioning::testing::TestCertificates certificates;
+    NginxFixture nginx(root.path(),
+                       NginxTls{certificates.server().certificate, certificates.server().key});
+    ASSERT_NE(nginx.port(), 0);
+    const auto devices = registrations(nginx.url(), {{6, CheckOutcome::NotRegistered}});
+    expectTheSite(check(devices, kKey, certificates.caFile().string()), nginx.url());
+
+    NginxFixture otherCa(root.path(),
+                         NginxTls{certificates.otherCa().certificate, certificates.otherCa().key});
+    ASSERT_NE(otherCa.port(), 0);
+    const auto refused = check(registrations(otherCa.url(), {{6, CheckOutcome::NotRegistered}}),
+                               kKey, certificates.caFile().string());
+    const std::string host = "127.0.0.1:" + std::to_string(otherCa.port());
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(refused[i].verdict, Verdict::Unreachable) << i;
+        EXPECT_EQ(refused[i].reason.english().rfind("cannot reach " + host + " (", 0), 0U)
+            << refused[i].reason.english();
+        EXPECT_NE(refused[i].reason.english().find("certificate"), std::string::npos)
+            << refused[i].reason.english();
+    }
+    EXPECT_EQ(refused[5].verdict, Verdict::NotRegistered);
+}
+
+TEST_F(SiteTest, KeysAccountsServerTextsAndNamesInAnotherCase) {
+    generate(6);
+    upload(1, enCopy(1));
+    // Phone 2's file under the MAC in lower case: the case-sensitive server says 404.
+    std::string lower = phones[1].fileName;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    upload(2, enCopy(2), lower);
+    upload(3, encrypted(configOf(3), "another-key-1234"));
+    upload(4, enCopy(4));
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    auto devices = registrations(nginx.url(), {{5, CheckOutcome::AnotherAccount}});
+    devices[5].server = "prov.example/cfg";
+    const auto checks = check(devices);
+    EXPECT_EQ(checks[0].verdict, Verdict::Ready);
+    EXPECT_EQ(checks[1].reason.english(), "404 at " + nginx.url() + phones[1].fileName + " (" +
+                                              lower + " is there: the case differs)");
+    // Encrypted with a key other than the phones': it is no copy of ours and opens to noise.
+    EXPECT_EQ(checks[2].reason.english(), "the served file does not decrypt with the key");
+    EXPECT_EQ(checks[4].reason.english(), "registered to another account");
+    EXPECT_EQ(checks[5].reason.english(), "server text is not a URL");
+
+    // Generated with a key that is not the phones': the served copy is ours, yet no phone
+    // could read it.
+    const auto wrongKey = check(devices, std::string("not-the-phones-k"));
+    EXPECT_EQ(wrongKey[0].reason.english(), "the served file does not decrypt with the key");
+    EXPECT_EQ(wrongKey[3].verdict, Verdict::DoesNotDecrypt);
+    // Without a key, a copy of ours is all that can be asked.
+    EXPECT_EQ(check(devices, std::nullopt)[3].verdict, Verdict::Ready);
+
+    fs::remove(out / "en" / phones[0].fileName);
+    EXPECT_EQ(check(devices)[0].reason.english(), "not generated");
+    SiteCheckInput input{phones, out.path().string(), kKey, std::nullopt, {}};
+    support::NullProgress none;
+    const auto unknown = checkSite(input, none);
+    EXPECT_EQ(unknown[1].verdict, Verdict::NotChecked);
+    EXPECT_EQ(registrationName(unknown[1]), "not asked");
+}
+
+TEST_F(SiteTest, PlainFilesAreComparedAsTheyAreWithoutEn) {
+    generate(2, false);
+    upload(1, configOf(1));
+    upload(2, configOf(2, "1"));
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    const auto checks = check(registrations(nginx.url().substr(0, nginx.url().size() - 1)));
+    EXPECT_EQ(checks[0].verdict, Verdict::Ready) << checks[0].reason.english();
+    EXPECT_EQ(checks[0].servedFile, phones[0].fileName);
+    EXPECT_EQ(checks[0].url, nginx.url() + phones[0].fileName) << "a '/' is put between";
+    EXPECT_EQ(checks[1].verdict, Verdict::Differs);
+}
+
+TEST_F(SiteTest, ManyFetchesShareFewConnectionsAndAFailureNamesTheHost) {
+    generate(120);
+    for (int n = 1; n <= 120; ++n) upload(n, enCopy(n));
+    std::optional<NginxFixture> nginx(std::in_place, root.path());
+    ASSERT_NE(nginx->port(), 0);
+    const auto checks = check(registrations(nginx->url()));
+    for (const PhoneCheck& one : checks) ASSERT_EQ(one.verdict, Verdict::Ready);
+    // nginx logs a request once its answer is sent, so the last line may follow the answer.
+    std::set<std::string> connections;
+    std::size_t requests = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (requests < 120 && std::chrono::steady_clock::now() < deadline) {
+        std::istringstream log(nginx->accessLog());
+        connections.clear();
+        requests = 0;
+        for (std::string line; std::getline(log, line); ++requests) {
+            connections.insert(line.substr(0, line.find(' ')));
+        }
+    }
+    EXPECT_EQ(requests, 120U);
+    EXPECT_LE(connections.size(), 4U) << "at most inFlight connections, each used again";
+
+    const std::string stopped = nginx->url();
+    const std::string host = "127.0.0.1:" + std::to_string(nginx->port());
+    nginx.reset();
+    const auto refused = check(registrations(stopped));
+    EXPECT_EQ(refused[0].verdict, Verdict::Unreachable);
+    EXPECT_EQ(refused[0].reason.english().rfind("cannot reach " + host + " (", 0), 0U)
+        << refused[0].reason.english();
+    EXPECT_EQ(refused[0].action.english(), "make " + host + " reachable, or register another URL");
+}
+
+TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
+    generate(3);
+    const auto checks = [&] {
+        SiteCheckInput input{phones, out.path().string(), kKey, std::nullopt, {}};
+        support::NullProgress none;
+        return checkSite(input, none);
+    }();
+    std::vector<PhoneCheck> fetched = checks;
+    serve::FetchRecord first{};
+    first.method = "GET";
+    first.status = 200;
+    first.completed = true;
+    first.mac = phones[0].mac;
+    first.peer = "192.0.2.7";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T15:40:01.123Z", first.time));
+    serve::FetchRecord later = first;
+    later.peer = "192.0.2.8";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T16:00:00.000Z", later.time));
+    serve::FetchRecord cutShort = first;  // the phone left before the end: not its file
+    cutShort.mac = phones[1].mac;
+    cutShort.completed = false;
+    serve::FetchRecord missing = first;
+    missing.mac = phones[2].mac;
+    missing.status = 404;
+    addFetches(fetched, {first, cutShort, later, missing});
+    EXPECT_EQ(fetched[0].fetchedBy.english(),
+              "fetched by the phone at 2026-12-09T16:00:00.000Z from 192.0.2.8");
+    EXPECT_TRUE(fetched[1].fetchedBy.empty());
+    EXPECT_TRUE(fetched[2].fetchedBy.empty());
+    EXPECT_EQ(siteReport(fetched).rows[0][8], fetched[0].fetchedBy.english());
+}
+
+}  // namespace
+}  // namespace velquor::phonecheck
