@@ -4,6 +4,7 @@
 // output folder, or its en folder when AES Key is ticked.
 #include "app/serve/serve_dialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -128,7 +129,10 @@ private slots:
         window.setControlText(kOutputDirEdit, q(dir / "out"));
         window.setControlText(kMacAccountEdit, q(dir / "devices.csv"));
         window.control(kAesKeyCheckBox)->setProperty("checked", true);
-        window.OnServeMenu();
+        QAction* serve = window.menuCommand(kServeMenuCommand);
+        QVERIFY(serve != nullptr);
+        QCOMPARE(serve->text(), QString("Serve to phones"));
+        serve->trigger();
         auto* dialog = window.findChild<ServeDialog*>();
         QVERIFY(dialog != nullptr);
         QCOMPARE(QDir::cleanPath(dialog->folderEdit()->text()), q(dir / "out" / "en"));

@@ -243,8 +243,8 @@ void CVelquorDlg::buildControls() {
     auto* menuBar = new QMenuBar(this);
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
-    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;
