@@ -287,4 +287,14 @@
         </translation>
     </message>
 </context>
+<context>
+    <name>velquor::app::SiteTableView</name>
+    <message numerus="yes">
+        <source>%n phone(s): %1 ready, %2 with a problem</source>
+        <translation>
+            <numerusform>%n phone: %1 ready, %2 with a problem</numerusform>
+            <numerusform>%n phones: %1 ready, %2 with a problem</numerusform>
+        </translation>
+    </message>
+</context>
 </TS>

@@ -476,7 +476,7 @@
     </message>
     <message>
         <source>row %1, column %2 (%3): %4</source>
-        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template, %4 what is wrong</extracomment>
+        <extracomment>%1 is a row, %2 a column (C), %3 an element of the template or a column&apos;s header, %4 what is wrong</extracomment>
         <translation>第 %1 行，%2 列（%3）：%4</translation>
     </message>
     <message>
@@ -1623,6 +1623,11 @@
         <translation>“%1”太长，无法作为文件名</translation>
     </message>
     <message>
+        <source>%1 in the template %2 has no column of the sheet and no default: head a column with its name, or write {{Name|default}}; nothing was written</source>
+        <extracomment>%1 is the placeholders (&quot;{{TimeZone}}&quot;), %2 the template</extracomment>
+        <translation>模板 %2 中的 %1 既没有对应的表格列，也没有默认值：请添加以其名称为标题的列，或写成 {{Name|default}}；未写入任何文件</translation>
+    </message>
+    <message>
         <source>fetched by the phone at %1 from %2</source>
         <extracomment>%1 is a time (UTC), %2 the phone&apos;s address</extracomment>
         <translation>话机于 %1 从 %2 获取</translation>
@@ -2031,6 +2036,10 @@
     <message>
         <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
         <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
+    <message>
+        <source>Site table</source>
+        <translation>现场表</translation>
     </message>
     <message>
         <source>Serve to phones</source>
@@ -2847,6 +2856,134 @@
     <message>
         <source>Device file name ({mac} is the MAC, e.g. cfg{mac}.xml):</source>
         <translation>设备文件名（{mac} 代表 MAC，例如 cfg{mac}.xml）：</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::SiteTableModel</name>
+    <message>
+        <source>not asked</source>
+        <translation>未查询</translation>
+    </message>
+    <message>
+        <source>registered</source>
+        <translation>已注册</translation>
+    </message>
+    <message>
+        <source>not registered</source>
+        <translation>未注册</translation>
+    </message>
+    <message>
+        <source>another account</source>
+        <translation>其他账户</translation>
+    </message>
+    <message>
+        <source>Row</source>
+        <translation>行</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>Verdict</source>
+        <translation>结论</translation>
+    </message>
+    <message>
+        <source>What to do</source>
+        <translation>处理方法</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>Registered</source>
+        <translation>注册</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>服务器</translation>
+    </message>
+    <message>
+        <source>Fetched by the phone</source>
+        <translation>话机获取</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::SiteTableView</name>
+    <message>
+        <source>Site table</source>
+        <translation>现场表</translation>
+    </message>
+    <message>
+        <source>optional: the phone server&apos;s fetch log</source>
+        <translation>可选：话机服务器的获取日志</translation>
+    </message>
+    <message>
+        <source>optional: log in to see the registrations</source>
+        <translation>可选：登录以查看注册情况</translation>
+    </message>
+    <message>
+        <source>Problems only</source>
+        <translation>仅显示问题</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>筛选</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Press Refresh to check every phone of the sheet.</source>
+        <translation>按“刷新”检查表中的每台话机。</translation>
+    </message>
+    <message>
+        <source>Device sheet:</source>
+        <translation>设备表：</translation>
+    </message>
+    <message>
+        <source>Output folder:</source>
+        <translation>输出文件夹：</translation>
+    </message>
+    <message>
+        <source>Phones&apos; key:</source>
+        <translation>话机密钥：</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+    <message>
+        <source>User:</source>
+        <translation>用户：</translation>
+    </message>
+    <message>
+        <source>Fetch log:</source>
+        <translation>获取日志：</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Checking every phone of the site…</source>
+        <translation>正在检查现场的每台话机…</translation>
+    </message>
+    <message>
+        <source>The site could not be checked: %1</source>
+        <translation>无法检查现场：%1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n phone(s): %1 ready, %2 with a problem</source>
+        <translation>
+            <numerusform>%n 台话机：%1 台就绪，%2 台有问题</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -105,7 +105,7 @@ int main() {
     std::size_t usable = 0;
     for (int i = 0; i < 5; ++i) {
         check.push_back(seconds([&] {
-            usable = velquor::generator::checkDeviceMacs(*table, velquor::mac::Form::Plain)
+            usable = velquor::generator::checkDeviceMacs(*table, velquor::mac::Form::Plain, {})
                          .check.usable();
         }));
         checkWithRead.push_back(seconds([&] {

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr int kPhones = 10'000;
 constexpr int kSample = 150;  // phones checked one request at a time
-constexpr std::size_t kInFlight = 64;
+constexpr std::size_t kInFlight = phonecheck::kDefaultFetchesInFlight;
 const std::string kKey = "bench-phones-key";
 
 double seconds(Clock::time_point since) {

@@ -15,16 +15,11 @@
 namespace velquor::cli {
 namespace {
 
-// Fetches are cheap for the server next to the phones' own: without --jobs, this many at once.
-constexpr std::size_t kDefaultFetchesInFlight = 64;
-
 phonecheck::FetchOptions fetchOptions(const support::ArgParser& args,
                                       const provisioning::KestoEndpoint& endpoint,
                                       std::size_t jobs) {
-    phonecheck::FetchOptions options;
-    options.inFlight = args.value("--jobs") ? jobs : kDefaultFetchesInFlight;
-    options.connectTimeout = endpoint.timeouts.connect;
-    options.exchangeTimeout = endpoint.timeouts.exchange;
+    phonecheck::FetchOptions options = phonecheck::fetchOptionsFor(endpoint);
+    if (args.value("--jobs")) options.inFlight = jobs;
     options.caFile = args.value("--http-cafile").value_or("");
     return options;
 }
@@ -65,11 +60,8 @@ support::Result<SiteCheckSource> readSiteCheckSource(const support::ArgParser& a
 int runSiteCheck(const support::ArgParser& args, const provisioning::KestoEndpoint& endpoint,
                  const std::string& user, std::size_t jobs, const SiteCheckSource& source) {
     TerminalProgress progress;
-    std::vector<std::string> macs;
-    for (const phonecheck::Phone& phone : source.sheet.phones) macs.push_back(phone.mac);
-    auto registered =
-        provisioning::checkDevices(provisioning::channelFetchers(endpoint, interruptToken()), user,
-                                   macs, progress, interruptToken());
+    auto registered = phonecheck::registrationsOf(endpoint, user, source.sheet.phones, progress,
+                                                  interruptToken());
     if (!registered) return failWith(registered.error());
     const phonecheck::SiteCheckInput input{source.sheet.phones, *args.value("--out"), source.key,
                                            std::move(*registered),

@@ -11,25 +11,61 @@ std::string CompiledOutput::marker(std::size_t slot) {
     return "@@vq" + std::to_string(slot) + "q5e1c9d0b7a@@";
 }
 
-void appendEscapedText(std::string& out, std::string_view value) {
+namespace {
+
+// The serialiser's escapes: & < > and carriage return everywhere, and in an attribute value
+// also the quote, tab and line feed.
+void appendEscaped(std::string& out, std::string_view value, bool attribute) {
     for (char c : value) {
+        const char* escape = nullptr;
         switch (c) {
             case '&':
-                out += "&amp;";
+                escape = "&amp;";
                 break;
             case '<':
-                out += "&lt;";
+                escape = "&lt;";
                 break;
             case '>':
-                out += "&gt;";
+                escape = "&gt;";
                 break;
             case '\r':
-                out += "&#13;";
+                escape = "&#13;";
+                break;
+            case '"':
+                escape = attribute ? "&quot;" : nullptr;
+                break;
+            case '\t':
+                escape = attribute ? "&#9;" : nullptr;
+                break;
+            case '\n':
+                escape = attribute ? "&#10;" : nullptr;
                 break;
             default:
-                out += c;
+                break;
+        }
+        if (escape != nullptr) {
+            out += escape;
+        } else {
+            out += c;
         }
     }
+}
+
+}  // namespace
+
+void appendEscapedText(std::string& out, std::string_view value) {
+    appendEscaped(out, value, false);
+}
+
+void appendEscapedAttribute(std::string& out, std::string_view value) {
+    appendEscaped(out, value, true);
+}
+
+const std::string& ValueSlot::valueIn(const std::vector<std::string>& values) const {
+    static const std::string kNone;
+    const std::string& value =
+        entry >= 0 && static_cast<std::size_t>(entry) < values.size() ? values[entry] : kNone;
+    return value.empty() && fallback ? *fallback : value;
 }
 
 std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
@@ -56,8 +92,9 @@ std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
     for (const Found& f : found) {
         const std::string closing = "</" + slots[f.slot].elementName + ">";
         const std::size_t after = f.position + marker(f.slot).size();
-        if (f.position < from + 1 || text[f.position - 1] != '>' ||
-            text.compare(after, closing.size(), closing) != 0) {
+        if (f.position < from + (slots[f.slot].kind == SlotKind::Element ? 1 : 0) ||
+            (slots[f.slot].kind == SlotKind::Element &&
+             (text[f.position - 1] != '>' || text.compare(after, closing.size(), closing) != 0))) {
             return std::nullopt;
         }
         compiled.m_pieces.push_back(Piece{text.substr(from, f.position - from), slots[f.slot]});
@@ -69,18 +106,26 @@ std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
     return compiled;
 }
 
-std::optional<std::string> CompiledOutput::render(const std::vector<std::string>& cells) const {
+std::optional<std::string> CompiledOutput::render(const std::vector<std::string>& values) const {
     std::string out;
     out.reserve(m_fixedBytes + 256);
     // An element left empty is written as <Name/>: its start tag's '>' and its end tag go.
     std::size_t skip = 0;
     for (const Piece& piece : m_pieces) {
-        const std::string& value = cells[static_cast<std::size_t>(piece.slot.entry)];
+        const std::string& value = piece.slot.valueIn(values);
         if (m_charset == Charset::AsciiCompatible &&
             std::any_of(value.begin(), value.end(), [](char c) { return c & 0x80; })) {
             return std::nullopt;
         }
-        if (value.empty()) {
+        if (piece.slot.kind != SlotKind::Element) {
+            out.append(piece.before, skip);
+            if (piece.slot.kind == SlotKind::Text) {
+                appendEscapedText(out, value);
+            } else {
+                appendEscapedAttribute(out, value);
+            }
+            skip = 0;
+        } else if (value.empty()) {
             out.append(piece.before, skip, piece.before.size() - skip - 1);
             out += "/>";
             skip = piece.slot.elementName.size() + 3;

@@ -12,9 +12,21 @@
 
 namespace velquor::generator {
 
+enum class SlotKind {
+    Element,    // the whole content of the element named: an empty value gives <Name/>
+    Text,       // part of a text: escaped as text, nothing for an empty value
+    Attribute,  // part of an attribute value: escaped as one
+};
+
 struct ValueSlot {
-    int entry;                // the row entry whose text goes here
-    std::string elementName;  // the element the text sits in
+    int entry;                // the row value whose text goes here; -1 for none
+    std::string elementName;  // the element the text sits in (Element slots)
+    SlotKind kind = SlotKind::Element;
+    // Taken when the row's value is empty or there is none ({{Name|default}}).
+    std::optional<std::string> fallback{};
+
+    // The text this slot takes from a row's values.
+    const std::string& valueIn(const std::vector<std::string>& values) const;
 };
 
 class CompiledOutput {
@@ -33,9 +45,8 @@ public:
     static std::optional<CompiledOutput> cut(const std::string& text, std::vector<ValueSlot> slots,
                                              Charset charset);
 
-    // The file for a row whose entries cover every slot; nullopt when a value needs the
-    // serialiser's encoder.
-    std::optional<std::string> render(const std::vector<std::string>& cells) const;
+    // The file for a row's values; nullopt when a value needs the serialiser's encoder.
+    std::optional<std::string> render(const std::vector<std::string>& values) const;
 
 private:
     struct Piece {
@@ -50,5 +61,8 @@ private:
 
 // Text content escaped as the serialiser escapes it: & < > and carriage return.
 void appendEscapedText(std::string& out, std::string_view value);
+// An attribute value escaped as the serialiser escapes it: & < > " and tab, line feed and
+// carriage return as character references.
+void appendEscapedAttribute(std::string& out, std::string_view value);
 
 }  // namespace velquor::generator

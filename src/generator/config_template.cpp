@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "generator/compiled_output.h"
+#include "generator/template_fields.h"
 #include "generator/xml_prolog.h"
 #include "sheet/cell_name.h"
 #include "support/file_identity.h"
@@ -70,6 +71,26 @@ struct TextEdit {
     xmlNodePtr element;
     int entry;
     const char* elementName;
+};
+
+struct AttributeEdit {
+    xmlNodePtr element;
+    int entry;
+    std::string attribute;
+};
+
+// A text node or attribute value holding placeholders, with its text as the template has it.
+struct PlaceholderText {
+    xmlNodePtr node;        // the text node, or the element that has the attribute
+    xmlNsPtr ns;            // the attribute's namespace
+    std::string attribute;  // empty for a text node
+    std::string original;
+    xmlNodePtr element = nullptr;  // the element the text or attribute belongs to
+    std::vector<PlaceholderUse> uses{};
+    std::vector<ValueSlot> slots{};  // one per use
+    // The text node is its element's only content and the placeholder all of it: the element
+    // is emptied for an empty value, as the fixed elements are.
+    bool wholeElement = false;
 };
 
 struct ChildRule {
@@ -154,12 +175,145 @@ namespace {
 struct EditPlan {
     std::vector<xmlNodePtr> ext1Elements;
     std::vector<TextEdit> edits;
+    std::vector<AttributeEdit> attributes;
+    std::vector<PlaceholderText> placeholders;
     int highestEntry = -1;
+    TemplateUse use;
 };
+
+EditPlan planSeedEdits(xmlDocPtr doc, const SheetFields& fields);
+
+// The elements on a path below the document element, every repeat, matched as the fixed
+// elements are.
+std::vector<xmlNodePtr> elementsOnPath(xmlDocPtr doc, const ElementPath& path) {
+    std::vector<xmlNodePtr> current{xmlDocGetRootElement(doc)};
+    for (const std::string& name : path.names) {
+        std::vector<xmlNodePtr> next;
+        for (xmlNodePtr node : current) {
+            for (xmlNodePtr child : ElementChildren(node)) {
+                if (hasName(child, name.c_str())) next.push_back(child);
+            }
+        }
+        current = std::move(next);
+    }
+    return current;
+}
+
+bool insideEdited(xmlNodePtr node, const std::vector<TextEdit>& edits) {
+    for (; node != nullptr; node = node->parent) {
+        for (const TextEdit& edit : edits) {
+            if (edit.element == node) return true;
+        }
+    }
+    return false;
+}
+
+// A column's header, for messages.
+std::string headerOf(const SheetFields& fields, int entry) {
+    if (entry == fields.macEntry()) return std::string("{{") + std::string(kMacPlaceholder) + "}}";
+    for (const FieldColumn& field : fields.columns()) {
+        if (field.entry == entry) return field.header;
+    }
+    return {};
+}
+
+std::string contentOf(xmlNodePtr node) {
+    xmlChar* content = xmlNodeGetContent(node);
+    std::string text = content != nullptr ? reinterpret_cast<const char*>(content) : "";
+    xmlFree(content);
+    return text;
+}
+
+void notePlaceholders(EditPlan& plan, const SheetFields& fields, PlaceholderText text) {
+    text.uses = findPlaceholders(text.original);
+    if (text.uses.empty()) return;
+    text.element = text.attribute.empty() ? text.node->parent : text.node;
+    const bool onlyChild = text.attribute.empty() && text.node->parent != nullptr &&
+                           text.node->parent->children == text.node && text.node->next == nullptr;
+    text.wholeElement = onlyChild && text.uses.size() == 1 &&
+                        text.uses.front().length == text.original.size() &&
+                        text.node->type == XML_TEXT_NODE;
+    for (const PlaceholderUse& use : text.uses) {
+        const std::optional<int> entry =
+            use.name.empty() ? std::nullopt : fields.placeholderEntry(use.name);
+        ValueSlot slot{entry.value_or(-1), "", SlotKind::Text, use.fallback};
+        if (!text.attribute.empty()) slot.kind = SlotKind::Attribute;
+        if (text.wholeElement) {
+            slot.kind = SlotKind::Element;
+            slot.elementName = reinterpret_cast<const char*>(text.element->name);
+        }
+        text.slots.push_back(std::move(slot));
+    }
+    plan.placeholders.push_back(std::move(text));
+}
+
+void findAttributePlaceholders(EditPlan& plan, const SheetFields& fields, xmlNodePtr element) {
+    for (xmlAttrPtr attribute = element->properties; attribute != nullptr;
+         attribute = attribute->next) {
+        notePlaceholders(
+            plan, fields,
+            PlaceholderText{element, attribute->ns, reinterpret_cast<const char*>(attribute->name),
+                            contentOf(reinterpret_cast<xmlNodePtr>(attribute))});
+    }
+}
+
+// Every text and attribute value below node that holds a placeholder, outside the elements
+// whose whole text a column replaces.
+void findPlaceholderTexts(EditPlan& plan, const SheetFields& fields, xmlNodePtr node) {
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
+            notePlaceholders(plan, fields, PlaceholderText{child, nullptr, "", contentOf(child)});
+        } else if (child->type == XML_ELEMENT_NODE) {
+            findAttributePlaceholders(plan, fields, child);
+            findPlaceholderTexts(plan, fields, child);
+        }
+    }
+}
+
+// The fixed edits, the sheet's element paths and the template's placeholders, found once on
+// the template as read.
+EditPlan planEdits(xmlDocPtr doc, const SheetFields& fields) {
+    EditPlan plan = planSeedEdits(doc, fields);
+    for (const FieldColumn& field : fields.columns()) {
+        if (field.kind != FieldKind::Path) continue;
+        const std::vector<xmlNodePtr> elements = elementsOnPath(doc, field.path);
+        if (elements.empty()) plan.use.unmatchedPaths.push_back(field.entry);
+        if (!elements.empty()) plan.use.usedEntries.insert(field.entry);
+        for (xmlNodePtr element : elements) {
+            if (field.path.attribute.empty()) {
+                plan.edits.push_back(
+                    TextEdit{element, field.entry, reinterpret_cast<const char*>(element->name)});
+            } else {
+                plan.attributes.push_back(
+                    AttributeEdit{element, field.entry, field.path.attribute});
+            }
+        }
+    }
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    findAttributePlaceholders(plan, fields, root);
+    findPlaceholderTexts(plan, fields, root);
+    // A text a column replaces whole loses its placeholders with it.
+    std::erase_if(plan.placeholders, [&plan](const PlaceholderText& text) {
+        return insideEdited(text.element, plan.edits);
+    });
+    for (const PlaceholderText& text : plan.placeholders) {
+        for (std::size_t i = 0; i < text.uses.size(); ++i) {
+            const ValueSlot& slot = text.slots[i];
+            if (slot.entry >= 0) plan.use.usedEntries.insert(slot.entry);
+            const std::string& written = text.uses[i].written;
+            if (slot.entry < 0 && !slot.fallback &&
+                std::find(plan.use.missingPlaceholders.begin(), plan.use.missingPlaceholders.end(),
+                          written) == plan.use.missingPlaceholders.end()) {
+                plan.use.missingPlaceholders.push_back(written);
+            }
+        }
+    }
+    return plan;
+}
 
 // The elements the template lets a device row edit, found once: the walk only reads the top
 // three levels, which editing text below them never changes.
-EditPlan planEdits(xmlDocPtr doc) {
+EditPlan planSeedEdits(xmlDocPtr doc, const SheetFields& fields) {
     EditPlan plan;
     for (xmlNodePtr ext1 : ElementChildren(xmlDocGetRootElement(doc))) {
         if (!hasName(ext1, "Ext1")) continue;
@@ -167,7 +321,8 @@ EditPlan planEdits(xmlDocPtr doc) {
         for (xmlNodePtr section : ElementChildren(ext1)) {
             for (xmlNodePtr leaf : ElementChildren(section)) {
                 for (const ChildRule& rule : kRules) {
-                    if (hasName(section, rule.parent) && hasName(leaf, rule.child)) {
+                    if (hasName(section, rule.parent) && hasName(leaf, rule.child) &&
+                        fields.isSeedColumn(rule.entry)) {
                         plan.edits.push_back(TextEdit{leaf, rule.entry, rule.child});
                         plan.highestEntry = std::max(plan.highestEntry, rule.entry);
                     }
@@ -183,6 +338,55 @@ bool setEnable(const EditPlan& plan) {
         if (xmlSetProp(ext1, BAD_CAST "Enable", BAD_CAST "Enable") == nullptr) return false;
     }
     return true;
+}
+
+// Every value a row gives the plan, in one order: the element texts, the attributes, then
+// each placeholder of each text.
+std::vector<ValueSlot> slotsOf(const EditPlan& plan) {
+    std::vector<ValueSlot> slots;
+    for (const TextEdit& edit : plan.edits)
+        slots.push_back(ValueSlot{edit.entry, edit.elementName});
+    for (const AttributeEdit& edit : plan.attributes) {
+        slots.push_back(ValueSlot{edit.entry, "", SlotKind::Attribute});
+    }
+    for (const PlaceholderText& text : plan.placeholders) {
+        slots.insert(slots.end(), text.slots.begin(), text.slots.end());
+    }
+    return slots;
+}
+
+bool setAttribute(xmlNodePtr element, xmlNsPtr ns, const std::string& name,
+                  const std::string& value) {
+    return xmlSetNsProp(element, ns, BAD_CAST name.c_str(), BAD_CAST value.c_str()) != nullptr;
+}
+
+// Writes one value per slot (in the order of slotsOf) into the document, and sets Enable.
+bool applyPlan(const EditPlan& plan, const std::vector<std::string>& values) {
+    std::size_t next = 0;
+    for (const TextEdit& edit : plan.edits) replaceText(edit.element, values[next++]);
+    for (const AttributeEdit& edit : plan.attributes) {
+        if (!setAttribute(edit.element, nullptr, edit.attribute, values[next++])) return false;
+    }
+    for (const PlaceholderText& text : plan.placeholders) {
+        std::string filled;
+        std::size_t from = 0;
+        for (const PlaceholderUse& use : text.uses) {
+            filled.append(text.original, from, use.at - from);
+            filled += values[next++];
+            from = use.at + use.length;
+        }
+        filled.append(text.original, from);
+        if (text.wholeElement) {
+            // The text node goes with it: the element is what is kept.
+            replaceText(text.element, filled);
+        } else if (!text.attribute.empty()) {
+            if (!setAttribute(text.node, text.ns, text.attribute, filled)) return false;
+        } else {
+            xmlNodeSetContentLen(text.node, BAD_CAST filled.data(),
+                                 static_cast<int>(filled.size()));
+        }
+    }
+    return setEnable(plan);
 }
 
 // Why a document could not be saved: from which template, in which encoding when it names
@@ -274,7 +478,8 @@ bool isAsciiCompatible(const std::string& encoding) {
 // Serialises a copy of the document with a marker in every edited element and cuts the
 // result there; nullopt when the template's encoding or content does not allow it.
 std::optional<CompiledOutput> compileOutput(xmlDocPtr doc, const SaveFormat& format,
-                                            const std::string& displayName) {
+                                            const std::string& displayName,
+                                            const SheetFields& fields) {
     CompiledOutput::Charset charset = CompiledOutput::Charset::Utf8;
     if (format.prolog.utf16) return std::nullopt;
     if (!format.encoding.empty() && !sameEncodingName(format.encoding, "UTF-8")) {
@@ -283,14 +488,17 @@ std::optional<CompiledOutput> compileOutput(xmlDocPtr doc, const SaveFormat& for
     }
     xmlDocPtr copy = xmlCopyDoc(doc, 1);
     if (copy == nullptr) return std::nullopt;
-    const EditPlan plan = planEdits(copy);
-    std::vector<ValueSlot> slots;
-    for (std::size_t i = 0; i < plan.edits.size(); ++i) {
-        replaceText(plan.edits[i].element, CompiledOutput::marker(i));
-        slots.push_back(ValueSlot{plan.edits[i].entry, plan.edits[i].elementName});
-    }
-    auto text = setEnable(plan) ? serializeWithFormat(copy, format, displayName)
-                                : support::Result<std::string>(makeError(ErrorCode::Internal, ""));
+    const EditPlan plan = planEdits(copy, fields);
+    std::vector<ValueSlot> slots = slotsOf(plan);
+    std::vector<std::string> markers;
+    for (std::size_t i = 0; i < slots.size(); ++i) markers.push_back(CompiledOutput::marker(i));
+    // A CDATA section is written as it is, with no escaping to splice values by.
+    const bool cdata = std::any_of(
+        plan.placeholders.begin(), plan.placeholders.end(),
+        [](const PlaceholderText& text) { return text.node->type == XML_CDATA_SECTION_NODE; });
+    auto text = !cdata && applyPlan(plan, markers)
+                    ? serializeWithFormat(copy, format, displayName)
+                    : support::Result<std::string>(makeError(ErrorCode::Internal, ""));
     xmlFreeDoc(copy);
     if (!text) return std::nullopt;
     return CompiledOutput::cut(*text, std::move(slots), charset);
@@ -302,11 +510,16 @@ struct ConfigTemplate::Impl {
     xmlDocPtr doc = nullptr;
     std::string displayName;
     SaveFormat format;
+    SheetFields fields;
     EditPlan plan;
+    std::vector<ValueSlot> slots;  // slotsOf(plan)
     std::optional<CompiledOutput> compiled;
-    // The row last applied, for the compiled output; empty before the first row.
-    std::vector<std::string> appliedCells;
+    // The row last applied (its cells, then the built-in values); empty before the first row.
+    std::vector<std::string> values;
     bool applied = false;
+    // The tree holds the row last applied: it is edited only when a file is serialised from
+    // it rather than spliced.
+    bool treeCurrent = true;
 
     ~Impl() {
         if (doc != nullptr) xmlFreeDoc(doc);
@@ -434,7 +647,8 @@ support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
     } else if (prolog.utf16) {
         impl->format.encoding = "UTF-16";
     }
-    impl->plan = planEdits(impl->doc);
+    impl->plan = planEdits(impl->doc, impl->fields);
+    impl->slots = slotsOf(impl->plan);
     // A template that cannot be written back fails here, before any device file is begun.
     auto probe = serializeWithFormat(impl->doc, impl->format, displayName);
     if (!probe) return failure(ErrorCode::Unsupported, probe.error());
@@ -450,13 +664,23 @@ support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
                                                         "(UTF-8, or GBK for GB2312)"),
                                         {impl->format.encoding}}));
     }
-    impl->compiled = compileOutput(impl->doc, impl->format, displayName);
+    impl->compiled = compileOutput(impl->doc, impl->format, displayName, impl->fields);
     return ConfigTemplate(std::move(impl));
 }
 
+support::Result<TemplateUse> ConfigTemplate::prepare(const SheetFields& fields) {
+    Impl& impl = *m_impl;
+    impl.fields = fields;
+    impl.plan = planEdits(impl.doc, fields);
+    impl.slots = slotsOf(impl.plan);
+    impl.compiled = compileOutput(impl.doc, impl.format, impl.displayName, fields);
+    return impl.plan.use;
+}
+
 support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
+    Impl& impl = *m_impl;
     const int available = static_cast<int>(row.cells.size());
-    for (const TextEdit& edit : m_impl->plan.edits) {
+    for (const TextEdit& edit : impl.plan.edits) {
         if (edit.entry >= available) {
             //: %1 is a row, %2 a column (C), %3 an element of the template
             return makeError(ErrorCode::InvalidInput,
@@ -467,36 +691,49 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
                                     {std::to_string(row.sheetRow), columnLetters(edit.entry),
                                      edit.elementName}});
         }
-        const Phrase problem = unfitForXml(row.cells[static_cast<std::size_t>(edit.entry)]);
-        if (!problem.empty()) {
-            //: %1 is a row, %2 a column (C), %3 an element of the template, %4 what is wrong
-            Phrase where{
-                VELQUOR_TR_NOOP("core", "row %1, column %2 (%3): %4"),
-                {std::to_string(row.sheetRow), columnLetters(edit.entry), edit.elementName}};
-            return makeError(ErrorCode::InvalidInput,
-                             support::withReason(std::move(where), problem.english(), problem));
-        }
     }
-    if (!setEnable(m_impl->plan)) {
-        return makeError(ErrorCode::Internal, "cannot set the Enable attribute: out of memory");
+    impl.values.assign(row.cells.begin(), row.cells.end());
+    impl.values.resize(
+        std::max(impl.values.size(), static_cast<std::size_t>(impl.fields.columnCount())));
+    impl.values.push_back(row.mac);
+    impl.values.push_back(std::to_string(row.sheetRow));
+    for (const ValueSlot& slot : impl.slots) {
+        const Phrase problem = unfitForXml(slot.valueIn(impl.values));
+        if (problem.empty()) continue;
+        //: %1 is a row, %2 a column (C), %3 an element of the template or a column's header,
+        //: %4 what is wrong
+        Phrase where{
+            VELQUOR_TR_NOOP("core", "row %1, column %2 (%3): %4"),
+            {std::to_string(row.sheetRow), columnLetters(slot.entry),
+             slot.elementName.empty() ? headerOf(impl.fields, slot.entry) : slot.elementName}};
+        impl.applied = false;
+        return makeError(ErrorCode::InvalidInput,
+                         support::withReason(std::move(where), problem.english(), problem));
     }
-    for (const TextEdit& edit : m_impl->plan.edits) {
-        replaceText(edit.element, row.cells[static_cast<std::size_t>(edit.entry)]);
-    }
-    m_impl->appliedCells = row.cells;
-    m_impl->applied = true;
+    impl.applied = true;
+    impl.treeCurrent = false;
     return {};
 }
 
 support::Result<std::string> ConfigTemplate::serializeDocument() const {
     if (m_impl->compiled && m_impl->applied) {
-        if (auto text = m_impl->compiled->render(m_impl->appliedCells)) return std::move(*text);
+        if (auto text = m_impl->compiled->render(m_impl->values)) return std::move(*text);
     }
     return serializeTree();
 }
 
 support::Result<std::string> ConfigTemplate::serializeTree() const {
-    return serializeWithFormat(m_impl->doc, m_impl->format, m_impl->displayName);
+    Impl& impl = *m_impl;
+    if (impl.applied && !impl.treeCurrent) {
+        std::vector<std::string> slotValues;
+        slotValues.reserve(impl.slots.size());
+        for (const ValueSlot& slot : impl.slots) slotValues.push_back(slot.valueIn(impl.values));
+        if (!applyPlan(impl.plan, slotValues)) {
+            return makeError(ErrorCode::Internal, "cannot set an attribute: out of memory");
+        }
+        impl.treeCurrent = true;
+    }
+    return serializeWithFormat(impl.doc, impl.format, impl.displayName);
 }
 
 bool ConfigTemplate::hasCompiledOutput() const {
@@ -513,14 +750,26 @@ support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
 
 std::vector<std::string> ConfigTemplate::emptyElementsFor(const DeviceRow& row) const {
     std::vector<std::string> names;
+    const auto emptyAt = [&row](int entry) {
+        const auto index = static_cast<std::size_t>(entry);
+        return index >= row.cells.size() || row.cells[index].empty();
+    };
     for (const ChildRule& rule : kRules) {
         const bool used =
             std::any_of(m_impl->plan.edits.begin(), m_impl->plan.edits.end(),
                         [&](const TextEdit& edit) { return edit.entry == rule.entry; });
-        const auto entry = static_cast<std::size_t>(rule.entry);
-        if (used && (entry >= row.cells.size() || row.cells[entry].empty())) {
+        if (used && m_impl->fields.isSeedColumn(rule.entry) && emptyAt(rule.entry)) {
             names.emplace_back(rule.child);
         }
+    }
+    // The sheet's own fields, by their headers; a placeholder's default fills an empty one.
+    for (const FieldColumn& field : m_impl->fields.columns()) {
+        if (!m_impl->plan.use.usedEntries.contains(field.entry) || !emptyAt(field.entry)) continue;
+        const bool defaulted = std::any_of(
+            m_impl->slots.begin(), m_impl->slots.end(), [&field](const ValueSlot& slot) {
+                return slot.entry == field.entry && slot.fallback.has_value();
+            });
+        if (!defaulted) names.push_back(field.header);
     }
     return names;
 }

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "generator/template_fields.h"
 #include "support/atomic_file.h"
 #include "support/result.h"
 
@@ -25,6 +27,18 @@ inline constexpr std::size_t kMaxTemplateBytes = 16u << 20;
 struct DeviceRow {
     int sheetRow = 0;  // 1-based row number, for messages
     std::vector<std::string> cells;
+    std::string mac{};  // the MAC as the run writes it: {{mac}}
+};
+
+// What a template does with a sheet's fields, found when it is prepared for them.
+struct TemplateUse {
+    // Placeholders with no column and no default, as the template writes them ("{{Missing}}"),
+    // each once: the template cannot be written without leaving them in.
+    std::vector<std::string> missingPlaceholders;
+    // The entries of element-path columns that match no element of the template.
+    std::vector<int> unmatchedPaths;
+    // The entries of the columns the template takes a value from (the built-ins' included).
+    std::set<int> usedEntries;
 };
 
 // Which entry of a device row feeds each edited element.
@@ -58,8 +72,12 @@ public:
     ConfigTemplate& operator=(ConfigTemplate&&) noexcept;
     ~ConfigTemplate();
 
-    // Writes one device's values into the document. A row too short for an element the
-    // template has, or a value XML cannot carry, fails before anything is changed.
+    // Prepares the template for a sheet's fields, before its first row: the element paths
+    // found, the placeholders read, the form files are spliced from made again. Without it
+    // only the fixed columns and the placeholders' defaults (and {{mac}} from column A) apply.
+    support::Result<TemplateUse> prepare(const SheetFields& fields);
+    // Takes one device's values. A row too short for an element the template has, or a value
+    // XML cannot carry, fails before anything is changed.
     support::Status ApplyDeviceRow(const DeviceRow& row);
     // The whole document as it would be saved: declaration, encoding, indentation. After a
     // row has been applied this is the template's saved form with the row's values spliced
@@ -72,8 +90,9 @@ public:
     support::Status SaveDeviceFile(
         const std::string& path, support::Durability durability = support::Durability::Sync) const;
 
-    // The elements (DisplayName, UserID, ...) that row would leave empty, each named once, in
-    // column order: a file written with them is rarely what the user meant.
+    // The elements (DisplayName, UserID, ...) and the sheet's fields (by header) that row
+    // would leave empty, each named once, in column order: a file written with them is rarely
+    // what the user meant.
     std::vector<std::string> emptyElementsFor(const DeviceRow& row) const;
     // The highest row entry an edit needs, -1 when the template has nothing to edit.
     int highestEntryNeeded() const;

@@ -17,11 +17,16 @@ std::size_t DeviceTable::emptyDeviceRows() const {
     return deviceRows - filled;
 }
 
+const std::vector<std::string>& DeviceTable::headerCells() const {
+    static const std::vector<std::string> kNone;
+    return !rows.empty() && rows.front().sheetRow == 1 ? rows.front().cells : kNone;
+}
+
 DeviceRow DeviceTable::deviceRow(const Row& row) const {
     // Padded to the sheet's width so that a template needing a column the sheet lacks is told
     // so, while a column the sheet has but this row leaves empty reads as empty text.
     DeviceRow device{row.sheetRow, row.cells};
-    device.cells.resize(static_cast<std::size_t>(std::min(ColumnCount, kDeviceColumns)));
+    device.cells.resize(static_cast<std::size_t>(ColumnCount));
     return device;
 }
 
@@ -42,11 +47,9 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
             if (table.rows.empty() || table.rows.back().sheetRow != row) {
                 table.rows.push_back(DeviceTable::Row{row, {}});
             }
-            if (column <= kDeviceColumns) {
-                std::vector<std::string>& cells = table.rows.back().cells;
-                cells.resize(static_cast<std::size_t>(column));
-                cells.back() = text;
-            }
+            std::vector<std::string>& cells = table.rows.back().cells;
+            cells.resize(static_cast<std::size_t>(column));
+            cells.back() = text;
             return {};
         },
         stop);

@@ -12,9 +12,6 @@
 
 namespace velquor::generator {
 
-// A device is made from columns A to G; later columns are never read.
-inline constexpr int kDeviceColumns = column::kSipPort + 1;
-
 struct DeviceTable {
     // The sheet's used range, counted from A1.
     int RowCount = 0;
@@ -22,17 +19,18 @@ struct DeviceTable {
 
     struct Row {
         int sheetRow = 0;
-        // Columns A to G up to the last one that shows something (possibly none, when only
-        // later columns do).
+        // The columns up to the last one that shows something.
         std::vector<std::string> cells;
     };
     // The rows that hold something, in sheet order; the header (row 1) among them when it does.
     // A sheet is held in proportion to its filled rows, never to its used range.
     std::vector<Row> rows;
 
+    // The header row's cells (row 1), empty when it holds nothing.
+    const std::vector<std::string>& headerCells() const;
     // The rows past the header that hold nothing at all: they are no devices.
     std::size_t emptyDeviceRows() const;
-    // A stored row as the template takes it: every column the sheet has, up to column G.
+    // A stored row as the template takes it: every column the sheet has.
     DeviceRow deviceRow(const Row& row) const;
 };
 

@@ -15,6 +15,7 @@
 #include "generator/config_template.h"
 #include "generator/device_macs.h"
 #include "generator/device_table.h"
+#include "generator/run_templates.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 #include "support/translatable.h"
@@ -171,11 +172,10 @@ support::Status writeEncryptedCopy(const crypto::CAes& aes, const std::string& p
 
 class Generation {
 public:
-    Generation(const GenerationRequest& request, const DeviceTable& table,
-               ConfigTemplate& configTemplate)
+    Generation(const GenerationRequest& request, const DeviceTable& table, RunTemplates& templates)
         : m_request(request),
           m_table(table),
-          m_template(configTemplate),
+          m_templates(templates),
           m_folder(request.outputFolder),
           m_encryptedFolder(m_folder / "en") {
         m_inputs.add(request.templatePath, VELQUOR_TR_NOOP("core", "template"));
@@ -189,7 +189,8 @@ public:
 
     // written: the MAC in the run's form, which names the files.
     DeviceResult run(const DeviceTable::Row& tableRow, const std::string& written) {
-        const DeviceRow row = m_table.deviceRow(tableRow);
+        DeviceRow row = m_table.deviceRow(tableRow);
+        row.mac = written;
         DeviceResult result;
         result.row = row.sheetRow;
         result.mac = macCell(tableRow);
@@ -199,10 +200,13 @@ public:
         if (const std::string unfit = unfitAsDeviceFileName(written, fileName); !unfit.empty()) {
             return failed(std::move(result), support::withReason(prefix, unfit));
         }
-        if (auto applied = m_template.ApplyDeviceRow(row); !applied) {
+        auto chosen = m_templates.forRow(tableRow);
+        if (!chosen) return failed(std::move(result), support::withCause(prefix, chosen.error()));
+        ConfigTemplate& configTemplate = **chosen;
+        if (auto applied = configTemplate.ApplyDeviceRow(row); !applied) {
             return failed(std::move(result), applied.error());
         }
-        result.emptyElements = m_template.emptyElementsFor(row);
+        result.emptyElements = configTemplate.emptyElementsFor(row);
         result.fileName = fileName;
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
@@ -219,7 +223,7 @@ public:
                               clash));
         }
 
-        auto text = m_template.serializeDocument();
+        auto text = configTemplate.serializeDocument();
         if (!text) return failed(std::move(result), support::withCause(prefix, text.error()));
         if (m_request.dryRun) {
             result.plainFile = plain.string();
@@ -284,7 +288,7 @@ private:
 
     const GenerationRequest& m_request;
     const DeviceTable& m_table;
-    ConfigTemplate& m_template;
+    RunTemplates& m_templates;
     fs::path m_folder;
     fs::path m_encryptedFolder;
     ProtectedInputs m_inputs;
@@ -374,14 +378,16 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     }
     auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
-    auto configTemplate = ConfigTemplate::LoadTemplate(request.templatePath);
-    if (!configTemplate) return configTemplate.error();
+    const SheetFields fields(table->headerCells(), table->ColumnCount);
+    auto templates = RunTemplates::load(request.templatePath, *table, fields);
+    if (!templates) return templates.error();
+    if (auto refused = templates->refuseMissingPlaceholders(); !refused) return refused.error();
     if (auto folders = prepareFolders(request); !folders) return folders.error();
 
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
-    Generation generation(request, *table, *configTemplate);
+    Generation generation(request, *table, *templates);
     progress.progress(0, deviceCount, "");
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];

@@ -252,6 +252,24 @@ std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::Progress
     return checks;
 }
 
+FetchOptions fetchOptionsFor(const provisioning::KestoEndpoint& endpoint) {
+    FetchOptions options;
+    options.inFlight = kDefaultFetchesInFlight;
+    options.connectTimeout = endpoint.timeouts.connect;
+    options.exchangeTimeout = endpoint.timeouts.exchange;
+    return options;
+}
+
+support::Result<std::vector<provisioning::CheckedDevice>> registrationsOf(
+    const provisioning::KestoEndpoint& endpoint, const std::string& user,
+    const std::vector<Phone>& phones, support::ProgressSink& progress, std::stop_token stop) {
+    std::vector<std::string> macs;
+    macs.reserve(phones.size());
+    for (const Phone& phone : phones) macs.push_back(phone.mac);
+    return provisioning::checkDevices(provisioning::channelFetchers(endpoint, stop), user, macs,
+                                      progress, stop);
+}
+
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records) {
     std::vector<std::string> site;
     site.reserve(checks.size());

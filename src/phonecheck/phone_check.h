@@ -71,6 +71,18 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
 // between them when the server text does not end with one.
 std::string phoneUrl(const std::string& serverText, const std::string& fileName);
 
+// Fetches are light for a web server next to the phones' own: this many at once by default.
+inline constexpr std::size_t kDefaultFetchesInFlight = 128;
+
+// The fetches' time-outs are the settings' connect and exchange time-outs.
+FetchOptions fetchOptionsFor(const provisioning::KestoEndpoint& endpoint);
+
+// Each phone's registration for user, in the phones' order (provisioning::checkDevices over the
+// endpoint's device port). progress counts MACs.
+support::Result<std::vector<provisioning::CheckedDevice>> registrationsOf(
+    const provisioning::KestoEndpoint& endpoint, const std::string& user,
+    const std::vector<Phone>& phones, support::ProgressSink& progress, std::stop_token stop = {});
+
 // Every phone checked, in their order: each file read from the output folder, the fetches of
 // the registered ones done fetch.inFlight at a time. progress counts fetches.
 std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::ProgressSink& progress,

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "provisioning/channel_parts.h"
+#include "wire/tls_suites.h"
 
 namespace velquor::provisioning {
 
@@ -121,6 +122,7 @@ MaybeFailure makeContext(const KestoEndpoint& endpoint, SSL_CTX** out) {
                                         {openSslErrors()}});
     }
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, wire::kTls12CipherList);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, noteServerCertificate);
     // A server that hangs up without close_notify has simply not answered.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);

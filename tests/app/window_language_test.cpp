@@ -58,7 +58,7 @@ const QStringList kOriginalMainWindowTexts{
     "MAC-CFG",      "MD5",           "Input File :", "AES Key:",       "Template:",
     "MAC-ACCOUNT:", "Out put path:", "File:",        "MD5:",           "Browse",
     "Decrypt",      "Encrypt",       "Generate",     "Generate MD5",   "Copy",
-    "AES Key",
+    "AES Key",      "Site table",
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // no MAC address refused and kept out of the log, the listings in canonical form, and the
 // rules that bring stored registrations under it.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <thread>
@@ -9,6 +11,8 @@
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
 #include "server/store/stored_macs.h"
+#include "wire/device_listing.h"
+#include "wire/wire_records.h"
 
 namespace velquor::testing {
 namespace {
@@ -35,6 +39,69 @@ protected:
     KestodFixture server;
     KestoPeer peer{server};
 };
+
+// Runs one statement on the fixture's store as an administrator editing it by hand would.
+void editStore(const KestodFixture& server, const std::string& sqliteSql,
+               const std::string& postgresSql) {
+    if (server.store() == StoreKind::Postgres) {
+        PGconn* db = PQconnectdb(server.databaseUrl().c_str());
+        PGresult* done = PQexec(db, postgresSql.c_str());
+        EXPECT_EQ(PQresultStatus(done), PGRES_COMMAND_OK) << PQerrorMessage(db);
+        PQclear(done);
+        PQfinish(db);
+        return;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((server.directory() / "kestod.db").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    EXPECT_EQ(sqlite3_exec(db, sqliteSql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+// One LIST page of the user's own devices from row start: its header and how many bytes of
+// rows followed.
+std::pair<wire::ListingPageShape, std::size_t> listPage(const KestoPeer& peer,
+                                                        const KestodFixture& server,
+                                                        const std::string& user,
+                                                        std::uint64_t start) {
+    const auto request = wire::buildListingRequest({user, "", start, ""});
+    EXPECT_TRUE(static_cast<bool>(request));
+    const std::string reply = peer.send(server.devicePort(), wire::recordBytes(*request));
+    const auto shape = wire::decodeListingHeader(reply.substr(0, wire::kListingHeaderSize));
+    EXPECT_TRUE(static_cast<bool>(shape)) << reply;
+    return {shape ? *shape : wire::ListingPageShape{},
+            reply.size() - std::min(reply.size(), wire::kListingHeaderSize)};
+}
+
+// A row a hand-edited database made unlistable is left out of its page with a line in the log,
+// not a refusal of the whole listing; a start past every row, however far, is an empty last
+// page.
+TEST_F(KestodMacTest, AnUnlistableRowIsLeftOutAndAStartPastTheRowsIsAnEmptyLastPage) {
+    for (const char* mac : {"02:00:00:00:00:01", "02:00:00:00:00:02", "02:00:00:00:00:03"}) {
+        ASSERT_EQ(peer.device("ADD", mac, "srv", "bob"), "YES");
+    }
+    editStore(server,
+              "UPDATE devices SET server = 'a' || char(0) || 'b' WHERE mac = '020000000002'",
+              "UPDATE devices SET server = '\\x610062'::bytea "
+              "WHERE mac = convert_to('020000000002', 'UTF8')");
+    const auto [page, rowBytes] = listPage(peer, server, "bob", 0);
+    EXPECT_EQ(page.total, 2u);
+    EXPECT_EQ(page.count, 2u);
+    EXPECT_FALSE(page.more);
+    EXPECT_EQ(rowBytes, 2 * wire::kListingRowSize);
+    EXPECT_NE(logWith("left out 020000000002").find("reply=ROWS 2"), std::string::npos)
+        << server.log();
+
+    for (const std::uint64_t far : {std::uint64_t{5}, std::uint64_t{1} << 63, ~std::uint64_t{0}}) {
+        const auto [beyond, bytes] = listPage(peer, server, "bob", far);
+        EXPECT_EQ(beyond.count, 0u) << far;
+        EXPECT_EQ(beyond.start, beyond.total) << far;
+        EXPECT_FALSE(beyond.more) << far;
+        EXPECT_EQ(bytes, 0u) << far;
+    }
+    EXPECT_EQ(server.log().find("store error"), std::string::npos) << server.log();
+}
 
 TEST_F(KestodMacTest, EverySpellingOfOnePhoneIsOneDevice) {
     EXPECT_EQ(peer.device("ADD", "00:1A:2B:3C:4D:5E", "https://prov.example/", "bob"), "YES");

@@ -8,6 +8,7 @@
 #include "server/commands/initialise_folder.h"
 #include "server/guard/login_rate.h"
 #include "server/guard/password_hash.h"
+#include "server/requests/refusal_tally.h"
 #include "server/requests/request_log.h"
 #include "server/serving/fair_queue.h"
 #include "server/store/sqlite/sqlite_account_store.h"
@@ -162,6 +163,28 @@ TEST(FairQueueTest, AnAddressHoldingWorkersWaitsBehindOneHoldingFewer) {
     EXPECT_EQ(queue.pop()->first, "b");
     EXPECT_EQ(queue.pop()->second, 3);
     EXPECT_FALSE(queue.pop());
+}
+
+// A flood of one refusal is one line at once and one per interval after it, whatever its
+// size; a kind that stopped is forgotten after an interval without more.
+TEST(RefusalTallyTest, TheFirstOfAKindIsLoggedAndTheRestCountedPerInterval) {
+    using server::RefusalTally;
+    RefusalTally tally;
+    const auto start = RefusalTally::Clock::now();
+    const RefusalTally::Refusal held{"held back", "erin", "192.0.2.7", 44388, "RETRY"};
+    EXPECT_TRUE(tally.count(held, start));
+    for (int i = 0; i < 1000; ++i) EXPECT_FALSE(tally.count(held, start));
+    EXPECT_TRUE(tally.count({"held back", "bob", "192.0.2.7", 44388, "RETRY"}, start))
+        << "another name is another kind";
+    EXPECT_EQ(tally.flush(start), start + RefusalTally::kInterval) << "nothing ended yet";
+    const auto later = start + RefusalTally::kInterval;
+    EXPECT_EQ(tally.flush(later), later + RefusalTally::kInterval) << "erin's interval goes on";
+    EXPECT_FALSE(tally.count(held, later)) << "still counted, not logged";
+    const auto quiet = later + RefusalTally::kInterval;
+    EXPECT_EQ(tally.flush(quiet), quiet + RefusalTally::kInterval) << "erin's count written";
+    EXPECT_EQ(tally.flush(quiet + RefusalTally::kInterval), RefusalTally::Clock::time_point::max())
+        << "a quiet interval forgets every kind";
+    EXPECT_TRUE(tally.count(held, quiet + RefusalTally::kInterval));
 }
 
 TEST(LoginRateLimitTest, CountsSuccessesPerAddressWithinAMinute) {

@@ -25,6 +25,7 @@
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
+#include "app/site/site_table_view.h"
 #include "provisioning/batch_cells.h"
 #include "provisioning/mac_file.h"
 
@@ -260,6 +261,7 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
         if (std::exchange(m_listAfterBatch, false)) {
             QTimer::singleShot(0, this, &CDevice::OnListDevices);
         }
+        SiteTableView::refreshOpen(parentWidget());
     };
     startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
                                            ProgressDetail::Item));

@@ -40,6 +40,7 @@
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
 #include "app/serve/serve_dialog.h"
+#include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
@@ -244,6 +245,7 @@ void CVelquorDlg::buildControls() {
     registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
+    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
     registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
@@ -281,6 +283,8 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnForgetHistory);
     connect(menuCommand(kSettingsMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSettingsMenu);
+    connect(menuCommand(kSiteTableMenuCommand), &QAction::triggered, this,
+            &CVelquorDlg::OnSiteTableMenu);
     connect(menuCommand(kServeMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnServeMenu);
 }
 
@@ -519,6 +523,17 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
     ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
     if (report.filesWritten() > 0 && !report.dryRun)
         view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
+    SiteTableView::refreshAfterGenerate(*this, siteInputs());
+}
+
+SiteInputs CVelquorDlg::siteInputs() {
+    refreshAesKeyChecked();
+    return SiteInputs{controlText(kMacAccountEdit), controlText(kOutputDirEdit),
+                      m_aesKeyChecked != 0 ? controlText(kGenerateKeyEdit) : QString()};
+}
+
+void CVelquorDlg::OnSiteTableMenu() {
+    SiteTableView::open(*this, siteInputs());
 }
 
 void CVelquorDlg::OnServeMenu() {

@@ -14,6 +14,7 @@
 
 #include "app/kit/control_window.h"
 #include "app/kit/progress_task.h"
+#include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "digest/digest_engine.h"
 #include "generator/generation_job.h"
@@ -60,7 +61,8 @@ enum MainWindowId : int {
     kKestoMenuCommand = 32772,
     kForgetHistoryMenuCommand = 32790,
     kSettingsMenuCommand = 32791,
-    kServeMenuCommand = 32792,
+    kSiteTableMenuCommand = 32792,
+    kServeMenuCommand = 32793,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -99,8 +101,11 @@ protected:
     void done(int result) override;
     // Edits the per-user Kesto settings; the next KESTO login uses them.
     void OnSettingsMenu();
+    // The site table of the MAC-CFG group's sheet and output folder (and key, when ticked).
+    void OnSiteTableMenu();
 
 private:
+    SiteInputs siteInputs();
     void buildControls();
     // One builder per group box; each returns the group's grid.
     QGridLayout* buildEncryptGroup();

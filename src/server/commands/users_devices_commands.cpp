@@ -57,10 +57,10 @@ int runUsersCommand(const std::vector<std::string>& args) {
     if (!store) return reportFailure(store.error());
     // The one look at a server an administrator takes often: the certificate's end shows here.
     if (!location->folder.empty()) {
-        std::string expiring;
-        const auto current = checkServerCertificate(serverFilesIn(location->folder), {}, &expiring);
+        std::vector<std::string> warnings;
+        const auto current = checkServerCertificate(serverFilesIn(location->folder), {}, &warnings);
         if (!current) std::cerr << "kestod: " << current.error().message << '\n';
-        if (!expiring.empty()) std::cerr << "kestod: " << expiring << '\n';
+        for (const auto& warning : warnings) std::cerr << "kestod: " << warning << '\n';
     }
     auto users = (*store)->listUsers();
     if (!users) return reportFailure(users.error());

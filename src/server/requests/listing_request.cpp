@@ -1,6 +1,8 @@
 // The LIST and FREE requests; see listing_request.h.
 #include "server/requests/listing_request.h"
 
+#include <limits>
+
 #include "mac/mac_address.h"
 #include "wire/device_listing.h"
 #include "wire/wire_records.h"
@@ -53,16 +55,38 @@ RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_
     return sendPage(std::move(outcome), page);
 }
 
+// Whether one row can travel in a page (a server text too wide for its field, or holding a
+// zero byte, from a hand-edited database, cannot); its problem, or empty.
+std::string unlistable(const wire::ListedDevice& row) {
+    wire::ListingPage alone;
+    alone.total = 1;
+    alone.rows.push_back(row);
+    auto bytes = wire::encodeListingPage(alone);
+    return bytes ? std::string() : bytes.error().message;
+}
+
+// A row that cannot travel is left out of its page, counted out of the page's total and
+// named in the log's line; the rest of the account is listed.
 RequestOutcome listAccount(AccountStore& store, RequestOutcome outcome, std::string_view owner,
                            std::uint64_t start) {
-    auto stored = store.devicesOf(owner, start, wire::kListingPageRows);
+    // A start past every row is an empty last page, however far past.
+    const std::uint64_t from =
+        std::min<std::uint64_t>(start, std::numeric_limits<std::int64_t>::max());
+    auto stored = store.devicesOf(owner, from, wire::kListingPageRows);
     if (!stored) return refused(std::move(outcome), wire::kReplyTryAgain, stored.error().message);
     wire::ListingPage page;
     page.total = stored->total;
-    page.start = std::min(start, stored->total);
     for (const auto& row : stored->rows) {
-        page.rows.push_back({row.mac, wire::ListedState::Mine, row.registered, row.server});
+        wire::ListedDevice listed{row.mac, wire::ListedState::Mine, row.registered, row.server};
+        if (auto problem = unlistable(listed); !problem.empty()) {
+            --page.total;
+            outcome.detail +=
+                (outcome.detail.empty() ? "left out " : "; left out ") + row.mac + ": " + problem;
+            continue;
+        }
+        page.rows.push_back(std::move(listed));
     }
+    page.start = std::min(start, page.total);
     page.more = page.start + page.rows.size() < page.total;
     return sendPage(std::move(outcome), page);
 }

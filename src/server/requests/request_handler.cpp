@@ -153,6 +153,9 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     if (!stored) return refuseStoreError(std::move(outcome), stored.error());
     if (admitted->verdict != LoginAdmission::Verdict::Admitted) {
         if (!stored->has_value()) outcome.user = maskedName(fields->userName);
+        outcome.tallied = admitted->verdict == LoginAdmission::Verdict::Account
+                              ? "logins held back after failed logins from anywhere"
+                              : "logins held back after too many failed logins";
         return refuse(std::move(outcome), heldBackDetail(*admitted), wire::kReplyTryAgain);
     }
     bool matches = false;

@@ -32,6 +32,9 @@ struct RequestOutcome {
     std::string mac;
     std::string detail;  // why a request was refused, empty when it was not
     std::string notice;  // a line of its own for the log (a name passing its guessing limit)
+    // A refusal a flood makes by the thousand: counted under this reason (refusal_tally.h)
+    // rather than logged one line each; empty for every other outcome.
+    std::string tallied;
     // What the log shows of a reply that is not a word (a listing: "ROWS 1000"); empty: reply.
     std::string logged;
 };

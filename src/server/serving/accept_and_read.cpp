@@ -1,6 +1,7 @@
 // Accepting connections within each port's caps (making room on a full port), the TLS handshake and
-// reading the record, all on the event loop without blocking; the refusal log lines; the sweep that
-// hands whole records on.
+// reading the record, all on the event loop without blocking; the log lines of refused and
+// dropped connections, counted per address group and reason; the sweep that hands whole records
+// on.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -280,15 +281,16 @@ void KestoServer::readRecord(Connection& connection) {
     }
 }
 
-void KestoServer::dropConnection(std::unique_ptr<Connection> connection, std::string_view why) {
-    writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                               LogEntry{connection->peer, connection->port, {}, {}, {}, {}, why}));
+// A connection closed before its record carried nothing out: it is counted with the others of
+// its address group and reason, so that a flood of them costs the log a line per interval.
+void KestoServer::dropConnection(std::unique_ptr<Connection> connection, const std::string& why) {
+    noteRefusal(connection->group, connection->port, Clock::now(), why);
     finish(std::move(connection));
 }
 
 void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                               const std::string& why) {
-    const auto [tally, first] = m_refusals.try_emplace({peer, why}, RefusalTally{now, port, 0});
+    const auto [tally, first] = m_refusals.try_emplace({peer, why}, ConnectionTally{now, port, 0});
     if (!first) {
         ++tally->second.more;
         return;
@@ -301,7 +303,7 @@ void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock
 Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
     Clock::time_point next = Clock::time_point::max();
     for (auto it = m_refusals.begin(); it != m_refusals.end();) {
-        RefusalTally& tally = it->second;
+        ConnectionTally& tally = it->second;
         if (now - tally.since < kRefusalInterval) {
             next = std::min(next, tally.since + kRefusalInterval);
             ++it;
@@ -316,7 +318,7 @@ Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
                                     std::to_string(kRefusalInterval.count()) + " s)";
         writeLogLine(formatLogLine(std::chrono::system_clock::now(),
                                    LogEntry{peer, tally.port, {}, {}, {}, {}, summary}));
-        tally = RefusalTally{now, tally.port, 0};
+        tally = ConnectionTally{now, tally.port, 0};
         next = std::min(next, now + kRefusalInterval);
         ++it;
     }

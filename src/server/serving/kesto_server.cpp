@@ -162,12 +162,12 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     if (auto safe = checkFolderModes(files, server->m_settings.databaseUrl.empty()); !safe) {
         return safe.error();
     }
-    std::string expiring;
-    if (auto current = checkServerCertificate(files, server->m_settings.addresses, &expiring);
+    std::vector<std::string> warnings;
+    if (auto current = checkServerCertificate(files, server->m_settings.addresses, &warnings);
         !current) {
         return current.error();
     }
-    if (!expiring.empty()) writeLogLine(expiring);
+    for (const auto& warning : warnings) writeLogLine(warning);
     auto tls = makeServerTlsContext(files);
     if (!tls) return tls.error();
     server->m_tls = std::move(*tls);
@@ -232,23 +232,26 @@ support::Status KestoServer::bindListener(const std::string& where, const sockad
     return {};
 }
 
-void KestoServer::requestStop() noexcept {
-    m_stopRequested.store(true);
+void KestoServer::wakeLoop() noexcept {
     const char byte = 1;
     [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
+}
+
+void KestoServer::requestStop() noexcept {
+    m_stopRequested.store(true);
+    wakeLoop();
 }
 
 void KestoServer::requestReload() noexcept {
     m_reloadRequested.store(true);
-    const char byte = 1;
-    [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
+    wakeLoop();
 }
 
 // Connections already open keep the context they were accepted with (each holds a reference).
 void KestoServer::reloadTls() {
-    std::string expiring;
+    std::vector<std::string> warnings;
     auto current = checkFolderModes(m_files, m_settings.databaseUrl.empty());
-    if (current) current = checkServerCertificate(m_files, m_settings.addresses, &expiring);
+    if (current) current = checkServerCertificate(m_files, m_settings.addresses, &warnings);
     auto tls =
         current ? makeServerTlsContext(m_files) : support::Result<SslContextPtr>(current.error());
     if (!tls) {
@@ -258,7 +261,7 @@ void KestoServer::reloadTls() {
     }
     m_tls = std::move(*tls);
     writeLogLine("kestod: reloaded the server certificate and key");
-    if (!expiring.empty()) writeLogLine(expiring);
+    for (const auto& warning : warnings) writeLogLine(warning);
 }
 
 support::Status KestoServer::run() {
@@ -278,6 +281,7 @@ support::Status KestoServer::run() {
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
         nearest = std::min(nearest, flushRefusals(Clock::now()));
+        nearest = std::min(nearest, m_refusalTally.flush(Clock::now()));
         for (const auto& connection : m_open) {
             if (connection->withHandshaker) {
                 fds.push_back(pollfd{-1, 0, 0});  // a handshake thread has it

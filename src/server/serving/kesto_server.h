@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "server/guard/login_rate.h"
+#include "server/requests/refusal_tally.h"
 #include "server/requests/request_handler.h"
 #include "server/serving/fair_queue.h"
 #include "server/store/account_store.h"
@@ -89,7 +90,7 @@ private:
         RequestKind kind = RequestKind::Login;
         std::uint16_t port = 0;
     };
-    struct RefusalTally {
+    struct ConnectionTally {
         Clock::time_point since;
         std::uint16_t port = 0;
         std::size_t more = 0;  // refusals since the line at `since`
@@ -117,7 +118,8 @@ private:
     void takeBackHandshakes();
     void readRecord(Connection& connection);
     void dispatch(std::unique_ptr<Connection> connection);
-    void dropConnection(std::unique_ptr<Connection> connection, std::string_view why);
+    void dropConnection(std::unique_ptr<Connection> connection, const std::string& why);
+    void wakeLoop() noexcept;
     void sweep(Clock::time_point now);
     void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                      const std::string& why);
@@ -164,8 +166,9 @@ private:
     // Address groups that logged in successfully, and until when that keeps them trusted.
     std::map<std::string, Clock::time_point> m_trusted;
     // Owned by the event loop thread: one log line per address, reason and interval.
-    std::map<std::pair<std::string, std::string>, RefusalTally> m_refusals;
+    std::map<std::pair<std::string, std::string>, ConnectionTally> m_refusals;
     LoginRateLimit m_loginRate;
+    RefusalTally m_refusalTally;  // the workers' refusals a flood makes by the thousand
 
     std::mutex m_queueMutex;
     std::condition_variable m_queueReady;

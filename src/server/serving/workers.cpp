@@ -68,6 +68,7 @@ RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handl
         outcome.operation = "LOGIN";
         outcome.reply = std::string(wire::kReplyTryAgain);
         outcome.detail = "too many logins from this address in the last minute";
+        outcome.tallied = "logins refused after too many from one address in a minute";
         return outcome;
     }
     store.setDeadline(connection.deadline);
@@ -107,6 +108,12 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
     }
     std::string detail = outcome.detail;
     if (!failure.empty()) detail += detail.empty() ? failure : "; " + failure;
+    if (!outcome.tallied.empty()) {
+        const bool first = m_refusalTally.count(
+            {outcome.tallied, outcome.user, connection.group, connection.port, outcome.reply});
+        if (!first) return;
+        wakeLoop();  // to write the interval's count when it ends
+    }
     writeLogLine(formatLogLine(
         std::chrono::system_clock::now(),
         LogEntry{connection.peer, connection.port, outcome.operation, outcome.user, outcome.mac,

@@ -2,6 +2,7 @@
 #include "server/tls/serving_checks.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <set>
 
 namespace velquor::server {
 
@@ -58,29 +60,39 @@ std::string commonNameOf(X509* certificate) {
     return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string();
 }
 
-// "127.0.0.1, kesto.example": the addresses and names a certificate is for.
-std::string joinedNames(const GENERAL_NAMES* names) {
-    std::string joined;
-    for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
-        const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-        std::string text;
-        if (name->type == GEN_DNS) {
-            text.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
-                        static_cast<std::size_t>(ASN1_STRING_length(name->d.dNSName)));
-        } else if (name->type == GEN_IPADD) {
-            const int length = ASN1_STRING_length(name->d.iPAddress);
-            char ip[INET6_ADDRSTRLEN] = {};
-            if ((length == 4 || length == 16) &&
-                ::inet_ntop(length == 4 ? AF_INET : AF_INET6,
-                            ASN1_STRING_get0_data(name->d.iPAddress), ip, sizeof ip) != nullptr) {
-                text = ip;
-            }
-        }
-        if (text.empty()) continue;
-        if (!joined.empty()) joined += ", ";
-        joined += text;
+// The text of one alternative name: a DNS name as written, an IP address in its usual form;
+// empty for any other kind.
+std::string nameText(const GENERAL_NAME* name) {
+    if (name->type == GEN_DNS) {
+        return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                           static_cast<std::size_t>(ASN1_STRING_length(name->d.dNSName)));
     }
-    return joined;
+    if (name->type != GEN_IPADD) return {};
+    const int length = ASN1_STRING_length(name->d.iPAddress);
+    char ip[INET6_ADDRSTRLEN] = {};
+    if ((length == 4 || length == 16) &&
+        ::inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), ip,
+                    sizeof ip) != nullptr) {
+        return ip;
+    }
+    return {};
+}
+
+// "127.0.0.1, kesto.example": the addresses and names a certificate is for.
+std::vector<std::string> listedNames(const GENERAL_NAMES* names) {
+    std::vector<std::string> listed;
+    for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
+        if (auto text = nameText(sk_GENERAL_NAME_value(names, i)); !text.empty()) {
+            listed.push_back(std::move(text));
+        }
+    }
+    return listed;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
 }
 
 bool isWildcardAddress(const std::string& address) {
@@ -95,11 +107,46 @@ bool certifies(X509* certificate, const std::string& address) {
               : X509_check_host(certificate, address.data(), address.size(), 0, nullptr) == 1;
 }
 
-// Empty when the certificate names everything served in its alternative names.
+// The addresses a name or address stands for, as text; an address stands for itself.
+std::set<std::string> addressesOf(const std::string& nameOrAddress) {
+    std::set<std::string> found;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    if (::getaddrinfo(nameOrAddress.c_str(), nullptr, &hints, &results) != 0) return found;
+    for (const addrinfo* at = results; at != nullptr; at = at->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw =
+            at->ai_family == AF_INET
+                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(at->ai_addr)->sin_addr)
+                : static_cast<const void*>(
+                      &reinterpret_cast<sockaddr_in6*>(at->ai_addr)->sin6_addr);
+        if (::inet_ntop(at->ai_family, raw, text, sizeof text) != nullptr) found.insert(text);
+    }
+    ::freeaddrinfo(results);
+    return found;
+}
+
+// Whether a name or address the certificate lists is, or resolves to, one of the served
+// address's: clients that connect by that name reach what kestod serves on.
+bool reachedThroughListed(const std::vector<std::string>& listed, const std::string& served) {
+    const auto servedAddresses = addressesOf(served);
+    for (const auto& name : listed) {
+        for (const auto& address : addressesOf(name)) {
+            if (servedAddresses.contains(address)) return true;
+        }
+    }
+    return false;
+}
+
+// A refusal when the certificate names nothing clients could match; a warning for each served
+// address nothing in it is for or resolves to (clients may still reach it by a name only
+// their resolver knows).
 std::string namesProblem(X509* certificate, const std::filesystem::path& path,
-                         const std::vector<std::string>& served) {
+                         const std::vector<std::string>& served,
+                         std::vector<std::string>* warnings) {
     const NamesPtr names = alternativeNames(certificate);
-    const std::string listed = names ? joinedNames(names.get()) : std::string();
+    const auto listed = names ? listedNames(names.get()) : std::vector<std::string>();
     if (listed.empty()) {
         const std::string common = commonNameOf(certificate);
         return "the server certificate " + path.string() +
@@ -109,9 +156,14 @@ std::string namesProblem(X509* certificate, const std::filesystem::path& path,
                "alternative names";
     }
     for (const auto& address : served) {
-        if (isWildcardAddress(address) || certifies(certificate, address)) continue;
-        return "the server certificate " + path.string() + " is for " + listed + ", not for " +
-               address + ", which kestod serves on";
+        if (isWildcardAddress(address) || certifies(certificate, address) ||
+            reachedThroughListed(listed, address)) {
+            continue;
+        }
+        warnings->push_back("warning: the server certificate " + path.string() + " is for " +
+                            joined(listed) + ", none of which is or resolves to " + address +
+                            ", which kestod serves on: clients that connect by another name "
+                            "or address will not trust it");
     }
     return {};
 }
@@ -147,8 +199,8 @@ support::Status checkFolderModes(const ServerFiles& files, bool sqliteStore) {
 
 support::Status checkServerCertificate(const ServerFiles& files,
                                        const std::vector<std::string>& served,
-                                       std::string* warning) {
-    warning->clear();
+                                       std::vector<std::string>* warnings) {
+    warnings->clear();
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(files.serverCert.c_str(), "rb"),
                                                std::fclose);
     if (!file) {
@@ -182,14 +234,14 @@ support::Status checkServerCertificate(const ServerFiles& files,
                                                       files.serverCert.string() +
                                                       " is not valid before " + utcDate(starts));
     }
-    if (auto problem = namesProblem(certificate.get(), files.serverCert, served);
+    if (auto problem = namesProblem(certificate.get(), files.serverCert, served, warnings);
         !problem.empty()) {
         return makeError(ErrorCode::InvalidInput, "refusing to serve: " + problem + renew);
     }
     const auto left = std::chrono::seconds(expires - now);
     if (left <= kExpiryWarning) {
-        *warning = "warning: the server certificate " + files.serverCert.string() + " expires on " +
-                   utcDate(expires) + renew;
+        warnings->push_back("warning: the server certificate " + files.serverCert.string() +
+                            " expires on " + utcDate(expires) + renew);
     }
     return {};
 }

@@ -19,12 +19,13 @@ inline constexpr auto kExpiryWarning = std::chrono::days(30);
 support::Status checkFolderModes(const ServerFiles& files, bool sqliteStore);
 
 // The server certificate's expiry and names: an error when it has expired (or is not valid
-// yet), when it names nothing in its subject alternative names (the only names clients match;
-// a subject's CN alone is not), or when it does not name one of `served` (the addresses and
-// names kestod listens on; a wildcard address names nothing, so it is not checked).
-// *warning gets a line when it expires within kExpiryWarning, and stays empty otherwise.
+// yet), or when it names nothing in its subject alternative names (the only names clients
+// match; a subject's CN alone is not). *warnings gets a line when it expires within
+// kExpiryWarning, and one for each of `served` (the addresses and names kestod listens on; a
+// wildcard address names nothing, so it is not checked) that nothing it lists is or resolves
+// to: a certificate names what clients connect to, not where kestod binds.
 support::Status checkServerCertificate(const ServerFiles& files,
                                        const std::vector<std::string>& served,
-                                       std::string* warning);
+                                       std::vector<std::string>* warnings);
 
 }  // namespace velquor::server

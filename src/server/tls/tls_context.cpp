@@ -4,6 +4,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "wire/tls_suites.h"
+
 namespace velquor::server {
 
 namespace {
@@ -36,6 +38,9 @@ support::Result<SslContextPtr> makeServerTlsContext(const ServerFiles& files) {
     SslContextPtr context(SSL_CTX_new(TLS_server_method()));
     if (!context) return tlsError("cannot create a TLS context");
     SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    if (SSL_CTX_set_cipher_list(context.get(), wire::kTls12CipherList) != 1) {
+        return tlsError("cannot set the TLS 1.2 cipher suites");
+    }
     SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
     // Idle connections keep no read/write buffers: hundreds of them stay cheap.
     SSL_CTX_set_mode(context.get(), SSL_MODE_RELEASE_BUFFERS);

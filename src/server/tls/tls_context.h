@@ -16,7 +16,8 @@ struct SslContextFree {
 };
 using SslContextPtr = std::unique_ptr<SSL_CTX, SslContextFree>;
 
-// A server context offering TLS 1.2 and later with the server certificate and key.
+// A server context offering TLS 1.2 (its AEAD suites only) and later with the server
+// certificate and key.
 support::Result<SslContextPtr> makeServerTlsContext(const ServerFiles& files);
 
 // The OpenSSL error queue as one line, emptied.

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <filesystem>
 #include <string>
 
 #include "app/kesto/device_dialog.h"
@@ -71,6 +72,22 @@ class DeviceSourcesTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void aDeviceSheetIsTakenByItsColumnAAfterOneQuestionNamingTheCount() {
+        KestodFixture server;
+        Session hank(server);
+        const std::filesystem::path sheet =
+            std::filesystem::path(VELQUOR_SOURCE_DIR) / "examples" / "devices.csv";
+        controlAs<QLineEdit>(hank.device, kMacFileEdit)->setText(q(sheet));
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        QVERIFY(runAndWait(hank.device, kAddDeviceButton));
+        QVERIFY(waitFor([&] { return clicker.seenTexts().size() >= 2; }));
+        QVERIFY2(clicker.seenTexts().first().startsWith(
+                     "devices.csv is not a MAC file, but its column A holds 5 MAC address"),
+                 qPrintable(clicker.seenTexts().first()));
+        QCOMPARE(listed(hank.device), QStringList({"001565a1b2c1", "001565a1b2c2", "001565a1b2c3",
+                                                   "001565a1b2c4", "001565a1b2c5"}));
+    }
+
     void typedMacsAreAddedWithoutAFileAndListedSelectionsAreDeleted() {
         KestodFixture server;
         Session hank(server);

@@ -1,0 +1,367 @@
+// SiteTableView: the site table; see site_table_view.h. The check runs on a worker behind the
+// progress dialog; a failure (a sheet that cannot be read, a refused login) is said in the
+// line above the table, with the rows of the last check kept.
+#include "app/site/site_table_view.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/kesto/kesto_session.h"
+#include "app/kit/control_window.h"
+#include "app/kit/progress_task.h"
+#include "app/language/core_texts.h"
+#include "app/results/mac_findings.h"
+#include "app/results/table_actions.h"
+#include "phonecheck/site_report.h"
+#include "serve/fetch_log.h"
+#include "settings/kesto_settings.h"
+
+namespace velquor::app {
+namespace {
+
+// The verdict and what to do first: what a technician on site reads before anything else.
+enum SiteColumn : int {
+    kRowColumn,
+    kMacColumn,
+    kVerdictColumn,
+    kActionColumn,
+    kFileColumn,
+    kMd5Column,
+    kRegisteredColumn,
+    kServerColumn,
+    kFetchedColumn,
+    kSiteColumns,
+};
+
+std::string toBytes(const QString& text) {
+    return text.toStdString();
+}
+
+QString registrationText(const phonecheck::PhoneCheck& check) {
+    if (!check.registration) return SiteTableModel::tr("not asked");
+    switch (*check.registration) {
+        case provisioning::CheckOutcome::Registered:
+            return SiteTableModel::tr("registered");
+        case provisioning::CheckOutcome::NotRegistered:
+            return SiteTableModel::tr("not registered");
+        case provisioning::CheckOutcome::AnotherAccount:
+            return SiteTableModel::tr("another account");
+    }
+    return {};
+}
+
+// What a check needs, taken on the GUI thread.
+struct SiteJob {
+    std::string sheet;
+    std::string folder;
+    std::optional<std::string> key;
+    std::string user;
+    std::string password;
+    std::string fetchLog;
+    provisioning::KestoEndpoint endpoint;
+    mac::Form form = mac::kDefaultForm;
+    mac::FileNamePattern pattern;
+};
+
+using SiteResult = support::Result<std::vector<phonecheck::PhoneCheck>>;
+
+SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop_token stop) {
+    std::vector<serve::FetchRecord> fetches;
+    if (!job.fetchLog.empty()) {
+        auto records = serve::readFetchLog(job.fetchLog);
+        if (!records) return records.error();
+        fetches = std::move(*records);
+    }
+    auto sheet = phonecheck::phonesOfSheet(job.sheet, 1, job.form, job.pattern, stop);
+    if (!sheet) return sheet.error();
+    phonecheck::SiteCheckInput input{sheet->phones, job.folder, job.key, std::nullopt,
+                                     phonecheck::fetchOptionsFor(job.endpoint)};
+    if (!job.user.empty()) {
+        support::NullReporter quiet;
+        if (auto role = provisioning::login(job.endpoint, job.user, job.password, quiet, stop);
+            !role) {
+            return role.error();
+        }
+        auto registered =
+            phonecheck::registrationsOf(job.endpoint, job.user, sheet->phones, sink, stop);
+        if (!registered) return registered.error();
+        input.registrations = std::move(*registered);
+    }
+    auto checks = phonecheck::checkSite(input, sink, stop);
+    phonecheck::addFetches(checks, fetches);
+    return checks;
+}
+
+}  // namespace
+
+SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {
+    m_headers = {tr("Row"), tr("MAC"),        tr("Verdict"), tr("What to do"),          tr("File"),
+                 tr("MD5"), tr("Registered"), tr("Server"),  tr("Fetched by the phone")};
+}
+
+void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
+    beginResetModel();
+    m_checks = std::move(checks);
+    endResetModel();
+}
+
+int SiteTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_checks.size());
+}
+
+int SiteTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kSiteColumns;
+}
+
+QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const phonecheck::PhoneCheck& check = m_checks.at(static_cast<std::size_t>(index.row()));
+    if (role == Qt::UserRole) return check.verdict != phonecheck::Verdict::Ready;
+    // The row sorts as a number, not as text.
+    if (role == Qt::EditRole && index.column() == kRowColumn) return check.phone.row;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
+    switch (index.column()) {
+        case kRowColumn:
+            return QString::number(check.phone.row);
+        case kMacColumn:
+            return QString::fromStdString(check.phone.cell);
+        case kFileColumn:
+            return QString::fromStdString(check.servedFile);
+        case kMd5Column:
+            return QString::fromStdString(check.md5);
+        case kRegisteredColumn:
+            return registrationText(check);
+        case kServerColumn:
+            return QString::fromStdString(check.serverText);
+        case kVerdictColumn:
+            return coreText(check.reason);
+        case kFetchedColumn:
+            return check.fetchedBy.empty() ? QString() : coreText(check.fetchedBy);
+        case kActionColumn:
+            return check.action.empty() ? QString() : coreText(check.action);
+        default:
+            return {};
+    }
+}
+
+QVariant SiteTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return m_headers.value(section);
+}
+
+void SiteFilterModel::setProblemsOnly(bool problemsOnly) {
+    m_problemsOnly = problemsOnly;
+    invalidateFilter();
+}
+
+void SiteFilterModel::setTypedFilter(const QString& typed) {
+    m_typed = typed.trimmed();
+    invalidateFilter();
+}
+
+bool SiteFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    const QAbstractItemModel* source = sourceModel();
+    if (m_problemsOnly && !source->index(sourceRow, 0, sourceParent).data(Qt::UserRole).toBool())
+        return false;
+    if (m_typed.isEmpty()) return true;
+    for (int column = 0; column < source->columnCount(); ++column) {
+        if (source->index(sourceRow, column, sourceParent)
+                .data()
+                .toString()
+                .contains(m_typed, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter) {
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("Site table"));
+    m_model = new SiteTableModel(this);
+    m_filter = new SiteFilterModel(this);
+    m_filter->setSourceModel(m_model);
+    m_filter->setSortRole(Qt::EditRole);
+    m_sheet = new QLineEdit(this);
+    m_folder = new QLineEdit(this);
+    m_key = new QLineEdit(this);
+    m_key->setEchoMode(QLineEdit::Password);
+    m_user = new QLineEdit(this);
+    m_password = new QLineEdit(this);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_fetchLog = new QLineEdit(this);
+    m_fetchLog->setPlaceholderText(tr("optional: the phone server's fetch log"));
+    m_user->setPlaceholderText(tr("optional: log in to see the registrations"));
+    m_counts = new QLabel(this);
+    m_counts->setWordWrap(true);
+    m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_problemsOnly = new QCheckBox(tr("Problems only"), this);
+    m_filterBox = new QLineEdit(this);
+    m_filterBox->setPlaceholderText(tr("Filter"));
+    m_filterBox->setClearButtonEnabled(true);
+    m_table = newRowTable(this, m_filter);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_refresh = new QPushButton(tr("Refresh"), this);
+    m_copy = new QPushButton(this);
+    m_save = new QPushButton(this);
+    layOut();
+    setInputs(inputs);
+
+    connect(m_problemsOnly, &QCheckBox::toggled, this, [this](bool on) {
+        m_filter->setProblemsOnly(on);
+        updateButtons();
+    });
+    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
+        m_filter->setTypedFilter(typed);
+        updateButtons();
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SiteTableView::updateButtons);
+    connect(m_refresh, &QPushButton::clicked, this, &SiteTableView::refresh);
+    connect(m_copy, &QPushButton::clicked, this, &SiteTableView::copyRows);
+    connect(m_save, &QPushButton::clicked, this, &SiteTableView::saveReport);
+    m_counts->setText(tr("Press Refresh to check every phone of the sheet."));
+    updateButtons();
+}
+
+void SiteTableView::layOut() {
+    auto* form = new QFormLayout;
+    form->addRow(tr("Device sheet:"), m_sheet);
+    form->addRow(tr("Output folder:"), m_folder);
+    form->addRow(tr("Phones' key:"), m_key);
+    auto* login = new QHBoxLayout;
+    login->addWidget(m_user, 1);
+    login->addWidget(new QLabel(tr("Password:"), this));
+    login->addWidget(m_password, 1);
+    form->addRow(tr("User:"), login);
+    form->addRow(tr("Fetch log:"), m_fetchLog);
+    auto* filters = new QWidget(this);
+    auto* filterRow = new QHBoxLayout(filters);
+    filterRow->setContentsMargins(0, 0, 0, 0);
+    filterRow->addWidget(m_problemsOnly);
+    filterRow->addWidget(m_filterBox);
+    auto* rows = new QWidget(this);
+    auto* close = new QPushButton(tr("Close"), this);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    layOutRowTable(*rows, m_counts, filters, m_table, m_refresh, {m_copy, m_save, close});
+    rows->layout()->setContentsMargins(0, 0, 0, 0);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(rows, 1);
+    resize(960, 520);
+}
+
+SiteTableView* SiteTableView::open(ControlWindow& owner, SiteInputs inputs) {
+    auto open = owner.findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    SiteTableView* view =
+        open.isEmpty() ? new SiteTableView(owner.prompter(), inputs, &owner) : open.front();
+    if (!open.isEmpty()) view->setInputs(inputs);
+    view->show();
+    view->raise();
+    view->activateWindow();
+    return view;
+}
+
+void SiteTableView::refreshAfterGenerate(ControlWindow& owner, SiteInputs inputs) {
+    const auto open = owner.findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    if (open.isEmpty()) return;
+    open.front()->setInputs(inputs);
+    open.front()->refresh();
+}
+
+void SiteTableView::refreshOpen(QWidget* owner) {
+    if (owner == nullptr) return;
+    const auto open = owner->findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    if (!open.isEmpty()) open.front()->refresh();
+}
+
+void SiteTableView::setInputs(const SiteInputs& inputs) {
+    m_sheet->setText(inputs.sheet);
+    m_folder->setText(inputs.outputFolder);
+    m_key->setText(inputs.key);
+}
+
+void SiteTableView::refresh() {
+    if (m_busy) return;
+    auto loaded = settings::loadSettings({});
+    SiteJob job;
+    job.sheet = toBytes(m_sheet->text().trimmed());
+    job.folder = toBytes(m_folder->text().trimmed());
+    if (!m_key->text().isEmpty()) job.key = toBytes(m_key->text());
+    job.user = toBytes(m_user->text().trimmed());
+    job.password = toBytes(m_password->text());
+    job.fetchLog = toBytes(m_fetchLog->text().trimmed());
+    if (loaded) job.endpoint = provisioning::endpointFromSettings(loaded->effective);
+    job.form = configuredMacForm();
+    job.pattern = configuredFileName();
+    m_busy = true;
+    m_refresh->setEnabled(false);
+    runWithProgress<SiteResult>(
+        this, tr("Checking every phone of the site…"),
+        [job](support::ProgressSink& sink, std::stop_token stop) {
+            return runSiteJob(job, sink, stop);
+        },
+        [this](std::optional<SiteResult> result, bool cancelled) {
+            m_busy = false;
+            m_refresh->setEnabled(true);
+            if (cancelled || !result) return;
+            if (!result->ok()) {
+                m_counts->setText(
+                    tr("The site could not be checked: %1").arg(coreText(result->error())));
+                return;
+            }
+            showChecks(std::move(result->value()));
+        },
+        ProgressDetail::Item);
+}
+
+void SiteTableView::showChecks(std::vector<phonecheck::PhoneCheck> checks) {
+    const auto phones = static_cast<int>(checks.size());
+    const auto ready = static_cast<int>(
+        std::count_if(checks.begin(), checks.end(), [](const phonecheck::PhoneCheck& check) {
+            return check.verdict == phonecheck::Verdict::Ready;
+        }));
+    m_model->setChecks(std::move(checks));
+    m_counts->setText(tr("%n phone(s): %1 ready, %2 with a problem", nullptr, phones)
+                          .arg(ready)
+                          .arg(phones - ready));
+    m_table->sortByColumn(kRowColumn, Qt::AscendingOrder);
+    for (int column = 0; column + 1 < kSiteColumns; ++column) {
+        m_table->resizeColumnToContents(column);
+    }
+    updateButtons();
+}
+
+QString SiteTableView::countsText() const {
+    return m_counts->text();
+}
+
+void SiteTableView::updateButtons() {
+    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
+}
+
+void SiteTableView::copyRows() {
+    QGuiApplication::clipboard()->setText(
+        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
+}
+
+bool SiteTableView::saveReport() {
+    return saveRowsAsReport(this, m_prompter,
+                            reportRows(phonecheck::siteReport(m_model->checks()),
+                                       actedSourceRows(*m_table, *m_filter)));
+}
+
+}  // namespace velquor::app

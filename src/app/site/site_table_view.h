@@ -1,0 +1,127 @@
+// SiteTableView: the site table — one row per phone of the device sheet: its row, MAC, file
+// and MD5, registration and server text, the phone's-eye verdict, when the phone fetched it,
+// and what to do about a problem. A filter to the problems and a text filter, sorting, Copy and
+// Save (CSV or .xlsx, the CLI's columns) for the customer's acceptance record. It refreshes on
+// demand and after each Generate; it does not block the main window.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+#include "phonecheck/phone_check.h"
+#include "report/report_table.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace velquor::app {
+
+class ControlWindow;
+class Prompter;
+
+// What the site table checks: the main window's sheet, output folder and key, and a login.
+struct SiteInputs {
+    QString sheet;
+    QString outputFolder;
+    QString key;  // empty: the served files are not decrypted
+};
+
+class SiteTableModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit SiteTableModel(QObject* parent = nullptr);
+    void setChecks(std::vector<phonecheck::PhoneCheck> checks);
+    const std::vector<phonecheck::PhoneCheck>& checks() const { return m_checks; }
+    const QStringList& headers() const { return m_headers; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    QStringList m_headers;
+    std::vector<phonecheck::PhoneCheck> m_checks;
+};
+
+// The problem rows only, when asked, and the rows where some column holds the typed text.
+class SiteFilterModel final : public QSortFilterProxyModel {
+    Q_OBJECT
+
+public:
+    explicit SiteFilterModel(QObject* parent = nullptr) : QSortFilterProxyModel(parent) {}
+    void setProblemsOnly(bool problemsOnly);
+    void setTypedFilter(const QString& typed);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    bool m_problemsOnly = false;
+    QString m_typed;
+};
+
+class SiteTableView final : public QDialog {
+    Q_OBJECT
+
+public:
+    SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* parent = nullptr);
+
+    // Opens the site table beside owner, or brings the open one forward with these inputs.
+    static SiteTableView* open(ControlWindow& owner, SiteInputs inputs);
+    // The open one's, if any, after owner ran a Generate: the same inputs, checked again.
+    static void refreshAfterGenerate(ControlWindow& owner, SiteInputs inputs);
+    // The open one's, if any, checked again after an Add or Delete of owner's Device dialog.
+    static void refreshOpen(QWidget* owner);
+
+    void setInputs(const SiteInputs& inputs);
+    QCheckBox* problemsOnlyBox() const { return m_problemsOnly; }
+    QLineEdit* filterBox() const { return m_filterBox; }
+    QTableView* table() const { return m_table; }
+    QPushButton* refreshButton() const { return m_refresh; }
+    QPushButton* saveButton() const { return m_save; }
+    QString countsText() const;
+    int visibleRowCount() const { return m_filter->rowCount(); }
+    const SiteTableModel& model() const { return *m_model; }
+
+public slots:
+    // Checks every phone again: off the GUI thread, behind a progress dialog.
+    void refresh();
+    void copyRows();
+    bool saveReport();
+
+private:
+    void showChecks(std::vector<phonecheck::PhoneCheck> checks);
+    void updateButtons();
+    void layOut();
+
+    Prompter& m_prompter;
+    SiteTableModel* m_model;
+    SiteFilterModel* m_filter;
+    QLineEdit* m_sheet;
+    QLineEdit* m_folder;
+    QLineEdit* m_key;
+    QLineEdit* m_user;
+    QLineEdit* m_password;
+    QLineEdit* m_fetchLog;
+    QLabel* m_counts;
+    QCheckBox* m_problemsOnly;
+    QLineEdit* m_filterBox;
+    QTableView* m_table;
+    QPushButton* m_refresh;
+    QPushButton* m_copy;
+    QPushButton* m_save;
+    bool m_busy = false;
+};
+
+}  // namespace velquor::app
