@@ -58,6 +58,20 @@
             <numerusform>%n encrypted copies in %1 from an earlier run stay as they are and will not match the new files (no key is used this time).</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name removed.</source>
+        <translation>
+            <numerusform>%n file of these phones under another name removed.</numerusform>
+            <numerusform>%n files of these phones under another name removed.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones are under another name, such as %1: remove them?</source>
+        <translation>
+            <numerusform>%n file of these phones is under another name, such as %1: remove it?</numerusform>
+            <numerusform>%n files of these phones are under another name, such as %1: remove them?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>

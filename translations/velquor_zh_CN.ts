@@ -11,6 +11,14 @@
         <source>Continue</source>
         <translation>继续</translation>
     </message>
+    <message>
+        <source>Keep</source>
+        <translation>保留</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>删除</translation>
+    </message>
 </context>
 <context>
     <name>core</name>
@@ -2036,6 +2044,22 @@
     <message>
         <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
         <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name removed.</source>
+        <translation>
+            <numerusform>已删除这些话机以其他名称存在的 %n 个文件。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones are under another name, such as %1: remove them?</source>
+        <translation>
+            <numerusform>这些话机有 %n 个文件以其他名称存在，例如 %1：要删除吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>A phone may fetch the old file instead of its new one. Remove takes them away once the new files are written; Keep leaves them as they are.</source>
+        <translation>话机可能会获取旧文件而不是新文件。“删除”会在新文件写入后将其删除；“保留”则保持原样。</translation>
     </message>
     <message>
         <source>Site table</source>

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "crypto/aes.h"
@@ -15,6 +16,7 @@
 #include "generator/config_template.h"
 #include "generator/device_macs.h"
 #include "generator/device_table.h"
+#include "generator/existing_outputs.h"
 #include "generator/run_templates.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
@@ -350,6 +352,27 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     return report;
 }
 
+// The phones whose files this run wrote, under another name too: removed when asked, once
+// their new files are in place, else counted. A file that cannot be removed stays counted.
+void settleStaleTwins(const GenerationRequest& request, const DeviceMacs& macs,
+                      GenerationReport& report) {
+    std::set<std::string> files;
+    for (const DeviceResult& device : report.devices) {
+        if (device.outcome == DeviceOutcome::Written) files.insert(device.fileName);
+    }
+    std::map<std::string, std::string> written = runFileNames(macs);
+    std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
+    for (const std::string& twin :
+         findStaleTwins(request.outputFolder, request.fileName, written)) {
+        std::error_code error;
+        if (request.removeStaleTwins && fs::remove(twin, error)) {
+            ++report.staleTwinsRemoved;
+        } else {
+            ++report.staleTwinsLeft;
+        }
+    }
+}
+
 support::Status prepareFolders(const GenerationRequest& request) {
     const fs::path folder(request.outputFolder);
     if (request.dryRun) {
@@ -409,6 +432,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
     if (!request.dryRun && report.filesWritten() > 0) {
+        settleStaleTwins(request, macs, report);
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;

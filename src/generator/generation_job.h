@@ -29,6 +29,9 @@ struct GenerationRequest {
     mac::Form macForm = mac::kDefaultForm;
     // What the device files (and their copies in "en") are named.
     mac::FileNamePattern fileName;
+    // Files of this run's phones under another name (existing_outputs.h): removed once the
+    // run's own files are in place, or kept.
+    bool removeStaleTwins = false;
 };
 
 enum class DeviceOutcome {
@@ -76,6 +79,9 @@ struct GenerationReport {
     std::string syncError;
     // The same as the window words it (coreReason(syncError, syncErrorPhrase)).
     support::Phrase syncErrorPhrase;
+    // Files of the phones written under another name that the run removed, and those left.
+    std::size_t staleTwinsRemoved = 0;
+    std::size_t staleTwinsLeft = 0;
     // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
     std::string checkSumsError;
     support::Phrase checkSumsErrorPhrase;

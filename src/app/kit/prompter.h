@@ -23,9 +23,23 @@ enum class MessageButtons {
     RetryStop,
     ContinueCancel,          // Continue / Cancel (Escape cancels)
     ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Escape cancels)
+    RemoveKeepCancel,        // Remove / Keep / Cancel (Escape cancels)
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
-enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop, Continue, ShowRows };
+enum class Answer {
+    Ok,
+    Cancel,
+    Yes,
+    No,
+    YesToAll,
+    NoToAll,
+    Retry,
+    Stop,
+    Continue,
+    ShowRows,
+    Remove,
+    Keep
+};
 
 struct MessageRequest {
     QString text;

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -506,6 +507,10 @@ void CVelquorDlg::OnGenerateConfigs() {
 void CVelquorDlg::showGenerationResults(const generator::GenerationReport& report,
                                         const QString& folder) {
     QString details = generationCountsText(report, folder);
+    if (report.staleTwinsRemoved > 0) {
+        details += '\n' + tr("%n file(s) of these phones under another name removed.", nullptr,
+                             static_cast<int>(report.staleTwinsRemoved));
+    }
     if (report.mixedCase && report.allWritten()) {
         details += '\n' + QString::fromStdString(mac::mixedCaseText());
     }
@@ -561,11 +566,25 @@ bool CVelquorDlg::confirmEmptyKey(const QString& keyText) {
                       MessageButtons::YesNoDefaultNo, MessageIcon::Warning) == Answer::Yes;
 }
 
-bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& request) {
+bool CVelquorDlg::confirmExistingOutputs(generator::GenerationRequest& request) {
     const support::Result<generator::ExistingOutputs> existing =
         generator::findExistingOutputs(request);
     // A sheet that cannot be read is the run's to report, with its reason.
     if (!existing || !existing->any()) return true;
+    if (!existing->staleTwins.empty()) {
+        const QString example = QString::fromStdString(
+            std::filesystem::path(existing->staleTwins.front()).filename().string());
+        const Answer answer = messageBox(
+            tr("%n file(s) of these phones are under another name, such as %1: remove them?",
+               nullptr, static_cast<int>(existing->staleTwins.size()))
+                .arg(example),
+            QString(), MessageButtons::RemoveKeepCancel, MessageIcon::Question,
+            tr("A phone may fetch the old file instead of its new one. Remove takes them away "
+               "once the new files are written; Keep leaves them as they are."));
+        if (answer == Answer::Cancel) return false;
+        request.removeStaleTwins = answer == Answer::Remove;
+    }
+    if (existing->replacedFiles == 0 && existing->staleEncryptedCopies == 0) return true;
     QStringList parts;
     if (existing->replacedFiles > 0) {
         parts << tr("%n file(s) will be replaced.", nullptr,

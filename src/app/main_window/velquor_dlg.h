@@ -133,7 +133,9 @@ private:
     MessageRequest doubtQuestion(crypto::Doubt doubt, const QString& output) const;
     // Each asks once before the command goes on; false when the user says No.
     bool confirmEmptyKey(const QString& keyText);
-    bool confirmExistingOutputs(const generator::GenerationRequest& request);
+    // Asks about the files the run would replace or leave behind; false to stop. Sets
+    // whether the run removes the stale twins of its phones.
+    bool confirmExistingOutputs(generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, QString>> fields);
 
