@@ -2065,6 +2065,10 @@
         <source>Site table</source>
         <translation>现场表</translation>
     </message>
+    <message>
+        <source>Serve to phones</source>
+        <translation>向话机提供文件</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
@@ -2570,6 +2574,165 @@
         <translation>
             <numerusform>重试失败的行（%n）</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ServeDialog</name>
+    <message>
+        <source>optional: the device sheet or a MAC file</source>
+        <translation>可选：设备表或 MAC 文件</translation>
+    </message>
+    <message>
+        <source>any free port</source>
+        <translation>任一空闲端口</translation>
+    </message>
+    <message>
+        <source>everyone; or ranges such as 10.0.0.0/8 fd00::/8</source>
+        <translation>所有人；或如 10.0.0.0/8 fd00::/8 的地址范围</translation>
+    </message>
+    <message>
+        <source>Browse…</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>Serve</source>
+        <translation>提供</translation>
+    </message>
+    <message>
+        <source>Allowed peers</source>
+        <translation>允许的对端</translation>
+    </message>
+    <message>
+        <source>Folder</source>
+        <translation>文件夹</translation>
+    </message>
+    <message>
+        <source>Phones</source>
+        <translation>话机</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Fetch log</source>
+        <translation>获取日志</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>复制 URL</translation>
+    </message>
+    <message>
+        <source>Give the phones</source>
+        <translation>提供给话机</translation>
+    </message>
+    <message>
+        <source>All phones</source>
+        <translation>所有话机</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>等待中</translation>
+    </message>
+    <message>
+        <source>Fetched</source>
+        <translation>已获取</translation>
+    </message>
+    <message>
+        <source>Problems</source>
+        <translation>问题</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Folder to serve</source>
+        <translation>要提供的文件夹</translation>
+    </message>
+    <message>
+        <source>The site&apos;s phones</source>
+        <translation>站点的话机</translation>
+    </message>
+    <message>
+        <source>Choose the folder to serve.</source>
+        <translation>请选择要提供的文件夹。</translation>
+    </message>
+    <message>
+        <source>The allowed peers are not address ranges.</source>
+        <translation>允许的对端不是地址范围。</translation>
+    </message>
+    <message>
+        <source>The site&apos;s phones cannot be read.</source>
+        <translation>无法读取站点的话机。</translation>
+    </message>
+    <message>
+        <source>The folder cannot be served.</source>
+        <translation>无法提供该文件夹。</translation>
+    </message>
+    <message>
+        <source>Serve to phones (serving)</source>
+        <translation>向话机提供文件（提供中）</translation>
+    </message>
+    <message>
+        <source>Serve to phones</source>
+        <translation>向话机提供文件</translation>
+    </message>
+    <message>
+        <source>No phone has asked yet.</source>
+        <translation>尚无话机请求。</translation>
+    </message>
+    <message>
+        <source>%1 of %2 fetched, %3 waiting, problems: %4</source>
+        <translation>%2 台中 %1 台已获取，%3 台等待中，问题：%4</translation>
+    </message>
+    <message>
+        <source>%1 fetched, problems: %2</source>
+        <translation>%1 台已获取，问题：%2</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <extracomment>%1 is &quot;Serve to phones&quot;, %2 the counts of the phones</extracomment>
+        <translation>%1 — %2</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ServePhonesModel</name>
+    <message>
+        <source>Fetches</source>
+        <translation>获取次数</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>First fetch</source>
+        <translation>首次获取</translation>
+    </message>
+    <message>
+        <source>Last fetch</source>
+        <translation>最近获取</translation>
+    </message>
+    <message>
+        <source>Peer</source>
+        <translation>对端</translation>
+    </message>
+    <message>
+        <source>User agent</source>
+        <translation>用户代理</translation>
     </message>
 </context>
 <context>

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -39,6 +40,7 @@
 #include "app/main_window/settings_dialog.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
+#include "app/serve/serve_dialog.h"
 #include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "generator/existing_outputs.h"
@@ -245,6 +247,7 @@ void CVelquorDlg::buildControls() {
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
     registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;
@@ -283,6 +286,7 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnSettingsMenu);
     connect(menuCommand(kSiteTableMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSiteTableMenu);
+    connect(menuCommand(kServeMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnServeMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -521,7 +525,9 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
                    details);
     }
-    ResultsView::open(*this, generationResults(report, folder));
+    ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
+    if (report.filesWritten() > 0 && !report.dryRun)
+        view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
     SiteTableView::refreshAfterGenerate(*this, siteInputs());
 }
 
@@ -533,6 +539,15 @@ SiteInputs CVelquorDlg::siteInputs() {
 
 void CVelquorDlg::OnSiteTableMenu() {
     SiteTableView::open(*this, siteInputs());
+}
+
+void CVelquorDlg::OnServeMenu() {
+    refreshAesKeyChecked();
+    QString folder = controlText(kOutputDirEdit).trimmed();
+    // An encrypting run's phones take the encrypted copies.
+    if (!folder.isEmpty() && m_aesKeyChecked != 0)
+        folder = QDir(folder).filePath(QStringLiteral("en"));
+    ServeDialog::open(*this, folder, controlText(kMacAccountEdit).trimmed(), configuredFileName());
 }
 
 void CVelquorDlg::OnKestoMenu() {

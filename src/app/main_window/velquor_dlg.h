@@ -62,6 +62,7 @@ enum MainWindowId : int {
     kForgetHistoryMenuCommand = 32790,
     kSettingsMenuCommand = 32791,
     kSiteTableMenuCommand = 32792,
+    kServeMenuCommand = 32793,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -89,6 +90,9 @@ public slots:
     void OnGenerateConfigs();
     void OnGenerateMd5();
     void OnKestoMenu();
+    // Serve to phones: the output folder (its en folder when AES Key is ticked) and the
+    // MAC-ACCOUNT sheet's phones.
+    void OnServeMenu();
     // Empties the remembered inputs, and the path fields that showed them.
     void OnForgetHistory();
 
