@@ -151,8 +151,8 @@ StormResult storm(std::uint16_t port) {
             if (!finished) continue;
             ::close(phone.fd);
             ++done;
-            const bool ok = phone.answer.rfind("HTTP/1.1 200", 0) == 0 &&
-                            phone.answer.size() > kFileBytes;
+            const bool ok =
+                phone.answer.rfind("HTTP/1.1 200", 0) == 0 && phone.answer.size() > kFileBytes;
             if (!ok) ++result.failures;
             latencies.push_back(
                 std::chrono::duration<double, std::milli>(Clock::now() - phone.started).count());
@@ -208,7 +208,8 @@ pid_t spawn(const std::vector<std::string>& arguments, const fs::path& output) {
         ::dup2(out, 1);
         ::dup2(out, 2);
         std::vector<char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         ::execvp(argv[0], argv.data());
         _exit(127);
@@ -224,19 +225,33 @@ void stop(pid_t pid) {
 
 std::string nginxConfig(const fs::path& prefix, const fs::path& folder, std::uint16_t port) {
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    return "worker_processes " + std::to_string(workers) +
-           ";\ndaemon off;\npid " + (prefix / "nginx.pid").string() + ";\nerror_log " +
-           (prefix / "error.log").string() +
+    return "worker_processes " + std::to_string(workers) + ";\ndaemon off;\npid " +
+           (prefix / "nginx.pid").string() + ";\nerror_log " + (prefix / "error.log").string() +
            ";\nevents { worker_connections 4096; }\nhttp {\n"
-           "  access_log " + (prefix / "access.log").string() + ";\n"
-           "  client_body_temp_path " + (prefix / "body").string() + ";\n"
-           "  proxy_temp_path " + (prefix / "proxy").string() + ";\n"
-           "  fastcgi_temp_path " + (prefix / "fastcgi").string() + ";\n"
-           "  uwsgi_temp_path " + (prefix / "uwsgi").string() + ";\n"
-           "  scgi_temp_path " + (prefix / "scgi").string() + ";\n"
+           "  access_log " +
+           (prefix / "access.log").string() +
+           ";\n"
+           "  client_body_temp_path " +
+           (prefix / "body").string() +
+           ";\n"
+           "  proxy_temp_path " +
+           (prefix / "proxy").string() +
+           ";\n"
+           "  fastcgi_temp_path " +
+           (prefix / "fastcgi").string() +
+           ";\n"
+           "  uwsgi_temp_path " +
+           (prefix / "uwsgi").string() +
+           ";\n"
+           "  scgi_temp_path " +
+           (prefix / "scgi").string() +
+           ";\n"
            "  sendfile on;\n  default_type application/octet-stream;\n"
-           "  server {\n    listen 127.0.0.1:" + std::to_string(port) + " backlog=1024;\n"
-           "    location /prov/ { alias " + folder.string() + "/; }\n  }\n}\n";
+           "  server {\n    listen 127.0.0.1:" +
+           std::to_string(port) +
+           " backlog=1024;\n"
+           "    location /prov/ { alias " +
+           folder.string() + "/; }\n  }\n}\n";
 }
 
 // One phone's fetch from another address while kIdleConnections idle ones are held.
@@ -260,8 +275,8 @@ double fetchBesideIdleConnections(std::uint16_t port) {
     ::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source);
     std::string answer;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-        const std::string request = "GET /prov/" + macName(7) +
-                                    " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        const std::string request =
+            "GET /prov/" + macName(7) + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char buffer[8192];
         for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
@@ -296,15 +311,15 @@ int main() {
 
     const std::uint16_t nginxPort = freePort();
     std::ofstream(dir / "nginx" / "nginx.conf") << nginxConfig(dir / "nginx", folder, nginxPort);
-    const pid_t nginx = spawn({"nginx", "-p", (dir / "nginx").string() + "/", "-e",
-                               (dir / "nginx" / "error.log").string(), "-c",
-                               (dir / "nginx" / "nginx.conf").string()},
-                              dir / "nginx.out");
+    const pid_t nginx = spawn(
+        {"nginx", "-p", (dir / "nginx").string() + "/", "-e",
+         (dir / "nginx" / "error.log").string(), "-c", (dir / "nginx" / "nginx.conf").string()},
+        dir / "nginx.out");
     const std::uint16_t ourPort = freePort();
-    const pid_t ours = spawn({VELQUOR_CLI_BINARY, "serve", folder.string(), "--address",
-                              "127.0.0.1", "--port", std::to_string(ourPort), "--log",
-                              (dir / "fetch.csv").string()},
-                             dir / "serve.out");
+    const pid_t ours =
+        spawn({VELQUOR_CLI_BINARY, "serve", folder.string(), "--address", "127.0.0.1", "--port",
+               std::to_string(ourPort), "--log", (dir / "fetch.csv").string()},
+              dir / "serve.out");
     if (!waitUntilAnswering(nginxPort) || !waitUntilAnswering(ourPort)) {
         std::fprintf(stderr, "bench_boot_storm: a server did not start (see %s)\n", dir.c_str());
         stop(nginx);
@@ -330,8 +345,10 @@ int main() {
     }
     std::printf("boot storm: %d phones, %zu-byte files, %d connections in flight, best of %d\n",
                 kPhones, kFileBytes, kInFlight, kRounds);
-    std::printf("  velquor-cli serve  %9.0f requests/s  p99 %7.2f ms  failures %d  (fetch log: %ju lines)\n",
-                our.requestsPerSecond, our.p99Ms, our.failures, logLines);
+    std::printf(
+        "  velquor-cli serve  %9.0f requests/s  p99 %7.2f ms  failures %d  (fetch log: %ju "
+        "lines)\n",
+        our.requestsPerSecond, our.p99Ms, our.failures, logLines);
     std::printf("  nginx              %9.0f requests/s  p99 %7.2f ms  failures %d\n",
                 peer.requestsPerSecond, peer.p99Ms, peer.failures);
     const double ratio = our.requestsPerSecond / peer.requestsPerSecond;
