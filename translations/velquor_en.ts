@@ -58,6 +58,20 @@
             <numerusform>%n encrypted copies in %1 from an earlier run stay as they are and will not match the new files (no key is used this time).</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name removed.</source>
+        <translation>
+            <numerusform>%n file of these phones under another name removed.</numerusform>
+            <numerusform>%n files of these phones under another name removed.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones are under another name, such as %1: remove them?</source>
+        <translation>
+            <numerusform>%n file of these phones is under another name, such as %1: remove it?</numerusform>
+            <numerusform>%n files of these phones are under another name, such as %1: remove them?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>
@@ -114,6 +128,20 @@
         <translation>
             <numerusform>%1 of %n row cannot be used (repeated MACs).</numerusform>
             <numerusform>%1 of %n rows cannot be used (repeated MACs).</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) name a template that cannot be read.</source>
+        <translation>
+            <numerusform>%n row names a template that cannot be read.</numerusform>
+            <numerusform>%n rows name a template that cannot be read.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) have empty cells in fields the template fills (Password, Proxy, ...).</source>
+        <translation>
+            <numerusform>%n row has empty cells in fields the template fills (Password, Proxy, ...).</numerusform>
+            <numerusform>%n rows have empty cells in fields the template fills (Password, Proxy, ...).</numerusform>
         </translation>
     </message>
 </context>

@@ -11,6 +11,14 @@
         <source>Continue</source>
         <translation>继续</translation>
     </message>
+    <message>
+        <source>Keep</source>
+        <translation>保留</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>删除</translation>
+    </message>
 </context>
 <context>
     <name>core</name>
@@ -2042,6 +2050,22 @@
         <source>The fields keep what they show now, for the work at hand; it is not remembered when the window closes.</source>
         <translation>各字段保留当前显示的内容，供手头的工作使用；关闭窗口时不会再记住这些内容。</translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name removed.</source>
+        <translation>
+            <numerusform>已删除这些话机以其他名称存在的 %n 个文件。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones are under another name, such as %1: remove them?</source>
+        <translation>
+            <numerusform>这些话机有 %n 个文件以其他名称存在，例如 %1：要删除吗？</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>A phone may fetch the old file instead of its new one. Remove takes them away once the new files are written; Keep leaves them as they are.</source>
+        <translation>话机可能会获取旧文件而不是新文件。“删除”会在新文件写入后将其删除；“保留”则保持原样。</translation>
+    </message>
     <message>
         <source>The AES key is %1 bytes long: only its first %2 bytes are used.</source>
         <translation>AES 密钥长 %1 字节：只使用其前 %2 字节。</translation>
@@ -2053,6 +2077,10 @@
     <message>
         <source>Site table</source>
         <translation>现场表</translation>
+    </message>
+    <message>
+        <source>Serve to phones</source>
+        <translation>向话机提供文件</translation>
     </message>
 </context>
 <context>
@@ -2213,6 +2241,18 @@
         <source>%1 of %n rows cannot be used (repeated MACs).</source>
         <translation>
             <numerusform>%n 行中有 %1 行无法使用（MAC 重复）。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) name a template that cannot be read.</source>
+        <translation>
+            <numerusform>%n 行指定的模板无法读取。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) have empty cells in fields the template fills (Password, Proxy, ...).</source>
+        <translation>
+            <numerusform>%n 行在模板填写的字段（Password、Proxy 等）中有空单元格。</numerusform>
         </translation>
     </message>
 </context>
@@ -2547,6 +2587,165 @@
         <translation>
             <numerusform>重试失败的行（%n）</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ServeDialog</name>
+    <message>
+        <source>optional: the device sheet or a MAC file</source>
+        <translation>可选：设备表或 MAC 文件</translation>
+    </message>
+    <message>
+        <source>any free port</source>
+        <translation>任一空闲端口</translation>
+    </message>
+    <message>
+        <source>everyone; or ranges such as 10.0.0.0/8 fd00::/8</source>
+        <translation>所有人；或如 10.0.0.0/8 fd00::/8 的地址范围</translation>
+    </message>
+    <message>
+        <source>Browse…</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>Serve</source>
+        <translation>提供</translation>
+    </message>
+    <message>
+        <source>Allowed peers</source>
+        <translation>允许的对端</translation>
+    </message>
+    <message>
+        <source>Folder</source>
+        <translation>文件夹</translation>
+    </message>
+    <message>
+        <source>Phones</source>
+        <translation>话机</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Fetch log</source>
+        <translation>获取日志</translation>
+    </message>
+    <message>
+        <source>Copy URL</source>
+        <translation>复制 URL</translation>
+    </message>
+    <message>
+        <source>Give the phones</source>
+        <translation>提供给话机</translation>
+    </message>
+    <message>
+        <source>All phones</source>
+        <translation>所有话机</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>等待中</translation>
+    </message>
+    <message>
+        <source>Fetched</source>
+        <translation>已获取</translation>
+    </message>
+    <message>
+        <source>Problems</source>
+        <translation>问题</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Folder to serve</source>
+        <translation>要提供的文件夹</translation>
+    </message>
+    <message>
+        <source>The site&apos;s phones</source>
+        <translation>站点的话机</translation>
+    </message>
+    <message>
+        <source>Choose the folder to serve.</source>
+        <translation>请选择要提供的文件夹。</translation>
+    </message>
+    <message>
+        <source>The allowed peers are not address ranges.</source>
+        <translation>允许的对端不是地址范围。</translation>
+    </message>
+    <message>
+        <source>The site&apos;s phones cannot be read.</source>
+        <translation>无法读取站点的话机。</translation>
+    </message>
+    <message>
+        <source>The folder cannot be served.</source>
+        <translation>无法提供该文件夹。</translation>
+    </message>
+    <message>
+        <source>Serve to phones (serving)</source>
+        <translation>向话机提供文件（提供中）</translation>
+    </message>
+    <message>
+        <source>Serve to phones</source>
+        <translation>向话机提供文件</translation>
+    </message>
+    <message>
+        <source>No phone has asked yet.</source>
+        <translation>尚无话机请求。</translation>
+    </message>
+    <message>
+        <source>%1 of %2 fetched, %3 waiting, problems: %4</source>
+        <translation>%2 台中 %1 台已获取，%3 台等待中，问题：%4</translation>
+    </message>
+    <message>
+        <source>%1 fetched, problems: %2</source>
+        <translation>%1 台已获取，问题：%2</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <extracomment>%1 is &quot;Serve to phones&quot;, %2 the counts of the phones</extracomment>
+        <translation>%1 — %2</translation>
+    </message>
+</context>
+<context>
+    <name>velquor::app::ServePhonesModel</name>
+    <message>
+        <source>Fetches</source>
+        <translation>获取次数</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>First fetch</source>
+        <translation>首次获取</translation>
+    </message>
+    <message>
+        <source>Last fetch</source>
+        <translation>最近获取</translation>
+    </message>
+    <message>
+        <source>Peer</source>
+        <translation>对端</translation>
+    </message>
+    <message>
+        <source>User agent</source>
+        <translation>用户代理</translation>
     </message>
 </context>
 <context>

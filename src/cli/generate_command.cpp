@@ -14,6 +14,7 @@
 #include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
+#include "support/wording.h"
 
 namespace velquor::cli {
 namespace {
@@ -110,10 +111,10 @@ support::Status takeNaming(const support::ArgParser& parser,
 }
 
 int runGenerate(const std::vector<std::string>& args) {
-    support::ArgParser parser(
-        withKeyOptions({"--template", "--sheet", "--out", "--report", "--mac-form", "--file-name"}),
-        {"--dry-run", "--check", "--help"},
-        {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
+    support::ArgParser parser(withKeyOptions({"--template", "--sheet", "--out", "--report",
+                                              "--mac-form", "--file-name", "--stale"}),
+                              {"--dry-run", "--check", "--help"},
+                              {{"-t", "--template"}, {"-s", "--sheet"}, {"-o", "--out"}});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.has("--help")) {
         std::cout << "usage: velquor-cli " << CommandRegistry::instance().find(kName)->usage
@@ -133,8 +134,11 @@ int runGenerate(const std::vector<std::string>& args) {
     for (auto [option, field] :
          {std::pair{"--template", &request.templatePath}, std::pair{"--sheet", &request.sheetPath},
           std::pair{"--out", &request.outputFolder}}) {
-        // The check reads the sheet alone.
-        if (checkOnly && option != std::string_view("--sheet")) continue;
+        // The check needs the sheet; with a template it checks the fields too.
+        if (checkOnly && option == std::string_view("--out")) continue;
+        if (checkOnly && option == std::string_view("--template") && !parser.value(option)) {
+            continue;
+        }
         const auto value = parser.value(option);
         if (!value || value->empty()) return usageError(kName, std::string(option) + " is needed");
         *field = *value;
@@ -145,6 +149,12 @@ int runGenerate(const std::vector<std::string>& args) {
         warnAboutKey(*key);
         request.encrypt = true;
         request.keyText = *key;
+    }
+    if (const auto stale = parser.value("--stale")) {
+        if (*stale != "remove" && *stale != "keep") {
+            return usageError(kName, "--stale: '" + *stale + "' is not one of remove, keep");
+        }
+        request.removeStaleTwins = *stale == "remove";
     }
     request.dryRun = parser.has("--dry-run");
     if (const auto reportPath = parser.value("--report")) {
@@ -166,6 +176,10 @@ int runGenerate(const std::vector<std::string>& args) {
             printError("cannot write the report: " + written.error().message);
             return kExitFailure;
         }
+    }
+    if (report->staleTwinsRemoved > 0) {
+        printError(support::plural(report->staleTwinsRemoved, "file", "files") +
+                   " of these phones under another name removed.");
     }
     const std::string summary =
         generator::generationSummaryText(*report, parser.value("--report").has_value());
@@ -190,7 +204,7 @@ VELQUOR_REGISTER_COMMAND(
     "generate -t|--template T -s|--sheet S -o|--out DIR\n"
     "                   [--key-file F | --key-env NAME | --key TEXT | --key-hex HEX]\n"
     "                   [--mac-form plain|lower|upper|as-written] [--file-name PATTERN]\n"
-    "                   [--dry-run | --check]\n"
+    "                   [--stale remove|keep] [--dry-run | --check]\n"
     "                   [--report FILE.csv|FILE.xlsx]\n"
     "  One XML configuration file per device row of sheet S (.xlsx or .csv; row 1 is a\n"
     "  header; columns: MAC, display name, user id, auth id, password, proxy, SIP port;\n"
@@ -203,14 +217,18 @@ VELQUOR_REGISTER_COMMAND(
     "  cell that is not a MAC address is refused, a repeated MAC (in any spelling) is\n"
     "  written once, from its last row. --mac-form (default: [devices] mac-form of\n"
     "  velquor.conf, else plain: the 12 digits as the cell has them) names the files.\n"
-    "  --check checks the MAC column of S alone and writes nothing (-t and -o not needed;\n"
+    "  --check checks S's MAC column and, with -t, every template the rows use and the\n"
+    "  cells their fields take (empty ones named), and writes nothing (-o not needed;\n"
     "  exit status 0 when every row can be used). With a key, an encrypted copy of\n"
     "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
     "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"
     "  nothing; --report writes one line per device, as CSV or, for a name ending in\n"
     "  .xlsx, as a workbook of text cells (not over an input or a device file). Files\n"
     "  the run will replace, and encrypted copies an earlier run left in DIR/en, are\n"
-    "  warned about first; rows written with empty values are warned about after. Exit\n"
+    "  warned about first, as are files of the same phones under another name (another\n"
+    "  spelling or case of the MAC, or <MAC>.xml): --stale remove removes them once the\n"
+    "  new files are in place (default keep); rows written with empty values are warned about "
+    "after. Exit\n"
     "  status 0 only when every device was written (1 when a row was refused).",
     "one configuration file per device from a template and a sheet", runGenerate);
 

@@ -13,6 +13,7 @@
 #include "report/report_file.h"
 #include "serve/phone_server.h"
 #include "serve/site_sheet.h"
+#include "settings/kesto_settings.h"
 
 namespace velquor::cli {
 namespace {
@@ -75,6 +76,10 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
         options.allowed.add(*parsed);
     }
     options.logFile = parser.value("--log").value_or("");
+    // The phones' files are named as Generate names them: [devices] file-name of velquor.conf.
+    auto loaded = settings::loadSettings({});
+    if (!loaded) return loaded.error();
+    options.fileName = loaded->effective.fileName.value;
     if (auto sheet = parser.value("--sheet")) {
         auto site = serve::readSite(*sheet, interruptToken());
         if (!site) return site.error();
@@ -152,8 +157,9 @@ VELQUOR_REGISTER_COMMAND(
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
-    "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address). A name holding a MAC\n"
-    "  address gets that phone's file in any case and spelling; other files by exact name.\n"
+    "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address). A name of the\n"
+    "  file-name pattern ([devices] of velquor.conf, else {mac}.xml) gets that phone's file\n"
+    "  with its MAC in any case and spelling; other files go by their exact name.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start). --sheet (a device sheet or MAC file) names the site's phones:\n"

@@ -8,6 +8,17 @@ const std::string& macCell(const DeviceTable::Row& row) {
     return row.cells.empty() ? kEmpty : row.cells.front();
 }
 
+std::map<std::string, std::string> runFileNames(const DeviceMacs& macs) {
+    std::map<std::string, std::string> names;
+    for (std::size_t i = 0; i < macs.rows.size(); ++i) {
+        if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
+        if (auto canonical = mac::canonicalMac(macCell(*macs.rows[i]))) {
+            names[*canonical] = macs.fileName(i);
+        }
+    }
+    return names;
+}
+
 DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form,
                            const mac::FileNamePattern& fileNames) {
     DeviceMacs macs;

@@ -4,6 +4,7 @@
 // the same files.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct DeviceMacs {
 // name the one file.
 DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form,
                            const mac::FileNamePattern& fileNames);
+
+// The canonical MAC of each phone a run writes, with the name of its file.
+std::map<std::string, std::string> runFileNames(const DeviceMacs& macs);
 
 // The column-A text of a stored row: empty when the row shows nothing there.
 const std::string& macCell(const DeviceTable::Row& row);

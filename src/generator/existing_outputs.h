@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
+#include <map>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "generator/generation_job.h"
 #include "support/result.h"
@@ -20,9 +23,24 @@ struct ExistingOutputs {
     std::size_t staleEncryptedCopies = 0;
     // The folder that holds those copies, for messages.
     std::string encryptedFolder;
+    // Files in the folder or its "en" that belong to a phone of this run under another name
+    // (another spelling or case of its MAC, or today's {mac}.xml beside another pattern):
+    // left in place, a phone may fetch the old one.
+    std::vector<std::string> staleTwins;
 
-    bool any() const { return replacedFiles > 0 || staleEncryptedCopies > 0; }
+    bool any() const {
+        return replacedFiles > 0 || staleEncryptedCopies > 0 || !staleTwins.empty();
+    }
 };
+
+// The stale twins of the phones of a run (canonical MAC -> the name the run writes for it),
+// in folder and its "en", sorted.
+std::vector<std::string> findStaleTwins(const std::filesystem::path& folder,
+                                        const mac::FileNamePattern& pattern,
+                                        const std::map<std::string, std::string>& runNames);
+
+// "2 files of these phones are under another name, such as 0015650a33fb.xml"
+std::string staleTwinsText(const std::vector<std::string>& twins);
 
 // Reads the sheet of request (its rows only name the files; the template is not read) and
 // looks up the files the run would write, named as it names them. Errors:

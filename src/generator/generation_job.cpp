@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "crypto/aes.h"
@@ -15,6 +16,7 @@
 #include "generator/config_template.h"
 #include "generator/device_macs.h"
 #include "generator/device_table.h"
+#include "generator/existing_outputs.h"
 #include "generator/run_templates.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
@@ -297,6 +299,24 @@ private:
     CheckSums m_encryptedSums;
 };
 
+// A usable row seen through its template: a template that cannot be read fails it, empty
+// cells of the fields it uses are noted.
+void checkFields(RunTemplates& templates, const DeviceTable& table, const DeviceTable::Row& row,
+                 const std::string& written, DeviceResult& result) {
+    auto chosen = templates.forRow(row);
+    if (!chosen) {
+        result.outcome = DeviceOutcome::Failed;
+        result.setReason(support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}},
+            chosen.error()));
+        return;
+    }
+    DeviceRow device = table.deviceRow(row);
+    device.mac = written;
+    result.emptyElements = (*chosen)->emptyElementsFor(device);
+    if (hasEmptyValues(result)) result.setReason(emptyValuesNote(result));
+}
+
 // What the check found for one device row, as its result; nothing is written for it.
 DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
     const mac::CellVerdict& verdict = macs.check.cells[index];
@@ -348,6 +368,27 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     report.mixedCase = macs.check.mixedCase;
     report.devices.reserve(macs.rows.size());
     return report;
+}
+
+// The phones whose files this run wrote, under another name too: removed when asked, once
+// their new files are in place, else counted. A file that cannot be removed stays counted.
+void settleStaleTwins(const GenerationRequest& request, const DeviceMacs& macs,
+                      GenerationReport& report) {
+    std::set<std::string> files;
+    for (const DeviceResult& device : report.devices) {
+        if (device.outcome == DeviceOutcome::Written) files.insert(device.fileName);
+    }
+    std::map<std::string, std::string> written = runFileNames(macs);
+    std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
+    for (const std::string& twin :
+         findStaleTwins(request.outputFolder, request.fileName, written)) {
+        std::error_code error;
+        if (request.removeStaleTwins && fs::remove(twin, error)) {
+            ++report.staleTwinsRemoved;
+        } else {
+            ++report.staleTwinsLeft;
+        }
+    }
 }
 
 support::Status prepareFolders(const GenerationRequest& request) {
@@ -409,6 +450,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
     if (!request.dryRun && report.filesWritten() > 0) {
+        settleStaleTwins(request, macs, report);
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;
@@ -429,6 +471,15 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
     GenerationReport report = reportFor(request, *table, macs);
     report.dryRun = true;
     report.macCheckOnly = true;
+    // With a template, each usable row is also looked at through its template's fields.
+    std::optional<RunTemplates> templates;
+    if (!request.templatePath.empty()) {
+        auto loaded = RunTemplates::load(request.templatePath, *table,
+                                         SheetFields(table->headerCells(), table->ColumnCount));
+        if (!loaded) return loaded.error();
+        if (auto refused = loaded->refuseMissingPlaceholders(); !refused) return refused.error();
+        templates = std::move(*loaded);
+    }
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
@@ -440,6 +491,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         result.mac = macCell(*macs.rows[i]);
         result.fileName = macs.fileName(i);
         result.outcome = DeviceOutcome::Checked;
+        if (templates) checkFields(*templates, *table, *macs.rows[i], verdict.written, result);
         noteRewrittenName(result, verdict);
         report.devices.push_back(std::move(result));
     }

@@ -29,6 +29,9 @@ struct GenerationRequest {
     mac::Form macForm = mac::kDefaultForm;
     // What the device files (and their copies in "en") are named.
     mac::FileNamePattern fileName;
+    // Files of this run's phones under another name (existing_outputs.h): removed once the
+    // run's own files are in place, or kept.
+    bool removeStaleTwins = false;
 };
 
 enum class DeviceOutcome {
@@ -76,6 +79,9 @@ struct GenerationReport {
     std::string syncError;
     // The same as the window words it (coreReason(syncError, syncErrorPhrase)).
     support::Phrase syncErrorPhrase;
+    // Files of the phones written under another name that the run removed, and those left.
+    std::size_t staleTwinsRemoved = 0;
+    std::size_t staleTwinsLeft = 0;
     // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
     std::string checkSumsError;
     support::Phrase checkSumsErrorPhrase;
@@ -100,9 +106,11 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
                                                 support::ProgressSink& progress,
                                                 std::stop_token stop = {});
 
-// The check of the sheet's MAC column alone, as the run would do it before writing anything:
-// usable rows are Checked (with the file name they would write), the others Refused or
-// Superseded. Needs only the sheet; errors are those of reading it.
+// The check before a run, writing nothing: the sheet's MAC column (usable rows are Checked,
+// with the file name they would write, the others Refused or Superseded) and, when the
+// request names a template, every template the run would use: a placeholder nothing fills is
+// an error, a row whose template cannot be read Failed, empty cells of the fields a row's
+// template uses are noted on it (emptyElements). Errors are those of reading the inputs.
 support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& request,
                                                    std::stop_token stop = {});
 

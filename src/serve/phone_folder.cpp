@@ -56,7 +56,8 @@ PhoneFolder::~PhoneFolder() {
     if (m_dirFd >= 0) ::close(m_dirFd);
 }
 
-support::Status PhoneFolder::open(const std::filesystem::path& folder) {
+support::Status PhoneFolder::open(const std::filesystem::path& folder,
+                                  const mac::FileNamePattern& pattern) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return support::makeError(
@@ -65,6 +66,7 @@ support::Status PhoneFolder::open(const std::filesystem::path& folder) {
     }
     m_dirFd = fd;
     m_path = folder;
+    m_pattern = pattern;
     refreshIndexIfChanged(true);
     return {};
 }
@@ -99,10 +101,10 @@ void PhoneFolder::refreshIndexIfChanged(bool force) {
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.empty() || name.front() == '.' || entry->d_type == DT_DIR) continue;
-        if (auto phone = phoneName(name)) {
+        if (auto mac = m_pattern.deviceOf(name)) {
             // Two spellings of one phone's name on disk: the smaller name wins, whatever order
             // the folder lists them in.
-            auto [where, added] = index.emplace(phone->key(), name);
+            auto [where, added] = index.emplace(*mac, name);
             if (!added && name < where->second) where->second = name;
         }
     }
@@ -112,9 +114,9 @@ void PhoneFolder::refreshIndexIfChanged(bool force) {
     m_indexStamp = stamp;
 }
 
-std::optional<std::string> PhoneFolder::indexedName(const std::string& key) {
+std::optional<std::string> PhoneFolder::indexedName(const std::string& mac) {
     std::shared_lock lock(m_indexMutex);
-    const auto found = m_index.find(key);
+    const auto found = m_index.find(mac);
     if (found == m_index.end()) return std::nullopt;
     return found->second;
 }
@@ -124,17 +126,17 @@ Lookup PhoneFolder::lookup(std::string_view path) {
     const std::optional<std::string_view> name = servableName(path);
     if (!name) return result;
     const std::string asked(*name);
-    const std::optional<PhoneName> phone = phoneName(asked);
-    if (phone) result.mac = phone->mac;
+    const std::optional<std::string> phone = m_pattern.deviceOf(asked);
+    result.mac = phone ? *phone : macInName(asked).value_or("");
     result.file = openExact(asked);
     if (result.file || !phone) return result;
     refreshIndexIfChanged(false);
-    std::optional<std::string> onDisk = indexedName(phone->key());
+    std::optional<std::string> onDisk = indexedName(*phone);
     if (onDisk) result.file = openExact(*onDisk);
     if (!result.file && onDisk) {
         // Renamed or removed since the index was made within the same clock tick.
         refreshIndexIfChanged(true);
-        if ((onDisk = indexedName(phone->key()))) result.file = openExact(*onDisk);
+        if ((onDisk = indexedName(*phone))) result.file = openExact(*onDisk);
     }
     return result;
 }

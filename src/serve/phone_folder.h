@@ -2,7 +2,7 @@
 // files directly in the folder, found by the last part of the path asked (any path before it
 // is accepted, since a phone's server text may hold a folder), never a listing, a dot file,
 // a path with a dot segment, a link leading out of the folder or anything but a regular file.
-// A name holding a MAC address gets that phone's file whatever the case and spelling of the
+// A name of the file-name pattern gets that phone's file whatever the case and spelling of the
 // MAC in the request and on disk; other names are served by their exact name. Files are
 // opened when asked, so a file written again is served new at once.
 #pragma once
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "mac/file_name.h"
 #include "support/result.h"
 
 namespace velquor::serve {
@@ -39,25 +40,27 @@ public:
     PhoneFolder& operator=(const PhoneFolder&) = delete;
 
     // Opens the folder; an error says why it cannot be served (missing, not a folder).
-    support::Status open(const std::filesystem::path& folder);
+    support::Status open(const std::filesystem::path& folder,
+                         const mac::FileNamePattern& pattern = {});
     const std::filesystem::path& path() const { return m_path; }
 
     // What path (as the server decoded it, without its query) asks for.
     Lookup lookup(std::string_view path);
 
-    // The names of the regular files in the folder that hold a MAC, as the server would match
-    // them; for the warning about plain files and for tests.
+    // The names of the phones' files in the folder (those of the pattern), one per phone; for
+    // the warning about plain files.
     std::vector<std::string> phoneFiles();
 
 private:
     std::optional<OpenedFile> openExact(const std::string& name) const;
-    std::optional<std::string> indexedName(const std::string& key);
+    std::optional<std::string> indexedName(const std::string& mac);
     void refreshIndexIfChanged(bool force);
 
     std::filesystem::path m_path;
+    mac::FileNamePattern m_pattern;
     int m_dirFd = -1;
     std::shared_mutex m_indexMutex;
-    std::unordered_map<std::string, std::string> m_index;  // PhoneName::key() -> name on disk
+    std::unordered_map<std::string, std::string> m_index;  // canonical MAC -> name on disk
     std::int64_t m_indexStamp = -1;                        // the folder's mtime when indexed
 };
 

@@ -1,7 +1,6 @@
 // Finding the MAC address in a file name; see phone_names.h.
 #include "serve/phone_names.h"
 
-#include <algorithm>
 #include <cctype>
 
 #include "mac/mac_address.h"
@@ -13,16 +12,9 @@ bool isHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 }  // namespace
 
-std::optional<PhoneName> phoneName(std::string_view name) {
+std::optional<std::string> macInName(std::string_view name) {
     // The usual spellings' lengths: six pairs with separators, three quads with dots, plain.
     static constexpr std::size_t kLengths[] = {17, 14, 12};
     for (std::size_t start = 0; start + 12 <= name.size(); ++start) {
@@ -34,8 +26,7 @@ std::optional<PhoneName> phoneName(std::string_view name) {
             if (start + length < name.size() && isHex(name[start + length])) continue;
             const mac::Reading reading(window);
             if (!reading.ok()) continue;
-            return PhoneName{lowered(name.substr(0, start)), reading.address().canonical(),
-                             lowered(name.substr(start + length))};
+            return reading.address().canonical();
         }
     }
     return std::nullopt;

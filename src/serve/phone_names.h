@@ -1,8 +1,7 @@
-// Which phone a file name is for: a name is a phone's when it holds a MAC address (12 hex
-// digits, alone or in a usual spelling) with some text before and after it, as generated
-// files are named ({mac}.xml, cfg{mac}.xml). Phones ask in the case and spelling of their
-// firmware, so a request and a file belong together when their texts around the MAC agree
-// (case aside) and the MAC is the same in its canonical form.
+// Which phone a name asked is about, whatever the name: the first MAC address in it (12 hex
+// digits, alone or in a usual spelling) whose neighbours are no hex digits. Serving goes by
+// the file-name pattern (mac/file_name.h); this only tells whose request a name that does not
+// fit it was, so that a phone asking with the wrong extension or pattern shows at once.
 #pragma once
 
 #include <optional>
@@ -11,17 +10,7 @@
 
 namespace velquor::serve {
 
-struct PhoneName {
-    std::string prefix;     // the text before the MAC, lower-cased
-    std::string mac;        // canonical
-    std::string extension;  // the text after it, lower-cased
-
-    // The key a request and a file are matched by.
-    std::string key() const { return prefix + '\0' + mac + '\0' + extension; }
-};
-
-// The first MAC address in name (leftmost, the longest spelling where two start at one place)
-// whose neighbours are no hex digits; nothing for a name that holds none.
-std::optional<PhoneName> phoneName(std::string_view name);
+// The canonical MAC; nothing for a name that holds none.
+std::optional<std::string> macInName(std::string_view name);
 
 }  // namespace velquor::serve

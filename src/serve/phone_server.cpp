@@ -72,7 +72,9 @@ struct PhoneServer::State {
     std::vector<support::Phrase> warnings;
     MHD_Daemon* daemon = nullptr;
     std::uint16_t port = 0;
-    std::string startError;
+    // The library's last message: why it could not start. Its serving threads may speak too.
+    std::mutex libraryMutex;
+    std::string libraryMessage;
 
     mutable std::mutex statusMutex;
     SiteStatus status;
@@ -212,9 +214,12 @@ void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminat
 void onLibraryMessage(void* cls, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    std::string& error = *static_cast<std::string*>(cls);
-    error = text;
-    while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+    auto* state = static_cast<PhoneServer::State*>(cls);
+    std::lock_guard lock(state->libraryMutex);
+    state->libraryMessage = text;
+    std::string& message = state->libraryMessage;
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
 }
 
 support::Result<std::string> readPem(const std::filesystem::path& path, const char* what) {
@@ -327,7 +332,8 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         state->certificatePem = std::move(*certificate);
         state->keyPem = std::move(*key);
     }
-    if (auto opened = state->folder.open(options.folder); !opened) return opened.error();
+    if (auto opened = state->folder.open(options.folder, options.fileName); !opened)
+        return opened.error();
     if (!options.logFile.empty()) {
         auto earlier = state->log.open(options.logFile);
         if (!earlier) return earlier.error();
@@ -358,8 +364,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         {MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024, nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), state.get()},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscapes), nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&onLibraryMessage),
-         &state->startError},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&onLibraryMessage), state.get()},
     };
     if (tls) {
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, state->certificatePem.data()});
@@ -374,7 +379,8 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         std::string where = (state->options.address.empty() ? std::string("port ")
                                                             : state->options.address + " port ") +
                             std::to_string(state->options.port);
-        std::string why = !state->startError.empty() ? state->startError : std::strerror(err);
+        std::string why =
+            !state->libraryMessage.empty() ? state->libraryMessage : std::strerror(err);
         if (tls) why += " (are the certificate and key PEM files that belong together?)";
         return makeError(ErrorCode::Network, "cannot serve on " + where + ": " + why);
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mac/file_name.h"
 #include "serve/fetch_log.h"
 #include "serve/peer_ranges.h"
 #include "serve/site_status.h"
@@ -32,7 +33,8 @@ inline constexpr unsigned kIdleSeconds = 10;
 
 struct ServeOptions {
     std::filesystem::path folder;
-    std::string address;  // an IPv4 or IPv6 address to listen on; empty: every address
+    mac::FileNamePattern fileName;  // how the phones' files are named
+    std::string address;            // an IPv4 or IPv6 address to listen on; empty: every address
     std::uint16_t port = kDefaultPort;
     std::filesystem::path tlsCertificate;  // PEM; both or neither
     std::filesystem::path tlsKey;

@@ -241,6 +241,38 @@ private slots:
         QVERIFY(readFile(first) != "kept");
     }
 
+    // A phone's file under another spelling is named in a question of its own: Cancel writes
+    // nothing, Keep leaves it, Remove takes it away after the run.
+    void staleTwinsAreRemovedKeptOrTheRunCancelled() {
+        fs::create_directories(*m_dir / "out");
+        const fs::path twin = *m_dir / "out" / "001565a1b2c1.xml";
+        writeFile(twin, "old");
+        fillFields(*m_dir / "out");
+        generate();  // the cautious answer: Cancel
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        const auto& question = m_prompter->messages()[0];
+        QVERIFY(question.buttons == velquor::app::MessageButtons::RemoveKeepCancel);
+        QVERIFY2(question.text.contains("1 file of these phones is under another name, such as "
+                                        "001565a1b2c1.xml"),
+                 qPrintable(question.text));
+        QVERIFY(!fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Keep);
+        generate();
+        QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+        QVERIFY(fs::exists(twin));
+
+        m_prompter->clearRecords();
+        m_prompter->queueAnswer(Answer::Remove);
+        m_prompter->queueAnswer(Answer::Yes);  // the files of the last run are replaced
+        generate();
+        QVERIFY(!fs::exists(twin));
+        QVERIFY(fs::exists(*m_dir / "out" / "001565A1B2C1.xml"));
+        QVERIFY2(m_prompter->messages().back().details.contains("under another name removed"),
+                 qPrintable(m_prompter->messages().back().details));
+    }
+
     void anEmptyKeyWithTheAesBoxTickedIsAskedAbout() {
         fillFields(*m_dir / "out");
         qobject_cast<QCheckBox*>(m_window->control(1017))->setChecked(true);

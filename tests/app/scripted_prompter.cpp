@@ -21,6 +21,7 @@ Answer mostCautiousAnswer(MessageButtons buttons) {
             return Answer::Stop;
         case MessageButtons::ContinueCancel:
         case MessageButtons::ShowRowsContinueCancel:
+        case MessageButtons::RemoveKeepCancel:
             return Answer::Cancel;
     }
     return Answer::Cancel;

@@ -191,6 +191,62 @@ TEST_F(GenerateCommand, TheFileNamePatternNamesEveryFileAndAnUnfitOneIsAUsageErr
     EXPECT_TRUE(fs::exists(m_dir / "set" / "001122334401.cfg")) << "the [devices] setting applies";
 }
 
+// A phone's file under another spelling, case or today's pattern is a stale twin: kept with a
+// warning by default, removed with --stale remove once the new files are written.
+TEST_F(GenerateCommand, StaleTwinsAreCountedAndRemovedOnlyWhenAsked) {
+    auto rows = test::deviceSheet(0);
+    rows.push_back({"00:15:65:0a:33:fb", "A", "1", "1", "p", "s", "5060"});
+    rows.push_back({"00:15:65:0a:33:fc", "B", "1", "1", "p", "s", "5060"});
+    test::writeCsv(m_dir / "s.csv", rows);
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
+    velquor::testing::writeFile(m_dir / "out" / "notes.xml", "mine");
+    velquor::testing::writeFile(m_dir / "out" / "0015650a33fd.xml", "another phone");
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --mac-form upper", &output), 0);
+    EXPECT_NE(output.find("warning: 4 files of these phones are under another name, such as "
+                          "0015650a33fb.xml."),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(test::filesBelow(m_dir / "out").size(), 10u) << "both kept";
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out --stale maybe", &output), 2);
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --mac-form upper --stale remove", &output), 0)
+        << output;
+    EXPECT_NE(output.find("4 files of these phones under another name removed."), std::string::npos)
+        << output;
+    EXPECT_EQ(
+        test::filesBelow(m_dir / "out"),
+        (std::vector<std::string>{"0015650A33FB.xml", "0015650A33FC.xml", "0015650a33fd.xml",
+                                  "en/0015650A33FB.xml", "en/0015650A33FC.xml", "notes.xml"}));
+    // Another pattern: today's names are twins of the new ones.
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --mac-form upper --file-name 'cfg{mac}.cfg' "
+                  "--stale remove",
+                  &output),
+              0)
+        << output;
+    EXPECT_FALSE(fs::exists(m_dir / "out" / "0015650A33FB.xml"));
+    EXPECT_TRUE(fs::exists(m_dir / "out" / "cfg0015650A33FB.cfg"));
+}
+
+// --check with a template looks at the fields too: an empty Password is named before any run,
+// a placeholder nothing fills refuses the check as it refuses the run.
+TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholders) {
+    auto rows = test::deviceSheet(2);
+    rows[1][4] = "";
+    test::writeCsv(m_dir / "s.csv", rows);
+    std::string output;
+    EXPECT_EQ(run("--check -t t.xml -s s.csv", &output), 0) << output;
+    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos) << output;
+    EXPECT_EQ(run("--check -s s.csv", &output), 0);
+    EXPECT_EQ(output.find("Password empty"), std::string::npos) << "the MAC column alone";
+    std::string missing = test::kTemplate;
+    missing.insert(missing.rfind("</"), "<TimeZone>{{TimeZone}}</TimeZone>");
+    velquor::testing::writeFile(m_dir / "m.xml", missing);
+    EXPECT_EQ(run("--check -t m.xml -s s.csv", &output), 1);
+    EXPECT_NE(output.find("{{TimeZone}} in the template m.xml"), std::string::npos) << output;
+    EXPECT_EQ(run("-t m.xml -s s.csv -o out", &output), 1);
+    EXPECT_FALSE(fs::exists(m_dir / "out"));
+}
+
 TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFirst) {
     std::string output;
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;

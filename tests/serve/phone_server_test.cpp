@@ -73,6 +73,19 @@ TEST_F(PhoneServerTest, EachPhoneGetsItsFileInAnySpellingAndNothingElseLeavesThe
     EXPECT_EQ(curlGet(port, "/common.cfg", "-X POST -d a=1").status, 405);
     EXPECT_EQ(curlGet(port, "/common.cfg", "-X DELETE").status, 405);
 
+    // Under another file-name pattern only its names are a phone's.
+    {
+        ServeOptions cfg;
+        cfg.fileName = *mac::FileNamePattern::parse("cfg{mac}.boot");
+        cfg.logFile = m_dir / "other.csv";
+        writeFile(m_dir / "site" / "cfg00156500AAAA.boot", "boot file");
+        auto other = start(cfg);
+        ASSERT_TRUE(other);
+        EXPECT_EQ(curlGet(other->port(), "/CFG00-15-65-00-aa-aa.BOOT").body, "boot file");
+        EXPECT_EQ(curlGet(other->port(), "/001a2b3c4d5e.xml").status, 404);
+        EXPECT_EQ(curlGet(other->port(), "/001A2B3C4D5E.xml").status, 200);  // its exact name
+    }
+
     // A file written again is served new at once; so is one a new run adds.
     writeFile(m_dir / "site" / "001A2B3C4D5E.xml", "<config phone=\"1\" v=\"2\"/>\n");
     EXPECT_EQ(curlGet(port, "/001a2b3c4d5e.xml").body, "<config phone=\"1\" v=\"2\"/>\n");

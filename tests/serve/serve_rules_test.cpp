@@ -17,27 +17,14 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
-TEST(PhoneNames, EverySpellingAndCaseOfOneMacIsOneKey) {
-    const std::string key = phoneName("001a2b3c4d5e.xml")->key();
-    for (const char* name : {"001A2B3C4D5E.xml", "001a2b3c4d5e.XML", "00:1a:2b:3c:4d:5e.xml",
-                             "00-1A-2B-3C-4D-5E.xml", "001a.2b3c.4d5e.xml"}) {
-        ASSERT_TRUE(phoneName(name)) << name;
-        EXPECT_EQ(phoneName(name)->key(), key) << name;
-    }
-    const auto prefixed = phoneName("cfg001A2B3C4D5E.Cfg");
-    ASSERT_TRUE(prefixed);
-    EXPECT_EQ(prefixed->prefix, "cfg");
-    EXPECT_EQ(prefixed->mac, "001a2b3c4d5e");
-    EXPECT_EQ(prefixed->extension, ".cfg");
-    // Another extension or prefix is another file.
-    EXPECT_NE(phoneName("001a2b3c4d5e.cfg")->key(), key);
-}
-
-TEST(PhoneNames, NamesWithoutAPhonesMacHoldNone) {
+TEST(MacInName, TheFirstMacInAnySpellingWhateverIsAroundIt) {
+    for (const char* name : {"001A2B3C4D5E.xml", "001a2b3c4d5e.cfg", "cfg00:1a:2b:3c:4d:5e.XML",
+                             "00-1A-2B-3C-4D-5E", "x001a.2b3c.4d5e.boot"})
+        EXPECT_EQ(macInName(name), "001a2b3c4d5e") << name;
     for (const char* name : {"common.cfg", "firmware-2.1.bin", "001a2b3c4d5e6f.xml",
                              "a001a2b3c4d5e.xml", "000000000000.xml", "ffffffffffff.xml",
                              "011a2b3c4d5e.xml" /* a group address */, "00:1a-2b:3c:4d:5e.xml"})
-        EXPECT_FALSE(phoneName(name)) << name;
+        EXPECT_FALSE(macInName(name)) << name;
 }
 
 TEST(ServableName, OnlyTheLastPartOfAPathWithoutDotSegmentsOrDotFiles) {

@@ -103,6 +103,48 @@ TEST_F(KestodMacTest, AnUnlistableRowIsLeftOutAndAStartPastTheRowsIsAnEmptyLastP
     EXPECT_EQ(server.log().find("store error"), std::string::npos) << server.log();
 }
 
+// A database of the schema before devices were kept canonically, where one phone is held in
+// two spellings by two accounts and in none canonically: after the upgrade the phone stays
+// taken for everyone else until the administrator gives it to one of them or releases it, and
+// the listing says whose each spelling is.
+TEST_F(KestodMacTest, AnUpgradeKeepsAPhoneHeldOnlyInOtherSpellingsTakenUntilSettled) {
+    ASSERT_EQ(peer.account("ADD", "alice", "pw-alice"), "YES");
+    KestoPeer carol(server, "127.0.0.3");
+    ASSERT_EQ(peer.account("ADD", "carol", "pw-carol"), "YES");
+    ASSERT_TRUE(server.stop());
+    editStore(server,
+              "INSERT INTO devices(mac, server, account_id) SELECT '00:1A:2B:3C:4D:01', 's', id "
+              "FROM accounts WHERE name = 'alice'; INSERT INTO devices(mac, server, account_id) "
+              "SELECT '00-1a-2b-3c-4d-01', 's', id FROM accounts WHERE name = 'bob'; "
+              "DROP TABLE spelled_macs; UPDATE schema_version SET version = 5;",
+              "INSERT INTO devices(mac, server, account_id) SELECT convert_to(v.m, 'UTF8'), "
+              "convert_to('s', 'UTF8'), a.id FROM accounts a, (VALUES ('alice', "
+              "'00:1A:2B:3C:4D:01'), ('bob', '00-1a-2b-3c-4d-01')) AS v(n, m) "
+              "WHERE a.name = convert_to(v.n, 'UTF8'); DROP TABLE spelled_macs; "
+              "DELETE FROM schema_step; INSERT INTO schema_step VALUES (5);");
+    server.restart();
+    ASSERT_EQ(carol.login("carol", "pw-carol"), "YES");
+    EXPECT_EQ(carol.device("ADD", "001a2b3c4d01", "s", "carol"), "EXIST");
+    EXPECT_EQ(carol.device("ADD", "00:1a:2b:3c:4d:01", "s", "carol"), "EXIST");
+    const std::string invalid = server.runTool({"devices", "--invalid"});
+    EXPECT_NE(invalid.find("00:1A:2B:3C:4D:01\talice\t"), std::string::npos) << invalid;
+    EXPECT_NE(invalid.find("00-1a-2b-3c-4d-01\tbob\t"), std::string::npos) << invalid;
+
+    int status = -1;
+    const std::string assigned =
+        server.runTool({"devices", "assign", "00:1a:2b:3c:4d:01", "bob"}, &status);
+    EXPECT_EQ(status, 0) << assigned;
+    EXPECT_EQ(server.runTool({"devices", "--invalid"}), "mac\tuser\taccount\twhy\n");
+    EXPECT_NE(server.runTool({"devices"}).find("\n001a2b3c4d01\tbob\ts\t"), std::string::npos);
+    EXPECT_EQ(carol.device("ADD", "001a2b3c4d01", "s", "carol"), "EXIST") << "bob's now";
+    server.runTool({"devices", "assign", "001a2b3c4d02", "bob"}, &status);
+    EXPECT_EQ(status, 1) << "nothing registered to assign";
+
+    const std::string released = server.runTool({"devices", "release", "001a2b3c4d01"}, &status);
+    EXPECT_EQ(status, 0) << released;
+    EXPECT_EQ(carol.device("ADD", "001a2b3c4d01", "s", "carol"), "YES") << "settled: free again";
+}
+
 TEST_F(KestodMacTest, EverySpellingOfOnePhoneIsOneDevice) {
     EXPECT_EQ(peer.device("ADD", "00:1A:2B:3C:4D:5E", "https://prov.example/", "bob"), "YES");
     EXPECT_EQ(peer.device("ADD", "001a2b3c4d5e", "https://prov.example/", "bob"), "EXIST");

@@ -176,7 +176,7 @@ TEST_F(KestodPostgresTest, AnUpgradeBringsStoredMacsUnderTheirCanonicalForm) {
                "convert_to('srv', 'UTF8'), a.id FROM accounts a, (VALUES ('00:0B:82:00:00:01'), "
                "('not-a-mac'), ('00-0b-82-00-00-03'), ('000B82000003')) AS v(m) "
                "WHERE a.name = convert_to('bob', 'UTF8');"
-               "DROP TABLE schema_step; DELETE FROM schema_version; "
+               "DROP TABLE schema_step; DROP TABLE spelled_macs; DELETE FROM schema_version; "
                "INSERT INTO schema_version VALUES (4);");
     EXPECT_EQ(PQresultStatus(done), PGRES_COMMAND_OK) << PQerrorMessage(db);
     PQclear(done);

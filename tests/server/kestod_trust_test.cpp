@@ -11,6 +11,7 @@
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
 #include "server/guard/password_hash.h"
+#include "server/store/schema_steps.h"
 #include "server/store/sqlite/sqlite_account_store.h"
 
 namespace velquor::testing {
@@ -246,7 +247,7 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     ASSERT_TRUE(server.stop());
     auto store = server::SqliteAccountStore::open(file, server::AccountStore::OpenMode::MustExist);
     ASSERT_TRUE(store) << store.error().message;
-    EXPECT_EQ((*store)->schemaVersion().value(), 6);
+    EXPECT_EQ((*store)->schemaVersion().value(), server::schema::kCurrent);
 }
 
 // A stored text holding bytes a terminal would act on is listed escaped, and release takes it

@@ -39,6 +39,7 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
             return QMessageBox::Retry | QMessageBox::Abort;
         case MessageButtons::ContinueCancel:
         case MessageButtons::ShowRowsContinueCancel:
+        case MessageButtons::RemoveKeepCancel:
             break;  // buttons of our own: askWithOwnButtons
     }
     return QMessageBox::Ok;
@@ -201,17 +202,24 @@ Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
         showRows = box.addButton(QCoreApplication::translate("Prompter", "Show rows"),
                                  QMessageBox::ActionRole);
     }
+    const bool removeKeep = request.buttons == MessageButtons::RemoveKeepCancel;
+    QPushButton* keep = removeKeep ? box.addButton(QCoreApplication::translate("Prompter", "Keep"),
+                                                   QMessageBox::RejectRole)
+                                   : nullptr;
     QPushButton* proceed =
-        box.addButton(QCoreApplication::translate("Prompter", "Continue"), QMessageBox::AcceptRole);
+        box.addButton(removeKeep ? QCoreApplication::translate("Prompter", "Remove")
+                                 : QCoreApplication::translate("Prompter", "Continue"),
+                      removeKeep ? QMessageBox::DestructiveRole : QMessageBox::AcceptRole);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-    // Enter takes the answer that does nothing yet: Show rows, or Cancel where Continue would
-    // send or write something the warning calls useless.
-    box.setDefaultButton(showRows != nullptr ? showRows : cancel);
+    // Enter takes the answer that does nothing yet: Show rows or Keep, or Cancel where Continue
+    // would send or write something the warning calls useless.
+    box.setDefaultButton(showRows != nullptr ? showRows : removeKeep ? keep : cancel);
     box.setEscapeButton(cancel);
     box.exec();
     giveFocusBack(owner);
     if (box.clickedButton() == showRows && showRows != nullptr) return Answer::ShowRows;
-    if (box.clickedButton() == proceed) return Answer::Continue;
+    if (box.clickedButton() == keep && keep != nullptr) return Answer::Keep;
+    if (box.clickedButton() == proceed) return removeKeep ? Answer::Remove : Answer::Continue;
     return Answer::Cancel;
 }
 
@@ -219,7 +227,8 @@ Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
     if (request.buttons == MessageButtons::ContinueCancel ||
-        request.buttons == MessageButtons::ShowRowsContinueCancel) {
+        request.buttons == MessageButtons::ShowRowsContinueCancel ||
+        request.buttons == MessageButtons::RemoveKeepCancel) {
         return askWithOwnButtons(owner, request);
     }
     QMessageBox box(qtIconFor(request.icon), request.caption, request.text,

@@ -23,9 +23,23 @@ enum class MessageButtons {
     RetryStop,
     ContinueCancel,          // Continue / Cancel (Enter and Escape cancel)
     ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Enter shows, Escape cancels)
+    RemoveKeepCancel,        // Remove / Keep / Cancel (Escape cancels)
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
-enum class Answer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Retry, Stop, Continue, ShowRows };
+enum class Answer {
+    Ok,
+    Cancel,
+    Yes,
+    No,
+    YesToAll,
+    NoToAll,
+    Retry,
+    Stop,
+    Continue,
+    ShowRows,
+    Remove,
+    Keep
+};
 
 struct MessageRequest {
     QString text;

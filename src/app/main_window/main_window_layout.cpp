@@ -170,6 +170,7 @@ void CVelquorDlg::buildControls() {
     registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
     registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
     registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;

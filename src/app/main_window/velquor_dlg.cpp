@@ -5,12 +5,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -24,6 +26,7 @@
 #include "app/main_window/settings_dialog.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
+#include "app/serve/serve_dialog.h"
 #include "app/site/site_table_view.h"
 #include "generator/existing_outputs.h"
 #include "generator/generation_job.h"
@@ -86,6 +89,7 @@ void CVelquorDlg::connectCommands() {
             &CVelquorDlg::OnSettingsMenu);
     connect(menuCommand(kSiteTableMenuCommand), &QAction::triggered, this,
             &CVelquorDlg::OnSiteTableMenu);
+    connect(menuCommand(kServeMenuCommand), &QAction::triggered, this, &CVelquorDlg::OnServeMenu);
 }
 
 void CVelquorDlg::enablePathDrops() {
@@ -298,6 +302,10 @@ void CVelquorDlg::OnGenerateConfigs() {
 void CVelquorDlg::showGenerationResults(const generator::GenerationReport& report,
                                         const QString& folder) {
     QString details = generationCountsText(report, folder);
+    if (report.staleTwinsRemoved > 0) {
+        details += '\n' + tr("%n file(s) of these phones under another name removed.", nullptr,
+                             static_cast<int>(report.staleTwinsRemoved));
+    }
     if (report.mixedCase && report.allWritten()) {
         details += '\n' + QString::fromStdString(mac::mixedCaseText());
     }
@@ -312,7 +320,9 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
                    details);
     }
-    ResultsView::open(*this, generationResults(report, folder));
+    ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
+    if (report.filesWritten() > 0 && !report.dryRun)
+        view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
     SiteTableView::refreshAfterGenerate(*this, siteInputs());
 }
 
@@ -324,6 +334,15 @@ SiteInputs CVelquorDlg::siteInputs() {
 
 void CVelquorDlg::OnSiteTableMenu() {
     SiteTableView::open(*this, siteInputs());
+}
+
+void CVelquorDlg::OnServeMenu() {
+    refreshAesKeyChecked();
+    QString folder = controlText(kOutputDirEdit).trimmed();
+    // An encrypting run's phones take the encrypted copies.
+    if (!folder.isEmpty() && m_aesKeyChecked != 0)
+        folder = QDir(folder).filePath(QStringLiteral("en"));
+    ServeDialog::open(*this, folder, controlText(kMacAccountEdit).trimmed(), configuredFileName());
 }
 
 void CVelquorDlg::OnKestoMenu() {
@@ -340,6 +359,20 @@ bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& req
         generator::findExistingOutputs(request);
     // A sheet that cannot be read is the run's to report, with its reason.
     if (!existing || !existing->any()) return true;
+    if (!existing->staleTwins.empty()) {
+        const QString example = QString::fromStdString(
+            std::filesystem::path(existing->staleTwins.front()).filename().string());
+        const Answer answer = messageBox(
+            tr("%n file(s) of these phones are under another name, such as %1: remove them?",
+               nullptr, static_cast<int>(existing->staleTwins.size()))
+                .arg(example),
+            QString(), MessageButtons::RemoveKeepCancel, MessageIcon::Question,
+            tr("A phone may fetch the old file instead of its new one. Remove takes them away "
+               "once the new files are written; Keep leaves them as they are."));
+        if (answer == Answer::Cancel) return false;
+        request.removeStaleTwins = answer == Answer::Remove;
+    }
+    if (existing->replacedFiles == 0 && existing->staleEncryptedCopies == 0) return true;
     QStringList parts;
     if (existing->replacedFiles > 0) {
         parts << tr("%n file(s) will be replaced.", nullptr,

@@ -63,6 +63,7 @@ enum MainWindowId : int {
     kForgetHistoryMenuCommand = 32790,
     kSettingsMenuCommand = 32791,
     kSiteTableMenuCommand = 32792,
+    kServeMenuCommand = 32793,
 };
 
 class CVelquorDlg : public ControlWindow {
@@ -90,6 +91,9 @@ public slots:
     void OnGenerateConfigs();
     void OnGenerateMd5();
     void OnKestoMenu();
+    // Serve to phones: the output folder (its en folder when AES Key is ticked) and the
+    // MAC-ACCOUNT sheet's phones.
+    void OnServeMenu();
     // Empties the remembered inputs, and the path fields that showed them.
     void OnForgetHistory();
 
@@ -130,7 +134,9 @@ private:
     MessageRequest doubtQuestion(crypto::Doubt doubt, const QString& output) const;
     // Each asks once before the command goes on; false when the user says No.
     bool confirmKey(const QString& keyText);
-    bool confirmExistingOutputs(const generator::GenerationRequest& request);
+    // Asks about the files the run would replace or leave behind; false to stop. Sets
+    // whether the run removes the stale twins of its phones.
+    bool confirmExistingOutputs(generator::GenerationRequest& request);
     // Names the first of the fields that is empty, for commands that cannot do without them.
     bool refuseEmptyFields(std::initializer_list<std::pair<int, QString>> fields);
 

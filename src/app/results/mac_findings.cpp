@@ -27,6 +27,8 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     findings.rows = check.devices.size();
     findings.notMac = check.count(generator::DeviceOutcome::Refused);
     findings.repeated = check.count(generator::DeviceOutcome::Superseded);
+    findings.failed = check.count(generator::DeviceOutcome::Failed);
+    findings.emptyCells = check.withEmptyValues();
     findings.view = generationResults(check, folder);
     findings.view.title =
         QCoreApplication::translate("velquor::app::MacFindings", "Generate — the rows checked");
@@ -87,9 +89,32 @@ QString findingsQuestion(const MacFindings& findings) {
 
 }  // namespace
 
+// The rows of a Generate check that can be written but are worth a look first.
+QString fieldFindings(const MacFindings& findings) {
+    QStringList lines;
+    const int failed = static_cast<int>(findings.failed);  // lupdate reads no cast as the count
+    const int empty = static_cast<int>(findings.emptyCells);
+    if (failed > 0) {
+        lines << QCoreApplication::translate("velquor::app::MacFindings",
+                                             "%n row(s) name a template that cannot be read.",
+                                             nullptr, failed);
+    }
+    if (empty > 0) {
+        lines << QCoreApplication::translate(
+            "velquor::app::MacFindings",
+            "%n row(s) have empty cells in fields the template fills (Password, Proxy, ...).",
+            nullptr, empty);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
     if (!findings.any()) return true;
-    const QString question = findingsQuestion(findings);
+    QString question =
+        findings.notMac + findings.repeated > 0 ? findingsQuestion(findings) : QString();
+    if (const QString more = fieldFindings(findings); !more.isEmpty()) {
+        question += (question.isEmpty() ? QString() : QStringLiteral("\n")) + more;
+    }
     const QString details = QCoreApplication::translate(
         "velquor::app::MacFindings",
         "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "

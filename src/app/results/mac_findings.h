@@ -15,12 +15,14 @@ namespace velquor::app {
 class ControlWindow;
 
 struct MacFindings {
-    std::size_t rows = 0;      // every row (or cell) checked
-    std::size_t notMac = 0;    // refused: not MAC addresses
-    std::size_t repeated = 0;  // replaced by, or repeating, another row of the same MAC
-    RunResults view;           // every row, the unusable ones marked as failures
+    std::size_t rows = 0;        // every row (or cell) checked
+    std::size_t notMac = 0;      // refused: not MAC addresses
+    std::size_t repeated = 0;    // replaced by, or repeating, another row of the same MAC
+    std::size_t failed = 0;      // rows whose template cannot be read
+    std::size_t emptyCells = 0;  // rows with empty cells in fields their template uses
+    RunResults view;             // every row, the unusable ones marked as failures
 
-    bool any() const { return notMac + repeated > 0; }
+    bool any() const { return notMac + repeated + failed + emptyCells > 0; }
 };
 
 // The check alone of a Generate run (generator::checkDeviceSheet).

@@ -117,6 +117,12 @@ void ResultsView::offerRetry(int count, std::function<void()> retry) {
     });
 }
 
+void ResultsView::offerFollowUp(const QString& text, std::function<void()> action) {
+    m_retry->setText(text);
+    m_retry->show();
+    connect(m_retry, &QPushButton::clicked, this, std::move(action));
+}
+
 int ResultsView::visibleRowCount() const {
     return m_filter->rowCount();
 }

@@ -44,6 +44,9 @@ public:
     // retry sends them again (once: the button is then disabled).
     void offerRetry(int count, std::function<void()> retry);
     QPushButton* retryButton() const { return m_retry; }
+    // The same place offers what may follow a run that has nothing to retry (Generate's Serve
+    // to phones); action runs at each click.
+    void offerFollowUp(const QString& text, std::function<void()> action);
 
 public slots:
     // Selected rows (all shown rows when none is selected) as tab-separated lines with a

@@ -253,10 +253,15 @@ support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::strin
     ArgParser args({"--dir", "--database"}, {"--invalid"});
     auto location = storeLocation(args, argv);
     if (!location) return location.error();
-    DevicesOptions options{std::move(*location), {}, args.has("--invalid")};
+    DevicesOptions options{std::move(*location), {}, args.has("--invalid"), {}};
     const auto& words = args.positionals();
     if (words.empty()) return options;
-    if (options.invalid) return usage("--invalid lists; it does not go with release");
+    if (options.invalid) return usage("--invalid lists; it does not go with " + words[0]);
+    if (words[0] == "assign") {
+        if (words.size() != 3) return usage("devices assign needs a MAC address and a user");
+        options.assign.assign(words.begin() + 1, words.end());
+        return options;
+    }
     if (words[0] != "release") return usage("unexpected argument '" + words[0] + "'");
     if (words.size() == 1) return usage("devices release needs the MAC addresses to free");
     options.release.assign(words.begin() + 1, words.end());

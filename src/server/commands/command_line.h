@@ -28,9 +28,10 @@ struct DevicesOptions {
     StoreLocation store;
     std::vector<std::string> release;  // MACs to free; empty: list the registrations
     bool invalid = false;              // list the registrations no record can match
+    std::vector<std::string> assign;   // MAC and user: give the MAC to the user
 };
 
-// 'kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]'
+// 'kestod devices (--dir DIR | --database URL) [--invalid | release MAC... | assign MAC USER]'
 support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& args);
 
 struct PasswdOptions {

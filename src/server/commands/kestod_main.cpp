@@ -117,7 +117,8 @@ std::string usersHelp() {
 }
 
 std::string devicesHelp() {
-    return "usage: kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]\n"
+    return "usage: kestod devices (--dir DIR | --database URL)\n"
+           "                      [--invalid | release MAC... | assign MAC USER]\n"
            "\n"
            "Lists the registrations: MAC address (12 lower-case digits), user, server field,\n"
            "time and account. --invalid lists those kept under a text no device record can\n"
@@ -125,7 +126,10 @@ std::string devicesHelp() {
            "spelling of a registered device), with the reason.\n"
            "'release MAC...' frees those MAC addresses (any spelling) whoever registered them\n"
            "(the phones of a deleted account, say), with a line in the system log for each; a\n"
-           "text that is not a MAC address frees the registration stored under exactly it.\n";
+           "text that is not a MAC address frees the registration stored under exactly it.\n"
+           "A MAC kept only in other spellings (an upgraded database) stays taken until it is\n"
+           "released, or given to one user with 'assign MAC USER', which keeps it under its\n"
+           "canonical form and drops the other spellings.\n";
 }
 
 std::string passwdHelp() {
@@ -149,7 +153,8 @@ std::string synopsis() {
            "              [--force] [--pbkdf2-iterations N] [--ca-dir CADIR]\n"
            "  kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
            "  kestod users --dir DIR | --database URL\n"
-           "  kestod devices (--dir DIR | --database URL) [--invalid | release MAC...]\n"
+           "  kestod devices (--dir DIR | --database URL) [--invalid | release MAC... | assign MAC "
+           "USER]\n"
            "  kestod passwd (--dir DIR | --database URL) NAME --password-file F|-\n"
            "  kestod migrate --dir DIR --to URL\n"
            "  kestod COMMAND --help\n"

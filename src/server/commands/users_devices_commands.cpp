@@ -48,6 +48,24 @@ int releaseDevices(AccountStore& store, const std::vector<std::string>& macs) {
     return allFound ? support::kExitOk : support::kExitFailure;
 }
 
+// Gives one MAC, in any spelling, to a user, with a line in the system log.
+int assignDevice(AccountStore& store, const std::string& given, const std::string& user) {
+    const std::string mac = mac::canonicalMac(given).value_or(unescapeLogText(given));
+    auto assigned = store.assignDevice(mac, user);
+    if (!assigned) return reportFailure(assigned.error());
+    if (*assigned != StoreOutcome::Done) {
+        std::cerr << "kestod: " << escapeForLog(mac)
+                  << " is not registered, or " + escapeForLog(user) + " has no account\n";
+        return support::kExitFailure;
+    }
+    const std::string what = "assigned " + escapeForLog(mac) + " to " + escapeForLog(user);
+    ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
+    ::syslog(LOG_NOTICE, "%s with 'kestod devices assign'", what.c_str());
+    ::closelog();
+    std::cout << "kestod: " << what << '\n';
+    return support::kExitOk;
+}
+
 }  // namespace
 
 int runUsersCommand(const std::vector<std::string>& args) {
@@ -85,6 +103,9 @@ int runDevicesCommand(const std::vector<std::string>& args) {
     auto store = openAccountStore(options->store, AccountStore::OpenMode::MustExist);
     if (!store) return reportFailure(store.error());
     if (!options->release.empty()) return releaseDevices(**store, options->release);
+    if (!options->assign.empty()) {
+        return assignDevice(**store, options->assign[0], options->assign[1]);
+    }
     auto devices = (*store)->listDevices();
     if (!devices) return reportFailure(devices.error());
     if (options->invalid) {

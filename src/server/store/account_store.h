@@ -140,6 +140,12 @@ public:
     // Frees a MAC address whoever registered it (the administrator's way out for the phones
     // of a deleted account); the registration it removed, if there was one.
     virtual support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) = 0;
+    // Gives a registered MAC address to the existing account of owner (the administrator's way
+    // to settle a phone kept in several spellings): its other spellings go, it is kept under
+    // its canonical form with the server text it had. NotFound when the MAC is registered in
+    // no spelling or the owner has no account.
+    virtual support::Result<StoreOutcome> assignDevice(std::string_view mac,
+                                                       std::string_view owner) = 0;
 
     // The devices of the live account of owner whose MAC is in the canonical form, in MAC order
     // from row start (counted from 0), at most limit of them, with their number; read at once,

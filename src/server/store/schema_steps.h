@@ -12,6 +12,8 @@ inline constexpr int kGenerations = 3;    // credential generations carried by g
 inline constexpr int kListingIndex = 4;   // an account's canonical MACs in an index of their own
 inline constexpr int kAccountGuard = 5;   // the per-account guessing limit, known addresses
 inline constexpr int kCanonicalMacs = 6;  // devices under their canonical MAC
-inline constexpr int kCurrent = kCanonicalMacs;
+inline constexpr int kSpelledMacs = 7;    // the canonical form of each row kept in another
+                                          // spelling, which keeps that MAC taken
+inline constexpr int kCurrent = kSpelledMacs;
 
 }  // namespace velquor::server::schema

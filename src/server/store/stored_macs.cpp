@@ -48,6 +48,16 @@ std::vector<MacRename> canonicalRenames(const std::vector<std::string>& stored) 
     return renames;
 }
 
+std::vector<SpelledMac> spelledMacs(const std::vector<std::string>& stored) {
+    std::vector<SpelledMac> spelled;
+    for (const std::string& mac : stored) {
+        auto canonical = mac::canonicalMac(mac);
+        if (canonical && *canonical != mac)
+            spelled.push_back(SpelledMac{mac, std::move(*canonical)});
+    }
+    return spelled;
+}
+
 std::vector<UnmatchedDevice> unmatchedDevices(const std::vector<DeviceRow>& rows) {
     std::vector<std::string> stored;
     stored.reserve(rows.size());

@@ -26,6 +26,16 @@ struct MacRename {
 // canonical form no other stored row has (in any spelling). The others stay as they are.
 std::vector<MacRename> canonicalRenames(const std::vector<std::string>& stored);
 
+struct SpelledMac {
+    std::string stored;     // the row's text
+    std::string canonical;  // the MAC it spells, which stays taken while the row is there
+};
+
+// The stored MACs kept in a spelling other than the canonical one (those canonicalRenames left,
+// since another row spells the same MAC): each keeps its canonical form taken, whoever asks,
+// until the administrator releases or assigns it.
+std::vector<SpelledMac> spelledMacs(const std::vector<std::string>& stored);
+
 struct UnmatchedDevice {
     DeviceRow row;
     std::string why;  // "not a MAC address (9 bytes)", "another spelling of 001a2b3c4d5e"

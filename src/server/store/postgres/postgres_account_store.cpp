@@ -179,6 +179,14 @@ $$;
     // canonicaliseDeviceMacs; those that cannot be stay as they were.
     {schema::kCanonicalMacs,
      "COMMENT ON COLUMN devices.mac IS 'the canonical MAC: 12 lower-case hex digits'"},
+    // Rows a MAC is kept under in another spelling, by the MAC, filled by noteSpelledMacs; a
+    // row's entry goes with the row.
+    {schema::kSpelledMacs, R"sql(
+CREATE TABLE spelled_macs(
+    mac       bytea PRIMARY KEY REFERENCES devices(mac) ON DELETE CASCADE ON UPDATE CASCADE,
+    canonical bytea NOT NULL);
+CREATE INDEX spelled_macs_by_canonical ON spelled_macs(canonical);
+)sql"},
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::end(kMigrations)[-1].version == schema::kCurrent);
@@ -321,6 +329,7 @@ support::Status PostgresAccountStore::migrate(OpenMode mode) {
         if (step.version <= current) continue;
         auto status = simple(step.sql);
         if (status && step.version == schema::kCanonicalMacs) status = canonicaliseDeviceMacs();
+        if (status && step.version == schema::kSpelledMacs) status = noteSpelledMacs();
         if (!status) {
             return fail(makeError(ErrorCode::Io, "cannot bring the database to schema version " +
                                                      std::to_string(step.version) + ": " +

@@ -61,6 +61,8 @@ public:
                                                std::string_view owner) override;
 
     support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
+    support::Result<StoreOutcome> assignDevice(std::string_view mac,
+                                               std::string_view owner) override;
     support::Result<std::vector<UserRow>> listUsers() override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
     support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
@@ -95,7 +97,9 @@ private:
     support::Status migrate(OpenMode mode);
     // Every stored MAC that can take its canonical form takes it; inside the migration's
     // transaction.
+    support::Result<std::vector<std::string>> storedMacs();
     support::Status canonicaliseDeviceMacs();
+    support::Status noteSpelledMacs();
     // Runs a prepared statement with text parameters, connecting (again) first if needed. A
     // read goes once more on a fresh connection if the connection was lost on the way; a
     // change only if it was lost before its commit was sent.

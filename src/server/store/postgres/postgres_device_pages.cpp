@@ -30,11 +30,12 @@ const PostgresAccountStore::Statement kDevicePage{"kDevicePage", kDevicePageSql.
 
 const std::string kFindDeviceSql =
     std::string(
-        "SELECT encode(d.mac, 'hex'), encode(d.server, 'hex'), encode(a.name, 'hex'), "
+        "SELECT $1::text, encode(d.server, 'hex'), encode(a.name, 'hex'), "
         "to_char(d.registered AT TIME ZONE 'UTC', ") +
     VELQUOR_ISO_TIME +
     "), a.id, a.deleted IS NOT NULL FROM devices d JOIN accounts a ON a.id = d.account_id "
-    "WHERE d.mac = decode($1, 'hex')";
+    "WHERE d.mac = decode($1, 'hex') OR d.mac IN (SELECT mac FROM spelled_macs "
+    "WHERE canonical = decode($1, 'hex')) ORDER BY d.mac <> decode($1, 'hex'), d.mac LIMIT 1";
 const PostgresAccountStore::Statement kFindDevice{"kFindDevice", kFindDeviceSql.c_str(), false};
 
 VELQUOR_CHANGE(kReleaseDevicesOf,

@@ -116,6 +116,14 @@ CREATE TABLE known_peers(
     // by
     // canonicaliseDeviceMacs; those that cannot be stay as they were.
     "",
+    // schema::kSpelledMacs: rows a MAC is kept under in another spelling, by the MAC, filled
+    // by noteSpelledMacs; a row's entry goes with the row.
+    R"sql(
+CREATE TABLE spelled_macs(
+    mac       TEXT PRIMARY KEY REFERENCES devices(mac) ON DELETE CASCADE ON UPDATE CASCADE,
+    canonical TEXT NOT NULL);
+CREATE INDEX spelled_macs_by_canonical ON spelled_macs(canonical);
+)sql",
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::size(kMigrations) == schema::kCurrent, "one SQLite step per schema step");
@@ -243,6 +251,7 @@ support::Status SqliteAccountStore::migrate() {
             std::to_string(*version + 1) + ");";
         auto status = execute(kMigrations[*version]);
         if (status && *version + 1 == schema::kCanonicalMacs) status = canonicaliseDeviceMacs();
+        if (status && *version + 1 == schema::kSpelledMacs) status = noteSpelledMacs();
         if (status) status = execute(record.c_str());
         if (status) status = execute("COMMIT");
         if (!status) {

@@ -48,6 +48,8 @@ public:
                                                std::string_view owner) override;
 
     support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
+    support::Result<StoreOutcome> assignDevice(std::string_view mac,
+                                               std::string_view owner) override;
     support::Result<std::vector<UserRow>> listUsers() override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
     support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
@@ -71,7 +73,9 @@ private:
     support::Status migrate();
     // Every stored MAC that can take its canonical form takes it; inside the migration's
     // transaction.
+    support::Result<std::vector<std::string>> storedMacs();
     support::Status canonicaliseDeviceMacs();
+    support::Status noteSpelledMacs();
     support::Result<int> readSchemaVersion();
     support::Result<Query> query(const char* sql);
     // Runs work inside BEGIN IMMEDIATE ... COMMIT; rolls back if work fails. A UNIQUE

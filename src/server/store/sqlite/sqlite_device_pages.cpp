@@ -40,9 +40,12 @@ support::Result<DevicePage> SqliteAccountStore::devicesOf(std::string_view owner
 }
 
 support::Result<std::optional<DeviceRow>> SqliteAccountStore::findDevice(std::string_view mac) {
+    // The MAC itself, or else the first of the spellings it is kept under, listed as the MAC.
     VELQUOR_QUERY(find,
-                  "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
-                  "FROM devices d JOIN accounts a ON a.id = d.account_id WHERE d.mac = ?1");
+                  "SELECT ?1, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
+                  "FROM devices d JOIN accounts a ON a.id = d.account_id WHERE d.mac = ?1 "
+                  "OR d.mac IN (SELECT mac FROM spelled_macs WHERE canonical = ?1) "
+                  "ORDER BY d.mac <> ?1, d.mac LIMIT 1");
     find->text(mac);
     const int rc = find->step();
     if (rc == SQLITE_DONE) return std::optional<DeviceRow>();

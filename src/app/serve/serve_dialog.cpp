@@ -1,0 +1,352 @@
+// The Serve to phones window; see serve_dialog.h.
+#include "app/serve/serve_dialog.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
+
+#include "app/kit/control_window.h"
+#include "app/kit/prompter.h"
+#include "app/language/core_texts.h"
+#include "app/main_window/file_filters.h"
+#include "app/results/table_actions.h"
+#include "app/serve/serve_phones_model.h"
+#include "serve/site_sheet.h"
+
+namespace velquor::app {
+namespace {
+
+// Well within the second in which a fetch must show, and cheap: a look at one counter.
+constexpr int kRefreshMs = 250;
+
+std::string localName(const QString& text) {
+    return QFile::encodeName(text.trimmed()).toStdString();
+}
+
+// The log of a folder lies beside it, never in it, where it would be served.
+QString defaultLogFor(const QString& folder) {
+    const QFileInfo info(QDir::cleanPath(folder));
+    if (folder.trimmed().isEmpty() || info.fileName().isEmpty()) return {};
+    return info.dir().filePath(info.fileName() + QStringLiteral("-fetch-log.csv"));
+}
+
+// Widths from the texts a column holds at most (a MAC, a file name, a status, a time): the
+// table changes four times a second, and measuring its rows each time would move the columns.
+void sizeColumns(QTableView* table) {
+    const QFontMetrics metrics = table->fontMetrics();
+    constexpr int kPadding = 20;
+    const std::pair<int, QString> widest[] = {
+        {ServePhonesModel::kMac, QStringLiteral("00000000000000")},
+        {ServePhonesModel::kFile, QStringLiteral("000000000000.xml0000")},
+        {ServePhonesModel::kStatus, coreText(serve::stateName(serve::PhoneState::AskedNotFound))},
+        {ServePhonesModel::kFirstFetch, QStringLiteral("0000-00-00 00:00:00")},
+        {ServePhonesModel::kLastFetch, QStringLiteral("0000-00-00 00:00:00")},
+        {ServePhonesModel::kCount, ServePhonesModel::tr("Fetches")},
+        {ServePhonesModel::kPeer, QStringLiteral("000.000.000.000")},
+    };
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    for (const auto& [column, text] : widest) {
+        const QString title = table->model()->headerData(column, Qt::Horizontal).toString();
+        header->resizeSection(column, std::max(metrics.horizontalAdvance(text),
+                                               metrics.horizontalAdvance(title) + kPadding) +
+                                          kPadding);
+    }
+    QHeaderView* rows = table->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    rows->hide();
+    // The sheet's order until the operator sorts.
+    table->sortByColumn(-1, Qt::AscendingOrder);
+}
+
+}  // namespace
+
+ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter) {
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+    addQuitShortcut(this);
+    buildForm();
+    updateTitle();
+    resize(900, 560);
+}
+
+ServeDialog::~ServeDialog() {
+    stopServing();
+}
+
+void ServeDialog::buildForm() {
+    m_folder = new QLineEdit(this);
+    m_sheet = new QLineEdit(this);
+    m_sheet->setPlaceholderText(tr("optional: the device sheet or a MAC file"));
+    m_port = new QSpinBox(this);
+    m_port->setRange(0, 65535);
+    m_port->setSpecialValueText(tr("any free port"));
+    m_port->setValue(serve::kDefaultPort);
+    m_allow = new QLineEdit(this);
+    m_allow->setPlaceholderText(tr("everyone; or ranges such as 10.0.0.0/8 fd00::/8"));
+    m_log = new QLineEdit(this);
+    auto* browseFolder = new QPushButton(tr("Browse…"), this);
+    auto* browseSheet = new QPushButton(tr("Browse…"), this);
+    m_serve = new QPushButton(tr("Serve"), this);
+    m_serve->setDefault(true);
+    m_fields = {m_folder, m_sheet, m_port, m_allow, m_log, browseFolder, browseSheet, m_serve};
+
+    auto withButton = [this](QWidget* field, QPushButton* button) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(field, 1);
+        row->addWidget(button);
+        return row;
+    };
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(m_port);
+    portRow->addWidget(new QLabel(tr("Allowed peers"), this));
+    portRow->addWidget(m_allow, 1);
+    auto* form = new QFormLayout;
+    form->addRow(tr("Folder"), withButton(m_folder, browseFolder));
+    form->addRow(tr("Phones"), withButton(m_sheet, browseSheet));
+    form->addRow(tr("Port"), portRow);
+    form->addRow(tr("Fetch log"), withButton(m_log, m_serve));
+
+    m_urls = new QComboBox(this);
+    m_urls->setEnabled(false);
+    m_copyUrl = new QPushButton(tr("Copy URL"), this);
+    m_copyUrl->setEnabled(false);
+    m_copyUrl->setAutoDefault(false);
+    form->addRow(tr("Give the phones"), withButton(m_urls, m_copyUrl));
+    m_warning = new QLabel(this);
+    m_warning->setWordWrap(true);
+    m_warning->setStyleSheet(QStringLiteral("color: #a04000;"));
+    m_warning->hide();
+
+    m_countsLabel = new QLabel(this);
+    m_shown = new QComboBox(this);
+    m_shown->addItems({tr("All phones"), tr("Waiting"), tr("Fetched"), tr("Problems")});
+    m_model = new ServePhonesModel(this);
+    m_filter = new ServePhonesFilter(this);
+    m_filter->setSourceModel(m_model);
+    m_table = newRowTable(this, m_filter);
+    sizeColumns(m_table);
+    m_stop = new QPushButton(tr("Stop"), this);
+    m_stop->setEnabled(false);
+    m_copy = new QPushButton(this);
+    m_save = new QPushButton(this);
+    auto* close = new QPushButton(tr("Close"), this);
+
+    auto* rows = new QWidget(this);
+    layOutRowTable(*rows, m_countsLabel, m_shown, m_table, m_stop, {m_copy, m_save, close});
+    rows->layout()->setContentsMargins(0, 0, 0, 0);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_warning);
+    layout->addWidget(rows, 1);
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(kRefreshMs);
+    connect(m_timer, &QTimer::timeout, this, &ServeDialog::refresh);
+    connect(m_serve, &QPushButton::clicked, this, &ServeDialog::startServing);
+    connect(m_stop, &QPushButton::clicked, this, &ServeDialog::stopServing);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_copyUrl, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_urls->currentText()); });
+    connect(m_copy, &QPushButton::clicked, this, &ServeDialog::copyRows);
+    connect(m_save, &QPushButton::clicked, this, &ServeDialog::saveReport);
+    connect(m_shown, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_filter->setShown(static_cast<ServePhonesFilter::Shown>(index));
+        updateButtonTexts();
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ServeDialog::updateButtonTexts);
+    connect(m_folder, &QLineEdit::textEdited, this,
+            [this](const QString& folder) { m_log->setText(defaultLogFor(folder)); });
+    connect(browseFolder, &QPushButton::clicked, this, [this] {
+        if (auto chosen =
+                m_prompter.existingDirectory(this, tr("Folder to serve"), m_folder->text()))
+            setFolder(*chosen);
+    });
+    connect(browseSheet, &QPushButton::clicked, this, [this] {
+        if (auto chosen = m_prompter.openFile(this, tr("The site's phones"), sheetFilter(),
+                                              QFileInfo(m_sheet->text()).path()))
+            m_sheet->setText(*chosen);
+    });
+    updateButtonTexts();
+}
+
+ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& folder, const QString& sheet,
+                               const mac::FileNamePattern& fileName) {
+    ServeDialog* dialog = owner.findChild<ServeDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    if (dialog == nullptr) dialog = new ServeDialog(owner.prompter(), &owner);
+    if (!dialog->isServing()) {
+        dialog->setFolder(folder);
+        dialog->setSheet(sheet);
+        dialog->setFileName(fileName);
+    }
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    return dialog;
+}
+
+void ServeDialog::setFolder(const QString& folder) {
+    m_folder->setText(folder);
+    m_log->setText(defaultLogFor(folder));
+}
+
+void ServeDialog::setSheet(const QString& sheet) {
+    m_sheet->setText(sheet);
+}
+
+std::uint16_t ServeDialog::port() const {
+    return m_server ? m_server->port() : 0;
+}
+
+void ServeDialog::refuse(const QString& text, const QString& details) {
+    m_prompter.message(this, MessageRequest{text, applicationTitle(), MessageButtons::Ok,
+                                            MessageIcon::Warning, details});
+}
+
+bool ServeDialog::startServing() {
+    if (m_server) return true;
+    serve::ServeOptions options;
+    if (m_folder->text().trimmed().isEmpty()) {
+        refuse(tr("Choose the folder to serve."), QString());
+        return false;
+    }
+    options.folder = localName(m_folder->text());
+    options.fileName = m_fileName;
+    options.port = static_cast<std::uint16_t>(m_port->value());
+    options.logFile = localName(m_log->text());
+    const QStringList ranges =
+        m_allow->text().split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts);
+    for (const QString& range : ranges) {
+        auto parsed = serve::parsePeerRange(range.toStdString());
+        if (!parsed) {
+            refuse(tr("The allowed peers are not address ranges."), coreText(parsed.error()));
+            return false;
+        }
+        options.allowed.add(*parsed);
+    }
+    if (!m_sheet->text().trimmed().isEmpty()) {
+        auto site = serve::readSite(localName(m_sheet->text()));
+        if (!site) {
+            refuse(tr("The site's phones cannot be read."), coreText(site.error()));
+            return false;
+        }
+        options.site = std::move(*site);
+    }
+    auto server = serve::PhoneServer::start(std::move(options));
+    if (!server) {
+        refuse(tr("The folder cannot be served."), coreText(server.error()));
+        return false;
+    }
+    m_server = std::move(*server);
+    m_urls->clear();
+    for (const std::string& url : serve::serverUrls(m_server->port(), m_server->usesTls(), {}))
+        m_urls->addItem(QString::fromStdString(url));
+    m_urls->setEnabled(true);
+    m_copyUrl->setEnabled(true);
+    QStringList warnings;
+    for (const support::Phrase& warning : m_server->warnings()) warnings << coreText(warning);
+    m_warning->setText(warnings.join(QLatin1Char('\n')));
+    m_warning->setVisible(!warnings.isEmpty());
+    setFieldsEnabled(false);
+    m_seenRequests = UINT64_MAX;
+    refresh();
+    m_timer->start();
+    return true;
+}
+
+void ServeDialog::stopServing() {
+    if (!m_server) return;
+    m_timer->stop();
+    m_server->stop();
+    m_seenRequests = UINT64_MAX;
+    refresh();
+    m_server.reset();
+    m_urls->setEnabled(false);
+    m_copyUrl->setEnabled(false);
+    setFieldsEnabled(true);
+    updateTitle();
+}
+
+void ServeDialog::setFieldsEnabled(bool enabled) {
+    for (QWidget* field : m_fields) field->setEnabled(enabled);
+    m_stop->setEnabled(!enabled);
+}
+
+void ServeDialog::refresh() {
+    if (!m_server) return;
+    const std::uint64_t requests = m_server->requestCount();
+    if (requests == m_seenRequests) return;
+    m_seenRequests = requests;
+    serve::ServeSnapshot snapshot = m_server->snapshot();
+    m_counts = snapshot.counts;
+    m_hasSite = snapshot.hasSite;
+    m_phones = snapshot.phones;
+    m_model->update(std::move(snapshot.phones));
+    updateTitle();
+    updateButtonTexts();
+}
+
+void ServeDialog::updateTitle() {
+    const QString serving = m_server ? tr("Serve to phones (serving)") : tr("Serve to phones");
+    if (m_phones.empty() && !m_hasSite) {
+        setWindowTitle(serving);
+        m_countsLabel->setText(m_server ? tr("No phone has asked yet.") : QString());
+        return;
+    }
+    const std::size_t problems = m_counts.askedNotFound + m_counts.unknownPhones;
+    const QString counts = m_hasSite
+                               ? tr("%1 of %2 fetched, %3 waiting, problems: %4")
+                                     .arg(m_counts.fetched)
+                                     .arg(m_counts.phones)
+                                     .arg(m_counts.waiting)
+                                     .arg(problems)
+                               : tr("%1 fetched, problems: %2").arg(m_counts.fetched).arg(problems);
+    //: %1 is "Serve to phones", %2 the counts of the phones
+    setWindowTitle(tr("%1 — %2").arg(serving, counts));
+    m_countsLabel->setText(counts);
+}
+
+void ServeDialog::updateButtonTexts() {
+    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
+}
+
+void ServeDialog::copyRows() {
+    QGuiApplication::clipboard()->setText(
+        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
+}
+
+void ServeDialog::saveReport() {
+    saveRowsAsReport(
+        this, m_prompter,
+        reportRows(serve::statusTable(m_phones), actedSourceRows(*m_table, *m_filter)));
+}
+
+void ServeDialog::closeEvent(QCloseEvent* event) {
+    stopServing();
+    QDialog::closeEvent(event);
+}
+
+}  // namespace velquor::app

@@ -1,0 +1,108 @@
+// ServeDialog: the Serve to phones window. It serves a folder (Generate's output, its en
+// folder when the run encrypted) to the phones on a chosen port, gives the URLs of this
+// machine to put in the phones (with Copy URL), and shows every phone of the site live:
+// waiting, fetched, or a problem, with a filter, the counts in its title, Copy, Save and Stop.
+// Closing it stops serving. It does not block the main window.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "serve/phone_server.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+class QTimer;
+
+namespace velquor::app {
+
+class ControlWindow;
+class Prompter;
+class ServePhonesFilter;
+class ServePhonesModel;
+
+class ServeDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    ServeDialog(Prompter& prompter, QWidget* parent = nullptr);
+    ~ServeDialog() override;
+
+    // Opens the window beside owner with folder and sheet filled in, or raises the one open
+    // already (a running server is left as it is).
+    static ServeDialog* open(ControlWindow& owner, const QString& folder, const QString& sheet,
+                             const mac::FileNamePattern& fileName);
+
+    void setFolder(const QString& folder);
+    void setSheet(const QString& sheet);
+    // How the phones' files are named (the file-name setting Generate names them by).
+    void setFileName(const mac::FileNamePattern& fileName) { m_fileName = fileName; }
+    bool isServing() const { return m_server != nullptr; }
+    std::uint16_t port() const;
+
+    QLineEdit* folderEdit() const { return m_folder; }
+    QLineEdit* allowEdit() const { return m_allow; }
+    QSpinBox* portBox() const { return m_port; }
+    QComboBox* shownBox() const { return m_shown; }
+    QComboBox* urlBox() const { return m_urls; }
+    QTableView* table() const { return m_table; }
+    QPushButton* serveButton() const { return m_serve; }
+    QPushButton* stopButton() const { return m_stop; }
+    QLabel* warningLabel() const { return m_warning; }
+
+public slots:
+    // Starts serving with the fields as they are; a box says why it cannot.
+    bool startServing();
+    void stopServing();
+    // Takes the server's latest statuses when a request came since the last look.
+    void refresh();
+    // The selected rows (all shown ones when none is) to the clipboard, or to a report file.
+    void copyRows();
+    void saveReport();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildForm();
+    void setFieldsEnabled(bool enabled);
+    void updateTitle();
+    void updateButtonTexts();
+    void refuse(const QString& text, const QString& details);
+
+    Prompter& m_prompter;
+    std::unique_ptr<serve::PhoneServer> m_server;
+    mac::FileNamePattern m_fileName;
+    std::vector<serve::PhoneStatus> m_phones;
+    serve::SiteCounts m_counts;
+    bool m_hasSite = false;
+    std::uint64_t m_seenRequests = UINT64_MAX;
+
+    QLineEdit* m_folder = nullptr;
+    QLineEdit* m_sheet = nullptr;
+    QSpinBox* m_port = nullptr;
+    QLineEdit* m_allow = nullptr;
+    QLineEdit* m_log = nullptr;
+    QPushButton* m_serve = nullptr;
+    QComboBox* m_urls = nullptr;
+    QPushButton* m_copyUrl = nullptr;
+    QLabel* m_warning = nullptr;
+    QLabel* m_countsLabel = nullptr;
+    QComboBox* m_shown = nullptr;
+    ServePhonesModel* m_model = nullptr;
+    ServePhonesFilter* m_filter = nullptr;
+    QTableView* m_table = nullptr;
+    QPushButton* m_stop = nullptr;
+    QPushButton* m_copy = nullptr;
+    QPushButton* m_save = nullptr;
+    QTimer* m_timer = nullptr;
+    QList<QWidget*> m_fields;
+};
+
+}  // namespace velquor::app

@@ -1,0 +1,126 @@
+// The Serve to phones window's table and filter; see serve_phones_model.h.
+#include "app/serve/serve_phones_model.h"
+
+#include <QDateTime>
+
+#include "app/language/core_texts.h"
+
+namespace velquor::app {
+namespace {
+
+QString localTime(serve::Clock::time_point time) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+}  // namespace
+
+ServePhonesModel::ServePhonesModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
+    const int before = static_cast<int>(m_phones.size());
+    const int after = static_cast<int>(phones.size());
+    if (after < before) {
+        beginResetModel();
+        m_phones = std::move(phones);
+        endResetModel();
+        return;
+    }
+    if (after > before) beginInsertRows({}, before, after - 1);
+    m_phones = std::move(phones);
+    if (after > before) endInsertRows();
+    if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));
+}
+
+QStringList ServePhonesModel::headers() const {
+    QStringList names;
+    for (int column = 0; column < columnCount(); ++column)
+        names << headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    return names;
+}
+
+int ServePhonesModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_phones.size());
+}
+
+int ServePhonesModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kUserAgent + 1;
+}
+
+QVariant ServePhonesModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    const serve::PhoneStatus& phone = m_phones[static_cast<size_t>(index.row())];
+    const bool fetched = phone.fetches > 0;
+    switch (index.column()) {
+        case kMac:
+            return QString::fromStdString(phone.mac);
+        case kFile:
+            // A phone that only asked for a missing name shows the name it asked.
+            return QString::fromStdString(fetched ? phone.file : phone.askedName);
+        case kStatus:
+            return coreText(serve::stateName(phone.state));
+        case kFirstFetch:
+            return fetched ? localTime(phone.firstFetch) : QString();
+        case kLastFetch:
+            return fetched ? localTime(phone.lastFetch) : QString();
+        case kCount:
+            return role == Qt::DisplayRole ? QVariant(static_cast<qulonglong>(phone.fetches))
+                                           : QVariant();
+        case kPeer:
+            return QString::fromStdString(phone.peer);
+        case kUserAgent:
+            return QString::fromStdString(serve::unescapeLogText(phone.userAgent));
+    }
+    return {};
+}
+
+QVariant ServePhonesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    switch (section) {
+        case kMac:
+            return tr("MAC");
+        case kFile:
+            return tr("File");
+        case kStatus:
+            return tr("Status");
+        case kFirstFetch:
+            return tr("First fetch");
+        case kLastFetch:
+            return tr("Last fetch");
+        case kCount:
+            return tr("Fetches");
+        case kPeer:
+            return tr("Peer");
+        case kUserAgent:
+            return tr("User agent");
+    }
+    return {};
+}
+
+ServePhonesFilter::ServePhonesFilter(QObject* parent) : QSortFilterProxyModel(parent) {
+    setDynamicSortFilter(true);
+}
+
+void ServePhonesFilter::setShown(Shown shown) {
+    m_shown = shown;
+    invalidateFilter();
+}
+
+bool ServePhonesFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    const auto* phones = static_cast<const ServePhonesModel*>(sourceModel());
+    const serve::PhoneState state = phones->phone(sourceRow).state;
+    switch (m_shown) {
+        case Shown::All:
+            return true;
+        case Shown::Waiting:
+            return state == serve::PhoneState::Waiting;
+        case Shown::Fetched:
+            return state == serve::PhoneState::Fetched;
+        case Shown::Problems:
+            return state == serve::PhoneState::AskedNotFound || state == serve::PhoneState::Unknown;
+    }
+    return true;
+}
+
+}  // namespace velquor::app

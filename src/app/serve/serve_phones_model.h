@@ -1,0 +1,54 @@
+// The live table of the Serve to phones window: one row per phone of the site (and per
+// unknown phone that asked), taken from the running server's snapshot, and the filter over it
+// (every phone, the waiting ones, the fetched ones, the problems).
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QStringList>
+#include <vector>
+
+#include "serve/site_status.h"
+
+namespace velquor::app {
+
+class ServePhonesModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { kMac, kFile, kStatus, kFirstFetch, kLastFetch, kCount, kPeer, kUserAgent };
+
+    explicit ServePhonesModel(QObject* parent = nullptr);
+
+    // Takes the server's rows: new rows are inserted, the others changed in place, so the
+    // selection and the scroll position stay while phones fetch.
+    void update(std::vector<serve::PhoneStatus> phones);
+    const serve::PhoneStatus& phone(int row) const { return m_phones[static_cast<size_t>(row)]; }
+    QStringList headers() const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<serve::PhoneStatus> m_phones;
+};
+
+class ServePhonesFilter final : public QSortFilterProxyModel {
+    Q_OBJECT
+
+public:
+    enum class Shown { All, Waiting, Fetched, Problems };
+
+    explicit ServePhonesFilter(QObject* parent = nullptr);
+    void setShown(Shown shown);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    Shown m_shown = Shown::All;
+};
+
+}  // namespace velquor::app
