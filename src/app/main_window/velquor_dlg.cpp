@@ -354,7 +354,7 @@ void CVelquorDlg::OnKestoMenu() {
     login.exec();
 }
 
-bool CVelquorDlg::confirmExistingOutputs(const generator::GenerationRequest& request) {
+bool CVelquorDlg::confirmExistingOutputs(generator::GenerationRequest& request) {
     const support::Result<generator::ExistingOutputs> existing =
         generator::findExistingOutputs(request);
     // A sheet that cannot be read is the run's to report, with its reason.
