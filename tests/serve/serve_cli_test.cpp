@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <regex>
 #include <thread>
 
 #include "child_process.h"
@@ -22,13 +21,16 @@ std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesy
     arguments.insert(arguments.begin(), {VELQUOR_CLI_BINARY, "serve"});
     for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
     child = std::make_unique<ChildProcess>(arguments, output);
-    const std::regex serving("serving .* on http://127\\.0\\.0\\.1:([0-9]+)/");
+    const std::string serving = " on http://127.0.0.1:";
     const auto limit = std::chrono::steady_clock::now() + kStartLimit;
-    std::smatch match;
     while (std::chrono::steady_clock::now() < limit) {
         const std::string text = readFile(output);
-        if (std::regex_search(text, match, serving))
-            return static_cast<std::uint16_t>(std::stoi(match[1]));
+        const auto line = text.find("serving ");
+        const auto at = line == std::string::npos ? line : text.find(serving, line);
+        const auto end = at == std::string::npos ? at : text.find('/', at + serving.size());
+        if (end != std::string::npos)
+            return static_cast<std::uint16_t>(
+                std::stoi(text.substr(at + serving.size(), end - at - serving.size())));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
