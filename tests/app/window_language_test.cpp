@@ -54,11 +54,11 @@ QStringList shownTexts(const QWidget& window) {
 
 // The main window's own texts, as the product has them.
 const QStringList kOriginalMainWindowTexts{
-    "Velquor",      "KESTO",         "Settings",     "Forget history", "Encrypt Configuration",
-    "MAC-CFG",      "MD5",           "Input File :", "AES Key:",       "Template:",
-    "MAC-ACCOUNT:", "Out put path:", "File:",        "MD5:",           "Browse",
-    "Decrypt",      "Encrypt",       "Generate",     "Generate MD5",   "Copy",
-    "AES Key",      "Site table",
+    "Velquor",      "KESTO",         "Settings",        "Forget history", "Encrypt Configuration",
+    "MAC-CFG",      "MD5",           "Input File :",    "AES Key:",       "Template:",
+    "MAC-ACCOUNT:", "Out put path:", "File:",           "MD5:",           "Browse",
+    "Decrypt",      "Encrypt",       "Generate",        "Generate MD5",   "Copy",
+    "AES Key",      "Site table",    "Serve to phones",
 };
 
 }  // namespace
