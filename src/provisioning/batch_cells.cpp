@@ -49,6 +49,9 @@ std::optional<int> positiveNumber(std::string_view text) {
 }
 
 std::optional<MacOutcome> outcomeNamed(std::string_view name) {
+    // Reports written before a declined replacement had a word of its own call it "skipped",
+    // as a header or a repeat still is; neither is retried.
+    if (name == "skipped") return MacOutcome::Skipped;
     for (MacOutcome outcome :
          {MacOutcome::Added, MacOutcome::Replaced, MacOutcome::Declined, MacOutcome::Deleted,
           MacOutcome::Failed, MacOutcome::NotSent, MacOutcome::Unknown, MacOutcome::Refused,
@@ -168,11 +171,15 @@ bool worthRetrying(MacOutcome outcome) {
            outcome == MacOutcome::NotSent;
 }
 
+bool worthRetrying(const MacResult& result) {
+    return worthRetrying(result.outcome) && !result.answeredForGood;
+}
+
 MacFile retryCells(const DeviceBatchSummary& summary) {
     MacFile cells;
     cells.firstRowMayBeHeader = false;
     for (const MacResult& result : summary.results) {
-        if (worthRetrying(result.outcome)) {
+        if (worthRetrying(result)) {
             cells.cells.push_back(MacCell{result.row, result.column, result.macAddress});
         }
     }
@@ -229,6 +236,24 @@ support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_
     }
     report.command = command.value_or(DeviceOperation::Add);
     return report;
+}
+
+DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSummary& retry) {
+    std::map<std::pair<int, int>, const MacResult*> retried;
+    for (const MacResult& result : retry.results) {
+        retried.emplace(std::pair{result.row, result.column}, &result);
+    }
+    for (MacResult& result : first.results) {
+        if (auto found = retried.find({result.row, result.column}); found != retried.end()) {
+            result = *found->second;
+        }
+    }
+    first.cancelled = retry.cancelled;
+    first.serverNotAnswering = retry.serverNotAnswering;
+    first.serverNotAnsweringPhrase = retry.serverNotAnsweringPhrase;
+    first.loginEnded = retry.loginEnded;
+    first.mixedCase = first.mixedCase || retry.mixedCase;
+    return first;
 }
 
 report::ReportTable mergeRetry(const RetryReport& report, const DeviceBatchSummary& summary) {

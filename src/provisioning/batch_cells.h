@@ -24,10 +24,17 @@ MacFile parseTypedMacs(std::string_view text);
 
 // Whether a row ending so is sent again by a retry: Failed, Unknown and NotSent.
 bool worthRetrying(MacOutcome outcome);
+// Whether sending the row again can change it: one worth retrying that the server did not
+// answer for good.
+bool worthRetrying(const MacResult& result);
 
 // The rows of a finished batch worth retrying, each under its own row and column, in the
 // batch's order.
 MacFile retryCells(const DeviceBatchSummary& summary);
+
+// The first run with the rows a retry of it sent (matched by row and column) replaced by the
+// retry's outcome; how the retry ended (cancelled, stopped) is the whole's.
+DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSummary& retry);
 
 // An earlier batch's report (resultsTable, written as CSV or .xlsx) read back for a retry.
 struct RetryReport {

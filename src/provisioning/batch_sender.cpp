@@ -478,6 +478,11 @@ private:
     MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption,
                     Phrase reason = {}) {
         MacResult& result = resultOf(row);
+        const ExchangeOutcome& exchange = m_rows[row].outcome;
+        result.answeredForGood =
+            !reason.empty() || (exchange.stage == FailureStage::None &&
+                                (exchange.refusal == ServerRefusal::Refused ||
+                                 exchange.refusal == ServerRefusal::NotAcceptable));
         result.setReason(reason.empty() ? failureReason(row) : std::move(reason));
         if (m_failureMessages < kMaxFailureMessages) {
             ++m_failureMessages;

@@ -253,22 +253,47 @@ std::string serverTextWarning(std::string_view server) {
     return serverTextWarningPhrase(server).english();
 }
 
+support::Phrase batchHeadline(const DeviceBatchSummary& summary) {
+    using support::Phrase;
+    const bool deleting = summary.command == DeviceOperation::Delete;
+    if (summary.cancelled) {
+        return Phrase{deleting ? VELQUOR_TR_NOOP("core", "Delete device was cancelled.")
+                               : VELQUOR_TR_NOOP("core", "Add device was cancelled."),
+                      {}};
+    }
+    if (!summary.serverNotAnswering.empty()) {
+        //: %1 is why the last request failed
+        return support::withReason(
+            Phrase{deleting
+                       ? VELQUOR_TR_NOOP("core",
+                                         "Delete device stopped: the server is not answering (%1).")
+                       : VELQUOR_TR_NOOP("core",
+                                         "Add device stopped: the server is not answering (%1)."),
+                   {}},
+            summary.serverNotAnswering, summary.serverNotAnsweringPhrase);
+    }
+    if (summary.loginEnded) {
+        return Phrase{deleting ? VELQUOR_TR_NOOP("core",
+                                                 "Delete device stopped: the login has ended (the "
+                                                 "server refused the requests as not logged in).")
+                               : VELQUOR_TR_NOOP("core",
+                                                 "Add device stopped: the login has ended (the "
+                                                 "server refused the requests as not logged in)."),
+                      {}};
+    }
+    if (!summary.succeeded()) {
+        return Phrase{deleting ? VELQUOR_TR_NOOP("core", "Not every device was deleted.")
+                               : VELQUOR_TR_NOOP("core", "Not every device was added."),
+                      {}};
+    }
+    return Phrase{deleting ? VELQUOR_TR_NOOP("core", "Delete device finished.")
+                           : VELQUOR_TR_NOOP("core", "Add device finished."),
+                  {}};
+}
+
 std::string describeSummary(const DeviceBatchSummary& summary) {
     const bool deleting = summary.command == DeviceOperation::Delete;
-    std::string text;
-    if (summary.cancelled) {
-        text = deleting ? "Delete device was cancelled.\n" : "Add device was cancelled.\n";
-    } else if (!summary.serverNotAnswering.empty()) {
-        text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
-               ": the server is not answering (" + summary.serverNotAnswering + ").\n";
-    } else if (summary.loginEnded) {
-        text = std::string(deleting ? "Delete device stopped" : "Add device stopped") +
-               ": the login has ended (the server refused the requests as not logged in).\n";
-    } else if (summary.count(MacOutcome::Failed) > 0 || summary.count(MacOutcome::Refused) > 0) {
-        text = deleting ? "Not every device was deleted.\n" : "Not every device was added.\n";
-    } else {
-        text = deleting ? "Delete device finished.\n" : "Add device finished.\n";
-    }
+    std::string text = batchHeadline(summary).english() + "\n";
     auto line = [&text](std::string_view label, std::size_t count) {
         text += std::string(label) + ": " + std::to_string(count) + "\n";
     };
@@ -277,7 +302,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
     } else {
         line("Added", summary.count(MacOutcome::Added));
         line("Replaced", summary.count(MacOutcome::Replaced));
-        line("Skipped (already registered, not replaced)", summary.count(MacOutcome::Declined));
+        line("Not replaced (already registered)", summary.count(MacOutcome::Declined));
     }
     line("Failed", summary.count(MacOutcome::Failed));
     if (const auto refused = summary.count(MacOutcome::Refused); refused > 0) {
@@ -289,7 +314,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
     if (const auto unknown = summary.count(MacOutcome::Unknown); unknown > 0) {
         line("Unknown (sent, no reply)", unknown);
     }
-    line("Empty cells skipped", summary.emptyCells);
+    line("Empty cells (nothing to send)", summary.emptyCells);
     if (summary.cancelled) {
         line("Not sent (cancelled)", summary.count(MacOutcome::NotSent));
     } else if (const auto notSent = summary.count(MacOutcome::NotSent); notSent > 0) {
@@ -335,7 +360,7 @@ std::string_view outcomeName(MacOutcome outcome) {
         case MacOutcome::Replaced:
             return VELQUOR_TR_NOOP("core", "replaced");
         case MacOutcome::Declined:
-            return VELQUOR_TR_NOOP("core", "skipped");
+            return VELQUOR_TR_NOOP("core", "not replaced");
         case MacOutcome::Deleted:
             return VELQUOR_TR_NOOP("core", "deleted");
         case MacOutcome::Failed:

@@ -187,6 +187,9 @@ struct MacResult {
     std::string written;
     // The reason as a marked pattern and its arguments, when the window can word it.
     support::Phrase reasonPhrase{};
+    // A failure the server answered for good (another account's phone, a MAC it does not
+    // take, a plain refusal): the same request sent again gets the same answer.
+    bool answeredForGood = false;
 
     void setReason(support::Phrase phrase) {
         reason = phrase.english();
@@ -307,7 +310,13 @@ std::string serverTextWarning(std::string_view server);
 // The same as the window words it; empty when the text looks like a URL.
 support::Phrase serverTextWarningPhrase(std::string_view server);
 
-// The summary shown instead of the completion text when something was not done.
+// How a batch ended, in one sentence: cancelled, stopped (the server silent, the login ended),
+// not every device done (a row failed, was refused, went unsent or got no reply), or finished.
+// The one rule behind every summary of a batch, whichever program words it.
+support::Phrase batchHeadline(const DeviceBatchSummary& summary);
+
+// The summary shown instead of the completion text when something was not done: the headline,
+// then the counts.
 std::string describeSummary(const DeviceBatchSummary& summary);
 
 // The per-MAC results as a report (row, column, cell as the sheet names it, MAC, operation,
@@ -315,8 +324,8 @@ std::string describeSummary(const DeviceBatchSummary& summary);
 report::ReportTable resultsTable(const DeviceBatchSummary& summary);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
-// "added", "replaced", "skipped", "deleted", "failed", "not sent", "unknown (sent, no reply)",
-// "refused", "usable"
+// "added", "replaced", "not replaced", "deleted", "failed", "not sent", "unknown (sent, no
+// reply)", "refused", "skipped" (a header or a repeat), "usable"
 std::string_view outcomeName(MacOutcome outcome);
 
 }  // namespace velquor::provisioning

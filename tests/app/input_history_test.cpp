@@ -183,6 +183,7 @@ private slots:
 
     void theMainWindowsPathsSurviveAReopenButNoKey() {
         const QString folder = QString::fromStdString((*m_dir / "cfg").string());
+        QVERIFY(QDir().mkpath(folder));
         {
             ScriptedPrompter prompter;
             CVelquorDlg window(prompter);
@@ -271,6 +272,33 @@ private slots:
         QCOMPARE(serverList(device), (QStringList{"https://b.example/", "https://a.example/"}));
         QCOMPARE(controlAs<QComboBox>(device, kServerCombo)->currentText(),
                  QString("https://b.example/"));
+    }
+
+    // A file dialog with nothing remembered for its kind starts beside the input it goes with
+    // (the field's file, the file being encrypted); once one of its kind was taken, there;
+    // a remembered folder that is gone is passed over.
+    void aFileDialogStartsWhereItsKindWasTakenElseBesideTheInput() {
+        QDir().mkpath(QString::fromStdString((*m_dir / "sheets").string()));
+        QDir().mkpath(QString::fromStdString((*m_dir / "outputs").string()));
+        const QString sheets = QString::fromStdString((*m_dir / "sheets").string());
+        const QString outputs = QString::fromStdString((*m_dir / "outputs").string());
+        const QString input = sheets + "/site.cfg";
+        velquor::testing::writeFile(input.toStdString(), "x");
+
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.setControlText(kMacAccountEdit, sheets + "/devices.xlsx");
+        prompter.queueFile(outputs + "/devices.xlsx");
+        QVERIFY(velquor::testing::clickControl(window, kBrowseMacAccountButton));
+        QCOMPARE(prompter.fileDialogs().back().folder, sheets);
+        prompter.queueFileCancel();
+        QVERIFY(velquor::testing::clickControl(window, kBrowseMacAccountButton));
+        QCOMPARE(prompter.fileDialogs().back().folder, outputs);
+
+        InputHistory history;
+        history.rememberFolderOf(history_key::kReport, outputs + "/gone/r.csv");
+        QCOMPARE(history.startFolder(history_key::kReport, input), sheets);
+        QCOMPARE(history.startFolder(history_key::kConfigOutput, QString()), QString());
     }
 
     void nothingIsRememberedWithoutAStateFile() {

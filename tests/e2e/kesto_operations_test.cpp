@@ -218,7 +218,7 @@ TEST_F(KestoOperationsTest, ExistingDevicesFollowTheReplaceAnswers) {
     EXPECT_FALSE(summary->complete());
     // A declined replacement is the operator's choice, not a failure: the run completed.
     EXPECT_EQ(reporter.entries(), (std::vector<Entry>{{"Add device completely!", "Add device"}}));
-    EXPECT_NE(describeSummary(*summary).find("Skipped (already registered, not replaced): 1"),
+    EXPECT_NE(describeSummary(*summary).find("Not replaced (already registered): 1"),
               std::string::npos);
 
     // No to All answers every later question without asking.
@@ -240,7 +240,8 @@ TEST_F(KestoOperationsTest, EmptyCellsAreSkippedAndCounted) {
     EXPECT_EQ(deviceRequests(3).size(), 3u);
     for (const auto& request : deviceRequests(3)) EXPECT_FALSE(request.mac.empty());
     EXPECT_EQ(reporter.entries(), (std::vector<Entry>{{"Add device completely!", "Add device"}}));
-    EXPECT_NE(describeSummary(*summary).find("Empty cells skipped: 3"), std::string::npos);
+    EXPECT_NE(describeSummary(*summary).find("Empty cells (nothing to send): 3"),
+              std::string::npos);
 }
 
 TEST_F(KestoOperationsTest, ReaderFailureOrOverlongCellSendsNothing) {

@@ -85,6 +85,79 @@ TEST(RetryCells, OnlyFailedUnknownAndNotSentRowsGoAgainUnderTheirOwnPlaces) {
     EXPECT_FALSE(retry.firstRowMayBeHeader);
 }
 
+// A row the server answered for good (another account's phone, a MAC it does not take) gets
+// the same answer again: it is not among the rows a retry sends.
+TEST(RetryCells, RowsTheServerAnsweredForGoodStayOut) {
+    DeviceBatchSummary summary;
+    summary.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Failed),
+                       row(2, 1, "02:00:00:00:00:02", MacOutcome::Failed)};
+    summary.results[0].answeredForGood = true;
+    EXPECT_EQ(textsOf(retryCells(summary)), std::vector<std::string>{"02:00:00:00:00:02"});
+    EXPECT_FALSE(worthRetrying(summary.results[0]));
+    EXPECT_TRUE(worthRetrying(summary.results[1]));
+}
+
+// The retry's rows take the places of the rows it sent, matched by cell; the others stay as
+// the first run left them, and how the retry ended is how the whole ended.
+TEST(RetryCells, ARetryIsMergedIntoTheRunItRetried) {
+    DeviceBatchSummary first;
+    first.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Added),
+                     row(2, 1, "02:00:00:00:00:02", MacOutcome::NotSent),
+                     row(2, 2, "nonsense", MacOutcome::Refused),
+                     row(3, 1, "02:00:00:00:00:03", MacOutcome::Unknown)};
+    first.serverNotAnswering = "cannot connect";
+    first.emptyCells = 2;
+    DeviceBatchSummary retry;
+    retry.results = {row(2, 1, "02:00:00:00:00:02", MacOutcome::Added),
+                     row(3, 1, "02:00:00:00:00:03", MacOutcome::Failed)};
+    retry.results[1].reason = "refused";
+    const DeviceBatchSummary merged = mergeRetried(first, retry);
+    ASSERT_EQ(merged.results.size(), 4u);
+    EXPECT_EQ(merged.results[0].outcome, MacOutcome::Added);
+    EXPECT_EQ(merged.results[1].outcome, MacOutcome::Added);
+    EXPECT_EQ(merged.results[2].outcome, MacOutcome::Refused);
+    EXPECT_EQ(merged.results[3].outcome, MacOutcome::Failed);
+    EXPECT_EQ(merged.results[3].reason, "refused");
+    EXPECT_TRUE(merged.serverNotAnswering.empty());
+    EXPECT_EQ(merged.emptyCells, 2u);
+}
+
+// One rule says how a batch ended: a row that got no reply is no finished run, and a declined
+// replacement is no failure.
+TEST(BatchHeadline, EveryRunShapeGetsTheHeadlineOfItsOutcome) {
+    DeviceBatchSummary summary;
+    summary.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Added),
+                       row(2, 1, "02:00:00:00:00:02", MacOutcome::Declined)};
+    EXPECT_EQ(batchHeadline(summary).english(), "Add device finished.");
+    for (MacOutcome outcome :
+         {MacOutcome::Failed, MacOutcome::Refused, MacOutcome::Unknown, MacOutcome::NotSent}) {
+        summary.results[1].outcome = outcome;
+        EXPECT_EQ(batchHeadline(summary).english(), "Not every device was added.")
+            << outcomeName(outcome);
+        EXPECT_TRUE(describeSummary(summary).starts_with("Not every device was added.\n"));
+    }
+    summary.command = DeviceOperation::Delete;
+    summary.serverNotAnswering = "cannot connect";
+    EXPECT_EQ(batchHeadline(summary).english(),
+              "Delete device stopped: the server is not answering (cannot connect).");
+}
+
+// A declined replacement and a header or repeat are different outcomes with different words;
+// a report written when both were "skipped" still reads back, and neither is retried.
+TEST(BatchHeadline, DistinctOutcomesHaveDistinctWords) {
+    EXPECT_NE(outcomeName(MacOutcome::Declined), outcomeName(MacOutcome::Skipped));
+    DeviceBatchSummary summary;
+    summary.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Declined),
+                       row(2, 1, "02:00:00:00:00:01", MacOutcome::Skipped)};
+    summary.emptyCells = 1;
+    const std::string text = describeSummary(summary);
+    const std::size_t first = text.find("kipped");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("kipped", first + 1), std::string::npos)
+        << "one word, one meaning: " << text;
+    EXPECT_NE(text.find("Not replaced (already registered): 1"), std::string::npos) << text;
+}
+
 class RetryReportTest : public ::testing::Test {
 protected:
     std::string write(const std::string& name, const DeviceBatchSummary& summary) {
@@ -146,6 +219,17 @@ TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
     DeviceBatchSummary whole = first;
     whole.results[1] = retried.results[0];
     EXPECT_EQ(mergeRetry(*read, retried).rows, resultsTable(whole).rows);
+}
+
+TEST_F(RetryReportTest, AnOlderReportsSkippedRowsReadBackAndStayOut) {
+    const std::string path =
+        writeText("old.csv",
+                  "row,column,cell,mac,operation,outcome,reason\r\n"
+                  "1,1,A1,02:00:00:00:00:01,add,skipped,already registered; not replaced\r\n"
+                  "2,1,A2,02:00:00:00:00:02,add,failed,cannot connect\r\n");
+    auto read = readRetryReport(path);
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ(textsOf(read->cells), std::vector<std::string>{"02:00:00:00:00:02"});
 }
 
 TEST_F(RetryReportTest, WhatIsNoReportIsRefusedNamingTheFileAndLine) {

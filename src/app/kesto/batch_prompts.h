@@ -26,8 +26,9 @@ public:
     void reportWorded(std::string_view text, std::string_view caption,
                       const support::Phrase& detail) override;
     provisioning::ReplaceAnswer askReplace(const std::string& question,
-                                           const std::string& registeredTo) {
-        return m_prompts.askReplace(question, registeredTo);
+                                           const std::string& registeredTo,
+                                           const std::string& replacement) {
+        return m_prompts.askReplace(question, registeredTo, replacement);
     }
     bool askRetry(const std::string& server, const support::Phrase& reason,
                   std::string_view caption) {

@@ -127,7 +127,7 @@ void CDevice::DoDataExchange() {
 CDevice::BatchSource CDevice::sourceOfTheFields() const {
     if (m_typedMacs.trimmed().isEmpty()) return BatchSource{std::nullopt, m_macFilePath};
     return BatchSource{provisioning::parseTypedMacs(toBytes(m_typedMacs)),
-                       tr("the MAC addresses box")};
+                       tr("the MAC addresses box"), false};
 }
 
 void CDevice::askForSheetColumn(const QString& caption) {
@@ -157,7 +157,8 @@ void CDevice::OnBrowse() {
     // Spreadsheets the reader understands.
     const QString filter = tr("Spreadsheets|*.xlsx;*.xlsm;*.csv|",
                               "file-dialog filter: translate the descriptions, keep the patterns");
-    if (auto path = chooseOpenFile(filter.toStdString(), QString(), history_key::kMacFile)) {
+    if (auto path = chooseOpenFile(filter.toStdString(), QString(), history_key::kMacFile,
+                                   controlText(kMacFileEdit))) {
         takeMacFile(*path);
     }
 }
@@ -185,7 +186,7 @@ void CDevice::OnDelete() {
     runBatch(provisioning::DeviceOperation::Delete, std::move(source));
 }
 
-bool CDevice::confirmDeregistration(const BatchSource& source) {
+bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
     const QString server = fromBytes(m_endpoint.address);
     QString question;
     if (source.cells) {
@@ -203,11 +204,17 @@ bool CDevice::confirmDeregistration(const BatchSource& source) {
         question = tr("Deregister the %n device(s) of %1 from %2?", nullptr, count)
                        .arg(QFileInfo(m_macFilePath).fileName(), server);
     }
-    return messageBox(question, coreText(provisioning::kesto_text::kDeleteDeviceCaption),
-                      MessageButtons::YesNoDefaultNo, MessageIcon::Question) == Answer::Yes;
+    const QString caption = coreText(provisioning::kesto_text::kDeleteDeviceCaption);
+    if (asker != nullptr) {
+        return prompter().message(asker,
+                                  MessageRequest{question, caption, MessageButtons::YesNoDefaultNo,
+                                                 MessageIcon::Question, QString()}) == Answer::Yes;
+    }
+    return messageBox(question, caption, MessageButtons::YesNoDefaultNo, MessageIcon::Question) ==
+           Answer::Yes;
 }
 
-void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source) {
+void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry) {
     if (isBusy()) return;
     rememberInputs();
     provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
@@ -244,26 +251,25 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
             return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink, stop,
                                                askLogin);
         }
-        auto ask = [prompts](const std::string&, const std::string& question,
-                             const std::string& registeredTo) {
-            return prompts->askReplace(question, registeredTo);
+        auto ask = [prompts, &batch](const std::string&, const std::string& question,
+                                     const std::string& registeredTo) {
+            return prompts->askReplace(question, registeredTo, batch.server);
         };
         return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop,
                                         askLogin);
     };
-    auto then = [this, prompts, name = source.name](std::optional<BatchResult> result, bool) {
+    auto then = [this, prompts,
+                 source = BatchSource{std::nullopt, source.name, source.cellsOfAFile},
+                 retry](std::optional<BatchResult> result, bool) {
         if (!result) {
             messageBox(tr("The command stopped on an unexpected error."), QString(),
                        MessageButtons::Ok, MessageIcon::Critical);
         } else if (result->ok()) {
-            m_lastSummary = std::move(result->value());
-            showBatchResults(*prompts, *m_lastSummary, name);
+            takeBatchSummary(*prompts, std::move(result->value()), source, retry);
         } else {
             prompts->showHeldReports(QString(), 0);
         }
-        if (std::exchange(m_listAfterBatch, false)) {
-            QTimer::singleShot(0, this, &CDevice::OnListDevices);
-        }
+        if (std::exchange(m_listAfterBatch, false)) refreshListing();
         SiteTableView::refreshOpen(parentWidget());
     };
     startTask(runWithProgress<BatchResult>(this, label, std::move(job), std::move(then),
@@ -277,8 +283,12 @@ void CDevice::deleteListedDevices(const std::vector<std::string>& macs) {
     for (const std::string& mac : macs) {
         cells.cells.push_back({static_cast<int>(cells.cells.size()) + 1, 1, mac});
     }
-    BatchSource source{std::move(cells), tr("the selected devices")};
-    if (!confirmDeregistration(source)) return;
+    BatchSource source{std::move(cells), tr("the selected devices"), false};
+    // Asked on the listing, which stays above this dialog.
+    if (!confirmDeregistration(
+            source, findChild<DeviceTableView*>(QString(), Qt::FindDirectChildrenOnly))) {
+        return;
+    }
     DoDataExchange();
     m_listAfterBatch = true;
     runBatch(provisioning::DeviceOperation::Delete, std::move(source));
@@ -289,22 +299,41 @@ void CDevice::retryFailedRows() {
     provisioning::MacFile cells = provisioning::retryCells(*m_lastSummary);
     if (cells.cells.empty()) return;
     DoDataExchange();
-    runBatch(m_lastSummary->command, BatchSource{std::move(cells), tr("the failed rows")});
+    runBatch(m_lastSummary->command,
+             BatchSource{std::move(cells), tr("the failed rows"), m_lastRun.cellsOfAFile}, true);
 }
 
-void CDevice::showBatchResults(BatchPrompts& prompts,
-                               const provisioning::DeviceBatchSummary& summary,
-                               const QString& sourceName) {
+void CDevice::takeBatchSummary(BatchPrompts& prompts, provisioning::DeviceBatchSummary summary,
+                               const BatchSource& source, bool retry) {
     const std::size_t boxed = summary.count(provisioning::MacOutcome::Failed) +
                               summary.count(provisioning::MacOutcome::Unknown);
     prompts.wordHeldText(provisioning::describeSummary(summary), deviceBatchSummaryText(summary));
-    prompts.showHeldReports(deviceBatchCountsText(summary, sourceName), boxed);
-    ResultsView* view = ResultsView::open(*this, deviceBatchResults(summary, sourceName));
-    const auto retriable = static_cast<int>(provisioning::retryCells(summary).cells.size());
+    prompts.showHeldReports(deviceBatchCountsText(summary, source.name), boxed);
+    if (retry && m_lastSummary) {
+        m_lastSummary = provisioning::mergeRetried(std::move(*m_lastSummary), summary);
+    } else {
+        m_lastSummary = std::move(summary);
+        m_lastRun = LastRun{source.name, source.cellsOfAFile};
+    }
+    showLastResults();
+}
+
+void CDevice::showLastResults() {
+    ResultsView* view = ResultsView::open(
+        *this, deviceBatchResults(*m_lastSummary, m_lastRun.sourceName, m_lastRun.cellsOfAFile));
+    const auto retriable = static_cast<int>(provisioning::retryCells(*m_lastSummary).cells.size());
     if (retriable > 0) view->offerRetry(retriable, [this] { retryFailedRows(); });
 }
 
 void CDevice::OnListDevices() {
+    listDevices(false);
+}
+
+void CDevice::refreshListing() {
+    QTimer::singleShot(0, this, [this] { listDevices(true); });
+}
+
+void CDevice::listDevices(bool refresh) {
     if (isBusy()) return;
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     const provisioning::InventoryScope scope{m_userName, ""};
@@ -313,15 +342,21 @@ void CDevice::OnListDevices() {
         return provisioning::listDevices(provisioning::channelFetchers(endpoint, stop), scope, sink,
                                          stop);
     };
-    auto then = [this, caption](std::optional<ListResult> result, bool) {
+    auto then = [this, caption, refresh](std::optional<ListResult> result, bool) {
         if (cancelledOrNothing(result)) return;
         if (!result->ok()) {
             messageBox(tr("The devices could not be listed."), caption, MessageButtons::Ok,
                        MessageIcon::Warning, coreText(result->error()));
             return;
         }
-        DeviceTableView* view = DeviceTableView::open(
-            *this, listingTable(result->value(), QString(), fromBytes(m_endpoint.address)));
+        DeviceTable table = listingTable(result->value(), QString(), fromBytes(m_endpoint.address));
+        auto* shown = findChild<DeviceTableView*>(QString(), Qt::FindDirectChildrenOnly);
+        if (refresh && shown != nullptr && shown->isListing()) {
+            shown->showTable(std::move(table));
+            shown->bringToFront();
+            return;
+        }
+        DeviceTableView* view = DeviceTableView::open(*this, std::move(table));
         view->setDeleteRequest(
             [this](const std::vector<std::string>& macs) { deleteListedDevices(macs); });
     };

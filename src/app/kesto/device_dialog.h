@@ -43,7 +43,8 @@ public:
     // Device requests a batch keeps in flight (the jobs setting).
     void setBatchJobs(std::size_t jobs) { m_batchJobs = jobs; }
 
-    // The outcome of the last Add or Delete that read its file, for callers that look closer.
+    // The outcome of the last Add or Delete that read its file (with the rows of a retry of it
+    // merged in), for callers that look closer.
     const std::optional<provisioning::DeviceBatchSummary>& lastSummary() const {
         return m_lastSummary;
     }
@@ -67,10 +68,17 @@ protected:
     void retryFailedRows();
 
 private:
-    // Where a batch's MAC addresses come from, and how its messages name them.
+    // Where a batch's MAC addresses come from, how its messages name them, and whether its
+    // rows and columns are a file's cells (not the order of typed or selected addresses).
     struct BatchSource {
         std::optional<provisioning::MacFile> cells;  // none: the MAC file's
         QString name;
+        bool cellsOfAFile = true;
+    };
+    // What the results view shows: the last run, a retry merged into it.
+    struct LastRun {
+        QString sourceName;
+        bool cellsOfAFile = true;
     };
 
     void DoDataExchange();
@@ -80,19 +88,27 @@ private:
     void askForSheetColumn(const QString& caption);
     // The MAC addresses box's when it holds any text, else the MAC file's.
     BatchSource sourceOfTheFields() const;
-    void runBatch(provisioning::DeviceOperation command, BatchSource source);
+    void runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry = false);
+    // A finished batch: its closing box with its own counts, then the results view of the
+    // whole run (a retry's rows merged into the run it retried).
+    void takeBatchSummary(BatchPrompts& prompts, provisioning::DeviceBatchSummary summary,
+                          const BatchSource& source, bool retry);
+    // The listing open beside this dialog, read again (its filter kept) and put back on top.
+    void refreshListing();
+    // refresh: into the listing open now, when there is one.
+    void listDevices(bool refresh);
     // Deletes the devices selected in a listing, then lists again.
     void deleteListedDevices(const std::vector<std::string>& macs);
     void takeMacFile(const QString& path);
-    // Asks before the file's devices are deregistered; false when the operator says No.
-    bool confirmDeregistration(const BatchSource& source);
+    // Asks before the file's devices are deregistered, in a box on asker (else this dialog);
+    // false when the operator says No.
+    bool confirmDeregistration(const BatchSource& source, QWidget* asker = nullptr);
     void restoreRememberedInputs();
     void rememberInputs();
     // The batch's last box with its counts, then every row in a results view.
     // Runs the check of macs (canonical) off the GUI thread, then shows its table.
     void checkDevices(std::vector<std::string> macs, const QString& source);
-    void showBatchResults(BatchPrompts& prompts, const provisioning::DeviceBatchSummary& summary,
-                          const QString& sourceName);
+    void showLastResults();
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;
@@ -105,6 +121,7 @@ private:
     ModalRunner m_runModal = execModal();
     std::size_t m_batchJobs = provisioning::kDefaultBatchJobs;
     std::optional<provisioning::DeviceBatchSummary> m_lastSummary;
+    LastRun m_lastRun;
 };
 
 }  // namespace velquor::app

@@ -153,7 +153,6 @@ DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget*
     m_filterBox->setPlaceholderText(tr("Filter"));
     m_filterBox->setClearButtonEnabled(true);
     m_table = newRowTable(this, m_filter);
-    m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
 
     m_delete = new QPushButton(tr("Delete selected"), this);
@@ -205,6 +204,12 @@ void DeviceTableView::setDeleteRequest(DeleteRequest request) {
     m_deleteRequest = std::move(request);
     m_delete->setVisible(m_source.listing && m_deleteRequest != nullptr);
     updateButtons();
+}
+
+void DeviceTableView::bringToFront() {
+    show();
+    raise();
+    activateWindow();
 }
 
 QString DeviceTableView::countsText() const {

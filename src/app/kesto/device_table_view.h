@@ -96,6 +96,9 @@ public:
     void showTable(DeviceTable table);
     // A listing offers "Delete selected" once this is set.
     void setDeleteRequest(DeleteRequest request);
+    bool isListing() const { return m_source.listing; }
+    // Raised above its owner and given the keyboard, as after its owner's boxes closed.
+    void bringToFront();
 
     QLineEdit* filterBox() const { return m_filterBox; }
     QTableView* table() const { return m_table; }

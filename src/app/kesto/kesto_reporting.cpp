@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "app/language/core_texts.h"
+#include "support/hex.h"
 
 namespace velquor::app {
 
@@ -82,12 +83,20 @@ void GuiThreadPrompts::reportWorded(std::string_view text, std::string_view capt
 }
 
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question,
-                                                         const std::string& registeredTo) {
-    const QString detail = registeredTo.empty() ? QString()
-                                                : QCoreApplication::translate(
-                                                      "velquor::app::GuiThreadPrompts",
-                                                      "It is registered to this account with: %1")
-                                                      .arg(fromBytes(registeredTo));
+                                                         const std::string& registeredTo,
+                                                         const std::string& replacement) {
+    // Control characters shown visibly: a stored text cannot pass for another line of the box.
+    const QString now = fromBytes(support::escapeControls(registeredTo));
+    const QString next = fromBytes(support::escapeControls(replacement));
+    const QString detail =
+        registeredTo.empty()
+            ? QCoreApplication::translate("velquor::app::GuiThreadPrompts",
+                                          "Replacing registers it with: %1")
+                  .arg(next)
+            : QCoreApplication::translate("velquor::app::GuiThreadPrompts",
+                                          "Registered to this account now with: %1\n"
+                                          "Replacing registers it with: %2")
+                  .arg(now, next);
     const Answer answer = ask(
         MessageRequest{coreText(question), coreText(provisioning::kesto_text::kAddDeviceCaption),
                        MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, detail});

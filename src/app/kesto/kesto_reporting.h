@@ -33,9 +33,11 @@ public:
                           std::string_view detail) override;
     void reportWorded(std::string_view text, std::string_view caption,
                       const support::Phrase& detail) override;
-    // The product's question; beneath it, the server text the MAC is registered with now.
+    // The product's question; beneath it, the server text the MAC is registered with now
+    // (when known) and the one that will replace it.
     provisioning::ReplaceAnswer askReplace(const std::string& question,
-                                           const std::string& registeredTo);
+                                           const std::string& registeredTo,
+                                           const std::string& replacement);
     // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
     bool askRetry(const std::string& server, const support::Phrase& reason,
                   std::string_view caption);

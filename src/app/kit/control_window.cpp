@@ -112,21 +112,24 @@ QWidget* ControlWindow::promptOwner() {
 }
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,
-                                                     const QString& title, const QString& purpose) {
-    const QString folder = InputHistory::load().folder(purpose);
+                                                     const QString& title, const QString& purpose,
+                                                     const QString& beside) {
+    const QString folder = InputHistory::load().startFolder(purpose, beside);
     return remembered(purpose,
                       m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseSaveFile(std::string_view pairedFilter,
-                                                     const QString& title, const QString& purpose) {
-    const QString folder = InputHistory::load().folder(purpose);
+                                                     const QString& title, const QString& purpose,
+                                                     const QString& beside) {
+    const QString folder = InputHistory::load().startFolder(purpose, beside);
     return remembered(purpose,
                       m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
-std::optional<QString> ControlWindow::chooseFolder(const QString& title, const QString& purpose) {
-    const QString folder = InputHistory::load().folder(purpose);
+std::optional<QString> ControlWindow::chooseFolder(const QString& title, const QString& purpose,
+                                                   const QString& beside) {
+    const QString folder = InputHistory::load().startFolder(purpose, beside);
     return remembered(purpose, m_prompter.existingDirectory(this, title, folder));
 }
 

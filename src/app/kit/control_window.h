@@ -66,14 +66,18 @@ public:
     std::optional<QString> askPassword(const QString& caption, const QString& text);
 
     // pairedFilter is written as description|pattern| pairs; see qtFileFilter. A dialog with a
-    // purpose (a history_key name) opens where the last one of that purpose was confirmed.
+    // purpose (a history_key name) opens where the last one of that purpose was confirmed,
+    // else in the folder of beside (the field's path, or the input the file goes with).
     std::optional<QString> chooseOpenFile(std::string_view pairedFilter,
                                           const QString& title = QString(),
-                                          const QString& purpose = QString());
+                                          const QString& purpose = QString(),
+                                          const QString& beside = QString());
     std::optional<QString> chooseSaveFile(std::string_view pairedFilter,
                                           const QString& title = QString(),
-                                          const QString& purpose = QString());
-    std::optional<QString> chooseFolder(const QString& title, const QString& purpose = QString());
+                                          const QString& purpose = QString(),
+                                          const QString& beside = QString());
+    std::optional<QString> chooseFolder(const QString& title, const QString& purpose = QString(),
+                                        const QString& beside = QString());
 
     Prompter& prompter() const { return m_prompter; }
 

@@ -170,6 +170,17 @@ QString InputHistory::stateFile() {
     return configuredStateFile();
 }
 
+QString InputHistory::startFolder(const QString& purpose, const QString& beside) const {
+    if (const QString remembered = folder(purpose);
+        !remembered.isEmpty() && QFileInfo(remembered).isDir()) {
+        return remembered;
+    }
+    if (beside.trimmed().isEmpty()) return {};
+    const QFileInfo info(beside);
+    const QString near = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    return QFileInfo(near).isDir() ? near : QString();
+}
+
 void InputHistory::rememberFolderOf(const QString& purpose, const QString& path) {
     if (path.isEmpty()) return;
     const QFileInfo info(path);

@@ -41,6 +41,9 @@ public:
     static QString takeUntrustedWarning();
 
     QString folder(const QString& purpose) const { return m_folders.value(purpose); }
+    // Where a file dialog of purpose starts: the folder remembered for it while it exists, else
+    // the folder of the path beside (itself when a folder), else empty (the working folder).
+    QString startFolder(const QString& purpose, const QString& beside) const;
     // Remembers the folder that holds path (or path itself when it is a folder).
     void rememberFolderOf(const QString& purpose, const QString& path);
 

@@ -333,7 +333,8 @@ void SettingsDialog::OnOK() {
 }
 
 void SettingsDialog::OnBrowseCaFile() {
-    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"))) {
+    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"), QString(),
+                                   controlText(kSettingsCaFileEdit))) {
         setControlText(kSettingsCaFileEdit, *path);
     }
 }

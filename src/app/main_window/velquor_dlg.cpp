@@ -153,14 +153,15 @@ void CVelquorDlg::refreshAesKeyChecked() {
 void CVelquorDlg::browseIntoField(int fieldId, const QString& pairedFilter,
                                   const QString& purpose) {
     if (std::optional<QString> path =
-            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose)) {
+            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose, controlText(fieldId))) {
         setControlText(fieldId, *path);
     }
 }
 
 void CVelquorDlg::OnBrowseInputFile() {
     if (std::optional<QString> path =
-            chooseOpenFile(configFileFilter().toStdString(), QString(), history_key::kInputFile)) {
+            chooseOpenFile(configFileFilter().toStdString(), QString(), history_key::kInputFile,
+                           controlText(kInputFileEdit))) {
         takeInputFile(*path);
     }
 }
@@ -185,7 +186,11 @@ void CVelquorDlg::OnBrowseMd5File() {
 }
 
 void CVelquorDlg::OnBrowseOutputDir() {
-    if (std::optional<QString> folder = chooseFolder(tr("Select dir"), history_key::kOutputDir)) {
+    // Beside the sheet the files are made from, until a folder has been chosen.
+    const QString beside = controlText(kOutputDirEdit).isEmpty() ? controlText(kMacAccountEdit)
+                                                                 : controlText(kOutputDirEdit);
+    if (std::optional<QString> folder =
+            chooseFolder(tr("Select dir"), history_key::kOutputDir, beside)) {
         takeOutputFolder(*folder);
     }
 }

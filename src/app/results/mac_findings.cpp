@@ -48,7 +48,7 @@ MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const 
         if (result.outcome == provisioning::MacOutcome::Skipped && result.reason != "header")
             ++findings.repeated;
     }
-    findings.view = deviceBatchResults(check, macFile);
+    findings.view = deviceBatchResults(check, macFile, !typedCells);
     findings.view.title = typedCells
                               ? QCoreApplication::translate("velquor::app::MacFindings",
                                                             "MAC addresses box — the cells checked")

@@ -213,46 +213,15 @@ QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& batch,
     }
     QStringList parts;
     if (batch.emptyCells > 0) {
-        parts << ResultsTableModel::tr("%n empty cell(s) skipped", nullptr,
+        parts << ResultsTableModel::tr("%n empty cell(s), nothing to send", nullptr,
                                        static_cast<int>(batch.emptyCells));
     }
     if (batch.cancelled) parts << ResultsTableModel::tr("cancelled", "a batch that was stopped");
     return ResultsTableModel::tr("%1.", "the end of a summary sentence").arg(summary(text, parts));
 }
 
-namespace {
-
-QString batchEnding(const provisioning::DeviceBatchSummary& batch) {
-    const bool deleting = batch.command == provisioning::DeviceOperation::Delete;
-    if (batch.cancelled) {
-        return deleting ? ResultsTableModel::tr("Delete device was cancelled.")
-                        : ResultsTableModel::tr("Add device was cancelled.");
-    }
-    if (!batch.serverNotAnswering.empty()) {
-        return (deleting ? ResultsTableModel::tr(
-                               "Delete device stopped: the server is not answering (%1).")
-                         : ResultsTableModel::tr(
-                               "Add device stopped: the server is not answering (%1)."))
-            .arg(coreReason(batch.serverNotAnswering, batch.serverNotAnsweringPhrase));
-    }
-    if (batch.loginEnded) {
-        return deleting ? ResultsTableModel::tr(
-                              "Delete device stopped: the login has ended and was not renewed.")
-                        : ResultsTableModel::tr(
-                              "Add device stopped: the login has ended and was not renewed.");
-    }
-    if (batch.count(provisioning::MacOutcome::Failed) > 0) {
-        return deleting ? ResultsTableModel::tr("Not every device was deleted.")
-                        : ResultsTableModel::tr("Not every device was added.");
-    }
-    return deleting ? ResultsTableModel::tr("Delete device finished.")
-                    : ResultsTableModel::tr("Add device finished.");
-}
-
-}  // namespace
-
 QString deviceBatchSummaryText(const provisioning::DeviceBatchSummary& batch) {
-    QString text = batchEnding(batch);
+    QString text = coreText(provisioning::batchHeadline(batch));
     const std::vector<std::string> failed = batch.failedMacAddresses();
     if (failed.empty()) return text;
     QStringList listed;
@@ -275,6 +244,7 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
     results.placeHeader = ResultsTableModel::tr("Row");
     results.showsFiles = true;
     results.counts = generationCountsText(report, folder);
+    results.input = folder;
     results.rows.reserve(report.devices.size());
     for (const generator::DeviceResult& device : report.devices) {
         results.rows.push_back(
@@ -288,12 +258,15 @@ RunResults generationResults(const generator::GenerationReport& report, const QS
 }
 
 RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
-                              const QString& macFile) {
+                              const QString& macFile, bool cellsOfAFile) {
     const bool deleting = summary.command == provisioning::DeviceOperation::Delete;
     RunResults results;
     results.title = deleting ? ResultsTableModel::tr("Delete device — results")
                              : ResultsTableModel::tr("Add device — results");
-    results.placeHeader = ResultsTableModel::tr("Cell");
+    if (cellsOfAFile) {
+        results.placeHeader = ResultsTableModel::tr("Cell");
+        results.input = macFile;
+    }
     results.counts = deviceBatchCountsText(summary, macFile);
     results.rows.reserve(summary.results.size());
     for (const provisioning::MacResult& result : summary.results) {
@@ -318,7 +291,8 @@ QString withVisibleWhiteSpace(const QString& name) {
 ResultsTableModel::ResultsTableModel(std::vector<ResultRow> rows, QString placeHeader,
                                      bool showsFiles, QObject* parent)
     : QAbstractTableModel(parent), m_rows(std::move(rows)), m_placeHeader(std::move(placeHeader)) {
-    m_columns = {kPlaceColumn, kMacColumn};
+    if (!m_placeHeader.isEmpty()) m_columns.push_back(kPlaceColumn);
+    m_columns.push_back(kMacColumn);
     if (showsFiles) m_columns.push_back(kFileColumn);
     m_columns.insert(m_columns.end(), {kOutcomeColumn, kReasonColumn});
 }
@@ -335,10 +309,11 @@ QVariant ResultsTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const ResultRow& row = resultRow(index.row());
     if (role == kFailedRole) return row.failed;
-    if (role == kSortRole && index.column() == kPlaceColumn) return row.row;
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
     if (index.column() < 0 || index.column() >= columnCount()) return {};
-    switch (m_columns[static_cast<std::size_t>(index.column())]) {
+    const Column column = m_columns[static_cast<std::size_t>(index.column())];
+    if (role == kSortRole && column == kPlaceColumn) return row.row;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != kSortRole) return {};
+    switch (column) {
         case kPlaceColumn:
             return row.place;
         case kMacColumn:

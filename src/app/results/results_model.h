@@ -30,9 +30,10 @@ struct ResultRow {
 // Everything a results view shows of one run.
 struct RunResults {
     QString title;            // the window's title
-    QString placeHeader;      // "Row" or "Cell"
+    QString placeHeader;      // "Row" or "Cell"; empty: no such column
     bool showsFiles = false;  // a File column (Generate names one file per row)
     QString counts;           // the line above the table
+    QString input;            // the file or folder the rows are of: Save starts beside it
     std::vector<ResultRow> rows;
     // The report, exactly as the CLI's --report writes it for the same run: its row i is
     // rows[i].
@@ -43,9 +44,10 @@ struct RunResults {
 
 // A Generate run; folder is where its files went.
 RunResults generationResults(const generator::GenerationReport& report, const QString& folder);
-// A Device Add or Delete run over macFile.
+// A Device Add or Delete run over macFile; with cellsOfAFile false (typed or selected MAC
+// addresses) the rows have no cell to name, and the table has no Cell column.
 RunResults deviceBatchResults(const provisioning::DeviceBatchSummary& summary,
-                              const QString& macFile);
+                              const QString& macFile, bool cellsOfAFile = true);
 
 // A file name with its spaces, tabs and no-break spaces shown as visible marks, so that a
 // name ending in a space does not pass for one without.
@@ -69,7 +71,8 @@ class ResultsTableModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    // The columns a model may have; the place is always the first, the reason the last.
+    // The columns a model may have; the place (when there is one) is always the first, the
+    // reason the last.
     enum Column { kPlaceColumn, kMacColumn, kFileColumn, kOutcomeColumn, kReasonColumn };
     // The role sorting uses: numbers for the first column, so row 10 follows row 9.
     static constexpr int kSortRole = Qt::UserRole;

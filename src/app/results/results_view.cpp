@@ -30,10 +30,6 @@ void sizeColumns(QTableView* table) {
     for (int column = 0; column + 1 < table->model()->columnCount(); ++column) {
         table->resizeColumnToContents(column);
     }
-    QHeaderView* rows = table->verticalHeader();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    rows->hide();
 }
 
 // The reason column as wide as its longest reason, so that every reason shows whole (the
@@ -95,10 +91,14 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
 }
 
 ResultsView* ResultsView::open(ControlWindow& owner, RunResults results) {
+    // The new run takes the place of the last one on the screen, not a new one.
+    QRect place;
     for (ResultsView* previous : owner.findChildren<ResultsView*>(Qt::FindDirectChildrenOnly)) {
+        if (previous->isVisible()) place = previous->geometry();
         delete previous;
     }
     auto* view = new ResultsView(owner.prompter(), std::move(results), &owner);
+    if (place.isValid()) view->setGeometry(place);
     view->show();
     view->raise();
     return view;
@@ -146,7 +146,8 @@ void ResultsView::copyRows() {
 }
 
 bool ResultsView::saveReport() {
-    return saveRowsAsReport(this, m_prompter, reportRows(m_results.report, actedRows()));
+    return saveRowsAsReport(this, m_prompter, reportRows(m_results.report, actedRows()),
+                            m_results.input);
 }
 
 }  // namespace velquor::app

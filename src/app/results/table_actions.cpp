@@ -2,9 +2,9 @@
 #include "app/results/table_actions.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
@@ -49,6 +49,13 @@ QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown) {
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setWordWrap(false);
     table->setAlternatingRowColors(true);
+    // One line of text a row, at the font's height: the style's default leaves a third of
+    // the rows a screen could show.
+    QHeaderView* rows = table->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(0);
+    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    rows->hide();
     return table;
 }
 
@@ -126,7 +133,8 @@ report::ReportTable reportRows(const report::ReportTable& report, const QList<in
     return table;
 }
 
-bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table) {
+bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table,
+                      const QString& besideInput) {
     const QString csvFilter =
         QCoreApplication::translate("velquor::app::ResultsView", "CSV files (*.csv)");
     const QString xlsxFilter =
@@ -135,14 +143,13 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     const std::optional<QString> typed = prompter.saveFile(
         owner, QCoreApplication::translate("velquor::app::ResultsView", "Save the report"),
         csvFilter + QStringLiteral(";;") + xlsxFilter,
-        InputHistory::load().folder(history_key::kReport), &chosenFilter);
+        InputHistory::load().startFolder(history_key::kReport, besideInput), &chosenFilter);
     if (!typed) return false;
     const QString path = reportPathFor(owner, prompter, *typed, chosenFilter == xlsxFilter);
     if (path.isEmpty()) return false;
     InputHistory::update(
         [&](InputHistory& history) { history.rememberFolderOf(history_key::kReport, path); });
-    const support::Status written =
-        report::writeReport(QFile::encodeName(path).toStdString(), table);
+    const support::Status written = report::writeReport(localPath(path), table);
     if (written) return true;
     prompter.message(owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView",
                                                                        "The report was not saved."),

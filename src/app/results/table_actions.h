@@ -19,7 +19,8 @@ namespace velquor::app {
 
 class Prompter;
 
-// A table of rows to read, sort, select and copy, never to edit, over shown.
+// A table of rows to read, sort, select and copy, never to edit, over shown; each row one
+// line at the font's height.
 QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown);
 
 // The layout every such view has: its counts and a control beside them (a filter), the table,
@@ -41,10 +42,12 @@ QString rowsAsTabText(const QAbstractItemModel& source, const QStringList& heade
 void nameCopyAndSave(QPushButton& copy, QPushButton& save, const QTableView& table,
                      const QSortFilterProxyModel& shown);
 
-// Asks where, then writes the report's rows atomically, as CSV or as .xlsx by the name's
-// extension; a name without one gets that of the chosen file type. False when nothing was
-// written (the operator cancelled, or the box said why).
-bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table);
+// Asks where (starting where the last report went, else beside the input the rows came from),
+// then writes the report's rows atomically, as CSV or as .xlsx by the name's extension; a name
+// without one gets that of the chosen file type. False when nothing was written (the operator
+// cancelled, or the box said why).
+bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTable& table,
+                      const QString& besideInput = QString());
 
 // Only the given rows of a report, in that order.
 report::ReportTable reportRows(const report::ReportTable& report, const QList<int>& rows);

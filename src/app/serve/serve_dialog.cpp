@@ -71,10 +71,6 @@ void sizeColumns(QTableView* table) {
                                                metrics.horizontalAdvance(title) + kPadding) +
                                           kPadding);
     }
-    QHeaderView* rows = table->verticalHeader();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    rows->hide();
     // The sheet's order until the operator sorts.
     table->sortByColumn(-1, Qt::AscendingOrder);
 }

@@ -212,7 +212,6 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
     m_filterBox->setPlaceholderText(tr("Filter"));
     m_filterBox->setClearButtonEnabled(true);
     m_table = newRowTable(this, m_filter);
-    m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_refresh = new QPushButton(tr("Refresh"), this);
     m_copy = new QPushButton(this);

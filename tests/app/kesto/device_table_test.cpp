@@ -12,6 +12,7 @@
 #include "app/kesto/device_table_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "scripted_prompter.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -69,6 +70,19 @@ private slots:
         QCOMPARE(table.rows.at(0)[1],
                  QString("https://p/\\x1b[2J\\x0d\\x0a02cc00000009  https://evil/"));
         QCOMPARE(table.report.rows.at(0).at(1), hostile);
+    }
+
+    // A listing of thousands shows as many rows as its height holds lines of text: each row
+    // is one line at the font's height, not the style's roomy default.
+    void aListingsRowsAreOneLineHigh() {
+        std::vector<velquor::provisioning::RegisteredDevice> devices(
+            200, {"02cc00000001", "https://p/", "2026-12-09T01:23:45Z"});
+        ScriptedPrompter prompter;
+        DeviceTableView view(prompter, listingTable(devices, QString(), "kesto"));
+        view.show();
+        const int line = view.table()->fontMetrics().height();
+        QVERIFY2(view.table()->rowHeight(0) < line + line / 2,
+                 qPrintable(QString::number(view.table()->rowHeight(0))));
     }
 
     void aListingShowsTheAccountsOwnDevicesFiltersThemAndSavesTheCliListing() {
