@@ -211,13 +211,6 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n empty cell(s) skipped</source>
-        <translation>
-            <numerusform>%n empty cell skipped</numerusform>
-            <numerusform>%n empty cells skipped</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>... and %n more failed rows</source>
         <translation>
             <numerusform>... and %n more failed rows</numerusform>
@@ -264,6 +257,13 @@
         <translation>
             <numerusform>... and %n more refused rows</numerusform>
             <numerusform>... and %n more refused rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty cell(s), nothing to send</source>
+        <translation>
+            <numerusform>%n empty cell, nothing to send</numerusform>
+            <numerusform>%n empty cells, nothing to send</numerusform>
         </translation>
     </message>
 </context>

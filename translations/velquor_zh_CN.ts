@@ -1671,6 +1671,61 @@
         <extracomment>%1 is the number of devices the server announced, %2 the most a listing takes</extracomment>
         <translation>服务器声称有 %1 台设备，超过列表可容纳的 %2 台</translation>
     </message>
+    <message>
+        <source>Delete device was cancelled.</source>
+        <translation>删除设备已取消。</translation>
+    </message>
+    <message>
+        <source>Add device was cancelled.</source>
+        <translation>添加设备已取消。</translation>
+    </message>
+    <message>
+        <source>Delete device stopped: the server is not answering (%1).</source>
+        <extracomment>%1 is why the last request failed</extracomment>
+        <translation>删除设备已停止：服务器无响应（%1）。</translation>
+    </message>
+    <message>
+        <source>Add device stopped: the server is not answering (%1).</source>
+        <translation>添加设备已停止：服务器无响应（%1）。</translation>
+    </message>
+    <message>
+        <source>Delete device stopped: the login has ended (the server refused the requests as not logged in).</source>
+        <translation>删除设备已停止：登录已结束（服务器以未登录为由拒绝了请求）。</translation>
+    </message>
+    <message>
+        <source>Add device stopped: the login has ended (the server refused the requests as not logged in).</source>
+        <translation>添加设备已停止：登录已结束（服务器以未登录为由拒绝了请求）。</translation>
+    </message>
+    <message>
+        <source>Not every device was deleted.</source>
+        <translation>并非所有设备都已删除。</translation>
+    </message>
+    <message>
+        <source>Not every device was added.</source>
+        <translation>并非所有设备都已添加。</translation>
+    </message>
+    <message>
+        <source>Delete device finished.</source>
+        <translation>删除设备已完成。</translation>
+    </message>
+    <message>
+        <source>Add device finished.</source>
+        <translation>添加设备已完成。</translation>
+    </message>
+    <message>
+        <source>not replaced</source>
+        <translation>未替换</translation>
+    </message>
+    <message>
+        <source>a number of %1 digits, not text: the spreadsheet dropped its leading zeros; format the column as text and enter the MAC addresses again</source>
+        <extracomment>%1 is how many digits the number shows</extracomment>
+        <translation>是 %1 位数字而不是文本：电子表格去掉了其开头的零；请将该列设置为文本格式并重新输入 MAC 地址</translation>
+    </message>
+    <message>
+        <source>%1 does not look like a MAC file: %2 of %3 cells are numbers, not text, and the spreadsheet dropped their leading zeros; format the MAC column as text and enter the MAC addresses again.</source>
+        <extracomment>%1 is the file, %2 and %3 numbers of cells</extracomment>
+        <translation>%1 看起来不是 MAC 文件：%3 个单元格中有 %2 个是数字而不是文本，电子表格去掉了它们开头的零；请将 MAC 列设置为文本格式并重新输入 MAC 地址。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2188,8 +2243,14 @@
         <translation>您在 %1 的登录已结束。要重新登录以继续吗？</translation>
     </message>
     <message>
-        <source>It is registered to this account with: %1</source>
-        <translation>它已以此服务器文本注册到本账户：%1</translation>
+        <source>Replacing registers it with: %1</source>
+        <translation>替换后注册为：%1</translation>
+    </message>
+    <message>
+        <source>Registered to this account now with: %1
+Replacing registers it with: %2</source>
+        <translation>当前在此账户下注册为：%1
+替换后注册为：%2</translation>
     </message>
 </context>
 <context>
@@ -2390,12 +2451,6 @@
             <numerusform>%1 中的 %n 个 MAC 地址</numerusform>
         </translation>
     </message>
-    <message numerus="yes">
-        <source>%n empty cell(s) skipped</source>
-        <translation>
-            <numerusform>已跳过 %n 个空单元格</numerusform>
-        </translation>
-    </message>
     <message>
         <source>cancelled</source>
         <comment>a batch that was stopped</comment>
@@ -2453,38 +2508,6 @@
         <source>Failed MAC addresses: %1</source>
         <translation>失败的 MAC 地址：%1</translation>
     </message>
-    <message>
-        <source>Delete device was cancelled.</source>
-        <translation>删除设备已取消。</translation>
-    </message>
-    <message>
-        <source>Add device was cancelled.</source>
-        <translation>添加设备已取消。</translation>
-    </message>
-    <message>
-        <source>Delete device stopped: the server is not answering (%1).</source>
-        <translation>删除设备已停止：服务器无响应（%1）。</translation>
-    </message>
-    <message>
-        <source>Add device stopped: the server is not answering (%1).</source>
-        <translation>添加设备已停止：服务器无响应（%1）。</translation>
-    </message>
-    <message>
-        <source>Not every device was deleted.</source>
-        <translation>并非所有设备都已删除。</translation>
-    </message>
-    <message>
-        <source>Not every device was added.</source>
-        <translation>并非所有设备都已添加。</translation>
-    </message>
-    <message>
-        <source>Delete device finished.</source>
-        <translation>删除设备已完成。</translation>
-    </message>
-    <message>
-        <source>Add device finished.</source>
-        <translation>添加设备已完成。</translation>
-    </message>
     <message numerus="yes">
         <source>%n written with empty cells</source>
         <translation>
@@ -2508,16 +2531,14 @@
         <translation>文件</translation>
     </message>
     <message>
-        <source>Delete device stopped: the login has ended and was not renewed.</source>
-        <translation>删除设备已中止：登录已结束且未重新登录。</translation>
-    </message>
-    <message>
-        <source>Add device stopped: the login has ended and was not renewed.</source>
-        <translation>添加设备已中止：登录已结束且未重新登录。</translation>
-    </message>
-    <message>
         <source>The MD5SUMS list was not written: %1</source>
         <translation>MD5SUMS 校验清单未能写入：%1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n empty cell(s), nothing to send</source>
+        <translation>
+            <numerusform>%n 个空单元格，无内容可发送</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -43,10 +43,11 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
     table.RowCount = dimensions->RowCount;
     table.ColumnCount = dimensions->ColumnCount;
     auto walked = reader.forEachCell(
-        [&table](int row, int column, std::string_view text) -> support::Status {
+        [&table, &reader](int row, int column, std::string_view text) -> support::Status {
             if (table.rows.empty() || table.rows.back().sheetRow != row) {
                 table.rows.push_back(DeviceTable::Row{row, {}});
             }
+            if (column == 1) table.rows.back().macIsNumber = reader.isNumber(row, column);
             std::vector<std::string>& cells = table.rows.back().cells;
             cells.resize(static_cast<std::size_t>(column));
             cells.back() = text;

@@ -21,6 +21,7 @@ struct DeviceTable {
         int sheetRow = 0;
         // The columns up to the last one that shows something.
         std::vector<std::string> cells;
+        bool macIsNumber = false;  // the sheet holds the MAC cell (column A) as a number
     };
     // The rows that hold something, in sheet order; the header (row 1) among them when it does.
     // A sheet is held in proportion to its filled rows, never to its used range.

@@ -329,6 +329,8 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
         const support::Phrase why =
             verdict.refusal.kind == mac::RefusalKind::Empty
                 ? support::Phrase{VELQUOR_TR_NOOP("core", "the MAC cell (column A) is empty")}
+            : macs.rows[index]->macIsNumber
+                ? mac::refusalPhrase(mac::storedAsNumber(verdict.refusal, result.mac))
                 : mac::refusalPhrase(verdict.refusal);
         result.setReason(support::withReason(row, why.english(), why));
         return result;

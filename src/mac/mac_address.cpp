@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 
 namespace velquor::mac {
@@ -152,8 +153,25 @@ support::Phrase refusalPhrase(const Refusal& refusal) {
         case RefusalKind::Group:
             return Phrase{
                 VELQUOR_TR_NOOP("core", "a group address (lowest bit of the first byte set)"), {}};
+        case RefusalKind::StoredAsNumber:
+            //: %1 is how many digits the number shows
+            return Phrase{VELQUOR_TR_NOOP("core",
+                                          "a number of %1 digits, not text: the spreadsheet "
+                                          "dropped its leading zeros; format the column as text "
+                                          "and enter the MAC addresses again"),
+                          {std::to_string(refusal.digitCount)}};
     }
     return Phrase{VELQUOR_TR_NOOP("core", "not a MAC address"), {}};
+}
+
+Refusal storedAsNumber(const Refusal& refusal, std::string_view cell) {
+    if (refusal.kind == RefusalKind::Empty) return refusal;
+    const std::string_view text = trimWhiteSpace(cell);
+    const auto digits =
+        static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        }));
+    return Refusal{RefusalKind::StoredAsNumber, digits};
 }
 
 std::string describe(const Refusal& refusal) {

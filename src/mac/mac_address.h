@@ -26,6 +26,7 @@ enum class RefusalKind {
     AllZero,           // 00:00:00:00:00:00
     Broadcast,         // FF:FF:FF:FF:FF:FF
     Group,             // the lowest bit of the first byte set
+    StoredAsNumber,    // a cell the spreadsheet holds as a number: its leading zeros are gone
 };
 
 struct Refusal {
@@ -41,6 +42,10 @@ struct Refusal {
 std::string describe(const Refusal& refusal);
 // The same reason as a marked phrase, for the window to word in its language.
 support::Phrase refusalPhrase(const Refusal& refusal);
+// The refusal of a cell the spreadsheet holds as a number rather than as text (1565123456 for
+// 001565123456): whatever else is wrong with its digits, that is the cause to name, and the
+// column must be formatted as text.
+Refusal storedAsNumber(const Refusal& refusal, std::string_view cell);
 
 enum class LetterCase { None, Lower, Upper, Mixed };
 

@@ -12,6 +12,7 @@ struct MacCell {
     int row;
     int column;
     std::string text;
+    bool number = false;  // the sheet holds the cell as a number, not as text
 };
 
 struct MacFile {

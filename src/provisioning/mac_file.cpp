@@ -40,8 +40,9 @@ support::Result<MacFile> readMacFile(const std::string& path, const std::stop_to
     if (!dimensions) return unreadableMacFile(path, dimensions.error());
     MacFile file;
     auto walked = reader.forEachCell(
-        [&file](int row, int column, std::string_view text) -> support::Status {
-            file.cells.push_back(MacCell{row, column, std::string(text)});
+        [&file, &reader](int row, int column, std::string_view text) -> support::Status {
+            file.cells.push_back(
+                MacCell{row, column, std::string(text), reader.isNumber(row, column)});
             return {};
         },
         stop);
@@ -117,7 +118,9 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
             result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "header"), {}});
         } else if (verdict.verdict == mac::Verdict::Refused) {
             result.outcome = MacOutcome::Refused;
-            result.setReason(mac::refusalPhrase(verdict.refusal));
+            if (cell.number) ++checked.numbers;
+            result.setReason(mac::refusalPhrase(
+                cell.number ? mac::storedAsNumber(verdict.refusal, cell.text) : verdict.refusal));
         } else if (verdict.verdict == mac::Verdict::Repeat) {
             result.outcome = MacOutcome::Skipped;
             result.setReason(repeatsPhrase(file.cells[verdict.other], oneColumn));
@@ -134,6 +137,15 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
 support::Phrase notAMacFileReason(const std::string& path, const CheckedMacFile& checked) {
     const std::size_t cells = checked.results.size();
     if (cells == 0 || checked.notMacAddresses * 2 <= cells) return {};
+    if (checked.numbers * 2 > checked.notMacAddresses) {
+        //: %1 is the file, %2 and %3 numbers of cells
+        return support::Phrase{
+            VELQUOR_TR_NOOP("core",
+                            "%1 does not look like a MAC file: %2 of %3 cells are numbers, not "
+                            "text, and the spreadsheet dropped their leading zeros; format the "
+                            "MAC column as text and enter the MAC addresses again."),
+            {path, std::to_string(checked.numbers), std::to_string(cells)}};
+    }
     //: %1 is the file, %2 and %3 numbers of cells
     return support::Phrase{
         VELQUOR_TR_NOOP("core",

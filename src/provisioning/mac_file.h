@@ -36,6 +36,7 @@ struct CheckedMacFile {
     std::vector<std::string> written;
     std::vector<bool> rewritten;
     std::size_t notMacAddresses = 0;  // the cells that are not MAC addresses, a header among them
+    std::size_t numbers = 0;          // of those, the cells the sheet holds as numbers
     bool mixedCase = false;
 };
 

@@ -176,6 +176,11 @@ const StoredCell* SheetData::find(int row, int column) const {
     return &m_cells[low];
 }
 
+bool SheetData::isNumber(int row, int column) const {
+    const StoredCell* cell = find(row, column);
+    return cell != nullptr && cell->kind() == CellKind::Number;
+}
+
 std::string SheetData::cellText(int row, int column) const {
     const StoredCell* cell = find(row, column);
     return cell == nullptr ? std::string() : textOf(*cell);

@@ -115,6 +115,7 @@ public:
     int columnCount() const { return m_columnCount; }
     std::size_t cellCount() const { return m_cells.size(); }
     std::string cellText(int row, int column) const;
+    bool isNumber(int row, int column) const;
     // The stored cells in row, then column order (after finish): index 0 to cellCount() - 1.
     int rowAt(std::size_t index) const { return m_cells[index].row(); }
     int columnAt(std::size_t index) const { return m_cells[index].column; }

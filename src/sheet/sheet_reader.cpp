@@ -137,6 +137,10 @@ std::string SheetReader::CellText(int row, int column) const {
     return m_impl ? m_impl->data.cellText(row, column) : std::string();
 }
 
+bool SheetReader::isNumber(int row, int column) const {
+    return m_impl && m_impl->data.isNumber(row, column);
+}
+
 support::Status SheetReader::forEachCell(const CellVisitor& visit, std::stop_token stop) const {
     if (!m_impl) return {};
     const SheetData& data = m_impl->data;

@@ -38,6 +38,9 @@ public:
     int ColumnCount() const;  // last used column
     // Displayed text, 1-based from A1; empty for an empty cell or outside the used range.
     std::string CellText(int row, int column) const;
+    // The cell holds a number (shown through its number format), not text: a code typed into
+    // a number cell has lost its leading zeros.
+    bool isNumber(int row, int column) const;
     // Visits every cell whose displayed text is not empty, row by row and left to right: the
     // way to walk a sheet, since walking RowCount x ColumnCount may mean billions of calls.
     // A stop request ends the walk with a Cancelled error.
