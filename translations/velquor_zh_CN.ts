@@ -1671,6 +1671,11 @@
         <extracomment>%1 is the number of devices the server announced, %2 the most a listing takes</extracomment>
         <translation>服务器声称有 %1 台设备，超过列表可容纳的 %2 台</translation>
     </message>
+    <message>
+        <source>logins of %1 are being held back after %2 failed attempts from elsewhere; ask the administrator to trust this address</source>
+        <extracomment>%1 is the user name, %2 a number of failed logins</extracomment>
+        <translation>由于其他地址已有 %2 次登录失败，%1 的登录正被暂缓；请让管理员信任此地址</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
