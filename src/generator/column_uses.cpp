@@ -71,8 +71,8 @@ std::vector<ColumnUse> columnUses(const std::vector<std::string>& header, const 
         }
     };
     std::vector<ColumnUse> uses;
-    uses.push_back(ColumnUse{0, cellAt(header, 0),
-                             "the MAC, which names the files and fills {{mac}}", true, {}, {}});
+    uses.push_back(ColumnUse{
+        0, cellAt(header, 0), "the MAC, which names the files and fills {{mac}}", true, {}, {}});
     std::size_t next = 0;
     for (int entry = 1; entry < fields.columnCount(); ++entry) {
         ColumnUse use{entry, cellAt(header, entry), {}, false, {}, {}};
@@ -118,9 +118,9 @@ std::vector<support::Phrase> columnFindings(const std::vector<ColumnUse>& uses,
                 {letters, use.header, use.fills}});
         } else if (field->kind == FieldKind::Path && !use.lacking.empty()) {
             //: %1 is a column (H), %2 its header (an element path), %3 the templates
-            findings.push_back(support::Phrase{
-                VELQUOR_TR_NOOP("core", "column %1 (%2) matches no element of %3"),
-                {letters, use.header, joined(use.lacking)}});
+            findings.push_back(
+                support::Phrase{VELQUOR_TR_NOOP("core", "column %1 (%2) matches no element of %3"),
+                                {letters, use.header, joined(use.lacking)}});
         }
     }
     return findings;
@@ -147,12 +147,12 @@ std::vector<std::string> differingColumns(const DeviceTable::Row& first,
     for (int entry = 1; entry < width; ++entry) {
         if (cellAt(first.cells, entry) == cellAt(second.cells, entry)) continue;
         // A column that fills nothing cannot make two files differ.
-        const bool read = fields.isSeedColumn(entry) ||
-                          std::any_of(fields.columns().begin(), fields.columns().end(),
-                                      [entry](const FieldColumn& field) {
-                                          return field.entry == entry &&
-                                                 field.kind != FieldKind::Unused;
-                                      });
+        const bool read =
+            fields.isSeedColumn(entry) ||
+            std::any_of(fields.columns().begin(), fields.columns().end(),
+                        [entry](const FieldColumn& field) {
+                            return field.entry == entry && field.kind != FieldKind::Unused;
+                        });
         if (read) names.push_back(valueName(fields, entry));
     }
     return names;
