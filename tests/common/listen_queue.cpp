@@ -26,7 +26,8 @@ unsigned long waitingIn(const char* table, std::uint16_t port) {
         if (colon == std::string::npos || state != kListening) continue;
         if (std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
         const auto split = queues.find(':');
-        if (split != std::string::npos) waiting += std::stoul(queues.substr(split + 1), nullptr, 16);
+        if (split != std::string::npos)
+            waiting += std::stoul(queues.substr(split + 1), nullptr, 16);
     }
     return waiting;
 }

@@ -29,7 +29,8 @@ ListedReply list(const KestoPeer& peer, const KestodFixture& server, const std::
     listed.shape = *shape;
     for (std::size_t at = wire::kListingHeaderSize; at + wire::kListingRowSize <= reply.size();
          at += wire::kListingRowSize) {
-        auto row = wire::decodeListingRow(std::string_view(reply).substr(at, wire::kListingRowSize));
+        auto row =
+            wire::decodeListingRow(std::string_view(reply).substr(at, wire::kListingRowSize));
         EXPECT_TRUE(static_cast<bool>(row));
         if (row) listed.rows.push_back(*row);
     }
