@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
+#include <unordered_map>
 
 #include "digest/digest_engine.h"
 #include "mac/mac_address.h"
@@ -276,12 +278,25 @@ void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchR
     for (const PhoneCheck& check : checks) site.push_back(check.phone.mac);
     serve::SiteStatus status(site);
     for (const serve::FetchRecord& record : records) status.apply(record);
-    for (std::size_t i = 0; i < checks.size(); ++i) {
-        const serve::PhoneStatus& phone = status.phones()[i];
-        if (phone.state != serve::PhoneState::Fetched) continue;
+    addFetches(checks, status.phones());
+}
+
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones) {
+    std::unordered_map<std::string_view, const serve::PhoneStatus*> byMac;
+    byMac.reserve(phones.size());
+    for (const serve::PhoneStatus& phone : phones) {
+        if (phone.state == serve::PhoneState::Fetched) byMac.emplace(phone.mac, &phone);
+    }
+    for (PhoneCheck& check : checks) {
+        const auto found = byMac.find(check.phone.mac);
+        if (found == byMac.end()) {
+            check.fetchedBy = {};
+            continue;
+        }
         //: %1 is a time (UTC), %2 the phone's address
-        checks[i].fetchedBy = Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
-                                     {serve::formatLogTime(phone.lastFetch), phone.peer}};
+        check.fetchedBy =
+            Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
+                   {serve::formatLogTime(found->second->lastFetch), found->second->peer}};
     }
 }
 

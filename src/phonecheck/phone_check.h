@@ -16,6 +16,7 @@
 #include "phonecheck/verdict.h"
 #include "provisioning/device_inventory.h"
 #include "serve/fetch_log.h"
+#include "serve/site_status.h"
 #include "support/progress.h"
 #include "support/result.h"
 #include "support/translatable.h"
@@ -91,5 +92,8 @@ std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::Progress
 // Each phone the phone server's fetch log saw take its file whole: "fetched by the phone at
 // TIME from ADDR", of its last fetch.
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records);
+// The same from statuses already rebuilt (a running phone server's): a phone that has not
+// taken its file whole has no "fetched by" text.
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones);
 
 }  // namespace velquor::phonecheck

@@ -307,6 +307,7 @@ void ServeDialog::refresh() {
     m_model->update(std::move(snapshot.phones));
     updateTitle();
     updateButtonTexts();
+    if (m_phonesListener) m_phonesListener(m_phones);
 }
 
 void ServeDialog::updateTitle() {

@@ -115,6 +115,22 @@ void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
     endResetModel();
 }
 
+void SiteTableModel::setFetches(const std::vector<serve::PhoneStatus>& phones) {
+    std::vector<std::vector<std::string>> before;
+    before.reserve(m_checks.size());
+    for (const phonecheck::PhoneCheck& check : m_checks)
+        before.push_back(check.fetchedBy.arguments);
+    phonecheck::addFetches(m_checks, phones);
+    int first = -1;
+    int last = -1;
+    for (std::size_t row = 0; row < m_checks.size(); ++row) {
+        if (m_checks[row].fetchedBy.arguments == before[row]) continue;
+        if (first < 0) first = static_cast<int>(row);
+        last = static_cast<int>(row);
+    }
+    if (first >= 0) emit dataChanged(index(first, kFetchedColumn), index(last, kFetchedColumn));
+}
+
 int SiteTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_checks.size());
 }
@@ -288,6 +304,18 @@ void SiteTableView::refreshOpen(QWidget* owner) {
     if (!open.isEmpty()) open.front()->refresh();
 }
 
+void SiteTableView::showServerFetchesOpen(QWidget* owner,
+                                          const std::vector<serve::PhoneStatus>& phones) {
+    if (owner == nullptr) return;
+    const auto open = owner->findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    if (!open.isEmpty()) open.front()->showServerFetches(phones);
+}
+
+void SiteTableView::showServerFetches(const std::vector<serve::PhoneStatus>& phones) {
+    m_serverPhones = phones;
+    m_model->setFetches(phones);
+}
+
 void SiteTableView::setInputs(const SiteInputs& inputs) {
     m_sheet->setText(inputs.sheet);
     m_folder->setText(inputs.outputFolder);
@@ -334,6 +362,7 @@ void SiteTableView::showChecks(std::vector<phonecheck::PhoneCheck> checks) {
         std::count_if(checks.begin(), checks.end(), [](const phonecheck::PhoneCheck& check) {
             return check.verdict == phonecheck::Verdict::Ready;
         }));
+    if (m_serverPhones) phonecheck::addFetches(checks, *m_serverPhones);
     m_model->setChecks(std::move(checks));
     m_counts->setText(tr("%n phone(s): %1 ready, %2 with a problem", nullptr, phones)
                           .arg(ready)
