@@ -37,7 +37,7 @@ phonecheck::PhoneCheck checkOf(int row, const char* mac, phonecheck::Verdict ver
     return check;
 }
 
-constexpr int kFetchedColumn = 8;
+constexpr int kFetchedColumn = 7;
 
 QString fetchedCell(const SiteTableView& view, int row) {
     return view.model().index(row, kFetchedColumn).data().toString();

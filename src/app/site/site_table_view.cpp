@@ -19,6 +19,7 @@
 #include "app/kesto/kesto_session.h"
 #include "app/kit/control_window.h"
 #include "app/kit/progress_task.h"
+#include "app/kit/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
 #include "app/results/table_actions.h"
@@ -29,17 +30,18 @@
 namespace velquor::app {
 namespace {
 
-// The verdict and what to do first: what a technician on site reads before anything else.
+// The verdict and what to do first: what a technician on site reads before anything else; the
+// digest, read only to compare with an upload, last.
 enum SiteColumn : int {
     kRowColumn,
     kMacColumn,
     kVerdictColumn,
     kActionColumn,
     kFileColumn,
-    kMd5Column,
     kRegisteredColumn,
     kServerColumn,
     kFetchedColumn,
+    kMd5Column,
     kSiteColumns,
 };
 
@@ -105,8 +107,9 @@ SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop
 }  // namespace
 
 SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {
-    m_headers = {tr("Row"), tr("MAC"),        tr("Verdict"), tr("What to do"),          tr("File"),
-                 tr("MD5"), tr("Registered"), tr("Server"),  tr("Fetched by the phone")};
+    m_headers = {tr("Row"),  tr("MAC"),        tr("Verdict"), tr("What to do"),
+                 tr("File"), tr("Registered"), tr("Server"),  tr("Fetched by the phone"),
+                 tr("MD5")};
 }
 
 void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
@@ -277,7 +280,7 @@ void SiteTableView::layOut() {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(rows, 1);
-    resize(960, 520);
+    resize(1040, 560);
 }
 
 SiteTableView* SiteTableView::open(ControlWindow& owner, SiteInputs inputs) {
@@ -285,6 +288,7 @@ SiteTableView* SiteTableView::open(ControlWindow& owner, SiteInputs inputs) {
     SiteTableView* view =
         open.isEmpty() ? new SiteTableView(owner.prompter(), inputs, &owner) : open.front();
     if (!open.isEmpty()) view->setInputs(inputs);
+    if (!view->isVisible()) fitToScreen(view);
     view->show();
     view->raise();
     view->activateWindow();
