@@ -72,8 +72,9 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
 // between them when the server text does not end with one.
 std::string phoneUrl(const std::string& serverText, const std::string& fileName);
 
-// Fetches are light for a web server next to the phones' own: this many at once by default.
-inline constexpr std::size_t kDefaultFetchesInFlight = 128;
+// Fetches are light for a web server next to the phones' own: this many at once by default,
+// the most --jobs may ask for. The CLI's help, its manual and the README name this figure.
+inline constexpr std::size_t kDefaultFetchesInFlight = 64;
 
 // The fetches' time-outs are the settings' connect and exchange time-outs.
 FetchOptions fetchOptionsFor(const provisioning::KestoEndpoint& endpoint);
