@@ -182,17 +182,32 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
         provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch, std::move(stop));
     if (!checked) return checked.error();
     SheetPhones sheet;
+    std::unordered_map<std::string, std::size_t> phoneOfMac;
     for (const provisioning::MacResult& result : checked->results) {
         if (result.outcome == provisioning::MacOutcome::Refused) {
             sheet.refused.push_back(sheet::cellName(result.row, result.column) + " " +
                                     result.macAddress + ": " + result.reason);
         }
-        if (result.outcome != provisioning::MacOutcome::Usable) continue;
+        // A repeat of a phone is skipped by the batches (the server holds one record per MAC)
+        // but names its file for Generate: the phone is its last row, in that row's spelling.
+        if (result.outcome != provisioning::MacOutcome::Usable &&
+            result.outcome != provisioning::MacOutcome::Skipped)
+            continue;
         const mac::Reading reading(result.macAddress);
-        sheet.phones.push_back(
-            Phone{result.row, result.macAddress, reading.address().canonical(),
-                  pattern.name(reading.address().written(form, result.macAddress))});
+        if (!reading.ok()) continue;  // the header
+        Phone phone{result.row, result.macAddress, reading.address().canonical(),
+                    pattern.name(reading.address().written(form, result.macAddress))};
+        const auto [known, fresh] = phoneOfMac.emplace(phone.mac, sheet.phones.size());
+        if (fresh && result.outcome == provisioning::MacOutcome::Usable) {
+            sheet.phones.push_back(std::move(phone));
+        } else if (fresh) {
+            phoneOfMac.erase(known);
+        } else {
+            sheet.phones[known->second] = std::move(phone);
+        }
     }
+    std::stable_sort(sheet.phones.begin(), sheet.phones.end(),
+                     [](const Phone& a, const Phone& b) { return a.row < b.row; });
     return sheet;
 }
 

@@ -56,8 +56,8 @@ struct SiteCheckInput {
 };
 
 // The phones of a MAC file or (column not 0) of that column of a device sheet from row 2 on,
-// as the device batches read them: one per usable cell, the first row of a repeated MAC, its
-// file named by pattern with the MAC in form.
+// as the device batches read them, one per phone as Generate writes them: a repeated MAC is
+// its last row, its file named by pattern with that row's MAC in form; in the rows' order.
 // Cells that are not MAC addresses are left out; refused counts them.
 struct SheetPhones {
     std::vector<Phone> phones;
