@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using velquor::testing::shellQuote;
 
-constexpr int kLines = 10;        // two path fields each: UserID and Label
+constexpr int kLines = 10;         // two path fields each: UserID and Label
 constexpr int kPlaceholders = 14;  // P21 to P34
 constexpr int kFirstPlaceholder = 21;
 
@@ -54,8 +54,8 @@ std::string makeTemplate() {
         "</SubscriberInformation>\n  </Ext1>\n  <Lines>\n";
     for (int line = 1; line <= kLines; ++line) {
         const std::string name = "Line" + std::to_string(line);
-        xml += "    <" + name + "><UserID/><Label/><Port>5060</Port><Codec>G.722</Codec></" +
-               name + ">\n";
+        xml += "    <" + name + "><UserID/><Label/><Port>5060</Port><Codec>G.722</Codec></" + name +
+               ">\n";
     }
     xml += "  </Lines>\n  <Settings>\n";
     for (int i = kFirstPlaceholder; i < kFirstPlaceholder + kPlaceholders; ++i) {
@@ -86,8 +86,8 @@ std::string makeSheet(int rows) {
         csv += std::string(mac) + ",Desk " + n + "," + std::to_string(2000 + row) + "," +
                std::to_string(2000 + row) + ",pw&" + n + ",proxy.example.lan,5060";
         for (int line = 1; line <= kLines; ++line) {
-            csv += ",3" + std::to_string(line) + n + ",Line " + std::to_string(line) + " <" + n +
-                   ">";
+            csv +=
+                ",3" + std::to_string(line) + n + ",Line " + std::to_string(line) + " <" + n + ">";
         }
         for (int i = kFirstPlaceholder; i < kFirstPlaceholder + kPlaceholders; ++i) {
             csv += ",v" + std::to_string(i) + "-" + n;
@@ -143,8 +143,8 @@ int main() {
         std::distance(fs::directory_iterator(out), fs::directory_iterator{}));
     fs::remove_all(out);
     const std::string peer = "/usr/bin/python3 " +
-                             shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_fields.py") + " " +
-                             shellQuote(templatePath.string()) + " " +
+                             shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_fields.py") +
+                             " " + shellQuote(templatePath.string()) + " " +
                              shellQuote(sheetPath.string()) + " " + shellQuote(out.string());
     const Spent python = spentOn(RUSAGE_CHILDREN, [&] {
         if (std::system(peer.c_str()) != 0) throw std::runtime_error("failed: " + peer);
