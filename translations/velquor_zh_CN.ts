@@ -2626,6 +2626,10 @@
             <numerusform>重试失败的行（%n）</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Find a MAC or row</source>
+        <translation>查找 MAC 或行号</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ServeDialog</name>
