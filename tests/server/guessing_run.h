@@ -31,7 +31,7 @@ public:
                 for (long g = 0; !m_stop; ++g) {
                     const std::string reply =
                         peer.login(name, "guess-" + std::to_string(a) + "-" + std::to_string(g));
-                    auto& tally = reply == "NO"             ? checked
+                    auto& tally = reply == "NO"            ? checked
                                   : reply.starts_with("<") ? unanswered
                                                            : heldBack;
                     ++tally;
