@@ -144,6 +144,13 @@
             <numerusform>%n rows have empty cells in fields the template fills (Password, Proxy, ...).</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>… and %n more phone(s) whose rows differ.</source>
+        <translation>
+            <numerusform>… and %n more phone whose rows differ.</numerusform>
+            <numerusform>… and %n more phones whose rows differ.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ResultsTableModel</name>

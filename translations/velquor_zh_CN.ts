@@ -1726,6 +1726,31 @@
         <extracomment>%1 is the file, %2 and %3 numbers of cells</extracomment>
         <translation>%1 看起来不是 MAC 文件：%3 个单元格中有 %2 个是数字而不是文本，电子表格去掉了它们开头的零；请将 MAC 列设置为文本格式并重新输入 MAC 地址。</translation>
     </message>
+    <message>
+        <source>logins of %1 are being held back after %2 failed attempts from elsewhere; ask the administrator to trust this address</source>
+        <extracomment>%1 is the user name, %2 a number of failed logins</extracomment>
+        <translation>由于其他地址已有 %2 次登录失败，%1 的登录正被暂缓；请让管理员信任此地址</translation>
+    </message>
+    <message>
+        <source>column %1 (%2) fills nothing: its header is neither an element path nor a placeholder name</source>
+        <extracomment>%1 is a column (L), %2 its header</extracomment>
+        <translation>第 %1 列（%2）不填写任何内容：其表头既不是元素路径，也不是占位符名称</translation>
+    </message>
+    <message>
+        <source>column %1 (%2) fills nothing: no template has %3</source>
+        <extracomment>%1 is a column (J), %2 its header, %3 the placeholder ({{TimeZone}})</extracomment>
+        <translation>第 %1 列（%2）不填写任何内容：没有模板含有 %3</translation>
+    </message>
+    <message>
+        <source>column %1 (%2) matches no element of %3</source>
+        <extracomment>%1 is a column (H), %2 its header (an element path), %3 the templates</extracomment>
+        <translation>第 %1 列（%2）在 %3 中找不到对应的元素</translation>
+    </message>
+    <message>
+        <source>rows %1 and %2 differ in %3; row %2 is used</source>
+        <extracomment>%1 and %2 are rows of one phone, %3 the columns they differ in (UserID, Password)</extracomment>
+        <translation>第 %1 行与第 %2 行的 %3 不同；使用第 %2 行</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2316,6 +2341,24 @@ Replacing registers it with: %2</source>
             <numerusform>%n 行在模板填写的字段（Password、Proxy 等）中有空单元格。</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Continue writes the files of the other rows (a phone&apos;s from its last row); Cancel writes nothing. Show rows lists every row with its reason first.</source>
+        <translation>“继续”写入其余各行的文件（同一话机取其最后一行）；“取消”不写入任何文件。“查看各行”先列出每一行及其原因。</translation>
+    </message>
+    <message>
+        <source>Continue writes every row as it stands; Cancel writes nothing. Show rows lists every row with its reason first.</source>
+        <translation>“继续”按现状写入每一行；“取消”不写入任何文件。“查看各行”先列出每一行及其原因。</translation>
+    </message>
+    <message>
+        <source>Nothing can be written until every placeholder of the templates has a column of the sheet or a default.</source>
+        <translation>在模板的每个占位符都有表格中的对应列或默认值之前，无法写入任何文件。</translation>
+    </message>
+    <message numerus="yes">
+        <source>… and %n more phone(s) whose rows differ.</source>
+        <translation>
+            <numerusform>…… 另有 %n 部话机的各行不同。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ProgressTask</name>
@@ -2608,6 +2651,10 @@ Replacing registers it with: %2</source>
         <translation>
             <numerusform>重试失败的行（%n）</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Find a MAC or row</source>
+        <translation>查找 MAC 或行号</translation>
     </message>
 </context>
 <context>

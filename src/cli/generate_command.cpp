@@ -168,6 +168,9 @@ int runGenerate(const std::vector<std::string>& args) {
         return generator::runGeneration(request, progress, interruptToken());
     }();
     if (!report) return failWith(report.error());
+    if (checkOnly && !report->columns.empty()) {
+        std::cout << generator::columnMappingText(report->columns) << '\n';
+    }
 
     if (const auto reportPath = parser.value("--report")) {
         auto written =
@@ -185,7 +188,9 @@ int runGenerate(const std::vector<std::string>& args) {
         generator::generationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
-        // "Success !" alone would hide the rows that were no devices or lack values.
+        // "Success !" alone would hide the rows that were no devices or lack values; a longer
+        // summary (a check's) holds them already.
+        if (summary != "Success !") return kExitOk;
         if (report->emptyRows > 0) printError(generator::emptyRowsText(report->emptyRows));
         if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
             printError("warning: " + empty);
@@ -218,7 +223,8 @@ VELQUOR_REGISTER_COMMAND(
     "  written once, from its last row. --mac-form (default: [devices] mac-form of\n"
     "  velquor.conf, else plain: the 12 digits as the cell has them) names the files.\n"
     "  --check checks S's MAC column and, with -t, every template the rows use and the\n"
-    "  cells their fields take (empty ones named), and writes nothing (-o not needed;\n"
+    "  cells their fields take (what each column fills and where, empty cells, columns\n"
+    "  that fill nothing, rows of a phone that differ), and writes nothing (-o not needed;\n"
     "  exit status 0 when every row can be used). With a key, an encrypted copy of\n"
     "  each goes to DIR/en/<MAC>.xml (only the key's first 16 bytes are used; an empty key\n"
     "  is the all-zero key; both are warned about). --dry-run checks everything and writes\n"

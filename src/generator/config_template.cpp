@@ -161,6 +161,13 @@ std::string columnLetters(int entry) {
     return sheet::columnName(entry + 1);
 }
 
+std::string seedElementPath(int entry) {
+    for (const ChildRule& rule : kRules) {
+        if (rule.entry == entry) return std::string("Ext1/") + rule.parent + "/" + rule.child;
+    }
+    return {};
+}
+
 std::vector<xmlNode*> ElementChildren(xmlNode* node) {
     std::vector<xmlNode*> children;
     for (xmlNode* child = node != nullptr ? node->children : nullptr;
@@ -324,6 +331,7 @@ EditPlan planSeedEdits(xmlDocPtr doc, const SheetFields& fields) {
                     if (hasName(section, rule.parent) && hasName(leaf, rule.child) &&
                         fields.isSeedColumn(rule.entry)) {
                         plan.edits.push_back(TextEdit{leaf, rule.entry, rule.child});
+                        plan.use.usedEntries.insert(rule.entry);
                         plan.highestEntry = std::max(plan.highestEntry, rule.entry);
                     }
                 }

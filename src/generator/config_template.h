@@ -37,7 +37,8 @@ struct TemplateUse {
     std::vector<std::string> missingPlaceholders;
     // The entries of element-path columns that match no element of the template.
     std::vector<int> unmatchedPaths;
-    // The entries of the columns the template takes a value from (the built-ins' included).
+    // The entries of the columns the template takes a value from (the fixed columns B to G
+    // and the built-ins' included).
     std::set<int> usedEntries;
 };
 
@@ -54,6 +55,10 @@ inline constexpr int kSipPort = 6;
 
 // "A" for 0, "G" for 6, "AA" for 26.
 std::string columnLetters(int entry);
+
+// The element a fixed column B to G fills ("Ext1/SubscriberInformation/UserID" for C), empty
+// for any other column.
+std::string seedElementPath(int entry);
 
 // The element children of node in document order, ending at the first child that is not an
 // element: a comment or text placed before an element hides it from the walk.

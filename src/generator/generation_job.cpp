@@ -78,7 +78,7 @@ std::size_t GenerationReport::withEmptyValues() const {
 }
 
 bool GenerationReport::allWritten() const {
-    return !cancelled && syncError.empty() && checkSumsError.empty() &&
+    return !cancelled && refusal.empty() && syncError.empty() && checkSumsError.empty() &&
            count(DeviceOutcome::Failed) == 0 && count(DeviceOutcome::Cancelled) == 0 &&
            count(DeviceOutcome::Refused) == 0;
 }
@@ -318,7 +318,7 @@ void checkFields(RunTemplates& templates, const DeviceTable& table, const Device
 }
 
 // What the check found for one device row, as its result; nothing is written for it.
-DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
+DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index, const SheetFields& fields) {
     const mac::CellVerdict& verdict = macs.check.cells[index];
     DeviceResult result;
     result.row = macs.sheetRow(index);
@@ -336,9 +336,21 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index) {
         return result;
     }
     result.outcome = DeviceOutcome::Superseded;  // its file is the later row's
-    result.setReason(support::Phrase{
-        VELQUOR_TR_NOOP("core", "row %1: replaced by row %2"),
-        {std::to_string(result.row), std::to_string(macs.sheetRow(verdict.other))}});
+    const std::string used = std::to_string(macs.sheetRow(verdict.other));
+    const std::vector<std::string> differing =
+        differingColumns(*macs.rows[index], *macs.rows[verdict.other], fields);
+    if (differing.empty()) {
+        result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "row %1: replaced by row %2"),
+                                         {std::to_string(result.row), used}});
+        return result;
+    }
+    std::string names;
+    for (const std::string& name : differing) names += (names.empty() ? "" : ", ") + name;
+    result.valuesDiffer = true;
+    //: %1 and %2 are rows of one phone, %3 the columns they differ in (UserID, Password)
+    result.setReason(
+        support::Phrase{VELQUOR_TR_NOOP("core", "rows %1 and %2 differ in %3; row %2 is used"),
+                        {std::to_string(result.row), used, names}});
     return result;
 }
 
@@ -435,7 +447,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
-            report.devices.push_back(uncheckedRow(macs, i));
+            report.devices.push_back(uncheckedRow(macs, i, fields));
         } else if (stop.stop_requested()) {
             report.cancelled = true;
             DeviceResult skipped;
@@ -470,22 +482,26 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
     auto table = readDeviceTable(request.sheetPath, stop);
     if (!table) return table.error();
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
+    const SheetFields fields(table->headerCells(), table->ColumnCount);
     GenerationReport report = reportFor(request, *table, macs);
     report.dryRun = true;
     report.macCheckOnly = true;
     // With a template, each usable row is also looked at through its template's fields.
     std::optional<RunTemplates> templates;
     if (!request.templatePath.empty()) {
-        auto loaded = RunTemplates::load(request.templatePath, *table,
-                                         SheetFields(table->headerCells(), table->ColumnCount));
+        auto loaded = RunTemplates::load(request.templatePath, *table, fields);
         if (!loaded) return loaded.error();
-        if (auto refused = loaded->refuseMissingPlaceholders(); !refused) return refused.error();
+        if (auto refused = loaded->refuseMissingPlaceholders(); !refused) {
+            report.refusal = refused.error().message;
+            report.refusalPhrase = refused.error().phrase;
+        }
         templates = std::move(*loaded);
     }
+    std::set<std::size_t> used;
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
-            report.devices.push_back(uncheckedRow(macs, i));
+            report.devices.push_back(uncheckedRow(macs, i, fields));
             continue;
         }
         DeviceResult result;
@@ -493,9 +509,17 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         result.mac = macCell(*macs.rows[i]);
         result.fileName = macs.fileName(i);
         result.outcome = DeviceOutcome::Checked;
-        if (templates) checkFields(*templates, *table, *macs.rows[i], verdict.written, result);
+        if (templates) {
+            checkFields(*templates, *table, *macs.rows[i], verdict.written, result);
+            used.insert(templates->indexFor(*macs.rows[i]));
+        }
         noteRewrittenName(result, verdict);
         report.devices.push_back(std::move(result));
+    }
+    if (templates) {
+        report.columns = columnUses(table->headerCells(), fields, *templates,
+                                    std::vector<std::size_t>(used.begin(), used.end()));
+        report.columnFindings = columnFindings(report.columns, fields);
     }
     return report;
 }
@@ -558,7 +582,9 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     if (report.allWritten() && replaced == 0 && !report.dryRun) return "Success !";
 
     std::string text;
-    if (report.macCheckOnly) {
+    if (!report.refusal.empty()) {
+        text = "Check: " + report.refusal + ".";
+    } else if (report.macCheckOnly) {
         text = "Check: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
                plural(devices, "device row", "device rows") + " can be used; nothing was written.";
     } else if (report.dryRun) {
@@ -597,6 +623,13 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
         listRows(text, report, DeviceOutcome::Superseded, "more replaced rows");
     }
     if (const std::string empty = emptyValuesText(report); !empty.empty()) text += "\n" + empty;
+    if (!report.columnFindings.empty()) {
+        text += "\n" + plural(report.columnFindings.size(), "column is", "columns are") +
+                " worth a look:";
+        for (const support::Phrase& finding : report.columnFindings) {
+            text += "\n- " + finding.english();
+        }
+    }
     if (report.mixedCase) text += "\n" + mac::mixedCaseText();
     if (!report.checkSumsError.empty()) {
         text += "\nThe MD5SUMS list was not written: " + report.checkSumsError;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/column_uses.h"
 #include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/progress.h"
@@ -57,6 +58,8 @@ struct DeviceResult {
     // The elements the row's file carries empty ("UserID", "Password", ...): written as asked,
     // but worth a warning. Empty for a row that failed before its values were applied.
     std::vector<std::string> emptyElements;
+    // A replaced row whose values differ from those of the row used for its phone.
+    bool valuesDiffer = false;
 
     void setReason(support::Phrase phrase) {
         reason = phrase.english();
@@ -71,6 +74,12 @@ struct GenerationReport {
     bool cancelled = false;
     // Only the MAC column was checked (checkDeviceSheet): nothing else was looked at.
     bool macCheckOnly = false;
+    // The check with templates: why the run would be refused whole (a placeholder nothing
+    // fills), what each column fills, and the columns worth a word before the run.
+    std::string refusal;
+    support::Phrase refusalPhrase;
+    std::vector<ColumnUse> columns;
+    std::vector<support::Phrase> columnFindings;
     // The files are named with letters in both cases: phones ask in one.
     bool mixedCase = false;
     // Rows past the header that hold nothing: no devices, so not in devices either.
@@ -107,10 +116,12 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
                                                 std::stop_token stop = {});
 
 // The check before a run, writing nothing: the sheet's MAC column (usable rows are Checked,
-// with the file name they would write, the others Refused or Superseded) and, when the
-// request names a template, every template the run would use: a placeholder nothing fills is
-// an error, a row whose template cannot be read Failed, empty cells of the fields a row's
-// template uses are noted on it (emptyElements). Errors are those of reading the inputs.
+// with the file name they would write, the others Refused or Superseded, a replaced row whose
+// values differ saying in which) and, when the request names a template, every template the
+// run would use: a placeholder nothing fills refuses the run whole (refusal), a row whose
+// template cannot be read is Failed, empty cells of the fields a row's template uses are noted
+// on it (emptyElements), and the columns are mapped and looked at (columns, columnFindings).
+// Errors are those of reading the inputs.
 support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& request,
                                                    std::stop_token stop = {});
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "report/csv_writer.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
 
@@ -18,7 +19,6 @@ namespace {
 
 constexpr std::string_view kTypedSeparators = " \t\r\n\f\v,;";
 constexpr std::size_t kReportColumns = 7;
-constexpr std::string_view kFormulaLeads = "=+-@\t\r";
 
 bool endsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -31,14 +31,6 @@ bool guardedAsCsv(const std::string& path) {
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return !endsWith(lower, ".xlsx") && !endsWith(lower, ".xlsm");
-}
-
-std::string unguarded(std::string text) {
-    if (text.size() >= 2 && text.front() == '\'' &&
-        kFormulaLeads.find(text[1]) != std::string_view::npos) {
-        text.erase(0, 1);
-    }
-    return text;
 }
 
 std::optional<int> positiveNumber(std::string_view text) {
@@ -98,7 +90,7 @@ support::Result<std::map<int, std::vector<std::string>>> reportRows(const std::s
             auto& cells = rows[row];
             cells.resize(kReportColumns);
             cells[static_cast<std::size_t>(column - 1)] =
-                csv ? unguarded(std::string(text)) : std::string(text);
+                csv ? report::unguardedCell(text) : std::string(text);
             return {};
         },
         stop);

@@ -169,9 +169,10 @@ private slots:
         writeFile(*m_dir / "out" / "old.txt", "kept");
 
         generate();  // the cautious answer: Cancel
-        QCOMPARE(
-            m_prompter->messageTexts(),
-            QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: 1)."});
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: "
+                             "1).\nrows 2 and 3 differ in DisplayName, UserID, AuthID, Password, "
+                             "SIPPort; row 3 is used"});
         QVERIFY(m_prompter->messages()[0].buttons ==
                 velquor::app::MessageButtons::ShowRowsContinueCancel);
         QCOMPARE(filesIn(*m_dir / "out"), std::vector<std::string>{"old.txt"});
@@ -290,6 +291,52 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(),
                  QStringList{"The AES key is 21 bytes long: only its first 16 bytes are used."});
         QVERIFY(m_prompter->messages()[0].buttons == velquor::app::MessageButtons::YesNoDefaultNo);
+        QVERIFY(!fs::exists(*m_dir / "out"));
+    }
+
+    // The fields' findings join the question, its detail saying what Continue then does; a
+    // placeholder nothing fills is said before the run, which has nothing to continue.
+    void fieldFindingsAreAskedAboutAndARefusedRunOnlyTold() {
+        writeFile(*m_dir / "devices.csv",
+                  "MAC,Name,User,Auth,Password,Proxy,Port,Vlan\n"
+                  "001565A1B2C1,Reception,2001,2001,,sip.lan,5060,10\n"
+                  "001565a1b2c1,Reception,2009,2001,,sip.lan,5060,10\n");
+        fillFields(*m_dir / "out");
+        generate();  // Cancel
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        const QString question = m_prompter->messages()[0].text;
+        for (const char* line : {"1 of 2 rows cannot be used (repeated MACs).\n",
+                                 "1 row has empty cells in fields the template fills",
+                                 "\ncolumn H (Vlan) fills nothing: no template has {{Vlan}}\n",
+                                 "\nrows 2 and 3 differ in UserID; row 3 is used"}) {
+            QVERIFY2(question.contains(QString::fromUtf8(line)), qPrintable(question));
+        }
+        QVERIFY2(m_prompter->messages()[0].details.startsWith(
+                     "Continue writes the files of the other rows"),
+                 qPrintable(m_prompter->messages()[0].details));
+        QVERIFY(!fs::exists(*m_dir / "out"));
+
+        writeFile(*m_dir / "devices.csv",
+                  "MAC,Name,User,Auth,Password,Proxy,Port\n"
+                  "001565A1B2C1,Reception,2001,2001,,sip.lan,5060\n");
+        m_prompter->clearRecords();
+        generate();
+        QVERIFY2(
+            m_prompter->messages()[0].details.startsWith("Continue writes every row as it stands"),
+            qPrintable(m_prompter->messages()[0].details));
+
+        std::string missing = kTemplate;
+        missing.insert(missing.rfind("</Config>"), "<TimeZone>{{TimeZone}}</TimeZone>");
+        writeFile(*m_dir / "template.xml", missing);
+        m_prompter->clearRecords();
+        generate();
+        QCOMPARE(m_prompter->messages().size(), std::size_t(1));
+        const auto& refused = m_prompter->messages()[0];
+        QVERIFY(refused.buttons == velquor::app::MessageButtons::Ok);
+        QVERIFY2(refused.text.contains("{{TimeZone}} in the template"), qPrintable(refused.text));
+        QVERIFY2(refused.details.contains("Password") &&
+                     refused.details.contains("Nothing can be written until"),
+                 qPrintable(refused.details));
         QVERIFY(!fs::exists(*m_dir / "out"));
     }
 

@@ -90,6 +90,9 @@ private slots:
 
         QCOMPARE(languagesAsked(QStringLiteral("zh_CN")), QStringList{"zh_CN"});
         QCOMPARE(languagesAsked(QStringLiteral("auto")), QLocale::system().uiLanguages());
+        // An empty setting is no language of its own: the desktop's.
+        QCOMPARE(languagesAsked(QString()), QLocale::system().uiLanguages());
+        QCOMPARE(languagesAsked(QStringLiteral("")), QLocale::system().uiLanguages());
     }
 
     void theBuildMakesTheChineseTranslation() {
@@ -161,6 +164,12 @@ private slots:
                  qPrintable(filled));
         QCOMPARE(coreText(std::string_view("cannot open /x: No such file")),
                  QStringLiteral("cannot open /x: No such file"));
+        // A text that begins as a pattern's head and ends as its tail where the two overlap
+        // ("The server " and " is not answering") is not that pattern filled: it stays as it is.
+        QCOMPARE(coreText(std::string_view("The server is not answering")),
+                 QStringLiteral("The server is not answering"));
+        QCOMPARE(coreText(std::string_view("The server kesto.lan is not answering")),
+                 QStringLiteral("服务器 kesto.lan 无响应"));
     }
 
     // Counts read as English does in every window, one and many, without any translation, and

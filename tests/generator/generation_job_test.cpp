@@ -112,18 +112,21 @@ TEST_F(GenerationJob, AHeaderOnlySheetWritesNothingAndSucceeds) {
 TEST_F(GenerationJob, ALaterRowWithTheSameMacWinsAndTheReportSaysSo) {
     Rows rows = test::deviceSheet(3);
     rows[3][0] = rows[1][0];
+    rows[3][2] = rows[1][2];
     const GenerationReport report = run(request(rows));
     EXPECT_EQ(filesBelow(out()),
               (std::vector<std::string>{"001122334401.xml", "001122334402.xml"}));
     EXPECT_EQ(xpathInFile(out() / "001122334401.xml", "//DisplayName"), "Name 3");
     EXPECT_EQ(report.devices[0].outcome, DeviceOutcome::Superseded);
-    EXPECT_NE(report.devices[0].reason.find("replaced by row 4"), std::string::npos);
+    EXPECT_EQ(
+        report.devices[0].reason,
+        "rows 2 and 4 differ in DisplayName, AuthID, Password, Proxy, SIPPort; row 4 is used");
     EXPECT_TRUE(report.devices[0].plainFile.empty()) << "the replaced row writes nothing";
     EXPECT_EQ(report.devices[2].outcome, DeviceOutcome::Written);
     EXPECT_TRUE(report.allWritten());
     EXPECT_EQ(report.filesWritten(), 2u);
     const std::string summary = generationSummaryText(report);
-    EXPECT_NE(summary.find("row 2: replaced by row 4"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("- rows 2 and 4 differ in"), std::string::npos) << summary;
 }
 
 TEST_F(GenerationJob, MacsThatCannotNameAFileFailTheirRowOnlyAndNothingLeavesTheFolder) {

@@ -86,7 +86,9 @@ TEST_F(MacNames, AMessySheetGivesOneFilePerPhoneInThePlainForm) {
     EXPECT_EQ(report.devices[0].mac, "00:1A:2B:3C:4D:5E") << "the cell as the user typed it";
     EXPECT_EQ(report.devices[2].reason, "row 4: written as 001A2B3C4D60");
     EXPECT_EQ(report.devices[3].outcome, DeviceOutcome::Superseded);
-    EXPECT_EQ(report.devices[3].reason, "row 5: replaced by row 6");
+    EXPECT_EQ(report.devices[3].reason,
+              "rows 5 and 6 differ in DisplayName, UserID, AuthID, Password, Proxy, SIPPort; row "
+              "6 is used");
     EXPECT_TRUE(report.devices[3].plainFile.empty()) << "nothing is written for it";
     EXPECT_EQ(report.devices[4].outcome, DeviceOutcome::Written);
     EXPECT_EQ(report.devices[5].outcome, DeviceOutcome::Refused);
@@ -98,7 +100,7 @@ TEST_F(MacNames, AMessySheetGivesOneFilePerPhoneInThePlainForm) {
     const std::string summary = generationSummaryText(report);
     EXPECT_NE(summary.find("4 of 6 device rows written."), std::string::npos) << summary;
     EXPECT_NE(summary.find("- row 7: not a MAC address"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("- row 5: replaced by row 6"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("- rows 5 and 6 differ in DisplayName,"), std::string::npos) << summary;
     EXPECT_NE(summary.find("set mac-form"), std::string::npos) << summary;
 
     const std::string csv = velquor::report::csvText(generationReportTable(report));
@@ -169,7 +171,7 @@ TEST_F(MacNames, TheCommandLineRefusesWithExitOneAndChecksOnRequest) {
     EXPECT_EQ(filesBelow(out()).size(), 4U);
     const std::string csv = readFile(m_dir / "r.csv");
     EXPECT_NE(csv.find("refused,row 7: not a MAC address"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("replaced,row 5: replaced by row 6"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("replaced,\"rows 5 and 6 differ in DisplayName,"), std::string::npos) << csv;
 
     test::writeCsv(m_dir / "clean.csv", test::deviceSheet(2));
     EXPECT_EQ(cli("-s clean.csv --check", &output), 0) << output;

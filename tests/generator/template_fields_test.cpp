@@ -60,6 +60,17 @@ protected:
         return runGeneration(request, progress);
     }
 
+    GenerationReport check(const Rows& rows, const std::string& templateName) {
+        test::writeCsv(m_dir / "s.csv", rows);
+        GenerationRequest request;
+        request.templatePath = (m_dir / templateName).string();
+        request.sheetPath = (m_dir / "s.csv").string();
+        auto report = checkDeviceSheet(request);
+        EXPECT_TRUE(report) << report.error().message;
+        EXPECT_FALSE(fs::exists(m_dir / "out"));
+        return report ? std::move(*report) : GenerationReport{};
+    }
+
     velquor::testing::TempDir m_dir;
 };
 
@@ -129,6 +140,91 @@ TEST_F(TemplateFields, ARowWhoseTemplateCannotBeReadFailsAloneWithTheReason) {
 
 // Columns B to G keep their meaning under any header a sheet made for them could have; only
 // a header in braces makes one of them a field. From H on a header needs no braces.
+// The check maps every column to what it fills in the templates the rows take, and names a
+// column worth a look once, however many rows it has.
+TEST_F(TemplateFields, TheCheckMapsTheColumnsAndNamesThoseThatFillNothingOnce) {
+    std::string modelB = kTwoLines;
+    modelB.replace(modelB.find("<Ext2>"), modelB.find("<TimeZone>") - modelB.find("<Ext2>"), "");
+    writeFile(m_dir / "model-b.xml", modelB);
+    std::vector<std::string> header = kHeader;
+    header.insert(header.end(), {"My notes", "Vlan"});
+    Rows rows = {header};
+    for (int i = 0; i < 6; ++i) {
+        rows.push_back({"001a2b3c4d6" + std::to_string(i), "A", "1", "1", "p", "s", "1", "2", "E",
+                        "Z", i % 2 == 0 ? "" : "model-b.xml", "note", "10"});
+    }
+    const GenerationReport report = check(rows, "t.xml");
+    ASSERT_EQ(report.columnFindings.size(), 4u) << generationSummaryText(report);
+    EXPECT_EQ(report.columnFindings[0].english(),
+              "column H (Ext2/SubscriberInformation/UserID) matches no element of model-b.xml");
+    EXPECT_EQ(report.columnFindings[1].english(),
+              "column I (Ext2/@Enable) matches no element of model-b.xml");
+    EXPECT_EQ(report.columnFindings[2].english(),
+              "column L (My notes) fills nothing: its header is neither an element path nor a "
+              "placeholder name");
+    EXPECT_EQ(report.columnFindings[3].english(),
+              "column M (Vlan) fills nothing: no template has {{Vlan}}");
+    EXPECT_TRUE(report.allWritten()) << "findings, not refusals";
+    const std::string mapping = columnMappingText(report.columns);
+    for (const char* line :
+         {"\n  A  MAC: the MAC, which names the files and fills {{mac}}\n",
+          "\n  C  User: Ext1/SubscriberInformation/UserID in " /* the run's template first */,
+          "\n  H  Ext2/SubscriberInformation/UserID: Ext2/SubscriberInformation/UserID in ",
+          "t.xml; no such element in model-b.xml\n", "\n  J  TimeZone: {{TimeZone}} in ",
+          "\n  K  template: the row's template\n", "\n  M  Vlan: {{Vlan}} in no template"}) {
+        EXPECT_NE(mapping.find(line), std::string::npos) << line << "\n" << mapping;
+    }
+    // With every row on model-b, the run's own template is not looked at.
+    for (std::size_t i = 1; i < rows.size(); ++i) rows[i][10] = "model-b.xml";
+    const GenerationReport onlyB = check(rows, "t.xml");
+    EXPECT_EQ(onlyB.columnFindings.size(), 4u);
+    EXPECT_EQ(columnMappingText(onlyB.columns).find("t.xml"), std::string::npos)
+        << columnMappingText(onlyB.columns);
+}
+
+// The check goes on past a placeholder nothing fills, so that one pass names everything, and
+// says the run is refused whole.
+TEST_F(TemplateFields, TheCheckOfATemplateWithAnUnfilledPlaceholderRefusesTheRunAndGoesOn) {
+    std::string missing = kTwoLines;
+    missing.replace(missing.find("<Config>"), 8, "<Config><X a=\"{{Missing}}\"/>");
+    writeFile(m_dir / "missing.xml", missing);
+    const GenerationReport report =
+        check({kHeader,
+               {"001a2b3c4d5e", "A", "1", "1", "", "s", "1", "2", "E", "Z", ""},
+               {"not a mac", "A", "1", "1", "p", "s", "1", "2", "E", "Z", ""}},
+              "missing.xml");
+    EXPECT_FALSE(report.allWritten());
+    EXPECT_NE(report.refusal.find("{{Missing}} in the template "), std::string::npos);
+    const std::string summary = generationSummaryText(report);
+    EXPECT_TRUE(summary.starts_with("Check: {{Missing}} in the template ")) << summary;
+    EXPECT_NE(summary.find("row 2: checked, with Password empty"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("row 3: not a MAC address"), std::string::npos) << summary;
+}
+
+// Two rows of one phone: the one used is said, with the values that differ by their names;
+// rows that agree (a column that fills nothing aside) are only replaced.
+TEST_F(TemplateFields, RowsOfOnePhoneThatDifferAreNamedWithTheirDifferences) {
+    std::vector<std::string> header = kHeader;
+    header.push_back("My notes");
+    const Rows rows = {header,
+                       {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "", "x"},
+                       {"001a2b3c4d5f", "B", "2", "2", "p", "s", "1", "2", "E", "Z", "", "x"},
+                       {"00:1A:2B:3C:4D:5E", "A", "9", "1", "q", "s", "1", "3", "E", "Z", "", "y"},
+                       {"001a2b3c4d5f", "B", "2", "2", "p", "s", "1", "2", "E", "Z", "", "z"}};
+    const GenerationReport checked = check(rows, "t.xml");
+    ASSERT_EQ(checked.devices.size(), 4u);
+    EXPECT_EQ(checked.devices[0].reason,
+              "rows 2 and 4 differ in UserID, Password, Ext2/SubscriberInformation/UserID; row 4 "
+              "is used");
+    EXPECT_TRUE(checked.devices[0].valuesDiffer);
+    EXPECT_EQ(checked.devices[1].reason, "row 3: replaced by row 5");
+    EXPECT_FALSE(checked.devices[1].valuesDiffer);
+    auto written = run(rows, "t.xml");
+    ASSERT_TRUE(written) << written.error().message;
+    EXPECT_EQ(written->devices[0].reason, checked.devices[0].reason) << "the run says the same";
+    EXPECT_EQ(xpathInFile(m_dir / "out" / "001A2B3C4D5E.xml", "/Config/Ext1//UserID"), "9");
+}
+
 TEST(SheetHeader, FixedColumnsStayFixedUnlessWrittenInBraces) {
     const SheetFields seed({"MAC", "Name", "User/ID", "Auth", "template", "Proxy", "Port"}, 7);
     EXPECT_TRUE(seed.empty()) << "free text, a path and 'template' in B to G";

@@ -1,7 +1,9 @@
 // A server name with several addresses: an address that takes the connection and then says
-// nothing, or hangs up before the handshake, is left for the next one, and the exchanges after
-// it start on the address that works. The name's addresses come from a resolver of the test's
-// own; the server is a real kestod, the first address a plain socket of the test's.
+// nothing, hangs up before the handshake or is slower to connect than the next, is left for the
+// next one, and the exchanges after it start on the address that works; once the server has
+// spoken, no request goes to another address. The name's addresses come from a resolver of the
+// test's own; the server is a real kestod or a scripted TLS server, the other address a plain
+// socket of the test's.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,12 +13,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "kestod_fixture.h"
 #include "provisioning/channel_parts.h"
 #include "provisioning/provisioning_channel.h"
+#include "scripted_tls_server.h"
+#include "test_certificates.h"
 
 namespace velquor::provisioning {
 namespace {
@@ -33,55 +38,78 @@ channel::ResolvedAddress loopback(const char* address, std::uint16_t port) {
     return resolved;
 }
 
-// "localhost" stands for 127.0.0.2 and then 127.0.0.1 while it lives; the memory of failed
-// addresses starts and ends empty.
-struct TwoAddressName {
-    TwoAddressName() {
+// "localhost" stands for the given loopback addresses, in that order, while it lives; the
+// memory of failed addresses starts and ends empty.
+struct LocalhostAs {
+    explicit LocalhostAs(std::vector<std::string> addresses) {
         channel::forgetFailedAddresses();
         channel::setResolverForTests(
-            [](const std::string& name, std::uint16_t port, std::string* error) {
+            [addresses](const std::string& name, std::uint16_t port, std::string* error) {
+                std::vector<channel::ResolvedAddress> resolved;
                 if (name != "localhost") {
                     *error = "not the test's name";
-                    return std::vector<channel::ResolvedAddress>{};
+                    return resolved;
                 }
-                return std::vector{loopback("127.0.0.2", port), loopback("127.0.0.1", port)};
+                for (const auto& address : addresses) {
+                    resolved.push_back(loopback(address.c_str(), port));
+                }
+                return resolved;
             });
     }
-    ~TwoAddressName() {
+    ~LocalhostAs() {
         channel::setResolverForTests(nullptr);
         channel::forgetFailedAddresses();
     }
 };
 
-// A listening socket on 127.0.0.2 at a kestod port. Silent: it never takes a connection off the
-// queue, so a client's connect succeeds and nothing ever comes back. Otherwise it takes each one
-// and closes it at once. Either way it counts the connections that came.
-class FirstAddress {
+// A listening socket on 127.0.0.2 at a given port, counting the connections that came.
+// Silent: it never takes a connection off the queue, so a client's connect succeeds and nothing
+// ever comes back. HangingUp: it takes each one and closes it at once. Full: its one-place
+// queue holds a connection of its own, so a client's connect is not answered (as with a host
+// that is slow to answer) until makeRoom() takes that one away; then it hangs up on each.
+class OtherAddress {
 public:
-    FirstAddress(std::uint16_t port, bool silent) : m_silent(silent) {
+    enum class Mode { Silent, HangingUp, Full };
+
+    OtherAddress(std::uint16_t port, Mode mode) : m_mode(mode) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int one = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         const auto address = loopback("127.0.0.2", port);
         m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address.address),
                          address.length) == 0 &&
-                  ::listen(m_fd, 16) == 0;
-        if (!silent) m_closer = std::thread([this] { closeEach(); });
+                  ::listen(m_fd, mode == Mode::Full ? 0 : 16) == 0;
+        if (m_bound && mode == Mode::Full) {
+            m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            m_bound = ::connect(m_filler, reinterpret_cast<const sockaddr*>(&address.address),
+                                address.length) == 0;
+        }
+        if (mode == Mode::HangingUp) m_closer = std::thread([this] { closeEach(); });
     }
-    ~FirstAddress() {
+    ~OtherAddress() {
         m_stopping = true;
         if (m_closer.joinable()) m_closer.join();
+        for (const int fd : m_held) ::close(fd);
+        if (m_filler >= 0) ::close(m_filler);
         ::close(m_fd);
     }
     bool bound() const { return m_bound; }
-    // The connections that came so far (a silent one takes them off the queue to count them).
+    // The connections that came so far, those still in the queue too; the full queue's own
+    // one is not counted.
     int connections() {
-        if (m_silent) takeWaiting(false);
+        if (m_mode != Mode::Full || m_closer.joinable()) takeWaiting(m_mode != Mode::Silent);
         return m_count.load();
+    }
+    // A full listener's queue emptied: connections are taken from now on, and hung up on.
+    void makeRoom() {
+        pollfd waiting{m_fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 1000) > 0) ::close(::accept(m_fd, nullptr, nullptr));
+        m_closer = std::thread([this] { closeEach(); });
     }
 
 private:
     void takeWaiting(bool close) {
+        std::lock_guard lock(m_taking);
         pollfd waiting{m_fd, POLLIN, 0};
         while (::poll(&waiting, 1, close ? 20 : 0) > 0) {
             const int fd = ::accept(m_fd, nullptr, nullptr);
@@ -98,20 +126,23 @@ private:
         while (!m_stopping) takeWaiting(true);
     }
 
-    bool m_silent;
+    Mode m_mode;
     int m_fd = -1;
+    int m_filler = -1;
     bool m_bound = false;
     std::atomic<int> m_count{0};
     std::atomic<bool> m_stopping{false};
+    std::mutex m_taking;
     std::vector<int> m_held;
     std::thread m_closer;
 };
 
-class ChannelFailover : public ::testing::TestWithParam<bool> {
+// A kestod behind "localhost", which stands for 127.0.0.2 and then 127.0.0.1.
+class KestodBehindTwoAddresses : public ::testing::Test {
 protected:
     velquor::testing::KestodFixture m_kestod{
         velquor::testing::KestodOptions{.address = "localhost"}};
-    TwoAddressName m_name;
+    LocalhostAs m_name{{"127.0.0.2", "127.0.0.1"}};
 
     int login(ProvisioningChannel& channel) {
         return channel.SendLoginRequest(
@@ -119,9 +150,13 @@ protected:
     }
 };
 
+class ChannelFailover : public KestodBehindTwoAddresses,
+                        public ::testing::WithParamInterface<bool> {};
+
 TEST_P(ChannelFailover, ALoginGoesToTheNextAddressAndTheRestOfTheBatchStartsThere) {
     const bool silent = GetParam();
-    FirstAddress first(m_kestod.loginPort(), silent);
+    OtherAddress first(m_kestod.loginPort(),
+                       silent ? OtherAddress::Mode::Silent : OtherAddress::Mode::HangingUp);
     ASSERT_TRUE(first.bound());
     ProvisioningChannel channel(m_kestod.endpoint(), {4s, 15s});
     EXPECT_EQ(login(channel), 0) << channel.lastError();
@@ -136,6 +171,70 @@ TEST_P(ChannelFailover, ALoginGoesToTheNextAddressAndTheRestOfTheBatchStartsTher
 
 INSTANTIATE_TEST_SUITE_P(SilentOrHangingUp, ChannelFailover, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Silent" : "HangingUp"; });
+
+// An address whose connect is still under way when the next one has connected is as good as
+// failed: the exchanges after it start on the winner, and the slow one is not tried first
+// again once it would answer at once.
+using SlowFirstAddress = KestodBehindTwoAddresses;
+
+TEST_F(SlowFirstAddress, IsTriedLastAfterwards) {
+    OtherAddress first(m_kestod.loginPort(), OtherAddress::Mode::Full);
+    ASSERT_TRUE(first.bound());
+    ProvisioningChannel channel(m_kestod.endpoint(), {4s, 15s});
+    EXPECT_EQ(login(channel), 0) << channel.lastError();
+    first.makeRoom();
+    EXPECT_EQ(login(channel), 0) << channel.lastError();
+    EXPECT_EQ(first.connections(), 0) << "the slower address was tried first again";
+}
+
+// Once the first address's server has said anything, a hang-up or silence ends the exchange
+// there: the record may have been carried out, so it never goes to another instance.
+class ChannelAfterTheServerSpoke : public ::testing::TestWithParam<testing::ServerAction> {
+protected:
+    static void SetUpTestSuite() { s_certificates = std::make_unique<testing::TestCertificates>(); }
+    static void TearDownTestSuite() { s_certificates.reset(); }
+
+    static std::unique_ptr<testing::TestCertificates> s_certificates;
+    LocalhostAs m_name{{"127.0.0.1", "127.0.0.2"}};
+};
+
+std::unique_ptr<testing::TestCertificates> ChannelAfterTheServerSpoke::s_certificates;
+
+TEST_P(ChannelAfterTheServerSpoke, ARequestIsNeverSentToTheNextAddress) {
+    const auto& identity = s_certificates->localhost();
+    testing::ScriptedTlsServer server(identity.certificate, identity.key, wire::kDeviceRequestSize,
+                                      {GetParam(), ""});
+    OtherAddress next(server.port(), OtherAddress::Mode::HangingUp);
+    ASSERT_TRUE(next.bound());
+    KestoEndpoint endpoint;
+    endpoint.address = "localhost";
+    endpoint.caFile = s_certificates->caFile().string();
+    endpoint.devicePort = server.port();
+    ProvisioningChannel channel(endpoint, {4s, 2s});
+    const auto record = wire::buildDeviceRequest({"ADD", "02:00:00:00:0f:02", "srv", "u"});
+    ASSERT_TRUE(record);
+    ::testing::internal::CaptureStdout();
+    const int result = channel.SendDeviceRequest(*record);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(server.received().size(), 1u);
+    EXPECT_EQ(next.connections(), 0) << "the request went to the next address";
+}
+
+INSTANTIATE_TEST_SUITE_P(HangingUpOrSilent, ChannelAfterTheServerSpoke,
+                         ::testing::Values(testing::ServerAction::HangUp,
+                                           testing::ServerAction::DropConnection,
+                                           testing::ServerAction::NeverAnswer),
+                         [](const auto& info) {
+                             switch (info.param) {
+                                 case testing::ServerAction::HangUp:
+                                     return "HangUp";
+                                 case testing::ServerAction::DropConnection:
+                                     return "Dropped";
+                                 default:
+                                     return "Silent";
+                             }
+                         });
 
 }  // namespace
 }  // namespace velquor::provisioning

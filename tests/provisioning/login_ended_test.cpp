@@ -157,6 +157,37 @@ TEST_F(LoginEndedTest, ANewLoginThatGetsNothingAcceptedIsNotAskedAboutAgain) {
     EXPECT_EQ(summary.count(MacOutcome::NotSent), 10u);
 }
 
+// A run of three refusals as not logged in means the login ended; two are let pass until the
+// batch has sent everything else. One exchange at a time, so the records the server had when
+// the question came say where the batch stopped.
+TEST_F(LoginEndedTest, ThreeRefusalsInARowStopTheBatchAndTwoDoNot) {
+    for (const int run : {2, 3}) {
+        SCOPED_TRACE(std::to_string(run) + " refused in a row");
+        m_login = std::make_unique<ConcurrentTlsServer>(s_certificates->server(),
+                                                        wire::kLoginRequestSize);
+        m_device = std::make_unique<ConcurrentTlsServer>(
+            s_certificates->server(), wire::kDeviceRequestSize, [run](int connection) {
+                const bool refused = connection >= 2 && connection < 2 + run;
+                return ConnectionScript{ConnectionStep::Reply, refused ? "NOLOGIN" : "YES"};
+            });
+        std::size_t recordsWhenAsked = 0;
+        const DeviceBatchSummary summary = add(
+            10,
+            [&](const std::string&) -> std::optional<std::string> {
+                recordsWhenAsked = m_device->records().size();
+                return "secret";
+            },
+            1);
+        EXPECT_EQ(summary.count(MacOutcome::Added), 10u);
+        if (run == 2) {
+            EXPECT_EQ(recordsWhenAsked, 10u) << "asked before the batch had sent every row";
+        } else {
+            EXPECT_GE(recordsWhenAsked, 5u);
+            EXPECT_LE(recordsWhenAsked, 6u) << "the batch went on past the third refusal";
+        }
+    }
+}
+
 // Fewer rows than the run that means the login ended: once every request is back refused.
 TEST_F(LoginEndedTest, ASingleRowRefusedAsNotLoggedInAsksToo) {
     serve("YES");

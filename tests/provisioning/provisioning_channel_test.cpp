@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "listen_queue.h"
 #include "scripted_tls_server.h"
 #include "test_certificates.h"
 
@@ -316,7 +317,7 @@ TEST_F(ChannelTest, MissingCaFileEndsTheExchangeBeforeConnecting) {
         EXPECT_EQ(outcome.printed, "Handle failed load here \n");
         EXPECT_NE(channel.lastError().find("absent.pem"), std::string::npos);
         EXPECT_EQ(channel.lastFailureStage(), FailureStage::Preparing);
-        std::this_thread::sleep_for(100ms);
+        EXPECT_TRUE(velquor::testing::listenQueueEmptied(server->port()));
         EXPECT_EQ(server->connectionsAccepted(), 0);
     }
 }
@@ -469,7 +470,8 @@ TEST_F(ChannelTest, RecordOfWrongLengthIsNeverSent) {
     // A login record on the device port is refused the same way.
     const std::string login = sampleRecord(Kind::Login);
     EXPECT_EQ(channel.SendDeviceRequest(login.data(), login.size()), -1);
-    std::this_thread::sleep_for(100ms);
+    // A connection made would be waiting in the server's queue or taken by now.
+    EXPECT_TRUE(velquor::testing::listenQueueEmptied(server->port()));
     EXPECT_EQ(server->connectionsAccepted(), 0);
 }
 

@@ -56,6 +56,13 @@ TEST(CsvWriter, QuotesGuardsAndEndsEveryLineWithCrLf) {
     EXPECT_EQ(csvField("\rx"), "\"'\rx\"");
     EXPECT_EQ(csvField("a=b"), "a=b") << "only a leading sign is a formula";
     EXPECT_EQ(csvField(""), "");
+    // A quote of the cell's own stays; before a formula's lead it takes one more, so that
+    // reading back takes off only the quote the writer put there.
+    EXPECT_EQ(csvField("'abc"), "'abc");
+    EXPECT_EQ(csvField("'=1"), "''=1");
+    for (const std::string cell : {"'abc", "'=1", "''-2", "=1", "'", "''", "x'=", ""}) {
+        EXPECT_EQ(unguardedCell(guardedCell(cell)), cell);
+    }
 
     ReportTable table{{"row", "mac"}, {{"2", "001122334455"}, {"3", "x\ny"}}};
     EXPECT_EQ(csvText(table), "row,mac\r\n2,001122334455\r\n3,\"x\ny\"\r\n");
@@ -133,6 +140,36 @@ TEST(XlsxWriter, TextThatIsNotUtf8OrTooLongStillMakesAWorkbook) {
     EXPECT_EQ(book.at(4, 1)->text, std::string(32767, 'x'));
     EXPECT_EQ(book.at(5, 1), nullptr) << "an empty cell stays empty";
     EXPECT_EQ(book.filter, "A1:A5");
+}
+
+// What is not UTF-8 at all becomes U+FFFD byte by byte, wherever it stands in a cell: UTF-16
+// surrogates, overlong forms, code points past U+10FFFF and a sequence cut short at the end.
+TEST(XlsxWriter, EveryMalformedSequenceIsReplacedNotWritten) {
+    TempDir dir;
+    const std::string bad = "\xEF\xBF\xBD";
+    const std::vector<std::pair<std::string, std::string>> cells = {
+        {"a\xED\xA0\x80", "a" + bad + bad + bad},     // a high surrogate
+        {"\xED\xBF\xBFz", bad + bad + bad + "z"},     // a low surrogate
+        {"\xC0\xAF", bad + bad},                      // "/" in two bytes
+        {"x\xE0\x80\xAF", "x" + bad + bad + bad},     // "/" in three bytes
+        {"\xF0\x80\x80\xAF", bad + bad + bad + bad},  // "/" in four bytes
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad},  // past U+10FFFF
+        {"ab\xE6\x97", "ab" + bad + bad},             // cut short at the end
+        {"ab\xF0\x9F\x98", "ab" + bad + bad + bad},   // likewise
+        {"\xC3", bad},                                // a lone lead byte
+        {"\xED\x9F\xBF\xF4\x8F\xBF\xBF\xC2\x80",
+         "\xED\x9F\xBF\xF4\x8F\xBF\xBF\xC2\x80"},  // the edges
+    };
+    ReportTable table{{"text"}, {}};
+    for (const auto& cell : cells) table.rows.push_back({cell.first});
+    ASSERT_TRUE(writeReport(dir / "bad.xlsx", table).ok());
+    const auto book = readWorkbook(dir / "bad.xlsx");
+    ASSERT_TRUE(book.ok) << book.output;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const auto* cell = book.at(static_cast<int>(i) + 2, 1);
+        ASSERT_NE(cell, nullptr) << "row " << i + 2;
+        EXPECT_EQ(cell->text, cells[i].second) << "row " << i + 2;
+    }
 }
 
 TEST(ReportFile, TheNameChoosesTheFormAndAFailedWriteSaysWhere) {

@@ -11,6 +11,7 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "listen_queue.h"
 #include "server/serving/kesto_server.h"
 
 namespace velquor::testing {
@@ -247,7 +248,7 @@ TEST(KestodConnectionTest, AFewAddressesAtTheirCapCannotTakeTheWholeServer) {
             idle.push_back(fd);
         }
     }
-    std::this_thread::sleep_for(200ms);  // the server takes them in its own time
+    ASSERT_TRUE(listenQueueEmptied(server.loginPort())) << "the server took them";
     EXPECT_EQ(KestoPeer(server, "127.0.0.7").login("chief", server.chiefPassword()), "YES");
     EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
     for (const int fd : idle) ::close(fd);
@@ -259,12 +260,15 @@ TEST(KestodConnectionTest, RepeatedRefusalsOfOneAddressAreSummarised) {
     KestodFixture server({.serveArguments = {"--max-per-peer", "1", "--handshake-ms", "60000"}});
     const int holder = connectTcp(server.address(), server.loginPort());
     ASSERT_GE(holder, 0);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(listenQueueEmptied(server.loginPort())) << "the server took the first";
     for (int i = 0; i < 50; ++i) {
         const int fd = connectTcp(server.address(), server.loginPort());
         if (fd >= 0) closedByServerWithin(fd, 5s, nullptr);
         ::close(fd);
     }
+    // The holder leaves; once the server has closed its side, the address has room again.
+    ::shutdown(holder, SHUT_WR);
+    EXPECT_TRUE(closedByServerWithin(holder, 10s, nullptr));
     ::close(holder);
     EXPECT_EQ(KestoPeer(server).login("chief", server.chiefPassword()), "YES");
     const std::string log = server.log();

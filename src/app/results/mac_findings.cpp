@@ -11,6 +11,9 @@
 namespace velquor::app {
 namespace {
 
+// Rows of one phone that differ, listed in the question; Show rows has them all.
+constexpr std::size_t kDifferingListed = 3;
+
 // Rows the run leaves out are what the operator opened the view for.
 void markUnusable(RunResults& view, const QString& replaced, const QString& refused,
                   const QString& skipped) {
@@ -29,6 +32,24 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     findings.repeated = check.count(generator::DeviceOutcome::Superseded);
     findings.failed = check.count(generator::DeviceOutcome::Failed);
     findings.emptyCells = check.withEmptyValues();
+    findings.generate = true;
+    if (!check.refusal.empty()) findings.refusal = coreReason(check.refusal, check.refusalPhrase);
+    for (const support::Phrase& finding : check.columnFindings) {
+        findings.notes << coreText(finding);
+    }
+    for (const generator::DeviceResult& device : check.devices) {
+        if (!device.valuesDiffer) continue;
+        if (++findings.differing <= kDifferingListed) {
+            findings.notes << coreReason(device.reason, device.reasonPhrase);
+        }
+    }
+    if (findings.differing > kDifferingListed) {
+        // lupdate reads no cast as the count
+        const int more = static_cast<int>(findings.differing - kDifferingListed);
+        findings.notes << QCoreApplication::translate("velquor::app::MacFindings",
+                                                      "… and %n more phone(s) whose rows differ.",
+                                                      nullptr, more);
+    }
     findings.view = generationResults(check, folder);
     findings.view.title =
         QCoreApplication::translate("velquor::app::MacFindings", "Generate — the rows checked");
@@ -108,17 +129,51 @@ QString fieldFindings(const MacFindings& findings) {
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+// What the answers do, fitted to what was found.
+QString answersText(const MacFindings& findings) {
+    if (!findings.generate) {
+        return QCoreApplication::translate(
+            "velquor::app::MacFindings",
+            "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
+            "row with its reason first.");
+    }
+    if (findings.notMac + findings.repeated + findings.failed > 0) {
+        return QCoreApplication::translate(
+            "velquor::app::MacFindings",
+            "Continue writes the files of the other rows (a phone's from its last row); Cancel "
+            "writes nothing. Show rows lists every row with its reason first.");
+    }
+    return QCoreApplication::translate("velquor::app::MacFindings",
+                                       "Continue writes every row as it stands; Cancel writes "
+                                       "nothing. Show rows lists every row with its reason first.");
+}
+
+}  // namespace
+
 bool confirmMacFindings(ControlWindow& window, MacFindings findings) {
     if (!findings.any()) return true;
     QString question =
         findings.notMac + findings.repeated > 0 ? findingsQuestion(findings) : QString();
-    if (const QString more = fieldFindings(findings); !more.isEmpty()) {
-        question += (question.isEmpty() ? QString() : QStringLiteral("\n")) + more;
+    QStringList lines = findings.notes;
+    if (const QString more = fieldFindings(findings); !more.isEmpty()) lines.prepend(more);
+    if (!findings.refusal.isEmpty()) {
+        lines.prepend(question);
+        window.messageBox(
+            findings.refusal, QString(), MessageButtons::Ok, MessageIcon::Warning,
+            (lines.join(QLatin1Char('\n')).trimmed() + QStringLiteral("\n\n") +
+             QCoreApplication::translate("velquor::app::MacFindings",
+                                         "Nothing can be written until every placeholder of "
+                                         "the templates has a column of the sheet or a default."))
+                .trimmed());
+        return false;
     }
-    const QString details = QCoreApplication::translate(
-        "velquor::app::MacFindings",
-        "Continue does the other rows; Cancel writes and sends nothing. Show rows lists every "
-        "row with its reason first.");
+    if (!lines.isEmpty()) {
+        question +=
+            (question.isEmpty() ? QString() : QStringLiteral("\n")) + lines.join(QLatin1Char('\n'));
+    }
+    const QString details = answersText(findings);
     for (;;) {
         const Answer answer =
             window.messageBox(question, QString(), MessageButtons::ShowRowsContinueCancel,
