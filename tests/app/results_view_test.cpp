@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -127,6 +128,38 @@ private slots:
         view.table()->clearSelection();
         view.failuresOnlyBox()->setChecked(false);
         QCOMPARE(view.visibleRowCount(), 20000);
+    }
+
+    // The filter box finds a phone's row by its MAC in any spelling, whole or in part, by the
+    // row's number, or by a word of any column; it works with Problems only, and Copy takes
+    // what it shows.
+    void theFilterFindsAMacInAnySpellingOrARow() {
+        ScriptedPrompter prompter;
+        ResultsView view(prompter, manyRows(20000));
+        view.show();
+        const auto shownFor = [&view](const QString& typed) {
+            view.filterBox()->setText(typed);
+            return view.visibleRowCount();
+        };
+        for (const char* spelling :
+             {"00:15:65:00:00:42", "00-15-65-00-00-42", " 0015.6500.0042 ", "00:15:65:00:00:42"}) {
+            QCOMPARE(shownFor(spelling), 1);
+            QCOMPARE(view.table()->model()->index(0, 1).data().toString(), QString("001565000042"));
+        }
+        QCOMPARE(shownFor("00:00:42"), 1);  // a part of a MAC
+        QCOMPARE(shownFor("0015650000A"), 0);
+        QCOMPARE(shownFor("43"), 1);  // a row, not every MAC holding 43
+        QCOMPARE(view.table()->model()->index(0, 1).data().toString(), QString("001565000042"));
+        QCOMPARE(shownFor("NOT A MAC"), 2000);  // a word of the reason
+        view.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(shownFor("00:15:65:00:00:42"), 0);  // row 43 was written
+        QCOMPARE(shownFor("00:15:65:00:00:40"), 1);
+        view.copyButton()->click();
+        QVERIFY(
+            QApplication::clipboard()->text().endsWith("\n41\t001565000040\tfailed\t"
+                                                       "the MAC cell is not a MAC address\n"));
+        view.failuresOnlyBox()->setChecked(false);
+        QCOMPARE(shownFor(""), 20000);
     }
 
     // Copy and Save take the same rows, and their buttons say which: all, the shown ones

@@ -4,11 +4,13 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <map>
 
 #include "app/language/core_texts.h"
 #include "generator/generation_report.h"
+#include "mac/mac_address.h"
 #include "mac/mac_check.h"
 #include "sheet/cell_name.h"
 
@@ -395,12 +397,68 @@ void FailureFilterModel::setFailuresOnly(bool only) {
     invalidateFilter();
 }
 
+void FailureFilterModel::setTypedFilter(const QString& typed) {
+    m_search = RowSearch(typed);
+    invalidateFilter();
+}
+
 bool FailureFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
-    if (!m_failuresOnly) return true;
-    return sourceModel()
-        ->index(sourceRow, 0, sourceParent)
-        .data(ResultsTableModel::kFailedRole)
-        .toBool();
+    if (m_failuresOnly && !sourceModel()
+                               ->index(sourceRow, 0, sourceParent)
+                               .data(ResultsTableModel::kFailedRole)
+                               .toBool()) {
+        return false;
+    }
+    if (m_search.empty()) return true;
+    const auto* results = qobject_cast<const ResultsTableModel*>(sourceModel());
+    return results == nullptr || m_search.matches(results->resultRow(sourceRow));
+}
+
+namespace {
+
+// The hex digits of a MAC as typed or as a cell holds it, lower case, its separators
+// dropped; empty when anything else is in it.
+QString macDigits(const QString& text) {
+    QString digits;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(':') || c == QLatin1Char('-') || c == QLatin1Char('.') ||
+            c.isSpace()) {
+            continue;
+        }
+        if (c.unicode() > 0x7f || std::isxdigit(static_cast<unsigned char>(c.unicode())) == 0) {
+            return {};
+        }
+        digits += c.toLower();
+    }
+    return digits;
+}
+
+}  // namespace
+
+RowSearch::RowSearch(const QString& typed) : m_typed(typed.trimmed()) {
+    if (m_typed.isEmpty()) return;
+    m_canonical = mac::canonicalMac(m_typed.toStdString()).value_or(std::string());
+    m_digits = macDigits(m_typed);
+    constexpr int kHalfAMac = 6;
+    bool number = false;
+    m_typed.toInt(&number);
+    m_rowNumber = number && m_typed.size() < kHalfAMac;
+}
+
+bool RowSearch::matches(const ResultRow& row) const {
+    if (m_rowNumber) {
+        return QString::number(row.row) == m_typed ||
+               row.place.compare(m_typed, Qt::CaseInsensitive) == 0;
+    }
+    if (!m_canonical.empty() &&
+        mac::canonicalMac(row.mac.toStdString()).value_or(std::string()) == m_canonical) {
+        return true;
+    }
+    if (!m_digits.isEmpty() && macDigits(row.mac).contains(m_digits)) return true;
+    for (const QString* cell : {&row.place, &row.mac, &row.file, &row.outcome, &row.reason}) {
+        if (cell->contains(m_typed, Qt::CaseInsensitive)) return true;
+    }
+    return false;
 }
 
 }  // namespace velquor::app

@@ -96,6 +96,25 @@ private:
 };
 
 // Sorting by any column, and "failures only".
+// What the results view's filter box holds, read once. A MAC in any spelling finds its phone's
+// rows (the whole address compared canonically; a part of one, with or without separators, in
+// either case, found within the digits); a number shorter than half a MAC is a row; anything
+// else is looked for in every column.
+class RowSearch {
+public:
+    RowSearch() = default;
+    explicit RowSearch(const QString& typed);
+
+    bool empty() const { return m_typed.isEmpty(); }
+    bool matches(const ResultRow& row) const;
+
+private:
+    QString m_typed;
+    std::string m_canonical;  // the typed MAC's 12 digits, empty when it is none
+    QString m_digits;         // hex digits with the separators dropped, lower case
+    bool m_rowNumber = false;
+};
+
 class FailureFilterModel final : public QSortFilterProxyModel {
     Q_OBJECT
 
@@ -103,12 +122,15 @@ public:
     explicit FailureFilterModel(QObject* parent = nullptr);
     bool failuresOnly() const { return m_failuresOnly; }
     void setFailuresOnly(bool only);
+    // Keeps the rows the typed text finds (RowSearch); empty keeps all.
+    void setTypedFilter(const QString& typed);
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
     bool m_failuresOnly = false;
+    RowSearch m_search;
 };
 
 }  // namespace velquor::app

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -69,6 +70,14 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_failuresOnly = new QCheckBox(tr("Problems only"), this);
+    m_filterBox = new QLineEdit(this);
+    m_filterBox->setPlaceholderText(tr("Find a MAC or row"));
+    m_filterBox->setClearButtonEnabled(true);
+    auto* filters = new QWidget(this);
+    auto* filtersLayout = new QHBoxLayout(filters);
+    filtersLayout->setContentsMargins(0, 0, 0, 0);
+    filtersLayout->addWidget(m_filterBox);
+    filtersLayout->addWidget(m_failuresOnly);
     m_table = newRowTable(this, m_filter);
     m_table->sortByColumn(ResultsTableModel::kPlaceColumn, Qt::AscendingOrder);
     sizeColumns(m_table);
@@ -79,13 +88,17 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     auto* close = new QPushButton(tr("Close"), this);
     m_retry = new QPushButton(this);
     m_retry->hide();
-    layOutRowTable(*this, m_counts, m_failuresOnly, m_table, m_retry, {m_copy, m_save, close});
+    layOutRowTable(*this, m_counts, filters, m_table, m_retry, {m_copy, m_save, close});
     resize(720, 420);
 
     // With failures, they are what the operator opened the view for.
     m_failuresOnly->setEnabled(m_model->rowCount() > 0);
     connect(m_failuresOnly, &QCheckBox::toggled, m_filter, &FailureFilterModel::setFailuresOnly);
     connect(m_failuresOnly, &QCheckBox::toggled, this, &ResultsView::updateButtonTexts);
+    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
+        m_filter->setTypedFilter(typed);
+        updateButtonTexts();
+    });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ResultsView::updateButtonTexts);
     connect(m_copy, &QPushButton::clicked, this, &ResultsView::copyRows);

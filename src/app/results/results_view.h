@@ -1,7 +1,8 @@
 // ResultsView: the window that opens after a bulk run's completion box and lists every row of
 // the run — where it was, its MAC address, what became of it and why — under the run's counts,
 // with a "Problems only" filter (failed, unsent and cancelled rows, and files written with empty
-// values), Copy, and Save as CSV or .xlsx (the same file the CLI's
+// values) and a box that finds a MAC in any spelling or a row, Copy, and Save as CSV or .xlsx (the
+// same file the CLI's
 // --report writes). Copy and Save act on the same rows: the selected ones, else the shown ones,
 // as their buttons say. It does not block its owner: the operator may keep it open while
 // working on.
@@ -16,6 +17,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 
@@ -36,6 +38,8 @@ public:
     QString countsText() const;
     QTableView* table() const { return m_table; }
     QCheckBox* failuresOnlyBox() const { return m_failuresOnly; }
+    // Keeps the rows of a MAC typed in any spelling, or of a row's number (RowSearch).
+    QLineEdit* filterBox() const { return m_filterBox; }
     QPushButton* copyButton() const { return m_copy; }
     QPushButton* saveButton() const { return m_save; }
     // How many rows the table shows with the filter as it stands.
@@ -74,6 +78,7 @@ private:
     FailureFilterModel* m_filter;
     QLabel* m_counts;
     QCheckBox* m_failuresOnly;
+    QLineEdit* m_filterBox;
     QTableView* m_table;
     QPushButton* m_copy;
     QPushButton* m_save;

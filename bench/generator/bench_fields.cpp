@@ -1,0 +1,167 @@
+// Generation with template fields: 100,000 rows of 40 fields each (the six account columns
+// B to G, 20 element paths, 14 placeholders) against the Python peer in
+// bench/generator/peer_fields.py (lxml: the template parsed once, per row the 40 values set and
+// the file written), in the same run, in the same folder. Prints both times and the ratio.
+//
+// VELQUOR_BENCH_ROWS changes the row count; VELQUOR_BENCH_DIR the folder to work in (default
+// /dev/shm, as bench_generator explains).
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "bench_target.h"
+#include "generator/generation_job.h"
+#include "support/progress.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using velquor::testing::shellQuote;
+
+constexpr int kLines = 10;         // two path fields each: UserID and Label
+constexpr int kPlaceholders = 14;  // P21 to P34
+constexpr int kFirstPlaceholder = 21;
+
+int rowCount() {
+    const char* text = std::getenv("VELQUOR_BENCH_ROWS");
+    return text != nullptr ? std::max(1, std::atoi(text)) : 100000;
+}
+
+fs::path makeWorkFolder() {
+    const char* base = std::getenv("VELQUOR_BENCH_DIR");
+    std::error_code error;
+    const fs::path folder = base != nullptr                       ? fs::path(base)
+                            : fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm")
+                                                                  : fs::temp_directory_path();
+    std::string pattern = (folder / "velquor-fields-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+std::string makeTemplate() {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config>\n";
+    xml += "  <Ext1 Enable=\"Disable\">\n    <SIPSettings><SIPPort>5060</SIPPort></SIPSettings>\n";
+    xml += "    <ProxyandRegistration><Proxy>p</Proxy></ProxyandRegistration>\n";
+    xml +=
+        "    <SubscriberInformation><DisplayName/><UserID/><AuthID/><Password/>"
+        "</SubscriberInformation>\n  </Ext1>\n  <Lines>\n";
+    for (int line = 1; line <= kLines; ++line) {
+        const std::string name = "Line" + std::to_string(line);
+        xml += "    <" + name + "><UserID/><Label/><Port>5060</Port><Codec>G.722</Codec></" + name +
+               ">\n";
+    }
+    xml += "  </Lines>\n  <Settings>\n";
+    for (int i = kFirstPlaceholder; i < kFirstPlaceholder + kPlaceholders; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        xml += "    <" + name + ">{{" + name + "}}</" + name + ">\n";
+    }
+    for (int i = 0; i < 40; ++i) {
+        xml += "    <Setting name=\"option" + std::to_string(i) + "\">value " + std::to_string(i) +
+               "</Setting>\n";
+    }
+    return xml + "  </Settings>\n</Config>\n";
+}
+
+std::string makeSheet(int rows) {
+    std::string csv = "MAC,Name,User,Auth,Password,Proxy,Port";
+    for (int line = 1; line <= kLines; ++line) {
+        csv += ",Lines/Line" + std::to_string(line) + "/UserID";
+        csv += ",Lines/Line" + std::to_string(line) + "/Label";
+    }
+    for (int i = kFirstPlaceholder; i < kFirstPlaceholder + kPlaceholders; ++i) {
+        csv += ",P" + std::to_string(i);
+    }
+    csv += '\n';
+    char mac[16];
+    for (int row = 0; row < rows; ++row) {
+        const std::string n = std::to_string(row);
+        std::snprintf(mac, sizeof mac, "%012llX", 0x001122000000ULL + row);
+        csv += std::string(mac) + ",Desk " + n + "," + std::to_string(2000 + row) + "," +
+               std::to_string(2000 + row) + ",pw&" + n + ",proxy.example.lan,5060";
+        for (int line = 1; line <= kLines; ++line) {
+            csv +=
+                ",3" + std::to_string(line) + n + ",Line " + std::to_string(line) + " <" + n + ">";
+        }
+        for (int i = kFirstPlaceholder; i < kFirstPlaceholder + kPlaceholders; ++i) {
+            csv += ",v" + std::to_string(i) + "-" + n;
+        }
+        csv += '\n';
+    }
+    return csv;
+}
+
+struct Spent {
+    double wall = 0;
+    double cpu = 0;  // user and system time, of this process or of its children
+};
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The machine may be shared: the processor time tells the work apart from the waiting.
+template <typename Work>
+Spent spentOn(int who, Work work) {
+    const double cpu = cpuSeconds(who);
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return Spent{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                 cpuSeconds(who) - cpu};
+}
+
+}  // namespace
+
+int main() {
+    const fs::path root = makeWorkFolder();
+    const fs::path templatePath = root / "template.xml";
+    const fs::path sheetPath = root / "devices.csv";
+    const fs::path out = root / "out";
+    const int rows = rowCount();
+    velquor::testing::writeFile(templatePath, makeTemplate());
+    velquor::testing::writeFile(sheetPath, makeSheet(rows));
+
+    const Spent velquor = spentOn(RUSAGE_SELF, [&] {
+        velquor::generator::GenerationRequest request;
+        request.templatePath = templatePath.string();
+        request.sheetPath = sheetPath.string();
+        request.outputFolder = out.string();
+        velquor::support::NullProgress progress;
+        auto report = velquor::generator::runGeneration(request, progress, {});
+        if (!report || !report->allWritten()) throw std::runtime_error("the generation failed");
+    });
+    const std::size_t written = static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(out), fs::directory_iterator{}));
+    fs::remove_all(out);
+    const std::string peer = "/usr/bin/python3 " +
+                             shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_fields.py") +
+                             " " + shellQuote(templatePath.string()) + " " +
+                             shellQuote(sheetPath.string()) + " " + shellQuote(out.string());
+    const Spent python = spentOn(RUSAGE_CHILDREN, [&] {
+        if (std::system(peer.c_str()) != 0) throw std::runtime_error("failed: " + peer);
+    });
+    fs::remove_all(root);
+
+    std::printf("%d rows x 40 fields (%zu files with MD5SUMS), in %s:\n", rows, written,
+                root.parent_path().c_str());
+    std::printf("  velquor generate   %8.3f s  (%.0f rows/s; processor %.3f s)\n", velquor.wall,
+                rows / velquor.wall, velquor.cpu);
+    std::printf("  python lxml peer   %8.3f s  (%.0f rows/s; processor %.3f s)\n", python.wall,
+                rows / python.wall, python.cpu);
+    std::printf("Velquor / peer: %.2fx the time, %.2fx the processor time (target <= 0.3x)\n",
+                velquor.wall / python.wall, velquor.cpu / python.cpu);
+    return velquor::bench::reportTarget("generate 40 fields / lxml peer (time)",
+                                        velquor.wall / python.wall, velquor::bench::Goal::AtMost,
+                                        0.3)
+               ? 0
+               : 1;
+}
