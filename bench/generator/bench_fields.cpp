@@ -16,7 +16,7 @@
 #include <string>
 
 #include "bench_target.h"
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "support/progress.h"
 #include "temp_dir.h"
 
