@@ -1672,6 +1672,11 @@
         <translation>服务器声称有 %1 台设备，超过列表可容纳的 %2 台</translation>
     </message>
     <message>
+        <source>logins of %1 are being held back after %2 failed attempts from elsewhere; ask the administrator to trust this address</source>
+        <extracomment>%1 is the user name, %2 a number of failed logins</extracomment>
+        <translation>由于其他地址已有 %2 次登录失败，%1 的登录正被暂缓；请让管理员信任此地址</translation>
+    </message>
+    <message>
         <source>column %1 (%2) fills nothing: its header is neither an element path nor a placeholder name</source>
         <extracomment>%1 is a column (L), %2 its header</extracomment>
         <translation>第 %1 列（%2）不填写任何内容：其表头既不是元素路径，也不是占位符名称</translation>

@@ -10,10 +10,14 @@
 #include "provisioning/device_inventory.h"
 #include "provisioning/provisioning_channel.h"
 #include "report/report_file.h"
+#include "settings/kesto_settings.h"
 #include "support/exit_status.h"
 
 namespace velquor::cli {
 namespace {
+
+// --jobs takes 1 to settings::kMaxJobs: the default must be one of them.
+static_assert(phonecheck::kDefaultFetchesInFlight <= settings::kMaxJobs);
 
 phonecheck::FetchOptions fetchOptions(const support::ArgParser& args,
                                       const provisioning::KestoEndpoint& endpoint,

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 
+#include "serve/fetch_log.h"
+
 namespace velquor::phonecheck {
 namespace {
 
@@ -62,7 +64,7 @@ void configure(Transfer& transfer, const FetchRequest& request, const FetchOptio
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "velquor-phone-check");
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, serve::kPhoneCheckAgent.data());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(options.connectTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,

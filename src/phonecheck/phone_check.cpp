@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
+#include <unordered_map>
 
 #include "digest/digest_engine.h"
 #include "mac/mac_address.h"
@@ -180,17 +182,32 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
         provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch, std::move(stop));
     if (!checked) return checked.error();
     SheetPhones sheet;
+    std::unordered_map<std::string, std::size_t> phoneOfMac;
     for (const provisioning::MacResult& result : checked->results) {
         if (result.outcome == provisioning::MacOutcome::Refused) {
             sheet.refused.push_back(sheet::cellName(result.row, result.column) + " " +
                                     result.macAddress + ": " + result.reason);
         }
-        if (result.outcome != provisioning::MacOutcome::Usable) continue;
+        // A repeat of a phone is skipped by the batches (the server holds one record per MAC)
+        // but names its file for Generate: the phone is its last row, in that row's spelling.
+        if (result.outcome != provisioning::MacOutcome::Usable &&
+            result.outcome != provisioning::MacOutcome::Skipped)
+            continue;
         const mac::Reading reading(result.macAddress);
-        sheet.phones.push_back(
-            Phone{result.row, result.macAddress, reading.address().canonical(),
-                  pattern.name(reading.address().written(form, result.macAddress))});
+        if (!reading.ok()) continue;  // the header
+        Phone phone{result.row, result.macAddress, reading.address().canonical(),
+                    pattern.name(reading.address().written(form, result.macAddress))};
+        const auto [known, fresh] = phoneOfMac.emplace(phone.mac, sheet.phones.size());
+        if (fresh && result.outcome == provisioning::MacOutcome::Usable) {
+            sheet.phones.push_back(std::move(phone));
+        } else if (fresh) {
+            phoneOfMac.erase(known);
+        } else {
+            sheet.phones[known->second] = std::move(phone);
+        }
     }
+    std::stable_sort(sheet.phones.begin(), sheet.phones.end(),
+                     [](const Phone& a, const Phone& b) { return a.row < b.row; });
     return sheet;
 }
 
@@ -276,12 +293,25 @@ void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchR
     for (const PhoneCheck& check : checks) site.push_back(check.phone.mac);
     serve::SiteStatus status(site);
     for (const serve::FetchRecord& record : records) status.apply(record);
-    for (std::size_t i = 0; i < checks.size(); ++i) {
-        const serve::PhoneStatus& phone = status.phones()[i];
-        if (phone.state != serve::PhoneState::Fetched) continue;
+    addFetches(checks, status.phones());
+}
+
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones) {
+    std::unordered_map<std::string_view, const serve::PhoneStatus*> byMac;
+    byMac.reserve(phones.size());
+    for (const serve::PhoneStatus& phone : phones) {
+        if (phone.state == serve::PhoneState::Fetched) byMac.emplace(phone.mac, &phone);
+    }
+    for (PhoneCheck& check : checks) {
+        const auto found = byMac.find(check.phone.mac);
+        if (found == byMac.end()) {
+            check.fetchedBy = {};
+            continue;
+        }
         //: %1 is a time (UTC), %2 the phone's address
-        checks[i].fetchedBy = Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
-                                     {serve::formatLogTime(phone.lastFetch), phone.peer}};
+        check.fetchedBy =
+            Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
+                   {serve::formatLogTime(found->second->lastFetch), found->second->peer}};
     }
 }
 

@@ -16,6 +16,7 @@
 #include "phonecheck/verdict.h"
 #include "provisioning/device_inventory.h"
 #include "serve/fetch_log.h"
+#include "serve/site_status.h"
 #include "support/progress.h"
 #include "support/result.h"
 #include "support/translatable.h"
@@ -55,8 +56,8 @@ struct SiteCheckInput {
 };
 
 // The phones of a MAC file or (column not 0) of that column of a device sheet from row 2 on,
-// as the device batches read them: one per usable cell, the first row of a repeated MAC, its
-// file named by pattern with the MAC in form.
+// as the device batches read them, one per phone as Generate writes them: a repeated MAC is
+// its last row, its file named by pattern with that row's MAC in form; in the rows' order.
 // Cells that are not MAC addresses are left out; refused counts them.
 struct SheetPhones {
     std::vector<Phone> phones;
@@ -71,8 +72,9 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
 // between them when the server text does not end with one.
 std::string phoneUrl(const std::string& serverText, const std::string& fileName);
 
-// Fetches are light for a web server next to the phones' own: this many at once by default.
-inline constexpr std::size_t kDefaultFetchesInFlight = 128;
+// Fetches are light for a web server next to the phones' own: this many at once by default,
+// the most --jobs may ask for. The CLI's help, its manual and the README name this figure.
+inline constexpr std::size_t kDefaultFetchesInFlight = 64;
 
 // The fetches' time-outs are the settings' connect and exchange time-outs.
 FetchOptions fetchOptionsFor(const provisioning::KestoEndpoint& endpoint);
@@ -91,5 +93,8 @@ std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::Progress
 // Each phone the phone server's fetch log saw take its file whole: "fetched by the phone at
 // TIME from ADDR", of its last fetch.
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records);
+// The same from statuses already rebuilt (a running phone server's): a phone that has not
+// taken its file whole has no "fetched by" text.
+void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones);
 
 }  // namespace velquor::phonecheck

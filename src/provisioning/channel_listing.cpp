@@ -55,7 +55,7 @@ support::Error broken(const support::Error& error) {
 support::Error ProvisioningChannel::listingRefusal(std::string_view reply) {
     std::string buffer(reply.substr(0, wire::kReplyBufferSize));
     buffer.resize(wire::kReplyBufferSize, '\0');
-    interpretReply(buffer, false);
+    interpretReply(buffer, false, {});
     if (wire::replyIs(buffer, wire::kReplyNo)) {
         m_lastErrorPhrase = support::Phrase{kListingUnsupportedText.data(), {}};
         m_lastError = m_lastErrorPhrase.english();

@@ -169,7 +169,11 @@ ProvisioningChannel::ProvisioningChannel(ProvisioningChannel&&) noexcept = defau
 ProvisioningChannel& ProvisioningChannel::operator=(ProvisioningChannel&&) noexcept = default;
 
 int ProvisioningChannel::SendLoginRequest(const void* request, std::size_t length) {
-    return send(m_endpoint.loginPort, wire::kLoginRequestSize, false, request, length);
+    const std::string_view name =
+        request != nullptr && length >= wire::kTextFieldWidth
+            ? wire::fieldText(static_cast<const char*>(request), wire::kTextFieldWidth)
+            : std::string_view();
+    return send(m_endpoint.loginPort, wire::kLoginRequestSize, false, request, length, name);
 }
 
 int ProvisioningChannel::SendAccountRequest(const void* request, std::size_t length) {
@@ -181,7 +185,7 @@ int ProvisioningChannel::SendDeviceRequest(const void* request, std::size_t leng
 }
 
 int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bool existAllowed,
-                              const void* request, std::size_t length) {
+                              const void* request, std::size_t length, std::string_view loginName) {
     char reply[wire::kReplyBufferSize];
     std::size_t received = 0;
     const bool replied = transact(port, expectedLength, request, length, [&](Exchange& exchange) {
@@ -189,7 +193,7 @@ int ProvisioningChannel::send(std::uint16_t port, std::size_t expectedLength, bo
     });
     if (!replied) return kRequestFailed;
     m_lastReply.assign(reply, received);
-    return interpretReply(std::string_view(reply, sizeof reply), existAllowed);
+    return interpretReply(std::string_view(reply, sizeof reply), existAllowed, loginName);
 }
 
 bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLength,
@@ -270,7 +274,8 @@ bool ProvisioningChannel::transact(std::uint16_t port, std::size_t expectedLengt
     return true;
 }
 
-int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed) {
+int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllowed,
+                                        std::string_view loginName) {
     if (wire::replyIs(buffer, wire::kReplyYes)) return kRequestAccepted;
     if (existAllowed && wire::replyIs(buffer, wire::kReplyExist)) {
         m_lastError = VELQUOR_TR_NOOP("core", "already registered");
@@ -296,6 +301,22 @@ int ProvisioningChannel::interpretReply(std::string_view buffer, bool existAllow
                          "the server does not accept the name, MAC address or password as "
                          "given")},
     };
+    if (const auto failures = wire::heldBackFailures(buffer)) {
+        m_refusal = ServerRefusal::HeldBack;
+        //: %1 is the user name, %2 a number of failed logins
+        const support::Phrase reason{
+            VELQUOR_TR_NOOP("core",
+                            "logins of %1 are being held back after %2 failed attempts from "
+                            "elsewhere; ask the administrator to trust this address"),
+            {support::escapeNonPrintable(loginName), std::to_string(*failures)}};
+        m_lastErrorPhrase =
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1 (it replied \"%2\")"),
+                            {reason.english(), support::escapeNonPrintable(m_lastReply)},
+                            0,
+                            {reason}};
+        m_lastError = m_lastErrorPhrase.english();
+        return kRequestFailed;
+    }
     for (const Worded& worded : kWorded) {
         if (wire::replyIs(buffer, worded.word)) {
             m_refusal = worded.refusal;

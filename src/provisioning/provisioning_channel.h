@@ -114,6 +114,7 @@ enum class ServerRefusal {
     NotLoggedIn,    // no login of the user from this address: log in again
     TryAgain,       // the server could not do it now and changed nothing
     NotAcceptable,  // a name, MAC address or password the server does not take
+    HeldBack,       // logins of the name from this address held back after guessing elsewhere
 };
 
 // A refusal whose reason the server gave, so the channel's lastError() is all there is to say.
@@ -206,9 +207,10 @@ private:
     bool transact(
         std::uint16_t port, std::size_t expectedLength, const void* request, std::size_t length,
         const std::function<std::optional<channel::Failure>(channel::Exchange&)>& readReply);
+    // loginName: the name a login record carries, which a held-back refusal names.
     int send(std::uint16_t port, std::size_t expectedLength, bool existAllowed, const void* request,
-             std::size_t length);
-    int interpretReply(std::string_view buffer, bool existAllowed);
+             std::size_t length, std::string_view loginName = {});
+    int interpretReply(std::string_view buffer, bool existAllowed, std::string_view loginName);
     support::Error listingRefusal(std::string_view reply);
 
     KestoEndpoint m_endpoint;

@@ -32,6 +32,11 @@ namespace velquor::serve {
 
 using Clock = std::chrono::system_clock;
 
+// The User-Agent of the phone's-eye check's own requests: logged like any other, never taken
+// for a phone's fetch (a check of the site through this server would otherwise mark every
+// phone fetched).
+inline constexpr std::string_view kPhoneCheckAgent = "velquor-phone-check";
+
 struct FetchRecord {
     Clock::time_point time;
     std::string peer;
@@ -47,6 +52,8 @@ struct FetchRecord {
 
     // A GET answered 200 whose body went out whole: the phone has its file.
     bool fetched() const { return method == "GET" && status == 200 && completed; }
+    // A request of the phone's-eye check, not of a phone.
+    bool byPhoneCheck() const { return userAgent == kPhoneCheckAgent; }
 };
 
 // The header line's fields, in order.

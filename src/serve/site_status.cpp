@@ -58,7 +58,7 @@ void SiteStatus::recount(PhoneState from, PhoneState to) {
 }
 
 long SiteStatus::apply(const FetchRecord& record) {
-    if (record.mac.empty()) return -1;
+    if (record.mac.empty() || record.byPhoneCheck()) return -1;
     auto found = m_rows.find(record.mac);
     if (found == m_rows.end()) {
         const PhoneState state = m_hasSite ? PhoneState::Unknown : PhoneState::Waiting;

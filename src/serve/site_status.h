@@ -1,6 +1,7 @@
 // Every phone's status, rebuilt from the fetch log's records: a phone of the site is waiting
 // until its first fetch, then fetched; one that only asked for names that are not there is
-// "asked, not found" with the name it asked; a MAC outside the site is an unknown phone.
+// "asked, not found" with the name it asked; a MAC outside the site is an unknown phone. The
+// phone's-eye check's own requests are no phone's and change nothing.
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 #include "wire/wire_records.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <initializer_list>
 
@@ -68,6 +69,23 @@ std::string_view fieldText(const char* field, std::size_t width) {
 
 bool replyIs(std::string_view replyBuffer, std::string_view word) {
     return fieldText(replyBuffer.data(), replyBuffer.size()) == word;
+}
+
+std::string heldBackReply(long long failures) {
+    return std::string(kReplyHeldBack) +
+           std::to_string(std::clamp(failures, 0LL, kMostHeldBackFailures));
+}
+
+std::optional<long long> heldBackFailures(std::string_view replyBuffer) {
+    const std::string_view reply = fieldText(replyBuffer.data(), replyBuffer.size());
+    if (!reply.starts_with(kReplyHeldBack)) return std::nullopt;
+    const std::string_view digits = reply.substr(kReplyHeldBack.size());
+    long long failures = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), failures);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return failures;
 }
 
 Result<LoginRequest> buildLoginRequest(const LoginFields& fields) {

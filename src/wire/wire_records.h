@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ inline constexpr std::string_view kReplyNotLoggedIn = "NOLOGIN";
 inline constexpr std::string_view kReplyTryAgain = "RETRY";
 // Not acceptable: a name, MAC address or password the server does not take.
 inline constexpr std::string_view kReplyNotAcceptable = "INVALID";
+// A login refused unchecked: logins of the name from this address are held back after failed
+// logins from elsewhere, until the address has logged in as the user or the administrator
+// trusts it. The word is "HELD" and that number of failures, at most 999 ("HELD240").
+inline constexpr std::string_view kReplyHeldBack = "HELD";
+inline constexpr long long kMostHeldBackFailures = 999;
 // The client reads at most this many reply bytes.
 inline constexpr std::size_t kReplyBufferSize = 8;
 
@@ -123,5 +129,10 @@ std::string_view fieldText(const char* field, std::size_t width);
 // Interprets a reply buffer as the client does: the bytes before the first zero (all of them
 // when none is zero) must equal the word exactly.
 bool replyIs(std::string_view replyBuffer, std::string_view word);
+
+// The held-back reply for a number of failures, and the number a reply buffer holding one says
+// (nothing for any other reply).
+std::string heldBackReply(long long failures);
+std::optional<long long> heldBackFailures(std::string_view replyBuffer);
 
 }  // namespace velquor::wire

@@ -5,10 +5,12 @@
 // again in Chinese (LANG=zh_CN.UTF-8), whose texts are of other widths.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -21,6 +23,9 @@
 #include "app/language/window_language.h"
 #include "app/main_window/settings_dialog.h"
 #include "app/main_window/velquor_dlg.h"
+#include "app/serve/serve_dialog.h"
+#include "app/serve/serve_phones_model.h"
+#include "app/site/site_table_view.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -147,6 +152,36 @@ private slots:
             whole + kTitleBarAndFrame <= available,
             qPrintable(
                 QStringLiteral("%1 + %2 > %3").arg(whole).arg(kTitleBarAndFrame).arg(available)));
+    }
+
+    // The site table and the Serve to phones window, opened from the main window, leave room
+    // for a title bar on every screen; on a laptop the phones' table shows every column,
+    // its User agent included, without a sideways scroll.
+    void theSiteTableAndServeWindowsFitTheScreen() {
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        window.menuCommand(kServeMenuCommand)->trigger();
+        auto* serving = window.findChild<ServeDialog*>();
+        const QList<QWidget*> dialogs = {window.findChild<SiteTableView*>(), serving};
+        const QRect available = window.screen()->availableGeometry();
+        for (QWidget* dialog : dialogs) {
+            QVERIFY(dialog != nullptr);
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            qInfo("%s: %dx%d on %dx%d", qPrintable(dialog->windowTitle()), dialog->width(),
+                  dialog->height(), available.width(), available.height());
+            QVERIFY(dialog->width() <= available.width());
+            QVERIFY(dialog->height() < available.height());
+            QVERIFY(dialog->minimumHeight() < available.height());
+        }
+        if (qgetenv("VELQUOR_EXPECT_SCREEN") != "1366x768") return;
+        QTRY_COMPARE(serving->table()->horizontalScrollBar()->maximum(), 0);
+        const QHeaderView* header = serving->table()->horizontalHeader();
+        QVERIFY(header->sectionSize(ServePhonesModel::kUserAgent) >=
+                serving->table()->fontMetrics().horizontalAdvance(
+                    QStringLiteral("SIP-Phone/66.86.0.15")));
     }
 
     // Tab to a control below the visible part of the main window scrolls it into view.

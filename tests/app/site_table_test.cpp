@@ -1,19 +1,28 @@
 // The site table: the problems filter and the text filter over the phones' rows, the row
-// number sorted as a number, and a Refresh that reads a real sheet and output folder and
-// saves the rows in the CLI's columns.
+// number sorted as a number, a Refresh that reads a real sheet and output folder and saves
+// the rows in the CLI's columns, and the "Fetched by the phone" column following the Serve to
+// phones window's real server as curl fetches from it.
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 
+#include "app/main_window/velquor_dlg.h"
+#include "app/serve/serve_dialog.h"
 #include "app/site/site_table_view.h"
+#include "app_test_support.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
 using namespace velquor;
 using namespace velquor::app;
+using velquor::testing::q;
 using velquor::testing::readFile;
+using velquor::testing::runCommand;
 using velquor::testing::TempDir;
 using velquor::testing::writeFile;
 
@@ -26,6 +35,12 @@ phonecheck::PhoneCheck checkOf(int row, const char* mac, phonecheck::Verdict ver
     check.verdict = verdict;
     check.reason = support::Phrase{reason, {}};
     return check;
+}
+
+constexpr int kFetchedColumn = 7;
+
+QString fetchedCell(const SiteTableView& view, int row) {
+    return view.model().index(row, kFetchedColumn).data().toString();
 }
 
 }  // namespace
@@ -82,6 +97,59 @@ private slots:
         QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
                 std::string::npos);
         QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row
+    }
+
+    void whileServingTheFetchedColumnFollowsThePhonesWithoutCheckingAgain() {
+        TempDir dir;
+        writeFile(dir / "devices.csv", "MAC,Name\n001565A1B2C1,a\n001565A1B2C2,b\n");
+        std::filesystem::create_directories(dir / "out");
+        writeFile(dir / "out" / "001565A1B2C1.xml", "<config>1</config>\n");
+        writeFile(dir / "out" / "001565A1B2C2.xml", "<config>2</config>\n");
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.setControlText(kOutputDirEdit, q(dir / "out"));
+        window.setControlText(kMacAccountEdit, q(dir / "devices.csv"));
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        auto* view = window.findChild<SiteTableView*>();
+        QVERIFY(view != nullptr);
+        view->refresh();
+        QTRY_COMPARE(view->visibleRowCount(), 2);
+        QVERIFY(fetchedCell(*view, 0).isEmpty());
+
+        window.menuCommand(kServeMenuCommand)->trigger();
+        auto* serving = window.findChild<ServeDialog*>();
+        QVERIFY(serving != nullptr);
+        serving->portBox()->setValue(0);
+        QVERIFY(serving->startServing());
+        const std::string base = "http://127.0.0.1:" + std::to_string(serving->port()) + "/";
+        QSignalSpy changed(&view->model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy rechecked(&view->model(), &QAbstractItemModel::modelReset);
+
+        runCommand("curl -s -o /dev/null " + base + "001565a1b2c1.xml");
+        QVERIFY(velquor::testing::waitFor([&] { return !fetchedCell(*view, 0).isEmpty(); }));
+        QVERIFY(fetchedCell(*view, 0).startsWith("fetched by the phone at "));
+        QVERIFY(fetchedCell(*view, 0).endsWith(" from 127.0.0.1"));
+        QVERIFY(fetchedCell(*view, 1).isEmpty());
+
+        // A boot storm: 300 fetches redraw the column a few times and check nothing again.
+        runCommand("curl -s '" + base + "001565a1b2c2.xml?[1-300]' > /dev/null");
+        QVERIFY(velquor::testing::waitFor(
+            [&] { return serving->phones().size() == 2 && serving->phones()[1].fetches == 300; }));
+        QVERIFY(!fetchedCell(*view, 1).isEmpty());
+        QCOMPARE(rechecked.count(), 0);
+        QVERIFY(changed.count() < 300);
+
+        // A check run meanwhile keeps what the server saw; so does a site table opened later.
+        view->refresh();
+        QVERIFY(velquor::testing::waitFor([&] { return rechecked.count() == 1; }));
+        QVERIFY(!fetchedCell(*view, 1).isEmpty());
+        view->close();
+        QTRY_VERIFY(window.findChild<SiteTableView*>() == nullptr);
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        view = window.findChild<SiteTableView*>();
+        view->refresh();
+        QTRY_COMPARE(view->visibleRowCount(), 2);
+        QVERIFY(!fetchedCell(*view, 0).isEmpty());
     }
 };
 

@@ -1,6 +1,7 @@
 // velquor-cli kesto device add --jobs N, run as a user runs it, against a device port that
 // serves every connection at once and counts the device records it holds: --jobs 1 never has
-// two there together, --jobs 4 has several but never more than four.
+// two there together, --jobs 4 has several but never more than four. The phone's-eye check's
+// default fetches in flight is the figure its help, its manual and the README name.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "child_process.h"
 #include "concurrent_tls_server.h"
+#include "phonecheck/phone_check.h"
 #include "scripted_tls_server.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
@@ -84,6 +87,17 @@ TEST_F(KestoJobsTest, JobsIsTheMostDeviceRecordsAtTheServerAtOnce) {
             EXPECT_GT(devices.mostHeldAtOnce(), 1u) << "the count proves nothing";
         }
     }
+}
+
+TEST(KestoCheckJobs, TheDefaultFetchesInFlightIsTheFigureTheTextsName) {
+    const std::string figure = std::to_string(phonecheck::kDefaultFetchesInFlight);
+    const ProgramRun help = runProgram(VELQUOR_CLI_BINARY, "kesto --help");
+    EXPECT_NE(help.output.find("--jobs bounds the fetches in flight (default " + figure + ")"),
+              std::string::npos);
+    const std::string manual = readFile(VELQUOR_SOURCE_DIR "/resources/man/velquor-cli.1.scd");
+    EXPECT_NE(manual.find("the fetches in flight (default " + figure + ")"), std::string::npos);
+    const std::string readme = readFile(VELQUOR_SOURCE_DIR "/README.md");
+    EXPECT_NE(readme.find("`--jobs` of them, " + figure + " by default"), std::string::npos);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
+
+#include "wait_until.h"
 
 namespace velquor::testing {
 namespace {
@@ -92,13 +93,15 @@ bool NginxFixture::start(const std::filesystem::path& root, const std::optional<
                                  (m_dir / "nginx.conf").string(), "-e",
                                  (m_dir / "error.log").string()},
         m_dir / "output.txt");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (accepts(m_port)) return true;
-        if (readIfThere(m_dir / "error.log").find("[emerg]") != std::string::npos) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    bool accepting = false;
+    waitUntil(
+        [&] {
+            accepting = accepts(m_port);
+            return accepting ||
+                   readIfThere(m_dir / "error.log").find("[emerg]") != std::string::npos;
+        },
+        std::chrono::seconds(10));
+    return accepting;
 }
 
 NginxFixture::~NginxFixture() = default;

@@ -1,6 +1,6 @@
 // The phone's-eye check against files served by a real nginx: one verdict per phone, over
 // HTTP and over HTTPS with a test CA, the name in another case, and many fetches on few
-// connections.
+// connections; the phones of a device sheet as Generate writes them.
 #include "phonecheck/phone_check.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
+#include "generator/device_macs.h"
 #include "nginx_fixture.h"
 #include "phonecheck/site_report.h"
 #include "test_certificates.h"
@@ -55,6 +56,38 @@ Phone phoneNumber(int n) {
     std::string upper = digits;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return Phone{n + 1, digits, digits, upper + ".xml"};
+}
+
+// A phone repeated in the sheet in other spellings is one phone, its last row, its file the
+// one Generate writes for it: in the plain form the name keeps that row's letter case.
+TEST(SheetPhones, ARepeatedPhoneIsItsLastRowNamedAsGenerateNamesIt) {
+    TempDir dir;
+    const std::string sheet = (dir / "devices.csv").string();
+    writeFile(sheet,
+              "MAC,Name\n001565a1b2c1,first\n0015650A33FB,hall\n00:15:65:A1:B2:C1,again\n"
+              "not-a-mac,x\n001565A1B2C1,last\n");
+    const mac::FileNamePattern pattern;
+    auto phones = phonesOfSheet(sheet, 1, mac::Form::Plain, pattern);
+    ASSERT_TRUE(phones.ok()) << phones.error().message;
+    ASSERT_EQ(phones->phones.size(), 2U);
+    EXPECT_EQ(phones->phones[0].row, 3);
+    EXPECT_EQ(phones->phones[1].row, 6);
+    EXPECT_EQ(phones->phones[1].cell, "001565A1B2C1");
+    EXPECT_EQ(phones->refused.size(), 1U);
+
+    auto table = generator::readDeviceTable(sheet);
+    ASSERT_TRUE(table.ok());
+    const generator::DeviceMacs generated =
+        generator::checkDeviceMacs(*table, mac::Form::Plain, pattern);
+    const auto names = generator::runFileNames(generated);
+    ASSERT_EQ(names.size(), 2U);
+    for (const Phone& phone : phones->phones) EXPECT_EQ(phone.fileName, names.at(phone.mac));
+
+    // In lower case the name is the same whichever row is taken; the row is still the last.
+    phones = phonesOfSheet(sheet, 1, mac::Form::Lower, pattern);
+    ASSERT_TRUE(phones.ok());
+    EXPECT_EQ(phones->phones[1].fileName, "001565a1b2c1.xml");
+    EXPECT_EQ(phones->phones[1].row, 6);
 }
 
 // Generate's output for phones 1..count, encrypted with kKey, and a web root holding what

@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <thread>
 
 #include "child_process.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace velquor::serve {
 namespace {
@@ -231,11 +231,9 @@ TEST_F(PhoneServerTest, AThousandIdleConnectionsFromOneAddressLeaveAnotherPhones
                   "time.sleep(120)\n");
     ChildProcess idle({"/usr/bin/env", "python3", (m_dir / "idle.py").string()},
                       m_dir / "idle.out");
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (readFile(m_dir / "idle.out").find("ready") == std::string::npos &&
-           std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_NE(readFile(m_dir / "idle.out").find("ready"), std::string::npos);
+    ASSERT_TRUE(
+        waitUntil([&] { return readFile(m_dir / "idle.out").find("ready") != std::string::npos; },
+                  std::chrono::seconds(60)));
     const HttpAnswer answer = curlGet(server->port(), "/0015650a33fb.xml", "--interface 127.0.0.2");
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.body, "<config phone=\"2\"/>\n");

@@ -4,11 +4,11 @@
 #include <signal.h>
 
 #include <chrono>
-#include <thread>
 
 #include "child_process.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace velquor::testing {
 namespace {
@@ -22,19 +22,21 @@ std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesy
     for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
     child = std::make_unique<ChildProcess>(arguments, output);
     const std::string serving = " on http://127.0.0.1:";
-    const auto limit = std::chrono::steady_clock::now() + kStartLimit;
-    while (std::chrono::steady_clock::now() < limit) {
-        const std::string text = readFile(output);
-        const auto line = text.find("serving ");
-        const auto at = line == std::string::npos ? line : text.find(serving, line);
-        const auto end = at == std::string::npos ? at : text.find('/', at + serving.size());
-        if (end != std::string::npos)
-            return static_cast<std::uint16_t>(
+    std::uint16_t port = 0;
+    const bool started = waitUntil(
+        [&] {
+            const std::string text = readFile(output);
+            const auto line = text.find("serving ");
+            const auto at = line == std::string::npos ? line : text.find(serving, line);
+            const auto end = at == std::string::npos ? at : text.find('/', at + serving.size());
+            if (end == std::string::npos) return false;
+            port = static_cast<std::uint16_t>(
                 std::stoi(text.substr(at + serving.size(), end - at - serving.size())));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
-    return 0;
+            return true;
+        },
+        kStartLimit);
+    if (!started) ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
+    return port;
 }
 
 TEST(ServeCli, ServesTheSiteLogsEveryRequestAndReportsEachPhone) {

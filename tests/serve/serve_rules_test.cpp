@@ -126,6 +126,10 @@ TEST(SiteStatus, EachPhoneMovesFromWaitingToFetchedOrAskedNotFound) {
     site.apply(record("0015650a33fb", "/0015650a33fb.xml", 200, "HEAD"));
     site.apply(record("0015650a33fb", "/0015650a33fb.xml", 200, "GET", false));
     site.apply(record("0015650a33fb", "/0015650a33fb.xml", 403));
+    // Nor does the phone's-eye check fetching the file as the phone would.
+    FetchRecord check = record("0015650a33fb", "/0015650a33fb.xml", 200);
+    check.userAgent = kPhoneCheckAgent;
+    EXPECT_EQ(site.apply(check), -1);
     EXPECT_EQ(site.phones()[1].state, PhoneState::Waiting);
 
     site.apply(record("00aabbccddee", "/00aabbccddee.xml", 404));

@@ -121,8 +121,11 @@ std::vector<std::string> KestodFixture::storeArguments() const {
     return {"--database", m_databaseUrl};
 }
 
+// VELQUOR_KESTOD_BINARY in the environment runs another build instead, so that a benchmark
+// can show before and after with one driver.
 std::filesystem::path KestodFixture::binary() {
-    return VELQUOR_KESTOD_BINARY;
+    const char* other = std::getenv("VELQUOR_KESTOD_BINARY");
+    return other != nullptr && other[0] != '\0' ? other : VELQUOR_KESTOD_BINARY;
 }
 
 KestodFixture::KestodFixture(KestodOptions options)

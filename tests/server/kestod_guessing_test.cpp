@@ -1,86 +1,94 @@
-// Password guessing spread over many addresses: the per-account rule holds a name's logins
-// back once it has failed often enough from anywhere, while its owner, at an address that
-// logged in as the user before, gets in at once. Every guess goes to a real kestod over TLS,
-// each from its own loopback address.
+// Password guessing spread over many addresses: each network's first guess at a name and a
+// few more an hour are checked, the rest held back; the owner still gets in from an address
+// she logged in from (remembered by the store, across restarts), from a new address of a
+// network that has not guessed, or from one the chief trusts. Every guess goes to a real
+// kestod over TLS, each from its own loopback address; the guessing policy itself is tested
+// alone first.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "guessing_run.h"
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "provisioning/provisioning_channel.h"
 #include "server/guard/address_group.h"
-#include "server/store/account_store.h"
+#include "server/guard/guessing_limit.h"
 
 namespace velquor::testing {
 namespace {
 
-struct Guesses {
-    std::atomic<int> checked{0};   // "NO": the password was checked, and wrong
-    std::atomic<int> heldBack{0};  // "RETRY": not checked
-    std::atomic<int> other{0};
-};
+using namespace std::chrono_literals;
+using server::decideLogin;
+using server::GuessingCounts;
+using server::LoginLimits;
+using server::LoginVerdict;
 
-// guessesEach wrong passwords at name from each of addresses loopback addresses at once.
-void guessFrom(const KestodFixture& server, int addresses, int guessesEach, const std::string& name,
-               Guesses& guesses) {
-    std::vector<std::thread> attackers;
-    for (int a = 0; a < addresses; ++a) {
-        attackers.emplace_back([&, a] {
-            const KestoPeer peer(server, "127.0.1." + std::to_string(10 + a));
-            for (int g = 0; g < guessesEach; ++g) {
-                const std::string reply =
-                    peer.login(name, "guess-" + std::to_string(a) + "-" + std::to_string(g));
-                auto& tally = reply == "NO"      ? guesses.checked
-                              : reply == "RETRY" ? guesses.heldBack
-                                                 : guesses.other;
-                ++tally;
-            }
-        });
-    }
-    for (auto& attacker : attackers) attacker.join();
+// The default limits: 60 shared checks an hour, 20 of them at once, then one a minute.
+GuessingCounts guessed(long long guesses, long long networks, long long fromNetwork,
+                       std::chrono::milliseconds sinceLatest = 0ms,
+                       std::chrono::milliseconds sinceOldest = 0ms) {
+    GuessingCounts counts;
+    counts.tally = {guesses, networks, sinceOldest, sinceLatest};
+    counts.fromNetwork = fromNetwork;
+    return counts;
 }
 
-TEST(KestodGuessingTest, GuessesFromManyAddressesAreHeldBackAndTheOwnerStillLogsIn) {
-    KestodFixture server({.serveArguments = {"--max-per-peer", "1000"}});
-    const KestoPeer usual(server, "127.0.0.1");
-    ASSERT_EQ(usual.login("chief", server.chiefPassword()), "YES") << "the owner's usual address";
-
-    Guesses guesses;
-    guessFrom(server, 20, 11, "chief", guesses);
-    // Before, every address had its 10 checks: 200 of the 220. Now the name's 20th failure
-    // holds it back, and only a hold that ends in the meantime lets one more through.
-    EXPECT_GE(guesses.checked.load(), 20);
-    EXPECT_LT(guesses.checked.load(), 40);
-    EXPECT_EQ(guesses.checked + guesses.heldBack, 220);
-    EXPECT_EQ(guesses.other.load(), 0);
-
-    EXPECT_EQ(usual.login("chief", server.chiefPassword()), "YES") << "not held back for him";
-    const KestoPeer stranger(server, "127.0.2.1");
-    EXPECT_EQ(stranger.login("chief", server.chiefPassword()), "RETRY")
-        << "a new address waits for the hold, even with the right password";
-    EXPECT_EQ(usual.account("ADD", "dora", "pw-dora"), "YES") << "the owner's grant works";
-
-    const std::string log = logWith(server, "passed its limit of failed logins", 1);
-    EXPECT_EQ(occurrences(log, "passed its limit of failed logins (20 from "), 1u) << log;
-    const std::string users = server.runTool({"users"});
-    EXPECT_NE(users.find("\nchief\t"), std::string::npos);
-    EXPECT_NE(users.find(" (held back)\n"), std::string::npos) << users;
+TEST(GuessingPolicyTest, EachNetworksFirstGuessIsCheckedWhateverOthersDid) {
+    const LoginLimits limits;
+    const auto spent = guessed(5'000, 40, 100);
+    EXPECT_EQ(decideLogin(spent, limits).verdict, LoginVerdict::Account);
+    auto fresh = guessed(5'000, 40, 0);
+    const auto decision = decideLogin(fresh, limits);
+    EXPECT_EQ(decision.verdict, LoginVerdict::Check);
+    EXPECT_TRUE(decision.guess) << "recorded, so the network has had its one";
+    fresh.trusted = true;
+    EXPECT_EQ(decideLogin(fresh, limits).verdict, LoginVerdict::Check);
+    EXPECT_FALSE(decideLogin(fresh, limits).guess) << "a known address is no guess";
 }
 
-TEST(KestodGuessingTest, UnknownNamesAreHeldBackAlikeAndLoggedByLengthOnly) {
-    KestodFixture server({.serveArguments = {"--max-failed-logins-per-account", "5"}});
-    Guesses guesses;
-    guessFrom(server, 5, 2, "s3cret-typed-as-name", guesses);
-    EXPECT_LT(guesses.checked.load(), 10) << "a name nobody has is held back as well";
-    EXPECT_GT(guesses.heldBack.load(), 0);
-    const std::string log = logWith(server, "wrong name or password", 5);
-    EXPECT_EQ(log.find("s3cret-typed-as-name"), std::string::npos) << log;
-    EXPECT_NE(log.find("user=\"s... (20 bytes)\""), std::string::npos) << log;
+TEST(GuessingPolicyTest, SharedChecksGoAThirdAtOnceThenOneAMinuteUpToSixtyAnHour) {
+    const LoginLimits limits;
+    // 3 networks had their own; 19 shared so far: the 20th still goes at once, and says so.
+    auto twentieth = decideLogin(guessed(22, 3, 5), limits);
+    EXPECT_EQ(twentieth.verdict, LoginVerdict::Check);
+    EXPECT_TRUE(twentieth.pacingStarts);
+    EXPECT_FALSE(decideLogin(guessed(21, 3, 5), limits).pacingStarts);
+    // From the 21st, a minute after the latest guess.
+    const auto early = decideLogin(guessed(23, 3, 5, 15s), limits);
+    EXPECT_EQ(early.verdict, LoginVerdict::Account);
+    EXPECT_EQ(early.holdFor, 45s);
+    EXPECT_EQ(decideLogin(guessed(23, 3, 5, 60s), limits).verdict, LoginVerdict::Check);
+    // The 61st shared check waits for the oldest guess to leave the hour, however long ago the
+    // latest was.
+    const auto spent = decideLogin(guessed(63, 3, 5, 10min, 50min), limits);
+    EXPECT_EQ(spent.verdict, LoginVerdict::Account);
+    EXPECT_EQ(spent.holdFor, 10min);
+    EXPECT_EQ(decideLogin(guessed(62, 3, 5, 10min, 50min), limits).verdict, LoginVerdict::Check);
+}
+
+TEST(GuessingPolicyTest, TheAddressRulesComeFirstEvenForATrustedAddress) {
+    const LoginLimits limits;
+    GuessingCounts counts;
+    counts.trusted = true;
+    counts.ofNameAtGroup = limits.failuresPerName;
+    EXPECT_EQ(decideLogin(counts, limits).verdict, LoginVerdict::NameAtAddress);
+    counts.ofNameAtGroup = 0;
+    counts.ofGroup = limits.failuresPerAddress;
+    EXPECT_EQ(decideLogin(counts, limits).verdict, LoginVerdict::Address);
+    EXPECT_EQ(decideLogin(counts, limits).holdFor, limits.window);
+}
+
+TEST(GuessingPolicyTest, EverythingScalesWithTheWindow) {
+    LoginLimits limits;
+    limits.window = 1s;  // an hour of 12 s
+    limits.guessesPerHour = 3;
+    EXPECT_EQ(limits.guessBurst(), 1);
+    EXPECT_EQ(limits.guessSpacing(), 4s);
+    EXPECT_EQ(decideLogin(guessed(2, 1, 2, 1s), limits).holdFor, 3s);
 }
 
 TEST(PeerGroupTest, IPv6CountsByItsSlash64AndIPv4ByItself) {
@@ -92,14 +100,155 @@ TEST(PeerGroupTest, IPv6CountsByItsSlash64AndIPv4ByItself) {
     EXPECT_EQ(server::peerGroupOf("::1"), "::/64");
 }
 
-TEST(LoginLimitsTest, HoldsDoubleFromTwoSecondsToAMinute) {
-    const server::LoginLimits limits;  // the 5-minute window
-    using std::chrono::milliseconds;
-    EXPECT_EQ(limits.holdAfter(1), milliseconds(2'000));
-    EXPECT_EQ(limits.holdAfter(2), milliseconds(4'000));
-    EXPECT_EQ(limits.holdAfter(5), milliseconds(32'000));
-    EXPECT_EQ(limits.holdAfter(6), milliseconds(60'000));
-    EXPECT_EQ(limits.holdAfter(1'000'000), milliseconds(60'000));
+TEST(PeerGroupTest, NetworksAreSlash24AndSlash48) {
+    EXPECT_EQ(server::peerNetworkOf("192.0.2.7"), "192.0.2.0/24");
+    EXPECT_EQ(server::peerNetworkOf("::ffff:192.0.2.200"), "192.0.2.0/24");
+    EXPECT_EQ(server::peerNetworkOf("2001:db8:1:2::1"), "2001:db8:1::/48");
+    EXPECT_EQ(server::peerNetworkOf("2001:db8:1:ffff::1"), server::peerNetworkOf("2001:db8:1::9"));
+    EXPECT_NE(server::peerNetworkOf("2001:db8:1::1"), server::peerNetworkOf("2001:db8:2::1"));
+}
+
+TEST(AddressRangeTest, RangesHoldTheirAddressesOnly) {
+    const auto four = server::AddressRange::parse("192.0.2.77/24").value();
+    EXPECT_EQ(four.text(), "192.0.2.0/24");
+    EXPECT_TRUE(four.contains("192.0.2.1"));
+    EXPECT_TRUE(four.contains("::ffff:192.0.2.254"));
+    EXPECT_FALSE(four.contains("192.0.3.1"));
+    EXPECT_FALSE(four.contains("::1"));
+    const auto one = server::AddressRange::parse("192.0.2.7").value();
+    EXPECT_EQ(one.text(), "192.0.2.7/32");
+    EXPECT_FALSE(one.contains("192.0.2.8"));
+    const auto six = server::AddressRange::parse("2001:db8:1::/48").value();
+    EXPECT_TRUE(six.contains("2001:db8:1:ffff::1"));
+    EXPECT_FALSE(six.contains("2001:db8:2::1"));
+    EXPECT_TRUE(server::AddressRange::parse("0.0.0.0/0").value().contains("203.0.113.9"));
+    EXPECT_TRUE(server::inAnyRange("10.0.0.0/8 192.0.2.7/32", "192.0.2.7"));
+    EXPECT_FALSE(server::inAnyRange("10.0.0.0/8 192.0.2.7/32", "192.0.2.6"));
+    for (const char* wrong : {"", "192.0.2.7/33", "192.0.2.7/", "192.0.2.7/x", "2001:db8::/129",
+                              "host.example", "192.0.2.7/-1", "192.0.2/24"}) {
+        EXPECT_FALSE(server::AddressRange::parse(wrong)) << wrong;
+    }
+}
+
+TEST(HeldBackReplyTest, TheWordCarriesTheFailuresWithinItsSevenBytes) {
+    auto buffer = [](std::string reply) {
+        reply.resize(wire::kReplyBufferSize, '\0');
+        return reply;
+    };
+    EXPECT_EQ(wire::heldBackReply(42), "HELD42");
+    EXPECT_EQ(wire::heldBackReply(123'456), "HELD999");
+    EXPECT_EQ(wire::heldBackFailures(buffer(wire::heldBackReply(123'456))), 999);
+    EXPECT_EQ(wire::heldBackFailures(buffer("HELD0")), 0);
+    for (const char* other : {"HELD", "HELDx", "HELD1x", "RETRY", "NO", "held3"}) {
+        EXPECT_FALSE(wire::heldBackFailures(buffer(other))) << other;
+    }
+}
+
+// The per-address rules out of the way, so the guessing limit alone holds guesses back.
+const std::vector<std::string> kOnlyTheGuessingLimit = {"--max-failed-logins-per-name",
+                                                        "100000",
+                                                        "--max-failed-logins-per-address",
+                                                        "100000",
+                                                        "--max-per-peer",
+                                                        "1000",
+                                                        "--max-logins-per-address",
+                                                        "1000"};
+
+TEST(KestodGuessingTest, TheOwnerGetsInFromANewAddressOfHerNetworkWhileOthersGuess) {
+    for (const int networks : {3, 40}) {
+        SCOPED_TRACE(std::to_string(networks) + " guessing networks");
+        KestodFixture server({.serveArguments = kOnlyTheGuessingLimit});
+        GuessingRun run(server, otherNetworks(networks), "chief");
+        run.awaitHeldBack(200);
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const KestoPeer owner(server, "127.0.0." + std::to_string(20 + attempt));
+            EXPECT_EQ(owner.login("chief", server.chiefPassword()), "YES") << attempt;
+        }
+        run.stop();
+        EXPECT_GT(run.heldBack.load(), 200);
+        EXPECT_EQ(run.unanswered.load(), 0);
+        // Within the hour: one per network and the shared ones that go at once, with a paced
+        // one now and then.
+        EXPECT_GE(run.checked.load(), 20 + networks);
+        EXPECT_LE(run.checked.load(), 60 + networks);
+        const std::string log = logWith(server, "passed its limit of failed logins (");
+        EXPECT_EQ(occurrences(log, "passed its limit of failed logins ("), 1u) << log;
+    }
+}
+
+// The shared checks of a scaled-down limit: 3 an hour, the first at once.
+const std::vector<std::string> kThreeAnHour = {"--max-failed-logins-per-account", "3"};
+
+TEST(KestodGuessingTest, AHeldLoginSaysWhyAndTheChiefCanTrustTheAddress) {
+    KestodFixture server({.serveArguments = kThreeAnHour});
+    const KestoPeer attacker(server, "127.0.1.9");
+    EXPECT_EQ(attacker.login("chief", "guess-1"), "NO") << "the network's own check";
+    EXPECT_EQ(attacker.login("chief", "guess-2"), "NO") << "the one shared check at once";
+    EXPECT_EQ(attacker.login("chief", "guess-3"), "HELD2");
+    const KestoPeer owner(server, "127.0.1.50");
+    EXPECT_EQ(owner.login("chief", server.chiefPassword()), "HELD2") << "her network guessed";
+    EXPECT_NE(server.runTool({"users"}).find("\nchief\t"), std::string::npos);
+    EXPECT_NE(server.runTool({"users"}).find("\t2 (held back)\n"), std::string::npos);
+
+    int status = -1;
+    const std::string said = server.runTool({"users", "trust", "chief", "127.0.1.50"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(said, "kestod: trusted 127.0.1.50/32 for the logins of chief for 7 days\n");
+    EXPECT_EQ(owner.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(attacker.login("chief", "guess-4"), "HELD2") << "only the address trusted";
+    server.runTool({"users", "trust", "chief", "127.0.1.0/24", "--days", "1"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(KestoPeer(server, "127.0.1.51").login("chief", server.chiefPassword()), "YES");
+
+    server.runTool({"users", "trust", "nobody", "127.0.1.0/24"}, &status);
+    EXPECT_NE(status, 0) << "no such account";
+    server.runTool({"users", "trust", "chief", "127.0.1.0/33"}, &status);
+    EXPECT_NE(status, 0);
+
+    const std::string log = logWith(server, "held back for ");
+    EXPECT_NE(log.find("2 failed logins of this name from 1 networks in the last hour"),
+              std::string::npos)
+        << log;
+}
+
+TEST(KestodGuessingTest, TheClientSaysWhoseLoginsAreHeldBackAndWhatToDo) {
+    KestodFixture server({.serveArguments = kThreeAnHour});
+    // A guesser in the client's own network (the client connects from 127.0.0.1).
+    const KestoPeer attacker(server, "127.0.0.9");
+    while (attacker.login("chief", "guess").starts_with("NO")) {
+    }
+    provisioning::ProvisioningChannel channel(server.endpoint(), {5s, 15s});
+    EXPECT_EQ(channel.SendLoginRequest(*wire::buildLoginRequest({"chief", "whatever"})), -1);
+    EXPECT_EQ(channel.lastRefusal(), provisioning::ServerRefusal::HeldBack);
+    EXPECT_EQ(channel.lastError(),
+              "logins of chief are being held back after 2 failed attempts from elsewhere; ask "
+              "the administrator to trust this address (it replied \"HELD2\")");
+}
+
+TEST(KestodGuessingTest, AnAddressThatLoggedInIsStillKnownAfterARestart) {
+    KestodFixture server({.serveArguments = kThreeAnHour});
+    const KestoPeer usual(server, "127.0.0.5");
+    ASSERT_EQ(usual.login("chief", server.chiefPassword()), "YES");
+    server.restart();
+    // A guessing run from her own network holds her new addresses back, not her usual one.
+    const KestoPeer attacker(server, "127.0.0.9");
+    while (attacker.login("chief", "guess").starts_with("NO")) {
+    }
+    EXPECT_EQ(KestoPeer(server, "127.0.0.6").login("chief", server.chiefPassword()), "HELD2");
+    EXPECT_EQ(usual.login("chief", server.chiefPassword()), "YES");
+    EXPECT_EQ(usual.login("chief", "typo"), "NO") << "checked, and no guess";
+    EXPECT_EQ(usual.login("chief", server.chiefPassword()), "YES");
+}
+
+TEST(KestodGuessingTest, UnknownNamesAreHeldBackAlikeAndLoggedByLengthOnly) {
+    KestodFixture server({.serveArguments = kThreeAnHour});
+    const KestoPeer guesser(server, "127.0.1.9");
+    for (int i = 0; i < 4; ++i) guesser.login("s3cret-typed-as-name", "x");
+    EXPECT_EQ(guesser.login("s3cret-typed-as-name", "x"), "HELD2")
+        << "a name nobody has is held back as well";
+    const std::string log = logWith(server, "wrong name or password", 2);
+    EXPECT_EQ(log.find("s3cret-typed-as-name"), std::string::npos) << log;
+    EXPECT_NE(log.find("user=\"s... (20 bytes)\""), std::string::npos) << log;
 }
 
 }  // namespace

@@ -333,7 +333,10 @@ SiteInputs CVelquorDlg::siteInputs() {
 }
 
 void CVelquorDlg::OnSiteTableMenu() {
-    SiteTableView::open(*this, siteInputs());
+    SiteTableView* view = SiteTableView::open(*this, siteInputs());
+    const auto* serving = findChild<ServeDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    if (serving != nullptr && !serving->phones().empty())
+        view->showServerFetches(serving->phones());
 }
 
 void CVelquorDlg::OnServeMenu() {
@@ -342,7 +345,11 @@ void CVelquorDlg::OnServeMenu() {
     // An encrypting run's phones take the encrypted copies.
     if (!folder.isEmpty() && m_aesKeyChecked != 0)
         folder = QDir(folder).filePath(QStringLiteral("en"));
-    ServeDialog::open(*this, folder, controlText(kMacAccountEdit).trimmed(), configuredFileName());
+    ServeDialog* serving = ServeDialog::open(*this, folder, controlText(kMacAccountEdit).trimmed(),
+                                             configuredFileName());
+    serving->setPhonesListener([this](const std::vector<serve::PhoneStatus>& phones) {
+        SiteTableView::showServerFetchesOpen(this, phones);
+    });
 }
 
 void CVelquorDlg::OnKestoMenu() {

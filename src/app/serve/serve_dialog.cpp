@@ -25,6 +25,7 @@
 
 #include "app/kit/control_window.h"
 #include "app/kit/prompter.h"
+#include "app/kit/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
 #include "app/results/table_actions.h"
@@ -50,12 +51,13 @@ QString defaultLogFor(const QString& folder) {
 
 // Widths from the texts a column holds at most (a MAC, a file name, a status, a time): the
 // table changes four times a second, and measuring its rows each time would move the columns.
+// They leave the User agent, the last column, room in a window as wide as a laptop's screen.
 void sizeColumns(QTableView* table) {
     const QFontMetrics metrics = table->fontMetrics();
     constexpr int kPadding = 20;
     const std::pair<int, QString> widest[] = {
-        {ServePhonesModel::kMac, QStringLiteral("00000000000000")},
-        {ServePhonesModel::kFile, QStringLiteral("000000000000.xml0000")},
+        {ServePhonesModel::kMac, QStringLiteral("000000000000")},
+        {ServePhonesModel::kFile, QStringLiteral("000000000000.xml")},
         {ServePhonesModel::kStatus, coreText(serve::stateName(serve::PhoneState::AskedNotFound))},
         {ServePhonesModel::kFirstFetch, QStringLiteral("0000-00-00 00:00:00")},
         {ServePhonesModel::kLastFetch, QStringLiteral("0000-00-00 00:00:00")},
@@ -67,9 +69,9 @@ void sizeColumns(QTableView* table) {
     header->setStretchLastSection(true);
     for (const auto& [column, text] : widest) {
         const QString title = table->model()->headerData(column, Qt::Horizontal).toString();
-        header->resizeSection(column, std::max(metrics.horizontalAdvance(text),
-                                               metrics.horizontalAdvance(title) + kPadding) +
-                                          kPadding);
+        header->resizeSection(
+            column,
+            std::max(metrics.horizontalAdvance(text), metrics.horizontalAdvance(title)) + kPadding);
     }
     QHeaderView* rows = table->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
@@ -89,7 +91,7 @@ ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
     addQuitShortcut(this);
     buildForm();
     updateTitle();
-    resize(900, 560);
+    resize(1040, 560);
 }
 
 ServeDialog::~ServeDialog() {
@@ -202,6 +204,7 @@ ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& folder, cons
         dialog->setSheet(sheet);
         dialog->setFileName(fileName);
     }
+    if (!dialog->isVisible()) fitToScreen(dialog);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
@@ -307,6 +310,7 @@ void ServeDialog::refresh() {
     m_model->update(std::move(snapshot.phones));
     updateTitle();
     updateButtonTexts();
+    if (m_phonesListener) m_phonesListener(m_phones);
 }
 
 void ServeDialog::updateTitle() {

@@ -8,7 +8,9 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "serve/phone_server.h"
 
@@ -44,6 +46,11 @@ public:
     // How the phones' files are named (the file-name setting Generate names them by).
     void setFileName(const mac::FileNamePattern& fileName) { m_fileName = fileName; }
     bool isServing() const { return m_server != nullptr; }
+    // Told the phones' statuses after the requests that changed them: at most once a refresh
+    // tick however many came, so a boot storm costs a few calls a second, not one per fetch.
+    using PhonesListener = std::function<void(const std::vector<serve::PhoneStatus>&)>;
+    void setPhonesListener(PhonesListener listener) { m_phonesListener = std::move(listener); }
+    const std::vector<serve::PhoneStatus>& phones() const { return m_phones; }
     std::uint16_t port() const;
 
     QLineEdit* folderEdit() const { return m_folder; }
@@ -79,6 +86,7 @@ private:
     Prompter& m_prompter;
     std::unique_ptr<serve::PhoneServer> m_server;
     mac::FileNamePattern m_fileName;
+    PhonesListener m_phonesListener;
     std::vector<serve::PhoneStatus> m_phones;
     serve::SiteCounts m_counts;
     bool m_hasSite = false;

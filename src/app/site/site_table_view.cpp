@@ -19,6 +19,7 @@
 #include "app/kesto/kesto_session.h"
 #include "app/kit/control_window.h"
 #include "app/kit/progress_task.h"
+#include "app/kit/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
 #include "app/results/table_actions.h"
@@ -29,17 +30,18 @@
 namespace velquor::app {
 namespace {
 
-// The verdict and what to do first: what a technician on site reads before anything else.
+// The verdict and what to do first: what a technician on site reads before anything else; the
+// digest, read only to compare with an upload, last.
 enum SiteColumn : int {
     kRowColumn,
     kMacColumn,
     kVerdictColumn,
     kActionColumn,
     kFileColumn,
-    kMd5Column,
     kRegisteredColumn,
     kServerColumn,
     kFetchedColumn,
+    kMd5Column,
     kSiteColumns,
 };
 
@@ -105,14 +107,31 @@ SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop
 }  // namespace
 
 SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {
-    m_headers = {tr("Row"), tr("MAC"),        tr("Verdict"), tr("What to do"),          tr("File"),
-                 tr("MD5"), tr("Registered"), tr("Server"),  tr("Fetched by the phone")};
+    m_headers = {tr("Row"),  tr("MAC"),        tr("Verdict"), tr("What to do"),
+                 tr("File"), tr("Registered"), tr("Server"),  tr("Fetched by the phone"),
+                 tr("MD5")};
 }
 
 void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
     beginResetModel();
     m_checks = std::move(checks);
     endResetModel();
+}
+
+void SiteTableModel::setFetches(const std::vector<serve::PhoneStatus>& phones) {
+    std::vector<std::vector<std::string>> before;
+    before.reserve(m_checks.size());
+    for (const phonecheck::PhoneCheck& check : m_checks)
+        before.push_back(check.fetchedBy.arguments);
+    phonecheck::addFetches(m_checks, phones);
+    int first = -1;
+    int last = -1;
+    for (std::size_t row = 0; row < m_checks.size(); ++row) {
+        if (m_checks[row].fetchedBy.arguments == before[row]) continue;
+        if (first < 0) first = static_cast<int>(row);
+        last = static_cast<int>(row);
+    }
+    if (first >= 0) emit dataChanged(index(first, kFetchedColumn), index(last, kFetchedColumn));
 }
 
 int SiteTableModel::rowCount(const QModelIndex& parent) const {
@@ -261,7 +280,7 @@ void SiteTableView::layOut() {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(rows, 1);
-    resize(960, 520);
+    resize(1040, 560);
 }
 
 SiteTableView* SiteTableView::open(ControlWindow& owner, SiteInputs inputs) {
@@ -269,6 +288,7 @@ SiteTableView* SiteTableView::open(ControlWindow& owner, SiteInputs inputs) {
     SiteTableView* view =
         open.isEmpty() ? new SiteTableView(owner.prompter(), inputs, &owner) : open.front();
     if (!open.isEmpty()) view->setInputs(inputs);
+    if (!view->isVisible()) fitToScreen(view);
     view->show();
     view->raise();
     view->activateWindow();
@@ -286,6 +306,18 @@ void SiteTableView::refreshOpen(QWidget* owner) {
     if (owner == nullptr) return;
     const auto open = owner->findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
     if (!open.isEmpty()) open.front()->refresh();
+}
+
+void SiteTableView::showServerFetchesOpen(QWidget* owner,
+                                          const std::vector<serve::PhoneStatus>& phones) {
+    if (owner == nullptr) return;
+    const auto open = owner->findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    if (!open.isEmpty()) open.front()->showServerFetches(phones);
+}
+
+void SiteTableView::showServerFetches(const std::vector<serve::PhoneStatus>& phones) {
+    m_serverPhones = phones;
+    m_model->setFetches(phones);
 }
 
 void SiteTableView::setInputs(const SiteInputs& inputs) {
@@ -334,6 +366,7 @@ void SiteTableView::showChecks(std::vector<phonecheck::PhoneCheck> checks) {
         std::count_if(checks.begin(), checks.end(), [](const phonecheck::PhoneCheck& check) {
             return check.verdict == phonecheck::Verdict::Ready;
         }));
+    if (m_serverPhones) phonecheck::addFetches(checks, *m_serverPhones);
     m_model->setChecks(std::move(checks));
     m_counts->setText(tr("%n phone(s): %1 ready, %2 with a problem", nullptr, phones)
                           .arg(ready)

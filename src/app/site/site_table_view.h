@@ -2,7 +2,8 @@
 // and MD5, registration and server text, the phone's-eye verdict, when the phone fetched it,
 // and what to do about a problem. A filter to the problems and a text filter, sorting, Copy and
 // Save (CSV or .xlsx, the CLI's columns) for the customer's acceptance record. It refreshes on
-// demand and after each Generate; it does not block the main window.
+// demand and after each Generate, Add and Delete, and its "Fetched by the phone" column follows
+// the Serve to phones window while it serves; it does not block the main window.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -15,6 +16,7 @@
 
 #include "phonecheck/phone_check.h"
 #include "report/report_table.h"
+#include "serve/site_status.h"
 
 class QCheckBox;
 class QLabel;
@@ -40,6 +42,8 @@ class SiteTableModel final : public QAbstractTableModel {
 public:
     explicit SiteTableModel(QObject* parent = nullptr);
     void setChecks(std::vector<phonecheck::PhoneCheck> checks);
+    // The phone server's statuses: only the "Fetched by the phone" cells that changed.
+    void setFetches(const std::vector<serve::PhoneStatus>& phones);
     const std::vector<phonecheck::PhoneCheck>& checks() const { return m_checks; }
     const QStringList& headers() const { return m_headers; }
 
@@ -83,6 +87,14 @@ public:
     static void refreshAfterGenerate(ControlWindow& owner, SiteInputs inputs);
     // The open one's, if any, checked again after an Add or Delete of owner's Device dialog.
     static void refreshOpen(QWidget* owner);
+    // The open one's, if any, given the statuses of the phone server serving the site.
+    static void showServerFetchesOpen(QWidget* owner,
+                                      const std::vector<serve::PhoneStatus>& phones);
+
+    // The statuses of the phone server serving the site: the "Fetched by the phone" column
+    // follows them at once and every later check takes them. A phone taking its file changes
+    // nothing the check compares, so the phones are not fetched and checked again for it.
+    void showServerFetches(const std::vector<serve::PhoneStatus>& phones);
 
     void setInputs(const SiteInputs& inputs);
     QCheckBox* problemsOnlyBox() const { return m_problemsOnly; }
@@ -122,6 +134,7 @@ private:
     QPushButton* m_copy;
     QPushButton* m_save;
     bool m_busy = false;
+    std::optional<std::vector<serve::PhoneStatus>> m_serverPhones;
 };
 
 }  // namespace velquor::app

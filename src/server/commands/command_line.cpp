@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "server/guard/address_group.h"
 #include "server/store/postgres/postgres_account_store.h"
 #include "server/tls/certificates.h"
 #include "support/arg_parser.h"
@@ -228,7 +229,7 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
              positiveOption(args, "--max-failed-logins-per-address",
                             settings.loginLimits.failuresPerAddress, kMostCount),
              positiveOption(args, "--max-failed-logins-per-account",
-                            settings.loginLimits.failuresPerAccount, kMostCount),
+                            settings.loginLimits.guessesPerHour, kMostCount),
          }) {
         if (!status) return status.error();
     }
@@ -239,14 +240,27 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
     return settings;
 }
 
-support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--database"}, {});
+support::Result<UsersOptions> parseUsersOptions(const std::vector<std::string>& argv) {
+    ArgParser args({"--dir", "--database", "--days"}, {});
     auto location = storeLocation(args, argv);
     if (!location) return location.error();
-    if (!args.positionals().empty()) {
-        return usage("unexpected argument '" + args.positionals()[0] + "'");
+    UsersOptions options;
+    options.store = std::move(*location);
+    if (auto days = positiveOption(args, "--days", options.trustDays, kMostTrustDays); !days) {
+        return days.error();
     }
-    return location;
+    const auto& words = args.positionals();
+    if (words.empty()) {
+        if (args.has("--days")) return usage("--days goes with 'trust NAME ADDR[/LEN]'");
+        return options;
+    }
+    if (words[0] != "trust") return usage("unexpected argument '" + words[0] + "'");
+    if (words.size() != 3) return usage("users trust needs a user and an address or range");
+    auto range = AddressRange::parse(words[2]);
+    if (!range) return range.error();
+    options.trustUser = words[1];
+    options.trustRange = range->text();
+    return options;
 }
 
 support::Result<DevicesOptions> parseDevicesOptions(const std::vector<std::string>& argv) {

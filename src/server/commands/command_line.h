@@ -20,9 +20,18 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
 // must be a positive whole number; ports may be 0 (any free port).
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& args);
 
-// '--dir DIR' or '--database URL' of the commands that only work on the store (users,
-// devices).
-support::Result<StoreLocation> parseStoreLocation(const std::vector<std::string>& args);
+struct UsersOptions {
+    StoreLocation store;
+    std::string trustUser;   // empty: list the accounts
+    std::string trustRange;  // AddressRange::text()
+    int trustDays = 7;
+};
+
+// The longest a trust may be given for, in days.
+inline constexpr int kMostTrustDays = 365;
+
+// 'kestod users (--dir DIR | --database URL) [trust NAME ADDR[/LEN] [--days N]]'
+support::Result<UsersOptions> parseUsersOptions(const std::vector<std::string>& args);
 
 struct DevicesOptions {
     StoreLocation store;

@@ -59,9 +59,10 @@ std::string servingDefaults() {
            "                            (default " +
            number(limits.failuresPerAddress) +
            ")\n"
-           "  --max-failed-logins-per-account N  failed logins to one name from anywhere before\n"
-           "                            its logins are held back (default " +
-           number(limits.failuresPerAccount) +
+           "  --max-failed-logins-per-account N  failed logins to one name per hour from\n"
+           "                            addresses that have not logged in as it, besides one\n"
+           "                            from each network (default " +
+           number(limits.guessesPerHour) +
            ")\n"
            "  --failed-login-window-ms N  the window failed logins are counted in (default " +
            number(limits.window.count()) + ", 5 minutes)\n";
@@ -112,8 +113,13 @@ std::string serveHelp() {
 
 std::string usersHelp() {
     return "usage: kestod users (--dir DIR | --database URL)\n"
+           "                    [trust NAME ADDR[/LEN] [--days N]]\n"
            "\n"
-           "Lists the accounts: name, creation time and number of devices.\n";
+           "Lists the accounts: name, creation time, number of devices and, for a name under\n"
+           "guessing, its failed logins in the last hour.\n"
+           "'trust NAME ADDR[/LEN]' lets NAME's logins from that address or range be checked\n"
+           "at once however much the name is being guessed, for N days (default 7, at most\n"
+           "365), with a line in the system log.\n";
 }
 
 std::string devicesHelp() {
@@ -152,7 +158,7 @@ std::string synopsis() {
            "F]\n"
            "              [--force] [--pbkdf2-iterations N] [--ca-dir CADIR]\n"
            "  kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
-           "  kestod users --dir DIR | --database URL\n"
+           "  kestod users (--dir DIR | --database URL) [trust NAME ADDR[/LEN] [--days N]]\n"
            "  kestod devices (--dir DIR | --database URL) [--invalid | release MAC... | assign MAC "
            "USER]\n"
            "  kestod passwd (--dir DIR | --database URL) NAME --password-file F|-\n"

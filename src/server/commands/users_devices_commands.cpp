@@ -3,6 +3,7 @@
 // release' frees registrations on the server, with a line in the system log for each.
 #include <syslog.h>
 
+#include <chrono>
 #include <iostream>
 
 #include "mac/mac_address.h"
@@ -66,24 +67,49 @@ int assignDevice(AccountStore& store, const std::string& given, const std::strin
     return support::kExitOk;
 }
 
+// Lets a user's logins from a range be checked whatever guessing there is, for some days,
+// with a line in the system log.
+int trustAddresses(AccountStore& store, const UsersOptions& options) {
+    const auto lifetime = std::chrono::days(options.trustDays);
+    auto trusted = store.trustAddresses(options.trustUser, options.trustRange, lifetime);
+    if (!trusted) return reportFailure(trusted.error());
+    if (*trusted != StoreOutcome::Done) {
+        std::cerr << "kestod: " << escapeForLog(options.trustUser) << " has no account\n";
+        return support::kExitFailure;
+    }
+    const std::string what = "trusted " + options.trustRange + " for the logins of " +
+                             escapeForLog(options.trustUser) + " for " +
+                             std::to_string(options.trustDays) + " days";
+    ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
+    ::syslog(LOG_NOTICE, "%s with 'kestod users trust'", what.c_str());
+    ::closelog();
+    std::cout << "kestod: " << what << '\n';
+    return support::kExitOk;
+}
+
 }  // namespace
 
 int runUsersCommand(const std::vector<std::string>& args) {
-    auto location = parseStoreLocation(args);
-    if (!location) return reportFailure(location.error());
-    auto store = openAccountStore(*location, AccountStore::OpenMode::MustExist);
+    auto options = parseUsersOptions(args);
+    if (!options) return reportFailure(options.error());
+    const StoreLocation& location = options->store;
+    auto store = openAccountStore(location, AccountStore::OpenMode::MustExist);
     if (!store) return reportFailure(store.error());
+    if (!options->trustUser.empty()) return trustAddresses(**store, *options);
     // The one look at a server an administrator takes often: the certificate's end shows here.
-    if (!location->folder.empty()) {
+    if (!location.folder.empty()) {
         std::vector<std::string> warnings;
-        const auto current = checkServerCertificate(serverFilesIn(location->folder), {}, &warnings);
+        const auto current = checkServerCertificate(serverFilesIn(location.folder), {}, &warnings);
         if (!current) std::cerr << "kestod: " << current.error().message << '\n';
         for (const auto& warning : warnings) std::cerr << "kestod: " << warning << '\n';
     }
-    auto users = (*store)->listUsers();
+    // The names are judged as the server that serves the store judges them.
+    auto limits = (*store)->setting(kGuessingSettingsKey);
+    if (!limits) return reportFailure(limits.error());
+    auto users = (*store)->listUsers(guessingSettingsFrom(limits->value_or("")));
     if (!users) return reportFailure(users.error());
-    // A fourth column only for a name under guessing: its failed logins, and whether its
-    // logins are held back just now.
+    // A fourth column only for a name under guessing: its failed logins in the last hour, and
+    // whether logins from new addresses of a network that guessed too are held back just now.
     std::cout << "user\tcreated\tdevices\tfailed logins\n";
     for (const auto& user : *users) {
         std::cout << escapeForLog(user.name) << '\t' << user.created << '\t' << user.devices;

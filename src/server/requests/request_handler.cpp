@@ -58,14 +58,16 @@ std::string maskedName(std::string_view name) {
 
 // Why a login was not even checked, for the log.
 std::string heldBackDetail(const LoginAdmission& admission) {
-    switch (admission.verdict) {
-        case LoginAdmission::Verdict::NameAtAddress:
-        case LoginAdmission::Verdict::Address:
+    switch (admission.decision.verdict) {
+        case LoginVerdict::NameAtAddress:
+        case LoginVerdict::Address:
             return "too many failed logins";
-        case LoginAdmission::Verdict::Account:
-            return "held back: " + std::to_string(admission.accountFailures) +
-                   " failed logins of this name from anywhere";
-        case LoginAdmission::Verdict::Admitted:
+        case LoginVerdict::Account:
+            return "held back for " + std::to_string(admission.decision.holdFor.count()) +
+                   " ms: " + std::to_string(admission.guesses) +
+                   " failed logins of this name from " + std::to_string(admission.networks) +
+                   " networks in the last hour";
+        case LoginVerdict::Check:
             break;
     }
     return {};
@@ -151,12 +153,15 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     if (!admitted) return refuseStoreError(std::move(outcome), admitted.error());
     auto stored = m_store.findLogin(fields->userName);
     if (!stored) return refuseStoreError(std::move(outcome), stored.error());
-    if (admitted->verdict != LoginAdmission::Verdict::Admitted) {
+    const LoginDecision& decision = admitted->decision;
+    if (decision.verdict != LoginVerdict::Check) {
         if (!stored->has_value()) outcome.user = maskedName(fields->userName);
-        outcome.tallied = admitted->verdict == LoginAdmission::Verdict::Account
-                              ? "logins held back after failed logins from anywhere"
-                              : "logins held back after too many failed logins";
-        return refuse(std::move(outcome), heldBackDetail(*admitted), wire::kReplyTryAgain);
+        const bool account = decision.verdict == LoginVerdict::Account;
+        outcome.tallied = account ? "logins held back after failed logins from elsewhere"
+                                  : "logins held back after too many failed logins";
+        return refuse(
+            std::move(outcome), heldBackDetail(*admitted),
+            account ? wire::heldBackReply(admitted->guesses) : std::string(wire::kReplyTryAgain));
     }
     bool matches = false;
     if (stored->has_value()) {
@@ -168,16 +173,16 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     // The attempt was counted as a failure when it was admitted; only a success takes it back.
     if (!matches) {
         if (!stored->has_value()) outcome.user = maskedName(fields->userName);
-        if (admitted->passedAccountLimit) {
+        if (decision.pacingStarts) {
             outcome.notice = "the name passed its limit of failed logins (" +
-                             std::to_string(admitted->accountFailures) + " from " +
-                             std::to_string(admitted->addresses) +
-                             " addresses): its logins are held back from now on";
+                             std::to_string(admitted->guesses) + " from " +
+                             std::to_string(admitted->networks) +
+                             " networks): its logins from new addresses are held back from now on";
         }
         return refuse(std::move(outcome), "wrong name or password");
     }
-    auto granted =
-        m_store.grantLogin(fields->userName, **stored, peer, group, m_settings.grantLifetime);
+    auto granted = m_store.grantLogin(fields->userName, **stored, peer, group, decision.guess,
+                                      m_settings.grantLifetime);
     if (!granted) return refuseStoreError(std::move(outcome), granted.error());
     if (!*granted) {
         return refuse(std::move(outcome),

@@ -183,6 +183,11 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     // Only an instance that serves may end the logins of the one before it: a second one
     // started by mistake on the same folder fails above and leaves everyone logged in.
     if (auto status = first.beginServing(); !status) return status.error();
+    if (auto status = first.setSetting(kGuessingSettingsKey,
+                                       guessingSettingsText(server->m_settings.loginLimits));
+        !status) {
+        return status.error();
+    }
     return server;
 }
 

@@ -7,6 +7,23 @@
 
 namespace velquor::server {
 
+LoginAdmission admissionFor(const GuessingCounts& counts, const LoginLimits& limits) {
+    LoginAdmission admission{decideLogin(counts, limits), counts.tally.guesses,
+                             counts.tally.networks};
+    if (admission.decision.guess) {
+        ++admission.guesses;
+        if (counts.fromNetwork == 0) ++admission.networks;
+    }
+    return admission;
+}
+
+UserRow userRowFor(std::string name, std::string created, long long devices,
+                   const GuessTally& guesses, const LoginLimits& limits) {
+    const GuessingCounts fromAGuessingNetwork{0, 0, false, guesses, 1};
+    return UserRow{std::move(name), std::move(created), devices, guesses.guesses,
+                   decideLogin(fromAGuessingNetwork, limits).verdict == LoginVerdict::Account};
+}
+
 support::Result<std::unique_ptr<AccountStore>> openAccountStore(const StoreLocation& location,
                                                                 AccountStore::OpenMode mode) {
     if (!location.databaseUrl.empty()) {

@@ -46,8 +46,8 @@ struct UserRow {
     std::string name;
     std::string created;
     long long devices = 0;
-    // Failed logins of the name still remembered by the per-account rule, and whether its
-    // logins are held back just now.
+    // The name's guesses checked in the guessing hour, and whether a login from a new
+    // address of a network that guessed too would be held back just now.
     long long failedLogins = 0;
     bool heldBack = false;
 };
@@ -107,22 +107,30 @@ public:
     // The existing account of this name, for a login.
     virtual support::Result<std::optional<StoredLogin>> findLogin(std::string_view name) = 0;
 
-    // One atomic step: refused if the failures of this name at this address group, or of the
-    // group over all names, have reached their limits, or the name is held back by the
-    // per-account rule (unless peer is an address the user logged in from lately); otherwise
-    // counts this attempt as a failure (taken back by grantLogin) and admits it. Checking and
-    // counting together is what keeps many parallel guesses from all passing the check before
-    // any of them is counted. peerGroup is the peer's address for IPv4, its /64 for IPv6.
+    // One transaction: reads the counts of guessing_limit.h for this attempt (failures of the
+    // name at the peer's address group and of the group, whether the peer logged in as the user
+    // within limits.knownAddressFor or lies in a range the chief trusts for it, the name's
+    // guesses in the guessing hour), lets decideLogin decide, and records a check: a failure
+    // of the name at the group, and a guess of the peer's network when the peer is not
+    // trusted; grantLogin takes both back. Reading and recording together is what keeps many
+    // parallel guesses from all passing before any of them is counted. peerGroup is the
+    // peer's address for IPv4, its /64 for IPv6.
     virtual support::Result<LoginAdmission> admitLogin(std::string_view name, std::string_view peer,
                                                        std::string_view peerGroup,
                                                        const LoginLimits& limits) = 0;
-    // A successful login: takes back the failure admitLogin counted, remembers the address as
-    // one the user logs in from, and grants the account, from this peer address, requests for
-    // the lifetime. False, and no grant, when the account was deleted or its password changed
-    // since findLogin read it.
+    // A successful login: takes back what admitLogin recorded (the guess too, when it was
+    // one), remembers the address as one the user logs in from, and grants the account, from
+    // this peer address, requests for the lifetime. False, and no grant, when the account was
+    // deleted or its password changed since findLogin read it.
     virtual support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
                                              std::string_view peer, std::string_view peerGroup,
-                                             std::chrono::milliseconds lifetime) = 0;
+                                             bool guessed, std::chrono::milliseconds lifetime) = 0;
+    // Lets logins of the live account of name from addresses in range (AddressRange::text())
+    // be checked at once, whatever guessing there is, until lifetime has passed; a range
+    // trusted again gets the new lifetime. NotFound when there is no such account.
+    virtual support::Result<StoreOutcome> trustAddresses(std::string_view name,
+                                                         std::string_view range,
+                                                         std::chrono::milliseconds lifetime) = 0;
     // True while a grant of the (existing) account of this name to this address lives, given
     // on the account's current password.
     virtual support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) = 0;
@@ -159,7 +167,8 @@ public:
     virtual support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) = 0;
 
     // Existing accounts only, with the devices each holds.
-    virtual support::Result<std::vector<UserRow>> listUsers() = 0;
+    // The guesses of each name are judged by limits.
+    virtual support::Result<std::vector<UserRow>> listUsers(const LoginLimits& limits) = 0;
     virtual support::Result<std::vector<DeviceRow>> listDevices() = 0;
 
     virtual support::Result<std::optional<std::string>> setting(std::string_view key) = 0;
@@ -194,6 +203,13 @@ struct StoreLocation {
     std::filesystem::path folder;
     std::string databaseUrl;  // empty: the SQLite file in the folder
 };
+
+// What decideLogin makes of the counts a store read, with the counts a reply quotes.
+LoginAdmission admissionFor(const GuessingCounts& counts, const LoginLimits& limits);
+// A user's row with the name's guesses: held back when a login from a new address of a network
+// that guessed already would be.
+UserRow userRowFor(std::string name, std::string created, long long devices,
+                   const GuessTally& guesses, const LoginLimits& limits);
 
 support::Result<std::unique_ptr<AccountStore>> openAccountStore(const StoreLocation& location,
                                                                 AccountStore::OpenMode mode);

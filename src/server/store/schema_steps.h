@@ -14,6 +14,9 @@ inline constexpr int kAccountGuard = 5;   // the per-account guessing limit, kno
 inline constexpr int kCanonicalMacs = 6;  // devices under their canonical MAC
 inline constexpr int kSpelledMacs = 7;    // the canonical form of each row kept in another
                                           // spelling, which keeps that MAC taken
-inline constexpr int kCurrent = kSpelledMacs;
+inline constexpr int kGuesses = 8;        // the guessing limit's counts: each guess checked,
+                                          // by network; ranges the chief trusts; no policy
+                                          // kept in the database
+inline constexpr int kCurrent = kGuesses;
 
 }  // namespace velquor::server::schema

@@ -187,6 +187,25 @@ CREATE TABLE spelled_macs(
     canonical bytea NOT NULL);
 CREATE INDEX spelled_macs_by_canonical ON spelled_macs(canonical);
 )sql"},
+    // Each guess checked, with its network, in place of a running count per name; the ranges
+    // the chief trusts for a user. What a login comes to is decided by kestod, not in here.
+    {schema::kGuesses, R"sql(
+DROP FUNCTION IF EXISTS kestod_admit_account_login(bytea, text, text, integer, integer, integer,
+    bigint, bigint, bigint, bigint, bigint);
+DROP FUNCTION IF EXISTS kestod_admit_login(bytea, text, integer, integer, bigint);
+DROP TABLE IF EXISTS account_guard;
+CREATE TABLE IF NOT EXISTS guesses(
+    name    bytea NOT NULL,
+    network text NOT NULL,
+    checked timestamptz NOT NULL);
+CREATE INDEX IF NOT EXISTS guesses_by_name ON guesses(name, checked);
+CREATE INDEX IF NOT EXISTS guesses_by_time ON guesses(checked);
+CREATE TABLE IF NOT EXISTS trusted_ranges(
+    account_id bigint NOT NULL REFERENCES accounts(id),
+    addresses  text NOT NULL,
+    until      timestamptz NOT NULL,
+    PRIMARY KEY(account_id, addresses));
+)sql"},
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::end(kMigrations)[-1].version == schema::kCurrent);
@@ -467,16 +486,20 @@ support::Result<PostgresAccountStore::Rows> PostgresAccountStore::runOnce(
     return exchange(&statement, {}, params);
 }
 
-// One try of a change in a transaction of its own. Until COMMIT is sent, a broken connection
-// has rolled the change back (m_failure says Lost); once it is sent, nobody can tell.
-support::Result<PostgresAccountStore::Rows> PostgresAccountStore::changeOnce(
-    const Statement& statement, const std::vector<std::string>& params) {
+// One try of work in a transaction of its own, begun by begin (BEGIN and whatever has to come
+// first in it). Until COMMIT is sent, a broken connection has rolled the work back (m_failure
+// says Lost); once it is sent, nobody can tell.
+support::Result<PostgresAccountStore::Rows> PostgresAccountStore::transactionOnce(
+    const std::string& begin, const Work& work) {
     auto rollback = [&] {
         if (m_connection != nullptr && !exchange(nullptr, "ROLLBACK", {})) abandonConnection();
     };
     if (!connectionLooksAlive()) abandonConnection();
-    if (auto begun = exchange(nullptr, "BEGIN", {}); !begun) return begun.error();
-    auto rows = exchange(&statement, {}, params);
+    if (auto begun = exchange(nullptr, begin, {}); !begun) {
+        if (m_failure == Failure::None) rollback();
+        return begun.error();
+    }
+    auto rows = work();
     if (!rows || rows->duplicate()) {
         if (m_failure == Failure::None) rollback();
         return rows;
@@ -496,11 +519,22 @@ support::Result<PostgresAccountStore::Rows> PostgresAccountStore::changeOnce(
     return rows;
 }
 
+support::Result<PostgresAccountStore::Rows> PostgresAccountStore::inTransaction(
+    const std::string& begin, const Work& work) {
+    for (int attempt = 0;; ++attempt) {
+        auto rows = transactionOnce(begin, work);
+        if (rows || m_failure != Failure::Lost || attempt > 0) return rows;
+    }
+}
+
 support::Result<PostgresAccountStore::Rows> PostgresAccountStore::run(
     const Statement& statement, const std::vector<std::string>& params) {
+    if (statement.changes) {
+        return inTransaction("BEGIN", [&] { return exchange(&statement, {}, params); });
+    }
     for (int attempt = 0;; ++attempt) {
-        if (!statement.changes && !connectionLooksAlive()) abandonConnection();
-        auto rows = statement.changes ? changeOnce(statement, params) : runOnce(statement, params);
+        if (!connectionLooksAlive()) abandonConnection();
+        auto rows = runOnce(statement, params);
         if (rows || m_failure != Failure::Lost || attempt > 0) return rows;
     }
 }

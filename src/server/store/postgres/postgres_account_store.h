@@ -11,6 +11,7 @@
 // restart; while it is away every call fails within the connect time-out.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -50,7 +51,9 @@ public:
                                                const LoginLimits& limits) override;
     support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
                                      std::string_view peer, std::string_view peerGroup,
-                                     std::chrono::milliseconds lifetime) override;
+                                     bool guessed, std::chrono::milliseconds lifetime) override;
+    support::Result<StoreOutcome> trustAddresses(std::string_view name, std::string_view range,
+                                                 std::chrono::milliseconds lifetime) override;
     support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) override;
 
     support::Result<StoreOutcome> addDevice(std::string_view mac, std::string_view serverText,
@@ -63,7 +66,7 @@ public:
     support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
     support::Result<StoreOutcome> assignDevice(std::string_view mac,
                                                std::string_view owner) override;
-    support::Result<std::vector<UserRow>> listUsers() override;
+    support::Result<std::vector<UserRow>> listUsers(const LoginLimits& limits) override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
     support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
                                           std::size_t limit) override;
@@ -106,8 +109,12 @@ private:
     support::Result<Rows> run(const Statement& statement, const std::vector<std::string>& params);
     support::Result<Rows> runOnce(const Statement& statement,
                                   const std::vector<std::string>& params);
-    support::Result<Rows> changeOnce(const Statement& statement,
-                                     const std::vector<std::string>& params);
+    // Runs work (statements sent with runOnce) in a transaction begun by begin, a plain SQL
+    // text, and commits it while the deadline has not passed; sent again on a new connection
+    // only when the connection was lost before COMMIT was sent. Work's last rows come back.
+    using Work = std::function<support::Result<Rows>()>;
+    support::Result<Rows> inTransaction(const std::string& begin, const Work& work);
+    support::Result<Rows> transactionOnce(const std::string& begin, const Work& work);
     // Sends one command (a prepared statement, or plain SQL when statement is null) and waits
     // for its result until the deadline; m_failure says why there is none.
     support::Result<Rows> exchange(const Statement* statement, const std::string& sql,

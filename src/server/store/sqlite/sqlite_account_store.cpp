@@ -124,6 +124,22 @@ CREATE TABLE spelled_macs(
     canonical TEXT NOT NULL);
 CREATE INDEX spelled_macs_by_canonical ON spelled_macs(canonical);
 )sql",
+    // schema::kGuesses: each guess checked, with its network, in place of a running count per
+    // name; the ranges the chief trusts for a user. Safe to take again over itself.
+    R"sql(
+DROP TABLE IF EXISTS account_guard;
+CREATE TABLE IF NOT EXISTS guesses(
+    name       TEXT NOT NULL,
+    network    TEXT NOT NULL,
+    checked_ms INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS guesses_by_name ON guesses(name, checked_ms);
+CREATE INDEX IF NOT EXISTS guesses_by_time ON guesses(checked_ms);
+CREATE TABLE IF NOT EXISTS trusted_ranges(
+    account_id INTEGER NOT NULL REFERENCES accounts(id),
+    addresses  TEXT NOT NULL,
+    until_ms   INTEGER NOT NULL,
+    PRIMARY KEY(account_id, addresses));
+)sql",
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::size(kMigrations) == schema::kCurrent, "one SQLite step per schema step");

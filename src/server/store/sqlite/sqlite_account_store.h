@@ -37,7 +37,9 @@ public:
                                                const LoginLimits& limits) override;
     support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
                                      std::string_view peer, std::string_view peerGroup,
-                                     std::chrono::milliseconds lifetime) override;
+                                     bool guessed, std::chrono::milliseconds lifetime) override;
+    support::Result<StoreOutcome> trustAddresses(std::string_view name, std::string_view range,
+                                                 std::chrono::milliseconds lifetime) override;
     support::Result<bool> holdsGrant(std::string_view name, std::string_view peer) override;
 
     support::Result<StoreOutcome> addDevice(std::string_view mac, std::string_view serverText,
@@ -50,7 +52,7 @@ public:
     support::Result<std::optional<DeviceRow>> releaseDevice(std::string_view mac) override;
     support::Result<StoreOutcome> assignDevice(std::string_view mac,
                                                std::string_view owner) override;
-    support::Result<std::vector<UserRow>> listUsers() override;
+    support::Result<std::vector<UserRow>> listUsers(const LoginLimits& limits) override;
     support::Result<std::vector<DeviceRow>> listDevices() override;
     support::Result<DevicePage> devicesOf(std::string_view owner, std::uint64_t start,
                                           std::size_t limit) override;

@@ -1,4 +1,5 @@
 // Accounts, logins, grants and failed-login counts in the SQLite store.
+#include "server/guard/address_group.h"
 #include "server/store/sqlite/sqlite_query.h"
 
 namespace velquor::server {
@@ -86,13 +87,14 @@ support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view 
                                                                std::string_view peerGroup,
                                                                const LoginLimits& limits) {
     const long long now = nowMs();
+    const std::string network = peerNetworkOf(peer);
     LoginAdmission admission;
     auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(prune, "DELETE FROM login_failures WHERE window_start_ms <= ?1");
         prune->number(now - limits.window.count());
         if (auto pruned = changed(m_db, prune->step(), m_file); !pruned) return pruned;
-        VELQUOR_QUERY(forget, "DELETE FROM account_guard WHERE last_failure_ms <= ?1");
-        forget->number(now - limits.accountMemory().count());
+        VELQUOR_QUERY(forget, "DELETE FROM guesses WHERE checked_ms <= ?1");
+        forget->number(now - limits.guessingHour().count());
         if (auto forgotten = changed(m_db, forget->step(), m_file); !forgotten) return forgotten;
         VELQUOR_QUERY(count,
                       "SELECT coalesce(sum(failures), 0), "
@@ -100,57 +102,43 @@ support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view 
                       "FROM login_failures WHERE peer = ?1");
         count->text(peerGroup).text(name);
         if (count->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
-        const auto ofAddress = sqlite3_column_int64(count->get(), 0);
-        const auto ofName = sqlite3_column_int64(count->get(), 1);
-        if (ofName >= limits.failuresPerName) {
-            admission.verdict = LoginAdmission::Verdict::NameAtAddress;
-            return StoreOutcome::NotFound;
-        }
-        if (ofAddress >= limits.failuresPerAddress) {
-            admission.verdict = LoginAdmission::Verdict::Address;
-            return StoreOutcome::NotFound;
-        }
-        VELQUOR_QUERY(guard,
-                      "SELECT g.failures, g.next_check_ms, EXISTS(SELECT 1 FROM known_peers k "
-                      "JOIN accounts a ON a.id = k.account_id WHERE a.name = ?1 "
-                      "AND a.deleted IS NULL AND k.peer = ?2 AND k.last_login_ms > ?3) "
-                      "FROM (SELECT ?1 AS name) n LEFT JOIN account_guard g ON g.name = n.name");
-        guard->text(name).text(peer).number(now - limits.knownAddressFor.count());
-        if (guard->step() != SQLITE_ROW) return sqliteError("cannot read failed logins");
-        const auto failures = sqlite3_column_int64(guard->get(), 0);
-        const auto nextCheck = sqlite3_column_int64(guard->get(), 1);
-        const bool known = sqlite3_column_int(guard->get(), 2) != 0;
-        const bool guarded = limits.failuresPerAccount > 0;
-        if (guarded && !known && failures >= limits.failuresPerAccount && now < nextCheck) {
-            admission.verdict = LoginAdmission::Verdict::Account;
-            admission.accountFailures = failures;
-            return StoreOutcome::NotFound;
-        }
+        GuessingCounts counts;
+        counts.ofGroup = sqlite3_column_int64(count->get(), 0);
+        counts.ofNameAtGroup = sqlite3_column_int64(count->get(), 1);
+        VELQUOR_QUERY(trust,
+                      "SELECT EXISTS(SELECT 1 FROM known_peers k JOIN accounts a "
+                      "ON a.id = k.account_id WHERE a.name = ?1 AND a.deleted IS NULL "
+                      "AND k.peer = ?2 AND k.last_login_ms > ?3), "
+                      "(SELECT coalesce(group_concat(t.addresses, ' '), '') FROM trusted_ranges t "
+                      "JOIN accounts a ON a.id = t.account_id WHERE a.name = ?1 "
+                      "AND a.deleted IS NULL AND t.until_ms > ?4)");
+        trust->text(name).text(peer).number(now - limits.knownAddressFor.count()).number(now);
+        if (trust->step() != SQLITE_ROW) return sqliteError("cannot read known addresses");
+        counts.trusted = sqlite3_column_int(trust->get(), 0) != 0 ||
+                         inAnyRange(columnBytes(trust->get(), 1), peer);
+        VELQUOR_QUERY(guessed,
+                      "SELECT count(*), count(DISTINCT network), "
+                      "coalesce(sum(network = ?2), 0), ?3 - coalesce(min(checked_ms), ?3), "
+                      "?3 - coalesce(max(checked_ms), ?3) FROM guesses WHERE name = ?1");
+        guessed->text(name).text(network).number(now);
+        if (guessed->step() != SQLITE_ROW) return sqliteError("cannot count guesses");
+        counts.tally = {sqlite3_column_int64(guessed->get(), 0),
+                        sqlite3_column_int64(guessed->get(), 1),
+                        std::chrono::milliseconds(sqlite3_column_int64(guessed->get(), 3)),
+                        std::chrono::milliseconds(sqlite3_column_int64(guessed->get(), 4))};
+        counts.fromNetwork = sqlite3_column_int64(guessed->get(), 2);
+        admission = admissionFor(counts, limits);
+        if (admission.decision.verdict != LoginVerdict::Check) return StoreOutcome::NotFound;
         VELQUOR_QUERY(bump,
                       "INSERT INTO login_failures(name, peer, failures, window_start_ms) "
                       "VALUES(?1, ?2, 1, ?3) "
                       "ON CONFLICT(name, peer) DO UPDATE SET failures = failures + 1");
         bump->text(name).text(peerGroup).number(now);
         if (auto bumped = changed(m_db, bump->step(), m_file); !bumped) return bumped;
-        // Counted before the password is checked: the next attempt of the name waits for the
-        // hold even while this one is being checked.
-        const long long counted = failures + 1;
-        const long long excess = counted - limits.failuresPerAccount;
-        const long long holdUntil = excess > 0 ? now + limits.holdAfter(excess).count() : 0;
-        VELQUOR_QUERY(note,
-                      "INSERT INTO account_guard(name, failures, last_failure_ms, next_check_ms) "
-                      "VALUES(?1, ?2, ?3, ?4) ON CONFLICT(name) DO UPDATE SET "
-                      "failures = excluded.failures, last_failure_ms = excluded.last_failure_ms, "
-                      "next_check_ms = excluded.next_check_ms");
-        note->text(name).number(counted).number(now).number(holdUntil);
-        if (auto noted = changed(m_db, note->step(), m_file); !noted) return noted;
-        admission.accountFailures = counted;
-        admission.passedAccountLimit = guarded && counted == limits.failuresPerAccount;
-        VELQUOR_QUERY(spread, "SELECT count(DISTINCT peer) FROM login_failures WHERE name = ?1");
-        spread->text(name);
-        if (spread->step() != SQLITE_ROW) return sqliteError("cannot count failed logins");
-        admission.addresses = sqlite3_column_int64(spread->get(), 0);
-        return StoreOutcome::Done;
+        if (!admission.decision.guess) return StoreOutcome::Done;
+        VELQUOR_QUERY(note, "INSERT INTO guesses(name, network, checked_ms) VALUES(?1, ?2, ?3)");
+        note->text(name).text(network).number(now);
+        return changed(m_db, note->step(), m_file);
     });
     if (!outcome) return outcome.error();
     return admission;
@@ -159,7 +147,7 @@ support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view 
 support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
                                                      const StoredLogin& login,
                                                      std::string_view peer,
-                                                     std::string_view peerGroup,
+                                                     std::string_view peerGroup, bool guessed,
                                                      std::chrono::milliseconds lifetime) {
     const long long now = nowMs();
     auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
@@ -168,12 +156,12 @@ support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
                       "WHERE name = ?1 AND peer = ?2 AND failures > 0");
         forgive->text(name).text(peerGroup);
         if (auto outcome = changed(m_db, forgive->step(), m_file); !outcome) return outcome;
-        VELQUOR_QUERY(forgiveAccount,
-                      "UPDATE account_guard SET failures = failures - 1 "
-                      "WHERE name = ?1 AND failures > 0");
-        forgiveAccount->text(name);
-        if (auto outcome = changed(m_db, forgiveAccount->step(), m_file); !outcome) {
-            return outcome;
+        if (guessed) {
+            VELQUOR_QUERY(unguess,
+                          "DELETE FROM guesses WHERE rowid = (SELECT rowid FROM guesses "
+                          "WHERE name = ?1 AND network = ?2 ORDER BY checked_ms DESC LIMIT 1)");
+            unguess->text(name).text(peerNetworkOf(peer));
+            if (auto outcome = changed(m_db, unguess->step(), m_file); !outcome) return outcome;
         }
         VELQUOR_QUERY(known,
                       "INSERT INTO known_peers(account_id, peer, last_login_ms) "
@@ -203,6 +191,19 @@ support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
     return *outcome == StoreOutcome::Done;
 }
 
+support::Result<StoreOutcome> SqliteAccountStore::trustAddresses(
+    std::string_view name, std::string_view range, std::chrono::milliseconds lifetime) {
+    return transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(trust,
+                      "INSERT INTO trusted_ranges(account_id, addresses, until_ms) "
+                      "SELECT id, ?2, ?3 FROM accounts WHERE name = ?1 AND deleted IS NULL "
+                      "AND true ON CONFLICT(account_id, addresses) "
+                      "DO UPDATE SET until_ms = excluded.until_ms");
+        trust->text(name).text(range).number(nowMs() + lifetime.count());
+        return changed(m_db, trust->step(), m_file);
+    });
+}
+
 support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std::string_view peer) {
     VELQUOR_QUERY(find,
                   "SELECT 1 FROM grants g JOIN accounts a ON a.id = g.account_id "
@@ -214,21 +215,26 @@ support::Result<bool> SqliteAccountStore::holdsGrant(std::string_view name, std:
     return rc == SQLITE_ROW;
 }
 
-support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers() {
+support::Result<std::vector<UserRow>> SqliteAccountStore::listUsers(const LoginLimits& limits) {
+    const long long now = nowMs();
     VELQUOR_QUERY(list,
                   "SELECT a.name, a.created, "
                   "(SELECT count(*) FROM devices d WHERE d.account_id = a.id), "
-                  "coalesce(g.failures, 0), coalesce(g.next_check_ms, 0) > ?1 "
-                  "FROM accounts a LEFT JOIN account_guard g ON g.name = a.name "
-                  "WHERE a.deleted IS NULL ORDER BY a.name");
-    list->number(nowMs());
+                  "count(g.name), count(DISTINCT g.network), ?1 - coalesce(min(g.checked_ms), ?1), "
+                  "?1 - coalesce(max(g.checked_ms), ?1) FROM accounts a "
+                  "LEFT JOIN guesses g ON g.name = a.name AND g.checked_ms > ?2 "
+                  "WHERE a.deleted IS NULL GROUP BY a.id ORDER BY a.name");
+    list->number(now).number(now - limits.guessingHour().count());
     std::vector<UserRow> rows;
     int rc = SQLITE_OK;
     while ((rc = list->step()) == SQLITE_ROW) {
-        rows.push_back(UserRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
-                               sqlite3_column_int64(list->get(), 2),
-                               sqlite3_column_int64(list->get(), 3),
-                               sqlite3_column_int(list->get(), 4) != 0});
+        sqlite3_stmt* row = list->get();
+        rows.push_back(userRowFor(columnBytes(row, 0), columnBytes(row, 1),
+                                  sqlite3_column_int64(row, 2),
+                                  {sqlite3_column_int64(row, 3), sqlite3_column_int64(row, 4),
+                                   std::chrono::milliseconds(sqlite3_column_int64(row, 5)),
+                                   std::chrono::milliseconds(sqlite3_column_int64(row, 6))},
+                                  limits));
     }
     if (rc != SQLITE_DONE) return sqliteError("cannot list accounts");
     return rows;
