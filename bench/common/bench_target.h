@@ -11,6 +11,8 @@
 // run, so that a machine getting busier between the two blocks of runs does not move it.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +29,14 @@ inline bool reportTarget(const std::string& what, double value, Goal goal, doubl
                 goal == Goal::AtMost ? "<=" : ">=", target);
     std::fflush(stdout);
     return goal == Goal::AtMost ? value <= target : value >= target;
+}
+
+// The processor time (user and system) this process has used so far, in seconds.
+inline double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The middle value (the upper middle of an even count); 0 for none.

@@ -10,7 +10,6 @@
 // 20,000 files between runs takes minutes, and what is compared is the work around the
 // file writes, which a memory file system shows without the disk's noise.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,22 +126,15 @@ std::map<std::string, std::vector<double>>& cpuTimings() {
     return measured;
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 template <typename Work>
 void timed(benchmark::State& state, const std::string& name, Work work) {
     for (auto _ : state) {
         clearOutput();
         const auto start = Clock::now();
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = velquor::bench::processorSeconds();
         work();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        cpuTimings()[name].push_back(cpuSeconds() - cpuStart);
+        cpuTimings()[name].push_back(velquor::bench::processorSeconds() - cpuStart);
         state.SetIterationTime(seconds);
         timings()[name].push_back(seconds);
     }

@@ -49,13 +49,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 long peakKib() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -195,7 +188,7 @@ void writeWorkbook(const fs::path& path, int rows) {
 // The measured side, in its own process so that its peak memory is its own.
 int readWorkbook(const char* path) {
     const auto start = Clock::now();
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = velquor::bench::processorSeconds();
     velquor::sheet::SheetReader reader;
     auto opened = reader.Open(path);
     if (!opened) {
@@ -212,7 +205,7 @@ int readWorkbook(const char* path) {
         }
     }
     std::printf("%.3f %zu %ld %.3f %zu %.3f\n", secondsSince(start), cells, peakKib(), openSeconds,
-                bytes, cpuSeconds() - cpuStart);
+                bytes, velquor::bench::processorSeconds() - cpuStart);
     return 0;
 }
 
