@@ -35,12 +35,12 @@ unsigned long waitingIn(const char* table, std::uint16_t port) {
 
 }  // namespace
 
+std::size_t waitingConnections(std::uint16_t port) {
+    return waitingIn("/proc/net/tcp", port) + waitingIn("/proc/net/tcp6", port);
+}
+
 bool listenQueueEmptied(std::uint16_t port, std::chrono::milliseconds atMost) {
-    return waitUntil(
-        [port] {
-            return waitingIn("/proc/net/tcp", port) + waitingIn("/proc/net/tcp6", port) == 0;
-        },
-        atMost);
+    return waitUntil([port] { return waitingConnections(port) == 0; }, atMost);
 }
 
 }  // namespace velquor::testing
