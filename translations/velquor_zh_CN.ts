@@ -2243,10 +2243,6 @@
         <translation>结果</translation>
     </message>
     <message>
-        <source>Filter</source>
-        <translation>筛选</translation>
-    </message>
-    <message>
         <source>Delete selected</source>
         <translation>删除所选</translation>
     </message>
@@ -2658,6 +2654,13 @@ Replacing registers it with: %2</source>
     </message>
 </context>
 <context>
+    <name>velquor::app::RowTableActions</name>
+    <message>
+        <source>Filter</source>
+        <translation>筛选</translation>
+    </message>
+</context>
+<context>
     <name>velquor::app::ServeDialog</name>
     <message>
         <source>optional: the device sheet or a MAC file</source>
@@ -3047,10 +3050,6 @@ Replacing registers it with: %2</source>
     <message>
         <source>Problems only</source>
         <translation>仅显示问题</translation>
-    </message>
-    <message>
-        <source>Filter</source>
-        <translation>筛选</translation>
     </message>
     <message>
         <source>Refresh</source>

@@ -37,13 +37,13 @@ protected:
 };
 
 TEST_F(NumberCellsTest, ANumberCellIsRefusedForItsLostZerosATextCellForItsDigits) {
-    auto checked = check(row(1, textCell("A1", "MAC")) +                   //
-                         row(2, textCell("A2", "00:15:65:12:34:56")) +     //
-                         row(3, numberCell("A3", "1565123457")) +          //
-                         row(4, textCell("A4", "1565123458")) +            //
-                         row(5, textCell("A5", "00:15:65:12:34:59")) +     //
-                         row(6, textCell("A6", "00:15:65:12:34:5a")) +     //
-                         row(7, numberCell("A7", "1.5651234E+9")) +        //
+    auto checked = check(row(1, textCell("A1", "MAC")) +                //
+                         row(2, textCell("A2", "00:15:65:12:34:56")) +  //
+                         row(3, numberCell("A3", "1565123457")) +       //
+                         row(4, textCell("A4", "1565123458")) +         //
+                         row(5, textCell("A5", "00:15:65:12:34:59")) +  //
+                         row(6, textCell("A6", "00:15:65:12:34:5a")) +  //
+                         row(7, numberCell("A7", "1.5651234E+9")) +     //
                          row(8, textCell("A8", "00:15:65:12:34:5b")));
     ASSERT_TRUE(checked) << checked.error().message;
     const auto& results = checked->results;
@@ -60,12 +60,11 @@ TEST_F(NumberCellsTest, ANumberCellIsRefusedForItsLostZerosATextCellForItsDigits
 
 // A whole column typed into number cells is no MAC file, and the error says why.
 TEST_F(NumberCellsTest, AColumnOfNumbersIsRefusedNamingTheNumberFormat) {
-    auto checked = check(row(1, textCell("A1", "MAC")) + row(2, numberCell("A2", "1565123457")) +
-                         row(3, numberCell("A3", "1565123458")) +
-                         row(4, numberCell("A4", "1565123459")));
+    auto checked =
+        check(row(1, textCell("A1", "MAC")) + row(2, numberCell("A2", "1565123457")) +
+              row(3, numberCell("A3", "1565123458")) + row(4, numberCell("A4", "1565123459")));
     ASSERT_FALSE(checked);
-    EXPECT_NE(checked.error().message.find("3 of 4 cells are numbers, not text"),
-              std::string::npos)
+    EXPECT_NE(checked.error().message.find("3 of 4 cells are numbers, not text"), std::string::npos)
         << checked.error().message;
 }
 

@@ -1,8 +1,6 @@
 // DeviceTableView: a listing or a check of devices, filtered, sorted, copied, saved, deleted.
 #include "app/kesto/device_table_view.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -12,6 +10,7 @@
 #include <QTableView>
 
 #include "app/kit/control_window.h"
+#include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "support/hex.h"
 
@@ -149,29 +148,22 @@ DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget*
     m_counts = new QLabel(this);
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_filterBox = new QLineEdit(this);
-    m_filterBox->setPlaceholderText(tr("Filter"));
-    m_filterBox->setClearButtonEnabled(true);
     m_table = newRowTable(this, m_filter);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    m_actions = new RowTableActions(
+        *this, prompter, *m_table, *m_filter, [this] { return m_source.report; },
+        [this](const QString& typed) { m_filter->setTypedFilter(typed); });
 
     m_delete = new QPushButton(tr("Delete selected"), this);
     m_delete->hide();
-    m_copy = new QPushButton(this);
-    m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
-    layOutRowTable(*this, m_counts, m_filterBox, m_table, m_delete, {m_copy, m_save, close});
+    layOutRowTable(*this, m_counts, m_actions->filterBox(), m_table, m_delete,
+                   {m_actions->copyButton(), m_actions->saveButton(), close});
     resize(640, 420);
 
-    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        m_filter->setTypedFilter(typed);
-        updateButtons();
-    });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &DeviceTableView::updateButtons);
     connect(m_delete, &QPushButton::clicked, this, &DeviceTableView::deleteSelected);
-    connect(m_copy, &QPushButton::clicked, this, &DeviceTableView::copyRows);
-    connect(m_save, &QPushButton::clicked, this, &DeviceTableView::saveReport);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     showTable(std::move(table));
 }
@@ -217,21 +209,11 @@ QString DeviceTableView::countsText() const {
 }
 
 void DeviceTableView::updateButtons() {
-    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
+    m_actions->updateButtons();
     const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
     m_delete->setEnabled(selected > 0);
     m_delete->setText(selected > 0 ? tr("Delete selected (%n)", nullptr, selected)
                                    : tr("Delete selected"));
-}
-
-void DeviceTableView::copyRows() {
-    QGuiApplication::clipboard()->setText(
-        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
-}
-
-bool DeviceTableView::saveReport() {
-    return saveRowsAsReport(this, m_prompter,
-                            reportRows(m_source.report, actedSourceRows(*m_table, *m_filter)));
 }
 
 void DeviceTableView::deleteSelected() {

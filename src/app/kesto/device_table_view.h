@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/results/row_table_actions.h"
 #include "provisioning/device_inventory.h"
 #include "report/report_table.h"
 
@@ -100,17 +101,17 @@ public:
     // Raised above its owner and given the keyboard, as after its owner's boxes closed.
     void bringToFront();
 
-    QLineEdit* filterBox() const { return m_filterBox; }
+    QLineEdit* filterBox() const { return m_actions->filterBox(); }
     QTableView* table() const { return m_table; }
     QPushButton* deleteButton() const { return m_delete; }
-    QPushButton* copyButton() const { return m_copy; }
-    QPushButton* saveButton() const { return m_save; }
+    QPushButton* copyButton() const { return m_actions->copyButton(); }
+    QPushButton* saveButton() const { return m_actions->saveButton(); }
     QString countsText() const;
     int visibleRowCount() const { return m_filter->rowCount(); }
 
 public slots:
-    void copyRows();
-    bool saveReport();
+    void copyRows() { m_actions->copyRows(); }
+    bool saveReport() { return m_actions->saveReport(); }
     void deleteSelected();
 
 private:
@@ -121,11 +122,9 @@ private:
     DeviceTableModel* m_model;
     DeviceFilterModel* m_filter;
     QLabel* m_counts;
-    QLineEdit* m_filterBox;
     QTableView* m_table;
+    RowTableActions* m_actions;
     QPushButton* m_delete;
-    QPushButton* m_copy;
-    QPushButton* m_save;
     DeleteRequest m_deleteRequest;
 };
 

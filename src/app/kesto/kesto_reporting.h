@@ -1,6 +1,5 @@
-// How the Kesto dialogs show what the core operations report: message boxes owned by the dialog,
-// asked on the GUI thread even when the operation runs on a worker, and how a dialog runs the
-// next dialog of the chain (modally, or as a test decides).
+// How a Kesto dialog runs the next dialog of the chain (modally, or as a test decides), and the
+// title that says who is logged in where. Their boxes come through GuiThreadPrompts (kit).
 #pragma once
 
 #include <QPointer>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "app/kit/control_window.h"
+#include "app/kit/gui_thread_prompts.h"
 #include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 
@@ -22,45 +22,10 @@ namespace velquor::app {
 using ModalRunner = std::function<int(QDialog&)>;
 ModalRunner execModal();
 
-// For work running off the GUI thread: each report and each replace question waits until the
-// window has shown it on the GUI thread, as the loop of the command waits for a message box.
-class GuiThreadPrompts final : public support::Reporter {
-public:
-    explicit GuiThreadPrompts(ControlWindow& window) : m_window(&window) {}
-    void report(std::string_view text, std::string_view caption) override;
-    // The product's text as the box's text, the reason beneath it as its detail line.
-    void reportWithDetail(std::string_view text, std::string_view caption,
-                          std::string_view detail) override;
-    void reportWorded(std::string_view text, std::string_view caption,
-                      const support::Phrase& detail) override;
-    // The product's question; beneath it, the server text the MAC is registered with now
-    // (when known) and the one that will replace it.
-    provisioning::ReplaceAnswer askReplace(const std::string& question,
-                                           const std::string& registeredTo,
-                                           const std::string& replacement);
-    // "The server … is not answering", with Retry and Stop and the reason beneath; true = Retry.
-    bool askRetry(const std::string& server, const support::Phrase& reason,
-                  std::string_view caption);
-    // Any box, shown by the window on the GUI thread; the answer once it is closed.
-    Answer ask(const MessageRequest& request);
-    // "Your login to SERVER has ended. Log in again to go on?" with a password box: the
-    // password typed, or nullopt when the operator declined.
-    std::optional<std::string> askNewLogin(const std::string& server);
-
-private:
-    // Runs show on the GUI thread and returns once it has.
-    void onGuiThread(const std::function<void(ControlWindow&)>& show);
-
-    QPointer<ControlWindow> m_window;
-};
-
 // A dialog's title with who is logged in where: "Device — alice @ kesto.example.com", with
 // the port the dialog sends to when it is not the product's ("… @ kesto.example.com:45391").
 QString sessionTitle(const QString& dialogName, std::string_view userName,
                      const provisioning::KestoEndpoint& endpoint, std::uint16_t port,
                      std::uint16_t usualPort);
-
-QString fromBytes(std::string_view text);
-std::string toBytes(const QString& text);
 
 }  // namespace velquor::app

@@ -6,7 +6,7 @@
 #include <optional>
 #include <utility>
 
-#include "app/kesto/kesto_reporting.h"
+#include "app/kit/gui_thread_prompts.h"
 #include "app/kit/input_history.h"
 #include "app/main_window/file_filters.h"
 #include "app/main_window/velquor_dlg.h"

@@ -4,9 +4,7 @@
 #include "app/site/site_table_view.h"
 
 #include <QCheckBox>
-#include <QClipboard>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +20,7 @@
 #include "app/kit/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
+#include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "phonecheck/site_report.h"
 #include "serve/fetch_log.h"
@@ -227,14 +226,13 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_problemsOnly = new QCheckBox(tr("Problems only"), this);
-    m_filterBox = new QLineEdit(this);
-    m_filterBox->setPlaceholderText(tr("Filter"));
-    m_filterBox->setClearButtonEnabled(true);
     m_table = newRowTable(this, m_filter);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    m_actions = new RowTableActions(
+        *this, prompter, *m_table, *m_filter,
+        [this] { return phonecheck::siteReport(m_model->checks()); },
+        [this](const QString& typed) { m_filter->setTypedFilter(typed); });
     m_refresh = new QPushButton(tr("Refresh"), this);
-    m_copy = new QPushButton(this);
-    m_save = new QPushButton(this);
     layOut();
     setInputs(inputs);
 
@@ -242,15 +240,7 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
         m_filter->setProblemsOnly(on);
         updateButtons();
     });
-    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        m_filter->setTypedFilter(typed);
-        updateButtons();
-    });
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &SiteTableView::updateButtons);
     connect(m_refresh, &QPushButton::clicked, this, &SiteTableView::refresh);
-    connect(m_copy, &QPushButton::clicked, this, &SiteTableView::copyRows);
-    connect(m_save, &QPushButton::clicked, this, &SiteTableView::saveReport);
     m_counts->setText(tr("Press Refresh to check every phone of the sheet."));
     updateButtons();
 }
@@ -270,11 +260,12 @@ void SiteTableView::layOut() {
     auto* filterRow = new QHBoxLayout(filters);
     filterRow->setContentsMargins(0, 0, 0, 0);
     filterRow->addWidget(m_problemsOnly);
-    filterRow->addWidget(m_filterBox);
+    filterRow->addWidget(m_actions->filterBox());
     auto* rows = new QWidget(this);
     auto* close = new QPushButton(tr("Close"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    layOutRowTable(*rows, m_counts, filters, m_table, m_refresh, {m_copy, m_save, close});
+    layOutRowTable(*rows, m_counts, filters, m_table, m_refresh,
+                   {m_actions->copyButton(), m_actions->saveButton(), close});
     rows->layout()->setContentsMargins(0, 0, 0, 0);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -382,18 +373,7 @@ QString SiteTableView::countsText() const {
 }
 
 void SiteTableView::updateButtons() {
-    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
-}
-
-void SiteTableView::copyRows() {
-    QGuiApplication::clipboard()->setText(
-        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
-}
-
-bool SiteTableView::saveReport() {
-    return saveRowsAsReport(this, m_prompter,
-                            reportRows(phonecheck::siteReport(m_model->checks()),
-                                       actedSourceRows(*m_table, *m_filter)));
+    m_actions->updateButtons();
 }
 
 }  // namespace velquor::app

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/results/row_table_actions.h"
 #include "phonecheck/phone_check.h"
 #include "report/report_table.h"
 #include "serve/site_status.h"
@@ -98,10 +99,10 @@ public:
 
     void setInputs(const SiteInputs& inputs);
     QCheckBox* problemsOnlyBox() const { return m_problemsOnly; }
-    QLineEdit* filterBox() const { return m_filterBox; }
+    QLineEdit* filterBox() const { return m_actions->filterBox(); }
     QTableView* table() const { return m_table; }
     QPushButton* refreshButton() const { return m_refresh; }
-    QPushButton* saveButton() const { return m_save; }
+    QPushButton* saveButton() const { return m_actions->saveButton(); }
     QString countsText() const;
     int visibleRowCount() const { return m_filter->rowCount(); }
     const SiteTableModel& model() const { return *m_model; }
@@ -109,8 +110,8 @@ public:
 public slots:
     // Checks every phone again: off the GUI thread, behind a progress dialog.
     void refresh();
-    void copyRows();
-    bool saveReport();
+    void copyRows() { m_actions->copyRows(); }
+    bool saveReport() { return m_actions->saveReport(); }
 
 private:
     void showChecks(std::vector<phonecheck::PhoneCheck> checks);
@@ -128,11 +129,9 @@ private:
     QLineEdit* m_fetchLog;
     QLabel* m_counts;
     QCheckBox* m_problemsOnly;
-    QLineEdit* m_filterBox;
     QTableView* m_table;
+    RowTableActions* m_actions;
     QPushButton* m_refresh;
-    QPushButton* m_copy;
-    QPushButton* m_save;
     bool m_busy = false;
     std::optional<std::vector<serve::PhoneStatus>> m_serverPhones;
 };

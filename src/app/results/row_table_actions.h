@@ -1,0 +1,57 @@
+// RowTableActions: what every table of rows with a text filter offers beside it, wired once —
+// the filter box, and Copy and Save of the rows it shows: their texts follow the selection
+// and the filter, Copy puts the rows on the clipboard as tab-separated text, Save writes them
+// as the view's report.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+#include "report/report_table.h"
+
+class QLineEdit;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+class QWidget;
+
+namespace velquor::app {
+
+class Prompter;
+
+class RowTableActions final : public QObject {
+    Q_OBJECT
+
+public:
+    // The whole report of the view's source model: its row i is the model's row i.
+    using Report = std::function<report::ReportTable()>;
+    // What the view does with the text typed into the filter box.
+    using Typed = std::function<void(const QString& typed)>;
+
+    // Made on view, over table showing shown (whose source model gives the Copy headers).
+    RowTableActions(QWidget& view, Prompter& prompter, QTableView& table,
+                    QSortFilterProxyModel& shown, Report report, Typed typed);
+
+    QLineEdit* filterBox() const { return m_filterBox; }
+    QPushButton* copyButton() const { return m_copy; }
+    QPushButton* saveButton() const { return m_save; }
+
+    // "Copy selected (3)" / "Copy shown (12)" / "Copy all", and Save's likewise; called by
+    // itself when the selection, the filter or the rows change.
+    void updateButtons();
+    void copyRows();
+    bool saveReport();
+
+private:
+    QWidget& m_view;
+    Prompter& m_prompter;
+    QTableView& m_table;
+    QSortFilterProxyModel& m_shown;
+    Report m_report;
+    QLineEdit* m_filterBox;
+    QPushButton* m_copy;
+    QPushButton* m_save;
+};
+
+}  // namespace velquor::app
