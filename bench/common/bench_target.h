@@ -31,10 +31,11 @@ inline bool reportTarget(const std::string& what, double value, Goal goal, doubl
     return goal == Goal::AtMost ? value <= target : value >= target;
 }
 
-// The processor time (user and system) this process has used so far, in seconds.
-inline double processorSeconds() {
+// The processor time (user and system) this process (or, with RUSAGE_CHILDREN, its waited-for
+// children) has used so far, in seconds.
+inline double processorSeconds(int who = RUSAGE_SELF) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }

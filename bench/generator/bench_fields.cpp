@@ -5,7 +5,6 @@
 //
 // VELQUOR_BENCH_ROWS changes the row count; VELQUOR_BENCH_DIR the folder to work in (default
 // /dev/shm, as bench_generator explains).
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +15,7 @@
 #include <string>
 
 #include "bench_target.h"
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "support/progress.h"
 #include "temp_dir.h"
 
@@ -102,21 +101,14 @@ struct Spent {
     double cpu = 0;  // user and system time, of this process or of its children
 };
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // The machine may be shared: the processor time tells the work apart from the waiting.
 template <typename Work>
 Spent spentOn(int who, Work work) {
-    const double cpu = cpuSeconds(who);
+    const double cpu = velquor::bench::processorSeconds(who);
     const auto start = std::chrono::steady_clock::now();
     work();
     return Spent{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                 cpuSeconds(who) - cpu};
+                 velquor::bench::processorSeconds(who) - cpu};
 }
 
 }  // namespace

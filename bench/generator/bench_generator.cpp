@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench_target.h"
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "phone_template.h"
 #include "support/atomic_file.h"
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "bench_target.h"
-#include "generator/device_macs.h"
-#include "generator/device_table.h"
-#include "generator/generation_job.h"
+#include "generator/devices/device_macs.h"
+#include "generator/devices/device_table.h"
+#include "generator/run/generation_job.h"
 #include "phone_template.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
-#include "generator/existing_outputs.h"
-#include "generator/generation_job.h"
-#include "generator/generation_report.h"
+#include "generator/outputs/existing_outputs.h"
+#include "generator/run/generation_job.h"
+#include "generator/run/generation_report.h"
 #include "mac/mac_check.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"

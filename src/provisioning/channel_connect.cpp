@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "provisioning/channel_parts.h"
+#include "wire/host_address.h"
 
 namespace velquor::provisioning::channel {
 
@@ -340,7 +341,8 @@ std::vector<ResolvedAddress> systemResolver(const std::string& name, std::uint16
                                             std::string* error) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = settings::isIpAddress(name) ? AI_NUMERICHOST : AI_ADDRCONFIG;
+    const auto host = wire::parseHostAddress(name);
+    hints.ai_flags = host && host->isIp() ? AI_NUMERICHOST : AI_ADDRCONFIG;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (status != 0) {
@@ -463,6 +465,10 @@ void releaseFailover(int fd) {
 }
 
 MaybeFailure Exchange::connect() {
+    // An address no server can have is never looked up.
+    if (auto host = wire::parseHostAddress(endpoint.address); !host) {
+        return wordedFailure(kConnectFailed, host.error().phrase);
+    }
     std::string resolveError;
     const auto candidates = candidatesFor(address, port, &resolveError);
     if (candidates.empty()) {

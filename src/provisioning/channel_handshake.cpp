@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "provisioning/channel_parts.h"
+#include "wire/host_address.h"
 #include "wire/tls_suites.h"
 
 namespace velquor::provisioning {
@@ -174,13 +175,15 @@ MaybeFailure Exchange::prepareTls(SSL_CTX* context, SSL_SESSION* resumable) {
     SSL_set_mode(ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
     SSL_set_app_data(ssl, &notes);
     // What was asked for must be what the certificate names: an address is checked
-    // against its IP entries, a name against its DNS entries. SNI only makes sense for a
-    // name.
-    if (settings::isIpAddress(address)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address.c_str());
+    // against its IP entries, a name (without a final dot) against its DNS entries. SNI only
+    // makes sense for a name.
+    const auto host = wire::parseHostAddress(address);
+    if (host && host->isIp()) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host->address.c_str());
     } else {
-        SSL_set1_host(ssl, address.c_str());
-        SSL_set_tlsext_host_name(ssl, address.c_str());
+        const std::string name = host ? host->certified() : address;
+        SSL_set1_host(ssl, name.c_str());
+        SSL_set_tlsext_host_name(ssl, name.c_str());
     }
     if (resumable != nullptr) SSL_set_session(ssl, resumable);
     return std::nullopt;

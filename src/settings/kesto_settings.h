@@ -141,9 +141,6 @@ support::Result<std::string> parseLanguage(std::string_view text);
 std::string formatPorts(const KestoPorts& ports);
 std::string formatSeconds(std::chrono::milliseconds duration);
 
-// True for an IPv4 or IPv6 address (an IPv6 one with or without its brackets), false for a
-// name: the certificate is checked against an IP address or against a host name accordingly.
-bool isIpAddress(std::string_view address);
 // "host:port", with an IPv6 address in brackets.
 std::string hostAndPort(std::string_view address, std::uint16_t port);
 

@@ -1,14 +1,12 @@
 // The value syntax shared by the settings files and the command line: addresses, ports,
 // seconds and job counts, read and written the same way everywhere.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
 #include "settings/kesto_settings.h"
 #include "settings/settings_text.h"
+#include "wire/host_address.h"
 
 namespace velquor::settings {
 
@@ -24,37 +22,7 @@ std::string_view withoutBrackets(std::string_view address) {
     return address;
 }
 
-// RFC 1123 host name: dot-separated labels of letters, digits and inner hyphens.
-bool isHostName(std::string_view name) {
-    if (name.ends_with('.')) name.remove_suffix(1);
-    if (name.empty() || name.size() > 253) return false;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        const std::size_t end = std::min(name.find('.', start), name.size());
-        const std::string_view label = name.substr(start, end - start);
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
-            return false;
-        }
-        const bool plain = std::all_of(label.begin(), label.end(), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
-        });
-        if (!plain) return false;
-        start = end + 1;
-    }
-    // All digits and dots is a mistyped IPv4 address, not a name.
-    return !std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
-    });
-}
-
 }  // namespace
-
-bool isIpAddress(std::string_view address) {
-    const std::string bare(withoutBrackets(address));
-    unsigned char buffer[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, bare.c_str(), buffer) == 1 ||
-           ::inet_pton(AF_INET6, bare.c_str(), buffer) == 1;
-}
 
 std::string hostAndPort(std::string_view address, std::uint16_t port) {
     const std::string_view bare = withoutBrackets(address);
@@ -63,15 +31,9 @@ std::string hostAndPort(std::string_view address, std::uint16_t port) {
 }
 
 support::Result<std::string> parseAddress(std::string_view text) {
-    const std::string_view address = trimmed(text);
-    if (isIpAddress(address)) return std::string(withoutBrackets(address));
-    if (isHostName(address)) return std::string(address);
-    //: %1 is the value given
-    return makeError(ErrorCode::InvalidInput,
-                     support::Phrase{VELQUOR_TR_NOOP("core",
-                                                     "'%1' is not a host name, an IPv4 address or "
-                                                     "an IPv6 address"),
-                                     {std::string(address)}});
+    auto host = wire::parseHostAddress(trimmed(text));
+    if (!host) return host.error();
+    return std::move(host->address);
 }
 
 namespace {

@@ -4,7 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
+
+#include "wait_until.h"
 
 namespace velquor::testing {
 namespace {
@@ -34,13 +35,12 @@ unsigned long waitingIn(const char* table, std::uint16_t port) {
 
 }  // namespace
 
+std::size_t waitingConnections(std::uint16_t port) {
+    return waitingIn("/proc/net/tcp", port) + waitingIn("/proc/net/tcp6", port);
+}
+
 bool listenQueueEmptied(std::uint16_t port, std::chrono::milliseconds atMost) {
-    const auto until = std::chrono::steady_clock::now() + atMost;
-    for (;;) {
-        if (waitingIn("/proc/net/tcp", port) + waitingIn("/proc/net/tcp6", port) == 0) return true;
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return waitUntil([port] { return waitingConnections(port) == 0; }, atMost);
 }
 
 }  // namespace velquor::testing

@@ -1,6 +1,6 @@
 // The XML template: which elements a device row edits, what stays as it was, the
 // declaration and encoding of saved files, and the templates that must be refused.
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // findExistingOutputs: what a run would replace, and which encrypted copies an unencrypted
 // run would leave stale, counted before anything is written.
-#include "generator/existing_outputs.h"
+#include "generator/outputs/existing_outputs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The generation job over real sheets (.csv and .xlsx) and templates in a temporary folder:
 // the files it writes, the rows it refuses and why, and what the user is told.
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "crypto/config_file.h"
 #include "file_size_limit.h"
-#include "generator/generation_report.h"
+#include "generator/run/generation_report.h"
 #include "generator_fixtures.h"
 #include "report/csv_writer.h"
 #include "support/reporter.h"

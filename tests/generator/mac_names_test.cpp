@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "generator/existing_outputs.h"
-#include "generator/generation_job.h"
-#include "generator/generation_report.h"
+#include "generator/outputs/existing_outputs.h"
+#include "generator/run/generation_job.h"
+#include "generator/run/generation_report.h"
 #include "generator_fixtures.h"
 #include "report/csv_writer.h"
 #include "support/progress.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stop_token>
 
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "process_checks.h"
 #include "support/progress.h"

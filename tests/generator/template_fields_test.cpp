@@ -1,13 +1,13 @@
 // Fields from any column: element paths, placeholders with and without defaults, a template
 // per row, and the rule that keeps a sheet made for the fixed columns as it was.
-#include "generator/template_fields.h"
+#include "generator/fields/template_fields.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "generator/config_template.h"
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
+#include "generator/template/config_template.h"
 #include "generator_fixtures.h"
 #include "support/reporter.h"
 #include "temp_dir.h"

@@ -16,7 +16,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
-#include "generator/device_macs.h"
+#include "generator/devices/device_macs.h"
 #include "nginx_fixture.h"
 #include "phonecheck/site_report.h"
 #include "test_certificates.h"

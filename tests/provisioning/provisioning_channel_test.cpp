@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "listen_queue.h"
 #include "scripted_tls_server.h"
 #include "test_certificates.h"
+#include "wait_until.h"
 
 namespace velquor::provisioning {
 namespace {
@@ -380,20 +382,25 @@ TEST_F(ChannelTest, RefusedConnectionGivesConnectDiagnostic) {
 TEST_F(ChannelTest, StopEndsAWaitingExchangeAtOnceAtTheStageItReached) {
     auto silent = serverFor(Kind::Device, {ServerAction::NeverAnswer, ""});
     SilentTcpListener stuck;
+    // Stopped once the exchange has got that far: its connection waits in the listener's
+    // queue, or the server holds its record.
     struct Row {
         const char* what;
         std::uint16_t port;
         FailureStage stage;
+        std::function<bool()> reached;
     };
-    const Row rows[] = {{"before the handshake", stuck.port(), FailureStage::Connecting},
-                        {"waiting for the reply", silent->port(), FailureStage::Exchanging}};
+    const Row rows[] = {{"before the handshake", stuck.port(), FailureStage::Connecting,
+                         [&] { return velquor::testing::waitingConnections(stuck.port()) > 0; }},
+                        {"waiting for the reply", silent->port(), FailureStage::Exchanging,
+                         [&] { return silent->received().size() == 1; }}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         auto channel = channelTo(Kind::Device, row.port, {60s, 60s});
         std::stop_source stop;
         channel.setStopToken(stop.get_token());
-        std::jthread canceller([&stop] {
-            std::this_thread::sleep_for(300ms);
+        std::jthread canceller([&stop, &row] {
+            EXPECT_TRUE(velquor::testing::waitUntil(row.reached, 20s));
             stop.request_stop();
         });
         const Outcome outcome = exchange(channel, Kind::Device, sampleRecord(Kind::Device));

@@ -11,6 +11,7 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "wait_until.h"
 
 namespace velquor::testing {
 
@@ -52,9 +53,7 @@ public:
     // Waits (30 s at most) for the run to have been held back n times: by then it has spent
     // the checks that go at once.
     void awaitHeldBack(long n) const {
-        for (int i = 0; i < 3'000 && heldBack < n; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        waitUntil([&] { return heldBack >= n; }, std::chrono::seconds(30));
     }
 
     std::atomic<long> checked{0};     // "NO": the password was checked, and wrong

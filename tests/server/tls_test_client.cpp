@@ -164,6 +164,30 @@ HeldTls::~HeldTls() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+std::string clientHello() {
+    std::unique_ptr<SSL_CTX, CtxFree> context(SSL_CTX_new(TLS_client_method()));
+    std::unique_ptr<SSL, SslFree> ssl(SSL_new(context.get()));
+    SSL_set_bio(ssl.get(), BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
+    SSL_connect(ssl.get());  // wants to read: the hello is written
+    ERR_clear_error();
+    char* hello = nullptr;
+    const long length = BIO_get_mem_data(SSL_get_wbio(ssl.get()), &hello);
+    return length > 0 ? std::string(hello, static_cast<std::size_t>(length)) : std::string();
+}
+
+int sendHelloAndStall(const std::string& address, std::uint16_t port,
+                      const ClientOptions& options) {
+    const std::string hello = clientHello();
+    const int fd = connectTcp(address, port, options);
+    if (fd < 0) return -1;
+    if (hello.empty() || ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) !=
+                             static_cast<ssize_t>(hello.size())) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
                            const std::string& caFile, std::string_view bytes,
                            std::chrono::milliseconds pause, const ClientOptions& options) {

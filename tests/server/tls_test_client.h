@@ -51,6 +51,14 @@ private:
     int m_fd = -1;
 };
 
+// The first flight of a TLS client, made in memory.
+std::string clientHello();
+
+// A connection that sends a whole ClientHello and then nothing: a handshake left half-open.
+// Its descriptor, to be closed by the caller; -1 when it could not connect.
+int sendHelloAndStall(const std::string& address, std::uint16_t port,
+                      const ClientOptions& options = {});
+
 // Like tlsExchange but writes the bytes one at a time, waiting between them.
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
                            const std::string& caFile, std::string_view bytes,

@@ -28,8 +28,8 @@
 #include "app/results/results_view.h"
 #include "app/serve/serve_dialog.h"
 #include "app/site/site_table_view.h"
-#include "generator/existing_outputs.h"
-#include "generator/generation_job.h"
+#include "generator/outputs/existing_outputs.h"
+#include "generator/run/generation_job.h"
 #include "mac/mac_check.h"
 
 // The icon lives in the library's resources; a static library has to register them itself.

@@ -18,7 +18,7 @@
 #include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "digest/digest_engine.h"
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 #include "support/result.h"

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "app/language/core_texts.h"
-#include "generator/generation_report.h"
+#include "generator/run/generation_report.h"
 #include "mac/mac_address.h"
 #include "mac/mac_check.h"
 #include "sheet/cell_name.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "provisioning/kesto_operations.h"
 #include "report/report_table.h"
 

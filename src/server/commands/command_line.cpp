@@ -10,6 +10,7 @@
 #include "server/store/postgres/postgres_account_store.h"
 #include "server/tls/certificates.h"
 #include "support/arg_parser.h"
+#include "wire/host_address.h"
 
 namespace velquor::server {
 
@@ -119,10 +120,11 @@ std::vector<std::string> repeatedListOption(const std::vector<std::string>& argv
 
 support::Result<std::vector<std::string>> addressesOption(const std::vector<std::string>& argv) {
     auto addresses = repeatedListOption(argv, "--address");
-    for (const auto& address : addresses) {
+    for (auto& address : addresses) {
         if (auto problem = addressProblem(address); !problem.empty()) {
             return usage("--address: " + problem);
         }
+        address = wire::parseHostAddress(address)->address;  // "[::1]" bound as "::1"
     }
     return addresses;
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 #include "server/requests/request_log.h"
@@ -30,6 +31,9 @@ constexpr std::chrono::hours kTrustedFor{24};
 constexpr std::size_t kMostTrusted = 65'536;
 // Connections of one port in the middle of a handshake (some 40 kB of TLS state each).
 constexpr std::size_t kMostHandshaking = 512;
+// How long a connection that finished its handshake may send nothing before a full port may
+// close it for another.
+constexpr std::chrono::seconds kSilentAfterHandshake{1};
 
 std::size_t indexOf(RequestKind kind) {
     return static_cast<std::size_t>(kind);
@@ -38,6 +42,14 @@ std::size_t indexOf(RequestKind kind) {
 // The part of a port's connections only addresses that logged in lately may take.
 std::size_t keptForTrusted(std::size_t maxConnections) {
     return maxConnections / 8;
+}
+
+// Whether bytes the server has not read yet wait on the socket: a client that is still in its
+// handshake on the server's side may have sent its last handshake message and its record
+// already (a TLS 1.3 client sends them together), which only wait for the loop to read them.
+bool bytesWaiting(int fd) {
+    int available = 0;
+    return ::ioctl(fd, FIONREAD, &available) == 0 && available > 0;
 }
 
 enum class Greeting { Pending, Whole, Gone };
@@ -111,28 +123,77 @@ void KestoServer::rememberLogin(const std::string& group) {
     m_trusted[group] = until;
 }
 
-// Closes the connection of this port that has gone longest without finishing its handshake,
-// those that have not sent their first record whole before those that stalled later (or, with
-// tlsStarted, only among these); false when there is none.
-bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted) {
-    auto oldest = m_open.end();
-    const auto rank = [](const Connection& connection) {
-        return std::pair(connection.ssl != nullptr, connection.lastBytes);
-    };
-    for (auto it = m_open.begin(); it != m_open.end(); ++it) {
-        const Connection* candidate = it->get();
-        if (candidate == nullptr || candidate->withHandshaker || candidate->kind != kind ||
-            candidate->done || candidate->stage != Connection::Stage::Handshake ||
-            (tlsStarted && candidate->ssl == nullptr)) {
-            continue;
-        }
-        if (oldest == m_open.end() || rank(*candidate) < rank(**oldest)) oldest = it;
+// Which of a full port's connections to close for another, and why; nothing for one that
+// must stay: handed to a handshake thread, past its record, or with bytes waiting to be read.
+// First those that have not finished their handshake (or, for a handshake, only those that
+// started theirs), the longest silent first: a client that is being served is newer than any
+// of a flood's. Then, unless the room is for a handshake, those silent since finishing it for
+// kSilentAfterHandshake, of the address holding the most connections first. (A client's own
+// connections in their handshakes are its newest, so counting them would close a busy
+// client's before a flood's older ones.)
+struct KestoServer::RoomCandidate {
+    int tier = 0;
+    std::size_t held = 0;
+    Clock::time_point lastBytes;
+    const char* why = nullptr;
+
+    bool before(const RoomCandidate& other) const {
+        if (tier != other.tier) return tier < other.tier;
+        if (held != other.held) return held > other.held;
+        return lastBytes < other.lastBytes;
     }
-    if (oldest == m_open.end()) return false;
-    std::unique_ptr<Connection> closed = std::move(*oldest);  // the sweep forgets the empty place
-    noteRefusal(closed->group, closed->port, now,
-                tlsStarted ? "closed: stalled in its handshake, to make room for another"
-                           : "closed: no handshake yet, to make room on a full port");
+};
+
+std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Connection& connection,
+                                                                     RequestKind kind,
+                                                                     Clock::time_point now,
+                                                                     bool forHandshake,
+                                                                     const PortCount& port) const {
+    if (connection.withHandshaker || connection.kind != kind || connection.done) return {};
+    RoomCandidate candidate;
+    if (connection.stage == Connection::Stage::Handshake) {
+        if (connection.ssl == nullptr) {
+            if (forHandshake) return {};
+            candidate.why = "closed: no handshake yet, to make room on a full port";
+        } else {
+            if (bytesWaiting(connection.fd)) return {};
+            candidate.why = forHandshake
+                                ? "closed: stalled in its handshake, to make room for another"
+                                : "closed: stalled in its handshake, to make room on a full port";
+        }
+    } else {
+        if (forHandshake || !connection.record.empty() || bytesWaiting(connection.fd) ||
+            now - connection.lastBytes < kSilentAfterHandshake) {
+            return {};
+        }
+        candidate.tier = 1;
+        candidate.why = "closed: silent after its handshake, to make room on a full port";
+        const auto held = port.perPeer.find(connection.group);
+        candidate.held = held == port.perPeer.end() ? 0 : held->second;
+    }
+    candidate.lastBytes = connection.lastBytes;
+    return candidate;
+}
+
+// Closes the connection of this port that roomCandidate ranks first; false when there is none.
+bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted) {
+    auto chosen = m_open.end();
+    RoomCandidate best;
+    {
+        std::lock_guard lock(m_countMutex);
+        const PortCount& port = m_counts[indexOf(kind)];
+        for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+            if (*it == nullptr) continue;
+            const auto candidate = roomCandidate(**it, kind, now, tlsStarted, port);
+            if (candidate && (chosen == m_open.end() || candidate->before(best))) {
+                chosen = it;
+                best = *candidate;
+            }
+        }
+    }
+    if (chosen == m_open.end()) return false;
+    std::unique_ptr<Connection> closed = std::move(*chosen);  // the sweep forgets the empty place
+    noteRefusal(closed->group, closed->port, now, best.why);
     finish(std::move(closed));
     return true;
 }

@@ -125,6 +125,10 @@ private:
                      const std::string& why);
     Clock::time_point flushRefusals(Clock::time_point now);
     Admission admit(RequestKind kind, const std::string& group, Clock::time_point now);
+    struct RoomCandidate;
+    std::optional<RoomCandidate> roomCandidate(const Connection& connection, RequestKind kind,
+                                               Clock::time_point now, bool forHandshake,
+                                               const PortCount& port) const;
     bool makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted);
     void release(RequestKind kind, const std::string& group);
     void rememberLogin(const std::string& group);

@@ -15,6 +15,7 @@
 
 #include "server/tls/tls_context.h"
 #include "support/atomic_file.h"
+#include "wire/host_address.h"
 
 namespace velquor::server {
 
@@ -116,38 +117,6 @@ support::Status writeFile(const std::filesystem::path& target, const std::string
 
 }  // namespace
 
-bool isIpAddress(std::string_view address) {
-    const std::string text(address);
-    in_addr four{};
-    in6_addr six{};
-    return ::inet_pton(AF_INET, text.c_str(), &four) == 1 ||
-           ::inet_pton(AF_INET6, text.c_str(), &six) == 1;
-}
-
-bool isHostName(std::string_view name) {
-    if (name.empty() || name.size() > 253) return false;
-    if (name.back() == '.') name.remove_suffix(1);
-    bool allDigitsAndDots = true;
-    std::size_t labelStart = 0;
-    for (std::size_t i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || name[i] == '.') {
-            const auto label = name.substr(labelStart, i - labelStart);
-            if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
-                return false;
-            }
-            labelStart = i + 1;
-            continue;
-        }
-        const char c = name[i];
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        const bool digit = c >= '0' && c <= '9';
-        if (!letter && !digit && c != '-') return false;
-        if (!digit) allDigitsAndDots = false;
-    }
-    // "192.0.2" is a mistyped address, not a name.
-    return !allDigitsAndDots;
-}
-
 std::vector<std::string> splitAddressList(std::string_view list) {
     std::vector<std::string> addresses;
     while (!list.empty()) {
@@ -173,7 +142,7 @@ std::string joinAddressList(const std::vector<std::string>& addresses) {
 
 std::string addressProblem(std::string_view address) {
     if (address.empty()) return "an empty address";
-    if (isIpAddress(address) || isHostName(address)) return {};
+    if (wire::parseHostAddress(address)) return {};
     return "'" + std::string(address) + "' is neither an IP address nor a DNS name";
 }
 
@@ -181,11 +150,12 @@ support::Status createCertificates(const ServerFiles& files,
                                    const std::vector<std::string>& addresses) {
     std::string altNames;
     for (const auto& address : addresses) {
-        if (auto problem = addressProblem(address); !problem.empty()) {
-            return makeError(ErrorCode::InvalidInput, problem);
+        const auto host = wire::parseHostAddress(address);
+        if (!host) {
+            return makeError(ErrorCode::InvalidInput, addressProblem(address));
         }
         if (!altNames.empty()) altNames += ',';
-        altNames += (isIpAddress(address) ? "IP:" : "DNS:") + address;
+        altNames += (host->isIp() ? "IP:" : "DNS:") + host->certified();
     }
     if (altNames.empty()) return makeError(ErrorCode::InvalidInput, "no address to certify");
     PkeyPtr caKey(EVP_EC_gen("P-256"));

@@ -11,16 +11,12 @@
 
 namespace velquor::server {
 
-// True if an IPv4 address in dotted form ("192.0.2.7") or an IPv6 address ("2001:db8::7").
-bool isIpAddress(std::string_view address);
-// True if a DNS host name clients can connect to ("kesto.example.com", "localhost").
-bool isHostName(std::string_view name);
-
 // "a, b,c" as {"a", "b", "c"}; the form the certified addresses are stored in, joined by ",".
 std::vector<std::string> splitAddressList(std::string_view list);
 std::string joinAddressList(const std::vector<std::string>& addresses);
 
-// Why the address cannot go into a certificate, or empty when it can.
+// Why the address cannot go into a certificate, or empty when it can: the address rule of
+// wire/host_address.h, which the client's settings follow too.
 std::string addressProblem(std::string_view address);
 
 // Makes a new CA (ECDSA P-256) and a server certificate signed by it for the addresses, each

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using velquor::generator::ConfigTemplate;

@@ -1,5 +1,5 @@
 // Splicing device values into a template's saved form; see compiled_output.h.
-#include "generator/compiled_output.h"
+#include "generator/template/compiled_output.h"
 
 #include <algorithm>
 

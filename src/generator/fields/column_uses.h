@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/device_table.h"
-#include "generator/run_templates.h"
-#include "generator/template_fields.h"
+#include "generator/devices/device_table.h"
+#include "generator/fields/run_templates.h"
+#include "generator/fields/template_fields.h"
 #include "support/translatable.h"
 
 namespace velquor::generator {

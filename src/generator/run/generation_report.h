@@ -2,7 +2,7 @@
 // scripts (CSV) and for the user to open in a spreadsheet (.xlsx).
 #pragma once
 
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "report/report_table.h"
 
 namespace velquor::generator {

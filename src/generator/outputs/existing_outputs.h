@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 #include "support/result.h"
 
 namespace velquor::generator {

@@ -1,10 +1,10 @@
 // Reading a device sheet's header into template fields; see template_fields.h.
-#include "generator/template_fields.h"
+#include "generator/fields/template_fields.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 
 namespace velquor::generator {
 namespace {

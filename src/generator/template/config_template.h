@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/template_fields.h"
+#include "generator/fields/template_fields.h"
 #include "support/atomic_file.h"
 #include "support/result.h"
 

@@ -1,5 +1,5 @@
 // Reads the XML declaration of a template; see xml_prolog.h.
-#include "generator/xml_prolog.h"
+#include "generator/template/xml_prolog.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
 // What a sheet's columns fill in a run's templates; see column_uses.h.
-#include "generator/column_uses.h"
+#include "generator/fields/column_uses.h"
 
 #include <algorithm>
 
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 
 namespace velquor::generator {
 namespace {

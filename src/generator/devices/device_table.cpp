@@ -1,6 +1,6 @@
 // Reading the filled rows of the device sheet and checking MAC texts as file names; see
 // device_table.h.
-#include "generator/device_table.h"
+#include "generator/devices/device_table.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,5 @@
 // Looking at the output folder before a generation run; see existing_outputs.h.
-#include "generator/existing_outputs.h"
+#include "generator/outputs/existing_outputs.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "generator/device_macs.h"
-#include "generator/device_table.h"
+#include "generator/devices/device_macs.h"
+#include "generator/devices/device_table.h"
 #include "support/wording.h"
 
 namespace velquor::generator {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/config_template.h"
-#include "generator/device_table.h"
-#include "generator/template_fields.h"
+#include "generator/devices/device_table.h"
+#include "generator/fields/template_fields.h"
+#include "generator/template/config_template.h"
 #include "support/result.h"
 
 namespace velquor::generator {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 #include "support/result.h"
 
 namespace velquor::generator {

@@ -1,5 +1,5 @@
 // The XML configuration template over libxml2's tree API; see config_template.h.
-#include "generator/config_template.h"
+#include "generator/template/config_template.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <string_view>
 
-#include "generator/compiled_output.h"
-#include "generator/template_fields.h"
-#include "generator/xml_prolog.h"
+#include "generator/fields/template_fields.h"
+#include "generator/template/compiled_output.h"
+#include "generator/template/xml_prolog.h"
 #include "sheet/cell_name.h"
 #include "support/file_identity.h"
 #include "xmlsafe/xml_safety.h"

@@ -1,5 +1,5 @@
 // The report of a generation run; see generation_report.h.
-#include "generator/generation_report.h"
+#include "generator/run/generation_report.h"
 
 namespace velquor::generator {
 

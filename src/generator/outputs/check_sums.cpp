@@ -1,5 +1,5 @@
 // The run's MD5SUMS files; see check_sums.h.
-#include "generator/check_sums.h"
+#include "generator/outputs/check_sums.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,5 @@
 // The MAC column of a device table; see device_macs.h.
-#include "generator/device_macs.h"
+#include "generator/devices/device_macs.h"
 
 namespace velquor::generator {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/device_table.h"
+#include "generator/devices/device_table.h"
 #include "mac/file_name.h"
 #include "mac/mac_check.h"
 

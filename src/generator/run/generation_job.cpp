@@ -1,5 +1,5 @@
 // The per-device generation job and its summary; see generation_job.h.
-#include "generator/generation_job.h"
+#include "generator/run/generation_job.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,12 +12,12 @@
 
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
-#include "generator/check_sums.h"
-#include "generator/config_template.h"
-#include "generator/device_macs.h"
-#include "generator/device_table.h"
-#include "generator/existing_outputs.h"
-#include "generator/run_templates.h"
+#include "generator/devices/device_macs.h"
+#include "generator/devices/device_table.h"
+#include "generator/fields/run_templates.h"
+#include "generator/outputs/check_sums.h"
+#include "generator/outputs/existing_outputs.h"
+#include "generator/template/config_template.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 #include "support/translatable.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/column_uses.h"
+#include "generator/fields/column_uses.h"
 #include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/progress.h"

@@ -1,0 +1,123 @@
+// One table of server addresses through the three places that take one: velquor-cli's
+// settings, the client's connection (which looks up only what is an address) and kestod init,
+// whose certificate names each accepted address as a client will ask for it.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "host_address_cases.h"
+#include "kestod_fixture.h"
+#include "provisioning/channel_parts.h"
+#include "provisioning/provisioning_channel.h"
+#include "temp_dir.h"
+#include "wire/wire_records.h"
+
+#ifndef VELQUOR_CLI_BINARY
+#error "VELQUOR_CLI_BINARY must name the velquor-cli program"
+#endif
+
+namespace velquor::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What velquor-cli settings --address takes the text as; empty when it refuses it (status 2).
+std::string settingsAddress(const TempDir& dir, const std::string& text) {
+    int status = -1;
+    const std::string out =
+        runCommand("XDG_CONFIG_HOME=" + shellQuote((dir / "xdg").string()) +
+                       " VELQUOR_SYSTEM_CONFIG_DIR=" + shellQuote((dir / "etc").string()) + " " +
+                       shellQuote(VELQUOR_CLI_BINARY) + " settings --address " + shellQuote(text) +
+                       " 2>/dev/null",
+                   &status);
+    if (status != 0) {
+        EXPECT_EQ(status, 2) << text;
+        return {};
+    }
+    const std::string key = "\naddress = ";
+    const auto at = out.find(key);
+    if (at == std::string::npos) return "(no address line)";
+    const auto end = out.find_first_of(" \n", at + key.size());
+    return out.substr(at + key.size(), end - at - key.size());
+}
+
+// The name the client looks up for the text, through a resolver of the test's that finds
+// nothing; empty when the client refuses the text before looking anything up.
+std::string clientLookup(const std::string& text, const std::filesystem::path& caFile) {
+    std::mutex mutex;
+    std::vector<std::string> asked;
+    provisioning::channel::setResolverForTests(
+        [&](const std::string& name, std::uint16_t, std::string* error) {
+            std::lock_guard lock(mutex);
+            asked.push_back(name);
+            *error = "the test's resolver knows no name";
+            return std::vector<provisioning::channel::ResolvedAddress>{};
+        });
+    provisioning::KestoEndpoint endpoint;
+    endpoint.address = text;
+    endpoint.caFile = caFile.string();
+    provisioning::ProvisioningChannel channel(endpoint, {2s, 2s});
+    ::testing::internal::CaptureStdout();
+    const int result = channel.SendLoginRequest(*wire::buildLoginRequest({"a", "b"}));
+    ::testing::internal::GetCapturedStdout();
+    provisioning::channel::setResolverForTests(nullptr);
+    EXPECT_NE(result, 0);
+    if (asked.empty()) {
+        EXPECT_NE(channel.lastError().find("is not a host name"), std::string::npos)
+            << channel.lastError();
+        return {};
+    }
+    return asked.front();
+}
+
+// Whether kestod init takes the text; when it does, its certificate must pass openssl's check
+// for the address as the case says a client asks for it.
+bool kestodTakes(const TempDir& dir, const HostAddressCase& c, int index) {
+    const auto folder = dir / ("srv" + std::to_string(index));
+    int status = -1;
+    const std::string init =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " init --dir " +
+                       shellQuote(folder.string()) + " --address " + shellQuote(c.text) +
+                       " --admin-password-file " + shellQuote((dir / "pw").string()) +
+                       " --pbkdf2-iterations 1000 2>&1",
+                   &status);
+    if (status != 0) {
+        EXPECT_EQ(status, 2) << init;
+        return false;
+    }
+    const std::string verify =
+        runCommand("openssl verify -CAfile " + shellQuote((folder / "cacert.pem").string()) +
+                       (c.ip ? " -verify_ip " : " -verify_hostname ") + shellQuote(c.certified) +
+                       " " + shellQuote((folder / "server.pem").string()) + " 2>&1",
+                   &status);
+    EXPECT_EQ(status, 0) << c.text << ": " << verify;
+    return true;
+}
+
+TEST(HostAddress, TheSettingsTheClientAndKestodTakeTheSameAddresses) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "xdg");
+    std::filesystem::create_directories(dir / "etc");
+    writeFile(dir / "pw", "chief-pw\n");
+    // Any CA will do: the client never gets as far as a certificate.
+    int made = -1;
+    runCommand(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
+        "-subj /CN=test -keyout " +
+            shellQuote((dir / "ca.key").string()) + " -out " +
+            shellQuote((dir / "ca.pem").string()) + " 2>&1",
+        &made);
+    ASSERT_EQ(made, 0);
+    int index = 0;
+    for (const HostAddressCase& c : hostAddressCases()) {
+        SCOPED_TRACE("'" + c.text + "'");
+        const bool accepted = !c.address.empty();
+        EXPECT_EQ(settingsAddress(dir, c.text), c.address);
+        EXPECT_EQ(clientLookup(c.text, dir / "ca.pem"), c.address);
+        EXPECT_EQ(kestodTakes(dir, c, index++), accepted);
+    }
+}
+
+}  // namespace
+}  // namespace velquor::testing
