@@ -39,10 +39,10 @@ constexpr const char* kPeerPython = "/usr/bin/python3";
 // reader inflates the sheet part, keeps every cell and formats each number and date as the
 // sheet shows it ("1,234.50", "3/14/2026"); openpyxl hands back raw values and formats
 // nothing. libxml2's SAX2 push parser alone, with callbacks doing nothing (timed at the end of
-// this program), already takes 0.37 to 0.66 s of the reader's 1.0 to 1.6 s on a shared 2-core
-// machine, against openpyxl's 8.5 to 12 s: 18 to 29 times for the bare parse, and measured 7.0
-// to 8.3 times (median 7.4, runs 18 % apart) for the whole read. 5.5 keeps a margin wider
-// than that spread.
+// this program), already takes 0.37 to 0.66 s of the reader's 0.8 to 1.6 s on a shared 2-core
+// machine, against openpyxl's 6.4 to 12 s: 15 to 29 times for the bare parse, and measured 7.0
+// to 12.5 times for the whole read (medians of three rounds 7.4 and 12.5, rounds up to 36 %
+// apart). 5.5 keeps a margin wider than that spread below the lower median.
 constexpr double kPeerRatioTarget = 5.5;
 
 double secondsSince(Clock::time_point start) {
