@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench_folder.h"
 #include "bench_target.h"
 #include "generator/run/generation_job.h"
 #include "support/progress.h"
@@ -31,17 +32,6 @@ constexpr int kFirstPlaceholder = 21;
 int rowCount() {
     const char* text = std::getenv("VELQUOR_BENCH_ROWS");
     return text != nullptr ? std::max(1, std::atoi(text)) : 100000;
-}
-
-fs::path makeWorkFolder() {
-    const char* base = std::getenv("VELQUOR_BENCH_DIR");
-    std::error_code error;
-    const fs::path folder = base != nullptr                       ? fs::path(base)
-                            : fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm")
-                                                                  : fs::temp_directory_path();
-    std::string pattern = (folder / "velquor-fields-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
 }
 
 std::string makeTemplate() {
@@ -114,7 +104,7 @@ Spent spentOn(int who, Work work) {
 }  // namespace
 
 int main() {
-    const fs::path root = makeWorkFolder();
+    const fs::path root = velquor::bench::makeBenchFolder("velquor-fields-bench");
     const fs::path templatePath = root / "template.xml";
     const fs::path sheetPath = root / "devices.csv";
     const fs::path out = root / "out";

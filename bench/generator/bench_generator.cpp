@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_folder.h"
 #include "bench_target.h"
 #include "generator/run/generation_job.h"
 #include "phone_template.h"
@@ -79,14 +80,7 @@ Workspace& workspace() {
 
 void prepareWorkspace() {
     Workspace& space = workspace();
-    const char* base = std::getenv("VELQUOR_BENCH_DIR");
-    std::error_code error;
-    const fs::path folder = base != nullptr                       ? fs::path(base)
-                            : fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm")
-                                                                  : fs::temp_directory_path();
-    std::string pattern = (folder / "velquor-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    space.root = pattern;
+    space.root = velquor::bench::makeBenchFolder("velquor-bench");
     space.templatePath = space.root / "template.xml";
     space.sheetPath = space.root / "devices.xlsx";
     space.out = space.root / "out";

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_folder.h"
 #include "bench_target.h"
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
@@ -33,17 +34,6 @@ using Clock = std::chrono::steady_clock;
 int rowCount() {
     const char* text = std::getenv("VELQUOR_BENCH_DEVICES");
     return text != nullptr ? std::max(1, std::atoi(text)) : 100000;
-}
-
-fs::path makeWorkFolder() {
-    const char* base = std::getenv("VELQUOR_BENCH_DIR");
-    std::error_code error;
-    const fs::path folder = base != nullptr                       ? fs::path(base)
-                            : fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm")
-                                                                  : fs::temp_directory_path();
-    std::string pattern = (folder / "velquor-mac-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
 }
 
 // The MACs written as technicians write them: colons, dashes, dots, bare digits, both cases.
@@ -89,7 +79,7 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main() {
-    const fs::path root = makeWorkFolder();
+    const fs::path root = velquor::bench::makeBenchFolder("velquor-mac-bench");
     velquor::generator::GenerationRequest request;
     request.templatePath = (root / "template.xml").string();
     request.sheetPath = (root / "devices.csv").string();
