@@ -8,6 +8,7 @@
 #include "kesto_e2e_support.h"
 #include "provisioning/device_inventory.h"
 #include "report/csv_writer.h"
+#include "wait_until.h"
 
 namespace velquor::testing {
 namespace {
@@ -62,12 +63,12 @@ TEST(KestoReasons, RefusedLoginsSayWhyAndMentionTheLockOutOnceSeveralWereSeen) {
 // not logged in: the login has lapsed.
 bool loginLapsed(const KestodFixture& server, const std::string& user) {
     const auto fetch = provisioning::channelFetchers(server.endpoint(), {})();
-    for (int i = 0; i < 500; ++i) {
-        const auto page = fetch({user, "", 0, ""});
-        if (!page && page.error().message.find("NOLOGIN") != std::string::npos) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return waitUntil(
+        [&] {
+            const auto page = fetch({user, "", 0, ""});
+            return !page && page.error().message.find("NOLOGIN") != std::string::npos;
+        },
+        10s);
 }
 
 TEST(KestoReasons, AnExpiredLoginSaysLogInAgainAndAnUnknownMacSaysSo) {

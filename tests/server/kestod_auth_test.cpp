@@ -8,6 +8,7 @@
 #include "child_process.h"
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "wait_until.h"
 #include "wire/device_listing.h"
 
 namespace velquor::testing {
@@ -167,11 +168,9 @@ TEST_F(KestodAuthTest, LogHasOneLinePerRequestAndNeverAPassword) {
 // not logged in: the grant has lapsed.
 bool grantLapsed(const KestodFixture& server, const KestoPeer& peer, const std::string& user) {
     const auto request = wire::buildListingRequest({user, "", 0, ""});
-    for (int i = 0; i < 500; ++i) {
-        if (peer.send(server.devicePort(), wire::recordBytes(*request)) == "NOLOGIN") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return waitUntil(
+        [&] { return peer.send(server.devicePort(), wire::recordBytes(*request)) == "NOLOGIN"; },
+        std::chrono::seconds(10));
 }
 
 TEST(KestodGrantTest, AnExpiredGrantAllowsNothing) {
