@@ -105,9 +105,9 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
               "pw\n");
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(readFile(dir / "report.csv"),
-              "row,column,cell,mac,operation,outcome,reason\r\n1,1,A1," + macs[0] +
-                  ",add,added,\r\n1,2,B1," + macs[1] + ",add,added,\r\n2,1,A2," + macs[2] +
-                  ",add,added,\r\n");
+              "row,column,cell,mac,operation,outcome,reason,retry\r\n1,1,A1," + macs[0] +
+                  ",add,added,,\r\n1,2,B1," + macs[1] + ",add,added,,\r\n2,1,A2," + macs[2] +
+                  ",add,added,,\r\n");
 
     auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
     EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;

@@ -110,6 +110,22 @@ TEST(RowStream, ATextFilesFaultsNameTheirLineInTheWholeFile) {
     }
 }
 
+// Every record's field holds a doubled quote before its line break and a long second line, so
+// that wherever a piece ends, it ends inside such a field: a doubled quote taken for a closing
+// one would cut the record there.
+TEST(RowStream, APieceNeverEndsInsideAQuotedField) {
+    velquor::testing::TempDir dir;
+    std::string csv;
+    const std::string second(300, 'b');
+    for (int i = 0; i < 12000; ++i) {
+        csv += std::to_string(i) + ",\"say \"\"hi\"\"\r\n" + second + "\"\r\n";
+    }
+    velquor::testing::writeFile(dir / "quotes.csv", csv);
+    const Rows rows = streamed((dir / "quotes.csv").string());
+    ASSERT_EQ(rows.size(), 12000u);
+    EXPECT_EQ(rows.at(12000), (std::vector<std::string>{"11999", "say \"hi\"\n" + second}));
+}
+
 // A workbook's rows come as its sheet holds them, shared and inline texts alike; a sheet whose
 // rows go back is refused, since its rows cannot be handed on in order without holding them.
 TEST(RowStream, AWorkbooksRowsComeInOrderOrTheWalkIsRefused) {
