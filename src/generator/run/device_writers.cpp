@@ -96,8 +96,8 @@ void DeviceWriters::write(const DeviceFiles& files, WrittenFiles& written) const
     // the bytes are those the file encryption would write.
     const std::vector<std::uint8_t> blocks = crypto::encryptToBlocks(m_aes, plain);
     const auto encrypted = std::as_bytes(std::span(blocks));
-    written.encrypted = support::writeFileAtomically(files.encryptedPath, encrypted,
-                                                     support::Durability::Deferred);
+    written.encrypted =
+        support::writeFileAtomically(files.encryptedPath, encrypted, support::Durability::Deferred);
     if (written.encrypted) written.encryptedDigest = checkSumOf(encrypted);
 }
 

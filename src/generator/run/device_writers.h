@@ -69,8 +69,8 @@ private:
     const crypto::CAes& m_aes;
     std::size_t m_capacity;
     std::mutex m_mutex;
-    std::condition_variable m_queued;   // a job was queued, or the writers are finishing
-    std::condition_variable m_taken;    // a job was taken from the queue
+    std::condition_variable m_queued;  // a job was queued, or the writers are finishing
+    std::condition_variable m_taken;   // a job was taken from the queue
     std::deque<DeviceFiles> m_queue;
     std::vector<WrittenFiles> m_done;
     bool m_finishing = false;
