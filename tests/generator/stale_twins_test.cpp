@@ -25,24 +25,26 @@ TEST(ConfigNamePhone, TakesTheShapesPatternsGiveAndNothingAround) {
           "mac2x0015650a33fb.cnf"}) {
         EXPECT_EQ(configNamePhone(name), phone) << name;
     }
-    for (const char* name : {
-             "0015650a33fb-contacts.xml",      // a phone's own upload
-             "0015650a33fb-boot.log",          // its log
-             "0015650a33fb.xml.bak",           // a backup
-             "0015650a33fb.xml~",              // an editor's
-             ".0015650a33fb.xml.swp",          // hidden
-             "old_0015650a33fb.xml",           // more than letters and digits before it
-             "0015650a33fb",                   // no extension
-             "0015650a33fb.txt",               // not a configuration
-             "0015650a33fb .xml",              // a space after it
-             "abc0015650a33fb.xml",            // 15 hex digits: a longer number
-             "10015650a33fb.xml",              // 13
-             "0015650a33fc0015650a33fb.xml",   // two phones run together
-             "0015650a33fcx0015650a33fb.xml",  // two phones
-             "00:15:65:0a:33-fb.xml",          // the joiner changes
-             "01:00:15:65:0a:33:fb.xml",       // seven pairs
-             "0015.650a.33fb.xml",             // dots are an extension's
-             "0015650a33f.xml", "MD5SUMS", "model-b.xml", ""}) {
+    for (const char* name : {"0015650a33fb-contacts.xml",  // a phone's own upload
+                             "0015650a33fb-boot.log",      // its log
+                             "0015650a33fb.xml.bak",       // a backup
+                             "0015650a33fb.xml~",          // an editor's
+                             ".0015650a33fb.xml.swp",      // hidden
+                             "old_0015650a33fb.xml",       // more than letters and digits before it
+                             "0015650a33fb",               // no extension
+                             "0015650a33fb.txt",           // not a configuration
+                             "0015650a33fb .xml",          // a space after it
+                             "abc0015650a33fb.xml",        // 15 hex digits: a longer number
+                             "10015650a33fb.xml",          // 13
+                             "0015650a33fc0015650a33fb.xml",   // two phones run together
+                             "0015650a33fcx0015650a33fb.xml",  // two phones
+                             "00:15:65:0a:33-fb.xml",          // the joiner changes
+                             "01:00:15:65:0a:33:fb.xml",       // seven pairs
+                             "0015.650a.33fb.xml",             // dots are an extension's
+                             "0015650a33f.xml",
+                             "MD5SUMS",
+                             "model-b.xml",
+                             ""}) {
         EXPECT_EQ(configNamePhone(name), std::nullopt) << name;
     }
 }
@@ -53,9 +55,10 @@ class StaleTwins : public ::testing::Test {
 protected:
     StaleTwins() {
         writeFile(m_dir / "t.xml", test::kTemplate);
-        writeFile(m_dir / "s.csv", "MAC,Name,User,Auth,Password,Proxy,Port\n"
-                                   "0015650a33fb,A,1,1,p,s,5060\n"
-                                   "00:15:65:0A:33:FC,B,2,2,p,s,5060\n");
+        writeFile(m_dir / "s.csv",
+                  "MAC,Name,User,Auth,Password,Proxy,Port\n"
+                  "0015650a33fb,A,1,1,p,s,5060\n"
+                  "00:15:65:0A:33:FC,B,2,2,p,s,5060\n");
         m_request.templatePath = (m_dir / "t.xml").string();
         m_request.sheetPath = (m_dir / "s.csv").string();
         m_request.outputFolder = out().string();
@@ -101,15 +104,16 @@ TEST_F(StaleTwins, FindsAnotherPatternsFilesMadeFromTheTemplatesAndNothingElse) 
     fs::create_symlink("cfg0015650a33fb.cfg", out() / "0015650A33FB.xml");
     fs::create_directory(out() / "0015650A33FC.XML");
     writeFile(out() / "model0015650a33fc.xml", made);
-    writeFile(out() / "template.csv", "MAC,Name,User,Auth,Password,Proxy,Port,template\n"
-                                      "0015650a33fb,A,1,1,p,s,5060,\n"
-                                      "00:15:65:0A:33:FC,B,2,2,p,s,5060,out/model0015650a33fc.xml\n");
+    writeFile(out() / "template.csv",
+              "MAC,Name,User,Auth,Password,Proxy,Port,template\n"
+              "0015650a33fb,A,1,1,p,s,5060,\n"
+              "00:15:65:0A:33:FC,B,2,2,p,s,5060,out/model0015650a33fc.xml\n");
     m_request.sheetPath = (out() / "template.csv").string();
 
-    EXPECT_EQ(twins(), (std::vector<std::string>{
-                           "00-15-65-0a-33-fb.xml", "0015650a33fc.xml", "cfg0015650a33fb.cfg",
-                           "cfg0015650a33fc.cfg", "en/0015650a33fc.xml", "en/cfg0015650a33fb.cfg",
-                           "en/cfg0015650a33fc.cfg"}));
+    EXPECT_EQ(twins(), (std::vector<std::string>{"00-15-65-0a-33-fb.xml", "0015650a33fc.xml",
+                                                 "cfg0015650a33fb.cfg", "cfg0015650a33fc.cfg",
+                                                 "en/0015650a33fc.xml", "en/cfg0015650a33fb.cfg",
+                                                 "en/cfg0015650a33fc.cfg"}));
 
     // Written in upper case, the run's own name in lower case is a twin too.
     m_request.macForm = mac::Form::Upper;
@@ -119,8 +123,9 @@ TEST_F(StaleTwins, FindsAnotherPatternsFilesMadeFromTheTemplatesAndNothingElse) 
 
 // A template in another encoding gives files in it: their document element is still read.
 TEST_F(StaleTwins, ReadsTheDocumentElementInTheTemplatesEncoding) {
-    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                               "<!-- caf\xE9 -->\n<Config><Ext1/></Config>\n";
+    const std::string latin1 =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+        "<!-- caf\xE9 -->\n<Config><Ext1/></Config>\n";
     writeFile(m_dir / "t.xml", latin1);
     writeFile(out() / "cfg0015650a33fb.cfg", latin1);
     // UTF-16 with its byte order mark: "<Config/>" two bytes a character.
@@ -139,9 +144,10 @@ TEST_F(StaleTwins, ReadsTheDocumentElementInTheTemplatesEncoding) {
 TEST_F(StaleTwins, TheRunRemovesTwinsOfThePhonesItWroteOnlyWhenAsked) {
     writeFile(out() / "cfg0015650a33fb.cfg", test::kTemplate);
     writeFile(out() / "cfg0015650a33fc.cfg", test::kTemplate);
-    writeFile(m_dir / "s.csv", "MAC,Name,User,Auth,Password,Proxy,Port\n"
-                               "0015650a33fb,A,1,1,p,s,5060\n"
-                               "00:15:65:0A:33:FC,B\x01,2,2,p,s,5060\n");  // XML cannot carry it
+    writeFile(m_dir / "s.csv",
+              "MAC,Name,User,Auth,Password,Proxy,Port\n"
+              "0015650a33fb,A,1,1,p,s,5060\n"
+              "00:15:65:0A:33:FC,B\x01,2,2,p,s,5060\n");  // XML cannot carry it
     support::NullProgress progress;
     auto kept = runGeneration(m_request, progress);
     ASSERT_TRUE(kept) << kept.error().message;

@@ -28,8 +28,8 @@ constexpr std::size_t kMacDigits = 12;
 constexpr std::size_t kJoinedMacLength = 17;  // six pairs and five joiners
 
 // Longest first: "x.cnf.xml" is taken as ".cnf.xml", not as ".xml" after a stem "x.cnf".
-constexpr std::array<std::string_view, 5> kConfigExtensions = {".cnf.xml", ".conf", ".xml",
-                                                               ".cfg", ".cnf"};
+constexpr std::array<std::string_view, 5> kConfigExtensions = {".cnf.xml", ".conf", ".xml", ".cfg",
+                                                               ".cnf"};
 
 bool isHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -68,8 +68,7 @@ std::optional<MacAtEnd> macAtEnd(std::string_view stem) {
         }
         return digits;
     };
-    if (stem.size() >= kMacDigits &&
-        std::all_of(stem.end() - kMacDigits, stem.end(), isHex)) {
+    if (stem.size() >= kMacDigits && std::all_of(stem.end() - kMacDigits, stem.end(), isHex)) {
         const std::size_t at = stem.size() - kMacDigits;
         return MacAtEnd{canonicalOf(stem.substr(at)), at};
     }
@@ -212,8 +211,8 @@ std::optional<std::string> configNamePhone(std::string_view name) {
     return mac->canonical;
 }
 
-std::vector<std::string> findStaleTwins(const GenerationRequest& request,
-                                        const DeviceTable& table, const PhoneFileNames& phones) {
+std::vector<std::string> findStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                                        const PhoneFileNames& phones) {
     std::vector<std::string> twins;
     if (phones.empty()) return twins;
     const RunFiles run(request, table);

@@ -38,7 +38,7 @@ std::optional<std::string> configNamePhone(std::string_view name);
 // folder of request and its "en": the folder's first, then those of "en", each sorted. One
 // listing of each folder; a name costs a lookup, and only a file named like another
 // pattern's has its first bytes read.
-std::vector<std::string> findStaleTwins(const GenerationRequest& request,
-                                        const DeviceTable& table, const PhoneFileNames& phones);
+std::vector<std::string> findStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                                        const PhoneFileNames& phones);
 
 }  // namespace velquor::generator
