@@ -398,22 +398,26 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
 }
 
 // The phones whose files this run wrote, under another name too: removed when asked, once
-// their new files are in place, else counted. A file that cannot be removed stays counted.
-void settleStaleTwins(const GenerationRequest& request, const DeviceMacs& macs,
-                      GenerationReport& report) {
+// their new files are on disk, else counted. A file that cannot be removed stays counted.
+void settleStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                      const DeviceMacs& macs, GenerationReport& report) {
     std::set<std::string> files;
     for (const DeviceResult& device : report.devices) {
         if (device.outcome == DeviceOutcome::Written) files.insert(device.fileName);
     }
-    std::map<std::string, std::string> written = runFileNames(macs);
+    PhoneFileNames written = runFileNames(macs);
     std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
-    for (const std::string& twin :
-         findStaleTwins(request.outputFolder, request.fileName, written)) {
+    const bool remove = request.removeStaleTwins && report.syncError.empty();
+    for (const std::string& twin : findStaleTwins(request, table, written)) {
         std::error_code error;
-        if (request.removeStaleTwins && fs::remove(twin, error)) {
+        if (remove) fs::remove(twin, error);
+        if (remove && !error) {
             ++report.staleTwinsRemoved;
-        } else {
-            ++report.staleTwinsLeft;
+            continue;
+        }
+        ++report.staleTwinsLeft;
+        if (error && report.staleTwinError.empty()) {
+            report.staleTwinError = twin + ": " + error.message();
         }
     }
 }
@@ -480,7 +484,6 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         noteRewrittenName(report.devices[i], macs.check.cells[i]);
     }
     if (!request.dryRun && report.filesWritten() > 0) {
-        settleStaleTwins(request, macs, report);
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;
@@ -489,6 +492,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             report.syncError = synced.error().message;
             report.syncErrorPhrase = synced.error().phrase;
         }
+        settleStaleTwins(request, *table, macs, report);
     }
     return report;
 }
