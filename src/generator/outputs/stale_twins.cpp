@@ -1,8 +1,10 @@
 // Stale twins of a run's phones; see stale_twins.h.
 #include "generator/outputs/stale_twins.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <libxml/xmlreader.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,30 +100,31 @@ bool holdsMac(std::string_view text) {
 }
 
 // The first bytes of a regular file, never following a link nor waiting on anything else.
-std::optional<std::string> headOf(const fs::path& path) {
+std::string_view headOf(const fs::path& path, std::string& buffer) {
+    buffer.resize(kHeadBytes);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::string head(kHeadBytes, '\0');
+    if (fd < 0) return {};
     std::size_t filled = 0;
-    while (filled < head.size()) {
-        const ssize_t got = ::read(fd, head.data() + filled, head.size() - filled);
+    while (filled < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + filled, buffer.size() - filled);
         if (got <= 0) break;
         filled += static_cast<std::size_t>(got);
+        // A regular file gives all it has at once: a short read is its end.
+        if (filled < buffer.size()) break;
     }
     ::close(fd);
-    head.resize(filled);
-    return head;
+    return std::string_view(buffer).substr(0, filled);
 }
 
 // The name of the document element as the file writes it, read from its first bytes in
 // whatever encoding they declare; nothing for a file that is not XML.
-std::optional<std::string> documentElementOf(const fs::path& path) {
-    const auto head = headOf(path);
-    if (!head || head->empty()) return std::nullopt;
+std::optional<std::string> documentElementOf(const fs::path& path, std::string& buffer) {
+    const std::string_view head = headOf(path, buffer);
+    if (head.empty()) return std::nullopt;
     xmlsafe::initialise();
     xmlsafe::DiagnosticCapture quiet;
     xmlTextReaderPtr reader =
-        xmlReaderForMemory(head->data(), static_cast<int>(head->size()), nullptr, nullptr,
+        xmlReaderForMemory(head.data(), static_cast<int>(head.size()), nullptr, nullptr,
                            xmlsafe::kParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (reader == nullptr) return std::nullopt;
     std::optional<std::string> name;
@@ -136,6 +139,20 @@ std::optional<std::string> documentElementOf(const fs::path& path) {
     return name;
 }
 
+// A file as a folder and a name in it, links followed: how an input is told among the names
+// of a listing without looking at each file.
+struct PlacedFile {
+    std::optional<support::FileIdentity> folder;
+    std::string name;
+};
+
+PlacedFile placeOf(const fs::path& path) {
+    std::error_code error;
+    const fs::path real = fs::canonical(path, error);
+    if (error) return {};
+    return PlacedFile{support::identityOf(real.parent_path()), real.filename().string()};
+}
+
 // What a run's files look like and which files it reads, looked up once per search.
 class RunFiles {
 public:
@@ -146,27 +163,33 @@ public:
             inputs = RunTemplates::paths(request.templatePath, table, fields);
         }
         for (const std::string& path : inputs) {
-            if (auto element = documentElementOf(path)) m_documentElements.insert(*element);
+            if (auto element = documentElementOf(path, m_buffer)) {
+                m_documentElements.insert(*element);
+            }
         }
         inputs.push_back(request.sheetPath);
-        for (const std::string& path : inputs) {
-            if (auto identity = support::identityOf(path)) m_inputs.push_back(*identity);
-        }
+        for (const std::string& path : inputs) m_inputs.push_back(placeOf(path));
     }
 
-    bool madeFromTemplates(const fs::path& file) const {
-        const auto element = documentElementOf(file);
+    bool madeFromTemplates(const fs::path& file) {
+        const auto element = documentElementOf(file, m_buffer);
         return element && m_documentElements.contains(*element);
     }
 
-    bool isInput(const fs::path& file) const {
-        const auto identity = support::identityOf(file);
-        return identity && std::find(m_inputs.begin(), m_inputs.end(), *identity) != m_inputs.end();
+    // The names of the run's inputs that lie in folder.
+    std::set<std::string> inputsIn(const fs::path& folder) const {
+        std::set<std::string> names;
+        const auto identity = support::identityOf(folder);
+        for (const PlacedFile& input : m_inputs) {
+            if (identity && input.folder == identity) names.insert(input.name);
+        }
+        return names;
     }
 
 private:
     std::set<std::string> m_documentElements;
-    std::vector<support::FileIdentity> m_inputs;
+    std::vector<PlacedFile> m_inputs;
+    std::string m_buffer;
 };
 
 enum class Kin { None, SamePattern, OtherPattern };
@@ -185,15 +208,24 @@ Kin kinOf(const std::string& name, const mac::FileNamePattern& pattern,
     return phoneOf(configNamePhone(name)) ? Kin::OtherPattern : Kin::None;
 }
 
-// The regular files of folder (links and everything else left out), by name, in one listing.
+// The regular files of folder (links and everything else left out) but those named in
+// skipped, by name, in one listing: the type comes with the name where the file system gives
+// it, so a file is looked at only where it does not.
 template <typename Visit>
-void forEachRegularFile(const fs::path& folder, Visit visit) {
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        if (entry->symlink_status(error).type() != fs::file_type::regular) continue;
-        visit(entry->path().filename().string(), entry->path());
+void forEachRegularFile(const fs::path& folder, const std::set<std::string>& skipped, Visit visit) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = ::readdir(listing)) {
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            regular = ::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(info.st_mode);
+        }
+        if (!regular || skipped.contains(entry->d_name)) continue;
+        visit(std::string(entry->d_name), folder / entry->d_name);
     }
+    ::closedir(listing);
 }
 
 }  // namespace
@@ -215,24 +247,26 @@ std::vector<std::string> findStaleTwins(const GenerationRequest& request, const 
                                         const PhoneFileNames& phones) {
     std::vector<std::string> twins;
     if (phones.empty()) return twins;
-    const RunFiles run(request, table);
+    RunFiles run(request, table);
     const fs::path folder(request.outputFolder);
     std::set<std::string> plainTwins;
-    forEachRegularFile(folder, [&](const std::string& name, const fs::path& path) {
+    forEachRegularFile(folder, run.inputsIn(folder), [&](std::string name, const fs::path& path) {
         const Kin kin = kinOf(name, request.fileName, phones);
-        if (kin == Kin::None || run.isInput(path)) return;
+        if (kin == Kin::None) return;
         if (kin == Kin::OtherPattern && !run.madeFromTemplates(path)) return;
-        plainTwins.insert(name);
+        plainTwins.insert(std::move(name));
         twins.push_back(path.string());
     });
     std::sort(twins.begin(), twins.end());
     std::vector<std::string> copies;
-    forEachRegularFile(folder / "en", [&](const std::string& name, const fs::path& path) {
-        const Kin kin = kinOf(name, request.fileName, phones);
-        if (kin == Kin::None || run.isInput(path)) return;
-        if (kin == Kin::OtherPattern && !plainTwins.contains(name)) return;
-        copies.push_back(path.string());
-    });
+    const fs::path encrypted = folder / "en";
+    forEachRegularFile(encrypted, run.inputsIn(encrypted),
+                       [&](const std::string& name, const fs::path& path) {
+                           const Kin kin = kinOf(name, request.fileName, phones);
+                           if (kin == Kin::None) return;
+                           if (kin == Kin::OtherPattern && !plainTwins.contains(name)) return;
+                           copies.push_back(path.string());
+                       });
     std::sort(copies.begin(), copies.end());
     twins.insert(twins.end(), copies.begin(), copies.end());
     return twins;
