@@ -159,9 +159,12 @@ support::Status cellTooLong(int row, int column) {
 
 // The end of an unquoted run of text starting at from: the next separator or line break.
 std::size_t endOfRun(std::string_view text, std::size_t from, char separator) {
-    const char stops[] = {separator, '\n', '\r', '\0'};
-    const std::size_t end = text.find_first_of(std::string_view(stops, 3), from);
-    return end == std::string_view::npos ? text.size() : end;
+    // A plain loop: find_first_of looks each character up in the set with a call of its own.
+    std::size_t end = from;
+    while (end < text.size() && text[end] != separator && text[end] != '\n' && text[end] != '\r') {
+        ++end;
+    }
+    return end;
 }
 
 // A quoted field from its opening quote at i: the text between the quotes, with a doubled
@@ -415,8 +418,9 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
     std::string converted;
     auto text = decodedText(bytes, converted);
     if (!text) return text.error();
-    // The fields' texts together are never longer than the file.
-    data.strings.reserveBytes(text->size());
+    // The fields' texts together are never longer than the file, and a field with its
+    // separator mostly takes four bytes or more.
+    data.strings.reserve(text->size(), text->size() / 4);
     Position start;
     if (auto status = readRecords(*text, detectSeparator(*text), start, data, stop); !status) {
         return status;

@@ -31,15 +31,16 @@ std::string_view StringPool::at(std::uint32_t index) const {
     return std::string_view(m_chars).substr(begin, m_ends[index] - begin);
 }
 
-void StringPool::reserveBytes(std::size_t bytes) {
+void StringPool::reserve(std::size_t bytes, std::size_t texts) {
     m_chars.reserve(bytes);
     support::adviseHugePages(m_chars.data(), m_chars.capacity());
+    m_ends.reserve(std::min(texts, kMaxCells));
+    support::adviseHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
 }
 
 void StringPool::reserveFor(std::uint64_t xmlBytes) {
     // The shortest item, <si/>, takes five bytes.
-    reserveBytes(static_cast<std::size_t>(xmlBytes));
-    m_ends.reserve(static_cast<std::size_t>(xmlBytes / 5));
+    reserve(static_cast<std::size_t>(xmlBytes), static_cast<std::size_t>(xmlBytes / 5));
 }
 
 void StringPool::clear() {

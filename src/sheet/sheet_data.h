@@ -51,8 +51,9 @@ public:
     support::Result<std::uint32_t> add(std::string_view text);
     std::string_view at(std::uint32_t index) const;
     std::size_t size() const { return m_ends.size(); }
-    // Room for texts of this many bytes in all, so that adding them never moves the buffer.
-    void reserveBytes(std::size_t bytes);
+    // Room for about this many texts of this many bytes in all, so that adding them does not
+    // move what is stored (room is only claimed from the system as it is used).
+    void reserve(std::size_t bytes, std::size_t texts);
     void clear();
     // Room for texts that take at most this many bytes of XML: reserved, not touched, so a
     // large table never holds its old copy beside the new one while it grows.
