@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/kesto/kesto_reporting.h"
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/kesto_operations.h"
 
 class QCloseEvent;

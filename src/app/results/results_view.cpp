@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/kit/control_window.h"
-#include "app/kit/prompter.h"
+#include "app/kit/prompts/prompter.h"
+#include "app/kit/window/control_window.h"
 #include "app/results/table_actions.h"
 
 namespace velquor::app {

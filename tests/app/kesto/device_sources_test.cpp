@@ -18,6 +18,7 @@
 #include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -293,5 +294,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeviceSourcesTest)
+VELQUOR_ROOM_TEST(DeviceSourcesTest)
 #include "device_sources_test.moc"
