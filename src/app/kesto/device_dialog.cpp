@@ -315,12 +315,13 @@ void CDevice::takeBatchSummary(BatchPrompts& prompts, provisioning::DeviceBatchS
         m_lastSummary = std::move(summary);
         m_lastRun = LastRun{source.name, source.cellsOfAFile};
     }
-    showLastResults();
+    showLastResults(retry ? ResultsView::Filters::Kept : ResultsView::Filters::Fresh);
 }
 
-void CDevice::showLastResults() {
+void CDevice::showLastResults(ResultsView::Filters filters) {
     ResultsView* view = ResultsView::open(
-        *this, deviceBatchResults(*m_lastSummary, m_lastRun.sourceName, m_lastRun.cellsOfAFile));
+        *this, deviceBatchResults(*m_lastSummary, m_lastRun.sourceName, m_lastRun.cellsOfAFile),
+        filters);
     const auto retriable = static_cast<int>(provisioning::retryCells(*m_lastSummary).cells.size());
     if (retriable > 0) view->offerRetry(retriable, [this] { retryFailedRows(); });
 }
