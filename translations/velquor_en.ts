@@ -72,6 +72,14 @@
             <numerusform>%n files of these phones are under another name, such as %1: remove them?</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name could not be removed: %1</source>
+        <extracomment>%1 is the first file and the system&apos;s reason</extracomment>
+        <translation>
+            <numerusform>%n file of these phones under another name could not be removed: %1</numerusform>
+            <numerusform>%n files of these phones under another name could not be removed: %1</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>

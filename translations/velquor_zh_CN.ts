@@ -2162,6 +2162,13 @@
         <source>Serve to phones</source>
         <translation>向话机提供文件</translation>
     </message>
+    <message numerus="yes">
+        <source>%n file(s) of these phones under another name could not be removed: %1</source>
+        <extracomment>%1 is the first file and the system&apos;s reason</extracomment>
+        <translation>
+            <numerusform>这些话机以其他名称存在的 %n 个文件无法删除：%1</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>

@@ -81,7 +81,28 @@ void warnAboutExistingOutputs(const generator::GenerationRequest& request) {
     if (fs::is_empty(request.outputFolder, error) || error) return;
     auto existing = generator::findExistingOutputs(request, interruptToken());
     if (!existing || !existing->any()) return;
-    printError("warning: " + generator::existingOutputsText(*existing));
+    std::string text = generator::existingOutputsText(*existing);
+    if (!existing->staleTwins.empty() && !request.removeStaleTwins) {
+        text += " Those under another name stay; --stale remove removes them.";
+    }
+    printError("warning: " + text);
+}
+
+// The files under another name the run removed, and those it was asked to but could not:
+// false for those, which leave the folder with two files for a phone.
+bool tellStaleTwins(const generator::GenerationRequest& request,
+                    const generator::GenerationReport& report) {
+    if (report.staleTwinsRemoved > 0) {
+        printError(support::plural(report.staleTwinsRemoved, "file", "files") +
+                   " of these phones under another name removed.");
+    }
+    if (!request.removeStaleTwins || report.staleTwinsLeft == 0) return true;
+    const std::string why = report.staleTwinError.empty()
+                                ? std::string(" (the new files may not be on disk)")
+                                : ": " + report.staleTwinError;
+    printError("error: " + support::plural(report.staleTwinsLeft, "file", "files") +
+               " of these phones under another name could not be removed" + why);
+    return false;
 }
 
 // How the files are named: --mac-form and --file-name, else the [devices] settings of
@@ -180,23 +201,20 @@ int runGenerate(const std::vector<std::string>& args) {
             return kExitFailure;
         }
     }
-    if (report->staleTwinsRemoved > 0) {
-        printError(support::plural(report->staleTwinsRemoved, "file", "files") +
-                   " of these phones under another name removed.");
-    }
+    const int settled = tellStaleTwins(request, *report) ? kExitOk : kExitFailure;
     const std::string summary =
         generator::generationSummaryText(*report, parser.value("--report").has_value());
     if (report->allWritten()) {
         std::cout << summary << '\n';
         // "Success !" alone would hide the rows that were no devices or lack values; a longer
         // summary (a check's) holds them already.
-        if (summary != "Success !") return kExitOk;
+        if (summary != "Success !") return settled;
         if (report->emptyRows > 0) printError(generator::emptyRowsText(report->emptyRows));
         if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
             printError("warning: " + empty);
         }
         if (report->mixedCase) printError("warning: " + mac::mixedCaseText());
-        return kExitOk;
+        return settled;
     }
     std::cerr << summary << '\n';
     return batchExitStatus(false, report->cancelled);
@@ -231,11 +249,14 @@ VELQUOR_REGISTER_COMMAND(
     "  nothing; --report writes one line per device, as CSV or, for a name ending in\n"
     "  .xlsx, as a workbook of text cells (not over an input or a device file). Files\n"
     "  the run will replace, and encrypted copies an earlier run left in DIR/en, are\n"
-    "  warned about first, as are files of the same phones under another name (another\n"
-    "  spelling or case of the MAC, or <MAC>.xml): --stale remove removes them once the\n"
-    "  new files are in place (default keep); rows written with empty values are warned about "
-    "after. Exit\n"
-    "  status 0 only when every device was written (1 when a row was refused).",
+    "  warned about first, as are files of the same phones under another name: another\n"
+    "  spelling or case of the MAC in the run's file name, or, made from the run's\n"
+    "  templates, letters and digits, the MAC (12 digits, or pairs joined by : or -) and\n"
+    "  .xml, .cfg, .cnf, .conf or .cnf.xml (cfg<MAC>.cfg, <MAC>.xml), with their copies\n"
+    "  in DIR/en. --stale remove removes them once the new files are on disk (default\n"
+    "  keep). Rows written with empty values are warned about after. Exit status 0 only\n"
+    "  when every device was written (1 when a row was refused, or a file --stale remove\n"
+    "  names could not be removed).",
     "one configuration file per device from a template and a sheet", runGenerate);
 
 }  // namespace velquor::cli

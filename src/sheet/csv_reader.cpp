@@ -150,6 +150,50 @@ support::Status cellTooLong(int row, int column) {
                {std::to_string(row), std::to_string(column), std::to_string(kMaxCellCharacters)}});
 }
 
+// The end of an unquoted run of text starting at from: the next separator or line break.
+std::size_t endOfRun(std::string_view text, std::size_t from, char separator) {
+    const char stops[] = {separator, '\n', '\r', '\0'};
+    const std::size_t end = text.find_first_of(std::string_view(stops, 3), from);
+    return end == std::string_view::npos ? text.size() : end;
+}
+
+// A quoted field from its opening quote at i: the text between the quotes, with a doubled
+// quote standing for one and a line break inside the cell as one line feed. The text is a view
+// of the file where nothing needs changing, else it is built in scratch. i ends past the
+// closing quote; nullopt when there is none.
+std::optional<std::string_view> quotedField(std::string_view text, std::size_t& i,
+                                            std::string& scratch) {
+    const std::size_t begin = ++i;
+    std::size_t end = text.find('"', begin);
+    // Most quoted fields hold no doubled quote and no CR LF: they are taken as they are.
+    if (end != std::string_view::npos && (end + 1 == text.size() || text[end + 1] != '"') &&
+        text.substr(begin, end - begin).find("\r\n") == std::string_view::npos) {
+        i = end + 1;
+        return text.substr(begin, end - begin);
+    }
+    scratch.clear();
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"') {
+            if (i + 1 < text.size() && text[i + 1] == '"') {
+                scratch += '"';
+                i += 2;
+                continue;
+            }
+            ++i;
+            return std::string_view(scratch);
+        }
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;  // a line break inside a cell is one line feed
+            continue;
+        }
+        scratch += c;
+        ++i;
+        if (scratch.size() > kMaxCellBytes) return std::string_view(scratch);
+    }
+    return std::nullopt;
+}
+
 // Walks records and fields. onField(row, column, text) for every field, in order. A quoted
 // field still open at the end of the text is an error, reported before its field is handed on,
 // and so is a field longer than a cell can be.
@@ -159,41 +203,31 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
     std::size_t i = 0;
     int row = 1;
     int column = 1;
-    std::string field;
+    std::string scratch;
+    std::string joined;
     const std::size_t n = text.size();
     while (i < n && static_cast<std::size_t>(row) <= maxRecords) {
-        field.clear();
+        std::string_view field;
         if (text[i] == '"') {
             const std::size_t quoteAt = i;
-            bool closed = false;
-            ++i;
-            while (i < n) {
-                const char c = text[i];
-                if (c == '"') {
-                    if (i + 1 < n && text[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                if (c == '\r' && i + 1 < n && text[i + 1] == '\n') {
-                    ++i;  // a line break inside a cell is one line feed
-                    continue;
-                }
-                field += c;
-                ++i;
-                if (field.size() > kMaxCellBytes) return cellTooLong(row, column);
-            }
-            if (!closed) return unclosedQuote(text, quoteAt);
+            const auto quoted = quotedField(text, i, scratch);
+            if (quoted && quoted->size() > kMaxCellBytes) return cellTooLong(row, column);
+            if (!quoted) return unclosedQuote(text, quoteAt);
+            field = *quoted;
         }
         // Unquoted text, or what follows a closing quote, up to the separator or line end.
-        while (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r') {
-            field += text[i++];
-            if (field.size() > kMaxCellBytes) return cellTooLong(row, column);
+        const std::size_t end = endOfRun(text, i, separator);
+        if (end > i) {
+            if (field.size() + (end - i) > kMaxCellBytes) return cellTooLong(row, column);
+            if (field.empty()) {
+                field = text.substr(i, end - i);
+            } else {
+                joined.assign(field);
+                joined.append(text.substr(i, end - i));
+                field = joined;
+            }
         }
+        i = end;
         if (field.size() > kMaxCellCharacters && utf8Characters(field) > kMaxCellCharacters) {
             return cellTooLong(row, column);
         }
@@ -278,6 +312,8 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
                    {std::to_string(lineOfOffset(text, text.find('\0')))}});
     }
     const char separator = detectSeparator(text);
+    // The fields' texts together are never longer than the file.
+    data.strings.reserveBytes(text.size());
     std::size_t fields = 0;
     auto status = splitRecords(
         text, separator, static_cast<std::size_t>(-1),

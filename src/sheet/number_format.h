@@ -35,6 +35,8 @@ public:
     std::string formatNumber(double value, bool date1904) const;
     // Text cells: shown as they are unless the format has a text section ("@").
     std::string formatText(std::string_view text) const;
+    // General shows every text cell as it is.
+    bool isGeneral() const { return m_compiled == nullptr; }
 
     struct Compiled;
 

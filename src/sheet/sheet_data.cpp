@@ -1,12 +1,12 @@
 // SheetData: compact cell storage, the used range and the displayed text of a cell.
 #include "sheet/sheet_data.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <new>
+
+#include "support/file_identity.h"
 
 namespace velquor::sheet {
 
@@ -31,6 +31,11 @@ std::string_view StringPool::at(std::uint32_t index) const {
     return std::string_view(m_chars).substr(begin, m_ends[index] - begin);
 }
 
+void StringPool::reserveBytes(std::size_t bytes) {
+    m_chars.reserve(bytes);
+    support::adviseHugePages(m_chars.data(), m_chars.capacity());
+}
+
 void StringPool::clear() {
     m_chars.clear();
     m_ends.clear();
@@ -47,7 +52,7 @@ void CellBlocks::push_back(const StoredCell& cell) {
         if (memory == nullptr) throw std::bad_alloc();
         // A small sheet touches only the first pages of its first block; larger ones fill
         // whole blocks, where huge pages pay.
-        if (!m_blocks.empty()) ::madvise(memory, kBytes, MADV_HUGEPAGE);
+        if (!m_blocks.empty()) support::adviseHugePages(memory, kBytes);
         m_blocks.emplace_back(static_cast<StoredCell*>(memory));
     }
     (*this)[m_size++] = cell;
@@ -184,6 +189,16 @@ bool SheetData::isNumber(int row, int column) const {
 std::string SheetData::cellText(int row, int column) const {
     const StoredCell* cell = find(row, column);
     return cell == nullptr ? std::string() : textOf(*cell);
+}
+
+std::string_view SheetData::textViewAt(std::size_t index, std::string& scratch) const {
+    const StoredCell& cell = m_cells[index];
+    if (cell.kind() == CellKind::Text &&
+        (cell.style >= styleFormats.size() || styleFormats[cell.style].isGeneral())) {
+        return strings.at(cell.textIndex);
+    }
+    scratch = textOf(cell);
+    return scratch;
 }
 
 std::string SheetData::textOf(const StoredCell& cell) const {

@@ -50,6 +50,8 @@ public:
     support::Result<std::uint32_t> add(std::string_view text);
     std::string_view at(std::uint32_t index) const;
     std::size_t size() const { return m_ends.size(); }
+    // Room for texts of this many bytes in all, so that adding them never moves the buffer.
+    void reserveBytes(std::size_t bytes);
     void clear();
 
 private:
@@ -120,6 +122,9 @@ public:
     int rowAt(std::size_t index) const { return m_cells[index].row(); }
     int columnAt(std::size_t index) const { return m_cells[index].column; }
     std::string textAt(std::size_t index) const { return textOf(m_cells[index]); }
+    // The same without a copy where the text is shown as stored (a text cell in General, the
+    // common case); otherwise it is made in scratch.
+    std::string_view textViewAt(std::size_t index, std::string& scratch) const;
 
     StringPool strings;
     // Style index -> number format; style 0 is always present and General.

@@ -144,9 +144,10 @@ bool SheetReader::isNumber(int row, int column) const {
 support::Status SheetReader::forEachCell(const CellVisitor& visit, std::stop_token stop) const {
     if (!m_impl) return {};
     const SheetData& data = m_impl->data;
+    std::string scratch;
     for (std::size_t i = 0; i < data.cellCount(); ++i) {
         if (i % kCellsBetweenStopChecks == 0 && stop.stop_requested()) return readingCancelled();
-        const std::string text = data.textAt(i);
+        const std::string_view text = data.textViewAt(i, scratch);
         if (text.empty()) continue;
         if (auto status = visit(data.rowAt(i), data.columnAt(i), text); !status) return status;
     }

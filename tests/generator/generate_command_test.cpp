@@ -34,6 +34,14 @@ protected:
         return status;
     }
 
+    // s.csv: the phones 00:15:65:0a:33:fb and :fc.
+    void writeTwoPhones() {
+        auto rows = test::deviceSheet(0);
+        rows.push_back({"00:15:65:0a:33:fb", "A", "1", "1", "p", "s", "5060"});
+        rows.push_back({"00:15:65:0a:33:fc", "B", "1", "1", "p", "s", "5060"});
+        test::writeCsv(m_dir / "s.csv", rows);
+    }
+
     velquor::testing::TempDir m_dir;
 };
 
@@ -194,10 +202,7 @@ TEST_F(GenerateCommand, TheFileNamePatternNamesEveryFileAndAnUnfitOneIsAUsageErr
 // A phone's file under another spelling, case or today's pattern is a stale twin: kept with a
 // warning by default, removed with --stale remove once the new files are written.
 TEST_F(GenerateCommand, StaleTwinsAreCountedAndRemovedOnlyWhenAsked) {
-    auto rows = test::deviceSheet(0);
-    rows.push_back({"00:15:65:0a:33:fb", "A", "1", "1", "p", "s", "5060"});
-    rows.push_back({"00:15:65:0a:33:fc", "B", "1", "1", "p", "s", "5060"});
-    test::writeCsv(m_dir / "s.csv", rows);
+    writeTwoPhones();
     std::string output;
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
     velquor::testing::writeFile(m_dir / "out" / "notes.xml", "mine");
@@ -225,6 +230,39 @@ TEST_F(GenerateCommand, StaleTwinsAreCountedAndRemovedOnlyWhenAsked) {
         << output;
     EXPECT_FALSE(fs::exists(m_dir / "out" / "0015650A33FB.xml"));
     EXPECT_TRUE(fs::exists(m_dir / "out" / "cfg0015650A33FB.cfg"));
+}
+
+// Files an earlier run wrote under another pattern are twins; a phone's own upload, a file of
+// another kind and a phone not in the run stay whatever is answered.
+TEST_F(GenerateCommand, AnotherPatternsFilesAreTwinsAndNothingElseIs) {
+    writeTwoPhones();
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --mac-form upper --file-name 'cfg{mac}.cfg'",
+                  &output),
+              0)
+        << output;
+    velquor::testing::writeFile(m_dir / "out" / "0015650a33fb-contacts.xml", test::kTemplate);
+    velquor::testing::writeFile(m_dir / "out" / "0015650a33fb.cfg", "<contacts/>");
+    velquor::testing::writeFile(m_dir / "out" / "cfg0015650a33fd.cfg", test::kTemplate);
+    const auto before = test::filesBelow(m_dir / "out");
+
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
+    EXPECT_NE(output.find("warning: 4 files of these phones are under another name, such as "
+                          "cfg0015650A33FB.cfg. Those under another name stay; --stale remove "
+                          "removes them.\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(test::filesBelow(m_dir / "out").size(), before.size() + 4);
+
+    ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k --stale remove", &output), 0) << output;
+    EXPECT_NE(output.find(": 4 files of these phones under another name removed.\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(
+        test::filesBelow(m_dir / "out"),
+        (std::vector<std::string>{"0015650a33fb-contacts.xml", "0015650a33fb.cfg",
+                                  "0015650a33fb.xml", "0015650a33fc.xml", "cfg0015650a33fd.cfg",
+                                  "en/0015650a33fb.xml", "en/0015650a33fc.xml"}));
 }
 
 // --check with a template looks at the fields too: an empty Password is named before any run,

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "crypto/config_file.h"
@@ -305,6 +307,71 @@ TEST_F(GenerationJob, WritesFailingPartWayKeepTheEarlierFilesAndNameTheirTargets
     EXPECT_EQ(filesBelow(out()), files);
     EXPECT_EQ(readFile(out() / "001122334401.xml"), plain);
     EXPECT_EQ(readFile(out() / "en" / "001122334401.xml"), encrypted);
+}
+
+// The files are written by worker threads: a row whose write fails fails alone, with its own
+// reason, the report keeps the sheet's order and the MD5SUMS lists hold exactly the files
+// written, whichever worker finished first.
+TEST_F(GenerationJob, AFailedWriteAmongHundredsFailsItsOwnRowAndTheListsHoldTheRest) {
+    Rows rows = test::deviceSheet(0);
+    char mac[13];
+    for (int i = 0; i < 300; ++i) {
+        std::snprintf(mac, sizeof mac, "0011223%05d", i);
+        rows.push_back({mac, "Name " + std::to_string(i), std::to_string(i)});
+    }
+    GenerationRequest req = request(rows);
+    req.encrypt = true;
+    req.keyText = "phone-key";
+    // A folder that holds something cannot be replaced by a file.
+    for (const fs::path& squatter :
+         {out() / "001122300057.xml", out() / "en" / "001122300120.xml"}) {
+        fs::create_directories(squatter);
+        writeFile(squatter / "keep", "");
+    }
+    const GenerationReport report = run(req);
+
+    ASSERT_EQ(report.devices.size(), 300u);
+    for (std::size_t i = 0; i < report.devices.size(); ++i) {
+        const DeviceResult& device = report.devices[i];
+        EXPECT_EQ(device.row, static_cast<int>(i) + 2);
+        if (i == 57) {
+            EXPECT_EQ(device.outcome, DeviceOutcome::Failed);
+            EXPECT_NE(device.reason.find("row 59: "), std::string::npos) << device.reason;
+            EXPECT_NE(device.reason.find((out() / "001122300057.xml").string()), std::string::npos)
+                << device.reason;
+            EXPECT_TRUE(device.plainFile.empty());
+        } else if (i == 120) {
+            EXPECT_EQ(device.outcome, DeviceOutcome::Failed);
+            EXPECT_NE(device.reason.find("row 122: the plain file was written, but not its "
+                                         "encrypted copy"),
+                      std::string::npos)
+                << device.reason;
+            EXPECT_EQ(device.plainFile, (out() / "001122300120.xml").string());
+            EXPECT_TRUE(device.encryptedFile.empty());
+        } else {
+            EXPECT_EQ(device.outcome, DeviceOutcome::Written) << device.reason;
+            EXPECT_EQ(device.encryptedFile, (out() / "en" / (device.mac + ".xml")).string());
+            EXPECT_EQ(xpathInFile(device.plainFile, "//DisplayName"), "Name " + std::to_string(i));
+        }
+    }
+    EXPECT_EQ(report.count(DeviceOutcome::Failed), 2u);
+    EXPECT_EQ(report.filesWritten(), 299u + 298u);
+
+    auto listed = [](const fs::path& list) {
+        const std::string text = readFile(list);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    EXPECT_EQ(listed(out() / "MD5SUMS"), 299u);
+    EXPECT_EQ(listed(out() / "en" / "MD5SUMS"), 298u);
+    EXPECT_EQ(readFile(out() / "MD5SUMS").find("001122300057.xml"), std::string::npos);
+    EXPECT_EQ(readFile(out() / "en" / "MD5SUMS").find("001122300120.xml"), std::string::npos);
+    for (const fs::path& folder : {out(), out() / "en"}) {
+        int status = -1;
+        const std::string checked = runCommand(
+            "cd " + shellQuote(folder.string()) + " && md5sum -c --strict --quiet MD5SUMS 2>&1",
+            &status);
+        EXPECT_EQ(status, 0) << checked;
+    }
 }
 
 TEST_F(GenerationJob, CancelStopsBetweenDevicesAndLeavesOnlyCompleteFiles) {

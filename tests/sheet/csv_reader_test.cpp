@@ -50,6 +50,9 @@ TEST(CsvReader, HonoursQuotes) {
               (Grid{{"a,b", "say \"hi\""}, {"line1\nline2", "z"}}));
     // A quote inside an unquoted field is an ordinary character.
     EXPECT_EQ(readCsv("5\"5,b\n"), (Grid{{"5\"5", "b"}}));
+    // Text after the closing quote belongs to the field; a line feed inside quotes stays.
+    EXPECT_EQ(readCsv("\"ab\"cd,\"a\nb\"\n\"x\"\"\"\"y\",\"\"\"\",\"q\"\r\n"),
+              (Grid{{"abcd", "a\nb", ""}, {"x\"\"y", "\"", "q"}}));
 }
 
 TEST(CsvReader, StripsByteOrderMarksAndConvertsUtf16) {

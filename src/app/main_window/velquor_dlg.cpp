@@ -311,6 +311,13 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         details += '\n' + tr("%n file(s) of these phones under another name removed.", nullptr,
                              static_cast<int>(report.staleTwinsRemoved));
     }
+    if (!report.staleTwinError.empty()) {
+        //: %1 is the first file and the system's reason
+        details += '\n' + tr("%n file(s) of these phones under another name could not be "
+                             "removed: %1",
+                             nullptr, static_cast<int>(report.staleTwinsLeft))
+                              .arg(QString::fromStdString(report.staleTwinError));
+    }
     if (report.mixedCase && report.allWritten()) {
         details += '\n' + QString::fromStdString(mac::mixedCaseText());
     }

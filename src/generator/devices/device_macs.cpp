@@ -8,8 +8,8 @@ const std::string& macCell(const DeviceTable::Row& row) {
     return row.cells.empty() ? kEmpty : row.cells.front();
 }
 
-std::map<std::string, std::string> runFileNames(const DeviceMacs& macs) {
-    std::map<std::string, std::string> names;
+PhoneFileNames runFileNames(const DeviceMacs& macs) {
+    PhoneFileNames names;
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
         if (auto canonical = mac::canonicalMac(macCell(*macs.rows[i]))) {

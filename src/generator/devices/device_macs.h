@@ -4,8 +4,8 @@
 // the same files.
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "generator/devices/device_table.h"
@@ -32,7 +32,8 @@ DeviceMacs checkDeviceMacs(const DeviceTable& table, mac::Form form,
                            const mac::FileNamePattern& fileNames);
 
 // The canonical MAC of each phone a run writes, with the name of its file.
-std::map<std::string, std::string> runFileNames(const DeviceMacs& macs);
+using PhoneFileNames = std::unordered_map<std::string, std::string>;
+PhoneFileNames runFileNames(const DeviceMacs& macs);
 
 // The column-A text of a stored row: empty when the row shows nothing there.
 const std::string& macCell(const DeviceTable::Row& row);

@@ -45,7 +45,10 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
     auto walked = reader.forEachCell(
         [&table, &reader](int row, int column, std::string_view text) -> support::Status {
             if (table.rows.empty() || table.rows.back().sheetRow != row) {
+                // Rows mostly fill as many columns as the one before.
+                const std::size_t width = table.rows.empty() ? 0 : table.rows.back().cells.size();
                 table.rows.push_back(DeviceTable::Row{row, {}});
+                table.rows.back().cells.reserve(width);
             }
             if (column == 1) table.rows.back().macIsNumber = reader.isNumber(row, column);
             std::vector<std::string>& cells = table.rows.back().cells;

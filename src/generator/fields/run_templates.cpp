@@ -2,6 +2,7 @@
 #include "generator/fields/run_templates.h"
 
 #include <filesystem>
+#include <set>
 
 #include "support/translatable.h"
 
@@ -15,6 +16,12 @@ const std::string& cellAt(const DeviceTable::Row& row, int entry) {
     static const std::string kEmpty;
     const auto index = static_cast<std::size_t>(entry);
     return entry >= 0 && index < row.cells.size() ? row.cells[index] : kEmpty;
+}
+
+// The file a template cell names: relative to the folder of the run's template, or absolute.
+std::string namedTemplate(const std::string& folder, const std::string& cell) {
+    const fs::path named(cell);
+    return named.is_absolute() ? cell : (fs::path(folder) / named).string();
 }
 
 }  // namespace
@@ -37,10 +44,7 @@ support::Result<RunTemplates> RunTemplates::load(const std::string& runTemplate,
     for (const DeviceTable::Row& row : table.rows) {
         const std::string& cell = cellAt(row, templates.m_templateEntry);
         if (row.sheetRow < 2 || cell.empty() || templates.m_byCell.contains(cell)) continue;
-        const fs::path named(cell);
-        const std::string path =
-            named.is_absolute() ? cell : (fs::path(templates.m_folder) / named).string();
-        auto loaded = ConfigTemplate::LoadTemplate(path);
+        auto loaded = ConfigTemplate::LoadTemplate(namedTemplate(templates.m_folder, cell));
         Loaded entry{cell, std::nullopt, {}, {}};
         if (loaded) {
             entry.loaded = std::move(*loaded);
@@ -52,6 +56,21 @@ support::Result<RunTemplates> RunTemplates::load(const std::string& runTemplate,
         templates.m_templates.push_back(std::move(entry));
     }
     return templates;
+}
+
+std::vector<std::string> RunTemplates::paths(const std::string& runTemplate,
+                                             const DeviceTable& table, const SheetFields& fields) {
+    std::vector<std::string> paths{runTemplate};
+    const int entry = fields.templateEntry();
+    if (entry < 0) return paths;
+    const std::string folder = fs::path(runTemplate).parent_path().string();
+    std::set<std::string> seen;
+    for (const DeviceTable::Row& row : table.rows) {
+        const std::string& cell = cellAt(row, entry);
+        if (row.sheetRow < 2 || cell.empty() || !seen.insert(cell).second) continue;
+        paths.push_back(namedTemplate(folder, cell));
+    }
+    return paths;
 }
 
 std::size_t RunTemplates::indexFor(const DeviceTable::Row& row) const {

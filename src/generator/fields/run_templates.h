@@ -40,6 +40,11 @@ public:
     // no default: such a file would reach a phone with the placeholder in it.
     support::Status refuseMissingPlaceholders() const;
 
+    // The files of the templates a run uses, each once: the run's own first, then those the
+    // template column names, as load() finds them.
+    static std::vector<std::string> paths(const std::string& runTemplate, const DeviceTable& table,
+                                          const SheetFields& fields);
+
 private:
     int m_templateEntry = -1;
     std::string m_folder;

@@ -10,7 +10,7 @@
 
 namespace velquor::generator {
 
-void CheckSums::add(const std::string& name, std::span<const std::byte> bytes) {
+std::string checkSumOf(std::span<const std::byte> bytes) {
     digest::Md5State state{};
     state.start();
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -22,9 +22,12 @@ void CheckSums::add(const std::string& name, std::span<const std::byte> bytes) {
         left -= chunk;
     }
     state.finish();
-    m_lines.emplace_back(
-        name, support::hexEncode(std::string_view(reinterpret_cast<const char*>(state.digest),
-                                                  digest::Md5State::kDigestSize)));
+    return support::hexEncode(std::string_view(reinterpret_cast<const char*>(state.digest),
+                                               digest::Md5State::kDigestSize));
+}
+
+void CheckSums::addDigest(std::string name, std::string digest) {
+    m_lines.emplace_back(std::move(name), std::move(digest));
 }
 
 std::string CheckSums::text() const {

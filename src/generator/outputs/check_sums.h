@@ -18,10 +18,17 @@ namespace velquor::generator {
 
 inline constexpr std::string_view kCheckSumsFileName = "MD5SUMS";
 
+// The digest of bytes as a list line gives it: 32 lower-case hex digits.
+std::string checkSumOf(std::span<const std::byte> bytes);
+
 class CheckSums {
 public:
     // Digests the bytes written under name (a file of the folder the list is for).
-    void add(const std::string& name, std::span<const std::byte> bytes);
+    void add(const std::string& name, std::span<const std::byte> bytes) {
+        addDigest(name, checkSumOf(bytes));
+    }
+    // The same with the digest already taken (checkSumOf).
+    void addDigest(std::string name, std::string digest);
     bool empty() const { return m_lines.empty(); }
     std::size_t size() const { return m_lines.size(); }
 

@@ -3,9 +3,7 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <optional>
 
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
@@ -22,40 +20,7 @@ bool existsAt(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The names the files of a folder would have under the patterns a phone's file may have had.
-std::optional<std::string> phoneOf(const std::string& name, const mac::FileNamePattern& pattern) {
-    static const mac::FileNamePattern kToday;
-    if (auto phone = pattern.deviceOf(name)) return phone;
-    return kToday.deviceOf(name);
-}
-
-void collectTwins(const std::filesystem::path& folder, const mac::FileNamePattern& pattern,
-                  const std::map<std::string, std::string>& runNames,
-                  std::vector<std::string>& twins) {
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        if (!entry->is_regular_file(error)) continue;
-        const std::string name = entry->path().filename().string();
-        const auto phone = phoneOf(name, pattern);
-        if (!phone) continue;
-        const auto own = runNames.find(*phone);
-        if (own != runNames.end() && own->second != name) twins.push_back(entry->path().string());
-    }
-}
-
 }  // namespace
-
-std::vector<std::string> findStaleTwins(const std::filesystem::path& folder,
-                                        const mac::FileNamePattern& pattern,
-                                        const std::map<std::string, std::string>& runNames) {
-    std::vector<std::string> twins;
-    if (runNames.empty()) return twins;
-    collectTwins(folder, pattern, runNames, twins);
-    collectTwins(folder / "en", pattern, runNames, twins);
-    std::sort(twins.begin(), twins.end());
-    return twins;
-}
 
 std::string staleTwinsText(const std::vector<std::string>& twins) {
     if (twins.empty()) return {};
@@ -73,7 +38,7 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     ExistingOutputs existing;
     existing.encryptedFolder = encryptedFolder.string();
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
-    existing.staleTwins = findStaleTwins(folder, request.fileName, runFileNames(macs));
+    existing.staleTwins = findStaleTwins(request, *table, runFileNames(macs));
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         // A replaced row writes nothing: the later row of its MAC names the file.
         if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;

@@ -4,11 +4,11 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <map>
 #include <stop_token>
 #include <string>
 #include <vector>
 
+#include "generator/outputs/stale_twins.h"
 #include "generator/run/generation_job.h"
 #include "support/result.h"
 
@@ -24,20 +24,13 @@ struct ExistingOutputs {
     // The folder that holds those copies, for messages.
     std::string encryptedFolder;
     // Files in the folder or its "en" that belong to a phone of this run under another name
-    // (another spelling or case of its MAC, or today's {mac}.xml beside another pattern):
-    // left in place, a phone may fetch the old one.
+    // (stale_twins.h): left in place, a phone may fetch the old one.
     std::vector<std::string> staleTwins;
 
     bool any() const {
         return replacedFiles > 0 || staleEncryptedCopies > 0 || !staleTwins.empty();
     }
 };
-
-// The stale twins of the phones of a run (canonical MAC -> the name the run writes for it),
-// in folder and its "en", sorted.
-std::vector<std::string> findStaleTwins(const std::filesystem::path& folder,
-                                        const mac::FileNamePattern& pattern,
-                                        const std::map<std::string, std::string>& runNames);
 
 // "2 files of these phones are under another name, such as 0015650a33fb.xml"
 std::string staleTwinsText(const std::vector<std::string>& twins);

@@ -11,12 +11,12 @@
 #include <system_error>
 
 #include "crypto/aes.h"
-#include "crypto/config_blocks.h"
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
 #include "generator/fields/run_templates.h"
 #include "generator/outputs/check_sums.h"
 #include "generator/outputs/existing_outputs.h"
+#include "generator/run/device_writers.h"
 #include "generator/template/config_template.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
@@ -160,18 +160,6 @@ private:
     std::map<fs::path, std::vector<const Input*>> m_namesInFolder;
 };
 
-// The encrypted copy is made from the bytes just saved, which spares reading the plain file
-// back; the bytes are those the file encryption would write. Its digest goes on sums.
-support::Status writeEncryptedCopy(const crypto::CAes& aes, const std::string& plain,
-                                   const fs::path& target, CheckSums& sums) {
-    const std::vector<std::uint8_t> blocks =
-        crypto::encryptToBlocks(aes, std::as_bytes(std::span(plain.data(), plain.size())));
-    auto written = support::writeFileAtomically(target, std::as_bytes(std::span(blocks)),
-                                                support::Durability::Deferred);
-    if (written) sums.add(target.filename().string(), std::as_bytes(std::span(blocks)));
-    return written;
-}
-
 class Generation {
 public:
     Generation(const GenerationRequest& request, const DeviceTable& table, RunTemplates& templates)
@@ -187,10 +175,14 @@ public:
         const std::string& key = request.keyText;
         m_aes.Init(static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX)),
                    reinterpret_cast<const unsigned char*>(key.data()));
+        if (!request.dryRun) m_writers.emplace(m_aes);
     }
 
-    // written: the MAC in the run's form, which names the files.
-    DeviceResult run(const DeviceTable::Row& tableRow, const std::string& written) {
+    // written: the MAC in the run's form, which names the files. A row whose file is made is
+    // handed to the writers as the run's index-th row, provisionally Written: settle() gives
+    // it its outcome.
+    DeviceResult run(const DeviceTable::Row& tableRow, const std::string& written,
+                     std::size_t index) {
         DeviceRow row = m_table.deviceRow(tableRow);
         row.mac = written;
         DeviceResult result;
@@ -233,26 +225,46 @@ public:
             result.outcome = DeviceOutcome::Checked;
             return withEmptyValuesNoted(std::move(result));
         }
-        const auto bytes = std::as_bytes(std::span<const char>(text->data(), text->size()));
-        auto saved = support::writeFileAtomically(plain, bytes, support::Durability::Deferred);
-        if (!saved) return failed(std::move(result), support::withCause(prefix, saved.error()));
-        m_plainSums.add(fileName, bytes);
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
-        if (!m_request.encrypt) return withEmptyValuesNoted(std::move(result));
-        if (auto copied = writeEncryptedCopy(m_aes, *text, encrypted, m_encryptedSums); !copied) {
-            result.outcome = DeviceOutcome::Failed;
-            result.setReason(support::withCause(
-                support::Phrase{
-                    VELQUOR_TR_NOOP("core",
-                                    "row %1: the plain file was written, but not its encrypted "
-                                    "copy: %2"),
-                    {std::to_string(row.sheetRow)}},
-                copied.error()));
-            return result;
+        m_writers->submit(DeviceFiles{index, std::move(*text), plain,
+                                      m_request.encrypt ? encrypted : fs::path()});
+        return result;
+    }
+
+    // Waits for the writers and gives each row handed to them its outcome; the digests of
+    // the files written go on the MD5SUMS lists.
+    void settle(std::vector<DeviceResult>& devices) {
+        if (!m_writers) return;
+        for (WrittenFiles& written : m_writers->finish()) {
+            DeviceResult& result = devices[written.index];
+            if (!written.plain) {
+                result.plainFile.clear();
+                result =
+                    failed(std::move(result),
+                           support::withCause(support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"),
+                                                              {std::to_string(result.row)}},
+                                              written.plain.error()));
+                continue;
+            }
+            m_plainSums.addDigest(result.fileName, std::move(written.plainDigest));
+            if (m_request.encrypt && !written.encrypted) {
+                result.outcome = DeviceOutcome::Failed;
+                result.setReason(support::withCause(
+                    support::Phrase{
+                        VELQUOR_TR_NOOP("core",
+                                        "row %1: the plain file was written, but not its "
+                                        "encrypted copy: %2"),
+                        {std::to_string(result.row)}},
+                    written.encrypted.error()));
+                continue;
+            }
+            if (m_request.encrypt) {
+                result.encryptedFile = (m_encryptedFolder / result.fileName).string();
+                m_encryptedSums.addDigest(result.fileName, std::move(written.encryptedDigest));
+            }
+            result = withEmptyValuesNoted(std::move(result));
         }
-        result.encryptedFile = encrypted.string();
-        return withEmptyValuesNoted(std::move(result));
     }
 
     // The MD5SUMS of the files written, beside them and in "en"; a folder this run wrote
@@ -295,6 +307,7 @@ private:
     fs::path m_encryptedFolder;
     ProtectedInputs m_inputs;
     crypto::CAes m_aes;
+    std::optional<DeviceWriters> m_writers;  // none for a dry run
     CheckSums m_plainSums;
     CheckSums m_encryptedSums;
 };
@@ -385,22 +398,26 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
 }
 
 // The phones whose files this run wrote, under another name too: removed when asked, once
-// their new files are in place, else counted. A file that cannot be removed stays counted.
-void settleStaleTwins(const GenerationRequest& request, const DeviceMacs& macs,
-                      GenerationReport& report) {
+// their new files are on disk, else counted. A file that cannot be removed stays counted.
+void settleStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                      const DeviceMacs& macs, GenerationReport& report) {
     std::set<std::string> files;
     for (const DeviceResult& device : report.devices) {
         if (device.outcome == DeviceOutcome::Written) files.insert(device.fileName);
     }
-    std::map<std::string, std::string> written = runFileNames(macs);
+    PhoneFileNames written = runFileNames(macs);
     std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
-    for (const std::string& twin :
-         findStaleTwins(request.outputFolder, request.fileName, written)) {
+    const bool remove = request.removeStaleTwins && report.syncError.empty();
+    for (const std::string& twin : findStaleTwins(request, table, written)) {
         std::error_code error;
-        if (request.removeStaleTwins && fs::remove(twin, error)) {
+        if (remove) fs::remove(twin, error);
+        if (remove && !error) {
             ++report.staleTwinsRemoved;
-        } else {
-            ++report.staleTwinsLeft;
+            continue;
+        }
+        ++report.staleTwinsLeft;
+        if (error && report.staleTwinError.empty()) {
+            report.staleTwinError = twin + ": " + error.message();
         }
     }
 }
@@ -458,13 +475,15 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
                 support::Phrase{VELQUOR_TR_NOOP("core", "not written: the run was cancelled"), {}});
             report.devices.push_back(std::move(skipped));
         } else {
-            report.devices.push_back(generation.run(*macs.rows[i], verdict.written));
-            noteRewrittenName(report.devices.back(), verdict);
+            report.devices.push_back(generation.run(*macs.rows[i], verdict.written, i));
         }
         progress.progress(report.devices.size(), deviceCount, report.devices.back().mac);
     }
+    generation.settle(report.devices);
+    for (std::size_t i = 0; i < report.devices.size(); ++i) {
+        noteRewrittenName(report.devices[i], macs.check.cells[i]);
+    }
     if (!request.dryRun && report.filesWritten() > 0) {
-        settleStaleTwins(request, macs, report);
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;
@@ -473,6 +492,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             report.syncError = synced.error().message;
             report.syncErrorPhrase = synced.error().phrase;
         }
+        settleStaleTwins(request, *table, macs, report);
     }
     return report;
 }

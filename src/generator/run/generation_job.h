@@ -91,6 +91,8 @@ struct GenerationReport {
     // Files of the phones written under another name that the run removed, and those left.
     std::size_t staleTwinsRemoved = 0;
     std::size_t staleTwinsLeft = 0;
+    // Why the first one asked to be removed was not ("path: reason"), empty when all were.
+    std::string staleTwinError;
     // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
     std::string checkSumsError;
     support::Phrase checkSumsErrorPhrase;

@@ -1,0 +1,44 @@
+// The files of a run's phones under another name: what an earlier run left in the output
+// folder and its "en" under another spelling or case of the MAC, or under another file-name
+// pattern. A phone may fetch the old one instead of its new file, so a run names them before
+// it starts and removes them, when asked, once its own files are in place.
+//
+// Nothing else in the folder may ever be taken for one. A stale twin is a regular file (not a
+// link, a folder or a device), none of the run's inputs (its templates, its sheet), not the
+// name the run writes for its phone, and either
+//   - named by the run's own pattern with the phone's MAC in any spelling and case, or
+//   - named like a configuration file of that phone alone (configNamePhone below) and, being
+//     an XML document whose document element is that of one of the run's templates, a file
+//     made from them. Encrypted copies in "en" cannot be read: one such copy counts when the
+//     plain file of its name beside "en" does.
+// A phone's own uploads (its log, contact list, local settings: "0015650a33fb-contacts.xml"),
+// backups ("0015650a33fb.xml.bak"), files of phones not in the run and files naming two
+// phones never count.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "generator/devices/device_macs.h"
+#include "generator/devices/device_table.h"
+#include "generator/run/generation_job.h"
+
+namespace velquor::generator {
+
+// The canonical MAC of the one phone a name is a configuration file of, whatever pattern
+// wrote it: ASCII letters and digits (none, "cfg", "SEP"), then the MAC as 12 hex digits or
+// six pairs joined by ':' or by '-', in any case, then ".xml", ".cfg", ".cnf", ".conf" or
+// ".cnf.xml" in any case. The MAC is whole (no hex digit right before it) and the only
+// one in the name. Nothing for any other name.
+std::optional<std::string> configNamePhone(std::string_view name);
+
+// The stale twins of phones (canonical MAC -> the name the run writes for it) in the output
+// folder of request and its "en": the folder's first, then those of "en", each sorted. One
+// listing of each folder; a name costs a lookup, and only a file named like another
+// pattern's has its first bytes read.
+std::vector<std::string> findStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                                        const PhoneFileNames& phones);
+
+}  // namespace velquor::generator

@@ -1,0 +1,104 @@
+// Device files written on worker threads; see device_writers.h.
+#include "generator/run/device_writers.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+#include "crypto/config_blocks.h"
+#include "generator/outputs/check_sums.h"
+#include "support/atomic_file.h"
+
+namespace velquor::generator {
+
+namespace {
+
+// A few files per worker keep every worker busy while the run makes the next file.
+constexpr std::size_t kQueuedPerWorker = 4;
+
+std::span<const std::byte> bytesOf(const std::string& text) {
+    return std::as_bytes(std::span<const char>(text.data(), text.size()));
+}
+
+// A worker that ran out of memory fails its row instead of ending the program.
+support::Status failedWith(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return support::makeError(support::ErrorCode::Internal,
+                                  support::Phrase{VELQUOR_TR_NOOP("core", "out of memory")});
+    }
+    return support::makeError(support::ErrorCode::Internal, std::string(error.what()));
+}
+
+}  // namespace
+
+unsigned DeviceWriters::defaultWorkerCount() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+DeviceWriters::DeviceWriters(const crypto::CAes& aes, unsigned workers)
+    : m_aes(aes), m_capacity(kQueuedPerWorker * std::max(workers, 1u)) {
+    for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.emplace_back([this] { work(); });
+}
+
+DeviceWriters::~DeviceWriters() {
+    finish();
+}
+
+void DeviceWriters::submit(DeviceFiles files) {
+    std::unique_lock lock(m_mutex);
+    m_taken.wait(lock, [this] { return m_queue.size() < m_capacity; });
+    m_queue.push_back(std::move(files));
+    lock.unlock();
+    m_queued.notify_one();
+}
+
+std::vector<WrittenFiles> DeviceWriters::finish() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_finishing = true;
+    }
+    m_queued.notify_all();
+    for (std::thread& worker : m_workers) worker.join();
+    m_workers.clear();
+    return std::exchange(m_done, {});
+}
+
+void DeviceWriters::work() {
+    for (;;) {
+        std::unique_lock lock(m_mutex);
+        m_queued.wait(lock, [this] { return !m_queue.empty() || m_finishing; });
+        if (m_queue.empty()) return;
+        DeviceFiles files = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        m_taken.notify_one();
+
+        WrittenFiles written;
+        written.index = files.index;
+        try {
+            write(files, written);
+        } catch (const std::exception& error) {
+            (written.plainDigest.empty() ? written.plain : written.encrypted) = failedWith(error);
+        }
+        lock.lock();
+        m_done.push_back(std::move(written));
+    }
+}
+
+void DeviceWriters::write(const DeviceFiles& files, WrittenFiles& written) const {
+    const auto plain = bytesOf(files.text);
+    written.plain =
+        support::writeFileAtomically(files.plainPath, plain, support::Durability::Deferred);
+    if (!written.plain) return;
+    written.plainDigest = checkSumOf(plain);
+    if (files.encryptedPath.empty()) return;
+    // The copy is made from the bytes just saved, which spares reading the plain file back;
+    // the bytes are those the file encryption would write.
+    const std::vector<std::uint8_t> blocks = crypto::encryptToBlocks(m_aes, plain);
+    const auto encrypted = std::as_bytes(std::span(blocks));
+    written.encrypted =
+        support::writeFileAtomically(files.encryptedPath, encrypted, support::Durability::Deferred);
+    if (written.encrypted) written.encryptedDigest = checkSumOf(encrypted);
+}
+
+}  // namespace velquor::generator

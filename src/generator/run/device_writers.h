@@ -1,0 +1,80 @@
+// DeviceWriters: the writing half of a generation run, on worker threads. The run makes each
+// device's file in sheet order on its own thread and hands the bytes over; a worker writes
+// them through the atomic writer (a temporary file renamed into place), digests them for the
+// MD5SUMS list while they are still in the cache and, when asked, writes the encrypted copy
+// too. Creating, writing and renaming files is most of a bulk run's time, and it spreads over
+// the processor's cores.
+//
+// The hand-over queue is short, so a run holds only a few files in memory whatever its
+// length. The outcomes come back by row, so the report keeps the sheet's order whichever
+// worker finished first.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "crypto/aes.h"
+#include "support/result.h"
+
+namespace velquor::generator {
+
+struct DeviceFiles {
+    std::size_t index = 0;  // the row's place in the run, handed back with its outcome
+    std::string text;       // the plain file's bytes
+    std::filesystem::path plainPath;
+    std::filesystem::path encryptedPath;  // empty: no encrypted copy
+};
+
+struct WrittenFiles {
+    std::size_t index = 0;
+    // The plain file; when it failed, the copy was not attempted.
+    support::Status plain;
+    std::string plainDigest;  // the MD5SUMS digest, once written
+    // The encrypted copy, when one was asked for and the plain file was written.
+    support::Status encrypted;
+    std::string encryptedDigest;
+};
+
+class DeviceWriters {
+public:
+    // How many workers a run uses: one per core, at least one, at most eight (past that the
+    // folder's own lock is the limit).
+    static unsigned defaultWorkerCount();
+
+    // aes encrypts the copies; it must outlive the writers.
+    DeviceWriters(const crypto::CAes& aes, unsigned workers = defaultWorkerCount());
+    DeviceWriters(const DeviceWriters&) = delete;
+    DeviceWriters& operator=(const DeviceWriters&) = delete;
+    // Waits for what was handed over (finish()).
+    ~DeviceWriters();
+
+    // Queues one device's files; waits while the queue is full.
+    void submit(DeviceFiles files);
+    // Waits until every file handed over is written or has failed, ends the workers and
+    // returns the outcomes, in no particular order. The writers take nothing after it.
+    std::vector<WrittenFiles> finish();
+
+private:
+    void work();
+    // An exception (out of memory) leaves written as far as it got.
+    void write(const DeviceFiles& files, WrittenFiles& written) const;
+
+    const crypto::CAes& m_aes;
+    std::size_t m_capacity;
+    std::mutex m_mutex;
+    std::condition_variable m_queued;  // a job was queued, or the writers are finishing
+    std::condition_variable m_taken;   // a job was taken from the queue
+    std::deque<DeviceFiles> m_queue;
+    std::vector<WrittenFiles> m_done;
+    bool m_finishing = false;
+    std::vector<std::thread> m_workers;
+};
+
+}  // namespace velquor::generator
