@@ -1,7 +1,9 @@
 // Generation with template fields: 100,000 rows of 40 fields each (the six account columns
 // B to G, 20 element paths, 14 placeholders) against the Python peer in
 // bench/generator/peer_fields.py (lxml: the template parsed once, per row the 40 values set and
-// the file written), in the same run, in the same folder. Prints both times and the ratio.
+// the file written), in the same run, in the same folder. Prints both times and the ratio,
+// and beside them the time the files alone take (as many files of the same size written and
+// digested by the run's writers, with no sheet and no template): the floor under the ratio.
 //
 // VELQUOR_BENCH_ROWS changes the row count; VELQUOR_BENCH_DIR the folder to work in (default
 // /dev/shm, as bench_generator explains).
@@ -16,7 +18,10 @@
 
 #include "bench_folder.h"
 #include "bench_target.h"
+#include "crypto/aes.h"
+#include "generator/run/device_writers.h"
 #include "generator/run/generation_job.h"
+#include "support/atomic_file.h"
 #include "support/progress.h"
 #include "temp_dir.h"
 
@@ -123,6 +128,23 @@ int main() {
     });
     const std::size_t written = static_cast<std::size_t>(
         std::distance(fs::directory_iterator(out), fs::directory_iterator{}));
+    const std::string sample = velquor::testing::readFile(out / "001122000000.xml");
+    fs::remove_all(out);
+    // The floor under any generator: as many files of that size written and digested by the
+    // run's own writers, with no sheet and no template.
+    const Spent floor = spentOn(RUSAGE_SELF, [&] {
+        fs::create_directories(out);
+        velquor::crypto::CAes aes;
+        const velquor::support::OutputFolder folder(out);
+        velquor::generator::DeviceWriters writers(folder, nullptr, aes);
+        for (int row = 0; row < rows; ++row) {
+            writers.submit({static_cast<std::size_t>(row), sample, std::to_string(row) + ".xml"});
+        }
+        for (const auto& files : writers.finish()) {
+            if (!files.plain) throw std::runtime_error(files.plain.error().message);
+        }
+        if (!velquor::support::syncFileSystemOf(out)) throw std::runtime_error("sync failed");
+    });
     fs::remove_all(out);
     const std::string peer = "/usr/bin/python3 " +
                              shellQuote(VELQUOR_SOURCE_DIR "/bench/generator/peer_fields.py") +
@@ -139,8 +161,12 @@ int main() {
                 rows / velquor.wall, velquor.cpu);
     std::printf("  python lxml peer   %8.3f s  (%.0f rows/s; processor %.3f s)\n", python.wall,
                 rows / python.wall, python.cpu);
+    std::printf("  the files alone    %8.3f s  (%.0f files/s; processor %.3f s)\n", floor.wall,
+                rows / floor.wall, floor.cpu);
     std::printf("Velquor / peer: %.2fx the time, %.2fx the processor time (target <= 0.3x)\n",
                 velquor.wall / python.wall, velquor.cpu / python.cpu);
+    std::printf("The files alone / peer: %.2fx the time (no generator can do better)\n",
+                floor.wall / python.wall);
     return velquor::bench::reportTarget("generate 40 fields / lxml peer (time)",
                                         velquor.wall / python.wall, velquor::bench::Goal::AtMost,
                                         0.3)

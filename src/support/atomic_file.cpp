@@ -171,6 +171,15 @@ Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::s
 
 }  // namespace
 
+OutputFolder::OutputFolder(fs::path folder)
+    : m_path(std::move(folder)), m_fd(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (m_fd < 0) m_fd = AT_FDCWD;
+}
+
+OutputFolder::~OutputFolder() {
+    if (m_fd != AT_FDCWD) ::close(m_fd);
+}
+
 Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
                                                   const OutputOptions& options) {
     if (target.empty() || !target.has_filename()) {
@@ -179,6 +188,7 @@ Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
     }
     AtomicOutputFile file;
     file.m_target = target;
+    file.m_targetName = target.string();
     file.m_durability = options.durability;
     if (options.streams == StreamTarget::WriteThrough) {
         auto stream = openStreamTarget(target, options.stop);
@@ -189,6 +199,22 @@ Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
             return file;
         }
     }
+    if (auto opened = file.openTemporary(); !opened) return opened.error();
+    return file;
+}
+
+Result<AtomicOutputFile> AtomicOutputFile::createIn(const OutputFolder& folder,
+                                                    const std::string& name,
+                                                    Durability durability) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+        return makeError(ErrorCode::InvalidInput,
+                         Phrase{VELQUOR_TR_NOOP("core", "no output file name given")});
+    }
+    AtomicOutputFile file;
+    file.m_target = folder.path() / name;
+    file.m_folderFd = folder.m_fd;
+    file.m_targetName = folder.m_fd == AT_FDCWD ? file.m_target.string() : name;
+    file.m_durability = durability;
     if (auto opened = file.openTemporary(); !opened) return opened.error();
     return file;
 }
@@ -212,18 +238,22 @@ Status AtomicOutputFile::openTemporary() {
     // Keep the permissions of a regular file we replace; new files get 0666 less the umask.
     mode_t mode = 0666;
     struct stat existing {};
-    if (::lstat(m_target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (::fstatat(m_folderFd, m_targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(existing.st_mode)) {
         mode = existing.st_mode & 07777;
     }
     const auto folder = folderOf(m_target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = folder / (".velquor-" + randomSuffix());
-        const int fd =
-            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const std::string name = ".velquor-" + randomSuffix();
+        auto candidate = folder / name;
+        std::string candidateName = m_folderFd == AT_FDCWD ? candidate.string() : name;
+        const int fd = ::openat(m_folderFd, candidateName.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             if (mode != 0666) (void)::fchmod(fd, mode);
             m_fd = fd;
             m_tempPath = std::move(candidate);
+            m_tempName = std::move(candidateName);
             return {};
         }
         if (errno != EEXIST) {
@@ -240,6 +270,9 @@ Status AtomicOutputFile::openTemporary() {
 AtomicOutputFile::AtomicOutputFile(AtomicOutputFile&& other) noexcept
     : m_target(std::move(other.m_target)),
       m_tempPath(std::move(other.m_tempPath)),
+      m_folderFd(other.m_folderFd),
+      m_targetName(std::move(other.m_targetName)),
+      m_tempName(std::move(other.m_tempName)),
       m_fd(std::exchange(other.m_fd, -1)),
       m_durability(other.m_durability),
       m_stream(other.m_stream),
@@ -252,6 +285,9 @@ AtomicOutputFile& AtomicOutputFile::operator=(AtomicOutputFile&& other) noexcept
         discard();
         m_target = std::move(other.m_target);
         m_tempPath = std::move(other.m_tempPath);
+        m_folderFd = other.m_folderFd;
+        m_targetName = std::move(other.m_targetName);
+        m_tempName = std::move(other.m_tempName);
         m_fd = std::exchange(other.m_fd, -1);
         m_durability = other.m_durability;
         m_stream = other.m_stream;
@@ -275,7 +311,7 @@ void AtomicOutputFile::closeFd() {
 void AtomicOutputFile::discard() {
     closeFd();
     if (!m_committed && !m_tempPath.empty()) {
-        ::unlink(m_tempPath.c_str());
+        ::unlinkat(m_folderFd, m_tempName.c_str(), 0);
         m_tempPath.clear();
     }
 }
@@ -310,7 +346,7 @@ Status AtomicOutputFile::commit() {
     if (rc != 0)
         return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot write %1: %2"), m_target,
                           errno);
-    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+    if (::renameat(m_folderFd, m_tempName.c_str(), m_folderFd, m_targetName.c_str()) != 0) {
         return errnoError(ErrorCode::Io, VELQUOR_TR_NOOP("core", "cannot replace %1: %2"), m_target,
                           errno);
     }
@@ -334,12 +370,24 @@ Status AtomicOutputFile::closeStream() {
     return {};
 }
 
-Status writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes,
-                           const OutputOptions& options) {
-    auto file = AtomicOutputFile::create(target, options);
+namespace {
+
+Status writeAndCommit(Result<AtomicOutputFile> file, std::span<const std::byte> bytes) {
     if (!file) return file.error();
     if (auto written = file->write(bytes); !written) return written;
     return file->commit();
+}
+
+}  // namespace
+
+Status writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes,
+                           const OutputOptions& options) {
+    return writeAndCommit(AtomicOutputFile::create(target, options), bytes);
+}
+
+Status writeFileAtomically(const OutputFolder& folder, const std::string& name,
+                           std::span<const std::byte> bytes, Durability durability) {
+    return writeAndCommit(AtomicOutputFile::createIn(folder, name, durability), bytes);
 }
 
 Status syncFileSystemOf(const fs::path& path) {

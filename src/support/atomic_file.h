@@ -6,6 +6,8 @@
 // terminal, /dev/null, a pipe's reader, standard output): that is written straight through.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <span>
@@ -45,6 +47,25 @@ struct OutputOptions {
     std::stop_token stop;
 };
 
+// A folder that many outputs are written into, held open: each file's look-up, temporary and
+// rename then go by its name within the folder instead of walking the whole path again. Where
+// the folder cannot be opened the outputs go by their paths, as without it. It must outlive
+// the files written into it.
+class OutputFolder {
+public:
+    explicit OutputFolder(std::filesystem::path folder);
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+    ~OutputFolder();
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    friend class AtomicOutputFile;
+    std::filesystem::path m_path;
+    int m_fd;  // AT_FDCWD when the folder could not be opened
+};
+
 class AtomicOutputFile {
 public:
     // Creates the temporary file in target's folder (or opens the stream, see StreamTarget).
@@ -57,6 +78,10 @@ public:
         options.durability = durability;
         return create(target, options);
     }
+    // The file name in folder (a name, no path), as create() with Durability deferred or not
+    // and StreamTarget::Replace.
+    static Result<AtomicOutputFile> createIn(const OutputFolder& folder, const std::string& name,
+                                             Durability durability);
     // This process's standard output, written straight through; named "standard output".
     static Result<AtomicOutputFile> standardOutput();
 
@@ -92,6 +117,11 @@ private:
 
     std::filesystem::path m_target;
     std::filesystem::path m_tempPath;
+    // The system calls name the target and the temporary relative to m_folderFd: by their
+    // whole paths (AT_FDCWD), or by their names in a held-open folder.
+    int m_folderFd = AT_FDCWD;
+    std::string m_targetName;
+    std::string m_tempName;
     int m_fd = -1;
     Durability m_durability = Durability::Sync;
     bool m_stream = false;
@@ -101,6 +131,9 @@ private:
 // Writes bytes to target through an AtomicOutputFile.
 Status writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes,
                            const OutputOptions& options);
+// The same for the file name in folder.
+Status writeFileAtomically(const OutputFolder& folder, const std::string& name,
+                           std::span<const std::byte> bytes, Durability durability);
 inline Status writeFileAtomically(const std::filesystem::path& target,
                                   std::span<const std::byte> bytes,
                                   Durability durability = Durability::Sync) {

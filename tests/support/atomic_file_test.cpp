@@ -169,6 +169,48 @@ OutputOptions writeThrough() {
     return options;
 }
 
+// Writing by name into a held-open folder keeps every rule of writing by path.
+TEST(AtomicOutputFile, FilesWrittenByNameIntoAnOpenFolderKeepTheSameRules) {
+    TempDir dir;
+    writeFile(dir / "kept.xml", "old");
+    ::chmod((dir / "kept.xml").c_str(), 0600);
+    writeFile(dir / "real.xml", "keep me");
+    std::filesystem::create_symlink(dir / "real.xml", dir / "link.xml");
+    const OutputFolder folder(dir.path());
+    for (const char* name : {"kept.xml", "link.xml", "new.xml"}) {
+        ASSERT_TRUE(writeFileAtomically(folder, name, bytesOf("new"), Durability::Deferred));
+        EXPECT_EQ(readFile(dir / name), "new");
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "kept.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.xml"));
+    EXPECT_EQ(readFile(dir / "real.xml"), "keep me");
+    EXPECT_EQ(entriesIn(dir.path()), 4u);
+
+    {
+        const FileSizeLimit limit(100);
+        const auto failed = writeFileAtomically(
+            folder, "kept.xml", bytesOf(std::string(64 * 1024, 'n')), Durability::Deferred);
+        ASSERT_FALSE(failed);
+        EXPECT_NE(failed.error().message.find((dir / "kept.xml").string()), std::string::npos)
+            << failed.error().message;
+    }
+    EXPECT_EQ(readFile(dir / "kept.xml"), "new");
+    EXPECT_EQ(entriesIn(dir.path()), 4u);
+    for (const char* name : {"", "..", "sub/x.xml"}) {
+        EXPECT_FALSE(writeFileAtomically(folder, name, bytesOf("x"), Durability::Deferred)) << name;
+    }
+    EXPECT_EQ(entriesIn(dir.path()), 4u);
+
+    // A folder that cannot be held open is written by path: a missing one is named.
+    const OutputFolder missing(dir / "nope");
+    const auto none = writeFileAtomically(missing, "x.xml", bytesOf("x"), Durability::Deferred);
+    ASSERT_FALSE(none);
+    EXPECT_NE(none.error().message.find((dir / "nope").string()), std::string::npos)
+        << none.error().message;
+}
+
 TEST(AtomicOutputFile, ChosenStreamsAreWrittenThroughAndStayWhatTheyWere) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);

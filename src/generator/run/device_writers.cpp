@@ -35,8 +35,13 @@ unsigned DeviceWriters::defaultWorkerCount() {
     return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
-DeviceWriters::DeviceWriters(const crypto::CAes& aes, unsigned workers)
-    : m_aes(aes), m_capacity(kQueuedPerWorker * std::max(workers, 1u)) {
+DeviceWriters::DeviceWriters(const support::OutputFolder& plain,
+                             const support::OutputFolder* encrypted, const crypto::CAes& aes,
+                             unsigned workers)
+    : m_plain(plain),
+      m_encrypted(encrypted),
+      m_aes(aes),
+      m_capacity(kQueuedPerWorker * std::max(workers, 1u)) {
     for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.emplace_back([this] { work(); });
 }
 
@@ -88,16 +93,16 @@ void DeviceWriters::work() {
 void DeviceWriters::write(const DeviceFiles& files, WrittenFiles& written) const {
     const auto plain = bytesOf(files.text);
     written.plain =
-        support::writeFileAtomically(files.plainPath, plain, support::Durability::Deferred);
+        support::writeFileAtomically(m_plain, files.fileName, plain, support::Durability::Deferred);
     if (!written.plain) return;
     written.plainDigest = checkSumOf(plain);
-    if (files.encryptedPath.empty()) return;
+    if (m_encrypted == nullptr) return;
     // The copy is made from the bytes just saved, which spares reading the plain file back;
     // the bytes are those the file encryption would write.
     const std::vector<std::uint8_t> blocks = crypto::encryptToBlocks(m_aes, plain);
     const auto encrypted = std::as_bytes(std::span(blocks));
-    written.encrypted =
-        support::writeFileAtomically(files.encryptedPath, encrypted, support::Durability::Deferred);
+    written.encrypted = support::writeFileAtomically(*m_encrypted, files.fileName, encrypted,
+                                                     support::Durability::Deferred);
     if (written.encrypted) written.encryptedDigest = checkSumOf(encrypted);
 }
 

@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "crypto/aes.h"
+#include "support/atomic_file.h"
 #include "support/result.h"
 
 namespace velquor::generator {
@@ -28,8 +28,7 @@ namespace velquor::generator {
 struct DeviceFiles {
     std::size_t index = 0;  // the row's place in the run, handed back with its outcome
     std::string text;       // the plain file's bytes
-    std::filesystem::path plainPath;
-    std::filesystem::path encryptedPath;  // empty: no encrypted copy
+    std::string fileName;   // in the plain folder, and in the encrypted one for the copy
 };
 
 struct WrittenFiles {
@@ -48,8 +47,10 @@ public:
     // folder's own lock is the limit).
     static unsigned defaultWorkerCount();
 
-    // aes encrypts the copies; it must outlive the writers.
-    DeviceWriters(const crypto::CAes& aes, unsigned workers = defaultWorkerCount());
+    // The files go into plain and their encrypted copies (by aes) into encrypted, when there
+    // is that folder; all three must outlive the writers.
+    DeviceWriters(const support::OutputFolder& plain, const support::OutputFolder* encrypted,
+                  const crypto::CAes& aes, unsigned workers = defaultWorkerCount());
     DeviceWriters(const DeviceWriters&) = delete;
     DeviceWriters& operator=(const DeviceWriters&) = delete;
     // Waits for what was handed over (finish()).
@@ -66,6 +67,8 @@ private:
     // An exception (out of memory) leaves written as far as it got.
     void write(const DeviceFiles& files, WrittenFiles& written) const;
 
+    const support::OutputFolder& m_plain;
+    const support::OutputFolder* m_encrypted;
     const crypto::CAes& m_aes;
     std::size_t m_capacity;
     std::mutex m_mutex;

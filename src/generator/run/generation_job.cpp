@@ -175,7 +175,12 @@ public:
         const std::string& key = request.keyText;
         m_aes.Init(static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX)),
                    reinterpret_cast<const unsigned char*>(key.data()));
-        if (!request.dryRun) m_writers.emplace(m_aes);
+        if (!request.dryRun) {
+            m_plainOutput.emplace(m_folder);
+            if (request.encrypt) m_encryptedOutput.emplace(m_encryptedFolder);
+            m_writers.emplace(*m_plainOutput, m_encryptedOutput ? &*m_encryptedOutput : nullptr,
+                              m_aes);
+        }
     }
 
     // written: the MAC in the run's form, which names the files. A row whose file is made is
@@ -227,8 +232,7 @@ public:
         }
         result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
-        m_writers->submit(DeviceFiles{index, std::move(*text), plain,
-                                      m_request.encrypt ? encrypted : fs::path()});
+        m_writers->submit(DeviceFiles{index, std::move(*text), fileName});
         return result;
     }
 
@@ -307,7 +311,10 @@ private:
     fs::path m_encryptedFolder;
     ProtectedInputs m_inputs;
     crypto::CAes m_aes;
-    std::optional<DeviceWriters> m_writers;  // none for a dry run
+    // None for a dry run; the folders first, since the writers write into them.
+    std::optional<support::OutputFolder> m_plainOutput;
+    std::optional<support::OutputFolder> m_encryptedOutput;
+    std::optional<DeviceWriters> m_writers;
     CheckSums m_plainSums;
     CheckSums m_encryptedSums;
 };
