@@ -9,8 +9,12 @@ all: build
 deps:
 	@scripts/install-deps
 
+# CMAKE_ARGS: cache settings for the configure, kept by the later ones (CI passes
+# -DVELQUOR_LINE_TABLES_ONLY=ON).
+CMAKE_ARGS ?=
+
 configure: deps
-	@cmake --preset $(PRESET) >/dev/null
+	@cmake --preset $(PRESET) $(CMAKE_ARGS) >/dev/null
 
 # Each header compiled on its own, to prove it includes what it uses: the sanitizer build
 # (make asan-test) leaves it to the release build, where it was already done.

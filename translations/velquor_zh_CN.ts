@@ -963,11 +963,6 @@
         <translation>无法读取报告 %1：%2</translation>
     </message>
     <message>
-        <source>%1 is not a device report: cell %2 is beyond the report&apos;s seven columns.</source>
-        <extracomment>%1 is the file, %2 a cell (&quot;H3&quot;)</extracomment>
-        <translation>%1 不是设备报告：单元格 %2 超出了报告的七列。</translation>
-    </message>
-    <message>
         <source>its row or column is no number</source>
         <translation>其行号或列号不是数字</translation>
     </message>
@@ -1750,6 +1745,26 @@
         <source>rows %1 and %2 differ in %3; row %2 is used</source>
         <extracomment>%1 and %2 are rows of one phone, %3 the columns they differ in (UserID, Password)</extracomment>
         <translation>第 %1 行与第 %2 行的 %3 不同；使用第 %2 行</translation>
+    </message>
+    <message>
+        <source>its retry &apos;%1&apos; is not yes or no</source>
+        <extracomment>%1 is the line&apos;s retry cell; yes and no stay as they are</extracomment>
+        <translation>其 retry 列的值“%1”既不是 yes 也不是 no</translation>
+    </message>
+    <message>
+        <source>%1 is not a device report: cell %2 is beyond the report&apos;s %3 columns.</source>
+        <extracomment>%1 is the file, %2 a cell (&quot;H3&quot;), %3 how many columns the report has</extracomment>
+        <translation>%1 不是设备报告：单元格 %2 超出了报告的 %3 列。</translation>
+    </message>
+    <message>
+        <source>%1 changed while its rows were retried; it is not written</source>
+        <extracomment>%1 is the report&apos;s file</extracomment>
+        <translation>重试期间 %1 已被更改；未写入报告</translation>
+    </message>
+    <message>
+        <source>row %1 comes after row %2: the rows are out of order</source>
+        <extracomment>%1 and %2 are row numbers</extracomment>
+        <translation>第 %1 行出现在第 %2 行之后：行的顺序有误</translation>
     </message>
 </context>
 <context>

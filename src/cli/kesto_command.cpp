@@ -49,8 +49,10 @@ constexpr const char* kUsage =
     "                                          every phone is ready)\n"
     "--mac (repeatable; spaces, commas or semicolons also separate): MAC addresses typed\n"
     "instead of a file. --retry REPORT: the rows of an earlier --report that failed, are\n"
-    "unknown or were not sent, each under its row; --report then writes the whole report with\n"
-    "those rows brought up to date (it may name REPORT itself).\n"
+    "unknown or were not sent, each under its row, but for those whose retry column says no\n"
+    "(the server answered them for good; write yes there to send one all the same);\n"
+    "--report then writes the whole report with those rows brought up to date (it may name\n"
+    "REPORT itself).\n"
     "--column A (any column's letters): only that column of FILE from row 2 on, as Generate\n"
     "reads its device sheet, so Add registers exactly the phones Generate wrote.\n"
     "--report: one line per MAC cell, as CSV or, for a name ending in .xlsx, as a workbook\n"
@@ -285,7 +287,10 @@ int runKesto(const std::vector<std::string>& arguments) {
         if (args.has("--check")) return checkDeviceSource(args, source, macForm);
         if (source.retry && source.cells->cells.empty()) {
             std::cerr << "nothing to retry: no row of " << *args.value("--retry")
-                      << " failed, is unknown or was not sent\n";
+                      << (source.retry->keptCount > 0
+                              ? " that failed, is unknown or was not sent can change by sending "
+                                "it again\n"
+                              : " failed, is unknown or was not sent\n");
             return kExitOk;
         }
     }

@@ -242,13 +242,26 @@ std::vector<std::string> canonicalTypedMacs(const support::ArgParser& args) {
 support::Status readRetry(const std::string& path, DeviceOperation command, DeviceSource& source) {
     auto report = provisioning::readRetryReport(path, interruptToken());
     if (!report) return report.error();
-    if (!report->table.rows.empty() && report->command != command) {
+    if (report->lines > 0 && report->command != command) {
         const bool deleting = report->command == DeviceOperation::Delete;
         return makeError(ErrorCode::Usage,
                          path + " is a report of device " + (deleting ? "del" : "add") +
                              ": retry it with device " + (deleting ? "del" : "add") + " --retry");
     }
-    source.cells = report->cells;
+    // The rows a retry cannot change are named, then counted: their lines stay as they are.
+    for (const provisioning::MacResult& kept : report->kept) {
+        printError(sheet::cellName(kept.row, kept.column) + " " +
+                   support::escapeNonPrintable(kept.macAddress) +
+                   ": not retried, the server answered it for good (" + kept.reason + ")");
+    }
+    if (report->keptCount > 0) {
+        printError(std::to_string(report->keptCount) +
+                   " failed rows are not retried: the server answered them for good, and "
+                   "sending them again gets the same answer (their retry cell says no; make it "
+                   "yes to send one all the same)");
+    }
+    source.cells = std::move(report->cells);
+    report->cells = {};
     source.retry = std::move(*report);
     return {};
 }
@@ -257,13 +270,11 @@ int writeReportOf(const support::ArgParser& args, const DeviceSource& source,
                   const provisioning::DeviceBatchSummary& summary) {
     const auto path = args.value("--report");
     if (!path) return kExitOk;
-    const report::ReportTable table = source.retry
-                                          ? provisioning::mergeRetry(*source.retry, summary)
-                                          : provisioning::resultsTable(summary);
-    if (auto written = report::writeReport(*path, table); !written) {
-        return failWith(written.error());
-    }
-    return kExitOk;
+    // Not stopped by the interrupt that may have ended the batch: its rows are reported.
+    const support::Status written =
+        source.retry ? provisioning::writeMergedReport(*source.retry, summary, *path)
+                     : report::writeReport(*path, provisioning::resultsTable(summary));
+    return written ? kExitOk : failWith(written.error());
 }
 
 provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceSource& source,

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <map>
 #include <optional>
 
 #include "report/csv_writer.h"
+#include "report/report_file.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
 
@@ -18,7 +20,8 @@ using support::makeError;
 namespace {
 
 constexpr std::string_view kTypedSeparators = " \t\r\n\f\v,;";
-constexpr std::size_t kReportColumns = 7;
+// The report's retry column, after the seven of the first reports.
+constexpr std::size_t kRetryColumn = 7;
 
 bool endsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -61,48 +64,13 @@ std::optional<DeviceOperation> operationNamed(std::string_view name) {
     return std::nullopt;
 }
 
-// The report's cells as rows of its seven columns, the header first; a cell outside them is
-// an error.
-support::Result<std::map<int, std::vector<std::string>>> reportRows(const std::string& path,
-                                                                    const std::stop_token& stop) {
-    sheet::SheetReader reader;
-    if (auto opened = reader.Open(path, stop); !opened) {
-        //: %1 is the report's file, %2 why it cannot be read
-        return makeError(
-            opened.error().code,
-            support::withCause(
-                support::Phrase{VELQUOR_TR_NOOP("core", "Cannot read the report %1: %2"), {path}},
-                opened.error()));
-    }
-    const bool csv = guardedAsCsv(path);
-    std::map<int, std::vector<std::string>> rows;
-    auto walked = reader.forEachCell(
-        [&](int row, int column, std::string_view text) -> support::Status {
-            if (column > static_cast<int>(kReportColumns)) {
-                //: %1 is the file, %2 a cell ("H3")
-                return makeError(ErrorCode::InvalidInput,
-                                 support::Phrase{VELQUOR_TR_NOOP("core",
-                                                                 "%1 is not a device report: cell "
-                                                                 "%2 is beyond the report's seven "
-                                                                 "columns."),
-                                                 {path, sheet::cellName(row, column)}});
-            }
-            auto& cells = rows[row];
-            cells.resize(kReportColumns);
-            cells[static_cast<std::size_t>(column - 1)] =
-                csv ? report::unguardedCell(text) : std::string(text);
-            return {};
-        },
-        stop);
-    if (!walked) return walked.error();
-    return rows;
-}
-
 struct ReportLine {
     int row = 0;
     int column = 0;
     DeviceOperation operation = DeviceOperation::Add;
     MacOutcome outcome = MacOutcome::Failed;
+    bool retried = false;          // a retry sends it again
+    bool answeredForGood = false;  // failed, and the report says a retry cannot change it
 };
 
 // One line of the report checked: what it says, or why it is not a report line.
@@ -140,7 +108,117 @@ support::Result<ReportLine> readLine(const std::vector<std::string>& cells) {
     }
     line.operation = *operation;
     line.outcome = *outcome;
+    // A report of the first seven columns has no retry column: every failure is retried.
+    const std::string retryCell = cells.size() > kRetryColumn ? cells[kRetryColumn] : "";
+    if (retryCell != "" && retryCell != "yes" && retryCell != "no") {
+        //: %1 is the line's retry cell; yes and no stay as they are
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core", "its retry '%1' is not yes or no"),
+                                         {retryCell}});
+    }
+    line.answeredForGood = worthRetrying(line.outcome) && retryCell == "no";
+    line.retried = worthRetrying(line.outcome) && !line.answeredForGood;
     return line;
+}
+
+using LineVisitor =
+    std::function<support::Status(const ReportLine& line, std::vector<std::string>& cells)>;
+
+// One line after the header: checked, of the report's one command, then visited.
+support::Status readReportLine(const std::string& path, int row, std::size_t columns, bool csv,
+                               std::vector<std::string>& cells,
+                               std::optional<DeviceOperation>& command, const LineVisitor& visit) {
+    const std::string lineNumber = std::to_string(row);
+    if (cells.size() > columns) {
+        //: %1 is the file, %2 a cell ("H3"), %3 how many columns the report has
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "%1 is not a device report: cell "
+                                                         "%2 is beyond the report's %3 "
+                                                         "columns."),
+                                         {path, sheet::cellName(row, static_cast<int>(columns) + 1),
+                                          std::to_string(columns)}});
+    }
+    cells.resize(columns);
+    if (csv) {
+        for (std::string& cell : cells) cell = report::unguardedCell(cell);
+    }
+    auto line = readLine(cells);
+    if (!line) {
+        //: %1 is the file, %2 the line, %3 what is wrong with it
+        support::Phrase notALine = support::withCause(
+            support::Phrase{VELQUOR_TR_NOOP("core", "%1 line %2 is not a device report line: %3."),
+                            {path, lineNumber}},
+            line.error());
+        return makeError(ErrorCode::InvalidInput, std::move(notALine));
+    }
+    const DeviceOperation lineCommand =
+        line->operation == DeviceOperation::Delete ? DeviceOperation::Delete : DeviceOperation::Add;
+    if (command && *command != lineCommand) {
+        //: %1 is the file, %2 the line
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "%1 line %2 mixes add and delete "
+                                                         "rows: a report is of one of them."),
+                                         {path, lineNumber}});
+    }
+    command = lineCommand;
+    return visit(*line, cells);
+}
+
+support::Error notAReport(const std::string& path) {
+    //: %1 is the file; the column names stay as they are
+    return makeError(ErrorCode::InvalidInput,
+                     support::Phrase{VELQUOR_TR_NOOP("core",
+                                                     "%1 is not a device report: its first "
+                                                     "line is not "
+                                                     "row,column,cell,mac,operation,outcome,"
+                                                     "reason."),
+                                     {path}});
+}
+
+// The header's width: the seven columns of the first reports, or those and the retry column.
+std::optional<std::size_t> reportColumns(int row, const std::vector<std::string>& header) {
+    std::vector<std::string> columns = resultsHeader();
+    if (row == 1 && header == columns) return columns.size();
+    columns.pop_back();
+    if (row == 1 && header == columns) return columns.size();
+    return std::nullopt;
+}
+
+// Walks the report's lines after its header, a row at a time, each checked and with the CSV
+// writer's guards taken off, as wide as the header; command is set to the report's.
+support::Status walkReport(const std::string& path, const std::stop_token& stop,
+                           DeviceOperation& command, const LineVisitor& visit) {
+    const bool csv = guardedAsCsv(path);
+    std::size_t columns = 0;
+    std::optional<DeviceOperation> seen;
+    support::Status refused;
+    auto walked = sheet::forEachRow(
+        path,
+        [&](int row, std::vector<std::string>& cells) -> support::Status {
+            if (columns == 0) {
+                const auto width = reportColumns(row, cells);
+                if (!width) return refused = notAReport(path);
+                columns = *width;
+                return {};
+            }
+            refused = readReportLine(path, row, columns, csv, cells, seen, visit);
+            return refused;
+        },
+        stop);
+    if (!walked && refused) {
+        //: %1 is the report's file, %2 why it cannot be read
+        return makeError(
+            walked.error().code,
+            support::withCause(
+                support::Phrase{VELQUOR_TR_NOOP("core", "Cannot read the report %1: %2"), {path}},
+                walked.error()));
+    }
+    if (!walked) return walked;
+    if (columns == 0) return notAReport(path);
+    command = seen.value_or(DeviceOperation::Add);
+    return {};
 }
 
 }  // namespace
@@ -179,54 +257,29 @@ MacFile retryCells(const DeviceBatchSummary& summary) {
 }
 
 support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_token stop) {
-    auto rows = reportRows(path, stop);
-    if (!rows) return rows.error();
     RetryReport report;
-    report.table.header = resultsTable(DeviceBatchSummary{}).header;
+    report.path = path;
     report.cells.firstRowMayBeHeader = false;
-    if (rows->empty() || rows->begin()->first != 1 ||
-        rows->begin()->second != report.table.header) {
-        //: %1 is the file; the column names stay as they are
-        return makeError(ErrorCode::InvalidInput,
-                         support::Phrase{VELQUOR_TR_NOOP("core",
-                                                         "%1 is not a device report: its first "
-                                                         "line is not "
-                                                         "row,column,cell,mac,operation,outcome,"
-                                                         "reason."),
-                                         {path}});
-    }
-    std::optional<DeviceOperation> command;
-    for (auto it = std::next(rows->begin()); it != rows->end(); ++it) {
-        const std::string lineNumber = std::to_string(it->first);
-        auto line = readLine(it->second);
-        if (!line) {
-            //: %1 is the file, %2 the line, %3 what is wrong with it
-            support::Phrase notALine = support::withCause(
-                support::Phrase{
-                    VELQUOR_TR_NOOP("core", "%1 line %2 is not a device report line: %3."),
-                    {path, lineNumber}},
-                line.error());
-            return makeError(ErrorCode::InvalidInput, std::move(notALine));
-        }
-        const DeviceOperation lineCommand = line->operation == DeviceOperation::Delete
-                                                ? DeviceOperation::Delete
-                                                : DeviceOperation::Add;
-        if (command && *command != lineCommand) {
-            //: %1 is the file, %2 the line
-            return makeError(ErrorCode::InvalidInput,
-                             support::Phrase{VELQUOR_TR_NOOP("core",
-                                                             "%1 line %2 mixes add and delete "
-                                                             "rows: a report is of one of them."),
-                                             {path, lineNumber}});
-        }
-        command = lineCommand;
-        if (worthRetrying(line->outcome)) {
-            report.retried.push_back(report.table.rows.size());
-            report.cells.cells.push_back(MacCell{line->row, line->column, it->second[3]});
-        }
-        report.table.rows.push_back(std::move(it->second));
-    }
-    report.command = command.value_or(DeviceOperation::Add);
+    auto walked = walkReport(
+        path, stop, report.command,
+        [&](const ReportLine& line, std::vector<std::string>& cells) -> support::Status {
+            ++report.lines;
+            if (line.retried) {
+                report.cells.cells.push_back(MacCell{line.row, line.column, std::move(cells[3])});
+            } else if (line.answeredForGood && report.keptCount++ < kMaxFailureMessages) {
+                MacResult kept;
+                kept.row = line.row;
+                kept.column = line.column;
+                kept.macAddress = std::move(cells[3]);
+                kept.operation = line.operation;
+                kept.outcome = line.outcome;
+                kept.reason = std::move(cells[6]);
+                kept.answeredForGood = true;
+                report.kept.push_back(std::move(kept));
+            }
+            return {};
+        });
+    if (!walked) return walked.error();
     return report;
 }
 
@@ -248,12 +301,35 @@ DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSumma
     return first;
 }
 
-report::ReportTable mergeRetry(const RetryReport& report, const DeviceBatchSummary& summary) {
-    report::ReportTable merged = report.table;
-    const report::ReportTable retried = resultsTable(summary);
-    const std::size_t count = std::min(retried.rows.size(), report.retried.size());
-    for (std::size_t i = 0; i < count; ++i) merged.rows[report.retried[i]] = retried.rows[i];
-    return merged;
+support::Status writeMergedReport(const RetryReport& report, const DeviceBatchSummary& summary,
+                                  const std::string& out, std::stop_token stop) {
+    //: %1 is the report's file
+    const support::Error changed = makeError(
+        ErrorCode::InvalidInput,
+        support::Phrase{
+            VELQUOR_TR_NOOP("core", "%1 changed while its rows were retried; it is not written"),
+            {report.path}});
+    auto writer = report::ReportWriter::create(out, resultsHeader(), report.lines);
+    if (!writer) return writer.error();
+    const std::size_t width = resultsHeader().size();
+    std::size_t next = 0;
+    DeviceOperation command = report.command;
+    auto walked = walkReport(
+        report.path, stop, command,
+        [&](const ReportLine& line, std::vector<std::string>& cells) -> support::Status {
+            if (!line.retried) {
+                cells.resize(width);  // a line of a report without the retry column: done
+                return writer->writeRow(cells);
+            }
+            if (next == summary.results.size() || summary.results[next].row != line.row ||
+                summary.results[next].column != line.column) {
+                return changed;
+            }
+            return writer->writeRow(resultCells(summary.results[next++]));
+        });
+    if (!walked) return walked;
+    if (next != summary.results.size() || command != report.command) return changed;
+    return writer->commit();
 }
 
 }  // namespace velquor::provisioning

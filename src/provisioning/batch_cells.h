@@ -37,21 +37,32 @@ MacFile retryCells(const DeviceBatchSummary& summary);
 DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSummary& retry);
 
 // An earlier batch's report (resultsTable, written as CSV or .xlsx) read back for a retry.
+// Only what the retry sends is held, never the report's lines: the report is read again, a
+// row at a time, when the retry's results are merged into it.
 struct RetryReport {
+    std::string path;
     DeviceOperation command = DeviceOperation::Add;  // Add (add and replace rows) or Delete
-    report::ReportTable table;                       // the report as it was read
+    std::size_t lines = 0;                           // after the header
     MacFile cells;                                   // the rows worth retrying
-    std::vector<std::size_t> retried;                // their indices in table.rows
+    // The failed rows the server had answered for good (the report's retry column says no):
+    // how many, and the first few (kMaxFailureMessages) to name. They are not sent again.
+    std::size_t keptCount = 0;
+    std::vector<MacResult> kept;
 };
 
-// Reads the report at path. A CSV cell's leading ' that guarded a formula-like text is taken
-// off again. Anything that is not such a report (another header, a row whose row, column,
-// operation or outcome is not one the report writes, add and delete rows mixed) is an error
-// naming the file and the line.
+// Reads the report at path row by row. A CSV cell's leading ' that guarded a formula-like text
+// is taken off again. Anything that is not such a report (another header, a row whose row,
+// column, operation, outcome or retry is not one the report writes, add and delete rows mixed)
+// is an error naming the file and the line. A report written before the retry column had its
+// failed, unknown and not sent rows all worth retrying, as it still has.
 support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_token stop = {});
 
-// The report again, with the retried rows replaced by the retry's results (summary of a batch
-// of report.cells) and every other row as it was.
-report::ReportTable mergeRetry(const RetryReport& report, const DeviceBatchSummary& summary);
+// Writes the report again to out, a row at a time through the atomic writer: the retried rows
+// replaced by the retry's results (summary of a batch of report.cells, in their order) and
+// every other row as it was. The report read again must be the one read for the retry: a
+// report changed meanwhile is an error, and out (which may be the report itself) is then left
+// as it was.
+support::Status writeMergedReport(const RetryReport& report, const DeviceBatchSummary& summary,
+                                  const std::string& out, std::stop_token stop = {});
 
 }  // namespace velquor::provisioning

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "mac/mac_check.h"
+#include "provisioning/batch_cells.h"
 #include "provisioning/batch_sender.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/mac_file.h"
@@ -379,16 +380,27 @@ std::string_view outcomeName(MacOutcome outcome) {
     return VELQUOR_TR_NOOP("core", "failed");
 }
 
+std::vector<std::string> resultsHeader() {
+    return {"row", "column", "cell", "mac", "operation", "outcome", "reason", "retry"};
+}
+
+std::vector<std::string> resultCells(const MacResult& result) {
+    const char* retry = worthRetrying(result) ? "yes" : worthRetrying(result.outcome) ? "no" : "";
+    return {std::to_string(result.row),
+            std::to_string(result.column),
+            sheet::cellName(result.row, result.column),
+            result.macAddress,
+            std::string(operationName(result.operation)),
+            std::string(outcomeName(result.outcome)),
+            result.reason,
+            retry};
+}
+
 report::ReportTable resultsTable(const DeviceBatchSummary& summary) {
     report::ReportTable table;
-    table.header = {"row", "column", "cell", "mac", "operation", "outcome", "reason"};
+    table.header = resultsHeader();
     table.rows.reserve(summary.results.size());
-    for (const MacResult& result : summary.results) {
-        table.rows.push_back({std::to_string(result.row), std::to_string(result.column),
-                              sheet::cellName(result.row, result.column), result.macAddress,
-                              std::string(operationName(result.operation)),
-                              std::string(outcomeName(result.outcome)), result.reason});
-    }
+    for (const MacResult& result : summary.results) table.rows.push_back(resultCells(result));
     return table;
 }
 

@@ -320,8 +320,15 @@ support::Phrase batchHeadline(const DeviceBatchSummary& summary);
 std::string describeSummary(const DeviceBatchSummary& summary);
 
 // The per-MAC results as a report (row, column, cell as the sheet names it, MAC, operation,
-// outcome, reason): the CLI's --report, and what the window saves for the same run.
+// outcome, reason, retry): the CLI's --report, and what the window saves for the same run.
+// The last column, after the seven the first reports had, tells a retry of the report which
+// rows to send again: "yes" for a row that failed, is unknown or was not sent, "no" for a
+// failure the server answered for good (sending it again gets the same answer), empty for
+// the rest.
 report::ReportTable resultsTable(const DeviceBatchSummary& summary);
+// The report's header, and one result as a line of it.
+std::vector<std::string> resultsHeader();
+std::vector<std::string> resultCells(const MacResult& result);
 
 std::string_view operationName(DeviceOperation operation);  // "add", "replace", "delete"
 // "added", "replaced", "not replaced", "deleted", "failed", "not sent", "unknown (sent, no

@@ -18,14 +18,6 @@ bool needsQuotes(std::string_view text) {
            (!text.empty() && (text.front() == ' ' || text.back() == ' '));
 }
 
-void appendLine(std::string& csv, const std::vector<std::string>& cells) {
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        if (i > 0) csv += ',';
-        csv += csvField(cells[i]);
-    }
-    csv += "\r\n";
-}
-
 }  // namespace
 
 std::string guardedCell(std::string_view text) {
@@ -54,10 +46,19 @@ std::string csvField(std::string_view text) {
     return quoted;
 }
 
+std::string csvLine(const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) line += ',';
+        line += csvField(cells[i]);
+    }
+    line += "\r\n";
+    return line;
+}
+
 std::string csvText(const ReportTable& table) {
-    std::string csv;
-    appendLine(csv, table.header);
-    for (const std::vector<std::string>& row : table.rows) appendLine(csv, row);
+    std::string csv = csvLine(table.header);
+    for (const std::vector<std::string>& row : table.rows) csv += csvLine(row);
     return csv;
 }
 

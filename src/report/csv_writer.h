@@ -21,6 +21,9 @@ std::string unguardedCell(std::string_view cell);
 // quote or a line break, or begins or ends with a space.
 std::string csvField(std::string_view text);
 
+// One line of fields, ended by CRLF.
+std::string csvLine(const std::vector<std::string>& cells);
+
 // The header line, then one line per row, each ended by CRLF.
 std::string csvText(const ReportTable& table);
 

@@ -2,8 +2,11 @@
 // any other name CSV. Through the atomic writer, so a failed write leaves the old file.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "report/report_table.h"
 #include "support/atomic_file.h"
@@ -15,8 +18,30 @@ enum class ReportFormat { Csv, Xlsx };
 
 ReportFormat reportFormatFor(const std::filesystem::path& path);
 
-// The file's bytes in the given form.
-support::Result<std::string> reportBytes(const ReportTable& table, ReportFormat format);
+// A report written a row at a time, for one too long to hold as a table: the file's bytes go
+// to the atomic writer's temporary file as the rows come, and only commit puts it in place,
+// so a run that fails or stops before it leaves the old file as it was.
+class ReportWriter {
+public:
+    // rows: how many rows will follow the header, as far as the caller knows (a workbook of
+    // many is written as it comes, see XlsxStream).
+    static support::Result<ReportWriter> create(const std::filesystem::path& path,
+                                                const std::vector<std::string>& header,
+                                                std::size_t rows,
+                                                const support::OutputOptions& options = {});
+    ReportWriter(ReportWriter&&) noexcept;
+    ReportWriter& operator=(ReportWriter&&) noexcept;
+    ~ReportWriter();
+
+    // Each row as long as the header.
+    support::Status writeRow(const std::vector<std::string>& cells);
+    support::Status commit();
+
+private:
+    struct State;
+    explicit ReportWriter(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
 
 // Writes the table to path in the form its name asks for.
 support::Status writeReport(const std::filesystem::path& path, const ReportTable& table,

@@ -9,7 +9,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace velquor::report {
@@ -22,7 +21,8 @@ using support::Phrase;
 
 // What worksheet_write_string takes, in bytes.
 constexpr std::size_t kMaxCellBytes = 32767;
-// Column widths are measured on the header and the first rows only, and kept readable.
+// Column widths are measured on the header and the first rows only, and kept readable: those
+// rows are held until the widths are set.
 constexpr std::size_t kMeasuredRows = 200;
 constexpr double kMinWidth = 8;
 constexpr double kMaxWidth = 60;
@@ -90,18 +90,15 @@ std::size_t characterCount(std::string_view text) {
     }));
 }
 
-double columnWidth(const ReportTable& table, std::size_t column) {
-    std::size_t widest = characterCount(table.header[column]);
-    const std::size_t rows = std::min(table.rows.size(), kMeasuredRows);
-    for (std::size_t row = 0; row < rows; ++row) {
-        if (column < table.rows[row].size()) {
-            widest = std::max(widest, characterCount(table.rows[row][column]));
-        }
+double columnWidth(const std::vector<std::vector<std::string>>& rows, std::size_t column) {
+    std::size_t widest = 0;
+    for (const auto& cells : rows) {
+        if (column < cells.size()) widest = std::max(widest, characterCount(cells[column]));
     }
     return std::clamp(static_cast<double>(widest) + 2, kMinWidth, kMaxWidth);
 }
 
-// A private folder for the one file libxlsxwriter insists on writing; removed with everything
+// A private folder for the files libxlsxwriter insists on writing; removed with everything
 // in it when the report's bytes have been read back.
 class ScratchFolder {
 public:
@@ -123,79 +120,147 @@ private:
     fs::path m_path;
 };
 
-lxw_error writeSheet(lxw_workbook* workbook, const ReportTable& table) {
-    lxw_worksheet* sheet = workbook_add_worksheet(workbook, "Report");
-    lxw_format* bold = workbook_add_format(workbook);
-    format_set_bold(bold);
-    const auto columns = static_cast<lxw_col_t>(table.header.size());
-    for (lxw_col_t column = 0; column < columns; ++column) {
-        if (lxw_error error =
-                worksheet_set_column(sheet, column, column, columnWidth(table, column), nullptr)) {
-            return error;
-        }
-        const std::string text = cellText(table.header[column]);
-        if (lxw_error error = worksheet_write_string(sheet, 0, column, text.c_str(), bold)) {
-            return error;
-        }
-    }
-    for (std::size_t row = 0; row < table.rows.size(); ++row) {
-        const auto sheetRow = static_cast<lxw_row_t>(row + 1);
-        const auto& cells = table.rows[row];
-        for (lxw_col_t column = 0; column < columns && column < cells.size(); ++column) {
-            if (cells[column].empty()) continue;
-            const std::string text = cellText(cells[column]);
-            if (lxw_error error =
-                    worksheet_write_string(sheet, sheetRow, column, text.c_str(), nullptr)) {
-                return error;
-            }
-        }
-    }
-    worksheet_freeze_panes(sheet, 1, 0);
-    if (columns == 0) return LXW_NO_ERROR;
-    return worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(table.rows.size()),
-                                columns - 1);
+support::Error workbookError(lxw_error error) {
+    //: %1 is the workbook library's reason
+    return makeError(ErrorCode::Io, Phrase{VELQUOR_TR_NOOP("core", "cannot write the workbook: %1"),
+                                           {lxw_strerror(error)}});
+}
+
+support::Error tooManyRows(std::size_t rows) {
+    return makeError(ErrorCode::TooLarge,
+                     Phrase{VELQUOR_TR_NOOP("core",
+                                            "the report has %1 rows, more than a "
+                                            "workbook sheet holds"),
+                            {std::to_string(rows)}});
 }
 
 }  // namespace
 
-support::Result<std::string> xlsxBytes(const ReportTable& table) {
-    if (table.rows.size() + 1 > LXW_ROW_MAX) {
-        return makeError(ErrorCode::TooLarge,
-                         Phrase{VELQUOR_TR_NOOP("core",
-                                                "the report has %1 rows, more than a "
-                                                "workbook sheet holds"),
-                                {std::to_string(table.rows.size())}});
-    }
+struct XlsxStream::State {
     ScratchFolder scratch;
-    if (scratch.path().empty()) {
+    std::string tmpdir;
+    lxw_workbook* workbook = nullptr;
+    lxw_worksheet* sheet = nullptr;
+    lxw_format* bold = nullptr;
+    lxw_col_t columns = 0;
+    lxw_row_t nextRow = 0;                           // the sheet's next row, 0 the header
+    std::vector<std::vector<std::string>> measured;  // held until the widths are set
+    bool widthsSet = false;
+
+    ~State() {
+        // A workbook never finished is closed all the same, to free it; its file goes with
+        // the scratch folder.
+        if (workbook != nullptr) workbook_close(workbook);
+    }
+
+    lxw_error put(const std::vector<std::string>& cells, lxw_format* format) {
+        for (lxw_col_t column = 0; column < columns && column < cells.size(); ++column) {
+            if (cells[column].empty()) continue;
+            const std::string text = cellText(cells[column]);
+            if (lxw_error error =
+                    worksheet_write_string(sheet, nextRow, column, text.c_str(), format)) {
+                return error;
+            }
+        }
+        ++nextRow;
+        return LXW_NO_ERROR;
+    }
+
+    // Sets the widths from the rows held, then writes them, the header bold.
+    lxw_error setWidths() {
+        widthsSet = true;
+        for (lxw_col_t column = 0; column < columns; ++column) {
+            if (lxw_error error = worksheet_set_column(sheet, column, column,
+                                                       columnWidth(measured, column), nullptr)) {
+                return error;
+            }
+        }
+        for (const auto& cells : measured) {
+            if (lxw_error error = put(cells, nextRow == 0 ? bold : nullptr)) return error;
+        }
+        measured = {};
+        return LXW_NO_ERROR;
+    }
+};
+
+XlsxStream::XlsxStream(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+XlsxStream::XlsxStream(XlsxStream&&) noexcept = default;
+XlsxStream& XlsxStream::operator=(XlsxStream&&) noexcept = default;
+XlsxStream::~XlsxStream() = default;
+
+support::Result<XlsxStream> XlsxStream::start(const std::vector<std::string>& header,
+                                              std::size_t rows) {
+    auto state = std::make_unique<State>();
+    if (state->scratch.path().empty()) {
         return makeError(
             ErrorCode::Io,
             Phrase{VELQUOR_TR_NOOP("core", "cannot make a temporary folder for the workbook")});
     }
-    const fs::path file = scratch.path() / "report.xlsx";
-    lxw_workbook* workbook = workbook_new(file.c_str());
-    if (workbook == nullptr) {
+    const fs::path file = state->scratch.path() / "report.xlsx";
+    state->tmpdir = state->scratch.path().string();
+    lxw_workbook_options options{};
+    options.constant_memory = rows > kStreamedRows ? LXW_TRUE : LXW_FALSE;
+    options.tmpdir = state->tmpdir.data();
+    state->workbook = workbook_new_opt(file.c_str(), &options);
+    if (state->workbook == nullptr) {
         return makeError(ErrorCode::Io,
                          Phrase{VELQUOR_TR_NOOP("core", "cannot start the workbook in %1"),
-                                {scratch.path().string()}});
+                                {state->scratch.path().string()}});
     }
-    const lxw_error sheetError = writeSheet(workbook, table);
-    const lxw_error closeError = workbook_close(workbook);
-    if (sheetError != LXW_NO_ERROR || closeError != LXW_NO_ERROR) {
-        //: %1 is the workbook library's reason
-        return makeError(
-            ErrorCode::Io,
-            Phrase{VELQUOR_TR_NOOP("core", "cannot write the workbook: %1"),
-                   {lxw_strerror(sheetError != LXW_NO_ERROR ? sheetError : closeError)}});
+    state->sheet = workbook_add_worksheet(state->workbook, "Report");
+    state->bold = workbook_add_format(state->workbook);
+    format_set_bold(state->bold);
+    state->columns = static_cast<lxw_col_t>(header.size());
+    state->measured.push_back(header);
+    return XlsxStream(std::move(state));
+}
+
+support::Status XlsxStream::writeRow(const std::vector<std::string>& cells) {
+    State& state = *m_state;
+    const std::size_t rows = state.nextRow + state.measured.size();
+    if (rows >= LXW_ROW_MAX) return tooManyRows(rows);
+    if (!state.widthsSet) {
+        state.measured.push_back(cells);
+        if (state.measured.size() <= kMeasuredRows) return {};
+        if (lxw_error error = state.setWidths()) return workbookError(error);
+        return {};
     }
+    if (lxw_error error = state.put(cells, nullptr)) return workbookError(error);
+    return {};
+}
+
+support::Status XlsxStream::finish(const Consumer& consume) {
+    State& state = *m_state;
+    if (!state.widthsSet) {
+        if (lxw_error error = state.setWidths()) return workbookError(error);
+    }
+    worksheet_freeze_panes(state.sheet, 1, 0);
+    if (state.columns > 0) {
+        if (lxw_error error =
+                worksheet_autofilter(state.sheet, 0, 0, state.nextRow - 1, state.columns - 1)) {
+            return workbookError(error);
+        }
+    }
+    const lxw_error closed = workbook_close(state.workbook);
+    state.workbook = nullptr;
+    if (closed != LXW_NO_ERROR) return workbookError(closed);
+    const fs::path file = state.scratch.path() / "report.xlsx";
     std::ifstream in(file, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) {
+    std::string piece(std::size_t{1} << 20, '\0');
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) break;
+        if (auto consumed = consume(std::string_view(piece).substr(0, got)); !consumed) {
+            return consumed;
+        }
+    }
+    if (in.bad() || !in.eof()) {
         return makeError(
             ErrorCode::Io,
             Phrase{VELQUOR_TR_NOOP("core", "cannot read back the workbook %1"), {file.string()}});
     }
-    return bytes;
+    return {};
 }
 
 }  // namespace velquor::report

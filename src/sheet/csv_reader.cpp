@@ -123,10 +123,17 @@ int lineOfOffset(std::string_view text, std::size_t offset) {
     return line;
 }
 
-support::Error unclosedQuote(std::string_view text, std::size_t quoteAt) {
+// Where a piece of the text begins: the record and the line it starts with (1 for the whole
+// text), so that what is said of it names the record and line of the whole file.
+struct Position {
+    int row = 1;
+    int line = 1;
+};
+
+support::Error unclosedQuote(std::string_view text, std::size_t quoteAt, int firstLine) {
     return makeError(ErrorCode::InvalidInput,
                      Phrase{VELQUOR_TR_NOOP("core", "line %1: quoted field never closed"),
-                            {std::to_string(lineOfOffset(text, quoteAt))}});
+                            {std::to_string(firstLine - 1 + lineOfOffset(text, quoteAt))}});
 }
 
 // UTF-8 needs at most 4 bytes a character: past that many bytes a field is too long for sure,
@@ -152,9 +159,12 @@ support::Status cellTooLong(int row, int column) {
 
 // The end of an unquoted run of text starting at from: the next separator or line break.
 std::size_t endOfRun(std::string_view text, std::size_t from, char separator) {
-    const char stops[] = {separator, '\n', '\r', '\0'};
-    const std::size_t end = text.find_first_of(std::string_view(stops, 3), from);
-    return end == std::string_view::npos ? text.size() : end;
+    // A plain loop: find_first_of looks each character up in the set with a call of its own.
+    std::size_t end = from;
+    while (end < text.size() && text[end] != separator && text[end] != '\n' && text[end] != '\r') {
+        ++end;
+    }
+    return end;
 }
 
 // A quoted field from its opening quote at i: the text between the quotes, with a doubled
@@ -196,12 +206,13 @@ std::optional<std::string_view> quotedField(std::string_view text, std::size_t& 
 
 // Walks records and fields. onField(row, column, text) for every field, in order. A quoted
 // field still open at the end of the text is an error, reported before its field is handed on,
-// and so is a field longer than a cell can be.
+// and so is a field longer than a cell can be. The text's first record is at.row; a text that
+// ends with a line break leaves at.row at the record that would follow.
 template <typename OnField>
 support::Status splitRecords(std::string_view text, char separator, std::size_t maxRecords,
-                             OnField&& onField) {
+                             OnField&& onField, Position& at) {
     std::size_t i = 0;
-    int row = 1;
+    int& row = at.row;
     int column = 1;
     std::string scratch;
     std::string joined;
@@ -212,7 +223,7 @@ support::Status splitRecords(std::string_view text, char separator, std::size_t 
             const std::size_t quoteAt = i;
             const auto quoted = quotedField(text, i, scratch);
             if (quoted && quoted->size() > kMaxCellBytes) return cellTooLong(row, column);
-            if (!quoted) return unclosedQuote(text, quoteAt);
+            if (!quoted) return unclosedQuote(text, quoteAt, at.line);
             field = *quoted;
         }
         // Unquoted text, or what follows a closing quote, up to the separator or line end.
@@ -256,14 +267,16 @@ char detectSeparator(std::string_view text) {
     constexpr std::array<char, 3> candidates{',', ';', '\t'};
     std::array<std::vector<int>, 3> counts;  // per candidate, fields per record
     for (std::size_t c = 0; c < candidates.size(); ++c) {
-        (void)splitRecords(text, candidates[c], kSampleLines,
-                           [&](int row, int column, std::string_view) -> support::Status {
-                               auto& perRow = counts[c];
-                               if (perRow.size() < static_cast<std::size_t>(row))
-                                   perRow.resize(row);
-                               perRow[row - 1] = column;
-                               return {};
-                           });
+        Position start;
+        (void)splitRecords(
+            text, candidates[c], kSampleLines,
+            [&](int row, int column, std::string_view) -> support::Status {
+                auto& perRow = counts[c];
+                if (perRow.size() < static_cast<std::size_t>(row)) perRow.resize(row);
+                perRow[row - 1] = column;
+                return {};
+            },
+            start);
     }
     // The best separator splits the first record, and splits the most records the same way.
     char best = ',';
@@ -284,8 +297,10 @@ char detectSeparator(std::string_view text) {
     return best;
 }
 
-support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::stop_token stop) {
-    std::string converted;
+namespace {
+
+// The text of delimited bytes: UTF-16 with a byte-order mark converted, UTF-8's mark left out.
+support::Result<std::string_view> decodedText(std::string_view bytes, std::string& converted) {
     std::string_view text = bytes;
     if (bytes.size() >= 2 &&
         (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
@@ -296,6 +311,13 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
     } else if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         text.remove_prefix(kUtf8Bom.size());
     }
+    return text;
+}
+
+// Whole records of the text (a piece of the file that starts at at) into data; at is left at
+// the record and line that follow.
+support::Status readRecords(std::string_view text, char separator, Position& at, SheetData& data,
+                            const std::stop_token& stop) {
     const std::optional<std::size_t> bad = firstInvalidUtf8(text, stop);
     if (!bad) return readingCancelled();
     if (*bad != std::string_view::npos) {
@@ -303,18 +325,16 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
                          Phrase{VELQUOR_TR_NOOP("core",
                                                 "line %1 is not UTF-8 text; save the file as CSV "
                                                 "UTF-8"),
-                                {std::to_string(lineOfOffset(text, *bad))}});
+                                {std::to_string(at.line - 1 + lineOfOffset(text, *bad))}});
     }
     if (text.find('\0') != std::string_view::npos) {
         return makeError(
             ErrorCode::InvalidInput,
             Phrase{VELQUOR_TR_NOOP("core", "line %1 holds a NUL byte; this is not a text file"),
-                   {std::to_string(lineOfOffset(text, text.find('\0')))}});
+                   {std::to_string(at.line - 1 + lineOfOffset(text, text.find('\0')))}});
     }
-    const char separator = detectSeparator(text);
-    // The fields' texts together are never longer than the file.
-    data.strings.reserveBytes(text.size());
     std::size_t fields = 0;
+    const int nextLine = at.line - 1 + lineOfOffset(text, text.size());
     auto status = splitRecords(
         text, separator, static_cast<std::size_t>(-1),
         [&](int row, int column, std::string_view field) -> support::Status {
@@ -332,8 +352,126 @@ support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::
                            {std::to_string(row), std::to_string(column)}});
             }
             return data.addText(row, column, field, 0);
-        });
-    if (!status) return status;
+        },
+        at);
+    at.line = nextLine;
+    return status;
+}
+
+// Finds where the last whole record of a text ends, looking at each byte once however many
+// times the text grows: the fields' quotes are followed as splitRecords reads them.
+class RecordEnds {
+public:
+    explicit RecordEnds(char separator) : m_separator(separator) {}
+
+    // Just past the line break of the last record that ends within text; 0 when none does.
+    // A carriage return as the text's last byte waits for the next byte (it may start CRLF).
+    std::size_t lastEnd(std::string_view text) {
+        for (; m_next < text.size(); ++m_next) {
+            const char c = text[m_next];
+            if (m_state == State::Quoted) {
+                if (c != '"') continue;
+                if (m_next + 1 == text.size()) break;  // a doubled quote or the closing one
+                if (text[m_next + 1] == '"') {
+                    ++m_next;
+                } else {
+                    m_state = State::Unquoted;
+                }
+            } else if (c == m_separator) {
+                m_state = State::FieldStart;
+            } else if (c == '\n') {
+                m_state = State::FieldStart;
+                m_lastEnd = m_next + 1;
+            } else if (c == '\r') {
+                if (m_next + 1 == text.size()) break;
+                m_state = State::FieldStart;
+                if (text[m_next + 1] == '\n') ++m_next;
+                m_lastEnd = m_next + 1;
+            } else if (c == '"' && m_state == State::FieldStart) {
+                m_state = State::Quoted;
+            } else {
+                m_state = State::Unquoted;
+            }
+        }
+        return m_lastEnd;
+    }
+
+    // The first cut bytes are gone from the front of the text.
+    void dropped(std::size_t cut) {
+        m_next -= cut;
+        m_lastEnd -= cut;
+    }
+
+private:
+    enum class State { FieldStart, Unquoted, Quoted };
+    char m_separator;
+    State m_state = State::FieldStart;
+    std::size_t m_next = 0;
+    std::size_t m_lastEnd = 0;
+};
+
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
+}  // namespace
+
+support::Status readDelimitedText(std::string_view bytes, SheetData& data, std::stop_token stop) {
+    std::string converted;
+    auto text = decodedText(bytes, converted);
+    if (!text) return text.error();
+    // The fields' texts together are never longer than the file, and a field with its
+    // separator mostly takes four bytes or more.
+    data.strings.reserve(text->size(), text->size() / 4);
+    Position start;
+    if (auto status = readRecords(*text, detectSeparator(*text), start, data, stop); !status) {
+        return status;
+    }
+    data.finish();
+    return {};
+}
+
+support::Status readDelimitedFile(support::InputFile& file, SheetData& data, std::stop_token stop) {
+    std::string text;
+    std::string piece(kPieceBytes, '\0');
+    auto got = file.readFully(piece.data(), piece.size(), stop);
+    if (!got) return got.error();
+    if (stop.stop_requested()) return readingCancelled();
+    piece.resize(*got);
+    bool last = *got < kPieceBytes;
+    // Text saved as UTF-16 is rare for a file this long: it is converted whole.
+    if (piece.starts_with("\xFF\xFE") || piece.starts_with("\xFE\xFF")) {
+        std::string rest(kPieceBytes, '\0');
+        while (!last) {
+            got = file.readFully(rest.data(), rest.size(), stop);
+            if (!got) return got.error();
+            if (stop.stop_requested()) return readingCancelled();
+            piece.append(rest, 0, *got);
+            last = *got < rest.size();
+        }
+        return readDelimitedText(piece, data, stop);
+    }
+    if (piece.starts_with(kUtf8Bom)) piece.erase(0, kUtf8Bom.size());
+    const char separator = detectSeparator(piece);
+    RecordEnds ends(separator);
+    Position at;
+    text = std::move(piece);
+    for (;;) {
+        const std::size_t cut = last ? text.size() : ends.lastEnd(text);
+        if (auto status =
+                readRecords(std::string_view(text).substr(0, cut), separator, at, data, stop);
+            !status) {
+            return status;
+        }
+        if (last) break;
+        text.erase(0, cut);
+        ends.dropped(cut);
+        const std::size_t kept = text.size();
+        text.resize(kept + kPieceBytes);
+        got = file.readFully(text.data() + kept, kPieceBytes, stop);
+        if (!got) return got.error();
+        if (stop.stop_requested()) return readingCancelled();
+        text.resize(kept + *got);
+        last = *got < kPieceBytes;
+    }
     data.finish();
     return {};
 }

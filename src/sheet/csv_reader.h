@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "sheet/sheet_data.h"
+#include "support/input_file.h"
 #include "support/result.h"
 
 namespace velquor::sheet {
@@ -18,6 +19,11 @@ char detectSeparator(std::string_view text);
 // a quote that opens a field and never closes is one of them, since it would swallow every
 // line after it. A stop request ends the reading with a Cancelled error.
 support::Status readDelimitedText(std::string_view bytes, SheetData& data,
+                                  std::stop_token stop = {});
+
+// The same from a file read a piece at a time, each piece's whole records handed on before the
+// next is read: with data streaming its rows, a file of any length costs a piece of it.
+support::Status readDelimitedFile(support::InputFile& file, SheetData& data,
                                   std::stop_token stop = {});
 
 }  // namespace velquor::sheet

@@ -31,9 +31,16 @@ std::string_view StringPool::at(std::uint32_t index) const {
     return std::string_view(m_chars).substr(begin, m_ends[index] - begin);
 }
 
-void StringPool::reserveBytes(std::size_t bytes) {
+void StringPool::reserve(std::size_t bytes, std::size_t texts) {
     m_chars.reserve(bytes);
     support::adviseHugePages(m_chars.data(), m_chars.capacity());
+    m_ends.reserve(std::min(texts, kMaxCells));
+    support::adviseHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
+}
+
+void StringPool::reserveFor(std::uint64_t xmlBytes) {
+    // The shortest item, <si/>, takes five bytes.
+    reserve(static_cast<std::size_t>(xmlBytes), static_cast<std::size_t>(xmlBytes / 5));
 }
 
 void StringPool::clear() {
@@ -67,6 +74,7 @@ void CellBlocks::resize(std::size_t size) {
 SheetData::SheetData() : styleFormats{NumberFormat()} {}
 
 support::Status SheetData::add(StoredCell cell) {
+    if (m_rowVisitor) return addToRow(cell.row(), cell.column, textOf(cell));
     if (m_cells.size() >= kMaxCells) {
         return makeError(
             ErrorCode::TooLarge,
@@ -106,6 +114,11 @@ support::Status SheetData::addSharedText(int row, int column, std::uint32_t inde
 
 support::Status SheetData::addStoredText(int row, int column, std::string_view text, CellKind kind,
                                          std::uint16_t style) {
+    if (m_rowVisitor) {
+        return addToRow(
+            row, column,
+            kind == CellKind::Text ? formatOf(style).formatText(text) : std::string(text));
+    }
     auto index = strings.add(text);
     if (!index) return index.error();
     return addIndexedText(row, column, *index, kind, style);
@@ -191,6 +204,42 @@ std::string SheetData::cellText(int row, int column) const {
     return cell == nullptr ? std::string() : textOf(*cell);
 }
 
+void SheetData::streamRows(RowVisitor visit) {
+    m_rowVisitor = std::move(visit);
+}
+
+support::Status SheetData::addToRow(int row, int column, std::string text) {
+    if (row < m_streamedRow) {
+        //: %1 and %2 are row numbers
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "row %1 comes after row %2: the rows "
+                                                         "are out of order"),
+                                         {std::to_string(row), std::to_string(m_streamedRow)}});
+    }
+    if (row > m_streamedRow) {
+        if (auto ended = endRows(); !ended) return ended;
+        m_streamedRow = row;
+    }
+    if (text.empty()) return {};
+    const auto at = static_cast<std::size_t>(column);
+    if (m_rowCells.size() < at) m_rowCells.resize(at);
+    m_rowCells[at - 1] = std::move(text);  // a later cell at the same place replaces it
+    return {};
+}
+
+support::Status SheetData::endRows() {
+    while (!m_rowCells.empty() && m_rowCells.back().empty()) m_rowCells.pop_back();
+    if (m_rowCells.empty()) return {};
+    auto visited = m_rowVisitor(m_streamedRow, m_rowCells);
+    m_rowCells.clear();
+    return visited;
+}
+
+const NumberFormat& SheetData::formatOf(std::uint16_t style) const {
+    return style < styleFormats.size() ? styleFormats[style] : styleFormats.front();
+}
+
 std::string_view SheetData::textViewAt(std::size_t index, std::string& scratch) const {
     const StoredCell& cell = m_cells[index];
     if (cell.kind() == CellKind::Text &&
@@ -202,8 +251,7 @@ std::string_view SheetData::textViewAt(std::size_t index, std::string& scratch) 
 }
 
 std::string SheetData::textOf(const StoredCell& cell) const {
-    const NumberFormat& format =
-        cell.style < styleFormats.size() ? styleFormats[cell.style] : styleFormats.front();
+    const NumberFormat& format = formatOf(cell.style);
     switch (cell.kind()) {
         case CellKind::Number:
             return format.formatNumber(cell.number, date1904);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sheet/number_format.h"
+#include "sheet/sheet_reader.h"
 #include "support/result.h"
 
 namespace velquor::sheet {
@@ -50,9 +51,13 @@ public:
     support::Result<std::uint32_t> add(std::string_view text);
     std::string_view at(std::uint32_t index) const;
     std::size_t size() const { return m_ends.size(); }
-    // Room for texts of this many bytes in all, so that adding them never moves the buffer.
-    void reserveBytes(std::size_t bytes);
+    // Room for about this many texts of this many bytes in all, so that adding them does not
+    // move what is stored (room is only claimed from the system as it is used).
+    void reserve(std::size_t bytes, std::size_t texts);
     void clear();
+    // Room for texts that take at most this many bytes of XML: reserved, not touched, so a
+    // large table never holds its old copy beside the new one while it grows.
+    void reserveFor(std::uint64_t xmlBytes);
 
 private:
     std::string m_chars;
@@ -113,6 +118,12 @@ public:
     // Sorts the cells (a later duplicate replaces an earlier one) and measures the used range.
     void finish();
 
+    // From now on no cell is kept: each row's displayed texts go to visit once a later row
+    // begins (the last one at endRows), so a sheet of any length costs one row's memory. The
+    // rows must come in order; a row that comes after a later one is an error.
+    void streamRows(RowVisitor visit);
+    support::Status endRows();
+
     int rowCount() const { return m_rowCount; }
     int columnCount() const { return m_columnCount; }
     std::size_t cellCount() const { return m_cells.size(); }
@@ -141,7 +152,13 @@ private:
     support::Status addIndexedText(int row, int column, std::uint32_t index, CellKind kind,
                                    std::uint16_t style);
     const StoredCell* find(int row, int column) const;
+    const NumberFormat& formatOf(std::uint16_t style) const;
     std::string textOf(const StoredCell& cell) const;
+    support::Status addToRow(int row, int column, std::string text);
+
+    RowVisitor m_rowVisitor;
+    int m_streamedRow = 0;                // the row whose cells m_rowCells holds
+    std::vector<std::string> m_rowCells;  // its texts by column, A first
 
     CellBlocks m_cells;
     // Where the last lookup ended: callers mostly read row by row, so the next cell is near.

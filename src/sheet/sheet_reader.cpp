@@ -90,36 +90,69 @@ SheetReader::~SheetReader() = default;
 SheetReader::SheetReader(SheetReader&&) noexcept = default;
 SheetReader& SheetReader::operator=(SheetReader&&) noexcept = default;
 
-support::Result<SheetDimensions> SheetReader::Open(const std::string& path, std::stop_token stop) {
-    Close();
+namespace {
+
+// The file into data, by its kind; a streaming data's text file is read a piece at a time.
+support::Status readSheet(const std::string& path, SheetData& data, bool streaming,
+                          const std::stop_token& stop) {
     if (auto readable = checkReadableFile(path); !readable) return readable.error();
-    auto impl = std::make_unique<Impl>();
     const std::string extension = lowerExtension(path);
     switch (kindOf(extension)) {
         case FileKind::Workbook: {
-            if (auto status = readWorkbookFile(path, impl->data, stop); !status) {
+            if (auto status = readWorkbookFile(path, data, stop); !status) {
                 return fileError(path, status.error());
             }
-            break;
+            return {};
         }
         case FileKind::DelimitedText: {
+            if (streaming) {
+                auto file = support::InputFile::open(path);
+                if (!file) return file.error();
+                if (auto status = readDelimitedFile(*file, data, stop); !status) {
+                    return fileError(path, status.error());
+                }
+                return {};
+            }
             auto bytes = support::readWholeFile(path, kMaxTextFileBytes);
             if (!bytes) return bytes.error();
-            if (auto status = readDelimitedText(*bytes, impl->data, stop); !status) {
+            if (auto status = readDelimitedText(*bytes, data, stop); !status) {
                 return fileError(path, status.error());
             }
-            break;
+            return {};
         }
         case FileKind::LegacyWorkbook:
             return unsupported(
                 path,
                 Phrase{VELQUOR_TR_NOOP("core", "the binary workbook format (%1)"), {extension}});
         case FileKind::Other:
-            return unsupported(
-                path, extension.empty()
-                          ? Phrase{VELQUOR_TR_NOOP("core", "a file without an extension")}
-                          : Phrase{VELQUOR_TR_NOOP("core", "the file type %1"), {extension}});
+            break;
     }
+    return unsupported(
+        path, extension.empty() ? Phrase{VELQUOR_TR_NOOP("core", "a file without an extension")}
+                                : Phrase{VELQUOR_TR_NOOP("core", "the file type %1"), {extension}});
+}
+
+}  // namespace
+
+support::Status forEachRow(const std::string& path, const RowVisitor& visit, std::stop_token stop) {
+    // The visitor's own errors are passed on as they are, the file's are worded as Open's.
+    support::Status refused;
+    SheetData data;
+    data.streamRows([&](int row, std::vector<std::string>& cells) {
+        refused = visit(row, cells);
+        return refused;
+    });
+    if (auto status = readSheet(path, data, true, stop); !status) return refused ? status : refused;
+    auto ended = data.endRows();
+    if (!refused) return refused;
+    if (!ended) return fileError(path, ended.error());
+    return {};
+}
+
+support::Result<SheetDimensions> SheetReader::Open(const std::string& path, std::stop_token stop) {
+    Close();
+    auto impl = std::make_unique<Impl>();
+    if (auto status = readSheet(path, impl->data, false, stop); !status) return status.error();
     for (std::string& warning : impl->data.warnings) warning = "\"" + path + "\": " + warning;
     m_impl = std::move(impl);
     return SheetDimensions{RowCount(), ColumnCount()};

@@ -19,6 +19,18 @@ struct SheetDimensions {
 
 // Called for each cell that shows something; an error ends the walk and is passed on.
 using CellVisitor = std::function<support::Status(int row, int column, std::string_view text)>;
+// Called for each row with a cell that shows something: cells[0] is column A's displayed
+// text, empty where a cell shows nothing, and the last one shows something. The visitor may
+// take the texts; an error ends the walk and is passed on.
+using RowVisitor = std::function<support::Status(int row, std::vector<std::string>& cells)>;
+
+// Walks the active sheet of an .xlsx/.xlsm workbook or a .csv/.txt file row by row as it
+// reads, without holding it: the way to read a sheet too long to keep, such as a report of a
+// million rows. A workbook's shared strings are held; everything else costs one row and one
+// piece of the file. The rows must be in order (the file's applications write them so); the
+// errors are those of SheetReader::Open. A stop request ends the walk with a Cancelled error.
+support::Status forEachRow(const std::string& path, const RowVisitor& visit,
+                           std::stop_token stop = {});
 
 // Reads the active sheet of an .xlsx/.xlsm workbook or a .csv/.txt file. Open parses the whole
 // sheet into memory and closes the file; CellText only formats. Only the cells that hold a

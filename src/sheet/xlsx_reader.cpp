@@ -359,6 +359,7 @@ private:
         if (!m_archive.contains(**part)) {
             return partMissing(**part);
         }
+        m_data.strings.reserveFor(m_archive.declaredSize(**part));
         SharedStringsHandler strings(m_data.strings);
         return parsePart(m_archive, **part, strings);
     }

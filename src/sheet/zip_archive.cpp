@@ -4,6 +4,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -184,6 +185,19 @@ support::Result<ZipArchive> ZipArchive::openBytes(std::string_view bytes, ZipLim
 
 bool ZipArchive::contains(const std::string& name) const {
     return zip_name_locate(m_archive.get(), name.c_str(), ZIP_FL_NOCASE) >= 0;
+}
+
+std::uint64_t ZipArchive::declaredSize(const std::string& name) const {
+    const zip_int64_t index = zip_name_locate(m_archive.get(), name.c_str(), ZIP_FL_NOCASE);
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (index < 0 ||
+        zip_stat_index(m_archive.get(), static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+        (stat.valid & ZIP_STAT_SIZE) == 0 || (stat.valid & ZIP_STAT_COMP_SIZE) == 0 ||
+        !checkDeclaredSize(name, stat, m_limits, m_bytesRead)) {
+        return 0;
+    }
+    return stat.size;
 }
 
 support::Status ZipArchive::read(const std::string& name, const Consumer& consume) {

@@ -33,6 +33,9 @@ public:
 
     // Member names are matched without regard to case, as package part names are.
     bool contains(const std::string& name) const;
+    // The inflated size a member declares, when read() would accept it; 0 otherwise. A hint
+    // to reserve memory by, never trusted: read() counts what really comes.
+    std::uint64_t declaredSize(const std::string& name) const;
 
     // Streams a member's inflated bytes to consume in chunks; stops with an error as soon as
     // the member passes its declared size or the archive's budget. consume may stop it too.

@@ -107,9 +107,9 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
               "pw\n");
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(readFile(dir / "report.csv"),
-              "row,column,cell,mac,operation,outcome,reason\r\n1,1,A1," + macs[0] +
-                  ",add,added,\r\n1,2,B1," + macs[1] + ",add,added,\r\n2,1,A2," + macs[2] +
-                  ",add,added,\r\n");
+              "row,column,cell,mac,operation,outcome,reason,retry\r\n1,1,A1," + macs[0] +
+                  ",add,added,,\r\n1,2,B1," + macs[1] + ",add,added,,\r\n2,1,A2," + macs[2] +
+                  ",add,added,,\r\n");
 
     auto skipped = kesto(device + "add " + fileArg + " --server-field srv --replace none", "pw\n");
     EXPECT_EQ(skipped.status, 0) << "MACs left alone are not failures: " << skipped.err;
@@ -122,7 +122,7 @@ TEST_F(KestoCliTest, DeviceAddReplaceDeleteAndReport) {
     auto deleted =
         kesto(device + "del " + fileArg + " --server-field srv --report " + report, "pw\n");
     EXPECT_EQ(deleted.status, 0) << deleted.err;
-    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted,\r\n"), std::string::npos);
+    EXPECT_NE(readFile(dir / "report.csv").find(",delete,deleted,,\r\n"), std::string::npos);
     auto deletedAgain = kesto(device + "del " + fileArg + " --server-field srv", "pw\n");
     EXPECT_EQ(deletedAgain.status, 1);
     EXPECT_NE(deletedAgain.err.find(macs[0] + " delete failed!"), std::string::npos);
@@ -321,7 +321,7 @@ TEST_F(KestoCliTest, CtrlCDuringABatchAbandonsTheWaitAndReportsWhatWasNotSent) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
         << "the batch waited for its time-outs instead of stopping";
     const std::string report = readFile(dir / "report.csv");
-    EXPECT_NE(report.find(",add,not sent,cancelled before it was sent\r\n"), std::string::npos)
+    EXPECT_NE(report.find(",add,not sent,cancelled before it was sent,yes\r\n"), std::string::npos)
         << report;
     EXPECT_EQ(report.find(",failed,"), std::string::npos) << report;
 }

@@ -360,8 +360,8 @@ TEST_F(KestoOperationsTest, CancelStopsBetweenMacs) {
     EXPECT_NE(reporter.entries()[0].text.find("Not sent (cancelled): 3"), std::string::npos);
 
     const std::string csv = report::csvText(provisioning::resultsTable(*summary));
-    EXPECT_NE(csv.find("1,2,B1," + macs[1] + ",add,added,\r\n"), std::string::npos);
-    EXPECT_NE(csv.find("1,5,E1," + macs[4] + ",add,not sent,cancelled before it was sent\r\n"),
+    EXPECT_NE(csv.find("1,2,B1," + macs[1] + ",add,added,,\r\n"), std::string::npos);
+    EXPECT_NE(csv.find("1,5,E1," + macs[4] + ",add,not sent,cancelled before it was sent,yes\r\n"),
               std::string::npos);
 }
 

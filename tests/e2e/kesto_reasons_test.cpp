@@ -116,7 +116,7 @@ TEST(KestoReasons, AnExpiredLoginSaysLogInAgainAndAnUnknownMacSaysSo) {
     EXPECT_NE(csv.find("1,1,A1," + macs[0] +
                        ",add,failed,\"not logged in from this address (the login expired, the "
                        "password was changed or the server restarted): log in again (it "
-                       "replied \"\"NOLOGIN\"\")\"\r\n"),
+                       "replied \"\"NOLOGIN\"\")\",yes\r\n"),
               std::string::npos)
         << csv;
 

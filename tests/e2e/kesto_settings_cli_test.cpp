@@ -75,9 +75,9 @@ TEST_F(SettingsCliTest, LogsInAndAddsByNameWithPortsAndCaFromTheUserFile) {
             "pw\n");
     EXPECT_EQ(added.status, 0) << added.err;
     EXPECT_EQ(readFile(dir / "report.csv"),
-              "row,column,cell,mac,operation,outcome,reason\r\n"
-              "1,1,A1,02:00:00:00:61:00,add,added,written as 020000006100\r\n"
-              "2,1,A2,02:00:00:00:61:01,add,added,written as 020000006101\r\n");
+              "row,column,cell,mac,operation,outcome,reason,retry\r\n"
+              "1,1,A1,02:00:00:00:61:00,add,added,written as 020000006100,\r\n"
+              "2,1,A2,02:00:00:00:61:01,add,added,written as 020000006101,\r\n");
 
     auto shown = cli("settings");
     EXPECT_EQ(shown.status, 0) << shown.err;

@@ -10,6 +10,7 @@
 
 #include "provisioning/mac_file.h"
 #include "report/report_file.h"
+#include "sheet/sheet_reader.h"
 #include "temp_dir.h"
 
 namespace velquor::provisioning {
@@ -170,12 +171,29 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
         return path.string();
     }
+    // A report's lines as the sheet reader reads them, each as wide as the header; the CSV
+    // writer's guards are taken off by the test's expectations, which use plain cells.
+    static std::vector<std::vector<std::string>> linesOf(const std::string& path) {
+        std::vector<std::vector<std::string>> lines;
+        EXPECT_TRUE(sheet::forEachRow(path, [&](int, std::vector<std::string>& cells) {
+            cells.resize(resultsHeader().size());
+            lines.push_back(cells);
+            return support::Status{};
+        }));
+        return lines;
+    }
+    static std::vector<std::vector<std::string>> linesOf(const report::ReportTable& table) {
+        std::vector<std::vector<std::string>> lines{table.header};
+        lines.insert(lines.end(), table.rows.begin(), table.rows.end());
+        return lines;
+    }
 
     velquor::testing::TempDir m_dir;
 };
 
 // Written by the one CSV writer (its ' before a formula-like cell, quotes around a reason with
-// commas and line breaks) and by the workbook writer, the same rows come back.
+// commas and line breaks) and by the workbook writer, the rows to retry come back, and a
+// retry that changed nothing writes the same report again.
 TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
     DeviceBatchSummary summary;
     summary.results = {
@@ -190,21 +208,31 @@ TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
     summary.results[0].reason = "'abc";
     summary.results[2].reason = "'";
     summary.results[3].reason = "'=1+2";
+    DeviceBatchSummary unchanged;
+    unchanged.results = {summary.results[1], summary.results[3], summary.results[4]};
     for (const std::string name : {"r.csv", "r.xlsx"}) {
         SCOPED_TRACE(name);
-        auto read = readRetryReport(write(name, summary));
+        const std::string path = write(name, summary);
+        auto read = readRetryReport(path);
         ASSERT_TRUE(read) << read.error().message;
         EXPECT_EQ(read->command, DeviceOperation::Add);
-        EXPECT_EQ(read->table.rows, resultsTable(summary).rows);
+        EXPECT_EQ(read->lines, 5u);
         EXPECT_EQ(textsOf(read->cells),
                   (std::vector<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:04",
                                             "02:00:00:00:00:05"}));
         EXPECT_EQ(rowsOf(read->cells), (std::vector<int>{3, 5, 9}));
         EXPECT_EQ(read->cells.cells[1].column, 2);
-        EXPECT_EQ(read->retried, (std::vector<std::size_t>{1, 3, 4}));
+        const std::string again = (m_dir.path() / ("again-" + name)).string();
+        ASSERT_TRUE(writeMergedReport(*read, unchanged, again));
+        if (name == "r.csv") {
+            EXPECT_EQ(velquor::testing::readFile(again), velquor::testing::readFile(path));
+        } else {
+            EXPECT_EQ(linesOf(again), linesOf(resultsTable(summary)));
+        }
     }
 }
 
+// The report is written again beside or over itself; the retry's rows take their lines.
 TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
     DeviceBatchSummary first;
     first.command = DeviceOperation::Delete;
@@ -212,32 +240,125 @@ TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
                      row(2, 1, "02:00:00:00:00:02", MacOutcome::Failed, DeviceOperation::Delete),
                      row(3, 1, "02:00:00:00:00:03", MacOutcome::Deleted, DeviceOperation::Delete)};
     first.results[1].reason = "cannot connect";
-    auto read = readRetryReport(write("del.csv", first));
-    ASSERT_TRUE(read) << read.error().message;
-    EXPECT_EQ(read->command, DeviceOperation::Delete);
+    for (const std::string name : {"del.csv", "del.xlsx"}) {
+        SCOPED_TRACE(name);
+        const std::string path = write(name, first);
+        auto read = readRetryReport(path);
+        ASSERT_TRUE(read) << read.error().message;
+        EXPECT_EQ(read->command, DeviceOperation::Delete);
 
-    DeviceBatchSummary retried;
-    retried.command = DeviceOperation::Delete;
-    retried.results = {
-        row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
-    DeviceBatchSummary whole = first;
-    whole.results[1] = retried.results[0];
-    EXPECT_EQ(mergeRetry(*read, retried).rows, resultsTable(whole).rows);
+        DeviceBatchSummary retried;
+        retried.command = DeviceOperation::Delete;
+        retried.results = {
+            row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
+        DeviceBatchSummary whole = first;
+        whole.results[1] = retried.results[0];
+        ASSERT_TRUE(writeMergedReport(*read, retried, path));
+        EXPECT_EQ(linesOf(path), linesOf(resultsTable(whole)));
+    }
 }
 
-TEST_F(RetryReportTest, AnOlderReportsSkippedRowsReadBackAndStayOut) {
+// A failure the server answered for good says so in the report's retry column: a retry keeps
+// it as it is, names it and counts it. Made "yes" by hand, it is sent again; any other word
+// is refused.
+TEST_F(RetryReportTest, RowsAnsweredForGoodAreKeptUnlessTheReportSaysYes) {
+    DeviceBatchSummary summary;
+    summary.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::Failed),
+                       row(3, 1, "02:00:00:00:00:02", MacOutcome::Failed),
+                       row(4, 1, "02:00:00:00:00:03", MacOutcome::Failed),
+                       row(5, 1, "02:00:00:00:00:04", MacOutcome::Added)};
+    summary.results[0].answeredForGood = true;
+    summary.results[0].reason = "registered to another account";
+    summary.results[2].answeredForGood = true;
+    const report::ReportTable table = resultsTable(summary);
+    EXPECT_EQ(table.rows[0].back(), "no");
+    EXPECT_EQ(table.rows[1].back(), "yes");
+    EXPECT_EQ(table.rows[3].back(), "");
+
+    const std::string path = write("r.csv", summary);
+    auto read = readRetryReport(path);
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ(textsOf(read->cells), std::vector<std::string>{"02:00:00:00:00:02"});
+    EXPECT_EQ(read->keptCount, 2u);
+    ASSERT_EQ(read->kept.size(), 2u);
+    EXPECT_EQ(read->kept[0].macAddress, "02:00:00:00:00:01");
+    EXPECT_EQ(read->kept[0].reason, "registered to another account");
+    EXPECT_EQ(read->kept[1].row, 4);
+
+    DeviceBatchSummary retried;
+    retried.results = {row(3, 1, "02:00:00:00:00:02", MacOutcome::Added)};
+    const std::string merged = (m_dir.path() / "merged.csv").string();
+    ASSERT_TRUE(writeMergedReport(*read, retried, merged));
+    DeviceBatchSummary whole = summary;
+    whole.results[1] = retried.results[0];
+    EXPECT_EQ(linesOf(merged), linesOf(resultsTable(whole)));
+
+    std::string text = velquor::testing::readFile(path);
+    const std::string kept = "4,1,A4,02:00:00:00:00:03,add,failed,,no";
+    text.replace(text.find(kept), kept.size(), "4,1,A4,02:00:00:00:00:03,add,failed,,yes");
+    auto edited = readRetryReport(writeText("edited.csv", text));
+    ASSERT_TRUE(edited) << edited.error().message;
+    EXPECT_EQ(rowsOf(edited->cells), (std::vector<int>{3, 4}));
+    EXPECT_EQ(edited->keptCount, 1u);
+
+    text.replace(text.find(",yes\r\n4,1"), 4, ",maybe");
+    auto odd = readRetryReport(writeText("odd.csv", text));
+    ASSERT_FALSE(odd);
+    EXPECT_NE(odd.error().message.find("line 3 is not a device report line: its retry 'maybe'"),
+              std::string::npos)
+        << odd.error().message;
+}
+
+// A report of the first seven columns has every failure retried; written again, it gains the
+// retry column, its other lines as they were.
+TEST_F(RetryReportTest, AnOlderReportsRowsReadBackAndTheMergedOneHasTheRetryColumn) {
     const std::string path =
         writeText("old.csv",
                   "row,column,cell,mac,operation,outcome,reason\r\n"
                   "1,1,A1,02:00:00:00:00:01,add,skipped,already registered; not replaced\r\n"
-                  "2,1,A2,02:00:00:00:00:02,add,failed,cannot connect\r\n");
+                  "2,1,A2,02:00:00:00:00:02,add,failed,registered to another account\r\n"
+                  "3,1,A3,02:00:00:00:00:03,add,added,\r\n");
     auto read = readRetryReport(path);
     ASSERT_TRUE(read) << read.error().message;
     EXPECT_EQ(textsOf(read->cells), std::vector<std::string>{"02:00:00:00:00:02"});
+    DeviceBatchSummary retried;
+    retried.results = {row(2, 1, "02:00:00:00:00:02", MacOutcome::Failed)};
+    retried.results[0].answeredForGood = true;
+    ASSERT_TRUE(writeMergedReport(*read, retried, path));
+    EXPECT_EQ(velquor::testing::readFile(path),
+              "row,column,cell,mac,operation,outcome,reason,retry\r\n"
+              "1,1,A1,02:00:00:00:00:01,add,skipped,already registered; not replaced,\r\n"
+              "2,1,A2,02:00:00:00:00:02,add,failed,,no\r\n"
+              "3,1,A3,02:00:00:00:00:03,add,added,,\r\n");
+}
+
+// The report read again for the merge must be the one the retry read: changed meanwhile, the
+// merged report is not written and the file named for it stays as it was.
+TEST_F(RetryReportTest, AReportChangedDuringTheRetryLeavesTheOutputAlone) {
+    DeviceBatchSummary summary;
+    summary.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::NotSent),
+                       row(3, 1, "02:00:00:00:00:02", MacOutcome::NotSent)};
+    const std::string path = write("r.csv", summary);
+    auto read = readRetryReport(path);
+    ASSERT_TRUE(read) << read.error().message;
+    DeviceBatchSummary retried;
+    retried.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
+                       row(3, 1, "02:00:00:00:00:02", MacOutcome::Added)};
+    const std::string before = velquor::testing::readFile(path);
+    summary.results.pop_back();
+    write("r.csv", summary);
+    const std::string shorter = velquor::testing::readFile(path);
+    auto merged = writeMergedReport(*read, retried, path);
+    ASSERT_FALSE(merged);
+    EXPECT_NE(merged.error().message.find("changed while its rows were retried"), std::string::npos)
+        << merged.error().message;
+    EXPECT_EQ(velquor::testing::readFile(path), shorter);
+    EXPECT_NE(before, shorter);
 }
 
 TEST_F(RetryReportTest, WhatIsNoReportIsRefusedNamingTheFileAndLine) {
     const std::string header = "row,column,cell,mac,operation,outcome,reason\r\n";
+    const std::string header8 = "row,column,cell,mac,operation,outcome,reason,retry\r\n";
     struct Case {
         std::string text;
         std::string said;
@@ -249,7 +370,9 @@ TEST_F(RetryReportTest, WhatIsNoReportIsRefusedNamingTheFileAndLine) {
         {header + "2,1,B2,001122334455,add,failed,\r\n", "its cell 'B2' is not row 2, column 1"},
         {header + "2,1,A2,001122334455,register,failed,\r\n", "its operation 'register'"},
         {header + "2,1,A2,001122334455,add,lost,\r\n", "its outcome 'lost' is unknown"},
-        {header + "2,1,A2,001122334455,add,failed,,extra\r\n", "beyond the report's seven"},
+        {header + "2,1,A2,001122334455,add,failed,,extra\r\n", "beyond the report's 7 columns"},
+        {header8 + "2,1,A2,001122334455,add,failed,,yes,extra\r\n",
+         "beyond the report's 8 columns"},
         {header + "2,1,A2,001122334455,add,failed,\r\n3,1,A3,001122334456,delete,failed,\r\n",
          "line 3 mixes add and delete rows"},
     };

@@ -172,6 +172,66 @@ TEST(XlsxWriter, EveryMalformedSequenceIsReplacedNotWritten) {
     }
 }
 
+// Past kStreamedRows a workbook goes to disk as its rows come, its texts inline: openpyxl and
+// the product's own reader see every row, the header bold and frozen and the filter over all;
+// the awkward cells read back as written through the product's reader, which decodes the
+// escapes of inline texts as the standard says.
+TEST(ReportWriter, ALongWorkbookIsWrittenAsItsRowsCome) {
+    TempDir dir;
+    const std::size_t rows = kStreamedRows + 5;
+    auto writer = ReportWriter::create(dir / "long.xlsx", {"row", "text"}, rows);
+    ASSERT_TRUE(writer) << writer.error().message;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::string& awkward = kAwkwardCells[i % kAwkwardCells.size()];
+        ASSERT_TRUE(writer->writeRow({std::to_string(i + 2), awkward}));
+    }
+    ASSERT_TRUE(writer->commit());
+
+    std::size_t seen = 0;
+    ASSERT_TRUE(sheet::forEachRow(
+        (dir / "long.xlsx").string(), [&](int row, std::vector<std::string>& cells) {
+            if (row == 1) {
+                EXPECT_EQ(cells, (std::vector<std::string>{"row", "text"}));
+                return support::Status{};
+            }
+            const auto i = static_cast<std::size_t>(row - 2);
+            EXPECT_EQ(cells[0], std::to_string(row));
+            EXPECT_EQ(cells[1], kAwkwardCells[i % kAwkwardCells.size()]) << "row " << row;
+            ++seen;
+            return support::Status{};
+        }));
+    EXPECT_EQ(seen, rows);
+    const auto book = readWorkbook(dir / "long.xlsx");
+    ASSERT_TRUE(book.ok) << book.output;
+    EXPECT_EQ(book.frozenAt, "A2");
+    EXPECT_EQ(book.filter, "A1:B" + std::to_string(rows + 1));
+    EXPECT_EQ(book.boldCells, (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}}));
+    ASSERT_NE(book.at(static_cast<int>(rows) + 1, 2), nullptr);
+}
+
+// Until commit the old report stays as it was, in either form; a writer dropped unfinished
+// leaves it and nothing beside it.
+TEST(ReportWriter, AnUnfinishedReportLeavesTheOldOneAlone) {
+    TempDir dir;
+    for (const std::string name : {"r.csv", "r.xlsx"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(writeReport(dir / name, ReportTable{{"h"}, {{"old"}}}));
+        const std::string old = readFile(dir / name);
+        {
+            auto writer = ReportWriter::create(dir / name, {"h"}, 3);
+            ASSERT_TRUE(writer);
+            ASSERT_TRUE(writer->writeRow({"new"}));
+            EXPECT_EQ(readFile(dir / name), old);
+        }
+        EXPECT_EQ(readFile(dir / name), old);
+    }
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);
+}
+
 TEST(ReportFile, TheNameChoosesTheFormAndAFailedWriteSaysWhere) {
     TempDir dir;
     EXPECT_EQ(reportFormatFor("a/report.xlsx"), ReportFormat::Xlsx);

@@ -14,7 +14,7 @@ namespace velquor::generator {
 namespace {
 
 // A few files per worker keep every worker busy while the run makes the next file.
-constexpr std::size_t kQueuedPerWorker = 4;
+constexpr std::size_t kQueuedPerWorker = 8;
 
 std::span<const std::byte> bytesOf(const std::string& text) {
     return std::as_bytes(std::span<const char>(text.data(), text.size()));
@@ -49,12 +49,19 @@ DeviceWriters::~DeviceWriters() {
     finish();
 }
 
+// Each side wakes the other only when it sleeps: a full queue lets the run sleep until it is
+// half empty, so that a wake-up, a system call on a busy machine, is paid once per many files.
 void DeviceWriters::submit(DeviceFiles files) {
     std::unique_lock lock(m_mutex);
-    m_taken.wait(lock, [this] { return m_queue.size() < m_capacity; });
+    if (m_queue.size() >= m_capacity) {
+        m_submitterWaits = true;
+        m_taken.wait(lock, [this] { return m_queue.size() <= m_capacity / 2; });
+        m_submitterWaits = false;
+    }
     m_queue.push_back(std::move(files));
+    const bool wake = m_idleWorkers > 0;
     lock.unlock();
-    m_queued.notify_one();
+    if (wake) m_queued.notify_one();
 }
 
 std::vector<WrittenFiles> DeviceWriters::finish() {
@@ -71,12 +78,15 @@ std::vector<WrittenFiles> DeviceWriters::finish() {
 void DeviceWriters::work() {
     for (;;) {
         std::unique_lock lock(m_mutex);
+        ++m_idleWorkers;
         m_queued.wait(lock, [this] { return !m_queue.empty() || m_finishing; });
+        --m_idleWorkers;
         if (m_queue.empty()) return;
         DeviceFiles files = std::move(m_queue.front());
         m_queue.pop_front();
+        const bool wake = m_submitterWaits && m_queue.size() <= m_capacity / 2;
         lock.unlock();
-        m_taken.notify_one();
+        if (wake) m_taken.notify_one();
 
         WrittenFiles written;
         written.index = files.index;

@@ -56,7 +56,8 @@ public:
     // Waits for what was handed over (finish()).
     ~DeviceWriters();
 
-    // Queues one device's files; waits while the queue is full.
+    // Queues one device's files; once the queue is full, waits until it is half empty. Only
+    // one thread submits.
     void submit(DeviceFiles files);
     // Waits until every file handed over is written or has failed, ends the workers and
     // returns the outcomes, in no particular order. The writers take nothing after it.
@@ -77,6 +78,8 @@ private:
     std::deque<DeviceFiles> m_queue;
     std::vector<WrittenFiles> m_done;
     bool m_finishing = false;
+    unsigned m_idleWorkers = 0;     // workers waiting for a job
+    bool m_submitterWaits = false;  // submit() waits for room
     std::vector<std::thread> m_workers;
 };
 

@@ -1,0 +1,133 @@
+// The memory of `velquor-cli kesto device add --retry REPORT` on a report of 1,000,000 rows,
+// CSV and .xlsx, against kestod on loopback: 1 row in 100 was not sent and goes again, the
+// merged report is written over a new file. Each run's peak resident memory, as
+// /usr/bin/time -v tells it, is set beside the report's size on disk; the target is at most
+// twice that size.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "bench_target.h"
+#include "kestod_fixture.h"
+#include "provisioning/kesto_operations.h"
+#include "report/report_file.h"
+#include "temp_dir.h"
+
+#ifndef VELQUOR_CLI_BINARY
+#error "VELQUOR_CLI_BINARY must name the velquor-cli program"
+#endif
+
+namespace {
+
+using namespace velquor;
+
+constexpr const char* kUser = "bench-retry";
+constexpr const char* kPassword = "bench-retry-password";
+constexpr int kRows = 1000000;
+constexpr int kRetriedEvery = 100;
+constexpr double kTargetRatio = 2.0;
+
+bool prepareOperator(const testing::KestodFixture& server) {
+    support::NullReporter quiet;
+    const auto endpoint = server.endpoint();
+    return provisioning::login(endpoint, "chief", server.chiefPassword(), quiet).ok() &&
+           provisioning::addUser(endpoint, kUser, kPassword, kPassword, quiet).ok();
+}
+
+// A report as the first run of a batch writes it: kRows MACs of the series, added but for
+// every kRetriedEvery-th, which the server's going away left not sent.
+bool writeReport(const std::string& path, int series) {
+    auto writer = report::ReportWriter::create(path, provisioning::resultsHeader(), kRows);
+    if (!writer) return false;
+    for (int i = 0; i < kRows; ++i) {
+        provisioning::MacResult result;
+        result.row = i + 2;
+        result.column = 1;
+        char mac[32];
+        std::snprintf(mac, sizeof mac, "02:%02x:%02x:%02x:%02x:%02x", series & 0xff,
+                      (i >> 24) & 0xff, (i >> 16) & 0xff, (i >> 8) & 0xff, i & 0xff);
+        result.macAddress = mac;
+        result.outcome = i % kRetriedEvery == 0 ? provisioning::MacOutcome::NotSent
+                                                : provisioning::MacOutcome::Added;
+        if (!writer->writeRow(provisioning::resultCells(result))) return false;
+    }
+    return writer->commit().ok();
+}
+
+// The peak resident memory of the retry in bytes; negative when it failed.
+double retryPeak(const testing::KestodFixture& server, const testing::TempDir& dir,
+                 const std::string& report, const std::string& merged) {
+    const auto& ports = server.ports();
+    const std::string times = (dir / "time.txt").string();
+    const std::string command =
+        "/usr/bin/time -v -o " + testing::shellQuote(times) + " " +
+        testing::shellQuote(VELQUOR_CLI_BINARY) + " kesto --host 127.0.0.1 --ports " +
+        std::to_string(ports[0]) + "," + std::to_string(ports[1]) + "," + std::to_string(ports[2]) +
+        " --cafile " + testing::shellQuote(server.caCertPath().string()) + " --user " + kUser +
+        " --password-file " + testing::shellQuote((dir / "password").string()) +
+        " device add --retry " + testing::shellQuote(report) +
+        " --server-field https://prov.example/ --replace none --report " +
+        testing::shellQuote(merged) + " 2>&1";
+    int status = 0;
+    const std::string output = testing::runCommand(command, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "  the retry failed (status %d): %s\n", status, output.c_str());
+        return -1;
+    }
+    const std::string said = testing::readFile(times);
+    const std::string key = "Maximum resident set size (kbytes): ";
+    const std::size_t at = said.find(key);
+    if (at == std::string::npos) return -1;
+    return std::stod(said.substr(at + key.size())) * 1024;
+}
+
+}  // namespace
+
+int main() {
+    std::unique_ptr<testing::KestodFixture> server;
+    try {
+        server = std::make_unique<testing::KestodFixture>();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_retry_memory: skipped, kestod did not start: %s\n", e.what());
+        return 0;
+    }
+    if (!prepareOperator(*server)) {
+        std::fprintf(stderr, "bench_retry_memory: cannot make the operator account\n");
+        return 1;
+    }
+    testing::TempDir dir;
+    testing::writeFile(dir / "password", std::string(kPassword) + "\n");
+    int status = 0;
+    int series = 0;
+    std::printf("device add --retry of a %d-row report, 1 row in %d sent again, peak memory:\n",
+                kRows, kRetriedEvery);
+    for (const std::string extension : {"csv", "xlsx"}) {
+        const std::string report = (dir / ("report." + extension)).string();
+        const std::string merged = (dir / ("merged." + extension)).string();
+        if (!writeReport(report, ++series)) {
+            std::fprintf(stderr, "  cannot write %s\n", report.c_str());
+            status = 1;
+            continue;
+        }
+        const double size = static_cast<double>(std::filesystem::file_size(report));
+        const double peak = retryPeak(*server, dir, report, merged);
+        if (peak < 0) {
+            status = 1;
+            continue;
+        }
+        const double ratio = peak / size;
+        std::printf("  %-5s report %7.1f MB, retry peak %7.1f MB: %.2f x the report\n",
+                    extension.c_str(), size / 1e6, peak / 1e6, ratio);
+        if (!bench::reportTarget("device add --retry, 1,000,000-row " + extension +
+                                     " report: peak memory / report size",
+                                 ratio, bench::Goal::AtMost, kTargetRatio)) {
+            status = 1;
+        }
+        std::filesystem::remove(report);
+        std::filesystem::remove(merged);
+    }
+    return status;
+}

@@ -1,0 +1,170 @@
+// Walking a sheet row by row as it is read (forEachRow): the same texts as SheetReader gives,
+// however the pieces a long text file is read in fall across its records, and the errors of a
+// file read so.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sheet/sheet_reader.h"
+#include "temp_dir.h"
+#include "workbook_builder.h"
+
+namespace velquor::sheet {
+namespace {
+
+using Rows = std::map<int, std::vector<std::string>>;
+
+Rows streamed(const std::string& path, support::Status* status = nullptr) {
+    Rows rows;
+    auto walked = forEachRow(path, [&](int row, std::vector<std::string>& cells) {
+        EXPECT_TRUE(rows.find(row) == rows.end()) << "row " << row << " twice";
+        EXPECT_FALSE(cells.empty() || cells.back().empty()) << "row " << row;
+        rows[row] = cells;
+        return support::Status{};
+    });
+    if (status != nullptr) *status = walked;
+    EXPECT_TRUE(status != nullptr || walked) << walked.error().message;
+    return rows;
+}
+
+Rows opened(const std::string& path) {
+    SheetReader reader;
+    EXPECT_TRUE(reader.Open(path));
+    Rows rows;
+    EXPECT_TRUE(reader.forEachCell([&](int row, int column, std::string_view text) {
+        auto& cells = rows[row];
+        cells.resize(static_cast<std::size_t>(column));
+        cells[static_cast<std::size_t>(column) - 1] = std::string(text);
+        return support::Status{};
+    }));
+    return rows;
+}
+
+// Several megabytes of records whose quoted fields hold separators, doubled quotes and line
+// breaks (CRLF and LF), with records of every length so that the 1 MiB pieces fall in every
+// kind of place: inside a quoted field, between CR and LF, just after a quote.
+std::string awkwardCsv(char separator, int records) {
+    std::string csv = std::string("mac") + separator + "note" + separator + "count\r\n";
+    for (int i = 0; i < records; ++i) {
+        csv += "02:00:00:00:" + std::to_string(i % 97) + separator;
+        switch (i % 5) {
+            case 0:
+                csv += "\"a " + std::string(static_cast<std::size_t>(i % 61), 'x') +
+                       "\r\nsecond line\"";
+                break;
+            case 1:
+                csv += "\"say \"\"hi\"\"" + std::string(1, separator) + " twice\"";
+                break;
+            case 2:
+                csv += "plain" + std::string(static_cast<std::size_t>(i % 13), 'y');
+                break;
+            case 3:
+                csv += "\"\"";  // an empty quoted field
+                break;
+            default:
+                csv += "\"ends in a quote\"\"\"";
+                break;
+        }
+        csv += separator + std::to_string(i) + (i % 3 == 0 ? "\n" : "\r\n");
+    }
+    return csv;
+}
+
+TEST(RowStream, ALongTextFileGivesTheRowsSheetReaderGives) {
+    velquor::testing::TempDir dir;
+    for (const char separator : {',', ';'}) {
+        SCOPED_TRACE(std::string(1, separator));
+        const auto path = dir / "long.csv";
+        velquor::testing::writeFile(path, "\xEF\xBB\xBF" + awkwardCsv(separator, 120000));
+        ASSERT_GT(std::filesystem::file_size(path), std::size_t{3} << 20);
+        const Rows rows = streamed(path.string());
+        EXPECT_EQ(rows.size(), 120001u);
+        EXPECT_EQ(rows, opened(path.string()));
+        EXPECT_EQ(rows.at(2)[1], "a \nsecond line") << "a line break in a cell is one line feed";
+    }
+}
+
+// Whatever the piece, a fault names the line of the whole file.
+TEST(RowStream, ATextFilesFaultsNameTheirLineInTheWholeFile) {
+    velquor::testing::TempDir dir;
+    const std::string good = awkwardCsv(',', 60000);
+    const auto lines = std::count(good.begin(), good.end(), '\n');
+    struct Case {
+        std::string tail;
+        std::string said;
+    } cases[] = {
+        {"a,\"never closed\r\nb,c\r\n", "line " + std::to_string(lines + 1) + ": quoted field"},
+        {"a,\xff\r\n", "line " + std::to_string(lines + 1) + " is not UTF-8"},
+        {std::string("a,b\0c\r\n", 7), "line " + std::to_string(lines + 1) + " holds a NUL"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        velquor::testing::writeFile(dir / "bad.csv", good + c.tail);
+        support::Status status;
+        streamed((dir / "bad.csv").string(), &status);
+        ASSERT_FALSE(status);
+        EXPECT_NE(status.error().message.find(c.said), std::string::npos) << status.error().message;
+        EXPECT_NE(status.error().message.find("bad.csv"), std::string::npos);
+    }
+}
+
+// Every record's field holds a doubled quote before its line break and a long second line, so
+// that wherever a piece ends, it ends inside such a field: a doubled quote taken for a closing
+// one would cut the record there.
+TEST(RowStream, APieceNeverEndsInsideAQuotedField) {
+    velquor::testing::TempDir dir;
+    std::string csv;
+    const std::string second(300, 'b');
+    for (int i = 0; i < 12000; ++i) {
+        csv += std::to_string(i) + ",\"say \"\"hi\"\"\r\n" + second + "\"\r\n";
+    }
+    velquor::testing::writeFile(dir / "quotes.csv", csv);
+    const Rows rows = streamed((dir / "quotes.csv").string());
+    ASSERT_EQ(rows.size(), 12000u);
+    EXPECT_EQ(rows.at(12000), (std::vector<std::string>{"11999", "say \"hi\"\n" + second}));
+}
+
+// A workbook's rows come as its sheet holds them, shared and inline texts alike; a sheet whose
+// rows go back is refused, since its rows cannot be handed on in order without holding them.
+TEST(RowStream, AWorkbooksRowsComeInOrderOrTheWalkIsRefused) {
+    velquor::testing::TempDir dir;
+    const auto path = dir / "book.xlsx";
+    testing::writeZip(path, testing::minimalWorkbook(
+                                "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c>"
+                                "<c r=\"C1\" t=\"inlineStr\"><is><t>a_x000D_b</t></is></c></row>"
+                                "<row r=\"3\"><c r=\"B3\"><v>42</v></c></row>",
+                                "<si><t>shared</t></si>"));
+    const Rows rows = streamed(path.string());
+    EXPECT_EQ(rows, (Rows{{1, {"shared", "", "a\rb"}}, {3, {"", "42"}}}));
+    EXPECT_EQ(rows, opened(path.string()));
+
+    testing::writeZip(path,
+                      testing::minimalWorkbook("<row r=\"3\"><c r=\"A3\"><v>1</v></c></row>"
+                                               "<row r=\"2\"><c r=\"A2\"><v>2</v></c></row>"));
+    support::Status status;
+    streamed(path.string(), &status);
+    ASSERT_FALSE(status);
+    EXPECT_NE(status.error().message.find("row 2 comes after row 3"), std::string::npos)
+        << status.error().message;
+}
+
+// What the visitor refuses ends the walk and comes back as the visitor said it.
+TEST(RowStream, TheVisitorsRefusalEndsTheWalkUnchanged) {
+    velquor::testing::TempDir dir;
+    velquor::testing::writeFile(dir / "r.csv", "a\nb\nc\n");
+    int visited = 0;
+    auto walked = forEachRow((dir / "r.csv").string(), [&](int row, std::vector<std::string>&) {
+        ++visited;
+        return row == 2 ? support::Status(
+                              support::makeError(support::ErrorCode::InvalidInput, "no second row"))
+                        : support::Status{};
+    });
+    ASSERT_FALSE(walked);
+    EXPECT_EQ(walked.error().message, "no second row");
+    EXPECT_EQ(visited, 2);
+}
+
+}  // namespace
+}  // namespace velquor::sheet
