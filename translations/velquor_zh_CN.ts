@@ -1766,6 +1766,10 @@
         <extracomment>%1 and %2 are row numbers</extracomment>
         <translation>第 %1 行出现在第 %2 行之后：行的顺序有误</translation>
     </message>
+    <message>
+        <source>out of memory</source>
+        <translation>内存不足</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

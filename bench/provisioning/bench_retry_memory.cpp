@@ -2,7 +2,9 @@
 // CSV and .xlsx, against kestod on loopback: 1 row in 100 was not sent and goes again, the
 // merged report is written over a new file. Each run's peak resident memory, as
 // /usr/bin/time -v tells it, is set beside the report's size on disk; the target is at most
-// twice that size.
+// twice that size. A last run retries every row of a CSV report, as after a first run the
+// server was down for: the whole batch goes again, and its results must flow to the merged
+// report as they come rather than pile up.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -27,8 +29,14 @@ using namespace velquor;
 constexpr const char* kUser = "bench-retry";
 constexpr const char* kPassword = "bench-retry-password";
 constexpr int kRows = 1000000;
-constexpr int kRetriedEvery = 100;
 constexpr double kTargetRatio = 2.0;
+
+// One measured retry: the report's format and how often one of its rows was not sent.
+struct RetryCase {
+    const char* extension;
+    int retriedEvery;  // 1: every row goes again
+};
+constexpr RetryCase kCases[] = {{"csv", 100}, {"xlsx", 100}, {"csv", 1}};
 
 bool prepareOperator(const testing::KestodFixture& server) {
     support::NullReporter quiet;
@@ -38,8 +46,8 @@ bool prepareOperator(const testing::KestodFixture& server) {
 }
 
 // A report as the first run of a batch writes it: kRows MACs of the series, added but for
-// every kRetriedEvery-th, which the server's going away left not sent.
-bool writeReport(const std::string& path, int series) {
+// every retriedEvery-th, which the server's going away left not sent.
+bool writeReport(const std::string& path, int series, int retriedEvery) {
     auto writer = report::ReportWriter::create(path, provisioning::resultsHeader(), kRows);
     if (!writer) return false;
     for (int i = 0; i < kRows; ++i) {
@@ -50,8 +58,8 @@ bool writeReport(const std::string& path, int series) {
         std::snprintf(mac, sizeof mac, "02:%02x:%02x:%02x:%02x:%02x", series & 0xff,
                       (i >> 24) & 0xff, (i >> 16) & 0xff, (i >> 8) & 0xff, i & 0xff);
         result.macAddress = mac;
-        result.outcome = i % kRetriedEvery == 0 ? provisioning::MacOutcome::NotSent
-                                                : provisioning::MacOutcome::Added;
+        result.outcome = i % retriedEvery == 0 ? provisioning::MacOutcome::NotSent
+                                               : provisioning::MacOutcome::Added;
         if (!writer->writeRow(provisioning::resultCells(result))) return false;
     }
     return writer->commit().ok();
@@ -102,12 +110,12 @@ int main() {
     testing::writeFile(dir / "password", std::string(kPassword) + "\n");
     int status = 0;
     int series = 0;
-    std::printf("device add --retry of a %d-row report, 1 row in %d sent again, peak memory:\n",
-                kRows, kRetriedEvery);
-    for (const std::string extension : {"csv", "xlsx"}) {
+    std::printf("device add --retry of a %d-row report, peak memory:\n", kRows);
+    for (const RetryCase& run : kCases) {
+        const std::string extension = run.extension;
         const std::string report = (dir / ("report." + extension)).string();
         const std::string merged = (dir / ("merged." + extension)).string();
-        if (!writeReport(report, ++series)) {
+        if (!writeReport(report, ++series, run.retriedEvery)) {
             std::fprintf(stderr, "  cannot write %s\n", report.c_str());
             status = 1;
             continue;
@@ -118,12 +126,16 @@ int main() {
             status = 1;
             continue;
         }
-        const double ratio = peak / size;
-        std::printf("  %-5s report %7.1f MB, retry peak %7.1f MB: %.2f x the report\n",
-                    extension.c_str(), size / 1e6, peak / 1e6, ratio);
-        if (!bench::reportTarget("device add --retry, 1,000,000-row " + extension +
-                                     " report: peak memory / report size",
-                                 ratio, bench::Goal::AtMost, kTargetRatio)) {
+        const std::string retried = run.retriedEvery == 1
+                                        ? std::string("every row")
+                                        : "1 row in " + std::to_string(run.retriedEvery);
+        std::printf(
+            "  %-5s report %7.1f MB, %s sent again, retry peak %7.1f MB: %.2f x the "
+            "report\n",
+            extension.c_str(), size / 1e6, retried.c_str(), peak / 1e6, peak / size);
+        if (!bench::reportTarget("device add --retry, 1,000,000-row " + extension + " report, " +
+                                     retried + " sent again: peak memory / report size",
+                                 peak / size, bench::Goal::AtMost, kTargetRatio)) {
             status = 1;
         }
         std::filesystem::remove(report);

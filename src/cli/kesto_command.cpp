@@ -324,7 +324,7 @@ int runKesto(const std::vector<std::string>& arguments) {
     if (words[1] == "list" || words[1] == "check") {
         return runInventoryCommand(args, session, source);
     }
-    return runDeviceBatch(args, session, source);
+    return runDeviceBatch(args, session, std::move(source));
 }
 
 }  // namespace

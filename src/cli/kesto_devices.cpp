@@ -277,11 +277,13 @@ int writeReportOf(const support::ArgParser& args, const DeviceSource& source,
     return written ? kExitOk : failWith(written.error());
 }
 
+// The batch of source's MAC file, or of cells: the source's own, moved in by a batch that sends
+// them (a retry of a million rows holds them once).
 provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceSource& source,
-                                   mac::Form form) {
+                                   std::optional<provisioning::MacFile> cells, mac::Form form) {
     provisioning::DeviceBatch batch;
     batch.macFilePath = source.macFilePath;
-    batch.cells = source.cells;
+    batch.cells = std::move(cells);
     batch.macForm = form;
     batch.macColumn = macColumnOf(args);
     batch.force = args.has("--force");
@@ -339,8 +341,8 @@ support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, m
 // The findings, one line per cell that would not be sent as it stands, then the counts.
 int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form) {
     const auto& words = args.positionals();
-    auto summary = provisioning::checkMacFile(deviceCommandOf(words), batchFor(args, source, form),
-                                              interruptToken());
+    auto summary = provisioning::checkMacFile(
+        deviceCommandOf(words), batchFor(args, source, source.cells, form), interruptToken());
     if (!summary) {
         const int status = failWith(summary.error());
         hintDeviceSheet(args, summary.error(), form);
@@ -367,11 +369,12 @@ int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source
 }
 
 int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
-                   const DeviceSource& source) {
+                   DeviceSource source) {
     const auto& words = args.positionals();
     const auto server = args.value("--server-field");
     const auto askReplace = replaceQuestionFor(args.value("--replace").value_or("ask"));
-    provisioning::DeviceBatch batch = batchFor(args, source, session.macForm);
+    provisioning::DeviceBatch batch =
+        batchFor(args, source, std::move(source.cells), session.macForm);
     batch.server = *server;
     batch.userName = session.userName;
     batch.jobs = session.jobs;

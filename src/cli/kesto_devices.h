@@ -51,9 +51,9 @@ support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, m
 // device add|del --check: every cell checked, nothing sent, no login needed.
 int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form);
 
-// device add|del: the batch, its summary and --report.
+// device add|del: the batch, its summary and --report. The source's cells go to the batch.
 int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
-                   const DeviceSource& source);
+                   DeviceSource source);
 
 // device list, device check FILE|--mac MAC... and device check FILE --out DIR
 int runInventoryCommand(const support::ArgParser& args, const DeviceSession& session,

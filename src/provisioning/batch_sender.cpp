@@ -115,7 +115,6 @@ private:
     enum class Stage { Waiting, InFlight, Answered };
     struct RowState {
         Stage stage = Stage::Waiting;
-        ExchangeOutcome outcome;
         int epoch = 0;  // the try it was sent in (each Retry starts a new one)
     };
 
@@ -186,7 +185,7 @@ private:
         // sent; one that left is settled as Unknown when its row is reported.
         if ((outcome.abandoned || finishing()) && outcome.stage == FailureStage::Connecting) {
             m_rows[row].stage = Stage::Waiting;
-            m_rows[row].outcome = outcome;
+            m_outcomes.insert_or_assign(row, outcome);
             return;
         }
         // Exchanges that were already under way when the operator chose Retry say nothing
@@ -205,7 +204,7 @@ private:
         // operator's decision instead of failing.
         if ((m_silent || earlierTry) && !recordLeft && outcome.stage == FailureStage::Connecting) {
             m_rows[row].stage = Stage::Waiting;
-            m_rows[row].outcome = outcome;
+            m_outcomes.insert_or_assign(row, outcome);
             m_released.insert(row);
             return;
         }
@@ -267,7 +266,7 @@ private:
     // before it, else for the decision a run of such refusals asks for.
     void holdForLogin(std::size_t row, const ExchangeOutcome& outcome, bool earlierTry) {
         m_rows[row].stage = Stage::Waiting;
-        m_rows[row].outcome = outcome;
+        m_outcomes.insert_or_assign(row, outcome);
         if (earlierTry && !m_loginEnded && !finishing()) {
             m_released.insert(row);
             return;
@@ -316,7 +315,7 @@ private:
 
     void settle(std::size_t row, const ExchangeOutcome& outcome) {
         m_rows[row].stage = Stage::Answered;
-        m_rows[row].outcome = outcome;
+        m_outcomes.insert_or_assign(row, outcome);
         // An "EXIST" to an "ADD" is not the MAC's last word until the operator has decided.
         const bool decisionDue =
             resultOf(row).operation == DeviceOperation::Add && outcome.result == kDeviceExists;
@@ -362,6 +361,7 @@ private:
                 if (!finishing()) return false;
                 result.outcome = MacOutcome::NotSent;
                 result.setReason(notSentReason());
+                m_outcomes.erase(row);
                 ++m_nextToReport;
                 return true;
             case Stage::Answered:
@@ -370,6 +370,7 @@ private:
         const std::optional<MacOutcome> outcome = outcomeOf(row);
         if (!outcome) return true;  // the "UP" is on its way; look at the row again
         result.outcome = *outcome;
+        m_outcomes.erase(row);
         ++m_nextToReport;
         m_progress.progress(m_nextToReport, m_rows.size(), result.macAddress);
         return true;
@@ -395,7 +396,7 @@ private:
 
     // Why the row's last exchange did not end in "YES".
     Phrase failureReason(std::size_t row) const {
-        const ExchangeOutcome& outcome = m_rows[row].outcome;
+        const ExchangeOutcome& outcome = m_outcomes.at(row);
         if (outcome.stage != FailureStage::None || refusalSaysWhy(outcome.refusal)) {
             if (!outcome.errorPhrase.empty()) return outcome.errorPhrase;
             return Phrase{"%1", {outcome.error}, support::markedArgument(1)};
@@ -410,7 +411,7 @@ private:
     // still to be sent.
     std::optional<MacOutcome> outcomeOf(std::size_t row) {
         MacResult& result = resultOf(row);
-        const ExchangeOutcome& exchange = m_rows[row].outcome;
+        const ExchangeOutcome& exchange = m_outcomes.at(row);
         if (exchange.stage == FailureStage::Exchanging) {
             const Phrase noReply{VELQUOR_TR_NOOP("core", "sent, but no reply: %1"), {}};
             if (exchange.abandoned) {
@@ -478,7 +479,7 @@ private:
     MacOutcome fail(std::size_t row, std::string_view pattern, std::string_view caption,
                     Phrase reason = {}) {
         MacResult& result = resultOf(row);
-        const ExchangeOutcome& exchange = m_rows[row].outcome;
+        const ExchangeOutcome& exchange = m_outcomes.at(row);
         result.answeredForGood =
             !reason.empty() || (exchange.stage == FailureStage::None &&
                                 (exchange.refusal == ServerRefusal::Refused ||
@@ -522,6 +523,9 @@ private:
     DeviceBatchSummary& m_summary;
 
     std::vector<RowState> m_rows;
+    // The last exchange of each row not yet reported: a batch of a million rows holds only
+    // those near the head, not an outcome per row.
+    std::unordered_map<std::size_t, ExchangeOutcome> m_outcomes;
     std::size_t m_nextToFeed = 0;
     std::size_t m_nextToReport = 0;
     // Per MAC, the fed rows not yet settled, in row order; the first is the one allowed out.

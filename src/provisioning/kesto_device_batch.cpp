@@ -100,40 +100,62 @@ support::Result<CheckedMacFile> readAndCheck(DeviceOperation command, const Devi
     return checked;
 }
 
-// The rows to send, as the sender takes them: the MAC written in the batch's form.
-DeviceBatchSummary rowsToSend(DeviceOperation command, const CheckedMacFile& checked) {
-    DeviceBatchSummary toSend;
-    toSend.command = command;
-    toSend.results.reserve(checked.written.size());
-    std::size_t sent = 0;
-    for (const MacResult& result : checked.results) {
-        if (result.outcome != MacOutcome::NotSent) continue;
-        toSend.results.push_back(MacResult{result.row,
-                                           result.column,
-                                           result.macAddress,
-                                           command,
-                                           MacOutcome::NotSent,
-                                           {},
-                                           checked.written[sent++]});
+// A checked row that is not sent (refused, skipped), with its place among all the rows.
+struct SetAside {
+    std::size_t place;
+    MacResult result;
+};
+
+// The rows to send, as the sender takes them (the MAC written in the batch's form), in the
+// checked file's own storage, the rest set aside: a batch of a million rows holds each row
+// once. The storage keeps its size for mergeSent to put the set-aside rows back.
+DeviceBatchSummary rowsToSend(DeviceOperation command, CheckedMacFile& checked,
+                              std::vector<SetAside>& setAside) {
+    std::vector<MacResult>& rows = checked.results;
+    std::size_t kept = 0;
+    for (std::size_t place = 0; place < rows.size(); ++place) {
+        MacResult& result = rows[place];
+        if (result.outcome != MacOutcome::NotSent) {
+            setAside.push_back({place, std::move(result)});
+            continue;
+        }
+        MacResult toSend{result.row,
+                         result.column,
+                         std::move(result.macAddress),
+                         command,
+                         MacOutcome::NotSent,
+                         {},
+                         std::move(checked.written[kept])};
+        rows[kept++] = std::move(toSend);
     }
-    return toSend;
+    checked.written = {};
+    rows.resize(kept);
+    DeviceBatchSummary summary;
+    summary.command = command;
+    summary.results = std::move(rows);
+    return summary;
 }
 
-// The sent rows' outcomes back among the others; one sent in another form than its cell's
-// text says so.
-void mergeSent(DeviceBatchSummary& summary, DeviceBatchSummary sent,
-               const CheckedMacFile& checked) {
-    summary.cancelled = sent.cancelled;
-    summary.serverNotAnswering = std::move(sent.serverNotAnswering);
-    summary.serverNotAnsweringPhrase = std::move(sent.serverNotAnsweringPhrase);
-    summary.loginEnded = sent.loginEnded;
-    std::size_t next = 0;
-    for (MacResult& result : summary.results) {
-        if (result.outcome != MacOutcome::NotSent) continue;
-        const bool rewritten = checked.rewritten[next];
-        MacResult& done = sent.results[next++];
-        if (rewritten && done.reason.empty()) done.setReason(mac::writtenAsPhrase(done.written));
-        result = std::move(done);
+// The set-aside rows back in their places among the sent ones, from the last place down, within
+// the storage's capacity; a row sent in another form than its cell's text says so.
+void mergeSent(DeviceBatchSummary& summary, std::vector<SetAside> setAside,
+               const std::vector<bool>& rewritten) {
+    std::vector<MacResult>& rows = summary.results;
+    for (std::size_t sent = 0; sent < rows.size(); ++sent) {
+        MacResult& done = rows[sent];
+        if (rewritten[sent] && done.reason.empty())
+            done.setReason(mac::writtenAsPhrase(done.written));
+    }
+    std::size_t from = rows.size();
+    rows.resize(rows.size() + setAside.size());
+    // Once none is left to put back, the sent rows below are already in their places.
+    for (std::size_t place = rows.size(); !setAside.empty() && place-- > 0;) {
+        if (setAside.back().place == place) {
+            rows[place] = std::move(setAside.back().result);
+            setAside.pop_back();
+        } else {
+            rows[place] = std::move(rows[--from]);
+        }
     }
 }
 
@@ -151,16 +173,14 @@ support::Result<DeviceBatchSummary> runBatch(
         return checked.error();
     }
 
-    DeviceBatchSummary summary;
-    summary.command = command;
+    std::vector<SetAside> setAside;
+    DeviceBatchSummary summary = rowsToSend(command, *checked, setAside);
     summary.emptyCells = emptyCells;
     summary.mixedCase = checked->mixedCase;
-    DeviceBatchSummary toSend = rowsToSend(command, *checked);
-    summary.results = std::move(checked->results);
 
-    progress.progress(0, toSend.results.size(), caption);
-    sendDeviceBatch(endpoint, batch, askReplace, questions, reporter, progress, stop, toSend);
-    mergeSent(summary, std::move(toSend), *checked);
+    progress.progress(0, summary.results.size(), caption);
+    sendDeviceBatch(endpoint, batch, askReplace, questions, reporter, progress, stop, summary);
+    mergeSent(summary, std::move(setAside), checked->rewritten);
 
     // Declined replacements and empty cells are the operator's choice and the file's shape, not
     // failures: the completion text stands whenever no request failed or went unsent.

@@ -100,7 +100,7 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
     std::vector<std::string_view> texts;
     texts.reserve(file.cells.size());
     for (const MacCell& cell : file.cells) texts.emplace_back(cell.text);
-    const mac::CheckResult check = mac::checkCells(texts, form, mac::RepeatRule::FirstWins);
+    mac::CheckResult check = mac::checkCells(texts, form, mac::RepeatRule::FirstWins);
     const bool oneColumn = std::all_of(file.cells.begin(), file.cells.end(), [&](const auto& c) {
         return c.column == file.cells.front().column;
     });
@@ -110,7 +110,7 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
     checked.notMacAddresses = check.refused;
     checked.results.reserve(file.cells.size());
     for (std::size_t i = 0; i < file.cells.size(); ++i) {
-        const mac::CellVerdict& verdict = check.cells[i];
+        mac::CellVerdict& verdict = check.cells[i];
         MacCell& cell = file.cells[i];
         MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
         if (isHeader(file, i, verdict)) {
@@ -125,7 +125,7 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
             result.outcome = MacOutcome::Skipped;
             result.setReason(repeatsPhrase(file.cells[verdict.other], oneColumn));
         } else {
-            checked.written.push_back(verdict.written);
+            checked.written.push_back(std::move(verdict.written));
             checked.rewritten.push_back(verdict.rewritten);
         }
         result.macAddress = std::move(cell.text);

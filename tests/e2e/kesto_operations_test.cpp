@@ -244,6 +244,34 @@ TEST_F(KestoOperationsTest, EmptyCellsAreSkippedAndCounted) {
               std::string::npos);
 }
 
+// The header, a refused cell and a repeat are never sent; the rows around them are, and every
+// row comes back in its own place with its own text, a rewritten one saying so.
+TEST_F(KestoOperationsTest, RowsNotSentKeepTheirPlacesAmongTheSentOnes) {
+    makeOperator(server, "alice", "pw");
+    const auto macs = macAddresses(9, 3);
+    std::string dashed = macs[1].substr(0, 2);
+    for (std::size_t at = 2; at < macs[1].size(); at += 2) dashed += "-" + macs[1].substr(at, 2);
+    const auto file = writeMacFile(
+        dir, "mixed.csv", {{"MAC"}, {macs[0]}, {"no-mac"}, {dashed}, {macs[0]}, {macs[2]}});
+    auto summary = add(file);
+    ASSERT_TRUE(summary.ok());
+    const std::vector<std::pair<std::string, MacOutcome>> expected{
+        {"MAC", MacOutcome::Skipped},    {macs[0], MacOutcome::Added},
+        {"no-mac", MacOutcome::Refused}, {dashed, MacOutcome::Added},
+        {macs[0], MacOutcome::Skipped},  {macs[2], MacOutcome::Added}};
+    ASSERT_EQ(summary->results.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(summary->results[i].row, static_cast<int>(i) + 1);
+        EXPECT_EQ(summary->results[i].macAddress, expected[i].first);
+        EXPECT_EQ(summary->results[i].outcome, expected[i].second);
+    }
+    EXPECT_EQ(summary->results[3].written, macs[1]);
+    EXPECT_FALSE(summary->results[3].reason.empty());
+    EXPECT_NE(summary->results[4].reason.find("2"), std::string::npos);
+    EXPECT_TRUE(summary->results[5].reason.empty());
+}
+
 TEST_F(KestoOperationsTest, ReaderFailureOrOverlongCellSendsNothing) {
     makeOperator(server, "alice", "pw");
     const auto missing = dir / "no-such-file.csv";
