@@ -72,6 +72,17 @@ std::string ChildProcess::procField(const char* file, const std::string& field) 
     return {};
 }
 
+bool ChildProcess::hasOpen(const std::filesystem::path& file) const {
+    std::error_code error;
+    const std::filesystem::path wanted = std::filesystem::canonical(file, error);
+    if (error) return false;
+    const std::filesystem::path fds = "/proc/" + std::to_string(m_pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) == wanted) return true;
+    }
+    return false;
+}
+
 bool ChildProcess::waitUntilHandling(int signal, std::chrono::milliseconds limit) {
     return pollUntil(limit, [&] {
         const std::string mask = procField("status", "SigCgt");

@@ -31,6 +31,8 @@ public:
     bool waitUntilHandling(int signal, std::chrono::milliseconds limit);
     // Waits until the child has read at least this many bytes through read(2) and friends.
     bool waitUntilRead(std::uint64_t bytes, std::chrono::milliseconds limit);
+    // True while the child holds that file open (its input, while it reads it).
+    bool hasOpen(const std::filesystem::path& file) const;
 
     void sendSignal(int signal) const;
 

@@ -5,9 +5,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <thread>
 
 #include "child_process.h"
+#include "wait_until.h"
 
 namespace velquor::testing {
 
@@ -18,12 +18,13 @@ std::uint64_t peakChildMemoryBytes() {
 }
 
 int exitStatusAfterInterrupt(const std::vector<std::string>& arguments,
-                             const std::filesystem::path& outputFile) {
+                             const std::filesystem::path& outputFile,
+                             const std::function<bool(const ChildProcess&)>& atWork) {
     using namespace std::chrono_literals;
     ChildProcess child(arguments, outputFile);
     // The limits only keep a broken program from hanging the suite; nothing here is timed.
     if (!child.waitUntilHandling(SIGINT, 20s)) return -1;
-    std::this_thread::sleep_for(200ms);
+    if (!waitUntil([&] { return atWork(child); }, 20s)) return -1;
     child.sendSignal(SIGINT);
     return child.waitForExit(60s).value_or(-1);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,14 @@ namespace velquor::testing {
 // for (children of children included, once their parent waited for them).
 std::uint64_t peakChildMemoryBytes();
 
+class ChildProcess;
+
 // Runs arguments[0] with the rest as its arguments (output to outputFile), sends SIGINT once
-// it handles the signal and has worked for a moment, and returns its exit status; -1 when it
-// was killed or never ended.
+// it handles the signal and atWork says it is part-way through its work (its input open, a
+// connection made), and returns its exit status; -1 when it was killed, never ended or never
+// came to that point.
 int exitStatusAfterInterrupt(const std::vector<std::string>& arguments,
-                             const std::filesystem::path& outputFile);
+                             const std::filesystem::path& outputFile,
+                             const std::function<bool(const ChildProcess&)>& atWork);
 
 }  // namespace velquor::testing

@@ -1,7 +1,9 @@
 // velquor-cli kesto against a real kestod: each command, its output and its exit status.
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "kesto_e2e_support.h"
+#include "listen_queue.h"
 #include "process_checks.h"
 #include "scripted_tls_server.h"
 #include "workbook_builder.h"
@@ -267,7 +269,7 @@ TEST_F(KestoCliTest, CtrlCWhileTheMacFileIsReadExits130AndSendsNothing) {
          "--cafile", server.caCertPath().string(), "--user", "erin", "--password-file",
          (dir / "pw").string(), "device", "add", file.string(), "--server-field", "srv",
          "--replace", "none"},
-        dir / "output");
+        dir / "output", [&](const ChildProcess& cli) { return cli.hasOpen(file); });
     EXPECT_EQ(status, 130) << readFile(dir / "output");
     server.stop();
     EXPECT_TRUE(requestsOnPort(server, server.devicePort()).empty());
@@ -311,7 +313,10 @@ TEST_F(KestoCliTest, CtrlCDuringABatchAbandonsTheWaitAndReportsWhatWasNotSent) {
                                   "none",
                                   "--report",
                                   (dir / "report.csv").string()},
-                                 dir / "output");
+                                 dir / "output", [&](const ChildProcess&) {
+                                     // The batch is waiting on the device port's silence.
+                                     return waitingConnections(silent.port()) > 0;
+                                 });
     EXPECT_EQ(status, 130) << readFile(dir / "output");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
         << "the batch waited for its time-outs instead of stopping";

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stop_token>
 
+#include "child_process.h"
 #include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "process_checks.h"
@@ -129,7 +130,8 @@ TEST_F(SparseGeneration, AStopWhileTheSheetIsReadWritesNothing) {
     const int status = velquor::testing::exitStatusAfterInterrupt(
         {kCli, "generate", "-t", (m_dir / "t.xml").string(), "-s", big.string(), "-o",
          (m_dir / "out").string()},
-        m_dir / "output");
+        m_dir / "output",
+        [&](const velquor::testing::ChildProcess& cli) { return cli.hasOpen(big); });
     EXPECT_EQ(status, 130) << readFile(m_dir / "output");
     EXPECT_TRUE(!fs::exists(m_dir / "out") || filesBelow(m_dir / "out").empty());
 }

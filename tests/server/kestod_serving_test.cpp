@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -204,11 +205,15 @@ TEST(KestodDeadlineTest, ARequestThatWaitedPastItsDeadlineForAWorkerIsNotLookedA
     KestodFixture server({.pbkdf2Iterations = 3'000'000,
                           .serveArguments = {"--workers", "1", "--deadline-ms", "300"}});
     const KestoPeer peer(server);
-    std::thread slowLogin([&] { (void)peer.login("chief", server.chiefPassword()); });
-    // A request that overtook the login is answered at once ("NOLOGIN"); the next one waits.
+    std::atomic<bool> loginAnswered{false};
+    std::thread slowLogin([&] {
+        (void)peer.login("chief", server.chiefPassword());
+        loginAnswered = true;
+    });
+    // A request that overtook the login is answered at once ("NOLOGIN"); one sent while the
+    // login holds the worker waits, and is the one that must come back "RETRY".
     std::string reply;
-    for (int attempt = 0; attempt < 5 && reply != "RETRY"; ++attempt) {
-        std::this_thread::sleep_for(100ms);
+    while (reply != "RETRY" && !loginAnswered) {
         reply = peer.device("ADD", macFor("queued"), "s", "chief");
     }
     EXPECT_EQ(reply, "RETRY");

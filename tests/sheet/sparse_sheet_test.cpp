@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "process_checks.h"
 #include "sheet/csv_reader.h"
 #include "sheet/sheet_reader.h"
@@ -160,8 +161,9 @@ TEST(SheetCommandBounds, CtrlCEndsTheReadingWithStatus130) {
     TempDir dir;
     const auto path = dir / "big.xlsx";
     testing::writeZip(path, testing::largeWorkbook(testing::kRowsSlowToRead, 20));
-    const int status = ::velquor::testing::exitStatusAfterInterrupt({kCli, "sheet", path.string()},
-                                                                    dir / "output");
+    const int status = ::velquor::testing::exitStatusAfterInterrupt(
+        {kCli, "sheet", path.string()}, dir / "output",
+        [&](const ::velquor::testing::ChildProcess& cli) { return cli.hasOpen(path); });
     EXPECT_EQ(status, 130) << ::velquor::testing::readFile(dir / "output").substr(0, 400);
 }
 

@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "app/language/core_texts.h"
 
 namespace velquor::app {

@@ -19,9 +19,9 @@
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/mac_file_count.h"
-#include "app/kit/input_history.h"
-#include "app/kit/path_drop.h"
-#include "app/kit/progress_task.h"
+#include "app/kit/inputs/input_history.h"
+#include "app/kit/inputs/path_drop.h"
+#include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
 #include "app/results/results_view.h"
@@ -315,12 +315,13 @@ void CDevice::takeBatchSummary(BatchPrompts& prompts, provisioning::DeviceBatchS
         m_lastSummary = std::move(summary);
         m_lastRun = LastRun{source.name, source.cellsOfAFile};
     }
-    showLastResults();
+    showLastResults(retry ? ResultsView::Filters::Kept : ResultsView::Filters::Fresh);
 }
 
-void CDevice::showLastResults() {
+void CDevice::showLastResults(ResultsView::Filters filters) {
     ResultsView* view = ResultsView::open(
-        *this, deviceBatchResults(*m_lastSummary, m_lastRun.sourceName, m_lastRun.cellsOfAFile));
+        *this, deviceBatchResults(*m_lastSummary, m_lastRun.sourceName, m_lastRun.cellsOfAFile),
+        filters);
     const auto retriable = static_cast<int>(provisioning::retryCells(*m_lastSummary).cells.size());
     if (retriable > 0) view->offerRetry(retriable, [this] { retryFailedRows(); });
 }

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "app/kesto/kesto_reporting.h"
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
+#include "app/results/results_view.h"
 #include "provisioning/kesto_operations.h"
 
 class QCloseEvent;
@@ -108,7 +109,8 @@ private:
     // The batch's last box with its counts, then every row in a results view.
     // Runs the check of macs (canonical) off the GUI thread, then shows its table.
     void checkDevices(std::vector<std::string> macs, const QString& source);
-    void showLastResults();
+    // A retry's results keep the filters set on the run it continues.
+    void showLastResults(ResultsView::Filters filters);
 
     std::string m_userName;
     provisioning::KestoEndpoint m_endpoint;

@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <QTableView>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "support/hex.h"

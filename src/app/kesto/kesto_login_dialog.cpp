@@ -9,7 +9,7 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/user_dialog.h"
-#include "app/kit/input_history.h"
+#include "app/kit/inputs/input_history.h"
 #include "provisioning/kesto_operations.h"
 
 namespace velquor::app {

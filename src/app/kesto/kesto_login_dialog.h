@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "app/kesto/kesto_reporting.h"
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/provisioning_channel.h"
 

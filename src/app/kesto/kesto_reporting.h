@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "app/kit/control_window.h"
-#include "app/kit/gui_thread_prompts.h"
+#include "app/kit/prompts/gui_thread_prompts.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/kesto_operations.h"
 #include "support/reporter.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/kesto_operations.h"
 #include "settings/kesto_settings.h"
 

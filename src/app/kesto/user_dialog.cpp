@@ -11,7 +11,7 @@
 
 #include "app/kesto/device_table_view.h"
 #include "app/kesto/kesto_reporting.h"
-#include "app/kit/progress_task.h"
+#include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"

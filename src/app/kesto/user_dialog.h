@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/provisioning_channel.h"
 
 class QLineEdit;

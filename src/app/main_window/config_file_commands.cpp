@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
-#include "app/kit/gui_thread_prompts.h"
-#include "app/kit/input_history.h"
+#include "app/kit/inputs/input_history.h"
+#include "app/kit/prompts/gui_thread_prompts.h"
 #include "app/main_window/file_filters.h"
 #include "app/main_window/velquor_dlg.h"
 #include "crypto/aes.h"

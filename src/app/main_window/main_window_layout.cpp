@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/kit/screen_fit.h"
+#include "app/kit/window/screen_fit.h"
 #include "app/main_window/velquor_dlg.h"
 
 namespace velquor::app {

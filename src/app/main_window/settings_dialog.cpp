@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "app/kit/progress_task.h"
+#include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "app/language/window_language.h"
 

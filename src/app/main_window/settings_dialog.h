@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "provisioning/provisioning_channel.h"
 #include "settings/kesto_settings.h"
 

@@ -1,8 +1,8 @@
 // CVelquorApp: application start-up.
 #include "app/main_window/velquor_app.h"
 
-#include "app/kit/input_history.h"
-#include "app/kit/prompter.h"
+#include "app/kit/inputs/input_history.h"
+#include "app/kit/prompts/prompter.h"
 #include "app/language/window_language.h"
 #include "app/main_window/velquor_dlg.h"
 #include "settings/kesto_settings.h"

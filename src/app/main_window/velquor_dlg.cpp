@@ -18,9 +18,9 @@
 
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/kesto_session.h"
-#include "app/kit/input_history.h"
-#include "app/kit/path_drop.h"
-#include "app/kit/progress_task.h"
+#include "app/kit/inputs/input_history.h"
+#include "app/kit/inputs/path_drop.h"
+#include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
 #include "app/main_window/settings_dialog.h"

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/kit/control_window.h"
-#include "app/kit/progress_task.h"
+#include "app/kit/progress/progress_task.h"
+#include "app/kit/window/control_window.h"
 #include "app/site/site_table_view.h"
 #include "crypto/config_file.h"
 #include "digest/digest_engine.h"

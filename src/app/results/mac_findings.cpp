@@ -3,7 +3,7 @@
 
 #include <QCoreApplication>
 
-#include "app/kit/control_window.h"
+#include "app/kit/window/control_window.h"
 #include "app/language/core_texts.h"
 #include "app/results/results_view.h"
 #include "settings/kesto_settings.h"

@@ -2,11 +2,8 @@
 #include "app/results/results_view.h"
 
 #include <QCheckBox>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,8 +11,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/kit/control_window.h"
-#include "app/kit/prompter.h"
+#include "app/kit/prompts/prompter.h"
+#include "app/kit/window/control_window.h"
 #include "app/results/table_actions.h"
 
 namespace velquor::app {
@@ -49,7 +46,7 @@ void widenReasonColumn(QTableView* table, const ResultsTableModel& model) {
 }  // namespace
 
 ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent)
-    : QDialog(parent), m_prompter(prompter), m_results(std::move(results)) {
+    : QDialog(parent), m_results(std::move(results)) {
     setWindowTitle(m_results.title);
     setWindowFlag(Qt::Window);
     setModal(false);
@@ -66,52 +63,58 @@ ResultsView::ResultsView(Prompter& prompter, RunResults results, QWidget* parent
     m_counts->setWordWrap(true);
     m_counts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_failuresOnly = new QCheckBox(tr("Problems only"), this);
-    m_filterBox = new QLineEdit(this);
-    m_filterBox->setPlaceholderText(tr("Find a MAC or row"));
-    m_filterBox->setClearButtonEnabled(true);
-    auto* filters = new QWidget(this);
-    auto* filtersLayout = new QHBoxLayout(filters);
-    filtersLayout->setContentsMargins(0, 0, 0, 0);
-    filtersLayout->addWidget(m_filterBox);
-    filtersLayout->addWidget(m_failuresOnly);
     m_table = newRowTable(this, m_filter);
     m_table->sortByColumn(ResultsTableModel::kPlaceColumn, Qt::AscendingOrder);
     sizeColumns(m_table);
     widenReasonColumn(m_table, *m_model);
+    m_actions = new RowTableActions(
+        *this, prompter, *m_table, *m_filter, [this] { return m_results.report; },
+        [this](const QString& typed) { m_filter->setTypedFilter(typed); }, m_results.input);
+    m_actions->filterBox()->setPlaceholderText(tr("Find a MAC or row"));
+    auto* filters = new QWidget(this);
+    auto* filtersLayout = new QHBoxLayout(filters);
+    filtersLayout->setContentsMargins(0, 0, 0, 0);
+    filtersLayout->addWidget(m_actions->filterBox());
+    filtersLayout->addWidget(m_failuresOnly);
 
-    m_copy = new QPushButton(this);
-    m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
     m_retry = new QPushButton(this);
     m_retry->hide();
-    layOutRowTable(*this, m_counts, filters, m_table, m_retry, {m_copy, m_save, close});
+    layOutRowTable(*this, m_counts, filters, m_table, m_retry,
+                   {m_actions->copyButton(), m_actions->saveButton(), close});
+    // The keyboard goes through the view as it reads: the filters, the rows, the buttons.
+    QWidget::setTabOrder(m_actions->filterBox(), m_failuresOnly);
+    QWidget::setTabOrder(m_failuresOnly, m_table);
+    QWidget::setTabOrder(m_table, m_retry);
+    QWidget::setTabOrder(m_retry, m_actions->copyButton());
+    QWidget::setTabOrder(m_actions->copyButton(), m_actions->saveButton());
+    QWidget::setTabOrder(m_actions->saveButton(), close);
     resize(720, 420);
 
     // With failures, they are what the operator opened the view for.
     m_failuresOnly->setEnabled(m_model->rowCount() > 0);
     connect(m_failuresOnly, &QCheckBox::toggled, m_filter, &FailureFilterModel::setFailuresOnly);
-    connect(m_failuresOnly, &QCheckBox::toggled, this, &ResultsView::updateButtonTexts);
-    connect(m_filterBox, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        m_filter->setTypedFilter(typed);
-        updateButtonTexts();
-    });
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ResultsView::updateButtonTexts);
-    connect(m_copy, &QPushButton::clicked, this, &ResultsView::copyRows);
-    connect(m_save, &QPushButton::clicked, this, &ResultsView::saveReport);
-    updateButtonTexts();
+    connect(m_failuresOnly, &QCheckBox::toggled, m_actions, &RowTableActions::updateButtons);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
-ResultsView* ResultsView::open(ControlWindow& owner, RunResults results) {
+ResultsView* ResultsView::open(ControlWindow& owner, RunResults results, Filters filters) {
     // The new run takes the place of the last one on the screen, not a new one.
     QRect place;
+    QString typed;
+    bool problemsOnly = false;
     for (ResultsView* previous : owner.findChildren<ResultsView*>(Qt::FindDirectChildrenOnly)) {
         if (previous->isVisible()) place = previous->geometry();
+        typed = previous->filterBox()->text();
+        problemsOnly = previous->m_failuresOnly->isChecked();
         delete previous;
     }
     auto* view = new ResultsView(owner.prompter(), std::move(results), &owner);
     if (place.isValid()) view->setGeometry(place);
+    if (filters == Filters::Kept) {
+        view->filterBox()->setText(typed);
+        view->m_failuresOnly->setChecked(problemsOnly && view->m_failuresOnly->isEnabled());
+    }
     view->show();
     view->raise();
     return view;
@@ -140,27 +143,10 @@ int ResultsView::visibleRowCount() const {
     return m_filter->rowCount();
 }
 
-QList<int> ResultsView::actedRows() const {
-    return actedSourceRows(*m_table, *m_filter);
-}
-
-void ResultsView::updateButtonTexts() {
-    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
-}
-
 void ResultsView::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
     if (owner != nullptr && owner->isVisible()) owner->activateWindow();
-}
-
-void ResultsView::copyRows() {
-    QGuiApplication::clipboard()->setText(rowsAsTabText(*m_model, m_model->headers(), actedRows()));
-}
-
-bool ResultsView::saveReport() {
-    return saveRowsAsReport(this, m_prompter, reportRows(m_results.report, actedRows()),
-                            m_results.input);
 }
 
 }  // namespace velquor::app

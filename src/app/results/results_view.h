@@ -14,11 +14,10 @@
 #include <functional>
 
 #include "app/results/results_model.h"
+#include "app/results/row_table_actions.h"
 
 class QCheckBox;
 class QLabel;
-class QLineEdit;
-class QPushButton;
 class QTableView;
 
 namespace velquor::app {
@@ -32,16 +31,22 @@ class ResultsView final : public QDialog {
 public:
     ResultsView(Prompter& prompter, RunResults results, QWidget* parent = nullptr);
 
+    // How a view opened in place of another takes over from it.
+    enum class Filters {
+        Fresh,  // a new run: every row shown
+        Kept,   // the same run with more done (a retry merged in): the operator's filters stay
+    };
     // Opens the results of a run beside owner, in place of the view of its previous run.
-    static ResultsView* open(ControlWindow& owner, RunResults results);
+    static ResultsView* open(ControlWindow& owner, RunResults results,
+                             Filters filters = Filters::Fresh);
 
     QString countsText() const;
     QTableView* table() const { return m_table; }
     QCheckBox* failuresOnlyBox() const { return m_failuresOnly; }
     // Keeps the rows of a MAC typed in any spelling, or of a row's number (RowSearch).
-    QLineEdit* filterBox() const { return m_filterBox; }
-    QPushButton* copyButton() const { return m_copy; }
-    QPushButton* saveButton() const { return m_save; }
+    QLineEdit* filterBox() const { return m_actions->filterBox(); }
+    QPushButton* copyButton() const { return m_actions->copyButton(); }
+    QPushButton* saveButton() const { return m_actions->saveButton(); }
     // How many rows the table shows with the filter as it stands.
     int visibleRowCount() const;
     // A "Retry failed rows" button for the count rows that ended failed, unknown or not sent;
@@ -52,14 +57,13 @@ public:
     // to phones); action runs at each click.
     void offerFollowUp(const QString& text, std::function<void()> action);
 
-public slots:
     // Selected rows (all shown rows when none is selected) as tab-separated lines with a
     // header, ready to paste into a spreadsheet or a ticket.
-    void copyRows();
+    void copyRows() { m_actions->copyRows(); }
     // Asks where, then writes the report of the same rows atomically, as CSV or as .xlsx by
     // the name's extension; a name without one gets that of the chosen file type. False when
     // nothing was written.
-    bool saveReport();
+    bool saveReport() { return m_actions->saveReport(); }
 
 protected:
     // The keyboard goes back to the window the run came from: without this it goes nowhere
@@ -67,21 +71,13 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // The source rows Copy and Save act on, in the order the table shows them.
-    QList<int> actedRows() const;
-    // Says on Copy and Save which rows they take.
-    void updateButtonTexts();
-
-    Prompter& m_prompter;
     RunResults m_results;
     ResultsTableModel* m_model;
     FailureFilterModel* m_filter;
     QLabel* m_counts;
     QCheckBox* m_failuresOnly;
-    QLineEdit* m_filterBox;
     QTableView* m_table;
-    QPushButton* m_copy;
-    QPushButton* m_save;
+    RowTableActions* m_actions;
     QPushButton* m_retry;
 };
 

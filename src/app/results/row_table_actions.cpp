@@ -15,13 +15,15 @@
 namespace velquor::app {
 
 RowTableActions::RowTableActions(QWidget& view, Prompter& prompter, QTableView& table,
-                                 QSortFilterProxyModel& shown, Report report, Typed typed)
+                                 QSortFilterProxyModel& shown, Report report, Typed typed,
+                                 QString besideInput)
     : QObject(&view),
       m_view(view),
       m_prompter(prompter),
       m_table(table),
       m_shown(shown),
       m_report(std::move(report)),
+      m_besideInput(std::move(besideInput)),
       m_filterBox(new QLineEdit(&view)),
       m_copy(new QPushButton(&view)),
       m_save(new QPushButton(&view)) {
@@ -57,7 +59,8 @@ void RowTableActions::copyRows() {
 
 bool RowTableActions::saveReport() {
     return saveRowsAsReport(&m_view, m_prompter,
-                            reportRows(m_report(), actedSourceRows(m_table, m_shown)));
+                            reportRows(m_report(), actedSourceRows(m_table, m_shown)),
+                            m_besideInput);
 }
 
 }  // namespace velquor::app

@@ -1,7 +1,8 @@
 // RowTableActions: what every table of rows with a text filter offers beside it, wired once —
 // the filter box, and Copy and Save of the rows it shows: their texts follow the selection
 // and the filter, Copy puts the rows on the clipboard as tab-separated text, Save writes them
-// as the view's report.
+// as the view's report. A view with filters of its own besides the text calls updateButtons
+// when they change.
 #pragma once
 
 #include <QObject>
@@ -29,9 +30,12 @@ public:
     // What the view does with the text typed into the filter box.
     using Typed = std::function<void(const QString& typed)>;
 
-    // Made on view, over table showing shown (whose source model gives the Copy headers).
+    // Made on view, over table showing shown (whose source model gives the Copy headers);
+    // besideInput, when the rows came from a file, is where Save's dialog starts before any
+    // report was saved.
     RowTableActions(QWidget& view, Prompter& prompter, QTableView& table,
-                    QSortFilterProxyModel& shown, Report report, Typed typed);
+                    QSortFilterProxyModel& shown, Report report, Typed typed,
+                    QString besideInput = QString());
 
     QLineEdit* filterBox() const { return m_filterBox; }
     QPushButton* copyButton() const { return m_copy; }
@@ -49,6 +53,7 @@ private:
     QTableView& m_table;
     QSortFilterProxyModel& m_shown;
     Report m_report;
+    QString m_besideInput;
     QLineEdit* m_filterBox;
     QPushButton* m_copy;
     QPushButton* m_save;

@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/kit/control_window.h"
-#include "app/kit/input_history.h"
-#include "app/kit/prompter.h"
+#include "app/kit/inputs/input_history.h"
+#include "app/kit/prompts/prompter.h"
+#include "app/kit/window/control_window.h"
 #include "app/language/core_texts.h"
 #include "report/report_file.h"
 

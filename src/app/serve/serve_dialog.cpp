@@ -23,9 +23,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/kit/control_window.h"
-#include "app/kit/prompter.h"
-#include "app/kit/screen_fit.h"
+#include "app/kit/prompts/prompter.h"
+#include "app/kit/window/control_window.h"
+#include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
 #include "app/results/table_actions.h"

@@ -15,9 +15,9 @@
 #include <algorithm>
 
 #include "app/kesto/kesto_session.h"
-#include "app/kit/control_window.h"
-#include "app/kit/progress_task.h"
-#include "app/kit/screen_fit.h"
+#include "app/kit/progress/progress_task.h"
+#include "app/kit/window/control_window.h"
+#include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
 #include "app/results/row_table_actions.h"

@@ -3,6 +3,7 @@
 // read again), the failed rows of the last run (Retry failed rows sends only those), and the
 // same batch carried on after the server forgot the login (the password asked once).
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,6 +19,7 @@
 #include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -165,7 +167,8 @@ private slots:
     }
 
     // The rows a retry sends take their place among the first run's rows: a row it did not
-    // send (here one refused as no MAC address) stays as the first run left it.
+    // send (here one refused as no MAC address) stays as the first run left it, and the
+    // filters the operator set on the first run's results stay on the merged ones.
     void aRetrysRowsAreMergedIntoTheFirstRunsResults() {
         KestodFixture server;
         Session hank(server);
@@ -181,6 +184,8 @@ private slots:
         QVERIFY(results);
         QCOMPARE(results->retryButton()->text(), QStringLiteral("Retry failed rows (2)"));
 
+        results->failuresOnlyBox()->setChecked(true);
+        QCOMPARE(results->visibleRowCount(), 3);
         hank.prompter.files.queuePassword(QStringLiteral("pw"));
         results->retryButton()->click();
         QVERIFY(waitFor(
@@ -190,6 +195,9 @@ private slots:
             },
             20000));
         ResultsView* merged = hank.device.findChild<ResultsView*>();
+        QVERIFY(merged->failuresOnlyBox()->isChecked());
+        QCOMPARE(merged->visibleRowCount(), 1);  // the refused row is the one problem left
+        merged->failuresOnlyBox()->setChecked(false);
         QCOMPARE(merged->visibleRowCount(), 3);
         const QAbstractItemModel* rows = merged->table()->model();
         QStringList outcomes;
@@ -293,5 +301,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeviceSourcesTest)
+VELQUOR_ROOM_TEST(DeviceSourcesTest)
 #include "device_sources_test.moc"

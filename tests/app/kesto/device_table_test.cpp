@@ -12,6 +12,7 @@
 #include "app/kesto/device_table_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -172,5 +173,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeviceTableTest)
+VELQUOR_ROOM_TEST(DeviceTableTest)
 #include "device_table_test.moc"

@@ -12,9 +12,10 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
-#include "app/kit/input_history.h"
+#include "app/kit/inputs/input_history.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -388,5 +389,5 @@ void KestoDialogsTest::loginRemembersTheNameButNeverThePassword() {
     InputHistory::setStateFile(QString());
 }
 
-QTEST_MAIN(KestoDialogsTest)
+VELQUOR_ROOM_TEST(KestoDialogsTest)
 #include "kesto_dialogs_test.moc"

@@ -16,11 +16,12 @@
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
-#include "app/kit/progress_dialog.h"
-#include "app/kit/progress_task.h"
+#include "app/kit/progress/progress_dialog.h"
+#include "app/kit/progress/progress_task.h"
 #include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -266,5 +267,5 @@ private:
     }
 };
 
-QTEST_MAIN(KestoRealBoxesTest)
+VELQUOR_ROOM_TEST(KestoRealBoxesTest)
 #include "kesto_real_boxes_test.moc"

@@ -24,6 +24,7 @@
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "provisioning/mac_file.h"
+#include "room_main.h"
 #include "scripted_prompter.h"
 #include "temp_dir.h"
 
@@ -226,5 +227,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(KestoReasonsTest)
+VELQUOR_ROOM_TEST(KestoReasonsTest)
 #include "kesto_reasons_test.moc"

@@ -14,6 +14,7 @@
 #include "app/results/results_view.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
+#include "room_main.h"
 #include "temp_dir.h"
 
 using namespace velquor::app;
@@ -151,5 +152,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(KestoResultsTest)
+VELQUOR_ROOM_TEST(KestoResultsTest)
 #include "kesto_results_test.moc"

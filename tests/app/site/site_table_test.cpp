@@ -1,0 +1,158 @@
+// The site table: the problems filter and the text filter over the phones' rows, the row
+// number sorted as a number, a Refresh that reads a real sheet and output folder and saves
+// the rows in the CLI's columns, and the "Fetched by the phone" column following the Serve to
+// phones window's real server as curl fetches from it.
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+
+#include "app/main_window/velquor_dlg.h"
+#include "app/serve/serve_dialog.h"
+#include "app/site/site_table_view.h"
+#include "app_test_support.h"
+#include "room_main.h"
+#include "scripted_prompter.h"
+#include "temp_dir.h"
+
+using namespace velquor;
+using namespace velquor::app;
+using velquor::testing::q;
+using velquor::testing::readFile;
+using velquor::testing::runCommand;
+using velquor::testing::TempDir;
+using velquor::testing::writeFile;
+
+namespace {
+
+phonecheck::PhoneCheck checkOf(int row, const char* mac, phonecheck::Verdict verdict,
+                               const char* reason) {
+    phonecheck::PhoneCheck check;
+    check.phone = phonecheck::Phone{row, mac, mac, std::string(mac) + ".xml"};
+    check.verdict = verdict;
+    check.reason = support::Phrase{reason, {}};
+    return check;
+}
+
+constexpr int kFetchedColumn = 7;
+
+QString fetchedCell(const SiteTableView& view, int row) {
+    return view.model().index(row, kFetchedColumn).data().toString();
+}
+
+}  // namespace
+
+class SiteTableTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void problemsOnlyAndTheTextFilterNarrowTheRows() {
+        SiteTableModel model;
+        model.setChecks(
+            {checkOf(10, "001565a1b2c1", phonecheck::Verdict::Ready, "ready"),
+             checkOf(9, "001565a1b2c2", phonecheck::Verdict::NotFound,
+                     "404 at http://p.example/001565a1b2c2.xml"),
+             checkOf(2, "001565a1b2c3", phonecheck::Verdict::NotRegistered, "not registered")});
+        SiteFilterModel shown;
+        shown.setSourceModel(&model);
+        shown.setSortRole(Qt::EditRole);
+        shown.sort(0);
+        QCOMPARE(shown.index(0, 0).data().toString(), QString("2"));
+        QCOMPARE(shown.index(2, 0).data().toString(), QString("10"));  // not "10" before "2"
+        shown.setProblemsOnly(true);
+        QCOMPARE(shown.rowCount(), 2);
+        shown.setTypedFilter("404");
+        QCOMPARE(shown.rowCount(), 1);
+        shown.setProblemsOnly(false);
+        shown.setTypedFilter("B2C1");
+        QCOMPARE(shown.rowCount(), 1);
+    }
+
+    void refreshChecksTheSheetAndSavesTheCliColumns() {
+        TempDir dir;
+        writeFile(dir / "devices.csv", "MAC,Name\n001565A1B2C1,a\n001565A1B2C2,b\n");
+        std::filesystem::create_directories(dir / "out");
+        writeFile(dir / "out" / "001565A1B2C1.xml", "<config/>\n");
+        ScriptedPrompter prompter;
+        SiteTableView view(prompter,
+                           SiteInputs{QString::fromStdString((dir / "devices.csv").string()),
+                                      QString::fromStdString((dir / "out").string()), QString()});
+        view.refresh();
+        QTRY_COMPARE(view.visibleRowCount(), 2);
+        QCOMPARE(view.model().checks()[0].verdict, phonecheck::Verdict::NotChecked);
+        QCOMPARE(view.model().checks()[1].verdict, phonecheck::Verdict::NotGenerated);
+        QVERIFY(view.countsText().endsWith(": 0 ready, 2 with a problem"));
+        view.filterBox()->setText("not generated");
+        QCOMPARE(view.visibleRowCount(), 1);
+
+        const auto saved = dir / "site.csv";
+        prompter.queueFile(QString::fromStdString(saved.string()));
+        QVERIFY(view.saveReport());
+        const std::string text = readFile(saved);
+        QVERIFY(text.rfind("row,mac,file,md5,registered,server,url,verdict,fetched,action\r\n",
+                           0) == 0);
+        QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
+                std::string::npos);
+        QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row
+    }
+
+    void whileServingTheFetchedColumnFollowsThePhonesWithoutCheckingAgain() {
+        TempDir dir;
+        writeFile(dir / "devices.csv", "MAC,Name\n001565A1B2C1,a\n001565A1B2C2,b\n");
+        std::filesystem::create_directories(dir / "out");
+        writeFile(dir / "out" / "001565A1B2C1.xml", "<config>1</config>\n");
+        writeFile(dir / "out" / "001565A1B2C2.xml", "<config>2</config>\n");
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        window.setControlText(kOutputDirEdit, q(dir / "out"));
+        window.setControlText(kMacAccountEdit, q(dir / "devices.csv"));
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        auto* view = window.findChild<SiteTableView*>();
+        QVERIFY(view != nullptr);
+        view->refresh();
+        QTRY_COMPARE(view->visibleRowCount(), 2);
+        QVERIFY(fetchedCell(*view, 0).isEmpty());
+
+        window.menuCommand(kServeMenuCommand)->trigger();
+        auto* serving = window.findChild<ServeDialog*>();
+        QVERIFY(serving != nullptr);
+        serving->portBox()->setValue(0);
+        QVERIFY(serving->startServing());
+        const std::string base = "http://127.0.0.1:" + std::to_string(serving->port()) + "/";
+        QSignalSpy changed(&view->model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy rechecked(&view->model(), &QAbstractItemModel::modelReset);
+
+        runCommand("curl -s -o /dev/null " + base + "001565a1b2c1.xml");
+        QVERIFY(velquor::testing::waitFor([&] { return !fetchedCell(*view, 0).isEmpty(); }));
+        QVERIFY(fetchedCell(*view, 0).startsWith("fetched by the phone at "));
+        QVERIFY(fetchedCell(*view, 0).endsWith(" from 127.0.0.1"));
+        QVERIFY(fetchedCell(*view, 1).isEmpty());
+
+        // A boot storm: 300 fetches redraw the column a few times and check nothing again.
+        runCommand("curl -s '" + base + "001565a1b2c2.xml?[1-300]' > /dev/null");
+        QVERIFY(velquor::testing::waitFor(
+            [&] { return serving->phones().size() == 2 && serving->phones()[1].fetches == 300; }));
+        QVERIFY(!fetchedCell(*view, 1).isEmpty());
+        QCOMPARE(rechecked.count(), 0);
+        QVERIFY(changed.count() < 300);
+
+        // A check run meanwhile keeps what the server saw; so does a site table opened later.
+        view->refresh();
+        QVERIFY(velquor::testing::waitFor([&] { return rechecked.count() == 1; }));
+        QVERIFY(!fetchedCell(*view, 1).isEmpty());
+        view->close();
+        QTRY_VERIFY(window.findChild<SiteTableView*>() == nullptr);
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        view = window.findChild<SiteTableView*>();
+        view->refresh();
+        QTRY_COMPARE(view->visibleRowCount(), 2);
+        QVERIFY(!fetchedCell(*view, 0).isEmpty());
+    }
+};
+
+VELQUOR_ROOM_TEST(SiteTableTest)
+#include "site_table_test.moc"
