@@ -14,6 +14,7 @@
 #include "bench_target.h"
 #include "kestod_fixture.h"
 #include "latency_proxy.h"
+#include "operator_server.h"
 #include "peer_rates.h"
 #include "provisioning/kesto_operations.h"
 #include "temp_dir.h"
@@ -31,10 +32,8 @@ constexpr double kTargetRatio = 8.0;
 
 bool prepareOperator(const testing::KestodFixture& server) {
     support::NullReporter quiet;
-    const auto endpoint = server.endpoint();
-    return provisioning::login(endpoint, "chief", server.chiefPassword(), quiet).ok() &&
-           provisioning::addUser(endpoint, kUser, kPassword, kPassword, quiet).ok() &&
-           provisioning::login(endpoint, kUser, kPassword, quiet).ok();
+    return bench::addOperator(server, kUser, kPassword) &&
+           provisioning::login(server.endpoint(), kUser, kPassword, quiet).ok();
 }
 
 // A one-column CSV file of count MACs no other run uses.
@@ -89,14 +88,8 @@ WanFigures measureWan(const testing::KestodFixture& server, const testing::TempD
 }  // namespace
 
 int main() {
-    std::unique_ptr<testing::KestodFixture> server;
-    try {
-        server = std::make_unique<testing::KestodFixture>();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_bulk_registration: skipped, kestod did not start: %s\n",
-                     e.what());
-        return 0;
-    }
+    const auto server = bench::startKestodOrSkip("bench_bulk_registration");
+    if (!server) return 0;
     if (!prepareOperator(*server)) {
         std::fprintf(stderr, "bench_bulk_registration: cannot make the operator account\n");
         return 1;

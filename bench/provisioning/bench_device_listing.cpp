@@ -17,6 +17,7 @@
 #include "bench_target.h"
 #include "kestod_fixture.h"
 #include "latency_proxy.h"
+#include "operator_server.h"
 #include "provisioning/device_inventory.h"
 #include "provisioning/kesto_operations.h"
 
@@ -87,23 +88,15 @@ double timeOneByOne(const provisioning::KestoEndpoint& endpoint, int count) {
 }  // namespace
 
 int main() {
-    std::unique_ptr<testing::KestodFixture> server;
-    try {
-        testing::KestodOptions options;
-        options.store = testing::StoreKind::Sqlite;
-        server = std::make_unique<testing::KestodFixture>(options);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_device_listing: skipped, kestod did not start: %s\n", e.what());
-        return 0;
-    }
-    support::NullReporter quiet;
-    const auto direct = server->endpoint();
-    if (!provisioning::login(direct, "chief", server->chiefPassword(), quiet).ok() ||
-        !provisioning::addUser(direct, kUser, kPassword, kPassword, quiet).ok() ||
-        !seedDevices(*server)) {
+    testing::KestodOptions options;
+    options.store = testing::StoreKind::Sqlite;
+    const auto server = bench::startKestodOrSkip("bench_device_listing", options);
+    if (!server) return 0;
+    if (!bench::addOperator(*server, kUser, kPassword) || !seedDevices(*server)) {
         std::fprintf(stderr, "bench_device_listing: cannot prepare %d devices\n", kDevices);
         return 1;
     }
+    const auto direct = server->endpoint();
     testing::LatencyProxy proxy(server->address(), server->devicePort(), 20ms);
     auto endpoint = server->endpoint();
     endpoint.devicePort = proxy.port();

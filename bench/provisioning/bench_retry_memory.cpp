@@ -17,6 +17,7 @@
 
 #include "bench_target.h"
 #include "kestod_fixture.h"
+#include "operator_server.h"
 #include "provisioning/kesto_operations.h"
 #include "report/report_file.h"
 #include "temp_dir.h"
@@ -41,13 +42,6 @@ struct RetryCase {
     bool long_;        // runs only when VELQUOR_BENCH_LONG is set
 };
 constexpr RetryCase kCases[] = {{"csv", 100, false}, {"xlsx", 100, false}, {"csv", 1, true}};
-
-bool prepareOperator(const testing::KestodFixture& server) {
-    support::NullReporter quiet;
-    const auto endpoint = server.endpoint();
-    return provisioning::login(endpoint, "chief", server.chiefPassword(), quiet).ok() &&
-           provisioning::addUser(endpoint, kUser, kPassword, kPassword, quiet).ok();
-}
 
 // A report as the first run of a batch writes it: kRows MACs of the series, added but for
 // every retriedEvery-th, which the server's going away left not sent.
@@ -99,14 +93,9 @@ double retryPeak(const testing::KestodFixture& server, const testing::TempDir& d
 }  // namespace
 
 int main() {
-    std::unique_ptr<testing::KestodFixture> server;
-    try {
-        server = std::make_unique<testing::KestodFixture>();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_retry_memory: skipped, kestod did not start: %s\n", e.what());
-        return 0;
-    }
-    if (!prepareOperator(*server)) {
+    const auto server = bench::startKestodOrSkip("bench_retry_memory");
+    if (!server) return 0;
+    if (!bench::addOperator(*server, kUser, kPassword)) {
         std::fprintf(stderr, "bench_retry_memory: cannot make the operator account\n");
         return 1;
     }
