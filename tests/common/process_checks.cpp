@@ -29,4 +29,15 @@ int exitStatusAfterInterrupt(const std::vector<std::string>& arguments,
     return child.waitForExit(60s).value_or(-1);
 }
 
+std::string shellAwaitStopHandlers(const std::string& pidVariable, const std::string& program) {
+    // SigCgt's last four hex digits hold signals 1 to 16: SIGINT (2) is 0x2, SIGTERM (15)
+    // 0x4000.
+    const std::string pid = "$" + pidVariable;
+    return "for _ in $(seq 400); do handled=no; for p in " + pid + " $(pgrep -P " + pid +
+           "); do [ \"$(cat /proc/$p/comm 2>/dev/null)\" = " + program +
+           " ] || continue; m=$(sed -n 's/^SigCgt:[[:space:]]*//p' /proc/$p/status); "
+           "m=${m#${m%????}}; [ $((0x$m & 0x4002)) -eq 16386 ] && handled=yes; done; "
+           "[ $handled = yes ] && break; sleep 0.05; done; ";
+}
+
 }  // namespace velquor::testing

@@ -24,4 +24,10 @@ int exitStatusAfterInterrupt(const std::vector<std::string>& arguments,
                              const std::filesystem::path& outputFile,
                              const std::function<bool(const ChildProcess&)>& atWork);
 
+// A shell fragment that waits until the program named program (its process name), which is
+// the process $pidVariable or a child of it, catches SIGINT and SIGTERM: a signal sent after
+// it reaches the program's own handler, however slowly the program starts. It gives up after
+// 20 s, so a program that never handles them shows in the test's own checks.
+std::string shellAwaitStopHandlers(const std::string& pidVariable, const std::string& program);
+
 }  // namespace velquor::testing

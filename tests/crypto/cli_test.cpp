@@ -7,6 +7,7 @@
 #include <random>
 
 #include "crypto_test_util.h"
+#include "process_checks.h"
 #include "temp_dir.h"
 
 namespace velquor::crypto {
@@ -312,11 +313,11 @@ TEST_F(CliCrypt, InterruptedStandardInputExits130AndWritesNothing) {
         for (const char* signal : {"INT", "TERM"}) {
             int status = -1;
             // timeout passes the signal on, and kills a command that ignores it.
-            const std::string script = "rm -f in; mkfifo in; timeout -k 5 20 " + cli() + " " +
-                                       command +
-                                       " < in & pid=$!; exec 3> in; printf 0123456789 >&3; "
-                                       "sleep 0.5; kill -" +
-                                       signal + " $pid; wait $pid; rc=$?; exec 3>&-; exit $rc";
+            const std::string script =
+                "rm -f in; mkfifo in; timeout -k 5 20 " + cli() + " " + command +
+                " < in & pid=$!; exec 3> in; printf 0123456789 >&3; " +
+                testing::shellAwaitStopHandlers("pid", "velquor-cli") + "kill -" + signal +
+                " $pid; wait $pid; rc=$?; exec 3>&-; exit $rc";
             shellIn(dir, script + " 2>/dev/null", &status);
             EXPECT_EQ(status, 130) << command << " " << signal;
             EXPECT_FALSE(std::filesystem::exists(dir / "out")) << command << " " << signal;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "process_checks.h"
 #include "temp_dir.h"
 
 namespace velquor::testing {
@@ -327,9 +328,9 @@ TEST_F(DigestCli, CheckTakesOneBlankBeforeTheNameAsMd5sumDoes) {
 TEST_F(DigestCli, InterruptStopsAnEndlessInput) {
     // /dev/zero never ends: only the interrupt can stop the digest, and it must say so rather
     // than print a digest of what was read so far.
-    const std::string command = shellQuote(VELQUOR_CLI_PATH) +
-                                " digest /dev/zero >out.txt 2>err.txt & pid=$!; sleep 0.5; "
-                                "kill -INT $pid; wait $pid; echo $?";
+    const std::string command =
+        shellQuote(VELQUOR_CLI_PATH) + " digest /dev/zero >out.txt 2>err.txt & pid=$!; " +
+        shellAwaitStopHandlers("pid", "velquor-cli") + "kill -INT $pid; wait $pid; echo $?";
     const std::string status = peer(command);
     EXPECT_EQ(status, "130\n") << "the shell's status for Ctrl-C";
     EXPECT_EQ(readFile(dir / "out.txt"), "");
