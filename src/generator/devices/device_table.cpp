@@ -23,7 +23,15 @@ namespace {
 // text has stopped growing.
 class TableBuilder {
 public:
-    explicit TableBuilder(DeviceTable& table) : m_table(table) {}
+    // A dense sheet fills its range: room for it is taken at once (only touched as it fills),
+    // up to a bound a sparse sheet's range cannot push past.
+    explicit TableBuilder(DeviceTable& table) : m_table(table) {
+        constexpr std::size_t kMostReserved = std::size_t{1} << 24;
+        const auto rows = static_cast<std::size_t>(std::max(table.RowCount, 0));
+        const auto columns = static_cast<std::size_t>(std::max(table.ColumnCount, 0));
+        m_rows.reserve(std::min(rows, kMostReserved));
+        m_cells.reserve(columns == 0 ? 0 : std::min(rows, kMostReserved / columns) * columns);
+    }
 
     void add(int row, int column, std::string_view text, bool macIsNumber) {
         if (m_rows.empty() || m_rows.back().sheetRow != row) {
@@ -42,9 +50,9 @@ public:
     }
 
     void finish() {
-        m_table.text = std::make_unique<char[]>(m_text.size() + 1);
+        m_table.text = std::make_unique_for_overwrite<char[]>(m_text.size() + 1);
         m_text.copy(m_table.text.get(), m_text.size());
-        m_table.cellTexts = std::make_unique<std::string_view[]>(m_cells.size() + 1);
+        m_table.cellTexts = std::make_unique_for_overwrite<std::string_view[]>(m_cells.size() + 1);
         for (std::size_t i = 0; i < m_cells.size(); ++i) {
             m_table.cellTexts[i] =
                 std::string_view(m_table.text.get() + m_cells[i].offset, m_cells[i].size);
