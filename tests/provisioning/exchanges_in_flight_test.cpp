@@ -68,6 +68,26 @@ DeviceBatchSummary unsentRows(const std::vector<std::string>& macs) {
     return summary;
 }
 
+// The rows through a BatchSender, each back in its place once done, as a batch sends them.
+void sendRows(const KestoEndpoint& endpoint, const DeviceBatch& batch,
+              support::ProgressSink& progress, std::stop_token stop, DeviceBatchSummary& summary) {
+    support::NullReporter reporter;
+    const ReplaceQuestion noQuestion;
+    std::size_t done = 0;
+    BatchSender sender(BatchRun{endpoint, batch, noQuestion, {}, reporter, progress, stop},
+                       summary.results.size(), summary, [&](BatchRow& row) {
+                           summary.results[done++] = std::move(row.result);
+                           return support::Status{};
+                       });
+    for (MacResult& result : summary.results) {
+        BatchRow row;
+        row.result = std::move(result);
+        EXPECT_TRUE(sender.offer(std::move(row)));
+    }
+    EXPECT_TRUE(sender.finish());
+    EXPECT_EQ(done, summary.results.size());
+}
+
 std::vector<std::string> sorted(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end());
     return texts;
@@ -114,10 +134,8 @@ protected:
                                 std::size_t jobs, std::stop_token stop = {}) const {
         DeviceBatchSummary summary = unsentRows(macs);
         const DeviceBatch batch{"macs.csv", "sip.example", "frank", jobs};
-        support::NullReporter reporter;
         support::NullProgress progress;
-        sendDeviceBatch(endpointTo(devicePort), batch, ReplaceQuestion{}, {}, reporter, progress,
-                        stop, summary);
+        sendRows(endpointTo(devicePort), batch, progress, stop, summary);
         return summary;
     }
 
@@ -279,9 +297,8 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
     } progress;
     DeviceBatchSummary summary = unsentRows(macs);
     std::thread batch([&] {
-        support::NullReporter reporter;
-        sendDeviceBatch(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3},
-                        ReplaceQuestion{}, {}, reporter, progress, {}, summary);
+        sendRows(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3}, progress, {},
+                 summary);
     });
     // Every other row is answered while the reply to the first connection is still held.
     const bool othersDone = server->waitForRecords(macs.size());
@@ -294,6 +311,84 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
         expected.push_back(std::to_string(i + 1) + " " + macs[i]);
     }
     EXPECT_EQ(progress.seen, expected);
+}
+
+// Rows done before they came (refused cells, an earlier report's lines) wait for the rows before
+// them: the sink sees every row in the order offered, whichever reply comes first.
+TEST_F(InFlightTest, RowsDoneAlreadyReachTheSinkInTheirPlace) {
+    // Every record is refused, the first to connect only once the others are answered.
+    auto server = deviceServer([](int connection) {
+        return ConnectionScript{
+            connection == 0 ? ConnectionStep::HoldThenReply : ConnectionStep::Reply, "NO"};
+    });
+    const auto macs = macAddresses(4);
+    std::vector<BatchRow> offered(7);
+    for (int i = 0; i < 7; ++i) offered[i].result.row = i + 1;
+    const int sentRows[] = {0, 2, 3, 5};
+    for (int i = 0; i < 4; ++i) {
+        offered[sentRows[i]].result.macAddress = offered[sentRows[i]].result.written = macs[i];
+    }
+    offered[1].line = {"2", "1", "A2", "02:00:00:00:00:99", "add", "added", "", ""};
+    offered[1].result.outcome = MacOutcome::Added;
+    offered[4].result.outcome = MacOutcome::Refused;
+    offered[6].line = {"7", "1", "A7", "02:00:00:00:00:98", "add", "not sent", "", "no"};
+
+    std::vector<std::pair<int, MacOutcome>> sunk;
+    DeviceBatchSummary summary;
+    std::thread batch([&] {
+        support::NullReporter reporter;
+        support::NullProgress progress;
+        const ReplaceQuestion noQuestion;
+        const DeviceBatch settings{"macs.csv", "sip.example", "frank", 4};
+        BatchSender sender(
+            BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+            macs.size(), summary, [&](BatchRow& row) {
+                sunk.emplace_back(row.result.row, row.result.outcome);
+                return support::Status{};
+            });
+        for (BatchRow& row : offered) EXPECT_TRUE(sender.offer(std::move(row)));
+        EXPECT_TRUE(sender.finish());
+    });
+    const bool othersDone = server->waitForRecords(macs.size());
+    server->openGate();
+    batch.join();
+    ASSERT_TRUE(othersDone);
+    const std::vector<std::pair<int, MacOutcome>> expected{
+        {1, MacOutcome::Failed}, {2, MacOutcome::Added},   {3, MacOutcome::Failed},
+        {4, MacOutcome::Failed}, {5, MacOutcome::Refused}, {6, MacOutcome::Failed},
+        {7, MacOutcome::NotSent}};
+    EXPECT_EQ(sunk, expected);
+}
+
+// A sink that cannot take a row (a full disk under the merged report) ends the batch: its error
+// comes back and no further record is sent.
+TEST_F(InFlightTest, ASinkThatFailsStopsTheBatch) {
+    auto server = deviceServer();
+    const auto macs = macAddresses(6);
+    DeviceBatchSummary summary;
+    support::NullReporter reporter;
+    support::NullProgress progress;
+    const ReplaceQuestion noQuestion;
+    const DeviceBatch settings{"macs.csv", "sip.example", "frank", 1};
+    int taken = 0;
+    BatchSender sender(
+        BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+        macs.size(), summary, [&](BatchRow&) -> support::Status {
+            if (++taken == 2) return support::makeError(support::ErrorCode::Io, "disk full");
+            return {};
+        });
+    support::Status status;
+    for (const std::string& mac : macs) {
+        BatchRow row;
+        row.result.macAddress = row.result.written = mac;
+        status = sender.offer(std::move(row));
+        if (!status) break;
+    }
+    if (status) status = sender.finish();
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().message, "disk full");
+    EXPECT_EQ(taken, 2);
+    EXPECT_LE(server->records().size(), 3u) << "at most the row in flight after the failure";
 }
 
 }  // namespace
