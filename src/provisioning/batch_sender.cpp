@@ -418,7 +418,8 @@ private:
             row.result.setReason(mac::writtenAsPhrase(row.result.written));
         m_sinkStatus = m_sink(row);
         m_window.pop_front();
-        ++m_nextToReport;
+        // A row passed on, or left unsent at the end, before its turn to be fed is not fed.
+        m_nextToFeed = std::max(m_nextToFeed, ++m_nextToReport);
         if (!m_sinkStatus) m_pool.abandon();
         return true;
     }

@@ -322,16 +322,17 @@ TEST_F(InFlightTest, RowsDoneAlreadyReachTheSinkInTheirPlace) {
             connection == 0 ? ConnectionStep::HoldThenReply : ConnectionStep::Reply, "NO"};
     });
     const auto macs = macAddresses(4);
-    std::vector<BatchRow> offered(7);
-    for (int i = 0; i < 7; ++i) offered[i].result.row = i + 1;
-    const int sentRows[] = {0, 2, 3, 5};
+    std::vector<BatchRow> offered(8);
+    for (int i = 0; i < 8; ++i) offered[i].result.row = i + 1;
+    const int sentRows[] = {1, 3, 4, 6};
     for (int i = 0; i < 4; ++i) {
         offered[sentRows[i]].result.macAddress = offered[sentRows[i]].result.written = macs[i];
     }
-    offered[1].line = {"2", "1", "A2", "02:00:00:00:00:99", "add", "added", "", ""};
-    offered[1].result.outcome = MacOutcome::Added;
-    offered[4].result.outcome = MacOutcome::Refused;
-    offered[6].line = {"7", "1", "A7", "02:00:00:00:00:98", "add", "not sent", "", "no"};
+    offered[0].result.outcome = MacOutcome::Refused;
+    offered[2].line = {"3", "1", "A3", "02:00:00:00:00:99", "add", "added", "", ""};
+    offered[2].result.outcome = MacOutcome::Added;
+    offered[5].result.outcome = MacOutcome::Refused;
+    offered[7].line = {"8", "1", "A8", "02:00:00:00:00:98", "add", "not sent", "", "no"};
 
     std::vector<std::pair<int, MacOutcome>> sunk;
     DeviceBatchSummary summary;
@@ -354,9 +355,9 @@ TEST_F(InFlightTest, RowsDoneAlreadyReachTheSinkInTheirPlace) {
     batch.join();
     ASSERT_TRUE(othersDone);
     const std::vector<std::pair<int, MacOutcome>> expected{
-        {1, MacOutcome::Failed}, {2, MacOutcome::Added},   {3, MacOutcome::Failed},
-        {4, MacOutcome::Failed}, {5, MacOutcome::Refused}, {6, MacOutcome::Failed},
-        {7, MacOutcome::NotSent}};
+        {1, MacOutcome::Refused}, {2, MacOutcome::Failed}, {3, MacOutcome::Added},
+        {4, MacOutcome::Failed},  {5, MacOutcome::Failed}, {6, MacOutcome::Refused},
+        {7, MacOutcome::Failed},  {8, MacOutcome::NotSent}};
     EXPECT_EQ(sunk, expected);
 }
 
