@@ -404,6 +404,15 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     return report;
 }
 
+// Whether the output folder holds files of the run's phones under another name before
+// anything is written. The run writes only its own names, so a folder that holds none then
+// holds none after it, and the search after the run (a listing of every file the run made) is
+// spared.
+bool holdsStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                     const DeviceMacs& macs) {
+    return !request.dryRun && !findStaleTwins(request, table, runFileNames(macs)).empty();
+}
+
 // The phones whose files this run wrote, under another name too: removed when asked, once
 // their new files are on disk, else counted. A file that cannot be removed stays counted.
 void settleStaleTwins(const GenerationRequest& request, const DeviceTable& table,
@@ -465,6 +474,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
 
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
+    const bool staleTwinsBefore = holdsStaleTwins(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *templates);
     progress.progress(0, deviceCount, "");
@@ -499,7 +509,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             report.syncError = synced.error().message;
             report.syncErrorPhrase = synced.error().phrase;
         }
-        settleStaleTwins(request, *table, macs, report);
+        if (staleTwinsBefore) settleStaleTwins(request, *table, macs, report);
     }
     return report;
 }
