@@ -74,12 +74,15 @@ support::Result<RetryReport> readRetryReport(const std::string& path,
                                              mac::Form form = mac::kDefaultForm,
                                              std::stop_token stop = {});
 
-// The report read again for its retry, a line at a time, each offered in the report's order: a
-// row worth retrying checked as the batch checks its cells (to send, or refused, or a repeat of
-// an earlier one), every other line to pass on as it was. A report that is no longer the one
-// readRetryReport read is an error; lines offered before it was found out may have been sent.
-// check: made for the report's rows to send (retryCheck).
+// The check of the report's rows to send, its table of addresses sized for them.
 MacCellCheck retryCheck(const RetryReport& report, mac::Form form);
+
+// The report read again for its retry, a line at a time, each offered in the report's order: a
+// row worth retrying checked by check (retryCheck) as the batch checks its cells (to send, or
+// refused, or a repeat of an earlier one), every other line to pass on as it was. A report that
+// is no longer the one readRetryReport read is an error: one rewritten meanwhile before a line
+// is offered, one edited in place (same size and time) once its lines are read, when those
+// offered before may have been sent.
 support::Status walkRetryRows(const RetryReport& report, MacCellCheck& check,
                               const std::function<support::Status(BatchRow)>& offer);
 

@@ -361,6 +361,44 @@ TEST_F(InFlightTest, RowsDoneAlreadyReachTheSinkInTheirPlace) {
     EXPECT_EQ(sunk, expected);
 }
 
+// A row far behind one still in flight waits for it: the sender holds at most its window of rows,
+// so the row offered after a window's worth of rows done already is not sent until the first
+// comes back. The server holds every reply and lets them go once two are held at once, or after
+// a while; only ever one is.
+TEST_F(InFlightTest, RowsBeyondTheWindowWaitForTheFirstToBeDone) {
+    auto server = deviceServer(everyConnection(ConnectionStep::HoldThenReply));
+    server->openGateWhenHolding(2, 1s);
+    const auto macs = macAddresses(2);
+    DeviceBatchSummary summary;
+    support::NullReporter reporter;
+    support::NullProgress progress;
+    const ReplaceQuestion noQuestion;
+    const DeviceBatch settings{"macs.csv", "sip.example", "frank", 4};
+    std::vector<int> sunk;
+    BatchSender sender(
+        BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+        macs.size(), summary, [&sunk](BatchRow& row) {
+            sunk.push_back(row.result.row);
+            return support::Status{};
+        });
+    const int rows = static_cast<int>(BatchSender::kWindow) + 2;
+    for (int i = 1; i <= rows; ++i) {
+        BatchRow row;
+        row.result.row = i;
+        if (i == 1 || i == rows) {
+            row.result.macAddress = row.result.written = macs[i == 1 ? 0 : 1];
+        } else {
+            row.result.outcome = MacOutcome::Refused;
+        }
+        ASSERT_TRUE(sender.offer(std::move(row)));
+    }
+    ASSERT_TRUE(sender.finish());
+    EXPECT_EQ(server->mostHeldAtOnce(), 1u);
+    EXPECT_EQ(macsReceived(*server), macs);
+    ASSERT_EQ(sunk.size(), static_cast<std::size_t>(rows));
+    EXPECT_TRUE(std::is_sorted(sunk.begin(), sunk.end()));
+}
+
 // A sink that cannot take a row (a full disk under the merged report) ends the batch: its error
 // comes back and no further record is sent.
 TEST_F(InFlightTest, ASinkThatFailsStopsTheBatch) {
