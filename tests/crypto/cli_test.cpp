@@ -235,18 +235,25 @@ TEST_F(CliCrypt, KeysComeFromAFileTheEnvironmentOrTheLineAndOddKeysAreWarnedAbou
 }
 
 // Without a key option the key is asked on the terminal, without echo, twice when it makes a
-// new file. script(1) gives the command a terminal and types the answers.
+// new file. script(1) gives the command a terminal and types each answer once its prompt is on
+// the screen.
 TEST_F(CliCrypt, AKeyTypedAtTheTerminalIsNotEchoed) {
     writeFile(dir / "in.xml", "<config/>\n");
     const auto typed = [&](std::initializer_list<const char*> answers, const std::string& command,
                            int* status) {
-        std::string feed = "(sleep 0.3";
+        std::string feed = "(";
+        int prompts = 0;
         for (const char* answer : answers) {
-            feed += "; printf '%s\\n' " + shellQuote(answer) + "; sleep 0.3";
+            feed +=
+                "for _ in $(seq 400); do [ $(grep -o 'AES key' screen 2>/dev/null | wc -l) "
+                "-ge " +
+                std::to_string(++prompts) + " ] && break; sleep 0.05; done; printf '%s\\n' " +
+                shellQuote(answer) + "; ";
         }
         return shellIn(dir,
-                       feed + "; sleep 0.5) | timeout -k 1 20 script -qec " +
-                           shellQuote(cli() + " " + command) + " /dev/null",
+                       "rm -f screen; " + feed + "sleep 0.5) | timeout -k 1 20 script -qec " +
+                           shellQuote(cli() + " " + command) +
+                           " /dev/null >screen; rc=$?; cat screen; exit $rc",
                        status);
     };
     int status = -1;
