@@ -64,7 +64,7 @@ bool keepsCellCase(Form form) {
 }
 
 FirstCells::FirstCells(std::size_t expected) : m_parts(kParts) {
-    for (Part& part : m_parts) part.slots.resize(slotsFor(expected / kParts));
+    for (Part& part : m_parts) part.table.resize(slotsFor(expected / kParts));
 }
 
 // The hash's top bits choose the part, the rest the slot in it.
@@ -74,7 +74,7 @@ std::optional<std::uint64_t> FirstCells::claim(const Address& address, std::uint
     Part& part = m_parts[hash >> 58];
     Slot* slot = &slotFor(part, hash, key);
     if (slot->key == key) return slot->tag;
-    if ((part.used + 1) * 5 > part.slots.size() * kMaxFifthsFull) {
+    if ((part.used + 1) * 5 > part.table.size() * kMaxFifthsFull) {
         grow(part);
         slot = &slotFor(part, hash, key);
     }
@@ -86,18 +86,18 @@ std::optional<std::uint64_t> FirstCells::claim(const Address& address, std::uint
 
 // The key's slot, or the free one where it would go: open addressing, the next slot along.
 FirstCells::Slot& FirstCells::slotFor(Part& part, std::uint64_t hash, std::uint64_t key) {
-    std::vector<Slot>& slots = part.slots;
+    std::vector<Slot>& table = part.table;
     const auto below = static_cast<unsigned __int128>(hash << 6);
-    auto at = static_cast<std::size_t>((below * slots.size()) >> 64);
-    while (slots[at].key != 0 && slots[at].key != key) {
-        if (++at == slots.size()) at = 0;
+    auto at = static_cast<std::size_t>((below * table.size()) >> 64);
+    while (table[at].key != 0 && table[at].key != key) {
+        if (++at == table.size()) at = 0;
     }
-    return slots[at];
+    return table[at];
 }
 
 void FirstCells::grow(Part& part) {
     std::vector<Slot> old =
-        std::exchange(part.slots, std::vector<Slot>(part.slots.size() + part.slots.size() / 2));
+        std::exchange(part.table, std::vector<Slot>(part.table.size() + part.table.size() / 2));
     for (const Slot& slot : old) {
         if (slot.key != 0) slotFor(part, hashOf(slot.key), slot.key) = slot;
     }

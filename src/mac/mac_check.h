@@ -73,7 +73,7 @@ private:
         std::uint64_t tag = 0;
     };
     struct Part {
-        std::vector<Slot> slots;
+        std::vector<Slot> table;
         std::size_t used = 0;
     };
     static constexpr std::size_t kParts = 64;
