@@ -198,8 +198,14 @@ support::Result<DeviceBatchSummary> runBatch(
 
 std::size_t DeviceBatchSummary::count(MacOutcome outcome) const {
     return static_cast<std::size_t>(
-        std::count_if(results.begin(), results.end(),
-                      [outcome](const MacResult& result) { return result.outcome == outcome; }));
+        std::count_if(results.begin(), results.end(), [outcome](const MacResult& result) {
+            return result.outcome == outcome && !result.header;
+        }));
+}
+
+std::size_t DeviceBatchSummary::macCells() const {
+    return static_cast<std::size_t>(std::count_if(
+        results.begin(), results.end(), [](const MacResult& result) { return !result.header; }));
 }
 
 std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
@@ -330,7 +336,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         line("Refused (not MAC addresses, not sent)", refused);
     }
     if (const auto skipped = summary.count(MacOutcome::Skipped); skipped > 0) {
-        line("Skipped (header or repeated MAC, not sent)", skipped);
+        line("Skipped (repeated MAC, not sent)", skipped);
     }
     if (const auto unknown = summary.count(MacOutcome::Unknown); unknown > 0) {
         line("Unknown (sent, no reply)", unknown);

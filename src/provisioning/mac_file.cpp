@@ -115,6 +115,7 @@ CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form fo
         MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
         if (isHeader(file, i, verdict)) {
             result.outcome = MacOutcome::Skipped;
+            result.header = true;
             result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "header"), {}});
         } else if (verdict.verdict == mac::Verdict::Refused) {
             result.outcome = MacOutcome::Refused;
