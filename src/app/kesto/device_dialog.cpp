@@ -205,9 +205,10 @@ bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
     if (count == 0) return true;
     const QString server = fromBytes(m_endpoint.address);
     const QString question =
-        source.cells ? tr("Deregister %n device(s) from %1?", nullptr, count).arg(server)
-                     : tr("Deregister the %n device(s) of %1 from %2?", nullptr, count)
-                           .arg(QFileInfo(m_macFilePath).fileName(), server);
+        source.cells
+            ? tr("Deregister %n device(s) from %1?", nullptr, count).arg(server)
+            : fillArguments(tr("Deregister the %n device(s) of %1 from %2?", nullptr, count),
+                            {QFileInfo(m_macFilePath).fileName(), server});
     const QString caption = coreText(provisioning::kesto_text::kDeleteDeviceCaption);
     if (asker != nullptr) {
         return prompter().message(asker,

@@ -217,9 +217,10 @@ QString generationCountsText(const generator::GenerationReport& report, const QS
 
 QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& batch,
                               const QString& macFile) {
-    QString text = ResultsTableModel::tr("%n MAC address(es) in %1", nullptr,
-                                         static_cast<int>(batch.macCells()))
-                       .arg(QFileInfo(macFile).fileName());
+    // The file's name, or the window's own for where the cells came from ("the failed rows").
+    QString text = fillArguments(ResultsTableModel::tr("%n MAC address(es) in %1", nullptr,
+                                                       static_cast<int>(batch.macCells())),
+                                 {QFileInfo(macFile).fileName()});
     if (batch.macCells() > 0) {
         text = ResultsTableModel::tr("%1: %2", "rows, then their outcomes")
                    .arg(text, outcomeCounts<provisioning::MacOutcome>(batch.results,
