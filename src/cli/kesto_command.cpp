@@ -285,7 +285,7 @@ int runKesto(const std::vector<std::string>& arguments) {
         if (!read) return failWith(read.error());
         source = std::move(*read);
         if (args.has("--check")) return checkDeviceSource(args, source, macForm);
-        if (source.retry && source.cells->cells.empty()) {
+        if (source.retry && source.retry->retried == 0) {
             std::cerr << "nothing to retry: no row of " << *args.value("--retry")
                       << (source.retry->keptCount > 0
                               ? " that failed, is unknown or was not sent can change by sending "

@@ -239,8 +239,27 @@ std::vector<std::string> canonicalTypedMacs(const support::ArgParser& args) {
     return macs;
 }
 
-support::Status readRetry(const std::string& path, DeviceOperation command, DeviceSource& source) {
-    auto report = provisioning::readRetryReport(path, interruptToken());
+// The cells a retry would send, for --check alone: a batch never holds them.
+support::Result<provisioning::MacFile> retryCells(const provisioning::RetryReport& report,
+                                                  mac::Form form) {
+    provisioning::MacFile cells;
+    cells.firstRowMayBeHeader = false;
+    provisioning::MacCellCheck check = provisioning::retryCheck(report, form);
+    auto walked = provisioning::walkRetryRows(report, check, [&cells](provisioning::BatchRow row) {
+        if (row.line.empty()) {
+            cells.cells.push_back(provisioning::MacCell{row.result.row, row.result.column,
+                                                        std::move(row.result.macAddress)});
+        }
+        return support::Status{};
+    });
+    if (!walked) return walked.error();
+    return cells;
+}
+
+support::Status readRetry(const support::ArgParser& args, const std::string& path, mac::Form form,
+                          DeviceSource& source) {
+    const DeviceOperation command = deviceCommandOf(args.positionals());
+    auto report = provisioning::readRetryReport(path, form, interruptToken());
     if (!report) return report.error();
     if (report->lines > 0 && report->command != command) {
         const bool deleting = report->command == DeviceOperation::Delete;
@@ -260,8 +279,11 @@ support::Status readRetry(const std::string& path, DeviceOperation command, Devi
                    "sending them again gets the same answer (their retry cell says no; make it "
                    "yes to send one all the same)");
     }
-    source.cells = std::move(report->cells);
-    report->cells = {};
+    if (args.has("--check")) {
+        auto cells = retryCells(*report, form);
+        if (!cells) return cells.error();
+        source.cells = std::move(*cells);
+    }
     source.retry = std::move(*report);
     return {};
 }
@@ -270,10 +292,10 @@ int writeReportOf(const support::ArgParser& args, const DeviceSource& source,
                   const provisioning::DeviceBatchSummary& summary) {
     const auto path = args.value("--report");
     if (!path) return kExitOk;
-    // Not stopped by the interrupt that may have ended the batch: its rows are reported.
-    const support::Status written =
-        source.retry ? provisioning::writeMergedReport(*source.retry, summary, *path)
-                     : report::writeReport(*path, provisioning::resultsTable(summary));
+    // A retry wrote its merged report as it went. Not stopped by the interrupt that may have
+    // ended the batch: its rows are reported.
+    if (source.retry) return kExitOk;
+    const support::Status written = report::writeReport(*path, provisioning::resultsTable(summary));
     return written ? kExitOk : failWith(written.error());
 }
 
@@ -329,7 +351,7 @@ support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, m
     if (words.size() == 3) {
         source.macFilePath = words[2];
     } else if (const auto retry = args.value("--retry")) {
-        if (auto read = readRetry(*retry, deviceCommandOf(words), source); !read) {
+        if (auto read = readRetry(args, *retry, form, source); !read) {
             return read.error();
         }
     } else {
@@ -393,7 +415,11 @@ int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
     StderrReporter reporter;
     TerminalProgress progress;
     auto summary =
-        words[1] == "add"
+        source.retry ? provisioning::retryReport(session.endpoint, batch, *source.retry,
+                                                 args.value("--report").value_or(""), askReplace,
+                                                 stopWhenSilent, reporter, progress,
+                                                 interruptToken(), session.onLoginEnded)
+        : words[1] == "add"
             ? provisioning::addDevices(session.endpoint, batch, askReplace, stopWhenSilent,
                                        reporter, progress, interruptToken(), session.onLoginEnded)
             : provisioning::deleteDevices(session.endpoint, batch, stopWhenSilent, reporter,

@@ -1,16 +1,14 @@
 #include "mac/mac_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 
 #include "support/translatable.h"
 
 namespace velquor::mac {
 namespace {
-
-bool keepsCellCase(Form form) {
-    return form == Form::Plain || form == Form::AsWritten;
-}
 
 // The address as a number: cheaper to hash than its text, and the same for every spelling.
 std::uint64_t valueOf(const Address& address) {
@@ -48,7 +46,50 @@ void pointAtTheCellsUsed(std::vector<CellVerdict>& cells) {
     }
 }
 
+// A free slot in a table that is at most this full (in fifths) is never far away.
+constexpr std::size_t kMaxFifthsFull = 4;
+
+std::size_t slotsFor(std::size_t addresses) {
+    return std::max<std::size_t>(16, addresses + addresses / kMaxFifthsFull + 1);
+}
+
 }  // namespace
+
+bool keepsCellCase(Form form) {
+    return form == Form::Plain || form == Form::AsWritten;
+}
+
+FirstCells::FirstCells(std::size_t expected) : m_slots(slotsFor(expected)) {}
+
+std::optional<std::uint64_t> FirstCells::claim(const Address& address, std::uint64_t tag) {
+    const std::uint64_t key = valueOf(address) | (std::uint64_t{1} << 48);
+    Slot* slot = &slotFor(key);
+    if (slot->key == key) return slot->tag;
+    if ((m_used + 1) * 5 > m_slots.size() * kMaxFifthsFull) {
+        grow();
+        slot = &slotFor(key);
+    }
+    *slot = Slot{key, tag};
+    ++m_used;
+    return std::nullopt;
+}
+
+// The key's slot, or the free one where it would go: open addressing, the next slot along.
+FirstCells::Slot& FirstCells::slotFor(std::uint64_t key) {
+    const auto hash = static_cast<unsigned __int128>(key * 0x9e3779b97f4a7c15ULL);
+    auto at = static_cast<std::size_t>((hash * m_slots.size()) >> 64);
+    while (m_slots[at].key != 0 && m_slots[at].key != key) {
+        if (++at == m_slots.size()) at = 0;
+    }
+    return m_slots[at];
+}
+
+void FirstCells::grow() {
+    std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(m_slots.size() * 2));
+    for (const Slot& slot : old) {
+        if (slot.key != 0) slotFor(slot.key) = slot;
+    }
+}
 
 CheckResult checkCells(const std::vector<std::string_view>& cells, Form form, RepeatRule rule) {
     CheckResult result;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,35 @@ struct CheckResult {
 
 // Checks every cell; costs one reading and one hash look-up per cell.
 CheckResult checkCells(const std::vector<std::string_view>& cells, Form form, RepeatRule rule);
+
+// Whether the form keeps the case of the cell's letters (plain, as-written): only then can a
+// run's addresses come out in both cases.
+bool keepsCellCase(Form form);
+
+// The addresses of cells that go past one at a time, each with a tag of the first cell that had
+// it (its row and column, say), for a check that cannot hold the cells: one slot of 16 bytes
+// per address, in one flat table, so a million addresses take about 20 MB.
+class FirstCells {
+public:
+    // expected: how many addresses will come, when known, so the table never has to grow.
+    explicit FirstCells(std::size_t expected = 0);
+
+    // The tag of the earlier cell with this address; nothing when it is the first, whose tag
+    // is then kept.
+    std::optional<std::uint64_t> claim(const Address& address, std::uint64_t tag);
+    std::size_t size() const { return m_used; }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;  // 0: free; else the address's 48 bits and a bit above them
+        std::uint64_t tag = 0;
+    };
+    Slot& slotFor(std::uint64_t key);
+    void grow();
+
+    std::vector<Slot> m_slots;
+    std::size_t m_used = 0;
+};
 
 // "written as 001A2B3C4D5E"
 std::string writtenAsText(std::string_view written);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "report/report_file.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
+#include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
@@ -221,6 +223,45 @@ support::Status walkReport(const std::string& path, const std::stop_token& stop,
     return {};
 }
 
+// FNV-1a over a report's cells, each closed by a unit separator and each line by a record one.
+class Fingerprint {
+public:
+    void add(const std::vector<std::string>& cells) {
+        for (const std::string& cell : cells) {
+            for (char c : cell) mix(static_cast<unsigned char>(c));
+            mix(0x1f);
+        }
+        mix(0x1e);
+    }
+    std::uint64_t value() const { return m_hash; }
+
+private:
+    void mix(unsigned char byte) { m_hash = (m_hash ^ byte) * 0x100000001b3ULL; }
+    std::uint64_t m_hash = 0xcbf29ce484222325ULL;
+};
+
+support::Error changedReport(const std::string& path) {
+    //: %1 is the report's file
+    return makeError(
+        ErrorCode::InvalidInput,
+        support::Phrase{
+            VELQUOR_TR_NOOP("core", "%1 changed while its rows were retried; it is not written"),
+            {path}});
+}
+
+// The visitor's own error as it is, where walkReport would word a reader's.
+struct KeptError {
+    std::optional<support::Error> error;
+    support::Status keep(support::Status status) {
+        if (!status) error = status.error();
+        return status;
+    }
+    support::Status over(support::Status walked) const {
+        if (error) return *error;
+        return walked;
+    }
+};
+
 }  // namespace
 
 MacFile parseTypedMacs(std::string_view text) {
@@ -256,16 +297,33 @@ MacFile retryCells(const DeviceBatchSummary& summary) {
     return cells;
 }
 
-support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_token stop) {
+support::Result<RetryReport> readRetryReport(const std::string& path, mac::Form form,
+                                             std::stop_token stop) {
     RetryReport report;
     report.path = path;
-    report.cells.firstRowMayBeHeader = false;
+    std::error_code unknown;
+    report.bytes = std::filesystem::file_size(path, unknown);
+    report.modified = std::filesystem::last_write_time(path, unknown);
+    Fingerprint fingerprint;
+    std::optional<int> column;
+    MacCellCheck check(DeviceOperation::Add, form, false, true);
+    KeptError tooLong;
     auto walked = walkReport(
         path, stop, report.command,
         [&](const ReportLine& line, std::vector<std::string>& cells) -> support::Status {
             ++report.lines;
+            fingerprint.add(cells);
             if (line.retried) {
-                report.cells.cells.push_back(MacCell{line.row, line.column, std::move(cells[3])});
+                ++report.retried;
+                report.oneColumn = report.oneColumn && column.value_or(line.column) == line.column;
+                column = line.column;
+                const CheckedCell checked = check.check(MacCell{line.row, line.column, cells[3]});
+                if (checked.result.outcome != MacOutcome::NotSent) return {};
+                ++report.toSend;
+                if (checked.result.written.size() > wire::kTextFieldWidth) {
+                    return tooLong.keep(
+                        writtenTooLong(checked.result, checked.result.written, std::string()));
+                }
             } else if (line.answeredForGood && report.keptCount++ < kMaxFailureMessages) {
                 MacResult kept;
                 kept.row = line.row;
@@ -279,8 +337,113 @@ support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_
             }
             return {};
         });
-    if (!walked) return walked.error();
+    if (auto read = tooLong.over(std::move(walked)); !read) return read.error();
+    report.fingerprint = fingerprint.value();
     return report;
+}
+
+MacCellCheck retryCheck(const RetryReport& report, mac::Form form) {
+    return MacCellCheck(report.command, form, false, report.oneColumn, report.toSend);
+}
+
+support::Status walkRetryRows(const RetryReport& report, MacCellCheck& check,
+                              const std::function<support::Status(BatchRow)>& offer) {
+    std::error_code unknown;
+    if (std::filesystem::file_size(report.path, unknown) != report.bytes ||
+        std::filesystem::last_write_time(report.path, unknown) != report.modified) {
+        return changedReport(report.path);
+    }
+    const std::size_t width = resultsHeader().size();
+    Fingerprint fingerprint;
+    std::size_t lines = 0;
+    DeviceOperation command = report.command;
+    KeptError offered;
+    // Not stopped by an interrupt: a cancelled batch passes on its rows not sent.
+    auto walked = walkReport(
+        report.path, {}, command,
+        [&](const ReportLine& line, std::vector<std::string>& cells) -> support::Status {
+            ++lines;
+            fingerprint.add(cells);
+            BatchRow row;
+            if (line.retried) {
+                CheckedCell checked =
+                    check.check(MacCell{line.row, line.column, std::move(cells[3])});
+                row.result = std::move(checked.result);
+                row.rewritten = checked.rewritten;
+            } else {
+                row.result.row = line.row;
+                row.result.column = line.column;
+                row.result.operation = line.operation;
+                row.result.outcome = line.outcome;
+                cells.resize(width);  // a line of a report without the retry column: done
+                row.line = std::move(cells);
+            }
+            return offered.keep(offer(std::move(row)));
+        });
+    if (auto read = offered.over(std::move(walked)); !read) return read;
+    if (lines != report.lines || command != report.command ||
+        fingerprint.value() != report.fingerprint) {
+        return changedReport(report.path);
+    }
+    return {};
+}
+
+support::Result<MergedReport> MergedReport::create(const RetryReport& report,
+                                                   const std::string& out) {
+    auto writer = report::ReportWriter::create(out, resultsHeader(), report.lines);
+    if (!writer) return writer.error();
+    return MergedReport(std::move(*writer));
+}
+
+support::Status MergedReport::write(const BatchRow& row) {
+    return m_writer.writeRow(row.line.empty() ? resultCells(row.result) : row.line);
+}
+
+support::Result<DeviceBatchSummary> retryReport(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const RetryReport& report,
+    const std::string& out, const ReplaceQuestion& askReplace,
+    const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
+    support::ProgressSink& progress, std::stop_token stop,
+    const LoginEndedQuestion& askLoginEnded) {
+    const std::string_view caption = batchCaption(report.command);
+    auto failed = [&](const support::Error& error) {
+        if (error.code != ErrorCode::Cancelled) reporter.report(error.message, caption);
+        return error;
+    };
+    if (auto texts = checkBatchTexts(batch); !texts) return failed(texts.error());
+    std::optional<MergedReport> merged;
+    if (!out.empty()) {
+        auto created = MergedReport::create(report, out);
+        if (!created) return failed(created.error());
+        merged.emplace(std::move(*created));
+    }
+    DeviceBatchSummary summary;
+    summary.command = report.command;
+    progress.progress(0, report.toSend, caption);
+    MacCellCheck check = retryCheck(report, batch.macForm);
+    {
+        BatchSender sender(BatchRun{endpoint,
+                                    batch,
+                                    askReplace,
+                                    {&askWhenSilent, &askLoginEnded},
+                                    reporter,
+                                    progress,
+                                    stop},
+                           report.toSend, summary, [&](BatchRow& row) -> support::Status {
+                               if (row.line.empty()) summary.counted.add(row.result);
+                               return merged ? merged->write(row) : support::Status{};
+                           });
+        auto sent = walkRetryRows(report, check,
+                                  [&sender](BatchRow row) { return sender.offer(std::move(row)); });
+        if (sent) sent = sender.finish();
+        if (!sent) return failed(sent.error());
+    }
+    summary.mixedCase = check.mixedCase();
+    if (merged) {
+        if (auto written = merged->commit(); !written) return failed(written.error());
+    }
+    reportBatchEnd(summary, reporter);
+    return summary;
 }
 
 DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSummary& retry) {
@@ -299,37 +462,6 @@ DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSumma
     first.loginEnded = retry.loginEnded;
     first.mixedCase = first.mixedCase || retry.mixedCase;
     return first;
-}
-
-support::Status writeMergedReport(const RetryReport& report, const DeviceBatchSummary& summary,
-                                  const std::string& out, std::stop_token stop) {
-    //: %1 is the report's file
-    const support::Error changed = makeError(
-        ErrorCode::InvalidInput,
-        support::Phrase{
-            VELQUOR_TR_NOOP("core", "%1 changed while its rows were retried; it is not written"),
-            {report.path}});
-    auto writer = report::ReportWriter::create(out, resultsHeader(), report.lines);
-    if (!writer) return writer.error();
-    const std::size_t width = resultsHeader().size();
-    std::size_t next = 0;
-    DeviceOperation command = report.command;
-    auto walked = walkReport(
-        report.path, stop, command,
-        [&](const ReportLine& line, std::vector<std::string>& cells) -> support::Status {
-            if (!line.retried) {
-                cells.resize(width);  // a line of a report without the retry column: done
-                return writer->writeRow(cells);
-            }
-            if (next == summary.results.size() || summary.results[next].row != line.row ||
-                summary.results[next].column != line.column) {
-                return changed;
-            }
-            return writer->writeRow(resultCells(summary.results[next++]));
-        });
-    if (!walked) return walked;
-    if (next != summary.results.size() || command != report.command) return changed;
-    return writer->commit();
 }
 
 }  // namespace velquor::provisioning

@@ -4,13 +4,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "provisioning/batch_sender.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/mac_cells.h"
+#include "provisioning/mac_file.h"
+#include "report/report_file.h"
 #include "report/report_table.h"
 #include "support/result.h"
 
@@ -37,32 +43,73 @@ MacFile retryCells(const DeviceBatchSummary& summary);
 DeviceBatchSummary mergeRetried(DeviceBatchSummary first, const DeviceBatchSummary& retry);
 
 // An earlier batch's report (resultsTable, written as CSV or .xlsx) read back for a retry.
-// Only what the retry sends is held, never the report's lines: the report is read again, a
-// row at a time, when the retry's results are merged into it.
+// Neither its lines nor its rows to send are held: the report is read again, a row at a time,
+// while the retry sends its rows and writes the merged report (retryReport).
 struct RetryReport {
     std::string path;
     DeviceOperation command = DeviceOperation::Add;  // Add (add and replace rows) or Delete
     std::size_t lines = 0;                           // after the header
-    MacFile cells;                                   // the rows worth retrying
+    std::size_t retried = 0;  // the rows worth retrying, each sent again unless refused or a repeat
+    std::size_t toSend = 0;   // of those, the MAC addresses the retry sends
+    bool oneColumn = true;    // the rows retried are all of one column
     // The failed rows the server had answered for good (the report's retry column says no):
     // how many, and the first few (kMaxFailureMessages) to name. They are not sent again.
     std::size_t keptCount = 0;
     std::vector<MacResult> kept;
+    // What the report's lines came to, and its size and time as read, for telling a report
+    // changed before it is read again.
+    std::uint64_t fingerprint = 0;
+    std::uintmax_t bytes = 0;
+    std::filesystem::file_time_type modified{};
 };
 
-// Reads the report at path row by row. A CSV cell's leading ' that guarded a formula-like text
-// is taken off again. Anything that is not such a report (another header, a row whose row,
-// column, operation, outcome or retry is not one the report writes, add and delete rows mixed)
-// is an error naming the file and the line. A report written before the retry column had its
-// failed, unknown and not sent rows all worth retrying, as it still has.
-support::Result<RetryReport> readRetryReport(const std::string& path, std::stop_token stop = {});
+// Reads the report at path row by row, and checks the MAC addresses it would send again as the
+// batch will (form: the batch's mac-form): one written longer than its field is an error. A CSV
+// cell's leading ' that guarded a formula-like text is taken off again. Anything that is not
+// such a report (another header, a row whose row, column, operation, outcome or retry is not
+// one the report writes, add and delete rows mixed) is an error naming the file and the line. A
+// report written before the retry column had its failed, unknown and not sent rows all worth
+// retrying, as it still has.
+support::Result<RetryReport> readRetryReport(const std::string& path,
+                                             mac::Form form = mac::kDefaultForm,
+                                             std::stop_token stop = {});
 
-// Writes the report again to out, a row at a time through the atomic writer: the retried rows
-// replaced by the retry's results (summary of a batch of report.cells, in their order) and
-// every other row as it was. The report read again must be the one read for the retry: a
-// report changed meanwhile is an error, and out (which may be the report itself) is then left
-// as it was.
-support::Status writeMergedReport(const RetryReport& report, const DeviceBatchSummary& summary,
-                                  const std::string& out, std::stop_token stop = {});
+// The check of the report's rows to send, its table of addresses sized for them.
+MacCellCheck retryCheck(const RetryReport& report, mac::Form form);
+
+// The report read again for its retry, a line at a time, each offered in the report's order: a
+// row worth retrying checked by check (retryCheck) as the batch checks its cells (to send, or
+// refused, or a repeat of an earlier one), every other line to pass on as it was. A report that
+// is no longer the one readRetryReport read is an error: one rewritten meanwhile before a line
+// is offered, one edited in place (same size and time) once its lines are read, when those
+// offered before may have been sent.
+support::Status walkRetryRows(const RetryReport& report, MacCellCheck& check,
+                              const std::function<support::Status(BatchRow)>& offer);
+
+// The merged report as the retry's rows come: the retried rows' results in place of their
+// lines, every other line as it was, a row at a time through the atomic writer, so a retry
+// that fails leaves out (which may be the report itself) as it was.
+class MergedReport {
+public:
+    static support::Result<MergedReport> create(const RetryReport& report, const std::string& out);
+    support::Status write(const BatchRow& row);
+    support::Status commit() { return m_writer.commit(); }
+
+private:
+    explicit MergedReport(report::ReportWriter writer) : m_writer(std::move(writer)) {}
+    report::ReportWriter m_writer;
+};
+
+// Sends the rows of report again (as addDevices or deleteDevices, by the report's command), and
+// when out is not empty writes the merged report there as the results come. No row is held
+// beyond the sender's window: the summary counts the rows retried (DeviceBatchSummary::counted)
+// and holds none. Reports as addDevices does; a report changed meanwhile or an output that
+// cannot be written is an error, reported, and out is then left as it was.
+support::Result<DeviceBatchSummary> retryReport(
+    const KestoEndpoint& endpoint, const DeviceBatch& batch, const RetryReport& report,
+    const std::string& out, const ReplaceQuestion& askReplace,
+    const ServerSilentQuestion& askWhenSilent, support::Reporter& reporter,
+    support::ProgressSink& progress, std::stop_token stop,
+    const LoginEndedQuestion& askLoginEnded = {});
 
 }  // namespace velquor::provisioning

@@ -1,10 +1,11 @@
 // Row-ordered reporting over out-of-order exchanges; see batch_sender.h.
 //
 // The calling thread feeds the pool in row order and holds back a row whose MAC an earlier,
-// unsettled row still has, so the server sees each MAC's requests in file order. Results are
-// kept per row and reported from the head of the file only: a row is reported once every row
-// before it has been, and an "EXIST" waits there for the replace decision, whose "UP" then goes
-// through the pool like any other exchange.
+// unsettled row still has, so the server sees each MAC's requests in file order. The rows
+// offered and not yet done are held in a window; each row's result is reported from the head of
+// the window only: a row is reported (and handed to the sink) once every row before it has
+// been, and an "EXIST" waits there for the replace decision, whose "UP" then goes through the
+// pool like any other exchange.
 //
 // A server that does not answer pauses the batch: rows whose connection failed go back to wait,
 // nothing new is fed, and the operator decides once between Retry and Stop. A server that no
@@ -12,21 +13,24 @@
 // operator gives the password to log in again with (they go again) or stops (they stay unsent).
 #include "provisioning/batch_sender.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <optional>
 #include <set>
 #include <unordered_map>
+#include <utility>
 
+#include "mac/mac_check.h"
 #include "provisioning/exchange_pool.h"
 #include "support/hex.h"
 #include "wire/device_listing.h"
 
 namespace velquor::provisioning {
 
-namespace {
-
 using support::Phrase;
+
+namespace {
 
 // How long the calling thread waits for a result before looking at the stop request again.
 constexpr std::chrono::milliseconds kStopCheckInterval{50};
@@ -77,59 +81,88 @@ const char* likelyCauses(DeviceOperation operation, bool anythingAccepted) {
     return VELQUOR_TR_NOOP("core", "the login has expired or the server restarted: log in again");
 }
 
-class BatchSender {
-public:
-    BatchSender(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                const ReplaceQuestion& askReplace, const BatchQuestions& questions,
-                support::Reporter& reporter, support::ProgressSink& progress,
-                const std::stop_token& stop, DeviceBatchSummary& summary)
-        : m_endpoint(endpoint),
-          m_batch(batch),
-          m_askReplace(askReplace),
-          m_askWhenSilent(questions.whenSilent),
-          m_askLoginEnded(questions.loginEnded),
-          m_reporter(reporter),
-          m_progress(progress),
-          m_stop(stop),
-          m_summary(summary),
-          m_rows(summary.results.size()),
-          m_jobs(std::clamp<std::size_t>(batch.jobs, 1, kMaxBatchJobs)),
-          m_pool(endpoint, std::min(m_jobs, std::max<std::size_t>(1, m_rows.size()))) {}
+}  // namespace
 
-    void run() {
-        for (;;) {
-            reportReadyRows();
-            if (m_nextToReport == m_rows.size()) return;
-            if (!finishing() && m_stop.stop_requested()) cancel();
-            if (m_silent && !finishing()) decideAboutSilence();
-            if (loginHasEnded() && !finishing()) decideAboutLogin();
-            feedPool();
-            if (auto outcome = m_pool.next(kStopCheckInterval)) {
-                collect(*outcome);
-                while (auto more = m_pool.next(std::chrono::milliseconds(0))) collect(*more);
-            }
+class BatchSender::Window {
+public:
+    Window(const BatchRun& run, std::size_t toSend, DeviceBatchSummary& summary, RowSink sink)
+        : m_endpoint(run.endpoint),
+          m_batch(run.batch),
+          m_askReplace(run.askReplace),
+          m_askWhenSilent(run.questions.whenSilent),
+          m_askLoginEnded(run.questions.loginEnded),
+          m_reporter(run.reporter),
+          m_progress(run.progress),
+          m_stop(run.stop),
+          m_summary(summary),
+          m_sink(std::move(sink)),
+          m_toSend(toSend),
+          m_jobs(std::clamp<std::size_t>(run.batch.jobs, 1, kMaxBatchJobs)),
+          m_pool(run.endpoint, std::min(m_jobs, std::max<std::size_t>(1, toSend))) {}
+
+    support::Status offer(BatchRow row) {
+        if (m_sinkStatus) {
+            const bool toSend = row.result.outcome == MacOutcome::NotSent && row.line.empty();
+            m_window.push_back(
+                Entry{std::move(row), toSend ? Stage::Waiting : Stage::Answered, 0, !toSend});
         }
+        return pump(false);
+    }
+
+    support::Status finish() {
+        m_offersEnded = true;
+        return pump(true);
     }
 
 private:
     enum class Stage { Waiting, InFlight, Answered };
-    struct RowState {
+    struct Entry {
+        BatchRow row;
         Stage stage = Stage::Waiting;
-        int epoch = 0;  // the try it was sent in (each Retry starts a new one)
+        int epoch = 0;        // the try it was sent in (each Retry starts a new one)
+        bool passOn = false;  // done before it came: passed on as it is
     };
 
-    MacResult& resultOf(std::size_t row) { return m_summary.results[row]; }
-    bool finishing() const { return m_summary.cancelled || m_stopped; }
+    // Each pass reports what is done, then settles the questions, then sends what it can. Until
+    // the last row, it returns as soon as the window can take another row; after it, once every
+    // row is done.
+    support::Status pump(bool toTheEnd) {
+        for (;;) {
+            while (auto more = m_pool.next(std::chrono::milliseconds(0))) collect(*more);
+            reportReadyRows();
+            if (!m_sinkStatus) return m_sinkStatus;
+            if (toTheEnd && m_window.empty()) return {};
+            if (!finishing() && m_stop.stop_requested()) cancel();
+            if (m_silent && !finishing()) decideAboutSilence();
+            if (loginHasEnded() && !finishing()) decideAboutLogin();
+            feedPool();
+            if (!toTheEnd && m_window.size() < kWindow &&
+                (m_nextToFeed == endOfWindow() || !canFeed())) {
+                return {};
+            }
+            if (auto outcome = m_pool.next(kStopCheckInterval)) collect(*outcome);
+        }
+    }
+
+    std::size_t endOfWindow() const { return m_nextToReport + m_window.size(); }
+    Entry& entry(std::size_t row) { return m_window[row - m_nextToReport]; }
+    MacResult& resultOf(std::size_t row) { return entry(row).row.result; }
+    const MacResult& resultOf(std::size_t row) const {
+        return m_window[row - m_nextToReport].row.result;
+    }
+    bool finishing() const { return m_summary.cancelled || m_stopped || !m_sinkStatus; }
+    bool canFeed() const { return !finishing() && !m_silent && m_pool.outstanding() < m_jobs; }
 
     // Earlier rows first: those released by their MAC's earlier row, then the next of the file.
     void feedPool() {
-        while (!finishing() && !m_silent && m_pool.outstanding() < m_jobs) {
+        while (canFeed()) {
             if (!m_released.empty()) {
                 const std::size_t row = *m_released.begin();
                 m_released.erase(m_released.begin());
                 send(row);
-            } else if (m_nextToFeed < m_rows.size()) {
+            } else if (m_nextToFeed < endOfWindow()) {
                 const std::size_t row = m_nextToFeed++;
+                if (entry(row).passOn) continue;
                 auto& claims = m_macClaims[resultOf(row).written];
                 claims.push_back(row);
                 if (claims.size() == 1) send(row);
@@ -157,8 +190,8 @@ private:
             settle(row, refused);
             return;
         }
-        m_rows[row].stage = Stage::InFlight;
-        m_rows[row].epoch = m_epoch;
+        entry(row).stage = Stage::InFlight;
+        entry(row).epoch = m_epoch;
         m_pool.submit(row, *record);
     }
 
@@ -184,13 +217,13 @@ private:
         // Abandoned, or turned away after a Cancel or Stop: a record that never left was not
         // sent; one that left is settled as Unknown when its row is reported.
         if ((outcome.abandoned || finishing()) && outcome.stage == FailureStage::Connecting) {
-            m_rows[row].stage = Stage::Waiting;
+            entry(row).stage = Stage::Waiting;
             m_outcomes.insert_or_assign(row, outcome);
             return;
         }
         // Exchanges that were already under way when the operator chose Retry say nothing
         // about the new try; one of them that did not reach the server simply goes again.
-        const bool earlierTry = m_rows[row].epoch != m_epoch;
+        const bool earlierTry = entry(row).epoch != m_epoch;
         if (m_askWhenSilent != nullptr && !outcome.abandoned && !earlierTry) noteSilence(outcome);
         if (m_askLoginEnded != nullptr && outcome.stage == FailureStage::None) {
             if (outcome.refusal == ServerRefusal::NotLoggedIn) {
@@ -203,7 +236,7 @@ private:
         // While the server is not answering, a row that never reached it waits for the
         // operator's decision instead of failing.
         if ((m_silent || earlierTry) && !recordLeft && outcome.stage == FailureStage::Connecting) {
-            m_rows[row].stage = Stage::Waiting;
+            entry(row).stage = Stage::Waiting;
             m_outcomes.insert_or_assign(row, outcome);
             m_released.insert(row);
             return;
@@ -238,7 +271,7 @@ private:
     // or turned away go out again on Retry and stay unsent on Stop.
     void decideAboutSilence() {
         for (std::size_t row : m_pool.withdrawQueued()) {
-            m_rows[row].stage = Stage::Waiting;
+            entry(row).stage = Stage::Waiting;
             m_released.insert(row);
         }
         const ServerSilentQuestion& ask = *m_askWhenSilent;
@@ -265,7 +298,7 @@ private:
     // The row changed nothing on the server and waits: for the new login when it was sent
     // before it, else for the decision a run of such refusals asks for.
     void holdForLogin(std::size_t row, const ExchangeOutcome& outcome, bool earlierTry) {
-        m_rows[row].stage = Stage::Waiting;
+        entry(row).stage = Stage::Waiting;
         m_outcomes.insert_or_assign(row, outcome);
         if (earlierTry && !m_loginEnded && !finishing()) {
             m_released.insert(row);
@@ -279,7 +312,7 @@ private:
     bool loginHasEnded() const {
         if (m_loginEnded) return true;
         return !m_loginRefused.empty() && m_pool.outstanding() == 0 && m_released.empty() &&
-               m_nextToFeed == m_rows.size();
+               m_nextToFeed == endOfWindow() && (m_offersEnded || m_window.size() >= kWindow);
     }
 
     // Nothing new starts; with a password the batch logs in again and the held rows go out
@@ -287,7 +320,7 @@ private:
     // not asked about again.
     void decideAboutLogin() {
         for (std::size_t row : m_pool.withdrawQueued()) {
-            m_rows[row].stage = Stage::Waiting;
+            entry(row).stage = Stage::Waiting;
             m_released.insert(row);
         }
         const LoginEndedQuestion& ask = *m_askLoginEnded;
@@ -314,7 +347,7 @@ private:
     }
 
     void settle(std::size_t row, const ExchangeOutcome& outcome) {
-        m_rows[row].stage = Stage::Answered;
+        entry(row).stage = Stage::Answered;
         m_outcomes.insert_or_assign(row, outcome);
         // An "EXIST" to an "ADD" is not the MAC's last word until the operator has decided.
         const bool decisionDue =
@@ -341,20 +374,22 @@ private:
     // record had left is Unknown, the rest are not sent.
     void cancel() {
         m_summary.cancelled = true;
-        for (std::size_t row : m_pool.withdrawQueued()) m_rows[row].stage = Stage::Waiting;
+        for (std::size_t row : m_pool.withdrawQueued()) entry(row).stage = Stage::Waiting;
         m_pool.abandon();
     }
 
     void reportReadyRows() {
-        while (m_nextToReport < m_rows.size() && reportHead()) {
+        while (!m_window.empty() && m_sinkStatus && reportHead()) {
         }
     }
 
     // Settles the first unreported row if it can be; false when it must wait for the network.
     bool reportHead() {
         const std::size_t row = m_nextToReport;
-        MacResult& result = resultOf(row);
-        switch (m_rows[row].stage) {
+        Entry& head = m_window.front();
+        MacResult& result = head.row.result;
+        if (head.passOn) return passOnHead();
+        switch (head.stage) {
             case Stage::InFlight:
                 return false;
             case Stage::Waiting:
@@ -362,8 +397,8 @@ private:
                 result.outcome = MacOutcome::NotSent;
                 result.setReason(notSentReason());
                 m_outcomes.erase(row);
-                ++m_nextToReport;
-                return true;
+                ++m_sentDone;
+                return passOnHead();
             case Stage::Answered:
                 break;
         }
@@ -371,8 +406,21 @@ private:
         if (!outcome) return true;  // the "UP" is on its way; look at the row again
         result.outcome = *outcome;
         m_outcomes.erase(row);
-        ++m_nextToReport;
-        m_progress.progress(m_nextToReport, m_rows.size(), result.macAddress);
+        m_progress.progress(++m_sentDone, m_toSend, result.macAddress);
+        return passOnHead();
+    }
+
+    // The head row, done, to the sink; a row sent in another form than its cell's text says so.
+    // A sink that cannot take it ends the batch: nothing more is sent.
+    bool passOnHead() {
+        BatchRow& row = m_window.front().row;
+        if (row.rewritten && row.result.reason.empty())
+            row.result.setReason(mac::writtenAsPhrase(row.result.written));
+        m_sinkStatus = m_sink(row);
+        m_window.pop_front();
+        // A row passed on, or left unsent at the end, before its turn to be fed is not fed.
+        m_nextToFeed = std::max(m_nextToFeed, ++m_nextToReport);
+        if (!m_sinkStatus) m_pool.abandon();
         return true;
     }
 
@@ -403,7 +451,7 @@ private:
         }
         return Phrase{VELQUOR_TR_NOOP("core", "the server replied \"%1\": %2"),
                       {support::escapeNonPrintable(outcome.reply),
-                       likelyCauses(m_summary.results[row].operation, m_anythingAccepted)},
+                       likelyCauses(resultOf(row).operation, m_anythingAccepted)},
                       support::markedArgument(2)};
     }
 
@@ -519,15 +567,20 @@ private:
     const LoginEndedQuestion* m_askLoginEnded;    // nullptr: a refusal fails its row
     support::Reporter& m_reporter;
     support::ProgressSink& m_progress;
-    const std::stop_token& m_stop;
+    const std::stop_token m_stop;
     DeviceBatchSummary& m_summary;
+    RowSink m_sink;
+    support::Status m_sinkStatus;  // an error once the sink could not take a row
 
-    std::vector<RowState> m_rows;
+    std::deque<Entry> m_window;  // the rows from m_nextToReport on, as offered
     // The last exchange of each row not yet reported: a batch of a million rows holds only
     // those near the head, not an outcome per row.
     std::unordered_map<std::size_t, ExchangeOutcome> m_outcomes;
     std::size_t m_nextToFeed = 0;
     std::size_t m_nextToReport = 0;
+    std::size_t m_toSend;
+    std::size_t m_sentDone = 0;  // rows to send that are done (sent or not)
+    bool m_offersEnded = false;
     // Per MAC, the fed rows not yet settled, in row order; the first is the one allowed out.
     std::unordered_map<std::string, std::deque<std::size_t>> m_macClaims;
     std::set<std::size_t> m_released;  // rows free to go, waiting for a slot
@@ -549,13 +602,57 @@ private:
     ExchangePool m_pool;  // last: its workers finish before the rest goes
 };
 
-}  // namespace
+BatchSender::BatchSender(const BatchRun& run, std::size_t toSend, DeviceBatchSummary& summary,
+                         RowSink sink)
+    : m_window(std::make_unique<Window>(run, toSend, summary, std::move(sink))) {}
 
-void sendDeviceBatch(const KestoEndpoint& endpoint, const DeviceBatch& batch,
-                     const ReplaceQuestion& askReplace, const BatchQuestions& questions,
-                     support::Reporter& reporter, support::ProgressSink& progress,
-                     const std::stop_token& stop, DeviceBatchSummary& summary) {
-    BatchSender(endpoint, batch, askReplace, questions, reporter, progress, stop, summary).run();
+BatchSender::~BatchSender() = default;
+
+support::Status BatchSender::offer(BatchRow row) {
+    return m_window->offer(std::move(row));
+}
+
+support::Status BatchSender::finish() {
+    return m_window->finish();
+}
+
+std::string_view batchCaption(DeviceOperation command) {
+    return command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCaption
+                                              : kesto_text::kAddDeviceCaption;
+}
+
+support::Status checkBatchTexts(const DeviceBatch& batch) {
+    using support::ErrorCode;
+    if (batch.server.size() > wire::kServerFieldWidth) {
+        //: %1 and %2 are byte counts
+        return support::makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core",
+                                   "The Server text is %1 bytes long; its field holds at most %2 "
+                                   "bytes."),
+                   {std::to_string(batch.server.size()), std::to_string(wire::kServerFieldWidth)}});
+    }
+    if (batch.userName.size() > wire::kTextFieldWidth) {
+        //: %1 and %2 are byte counts
+        return support::makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core",
+                                   "The user name is %1 bytes long; its field holds at most %2 "
+                                   "bytes."),
+                   {std::to_string(batch.userName.size()), std::to_string(wire::kTextFieldWidth)}});
+    }
+    return {};
+}
+
+void reportBatchEnd(const DeviceBatchSummary& summary, support::Reporter& reporter) {
+    const bool deleting = summary.command == DeviceOperation::Delete;
+    if (summary.succeeded()) {
+        reporter.report(
+            deleting ? kesto_text::kDeleteDeviceCompleted : kesto_text::kAddDeviceCompleted,
+            batchCaption(summary.command));
+    } else {
+        reporter.report(describeSummary(summary), batchCaption(summary.command));
+    }
 }
 
 }  // namespace velquor::provisioning

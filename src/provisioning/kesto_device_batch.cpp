@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <numeric>
 #include <utility>
 
 #include "mac/mac_check.h"
@@ -23,50 +24,16 @@ namespace {
 // Every text is checked before the first request: a batch refused halfway through would leave
 // the server with part of the file.
 support::Status checkFieldLengths(const CheckedMacFile& file, const DeviceBatch& batch) {
-    if (batch.server.size() > wire::kServerFieldWidth) {
-        //: %1 and %2 are byte counts
-        return makeError(ErrorCode::InvalidInput,
-                         support::Phrase{VELQUOR_TR_NOOP("core",
-                                                         "The Server text is %1 bytes long; its "
-                                                         "field holds at most %2 bytes."),
-                                         {std::to_string(batch.server.size()),
-                                          std::to_string(wire::kServerFieldWidth)}});
-    }
-    if (batch.userName.size() > wire::kTextFieldWidth) {
-        //: %1 and %2 are byte counts
-        return makeError(ErrorCode::InvalidInput,
-                         support::Phrase{VELQUOR_TR_NOOP("core",
-                                                         "The user name is %1 bytes long; its "
-                                                         "field holds at most %2 bytes."),
-                                         {std::to_string(batch.userName.size()),
-                                          std::to_string(wire::kTextFieldWidth)}});
-    }
+    if (auto texts = checkBatchTexts(batch); !texts) return texts;
     std::size_t sent = 0;
     for (const MacResult& cell : file.results) {
         if (cell.outcome != MacOutcome::NotSent) continue;
         const std::string& written = file.written[sent++];
         if (written.size() > wire::kTextFieldWidth) {
-            //: %1 is a cell ("A7"), %2 the MAC file or "the MAC addresses given", %3 and %4
-            //: byte counts
-            return makeError(
-                ErrorCode::InvalidInput,
-                support::Phrase{
-                    VELQUOR_TR_NOOP("core",
-                                    "The MAC address in cell %1 of %2 is %3 bytes long; its field "
-                                    "holds at most %4 bytes."),
-                    {sheet::cellName(cell.row, cell.column),
-                     batch.cells ? std::string(VELQUOR_TR_NOOP("core", "the MAC addresses given"))
-                                 : batch.macFilePath,
-                     std::to_string(written.size()), std::to_string(wire::kTextFieldWidth)},
-                    batch.cells ? support::markedArgument(2) : std::uint16_t{0}});
+            return writtenTooLong(cell, written, batch.cells ? std::string() : batch.macFilePath);
         }
     }
     return {};
-}
-
-std::string_view captionOf(DeviceOperation command) {
-    return command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCaption
-                                              : kesto_text::kAddDeviceCaption;
 }
 
 // The batch's own cells, or the MAC file's.
@@ -100,70 +67,36 @@ support::Result<CheckedMacFile> readAndCheck(DeviceOperation command, const Devi
     return checked;
 }
 
-// A checked row that is not sent (refused, skipped), with its place among all the rows.
-struct SetAside {
-    std::size_t place;
-    MacResult result;
-};
-
-// The rows to send, as the sender takes them (the MAC written in the batch's form), in the
-// checked file's own storage, the rest set aside: a batch of a million rows holds each row
-// once. The storage keeps its size for mergeSent to put the set-aside rows back.
-DeviceBatchSummary rowsToSend(DeviceOperation command, CheckedMacFile& checked,
-                              std::vector<SetAside>& setAside) {
+// The checked rows through the sender, each back in its own place once done: a batch of a
+// million rows holds each row once.
+void sendChecked(const BatchRun& run, CheckedMacFile& checked, DeviceBatchSummary& summary) {
     std::vector<MacResult>& rows = checked.results;
-    std::size_t kept = 0;
-    for (std::size_t place = 0; place < rows.size(); ++place) {
-        MacResult& result = rows[place];
-        if (result.outcome != MacOutcome::NotSent) {
-            setAside.push_back({place, std::move(result)});
-            continue;
+    std::size_t done = 0;
+    BatchSender sender(run, checked.written.size(), summary, [&rows, &done](BatchRow& row) {
+        rows[done++] = std::move(row.result);
+        return support::Status{};
+    });
+    std::size_t next = 0;
+    for (MacResult& result : rows) {
+        BatchRow row;
+        row.result = std::move(result);
+        if (row.result.outcome == MacOutcome::NotSent) {
+            row.result.written = std::move(checked.written[next]);
+            row.rewritten = checked.rewritten[next++];
         }
-        MacResult toSend{result.row,
-                         result.column,
-                         std::move(result.macAddress),
-                         command,
-                         MacOutcome::NotSent,
-                         {},
-                         std::move(checked.written[kept])};
-        rows[kept++] = std::move(toSend);
+        // The sink above takes every row.
+        (void)sender.offer(std::move(row));
     }
+    (void)sender.finish();
     checked.written = {};
-    rows.resize(kept);
-    DeviceBatchSummary summary;
-    summary.command = command;
     summary.results = std::move(rows);
-    return summary;
-}
-
-// The set-aside rows back in their places among the sent ones, from the last place down, within
-// the storage's capacity; a row sent in another form than its cell's text says so.
-void mergeSent(DeviceBatchSummary& summary, std::vector<SetAside> setAside,
-               const std::vector<bool>& rewritten) {
-    std::vector<MacResult>& rows = summary.results;
-    for (std::size_t sent = 0; sent < rows.size(); ++sent) {
-        MacResult& done = rows[sent];
-        if (rewritten[sent] && done.reason.empty())
-            done.setReason(mac::writtenAsPhrase(done.written));
-    }
-    std::size_t from = rows.size();
-    rows.resize(rows.size() + setAside.size());
-    // Once none is left to put back, the sent rows below are already in their places.
-    for (std::size_t place = rows.size(); !setAside.empty() && place-- > 0;) {
-        if (setAside.back().place == place) {
-            rows[place] = std::move(setAside.back().result);
-            setAside.pop_back();
-        } else {
-            rows[place] = std::move(rows[--from]);
-        }
-    }
 }
 
 support::Result<DeviceBatchSummary> runBatch(
     DeviceOperation command, const KestoEndpoint& endpoint, const DeviceBatch& batch,
     const ReplaceQuestion& askReplace, const BatchQuestions& questions, support::Reporter& reporter,
     support::ProgressSink& progress, std::stop_token stop) {
-    const std::string_view caption = captionOf(command);
+    const std::string_view caption = batchCaption(command);
     std::size_t emptyCells = 0;
     auto checked = readAndCheck(command, batch, stop, emptyCells);
     if (!checked) {
@@ -173,39 +106,40 @@ support::Result<DeviceBatchSummary> runBatch(
         return checked.error();
     }
 
-    std::vector<SetAside> setAside;
-    DeviceBatchSummary summary = rowsToSend(command, *checked, setAside);
+    DeviceBatchSummary summary;
+    summary.command = command;
     summary.emptyCells = emptyCells;
     summary.mixedCase = checked->mixedCase;
 
-    progress.progress(0, summary.results.size(), caption);
-    sendDeviceBatch(endpoint, batch, askReplace, questions, reporter, progress, stop, summary);
-    mergeSent(summary, std::move(setAside), checked->rewritten);
-
-    // Declined replacements and empty cells are the operator's choice and the file's shape, not
-    // failures: the completion text stands whenever no request failed or went unsent.
-    if (summary.succeeded()) {
-        reporter.report(command == DeviceOperation::Delete ? kesto_text::kDeleteDeviceCompleted
-                                                           : kesto_text::kAddDeviceCompleted,
-                        caption);
-    } else {
-        reporter.report(describeSummary(summary), caption);
-    }
+    progress.progress(0, checked->written.size(), caption);
+    sendChecked(BatchRun{endpoint, batch, askReplace, questions, reporter, progress, stop},
+                *checked, summary);
+    reportBatchEnd(summary, reporter);
     return summary;
 }
 
 }  // namespace
 
+void RowCounts::add(const MacResult& row) {
+    if (row.header) return;
+    ++outcomes[static_cast<std::size_t>(row.outcome)];
+    if (row.outcome == MacOutcome::Failed && failedMacAddresses.size() < kMaxListedFailures)
+        failedMacAddresses.push_back(row.macAddress);
+}
+
 std::size_t DeviceBatchSummary::count(MacOutcome outcome) const {
-    return static_cast<std::size_t>(
-        std::count_if(results.begin(), results.end(), [outcome](const MacResult& result) {
-            return result.outcome == outcome && !result.header;
-        }));
+    return counted.outcomes[static_cast<std::size_t>(outcome)] +
+           static_cast<std::size_t>(
+               std::count_if(results.begin(), results.end(), [outcome](const MacResult& result) {
+                   return result.outcome == outcome && !result.header;
+               }));
 }
 
 std::size_t DeviceBatchSummary::macCells() const {
-    return static_cast<std::size_t>(std::count_if(
-        results.begin(), results.end(), [](const MacResult& result) { return !result.header; }));
+    return std::accumulate(counted.outcomes.begin(), counted.outcomes.end(), std::size_t{0}) +
+           static_cast<std::size_t>(
+               std::count_if(results.begin(), results.end(),
+                             [](const MacResult& result) { return !result.header; }));
 }
 
 std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
@@ -213,6 +147,8 @@ std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
     for (const MacResult& result : results) {
         if (result.outcome == MacOutcome::Failed) failed.push_back(result.macAddress);
     }
+    failed.insert(failed.end(), counted.failedMacAddresses.begin(),
+                  counted.failedMacAddresses.end());
     return failed;
 }
 
@@ -358,8 +294,8 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         text += "Failed MAC addresses:";
         const std::size_t listed = std::min(failed.size(), kMaxListedFailures);
         for (std::size_t i = 0; i < listed; ++i) text += (i == 0 ? " " : ", ") + failed[i];
-        if (failed.size() > listed) {
-            text += " and " + std::to_string(failed.size() - listed) + " more";
+        if (const std::size_t all = summary.count(MacOutcome::Failed); all > listed) {
+            text += " and " + std::to_string(all - listed) + " more";
         }
         text += "\n";
     }

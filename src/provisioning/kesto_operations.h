@@ -4,6 +4,7 @@
 // with the product's own texts; the returned result is for the caller's control flow.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -174,6 +175,8 @@ enum class MacOutcome {
     Usable,    // a check alone (checkMacFile): this cell would be sent
 };
 
+inline constexpr std::size_t kMacOutcomes = static_cast<std::size_t>(MacOutcome::Usable) + 1;
+
 struct MacResult {
     int row = 0;             // 1-based, counted from A1
     int column = 0;          // 1-based, counted from A1
@@ -222,10 +225,26 @@ struct DeviceBatch {
     int macColumn = 0;
 };
 
+// At most this many per-MAC failure messages are reported one by one; the rest go into the
+// summary, so a long file with the server down does not mean one message per line.
+inline constexpr std::size_t kMaxFailureMessages = 5;
+// The summary text lists at most this many failed MAC addresses by name.
+inline constexpr std::size_t kMaxListedFailures = 30;
+
+// The rows of a batch that went on to a report as they were done instead of being kept: how
+// many ended each way, and the first few failed MAC addresses to name.
+struct RowCounts {
+    std::array<std::size_t, kMacOutcomes> outcomes{};
+    std::vector<std::string> failedMacAddresses;  // at most kMaxListedFailures
+
+    void add(const MacResult& row);
+};
+
 struct DeviceBatchSummary {
     DeviceOperation command = DeviceOperation::Add;  // Add or Delete
-    std::vector<MacResult> results;                  // one per non-empty cell, in row order
-    std::size_t emptyCells = 0;                      // cells skipped because they were empty
+    std::vector<MacResult> results;  // one per non-empty cell, in row order, but those counted
+    RowCounts counted;               // the rows that went on to a report as they were done
+    std::size_t emptyCells = 0;      // cells skipped because they were empty
     bool cancelled = false;
     // Set when the batch stopped because the server was not answering: why the last exchange
     // failed. The rows it did not send are NotSent.
@@ -241,6 +260,7 @@ struct DeviceBatchSummary {
     std::size_t count(MacOutcome outcome) const;
     // The cells that stand for MAC addresses: every row but the header.
     std::size_t macCells() const;
+    // Those of the rows held, then those named of the rows counted.
     std::vector<std::string> failedMacAddresses() const;
     // Nothing failed, nothing was left unsent and no reply is missing: declined replacements
     // are the operator's choice, not failures.
@@ -249,12 +269,6 @@ struct DeviceBatchSummary {
     // declined replacement: nothing for the operator to look at beyond the completion text.
     bool complete() const;
 };
-
-// At most this many per-MAC failure messages are reported one by one; the rest go into the
-// summary, so a long file with the server down does not mean one message per line.
-inline constexpr std::size_t kMaxFailureMessages = 5;
-// The summary text lists at most this many failed MAC addresses by name.
-inline constexpr std::size_t kMaxListedFailures = 30;
 
 // Reads the whole MAC file first (or takes batch.cells; a reader failure names the file and the
 // reason and sends nothing), checks every field's length, then sends one "ADD" per non-empty cell,

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "mac/mac_check.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
 #include "support/translatable.h"
+#include "wire/wire_records.h"
 
 namespace velquor::provisioning {
 
@@ -79,60 +81,102 @@ std::size_t deviceSheetMacCount(const std::string& path, mac::Form form,
 
 namespace {
 
-bool isHeader(const MacFile& file, std::size_t index, const mac::CellVerdict& verdict) {
-    return index == 0 && file.firstRowMayBeHeader && file.cells[0].row == 1 &&
-           verdict.verdict == mac::Verdict::Refused &&
-           verdict.refusal.kind == mac::RefusalKind::NotMac;
+// "repeats row 2" in a file of one column, "repeats cell B2" where there are several.
+support::Phrase repeatsPhrase(int row, int column, bool oneColumn) {
+    if (oneColumn)
+        return support::Phrase{VELQUOR_TR_NOOP("core", "repeats row %1"), {std::to_string(row)}};
+    return support::Phrase{VELQUOR_TR_NOOP("core", "repeats cell %1"),
+                           {sheet::cellName(row, column)}};
 }
 
-// "repeats row 2" in a file of one column, "repeats cell B2" where there are several.
-support::Phrase repeatsPhrase(const MacCell& cell, bool oneColumn) {
-    if (oneColumn)
-        return support::Phrase{VELQUOR_TR_NOOP("core", "repeats row %1"),
-                               {std::to_string(cell.row)}};
-    return support::Phrase{VELQUOR_TR_NOOP("core", "repeats cell %1"),
-                           {sheet::cellName(cell.row, cell.column)}};
+// A cell's row and column as the tag of its address among those seen.
+std::uint64_t tagOf(const MacCell& cell) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(cell.row)) << 32) |
+           static_cast<std::uint32_t>(cell.column);
 }
 
 }  // namespace
 
-CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form form) {
-    std::vector<std::string_view> texts;
-    texts.reserve(file.cells.size());
-    for (const MacCell& cell : file.cells) texts.emplace_back(cell.text);
-    mac::CheckResult check = mac::checkCells(texts, form, mac::RepeatRule::FirstWins);
-    const bool oneColumn = std::all_of(file.cells.begin(), file.cells.end(), [&](const auto& c) {
-        return c.column == file.cells.front().column;
-    });
+MacCellCheck::MacCellCheck(DeviceOperation command, mac::Form form, bool firstRowMayBeHeader,
+                           bool oneColumn, std::size_t expectedCells)
+    : m_command(command),
+      m_form(form),
+      m_headerPossible(firstRowMayBeHeader),
+      m_oneColumn(oneColumn),
+      m_seen(expectedCells) {}
 
-    CheckedMacFile checked;
-    checked.mixedCase = check.mixedCase;
-    checked.notMacAddresses = check.refused;
-    checked.results.reserve(file.cells.size());
-    for (std::size_t i = 0; i < file.cells.size(); ++i) {
-        mac::CellVerdict& verdict = check.cells[i];
-        MacCell& cell = file.cells[i];
-        MacResult result{cell.row, cell.column, {}, command, MacOutcome::NotSent, {}, {}};
-        if (isHeader(file, i, verdict)) {
+CheckedCell MacCellCheck::check(MacCell cell) {
+    // Only the first cell, and only in row 1, may be the header.
+    const bool mayBeHeader = std::exchange(m_headerPossible, false) && cell.row == 1;
+    CheckedCell checked{
+        MacResult{cell.row, cell.column, {}, m_command, MacOutcome::NotSent, {}, {}}};
+    MacResult& result = checked.result;
+    const mac::Reading reading(cell.text);
+    if (!reading.ok()) {
+        ++m_notMacAddresses;
+        if (mayBeHeader && reading.refusal().kind == mac::RefusalKind::NotMac) {
             result.outcome = MacOutcome::Skipped;
             result.header = true;
             result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "header"), {}});
-        } else if (verdict.verdict == mac::Verdict::Refused) {
-            result.outcome = MacOutcome::Refused;
-            if (cell.number) ++checked.numbers;
-            result.setReason(mac::refusalPhrase(
-                cell.number ? mac::storedAsNumber(verdict.refusal, cell.text) : verdict.refusal));
-        } else if (verdict.verdict == mac::Verdict::Repeat) {
-            result.outcome = MacOutcome::Skipped;
-            result.setReason(repeatsPhrase(file.cells[verdict.other], oneColumn));
         } else {
-            checked.written.push_back(std::move(verdict.written));
-            checked.rewritten.push_back(verdict.rewritten);
+            result.outcome = MacOutcome::Refused;
+            if (cell.number) ++m_numbers;
+            result.setReason(
+                mac::refusalPhrase(cell.number ? mac::storedAsNumber(reading.refusal(), cell.text)
+                                               : reading.refusal()));
         }
-        result.macAddress = std::move(cell.text);
-        checked.results.push_back(std::move(result));
+    } else if (const auto first = m_seen.claim(reading.address(), tagOf(cell))) {
+        result.outcome = MacOutcome::Skipped;
+        result.setReason(repeatsPhrase(static_cast<int>(*first >> 32),
+                                       static_cast<int>(*first & 0xffffffffU), m_oneColumn));
+    } else {
+        result.written = reading.address().written(m_form, cell.text);
+        checked.rewritten = result.written != cell.text;
+        for (char c : result.written) {
+            m_lower = m_lower || (c >= 'a' && c <= 'f');
+            m_upper = m_upper || (c >= 'A' && c <= 'F');
+        }
     }
+    result.macAddress = std::move(cell.text);
     return checked;
+}
+
+CheckedMacFile checkMacCells(MacFile file, DeviceOperation command, mac::Form form) {
+    const bool oneColumn = std::all_of(file.cells.begin(), file.cells.end(), [&](const auto& c) {
+        return c.column == file.cells.front().column;
+    });
+    MacCellCheck check(command, form, file.firstRowMayBeHeader, oneColumn, file.cells.size());
+    CheckedMacFile checked;
+    checked.results.reserve(file.cells.size());
+    for (MacCell& cell : file.cells) {
+        CheckedCell one = check.check(std::move(cell));
+        if (one.result.outcome == MacOutcome::NotSent) {
+            checked.written.push_back(std::move(one.result.written));
+            one.result.written.clear();
+            checked.rewritten.push_back(one.rewritten);
+        }
+        checked.results.push_back(std::move(one.result));
+    }
+    checked.mixedCase = check.mixedCase();
+    checked.notMacAddresses = check.notMacAddresses();
+    checked.numbers = check.numbers();
+    return checked;
+}
+
+support::Error writtenTooLong(const MacResult& cell, const std::string& written,
+                              const std::string& file) {
+    //: %1 is a cell ("A7"), %2 the MAC file or "the MAC addresses given", %3 and %4
+    //: byte counts
+    return makeError(
+        ErrorCode::InvalidInput,
+        support::Phrase{
+            VELQUOR_TR_NOOP("core",
+                            "The MAC address in cell %1 of %2 is %3 bytes long; its field holds "
+                            "at most %4 bytes."),
+            {sheet::cellName(cell.row, cell.column),
+             file.empty() ? std::string(VELQUOR_TR_NOOP("core", "the MAC addresses given")) : file,
+             std::to_string(written.size()), std::to_string(wire::kTextFieldWidth)},
+            file.empty() ? support::markedArgument(2) : std::uint16_t{0}});
 }
 
 support::Phrase notAMacFileReason(const std::string& path, const CheckedMacFile& checked) {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
+#include "mac/mac_check.h"
 #include "provisioning/kesto_operations.h"
 #include "provisioning/mac_cells.h"
 #include "support/result.h"
@@ -39,6 +41,46 @@ struct CheckedMacFile {
     std::size_t numbers = 0;          // of those, the cells the sheet holds as numbers
     bool mixedCase = false;
 };
+
+// One cell checked: its result (Refused or Skipped with the reason, or NotSent with the MAC as
+// the record writes it in written), and whether that written form differs from the cell's text.
+struct CheckedCell {
+    MacResult result;
+    bool rewritten = false;
+};
+
+// The check of checkMacCells a cell at a time, in row order, for cells that go past without
+// being held (the rows of a long report sent again): it keeps the addresses seen (mac::FirstCells,
+// 16 bytes each) and a few counts, never the cells.
+class MacCellCheck {
+public:
+    // oneColumn: every cell is of one column, so a repeat names the earlier row, not its cell.
+    // expectedCells sizes the table of addresses seen, when known.
+    MacCellCheck(DeviceOperation command, mac::Form form, bool firstRowMayBeHeader, bool oneColumn,
+                 std::size_t expectedCells = 0);
+
+    CheckedCell check(MacCell cell);
+
+    std::size_t notMacAddresses() const { return m_notMacAddresses; }
+    std::size_t numbers() const { return m_numbers; }
+    bool mixedCase() const { return mac::keepsCellCase(m_form) && m_lower && m_upper; }
+
+private:
+    DeviceOperation m_command;
+    mac::Form m_form;
+    bool m_headerPossible;
+    bool m_oneColumn;
+    mac::FirstCells m_seen;
+    std::size_t m_notMacAddresses = 0;
+    std::size_t m_numbers = 0;
+    bool m_lower = false;
+    bool m_upper = false;
+};
+
+// A cell whose MAC, as the record writes it, is longer than the record's field: "The MAC address
+// in cell A7 of FILE is 70 bytes long; ...". file: the MAC file, or empty for cells given.
+support::Error writtenTooLong(const MacResult& cell, const std::string& written,
+                              const std::string& file);
 
 // The first cell is the header, where the file may have one, when it is text rather than a
 // mistyped MAC ("MAC", "MAC address"); a later cell of an address already seen is skipped, whatever

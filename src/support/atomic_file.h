@@ -1,8 +1,10 @@
-// AtomicOutputFile: an output written to a temporary file beside its target and renamed
-// into place, so the target is either the complete new file or the old one untouched.
-// The temporary is created with O_CREAT|O_EXCL|O_NOFOLLOW under a short name of its own, so a
-// target name of any legal length works; a symbolic link at the target is replaced by the
-// rename, never written through. An output the user chose may instead be a stream (a
+// AtomicOutputFile: an output written to a temporary file beside its target and put in place
+// whole, so the target is either the complete new file or the old one untouched. A name that
+// is free gets an unnamed file in the folder (O_TMPFILE) linked in at the end, so the name
+// appears only with the whole file; a name that exists (or a file system without unnamed
+// files) gets a temporary created with O_CREAT|O_EXCL|O_NOFOLLOW under a short name of its
+// own, so a target name of any legal length works, renamed over it. A symbolic link at the
+// target is replaced, never written through. An output the user chose may instead be a stream (a
 // terminal, /dev/null, a pipe's reader, standard output): that is written straight through.
 #pragma once
 
@@ -96,7 +98,8 @@ public:
     Status write(const void* data, std::size_t size);
     Status write(std::span<const std::byte> bytes) { return write(bytes.data(), bytes.size()); }
 
-    // Flushes, renames over the target and (with Durability::Sync) makes it durable. A
+    // Flushes, puts the file in place (links it in, or renames it over the target) and (with
+    // Durability::Sync) makes it durable. A
     // stream is only closed, and any error the close reports is returned.
     Status commit();
     // Drops the temporary file; the target is left as it was. What already went into a
@@ -104,7 +107,7 @@ public:
     void discard();
 
     const std::filesystem::path& target() const { return m_target; }
-    // Empty while writing straight into a stream.
+    // Empty while writing straight into a stream or into an unnamed file.
     const std::filesystem::path& temporaryPath() const { return m_tempPath; }
     bool isStream() const { return m_stream; }
     int fd() const { return m_fd; }
@@ -113,6 +116,10 @@ private:
     AtomicOutputFile() = default;
     void closeFd();
     Status openTemporary();
+    bool openUnnamed();
+    Status openNamedTemporary(mode_t mode);
+    int linkUnnamedAs(const std::string& name) const;
+    Status linkUnnamed();
     Status closeStream();
 
     std::filesystem::path m_target;
@@ -125,6 +132,7 @@ private:
     int m_fd = -1;
     Durability m_durability = Durability::Sync;
     bool m_stream = false;
+    bool m_unnamed = false;  // an O_TMPFILE file, linked in at commit()
     bool m_committed = false;
 };
 

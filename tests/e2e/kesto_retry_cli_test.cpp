@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "kesto_e2e_support.h"
@@ -402,6 +403,88 @@ TEST_F(KestoRetryCliTest, AfterARestartTheBatchLogsInAgainWithAPasswordFile) {
         << run.err;
     EXPECT_EQ(outcomesIn(readFile(dir / "r.csv")), (std::map<std::string, int>{{"added", 40}}));
     EXPECT_EQ(listed("alice").size(), 40u);
+}
+
+// A loopback port bound and never listened on: every connection to it is refused.
+class RefusingPort {
+public:
+    RefusingPort() : m_socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot bind a loopback port");
+        }
+        m_port = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { ::close(m_socket); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_socket;
+    std::uint16_t m_port = 0;
+};
+
+// A report's lines, each split at its commas (the reports of this test quote nothing).
+std::vector<std::vector<std::string>> csvLines(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        EXPECT_EQ(line.find('"'), std::string::npos) << line;
+        std::vector<std::string> cells;
+        std::size_t at = 0;
+        for (std::size_t comma; (comma = line.find(',', at)) != std::string::npos; at = comma + 1)
+            cells.push_back(line.substr(at, comma - at));
+        cells.push_back(line.substr(at));
+        lines.push_back(std::move(cells));
+    }
+    return lines;
+}
+
+// The first run found the device port shut, so every row went unsent; the retry of the whole
+// report sends them all, row by row as it reads them, and writes the report the first run
+// would have written with the server up: each row added, the header, the repeat and the cell
+// that is no MAC address as they were, every line in its place.
+TEST_F(KestoRetryCliTest, RetryOfEveryRowWritesTheReportOfARunThatSentThem) {
+    const auto macs = macAddresses(0x91, 240);
+    std::vector<std::vector<std::string>> rows{{"MAC"}};
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        rows.push_back({macs[i]});
+        if (i == 100) rows.push_back({macs[7]});
+        if (i == 150) rows.push_back({"not-a-mac"});
+    }
+    const auto file = writeMacFile(dir, "macs.csv", rows);
+    std::string firstReport;
+    {
+        RefusingPort shut;
+        const CliRun first = kesto("alice",
+                                   passwordOf("alice") + "device add " + shellQuote(file.string()) +
+                                       " --server-field https://a.example/ --replace none "
+                                       "--report " +
+                                       path("R.csv"),
+                                   shut.port());
+        EXPECT_EQ(first.status, 1) << first.err;
+        firstReport = readFile(dir / "R.csv");
+    }
+    EXPECT_EQ(outcomesIn(firstReport),
+              (std::map<std::string, int>{{"not sent", 240}, {"skipped", 2}, {"refused", 1}}));
+
+    const CliRun retry = kesto(
+        "alice", passwordOf("alice") + "device add --retry " + path("R.csv") +
+                     " --server-field https://a.example/ --replace none --report " + path("M.csv"));
+    ASSERT_EQ(retry.status, 0) << retry.err;
+    EXPECT_EQ(listed("alice").size(), 240u);
+    auto expected = csvLines(firstReport);
+    for (auto& line : expected) {
+        if (line.size() == 8 && line[5] == "not sent")
+            line = {line[0], line[1], line[2], line[3], "add", "added", "", ""};
+    }
+    EXPECT_EQ(csvLines(readFile(dir / "M.csv")), expected);
 }
 
 // A password piped in cannot be read again: the batch stops, the rest is "not sent", and a

@@ -147,6 +147,25 @@ TEST(ConfigTemplate, EachRowOverwritesThePreviousRowsValues) {
     EXPECT_EQ(out.find("Reception"), std::string::npos);
 }
 
+// A row's cells taken where they lie (the run's own table): the columns past the last cell
+// that shows something read as empty up to the sheet's width, and a row refused after a good
+// one leaves the good one's file, whoever held its texts.
+TEST(ConfigTemplate, CellsTakenInPlaceReadAsEmptyUpToTheSheetsWidth) {
+    ConfigTemplate configTemplate = load(kTemplate);
+    const std::vector<std::string_view> shown{"001122334455", "Lobby", "2002"};
+    ASSERT_TRUE(configTemplate.applyCells(4, shown, 7, "001122334455"));
+    const std::string lobby = configTemplate.serializeDocument().value();
+    EXPECT_EQ(lobby, configTemplate.serializeTree().value());
+    EXPECT_EQ(xpathText(lobby, "//DisplayName"), "Lobby");
+    EXPECT_EQ(xpathCount(lobby, "//Password/node()"), 0);
+    EXPECT_EQ(configTemplate.emptyElementsFor(shown),
+              (std::vector<std::string>{"AuthID", "Password", "Proxy", "SIPPort"}));
+
+    EXPECT_FALSE(configTemplate.applyCells(5, shown, 3, "001122334455"));
+    EXPECT_FALSE(configTemplate.ApplyDeviceRow(row({"m", "n", "u", "a", "p"}, 6)));
+    EXPECT_EQ(configTemplate.serializeDocument().value(), lobby);
+}
+
 TEST(ConfigTemplate, ARowTooShortFailsNamingRowAndColumnAndChangesNothing) {
     ConfigTemplate configTemplate = load(kTemplate);
     const std::string before = configTemplate.serializeDocument().value();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <set>
 
@@ -34,7 +35,7 @@ TEST(DeviceWriters, EveryFileComesBackOnceByItsIndexWithItsDigest) {
         for (std::size_t i = 0; i < kFiles; ++i) {
             writers.submit({i, "file " + std::to_string(i), std::to_string(i) + ".xml"});
         }
-        const std::vector<WrittenFiles> done = writers.finish();
+        const std::deque<WrittenFiles> done = writers.finish();
 
         ASSERT_EQ(done.size(), kFiles) << workers;
         std::set<std::size_t> seen;

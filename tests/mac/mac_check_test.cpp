@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
+
 namespace velquor::mac {
 namespace {
 
@@ -83,6 +86,32 @@ TEST(MacCheckTest, NoCellsNoFindings) {
     EXPECT_TRUE(result.cells.empty());
     EXPECT_EQ(result.usable(), 0U);
     EXPECT_FALSE(result.mixedCase);
+}
+
+// Addresses met one at a time, far more than the table was sized for so it grows several times:
+// each first one is kept with its tag, each later one in any spelling gives back the first's
+// tag, and addresses only a digit apart stay apart.
+TEST(MacCheckTest, FirstCellsKeepTheFirstTagOfEachAddressAcrossGrowth) {
+    FirstCells seen(4);
+    auto address = [](std::uint32_t i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0200%08x", i);
+        return Reading(text).address();
+    };
+    constexpr std::uint32_t kAddresses = 20000;
+    for (std::uint32_t i = 0; i < kAddresses; ++i) {
+        ASSERT_FALSE(seen.claim(address(i), i).has_value()) << i;
+    }
+    EXPECT_EQ(seen.size(), kAddresses);
+    for (std::uint32_t i = 0; i < kAddresses; i += 997) {
+        EXPECT_EQ(seen.claim(address(i), 999999), std::optional<std::uint64_t>(i)) << i;
+    }
+    const Reading spelled("02-00-00-00-4E-1F");  // 0x4e1f = 19999, in another spelling and case
+    EXPECT_EQ(seen.claim(spelled.address(), 1), std::optional<std::uint64_t>(19999));
+    EXPECT_FALSE(seen.claim(Reading("040000000000").address(), 7).has_value());
+    EXPECT_EQ(seen.claim(Reading("04:00:00:00:00:00").address(), 8),
+              std::optional<std::uint64_t>(7));
+    EXPECT_EQ(seen.size(), kAddresses + 1);
 }
 
 }  // namespace

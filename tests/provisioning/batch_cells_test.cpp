@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -182,6 +183,40 @@ protected:
         }));
         return lines;
     }
+    // The cells a retry of read sends, as walkRetryRows offers them.
+    static MacFile cellsOf(const RetryReport& read) {
+        MacFile cells;
+        MacCellCheck check = retryCheck(read, mac::kDefaultForm);
+        EXPECT_TRUE(walkRetryRows(read, check, [&cells](BatchRow row) {
+            if (row.line.empty() && row.result.outcome == MacOutcome::NotSent)
+                cells.cells.push_back(
+                    MacCell{row.result.row, row.result.column, row.result.macAddress});
+            return support::Status{};
+        }));
+        return cells;
+    }
+    // A retry of read without a server: each row to send is answered by the next of answers,
+    // in order, and the merged report goes to out as the rows come.
+    static support::Status merge(const RetryReport& read, const std::vector<MacResult>& answers,
+                                 const std::string& out) {
+        auto merged = MergedReport::create(read, out);
+        if (!merged) return merged.error();
+        MacCellCheck check = retryCheck(read, mac::kDefaultForm);
+        std::size_t next = 0;
+        auto walked = walkRetryRows(read, check, [&](BatchRow row) {
+            if (row.line.empty() && row.result.outcome == MacOutcome::NotSent) {
+                EXPECT_LT(next, answers.size());
+                if (next == answers.size()) return support::Status{};
+                EXPECT_EQ(row.result.row, answers[next].row);
+                EXPECT_EQ(row.result.column, answers[next].column);
+                row.result = answers[next++];
+            }
+            return merged->write(row);
+        });
+        if (!walked) return walked;
+        EXPECT_EQ(next, answers.size());
+        return merged->commit();
+    }
     static std::vector<std::vector<std::string>> linesOf(const report::ReportTable& table) {
         std::vector<std::vector<std::string>> lines{table.header};
         lines.insert(lines.end(), table.rows.begin(), table.rows.end());
@@ -217,13 +252,16 @@ TEST_F(RetryReportTest, AWrittenReportReadsBackWithItsRowsToRetry) {
         ASSERT_TRUE(read) << read.error().message;
         EXPECT_EQ(read->command, DeviceOperation::Add);
         EXPECT_EQ(read->lines, 5u);
-        EXPECT_EQ(textsOf(read->cells),
+        EXPECT_EQ(textsOf(cellsOf(*read)),
                   (std::vector<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:04",
                                             "02:00:00:00:00:05"}));
-        EXPECT_EQ(rowsOf(read->cells), (std::vector<int>{3, 5, 9}));
-        EXPECT_EQ(read->cells.cells[1].column, 2);
+        EXPECT_EQ(rowsOf(cellsOf(*read)), (std::vector<int>{3, 5, 9}));
+        EXPECT_EQ(cellsOf(*read).cells[1].column, 2);
+        EXPECT_EQ(read->retried, 3u);
+        EXPECT_EQ(read->toSend, 3u);
+        EXPECT_FALSE(read->oneColumn);
         const std::string again = (m_dir.path() / ("again-" + name)).string();
-        ASSERT_TRUE(writeMergedReport(*read, unchanged, again));
+        ASSERT_TRUE(merge(*read, unchanged.results, again));
         if (name == "r.csv") {
             EXPECT_EQ(velquor::testing::readFile(again), velquor::testing::readFile(path));
         } else {
@@ -253,7 +291,7 @@ TEST_F(RetryReportTest, TheRetrysResultsReplaceOnlyTheRowsRetried) {
             row(2, 1, "02:00:00:00:00:02", MacOutcome::Deleted, DeviceOperation::Delete)};
         DeviceBatchSummary whole = first;
         whole.results[1] = retried.results[0];
-        ASSERT_TRUE(writeMergedReport(*read, retried, path));
+        ASSERT_TRUE(merge(*read, retried.results, path));
         EXPECT_EQ(linesOf(path), linesOf(resultsTable(whole)));
     }
 }
@@ -278,7 +316,7 @@ TEST_F(RetryReportTest, RowsAnsweredForGoodAreKeptUnlessTheReportSaysYes) {
     const std::string path = write("r.csv", summary);
     auto read = readRetryReport(path);
     ASSERT_TRUE(read) << read.error().message;
-    EXPECT_EQ(textsOf(read->cells), std::vector<std::string>{"02:00:00:00:00:02"});
+    EXPECT_EQ(textsOf(cellsOf(*read)), std::vector<std::string>{"02:00:00:00:00:02"});
     EXPECT_EQ(read->keptCount, 2u);
     ASSERT_EQ(read->kept.size(), 2u);
     EXPECT_EQ(read->kept[0].macAddress, "02:00:00:00:00:01");
@@ -288,7 +326,7 @@ TEST_F(RetryReportTest, RowsAnsweredForGoodAreKeptUnlessTheReportSaysYes) {
     DeviceBatchSummary retried;
     retried.results = {row(3, 1, "02:00:00:00:00:02", MacOutcome::Added)};
     const std::string merged = (m_dir.path() / "merged.csv").string();
-    ASSERT_TRUE(writeMergedReport(*read, retried, merged));
+    ASSERT_TRUE(merge(*read, retried.results, merged));
     DeviceBatchSummary whole = summary;
     whole.results[1] = retried.results[0];
     EXPECT_EQ(linesOf(merged), linesOf(resultsTable(whole)));
@@ -298,7 +336,7 @@ TEST_F(RetryReportTest, RowsAnsweredForGoodAreKeptUnlessTheReportSaysYes) {
     text.replace(text.find(kept), kept.size(), "4,1,A4,02:00:00:00:00:03,add,failed,,yes");
     auto edited = readRetryReport(writeText("edited.csv", text));
     ASSERT_TRUE(edited) << edited.error().message;
-    EXPECT_EQ(rowsOf(edited->cells), (std::vector<int>{3, 4}));
+    EXPECT_EQ(rowsOf(cellsOf(*edited)), (std::vector<int>{3, 4}));
     EXPECT_EQ(edited->keptCount, 1u);
 
     text.replace(text.find(",yes\r\n4,1"), 4, ",maybe");
@@ -320,11 +358,11 @@ TEST_F(RetryReportTest, AnOlderReportsRowsReadBackAndTheMergedOneHasTheRetryColu
                   "3,1,A3,02:00:00:00:00:03,add,added,\r\n");
     auto read = readRetryReport(path);
     ASSERT_TRUE(read) << read.error().message;
-    EXPECT_EQ(textsOf(read->cells), std::vector<std::string>{"02:00:00:00:00:02"});
+    EXPECT_EQ(textsOf(cellsOf(*read)), std::vector<std::string>{"02:00:00:00:00:02"});
     DeviceBatchSummary retried;
     retried.results = {row(2, 1, "02:00:00:00:00:02", MacOutcome::Failed)};
     retried.results[0].answeredForGood = true;
-    ASSERT_TRUE(writeMergedReport(*read, retried, path));
+    ASSERT_TRUE(merge(*read, retried.results, path));
     EXPECT_EQ(velquor::testing::readFile(path),
               "row,column,cell,mac,operation,outcome,reason,retry\r\n"
               "1,1,A1,02:00:00:00:00:01,add,skipped,already registered; not replaced,\r\n"
@@ -332,28 +370,93 @@ TEST_F(RetryReportTest, AnOlderReportsRowsReadBackAndTheMergedOneHasTheRetryColu
               "3,1,A3,02:00:00:00:00:03,add,added,,\r\n");
 }
 
-// The report read again for the merge must be the one the retry read: changed meanwhile, the
-// merged report is not written and the file named for it stays as it was.
+// The report read again while its rows are sent must be the one the retry read. Rewritten
+// meanwhile (shorter), it is found out before a row is offered; edited in place to the same size
+// and time, its lines no longer add up to those read first and it is found out by the end.
+// Either way the merged report is not written and the file named for it stays as it was.
 TEST_F(RetryReportTest, AReportChangedDuringTheRetryLeavesTheOutputAlone) {
     DeviceBatchSummary summary;
     summary.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::NotSent),
                        row(3, 1, "02:00:00:00:00:02", MacOutcome::NotSent)};
+    const std::vector<MacResult> added = {row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
+                                          row(3, 1, "02:00:00:00:00:02", MacOutcome::Added)};
+    auto expectRefused = [](const support::Status& merged) {
+        ASSERT_FALSE(merged);
+        EXPECT_NE(merged.error().message.find("changed while its rows were retried"),
+                  std::string::npos)
+            << merged.error().message;
+    };
+
     const std::string path = write("r.csv", summary);
     auto read = readRetryReport(path);
     ASSERT_TRUE(read) << read.error().message;
-    DeviceBatchSummary retried;
-    retried.results = {row(2, 1, "02:00:00:00:00:01", MacOutcome::Added),
-                       row(3, 1, "02:00:00:00:00:02", MacOutcome::Added)};
-    const std::string before = velquor::testing::readFile(path);
     summary.results.pop_back();
     write("r.csv", summary);
     const std::string shorter = velquor::testing::readFile(path);
-    auto merged = writeMergedReport(*read, retried, path);
-    ASSERT_FALSE(merged);
-    EXPECT_NE(merged.error().message.find("changed while its rows were retried"), std::string::npos)
-        << merged.error().message;
+    MacCellCheck check = retryCheck(*read, mac::kDefaultForm);
+    int offered = 0;
+    expectRefused(walkRetryRows(*read, check, [&offered](BatchRow) {
+        ++offered;
+        return support::Status{};
+    }));
+    EXPECT_EQ(offered, 0);
+    expectRefused(merge(*read, added, path));
     EXPECT_EQ(velquor::testing::readFile(path), shorter);
-    EXPECT_NE(before, shorter);
+
+    summary.results.push_back(added[1]);
+    summary.results.back().outcome = MacOutcome::NotSent;
+    write("r.csv", summary);
+    auto again = readRetryReport(path);
+    ASSERT_TRUE(again) << again.error().message;
+    const auto time = std::filesystem::last_write_time(path);
+    std::string text = velquor::testing::readFile(path);
+    text.replace(text.find("00:02"), 5, "00:03");
+    writeText("r.csv", text);
+    std::filesystem::last_write_time(path, time);
+    const std::string out = (m_dir.path() / "merged.csv").string();
+    expectRefused(
+        merge(*again, {added[0], row(3, 1, "02:00:00:00:00:03", MacOutcome::Added)}, out));
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// The rows a retry sends are checked as a batch checks its cells, a row at a time: a repeat of
+// an earlier row is skipped naming it, a cell that is no MAC is refused, and each reaches the
+// merged report in its place; one written longer than its field stops the retry before it
+// begins.
+TEST_F(RetryReportTest, TheRowsSentAgainAreCheckedAsTheyCome) {
+    const std::string header = "row,column,cell,mac,operation,outcome,reason,retry\r\n";
+    const std::string path =
+        writeText("r.csv", header +
+                               "2,1,A2,02:00:00:00:00:01,add,failed,,yes\r\n"
+                               "3,1,A3,02:00:00:00:00:02,add,added,,\r\n"
+                               "4,1,A4,02-00-00-00-00-01,add,not sent,,yes\r\n"
+                               "5,1,A5,not a mac,add,\"unknown (sent, no reply)\",,yes\r\n");
+    auto read = readRetryReport(path);
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ(read->retried, 3u);
+    EXPECT_EQ(read->toSend, 1u);
+    std::vector<BatchRow> rows;
+    MacCellCheck check = retryCheck(*read, mac::kDefaultForm);
+    ASSERT_TRUE(walkRetryRows(*read, check, [&rows](BatchRow row) {
+        rows.push_back(std::move(row));
+        return support::Status{};
+    }));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].result.outcome, MacOutcome::NotSent);
+    EXPECT_EQ(rows[0].result.written, "020000000001");
+    EXPECT_FALSE(rows[1].line.empty()) << "the added row passes on as it was";
+    EXPECT_EQ(rows[2].result.outcome, MacOutcome::Skipped);
+    EXPECT_EQ(rows[2].result.reason, "repeats row 2");
+    EXPECT_EQ(rows[3].result.outcome, MacOutcome::Refused);
+
+    const std::string longCell = "02:00:00:00:00:05" + std::string(60, ' ');
+    auto tooLong = readRetryReport(
+        writeText("long.csv", header + "2,1,A2," + longCell + ",add,failed,,yes\r\n"),
+        mac::Form::AsWritten);
+    ASSERT_FALSE(tooLong);
+    EXPECT_NE(tooLong.error().message.find("The MAC address in cell A2 of the MAC addresses given"),
+              std::string::npos)
+        << tooLong.error().message;
 }
 
 TEST_F(RetryReportTest, WhatIsNoReportIsRefusedNamingTheFileAndLine) {

@@ -68,6 +68,26 @@ DeviceBatchSummary unsentRows(const std::vector<std::string>& macs) {
     return summary;
 }
 
+// The rows through a BatchSender, each back in its place once done, as a batch sends them.
+void sendRows(const KestoEndpoint& endpoint, const DeviceBatch& batch,
+              support::ProgressSink& progress, std::stop_token stop, DeviceBatchSummary& summary) {
+    support::NullReporter reporter;
+    const ReplaceQuestion noQuestion;
+    std::size_t done = 0;
+    BatchSender sender(BatchRun{endpoint, batch, noQuestion, {}, reporter, progress, stop},
+                       summary.results.size(), summary, [&](BatchRow& row) {
+                           summary.results[done++] = std::move(row.result);
+                           return support::Status{};
+                       });
+    for (MacResult& result : summary.results) {
+        BatchRow row;
+        row.result = std::move(result);
+        EXPECT_TRUE(sender.offer(std::move(row)));
+    }
+    EXPECT_TRUE(sender.finish());
+    EXPECT_EQ(done, summary.results.size());
+}
+
 std::vector<std::string> sorted(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end());
     return texts;
@@ -114,10 +134,8 @@ protected:
                                 std::size_t jobs, std::stop_token stop = {}) const {
         DeviceBatchSummary summary = unsentRows(macs);
         const DeviceBatch batch{"macs.csv", "sip.example", "frank", jobs};
-        support::NullReporter reporter;
         support::NullProgress progress;
-        sendDeviceBatch(endpointTo(devicePort), batch, ReplaceQuestion{}, {}, reporter, progress,
-                        stop, summary);
+        sendRows(endpointTo(devicePort), batch, progress, stop, summary);
         return summary;
     }
 
@@ -279,9 +297,8 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
     } progress;
     DeviceBatchSummary summary = unsentRows(macs);
     std::thread batch([&] {
-        support::NullReporter reporter;
-        sendDeviceBatch(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3},
-                        ReplaceQuestion{}, {}, reporter, progress, {}, summary);
+        sendRows(endpointTo(server->port()), {"macs.csv", "sip.example", "frank", 3}, progress, {},
+                 summary);
     });
     // Every other row is answered while the reply to the first connection is still held.
     const bool othersDone = server->waitForRecords(macs.size());
@@ -294,6 +311,123 @@ TEST_F(InFlightTest, ALateReplyKeepsTheRowOrder) {
         expected.push_back(std::to_string(i + 1) + " " + macs[i]);
     }
     EXPECT_EQ(progress.seen, expected);
+}
+
+// Rows done before they came (refused cells, an earlier report's lines) wait for the rows before
+// them: the sink sees every row in the order offered, whichever reply comes first.
+TEST_F(InFlightTest, RowsDoneAlreadyReachTheSinkInTheirPlace) {
+    // Every record is refused, the first to connect only once the others are answered.
+    auto server = deviceServer([](int connection) {
+        return ConnectionScript{
+            connection == 0 ? ConnectionStep::HoldThenReply : ConnectionStep::Reply, "NO"};
+    });
+    const auto macs = macAddresses(4);
+    std::vector<BatchRow> offered(8);
+    for (int i = 0; i < 8; ++i) offered[i].result.row = i + 1;
+    const int sentRows[] = {1, 3, 4, 6};
+    for (int i = 0; i < 4; ++i) {
+        offered[sentRows[i]].result.macAddress = offered[sentRows[i]].result.written = macs[i];
+    }
+    offered[0].result.outcome = MacOutcome::Refused;
+    offered[2].line = {"3", "1", "A3", "02:00:00:00:00:99", "add", "added", "", ""};
+    offered[2].result.outcome = MacOutcome::Added;
+    offered[5].result.outcome = MacOutcome::Refused;
+    offered[7].line = {"8", "1", "A8", "02:00:00:00:00:98", "add", "not sent", "", "no"};
+
+    std::vector<std::pair<int, MacOutcome>> sunk;
+    DeviceBatchSummary summary;
+    std::thread batch([&] {
+        support::NullReporter reporter;
+        support::NullProgress progress;
+        const ReplaceQuestion noQuestion;
+        const DeviceBatch settings{"macs.csv", "sip.example", "frank", 4};
+        BatchSender sender(
+            BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+            macs.size(), summary, [&](BatchRow& row) {
+                sunk.emplace_back(row.result.row, row.result.outcome);
+                return support::Status{};
+            });
+        for (BatchRow& row : offered) EXPECT_TRUE(sender.offer(std::move(row)));
+        EXPECT_TRUE(sender.finish());
+    });
+    const bool othersDone = server->waitForRecords(macs.size());
+    server->openGate();
+    batch.join();
+    ASSERT_TRUE(othersDone);
+    const std::vector<std::pair<int, MacOutcome>> expected{
+        {1, MacOutcome::Refused}, {2, MacOutcome::Failed}, {3, MacOutcome::Added},
+        {4, MacOutcome::Failed},  {5, MacOutcome::Failed}, {6, MacOutcome::Refused},
+        {7, MacOutcome::Failed},  {8, MacOutcome::NotSent}};
+    EXPECT_EQ(sunk, expected);
+}
+
+// A row far behind one still in flight waits for it: the sender holds at most its window of rows,
+// so the row offered after a window's worth of rows done already is not sent until the first
+// comes back. The server holds every reply and lets them go once two are held at once, or after
+// a while; only ever one is.
+TEST_F(InFlightTest, RowsBeyondTheWindowWaitForTheFirstToBeDone) {
+    auto server = deviceServer(everyConnection(ConnectionStep::HoldThenReply));
+    server->openGateWhenHolding(2, 1s);
+    const auto macs = macAddresses(2);
+    DeviceBatchSummary summary;
+    support::NullReporter reporter;
+    support::NullProgress progress;
+    const ReplaceQuestion noQuestion;
+    const DeviceBatch settings{"macs.csv", "sip.example", "frank", 4};
+    std::vector<int> sunk;
+    BatchSender sender(
+        BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+        macs.size(), summary, [&sunk](BatchRow& row) {
+            sunk.push_back(row.result.row);
+            return support::Status{};
+        });
+    const int rows = static_cast<int>(BatchSender::kWindow) + 2;
+    for (int i = 1; i <= rows; ++i) {
+        BatchRow row;
+        row.result.row = i;
+        if (i == 1 || i == rows) {
+            row.result.macAddress = row.result.written = macs[i == 1 ? 0 : 1];
+        } else {
+            row.result.outcome = MacOutcome::Refused;
+        }
+        ASSERT_TRUE(sender.offer(std::move(row)));
+    }
+    ASSERT_TRUE(sender.finish());
+    EXPECT_EQ(server->mostHeldAtOnce(), 1u);
+    EXPECT_EQ(macsReceived(*server), macs);
+    ASSERT_EQ(sunk.size(), static_cast<std::size_t>(rows));
+    EXPECT_TRUE(std::is_sorted(sunk.begin(), sunk.end()));
+}
+
+// A sink that cannot take a row (a full disk under the merged report) ends the batch: its error
+// comes back and no further record is sent.
+TEST_F(InFlightTest, ASinkThatFailsStopsTheBatch) {
+    auto server = deviceServer();
+    const auto macs = macAddresses(6);
+    DeviceBatchSummary summary;
+    support::NullReporter reporter;
+    support::NullProgress progress;
+    const ReplaceQuestion noQuestion;
+    const DeviceBatch settings{"macs.csv", "sip.example", "frank", 1};
+    int taken = 0;
+    BatchSender sender(
+        BatchRun{endpointTo(server->port()), settings, noQuestion, {}, reporter, progress, {}},
+        macs.size(), summary, [&](BatchRow&) -> support::Status {
+            if (++taken == 2) return support::makeError(support::ErrorCode::Io, "disk full");
+            return {};
+        });
+    support::Status status;
+    for (const std::string& mac : macs) {
+        BatchRow row;
+        row.result.macAddress = row.result.written = mac;
+        status = sender.offer(std::move(row));
+        if (!status) break;
+    }
+    if (status) status = sender.finish();
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().message, "disk full");
+    EXPECT_EQ(taken, 2);
+    EXPECT_LE(server->records().size(), 3u) << "at most the row in flight after the failure";
 }
 
 }  // namespace

@@ -211,6 +211,59 @@ TEST(AtomicOutputFile, FilesWrittenByNameIntoAnOpenFolderKeepTheSameRules) {
         << none.error().message;
 }
 
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A free name shows nothing in the folder until the whole file is there, by path or by name in
+// an open folder alike; a file dropped before that leaves nothing; a file that takes the name
+// meanwhile is replaced whole.
+TEST(AtomicOutputFile, AFreeNameAppearsOnlyWithTheWholeFile) {
+    TempDir dir;
+    const OutputFolder folder(dir.path());
+    const mode_t umask = ::umask(022);
+    ::umask(umask);
+    const auto open = [&](const std::string& name, bool byName) {
+        return byName ? AtomicOutputFile::createIn(folder, name, Durability::Deferred)
+                      : AtomicOutputFile::create(dir / name, Durability::Deferred);
+    };
+    for (const bool byName : {false, true}) {
+        const std::string tag = byName ? "in" : "path";
+        {
+            auto file = open("new-" + tag + ".xml", byName);
+            ASSERT_TRUE(file);
+            ASSERT_TRUE(file->write(bytesOf("first half, ")));
+            EXPECT_FALSE(std::filesystem::exists(dir / ("new-" + tag + ".xml")));
+            ASSERT_TRUE(file->write(bytesOf("second half")));
+            ASSERT_TRUE(file->commit());
+        }
+        EXPECT_EQ(readFile(dir / ("new-" + tag + ".xml")), "first half, second half");
+        EXPECT_EQ(modeOf(dir / ("new-" + tag + ".xml")), 0666u & ~umask);
+        {
+            auto dropped = open("dropped-" + tag + ".xml", byName);
+            ASSERT_TRUE(dropped);
+            ASSERT_TRUE(dropped->write(bytesOf("never seen")));
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir / ("dropped-" + tag + ".xml")));
+        {
+            const FileSizeLimit limit(100);
+            auto failed = open("full-" + tag + ".xml", byName);
+            ASSERT_TRUE(failed);
+            EXPECT_FALSE(failed->write(bytesOf(std::string(64 * 1024, 'n'))));
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir / ("full-" + tag + ".xml")));
+
+        auto late = open("late-" + tag + ".xml", byName);
+        ASSERT_TRUE(late);
+        ASSERT_TRUE(late->write(bytesOf("ours")));
+        writeFile(dir / ("late-" + tag + ".xml"), "theirs, written meanwhile");
+        ASSERT_TRUE(late->commit());
+        EXPECT_EQ(readFile(dir / ("late-" + tag + ".xml")), "ours");
+    }
+    EXPECT_EQ(entriesIn(dir.path()), 4u);
+}
+
 TEST(AtomicOutputFile, ChosenStreamsAreWrittenThroughAndStayWhatTheyWere) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);

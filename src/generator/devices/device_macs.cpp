@@ -3,9 +3,8 @@
 
 namespace velquor::generator {
 
-const std::string& macCell(const DeviceTable::Row& row) {
-    static const std::string kEmpty;
-    return row.cells.empty() ? kEmpty : row.cells.front();
+std::string_view macCell(const DeviceTable::Row& row) {
+    return row.cells.empty() ? std::string_view() : row.cells.front();
 }
 
 PhoneFileNames runFileNames(const DeviceMacs& macs) {

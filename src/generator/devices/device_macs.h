@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -36,6 +37,6 @@ using PhoneFileNames = std::unordered_map<std::string, std::string>;
 PhoneFileNames runFileNames(const DeviceMacs& macs);
 
 // The column-A text of a stored row: empty when the row shows nothing there.
-const std::string& macCell(const DeviceTable::Row& row);
+std::string_view macCell(const DeviceTable::Row& row);
 
 }  // namespace velquor::generator

@@ -17,18 +17,70 @@ std::size_t DeviceTable::emptyDeviceRows() const {
     return deviceRows - filled;
 }
 
-const std::vector<std::string>& DeviceTable::headerCells() const {
-    static const std::vector<std::string> kNone;
-    return !rows.empty() && rows.front().sheetRow == 1 ? rows.front().cells : kNone;
-}
+namespace {
 
-DeviceRow DeviceTable::deviceRow(const Row& row) const {
-    // Padded to the sheet's width so that a template needing a column the sheet lacks is told
-    // so, while a column the sheet has but this row leaves empty reads as empty text.
-    DeviceRow device{row.sheetRow, row.cells};
-    device.cells.resize(static_cast<std::size_t>(ColumnCount));
-    return device;
-}
+// The sheet's cells as they are walked, as places in one text; the views are made once the
+// text has stopped growing.
+class TableBuilder {
+public:
+    explicit TableBuilder(DeviceTable& table) : m_table(table) {}
+
+    void add(int row, int column, std::string_view text, bool macIsNumber) {
+        if (m_rows.empty() || m_rows.back().sheetRow != row) {
+            m_rows.push_back(RowPlace{row, m_cells.size(), 0, false});
+        }
+        RowPlace& place = m_rows.back();
+        if (column == 1) place.macIsNumber = macIsNumber;
+        // The cells between the last one and this show nothing.
+        while (place.count + 1 < static_cast<std::size_t>(column)) {
+            m_cells.push_back(CellPlace{m_text.size(), 0});
+            ++place.count;
+        }
+        m_cells.push_back(CellPlace{m_text.size(), text.size()});
+        ++place.count;
+        m_text.append(text);
+    }
+
+    void finish() {
+        m_table.text = std::make_unique<char[]>(m_text.size() + 1);
+        m_text.copy(m_table.text.get(), m_text.size());
+        m_table.cellTexts = std::make_unique<std::string_view[]>(m_cells.size() + 1);
+        for (std::size_t i = 0; i < m_cells.size(); ++i) {
+            m_table.cellTexts[i] =
+                std::string_view(m_table.text.get() + m_cells[i].offset, m_cells[i].size);
+        }
+        m_table.rows.reserve(m_rows.size());
+        for (const RowPlace& place : m_rows) {
+            m_table.rows.push_back(
+                DeviceTable::Row{place.sheetRow,
+                                 std::span<const std::string_view>(
+                                     m_table.cellTexts.get() + place.first, place.count),
+                                 place.macIsNumber});
+        }
+        if (!m_table.rows.empty() && m_table.rows.front().sheetRow == 1) {
+            const auto& cells = m_table.rows.front().cells;
+            m_table.header.assign(cells.begin(), cells.end());
+        }
+    }
+
+private:
+    struct CellPlace {
+        std::size_t offset;
+        std::size_t size;
+    };
+    struct RowPlace {
+        int sheetRow;
+        std::size_t first;
+        std::size_t count;
+        bool macIsNumber;
+    };
+    DeviceTable& m_table;
+    std::string m_text;
+    std::vector<CellPlace> m_cells;
+    std::vector<RowPlace> m_rows;
+};
+
+}  // namespace
 
 support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::stop_token stop) {
     if (sheetPath.empty()) {
@@ -42,23 +94,16 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
     DeviceTable table;
     table.RowCount = dimensions->RowCount;
     table.ColumnCount = dimensions->ColumnCount;
+    TableBuilder builder(table);
     auto walked = reader.forEachCell(
-        [&table, &reader](int row, int column, std::string_view text) -> support::Status {
-            if (table.rows.empty() || table.rows.back().sheetRow != row) {
-                // Rows mostly fill as many columns as the one before.
-                const std::size_t width = table.rows.empty() ? 0 : table.rows.back().cells.size();
-                table.rows.push_back(DeviceTable::Row{row, {}});
-                table.rows.back().cells.reserve(width);
-            }
-            if (column == 1) table.rows.back().macIsNumber = reader.isNumber(row, column);
-            std::vector<std::string>& cells = table.rows.back().cells;
-            cells.resize(static_cast<std::size_t>(column));
-            cells.back() = text;
+        [&builder, &reader](int row, int column, std::string_view text) -> support::Status {
+            builder.add(row, column, text, column == 1 && reader.isNumber(row, column));
             return {};
         },
         stop);
     if (!walked) return walked.error();
     reader.Close();
+    builder.finish();
     return table;
 }
 

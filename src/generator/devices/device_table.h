@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <span>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "generator/template/config_template.h"
@@ -13,14 +16,21 @@
 namespace velquor::generator {
 
 struct DeviceTable {
+    DeviceTable() = default;
+    // The rows' cells point into the table's own text: it moves, and is never copied.
+    DeviceTable(DeviceTable&&) noexcept = default;
+    DeviceTable& operator=(DeviceTable&&) noexcept = default;
+    DeviceTable(const DeviceTable&) = delete;
+    DeviceTable& operator=(const DeviceTable&) = delete;
+
     // The sheet's used range, counted from A1.
     int RowCount = 0;
     int ColumnCount = 0;
 
     struct Row {
         int sheetRow = 0;
-        // The columns up to the last one that shows something.
-        std::vector<std::string> cells;
+        // The columns up to the last one that shows something, as texts held by the table.
+        std::span<const std::string_view> cells;
         bool macIsNumber = false;  // the sheet holds the MAC cell (column A) as a number
     };
     // The rows that hold something, in sheet order; the header (row 1) among them when it does.
@@ -28,11 +38,16 @@ struct DeviceTable {
     std::vector<Row> rows;
 
     // The header row's cells (row 1), empty when it holds nothing.
-    const std::vector<std::string>& headerCells() const;
+    const std::vector<std::string>& headerCells() const { return header; }
     // The rows past the header that hold nothing at all: they are no devices.
     std::size_t emptyDeviceRows() const;
-    // A stored row as the template takes it: every column the sheet has.
-    DeviceRow deviceRow(const Row& row) const;
+
+    // What the rows' cells point into: every cell's text one after another, and the cells of
+    // every row one after another (an empty text for a cell that shows nothing). One block
+    // each, where a row of strings would cost an allocation per row and per long cell.
+    std::unique_ptr<char[]> text;
+    std::unique_ptr<std::string_view[]> cellTexts;
+    std::vector<std::string> header;
 };
 
 // Reads the sheet and closes it again. A stop request ends the reading with a Cancelled error.

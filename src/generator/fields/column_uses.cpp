@@ -2,6 +2,8 @@
 #include "generator/fields/column_uses.h"
 
 #include <algorithm>
+#include <span>
+#include <string_view>
 
 #include "generator/template/config_template.h"
 
@@ -36,10 +38,14 @@ std::string fieldFills(const FieldColumn& field) {
     return "nothing (its header is neither an element path nor a placeholder name)";
 }
 
-const std::string& cellAt(const std::vector<std::string>& cells, int entry) {
-    static const std::string kEmpty;
+std::string_view cellAt(std::span<const std::string> cells, int entry) {
     const auto index = static_cast<std::size_t>(entry);
-    return index < cells.size() ? cells[index] : kEmpty;
+    return index < cells.size() ? std::string_view(cells[index]) : std::string_view();
+}
+
+std::string_view cellAt(std::span<const std::string_view> cells, int entry) {
+    const auto index = static_cast<std::size_t>(entry);
+    return index < cells.size() ? cells[index] : std::string_view();
 }
 
 // A column's name in a finding about values: a fixed column's element, else its header.
@@ -71,11 +77,15 @@ std::vector<ColumnUse> columnUses(const std::vector<std::string>& header, const 
         }
     };
     std::vector<ColumnUse> uses;
-    uses.push_back(ColumnUse{
-        0, cellAt(header, 0), "the MAC, which names the files and fills {{mac}}", true, {}, {}});
+    uses.push_back(ColumnUse{0,
+                             std::string(cellAt(header, 0)),
+                             "the MAC, which names the files and fills {{mac}}",
+                             true,
+                             {},
+                             {}});
     std::size_t next = 0;
     for (int entry = 1; entry < fields.columnCount(); ++entry) {
-        ColumnUse use{entry, cellAt(header, entry), {}, false, {}, {}};
+        ColumnUse use{entry, std::string(cellAt(header, entry)), {}, false, {}, {}};
         const auto& columns = fields.columns();
         while (next < columns.size() && columns[next].entry < entry) ++next;
         if (next < columns.size() && columns[next].entry == entry) {

@@ -12,16 +12,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string& cellAt(const DeviceTable::Row& row, int entry) {
-    static const std::string kEmpty;
+std::string_view cellAt(const DeviceTable::Row& row, int entry) {
     const auto index = static_cast<std::size_t>(entry);
-    return entry >= 0 && index < row.cells.size() ? row.cells[index] : kEmpty;
+    return entry >= 0 && index < row.cells.size() ? row.cells[index] : std::string_view();
 }
 
 // The file a template cell names: relative to the folder of the run's template, or absolute.
-std::string namedTemplate(const std::string& folder, const std::string& cell) {
+std::string namedTemplate(const std::string& folder, std::string_view cell) {
     const fs::path named(cell);
-    return named.is_absolute() ? cell : (fs::path(folder) / named).string();
+    return named.is_absolute() ? std::string(cell) : (fs::path(folder) / named).string();
 }
 
 }  // namespace
@@ -42,10 +41,10 @@ support::Result<RunTemplates> RunTemplates::load(const std::string& runTemplate,
     prepare(templates.m_templates.back());
     if (templates.m_templateEntry < 0) return templates;
     for (const DeviceTable::Row& row : table.rows) {
-        const std::string& cell = cellAt(row, templates.m_templateEntry);
+        const std::string_view cell = cellAt(row, templates.m_templateEntry);
         if (row.sheetRow < 2 || cell.empty() || templates.m_byCell.contains(cell)) continue;
         auto loaded = ConfigTemplate::LoadTemplate(namedTemplate(templates.m_folder, cell));
-        Loaded entry{cell, std::nullopt, {}, {}};
+        Loaded entry{std::string(cell), std::nullopt, {}, {}};
         if (loaded) {
             entry.loaded = std::move(*loaded);
         } else {
@@ -66,15 +65,15 @@ std::vector<std::string> RunTemplates::paths(const std::string& runTemplate,
     const std::string folder = fs::path(runTemplate).parent_path().string();
     std::set<std::string> seen;
     for (const DeviceTable::Row& row : table.rows) {
-        const std::string& cell = cellAt(row, entry);
-        if (row.sheetRow < 2 || cell.empty() || !seen.insert(cell).second) continue;
+        const std::string_view cell = cellAt(row, entry);
+        if (row.sheetRow < 2 || cell.empty() || !seen.emplace(cell).second) continue;
         paths.push_back(namedTemplate(folder, cell));
     }
     return paths;
 }
 
 std::size_t RunTemplates::indexFor(const DeviceTable::Row& row) const {
-    const std::string& cell = cellAt(row, m_templateEntry);
+    const std::string_view cell = cellAt(row, m_templateEntry);
     if (cell.empty()) return 0;
     const auto found = m_byCell.find(cell);
     return found == m_byCell.end() ? 0 : found->second;

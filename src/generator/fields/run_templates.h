@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,7 +50,7 @@ private:
     int m_templateEntry = -1;
     std::string m_folder;
     std::vector<Loaded> m_templates;
-    std::map<std::string, std::size_t> m_byCell;
+    std::map<std::string, std::size_t, std::less<>> m_byCell;
 };
 
 }  // namespace velquor::generator

@@ -64,7 +64,7 @@ void DeviceWriters::submit(DeviceFiles files) {
     if (wake) m_queued.notify_one();
 }
 
-std::vector<WrittenFiles> DeviceWriters::finish() {
+std::deque<WrittenFiles> DeviceWriters::finish() {
     {
         std::lock_guard lock(m_mutex);
         m_finishing = true;

@@ -61,7 +61,7 @@ public:
     void submit(DeviceFiles files);
     // Waits until every file handed over is written or has failed, ends the workers and
     // returns the outcomes, in no particular order. The writers take nothing after it.
-    std::vector<WrittenFiles> finish();
+    std::deque<WrittenFiles> finish();
 
 private:
     void work();
@@ -76,7 +76,9 @@ private:
     std::condition_variable m_queued;  // a job was queued, or the writers are finishing
     std::condition_variable m_taken;   // a job was taken from the queue
     std::deque<DeviceFiles> m_queue;
-    std::vector<WrittenFiles> m_done;
+    // A deque, since an outcome is some hundreds of bytes and a run may have a million: they
+    // are never moved again once kept.
+    std::deque<WrittenFiles> m_done;
     bool m_finishing = false;
     unsigned m_idleWorkers = 0;     // workers waiting for a job
     bool m_submitterWaits = false;  // submit() waits for room

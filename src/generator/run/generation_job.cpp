@@ -188,13 +188,11 @@ public:
     // it its outcome.
     DeviceResult run(const DeviceTable::Row& tableRow, const std::string& written,
                      std::size_t index) {
-        DeviceRow row = m_table.deviceRow(tableRow);
-        row.mac = written;
         DeviceResult result;
-        result.row = row.sheetRow;
-        result.mac = macCell(tableRow);
+        result.row = tableRow.sheetRow;
+        result.mac = std::string(macCell(tableRow));
         const support::Phrase prefix{VELQUOR_TR_NOOP("core", "row %1: %2"),
-                                     {std::to_string(row.sheetRow)}};
+                                     {std::to_string(tableRow.sheetRow)}};
         const std::string fileName = m_request.fileName.name(written);
         if (const std::string unfit = unfitAsDeviceFileName(written, fileName); !unfit.empty()) {
             return failed(std::move(result), support::withReason(prefix, unfit));
@@ -202,10 +200,13 @@ public:
         auto chosen = m_templates.forRow(tableRow);
         if (!chosen) return failed(std::move(result), support::withCause(prefix, chosen.error()));
         ConfigTemplate& configTemplate = **chosen;
-        if (auto applied = configTemplate.ApplyDeviceRow(row); !applied) {
+        const auto width = static_cast<std::size_t>(m_table.ColumnCount);
+        if (auto applied =
+                configTemplate.applyCells(tableRow.sheetRow, tableRow.cells, width, written);
+            !applied) {
             return failed(std::move(result), applied.error());
         }
-        result.emptyElements = configTemplate.emptyElementsFor(row);
+        result.emptyElements = configTemplate.emptyElementsFor(tableRow.cells);
         result.fileName = fileName;
         const fs::path plain = m_folder / fileName;
         const fs::path encrypted = m_encryptedFolder / fileName;
@@ -218,7 +219,7 @@ public:
                               support::Phrase{VELQUOR_TR_NOOP("core",
                                                               "row %1: its file would replace the "
                                                               "%2; it was left alone"),
-                                              {std::to_string(row.sheetRow)}},
+                                              {std::to_string(tableRow.sheetRow)}},
                               clash));
         }
 
@@ -321,8 +322,7 @@ private:
 
 // A usable row seen through its template: a template that cannot be read fails it, empty
 // cells of the fields it uses are noted.
-void checkFields(RunTemplates& templates, const DeviceTable& table, const DeviceTable::Row& row,
-                 const std::string& written, DeviceResult& result) {
+void checkFields(RunTemplates& templates, const DeviceTable::Row& row, DeviceResult& result) {
     auto chosen = templates.forRow(row);
     if (!chosen) {
         result.outcome = DeviceOutcome::Failed;
@@ -331,9 +331,7 @@ void checkFields(RunTemplates& templates, const DeviceTable& table, const Device
             chosen.error()));
         return;
     }
-    DeviceRow device = table.deviceRow(row);
-    device.mac = written;
-    result.emptyElements = (*chosen)->emptyElementsFor(device);
+    result.emptyElements = (*chosen)->emptyElementsFor(row.cells);
     if (hasEmptyValues(result)) result.setReason(emptyValuesNote(result));
 }
 
@@ -342,7 +340,7 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index, const Sheet
     const mac::CellVerdict& verdict = macs.check.cells[index];
     DeviceResult result;
     result.row = macs.sheetRow(index);
-    result.mac = macCell(*macs.rows[index]);
+    result.mac = std::string(macCell(*macs.rows[index]));
     const support::Phrase row{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}};
     if (verdict.verdict == mac::Verdict::Refused) {
         result.outcome = DeviceOutcome::Refused;
@@ -402,6 +400,15 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     report.mixedCase = macs.check.mixedCase;
     report.devices.reserve(macs.rows.size());
     return report;
+}
+
+// Whether the output folder holds files of the run's phones under another name before
+// anything is written. The run writes only its own names, so a folder that holds none then
+// holds none after it, and the search after the run (a listing of every file the run made) is
+// spared.
+bool holdsStaleTwins(const GenerationRequest& request, const DeviceTable& table,
+                     const DeviceMacs& macs) {
+    return !request.dryRun && !findStaleTwins(request, table, runFileNames(macs)).empty();
 }
 
 // The phones whose files this run wrote, under another name too: removed when asked, once
@@ -465,6 +472,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
 
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
+    const bool staleTwinsBefore = holdsStaleTwins(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *templates);
     progress.progress(0, deviceCount, "");
@@ -476,7 +484,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             report.cancelled = true;
             DeviceResult skipped;
             skipped.row = macs.sheetRow(i);
-            skipped.mac = macCell(*macs.rows[i]);
+            skipped.mac = std::string(macCell(*macs.rows[i]));
             skipped.outcome = DeviceOutcome::Cancelled;
             skipped.setReason(
                 support::Phrase{VELQUOR_TR_NOOP("core", "not written: the run was cancelled"), {}});
@@ -499,7 +507,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
             report.syncError = synced.error().message;
             report.syncErrorPhrase = synced.error().phrase;
         }
-        settleStaleTwins(request, *table, macs, report);
+        if (staleTwinsBefore) settleStaleTwins(request, *table, macs, report);
     }
     return report;
 }
@@ -533,11 +541,11 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         }
         DeviceResult result;
         result.row = macs.sheetRow(i);
-        result.mac = macCell(*macs.rows[i]);
+        result.mac = std::string(macCell(*macs.rows[i]));
         result.fileName = macs.fileName(i);
         result.outcome = DeviceOutcome::Checked;
         if (templates) {
-            checkFields(*templates, *table, *macs.rows[i], verdict.written, result);
+            checkFields(*templates, *macs.rows[i], result);
             used.insert(templates->indexFor(*macs.rows[i]));
         }
         noteRewrittenName(result, verdict);

@@ -61,11 +61,11 @@ void appendEscapedAttribute(std::string& out, std::string_view value) {
     appendEscaped(out, value, true);
 }
 
-const std::string& ValueSlot::valueIn(const std::vector<std::string>& values) const {
-    static const std::string kNone;
-    const std::string& value =
-        entry >= 0 && static_cast<std::size_t>(entry) < values.size() ? values[entry] : kNone;
-    return value.empty() && fallback ? *fallback : value;
+std::string_view ValueSlot::valueIn(std::span<const std::string_view> values) const {
+    const std::string_view value = entry >= 0 && static_cast<std::size_t>(entry) < values.size()
+                                       ? values[static_cast<std::size_t>(entry)]
+                                       : std::string_view();
+    return value.empty() && fallback ? std::string_view(*fallback) : value;
 }
 
 std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
@@ -106,13 +106,13 @@ std::optional<CompiledOutput> CompiledOutput::cut(const std::string& text,
     return compiled;
 }
 
-std::optional<std::string> CompiledOutput::render(const std::vector<std::string>& values) const {
+std::optional<std::string> CompiledOutput::render(std::span<const std::string_view> values) const {
     std::string out;
     out.reserve(m_fixedBytes + 256);
     // An element left empty is written as <Name/>: its start tag's '>' and its end tag go.
     std::size_t skip = 0;
     for (const Piece& piece : m_pieces) {
-        const std::string& value = piece.slot.valueIn(values);
+        const std::string_view value = piece.slot.valueIn(values);
         if (m_charset == Charset::AsciiCompatible &&
             std::any_of(value.begin(), value.end(), [](char c) { return c & 0x80; })) {
             return std::nullopt;

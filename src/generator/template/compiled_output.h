@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,7 @@ struct ValueSlot {
     std::optional<std::string> fallback{};
 
     // The text this slot takes from a row's values.
-    const std::string& valueIn(const std::vector<std::string>& values) const;
+    std::string_view valueIn(std::span<const std::string_view> values) const;
 };
 
 class CompiledOutput {
@@ -46,7 +47,7 @@ public:
                                              Charset charset);
 
     // The file for a row's values; nullopt when a value needs the serialiser's encoder.
-    std::optional<std::string> render(const std::vector<std::string>& values) const;
+    std::optional<std::string> render(std::span<const std::string_view> values) const;
 
 private:
     struct Piece {

@@ -523,7 +523,11 @@ struct ConfigTemplate::Impl {
     std::vector<ValueSlot> slots;  // slotsOf(plan)
     std::optional<CompiledOutput> compiled;
     // The row last applied (its cells, then the built-in values); empty before the first row.
-    std::vector<std::string> values;
+    // The cells are the caller's (applyCells) or copies held here (ApplyDeviceRow).
+    std::vector<std::string_view> values;
+    std::vector<std::string> ownCells;
+    std::string mac;
+    std::string sheetRow;
     bool applied = false;
     // The tree holds the row last applied: it is edited only when a file is serialised from
     // it rather than spliced.
@@ -686,25 +690,38 @@ support::Result<TemplateUse> ConfigTemplate::prepare(const SheetFields& fields) 
 }
 
 support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
+    // Kept only once taken: a row refused leaves the last row's values as they were. Moving
+    // the vector keeps its strings where they are, and so the views into them.
+    std::vector<std::string> own = row.cells;
+    const std::vector<std::string_view> cells(own.begin(), own.end());
+    auto applied = applyCells(row.sheetRow, cells, cells.size(), row.mac);
+    if (applied) m_impl->ownCells = std::move(own);
+    return applied;
+}
+
+support::Status ConfigTemplate::applyCells(int sheetRow, std::span<const std::string_view> cells,
+                                           std::size_t width, std::string_view mac) {
     Impl& impl = *m_impl;
-    const int available = static_cast<int>(row.cells.size());
+    const int available = static_cast<int>(std::max(cells.size(), width));
     for (const TextEdit& edit : impl.plan.edits) {
         if (edit.entry >= available) {
             //: %1 is a row, %2 a column (C), %3 an element of the template
-            return makeError(ErrorCode::InvalidInput,
-                             Phrase{VELQUOR_TR_NOOP("core",
-                                                    "row %1 has no column %2, which the "
-                                                    "template's %3 element takes its "
-                                                    "value from"),
-                                    {std::to_string(row.sheetRow), columnLetters(edit.entry),
-                                     edit.elementName}});
+            return makeError(
+                ErrorCode::InvalidInput,
+                Phrase{VELQUOR_TR_NOOP("core",
+                                       "row %1 has no column %2, which the "
+                                       "template's %3 element takes its "
+                                       "value from"),
+                       {std::to_string(sheetRow), columnLetters(edit.entry), edit.elementName}});
         }
     }
-    impl.values.assign(row.cells.begin(), row.cells.end());
+    impl.mac = mac;
+    impl.sheetRow = std::to_string(sheetRow);
+    impl.values.assign(cells.begin(), cells.end());
     impl.values.resize(
-        std::max(impl.values.size(), static_cast<std::size_t>(impl.fields.columnCount())));
-    impl.values.push_back(row.mac);
-    impl.values.push_back(std::to_string(row.sheetRow));
+        std::max({impl.values.size(), width, static_cast<std::size_t>(impl.fields.columnCount())}));
+    impl.values.push_back(impl.mac);
+    impl.values.push_back(impl.sheetRow);
     for (const ValueSlot& slot : impl.slots) {
         const Phrase problem = unfitForXml(slot.valueIn(impl.values));
         if (problem.empty()) continue;
@@ -712,7 +729,7 @@ support::Status ConfigTemplate::ApplyDeviceRow(const DeviceRow& row) {
         //: %4 what is wrong
         Phrase where{
             VELQUOR_TR_NOOP("core", "row %1, column %2 (%3): %4"),
-            {std::to_string(row.sheetRow), columnLetters(slot.entry),
+            {std::to_string(sheetRow), columnLetters(slot.entry),
              slot.elementName.empty() ? headerOf(impl.fields, slot.entry) : slot.elementName}};
         impl.applied = false;
         return makeError(ErrorCode::InvalidInput,
@@ -735,7 +752,7 @@ support::Result<std::string> ConfigTemplate::serializeTree() const {
     if (impl.applied && !impl.treeCurrent) {
         std::vector<std::string> slotValues;
         slotValues.reserve(impl.slots.size());
-        for (const ValueSlot& slot : impl.slots) slotValues.push_back(slot.valueIn(impl.values));
+        for (const ValueSlot& slot : impl.slots) slotValues.emplace_back(slot.valueIn(impl.values));
         if (!applyPlan(impl.plan, slotValues)) {
             return makeError(ErrorCode::Internal, "cannot set an attribute: out of memory");
         }
@@ -757,10 +774,16 @@ support::Status ConfigTemplate::SaveDeviceFile(const std::string& path,
 }
 
 std::vector<std::string> ConfigTemplate::emptyElementsFor(const DeviceRow& row) const {
+    const std::vector<std::string_view> cells(row.cells.begin(), row.cells.end());
+    return emptyElementsFor(cells);
+}
+
+std::vector<std::string> ConfigTemplate::emptyElementsFor(
+    std::span<const std::string_view> cells) const {
     std::vector<std::string> names;
-    const auto emptyAt = [&row](int entry) {
+    const auto emptyAt = [&cells](int entry) {
         const auto index = static_cast<std::size_t>(entry);
-        return index >= row.cells.size() || row.cells[index].empty();
+        return index >= cells.size() || cells[index].empty();
     };
     for (const ChildRule& rule : kRules) {
         const bool used =

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,11 @@ public:
     // Takes one device's values. A row too short for an element the template has, or a value
     // XML cannot carry, fails before anything is changed.
     support::Status ApplyDeviceRow(const DeviceRow& row);
+    // The same without copying the cells, which must stay as they are until the row's file
+    // is made: a row of width columns (those past cells are empty) and its MAC as the run
+    // writes it.
+    support::Status applyCells(int sheetRow, std::span<const std::string_view> cells,
+                               std::size_t width, std::string_view mac);
     // The whole document as it would be saved: declaration, encoding, indentation. After a
     // row has been applied this is the template's saved form with the row's values spliced
     // in where that gives the same bytes, else a serialisation of the tree.
@@ -99,6 +105,7 @@ public:
     // would leave empty, each named once, in column order: a file written with them is rarely
     // what the user meant.
     std::vector<std::string> emptyElementsFor(const DeviceRow& row) const;
+    std::vector<std::string> emptyElementsFor(std::span<const std::string_view> cells) const;
     // The highest row entry an edit needs, -1 when the template has nothing to edit.
     int highestEntryNeeded() const;
     // The encoding the files are written in, as the template declares it ("UTF-8" if none).
