@@ -53,41 +53,53 @@ std::size_t slotsFor(std::size_t addresses) {
     return std::max<std::size_t>(16, addresses + addresses / kMaxFifthsFull + 1);
 }
 
+std::uint64_t hashOf(std::uint64_t key) {
+    return key * 0x9e3779b97f4a7c15ULL;
+}
+
 }  // namespace
 
 bool keepsCellCase(Form form) {
     return form == Form::Plain || form == Form::AsWritten;
 }
 
-FirstCells::FirstCells(std::size_t expected) : m_slots(slotsFor(expected)) {}
+FirstCells::FirstCells(std::size_t expected) : m_parts(kParts) {
+    for (Part& part : m_parts) part.table.resize(slotsFor(expected / kParts));
+}
 
+// The hash's top bits choose the part, the rest the slot in it.
 std::optional<std::uint64_t> FirstCells::claim(const Address& address, std::uint64_t tag) {
     const std::uint64_t key = valueOf(address) | (std::uint64_t{1} << 48);
-    Slot* slot = &slotFor(key);
+    const std::uint64_t hash = hashOf(key);
+    Part& part = m_parts[hash >> 58];
+    Slot* slot = &slotFor(part, hash, key);
     if (slot->key == key) return slot->tag;
-    if ((m_used + 1) * 5 > m_slots.size() * kMaxFifthsFull) {
-        grow();
-        slot = &slotFor(key);
+    if ((part.used + 1) * 5 > part.table.size() * kMaxFifthsFull) {
+        grow(part);
+        slot = &slotFor(part, hash, key);
     }
     *slot = Slot{key, tag};
+    ++part.used;
     ++m_used;
     return std::nullopt;
 }
 
 // The key's slot, or the free one where it would go: open addressing, the next slot along.
-FirstCells::Slot& FirstCells::slotFor(std::uint64_t key) {
-    const auto hash = static_cast<unsigned __int128>(key * 0x9e3779b97f4a7c15ULL);
-    auto at = static_cast<std::size_t>((hash * m_slots.size()) >> 64);
-    while (m_slots[at].key != 0 && m_slots[at].key != key) {
-        if (++at == m_slots.size()) at = 0;
+FirstCells::Slot& FirstCells::slotFor(Part& part, std::uint64_t hash, std::uint64_t key) {
+    std::vector<Slot>& table = part.table;
+    const auto below = static_cast<unsigned __int128>(hash << 6);
+    auto at = static_cast<std::size_t>((below * table.size()) >> 64);
+    while (table[at].key != 0 && table[at].key != key) {
+        if (++at == table.size()) at = 0;
     }
-    return m_slots[at];
+    return table[at];
 }
 
-void FirstCells::grow() {
-    std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(m_slots.size() * 2));
+void FirstCells::grow(Part& part) {
+    std::vector<Slot> old =
+        std::exchange(part.table, std::vector<Slot>(part.table.size() + part.table.size() / 2));
     for (const Slot& slot : old) {
-        if (slot.key != 0) slotFor(slot.key) = slot;
+        if (slot.key != 0) slotFor(part, hashOf(slot.key), slot.key) = slot;
     }
 }
 

@@ -55,7 +55,8 @@ bool keepsCellCase(Form form);
 
 // The addresses of cells that go past one at a time, each with a tag of the first cell that had
 // it (its row and column, say), for a check that cannot hold the cells: one slot of 16 bytes
-// per address, in one flat table, so a million addresses take about 20 MB.
+// per address, about 20 MB for a million. The table is in parts that grow one at a time, so
+// growing never holds a whole old table beside a whole new one.
 class FirstCells {
 public:
     // expected: how many addresses will come, when known, so the table never has to grow.
@@ -71,10 +72,16 @@ private:
         std::uint64_t key = 0;  // 0: free; else the address's 48 bits and a bit above them
         std::uint64_t tag = 0;
     };
-    Slot& slotFor(std::uint64_t key);
-    void grow();
+    struct Part {
+        std::vector<Slot> table;
+        std::size_t used = 0;
+    };
+    static constexpr std::size_t kParts = 64;
 
-    std::vector<Slot> m_slots;
+    static Slot& slotFor(Part& part, std::uint64_t hash, std::uint64_t key);
+    static void grow(Part& part);
+
+    std::vector<Part> m_parts;
     std::size_t m_used = 0;
 };
 

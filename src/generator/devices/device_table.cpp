@@ -19,44 +19,62 @@ std::size_t DeviceTable::emptyDeviceRows() const {
 
 namespace {
 
-// The sheet's cells as they are walked, as places in one text; the views are made once the
-// text has stopped growing.
+// The sheet's cells in two walks: the first counts the cells (those between two that show
+// something included) and their bytes, the second copies them into blocks of exactly that
+// size, so nothing grows and nothing is copied twice.
 class TableBuilder {
 public:
     explicit TableBuilder(DeviceTable& table) : m_table(table) {}
 
-    void add(int row, int column, std::string_view text, bool macIsNumber) {
-        if (m_rows.empty() || m_rows.back().sheetRow != row) {
-            m_rows.push_back(RowPlace{row, m_cells.size(), 0, false});
+    void count(int row, int column) {
+        if (row != m_lastRow) {
+            m_lastRow = row;
+            m_rowCells = 0;
+            ++m_rowCount;
         }
-        RowPlace& place = m_rows.back();
-        if (column == 1) place.macIsNumber = macIsNumber;
+        const auto cells = static_cast<std::size_t>(column);
+        if (cells > m_rowCells) {
+            m_cellCount += cells - m_rowCells;
+            m_rowCells = cells;
+        }
+    }
+    void countText(std::size_t bytes) { m_textBytes += bytes; }
+
+    void allocate() {
+        m_table.text = std::make_unique_for_overwrite<char[]>(m_textBytes + 1);
+        m_table.cellTexts = std::make_unique_for_overwrite<std::string_view[]>(m_cellCount + 1);
+        m_table.rows.reserve(m_rowCount);
+    }
+
+    // False when the second walk finds more than the first counted.
+    bool add(int row, int column, std::string_view text, bool macIsNumber) {
+        std::vector<DeviceTable::Row>& rows = m_table.rows;
+        if (rows.empty() || rows.back().sheetRow != row) {
+            rows.push_back(DeviceTable::Row{
+                row, std::span<const std::string_view>(m_table.cellTexts.get() + m_cellsUsed, 0),
+                false});
+        }
+        DeviceTable::Row& current = rows.back();
+        const auto upTo = static_cast<std::size_t>(column);
+        const std::size_t have = current.cells.size();
+        if (upTo <= have || m_cellsUsed + (upTo - have) > m_cellCount ||
+            m_textUsed + text.size() > m_textBytes) {
+            return false;
+        }
+        if (column == 1) current.macIsNumber = macIsNumber;
         // The cells between the last one and this show nothing.
-        while (place.count + 1 < static_cast<std::size_t>(column)) {
-            m_cells.push_back(CellPlace{m_text.size(), 0});
-            ++place.count;
+        for (std::size_t gap = have + 1; gap < upTo; ++gap) {
+            m_table.cellTexts[m_cellsUsed++] = std::string_view();
         }
-        m_cells.push_back(CellPlace{m_text.size(), text.size()});
-        ++place.count;
-        m_text.append(text);
+        char* at = m_table.text.get() + m_textUsed;
+        text.copy(at, text.size());
+        m_textUsed += text.size();
+        m_table.cellTexts[m_cellsUsed++] = std::string_view(at, text.size());
+        current.cells = std::span<const std::string_view>(current.cells.data(), upTo);
+        return true;
     }
 
     void finish() {
-        m_table.text = std::make_unique<char[]>(m_text.size() + 1);
-        m_text.copy(m_table.text.get(), m_text.size());
-        m_table.cellTexts = std::make_unique<std::string_view[]>(m_cells.size() + 1);
-        for (std::size_t i = 0; i < m_cells.size(); ++i) {
-            m_table.cellTexts[i] =
-                std::string_view(m_table.text.get() + m_cells[i].offset, m_cells[i].size);
-        }
-        m_table.rows.reserve(m_rows.size());
-        for (const RowPlace& place : m_rows) {
-            m_table.rows.push_back(
-                DeviceTable::Row{place.sheetRow,
-                                 std::span<const std::string_view>(
-                                     m_table.cellTexts.get() + place.first, place.count),
-                                 place.macIsNumber});
-        }
         if (!m_table.rows.empty() && m_table.rows.front().sheetRow == 1) {
             const auto& cells = m_table.rows.front().cells;
             m_table.header.assign(cells.begin(), cells.end());
@@ -64,20 +82,14 @@ public:
     }
 
 private:
-    struct CellPlace {
-        std::size_t offset;
-        std::size_t size;
-    };
-    struct RowPlace {
-        int sheetRow;
-        std::size_t first;
-        std::size_t count;
-        bool macIsNumber;
-    };
     DeviceTable& m_table;
-    std::string m_text;
-    std::vector<CellPlace> m_cells;
-    std::vector<RowPlace> m_rows;
+    int m_lastRow = 0;
+    std::size_t m_rowCells = 0;
+    std::size_t m_rowCount = 0;
+    std::size_t m_cellCount = 0;
+    std::size_t m_textBytes = 0;
+    std::size_t m_cellsUsed = 0;
+    std::size_t m_textUsed = 0;
 };
 
 }  // namespace
@@ -95,10 +107,22 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
     table.RowCount = dimensions->RowCount;
     table.ColumnCount = dimensions->ColumnCount;
     TableBuilder builder(table);
+    auto counted = reader.forEachCell(
+        [&builder](int row, int column, std::string_view text) -> support::Status {
+            builder.count(row, column);
+            builder.countText(text.size());
+            return {};
+        },
+        stop);
+    if (!counted) return counted.error();
+    builder.allocate();
     auto walked = reader.forEachCell(
         [&builder, &reader](int row, int column, std::string_view text) -> support::Status {
-            builder.add(row, column, text, column == 1 && reader.isNumber(row, column));
-            return {};
+            if (builder.add(row, column, text, column == 1 && reader.isNumber(row, column))) {
+                return {};
+            }
+            return support::makeError(support::ErrorCode::Internal,
+                                      "the sheet's cells changed between two walks");
         },
         stop);
     if (!walked) return walked.error();

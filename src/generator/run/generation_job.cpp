@@ -408,7 +408,12 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
 // spared.
 bool holdsStaleTwins(const GenerationRequest& request, const DeviceTable& table,
                      const DeviceMacs& macs) {
-    return !request.dryRun && !findStaleTwins(request, table, runFileNames(macs)).empty();
+    if (request.dryRun) return false;
+    // A new or empty folder ("en" would be in it) holds nothing to look at.
+    std::error_code error;
+    const fs::directory_iterator listing(request.outputFolder, error);
+    if (error || listing == fs::directory_iterator()) return false;
+    return !findStaleTwins(request, table, runFileNames(macs)).empty();
 }
 
 // The phones whose files this run wrote, under another name too: removed when asked, once
