@@ -2002,10 +2002,6 @@
         <translation>所有文件|*|</translation>
     </message>
     <message>
-        <source>Velquor</source>
-        <translation>Velquor</translation>
-    </message>
-    <message>
         <source>Encrypt Configuration</source>
         <translation>配置文件加密</translation>
     </message>
@@ -2208,6 +2204,11 @@
     <message>
         <source>Some Kesto settings were ignored.</source>
         <translation>部分 Kesto 设置已被忽略。</translation>
+    </message>
+    <message>
+        <source>Velquor</source>
+        <comment>the product&apos;s name, the main window&apos;s title</comment>
+        <translation>Velquor</translation>
     </message>
 </context>
 <context>

@@ -377,7 +377,7 @@ int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source
                   << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
     }
     const std::size_t usable = summary->count(MacOutcome::Usable);
-    std::cout << usable << " of " << summary->results.size() << " cells can be used; "
+    std::cout << usable << " of " << summary->macCells() << " cells can be used; "
               << summary->count(MacOutcome::Refused) << " refused, "
               << summary->count(MacOutcome::Skipped) << " skipped.\n";
     if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <numeric>
 #include <utility>
 
 #include "mac/mac_check.h"
@@ -120,6 +121,7 @@ support::Result<DeviceBatchSummary> runBatch(
 }  // namespace
 
 void RowCounts::add(const MacResult& row) {
+    if (row.header) return;
     ++outcomes[static_cast<std::size_t>(row.outcome)];
     if (row.outcome == MacOutcome::Failed && failedMacAddresses.size() < kMaxListedFailures)
         failedMacAddresses.push_back(row.macAddress);
@@ -127,9 +129,17 @@ void RowCounts::add(const MacResult& row) {
 
 std::size_t DeviceBatchSummary::count(MacOutcome outcome) const {
     return counted.outcomes[static_cast<std::size_t>(outcome)] +
-           static_cast<std::size_t>(std::count_if(
-               results.begin(), results.end(),
-               [outcome](const MacResult& result) { return result.outcome == outcome; }));
+           static_cast<std::size_t>(
+               std::count_if(results.begin(), results.end(), [outcome](const MacResult& result) {
+                   return result.outcome == outcome && !result.header;
+               }));
+}
+
+std::size_t DeviceBatchSummary::macCells() const {
+    return std::accumulate(counted.outcomes.begin(), counted.outcomes.end(), std::size_t{0}) +
+           static_cast<std::size_t>(
+               std::count_if(results.begin(), results.end(),
+                             [](const MacResult& result) { return !result.header; }));
 }
 
 std::vector<std::string> DeviceBatchSummary::failedMacAddresses() const {
@@ -262,7 +272,7 @@ std::string describeSummary(const DeviceBatchSummary& summary) {
         line("Refused (not MAC addresses, not sent)", refused);
     }
     if (const auto skipped = summary.count(MacOutcome::Skipped); skipped > 0) {
-        line("Skipped (header or repeated MAC, not sent)", skipped);
+        line("Skipped (repeated MAC, not sent)", skipped);
     }
     if (const auto unknown = summary.count(MacOutcome::Unknown); unknown > 0) {
         line("Unknown (sent, no reply)", unknown);

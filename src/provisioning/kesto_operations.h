@@ -193,6 +193,9 @@ struct MacResult {
     // A failure the server answered for good (another account's phone, a MAC it does not
     // take, a plain refusal): the same request sent again gets the same answer.
     bool answeredForGood = false;
+    // The file's header cell (Skipped, reason "header"): listed with the rows, but no MAC
+    // address, so no count of MAC addresses or of outcomes takes it.
+    bool header = false;
 
     void setReason(support::Phrase phrase) {
         reason = phrase.english();
@@ -253,7 +256,10 @@ struct DeviceBatchSummary {
     // The MAC addresses sent have letters in both cases: phones ask in one.
     bool mixedCase = false;
 
+    // How many MAC addresses ended so; the header is none.
     std::size_t count(MacOutcome outcome) const;
+    // The cells that stand for MAC addresses: every row but the header.
+    std::size_t macCells() const;
     // Those of the rows held, then those named of the rows counted.
     std::vector<std::string> failedMacAddresses() const;
     // Nothing failed, nothing was left unsent and no reply is missing: declined replacements

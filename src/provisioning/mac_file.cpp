@@ -116,6 +116,7 @@ CheckedCell MacCellCheck::check(MacCell cell) {
         ++m_notMacAddresses;
         if (mayBeHeader && reading.refusal().kind == mac::RefusalKind::NotMac) {
             result.outcome = MacOutcome::Skipped;
+            result.header = true;
             result.setReason(support::Phrase{VELQUOR_TR_NOOP("core", "header"), {}});
         } else {
             result.outcome = MacOutcome::Refused;

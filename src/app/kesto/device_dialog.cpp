@@ -18,7 +18,6 @@
 #include "app/kesto/batch_prompts.h"
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/device_table_view.h"
-#include "app/kesto/mac_file_count.h"
 #include "app/kit/inputs/input_history.h"
 #include "app/kit/inputs/path_drop.h"
 #include "app/kit/progress/progress_task.h"
@@ -186,24 +185,30 @@ void CDevice::OnDelete() {
     runBatch(provisioning::DeviceOperation::Delete, std::move(source));
 }
 
+provisioning::DeviceBatch CDevice::batchOf(std::optional<provisioning::MacFile> cells) const {
+    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
+                                    m_batchJobs};
+    batch.macForm = configuredMacForm();
+    batch.cells = std::move(cells);
+    if (!batch.cells) batch.macColumn = m_macColumn;
+    return batch;
+}
+
 bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
+    // The requests the batch would send: not the header, nor a cell that is no MAC address,
+    // nor a repeat. A file that cannot be read, or lists nothing, sends nothing: the batch
+    // says why.
+    const auto check =
+        provisioning::checkMacFile(provisioning::DeviceOperation::Delete, batchOf(source.cells));
+    if (!check) return true;
+    const auto count = static_cast<int>(check->count(provisioning::MacOutcome::Usable));
+    if (count == 0) return true;
     const QString server = fromBytes(m_endpoint.address);
-    QString question;
-    if (source.cells) {
-        const auto count = static_cast<int>(source.cells->cells.size());
-        if (count == 0) return true;
-        question = tr("Deregister %n device(s) from %1?", nullptr, count).arg(server);
-    } else {
-        // A file that cannot be read, or lists nothing, sends nothing: the batch says why.
-        const std::optional<std::size_t> found =
-            m_macColumn != 0
-                ? provisioning::deviceSheetMacCount(toBytes(m_macFilePath), configuredMacForm())
-                : countMacAddresses(toBytes(m_macFilePath));
-        if (!found || *found == 0) return true;
-        const auto count = static_cast<int>(*found);
-        question = tr("Deregister the %n device(s) of %1 from %2?", nullptr, count)
-                       .arg(QFileInfo(m_macFilePath).fileName(), server);
-    }
+    const QString question =
+        source.cells
+            ? tr("Deregister %n device(s) from %1?", nullptr, count).arg(server)
+            : fillArguments(tr("Deregister the %n device(s) of %1 from %2?", nullptr, count),
+                            {QFileInfo(m_macFilePath).fileName(), server});
     const QString caption = coreText(provisioning::kesto_text::kDeleteDeviceCaption);
     if (asker != nullptr) {
         return prompter().message(asker,
@@ -217,11 +222,7 @@ bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
 void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry) {
     if (isBusy()) return;
     rememberInputs();
-    provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName,
-                                    m_batchJobs};
-    batch.macForm = configuredMacForm();
-    batch.cells = std::move(source.cells);
-    if (!batch.cells) batch.macColumn = m_macColumn;
+    provisioning::DeviceBatch batch = batchOf(std::move(source.cells));
     // The Server text goes with an Add; a Delete names the MAC alone.
     if (command == provisioning::DeviceOperation::Add && !confirmServerText(*this, batch.server)) {
         return;

@@ -89,6 +89,8 @@ private:
     void askForSheetColumn(const QString& caption);
     // The MAC addresses box's when it holds any text, else the MAC file's.
     BatchSource sourceOfTheFields() const;
+    // A batch of cells (none: the MAC file's) with the fields and settings as they are.
+    provisioning::DeviceBatch batchOf(std::optional<provisioning::MacFile> cells) const;
     void runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry = false);
     // A finished batch: its closing box with its own counts, then the results view of the
     // whole run (a retry's rows merged into the run it retried).

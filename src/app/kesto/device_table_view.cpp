@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTableView>
 
 #include "app/kit/window/control_window.h"
@@ -117,22 +116,12 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 void DeviceFilterModel::setTypedFilter(const QString& typed) {
-    static const QRegularExpression kSeparators(QStringLiteral("[\\s:.\\-]"));
-    m_typed = typed.trimmed();
-    m_hexDigits = QString(m_typed).remove(kSeparators);
+    m_typed.setTyped(typed);
     invalidateFilter();
 }
 
-bool DeviceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
-    if (m_typed.isEmpty()) return true;
-    const QAbstractItemModel* source = sourceModel();
-    for (int column = 0; column < source->columnCount(); ++column) {
-        const QString cell = source->index(sourceRow, column, sourceParent).data().toString();
-        if (cell.contains(m_typed, Qt::CaseInsensitive)) return true;
-        const bool macCell = column == kMacColumn && !m_hexDigits.isEmpty();
-        if (macCell && cell.contains(m_hexDigits, Qt::CaseInsensitive)) return true;
-    }
-    return false;
+bool DeviceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    return m_typed.accepts(*sourceModel(), sourceRow, kMacColumn);
 }
 
 DeviceTableView::DeviceTableView(Prompter& prompter, DeviceTable table, QWidget* parent)

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/results/row_table_actions.h"
+#include "app/results/table_actions.h"
 #include "provisioning/device_inventory.h"
 #include "report/report_table.h"
 
@@ -78,8 +79,7 @@ protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
-    QString m_typed;
-    QString m_hexDigits;
+    TypedRowFilter m_typed;
 };
 
 class DeviceTableView final : public QDialog {

@@ -55,20 +55,51 @@ QString coreText(std::string_view english) {
 
 QString coreText(const support::Phrase& phrase) {
     if (phrase.empty()) return QString();
-    QString text = QCoreApplication::translate(kContext, phrase.pattern);
-    // One pass over the %N, so an argument holding "%2" is never filled in again.
+    QStringList arguments;
+    for (std::size_t index = 0; index < phrase.arguments.size(); ++index) {
+        arguments << argumentText(phrase, index);
+    }
+    return fillArguments(QCoreApplication::translate(kContext, phrase.pattern), arguments);
+}
+
+namespace {
+
+// A character of a script written without spaces between its words: Han, kana, and the
+// ideographic and full-width punctuation that goes with them.
+bool writtenWithoutSpaces(QChar c) {
+    const char16_t code = c.unicode();
+    return c.script() == QChar::Script_Han || c.script() == QChar::Script_Hiragana ||
+           c.script() == QChar::Script_Katakana || (code >= 0x3000 && code <= 0x303F) ||
+           (code >= 0xFF00 && code <= 0xFF60);
+}
+
+// Whether the space between a and b is one such a script does not write.
+bool spaceBetweenUnspaced(QChar a, QChar b) {
+    return writtenWithoutSpaces(a) && writtenWithoutSpaces(b);
+}
+
+}  // namespace
+
+QString fillArguments(const QString& pattern, const QStringList& arguments) {
     QString filled;
-    for (qsizetype at = 0; at < text.size(); ++at) {
-        const QChar digit = at + 1 < text.size() ? text[at + 1] : QChar();
-        if (text[at] == '%' && digit >= '1' && digit <= '9') {
-            const auto index = static_cast<std::size_t>(digit.unicode() - '1');
-            if (index < phrase.arguments.size()) {
-                filled += argumentText(phrase, index);
-                ++at;
-                continue;
-            }
+    for (qsizetype at = 0; at < pattern.size(); ++at) {
+        const QChar digit = at + 1 < pattern.size() ? pattern[at + 1] : QChar();
+        const qsizetype index = digit.unicode() - '1';
+        if (pattern[at] != '%' || digit < '1' || digit > '9' || index >= arguments.size()) {
+            filled += pattern[at];
+            continue;
         }
-        filled += text[at];
+        const QString& argument = arguments[index];
+        if (!argument.isEmpty() && filled.size() >= 2 && filled.back() == ' ' &&
+            spaceBetweenUnspaced(filled[filled.size() - 2], argument.front())) {
+            filled.chop(1);
+        }
+        filled += argument;
+        ++at;
+        if (!argument.isEmpty() && at + 2 < pattern.size() && pattern[at + 1] == ' ' &&
+            spaceBetweenUnspaced(argument.back(), pattern[at + 2])) {
+            ++at;
+        }
     }
     return filled;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,12 @@ QString coreText(const support::Error& error);
 QString coreReason(const std::string& english, const support::Phrase& phrase);
 // Whether the window has a translation of the core's texts (one is installed).
 bool coreTextsTranslated();
+
+// pattern (a text already translated) with its %1 to %9 filled from arguments in one pass, so
+// that an argument holding "%2" is never filled in again; a marker with no argument stays.
+// Chinese and Japanese put no space between words: a space the translation keeps between a
+// marker and a word of such a script is left out when the argument's end beside it is one
+// too ("MAC 地址框中的"), and kept beside a Latin name or a number ("macs.xlsx 中的").
+QString fillArguments(const QString& pattern, const QStringList& arguments);
 
 }  // namespace velquor::app

@@ -52,7 +52,7 @@ const std::pair<int, const QString*> kRememberedFields[] = {
 CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(prompter, parent) {
     initVelquorResources();
     m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
-    setWindowTitle(tr("Velquor"));
+    setWindowTitle(productTitle());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_hIcon);

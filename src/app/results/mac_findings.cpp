@@ -62,13 +62,10 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
 MacFindings deviceFindings(const provisioning::DeviceBatchSummary& check, const QString& macFile,
                            bool typedCells) {
     MacFindings findings;
-    findings.rows = check.results.size();
-    for (const provisioning::MacResult& result : check.results) {
-        if (result.outcome == provisioning::MacOutcome::Refused) ++findings.notMac;
-        // The header is the file's shape, not a row that cannot be used.
-        if (result.outcome == provisioning::MacOutcome::Skipped && result.reason != "header")
-            ++findings.repeated;
-    }
+    // The header is the file's shape: neither a row to count nor one that cannot be used.
+    findings.rows = check.macCells();
+    findings.notMac = check.count(provisioning::MacOutcome::Refused);
+    findings.repeated = check.count(provisioning::MacOutcome::Skipped);
     findings.view = deviceBatchResults(check, macFile, !typedCells);
     findings.view.title = typedCells
                               ? QCoreApplication::translate("velquor::app::MacFindings",

@@ -21,11 +21,23 @@ QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Whether a row counts among the outcomes: every device row does; a MAC file's header is
+// listed, but it is no MAC address.
+bool counted(const generator::DeviceResult&) {
+    return true;
+}
+
+bool counted(const provisioning::MacResult& result) {
+    return !result.header;
+}
+
 // "295 added, 5 failed": each outcome that occurred, in the order the outcomes are declared.
 template <typename Outcome, typename Rows, typename NameOf>
 QString outcomeCounts(const Rows& rows, NameOf nameOf) {
     std::map<Outcome, std::size_t> counts;
-    for (const auto& row : rows) ++counts[row.outcome];
+    for (const auto& row : rows) {
+        if (counted(row)) ++counts[row.outcome];
+    }
     QStringList parts;
     for (const auto& [outcome, count] : counts) {
         parts << ResultsTableModel::tr("%1 %2", "a count and its outcome: 295 added")
@@ -205,10 +217,11 @@ QString generationCountsText(const generator::GenerationReport& report, const QS
 
 QString deviceBatchCountsText(const provisioning::DeviceBatchSummary& batch,
                               const QString& macFile) {
-    QString text = ResultsTableModel::tr("%n MAC address(es) in %1", nullptr,
-                                         static_cast<int>(batch.results.size()))
-                       .arg(QFileInfo(macFile).fileName());
-    if (!batch.results.empty()) {
+    // The file's name, or the window's own for where the cells came from ("the failed rows").
+    QString text = fillArguments(ResultsTableModel::tr("%n MAC address(es) in %1", nullptr,
+                                                       static_cast<int>(batch.macCells())),
+                                 {QFileInfo(macFile).fileName()});
+    if (batch.macCells() > 0) {
         text = ResultsTableModel::tr("%1: %2", "rows, then their outcomes")
                    .arg(text, outcomeCounts<provisioning::MacOutcome>(batch.results,
                                                                       provisioning::outcomeName));

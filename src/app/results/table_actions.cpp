@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -39,6 +40,23 @@ QString reportPathFor(QWidget* owner, Prompter& prompter, const QString& typed, 
 }
 
 }  // namespace
+
+void TypedRowFilter::setTyped(const QString& typed) {
+    static const QRegularExpression kSeparators(QStringLiteral("[\\s:.\\-]"));
+    m_typed = typed.trimmed();
+    m_hexDigits = QString(m_typed).remove(kSeparators);
+}
+
+bool TypedRowFilter::accepts(const QAbstractItemModel& source, int row, int macColumn) const {
+    if (m_typed.isEmpty()) return true;
+    for (int column = 0; column < source.columnCount(); ++column) {
+        const QString cell = source.index(row, column).data().toString();
+        if (cell.contains(m_typed, Qt::CaseInsensitive)) return true;
+        const bool macCell = column == macColumn && !m_hexDigits.isEmpty();
+        if (macCell && cell.contains(m_hexDigits, Qt::CaseInsensitive)) return true;
+    }
+    return false;
+}
 
 QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown) {
     auto* table = new QTableView(parent);

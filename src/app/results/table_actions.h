@@ -19,6 +19,19 @@ namespace velquor::app {
 
 class Prompter;
 
+// What a table's filter box holds, read once: a row is kept when one of its cells holds the
+// typed text, in any case, or its MAC cell holds it with the separators left out, so that
+// "00:1A:2B" finds 001a2b…; empty keeps every row.
+class TypedRowFilter {
+public:
+    void setTyped(const QString& typed);
+    bool accepts(const QAbstractItemModel& source, int row, int macColumn) const;
+
+private:
+    QString m_typed;
+    QString m_hexDigits;
+};
+
 // A table of rows to read, sort, select and copy, never to edit, over shown; each row one
 // line at the font's height.
 QTableView* newRowTable(QWidget* parent, QSortFilterProxyModel* shown);

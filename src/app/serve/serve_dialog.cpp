@@ -11,7 +11,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,6 +27,7 @@
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
+#include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "app/serve/serve_phones_model.h"
 #include "serve/site_sheet.h"
@@ -146,14 +146,21 @@ void ServeDialog::buildForm() {
     m_filter->setSourceModel(m_model);
     m_table = newRowTable(this, m_filter);
     sizeColumns(m_table);
+    m_actions = new RowTableActions(
+        *this, m_prompter, *m_table, *m_filter, [this] { return serve::statusTable(m_phones); },
+        [this](const QString& typed) { m_filter->setTypedFilter(typed); });
     m_stop = new QPushButton(tr("Stop"), this);
     m_stop->setEnabled(false);
-    m_copy = new QPushButton(this);
-    m_save = new QPushButton(this);
     auto* close = new QPushButton(tr("Close"), this);
 
+    auto* filters = new QWidget(this);
+    auto* filterRow = new QHBoxLayout(filters);
+    filterRow->setContentsMargins(0, 0, 0, 0);
+    filterRow->addWidget(m_shown);
+    filterRow->addWidget(m_actions->filterBox());
     auto* rows = new QWidget(this);
-    layOutRowTable(*rows, m_countsLabel, m_shown, m_table, m_stop, {m_copy, m_save, close});
+    layOutRowTable(*rows, m_countsLabel, filters, m_table, m_stop,
+                   {m_actions->copyButton(), m_actions->saveButton(), close});
     rows->layout()->setContentsMargins(0, 0, 0, 0);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -168,14 +175,10 @@ void ServeDialog::buildForm() {
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_copyUrl, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(m_urls->currentText()); });
-    connect(m_copy, &QPushButton::clicked, this, &ServeDialog::copyRows);
-    connect(m_save, &QPushButton::clicked, this, &ServeDialog::saveReport);
     connect(m_shown, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_filter->setShown(static_cast<ServePhonesFilter::Shown>(index));
-        updateButtonTexts();
+        m_actions->updateButtons();
     });
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ServeDialog::updateButtonTexts);
     connect(m_folder, &QLineEdit::textEdited, this,
             [this](const QString& folder) { m_log->setText(defaultLogFor(folder)); });
     connect(browseFolder, &QPushButton::clicked, this, [this] {
@@ -188,7 +191,6 @@ void ServeDialog::buildForm() {
                                               QFileInfo(m_sheet->text()).path()))
             m_sheet->setText(*chosen);
     });
-    updateButtonTexts();
 }
 
 ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& folder, const QString& sheet,
@@ -305,7 +307,7 @@ void ServeDialog::refresh() {
     m_phones = snapshot.phones;
     m_model->update(std::move(snapshot.phones));
     updateTitle();
-    updateButtonTexts();
+    m_actions->updateButtons();
     if (m_phonesListener) m_phonesListener(m_phones);
 }
 
@@ -327,21 +329,6 @@ void ServeDialog::updateTitle() {
     //: %1 is "Serve to phones", %2 the counts of the phones
     setWindowTitle(tr("%1 — %2").arg(serving, counts));
     m_countsLabel->setText(counts);
-}
-
-void ServeDialog::updateButtonTexts() {
-    nameCopyAndSave(*m_copy, *m_save, *m_table, *m_filter);
-}
-
-void ServeDialog::copyRows() {
-    QGuiApplication::clipboard()->setText(
-        rowsAsTabText(*m_model, m_model->headers(), actedSourceRows(*m_table, *m_filter)));
-}
-
-void ServeDialog::saveReport() {
-    saveRowsAsReport(
-        this, m_prompter,
-        reportRows(serve::statusTable(m_phones), actedSourceRows(*m_table, *m_filter)));
 }
 
 void ServeDialog::closeEvent(QCloseEvent* event) {

@@ -1,7 +1,8 @@
 // ServeDialog: the Serve to phones window. It serves a folder (Generate's output, its en
 // folder when the run encrypted) to the phones on a chosen port, gives the URLs of this
 // machine to put in the phones (with Copy URL), and shows every phone of the site live:
-// waiting, fetched, or a problem, with a filter, the counts in its title, Copy, Save and Stop.
+// waiting, fetched, or a problem, with the kind shown and a filter box, the counts in its
+// title, Copy, Save and Stop.
 // Closing it stops serving. It does not block the main window.
 #pragma once
 
@@ -26,6 +27,7 @@ namespace velquor::app {
 
 class ControlWindow;
 class Prompter;
+class RowTableActions;
 class ServePhonesFilter;
 class ServePhonesModel;
 
@@ -59,6 +61,7 @@ public:
     QComboBox* shownBox() const { return m_shown; }
     QComboBox* urlBox() const { return m_urls; }
     QTableView* table() const { return m_table; }
+    RowTableActions* rowActions() const { return m_actions; }
     QPushButton* serveButton() const { return m_serve; }
     QPushButton* stopButton() const { return m_stop; }
     QLabel* warningLabel() const { return m_warning; }
@@ -69,9 +72,6 @@ public slots:
     void stopServing();
     // Takes the server's latest statuses when a request came since the last look.
     void refresh();
-    // The selected rows (all shown ones when none is) to the clipboard, or to a report file.
-    void copyRows();
-    void saveReport();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,7 +80,6 @@ private:
     void buildForm();
     void setFieldsEnabled(bool enabled);
     void updateTitle();
-    void updateButtonTexts();
     void refuse(const QString& text, const QString& details);
 
     Prompter& m_prompter;
@@ -106,9 +105,8 @@ private:
     ServePhonesModel* m_model = nullptr;
     ServePhonesFilter* m_filter = nullptr;
     QTableView* m_table = nullptr;
+    RowTableActions* m_actions = nullptr;
     QPushButton* m_stop = nullptr;
-    QPushButton* m_copy = nullptr;
-    QPushButton* m_save = nullptr;
     QTimer* m_timer = nullptr;
     QList<QWidget*> m_fields;
 };

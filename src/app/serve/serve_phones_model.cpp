@@ -33,13 +33,6 @@ void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
     if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));
 }
 
-QStringList ServePhonesModel::headers() const {
-    QStringList names;
-    for (int column = 0; column < columnCount(); ++column)
-        names << headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    return names;
-}
-
 int ServePhonesModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_phones.size());
 }
@@ -107,9 +100,18 @@ void ServePhonesFilter::setShown(Shown shown) {
     invalidateFilter();
 }
 
+void ServePhonesFilter::setTypedFilter(const QString& typed) {
+    m_typed.setTyped(typed);
+    invalidateFilter();
+}
+
 bool ServePhonesFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
     const auto* phones = static_cast<const ServePhonesModel*>(sourceModel());
-    const serve::PhoneState state = phones->phone(sourceRow).state;
+    return shows(phones->phone(sourceRow).state) &&
+           m_typed.accepts(*phones, sourceRow, ServePhonesModel::kMac);
+}
+
+bool ServePhonesFilter::shows(serve::PhoneState state) const {
     switch (m_shown) {
         case Shown::All:
             return true;

@@ -1,6 +1,6 @@
 // The live table of the Serve to phones window: one row per phone of the site (and per
 // unknown phone that asked), taken from the running server's snapshot, and the filter over it
-// (every phone, the waiting ones, the fetched ones, the problems).
+// (every phone, the waiting ones, the fetched ones, the problems; and the typed text).
 #pragma once
 
 #include <QAbstractTableModel>
@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <vector>
 
+#include "app/results/table_actions.h"
 #include "serve/site_status.h"
 
 namespace velquor::app {
@@ -24,7 +25,6 @@ public:
     // selection and the scroll position stay while phones fetch.
     void update(std::vector<serve::PhoneStatus> phones);
     const serve::PhoneStatus& phone(int row) const { return m_phones[static_cast<size_t>(row)]; }
-    QStringList headers() const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -43,12 +43,17 @@ public:
 
     explicit ServePhonesFilter(QObject* parent = nullptr);
     void setShown(Shown shown);
+    // Keeps, among those, the rows the typed text finds (TypedRowFilter).
+    void setTypedFilter(const QString& typed);
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
+    bool shows(serve::PhoneState state) const;
+
     Shown m_shown = Shown::All;
+    TypedRowFilter m_typed;
 };
 
 }  // namespace velquor::app

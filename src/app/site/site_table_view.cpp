@@ -183,7 +183,7 @@ void SiteFilterModel::setProblemsOnly(bool problemsOnly) {
 }
 
 void SiteFilterModel::setTypedFilter(const QString& typed) {
-    m_typed = typed.trimmed();
+    m_typed.setTyped(typed);
     invalidateFilter();
 }
 
@@ -191,15 +191,7 @@ bool SiteFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceP
     const QAbstractItemModel* source = sourceModel();
     if (m_problemsOnly && !source->index(sourceRow, 0, sourceParent).data(Qt::UserRole).toBool())
         return false;
-    if (m_typed.isEmpty()) return true;
-    for (int column = 0; column < source->columnCount(); ++column) {
-        if (source->index(sourceRow, column, sourceParent)
-                .data()
-                .toString()
-                .contains(m_typed, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
+    return m_typed.accepts(*source, sourceRow, kMacColumn);
 }
 
 SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* parent)

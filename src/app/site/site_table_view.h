@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/results/row_table_actions.h"
+#include "app/results/table_actions.h"
 #include "phonecheck/phone_check.h"
 #include "report/report_table.h"
 #include "serve/site_status.h"
@@ -59,7 +60,7 @@ private:
     std::vector<phonecheck::PhoneCheck> m_checks;
 };
 
-// The problem rows only, when asked, and the rows where some column holds the typed text.
+// The problem rows only, when asked, and the rows the typed text finds (TypedRowFilter).
 class SiteFilterModel final : public QSortFilterProxyModel {
     Q_OBJECT
 
@@ -73,7 +74,7 @@ protected:
 
 private:
     bool m_problemsOnly = false;
-    QString m_typed;
+    TypedRowFilter m_typed;
 };
 
 class SiteTableView final : public QDialog {

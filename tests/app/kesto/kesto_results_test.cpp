@@ -121,6 +121,36 @@ private slots:
         QCOMPARE(clicker.unreachable(), QStringList());
     }
 
+    // A sheet's header row is listed with the results but counted as no MAC address: not in
+    // the summary, not among the outcomes, not in the question before a deletion.
+    void aHeaderRowIsNoMacAddressInAnyCount() {
+        KestodFixture server;
+        QVERIFY(velquor::testing::makeOperator(server.endpoint(), server.chiefPassword(), "hank",
+                                               "pw"));
+        TempDir dir;
+        writeFile(dir / "headed.csv", "MAC\n02:ee:00:00:00:01\n02:ee:00:00:00:02\n");
+        RealMessagesPrompter prompter;
+        CDevice device(prompter, "hank", server.endpoint());
+        controlAs<QComboBox>(device, kServerCombo)->setEditText(kServerText);
+        device.show();
+        controlAs<QLineEdit>(device, kMacFileEdit)->setText(q(dir / "headed.csv"));
+        MessageBoxClicker clicker({QMessageBox::Yes, QMessageBox::Ok});
+        QVERIFY(runAndWait(device, kAddDeviceButton));
+        QCOMPARE(clicker.seenTexts(), QStringList{"Add device completely!"});
+        QCOMPARE(clicker.seen()[0].informativeText,
+                 QStringLiteral("2 MAC addresses in headed.csv: 2 added."));
+        QCOMPARE(resultsOf(device)->visibleRowCount(), 3);  // the header's row among them
+
+        QVERIFY(runAndWait(device, kDeleteDeviceButton));
+        QCOMPARE(clicker.seenTexts().mid(1),
+                 (QStringList{QStringLiteral("Deregister the 2 devices of headed.csv from %1?")
+                                  .arg(QString::fromStdString(server.endpoint().address)),
+                              "Delete device completely!"}));
+        QCOMPARE(clicker.seen()[2].informativeText,
+                 QStringLiteral("2 MAC addresses in headed.csv: 2 deleted."));
+        QCOMPARE(clicker.unreachable(), QStringList());
+    }
+
     // The core shows five failures one by one; the summary's detail says where the others are.
     void failuresBeyondTheBoxesAreInTheResultsView() {
         KestodFixture server;

@@ -113,6 +113,23 @@ private slots:
         QVERIFY(wasCancelled);
     }
 
+    // The product's name, as the main window's title has it, not the program file's name.
+    void theDialogIsTitledWithTheProductsName() {
+        QWidget owner;
+        std::atomic<bool> release{false};
+        bool done = false;
+        ProgressTask* task = ProgressTask::start(
+            &owner, "working",
+            [&release](ProgressSink&, std::stop_token) {
+                while (!release) std::this_thread::sleep_for(5ms);
+            },
+            [&](bool) { done = true; });
+        const QString title = task->dialog()->windowTitle();
+        release = true;
+        QVERIFY(waitFor([&] { return done; }));
+        QCOMPARE(title, QStringLiteral("Velquor"));
+    }
+
     void aThrowingJobGivesAnEmptyResult() {
         QWidget owner;
         bool done = false;

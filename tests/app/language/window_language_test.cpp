@@ -266,6 +266,39 @@ private slots:
         QCOMPARE(coreText(error), QStringLiteral("%2 and b"));
     }
 
+    // Chinese writes no space between words: a name of the window's own in Chinese joins the
+    // word after it, where a file's Latin name or a number keeps its space; English is as
+    // filled by arg().
+    void aChineseNameJoinsTheChineseWordsBesideIt() {
+        QCOMPARE(
+            fillArguments(QStringLiteral("%1 中的 %2 个"), {QStringLiteral("MAC 地址框"), "3"}),
+            QStringLiteral("MAC 地址框中的 3 个"));
+        QCOMPARE(fillArguments(QStringLiteral("要从 %2 注销 %1 中的设备吗？"),
+                               {QStringLiteral("设备表"), "10.0.0.5"}),
+                 QStringLiteral("要从 10.0.0.5 注销设备表中的设备吗？"));
+        QCOMPARE(fillArguments(QStringLiteral("在 %1 的登录"), {QStringLiteral("服务器")}),
+                 QStringLiteral("在服务器的登录"));
+        QCOMPARE(fillArguments(QStringLiteral("%1 中的"), {"macs.xlsx"}),
+                 QStringLiteral("macs.xlsx 中的"));
+        QCOMPARE(fillArguments(QStringLiteral("%1 and %2 in %3"), {"%2", "b"}),
+                 QStringLiteral("%2 and b in %3"));
+
+        installSourcePlurals();
+        velquor::provisioning::DeviceBatchSummary summary;
+        summary.results.resize(2);
+        summary.results[0].outcome = velquor::provisioning::MacOutcome::Skipped;
+        summary.results[0].header = true;
+        summary.results[1].outcome = velquor::provisioning::MacOutcome::Added;
+        QCOMPARE(deviceBatchCountsText(summary, QStringLiteral("the failed rows")),
+                 QStringLiteral("1 MAC address in the failed rows: 1 added."));
+        installWindowLanguage(QStringLiteral("zh_CN"), kFolders);
+        QVERIFY2(deviceBatchCountsText(summary, QStringLiteral("失败的行"))
+                     .startsWith(QStringLiteral("失败的行中的 1 个 MAC 地址：")),
+                 qPrintable(deviceBatchCountsText(summary, QStringLiteral("失败的行"))));
+        QVERIFY(deviceBatchCountsText(summary, QStringLiteral("/m/macs.xlsx"))
+                    .startsWith(QStringLiteral("macs.xlsx 中的 1 个 MAC 地址：")));
+    }
+
     // A reason inside a reason keeps its own phrase: the window words each level, and a
     // system's message inside stays as it is. The English is the CLI's, level by level.
     void anErrorsCauseIsWordedByItsOwnPhraseAtAnyDepth() {

@@ -1,11 +1,12 @@
 // The Serve to phones window driven offscreen: it serves the folder, its table turns a phone
-// fetched once curl has fetched its file, the filter and the counts follow, Save writes the
-// report, and Stop and closing the window free the port. From the main window it serves the
-// output folder, or its en folder when AES Key is ticked.
+// fetched once curl has fetched its file, the filters and the counts follow, Copy and Save
+// take the rows shown, and Stop and closing the window free the port. From the main window it
+// serves the output folder, or its en folder when AES Key is ticked.
 #include "app/serve/serve_dialog.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include "app/main_window/velquor_dlg.h"
+#include "app/results/row_table_actions.h"
 #include "app_test_support.h"
 #include "room_main.h"
 #include "scripted_prompter.h"
@@ -79,15 +81,33 @@ private slots:
         QCOMPARE(cell(table, 2, 1), QString("001122334455.cfg"));
         QVERIFY(dialog->windowTitle().contains("1 of 3 fetched, 1 waiting, problems: 1"));
 
+        RowTableActions& actions = *dialog->rowActions();
         dialog->shownBox()->setCurrentIndex(3);  // problems
         QCOMPARE(table.model()->rowCount(), 1);
         dialog->shownBox()->setCurrentIndex(1);  // waiting
         QCOMPARE(table.model()->rowCount(), 1);
         QCOMPARE(cell(table, 0, 0), QString("0015650a33fb"));
+        QCOMPARE(actions.copyButton()->text(), QString("Copy shown (1)"));
         dialog->shownBox()->setCurrentIndex(0);
+        QCOMPARE(actions.saveButton()->text(), QString("Save all…"));
+
+        // The filter box finds a MAC in the spelling a technician reads off a phone, within
+        // the kind of phone shown; Copy and Save take the rows it shows.
+        QTest::keyClicks(actions.filterBox(), "00:15:65");
+        QCOMPARE(table.model()->rowCount(), 1);
+        QCOMPARE(cell(table, 0, 0), QString("0015650a33fb"));
+        actions.copyRows();
+        QCOMPARE(QGuiApplication::clipboard()->text().section('\n', 0, 1),
+                 QString("MAC\tFile\tStatus\tFirst fetch\tLast fetch\tFetches\tPeer\tUser "
+                         "agent\n0015650a33fb\t\twaiting\t\t\t0\t\t"));
+        dialog->shownBox()->setCurrentIndex(2);  // fetched
+        QCOMPARE(table.model()->rowCount(), 0);
+        dialog->shownBox()->setCurrentIndex(0);
+        actions.filterBox()->clear();
+        QCOMPARE(table.model()->rowCount(), 3);
 
         prompter.queueFile(q(dir / "phones.csv"));
-        QMetaObject::invokeMethod(dialog, "saveReport");
+        QVERIFY(actions.saveReport());
         const std::string report = readFile(dir / "phones.csv");
         QVERIFY(report.find("\r\n001a2b3c4d5e,fetched,001A2B3C4D5E.xml,") != std::string::npos);
         QVERIFY(report.find("\r\n0015650a33fb,waiting,") != std::string::npos);

@@ -25,7 +25,8 @@ JobProgressDialog::JobProgressDialog(const QString& label, QWidget* owner)
       m_detailLabel(new QLabel(this)),
       m_bar(new QProgressBar(this)),
       m_cancel(new QPushButton(tr("Cancel"), this)) {
-    setWindowTitle(applicationTitle());
+    // The product's name, as the main window's title has it; not the program's file name.
+    setWindowTitle(productTitle());
     setWindowModality(Qt::ApplicationModal);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     m_label->setTextFormat(Qt::PlainText);

@@ -33,6 +33,11 @@ QString applicationTitle() {
     return title.isEmpty() ? QCoreApplication::applicationName() : title;
 }
 
+QString productTitle() {
+    return QCoreApplication::translate("velquor::app::ControlWindow", "Velquor",
+                                       "the product's name, the main window's title");
+}
+
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }

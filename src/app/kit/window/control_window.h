@@ -35,8 +35,12 @@ namespace velquor::app {
 
 class ProgressTask;
 
-// The base name of the running executable without its extension.
+// The base name of the running executable without its extension: the caption of a box given
+// none, as the product has it.
 QString applicationTitle();
+// The product's name in the window's language: the main window's title, and the progress
+// dialogs', which stand for the program rather than for one of its windows.
+QString productTitle();
 // A path as the file system spells it, for the core's functions, which take 8-bit paths.
 std::string localPath(const QString& path);
 
