@@ -39,15 +39,20 @@ protected:
     static void TearDownTestSuite() { s_certificates.reset(); }
 
     // The login server answers loginReply; the device server refuses as not logged in until
-    // the login server has seen a login (always, with refuseForever).
+    // the login server has accepted a login (always, with refuseForever). A login refused logs
+    // nobody in: a request the batch sent before it, which the server takes only after it on a
+    // busy machine, is refused like the others.
     void serve(std::string loginReply, bool refuseForever = false) {
+        const bool loginAccepted = loginReply == "YES";
         m_login = std::make_unique<ConcurrentTlsServer>(
             s_certificates->server(), wire::kLoginRequestSize, [loginReply](int) {
                 return ConnectionScript{ConnectionStep::Reply, loginReply};
             });
         m_device = std::make_unique<ConcurrentTlsServer>(
-            s_certificates->server(), wire::kDeviceRequestSize, [this, refuseForever](int) {
-                const bool loggedIn = !refuseForever && !m_login->records().empty();
+            s_certificates->server(), wire::kDeviceRequestSize,
+            [this, refuseForever, loginAccepted](int) {
+                const bool loggedIn =
+                    !refuseForever && loginAccepted && !m_login->records().empty();
                 return ConnectionScript{ConnectionStep::Reply, loggedIn ? "YES" : "NOLOGIN"};
             });
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "kestod_fixture.h"
 #include "tls_test_client.h"
@@ -50,11 +51,27 @@ inline std::string logWith(const KestodFixture& server, const std::string& needl
     return log;
 }
 
+// For a test about something other than the server's deadlines, such as many clients racing
+// for one row: a busy machine under the sanitizers may take many seconds over a burst of
+// handshakes, which the default deadlines would cut short.
+inline constexpr std::chrono::minutes kRoomyDeadline{5};
+
+inline std::vector<std::string> withRoomyDeadlines(std::vector<std::string> serveArguments) {
+    const std::string milliseconds = std::to_string(
+        std::chrono::duration_cast<std::chrono::milliseconds>(kRoomyDeadline).count());
+    serveArguments.insert(serveArguments.end(),
+                          {"--handshake-ms", milliseconds, "--deadline-ms", milliseconds});
+    return serveArguments;
+}
+
 class KestoPeer {
 public:
-    explicit KestoPeer(const KestodFixture& server, std::string sourceAddress = "127.0.0.1")
+    // replyWait: how long to wait for the reply once the handshake is done.
+    explicit KestoPeer(const KestodFixture& server, std::string sourceAddress = "127.0.0.1",
+                       std::chrono::milliseconds replyWait = ClientOptions{}.timeout)
         : m_server(server) {
         m_options.sourceAddress = std::move(sourceAddress);
+        m_options.timeout = replyWait;
     }
 
     const std::string& sourceAddress() const { return m_options.sourceAddress; }
