@@ -16,6 +16,7 @@
 #include "support/exit_status.h"
 #include "support/file_identity.h"
 #include "support/hex.h"
+#include "support/wording.h"
 
 namespace velquor::cli {
 namespace {
@@ -360,7 +361,60 @@ support::Result<DeviceSource> readDeviceSource(const support::ArgParser& args, m
     return source;
 }
 
-// The findings, one line per cell that would not be sent as it stands, then the counts.
+// The findings of a check, a line per cell that would not be sent as it stands: as a batch names
+// its failures, the first few of each kind are named and the rest counted (a sheet of 3,000
+// dashed MACs is 3,000 rewrites), each kind's first ones shown wherever they stand in the file.
+class CheckFindings {
+public:
+    void add(const provisioning::MacResult& result) {
+        if (result.outcome == MacOutcome::Usable && result.reason.empty()) return;
+        Kind& kind = kindOf(result.outcome);
+        ++kind.count;
+        if (kind.count > provisioning::kMaxFailureMessages) return;
+        std::cout << sheet::cellName(result.row, result.column) << " "
+                  << support::escapeNonPrintable(result.macAddress) << ": "
+                  << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
+    }
+
+    // The kinds cut short, counted, and where every cell is listed.
+    void finish(const std::optional<std::string>& reportPath) const {
+        bool cut = false;
+        for (const Kind& kind : {m_refused, m_skipped, m_rewritten}) {
+            if (kind.count <= provisioning::kMaxFailureMessages) continue;
+            cut = true;
+            std::cout << "... and "
+                      << support::plural(kind.count - provisioning::kMaxFailureMessages, kind.one,
+                                         kind.many)
+                      << "\n";
+        }
+        if (!cut) return;
+        std::cout << (reportPath ? "Every cell is listed in " + *reportPath
+                                 : std::string("--report FILE lists every cell"))
+                  << ".\n";
+    }
+
+    std::size_t rewritten() const { return m_rewritten.count; }
+
+private:
+    struct Kind {
+        const char* one;
+        const char* many;
+        std::size_t count = 0;
+    };
+
+    Kind& kindOf(MacOutcome outcome) {
+        if (outcome == MacOutcome::Refused) return m_refused;
+        if (outcome == MacOutcome::Skipped) return m_skipped;
+        return m_rewritten;
+    }
+
+    Kind m_refused{"more refused cell", "more refused cells"};
+    Kind m_skipped{"more skipped cell", "more skipped cells"};
+    Kind m_rewritten{"more cell to be written in another form",
+                     "more cells to be written in another form"};
+};
+
+// The findings, then the counts.
 int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source, mac::Form form) {
     const auto& words = args.positionals();
     auto summary = provisioning::checkMacFile(
@@ -370,15 +424,15 @@ int checkDeviceSource(const support::ArgParser& args, const DeviceSource& source
         hintDeviceSheet(args, summary.error(), form);
         return status;
     }
-    for (const provisioning::MacResult& result : summary->results) {
-        if (result.outcome == MacOutcome::Usable && result.reason.empty()) continue;
-        std::cout << sheet::cellName(result.row, result.column) << " "
-                  << support::escapeNonPrintable(result.macAddress) << ": "
-                  << provisioning::outcomeName(result.outcome) << " (" << result.reason << ")\n";
-    }
+    CheckFindings findings;
+    for (const provisioning::MacResult& result : summary->results) findings.add(result);
+    findings.finish(args.value("--report"));
     const std::size_t usable = summary->count(MacOutcome::Usable);
-    std::cout << usable << " of " << summary->macCells() << " cells can be used; "
-              << summary->count(MacOutcome::Refused) << " refused, "
+    std::cout << usable << " of " << summary->macCells() << " cells can be used";
+    if (findings.rewritten() > 0) {
+        std::cout << " (" << findings.rewritten() << " to be written in another form)";
+    }
+    std::cout << "; " << summary->count(MacOutcome::Refused) << " refused, "
               << summary->count(MacOutcome::Skipped) << " skipped.\n";
     if (summary->mixedCase) printError("warning: " + mac::mixedCaseText());
     if (const auto reportPath = args.value("--report")) {

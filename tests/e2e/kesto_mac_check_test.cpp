@@ -3,6 +3,9 @@
 // command line's --check, --force and Server text rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "kesto_e2e_support.h"
 
 #ifndef VELQUOR_CLI_BINARY
@@ -175,6 +178,48 @@ TEST_F(KestoMacCheckTest, ADeviceSheetsColumnRegistersExactlyThePhonesGenerateWr
         << output;
 }
 
+// A sheet of 3,000 dashed MACs is 3,000 cells to be written in another form: the check names
+// the first few of each kind, wherever they stand, and counts the rest; the report has them all.
+TEST_F(KestoMacCheckTest, TheCommandLineCheckNamesTheFirstFewOfEachKindAndCountsTheRest) {
+    std::vector<std::vector<std::string>> rows = {{"MAC"}};
+    for (int i = 0; i < 3000; ++i) {
+        char dashed[32];
+        std::snprintf(dashed, sizeof dashed, "02-AA-BB-00-%02X-%02X", i / 256, i % 256);
+        rows.push_back({dashed});
+    }
+    rows.push_back({"02-AA-BB-00-00-00"});
+    for (int i = 0; i < 7; ++i) rows.push_back({"bad-" + std::to_string(i)});
+    writeMacFile(dir, "big.csv", rows);
+
+    std::string output;
+    EXPECT_EQ(cli("device add big.csv --check", &output), 1) << output;
+    EXPECT_LT(std::count(output.begin(), output.end(), '\n'), 20) << output;
+    for (const char* named :
+         {"A1 MAC: skipped (header)\n", "A2 02-AA-BB-00-00-00: usable (written as 02AABB000000)\n",
+          "A6 02-AA-BB-00-00-04: usable (written as 02AABB000004)\n",
+          "A3002 02-AA-BB-00-00-00: skipped (repeats row 2)\n", "A3003 bad-0: refused (",
+          "A3007 bad-4: refused (", "... and 2 more refused cells\n",
+          "... and 2995 more cells to be written in another form\n",
+          "--report FILE lists every cell.\n",
+          "3000 of 3008 cells can be used (3000 to be written in another form); 7 refused, 1 "
+          "skipped.\n"}) {
+        EXPECT_NE(output.find(named), std::string::npos) << named << "\n" << output;
+    }
+    for (const char* cut : {"A7 ", "A3008 ", "more skipped"}) {
+        EXPECT_EQ(output.find(cut), std::string::npos) << cut << "\n" << output;
+    }
+
+    EXPECT_EQ(cli("device add big.csv --check --report report.csv", &output), 1) << output;
+    EXPECT_NE(output.find("Every cell is listed in report.csv.\n"), std::string::npos) << output;
+    const std::string report = readFile(dir / "report.csv");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(report.begin(), report.end(), '\n')),
+              rows.size() + 1)
+        << "the header and every cell";
+    EXPECT_NE(report.find(",A3001,02-AA-BB-00-0B-B7,add,usable,written as 02AABB000BB7"),
+              std::string::npos);
+    EXPECT_NE(report.find(",A3009,bad-6,add,refused,"), std::string::npos);
+}
+
 TEST_F(KestoMacCheckTest, TheCommandLineChecksAloneAndGuardsTheServerText) {
     writeMacFile(dir, "macs.csv", kMessyMacFile);
     const auto logins = requestsOnPort(server, server.loginPort(), 2).size();
@@ -182,7 +227,10 @@ TEST_F(KestoMacCheckTest, TheCommandLineChecksAloneAndGuardsTheServerText) {
     EXPECT_EQ(cli("device add macs.csv --check", &output), 1) << output;
     EXPECT_NE(output.find("A5 not-a-mac: refused (not a MAC address)"), std::string::npos)
         << output;
-    EXPECT_NE(output.find("1 of 5 cells can be used; 2 refused, 2 skipped."), std::string::npos);
+    EXPECT_NE(output.find("1 of 5 cells can be used (1 to be written in another form); 2 refused, "
+                          "2 skipped."),
+              std::string::npos)
+        << output;
     writeMacFile(dir, "good.csv", {{"02aabb000011"}});
     EXPECT_EQ(cli("device del good.csv --check", &output), 0) << output;
     EXPECT_EQ(requestsOnPort(server, server.loginPort()).size(), logins)
