@@ -47,8 +47,7 @@ constexpr RetryCase kCases[] = {{"csv", 100, false}, {"xlsx", 100, false}, {"csv
 // A report as the first run of a batch writes it: rows MACs of the series, added but for every
 // retriedEvery-th, which the server's going away left not sent.
 bool writeReport(const std::string& path, int rows, int series, int retriedEvery) {
-    auto writer = report::ReportWriter::create(path, provisioning::resultsHeader(),
-                                               static_cast<std::size_t>(rows));
+    auto writer = report::ReportWriter::create(path, provisioning::resultsHeader());
     if (!writer) return false;
     for (int i = 0; i < rows; ++i) {
         provisioning::MacResult result;

@@ -388,9 +388,8 @@ support::Status walkRetryRows(const RetryReport& report, MacCellCheck& check,
     return {};
 }
 
-support::Result<MergedReport> MergedReport::create(const RetryReport& report,
-                                                   const std::string& out) {
-    auto writer = report::ReportWriter::create(out, resultsHeader(), report.lines);
+support::Result<MergedReport> MergedReport::create(const std::string& out) {
+    auto writer = report::ReportWriter::create(out, resultsHeader());
     if (!writer) return writer.error();
     return MergedReport(std::move(*writer));
 }
@@ -413,7 +412,7 @@ support::Result<DeviceBatchSummary> retryReport(
     if (auto texts = checkBatchTexts(batch); !texts) return failed(texts.error());
     std::optional<MergedReport> merged;
     if (!out.empty()) {
-        auto created = MergedReport::create(report, out);
+        auto created = MergedReport::create(out);
         if (!created) return failed(created.error());
         merged.emplace(std::move(*created));
     }

@@ -91,7 +91,7 @@ support::Status walkRetryRows(const RetryReport& report, MacCellCheck& check,
 // that fails leaves out (which may be the report itself) as it was.
 class MergedReport {
 public:
-    static support::Result<MergedReport> create(const RetryReport& report, const std::string& out);
+    static support::Result<MergedReport> create(const std::string& out);
     support::Status write(const BatchRow& row);
     support::Status commit() { return m_writer.commit(); }
 

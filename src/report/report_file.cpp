@@ -42,13 +42,12 @@ ReportWriter::~ReportWriter() = default;
 
 support::Result<ReportWriter> ReportWriter::create(const std::filesystem::path& path,
                                                    const std::vector<std::string>& header,
-                                                   std::size_t rows,
                                                    const support::OutputOptions& options) {
     auto output = support::AtomicOutputFile::create(path, options);
     if (!output) return output.error();
     auto state = std::make_unique<State>(State{std::move(*output), std::nullopt, std::string()});
     if (reportFormatFor(path) == ReportFormat::Xlsx) {
-        auto workbook = XlsxStream::start(header, rows);
+        auto workbook = XlsxStream::start(header);
         if (!workbook) return workbook.error();
         state->workbook = std::move(*workbook);
     } else {
@@ -76,7 +75,7 @@ support::Status ReportWriter::commit() {
 
 support::Status writeReport(const std::filesystem::path& path, const ReportTable& table,
                             const support::OutputOptions& options) {
-    auto writer = ReportWriter::create(path, table.header, table.rows.size(), options);
+    auto writer = ReportWriter::create(path, table.header, options);
     if (!writer) return writer.error();
     for (const std::vector<std::string>& row : table.rows) {
         if (auto written = writer->writeRow(row); !written) return written;

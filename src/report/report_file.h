@@ -23,11 +23,9 @@ ReportFormat reportFormatFor(const std::filesystem::path& path);
 // so a run that fails or stops before it leaves the old file as it was.
 class ReportWriter {
 public:
-    // rows: how many rows will follow the header, as far as the caller knows (a workbook of
-    // many is written as it comes, see XlsxStream).
+    // A workbook of many rows is written as they come, see XlsxStream.
     static support::Result<ReportWriter> create(const std::filesystem::path& path,
                                                 const std::vector<std::string>& header,
-                                                std::size_t rows,
                                                 const support::OutputOptions& options = {});
     ReportWriter(ReportWriter&&) noexcept;
     ReportWriter& operator=(ReportWriter&&) noexcept;

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <system_error>
 
 namespace velquor::report {
@@ -90,7 +91,7 @@ std::size_t characterCount(std::string_view text) {
     }));
 }
 
-double columnWidth(const std::vector<std::vector<std::string>>& rows, std::size_t column) {
+double columnWidth(std::span<const std::vector<std::string>> rows, std::size_t column) {
     std::size_t widest = 0;
     for (const auto& cells : rows) {
         if (column < cells.size()) widest = std::max(widest, characterCount(cells[column]));
@@ -139,13 +140,12 @@ support::Error tooManyRows(std::size_t rows) {
 struct XlsxStream::State {
     ScratchFolder scratch;
     std::string tmpdir;
-    lxw_workbook* workbook = nullptr;
+    lxw_workbook* workbook = nullptr;  // made once its form is known
     lxw_worksheet* sheet = nullptr;
     lxw_format* bold = nullptr;
     lxw_col_t columns = 0;
-    lxw_row_t nextRow = 0;                           // the sheet's next row, 0 the header
-    std::vector<std::vector<std::string>> measured;  // held until the widths are set
-    bool widthsSet = false;
+    lxw_row_t nextRow = 0;                       // the sheet's next row, 0 the header
+    std::vector<std::vector<std::string>> held;  // the header and the first rows, until then
 
     ~State() {
         // A workbook never finished is closed all the same, to free it; its file goes with
@@ -166,20 +166,37 @@ struct XlsxStream::State {
         return LXW_NO_ERROR;
     }
 
-    // Sets the widths from the rows held, then writes them, the header bold.
-    lxw_error setWidths() {
-        widthsSet = true;
+    // Makes the workbook in the form its length asks for, sets the widths from the header and
+    // the first rows, then writes the rows held, the header bold.
+    support::Status begin(bool streamed) {
+        const fs::path file = scratch.path() / "report.xlsx";
+        lxw_workbook_options options{};
+        options.constant_memory = streamed ? LXW_TRUE : LXW_FALSE;
+        options.tmpdir = tmpdir.data();
+        workbook = workbook_new_opt(file.c_str(), &options);
+        if (workbook == nullptr) {
+            return makeError(ErrorCode::Io,
+                             Phrase{VELQUOR_TR_NOOP("core", "cannot start the workbook in %1"),
+                                    {scratch.path().string()}});
+        }
+        sheet = workbook_add_worksheet(workbook, "Report");
+        bold = workbook_add_format(workbook);
+        format_set_bold(bold);
+        const auto measured =
+            std::span(held).first(std::min(held.size(), std::size_t{1} + kMeasuredRows));
         for (lxw_col_t column = 0; column < columns; ++column) {
             if (lxw_error error = worksheet_set_column(sheet, column, column,
                                                        columnWidth(measured, column), nullptr)) {
-                return error;
+                return workbookError(error);
             }
         }
-        for (const auto& cells : measured) {
-            if (lxw_error error = put(cells, nextRow == 0 ? bold : nullptr)) return error;
+        for (const auto& cells : held) {
+            if (lxw_error error = put(cells, nextRow == 0 ? bold : nullptr)) {
+                return workbookError(error);
+            }
         }
-        measured = {};
-        return LXW_NO_ERROR;
+        held = {};
+        return {};
     }
 };
 
@@ -188,42 +205,28 @@ XlsxStream::XlsxStream(XlsxStream&&) noexcept = default;
 XlsxStream& XlsxStream::operator=(XlsxStream&&) noexcept = default;
 XlsxStream::~XlsxStream() = default;
 
-support::Result<XlsxStream> XlsxStream::start(const std::vector<std::string>& header,
-                                              std::size_t rows) {
+support::Result<XlsxStream> XlsxStream::start(const std::vector<std::string>& header) {
     auto state = std::make_unique<State>();
     if (state->scratch.path().empty()) {
         return makeError(
             ErrorCode::Io,
             Phrase{VELQUOR_TR_NOOP("core", "cannot make a temporary folder for the workbook")});
     }
-    const fs::path file = state->scratch.path() / "report.xlsx";
     state->tmpdir = state->scratch.path().string();
-    lxw_workbook_options options{};
-    options.constant_memory = rows > kStreamedRows ? LXW_TRUE : LXW_FALSE;
-    options.tmpdir = state->tmpdir.data();
-    state->workbook = workbook_new_opt(file.c_str(), &options);
-    if (state->workbook == nullptr) {
-        return makeError(ErrorCode::Io,
-                         Phrase{VELQUOR_TR_NOOP("core", "cannot start the workbook in %1"),
-                                {state->scratch.path().string()}});
-    }
-    state->sheet = workbook_add_worksheet(state->workbook, "Report");
-    state->bold = workbook_add_format(state->workbook);
-    format_set_bold(state->bold);
     state->columns = static_cast<lxw_col_t>(header.size());
-    state->measured.push_back(header);
+    state->held.push_back(header);
     return XlsxStream(std::move(state));
 }
 
 support::Status XlsxStream::writeRow(const std::vector<std::string>& cells) {
     State& state = *m_state;
-    const std::size_t rows = state.nextRow + state.measured.size();
+    const std::size_t rows = state.nextRow + state.held.size();
     if (rows >= LXW_ROW_MAX) return tooManyRows(rows);
-    if (!state.widthsSet) {
-        state.measured.push_back(cells);
-        if (state.measured.size() <= kMeasuredRows) return {};
-        if (lxw_error error = state.setWidths()) return workbookError(error);
-        return {};
+    if (state.workbook == nullptr) {
+        state.held.push_back(cells);
+        // The header and kSharedTableRows rows; one more and the workbook is streamed.
+        if (state.held.size() <= 1 + kSharedTableRows) return {};
+        return state.begin(true);
     }
     if (lxw_error error = state.put(cells, nullptr)) return workbookError(error);
     return {};
@@ -231,8 +234,8 @@ support::Status XlsxStream::writeRow(const std::vector<std::string>& cells) {
 
 support::Status XlsxStream::finish(const Consumer& consume) {
     State& state = *m_state;
-    if (!state.widthsSet) {
-        if (lxw_error error = state.setWidths()) return workbookError(error);
+    if (state.workbook == nullptr) {
+        if (auto begun = state.begin(false); !begun) return begun;
     }
     worksheet_freeze_panes(state.sheet, 1, 0);
     if (state.columns > 0) {

@@ -18,18 +18,17 @@ namespace velquor::report {
 // U+FFFD, since a workbook cannot hold it; a cell past the 32,767 bytes a spreadsheet cell
 // holds is cut there. The columns' widths are measured on the header and the first rows.
 //
-// A workbook of more than kStreamedRows rows has each row go to a file of the workbook
-// library's as it comes, its texts inline in the sheet, none held: a report of a million rows
-// costs no more memory than one of ten. A smaller one keeps its texts in the workbook's shared
-// table, which every reader decodes alike (some leave a control character's _x000D_ escape
-// as it is in an inline text).
-inline constexpr std::size_t kStreamedRows = 100000;
+// A workbook of up to kSharedTableRows rows keeps its texts in the workbook's shared table,
+// which every reader decodes alike (some leave a control character's _x000D_ escape as it is
+// in an inline text); it is held until it is finished, about 1.5 kB a row. Once a row past
+// them comes, each row goes to a file of the workbook library's as it comes, its texts inline
+// in the sheet, none held: a report of a million rows costs no more memory than one of ten
+// thousand. The writer decides by the rows it is given, never by a count told beforehand.
+inline constexpr std::size_t kSharedTableRows = 5000;
 
 class XlsxStream {
 public:
-    // rows: how many rows will follow the header, as far as the caller knows.
-    static support::Result<XlsxStream> start(const std::vector<std::string>& header,
-                                             std::size_t rows);
+    static support::Result<XlsxStream> start(const std::vector<std::string>& header);
     XlsxStream(XlsxStream&&) noexcept;
     XlsxStream& operator=(XlsxStream&&) noexcept;
     ~XlsxStream();

@@ -199,7 +199,7 @@ protected:
     // in order, and the merged report goes to out as the rows come.
     static support::Status merge(const RetryReport& read, const std::vector<MacResult>& answers,
                                  const std::string& out) {
-        auto merged = MergedReport::create(read, out);
+        auto merged = MergedReport::create(out);
         if (!merged) return merged.error();
         MacCellCheck check = retryCheck(read, mac::kDefaultForm);
         std::size_t next = 0;

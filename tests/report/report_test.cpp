@@ -10,6 +10,7 @@
 #include "report/xlsx_writer.h"
 #include "report_readback.h"
 #include "sheet/sheet_reader.h"
+#include "sheet/zip_archive.h"
 #include "temp_dir.h"
 
 namespace velquor::report {
@@ -172,20 +173,32 @@ TEST(XlsxWriter, EveryMalformedSequenceIsReplacedNotWritten) {
     }
 }
 
-// Past kStreamedRows a workbook goes to disk as its rows come, its texts inline: openpyxl and
-// the product's own reader see every row, the header bold and frozen and the filter over all;
-// the awkward cells read back as written through the product's reader, which decodes the
-// escapes of inline texts as the standard says.
+bool hasSharedTable(const std::filesystem::path& workbook) {
+    auto archive = sheet::ZipArchive::openFile(workbook.string());
+    return archive && archive->contains("xl/sharedStrings.xml");
+}
+
+// Past kSharedTableRows a workbook goes to disk as its rows come, its texts inline, whatever
+// the caller expected: openpyxl and the product's own reader see every row, the header bold
+// and frozen and the filter over all; the awkward cells read back as written through the
+// product's reader, which decodes the escapes of inline texts as the standard says, and the
+// others through openpyxl too. Up to kSharedTableRows, the texts stay in the shared table.
 TEST(ReportWriter, ALongWorkbookIsWrittenAsItsRowsCome) {
     TempDir dir;
-    const std::size_t rows = kStreamedRows + 5;
-    auto writer = ReportWriter::create(dir / "long.xlsx", {"row", "text"}, rows);
-    ASSERT_TRUE(writer) << writer.error().message;
-    for (std::size_t i = 0; i < rows; ++i) {
-        const std::string& awkward = kAwkwardCells[i % kAwkwardCells.size()];
-        ASSERT_TRUE(writer->writeRow({std::to_string(i + 2), awkward}));
-    }
-    ASSERT_TRUE(writer->commit());
+    const auto write = [&](const std::string& name, std::size_t rows) {
+        auto writer = ReportWriter::create(dir / name, {"row", "text"});
+        ASSERT_TRUE(writer) << writer.error().message;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const std::string& awkward = kAwkwardCells[i % kAwkwardCells.size()];
+            ASSERT_TRUE(writer->writeRow({std::to_string(i + 2), awkward}));
+        }
+        ASSERT_TRUE(writer->commit());
+    };
+    write("held.xlsx", kSharedTableRows);
+    EXPECT_TRUE(hasSharedTable(dir / "held.xlsx"));
+    const std::size_t rows = kSharedTableRows + 5;
+    write("long.xlsx", rows);
+    EXPECT_FALSE(hasSharedTable(dir / "long.xlsx")) << "written as the rows came";
 
     std::size_t seen = 0;
     ASSERT_TRUE(sheet::forEachRow(
@@ -206,7 +219,16 @@ TEST(ReportWriter, ALongWorkbookIsWrittenAsItsRowsCome) {
     EXPECT_EQ(book.frozenAt, "A2");
     EXPECT_EQ(book.filter, "A1:B" + std::to_string(rows + 1));
     EXPECT_EQ(book.boldCells, (std::vector<std::pair<int, int>>{{1, 1}, {1, 2}}));
-    ASSERT_NE(book.at(static_cast<int>(rows) + 1, 2), nullptr);
+    for (int row = 2; row <= static_cast<int>(rows) + 1; ++row) {
+        const std::string& awkward =
+            kAwkwardCells[static_cast<std::size_t>(row - 2) % kAwkwardCells.size()];
+        ASSERT_NE(book.at(row, 2), nullptr) << row;
+        EXPECT_EQ(book.at(row, 1)->text, std::to_string(row));
+        EXPECT_EQ(book.at(row, 2)->type, 's');
+        if (awkward.find('_') == std::string::npos && awkward.find('\r') == std::string::npos) {
+            EXPECT_EQ(book.at(row, 2)->text, awkward) << row;
+        }
+    }
 }
 
 // Until commit the old report stays as it was, in either form; a writer dropped unfinished
@@ -218,7 +240,7 @@ TEST(ReportWriter, AnUnfinishedReportLeavesTheOldOneAlone) {
         ASSERT_TRUE(writeReport(dir / name, ReportTable{{"h"}, {{"old"}}}));
         const std::string old = readFile(dir / name);
         {
-            auto writer = ReportWriter::create(dir / name, {"h"}, 3);
+            auto writer = ReportWriter::create(dir / name, {"h"});
             ASSERT_TRUE(writer);
             ASSERT_TRUE(writer->writeRow({"new"}));
             EXPECT_EQ(readFile(dir / name), old);
