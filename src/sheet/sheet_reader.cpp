@@ -134,6 +134,10 @@ support::Status readSheet(const std::string& path, SheetData& data, bool streami
 
 }  // namespace
 
+bool isDelimitedText(const std::string& path) {
+    return kindOf(lowerExtension(path)) == FileKind::DelimitedText;
+}
+
 support::Status forEachRow(const std::string& path, const RowVisitor& visit, std::stop_token stop) {
     // The visitor's own errors are passed on as they are, the file's are worded as Open's.
     support::Status refused;

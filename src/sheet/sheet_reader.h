@@ -32,6 +32,10 @@ using RowVisitor = std::function<support::Status(int row, std::vector<std::strin
 support::Status forEachRow(const std::string& path, const RowVisitor& visit,
                            std::stop_token stop = {});
 
+// Whether path names a text file (.csv, .txt) rather than a workbook: its cells are all text
+// and its rows come in order, so forEachRow gives what Open would.
+bool isDelimitedText(const std::string& path);
+
 // Reads the active sheet of an .xlsx/.xlsm workbook or a .csv/.txt file. Open parses the whole
 // sheet into memory and closes the file; CellText only formats. Only the cells that hold a
 // value are kept, so a sheet costs memory in proportion to them, never to its used range:

@@ -86,6 +86,24 @@ TEST(RowStream, ALongTextFileGivesTheRowsSheetReaderGives) {
     }
 }
 
+// A file without quotes has its record ends found from the end of each piece: every kind of
+// line break, and a lone carriage return as the last byte of a piece, ends the same records.
+TEST(RowStream, AnUnquotedFileEndsItsRecordsAtEveryKindOfLineBreak) {
+    velquor::testing::TempDir dir;
+    std::string csv;
+    for (int i = 0; i < 170000; ++i) {
+        csv += std::to_string(i) + ",x" + std::string(static_cast<std::size_t>(i % 23), 'y');
+        csv += i % 3 == 0 ? "\r" : i % 3 == 1 ? "\r\n" : "\n";
+        if (i % 1000 == 999) csv += "\r\r\n";  // two empty lines
+    }
+    const auto path = dir / "plain.csv";
+    velquor::testing::writeFile(path, csv);
+    ASSERT_GT(std::filesystem::file_size(path), std::size_t{3} << 20);
+    const Rows rows = streamed(path.string());
+    EXPECT_EQ(rows.size(), 170000u);
+    EXPECT_EQ(rows, opened(path.string()));
+}
+
 // Whatever the piece, a fault names the line of the whole file.
 TEST(RowStream, ATextFilesFaultsNameTheirLineInTheWholeFile) {
     velquor::testing::TempDir dir;
