@@ -36,6 +36,7 @@ Acceleration detect() {
     found.crc32 = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     found.sha512 = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f") &&
                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("ssse3");
+    found.md5Lanes = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f");
 #endif
     return found;
 }
@@ -66,6 +67,9 @@ bool useClmulCrc32() {
 }
 bool useAvx512Sha512() {
     return activeAcceleration().sha512;
+}
+bool useMd5Lanes() {
+    return activeAcceleration().md5Lanes;
 }
 
 }  // namespace detail

@@ -1,14 +1,16 @@
 // Run-time choice between the portable code and the processor's own instructions (SHA
-// extensions for SHA-1/SHA-256, carry-less multiply for CRC-32, AVX-512 for SHA-512). Tests switch
+// extensions for SHA-1/SHA-256, carry-less multiply for CRC-32, AVX-512 for SHA-512 and for
+// MD5 of several messages side by side). Tests switch
 // the accelerated paths off to check the portable code on every machine.
 #pragma once
 
 namespace velquor::digest {
 
 struct Acceleration {
-    bool sha = false;     // SHA-1 and SHA-256 instructions
-    bool crc32 = false;   // PCLMULQDQ folding
-    bool sha512 = false;  // AVX-512VL message schedule for SHA-384/512
+    bool sha = false;       // SHA-1 and SHA-256 instructions
+    bool crc32 = false;     // PCLMULQDQ folding
+    bool sha512 = false;    // AVX-512VL message schedule for SHA-384/512
+    bool md5Lanes = false;  // AVX-512VL: eight MD5 messages at once (md5Each)
 };
 
 // What this processor offers.

@@ -1,10 +1,13 @@
 // MD5: four rounds over 64-byte blocks, and Md5File.
 #include "digest/md5.h"
 
+#include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <stop_token>
 
+#include "digest/acceleration_internal.h"
 #include "digest/block_buffer.h"
 #include "digest/byte_order.h"
 #include "digest/file_reader.h"
@@ -161,6 +164,35 @@ std::uint64_t Md5File(const char* path, Md5State& state) {
     working.finish();
     state = working;
     return *read;
+}
+
+void md5Each(std::span<const std::span<const std::uint8_t>> messages,
+             std::uint8_t (*digests)[Md5State::kDigestSize]) {
+    std::size_t done = 0;
+#ifdef VELQUOR_DIGEST_X86
+    if (detail::useMd5Lanes()) {
+        // A single message gains nothing from the lanes.
+        for (; messages.size() - done >= 2;
+             done += std::min<std::size_t>(messages.size() - done, 8)) {
+            detail::md5EightLanesAvx512(messages.data() + done,
+                                        std::min<std::size_t>(messages.size() - done, 8),
+                                        digests + done);
+        }
+    }
+#endif
+    for (; done < messages.size(); ++done) {
+        Md5State state;
+        state.start();
+        std::span<const std::uint8_t> rest = messages[done];
+        while (!rest.empty()) {
+            const auto chunk =
+                static_cast<std::uint32_t>(std::min<std::size_t>(rest.size(), UINT32_MAX));
+            state.add(rest.data(), chunk);
+            rest = rest.subspan(chunk);
+        }
+        state.finish();
+        std::memcpy(digests[done], state.digest, Md5State::kDigestSize);
+    }
 }
 
 }  // namespace velquor::digest

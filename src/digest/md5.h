@@ -1,7 +1,9 @@
-// MD5 on 64-byte blocks, and Md5File, which digests a whole file into a state.
+// MD5 on 64-byte blocks, Md5File, which digests a whole file into a state, and md5Each, the
+// digests of many whole messages at once.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace velquor::digest {
 
@@ -24,5 +26,11 @@ struct Md5State {
 // part of a file is never passed off as the file's). A file of zero bytes also returns 0 but
 // leaves the digest of the empty message in the state.
 std::uint64_t Md5File(const char* path, Md5State& state);
+
+// The digest of each whole message, digests[i] of messages[i]: where the processor can, eight
+// messages side by side (a message takes a single lane's share of the work, most of all for
+// many short ones), else one after another.
+void md5Each(std::span<const std::span<const std::uint8_t>> messages,
+             std::uint8_t (*digests)[Md5State::kDigestSize]);
 
 }  // namespace velquor::digest

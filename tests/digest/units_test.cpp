@@ -2,8 +2,11 @@
 // block-boundary lengths, and the file routines of CRC-32 and MD5.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
+#include <span>
+#include <vector>
 
 #include "digest/crc32.h"
 #include "digest/md2.h"
@@ -109,6 +112,50 @@ TEST(BlockUnits, TwoAddsAtEveryCutAroundTheBoundaries) {
                     ASSERT_EQ(toHex(unit->finish()), toHex(whole))
                         << mode.name << ' ' << algorithm << " length " << length << " cut " << cut;
                 }
+            }
+        }
+    }
+}
+
+// md5Each, eight messages side by side where it can: every message of a group gets its own
+// digest however the lengths differ (a lane whose message ends first, a tail that needs a
+// second block, an empty message), in groups that fill the lanes, leave some empty, or go
+// past them, agreeing with one message digested alone.
+TEST(Md5Unit, EachMessageOfAGroupGetsItsOwnDigest) {
+    std::mt19937 random(11);
+    std::string bytes(5000, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    const std::vector<std::size_t> lengths = {0,   1,   55,  56,  63,  64,   65,   119,  120,
+                                              127, 128, 129, 200, 999, 4000, 4096, 5000, 3};
+    const auto alone = [&](std::size_t offset, std::size_t length) {
+        Md5State state;
+        state.start();
+        state.add(bytes.data() + offset, static_cast<std::uint32_t>(length));
+        state.finish();
+        return toHex(std::string_view(reinterpret_cast<const char*>(state.digest), 16));
+    };
+    for (const auto& mode : accelerationModes()) {
+        ScopedAcceleration scoped(mode.allowed);
+        for (std::size_t count : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{8},
+                                  std::size_t{9}, lengths.size()}) {
+            std::vector<std::span<const std::uint8_t>> messages;
+            for (std::size_t i = 0; i < count; ++i) {
+                // Each message starts elsewhere, so that no two lanes read the same bytes.
+                const std::size_t length = lengths[(i + count) % lengths.size()];
+                const std::size_t offset = (i * 37) % (bytes.size() - length + 1);
+                messages.emplace_back(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset,
+                                      length);
+            }
+            std::vector<std::array<std::uint8_t, 16>> digests(count);
+            md5Each(messages, reinterpret_cast<std::uint8_t(*)[16]>(digests.data()));
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto offset = static_cast<std::size_t>(
+                    messages[i].data() - reinterpret_cast<const std::uint8_t*>(bytes.data()));
+                EXPECT_EQ(
+                    toHex(std::string_view(reinterpret_cast<const char*>(digests[i].data()), 16)),
+                    alone(offset, messages[i].size()))
+                    << mode.name << " message " << i << " of " << count << ", "
+                    << messages[i].size() << " bytes";
             }
         }
     }

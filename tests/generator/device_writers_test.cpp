@@ -21,8 +21,9 @@ std::span<const std::byte> bytesOf(const std::string& text) {
     return std::as_bytes(std::span(text.data(), text.size()));
 }
 
-// Files change hands in batches: counts below a batch, and past whole batches by a few, come
-// back as surely as a long run.
+// Files change hands, and are digested, in batches: counts below a batch, and past whole
+// batches by a few, come back as surely as a long run, and a file or copy that fails in the
+// middle of a batch leaves the others' digests with their own files.
 TEST(DeviceWriters, EveryFileComesBackOnceByItsIndexWithItsDigest) {
     for (const auto& [workers, count] :
          {std::pair{1u, std::size_t{1500}}, std::pair{3u, std::size_t{1500}},
@@ -30,6 +31,7 @@ TEST(DeviceWriters, EveryFileComesBackOnceByItsIndexWithItsDigest) {
         velquor::testing::TempDir dir;
         fs::create_directories(dir / "en");
         fs::create_directories(dir / "777.xml" / "taken");
+        fs::create_directories(dir / "en" / "555.xml" / "taken");
         const support::OutputFolder plain(dir.path());
         const support::OutputFolder encrypted(dir / "en");
         crypto::CAes aes;
@@ -53,10 +55,14 @@ TEST(DeviceWriters, EveryFileComesBackOnceByItsIndexWithItsDigest) {
                 continue;
             }
             ASSERT_TRUE(written.plain) << written.plain.error().message;
-            ASSERT_TRUE(written.encrypted) << written.encrypted.error().message;
             const std::string text = "file " + std::to_string(written.index);
             EXPECT_EQ(readFile(dir / name), text);
             EXPECT_EQ(written.plainDigest, checkSumOf(bytesOf(text)));
+            if (written.index == 555 && count > 555) {
+                ASSERT_FALSE(written.encrypted);
+                continue;
+            }
+            ASSERT_TRUE(written.encrypted) << written.encrypted.error().message;
             EXPECT_EQ(written.encryptedDigest, checkSumOf(bytesOf(readFile(dir / "en" / name))));
             EXPECT_EQ(readFile(dir / "en" / name).size(), 16u);
         }

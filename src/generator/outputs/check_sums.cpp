@@ -2,7 +2,6 @@
 #include "generator/outputs/check_sums.h"
 
 #include <algorithm>
-#include <climits>
 
 #include "digest/md5.h"
 #include "support/atomic_file.h"
@@ -11,23 +10,30 @@
 namespace velquor::generator {
 
 CheckSum checkSumOf(std::span<const std::byte> bytes) {
-    digest::Md5State state{};
-    state.start();
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(left, UINT32_MAX));
-        state.add(data, chunk);
-        data += chunk;
-        left -= chunk;
-    }
-    state.finish();
-    static_assert(std::tuple_size_v<CheckSum> == 2 * digest::Md5State::kDigestSize);
     CheckSum sum;
-    support::hexEncodeInto(std::string_view(reinterpret_cast<const char*>(state.digest),
-                                            digest::Md5State::kDigestSize),
-                           sum.data());
+    checkSumsOf({&bytes, 1}, &sum);
     return sum;
+}
+
+void checkSumsOf(std::span<const std::span<const std::byte>> files, CheckSum* sums) {
+    static_assert(std::tuple_size_v<CheckSum> == 2 * digest::Md5State::kDigestSize);
+    // A group the stack holds at a time; md5Each shares it out among the lanes.
+    constexpr std::size_t kGroup = 16;
+    for (std::size_t first = 0; first < files.size(); first += kGroup) {
+        const std::size_t count = std::min(kGroup, files.size() - first);
+        std::array<std::span<const std::uint8_t>, kGroup> messages;
+        std::uint8_t digests[kGroup][digest::Md5State::kDigestSize];
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto file = files[first + i];
+            messages[i] = {reinterpret_cast<const std::uint8_t*>(file.data()), file.size()};
+        }
+        digest::md5Each(std::span(messages.data(), count), digests);
+        for (std::size_t i = 0; i < count; ++i) {
+            support::hexEncodeInto(std::string_view(reinterpret_cast<const char*>(digests[i]),
+                                                    digest::Md5State::kDigestSize),
+                                   sums[first + i].data());
+        }
+    }
 }
 
 void CheckSums::addDigest(std::string name, const CheckSum& digest) {

@@ -2,6 +2,7 @@
 #include "generator/run/device_writers.h"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <new>
 
@@ -30,6 +31,24 @@ support::Status failedWith(const std::exception& error) {
     }
     return support::makeError(support::ErrorCode::Internal, std::string(error.what()));
 }
+
+// The files of a batch written so far: where each is in the batch, and its bytes.
+struct Saved {
+    std::array<std::size_t, kBatch> positions;
+    std::array<std::span<const std::byte>, kBatch> bytes;
+    std::size_t count = 0;
+
+    void add(std::size_t position, std::span<const std::byte> written) {
+        positions[count] = position;
+        bytes[count++] = written;
+    }
+    // Each file's digest into its outcome's member; outcomes are the batch's, in its order.
+    void digestInto(std::span<WrittenFiles> outcomes, CheckSum WrittenFiles::*digest) const {
+        std::array<CheckSum, kBatch> sums;
+        checkSumsOf(std::span(bytes.data(), count), sums.data());
+        for (std::size_t k = 0; k < count; ++k) outcomes[positions[k]].*digest = sums[k];
+    }
+};
 
 template <typename Step>
 support::Status guarded(Step step) {
@@ -120,7 +139,7 @@ void DeviceWriters::work() {
         const bool wake = m_submitterWaits && m_queue.size() <= m_capacity / 2;
         lock.unlock();
         if (wake) m_taken.notify_one();
-        for (DeviceFiles& files : batch) outcomes.push_back(write(files));
+        write(batch, outcomes);
         batch.clear();
         lock.lock();
         for (WrittenFiles& written : outcomes) m_done.push_back(std::move(written));
@@ -128,28 +147,41 @@ void DeviceWriters::work() {
     }
 }
 
-WrittenFiles DeviceWriters::write(const DeviceFiles& files) const {
-    WrittenFiles written;
-    written.index = files.index;
-    const auto plain = bytesOf(files.text);
-    written.plain = guarded([&] {
-        return support::writeFileAtomically(m_plain, files.fileName, plain,
-                                            support::Durability::Deferred);
-    });
-    if (!written.plain) return written;
-    written.plainDigest = checkSumOf(plain);
-    if (m_encrypted == nullptr) return written;
-    // The copy is made from the bytes just saved, which spares reading the plain file back;
-    // the bytes are those the file encryption would write.
-    written.encrypted = guarded([&] {
-        const std::vector<std::uint8_t> blocks = crypto::encryptToBlocks(m_aes, plain);
-        const auto encrypted = std::as_bytes(std::span(blocks));
-        auto status = support::writeFileAtomically(*m_encrypted, files.fileName, encrypted,
-                                                   support::Durability::Deferred);
-        if (status) written.encryptedDigest = checkSumOf(encrypted);
-        return status;
-    });
-    return written;
+// The files are written first and then digested together, since the digests of a batch
+// taken side by side cost far less than one by one; the bytes are still in the cache.
+void DeviceWriters::write(std::span<const DeviceFiles> batch,
+                          std::vector<WrittenFiles>& outcomes) const {
+    const std::size_t first = outcomes.size();
+    Saved plain;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        WrittenFiles& outcome = outcomes.emplace_back();
+        outcome.index = batch[i].index;
+        const auto bytes = bytesOf(batch[i].text);
+        outcome.plain = guarded([&] {
+            return support::writeFileAtomically(m_plain, batch[i].fileName, bytes,
+                                                support::Durability::Deferred);
+        });
+        if (outcome.plain) plain.add(i, bytes);
+    }
+    plain.digestInto(std::span(outcomes).subspan(first), &WrittenFiles::plainDigest);
+    if (m_encrypted == nullptr) return;
+
+    // The copies are made from the bytes just saved, which spares reading the plain files
+    // back; the bytes are those the file encryption would write.
+    std::array<std::vector<std::uint8_t>, kBatch> blocks;
+    Saved encrypted;
+    for (std::size_t k = 0; k < plain.count; ++k) {
+        const std::size_t i = plain.positions[k];
+        WrittenFiles& outcome = outcomes[first + i];
+        outcome.encrypted = guarded([&] {
+            blocks[k] = crypto::encryptToBlocks(m_aes, plain.bytes[k]);
+            return support::writeFileAtomically(*m_encrypted, batch[i].fileName,
+                                                std::as_bytes(std::span(blocks[k])),
+                                                support::Durability::Deferred);
+        });
+        if (outcome.encrypted) encrypted.add(i, std::as_bytes(std::span(blocks[k])));
+    }
+    encrypted.digestInto(std::span(outcomes).subspan(first), &WrittenFiles::encryptedDigest);
 }
 
 }  // namespace velquor::generator

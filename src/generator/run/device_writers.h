@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -72,7 +73,9 @@ private:
     // Takes the next batch into batch, waiting for one; false once the writers are finishing
     // and nothing is left. Called with the lock held.
     bool takeBatch(std::unique_lock<std::mutex>& lock, std::vector<DeviceFiles>& batch);
-    WrittenFiles write(const DeviceFiles& files) const;
+    // Writes a batch's files (and their copies) and appends their outcomes to outcomes. An
+    // exception (out of memory) fails the file it happened to.
+    void write(std::span<const DeviceFiles> batch, std::vector<WrittenFiles>& outcomes) const;
     // Moves the outcomes the workers handed back into m_kept.
     void keepHandedBack();
 
