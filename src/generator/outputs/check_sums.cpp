@@ -10,7 +10,7 @@
 
 namespace velquor::generator {
 
-std::string checkSumOf(std::span<const std::byte> bytes) {
+CheckSum checkSumOf(std::span<const std::byte> bytes) {
     digest::Md5State state{};
     state.start();
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -22,16 +22,20 @@ std::string checkSumOf(std::span<const std::byte> bytes) {
         left -= chunk;
     }
     state.finish();
-    return support::hexEncode(std::string_view(reinterpret_cast<const char*>(state.digest),
-                                               digest::Md5State::kDigestSize));
+    static_assert(std::tuple_size_v<CheckSum> == 2 * digest::Md5State::kDigestSize);
+    CheckSum sum;
+    support::hexEncodeInto(std::string_view(reinterpret_cast<const char*>(state.digest),
+                                            digest::Md5State::kDigestSize),
+                           sum.data());
+    return sum;
 }
 
-void CheckSums::addDigest(std::string name, std::string digest) {
-    m_lines.emplace_back(std::move(name), std::move(digest));
+void CheckSums::addDigest(std::string name, const CheckSum& digest) {
+    m_lines.emplace_back(std::move(name), digest);
 }
 
 std::string CheckSums::text() const {
-    std::vector<const std::pair<std::string, std::string>*> sorted;
+    std::vector<const std::pair<std::string, CheckSum>*> sorted;
     sorted.reserve(m_lines.size());
     for (const auto& line : m_lines) sorted.push_back(&line);
     std::sort(sorted.begin(), sorted.end(),
@@ -39,7 +43,7 @@ std::string CheckSums::text() const {
     std::string text;
     text.reserve(m_lines.size() * 64);
     for (const auto* line : sorted) {
-        text += line->second;
+        text.append(line->second.data(), line->second.size());
         text += "  ";
         text += line->first;
         text += '\n';
