@@ -71,18 +71,19 @@ int main() {
     const int lanes = md5LaneCount();
     const double megabytes = static_cast<double>(kMessages * kLength) / 1e6;
 
-    std::printf("MD5 of %zu messages of %zu bytes: md5OfEach in %d lane%s against Md5State one "
-                "message after another (processor seconds)\n",
-                kMessages, kLength, lanes, lanes == 1 ? "" : "s");
+    std::printf(
+        "MD5 of %zu messages of %zu bytes: md5OfEach in %d lane%s against Md5State one "
+        "message after another (processor seconds)\n",
+        kMessages, kLength, lanes, lanes == 1 ? "" : "s");
     std::vector<double> ratios;
     unsigned scalarCheck = 0, laneCheck = 0;
     for (int round = 0; round < kRounds; ++round) {
         const double scalar = oneAtATime(batch, scalarCheck);
         const double laned = inLanes(batch, laneCheck);
-        std::printf("round %d: one at a time %.3f s (%.0f MB/s), lanes %.3f s (%.0f MB/s), "
-                    "ratio %.3f\n",
-                    round + 1, scalar, megabytes / scalar, laned, megabytes / laned,
-                    laned / scalar);
+        std::printf(
+            "round %d: one at a time %.3f s (%.0f MB/s), lanes %.3f s (%.0f MB/s), "
+            "ratio %.3f\n",
+            round + 1, scalar, megabytes / scalar, laned, megabytes / laned, laned / scalar);
         ratios.push_back(laned / scalar);
     }
     if (scalarCheck != laneCheck) {
@@ -90,14 +91,15 @@ int main() {
         return 1;
     }
     if (lanes == 1) {
-        std::printf("no vector lanes on this processor: md5OfEach is Md5State in turn, no target\n");
+        std::printf(
+            "no vector lanes on this processor: md5OfEach is Md5State in turn, no target\n");
         return 0;
     }
     // AVX-512's 64 lanes are held to five times the speed, AVX2's 32 to two and a half.
     const double target = lanes == 64 ? 0.2 : 0.4;
-    const bool met = velquor::bench::reportMedianTarget(
-        "MD5 of 100,000 messages of 4,171 bytes, " + std::to_string(lanes) +
-            " lanes / one at a time",
-        ratios, velquor::bench::Goal::AtMost, target);
+    const bool met =
+        velquor::bench::reportMedianTarget("MD5 of 100,000 messages of 4,171 bytes, " +
+                                               std::to_string(lanes) + " lanes / one at a time",
+                                           ratios, velquor::bench::Goal::AtMost, target);
     return met ? 0 : 1;
 }

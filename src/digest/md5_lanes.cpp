@@ -68,15 +68,20 @@ constexpr std::uint32_t kStepConstants[64] = {
 };
 
 // Each round's four rotations, used in turn by its sixteen steps.
-constexpr int kRotations[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+constexpr int kRotations[4][4] = {
+    {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
 // The block word a step adds: in order, then 1 + 5i, 5 + 3i and 7i (mod 16) in rounds 2 to 4.
 constexpr int blockWord(int step) {
     switch (step / 16) {
-        case 0: return step;
-        case 1: return (1 + 5 * step) % 16;
-        case 2: return (5 + 3 * step) % 16;
-        default: return (7 * step) % 16;
+        case 0:
+            return step;
+        case 1:
+            return (1 + 5 * step) % 16;
+        case 2:
+            return (5 + 3 * step) % 16;
+        default:
+            return (7 * step) % 16;
     }
 }
 
@@ -151,7 +156,8 @@ template <typename V, int N, int S>
 [[gnu::always_inline]] inline void transpose(V* rows) {
 #pragma GCC unroll 16
     for (int i = 0; i < N; ++i) {
-        if ((i & S) == 0) swapQuarters<V, N, S>(rows[i], rows[i + S], std::make_index_sequence<N>{});
+        if ((i & S) == 0)
+            swapQuarters<V, N, S>(rows[i], rows[i + S], std::make_index_sequence<N>{});
     }
     if constexpr (S > 1) transpose<V, N, S / 2>(rows);
 }

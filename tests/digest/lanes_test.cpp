@@ -24,9 +24,11 @@ using velquor::testing::writeFile;
 
 using Message = std::span<const std::byte>;
 
-// Lengths on each side of the one-block and two-block ends, a generated file's length and one
-// long enough to keep its lane busy while the others take many messages in turn.
-constexpr std::size_t kLengths[] = {0, 1, 55, 56, 63, 64, 65, 4095, 4171, 100000};
+// Lengths on each side of where the end takes one block or two, and of a whole block, in the
+// first and second block; a generated file's length, and one long enough to keep its lane busy
+// while the others take many messages in turn.
+constexpr std::size_t kLengths[] = {0,   1,   55,  56,  63,   64,   65,    119,
+                                    120, 127, 128, 129, 4095, 4171, 100000};
 
 // Random bytes the messages are cut from, each at its own (mostly unaligned) offset.
 const std::vector<std::byte>& randomBytes() {
@@ -76,8 +78,8 @@ std::vector<Way> ways() {
     }
 #ifdef VELQUOR_DIGEST_X86
     const Acceleration available = availableAcceleration();
-    for (const auto& [lanes, offered] : {std::pair{8, available.md5Lanes8},
-                                         std::pair{16, available.md5Lanes16}}) {
+    for (const auto& [lanes, offered] :
+         {std::pair{8, available.md5Lanes8}, std::pair{16, available.md5Lanes16}}) {
         if (!offered) continue;
         found.push_back({std::to_string(lanes) + " lanes a register", true,
                          [lanes](std::span<const Message> batch) {
@@ -93,8 +95,8 @@ void expectEachMessagesOwnDigest(const Way& way, const std::vector<Message>& bat
     ASSERT_EQ(digests.size(), batch.size()) << way.name;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         EXPECT_EQ(hex(digests[i]), oneAtATime(batch[i]))
-            << way.name << ": message " << i << " of " << batch.size() << ", "
-            << batch[i].size() << " bytes";
+            << way.name << ": message " << i << " of " << batch.size() << ", " << batch[i].size()
+            << " bytes";
     }
 }
 

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string_view>
+#include <thread>
 
 #include "sheet/sheet_reader.h"
 #include "support/file_identity.h"
@@ -57,13 +59,6 @@ public:
         m_table.ColumnCount = std::max(m_table.ColumnCount, static_cast<int>(cells.size()));
     }
 
-    void finish() {
-        if (!m_table.rows.empty() && m_table.rows.front().sheetRow == 1) {
-            const auto& cells = m_table.rows.front().cells;
-            m_table.header.assign(cells.begin(), cells.end());
-        }
-    }
-
 private:
     std::string_view* claimCells(std::size_t count) {
         if (m_cellsLeft < count) {
@@ -102,21 +97,55 @@ private:
     std::size_t m_textLeft = 0;
 };
 
-// A text file, row by row as it is read: nothing of it is held but the table.
-support::Status readTextRows(const std::string& sheetPath, TableBuilder& builder,
+// Past this size a text sheet is read in parts side by side, one a core (at most four): the
+// cost of a thread is then well spent.
+constexpr std::uintmax_t kBytesWorthParts = std::uintmax_t{4} << 20;
+
+std::size_t partsFor(const std::string& sheetPath) {
+    std::error_code error;
+    const std::uintmax_t bytes = std::filesystem::file_size(sheetPath, error);
+    if (error || bytes < kBytesWorthParts) return 1;
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
+// The rows of the later parts after those of the first: their blocks move over whole, and
+// the rows' cells still point into them.
+void appendPart(DeviceTable& table, DeviceTable&& part) {
+    table.rows.insert(table.rows.end(), part.rows.begin(), part.rows.end());
+    for (auto& block : part.storage.textBlocks)
+        table.storage.textBlocks.push_back(std::move(block));
+    for (auto& block : part.storage.cellBlocks)
+        table.storage.cellBlocks.push_back(std::move(block));
+    table.RowCount = std::max(table.RowCount, part.RowCount);
+    table.ColumnCount = std::max(table.ColumnCount, part.ColumnCount);
+}
+
+// A text file: every cell is text and the rows come in order, so nothing of it is held but
+// the table; a long one is read in parts side by side, each into a table of its own.
+support::Status readTextRows(const std::string& sheetPath, DeviceTable& table,
                              const std::stop_token& stop) {
-    return sheet::forEachRow(
-        sheetPath,
-        [&builder](int row, std::vector<std::string>& cells) -> support::Status {
-            builder.addRow(row, cells, false);
-            return {};
+    std::vector<DeviceTable> parts(partsFor(sheetPath));
+    std::vector<TableBuilder> builders(parts.begin(), parts.end());
+    const auto read = sheet::forEachRowInParts(
+        sheetPath, parts.size(),
+        [&builders](std::size_t part) -> sheet::RowVisitor {
+            return [&builder = builders[part]](int row,
+                                               std::vector<std::string>& cells) -> support::Status {
+                builder.addRow(row, cells, false);
+                return {};
+            };
         },
         stop);
+    if (!read) return read;
+    table = std::move(parts.front());
+    for (std::size_t k = 1; k < parts.size(); ++k) appendPart(table, std::move(parts[k]));
+    return {};
 }
 
 // A workbook, whose cells may come in any order: read whole, then walked row by row.
 support::Status readWorkbookRows(const std::string& sheetPath, DeviceTable& table,
-                                 TableBuilder& builder, const std::stop_token& stop) {
+                                 const std::stop_token& stop) {
+    TableBuilder builder(table);
     sheet::SheetReader reader;
     auto dimensions = reader.Open(sheetPath, stop);
     if (!dimensions) return dimensions.error();
@@ -155,12 +184,14 @@ support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath, std::
             support::Phrase{VELQUOR_TR_NOOP("core", "no device sheet chosen")});
     }
     DeviceTable table;
-    TableBuilder builder(table);
     const support::Status read = sheet::isDelimitedText(sheetPath)
-                                     ? readTextRows(sheetPath, builder, stop)
-                                     : readWorkbookRows(sheetPath, table, builder, stop);
+                                     ? readTextRows(sheetPath, table, stop)
+                                     : readWorkbookRows(sheetPath, table, stop);
     if (!read) return read.error();
-    builder.finish();
+    if (!table.rows.empty() && table.rows.front().sheetRow == 1) {
+        const auto& cells = table.rows.front().cells;
+        table.header.assign(cells.begin(), cells.end());
+    }
     return table;
 }
 

@@ -258,7 +258,7 @@ public:
                                 support::withCause(rowPrefix(result.row), written.plain.error()));
                 continue;
             }
-            m_plainSums.addDigest(result.fileName, std::move(written.plainDigest));
+            m_plainSums.addDigest(result.fileName, written.plainDigest);
             if (m_request.encrypt && !written.encrypted) {
                 result.outcome = DeviceOutcome::Failed;
                 result.setReason(support::withCause(
@@ -272,7 +272,7 @@ public:
             }
             if (m_request.encrypt) {
                 result.encryptedFile = m_encryptedFolderPrefix + result.fileName;
-                m_encryptedSums.addDigest(result.fileName, std::move(written.encryptedDigest));
+                m_encryptedSums.addDigest(result.fileName, written.encryptedDigest);
             }
             result = withEmptyValuesNoted(std::move(result));
         }
