@@ -69,7 +69,7 @@ VELQUOR_MD5_LANES_TARGET inline void steps(Lanes (&v)[4], const Lanes (&x)[16],
 // Eight rows of eight words (row r from rows[r]) into eight columns: column w holds word w of
 // every row.
 VELQUOR_MD5_LANES_TARGET inline void transpose(const std::uint8_t* const (&rows)[8], int offset,
-                                        Lanes* columns) {
+                                               Lanes* columns) {
     Lanes r[8];
     for (int i = 0; i < 8; ++i) {
         r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[i] + offset));
