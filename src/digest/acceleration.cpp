@@ -37,6 +37,7 @@ Acceleration detect() {
     found.sha512 = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f") &&
                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("ssse3");
     found.md5Lanes = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f");
+    found.md5LanesAvx2 = __builtin_cpu_supports("avx2");
 #endif
     return found;
 }
@@ -70,6 +71,9 @@ bool useAvx512Sha512() {
 }
 bool useMd5Lanes() {
     return activeAcceleration().md5Lanes;
+}
+bool useMd5LanesAvx2() {
+    return activeAcceleration().md5LanesAvx2;
 }
 
 }  // namespace detail

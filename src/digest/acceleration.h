@@ -7,10 +7,11 @@
 namespace velquor::digest {
 
 struct Acceleration {
-    bool sha = false;       // SHA-1 and SHA-256 instructions
-    bool crc32 = false;     // PCLMULQDQ folding
-    bool sha512 = false;    // AVX-512VL message schedule for SHA-384/512
-    bool md5Lanes = false;  // AVX-512VL: eight MD5 messages at once (md5Each)
+    bool sha = false;           // SHA-1 and SHA-256 instructions
+    bool crc32 = false;         // PCLMULQDQ folding
+    bool sha512 = false;        // AVX-512VL message schedule for SHA-384/512
+    bool md5Lanes = false;      // AVX-512VL: eight MD5 messages at once (md5Each)
+    bool md5LanesAvx2 = false;  // AVX2: the same, where AVX-512VL is missing
 };
 
 // What this processor offers.

@@ -170,14 +170,14 @@ void md5Each(std::span<const std::span<const std::uint8_t>> messages,
              std::uint8_t (*digests)[Md5State::kDigestSize]) {
     std::size_t done = 0;
 #ifdef VELQUOR_DIGEST_X86
-    if (detail::useMd5Lanes()) {
-        // A single message gains nothing from the lanes.
-        for (; messages.size() - done >= 2;
-             done += std::min<std::size_t>(messages.size() - done, 8)) {
-            detail::md5EightLanesAvx512(messages.data() + done,
-                                        std::min<std::size_t>(messages.size() - done, 8),
-                                        digests + done);
-        }
+    const auto lanes = detail::useMd5Lanes()       ? detail::md5EightLanesAvx512
+                       : detail::useMd5LanesAvx2() ? detail::md5EightLanesAvx2
+                                                   : nullptr;
+    // A single message gains nothing from the lanes.
+    while (lanes != nullptr && messages.size() - done >= 2) {
+        const std::size_t count = std::min<std::size_t>(messages.size() - done, 8);
+        lanes(messages.data() + done, count, digests + done);
+        done += count;
     }
 #endif
     for (; done < messages.size(); ++done) {
