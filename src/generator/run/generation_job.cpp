@@ -416,11 +416,7 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
 // spared.
 bool holdsStaleTwins(const GenerationRequest& request, const DeviceTable& table,
                      const DeviceMacs& macs) {
-    if (request.dryRun) return false;
-    // A new or empty folder ("en" would be in it) holds nothing to look at.
-    std::error_code error;
-    const fs::directory_iterator listing(request.outputFolder, error);
-    if (error || listing == fs::directory_iterator()) return false;
+    if (request.dryRun || holdsNothing(request.outputFolder)) return false;
     return !findStaleTwins(request, table, runFileNames(macs)).empty();
 }
 
