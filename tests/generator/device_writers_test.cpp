@@ -27,7 +27,8 @@ std::span<const std::byte> bytesOf(const std::string& text) {
 TEST(DeviceWriters, EveryFileComesBackOnceByItsIndexWithItsDigest) {
     for (const auto& [workers, count] :
          {std::pair{1u, std::size_t{1500}}, std::pair{3u, std::size_t{1500}},
-          std::pair{2u, std::size_t{3}}, std::pair{2u, std::size_t{19}}}) {
+          std::pair{2u, std::size_t{3}}, std::pair{2u, std::size_t{19}},
+          std::pair{2u, std::size_t{67}}}) {
         velquor::testing::TempDir dir;
         fs::create_directories(dir / "en");
         fs::create_directories(dir / "777.xml" / "taken");
