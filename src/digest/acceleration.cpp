@@ -36,6 +36,8 @@ Acceleration detect() {
     found.crc32 = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     found.sha512 = __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512f") &&
                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("ssse3");
+    found.md5Lanes16 = __builtin_cpu_supports("avx512f");
+    found.md5Lanes8 = __builtin_cpu_supports("avx2");
 #endif
     return found;
 }

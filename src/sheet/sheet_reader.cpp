@@ -134,6 +134,44 @@ support::Status readSheet(const std::string& path, SheetData& data, bool streami
 
 }  // namespace
 
+support::Status forEachRowInParts(const std::string& path, std::size_t parts,
+                                  const PartVisitors& visitorFor, std::stop_token stop) {
+    parts = std::max<std::size_t>(parts, 1);
+    if (auto readable = checkReadableFile(path); !readable) return readable.error();
+    auto file = support::InputFile::open(path);
+    if (!file) return file.error();
+    if (kindOf(lowerExtension(path)) != FileKind::DelimitedText ||
+        file->sizeForProgress() > kMaxTextFileBytes) {
+        return forEachRow(path, visitorFor(0), stop);
+    }
+    auto bytes = support::readWholeFile(path, kMaxTextFileBytes);
+    if (!bytes) return bytes.error();
+    // Each part's visitor's own errors are passed on as they are, the file's are worded as
+    // Open's.
+    std::vector<RowVisitor> visitors;
+    std::vector<support::Status> refused(parts);
+    std::vector<SheetData> data(parts);
+    std::vector<SheetData*> each;
+    for (std::size_t k = 0; k < parts; ++k) {
+        visitors.push_back(visitorFor(k));
+        data[k].streamRows([&visitors, &refused, k](int row, std::vector<std::string>& cells) {
+            refused[k] = visitors[k](row, cells);
+            return refused[k];
+        });
+        each.push_back(&data[k]);
+    }
+    const std::vector<support::Status> outcomes = readDelimitedTextInParts(*bytes, each, stop);
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        if (outcomes[k]) continue;
+        return refused[k] ? fileError(path, outcomes[k].error()) : refused[k];
+    }
+    return {};
+}
+
+bool isDelimitedText(const std::string& path) {
+    return kindOf(lowerExtension(path)) == FileKind::DelimitedText;
+}
+
 support::Status forEachRow(const std::string& path, const RowVisitor& visit, std::stop_token stop) {
     // The visitor's own errors are passed on as they are, the file's are worded as Open's.
     support::Status refused;

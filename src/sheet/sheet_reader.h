@@ -32,6 +32,22 @@ using RowVisitor = std::function<support::Status(int row, std::vector<std::strin
 support::Status forEachRow(const std::string& path, const RowVisitor& visit,
                            std::stop_token stop = {});
 
+// Makes the visitor of one part of a file read side by side (forEachRowInParts).
+using PartVisitors = std::function<RowVisitor(std::size_t part)>;
+
+// forEachRow for a text file long enough to be worth reading on several threads: the file is
+// read whole and cut at record ends into at most `parts` parts of about equal length, each
+// read on a thread of its own, its rows in order to its own visitor (visitorFor(k), called
+// before the reading starts), every row of a part after those of the part before. A workbook,
+// and a text file too long to hold, is walked by forEachRow with the first part's visitor. The
+// errors are forEachRow's; of several, the first part's.
+support::Status forEachRowInParts(const std::string& path, std::size_t parts,
+                                  const PartVisitors& visitorFor, std::stop_token stop = {});
+
+// Whether path names a text file (.csv, .txt) rather than a workbook: its cells are all text
+// and its rows come in order, so forEachRow gives what Open would.
+bool isDelimitedText(const std::string& path);
+
 // Reads the active sheet of an .xlsx/.xlsm workbook or a .csv/.txt file. Open parses the whole
 // sheet into memory and closes the file; CellText only formats. Only the cells that hold a
 // value are kept, so a sheet costs memory in proportion to them, never to its used range:

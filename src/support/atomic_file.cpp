@@ -199,7 +199,7 @@ Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
             return file;
         }
     }
-    if (auto opened = file.openTemporary(); !opened) return opened.error();
+    if (auto opened = file.openTemporary(true); !opened) return opened.error();
     return file;
 }
 
@@ -214,8 +214,10 @@ Result<AtomicOutputFile> AtomicOutputFile::createIn(const OutputFolder& folder,
     file.m_target = folder.path() / name;
     file.m_folderFd = folder.m_fd;
     file.m_targetName = folder.m_fd == AT_FDCWD ? file.m_target.string() : name;
+    file.m_folder = &folder;
     file.m_durability = durability;
-    if (auto opened = file.openTemporary(); !opened) return opened.error();
+    const bool lookFirst = folder.m_namesTaken.load(std::memory_order_relaxed);
+    if (auto opened = file.openTemporary(lookFirst); !opened) return opened.error();
     return file;
 }
 
@@ -237,16 +239,41 @@ Result<AtomicOutputFile> AtomicOutputFile::standardOutput() {
 // after a crash. A name that exists, and a file system without unnamed files, take a
 // temporary beside the target instead, whose name does not grow with the target's, so a
 // target name of the longest legal length still has one.
-Status AtomicOutputFile::openTemporary() {
+//
+// Without lookFirst the unnamed file is tried at once, and a name found taken only when it is
+// linked in (linkUnnamed): a file's look-up, a system call and a failed name search, saved
+// on every new file of a bulk run.
+Status AtomicOutputFile::openTemporary(bool lookFirst) {
+    if (!lookFirst && openUnnamed()) return {};
     // Keep the permissions of a regular file we replace; new files get 0666 less the umask.
     mode_t mode = 0666;
     struct stat existing {};
-    if (::fstatat(m_folderFd, m_targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    const bool taken =
+        ::fstatat(m_folderFd, m_targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const int err = errno;
+    noteNameTaken(taken);
+    if (taken) {
         if (S_ISREG(existing.st_mode)) mode = existing.st_mode & 07777;
-    } else if (errno == ENOENT && openUnnamed()) {
+    } else if (err == ENOENT && lookFirst && openUnnamed()) {
         return {};
     }
     return openNamedTemporary(mode);
+}
+
+void AtomicOutputFile::noteNameTaken(bool taken) const {
+    if (m_folder != nullptr && m_folder->m_namesTaken.load(std::memory_order_relaxed) != taken) {
+        m_folder->m_namesTaken.store(taken, std::memory_order_relaxed);
+    }
+}
+
+// The unnamed file about to replace a regular file takes that file's permissions, before it
+// has a name anyone could open it by.
+void AtomicOutputFile::keepModeOfTarget() const {
+    struct stat existing {};
+    if (::fstatat(m_folderFd, m_targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(existing.st_mode)) {
+        (void)::fchmod(m_fd, existing.st_mode & 07777);
+    }
 }
 
 bool AtomicOutputFile::openUnnamed() {
@@ -294,11 +321,16 @@ int AtomicOutputFile::linkUnnamedAs(const std::string& name) const {
     return errno;
 }
 
-// The name appeared since create() looked: the whole file replaces it through a temporary
-// name, as a file that was there all along.
+// The name is taken (it appeared since create() looked, or create() did not look): the whole
+// file replaces it through a temporary name, as a file that was there all along, and keeps
+// its permissions.
 Status AtomicOutputFile::linkUnnamed() {
     int err = linkUnnamedAs(m_targetName);
     if (err == 0) return {};
+    if (err == EEXIST) {
+        noteNameTaken(true);
+        keepModeOfTarget();
+    }
     const auto folder = folderOf(m_target);
     for (int attempt = 0; err == EEXIST && attempt < 100; ++attempt) {
         const std::string name = ".velquor-" + randomSuffix();
@@ -323,6 +355,7 @@ AtomicOutputFile::AtomicOutputFile(AtomicOutputFile&& other) noexcept
       m_folderFd(other.m_folderFd),
       m_targetName(std::move(other.m_targetName)),
       m_tempName(std::move(other.m_tempName)),
+      m_folder(other.m_folder),
       m_fd(std::exchange(other.m_fd, -1)),
       m_durability(other.m_durability),
       m_stream(other.m_stream),
@@ -339,6 +372,7 @@ AtomicOutputFile& AtomicOutputFile::operator=(AtomicOutputFile&& other) noexcept
         m_folderFd = other.m_folderFd;
         m_targetName = std::move(other.m_targetName);
         m_tempName = std::move(other.m_tempName);
+        m_folder = other.m_folder;
         m_fd = std::exchange(other.m_fd, -1);
         m_durability = other.m_durability;
         m_stream = other.m_stream;

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <span>
@@ -53,6 +54,11 @@ struct OutputOptions {
 // rename then go by its name within the folder instead of walking the whole path again. Where
 // the folder cannot be opened the outputs go by their paths, as without it. It must outlive
 // the files written into it.
+//
+// A bulk run into a new folder finds every name free, and a run again into the same folder
+// finds every name taken: the folder remembers which the last file found, and the next starts
+// as that one ended (an unnamed file linked in without a look first, or a look at the target
+// first). Either way the outcome is the same; only the number of system calls differs.
 class OutputFolder {
 public:
     explicit OutputFolder(std::filesystem::path folder);
@@ -66,6 +72,9 @@ private:
     friend class AtomicOutputFile;
     std::filesystem::path m_path;
     int m_fd;  // AT_FDCWD when the folder could not be opened
+    // Whether the last file written here found its name taken; any thread may write into the
+    // folder, and a stale answer costs a system call, never a wrong file.
+    mutable std::atomic<bool> m_namesTaken{false};
 };
 
 class AtomicOutputFile {
@@ -115,8 +124,12 @@ public:
 private:
     AtomicOutputFile() = default;
     void closeFd();
-    Status openTemporary();
+    // lookFirst: look at the target before trying an unnamed file (a path given alone, or a
+    // folder whose names were lately taken).
+    Status openTemporary(bool lookFirst);
     bool openUnnamed();
+    void noteNameTaken(bool taken) const;
+    void keepModeOfTarget() const;
     Status openNamedTemporary(mode_t mode);
     int linkUnnamedAs(const std::string& name) const;
     Status linkUnnamed();
@@ -129,6 +142,7 @@ private:
     int m_folderFd = AT_FDCWD;
     std::string m_targetName;
     std::string m_tempName;
+    const OutputFolder* m_folder = nullptr;  // told whether the name was taken, when there is one
     int m_fd = -1;
     Durability m_durability = Durability::Sync;
     bool m_stream = false;

@@ -22,10 +22,17 @@ int digitValue(char c) {
 }  // namespace
 
 std::string hexEncode(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes) appendHexByte(text, static_cast<unsigned char>(c));
+    std::string text(bytes.size() * 2, '\0');
+    hexEncodeInto(bytes, text.data());
     return text;
+}
+
+void hexEncodeInto(std::string_view bytes, char* out) {
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        *out++ = kDigits[byte >> 4];
+        *out++ = kDigits[byte & 0x0f];
+    }
 }
 
 Result<std::string> hexDecode(std::string_view hex) {

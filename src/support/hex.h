@@ -11,6 +11,8 @@ namespace velquor::support {
 
 // Two lower-case digits per byte.
 std::string hexEncode(std::string_view bytes);
+// The same into out, which holds twice as many characters as bytes has bytes.
+void hexEncodeInto(std::string_view bytes, char* out);
 
 // The inverse of hexEncode, either case; odd lengths and other characters are refused with
 // InvalidInput naming the position.

@@ -59,7 +59,8 @@ std::string toHex(std::string_view bytes) {
 std::vector<AccelerationMode> accelerationModes() {
     std::vector<AccelerationMode> modes{{"portable", false}};
     const Acceleration available = availableAcceleration();
-    if (available.sha || available.crc32 || available.sha512)
+    if (available.sha || available.crc32 || available.sha512 || available.md5Lanes8 ||
+        available.md5Lanes16)
         modes.push_back({"accelerated", true});
     return modes;
 }

@@ -1,15 +1,21 @@
 // Device sheets with empty rows and sparse used ranges: rows that hold nothing are no devices
 // and are counted; a value in XFD1048576 costs one row, not the rectangle; a stop while the
-// sheet is read ends the run before anything is written (in process and by Ctrl-C).
+// sheet is read ends the run before anything is written (in process and by Ctrl-C); a long text
+// sheet read in parts is the same table.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <stop_token>
+#include <string>
+#include <vector>
 
 #include "child_process.h"
+#include "generator/devices/device_table.h"
 #include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "process_checks.h"
+#include "sheet/sheet_reader.h"
 #include "support/progress.h"
 #include "temp_dir.h"
 #include "workbook_builder.h"
@@ -95,6 +101,43 @@ TEST_F(SparseGeneration, RowsThatHoldNothingAreNoDevicesAndAreCounted) {
               "velquor-cli: 2 empty rows were skipped: they hold no device.\n"
               "velquor-cli: warning: 1 row was written with empty values:\n"
               "- row 6: written, with UserID, AuthID, Password, Proxy, SIPPort empty\n");
+}
+
+// A text sheet long enough to be read in parts side by side gives the table one reading
+// gives: every row in its place, quoted cells across lines, empty rows skipped.
+TEST_F(SparseGeneration, ALongTextSheetReadInPartsGivesTheTableOneReadingGives) {
+    std::string csv = "MAC,Name,User,Auth,Password,Proxy,Port,Note\r\n";
+    for (int i = 0; i < 90000; ++i) {
+        csv += "00112233" + std::to_string(1000 + i % 9000) + ",Desk " + std::to_string(i) + ",2" +
+               std::to_string(i) + ",,pw,proxy.lan,5060";
+        csv += i % 7 == 0 ? ",\"two\r\nlines, \"\"quoted\"\"\"\r\n" : i % 11 == 0 ? "\n\n" : "\n";
+    }
+    writeFile(m_dir / "long.csv", csv);
+    ASSERT_GT(fs::file_size(m_dir / "long.csv"), std::uintmax_t{4} << 20);
+
+    auto table = readDeviceTable((m_dir / "long.csv").string());
+    ASSERT_TRUE(table) << table.error().message;
+    sheet::SheetReader reader;
+    auto dimensions = reader.Open((m_dir / "long.csv").string());
+    ASSERT_TRUE(dimensions);
+    EXPECT_EQ(table->RowCount, dimensions->RowCount);
+    EXPECT_EQ(table->ColumnCount, dimensions->ColumnCount);
+    EXPECT_EQ(table->headerCells().front(), "MAC");
+    std::map<int, std::vector<std::string>> expected;
+    ASSERT_TRUE(reader.forEachCell([&](int row, int column, std::string_view text) {
+        auto& cells = expected[row];
+        cells.resize(static_cast<std::size_t>(column));
+        cells[static_cast<std::size_t>(column) - 1] = text;
+        return support::Status{};
+    }));
+    ASSERT_EQ(table->rows.size(), expected.size());
+    auto want = expected.begin();
+    for (const DeviceTable::Row& row : table->rows) {
+        ASSERT_EQ(row.sheetRow, want->first);
+        EXPECT_EQ(std::vector<std::string>(row.cells.begin(), row.cells.end()), want->second)
+            << "row " << row.sheetRow;
+        ++want;
+    }
 }
 
 TEST_F(SparseGeneration, AValueInXfd1048576CostsOneRowNotTheRectangle) {

@@ -265,7 +265,10 @@ TEST(TemplateSplicing, TheSplicedFileEqualsTheSerialisedTree) {
              {std::vector<std::string>{"m", "A & B", "1", "1", "p", "s", "1", "<2>", "E\"q\"",
                                        "Zone\tTab", ""},
               std::vector<std::string>{"m", "", "", "", "", "", "", "", "", "", ""},
-              std::vector<std::string>{"m", "Zoë", "1", "1", "p", "s", "1", "2", "é", "ü", ""}}) {
+              std::vector<std::string>{"m", "Zoë", "1", "1", "p", "s", "1", "2", "é", "ü", ""},
+              // every character either escape knows, in text and in an attribute
+              std::vector<std::string>{"m", "a\r\nb<&>", "1", "1", "p\"'", "s", "1", "\t<2>\n",
+                                       "E\"q\"\t\n\r&<>", "&Zone\r\n", ""}}) {
             DeviceRow row{7, cells, "001A2B3C4D5E"};
             ASSERT_TRUE(configTemplate->ApplyDeviceRow(row));
             auto spliced = configTemplate->serializeDocument();

@@ -86,6 +86,85 @@ TEST(RowStream, ALongTextFileGivesTheRowsSheetReaderGives) {
     }
 }
 
+// A file without quotes has its record ends found from the end of each piece: every kind of
+// line break, and a lone carriage return as the last byte of a piece, ends the same records.
+TEST(RowStream, AnUnquotedFileEndsItsRecordsAtEveryKindOfLineBreak) {
+    velquor::testing::TempDir dir;
+    std::string csv;
+    for (int i = 0; i < 170000; ++i) {
+        csv += std::to_string(i) + ",x" + std::string(static_cast<std::size_t>(i % 23), 'y');
+        csv += i % 3 == 0 ? "\r" : i % 3 == 1 ? "\r\n" : "\n";
+        if (i % 1000 == 999) csv += "\r\r\n";  // two empty lines
+    }
+    const auto path = dir / "plain.csv";
+    velquor::testing::writeFile(path, csv);
+    ASSERT_GT(std::filesystem::file_size(path), std::size_t{3} << 20);
+    const Rows rows = streamed(path.string());
+    EXPECT_EQ(rows.size(), 170000u);
+    EXPECT_EQ(rows, opened(path.string()));
+}
+
+// The rows of a file read in parts side by side, each part's visitor keeping its own.
+std::vector<Rows> inParts(const std::string& path, std::size_t parts,
+                          support::Status* status = nullptr) {
+    std::vector<Rows> got(parts);
+    auto walked = forEachRowInParts(path, parts, [&got](std::size_t part) -> RowVisitor {
+        return [&rows = got[part]](int row, std::vector<std::string>& cells) {
+            rows[row] = cells;
+            return support::Status{};
+        };
+    });
+    if (status != nullptr) *status = walked;
+    EXPECT_TRUE(status != nullptr || walked) << walked.error().message;
+    return got;
+}
+
+// However many parts, with quoted fields across lines, CRLF and empty lines: the same rows as
+// one reading gives, and each part's rows all after the part before.
+TEST(RowStream, AFileReadInPartsGivesTheRowsInTheirPlaces) {
+    velquor::testing::TempDir dir;
+    const auto path = dir / "long.csv";
+    velquor::testing::writeFile(path, "\xEF\xBB\xBF" + awkwardCsv(';', 60000) + "\r\n\nlast;row\n");
+    const Rows whole = opened(path.string());
+    for (const std::size_t parts : {1u, 2u, 3u, 7u}) {
+        SCOPED_TRACE(parts);
+        Rows joined;
+        int lastRow = 0;
+        const std::vector<Rows> got = inParts(path.string(), parts);
+        EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Rows& r) { return !r.empty(); }),
+                  static_cast<std::ptrdiff_t>(parts));
+        for (const Rows& part : got) {
+            if (part.empty()) continue;
+            EXPECT_GT(part.begin()->first, lastRow);
+            lastRow = part.rbegin()->first;
+            joined.insert(part.begin(), part.end());
+        }
+        EXPECT_EQ(joined, whole);
+    }
+}
+
+// A fault in a later part names its line in the whole file, and the first part's fault is
+// the one told when two parts have one.
+TEST(RowStream, APartsFaultNamesItsLineInTheWholeFile) {
+    velquor::testing::TempDir dir;
+    const std::string good = awkwardCsv(',', 30000);
+    const auto lines = std::count(good.begin(), good.end(), '\n');
+    velquor::testing::writeFile(dir / "bad.csv", good + good + "a,\xff\r\n");
+    support::Status status;
+    inParts((dir / "bad.csv").string(), 3, &status);
+    ASSERT_FALSE(status);
+    EXPECT_NE(
+        status.error().message.find("line " + std::to_string(2 * lines + 1) + " is not UTF-8"),
+        std::string::npos)
+        << status.error().message;
+    velquor::testing::writeFile(dir / "bad.csv", "a,b\nc,d\ne,f" + std::string(1, '\0') + "\n" +
+                                                     good + good + "a,\xff\r\n");
+    inParts((dir / "bad.csv").string(), 3, &status);
+    ASSERT_FALSE(status);
+    EXPECT_NE(status.error().message.find("line 3 holds a NUL"), std::string::npos)
+        << status.error().message;
+}
+
 // Whatever the piece, a fault names the line of the whole file.
 TEST(RowStream, ATextFilesFaultsNameTheirLineInTheWholeFile) {
     velquor::testing::TempDir dir;

@@ -216,9 +216,35 @@ mode_t modeOf(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
+// A run writes into a folder whose names may be free or taken in any order: whichever the file
+// before found, a link is replaced without taking its target's permissions, a regular file
+// keeps its own and a new file gets the usual ones.
+TEST(AtomicOutputFile, EachFileOfAFolderKeepsTheRulesWhateverTheOneBeforeFound) {
+    TempDir dir;
+    const mode_t umask = ::umask(022);
+    ::umask(umask);
+    writeFile(dir / "real.xml", "keep me");
+    ::chmod((dir / "real.xml").c_str(), 0600);
+    std::filesystem::create_symlink(dir / "real.xml", dir / "link.xml");
+    writeFile(dir / "kept.xml", "old");
+    ::chmod((dir / "kept.xml").c_str(), 0604);
+    const OutputFolder folder(dir.path());
+    for (const char* name : {"new1.xml", "link.xml", "kept.xml", "new2.xml", "link.xml"}) {
+        ASSERT_TRUE(writeFileAtomically(folder, name, bytesOf(name), Durability::Deferred));
+        EXPECT_EQ(readFile(dir / name), name);
+    }
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.xml"));
+    EXPECT_EQ(readFile(dir / "real.xml"), "keep me");
+    EXPECT_EQ(modeOf(dir / "link.xml"), 0666u & ~umask);
+    EXPECT_EQ(modeOf(dir / "kept.xml"), 0604u);
+    EXPECT_EQ(modeOf(dir / "new1.xml"), 0666u & ~umask);
+    EXPECT_EQ(modeOf(dir / "new2.xml"), 0666u & ~umask);
+    EXPECT_EQ(entriesIn(dir.path()), 5u);
+}
+
 // A free name shows nothing in the folder until the whole file is there, by path or by name in
 // an open folder alike; a file dropped before that leaves nothing; a file that takes the name
-// meanwhile is replaced whole.
+// meanwhile is replaced whole, and keeps its permissions.
 TEST(AtomicOutputFile, AFreeNameAppearsOnlyWithTheWholeFile) {
     TempDir dir;
     const OutputFolder folder(dir.path());
@@ -258,8 +284,10 @@ TEST(AtomicOutputFile, AFreeNameAppearsOnlyWithTheWholeFile) {
         ASSERT_TRUE(late);
         ASSERT_TRUE(late->write(bytesOf("ours")));
         writeFile(dir / ("late-" + tag + ".xml"), "theirs, written meanwhile");
+        ::chmod((dir / ("late-" + tag + ".xml")).c_str(), 0640);
         ASSERT_TRUE(late->commit());
         EXPECT_EQ(readFile(dir / ("late-" + tag + ".xml")), "ours");
+        EXPECT_EQ(modeOf(dir / ("late-" + tag + ".xml")), 0640u);
     }
     EXPECT_EQ(entriesIn(dir.path()), 4u);
 }

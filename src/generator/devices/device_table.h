@@ -42,15 +42,23 @@ struct DeviceTable {
     // The rows past the header that hold nothing at all: they are no devices.
     std::size_t emptyDeviceRows() const;
 
-    // What the rows' cells point into: every cell's text one after another, and the cells of
-    // every row one after another (an empty text for a cell that shows nothing). One block
-    // each, where a row of strings would cost an allocation per row and per long cell.
-    std::unique_ptr<char[]> text;
-    std::unique_ptr<std::string_view[]> cellTexts;
+    // What the rows' cells point into: every cell's text, and the cells of each row side by
+    // side (an empty text for a cell that shows nothing), in blocks that never move once
+    // allocated, so the table grows as the sheet is read without copying what it holds.
+    // A row of strings would cost an allocation per row and per long cell.
+    struct Storage {
+        struct FreeBlock {
+            void operator()(void* block) const;
+        };
+        std::vector<std::unique_ptr<char[], FreeBlock>> textBlocks;
+        std::vector<std::unique_ptr<std::string_view[], FreeBlock>> cellBlocks;
+    } storage;
     std::vector<std::string> header;
 };
 
-// Reads the sheet and closes it again. A stop request ends the reading with a Cancelled error.
+// Reads the sheet and closes it again: a text file row by row as it is read, a workbook
+// whole first (its cells may come in any order). A stop request ends the reading with a
+// Cancelled error.
 support::Result<DeviceTable> readDeviceTable(const std::string& sheetPath,
                                              std::stop_token stop = {});
 

@@ -2,36 +2,35 @@
 #include "generator/outputs/check_sums.h"
 
 #include <algorithm>
-#include <climits>
 
-#include "digest/md5.h"
+#include "digest/md5_lanes.h"
 #include "support/atomic_file.h"
 #include "support/hex.h"
 
 namespace velquor::generator {
 
-std::string checkSumOf(std::span<const std::byte> bytes) {
-    digest::Md5State state{};
-    state.start();
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(left, UINT32_MAX));
-        state.add(data, chunk);
-        data += chunk;
-        left -= chunk;
-    }
-    state.finish();
-    return support::hexEncode(std::string_view(reinterpret_cast<const char*>(state.digest),
-                                               digest::Md5State::kDigestSize));
+CheckSum checkSumOf(std::span<const std::byte> bytes) {
+    CheckSum sum;
+    checkSumsOf({&bytes, 1}, &sum);
+    return sum;
 }
 
-void CheckSums::addDigest(std::string name, std::string digest) {
-    m_lines.emplace_back(std::move(name), std::move(digest));
+void checkSumsOf(std::span<const std::span<const std::byte>> files, CheckSum* sums) {
+    static_assert(std::tuple_size_v<CheckSum> == 2 * std::tuple_size_v<digest::Md5Digest>);
+    const std::vector<digest::Md5Digest> digests = digest::md5OfEach(files);
+    for (std::size_t i = 0; i < digests.size(); ++i) {
+        support::hexEncodeInto(
+            std::string_view(reinterpret_cast<const char*>(digests[i].data()), digests[i].size()),
+            sums[i].data());
+    }
+}
+
+void CheckSums::addDigest(std::string name, const CheckSum& digest) {
+    m_lines.emplace_back(std::move(name), digest);
 }
 
 std::string CheckSums::text() const {
-    std::vector<const std::pair<std::string, std::string>*> sorted;
+    std::vector<const std::pair<std::string, CheckSum>*> sorted;
     sorted.reserve(m_lines.size());
     for (const auto& line : m_lines) sorted.push_back(&line);
     std::sort(sorted.begin(), sorted.end(),
@@ -39,7 +38,7 @@ std::string CheckSums::text() const {
     std::string text;
     text.reserve(m_lines.size() * 64);
     for (const auto* line : sorted) {
-        text += line->second;
+        text.append(line->second.data(), line->second.size());
         text += "  ";
         text += line->first;
         text += '\n';

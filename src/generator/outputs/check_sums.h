@@ -4,6 +4,7 @@
 // changed on the way.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <span>
@@ -18,8 +19,14 @@ namespace velquor::generator {
 
 inline constexpr std::string_view kCheckSumsFileName = "MD5SUMS";
 
-// The digest of bytes as a list line gives it: 32 lower-case hex digits.
-std::string checkSumOf(std::span<const std::byte> bytes);
+// A digest as a list line gives it: 32 lower-case hex digits, held in place, so that a run's
+// writers take one per file without allocating.
+using CheckSum = std::array<char, 32>;
+
+CheckSum checkSumOf(std::span<const std::byte> bytes);
+// The digests of several files' bytes, sums[i] of files[i]: taken side by side where the
+// processor can, which is most of their cost for many small files.
+void checkSumsOf(std::span<const std::span<const std::byte>> files, CheckSum* sums);
 
 class CheckSums {
 public:
@@ -28,7 +35,7 @@ public:
         addDigest(name, checkSumOf(bytes));
     }
     // The same with the digest already taken (checkSumOf).
-    void addDigest(std::string name, std::string digest);
+    void addDigest(std::string name, const CheckSum& digest);
     bool empty() const { return m_lines.empty(); }
     std::size_t size() const { return m_lines.size(); }
 
@@ -38,7 +45,7 @@ public:
     support::Status writeInto(const std::filesystem::path& folder) const;
 
 private:
-    std::vector<std::pair<std::string, std::string>> m_lines;  // name, digest
+    std::vector<std::pair<std::string, CheckSum>> m_lines;  // name, digest
 };
 
 }  // namespace velquor::generator

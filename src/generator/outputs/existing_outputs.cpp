@@ -22,6 +22,12 @@ bool existsAt(const std::filesystem::path& path) {
 
 }  // namespace
 
+bool holdsNothing(const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::directory_iterator listing(folder, error);
+    return error || listing == std::filesystem::directory_iterator();
+}
+
 std::string staleTwinsText(const std::vector<std::string>& twins) {
     if (twins.empty()) return {};
     const std::string example = std::filesystem::path(twins.front()).filename().string();
@@ -38,6 +44,8 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     ExistingOutputs existing;
     existing.encryptedFolder = encryptedFolder.string();
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
+    // A first run into a new folder spares two look-ups a row.
+    if (holdsNothing(folder)) return existing;
     existing.staleTwins = findStaleTwins(request, *table, runFileNames(macs));
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         // A replaced row writes nothing: the later row of its MAC names the file.

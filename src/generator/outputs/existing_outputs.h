@@ -32,6 +32,10 @@ struct ExistingOutputs {
     }
 };
 
+// Whether folder is missing or empty (its "en" would be in it): then it holds nothing a run
+// would replace or leave behind.
+bool holdsNothing(const std::filesystem::path& folder);
+
 // "2 files of these phones are under another name, such as 0015650a33fb.xml"
 std::string staleTwinsText(const std::vector<std::string>& twins);
 

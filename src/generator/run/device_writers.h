@@ -6,20 +6,25 @@
 // the processor's cores.
 //
 // The hand-over queue is short, so a run holds only a few files in memory whatever its
-// length. The outcomes come back by row, so the report keeps the sheet's order whichever
-// worker finished first.
+// length. Files change hands a batch at a time, and a side wakes the other only when there
+// is a batch to take or room for one: on a busy machine each wake-up is a system call. The
+// outcomes come back by row, so the report keeps the sheet's order whichever worker finished
+// first; they are kept by the submitting thread, so that the workers' memory does not grow
+// with the run.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "crypto/aes.h"
+#include "generator/outputs/check_sums.h"
 #include "support/atomic_file.h"
 #include "support/result.h"
 
@@ -35,10 +40,10 @@ struct WrittenFiles {
     std::size_t index = 0;
     // The plain file; when it failed, the copy was not attempted.
     support::Status plain;
-    std::string plainDigest;  // the MD5SUMS digest, once written
+    CheckSum plainDigest{};  // the MD5SUMS digest, once written
     // The encrypted copy, when one was asked for and the plain file was written.
     support::Status encrypted;
-    std::string encryptedDigest;
+    CheckSum encryptedDigest{};
 };
 
 class DeviceWriters {
@@ -65,22 +70,32 @@ public:
 
 private:
     void work();
-    // An exception (out of memory) leaves written as far as it got.
-    void write(const DeviceFiles& files, WrittenFiles& written) const;
+    // Takes the next batch into batch, waiting for one; false once the writers are finishing
+    // and nothing is left. Called with the lock held.
+    bool takeBatch(std::unique_lock<std::mutex>& lock, std::vector<DeviceFiles>& batch);
+    // Writes a batch's files (and their copies) and appends their outcomes to outcomes. An
+    // exception (out of memory) fails the file it happened to.
+    void write(std::span<const DeviceFiles> batch, std::vector<WrittenFiles>& outcomes) const;
+    // Moves the outcomes the workers handed back into m_kept.
+    void keepHandedBack();
 
     const support::OutputFolder& m_plain;
     const support::OutputFolder* m_encrypted;
     const crypto::CAes& m_aes;
     std::size_t m_capacity;
     std::mutex m_mutex;
-    std::condition_variable m_queued;  // a job was queued, or the writers are finishing
-    std::condition_variable m_taken;   // a job was taken from the queue
+    std::condition_variable m_queued;  // a batch was queued, or the writers are finishing
+    std::condition_variable m_taken;   // a batch was taken from the queue
     std::deque<DeviceFiles> m_queue;
+    // The workers' outcomes, handed back under the lock; the submitting thread swaps the
+    // vector for m_handedBack, an emptied one, so both keep their room and nothing is freed.
+    std::vector<WrittenFiles> m_done;
+    std::vector<WrittenFiles> m_handedBack;
     // A deque, since an outcome is some hundreds of bytes and a run may have a million: they
     // are never moved again once kept.
-    std::deque<WrittenFiles> m_done;
+    std::deque<WrittenFiles> m_kept;
     bool m_finishing = false;
-    unsigned m_idleWorkers = 0;     // workers waiting for a job
+    unsigned m_idleWorkers = 0;     // workers waiting for a batch
     bool m_submitterWaits = false;  // submit() waits for room
     std::vector<std::thread> m_workers;
 };

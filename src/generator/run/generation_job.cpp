@@ -32,6 +32,11 @@ using support::plural;
 
 namespace {
 
+// "row 3: ...", the head of a row's reason.
+support::Phrase rowPrefix(int row) {
+    return support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(row)}};
+}
+
 // A replaced row's file was written over by a later row, which carries its own warning.
 bool hasEmptyValues(const DeviceResult& device) {
     return !device.emptyElements.empty() &&
@@ -126,6 +131,12 @@ support::Status ensureFolder(const fs::path& folder) {
 // the same folder; links to the inputs under other names are replaced, not written through.
 class ProtectedInputs {
 public:
+    struct Input {
+        std::optional<support::FileIdentity> folder;
+        std::string name;
+        std::string role;
+    };
+
     void add(const std::string& path, std::string role) {
         const fs::path input(path);
         m_inputs.push_back(Input{
@@ -133,31 +144,28 @@ public:
             input.filename().string(), std::move(role)});
     }
 
-    // Looks at folder once, so that a device costs a name comparison, not a file lookup.
-    void watchFolder(const fs::path& folder) {
+    // The inputs that lie in folder, looked at once, so that a device costs a name
+    // comparison, not a file lookup.
+    std::vector<const Input*> inFolder(const fs::path& folder) const {
+        std::vector<const Input*> found;
         const auto identity = support::identityOf(folder);
-        for (Input& input : m_inputs) {
-            if (identity && input.folder == identity) m_namesInFolder[folder].push_back(&input);
+        for (const Input& input : m_inputs) {
+            if (identity && input.folder == identity) found.push_back(&input);
         }
+        return found;
     }
 
-    std::string clash(const fs::path& folder, const std::string& fileName) const {
-        const auto found = m_namesInFolder.find(folder);
-        if (found == m_namesInFolder.end()) return {};
-        for (const Input* input : found->second) {
+    // Which input a file of that name in a folder (as inFolder gave) would replace, if any.
+    static std::string clash(const std::vector<const Input*>& inFolder,
+                             const std::string& fileName) {
+        for (const Input* input : inFolder) {
             if (input->name == fileName) return input->role;
         }
         return {};
     }
 
 private:
-    struct Input {
-        std::optional<support::FileIdentity> folder;
-        std::string name;
-        std::string role;
-    };
     std::vector<Input> m_inputs;
-    std::map<fs::path, std::vector<const Input*>> m_namesInFolder;
 };
 
 class Generation {
@@ -170,8 +178,8 @@ public:
           m_encryptedFolder(m_folder / "en") {
         m_inputs.add(request.templatePath, VELQUOR_TR_NOOP("core", "template"));
         m_inputs.add(request.sheetPath, VELQUOR_TR_NOOP("core", "device sheet"));
-        m_inputs.watchFolder(m_folder);
-        if (request.encrypt) m_inputs.watchFolder(m_encryptedFolder);
+        m_inputsInFolder = m_inputs.inFolder(m_folder);
+        if (request.encrypt) m_inputsInEncryptedFolder = m_inputs.inFolder(m_encryptedFolder);
         const std::string& key = request.keyText;
         m_aes.Init(static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX)),
                    reinterpret_cast<const unsigned char*>(key.data()));
@@ -191,14 +199,15 @@ public:
         DeviceResult result;
         result.row = tableRow.sheetRow;
         result.mac = std::string(macCell(tableRow));
-        const support::Phrase prefix{VELQUOR_TR_NOOP("core", "row %1: %2"),
-                                     {std::to_string(tableRow.sheetRow)}};
         const std::string fileName = m_request.fileName.name(written);
         if (const std::string unfit = unfitAsDeviceFileName(written, fileName); !unfit.empty()) {
-            return failed(std::move(result), support::withReason(prefix, unfit));
+            return failed(std::move(result), support::withReason(rowPrefix(result.row), unfit));
         }
         auto chosen = m_templates.forRow(tableRow);
-        if (!chosen) return failed(std::move(result), support::withCause(prefix, chosen.error()));
+        if (!chosen) {
+            return failed(std::move(result),
+                          support::withCause(rowPrefix(result.row), chosen.error()));
+        }
         ConfigTemplate& configTemplate = **chosen;
         const auto width = static_cast<std::size_t>(m_table.ColumnCount);
         if (auto applied =
@@ -208,10 +217,8 @@ public:
         }
         result.emptyElements = configTemplate.emptyElementsFor(tableRow.cells);
         result.fileName = fileName;
-        const fs::path plain = m_folder / fileName;
-        const fs::path encrypted = m_encryptedFolder / fileName;
-        std::string clash = m_inputs.clash(m_folder, fileName);
-        if (clash.empty() && m_request.encrypt) clash = m_inputs.clash(m_encryptedFolder, fileName);
+        std::string clash = ProtectedInputs::clash(m_inputsInFolder, fileName);
+        if (clash.empty()) clash = ProtectedInputs::clash(m_inputsInEncryptedFolder, fileName);
         if (!clash.empty()) {
             //: %1 is a row, %2 which input: the template or the device sheet
             return failed(std::move(result),
@@ -224,14 +231,16 @@ public:
         }
 
         auto text = configTemplate.serializeDocument();
-        if (!text) return failed(std::move(result), support::withCause(prefix, text.error()));
+        if (!text) {
+            return failed(std::move(result),
+                          support::withCause(rowPrefix(result.row), text.error()));
+        }
+        result.plainFile = m_folderPrefix + fileName;
         if (m_request.dryRun) {
-            result.plainFile = plain.string();
-            if (m_request.encrypt) result.encryptedFile = encrypted.string();
+            if (m_request.encrypt) result.encryptedFile = m_encryptedFolderPrefix + fileName;
             result.outcome = DeviceOutcome::Checked;
             return withEmptyValuesNoted(std::move(result));
         }
-        result.plainFile = plain.string();
         result.outcome = DeviceOutcome::Written;
         m_writers->submit(DeviceFiles{index, std::move(*text), fileName});
         return result;
@@ -245,14 +254,11 @@ public:
             DeviceResult& result = devices[written.index];
             if (!written.plain) {
                 result.plainFile.clear();
-                result =
-                    failed(std::move(result),
-                           support::withCause(support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"),
-                                                              {std::to_string(result.row)}},
-                                              written.plain.error()));
+                result = failed(std::move(result),
+                                support::withCause(rowPrefix(result.row), written.plain.error()));
                 continue;
             }
-            m_plainSums.addDigest(result.fileName, std::move(written.plainDigest));
+            m_plainSums.addDigest(result.fileName, written.plainDigest);
             if (m_request.encrypt && !written.encrypted) {
                 result.outcome = DeviceOutcome::Failed;
                 result.setReason(support::withCause(
@@ -265,8 +271,8 @@ public:
                 continue;
             }
             if (m_request.encrypt) {
-                result.encryptedFile = (m_encryptedFolder / result.fileName).string();
-                m_encryptedSums.addDigest(result.fileName, std::move(written.encryptedDigest));
+                result.encryptedFile = m_encryptedFolderPrefix + result.fileName;
+                m_encryptedSums.addDigest(result.fileName, written.encryptedDigest);
             }
             result = withEmptyValuesNoted(std::move(result));
         }
@@ -310,7 +316,13 @@ private:
     RunTemplates& m_templates;
     fs::path m_folder;
     fs::path m_encryptedFolder;
+    // The folders with their separator, which a file's name completes into its path.
+    std::string m_folderPrefix = (m_folder / "").string();
+    std::string m_encryptedFolderPrefix = (m_encryptedFolder / "").string();
     ProtectedInputs m_inputs;
+    // The inputs in the output folders, which no device file may replace.
+    std::vector<const ProtectedInputs::Input*> m_inputsInFolder;
+    std::vector<const ProtectedInputs::Input*> m_inputsInEncryptedFolder;
     crypto::CAes m_aes;
     // None for a dry run; the folders first, since the writers write into them.
     std::optional<support::OutputFolder> m_plainOutput;
@@ -326,9 +338,7 @@ void checkFields(RunTemplates& templates, const DeviceTable::Row& row, DeviceRes
     auto chosen = templates.forRow(row);
     if (!chosen) {
         result.outcome = DeviceOutcome::Failed;
-        result.setReason(support::withCause(
-            support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}},
-            chosen.error()));
+        result.setReason(support::withCause(rowPrefix(result.row), chosen.error()));
         return;
     }
     result.emptyElements = (*chosen)->emptyElementsFor(row.cells);
@@ -341,7 +351,7 @@ DeviceResult uncheckedRow(const DeviceMacs& macs, std::size_t index, const Sheet
     DeviceResult result;
     result.row = macs.sheetRow(index);
     result.mac = std::string(macCell(*macs.rows[index]));
-    const support::Phrase row{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}};
+    const support::Phrase row = rowPrefix(result.row);
     if (verdict.verdict == mac::Verdict::Refused) {
         result.outcome = DeviceOutcome::Refused;
         const support::Phrase why =
@@ -380,9 +390,7 @@ void noteRewrittenName(DeviceResult& result, const mac::CellVerdict& verdict) {
     }
     const support::Phrase note = mac::writtenAsPhrase(verdict.written);
     if (result.reason.empty()) {
-        result.setReason(support::withReason(
-            support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(result.row)}},
-            note.english(), note));
+        result.setReason(support::withReason(rowPrefix(result.row), note.english(), note));
         return;
     }
     //: a row's reason, then a note on it
@@ -408,11 +416,7 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
 // spared.
 bool holdsStaleTwins(const GenerationRequest& request, const DeviceTable& table,
                      const DeviceMacs& macs) {
-    if (request.dryRun) return false;
-    // A new or empty folder ("en" would be in it) holds nothing to look at.
-    std::error_code error;
-    const fs::directory_iterator listing(request.outputFolder, error);
-    if (error || listing == fs::directory_iterator()) return false;
+    if (request.dryRun || holdsNothing(request.outputFolder)) return false;
     return !findStaleTwins(request, table, runFileNames(macs)).empty();
 }
 

@@ -15,40 +15,38 @@ namespace {
 
 // The serialiser's escapes: & < > and carriage return everywhere, and in an attribute value
 // also the quote, tab and line feed.
-void appendEscaped(std::string& out, std::string_view value, bool attribute) {
-    for (char c : value) {
-        const char* escape = nullptr;
-        switch (c) {
-            case '&':
-                escape = "&amp;";
-                break;
-            case '<':
-                escape = "&lt;";
-                break;
-            case '>':
-                escape = "&gt;";
-                break;
-            case '\r':
-                escape = "&#13;";
-                break;
-            case '"':
-                escape = attribute ? "&quot;" : nullptr;
-                break;
-            case '\t':
-                escape = attribute ? "&#9;" : nullptr;
-                break;
-            case '\n':
-                escape = attribute ? "&#10;" : nullptr;
-                break;
-            default:
-                break;
-        }
-        if (escape != nullptr) {
-            out += escape;
-        } else {
-            out += c;
-        }
+const char* escapeOf(char c, bool attribute) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '\r':
+            return "&#13;";
+        case '"':
+            return attribute ? "&quot;" : nullptr;
+        case '\t':
+            return attribute ? "&#9;" : nullptr;
+        case '\n':
+            return attribute ? "&#10;" : nullptr;
+        default:
+            return nullptr;
     }
+}
+
+// Runs of characters that need no escape, most values whole, are appended at once.
+void appendEscaped(std::string& out, std::string_view value, bool attribute) {
+    std::size_t from = 0;
+    for (std::size_t at = 0; at < value.size(); ++at) {
+        const char* escape = escapeOf(value[at], attribute);
+        if (escape == nullptr) continue;
+        out.append(value.substr(from, at - from));
+        out += escape;
+        from = at + 1;
+    }
+    out.append(value.substr(from));
 }
 
 }  // namespace
