@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -32,6 +34,8 @@ constexpr std::size_t kUserAgentBytes = 256;
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
 // How many phone files are looked at for the plain-over-HTTP warning.
 constexpr std::size_t kFilesSampled = 8;
+// Files up to this size are sent from memory together with their header.
+constexpr std::uint64_t kSentWithHeaderBytes = 64 * 1024;
 
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
@@ -113,6 +117,35 @@ MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* te
     return queued;
 }
 
+// A phone's file, which the response then owns. One the size of a configuration is read
+// whole and sent with its header in one write, as one segment; a larger one is sent from the
+// file. Nothing when the file could not be read (it is closed then).
+MHD_Response* fileResponse(const OpenedFile& file) {
+    if (file.size <= kSentWithHeaderBytes) {
+        char* body = static_cast<char*>(std::malloc(std::max<std::size_t>(file.size, 1)));
+        std::size_t got = 0;
+        while (body != nullptr && got < file.size) {
+            const ssize_t n =
+                ::pread(file.fd, body + got, file.size - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        ::close(file.fd);
+        if (body == nullptr || got != file.size) {
+            std::free(body);
+            return nullptr;
+        }
+        MHD_Response* response =
+            MHD_create_response_from_buffer_with_free_callback(got, body, &std::free);
+        if (response == nullptr) std::free(body);
+        return response;
+    }
+    MHD_Response* response = MHD_create_response_from_fd64(file.size, file.fd);
+    if (response == nullptr) ::close(file.fd);
+    return response;
+}
+
 }  // namespace
 
 MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* url,
@@ -149,11 +182,8 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         return queueText(connection, record.status, kNotFound, request->bodyBytes);
     }
     record.file = found.file->name;
-    MHD_Response* response = MHD_create_response_from_fd64(found.file->size, found.file->fd);
-    if (response == nullptr) {
-        ::close(found.file->fd);
-        return MHD_NO;
-    }
+    MHD_Response* response = fileResponse(*found.file);
+    if (response == nullptr) return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType(record.file));
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     record.status = MHD_HTTP_OK;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <map>
 
 #include "child_process.h"
 #include "serve_test_support.h"
@@ -111,6 +112,37 @@ TEST_F(PhoneServerTest, EachPhoneGetsItsFileInAnySpellingAndNothingElseLeavesThe
     const ServeSnapshot snapshot = server->snapshot();
     for (const PhoneStatus& phone : snapshot.phones) EXPECT_EQ(phone.state, PhoneState::Fetched);
     EXPECT_EQ(snapshot.phones[0].fetches, 3u);
+}
+
+// A configuration-sized file goes out from memory with its header, a larger one from the file
+// itself: both, and the sizes at the edge between them, arrive whole, byte for byte.
+TEST_F(PhoneServerTest, FilesOfEverySizeArriveWhole) {
+    std::map<std::string, std::string> files;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535},
+                                   std::size_t{65536}, std::size_t{65537}, std::size_t{300001}}) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + size) % 256);
+        const std::string name = "size" + std::to_string(size) + ".bin";
+        writeFile(m_dir / "site" / name, bytes);
+        files[name] = bytes;
+    }
+    auto server = start();
+    ASSERT_TRUE(server);
+    for (const auto& [name, bytes] : files) {
+        const HttpAnswer answer = curlGet(server->port(), "/" + name);
+        EXPECT_EQ(answer.status, 200) << name;
+        EXPECT_TRUE(answer.body == bytes) << name << ": " << answer.body.size() << " bytes";
+        const HttpAnswer head = curlGet(server->port(), "/" + name, "-I");
+        EXPECT_NE(head.body.find("Content-Length: " + std::to_string(bytes.size()) + "\r\n"),
+                  std::string::npos)
+            << name << ": " << head.body;
+    }
+    server->stop();
+    for (const FetchRecord& record : logged()) {
+        if (record.method == "GET") {
+            EXPECT_EQ(record.bytes, files[record.file].size()) << record.file;
+        }
+    }
 }
 
 TEST_F(PhoneServerTest, TheLogReadBackAfterARestartRestoresEveryStatus) {
