@@ -37,7 +37,7 @@ constexpr int kPhones = 10000;
 constexpr int kInFlight = 256;
 constexpr int kSourceAddresses = 64;
 constexpr std::size_t kFileBytes = 4096;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr int kIdleConnections = 1000;
 
 struct StormResult {
