@@ -117,6 +117,10 @@ MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* te
     return queued;
 }
 
+void freeBody(void* body) {
+    std::free(body);
+}
+
 // A phone's file, which the response then owns. One the size of a configuration is read
 // whole and sent with its header in one write, as one segment; a larger one is sent from the
 // file. Nothing when the file could not be read (it is closed then).
@@ -137,7 +141,7 @@ MHD_Response* fileResponse(const OpenedFile& file) {
             return nullptr;
         }
         MHD_Response* response =
-            MHD_create_response_from_buffer_with_free_callback(got, body, &std::free);
+            MHD_create_response_from_buffer_with_free_callback(got, body, &freeBody);
         if (response == nullptr) std::free(body);
         return response;
     }
