@@ -34,8 +34,10 @@ constexpr std::size_t kUserAgentBytes = 256;
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
 // How many phone files are looked at for the plain-over-HTTP warning.
 constexpr std::size_t kFilesSampled = 8;
-// Files up to this size are sent from memory together with their header.
-constexpr std::uint64_t kSentWithHeaderBytes = 64 * 1024;
+// Files up to this size are sent from memory together with their header. It is small enough
+// for the socket's send buffer to take the whole answer at once, so a client that stops
+// reading holds no copy of its file in this process; a larger file is sent from the file.
+constexpr std::uint64_t kSentWithHeaderBytes = 16 * 1024;
 
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
