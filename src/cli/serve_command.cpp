@@ -11,8 +11,8 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "report/report_file.h"
-#include "serve/phone_server.h"
-#include "serve/site_sheet.h"
+#include "serve/server/phone_server.h"
+#include "serve/status/site_sheet.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::cli {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "serve/fetch_log.h"
+#include "serve/log/fetch_log.h"
 
 namespace velquor::phonecheck {
 namespace {

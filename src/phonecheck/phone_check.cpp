@@ -14,7 +14,7 @@
 #include "mac/mac_address.h"
 #include "phonecheck/served_verdict.h"
 #include "provisioning/kesto_operations.h"
-#include "serve/site_status.h"
+#include "serve/status/site_status.h"
 #include "sheet/cell_name.h"
 
 namespace velquor::phonecheck {

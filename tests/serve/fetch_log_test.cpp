@@ -1,6 +1,6 @@
 // The fetch log: records written by the one CSV writer and read back whole, whatever a client
 // put in its path or User-Agent; a log cut short mid-line; a file that is no fetch log.
-#include "serve/fetch_log.h"
+#include "serve/log/fetch_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The phone server on loopback answering real clients: curl for what phones ask, Python for
 // requests no well-behaved client sends, openssl's certificate for HTTPS.
-#include "serve/phone_server.h"
+#include "serve/server/phone_server.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
-#include "serve/peer_ranges.h"
-#include "serve/phone_folder.h"
-#include "serve/phone_names.h"
-#include "serve/site_sheet.h"
-#include "serve/site_status.h"
+#include "serve/request/peer_ranges.h"
+#include "serve/folder/phone_folder.h"
+#include "serve/folder/phone_names.h"
+#include "serve/status/site_sheet.h"
+#include "serve/status/site_status.h"
 #include "temp_dir.h"
 
 namespace velquor::serve {

@@ -30,7 +30,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "app/serve/serve_phones_model.h"
-#include "serve/site_sheet.h"
+#include "serve/status/site_sheet.h"
 
 namespace velquor::app {
 namespace {

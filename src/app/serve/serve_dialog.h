@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "serve/phone_server.h"
+#include "serve/server/phone_server.h"
 
 class QComboBox;
 class QLabel;

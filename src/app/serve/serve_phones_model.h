@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/results/table_actions.h"
-#include "serve/site_status.h"
+#include "serve/status/site_status.h"
 
 namespace velquor::app {
 

@@ -23,7 +23,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "phonecheck/site_report.h"
-#include "serve/fetch_log.h"
+#include "serve/log/fetch_log.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::app {

@@ -18,7 +18,7 @@
 #include "app/results/table_actions.h"
 #include "phonecheck/phone_check.h"
 #include "report/report_table.h"
-#include "serve/site_status.h"
+#include "serve/status/site_status.h"
 
 class QCheckBox;
 class QLabel;

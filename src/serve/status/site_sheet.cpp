@@ -1,5 +1,5 @@
 // Reading the site's MACs from a sheet; see site_sheet.h.
-#include "serve/site_sheet.h"
+#include "serve/status/site_sheet.h"
 
 #include <unordered_set>
 

@@ -1,5 +1,5 @@
 // The served folder and its rules; see phone_folder.h.
-#include "serve/phone_folder.h"
+#include "serve/folder/phone_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "serve/phone_names.h"
+#include "serve/folder/phone_names.h"
 
 namespace velquor::serve {
 namespace {

@@ -1,5 +1,5 @@
 // The phone server on libmicrohttpd; see phone_server.h.
-#include "serve/phone_server.h"
+#include "serve/server/phone_server.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "crypto/plaintext_check.h"
-#include "serve/phone_folder.h"
+#include "serve/folder/phone_folder.h"
 #include "support/input_file.h"
 
 namespace velquor::serve {

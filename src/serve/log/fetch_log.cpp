@@ -1,5 +1,5 @@
 // Writing and reading the fetch log; see fetch_log.h.
-#include "serve/fetch_log.h"
+#include "serve/log/fetch_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

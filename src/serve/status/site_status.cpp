@@ -1,5 +1,5 @@
 // Every phone's status from the fetch log's records; see site_status.h.
-#include "serve/site_status.h"
+#include "serve/status/site_status.h"
 
 #include "support/translatable.h"
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "mac/file_name.h"
-#include "serve/fetch_log.h"
-#include "serve/peer_ranges.h"
-#include "serve/site_status.h"
+#include "serve/log/fetch_log.h"
+#include "serve/request/peer_ranges.h"
+#include "serve/status/site_status.h"
 #include "support/result.h"
 #include "support/translatable.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "report/report_table.h"
-#include "serve/fetch_log.h"
+#include "serve/log/fetch_log.h"
 
 namespace velquor::serve {
 

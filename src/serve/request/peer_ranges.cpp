@@ -1,5 +1,5 @@
 // Address ranges; see peer_ranges.h.
-#include "serve/peer_ranges.h"
+#include "serve/request/peer_ranges.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,5 +1,5 @@
 // Finding the MAC address in a file name; see phone_names.h.
-#include "serve/phone_names.h"
+#include "serve/folder/phone_names.h"
 
 #include <cctype>
 
