@@ -20,45 +20,19 @@
 
 #include "crypto/plaintext_check.h"
 #include "serve/folder/phone_folder.h"
+#include "serve/server/server_state.h"
 #include "support/input_file.h"
 
 namespace velquor::serve {
 
 using support::ErrorCode;
 using support::makeError;
-using Steady = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::size_t kUserAgentBytes = 256;
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
 // How many phone files are looked at for the plain-over-HTTP warning.
 constexpr std::size_t kFilesSampled = 8;
-// Files up to this size are sent from memory together with their header. It is small enough
-// for the socket's send buffer to take the whole answer at once, so a client that stops
-// reading holds no copy of its file in this process; a larger file is sent from the file.
-constexpr std::uint64_t kSentWithHeaderBytes = 16 * 1024;
-
-constexpr char kNotFound[] = "Not found\n";
-constexpr char kForbidden[] = "Forbidden\n";
-constexpr char kNotAllowed[] = "Method not allowed\n";
-
-// The path's %XX escapes decoded; a NUL among them makes it no path at all.
-std::optional<std::string> decodedPath(std::string_view raw) {
-    std::string path = unescapeLogText(raw);
-    if (path.find('\0') != std::string::npos) return std::nullopt;
-    return path;
-}
-
-const char* contentType(std::string_view name) {
-    const std::size_t dot = name.rfind('.');
-    std::string extension(dot == std::string_view::npos ? "" : name.substr(dot + 1));
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (extension == "xml") return "application/xml";
-    if (extension == "cfg" || extension == "txt" || extension == "conf" || extension == "ini")
-        return "text/plain";
-    return "application/octet-stream";
-}
 
 // libmicrohttpd decodes the path by itself unless told otherwise: the raw path is kept, so the
 // log has it as asked and a %00 or %2e%2e is seen by the rules below rather than lost.
@@ -67,155 +41,6 @@ size_t keepEscapes(void*, MHD_Connection*, char* text) {
 }
 
 }  // namespace
-
-struct PhoneServer::State {
-    ServeOptions options;
-    RecordSink onRecord;
-    PhoneFolder folder;
-    FetchLogWriter log;
-    std::string certificatePem;
-    std::string keyPem;
-    std::vector<support::Phrase> warnings;
-    MHD_Daemon* daemon = nullptr;
-    std::uint16_t port = 0;
-    // The library's last message: why it could not start. Its serving threads may speak too.
-    std::mutex libraryMutex;
-    std::string libraryMessage;
-
-    mutable std::mutex statusMutex;
-    SiteStatus status;
-    std::atomic<std::uint64_t> requests{0};
-
-    std::mutex flushMutex;
-    std::condition_variable flushWake;
-    bool stopping = false;
-    std::thread flusher;
-
-    struct Request {
-        Steady::time_point started;
-        FetchRecord record;
-        std::uint64_t bodyBytes = 0;
-    };
-
-    MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,
-                      void** context);
-    void completed(Request* request, MHD_RequestTerminationCode how);
-    void flushLoop();
-};
-
-namespace {
-
-MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* text,
-                     std::uint64_t& bodyBytes) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        std::strlen(text), const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
-    if (response == nullptr) return MHD_NO;
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
-    if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    bodyBytes = std::strlen(text);
-    return queued;
-}
-
-void freeBody(void* body) {
-    std::free(body);
-}
-
-// A phone's file, which the response then owns. One the size of a configuration is read
-// whole and sent with its header in one write, as one segment; a larger one is sent from the
-// file. Nothing when the file could not be read (it is closed then).
-MHD_Response* fileResponse(const OpenedFile& file) {
-    if (file.size <= kSentWithHeaderBytes) {
-        char* body = static_cast<char*>(std::malloc(std::max<std::size_t>(file.size, 1)));
-        std::size_t got = 0;
-        while (body != nullptr && got < file.size) {
-            const ssize_t n =
-                ::pread(file.fd, body + got, file.size - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(file.fd);
-        if (body == nullptr || got != file.size) {
-            std::free(body);
-            return nullptr;
-        }
-        MHD_Response* response =
-            MHD_create_response_from_buffer_with_free_callback(got, body, &freeBody);
-        if (response == nullptr) std::free(body);
-        return response;
-    }
-    MHD_Response* response = MHD_create_response_from_fd64(file.size, file.fd);
-    if (response == nullptr) ::close(file.fd);
-    return response;
-}
-
-}  // namespace
-
-MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* url,
-                                      const char* method, void** context) {
-    auto* request = new Request;
-    *context = request;
-    request->started = Steady::now();
-    FetchRecord& record = request->record;
-    record.time = Clock::now();
-    const MHD_ConnectionInfo* info =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    const sockaddr* peer = info != nullptr ? info->client_addr : nullptr;
-    record.peer = peerText(peer);
-    record.method = method;
-    record.path = escapeLogText(url, kRequestBytesBound, Escaping::RequestPath);
-    if (const char* agent =
-            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT))
-        record.userAgent = escapeLogText(agent, kUserAgentBytes);
-
-    if (!options.allowed.allows(peer)) {
-        record.status = MHD_HTTP_FORBIDDEN;
-        return queueText(connection, record.status, kForbidden, request->bodyBytes);
-    }
-    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
-        record.status = MHD_HTTP_METHOD_NOT_ALLOWED;
-        return queueText(connection, record.status, kNotAllowed, request->bodyBytes);
-    }
-    const std::optional<std::string> path = decodedPath(url);
-    Lookup found = path ? folder.lookup(*path) : Lookup{};
-    record.mac = found.mac;
-    if (!found.file) {
-        record.status = MHD_HTTP_NOT_FOUND;
-        return queueText(connection, record.status, kNotFound, request->bodyBytes);
-    }
-    record.file = found.file->name;
-    MHD_Response* response = fileResponse(*found.file);
-    if (response == nullptr) return MHD_NO;
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType(record.file));
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
-    record.status = MHD_HTTP_OK;
-    request->bodyBytes = head ? 0 : found.file->size;
-    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
-    return queued;
-}
-
-void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode how) {
-    FetchRecord& record = request->record;
-    record.completed = how == MHD_REQUEST_TERMINATED_COMPLETED_OK;
-    record.bytes = record.completed && record.method != "HEAD" ? request->bodyBytes : 0;
-    record.durationMs = static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - request->started)
-            .count());
-    if (record.status == 0) record.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
-    log.append(record);
-    {
-        std::lock_guard lock(statusMutex);
-        status.apply(record);
-        ++requests;
-        if (onRecord) onRecord(record);
-    }
-    delete request;
-}
 
 void PhoneServer::State::flushLoop() {
     std::unique_lock lock(flushMutex);

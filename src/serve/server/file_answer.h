@@ -1,0 +1,25 @@
+// Sending an answer: a short text (404, 403, 405) or a phone's file, with its content type.
+#pragma once
+
+#include <microhttpd.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "serve/folder/phone_folder.h"
+
+namespace velquor::serve {
+
+// Queues a short text answer; bodyBytes is set to its length.
+MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* text,
+                     std::uint64_t& bodyBytes);
+
+// A phone's file, which the response then owns. One the size of a configuration is read
+// whole and sent with its header in one write, as one segment; a larger one is sent from the
+// file. Nothing when the file could not be read (it is closed then).
+MHD_Response* fileResponse(const OpenedFile& file);
+
+// The Content-Type of a file by its name's extension.
+const char* contentType(std::string_view name);
+
+}  // namespace velquor::serve
