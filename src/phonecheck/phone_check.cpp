@@ -16,6 +16,7 @@
 #include "provisioning/kesto_operations.h"
 #include "serve/status/site_status.h"
 #include "sheet/cell_name.h"
+#include "support/local_time.h"
 
 namespace velquor::phonecheck {
 namespace {
@@ -308,10 +309,10 @@ void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneS
             check.fetchedBy = {};
             continue;
         }
-        //: %1 is a time (UTC), %2 the phone's address
+        //: %1 is a local time with its offset (2026-12-10T16:40:01+01:00), %2 the phone's address
         check.fetchedBy =
             Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
-                   {serve::formatLogTime(found->second->lastFetch), found->second->peer}};
+                   {support::localTimeText(found->second->lastFetch), found->second->peer}};
     }
 }
 

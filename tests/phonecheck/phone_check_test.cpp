@@ -20,6 +20,7 @@
 #include "nginx_fixture.h"
 #include "phonecheck/site_report.h"
 #include "test_certificates.h"
+#include "time_zone.h"
 
 namespace velquor::phonecheck {
 namespace {
@@ -317,9 +318,11 @@ TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
     serve::FetchRecord missing = first;
     missing.mac = phones[2].mac;
     missing.status = 404;
+    // A person reads the time in the machine's zone, with its offset.
+    const velquor::testing::TimeZone zone(velquor::testing::TimeZone::kCentralEurope);
     addFetches(fetched, {first, cutShort, later, missing});
     EXPECT_EQ(fetched[0].fetchedBy.english(),
-              "fetched by the phone at 2026-12-09T16:00:00.000Z from 192.0.2.8");
+              "fetched by the phone at 2026-12-09T17:00:00+01:00 from 192.0.2.8");
     EXPECT_TRUE(fetched[1].fetchedBy.empty());
     EXPECT_TRUE(fetched[2].fetchedBy.empty());
     EXPECT_EQ(siteReport(fetched).rows[0][8], fetched[0].fetchedBy.english());

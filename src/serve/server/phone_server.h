@@ -42,6 +42,7 @@ struct ServeOptions {
     std::filesystem::path logFile;  // empty: no log file
     std::vector<std::string> site;  // the site's canonical MACs; empty: no site
     unsigned threads = 0;           // 0: one per core
+    bool plainFiles = false;        // serve plain files over HTTP although en/ holds copies
 };
 
 // What the window and the CLI show of a running server.

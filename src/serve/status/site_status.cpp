@@ -1,6 +1,7 @@
 // Every phone's status from the fetch log's records; see site_status.h.
 #include "serve/status/site_status.h"
 
+#include "support/local_time.h"
 #include "support/translatable.h"
 
 namespace velquor::serve {
@@ -68,6 +69,7 @@ long SiteStatus::apply(const FetchRecord& record) {
     }
     PhoneStatus& phone = m_phones[found->second];
     if (phone.state == PhoneState::Unknown) ++m_counts.unknownRequests;
+    phone.lastRequest = record.time;
     phone.peer = record.peer;
     phone.userAgent = record.userAgent;
     if (record.fetched()) {
@@ -121,8 +123,8 @@ report::ReportTable statusTable(const std::vector<PhoneStatus>& phones) {
     for (const PhoneStatus& phone : phones) {
         const bool fetched = phone.fetches > 0;
         table.rows.push_back({phone.mac, stateName(phone.state), phone.file, phone.askedName,
-                              fetched ? formatLogTime(phone.firstFetch) : "",
-                              fetched ? formatLogTime(phone.lastFetch) : "",
+                              fetched ? support::localTimeText(phone.firstFetch) : "",
+                              fetched ? support::localTimeText(phone.lastFetch) : "",
                               std::to_string(phone.fetches), phone.peer,
                               unescapeLogText(phone.userAgent)});
     }

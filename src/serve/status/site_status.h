@@ -29,6 +29,7 @@ struct PhoneStatus {
     std::string askedName;  // the last name it asked that was not there
     Clock::time_point firstFetch{};
     Clock::time_point lastFetch{};
+    Clock::time_point lastRequest{};  // of its last request, whatever its answer
     std::uint64_t fetches = 0;
     std::string peer;       // of its last request
     std::string userAgent;  // of its last request, as the log keeps it
@@ -73,7 +74,7 @@ std::string summaryText(const SiteCounts& counts, bool hasSite);
 std::string groupedNumber(std::uint64_t number);
 
 // One row per phone: mac, status, file, asked, first_fetch, last_fetch, fetches, peer,
-// user_agent (times as the log writes them, empty where there are none).
+// user_agent (local times with their offset, empty where there are none).
 report::ReportTable statusTable(const std::vector<PhoneStatus>& phones);
 
 }  // namespace velquor::serve
