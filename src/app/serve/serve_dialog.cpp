@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "app/kit/prompts/prompter.h"
@@ -31,6 +32,7 @@
 #include "app/results/table_actions.h"
 #include "app/serve/serve_phones_model.h"
 #include "serve/status/site_sheet.h"
+#include "support/hex.h"
 
 namespace velquor::app {
 namespace {
@@ -42,25 +44,37 @@ std::string localName(const QString& text) {
     return QFile::encodeName(text.trimmed()).toStdString();
 }
 
-// The log of a folder lies beside it, never in it, where it would be served.
-QString defaultLogFor(const QString& folder) {
-    const QFileInfo info(QDir::cleanPath(folder));
-    if (folder.trimmed().isEmpty() || info.fileName().isEmpty()) return {};
-    return info.dir().filePath(info.fileName() + QStringLiteral("-fetch-log.csv"));
+// The counts of lines the server could not write to its log and could not hand on to be
+// shown. The server counts them from the next change on; until it is in this tree the window
+// reads them where they exist and shows none where they do not.
+struct DroppedLines {
+    std::uint64_t log = 0;
+    std::uint64_t output = 0;
+};
+
+template <typename Server>
+DroppedLines droppedLines(const Server& server) {
+    DroppedLines dropped;
+    if constexpr (requires { server.logDropped(); }) dropped.log = server.logDropped();
+    if constexpr (requires { server.outputDropped(); }) dropped.output = server.outputDropped();
+    return dropped;
 }
+
+// The widest time the table shows.
+const QString kWidestTime = QStringLiteral("0000-00-00T00:00:00+00:00");
+constexpr int kColumnPadding = 12;
 
 // Widths from the texts a column holds at most (a MAC, a file name, a status, a time): the
 // table changes four times a second, and measuring its rows each time would move the columns.
 // They leave the User agent, the last column, room in a window as wide as a laptop's screen.
 void sizeColumns(QTableView* table) {
     const QFontMetrics metrics = table->fontMetrics();
-    constexpr int kPadding = 20;
     const std::pair<int, QString> widest[] = {
         {ServePhonesModel::kMac, QStringLiteral("000000000000")},
         {ServePhonesModel::kFile, QStringLiteral("000000000000.xml")},
         {ServePhonesModel::kStatus, coreText(serve::stateName(serve::PhoneState::AskedNotFound))},
-        {ServePhonesModel::kFirstFetch, QStringLiteral("0000-00-00 00:00:00")},
-        {ServePhonesModel::kLastFetch, QStringLiteral("0000-00-00 00:00:00")},
+        {ServePhonesModel::kFirstFetch, kWidestTime},
+        {ServePhonesModel::kLastRequest, kWidestTime},
         {ServePhonesModel::kCount, ServePhonesModel::tr("Fetches")},
         {ServePhonesModel::kPeer, QStringLiteral("000.000.000.000")},
     };
@@ -70,11 +84,20 @@ void sizeColumns(QTableView* table) {
     for (const auto& [column, text] : widest) {
         const QString title = table->model()->headerData(column, Qt::Horizontal).toString();
         header->resizeSection(
-            column,
-            std::max(metrics.horizontalAdvance(text), metrics.horizontalAdvance(title)) + kPadding);
+            column, std::max(metrics.horizontalAdvance(text), metrics.horizontalAdvance(title)) +
+                        kColumnPadding);
     }
     // The sheet's order until the operator sorts.
     table->sortByColumn(-1, Qt::AscendingOrder);
+}
+
+// Widens the File column to the longest name it has held: a name cut short could hide the
+// MAC it holds.
+void showWholeFileNames(QTableView* table, const QString& longest) {
+    const int wanted = table->fontMetrics().horizontalAdvance(longest) + kColumnPadding;
+    QHeaderView* header = table->horizontalHeader();
+    if (header->sectionSize(ServePhonesModel::kFile) < wanted)
+        header->resizeSection(ServePhonesModel::kFile, wanted);
 }
 
 }  // namespace
@@ -87,7 +110,7 @@ ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
     addQuitShortcut(this);
     buildForm();
     updateTitle();
-    resize(1040, 560);
+    resize(1064, 560);
 }
 
 ServeDialog::~ServeDialog() {
@@ -104,12 +127,15 @@ void ServeDialog::buildForm() {
     m_port->setValue(serve::kDefaultPort);
     m_allow = new QLineEdit(this);
     m_allow->setPlaceholderText(tr("everyone; or ranges such as 10.0.0.0/8 fd00::/8"));
+    m_address = new QLineEdit(this);
+    m_address->setPlaceholderText(tr("every address"));
     m_log = new QLineEdit(this);
     auto* browseFolder = new QPushButton(tr("Browse…"), this);
     auto* browseSheet = new QPushButton(tr("Browse…"), this);
     m_serve = new QPushButton(tr("Serve"), this);
     m_serve->setDefault(true);
-    m_fields = {m_folder, m_sheet, m_port, m_allow, m_log, browseFolder, browseSheet, m_serve};
+    m_fields = {m_folder, m_sheet,      m_port,      m_address, m_allow,
+                m_log,    browseFolder, browseSheet, m_serve};
 
     auto withButton = [this](QWidget* field, QPushButton* button) {
         auto* row = new QHBoxLayout;
@@ -119,6 +145,8 @@ void ServeDialog::buildForm() {
     };
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(m_port);
+    portRow->addWidget(new QLabel(tr("Address"), this));
+    portRow->addWidget(m_address, 1);
     portRow->addWidget(new QLabel(tr("Allowed peers"), this));
     portRow->addWidget(m_allow, 1);
     auto* form = new QFormLayout;
@@ -137,6 +165,11 @@ void ServeDialog::buildForm() {
     m_warning->setWordWrap(true);
     m_warning->setStyleSheet(QStringLiteral("color: #a04000;"));
     m_warning->hide();
+    m_dropped = new QLabel(this);
+    m_dropped->setWordWrap(true);
+    m_dropped->setStyleSheet(QStringLiteral("color: #a04000;"));
+    m_dropped->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_dropped->hide();
 
     m_countsLabel = new QLabel(this);
     m_shown = new QComboBox(this);
@@ -165,6 +198,7 @@ void ServeDialog::buildForm() {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(m_warning);
+    layout->addWidget(m_dropped);
     layout->addWidget(rows, 1);
 
     m_timer = new QTimer(this);
@@ -193,12 +227,12 @@ void ServeDialog::buildForm() {
     });
 }
 
-ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& folder, const QString& sheet,
-                               const mac::FileNamePattern& fileName) {
+ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& outputFolder,
+                               const QString& sheet, const mac::FileNamePattern& fileName) {
     ServeDialog* dialog = owner.findChild<ServeDialog*>(QString(), Qt::FindDirectChildrenOnly);
     if (dialog == nullptr) dialog = new ServeDialog(owner.prompter(), &owner);
     if (!dialog->isServing()) {
-        dialog->setFolder(folder);
+        dialog->setFields(proposedServeFields(outputFolder, rememberedServeFields()));
         dialog->setSheet(sheet);
         dialog->setFileName(fileName);
     }
@@ -214,6 +248,21 @@ void ServeDialog::setFolder(const QString& folder) {
     m_log->setText(defaultLogFor(folder));
 }
 
+ServeFields ServeDialog::fields() const {
+    return ServeFields{m_folder->text(), QString::number(m_port->value()), m_address->text(),
+                       m_log->text(), m_allow->text()};
+}
+
+void ServeDialog::setFields(const ServeFields& fields) {
+    m_folder->setText(fields.folder);
+    bool isNumber = false;
+    const int port = fields.port.toInt(&isNumber);
+    m_port->setValue(isNumber ? port : serve::kDefaultPort);
+    m_address->setText(fields.address);
+    m_log->setText(fields.log);
+    m_allow->setText(fields.allowed);
+}
+
 void ServeDialog::setSheet(const QString& sheet) {
     m_sheet->setText(sheet);
 }
@@ -227,6 +276,26 @@ void ServeDialog::refuse(const QString& text, const QString& details) {
                                             MessageIcon::Warning, details});
 }
 
+std::optional<bool> ServeDialog::confirmPlainFiles() {
+    const QString encrypted = encryptedCopiesOf(m_folder->text());
+    if (encrypted.isEmpty()) return false;
+    const Answer answer = m_prompter.message(
+        this, MessageRequest{tr("Serve the encrypted copies in en/?"), applicationTitle(),
+                             MessageButtons::ServeEncryptedOrPlain, MessageIcon::Question,
+                             //: %1 is the folder chosen, %2 its en folder
+                             tr("%1 holds the plain files, with the phones' passwords readable "
+                                "by anyone who asks; %2 holds their encrypted copies.")
+                                 .arg(QDir::toNativeSeparators(m_folder->text().trimmed()),
+                                      QDir::toNativeSeparators(encrypted))});
+    if (answer == Answer::ServePlain) return true;
+    if (answer != Answer::ServeEncrypted) return std::nullopt;
+    // The log follows the folder unless another was chosen.
+    const bool defaultLog = m_log->text() == defaultLogFor(m_folder->text());
+    m_folder->setText(encrypted);
+    if (defaultLog) m_log->setText(defaultLogFor(encrypted));
+    return false;
+}
+
 bool ServeDialog::startServing() {
     if (m_server) return true;
     serve::ServeOptions options;
@@ -234,7 +303,11 @@ bool ServeDialog::startServing() {
         refuse(tr("Choose the folder to serve."), QString());
         return false;
     }
+    const std::optional<bool> plainFiles = confirmPlainFiles();
+    if (!plainFiles) return false;
+    options.plainFiles = *plainFiles;
     options.folder = localName(m_folder->text());
+    options.address = m_address->text().trimmed().toStdString();
     options.fileName = m_fileName;
     options.port = static_cast<std::uint16_t>(m_port->value());
     options.logFile = localName(m_log->text());
@@ -262,8 +335,13 @@ bool ServeDialog::startServing() {
         return false;
     }
     m_server = std::move(*server);
+    // The phones are told this port: the next use proposes it, whatever was asked.
+    ServeFields used = fields();
+    used.port = QString::number(m_server->port());
+    rememberServeFields(used);
     m_urls->clear();
-    for (const std::string& url : serve::serverUrls(m_server->port(), m_server->usesTls(), {}))
+    for (const std::string& url :
+         serve::serverUrls(m_server->port(), m_server->usesTls(), options.address))
         m_urls->addItem(QString::fromStdString(url));
     m_urls->setEnabled(true);
     m_copyUrl->setEnabled(true);
@@ -296,8 +374,28 @@ void ServeDialog::setFieldsEnabled(bool enabled) {
     m_stop->setEnabled(!enabled);
 }
 
+void ServeDialog::showDropped() {
+    const DroppedLines dropped = droppedLines(*m_server);
+    QStringList lines;
+    if (dropped.log > 0) {
+        lines << tr("%n request(s) could not be written to the fetch log.", nullptr,
+                    static_cast<int>(std::min<std::uint64_t>(dropped.log, INT_MAX)));
+        const std::string why = m_server->logError();
+        if (!why.empty()) lines << QString::fromStdString(support::escapeControls(why));
+    }
+    if (dropped.output > 0) {
+        lines << tr(
+            "%n request line(s) were left out of the display: they came faster than "
+            "they could be shown. Serving went on.",
+            nullptr, static_cast<int>(std::min<std::uint64_t>(dropped.output, INT_MAX)));
+    }
+    m_dropped->setText(lines.join(QLatin1Char('\n')));
+    m_dropped->setVisible(!lines.isEmpty());
+}
+
 void ServeDialog::refresh() {
     if (!m_server) return;
+    showDropped();
     const std::uint64_t requests = m_server->requestCount();
     if (requests == m_seenRequests) return;
     m_seenRequests = requests;
@@ -306,6 +404,7 @@ void ServeDialog::refresh() {
     m_hasSite = snapshot.hasSite;
     m_phones = snapshot.phones;
     m_model->update(std::move(snapshot.phones));
+    showWholeFileNames(m_table, m_model->longestFile());
     updateTitle();
     m_actions->updateButtons();
     if (m_phonesListener) m_phonesListener(m_phones);

@@ -2,7 +2,9 @@
 // folder when the run encrypted) to the phones on a chosen port, gives the URLs of this
 // machine to put in the phones (with Copy URL), and shows every phone of the site live:
 // waiting, fetched, or a problem, with the kind shown and a filter box, the counts in its
-// title, Copy, Save and Stop.
+// title, Copy, Save and Stop. It proposes the folder, port, address, log and allowed peers of
+// its last use (ServeFields), and asks before it serves plain files whose encrypted copies
+// are there. Lines the server had to drop show as a warning, with the reason.
 // Closing it stops serving. It does not block the main window.
 #pragma once
 
@@ -11,8 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "app/serve/serve_fields.h"
 #include "serve/server/phone_server.h"
 
 class QComboBox;
@@ -38,12 +42,16 @@ public:
     ServeDialog(Prompter& prompter, QWidget* parent = nullptr);
     ~ServeDialog() override;
 
-    // Opens the window beside owner with folder and sheet filled in, or raises the one open
-    // already (a running server is left as it is).
-    static ServeDialog* open(ControlWindow& owner, const QString& folder, const QString& sheet,
-                             const mac::FileNamePattern& fileName);
+    // Opens the window beside owner with the fields proposed for Generate's output folder
+    // (proposedServeFields) and the sheet filled in, or raises the one open already (a running
+    // server is left as it is).
+    static ServeDialog* open(ControlWindow& owner, const QString& outputFolder,
+                             const QString& sheet, const mac::FileNamePattern& fileName);
 
+    // The folder, with the log beside it.
     void setFolder(const QString& folder);
+    ServeFields fields() const;
+    void setFields(const ServeFields& fields);
     void setSheet(const QString& sheet);
     // How the phones' files are named (the file-name setting Generate names them by).
     void setFileName(const mac::FileNamePattern& fileName) { m_fileName = fileName; }
@@ -57,6 +65,8 @@ public:
 
     QLineEdit* folderEdit() const { return m_folder; }
     QLineEdit* allowEdit() const { return m_allow; }
+    QLineEdit* addressEdit() const { return m_address; }
+    QLineEdit* logEdit() const { return m_log; }
     QSpinBox* portBox() const { return m_port; }
     QComboBox* shownBox() const { return m_shown; }
     QComboBox* urlBox() const { return m_urls; }
@@ -65,6 +75,7 @@ public:
     QPushButton* serveButton() const { return m_serve; }
     QPushButton* stopButton() const { return m_stop; }
     QLabel* warningLabel() const { return m_warning; }
+    QLabel* droppedLabel() const { return m_dropped; }
 
 public slots:
     // Starts serving with the fields as they are; a box says why it cannot.
@@ -81,6 +92,10 @@ private:
     void setFieldsEnabled(bool enabled);
     void updateTitle();
     void refuse(const QString& text, const QString& details);
+    // Where the folder has encrypted copies, asks which to serve: nullopt when cancelled, else
+    // whether plain files are served knowingly (the folder field then names what is served).
+    std::optional<bool> confirmPlainFiles();
+    void showDropped();
 
     Prompter& m_prompter;
     std::unique_ptr<serve::PhoneServer> m_server;
@@ -95,11 +110,13 @@ private:
     QLineEdit* m_sheet = nullptr;
     QSpinBox* m_port = nullptr;
     QLineEdit* m_allow = nullptr;
+    QLineEdit* m_address = nullptr;
     QLineEdit* m_log = nullptr;
     QPushButton* m_serve = nullptr;
     QComboBox* m_urls = nullptr;
     QPushButton* m_copyUrl = nullptr;
     QLabel* m_warning = nullptr;
+    QLabel* m_dropped = nullptr;
     QLabel* m_countsLabel = nullptr;
     QComboBox* m_shown = nullptr;
     ServePhonesModel* m_model = nullptr;

@@ -1,17 +1,21 @@
 // The Serve to phones window's table and filter; see serve_phones_model.h.
 #include "app/serve/serve_phones_model.h"
 
-#include <QDateTime>
-
 #include "app/language/core_texts.h"
+#include "support/hex.h"
+#include "support/local_time.h"
 
 namespace velquor::app {
 namespace {
 
 QString localTime(serve::Clock::time_point time) {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QString::fromStdString(support::localTimeText(time));
+}
+
+// Bytes a peer sent (or a name on disk) as the window shows them: a control character, or a
+// byte that is no UTF-8, as \xNN, so no text can pass itself off as another.
+QString shownText(std::string_view bytes) {
+    return QString::fromStdString(support::escapeControls(bytes));
 }
 
 }  // namespace
@@ -29,8 +33,19 @@ void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
     }
     if (after > before) beginInsertRows({}, before, after - 1);
     m_phones = std::move(phones);
+    for (const serve::PhoneStatus& phone : m_phones) {
+        const std::string& file = fileOf(phone);
+        if (file.size() <= m_longestFileBytes) continue;
+        m_longestFileBytes = file.size();
+        m_longestFile = shownText(file);
+    }
     if (after > before) endInsertRows();
     if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));
+}
+
+const std::string& ServePhonesModel::fileOf(const serve::PhoneStatus& phone) {
+    // A phone that only asked for a missing name shows the name it asked.
+    return phone.fetches > 0 ? phone.file : phone.askedName;
 }
 
 int ServePhonesModel::rowCount(const QModelIndex& parent) const {
@@ -49,21 +64,22 @@ QVariant ServePhonesModel::data(const QModelIndex& index, int role) const {
         case kMac:
             return QString::fromStdString(phone.mac);
         case kFile:
-            // A phone that only asked for a missing name shows the name it asked.
-            return QString::fromStdString(fetched ? phone.file : phone.askedName);
+            return shownText(fileOf(phone));
         case kStatus:
             return coreText(serve::stateName(phone.state));
         case kFirstFetch:
             return fetched ? localTime(phone.firstFetch) : QString();
-        case kLastFetch:
-            return fetched ? localTime(phone.lastFetch) : QString();
+        case kLastRequest:
+            // A problem shows when it happened.
+            return phone.lastRequest != serve::Clock::time_point{} ? localTime(phone.lastRequest)
+                                                                   : QString();
         case kCount:
             return role == Qt::DisplayRole ? QVariant(static_cast<qulonglong>(phone.fetches))
                                            : QVariant();
         case kPeer:
-            return QString::fromStdString(phone.peer);
+            return shownText(phone.peer);
         case kUserAgent:
-            return QString::fromStdString(serve::unescapeLogText(phone.userAgent));
+            return shownText(serve::unescapeLogText(phone.userAgent));
     }
     return {};
 }
@@ -79,8 +95,8 @@ QVariant ServePhonesModel::headerData(int section, Qt::Orientation orientation, 
             return tr("Status");
         case kFirstFetch:
             return tr("First fetch");
-        case kLastFetch:
-            return tr("Last fetch");
+        case kLastRequest:
+            return tr("Last request");
         case kCount:
             return tr("Fetches");
         case kPeer:

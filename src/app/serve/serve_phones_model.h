@@ -1,6 +1,7 @@
 // The live table of the Serve to phones window: one row per phone of the site (and per
 // unknown phone that asked), taken from the running server's snapshot, and the filter over it
-// (every phone, the waiting ones, the fetched ones, the problems; and the typed text).
+// (every phone, the waiting ones, the fetched ones, the problems; and the typed text). Times
+// are local with their offset; what a peer sent is shown with its control bytes as \xNN.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -17,7 +18,7 @@ class ServePhonesModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { kMac, kFile, kStatus, kFirstFetch, kLastFetch, kCount, kPeer, kUserAgent };
+    enum Column { kMac, kFile, kStatus, kFirstFetch, kLastRequest, kCount, kPeer, kUserAgent };
 
     explicit ServePhonesModel(QObject* parent = nullptr);
 
@@ -25,6 +26,8 @@ public:
     // selection and the scroll position stay while phones fetch.
     void update(std::vector<serve::PhoneStatus> phones);
     const serve::PhoneStatus& phone(int row) const { return m_phones[static_cast<size_t>(row)]; }
+    // The longest text the File column has held, so that the column can show it whole.
+    const QString& longestFile() const { return m_longestFile; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -32,7 +35,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    static const std::string& fileOf(const serve::PhoneStatus& phone);
+
     std::vector<serve::PhoneStatus> m_phones;
+    QString m_longestFile;
+    std::size_t m_longestFileBytes = 0;
 };
 
 class ServePhonesFilter final : public QSortFilterProxyModel {

@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(cell(table, 0, 0), QString("0015650a33fb"));
         actions.copyRows();
         QCOMPARE(QGuiApplication::clipboard()->text().section('\n', 0, 1),
-                 QString("MAC\tFile\tStatus\tFirst fetch\tLast fetch\tFetches\tPeer\tUser "
+                 QString("MAC\tFile\tStatus\tFirst fetch\tLast request\tFetches\tPeer\tUser "
                          "agent\n0015650a33fb\t\twaiting\t\t\t0\t\t"));
         dialog->shownBox()->setCurrentIndex(2);  // fetched
         QCOMPARE(table.model()->rowCount(), 0);

@@ -22,6 +22,7 @@ Answer mostCautiousAnswer(MessageButtons buttons) {
         case MessageButtons::ContinueCancel:
         case MessageButtons::ShowRowsContinueCancel:
         case MessageButtons::RemoveKeepCancel:
+        case MessageButtons::ServeEncryptedOrPlain:
             return Answer::Cancel;
     }
     return Answer::Cancel;

@@ -1,8 +1,9 @@
 // InputHistory: what the windows remember between runs so a technician does not type it again —
 // the folder each file dialog last opened in, the main window's paths, the MAC file, the login
-// name and the server texts of the Device dialog — in a state file of its own
-// ($XDG_STATE_HOME/velquor/state.conf). It never holds a password or a key: nothing here has a
-// place for one. A damaged file is ignored with a warning; losing history is never fatal.
+// name, the server texts of the Device dialog and Serve to phones' folder, port and log — in a
+// state file of its own ($XDG_STATE_HOME/velquor/state.conf). It never holds a password or a
+// key: nothing here has a place for one. A damaged file is ignored with a warning; losing
+// history is never fatal.
 #pragma once
 
 #include <QMap>
@@ -79,6 +80,12 @@ inline const QString kConfigOutput = QStringLiteral("config-output");
 inline const QString kReport = QStringLiteral("report");
 inline const QString kMacFile = QStringLiteral("mac-file");
 inline const QString kLoginUser = QStringLiteral("login-user");
+// Serve to phones' last use.
+inline const QString kServeFolder = QStringLiteral("serve-folder");
+inline const QString kServePort = QStringLiteral("serve-port");
+inline const QString kServeAddress = QStringLiteral("serve-address");
+inline const QString kServeLog = QStringLiteral("serve-log");
+inline const QString kServeAllowed = QStringLiteral("serve-allowed");
 }  // namespace history_key
 
 }  // namespace velquor::app

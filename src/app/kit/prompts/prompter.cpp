@@ -40,7 +40,8 @@ QMessageBox::StandardButtons standardButtonsFor(MessageButtons buttons) {
         case MessageButtons::ContinueCancel:
         case MessageButtons::ShowRowsContinueCancel:
         case MessageButtons::RemoveKeepCancel:
-            break;  // buttons of our own: askWithOwnButtons
+        case MessageButtons::ServeEncryptedOrPlain:
+            break;  // buttons of our own: askWithOwnButtons, askEncryptedOrPlain
     }
     return QMessageBox::Ok;
 }
@@ -223,9 +224,31 @@ Answer askWithOwnButtons(QWidget* owner, const MessageRequest& request) {
     return Answer::Cancel;
 }
 
+// Serve en/ / Serve the plain files / Cancel: Enter takes the encrypted copies, the answer
+// that sends no password in the clear.
+Answer askEncryptedOrPlain(QWidget* owner, const MessageRequest& request) {
+    QMessageBox box(qtIconFor(request.icon), request.caption, request.text, QMessageBox::NoButton,
+                    owner);
+    fitCaptionAndPaths(box, request);
+    QPushButton* encrypted = box.addButton(QCoreApplication::translate("Prompter", "Serve en/"),
+                                           QMessageBox::AcceptRole);
+    QPushButton* plain = box.addButton(
+        QCoreApplication::translate("Prompter", "Serve the plain files"), QMessageBox::ActionRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(encrypted);
+    box.setEscapeButton(cancel);
+    box.exec();
+    giveFocusBack(owner);
+    if (box.clickedButton() == encrypted) return Answer::ServeEncrypted;
+    if (box.clickedButton() == plain) return Answer::ServePlain;
+    return Answer::Cancel;
+}
+
 }  // namespace
 
 Answer QtPrompter::message(QWidget* owner, const MessageRequest& request) {
+    if (request.buttons == MessageButtons::ServeEncryptedOrPlain)
+        return askEncryptedOrPlain(owner, request);
     if (request.buttons == MessageButtons::ContinueCancel ||
         request.buttons == MessageButtons::ShowRowsContinueCancel ||
         request.buttons == MessageButtons::RemoveKeepCancel) {

@@ -24,6 +24,7 @@ enum class MessageButtons {
     ContinueCancel,          // Continue / Cancel (Enter and Escape cancel)
     ShowRowsContinueCancel,  // Show rows / Continue / Cancel (Enter shows, Escape cancels)
     RemoveKeepCancel,        // Remove / Keep / Cancel (Escape cancels)
+    ServeEncryptedOrPlain,   // Serve en/ / Serve the plain files / Cancel (Enter serves en/)
 };
 enum class MessageIcon { None, Information, Warning, Critical, Question };
 enum class Answer {
@@ -38,7 +39,9 @@ enum class Answer {
     Continue,
     ShowRows,
     Remove,
-    Keep
+    Keep,
+    ServeEncrypted,
+    ServePlain
 };
 
 struct MessageRequest {
