@@ -321,6 +321,23 @@
     </message>
 </context>
 <context>
+    <name>velquor::app::ServeDialog</name>
+    <message numerus="yes">
+        <source>%n request(s) could not be written to the fetch log.</source>
+        <translation>
+            <numerusform>%n request could not be written to the fetch log.</numerusform>
+            <numerusform>%n requests could not be written to the fetch log.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n request line(s) were left out of the display: they came faster than they could be shown. Serving went on.</source>
+        <translation>
+            <numerusform>%n request line was left out of the display: it came faster than it could be shown. Serving went on.</numerusform>
+            <numerusform>%n request lines were left out of the display: they came faster than they could be shown. Serving went on.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>velquor::app::SettingsDialog</name>
     <message numerus="yes">
         <source>%1 does not answer on %n of its three ports.</source>

@@ -19,6 +19,14 @@
         <source>Remove</source>
         <translation>删除</translation>
     </message>
+    <message>
+        <source>Serve en/</source>
+        <translation>提供 en/</translation>
+    </message>
+    <message>
+        <source>Serve the plain files</source>
+        <translation>提供明文文件</translation>
+    </message>
 </context>
 <context>
     <name>core</name>
@@ -1632,7 +1640,7 @@
     </message>
     <message>
         <source>fetched by the phone at %1 from %2</source>
-        <extracomment>%1 is a time (UTC), %2 the phone&apos;s address</extracomment>
+        <extracomment>%1 is a local time with its offset (2026-12-10T16:40:01+01:00), %2 the phone&apos;s address</extracomment>
         <translation>话机于 %1 从 %2 获取</translation>
     </message>
     <message>
@@ -2810,6 +2818,35 @@ Replacing registers it with: %2</source>
         <extracomment>%1 is &quot;Serve to phones&quot;, %2 the counts of the phones</extracomment>
         <translation>%1 — %2</translation>
     </message>
+    <message>
+        <source>every address</source>
+        <translation>所有地址</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Serve the encrypted copies in en/?</source>
+        <translation>提供 en/ 中的加密副本？</translation>
+    </message>
+    <message>
+        <source>%1 holds the plain files, with the phones&apos; passwords readable by anyone who asks; %2 holds their encrypted copies.</source>
+        <extracomment>%1 is the folder chosen, %2 its en folder</extracomment>
+        <translation>%1 存放明文文件，任何请求者都能读到话机的密码；%2 存放它们的加密副本。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n request(s) could not be written to the fetch log.</source>
+        <translation>
+            <numerusform>%n 个请求未能写入获取日志。</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n request line(s) were left out of the display: they came faster than they could be shown. Serving went on.</source>
+        <translation>
+            <numerusform>%n 行请求未显示：它们来得比显示的速度快。服务仍在继续。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ServePhonesModel</name>
@@ -2834,16 +2871,16 @@ Replacing registers it with: %2</source>
         <translation>首次获取</translation>
     </message>
     <message>
-        <source>Last fetch</source>
-        <translation>最近获取</translation>
-    </message>
-    <message>
         <source>Peer</source>
         <translation>对端</translation>
     </message>
     <message>
         <source>User agent</source>
         <translation>用户代理</translation>
+    </message>
+    <message>
+        <source>Last request</source>
+        <translation>最近请求</translation>
     </message>
 </context>
 <context>
