@@ -389,7 +389,10 @@ void ServeDialog::showDropped() {
             "they could be shown. Serving went on.",
             nullptr, static_cast<int>(std::min<std::uint64_t>(dropped.output, INT_MAX)));
     }
-    m_dropped->setText(lines.join(QLatin1Char('\n')));
+    // Looked at four times a second: the label is laid out again only when it changed.
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (text == m_dropped->text()) return;
+    m_dropped->setText(text);
     m_dropped->setVisible(!lines.isEmpty());
 }
 
