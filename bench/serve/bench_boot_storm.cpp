@@ -62,7 +62,7 @@ std::uintmax_t lineCount(const fs::path& file) {
 int main() {
     raiseDescriptorLimit();
     const SiteFiles site{.phones = benchSize("VELQUOR_BENCH_PHONES", 10000), .firmwareBytes = 0};
-    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 5);
+    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 5, 3);
     const fs::path dir = makeBenchFolder("velquor-boot-storm");
     openToWorkers(dir);
     writeSite(dir / "site", site);

@@ -31,7 +31,7 @@ int main() {
     raiseDescriptorLimit();
     const SiteFiles site{.phones = benchSize("VELQUOR_BENCH_PHONES", 10000),
                          .firmwareBytes = benchSize("VELQUOR_BENCH_FIRMWARE_KB", 256) * 1024};
-    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 5);
+    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 5, 3);
     const fs::path dir = makeBenchFolder("velquor-keepalive-storm");
     openToWorkers(dir);
     writeSite(dir / "site", site);

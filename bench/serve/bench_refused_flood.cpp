@@ -52,7 +52,7 @@ std::vector<Phone> floodRequests(std::size_t first, std::size_t count, std::size
 int main() {
     raiseDescriptorLimit();
     const std::size_t total = benchSize("VELQUOR_BENCH_FLOOD_REQUESTS", 100000);
-    const std::size_t pathBytes = benchSize("VELQUOR_BENCH_FLOOD_PATH_BYTES", 15000);
+    const std::size_t pathBytes = benchSize("VELQUOR_BENCH_FLOOD_PATH_BYTES", 15000, 15000);
     const fs::path dir = makeBenchFolder("velquor-refused-flood");
     writeSite(dir / "site", {.phones = 10, .firmwareBytes = 0});
     const fs::path log = dir / "fetch.csv";
