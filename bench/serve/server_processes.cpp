@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -22,9 +23,13 @@ bool g_childLimitKept = false;
 std::string nginxConfig(const NginxRun& run) {
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     const std::string prefix = run.prefix.string();
+    // Its workers may hold as many descriptors as this user may (the attacks need thousands).
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t descriptors = std::min<rlim_t>(limit.rlim_max, 65536);
     std::string config = "worker_processes " + std::to_string(workers) +
-                         ";\nworker_rlimit_nofile 65536;\ndaemon off;\npid " + prefix +
-                         "/nginx.pid;\nerror_log " + prefix +
+                         ";\nworker_rlimit_nofile " + std::to_string(descriptors) +
+                         ";\ndaemon off;\npid " + prefix + "/nginx.pid;\nerror_log " + prefix +
                          "/error.log;\nevents { worker_connections 32768; }\nhttp {\n";
     config += "  access_log " + prefix + "/access.log;\n";
     for (const char* temporary : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
