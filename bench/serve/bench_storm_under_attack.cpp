@@ -6,10 +6,14 @@
 // phone does, each for up to 30 s. velquor-cli serve runs one scheme per process, so two serve
 // processes (HTTP and HTTPS) serve the same folder. Held to: 99 % of the phones served, the
 // 99th percentile of a phone's time to its last file at most 2 s, and the peak memory (VmHWM)
-// of the two serve processes together at most 128 MB. The same attack on nginx (both schemes
+// of the two serve processes together at most 128 MB. Then, the attack still on, 20 fetches
+// over HTTPS (curl, one after another, each from an address of its own) show whether the
+// silent handshakes leave room on the HTTPS port (printed). The same attack on nginx (both schemes
 // in one configuration) is printed beside it for reference. The sizes come from
 // VELQUOR_BENCH_DRIP_CONNECTIONS, VELQUOR_BENCH_DRIP_ADDRESSES,
 // VELQUOR_BENCH_SILENT_HANDSHAKES, VELQUOR_BENCH_ATTACK_PHONES and VELQUOR_BENCH_FIRMWARE_KB.
+#include <stdio.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -36,16 +40,40 @@ constexpr std::size_t kPhonesInFlight = 256;
 constexpr auto kPhoneDeadline = 30s;
 constexpr auto kRampLimit = 15s;
 constexpr double kMegabyte = 1024.0 * 1024.0;
+constexpr unsigned kTlsProbes = 20;
+constexpr unsigned kTlsProbeBlock = 8;
 
 struct UnderAttack {
     FetchOutcome phones;
-    AttackCounts before;  // once the attack was in place
-    AttackCounts after;   // when the last phone was done
+    unsigned tlsServed = 0;  // of kTlsProbes
+    AttackCounts before;     // once the attack was in place
+    AttackCounts after;      // when the last phone was done
 };
 
+// How many of kTlsProbes fetches of a configuration file over HTTPS from PORT were served.
+unsigned tlsFetchesServed(std::uint16_t port, const TlsFiles& tls) {
+    unsigned served = 0;
+    for (unsigned i = 0; i < kTlsProbes; ++i) {
+        const std::string command =
+            "curl -s --max-time 10 --cacert '" + tls.certificate.string() + "' --interface " +
+            addressText(loopbackSource(kTlsProbeBlock, i)) +
+            " -o /dev/null -w '%{http_code}' https://127.0.0.1:" + std::to_string(port) + "/prov/" +
+            configName(i);
+        FILE* curl = ::popen(command.c_str(), "r");
+        if (curl == nullptr) continue;
+        char status[8] = {};
+        const std::size_t length = std::fread(status, 1, sizeof status - 1, curl);
+        ::pclose(curl);
+        if (std::string(status, length) == "200") ++served;
+    }
+    return served;
+}
+
 // Puts the attack of PLAN in place (every attacker connected and dripping for one interval),
-// then lets PHONES fetch from HTTP_PORT while it goes on.
-UnderAttack fetchUnderAttack(const AttackPlan& plan, const std::vector<Phone>& phones) {
+// then lets PHONES fetch from its HTTP port and the probes from its HTTPS port while it goes
+// on.
+UnderAttack fetchUnderAttack(const AttackPlan& plan, const std::vector<Phone>& phones,
+                             const TlsFiles& tls) {
     Attack attack(plan);
     const std::size_t attackers = plan.dripConnections + plan.silentHandshakes;
     const auto rampEnd = std::chrono::steady_clock::now() + kRampLimit;
@@ -59,6 +87,7 @@ UnderAttack fetchUnderAttack(const AttackPlan& plan, const std::vector<Phone>& p
                                       .retry = true,
                                       .phoneDeadline = kPhoneDeadline});
     result.after = attack.counts();
+    result.tlsServed = tlsFetchesServed(plan.httpsPort, tls);
     return result;
 }
 
@@ -82,7 +111,8 @@ void printRun(const char* who, const UnderAttack& run) {
     std::printf("  %-18s answers:", "");
     for (const auto& [status, count] : run.phones.statuses)
         std::printf(" %s %zu", status == 0 ? "none" : std::to_string(status).c_str(), count);
-    std::printf("\n");
+    std::printf("\n  %-18s HTTPS fetches beside the attack served: %u of %u\n", "", run.tlsServed,
+                kTlsProbes);
     std::fflush(stdout);
 }
 
@@ -135,7 +165,7 @@ int main() {
 
         plan.httpPort = httpPort;
         plan.httpsPort = httpsPort;
-        const UnderAttack ours = fetchUnderAttack(plan, phones);
+        const UnderAttack ours = fetchUnderAttack(plan, phones, tls);
         const double httpMb = http.peakMemoryBytes() / kMegabyte;
         const double httpsMb = https.peakMemoryBytes() / kMegabyte;
         printRun("velquor-cli serve", ours);
@@ -145,7 +175,7 @@ int main() {
 
         plan.httpPort = nginxPort;
         plan.httpsPort = nginxTlsPort;
-        printRun("nginx (reference)", fetchUnderAttack(plan, phones));
+        printRun("nginx (reference)", fetchUnderAttack(plan, phones, tls));
         nginx.stop();
 
         bool met = reportTarget("storm under attack: phones served (share)", servedShare(ours),
