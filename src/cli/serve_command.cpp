@@ -216,8 +216,9 @@ VELQUOR_REGISTER_COMMAND(
     "  with its MAC in any case and spelling; other files go by their exact name.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
-    "  read back at start). --sheet (a device sheet or MAC file) names the site's phones:\n"
-    "  waiting, fetched, asked, not found, or unknown phone. On Ctrl-C, SIGTERM or after\n"
+    "  read back at start; refusals and unknown names counted per network every 10 s).\n"
+    "  --sheet (a device sheet or MAC file) names the site's phones: waiting, fetched,\n"
+    "  asked, not found, or unknown phone. On Ctrl-C, SIGTERM or after\n"
     "  --for (90s, 15m, 2h) it prints the summary and writes --report, one row per phone.",
     "serve a folder's files to the phones and report every fetch", runServe);
 
