@@ -34,6 +34,7 @@ std::string requestMany(std::uint16_t port, int count, const std::string& path,
               "port,count,path,agent=int(sys.argv[1]),int(sys.argv[2]),sys.argv[3],sys.argv[4]\n"
               "req=('GET %s HTTP/1.1\\r\\nHost: x\\r\\nUser-Agent: %s\\r\\n"
               "Connection: close\\r\\n\\r\\n'%(path,agent)).encode()\n"
+              "socket.setdefaulttimeout(20)\n"  // a server that stops answering fails
               "seen=collections.Counter()\n"
               "for i in range(count):\n"
               "    s=socket.create_connection(('127.0.0.1',port))\n"
@@ -91,17 +92,19 @@ TEST_F(ServeOutputTest, ASinkThatNeverReturnsStopsNoServingAndWhatItMissesIsCoun
     const int count = static_cast<int>(RecordQueue::kMostWaiting) + 600;
     EXPECT_EQ(requestMany(server->port(), count, "/001a2b3c4d5e.xml"),
               "200:" + std::to_string(count));
-    EXPECT_TRUE(waitUntil([&] { return server->requestCount() == std::uint64_t(count); }, kLimit));
     // One record in the sink, a queue's worth waiting, the rest dropped.
-    EXPECT_EQ(server->outputDropped(), std::uint64_t(count) - RecordQueue::kMostWaiting - 1);
+    const std::uint64_t beyond = std::uint64_t(count) - RecordQueue::kMostWaiting - 1;
+    EXPECT_TRUE(waitUntil([&] { return server->outputDropped() >= beyond; }, kLimit));
+    EXPECT_LE(server->outputDropped(), beyond + 1);
     {
         std::lock_guard lock(mutex);
         free = true;
     }
     released.notify_all();
+    const std::uint64_t dropped = server->outputDropped();
     server.reset();
-    EXPECT_EQ(taken, RecordQueue::kMostWaiting + 1);
-    EXPECT_EQ(logged().size(), std::size_t(count));  // the log has every one
+    EXPECT_EQ(taken + dropped, std::uint64_t(count));  // each one either taken or counted
+    EXPECT_EQ(logged().size(), std::size_t(count));    // the log has every one
 }
 
 TEST_F(ServeOutputTest, AFloodOfRefusedLongPathsGrowsTheLogByAFewShortLines) {
