@@ -127,6 +127,20 @@ TEST(FetchLog, ALineCutShortIsEndedOnEveryStartAndEveryWholeRecordReadsBack) {
     }
 }
 
+TEST(FetchLog, ALogWhoseHeaderWasCutShortIsBegunAgain) {
+    TempDir dir;
+    const std::filesystem::path log = dir / "fetch.csv";
+    writeFile(log, "time,peer,met");
+    {
+        FetchLogWriter writer;
+        auto opened = writer.open(log);
+        ASSERT_TRUE(opened) << opened.error().message;
+        writer.append(hostileRecord());
+    }
+    EXPECT_EQ(recordsOf(log).size(), 1u);
+    EXPECT_EQ(readFile(log).substr(0, fetchLogHeader().size() + 2), fetchLogHeader() + "\r\n");
+}
+
 TEST(FetchLog, ALogThatCannotBeWrittenDropsAndCountsLinesAndEndsTheTornOneWhenItCan) {
     TempDir dir;
     const std::filesystem::path log = dir / "fetch.csv";
