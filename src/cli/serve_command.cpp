@@ -67,12 +67,14 @@ std::string recordLine(const serve::FetchRecord& record) {
 
 // Called from the server's output thread, never a serving one: a pipe nobody reads blocks
 // only this thread, and the server drops what it cannot take. Written straight to the
-// descriptor, so nothing of standard output's waits in a buffer another thread may flush.
-void printRecord(const serve::FetchRecord& record) {
-    const std::string line = recordLine(record);
+// descriptor, one write for the records that came together, so nothing of standard output's
+// waits in a buffer another thread may flush.
+void printRecords(const std::vector<serve::FetchRecord>& records) {
+    std::string lines;
+    for (const serve::FetchRecord& record : records) lines += recordLine(record);
     std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t written = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
+    while (done < lines.size()) {
+        const ssize_t written = ::write(STDOUT_FILENO, lines.data() + done, lines.size() - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return;  // standard output closed: the records are in the log
         done += static_cast<std::size_t>(written);
@@ -177,7 +179,7 @@ int runServe(const std::vector<std::string>& args) {
     // A reader of standard output that goes away ends only the printing, not the serving.
     std::signal(SIGPIPE, SIG_IGN);
     const std::string address = options->address;
-    auto server = serve::PhoneServer::start(std::move(*options), printRecord);
+    auto server = serve::PhoneServer::start(std::move(*options), printRecords);
     if (!server) return failWith(server.error());
     for (const support::Phrase& warning : (*server)->warnings())
         printError("warning: " + warning.english());

@@ -54,12 +54,13 @@ struct ServeSnapshot {
 
 class PhoneServer {
 public:
-    using RecordSink = std::function<void(const FetchRecord&)>;
+    // Takes the records that came since its last call, oldest first.
+    using RecordSink = std::function<void(const std::vector<FetchRecord>&)>;
 
     // Reads the log back (restoring the statuses), opens the folder and starts listening.
-    // onRecord is called with each record as the log has it (each request, save the refusals
-    // that a summary line counts, and those summary lines), one call at a time, from a thread
-    // of its own; records it is too slow to take are dropped and counted (outputDropped).
+    // onRecord is given the records as the log has them (each request, save the refusals that
+    // a summary line counts, and those summary lines), one call at a time, from a thread of
+    // its own; records it is too slow to take are dropped and counted (outputDropped).
     static support::Result<std::unique_ptr<PhoneServer>> start(ServeOptions options,
                                                                RecordSink onRecord = {});
     ~PhoneServer();

@@ -3,8 +3,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 namespace velquor::serve {
 
@@ -23,21 +23,23 @@ struct RecordQueue::Shared {
     std::size_t mostWaiting = 0;
     std::mutex mutex;
     std::condition_variable wake;      // a record pushed, or the end
-    std::condition_variable progress;  // the sink took one
-    std::deque<FetchRecord> waiting;
+    std::condition_variable progress;  // the sink took some
+    std::vector<FetchRecord> waiting;
     bool ending = false;
     bool drained = false;
     std::atomic<std::uint64_t> dropped{0};
 
+    // Hands the sink everything waiting at once: one write of many lines for the CLI.
     void drain() {
+        std::vector<FetchRecord> taking;
         std::unique_lock lock(mutex);
         for (;;) {
             wake.wait(lock, [&] { return ending || !waiting.empty(); });
             if (waiting.empty()) break;
-            FetchRecord record = std::move(waiting.front());
-            waiting.pop_front();
+            taking.swap(waiting);
             lock.unlock();
-            sink(record);
+            sink(taking);
+            taking.clear();
             lock.lock();
             progress.notify_all();
         }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "serve/log/fetch_record.h"
 
@@ -17,10 +18,11 @@ namespace velquor::serve {
 
 class RecordQueue {
 public:
-    using Sink = std::function<void(const FetchRecord&)>;
+    // Takes the records that came since its last call, oldest first.
+    using Sink = std::function<void(const std::vector<FetchRecord>&)>;
     static constexpr std::size_t kMostWaiting = 4096;
 
-    // Starts the thread that calls sink with each record pushed, in order.
+    // Starts the thread that hands sink the records pushed, in order.
     explicit RecordQueue(Sink sink, std::size_t mostWaiting = kMostWaiting);
     // Hands the sink what is still waiting, for as long as it takes them; a sink that takes
     // nothing for a while is left behind (its thread stays blocked in it, alone).
