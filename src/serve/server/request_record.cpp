@@ -10,32 +10,26 @@
 
 namespace velquor::serve {
 
-namespace {
-
-// The bytes the client's side of the connection has acknowledged so far, or 0 when the system
-// does not say.
-std::uint64_t bytesAcked(int socket) {
+std::uint64_t connectionBytesAcked(int socket) {
     tcp_info info{};
     socklen_t size = sizeof info;
     if (socket < 0 || ::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
     return info.tcpi_bytes_acked;
 }
 
+namespace {
+
 // What went out of the body: all of it when the answer completed, else what the client
 // acknowledged of this answer (its header with it), never more than the body.
 std::uint64_t bodyBytesSent(const PhoneServer::State::Request& request, bool completed) {
     if (request.record.method == "HEAD") return 0;
     if (completed) return request.bodyBytes;
-    const std::uint64_t acked = bytesAcked(request.socket);
+    const std::uint64_t acked = connectionBytesAcked(request.socket);
     const std::uint64_t sent = acked > request.ackedAtStart ? acked - request.ackedAtStart : 0;
     return std::min(sent, request.bodyBytes);
 }
 
 }  // namespace
-
-std::uint64_t connectionBytesAcked(int socket) {
-    return bytesAcked(socket);
-}
 
 void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode how) {
     FetchRecord& record = request->record;
