@@ -49,9 +49,9 @@ support::Result<SiteCheckSource> readSiteCheckSource(const support::ArgParser& a
         source.key = std::move(*key);
     }
     if (const auto log = args.value("--fetch-log")) {
-        auto records = serve::readFetchLog(*log);
-        if (!records) return records.error();
-        source.fetches = std::move(*records);
+        auto phones = serve::phonesOfFetchLog(*log);
+        if (!phones) return phones.error();
+        source.fetches = std::move(*phones);
     }
     auto sheet =
         phonecheck::phonesOfSheet(args.positionals()[2], column, form, pattern, interruptToken());

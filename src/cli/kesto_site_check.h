@@ -21,7 +21,7 @@ namespace velquor::cli {
 struct SiteCheckSource {
     phonecheck::SheetPhones sheet;
     std::optional<std::string> key;           // the phones' key, from the key options
-    std::vector<serve::FetchRecord> fetches;  // --fetch-log: the phone server's log
+    std::vector<serve::PhoneStatus> fetches;  // --fetch-log: the phones that asked the server
 };
 
 // Read before the login, so that a wrong file or key costs nothing.

@@ -1,8 +1,12 @@
 // velquor-cli serve: serves a folder's files to the phones, prints one line per request and,
 // at its end (Ctrl-C, SIGTERM or --for), the site's summary and its report.
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -11,15 +15,16 @@
 #include "cli/cli_support.h"
 #include "cli/command.h"
 #include "report/report_file.h"
+#include "serve/log/log_summary.h"
 #include "serve/server/phone_server.h"
 #include "serve/status/site_sheet.h"
 #include "settings/kesto_settings.h"
+#include "support/hex.h"
 
 namespace velquor::cli {
 namespace {
 
 constexpr const char* kName = "serve";
-constexpr auto kOutputFlushInterval = std::chrono::milliseconds(250);
 
 // "90", "90s", "15m", "2h", "1d".
 std::optional<std::chrono::seconds> parseDuration(std::string_view text) {
@@ -44,14 +49,36 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
     return static_cast<std::uint16_t>(port);
 }
 
-void printRecord(const serve::FetchRecord& record) {
-    const std::string line =
-        serve::formatLogTime(record.time) + '\t' + record.peer + '\t' + record.method + '\t' +
-        record.path + '\t' + std::to_string(record.status) + '\t' + std::to_string(record.bytes) +
-        '\t' + (record.mac.empty() ? "-" : record.mac) + '\t' +
-        (record.file.empty() ? "-" : record.file) + '\t' + std::to_string(record.durationMs) +
-        "ms\t" + (record.userAgent.empty() ? "-" : record.userAgent) + '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
+// A field as the terminal gets it: every byte a peer sent outside printable ASCII (a control
+// byte, an escape sequence, a lone C1 byte) and the backslash shown as \xNN, acting on
+// nothing and forging nothing; "-" for an empty one.
+std::string shown(const std::string& field) {
+    return field.empty() ? "-" : support::escapeNonPrintable(field, "\\");
+}
+
+std::string recordLine(const serve::FetchRecord& record) {
+    const std::string time = serve::formatLogTime(record.time);
+    if (record.isSummary()) return time + '\t' + shown(serve::summaryText(record)) + '\n';
+    return time + '\t' + shown(record.peer) + '\t' + shown(record.method) + '\t' +
+           shown(record.path) + '\t' + std::to_string(record.status) + '\t' +
+           std::to_string(record.bytes) + '\t' + shown(record.mac) + '\t' + shown(record.file) +
+           '\t' + std::to_string(record.durationMs) + "ms\t" + shown(record.userAgent) + '\n';
+}
+
+// Called from the server's output thread, never a serving one: a pipe nobody reads blocks
+// only this thread, and the server drops what it cannot take. Written straight to the
+// descriptor, one write for the records that came together, so nothing of standard output's
+// waits in a buffer another thread may flush.
+void printRecords(const std::vector<serve::FetchRecord>& records) {
+    std::string lines;
+    for (const serve::FetchRecord& record : records) lines += recordLine(record);
+    std::size_t done = 0;
+    while (done < lines.size()) {
+        const ssize_t written = ::write(STDOUT_FILENO, lines.data() + done, lines.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;  // standard output closed: the records are in the log
+        done += static_cast<std::size_t>(written);
+    }
 }
 
 support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parser) {
@@ -88,9 +115,36 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
     return options;
 }
 
-// Serves until Ctrl-C, SIGTERM or the end of the duration; standard output is flushed on the
-// way, so a reader of a pipe sees each request within a fraction of a second.
-void waitForEnd(std::optional<std::chrono::seconds> duration) {
+// Lines the log or standard output could not take: said as the count grows while serving, at
+// most once per interval, and at the end.
+class DropWarnings {
+public:
+    explicit DropWarnings(const serve::PhoneServer& server) : m_server(server) {}
+
+    void say() {
+        sayGrown(m_log, m_server.logDropped(),
+                 " lines could not be written to the fetch log and were dropped");
+        sayGrown(m_output, m_server.outputDropped(),
+                 " request lines were not printed: standard output was not read fast enough "
+                 "(the fetch log has them)");
+    }
+
+private:
+    void sayGrown(std::uint64_t& said, std::uint64_t now, const char* what) {
+        if (now == said) return;
+        said = now;
+        printError("warning: " + serve::groupedNumber(now) + what);
+    }
+
+    const serve::PhoneServer& m_server;
+    std::uint64_t m_log = 0;
+    std::uint64_t m_output = 0;
+};
+
+constexpr auto kWarningInterval = std::chrono::seconds(10);
+
+// Serves until Ctrl-C, SIGTERM or the end of the duration.
+void waitForEnd(std::optional<std::chrono::seconds> duration, DropWarnings& warnings) {
     const auto end = duration ? std::chrono::steady_clock::now() + *duration
                               : std::chrono::steady_clock::time_point::max();
     std::mutex mutex;
@@ -98,11 +152,10 @@ void waitForEnd(std::optional<std::chrono::seconds> duration) {
     std::unique_lock lock(mutex);
     const std::stop_token stop = interruptToken();
     while (!stop.stop_requested() && std::chrono::steady_clock::now() < end) {
-        const auto next = std::min(end, std::chrono::steady_clock::now() + kOutputFlushInterval);
+        const auto next = std::min(end, std::chrono::steady_clock::now() + kWarningInterval);
         wake.wait_until(lock, stop, next, [] { return false; });
-        std::fflush(stdout);
+        warnings.say();
     }
-    std::fflush(stdout);
 }
 
 int runServe(const std::vector<std::string>& args) {
@@ -123,8 +176,10 @@ int runServe(const std::vector<std::string>& args) {
         return failWith(options.error());
     }
     (void)interruptToken();  // handlers in place before the first request can arrive
+    // A reader of standard output that goes away ends only the printing, not the serving.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::string address = options->address;
-    auto server = serve::PhoneServer::start(std::move(*options), printRecord);
+    auto server = serve::PhoneServer::start(std::move(*options), printRecords);
     if (!server) return failWith(server.error());
     for (const support::Phrase& warning : (*server)->warnings())
         printError("warning: " + warning.english());
@@ -132,9 +187,9 @@ int runServe(const std::vector<std::string>& args) {
          serve::serverUrls((*server)->port(), (*server)->usesTls(), address))
         std::fprintf(stderr, "serving %s on %s\n", parser.positionals()[0].c_str(), url.c_str());
 
-    waitForEnd(duration);
+    DropWarnings warnings(**server);
+    waitForEnd(duration, warnings);
     (*server)->stop();
-    std::fflush(stdout);
 
     const serve::ServeSnapshot snapshot = (*server)->snapshot();
     std::fprintf(stderr, "%s\n", serve::summaryText(snapshot.counts, snapshot.hasSite).c_str());
@@ -143,6 +198,7 @@ int runServe(const std::vector<std::string>& args) {
         printError(logError);
         status = kExitFailure;
     }
+    warnings.say();
     if (auto reportPath = parser.value("--report")) {
         auto written = report::writeReport(*reportPath, serve::statusTable(snapshot.phones));
         if (!written) return failWith(written.error());
@@ -162,8 +218,9 @@ VELQUOR_REGISTER_COMMAND(
     "  with its MAC in any case and spelling; other files go by their exact name.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
-    "  read back at start). --sheet (a device sheet or MAC file) names the site's phones:\n"
-    "  waiting, fetched, asked, not found, or unknown phone. On Ctrl-C, SIGTERM or after\n"
+    "  read back at start; refusals and unknown names counted per network every 10 s).\n"
+    "  --sheet (a device sheet or MAC file) names the site's phones: waiting, fetched,\n"
+    "  asked, not found, or unknown phone. On Ctrl-C, SIGTERM or after\n"
     "  --for (90s, 15m, 2h) it prints the summary and writes --report, one row per phone.",
     "serve a folder's files to the phones and report every fetch", runServe);
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "serve/log/fetch_log.h"
+#include "serve/log/fetch_record.h"
 
 namespace velquor::phonecheck {
 namespace {

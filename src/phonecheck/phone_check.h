@@ -15,7 +15,7 @@
 #include "phonecheck/http_fetcher.h"
 #include "phonecheck/verdict.h"
 #include "provisioning/device_inventory.h"
-#include "serve/log/fetch_log.h"
+#include "serve/log/fetch_record.h"
 #include "serve/status/site_status.h"
 #include "support/progress.h"
 #include "support/result.h"

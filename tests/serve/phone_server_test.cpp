@@ -9,6 +9,7 @@
 #include <map>
 
 #include "child_process.h"
+#include "serve/log/fetch_log_reader.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
 #include "wait_until.h"
@@ -95,7 +96,11 @@ TEST_F(PhoneServerTest, EachPhoneGetsItsFileInAnySpellingAndNothingElseLeavesThe
     server->stop();
 
     const std::vector<FetchRecord> records = logged();
-    ASSERT_EQ(records.size(), server->requestCount());
+    // Every request is there: on a line of its own, or counted on a summary line (the names
+    // that are no phone of the site after the first in an interval).
+    std::uint64_t requests = 0;
+    for (const FetchRecord& record : records) requests += record.isSummary() ? record.more : 1;
+    ASSERT_EQ(requests, server->requestCount());
     EXPECT_EQ(records[0].mac, "001a2b3c4d5e");
     EXPECT_EQ(records[0].file, "001A2B3C4D5E.xml");
     EXPECT_EQ(records[0].path, "/001a2b3c4d5e.xml");
@@ -104,10 +109,10 @@ TEST_F(PhoneServerTest, EachPhoneGetsItsFileInAnySpellingAndNothingElseLeavesThe
     EXPECT_EQ(records[0].peer, "127.0.0.1");
     EXPECT_EQ(records[0].userAgent.substr(0, 5), "curl/");
     const auto encoded = std::find_if(records.begin(), records.end(), [](const FetchRecord& r) {
-        return r.path == "/%2e%2e/%2e%2e/etc/passwd";
+        return r.path == "/x/00%3a1a%3a2b%3a3c%3a4d%3a5e.xml";
     });
     ASSERT_NE(encoded, records.end());
-    EXPECT_EQ(encoded->status, 404);
+    EXPECT_EQ(encoded->status, 200);
 
     const ServeSnapshot snapshot = server->snapshot();
     for (const PhoneStatus& phone : snapshot.phones) EXPECT_EQ(phone.state, PhoneState::Fetched);

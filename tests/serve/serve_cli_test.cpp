@@ -15,30 +15,6 @@ namespace {
 
 constexpr auto kStartLimit = std::chrono::seconds(30);
 
-// Starts velquor-cli serve on a free port of 127.0.0.1 and returns the port it printed.
-std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
-                         std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {VELQUOR_CLI_BINARY, "serve"});
-    for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
-    child = std::make_unique<ChildProcess>(arguments, output);
-    const std::string serving = " on http://127.0.0.1:";
-    std::uint16_t port = 0;
-    const bool started = waitUntil(
-        [&] {
-            const std::string text = readFile(output);
-            const auto line = text.find("serving ");
-            const auto at = line == std::string::npos ? line : text.find(serving, line);
-            const auto end = at == std::string::npos ? at : text.find('/', at + serving.size());
-            if (end == std::string::npos) return false;
-            port = static_cast<std::uint16_t>(
-                std::stoi(text.substr(at + serving.size(), end - at - serving.size())));
-            return true;
-        },
-        kStartLimit);
-    if (!started) ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
-    return port;
-}
-
 TEST(ServeCli, ServesTheSiteLogsEveryRequestAndReportsEachPhone) {
     TempDir dir;
     writeSiteFolder(dir / "site");

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
-#include "serve/request/peer_ranges.h"
 #include "serve/folder/phone_folder.h"
 #include "serve/folder/phone_names.h"
+#include "serve/request/peer_ranges.h"
 #include "serve/status/site_sheet.h"
 #include "serve/status/site_status.h"
 #include "temp_dir.h"
@@ -129,7 +129,7 @@ TEST(SiteStatus, EachPhoneMovesFromWaitingToFetchedOrAskedNotFound) {
     // Nor does the phone's-eye check fetching the file as the phone would.
     FetchRecord check = record("0015650a33fb", "/0015650a33fb.xml", 200);
     check.userAgent = kPhoneCheckAgent;
-    EXPECT_EQ(site.apply(check), -1);
+    EXPECT_FALSE(site.apply(check));
     EXPECT_EQ(site.phones()[1].state, PhoneState::Waiting);
 
     site.apply(record("00aabbccddee", "/00aabbccddee.xml", 404));

@@ -1,9 +1,12 @@
 // Shared pieces of the phone server's tests; see serve_test_support.h.
 #include "serve_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace velquor::testing {
 
@@ -49,6 +52,31 @@ int rawRequestStatus(std::uint16_t port, const std::string& request) {
     return std::atoi(runCommand("python3 " + shellQuote((scratch / "raw.py").string()) + " " +
                                 shellQuote((scratch / "request").string()))
                          .c_str());
+}
+
+std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
+                         std::vector<std::string> arguments, const std::string& shellLine) {
+    constexpr auto kStartLimit = std::chrono::seconds(30);
+    arguments.insert(arguments.begin(), {VELQUOR_CLI_BINARY, "serve"});
+    if (!shellLine.empty()) arguments.insert(arguments.begin(), {"/bin/sh", "-c", shellLine, "sh"});
+    for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
+    child = std::make_unique<ChildProcess>(arguments, output);
+    const std::string serving = " on http://127.0.0.1:";
+    std::uint16_t port = 0;
+    const bool started = waitUntil(
+        [&] {
+            const std::string text = readFile(output);
+            const auto line = text.find("serving ");
+            const auto at = line == std::string::npos ? line : text.find(serving, line);
+            const auto end = at == std::string::npos ? at : text.find('/', at + serving.size());
+            if (end == std::string::npos) return false;
+            port = static_cast<std::uint16_t>(
+                std::stoi(text.substr(at + serving.size(), end - at - serving.size())));
+            return true;
+        },
+        kStartLimit);
+    if (!started) ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
+    return port;
 }
 
 }  // namespace velquor::testing

@@ -2,9 +2,14 @@
 // Python) run against a server on loopback.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "child_process.h"
 
 namespace velquor::testing {
 
@@ -23,5 +28,11 @@ HttpAnswer curlGet(std::uint16_t port, const std::string& path, const std::strin
 // A request written byte for byte by Python over a plain socket; the status line's code, 0
 // when the server closed the connection without one.
 int rawRequestStatus(std::uint16_t port, const std::string& request);
+
+// Starts velquor-cli serve with arguments on a free port of 127.0.0.1 and returns the port it
+// printed (0, with a failure, when it did not start). Through a shell line when one is given:
+// the program and its arguments follow it as "$@" ("exec \"$@\" >FILE").
+std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
+                         std::vector<std::string> arguments, const std::string& shellLine = "");
 
 }  // namespace velquor::testing

@@ -23,7 +23,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "phonecheck/site_report.h"
-#include "serve/log/fetch_log.h"
+#include "serve/status/site_status.h"
 #include "settings/kesto_settings.h"
 
 namespace velquor::app {
@@ -77,11 +77,11 @@ struct SiteJob {
 using SiteResult = support::Result<std::vector<phonecheck::PhoneCheck>>;
 
 SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop_token stop) {
-    std::vector<serve::FetchRecord> fetches;
+    std::vector<serve::PhoneStatus> fetches;
     if (!job.fetchLog.empty()) {
-        auto records = serve::readFetchLog(job.fetchLog);
-        if (!records) return records.error();
-        fetches = std::move(*records);
+        auto phones = serve::phonesOfFetchLog(job.fetchLog);
+        if (!phones) return phones.error();
+        fetches = std::move(*phones);
     }
     auto sheet = phonecheck::phonesOfSheet(job.sheet, 1, job.form, job.pattern, stop);
     if (!sheet) return sheet.error();

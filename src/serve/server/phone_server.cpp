@@ -47,6 +47,7 @@ void PhoneServer::State::flushLoop() {
     while (!stopping) {
         flushWake.wait_for(lock, kFlushInterval);
         lock.unlock();
+        publishSummaries(false);
         (void)log.flush();
         lock.lock();
     }
@@ -181,7 +182,6 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
                                                                  RecordSink onRecord) {
     auto state = std::make_unique<State>();
     state->status = SiteStatus(options.site);
-    state->onRecord = std::move(onRecord);
     const bool tls = !options.tlsCertificate.empty() || !options.tlsKey.empty();
     if (tls && (options.tlsCertificate.empty() || options.tlsKey.empty()))
         return makeError(ErrorCode::Usage, "HTTPS needs both a certificate and its key");
@@ -196,11 +196,12 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     if (auto opened = state->folder.open(options.folder, options.fileName); !opened)
         return opened.error();
     if (!options.logFile.empty()) {
-        auto earlier = state->log.open(options.logFile);
-        if (!earlier) return earlier.error();
-        for (const FetchRecord& record : *earlier) state->status.apply(record);
+        auto opened = state->log.open(
+            options.logFile, [&](const FetchRecord& record) { state->status.apply(record); });
+        if (!opened) return opened.error();
     }
     if (!tls) state->warnings = plainFilesWarning(state->folder);
+    if (onRecord) state->output = std::make_unique<RecordQueue>(std::move(onRecord));
 
     bool ipv6 = false;
     auto address = listenAddress(options.address, options.port, ipv6);
@@ -261,6 +262,7 @@ void PhoneServer::stop() {
     }
     m_state->flushWake.notify_all();
     m_state->flusher.join();
+    m_state->publishSummaries(true);
     (void)m_state->log.flush();
 }
 
@@ -278,6 +280,12 @@ std::uint64_t PhoneServer::requestCount() const {
 }
 std::string PhoneServer::logError() const {
     return m_state->log.error();
+}
+std::uint64_t PhoneServer::logDropped() const {
+    return m_state->log.dropped();
+}
+std::uint64_t PhoneServer::outputDropped() const {
+    return m_state->output ? m_state->output->dropped() : 0;
 }
 
 ServeSnapshot PhoneServer::snapshot() const {

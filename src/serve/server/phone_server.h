@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "mac/file_name.h"
-#include "serve/log/fetch_log.h"
+#include "serve/log/fetch_record.h"
 #include "serve/request/peer_ranges.h"
 #include "serve/status/site_status.h"
 #include "support/result.h"
@@ -55,10 +55,13 @@ struct ServeSnapshot {
 
 class PhoneServer {
 public:
-    using RecordSink = std::function<void(const FetchRecord&)>;
+    // Takes the records that came since its last call, oldest first.
+    using RecordSink = std::function<void(const std::vector<FetchRecord>&)>;
 
     // Reads the log back (restoring the statuses), opens the folder and starts listening.
-    // onRecord is called for each request as it completes, one call at a time.
+    // onRecord is given the records as the log has them (each request, save the refusals that
+    // a summary line counts, and those summary lines), one call at a time, from a thread of
+    // its own; records it is too slow to take are dropped and counted (outputDropped).
     static support::Result<std::unique_ptr<PhoneServer>> start(ServeOptions options,
                                                                RecordSink onRecord = {});
     ~PhoneServer();
@@ -77,6 +80,10 @@ public:
     ServeSnapshot snapshot() const;
     // The log's first write failure, or empty.
     std::string logError() const;
+    // Log lines dropped because the log could not be written (a full disk, an I/O error).
+    std::uint64_t logDropped() const;
+    // Records the sink given to start was too slow to take.
+    std::uint64_t outputDropped() const;
 
     struct State;
 

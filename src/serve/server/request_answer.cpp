@@ -11,8 +11,6 @@ namespace velquor::serve {
 
 namespace {
 
-constexpr std::size_t kUserAgentBytes = 256;
-
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
 constexpr char kNotAllowed[] = "Method not allowed\n";
@@ -38,10 +36,15 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     const sockaddr* peer = info != nullptr ? info->client_addr : nullptr;
     record.peer = peerText(peer);
     record.method = method;
-    record.path = escapeLogText(url, kRequestBytesBound, Escaping::RequestPath);
+    record.path = escapeLogText(url, kLoggedTextBytes, Escaping::RequestPath);
     if (const char* agent =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT))
-        record.userAgent = escapeLogText(agent, kUserAgentBytes);
+        record.userAgent = escapeLogText(agent, kLoggedTextBytes);
+    if (const MHD_ConnectionInfo* socket =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+        request->socket = socket->connect_fd;
+        request->ackedAtStart = connectionBytesAcked(request->socket);
+    }
 
     if (!options.allowed.allows(peer)) {
         record.status = MHD_HTTP_FORBIDDEN;

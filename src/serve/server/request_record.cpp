@@ -1,25 +1,62 @@
-// A request's record once its answer ended: the fetch log, the site's status and the caller's
-// sink; see server_state.h.
+// A request's record once its answer ended: the site's status, the fetch log (through the
+// summary of refusals) and the caller's sink; see server_state.h.
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
 #include "serve/server/server_state.h"
 
 namespace velquor::serve {
 
+std::uint64_t connectionBytesAcked(int socket) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (socket < 0 || ::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+    return info.tcpi_bytes_acked;
+}
+
+namespace {
+
+// What went out of the body: all of it when the answer completed, else what the client
+// acknowledged of this answer (its header with it), never more than the body.
+std::uint64_t bodyBytesSent(const PhoneServer::State::Request& request, bool completed) {
+    if (request.record.method == "HEAD") return 0;
+    if (completed) return request.bodyBytes;
+    const std::uint64_t acked = connectionBytesAcked(request.socket);
+    const std::uint64_t sent = acked > request.ackedAtStart ? acked - request.ackedAtStart : 0;
+    return std::min(sent, request.bodyBytes);
+}
+
+}  // namespace
+
 void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode how) {
     FetchRecord& record = request->record;
     record.completed = how == MHD_REQUEST_TERMINATED_COMPLETED_OK;
-    record.bytes = record.completed && record.method != "HEAD" ? request->bodyBytes : 0;
+    record.bytes = bodyBytesSent(*request, record.completed);
     record.durationMs = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - request->started)
             .count());
     if (record.status == 0) record.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
-    log.append(record);
+    bool ofSite = false;
     {
         std::lock_guard lock(statusMutex);
         status.apply(record);
+        ofSite = status.inSite(record.mac);
         ++requests;
-        if (onRecord) onRecord(record);
     }
+    if (summary.admit(record, ofSite)) publish(record);
     delete request;
+}
+
+void PhoneServer::State::publish(const FetchRecord& record) {
+    log.append(record);
+    if (output) output->push(record);
+}
+
+void PhoneServer::State::publishSummaries(bool all) {
+    for (const FetchRecord& line : summary.due(LogSummary::Steady::now(), all)) publish(line);
 }
 
 }  // namespace velquor::serve

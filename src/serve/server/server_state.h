@@ -14,19 +14,25 @@
 #include <vector>
 
 #include "serve/folder/phone_folder.h"
-#include "serve/log/fetch_log.h"
+#include "serve/log/fetch_log_writer.h"
+#include "serve/log/log_summary.h"
 #include "serve/server/phone_server.h"
+#include "serve/server/record_queue.h"
 #include "serve/status/site_status.h"
 
 namespace velquor::serve {
 
 using Steady = std::chrono::steady_clock;
 
+// The bytes the client's side of a connection has acknowledged so far (0 when unknown).
+std::uint64_t connectionBytesAcked(int socket);
+
 struct PhoneServer::State {
     ServeOptions options;
-    RecordSink onRecord;
     PhoneFolder folder;
     FetchLogWriter log;
+    LogSummary summary;
+    std::unique_ptr<RecordQueue> output;  // to the caller's sink, when there is one
     std::string certificatePem;
     std::string keyPem;
     std::vector<support::Phrase> warnings;
@@ -49,11 +55,17 @@ struct PhoneServer::State {
         Steady::time_point started;
         FetchRecord record;
         std::uint64_t bodyBytes = 0;
+        int socket = -1;                 // the connection's, to ask what the client took
+        std::uint64_t ackedAtStart = 0;  // the bytes the client had acknowledged then
     };
 
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,
                       void** context);
     void completed(Request* request, MHD_RequestTerminationCode how);
+    // A record's line in the log and to the caller's sink.
+    void publish(const FetchRecord& record);
+    // The summary lines whose interval has ended (all of them at the end).
+    void publishSummaries(bool all);
     void flushLoop();
 };
 

@@ -1,6 +1,7 @@
 // Every phone's status from the fetch log's records; see site_status.h.
 #include "serve/status/site_status.h"
 
+#include "serve/log/fetch_log_reader.h"
 #include "support/local_time.h"
 #include "support/translatable.h"
 
@@ -33,11 +34,65 @@ PhoneStatus newPhone(const std::string& mac, PhoneState state) {
 
 SiteStatus::SiteStatus(const std::vector<std::string>& site) : m_hasSite(!site.empty()) {
     for (const std::string& mac : site) {
-        if (!m_rows.emplace(mac, m_phones.size()).second) continue;
-        m_phones.push_back(newPhone(mac, PhoneState::Waiting));
+        if (!m_orderOf.emplace(mac, m_nextOrder).second) continue;
+        m_rows.emplace(m_nextOrder++, Row{newPhone(mac, PhoneState::Waiting), {}, false});
     }
-    m_counts.phones = m_phones.size();
-    m_counts.waiting = m_phones.size();
+    m_siteSize = m_nextOrder;
+    m_counts.phones = m_rows.size();
+    m_counts.waiting = m_rows.size();
+}
+
+std::vector<PhoneStatus> SiteStatus::phones() const {
+    std::vector<PhoneStatus> phones;
+    phones.reserve(m_rows.size());
+    for (const auto& [order, row] : m_rows) phones.push_back(row.phone);
+    return phones;
+}
+
+bool SiteStatus::inSite(const std::string& mac) const {
+    const auto found = m_orderOf.find(mac);
+    return found != m_orderOf.end() && found->second < m_siteSize;
+}
+
+SiteStatus::Row& SiteStatus::rowOf(const std::string& mac) {
+    if (const auto found = m_orderOf.find(mac); found != m_orderOf.end()) {
+        Row& row = m_rows.at(found->second);
+        if (row.mayBeLeftOut) m_recent.splice(m_recent.begin(), m_recent, row.recent);
+        return row;
+    }
+    const PhoneState state = m_hasSite ? PhoneState::Unknown : PhoneState::Waiting;
+    ++*(m_hasSite ? &m_counts.unknownPhones : &m_counts.waiting);
+    const std::uint64_t order = m_nextOrder++;
+    m_orderOf.emplace(mac, order);
+    m_recent.push_front(order);
+    Row& row =
+        m_rows.emplace(order, Row{newPhone(mac, state), m_recent.begin(), true}).first->second;
+    if (m_recent.size() > kMostPhonesOutside) leaveOutOldest();
+    return row;
+}
+
+void SiteStatus::leaveOutOldest() {
+    const std::uint64_t order = m_recent.back();
+    m_recent.pop_back();
+    const auto found = m_rows.find(order);
+    const PhoneStatus& phone = found->second.phone;
+    switch (phone.state) {
+        case PhoneState::Waiting:
+            --m_counts.waiting;
+            break;
+        case PhoneState::AskedNotFound:
+            --m_counts.askedNotFound;
+            break;
+        case PhoneState::Unknown:
+            --m_counts.unknownPhones;
+            break;
+        case PhoneState::Fetched:
+            --m_counts.fetched;
+            break;
+    }
+    ++m_counts.notListed;
+    m_orderOf.erase(phone.mac);
+    m_rows.erase(found);
 }
 
 void SiteStatus::recount(PhoneState from, PhoneState to) {
@@ -58,21 +113,20 @@ void SiteStatus::recount(PhoneState from, PhoneState to) {
     ++*counter(to);
 }
 
-long SiteStatus::apply(const FetchRecord& record) {
-    if (record.mac.empty() || record.byPhoneCheck()) return -1;
-    auto found = m_rows.find(record.mac);
-    if (found == m_rows.end()) {
-        const PhoneState state = m_hasSite ? PhoneState::Unknown : PhoneState::Waiting;
-        found = m_rows.emplace(record.mac, m_phones.size()).first;
-        m_phones.push_back(newPhone(record.mac, state));
-        ++*(m_hasSite ? &m_counts.unknownPhones : &m_counts.waiting);
-    }
-    PhoneStatus& phone = m_phones[found->second];
+bool SiteStatus::apply(const FetchRecord& record) {
+    if (record.mac.empty() || record.byPhoneCheck() || record.isSummary()) return false;
+    Row& row = rowOf(record.mac);
+    PhoneStatus& phone = row.phone;
     if (phone.state == PhoneState::Unknown) ++m_counts.unknownRequests;
     phone.lastRequest = record.time;
     phone.peer = record.peer;
     phone.userAgent = record.userAgent;
     if (record.fetched()) {
+        // A phone that fetched a file of the folder keeps its row: the folder bounds them.
+        if (row.mayBeLeftOut) {
+            m_recent.erase(row.recent);
+            row.mayBeLeftOut = false;
+        }
         if (phone.fetches == 0) phone.firstFetch = record.time;
         phone.lastFetch = record.time;
         ++phone.fetches;
@@ -88,7 +142,14 @@ long SiteStatus::apply(const FetchRecord& record) {
             phone.state = PhoneState::AskedNotFound;
         }
     }
-    return static_cast<long>(found->second);
+    return true;
+}
+
+support::Result<std::vector<PhoneStatus>> phonesOfFetchLog(const std::filesystem::path& path) {
+    SiteStatus status;
+    auto read = readFetchLog(path, [&](const FetchRecord& record) { status.apply(record); });
+    if (!read) return read.error();
+    return status.phones();
 }
 
 std::string groupedNumber(std::uint64_t number) {
@@ -113,6 +174,8 @@ std::string summaryText(const SiteCounts& counts, bool hasSite) {
         text += "; " + groupedNumber(counts.unknownRequests) +
                 (counts.unknownRequests == 1 ? " request" : " requests") + " from unknown phones";
     }
+    if (counts.notListed > 0)
+        text += " (" + groupedNumber(counts.notListed) + " more names asked, not listed)";
     return text;
 }
 

@@ -1,18 +1,24 @@
 // Every phone's status, rebuilt from the fetch log's records: a phone of the site is waiting
 // until its first fetch, then fetched; one that only asked for names that are not there is
 // "asked, not found" with the name it asked; a MAC outside the site is an unknown phone. The
-// phone's-eye check's own requests are no phone's and change nothing.
+// phone's-eye check's own requests are no phone's and change nothing. The rows of phones outside
+// the site that never fetched a file (any name a client makes up) are bounded: the most
+// recently seen kMostPhonesOutside are listed, and the rest only counted.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "report/report_table.h"
-#include "serve/log/fetch_log.h"
+#include "serve/log/fetch_record.h"
+#include "support/result.h"
 
 namespace velquor::serve {
 
@@ -42,29 +48,50 @@ struct SiteCounts {
     std::size_t askedNotFound = 0;
     std::size_t unknownPhones = 0;
     std::uint64_t unknownRequests = 0;  // requests naming a MAC outside the site
+    std::uint64_t notListed = 0;        // rows outside the site left out past the bound
 };
 
 class SiteStatus {
 public:
+    static constexpr std::size_t kMostPhonesOutside = 1000;
+
     // site: the site's MACs in canonical form, in the sheet's order. With none, every phone
     // that asks is listed, none unknown.
     explicit SiteStatus(const std::vector<std::string>& site = {});
 
-    // Returns the index of the row the record changed, or -1.
-    long apply(const FetchRecord& record);
+    // True when the record was a phone's and its row changed.
+    bool apply(const FetchRecord& record);
 
     bool hasSite() const { return m_hasSite; }
-    const std::vector<PhoneStatus>& phones() const { return m_phones; }
+    // Whether mac is one of the site's phones.
+    bool inSite(const std::string& mac) const;
+    // The rows: the site's in its order, then the others in the order they first asked.
+    std::vector<PhoneStatus> phones() const;
     const SiteCounts& counts() const { return m_counts; }
 
 private:
+    struct Row {
+        PhoneStatus phone;
+        std::list<std::uint64_t>::iterator recent;  // in m_recent while it may be left out
+        bool mayBeLeftOut = false;
+    };
+
     void recount(PhoneState from, PhoneState to);
+    Row& rowOf(const std::string& mac);
+    void leaveOutOldest();
 
     bool m_hasSite = false;
-    std::vector<PhoneStatus> m_phones;
-    std::unordered_map<std::string, std::size_t> m_rows;
+    std::uint64_t m_siteSize = 0;
+    std::uint64_t m_nextOrder = 0;
+    std::map<std::uint64_t, Row> m_rows;  // by the order they first asked (the site's first)
+    std::unordered_map<std::string, std::uint64_t> m_orderOf;
+    std::list<std::uint64_t> m_recent;  // rows that may be left out, the latest seen first
     SiteCounts m_counts;
 };
+
+// Every phone that asked, from the fetch log at path read as a stream (no site: the phones
+// that fetched are all there, the others bounded as above).
+support::Result<std::vector<PhoneStatus>> phonesOfFetchLog(const std::filesystem::path& path);
 
 // "1,950 of 2,000 phones fetched their file; 50 waiting; 3 requests from unknown phones", with
 // "N asked for a name that is not there" where there are such phones.
