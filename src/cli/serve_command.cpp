@@ -14,6 +14,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "net/host_address.h"
 #include "report/report_file.h"
 #include "serve/log/log_summary.h"
 #include "serve/server/phone_server.h"
@@ -84,7 +85,14 @@ void printRecords(const std::vector<serve::FetchRecord>& records) {
 support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parser) {
     serve::ServeOptions options;
     options.folder = parser.positionals()[0];
-    options.address = parser.value("--address").value_or("");
+    if (auto address = parser.value("--address")) {
+        // Refused before anything is opened; "[::1]" served and shown as ::1.
+        auto host = net::parseHostAddress(*address);
+        if (!host)
+            return support::makeError(support::ErrorCode::Usage,
+                                      "--address " + host.error().message);
+        options.address = host->address;
+    }
     if (auto port = parser.value("--port")) {
         auto parsed = parsePort(*port);
         if (!parsed)
@@ -213,9 +221,10 @@ VELQUOR_REGISTER_COMMAND(
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
-    "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address). A name of the\n"
-    "  file-name pattern ([devices] of velquor.conf, else {mac}.xml) gets that phone's file\n"
-    "  with its MAC in any case and spelling; other files go by their exact name.\n"
+    "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
+    "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
+    "  ([devices] of velquor.conf, else {mac}.xml) gets that phone's file with its MAC in\n"
+    "  any case and spelling; other files go by their exact name.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start; refusals and unknown names counted per network every 10 s).\n"

@@ -17,8 +17,9 @@
 #include <memory>
 #include <mutex>
 
+#include "net/host_address.h"
+#include "net/ip_address.h"
 #include "provisioning/channel_parts.h"
-#include "wire/host_address.h"
 
 namespace velquor::provisioning::channel {
 
@@ -60,19 +61,6 @@ struct Candidate {
     ResolvedAddress resolved;
     std::string text;  // "192.0.2.7", for the memory of failures
 };
-
-std::string textOf(const ResolvedAddress& resolved) {
-    char text[INET6_ADDRSTRLEN] = {};
-    const auto& address = resolved.address;
-    if (address.ss_family == AF_INET6) {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text,
-                    sizeof text);
-    } else {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text,
-                    sizeof text);
-    }
-    return text;
-}
 
 // The addresses that failed lately, in every channel of the process: a batch's next exchanges
 // start on an address that works.
@@ -341,7 +329,7 @@ std::vector<ResolvedAddress> systemResolver(const std::string& name, std::uint16
                                             std::string* error) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
-    const auto host = wire::parseHostAddress(name);
+    const auto host = net::parseHostAddress(name);
     hints.ai_flags = host && host->isIp() ? AI_NUMERICHOST : AI_ADDRCONFIG;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found);
@@ -375,7 +363,9 @@ std::vector<Candidate> candidatesFor(const std::string& name, std::uint16_t port
     const auto addresses =
         resolver ? resolver(name, port, error) : systemResolver(name, port, error);
     std::vector<Candidate> candidates;
-    for (const auto& resolved : addresses) candidates.push_back({resolved, textOf(resolved)});
+    for (const auto& resolved : addresses)
+        candidates.push_back(
+            {resolved, net::addressText(reinterpret_cast<const sockaddr*>(&resolved.address))});
     std::stable_partition(candidates.begin(), candidates.end(), [](const Candidate& candidate) {
         return !failureMemory().failedLately(candidate.text);
     });
@@ -466,7 +456,7 @@ void releaseFailover(int fd) {
 
 MaybeFailure Exchange::connect() {
     // An address no server can have is never looked up.
-    if (auto host = wire::parseHostAddress(endpoint.address); !host) {
+    if (auto host = net::parseHostAddress(endpoint.address); !host) {
         return wordedFailure(kConnectFailed, host.error().phrase);
     }
     std::string resolveError;

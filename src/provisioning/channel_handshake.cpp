@@ -9,8 +9,8 @@
 #include <ctime>
 #include <memory>
 
+#include "net/host_address.h"
 #include "provisioning/channel_parts.h"
-#include "wire/host_address.h"
 #include "wire/tls_suites.h"
 
 namespace velquor::provisioning {
@@ -177,7 +177,7 @@ MaybeFailure Exchange::prepareTls(SSL_CTX* context, SSL_SESSION* resumable) {
     // What was asked for must be what the certificate names: an address is checked
     // against its IP entries, a name (without a final dot) against its DNS entries. SNI only
     // makes sense for a name.
-    const auto host = wire::parseHostAddress(address);
+    const auto host = net::parseHostAddress(address);
     if (host && host->isIp()) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host->address.c_str());
     } else {

@@ -4,9 +4,9 @@
 #include <cctype>
 #include <charconv>
 
+#include "net/host_address.h"
 #include "settings/kesto_settings.h"
 #include "settings/settings_text.h"
-#include "wire/host_address.h"
 
 namespace velquor::settings {
 
@@ -31,7 +31,7 @@ std::string hostAndPort(std::string_view address, std::uint16_t port) {
 }
 
 support::Result<std::string> parseAddress(std::string_view text) {
-    auto host = wire::parseHostAddress(trimmed(text));
+    auto host = net::parseHostAddress(trimmed(text));
     if (!host) return host.error();
     return std::move(host->address);
 }

@@ -1,6 +1,8 @@
-// One table of server addresses through the three places that take one: velquor-cli's
-// settings, the client's connection (which looks up only what is an address) and kestod init,
-// whose certificate names each accepted address as a client will ask for it.
+// One table of server addresses through the four places that take one: velquor-cli's
+// settings, the client's connection (which looks up only what is an address), kestod init,
+// whose certificate names each accepted address as a client will ask for it, and velquor-cli
+// serve --address; and one table of address ranges through velquor-cli serve --allow and
+// kestod users trust.
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -95,7 +97,22 @@ bool kestodTakes(const TempDir& dir, const HostAddressCase& c, int index) {
     return true;
 }
 
-TEST(HostAddress, TheSettingsTheClientAndKestodTakeTheSameAddresses) {
+// velquor-cli serve with the option given the text, on a folder that is not there: 2 when the
+// option is refused (its message naming the text), else 1 for the missing folder.
+int serveStatus(const TempDir& dir, const std::string& option, const std::string& text) {
+    int status = -1;
+    const std::string out = runCommand(
+        "XDG_CONFIG_HOME=" + shellQuote((dir / "xdg").string()) +
+            " VELQUOR_SYSTEM_CONFIG_DIR=" + shellQuote((dir / "etc").string()) + " " +
+            shellQuote(VELQUOR_CLI_BINARY) + " serve " + shellQuote((dir / "no-folder").string()) +
+            " " + option + " " + shellQuote(text) + " 2>&1",
+        &status);
+    const std::string expected = status == 2 ? option + " '" + text + "'" : "no-folder";
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
+    return status;
+}
+
+TEST(HostAddress, TheSettingsTheClientKestodAndServeTakeTheSameAddresses) {
     TempDir dir;
     std::filesystem::create_directories(dir / "xdg");
     std::filesystem::create_directories(dir / "etc");
@@ -116,6 +133,45 @@ TEST(HostAddress, TheSettingsTheClientAndKestodTakeTheSameAddresses) {
         EXPECT_EQ(settingsAddress(dir, c.text), c.address);
         EXPECT_EQ(clientLookup(c.text, dir / "ca.pem"), c.address);
         EXPECT_EQ(kestodTakes(dir, c, index++), accepted);
+        EXPECT_EQ(serveStatus(dir, "--address", c.text), accepted ? 1 : 2);
+    }
+}
+
+// The range kestod users trust takes the text as, from what it says it trusted; empty when it
+// refuses the text (status 2).
+std::string trustedRange(const std::filesystem::path& folder, const std::string& text) {
+    int status = -1;
+    const std::string out =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " users --dir " +
+                       shellQuote(folder.string()) + " trust chief " + shellQuote(text) + " 2>&1",
+                   &status);
+    if (status != 0) {
+        EXPECT_EQ(status, 2) << out;
+        EXPECT_NE(out.find("'" + text + "'"), std::string::npos) << out;
+        return {};
+    }
+    const std::string key = "trusted ";
+    const auto at = out.find(key);
+    if (at == std::string::npos) return "(no trusted line)";
+    return out.substr(at + key.size(), out.find(' ', at + key.size()) - at - key.size());
+}
+
+TEST(AddressRanges, ServeAllowAndKestodTrustTakeTheSameRanges) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "xdg");
+    std::filesystem::create_directories(dir / "etc");
+    writeFile(dir / "pw", "chief-pw\n");
+    int status = -1;
+    const std::string init =
+        runCommand(shellQuote(KestodFixture::binary().string()) + " init --dir " +
+                       shellQuote((dir / "srv").string()) + " --admin-password-file " +
+                       shellQuote((dir / "pw").string()) + " --pbkdf2-iterations 1000 2>&1",
+                   &status);
+    ASSERT_EQ(status, 0) << init;
+    for (const AddressRangeCase& c : addressRangeCases()) {
+        SCOPED_TRACE("'" + c.text + "'");
+        EXPECT_EQ(serveStatus(dir, "--allow", c.text), c.range.empty() ? 2 : 1);
+        EXPECT_EQ(trustedRange(dir / "srv", c.text), c.range);
     }
 }
 

@@ -63,6 +63,32 @@ TEST(ServeCli, ServesTheSiteLogsEveryRequestAndReportsEachPhone) {
     EXPECT_NE(reread.find("\r\n0015650a33fb,fetched,"), std::string::npos);
 }
 
+// A host name is resolved and an IPv6 address may come in brackets, as kestod takes them; the
+// URL printed is the one a phone is given.
+TEST(ServeCli, ServesOnAHostNameAndOnAnIpv6AddressInBrackets) {
+    TempDir dir;
+    writeSiteFolder(dir / "site");
+    for (const auto& [address, host] :
+         {std::pair<std::string, std::string>{"localhost", "localhost"}, {"[::1]", "[::1]"}}) {
+        SCOPED_TRACE(address);
+        std::unique_ptr<ChildProcess> child;
+        const auto output = dir / ("out-" + host + ".txt");
+        const std::uint16_t port =
+            startServe(child, output, {(dir / "site").string()}, "", address, host);
+        ASSERT_NE(port, 0);
+        int status = -1;
+        const std::string body = runCommand(
+            "curl -s -g " +
+                shellQuote("http://" + host + ":" + std::to_string(port) + "/common.cfg"),
+            &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(body, readFile(dir / "site" / "common.cfg"));
+        ASSERT_TRUE(child->waitUntilHandling(SIGTERM, kStartLimit));
+        child->sendSignal(SIGTERM);
+        EXPECT_EQ(child->waitForExit(kStartLimit), 0) << readFile(output);
+    }
+}
+
 TEST(ServeCli, WrongOptionsAreUsageErrors) {
     TempDir dir;
     writeSiteFolder(dir / "site");
@@ -71,10 +97,15 @@ TEST(ServeCli, WrongOptionsAreUsageErrors) {
     for (const std::string& arguments :
          {std::string("serve"), "serve " + site + " --port 70000",
           "serve " + site + " --allow 10.0.0.0/40", "serve " + site + " --tls-cert x.pem",
-          "serve " + site + " --for soon", "serve " + site + " --address not-an-address"}) {
+          "serve " + site + " --for soon", "serve " + site + " --address not_an_address",
+          "serve " + site + " --address [192.0.2.7]"}) {
         const ProgramRun run = runProgram(cli, arguments);
         EXPECT_EQ(run.status, 2) << arguments << ": " << run.output;
     }
+    // A name is no usage error: one that resolves to nothing is said so.
+    const ProgramRun unknown = runProgram(cli, "serve " + site + " --address kesto.invalid");
+    EXPECT_EQ(unknown.status, 1) << unknown.output;
+    EXPECT_NE(unknown.output.find("cannot resolve 'kesto.invalid'"), std::string::npos);
     const ProgramRun missing = runProgram(cli, "serve " + shellQuote((dir / "none").string()));
     EXPECT_EQ(missing.status, 1) << missing.output;
     EXPECT_NE(missing.output.find("none"), std::string::npos);

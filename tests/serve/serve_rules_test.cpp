@@ -60,16 +60,13 @@ TEST(PeerRanges, RangesOfBothFamiliesAndMappedAddresses) {
     EXPECT_TRUE(ranges.allows(reinterpret_cast<const sockaddr*>(&mapped)));
     EXPECT_TRUE(ranges.allows(reinterpret_cast<const sockaddr*>(&local)));
     EXPECT_FALSE(ranges.allows(reinterpret_cast<const sockaddr*>(&global)));
-    EXPECT_EQ(peerText(reinterpret_cast<const sockaddr*>(&mapped)), "10.1.0.9");
+    EXPECT_TRUE(PeerRanges().allows(reinterpret_cast<const sockaddr*>(&global)));
 
-    EXPECT_TRUE(parsePeerRange("192.0.2.7"));
-    EXPECT_TRUE(parsePeerRange("0.0.0.0/0"));
-    for (const char* bad :
-         {"10.0.0.0/33", "10.0.0/8", "fd00::/129", "host.example", "10.0.0.0/", "10.0.0.0/8x"}) {
-        const auto parsed = parsePeerRange(bad);
-        ASSERT_FALSE(parsed) << bad;
-        EXPECT_NE(parsed.error().message.find(bad), std::string::npos);
-    }
+    const auto refused = parsePeerRange("10.0.0.0/33");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, support::ErrorCode::Usage);
+    EXPECT_EQ(refused.error().message.rfind("--allow '10.0.0.0/33'", 0), 0u)
+        << refused.error().message;
 }
 
 TEST(SiteSheet, ADeviceSheetGivesColumnAAndAMacFileEveryMacCell) {

@@ -55,13 +55,14 @@ int rawRequestStatus(std::uint16_t port, const std::string& request) {
 }
 
 std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
-                         std::vector<std::string> arguments, const std::string& shellLine) {
+                         std::vector<std::string> arguments, const std::string& shellLine,
+                         const std::string& address, const std::string& host) {
     constexpr auto kStartLimit = std::chrono::seconds(30);
     arguments.insert(arguments.begin(), {VELQUOR_CLI_BINARY, "serve"});
     if (!shellLine.empty()) arguments.insert(arguments.begin(), {"/bin/sh", "-c", shellLine, "sh"});
-    for (const char* more : {"--address", "127.0.0.1", "--port", "0"}) arguments.push_back(more);
+    arguments.insert(arguments.end(), {"--address", address, "--port", "0"});
     child = std::make_unique<ChildProcess>(arguments, output);
-    const std::string serving = " on http://127.0.0.1:";
+    const std::string serving = " on http://" + host + ":";
     std::uint16_t port = 0;
     const bool started = waitUntil(
         [&] {

@@ -31,8 +31,11 @@ int rawRequestStatus(std::uint16_t port, const std::string& request);
 
 // Starts velquor-cli serve with arguments on a free port of 127.0.0.1 and returns the port it
 // printed (0, with a failure, when it did not start). Through a shell line when one is given:
-// the program and its arguments follow it as "$@" ("exec \"$@\" >FILE").
+// the program and its arguments follow it as "$@" ("exec \"$@\" >FILE"). It listens on address
+// and its URL is read for host.
 std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesystem::path& output,
-                         std::vector<std::string> arguments, const std::string& shellLine = "");
+                         std::vector<std::string> arguments, const std::string& shellLine = "",
+                         const std::string& address = "127.0.0.1",
+                         const std::string& host = "127.0.0.1");
 
 }  // namespace velquor::testing

@@ -15,7 +15,6 @@
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
 #include "provisioning/provisioning_channel.h"
-#include "server/guard/address_group.h"
 #include "server/guard/guessing_limit.h"
 
 namespace velquor::testing {
@@ -89,45 +88,6 @@ TEST(GuessingPolicyTest, EverythingScalesWithTheWindow) {
     EXPECT_EQ(limits.guessBurst(), 1);
     EXPECT_EQ(limits.guessSpacing(), 4s);
     EXPECT_EQ(decideLogin(guessed(2, 1, 2, 1s), limits).holdFor, 3s);
-}
-
-TEST(PeerGroupTest, IPv6CountsByItsSlash64AndIPv4ByItself) {
-    EXPECT_EQ(server::peerGroupOf("192.0.2.7"), "192.0.2.7");
-    EXPECT_EQ(server::peerGroupOf("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
-    EXPECT_EQ(server::peerGroupOf("2001:db8:1:2::1"), server::peerGroupOf("2001:db8:1:2:ffff::9"));
-    EXPECT_NE(server::peerGroupOf("2001:db8:1:2::1"), server::peerGroupOf("2001:db8:1:3::1"));
-    EXPECT_EQ(server::peerGroupOf("::ffff:192.0.2.7"), "192.0.2.7");
-    EXPECT_EQ(server::peerGroupOf("::1"), "::/64");
-}
-
-TEST(PeerGroupTest, NetworksAreSlash24AndSlash48) {
-    EXPECT_EQ(server::peerNetworkOf("192.0.2.7"), "192.0.2.0/24");
-    EXPECT_EQ(server::peerNetworkOf("::ffff:192.0.2.200"), "192.0.2.0/24");
-    EXPECT_EQ(server::peerNetworkOf("2001:db8:1:2::1"), "2001:db8:1::/48");
-    EXPECT_EQ(server::peerNetworkOf("2001:db8:1:ffff::1"), server::peerNetworkOf("2001:db8:1::9"));
-    EXPECT_NE(server::peerNetworkOf("2001:db8:1::1"), server::peerNetworkOf("2001:db8:2::1"));
-}
-
-TEST(AddressRangeTest, RangesHoldTheirAddressesOnly) {
-    const auto four = server::AddressRange::parse("192.0.2.77/24").value();
-    EXPECT_EQ(four.text(), "192.0.2.0/24");
-    EXPECT_TRUE(four.contains("192.0.2.1"));
-    EXPECT_TRUE(four.contains("::ffff:192.0.2.254"));
-    EXPECT_FALSE(four.contains("192.0.3.1"));
-    EXPECT_FALSE(four.contains("::1"));
-    const auto one = server::AddressRange::parse("192.0.2.7").value();
-    EXPECT_EQ(one.text(), "192.0.2.7/32");
-    EXPECT_FALSE(one.contains("192.0.2.8"));
-    const auto six = server::AddressRange::parse("2001:db8:1::/48").value();
-    EXPECT_TRUE(six.contains("2001:db8:1:ffff::1"));
-    EXPECT_FALSE(six.contains("2001:db8:2::1"));
-    EXPECT_TRUE(server::AddressRange::parse("0.0.0.0/0").value().contains("203.0.113.9"));
-    EXPECT_TRUE(server::inAnyRange("10.0.0.0/8 192.0.2.7/32", "192.0.2.7"));
-    EXPECT_FALSE(server::inAnyRange("10.0.0.0/8 192.0.2.7/32", "192.0.2.6"));
-    for (const char* wrong : {"", "192.0.2.7/33", "192.0.2.7/", "192.0.2.7/x", "2001:db8::/129",
-                              "host.example", "192.0.2.7/-1", "192.0.2/24"}) {
-        EXPECT_FALSE(server::AddressRange::parse(wrong)) << wrong;
-    }
 }
 
 TEST(HeldBackReplyTest, TheWordCarriesTheFailuresWithinItsSevenBytes) {

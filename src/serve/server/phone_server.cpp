@@ -6,7 +6,6 @@
 #include <microhttpd.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,10 @@
 #include <thread>
 
 #include "crypto/plaintext_check.h"
+#include "net/descriptor_limit.h"
+#include "net/host_address.h"
+#include "net/ip_address.h"
+#include "net/socket_address.h"
 #include "serve/folder/phone_folder.h"
 #include "serve/server/server_state.h"
 #include "support/input_file.h"
@@ -98,24 +101,14 @@ support::Result<std::string> readPem(const std::filesystem::path& path, const ch
     return text;
 }
 
-// Lets the server hold as many connections as the system allows this user.
-void raiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    if (limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
-        (void)::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-unsigned connectionLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1000;
+unsigned connectionLimit(std::uint64_t descriptors) {
     // Each answer may hold a connection and a file; some descriptors stay for everything else.
-    const rlim_t usable = limit.rlim_cur > 256 ? (limit.rlim_cur - 128) / 2 : 64;
-    return static_cast<unsigned>(std::min<rlim_t>(usable, 30000));
+    const std::uint64_t usable = descriptors > 256 ? (descriptors - 128) / 2 : 64;
+    return static_cast<unsigned>(std::min<std::uint64_t>(usable, 30000));
 }
 
+// The address to serve on: every address of both families when none is given, else the first
+// the host stands for (a name such as localhost resolved, an IPv6 address bare or in [ ]).
 support::Result<sockaddr_storage> listenAddress(const std::string& address, std::uint16_t port,
                                                 bool& ipv6) {
     sockaddr_storage storage{};
@@ -127,22 +120,13 @@ support::Result<sockaddr_storage> listenAddress(const std::string& address, std:
         ipv6 = true;
         return storage;
     }
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        ipv6 = false;
-        return storage;
-    }
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        ipv6 = true;
-        return storage;
-    }
-    return makeError(ErrorCode::Usage,
-                     "--address " + address + ": not an IPv4 or IPv6 address of this machine");
+    auto host = net::parseHostAddress(address);
+    if (!host) return makeError(ErrorCode::Usage, "--address " + host.error().message);
+    auto found = net::socketAddresses(*host, port);
+    if (!found) return found.error();
+    storage = found->front().storage;
+    ipv6 = storage.ss_family == AF_INET6;
+    return storage;
 }
 
 // Plain configuration files over plain HTTP put every phone's SIP password on the network.
@@ -206,7 +190,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     bool ipv6 = false;
     auto address = listenAddress(options.address, options.port, ipv6);
     if (!address) return address.error();
-    raiseDescriptorLimit();
+    const std::uint64_t descriptors = net::raiseDescriptorLimit();
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     unsigned flags =
@@ -219,7 +203,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     std::vector<MHD_OptionItem> items{
         {MHD_OPTION_SOCK_ADDR, 0, &*address},
         {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads), nullptr},
-        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(connectionLimit()), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(connectionLimit(descriptors)), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestBytesBound, nullptr},
@@ -314,7 +298,7 @@ std::vector<std::string> serverUrls(std::uint16_t port, bool tls, const std::str
             IN6_IS_ADDR_LINKLOCAL(&reinterpret_cast<const sockaddr_in6*>(at->ifa_addr)->sin6_addr))
             continue;  // a link-local address needs its interface named; phones cannot use it
         if (address == "0.0.0.0" && family != AF_INET) continue;
-        const std::string host = peerText(at->ifa_addr);
+        const std::string host = net::addressText(at->ifa_addr);
         ((at->ifa_flags & IFF_LOOPBACK) != 0 ? loopback : urls).push_back(url(host, family));
     }
     ::freeifaddrs(interfaces);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "net/ip_address.h"
 #include "serve/server/file_answer.h"
 #include "serve/server/server_state.h"
 
@@ -34,7 +35,7 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     const sockaddr* peer = info != nullptr ? info->client_addr : nullptr;
-    record.peer = peerText(peer);
+    record.peer = net::addressText(peer);
     record.method = method;
     record.path = escapeLogText(url, kLoggedTextBytes, Escaping::RequestPath);
     if (const char* agent =

@@ -6,11 +6,11 @@
 #include <optional>
 #include <string_view>
 
-#include "server/guard/address_group.h"
+#include "net/address_range.h"
+#include "net/host_address.h"
 #include "server/store/postgres/postgres_account_store.h"
 #include "server/tls/certificates.h"
 #include "support/arg_parser.h"
-#include "wire/host_address.h"
 
 namespace velquor::server {
 
@@ -124,7 +124,7 @@ support::Result<std::vector<std::string>> addressesOption(const std::vector<std:
         if (auto problem = addressProblem(address); !problem.empty()) {
             return usage("--address: " + problem);
         }
-        address = wire::parseHostAddress(address)->address;  // "[::1]" bound as "::1"
+        address = net::parseHostAddress(address)->address;  // "[::1]" bound as "::1"
     }
     return addresses;
 }
@@ -258,7 +258,7 @@ support::Result<UsersOptions> parseUsersOptions(const std::vector<std::string>& 
     }
     if (words[0] != "trust") return usage("unexpected argument '" + words[0] + "'");
     if (words.size() != 3) return usage("users trust needs a user and an address or range");
-    auto range = AddressRange::parse(words[2]);
+    auto range = net::AddressRange::parse(words[2]);
     if (!range) return range.error();
     options.trustUser = words[1];
     options.trustRange = range->text();

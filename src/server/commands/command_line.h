@@ -23,7 +23,7 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
 struct UsersOptions {
     StoreLocation store;
     std::string trustUser;   // empty: list the accounts
-    std::string trustRange;  // AddressRange::text()
+    std::string trustRange;  // net::AddressRange::text()
     int trustDays = 7;
 };
 

@@ -1,12 +1,12 @@
 // 'kestod serve': the process around KestoServer — descriptor limit, stop signals, the ready
 // line tests and service managers wait for, and the exit status.
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
 
+#include "net/descriptor_limit.h"
 #include "server/commands/command_line.h"
 #include "server/commands/sub_commands.h"
 #include "server/serving/kesto_server.h"
@@ -18,16 +18,6 @@ namespace velquor::server {
 namespace {
 
 KestoServer* g_server = nullptr;
-
-// Every open connection is a descriptor; the usual soft limit of 1024 would cap the server
-// below its own connection limit.
-void raiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 // The request log names users and the addresses they work from: a file that standard error
 // was sent to is kept from other accounts (group may read it, others nothing), as a service's
@@ -84,7 +74,7 @@ support::Status noteUnmatchedDevices(const ServeSettings& settings) {
 int runServeCommand(const std::vector<std::string>& args) {
     auto settings = parseServeSettings(args);
     if (!settings) return reportFailure(settings.error());
-    raiseDescriptorLimit();
+    (void)net::raiseDescriptorLimit();
     keepLogFromOthers();
     if (auto noted = noteUnmatchedDevices(*settings); !noted) return reportFailure(noted.error());
     auto server = KestoServer::create(std::move(*settings));

@@ -2,7 +2,7 @@
 #include "server/requests/request_handler.h"
 
 #include "mac/mac_address.h"
-#include "server/guard/address_group.h"
+#include "net/address_range.h"
 #include "server/requests/listing_request.h"
 #include "server/store/stored_macs.h"
 #include "wire/wire_records.h"
@@ -148,7 +148,7 @@ RequestOutcome RequestHandler::handleLogin(std::string_view peer, std::string_vi
     auto fields = wire::decodeLoginRequest(record);
     if (!fields) return refuse(std::move(outcome), "malformed: " + fields.error().message);
     outcome.user = fields->userName;
-    const std::string group = peerGroupOf(peer);
+    const std::string group = net::addressGroupText(peer);
     auto admitted = m_store.admitLogin(fields->userName, peer, group, m_settings.loginLimits);
     if (!admitted) return refuseStoreError(std::move(outcome), admitted.error());
     auto stored = m_store.findLogin(fields->userName);

@@ -14,6 +14,8 @@
 #include <optional>
 #include <utility>
 
+#include "net/address_range.h"
+#include "net/ip_address.h"
 #include "server/requests/request_log.h"
 #include "server/serving/connection.h"
 
@@ -232,8 +234,8 @@ void KestoServer::acceptFrom(const Listener& listener) {
             }
             return;  // EAGAIN: drained
         }
-        const std::string peer = peerAddressOf(address);
-        const std::string group = peerGroupOf(peer);
+        const std::string peer = net::addressText(reinterpret_cast<const sockaddr*>(&address));
+        const std::string group = net::addressGroupText(peer);
         const auto now = Clock::now();
         auto admission = admit(listener.kind, group, now);
         // Each round closes one connection; the port holds finitely many.

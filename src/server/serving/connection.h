@@ -10,7 +10,6 @@
 #include <chrono>
 #include <string>
 
-#include "server/guard/address_group.h"
 #include "server/serving/kesto_server.h"
 
 namespace velquor::server {
@@ -19,9 +18,6 @@ inline void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
-
-// The peer's address as text ("192.0.2.7", "2001:db8::1").
-std::string peerAddressOf(const sockaddr_storage& address);
 
 inline int pollTimeoutUntil(Clock::time_point deadline) {
     const auto left =

@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,24 +16,15 @@
 #include <cstring>
 #include <set>
 
+#include "net/host_address.h"
+#include "net/ip_address.h"
+#include "net/socket_address.h"
 #include "server/requests/request_log.h"
 #include "server/serving/connection.h"
 #include "server/tls/certificates.h"
 #include "server/tls/serving_checks.h"
 
 namespace velquor::server {
-
-std::string peerAddressOf(const sockaddr_storage& address) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET6) {
-        const auto& six = reinterpret_cast<const sockaddr_in6&>(address);
-        ::inet_ntop(AF_INET6, &six.sin6_addr, text, sizeof text);
-    } else {
-        const auto& four = reinterpret_cast<const sockaddr_in&>(address);
-        ::inet_ntop(AF_INET, &four.sin_addr, text, sizeof text);
-    }
-    return text;
-}
 
 namespace {
 
@@ -55,35 +45,20 @@ std::uint16_t portOf(const sockaddr_storage& address) {
                      : reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
-struct ListenAddress {
-    sockaddr_storage address{};
-    socklen_t length = 0;
-};
-
-// Every address a listen address stands for: itself when it is an IP address, else what the
-// name resolves to, each once.
-support::Result<std::vector<ListenAddress>> resolveListenAddresses(
+// Every address the listen addresses stand for, each once: an IP address itself, a name what
+// it resolves to.
+support::Result<std::vector<net::SocketAddress>> resolveListenAddresses(
     const std::vector<std::string>& addresses) {
-    std::vector<ListenAddress> resolved;
+    std::vector<net::SocketAddress> resolved;
     std::set<std::string> seen;
-    for (const auto& name : addresses) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
-        addrinfo* found = nullptr;
-        if (const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); rc != 0) {
-            return makeError(ErrorCode::Network, "cannot resolve the listen address '" + name +
-                                                     "': " + ::gai_strerror(rc));
+    for (const auto& text : addresses) {
+        auto host = net::parseHostAddress(text);
+        if (!host) return host.error();
+        auto found = net::socketAddresses(*host, 0);
+        if (!found) return found.error();
+        for (const auto& listen : *found) {
+            if (seen.insert(net::addressText(listen.get())).second) resolved.push_back(listen);
         }
-        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
-            ListenAddress listen;
-            std::memcpy(&listen.address, entry->ai_addr, entry->ai_addrlen);
-            listen.length = entry->ai_addrlen;
-            if (seen.insert(peerAddressOf(listen.address)).second) resolved.push_back(listen);
-        }
-        ::freeaddrinfo(found);
     }
     if (resolved.empty()) return makeError(ErrorCode::Network, "no address to listen on");
     return resolved;
@@ -198,10 +173,10 @@ support::Status KestoServer::bindListeners() {
         // Port 0 takes a free port on the first address, and the same one on the others.
         std::uint16_t port = m_settings.ports[kind];
         for (auto& listen : *addresses) {
-            setPort(listen.address, port);
+            setPort(listen.storage, port);
             const std::string where =
-                peerAddressOf(listen.address) + " port " + std::to_string(port);
-            if (auto status = bindListener(where, listen.address, listen.length, kind); !status) {
+                net::addressText(listen.get()) + " port " + std::to_string(port);
+            if (auto status = bindListener(where, listen.storage, listen.length, kind); !status) {
                 return status;
             }
             port = m_listeners.back().port;

@@ -125,7 +125,7 @@ public:
     virtual support::Result<bool> grantLogin(std::string_view name, const StoredLogin& login,
                                              std::string_view peer, std::string_view peerGroup,
                                              bool guessed, std::chrono::milliseconds lifetime) = 0;
-    // Lets logins of the live account of name from addresses in range (AddressRange::text())
+    // Lets logins of the live account of name from addresses in range (net::AddressRange::text())
     // be checked at once, whatever guessing there is, until lifetime has passed; a range
     // trusted again gets the new lifetime. NotFound when there is no such account.
     virtual support::Result<StoreOutcome> trustAddresses(std::string_view name,

@@ -13,9 +13,9 @@
 #include <span>
 #include <string>
 
+#include "net/host_address.h"
 #include "server/tls/tls_context.h"
 #include "support/atomic_file.h"
-#include "wire/host_address.h"
 
 namespace velquor::server {
 
@@ -142,7 +142,7 @@ std::string joinAddressList(const std::vector<std::string>& addresses) {
 
 std::string addressProblem(std::string_view address) {
     if (address.empty()) return "an empty address";
-    if (wire::parseHostAddress(address)) return {};
+    if (net::parseHostAddress(address)) return {};
     return "'" + std::string(address) + "' is neither an IP address nor a DNS name";
 }
 
@@ -150,7 +150,7 @@ support::Status createCertificates(const ServerFiles& files,
                                    const std::vector<std::string>& addresses) {
     std::string altNames;
     for (const auto& address : addresses) {
-        const auto host = wire::parseHostAddress(address);
+        const auto host = net::parseHostAddress(address);
         if (!host) {
             return makeError(ErrorCode::InvalidInput, addressProblem(address));
         }

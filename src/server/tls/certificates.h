@@ -16,7 +16,7 @@ std::vector<std::string> splitAddressList(std::string_view list);
 std::string joinAddressList(const std::vector<std::string>& addresses);
 
 // Why the address cannot go into a certificate, or empty when it can: the address rule of
-// wire/host_address.h, which the client's settings follow too.
+// net/host_address.h, which the client's settings follow too.
 std::string addressProblem(std::string_view address);
 
 // Makes a new CA (ECDSA P-256) and a server certificate signed by it for the addresses, each

@@ -1,7 +1,7 @@
 // Accounts, logins, grants and failed-login counts in the PostgreSQL store.
 #include <cstdint>
 
-#include "server/guard/address_group.h"
+#include "net/address_range.h"
 #include "server/store/postgres/postgres_rows.h"
 
 namespace velquor::server {
@@ -156,7 +156,7 @@ support::Result<LoginAdmission> PostgresAccountStore::admitLogin(std::string_vie
                                                                  std::string_view peerGroup,
                                                                  const LoginLimits& limits) {
     const auto ms = [](std::chrono::milliseconds value) { return std::to_string(value.count()); };
-    const std::string network = peerNetworkOf(peer);
+    const std::string network = net::addressNetworkText(peer);
     // Attempts from one address group, and attempts at one name, pass one at a time on every
     // instance: each reads what the one before it recorded. Old guesses are swept a few at a
     // time, skipping rows another sweep holds (the counts read only the hour's). The keys and
@@ -181,7 +181,7 @@ support::Result<LoginAdmission> PostgresAccountStore::admitLogin(std::string_vie
         GuessingCounts counts;
         counts.ofGroup = rows->number(0, 0);
         counts.ofNameAtGroup = rows->number(0, 1);
-        counts.trusted = rows->text(0, 2) == "t" || inAnyRange(rows->text(0, 3), peer);
+        counts.trusted = rows->text(0, 2) == "t" || net::inAnyRange(rows->text(0, 3), peer);
         counts.tally = {rows->number(0, 4), rows->number(0, 5),
                         std::chrono::milliseconds(rows->number(0, 7)),
                         std::chrono::milliseconds(rows->number(0, 8))};
@@ -202,7 +202,7 @@ support::Result<bool> PostgresAccountStore::grantLogin(std::string_view name,
                                                        std::chrono::milliseconds lifetime) {
     VELQUOR_RUN(rows, kGrantLogin, toHex(name), std::string(peer), std::to_string(lifetime.count()),
                 std::to_string(login.accountId), std::to_string(login.generation),
-                std::string(peerGroup), guessed ? "true" : "false", peerNetworkOf(peer));
+                std::string(peerGroup), guessed ? "true" : "false", net::addressNetworkText(peer));
     return rows->affected() > 0;
 }
 

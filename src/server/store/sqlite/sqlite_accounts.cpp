@@ -1,5 +1,5 @@
 // Accounts, logins, grants and failed-login counts in the SQLite store.
-#include "server/guard/address_group.h"
+#include "net/address_range.h"
 #include "server/store/sqlite/sqlite_query.h"
 
 namespace velquor::server {
@@ -87,7 +87,7 @@ support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view 
                                                                std::string_view peerGroup,
                                                                const LoginLimits& limits) {
     const long long now = nowMs();
-    const std::string network = peerNetworkOf(peer);
+    const std::string network = net::addressNetworkText(peer);
     LoginAdmission admission;
     auto outcome = transaction([&]() -> support::Result<StoreOutcome> {
         VELQUOR_QUERY(prune, "DELETE FROM login_failures WHERE window_start_ms <= ?1");
@@ -115,7 +115,7 @@ support::Result<LoginAdmission> SqliteAccountStore::admitLogin(std::string_view 
         trust->text(name).text(peer).number(now - limits.knownAddressFor.count()).number(now);
         if (trust->step() != SQLITE_ROW) return sqliteError("cannot read known addresses");
         counts.trusted = sqlite3_column_int(trust->get(), 0) != 0 ||
-                         inAnyRange(columnBytes(trust->get(), 1), peer);
+                         net::inAnyRange(columnBytes(trust->get(), 1), peer);
         VELQUOR_QUERY(guessed,
                       "SELECT count(*), count(DISTINCT network), "
                       "coalesce(sum(network = ?2), 0), ?3 - coalesce(min(checked_ms), ?3), "
@@ -160,7 +160,7 @@ support::Result<bool> SqliteAccountStore::grantLogin(std::string_view name,
             VELQUOR_QUERY(unguess,
                           "DELETE FROM guesses WHERE rowid = (SELECT rowid FROM guesses "
                           "WHERE name = ?1 AND network = ?2 ORDER BY checked_ms DESC LIMIT 1)");
-            unguess->text(name).text(peerNetworkOf(peer));
+            unguess->text(name).text(net::addressNetworkText(peer));
             if (auto outcome = changed(m_db, unguess->step(), m_file); !outcome) return outcome;
         }
         VELQUOR_QUERY(known,

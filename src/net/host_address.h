@@ -9,7 +9,7 @@
 
 #include "support/result.h"
 
-namespace velquor::wire {
+namespace velquor::net {
 
 enum class HostKind { Ipv4, Ipv6, Name };
 
@@ -26,4 +26,4 @@ struct HostAddress {
 // The address the text (spaces around it taken off) names, or why it names none.
 support::Result<HostAddress> parseHostAddress(std::string_view text);
 
-}  // namespace velquor::wire
+}  // namespace velquor::net

@@ -1,12 +1,12 @@
 // The one rule for a server's address over the shared table of cases: what each text is taken
 // as, whether it is an IP address, and how a certificate names it.
-#include "wire/host_address.h"
+#include "net/host_address.h"
 
 #include <gtest/gtest.h>
 
 #include "host_address_cases.h"
 
-namespace velquor::wire {
+namespace velquor::net {
 namespace {
 
 TEST(HostAddressRule, EveryCaseOfTheTable) {
@@ -26,4 +26,4 @@ TEST(HostAddressRule, EveryCaseOfTheTable) {
 }
 
 }  // namespace
-}  // namespace velquor::wire
+}  // namespace velquor::net

@@ -1,5 +1,5 @@
 // The one rule for the server's address; see host_address.h.
-#include "wire/host_address.h"
+#include "net/host_address.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,7 +8,7 @@
 
 #include "support/translatable.h"
 
-namespace velquor::wire {
+namespace velquor::net {
 namespace {
 
 constexpr std::size_t kMostNameLength = 253;
@@ -75,4 +75,4 @@ support::Result<HostAddress> parseHostAddress(std::string_view text) {
                         {std::string(given)}});
 }
 
-}  // namespace velquor::wire
+}  // namespace velquor::net
