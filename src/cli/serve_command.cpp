@@ -76,6 +76,7 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
         options.allowed.add(*parsed);
     }
     options.logFile = parser.value("--log").value_or("");
+    options.plainFiles = parser.has("--plain-files");
     // The phones' files are named as Generate names them: [devices] file-name of velquor.conf.
     auto loaded = settings::loadSettings({});
     if (!loaded) return loaded.error();
@@ -89,18 +90,25 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
 }
 
 // Serves until Ctrl-C, SIGTERM or the end of the duration; standard output is flushed on the
-// way, so a reader of a pipe sees each request within a fraction of a second.
-void waitForEnd(std::optional<std::chrono::seconds> duration) {
+// way, so a reader of a pipe sees each request within a fraction of a second, and standard
+// error says when the served folder goes missing and when it is back.
+void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
+                std::optional<std::chrono::seconds> duration) {
     const auto end = duration ? std::chrono::steady_clock::now() + *duration
                               : std::chrono::steady_clock::time_point::max();
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
     const std::stop_token stop = interruptToken();
+    serve::FolderHealth health;
     while (!stop.stop_requested() && std::chrono::steady_clock::now() < end) {
         const auto next = std::min(end, std::chrono::steady_clock::now() + kOutputFlushInterval);
         wake.wait_until(lock, stop, next, [] { return false; });
         std::fflush(stdout);
+        const serve::FolderHealth now = server.folderHealth();
+        for (const support::Phrase& news : serve::folderNews(health, now, folder))
+            printError("warning: " + news.english());
+        health = now;
     }
     std::fflush(stdout);
 }
@@ -108,7 +116,7 @@ void waitForEnd(std::optional<std::chrono::seconds> duration) {
 int runServe(const std::vector<std::string>& args) {
     support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--allow",
                                "--sheet", "--log", "--report", "--for"},
-                              {});
+                              {"--plain-files"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
     std::optional<std::chrono::seconds> duration;
@@ -132,7 +140,7 @@ int runServe(const std::vector<std::string>& args) {
          serve::serverUrls((*server)->port(), (*server)->usesTls(), address))
         std::fprintf(stderr, "serving %s on %s\n", parser.positionals()[0].c_str(), url.c_str());
 
-    waitForEnd(duration);
+    waitForEnd(**server, parser.positionals()[0], duration);
     (*server)->stop();
     std::fflush(stdout);
 
@@ -156,10 +164,15 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
+    "      [--plain-files]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address). A name of the\n"
     "  file-name pattern ([devices] of velquor.conf, else {mac}.xml) gets that phone's file\n"
-    "  with its MAC in any case and spelling; other files go by their exact name.\n"
+    "  with its MAC in any case and spelling; other files go by their exact name. A name\n"
+    "  asked under en/ gets the encrypted copy of DIR/en (or of DIR when it is an en folder)\n"
+    "  or 404. DIR is found by its path at each request: while it is missing the phones get\n"
+    "  503. Plain files over plain HTTP when DIR/en holds their encrypted copies are refused:\n"
+    "  serve DIR/en, or give --plain-files.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start). --sheet (a device sheet or MAC file) names the site's phones:\n"
