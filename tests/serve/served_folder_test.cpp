@@ -158,14 +158,6 @@ TEST_F(ServedFolderTest, TheFolderIsItsPathReplacedRemovedAndBack) {
 }
 
 TEST_F(ServedFolderTest, PlainFilesBesideTheirEncryptedCopiesAreRefusedOverPlainHttp) {
-    // Without en/ plain files are a warning.
-    auto warned = start();
-    ASSERT_TRUE(warned);
-    ASSERT_EQ(warned->warnings().size(), 1u);
-    EXPECT_NE(warned->warnings()[0].english().find("SIP passwords cross the network in clear"),
-              std::string::npos);
-    warned.reset();
-
     // An en/ of text files holds no encrypted copies: still a warning.
     std::filesystem::create_directory(site() / "en");
     writeFile(site() / "en" / "001A2B3C4D5E.xml", kPlainOne);

@@ -64,20 +64,23 @@ PhoneFolder::Opening::~Opening() {
     if (fd >= 0) ::close(fd);
 }
 
+PhoneFolder::OpeningPtr PhoneFolder::openingOf(const std::filesystem::path& folder) {
+    auto opening = std::make_shared<Opening>();
+    opening->fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (opening->fd < 0 || ::fstat(opening->fd, &info) != 0) return nullptr;
+    opening->device = info.st_dev;
+    opening->inode = info.st_ino;
+    return opening;
+}
+
 support::Status PhoneFolder::open(const std::filesystem::path& folder,
                                   const mac::FileNamePattern& pattern) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    OpeningPtr opening = openingOf(folder);
+    if (!opening) {
         return support::makeError(
             errno == ENOENT ? support::ErrorCode::NotFound : support::ErrorCode::InvalidInput,
             "cannot serve the folder " + folder.string() + ": " + std::strerror(errno));
-    }
-    auto opening = std::make_shared<Opening>();
-    opening->fd = fd;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0) {
-        opening->device = info.st_dev;
-        opening->inode = info.st_ino;
     }
     m_opening.store(std::move(opening));
     m_path = folder;
@@ -109,15 +112,11 @@ PhoneFolder::OpeningPtr PhoneFolder::reopen(const OpeningPtr& stale) {
     std::lock_guard lock(m_reopenMutex);
     OpeningPtr opening = m_opening.load();
     if (opening != stale) return opening;  // another request opened it meanwhile
-    auto fresh = std::make_shared<Opening>();
-    fresh->fd = ::open(m_lookupPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat info {};
-    if (fresh->fd < 0 || ::fstat(fresh->fd, &info) != 0) {
+    OpeningPtr fresh = openingOf(m_lookupPath);
+    if (!fresh) {
         noteMissing();
         return nullptr;
     }
-    fresh->device = info.st_dev;
-    fresh->inode = info.st_ino;
     m_opening.store(fresh);
     m_missing.store(false);
     return fresh;

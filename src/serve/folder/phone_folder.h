@@ -92,6 +92,7 @@ private:
     };
     using OpeningPtr = std::shared_ptr<const Opening>;
 
+    static OpeningPtr openingOf(const std::filesystem::path& folder);  // nothing: errno says
     OpeningPtr current();
     OpeningPtr reopen(const OpeningPtr& stale);
     void noteMissing();
