@@ -1778,6 +1778,21 @@
         <source>out of memory</source>
         <translation>内存不足</translation>
     </message>
+    <message>
+        <source>The folder %1 is not there: phones get 503 (service unavailable) until it is back.</source>
+        <extracomment>%1 is a folder</extracomment>
+        <translation>文件夹 %1 不存在：在它恢复之前，话机将收到 503（服务不可用）。</translation>
+    </message>
+    <message>
+        <source>The folder %1 is back: its files are served again.</source>
+        <extracomment>%1 is a folder</extracomment>
+        <translation>文件夹 %1 已恢复：其文件重新提供给话机。</translation>
+    </message>
+    <message>
+        <source>The files of %1 are not encrypted, and plain HTTP would send the phones&apos; SIP passwords in clear, while %2 holds their encrypted copies: serve %2/, or give --plain-files.</source>
+        <extracomment>%1 and %2 are folders</extracomment>
+        <translation>%1 中的文件未加密，普通 HTTP 会以明文发送话机的 SIP 密码，而 %2 中有它们的加密副本：请提供 %2/，或指定 --plain-files。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

@@ -111,6 +111,7 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
         options.allowed.add(*parsed);
     }
     options.logFile = parser.value("--log").value_or("");
+    options.plainFiles = parser.has("--plain-files");
     // The phones' files are named as Generate names them: [devices] file-name of velquor.conf.
     auto loaded = settings::loadSettings({});
     if (!loaded) return loaded.error();
@@ -150,26 +151,39 @@ private:
 };
 
 constexpr auto kWarningInterval = std::chrono::seconds(10);
+// How soon standard error says that the served folder went missing or came back.
+constexpr auto kFolderLookInterval = std::chrono::seconds(1);
 
-// Serves until Ctrl-C, SIGTERM or the end of the duration.
-void waitForEnd(std::optional<std::chrono::seconds> duration, DropWarnings& warnings) {
+// Serves until Ctrl-C, SIGTERM or the end of the duration; standard error says when lines were
+// dropped, and when the served folder goes missing and when it is back.
+void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
+                std::optional<std::chrono::seconds> duration, DropWarnings& warnings) {
     const auto end = duration ? std::chrono::steady_clock::now() + *duration
                               : std::chrono::steady_clock::time_point::max();
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
     const std::stop_token stop = interruptToken();
+    serve::FolderHealth health;
+    auto nextWarning = std::chrono::steady_clock::now();
     while (!stop.stop_requested() && std::chrono::steady_clock::now() < end) {
-        const auto next = std::min(end, std::chrono::steady_clock::now() + kWarningInterval);
+        const auto next = std::min(end, std::chrono::steady_clock::now() + kFolderLookInterval);
         wake.wait_until(lock, stop, next, [] { return false; });
-        warnings.say();
+        if (std::chrono::steady_clock::now() >= nextWarning) {
+            warnings.say();
+            nextWarning = std::chrono::steady_clock::now() + kWarningInterval;
+        }
+        const serve::FolderHealth now = server.folderHealth();
+        for (const support::Phrase& news : serve::folderNews(health, now, folder))
+            printError("warning: " + news.english());
+        health = now;
     }
 }
 
 int runServe(const std::vector<std::string>& args) {
     support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--allow",
                                "--sheet", "--log", "--report", "--for"},
-                              {});
+                              {"--plain-files"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
     std::optional<std::chrono::seconds> duration;
@@ -196,7 +210,7 @@ int runServe(const std::vector<std::string>& args) {
         std::fprintf(stderr, "serving %s on %s\n", parser.positionals()[0].c_str(), url.c_str());
 
     DropWarnings warnings(**server);
-    waitForEnd(duration, warnings);
+    waitForEnd(**server, parser.positionals()[0], duration, warnings);
     (*server)->stop();
 
     const serve::ServeSnapshot snapshot = (*server)->snapshot();
@@ -220,11 +234,16 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
+    "      [--plain-files]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
     "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
     "  ([devices] of velquor.conf, else {mac}.xml) gets that phone's file with its MAC in\n"
-    "  any case and spelling; other files go by their exact name.\n"
+    "  any case and spelling; other files go by their exact name. A name asked under en/\n"
+    "  gets the encrypted copy of DIR/en (or of DIR when it is an en folder) or 404. DIR is\n"
+    "  found by its path at each request: while it is missing the phones get 503. Plain\n"
+    "  files over plain HTTP when DIR/en holds their encrypted copies are refused: serve\n"
+    "  DIR/en, or give --plain-files.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start; refusals and unknown names counted per network every 10 s).\n"

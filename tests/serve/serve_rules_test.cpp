@@ -27,14 +27,25 @@ TEST(MacInName, TheFirstMacInAnySpellingWhateverIsAroundIt) {
         EXPECT_FALSE(macInName(name)) << name;
 }
 
-TEST(ServableName, OnlyTheLastPartOfAPathWithoutDotSegmentsOrDotFiles) {
-    EXPECT_EQ(servableName("/prov/site1/001a2b3c4d5e.xml"), "001a2b3c4d5e.xml");
-    EXPECT_EQ(servableName("/common.cfg"), "common.cfg");
-    for (const char* path : {"/", "/prov/", "/../etc/passwd", "/a/./b.xml", "/.L", "/.ssh/id",
-                             "/a\\..\\b", "/x/..", "/a/../common.cfg"})
-        EXPECT_FALSE(servableName(path)) << path;
-    EXPECT_FALSE(servableName(std::string("/a\0b", 4)));
-    EXPECT_FALSE(servableName("/" + std::string(300, 'a')));
+TEST(AskedFile, TheLastPartAskedInAnEnFolderOrNotAndNoDotParts) {
+    auto asked = [](std::string_view path) { return askedFile(path); };
+    EXPECT_EQ(asked("/prov/site1/001a2b3c4d5e.xml")->name, "001a2b3c4d5e.xml");
+    EXPECT_FALSE(asked("/prov/site1/001a2b3c4d5e.xml")->encrypted);
+    EXPECT_EQ(asked("/common.cfg")->name, "common.cfg");
+    // The folder just before the name tells; an empty part between them does not hide it.
+    for (const char* path : {"/en/a.xml", "/prov/site1/en/a.xml", "/EN/a.xml", "/En//a.xml"}) {
+        ASSERT_TRUE(asked(path)) << path;
+        EXPECT_EQ(asked(path)->name, "a.xml") << path;
+        EXPECT_TRUE(asked(path)->encrypted) << path;
+    }
+    for (const char* path : {"/a.xml", "/en/x/a.xml", "/den/a.xml", "/ens/a.xml", "/en"})
+        EXPECT_FALSE(asked(path)->encrypted) << path;
+    for (const char* path :
+         {"/", "/prov/", "/en/", "/../etc/passwd", "/a/./b.xml", "/.L", "/.ssh/id", "/a\\..\\b",
+          "/x/..", "/a/../common.cfg", "/en/../a.xml", "/en/.hidden"})
+        EXPECT_FALSE(asked(path)) << path;
+    EXPECT_FALSE(asked(std::string("/a\0b", 4)));
+    EXPECT_FALSE(asked("/" + std::string(300, 'a')));
 }
 
 TEST(PeerRanges, RangesOfBothFamiliesAndMappedAddresses) {

@@ -1,47 +1,55 @@
 // The served folder and its rules; see phone_folder.h.
 #include "serve/folder/phone_folder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
-#include <mutex>
 
 #include "serve/folder/phone_names.h"
 
 namespace velquor::serve {
 namespace {
 
-// openat2 with RESOLVE_BENEATH: a link is followed only while it stays inside the folder.
-// Kernels before 5.6 lack it; there no link is followed at all.
-int openBeneath(int dirFd, const std::string& name) {
-    open_how how{};
-    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const long fd = ::syscall(SYS_openat2, dirFd, name.c_str(), &how, sizeof how);
-    if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
-    return ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+bool isEncryptedFolderName(std::string_view segment) {
+    return segment.size() == kEncryptedFolder.size() &&
+           std::equal(segment.begin(), segment.end(), kEncryptedFolder.begin(),
+                      [](char a, char b) { return (a | 0x20) == b; });
 }
 
-std::int64_t modificationStamp(const struct stat& info) {
-    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+// Whether folder's real name (links resolved) is en.
+bool namedEncryptedFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(folder, error);
+    return !error && real.filename() == kEncryptedFolder;
+}
+
+std::optional<OpenedFile> openRegular(int folderFd, const std::string& relative) {
+    const int fd = openBeneath(folderFd, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return OpenedFile{fd, static_cast<std::uint64_t>(info.st_size), relative};
 }
 
 }  // namespace
 
-std::optional<std::string_view> servableName(std::string_view path) {
+std::optional<AskedFile> askedFile(std::string_view path) {
     std::size_t start = 0;
     std::string_view last;
+    std::string_view folder;  // the last non-empty part before the name
     for (;;) {
         const std::size_t slash = path.find('/', start);
         const std::string_view segment = path.substr(start, slash - start);
         if (!segment.empty() && segment.front() == '.') return std::nullopt;
+        if (!last.empty()) folder = last;
         last = segment;
         if (slash == std::string_view::npos) break;
         start = slash + 1;
@@ -49,107 +57,131 @@ std::optional<std::string_view> servableName(std::string_view path) {
     if (last.empty() || last.size() > NAME_MAX) return std::nullopt;
     if (last.find('\0') != std::string_view::npos || last.find('\\') != std::string_view::npos)
         return std::nullopt;
-    return last;
+    return AskedFile{last, isEncryptedFolderName(folder)};
 }
 
-PhoneFolder::~PhoneFolder() {
-    if (m_dirFd >= 0) ::close(m_dirFd);
+PhoneFolder::Opening::~Opening() {
+    if (fd >= 0) ::close(fd);
+}
+
+PhoneFolder::OpeningPtr PhoneFolder::openingOf(const std::filesystem::path& folder) {
+    auto opening = std::make_shared<Opening>();
+    opening->fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (opening->fd < 0 || ::fstat(opening->fd, &info) != 0) return nullptr;
+    opening->device = info.st_dev;
+    opening->inode = info.st_ino;
+    return opening;
 }
 
 support::Status PhoneFolder::open(const std::filesystem::path& folder,
                                   const mac::FileNamePattern& pattern) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    OpeningPtr opening = openingOf(folder);
+    if (!opening) {
         return support::makeError(
             errno == ENOENT ? support::ErrorCode::NotFound : support::ErrorCode::InvalidInput,
             "cannot serve the folder " + folder.string() + ": " + std::strerror(errno));
     }
-    m_dirFd = fd;
+    m_opening.store(std::move(opening));
     m_path = folder;
+    std::error_code error;
+    m_lookupPath = std::filesystem::absolute(folder, error);
+    if (error) m_lookupPath = folder;
     m_pattern = pattern;
-    refreshIndexIfChanged(true);
+    m_isEncryptedFolder = namedEncryptedFolder(folder);
     return {};
 }
 
-std::optional<OpenedFile> PhoneFolder::openExact(const std::string& name) const {
-    const int fd = openBeneath(m_dirFd, name);
-    if (fd < 0) return std::nullopt;
+// A stat of the path per request: the same folder keeps its opening; another one is opened.
+// Device and inode tell them apart: while the opening holds the folder, its inode number
+// cannot go to another one, even when the folder is removed.
+PhoneFolder::OpeningPtr PhoneFolder::current() {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
+    if (::stat(m_lookupPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        noteMissing();
+        return nullptr;
     }
-    return OpenedFile{fd, static_cast<std::uint64_t>(info.st_size), name};
+    OpeningPtr opening = m_opening.load();
+    if (!opening || opening->device != info.st_dev || opening->inode != info.st_ino)
+        return reopen(opening);
+    if (m_missing.load(std::memory_order_relaxed)) m_missing.store(false);
+    return opening;
 }
 
-void PhoneFolder::refreshIndexIfChanged(bool force) {
-    struct stat info {};
-    if (::fstat(m_dirFd, &info) != 0) return;
-    const std::int64_t stamp = modificationStamp(info);
-    {
-        std::shared_lock lock(m_indexMutex);
-        if (!force && stamp == m_indexStamp) return;
+PhoneFolder::OpeningPtr PhoneFolder::reopen(const OpeningPtr& stale) {
+    std::lock_guard lock(m_reopenMutex);
+    OpeningPtr opening = m_opening.load();
+    if (opening != stale) return opening;  // another request opened it meanwhile
+    OpeningPtr fresh = openingOf(m_lookupPath);
+    if (!fresh) {
+        noteMissing();
+        return nullptr;
     }
-    std::unordered_map<std::string, std::string> index;
-    const int listFd = ::openat(m_dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return;
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name.front() == '.' || entry->d_type == DT_DIR) continue;
-        if (auto mac = m_pattern.deviceOf(name)) {
-            // Two spellings of one phone's name on disk: the smaller name wins, whatever order
-            // the folder lists them in.
-            auto [where, added] = index.emplace(*mac, name);
-            if (!added && name < where->second) where->second = name;
-        }
-    }
-    ::closedir(dir);
-    std::unique_lock lock(m_indexMutex);
-    m_index = std::move(index);
-    m_indexStamp = stamp;
+    m_opening.store(fresh);
+    m_missing.store(false);
+    return fresh;
 }
 
-std::optional<std::string> PhoneFolder::indexedName(const std::string& mac) {
-    std::shared_lock lock(m_indexMutex);
-    const auto found = m_index.find(mac);
-    if (found == m_index.end()) return std::nullopt;
-    return found->second;
+void PhoneFolder::noteMissing() {
+    if (!m_missing.exchange(true)) ++m_timesMissing;
+}
+
+std::optional<OpenedFile> PhoneFolder::find(const Opening& opening, bool encrypted,
+                                            const std::string& name,
+                                            const std::optional<std::string>& phone) {
+    const bool inEncryptedFolder = encrypted && !m_isEncryptedFolder;
+    const std::string prefix = inEncryptedFolder ? std::string(kEncryptedFolder) + "/" : "";
+    if (auto file = openRegular(opening.fd, prefix + name)) return file;
+    if (!phone) return std::nullopt;
+    NameIndex& index = inEncryptedFolder ? m_encryptedIndex : m_plainIndex;
+    std::optional<std::string> onDisk = index.nameOf(opening.fd, *phone, m_pattern, false);
+    if (!onDisk) return std::nullopt;
+    if (auto file = openRegular(opening.fd, prefix + *onDisk)) return file;
+    // Renamed or removed since the index was made within the same clock tick.
+    onDisk = index.nameOf(opening.fd, *phone, m_pattern, true);
+    return onDisk ? openRegular(opening.fd, prefix + *onDisk) : std::nullopt;
 }
 
 Lookup PhoneFolder::lookup(std::string_view path) {
     Lookup result;
-    const std::optional<std::string_view> name = servableName(path);
-    if (!name) return result;
-    const std::string asked(*name);
-    const std::optional<std::string> phone = m_pattern.deviceOf(asked);
-    result.mac = phone ? *phone : macInName(asked).value_or("");
-    result.file = openExact(asked);
-    if (result.file || !phone) return result;
-    refreshIndexIfChanged(false);
-    std::optional<std::string> onDisk = indexedName(*phone);
-    if (onDisk) result.file = openExact(*onDisk);
-    if (!result.file && onDisk) {
-        // Renamed or removed since the index was made within the same clock tick.
-        refreshIndexIfChanged(true);
-        if ((onDisk = indexedName(*phone))) result.file = openExact(*onDisk);
-    }
+    const std::optional<AskedFile> asked = askedFile(path);
+    if (!asked) return result;
+    const std::string name(asked->name);
+    const std::optional<std::string> phone = m_pattern.deviceOf(name);
+    result.mac = phone ? *phone : macInName(name).value_or("");
+    const OpeningPtr opening = current();
+    if (opening) result.file = find(*opening, asked->encrypted, name, phone);
+    result.folderMissing = opening == nullptr;
     return result;
 }
 
 std::vector<std::string> PhoneFolder::phoneFiles() {
-    refreshIndexIfChanged(false);
-    std::vector<std::string> names;
-    {
-        std::shared_lock lock(m_indexMutex);
-        for (const auto& entry : m_index) names.push_back(entry.second);
+    const OpeningPtr opening = current();
+    return opening ? m_plainIndex.names(opening->fd, m_pattern) : std::vector<std::string>{};
+}
+
+FolderHealth PhoneFolder::health() {
+    (void)current();
+    return FolderHealth{m_missing.load(), m_timesMissing.load()};
+}
+
+std::vector<support::Phrase> folderNews(const FolderHealth& before, const FolderHealth& now,
+                                        const std::filesystem::path& folder) {
+    std::vector<support::Phrase> news;
+    if (now.timesMissing != before.timesMissing) {
+        //: %1 is a folder
+        news.push_back({VELQUOR_TR_NOOP("core",
+                                        "The folder %1 is not there: phones get 503 (service "
+                                        "unavailable) until it is back."),
+                        {folder.string()}});
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    if (!now.missing && (before.missing || now.timesMissing != before.timesMissing)) {
+        //: %1 is a folder
+        news.push_back(
+            {VELQUOR_TR_NOOP("core", "The folder %1 is back: its files are served again."),
+             {folder.string()}});
+    }
+    return news;
 }
 
 }  // namespace velquor::serve

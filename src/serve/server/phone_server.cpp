@@ -17,12 +17,12 @@
 #include <mutex>
 #include <thread>
 
-#include "crypto/plaintext_check.h"
 #include "net/descriptor_limit.h"
 #include "net/host_address.h"
 #include "net/ip_address.h"
 #include "net/socket_address.h"
 #include "serve/folder/phone_folder.h"
+#include "serve/folder/plain_files.h"
 #include "serve/server/server_state.h"
 #include "support/input_file.h"
 
@@ -34,8 +34,6 @@ using support::makeError;
 namespace {
 
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
-// How many phone files are looked at for the plain-over-HTTP warning.
-constexpr std::size_t kFilesSampled = 8;
 
 // libmicrohttpd decodes the path by itself unless told otherwise: the raw path is kept, so the
 // log has it as asked and a %00 or %2e%2e is seen by the rules below rather than lost.
@@ -129,31 +127,6 @@ support::Result<sockaddr_storage> listenAddress(const std::string& address, std:
     return storage;
 }
 
-// Plain configuration files over plain HTTP put every phone's SIP password on the network.
-std::vector<support::Phrase> plainFilesWarning(PhoneFolder& folder) {
-    std::vector<std::string> names = folder.phoneFiles();
-    names.resize(std::min(names.size(), kFilesSampled));
-    for (const std::string& name : names) {
-        const Lookup found = folder.lookup(name);
-        if (!found.file) continue;
-        std::string start(crypto::kTextSampleBytes, '\0');
-        const ssize_t got = ::pread(found.file->fd, start.data(), start.size(), 0);
-        ::close(found.file->fd);
-        if (got <= 0) continue;
-        start.resize(static_cast<std::size_t>(got));
-        if (crypto::looksLikeText(start)) {
-            //: %1 is a folder
-            return {support::Phrase{
-                VELQUOR_TR_NOOP("core",
-                                "The files of %1 are not encrypted and plain HTTP does not "
-                                "encrypt them either: the phones' SIP passwords cross the "
-                                "network in clear. Serve its en folder, or use HTTPS."),
-                {folder.path().string()}}};
-        }
-    }
-    return {};
-}
-
 }  // namespace
 
 PhoneServer::PhoneServer(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -184,7 +157,11 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
             options.logFile, [&](const FetchRecord& record) { state->status.apply(record); });
         if (!opened) return opened.error();
     }
-    if (!tls) state->warnings = plainFilesWarning(state->folder);
+    if (!tls) {
+        auto plain = checkPlainHttp(state->folder, options.plainFiles);
+        if (!plain) return plain.error();
+        state->warnings = std::move(*plain);
+    }
     if (onRecord) state->output = std::make_unique<RecordQueue>(std::move(onRecord));
 
     bool ipv6 = false;
@@ -270,6 +247,9 @@ std::uint64_t PhoneServer::logDropped() const {
 }
 std::uint64_t PhoneServer::outputDropped() const {
     return m_state->output ? m_state->output->dropped() : 0;
+}
+FolderHealth PhoneServer::folderHealth() const {
+    return m_state->folder.health();
 }
 
 ServeSnapshot PhoneServer::snapshot() const {

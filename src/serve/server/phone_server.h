@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mac/file_name.h"
+#include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_record.h"
 #include "serve/request/peer_ranges.h"
 #include "serve/status/site_status.h"
@@ -42,7 +43,9 @@ struct ServeOptions {
     std::filesystem::path logFile;  // empty: no log file
     std::vector<std::string> site;  // the site's canonical MACs; empty: no site
     unsigned threads = 0;           // 0: one per core
-    bool plainFiles = false;        // serve plain files over HTTP although en/ holds copies
+    // Serve plain configuration files over plain HTTP although the folder's en/ holds their
+    // encrypted copies (refused otherwise: serve/folder/plain_files.h).
+    bool plainFiles = false;
 };
 
 // What the window and the CLI show of a running server.
@@ -84,6 +87,9 @@ public:
     std::uint64_t logDropped() const;
     // Records the sink given to start was too slow to take.
     std::uint64_t outputDropped() const;
+    // The served folder looked up at its path now: missing (phones get 503) and how often it
+    // went missing; folderNews (serve/folder/phone_folder.h) words the changes between looks.
+    FolderHealth folderHealth() const;
 
     struct State;
 

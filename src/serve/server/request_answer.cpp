@@ -15,6 +15,7 @@ namespace {
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
 constexpr char kNotAllowed[] = "Method not allowed\n";
+constexpr char kFolderMissing[] = "Service unavailable: the served folder is not there\n";
 
 // The path's %XX escapes decoded; a NUL among them makes it no path at all.
 std::optional<std::string> decodedPath(std::string_view raw) {
@@ -59,6 +60,10 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};
     record.mac = found.mac;
+    if (found.folderMissing) {
+        record.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+        return queueText(connection, record.status, kFolderMissing, request->bodyBytes);
+    }
     if (!found.file) {
         record.status = MHD_HTTP_NOT_FOUND;
         return queueText(connection, record.status, kNotFound, request->bodyBytes);
