@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "child_process.h"
+#include "serve/log/fetch_log_reader.h"
 #include "serve/server/phone_server.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
