@@ -23,13 +23,6 @@ FetchRecord request(const std::string& peer, int status, const std::string& mac 
     return record;
 }
 
-TEST(LogSummary, TheNetworkOfAnAddressIsItsSlash24OrSlash48) {
-    EXPECT_EQ(networkOf("192.0.2.77"), "192.0.2.0/24");
-    EXPECT_EQ(networkOf("::ffff:192.0.2.77"), "192.0.2.0/24");
-    EXPECT_EQ(networkOf("2001:db8:1:2:3::9"), "2001:db8:1::/48");
-    EXPECT_EQ(networkOf("not an address"), "not an address");
-}
-
 TEST(LogSummary, TheFirstRefusalOfAKindIsLoggedAndTheRestCountedPerNetworkAndInterval) {
     LogSummary summary;
     const Steady::time_point start = Steady::now();

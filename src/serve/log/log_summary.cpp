@@ -1,20 +1,11 @@
 // Counting a flood's records by their kind; see log_summary.h.
 #include "serve/log/log_summary.h"
 
-#include <arpa/inet.h>
-
-#include <array>
-#include <cstring>
+#include "net/address_range.h"
 
 namespace velquor::serve {
 
 namespace {
-
-std::string prefixText(int family, const void* bytes, int length) {
-    char text[INET6_ADDRSTRLEN] = {};
-    ::inet_ntop(family, bytes, text, sizeof text);
-    return std::string(text) + "/" + std::to_string(length);
-}
 
 const char* reasonOf(int status) {
     switch (status) {
@@ -37,23 +28,6 @@ const char* reasonOf(int status) {
 
 }  // namespace
 
-std::string networkOf(std::string_view peer) {
-    const std::string text(peer);
-    std::array<unsigned char, 16> bytes{};
-    if (::inet_pton(AF_INET, text.c_str(), bytes.data()) == 1) {
-        bytes[3] = 0;
-        return prefixText(AF_INET, bytes.data(), 24);
-    }
-    if (::inet_pton(AF_INET6, text.c_str(), bytes.data()) != 1) return text;
-    static constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::memcmp(bytes.data(), kMappedPrefix, sizeof kMappedPrefix) == 0) {
-        bytes[15] = 0;
-        return prefixText(AF_INET, bytes.data() + 12, 24);
-    }
-    std::fill(bytes.begin() + 6, bytes.end(), 0);
-    return prefixText(AF_INET6, bytes.data(), 48);
-}
-
 std::string summaryText(const FetchRecord& summary) {
     return std::to_string(summary.status) + " " + reasonOf(summary.status) + ": " +
            std::to_string(summary.more) + " more from " + summary.peer + " in the last " +
@@ -67,7 +41,7 @@ bool LogSummary::isCounted(const FetchRecord& record, bool namesSitePhone) {
 
 bool LogSummary::admit(const FetchRecord& record, bool namesSitePhone, Steady::time_point now) {
     if (!isCounted(record, namesSitePhone)) return true;
-    std::string network = networkOf(record.peer);
+    std::string network = net::addressNetworkText(record.peer);
     std::lock_guard lock(m_mutex);
     if (m_kinds.size() >= kMostKinds && !m_kinds.contains({record.status, network})) network = "*";
     const auto [kind, first] =

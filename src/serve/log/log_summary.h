@@ -20,12 +20,6 @@
 
 namespace velquor::serve {
 
-// The network a peer address counts in: the /24 of an IPv4 address (also mapped into IPv6),
-// the /48 of an IPv6 one, as kestod's guessing limit takes it ("192.0.2.0/24",
-// "2001:db8:1::/48"); a text that is no address stays as it is. The one place the fetch log
-// takes an address's network.
-std::string networkOf(std::string_view peer);
-
 // "404 not found: 3264 more from 192.0.2.0/24 in the last 10 s": a summary line in words.
 std::string summaryText(const FetchRecord& summary);
 
