@@ -235,12 +235,35 @@ ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& outputFolder
         dialog->setFields(proposedServeFields(outputFolder, rememberedServeFields()));
         dialog->setSheet(sheet);
         dialog->setFileName(fileName);
+        dialog->showLogOfLastTime();
     }
     if (!dialog->isVisible()) fitToScreen(dialog);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
     return dialog;
+}
+
+void ServeDialog::showLogOfLastTime() {
+    // A long deployment's log is read when serving starts, off this thread's way; a preview
+    // never holds the window up for more than a moment.
+    constexpr qint64 kPreviewBytes = 64 * 1024 * 1024;
+    const QFileInfo log(m_log->text());
+    if (!log.isFile() || log.size() > kPreviewBytes) return;
+    auto phones = serve::phonesOfFetchLog(log.filesystemFilePath());
+    if (!phones) return;
+    m_counts = serve::SiteCounts{};
+    for (const serve::PhoneStatus& phone : *phones) {
+        if (phone.state == serve::PhoneState::Fetched) ++m_counts.fetched;
+        if (phone.state == serve::PhoneState::AskedNotFound) ++m_counts.askedNotFound;
+        if (phone.state == serve::PhoneState::Unknown) ++m_counts.unknownPhones;
+    }
+    m_hasSite = false;
+    m_phones = *phones;
+    m_model->update(std::move(*phones));
+    showWholeFileNames(m_table, m_model->longestFile());
+    updateTitle();
+    m_actions->updateButtons();
 }
 
 void ServeDialog::setFolder(const QString& folder) {

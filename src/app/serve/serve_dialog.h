@@ -53,6 +53,8 @@ public:
     ServeFields fields() const;
     void setFields(const ServeFields& fields);
     void setSheet(const QString& sheet);
+    // The phones of the log proposed, as its last use left them, shown before serving starts.
+    void showLogOfLastTime();
     // How the phones' files are named (the file-name setting Generate names them by).
     void setFileName(const mac::FileNamePattern& fileName) { m_fileName = fileName; }
     bool isServing() const { return m_server != nullptr; }

@@ -116,6 +116,9 @@ private slots:
             QCOMPARE(dialog->portBox()->value(), int(port));
             QCOMPARE(dialog->addressEdit()->text(), QString("127.0.0.1"));
             QCOMPARE(dialog->allowEdit()->text(), QString("127.0.0.0/8"));
+            // Before it serves, the phones show as the log of last time left them.
+            QCOMPARE(dialog->table()->model()->rowCount(), 1);
+            QCOMPARE(cell(*dialog->table(), 0, ServePhonesModel::kStatus), QString("fetched"));
             QVERIFY(dialog->startServing());
             QCOMPARE(dialog->port(), port);
             QTableView& table = *dialog->table();
