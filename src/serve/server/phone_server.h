@@ -5,6 +5,7 @@
 // applied to the site's status, which the log read back at start has already rebuilt.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "mac/file_name.h"
 #include "serve/log/fetch_log.h"
 #include "serve/request/peer_ranges.h"
+#include "serve/server/connection_guard.h"
 #include "serve/status/site_status.h"
 #include "support/result.h"
 #include "support/translatable.h"
@@ -24,12 +26,15 @@ namespace velquor::serve {
 inline constexpr std::uint16_t kDefaultPort = 8080;
 // A phone's requests are a line and a few headers; anything past this is answered 414 or 431.
 inline constexpr std::size_t kRequestBytesBound = 16 * 1024;
-// Connections one address may hold open at once: a site behind one NAT address still boots
-// fast, and one client cannot take every connection.
+// Connections one address may hold open at once (an IPv6 host counts by its /64): a site
+// behind one NAT address still boots fast, and one client cannot take every connection.
 inline constexpr unsigned kConnectionsPerAddress = 128;
 // A connection that sends nothing for this long is closed: an idle or slow client holds no
 // worker (the workers wait on many connections at once) and, past this, no connection either.
 inline constexpr unsigned kIdleSeconds = 10;
+// A request must come whole within this, TLS handshake included, from its connection or from
+// the end of the previous answer on a kept connection, however it drips its bytes.
+inline constexpr std::chrono::milliseconds kRequestDeadline{10'000};
 
 struct ServeOptions {
     std::filesystem::path folder;
@@ -42,6 +47,8 @@ struct ServeOptions {
     std::filesystem::path logFile;  // empty: no log file
     std::vector<std::string> site;  // the site's canonical MACs; empty: no site
     unsigned threads = 0;           // 0: one per core
+    std::chrono::milliseconds requestDeadline = kRequestDeadline;
+    unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };
 
 // What the window and the CLI show of a running server.
@@ -76,6 +83,8 @@ public:
     ServeSnapshot snapshot() const;
     // The log's first write failure, or empty.
     std::string logError() const;
+    // The connections open now, and those closed or refused to keep the server's bounds.
+    ConnectionCounts connections() const;
 
     struct State;
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,12 +16,11 @@
 
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log.h"
+#include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/status/site_status.h"
 
 namespace velquor::serve {
-
-using Steady = std::chrono::steady_clock;
 
 struct PhoneServer::State {
     ServeOptions options;
@@ -30,6 +30,8 @@ struct PhoneServer::State {
     std::string certificatePem;
     std::string keyPem;
     std::vector<support::Phrase> warnings;
+    // Outlives the daemon, whose connections it tracks until the last is closed.
+    std::unique_ptr<ConnectionGuard> guard;
     MHD_Daemon* daemon = nullptr;
     std::uint16_t port = 0;
     // The library's last message: why it could not start. Its serving threads may speak too.
