@@ -189,10 +189,11 @@ unsigned connectionLimit() {
     return static_cast<unsigned>(std::min<rlim_t>(usable, 30000));
 }
 
-// The library's own cap, above the guard's: connections the guard shut to make room stay the
-// library's until it has seen them go, and each serving thread takes its share of the cap.
+// The library's own cap, well above the guard's: connections the guard shut to make room stay
+// the library's until it has seen them go, and each serving thread holds its own share of the
+// cap, which the connections need not fill evenly.
 unsigned libraryConnectionLimit(unsigned maxConnections, unsigned threads) {
-    return maxConnections + maxConnections / 8 + 16 * threads;
+    return 2 * maxConnections + 16 * threads;
 }
 
 support::Result<sockaddr_storage> listenAddress(const std::string& address, std::uint16_t port,
