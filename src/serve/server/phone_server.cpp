@@ -94,8 +94,11 @@ void onConnection(void* cls, MHD_Connection* connection, void** socketContext,
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         const MHD_ConnectionInfo* peer =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        *socketContext =
-            state->guard->opened(fd->connect_fd, peer != nullptr ? peer->client_addr : nullptr);
+        // Untracked without its socket (never so on Linux): the place admitted for it is
+        // given back at the thread's next admission.
+        if (fd != nullptr)
+            *socketContext =
+                state->guard->opened(fd->connect_fd, peer != nullptr ? peer->client_addr : nullptr);
         return;
     }
     auto* tracked = static_cast<ConnectionGuard::Tracked*>(*socketContext);
