@@ -13,6 +13,7 @@ namespace velquor::serve {
 struct ConnectionGuard::Tracked {
     int fd = -1;
     std::string group;
+    const std::size_t* heldByGroup = nullptr;  // its group's count in m_heldByGroup
     Steady::time_point waitingSince;
     bool requestWhole = false;
     bool keptAlive = false;
@@ -120,6 +121,8 @@ ConnectionGuard::Tracked* ConnectionGuard::opened(int fd, const sockaddr* peer) 
         connection->group = groupKey(peer);
         ++m_heldByGroup[connection->group];
     }
+    // The count stays where it is while any connection of its group is open.
+    connection->heldByGroup = &m_heldByGroup.find(connection->group)->second;
     connection->slot = m_open.size();
     m_open.push_back(connection);
     if (m_watchIdle) m_wake.notify_all();
@@ -175,10 +178,9 @@ bool ConnectionGuard::makeRoom() {
     Tracked* chosen = nullptr;
     RoomCandidate best;
     for (Tracked* connection : m_open) {
-        const auto held = m_heldByGroup.find(connection->group);
-        const auto candidate = roomCandidate(WaitingConnection{
-            connection->requestWhole, connection->keptAlive, connection->shut,
-            held == m_heldByGroup.end() ? 0 : held->second, connection->waitingSince});
+        const auto candidate = roomCandidate(
+            WaitingConnection{connection->requestWhole, connection->keptAlive, connection->shut,
+                              *connection->heldByGroup, connection->waitingSince});
         if (candidate && (chosen == nullptr || candidate->before(best))) {
             chosen = connection;
             best = *candidate;
