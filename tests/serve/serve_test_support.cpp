@@ -17,6 +17,17 @@ void writeSiteFolder(const std::filesystem::path& folder) {
     writeFile(folder / "common.cfg", "shared settings\n");
 }
 
+TestCertificate makeCertificate(const std::filesystem::path& folder) {
+    const TestCertificate made{(folder / "cert.pem").string(), (folder / "key.pem").string()};
+    int status = -1;
+    runCommand(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+            shellQuote(made.key) + " -out " + shellQuote(made.certificate) + " 2>&1",
+        &status);
+    return status == 0 ? made : TestCertificate{};
+}
+
 HttpAnswer curlGet(std::uint16_t port, const std::string& path, const std::string& options) {
     TempDir scratch;
     const std::filesystem::path body = scratch / "body";

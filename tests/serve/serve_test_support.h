@@ -16,6 +16,15 @@ namespace velquor::testing {
 // The folder of the usual site: 001A2B3C4D5E.xml, 0015650a33fb.xml and common.cfg.
 void writeSiteFolder(const std::filesystem::path& folder);
 
+struct TestCertificate {
+    std::string certificate;  // PEM files
+    std::string key;
+};
+
+// A self-signed P-256 certificate for 127.0.0.1 that openssl makes in folder; empty paths when
+// it could not.
+TestCertificate makeCertificate(const std::filesystem::path& folder);
+
 struct HttpAnswer {
     int status = 0;
     std::string body;

@@ -34,6 +34,11 @@ using support::makeError;
 namespace {
 
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
+// TLS 1.2 and 1.3 only, forward-secret key exchange and AEAD ciphers only (AES-GCM,
+// ChaCha20-Poly1305), the server's order first: never CBC, never TLS 1.1 or older.
+constexpr char kTlsPriorities[] =
+    "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-128-GCM:+AES-256-GCM:"
+    "+CHACHA20-POLY1305:-MAC-ALL:+AEAD:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:%SERVER_PRECEDENCE";
 
 // libmicrohttpd decodes the path by itself unless told otherwise: the raw path is kept, so the
 // log has it as asked and a %00 or %2e%2e is seen by the rules below rather than lost.
@@ -56,27 +61,99 @@ void PhoneServer::State::flushLoop() {
 
 namespace {
 
+ConnectionGuard::Tracked* trackedOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr ? static_cast<ConnectionGuard::Tracked*>(info->socket_context) : nullptr;
+}
+
+MHD_Result onAccept(void* cls, const sockaddr* peer, socklen_t) {
+    return static_cast<PhoneServer::State*>(cls)->guard->admit(peer) ? MHD_YES : MHD_NO;
+}
+
+// The status of the refusal the library last sent on this serving thread (414, 431, 400) of a
+// request it never handed on, which its message told; the connection it closes next while
+// waiting for a request is that one.
+thread_local unsigned t_refusedWith = 0;
+
+// Such a refusal, recorded as the handler's answers are: the peer and the status.
+void recordRefusal(PhoneServer::State& state, MHD_Connection* connection, unsigned status) {
+    const MHD_ConnectionInfo* peer =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    auto* request = new PhoneServer::State::Request;
+    request->started = Steady::now();
+    request->record.time = Clock::now();
+    request->record.peer = net::addressText(peer != nullptr ? peer->client_addr : nullptr);
+    request->record.status = static_cast<int>(status);
+    state.completed(request, MHD_REQUEST_TERMINATED_WITH_ERROR);
+}
+
+void onConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+    auto* state = static_cast<PhoneServer::State*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo* fd =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* peer =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        // Untracked without its socket (never so on Linux): the place admitted for it is
+        // given back at the thread's next admission.
+        if (fd != nullptr)
+            *socketContext =
+                state->guard->opened(fd->connect_fd, peer != nullptr ? peer->client_addr : nullptr);
+        return;
+    }
+    auto* tracked = static_cast<ConnectionGuard::Tracked*>(*socketContext);
+    if (tracked == nullptr) return;
+    if (t_refusedWith != 0 && state->guard->leftWaiting(tracked)) {
+        recordRefusal(*state, connection, t_refusedWith);
+        t_refusedWith = 0;
+    }
+    state->guard->closed(tracked);
+    *socketContext = nullptr;
+}
+
+// The mark of a request whose headers came: it is answered once it is whole. An answer queued
+// on the headers alone tells the library the rest of the request will never be read, and it
+// closes the connection after it: no keep-alive.
+char headersCame;
+
 MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
                      const char*, const char*, size_t* uploadSize, void** context) {
     auto* state = static_cast<PhoneServer::State*>(cls);
-    if (*context != nullptr) {
-        // A body sent with a refused request: it is read and dropped, never kept.
+    if (*context == nullptr) {
+        *context = &headersCame;
+        return MHD_YES;
+    }
+    if (*context != &headersCame || *uploadSize != 0) {
+        // A body: it is read and dropped, never kept.
         *uploadSize = 0;
         return MHD_YES;
     }
+    if (ConnectionGuard::Tracked* tracked = trackedOf(connection))
+        state->guard->requestArrived(tracked);
     return state->answer(connection, url, method, context);
 }
 
-void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode how) {
-    if (*context == nullptr) return;
-    static_cast<PhoneServer::State*>(cls)->completed(
-        static_cast<PhoneServer::State::Request*>(*context), how);
+void onCompleted(void* cls, MHD_Connection* connection, void** context,
+                 MHD_RequestTerminationCode how) {
+    auto* state = static_cast<PhoneServer::State*>(cls);
+    if (ConnectionGuard::Tracked* tracked = trackedOf(connection))
+        state->guard->answerEnded(tracked);
+    if (*context == nullptr || *context == &headersCame) return;  // never answered
+    state->completed(static_cast<PhoneServer::State::Request*>(*context), how);
     *context = nullptr;
 }
 
 void onLibraryMessage(void* cls, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
+    constexpr char kRefusal[] = "HTTP response code is ";
+    if (const char* refusal = std::strstr(text, kRefusal)) {
+        t_refusedWith =
+            static_cast<unsigned>(std::strtoul(refusal + sizeof kRefusal - 1, nullptr, 10));
+        return;
+    }
     auto* state = static_cast<PhoneServer::State*>(cls);
     std::lock_guard lock(state->libraryMutex);
     state->libraryMessage = text;
@@ -103,6 +180,13 @@ unsigned connectionLimit(std::uint64_t descriptors) {
     // Each answer may hold a connection and a file; some descriptors stay for everything else.
     const std::uint64_t usable = descriptors > 256 ? (descriptors - 128) / 2 : 64;
     return static_cast<unsigned>(std::min<std::uint64_t>(usable, 30000));
+}
+
+// The library's own cap, well above the guard's: connections the guard shut to make room stay
+// the library's until it has seen them go, and each serving thread holds its own share of the
+// cap, which the connections need not fill evenly.
+unsigned libraryConnectionLimit(unsigned maxConnections, unsigned threads) {
+    return 2 * maxConnections + 16 * threads;
 }
 
 // The address to serve on: every address of both families when none is given, else the first
@@ -170,6 +254,10 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     const std::uint64_t descriptors = net::raiseDescriptorLimit();
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned maxConnections =
+        options.maxConnections != 0 ? options.maxConnections : connectionLimit(descriptors);
+    state->guard = std::make_unique<ConnectionGuard>(
+        GuardLimits{options.requestDeadline, maxConnections, kConnectionsPerAddress});
     unsigned flags =
         MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
     if (ipv6) flags |= MHD_USE_IPv6;
@@ -178,24 +266,26 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     state->options = std::move(options);
 
     std::vector<MHD_OptionItem> items{
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&onLibraryMessage), state.get()},
         {MHD_OPTION_SOCK_ADDR, 0, &*address},
         {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads), nullptr},
-        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(connectionLimit(descriptors)), nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT,
+         static_cast<intptr_t>(libraryConnectionLimit(maxConnections, threads)), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestBytesBound, nullptr},
         {MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024, nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), state.get()},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&onConnection), state.get()},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscapes), nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&onLibraryMessage), state.get()},
     };
     if (tls) {
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, state->certificatePem.data()});
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, state->keyPem.data()});
+        items.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)});
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
     State* raw = state.get();
-    state->daemon = MHD_start_daemon(flags, state->options.port, nullptr, nullptr, &onRequest, raw,
+    state->daemon = MHD_start_daemon(flags, state->options.port, &onAccept, raw, &onRequest, raw,
                                      MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
     if (state->daemon == nullptr) {
         const int err = errno;
@@ -217,6 +307,7 @@ void PhoneServer::stop() {
     if (!m_state || m_state->daemon == nullptr) return;
     MHD_stop_daemon(m_state->daemon);
     m_state->daemon = nullptr;
+    m_state->guard->stop();
     {
         std::lock_guard lock(m_state->flushMutex);
         m_state->stopping = true;
@@ -250,6 +341,9 @@ std::uint64_t PhoneServer::outputDropped() const {
 }
 FolderHealth PhoneServer::folderHealth() const {
     return m_state->folder.health();
+}
+ConnectionCounts PhoneServer::connections() const {
+    return m_state->guard->counts();
 }
 
 ServeSnapshot PhoneServer::snapshot() const {

@@ -1,10 +1,13 @@
-// PhoneServer: serves one folder's files to phones over HTTP/1.1, or HTTPS with a certificate
-// and key, on libmicrohttpd (event-driven, a thread per core, per-address connection caps,
-// idle time-outs, files sent with sendfile). Every request is a fetch log record: appended to
-// the log file, flushed at least every second, handed to the caller as it completes, and
-// applied to the site's status, which the log read back at start has already rebuilt.
+// PhoneServer: serves one folder's files to phones over HTTP/1.1 with keep-alive, or HTTPS
+// (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
+// thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
+// (each request's deadline, room near the cap, the per-address cap). Every request is a fetch log
+// record: appended to the log file, flushed at least every second, handed to the caller as it
+// completes, and applied to the site's status, which the log read back at start has already
+// rebuilt.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,6 +19,7 @@
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_record.h"
 #include "serve/request/peer_ranges.h"
+#include "serve/server/connection_guard.h"
 #include "serve/status/site_status.h"
 #include "support/result.h"
 #include "support/translatable.h"
@@ -25,12 +29,15 @@ namespace velquor::serve {
 inline constexpr std::uint16_t kDefaultPort = 8080;
 // A phone's requests are a line and a few headers; anything past this is answered 414 or 431.
 inline constexpr std::size_t kRequestBytesBound = 16 * 1024;
-// Connections one address may hold open at once: a site behind one NAT address still boots
-// fast, and one client cannot take every connection.
+// Connections one address may hold open at once (an IPv6 host counts by its /64): a site
+// behind one NAT address still boots fast, and one client cannot take every connection.
 inline constexpr unsigned kConnectionsPerAddress = 128;
 // A connection that sends nothing for this long is closed: an idle or slow client holds no
 // worker (the workers wait on many connections at once) and, past this, no connection either.
 inline constexpr unsigned kIdleSeconds = 10;
+// A request must come whole within this, TLS handshake included, from its connection or from
+// the end of the previous answer on a kept connection, however it drips its bytes.
+inline constexpr std::chrono::milliseconds kRequestDeadline{10'000};
 
 struct ServeOptions {
     std::filesystem::path folder;
@@ -46,6 +53,8 @@ struct ServeOptions {
     // Serve plain configuration files over plain HTTP although the folder's en/ holds their
     // encrypted copies (refused otherwise: serve/folder/plain_files.h).
     bool plainFiles = false;
+    std::chrono::milliseconds requestDeadline = kRequestDeadline;
+    unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };
 
 // What the window and the CLI show of a running server.
@@ -90,6 +99,8 @@ public:
     // The served folder looked up at its path now: missing (phones get 503) and how often it
     // went missing; folderNews (serve/folder/phone_folder.h) words the changes between looks.
     FolderHealth folderHealth() const;
+    // The connections open now, and those closed or refused to keep the server's bounds.
+    ConnectionCounts connections() const;
 
     struct State;
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
 #include "serve/status/site_status.h"
@@ -36,6 +38,8 @@ struct PhoneServer::State {
     std::string certificatePem;
     std::string keyPem;
     std::vector<support::Phrase> warnings;
+    // Outlives the daemon, whose connections it tracks until the last is closed.
+    std::unique_ptr<ConnectionGuard> guard;
     MHD_Daemon* daemon = nullptr;
     std::uint16_t port = 0;
     // The library's last message: why it could not start. Its serving threads may speak too.
