@@ -1,7 +1,9 @@
 // PhoneServer: serves one folder's files to phones over HTTP/1.1 with keep-alive, or HTTPS
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
-// (each request's deadline, room near the cap, the per-address cap). Every request is a fetch log
+// (each request's deadline, room near the cap, the per-address cap). Given phones' CAs, every
+// HTTPS client is asked for its certificate, and a phone's file goes only to the certificate
+// naming its MAC (serve/request/phone_certificate.h). Every request is a fetch log
 // record: appended to the log file, flushed at least every second, handed to the caller as it
 // completes, and applied to the site's status, which the log read back at start has already
 // rebuilt.
