@@ -105,6 +105,10 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
     if (options.tlsCertificate.empty() != options.tlsKey.empty())
         return support::makeError(support::ErrorCode::Usage,
                                   "--tls-cert and --tls-key go together");
+    for (const std::string& ca : parser.values("--phone-ca")) options.phoneCas.emplace_back(ca);
+    if (!options.phoneCas.empty() && options.tlsCertificate.empty())
+        return support::makeError(support::ErrorCode::Usage,
+                                  "--phone-ca needs HTTPS: give --tls-cert and --tls-key too");
     for (const std::string& range : parser.values("--allow")) {
         auto parsed = serve::parsePeerRange(range);
         if (!parsed) return parsed.error();
@@ -181,8 +185,8 @@ void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
 }
 
 int runServe(const std::vector<std::string>& args) {
-    support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--allow",
-                               "--sheet", "--log", "--report", "--for"},
+    support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--phone-ca",
+                               "--allow", "--sheet", "--log", "--report", "--for"},
                               {"--plain-files"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
@@ -232,7 +236,8 @@ int runServe(const std::vector<std::string>& args) {
 
 VELQUOR_REGISTER_COMMAND(
     kName,
-    "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
+    "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F [--phone-ca CA]...]\n"
+    "      [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
     "      [--plain-files]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
@@ -244,6 +249,10 @@ VELQUOR_REGISTER_COMMAND(
     "  found by its path at each request: while it is missing the phones get 503. Plain\n"
     "  files over plain HTTP when DIR/en holds their encrypted copies are refused: serve\n"
     "  DIR/en, or give --plain-files.\n"
+    "  --phone-ca (PEM, repeatable: one per maker) asks every client for its certificate and\n"
+    "  serves only those issued under one of the CAs and within their dates; a file named by\n"
+    "  a MAC goes only to the certificate naming that MAC (its common name or an alternative\n"
+    "  name, any spelling), others to any such certificate. The rest get 403.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start; refusals and unknown names counted per network every 10 s).\n"

@@ -1,7 +1,9 @@
 // PhoneServer: serves one folder's files to phones over HTTP/1.1 with keep-alive, or HTTPS
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
-// (each request's deadline, room near the cap, the per-address cap). Every request is a fetch log
+// (each request's deadline, room near the cap, the per-address cap). Given phones' CAs, every
+// HTTPS client is asked for its certificate, and a phone's file goes only to the certificate
+// naming its MAC (serve/request/phone_certificate.h). Every request is a fetch log
 // record: appended to the log file, flushed at least every second, handed to the caller as it
 // completes, and applied to the site's status, which the log read back at start has already
 // rebuilt.
@@ -53,6 +55,10 @@ struct ServeOptions {
     // Serve plain configuration files over plain HTTP although the folder's en/ holds their
     // encrypted copies (refused otherwise: serve/folder/plain_files.h).
     bool plainFiles = false;
+    std::vector<std::filesystem::path> phoneCas;  // PEM CA files phones' certificates chain to
+    std::filesystem::path authFile;               // htdigest credentials: user:realm:HA1
+    bool sheetPasswords = false;                  // per-phone passwords from --sheet's column
+    bool noAuth = false;                          // plain files to anyone, knowingly
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };

@@ -60,6 +60,16 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};
     record.mac = found.mac;
+    if (!phoneCasPem.empty()) {
+        const CertificateDecision proven =
+            decideByCertificate(peerCertificate(connection), found.mac);
+        record.proof = proven.proof;
+        record.refusal = proven.refusal;
+        if (!proven.allowed) {
+            record.status = MHD_HTTP_FORBIDDEN;
+            return queueText(connection, record.status, kForbidden, request->bodyBytes);
+        }
+    }
     if (found.folderMissing) {
         record.status = MHD_HTTP_SERVICE_UNAVAILABLE;
         return queueText(connection, record.status, kFolderMissing, request->bodyBytes);

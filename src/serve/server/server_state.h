@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/phone_certificate.h"
 #include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
@@ -29,6 +31,14 @@ using Steady = std::chrono::steady_clock;
 // The bytes the client's side of a connection has acknowledged so far (0 when unknown).
 std::uint64_t connectionBytesAcked(int socket);
 
+// What the server keeps of an open connection (its socket context): the guard's account of it
+// and, on HTTPS with phones' CAs, its client's certificate, checked at its first request and
+// kept for the others that come on it.
+struct OpenConnection {
+    ConnectionGuard::Tracked* tracked = nullptr;
+    std::optional<PhoneCertificate> certificate;
+};
+
 struct PhoneServer::State {
     ServeOptions options;
     PhoneFolder folder;
@@ -37,6 +47,7 @@ struct PhoneServer::State {
     std::unique_ptr<RecordQueue> output;  // to the caller's sink, when there is one
     std::string certificatePem;
     std::string keyPem;
+    std::string phoneCasPem;  // the phones' CAs a client's certificate must chain to
     std::vector<support::Phrase> warnings;
     // Outlives the daemon, whose connections it tracks until the last is closed.
     std::unique_ptr<ConnectionGuard> guard;
@@ -65,6 +76,8 @@ struct PhoneServer::State {
 
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,
                       void** context);
+    // The certificate the connection's client sent, checked once for the connection.
+    const PhoneCertificate& peerCertificate(MHD_Connection* connection);
     void completed(Request* request, MHD_RequestTerminationCode how);
     // A record's line in the log and to the caller's sink.
     void publish(const FetchRecord& record);
