@@ -15,6 +15,7 @@ namespace {
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
 constexpr char kNotAllowed[] = "Method not allowed\n";
+constexpr char kUnauthorized[] = "Unauthorized\n";
 constexpr char kFolderMissing[] = "Service unavailable: the served folder is not there\n";
 
 // The path's %XX escapes decoded; a NUL among them makes it no path at all.
@@ -22,6 +23,24 @@ std::optional<std::string> decodedPath(std::string_view raw) {
     std::string path = unescapeLogText(raw);
     if (path.find('\0') != std::string::npos) return std::nullopt;
     return path;
+}
+
+// A 401 with the digest challenges, a new nonce in them; stale when the password was right.
+MHD_Result queueChallenge(MHD_Connection* connection, DigestAuth& digest,
+                          const DigestOutcome& outcome, PhoneServer::State::Request& request) {
+    request.record.status = MHD_HTTP_UNAUTHORIZED;
+    request.record.refusal = outcome.reason();
+    MHD_Response* response = MHD_create_response_from_buffer(
+        std::strlen(kUnauthorized), const_cast<char*>(kUnauthorized), MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    for (const std::string& challenge :
+         digest.challenges(outcome.kind == DigestOutcome::Kind::Stale))
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, challenge.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_UNAUTHORIZED, response);
+    MHD_destroy_response(response);
+    request.bodyBytes = std::strlen(kUnauthorized);
+    return queued;
 }
 
 }  // namespace
@@ -57,9 +76,22 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         record.status = MHD_HTTP_METHOD_NOT_ALLOWED;
         return queueText(connection, record.status, kNotAllowed, request->bodyBytes);
     }
+    DigestOutcome proven;
+    if (digest) {
+        const char* authorization =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+        proven = digest->check(authorization != nullptr ? authorization : "", method, url);
+        if (!proven.proven()) return queueChallenge(connection, *digest, proven, *request);
+        record.proof = "digest:" + proven.user;
+    }
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};
     record.mac = found.mac;
+    if (auto wrong = wrongUser(proven, found.mac)) {
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = std::move(*wrong);
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
+    }
     if (found.folderMissing) {
         record.status = MHD_HTTP_SERVICE_UNAVAILABLE;
         return queueText(connection, record.status, kFolderMissing, request->bodyBytes);

@@ -17,6 +17,8 @@
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/digest_auth.h"
+#include "serve/request/phone_credentials.h"
 #include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
@@ -38,6 +40,8 @@ struct PhoneServer::State {
     std::string certificatePem;
     std::string keyPem;
     std::vector<support::Phrase> warnings;
+    PhoneCredentials credentials;
+    std::unique_ptr<DigestAuth> digest;  // over credentials, when there are any
     // Outlives the daemon, whose connections it tracks until the last is closed.
     std::unique_ptr<ConnectionGuard> guard;
     MHD_Daemon* daemon = nullptr;
