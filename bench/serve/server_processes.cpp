@@ -128,6 +128,7 @@ ServerProcess startServe(const ServeRun& run) {
     }
     for (const std::string& range : run.allow)
         arguments.insert(arguments.end(), {"--allow", range});
+    arguments.insert(arguments.end(), run.more.begin(), run.more.end());
     return ServerProcess(arguments, run.output, run.errors);
 }
 

@@ -52,6 +52,7 @@ struct ServeRun {
     std::filesystem::path errors{};
     const TlsFiles* tls = nullptr;  // HTTPS when set
     std::vector<std::string> allow{};
+    std::vector<std::string> more{};  // further options
 };
 
 ServerProcess startServe(const ServeRun& run);
