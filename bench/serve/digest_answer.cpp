@@ -2,36 +2,14 @@
 
 #include <cstdio>
 
-#include "digest/md5.h"
-#include "digest/sha2.h"
+#include "serve/request/phone_credentials.h"
 
 namespace velquor::bench {
 namespace {
 
-std::string hex(const std::uint8_t* bytes, std::size_t count) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text(2 * count, '0');
-    for (std::size_t i = 0; i < count; ++i) {
-        text[2 * i] = kDigits[bytes[i] >> 4];
-        text[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
-    return text;
-}
-
 std::string hashed(bool sha256, const std::string& text) {
-    if (!sha256) {
-        digest::Md5State state;
-        state.start();
-        state.add(text.data(), static_cast<std::uint32_t>(text.size()));
-        state.finish();
-        return hex(state.digest, sizeof state.digest);
-    }
-    digest::Sha2State state;
-    state.start(256);
-    state.add(text.data(), static_cast<std::uint32_t>(text.size()));
-    std::uint8_t out[32];
-    state.finish(out);
-    return hex(out, sizeof out);
+    return serve::hexDigest(sha256 ? serve::DigestAlgorithm::Sha256 : serve::DigestAlgorithm::Md5,
+                            text);
 }
 
 std::string quotedValue(const std::string& value, const std::string& name) {

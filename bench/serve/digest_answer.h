@@ -1,5 +1,6 @@
 // A phone's side of HTTP digest (RFC 7616, qop=auth): the challenge of a 401 read, and the
-// Authorization header that answers it for a request, computed with our own MD5 and SHA-256.
+// Authorization header that answers it for a request, computed with the server's own hashing
+// (serve's hexDigest).
 #pragma once
 
 #include <optional>

@@ -11,6 +11,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "support/hex.h"
+
 namespace velquor::serve {
 
 namespace {
@@ -103,13 +105,7 @@ std::string newNonce() {
         const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
         if (n > 0) got += static_cast<std::size_t>(n);
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string nonce(2 * kNonceBytes, '0');
-    for (std::size_t i = 0; i < kNonceBytes; ++i) {
-        nonce[2 * i] = kDigits[bytes[i] >> 4];
-        nonce[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
-    return nonce;
+    return support::hexEncode(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
 struct NonceUse {

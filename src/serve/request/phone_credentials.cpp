@@ -14,6 +14,7 @@
 #include "mac/mac_address.h"
 #include "sheet/cell_name.h"
 #include "sheet/sheet_reader.h"
+#include "support/hex.h"
 #include "support/input_file.h"
 
 namespace velquor::serve {
@@ -27,13 +28,7 @@ namespace {
 constexpr std::size_t kAuthFileBound = 16 * 1024 * 1024;
 
 std::string hexOf(const std::uint8_t* bytes, std::size_t count) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text(2 * count, '0');
-    for (std::size_t i = 0; i < count; ++i) {
-        text[2 * i] = kDigits[bytes[i] >> 4];
-        text[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
-    return text;
+    return support::hexEncode(std::string_view(reinterpret_cast<const char*>(bytes), count));
 }
 
 bool isHex(std::string_view text) {
