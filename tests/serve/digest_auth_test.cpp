@@ -288,19 +288,34 @@ TEST(DigestNonces, TheTableIsBoundedInNumberAndAgeAndGoneNoncesAreStale) {
     EXPECT_EQ(digest.check(answerFor(oldest, "00000001"), "GET", "/a.cfg").reason(),
               "replayed nonce count");
 
-    // Many challenges: the table holds 8, the oldest nonce is gone and answered as stale.
+    // Challenges alone take no room: a flood of unanswered ones evicts nothing.
+    for (int i = 0; i < 1000; ++i) digest.challenges(false);
+    EXPECT_EQ(digest.nonceCount(), 1u);
+    // Many nonces used: the table holds 8; the one first used longest ago gave way and is
+    // stale, as is any nonce issued before it, however unused; a nonce not ours is stale too.
+    const std::string unused = nonceOf(digest.challenges(false)[0]);
+    now += std::chrono::milliseconds(1);
     std::string latest;
-    for (int i = 0; i < 1000; ++i) latest = nonceOf(digest.challenges(false)[0]);
+    for (int i = 0; i < 20; ++i) {
+        latest = nonceOf(digest.challenges(false)[0]);
+        EXPECT_TRUE(digest.check(answerFor(latest, "00000001"), "GET", "/a.cfg").proven());
+        now += std::chrono::milliseconds(1);
+    }
     EXPECT_LE(digest.nonceCount(), 8u);
     EXPECT_EQ(digest.check(answerFor(oldest, "00000200"), "GET", "/a.cfg").kind,
               DigestOutcome::Kind::Stale);
-    EXPECT_TRUE(digest.check(answerFor(latest, "00000001"), "GET", "/a.cfg").proven());
+    EXPECT_EQ(digest.check(answerFor(unused, "00000001"), "GET", "/a.cfg").kind,
+              DigestOutcome::Kind::Stale);
+    std::string forged = latest;
+    forged[40] = forged[40] == '0' ? '1' : '0';  // its tag
+    EXPECT_EQ(digest.check(answerFor(forged, "00000002"), "GET", "/a.cfg").kind,
+              DigestOutcome::Kind::Stale);
+    EXPECT_TRUE(digest.check(answerFor(latest, "00000002"), "GET", "/a.cfg").proven());
     // Past its lifetime a nonce is stale however little it was used; a stale challenge says so.
     now += std::chrono::seconds(61);
-    EXPECT_EQ(digest.check(answerFor(latest, "00000002"), "GET", "/a.cfg").kind,
+    EXPECT_EQ(digest.check(answerFor(latest, "00000003"), "GET", "/a.cfg").kind,
               DigestOutcome::Kind::Stale);
     EXPECT_NE(digest.challenges(true)[0].find("stale=true"), std::string::npos);
-    EXPECT_EQ(digest.nonceCount(), 1u);  // the aged ones gave way to the new one
 }
 
 }  // namespace

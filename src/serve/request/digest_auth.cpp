@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -18,7 +19,12 @@ namespace velquor::serve {
 namespace {
 
 using Steady = std::chrono::steady_clock;
-constexpr std::size_t kNonceBytes = 16;
+// A nonce: when it was issued (ms since the checker began) and a serial, 16 hex digits each,
+// then the tag that proves it ours: 32 hex digits of SHA-256 over the server's key and them.
+constexpr std::size_t kNonceFieldDigits = 16;
+constexpr std::size_t kNonceTagDigits = 32;
+constexpr std::size_t kNonceDigits = 2 * kNonceFieldDigits + kNonceTagDigits;
+constexpr std::size_t kKeyBytes = 32;
 constexpr std::size_t kMostShards = 16;
 constexpr std::size_t kNoncesPerShardAtLeast = 64;
 constexpr unsigned kCountWindow = 64;  // nonce counts remembered below the highest seen
@@ -98,8 +104,8 @@ std::string quotedText(std::string_view text) {
     return out + '"';
 }
 
-std::string newNonce() {
-    std::uint8_t bytes[kNonceBytes];
+std::string randomKey() {
+    std::uint8_t bytes[kKeyBytes];
     std::size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
@@ -108,8 +114,26 @@ std::string newNonce() {
     return support::hexEncode(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
+std::string field(std::uint64_t value) {
+    char text[kNonceFieldDigits + 1];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::optional<std::uint64_t> fieldValue(std::string_view digits) {
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                          : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                                                                      : -1;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<std::uint64_t>(digit);
+    }
+    return value;
+}
+
 struct NonceUse {
-    Steady::time_point issued;
+    std::uint64_t issuedMs = 0;
     std::uint32_t highest = 0;  // the highest nonce count used
     std::uint64_t seen = 0;     // bit i: count highest - i was used
 
@@ -151,20 +175,40 @@ std::size_t shardCount(const NonceLimits& limits) {
 
 }  // namespace
 
-// One part of the nonce table: its nonces by text and in the order they were issued.
+// One part of the table of nonces in use: their counts by nonce, in the order of their first
+// use. A nonce that had to give way for room is never taken again (its counts are gone): nor is
+// any nonce issued no later than the latest one that did, which the shard remembers.
 struct DigestAuth::Shard {
     mutable std::mutex mutex;
     std::unordered_map<std::string, NonceUse> uses;
     std::deque<std::string> order;
+    std::optional<std::uint64_t> givenWayUpTo;  // the latest issue time (ms) of one that gave way
 
-    // Drops the nonces past their lifetime and, to make room for one, the oldest.
-    void prune(Steady::time_point now, const NonceLimits& limits, std::size_t room) {
+    // Drops the nonces past their lifetime at the front and, to make room for one, the oldest.
+    void prune(std::uint64_t nowMs, std::uint64_t lifetimeMs, std::size_t room) {
         while (!order.empty()) {
             auto oldest = uses.find(order.front());
-            if (uses.size() < room && now - oldest->second.issued <= limits.lifetime) return;
+            const bool expired = nowMs - oldest->second.issuedMs > lifetimeMs;
+            if (uses.size() < room && !expired) return;
+            if (!expired)
+                givenWayUpTo = std::max(givenWayUpTo.value_or(0), oldest->second.issuedMs);
             uses.erase(oldest);
             order.pop_front();
         }
+    }
+
+    // The use of NONCE, issued at ISSUED_MS, with count NC.
+    DigestOutcome::Kind use(std::string_view nonce, std::uint64_t issuedMs, std::uint32_t nc,
+                            std::uint64_t nowMs, std::uint64_t lifetimeMs, std::size_t room) {
+        std::lock_guard lock(mutex);
+        auto found = uses.find(std::string(nonce));
+        if (found == uses.end()) {
+            if (givenWayUpTo && issuedMs <= *givenWayUpTo) return DigestOutcome::Kind::Stale;
+            prune(nowMs, lifetimeMs, room);
+            found = uses.emplace(std::string(nonce), NonceUse{issuedMs}).first;
+            order.push_back(found->first);
+        }
+        return found->second.take(nc) ? DigestOutcome::Kind::Proven : DigestOutcome::Kind::Replayed;
     }
 };
 
@@ -192,7 +236,9 @@ DigestAuth::DigestAuth(const PhoneCredentials& credentials, NonceLimits limits, 
     : m_credentials(credentials),
       m_limits(limits),
       m_now(now ? std::move(now) : Now([] { return Steady::now(); })),
-      m_shards(new Shard[shardCount(limits)]) {
+      m_shards(new Shard[shardCount(limits)]),
+      m_key(randomKey()),
+      m_start(m_now()) {
     // A client answers the first challenge it can: SHA-256 first when every user has it.
     m_offered = {DigestAlgorithm::Sha256, DigestAlgorithm::Md5};
     if (!credentials.sha256ForAll()) std::swap(m_offered[0], m_offered[1]);
@@ -219,7 +265,7 @@ DigestOutcome DigestAuth::check(std::string_view authorization, std::string_view
     const auto nc = parseNonceCount(value("nc"));
     const std::string_view nonce = value("nonce");
     if (value("realm") != m_credentials.realm() || !algorithm || value("qop") != "auth" || !nc ||
-        value("cnonce").empty() || nonce.size() != 2 * kNonceBytes ||
+        value("cnonce").empty() || nonce.size() != kNonceDigits ||
         uri.substr(0, uri.find('?')) != path)
         return outcome;
     outcome.user = std::string(value("username"));
@@ -239,33 +285,44 @@ DigestOutcome DigestAuth::check(std::string_view authorization, std::string_view
         outcome.credential = nullptr;
         return outcome;
     }
-    Shard& shard = m_shards[std::strtoul(std::string(nonce.substr(0, 2)).c_str(), nullptr, 16) %
-                            shardCount(m_limits)];
-    std::lock_guard lock(shard.mutex);
-    const auto use = shard.uses.find(std::string(nonce));
-    if (use == shard.uses.end() || m_now() - use->second.issued > m_limits.lifetime) {
-        outcome.kind = Kind::Stale;
-    } else if (!use->second.take(*nc)) {
-        outcome.kind = Kind::Replayed;
-    } else {
-        outcome.kind = Kind::Proven;
-        return outcome;
-    }
-    outcome.credential = nullptr;
+    outcome.kind = nonceVerdict(nonce, *nc);
+    if (!outcome.proven()) outcome.credential = nullptr;
     return outcome;
 }
 
-std::vector<std::string> DigestAuth::challenges(bool stale) {
-    const std::string nonce = newNonce();
+DigestOutcome::Kind DigestAuth::nonceVerdict(std::string_view nonce, std::uint32_t nc) {
+    const std::optional<std::uint64_t> issued = issuedAt(nonce);
+    const std::uint64_t nowMs = elapsedMs();
+    const auto lifetimeMs = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_limits.lifetime).count());
+    if (!issued || nowMs - *issued > lifetimeMs) return DigestOutcome::Kind::Stale;
     const std::size_t shards = shardCount(m_limits);
-    Shard& shard = m_shards[std::strtoul(nonce.substr(0, 2).c_str(), nullptr, 16) % shards];
-    {
-        const auto now = m_now();
-        std::lock_guard lock(shard.mutex);
-        shard.prune(now, m_limits, std::max<std::size_t>(1, m_limits.count / shards));
-        shard.uses.emplace(nonce, NonceUse{now});
-        shard.order.push_back(nonce);
-    }
+    const std::uint64_t serial = *fieldValue(nonce.substr(kNonceFieldDigits, kNonceFieldDigits));
+    return m_shards[serial % shards].use(nonce, *issued, nc, nowMs, lifetimeMs,
+                                         std::max<std::size_t>(1, m_limits.count / shards));
+}
+
+std::uint64_t DigestAuth::elapsedMs() const {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_start).count());
+}
+
+std::string DigestAuth::nonceTag(std::string_view fields) const {
+    return hexDigest(DigestAlgorithm::Sha256, m_key + std::string(fields))
+        .substr(0, kNonceTagDigits);
+}
+
+std::optional<std::uint64_t> DigestAuth::issuedAt(std::string_view nonce) const {
+    const std::string_view fields = nonce.substr(0, 2 * kNonceFieldDigits);
+    if (!sameSecret(nonceTag(fields), nonce.substr(2 * kNonceFieldDigits))) return std::nullopt;
+    const auto issued = fieldValue(fields.substr(0, kNonceFieldDigits));
+    if (!issued || !fieldValue(fields.substr(kNonceFieldDigits))) return std::nullopt;
+    return issued;
+}
+
+std::vector<std::string> DigestAuth::challenges(bool stale) {
+    const std::string fields = field(elapsedMs()) + field(m_serial.fetch_add(1));
+    const std::string nonce = fields + nonceTag(fields);
     std::vector<std::string> values;
     for (DigestAlgorithm algorithm : m_offered) {
         values.push_back("Digest realm=" + quotedText(m_credentials.realm()) +

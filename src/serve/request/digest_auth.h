@@ -2,14 +2,17 @@
 // carries (SHA-256 and MD5, the one every user has a secret for first), the check of a request's
 // Authorization header, and what a proven user may fetch.
 //
-// The nonces are the server's own: random, held in a table bounded in number (the oldest goes
-// first when it is full) and in lifetime, each with the nonce counts it has been used with, so
-// a count used again (a replay) is refused. A nonce gone from the table, by age or by room, is
-// answered as stale: a client with the right password asks again with the new one. The table
-// is split in shards, each under its own lock, so that the serving threads seldom wait on
-// one another.
+// The nonces are the server's own: their issue time and a serial, tagged with a hash keyed by
+// a random key of this run, so a challenge costs no memory and a flood of unanswered ones
+// evicts nothing. A nonce enters the table of nonces in use when a right password first uses
+// it; the table is bounded in number (the nonce first used longest ago gives way) and in
+// lifetime, and keeps each nonce's counts, so a count used again (a replay) is refused. A nonce
+// past its lifetime or gone from the table, or one not ours, is answered as stale: a client
+// with the right password asks again with the new one. The table is split in shards, each under
+// its own lock, so that the serving threads seldom wait on one another.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -65,16 +68,26 @@ public:
     // every user has first.
     std::vector<std::string> challenges(bool stale);
 
-    // The nonces held now (never more than the limit).
+    // The nonces in use held now (never more than the limit).
     std::size_t nonceCount() const;
 
 private:
     struct Shard;
+    // Whether NONCE may be used with count NC: proven, stale or replayed.
+    DigestOutcome::Kind nonceVerdict(std::string_view nonce, std::uint32_t nc);
+    std::uint64_t elapsedMs() const;
+    std::string nonceTag(std::string_view fields) const;
+    // When NONCE was issued, if it is ours.
+    std::optional<std::uint64_t> issuedAt(std::string_view nonce) const;
+
     const PhoneCredentials& m_credentials;
     NonceLimits m_limits;
     Now m_now;
     std::vector<DigestAlgorithm> m_offered;  // the challenges' algorithms, in their order
     std::unique_ptr<Shard[]> m_shards;
+    const std::string m_key;  // hex, of random bytes
+    const std::chrono::steady_clock::time_point m_start;
+    std::atomic<std::uint64_t> m_serial{0};
 };
 
 // Whether the proven user may have the file of phone MAC (empty: a file naming no phone):
