@@ -180,8 +180,8 @@ std::size_t shardCount(const NonceLimits& limits) {
 // any nonce issued no later than the latest one that did, which the shard remembers.
 struct DigestAuth::Shard {
     mutable std::mutex mutex;
-    std::unordered_map<std::string, NonceUse> uses;
-    std::deque<std::string> order;
+    std::unordered_map<std::uint64_t, NonceUse> uses;  // by serial: one per nonce issued
+    std::deque<std::uint64_t> order;
     std::optional<std::uint64_t> givenWayUpTo;  // the latest issue time (ms) of one that gave way
 
     // Drops the nonces past their lifetime at the front and, to make room for one, the oldest.
@@ -197,16 +197,16 @@ struct DigestAuth::Shard {
         }
     }
 
-    // The use of NONCE, issued at ISSUED_MS, with count NC.
-    DigestOutcome::Kind use(std::string_view nonce, std::uint64_t issuedMs, std::uint32_t nc,
+    // The use of the nonce of SERIAL, issued at ISSUED_MS, with count NC.
+    DigestOutcome::Kind use(std::uint64_t serial, std::uint64_t issuedMs, std::uint32_t nc,
                             std::uint64_t nowMs, std::uint64_t lifetimeMs, std::size_t room) {
         std::lock_guard lock(mutex);
-        auto found = uses.find(std::string(nonce));
+        auto found = uses.find(serial);
         if (found == uses.end()) {
             if (givenWayUpTo && issuedMs <= *givenWayUpTo) return DigestOutcome::Kind::Stale;
             prune(nowMs, lifetimeMs, room);
-            found = uses.emplace(std::string(nonce), NonceUse{issuedMs}).first;
-            order.push_back(found->first);
+            found = uses.emplace(serial, NonceUse{issuedMs}).first;
+            order.push_back(serial);
         }
         return found->second.take(nc) ? DigestOutcome::Kind::Proven : DigestOutcome::Kind::Replayed;
     }
@@ -298,7 +298,7 @@ DigestOutcome::Kind DigestAuth::nonceVerdict(std::string_view nonce, std::uint32
     if (!issued || nowMs - *issued > lifetimeMs) return DigestOutcome::Kind::Stale;
     const std::size_t shards = shardCount(m_limits);
     const std::uint64_t serial = *fieldValue(nonce.substr(kNonceFieldDigits, kNonceFieldDigits));
-    return m_shards[serial % shards].use(nonce, *issued, nc, nowMs, lifetimeMs,
+    return m_shards[serial % shards].use(serial, *issued, nc, nowMs, lifetimeMs,
                                          std::max<std::size_t>(1, m_limits.count / shards));
 }
 
