@@ -2,9 +2,9 @@
 // (HA1 = H(user:realm:password), as htdigest writes it), never a password. They come from an
 // htdigest file (user:realm:HA1, one realm per file; an MD5 HA1 of 32 hex digits as htdigest
 // writes it, or a SHA-256 one of 64) and from the http-password column of the device sheet,
-// whose passwords are hashed as each row is read and wiped at once. A user whose name is a MAC
-// address (any spelling) is that phone's: it may fetch that phone's file and the files naming
-// no phone. Any other user is a site user, who may fetch every file.
+// whose passwords are hashed as each row is read, our copies of them wiped at once. A user whose
+// name is a MAC address (any spelling) is that phone's: it may fetch that phone's file and the
+// files naming no phone. Any other user is a site user, who may fetch every file.
 //
 // The realm is the auth file's; without one it is kDefaultRealm. The sheet's passwords are
 // hashed in that realm, so one server has one realm, and a phone's user is its MAC in each usual
