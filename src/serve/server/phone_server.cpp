@@ -218,6 +218,19 @@ support::Result<sockaddr_storage> listenAddress(const std::string& address, std:
     return storage;
 }
 
+// The digest credentials of the auth file and the sheet's passwords; with any, every request
+// must prove its user.
+support::Status loadDigestCredentials(PhoneServer::State& state, const ServeOptions& options) {
+    if (options.sheetPasswords && options.sheetFile.empty())
+        return makeError(ErrorCode::Usage, "the sheet's passwords need the sheet");
+    auto credentials = loadCredentials(
+        options.authFile, options.sheetPasswords ? options.sheetFile.string() : std::string());
+    if (!credentials) return credentials.error();
+    state.credentials = std::move(*credentials);
+    if (!state.credentials.empty()) state.digest = std::make_unique<DigestAuth>(state.credentials);
+    return {};
+}
+
 }  // namespace
 
 const PhoneCertificate& PhoneServer::State::peerCertificate(MHD_Connection* connection) {
@@ -271,6 +284,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
             options.logFile, [&](const FetchRecord& record) { state->status.apply(record); });
         if (!opened) return opened.error();
     }
+    if (auto loaded = loadDigestCredentials(*state, options); !loaded) return loaded.error();
     if (!tls) {
         auto plain = checkPlainHttp(state->folder, options.plainFiles);
         if (!plain) return plain.error();

@@ -59,6 +59,8 @@ struct ServeOptions {
     std::filesystem::path authFile;               // htdigest credentials: user:realm:HA1
     bool sheetPasswords = false;                  // per-phone passwords from --sheet's column
     bool noAuth = false;                          // plain files to anyone, knowingly
+    // The device sheet whose http-password column sheetPasswords reads (column A the MACs).
+    std::filesystem::path sheetFile;
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };

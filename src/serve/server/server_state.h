@@ -12,13 +12,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/digest_auth.h"
 #include "serve/request/phone_certificate.h"
+#include "serve/request/phone_credentials.h"
 #include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
@@ -49,6 +52,8 @@ struct PhoneServer::State {
     std::string keyPem;
     std::string phoneCasPem;  // the phones' CAs a client's certificate must chain to
     std::vector<support::Phrase> warnings;
+    PhoneCredentials credentials;
+    std::unique_ptr<DigestAuth> digest;  // over credentials, when there are any
     // Outlives the daemon, whose connections it tracks until the last is closed.
     std::unique_ptr<ConnectionGuard> guard;
     MHD_Daemon* daemon = nullptr;
@@ -78,6 +83,11 @@ struct PhoneServer::State {
                       void** context);
     // The certificate the connection's client sent, checked once for the connection.
     const PhoneCertificate& peerCertificate(MHD_Connection* connection);
+    // Why the asker may not have the file of askedMac (a certificate or a digest user that is
+    // not that phone's, no valid certificate), or nothing; an allowed certificate's proof is
+    // written into the record.
+    std::optional<std::string> proofRefusal(MHD_Connection* connection, const DigestOutcome& proven,
+                                            std::string_view askedMac, FetchRecord& record);
     void completed(Request* request, MHD_RequestTerminationCode how);
     // A record's line in the log and to the caller's sink.
     void publish(const FetchRecord& record);
