@@ -43,6 +43,13 @@ void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
     if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));
 }
 
+QString ServePhonesModel::statusText(const serve::PhoneStatus& phone) {
+    const QString state = coreText(serve::stateName(phone.state));
+    if (phone.state != serve::PhoneState::Refused || phone.refusal.empty()) return state;
+    //: %1 is "asked, refused", %2 why, as the server logged it
+    return tr("%1 (%2)").arg(state, shownText(phone.refusal));
+}
+
 const std::string& ServePhonesModel::fileOf(const serve::PhoneStatus& phone) {
     // A phone that only asked for a missing name shows the name it asked.
     return phone.fetches > 0 ? phone.file : phone.askedName;
@@ -66,7 +73,15 @@ QVariant ServePhonesModel::data(const QModelIndex& index, int role) const {
         case kFile:
             return shownText(fileOf(phone));
         case kStatus:
-            return coreText(serve::stateName(phone.state));
+            if (role == Qt::ToolTipRole && phone.state == serve::PhoneState::Refused)
+                return statusText(phone) + QLatin1Char('\n') +
+                       coreText(serve::refusalAdvice(phone.refusal));
+            return statusText(phone);
+        case kProof:
+            // The kind fits a narrow column; the tip names the MAC or the user too.
+            return role == Qt::ToolTipRole
+                       ? shownText(phone.proof)
+                       : shownText(phone.proof.substr(0, phone.proof.find(':')));
         case kFirstFetch:
             return fetched ? localTime(phone.firstFetch) : QString();
         case kLastRequest:
@@ -93,6 +108,8 @@ QVariant ServePhonesModel::headerData(int section, Qt::Orientation orientation, 
             return tr("File");
         case kStatus:
             return tr("Status");
+        case kProof:
+            return tr("Proof");
         case kFirstFetch:
             return tr("First fetch");
         case kLastRequest:
@@ -136,7 +153,8 @@ bool ServePhonesFilter::shows(serve::PhoneState state) const {
         case Shown::Fetched:
             return state == serve::PhoneState::Fetched;
         case Shown::Problems:
-            return state == serve::PhoneState::AskedNotFound || state == serve::PhoneState::Unknown;
+            return state == serve::PhoneState::AskedNotFound ||
+                   state == serve::PhoneState::Refused || state == serve::PhoneState::Unknown;
     }
     return true;
 }
