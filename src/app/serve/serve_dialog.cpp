@@ -93,13 +93,17 @@ void sizeColumns(QTableView* table) {
     table->sortByColumn(-1, Qt::AscendingOrder);
 }
 
-// Widens the File column to the longest name it has held: a name cut short could hide the
-// MAC it holds.
-void showWholeFileNames(QTableView* table, const QString& longest) {
+// Widens a column to the longest text it has held: a file name cut short could hide the MAC
+// it holds, a refusal's reason the MAC a certificate names.
+void showWhole(QTableView* table, int column, const QString& longest) {
     const int wanted = table->fontMetrics().horizontalAdvance(longest) + kColumnPadding;
     QHeaderView* header = table->horizontalHeader();
-    if (header->sectionSize(ServePhonesModel::kFile) < wanted)
-        header->resizeSection(ServePhonesModel::kFile, wanted);
+    if (header->sectionSize(column) < wanted) header->resizeSection(column, wanted);
+}
+
+void showWholeTexts(QTableView* table, const ServePhonesModel& model) {
+    showWhole(table, ServePhonesModel::kFile, model.longestFile());
+    showWhole(table, ServePhonesModel::kStatus, model.longestStatus());
 }
 
 }  // namespace
@@ -357,7 +361,7 @@ void ServeDialog::showLogOfLastTime() {
     m_hasSite = false;
     m_phones = *phones;
     m_model->update(std::move(*phones));
-    showWholeFileNames(m_table, m_model->longestFile());
+    showWholeTexts(m_table, *m_model);
     updateTitle();
     m_actions->updateButtons();
 }
@@ -542,7 +546,7 @@ void ServeDialog::refresh() {
     m_hasSite = snapshot.hasSite;
     m_phones = snapshot.phones;
     m_model->update(std::move(snapshot.phones));
-    showWholeFileNames(m_table, m_model->longestFile());
+    showWholeTexts(m_table, *m_model);
     updateTitle();
     m_actions->updateButtons();
     if (m_phonesListener) m_phonesListener(m_phones);

@@ -35,9 +35,15 @@ void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
     m_phones = std::move(phones);
     for (const serve::PhoneStatus& phone : m_phones) {
         const std::string& file = fileOf(phone);
-        if (file.size() <= m_longestFileBytes) continue;
-        m_longestFileBytes = file.size();
-        m_longestFile = shownText(file);
+        if (file.size() > m_longestFileBytes) {
+            m_longestFileBytes = file.size();
+            m_longestFile = shownText(file);
+        }
+        if (phone.state == serve::PhoneState::Refused &&
+            phone.refusal.size() > m_longestRefusalBytes) {
+            m_longestRefusalBytes = phone.refusal.size();
+            m_longestStatus = statusText(phone);
+        }
     }
     if (after > before) endInsertRows();
     if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));

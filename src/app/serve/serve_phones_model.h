@@ -40,6 +40,8 @@ public:
     const serve::PhoneStatus& phone(int row) const { return m_phones[static_cast<size_t>(row)]; }
     // The longest text the File column has held, so that the column can show it whole.
     const QString& longestFile() const { return m_longestFile; }
+    // The longest status it has held with a refusal's reason (empty before the first).
+    const QString& longestStatus() const { return m_longestStatus; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -55,6 +57,8 @@ private:
     std::vector<serve::PhoneStatus> m_phones;
     QString m_longestFile;
     std::size_t m_longestFileBytes = 0;
+    QString m_longestStatus;
+    std::size_t m_longestRefusalBytes = 0;
 };
 
 class ServePhonesFilter final : public QSortFilterProxyModel {

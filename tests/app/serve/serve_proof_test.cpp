@@ -246,6 +246,9 @@ private slots:
         QCOMPARE(cell(table, 1, ServePhonesModel::kStatus),
                  QString("asked, refused (certificate names 001a2b3c4d5f, asked for "
                          "0015650a33fb)"));
+        // Whole: a reason cut short could hide the MAC the certificate names.
+        QVERIFY(table.columnWidth(ServePhonesModel::kStatus) >=
+                table.fontMetrics().horizontalAdvance(cell(table, 1, ServePhonesModel::kStatus)));
         const QString tip = cell(table, 1, ServePhonesModel::kStatus, Qt::ToolTipRole);
         QVERIFY2(tip.contains("names its MAC"), qPrintable(tip));
         QCOMPARE(cell(table, 1, ServePhonesModel::kProof), QString("none"));
