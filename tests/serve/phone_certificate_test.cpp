@@ -157,7 +157,7 @@ TEST_F(PhoneCertificateTest, APhoneGetsItsOwnFileAndTheCommonOnesButNoOtherPhone
     const FetchRecord refused = recordOf("/0015650a33fb.xml");
     EXPECT_EQ(refused.status, 403);
     EXPECT_EQ(refused.refusal, "certificate names 001a2b3c4d5e, asked for 0015650a33fb");
-    EXPECT_EQ(refused.proof, "");
+    EXPECT_EQ(refused.proof, "none");
 
     // The certificate checked once for a kept connection still decides each of its requests.
     const std::string codes =

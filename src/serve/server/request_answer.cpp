@@ -71,6 +71,7 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     const sockaddr* peer = info != nullptr ? info->client_addr : nullptr;
     record.peer = net::addressText(peer);
     record.method = method;
+    record.proof = "none";  // until a certificate or digest credentials prove the asker
     record.path = escapeLogText(url, kLoggedTextBytes, Escaping::RequestPath);
     if (const char* agent =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT))
