@@ -112,6 +112,7 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
     }
     options.logFile = parser.value("--log").value_or("");
     options.plainFiles = parser.has("--plain-files");
+    options.noAuth = parser.has("--no-auth");
     // The phones' files are named as Generate names them: [devices] file-name of velquor.conf.
     auto loaded = settings::loadSettings({});
     if (!loaded) return loaded.error();
@@ -183,7 +184,7 @@ void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
 int runServe(const std::vector<std::string>& args) {
     support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--allow",
                                "--sheet", "--log", "--report", "--for"},
-                              {"--plain-files"});
+                              {"--plain-files", "--no-auth"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
     std::optional<std::chrono::seconds> duration;
@@ -234,7 +235,7 @@ VELQUOR_REGISTER_COMMAND(
     kName,
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
-    "      [--plain-files]\n"
+    "      [--plain-files] [--no-auth]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
     "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
@@ -243,7 +244,11 @@ VELQUOR_REGISTER_COMMAND(
     "  gets the encrypted copy of DIR/en (or of DIR when it is an en folder) or 404. DIR is\n"
     "  found by its path at each request: while it is missing the phones get 503. Plain\n"
     "  files over plain HTTP when DIR/en holds their encrypted copies are refused: serve\n"
-    "  DIR/en, or give --plain-files.\n"
+    "  DIR/en, or give --plain-files. Plain configuration files (XML, key=value lines) to an\n"
+    "  address beyond loopback where no phone proves itself are refused: serve DIR/en, give\n"
+    "  the phones' credentials, or --no-auth to serve them to anyone knowingly (a warning at\n"
+    "  every start). An address that asks for names not its own is held back (403) for a\n"
+    "  while that grows with each repeat; a network's unproven requests are then paced.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start; refusals and unknown names counted per network every 10 s).\n"

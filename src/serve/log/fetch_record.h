@@ -58,6 +58,8 @@ struct FetchRecord {
     bool completed = false;
     std::string userAgent;   // escaped as written in the log
     std::uint64_t more = 0;  // on a summary line, the requests it stands for after the first
+    std::string proof;       // how the asker was proven: cert:<mac>, digest:<user>, none
+    std::string refusal;     // why the asker was refused, for the log and the status
 
     // A GET answered 200 whose body went out whole: the phone has its file.
     bool fetched() const { return method == "GET" && status == 200 && completed; }

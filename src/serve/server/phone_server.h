@@ -53,6 +53,10 @@ struct ServeOptions {
     // Serve plain configuration files over plain HTTP although the folder's en/ holds their
     // encrypted copies (refused otherwise: serve/folder/plain_files.h).
     bool plainFiles = false;
+    std::vector<std::filesystem::path> phoneCas;  // PEM CA files phones' certificates chain to
+    std::filesystem::path authFile;               // htdigest credentials: user:realm:HA1
+    bool sheetPasswords = false;                  // per-phone passwords from --sheet's column
+    bool noAuth = false;                          // plain files to anyone, knowingly
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };
@@ -85,7 +89,8 @@ public:
 
     std::uint16_t port() const;
     bool usesTls() const;
-    // Warnings for the person starting it (plain files over plain HTTP), said once.
+    // Warnings for the person starting it (plain files over plain HTTP, plain configuration
+    // files to anyone with noAuth), said once at every start.
     const std::vector<support::Phrase>& warnings() const;
     // Grows by one with every request answered: the window redraws when it changed.
     std::uint64_t requestCount() const;

@@ -57,6 +57,14 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         record.status = MHD_HTTP_METHOD_NOT_ALLOWED;
         return queueText(connection, record.status, kNotAllowed, request->bodyBytes);
     }
+    request->asker = askerOf(peer);
+    const GuessingAdmission admitted = guessing.admit(request->asker, provenAsker(record));
+    if (!admitted.look) {
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = admitted.refusal;
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
+    }
+    request->lookedAt = true;
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};
     record.mac = found.mac;

@@ -17,6 +17,7 @@
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/guessing_guard.h"
 #include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
@@ -34,6 +35,7 @@ struct PhoneServer::State {
     PhoneFolder folder;
     FetchLogWriter log;
     LogSummary summary;
+    GuessingGuard guessing;
     std::unique_ptr<RecordQueue> output;  // to the caller's sink, when there is one
     std::string certificatePem;
     std::string keyPem;
@@ -61,6 +63,8 @@ struct PhoneServer::State {
         std::uint64_t bodyBytes = 0;
         int socket = -1;                 // the connection's, to ask what the client took
         std::uint64_t ackedAtStart = 0;  // the bytes the client had acknowledged then
+        Asker asker;                     // as the guessing guard counts the peer
+        bool lookedAt = false;           // the guessing guard let the request through
     };
 
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,

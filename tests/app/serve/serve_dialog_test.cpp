@@ -61,6 +61,7 @@ private slots:
         dialog->setFolder(q(dir / "out"));
         dialog->setSheet(q(dir / "devices.csv"));
         dialog->portBox()->setValue(0);
+        dialog->addressEdit()->setText("127.0.0.1");
         dialog->show();
         QVERIFY(dialog->startServing());
         const std::uint16_t port = dialog->port();
@@ -131,6 +132,7 @@ private slots:
         ServeDialog dialog(prompter);
         dialog.setFolder(q(dir / "missing"));
         dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
         QVERIFY(!dialog.startServing());
         QCOMPARE(prompter.messages().back().text, QString("The folder cannot be served."));
         QVERIFY(prompter.messages().back().details.contains("missing"));
