@@ -1,7 +1,8 @@
 // PhoneServer: serves one folder's files to phones over HTTP/1.1 with keep-alive, or HTTPS
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
-// (each request's deadline, room near the cap, the per-address cap). Every request is a fetch log
+// (each request's deadline, room near the cap, the per-address cap), its guessers held back by a
+// GuessingGuard (serve/request/guessing_guard.h). Every request is a fetch log
 // record: appended to the log file, flushed at least every second, handed to the caller as it
 // completes, and applied to the site's status, which the log read back at start has already
 // rebuilt.
@@ -74,7 +75,9 @@ public:
     // Takes the records that came since its last call, oldest first.
     using RecordSink = std::function<void(const std::vector<FetchRecord>&)>;
 
-    // Reads the log back (restoring the statuses), opens the folder and starts listening.
+    // Reads the log back (restoring the statuses), opens the folder and starts listening;
+    // refused when plain configuration files would go to unproven askers beyond loopback
+    // (checkUnprovenAskers, serve/folder/plain_files.h).
     // onRecord is given the records as the log has them (each request, save the refusals that
     // a summary line counts, and those summary lines), one call at a time, from a thread of
     // its own; records it is too slow to take are dropped and counted (outputDropped).

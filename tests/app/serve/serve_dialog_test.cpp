@@ -142,6 +142,18 @@ private slots:
         QVERIFY(!dialog.startServing());
         QVERIFY(prompter.messages().back().details.contains("10.0.0.0/99"));
         QVERIFY(!dialog.isServing());
+
+        // Plain configuration files to every address, with no phone proving itself.
+        std::filesystem::create_directory(dir / "plain");
+        writeFile(dir / "plain" / "001A2B3C4D5E.xml", "<config/>\n");
+        dialog.setFolder(q(dir / "plain"));
+        dialog.allowEdit()->clear();
+        dialog.addressEdit()->clear();
+        QVERIFY(!dialog.startServing());
+        QCOMPARE(prompter.messages().back().text,
+                 QString("The plain configuration files would go to anyone who reaches this "
+                         "computer."));
+        QVERIFY(!dialog.isServing());
     }
 
     void theMainWindowServesTheEncryptedCopiesOfAnEncryptingRun() {
