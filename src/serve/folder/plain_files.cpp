@@ -135,7 +135,11 @@ support::Result<std::vector<support::Phrase>> checkUnprovenAskers(const PlainFil
                                                                   const Audience& audience) {
     if (found.configuration.empty() || audience.loopbackOnly || audience.credentials)
         return std::vector<support::Phrase>{};
-    const std::string where = audience.where.empty() ? "every address" : audience.where;
+    //: what a server listens on when no address was given
+    const std::string where =
+        audience.where.empty() ? VELQUOR_TR_NOOP("core", "every address") : audience.where;
+    // The address as given stays as it is; "every address" is worded in the window's language.
+    const std::uint16_t marked = audience.where.empty() ? support::markedArgument(3) : 0;
     if (audience.noAuth) {
         //: %1 is a folder, %2 a file in it, %3 the address served on
         return std::vector<support::Phrase>{support::Phrase{
@@ -143,12 +147,13 @@ support::Result<std::vector<support::Phrase>> checkUnprovenAskers(const PlainFil
                             "--no-auth: the plain configuration files of %1 (%2 among them) go "
                             "to anyone on %3 who names a phone, with the phones' SIP passwords "
                             "in them."),
-            {folder.path().string(), found.configuration, where}}};
+            {folder.path().string(), found.configuration, where},
+            marked}};
     }
     return support::makeError(
         support::ErrorCode::Refused,
-        support::Phrase{kUnprovenAskersRefused,
-                        {folder.path().string(), found.configuration, where}});
+        support::Phrase{
+            kUnprovenAskersRefused, {folder.path().string(), found.configuration, where}, marked});
 }
 
 bool refusesUnprovenAskers(const support::Error& error) {
