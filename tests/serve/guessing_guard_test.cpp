@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "serve/folder/plain_files.h"
+#include "serve/log/fetch_log_reader.h"
 #include "serve/server/phone_server.h"
 #include "serve_test_support.h"
 #include "temp_dir.h"
@@ -167,9 +168,25 @@ protected:
         options.folder = m_dir / "site";
         options.address = "127.0.0.1";
         options.port = 0;
+        options.logFile = m_dir / "fetch.csv";
         auto server = PhoneServer::start(std::move(options));
         ASSERT_TRUE(server) << server.error().message;
         m_server = std::move(*server);
+    }
+
+    // The requests of status from 127.0.0.0/24 the log stands for, and the lines it took.
+    std::pair<std::uint64_t, std::size_t> logged(int status) {
+        m_server->stop();
+        auto records = readFetchLog(m_dir / "fetch.csv");
+        EXPECT_TRUE(records) << records.error().message;
+        std::pair<std::uint64_t, std::size_t> counted{0, 0};
+        for (const FetchRecord& record : records ? *records : std::vector<FetchRecord>{}) {
+            if (record.status != status || net::addressNetworkText(record.peer) != "127.0.0.0/24")
+                continue;
+            counted.first += record.isSummary() ? record.more : 1;
+            ++counted.second;
+        }
+        return counted;
     }
 
     std::vector<int> ask(const std::vector<std::string>& askers,
@@ -195,6 +212,10 @@ TEST_F(GuessingServerTest, FiftyGuessesHoldTheirAddressBackFromTheFolderAndNotIt
               (std::vector<int>{403, 403}));
     EXPECT_EQ(ask({"127.0.0.10", "127.0.0.10"}, {"/0004f2100031.xml", "/001a2b3c4d5e.xml"}),
               (std::vector<int>{200, 200}));
+    // Held back, it is logged once with a count, not once a request.
+    const auto [held, lines] = logged(403);
+    EXPECT_EQ(held, 42u);
+    EXPECT_LE(lines, 4u);
 }
 
 TEST_F(GuessingServerTest, GuessesSpreadOverANetworkArePacedWhileTheNetworkStaysServed) {
