@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
+#include "digest_answer.h"
 #include "loopback.h"
 
 namespace velquor::bench {
@@ -98,6 +100,9 @@ struct Slot {
     Clock::time_point phoneStarted;
     Clock::time_point requestStarted;
     Clock::time_point retryAt;
+    std::optional<DigestChallenge> challenge;  // the phone's, once it was challenged
+    unsigned nonceCount = 0;
+    bool answeredChallenge = false;  // this fetch's challenge: a second 401 fails it
 };
 
 class FetchRun {
@@ -143,6 +148,9 @@ private:
             slot.phone = static_cast<long>(m_nextPhone++);
             slot.fetch = 0;
             slot.phoneOk = true;
+            slot.challenge.reset();
+            slot.nonceCount = 0;
+            slot.answeredChallenge = false;
             slot.phoneStarted = Clock::now();
             ++m_active;
             startRequest(slot);
@@ -156,9 +164,19 @@ private:
     void startRequest(Slot& slot) {
         slot.waitingToRetry = false;
         slot.answer = Answer{};
-        slot.request = "GET " + phoneOf(slot).fetches[slot.fetch].path +
-                       " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: bench-phone/1.0\r\n" +
-                       (m_plan.keepAlive ? "" : "Connection: close\r\n") + "\r\n";
+        const Phone& phone = phoneOf(slot);
+        const std::string& path = phone.fetches[slot.fetch].path;
+        const bool expectsChallenge = !phone.user.empty() && !slot.challenge;
+        std::string authorization;
+        if (slot.challenge)
+            authorization = "Authorization: " +
+                            digestAuthorization(*slot.challenge, phone.user, phone.password, path,
+                                                ++slot.nonceCount) +
+                            "\r\n";
+        slot.request =
+            "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: bench-phone/1.0\r\n" +
+            authorization + (m_plan.keepAlive || expectsChallenge ? "" : "Connection: close\r\n") +
+            "\r\n";
         slot.sent = 0;
         slot.requestStarted = Clock::now();
         if (slot.fd < 0 && !openConnection(slot)) return;
@@ -282,6 +300,11 @@ private:
         const Answer& answer = slot.answer;
         ++m_outcome.statuses[answer.status];
         ++slot.answersOnConnection;
+        if (answer.status == 401 && takeChallenge(slot)) {
+            if (answer.closeAfter) closeConnection(slot);
+            startRequest(slot);
+            return;
+        }
         const std::size_t expected = phoneOf(slot).fetches[slot.fetch].size;
         const bool served =
             answer.status == 200 && (expected == Fetch::kAnySize || answer.bodyBytes == expected);
@@ -293,6 +316,18 @@ private:
         ++m_outcome.requestsServed;
         m_outcome.requestMs.push_back(msSince(slot.requestStarted));
         nextFetch(slot);
+    }
+
+    // Takes a 401's digest challenge for the phone: false when it has no user, the answer
+    // carries none, or this fetch's challenge was answered already (a wrong password).
+    bool takeChallenge(Slot& slot) {
+        if (phoneOf(slot).user.empty() || slot.answeredChallenge) return false;
+        auto challenge = readChallenge(headerValue(slot.answer.header, "www-authenticate:"));
+        if (!challenge) return false;
+        slot.challenge = std::move(challenge);
+        slot.nonceCount = 0;
+        slot.answeredChallenge = true;
+        return true;
     }
 
     void failRequest(Slot& slot) {
@@ -308,6 +343,7 @@ private:
     }
 
     void nextFetch(Slot& slot) {
+        slot.answeredChallenge = false;
         if (++slot.fetch < phoneOf(slot).fetches.size()) {
             startRequest(slot);
             return;

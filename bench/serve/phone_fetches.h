@@ -26,6 +26,10 @@ struct Fetch {
 struct Phone {
     in_addr_t source = 0;
     std::vector<Fetch> fetches;
+    // With a user, a 401's digest challenge is answered on the same connection (the first
+    // request, expecting it, asks to keep the connection), and later fetches reuse its nonce.
+    std::string user{};
+    std::string password{};
 };
 
 struct FetchPlan {

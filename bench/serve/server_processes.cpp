@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -108,6 +109,22 @@ std::uint64_t ServerProcess::peakMemoryBytes() const {
     return 0;
 }
 
+double ServerProcess::cpuSeconds() const {
+    if (m_pid <= 0) return 0;
+    std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t afterName = text.rfind(')');
+    if (afterName == std::string::npos) return 0;
+    std::istringstream fields(text.substr(afterName + 2));
+    std::string field;
+    double ticks = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number >= 14) ticks += std::strtod(field.c_str(), nullptr);
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 TlsFiles makeCertificate(const fs::path& dir) {
     TlsFiles files{dir / "cert.pem", dir / "key.pem"};
     const std::string command =
@@ -128,6 +145,7 @@ ServerProcess startServe(const ServeRun& run) {
     }
     for (const std::string& range : run.allow)
         arguments.insert(arguments.end(), {"--allow", range});
+    arguments.insert(arguments.end(), run.more.begin(), run.more.end());
     return ServerProcess(arguments, run.output, run.errors);
 }
 

@@ -31,6 +31,8 @@ public:
     void stop();
     // The most memory it has held (VmHWM), in bytes; 0 once it has ended.
     std::uint64_t peakMemoryBytes() const;
+    // The processor time it has used, its threads' together, in seconds; 0 once it has ended.
+    double cpuSeconds() const;
 
 private:
     pid_t m_pid = -1;
@@ -52,6 +54,7 @@ struct ServeRun {
     std::filesystem::path errors{};
     const TlsFiles* tls = nullptr;  // HTTPS when set
     std::vector<std::string> allow{};
+    std::vector<std::string> more{};  // further options
 };
 
 ServerProcess startServe(const ServeRun& run);

@@ -17,6 +17,7 @@
 #include "net/host_address.h"
 #include "report/report_file.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/phone_credentials.h"
 #include "serve/server/phone_server.h"
 #include "serve/status/site_sheet.h"
 #include "settings/kesto_settings.h"
@@ -105,6 +106,10 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
     if (options.tlsCertificate.empty() != options.tlsKey.empty())
         return support::makeError(support::ErrorCode::Usage,
                                   "--tls-cert and --tls-key go together");
+    for (const std::string& ca : parser.values("--phone-ca")) options.phoneCas.emplace_back(ca);
+    if (!options.phoneCas.empty() && options.tlsCertificate.empty())
+        return support::makeError(support::ErrorCode::Usage,
+                                  "--phone-ca needs HTTPS: give --tls-cert and --tls-key too");
     for (const std::string& range : parser.values("--allow")) {
         auto parsed = serve::parsePeerRange(range);
         if (!parsed) return parsed.error();
@@ -121,7 +126,12 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
         auto site = serve::readSite(*sheet, interruptToken());
         if (!site) return site.error();
         options.site = std::move(*site);
+        auto passwords = serve::sheetHasPasswords(*sheet);
+        if (!passwords) return passwords.error();
+        options.sheetPasswords = *passwords;
+        options.sheetFile = *sheet;
     }
+    options.authFile = parser.value("--auth-file").value_or("");
     return options;
 }
 
@@ -182,8 +192,8 @@ void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
 }
 
 int runServe(const std::vector<std::string>& args) {
-    support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--allow",
-                               "--sheet", "--log", "--report", "--for"},
+    support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--phone-ca",
+                               "--allow", "--sheet", "--log", "--report", "--for", "--auth-file"},
                               {"--plain-files", "--no-auth"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
@@ -233,9 +243,10 @@ int runServe(const std::vector<std::string>& args) {
 
 VELQUOR_REGISTER_COMMAND(
     kName,
-    "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F] [--allow CIDR]...\n"
+    "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F [--phone-ca CA]...]\n"
+    "      [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
-    "      [--plain-files] [--no-auth]\n"
+    "      [--auth-file FILE] [--plain-files] [--no-auth]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
     "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
@@ -249,11 +260,20 @@ VELQUOR_REGISTER_COMMAND(
     "  the phones' credentials, or --no-auth to serve them to anyone knowingly (a warning at\n"
     "  every start). An address that asks for names not its own is held back (403) for a\n"
     "  while that grows with each repeat; a network's unproven requests are then paced.\n"
+    "  --phone-ca (PEM, repeatable: one per maker) asks every client for its certificate and\n"
+    "  serves only those issued under one of the CAs and within their dates; a file named by\n"
+    "  a MAC goes only to the certificate naming that MAC (its common name or an alternative\n"
+    "  name, any spelling), others to any such certificate. The rest get 403.\n"
     "  --allow limits the peers to address ranges (repeatable; others get 403). Each request\n"
     "  is a tab-separated line on standard output and a record of the fetch log --log (CSV,\n"
     "  read back at start; refusals and unknown names counted per network every 10 s).\n"
     "  --sheet (a device sheet or MAC file) names the site's phones: waiting, fetched,\n"
-    "  asked, not found, or unknown phone. On Ctrl-C, SIGTERM or after\n"
+    "  asked, not found, or unknown phone. A sheet with an http-password column (column A\n"
+    "  the MACs) gives each phone its password: HTTP digest (SHA-256, MD5), the user the\n"
+    "  phone's MAC, the realm velquor or --auth-file's. --auth-file (user:realm:HA1, as\n"
+    "  htdigest writes it) gives users: one named by a MAC is that phone's and fetches its\n"
+    "  file and files naming no phone; any other user fetches every file. With either, every\n"
+    "  request proves its user (401, 403 for another phone's file). On Ctrl-C, SIGTERM or after\n"
     "  --for (90s, 15m, 2h) it prints the summary and writes --report, one row per phone.",
     "serve a folder's files to the phones and report every fetch", runServe);
 

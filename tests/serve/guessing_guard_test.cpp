@@ -130,24 +130,36 @@ TEST(GuessingGuard, WhatCountsAsAMiss) {
 
 // Python asks the server for each line's path from the line's source address, a connection
 // each, and prints each answer's status in order.
+// Over HTTPS when a CA file is given, without a client certificate.
 std::vector<int> statusesFrom(std::uint16_t port, const std::vector<std::string>& askers,
                               const std::vector<std::string>& paths,
-                              const std::filesystem::path& scratch) {
+                              const std::filesystem::path& scratch,
+                              const std::string& caFile = "") {
     std::string lines;
     for (std::size_t i = 0; i < askers.size(); ++i) lines += askers[i] + " " + paths[i] + "\n";
     writeFile(scratch / "asks", lines);
     writeFile(scratch / "ask.py",
-              "import http.client, sys\n"
+              "import http.client, ssl, sys\n"
+              "tls = None\n"
+              "if len(sys.argv) > 3:\n"
+              "    tls = ssl.create_default_context(cafile=sys.argv[3])\n"
+              "    tls.check_hostname = False\n"
               "for line in open(sys.argv[2]):\n"
               "    source, path = line.split()\n"
-              "    c = http.client.HTTPConnection('127.0.0.1', int(sys.argv[1]), timeout=30,\n"
-              "                                   source_address=(source, 0))\n"
+              "    where = ('127.0.0.1', int(sys.argv[1]))\n"
+              "    if tls:\n"
+              "        c = http.client.HTTPSConnection(*where, timeout=30, context=tls,\n"
+              "                                        source_address=(source, 0))\n"
+              "    else:\n"
+              "        c = http.client.HTTPConnection(*where, timeout=30,\n"
+              "                                       source_address=(source, 0))\n"
               "    c.request('GET', path)\n"
               "    r = c.getresponse(); r.read(); c.close()\n"
               "    print(r.status)\n");
     std::istringstream out(runCommand("python3 " + shellQuote((scratch / "ask.py").string()) + " " +
                                       std::to_string(port) + " " +
-                                      shellQuote((scratch / "asks").string())));
+                                      shellQuote((scratch / "asks").string()) +
+                                      (caFile.empty() ? "" : " " + shellQuote(caFile))));
     std::vector<int> statuses;
     for (int status = 0; out >> status;) statuses.push_back(status);
     EXPECT_EQ(statuses.size(), askers.size());
@@ -242,6 +254,47 @@ TEST_F(GuessingServerTest, GuessesSpreadOverANetworkArePacedWhileTheNetworkStays
         [&] { return ask({"127.0.3.77"}, {"/common.cfg"}) == std::vector<int>{200}; }, 10s));
 }
 
+// Phones that prove themselves with their certificates, on the network guessers spread over:
+// the guessers' looks are paced, the phones are not.
+TEST(GuessingWithCertificates, AProvenPhoneIsServedWhileItsNetworkIsPaced) {
+    TempDir dir;
+    writeSiteFolder(dir / "site");
+    const TestCertificate serverCertificate = makeCertificate(dir.path());
+    const TestCa phones = makeCa(dir.path(), "phones");
+    const TestCertificate desk =
+        issueCertificate(phones, "desk", {"/O=Maker/CN=SEP001A2B3C4D5E", "", false});
+    ASSERT_FALSE(desk.certificate.empty());
+    ServeOptions options;
+    options.folder = dir / "site";
+    options.address = "127.0.0.1";
+    options.port = 0;
+    options.tlsCertificate = serverCertificate.certificate;
+    options.tlsKey = serverCertificate.key;
+    options.phoneCas = {phones.certificate};
+    auto server = PhoneServer::start(std::move(options));
+    ASSERT_TRUE(server) << server.error().message;
+    const std::uint16_t port = (*server)->port();
+
+    std::vector<std::string> askers;
+    std::vector<std::string> paths;
+    for (int host = 0; host < 256; ++host) {
+        askers.push_back("127.0.3." + std::to_string(host));
+        paths.push_back(guessedName(host));
+    }
+    const std::vector<int> statuses =
+        statusesFrom(port, askers, paths, dir.path(), serverCertificate.certificate);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 403), 256);
+    // Past the network's burst an unproven look waits a second; the phone's five do not.
+    const std::string fetch =
+        "curl -s -w '%{http_code} ' --interface 127.0.3.77 "
+        "--cacert " +
+        shellQuote(serverCertificate.certificate) + " --cert " + shellQuote(desk.certificate) +
+        " --key " + shellQuote(desk.key);
+    const std::string url =
+        " -o /dev/null https://127.0.0.1:" + std::to_string(port) + "/001a2b3c4d5e.xml";
+    EXPECT_EQ(runCommand(fetch + url + url + url + url + url), "200 200 200 200 200 ");
+}
+
 TEST(SafeDefault, PlainConfigurationFilesToEveryAddressNeedCredentialsOrNoAuth) {
     TempDir dir;
     writeSiteFolder(dir / "site");
@@ -280,6 +333,7 @@ TEST(SafeDefault, EncryptedCopiesAndLoopbackAndCredentialsNeedNoMore) {
     writeSiteFolder(dir / "site");
     std::filesystem::create_directory(dir / "en");
     writeFile(dir / "en" / "001A2B3C4D5E.xml", std::string("\x93\x01\xfe\x00\x17\xc4\x88", 7));
+    writeFile(dir / "site.htdigest", "site:velquor:0123456789abcdef0123456789abcdef\n");
     const auto startOn = [&](const std::filesystem::path& folder, const std::string& address,
                              bool credentials) {
         ServeOptions options;

@@ -66,14 +66,21 @@ void GuessingGuard::roll(Network& network, Steady::time_point now) const {
     }
 }
 
+std::optional<std::string> GuessingGuard::heldBack(const Asker& asker, Steady::time_point now) {
+    std::lock_guard lock(m_mutex);
+    return heldBackLocked(m_groups.at(asker.group, m_limits.mostGroups), now);
+}
+
+std::optional<std::string> GuessingGuard::heldBackLocked(Group& group, Steady::time_point now) {
+    roll(group, now);
+    if (now >= group.heldUntil) return std::nullopt;
+    return "held back after guessing, for " + secondsText(since(now, group.heldUntil)) + " more";
+}
+
 GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::time_point now) {
     std::lock_guard lock(m_mutex);
     Group& group = m_groups.at(asker.group, m_limits.mostGroups);
-    roll(group, now);
-    if (now < group.heldUntil) {
-        return {false, "held back after guessing, for " + secondsText(since(now, group.heldUntil)) +
-                           " more"};
-    }
+    if (std::optional<std::string> held = heldBackLocked(group, now)) return {false, *held};
     Network& network = m_networks.at(asker.network, m_limits.mostNetworks);
     roll(network, now);
     net::GuessingCounts counts;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -39,7 +40,8 @@ Asker askerOf(const sockaddr* peer);
 // The proof the checks before the guard found (cert:<mac>, digest:<user>), not "none".
 bool provenAsker(const FetchRecord& record);
 // A request the asker was not entitled to: a name that is no file (404) or a proof refused
-// (401 or 403 with the refusal's reason; a bare challenge gives none).
+// (401 or 403 with the refusal's reason). A 401 that only asked for credentials (none given,
+// or a nonce gone stale) is no miss: the caller leaves it out.
 bool missedRequest(const FetchRecord& record);
 
 struct GuessingAdmission {
@@ -53,7 +55,9 @@ public:
     using Steady = std::chrono::steady_clock;
     explicit GuessingGuard(GuessingLimits limits = {});
 
-    // Before the folder is looked at: whether it may be, for this asker now.
+    // Before any check of the request: why its group is held back, or nothing.
+    std::optional<std::string> heldBack(const Asker& asker, Steady::time_point now = Steady::now());
+    // Before the folder is looked at, the asker's proof checked: whether it may be, now.
     GuessingAdmission admit(const Asker& asker, bool proven,
                             Steady::time_point now = Steady::now());
     // After the answer: the outcome of a request that was looked at.
@@ -82,6 +86,7 @@ private:
         Value& at(const net::AddressRange& key, std::size_t most);
     };
 
+    std::optional<std::string> heldBackLocked(Group& group, Steady::time_point now);
     void roll(Group& group, Steady::time_point now) const;
     void roll(Network& network, Steady::time_point now) const;
 

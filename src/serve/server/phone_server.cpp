@@ -61,10 +61,15 @@ void PhoneServer::State::flushLoop() {
 
 namespace {
 
-ConnectionGuard::Tracked* trackedOf(MHD_Connection* connection) {
+OpenConnection* openConnectionOf(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info != nullptr ? static_cast<ConnectionGuard::Tracked*>(info->socket_context) : nullptr;
+    return info != nullptr ? static_cast<OpenConnection*>(info->socket_context) : nullptr;
+}
+
+ConnectionGuard::Tracked* trackedOf(MHD_Connection* connection) {
+    OpenConnection* open = openConnectionOf(connection);
+    return open != nullptr ? open->tracked : nullptr;
 }
 
 MHD_Result onAccept(void* cls, const sockaddr* peer, socklen_t) {
@@ -99,17 +104,19 @@ void onConnection(void* cls, MHD_Connection* connection, void** socketContext,
         // Untracked without its socket (never so on Linux): the place admitted for it is
         // given back at the thread's next admission.
         if (fd != nullptr)
-            *socketContext =
-                state->guard->opened(fd->connect_fd, peer != nullptr ? peer->client_addr : nullptr);
+            *socketContext = new OpenConnection{
+                state->guard->opened(fd->connect_fd, peer != nullptr ? peer->client_addr : nullptr),
+                std::nullopt};
         return;
     }
-    auto* tracked = static_cast<ConnectionGuard::Tracked*>(*socketContext);
-    if (tracked == nullptr) return;
-    if (t_refusedWith != 0 && state->guard->leftWaiting(tracked)) {
+    auto* open = static_cast<OpenConnection*>(*socketContext);
+    if (open == nullptr) return;
+    if (t_refusedWith != 0 && state->guard->leftWaiting(open->tracked)) {
         recordRefusal(*state, connection, t_refusedWith);
         t_refusedWith = 0;
     }
-    state->guard->closed(tracked);
+    state->guard->closed(open->tracked);
+    delete open;
     *socketContext = nullptr;
 }
 
@@ -230,7 +237,34 @@ Audience audienceOf(const ServeOptions& options, const sockaddr_storage& address
             options.noAuth};
 }
 
+// The digest credentials of the auth file and the sheet's passwords; with any, every request
+// must prove its user.
+support::Status loadDigestCredentials(PhoneServer::State& state, const ServeOptions& options) {
+    if (options.sheetPasswords && options.sheetFile.empty())
+        return makeError(ErrorCode::Usage, "the sheet's passwords need the sheet");
+    auto credentials = loadCredentials(
+        options.authFile, options.sheetPasswords ? options.sheetFile.string() : std::string());
+    if (!credentials) return credentials.error();
+    state.credentials = std::move(*credentials);
+    if (!state.credentials.empty()) state.digest = std::make_unique<DigestAuth>(state.credentials);
+    return {};
+}
+
 }  // namespace
+
+const PhoneCertificate& PhoneServer::State::peerCertificate(MHD_Connection* connection) {
+    OpenConnection* open = openConnectionOf(connection);
+    if (open == nullptr) {
+        static const PhoneCertificate kUnknown;  // no connection known: no certificate either
+        return kUnknown;
+    }
+    if (!open->certificate) {
+        const MHD_ConnectionInfo* tls =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+        open->certificate = checkPhoneCertificate(tls != nullptr ? tls->tls_session : nullptr);
+    }
+    return *open->certificate;
+}
 
 PhoneServer::PhoneServer(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 
@@ -253,6 +287,15 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         state->certificatePem = std::move(*certificate);
         state->keyPem = std::move(*key);
     }
+    if (!options.phoneCas.empty()) {
+        if (!tls)
+            return makeError(ErrorCode::Usage,
+                             "phones' certificates (--phone-ca) need HTTPS: give --tls-cert and "
+                             "--tls-key");
+        auto cas = readPhoneCas(options.phoneCas);
+        if (!cas) return cas.error();
+        state->phoneCasPem = std::move(*cas);
+    }
     if (auto opened = state->folder.open(options.folder, options.fileName); !opened)
         return opened.error();
     if (!options.logFile.empty()) {
@@ -260,6 +303,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
             options.logFile, [&](const FetchRecord& record) { state->status.apply(record); });
         if (!opened) return opened.error();
     }
+    if (auto loaded = loadDigestCredentials(*state, options); !loaded) return loaded.error();
     bool ipv6 = false;
     auto address = listenAddress(options.address, options.port, ipv6);
     if (!address) return address.error();
@@ -305,6 +349,10 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, state->certificatePem.data()});
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, state->keyPem.data()});
         items.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)});
+        // A trust list makes every handshake ask the client for its certificate; one without
+        // gets its refusal as an answer (403, "no certificate"), which the log keeps.
+        if (!state->phoneCasPem.empty())
+            items.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, state->phoneCasPem.data()});
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
     State* raw = state.get();

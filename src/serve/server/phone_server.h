@@ -2,7 +2,9 @@
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
 // (each request's deadline, room near the cap, the per-address cap), its guessers held back by a
-// GuessingGuard (serve/request/guessing_guard.h). Every request is a fetch log
+// GuessingGuard (serve/request/guessing_guard.h). Given phones' CAs, every
+// HTTPS client is asked for its certificate, and a phone's file goes only to the certificate
+// naming its MAC (serve/request/phone_certificate.h). Every request is a fetch log
 // record: appended to the log file, flushed at least every second, handed to the caller as it
 // completes, and applied to the site's status, which the log read back at start has already
 // rebuilt.
@@ -58,6 +60,8 @@ struct ServeOptions {
     std::filesystem::path authFile;               // htdigest credentials: user:realm:HA1
     bool sheetPasswords = false;                  // per-phone passwords from --sheet's column
     bool noAuth = false;                          // plain files to anyone, knowingly
+    // The device sheet whose http-password column sheetPasswords reads (column A the MACs).
+    std::filesystem::path sheetFile;
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
 };

@@ -1,5 +1,7 @@
 // A request's answer: who may ask, what was asked, and the file or the refusal sent; see
 // server_state.h.
+#include <unistd.h>
+
 #include <cstring>
 #include <optional>
 #include <string>
@@ -15,6 +17,7 @@ namespace {
 constexpr char kNotFound[] = "Not found\n";
 constexpr char kForbidden[] = "Forbidden\n";
 constexpr char kNotAllowed[] = "Method not allowed\n";
+constexpr char kUnauthorized[] = "Unauthorized\n";
 constexpr char kFolderMissing[] = "Service unavailable: the served folder is not there\n";
 
 // The path's %XX escapes decoded; a NUL among them makes it no path at all.
@@ -24,7 +27,37 @@ std::optional<std::string> decodedPath(std::string_view raw) {
     return path;
 }
 
+// A 401 with the digest challenges, a new nonce in them; stale when the password was right.
+MHD_Result queueChallenge(MHD_Connection* connection, DigestAuth& digest,
+                          const DigestOutcome& outcome, PhoneServer::State::Request& request) {
+    request.record.status = MHD_HTTP_UNAUTHORIZED;
+    request.record.refusal = outcome.reason();
+    MHD_Response* response = MHD_create_response_from_buffer(
+        std::strlen(kUnauthorized), const_cast<char*>(kUnauthorized), MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    for (const std::string& challenge :
+         digest.challenges(outcome.kind == DigestOutcome::Kind::Stale))
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, challenge.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_UNAUTHORIZED, response);
+    MHD_destroy_response(response);
+    request.bodyBytes = std::strlen(kUnauthorized);
+    return queued;
+}
+
 }  // namespace
+
+std::optional<std::string> PhoneServer::State::proofRefusal(MHD_Connection* connection,
+                                                            const DigestOutcome& proven,
+                                                            std::string_view askedMac,
+                                                            FetchRecord& record) {
+    if (proven.proven()) return wrongUser(proven, askedMac);
+    if (phoneCasPem.empty()) return std::nullopt;
+    CertificateDecision decision = decideByCertificate(peerCertificate(connection), askedMac);
+    if (!decision.allowed) return std::move(decision.refusal);
+    record.proof = std::move(decision.proof);
+    return std::nullopt;
+}
 
 MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* url,
                                       const char* method, void** context) {
@@ -58,16 +91,45 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         return queueText(connection, record.status, kNotAllowed, request->bodyBytes);
     }
     request->asker = askerOf(peer);
-    const GuessingAdmission admitted = guessing.admit(request->asker, provenAsker(record));
+    if (std::optional<std::string> held = guessing.heldBack(request->asker)) {
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = std::move(*held);
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
+    }
+    request->counted = true;
+    // A valid phone's certificate proves its asker; else digest credentials, where the site
+    // has them, are asked for. A site may mix phones of both kinds.
+    const bool certified =
+        !phoneCasPem.empty() && peerCertificate(connection).verdict == CertificateVerdict::Valid;
+    DigestOutcome proven;
+    if (digest && !certified) {
+        const char* authorization =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+        proven = digest->check(authorization != nullptr ? authorization : "", method, url);
+        if (!proven.proven()) {
+            request->challengedOnly = proven.kind == DigestOutcome::Kind::Missing ||
+                                      proven.kind == DigestOutcome::Kind::Stale;
+            return queueChallenge(connection, *digest, proven, *request);
+        }
+        record.proof = "digest:" + proven.user;
+    }
+    const GuessingAdmission admitted =
+        guessing.admit(request->asker, certified || provenAsker(record));
     if (!admitted.look) {
+        request->counted = false;
         record.status = MHD_HTTP_FORBIDDEN;
         record.refusal = admitted.refusal;
         return queueText(connection, record.status, kForbidden, request->bodyBytes);
     }
-    request->lookedAt = true;
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};
     record.mac = found.mac;
+    if (std::optional<std::string> refusal = proofRefusal(connection, proven, found.mac, record)) {
+        if (found.file) ::close(found.file->fd);
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = std::move(*refusal);
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
+    }
     if (found.folderMissing) {
         record.status = MHD_HTTP_SERVICE_UNAVAILABLE;
         return queueText(connection, record.status, kFolderMissing, request->bodyBytes);

@@ -10,14 +10,19 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
+#include "serve/request/digest_auth.h"
 #include "serve/request/guessing_guard.h"
+#include "serve/request/phone_certificate.h"
+#include "serve/request/phone_credentials.h"
 #include "serve/server/connection_guard.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
@@ -30,6 +35,14 @@ using Steady = std::chrono::steady_clock;
 // The bytes the client's side of a connection has acknowledged so far (0 when unknown).
 std::uint64_t connectionBytesAcked(int socket);
 
+// What the server keeps of an open connection (its socket context): the guard's account of it
+// and, on HTTPS with phones' CAs, its client's certificate, checked at its first request and
+// kept for the others that come on it.
+struct OpenConnection {
+    ConnectionGuard::Tracked* tracked = nullptr;
+    std::optional<PhoneCertificate> certificate;
+};
+
 struct PhoneServer::State {
     ServeOptions options;
     PhoneFolder folder;
@@ -39,7 +52,10 @@ struct PhoneServer::State {
     std::unique_ptr<RecordQueue> output;  // to the caller's sink, when there is one
     std::string certificatePem;
     std::string keyPem;
+    std::string phoneCasPem;  // the phones' CAs a client's certificate must chain to
     std::vector<support::Phrase> warnings;
+    PhoneCredentials credentials;
+    std::unique_ptr<DigestAuth> digest;  // over credentials, when there are any
     // Outlives the daemon, whose connections it tracks until the last is closed.
     std::unique_ptr<ConnectionGuard> guard;
     MHD_Daemon* daemon = nullptr;
@@ -64,11 +80,19 @@ struct PhoneServer::State {
         int socket = -1;                 // the connection's, to ask what the client took
         std::uint64_t ackedAtStart = 0;  // the bytes the client had acknowledged then
         Asker asker;                     // as the guessing guard counts the peer
-        bool lookedAt = false;           // the guessing guard let the request through
+        bool counted = false;            // its outcome counts for the guessing guard
+        bool challengedOnly = false;     // a 401 that asked for credentials, none refused
     };
 
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,
                       void** context);
+    // The certificate the connection's client sent, checked once for the connection.
+    const PhoneCertificate& peerCertificate(MHD_Connection* connection);
+    // Why the asker may not have the file of askedMac (a certificate or a digest user that is
+    // not that phone's, no valid certificate), or nothing; an allowed certificate's proof is
+    // written into the record.
+    std::optional<std::string> proofRefusal(MHD_Connection* connection, const DigestOutcome& proven,
+                                            std::string_view askedMac, FetchRecord& record);
     void completed(Request* request, MHD_RequestTerminationCode how);
     // A record's line in the log and to the caller's sink.
     void publish(const FetchRecord& record);
