@@ -62,6 +62,13 @@ TEST(GuessingGuard, AGuesserIsHeldAtItsTenthMissAndLongerAtEachRepeat) {
         ASSERT_TRUE(guard.admit(phone, false, start).look);
         guard.record(phone, false, false, start);
     }
+    // Misses answered before any look (refused passwords) hold the group at its next request.
+    const Asker passwords = asker("192.0.2.11");
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_FALSE(guard.heldBack(passwords, start)) << i;
+        guard.record(passwords, false, true, start);
+    }
+    EXPECT_TRUE(guard.heldBack(passwords, start));
     miss(guard, asker("2001:db8:1:2::8"), 10, start);
     EXPECT_FALSE(guard.admit(asker("2001:db8:1:2::9"), false, start).look)
         << "an IPv6 host counts by its /64";
@@ -293,6 +300,29 @@ TEST(GuessingWithCertificates, AProvenPhoneIsServedWhileItsNetworkIsPaced) {
     const std::string url =
         " -o /dev/null https://127.0.0.1:" + std::to_string(port) + "/001a2b3c4d5e.xml";
     EXPECT_EQ(runCommand(fetch + url + url + url + url + url), "200 200 200 200 200 ");
+}
+
+// Passwords guessed from one address hold it back, its right password too, while the phone
+// at the next address fetches with its own.
+TEST(GuessingWithPasswords, RefusedPasswordsHoldTheirAddressBack) {
+    TempDir dir;
+    writeSiteFolder(dir / "site");
+    writeFile(dir / "sheet.csv", "MAC,http-password\n001A2B3C4D5E,right\n");
+    std::unique_ptr<ChildProcess> child;
+    const std::uint16_t port = startServe(
+        child, dir / "out.txt", {(dir / "site").string(), "--sheet", (dir / "sheet.csv").string()});
+    ASSERT_NE(port, 0);
+    const auto fetch = [&](const char* from, const char* password) {
+        return curlGet(port, "/001a2b3c4d5e.xml",
+                       std::string("--digest -u 001a2b3c4d5e:") + password + " --interface " + from)
+            .status;
+    };
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(fetch("127.0.0.9", "wrong"), 401) << i;
+    EXPECT_EQ(fetch("127.0.0.9", "wrong"), 403);
+    EXPECT_EQ(fetch("127.0.0.9", "right"), 403);
+    EXPECT_EQ(fetch("127.0.0.10", "right"), 200);
+    child->sendSignal(SIGTERM);
+    EXPECT_EQ(child->waitForExit(30s), 0) << readFile(dir / "out.txt");
 }
 
 TEST(SafeDefault, PlainConfigurationFilesToEveryAddressNeedCredentialsOrNoAuth) {

@@ -73,8 +73,25 @@ std::optional<std::string> GuessingGuard::heldBack(const Asker& asker, Steady::t
 
 std::optional<std::string> GuessingGuard::heldBackLocked(Group& group, Steady::time_point now) {
     roll(group, now);
-    if (now >= group.heldUntil) return std::nullopt;
-    return "held back after guessing, for " + secondsText(since(now, group.heldUntil)) + " more";
+    if (now < group.heldUntil) {
+        return "held back after guessing, for " + secondsText(since(now, group.heldUntil)) +
+               " more";
+    }
+    // Misses answered before the folder (refused passwords) hold the group as well.
+    const auto hold = net::missHold(group.misses, m_limits.misses, group.earlierHolds);
+    if (hold > milliseconds(0)) return startHold(group, hold, now);
+    return std::nullopt;
+}
+
+std::string GuessingGuard::startHold(Group& group, milliseconds hold, Steady::time_point now) {
+    const long long misses = group.misses;
+    group.heldUntil = now + hold;
+    group.lastHoldEnd = group.heldUntil;
+    ++group.earlierHolds;
+    group.windowStart = group.heldUntil;
+    group.misses = 0;
+    return "held back: " + std::to_string(misses) + " requests not its own within a minute; for " +
+           secondsText(hold);
 }
 
 GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::time_point now) {
@@ -93,17 +110,8 @@ GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::
     const net::GuessingDecision decided =
         net::decideGuessing(counts, m_limits.misses, m_limits.network);
     switch (decided.verdict) {
-        case net::GuessingVerdict::GroupHeld: {
-            const long long misses = group.misses;
-            group.heldUntil = now + decided.holdFor;
-            group.lastHoldEnd = group.heldUntil;
-            ++group.earlierHolds;
-            group.windowStart = group.heldUntil;
-            group.misses = 0;
-            return {false, "held back: " + std::to_string(misses) +
-                               " requests not its own within a minute; for " +
-                               secondsText(decided.holdFor)};
-        }
+        case net::GuessingVerdict::GroupHeld:
+            return {false, startHold(group, decided.holdFor, now)};
         case net::GuessingVerdict::Paced:
             return {false, "too many guesses from " + asker.network.text() +
                                "; unproven requests wait " + secondsText(decided.holdFor)};

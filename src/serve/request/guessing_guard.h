@@ -87,6 +87,7 @@ private:
     };
 
     std::optional<std::string> heldBackLocked(Group& group, Steady::time_point now);
+    std::string startHold(Group& group, std::chrono::milliseconds hold, Steady::time_point now);
     void roll(Group& group, Steady::time_point now) const;
     void roll(Network& network, Steady::time_point now) const;
 
