@@ -1808,6 +1808,22 @@
         <extracomment>what a server listens on when no address was given</extracomment>
         <translation>所有地址</translation>
     </message>
+    <message>
+        <source>asked, refused</source>
+        <translation>已请求，被拒绝</translation>
+    </message>
+    <message>
+        <source>Give the phone a certificate issued under one of the phones&apos; CA files that names its MAC, or add the CA that issued its certificate; a phone is given only the file of its own MAC.</source>
+        <translation>给话机一张由某个话机 CA 文件签发、写明其 MAC 的证书，或加入签发其证书的 CA；话机只能获取其自身 MAC 的文件。</translation>
+    </message>
+    <message>
+        <source>Set the phone&apos;s provisioning user and password to those of the credentials file or of its http-password cell in the sheet (its user is its MAC).</source>
+        <translation>将话机的配置用户和密码设为凭据文件中的，或设备表中其 http-password 单元格中的（其用户即其 MAC）。</translation>
+    </message>
+    <message>
+        <source>Check the phone&apos;s address against the allowed peers, and that it proves itself with a certificate or a password this server knows.</source>
+        <translation>检查话机的地址是否在允许的对端之内，以及它是否用本服务器认可的证书或密码证明自己。</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2882,8 +2898,85 @@ Replacing registers it with: %2</source>
         <translation>未加密的配置文件会交给任何能访问本计算机的人。</translation>
     </message>
     <message>
-        <source>They hold the phones&apos; SIP passwords and no phone has to prove itself. Serve the encrypted copies in en/, or serve on 127.0.0.1 only.</source>
-        <translation>其中带有话机的 SIP 密码，而话机无需证明身份。请提供 en/ 中的加密副本，或只在 127.0.0.1 上提供。</translation>
+        <source>They hold the phones&apos; SIP passwords and no phone has to prove itself. Serve the encrypted copies in en/, give the phones&apos; CA or credentials, serve on 127.0.0.1 only, or tick Serve without credentials to accept the risk.</source>
+        <translation>其中带有话机的 SIP 密码，而话机无需证明身份。请提供 en/ 中的加密副本，提供话机的 CA 或凭据，只在 127.0.0.1 上提供，或勾选“不用凭据提供文件（知情）”以接受此风险。</translation>
+    </message>
+    <message>
+        <source>Passwords from its http-password column</source>
+        <translation>密码取自其 http-password 列</translation>
+    </message>
+    <message>
+        <source>Each phone of the sheet fetches only its own file, with its MAC as its user and the password of its http-password cell.</source>
+        <translation>设备表中的每台话机只能获取自己的文件，用户为其 MAC，密码为其 http-password 单元格中的密码。</translation>
+    </message>
+    <message>
+        <source>HTTPS certificate</source>
+        <translation>HTTPS 证书</translation>
+    </message>
+    <message>
+        <source>Phones&apos; CA files</source>
+        <translation>话机 CA 文件</translation>
+    </message>
+    <message>
+        <source>Add…</source>
+        <translation>添加…</translation>
+    </message>
+    <message>
+        <source>Certificates|*.pem;*.crt|All files|*|</source>
+        <comment>file-dialog filter: translate the descriptions, keep the patterns</comment>
+        <translation>证书|*.pem;*.crt|所有文件|*|</translation>
+    </message>
+    <message>
+        <source>none: plain HTTP</source>
+        <translation>无：明文 HTTP</translation>
+    </message>
+    <message>
+        <source>This server&apos;s certificate</source>
+        <translation>本服务器的证书</translation>
+    </message>
+    <message>
+        <source>Key</source>
+        <translation>私钥</translation>
+    </message>
+    <message>
+        <source>This server&apos;s key</source>
+        <translation>本服务器的私钥</translation>
+    </message>
+    <message>
+        <source>none: no phone&apos;s certificate asked</source>
+        <translation>无：不要求话机证书</translation>
+    </message>
+    <message>
+        <source>PEM files of the CAs that issued the phones&apos; certificates, separated by &apos;;&apos; (a site that mixes makers gives one for each). Over HTTPS a phone then fetches only with a certificate issued under one of them, and only the file of the MAC it names.</source>
+        <translation>签发话机证书的 CA 的 PEM 文件，以“;”分隔（混用多个厂商的站点每个厂商给一个）。通过 HTTPS 时，话机须持有其中某个 CA 签发的证书才能获取文件，且只能获取证书所写 MAC 的文件。</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>An htdigest file (user:realm:hash): a user for the site or one per phone, named by its MAC. It holds no password.</source>
+        <translation>htdigest 文件（用户:域:哈希）：整个站点一个用户，或每台话机一个以其 MAC 命名的用户。文件中不含密码。</translation>
+    </message>
+    <message>
+        <source>Serve without credentials (knowingly)</source>
+        <translation>不用凭据提供文件（知情）</translation>
+    </message>
+    <message>
+        <source>Plain configuration files go to anyone who can reach the port and name a MAC, with the phones&apos; passwords in them.</source>
+        <translation>未加密的配置文件（其中含有话机的密码）将提供给任何能访问该端口并说出一个 MAC 的人。</translation>
+    </message>
+    <message>
+        <source>A CA of the phones&apos; certificates</source>
+        <translation>话机证书的 CA</translation>
+    </message>
+    <message>
+        <source>Credentials file</source>
+        <translation>凭据文件</translation>
+    </message>
+    <message>
+        <source>The phones&apos; credentials</source>
+        <translation>话机的凭据</translation>
     </message>
 </context>
 <context>
@@ -2919,6 +3012,15 @@ Replacing registers it with: %2</source>
     <message>
         <source>Last request</source>
         <translation>最近请求</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <extracomment>%1 is &quot;asked, refused&quot;, %2 why, as the server logged it</extracomment>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>Proof</source>
+        <translation>验证</translation>
     </message>
 </context>
 <context>

@@ -64,7 +64,8 @@ std::string recordLine(const serve::FetchRecord& record) {
     return time + '\t' + shown(record.peer) + '\t' + shown(record.method) + '\t' +
            shown(record.path) + '\t' + std::to_string(record.status) + '\t' +
            std::to_string(record.bytes) + '\t' + shown(record.mac) + '\t' + shown(record.file) +
-           '\t' + std::to_string(record.durationMs) + "ms\t" + shown(record.userAgent) + '\n';
+           '\t' + std::to_string(record.durationMs) + "ms\t" + shown(record.userAgent) + '\t' +
+           shown(record.proof) + '\t' + shown(record.refusal) + '\n';
 }
 
 // Called from the server's output thread, never a serving one: a pipe nobody reads blocks

@@ -88,7 +88,7 @@ TEST(FetchLog, HostileFieldsStayOneLineAndReadBackTheSame) {
     const std::string columns = runCommand(
         "python3 -c 'import csv,sys; print(set(len(r) for r in csv.reader(open(sys.argv[1]))))' " +
         shellQuote((dir / "fetch.csv").string()));
-    EXPECT_EQ(columns, "{12}\n");
+    EXPECT_EQ(columns, "{14}\n");
 }
 
 TEST(FetchLog, ALineCutShortIsEndedOnEveryStartAndEveryWholeRecordReadsBack) {
@@ -196,10 +196,68 @@ TEST(FetchLog, ALogOfTheFirstVersionStillReadsAndIsAppendedTo) {
     EXPECT_EQ(records[1].more, 3264u);
     EXPECT_EQ(records[1].peer, "192.0.2.0/24");
     // A line of more columns than there are is no record.
-    writeFile(log, readFile(log) + "2026-12-01T08:00:00.000Z,p,GET,/,,,404,0,0,no,,,\r\n");
+    writeFile(log, readFile(log) + "2026-12-01T08:00:00.000Z,p,GET,/,,,404,0,0,no,,,,,\r\n");
     const auto extra = readFetchLog(log);
     ASSERT_FALSE(extra);
     EXPECT_NE(extra.error().message.find("line 4"), std::string::npos);
+}
+
+TEST(FetchLog, TheProofAndTheRefusalAreEscapedAndReadBackAndOlderLogsReadWithout) {
+    TempDir dir;
+    const std::filesystem::path log = dir / "fetch.csv";
+    // A log of the version before: twelve columns, a summary line among its records.
+    writeFile(log,
+              "time,peer,method,path,mac,file,status,bytes,duration_ms,completed,user_agent,"
+              "more\r\n"
+              "2026-12-01T08:00:00.000Z,192.0.2.7,GET,/001a2b3c4d5e.xml,001a2b3c4d5e,"
+              "001A2B3C4D5E.xml,200,20,3,yes,Phone/1.0,\r\n"
+              "2026-12-01T08:00:01.000Z,192.0.2.0/24,*,,,,403,0,0,yes,,7\r\n");
+    FetchRecord proven = hostileRecord();
+    proven.proof = "digest:=1+2,\"a\"\r\n%41";
+    FetchRecord refused = hostileRecord();
+    refused.status = 403;
+    refused.proof = "none";
+    refused.refusal = "@certificate names x,\"y\"\n" + std::string(400, 'z');
+    {
+        FetchLogWriter writer;
+        std::vector<FetchRecord> earlier;
+        ASSERT_TRUE(writer.open(log, [&](const FetchRecord& r) { earlier.push_back(r); }));
+        ASSERT_EQ(earlier.size(), 2u);
+        EXPECT_TRUE(earlier[0].fetched());
+        EXPECT_EQ(earlier[0].proof, "");
+        EXPECT_EQ(earlier[1].more, 7u);
+        EXPECT_EQ(earlier[1].refusal, "");
+        writer.append(proven);
+        writer.append(refused);
+        ASSERT_TRUE(writer.flush());
+    }
+    const std::string text = readFile(log);
+    EXPECT_EQ(lineCount(text), 5u);
+    const std::string refusedLine = text.substr(text.rfind("\n", text.size() - 2) + 1);
+    // No text a client chose begins a field or splits one.
+    EXPECT_EQ(refusedLine.find('"'), std::string::npos) << refusedLine;
+    EXPECT_NE(refusedLine.find(",none,%40certificate names x%2C%22y%22%0A"), std::string::npos)
+        << refusedLine;
+    EXPECT_NE(text.find(",digest:=1+2%2C%22a%22%0D%0A%2541,\r\n"), std::string::npos) << text;
+
+    const std::vector<FetchRecord> records = recordsOf(log);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2].proof, proven.proof);
+    EXPECT_EQ(records[2].refusal, "");
+    EXPECT_EQ(records[3].proof, "none");
+    // Cut at the bound, with the mark saying how much more there was.
+    EXPECT_EQ(records[3].refusal, refused.refusal.substr(0, kLoggedTextBytes) + " [+" +
+                                      std::to_string(refused.refusal.size() - kLoggedTextBytes) +
+                                      " bytes cut]");
+
+    // A log of the first version (eleven columns) reads too, proof and refusal empty.
+    writeFile(log,
+              "time,peer,method,path,mac,file,status,bytes,duration_ms,completed,user_agent\r\n"
+              "2026-12-01T08:00:00.000Z,192.0.2.7,GET,/a.xml,,a.xml,200,20,3,yes,Phone/1.0\r\n");
+    const std::vector<FetchRecord> first = recordsOf(log);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].proof, "");
+    EXPECT_EQ(first[0].refusal, "");
 }
 
 TEST(FetchLog, AFileThatIsNoFetchLogIsNeverAppendedTo) {

@@ -19,6 +19,12 @@ using namespace velquor::testing;
 constexpr auto kLimit = std::chrono::seconds(30);
 using Macs = std::vector<std::string>;
 
+std::size_t openDescriptors() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator()));
+}
+
 TEST(MacsNamedIn, FindTheMacInEveryUsualSpellingAfterAnyPrefix) {
     const Macs one{"001a2b3c4d5e"};
     for (const char* text :
@@ -162,6 +168,12 @@ TEST_F(PhoneCertificateTest, APhoneGetsItsOwnFileAndTheCommonOnesButNoOtherPhone
                    "/001A2B3C4D5E.xml https://127.0.0.1:" + std::to_string(port) +
                    "/0015650A33FB.xml https://127.0.0.1:" + std::to_string(port) + "/common.cfg");
     EXPECT_EQ(codes, "200:1 403:0 200:0 ");
+
+    // A refused asker's file, opened by the lookup, is closed again: no descriptor is left.
+    const std::size_t before = openDescriptors();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(fetch(port, "/0015650a33fb.xml", sep).status, 403);
+    EXPECT_TRUE(waitUntil([&] { return openDescriptors() <= before; }, kLimit))
+        << openDescriptors() << " descriptors open, " << before << " before";
 }
 
 TEST_F(PhoneCertificateTest, TheMacIsFoundInAnAlternativeNameInAnySpelling) {

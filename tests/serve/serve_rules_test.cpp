@@ -169,5 +169,81 @@ TEST(SiteStatus, EachPhoneMovesFromWaitingToFetchedOrAskedNotFound) {
     EXPECT_EQ(table.rows[3][1], "unknown phone");
 }
 
+FetchRecord refused(const std::string& mac, const std::string& path, const std::string& why) {
+    FetchRecord r = record(mac, path, 403);
+    r.proof = "none";
+    r.refusal = why;
+    return r;
+}
+
+TEST(SiteStatus, APhoneWhoseRequestsWereAllRefusedSaysWhyUntilItFetches) {
+    SiteStatus site({"001a2b3c4d5e", "0015650a33fb"});
+    // Another phone's file asked with a phone's certificate: the row of the MAC asked is
+    // refused, with the reason.
+    site.apply(refused("0015650a33fb", "/0015650a33fb.xml",
+                       "certificate names 001a2b3c4d5e, asked for 0015650a33fb"));
+    EXPECT_EQ(site.phones()[0].state, PhoneState::Waiting);
+    EXPECT_EQ(site.phones()[1].state, PhoneState::Refused);
+    EXPECT_EQ(site.phones()[1].refusal, "certificate names 001a2b3c4d5e, asked for 0015650a33fb");
+    EXPECT_EQ(site.phones()[1].askedName, "0015650a33fb.xml");
+    EXPECT_EQ(site.counts().refused, 1u);
+    EXPECT_EQ(site.counts().waiting, 1u);
+    EXPECT_EQ(summaryText(site.counts(), true),
+              "0 of 2 phones fetched their file; 1 waiting; 1 asked and were refused; 0 requests "
+              "from unknown phones");
+
+    // The latest refusal is the one shown; a proven request for a missing name is no refusal.
+    site.apply(refused("0015650a33fb", "/0015650a33fb.xml", "no certificate"));
+    EXPECT_EQ(site.phones()[1].refusal, "no certificate");
+    FetchRecord missing = record("0015650a33fb", "/0015650a33fb.cfg", 404);
+    missing.proof = "cert:0015650a33fb";
+    site.apply(missing);
+    EXPECT_EQ(site.phones()[1].state, PhoneState::AskedNotFound);
+    EXPECT_EQ(site.counts().refused, 0u);
+    EXPECT_EQ(site.counts().askedNotFound, 1u);
+
+    // Refused, then fetched with a password: fetched, proven so, the refusal gone; a later
+    // refusal is kept for the report but the phone stays fetched.
+    site.apply(refused("001a2b3c4d5e", "/001a2b3c4d5e.xml", "wrong user"));
+    EXPECT_EQ(site.phones()[0].state, PhoneState::Refused);
+    FetchRecord fetched = record("001a2b3c4d5e", "/001a2b3c4d5e.xml", 200);
+    fetched.proof = "digest:001a2b3c4d5e";
+    site.apply(fetched);
+    EXPECT_EQ(site.phones()[0].state, PhoneState::Fetched);
+    EXPECT_EQ(site.phones()[0].proof, "digest:001a2b3c4d5e");
+    EXPECT_EQ(site.phones()[0].refusal, "");
+    site.apply(refused("001a2b3c4d5e", "/001a2b3c4d5e.xml", "certificate expired"));
+    EXPECT_EQ(site.phones()[0].state, PhoneState::Fetched);
+    EXPECT_EQ(site.phones()[0].proof, "none");
+    EXPECT_EQ(site.counts().fetched, 1u);
+    EXPECT_EQ(site.counts().refused, 0u);
+
+    // A phone outside the site stays unknown, with its reason.
+    site.apply(refused("00aabbccddee", "/00aabbccddee.xml", "no certificate"));
+    EXPECT_EQ(site.phones()[2].state, PhoneState::Unknown);
+    EXPECT_EQ(site.phones()[2].refusal, "no certificate");
+
+    const report::ReportTable table = statusTable(site.phones());
+    ASSERT_EQ(table.header.size(), 11u);
+    EXPECT_EQ(table.header[9], "proof");
+    EXPECT_EQ(table.header[10], "refusal");
+    EXPECT_EQ(table.rows[0][9], "none");
+    EXPECT_EQ(table.rows[0][10], "certificate expired");
+    EXPECT_EQ(table.rows[1][1], "asked, not found");
+    EXPECT_EQ(table.rows[1][9], "cert:0015650a33fb");
+}
+
+TEST(SiteStatus, ARefusalsAdviceFollowsItsKind) {
+    const std::string certificate = refusalAdvice("certificate names 001a2b3c4d5f, asked for x");
+    EXPECT_NE(certificate.find("CA"), std::string::npos);
+    EXPECT_EQ(refusalAdvice("no certificate"), certificate);
+    EXPECT_EQ(refusalAdvice("certificate expired"), certificate);
+    const std::string password = refusalAdvice("wrong user");
+    EXPECT_NE(password.find("password"), std::string::npos);
+    EXPECT_EQ(refusalAdvice("wrong password"), password);
+    EXPECT_NE(refusalAdvice("held back"), certificate);
+    EXPECT_NE(refusalAdvice("held back"), password);
+}
+
 }  // namespace
 }  // namespace velquor::serve

@@ -1,6 +1,7 @@
 // The Serve to phones window; see serve_dialog.h.
 #include "app/serve/serve_dialog.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -63,7 +64,7 @@ DroppedLines droppedLines(const Server& server) {
 
 // The widest time the table shows.
 const QString kWidestTime = QStringLiteral("0000-00-00T00:00:00+00:00");
-constexpr int kColumnPadding = 12;
+constexpr int kColumnPadding = 10;
 
 // Widths from the texts a column holds at most (a MAC, a file name, a status, a time): the
 // table changes four times a second, and measuring its rows each time would move the columns.
@@ -74,6 +75,7 @@ void sizeColumns(QTableView* table) {
         {ServePhonesModel::kMac, QStringLiteral("000000000000")},
         {ServePhonesModel::kFile, QStringLiteral("000000000000.xml")},
         {ServePhonesModel::kStatus, coreText(serve::stateName(serve::PhoneState::AskedNotFound))},
+        {ServePhonesModel::kProof, QStringLiteral("digest")},
         {ServePhonesModel::kFirstFetch, kWidestTime},
         {ServePhonesModel::kLastRequest, kWidestTime},
         {ServePhonesModel::kCount, ServePhonesModel::tr("Fetches")},
@@ -92,13 +94,17 @@ void sizeColumns(QTableView* table) {
     table->sortByColumn(-1, Qt::AscendingOrder);
 }
 
-// Widens the File column to the longest name it has held: a name cut short could hide the
-// MAC it holds.
-void showWholeFileNames(QTableView* table, const QString& longest) {
+// Widens a column to the longest text it has held: a file name cut short could hide the MAC
+// it holds, a refusal's reason the MAC a certificate names.
+void showWhole(QTableView* table, int column, const QString& longest) {
     const int wanted = table->fontMetrics().horizontalAdvance(longest) + kColumnPadding;
     QHeaderView* header = table->horizontalHeader();
-    if (header->sectionSize(ServePhonesModel::kFile) < wanted)
-        header->resizeSection(ServePhonesModel::kFile, wanted);
+    if (header->sectionSize(column) < wanted) header->resizeSection(column, wanted);
+}
+
+void showWholeTexts(QTableView* table, const ServePhonesModel& model) {
+    showWhole(table, ServePhonesModel::kFile, model.longestFile());
+    showWhole(table, ServePhonesModel::kStatus, model.longestStatus());
 }
 
 }  // namespace
@@ -111,7 +117,7 @@ ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
     addQuitShortcut(this);
     buildForm();
     updateTitle();
-    resize(1064, 560);
+    resize(1120, 560);
 }
 
 ServeDialog::~ServeDialog() {
@@ -135,6 +141,10 @@ void ServeDialog::buildForm() {
     auto* browseSheet = new QPushButton(tr("Browse…"), this);
     m_serve = new QPushButton(tr("Serve"), this);
     m_serve->setDefault(true);
+    m_sheetPasswords = new QCheckBox(tr("Passwords from its http-password column"), this);
+    m_sheetPasswords->setToolTip(
+        tr("Each phone of the sheet fetches only its own file, with its MAC as its user and "
+           "the password of its http-password cell."));
     m_fields = {m_folder, m_sheet,      m_port,      m_address, m_allow,
                 m_log,    browseFolder, browseSheet, m_serve};
 
@@ -152,7 +162,11 @@ void ServeDialog::buildForm() {
     portRow->addWidget(m_allow, 1);
     auto* form = new QFormLayout;
     form->addRow(tr("Folder"), withButton(m_folder, browseFolder));
-    form->addRow(tr("Phones"), withButton(m_sheet, browseSheet));
+    QHBoxLayout* sheetRow = withButton(m_sheet, browseSheet);
+    sheetRow->addWidget(m_sheetPasswords);
+    form->addRow(tr("Phones"), sheetRow);
+    form->addRow(tr("HTTPS certificate"), buildHttpsRow());
+    form->addRow(tr("Phones' CA files"), buildProofRow());
     form->addRow(tr("Port"), portRow);
     form->addRow(tr("Fetch log"), withButton(m_log, m_serve));
 
@@ -221,11 +235,97 @@ void ServeDialog::buildForm() {
                 m_prompter.existingDirectory(this, tr("Folder to serve"), m_folder->text()))
             setFolder(*chosen);
     });
+    connect(m_sheet, &QLineEdit::textChanged, this, &ServeDialog::updateSheetPasswords);
+    updateSheetPasswords();
     connect(browseSheet, &QPushButton::clicked, this, [this] {
         if (auto chosen = m_prompter.openFile(this, tr("The site's phones"), sheetFilter(),
                                               QFileInfo(m_sheet->text()).path()))
             m_sheet->setText(*chosen);
     });
+}
+
+QPushButton* ServeDialog::chooserFor(QLineEdit* field, const QString& title, const QString& filter,
+                                     Choosing choosing) {
+    auto* button =
+        new QPushButton(choosing == Choosing::AddsOne ? tr("Add…") : tr("Browse…"), this);
+    connect(button, &QPushButton::clicked, this, [this, field, title, filter, choosing] {
+        const QStringList paths = pathsOf(field->text());
+        const QString near = paths.isEmpty() ? QString() : QFileInfo(paths.back()).path();
+        const auto chosen = m_prompter.openFile(this, title, filter, near);
+        if (!chosen) return;
+        field->setText(choosing == Choosing::AddsOne ? withPathAdded(field->text(), *chosen)
+                                                     : *chosen);
+    });
+    m_fields << field << button;
+    return button;
+}
+
+QLayout* ServeDialog::buildHttpsRow() {
+    const QString certificates = tr("Certificates|*.pem;*.crt|All files|*|",
+                                    "file-dialog filter: translate the descriptions, keep the "
+                                    "patterns");
+    m_tlsCertificate = new QLineEdit(this);
+    m_tlsCertificate->setPlaceholderText(tr("none: plain HTTP"));
+    m_tlsKey = new QLineEdit(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_tlsCertificate, 1);
+    row->addWidget(chooserFor(m_tlsCertificate, tr("This server's certificate"), certificates,
+                              Choosing::OneFile));
+    row->addWidget(new QLabel(tr("Key"), this));
+    row->addWidget(m_tlsKey, 1);
+    row->addWidget(chooserFor(m_tlsKey, tr("This server's key"), certificates, Choosing::OneFile));
+    return row;
+}
+
+QLayout* ServeDialog::buildProofRow() {
+    m_phoneCas = new QLineEdit(this);
+    m_phoneCas->setPlaceholderText(tr("none: no phone's certificate asked"));
+    m_phoneCas->setToolTip(
+        tr("PEM files of the CAs that issued the phones' certificates, separated by ';' (a site "
+           "that mixes makers gives one for each). Over HTTPS a phone then fetches only with a "
+           "certificate issued under one of them, and only the file of the MAC it names."));
+    m_authFile = new QLineEdit(this);
+    m_authFile->setPlaceholderText(tr("none"));
+    m_authFile->setToolTip(
+        tr("An htdigest file (user:realm:hash): a user for the site or one "
+           "per phone, named by its MAC. It holds no password."));
+    m_noAuth = new QCheckBox(tr("Serve without credentials (knowingly)"), this);
+    m_noAuth->setToolTip(
+        tr("Plain configuration files go to anyone who can reach the port and "
+           "name a MAC, with the phones' passwords in them."));
+    m_fields << m_noAuth;
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_phoneCas, 1);
+    m_addPhoneCa = chooserFor(m_phoneCas, tr("A CA of the phones' certificates"),
+                              tr("Certificates|*.pem;*.crt|All files|*|",
+                                 "file-dialog filter: translate the descriptions, keep the "
+                                 "patterns"),
+                              Choosing::AddsOne);
+    row->addWidget(m_addPhoneCa);
+    row->addWidget(new QLabel(tr("Credentials file"), this));
+    row->addWidget(m_authFile, 1);
+    row->addWidget(
+        chooserFor(m_authFile, tr("The phones' credentials"), anyFileFilter(), Choosing::OneFile));
+    row->addWidget(m_noAuth);
+    return row;
+}
+
+void ServeDialog::updateSheetPasswords() {
+    m_sheetPasswords->setEnabled(!isServing() && !m_sheet->text().trimmed().isEmpty());
+}
+
+serve::ServeOptions ServeDialog::proofOptions() const {
+    serve::ServeOptions options;
+    for (const QString& path : pathsOf(m_phoneCas->text()))
+        options.phoneCas.push_back(localName(path));
+    options.authFile = localName(m_authFile->text());
+    options.sheetPasswords = m_sheetPasswords->isChecked() && !m_sheet->text().trimmed().isEmpty();
+    if (options.sheetPasswords) options.sheetFile = localName(m_sheet->text().trimmed());
+    options.noAuth = m_noAuth->isChecked();
+    options.tlsCertificate = localName(m_tlsCertificate->text());
+    options.tlsKey = localName(m_tlsKey->text());
+    return options;
 }
 
 ServeDialog* ServeDialog::open(ControlWindow& owner, const QString& outputFolder,
@@ -257,12 +357,13 @@ void ServeDialog::showLogOfLastTime() {
     for (const serve::PhoneStatus& phone : *phones) {
         if (phone.state == serve::PhoneState::Fetched) ++m_counts.fetched;
         if (phone.state == serve::PhoneState::AskedNotFound) ++m_counts.askedNotFound;
+        if (phone.state == serve::PhoneState::Refused) ++m_counts.refused;
         if (phone.state == serve::PhoneState::Unknown) ++m_counts.unknownPhones;
     }
     m_hasSite = false;
     m_phones = *phones;
     m_model->update(std::move(*phones));
-    showWholeFileNames(m_table, m_model->longestFile());
+    showWholeTexts(m_table, *m_model);
     updateTitle();
     m_actions->updateButtons();
 }
@@ -273,8 +374,18 @@ void ServeDialog::setFolder(const QString& folder) {
 }
 
 ServeFields ServeDialog::fields() const {
-    return ServeFields{m_folder->text(), QString::number(m_port->value()), m_address->text(),
-                       m_log->text(), m_allow->text()};
+    ServeFields fields;
+    fields.folder = m_folder->text();
+    fields.port = QString::number(m_port->value());
+    fields.address = m_address->text();
+    fields.log = m_log->text();
+    fields.allowed = m_allow->text();
+    fields.tlsCertificate = m_tlsCertificate->text();
+    fields.tlsKey = m_tlsKey->text();
+    fields.phoneCas = m_phoneCas->text();
+    fields.authFile = m_authFile->text();
+    fields.sheetPasswords = m_sheetPasswords->isChecked();
+    return fields;
 }
 
 void ServeDialog::setFields(const ServeFields& fields) {
@@ -285,6 +396,11 @@ void ServeDialog::setFields(const ServeFields& fields) {
     m_address->setText(fields.address);
     m_log->setText(fields.log);
     m_allow->setText(fields.allowed);
+    m_tlsCertificate->setText(fields.tlsCertificate);
+    m_tlsKey->setText(fields.tlsKey);
+    m_phoneCas->setText(fields.phoneCas);
+    m_authFile->setText(fields.authFile);
+    m_sheetPasswords->setChecked(fields.sheetPasswords);
 }
 
 void ServeDialog::setSheet(const QString& sheet) {
@@ -322,7 +438,7 @@ std::optional<bool> ServeDialog::confirmPlainFiles() {
 
 bool ServeDialog::startServing() {
     if (m_server) return true;
-    serve::ServeOptions options;
+    serve::ServeOptions options = proofOptions();
     if (m_folder->text().trimmed().isEmpty()) {
         refuse(tr("Choose the folder to serve."), QString());
         return false;
@@ -357,7 +473,8 @@ bool ServeDialog::startServing() {
     if (!server && serve::refusesUnprovenAskers(server.error())) {
         refuse(tr("The plain configuration files would go to anyone who reaches this computer."),
                tr("They hold the phones' SIP passwords and no phone has to prove itself. Serve "
-                  "the encrypted copies in en/, or serve on 127.0.0.1 only."));
+                  "the encrypted copies in en/, give the phones' CA or credentials, serve on "
+                  "127.0.0.1 only, or tick Serve without credentials to accept the risk."));
         return false;
     }
     if (!server) {
@@ -401,6 +518,7 @@ void ServeDialog::stopServing() {
 
 void ServeDialog::setFieldsEnabled(bool enabled) {
     for (QWidget* field : m_fields) field->setEnabled(enabled);
+    updateSheetPasswords();
     m_stop->setEnabled(!enabled);
 }
 
@@ -437,7 +555,7 @@ void ServeDialog::refresh() {
     m_hasSite = snapshot.hasSite;
     m_phones = snapshot.phones;
     m_model->update(std::move(snapshot.phones));
-    showWholeFileNames(m_table, m_model->longestFile());
+    showWholeTexts(m_table, *m_model);
     updateTitle();
     m_actions->updateButtons();
     if (m_phonesListener) m_phonesListener(m_phones);
@@ -450,7 +568,7 @@ void ServeDialog::updateTitle() {
         m_countsLabel->setText(m_server ? tr("No phone has asked yet.") : QString());
         return;
     }
-    const std::size_t problems = m_counts.askedNotFound + m_counts.unknownPhones;
+    const std::size_t problems = m_counts.askedNotFound + m_counts.refused + m_counts.unknownPhones;
     const QString counts = m_hasSite
                                ? tr("%1 of %2 fetched, %3 waiting, problems: %4")
                                      .arg(m_counts.fetched)

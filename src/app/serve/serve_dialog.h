@@ -2,10 +2,13 @@
 // folder when the run encrypted) to the phones on a chosen port, gives the URLs of this
 // machine to put in the phones (with Copy URL), and shows every phone of the site live:
 // waiting, fetched, or a problem, with the kind shown and a filter box, the counts in its
-// title, Copy, Save and Stop. It proposes the folder, port, address, log and allowed peers of
-// its last use (ServeFields), and asks before it serves plain files whose encrypted copies
-// are there. Lines the server had to drop show as a warning, with the reason.
-// Closing it stops serving. It does not block the main window.
+// title, Copy, Save and Stop. It serves over HTTPS with this server's certificate and key; the
+// phones prove themselves with a certificate issued under the phones' CA files, with a
+// password of the credentials file or of the sheet's http-password column; or files are
+// served without credentials, knowingly. It proposes the folder, port,
+// address, log, allowed peers and proof of its last use (ServeFields), and asks before it
+// serves plain files whose encrypted copies are there. Lines the server had to drop show as a
+// warning, with the reason. Closing it stops serving. It does not block the main window.
 #pragma once
 
 #include <QDialog>
@@ -19,6 +22,7 @@
 #include "app/serve/serve_fields.h"
 #include "serve/server/phone_server.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -69,6 +73,16 @@ public:
     QLineEdit* allowEdit() const { return m_allow; }
     QLineEdit* addressEdit() const { return m_address; }
     QLineEdit* logEdit() const { return m_log; }
+    QLineEdit* sheetEdit() const { return m_sheet; }
+    QLineEdit* tlsCertificateEdit() const { return m_tlsCertificate; }
+    QLineEdit* tlsKeyEdit() const { return m_tlsKey; }
+    QLineEdit* phoneCasEdit() const { return m_phoneCas; }
+    QPushButton* addPhoneCaButton() const { return m_addPhoneCa; }
+    QLineEdit* authFileEdit() const { return m_authFile; }
+    QCheckBox* sheetPasswordsBox() const { return m_sheetPasswords; }
+    QCheckBox* noAuthBox() const { return m_noAuth; }
+    // What serving with the fields as they are would ask of the server.
+    serve::ServeOptions proofOptions() const;
     QSpinBox* portBox() const { return m_port; }
     QComboBox* shownBox() const { return m_shown; }
     QComboBox* urlBox() const { return m_urls; }
@@ -91,6 +105,15 @@ protected:
 
 private:
     void buildForm();
+    QLayout* buildHttpsRow();
+    QLayout* buildProofRow();
+    // A button that chooses a file for field (or adds one to the files it holds), disabled
+    // with the fields while serving.
+    enum class Choosing { OneFile, AddsOne };
+    QPushButton* chooserFor(QLineEdit* field, const QString& title, const QString& filter,
+                            Choosing choosing);
+    // The sheet's passwords can be chosen only with a sheet, and not while serving.
+    void updateSheetPasswords();
     void setFieldsEnabled(bool enabled);
     void updateTitle();
     void refuse(const QString& text, const QString& details);
@@ -114,6 +137,13 @@ private:
     QLineEdit* m_allow = nullptr;
     QLineEdit* m_address = nullptr;
     QLineEdit* m_log = nullptr;
+    QLineEdit* m_tlsCertificate = nullptr;
+    QLineEdit* m_tlsKey = nullptr;
+    QLineEdit* m_phoneCas = nullptr;
+    QPushButton* m_addPhoneCa = nullptr;
+    QLineEdit* m_authFile = nullptr;
+    QCheckBox* m_sheetPasswords = nullptr;
+    QCheckBox* m_noAuth = nullptr;
     QPushButton* m_serve = nullptr;
     QComboBox* m_urls = nullptr;
     QPushButton* m_copyUrl = nullptr;

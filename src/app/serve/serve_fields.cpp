@@ -10,6 +10,7 @@ namespace velquor::app {
 namespace {
 
 const QString kEncryptedFolder = QStringLiteral("en");
+const QString kYes = QStringLiteral("yes");
 
 // The output folder a served folder belongs to: itself, or its parent when it is its en/.
 QString outputFolderOf(const QString& folder) {
@@ -34,27 +35,54 @@ QString encryptedCopiesOf(const QString& folder) {
     return QFileInfo(encrypted).isDir() ? encrypted : QString();
 }
 
+QStringList pathsOf(const QString& field) {
+    QStringList paths;
+    for (const QString& path : field.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (!path.trimmed().isEmpty()) paths << path.trimmed();
+    return paths;
+}
+
+QString withPathAdded(const QString& field, const QString& path) {
+    QStringList paths = pathsOf(field);
+    if (!paths.contains(path)) paths << path;
+    return paths.join(QStringLiteral("; "));
+}
+
 QString defaultLogFor(const QString& folder) {
     const QFileInfo info(QDir::cleanPath(folder.trimmed()));
     if (folder.trimmed().isEmpty() || info.fileName().isEmpty()) return {};
     return info.dir().filePath(info.fileName() + QStringLiteral("-fetch-log.csv"));
 }
 
+// Each field with the name the history keeps it under.
+template <typename Visit>
+void forEachKept(ServeFields& fields, Visit visit) {
+    visit(history_key::kServeFolder, fields.folder);
+    visit(history_key::kServePort, fields.port);
+    visit(history_key::kServeAddress, fields.address);
+    visit(history_key::kServeLog, fields.log);
+    visit(history_key::kServeAllowed, fields.allowed);
+    visit(history_key::kServeTlsCertificate, fields.tlsCertificate);
+    visit(history_key::kServeTlsKey, fields.tlsKey);
+    visit(history_key::kServePhoneCas, fields.phoneCas);
+    visit(history_key::kServeAuthFile, fields.authFile);
+}
+
 ServeFields rememberedServeFields() {
     const InputHistory history = InputHistory::load();
-    return ServeFields{
-        history.field(history_key::kServeFolder), history.field(history_key::kServePort),
-        history.field(history_key::kServeAddress), history.field(history_key::kServeLog),
-        history.field(history_key::kServeAllowed)};
+    ServeFields fields;
+    forEachKept(fields, [&](const QString& key, QString& field) { field = history.field(key); });
+    fields.sheetPasswords = history.field(history_key::kServeSheetPasswords) == kYes;
+    return fields;
 }
 
 void rememberServeFields(const ServeFields& fields) {
+    ServeFields kept = fields;
     InputHistory::update([&](InputHistory& history) {
-        history.setField(history_key::kServeFolder, fields.folder);
-        history.setField(history_key::kServePort, fields.port);
-        history.setField(history_key::kServeAddress, fields.address);
-        history.setField(history_key::kServeLog, fields.log);
-        history.setField(history_key::kServeAllowed, fields.allowed);
+        forEachKept(kept,
+                    [&](const QString& key, QString& field) { history.setField(key, field); });
+        history.setField(history_key::kServeSheetPasswords,
+                         fields.sheetPasswords ? kYes : QString());
     });
 }
 

@@ -35,12 +35,25 @@ void ServePhonesModel::update(std::vector<serve::PhoneStatus> phones) {
     m_phones = std::move(phones);
     for (const serve::PhoneStatus& phone : m_phones) {
         const std::string& file = fileOf(phone);
-        if (file.size() <= m_longestFileBytes) continue;
-        m_longestFileBytes = file.size();
-        m_longestFile = shownText(file);
+        if (file.size() > m_longestFileBytes) {
+            m_longestFileBytes = file.size();
+            m_longestFile = shownText(file);
+        }
+        if (phone.state == serve::PhoneState::Refused &&
+            phone.refusal.size() > m_longestRefusalBytes) {
+            m_longestRefusalBytes = phone.refusal.size();
+            m_longestStatus = statusText(phone);
+        }
     }
     if (after > before) endInsertRows();
     if (before > 0) emit dataChanged(index(0, 0), index(before - 1, kUserAgent));
+}
+
+QString ServePhonesModel::statusText(const serve::PhoneStatus& phone) {
+    const QString state = coreText(serve::stateName(phone.state));
+    if (phone.state != serve::PhoneState::Refused || phone.refusal.empty()) return state;
+    //: %1 is "asked, refused", %2 why, as the server logged it
+    return tr("%1 (%2)").arg(state, shownText(phone.refusal));
 }
 
 const std::string& ServePhonesModel::fileOf(const serve::PhoneStatus& phone) {
@@ -66,7 +79,15 @@ QVariant ServePhonesModel::data(const QModelIndex& index, int role) const {
         case kFile:
             return shownText(fileOf(phone));
         case kStatus:
-            return coreText(serve::stateName(phone.state));
+            if (role == Qt::ToolTipRole && phone.state == serve::PhoneState::Refused)
+                return statusText(phone) + QLatin1Char('\n') +
+                       coreText(serve::refusalAdvice(phone.refusal));
+            return statusText(phone);
+        case kProof:
+            // The kind fits a narrow column; the tip names the MAC or the user too.
+            return role == Qt::ToolTipRole
+                       ? shownText(phone.proof)
+                       : shownText(phone.proof.substr(0, phone.proof.find(':')));
         case kFirstFetch:
             return fetched ? localTime(phone.firstFetch) : QString();
         case kLastRequest:
@@ -93,6 +114,8 @@ QVariant ServePhonesModel::headerData(int section, Qt::Orientation orientation, 
             return tr("File");
         case kStatus:
             return tr("Status");
+        case kProof:
+            return tr("Proof");
         case kFirstFetch:
             return tr("First fetch");
         case kLastRequest:
@@ -136,7 +159,8 @@ bool ServePhonesFilter::shows(serve::PhoneState state) const {
         case Shown::Fetched:
             return state == serve::PhoneState::Fetched;
         case Shown::Problems:
-            return state == serve::PhoneState::AskedNotFound || state == serve::PhoneState::Unknown;
+            return state == serve::PhoneState::AskedNotFound ||
+                   state == serve::PhoneState::Refused || state == serve::PhoneState::Unknown;
     }
     return true;
 }

@@ -30,7 +30,7 @@ int hexValue(char c) {
 
 // The line's fields into fields; false when it has fewer than the first version's columns or
 // more than there are.
-using LineFields = std::array<std::string_view, 12>;
+using LineFields = std::array<std::string_view, kFetchLogColumns>;
 bool splitFields(std::string_view line, LineFields& fields, std::size_t& count) {
     count = 0;
     std::size_t start = 0;
@@ -52,9 +52,9 @@ bool parseNumber(std::string_view text, Number& value) {
 }  // namespace
 
 const std::vector<std::string>& fetchLogColumns() {
-    static const std::vector<std::string> columns{"time",        "peer",      "method",     "path",
-                                                  "mac",         "file",      "status",     "bytes",
-                                                  "duration_ms", "completed", "user_agent", "more"};
+    static const std::vector<std::string> columns{
+        "time",  "peer",        "method",    "path",       "mac",  "file",  "status",
+        "bytes", "duration_ms", "completed", "user_agent", "more", "proof", "refusal"};
     return columns;
 }
 
@@ -153,7 +153,10 @@ std::string fetchLogLine(const FetchRecord& record) {
                                  std::to_string(record.durationMs),
                                  record.completed ? "yes" : "no",
                                  record.userAgent,
-                                 record.more > 0 ? std::to_string(record.more) : ""};
+                                 record.more > 0 ? std::to_string(record.more) : "",
+                                 escapeLogText(record.proof, kLoggedTextBytes),
+                                 escapeLogText(record.refusal, kLoggedTextBytes)};
+    static_assert(std::size(cells) == kFetchLogColumns);
     std::string line;
     for (const std::string& cell : cells) {
         if (!line.empty()) line += ',';
@@ -181,6 +184,9 @@ bool parseFetchLogLine(std::string_view line, FetchRecord& record) {
     record.userAgent = fields[10];
     record.more = 0;
     if (count > 11 && !fields[11].empty() && !parseNumber(fields[11], record.more)) return false;
+    // Columns a log written before them lacks read as empty.
+    record.proof = count > 12 ? unescapeLogText(fields[12]) : std::string();
+    record.refusal = count > 13 ? unescapeLogText(fields[13]) : std::string();
     return true;
 }
 

@@ -24,6 +24,13 @@
 //   user_agent   the User-Agent, escaped as the path and its % signs too, cut as the path
 //   more         on a summary line, how many more requests of its kind (status and network)
 //                came in its interval after the first, which has its own line; else empty
+//   proof        how the asker was proven: cert:<mac> (its certificate named that MAC),
+//                digest:<user> (it gave that user's password), none; empty in a log written
+//                before the column, and on a summary line
+//   refusal      why the asker was refused ("certificate names 001a2b3c4d5f, asked for
+//                001a2b3c4d5e", "no certificate", "wrong user"), or empty
+// The proof and the refusal hold what a client sent (its certificate's names, its user): they
+// are escaped as the User-Agent is, and read back unescaped.
 #pragma once
 
 #include <chrono>
@@ -79,8 +86,10 @@ const std::vector<std::string>& fetchLogColumns();
 // The header line, without its line end.
 const std::string& fetchLogHeader();
 // How many columns the first version of the log had: a log whose header names only these
-// still reads, and is appended to.
+// (or some of the later ones too) still reads, and is appended to.
 inline constexpr std::size_t kFirstFetchLogColumns = 11;
+// How many columns this version writes.
+inline constexpr std::size_t kFetchLogColumns = 14;
 
 // The escaped form the log keeps of a path or a User-Agent: bytes outside printable ASCII, a
 // comma, a quote, an apostrophe, a space at either end and a leading = + - @ become %XX, and

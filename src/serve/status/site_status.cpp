@@ -15,13 +15,39 @@ const char* stateName(PhoneState state) {
             return VELQUOR_TR_NOOP("core", "fetched");
         case PhoneState::AskedNotFound:
             return VELQUOR_TR_NOOP("core", "asked, not found");
+        case PhoneState::Refused:
+            return VELQUOR_TR_NOOP("core", "asked, refused");
         case PhoneState::Unknown:
             return VELQUOR_TR_NOOP("core", "unknown phone");
     }
     return "";
 }
 
+const char* refusalAdvice(std::string_view refusal) {
+    if (refusal.starts_with("certificate") || refusal.starts_with("no certificate")) {
+        return VELQUOR_TR_NOOP("core",
+                               "Give the phone a certificate issued under one of the phones' CA "
+                               "files that names its MAC, or add the CA that issued its "
+                               "certificate; a phone is given only the file of its own MAC.");
+    }
+    if (refusal.find("user") != std::string_view::npos ||
+        refusal.find("password") != std::string_view::npos ||
+        refusal.find("credentials") != std::string_view::npos) {
+        return VELQUOR_TR_NOOP("core",
+                               "Set the phone's provisioning user and password to those of the "
+                               "credentials file or of its http-password cell in the sheet (its "
+                               "user is its MAC).");
+    }
+    return VELQUOR_TR_NOOP("core",
+                           "Check the phone's address against the allowed peers, and that it "
+                           "proves itself with a certificate or a password this server knows.");
+}
+
 namespace {
+
+std::string askedName(const FetchRecord& record) {
+    return unescapeLogText(record.path.substr(record.path.rfind('/') + 1));
+}
 
 PhoneStatus newPhone(const std::string& mac, PhoneState state) {
     PhoneStatus phone;
@@ -76,41 +102,31 @@ void SiteStatus::leaveOutOldest() {
     m_recent.pop_back();
     const auto found = m_rows.find(order);
     const PhoneStatus& phone = found->second.phone;
-    switch (phone.state) {
-        case PhoneState::Waiting:
-            --m_counts.waiting;
-            break;
-        case PhoneState::AskedNotFound:
-            --m_counts.askedNotFound;
-            break;
-        case PhoneState::Unknown:
-            --m_counts.unknownPhones;
-            break;
-        case PhoneState::Fetched:
-            --m_counts.fetched;
-            break;
-    }
+    --countOf(phone.state);
     ++m_counts.notListed;
     m_orderOf.erase(phone.mac);
     m_rows.erase(found);
 }
 
+std::size_t& SiteStatus::countOf(PhoneState state) {
+    switch (state) {
+        case PhoneState::Waiting:
+            return m_counts.waiting;
+        case PhoneState::Fetched:
+            return m_counts.fetched;
+        case PhoneState::AskedNotFound:
+            return m_counts.askedNotFound;
+        case PhoneState::Refused:
+            return m_counts.refused;
+        case PhoneState::Unknown:
+            return m_counts.unknownPhones;
+    }
+    return m_counts.unknownPhones;
+}
+
 void SiteStatus::recount(PhoneState from, PhoneState to) {
-    auto counter = [this](PhoneState state) -> std::size_t* {
-        switch (state) {
-            case PhoneState::Waiting:
-                return &m_counts.waiting;
-            case PhoneState::Fetched:
-                return &m_counts.fetched;
-            case PhoneState::AskedNotFound:
-                return &m_counts.askedNotFound;
-            case PhoneState::Unknown:
-                return &m_counts.unknownPhones;
-        }
-        return nullptr;
-    };
-    --*counter(from);
-    ++*counter(to);
+    --countOf(from);
+    ++countOf(to);
 }
 
 bool SiteStatus::apply(const FetchRecord& record) {
@@ -121,6 +137,7 @@ bool SiteStatus::apply(const FetchRecord& record) {
     phone.lastRequest = record.time;
     phone.peer = record.peer;
     phone.userAgent = record.userAgent;
+    if (!record.proof.empty()) phone.proof = record.proof;
     if (record.fetched()) {
         // A phone that fetched a file of the folder keeps its row: the folder bounds them.
         if (row.mayBeLeftOut) {
@@ -131,18 +148,26 @@ bool SiteStatus::apply(const FetchRecord& record) {
         phone.lastFetch = record.time;
         ++phone.fetches;
         phone.file = record.file;
-        if (phone.state != PhoneState::Unknown && phone.state != PhoneState::Fetched) {
-            recount(phone.state, PhoneState::Fetched);
-            phone.state = PhoneState::Fetched;
-        }
+        phone.refusal.clear();
+        moveTo(phone, PhoneState::Fetched);
+    } else if (!record.refusal.empty()) {
+        // The name asked, as for a missing one: it may hold another phone's MAC.
+        phone.askedName = askedName(record);
+        phone.refusal = record.refusal;
+        if (phone.state != PhoneState::Fetched) moveTo(phone, PhoneState::Refused);
     } else if (record.status == 404) {
-        phone.askedName = unescapeLogText(record.path.substr(record.path.rfind('/') + 1));
-        if (phone.state == PhoneState::Waiting) {
-            recount(phone.state, PhoneState::AskedNotFound);
-            phone.state = PhoneState::AskedNotFound;
-        }
+        phone.askedName = askedName(record);
+        // Proven but the name is missing: no longer refused.
+        if (phone.state != PhoneState::Fetched) moveTo(phone, PhoneState::AskedNotFound);
     }
     return true;
+}
+
+void SiteStatus::moveTo(PhoneStatus& phone, PhoneState state) {
+    // An unknown phone stays one whatever it does: it is not the site's.
+    if (phone.state == PhoneState::Unknown || phone.state == state) return;
+    recount(phone.state, state);
+    phone.state = state;
 }
 
 support::Result<std::vector<PhoneStatus>> phonesOfFetchLog(const std::filesystem::path& path) {
@@ -159,7 +184,8 @@ std::string groupedNumber(std::uint64_t number) {
 }
 
 std::string summaryText(const SiteCounts& counts, bool hasSite) {
-    const std::size_t seen = counts.fetched + counts.waiting + counts.askedNotFound;
+    const std::size_t seen =
+        counts.fetched + counts.waiting + counts.askedNotFound + counts.refused;
     std::string text = hasSite
                            ? groupedNumber(counts.fetched) + " of " + groupedNumber(counts.phones) +
                                  (counts.phones == 1 ? " phone" : " phones")
@@ -170,6 +196,8 @@ std::string summaryText(const SiteCounts& counts, bool hasSite) {
     if (hasSite) text += "; " + groupedNumber(counts.waiting) + " waiting";
     if (counts.askedNotFound > 0)
         text += "; " + groupedNumber(counts.askedNotFound) + " asked for a name that is not there";
+    if (counts.refused > 0)
+        text += "; " + groupedNumber(counts.refused) + " asked and were refused";
     if (hasSite) {
         text += "; " + groupedNumber(counts.unknownRequests) +
                 (counts.unknownRequests == 1 ? " request" : " requests") + " from unknown phones";
@@ -181,15 +209,15 @@ std::string summaryText(const SiteCounts& counts, bool hasSite) {
 
 report::ReportTable statusTable(const std::vector<PhoneStatus>& phones) {
     report::ReportTable table;
-    table.header = {"mac",        "status",  "file", "asked",     "first_fetch",
-                    "last_fetch", "fetches", "peer", "user_agent"};
+    table.header = {"mac",     "status", "file",       "asked", "first_fetch", "last_fetch",
+                    "fetches", "peer",   "user_agent", "proof", "refusal"};
     for (const PhoneStatus& phone : phones) {
         const bool fetched = phone.fetches > 0;
         table.rows.push_back({phone.mac, stateName(phone.state), phone.file, phone.askedName,
                               fetched ? support::localTimeText(phone.firstFetch) : "",
                               fetched ? support::localTimeText(phone.lastFetch) : "",
                               std::to_string(phone.fetches), phone.peer,
-                              unescapeLogText(phone.userAgent)});
+                              unescapeLogText(phone.userAgent), phone.proof, phone.refusal});
     }
     return table;
 }

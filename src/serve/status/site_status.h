@@ -1,6 +1,9 @@
 // Every phone's status, rebuilt from the fetch log's records: a phone of the site is waiting
 // until its first fetch, then fetched; one that only asked for names that are not there is
-// "asked, not found" with the name it asked; a MAC outside the site is an unknown phone. The
+// "asked, not found" with the name it asked; one whose requests were refused for want of proof
+// (a certificate, a password) is "asked, refused" with the reason of the last refusal, until it
+// fetches; a MAC outside the site is an unknown phone. Each phone keeps how its last proven
+// request was proven. The
 // phone's-eye check's own requests are no phone's and change nothing. The rows of phones outside
 // the site that never fetched a file (any name a client makes up) are bounded: the most
 // recently seen kMostPhonesOutside are listed, and the rest only counted.
@@ -22,11 +25,15 @@
 
 namespace velquor::serve {
 
-enum class PhoneState { Waiting, Fetched, AskedNotFound, Unknown };
+enum class PhoneState { Waiting, Fetched, AskedNotFound, Refused, Unknown };
 
-// "waiting", "fetched", "asked, not found", "unknown phone": the report's and the CLI's words,
-// marked for the window.
+// "waiting", "fetched", "asked, not found", "asked, refused", "unknown phone": the report's and
+// the CLI's words, marked for the window.
 const char* stateName(PhoneState state);
+
+// What to do about a refusal, by its reason: a certificate's ("no certificate", "certificate
+// names …", "certificate expired"), a password's, or another's; marked for the window.
+const char* refusalAdvice(std::string_view refusal);
 
 struct PhoneStatus {
     std::string mac;  // canonical
@@ -39,6 +46,8 @@ struct PhoneStatus {
     std::uint64_t fetches = 0;
     std::string peer;       // of its last request
     std::string userAgent;  // of its last request, as the log keeps it
+    std::string proof;      // how its last request that said so was proven (cert:<mac>, ...)
+    std::string refusal;    // why its last refused request was refused, until it fetches
 };
 
 struct SiteCounts {
@@ -46,6 +55,7 @@ struct SiteCounts {
     std::size_t fetched = 0;
     std::size_t waiting = 0;
     std::size_t askedNotFound = 0;
+    std::size_t refused = 0;
     std::size_t unknownPhones = 0;
     std::uint64_t unknownRequests = 0;  // requests naming a MAC outside the site
     std::uint64_t notListed = 0;        // rows outside the site left out past the bound
@@ -76,7 +86,10 @@ private:
         bool mayBeLeftOut = false;
     };
 
+    std::size_t& countOf(PhoneState state);
     void recount(PhoneState from, PhoneState to);
+    // Into state, counted; an unknown phone stays unknown.
+    void moveTo(PhoneStatus& phone, PhoneState state);
     Row& rowOf(const std::string& mac);
     void leaveOutOldest();
 
@@ -94,14 +107,15 @@ private:
 support::Result<std::vector<PhoneStatus>> phonesOfFetchLog(const std::filesystem::path& path);
 
 // "1,950 of 2,000 phones fetched their file; 50 waiting; 3 requests from unknown phones", with
-// "N asked for a name that is not there" where there are such phones.
+// "N asked for a name that is not there" and "N asked and were refused" where there are such
+// phones.
 std::string summaryText(const SiteCounts& counts, bool hasSite);
 
 // 1950 -> "1,950".
 std::string groupedNumber(std::uint64_t number);
 
 // One row per phone: mac, status, file, asked, first_fetch, last_fetch, fetches, peer,
-// user_agent (local times with their offset, empty where there are none).
+// user_agent, proof, refusal (local times with their offset, empty where there are none).
 report::ReportTable statusTable(const std::vector<PhoneStatus>& phones);
 
 }  // namespace velquor::serve

@@ -18,6 +18,7 @@
 
 #include "app/main_window/velquor_dlg.h"
 #include "app/results/row_table_actions.h"
+#include "app/serve/serve_phones_model.h"
 #include "app_test_support.h"
 #include "room_main.h"
 #include "scripted_prompter.h"
@@ -76,8 +77,8 @@ private slots:
         QVERIFY(waitFor([&] { return cell(table, 0, 2) == "fetched"; }));
         QCOMPARE(cell(table, 0, 0), QString("001a2b3c4d5e"));
         QCOMPARE(cell(table, 0, 1), QString("001A2B3C4D5E.xml"));
-        QCOMPARE(cell(table, 0, 5), QString("1"));
-        QCOMPARE(cell(table, 0, 6), QString("127.0.0.1"));
+        QCOMPARE(cell(table, 0, ServePhonesModel::kCount), QString("1"));
+        QCOMPARE(cell(table, 0, ServePhonesModel::kPeer), QString("127.0.0.1"));
         QVERIFY(waitFor([&] { return cell(table, 2, 2) == "asked, not found"; }));
         QCOMPARE(cell(table, 2, 1), QString("001122334455.cfg"));
         QVERIFY(dialog->windowTitle().contains("1 of 3 fetched, 1 waiting, problems: 1"));
@@ -99,8 +100,8 @@ private slots:
         QCOMPARE(cell(table, 0, 0), QString("0015650a33fb"));
         actions.copyRows();
         QCOMPARE(QGuiApplication::clipboard()->text().section('\n', 0, 1),
-                 QString("MAC\tFile\tStatus\tFirst fetch\tLast request\tFetches\tPeer\tUser "
-                         "agent\n0015650a33fb\t\twaiting\t\t\t0\t\t"));
+                 QString("MAC\tFile\tStatus\tProof\tFirst fetch\tLast request\tFetches\tPeer\t"
+                         "User agent\n0015650a33fb\t\twaiting\t\t\t\t0\t\t"));
         dialog->shownBox()->setCurrentIndex(2);  // fetched
         QCOMPARE(table.model()->rowCount(), 0);
         dialog->shownBox()->setCurrentIndex(0);

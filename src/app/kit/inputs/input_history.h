@@ -86,6 +86,11 @@ inline const QString kServePort = QStringLiteral("serve-port");
 inline const QString kServeAddress = QStringLiteral("serve-address");
 inline const QString kServeLog = QStringLiteral("serve-log");
 inline const QString kServeAllowed = QStringLiteral("serve-allowed");
+inline const QString kServeTlsCertificate = QStringLiteral("serve-tls-certificate");
+inline const QString kServeTlsKey = QStringLiteral("serve-tls-key");
+inline const QString kServePhoneCas = QStringLiteral("serve-phone-cas");
+inline const QString kServeAuthFile = QStringLiteral("serve-auth-file");
+inline const QString kServeSheetPasswords = QStringLiteral("serve-sheet-passwords");
 }  // namespace history_key
 
 }  // namespace velquor::app
