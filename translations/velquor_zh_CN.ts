@@ -1794,6 +1794,21 @@
         <translation>%1 中的文件未加密，普通 HTTP 会以明文发送话机的 SIP 密码，而 %2 中有它们的加密副本：请提供 %2/，或指定 --plain-files。</translation>
     </message>
     <message>
+        <source>--no-auth: the plain configuration files of %1 (%2 among them) go to anyone on %3 who names a phone, with the phones&apos; SIP passwords in them.</source>
+        <extracomment>%1 is a folder, %2 a file in it, %3 the address served on</extracomment>
+        <translation>--no-auth：%1 中未加密的配置文件（其中有 %2）会交给 %3 上任何说出话机名称的人，其中带有话机的 SIP 密码。</translation>
+    </message>
+    <message>
+        <source>The files of %1 are plain configuration files (%2 among them) with the phones&apos; SIP passwords, and anyone on %3 could fetch them by naming a phone, since no phone has to prove itself. Serve the encrypted copies in %1/en, give the phones&apos; credentials (--phone-ca, --auth-file or the sheet&apos;s http-password column), or give --no-auth to serve them to anyone knowingly.</source>
+        <extracomment>%1 is a folder, %2 a file in it, %3 the address served on</extracomment>
+        <translation>%1 中的文件是未加密的配置文件（其中有 %2），带有话机的 SIP 密码；由于话机无需证明身份，%3 上任何人只要说出话机名称即可取得它们。请提供 %1/en 中的加密副本，提供话机的凭据（--phone-ca、--auth-file 或表格的 http-password 列），或指定 --no-auth 明知风险地向任何人提供。</translation>
+    </message>
+    <message>
+        <source>every address</source>
+        <extracomment>what a server listens on when no address was given</extracomment>
+        <translation>所有地址</translation>
+    </message>
+    <message>
         <source>asked, refused</source>
         <translation>已请求，被拒绝</translation>
     </message>
@@ -2877,6 +2892,14 @@ Replacing registers it with: %2</source>
         <translation>
             <numerusform>%n 行请求未显示：它们来得比显示的速度快。服务仍在继续。</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>The plain configuration files would go to anyone who reaches this computer.</source>
+        <translation>未加密的配置文件会交给任何能访问本计算机的人。</translation>
+    </message>
+    <message>
+        <source>They hold the phones&apos; SIP passwords and no phone has to prove itself. Serve the encrypted copies in en/, give the phones&apos; CA or credentials, serve on 127.0.0.1 only, or tick Serve without credentials to accept the risk.</source>
+        <translation>其中带有话机的 SIP 密码，而话机无需证明身份。请提供 en/ 中的加密副本，提供话机的 CA 或凭据，只在 127.0.0.1 上提供，或勾选“不用凭据提供文件（知情）”以接受此风险。</translation>
     </message>
     <message>
         <source>Passwords from its http-password column</source>

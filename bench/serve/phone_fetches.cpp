@@ -244,7 +244,7 @@ private:
     }
 
     void read(Slot& slot) {
-        static char buffer[65536];
+        thread_local char buffer[65536];  // fetchAll may run in several threads at once
         for (;;) {
             const ssize_t n = receive(slot, buffer, sizeof buffer);
             if (n > 0) {

@@ -118,6 +118,7 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
     }
     options.logFile = parser.value("--log").value_or("");
     options.plainFiles = parser.has("--plain-files");
+    options.noAuth = parser.has("--no-auth");
     // The phones' files are named as Generate names them: [devices] file-name of velquor.conf.
     auto loaded = settings::loadSettings({});
     if (!loaded) return loaded.error();
@@ -194,7 +195,7 @@ void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
 int runServe(const std::vector<std::string>& args) {
     support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--phone-ca",
                                "--allow", "--sheet", "--log", "--report", "--for", "--auth-file"},
-                              {"--plain-files"});
+                              {"--plain-files", "--no-auth"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
     std::optional<std::chrono::seconds> duration;
@@ -246,7 +247,7 @@ VELQUOR_REGISTER_COMMAND(
     "serve DIR [--address ADDR] [--port N] [--tls-cert F --tls-key F [--phone-ca CA]...]\n"
     "      [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
-    "      [--auth-file FILE] [--plain-files]\n"
+    "      [--auth-file FILE] [--plain-files] [--no-auth]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
     "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
@@ -255,7 +256,11 @@ VELQUOR_REGISTER_COMMAND(
     "  gets the encrypted copy of DIR/en (or of DIR when it is an en folder) or 404. DIR is\n"
     "  found by its path at each request: while it is missing the phones get 503. Plain\n"
     "  files over plain HTTP when DIR/en holds their encrypted copies are refused: serve\n"
-    "  DIR/en, or give --plain-files.\n"
+    "  DIR/en, or give --plain-files. Plain configuration files (XML, key=value lines) to an\n"
+    "  address beyond loopback where no phone proves itself are refused: serve DIR/en, give\n"
+    "  the phones' credentials, or --no-auth to serve them to anyone knowingly (a warning at\n"
+    "  every start). An address that asks for names not its own is held back (403) for a\n"
+    "  while that grows with each repeat; a network's unproven requests are then paced.\n"
     "  --phone-ca (PEM, repeatable: one per maker) asks every client for its certificate and\n"
     "  serves only those issued under one of the CAs and within their dates; a file named by\n"
     "  a MAC goes only to the certificate naming that MAC (its common name or an alternative\n"

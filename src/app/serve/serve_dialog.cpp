@@ -32,6 +32,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "app/serve/serve_phones_model.h"
+#include "serve/folder/plain_files.h"
 #include "serve/status/site_sheet.h"
 #include "support/hex.h"
 
@@ -469,6 +470,13 @@ bool ServeDialog::startServing() {
         options.site = std::move(*site);
     }
     auto server = serve::PhoneServer::start(std::move(options));
+    if (!server && serve::refusesUnprovenAskers(server.error())) {
+        refuse(tr("The plain configuration files would go to anyone who reaches this computer."),
+               tr("They hold the phones' SIP passwords and no phone has to prove itself. Serve "
+                  "the encrypted copies in en/, give the phones' CA or credentials, serve on "
+                  "127.0.0.1 only, or tick Serve without credentials to accept the risk."));
+        return false;
+    }
     if (!server) {
         refuse(tr("The folder cannot be served."), coreText(server.error()));
         return false;

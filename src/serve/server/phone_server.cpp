@@ -218,6 +218,25 @@ support::Result<sockaddr_storage> listenAddress(const std::string& address, std:
     return storage;
 }
 
+// Whether the server answers this machine only: a loopback address (127.0.0.0/8, ::1, an IPv4
+// one mapped into IPv6).
+bool isLoopback(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+        const auto& four = reinterpret_cast<const sockaddr_in&>(address);
+        return (ntohl(four.sin_addr.s_addr) >> 24) == 127;
+    }
+    if (address.ss_family != AF_INET6) return false;
+    const in6_addr& six = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&six)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&six) && six.s6_addr[12] == 127;
+}
+
+Audience audienceOf(const ServeOptions& options, const sockaddr_storage& address) {
+    return {options.address, isLoopback(address),
+            !options.phoneCas.empty() || !options.authFile.empty() || options.sheetPasswords,
+            options.noAuth};
+}
+
 // The digest credentials of the auth file and the sheet's passwords; with any, every request
 // must prove its user.
 support::Status loadDigestCredentials(PhoneServer::State& state, const ServeOptions& options) {
@@ -285,16 +304,20 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         if (!opened) return opened.error();
     }
     if (auto loaded = loadDigestCredentials(*state, options); !loaded) return loaded.error();
-    if (!tls) {
-        auto plain = checkPlainHttp(state->folder, options.plainFiles);
-        if (!plain) return plain.error();
-        state->warnings = std::move(*plain);
-    }
-    if (onRecord) state->output = std::make_unique<RecordQueue>(std::move(onRecord));
-
     bool ipv6 = false;
     auto address = listenAddress(options.address, options.port, ipv6);
     if (!address) return address.error();
+    const PlainFiles plainFiles = findPlainFiles(state->folder);
+    if (!tls) {
+        auto plain = checkPlainHttp(plainFiles, state->folder, options.plainFiles);
+        if (!plain) return plain.error();
+        state->warnings = std::move(*plain);
+    }
+    auto unproven = checkUnprovenAskers(plainFiles, state->folder, audienceOf(options, *address));
+    if (!unproven) return unproven.error();
+    state->warnings.insert(state->warnings.end(), unproven->begin(), unproven->end());
+    if (onRecord) state->output = std::make_unique<RecordQueue>(std::move(onRecord));
+
     const std::uint64_t descriptors = net::raiseDescriptorLimit();
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());

@@ -1,7 +1,8 @@
 // PhoneServer: serves one folder's files to phones over HTTP/1.1 with keep-alive, or HTTPS
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
-// (each request's deadline, room near the cap, the per-address cap). Given phones' CAs, every
+// (each request's deadline, room near the cap, the per-address cap), its guessers held back by a
+// GuessingGuard (serve/request/guessing_guard.h). Given phones' CAs, every
 // HTTPS client is asked for its certificate, and a phone's file goes only to the certificate
 // naming its MAC (serve/request/phone_certificate.h). Every request is a fetch log
 // record: appended to the log file, flushed at least every second, handed to the caller as it
@@ -78,7 +79,9 @@ public:
     // Takes the records that came since its last call, oldest first.
     using RecordSink = std::function<void(const std::vector<FetchRecord>&)>;
 
-    // Reads the log back (restoring the statuses), opens the folder and starts listening.
+    // Reads the log back (restoring the statuses), opens the folder and starts listening;
+    // refused when plain configuration files would go to unproven askers beyond loopback
+    // (checkUnprovenAskers, serve/folder/plain_files.h).
     // onRecord is given the records as the log has them (each request, save the refusals that
     // a summary line counts, and those summary lines), one call at a time, from a thread of
     // its own; records it is too slow to take are dropped and counted (outputDropped).
@@ -93,7 +96,8 @@ public:
 
     std::uint16_t port() const;
     bool usesTls() const;
-    // Warnings for the person starting it (plain files over plain HTTP), said once.
+    // Warnings for the person starting it (plain files over plain HTTP, plain configuration
+    // files to anyone with noAuth), said once at every start.
     const std::vector<support::Phrase>& warnings() const;
     // Grows by one with every request answered: the window redraws when it changed.
     std::uint64_t requestCount() const;

@@ -91,6 +91,13 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         record.status = MHD_HTTP_METHOD_NOT_ALLOWED;
         return queueText(connection, record.status, kNotAllowed, request->bodyBytes);
     }
+    request->asker = askerOf(peer);
+    if (std::optional<std::string> held = guessing.heldBack(request->asker)) {
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = std::move(*held);
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
+    }
+    request->counted = true;
     // A valid phone's certificate proves its asker; else digest credentials, where the site
     // has them, are asked for. A site may mix phones of both kinds.
     const bool certified =
@@ -100,8 +107,20 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
         const char* authorization =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
         proven = digest->check(authorization != nullptr ? authorization : "", method, url);
-        if (!proven.proven()) return queueChallenge(connection, *digest, proven, *request);
+        if (!proven.proven()) {
+            request->challengedOnly = proven.kind == DigestOutcome::Kind::Missing ||
+                                      proven.kind == DigestOutcome::Kind::Stale;
+            return queueChallenge(connection, *digest, proven, *request);
+        }
         record.proof = "digest:" + proven.user;
+    }
+    const GuessingAdmission admitted =
+        guessing.admit(request->asker, certified || provenAsker(record));
+    if (!admitted.look) {
+        request->counted = false;
+        record.status = MHD_HTTP_FORBIDDEN;
+        record.refusal = admitted.refusal;
+        return queueText(connection, record.status, kForbidden, request->bodyBytes);
     }
     const std::optional<std::string> path = decodedPath(url);
     Lookup found = path ? folder.lookup(*path) : Lookup{};

@@ -39,6 +39,8 @@ void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode 
         std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - request->started)
             .count());
     if (record.status == 0) record.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    if (request->counted && !request->challengedOnly)
+        guessing.record(request->asker, provenAsker(record), missedRequest(record));
     bool ofSite = false;
     {
         std::lock_guard lock(statusMutex);

@@ -20,6 +20,7 @@
 #include "serve/log/fetch_log_writer.h"
 #include "serve/log/log_summary.h"
 #include "serve/request/digest_auth.h"
+#include "serve/request/guessing_guard.h"
 #include "serve/request/phone_certificate.h"
 #include "serve/request/phone_credentials.h"
 #include "serve/server/connection_guard.h"
@@ -47,6 +48,7 @@ struct PhoneServer::State {
     PhoneFolder folder;
     FetchLogWriter log;
     LogSummary summary;
+    GuessingGuard guessing;
     std::unique_ptr<RecordQueue> output;  // to the caller's sink, when there is one
     std::string certificatePem;
     std::string keyPem;
@@ -77,6 +79,9 @@ struct PhoneServer::State {
         std::uint64_t bodyBytes = 0;
         int socket = -1;                 // the connection's, to ask what the client took
         std::uint64_t ackedAtStart = 0;  // the bytes the client had acknowledged then
+        Asker asker;                     // as the guessing guard counts the peer
+        bool counted = false;            // its outcome counts for the guessing guard
+        bool challengedOnly = false;     // a 401 that asked for credentials, none refused
     };
 
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,

@@ -4,26 +4,49 @@
 #include <algorithm>
 #include <sstream>
 
+#include "net/guessing_policy.h"
+
 namespace velquor::server {
 
+namespace {
+
+net::MissLimit perName(const LoginLimits& limits) {
+    return {limits.failuresPerName, limits.window, limits.window};
+}
+net::MissLimit perGroup(const LoginLimits& limits) {
+    return {limits.failuresPerAddress, limits.window, limits.window};
+}
+net::PacedChecks sharedChecks(const LoginLimits& limits) {
+    return {limits.guessesPerHour, limits.guessBurst(), limits.guessingHour()};
+}
+
+}  // namespace
+
+// kestod keeps no earlier holds: each hold lasts the window. A name's guesses are checked
+// apart from its networks' own first ones, so the shared checks are those past them.
 LoginDecision decideLogin(const GuessingCounts& counts, const LoginLimits& limits) {
-    using std::chrono::milliseconds;
-    if (counts.ofNameAtGroup >= limits.failuresPerName) {
-        return {LoginVerdict::NameAtAddress, limits.window};
+    if (const auto hold = net::missHold(counts.ofNameAtGroup, perName(limits), 0);
+        hold.count() > 0) {
+        return {LoginVerdict::NameAtAddress, hold};
     }
-    if (counts.ofGroup >= limits.failuresPerAddress) return {LoginVerdict::Address, limits.window};
-    if (counts.trusted) return {};
-    // The network's own check: it takes nothing from the shared ones.
-    if (counts.fromNetwork == 0) return {LoginVerdict::Check, milliseconds(0), true};
-    const long long shared = std::max(0LL, counts.tally.guesses - counts.tally.networks);
-    if (shared >= limits.guessesPerHour) {
-        const auto left = limits.guessingHour() - counts.tally.sinceOldest;
-        return {LoginVerdict::Account, std::max(left, milliseconds(1))};
+    net::GuessingCounts shared;
+    shared.groupMisses = counts.ofGroup;
+    shared.proven = counts.trusted;
+    shared.ownCheck = counts.fromNetwork == 0;
+    shared.pacedChecks = std::max(0LL, counts.tally.guesses - counts.tally.networks);
+    shared.sinceOldest = counts.tally.sinceOldest;
+    shared.sinceLatest = counts.tally.sinceLatest;
+    const net::GuessingDecision decided =
+        net::decideGuessing(shared, perGroup(limits), sharedChecks(limits));
+    switch (decided.verdict) {
+        case net::GuessingVerdict::GroupHeld:
+            return {LoginVerdict::Address, decided.holdFor};
+        case net::GuessingVerdict::Paced:
+            return {LoginVerdict::Account, decided.holdFor};
+        case net::GuessingVerdict::Check:
+            break;
     }
-    if (shared >= limits.guessBurst() && counts.tally.sinceLatest < limits.guessSpacing()) {
-        return {LoginVerdict::Account, limits.guessSpacing() - counts.tally.sinceLatest};
-    }
-    return {LoginVerdict::Check, milliseconds(0), true, shared + 1 == limits.guessBurst()};
+    return {LoginVerdict::Check, decided.holdFor, decided.shared, decided.pacingStarts};
 }
 
 std::string guessingSettingsText(const LoginLimits& limits) {

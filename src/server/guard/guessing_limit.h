@@ -1,6 +1,7 @@
 // The limits on guessing passwords, and the one place that decides whether a login is checked
 // or held back: decideLogin, a pure function from the counts a store reads to the decision the
-// store then records. The stores keep the counts; they never decide.
+// store then records, over net's guessing rule (net/guessing_policy.h), which the phone server
+// holds its guessers to as well. The stores keep the counts; they never decide.
 #pragma once
 
 #include <chrono>

@@ -62,6 +62,7 @@ private slots:
         dialog->setFolder(q(dir / "out"));
         dialog->setSheet(q(dir / "devices.csv"));
         dialog->portBox()->setValue(0);
+        dialog->addressEdit()->setText("127.0.0.1");
         dialog->show();
         QVERIFY(dialog->startServing());
         const std::uint16_t port = dialog->port();
@@ -132,6 +133,7 @@ private slots:
         ServeDialog dialog(prompter);
         dialog.setFolder(q(dir / "missing"));
         dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
         QVERIFY(!dialog.startServing());
         QCOMPARE(prompter.messages().back().text, QString("The folder cannot be served."));
         QVERIFY(prompter.messages().back().details.contains("missing"));
@@ -140,6 +142,18 @@ private slots:
         dialog.allowEdit()->setText("10.0.0.0/8, 10.0.0.0/99");
         QVERIFY(!dialog.startServing());
         QVERIFY(prompter.messages().back().details.contains("10.0.0.0/99"));
+        QVERIFY(!dialog.isServing());
+
+        // Plain configuration files to every address, with no phone proving itself.
+        std::filesystem::create_directory(dir / "plain");
+        writeFile(dir / "plain" / "001A2B3C4D5E.xml", "<config/>\n");
+        dialog.setFolder(q(dir / "plain"));
+        dialog.allowEdit()->clear();
+        dialog.addressEdit()->clear();
+        QVERIFY(!dialog.startServing());
+        QCOMPARE(prompter.messages().back().text,
+                 QString("The plain configuration files would go to anyone who reaches this "
+                         "computer."));
         QVERIFY(!dialog.isServing());
     }
 

@@ -146,6 +146,7 @@ private slots:
         ServeDialog dialog(prompter);
         dialog.setFolder(q(dir / "out"));
         dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
         dialog.show();
         QString defaultButton;
         QString question;
@@ -177,6 +178,7 @@ private slots:
         ServeDialog dialog(prompter);
         dialog.setFolder(q(dir / "out"));
         dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
         QVERIFY(!dialog.startServing());  // the box closed: nothing served
         QVERIFY(!dialog.isServing());
         QCOMPARE(prompter.messages().back().buttons, MessageButtons::ServeEncryptedOrPlain);
@@ -202,6 +204,7 @@ private slots:
             *velquor::mac::FileNamePattern::parse("site-main-building-third-floor-desk-{mac}.cfg"));
         dialog.setFolder(q(dir / "out"));
         dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
         dialog.show();
         QVERIFY(dialog.startServing());
         const std::uint16_t port = dialog.port();

@@ -121,6 +121,7 @@ private slots:
         auto* serving = window.findChild<ServeDialog*>();
         QVERIFY(serving != nullptr);
         serving->portBox()->setValue(0);
+        serving->addressEdit()->setText("127.0.0.1");
         QVERIFY(serving->startServing());
         const std::string base = "http://127.0.0.1:" + std::to_string(serving->port()) + "/";
         QSignalSpy changed(&view->model(), &QAbstractItemModel::dataChanged);
