@@ -469,6 +469,7 @@ bool ServeDialog::startServing() {
         }
         options.site = std::move(*site);
     }
+    const std::string address = options.address;  // options are the server's from here on
     auto server = serve::PhoneServer::start(std::move(options));
     if (!server && serve::refusesUnprovenAskers(server.error())) {
         refuse(tr("The plain configuration files would go to anyone who reaches this computer."),
@@ -487,8 +488,7 @@ bool ServeDialog::startServing() {
     used.port = QString::number(m_server->port());
     rememberServeFields(used);
     m_urls->clear();
-    for (const std::string& url :
-         serve::serverUrls(m_server->port(), m_server->usesTls(), options.address))
+    for (const std::string& url : serve::serverUrls(m_server->port(), m_server->usesTls(), address))
         m_urls->addItem(QString::fromStdString(url));
     m_urls->setEnabled(true);
     m_copyUrl->setEnabled(true);
