@@ -183,6 +183,10 @@ void ConnectionGuard::forget(const net::AddressRange& group) {
     if (held != m_heldByGroup.end() && --held->second == 0) m_heldByGroup.erase(held);
 }
 
+namespace {
+constexpr auto kWatchGranularity = std::chrono::milliseconds(100);
+}  // namespace
+
 // Shuts each connection whose request has not come whole by its deadline, then sleeps until
 // the next deadline (or, with none, until a connection waits for one).
 void ConnectionGuard::watchDeadlines() {
@@ -205,7 +209,9 @@ void ConnectionGuard::watchDeadlines() {
             m_wake.wait(lock);
             m_watchIdle = false;
         } else {
-            m_wake.wait_until(lock, next);
+            // Deadlines a moment apart are taken in one pass: a flood of connections costs a
+            // few passes a second over them, not one a connection.
+            m_wake.wait_until(lock, std::max(next, now + kWatchGranularity));
         }
     }
 }
