@@ -1,6 +1,7 @@
 // The server's records handed to their reader from a thread of their own; see record_queue.h.
 #include "serve/server/record_queue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -13,6 +14,9 @@ namespace {
 // How long the end waits for a sink that takes nothing: a reader that has not taken a record
 // in this long is not reading.
 constexpr auto kStuckSink = std::chrono::seconds(2);
+// Records are handed on in batches at most this far apart (sooner when half the queue is
+// full): a serving thread wakes the reader's thread a few times a second, not per request.
+constexpr auto kBatchInterval = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -29,13 +33,20 @@ struct RecordQueue::Shared {
     bool drained = false;
     std::atomic<std::uint64_t> dropped{0};
 
+    bool fillingUp() const {
+        return !waiting.empty() && waiting.size() >= std::max<std::size_t>(mostWaiting / 2, 1);
+    }
+
     // Hands the sink everything waiting at once: one write of many lines for the CLI.
     void drain() {
         std::vector<FetchRecord> taking;
         std::unique_lock lock(mutex);
         for (;;) {
-            wake.wait(lock, [&] { return ending || !waiting.empty(); });
-            if (waiting.empty()) break;
+            wake.wait_for(lock, kBatchInterval, [&] { return ending || fillingUp(); });
+            if (waiting.empty()) {
+                if (ending) break;
+                continue;
+            }
             taking.swap(waiting);
             lock.unlock();
             sink(taking);
@@ -68,6 +79,7 @@ RecordQueue::~RecordQueue() {
 }
 
 void RecordQueue::push(const FetchRecord& record) {
+    bool fillingUp = false;
     {
         std::lock_guard lock(m_shared->mutex);
         if (m_shared->waiting.size() >= m_shared->mostWaiting) {
@@ -75,8 +87,9 @@ void RecordQueue::push(const FetchRecord& record) {
             return;
         }
         m_shared->waiting.push_back(record);
+        fillingUp = m_shared->fillingUp();
     }
-    m_shared->wake.notify_one();
+    if (fillingUp) m_shared->wake.notify_one();
 }
 
 std::uint64_t RecordQueue::dropped() const {
