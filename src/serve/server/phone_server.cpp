@@ -192,6 +192,13 @@ unsigned connectionLimit(std::uint64_t descriptors) {
 // The library's own cap, well above the guard's: connections the guard shut to make room stay
 // the library's until it has seen them go, and each serving thread holds its own share of the
 // cap, which the connections need not fill evenly.
+// The library's idle time-out: never shorter than the deadline of a whole request, which the
+// guard keeps (a longer deadline, as tests set, would otherwise be cut at the idle time-out).
+intptr_t idleSeconds(std::chrono::milliseconds requestDeadline) {
+    const auto deadline = std::chrono::ceil<std::chrono::seconds>(requestDeadline).count();
+    return std::max<intptr_t>(kIdleSeconds, static_cast<intptr_t>(deadline));
+}
+
 unsigned libraryConnectionLimit(unsigned maxConnections, unsigned threads) {
     return 2 * maxConnections + 16 * threads;
 }
@@ -338,7 +345,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT,
          static_cast<intptr_t>(libraryConnectionLimit(maxConnections, threads)), nullptr},
-        {MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds(state->options.requestDeadline), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestBytesBound, nullptr},
         {MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024, nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), state.get()},
