@@ -40,7 +40,7 @@ MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* te
 }
 
 MHD_Response* fileResponse(const OpenedFile& file) {
-    if (file.size <= kSentWithHeaderBytes) {
+    if (sentWithItsHeader(file.size)) {
         char* body = static_cast<char*>(std::malloc(std::max<std::size_t>(file.size, 1)));
         std::size_t got = 0;
         while (body != nullptr && got < file.size) {
@@ -63,6 +63,10 @@ MHD_Response* fileResponse(const OpenedFile& file) {
     MHD_Response* response = MHD_create_response_from_fd64(file.size, file.fd);
     if (response == nullptr) ::close(file.fd);
     return response;
+}
+
+bool sentWithItsHeader(std::uint64_t size) {
+    return size <= kSentWithHeaderBytes;
 }
 
 const char* contentType(std::string_view name) {

@@ -19,6 +19,10 @@ MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* te
 // file. Nothing when the file could not be read (it is closed then).
 MHD_Response* fileResponse(const OpenedFile& file);
 
+// Whether a file of this size goes out from memory with its header in one write (a phone's
+// configuration): such an answer reaches the client whole or not at all.
+bool sentWithItsHeader(std::uint64_t size);
+
 // The Content-Type of a file by its name's extension.
 const char* contentType(std::string_view name);
 

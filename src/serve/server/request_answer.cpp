@@ -79,7 +79,6 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     if (const MHD_ConnectionInfo* socket =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
         request->socket = socket->connect_fd;
-        request->ackedAtStart = connectionBytesAcked(request->socket);
     }
 
     if (!options.allowed.allows(peer)) {
@@ -146,6 +145,12 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     record.status = MHD_HTTP_OK;
     request->bodyBytes = head ? 0 : found.file->size;
+    // What the client has taken so far, to tell how much of a long answer it took if it
+    // leaves; a short one is sent whole or not at all, and costs no look.
+    if (!sentWithItsHeader(request->bodyBytes)) {
+        request->ackedAtStart = connectionBytesAcked(request->socket);
+        request->measured = true;
+    }
     const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
     return queued;

@@ -20,10 +20,12 @@ std::uint64_t connectionBytesAcked(int socket) {
 namespace {
 
 // What went out of the body: all of it when the answer completed, else what the client
-// acknowledged of this answer (its header with it), never more than the body.
+// acknowledged of this answer (its header with it), never more than the body; nothing of a
+// short answer, which goes out in one write.
 std::uint64_t bodyBytesSent(const PhoneServer::State::Request& request, bool completed) {
     if (request.record.method == "HEAD") return 0;
     if (completed) return request.bodyBytes;
+    if (!request.measured) return 0;
     const std::uint64_t acked = connectionBytesAcked(request.socket);
     const std::uint64_t sent = acked > request.ackedAtStart ? acked - request.ackedAtStart : 0;
     return std::min(sent, request.bodyBytes);

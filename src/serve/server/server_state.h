@@ -79,6 +79,7 @@ struct PhoneServer::State {
         std::uint64_t bodyBytes = 0;
         int socket = -1;                 // the connection's, to ask what the client took
         std::uint64_t ackedAtStart = 0;  // the bytes the client had acknowledged then
+        bool measured = false;           // ackedAtStart taken (a long answer's)
         Asker asker;                     // as the guessing guard counts the peer
         bool counted = false;            // its outcome counts for the guessing guard
         bool challengedOnly = false;     // a 401 that asked for credentials, none refused
