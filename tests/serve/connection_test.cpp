@@ -147,9 +147,7 @@ protected:
     void SetUp() override { writeSiteFolder(m_dir / "site"); }
 
     std::unique_ptr<PhoneServer> start(ServeOptions options) {
-        options.folder = m_dir / "site";
-        options.address = "127.0.0.1";
-        options.port = 0;
+        serveOnLoopback(options, m_dir.path());
         options.logFile = m_dir / "fetch.csv";
         auto server = PhoneServer::start(std::move(options));
         EXPECT_TRUE(server) << server.error().message;

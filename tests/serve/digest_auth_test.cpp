@@ -56,9 +56,7 @@ protected:
     void SetUp() override { writeSiteFolder(m_dir / "site"); }
 
     std::unique_ptr<PhoneServer> start(ServeOptions options) {
-        options.folder = m_dir / "site";
-        options.address = "127.0.0.1";
-        options.port = 0;
+        serveOnLoopback(options, m_dir.path());
         auto server = PhoneServer::start(std::move(options), [this](const auto& records) {
             std::lock_guard lock(m_mutex);
             m_records.insert(m_records.end(), records.begin(), records.end());

@@ -82,9 +82,7 @@ protected:
 
     std::unique_ptr<PhoneServer> start(std::vector<std::filesystem::path> cas) {
         ServeOptions options;
-        options.folder = m_dir / "site";
-        options.address = "127.0.0.1";
-        options.port = 0;
+        serveOnLoopback(options, m_dir.path());
         options.tlsCertificate = m_server.certificate;
         options.tlsKey = m_server.key;
         options.phoneCas = std::move(cas);
@@ -248,9 +246,7 @@ TEST_F(PhoneCertificateTest, CaFilesAreCheckedAtStartAndNeedHttps) {
     };
     for (const auto& bad : cases) {
         ServeOptions options;
-        options.folder = m_dir / "site";
-        options.address = "127.0.0.1";
-        options.port = 0;
+        serveOnLoopback(options, m_dir.path());
         options.tlsCertificate = m_server.certificate;
         options.tlsKey = m_server.key;
         options.phoneCas = {m_phones.certificate, bad.file};

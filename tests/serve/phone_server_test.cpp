@@ -24,20 +24,14 @@ protected:
     void SetUp() override { writeSiteFolder(m_dir / "site"); }
 
     std::unique_ptr<PhoneServer> start(ServeOptions options = {}) {
-        if (options.folder.empty()) options.folder = m_dir / "site";
-        options.address = "127.0.0.1";
-        options.port = 0;
+        serveOnLoopback(options, m_dir.path());
         if (options.logFile.empty()) options.logFile = m_dir / "fetch.csv";
         auto server = PhoneServer::start(std::move(options));
         EXPECT_TRUE(server) << server.error().message;
         return server ? std::move(*server) : nullptr;
     }
 
-    std::vector<FetchRecord> logged() {
-        auto records = readFetchLog(m_dir / "fetch.csv");
-        EXPECT_TRUE(records) << records.error().message;
-        return records ? *records : std::vector<FetchRecord>{};
-    }
+    std::vector<FetchRecord> logged() { return loggedRecords(m_dir / "fetch.csv"); }
 
     TempDir m_dir;
 };

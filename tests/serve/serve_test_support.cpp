@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "serve/log/fetch_log_reader.h"
 #include "temp_dir.h"
 #include "wait_until.h"
 
@@ -135,6 +136,18 @@ std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesy
         kStartLimit);
     if (!started) ADD_FAILURE() << "velquor-cli serve did not start: " << readFile(output);
     return port;
+}
+
+void serveOnLoopback(serve::ServeOptions& options, const std::filesystem::path& dir) {
+    if (options.folder.empty()) options.folder = dir / "site";
+    options.address = "127.0.0.1";
+    options.port = 0;
+}
+
+std::vector<serve::FetchRecord> loggedRecords(const std::filesystem::path& log) {
+    auto records = serve::readFetchLog(log);
+    EXPECT_TRUE(records) << records.error().message;
+    return records ? *records : std::vector<serve::FetchRecord>{};
 }
 
 }  // namespace velquor::testing

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "serve/log/fetch_record.h"
+#include "serve/server/phone_server.h"
 
 namespace velquor::testing {
 
@@ -68,5 +70,11 @@ std::uint16_t startServe(std::unique_ptr<ChildProcess>& child, const std::filesy
                          std::vector<std::string> arguments, const std::string& shellLine = "",
                          const std::string& address = "127.0.0.1",
                          const std::string& host = "127.0.0.1");
+
+// Options served on loopback from a free port, the folder dir/site unless one is given.
+void serveOnLoopback(serve::ServeOptions& options, const std::filesystem::path& dir);
+
+// Every record of a fetch log, none (with a failure) when it cannot be read.
+std::vector<serve::FetchRecord> loggedRecords(const std::filesystem::path& log);
 
 }  // namespace velquor::testing
