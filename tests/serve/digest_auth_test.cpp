@@ -283,6 +283,12 @@ TEST(DigestNonces, TheTableIsBoundedInNumberAndAgeAndGoneNoncesAreStale) {
     EXPECT_EQ(digest.check("Basic c2l0ZTpwdw==", "GET", "/a.cfg").reason(),
               "unreadable credentials");
     EXPECT_EQ(digest.check("", "GET", "/a.cfg").reason(), "no credentials");
+    // A quoted value is read with its escapes taken out; a parameter given twice is refused.
+    std::string escaped = answerFor(oldest, "00000104");
+    escaped.replace(escaped.find("\"site\""), 6, "\"s\\ite\"");
+    EXPECT_TRUE(digest.check(escaped, "GET", "/a.cfg").proven());
+    EXPECT_EQ(digest.check(answerFor(oldest, "00000105") + ", nc=00000106", "GET", "/a.cfg").kind,
+              DigestOutcome::Kind::Malformed);
     EXPECT_EQ(digest.check(answerFor(oldest, "00000001"), "GET", "/a.cfg").reason(),
               "replayed nonce count");
 

@@ -4,14 +4,14 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
-#include <map>
 #include <optional>
 #include <unordered_map>
 
+#include "digest/md5.h"
+#include "digest/sha2.h"
 #include "support/hex.h"
 
 namespace velquor::serve {
@@ -29,55 +29,134 @@ constexpr std::size_t kMostShards = 16;
 constexpr std::size_t kNoncesPerShardAtLeast = 64;
 constexpr unsigned kCountWindow = 64;  // nonce counts remembered below the highest seen
 
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool sameLetters(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return asciiLower(x) == asciiLower(y);
            });
 }
 
-// The parameters of a "Digest a=b, c="d"" header, names in lower case; nothing when it is no
-// digest header or a quoted value does not end.
-std::optional<std::map<std::string, std::string>> digestParameters(std::string_view header) {
+// The parameters of an Authorization header the check reads, in this order.
+enum Field : std::size_t { Username, Realm, Nonce, Uri, Algorithm, Qop, Nc, Cnonce, Response };
+constexpr std::array<std::string_view, 9> kFieldNames{
+    "username", "realm", "nonce", "uri", "algorithm", "qop", "nc", "cnonce", "response"};
+
+// The values of a "Digest a=b, c="d"" header: views into it, or into `unescaped` where a quoted
+// value holds backslash escapes. Parameters the check does not read are passed over.
+struct DigestFields {
+    std::array<std::string_view, kFieldNames.size()> values{};
+    std::array<bool, kFieldNames.size()> given{};
+    std::array<std::string, kFieldNames.size()> unescaped{};
+
+    std::string_view operator[](Field field) const { return values[field]; }
+};
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The index of parameter NAME among kFieldNames (any case), or kFieldNames.size().
+std::size_t fieldIndex(std::string_view name) {
+    for (std::size_t i = 0; i < kFieldNames.size(); ++i)
+        if (sameLetters(name, kFieldNames[i])) return i;
+    return kFieldNames.size();
+}
+
+// Reads the header into FIELDS: false when it is no digest header, a quoted value does not end
+// or a parameter the check reads comes twice.
+bool readDigestFields(std::string_view header, DigestFields& fields) {
     constexpr std::string_view kScheme = "digest";
     if (header.size() <= kScheme.size() ||
-        !sameLetters(header.substr(0, kScheme.size()), kScheme) ||
-        (header[kScheme.size()] != ' ' && header[kScheme.size()] != '\t'))
-        return std::nullopt;
-    std::map<std::string, std::string> parameters;
+        !sameLetters(header.substr(0, kScheme.size()), kScheme) || !isBlank(header[kScheme.size()]))
+        return false;
     std::size_t at = kScheme.size();
-    auto skipSpaces = [&] {
-        while (at < header.size() && (header[at] == ' ' || header[at] == '\t' || header[at] == ','))
-            ++at;
+    auto skipSeparators = [&] {
+        while (at < header.size() && (isBlank(header[at]) || header[at] == ',')) ++at;
     };
-    for (skipSpaces(); at < header.size(); skipSpaces()) {
+    for (skipSeparators(); at < header.size(); skipSeparators()) {
         const std::size_t equals = header.find('=', at);
-        if (equals == std::string_view::npos) return std::nullopt;
-        std::string name(header.substr(at, equals - at));
-        while (!name.empty() && name.back() == ' ') name.pop_back();
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (equals == std::string_view::npos) return false;
+        std::string_view name = header.substr(at, equals - at);
+        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
         at = equals + 1;
         while (at < header.size() && header[at] == ' ') ++at;
-        std::string value;
+        std::string_view value;
+        std::string unescaped;
+        bool escaped = false;
         if (at < header.size() && header[at] == '"') {
-            for (++at; at < header.size() && header[at] != '"'; ++at) {
-                if (header[at] == '\\' && at + 1 < header.size()) ++at;
-                value += header[at];
+            const std::size_t begin = ++at;
+            for (; at < header.size() && header[at] != '"'; ++at) {
+                if (header[at] == '\\' && at + 1 < header.size()) {
+                    if (!escaped) unescaped.assign(header.substr(begin, at - begin));
+                    escaped = true;
+                    ++at;
+                }
+                if (escaped) unescaped += header[at];
             }
-            if (at >= header.size()) return std::nullopt;
+            if (at >= header.size()) return false;
+            value = header.substr(begin, at - begin);
             ++at;
         } else {
             const std::size_t end = std::min(header.find(',', at), header.size());
             value = header.substr(at, end - at);
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-                value.pop_back();
+            while (!value.empty() && isBlank(value.back())) value.remove_suffix(1);
             at = end;
         }
-        if (!parameters.emplace(std::move(name), std::move(value)).second) return std::nullopt;
+        const std::size_t index = fieldIndex(name);
+        if (index == kFieldNames.size()) continue;
+        if (fields.given[index]) return false;
+        fields.given[index] = true;
+        if (escaped) {
+            fields.unescaped[index] = std::move(unescaped);
+            value = fields.unescaped[index];
+        }
+        fields.values[index] = value;
     }
-    return parameters;
+    return true;
 }
+
+// The hex digest of pieces added one after another, with no text put together for it.
+class HexHasher {
+public:
+    explicit HexHasher(DigestAlgorithm algorithm) : m_algorithm(algorithm) {
+        if (algorithm == DigestAlgorithm::Md5)
+            m_md5.start();
+        else
+            m_sha256.start(256);
+    }
+
+    HexHasher& add(std::string_view piece) {
+        if (m_algorithm == DigestAlgorithm::Md5)
+            m_md5.add(piece.data(), static_cast<std::uint32_t>(piece.size()));
+        else
+            m_sha256.add(piece.data(), static_cast<std::uint32_t>(piece.size()));
+        return *this;
+    }
+
+    // The digest in lower-case hex: 32 digits for MD5, 64 for SHA-256.
+    std::string_view finish() {
+        std::uint8_t bytes[32];
+        std::size_t size = 32;
+        if (m_algorithm == DigestAlgorithm::Md5) {
+            m_md5.finish();
+            std::copy(std::begin(m_md5.digest), std::end(m_md5.digest), bytes);
+            size = sizeof m_md5.digest;
+        } else {
+            m_sha256.finish(bytes);
+        }
+        support::hexEncodeInto(std::string_view(reinterpret_cast<const char*>(bytes), size), m_hex);
+        return {m_hex, 2 * size};
+    }
+
+private:
+    DigestAlgorithm m_algorithm;
+    digest::Md5State m_md5{};
+    digest::Sha2State m_sha256{};
+    char m_hex[64]{};
+};
 
 std::optional<DigestAlgorithm> algorithmNamed(std::string_view name) {
     if (name.empty() || sameLetters(name, "MD5")) return DigestAlgorithm::Md5;
@@ -90,8 +169,7 @@ bool sameSecret(std::string_view expected, std::string_view given) {
     if (expected.size() != given.size()) return false;
     unsigned char difference = 0;
     for (std::size_t i = 0; i < expected.size(); ++i)
-        difference |= static_cast<unsigned char>(
-            expected[i] ^ std::tolower(static_cast<unsigned char>(given[i])));
+        difference |= static_cast<unsigned char>(expected[i] ^ asciiLower(given[i]));
     return difference == 0;
 }
 
@@ -114,10 +192,10 @@ std::string randomKey() {
     return support::hexEncode(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
-std::string field(std::uint64_t value) {
-    char text[kNonceFieldDigits + 1];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
+// VALUE as kNonceFieldDigits hex digits into out.
+void writeField(std::uint64_t value, char* out) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    for (std::size_t i = kNonceFieldDigits; i-- > 0; value >>= 4) out[i] = kDigits[value & 0xf];
 }
 
 std::optional<std::uint64_t> fieldValue(std::string_view digits) {
@@ -237,13 +315,22 @@ DigestAuth::DigestAuth(const PhoneCredentials& credentials, NonceLimits limits, 
       m_limits(limits),
       m_now(now ? std::move(now) : Now([] { return Steady::now(); })),
       m_shards(new Shard[shardCount(limits)]),
-      m_key(randomKey()),
+      m_keyed(std::make_unique<digest::Sha2State>()),
       m_start(m_now()) {
+    // The key is one whole block: the tag's hash starts from its state, kept once.
+    const std::string key = randomKey();
+    m_keyed->start(256);
+    m_keyed->add(key.data(), static_cast<std::uint32_t>(key.size()));
     // A client answers the first challenge it can: SHA-256 first when every user has it.
     m_offered = {DigestAlgorithm::Sha256, DigestAlgorithm::Md5};
     if (!credentials.sha256ForAll()) std::swap(m_offered[0], m_offered[1]);
     std::erase_if(m_offered,
                   [&](DigestAlgorithm algorithm) { return !credentials.offers(algorithm); });
+    for (DigestAlgorithm algorithm : m_offered) {
+        m_challengeHeads.push_back(
+            "Digest realm=" + quotedText(credentials.realm()) +
+            ", qop=\"auth\", algorithm=" + std::string(algorithmName(algorithm)) + ", nonce=\"");
+    }
 }
 
 DigestAuth::~DigestAuth() = default;
@@ -254,33 +341,29 @@ DigestOutcome DigestAuth::check(std::string_view authorization, std::string_view
     DigestOutcome outcome;
     if (authorization.empty()) return outcome;
     outcome.kind = Kind::Malformed;
-    const auto parameters = digestParameters(authorization);
-    if (!parameters) return outcome;
-    auto value = [&](const char* name) -> std::string_view {
-        const auto found = parameters->find(name);
-        return found != parameters->end() ? std::string_view(found->second) : std::string_view();
-    };
-    const std::string_view uri = value("uri");
-    const auto algorithm = algorithmNamed(value("algorithm"));
-    const auto nc = parseNonceCount(value("nc"));
-    const std::string_view nonce = value("nonce");
-    if (value("realm") != m_credentials.realm() || !algorithm || value("qop") != "auth" || !nc ||
-        value("cnonce").empty() || nonce.size() != kNonceDigits ||
+    DigestFields fields;
+    if (!readDigestFields(authorization, fields)) return outcome;
+    const std::string_view uri = fields[Uri];
+    const auto algorithm = algorithmNamed(fields[Algorithm]);
+    const auto nc = parseNonceCount(fields[Nc]);
+    const std::string_view nonce = fields[Nonce];
+    if (fields[Realm] != m_credentials.realm() || !algorithm || fields[Qop] != "auth" || !nc ||
+        fields[Cnonce].empty() || nonce.size() != kNonceDigits ||
         uri.substr(0, uri.find('?')) != path)
         return outcome;
-    outcome.user = std::string(value("username"));
+    outcome.user = std::string(fields[Username]);
     outcome.credential = m_credentials.find(outcome.user);
     if (outcome.credential == nullptr || outcome.credential->ha1(*algorithm).empty()) {
         outcome.kind = Kind::UnknownUser;
         outcome.credential = nullptr;
         return outcome;
     }
-    const std::string ha2 = hexDigest(*algorithm, std::string(method) + ":" + std::string(uri));
-    const std::string expected =
-        hexDigest(*algorithm, outcome.credential->ha1(*algorithm) + ":" + std::string(nonce) + ":" +
-                                  std::string(value("nc")) + ":" + std::string(value("cnonce")) +
-                                  ":auth:" + ha2);
-    if (!sameSecret(expected, value("response"))) {
+    HexHasher ha2Hasher(*algorithm);
+    const std::string_view ha2 = ha2Hasher.add(method).add(":").add(uri).finish();
+    HexHasher expected(*algorithm);
+    expected.add(outcome.credential->ha1(*algorithm)).add(":").add(nonce).add(":");
+    expected.add(fields[Nc]).add(":").add(fields[Cnonce]).add(":auth:").add(ha2);
+    if (!sameSecret(expected.finish(), fields[Response])) {
         outcome.kind = Kind::WrongPassword;
         outcome.credential = nullptr;
         return outcome;
@@ -307,27 +390,38 @@ std::uint64_t DigestAuth::elapsedMs() const {
         std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_start).count());
 }
 
-std::string DigestAuth::nonceTag(std::string_view fields) const {
-    return hexDigest(DigestAlgorithm::Sha256, m_key + std::string(fields))
-        .substr(0, kNonceTagDigits);
+void DigestAuth::writeNonceTag(std::string_view fields, char* out) const {
+    digest::Sha2State state = *m_keyed;
+    state.add(fields.data(), static_cast<std::uint32_t>(fields.size()));
+    std::uint8_t hash[32];
+    state.finish(hash);
+    support::hexEncodeInto(
+        std::string_view(reinterpret_cast<const char*>(hash), kNonceTagDigits / 2), out);
 }
 
 std::optional<std::uint64_t> DigestAuth::issuedAt(std::string_view nonce) const {
     const std::string_view fields = nonce.substr(0, 2 * kNonceFieldDigits);
-    if (!sameSecret(nonceTag(fields), nonce.substr(2 * kNonceFieldDigits))) return std::nullopt;
+    char tag[kNonceTagDigits];
+    writeNonceTag(fields, tag);
+    if (!sameSecret(std::string_view(tag, sizeof tag), nonce.substr(2 * kNonceFieldDigits)))
+        return std::nullopt;
     const auto issued = fieldValue(fields.substr(0, kNonceFieldDigits));
     if (!issued || !fieldValue(fields.substr(kNonceFieldDigits))) return std::nullopt;
     return issued;
 }
 
 std::vector<std::string> DigestAuth::challenges(bool stale) {
-    const std::string fields = field(elapsedMs()) + field(m_serial.fetch_add(1));
-    const std::string nonce = fields + nonceTag(fields);
+    char nonce[kNonceDigits];
+    writeField(elapsedMs(), nonce);
+    writeField(m_serial.fetch_add(1, std::memory_order_relaxed), nonce + kNonceFieldDigits);
+    writeNonceTag(std::string_view(nonce, 2 * kNonceFieldDigits), nonce + 2 * kNonceFieldDigits);
+    constexpr std::string_view kStale = "\", stale=true";
     std::vector<std::string> values;
-    for (DigestAlgorithm algorithm : m_offered) {
-        values.push_back("Digest realm=" + quotedText(m_credentials.realm()) +
-                         ", qop=\"auth\", algorithm=" + std::string(algorithmName(algorithm)) +
-                         ", nonce=\"" + nonce + "\"" + (stale ? ", stale=true" : ""));
+    values.reserve(m_challengeHeads.size());
+    for (const std::string& head : m_challengeHeads) {
+        std::string& value = values.emplace_back();
+        value.reserve(head.size() + sizeof nonce + kStale.size());
+        value.append(head).append(nonce, sizeof nonce).append(stale ? kStale : kStale.substr(0, 1));
     }
     return values;
 }

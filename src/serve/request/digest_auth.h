@@ -24,6 +24,10 @@
 
 #include "serve/request/phone_credentials.h"
 
+namespace velquor::digest {
+struct Sha2State;
+}
+
 namespace velquor::serve {
 
 struct NonceLimits {
@@ -76,16 +80,19 @@ private:
     // Whether NONCE may be used with count NC: proven, stale or replayed.
     DigestOutcome::Kind nonceVerdict(std::string_view nonce, std::uint32_t nc);
     std::uint64_t elapsedMs() const;
-    std::string nonceTag(std::string_view fields) const;
+    // The tag that proves the nonce FIELDS ours: 32 hex digits into out.
+    void writeNonceTag(std::string_view fields, char* out) const;
     // When NONCE was issued, if it is ours.
     std::optional<std::uint64_t> issuedAt(std::string_view nonce) const;
 
     const PhoneCredentials& m_credentials;
     NonceLimits m_limits;
     Now m_now;
-    std::vector<DigestAlgorithm> m_offered;  // the challenges' algorithms, in their order
+    std::vector<DigestAlgorithm> m_offered;     // the challenges' algorithms, in their order
+    std::vector<std::string> m_challengeHeads;  // each challenge up to its nonce
     std::unique_ptr<Shard[]> m_shards;
-    const std::string m_key;  // hex, of random bytes
+    // SHA-256 with the key of this run (hex of random bytes, one block) taken in.
+    std::unique_ptr<digest::Sha2State> m_keyed;
     const std::chrono::steady_clock::time_point m_start;
     std::atomic<std::uint64_t> m_serial{0};
 };

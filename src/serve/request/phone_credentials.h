@@ -13,9 +13,9 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "support/result.h"
 
@@ -65,8 +65,16 @@ public:
     std::size_t userCount() const { return m_users.size(); }
 
 private:
+    // Looked up by the name a request gives, without a copy of it.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+
     std::string m_realm{kDefaultRealm};
-    std::map<std::string, Credential, std::less<>> m_users;
+    std::unordered_map<std::string, Credential, NameHash, std::equal_to<>> m_users;
 };
 
 // Whether the sheet's first row has the http-password header: the CLI and the window use its
