@@ -1,6 +1,7 @@
 // Holding back the addresses that guess; see guessing_guard.h.
 #include "serve/request/guessing_guard.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace velquor::serve {
@@ -8,6 +9,10 @@ namespace velquor::serve {
 namespace {
 
 using std::chrono::milliseconds;
+
+// Shards at most; a shard keeps at least kKeptPerShard of the groups or networks.
+constexpr std::size_t kMostShards = 16;
+constexpr std::size_t kKeptPerShard = 64;
 
 // Whole seconds, rounded up: "for 60 s", "in 1 s".
 std::string secondsText(milliseconds length) {
@@ -48,7 +53,22 @@ Value& GuessingGuard::Recent<Value>::at(const net::AddressRange& key, std::size_
     return order.front().second;
 }
 
-GuessingGuard::GuessingGuard(GuessingLimits limits) : m_limits(std::move(limits)) {}
+template <typename Value>
+GuessingGuard::Shards<Value>::Shards(std::size_t mostKept)
+    : count(std::clamp<std::size_t>(mostKept / kKeptPerShard, 1, kMostShards)),
+      most(std::max<std::size_t>(1, mostKept / count)) {
+    shards.reset(new Shard<Value>[count]);
+}
+
+template <typename Value>
+GuessingGuard::Shard<Value>& GuessingGuard::Shards<Value>::of(const net::AddressRange& key) {
+    return shards[std::hash<net::AddressRange>{}(key) % count];
+}
+
+GuessingGuard::GuessingGuard(GuessingLimits limits)
+    : m_limits(std::move(limits)),
+      m_groups(m_limits.mostGroups),
+      m_networks(m_limits.mostNetworks) {}
 
 void GuessingGuard::roll(Group& group, Steady::time_point now) const {
     if (now - group.windowStart >= m_limits.missWindow) {
@@ -67,8 +87,9 @@ void GuessingGuard::roll(Network& network, Steady::time_point now) const {
 }
 
 std::optional<std::string> GuessingGuard::heldBack(const Asker& asker, Steady::time_point now) {
-    std::lock_guard lock(m_mutex);
-    return heldBackLocked(m_groups.at(asker.group, m_limits.mostGroups), now);
+    Shard<Group>& shard = m_groups.of(asker.group);
+    std::lock_guard lock(shard.mutex);
+    return heldBackLocked(shard.recent.at(asker.group, m_groups.most), now);
 }
 
 std::optional<std::string> GuessingGuard::heldBackLocked(Group& group, Steady::time_point now) {
@@ -95,10 +116,14 @@ std::string GuessingGuard::startHold(Group& group, milliseconds hold, Steady::ti
 }
 
 GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::time_point now) {
-    std::lock_guard lock(m_mutex);
-    Group& group = m_groups.at(asker.group, m_limits.mostGroups);
+    // A group's shard, then a network's: always in this order.
+    Shard<Group>& groupShard = m_groups.of(asker.group);
+    std::lock_guard groupLock(groupShard.mutex);
+    Group& group = groupShard.recent.at(asker.group, m_groups.most);
     if (std::optional<std::string> held = heldBackLocked(group, now)) return {false, *held};
-    Network& network = m_networks.at(asker.network, m_limits.mostNetworks);
+    Shard<Network>& networkShard = m_networks.of(asker.network);
+    std::lock_guard networkLock(networkShard.mutex);
+    Network& network = networkShard.recent.at(asker.network, m_networks.most);
     roll(network, now);
     net::GuessingCounts counts;
     counts.groupMisses = group.misses;
@@ -125,20 +150,29 @@ GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::
 
 void GuessingGuard::record(const Asker& asker, bool proven, bool missed, Steady::time_point now) {
     if (!missed) return;
-    std::lock_guard lock(m_mutex);
-    Group& group = m_groups.at(asker.group, m_limits.mostGroups);
-    roll(group, now);
-    ++group.misses;
+    {
+        Shard<Group>& shard = m_groups.of(asker.group);
+        std::lock_guard lock(shard.mutex);
+        Group& group = shard.recent.at(asker.group, m_groups.most);
+        roll(group, now);
+        ++group.misses;
+    }
     if (proven) return;
-    Network& network = m_networks.at(asker.network, m_limits.mostNetworks);
+    Shard<Network>& shard = m_networks.of(asker.network);
+    std::lock_guard lock(shard.mutex);
+    Network& network = shard.recent.at(asker.network, m_networks.most);
     roll(network, now);
     ++network.checks;
     network.latest = now;
 }
 
 std::size_t GuessingGuard::groupsKept() const {
-    std::lock_guard lock(m_mutex);
-    return m_groups.order.size();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_groups.count; ++i) {
+        std::lock_guard lock(m_groups.shards[i].mutex);
+        kept += m_groups.shards[i].recent.order.size();
+    }
+    return kept;
 }
 
 }  // namespace velquor::serve

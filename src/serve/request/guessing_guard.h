@@ -5,12 +5,14 @@
 // long at each repeat. A network (/24, /48) is never held: its unproven requests are looked at a
 // burst at once once it misses, then one a second at most, and a proven asker (a certificate or
 // a password checked) never waits for them. The state is bounded: the groups and networks least
-// lately seen give way to new ones. Thread-safe.
+// lately seen give way to new ones. Thread-safe: groups and networks are split in shards by
+// their hash, each under its own lock, so the serving threads seldom wait on one another.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,6 +87,21 @@ private:
         std::unordered_map<net::AddressRange, typename decltype(order)::iterator> index;
         Value& at(const net::AddressRange& key, std::size_t most);
     };
+    // One shard of the groups or of the networks, under its own lock.
+    template <typename Value>
+    struct Shard {
+        std::mutex mutex;
+        Recent<Value> recent;
+    };
+    template <typename Value>
+    struct Shards {
+        std::unique_ptr<Shard<Value>[]> shards;
+        std::size_t count = 1;
+        std::size_t most = 1;  // kept by each shard
+
+        Shards(std::size_t mostKept);
+        Shard<Value>& of(const net::AddressRange& key);
+    };
 
     std::optional<std::string> heldBackLocked(Group& group, Steady::time_point now);
     std::string startHold(Group& group, std::chrono::milliseconds hold, Steady::time_point now);
@@ -92,9 +109,8 @@ private:
     void roll(Network& network, Steady::time_point now) const;
 
     GuessingLimits m_limits;
-    mutable std::mutex m_mutex;
-    Recent<Group> m_groups;
-    Recent<Network> m_networks;
+    mutable Shards<Group> m_groups;
+    mutable Shards<Network> m_networks;
 };
 
 }  // namespace velquor::serve
