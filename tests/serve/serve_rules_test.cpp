@@ -144,11 +144,27 @@ TEST(SiteStatus, EachPhoneMovesFromWaitingToFetchedOrAskedNotFound) {
     site.apply(record("00aabbccddee", "/00aabbccddee.xml", 404));
     EXPECT_EQ(site.phones()[3].state, PhoneState::Unknown);
     EXPECT_EQ(summaryText(site.counts(), true),
-              "1 of 3 phones fetched their file; 2 waiting; 2 requests from unknown phones");
+              "1 of 3 phones fetched their file; 2 waiting; 2 requests from unknown phones; the "
+              "site check's own 1 request is left out");
     site.apply(record("001122334455", "/001122334455.XML", 404));
     EXPECT_EQ(summaryText(site.counts(), true),
               "1 of 3 phones fetched their file; 1 waiting; 1 asked for a name that is not "
-              "there; 2 requests from unknown phones");
+              "there; 2 requests from unknown phones; the site check's own 1 request is left "
+              "out");
+    // The check's own requests, which change no row, are said to be left out of the counts.
+    check.path = "/common.cfg";
+    check.mac.clear();
+    site.apply(check);
+    EXPECT_EQ(site.counts().checkRequests, 2u);
+    EXPECT_EQ(summaryText(site.counts(), true),
+              "1 of 3 phones fetched their file; 1 waiting; 1 asked for a name that is not "
+              "there; 2 requests from unknown phones; the site check's own 2 requests are left "
+              "out");
+    SiteStatus noSite;
+    noSite.apply(check);
+    EXPECT_EQ(summaryText(noSite.counts(), false),
+              "0 of 0 phones that asked fetched their file; the site check's own 1 request is "
+              "left out");
 
     SiteCounts big;
     big.phones = 2000;

@@ -130,7 +130,11 @@ void SiteStatus::recount(PhoneState from, PhoneState to) {
 }
 
 bool SiteStatus::apply(const FetchRecord& record) {
-    if (record.mac.empty() || record.byPhoneCheck() || record.isSummary()) return false;
+    if (record.byPhoneCheck()) {
+        ++m_counts.checkRequests;
+        return false;
+    }
+    if (record.mac.empty() || record.isSummary()) return false;
     Row& row = rowOf(record.mac);
     PhoneStatus& phone = row.phone;
     if (phone.state == PhoneState::Unknown) ++m_counts.unknownRequests;
@@ -204,6 +208,10 @@ std::string summaryText(const SiteCounts& counts, bool hasSite) {
     }
     if (counts.notListed > 0)
         text += " (" + groupedNumber(counts.notListed) + " more names asked, not listed)";
+    if (counts.checkRequests > 0) {
+        text += "; the site check's own " + groupedNumber(counts.checkRequests) +
+                (counts.checkRequests == 1 ? " request is" : " requests are") + " left out";
+    }
     return text;
 }
 

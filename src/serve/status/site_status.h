@@ -59,6 +59,7 @@ struct SiteCounts {
     std::size_t unknownPhones = 0;
     std::uint64_t unknownRequests = 0;  // requests naming a MAC outside the site
     std::uint64_t notListed = 0;        // rows outside the site left out past the bound
+    std::uint64_t checkRequests = 0;    // the phone's-eye check's own, which no phone made
 };
 
 class SiteStatus {
@@ -108,7 +109,7 @@ support::Result<std::vector<PhoneStatus>> phonesOfFetchLog(const std::filesystem
 
 // "1,950 of 2,000 phones fetched their file; 50 waiting; 3 requests from unknown phones", with
 // "N asked for a name that is not there" and "N asked and were refused" where there are such
-// phones.
+// phones, and how many requests of the site check were left out where it fetched.
 std::string summaryText(const SiteCounts& counts, bool hasSite);
 
 // 1950 -> "1,950".
