@@ -249,6 +249,27 @@ TEST_F(SiteTest, KeysAccountsServerTextsAndNamesInAnotherCase) {
     EXPECT_EQ(registrationName(unknown[1]), "not asked");
 }
 
+// What a case-sensitive server holds instead: the MAC's letters in the other case while the
+// rest of the name stays as written, and an older plain copy where the en/ copy belongs.
+TEST_F(SiteTest, AnOtherCaseOfTheMacAloneAndAnOlderPlainCopyAreNamed) {
+    generate(2);
+    for (Phone& phone : phones) {
+        phone.fileName = "cfg" + phone.mac + ".xml";
+        writeFile(out / phone.fileName, configOf(phone.row - 1));
+        writeFile(out / "en" / phone.fileName, enCopy(phone.row - 1));
+    }
+    std::string upperMac = phones[0].mac;
+    for (char& c : upperMac) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    upload(1, enCopy(1), "cfg" + upperMac + ".xml");
+    upload(2, configOf(2, "1"), phones[1].fileName);
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    const auto checks = check(registrations(nginx.url()));
+    EXPECT_EQ(checks[0].reason.english(), "404 at " + nginx.url() + phones[0].fileName + " (cfg" +
+                                              upperMac + ".xml is there: the case differs)");
+    EXPECT_EQ(checks[1].verdict, Verdict::NotEncrypted) << checks[1].reason.english();
+}
+
 TEST_F(SiteTest, PlainFilesAreComparedAsTheyAreWithoutEn) {
     generate(2, false);
     upload(1, configOf(1));
