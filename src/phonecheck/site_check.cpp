@@ -78,7 +78,7 @@ support::Result<SiteCheck> checkSite(const SiteRequest& request, const SiteSourc
     return site;
 }
 
-SiteCounts SiteCheck::counts() const {
+SiteCounts countsOf(const std::vector<PhoneCheck>& rows) {
     SiteCounts counts;
     counts.rows = rows.size();
     for (const PhoneCheck& row : rows) {

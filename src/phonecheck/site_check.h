@@ -52,9 +52,11 @@ struct SiteCounts {
     std::size_t refusedRows = 0;
 };
 
+SiteCounts countsOf(const std::vector<PhoneCheck>& rows);
+
 struct SiteCheck {
     std::vector<PhoneCheck> rows;  // in the sheet's order
-    SiteCounts counts() const;
+    SiteCounts counts() const { return countsOf(rows); }
     bool allReady() const { return counts().ready == rows.size(); }
 };
 
