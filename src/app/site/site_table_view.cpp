@@ -392,13 +392,14 @@ void SiteTableView::showCounts() {
         m_counts->setText(
             tr("%n phone(s): %1 ready, %2 with a problem", nullptr, rows).arg(ready).arg(problems));
     } else {
-        //: %1 phones ready, %2 with a problem, %3 rows of the sheet that hold no MAC address
-        m_counts->setText(
-            tr("%n phone(s): %1 ready, %2 with a problem, %3 row(s) of the sheet refused", nullptr,
-               rows)
-                .arg(ready)
-                .arg(problems)
-                .arg(static_cast<int>(counts.refusedRows)));
+        //: %1 phones (every row of the sheet), %2 ready, %3 with a problem, %n rows of the sheet
+        //: that hold no MAC address (among the problems)
+        m_counts->setText(tr("%1 phones: %2 ready, %3 with a problem, %n row(s) of the sheet "
+                             "refused",
+                             nullptr, static_cast<int>(counts.refusedRows))
+                              .arg(rows)
+                              .arg(ready)
+                              .arg(problems));
     }
 }
 
