@@ -4,6 +4,7 @@
 // phones window's real server as curl fetches from it.
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -100,6 +101,28 @@ private slots:
         QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
                 std::string::npos);
         QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row
+    }
+
+    // Every header whole before the first check; after it a long text takes at most its share,
+    // so that "What to do" stays on a laptop's screen.
+    void theHeadersShowWholeAndWhatToDoStaysInView() {
+        TempDir dir;
+        writeFile(dir / "devices.csv",
+                  "MAC,Name\n001565A1B2C1,a\n001565A1B2C2,b\n" + std::string(300, 'x') + ",c\n");
+        std::filesystem::create_directories(dir / "out");
+        ScriptedPrompter prompter;
+        SiteTableView view(prompter, SiteInputs{q(dir / "devices.csv"), q(dir / "out"), QString(),
+                                                QString(), QString()});
+        view.resize(1092, 560);  // 1366 pixels at 125 %
+        view.show();
+        QHeaderView* header = view.table()->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            QVERIFY(header->sectionSize(column) >= header->sectionSizeHint(column));
+        view.refresh();
+        QTRY_COMPARE(view.visibleRowCount(), 3);
+        constexpr int kActionColumn = 3;
+        QVERIFY(view.table()->columnViewportPosition(kActionColumn) <
+                view.table()->viewport()->width() / 2);
     }
 
     // A sheet's row that holds no MAC address is a row of the table and its report, counted.
