@@ -356,5 +356,13 @@
             <numerusform>%n phones: %1 ready, %2 with a problem</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%1 phones: %2 ready, %3 with a problem, %n row(s) of the sheet refused</source>
+        <extracomment>%1 phones (every row of the sheet), %2 ready, %3 with a problem, %n rows of the sheet that hold no MAC address (among the problems)</extracomment>
+        <translation>
+            <numerusform>%1 phones: %2 ready, %3 with a problem, %n row of the sheet refused</numerusform>
+            <numerusform>%1 phones: %2 ready, %3 with a problem, %n rows of the sheet refused</numerusform>
+        </translation>
+    </message>
 </context>
 </TS>

@@ -1585,7 +1585,7 @@
     </message>
     <message>
         <source>cannot reach %1 (%2)</source>
-        <extracomment>%1 is a host name and port, %2 why it cannot be reached</extracomment>
+        <extracomment>%1 is a host name and port, %2 why it cannot be reached (the library&apos;s words)</extracomment>
         <translation>无法访问 %1（%2）</translation>
     </message>
     <message>
@@ -1823,6 +1823,73 @@
     <message>
         <source>Check the phone&apos;s address against the allowed peers, and that it proves itself with a certificate or a password this server knows.</source>
         <translation>检查话机的地址是否在允许的对端之内，以及它是否用本服务器认可的证书或密码证明自己。</translation>
+    </message>
+    <message>
+        <source>asked for %1 at %2 from %3: refused (%4)</source>
+        <extracomment>%1 is the file name the phone asked for, %2 a local time with its offset, %3 the phone&apos;s address, %4 why the phone server refused it</extracomment>
+        <translation>话机于 %2 从 %3 请求 %1：被拒绝（%4）</translation>
+    </message>
+    <message>
+        <source>the phone server refused the phone: %1</source>
+        <extracomment>%1 is why the phone server refused the phone</extracomment>
+        <translation>话机服务器拒绝了该话机：%1</translation>
+    </message>
+    <message>
+        <source>asked for %1 at %2 from %3: not there</source>
+        <extracomment>%1 is the file name the phone asked for, %2 a local time with its offset, %3 the phone&apos;s address</extracomment>
+        <translation>话机于 %2 从 %3 请求 %1：文件不存在</translation>
+    </message>
+    <message>
+        <source>the phone asked for %1, which is not there</source>
+        <extracomment>%1 is the file name the phone asked for</extracomment>
+        <translation>话机请求了 %1，但该文件不存在</translation>
+    </message>
+    <message>
+        <source>its file is %1: have the phone ask for it, or set the file name pattern to give %2 and generate again</source>
+        <extracomment>%1 is the name Generate gave the phone&apos;s file, %2 the name the phone asked for</extracomment>
+        <translation>它的文件是 %1：让话机请求该文件，或将文件名模式设为生成 %2 并重新生成</translation>
+    </message>
+    <message>
+        <source>cannot reach %1: the connection was refused</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>无法访问 %1：连接被拒绝</translation>
+    </message>
+    <message>
+        <source>cannot reach %1: no answer in time</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>无法访问 %1：超时未应答</translation>
+    </message>
+    <message>
+        <source>cannot reach %1: the name is not found</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>无法访问 %1：找不到该名称</translation>
+    </message>
+    <message>
+        <source>cannot reach %1: its certificate is not trusted</source>
+        <extracomment>%1 is a host name and port</extracomment>
+        <translation>无法访问 %1：其证书不受信任</translation>
+    </message>
+    <message>
+        <source>correct cell %1 of the sheet and generate again</source>
+        <extracomment>%1 is a cell of the sheet (A7)</extracomment>
+        <translation>更正表格的单元格 %1 并重新生成</translation>
+    </message>
+    <message>
+        <source>Every device was deleted; 1 cell was refused (not a MAC address).</source>
+        <translation>所有设备都已删除；1 个单元格被拒绝（不是 MAC 地址）。</translation>
+    </message>
+    <message>
+        <source>Every device was added; 1 cell was refused (not a MAC address).</source>
+        <translation>所有设备都已添加；1 个单元格被拒绝（不是 MAC 地址）。</translation>
+    </message>
+    <message>
+        <source>Every device was deleted; %1 cells were refused (not MAC addresses).</source>
+        <extracomment>%1 is how many cells were refused (two or more)</extracomment>
+        <translation>所有设备都已删除；%1 个单元格被拒绝（不是 MAC 地址）。</translation>
+    </message>
+    <message>
+        <source>Every device was added; %1 cells were refused (not MAC addresses).</source>
+        <translation>所有设备都已添加；%1 个单元格被拒绝（不是 MAC 地址）。</translation>
     </message>
 </context>
 <context>
@@ -2308,10 +2375,6 @@
         <translation>服务器</translation>
     </message>
     <message>
-        <source>Registered (UTC)</source>
-        <translation>注册时间（UTC）</translation>
-    </message>
-    <message>
         <source>Check of %1</source>
         <translation>%1 的检查结果</translation>
     </message>
@@ -2336,6 +2399,10 @@
         <translation>
             <numerusform>删除所选（%n）</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Registered</source>
+        <translation>注册时间</translation>
     </message>
 </context>
 <context>
@@ -3303,6 +3370,25 @@ Replacing registers it with: %2</source>
         <source>%n phone(s): %1 ready, %2 with a problem</source>
         <translation>
             <numerusform>%n 台话机：%1 台就绪，%2 台有问题</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>optional: the CA certificates an https server text is checked against</source>
+        <translation>可选：用于校验 https 服务器文本的 CA 证书</translation>
+    </message>
+    <message>
+        <source>Web server CA:</source>
+        <translation>Web 服务器 CA：</translation>
+    </message>
+    <message>
+        <source>not needed: logged in with KESTO</source>
+        <translation>无需填写：已通过 KESTO 登录</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 phones: %2 ready, %3 with a problem, %n row(s) of the sheet refused</source>
+        <extracomment>%1 phones (every row of the sheet), %2 ready, %3 with a problem, %n rows of the sheet that hold no MAC address (among the problems)</extracomment>
+        <translation>
+            <numerusform>%1 台话机：%2 台就绪，%3 台有问题，表格中 %n 行被拒绝</numerusform>
         </translation>
     </message>
 </context>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mac/mac_address.h"
-#include "phonecheck/phone_check.h"
+#include "phonecheck/site_check.h"
 #include "support/arg_parser.h"
 #include "support/result.h"
 
@@ -18,10 +18,11 @@ struct KestoEndpoint;
 
 namespace velquor::cli {
 
+// What the check is asked (but the login's endpoint and user), and the sheet and fetch log
+// read for it.
 struct SiteCheckSource {
-    phonecheck::SheetPhones sheet;
-    std::optional<std::string> key;           // the phones' key, from the key options
-    std::vector<serve::PhoneStatus> fetches;  // --fetch-log: the phones that asked the server
+    phonecheck::SiteRequest request;
+    phonecheck::SiteSource read;
 };
 
 // Read before the login, so that a wrong file or key costs nothing.

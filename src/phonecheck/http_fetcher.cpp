@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 
@@ -72,28 +73,52 @@ void configure(Transfer& transfer, const FetchRequest& request, const FetchOptio
     if (!options.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str());
 }
 
+FetchFailure failureOf(CURL* easy, CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_CONNECT: {
+            // Also an unreachable network or host, which a refusal is not.
+            long systemError = 0;
+            curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &systemError);
+            return systemError == ECONNREFUSED ? FetchFailure::Refused : FetchFailure::Other;
+        }
+        case CURLE_OPERATION_TIMEDOUT:
+            return FetchFailure::TimedOut;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return FetchFailure::NameNotFound;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            return FetchFailure::Certificate;
+        default:
+            return FetchFailure::Other;
+    }
+}
+
 FetchResult resultOf(Transfer& transfer, CURLcode code, const FetchOptions& options) {
     FetchResult result;
     if (code == CURLE_OK) {
         result.answered = true;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &result.status);
         result.body = std::move(transfer.body);
+        transfer.body = std::string();  // its room goes with it
     } else if (transfer.tooLarge) {
+        result.failure = FetchFailure::Other;
         result.error =
             "its answer is larger than " + std::to_string(options.maxBodyBytes) + " bytes";
     } else {
         result.error = transfer.error[0] != '\0' ? transfer.error : curl_easy_strerror(code);
+        result.failure = failureOf(transfer.easy, code);
     }
     return result;
 }
 
 }  // namespace
 
-std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
-                                  const FetchOptions& options, support::ProgressSink& progress,
-                                  std::stop_token stop) {
+void fetchEach(const std::vector<FetchRequest>& requests, const FetchOptions& options,
+               support::ProgressSink& progress, const FetchHandler& onResult,
+               std::stop_token stop) {
     initialiseCurl();
-    std::vector<FetchResult> results(requests.size());
+    std::vector<bool> handed(requests.size(), false);
     const std::size_t inFlight = std::clamp<std::size_t>(options.inFlight, 1, 1024);
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(inFlight));
@@ -124,20 +149,34 @@ std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* transfer = nullptr;
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
-            results[transfer->index] = resultOf(*transfer, message->data.result, options);
+            const std::size_t index = transfer->index;
             curl_multi_remove_handle(multi.get(), transfer->easy);
             --active;
-            progress.progress(++done, requests.size(), requests[transfer->index].url);
+            handed[index] = true;
+            onResult(index, resultOf(*transfer, message->data.result, options));
+            progress.progress(++done, requests.size(), requests[index].url);
             if (next < requests.size()) start(*transfer);
         }
         if (active > 0) curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
     }
     for (Transfer& transfer : transfers) curl_multi_remove_handle(multi.get(), transfer.easy);
-    if (stop.stop_requested()) {
-        for (FetchResult& result : results) {
-            if (!result.answered && result.error.empty()) result.error = "stopped";
-        }
+    for (std::size_t index = 0; index < requests.size(); ++index) {
+        if (handed[index]) continue;
+        FetchResult stopped;
+        stopped.failure = FetchFailure::Other;
+        stopped.error = "stopped";
+        onResult(index, std::move(stopped));
     }
+}
+
+std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
+                                  const FetchOptions& options, support::ProgressSink& progress,
+                                  std::stop_token stop) {
+    std::vector<FetchResult> results(requests.size());
+    fetchEach(
+        requests, options, progress,
+        [&results](std::size_t index, FetchResult result) { results[index] = std::move(result); },
+        std::move(stop));
     return results;
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -18,11 +19,16 @@ struct FetchRequest {
     bool headOnly = false;  // HEAD: only whether the server has it
 };
 
+// Why no answer came, in the few kinds a person can act on; the library's own words stay in
+// FetchResult::error.
+enum class FetchFailure { None, Refused, TimedOut, NameNotFound, Certificate, Other };
+
 struct FetchResult {
-    bool answered = false;  // a response came; otherwise error says why none did
+    bool answered = false;  // a response came; otherwise failure and error say why none did
     long status = 0;        // the HTTP status of the response
     std::string body;
-    std::string error;  // "Connection refused", "SSL certificate problem: ..."
+    FetchFailure failure = FetchFailure::None;
+    std::string error;  // the library's text: "Connection refused", "SSL certificate problem: ..."
 };
 
 struct FetchOptions {
@@ -35,8 +41,18 @@ struct FetchOptions {
     std::size_t maxBodyBytes = 16 * 1024 * 1024;
 };
 
-// Every request's result, in the order given. progress counts finished requests; a stop
-// request ends the transfers in flight, whose results say they were stopped.
+// A request's result, by its index among the requests; the body is the handler's to keep or
+// drop.
+using FetchHandler = std::function<void(std::size_t index, FetchResult result)>;
+
+// Each request's result handed to onResult on the calling thread as its transfer ends, so that
+// only the transfers in flight hold a body. progress counts finished requests; a stop request
+// ends the transfers in flight, and every request not done is handed on as stopped.
+void fetchEach(const std::vector<FetchRequest>& requests, const FetchOptions& options,
+               support::ProgressSink& progress, const FetchHandler& onResult,
+               std::stop_token stop = {});
+
+// Every request's result, in the order given (fetchEach, the results held).
 std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
                                   const FetchOptions& options, support::ProgressSink& progress,
                                   std::stop_token stop = {});

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -34,11 +35,46 @@ std::optional<std::string> readWhole(const fs::path& path) {
     return bytes;
 }
 
-std::string md5Of(const std::string& bytes) {
+bool isFile(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+// The MD5 of a file, read in pieces.
+std::string md5OfFile(const fs::path& path) {
     digest::CDigestEngine engine;
     engine.SetAlgorithm(digest::kAlgorithmMd5);
-    auto text = engine.computeText(bytes);
+    support::NullProgress none;
+    auto text = engine.computeFile(path.string(), none, {});
     return text ? *text : std::string();
+}
+
+// Where a phone's files are: the plain one, and the en/ copy when the run encrypted.
+struct GeneratedPaths {
+    fs::path plain;
+    fs::path encrypted;
+    bool encryptedRun = false;
+};
+
+GeneratedPaths pathsOf(const fs::path& folder, const Phone& phone, bool encryptedRun) {
+    return {folder / phone.fileName, folder / "en" / phone.fileName, encryptedRun};
+}
+
+// Whether the files are there, their bytes not read.
+GeneratedFiles presenceOf(const GeneratedPaths& paths) {
+    GeneratedFiles files;
+    files.encryptedRun = paths.encryptedRun;
+    if (isFile(paths.plain)) files.plain.emplace();
+    if (paths.encryptedRun && isFile(paths.encrypted)) files.encrypted.emplace();
+    return files;
+}
+
+GeneratedFiles contentsOf(const GeneratedPaths& paths) {
+    GeneratedFiles files;
+    files.encryptedRun = paths.encryptedRun;
+    files.plain = readWhole(paths.plain);
+    if (paths.encryptedRun) files.encrypted = readWhole(paths.encrypted);
+    return files;
 }
 
 bool isHttpUrl(const std::string& text) {
@@ -133,6 +169,9 @@ Phrase uploadAction(const SiteCheckInput& input, const PhoneCheck& check) {
 Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
     switch (check.verdict) {
         case Verdict::Ready:
+        case Verdict::RowRefused:  // worded with the row
+        case Verdict::AskedNotFound:
+        case Verdict::AskedRefused:  // worded from the fetch log
             return {};
         case Verdict::NotGenerated:
             return Phrase{VELQUOR_TR_NOOP("core", "generate it again"), {}};
@@ -165,7 +204,56 @@ Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
     return {};
 }
 
+// What the fetch log says of a phone: the "fetched by" text, and a finding when the phone
+// itself met a problem there.
+struct LogFinding {
+    Phrase fetchedBy;
+    std::optional<Finding> finding;
+};
+
+LogFinding logFindingOf(const serve::PhoneStatus& phone, const PhoneCheck& check) {
+    const std::string when = support::localTimeText(phone.lastRequest);
+    // A refusal is kept until the phone fetches again: its last request was refused.
+    if (phone.state == serve::PhoneState::Refused ||
+        (phone.state == serve::PhoneState::Fetched && !phone.refusal.empty())) {
+        //: %1 is the file name the phone asked for, %2 a local time with its offset, %3 the
+        //: phone's address, %4 why the phone server refused it
+        Phrase fetchedBy{VELQUOR_TR_NOOP("core", "asked for %1 at %2 from %3: refused (%4)"),
+                         {phone.askedName, when, phone.peer, phone.refusal}};
+        //: %1 is why the phone server refused the phone
+        Phrase reason{VELQUOR_TR_NOOP("core", "the phone server refused the phone: %1"),
+                      {phone.refusal}};
+        return {fetchedBy, Finding{Verdict::AskedRefused, reason,
+                                   Phrase{serve::refusalAdvice(phone.refusal), {}}}};
+    }
+    if (phone.state == serve::PhoneState::AskedNotFound) {
+        //: %1 is the file name the phone asked for, %2 a local time with its offset, %3 the
+        //: phone's address
+        Phrase fetchedBy{VELQUOR_TR_NOOP("core", "asked for %1 at %2 from %3: not there"),
+                         {phone.askedName, when, phone.peer}};
+        //: %1 is the file name the phone asked for
+        Phrase reason{VELQUOR_TR_NOOP("core", "the phone asked for %1, which is not there"),
+                      {phone.askedName}};
+        //: %1 is the name Generate gave the phone's file, %2 the name the phone asked for
+        Phrase action{VELQUOR_TR_NOOP("core",
+                                      "its file is %1: have the phone ask for it, or set the "
+                                      "file name pattern to give %2 and generate again"),
+                      {check.phone.fileName, phone.askedName}};
+        return {fetchedBy, Finding{Verdict::AskedNotFound, reason, action}};
+    }
+    if (phone.state != serve::PhoneState::Fetched) return {};
+    //: %1 is a local time with its offset (2026-12-10T16:40:01+01:00), %2 the phone's address
+    return {Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
+                   {support::localTimeText(phone.lastFetch), phone.peer}},
+            std::nullopt};
+}
+
 }  // namespace
+
+std::string refusedRowText(const RefusedRow& refused) {
+    return sheet::cellName(refused.row, refused.column) + " " + refused.cell + ": " +
+           refused.reason.english();
+}
 
 std::string phoneUrl(const std::string& serverText, const std::string& fileName) {
     if (!serverText.empty() && serverText.back() == '/') return serverText + fileName;
@@ -186,8 +274,9 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
     std::unordered_map<std::string, std::size_t> phoneOfMac;
     for (const provisioning::MacResult& result : checked->results) {
         if (result.outcome == provisioning::MacOutcome::Refused) {
-            sheet.refused.push_back(sheet::cellName(result.row, result.column) + " " +
-                                    result.macAddress + ": " + result.reason);
+            sheet.refused.push_back(RefusedRow{
+                result.row, result.column, result.macAddress,
+                result.reasonPhrase.empty() ? Phrase{"%1", {result.reason}} : result.reasonPhrase});
         }
         // A repeat of a phone is skipped by the batches (the server holds one record per MAC)
         // but names its file for Generate: the phone is its last row, in that row's spelling.
@@ -197,7 +286,8 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
         const mac::Reading reading(result.macAddress);
         if (!reading.ok()) continue;  // the header
         Phone phone{result.row, result.macAddress, reading.address().canonical(),
-                    pattern.name(reading.address().written(form, result.macAddress))};
+                    pattern.name(reading.address().written(form, result.macAddress)),
+                    result.column};
         const auto [known, fresh] = phoneOfMac.emplace(phone.mac, sheet.phones.size());
         if (fresh && result.outcome == provisioning::MacOutcome::Usable) {
             sheet.phones.push_back(std::move(phone));
@@ -212,61 +302,81 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
     return sheet;
 }
 
-std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::ProgressSink& progress,
-                                  std::stop_token stop) {
+std::vector<PhoneCheck> checkPhones(const SiteCheckInput& input, support::ProgressSink& progress,
+                                    std::stop_token stop) {
     const fs::path folder(input.outputFolder);
     std::error_code error;
     const bool encryptedRun = fs::is_directory(folder / "en", error);
     std::vector<PhoneCheck> checks(input.phones.size());
-    std::vector<GeneratedFiles> files(input.phones.size());
     std::vector<FetchRequest> gets;
     std::vector<std::size_t> getOf;
     for (std::size_t i = 0; i < input.phones.size() && !stop.stop_requested(); ++i) {
         PhoneCheck& check = checks[i];
         check.phone = input.phones[i];
-        GeneratedFiles& generated = files[i];
-        generated.plain = readWhole(folder / check.phone.fileName);
-        if (encryptedRun) generated.encrypted = readWhole(folder / "en" / check.phone.fileName);
-        generated.encryptedRun = encryptedRun;
-        if (generated.generated()) {
+        const GeneratedPaths paths = pathsOf(folder, check.phone, encryptedRun);
+        const GeneratedFiles there = presenceOf(paths);
+        if (there.generated()) {
             check.servedFile = encryptedRun ? "en/" + check.phone.fileName : check.phone.fileName;
-            check.md5 = md5Of(encryptedRun ? *generated.encrypted : *generated.plain);
+            check.md5 = md5OfFile(encryptedRun ? paths.encrypted : paths.plain);
         }
         std::optional<provisioning::CheckedDevice> registered;
         if (input.registrations) registered = (*input.registrations)[i];
-        if (checkBeforeFetch(check, generated, registered)) {
+        if (checkBeforeFetch(check, there, registered)) {
             gets.push_back(FetchRequest{check.url, false});
             getOf.push_back(i);
         }
     }
 
-    std::vector<FetchResult> answers = fetchAll(gets, input.fetch, progress, stop);
+    // Each answer judged as it comes, the phone's files read for it alone.
+    std::vector<std::size_t> missing;  // of gets: answered 404
+    fetchEach(
+        gets, input.fetch, progress,
+        [&](std::size_t n, FetchResult answer) {
+            PhoneCheck& check = checks[getOf[n]];
+            if (answer.answered && answer.status == 404) missing.push_back(n);
+            const GeneratedFiles files =
+                answer.answered && answer.status >= 200 && answer.status <= 299
+                    ? contentsOf(pathsOf(folder, check.phone, encryptedRun))
+                    : GeneratedFiles{};
+            const ServedVerdict verdict =
+                servedVerdict(answer, files, input.key, check.url, std::string());
+            decide(check, verdict.verdict, verdict.reason);
+            if (!answer.answered) check.detail = answer.error;
+        },
+        stop);
+
     // A name the server does not have may be there in another case: one HEAD per spelling.
     std::vector<FetchRequest> heads;
     std::vector<std::pair<std::size_t, std::string>> headOf;
-    for (std::size_t n = 0; n < answers.size(); ++n) {
+    for (const std::size_t n : missing) {
         const PhoneCheck& check = checks[getOf[n]];
-        if (!answers[n].answered || answers[n].status != 404) continue;
         for (const std::string& name : otherSpellings(check.phone)) {
             heads.push_back(FetchRequest{phoneUrl(check.serverText, name), true});
             headOf.emplace_back(n, name);
         }
     }
-    std::vector<std::string> spellingThere(answers.size());
-    const std::vector<FetchResult> headAnswers = fetchAll(heads, input.fetch, progress, stop);
-    for (std::size_t h = 0; h < headAnswers.size(); ++h) {
-        const auto& [n, name] = headOf[h];
-        if (headAnswers[h].answered && headAnswers[h].status == 200 && spellingThere[n].empty())
-            spellingThere[n] = name;
-    }
-
-    for (std::size_t n = 0; n < answers.size(); ++n) {
+    std::map<std::size_t, std::size_t> headThere;  // of gets: the first spelling there
+    fetchEach(
+        heads, input.fetch, progress,
+        [&](std::size_t h, FetchResult answer) {
+            if (!answer.answered || answer.status != 200) return;
+            const auto [there, fresh] = headThere.emplace(headOf[h].first, h);
+            if (!fresh) there->second = std::min(there->second, h);
+        },
+        stop);
+    FetchResult notFound;
+    notFound.answered = true;
+    notFound.status = 404;
+    for (const auto& [n, h] : headThere) {
+        const std::string& name = headOf[h].second;
         PhoneCheck& check = checks[getOf[n]];
-        const ServedVerdict verdict =
-            servedVerdict(answers[n], files[getOf[n]], input.key, check.url, spellingThere[n]);
+        const ServedVerdict verdict = servedVerdict(notFound, {}, input.key, check.url, name);
         decide(check, verdict.verdict, verdict.reason);
     }
-    for (PhoneCheck& check : checks) check.action = actionFor(input, check);
+    for (PhoneCheck& check : checks) {
+        check.action = actionFor(input, check);
+        check.checked = Finding{check.verdict, check.reason, check.action};
+    }
     return checks;
 }
 
@@ -291,7 +401,9 @@ support::Result<std::vector<provisioning::CheckedDevice>> registrationsOf(
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records) {
     std::vector<std::string> site;
     site.reserve(checks.size());
-    for (const PhoneCheck& check : checks) site.push_back(check.phone.mac);
+    for (const PhoneCheck& check : checks) {
+        if (!check.phone.mac.empty()) site.push_back(check.phone.mac);
+    }
     serve::SiteStatus status(site);
     for (const serve::FetchRecord& record : records) status.apply(record);
     addFetches(checks, status.phones());
@@ -300,19 +412,19 @@ void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchR
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones) {
     std::unordered_map<std::string_view, const serve::PhoneStatus*> byMac;
     byMac.reserve(phones.size());
-    for (const serve::PhoneStatus& phone : phones) {
-        if (phone.state == serve::PhoneState::Fetched) byMac.emplace(phone.mac, &phone);
-    }
+    for (const serve::PhoneStatus& phone : phones) byMac.emplace(phone.mac, &phone);
     for (PhoneCheck& check : checks) {
-        const auto found = byMac.find(check.phone.mac);
-        if (found == byMac.end()) {
-            check.fetchedBy = {};
-            continue;
-        }
-        //: %1 is a local time with its offset (2026-12-10T16:40:01+01:00), %2 the phone's address
-        check.fetchedBy =
-            Phrase{VELQUOR_TR_NOOP("core", "fetched by the phone at %1 from %2"),
-                   {support::localTimeText(found->second->lastFetch), found->second->peer}};
+        const auto found = check.phone.mac.empty() ? byMac.end() : byMac.find(check.phone.mac);
+        const LogFinding seen =
+            found == byMac.end() ? LogFinding{} : logFindingOf(*found->second, check);
+        check.fetchedBy = seen.fetchedBy;
+        const Finding& shown = seen.finding && (check.checked.verdict == Verdict::Ready ||
+                                                check.checked.verdict == Verdict::NotChecked)
+                                   ? *seen.finding
+                                   : check.checked;
+        check.verdict = shown.verdict;
+        check.reason = shown.reason;
+        check.action = shown.action;
     }
 }
 

@@ -27,8 +27,9 @@ namespace velquor::phonecheck {
 struct Phone {
     int row = 0;           // the sheet's row
     std::string cell;      // the MAC as the sheet shows it
-    std::string mac;       // canonical
+    std::string mac;       // canonical; empty for a refused row
     std::string fileName;  // "001A2B3C4D5E.xml"
+    int column = 0;        // the sheet's column of the MAC
 };
 
 struct PhoneCheck {
@@ -44,6 +45,10 @@ struct PhoneCheck {
     support::Phrase reason;     // "ready", "404 at http://...", ...
     support::Phrase action;     // what to do: "register it"; empty when ready
     support::Phrase fetchedBy;  // "fetched by the phone at TIME from ADDR", when known
+    std::string detail;         // the library's own words for a server that cannot be reached
+    // The check's own finding, before the fetch log had its say (addFetches shows it again
+    // once the phone fetches).
+    Finding checked;
 };
 
 struct SiteCheckInput {
@@ -55,13 +60,24 @@ struct SiteCheckInput {
     FetchOptions fetch;
 };
 
+// A cell of the sheet that holds no MAC address, with the reason.
+struct RefusedRow {
+    int row = 0;
+    int column = 0;
+    std::string cell;
+    support::Phrase reason;
+};
+
+// "A7 not-a-mac: not a MAC address".
+std::string refusedRowText(const RefusedRow& refused);
+
 // The phones of a MAC file or (column not 0) of that column of a device sheet from row 2 on,
 // as the device batches read them, one per phone as Generate writes them: a repeated MAC is
 // its last row, its file named by pattern with that row's MAC in form; in the rows' order.
-// Cells that are not MAC addresses are left out; refused counts them.
+// Cells that are not MAC addresses are refused, with their reason.
 struct SheetPhones {
     std::vector<Phone> phones;
-    std::vector<std::string> refused;  // "A7 not-a-mac: not a MAC address"
+    std::vector<RefusedRow> refused;
 };
 support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, mac::Form form,
                                            const mac::FileNamePattern& pattern,
@@ -85,16 +101,20 @@ support::Result<std::vector<provisioning::CheckedDevice>> registrationsOf(
     const provisioning::KestoEndpoint& endpoint, const std::string& user,
     const std::vector<Phone>& phones, support::ProgressSink& progress, std::stop_token stop = {});
 
-// Every phone checked, in their order: each file read from the output folder, the fetches of
-// the registered ones done fetch.inFlight at a time. progress counts fetches.
-std::vector<PhoneCheck> checkSite(const SiteCheckInput& input, support::ProgressSink& progress,
-                                  std::stop_token stop = {});
+// Every phone checked, in their order: the fetches of the registered ones done fetch.inFlight
+// at a time, each answer judged as it comes against the phone's files read from the output
+// folder then, and let go: the memory held is bounded by the fetches in flight, not by the
+// phones. progress counts fetches.
+std::vector<PhoneCheck> checkPhones(const SiteCheckInput& input, support::ProgressSink& progress,
+                                    std::stop_token stop = {});
 
-// Each phone the phone server's fetch log saw take its file whole: "fetched by the phone at
-// TIME from ADDR", of its last fetch.
+// What the phone server's fetch log saw each phone do: "fetched by the phone at TIME from
+// ADDR" of its last fetch; or a phone that only asked for a name that is not there, or whose
+// last request was refused, says so with the name it asked for, and over a "ready" or "not
+// checked" verdict that is its verdict, with what to do.
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records);
-// The same from statuses already rebuilt (a running phone server's): a phone that has not
-// taken its file whole has no "fetched by" text.
+// The same from statuses already rebuilt (a running phone server's); a phone the statuses do
+// not name has nothing from the log.
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneStatus>& phones);
 
 }  // namespace velquor::phonecheck

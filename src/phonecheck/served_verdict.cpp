@@ -55,16 +55,39 @@ ServedVerdict encryptedVerdict(const std::string& served, const GeneratedFiles& 
     return differs();
 }
 
+// The common failures in words of their own (the window translates them); any other in the
+// library's words.
+Phrase unreachableReason(const FetchResult& answer, const std::string& host) {
+    switch (answer.failure) {
+        case FetchFailure::Refused:
+            //: %1 is a host name and port
+            return Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1: the connection was refused"),
+                          {host}};
+        case FetchFailure::TimedOut:
+            //: %1 is a host name and port
+            return Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1: no answer in time"), {host}};
+        case FetchFailure::NameNotFound:
+            //: %1 is a host name and port
+            return Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1: the name is not found"),
+                          {host}};
+        case FetchFailure::Certificate:
+            //: %1 is a host name and port
+            return Phrase{
+                VELQUOR_TR_NOOP("core", "cannot reach %1: its certificate is not trusted"), {host}};
+        case FetchFailure::None:
+        case FetchFailure::Other:
+            break;
+    }
+    //: %1 is a host name and port, %2 why it cannot be reached (the library's words)
+    return Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1 (%2)"), {host, answer.error}};
+}
+
 }  // namespace
 
 ServedVerdict servedVerdict(const FetchResult& answer, const GeneratedFiles& files,
                             const std::optional<std::string>& key, const std::string& url,
                             const std::string& otherSpelling) {
-    if (!answer.answered) {
-        //: %1 is a host name and port, %2 why it cannot be reached
-        return {Verdict::Unreachable, Phrase{VELQUOR_TR_NOOP("core", "cannot reach %1 (%2)"),
-                                             {hostOf(url), answer.error}}};
-    }
+    if (!answer.answered) return {Verdict::Unreachable, unreachableReason(answer, hostOf(url))};
     if (answer.status == 404) {
         if (otherSpelling.empty()) {
             //: %1 is the URL the phone asks for
@@ -85,36 +108,6 @@ ServedVerdict servedVerdict(const FetchResult& answer, const GeneratedFiles& fil
         return {Verdict::Ready, Phrase{VELQUOR_TR_NOOP("core", "ready"), {}}};
     }
     return differs();
-}
-
-std::string_view verdictName(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::Ready:
-            return "ready";
-        case Verdict::NotGenerated:
-            return "not generated";
-        case Verdict::NotChecked:
-            return "not checked";
-        case Verdict::NotRegistered:
-            return "not registered";
-        case Verdict::AnotherAccount:
-            return "another account";
-        case Verdict::NotAUrl:
-            return "not a URL";
-        case Verdict::Unreachable:
-            return "cannot reach";
-        case Verdict::NotFound:
-            return "404";
-        case Verdict::HttpError:
-            return "HTTP error";
-        case Verdict::Differs:
-            return "differs";
-        case Verdict::NotEncrypted:
-            return "not encrypted";
-        case Verdict::DoesNotDecrypt:
-            return "does not decrypt";
-    }
-    return "";
 }
 
 }  // namespace velquor::phonecheck

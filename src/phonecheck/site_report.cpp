@@ -6,20 +6,21 @@
 namespace velquor::phonecheck {
 
 std::string_view registrationName(const PhoneCheck& check) {
+    if (check.phone.mac.empty()) return "";
     if (!check.registration) return "not asked";
     return provisioning::checkOutcomeName(*check.registration);
 }
 
 report::ReportTable siteReport(const std::vector<PhoneCheck>& checks) {
     report::ReportTable table;
-    table.header = {"row",    "mac", "file",    "md5",     "registered",
-                    "server", "url", "verdict", "fetched", "action"};
+    table.header = {"row", "mac",     "file",    "md5",    "registered", "server",
+                    "url", "verdict", "fetched", "action", "detail"};
     table.rows.reserve(checks.size());
     for (const PhoneCheck& check : checks) {
         table.rows.push_back({std::to_string(check.phone.row), check.phone.cell, check.servedFile,
                               check.md5, std::string(registrationName(check)), check.serverText,
                               check.url, check.reason.english(), check.fetchedBy.english(),
-                              check.action.english()});
+                              check.action.english(), check.detail});
     }
     return table;
 }

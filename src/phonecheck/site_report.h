@@ -9,10 +9,12 @@
 
 namespace velquor::phonecheck {
 
-// row, mac, file, md5, registered, server, url, verdict, fetched, action
+// row, mac, file, md5, registered, server, url, verdict, fetched, action, detail: one row per
+// row of the sheet, a refused one with its reason as the verdict.
 report::ReportTable siteReport(const std::vector<PhoneCheck>& checks);
 
-// "registered", "not registered", "another account", or "not asked" without a login.
+// "registered", "not registered", "another account", or "not asked" without a login; empty
+// for a refused row, which names no phone to ask about.
 std::string_view registrationName(const PhoneCheck& check);
 
 }  // namespace velquor::phonecheck

@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "support/translatable.h"
+
 namespace velquor::phonecheck {
 
 // In the order a phone meets them: the verdict is the first that applies.
 enum class Verdict {
     Ready,
+    RowRefused,  // the sheet's row holds no MAC address: no phone of it is known
     NotGenerated,
     NotChecked,  // no registration known (not logged in): nothing to fetch from
     NotRegistered,
@@ -21,10 +24,21 @@ enum class Verdict {
     Differs,
     NotEncrypted,
     DoesNotDecrypt,
+    // What the phone server's fetch log saw the phone itself meet, over "ready" and over
+    // "not checked": its last request asked for a name that is not there, or was refused.
+    AskedNotFound,
+    AskedRefused,
 };
 
 // "ready", "not generated", ...: one word or two for each verdict.
 std::string_view verdictName(Verdict verdict);
+
+// A verdict in words: why, and what to do about it (empty when ready).
+struct Finding {
+    Verdict verdict = Verdict::NotGenerated;
+    support::Phrase reason;
+    support::Phrase action;
+};
 
 // A phone's files as Generate left them in the output folder.
 struct GeneratedFiles {

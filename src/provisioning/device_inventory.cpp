@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "mac/mac_address.h"
+#include "support/local_time.h"
 
 namespace velquor::provisioning {
 
@@ -368,7 +369,8 @@ report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices) 
     report::ReportTable table{{"mac", "server", "registered"}, {}};
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back({device.mac, device.server, device.registered});
+        table.rows.push_back(
+            {device.mac, device.server, support::localTimeOfUtcText(device.registered)});
     }
     return table;
 }

@@ -244,6 +244,28 @@ support::Phrase batchHeadline(const DeviceBatchSummary& summary) {
                                                  "server refused the requests as not logged in)."),
                       {}};
     }
+    const std::size_t refused = summary.count(MacOutcome::Refused);
+    if (refused > 0 && summary.count(MacOutcome::Failed) == 0 &&
+        summary.count(MacOutcome::NotSent) == 0 && summary.count(MacOutcome::Unknown) == 0) {
+        // Every device of the file was done: that comes first, then the cells that were none.
+        if (refused == 1) {
+            return Phrase{deleting ? VELQUOR_TR_NOOP("core",
+                                                     "Every device was deleted; 1 cell was "
+                                                     "refused (not a MAC address).")
+                                   : VELQUOR_TR_NOOP("core",
+                                                     "Every device was added; 1 cell was refused "
+                                                     "(not a MAC address)."),
+                          {}};
+        }
+        //: %1 is how many cells were refused (two or more)
+        return Phrase{deleting ? VELQUOR_TR_NOOP("core",
+                                                 "Every device was deleted; %1 cells were "
+                                                 "refused (not MAC addresses).")
+                               : VELQUOR_TR_NOOP("core",
+                                                 "Every device was added; %1 cells were refused "
+                                                 "(not MAC addresses)."),
+                      {std::to_string(refused)}};
+    }
     if (!summary.succeeded()) {
         return Phrase{deleting ? VELQUOR_TR_NOOP("core", "Not every device was deleted.")
                                : VELQUOR_TR_NOOP("core", "Not every device was added."),

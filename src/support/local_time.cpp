@@ -24,4 +24,12 @@ std::string localTimeText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+std::string localTimeOfUtcText(std::string_view utc) {
+    std::tm parts{};
+    const std::string text(utc);
+    const char* end = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+    if (end == nullptr || *end != '\0') return text;
+    return localTimeText(std::chrono::system_clock::from_time_t(::timegm(&parts)));
+}
+
 }  // namespace velquor::support

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace velquor::support {
 
@@ -13,5 +14,9 @@ namespace velquor::support {
 // fraction of a second dropped. The offset is the one in force at that instant: summer time
 // gives the summer offset.
 std::string localTimeText(std::chrono::system_clock::time_point time);
+
+// A UTC time as a server sends it (2026-12-09T01:23:45Z) in that same form; a text that is no
+// such time is returned as it is.
+std::string localTimeOfUtcText(std::string_view utc);
 
 }  // namespace velquor::support

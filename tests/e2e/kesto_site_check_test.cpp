@@ -8,6 +8,7 @@
 
 #include "kesto_e2e_support.h"
 #include "nginx_fixture.h"
+#include "report_readback.h"
 #include "test_certificates.h"
 
 #ifndef VELQUOR_CLI_BINARY
@@ -79,16 +80,7 @@ protected:
     }
 
     std::vector<std::vector<std::string>> reportRows() const {
-        std::vector<std::vector<std::string>> rows;
-        std::istringstream in(readFile(dir / "site.csv"));
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            std::vector<std::string> cells;
-            std::istringstream fields(line);
-            for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
-            rows.push_back(cells);
-        }
-        return rows;
+        return readCsvRows(dir / "site.csv");
     }
 
     void expectTheSite(const std::string& url) {
@@ -128,6 +120,19 @@ TEST_F(KestoSiteCheckTest, OneRowPerPhoneOverHttp) {
     writeFile(dir / "ready.csv", "MAC\n" + macs[0] + "\n" + macs[1] + "\n");
     const ProgramRun ready = cli("kesto device check ready.csv --out out --key-file key --csv -");
     EXPECT_EQ(ready.status, 0) << ready.output;
+    // A refused row is a row of its own, with its reason, and the summary counts it.
+    writeFile(dir / "refused.csv", "MAC\n" + macs[0] + "\n15650123456\n" + macs[1] + "\n");
+    const ProgramRun refused =
+        cli("kesto device check refused.csv --out out --key-file key --report site.csv");
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(
+        refused.output.find("3 phones: 2 ready, 1 with a problem, 1 row of the sheet refused"),
+        std::string::npos)
+        << refused.output;
+    const auto rows = reportRows();
+    ASSERT_EQ(rows.size(), 4U);
+    EXPECT_EQ(rows[2][0], "3");
+    EXPECT_EQ(rows[2][7], "11 hex digits, not 12");
     EXPECT_EQ(cli("kesto device check ready.csv --key-file key").status, 2) << "a key needs --out";
 }
 
@@ -146,10 +151,9 @@ TEST_F(KestoSiteCheckTest, OverHttpsTheSameWithTheRightCaAndWhyNotWithAnother) {
     EXPECT_EQ(untrusted.status, 1) << untrusted.output;
     const auto rows = reportRows();
     for (std::size_t row = 1; row <= 5; ++row) {
-        EXPECT_EQ(
-            rows[row][7].rfind("cannot reach 127.0.0.1:" + std::to_string(nginx.port()) + " (", 0),
-            0U)
-            << rows[row][7];
+        EXPECT_EQ(rows[row][7], "cannot reach 127.0.0.1:" + std::to_string(nginx.port()) +
+                                    ": its certificate is not trusted");
+        EXPECT_NE(rows[row][10].find("certificate"), std::string::npos) << "the library's words";
     }
 }
 

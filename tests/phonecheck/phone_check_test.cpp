@@ -3,11 +3,18 @@
 // connections; the phones of a device sheet as Generate writes them.
 #include "phonecheck/phone_check.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -18,7 +25,9 @@
 #include "crypto/config_blocks.h"
 #include "generator/devices/device_macs.h"
 #include "nginx_fixture.h"
+#include "phonecheck/site_check.h"
 #include "phonecheck/site_report.h"
+#include "serve/log/fetch_log_writer.h"
 #include "test_certificates.h"
 #include "time_zone.h"
 
@@ -91,6 +100,45 @@ TEST(SheetPhones, ARepeatedPhoneIsItsLastRowNamedAsGenerateNamesIt) {
     EXPECT_EQ(phones->phones[1].row, 6);
 }
 
+// A server that takes the connection and never answers, one whose name is not found, and a
+// closed port: each failure told apart, the library's words kept beside.
+TEST(Fetching, TheCommonFailuresAreToldApart) {
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string silentUrl =
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/a.xml";
+    // A port bound but not listening: a connection to it is refused.
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in free{};
+    free.sin_family = AF_INET;
+    free.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&free), sizeof free), 0);
+    length = sizeof free;
+    ::getsockname(closed, reinterpret_cast<sockaddr*>(&free), &length);
+    const std::string closedUrl =
+        "http://127.0.0.1:" + std::to_string(ntohs(free.sin_port)) + "/a.xml";
+
+    FetchOptions options;
+    options.connectTimeout = std::chrono::milliseconds(300);
+    options.exchangeTimeout = std::chrono::milliseconds(300);
+    support::NullProgress none;
+    const auto results = fetchAll(
+        {{silentUrl}, {"http://no-such-phone-server.invalid/a.xml"}, {closedUrl}}, options, none);
+    ::close(silent);
+    ::close(closed);
+    EXPECT_EQ(results[0].failure, FetchFailure::TimedOut) << results[0].error;
+    EXPECT_EQ(results[1].failure, FetchFailure::NameNotFound) << results[1].error;
+    EXPECT_EQ(results[2].failure, FetchFailure::Refused) << results[2].error;
+    for (const FetchResult& result : results) EXPECT_FALSE(result.error.empty());
+}
+
 // Generate's output for phones 1..count, encrypted with kKey, and a web root holding what
 // the test puts there.
 class SiteTest : public ::testing::Test {
@@ -133,7 +181,7 @@ protected:
         input.fetch.inFlight = 4;
         input.fetch.caFile = caFile;
         support::NullProgress none;
-        return checkSite(input, none);
+        return checkPhones(input, none);
     }
 
     // The Done-when site: phones 1-2 uploaded as written, 3 an older version, 4 its plain
@@ -202,10 +250,9 @@ TEST_F(SiteTest, TheSameOverHttpsWithTheRightCaAndEveryRowUnreachableWithAnother
     const std::string host = "127.0.0.1:" + std::to_string(otherCa.port());
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(refused[i].verdict, Verdict::Unreachable) << i;
-        EXPECT_EQ(refused[i].reason.english().rfind("cannot reach " + host + " (", 0), 0U)
-            << refused[i].reason.english();
-        EXPECT_NE(refused[i].reason.english().find("certificate"), std::string::npos)
-            << refused[i].reason.english();
+        EXPECT_EQ(refused[i].reason.english(),
+                  "cannot reach " + host + ": its certificate is not trusted");
+        EXPECT_NE(refused[i].detail.find("certificate"), std::string::npos) << refused[i].detail;
     }
     EXPECT_EQ(refused[5].verdict, Verdict::NotRegistered);
 }
@@ -244,9 +291,30 @@ TEST_F(SiteTest, KeysAccountsServerTextsAndNamesInAnotherCase) {
     EXPECT_EQ(check(devices)[0].reason.english(), "not generated");
     SiteCheckInput input{phones, out.path().string(), kKey, std::nullopt, {}};
     support::NullProgress none;
-    const auto unknown = checkSite(input, none);
+    const auto unknown = checkPhones(input, none);
     EXPECT_EQ(unknown[1].verdict, Verdict::NotChecked);
     EXPECT_EQ(registrationName(unknown[1]), "not asked");
+}
+
+// What a case-sensitive server holds instead: the MAC's letters in the other case while the
+// rest of the name stays as written, and an older plain copy where the en/ copy belongs.
+TEST_F(SiteTest, AnOtherCaseOfTheMacAloneAndAnOlderPlainCopyAreNamed) {
+    generate(2);
+    for (Phone& phone : phones) {
+        phone.fileName = "cfg" + phone.mac + ".xml";
+        writeFile(out / phone.fileName, configOf(phone.row - 1));
+        writeFile(out / "en" / phone.fileName, enCopy(phone.row - 1));
+    }
+    std::string upperMac = phones[0].mac;
+    for (char& c : upperMac) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    upload(1, enCopy(1), "cfg" + upperMac + ".xml");
+    upload(2, configOf(2, "1"), phones[1].fileName);
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    const auto checks = check(registrations(nginx.url()));
+    EXPECT_EQ(checks[0].reason.english(), "404 at " + nginx.url() + phones[0].fileName + " (cfg" +
+                                              upperMac + ".xml is there: the case differs)");
+    EXPECT_EQ(checks[1].verdict, Verdict::NotEncrypted) << checks[1].reason.english();
 }
 
 TEST_F(SiteTest, PlainFilesAreComparedAsTheyAreWithoutEn) {
@@ -289,9 +357,57 @@ TEST_F(SiteTest, ManyFetchesShareFewConnectionsAndAFailureNamesTheHost) {
     nginx.reset();
     const auto refused = check(registrations(stopped));
     EXPECT_EQ(refused[0].verdict, Verdict::Unreachable);
-    EXPECT_EQ(refused[0].reason.english().rfind("cannot reach " + host + " (", 0), 0U)
-        << refused[0].reason.english();
+    EXPECT_EQ(refused[0].reason.english(), "cannot reach " + host + ": the connection was refused");
+    // The library's own words stay beside ours.
+    EXPECT_NE(refused[0].detail.find(host.substr(host.find(':') + 1)), std::string::npos)
+        << refused[0].detail;
     EXPECT_EQ(refused[0].action.english(), "make " + host + " reachable, or register another URL");
+}
+
+// This process's peak resident memory (VmHWM) set back to what it holds now, and read: the
+// growth of what work held at its most, in bytes.
+std::uint64_t peakGrowthOf(const std::function<void()>& work) {
+    const auto statusField = [](const std::string& name) {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind(name + ":", 0) == 0) return std::stoull(line.substr(name.size() + 1));
+        }
+        return 0ULL;
+    };
+    std::ofstream("/proc/self/clear_refs") << "5\n";  // the peak is what is held now
+    const std::uint64_t before = statusField("VmHWM");
+    work();
+    return (statusField("VmHWM") - before) * 1024;
+}
+
+// Sixty phones of large files, fetched two at a time: what the check holds at its most is the
+// fetches in flight and the files of the phone being judged, not every phone's file.
+TEST_F(SiteTest, TheMemoryHeldIsBoundedByTheFetchesInFlightNotByThePhones) {
+    constexpr std::size_t kFileBytes = 4 * 1024 * 1024;
+    constexpr int kPhones = 60;
+    std::string bytes(kFileBytes, 'x');
+    for (std::size_t at = 0; at < bytes.size(); at += 64) bytes[at] = static_cast<char>(at / 64);
+    writeFile(root / "large.xml", bytes);
+    for (int n = 1; n <= kPhones; ++n) {
+        phones.push_back(phoneNumber(n));
+        // Links to one file: the disk holds it once, the check reads it once a phone.
+        fs::create_hard_link(root / "large.xml", out / phones.back().fileName);
+        fs::create_hard_link(root / "large.xml", root / phones.back().fileName);
+    }
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    const auto devices = registrations(nginx.url());
+    std::vector<PhoneCheck> checks;
+    const std::uint64_t growth = peakGrowthOf([&] {
+        SiteCheckInput input{phones, out.path().string(), std::nullopt, devices, {}};
+        input.fetch.inFlight = 2;
+        support::NullProgress none;
+        checks = checkPhones(input, none);
+    });
+    ASSERT_EQ(checks.size(), static_cast<std::size_t>(kPhones));
+    for (const PhoneCheck& one : checks) ASSERT_EQ(one.verdict, Verdict::Ready);
+    // Two bodies in flight (a string's room doubles as it grows), the one judged and its file.
+    EXPECT_LT(growth, 8 * kFileBytes) << "all the files are " << kPhones * kFileBytes;
 }
 
 TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
@@ -299,7 +415,7 @@ TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
     const auto checks = [&] {
         SiteCheckInput input{phones, out.path().string(), kKey, std::nullopt, {}};
         support::NullProgress none;
-        return checkSite(input, none);
+        return checkPhones(input, none);
     }();
     std::vector<PhoneCheck> fetched = checks;
     serve::FetchRecord first{};
@@ -320,12 +436,108 @@ TEST_F(SiteTest, TheFetchLogSaysWhenAndFromWhereEachPhoneTookItsFileWhole) {
     missing.status = 404;
     // A person reads the time in the machine's zone, with its offset.
     const velquor::testing::TimeZone zone(velquor::testing::TimeZone::kCentralEurope);
+    missing.path = "/cfg" + phones[2].mac + ".xml";
+    // Phone 3 was ready as far as its registered server goes; it asked for a name that is not
+    // there, which is what it meets.
+    fetched[2].checked = Finding{Verdict::Ready, support::Phrase{"ready", {}}, {}};
     addFetches(fetched, {first, cutShort, later, missing});
     EXPECT_EQ(fetched[0].fetchedBy.english(),
               "fetched by the phone at 2026-12-09T17:00:00+01:00 from 192.0.2.8");
+    EXPECT_EQ(fetched[0].verdict, Verdict::NotChecked);
     EXPECT_TRUE(fetched[1].fetchedBy.empty());
-    EXPECT_TRUE(fetched[2].fetchedBy.empty());
+    EXPECT_EQ(fetched[2].verdict, Verdict::AskedNotFound);
+    EXPECT_EQ(fetched[2].reason.english(),
+              "the phone asked for cfg" + phones[2].mac + ".xml, which is not there");
+    EXPECT_EQ(fetched[2].action.english(),
+              "its file is " + phones[2].fileName +
+                  ": have the phone ask for it, or set the file name pattern to give cfg" +
+                  phones[2].mac + ".xml and generate again");
+    EXPECT_EQ(fetched[2].fetchedBy.english(), "asked for cfg" + phones[2].mac +
+                                                  ".xml at 2026-12-09T16:40:01+01:00 from "
+                                                  "192.0.2.7: not there");
     EXPECT_EQ(siteReport(fetched).rows[0][8], fetched[0].fetchedBy.english());
+
+    // Refused since: that is its verdict; once it fetches, the check's own is back.
+    serve::FetchRecord refused = later;
+    refused.mac = phones[2].mac;
+    refused.status = 403;
+    refused.completed = false;
+    refused.refusal = "no certificate";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T16:10:00.000Z", refused.time));
+    addFetches(fetched, {missing, refused});
+    EXPECT_EQ(fetched[2].verdict, Verdict::AskedRefused);
+    EXPECT_EQ(fetched[2].reason.english(), "the phone server refused the phone: no certificate");
+    EXPECT_EQ(fetched[2].action.english(), serve::refusalAdvice("no certificate"));
+    serve::FetchRecord fetchedAtLast = refused;
+    fetchedAtLast.status = 200;
+    fetchedAtLast.completed = true;
+    fetchedAtLast.refusal.clear();
+    fetchedAtLast.time += std::chrono::seconds(1);
+    addFetches(fetched, {missing, refused, fetchedAtLast});
+    EXPECT_EQ(fetched[2].verdict, Verdict::Ready);
+    EXPECT_TRUE(fetched[2].action.empty());
+}
+
+// The whole check as the CLI and the window run it: a row for every row of the sheet, the
+// refused one with its reason, counted; the fetch log read for the site's phones whatever
+// they met.
+TEST_F(SiteTest, EveryRowOfTheSheetIsARowAndTheFetchLogSaysWhatEachPhoneMet) {
+    generate(3, false);
+    const fs::path sheet = out / "devices.csv";
+    // The cells as Generate's plain form names the files: the MAC in upper case.
+    const auto stem = [&](int n) { return fs::path(phones[n].fileName).stem().string(); };
+    writeFile(sheet,
+              "MAC,Name\n" + stem(0) + ",a\n123456789,b\n" + stem(1) + ",c\n" + stem(2) + ",d\n");
+    const fs::path log = out / "fetch-log.csv";
+    {
+        serve::FetchLogWriter writer;
+        ASSERT_TRUE(writer.open(log).ok());
+        serve::FetchRecord record{};
+        record.time = serve::Clock::now();
+        record.peer = "192.0.2.7";
+        record.method = "GET";
+        record.mac = phones[1].mac;
+        record.path = "/cfg" + phones[1].mac + ".xml";
+        record.status = 404;
+        writer.append(record);
+        record.mac = phones[2].mac;
+        record.path = "/" + phones[2].fileName;
+        record.status = 403;
+        record.refusal = "no certificate";
+        writer.append(record);
+        ASSERT_TRUE(writer.flush().ok());
+    }
+    SiteRequest request;
+    request.sheet = sheet.string();
+    request.outputFolder = out.path().string();
+    request.fetchLog = log.string();
+    const auto source = readSite(request);
+    ASSERT_TRUE(source.ok()) << source.error().message;
+    support::NullProgress none;
+    const auto site = checkSite(request, *source, none);
+    ASSERT_TRUE(site.ok()) << site.error().message;
+    ASSERT_EQ(site->rows.size(), 4U);
+    EXPECT_EQ(site->rows[0].verdict, Verdict::NotChecked);
+    EXPECT_EQ(site->rows[1].verdict, Verdict::RowRefused);
+    EXPECT_EQ(site->rows[1].phone.row, 3);
+    EXPECT_EQ(site->rows[1].reason.english(), "9 hex digits, not 12");
+    EXPECT_EQ(site->rows[1].action.english(), "correct cell A3 of the sheet and generate again");
+    EXPECT_EQ(site->rows[2].verdict, Verdict::AskedNotFound);
+    EXPECT_EQ(site->rows[3].verdict, Verdict::AskedRefused);
+    const SiteCounts counts = site->counts();
+    EXPECT_EQ(counts.rows, 4U);
+    EXPECT_EQ(counts.refusedRows, 1U);
+    EXPECT_EQ(siteSummaryText(counts),
+              "4 phones: 0 ready, 4 with a problem, 1 row of the sheet refused");
+
+    const report::ReportTable table = siteReport(site->rows);
+    ASSERT_EQ(table.rows.size(), 4U);
+    EXPECT_EQ(table.rows[1][0], "3");
+    EXPECT_EQ(table.rows[1][1], "123456789");
+    EXPECT_EQ(table.rows[1][4], "");
+    EXPECT_EQ(table.rows[1][7], "9 hex digits, not 12");
+    EXPECT_EQ(table.rows[2][7],
+              "the phone asked for cfg" + phones[1].mac + ".xml, which is not there");
 }
 
 }  // namespace

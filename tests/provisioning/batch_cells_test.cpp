@@ -131,8 +131,17 @@ TEST(BatchHeadline, EveryRunShapeGetsTheHeadlineOfItsOutcome) {
     summary.results = {row(1, 1, "02:00:00:00:00:01", MacOutcome::Added),
                        row(2, 1, "02:00:00:00:00:02", MacOutcome::Declined)};
     EXPECT_EQ(batchHeadline(summary).english(), "Add device finished.");
-    for (MacOutcome outcome :
-         {MacOutcome::Failed, MacOutcome::Refused, MacOutcome::Unknown, MacOutcome::NotSent}) {
+    // Every phone added, two cells refused and a row repeated: the phones come first.
+    summary.results.push_back(row(3, 1, "1565012345", MacOutcome::Refused));
+    summary.results.push_back(row(4, 1, "x", MacOutcome::Refused));
+    summary.results.push_back(row(5, 1, "02:00:00:00:00:01", MacOutcome::Skipped));
+    EXPECT_EQ(batchHeadline(summary).english(),
+              "Every device was added; 2 cells were refused (not MAC addresses).");
+    summary.results.resize(3);
+    EXPECT_EQ(batchHeadline(summary).english(),
+              "Every device was added; 1 cell was refused (not a MAC address).");
+    summary.results.resize(2);
+    for (MacOutcome outcome : {MacOutcome::Failed, MacOutcome::Unknown, MacOutcome::NotSent}) {
         summary.results[1].outcome = outcome;
         EXPECT_EQ(batchHeadline(summary).english(), "Not every device was added.")
             << outcomeName(outcome);

@@ -30,6 +30,16 @@ TEST(LocalTimeTest, TheOffsetIsTheOneInForceEitherSideOfSummerTime) {
     EXPECT_EQ(localTimeText(utc(2026y / October / 25, 1h, 30min)), "2026-10-25T02:30:00+01:00");
 }
 
+// A server's UTC registration time is shown in the same one form; its text stays when it is
+// no such time.
+TEST(LocalTimeTest, AServersUtcTimeReadsInTheOneForm) {
+    const TimeZone zone(TimeZone::kCentralEurope);
+    EXPECT_EQ(localTimeOfUtcText("2026-12-09T01:23:45Z"), "2026-12-09T02:23:45+01:00");
+    EXPECT_EQ(localTimeOfUtcText("2026-07-01T12:00:00Z"), "2026-07-01T14:00:00+02:00");
+    EXPECT_EQ(localTimeOfUtcText("yesterday"), "yesterday");
+    EXPECT_EQ(localTimeOfUtcText("2026-12-09T01:23:45Z and more"), "2026-12-09T01:23:45Z and more");
+}
+
 TEST(LocalTimeTest, OffsetsWestOfUtcAndOfQuarterHoursKeepTheirSignAndMinutes) {
     {
         const TimeZone zone("<-0330>3:30");

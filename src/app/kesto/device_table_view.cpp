@@ -12,6 +12,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "support/hex.h"
+#include "support/local_time.h"
 
 namespace velquor::app {
 namespace {
@@ -56,12 +57,12 @@ DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devi
             : DeviceTableView::tr("%n device(s) registered to %1 on %2.", nullptr, count)
                   .arg(account, server);
     table.headers = {DeviceTableView::tr("MAC"), DeviceTableView::tr("Server"),
-                     DeviceTableView::tr("Registered (UTC)")};
+                     DeviceTableView::tr("Registered")};
     table.report = provisioning::listingReport(devices);
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back(
-            {fromUtf8(device.mac), serverText(device.server), serverText(device.registered)});
+        table.rows.push_back({fromUtf8(device.mac), serverText(device.server),
+                              serverText(support::localTimeOfUtcText(device.registered))});
     }
     return table;
 }

@@ -54,6 +54,7 @@ void kestologin::OnOK() {
                 history.setField(history_key::kLoginUser, m_userName);
             });
             accept();
+            emit loggedIn(m_userName);
             openFollowOnDialog();
         });
 }

@@ -40,6 +40,11 @@ public slots:
     // Sends the login; a refusal keeps the dialog open with both texts as typed.
     void OnOK();
 
+signals:
+    // The server accepted userName's login (before the follow-on dialog opens): the window's
+    // other tables may use it without asking for the password again.
+    void loggedIn(const QString& userName);
+
 private:
     void DoDataExchange();
     void openFollowOnDialog();

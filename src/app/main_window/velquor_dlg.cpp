@@ -340,8 +340,10 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
 
 SiteInputs CVelquorDlg::siteInputs() {
     refreshAesKeyChecked();
+    const auto* serving = findChild<ServeDialog*>(QString(), Qt::FindDirectChildrenOnly);
     return SiteInputs{controlText(kMacAccountEdit), controlText(kOutputDirEdit),
-                      m_aesKeyChecked != 0 ? controlText(kGenerateKeyEdit) : QString()};
+                      m_aesKeyChecked != 0 ? controlText(kGenerateKeyEdit) : QString(), m_kestoUser,
+                      serving != nullptr ? serving->logEdit()->text().trimmed() : QString()};
 }
 
 void CVelquorDlg::OnSiteTableMenu() {
@@ -362,6 +364,7 @@ void CVelquorDlg::OnServeMenu() {
     serving->setPhonesListener([this](const std::vector<serve::PhoneStatus>& phones) {
         SiteTableView::showServerFetchesOpen(this, phones);
     });
+    SiteTableView::updateOpen(*this, siteInputs());
 }
 
 void CVelquorDlg::OnKestoMenu() {
@@ -370,6 +373,10 @@ void CVelquorDlg::OnKestoMenu() {
     kestologin login(prompter(), session->endpoint, this);
     login.setBatchJobs(session->jobs);
     login.setLoginRefusals(&m_loginRefusals);
+    connect(&login, &kestologin::loggedIn, this, [this](const QString& user) {
+        m_kestoUser = user;
+        SiteTableView::updateOpen(*this, siteInputs());
+    });
     login.exec();
 }
 

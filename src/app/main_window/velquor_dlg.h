@@ -143,6 +143,8 @@ private:
     digest::CDigestEngine m_digestEngine;
     // Every login of this window counts here, so repeated refusals of a name can be explained.
     provisioning::LoginRefusals m_loginRefusals;
+    // The user of the last accepted KESTO login: the site table asks the server as this user.
+    QString m_kestoUser;
 
     QString m_inputFilePath;
     // What the remembered fields showed when the history was forgotten: kept on screen, but

@@ -49,6 +49,7 @@ std::string toBytes(const QString& text) {
 }
 
 QString registrationText(const phonecheck::PhoneCheck& check) {
+    if (check.phone.mac.empty()) return {};  // a refused row names no phone
     if (!check.registration) return SiteTableModel::tr("not asked");
     switch (*check.registration) {
         case provisioning::CheckOutcome::Registered:
@@ -61,46 +62,33 @@ QString registrationText(const phonecheck::PhoneCheck& check) {
     return {};
 }
 
-// What a check needs, taken on the GUI thread.
+// What a check needs, taken on the GUI thread: the request, and a password when the table's
+// own fields log in (none: the window's KESTO login, which the server still knows, is used).
 struct SiteJob {
-    std::string sheet;
-    std::string folder;
-    std::optional<std::string> key;
-    std::string user;
+    phonecheck::SiteRequest request;
     std::string password;
-    std::string fetchLog;
-    provisioning::KestoEndpoint endpoint;
-    mac::Form form = mac::kDefaultForm;
-    mac::FileNamePattern pattern;
 };
 
-using SiteResult = support::Result<std::vector<phonecheck::PhoneCheck>>;
+using SiteResult = support::Result<phonecheck::SiteCheck>;
 
 SiteResult runSiteJob(const SiteJob& job, support::ProgressSink& sink, std::stop_token stop) {
-    std::vector<serve::PhoneStatus> fetches;
-    if (!job.fetchLog.empty()) {
-        auto phones = serve::phonesOfFetchLog(job.fetchLog);
-        if (!phones) return phones.error();
-        fetches = std::move(*phones);
-    }
-    auto sheet = phonecheck::phonesOfSheet(job.sheet, 1, job.form, job.pattern, stop);
-    if (!sheet) return sheet.error();
-    phonecheck::SiteCheckInput input{sheet->phones, job.folder, job.key, std::nullopt,
-                                     phonecheck::fetchOptionsFor(job.endpoint)};
-    if (!job.user.empty()) {
+    auto source = phonecheck::readSite(job.request, stop);
+    if (!source) return source.error();
+    if (job.request.user && !job.password.empty()) {
         support::NullReporter quiet;
-        if (auto role = provisioning::login(job.endpoint, job.user, job.password, quiet, stop);
+        if (auto role = provisioning::login(job.request.endpoint, *job.request.user, job.password,
+                                            quiet, stop);
             !role) {
             return role.error();
         }
-        auto registered =
-            phonecheck::registrationsOf(job.endpoint, job.user, sheet->phones, sink, stop);
-        if (!registered) return registered.error();
-        input.registrations = std::move(*registered);
     }
-    auto checks = phonecheck::checkSite(input, sink, stop);
-    phonecheck::addFetches(checks, fetches);
-    return checks;
+    return phonecheck::checkSite(job.request, *source, sink, stop);
+}
+
+// The widest a column is made for its texts: the verdict and the URLs in it must leave "What
+// to do" on the screen; the whole text is in the cell's tooltip.
+int widestColumn(const QTableView& table) {
+    return std::max(160, table.viewport()->width() / 4);
 }
 
 }  // namespace
@@ -118,19 +106,25 @@ void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
 }
 
 void SiteTableModel::setFetches(const std::vector<serve::PhoneStatus>& phones) {
-    std::vector<std::vector<std::string>> before;
+    struct Shown {
+        std::vector<std::string> fetchedBy;
+        phonecheck::Verdict verdict;
+    };
+    std::vector<Shown> before;
     before.reserve(m_checks.size());
     for (const phonecheck::PhoneCheck& check : m_checks)
-        before.push_back(check.fetchedBy.arguments);
+        before.push_back({check.fetchedBy.arguments, check.verdict});
     phonecheck::addFetches(m_checks, phones);
     int first = -1;
     int last = -1;
     for (std::size_t row = 0; row < m_checks.size(); ++row) {
-        if (m_checks[row].fetchedBy.arguments == before[row]) continue;
+        if (m_checks[row].fetchedBy.arguments == before[row].fetchedBy &&
+            m_checks[row].verdict == before[row].verdict)
+            continue;
         if (first < 0) first = static_cast<int>(row);
         last = static_cast<int>(row);
     }
-    if (first >= 0) emit dataChanged(index(first, kFetchedColumn), index(last, kFetchedColumn));
+    if (first >= 0) emit dataChanged(index(first, 0), index(last, kSiteColumns - 1));
 }
 
 int SiteTableModel::rowCount(const QModelIndex& parent) const {
@@ -162,6 +156,9 @@ QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
         case kServerColumn:
             return QString::fromStdString(check.serverText);
         case kVerdictColumn:
+            if (role == Qt::ToolTipRole && !check.detail.empty())
+                return coreText(check.reason) + QLatin1Char('\n') +
+                       QString::fromStdString(check.detail);
             return coreText(check.reason);
         case kFetchedColumn:
             return check.fetchedBy.empty() ? QString() : coreText(check.fetchedBy);
@@ -213,6 +210,9 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
     m_password->setEchoMode(QLineEdit::Password);
     m_fetchLog = new QLineEdit(this);
     m_fetchLog->setPlaceholderText(tr("optional: the phone server's fetch log"));
+    m_caFile = new QLineEdit(this);
+    m_caFile->setPlaceholderText(
+        tr("optional: the CA certificates an https server text is checked against"));
     m_user->setPlaceholderText(tr("optional: log in to see the registrations"));
     m_counts = new QLabel(this);
     m_counts->setWordWrap(true);
@@ -234,7 +234,20 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
     });
     connect(m_refresh, &QPushButton::clicked, this, &SiteTableView::refresh);
     m_counts->setText(tr("Press Refresh to check every phone of the sheet."));
+    fitColumns();
     updateButtons();
+}
+
+void SiteTableView::fitColumns() {
+    const int widest = widestColumn(*m_table);
+    QHeaderView* header = m_table->horizontalHeader();
+    for (int column = 0; column + 1 < kSiteColumns; ++column) {
+        m_table->resizeColumnToContents(column);
+        // A header is shown whole, before the first check too.
+        const int least = header->sectionSizeHint(column);
+        m_table->setColumnWidth(column,
+                                std::max(least, std::min(m_table->columnWidth(column), widest)));
+    }
 }
 
 void SiteTableView::layOut() {
@@ -248,6 +261,7 @@ void SiteTableView::layOut() {
     login->addWidget(m_password, 1);
     form->addRow(tr("User:"), login);
     form->addRow(tr("Fetch log:"), m_fetchLog);
+    form->addRow(tr("Web server CA:"), m_caFile);
     auto* filters = new QWidget(this);
     auto* filterRow = new QHBoxLayout(filters);
     filterRow->setContentsMargins(0, 0, 0, 0);
@@ -284,6 +298,11 @@ void SiteTableView::refreshAfterGenerate(ControlWindow& owner, SiteInputs inputs
     open.front()->refresh();
 }
 
+void SiteTableView::updateOpen(ControlWindow& owner, const SiteInputs& inputs) {
+    const auto open = owner.findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
+    if (!open.isEmpty()) open.front()->setInputs(inputs);
+}
+
 void SiteTableView::refreshOpen(QWidget* owner) {
     if (owner == nullptr) return;
     const auto open = owner->findChildren<SiteTableView*>(Qt::FindDirectChildrenOnly);
@@ -300,27 +319,38 @@ void SiteTableView::showServerFetchesOpen(QWidget* owner,
 void SiteTableView::showServerFetches(const std::vector<serve::PhoneStatus>& phones) {
     m_serverPhones = phones;
     m_model->setFetches(phones);
+    showCounts();
 }
 
 void SiteTableView::setInputs(const SiteInputs& inputs) {
     m_sheet->setText(inputs.sheet);
     m_folder->setText(inputs.outputFolder);
     m_key->setText(inputs.key);
+    if (!inputs.fetchLog.isEmpty()) m_fetchLog->setText(inputs.fetchLog);
+    if (!inputs.user.isEmpty() && inputs.user != m_loggedInUser) {
+        m_loggedInUser = inputs.user;
+        m_user->setText(inputs.user);
+        m_password->clear();
+        m_password->setPlaceholderText(tr("not needed: logged in with KESTO"));
+    }
 }
 
 void SiteTableView::refresh() {
     if (m_busy) return;
     auto loaded = settings::loadSettings({});
     SiteJob job;
-    job.sheet = toBytes(m_sheet->text().trimmed());
-    job.folder = toBytes(m_folder->text().trimmed());
-    if (!m_key->text().isEmpty()) job.key = toBytes(m_key->text());
-    job.user = toBytes(m_user->text().trimmed());
+    phonecheck::SiteRequest& request = job.request;
+    request.sheet = toBytes(m_sheet->text().trimmed());
+    request.outputFolder = toBytes(m_folder->text().trimmed());
+    if (!m_key->text().isEmpty()) request.key = toBytes(m_key->text());
+    if (const QString user = m_user->text().trimmed(); !user.isEmpty())
+        request.user = toBytes(user);
     job.password = toBytes(m_password->text());
-    job.fetchLog = toBytes(m_fetchLog->text().trimmed());
-    if (loaded) job.endpoint = provisioning::endpointFromSettings(loaded->effective);
-    job.form = configuredMacForm();
-    job.pattern = configuredFileName();
+    request.fetchLog = toBytes(m_fetchLog->text().trimmed());
+    request.caFile = toBytes(m_caFile->text().trimmed());
+    if (loaded) request.endpoint = provisioning::endpointFromSettings(loaded->effective);
+    request.form = configuredMacForm();
+    request.pattern = configuredFileName();
     m_busy = true;
     m_refresh->setEnabled(false);
     runWithProgress<SiteResult>(
@@ -342,22 +372,35 @@ void SiteTableView::refresh() {
         ProgressDetail::Item);
 }
 
-void SiteTableView::showChecks(std::vector<phonecheck::PhoneCheck> checks) {
-    const auto phones = static_cast<int>(checks.size());
-    const auto ready = static_cast<int>(
-        std::count_if(checks.begin(), checks.end(), [](const phonecheck::PhoneCheck& check) {
-            return check.verdict == phonecheck::Verdict::Ready;
-        }));
-    if (m_serverPhones) phonecheck::addFetches(checks, *m_serverPhones);
-    m_model->setChecks(std::move(checks));
-    m_counts->setText(tr("%n phone(s): %1 ready, %2 with a problem", nullptr, phones)
-                          .arg(ready)
-                          .arg(phones - ready));
+void SiteTableView::showChecks(phonecheck::SiteCheck site) {
+    if (m_serverPhones) phonecheck::addFetches(site.rows, *m_serverPhones);
+    m_model->setChecks(std::move(site.rows));
+    m_checked = true;
+    showCounts();
     m_table->sortByColumn(kRowColumn, Qt::AscendingOrder);
-    for (int column = 0; column + 1 < kSiteColumns; ++column) {
-        m_table->resizeColumnToContents(column);
-    }
+    fitColumns();
     updateButtons();
+}
+
+void SiteTableView::showCounts() {
+    if (!m_checked) return;
+    const phonecheck::SiteCounts counts = phonecheck::countsOf(m_model->checks());
+    const auto rows = static_cast<int>(counts.rows);
+    const auto ready = static_cast<int>(counts.ready);
+    const auto problems = static_cast<int>(counts.problems);
+    if (counts.refusedRows == 0) {
+        m_counts->setText(
+            tr("%n phone(s): %1 ready, %2 with a problem", nullptr, rows).arg(ready).arg(problems));
+    } else {
+        //: %1 phones (every row of the sheet), %2 ready, %3 with a problem, %n rows of the sheet
+        //: that hold no MAC address (among the problems)
+        m_counts->setText(tr("%1 phones: %2 ready, %3 with a problem, %n row(s) of the sheet "
+                             "refused",
+                             nullptr, static_cast<int>(counts.refusedRows))
+                              .arg(rows)
+                              .arg(ready)
+                              .arg(problems));
+    }
 }
 
 QString SiteTableView::countsText() const {

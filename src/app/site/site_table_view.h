@@ -17,6 +17,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "phonecheck/phone_check.h"
+#include "phonecheck/site_check.h"
 #include "report/report_table.h"
 #include "serve/status/site_status.h"
 
@@ -31,11 +32,15 @@ namespace velquor::app {
 class ControlWindow;
 class Prompter;
 
-// What the site table checks: the main window's sheet, output folder and key, and a login.
+// What the site table checks: the main window's sheet, output folder and key, the user of
+// the window's KESTO login (asked again for no password), and the Serve to phones window's
+// fetch log.
 struct SiteInputs {
     QString sheet;
     QString outputFolder;
-    QString key;  // empty: the served files are not decrypted
+    QString key;       // empty: the served files are not decrypted
+    QString user;      // empty: not logged in; the table's own fields may log in
+    QString fetchLog;  // empty: leaves the table's field as it is
 };
 
 class SiteTableModel final : public QAbstractTableModel {
@@ -87,6 +92,8 @@ public:
     static SiteTableView* open(ControlWindow& owner, SiteInputs inputs);
     // The open one's, if any, after owner ran a Generate: the same inputs, checked again.
     static void refreshAfterGenerate(ControlWindow& owner, SiteInputs inputs);
+    // The open one's, if any, given owner's inputs (a login, a fetch log), not checked again.
+    static void updateOpen(ControlWindow& owner, const SiteInputs& inputs);
     // The open one's, if any, checked again after an Add or Delete of owner's Device dialog.
     static void refreshOpen(QWidget* owner);
     // The open one's, if any, given the statuses of the phone server serving the site.
@@ -99,6 +106,9 @@ public:
     void showServerFetches(const std::vector<serve::PhoneStatus>& phones);
 
     void setInputs(const SiteInputs& inputs);
+    QLineEdit* userBox() const { return m_user; }
+    QLineEdit* passwordBox() const { return m_password; }
+    QLineEdit* fetchLogBox() const { return m_fetchLog; }
     QCheckBox* problemsOnlyBox() const { return m_problemsOnly; }
     QLineEdit* filterBox() const { return m_actions->filterBox(); }
     QTableView* table() const { return m_table; }
@@ -115,9 +125,12 @@ public slots:
     bool saveReport() { return m_actions->saveReport(); }
 
 private:
-    void showChecks(std::vector<phonecheck::PhoneCheck> checks);
+    void showChecks(phonecheck::SiteCheck site);
     void updateButtons();
     void layOut();
+    // Each column as wide as its texts, at most a quarter of the table, and its header whole.
+    void fitColumns();
+    void showCounts();
 
     Prompter& m_prompter;
     SiteTableModel* m_model;
@@ -128,12 +141,15 @@ private:
     QLineEdit* m_user;
     QLineEdit* m_password;
     QLineEdit* m_fetchLog;
+    QLineEdit* m_caFile;
+    QString m_loggedInUser;  // the window's KESTO login
     QLabel* m_counts;
     QCheckBox* m_problemsOnly;
     QTableView* m_table;
     RowTableActions* m_actions;
     QPushButton* m_refresh;
     bool m_busy = false;
+    bool m_checked = false;  // the counts say something once a check ended
     std::optional<std::vector<serve::PhoneStatus>> m_serverPhones;
 };
 

@@ -4,6 +4,7 @@
 // phones window's real server as curl fetches from it.
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -80,7 +81,8 @@ private slots:
         ScriptedPrompter prompter;
         SiteTableView view(prompter,
                            SiteInputs{QString::fromStdString((dir / "devices.csv").string()),
-                                      QString::fromStdString((dir / "out").string()), QString()});
+                                      QString::fromStdString((dir / "out").string()), QString(),
+                                      QString(), QString()});
         view.refresh();
         QTRY_COMPARE(view.visibleRowCount(), 2);
         QCOMPARE(view.model().checks()[0].verdict, phonecheck::Verdict::NotChecked);
@@ -93,11 +95,55 @@ private slots:
         prompter.queueFile(QString::fromStdString(saved.string()));
         QVERIFY(view.saveReport());
         const std::string text = readFile(saved);
-        QVERIFY(text.rfind("row,mac,file,md5,registered,server,url,verdict,fetched,action\r\n",
-                           0) == 0);
+        QVERIFY(
+            text.rfind("row,mac,file,md5,registered,server,url,verdict,fetched,action,detail\r\n",
+                       0) == 0);
         QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
                 std::string::npos);
         QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row
+    }
+
+    // Every header whole before the first check; after it a long text takes at most its share,
+    // so that "What to do" stays on a laptop's screen.
+    void theHeadersShowWholeAndWhatToDoStaysInView() {
+        TempDir dir;
+        writeFile(dir / "devices.csv",
+                  "MAC,Name\n001565A1B2C1,a\n001565A1B2C2,b\n" + std::string(300, 'x') + ",c\n");
+        std::filesystem::create_directories(dir / "out");
+        ScriptedPrompter prompter;
+        SiteTableView view(prompter, SiteInputs{q(dir / "devices.csv"), q(dir / "out"), QString(),
+                                                QString(), QString()});
+        view.resize(1092, 560);  // 1366 pixels at 125 %
+        view.show();
+        QHeaderView* header = view.table()->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            QVERIFY(header->sectionSize(column) >= header->sectionSizeHint(column));
+        view.refresh();
+        QTRY_COMPARE(view.visibleRowCount(), 3);
+        constexpr int kActionColumn = 3;
+        QVERIFY(view.table()->columnViewportPosition(kActionColumn) <
+                view.table()->viewport()->width() / 2);
+    }
+
+    // A sheet's row that holds no MAC address is a row of the table and its report, counted.
+    void aRefusedRowIsARowWithItsReason() {
+        TempDir dir;
+        writeFile(dir / "devices.csv", "MAC,Name\n001565A1B2C1,a\n15650123456,b\n");
+        std::filesystem::create_directories(dir / "out");
+        ScriptedPrompter prompter;
+        SiteTableView view(prompter, SiteInputs{q(dir / "devices.csv"), q(dir / "out"), QString(),
+                                                QString(), QString()});
+        view.refresh();
+        QTRY_COMPARE(view.visibleRowCount(), 2);
+        QCOMPARE(view.model().checks()[1].verdict, phonecheck::Verdict::RowRefused);
+        QCOMPARE(view.model().index(1, 2).data().toString(), QString("11 hex digits, not 12"));
+        QVERIFY2(view.countsText().contains("2 with a problem, 1 row"),
+                 qPrintable(view.countsText()));
+        const auto saved = dir / "site.csv";
+        prompter.queueFile(QString::fromStdString(saved.string()));
+        QVERIFY(view.saveReport());
+        QVERIFY(readFile(saved).find("3,15650123456,,,,,,\"11 hex digits, not 12\"") !=
+                std::string::npos);
     }
 
     void whileServingTheFetchedColumnFollowsThePhonesWithoutCheckingAgain() {
@@ -132,12 +178,21 @@ private slots:
         QVERIFY(fetchedCell(*view, 0).startsWith("fetched by the phone at "));
         QVERIFY(fetchedCell(*view, 0).endsWith(" from 127.0.0.1"));
         QVERIFY(fetchedCell(*view, 1).isEmpty());
+        QCOMPARE(view->fetchLogBox()->text(), serving->logEdit()->text().trimmed());
+
+        // A phone that asks for a name that is not there: its row says so, with the name.
+        runCommand("curl -s -o /dev/null " + base + "cfg001565a1b2c2.xml");
+        QVERIFY(velquor::testing::waitFor([&] {
+            return view->model().checks()[1].verdict == phonecheck::Verdict::AskedNotFound;
+        }));
+        QVERIFY(fetchedCell(*view, 1).startsWith("asked for cfg001565a1b2c2.xml at "));
+        QVERIFY(view->model().index(1, 2).data().toString().contains("cfg001565a1b2c2.xml"));
 
         // A boot storm: 300 fetches redraw the column a few times and check nothing again.
         runCommand("curl -s '" + base + "001565a1b2c2.xml?[1-300]' > /dev/null");
         QVERIFY(velquor::testing::waitFor(
             [&] { return serving->phones().size() == 2 && serving->phones()[1].fetches == 300; }));
-        QVERIFY(!fetchedCell(*view, 1).isEmpty());
+        QVERIFY(fetchedCell(*view, 1).startsWith("fetched by the phone at "));
         QCOMPARE(rechecked.count(), 0);
         QVERIFY(changed.count() < 300);
 
