@@ -166,11 +166,12 @@ static void alignLabelColumns(std::initializer_list<QGridLayout*> grids) {
 void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
-    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
-    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
-    registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
-    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
-    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
+    // The menu commands' Alt keys are chosen here, in every language; the controls' follow.
+    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("&KESTO")));
+    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("&Settings")));
+    registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget &history")));
+    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site &table")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to &phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;

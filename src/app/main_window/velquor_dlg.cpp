@@ -53,7 +53,8 @@ CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(pr
     initVelquorResources();
     m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
     setWindowTitle(productTitle());
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A window, not a dialog: the window manager keeps no window of the program above it.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_hIcon);
     buildControls();
@@ -132,6 +133,10 @@ void CVelquorDlg::done(int result) {
             }
         }
     });
+    // The windows it opened beside it (the site table, Serve to phones) close with it.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() && child->isVisible()) child->close();
+    }
     ControlWindow::done(result);
 }
 
@@ -370,6 +375,8 @@ void CVelquorDlg::OnKestoMenu() {
     kestologin login(prompter(), session->endpoint, this);
     login.setBatchJobs(session->jobs);
     login.setLoginRefusals(&m_loginRefusals);
+    // It blocks this window, not the site table or Serve to phones beside it.
+    login.setWindowModality(Qt::WindowModal);
     login.exec();
 }
 

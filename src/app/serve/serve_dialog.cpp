@@ -26,6 +26,7 @@
 
 #include "app/kit/prompts/prompter.h"
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/ordinary_window.h"
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
@@ -111,7 +112,7 @@ void showWholeTexts(QTableView* table, const ServePhonesModel& model) {
 
 ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {
-    setWindowFlag(Qt::Window);
+    makeOrdinaryWindow(*this);
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
     addQuitShortcut(this);

@@ -22,6 +22,7 @@
 
 #include "app/kit/inputs/input_history.h"
 #include "app/kit/progress/progress_task.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/language/window_language.h"
@@ -76,8 +77,8 @@ QAction* ControlWindow::menuCommand(int id) const {
 QString ControlWindow::controlText(int id) const {
     QWidget* widget = control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return withoutAltKey(button->text());
+    if (auto* label = qobject_cast<QLabel*>(widget)) return withoutAltKey(label->text());
     if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
     return QString();
 }
@@ -89,7 +90,7 @@ void ControlWindow::setControlText(int id, const QString& text) {
         // Long paths show their beginning, as a freshly filled field should.
         edit->setCursorPosition(0);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(text);
+        setTextKeepingAltKey(*button, text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(text);
     } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
