@@ -150,6 +150,13 @@ private slots:
         QCOMPARE(prompter.messages().size(), std::size_t(1));
         QVERIFY(prompter.messages()[0].text.startsWith(QStringLiteral("Forget")));
         QCOMPARE(bar->activeAction(), nullptr);
+        QVERIFY(field->hasFocus());
+
+        // Alt held for Alt+key is no way into the menu bar.
+        QTest::keyPress(field, Qt::Key_Alt, Qt::AltModifier);
+        QTest::keyClick(field, Qt::Key_X, Qt::AltModifier);
+        QTest::keyRelease(field, Qt::Key_Alt, Qt::NoModifier);
+        QVERIFY(!bar->hasFocus());
     }
 
     // The window manager may put them beneath the main window; the main window's own dialogs

@@ -48,7 +48,13 @@ QMenuBar* menuBarOf(QWidget* window) {
 // gives the keyboard back to the control that had it.
 class KeyboardAccessFilter final : public QObject {
 public:
-    using QObject::QObject;
+    explicit KeyboardAccessFilter(QApplication& app) : QObject(&app) {
+        // The control the keyboard goes back to: the last one that had it outside a menu bar
+        // (the style's own Alt handling may have moved it to the bar already).
+        connect(&app, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now != nullptr && qobject_cast<QMenuBar*>(now) == nullptr) m_lastFocus = now;
+        });
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -103,7 +109,7 @@ private:
         QMenuBar* bar = menuBarOf(window);
         if (bar == nullptr) return false;
         m_bar = bar;
-        m_returnTo = QApplication::focusWidget();
+        m_returnTo = m_lastFocus && m_lastFocus->window() == window ? m_lastFocus.data() : nullptr;
         bar->setFocus(Qt::MenuBarFocusReason);
         bar->setActiveAction(bar->actions().first());
         return true;
@@ -162,6 +168,7 @@ private:
 
     QPointer<QMenuBar> m_bar;
     QPointer<QWidget> m_returnTo;
+    QPointer<QWidget> m_lastFocus;
     bool m_altAlone = false;
 };
 
@@ -299,7 +306,7 @@ QChar freeLetter(const QString& plain, const QSet<QChar>& taken) {
 }  // namespace
 
 void enableKeyboardAccess(QApplication& app) {
-    app.installEventFilter(new KeyboardAccessFilter(&app));
+    app.installEventFilter(new KeyboardAccessFilter(app));
 }
 
 QChar altKeyOf(const QString& text) {
