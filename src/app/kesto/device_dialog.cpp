@@ -221,7 +221,6 @@ bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
 
 void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry) {
     if (isBusy()) return;
-    rememberInputs();
     provisioning::DeviceBatch batch = batchOf(std::move(source.cells));
     // The Server text goes with an Add; a Delete names the MAC alone.
     if (command == provisioning::DeviceOperation::Add && !confirmServerText(*this, batch.server)) {
@@ -233,6 +232,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
         !confirmMacFindings(*this, deviceFindings(*check, source.name, source.cells.has_value()))) {
         return;
     }
+    // Only what a batch is sent with is remembered, not a Server text its warning cancelled.
+    rememberInputs();
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -84,13 +85,14 @@ class KestoDialogsTest : public QObject {
 private slots:
     void loginDialogLooksAsTheOperatorKnowsIt();
     void loginChoosesTheDialogByTheExactName();
-    void refusedLoginKeepsTheDialogAndTexts();
+    void refusedLoginKeepsTheDialogAndNameAndEmptiesThePassword();
     void cancelSendsNothing();
     void userDialogAddsAndDeletes();
     void deviceDialogAddsAsksAndDeletes();
     void deviceDialogSummarisesFailures();
     void changePasswordStaysOpenAndTakesEffect();
     void loginRemembersTheNameButNeverThePassword();
+    void aServerTextWhoseWarningWasCancelledIsNotRemembered();
 };
 
 void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
@@ -143,7 +145,7 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
     }
 }
 
-void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
+void KestoDialogsTest::refusedLoginKeepsTheDialogAndNameAndEmptiesThePassword() {
     KestodFixture server;
     ScriptedPrompter prompter;
     kestologin login(prompter, server.endpoint());
@@ -159,7 +161,8 @@ void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
     QVERIFY(login.isVisible());
     QVERIFY(!opened);
     QCOMPARE(login.controlText(kLoginUserEdit), QStringLiteral("chief"));
-    QCOMPARE(login.controlText(kLoginPasswordEdit), QStringLiteral("wrong"));
+    QVERIFY(login.controlText(kLoginPasswordEdit).isEmpty());
+    QCOMPARE(login.focusWidget(), login.control(kLoginPasswordEdit));
 }
 
 void KestoDialogsTest::cancelSendsNothing() {
@@ -388,6 +391,23 @@ void KestoDialogsTest::loginRemembersTheNameButNeverThePassword() {
     QCOMPARE(QApplication::focusWidget(), login.control(kLoginPasswordEdit));
     const std::string state = velquor::testing::readFile(dir / "state.conf");
     QVERIFY(state.find("Never-Stored") == std::string::npos);
+    InputHistory::setStateFile(QString());
+}
+
+void KestoDialogsTest::aServerTextWhoseWarningWasCancelledIsNotRemembered() {
+    velquor::testing::TempDir dir;
+    InputHistory::setStateFile(QString::fromStdString((dir / "state.conf").string()));
+    ScriptedPrompter prompter;
+    CDevice device(prompter, "nora");
+    device.show();
+    controlAs<QPlainTextEdit>(device, kMacAddressesEdit)->setPlainText("00:11:22:33:44:55");
+    typeServer(device, "kesto.example");
+    prompter.queueAnswer(Answer::Cancel);
+    QVERIFY(clickControl(device, kAddDeviceButton));
+    QCOMPARE(prompter.messages().size(), std::size_t(1));
+    QCOMPARE(prompter.messages().front().buttons, MessageButtons::ContinueCancel);
+    QVERIFY(!device.isBusy());
+    QVERIFY(InputHistory::load().servers().isEmpty());
     InputHistory::setStateFile(QString());
 }
 
