@@ -157,7 +157,7 @@ void CDevice::OnBrowse() {
     const QString filter = tr("Spreadsheets|*.xlsx;*.xlsm;*.csv|",
                               "file-dialog filter: translate the descriptions, keep the patterns");
     if (auto path = chooseOpenFile(filter.toStdString(), QString(), history_key::kMacFile,
-                                   controlText(kMacFileEdit))) {
+                                   {controlText(kMacFileEdit)})) {
         takeMacFile(*path);
     }
 }

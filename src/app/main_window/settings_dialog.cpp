@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 
+#include "app/kit/inputs/input_history.h"
 #include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "app/language/window_language.h"
@@ -333,8 +334,8 @@ void SettingsDialog::OnOK() {
 }
 
 void SettingsDialog::OnBrowseCaFile() {
-    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"), QString(),
-                                   controlText(kSettingsCaFileEdit))) {
+    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"),
+                                   history_key::kCertificate, {controlText(kSettingsCaFileEdit)})) {
         setControlText(kSettingsCaFileEdit, *path);
     }
 }

@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -158,15 +160,27 @@ void CVelquorDlg::refreshAesKeyChecked() {
 void CVelquorDlg::browseIntoField(int fieldId, const QString& pairedFilter,
                                   const QString& purpose) {
     if (std::optional<QString> path =
-            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose, controlText(fieldId))) {
+            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose, besidesOf(fieldId))) {
         setControlText(fieldId, *path);
     }
+}
+
+QStringList CVelquorDlg::besidesOf(int fieldId) const {
+    // The MAC-CFG group's inputs are one job's: each dialog starts beside the others.
+    const int job[] = {kMacAccountEdit, kTemplateEdit, kOutputDirEdit};
+    QStringList besides{controlText(fieldId)};
+    if (std::find(std::begin(job), std::end(job), fieldId) != std::end(job)) {
+        for (int other : job) {
+            if (other != fieldId) besides << controlText(other);
+        }
+    }
+    return besides;
 }
 
 void CVelquorDlg::OnBrowseInputFile() {
     if (std::optional<QString> path =
             chooseOpenFile(configFileFilter().toStdString(), QString(), history_key::kInputFile,
-                           controlText(kInputFileEdit))) {
+                           {controlText(kInputFileEdit)})) {
         takeInputFile(*path);
     }
 }
@@ -192,10 +206,8 @@ void CVelquorDlg::OnBrowseMd5File() {
 
 void CVelquorDlg::OnBrowseOutputDir() {
     // Beside the sheet the files are made from, until a folder has been chosen.
-    const QString beside = controlText(kOutputDirEdit).isEmpty() ? controlText(kMacAccountEdit)
-                                                                 : controlText(kOutputDirEdit);
     if (std::optional<QString> folder =
-            chooseFolder(tr("Select dir"), history_key::kOutputDir, beside)) {
+            chooseFolder(tr("Select dir"), history_key::kOutputDir, besidesOf(kOutputDirEdit))) {
         takeOutputFolder(*folder);
     }
 }
@@ -337,7 +349,10 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
                    details);
     }
-    ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
+    RunResults results = generationResults(report, folder);
+    // Its rows are the sheet's: Save starts beside it.
+    results.input = controlText(kMacAccountEdit);
+    ResultsView* view = ResultsView::open(*this, std::move(results));
     if (report.filesWritten() > 0 && !report.dryRun)
         view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
     SiteTableView::refreshAfterGenerate(*this, siteInputs());

@@ -168,7 +168,7 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     const std::optional<QString> typed = prompter.saveFile(
         owner, QCoreApplication::translate("velquor::app::ResultsView", "Save the report"),
         csvFilter + QStringLiteral(";;") + xlsxFilter,
-        InputHistory::load().startFolder(history_key::kReport, besideInput), &chosenFilter);
+        InputHistory::load().startFolder(history_key::kReport, {besideInput}), &chosenFilter);
     if (!typed) return false;
     const QString path = reportPathFor(owner, prompter, *typed, chosenFilter == xlsxFilter);
     if (path.isEmpty()) return false;

@@ -225,6 +225,8 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
         *this, prompter, *m_table, *m_filter,
         [this] { return phonecheck::siteReport(m_model->checks()); },
         [this](const QString& typed) { m_filter->setTypedFilter(typed); });
+    // The rows are the sheet's: Save starts beside it.
+    connect(m_sheet, &QLineEdit::textChanged, m_actions, &RowTableActions::setBesideInput);
     m_refresh = new QPushButton(tr("Refresh"), this);
     layOut();
     setInputs(inputs);

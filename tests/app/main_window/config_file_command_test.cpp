@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(),
                  (QStringList{"The AES key is 26 bytes long: only its first 16 bytes are used.",
                               "Success !"}));
-        QCOMPARE(m_prompter->messages()[1].caption, QString("app_main_window_tests"));
+        QCOMPARE(m_prompter->messages()[1].caption, QString("Velquor"));
         QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
         QCOMPARE(m_prompter->fileDialogs().back().filter,
                  QString("Configuration files (*.xml);;All files (*)"));
@@ -207,8 +207,8 @@ private slots:
 
         QCOMPARE(clicker.seen().size(), 2);
         QCOMPARE(clicker.seen()[0].text, QString("Success !"));
-        QCOMPARE(clicker.seen()[0].title, QString("app_main_window_tests"));
-        QCOMPARE(clicker.seen()[1].text, QString("file open error"));
+        QCOMPARE(clicker.seen()[0].title, QString("Velquor"));
+        QCOMPARE(clicker.seen()[1].text, QString("File open error"));
         QCOMPARE(clicker.seen()[1].title, QString("error"));
         QVERIFY(fs::exists(*m_dir / "real.enc"));
     }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,8 +29,7 @@
 namespace velquor::app {
 
 QString applicationTitle() {
-    const QString title = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+    return productTitle();
 }
 
 QString productTitle() {
@@ -119,33 +117,24 @@ QWidget* ControlWindow::promptOwner() {
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,
                                                      const QString& title, const QString& purpose,
-                                                     const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose,
-                      m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
+                                                     const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(
+        purpose, m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseSaveFile(std::string_view pairedFilter,
                                                      const QString& title, const QString& purpose,
-                                                     const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose,
-                      m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
+                                                     const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(
+        purpose, m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseFolder(const QString& title, const QString& purpose,
-                                                   const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose, m_prompter.existingDirectory(this, title, folder));
-}
-
-std::optional<QString> ControlWindow::remembered(const QString& purpose,
-                                                 std::optional<QString> chosen) {
-    if (chosen && !purpose.isEmpty()) {
-        InputHistory::update(
-            [&](InputHistory& history) { history.rememberFolderOf(purpose, *chosen); });
-    }
-    return chosen;
+                                                   const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(purpose, m_prompter.existingDirectory(this, title, folder));
 }
 
 bool ControlWindow::isBusy() const {
