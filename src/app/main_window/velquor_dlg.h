@@ -80,6 +80,8 @@ public:
     // Takes the state of the "AES Key" box into m_aesKeyChecked.
     void refreshAesKeyChecked();
 
+    QSize sizeHint() const override;
+
 public slots:
     void OnBrowseInputFile();
     void OnBrowseTemplate();
