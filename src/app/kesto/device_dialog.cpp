@@ -349,7 +349,7 @@ void CDevice::listDevices(bool refresh) {
         if (cancelledOrNothing(result)) return;
         if (!result->ok()) {
             messageBox(tr("The devices could not be listed."), caption, MessageButtons::Ok,
-                       MessageIcon::Warning, coreText(result->error()));
+                       MessageIcon::Warning, coreSentence(result->error()));
             return;
         }
         DeviceTable table = listingTable(result->value(), QString(), fromBytes(m_endpoint.address));
@@ -379,7 +379,7 @@ void CDevice::OnCheckMacFile() {
     auto checked = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
     if (!checked) {
         messageBox(tr("The MAC file was not checked."), tr("Check MAC file"), MessageButtons::Ok,
-                   MessageIcon::Warning, coreText(checked.error()));
+                   MessageIcon::Warning, coreSentence(checked.error()));
         return;
     }
     if (!confirmMacFindings(*this, deviceFindings(*checked, source.name, source.cells.has_value())))
@@ -405,7 +405,7 @@ void CDevice::checkDevices(std::vector<std::string> macs, const QString& source)
         if (cancelledOrNothing(result)) return;
         if (!result->ok()) {
             messageBox(tr("The MAC addresses could not be checked."), caption, MessageButtons::Ok,
-                       MessageIcon::Warning, coreText(result->error()));
+                       MessageIcon::Warning, coreSentence(result->error()));
             return;
         }
         DeviceTableView::open(*this, checkTable(result->value(), source));

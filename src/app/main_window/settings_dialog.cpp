@@ -212,7 +212,7 @@ void SettingsDialog::loadFiles() {
     auto loaded = settings::loadSettings({}, m_paths);
     if (!loaded) {
         messageBox(tr("The settings could not be read; fields left empty."), QString(),
-                   MessageButtons::Ok, MessageIcon::Warning, coreText(loaded.error()));
+                   MessageButtons::Ok, MessageIcon::Warning, coreSentence(loaded.error()));
         showInheritedValues();
         return;
     }
@@ -327,7 +327,7 @@ void SettingsDialog::OnOK() {
     if (!values) return;
     if (const support::Status saved = settings::saveUserSettings(*values, m_paths); !saved) {
         messageBox(tr("The settings were not saved."), QString(), MessageButtons::Ok,
-                   MessageIcon::Warning, coreText(saved.error()));
+                   MessageIcon::Warning, coreSentence(saved.error()));
         return;
     }
     accept();

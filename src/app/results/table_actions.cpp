@@ -179,7 +179,7 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     prompter.message(owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView",
                                                                        "The report was not saved."),
                                            applicationTitle(), MessageButtons::Ok,
-                                           MessageIcon::Warning, coreText(written.error())});
+                                           MessageIcon::Warning, coreSentence(written.error())});
     return false;
 }
 

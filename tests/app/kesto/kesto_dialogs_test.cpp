@@ -285,7 +285,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QVERIFY(clickControl(device, kAddDeviceButton));
     QVERIFY(!device.isBusy());
     QCOMPARE(prompter.messageTexts(),
-             QStringList{"the Server text is empty: the phones will be sent nowhere"});
+             QStringList{"The Server text is empty: the phones will be sent nowhere"});
     QVERIFY(prompter.messages()[0].buttons == MessageButtons::ContinueCancel);
     QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
              std::size_t(5));
@@ -358,7 +358,7 @@ void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     QVERIFY(checked);
     if (QTest::currentTestFailed()) return;
     QCOMPARE(prompter.messageTexts(),
-             (QStringList{"password not eque", "ChangePassword successed! "}));
+             (QStringList{"Password not eque", "ChangePassword successed! "}));
     QCOMPARE(prompter.messages()[1].caption, QStringLiteral("ChangePassword"));
 
     velquor::support::NullReporter quiet;

@@ -127,7 +127,7 @@ private slots:
             QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
             const QStringList texts = m_prompter->messageTexts();
             QVERIFY2(!texts.contains("Success !"), qPrintable(texts.join('|')));
-            QCOMPARE(texts, QStringList{button == 1005 ? "file open error" : "file open error !"});
+            QCOMPARE(texts, QStringList{button == 1005 ? "File open error" : "File open error !"});
             QCOMPARE(m_prompter->messages()[0].caption, QString("error"));
             QVERIFY(!fs::exists(*m_dir / "out.xml"));
         }
@@ -139,7 +139,7 @@ private slots:
         runCommand(1001, 1005, plain, *m_dir / "missing-folder" / "out.xml");
         const QStringList texts = m_prompter->messageTexts();
         QVERIFY2(!texts.isEmpty() && !texts.contains("Success !"), qPrintable(texts.join('|')));
-        QCOMPARE(texts.last(), QString("file open error"));
+        QCOMPARE(texts.last(), QString("File open error"));
         // The detailed reason travels with the short text.
         QVERIFY(!m_prompter->messages().back().details.isEmpty());
     }

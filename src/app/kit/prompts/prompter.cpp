@@ -160,16 +160,6 @@ void keepJoinersOffTheClipboard(QMessageBox& box) {
     });
 }
 
-// Every sentence a box shows starts with a capital, also a reason the core words as a clause
-// ("cannot read …") for the middle of a sentence of the command line's.
-QString asSentences(const QString& text) {
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString& line : lines) {
-        if (!line.isEmpty() && line.front().isLower()) line.front() = line.front().toUpper();
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 // A box wide enough for its caption in the title bar and for the longest unbroken run of its
 // text and detail (a path, an address), up to the widest box Qt makes on the screen, with its
 // paths kept whole: the box would otherwise cut the caption and break a path in its middle.
@@ -192,10 +182,9 @@ void fitCaptionAndPaths(QMessageBox& box, const MessageRequest& request) {
         wanted =
             std::min(wanted, screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000));
     }
-    box.setText(keepPathsWhole(asSentences(request.text), metrics, wanted - kTextColumnExtra));
+    box.setText(keepPathsWhole(request.text, metrics, wanted - kTextColumnExtra));
     if (!request.details.isEmpty()) {
-        box.setInformativeText(
-            keepPathsWhole(asSentences(request.details), metrics, wanted - kTextColumnExtra));
+        box.setInformativeText(keepPathsWhole(request.details, metrics, wanted - kTextColumnExtra));
     }
     keepJoinersOffTheClipboard(box);
     auto* grid = qobject_cast<QGridLayout*>(box.layout());

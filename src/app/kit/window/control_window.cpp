@@ -190,7 +190,7 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
                                 const support::Error* failure,
                                 const std::vector<std::string>& details,
                                 const std::vector<support::Phrase>& detailPhrases) {
-    const QString reason = failure ? coreText(*failure) : QString();
+    const QString reason = failure ? coreSentence(*failure) : QString();
     if (reports.empty()) {
         if (failure) {
             messageBox(reason, tr("error"), MessageButtons::Ok, MessageIcon::Warning);
@@ -201,13 +201,13 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
     for (std::size_t i = 0; i < reports.size(); ++i) {
         // A report that is the failure itself is worded by the failure's phrase.
         const bool isFailure = failure != nullptr && reports[i].text == failure->message;
-        const QString text = isFailure ? reason : coreText(reports[i].text);
+        const QString text = isFailure ? reason : coreSentence(reports[i].text);
         const bool last = i + 1 == reports.size();
         QStringList lines;
         const bool hasDetail = i < details.size() && !details[i].empty();
         if (hasDetail) {
-            lines << coreReason(details[i],
-                                i < detailPhrases.size() ? detailPhrases[i] : support::Phrase{});
+            lines << coreSentenceReason(
+                details[i], i < detailPhrases.size() ? detailPhrases[i] : support::Phrase{});
         }
         // The error often is the detail with what failed before it ("login: " + the reason):
         // one reason, said once. Both are compared as the core wrote them, in English.
