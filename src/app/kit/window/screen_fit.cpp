@@ -29,11 +29,11 @@ QScreen* screenOf(const QWidget* window) {
     return window->screen();
 }
 
-// A window of its own (the main window), not yet placed, goes in the middle of the screen with
-// its title bar on it: before the window manager has framed it, Qt would put the window itself
-// where its frame belongs, the title bar above the screen's top.
+// An ordinary window (the main window, the site table, Serve to phones), not yet placed, goes
+// in the middle of the screen with its title bar on it: before the window manager has framed
+// it, Qt would put the window itself where its frame belongs, the title bar above the screen.
 void placeOnScreen(QWidget* window, const QScreen& screen) {
-    if (window->parentWidget() != nullptr || window->testAttribute(Qt::WA_Moved)) return;
+    if (window->windowType() != Qt::Window || window->testAttribute(Qt::WA_Moved)) return;
     const QRect available = screen.availableGeometry();
     const QSize frame = decorationAround(window);
     const QSize whole = window->size() + frame;
