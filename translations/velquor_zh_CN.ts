@@ -2191,18 +2191,6 @@
         <translation>计算 MD5</translation>
     </message>
     <message>
-        <source>KESTO</source>
-        <translation>KESTO</translation>
-    </message>
-    <message>
-        <source>Settings</source>
-        <translation>设置</translation>
-    </message>
-    <message>
-        <source>Forget history</source>
-        <translation>清除历史记录</translation>
-    </message>
-    <message>
         <source>Select dir</source>
         <translation>选择目录</translation>
     </message>
@@ -2291,10 +2279,6 @@
         <translation>拿到完整密钥的一方（话机、程序）将无法打开这些文件。仍然使用前 %1 字节吗？</translation>
     </message>
     <message>
-        <source>Site table</source>
-        <translation>现场表</translation>
-    </message>
-    <message>
         <source>Serve to phones</source>
         <translation>向话机提供文件</translation>
     </message>
@@ -2304,6 +2288,26 @@
         <translation>
             <numerusform>这些话机以其他名称存在的 %n 个文件无法删除：%1</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>&amp;KESTO</source>
+        <translation>KESTO(&amp;K)</translation>
+    </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation>设置(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Forget &amp;history</source>
+        <translation>清除历史记录(&amp;H)</translation>
+    </message>
+    <message>
+        <source>Site &amp;table</source>
+        <translation>现场表(&amp;T)</translation>
+    </message>
+    <message>
+        <source>Serve to &amp;phones</source>
+        <translation>向话机提供文件(&amp;P)</translation>
     </message>
 </context>
 <context>

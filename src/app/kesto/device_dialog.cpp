@@ -157,7 +157,7 @@ void CDevice::OnBrowse() {
     const QString filter = tr("Spreadsheets|*.xlsx;*.xlsm;*.csv|",
                               "file-dialog filter: translate the descriptions, keep the patterns");
     if (auto path = chooseOpenFile(filter.toStdString(), QString(), history_key::kMacFile,
-                                   controlText(kMacFileEdit))) {
+                                   {controlText(kMacFileEdit)})) {
         takeMacFile(*path);
     }
 }
@@ -221,7 +221,6 @@ bool CDevice::confirmDeregistration(const BatchSource& source, QWidget* asker) {
 
 void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source, bool retry) {
     if (isBusy()) return;
-    rememberInputs();
     provisioning::DeviceBatch batch = batchOf(std::move(source.cells));
     // The Server text goes with an Add; a Delete names the MAC alone.
     if (command == provisioning::DeviceOperation::Add && !confirmServerText(*this, batch.server)) {
@@ -233,6 +232,8 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
         !confirmMacFindings(*this, deviceFindings(*check, source.name, source.cells.has_value()))) {
         return;
     }
+    // Only what a batch is sent with is remembered, not a Server text its warning cancelled.
+    rememberInputs();
     const provisioning::KestoEndpoint endpoint = m_endpoint;
     auto prompts = std::make_shared<BatchPrompts>(*this);
     const bool adding = command == provisioning::DeviceOperation::Add;
@@ -348,7 +349,7 @@ void CDevice::listDevices(bool refresh) {
         if (cancelledOrNothing(result)) return;
         if (!result->ok()) {
             messageBox(tr("The devices could not be listed."), caption, MessageButtons::Ok,
-                       MessageIcon::Warning, coreText(result->error()));
+                       MessageIcon::Warning, coreSentence(result->error()));
             return;
         }
         DeviceTable table = listingTable(result->value(), QString(), fromBytes(m_endpoint.address));
@@ -378,7 +379,7 @@ void CDevice::OnCheckMacFile() {
     auto checked = provisioning::checkMacFile(provisioning::DeviceOperation::Add, batch);
     if (!checked) {
         messageBox(tr("The MAC file was not checked."), tr("Check MAC file"), MessageButtons::Ok,
-                   MessageIcon::Warning, coreText(checked.error()));
+                   MessageIcon::Warning, coreSentence(checked.error()));
         return;
     }
     if (!confirmMacFindings(*this, deviceFindings(*checked, source.name, source.cells.has_value())))
@@ -404,7 +405,7 @@ void CDevice::checkDevices(std::vector<std::string> macs, const QString& source)
         if (cancelledOrNothing(result)) return;
         if (!result->ok()) {
             messageBox(tr("The MAC addresses could not be checked."), caption, MessageButtons::Ok,
-                       MessageIcon::Warning, coreText(result->error()));
+                       MessageIcon::Warning, coreSentence(result->error()));
             return;
         }
         DeviceTableView::open(*this, checkTable(result->value(), source));

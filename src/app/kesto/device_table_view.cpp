@@ -9,6 +9,7 @@
 #include <QTableView>
 
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "support/hex.h"
@@ -202,8 +203,8 @@ void DeviceTableView::updateButtons() {
     m_actions->updateButtons();
     const auto selected = static_cast<int>(m_table->selectionModel()->selectedRows().size());
     m_delete->setEnabled(selected > 0);
-    m_delete->setText(selected > 0 ? tr("Delete selected (%n)", nullptr, selected)
-                                   : tr("Delete selected"));
+    setTextKeepingAltKey(*m_delete, selected > 0 ? tr("Delete selected (%n)", nullptr, selected)
+                                                 : tr("Delete selected"));
 }
 
 void DeviceTableView::deleteSelected() {

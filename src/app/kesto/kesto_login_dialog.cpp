@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <atomic>
+#include <memory>
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/user_dialog.h"
@@ -39,17 +41,29 @@ void kestologin::DoDataExchange() {
 void kestologin::OnOK() {
     if (isBusy()) return;
     DoDataExchange();
+    // Set by the job when the server refused the name and password, not merely failed to answer.
+    auto refused = std::make_shared<std::atomic<bool>>(false);
     runReportedRequest(
         tr("Logging in…"),
         [endpoint = m_endpoint, user = toBytes(m_userName), password = toBytes(m_password),
-         refusals = m_refusals](support::Reporter& reporter, support::ProgressSink&,
-                                std::stop_token stop) -> support::Status {
+         refusals = m_refusals, refused](support::Reporter& reporter, support::ProgressSink&,
+                                         std::stop_token stop) -> support::Status {
             auto role = provisioning::login(endpoint, user, password, reporter, stop, refusals);
-            if (!role) return role.error();
+            if (!role) {
+                *refused = role.error().code == support::ErrorCode::Refused;
+                return role.error();
+            }
             return {};
         },
-        [this](bool ok) {
-            if (!ok) return;
+        [this, refused](bool ok) {
+            if (!ok) {
+                // A refused password is typed again, not corrected: the box is emptied for it.
+                if (*refused) {
+                    setControlText(kLoginPasswordEdit, QString());
+                    control(kLoginPasswordEdit)->setFocus();
+                }
+                return;
+            }
             InputHistory::update([this](InputHistory& history) {
                 history.setField(history_key::kLoginUser, m_userName);
             });

@@ -6,7 +6,12 @@
 namespace velquor::app {
 
 ModalRunner execModal() {
-    return [](QDialog& dialog) { return dialog.exec(); };
+    return [](QDialog& dialog) {
+        // Modal to the window that opened it only: the site table and Serve to phones beside
+        // that window stay usable.
+        dialog.setWindowModality(Qt::WindowModal);
+        return dialog.exec();
+    };
 }
 
 QString sessionTitle(const QString& dialogName, std::string_view userName,

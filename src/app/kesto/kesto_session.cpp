@@ -12,7 +12,7 @@ std::optional<KestoSession> loadKestoSession(ControlWindow& window,
     auto loaded = settings::loadSettings({}, paths);
     if (!loaded) {
         window.messageBox(ControlWindow::tr("The Kesto settings could not be read."), QString(),
-                          MessageButtons::Ok, MessageIcon::Warning, coreText(loaded.error()));
+                          MessageButtons::Ok, MessageIcon::Warning, coreSentence(loaded.error()));
         return std::nullopt;
     }
     QStringList warnings;

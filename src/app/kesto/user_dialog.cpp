@@ -118,7 +118,7 @@ void CUser::OnListUserDevices() {
         if (cancelled || !result) return;
         if (!result->ok()) {
             messageBox(tr("The devices could not be listed."), tr("List devices"),
-                       MessageButtons::Ok, MessageIcon::Warning, coreText(result->error()));
+                       MessageButtons::Ok, MessageIcon::Warning, coreSentence(result->error()));
             return;
         }
         DeviceTableView::open(

@@ -2,6 +2,7 @@
 #include "app/language/core_texts.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <string>
 
 #include "provisioning/kesto_operations.h"
@@ -120,6 +121,45 @@ QString argumentText(const support::Phrase& phrase, std::size_t index) {
 
 QString coreText(const support::Error& error) {
     return error.phrase.empty() ? coreText(error.message) : coreText(error.phrase);
+}
+
+namespace {
+
+// text with a capital first letter, when the wording that begins it is the core's own: a
+// pattern that does not start with an argument, or a fixed text whose first word is a plain
+// lower-case word (not a MAC, a file or a path).
+QString capitalized(QString text, bool wordingFirst) {
+    if (!wordingFirst || text.isEmpty() || !text.front().isLower()) return text;
+    const qsizetype end = text.indexOf(QLatin1Char(' '));
+    const QString firstWord = text.left(end < 0 ? text.size() : end);
+    if (!std::all_of(firstWord.begin(), firstWord.end(), [](QChar c) { return c.isLetter(); }))
+        return text;
+    text.front() = text.front().toUpper();
+    return text;
+}
+
+bool patternWordingFirst(const support::Phrase& phrase) {
+    return phrase.pattern != nullptr && phrase.pattern[0] != '%';
+}
+
+}  // namespace
+
+QString coreSentence(std::string_view english) {
+    return capitalized(coreText(english), true);
+}
+
+QString coreSentence(const support::Phrase& phrase) {
+    return capitalized(coreText(phrase), patternWordingFirst(phrase));
+}
+
+QString coreSentence(const support::Error& error) {
+    return error.phrase.empty() ? coreSentence(std::string_view(error.message))
+                                : coreSentence(error.phrase);
+}
+
+QString coreSentenceReason(const std::string& english, const support::Phrase& phrase) {
+    if (!phrase.empty() && phrase.english() == english) return coreSentence(phrase);
+    return coreSentence(std::string_view(english));
 }
 
 bool coreTextsTranslated() {

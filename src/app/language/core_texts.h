@@ -23,6 +23,14 @@ QString coreText(const support::Error& error);
 // A row's reason: its phrase when it has one that still says the English, else the English as
 // one of the texts above (a phrase the English was changed after is not used).
 QString coreReason(const std::string& english, const support::Phrase& phrase);
+// The same texts standing as a sentence of their own (a box's text, or a line beneath it): the
+// core words its reasons as clauses for the middle of the command line's sentences ("cannot
+// read …"), the window starts them with a capital, unless an argument begins them (a file's or
+// a user's name stays as it is spelt).
+QString coreSentence(std::string_view english);
+QString coreSentence(const support::Phrase& phrase);
+QString coreSentence(const support::Error& error);
+QString coreSentenceReason(const std::string& english, const support::Phrase& phrase);
 // Whether the window has a translation of the core's texts (one is installed).
 bool coreTextsTranslated();
 

@@ -69,7 +69,7 @@ void CVelquorDlg::runConfigFileCommand(Operation operation, const QString& progr
     }
     if (!confirmKey(controlText(kAesKeyEdit))) return;
     const std::optional<QString> output = chooseSaveFile(
-        configFileFilter().toStdString(), QString(), history_key::kConfigOutput, m_inputFilePath);
+        configFileFilter().toStdString(), QString(), history_key::kConfigOutput, {m_inputFilePath});
     if (!output) return;
 
     const std::string inputPath = localPath(m_inputFilePath);

@@ -43,7 +43,15 @@ struct DialogUnits {
         const double latinLine = QFontMetricsF(font).capHeight() * kLatinLinePerCapHeight;
         if (lineHeight > latinLine * 1.05) lineHeight = static_cast<int>(std::lround(latinLine));
     }
-    int x(int units) const { return units * metrics.averageCharWidth() / 4; }
+    // A quarter of the Latin letters' average width: a CJK font's averageCharWidth counts its
+    // full-width glyphs (a Chinese desktop's font), which would make every field half as wide
+    // again with no more text in it.
+    int x(int units) const {
+        static const QString kLetters =
+            QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        const int letterWidth = (metrics.horizontalAdvance(kLetters) / 26 + 1) / 2;
+        return units * letterWidth / 4;
+    }
     int y(int units) const { return units * lineHeight / 8; }
     // The space between rows: a CJK font's fields are taller by its extra line already.
     int rowGap() const { return std::max(1, y(3) - (metrics.height() - lineHeight) / 2); }
@@ -166,18 +174,26 @@ static void alignLabelColumns(std::initializer_list<QGridLayout*> grids) {
 void CVelquorDlg::buildControls() {
     auto* windowLayout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
-    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("KESTO")));
-    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("Settings")));
-    registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget history")));
-    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site table")));
-    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to phones")));
+    // The menu commands' Alt keys are chosen here, in every language; the controls' follow.
+    registerMenuCommand(kKestoMenuCommand, menuBar->addAction(tr("&KESTO")));
+    registerMenuCommand(kSettingsMenuCommand, menuBar->addAction(tr("&Settings")));
+    registerMenuCommand(kForgetHistoryMenuCommand, menuBar->addAction(tr("Forget &history")));
+    registerMenuCommand(kSiteTableMenuCommand, menuBar->addAction(tr("Site &table")));
+    registerMenuCommand(kServeMenuCommand, menuBar->addAction(tr("Serve to &phones")));
     windowLayout->setMenuBar(menuBar);
     // The groups scroll when the screen is shorter than the window (a laptop at 125 %).
     m_groupsLayout = new QVBoxLayout;
     alignLabelColumns({buildEncryptGroup(), buildMacGroup(), buildMd5Group()});
     m_groupsLayout->addStretch(1);
     windowLayout->addWidget(new FittingScrollArea(m_groupsLayout, this));
-    resize(DialogUnits(font()).x(400), sizeHint().height());
+}
+
+// The original's width; the height its groups take with the fonts in effect when it is shown
+// (a CJK fallback font's taller lines are known only then), which fitToScreen bounds by the
+// screen.
+QSize CVelquorDlg::sizeHint() const {
+    return QSize(std::max(DialogUnits(font()).x(400), ControlWindow::sizeHint().width()),
+                 ControlWindow::sizeHint().height());
 }
 
 void CVelquorDlg::buildTabOrder() {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 
+#include "app/kit/inputs/input_history.h"
 #include "app/kit/progress/progress_task.h"
 #include "app/language/core_texts.h"
 #include "app/language/window_language.h"
@@ -211,7 +212,7 @@ void SettingsDialog::loadFiles() {
     auto loaded = settings::loadSettings({}, m_paths);
     if (!loaded) {
         messageBox(tr("The settings could not be read; fields left empty."), QString(),
-                   MessageButtons::Ok, MessageIcon::Warning, coreText(loaded.error()));
+                   MessageButtons::Ok, MessageIcon::Warning, coreSentence(loaded.error()));
         showInheritedValues();
         return;
     }
@@ -326,15 +327,15 @@ void SettingsDialog::OnOK() {
     if (!values) return;
     if (const support::Status saved = settings::saveUserSettings(*values, m_paths); !saved) {
         messageBox(tr("The settings were not saved."), QString(), MessageButtons::Ok,
-                   MessageIcon::Warning, coreText(saved.error()));
+                   MessageIcon::Warning, coreSentence(saved.error()));
         return;
     }
     accept();
 }
 
 void SettingsDialog::OnBrowseCaFile() {
-    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"), QString(),
-                                   controlText(kSettingsCaFileEdit))) {
+    if (auto path = chooseOpenFile("(*.pem)|*.pem;*.crt|", tr("CA certificate"),
+                                   history_key::kCertificate, {controlText(kSettingsCaFileEdit)})) {
         setControlText(kSettingsCaFileEdit, *path);
     }
 }

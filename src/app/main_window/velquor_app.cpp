@@ -3,6 +3,7 @@
 
 #include "app/kit/inputs/input_history.h"
 #include "app/kit/prompts/prompter.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/language/window_language.h"
 #include "app/main_window/velquor_dlg.h"
 #include "settings/kesto_settings.h"
@@ -30,10 +31,12 @@ int CVelquorApp::run() {
     // The installed program remembers its inputs; windows made elsewhere (tests) do not.
     InputHistory::setStateFile(InputHistory::defaultStateFile());
     QtPrompter prompter;
+    enableKeyboardAccess(*this);
     CVelquorDlg window(prompter);
     setWindowIcon(window.windowIcon());
-    window.exec();
-    return 0;
+    // Shown, not run modally: the windows it opens beside it stay usable while it is open.
+    window.show();
+    return exec();
 }
 
 }  // namespace velquor::app

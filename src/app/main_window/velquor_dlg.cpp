@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -53,7 +55,8 @@ CVelquorDlg::CVelquorDlg(Prompter& prompter, QWidget* parent) : ControlWindow(pr
     initVelquorResources();
     m_hIcon = QIcon(QStringLiteral(":/velquor/velquor.png"));
     setWindowTitle(productTitle());
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A window, not a dialog: the window manager keeps no window of the program above it.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_hIcon);
     buildControls();
@@ -132,6 +135,10 @@ void CVelquorDlg::done(int result) {
             }
         }
     });
+    // The windows it opened beside it (the site table, Serve to phones) close with it.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() && child->isVisible()) child->close();
+    }
     ControlWindow::done(result);
 }
 
@@ -153,15 +160,27 @@ void CVelquorDlg::refreshAesKeyChecked() {
 void CVelquorDlg::browseIntoField(int fieldId, const QString& pairedFilter,
                                   const QString& purpose) {
     if (std::optional<QString> path =
-            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose, controlText(fieldId))) {
+            chooseOpenFile(pairedFilter.toStdString(), QString(), purpose, besidesOf(fieldId))) {
         setControlText(fieldId, *path);
     }
+}
+
+QStringList CVelquorDlg::besidesOf(int fieldId) const {
+    // The MAC-CFG group's inputs are one job's: each dialog starts beside the others.
+    const int job[] = {kMacAccountEdit, kTemplateEdit, kOutputDirEdit};
+    QStringList besides{controlText(fieldId)};
+    if (std::find(std::begin(job), std::end(job), fieldId) != std::end(job)) {
+        for (int other : job) {
+            if (other != fieldId) besides << controlText(other);
+        }
+    }
+    return besides;
 }
 
 void CVelquorDlg::OnBrowseInputFile() {
     if (std::optional<QString> path =
             chooseOpenFile(configFileFilter().toStdString(), QString(), history_key::kInputFile,
-                           controlText(kInputFileEdit))) {
+                           {controlText(kInputFileEdit)})) {
         takeInputFile(*path);
     }
 }
@@ -187,10 +206,8 @@ void CVelquorDlg::OnBrowseMd5File() {
 
 void CVelquorDlg::OnBrowseOutputDir() {
     // Beside the sheet the files are made from, until a folder has been chosen.
-    const QString beside = controlText(kOutputDirEdit).isEmpty() ? controlText(kMacAccountEdit)
-                                                                 : controlText(kOutputDirEdit);
     if (std::optional<QString> folder =
-            chooseFolder(tr("Select dir"), history_key::kOutputDir, beside)) {
+            chooseFolder(tr("Select dir"), history_key::kOutputDir, besidesOf(kOutputDirEdit))) {
         takeOutputFolder(*folder);
     }
 }
@@ -332,7 +349,10 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
         messageBox(generationSummary(report), QString(), MessageButtons::Ok, MessageIcon::Warning,
                    details);
     }
-    ResultsView* view = ResultsView::open(*this, generationResults(report, folder));
+    RunResults results = generationResults(report, folder);
+    // Its rows are the sheet's: Save starts beside it.
+    results.input = controlText(kMacAccountEdit);
+    ResultsView* view = ResultsView::open(*this, std::move(results));
     if (report.filesWritten() > 0 && !report.dryRun)
         view->offerFollowUp(tr("Serve to phones"), [this] { OnServeMenu(); });
     SiteTableView::refreshAfterGenerate(*this, siteInputs());
@@ -377,6 +397,8 @@ void CVelquorDlg::OnKestoMenu() {
         m_kestoUser = user;
         SiteTableView::updateOpen(*this, siteInputs());
     });
+    // It blocks this window, not the site table or Serve to phones beside it.
+    login.setWindowModality(Qt::WindowModal);
     login.exec();
 }
 

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -79,6 +80,8 @@ public:
     // Takes the state of the "AES Key" box into m_aesKeyChecked.
     void refreshAesKeyChecked();
 
+    QSize sizeHint() const override;
+
 public slots:
     void OnBrowseInputFile();
     void OnBrowseTemplate();
@@ -123,6 +126,9 @@ private:
     void enablePathDrops();
     void restoreRememberedFields();
     void browseIntoField(int fieldId, const QString& pairedFilter, const QString& purpose);
+    // Where a Browse of the field starts when its kind has no folder remembered: beside its
+    // own path, then beside the files picked for the same job.
+    QStringList besidesOf(int fieldId) const;
     // What Browse does with the chosen path, also for a dropped one.
     void takeInputFile(const QString& path);
     void takeOutputFolder(const QString& folder);

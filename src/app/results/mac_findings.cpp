@@ -196,11 +196,12 @@ mac::FileNamePattern configuredFileName() {
 bool confirmServerText(ControlWindow& window, const std::string& server) {
     const support::Phrase warning = provisioning::serverTextWarningPhrase(server);
     if (warning.empty()) return true;
-    return window.messageBox(
-               coreText(warning), QString(), MessageButtons::ContinueCancel, MessageIcon::Warning,
-               QCoreApplication::translate(
-                   "velquor::app::MacFindings",
-                   "The Server text is sent with every device as it stands.")) == Answer::Continue;
+    return window.messageBox(coreSentence(warning), QString(), MessageButtons::ContinueCancel,
+                             MessageIcon::Warning,
+                             QCoreApplication::translate(
+                                 "velquor::app::MacFindings",
+                                 "The Server text is sent with every device as it stands.")) ==
+           Answer::Continue;
 }
 
 }  // namespace velquor::app

@@ -13,6 +13,7 @@
 
 #include "app/kit/prompts/prompter.h"
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/results/table_actions.h"
 
 namespace velquor::app {
@@ -125,7 +126,7 @@ QString ResultsView::countsText() const {
 }
 
 void ResultsView::offerRetry(int count, std::function<void()> retry) {
-    m_retry->setText(tr("Retry failed rows (%n)", nullptr, count));
+    setTextKeepingAltKey(*m_retry, tr("Retry failed rows (%n)", nullptr, count));
     m_retry->show();
     connect(m_retry, &QPushButton::clicked, this, [this, retry = std::move(retry)] {
         m_retry->setEnabled(false);
@@ -134,7 +135,7 @@ void ResultsView::offerRetry(int count, std::function<void()> retry) {
 }
 
 void ResultsView::offerFollowUp(const QString& text, std::function<void()> action) {
-    m_retry->setText(text);
+    setTextKeepingAltKey(*m_retry, text);
     m_retry->show();
     connect(m_retry, &QPushButton::clicked, this, std::move(action));
 }

@@ -37,6 +37,9 @@ public:
                     QSortFilterProxyModel& shown, Report report, Typed typed,
                     QString besideInput = QString());
 
+    // The file the rows come from now (a window whose sheet can change).
+    void setBesideInput(const QString& input) { m_besideInput = input; }
+
     QLineEdit* filterBox() const { return m_filterBox; }
     QPushButton* copyButton() const { return m_copy; }
     QPushButton* saveButton() const { return m_save; }

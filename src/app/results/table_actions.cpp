@@ -17,6 +17,7 @@
 #include "app/kit/inputs/input_history.h"
 #include "app/kit/prompts/prompter.h"
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/language/core_texts.h"
 #include "report/report_file.h"
 
@@ -129,18 +130,24 @@ void nameCopyAndSave(QPushButton& copy, QPushButton& save, const QTableView& tab
     const auto selected = static_cast<int>(table.selectionModel()->selectedRows().size());
     const int showing = shown.rowCount();
     if (selected > 0) {
-        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy selected (%n)",
-                                                 nullptr, selected));
-        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save selected (%n)…",
-                                                 nullptr, selected));
+        setTextKeepingAltKey(
+            copy, QCoreApplication::translate("velquor::app::ResultsView", "Copy selected (%n)",
+                                              nullptr, selected));
+        setTextKeepingAltKey(
+            save, QCoreApplication::translate("velquor::app::ResultsView", "Save selected (%n)…",
+                                              nullptr, selected));
     } else if (shown.sourceModel() != nullptr && showing < shown.sourceModel()->rowCount()) {
-        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy shown (%n)",
-                                                 nullptr, showing));
-        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save shown (%n)…",
-                                                 nullptr, showing));
+        setTextKeepingAltKey(
+            copy, QCoreApplication::translate("velquor::app::ResultsView", "Copy shown (%n)",
+                                              nullptr, showing));
+        setTextKeepingAltKey(
+            save, QCoreApplication::translate("velquor::app::ResultsView", "Save shown (%n)…",
+                                              nullptr, showing));
     } else {
-        copy.setText(QCoreApplication::translate("velquor::app::ResultsView", "Copy all"));
-        save.setText(QCoreApplication::translate("velquor::app::ResultsView", "Save all…"));
+        setTextKeepingAltKey(copy,
+                             QCoreApplication::translate("velquor::app::ResultsView", "Copy all"));
+        setTextKeepingAltKey(save,
+                             QCoreApplication::translate("velquor::app::ResultsView", "Save all…"));
     }
 }
 
@@ -161,7 +168,7 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     const std::optional<QString> typed = prompter.saveFile(
         owner, QCoreApplication::translate("velquor::app::ResultsView", "Save the report"),
         csvFilter + QStringLiteral(";;") + xlsxFilter,
-        InputHistory::load().startFolder(history_key::kReport, besideInput), &chosenFilter);
+        InputHistory::load().startFolder(history_key::kReport, {besideInput}), &chosenFilter);
     if (!typed) return false;
     const QString path = reportPathFor(owner, prompter, *typed, chosenFilter == xlsxFilter);
     if (path.isEmpty()) return false;
@@ -172,7 +179,7 @@ bool saveRowsAsReport(QWidget* owner, Prompter& prompter, const report::ReportTa
     prompter.message(owner, MessageRequest{QCoreApplication::translate("velquor::app::ResultsView",
                                                                        "The report was not saved."),
                                            applicationTitle(), MessageButtons::Ok,
-                                           MessageIcon::Warning, coreText(written.error())});
+                                           MessageIcon::Warning, coreSentence(written.error())});
     return false;
 }
 

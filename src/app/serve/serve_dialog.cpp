@@ -24,8 +24,10 @@
 #include <climits>
 #include <utility>
 
+#include "app/kit/inputs/input_history.h"
 #include "app/kit/prompts/prompter.h"
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/ordinary_window.h"
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/file_filters.h"
@@ -111,7 +113,7 @@ void showWholeTexts(QTableView* table, const ServePhonesModel& model) {
 
 ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {
-    setWindowFlag(Qt::Window);
+    makeOrdinaryWindow(*this);
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
     addQuitShortcut(this);
@@ -197,6 +199,8 @@ void ServeDialog::buildForm() {
     m_actions = new RowTableActions(
         *this, m_prompter, *m_table, *m_filter, [this] { return serve::statusTable(m_phones); },
         [this](const QString& typed) { m_filter->setTypedFilter(typed); });
+    // The rows are the sheet's phones: Save starts beside it.
+    connect(m_sheet, &QLineEdit::textChanged, m_actions, &RowTableActions::setBesideInput);
     m_stop = new QPushButton(tr("Stop"), this);
     m_stop->setEnabled(false);
     auto* close = new QPushButton(tr("Close"), this);
@@ -231,15 +235,21 @@ void ServeDialog::buildForm() {
     connect(m_folder, &QLineEdit::textEdited, this,
             [this](const QString& folder) { m_log->setText(defaultLogFor(folder)); });
     connect(browseFolder, &QPushButton::clicked, this, [this] {
-        if (auto chosen =
-                m_prompter.existingDirectory(this, tr("Folder to serve"), m_folder->text()))
+        const QString start = InputHistory::load().startFolder(history_key::kOutputDir,
+                                                               {m_folder->text(), m_sheet->text()});
+        if (auto chosen = InputHistory::rememberChoice(
+                history_key::kOutputDir,
+                m_prompter.existingDirectory(this, tr("Folder to serve"), start)))
             setFolder(*chosen);
     });
     connect(m_sheet, &QLineEdit::textChanged, this, &ServeDialog::updateSheetPasswords);
     updateSheetPasswords();
     connect(browseSheet, &QPushButton::clicked, this, [this] {
-        if (auto chosen = m_prompter.openFile(this, tr("The site's phones"), sheetFilter(),
-                                              QFileInfo(m_sheet->text()).path()))
+        const QString start = InputHistory::load().startFolder(history_key::kMacAccount,
+                                                               {m_sheet->text(), m_folder->text()});
+        if (auto chosen = InputHistory::rememberChoice(
+                history_key::kMacAccount,
+                m_prompter.openFile(this, tr("The site's phones"), sheetFilter(), start)))
             m_sheet->setText(*chosen);
     });
 }
@@ -250,8 +260,10 @@ QPushButton* ServeDialog::chooserFor(QLineEdit* field, const QString& title, con
         new QPushButton(choosing == Choosing::AddsOne ? tr("Add…") : tr("Browse…"), this);
     connect(button, &QPushButton::clicked, this, [this, field, title, filter, choosing] {
         const QStringList paths = pathsOf(field->text());
-        const QString near = paths.isEmpty() ? QString() : QFileInfo(paths.back()).path();
-        const auto chosen = m_prompter.openFile(this, title, filter, near);
+        const QString start = InputHistory::load().startFolder(
+            history_key::kCertificate, {paths.isEmpty() ? QString() : paths.back()});
+        const auto chosen = InputHistory::rememberChoice(
+            history_key::kCertificate, m_prompter.openFile(this, title, filter, start));
         if (!chosen) return;
         field->setText(choosing == Choosing::AddsOne ? withPathAdded(field->text(), *chosen)
                                                      : *chosen);

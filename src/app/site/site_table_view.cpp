@@ -17,6 +17,7 @@
 #include "app/kesto/kesto_session.h"
 #include "app/kit/progress/progress_task.h"
 #include "app/kit/window/control_window.h"
+#include "app/kit/window/ordinary_window.h"
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/results/mac_findings.h"
@@ -193,7 +194,7 @@ bool SiteFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceP
 
 SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* parent)
     : QDialog(parent), m_prompter(prompter) {
-    setWindowFlag(Qt::Window);
+    makeOrdinaryWindow(*this);
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Site table"));
@@ -224,6 +225,8 @@ SiteTableView::SiteTableView(Prompter& prompter, SiteInputs inputs, QWidget* par
         *this, prompter, *m_table, *m_filter,
         [this] { return phonecheck::siteReport(m_model->checks()); },
         [this](const QString& typed) { m_filter->setTypedFilter(typed); });
+    // The rows are the sheet's: Save starts beside it.
+    connect(m_sheet, &QLineEdit::textChanged, m_actions, &RowTableActions::setBesideInput);
     m_refresh = new QPushButton(tr("Refresh"), this);
     layOut();
     setInputs(inputs);

@@ -11,6 +11,7 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/kesto/device_table_view.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "room_main.h"
@@ -116,7 +117,8 @@ private slots:
         // A MAC as printed on the phone's label, separators and capitals, finds its row.
         view->filterBox()->setText(QStringLiteral("02:CC:00:00:00:0A"));
         QCOMPARE(column(*view, 0), QStringList{"02cc0000000a"});
-        QCOMPARE(view->copyButton()->text(), QStringLiteral("Copy shown (1)"));
+        QCOMPARE(velquor::app::withoutAltKey(view->copyButton()->text()),
+                 QStringLiteral("Copy shown (1)"));
         view->filterBox()->setText(QStringLiteral("PROV.example"));
         QCOMPARE(view->visibleRowCount(), 3);
         view->filterBox()->setText(QStringLiteral("02ee"));

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -13,6 +14,7 @@
 #include "app/kesto/kesto_login_dialog.h"
 #include "app/kesto/user_dialog.h"
 #include "app/kit/inputs/input_history.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app_test_support.h"
 #include "kestod_fixture.h"
 #include "room_main.h"
@@ -83,13 +85,14 @@ class KestoDialogsTest : public QObject {
 private slots:
     void loginDialogLooksAsTheOperatorKnowsIt();
     void loginChoosesTheDialogByTheExactName();
-    void refusedLoginKeepsTheDialogAndTexts();
+    void refusedLoginKeepsTheDialogAndNameAndEmptiesThePassword();
     void cancelSendsNothing();
     void userDialogAddsAndDeletes();
     void deviceDialogAddsAsksAndDeletes();
     void deviceDialogSummarisesFailures();
     void changePasswordStaysOpenAndTakesEffect();
     void loginRemembersTheNameButNeverThePassword();
+    void aServerTextWhoseWarningWasCancelledIsNotRemembered();
 };
 
 void KestoDialogsTest::loginDialogLooksAsTheOperatorKnowsIt() {
@@ -142,7 +145,7 @@ void KestoDialogsTest::loginChoosesTheDialogByTheExactName() {
     }
 }
 
-void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
+void KestoDialogsTest::refusedLoginKeepsTheDialogAndNameAndEmptiesThePassword() {
     KestodFixture server;
     ScriptedPrompter prompter;
     kestologin login(prompter, server.endpoint());
@@ -158,7 +161,8 @@ void KestoDialogsTest::refusedLoginKeepsTheDialogAndTexts() {
     QVERIFY(login.isVisible());
     QVERIFY(!opened);
     QCOMPARE(login.controlText(kLoginUserEdit), QStringLiteral("chief"));
-    QCOMPARE(login.controlText(kLoginPasswordEdit), QStringLiteral("wrong"));
+    QVERIFY(login.controlText(kLoginPasswordEdit).isEmpty());
+    QCOMPARE(login.focusWidget(), login.control(kLoginPasswordEdit));
 }
 
 void KestoDialogsTest::cancelSendsNothing() {
@@ -237,7 +241,8 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
              QStringLiteral("Device — hank @ 127.0.0.1"));
     auto* changePassword = device.menuCommand(kChangePasswordMenuCommand);
     QVERIFY(changePassword != nullptr);
-    QCOMPARE(changePassword->text(), QStringLiteral("Change password"));
+    QCOMPARE(velquor::app::withoutAltKey(changePassword->text()),
+             QStringLiteral("Change password"));
     auto* combo = controlAs<QComboBox>(device, kServerCombo);
     QVERIFY(combo->isEditable());
     QCOMPARE(combo->count(), 0);
@@ -280,7 +285,7 @@ void KestoDialogsTest::deviceDialogAddsAsksAndDeletes() {
     QVERIFY(clickControl(device, kAddDeviceButton));
     QVERIFY(!device.isBusy());
     QCOMPARE(prompter.messageTexts(),
-             QStringList{"the Server text is empty: the phones will be sent nowhere"});
+             QStringList{"The Server text is empty: the phones will be sent nowhere"});
     QVERIFY(prompter.messages()[0].buttons == MessageButtons::ContinueCancel);
     QCOMPARE(device.lastSummary()->count(velquor::provisioning::MacOutcome::Replaced),
              std::size_t(5));
@@ -353,7 +358,7 @@ void KestoDialogsTest::changePasswordStaysOpenAndTakesEffect() {
     QVERIFY(checked);
     if (QTest::currentTestFailed()) return;
     QCOMPARE(prompter.messageTexts(),
-             (QStringList{"password not eque", "ChangePassword successed! "}));
+             (QStringList{"Password not eque", "ChangePassword successed! "}));
     QCOMPARE(prompter.messages()[1].caption, QStringLiteral("ChangePassword"));
 
     velquor::support::NullReporter quiet;
@@ -386,6 +391,23 @@ void KestoDialogsTest::loginRemembersTheNameButNeverThePassword() {
     QCOMPARE(QApplication::focusWidget(), login.control(kLoginPasswordEdit));
     const std::string state = velquor::testing::readFile(dir / "state.conf");
     QVERIFY(state.find("Never-Stored") == std::string::npos);
+    InputHistory::setStateFile(QString());
+}
+
+void KestoDialogsTest::aServerTextWhoseWarningWasCancelledIsNotRemembered() {
+    velquor::testing::TempDir dir;
+    InputHistory::setStateFile(QString::fromStdString((dir / "state.conf").string()));
+    ScriptedPrompter prompter;
+    CDevice device(prompter, "nora");
+    device.show();
+    controlAs<QPlainTextEdit>(device, kMacAddressesEdit)->setPlainText("00:11:22:33:44:55");
+    typeServer(device, "kesto.example");
+    prompter.queueAnswer(Answer::Cancel);
+    QVERIFY(clickControl(device, kAddDeviceButton));
+    QCOMPARE(prompter.messages().size(), std::size_t(1));
+    QCOMPARE(prompter.messages().front().buttons, MessageButtons::ContinueCancel);
+    QVERIFY(!device.isBusy());
+    QVERIFY(InputHistory::load().servers().isEmpty());
     InputHistory::setStateFile(QString());
 }
 

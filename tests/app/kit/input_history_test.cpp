@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
@@ -13,6 +14,8 @@
 
 #include "app/kesto/device_dialog.h"
 #include "app/main_window/velquor_dlg.h"
+#include "app/results/row_table_actions.h"
+#include "app/site/site_table_view.h"
 #include "app_test_support.h"
 #include "room_main.h"
 #include "scripted_prompter.h"
@@ -298,8 +301,35 @@ private slots:
 
         InputHistory history;
         history.rememberFolderOf(history_key::kReport, outputs + "/gone/r.csv");
-        QCOMPARE(history.startFolder(history_key::kReport, input), sheets);
-        QCOMPARE(history.startFolder(history_key::kConfigOutput, QString()), QString());
+        QCOMPARE(history.startFolder(history_key::kReport, {input}), sheets);
+        QCOMPARE(history.startFolder(history_key::kConfigOutput, {}), QString());
+    }
+
+    // The template, the sheet and the output folder are one job's: with nothing remembered for
+    // its kind, each dialog starts beside the file just picked for the job; the Save of the
+    // site table's rows, which are the sheet's, starts beside the sheet.
+    void aJobsDialogsStartBesideItsOtherFilesAndSaveBesideTheSheet() {
+        const QString site = QString::fromStdString((*m_dir / "site").string());
+        QVERIFY(QDir().mkpath(site));
+        ScriptedPrompter prompter;
+        CVelquorDlg window(prompter);
+        prompter.queueFile(site + "/phones.xml");
+        QVERIFY(velquor::testing::clickControl(window, kBrowseTemplateButton));
+        QCOMPARE(window.controlText(kTemplateEdit), site + "/phones.xml");
+        for (int browse : {kBrowseMacAccountButton, kBrowseOutputDirButton}) {
+            prompter.queueFileCancel();
+            QVERIFY(velquor::testing::clickControl(window, browse));
+            QCOMPARE(prompter.fileDialogs().back().folder, site);
+        }
+
+        const QString sheets = QString::fromStdString((*m_dir / "sheets").string());
+        QVERIFY(QDir().mkpath(sheets));
+        window.setControlText(kMacAccountEdit, sheets + "/devices.csv");
+        window.menuCommand(kSiteTableMenuCommand)->trigger();
+        auto* actions = window.findChild<SiteTableView*>()->findChild<RowTableActions*>();
+        prompter.queueFileCancel();
+        QVERIFY(!actions->saveReport());
+        QCOMPARE(prompter.fileDialogs().back().folder, sheets);
     }
 
     void nothingIsRememberedWithoutAStateFile() {

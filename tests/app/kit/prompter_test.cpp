@@ -199,14 +199,15 @@ private slots:
         QCOMPARE(clicker.seen()[0].title, QString("device"));
     }
 
-    void windowMessageWithoutCaptionUsesTheExecutableName() {
+    // Captioned with the product's name, not the program file's.
+    void windowMessageWithoutCaptionIsTheProducts() {
         QtPrompter prompter;
         WindowWithRealMessages window(prompter);
         MessageBoxClicker clicker(QMessageBox::Ok);
         QCOMPARE(window.messageBox("Success !"), Answer::Ok);
         QCOMPARE(clicker.seen().size(), 1);
-        QCOMPARE(clicker.seen()[0].title, QString("app_kit_tests"));
-        QCOMPARE(applicationTitle(), QString("app_kit_tests"));
+        QCOMPARE(clicker.seen()[0].title, QString("Velquor"));
+        QCOMPARE(applicationTitle(), QString("Velquor"));
     }
 
     void scriptedPrompterAnswersInOrderThenMostCautiously() {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QTranslator>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "room_main.h"
 #include "scripted_prompter.h"
 #include "sheet/sheet_reader.h"
+#include "support/atomic_file.h"
 #include "support/progress.h"
 #include "support/reporter.h"
 #include "temp_dir.h"
@@ -104,6 +106,22 @@ class FileReasonsTest : public QObject {
 
 private slots:
     void cleanup() { useEnglish(); }
+
+    // A reason standing alone in a box starts with a capital; one that an argument begins (a
+    // file's name, a MAC) keeps the argument as it is spelt.
+    void aCoreReasonAsASentenceStartsWithACapitalUnlessANameBeginsIt() {
+        const support::Error unwritable = support::errnoError(
+            support::ErrorCode::Io, "cannot write %1: %2", "/site/a.xml", EACCES);
+        QVERIFY2(
+            app::coreSentence(unwritable).startsWith(QStringLiteral("Cannot write /site/a.xml: ")),
+            qPrintable(app::coreSentence(unwritable)));
+        QVERIFY(app::coreText(unwritable).startsWith(QStringLiteral("cannot write")));
+        const support::Phrase named{"%1 is not a MAC file", {"devices.csv"}};
+        QCOMPARE(app::coreSentence(named), QStringLiteral("devices.csv is not a MAC file"));
+        QCOMPARE(app::coreSentence("file open error"), QStringLiteral("File open error"));
+        QCOMPARE(app::coreSentence("aa:bb:cc:dd:ee:ff add failed!"),
+                 QStringLiteral("aa:bb:cc:dd:ee:ff add failed!"));
+    }
 
     // A sheet that is missing, no workbook at all, or not UTF-8: the file named, the reason
     // from inside the reader (two levels deep) in Chinese too.

@@ -16,6 +16,7 @@
 
 #include "app/kesto/change_password_dialog.h"
 #include "app/kesto/kesto_login_dialog.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/language/core_texts.h"
 #include "app/main_window/settings_dialog.h"
 #include "app/main_window/velquor_dlg.h"
@@ -44,11 +45,13 @@ void removeTranslators() {
 // Every text the window shows of itself: title, menu, group titles, labels, buttons.
 QStringList shownTexts(const QWidget& window) {
     QStringList texts{window.windowTitle()};
-    for (const QAction* action : window.findChild<QMenuBar*>()->actions()) texts << action->text();
+    for (const QAction* action : window.findChild<QMenuBar*>()->actions())
+        texts << velquor::app::withoutAltKey(action->text());
     for (const QGroupBox* group : window.findChildren<QGroupBox*>()) texts << group->title();
-    for (const QLabel* label : window.findChildren<QLabel*>()) texts << label->text();
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        texts << velquor::app::withoutAltKey(label->text());
     for (const QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
-        texts << button->text();
+        texts << velquor::app::withoutAltKey(button->text());
     }
     return texts;
 }

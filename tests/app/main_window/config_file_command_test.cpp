@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(m_prompter->messageTexts(),
                  (QStringList{"The AES key is 26 bytes long: only its first 16 bytes are used.",
                               "Success !"}));
-        QCOMPARE(m_prompter->messages()[1].caption, QString("app_main_window_tests"));
+        QCOMPARE(m_prompter->messages()[1].caption, QString("Velquor"));
         QCOMPARE(m_prompter->fileDialogs().back().kind, ScriptedPrompter::FileDialogKind::Save);
         QCOMPARE(m_prompter->fileDialogs().back().filter,
                  QString("Configuration files (*.xml);;All files (*)"));
@@ -127,7 +127,7 @@ private slots:
             QVERIFY(waitFor([&] { return !m_window->isBusy(); }));
             const QStringList texts = m_prompter->messageTexts();
             QVERIFY2(!texts.contains("Success !"), qPrintable(texts.join('|')));
-            QCOMPARE(texts, QStringList{button == 1005 ? "file open error" : "file open error !"});
+            QCOMPARE(texts, QStringList{button == 1005 ? "File open error" : "File open error !"});
             QCOMPARE(m_prompter->messages()[0].caption, QString("error"));
             QVERIFY(!fs::exists(*m_dir / "out.xml"));
         }
@@ -139,7 +139,7 @@ private slots:
         runCommand(1001, 1005, plain, *m_dir / "missing-folder" / "out.xml");
         const QStringList texts = m_prompter->messageTexts();
         QVERIFY2(!texts.isEmpty() && !texts.contains("Success !"), qPrintable(texts.join('|')));
-        QCOMPARE(texts.last(), QString("file open error"));
+        QCOMPARE(texts.last(), QString("File open error"));
         // The detailed reason travels with the short text.
         QVERIFY(!m_prompter->messages().back().details.isEmpty());
     }
@@ -207,8 +207,8 @@ private slots:
 
         QCOMPARE(clicker.seen().size(), 2);
         QCOMPARE(clicker.seen()[0].text, QString("Success !"));
-        QCOMPARE(clicker.seen()[0].title, QString("app_main_window_tests"));
-        QCOMPARE(clicker.seen()[1].text, QString("file open error"));
+        QCOMPARE(clicker.seen()[0].title, QString("Velquor"));
+        QCOMPARE(clicker.seen()[1].text, QString("File open error"));
         QCOMPARE(clicker.seen()[1].title, QString("error"));
         QVERIFY(fs::exists(*m_dir / "real.enc"));
     }

@@ -2,9 +2,11 @@
 // the screen's available area, or in a scroll area that brings it there. CTest runs this
 // program on a 1366x768 screen at 125 % and a 1920x1080 screen at 200 % (VELQUOR_EXPECT_SCREEN
 // names the physical size it must have been given), and on the offscreen default; each of them
-// again in Chinese (LANG=zh_CN.UTF-8), whose texts are of other widths.
+// again in Chinese (LANG=zh_CN.UTF-8), whose texts are of other widths, once with each CJK font
+// (VELQUOR_EXPECT_CJK_FONT names the one the run must have).
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLayout>
 #include <QLineEdit>
@@ -12,6 +14,7 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -72,6 +75,21 @@ private slots:
                                                        {QStringLiteral(VELQUOR_TRANSLATIONS_DIR)});
         qInfo("window language: %s", language.isEmpty() ? "original texts" : qPrintable(language));
         if (qgetenv("LANG").startsWith("zh_CN")) QCOMPARE(language, QStringLiteral("zh_CN"));
+        // The CJK font this run is for, and no other, so that each font is tried alone. Its
+        // names are '|'-separated: Qt names a family as the desktop's language does.
+        const QString font = qEnvironmentVariable("VELQUOR_EXPECT_CJK_FONT");
+        if (font.isEmpty()) return;
+        const QStringList names = font.split(QLatin1Char('|'));
+        const QStringList families = QFontDatabase::families();
+        QVERIFY2(std::any_of(names.begin(), names.end(),
+                             [&](const QString& name) { return families.contains(name); }),
+                 qPrintable(font + QStringLiteral(" is not installed")));
+        for (const QString& other :
+             {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("文泉驿正黑"),
+              QStringLiteral("Noto Sans CJK SC")}) {
+            if (!names.contains(other)) QVERIFY2(!families.contains(other), qPrintable(other));
+        }
+        qInfo("CJK font: %s", qPrintable(font));
     }
 
     void theScreenIsTheOneAskedFor() {

@@ -133,7 +133,7 @@ private slots:
         m_window->setControlText(1003, "key");
         m_prompter->files.queueFile(q(*m_dir / "nowhere" / "phone.enc"));
         runAndWait(1005);
-        QCOMPARE(clicker.seenTexts(), QStringList{"file open error"});
+        QCOMPARE(clicker.seenTexts(), QStringList{"File open error"});
         QCOMPARE(clicker.unreachable(), QStringList());
     }
 

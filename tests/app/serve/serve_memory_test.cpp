@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "app/kit/inputs/input_history.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/main_window/velquor_dlg.h"
 #include "app/results/row_table_actions.h"
 #include "app/serve/serve_dialog.h"
@@ -156,7 +157,9 @@ private slots:
             if (box == nullptr || !box->isVisible()) return;
             // Without the word joiners that keep a path on one line.
             question = box->text().remove(QChar(0x2060));
-            defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+            defaultButton = box->defaultButton()
+                                ? velquor::app::withoutAltKey(box->defaultButton()->text())
+                                : QString();
             QTest::keyClick(box, Qt::Key_Return);
         });
         enter.start(20);

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "app/kit/window/keyboard_access.h"
+
 namespace velquor::testing {
 namespace {
 
@@ -29,6 +31,8 @@ bool registerRoomTest(const char* name, RoomTestFactory factory) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    // The windows take their Alt keys as the program's do.
+    velquor::app::enableKeyboardAccess(application);
     QStringList arguments = QApplication::arguments();
     auto& tests = velquor::testing::roomTests();
     // A first argument naming one of the room's classes runs that class alone.

@@ -170,21 +170,32 @@ QString InputHistory::stateFile() {
     return configuredStateFile();
 }
 
-QString InputHistory::startFolder(const QString& purpose, const QString& beside) const {
+QString InputHistory::startFolder(const QString& purpose, const QStringList& besides) const {
     if (const QString remembered = folder(purpose);
         !remembered.isEmpty() && QFileInfo(remembered).isDir()) {
         return remembered;
     }
-    if (beside.trimmed().isEmpty()) return {};
-    const QFileInfo info(beside);
-    const QString near = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    return QFileInfo(near).isDir() ? near : QString();
+    for (const QString& beside : besides) {
+        if (beside.trimmed().isEmpty()) continue;
+        const QFileInfo info(beside);
+        const QString near = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+        if (QFileInfo(near).isDir()) return near;
+    }
+    return {};
 }
 
 void InputHistory::rememberFolderOf(const QString& purpose, const QString& path) {
     if (path.isEmpty()) return;
     const QFileInfo info(path);
     m_folders.insert(purpose, info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+}
+
+std::optional<QString> InputHistory::rememberChoice(const QString& purpose,
+                                                    std::optional<QString> chosen) {
+    if (chosen && !purpose.isEmpty()) {
+        update([&](InputHistory& history) { history.rememberFolderOf(purpose, *chosen); });
+    }
+    return chosen;
 }
 
 void InputHistory::setField(const QString& name, const QString& value) {

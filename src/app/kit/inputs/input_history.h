@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class QSettings;
 
@@ -42,11 +43,17 @@ public:
     static QString takeUntrustedWarning();
 
     QString folder(const QString& purpose) const { return m_folders.value(purpose); }
-    // Where a file dialog of purpose starts: the folder remembered for it while it exists, else
-    // the folder of the path beside (itself when a folder), else empty (the working folder).
-    QString startFolder(const QString& purpose, const QString& beside) const;
+    // Where a file dialog of purpose starts, the one rule of every window: the folder that kind
+    // of file was last taken from while it exists, else the folder of the first of besides (the
+    // field's own path, then the files already picked for the same job: the template beside the
+    // sheet) that is there (a folder itself when it is one), else empty (the working folder).
+    QString startFolder(const QString& purpose, const QStringList& besides) const;
     // Remembers the folder that holds path (or path itself when it is a folder).
     void rememberFolderOf(const QString& purpose, const QString& path);
+    // Loads, remembers the folder of a file dialog's choice for purpose (nothing when it was
+    // cancelled or has no purpose) and writes back; returns chosen.
+    static std::optional<QString> rememberChoice(const QString& purpose,
+                                                 std::optional<QString> chosen);
 
     QString field(const QString& name) const { return m_fields.value(name); }
     // An empty value forgets the field.
@@ -79,6 +86,8 @@ inline const QString kMd5File = QStringLiteral("md5-file");
 inline const QString kConfigOutput = QStringLiteral("config-output");
 inline const QString kReport = QStringLiteral("report");
 inline const QString kMacFile = QStringLiteral("mac-file");
+// Certificates and keys (Serve to phones' HTTPS and the phones' CAs).
+inline const QString kCertificate = QStringLiteral("certificate");
 inline const QString kLoginUser = QStringLiteral("login-user");
 // Serve to phones' last use.
 inline const QString kServeFolder = QStringLiteral("serve-folder");

@@ -59,14 +59,14 @@ void GuiThreadPrompts::report(std::string_view text, std::string_view caption) {
 
 void GuiThreadPrompts::reportWithDetail(std::string_view text, std::string_view caption,
                                         std::string_view detail) {
-    ask(MessageRequest{coreText(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
-                       coreText(detail)});
+    ask(MessageRequest{coreSentence(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
+                       coreSentence(detail)});
 }
 
 void GuiThreadPrompts::reportWorded(std::string_view text, std::string_view caption,
                                     const support::Phrase& detail) {
-    ask(MessageRequest{coreText(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
-                       coreText(detail)});
+    ask(MessageRequest{coreSentence(text), coreText(caption), MessageButtons::Ok, MessageIcon::None,
+                       coreSentence(detail)});
 }
 
 provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& question,
@@ -84,9 +84,9 @@ provisioning::ReplaceAnswer GuiThreadPrompts::askReplace(const std::string& ques
                                           "Registered to this account now with: %1\n"
                                           "Replacing registers it with: %2")
                   .arg(now, next);
-    const Answer answer = ask(
-        MessageRequest{coreText(question), coreText(provisioning::kesto_text::kAddDeviceCaption),
-                       MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, detail});
+    const Answer answer = ask(MessageRequest{
+        coreSentence(question), coreText(provisioning::kesto_text::kAddDeviceCaption),
+        MessageButtons::YesNoYesToAllNoToAll, MessageIcon::Question, detail});
     switch (answer) {
         case Answer::Yes:
             return provisioning::ReplaceAnswer::Yes;
@@ -103,8 +103,8 @@ bool GuiThreadPrompts::askRetry(const std::string& server, const support::Phrase
                                 std::string_view caption) {
     const std::string question =
         provisioning::formatMessage(provisioning::kesto_text::kServerNotAnswering, server);
-    return ask(MessageRequest{coreText(question), coreText(caption), MessageButtons::RetryStop,
-                              MessageIcon::Warning, coreText(reason)}) == Answer::Retry;
+    return ask(MessageRequest{coreSentence(question), coreText(caption), MessageButtons::RetryStop,
+                              MessageIcon::Warning, coreSentence(reason)}) == Answer::Retry;
 }
 
 }  // namespace velquor::app

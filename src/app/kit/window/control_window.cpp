@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,6 +21,7 @@
 
 #include "app/kit/inputs/input_history.h"
 #include "app/kit/progress/progress_task.h"
+#include "app/kit/window/keyboard_access.h"
 #include "app/kit/window/screen_fit.h"
 #include "app/language/core_texts.h"
 #include "app/language/window_language.h"
@@ -29,8 +29,7 @@
 namespace velquor::app {
 
 QString applicationTitle() {
-    const QString title = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+    return productTitle();
 }
 
 QString productTitle() {
@@ -76,8 +75,8 @@ QAction* ControlWindow::menuCommand(int id) const {
 QString ControlWindow::controlText(int id) const {
     QWidget* widget = control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return withoutAltKey(button->text());
+    if (auto* label = qobject_cast<QLabel*>(widget)) return withoutAltKey(label->text());
     if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
     return QString();
 }
@@ -89,7 +88,7 @@ void ControlWindow::setControlText(int id, const QString& text) {
         // Long paths show their beginning, as a freshly filled field should.
         edit->setCursorPosition(0);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(text);
+        setTextKeepingAltKey(*button, text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(text);
     } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
@@ -118,33 +117,24 @@ QWidget* ControlWindow::promptOwner() {
 
 std::optional<QString> ControlWindow::chooseOpenFile(std::string_view pairedFilter,
                                                      const QString& title, const QString& purpose,
-                                                     const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose,
-                      m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
+                                                     const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(
+        purpose, m_prompter.openFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseSaveFile(std::string_view pairedFilter,
                                                      const QString& title, const QString& purpose,
-                                                     const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose,
-                      m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
+                                                     const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(
+        purpose, m_prompter.saveFile(this, title, qtFileFilter(pairedFilter), folder));
 }
 
 std::optional<QString> ControlWindow::chooseFolder(const QString& title, const QString& purpose,
-                                                   const QString& beside) {
-    const QString folder = InputHistory::load().startFolder(purpose, beside);
-    return remembered(purpose, m_prompter.existingDirectory(this, title, folder));
-}
-
-std::optional<QString> ControlWindow::remembered(const QString& purpose,
-                                                 std::optional<QString> chosen) {
-    if (chosen && !purpose.isEmpty()) {
-        InputHistory::update(
-            [&](InputHistory& history) { history.rememberFolderOf(purpose, *chosen); });
-    }
-    return chosen;
+                                                   const QStringList& besides) {
+    const QString folder = InputHistory::load().startFolder(purpose, besides);
+    return InputHistory::rememberChoice(purpose, m_prompter.existingDirectory(this, title, folder));
 }
 
 bool ControlWindow::isBusy() const {
@@ -200,7 +190,7 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
                                 const support::Error* failure,
                                 const std::vector<std::string>& details,
                                 const std::vector<support::Phrase>& detailPhrases) {
-    const QString reason = failure ? coreText(*failure) : QString();
+    const QString reason = failure ? coreSentence(*failure) : QString();
     if (reports.empty()) {
         if (failure) {
             messageBox(reason, tr("error"), MessageButtons::Ok, MessageIcon::Warning);
@@ -211,13 +201,13 @@ void ControlWindow::showReports(const std::vector<support::RecordingReporter::En
     for (std::size_t i = 0; i < reports.size(); ++i) {
         // A report that is the failure itself is worded by the failure's phrase.
         const bool isFailure = failure != nullptr && reports[i].text == failure->message;
-        const QString text = isFailure ? reason : coreText(reports[i].text);
+        const QString text = isFailure ? reason : coreSentence(reports[i].text);
         const bool last = i + 1 == reports.size();
         QStringList lines;
         const bool hasDetail = i < details.size() && !details[i].empty();
         if (hasDetail) {
-            lines << coreReason(details[i],
-                                i < detailPhrases.size() ? detailPhrases[i] : support::Phrase{});
+            lines << coreSentenceReason(
+                details[i], i < detailPhrases.size() ? detailPhrases[i] : support::Phrase{});
         }
         // The error often is the detail with what failed before it ("login: " + the reason):
         // one reason, said once. Both are compared as the core wrote them, in English.

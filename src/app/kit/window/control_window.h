@@ -10,6 +10,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -35,8 +36,7 @@ namespace velquor::app {
 
 class ProgressTask;
 
-// The base name of the running executable without its extension: the caption of a box given
-// none, as the product has it.
+// The caption of a box given none: the product's name, "Velquor".
 QString applicationTitle();
 // The product's name in the window's language: the main window's title, and the progress
 // dialogs', which stand for the program rather than for one of its windows.
@@ -70,18 +70,19 @@ public:
     std::optional<QString> askPassword(const QString& caption, const QString& text);
 
     // pairedFilter is written as description|pattern| pairs; see qtFileFilter. A dialog with a
-    // purpose (a history_key name) opens where the last one of that purpose was confirmed,
-    // else in the folder of beside (the field's path, or the input the file goes with).
+    // purpose (a history_key name) opens as InputHistory::startFolder says: where the last one
+    // of that purpose was confirmed, else beside the first of besides that is there (the
+    // field's path, then the inputs the file goes with).
     std::optional<QString> chooseOpenFile(std::string_view pairedFilter,
                                           const QString& title = QString(),
                                           const QString& purpose = QString(),
-                                          const QString& beside = QString());
+                                          const QStringList& besides = {});
     std::optional<QString> chooseSaveFile(std::string_view pairedFilter,
                                           const QString& title = QString(),
                                           const QString& purpose = QString(),
-                                          const QString& beside = QString());
+                                          const QStringList& besides = {});
     std::optional<QString> chooseFolder(const QString& title, const QString& purpose = QString(),
-                                        const QString& beside = QString());
+                                        const QStringList& besides = {});
 
     Prompter& prompter() const { return m_prompter; }
 
@@ -146,7 +147,6 @@ private:
     // Where a box goes: on the running command's progress dialog, else on this window.
     QWidget* promptOwner();
     void addControl(int id, QWidget* widget);
-    std::optional<QString> remembered(const QString& purpose, std::optional<QString> chosen);
 
     Prompter& m_prompter;
     QHash<int, QWidget*> m_controls;

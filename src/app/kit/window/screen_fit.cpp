@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QWidget>
+#include <algorithm>
 
 namespace velquor::app {
 namespace {
@@ -26,6 +27,20 @@ QSize decorationAround(const QWidget* window) {
 QScreen* screenOf(const QWidget* window) {
     if (const QWidget* parent = window->parentWidget()) return parent->screen();
     return window->screen();
+}
+
+// An ordinary window (the main window, the site table, Serve to phones), not yet placed, goes
+// in the middle of the screen with its title bar on it: before the window manager has framed
+// it, Qt would put the window itself where its frame belongs, the title bar above the screen.
+void placeOnScreen(QWidget* window, const QScreen& screen) {
+    if (window->windowType() != Qt::Window || window->testAttribute(Qt::WA_Moved)) return;
+    const QRect available = screen.availableGeometry();
+    const QSize frame = decorationAround(window);
+    const QSize whole = window->size() + frame;
+    const QPoint corner =
+        available.topLeft() + QPoint(std::max(0, available.width() - whole.width()) / 2,
+                                     std::max(0, available.height() - whole.height()) / 2);
+    window->move(corner);
 }
 
 }  // namespace
@@ -91,6 +106,7 @@ void fitToScreen(QWidget* window) {
     const QSize wanted =
         window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
     window->resize(wanted.boundedTo(room).expandedTo(window->minimumSize()));
+    placeOnScreen(window, *screen);
 }
 
 }  // namespace velquor::app
