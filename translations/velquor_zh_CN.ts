@@ -845,10 +845,6 @@
         <translation>已停止等待 %1 的读取方</translation>
     </message>
     <message>
-        <source>cannot write %1: it is a block device</source>
-        <translation>无法写入 %1：它是块设备</translation>
-    </message>
-    <message>
         <source>cannot write %1: it changed while being opened</source>
         <translation>无法写入 %1：它在打开过程中被更改</translation>
     </message>
@@ -1823,6 +1819,11 @@
     <message>
         <source>Check the phone&apos;s address against the allowed peers, and that it proves itself with a certificate or a password this server knows.</source>
         <translation>检查话机的地址是否在允许的对端之内，以及它是否用本服务器认可的证书或密码证明自己。</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it is %2, not a regular file, and is never replaced</source>
+        <extracomment>%1 is the output file, %2 what it is (&quot;a character device&quot;)</extracomment>
+        <translation>无法写入 %1：它是%2，不是普通文件，绝不会被替换</translation>
     </message>
 </context>
 <context>
