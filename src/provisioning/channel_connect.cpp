@@ -383,10 +383,7 @@ struct Attempt {
 
 // Connects to the first candidate that answers: the next one is started when every attempt
 // under way has failed, or kAttemptDelay after the last one started; the first to connect wins
-// and the others are closed. Those under way are looked at before another is started, and of
-// several connected the one earliest in the order wins: a process that was not scheduled for a
-// while starts no attempt it does not need. *winner is its index; -1 with *error set when none
-// connects.
+// and the others are closed. *winner is its index; -1 with *error set when none connects.
 int race(const std::vector<Candidate>& candidates, Clock::time_point deadline,
          const std::stop_token& stop, std::size_t* winner, int* error) {
     std::vector<Attempt> pending;
@@ -403,50 +400,45 @@ int race(const std::vector<Candidate>& candidates, Clock::time_point deadline,
             closeAll();
             return -1;
         }
-        if (!pending.empty()) {
-            std::vector<pollfd> polled;
-            for (const auto& attempt : pending) polled.push_back({attempt.fd, POLLOUT, 0});
-            const bool mayStart = next < candidates.size();
-            const auto until = mayStart ? std::min(deadline, nextStart) : deadline;
-            const int ready = ::poll(polled.data(), polled.size(),
-                                     std::min(millisecondsLeft(until), kStopCheckMs));
-            // pending is in the candidates' order: the earliest connected wins.
-            for (std::size_t i = 0; ready > 0 && i < polled.size();) {
-                if (polled[i].revents == 0) {
-                    ++i;
-                    continue;
-                }
-                const Attempt attempt = pending[i];
-                pending.erase(pending.begin() + static_cast<long>(i));
-                polled.erase(polled.begin() + static_cast<long>(i));
-                if (const int failed = connectedOrError(attempt.fd); failed != 0) {
-                    *error = failed;
-                    failureMemory().failed(candidates[attempt.index].text);
-                    ::close(attempt.fd);
-                    continue;
-                }
+        if (next < candidates.size() && (pending.empty() || now >= nextStart)) {
+            int started = 0;
+            const int fd = startConnect(candidates[next], &started);
+            if (fd >= 0 && started == 0) {
                 closeAll();
-                *winner = attempt.index;
-                return attempt.fd;
+                *winner = next;
+                return fd;
             }
-            if (!pending.empty() && (!mayStart || Clock::now() < nextStart)) continue;
+            if (fd >= 0) {
+                pending.push_back({fd, next});
+            } else {
+                *error = started;
+                failureMemory().failed(candidates[next].text);
+            }
+            ++next;
+            nextStart = now + kAttemptDelay;
+            continue;
         }
-        if (next >= candidates.size()) return -1;
-        int started = 0;
-        const int fd = startConnect(candidates[next], &started);
-        if (fd >= 0 && started == 0) {
+        if (pending.empty()) return -1;
+        std::vector<pollfd> polled;
+        for (const auto& attempt : pending) polled.push_back({attempt.fd, POLLOUT, 0});
+        const auto until = next < candidates.size() ? std::min(deadline, nextStart) : deadline;
+        const int ready =
+            ::poll(polled.data(), polled.size(), std::min(millisecondsLeft(until), kStopCheckMs));
+        if (ready <= 0) continue;
+        for (std::size_t i = polled.size(); i-- > 0;) {
+            if (polled[i].revents == 0) continue;
+            const Attempt attempt = pending[i];
+            pending.erase(pending.begin() + static_cast<long>(i));
+            if (const int failed = connectedOrError(attempt.fd); failed != 0) {
+                *error = failed;
+                failureMemory().failed(candidates[attempt.index].text);
+                ::close(attempt.fd);
+                continue;
+            }
             closeAll();
-            *winner = next;
-            return fd;
+            *winner = attempt.index;
+            return attempt.fd;
         }
-        if (fd >= 0) {
-            pending.push_back({fd, next});
-        } else {
-            *error = started;
-            failureMemory().failed(candidates[next].text);
-        }
-        ++next;
-        nextStart = Clock::now() + kAttemptDelay;
     }
 }
 
