@@ -845,10 +845,6 @@
         <translation>已停止等待 %1 的读取方</translation>
     </message>
     <message>
-        <source>cannot write %1: it is a block device</source>
-        <translation>无法写入 %1：它是块设备</translation>
-    </message>
-    <message>
         <source>cannot write %1: it changed while being opened</source>
         <translation>无法写入 %1：它在打开过程中被更改</translation>
     </message>
@@ -1890,6 +1886,11 @@
     <message>
         <source>Every device was added; %1 cells were refused (not MAC addresses).</source>
         <translation>所有设备都已添加；%1 个单元格被拒绝（不是 MAC 地址）。</translation>
+    </message>
+    <message>
+        <source>cannot write %1: it is %2, not a regular file, and is never replaced</source>
+        <extracomment>%1 is the output file, %2 what it is (&quot;a character device&quot;)</extracomment>
+        <translation>无法写入 %1：它是%2，不是普通文件，绝不会被替换</translation>
     </message>
 </context>
 <context>

@@ -288,13 +288,15 @@ int runKesto(const std::vector<std::string>& arguments) {
         if (!read) return failWith(read.error());
         source = std::move(*read);
         if (args.has("--check")) return checkDeviceSource(args, source, macForm);
+        // Nothing is sent: done (0) when no row is left undone, 1 when rows refused for good
+        // stay failed, as the batch that wrote the report ended.
         if (source.retry && source.retry->retried == 0) {
-            std::cerr << "nothing to retry: no row of " << *args.value("--retry")
-                      << (source.retry->keptCount > 0
-                              ? " that failed, is unknown or was not sent can change by sending "
-                                "it again\n"
-                              : " failed, is unknown or was not sent\n");
-            return kExitOk;
+            const bool failedForGood = source.retry->keptCount > 0;
+            std::cerr << "nothing to retry, nothing sent: no row of " << *args.value("--retry")
+                      << (failedForGood ? " that failed, is unknown or was not sent can change "
+                                          "by sending it again\n"
+                                        : " failed, is unknown or was not sent\n");
+            return failedForGood ? kExitFailure : kExitOk;
         }
     }
 

@@ -54,6 +54,16 @@ std::string_view operationCode(DeviceOperation operation) {
     return wire::kOperationAdd;
 }
 
+// Whether sending the row again gets the same refusal: only a refusal of the row's own content
+// (a MAC address the server does not take), or a delete of a phone that is not this account's
+// registration. Another account's hold on the phone can end (that account, or chief with
+// 'kestod devices release', frees it), and a refused add or replace may be a login that ended:
+// a retry sends those again.
+bool refusedForGood(ServerRefusal refusal, DeviceOperation operation) {
+    return refusal == ServerRefusal::NotAcceptable ||
+           (refusal == ServerRefusal::Refused && operation == DeviceOperation::Delete);
+}
+
 // What a refusal most likely means for this request. While nothing of the batch has been
 // accepted, a refused "ADD" is almost always a login the server no longer knows.
 const char* likelyCauses(DeviceOperation operation, bool anythingAccepted) {
@@ -528,10 +538,8 @@ private:
                     Phrase reason = {}) {
         MacResult& result = resultOf(row);
         const ExchangeOutcome& exchange = m_outcomes.at(row);
-        result.answeredForGood =
-            !reason.empty() || (exchange.stage == FailureStage::None &&
-                                (exchange.refusal == ServerRefusal::Refused ||
-                                 exchange.refusal == ServerRefusal::NotAcceptable));
+        result.answeredForGood = exchange.stage == FailureStage::None &&
+                                 refusedForGood(exchange.refusal, result.operation);
         result.setReason(reason.empty() ? failureReason(row) : std::move(reason));
         if (m_failureMessages < kMaxFailureMessages) {
             ++m_failureMessages;

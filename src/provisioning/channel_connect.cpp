@@ -84,6 +84,10 @@ public:
         std::lock_guard lock(m_mutex);
         m_failed.clear();
     }
+    void age(Clock::duration by) {
+        std::lock_guard lock(m_mutex);
+        for (auto& [address, when] : m_failed) when -= by;
+    }
 
 private:
     std::mutex m_mutex;
@@ -447,6 +451,14 @@ void setResolverForTests(Resolver resolver) {
 
 void forgetFailedAddresses() {
     failureMemory().clear();
+}
+
+void ageFailedAddresses(Clock::duration by) {
+    failureMemory().age(by);
+}
+
+Clock::duration failureRememberedFor() {
+    return kRememberFailure;
 }
 
 void releaseFailover(int fd) {

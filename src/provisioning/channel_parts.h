@@ -85,6 +85,10 @@ using Resolver = std::function<std::vector<ResolvedAddress>(
 // can give a name addresses of its choosing; and forgets which addresses failed lately.
 void setResolverForTests(Resolver resolver);
 void forgetFailedAddresses();
+// How long an address that failed is tried last, and the memory of failures made older by
+// `by`, as if that time had passed (for tests).
+Clock::duration failureRememberedFor();
+void ageFailedAddresses(Clock::duration by);
 // Drops what connect() kept for the socket to fail over with; the exchange's end.
 void releaseFailover(int fd);
 

@@ -190,8 +190,9 @@ struct MacResult {
     std::string written;
     // The reason as a marked pattern and its arguments, when the window can word it.
     support::Phrase reasonPhrase{};
-    // A failure the server answered for good (another account's phone, a MAC it does not
-    // take, a plain refusal): the same request sent again gets the same answer.
+    // A failure the server answered for good (a MAC it does not take, a delete of a phone that
+    // is not this account's): the same request sent again gets the same answer. Another
+    // account's phone is not: that hold can end.
     bool answeredForGood = false;
     // The file's header cell (Skipped, reason "header"): listed with the rows, but no MAC
     // address, so no count of MAC addresses or of outcomes takes it.

@@ -359,8 +359,11 @@ support::Status saveUserSettings(const KestoValues& values, const SettingsPaths&
                          support::Phrase{VELQUOR_TR_NOOP("core", "cannot create %1: %2"),
                                          {paths.userFolder.string(), std::strerror(made.value())}});
     }
+    // Settings are read back: a node that is no regular file is refused, not written into.
+    support::OutputOptions options;
+    options.streams = support::StreamTarget::Refuse;
     return support::writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()));
+        file, std::span(reinterpret_cast<const std::byte*>(text.data()), text.size()), options);
 }
 
 namespace {

@@ -16,6 +16,8 @@
 #include <random>
 #include <thread>
 
+#include "support/trusted_file.h"
+
 namespace velquor::support {
 
 namespace fs = std::filesystem;
@@ -140,15 +142,26 @@ Result<int> openDevice(const fs::path& target, const std::stop_token& stop) {
     }
 }
 
+Error notARegularFile(const fs::path& target, mode_t mode) {
+    //: %1 is the output file, %2 what it is ("a character device")
+    return makeError(ErrorCode::InvalidInput,
+                     Phrase{VELQUOR_TR_NOOP("core",
+                                            "cannot write %1: it is %2, not a regular file, and "
+                                            "is never replaced"),
+                            {target.string(), fileTypeName(mode)},
+                            support::markedArgument(2)});
+}
+
 // The stream a user-chosen name leads to, or nullopt when it leads to a regular file, a
-// folder or nothing, which take the temporary-file path.
-Result<std::optional<int>> openStreamTarget(const fs::path& target, const std::stop_token& stop) {
+// folder or nothing, which take the temporary-file path. With StreamTarget::Refuse every
+// other node is an error, as a block device always is.
+Result<std::optional<int>> openStreamTarget(const fs::path& target, StreamTarget streams,
+                                            const std::stop_token& stop) {
     struct stat info {};
     if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::optional<int>();
-    if (S_ISBLK(info.st_mode)) {
-        return makeError(ErrorCode::InvalidInput,
-                         Phrase{VELQUOR_TR_NOOP("core", "cannot write %1: it is a block device"),
-                                {target.string()}});
+    if (streams == StreamTarget::Refuse && S_ISREG(info.st_mode)) return std::optional<int>();
+    if (streams == StreamTarget::Refuse || S_ISBLK(info.st_mode)) {
+        return notARegularFile(target, info.st_mode);
     }
     auto own = ownStandardStreamFor(target, info);
     if (!own) return own.error();
@@ -190,8 +203,8 @@ Result<AtomicOutputFile> AtomicOutputFile::create(const fs::path& target,
     file.m_target = target;
     file.m_targetName = target.string();
     file.m_durability = options.durability;
-    if (options.streams == StreamTarget::WriteThrough) {
-        auto stream = openStreamTarget(target, options.stop);
+    {
+        auto stream = openStreamTarget(target, options.streams, options.stop);
         if (!stream) return stream.error();
         if (*stream) {
             file.m_fd = **stream;

@@ -3,9 +3,10 @@
 // is free gets an unnamed file in the folder (O_TMPFILE) linked in at the end, so the name
 // appears only with the whole file; a name that exists (or a file system without unnamed
 // files) gets a temporary created with O_CREAT|O_EXCL|O_NOFOLLOW under a short name of its
-// own, so a target name of any legal length works, renamed over it. A symbolic link at the
-// target is replaced, never written through. An output the user chose may instead be a stream (a
-// terminal, /dev/null, a pipe's reader, standard output): that is written straight through.
+// own, so a target name of any legal length works, renamed over it. A symbolic link to a
+// regular file is replaced, never written through. A name the user gave that leads to a stream
+// (a terminal, /dev/null, a pipe's reader, standard output) is written straight through or
+// refused, never replaced (see StreamTarget).
 #pragma once
 
 #include <fcntl.h>
@@ -29,22 +30,25 @@ enum class Durability {
     Deferred,
 };
 
-// What an existing target that is not a regular file means.
+// What a name the user gave (an output option, a report, a table) does when it leads to
+// something that is not a regular file. Such a node is never replaced: putting a new file in
+// place of /dev/null or of a FIFO would destroy what every other program relies on, or leave a
+// pipe's reader with nothing. A name that leads nowhere, to a regular file or to a link to one
+// takes the temporary file and is replaced whole. A name derived from data (a file in an output
+// folder, createIn) is not the user's choice and is always replaced, never followed.
 enum class StreamTarget {
-    // The name came from data (a MAC address in a sheet): whatever is there, a symbolic
-    // link or a device node included, is replaced by the new file and never followed.
-    Replace,
-    // The user named the output: when the name (or the link it is) leads to a character
-    // device, FIFO or socket, or to the file this process has open as its standard output or
-    // error (/dev/stdout), the bytes go straight there, without a temporary file, since
-    // replacing the node would destroy /dev/null or leave a pipe's reader with nothing. A
-    // block device is refused. Any other regular file, or a link to one, is still replaced.
+    // A character device, FIFO or socket, or the file this process has open as its standard
+    // output or error (/dev/stdout), gets the bytes straight, without a temporary file. A
+    // block device is refused.
     WriteThrough,
+    // Any node that is not a regular file (or a folder, whose replacing fails on its own) is
+    // refused with what it is: for a file that must be read back, such as a key or settings.
+    Refuse,
 };
 
 struct OutputOptions {
     Durability durability = Durability::Sync;
-    StreamTarget streams = StreamTarget::Replace;
+    StreamTarget streams = StreamTarget::WriteThrough;
     // Opening a FIFO waits for its reader, as a shell redirection does; a stop request ends
     // that wait with Cancelled.
     std::stop_token stop;
@@ -89,8 +93,8 @@ public:
         options.durability = durability;
         return create(target, options);
     }
-    // The file name in folder (a name, no path), as create() with Durability deferred or not
-    // and StreamTarget::Replace.
+    // The file name in folder (a name, no path), Durability deferred or not: a name derived
+    // from data, whatever is there (a link, a device node) replaced and never followed.
     static Result<AtomicOutputFile> createIn(const OutputFolder& folder, const std::string& name,
                                              Durability durability);
     // This process's standard output, written straight through; named "standard output".

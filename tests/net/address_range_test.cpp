@@ -62,6 +62,29 @@ TEST(AddressRangeRule, NoTextAndNoSocketOfAnotherFamilyIsInside) {
     EXPECT_TRUE(inAnyRange("not-a-range 10.0.0.0/8", "10.1.2.3"));
 }
 
+// A range written in IPv6 holds an IPv4 peer only when it holds the whole of that address's
+// mapping: a trust of an IPv6 network must not admit IPv4 addresses, on either kind of socket.
+TEST(AddressRangeRule, AnIpv6RangeHoldsNoIpv4PeerOutsideTheMappedBlock) {
+    const char* peers[] = {"0.0.0.0", "127.0.0.1", "192.0.2.7", "255.255.255.255"};
+    for (const char* text : {"2001:db8::/32", "fd00::/8", "8000::/1", "::/96", "::/81", "::1",
+                             "fe80::/10", "2001:db8::c000:207/128", "::c000:207/128"}) {
+        SCOPED_TRACE(text);
+        const auto range = AddressRange::parse(text).value();
+        for (const char* peer : peers) {
+            EXPECT_FALSE(range.contains(std::string_view(peer))) << peer;
+            EXPECT_FALSE(range.contains(raw(socketOf(peer)))) << peer;
+            const std::string mapped = std::string("::ffff:") + peer;
+            EXPECT_FALSE(range.contains(raw(socketOf(mapped.c_str())))) << mapped;
+            EXPECT_FALSE(inAnyRange(text, peer)) << peer;
+        }
+    }
+    // The mapped block itself, and what holds it, hold every IPv4 peer.
+    for (const char* text : {"::ffff:0:0/96", "::/80", "::/0"}) {
+        const auto range = AddressRange::parse(text).value();
+        for (const char* peer : peers) EXPECT_TRUE(range.contains(raw(socketOf(peer)))) << text;
+    }
+}
+
 TEST(AddressGroup, AnIpv4AddressIsItsOwnGroupAndAnIpv6OneCountsByItsSlash64) {
     EXPECT_EQ(addressGroupText("192.0.2.7"), "192.0.2.7");
     EXPECT_EQ(addressGroupText("::ffff:192.0.2.7"), "192.0.2.7");

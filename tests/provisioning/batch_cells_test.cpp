@@ -87,7 +87,7 @@ TEST(RetryCells, OnlyFailedUnknownAndNotSentRowsGoAgainUnderTheirOwnPlaces) {
     EXPECT_FALSE(retry.firstRowMayBeHeader);
 }
 
-// A row the server answered for good (another account's phone, a MAC it does not take) gets
+// A row the server answered for good (a MAC it does not take) gets
 // the same answer again: it is not among the rows a retry sends.
 TEST(RetryCells, RowsTheServerAnsweredForGoodStayOut) {
     DeviceBatchSummary summary;

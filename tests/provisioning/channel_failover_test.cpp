@@ -163,6 +163,13 @@ TEST_P(ChannelFailover, ALoginGoesToTheNextAddressAndTheRestOfTheBatchStartsTher
     EXPECT_EQ(first.connections(), 1) << "the first address was tried first";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(login(channel), 0) << channel.lastError();
     EXPECT_EQ(first.connections(), 1) << "the address that failed is tried last for a while";
+    // Just short of the memory's end it is still last; past it, first again.
+    channel::ageFailedAddresses(channel::failureRememberedFor() - 30s);
+    EXPECT_EQ(login(channel), 0) << channel.lastError();
+    EXPECT_EQ(first.connections(), 1) << "forgotten too soon";
+    channel::ageFailedAddresses(31s);
+    EXPECT_EQ(login(channel), 0) << channel.lastError();
+    EXPECT_EQ(first.connections(), 2) << "an address that failed is remembered for ever";
     EXPECT_EQ(channel.SendDeviceRequest(
                   *wire::buildDeviceRequest({"ADD", "02:00:00:00:0f:01", "srv", "chief"})),
               0)

@@ -174,11 +174,30 @@ TEST(ListingCommandLine, UsersTrustNeedsAUserAndAnAddressOrRange) {
           Args{"--dir", "d", "trust", "erin", "erin.example"},
           Args{"--dir", "d", "trust", "erin", "192.0.2.1", "--days", "366"},
           Args{"--dir", "d", "trust", "erin", "192.0.2.1", "--days", "0"},
-          Args{"--dir", "d", "--days", "3"}, Args{"--dir", "d", "distrust", "erin", "::1"}}) {
+          Args{"--dir", "d", "--days", "3"}, Args{"--dir", "d", "distrust", "erin", "::1"},
+          Args{"--dir", "d", "trust", "", "192.0.2.1"},
+          Args{"--dir", "d", "trust", "erin", "0.0.0.0/0"},
+          Args{"--dir", "d", "trust", "erin", "::/0"},
+          Args{"--dir", "d", "trust", "erin", "::ffff:0.0.0.0/96"},
+          Args{"--dir", "d", "trust", "erin", "0.0.0.0/1", "--everywhere"},
+          Args{"--dir", "d", "--everywhere"}}) {
         auto refused = parseUsersOptions(wrong);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, support::ErrorCode::Usage) << refused.error().message;
     }
+}
+
+TEST(ListingCommandLine, TrustingEveryAddressIsForOneNameAndSaidInSoManyWords) {
+    for (const char* every : {"0.0.0.0/0", "::/0", "::ffff:0.0.0.0/96"}) {
+        auto trust = parseUsersOptions({"--dir", "d", "trust", "erin", every, "--everywhere"});
+        ASSERT_TRUE(trust) << every << ": " << trust.error().message;
+        EXPECT_TRUE(trust->trustEverywhere);
+        EXPECT_EQ(trust->trustUser, "erin");
+    }
+    EXPECT_FALSE(parseUsersOptions({"--dir", "d", "trust", "erin", "0.0.0.0/1"})->trustEverywhere);
+    const auto refused = parseUsersOptions({"--dir", "d", "trust", "erin", "::/0"});
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("--everywhere"), std::string::npos);
 }
 
 TEST(ListingCommandLine, NeedsExactlyTheFolder) {

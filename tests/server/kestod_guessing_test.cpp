@@ -156,6 +156,24 @@ TEST(KestodGuessingTest, AHeldLoginSaysWhyAndTheChiefCanTrustTheAddress) {
     EXPECT_EQ(said, "kestod: trusted 127.0.1.50/32 for the logins of chief for 7 days\n");
     EXPECT_EQ(owner.login("chief", server.chiefPassword()), "YES");
     EXPECT_EQ(attacker.login("chief", "guess-4"), "HELD2") << "only the address trusted";
+    // An IPv6 range holds no IPv4 peer, however short its prefix.
+    for (const char* range : {"2001:db8::/32", "fd00::/8", "8000::/1", "::/96", "::1"}) {
+        server.runTool({"users", "trust", "chief", range}, &status);
+        EXPECT_EQ(status, 0) << range;
+        EXPECT_EQ(KestoPeer(server, "127.0.1.52").login("chief", server.chiefPassword()), "HELD2")
+            << range;
+    }
+    // No name, or every address without saying so: refused, and the list is not printed.
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"users", "trust", "", "127.0.1.52"},
+          {"users", "trust", "chief", "0.0.0.0/0"},
+          {"users", "trust", "chief", "::/0"},
+          {"users", "trust", "chief", "::ffff:0.0.0.0/96"}}) {
+        const std::string output = server.runTool(wrong, &status);
+        EXPECT_EQ(status, 2) << wrong[3];
+        EXPECT_EQ(output.find("chief\t"), std::string::npos) << output;
+    }
+    EXPECT_EQ(KestoPeer(server, "127.0.1.52").login("chief", server.chiefPassword()), "HELD2");
     server.runTool({"users", "trust", "chief", "127.0.1.0/24", "--days", "1"}, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(KestoPeer(server, "127.0.1.51").login("chief", server.chiefPassword()), "YES");
@@ -164,6 +182,10 @@ TEST(KestodGuessingTest, AHeldLoginSaysWhyAndTheChiefCanTrustTheAddress) {
     EXPECT_NE(status, 0) << "no such account";
     server.runTool({"users", "trust", "chief", "127.0.1.0/33"}, &status);
     EXPECT_NE(status, 0);
+    // Asked for in so many words, every address is trusted, with a warning in the log.
+    server.runTool({"users", "trust", "chief", "0.0.0.0/0", "--everywhere"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(KestoPeer(server, "127.0.2.9").login("chief", server.chiefPassword()), "YES");
 
     const std::string log = logWith(server, "held back for ");
     EXPECT_NE(log.find("2 failed logins of this name from 1 networks in the last hour"),

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include "kesto_requests.h"
@@ -205,6 +206,23 @@ INSERT INTO devices(mac, server, owner) VALUES('00:0B:82:00:00:01', 'srv-bob', '
     sqlite3_close(db);
 }
 
+// The tables of a SQLite database, by name.
+std::set<std::string> tablesOf(const std::filesystem::path& file) {
+    std::set<std::string> tables;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_exec(
+            db, "SELECT name FROM sqlite_master WHERE type = 'table'",
+            [](void* found, int, char** values, char**) {
+                static_cast<std::set<std::string>*>(found)->insert(values[0] ? values[0] : "");
+                return 0;
+            },
+            &tables, nullptr);
+    }
+    sqlite3_close(db);
+    return tables;
+}
+
 TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     KestodFixture server;
     ASSERT_TRUE(server.stop());
@@ -251,6 +269,15 @@ TEST(KestodMigrationTest, ADatabaseOfThePreviousReleaseIsCarriedForwardOnOpen) {
     auto store = server::SqliteAccountStore::open(file, server::AccountStore::OpenMode::MustExist);
     ASSERT_TRUE(store) << store.error().message;
     EXPECT_EQ((*store)->schemaVersion().value(), server::schema::kCurrent);
+    store->reset();
+    // Every step taken: the guessing limit's running counts (step 5) gave way to its guesses
+    // and the chief's trusted ranges (step 8), and no table of the old guard is left behind.
+    const std::set<std::string> tables = tablesOf(file);
+    for (const char* kept : {"accounts", "devices", "guesses", "trusted_ranges", "known_peers",
+                             "spelled_macs", "settings"}) {
+        EXPECT_TRUE(tables.contains(kept)) << kept;
+    }
+    EXPECT_FALSE(tables.contains("account_guard")) << "the old guard's table is left";
 }
 
 // A stored text holding bytes a terminal would act on is listed escaped, and release takes it

@@ -11,6 +11,7 @@
 #include "server/requests/refusal_tally.h"
 #include "server/requests/request_log.h"
 #include "server/serving/fair_queue.h"
+#include "server/serving/trusted_groups.h"
 #include "server/store/sqlite/sqlite_account_store.h"
 #include "server/tls/certificates.h"
 #include "temp_dir.h"
@@ -137,6 +138,35 @@ TEST(RequestLogTest, EscapesWhatCouldForgeOrSplitALine) {
 
 // The order in which workers take records: the address with the fewest in hand, then the one
 // served least recently, then the record that waited longest.
+// A group that logged in is kept room for until its time ends, not for ever; a later login
+// moves its end on, and a full memory lets the ended ones go first, then the one ending first.
+TEST(TrustedGroupsTest, AGroupIsRememberedUntilItsTimeEndsAndNoLonger) {
+    using namespace std::chrono_literals;
+    const auto start = TrustedGroups::Clock::now();
+    TrustedGroups trusted(3);
+    trusted.remember("192.0.2.7", start + 24h, start);
+    EXPECT_TRUE(trusted.holds("192.0.2.7", start));
+    EXPECT_TRUE(trusted.holds("192.0.2.7", start + 24h - 1s));
+    EXPECT_FALSE(trusted.holds("192.0.2.7", start + 24h)) << "remembered for ever";
+    EXPECT_FALSE(trusted.holds("192.0.2.8", start));
+    trusted.remember("192.0.2.7", start + 48h, start + 23h);
+    EXPECT_TRUE(trusted.holds("192.0.2.7", start + 30h));
+
+    trusted.remember("2001:db8:1:2::/64", start + 1h, start);
+    trusted.remember("198.51.100.1", start + 2h, start);
+    // Full at 3: at 90 minutes the group that ended goes, and nothing else.
+    trusted.remember("203.0.113.5", start + 3h, start + 90min);
+    EXPECT_EQ(trusted.size(), 3u);
+    EXPECT_FALSE(trusted.holds("2001:db8:1:2::/64", start + 30min));
+    EXPECT_TRUE(trusted.holds("198.51.100.1", start + 90min));
+    // None ended: the one ending first goes.
+    trusted.remember("203.0.113.6", start + 4h, start + 100min);
+    EXPECT_EQ(trusted.size(), 3u);
+    EXPECT_FALSE(trusted.holds("198.51.100.1", start + 100min));
+    EXPECT_TRUE(trusted.holds("192.0.2.7", start + 100min));
+    EXPECT_TRUE(trusted.holds("203.0.113.6", start + 100min));
+}
+
 TEST(FairQueueTest, AddressesTakeTurnsWhateverTheirBacklog) {
     FairQueue<int> queue;
     for (int i = 0; i < 5; ++i) queue.push("flood", i);

@@ -4,10 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <vector>
 
 #include "file_size_limit.h"
 #include "temp_dir.h"
@@ -335,19 +340,70 @@ TEST(AtomicOutputFile, ChosenRegularFilesAndLinksToThemAreStillReplacedWhole) {
     EXPECT_EQ(readFile(dir / "link.xml"), "new");
 }
 
-// Names that come from data (the generator's) never lead anywhere: a link to a pipe is
-// replaced, and the pipe's reader, already waiting, gets nothing.
+// Names that come from data (the generator's, in its output folder) never lead anywhere: a
+// link to a pipe is replaced, and the pipe's reader, already waiting, gets nothing.
 TEST(AtomicOutputFile, NamesFromDataReplaceLinksToStreamsWithoutFollowingThem) {
     TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
     const FifoReader reader(dir / "pipe");
     ASSERT_TRUE(reader.isOpen());
     std::filesystem::create_symlink(dir / "pipe", dir / "device.cfg");
-    ASSERT_TRUE(writeFileAtomically(dir / "device.cfg", bytesOf("config"), Durability::Deferred));
+    const OutputFolder folder(dir.path());
+    ASSERT_TRUE(writeFileAtomically(folder, "device.cfg", bytesOf("config"), Durability::Deferred));
     EXPECT_EQ(reader.received(), "");
     EXPECT_EQ(typeAt(dir / "device.cfg"), S_IFREG);
     EXPECT_EQ(readFile(dir / "device.cfg"), "config");
     EXPECT_EQ(typeAt(dir / "pipe"), S_IFIFO);
+}
+
+// A path the user named is never replaced when it is no regular file: by default a stream gets
+// the bytes (whatever else is asked of the write), and a file that must be read back again
+// refuses every such node, saying what it is, and leaves it as it was.
+TEST(AtomicOutputFile, ANamedNodeIsWrittenThroughByDefaultOrRefusedNeverReplaced) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const Durability durability : {Durability::Sync, Durability::Deferred}) {
+        const FifoReader reader(dir / "pipe");
+        ASSERT_TRUE(reader.isOpen());
+        ASSERT_TRUE(writeFileAtomically(dir / "pipe", bytesOf("report"), durability));
+        EXPECT_EQ(reader.received(), "report");
+    }
+
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::create_symlink(dir / "pipe", dir / "pipe-link");
+    std::vector<std::pair<std::string, std::string>> nodes = {
+        {"pipe", "a FIFO"}, {"pipe-link", "a FIFO"}, {"socket", "a socket"}};
+    if (makeNode(dir / "null", S_IFCHR, 1, 3)) nodes.emplace_back("null", "a character device");
+    OutputOptions refuse;
+    refuse.streams = StreamTarget::Refuse;
+    for (const auto& [name, kind] : nodes) {
+        const FifoReader reader(dir / "pipe");
+        const auto written = writeFileAtomically(dir / name, bytesOf("key"), refuse);
+        ASSERT_FALSE(written) << name;
+        EXPECT_EQ(written.error().code, ErrorCode::InvalidInput);
+        EXPECT_NE(written.error().message.find((dir / name).string() + ": it is " + kind),
+                  std::string::npos)
+            << written.error().message;
+        EXPECT_EQ(reader.received(), "") << name;
+    }
+    ::close(listener);
+    EXPECT_EQ(typeAt(dir / "pipe"), S_IFIFO);
+    EXPECT_EQ(typeAt(dir / "pipe-link"), S_IFLNK);
+    EXPECT_EQ(typeAt(dir / "socket"), S_IFSOCK);
+    if (nodes.size() == 4) {
+        EXPECT_EQ(typeAt(dir / "null"), S_IFCHR);
+    }
+    EXPECT_EQ(entriesIn(dir.path()), nodes.size());
+
+    writeFile(dir / "settings.conf", "old");
+    ASSERT_TRUE(writeFileAtomically(dir / "settings.conf", bytesOf("new"), refuse));
+    EXPECT_EQ(readFile(dir / "settings.conf"), "new");
 }
 
 TEST(AtomicOutputFile, BlockDeviceIsRefusedAndLeftAlone) {

@@ -243,7 +243,7 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
 }
 
 support::Result<UsersOptions> parseUsersOptions(const std::vector<std::string>& argv) {
-    ArgParser args({"--dir", "--database", "--days"}, {});
+    ArgParser args({"--dir", "--database", "--days"}, {"--everywhere"});
     auto location = storeLocation(args, argv);
     if (!location) return location.error();
     UsersOptions options;
@@ -254,12 +254,25 @@ support::Result<UsersOptions> parseUsersOptions(const std::vector<std::string>& 
     const auto& words = args.positionals();
     if (words.empty()) {
         if (args.has("--days")) return usage("--days goes with 'trust NAME ADDR[/LEN]'");
+        if (args.has("--everywhere")) return usage("--everywhere goes with 'trust NAME ADDR/0'");
         return options;
     }
     if (words[0] != "trust") return usage("unexpected argument '" + words[0] + "'");
     if (words.size() != 3) return usage("users trust needs a user and an address or range");
+    if (words[1].empty()) return usage("users trust needs a user name; '' names no account");
     auto range = net::AddressRange::parse(words[2]);
     if (!range) return range.error();
+    // A range of every address turns the guessing limit off for the name: only when asked for
+    // in so many words.
+    options.trustEverywhere = range->length() == 0;
+    if (options.trustEverywhere && !args.has("--everywhere")) {
+        return usage("'" + words[2] + "' is every address: it turns the guessing limit off for " +
+                     words[1] + "; give --everywhere to trust it");
+    }
+    if (!options.trustEverywhere && args.has("--everywhere")) {
+        return usage("--everywhere goes with a range of every address (0.0.0.0/0 or ::/0), not '" +
+                     words[2] + "'");
+    }
     options.trustUser = words[1];
     options.trustRange = range->text();
     return options;

@@ -25,6 +25,7 @@ struct UsersOptions {
     std::string trustUser;   // empty: list the accounts
     std::string trustRange;  // net::AddressRange::text()
     int trustDays = 7;
+    bool trustEverywhere = false;  // the range holds every address (given with --everywhere)
 };
 
 // The longest a trust may be given for, in days.

@@ -113,13 +113,14 @@ std::string serveHelp() {
 
 std::string usersHelp() {
     return "usage: kestod users (--dir DIR | --database URL)\n"
-           "                    [trust NAME ADDR[/LEN] [--days N]]\n"
+           "                    [trust NAME ADDR[/LEN] [--days N] [--everywhere]]\n"
            "\n"
            "Lists the accounts: name, creation time, number of devices and, for a name under\n"
            "guessing, its failed logins in the last hour.\n"
            "'trust NAME ADDR[/LEN]' lets NAME's logins from that address or range be checked\n"
            "at once however much the name is being guessed, for N days (default 7, at most\n"
-           "365), with a line in the system log.\n";
+           "365), with a line in the system log. A range of every address (0.0.0.0/0, ::/0)\n"
+           "turns the guessing limit off for NAME: it needs --everywhere, and logs a warning.\n";
 }
 
 std::string devicesHelp() {
@@ -158,7 +159,8 @@ std::string synopsis() {
            "F]\n"
            "              [--force] [--pbkdf2-iterations N] [--ca-dir CADIR]\n"
            "  kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
-           "  kestod users (--dir DIR | --database URL) [trust NAME ADDR[/LEN] [--days N]]\n"
+           "  kestod users (--dir DIR | --database URL) [trust NAME ADDR[/LEN] [--days N]\n"
+           "               [--everywhere]]\n"
            "  kestod devices (--dir DIR | --database URL) [--invalid | release MAC... | assign MAC "
            "USER]\n"
            "  kestod passwd (--dir DIR | --database URL) NAME --password-file F|-\n"

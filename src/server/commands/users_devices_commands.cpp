@@ -82,8 +82,13 @@ int trustAddresses(AccountStore& store, const UsersOptions& options) {
                              std::to_string(options.trustDays) + " days";
     ::openlog("kestod", LOG_PID, LOG_AUTHPRIV);
     ::syslog(LOG_NOTICE, "%s with 'kestod users trust'", what.c_str());
+    const std::string warning = "warning: every address is trusted for the logins of " +
+                                escapeForLog(options.trustUser) +
+                                ": no guessing limit holds back a guess at its password";
+    if (options.trustEverywhere) ::syslog(LOG_WARNING, "%s", warning.c_str());
     ::closelog();
     std::cout << "kestod: " << what << '\n';
+    if (options.trustEverywhere) std::cerr << "kestod: " << warning << '\n';
     return support::kExitOk;
 }
 

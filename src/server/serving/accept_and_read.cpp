@@ -28,9 +28,8 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 // interval with how many followed.
 constexpr std::chrono::seconds kRefusalInterval{10};
 // How long a successful login keeps its address group among those a full port keeps room for
-// (at least as long as its grant lasts), and how many groups are remembered at most.
+// (at least as long as its grant lasts); TrustedGroups bounds how many are remembered.
 constexpr std::chrono::hours kTrustedFor{24};
-constexpr std::size_t kMostTrusted = 65'536;
 // Connections of one port in the middle of a handshake (some 40 kB of TLS state each).
 constexpr std::size_t kMostHandshaking = 512;
 // How long a connection that finished its handshake may send nothing before a full port may
@@ -92,8 +91,7 @@ KestoServer::Admission KestoServer::admit(RequestKind kind, const std::string& g
     if (fromPeer != port.perPeer.end() && fromPeer->second >= m_settings.maxConnectionsPerPeer) {
         return Admission::PeerAtCap;
     }
-    const auto trusted = m_trusted.find(group);
-    const bool kept = trusted != m_trusted.end() && now < trusted->second;
+    const bool kept = m_trusted.holds(group, now);
     const std::size_t room =
         m_settings.maxConnections - (kept ? 0 : keptForTrusted(m_settings.maxConnections));
     if (port.total >= room) return Admission::PortFull;
@@ -114,15 +112,7 @@ void KestoServer::rememberLogin(const std::string& group) {
     const auto now = Clock::now();
     const auto until = now + std::max<Clock::duration>(kTrustedFor, m_settings.grantLifetime);
     std::lock_guard lock(m_countMutex);
-    if (m_trusted.size() >= kMostTrusted && !m_trusted.contains(group)) {
-        std::erase_if(m_trusted, [now](const auto& entry) { return entry.second <= now; });
-        if (m_trusted.size() >= kMostTrusted) {
-            m_trusted.erase(
-                std::min_element(m_trusted.begin(), m_trusted.end(),
-                                 [](const auto& a, const auto& b) { return a.second < b.second; }));
-        }
-    }
-    m_trusted[group] = until;
+    m_trusted.remember(group, until, now);
 }
 
 // Which of a full port's connections to close for another, and why; nothing for one that

@@ -33,6 +33,7 @@
 #include "server/requests/refusal_tally.h"
 #include "server/requests/request_handler.h"
 #include "server/serving/fair_queue.h"
+#include "server/serving/trusted_groups.h"
 #include "server/store/account_store.h"
 #include "server/tls/tls_context.h"
 #include "support/result.h"
@@ -168,7 +169,7 @@ private:
     std::mutex m_countMutex;
     std::array<PortCount, 3> m_counts;  // login, account, device
     // Address groups that logged in successfully, and until when that keeps them trusted.
-    std::map<std::string, Clock::time_point> m_trusted;
+    TrustedGroups m_trusted{kMostTrustedGroups};
     // Owned by the event loop thread: one log line per address, reason and interval.
     std::map<std::pair<std::string, std::string>, ConnectionTally> m_refusals;
     LoginRateLimit m_loginRate;

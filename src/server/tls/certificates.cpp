@@ -105,7 +105,10 @@ std::string pemOfCertificate(X509* cert) {
 support::Status writeFile(const std::filesystem::path& target, const std::string& content,
                           mode_t mode) {
     if (content.empty()) return tlsError("cannot encode " + target.string());
-    auto file = support::AtomicOutputFile::create(target);
+    // A key or certificate must be read back: a node that is no regular file is refused.
+    support::OutputOptions options;
+    options.streams = support::StreamTarget::Refuse;
+    auto file = support::AtomicOutputFile::create(target, options);
     if (!file) return file.error();
     if (::fchmod(file->fd(), mode) != 0) {
         return makeError(ErrorCode::Io,
