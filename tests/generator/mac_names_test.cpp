@@ -187,5 +187,36 @@ TEST_F(MacNames, TheCommandLineRefusesWithExitOneAndChecksOnRequest) {
     EXPECT_TRUE(fs::exists(m_dir / "lower" / "001a2b3c4d5e.xml")) << output;
 }
 
+// A file name may be as long as the file system allows (255 bytes) and no longer: the pattern
+// is taken while the longest MAC it may hold still fits, and a MAC written as its cell has it
+// names its file up to that length.
+TEST_F(MacNames, AFileNameOfTheLongestLengthIsWrittenAndOneByteMoreIsRefused) {
+    constexpr std::size_t kLongestName = 255;
+    constexpr std::size_t kLongestMac = 17;  // "00-1A-2B-3C-4D-5E"
+    const std::string fits = std::string(kLongestName - kLongestMac - 4, 'p') + "{mac}.xml";
+    ASSERT_TRUE(mac::FileNamePattern::parse(fits)) << "the longest pattern";
+    EXPECT_FALSE(mac::FileNamePattern::parse("p" + fits)) << "one byte more";
+
+    Rows rows = test::deviceSheet(1);
+    rows[1][0] = "00-1A-2B-3C-4D-5E";
+    test::writeCsv(m_dir / "s.csv", rows);
+    GenerationRequest asWritten = request(mac::Form::AsWritten);
+    asWritten.fileName = *mac::FileNamePattern::parse(fits);
+    const GenerationReport report = run(asWritten);
+    ASSERT_EQ(report.count(DeviceOutcome::Written), 1u) << generationSummaryText(report);
+    ASSERT_EQ(report.devices[0].fileName.size(), kLongestName);
+    EXPECT_TRUE(fs::exists(out() / report.devices[0].fileName));
+
+    // The same through the command line, and one byte more refused as a usage error.
+    std::string output;
+    EXPECT_EQ(
+        cli("-t t.xml -s s.csv -o cli --mac-form as-written --file-name '" + fits + "'", &output),
+        0)
+        << output;
+    EXPECT_EQ(filesBelow(m_dir / "cli").size(), 1u) << output;
+    EXPECT_EQ(cli("-t t.xml -s s.csv -o cli2 --file-name 'p" + fits + "'", &output), 2) << output;
+    EXPECT_NE(output.find("too long"), std::string::npos) << output;
+}
+
 }  // namespace
 }  // namespace velquor::generator

@@ -225,6 +225,44 @@ TEST_F(TemplateFields, RowsOfOnePhoneThatDifferAreNamedWithTheirDifferences) {
     EXPECT_EQ(xpathInFile(m_dir / "out" / "001A2B3C4D5E.xml", "/Config/Ext1//UserID"), "9");
 }
 
+// A default stands for an empty cell as it does for an absent column, in the spliced files
+// (UTF-8) and in those serialised whole (UTF-16) alike; the check then finds nothing empty.
+TEST_F(TemplateFields, ADefaultFillsAnEmptyCellAndAnEmptyCellWithADefaultIsNoFinding) {
+    std::vector<std::string> header = kHeader;
+    header.push_back("Label");
+    const Rows rows = {header,
+                       {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "", ""},
+                       {"001a2b3c4d5f", "B", "2", "2", "p", "s", "1", "2", "E", "Z", "", "Lobby"}};
+    std::string utf16Declared = kTwoLines;
+    utf16Declared.replace(utf16Declared.find("UTF-8"), 5, "UTF-16");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : utf16Declared) utf16 += std::string{c, '\0'};
+    writeFile(m_dir / "t16.xml", utf16);
+    for (const char* templateName : {"t.xml", "t16.xml"}) {
+        fs::remove_all(m_dir / "out");
+        auto report = run(rows, templateName);
+        ASSERT_TRUE(report) << report.error().message;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5e.xml", "/Config/Label"), "Desk")
+            << templateName;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5e.xml", "/Config/Note"), "row 2 & x")
+            << templateName;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5f.xml", "/Config/Label"), "Lobby")
+            << templateName;
+        EXPECT_EQ(report->withEmptyValues(), 0u) << generationSummaryText(*report);
+    }
+    fs::remove_all(m_dir / "out");
+    const GenerationReport checked = check(rows, "t.xml");
+    EXPECT_TRUE(checked.devices[0].emptyElements.empty()) << checked.devices[0].reason;
+    // Without the default the same empty cell is worth a word.
+    std::string noDefault = kTwoLines;
+    noDefault.replace(noDefault.find("{{Label|Desk}}"), 14, "{{Label}}");
+    noDefault.replace(noDefault.find("{{Label|x}}"), 11, "{{Label}}");
+    writeFile(m_dir / "plain.xml", noDefault);
+    const GenerationReport bare = check(rows, "plain.xml");
+    ASSERT_EQ(bare.devices[0].emptyElements.size(), 1u) << bare.devices[0].reason;
+    EXPECT_NE(bare.devices[0].emptyElements[0].find("Label"), std::string::npos);
+}
+
 TEST(SheetHeader, FixedColumnsStayFixedUnlessWrittenInBraces) {
     const SheetFields seed({"MAC", "Name", "User/ID", "Auth", "template", "Proxy", "Port"}, 7);
     EXPECT_TRUE(seed.empty()) << "free text, a path and 'template' in B to G";
