@@ -280,12 +280,17 @@ public:
 
     // The MD5SUMS of the files written, beside them and in "en"; a folder this run wrote
     // nothing into keeps what it had.
-    support::Status writeCheckSums() const {
-        if (!m_plainSums.empty()) {
-            if (auto written = m_plainSums.writeInto(m_folder); !written) return written;
+    // The lines dropped from the lists for files that are gone.
+    support::Result<std::size_t> writeCheckSums() const {
+        std::size_t dropped = 0;
+        for (const auto& [sums, folder] : {std::pair{&m_plainSums, &m_folder},
+                                           std::pair{&m_encryptedSums, &m_encryptedFolder}}) {
+            if (sums->empty()) continue;
+            auto written = sums->writeInto(*folder);
+            if (!written) return written.error();
+            dropped += *written;
         }
-        if (!m_encryptedSums.empty()) return m_encryptedSums.writeInto(m_encryptedFolder);
-        return {};
+        return dropped;
     }
 
 private:
@@ -511,6 +516,8 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;
+        } else {
+            report.checkSumsLinesDropped = *sums;
         }
         if (auto synced = support::syncFileSystemOf(request.outputFolder); !synced) {
             report.syncError = synced.error().message;
@@ -607,6 +614,13 @@ std::string emptyValuesText(const GenerationReport& report) {
     return text;
 }
 
+std::string checkSumsDroppedText(const GenerationReport& report) {
+    const bool one = report.checkSumsLinesDropped == 1;
+    return support::plural(report.checkSumsLinesDropped, "line", "lines") + " of MD5SUMS named " +
+           (one ? "a file no longer there and was" : "files no longer there and were") +
+           " dropped.";
+}
+
 std::string emptyRowsText(std::size_t emptyRows) {
     return plural(emptyRows, "empty row was", "empty rows were") + " skipped: they hold no device.";
 }
@@ -678,6 +692,7 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
     if (!report.checkSumsError.empty()) {
         text += "\nThe MD5SUMS list was not written: " + report.checkSumsError;
     }
+    if (report.checkSumsLinesDropped > 0) text += "\n" + checkSumsDroppedText(report);
     if (!report.syncError.empty()) {
         text += "\nThe files may not have reached the disk: " + report.syncError;
     }

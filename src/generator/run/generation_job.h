@@ -96,6 +96,8 @@ struct GenerationReport {
     // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
     std::string checkSumsError;
     support::Phrase checkSumsErrorPhrase;
+    // Lines of the folders' MD5SUMS lists whose file was gone, dropped from them.
+    std::size_t checkSumsLinesDropped = 0;
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
@@ -141,6 +143,10 @@ std::string emptyRowsText(std::size_t emptyRows);
 // the rows, the first few in full), or empty when there is none. Part of the summary text, and
 // worth lines of their own beside "Success !".
 std::string emptyValuesText(const GenerationReport& report);
+
+// "2 lines of MD5SUMS named files no longer there and were dropped.": part of the summary
+// text, and worth a line of its own beside "Success !".
+std::string checkSumsDroppedText(const GenerationReport& report);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);
