@@ -56,6 +56,7 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     existing.replacedFiles +=
         (existing.checkSums.exists ? 1 : 0) + (existing.encryptedCheckSums.exists ? 1 : 0);
     existing.staleTwins = findStaleTwins(request, *table, runFileNames(macs));
+    existing.encryptedFolderLink = linkedEncryptedFolder(folder);
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         // A replaced row writes nothing: the later row of its MAC names the file.
         if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
@@ -87,6 +88,10 @@ support::Phrase checkSumsListPhrase(const ExistingOutputs& existing) {
 std::string existingOutputsText(const ExistingOutputs& existing) {
     std::string text = staleTwinsText(existing.staleTwins);
     if (!text.empty()) text += ".";
+    if (!text.empty() && !existing.encryptedFolderLink.empty()) {
+        text += " " + existing.encryptedFolder + " is a link to " + existing.encryptedFolderLink +
+                ": the files there are neither looked at nor removed.";
+    }
     if (existing.replacedFiles > 0) {
         if (!text.empty()) text += ' ';
         text += support::plural(existing.replacedFiles, "file", "files") + " will be replaced.";

@@ -27,6 +27,8 @@ struct ExistingOutputs {
     // Files in the folder or its "en" that belong to a phone of this run under another name
     // (stale_twins.h): left in place, a phone may fetch the old one.
     std::vector<std::string> staleTwins;
+    // Where "en" leads when it is a link: files there are neither looked at nor removed.
+    std::string encryptedFolderLink;
 
     // The MD5SUMS lists the run updates (in the folder, and in "en" when it encrypts): their
     // lines of other files are kept, those whose file is gone dropped. A list there is among

@@ -16,6 +16,7 @@
 #include "generator/fields/run_templates.h"
 #include "generator/outputs/check_sums.h"
 #include "generator/outputs/existing_outputs.h"
+#include "generator/outputs/stale_twins.h"
 #include "generator/run/device_writers.h"
 #include "generator/template/config_template.h"
 #include "support/atomic_file.h"
@@ -437,8 +438,8 @@ void settleStaleTwins(const GenerationRequest& request, const DeviceTable& table
     std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
     const bool remove = request.removeStaleTwins && report.syncError.empty();
     for (const std::string& twin : findStaleTwins(request, table, written)) {
-        std::error_code error;
-        if (remove) fs::remove(twin, error);
+        const std::error_code error =
+            remove ? removeStaleTwin(request.outputFolder, twin) : std::error_code();
         if (remove && !error) {
             ++report.staleTwinsRemoved;
             continue;
