@@ -263,6 +263,52 @@ TEST_F(TemplateFields, ADefaultFillsAnEmptyCellAndAnEmptyCellWithADefaultIsNoFin
     EXPECT_NE(bare.devices[0].emptyElements[0].find("Label"), std::string::npos);
 }
 
+// A CDATA section holds its text as it is, with no character references: in a template whose
+// encoding lacks one of a value's characters, the row is refused with the reason; wherever the
+// row is written, the value a parser reads back from the section is the cell's, "]]>" and
+// all, for every encoding a template may declare.
+TEST_F(TemplateFields, AValueInCdataReadsBackWholeOrItsRowIsRefusedInEveryEncoding) {
+    const std::string value = "Пётр €5 ]]> end";
+    const Rows rows = {{"MAC", "Name", "User", "Auth", "Password", "Proxy", "Port", "Label"},
+                       {"001a2b3c4d5e", "", "", "", "", "", "", value}};
+    const auto utf16 = [](const std::string& ascii) {
+        std::string bytes = "\xFF\xFE";
+        for (char c : ascii) bytes += std::string{c, '\0'};
+        return bytes;
+    };
+    std::size_t written = 0;
+    for (const char* encoding :
+         {"UTF-8", "UTF-16", "ISO-8859-1", "ISO-8859-2", "ISO-8859-5", "ISO-8859-15",
+          "windows-1251", "windows-1252", "KOI8-R", "US-ASCII", "GB2312", "GBK", "GB18030", "Big5",
+          "EUC-JP", "Shift_JIS", "EUC-KR"}) {
+        SCOPED_TRACE(encoding);
+        const std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
+                                 "\"?>\n<Config><Label><![CDATA[{{Label}}]]></Label>"
+                                 "<Plain>{{Label}}</Plain></Config>\n";
+        writeFile(m_dir / "c.xml", std::string_view(encoding) == "UTF-16" ? utf16(text) : text);
+        fs::remove_all(m_dir / "out");
+        auto report = run(rows, "c.xml");
+        ASSERT_TRUE(report) << report.error().message;
+        const DeviceResult& device = report->devices.at(0);
+        if (device.outcome == DeviceOutcome::Failed) {
+            EXPECT_NE(device.reason.find("row 2, column H (Label): its character "),
+                      std::string::npos)
+                << device.reason;
+            EXPECT_NE(device.reason.find(std::string("template's encoding ") + encoding),
+                      std::string::npos)
+                << device.reason;
+            EXPECT_FALSE(fs::exists(m_dir / "out" / "001a2b3c4d5e.xml"));
+            continue;
+        }
+        ASSERT_EQ(device.outcome, DeviceOutcome::Written) << device.reason;
+        ++written;
+        const fs::path file = m_dir / "out" / "001a2b3c4d5e.xml";
+        EXPECT_EQ(xpathInFile(file, "/Config/Label"), value) << readFile(file);
+        EXPECT_EQ(xpathInFile(file, "/Config/Plain"), value) << readFile(file);
+    }
+    EXPECT_GE(written, 4u) << "UTF-8, UTF-16, GB18030 and windows-1251 have every character";
+}
+
 TEST(SheetHeader, FixedColumnsStayFixedUnlessWrittenInBraces) {
     const SheetFields seed({"MAC", "Name", "User/ID", "Auth", "template", "Proxy", "Port"}, 7);
     EXPECT_TRUE(seed.empty()) << "free text, a path and 'template' in B to G";

@@ -13,6 +13,7 @@
 
 #include "generator/fields/template_fields.h"
 #include "generator/template/compiled_output.h"
+#include "generator/template/value_fit.h"
 #include "generator/template/xml_prolog.h"
 #include "sheet/cell_name.h"
 #include "support/file_identity.h"
@@ -108,43 +109,6 @@ constexpr ChildRule kRules[] = {
     {"ProxyandRegistration", "Proxy", column::kProxy},
     {"SIPSettings", "SIPPort", column::kSipPort},
 };
-
-// Why a value cannot become XML text, or empty when it can: it must be UTF-8 made of
-// characters XML 1.0 allows.
-Phrase unfitForXml(std::string_view value) {
-    const Phrase notUtf8{VELQUOR_TR_NOOP("core", "it is not valid UTF-8 text")};
-    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
-    const auto* end = p + value.size();
-    while (p < end) {
-        char32_t c = *p;
-        int length = 1;
-        if (c >= 0x80) {
-            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-            if (length == 0 || c >= 0xF8 || end - p < length) return notUtf8;
-            c &= 0x3F >> (length - 1);
-            for (int i = 1; i < length; ++i) {
-                if ((p[i] & 0xC0) != 0x80) return notUtf8;
-                c = c << 6 | (p[i] & 0x3F);
-            }
-            const char32_t shortest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-            if (c < shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-                return notUtf8;
-            }
-        }
-        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                             (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
-        if (!allowed) {
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            //: %1 is a character's code (U+0001)
-            return Phrase{
-                VELQUOR_TR_NOOP("core", "it holds the character %1, which XML cannot carry"),
-                {code}};
-        }
-        p += length;
-    }
-    return {};
-}
 
 void replaceText(xmlNodePtr element, const std::string& value) {
     // A text node holds the value as it is; the serialiser escapes & < > when saving.
@@ -244,6 +208,7 @@ void notePlaceholders(EditPlan& plan, const SheetFields& fields, PlaceholderText
         const std::optional<int> entry =
             use.name.empty() ? std::nullopt : fields.placeholderEntry(use.name);
         ValueSlot slot{entry.value_or(-1), "", SlotKind::Text, use.fallback};
+        slot.inCdata = text.node->type == XML_CDATA_SECTION_NODE;
         if (!text.attribute.empty()) slot.kind = SlotKind::Attribute;
         if (text.wholeElement) {
             slot.kind = SlotKind::Element;
@@ -723,7 +688,9 @@ support::Status ConfigTemplate::applyCells(int sheetRow, std::span<const std::st
     impl.values.push_back(impl.mac);
     impl.values.push_back(impl.sheetRow);
     for (const ValueSlot& slot : impl.slots) {
-        const Phrase problem = unfitForXml(slot.valueIn(impl.values));
+        const std::string_view value = slot.valueIn(impl.values);
+        Phrase problem = unfitForXml(value);
+        if (problem.empty() && slot.inCdata) problem = unfitForCdata(impl.format.encoding, value);
         if (problem.empty()) continue;
         //: %1 is a row, %2 a column (C), %3 an element of the template or a column's header,
         //: %4 what is wrong
