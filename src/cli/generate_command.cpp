@@ -10,7 +10,6 @@
 #include "generator/outputs/existing_outputs.h"
 #include "generator/run/generation_job.h"
 #include "generator/run/generation_report.h"
-#include "mac/mac_check.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
@@ -194,6 +193,12 @@ int runGenerate(const std::vector<std::string>& args) {
     support::Result<generator::GenerationReport> report = [&] {
         if (checkOnly) return generator::checkDeviceSheet(request, interruptToken());
         TerminalProgress progress;
+        // Names in both cases are said before the first file, while the run can be stopped.
+        request.beforeWriting = [](const generator::GenerationReport& checked) {
+            if (checked.mixedCase && !checked.dryRun) {
+                printError("warning: " + generator::mixedCasePhrase(checked).english());
+            }
+        };
         return generator::runGeneration(request, progress, interruptToken());
     }();
     if (!report) return failWith(report.error());
@@ -221,7 +226,6 @@ int runGenerate(const std::vector<std::string>& args) {
         if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
             printError("warning: " + empty);
         }
-        if (report->mixedCase) printError("warning: " + mac::mixedCaseText());
         if (report->checkSumsLinesDropped > 0) {
             printError(generator::checkSumsDroppedText(*report));
         }

@@ -37,6 +37,7 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     for (const support::Phrase& finding : check.columnFindings) {
         findings.notes << coreText(finding);
     }
+    if (check.mixedCase) findings.notes << coreText(generator::mixedCasePhrase(check));
     for (const generator::DeviceResult& device : check.devices) {
         if (!device.valuesDiffer) continue;
         if (++findings.differing <= kDifferingListed) {

@@ -412,6 +412,16 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     report.dryRun = request.dryRun;
     report.emptyRows = table.emptyDeviceRows();
     report.mixedCase = macs.check.mixedCase;
+    for (std::size_t i = 0; report.mixedCase && i < macs.check.cells.size(); ++i) {
+        const mac::CellVerdict& cell = macs.check.cells[i];
+        if (cell.verdict != mac::Verdict::Usable) continue;
+        const auto has = [&cell](char from, char to) {
+            return std::any_of(cell.written.begin(), cell.written.end(),
+                               [from, to](char c) { return c >= from && c <= to; });
+        };
+        report.upperCaseNames += has('A', 'F') ? 1 : 0;
+        report.lowerCaseNames += has('a', 'f') ? 1 : 0;
+    }
     report.devices.reserve(macs.rows.size());
     return report;
 }
@@ -487,6 +497,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
 
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
+    if (request.beforeWriting) request.beforeWriting(report);
     const bool staleTwinsBefore = holdsStaleTwins(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *templates);
@@ -615,6 +626,18 @@ std::string emptyValuesText(const GenerationReport& report) {
     return text;
 }
 
+support::Phrase mixedCasePhrase(const GenerationReport& report) {
+    //: %1 and %2 are numbers of file names
+    return support::Phrase{
+        VELQUOR_TR_NOOP("core",
+                        "The file names mix cases (%1 with upper-case "
+                        "letters, %2 with lower-case ones), and a phone asks "
+                        "for its file in one case: set mac-form to lower or "
+                        "upper (the MAC form in Settings, [devices] of "
+                        "velquor.conf, --mac-form of velquor-cli)."),
+        {std::to_string(report.upperCaseNames), std::to_string(report.lowerCaseNames)}};
+}
+
 std::string checkSumsDroppedText(const GenerationReport& report) {
     const bool one = report.checkSumsLinesDropped == 1;
     return support::plural(report.checkSumsLinesDropped, "line", "lines") + " of MD5SUMS named " +
@@ -689,7 +712,7 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
             text += "\n- " + finding.english();
         }
     }
-    if (report.mixedCase) text += "\n" + mac::mixedCaseText();
+    if (report.mixedCase) text += "\n" + mixedCasePhrase(report).english();
     if (!report.checkSumsError.empty()) {
         text += "\nThe MD5SUMS list was not written: " + report.checkSumsError;
     }

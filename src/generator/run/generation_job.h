@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "support/result.h"
 
 namespace velquor::generator {
+
+struct GenerationReport;
 
 struct GenerationRequest {
     std::string templatePath;
@@ -33,6 +36,10 @@ struct GenerationRequest {
     // Files of this run's phones under another name (existing_outputs.h): removed once the
     // run's own files are in place, or kept.
     bool removeStaleTwins = false;
+    // Told once the sheet's MAC column is checked, before the first file is written, with the
+    // report so far (no device rows in it yet; mixedCase and its counts are): a caller says
+    // there what the run is about to do.
+    std::function<void(const GenerationReport&)> beforeWriting;
 };
 
 enum class DeviceOutcome {
@@ -80,8 +87,11 @@ struct GenerationReport {
     support::Phrase refusalPhrase;
     std::vector<ColumnUse> columns;
     std::vector<support::Phrase> columnFindings;
-    // The files are named with letters in both cases: phones ask in one.
+    // The files are named with letters in both cases: phones ask in one. The names with
+    // letters in upper case and in lower case, counted then.
     bool mixedCase = false;
+    std::size_t upperCaseNames = 0;
+    std::size_t lowerCaseNames = 0;
     // Rows past the header that hold nothing: no devices, so not in devices either.
     std::size_t emptyRows = 0;
     // Set when the files were written but the final flush to disk failed.
@@ -147,6 +157,10 @@ std::string emptyValuesText(const GenerationReport& report);
 // "2 lines of MD5SUMS named files no longer there and were dropped.": part of the summary
 // text, and worth a line of its own beside "Success !".
 std::string checkSumsDroppedText(const GenerationReport& report);
+
+// "The file names mix cases (118 with upper-case letters, 180 with lower-case ones), ...: set
+// mac-form to lower or upper (...).": the check's finding of a report whose names do.
+support::Phrase mixedCasePhrase(const GenerationReport& report);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);
