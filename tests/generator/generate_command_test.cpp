@@ -275,7 +275,7 @@ TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholde
     test::writeCsv(m_dir / "s.csv", rows);
     std::string output;
     EXPECT_EQ(run("--check -t t.xml -s s.csv", &output), 0) << output;
-    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos) << output;
+    EXPECT_NE(output.find("row 2: checked, with Password (E) empty"), std::string::npos) << output;
     EXPECT_TRUE(output.starts_with("Columns and what they fill:\n")) << output;
     EXPECT_NE(output.find("\n  E  Password: Ext1/SubscriberInformation/Password in t.xml\n"),
               std::string::npos)
@@ -288,7 +288,7 @@ TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholde
     velquor::testing::writeFile(m_dir / "m.xml", missing);
     EXPECT_EQ(run("--check -t m.xml -s s.csv", &output), 1);
     EXPECT_NE(output.find("{{TimeZone}} in the template m.xml"), std::string::npos) << output;
-    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos)
+    EXPECT_NE(output.find("row 2: checked, with Password (E) empty"), std::string::npos)
         << "the rest is checked too";
     EXPECT_EQ(run("-t m.xml -s s.csv -o out", &output), 1);
     EXPECT_FALSE(fs::exists(m_dir / "out"));

@@ -101,7 +101,8 @@ TEST_F(SparseGeneration, RowsThatHoldNothingAreNoDevicesAndAreCounted) {
               "velquor-cli: warning: 4 files will be replaced.\n"
               "velquor-cli: 2 empty rows were skipped: they hold no device.\n"
               "velquor-cli: warning: 1 row was written with empty values:\n"
-              "- row 6: written, with UserID, AuthID, Password, Proxy, SIPPort empty\n");
+              "- row 6: written, with UserID (C), AuthID (D), Password (E), Proxy (F), SIPPort (G) "
+              "empty\n");
 }
 
 // A text sheet long enough to be read in parts side by side gives the table one reading

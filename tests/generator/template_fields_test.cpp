@@ -174,6 +174,14 @@ TEST_F(TemplateFields, TheCheckMapsTheColumnsAndNamesThoseThatFillNothingOnce) {
           "\n  K  template: the row's template\n", "\n  M  Vlan: {{Vlan}} in no template"}) {
         EXPECT_NE(mapping.find(line), std::string::npos) << line << "\n" << mapping;
     }
+    // A path column empty on every row of model-b asks nothing of model-b.
+    Rows emptyOnB = rows;
+    for (std::size_t i = 1; i < emptyOnB.size(); ++i) {
+        if (emptyOnB[i][10] == "model-b.xml") emptyOnB[i][7] = emptyOnB[i][8] = "";
+    }
+    const GenerationReport quiet = check(emptyOnB, "t.xml");
+    ASSERT_EQ(quiet.columnFindings.size(), 2u) << generationSummaryText(quiet);
+    EXPECT_TRUE(quiet.columnFindings[0].english().starts_with("column L (My notes)"));
     // With every row on model-b, the run's own template is not looked at.
     for (std::size_t i = 1; i < rows.size(); ++i) rows[i][10] = "model-b.xml";
     const GenerationReport onlyB = check(rows, "t.xml");
@@ -197,7 +205,8 @@ TEST_F(TemplateFields, TheCheckOfATemplateWithAnUnfilledPlaceholderRefusesTheRun
     EXPECT_NE(report.refusal.find("{{Missing}} in the template "), std::string::npos);
     const std::string summary = generationSummaryText(report);
     EXPECT_TRUE(summary.starts_with("Check: {{Missing}} in the template ")) << summary;
-    EXPECT_NE(summary.find("row 2: checked, with Password empty"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("row 2: checked, with Password (E) empty"), std::string::npos)
+        << summary;
     EXPECT_NE(summary.find("row 3: not a MAC address"), std::string::npos) << summary;
 }
 
@@ -307,6 +316,22 @@ TEST_F(TemplateFields, AValueInCdataReadsBackWholeOrItsRowIsRefusedInEveryEncodi
         EXPECT_EQ(xpathInFile(file, "/Config/Plain"), value) << readFile(file);
     }
     EXPECT_GE(written, 4u) << "UTF-8, UTF-16, GB18030 and windows-1251 have every character";
+}
+
+// Empty cells are named by row and column, the first five rows, then a count.
+TEST_F(TemplateFields, EmptyCellsAreNamedByRowAndColumnFiveRowsThenACount) {
+    Rows rows = {kHeader};
+    for (int i = 0; i < 7; ++i) {
+        rows.push_back({"001a2b3c4d6" + std::to_string(i), "A", "1", "1", i == 0 ? "" : "p", "s",
+                        "1", "2", "E", i == 0 ? "" : "Z", ""});
+    }
+    for (std::size_t i = 2; i < rows.size(); ++i) rows[i][5] = "";  // no proxy on rows 3 to 8
+    const GenerationReport report = check(rows, "t.xml");
+    const std::vector<support::Phrase> found = emptyValuesFindings(report);
+    ASSERT_EQ(found.size(), 6u);
+    EXPECT_EQ(found[0].english(), "row 2: checked, with Password (E), TimeZone (J) empty");
+    EXPECT_EQ(found[4].english(), "row 6: checked, with Proxy (F) empty");
+    EXPECT_EQ(found[5].english(), "... and 2 more rows");
 }
 
 TEST(SheetHeader, FixedColumnsStayFixedUnlessWrittenInBraces) {

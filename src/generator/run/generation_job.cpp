@@ -560,7 +560,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         }
         templates = std::move(*loaded);
     }
-    std::set<std::size_t> used;
+    FilledColumns used;
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
@@ -574,14 +574,18 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         result.outcome = DeviceOutcome::Checked;
         if (templates) {
             checkFields(*templates, *macs.rows[i], result);
-            used.insert(templates->indexFor(*macs.rows[i]));
+            std::vector<bool>& filled = used[templates->indexFor(*macs.rows[i])];
+            const auto cells = macs.rows[i]->cells;
+            filled.resize(std::max(filled.size(), cells.size()));
+            for (std::size_t cell = 0; cell < cells.size(); ++cell) {
+                if (!cells[cell].empty()) filled[cell] = true;
+            }
         }
         noteRewrittenName(result, verdict);
         report.devices.push_back(std::move(result));
     }
     if (templates) {
-        report.columns = columnUses(table->headerCells(), fields, *templates,
-                                    std::vector<std::size_t>(used.begin(), used.end()));
+        report.columns = columnUses(table->headerCells(), fields, *templates, std::move(used));
         report.columnFindings = columnFindings(report.columns, fields);
     }
     return report;
@@ -591,6 +595,8 @@ namespace {
 
 // Enough rows for the user to see the pattern; the rest are counted.
 constexpr std::size_t kListedRows = 8;
+// Rows with empty values: the first few name the row and the columns, the rest are counted.
+constexpr std::size_t kListedEmptyRows = 5;
 
 void listRows(std::string& text, const GenerationReport& report, DeviceOutcome outcome,
               const std::string& restLabel) {
@@ -611,18 +617,29 @@ void listRows(std::string& text, const GenerationReport& report, DeviceOutcome o
 
 }  // namespace
 
+std::vector<support::Phrase> emptyValuesFindings(const GenerationReport& report) {
+    std::vector<support::Phrase> findings;
+    std::size_t rows = 0;
+    for (const DeviceResult& device : report.devices) {
+        if (!hasEmptyValues(device)) continue;
+        if (++rows <= kListedEmptyRows) findings.push_back(emptyValuesNote(device));
+    }
+    if (rows > kListedEmptyRows) {
+        //: %1 is a number of rows
+        findings.push_back(support::Phrase{VELQUOR_TR_NOOP("core", "... and %1 more rows"),
+                                           {std::to_string(rows - kListedEmptyRows)}});
+    }
+    return findings;
+}
+
 std::string emptyValuesText(const GenerationReport& report) {
     const std::size_t rows = report.withEmptyValues();
     if (rows == 0) return {};
     std::string text = plural(rows, "row was", "rows were") +
                        (report.dryRun ? " checked" : " written") + " with empty values:";
-    std::size_t listed = 0;
-    for (const DeviceResult& device : report.devices) {
-        if (!hasEmptyValues(device) || listed == kListedRows) continue;
-        text += "\n- " + emptyValuesNote(device).english();
-        ++listed;
+    for (const support::Phrase& finding : emptyValuesFindings(report)) {
+        text += "\n- " + finding.english();
     }
-    if (rows > listed) text += "\n... and " + plural(rows - listed, "more row", "more rows");
     return text;
 }
 

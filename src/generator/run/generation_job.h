@@ -150,9 +150,12 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
 std::string emptyRowsText(std::size_t emptyRows);
 
 // The warning about rows written with empty values ("1 row was written with empty values:" and
-// the rows, the first few in full), or empty when there is none. Part of the summary text, and
-// worth lines of their own beside "Success !".
+// the rows, the first five with their columns, the rest counted), or empty when there is none.
+// Part of the summary text, and worth lines of their own beside "Success !".
 std::string emptyValuesText(const GenerationReport& report);
+// Its lines, one a row: "row 3: checked, with Password (E) empty" for the first five rows,
+// then "... and 12 more rows".
+std::vector<support::Phrase> emptyValuesFindings(const GenerationReport& report);
 
 // "2 lines of MD5SUMS named files no longer there and were dropped.": part of the summary
 // text, and worth a line of its own beside "Success !".

@@ -757,7 +757,7 @@ std::vector<std::string> ConfigTemplate::emptyElementsFor(
             std::any_of(m_impl->plan.edits.begin(), m_impl->plan.edits.end(),
                         [&](const TextEdit& edit) { return edit.entry == rule.entry; });
         if (used && m_impl->fields.isSeedColumn(rule.entry) && emptyAt(rule.entry)) {
-            names.emplace_back(rule.child);
+            names.push_back(std::string(rule.child) + " (" + columnLetters(rule.entry) + ")");
         }
     }
     // The sheet's own fields, by their headers; a placeholder's default fills an empty one.
@@ -767,7 +767,7 @@ std::vector<std::string> ConfigTemplate::emptyElementsFor(
             m_impl->slots.begin(), m_impl->slots.end(), [&field](const ValueSlot& slot) {
                 return slot.entry == field.entry && slot.fallback.has_value();
             });
-        if (!defaulted) names.push_back(field.header);
+        if (!defaulted) names.push_back(field.header + " (" + columnLetters(field.entry) + ")");
     }
     return names;
 }

@@ -102,8 +102,8 @@ public:
         const std::string& path, support::Durability durability = support::Durability::Sync) const;
 
     // The elements (DisplayName, UserID, ...) and the sheet's fields (by header) that row
-    // would leave empty, each named once, in column order: a file written with them is rarely
-    // what the user meant.
+    // would leave empty, each named once with its column ("Password (E)"), in column order: a
+    // file written with them is rarely what the user meant.
     std::vector<std::string> emptyElementsFor(const DeviceRow& row) const;
     std::vector<std::string> emptyElementsFor(std::span<const std::string_view> cells) const;
     // The highest row entry an edit needs, -1 when the template has nothing to edit.
