@@ -5,8 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include "generator/template/config_template.h"
-
 namespace velquor::generator {
 namespace {
 

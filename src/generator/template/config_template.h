@@ -43,24 +43,6 @@ struct TemplateUse {
     std::set<int> usedEntries;
 };
 
-// Which entry of a device row feeds each edited element.
-namespace column {
-inline constexpr int kMac = 0;
-inline constexpr int kDisplayName = 1;
-inline constexpr int kUserId = 2;
-inline constexpr int kAuthId = 3;
-inline constexpr int kPassword = 4;
-inline constexpr int kProxy = 5;
-inline constexpr int kSipPort = 6;
-}  // namespace column
-
-// "A" for 0, "G" for 6, "AA" for 26.
-std::string columnLetters(int entry);
-
-// The element a fixed column B to G fills ("Ext1/SubscriberInformation/UserID" for C), empty
-// for any other column.
-std::string seedElementPath(int entry);
-
 // The element children of node in document order, ending at the first child that is not an
 // element: a comment or text placed before an element hides it from the walk.
 std::vector<_xmlNode*> ElementChildren(_xmlNode* node);
