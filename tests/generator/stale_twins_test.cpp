@@ -10,6 +10,7 @@
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
 #include "generator/outputs/existing_outputs.h"
+#include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "temp_dir.h"
 

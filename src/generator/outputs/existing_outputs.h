@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "generator/outputs/check_sums.h"
+#include "generator/outputs/generation_request.h"
 #include "generator/outputs/stale_twins.h"
-#include "generator/run/generation_job.h"
 #include "support/result.h"
 
 namespace velquor::generator {

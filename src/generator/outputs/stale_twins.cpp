@@ -16,8 +16,8 @@
 #include "crypto/aes.h"
 #include "crypto/config_blocks.h"
 #include "crypto/plaintext_check.h"
-#include "generator/fields/run_templates.h"
 #include "generator/fields/template_fields.h"
+#include "generator/template/run_templates.h"
 #include "support/file_identity.h"
 #include "xmlsafe/xml_safety.h"
 

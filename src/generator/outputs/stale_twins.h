@@ -26,7 +26,7 @@
 
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
-#include "generator/run/generation_job.h"
+#include "generator/outputs/generation_request.h"
 
 namespace velquor::generator {
 

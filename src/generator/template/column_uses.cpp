@@ -1,5 +1,5 @@
 // What a sheet's columns fill in a run's templates; see column_uses.h.
-#include "generator/fields/column_uses.h"
+#include "generator/template/column_uses.h"
 
 #include <algorithm>
 #include <span>

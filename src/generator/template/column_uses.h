@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "generator/devices/device_table.h"
-#include "generator/fields/run_templates.h"
 #include "generator/fields/template_fields.h"
+#include "generator/template/run_templates.h"
 #include "support/translatable.h"
 
 namespace velquor::generator {
