@@ -80,6 +80,13 @@
             <numerusform>%n files of these phones under another name could not be removed: %1</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n line(s) of MD5SUMS named files no longer there and were dropped.</source>
+        <translation>
+            <numerusform>%n line of MD5SUMS named a file no longer there and was dropped.</numerusform>
+            <numerusform>%n lines of MD5SUMS named files no longer there and were dropped.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::ControlWindow</name>

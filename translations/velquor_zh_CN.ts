@@ -1892,6 +1892,35 @@
         <extracomment>%1 is the output file, %2 what it is (&quot;a character device&quot;)</extracomment>
         <translation>无法写入 %1：它是%2，不是普通文件，绝不会被替换</translation>
     </message>
+    <message>
+        <source>%1 was left as it is: %2</source>
+        <extracomment>%1 is the MD5SUMS file, %2 why it was left alone</extracomment>
+        <translation>%1 保持原样：%2</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+    <message>
+        <source>MD5SUMS keeps its lines of other files (%1) and drops those whose file is gone (%2); this run&apos;s lines are replaced.</source>
+        <extracomment>%1 how many lines of other files an MD5SUMS list keeps, %2 how many whose file is gone</extracomment>
+        <translation>MD5SUMS 保留其他文件的行（%1），删除文件已不存在的行（%2）；本次运行的行将被替换。</translation>
+    </message>
+    <message>
+        <source>... and %1 more rows</source>
+        <extracomment>%1 is a number of rows</extracomment>
+        <translation>……另有 %1 行</translation>
+    </message>
+    <message>
+        <source>The file names mix cases (%1 with upper-case letters, %2 with lower-case ones), and a phone asks for its file in one case: set mac-form to lower or upper (the MAC form in Settings, [devices] of velquor.conf, --mac-form of velquor-cli).</source>
+        <extracomment>%1 and %2 are numbers of file names</extracomment>
+        <translation>文件名大小写混用（%1 个为大写字母，%2 个为小写字母），而话机只按一种大小写请求文件：请将 mac-form 设为 lower 或 upper（设置中的 MAC 格式、velquor.conf 的 [devices] 或 velquor-cli 的 --mac-form）。</translation>
+    </message>
+    <message>
+        <source>its character %1 has no code in the template&apos;s encoding %2, and the CDATA section it goes in cannot write it otherwise; declare UTF-8 in the template or take the placeholder out of the CDATA section</source>
+        <extracomment>%1 is a character, %2 the template&apos;s encoding</extracomment>
+        <translation>其中的字符 %1 在模板的编码 %2 中没有编码，而它所在的 CDATA 段无法以其他方式写出；请在模板中声明 UTF-8，或将占位符移出 CDATA 段</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2309,6 +2338,12 @@
     <message>
         <source>Serve to &amp;phones</source>
         <translation>向话机提供文件(&amp;P)</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n line(s) of MD5SUMS named files no longer there and were dropped.</source>
+        <translation>
+            <numerusform>MD5SUMS 中有 %n 行所指的文件已不存在，这些行已删除。</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -6,10 +6,10 @@
 
 #include "cli/cli_support.h"
 #include "cli/command.h"
+#include "generator/outputs/check_sums.h"
 #include "generator/outputs/existing_outputs.h"
 #include "generator/run/generation_job.h"
 #include "generator/run/generation_report.h"
-#include "mac/mac_check.h"
 #include "report/report_file.h"
 #include "settings/kesto_settings.h"
 #include "support/atomic_file.h"
@@ -64,6 +64,13 @@ support::Status refuseReportPath(const generator::GenerationRequest& request,
         }
     }
     const fs::path report(reportPath);
+    if (report.filename() == generator::kCheckSumsFileName &&
+        isFolderWithin(report, request.outputFolder)) {
+        return support::makeError(support::ErrorCode::SameFile,
+                                  "the report " + reportPath + " would take the place of the " +
+                                      "MD5SUMS list of " + request.outputFolder +
+                                      "; choose another report file");
+    }
     if (mayNameDeviceFile(request.fileName, report.filename().string()) &&
         isFolderWithin(report, request.outputFolder)) {
         return support::makeError(support::ErrorCode::SameFile,
@@ -186,6 +193,12 @@ int runGenerate(const std::vector<std::string>& args) {
     support::Result<generator::GenerationReport> report = [&] {
         if (checkOnly) return generator::checkDeviceSheet(request, interruptToken());
         TerminalProgress progress;
+        // Names in both cases are said before the first file, while the run can be stopped.
+        request.beforeWriting = [](const generator::GenerationReport& checked) {
+            if (checked.mixedCase && !checked.dryRun) {
+                printError("warning: " + generator::mixedCasePhrase(checked).english());
+            }
+        };
         return generator::runGeneration(request, progress, interruptToken());
     }();
     if (!report) return failWith(report.error());
@@ -213,7 +226,9 @@ int runGenerate(const std::vector<std::string>& args) {
         if (const std::string empty = generator::emptyValuesText(*report); !empty.empty()) {
             printError("warning: " + empty);
         }
-        if (report->mixedCase) printError("warning: " + mac::mixedCaseText());
+        if (report->checkSumsLinesDropped > 0) {
+            printError(generator::checkSumsDroppedText(*report));
+        }
         return settled;
     }
     std::cerr << summary << '\n';
@@ -253,19 +268,26 @@ VELQUOR_REGISTER_COMMAND(
     "  first 16 bytes are used; an empty key is the all-zero key; both are warned\n"
     "  about).\n"
     "\n"
-    "  Files already there: those the run will replace, and encrypted copies an earlier\n"
-    "  run left in DIR/en, are warned about first, as are files of the same phones\n"
-    "  under another name: another spelling or case of the MAC in the run's file name,\n"
-    "  or, made from the run's templates, letters and digits, the MAC (12 digits, or\n"
-    "  pairs joined by : or -) and .xml, .cfg, .cnf, .conf or .cnf.xml (cfg<MAC>.cfg,\n"
-    "  <MAC>.xml), with their copies in DIR/en. --stale remove removes them once the\n"
-    "  new files are on disk (default keep).\n"
+    "  Files already there: those the run will replace (an MD5SUMS list among them),\n"
+    "  and encrypted copies an earlier run left in DIR/en, are warned about first, as\n"
+    "  are files of the same phones under another name, made from the run's templates\n"
+    "  (by their document element): another spelling or case of the MAC in the run's\n"
+    "  file name, or letters and digits, the MAC (12 digits, or pairs joined by : or -)\n"
+    "  and .xml, .cfg, .cnf, .conf or .cnf.xml (cfg<MAC>.cfg, <MAC>.xml), with their\n"
+    "  encrypted copies in DIR/en (told by the key, or as the size of such a plain file\n"
+    "  beside DIR/en). --stale remove removes them once the new files are on disk\n"
+    "  (default keep): only in DIR itself and in a DIR/en that is no link.\n"
+    "\n"
+    "  MD5SUMS: each folder written (DIR, and DIR/en with a key) keeps an MD5SUMS\n"
+    "  list that md5sum -c reads: this run's lines replaced, the lines of other files\n"
+    "  kept (a firmware's sums, an earlier batch's), a line whose file is gone dropped\n"
+    "  and counted.\n"
     "\n"
     "  --report writes one line per device, as CSV or, for a name ending in .xlsx, as\n"
-    "  a workbook of text cells (not over an input or a device file). Rows written with\n"
-    "  empty values are warned about after. Exit status 0 only when every device was\n"
-    "  written (1 when a row was refused, or a file --stale remove names could not be\n"
-    "  removed).",
+    "  a workbook of text cells (not over an input, a device file or MD5SUMS). Rows\n"
+    "  written with empty values are warned about after. Exit status 0 only when every\n"
+    "  device was written (1 when a row was refused, or a file --stale remove names\n"
+    "  could not be removed).",
     "one configuration file per device from a template and a sheet", runGenerate);
 
 }  // namespace velquor::cli

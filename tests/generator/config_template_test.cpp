@@ -159,7 +159,7 @@ TEST(ConfigTemplate, CellsTakenInPlaceReadAsEmptyUpToTheSheetsWidth) {
     EXPECT_EQ(xpathText(lobby, "//DisplayName"), "Lobby");
     EXPECT_EQ(xpathCount(lobby, "//Password/node()"), 0);
     EXPECT_EQ(configTemplate.emptyElementsFor(shown),
-              (std::vector<std::string>{"AuthID", "Password", "Proxy", "SIPPort"}));
+              (std::vector<std::string>{"AuthID (D)", "Password (E)", "Proxy (F)", "SIPPort (G)"}));
 
     EXPECT_FALSE(configTemplate.applyCells(5, shown, 3, "001122334455"));
     EXPECT_FALSE(configTemplate.ApplyDeviceRow(row({"m", "n", "u", "a", "p"}, 6)));

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "temp_dir.h"
 

@@ -248,8 +248,10 @@ TEST_F(GenerateCommand, AnotherPatternsFilesAreTwinsAndNothingElseIs) {
 
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
     EXPECT_NE(output.find("warning: 4 files of these phones are under another name, such as "
-                          "cfg0015650A33FB.cfg. Those under another name stay; --stale remove "
-                          "removes them.\n"),
+                          "cfg0015650A33FB.cfg. 2 files will be replaced."),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(" Those under another name stay; --stale remove removes them.\n"),
               std::string::npos)
         << output;
     EXPECT_EQ(test::filesBelow(m_dir / "out").size(), before.size() + 4);
@@ -273,7 +275,7 @@ TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholde
     test::writeCsv(m_dir / "s.csv", rows);
     std::string output;
     EXPECT_EQ(run("--check -t t.xml -s s.csv", &output), 0) << output;
-    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos) << output;
+    EXPECT_NE(output.find("row 2: checked, with Password (E) empty"), std::string::npos) << output;
     EXPECT_TRUE(output.starts_with("Columns and what they fill:\n")) << output;
     EXPECT_NE(output.find("\n  E  Password: Ext1/SubscriberInformation/Password in t.xml\n"),
               std::string::npos)
@@ -286,7 +288,7 @@ TEST_F(GenerateCommand, TheCheckWithATemplateNamesEmptyCellsAndMissingPlaceholde
     velquor::testing::writeFile(m_dir / "m.xml", missing);
     EXPECT_EQ(run("--check -t m.xml -s s.csv", &output), 1);
     EXPECT_NE(output.find("{{TimeZone}} in the template m.xml"), std::string::npos) << output;
-    EXPECT_NE(output.find("row 2: checked, with Password empty"), std::string::npos)
+    EXPECT_NE(output.find("row 2: checked, with Password (E) empty"), std::string::npos)
         << "the rest is checked too";
     EXPECT_EQ(run("-t m.xml -s s.csv -o out", &output), 1);
     EXPECT_FALSE(fs::exists(m_dir / "out"));
@@ -296,12 +298,78 @@ TEST_F(GenerateCommand, FilesToBeReplacedAndStaleEncryptedCopiesAreWarnedAboutFi
     std::string output;
     ASSERT_EQ(run("-t t.xml -s s.csv -o out --key k", &output), 0) << output;
     EXPECT_EQ(output, "Success !\n");
-    // Again without a key: the three plain files are replaced, the three copies left stale.
+    // Again without a key: the three plain files and MD5SUMS are replaced, the three copies
+    // left stale.
     EXPECT_EQ(run("-t t.xml -s s.csv -o out", &output), 0);
-    EXPECT_NE(output.find("warning: 3 files will be replaced. 3 encrypted copies in out/en"),
+    EXPECT_NE(output.find("warning: 4 files will be replaced. 3 encrypted copies in out/en"),
               std::string::npos)
         << output;
     EXPECT_TRUE(output.ends_with("Success !\n")) << output;
+}
+
+// A folder's MD5SUMS is the folder's as much as the run's: a firmware's line stays, a second
+// batch keeps the first batch's lines, a line of a file that is gone goes and is counted, and
+// the list is named before the run; no report may take its place, and a list that is a link
+// is left alone.
+TEST_F(GenerateCommand, AFoldersOwnMd5sumsKeepsEveryLineButThoseOfFilesGone) {
+    const fs::path out = m_dir / "out";
+    fs::create_directories(out);
+    velquor::testing::writeFile(out / "firmware.bin", "firmware");
+    velquor::testing::writeFile(out / "gone.bin", "soon gone");
+    int status = -1;
+    runCommand("cd " + shellQuote(out.string()) + " && md5sum firmware.bin gone.bin > MD5SUMS",
+               &status);
+    ASSERT_EQ(status, 0);
+    const std::string firmwareLine = readFile(out / "MD5SUMS").substr(0, 46);
+    fs::remove(out / "gone.bin");
+    auto first = test::deviceSheet(3);
+    first.pop_back();  // 001122334401 and 02
+    test::writeCsv(m_dir / "first.csv", first);
+    auto second = test::deviceSheet(3);
+    second.erase(second.begin() + 1, second.begin() + 3);  // 001122334403
+    test::writeCsv(m_dir / "second.csv", second);
+
+    std::string output;
+    ASSERT_EQ(run("-t t.xml -s first.csv -o out", &output), 0) << output;
+    EXPECT_NE(output.find("warning: 1 file will be replaced. MD5SUMS keeps its lines of other "
+                          "files (1) and drops those whose file is gone (1)"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("1 line of MD5SUMS named a file no longer there and was dropped."),
+              std::string::npos)
+        << output;
+    ASSERT_EQ(run("-t t.xml -s second.csv -o out", &output), 0) << output;
+    const std::string list = readFile(out / "MD5SUMS");
+    EXPECT_TRUE(list.starts_with(firmwareLine + "\n")) << list;
+    for (const char* name :
+         {"  001122334401.xml\n", "  001122334402.xml\n", "  001122334403.xml\n"}) {
+        EXPECT_NE(list.find(name), std::string::npos) << name << list;
+    }
+    EXPECT_EQ(list.find("gone.bin"), std::string::npos) << list;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 4) << list;
+    const std::string checked =
+        runCommand("cd " + shellQuote(out.string()) + " && md5sum -c --strict MD5SUMS", &status);
+    EXPECT_EQ(status, 0) << checked;
+
+    // A report over the list is refused before anything is written.
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out --report out/MD5SUMS", &output), 1);
+    EXPECT_NE(output.find("MD5SUMS list of out"), std::string::npos) << output;
+    EXPECT_EQ(readFile(out / "MD5SUMS"), list);
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out --key k --report out/en/MD5SUMS", &output), 1);
+
+    // A list that is a link is no list of the run's to rewrite.
+    velquor::testing::writeFile(m_dir / "elsewhere", "kept as it is\n");
+    fs::remove(out / "MD5SUMS");
+    fs::create_symlink(m_dir / "elsewhere", out / "MD5SUMS");
+    EXPECT_EQ(run("-t t.xml -s s.csv -o out", &output), 1);
+    EXPECT_NE(output.find("MD5SUMS was left as it is: it is not a regular file"), std::string::npos)
+        << output;
+    EXPECT_TRUE(fs::is_symlink(out / "MD5SUMS"));
+    EXPECT_EQ(readFile(m_dir / "elsewhere"), "kept as it is\n");
+
+    // The help names it.
+    EXPECT_EQ(run("--help", &output), 0);
+    EXPECT_NE(output.find("MD5SUMS"), std::string::npos);
 }
 
 }  // namespace

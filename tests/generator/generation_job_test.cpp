@@ -434,9 +434,11 @@ TEST_F(GenerationJob, RowsWithEmptyValuesAreWrittenButCarryAWarningEverywhere) {
     EXPECT_TRUE(report.allWritten());
     EXPECT_EQ(report.withEmptyValues(), 2u);
     EXPECT_EQ(report.devices[0].emptyElements,
-              (std::vector<std::string>{"UserID", "AuthID", "Password", "Proxy", "SIPPort"}));
+              (std::vector<std::string>{"UserID (C)", "AuthID (D)", "Password (E)", "Proxy (F)",
+                                        "SIPPort (G)"}));
     EXPECT_EQ(report.devices[0].reason,
-              "row 2: written, with UserID, AuthID, Password, Proxy, SIPPort empty");
+              "row 2: written, with UserID (C), AuthID (D), Password (E), Proxy (F), SIPPort (G) "
+              "empty");
     EXPECT_TRUE(report.devices[1].reason.empty());
     EXPECT_EQ(xpathInFile(out() / "001122334401.xml", "//UserID"), "");
 
@@ -444,10 +446,11 @@ TEST_F(GenerationJob, RowsWithEmptyValuesAreWrittenButCarryAWarningEverywhere) {
     EXPECT_EQ(generationSummaryText(report), "Success !");
     EXPECT_EQ(emptyValuesText(report),
               "2 rows were written with empty values:\n"
-              "- row 2: written, with UserID, AuthID, Password, Proxy, "
-              "SIPPort empty\n- row 4: written, with Password empty");
+              "- row 2: written, with UserID (C), AuthID (D), Password (E), Proxy (F), "
+              "SIPPort (G) empty\n- row 4: written, with Password (E) empty");
     const std::string csv = velquor::report::csvText(generationReportTable(report));
-    EXPECT_NE(csv.find(",written,\"row 4: written, with Password empty\"\r\n"), std::string::npos)
+    EXPECT_NE(csv.find(",written,\"row 4: written, with Password (E) empty\"\r\n"),
+              std::string::npos)
         << csv;
 
     // A failure elsewhere makes a long summary, which names the warned rows too.
@@ -464,7 +467,7 @@ TEST_F(GenerationJob, AnElementTheTemplateDoesNotHaveIsNoEmptyValue) {
     rows[1][4] = rows[1][5] = rows[1][6] = "";
     EXPECT_EQ(run(request(rows)).withEmptyValues(), 0u);
     rows[1][2] = "";
-    EXPECT_EQ(run(request(rows)).devices[0].emptyElements, std::vector<std::string>{"UserID"});
+    EXPECT_EQ(run(request(rows)).devices[0].emptyElements, std::vector<std::string>{"UserID (C)"});
 }
 
 }  // namespace

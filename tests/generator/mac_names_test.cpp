@@ -187,5 +187,64 @@ TEST_F(MacNames, TheCommandLineRefusesWithExitOneAndChecksOnRequest) {
     EXPECT_TRUE(fs::exists(m_dir / "lower" / "001a2b3c4d5e.xml")) << output;
 }
 
+// Names in both cases are found by the check before the run, counted, with the setting that
+// fixes them, and the command line says so before the first file is written.
+TEST_F(MacNames, NamesInBothCasesAreSaidBeforeTheRunWithTheSettingThatFixesThem) {
+    Rows rows = test::deviceSheet(0);
+    for (const char* mac : {"001A2B3C4D5E", "00:1A:2B:3C:4D:5F", "001a2b3c4d60", "001122334455"}) {
+        rows.push_back({mac, "A", "1", "1", "p", "s", "5060"});
+    }
+    test::writeCsv(m_dir / "s.csv", rows);
+    auto checked = checkDeviceSheet(request());
+    ASSERT_TRUE(checked);
+    EXPECT_TRUE(checked->mixedCase);
+    EXPECT_EQ(checked->upperCaseNames, 2u);
+    EXPECT_EQ(checked->lowerCaseNames, 1u);
+    const std::string said = mixedCasePhrase(*checked).english();
+    EXPECT_NE(said.find("(2 with upper-case letters, 1 with lower-case ones)"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("--mac-form"), std::string::npos) << said;
+    EXPECT_NE(generationSummaryText(*checked).find(said), std::string::npos);
+    EXPECT_FALSE(checkDeviceSheet(request(mac::Form::Lower))->mixedCase);
+
+    std::string output;
+    ASSERT_EQ(cli("-t t.xml -s s.csv -o out", &output), 0) << output;
+    const std::size_t warning = output.find("warning: " + said);
+    ASSERT_NE(warning, std::string::npos) << output;
+    EXPECT_LT(warning, output.find("Success !")) << output;
+    EXPECT_EQ(output.find(said, warning + said.size()), std::string::npos) << "said once";
+}
+
+// A file name may be as long as the file system allows (255 bytes) and no longer: the pattern
+// is taken while the longest MAC it may hold still fits, and a MAC written as its cell has it
+// names its file up to that length.
+TEST_F(MacNames, AFileNameOfTheLongestLengthIsWrittenAndOneByteMoreIsRefused) {
+    constexpr std::size_t kLongestName = 255;
+    constexpr std::size_t kLongestMac = 17;  // "00-1A-2B-3C-4D-5E"
+    const std::string fits = std::string(kLongestName - kLongestMac - 4, 'p') + "{mac}.xml";
+    ASSERT_TRUE(mac::FileNamePattern::parse(fits)) << "the longest pattern";
+    EXPECT_FALSE(mac::FileNamePattern::parse("p" + fits)) << "one byte more";
+
+    Rows rows = test::deviceSheet(1);
+    rows[1][0] = "00-1A-2B-3C-4D-5E";
+    test::writeCsv(m_dir / "s.csv", rows);
+    GenerationRequest asWritten = request(mac::Form::AsWritten);
+    asWritten.fileName = *mac::FileNamePattern::parse(fits);
+    const GenerationReport report = run(asWritten);
+    ASSERT_EQ(report.count(DeviceOutcome::Written), 1u) << generationSummaryText(report);
+    ASSERT_EQ(report.devices[0].fileName.size(), kLongestName);
+    EXPECT_TRUE(fs::exists(out() / report.devices[0].fileName));
+
+    // The same through the command line, and one byte more refused as a usage error.
+    std::string output;
+    EXPECT_EQ(
+        cli("-t t.xml -s s.csv -o cli --mac-form as-written --file-name '" + fits + "'", &output),
+        0)
+        << output;
+    EXPECT_EQ(filesBelow(m_dir / "cli").size(), 1u) << output;
+    EXPECT_EQ(cli("-t t.xml -s s.csv -o cli2 --file-name 'p" + fits + "'", &output), 2) << output;
+    EXPECT_NE(output.find("too long"), std::string::npos) << output;
+}
+
 }  // namespace
 }  // namespace velquor::generator

@@ -90,17 +90,19 @@ TEST_F(SparseGeneration, RowsThatHoldNothingAreNoDevicesAndAreCounted) {
         << summary;
 
     // When every device is written the product's "Success !" stands on standard output, and
-    // the shell user still hears of the files replaced, the skipped rows and the empty values.
+    // the shell user still hears of the files replaced (MD5SUMS among them), the skipped rows and
+    // the empty values.
     rows.pop_back();
     test::writeCsv(m_dir / "s.csv", rows);
     std::string out, err;
     EXPECT_EQ(runCli(m_dir / "s.csv", &out, &err), 0) << err;
     EXPECT_EQ(out, "Success !\n");
     EXPECT_EQ(err,
-              "velquor-cli: warning: 3 files will be replaced.\n"
+              "velquor-cli: warning: 4 files will be replaced.\n"
               "velquor-cli: 2 empty rows were skipped: they hold no device.\n"
               "velquor-cli: warning: 1 row was written with empty values:\n"
-              "- row 6: written, with UserID, AuthID, Password, Proxy, SIPPort empty\n");
+              "- row 6: written, with UserID (C), AuthID (D), Password (E), Proxy (F), SIPPort (G) "
+              "empty\n");
 }
 
 // A text sheet long enough to be read in parts side by side gives the table one reading

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "crypto/aes.h"
+#include "crypto/config_blocks.h"
 #include "generator/outputs/existing_outputs.h"
+#include "generator/run/generation_job.h"
 #include "generator_fixtures.h"
 #include "temp_dir.h"
 
@@ -16,6 +19,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using velquor::testing::writeFile;
+
+// The encrypted copy of text under key, as a run writes it.
+std::string encrypted(const std::string& text, const std::string& key) {
+    crypto::CAes aes;
+    aes.Init(static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
+    const auto blocks =
+        crypto::encryptToBlocks(aes, std::as_bytes(std::span(text.data(), text.size())));
+    return std::string(blocks.begin(), blocks.end());
+}
 
 TEST(ConfigNamePhone, TakesTheShapesPatternsGiveAndNothingAround) {
     const std::string phone = "0015650a33fb";
@@ -86,10 +98,15 @@ TEST_F(StaleTwins, FindsAnotherPatternsFilesMadeFromTheTemplatesAndNothingElse) 
     const std::string made = test::kTemplate;
     for (const char* name : {"cfg0015650a33fb.cfg", "cfg0015650a33fc.cfg", "0015650a33fc.xml"}) {
         writeFile(out() / name, made);
-        writeFile(out() / "en" / name, "16 bytes ciphers");
+        writeFile(out() / "en" / name, encrypted(made, "an earlier key"));
     }
-    writeFile(out() / "0015650a33fb.xml", "this run's own name: replaced, no twin");
-    writeFile(out() / "00-15-65-0a-33-fb.xml", "the run's pattern in another spelling");
+    writeFile(out() / "0015650a33fb.xml", made);  // this run's own name: replaced, no twin
+    writeFile(out() / "00-15-65-0a-33-fb.xml", made);
+    // The run's pattern in another case, but not made from the templates.
+    writeFile(out() / "0015650A33FB.XML", "a phone's own upload");
+    writeFile(out() / "en" / "0015650A33FB.XML", encrypted("a phone's own upload", "k"));
+    // Beside a twin, but text, or not the length its encryption would have.
+    writeFile(out() / "en" / "00-15-65-0a-33-fb.xml", made);
     // Named like a configuration, but of another kind, phone or two phones.
     writeFile(out() / "0015650a33fb.cfg", "<?xml version=\"1.0\"?><contacts/>");
     writeFile(out() / "SEP0015650a33fb.cnf.xml", "#!version:1.0\nnot XML at all\n");
@@ -101,7 +118,7 @@ TEST_F(StaleTwins, FindsAnotherPatternsFilesMadeFromTheTemplatesAndNothingElse) 
     writeFile(out() / "en" / "SEP0015650a33fb.cnf.xml", "an encrypted copy with no plain file");
     // A link, a folder and the run's inputs under a phone's name.
     fs::create_symlink("cfg0015650a33fb.cfg", out() / "SEP0015650A33FB.cnf");
-    fs::create_symlink("cfg0015650a33fb.cfg", out() / "0015650A33FB.xml");
+    fs::create_symlink("cfg0015650a33fb.cfg", out() / "0015650A33FB.Xml");
     fs::create_directory(out() / "0015650A33FC.XML");
     writeFile(out() / "model0015650a33fc.xml", made);
     writeFile(out() / "template.csv",
@@ -163,6 +180,52 @@ TEST_F(StaleTwins, TheRunRemovesTwinsOfThePhonesItWroteOnlyWhenAsked) {
     EXPECT_EQ(test::filesBelow(out()),
               (std::vector<std::string>{"0015650a33fb.xml", "cfg0015650a33fc.cfg"}))
         << "the phone whose row failed keeps its only file";
+}
+
+// "en" as a link to a folder elsewhere is not followed: a run with --stale remove removes
+// nothing there, even a copy that decrypts with its key to a file of the templates. In an
+// "en" of its own, such a copy is told by the key with no plain file beside it, and a file
+// with only a phone's name stays whatever its name.
+TEST_F(StaleTwins, ALinkForEnIsNotFollowedAndACopyIsToldByItsContent) {
+    const std::string key = "0123456789abcdef";
+    const fs::path elsewhere = m_dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    writeFile(elsewhere / "0015650A33FB.XML", "only a phone's name");
+    writeFile(elsewhere / "cfg0015650a33fb.cfg", encrypted(test::kTemplate, key));
+    writeFile(out() / "cfg0015650a33fb.cfg", test::kTemplate);
+    fs::remove_all(out() / "en");
+    fs::create_symlink(elsewhere, out() / "en");
+    m_request.encrypt = true;
+    m_request.keyText = key;
+    m_request.removeStaleTwins = true;
+    auto existing = findExistingOutputs(m_request);
+    ASSERT_TRUE(existing);
+    EXPECT_EQ(twins(), std::vector<std::string>{"cfg0015650a33fb.cfg"});
+    EXPECT_EQ(existing->encryptedFolderLink, elsewhere.string());
+    EXPECT_NE(existingOutputsText(*existing).find("is a link to " + elsewhere.string()),
+              std::string::npos)
+        << existingOutputsText(*existing);
+
+    m_request.encrypt = false;  // a run without a key, as the link was found removing
+    support::NullProgress progress;
+    auto run = runGeneration(m_request, progress);
+    ASSERT_TRUE(run) << run.error().message;
+    EXPECT_EQ(run->staleTwinsRemoved, 1u);
+    EXPECT_EQ(test::filesBelow(elsewhere),
+              (std::vector<std::string>{"0015650A33FB.XML", "cfg0015650a33fb.cfg"}));
+    EXPECT_FALSE(fs::exists(out() / "cfg0015650a33fb.cfg"));
+
+    // An "en" of the folder's own: the copy decrypts with the run's key to a file of the
+    // templates though its plain file is gone; a copy under another key is not told.
+    fs::remove(out() / "en");
+    fs::create_directories(out() / "en");
+    writeFile(out() / "en" / "cfg0015650a33fb.cfg", encrypted(test::kTemplate, key));
+    writeFile(out() / "en" / "cfg0015650a33fc.cfg", encrypted(test::kTemplate, "another key"));
+    writeFile(out() / "en" / "0015650A33FB.XML", "only a phone's name");
+    m_request.encrypt = true;
+    EXPECT_EQ(twins(), std::vector<std::string>{"en/cfg0015650a33fb.cfg"});
+    m_request.encrypt = false;
+    EXPECT_TRUE(twins().empty()) << "without the key nor a plain file, nothing tells it";
 }
 
 }  // namespace

@@ -174,6 +174,14 @@ TEST_F(TemplateFields, TheCheckMapsTheColumnsAndNamesThoseThatFillNothingOnce) {
           "\n  K  template: the row's template\n", "\n  M  Vlan: {{Vlan}} in no template"}) {
         EXPECT_NE(mapping.find(line), std::string::npos) << line << "\n" << mapping;
     }
+    // A path column empty on every row of model-b asks nothing of model-b.
+    Rows emptyOnB = rows;
+    for (std::size_t i = 1; i < emptyOnB.size(); ++i) {
+        if (emptyOnB[i][10] == "model-b.xml") emptyOnB[i][7] = emptyOnB[i][8] = "";
+    }
+    const GenerationReport quiet = check(emptyOnB, "t.xml");
+    ASSERT_EQ(quiet.columnFindings.size(), 2u) << generationSummaryText(quiet);
+    EXPECT_TRUE(quiet.columnFindings[0].english().starts_with("column L (My notes)"));
     // With every row on model-b, the run's own template is not looked at.
     for (std::size_t i = 1; i < rows.size(); ++i) rows[i][10] = "model-b.xml";
     const GenerationReport onlyB = check(rows, "t.xml");
@@ -197,7 +205,8 @@ TEST_F(TemplateFields, TheCheckOfATemplateWithAnUnfilledPlaceholderRefusesTheRun
     EXPECT_NE(report.refusal.find("{{Missing}} in the template "), std::string::npos);
     const std::string summary = generationSummaryText(report);
     EXPECT_TRUE(summary.starts_with("Check: {{Missing}} in the template ")) << summary;
-    EXPECT_NE(summary.find("row 2: checked, with Password empty"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("row 2: checked, with Password (E) empty"), std::string::npos)
+        << summary;
     EXPECT_NE(summary.find("row 3: not a MAC address"), std::string::npos) << summary;
 }
 
@@ -223,6 +232,106 @@ TEST_F(TemplateFields, RowsOfOnePhoneThatDifferAreNamedWithTheirDifferences) {
     ASSERT_TRUE(written) << written.error().message;
     EXPECT_EQ(written->devices[0].reason, checked.devices[0].reason) << "the run says the same";
     EXPECT_EQ(xpathInFile(m_dir / "out" / "001A2B3C4D5E.xml", "/Config/Ext1//UserID"), "9");
+}
+
+// A default stands for an empty cell as it does for an absent column, in the spliced files
+// (UTF-8) and in those serialised whole (UTF-16) alike; the check then finds nothing empty.
+TEST_F(TemplateFields, ADefaultFillsAnEmptyCellAndAnEmptyCellWithADefaultIsNoFinding) {
+    std::vector<std::string> header = kHeader;
+    header.push_back("Label");
+    const Rows rows = {header,
+                       {"001a2b3c4d5e", "A", "1", "1", "p", "s", "1", "2", "E", "Z", "", ""},
+                       {"001a2b3c4d5f", "B", "2", "2", "p", "s", "1", "2", "E", "Z", "", "Lobby"}};
+    std::string utf16Declared = kTwoLines;
+    utf16Declared.replace(utf16Declared.find("UTF-8"), 5, "UTF-16");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : utf16Declared) utf16 += std::string{c, '\0'};
+    writeFile(m_dir / "t16.xml", utf16);
+    for (const char* templateName : {"t.xml", "t16.xml"}) {
+        fs::remove_all(m_dir / "out");
+        auto report = run(rows, templateName);
+        ASSERT_TRUE(report) << report.error().message;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5e.xml", "/Config/Label"), "Desk")
+            << templateName;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5e.xml", "/Config/Note"), "row 2 & x")
+            << templateName;
+        EXPECT_EQ(xpathInFile(m_dir / "out" / "001a2b3c4d5f.xml", "/Config/Label"), "Lobby")
+            << templateName;
+        EXPECT_EQ(report->withEmptyValues(), 0u) << generationSummaryText(*report);
+    }
+    fs::remove_all(m_dir / "out");
+    const GenerationReport checked = check(rows, "t.xml");
+    EXPECT_TRUE(checked.devices[0].emptyElements.empty()) << checked.devices[0].reason;
+    // Without the default the same empty cell is worth a word.
+    std::string noDefault = kTwoLines;
+    noDefault.replace(noDefault.find("{{Label|Desk}}"), 14, "{{Label}}");
+    noDefault.replace(noDefault.find("{{Label|x}}"), 11, "{{Label}}");
+    writeFile(m_dir / "plain.xml", noDefault);
+    const GenerationReport bare = check(rows, "plain.xml");
+    ASSERT_EQ(bare.devices[0].emptyElements.size(), 1u) << bare.devices[0].reason;
+    EXPECT_NE(bare.devices[0].emptyElements[0].find("Label"), std::string::npos);
+}
+
+// A CDATA section holds its text as it is, with no character references: in a template whose
+// encoding lacks one of a value's characters, the row is refused with the reason; wherever the
+// row is written, the value a parser reads back from the section is the cell's, "]]>" and
+// all, for every encoding a template may declare.
+TEST_F(TemplateFields, AValueInCdataReadsBackWholeOrItsRowIsRefusedInEveryEncoding) {
+    const std::string value = "Пётр €5 ]]> end";
+    const Rows rows = {{"MAC", "Name", "User", "Auth", "Password", "Proxy", "Port", "Label"},
+                       {"001a2b3c4d5e", "", "", "", "", "", "", value}};
+    const auto utf16 = [](const std::string& ascii) {
+        std::string bytes = "\xFF\xFE";
+        for (char c : ascii) bytes += std::string{c, '\0'};
+        return bytes;
+    };
+    std::size_t written = 0;
+    for (const char* encoding :
+         {"UTF-8", "UTF-16", "ISO-8859-1", "ISO-8859-2", "ISO-8859-5", "ISO-8859-15",
+          "windows-1251", "windows-1252", "KOI8-R", "US-ASCII", "GB2312", "GBK", "GB18030", "Big5",
+          "EUC-JP", "Shift_JIS", "EUC-KR"}) {
+        SCOPED_TRACE(encoding);
+        const std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
+                                 "\"?>\n<Config><Label><![CDATA[{{Label}}]]></Label>"
+                                 "<Plain>{{Label}}</Plain></Config>\n";
+        writeFile(m_dir / "c.xml", std::string_view(encoding) == "UTF-16" ? utf16(text) : text);
+        fs::remove_all(m_dir / "out");
+        auto report = run(rows, "c.xml");
+        ASSERT_TRUE(report) << report.error().message;
+        const DeviceResult& device = report->devices.at(0);
+        if (device.outcome == DeviceOutcome::Failed) {
+            EXPECT_NE(device.reason.find("row 2, column H (Label): its character "),
+                      std::string::npos)
+                << device.reason;
+            EXPECT_NE(device.reason.find(std::string("template's encoding ") + encoding),
+                      std::string::npos)
+                << device.reason;
+            EXPECT_FALSE(fs::exists(m_dir / "out" / "001a2b3c4d5e.xml"));
+            continue;
+        }
+        ASSERT_EQ(device.outcome, DeviceOutcome::Written) << device.reason;
+        ++written;
+        const fs::path file = m_dir / "out" / "001a2b3c4d5e.xml";
+        EXPECT_EQ(xpathInFile(file, "/Config/Label"), value) << readFile(file);
+        EXPECT_EQ(xpathInFile(file, "/Config/Plain"), value) << readFile(file);
+    }
+    EXPECT_GE(written, 4u) << "UTF-8, UTF-16, GB18030 and windows-1251 have every character";
+}
+
+// Empty cells are named by row and column, the first five rows, then a count.
+TEST_F(TemplateFields, EmptyCellsAreNamedByRowAndColumnFiveRowsThenACount) {
+    Rows rows = {kHeader};
+    for (int i = 0; i < 7; ++i) {
+        rows.push_back({"001a2b3c4d6" + std::to_string(i), "A", "1", "1", i == 0 ? "" : "p", "s",
+                        "1", "2", "E", i == 0 ? "" : "Z", ""});
+    }
+    for (std::size_t i = 2; i < rows.size(); ++i) rows[i][5] = "";  // no proxy on rows 3 to 8
+    const GenerationReport report = check(rows, "t.xml");
+    const std::vector<support::Phrase> found = emptyValuesFindings(report);
+    ASSERT_EQ(found.size(), 6u);
+    EXPECT_EQ(found[0].english(), "row 2: checked, with Password (E), TimeZone (J) empty");
+    EXPECT_EQ(found[4].english(), "row 6: checked, with Proxy (F) empty");
+    EXPECT_EQ(found[5].english(), "... and 2 more rows");
 }
 
 TEST(SheetHeader, FixedColumnsStayFixedUnlessWrittenInBraces) {

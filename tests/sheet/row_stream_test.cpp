@@ -205,6 +205,86 @@ TEST(RowStream, APieceNeverEndsInsideAQuotedField) {
     EXPECT_EQ(rows.at(12000), (std::vector<std::string>{"11999", "say \"hi\"\n" + second}));
 }
 
+// Records whose byte at `at` of the file is a quote or a carriage return in one of the places
+// they take: the first field of every record is its own row number, so a record taken one
+// place off shows at once. The last record ends the file at `size` bytes when size is given.
+struct LastByteCase {
+    const char* name;
+    std::string open;  // the field up to the padding
+    std::string last;  // the byte at `at`
+    std::string rest;  // the rest of the record, its line break included
+};
+
+const LastByteCase kLastByteCases[] = {
+    {"CR of CRLF", "plain", "\r", "\n"},
+    {"a lone CR", "plain", "\r", "#,next\n"},  // # the next record's number
+    {"a CR in a quoted field", "\"x", "\r", "\ny\"\n"},
+    {"the first of a doubled quote", "\"x", "\"", "\"y\nz\"\n"},
+    {"a closing quote before LF", "\"x\n", "\"", "\n"},
+    {"a closing quote before CRLF", "\"x\n", "\"", "\r\n"},
+    {"an opening quote", "", "\"", "a\nb\"\n"},
+};
+
+std::string recordsWithByteAt(const LastByteCase& c, std::size_t at, std::size_t size = 0) {
+    std::string csv;
+    int row = 1;
+    const auto record = [&row](const std::string& field) {
+        return std::to_string(row++) + "," + field;
+    };
+    while (csv.size() + 64 < at) csv += record("filler\n");
+    // The padding is a field of its own before the case's field.
+    const std::string head = std::to_string(row) + ",";
+    const std::size_t padding = at - csv.size() - head.size() - 1 - c.open.size();
+    std::string special = head + std::string(padding, 'p') + "," + c.open + c.last + c.rest;
+    ++row;
+    if (const std::size_t next = special.find('#'); next != std::string::npos) {
+        special.replace(next, 1, std::to_string(row++));
+    }
+    csv += special;
+    const std::size_t end = size == 0 ? at + (std::size_t{1} << 18) : size;
+    while (csv.size() + 64 < end) csv += record(row % 2 == 0 ? "after\r\n" : "\"two\nlines\"\n");
+    if (size == 0) return csv;
+    const std::string tail = std::to_string(row) + ",";
+    return csv + tail + std::string(size - csv.size() - tail.size() - 1, 'e') + "\n";
+}
+
+void expectRowsNumberedRight(const Rows& rows, const Rows& whole) {
+    EXPECT_EQ(rows, whole);
+    for (const auto& [row, cells] : rows) {
+        ASSERT_EQ(cells.front(), std::to_string(row)) << "row " << row;
+    }
+}
+
+// A quote or a carriage return as the last byte of a piece read (1 MiB) or of a part cut off
+// waits for the byte after it: whichever it turns out to be, every record after keeps its
+// number, as one reading of the whole file gives it (the records after hold quoted line
+// breaks, which a quote taken wrongly would take for record ends, or miss).
+TEST(RowStream, AQuoteOrCarriageReturnAsAPiecesOrPartsLastByteKeepsEveryRowInItsPlace) {
+    velquor::testing::TempDir dir;
+    const auto path = dir / "edge.csv";
+    for (const LastByteCase& c : kLastByteCases) {
+        SCOPED_TRACE(c.name);
+        const std::string pieces = recordsWithByteAt(c, (std::size_t{1} << 20) - 1);
+        ASSERT_EQ(pieces.substr((std::size_t{1} << 20) - 1, 1), c.last);
+        velquor::testing::writeFile(path, pieces);
+        const Rows whole = opened(path.string());
+        ASSERT_GT(whole.size(), 30000u);
+        expectRowsNumberedRight(streamed(path.string()), whole);
+
+        // The first of three parts ends there; the third starts at the record count the cuts
+        // before it found.
+        constexpr std::size_t kThird = 200000;
+        const std::string parts = recordsWithByteAt(c, kThird - 1, 3 * kThird);
+        ASSERT_EQ(parts.size(), 3 * kThird);
+        ASSERT_EQ(parts.substr(kThird - 1, 1), c.last);
+        velquor::testing::writeFile(path, parts);
+        const Rows wholeOfParts = opened(path.string());
+        Rows joined;
+        for (const Rows& part : inParts(path.string(), 3)) joined.insert(part.begin(), part.end());
+        expectRowsNumberedRight(joined, wholeOfParts);
+    }
+}
+
 // A workbook's rows come as its sheet holds them, shared and inline texts alike; a sheet whose
 // rows go back is refused, since its rows cannot be handed on in order without holding them.
 TEST(RowStream, AWorkbooksRowsComeInOrderOrTheWalkIsRefused) {

@@ -335,6 +335,10 @@ void CVelquorDlg::showGenerationResults(const generator::GenerationReport& repor
                              nullptr, static_cast<int>(report.staleTwinsLeft))
                               .arg(QString::fromStdString(report.staleTwinError));
     }
+    if (report.checkSumsLinesDropped > 0) {
+        details += '\n' + tr("%n line(s) of MD5SUMS named files no longer there and were dropped.",
+                             nullptr, static_cast<int>(report.checkSumsLinesDropped));
+    }
     if (report.mixedCase && report.allWritten()) {
         details += '\n' + QString::fromStdString(mac::mixedCaseText());
     }
@@ -425,6 +429,9 @@ bool CVelquorDlg::confirmExistingOutputs(generator::GenerationRequest& request) 
     if (existing->replacedFiles > 0) {
         parts << tr("%n file(s) will be replaced.", nullptr,
                     static_cast<int>(existing->replacedFiles));
+    }
+    if (const support::Phrase list = generator::checkSumsListPhrase(*existing); !list.empty()) {
+        parts << coreText(list);
     }
     if (existing->staleEncryptedCopies > 0) {
         parts << tr("%n encrypted copy(ies) in %1 from an earlier run stay(s) as it is and will "

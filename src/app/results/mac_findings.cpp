@@ -34,9 +34,14 @@ MacFindings generationFindings(const generator::GenerationReport& check, const Q
     findings.emptyCells = check.withEmptyValues();
     findings.generate = true;
     if (!check.refusal.empty()) findings.refusal = coreReason(check.refusal, check.refusalPhrase);
+    // The rows with empty cells first, by row and column, below the line that counts them.
+    for (const support::Phrase& row : generator::emptyValuesFindings(check)) {
+        findings.notes << coreText(row);
+    }
     for (const support::Phrase& finding : check.columnFindings) {
         findings.notes << coreText(finding);
     }
+    if (check.mixedCase) findings.notes << coreText(generator::mixedCasePhrase(check));
     for (const generator::DeviceResult& device : check.devices) {
         if (!device.valuesDiffer) continue;
         if (++findings.differing <= kDifferingListed) {

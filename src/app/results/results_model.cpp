@@ -61,9 +61,11 @@ bool isGenerationFailure(generator::DeviceOutcome outcome) {
            outcome == generator::DeviceOutcome::Refused;
 }
 
-// A file written with empty values needs a second look as much as a failed row.
+// A file written (or, by the check, to be written) with empty values needs a second look as
+// much as a failed row.
 bool writtenWithEmptyValues(const generator::DeviceResult& device) {
-    return !device.emptyElements.empty() && device.outcome == generator::DeviceOutcome::Written;
+    return !device.emptyElements.empty() && (device.outcome == generator::DeviceOutcome::Written ||
+                                             device.outcome == generator::DeviceOutcome::Checked);
 }
 
 bool isGenerationProblem(const generator::DeviceResult& device) {

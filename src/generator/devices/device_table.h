@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/template/config_template.h"
 #include "support/result.h"
 
 namespace velquor::generator {

@@ -4,12 +4,40 @@
 #include <algorithm>
 #include <cctype>
 
-#include "generator/template/config_template.h"
+#include "sheet/cell_name.h"
 
 namespace velquor::generator {
 namespace {
 
+constexpr SeedElement kSeedElements[] = {
+    {"SubscriberInformation", "DisplayName", column::kDisplayName},
+    {"SubscriberInformation", "UserID", column::kUserId},
+    {"SubscriberInformation", "AuthID", column::kAuthId},
+    {"SubscriberInformation", "Password", column::kPassword},
+    {"ProxyandRegistration", "Proxy", column::kProxy},
+    {"SIPSettings", "SIPPort", column::kSipPort},
+};
+
 constexpr int kFirstFreeColumn = column::kSipPort + 1;
+
+}  // namespace
+
+std::span<const SeedElement> seedElements() {
+    return kSeedElements;
+}
+
+std::string columnLetters(int entry) {
+    return sheet::columnName(entry + 1);
+}
+
+std::string seedElementPath(int entry) {
+    for (const SeedElement& seed : kSeedElements) {
+        if (seed.entry == entry) return std::string("Ext1/") + seed.section + "/" + seed.name;
+    }
+    return {};
+}
+
+namespace {
 
 bool isNameCharacter(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.';

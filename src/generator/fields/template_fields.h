@@ -14,11 +14,39 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace velquor::generator {
+
+// Which entry of a device row feeds each edited element.
+namespace column {
+inline constexpr int kMac = 0;
+inline constexpr int kDisplayName = 1;
+inline constexpr int kUserId = 2;
+inline constexpr int kAuthId = 3;
+inline constexpr int kPassword = 4;
+inline constexpr int kProxy = 5;
+inline constexpr int kSipPort = 6;
+}  // namespace column
+
+// The element below Ext1 a fixed column B to G fills: its section, its name and the column.
+struct SeedElement {
+    const char* section;
+    const char* name;
+    int entry;
+};
+// In column order, the order in which messages name the elements.
+std::span<const SeedElement> seedElements();
+
+// "A" for 0, "G" for 6, "AA" for 26.
+std::string columnLetters(int entry);
+
+// The element a fixed column B to G fills ("Ext1/SubscriberInformation/UserID" for C), empty
+// for any other column.
+std::string seedElementPath(int entry);
 
 // An element path below the document element, with an attribute at its end or not.
 struct ElementPath {

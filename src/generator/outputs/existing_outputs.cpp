@@ -7,6 +7,7 @@
 
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
+#include "support/translatable.h"
 #include "support/wording.h"
 
 namespace velquor::generator {
@@ -46,7 +47,16 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     // A first run into a new folder spares two look-ups a row.
     if (holdsNothing(folder)) return existing;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < macs.rows.size(); ++i) {
+        if (macs.check.cells[i].verdict == mac::Verdict::Usable) names.push_back(macs.fileName(i));
+    }
+    existing.checkSums = lookAtCheckSums(folder, names);
+    if (request.encrypt) existing.encryptedCheckSums = lookAtCheckSums(encryptedFolder, names);
+    existing.replacedFiles +=
+        (existing.checkSums.exists ? 1 : 0) + (existing.encryptedCheckSums.exists ? 1 : 0);
     existing.staleTwins = findStaleTwins(request, *table, runFileNames(macs));
+    existing.encryptedFolderLink = linkedEncryptedFolder(folder);
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         // A replaced row writes nothing: the later row of its MAC names the file.
         if (macs.check.cells[i].verdict != mac::Verdict::Usable) continue;
@@ -63,12 +73,32 @@ support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& re
     return existing;
 }
 
+support::Phrase checkSumsListPhrase(const ExistingOutputs& existing) {
+    const std::size_t kept = existing.checkSums.kept + existing.encryptedCheckSums.kept;
+    const std::size_t dropped = existing.checkSums.dropped + existing.encryptedCheckSums.dropped;
+    if (kept == 0 && dropped == 0) return {};
+    //: %1 how many lines of other files an MD5SUMS list keeps, %2 how many whose file is gone
+    return support::Phrase{VELQUOR_TR_NOOP("core",
+                                           "MD5SUMS keeps its lines of other files (%1) and "
+                                           "drops those whose file is gone (%2); this run's "
+                                           "lines are replaced."),
+                           {std::to_string(kept), std::to_string(dropped)}};
+}
+
 std::string existingOutputsText(const ExistingOutputs& existing) {
     std::string text = staleTwinsText(existing.staleTwins);
     if (!text.empty()) text += ".";
+    if (!text.empty() && !existing.encryptedFolderLink.empty()) {
+        text += " " + existing.encryptedFolder + " is a link to " + existing.encryptedFolderLink +
+                ": the files there are neither looked at nor removed.";
+    }
     if (existing.replacedFiles > 0) {
         if (!text.empty()) text += ' ';
         text += support::plural(existing.replacedFiles, "file", "files") + " will be replaced.";
+    }
+    if (const support::Phrase list = checkSumsListPhrase(existing); !list.empty()) {
+        if (!text.empty()) text += ' ';
+        text += list.english();
     }
     if (existing.staleEncryptedCopies > 0) {
         if (!text.empty()) text += ' ';

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "generator/outputs/check_sums.h"
+#include "generator/outputs/generation_request.h"
 #include "generator/outputs/stale_twins.h"
-#include "generator/run/generation_job.h"
 #include "support/result.h"
 
 namespace velquor::generator {
@@ -26,6 +27,14 @@ struct ExistingOutputs {
     // Files in the folder or its "en" that belong to a phone of this run under another name
     // (stale_twins.h): left in place, a phone may fetch the old one.
     std::vector<std::string> staleTwins;
+    // Where "en" leads when it is a link: files there are neither looked at nor removed.
+    std::string encryptedFolderLink;
+
+    // The MD5SUMS lists the run updates (in the folder, and in "en" when it encrypts): their
+    // lines of other files are kept, those whose file is gone dropped. A list there is among
+    // replacedFiles too.
+    CheckSumsListLook checkSums;
+    CheckSumsListLook encryptedCheckSums;
 
     bool any() const {
         return replacedFiles > 0 || staleEncryptedCopies > 0 || !staleTwins.empty();
@@ -44,6 +53,11 @@ std::string staleTwinsText(const std::vector<std::string>& twins);
 // those of reading the sheet (a stop request is a Cancelled error).
 support::Result<ExistingOutputs> findExistingOutputs(const GenerationRequest& request,
                                                      std::stop_token stop = {});
+
+// What happens to the MD5SUMS lists already there, when they hold lines of other files:
+// "MD5SUMS keeps its 4 lines of other files, and 1 line whose file is gone is dropped; this
+// run's lines are replaced." Empty when there is nothing to say.
+support::Phrase checkSumsListPhrase(const ExistingOutputs& existing);
 
 // "3 files will be replaced." and/or a sentence about the encrypted copies left behind;
 // empty when there is nothing to say.

@@ -9,11 +9,15 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <filesystem>
 #include <set>
 
-#include "generator/fields/run_templates.h"
+#include "crypto/aes.h"
+#include "crypto/config_blocks.h"
+#include "crypto/plaintext_check.h"
 #include "generator/fields/template_fields.h"
+#include "generator/template/run_templates.h"
 #include "support/file_identity.h"
 #include "xmlsafe/xml_safety.h"
 
@@ -116,10 +120,9 @@ std::string_view headOf(const fs::path& path, std::string& buffer) {
     return std::string_view(buffer).substr(0, filled);
 }
 
-// The name of the document element as the file writes it, read from its first bytes in
-// whatever encoding they declare; nothing for a file that is not XML.
-std::optional<std::string> documentElementOf(const fs::path& path, std::string& buffer) {
-    const std::string_view head = headOf(path, buffer);
+// The name of the document element as the bytes write it, read in whatever encoding they
+// declare; nothing for bytes that are no XML.
+std::optional<std::string> documentElementIn(std::string_view head) {
     if (head.empty()) return std::nullopt;
     xmlsafe::initialise();
     xmlsafe::DiagnosticCapture quiet;
@@ -139,6 +142,23 @@ std::optional<std::string> documentElementOf(const fs::path& path, std::string& 
     return name;
 }
 
+std::optional<std::string> documentElementOf(const fs::path& path, std::string& buffer) {
+    return documentElementIn(headOf(path, buffer));
+}
+
+// The size of a regular file, not following a link; nothing for anything else.
+std::optional<std::uintmax_t> regularFileSize(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return static_cast<std::uintmax_t>(info.st_size);
+}
+
+// Whether folder/en is a folder of its own, not a link to one elsewhere.
+bool ownEncryptedFolder(const fs::path& folder) {
+    struct stat info {};
+    return ::lstat((folder / "en").c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // A file as a folder and a name in it, links followed: how an input is told among the names
 // of a listing without looking at each file.
 struct PlacedFile {
@@ -156,7 +176,13 @@ PlacedFile placeOf(const fs::path& path) {
 // What a run's files look like and which files it reads, looked up once per search.
 class RunFiles {
 public:
-    RunFiles(const GenerationRequest& request, const DeviceTable& table) {
+    RunFiles(const GenerationRequest& request, const DeviceTable& table)
+        : m_decrypts(request.encrypt) {
+        if (m_decrypts) {
+            const std::string& key = request.keyText;
+            m_aes.Init(static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX)),
+                       reinterpret_cast<const unsigned char*>(key.data()));
+        }
         const SheetFields fields(table.headerCells(), table.ColumnCount);
         std::vector<std::string> inputs;
         if (!request.templatePath.empty()) {
@@ -172,8 +198,29 @@ public:
     }
 
     bool madeFromTemplates(const fs::path& file) {
-        const auto element = documentElementOf(file, m_buffer);
-        return element && m_documentElements.contains(*element);
+        return fromTemplates(documentElementOf(file, m_buffer));
+    }
+
+    // Whether an encrypted file is a copy of one made from the templates: its first blocks
+    // decrypted with the run's key show it, or, without the key or for a copy made with
+    // another, the plain file of its name beside "en" is such a file (plainTwin) and this one
+    // is what its encryption would be: no text, and as long as it in whole blocks.
+    bool encryptedCopyOfTwin(const fs::path& copy, const std::optional<fs::path>& plainTwin) {
+        const std::string_view head = headOf(copy, m_buffer);
+        if (head.empty() || crypto::looksLikeText(head)) return false;
+        if (m_decrypts) {
+            std::string plain(
+                head.substr(0, head.size() / crypto::kAesBlockSize * crypto::kAesBlockSize));
+            const std::size_t size = crypto::decryptCompleted(
+                m_aes, reinterpret_cast<std::uint8_t*>(plain.data()), plain.size());
+            if (fromTemplates(documentElementIn(std::string_view(plain).substr(0, size)))) {
+                return true;
+            }
+        }
+        if (!plainTwin) return false;
+        const auto copySize = regularFileSize(copy);
+        const auto plainSize = regularFileSize(*plainTwin);
+        return copySize && plainSize && *copySize == crypto::completedSize(*plainSize);
     }
 
     // The names of the run's inputs that lie in folder.
@@ -187,6 +234,12 @@ public:
     }
 
 private:
+    bool fromTemplates(const std::optional<std::string>& element) const {
+        return element && m_documentElements.contains(*element);
+    }
+
+    bool m_decrypts = false;
+    crypto::CAes m_aes;
     std::set<std::string> m_documentElements;
     std::vector<PlacedFile> m_inputs;
     std::string m_buffer;
@@ -251,25 +304,57 @@ std::vector<std::string> findStaleTwins(const GenerationRequest& request, const 
     const fs::path folder(request.outputFolder);
     std::set<std::string> plainTwins;
     forEachRegularFile(folder, run.inputsIn(folder), [&](std::string name, const fs::path& path) {
-        const Kin kin = kinOf(name, request.fileName, phones);
-        if (kin == Kin::None) return;
-        if (kin == Kin::OtherPattern && !run.madeFromTemplates(path)) return;
+        if (kinOf(name, request.fileName, phones) == Kin::None) return;
+        if (!run.madeFromTemplates(path)) return;
         plainTwins.insert(std::move(name));
         twins.push_back(path.string());
     });
     std::sort(twins.begin(), twins.end());
+    // A link for "en" leads out of the output folder: nothing there is looked at.
+    if (!ownEncryptedFolder(folder)) return twins;
     std::vector<std::string> copies;
     const fs::path encrypted = folder / "en";
-    forEachRegularFile(encrypted, run.inputsIn(encrypted),
-                       [&](const std::string& name, const fs::path& path) {
-                           const Kin kin = kinOf(name, request.fileName, phones);
-                           if (kin == Kin::None) return;
-                           if (kin == Kin::OtherPattern && !plainTwins.contains(name)) return;
-                           copies.push_back(path.string());
-                       });
+    forEachRegularFile(
+        encrypted, run.inputsIn(encrypted), [&](const std::string& name, const fs::path& path) {
+            if (kinOf(name, request.fileName, phones) == Kin::None) return;
+            const std::optional<fs::path> plain =
+                plainTwins.contains(name) ? std::optional(folder / name) : std::nullopt;
+            if (run.encryptedCopyOfTwin(path, plain)) copies.push_back(path.string());
+        });
     std::sort(copies.begin(), copies.end());
     twins.insert(twins.end(), copies.begin(), copies.end());
     return twins;
+}
+
+std::string linkedEncryptedFolder(const std::filesystem::path& folder) {
+    const fs::path encrypted = folder / "en";
+    std::error_code error;
+    if (!fs::is_symlink(encrypted, error)) return {};
+    const fs::path target = fs::read_symlink(encrypted, error);
+    return error ? encrypted.string() : target.string();
+}
+
+std::error_code removeStaleTwin(const std::filesystem::path& folder, const std::string& twin) {
+    const fs::path path(twin);
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return {errno, std::generic_category()};
+    int at = folderFd;
+    // A twin is in the folder itself or in its own "en", which is opened without following a
+    // link, so that a link put there since the search leads nowhere.
+    if (path.parent_path().filename() == "en" &&
+        support::identityOf(path.parent_path().parent_path()) == support::identityOf(folder)) {
+        at = ::openat(folderFd, "en", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } else if (support::identityOf(path.parent_path()) != support::identityOf(folder)) {
+        at = -1;
+        errno = EXDEV;
+    }
+    std::error_code error;
+    if (at < 0 || ::unlinkat(at, path.filename().c_str(), 0) != 0) {
+        error = std::error_code(errno, std::generic_category());
+    }
+    if (at >= 0 && at != folderFd) ::close(at);
+    ::close(folderFd);
+    return error;
 }
 
 }  // namespace velquor::generator

@@ -4,26 +4,29 @@
 // it starts and removes them, when asked, once its own files are in place.
 //
 // Nothing else in the folder may ever be taken for one. A stale twin is a regular file (not a
-// link, a folder or a device), none of the run's inputs (its templates, its sheet), not the
-// name the run writes for its phone, and either
-//   - named by the run's own pattern with the phone's MAC in any spelling and case, or
-//   - named like a configuration file of that phone alone (configNamePhone below) and, being
-//     an XML document whose document element is that of one of the run's templates, a file
-//     made from them. Encrypted copies in "en" cannot be read: one such copy counts when the
-//     plain file of its name beside "en" does.
+// link, a folder or a device) in the output folder itself or in its "en" when that is a
+// folder of its own (a link there is not followed), none of the run's inputs (its templates,
+// its sheet), not the name the run writes for its phone, named by the run's own pattern with
+// the phone's MAC in any spelling and case or like a configuration file of that phone alone
+// (configNamePhone below), and made from the run's templates: an XML document whose document
+// element is that of one of them. A copy in "en" counts when its first blocks, decrypted with
+// the run's key, show such a document, or when the plain file of its name beside "en" is a
+// twin and the copy is what its encryption would be (no text, as long in whole blocks).
 // A phone's own uploads (its log, contact list, local settings: "0015650a33fb-contacts.xml"),
 // backups ("0015650a33fb.xml.bak"), files of phones not in the run and files naming two
 // phones never count.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
-#include "generator/run/generation_job.h"
+#include "generator/outputs/generation_request.h"
 
 namespace velquor::generator {
 
@@ -40,5 +43,13 @@ std::optional<std::string> configNamePhone(std::string_view name);
 // pattern's has its first bytes read.
 std::vector<std::string> findStaleTwins(const GenerationRequest& request, const DeviceTable& table,
                                         const PhoneFileNames& phones);
+
+// Where folder/en leads when it is a link (whose files are then neither looked at nor
+// removed), empty when it is none.
+std::string linkedEncryptedFolder(const std::filesystem::path& folder);
+
+// Removes a twin findStaleTwins found, only from folder itself or its own "en": the folder
+// is opened and the name unlinked inside it, "en" opened without following a link.
+std::error_code removeStaleTwin(const std::filesystem::path& folder, const std::string& twin);
 
 }  // namespace velquor::generator

@@ -13,11 +13,13 @@
 #include "crypto/aes.h"
 #include "generator/devices/device_macs.h"
 #include "generator/devices/device_table.h"
-#include "generator/fields/run_templates.h"
 #include "generator/outputs/check_sums.h"
 #include "generator/outputs/existing_outputs.h"
+#include "generator/outputs/stale_twins.h"
 #include "generator/run/device_writers.h"
+#include "generator/run/row_notes.h"
 #include "generator/template/config_template.h"
+#include "generator/template/run_templates.h"
 #include "support/atomic_file.h"
 #include "support/file_identity.h"
 #include "support/translatable.h"
@@ -37,74 +39,7 @@ support::Phrase rowPrefix(int row) {
     return support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2"), {std::to_string(row)}};
 }
 
-// A replaced row's file was written over by a later row, which carries its own warning.
-bool hasEmptyValues(const DeviceResult& device) {
-    return !device.emptyElements.empty() &&
-           (device.outcome == DeviceOutcome::Written || device.outcome == DeviceOutcome::Checked);
-}
-
-// "row 3: written, with UserID, Password empty"
-support::Phrase emptyValuesNote(const DeviceResult& device) {
-    std::string names;
-    for (const std::string& name : device.emptyElements) {
-        names += names.empty() ? name : ", " + name;
-    }
-    return support::Phrase{VELQUOR_TR_NOOP("core", "row %1: %2, with %3 empty"),
-                           {std::to_string(device.row), outcomeName(device.outcome), names},
-                           support::markedArgument(2)};
-}
-
 }  // namespace
-
-std::size_t GenerationReport::count(DeviceOutcome outcome) const {
-    std::size_t n = 0;
-    for (const DeviceResult& device : devices) n += device.outcome == outcome ? 1 : 0;
-    return n;
-}
-
-std::size_t GenerationReport::filesWritten() const {
-    std::size_t n = 0;
-    for (const DeviceResult& device : devices) {
-        // A replaced row's files were overwritten by a later row: count each file once.
-        if (device.outcome == DeviceOutcome::Checked ||
-            device.outcome == DeviceOutcome::Superseded) {
-            continue;
-        }
-        n += device.plainFile.empty() ? 0 : 1;
-        n += device.encryptedFile.empty() ? 0 : 1;
-    }
-    return n;
-}
-
-std::size_t GenerationReport::withEmptyValues() const {
-    std::size_t n = 0;
-    for (const DeviceResult& device : devices) n += hasEmptyValues(device) ? 1 : 0;
-    return n;
-}
-
-bool GenerationReport::allWritten() const {
-    return !cancelled && refusal.empty() && syncError.empty() && checkSumsError.empty() &&
-           count(DeviceOutcome::Failed) == 0 && count(DeviceOutcome::Cancelled) == 0 &&
-           count(DeviceOutcome::Refused) == 0;
-}
-
-const char* outcomeName(DeviceOutcome outcome) {
-    switch (outcome) {
-        case DeviceOutcome::Written:
-            return VELQUOR_TR_NOOP("core", "written");
-        case DeviceOutcome::Superseded:
-            return VELQUOR_TR_NOOP("core", "replaced");
-        case DeviceOutcome::Checked:
-            return VELQUOR_TR_NOOP("core", "checked");
-        case DeviceOutcome::Failed:
-            return VELQUOR_TR_NOOP("core", "failed");
-        case DeviceOutcome::Cancelled:
-            return VELQUOR_TR_NOOP("core", "cancelled");
-        case DeviceOutcome::Refused:
-            return VELQUOR_TR_NOOP("core", "refused");
-    }
-    return VELQUOR_TR_NOOP("core", "unknown");
-}
 
 namespace {
 
@@ -280,12 +215,17 @@ public:
 
     // The MD5SUMS of the files written, beside them and in "en"; a folder this run wrote
     // nothing into keeps what it had.
-    support::Status writeCheckSums() const {
-        if (!m_plainSums.empty()) {
-            if (auto written = m_plainSums.writeInto(m_folder); !written) return written;
+    // The lines dropped from the lists for files that are gone.
+    support::Result<std::size_t> writeCheckSums() const {
+        std::size_t dropped = 0;
+        for (const auto& [sums, folder] : {std::pair{&m_plainSums, &m_folder},
+                                           std::pair{&m_encryptedSums, &m_encryptedFolder}}) {
+            if (sums->empty()) continue;
+            auto written = sums->writeInto(*folder);
+            if (!written) return written.error();
+            dropped += *written;
         }
-        if (!m_encryptedSums.empty()) return m_encryptedSums.writeInto(m_encryptedFolder);
-        return {};
+        return dropped;
     }
 
 private:
@@ -406,6 +346,16 @@ GenerationReport reportFor(const GenerationRequest& request, const DeviceTable& 
     report.dryRun = request.dryRun;
     report.emptyRows = table.emptyDeviceRows();
     report.mixedCase = macs.check.mixedCase;
+    for (std::size_t i = 0; report.mixedCase && i < macs.check.cells.size(); ++i) {
+        const mac::CellVerdict& cell = macs.check.cells[i];
+        if (cell.verdict != mac::Verdict::Usable) continue;
+        const auto has = [&cell](char from, char to) {
+            return std::any_of(cell.written.begin(), cell.written.end(),
+                               [from, to](char c) { return c >= from && c <= to; });
+        };
+        report.upperCaseNames += has('A', 'F') ? 1 : 0;
+        report.lowerCaseNames += has('a', 'f') ? 1 : 0;
+    }
     report.devices.reserve(macs.rows.size());
     return report;
 }
@@ -432,8 +382,8 @@ void settleStaleTwins(const GenerationRequest& request, const DeviceTable& table
     std::erase_if(written, [&files](const auto& phone) { return !files.contains(phone.second); });
     const bool remove = request.removeStaleTwins && report.syncError.empty();
     for (const std::string& twin : findStaleTwins(request, table, written)) {
-        std::error_code error;
-        if (remove) fs::remove(twin, error);
+        const std::error_code error =
+            remove ? removeStaleTwin(request.outputFolder, twin) : std::error_code();
         if (remove && !error) {
             ++report.staleTwinsRemoved;
             continue;
@@ -481,6 +431,7 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
 
     const DeviceMacs macs = checkDeviceMacs(*table, request.macForm, request.fileName);
     GenerationReport report = reportFor(request, *table, macs);
+    if (request.beforeWriting) request.beforeWriting(report);
     const bool staleTwinsBefore = holdsStaleTwins(request, *table, macs);
     const auto deviceCount = static_cast<std::uint64_t>(macs.rows.size());
     Generation generation(request, *table, *templates);
@@ -511,6 +462,8 @@ support::Result<GenerationReport> runGeneration(const GenerationRequest& request
         if (auto sums = generation.writeCheckSums(); !sums) {
             report.checkSumsError = sums.error().message;
             report.checkSumsErrorPhrase = sums.error().phrase;
+        } else {
+            report.checkSumsLinesDropped = *sums;
         }
         if (auto synced = support::syncFileSystemOf(request.outputFolder); !synced) {
             report.syncError = synced.error().message;
@@ -541,7 +494,7 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         }
         templates = std::move(*loaded);
     }
-    std::set<std::size_t> used;
+    FilledColumns used;
     for (std::size_t i = 0; i < macs.rows.size(); ++i) {
         const mac::CellVerdict& verdict = macs.check.cells[i];
         if (verdict.verdict != mac::Verdict::Usable) {
@@ -555,133 +508,21 @@ support::Result<GenerationReport> checkDeviceSheet(const GenerationRequest& requ
         result.outcome = DeviceOutcome::Checked;
         if (templates) {
             checkFields(*templates, *macs.rows[i], result);
-            used.insert(templates->indexFor(*macs.rows[i]));
+            std::vector<bool>& filled = used[templates->indexFor(*macs.rows[i])];
+            const auto cells = macs.rows[i]->cells;
+            filled.resize(std::max(filled.size(), cells.size()));
+            for (std::size_t cell = 0; cell < cells.size(); ++cell) {
+                if (!cells[cell].empty()) filled[cell] = true;
+            }
         }
         noteRewrittenName(result, verdict);
         report.devices.push_back(std::move(result));
     }
     if (templates) {
-        report.columns = columnUses(table->headerCells(), fields, *templates,
-                                    std::vector<std::size_t>(used.begin(), used.end()));
+        report.columns = columnUses(table->headerCells(), fields, *templates, std::move(used));
         report.columnFindings = columnFindings(report.columns, fields);
     }
     return report;
-}
-
-namespace {
-
-// Enough rows for the user to see the pattern; the rest are counted.
-constexpr std::size_t kListedRows = 8;
-
-void listRows(std::string& text, const GenerationReport& report, DeviceOutcome outcome,
-              const std::string& restLabel) {
-    std::size_t listed = 0;
-    std::size_t total = 0;
-    for (const DeviceResult& device : report.devices) {
-        if (device.outcome != outcome) continue;
-        ++total;
-        if (listed < kListedRows) {
-            text += "\n- " + device.reason;
-            ++listed;
-        }
-    }
-    if (total > listed) {
-        text += "\n... and " + plural(total - listed, restLabel.c_str(), restLabel.c_str());
-    }
-}
-
-}  // namespace
-
-std::string emptyValuesText(const GenerationReport& report) {
-    const std::size_t rows = report.withEmptyValues();
-    if (rows == 0) return {};
-    std::string text = plural(rows, "row was", "rows were") +
-                       (report.dryRun ? " checked" : " written") + " with empty values:";
-    std::size_t listed = 0;
-    for (const DeviceResult& device : report.devices) {
-        if (!hasEmptyValues(device) || listed == kListedRows) continue;
-        text += "\n- " + emptyValuesNote(device).english();
-        ++listed;
-    }
-    if (rows > listed) text += "\n... and " + plural(rows - listed, "more row", "more rows");
-    return text;
-}
-
-std::string emptyRowsText(std::size_t emptyRows) {
-    return plural(emptyRows, "empty row was", "empty rows were") + " skipped: they hold no device.";
-}
-
-bool GenerationReport::hasUnlistedRows() const {
-    return count(DeviceOutcome::Failed) > kListedRows ||
-           count(DeviceOutcome::Superseded) > kListedRows ||
-           count(DeviceOutcome::Refused) > kListedRows;
-}
-
-std::string generationSummaryText(const GenerationReport& report, bool reportWritten) {
-    const std::size_t failed = report.count(DeviceOutcome::Failed);
-    const std::size_t replaced = report.count(DeviceOutcome::Superseded);
-    const std::size_t cancelled = report.count(DeviceOutcome::Cancelled);
-    const std::size_t refused = report.count(DeviceOutcome::Refused);
-    const std::size_t devices = report.devices.size();
-    if (report.allWritten() && replaced == 0 && !report.dryRun) return "Success !";
-
-    std::string text;
-    if (!report.refusal.empty()) {
-        text = "Check: " + report.refusal + ".";
-    } else if (report.macCheckOnly) {
-        text = "Check: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
-               plural(devices, "device row", "device rows") + " can be used; nothing was written.";
-    } else if (report.dryRun) {
-        text = "Dry run: " + std::to_string(report.count(DeviceOutcome::Checked)) + " of " +
-               plural(devices, "device row", "device rows") +
-               " can be written; nothing was written.";
-    } else {
-        // Rows, not files: with encryption each written row leaves two files.
-        const std::size_t written = report.count(DeviceOutcome::Written);
-        text = std::to_string(written) + " of " + plural(devices, "device row", "device rows") +
-               " written";
-        if (report.encrypted && written > 0) {
-            text += written == 1 ? " (with its encrypted copy in \"en\")"
-                                 : " (each with its encrypted copy in \"en\")";
-        }
-        text += ".";
-    }
-    if (report.emptyRows > 0) text += "\n" + emptyRowsText(report.emptyRows);
-    if (report.cancelled) {
-        text += "\nCancelled: " + plural(cancelled, "row was", "rows were") + " not processed.";
-    }
-    if (refused > 0) {
-        text += "\n" + plural(refused, "row was", "rows were") +
-                " refused: column A is not a MAC address:";
-        listRows(text, report, DeviceOutcome::Refused,
-                 reportWritten ? "more refused rows (see the report)" : "more refused rows");
-    }
-    if (failed > 0) {
-        text += "\n" + plural(failed, "row failed:", "rows failed:");
-        listRows(text, report, DeviceOutcome::Failed,
-                 reportWritten ? "more failed rows (see the report)" : "more failed rows");
-    }
-    if (replaced > 0) {
-        text += "\n" + plural(replaced, "row was", "rows were") +
-                " replaced by a later row of the same MAC:";
-        listRows(text, report, DeviceOutcome::Superseded, "more replaced rows");
-    }
-    if (const std::string empty = emptyValuesText(report); !empty.empty()) text += "\n" + empty;
-    if (!report.columnFindings.empty()) {
-        text += "\n" + plural(report.columnFindings.size(), "column is", "columns are") +
-                " worth a look:";
-        for (const support::Phrase& finding : report.columnFindings) {
-            text += "\n- " + finding.english();
-        }
-    }
-    if (report.mixedCase) text += "\n" + mac::mixedCaseText();
-    if (!report.checkSumsError.empty()) {
-        text += "\nThe MD5SUMS list was not written: " + report.checkSumsError;
-    }
-    if (!report.syncError.empty()) {
-        text += "\nThe files may not have reached the disk: " + report.syncError;
-    }
-    return text;
 }
 
 }  // namespace velquor::generator

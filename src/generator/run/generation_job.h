@@ -5,35 +5,19 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
-#include "generator/fields/column_uses.h"
+#include "generator/outputs/generation_request.h"
+#include "generator/template/column_uses.h"
 #include "mac/file_name.h"
 #include "mac/mac_address.h"
 #include "support/progress.h"
 #include "support/result.h"
 
 namespace velquor::generator {
-
-struct GenerationRequest {
-    std::string templatePath;
-    std::string sheetPath;
-    std::string outputFolder;
-    bool encrypt = false;
-    // The key text handed to the encryption of every copy; read only when encrypt is set.
-    std::string keyText;
-    // Checks the sheet, the template and every row, but writes nothing.
-    bool dryRun = false;
-    // How the MAC names the device's files.
-    mac::Form macForm = mac::kDefaultForm;
-    // What the device files (and their copies in "en") are named.
-    mac::FileNamePattern fileName;
-    // Files of this run's phones under another name (existing_outputs.h): removed once the
-    // run's own files are in place, or kept.
-    bool removeStaleTwins = false;
-};
 
 enum class DeviceOutcome {
     Written,     // the plain file (and the encrypted copy, if asked for) is in place
@@ -80,8 +64,11 @@ struct GenerationReport {
     support::Phrase refusalPhrase;
     std::vector<ColumnUse> columns;
     std::vector<support::Phrase> columnFindings;
-    // The files are named with letters in both cases: phones ask in one.
+    // The files are named with letters in both cases: phones ask in one. The names with
+    // letters in upper case and in lower case, counted then.
     bool mixedCase = false;
+    std::size_t upperCaseNames = 0;
+    std::size_t lowerCaseNames = 0;
     // Rows past the header that hold nothing: no devices, so not in devices either.
     std::size_t emptyRows = 0;
     // Set when the files were written but the final flush to disk failed.
@@ -96,6 +83,8 @@ struct GenerationReport {
     // Set when the files were written but their MD5SUMS list (check_sums.h) was not.
     std::string checkSumsError;
     support::Phrase checkSumsErrorPhrase;
+    // Lines of the folders' MD5SUMS lists whose file was gone, dropped from them.
+    std::size_t checkSumsLinesDropped = 0;
 
     std::size_t count(DeviceOutcome outcome) const;
     std::size_t filesWritten() const;  // plain and encrypted files left in place
@@ -138,9 +127,20 @@ std::string generationSummaryText(const GenerationReport& report, bool reportWri
 std::string emptyRowsText(std::size_t emptyRows);
 
 // The warning about rows written with empty values ("1 row was written with empty values:" and
-// the rows, the first few in full), or empty when there is none. Part of the summary text, and
-// worth lines of their own beside "Success !".
+// the rows, the first five with their columns, the rest counted), or empty when there is none.
+// Part of the summary text, and worth lines of their own beside "Success !".
 std::string emptyValuesText(const GenerationReport& report);
+// Its lines, one a row: "row 3: checked, with Password (E) empty" for the first five rows,
+// then "... and 12 more rows".
+std::vector<support::Phrase> emptyValuesFindings(const GenerationReport& report);
+
+// "2 lines of MD5SUMS named files no longer there and were dropped.": part of the summary
+// text, and worth a line of its own beside "Success !".
+std::string checkSumsDroppedText(const GenerationReport& report);
+
+// "The file names mix cases (118 with upper-case letters, 180 with lower-case ones), ...: set
+// mac-form to lower or upper (...).": the check's finding of a report whose names do.
+support::Phrase mixedCasePhrase(const GenerationReport& report);
 
 // A readable name for an outcome, as used in the CSV report ("written", "failed", ...).
 const char* outcomeName(DeviceOutcome outcome);

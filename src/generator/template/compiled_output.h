@@ -25,6 +25,8 @@ struct ValueSlot {
     SlotKind kind = SlotKind::Element;
     // Taken when the row's value is empty or there is none ({{Name|default}}).
     std::optional<std::string> fallback{};
+    // The value goes into a CDATA section, which carries no character references.
+    bool inCdata = false;
 
     // The text this slot takes from a row's values.
     std::string_view valueIn(std::span<const std::string_view> values) const;

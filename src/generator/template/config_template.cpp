@@ -13,8 +13,9 @@
 
 #include "generator/fields/template_fields.h"
 #include "generator/template/compiled_output.h"
+#include "generator/template/template_document.h"
+#include "generator/template/value_fit.h"
 #include "generator/template/xml_prolog.h"
-#include "sheet/cell_name.h"
 #include "support/file_identity.h"
 #include "xmlsafe/xml_safety.h"
 
@@ -25,39 +26,6 @@ using support::makeError;
 using support::Phrase;
 
 namespace {
-
-// ---- parsing ---------------------------------------------------------------------------
-
-struct ParseState {
-    bool sawDoctype = false;
-    Phrase firstError;
-};
-
-ParseState& stateOf(void* context) {
-    return *static_cast<ParseState*>(static_cast<xmlParserCtxtPtr>(context)->_private);
-}
-
-void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    // Stop before the internal subset is read: entity declarations are how a small file
-    // turns into gigabytes, and a configuration template has no use for them.
-    stateOf(context).sawDoctype = true;
-    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
-}
-
-void onParseError(void* context, xmlErrorPtr error) {
-    ParseState& state = stateOf(context);
-    if (!state.firstError.empty() || error == nullptr || error->level < XML_ERR_ERROR) return;
-    state.firstError = xmlsafe::parseErrorPhrase(*error);
-}
-
-// GB2312 files in the wild are written by GBK encoders and hold GBK-only characters; read
-// them as GBK, which is a superset, rather than fail on the first such character.
-bool isGb2312Label(std::string_view name) {
-    for (const char* alias : {"GB2312", "GB_2312-80", "EUC-CN", "csGB2312", "EUCCN"}) {
-        if (sameEncodingName(name, alias)) return true;
-    }
-    return false;
-}
 
 // ---- editing ---------------------------------------------------------------------------
 
@@ -93,59 +61,6 @@ struct PlaceholderText {
     bool wholeElement = false;
 };
 
-struct ChildRule {
-    const char* parent;
-    const char* child;
-    int entry;
-};
-
-// In column order, the order in which messages name the elements.
-constexpr ChildRule kRules[] = {
-    {"SubscriberInformation", "DisplayName", column::kDisplayName},
-    {"SubscriberInformation", "UserID", column::kUserId},
-    {"SubscriberInformation", "AuthID", column::kAuthId},
-    {"SubscriberInformation", "Password", column::kPassword},
-    {"ProxyandRegistration", "Proxy", column::kProxy},
-    {"SIPSettings", "SIPPort", column::kSipPort},
-};
-
-// Why a value cannot become XML text, or empty when it can: it must be UTF-8 made of
-// characters XML 1.0 allows.
-Phrase unfitForXml(std::string_view value) {
-    const Phrase notUtf8{VELQUOR_TR_NOOP("core", "it is not valid UTF-8 text")};
-    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
-    const auto* end = p + value.size();
-    while (p < end) {
-        char32_t c = *p;
-        int length = 1;
-        if (c >= 0x80) {
-            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-            if (length == 0 || c >= 0xF8 || end - p < length) return notUtf8;
-            c &= 0x3F >> (length - 1);
-            for (int i = 1; i < length; ++i) {
-                if ((p[i] & 0xC0) != 0x80) return notUtf8;
-                c = c << 6 | (p[i] & 0x3F);
-            }
-            const char32_t shortest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-            if (c < shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-                return notUtf8;
-            }
-        }
-        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                             (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
-        if (!allowed) {
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            //: %1 is a character's code (U+0001)
-            return Phrase{
-                VELQUOR_TR_NOOP("core", "it holds the character %1, which XML cannot carry"),
-                {code}};
-        }
-        p += length;
-    }
-    return {};
-}
-
 void replaceText(xmlNodePtr element, const std::string& value) {
     // A text node holds the value as it is; the serialiser escapes & < > when saving.
     xmlNodeSetContent(element, nullptr);
@@ -156,17 +71,6 @@ void replaceText(xmlNodePtr element, const std::string& value) {
 }
 
 }  // namespace
-
-std::string columnLetters(int entry) {
-    return sheet::columnName(entry + 1);
-}
-
-std::string seedElementPath(int entry) {
-    for (const ChildRule& rule : kRules) {
-        if (rule.entry == entry) return std::string("Ext1/") + rule.parent + "/" + rule.child;
-    }
-    return {};
-}
 
 std::vector<xmlNode*> ElementChildren(xmlNode* node) {
     std::vector<xmlNode*> children;
@@ -244,6 +148,7 @@ void notePlaceholders(EditPlan& plan, const SheetFields& fields, PlaceholderText
         const std::optional<int> entry =
             use.name.empty() ? std::nullopt : fields.placeholderEntry(use.name);
         ValueSlot slot{entry.value_or(-1), "", SlotKind::Text, use.fallback};
+        slot.inCdata = text.node->type == XML_CDATA_SECTION_NODE;
         if (!text.attribute.empty()) slot.kind = SlotKind::Attribute;
         if (text.wholeElement) {
             slot.kind = SlotKind::Element;
@@ -327,10 +232,10 @@ EditPlan planSeedEdits(xmlDocPtr doc, const SheetFields& fields) {
         plan.ext1Elements.push_back(ext1);
         for (xmlNodePtr section : ElementChildren(ext1)) {
             for (xmlNodePtr leaf : ElementChildren(section)) {
-                for (const ChildRule& rule : kRules) {
-                    if (hasName(section, rule.parent) && hasName(leaf, rule.child) &&
+                for (const SeedElement& rule : seedElements()) {
+                    if (hasName(section, rule.section) && hasName(leaf, rule.name) &&
                         fields.isSeedColumn(rule.entry)) {
-                        plan.edits.push_back(TextEdit{leaf, rule.entry, rule.child});
+                        plan.edits.push_back(TextEdit{leaf, rule.entry, rule.name});
                         plan.use.usedEntries.insert(rule.entry);
                         plan.highestEntry = std::max(plan.highestEntry, rule.entry);
                     }
@@ -395,92 +300,6 @@ bool applyPlan(const EditPlan& plan, const std::vector<std::string>& values) {
         }
     }
     return setEnable(plan);
-}
-
-// Why a document could not be saved: from which template, in which encoding when it names
-// one, and the XML library's own reason when it gave one.
-Phrase unwritableDocument(const std::string& displayName, const std::string& encoding,
-                          const std::string& libraryReason) {
-    Phrase phrase;
-    if (encoding.empty()) {
-        phrase = libraryReason.empty()
-                     ? Phrase{VELQUOR_TR_NOOP("core", "cannot write the document from %1"),
-                              {displayName}}  //: %1 is the template, %2 the XML library's reason
-                     : Phrase{VELQUOR_TR_NOOP("core", "cannot write the document from %1: %2"),
-                              {displayName, libraryReason}};
-        return phrase;
-    }
-    //: %1 is the template, %2 its encoding
-    phrase = libraryReason.empty()
-                 ? Phrase{VELQUOR_TR_NOOP("core",
-                                          "cannot write the document from %1 in its encoding %2 "
-                                          "(a character in a name, comment or processing "
-                                          "instruction may have no code there)"),
-                          {displayName, encoding}}
-                 //: %1 is the template, %2 its encoding, %3 the XML library's reason
-                 : Phrase{VELQUOR_TR_NOOP("core",
-                                          "cannot write the document from %1 in its encoding %2 "
-                                          "(a character in a name, comment or processing "
-                                          "instruction may have no code there): %3"),
-                          {displayName, encoding, libraryReason}};
-    return phrase;
-}
-
-struct SaveFormat {
-    XmlProlog prolog;
-    std::string encoding;  // empty: UTF-8 with no encoding named in the declaration
-};
-
-support::Result<std::string> serializeWithFormat(xmlDocPtr doc, const SaveFormat& format,
-                                                 const std::string& displayName) {
-    xmlsafe::DiagnosticCapture errors;
-    xmlBufferPtr buffer = xmlBufferCreateSize(64 * 1024);
-    if (buffer == nullptr) return makeError(ErrorCode::Internal, "out of memory");
-    // libxml2 writes a declaration of its own making; a byte-wide template gets its own
-    // declaration back verbatim instead (quotes, spacing and the name's case included).
-    const XmlProlog& prolog = format.prolog;
-    const bool verbatimDeclaration = !prolog.declarationText.empty();
-    int options = XML_SAVE_FORMAT;
-    if (!prolog.hasDeclaration || verbatimDeclaration) options |= XML_SAVE_NO_DECL;
-    // Without a named encoding libxml2 escapes every non-ASCII character; name UTF-8.
-    const char* encoding = format.encoding.empty() ? "UTF-8" : format.encoding.c_str();
-    xmlSaveCtxtPtr saver = xmlSaveToBuffer(buffer, encoding, options);
-    if (saver == nullptr) {
-        xmlBufferFree(buffer);
-        return makeError(ErrorCode::Unsupported,
-                         Phrase{VELQUOR_TR_NOOP("core", "cannot write XML in the encoding %1"),
-                                {format.encoding}});
-    }
-    const long saved = xmlSaveDoc(saver, doc);
-    const int closed = xmlSaveClose(saver);
-    if (saved < 0 || closed < 0) {
-        xmlBufferFree(buffer);
-        return makeError(ErrorCode::Unsupported,
-                         unwritableDocument(displayName, format.encoding, errors.first()));
-    }
-    std::string text;
-    if (verbatimDeclaration) {
-        text.reserve(static_cast<std::size_t>(xmlBufferLength(buffer)) + 64);
-        if (prolog.utf8ByteOrderMark) text += "\xEF\xBB\xBF";
-        text += prolog.declarationText;
-        text += '\n';
-    }
-    text.append(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
-                static_cast<std::size_t>(xmlBufferLength(buffer)));
-    xmlBufferFree(buffer);
-    return text;
-}
-
-// Encodings in which ASCII text is written byte for byte, so that ASCII values can be
-// spliced into the saved form without the serialiser's encoder.
-bool isAsciiCompatible(const std::string& encoding) {
-    auto startsWith = [&](std::string_view prefix) {
-        return encoding.size() >= prefix.size() &&
-               sameEncodingName(std::string_view(encoding).substr(0, prefix.size()), prefix);
-    };
-    return startsWith("ISO-8859-") || startsWith("windows-125") || startsWith("GB") ||
-           startsWith("Big5") || startsWith("EUC-") || sameEncodingName(encoding, "US-ASCII") ||
-           sameEncodingName(encoding, "ASCII");
 }
 
 // Serialises a copy of the document with a marker in every edited element and cuts the
@@ -558,68 +377,6 @@ support::Result<ConfigTemplate> ConfigTemplate::LoadTemplate(const std::string& 
     }
     return loadTemplateFromMemory(*bytes, path);
 }
-
-namespace {
-
-// Parses template bytes; the error is the reason alone, for the caller to put in context.
-support::Result<xmlDocPtr> parseTemplateBytes(std::string_view bytes, const XmlProlog& prolog) {
-    const char* forcedEncoding = nullptr;
-    int options = xmlsafe::kParseOptions | XML_PARSE_NOBLANKS;
-    if (prolog.declaredEncoding && isGb2312Label(*prolog.declaredEncoding)) {
-        forcedEncoding = "GBK";
-        options |= XML_PARSE_IGNORE_ENC;
-    }
-    xmlParserCtxtPtr context = xmlNewParserCtxt();
-    if (context == nullptr) return makeError(ErrorCode::Internal, "out of memory");
-    ParseState state;
-    context->_private = &state;
-    context->sax->internalSubset = onDoctype;
-    context->sax->serror = onParseError;
-    xmlsafe::DiagnosticCapture otherErrors;
-    xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
-                                      nullptr, forcedEncoding, options);
-    xmlFreeParserCtxt(context);
-
-    if (state.sawDoctype) {
-        if (doc != nullptr) xmlFreeDoc(doc);
-        return makeError(ErrorCode::Unsupported,
-                         Phrase{VELQUOR_TR_NOOP("core",
-                                                "it has a document type declaration "
-                                                "(<!DOCTYPE ...>), which templates may "
-                                                "not have")});
-    }
-    if (doc == nullptr) {
-        if (!state.firstError.empty()) return makeError(ErrorCode::InvalidInput, state.firstError);
-        if (!otherErrors.first().empty()) {
-            return makeError(ErrorCode::InvalidInput, otherErrors.first());
-        }
-        return makeError(ErrorCode::InvalidInput,
-                         Phrase{VELQUOR_TR_NOOP("core", "not well-formed XML")});
-    }
-    if (xmlDocGetRootElement(doc) == nullptr) {
-        xmlFreeDoc(doc);
-        return makeError(ErrorCode::InvalidInput,
-                         Phrase{VELQUOR_TR_NOOP("core", "it has no document element")});
-    }
-    if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
-    doc->encoding = nullptr;
-    return doc;
-}
-
-// libxml2 writes a character its output encoding lacks as a character reference even in a
-// name, comment, CDATA section or processing instruction, which changes the document or
-// breaks it. Such a template is caught by reading its saved form back.
-bool savesFaithfully(xmlDocPtr doc, const std::string& saved, const SaveFormat& format) {
-    auto reread = parseTemplateBytes(saved, format.prolog);
-    if (!reread) return false;
-    const SaveFormat canonical;  // UTF-8, no declaration
-    auto original = serializeWithFormat(doc, canonical, "");
-    auto copy = serializeWithFormat(*reread, canonical, "");
-    xmlFreeDoc(*reread);
-    return original && copy && *original == *copy;
-}
-
-}  // namespace
 
 support::Result<ConfigTemplate> ConfigTemplate::loadTemplateFromMemory(
     std::string_view bytes, const std::string& displayName) {
@@ -723,7 +480,9 @@ support::Status ConfigTemplate::applyCells(int sheetRow, std::span<const std::st
     impl.values.push_back(impl.mac);
     impl.values.push_back(impl.sheetRow);
     for (const ValueSlot& slot : impl.slots) {
-        const Phrase problem = unfitForXml(slot.valueIn(impl.values));
+        const std::string_view value = slot.valueIn(impl.values);
+        Phrase problem = unfitForXml(value);
+        if (problem.empty() && slot.inCdata) problem = unfitForCdata(impl.format.encoding, value);
         if (problem.empty()) continue;
         //: %1 is a row, %2 a column (C), %3 an element of the template or a column's header,
         //: %4 what is wrong
@@ -785,12 +544,12 @@ std::vector<std::string> ConfigTemplate::emptyElementsFor(
         const auto index = static_cast<std::size_t>(entry);
         return index >= cells.size() || cells[index].empty();
     };
-    for (const ChildRule& rule : kRules) {
+    for (const SeedElement& rule : seedElements()) {
         const bool used =
             std::any_of(m_impl->plan.edits.begin(), m_impl->plan.edits.end(),
                         [&](const TextEdit& edit) { return edit.entry == rule.entry; });
         if (used && m_impl->fields.isSeedColumn(rule.entry) && emptyAt(rule.entry)) {
-            names.emplace_back(rule.child);
+            names.push_back(std::string(rule.name) + " (" + columnLetters(rule.entry) + ")");
         }
     }
     // The sheet's own fields, by their headers; a placeholder's default fills an empty one.
@@ -800,7 +559,7 @@ std::vector<std::string> ConfigTemplate::emptyElementsFor(
             m_impl->slots.begin(), m_impl->slots.end(), [&field](const ValueSlot& slot) {
                 return slot.entry == field.entry && slot.fallback.has_value();
             });
-        if (!defaulted) names.push_back(field.header);
+        if (!defaulted) names.push_back(field.header + " (" + columnLetters(field.entry) + ")");
     }
     return names;
 }

@@ -43,24 +43,6 @@ struct TemplateUse {
     std::set<int> usedEntries;
 };
 
-// Which entry of a device row feeds each edited element.
-namespace column {
-inline constexpr int kMac = 0;
-inline constexpr int kDisplayName = 1;
-inline constexpr int kUserId = 2;
-inline constexpr int kAuthId = 3;
-inline constexpr int kPassword = 4;
-inline constexpr int kProxy = 5;
-inline constexpr int kSipPort = 6;
-}  // namespace column
-
-// "A" for 0, "G" for 6, "AA" for 26.
-std::string columnLetters(int entry);
-
-// The element a fixed column B to G fills ("Ext1/SubscriberInformation/UserID" for C), empty
-// for any other column.
-std::string seedElementPath(int entry);
-
 // The element children of node in document order, ending at the first child that is not an
 // element: a comment or text placed before an element hides it from the walk.
 std::vector<_xmlNode*> ElementChildren(_xmlNode* node);
@@ -102,8 +84,8 @@ public:
         const std::string& path, support::Durability durability = support::Durability::Sync) const;
 
     // The elements (DisplayName, UserID, ...) and the sheet's fields (by header) that row
-    // would leave empty, each named once, in column order: a file written with them is rarely
-    // what the user meant.
+    // would leave empty, each named once with its column ("Password (E)"), in column order: a
+    // file written with them is rarely what the user meant.
     std::vector<std::string> emptyElementsFor(const DeviceRow& row) const;
     std::vector<std::string> emptyElementsFor(std::span<const std::string_view> cells) const;
     // The highest row entry an edit needs, -1 when the template has nothing to edit.

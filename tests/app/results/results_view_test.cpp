@@ -269,6 +269,15 @@ private slots:
         view.failuresOnlyBox()->setChecked(true);
         QCOMPARE(view.visibleRowCount(), 2);
         QCOMPARE(view.table()->model()->index(0, 1).data().toString(), QString("001565000002"));
+
+        // The check before a run shows the row it names for empty cells under Problems only.
+        for (auto* device : {&full, &sparse}) device->outcome = DeviceOutcome::Checked;
+        report.devices = {full, sparse};
+        report.dryRun = true;
+        ResultsView checked(prompter, generationResults(report, "/o/"));
+        checked.failuresOnlyBox()->setChecked(true);
+        QCOMPARE(checked.visibleRowCount(), 1);
+        QCOMPARE(checked.table()->model()->index(0, 1).data().toString(), QString("001565000002"));
     }
 
     // A long reason is shown whole in its column (the table scrolls sideways), not cut short.

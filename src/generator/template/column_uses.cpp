@@ -1,11 +1,9 @@
 // What a sheet's columns fill in a run's templates; see column_uses.h.
-#include "generator/fields/column_uses.h"
+#include "generator/template/column_uses.h"
 
 #include <algorithm>
 #include <span>
 #include <string_view>
-
-#include "generator/template/config_template.h"
 
 namespace velquor::generator {
 namespace {
@@ -63,15 +61,17 @@ std::string valueName(const SheetFields& fields, int entry) {
 }  // namespace
 
 std::vector<ColumnUse> columnUses(const std::vector<std::string>& header, const SheetFields& fields,
-                                  const RunTemplates& templates, std::vector<std::size_t> used) {
-    if (used.empty()) used.push_back(0);
+                                  const RunTemplates& templates, FilledColumns used) {
+    if (used.empty())
+        used[0] = std::vector<bool>(static_cast<std::size_t>(fields.columnCount()), true);
     const auto readAt = [&](ColumnUse& use, bool isPath) {
-        for (std::size_t index : used) {
+        for (const auto& [index, filled] : used) {
             const RunTemplates::Loaded& loaded = templates.templates()[index];
             if (!loaded.loaded) continue;
+            const auto entry = static_cast<std::size_t>(use.entry);
             if (loaded.use.usedEntries.contains(use.entry)) {
                 use.templates.push_back(loaded.path);
-            } else if (isPath) {
+            } else if (isPath && entry < filled.size() && filled[entry]) {
                 use.lacking.push_back(loaded.path);
             }
         }

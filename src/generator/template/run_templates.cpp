@@ -1,5 +1,5 @@
 // The templates of a run; see run_templates.h.
-#include "generator/fields/run_templates.h"
+#include "generator/template/run_templates.h"
 
 #include <filesystem>
 #include <set>

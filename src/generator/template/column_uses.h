@@ -6,12 +6,13 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "generator/devices/device_table.h"
-#include "generator/fields/run_templates.h"
 #include "generator/fields/template_fields.h"
+#include "generator/template/run_templates.h"
 #include "support/translatable.h"
 
 namespace velquor::generator {
@@ -29,11 +30,16 @@ struct ColumnUse {
     std::vector<std::string> lacking;    // those a path of it matches no element of
 };
 
-// The columns a run reads (A, the fixed ones B to G, the fields), in sheet order. used: the
-// indices in templates.templates() of the templates the usable rows take (the run's own when
-// empty); a template that could not be read is left out.
+// For each template the usable rows take (its index in RunTemplates::templates()), the
+// columns (by entry) that some row of it fills.
+using FilledColumns = std::map<std::size_t, std::vector<bool>>;
+
+// The columns a run reads (A, the fixed ones B to G, the fields), in sheet order, looked at in
+// the templates of used (the run's own when empty); a template that could not be read is left
+// out. A path a template lacks is told only when a row of that template fills the column: a
+// column empty on every row of a template asks nothing of it.
 std::vector<ColumnUse> columnUses(const std::vector<std::string>& header, const SheetFields& fields,
-                                  const RunTemplates& templates, std::vector<std::size_t> used);
+                                  const RunTemplates& templates, FilledColumns used);
 
 // The field columns worth a word before a run, one finding per column: a header that is
 // no field, a placeholder no template has, an element path that matches no element of a
