@@ -74,7 +74,7 @@ std::optional<double> timeCheck(const std::vector<phonecheck::Phone>& phones, co
     input.fetch.inFlight = inFlight;
     support::NullProgress none;
     const auto start = Clock::now();
-    const auto checks = phonecheck::checkSite(input, none);
+    const auto checks = phonecheck::checkPhones(input, none);
     const double taken = seconds(start);
     for (const auto& check : checks) {
         if (check.verdict != phonecheck::Verdict::Ready) {
