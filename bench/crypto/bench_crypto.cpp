@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_target.h"
+#include "console_colours.h"
 #include "crypto/aes.h"
 
 namespace {
@@ -87,6 +88,7 @@ void openssl(benchmark::State& state, bool decrypt) {
 // Keeps each benchmark's throughput for the ratios printed after the table.
 class RecordingReporter final : public benchmark::ConsoleReporter {
 public:
+    explicit RecordingReporter(OutputOptions options) : ConsoleReporter(options) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
@@ -110,8 +112,9 @@ BENCHMARK_CAPTURE(openssl, evp_decrypt, true);
 BENCHMARK(onePerBlock);
 
 int main(int argc, char** argv) {
+    const auto options = consoleOptions(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RecordingReporter reporter;
+    RecordingReporter reporter(options);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_target.h"
+#include "console_colours.h"
 #include "digest/acceleration.h"
 #include "digest/accumulator.h"
 #include "digest/digest_engine.h"
@@ -78,6 +79,7 @@ void openSsl(benchmark::State& state, const Case& c) {
 // Keeps the throughput of every run so that the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
@@ -116,8 +118,9 @@ int main(int argc, char** argv) {
                 ->MinTime(0.3);
         }
     }
+    const auto options = consoleOptions(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(options);
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     std::printf("\nThroughput ratio ours / OpenSSL libcrypto (1 MiB buffer; SHA instructions %s)\n",
