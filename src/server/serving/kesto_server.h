@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/socket_address.h"
 #include "server/guard/login_rate.h"
 #include "server/requests/refusal_tally.h"
 #include "server/requests/request_handler.h"
@@ -49,6 +50,8 @@ struct ServeSettings {
     std::vector<std::string> addresses;
     // Login, account, device; 0: any free port.
     std::array<std::uint16_t, 3> ports{wire::kLoginPort, wire::kAccountPort, wire::kDevicePort};
+    // The phones' port, served when the folder keeps phones' CAs; 0: any free port.
+    std::uint16_t phonePort = wire::kPhonePort;
     std::chrono::milliseconds connectionDeadline{10'000};
     std::chrono::milliseconds handshakeDeadline{3'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
@@ -58,6 +61,10 @@ struct ServeSettings {
     std::size_t maxConnections = 4096;
     std::size_t maxConnectionsPerPeer = 128;
     std::size_t maxLoginsPerAddress = 60;  // successful logins per minute
+    // The phones' port caps handshakes per address group rather than connections: a site's
+    // phones share one address. Past the cap a connection waits for a handshake of its
+    // address to end; it is never refused for the others.
+    std::size_t maxPhoneHandshakesPerPeer = 64;
     LoginLimits loginLimits;
 };
 
@@ -73,6 +80,8 @@ public:
     std::string address() const;
     // The ports actually bound (differs from the settings where those asked for 0).
     std::array<std::uint16_t, 3> ports() const { return m_boundPorts; }
+    // The phones' port bound; 0 when the folder keeps no phones' CAs.
+    std::uint16_t phonePort() const { return m_boundPhonePort; }
 
     // Serves until requestStop(); in-flight requests are finished and answered first.
     support::Status run();
@@ -83,8 +92,10 @@ public:
     // signal handler.
     void requestReload() noexcept;
 
-private:
+    // One client connection (connection.h).
     struct Connection;
+
+private:
     struct Listener {
         int fd = -1;
         RequestKind kind = RequestKind::Login;
@@ -105,7 +116,10 @@ private:
     explicit KestoServer(ServeSettings settings);
     support::Status bindListeners();
     support::Status bindListener(const std::string& where, const sockaddr_storage& address,
-                                 socklen_t length, std::size_t kindIndex);
+                                 socklen_t length, RequestKind kind);
+    support::Status bindPort(const std::vector<net::SocketAddress>& addresses, RequestKind kind,
+                             std::uint16_t& port);
+    support::Status makeTlsContexts();
     void acceptFrom(const Listener& listener);
     void reloadTls();
     bool startTls(Connection& connection);
@@ -117,6 +131,11 @@ private:
     void offerHandshake(Connection& connection);
     void takeBackHandshakes();
     void readRecord(Connection& connection);
+    void readPhoneRequest(Connection& connection);
+    // Whether a phone's connection may start its handshake now, within its address's cap.
+    bool phoneHandshakeRoom(const Connection& connection) const;
+    void handshakeEnded(const Connection& connection);
+    void startWaitingHandshakes();
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, const std::string& why);
     void wakeLoop() noexcept;
@@ -134,15 +153,18 @@ private:
     void rememberLogin(const std::string& group);
     void workerMain(AccountStore& store);
     RequestOutcome decide(Connection& connection, RequestHandler& handler, AccountStore& store);
+    RequestOutcome decidePhone(Connection& connection, AccountStore& store);
     void answer(Connection& connection, RequestHandler& handler, AccountStore& store);
     void finish(std::unique_ptr<Connection> connection);
 
     ServeSettings m_settings;
     ServerFiles m_files;
     SslContextPtr m_tls;
+    SslContextPtr m_phoneTls;  // null: no phones' port
     std::uint32_t m_hashIterations = 0;
     std::vector<Listener> m_listeners;
     std::array<std::uint16_t, 3> m_boundPorts{};
+    std::uint16_t m_boundPhonePort = 0;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     std::atomic<bool> m_stopRequested{false};
@@ -153,7 +175,10 @@ private:
 
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
-    std::array<std::size_t, 3> m_handshaking{};  // per port, with TLS state made
+    std::array<std::size_t, kRequestKinds> m_handshaking{};  // per port, with TLS state made
+    // The phones' port's handshakes per address group, and whether connections wait for room.
+    std::map<std::string, std::size_t> m_phoneHandshakes;
+    bool m_phonesWaiting = false;
 
     // The handshakes' cryptography on threads of their own, one per core (none on one core):
     // the loop offers a connection whose handshake has bytes to go on with, a thread takes it
@@ -166,7 +191,7 @@ private:
     std::vector<std::thread> m_handshakers;
 
     std::mutex m_countMutex;
-    std::array<PortCount, 3> m_counts;  // login, account, device
+    std::array<PortCount, kRequestKinds> m_counts;  // login, account, device, phones
     // Address groups that logged in successfully, and until when that keeps them trusted.
     std::map<std::string, Clock::time_point> m_trusted;
     // Owned by the event loop thread: one log line per address, reason and interval.
