@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,8 @@
 #include <unordered_map>
 
 #include "mac/mac_address.h"
+#include "support/local_time.h"
+#include "wire/server_text.h"
 
 namespace velquor::provisioning {
 
@@ -70,7 +73,7 @@ Status forEachInParallel(std::size_t count, std::size_t workers, const PageFetch
 }
 
 // A row of the user's own listing: its MAC must be a MAC address in canonical form, mine.
-Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at) {
+Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at, bool askedKnown) {
     const auto canonical = mac::canonicalMac(row.mac);
     if (!canonical || *canonical != row.mac) {
         //: %1 is a row number
@@ -89,7 +92,8 @@ Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at)
                                                          "another account's device"),
                                          {std::to_string(at + 1)}});
     }
-    return RegisteredDevice{row.mac, row.server, row.registered};
+    return RegisteredDevice{row.mac,       row.server,      row.registered, row.askedAt,
+                            row.askedFrom, row.askedAnswer, askedKnown};
 }
 
 // A page must be the one asked for: where it was asked to start, with the total the listing
@@ -129,7 +133,7 @@ Result<std::vector<RegisteredDevice>> ownRows(const wire::ListingPage& page) {
     std::vector<RegisteredDevice> rows;
     rows.reserve(page.rows.size());
     for (std::size_t i = 0; i < page.rows.size(); ++i) {
-        auto row = ownRow(page.rows[i], page.start + i);
+        auto row = ownRow(page.rows[i], page.start + i, page.withAsked);
         if (!row) return row.error();
         rows.push_back(std::move(*row));
     }
@@ -364,11 +368,27 @@ PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_toke
     };
 }
 
+std::string localTimeOfUtc(const std::string& utc) {
+    std::tm parts{};
+    const char* end = ::strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+    if (end == nullptr || *end != '\0') return utc;
+    return support::localTimeText(std::chrono::system_clock::from_time_t(::timegm(&parts)));
+}
+
+std::string askedText(const RegisteredDevice& device) {
+    if (!device.askedKnown) return {};
+    if (device.askedAt.empty()) return "never asked";
+    return "asked at " + localTimeOfUtc(device.askedAt) + " from " + device.askedFrom + " (" +
+           device.askedAnswer + ")";
+}
+
+// The server texts without a password they hold.
 report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices) {
-    report::ReportTable table{{"mac", "server", "registered"}, {}};
+    report::ReportTable table{{"mac", "server", "registered", "asked"}, {}};
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back({device.mac, device.server, device.registered});
+        table.rows.push_back({device.mac, wire::maskedServerText(device.server), device.registered,
+                              askedText(device)});
     }
     return table;
 }

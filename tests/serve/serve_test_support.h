@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "openssl_certificates.h"
 #include "serve/log/fetch_record.h"
 #include "serve/server/phone_server.h"
-#include "test_certificates.h"
 
 namespace velquor::testing {
 

@@ -10,8 +10,9 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "openssl_certificates.h"
 #include "temp_dir.h"
-#include "test_certificates.h"
+#include "wire/device_listing.h"
 
 namespace velquor::testing {
 namespace {
@@ -127,6 +128,32 @@ TEST_F(KestodPhonesTest, WhatEachPhoneWasToldIsRememberedThroughARestart) {
     EXPECT_NE(devices.find("Z from 127.0.0.1: redirected\n"), std::string::npos) << devices;
     EXPECT_EQ(askAsPhone(server, "/phone/001a2b3c4d5e", phone).status, 302)
         << "served again after the restart";
+}
+
+// An older client's LIST gets the 192-byte rows it reads; the current client's, what the phone
+// was told; and velquor-cli's device list shows it.
+TEST_F(KestodPhonesTest, TheListingCarriesWhatThePhoneWasToldToClientsThatAsk) {
+    KestodFixture server(options());
+    registerPhone(server);
+    ASSERT_EQ(askAsPhone(server, "/phone/001a2b3c4d5e", phone).status, 302);
+    KestoPeer bob(server, "127.0.0.2");
+    ASSERT_EQ(bob.login("bob", "pw-bob"), "YES");
+    for (const bool withAsked : {false, true}) {
+        const auto request = wire::buildListingRequest({"bob", "", 0, "", withAsked});
+        ASSERT_TRUE(request.ok());
+        const std::string reply = bob.send(server.devicePort(), wire::recordBytes(*request));
+        const std::size_t rowSize = wire::listingRowSize(withAsked);
+        ASSERT_EQ(reply.size(), wire::kListingHeaderSize + rowSize) << reply;
+        const auto shape = wire::decodeListingHeader(reply.substr(0, wire::kListingHeaderSize));
+        ASSERT_TRUE(shape.ok()) << shape.error().message;
+        EXPECT_EQ(shape->withAsked, withAsked);
+        const auto row =
+            wire::decodeListingRow(reply.substr(wire::kListingHeaderSize), shape->withAsked);
+        ASSERT_TRUE(row.ok()) << row.error().message;
+        EXPECT_EQ(row->server, kServerText);
+        EXPECT_EQ(row->askedFrom, withAsked ? "127.0.0.1" : "");
+        EXPECT_EQ(row->askedAnswer, withAsked ? "redirected" : "");
+    }
 }
 
 TEST_F(KestodPhonesTest, TheCasCanBeReplacedAndAreRefusedWhenTheyAreNoCas) {

@@ -12,6 +12,7 @@
 #include "app/results/row_table_actions.h"
 #include "app/results/table_actions.h"
 #include "support/hex.h"
+#include "wire/server_text.h"
 
 namespace velquor::app {
 namespace {
@@ -40,6 +41,15 @@ QString outcomeWord(provisioning::CheckOutcome outcome) {
 
 constexpr int kMacColumn = 0;
 
+// What a phone was last told on kestod's phones' port, as the list shows it.
+QString askedCell(const provisioning::RegisteredDevice& device) {
+    if (!device.askedKnown) return DeviceTableView::tr("not known (kestod without phones' port)");
+    if (device.askedAt.empty()) return DeviceTableView::tr("never asked");
+    return DeviceTableView::tr("asked at %1 from %2 (%3)")
+        .arg(fromUtf8(provisioning::localTimeOfUtc(device.askedAt)), fromUtf8(device.askedFrom),
+             fromUtf8(device.askedAnswer));
+}
+
 }  // namespace
 
 DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devices,
@@ -56,12 +66,13 @@ DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devi
             : DeviceTableView::tr("%n device(s) registered to %1 on %2.", nullptr, count)
                   .arg(account, server);
     table.headers = {DeviceTableView::tr("MAC"), DeviceTableView::tr("Server"),
-                     DeviceTableView::tr("Registered (UTC)")};
+                     DeviceTableView::tr("Registered (UTC)"), DeviceTableView::tr("Phone asked")};
     table.report = provisioning::listingReport(devices);
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back(
-            {fromUtf8(device.mac), serverText(device.server), serverText(device.registered)});
+        table.rows.push_back({fromUtf8(device.mac),
+                              serverText(wire::maskedServerText(device.server)),
+                              serverText(device.registered), askedCell(device)});
     }
     return table;
 }

@@ -144,7 +144,7 @@ CREATE TABLE IF NOT EXISTS trusted_ranges(
     // apart from the registrations, so an answer outlives a release and precedes a
     // registration.
     R"sql(
-CREATE TABLE phone_asks(
+CREATE TABLE IF NOT EXISTS phone_asks(
     mac     TEXT PRIMARY KEY,
     asked   TEXT NOT NULL,
     address TEXT NOT NULL,

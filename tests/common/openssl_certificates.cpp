@@ -1,5 +1,5 @@
 // Certificates made by openssl; see test_certificates.h.
-#include "test_certificates.h"
+#include "openssl_certificates.h"
 
 #include "temp_dir.h"
 
