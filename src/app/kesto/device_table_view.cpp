@@ -100,7 +100,7 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     return table;
 }
 
-void DeviceTableModel::setTable(QStringList headers, std::vector<std::array<QString, 3>> rows) {
+void DeviceTableModel::setTable(QStringList headers, std::vector<QStringList> rows) {
     beginResetModel();
     m_headers = std::move(headers);
     m_rows = std::move(rows);
@@ -117,8 +117,7 @@ int DeviceTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-    return m_rows.at(static_cast<std::size_t>(index.row()))
-        .at(static_cast<std::size_t>(index.column()));
+    return m_rows.at(static_cast<std::size_t>(index.row())).value(index.column());
 }
 
 QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
