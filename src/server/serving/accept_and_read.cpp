@@ -25,9 +25,6 @@ namespace velquor::server {
 namespace {
 
 constexpr std::chrono::milliseconds kAcceptPause{100};
-// Connections refused to one address make one line when the first comes, then one line per
-// interval with how many followed.
-constexpr std::chrono::seconds kRefusalInterval{10};
 // How long a successful login keeps its address group among those a full port keeps room for
 // (at least as long as its grant lasts), and how many groups are remembered at most.
 constexpr std::chrono::hours kTrustedFor{24};
@@ -445,39 +442,9 @@ void KestoServer::dropConnection(std::unique_ptr<Connection> connection, const s
 
 void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                               const std::string& why) {
-    const auto [tally, first] = m_refusals.try_emplace({peer, why}, ConnectionTally{now, port, 0});
-    if (!first) {
-        ++tally->second.more;
-        return;
-    }
+    if (!m_logBound.note(peer, port, why, now)) return;
     writeLogLine(
         formatLogLine(std::chrono::system_clock::now(), LogEntry{peer, port, {}, {}, {}, {}, why}));
-}
-
-// Writes the counts of the intervals that ended; returns when the next one ends.
-Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
-    Clock::time_point next = Clock::time_point::max();
-    for (auto it = m_refusals.begin(); it != m_refusals.end();) {
-        ConnectionTally& tally = it->second;
-        if (now - tally.since < kRefusalInterval) {
-            next = std::min(next, tally.since + kRefusalInterval);
-            ++it;
-            continue;
-        }
-        if (tally.more == 0) {
-            it = m_refusals.erase(it);
-            continue;
-        }
-        const auto& [peer, why] = it->first;
-        const std::string summary = why + " (" + std::to_string(tally.more) + " more in the last " +
-                                    std::to_string(kRefusalInterval.count()) + " s)";
-        writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                                   LogEntry{peer, tally.port, {}, {}, {}, {}, summary}));
-        tally = ConnectionTally{now, tally.port, 0};
-        next = std::min(next, now + kRefusalInterval);
-        ++it;
-    }
-    return next;
 }
 
 void KestoServer::finish(std::unique_ptr<Connection> connection) {

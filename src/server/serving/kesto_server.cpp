@@ -70,6 +70,10 @@ support::Result<std::vector<net::SocketAddress>> resolveListenAddresses(
 KestoServer::KestoServer(ServeSettings settings)
     : m_settings(std::move(settings)),
       m_files(serverFilesIn(m_settings.folder)),
+      m_logBound([](const std::string& group, std::uint16_t port, const std::string& text) {
+          writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                                     LogEntry{group, port, {}, {}, {}, {}, text}));
+      }),
       m_loginRate(m_settings.maxLoginsPerAddress) {}
 
 std::string KestoServer::address() const {
@@ -286,7 +290,7 @@ support::Status KestoServer::run() {
         }
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
-        nearest = std::min(nearest, flushRefusals(Clock::now()));
+        nearest = std::min(nearest, m_logBound.flush(Clock::now()));
         nearest = std::min(nearest, m_refusalTally.flush(Clock::now()));
         for (const auto& connection : m_open) {
             if (connection->waitingForRoom) {

@@ -31,6 +31,7 @@
 
 #include "net/socket_address.h"
 #include "server/guard/login_rate.h"
+#include "server/requests/log_bound.h"
 #include "server/requests/refusal_tally.h"
 #include "server/requests/request_handler.h"
 #include "server/serving/fair_queue.h"
@@ -101,11 +102,6 @@ private:
         RequestKind kind = RequestKind::Login;
         std::uint16_t port = 0;
     };
-    struct ConnectionTally {
-        Clock::time_point since;
-        std::uint16_t port = 0;
-        std::size_t more = 0;  // refusals since the line at `since`
-    };
     // One port's connections, in all and per address group.
     struct PortCount {
         std::size_t total = 0;
@@ -142,7 +138,6 @@ private:
     void sweep(Clock::time_point now);
     void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                      const std::string& why);
-    Clock::time_point flushRefusals(Clock::time_point now);
     Admission admit(RequestKind kind, const std::string& group, Clock::time_point now);
     struct RoomCandidate;
     std::optional<RoomCandidate> roomCandidate(const Connection& connection, RequestKind kind,
@@ -194,8 +189,9 @@ private:
     std::array<PortCount, kRequestKinds> m_counts;  // login, account, device, phones
     // Address groups that logged in successfully, and until when that keeps them trusted.
     std::map<std::string, Clock::time_point> m_trusted;
-    // Owned by the event loop thread: one log line per address, reason and interval.
-    std::map<std::pair<std::string, std::string>, ConnectionTally> m_refusals;
+    // One log line per address, reason and interval, within a total bound: the connections
+    // refused or dropped, and the phones' refusals.
+    LogBound m_logBound;
     LoginRateLimit m_loginRate;
     RefusalTally m_refusalTally;  // the workers' refusals a flood makes by the thousand
 

@@ -137,9 +137,12 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
     std::string detail = outcome.detail;
     if (!failure.empty()) detail += detail.empty() ? failure : "; " + failure;
     if (!outcome.tallied.empty()) {
+        // A phone's refusal is bounded per address as a connection's is; a login's per name.
         const bool first =
-            m_refusalTally.count({outcome.tallied, outcome.user, connection.group, connection.port,
-                                  outcome.logged.empty() ? outcome.reply : outcome.logged});
+            connection.kind == RequestKind::Phone
+                ? m_logBound.note(connection.group, connection.port, outcome.tallied)
+                : m_refusalTally.count({outcome.tallied, outcome.user, connection.group,
+                                        connection.port, outcome.reply});
         if (!first) return;
         wakeLoop();  // to write the interval's count when it ends
     }
