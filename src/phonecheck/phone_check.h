@@ -44,6 +44,7 @@ struct PhoneCheck {
     support::Phrase reason;     // "ready", "404 at http://...", ...
     support::Phrase action;     // what to do: "register it"; empty when ready
     support::Phrase fetchedBy;  // "fetched by the phone at TIME from ADDR", when known
+    std::string asked;          // what kestod's phones' port last told it (askedText)
 };
 
 struct SiteCheckInput {

@@ -232,7 +232,10 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     if (row.state == wire::ListedState::Other) {
         return CheckedDevice{mac, CheckOutcome::AnotherAccount, {}, {}};
     }
-    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered};
+    const RegisteredDevice registration{row.mac,       row.server,      row.registered, row.askedAt,
+                                        row.askedFrom, row.askedAnswer, page->withAsked};
+    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered,
+                         askedText(registration)};
 }
 
 // The rest of a listing whose first page has arrived. Memory grows with the rows received,
@@ -394,11 +397,11 @@ report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices) 
 }
 
 report::ReportTable checkReport(const std::vector<CheckedDevice>& checked) {
-    report::ReportTable table{{"mac", "outcome", "server"}, {}};
+    report::ReportTable table{{"mac", "outcome", "server", "asked"}, {}};
     table.rows.reserve(checked.size());
     for (const auto& device : checked) {
-        table.rows.push_back(
-            {device.mac, std::string(checkOutcomeName(device.outcome)), device.server});
+        table.rows.push_back({device.mac, std::string(checkOutcomeName(device.outcome)),
+                              wire::maskedServerText(device.server), device.asked});
     }
     return table;
 }

@@ -57,6 +57,8 @@ struct CheckedDevice {
     CheckOutcome outcome = CheckOutcome::NotRegistered;
     std::string server;      // Registered only
     std::string registered;  // Registered only
+    // Registered only: what a phone was last told on kestod's phones' port (askedText).
+    std::string asked{};
 };
 
 // One page of a listing from the server; ProvisioningChannel::fetchListingPage in use.
