@@ -314,7 +314,7 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
                 continue;
             }
             checked[i] = {macs[i], CheckOutcome::Registered, found->second->server,
-                          found->second->registered};
+                          found->second->registered, askedText(*found->second)};
         }
     }
     std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};
