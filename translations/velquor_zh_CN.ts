@@ -1921,6 +1921,27 @@
         <extracomment>%1 is a character, %2 the template&apos;s encoding</extracomment>
         <translation>其中的字符 %1 在模板的编码 %2 中没有编码，而它所在的 CDATA 段无法以其他方式写出；请在模板中声明 UTF-8，或将占位符移出 CDATA 段</translation>
     </message>
+    <message>
+        <source>time asked</source>
+        <translation>询问时间</translation>
+    </message>
+    <message>
+        <source>address asked from</source>
+        <translation>询问来源地址</translation>
+    </message>
+    <message>
+        <source>answer</source>
+        <translation>答复</translation>
+    </message>
+    <message>
+        <source>a row&apos;s time asked is &apos;%1&apos;, not a UTC time such as 2026-12-09T01:23:45Z</source>
+        <extracomment>%1 is the time the row has</extracomment>
+        <translation>一行的询问时间为“%1”，不是 2026-12-09T01:23:45Z 这样的 UTC 时间</translation>
+    </message>
+    <message>
+        <source>a row of the reply has non-zero bytes 296 to 319</source>
+        <translation>应答中一行的第 296 到 319 字节不为零</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>
@@ -2443,6 +2464,22 @@
     <message>
         <source>Registered</source>
         <translation>注册时间</translation>
+    </message>
+    <message>
+        <source>not known (kestod without phones&apos; port)</source>
+        <translation>未知（kestod 没有话机端口）</translation>
+    </message>
+    <message>
+        <source>never asked</source>
+        <translation>从未询问</translation>
+    </message>
+    <message>
+        <source>asked at %1 from %2 (%3)</source>
+        <translation>%1 从 %2 询问（%3）</translation>
+    </message>
+    <message>
+        <source>Phone asked</source>
+        <translation>话机询问</translation>
     </message>
 </context>
 <context>

@@ -146,7 +146,7 @@ TlsFetchOutcome fetchAllOverTls(const std::vector<TlsPhone>& phones, std::uint16
                         std::chrono::duration<double, std::milli>(Steady::now() - begun).count();
                     std::lock_guard lock(mutex);
                     ++outcome.statuses[status];
-                    if (status == 200 && whole) {
+                    if (status == phones[index].status && (status != 200 || whole)) {
                         ++outcome.served;
                         outcome.requestMs.push_back(ms);
                     } else {

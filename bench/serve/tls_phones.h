@@ -42,13 +42,14 @@ private:
 struct TlsPhone {
     in_addr_t source = 0;
     std::string path;
-    std::size_t size = 0;  // the body it must get
+    std::size_t size = 0;  // the body it must get (with a 200)
     Identity identity;
+    int status = 200;  // the answer it must get; another's body is whatever its server sends
 };
 
 struct TlsFetchOutcome {
     double seconds = 0;
-    std::size_t served = 0;  // 200 with the whole body
+    std::size_t served = 0;  // the status the phone must get (a 200 with the whole body)
     std::size_t failed = 0;
     std::map<int, std::size_t> statuses;  // 0: no answer
     std::vector<double> requestMs;        // each served fetch, from its connect to its last byte

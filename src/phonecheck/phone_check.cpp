@@ -121,6 +121,7 @@ bool checkBeforeFetch(PhoneCheck& check, const GeneratedFiles& files,
         return false;
     }
     check.serverText = registered->server;
+    check.asked = registered->asked;
     if (!isHttpUrl(registered->server)) {
         decide(check, Verdict::NotAUrl,
                Phrase{VELQUOR_TR_NOOP("core", "server text is not a URL"), {}});

@@ -14,13 +14,13 @@ std::string_view registrationName(const PhoneCheck& check) {
 report::ReportTable siteReport(const std::vector<PhoneCheck>& checks) {
     report::ReportTable table;
     table.header = {"row", "mac",     "file",    "md5",    "registered", "server",
-                    "url", "verdict", "fetched", "action", "detail"};
+                    "url", "verdict", "fetched", "action", "detail", "asked"};
     table.rows.reserve(checks.size());
     for (const PhoneCheck& check : checks) {
         table.rows.push_back({std::to_string(check.phone.row), check.phone.cell, check.servedFile,
                               check.md5, std::string(registrationName(check)), check.serverText,
                               check.url, check.reason.english(), check.fetchedBy.english(),
-                              check.action.english(), check.detail});
+                              check.action.english(), check.detail, check.asked});
     }
     return table;
 }

@@ -63,7 +63,20 @@ support::Error ProvisioningChannel::listingRefusal(std::string_view reply) {
     return errorSaying(ErrorCode::Refused, m_lastError, m_lastErrorPhrase);
 }
 
+// Asks for what each phone was told too; a server from before the phones' port refuses that
+// as malformed ("NO"), and is asked plainly from then on.
 support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
+    const wire::ListingQuery& query) {
+    wire::ListingQuery asked = query;
+    asked.withAsked = !m_listsWithoutAsked;
+    auto page = fetchListingPageAsked(asked);
+    if (page || !asked.withAsked || !wire::replyIs(m_lastReply, wire::kReplyNo)) return page;
+    m_listsWithoutAsked = true;
+    asked.withAsked = false;
+    return fetchListingPageAsked(asked);
+}
+
+support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPageAsked(
     const wire::ListingQuery& query) {
     auto record = wire::buildListingRequest(query);
     if (!record) return record.error();
@@ -80,7 +93,8 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
                      auto shape = wire::decodeListingHeader(reply);
                      if (!shape) return std::nullopt;  // said below
                      return exchange.readUpTo(
-                         reply, wire::kListingHeaderSize + shape->count * wire::kListingRowSize);
+                         reply, wire::kListingHeaderSize +
+                                    shape->count * wire::listingRowSize(shape->withAsked));
                  });
     if (!replied) {
         return errorSaying(m_cancelled ? ErrorCode::Cancelled : ErrorCode::Network, m_lastError,
@@ -91,9 +105,10 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
     auto shape =
         wire::decodeListingHeader(std::string_view(reply).substr(0, wire::kListingHeaderSize));
     if (!shape) return broken(shape.error());
-    const std::size_t expected = wire::kListingHeaderSize + shape->count * wire::kListingRowSize;
+    const std::size_t rowSize = wire::listingRowSize(shape->withAsked);
+    const std::size_t expected = wire::kListingHeaderSize + shape->count * rowSize;
     if (reply.size() != expected) {
-        const std::size_t whole = (reply.size() - wire::kListingHeaderSize) / wire::kListingRowSize;
+        const std::size_t whole = (reply.size() - wire::kListingHeaderSize) / rowSize;
         //: %1 and %2 are numbers of rows
         return broken(makeError(
             ErrorCode::InvalidInput,
@@ -101,11 +116,12 @@ support::Result<wire::ListingPage> ProvisioningChannel::fetchListingPage(
                 VELQUOR_TR_NOOP("core", "it announced %1 rows and ended after %2 whole ones"),
                 {std::to_string(shape->count), std::to_string(whole)}}));
     }
-    wire::ListingPage page{shape->total, shape->start, shape->more, {}};
+    wire::ListingPage page{shape->total, shape->start, shape->more, {}, shape->withAsked};
     page.rows.reserve(shape->count);
     for (std::size_t i = 0; i < shape->count; ++i) {
-        auto row = wire::decodeListingRow(std::string_view(reply).substr(
-            wire::kListingHeaderSize + i * wire::kListingRowSize, wire::kListingRowSize));
+        auto row = wire::decodeListingRow(
+            std::string_view(reply).substr(wire::kListingHeaderSize + i * rowSize, rowSize),
+            shape->withAsked);
         if (!row) return broken(row.error());
         page.rows.push_back(std::move(*row));
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "mac/mac_address.h"
 #include "support/local_time.h"
+#include "wire/server_text.h"
 
 namespace velquor::provisioning {
 
@@ -71,7 +73,7 @@ Status forEachInParallel(std::size_t count, std::size_t workers, const PageFetch
 }
 
 // A row of the user's own listing: its MAC must be a MAC address in canonical form, mine.
-Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at) {
+Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at, bool askedKnown) {
     const auto canonical = mac::canonicalMac(row.mac);
     if (!canonical || *canonical != row.mac) {
         //: %1 is a row number
@@ -90,7 +92,8 @@ Result<RegisteredDevice> ownRow(const wire::ListedDevice& row, std::uint64_t at)
                                                          "another account's device"),
                                          {std::to_string(at + 1)}});
     }
-    return RegisteredDevice{row.mac, row.server, row.registered};
+    return RegisteredDevice{row.mac,       row.server,      row.registered, row.askedAt,
+                            row.askedFrom, row.askedAnswer, askedKnown};
 }
 
 // A page must be the one asked for: where it was asked to start, with the total the listing
@@ -130,7 +133,7 @@ Result<std::vector<RegisteredDevice>> ownRows(const wire::ListingPage& page) {
     std::vector<RegisteredDevice> rows;
     rows.reserve(page.rows.size());
     for (std::size_t i = 0; i < page.rows.size(); ++i) {
-        auto row = ownRow(page.rows[i], page.start + i);
+        auto row = ownRow(page.rows[i], page.start + i, page.withAsked);
         if (!row) return row.error();
         rows.push_back(std::move(*row));
     }
@@ -229,7 +232,10 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     if (row.state == wire::ListedState::Other) {
         return CheckedDevice{mac, CheckOutcome::AnotherAccount, {}, {}};
     }
-    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered};
+    const RegisteredDevice registration{row.mac,       row.server,      row.registered, row.askedAt,
+                                        row.askedFrom, row.askedAnswer, page->withAsked};
+    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered,
+                         askedText(registration)};
 }
 
 // The rest of a listing whose first page has arrived. Memory grows with the rows received,
@@ -308,7 +314,7 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
                 continue;
             }
             checked[i] = {macs[i], CheckOutcome::Registered, found->second->server,
-                          found->second->registered};
+                          found->second->registered, askedText(*found->second)};
         }
     }
     std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};
@@ -365,22 +371,37 @@ PageFetcherFactory channelFetchers(const KestoEndpoint& endpoint, std::stop_toke
     };
 }
 
+std::string localTimeOfUtc(const std::string& utc) {
+    std::tm parts{};
+    const char* end = ::strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+    if (end == nullptr || *end != '\0') return utc;
+    return support::localTimeText(std::chrono::system_clock::from_time_t(::timegm(&parts)));
+}
+
+std::string askedText(const RegisteredDevice& device) {
+    if (!device.askedKnown) return {};
+    if (device.askedAt.empty()) return "never asked";
+    return "asked at " + localTimeOfUtc(device.askedAt) + " from " + device.askedFrom + " (" +
+           device.askedAnswer + ")";
+}
+
+// The server texts without a password they hold.
 report::ReportTable listingReport(const std::vector<RegisteredDevice>& devices) {
-    report::ReportTable table{{"mac", "server", "registered"}, {}};
+    report::ReportTable table{{"mac", "server", "registered", "asked"}, {}};
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back(
-            {device.mac, device.server, support::localTimeOfUtcText(device.registered)});
+        table.rows.push_back({device.mac, wire::maskedServerText(device.server),
+                              support::localTimeOfUtcText(device.registered), askedText(device)});
     }
     return table;
 }
 
 report::ReportTable checkReport(const std::vector<CheckedDevice>& checked) {
-    report::ReportTable table{{"mac", "outcome", "server"}, {}};
+    report::ReportTable table{{"mac", "outcome", "server", "asked"}, {}};
     table.rows.reserve(checked.size());
     for (const auto& device : checked) {
-        table.rows.push_back(
-            {device.mac, std::string(checkOutcomeName(device.outcome)), device.server});
+        table.rows.push_back({device.mac, std::string(checkOutcomeName(device.outcome)),
+                              wire::maskedServerText(device.server), device.asked});
     }
     return table;
 }

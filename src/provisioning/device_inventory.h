@@ -31,8 +31,21 @@ struct RegisteredDevice {
     std::string mac;  // canonical: 12 lower-case hexadecimal digits
     std::string server;
     std::string registered;  // UTC, 2026-12-09T01:23:45Z
+    // What a phone was last told on kestod's phones' port: when (UTC as above; empty: never),
+    // from where and what; askedKnown false when the server is one from before that port.
+    std::string askedAt{};
+    std::string askedFrom{};
+    std::string askedAnswer{};
+    bool askedKnown = false;
     bool operator==(const RegisteredDevice&) const = default;
 };
+
+// "asked at 2026-12-09T02:23:45+01:00 from 192.0.2.7 (redirected)" (the time local, with its
+// offset), "never asked", or empty when the server cannot say.
+std::string askedText(const RegisteredDevice& device);
+// The time of a UTC text such as 2026-12-09T01:23:45Z as a person reads it (local, with its
+// offset); the text itself when it is not one.
+std::string localTimeOfUtc(const std::string& utc);
 
 enum class CheckOutcome { Registered, NotRegistered, AnotherAccount };
 
@@ -44,6 +57,8 @@ struct CheckedDevice {
     CheckOutcome outcome = CheckOutcome::NotRegistered;
     std::string server;      // Registered only
     std::string registered;  // Registered only
+    // Registered only: what a phone was last told on kestod's phones' port (askedText).
+    std::string asked{};
 };
 
 // One page of a listing from the server; ProvisioningChannel::fetchListingPage in use.

@@ -196,7 +196,8 @@ public:
     // A LIST request on the device port (wire/device_listing.h): the page the server sent, or
     // why there is none. A reply word instead of a page is ErrorCode::Refused ("NO": the
     // server does not list devices); a reply that breaks the layout is ErrorCode::InvalidInput
-    // naming what was wrong, so nothing is taken from a page that did not arrive whole.
+    // naming what was wrong, so nothing is taken from a page that did not arrive whole. The
+    // rows carry what each phone was last told when the server can say it.
     support::Result<wire::ListingPage> fetchListingPage(const wire::ListingQuery& query);
 
 private:
@@ -212,6 +213,7 @@ private:
              std::size_t length, std::string_view loginName = {});
     int interpretReply(std::string_view buffer, bool existAllowed, std::string_view loginName);
     support::Error listingRefusal(std::string_view reply);
+    support::Result<wire::ListingPage> fetchListingPageAsked(const wire::ListingQuery& query);
 
     KestoEndpoint m_endpoint;
     ChannelTimeouts m_timeouts;
@@ -224,6 +226,8 @@ private:
     ServerRefusal m_refusal = ServerRefusal::None;
     bool m_timedOut = false;
     bool m_cancelled = false;
+    // The server refused a listing with what each phone was told: one from before it.
+    bool m_listsWithoutAsked = false;
     std::size_t m_resumedSessions = 0;
 };
 

@@ -79,6 +79,38 @@ Status writeRow(ListingRow& row, const ListedDevice& device) {
          {row.server, sizeof row.server, device.server, "the server text"}});
 }
 
+// The asked part of a row (the bytes after its first 192) into device.
+Status decodeAsked(std::string_view part, ListedDevice& device) {
+    auto at = readField(part, offsetof(ListingAsked, at), sizeof(ListingAsked::at),
+                        VELQUOR_TR_NOOP("core", "time asked"));
+    auto from = readField(part, offsetof(ListingAsked, from), sizeof(ListingAsked::from),
+                          VELQUOR_TR_NOOP("core", "address asked from"));
+    auto answer = readField(part, offsetof(ListingAsked, answer), sizeof(ListingAsked::answer),
+                            VELQUOR_TR_NOOP("core", "answer"));
+    for (const auto* field : {&at, &from, &answer}) {
+        if (!*field) return field->error();
+    }
+    if (!at->empty() && !isUtcTime(*at)) {
+        //: %1 is the time the row has
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "a row's time asked is '%1', not a UTC "
+                                                         "time such as 2026-12-09T01:23:45Z"),
+                                         {*at}});
+    }
+    if (!allZero(part.substr(offsetof(ListingAsked, reserved)))) {
+        return makeError(ErrorCode::InvalidInput,
+                         support::Phrase{VELQUOR_TR_NOOP("core",
+                                                         "a row of the reply has non-zero bytes "
+                                                         "296 to 319"),
+                                         {}});
+    }
+    device.askedAt = std::move(*at);
+    device.askedFrom = std::move(*from);
+    device.askedAnswer = std::move(*answer);
+    return {};
+}
+
 Status checkShape(const ListingPageShape& shape) {
     if (shape.count > kListingPageRows) {
         //: %1 and %2 are numbers of rows
@@ -118,7 +150,8 @@ Result<DeviceRequest> buildListingRequest(const ListingQuery& query) {
     auto record = buildDeviceRequest(
         {std::string(kOperationList), query.macAddress, query.account, query.userName});
     if (!record) return record.error();
-    const std::string start = std::to_string(query.start);
+    const std::string start =
+        std::to_string(query.start) + (query.withAsked ? " " + std::string(kListingAsked) : "");
     std::memcpy(record->reserved, start.data(), start.size());
     return record;
 }
@@ -143,7 +176,12 @@ Result<ListingQuery> decodeListingRequest(std::string_view record) {
     auto fields = decodeDeviceRequest(plain);
     if (!fields) return fields.error();
     ListingQuery query{std::move(fields->userName), std::move(fields->macAddress), 0,
-                       std::move(fields->server)};
+                       std::move(fields->server), false};
+    const std::string asked = " " + std::string(kListingAsked);
+    if (start->size() >= asked.size() && start->ends_with(asked)) {
+        query.withAsked = true;
+        start->resize(start->size() - asked.size());
+    }
     if (!start->empty()) {
         auto row = parseDecimal(*start, "the start row");
         if (!row) return row.error();
@@ -153,7 +191,8 @@ Result<ListingQuery> decodeListingRequest(std::string_view record) {
 }
 
 Result<std::string> encodeListingPage(const ListingPage& page) {
-    const ListingPageShape shape{page.total, page.start, page.rows.size(), page.more};
+    const ListingPageShape shape{page.total, page.start, page.rows.size(), page.more,
+                                 page.withAsked};
     if (auto s = checkShape(shape); !s) return s.error();
     auto header = zeroed<ListingHeader>();
     const std::string total = std::to_string(page.total);
@@ -164,16 +203,28 @@ Result<std::string> encodeListingPage(const ListingPage& page) {
                            {header.start, sizeof header.start, start, "the start"},
                            {header.count, sizeof header.count, count, "the count"},
                            {header.more, sizeof header.more, page.more ? kListingMore : kListingEnd,
-                            "the more mark"}});
+                            "the more mark"},
+                           {header.reserved, sizeof header.reserved,
+                            page.withAsked ? kListingAsked : "", "the asked mark"}});
         !s) {
         return s.error();
     }
     std::string reply(recordBytes(header));
-    reply.reserve(kListingHeaderSize + page.rows.size() * kListingRowSize);
+    reply.reserve(kListingHeaderSize + page.rows.size() * listingRowSize(page.withAsked));
     for (const auto& device : page.rows) {
         auto row = zeroed<ListingRow>();
         if (auto s = writeRow(row, device); !s) return s.error();
         reply += recordBytes(row);
+        if (!page.withAsked) continue;
+        auto asked = zeroed<ListingAsked>();
+        if (auto s = writeAll(
+                {{asked.at, sizeof asked.at, device.askedAt, "the time asked"},
+                 {asked.from, sizeof asked.from, device.askedFrom, "the address asked from"},
+                 {asked.answer, sizeof asked.answer, device.askedAnswer, "the answer"}});
+            !s) {
+            return s.error();
+        }
+        reply += recordBytes(asked);
     }
     return reply;
 }
@@ -223,7 +274,10 @@ Result<ListingPageShape> decodeListingHeader(std::string_view header) {
                 {*more}});
     }
     shape.more = *more == kListingMore;
-    if (!allZero(header.substr(offsetof(ListingHeader, reserved)))) {
+    const std::string_view reserved = header.substr(offsetof(ListingHeader, reserved));
+    shape.withAsked = reserved.substr(0, kListingAsked.size()) == kListingAsked &&
+                      allZero(reserved.substr(kListingAsked.size()));
+    if (!shape.withAsked && !allZero(reserved)) {
         return makeError(ErrorCode::InvalidInput,
                          support::Phrase{VELQUOR_TR_NOOP("core",
                                                          "the reply's header has non-zero bytes 48 "
@@ -234,15 +288,21 @@ Result<ListingPageShape> decodeListingHeader(std::string_view header) {
     return shape;
 }
 
-Result<ListedDevice> decodeListingRow(std::string_view row) {
-    if (row.size() != kListingRowSize) {
+Result<ListedDevice> decodeListingRow(std::string_view row, bool withAsked) {
+    if (row.size() != listingRowSize(withAsked)) {
         //: %1 and %2 are byte counts
         return makeError(
             ErrorCode::InvalidInput,
-            support::Phrase{VELQUOR_TR_NOOP("core", "a row of the reply is %1 bytes long, not %2"),
-                            {std::to_string(row.size()), std::to_string(kListingRowSize)}});
+            support::Phrase{
+                VELQUOR_TR_NOOP("core", "a row of the reply is %1 bytes long, not %2"),
+                {std::to_string(row.size()), std::to_string(listingRowSize(withAsked))}});
     }
     ListedDevice device;
+    if (withAsked) {
+        auto asked = decodeAsked(row.substr(kListingRowSize), device);
+        if (!asked) return asked.error();
+        row = row.substr(0, kListingRowSize);
+    }
     auto mac =
         readField(row, offsetof(ListingRow, mac), 16, VELQUOR_TR_NOOP("core", "MAC address"));
     auto state = readField(row, offsetof(ListingRow, state), 8, VELQUOR_TR_NOOP("core", "state"));

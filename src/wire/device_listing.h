@@ -23,6 +23,18 @@
 //   bytes  48-175  the server text it was registered with (empty for "OTHER")
 //   bytes 176-191  zero
 //
+// A client that can read what each phone was last told on kestod's phones' port follows the
+// start row with " ASKED" ("0 ASKED"); the reply then has "ASKED" in header bytes 48-55 and
+// 320-byte rows: the 192 bytes above, then
+//
+//   bytes 192-215  when a phone last asked about the MAC, UTC as above (empty: never)
+//   bytes 216-279  the address it asked from
+//   bytes 280-295  what it was told: "redirected" or "not found"
+//   bytes 296-319  zero
+//
+// A server that does not know the mark refuses the request as malformed ("NO"); the client
+// then asks again without it. A client that does not send it gets the rows above, as ever.
+//
 // The administrator may put an account's name in the server field to list that account's
 // devices instead of its own. An "OTHER" row only answers a request for one MAC address: it
 // says the address is taken without naming the account. A refusal is a short reply word
@@ -49,6 +61,7 @@ inline constexpr std::string_view kListingMore = "MORE";
 inline constexpr std::string_view kListingEnd = "END";
 inline constexpr std::string_view kRowMine = "MINE";
 inline constexpr std::string_view kRowOther = "OTHER";
+inline constexpr std::string_view kListingAsked = "ASKED";
 
 // The most rows one reply carries.
 inline constexpr std::size_t kListingPageRows = 1000;
@@ -70,20 +83,35 @@ struct ListingRow {
     char reserved[16];
 };
 
+struct ListingAsked {
+    char at[24];
+    char from[64];
+    char answer[16];
+    char reserved[24];
+};
+
 inline constexpr std::size_t kListingHeaderSize = 64;
 inline constexpr std::size_t kListingRowSize = 192;
+inline constexpr std::size_t kListingAskedRowSize = 320;
 inline constexpr std::size_t kListingReplyMaxSize =
-    kListingHeaderSize + kListingPageRows * kListingRowSize;
+    kListingHeaderSize + kListingPageRows * kListingAskedRowSize;
 
 static_assert(sizeof(ListingHeader) == kListingHeaderSize);
 static_assert(sizeof(ListingRow) == kListingRowSize);
+static_assert(sizeof(ListingRow) + sizeof(ListingAsked) == kListingAskedRowSize);
+
+// The size of a reply's rows: with what each phone was told, or without.
+constexpr std::size_t listingRowSize(bool withAsked) {
+    return withAsked ? kListingAskedRowSize : kListingRowSize;
+}
 
 // What a "LIST" request asks for.
 struct ListingQuery {
     std::string userName;
     std::string macAddress;  // empty: every device of the user
     std::uint64_t start = 0;
-    std::string account;  // the administrator's only: whose devices; empty: the user's own
+    std::string account;     // the administrator's only: whose devices; empty: the user's own
+    bool withAsked = false;  // the rows carry what each phone was last told
     bool operator==(const ListingQuery&) const = default;
 };
 
@@ -94,6 +122,11 @@ struct ListedDevice {
     ListedState state = ListedState::Mine;
     std::string registered;
     std::string server;
+    // The last time a phone asked kestod's phones' port about it (empty: never, or a reply
+    // without it), from where and what it was told.
+    std::string askedAt{};
+    std::string askedFrom{};
+    std::string askedAnswer{};
     bool operator==(const ListedDevice&) const = default;
 };
 
@@ -103,6 +136,7 @@ struct ListingPage {
     std::uint64_t start = 0;
     bool more = false;
     std::vector<ListedDevice> rows;
+    bool withAsked = false;
     bool operator==(const ListingPage&) const = default;
 };
 
@@ -112,6 +146,7 @@ struct ListingPageShape {
     std::uint64_t start = 0;
     std::size_t count = 0;
     bool more = false;
+    bool withAsked = false;  // rows of listingRowSize(true)
 };
 
 // The client's request; a text that does not fit its field is refused as in every record.
@@ -132,8 +167,8 @@ support::Result<std::string> encodeListingPage(const ListingPage& page);
 // a count within the limit and within the total, "MORE" exactly when rows remain).
 support::Result<ListingPageShape> decodeListingHeader(std::string_view header);
 
-// For the client: one 192-byte row, with its fields' shapes checked. Whether its MAC text is a
-// MAC address is for the caller to decide.
-support::Result<ListedDevice> decodeListingRow(std::string_view row);
+// For the client: one row of listingRowSize(withAsked) bytes, with its fields' shapes checked.
+// Whether its MAC text is a MAC address is for the caller to decide.
+support::Result<ListedDevice> decodeListingRow(std::string_view row, bool withAsked = false);
 
 }  // namespace velquor::wire

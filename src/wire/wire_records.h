@@ -52,6 +52,8 @@ inline constexpr std::size_t kReplyBufferSize = 8;
 inline constexpr std::uint16_t kLoginPort = 44388;
 inline constexpr std::uint16_t kAccountPort = 44389;
 inline constexpr std::uint16_t kDevicePort = 44391;
+// kestod's phones' port (HTTPS, GET /phone/{mac}), served when its folder has phones' CAs.
+inline constexpr std::uint16_t kPhonePort = 44390;
 
 // The records, byte for byte as they travel. Plain char arrays: no padding, no byte order.
 struct LoginRequest {

@@ -348,10 +348,11 @@ TEST_F(KestoCliTest, DeviceListAndCheckReadRegistrationsBack) {
 
     auto listed = kesto(alice + "device list --csv -", "a-pw\n");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const std::string header = "mac,server,registered\r\n";
+    const std::string header = "mac,server,registered,asked\r\n";
     ASSERT_EQ(listed.out.substr(0, header.size()), header);
     EXPECT_NE(listed.out.find("\r\n020000000a01,https://a.example/,2"), std::string::npos)
         << listed.out;
+    EXPECT_NE(listed.out.find("Z,never asked\r\n"), std::string::npos) << listed.out;
     EXPECT_LT(listed.out.find("020000000a01"), listed.out.find("020000000a02"));
     EXPECT_EQ(listed.out.find("020000000b01"), std::string::npos) << "bob's device listed";
 
@@ -363,9 +364,10 @@ TEST_F(KestoCliTest, DeviceListAndCheckReadRegistrationsBack) {
                            "02-00-00-00-0c-01 --csv -",
                        "a-pw\n");
     EXPECT_EQ(mixed.status, 1) << mixed.err;
-    EXPECT_EQ(mixed.out,
-              "mac,outcome,server\r\n020000000a01,registered,https://a.example/\r\n"
-              "020000000b01,another account,\r\n020000000c01,not registered,\r\n");
+    EXPECT_EQ(
+        mixed.out,
+        "mac,outcome,server,asked\r\n020000000a01,registered,https://a.example/,never asked\r\n"
+        "020000000b01,another account,,\r\n020000000c01,not registered,,\r\n");
     auto mine = kesto(alice + "device check --mac 020000000a01 --mac 020000000A02", "a-pw\n");
     EXPECT_EQ(mine.status, 0) << mine.err;
 

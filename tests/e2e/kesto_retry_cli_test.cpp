@@ -392,12 +392,13 @@ TEST_F(KestoRetryCliTest, CheckingAMacFileTellsEachOutcomeAndExitsZeroOnlyWhenAl
         "alice", passwordOf("alice") + "device check " + shellQuote(file.string()) + " --csv -");
     EXPECT_EQ(mixed.status, 1) << mixed.err;
     const std::string a = "https://a.example/";
-    EXPECT_EQ(mixed.out, "mac,outcome,server\r\n" + canonical(mine[0]) + ",registered," + a +
-                             "\r\n" + canonical(unknown[0]) + ",not registered,\r\n" +
-                             canonical(mine[1]) + ",registered," + a + "\r\n" + canonical(bobs[0]) +
-                             ",another account,\r\n" + canonical(unknown[1]) +
-                             ",not registered,\r\n" + canonical(mine[2]) + ",registered," + a +
-                             "\r\n");
+    const std::string never = ",never asked\r\n";
+    EXPECT_EQ(mixed.out, "mac,outcome,server,asked\r\n" + canonical(mine[0]) + ",registered," + a +
+                             never + canonical(unknown[0]) + ",not registered,,\r\n" +
+                             canonical(mine[1]) + ",registered," + a + never + canonical(bobs[0]) +
+                             ",another account,,\r\n" + canonical(unknown[1]) +
+                             ",not registered,,\r\n" + canonical(mine[2]) + ",registered," + a +
+                             never);
 
     const auto only = writeMacFile(dir, "mine.csv", {{mine[2]}, {mine[0]}, {mine[1]}});
     const CliRun yours =

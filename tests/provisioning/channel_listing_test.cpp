@@ -59,7 +59,6 @@ protected:
     std::unique_ptr<ScriptedTlsServer> m_server;
     testing::ClosedPort m_closed;
 
-private:
     static inline std::unique_ptr<TestCertificates> s_certificates;
 };
 
@@ -92,6 +91,31 @@ TEST_F(ChannelListingTest, AServerWithoutListingSaysSoAndAnUnknownWordIsQuoted) 
     auto closed = fetch();
     ASSERT_FALSE(closed.ok());
     EXPECT_EQ(closed.error().code, support::ErrorCode::Network);
+}
+
+// A server from before the phones' port refuses the asked mark as a malformed record; the
+// client asks again plainly, and goes on plainly on that channel.
+TEST_F(ChannelListingTest, AServerFromBeforeThePhonesPortIsAskedAgainWithoutTheAskedMark) {
+    const wire::ListingPage page{1, 0, false, {mine("001122334455")}};
+    const std::string plain = pageBytes(page);
+    m_server = std::make_unique<ScriptedTlsServer>(
+        s_certificates->server().certificate, s_certificates->server().key,
+        wire::kDeviceRequestSize,
+        ServerScript{ServerAction::Reply, "", [plain](const std::string& record) {
+                         const auto query = wire::decodeListingRequest(record);
+                         return query && query->withAsked ? std::string("NO") : plain;
+                     }});
+    ProvisioningChannel channel(endpoint());
+    auto fetched = channel.fetchListingPage({"alice", "", 0, ""});
+    ASSERT_TRUE(fetched.ok()) << fetched.error().message;
+    EXPECT_EQ(*fetched, page);
+    EXPECT_FALSE(fetched->withAsked);
+    ASSERT_TRUE(channel.fetchListingPage({"alice", "", 0, ""}).ok());
+    const auto received = m_server->received();
+    ASSERT_EQ(received.size(), 3u) << "asked once with the mark, then plainly";
+    EXPECT_TRUE(wire::decodeListingRequest(received[0])->withAsked);
+    EXPECT_FALSE(wire::decodeListingRequest(received[1])->withAsked);
+    EXPECT_FALSE(wire::decodeListingRequest(received[2])->withAsked);
 }
 
 TEST_F(ChannelListingTest, RepliesThatBreakTheLayoutAreRefusedNamingWhatWasWrong) {

@@ -147,10 +147,12 @@ void ScriptedTlsServer::handle(int fd) {
     }
     const ServerScript todo = script();
     switch (todo.action) {
-        case ServerAction::Reply:
-            SSL_write(ssl, todo.reply.data(), static_cast<int>(todo.reply.size()));
+        case ServerAction::Reply: {
+            const std::string reply = todo.replyTo ? todo.replyTo(record) : todo.reply;
+            SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
             SSL_shutdown(ssl);
             break;
+        }
         case ServerAction::HangUp:
             SSL_shutdown(ssl);
             break;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ enum class ServerAction {
 struct ServerScript {
     ServerAction action = ServerAction::Reply;
     std::string reply = "YES";
+    // When set, the reply to each record (a server that answers by what it is asked).
+    std::function<std::string(const std::string& record)> replyTo = {};
 };
 
 class ScriptedTlsServer {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "openssl_certificates.h"
 #include "serve/log/fetch_record.h"
 #include "serve/server/phone_server.h"
 
@@ -17,37 +18,6 @@ namespace velquor::testing {
 
 // The folder of the usual site: 001A2B3C4D5E.xml, 0015650a33fb.xml and common.cfg.
 void writeSiteFolder(const std::filesystem::path& folder);
-
-struct TestCertificate {
-    std::string certificate;  // PEM files
-    std::string key;
-};
-
-// A self-signed P-256 certificate for 127.0.0.1 that openssl makes in folder; empty paths when
-// it could not.
-TestCertificate makeCertificate(const std::filesystem::path& folder);
-
-// A CA that openssl makes in folder/name (ca.pem, ca.key and what openssl ca keeps), able to
-// issue phones' certificates within any dates; empty paths when it could not.
-struct TestCa {
-    std::filesystem::path dir;
-    std::string certificate;
-    std::string key;
-};
-TestCa makeCa(const std::filesystem::path& folder, const std::string& name);
-
-// What a phone's certificate says: its subject (openssl's /CN=... form), its subject
-// alternative names (openssl's DNS:...,URI:... form, or none) and whether its dates are long
-// past.
-struct PhoneIdentity {
-    std::string subject;
-    std::string altNames;
-    bool expired = false;
-};
-
-// A P-256 certificate and key for identity, issued by ca, in ca.dir/name.pem and name.key.
-TestCertificate issueCertificate(const TestCa& ca, const std::string& name,
-                                 const PhoneIdentity& identity);
 
 struct HttpAnswer {
     int status = 0;

@@ -145,6 +145,7 @@ KestodFixture::KestodFixture(KestodOptions options)
         }
         m_options.chiefPassword = other->m_options.chiefPassword;
         m_options.address = other->m_options.address;
+        m_options.phoneCas = other->m_options.phoneCas;
         m_options.sameStateAs = nullptr;
         start("0,0,0");
         return;
@@ -163,6 +164,7 @@ KestodFixture::KestodFixture(KestodOptions options)
                           shellQuote(passwordFile.string()) + " --pbkdf2-iterations " +
                           std::to_string(m_options.pbkdf2Iterations);
     for (const auto& argument : storeArguments()) command += " " + shellQuote(argument);
+    for (const auto& ca : m_options.phoneCas) command += " --phone-ca " + shellQuote(ca);
     int status = 0;
     const std::string output = runCommand(command + " 2>&1", &status);
     if (status != 0) throw std::runtime_error("kestod init failed: " + output);
@@ -195,6 +197,9 @@ void KestodFixture::start(const std::string& portsArgument) {
 
     std::vector<std::string> arguments{binary().string(),    "serve",   "--dir",
                                        m_directory.string(), "--ports", portsArgument};
+    if (!m_options.phoneCas.empty()) {
+        arguments.insert(arguments.end(), {"--phone-port", std::to_string(m_phonePort)});
+    }
     arguments.insert(arguments.end(), m_options.serveArguments.begin(),
                      m_options.serveArguments.end());
     for (const auto& argument : storeArguments()) arguments.push_back(argument);
@@ -239,6 +244,10 @@ void KestodFixture::start(const std::string& portsArgument) {
     }
     m_ports = {static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(b),
                static_cast<std::uint16_t>(c)};
+    const auto phones = output.find("; phones on port ");
+    m_phonePort = phones == std::string::npos
+                      ? 0
+                      : static_cast<std::uint16_t>(std::atoi(output.c_str() + phones + 17));
 }
 
 bool KestodFixture::stop() {

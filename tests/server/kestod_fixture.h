@@ -40,6 +40,8 @@ struct KestodOptions {
     // A PostgreSQL database made elsewhere (implies StoreKind::Postgres); with sameStateAs,
     // the folder of that fixture served on this database.
     std::string databaseUrl{};
+    // Phones' CA files 'kestod init --phone-ca' keeps: the phones' port is served.
+    std::vector<std::string> phoneCas{};
 };
 
 // A database of its own in the test cluster, dropped when it goes.
@@ -76,6 +78,8 @@ public:
     std::uint16_t accountPort() const { return m_ports[1]; }
     std::uint16_t devicePort() const { return m_ports[2]; }
     const std::array<std::uint16_t, 3>& ports() const { return m_ports; }
+    // The phones' port, 0 when the folder keeps no phones' CAs (a free port, kept by restart).
+    std::uint16_t phonePort() const { return m_phonePort; }
     // The CA certificate clients must trust (an absolute path).
     std::filesystem::path caCertPath() const;
     // The server's folder (database, keys, certificates).
@@ -122,6 +126,7 @@ private:
     std::filesystem::path m_directory;
     std::filesystem::path m_logFile;
     std::array<std::uint16_t, 3> m_ports{};
+    std::uint16_t m_phonePort = 0;
     pid_t m_pid = -1;
 };
 

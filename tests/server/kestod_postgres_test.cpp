@@ -13,6 +13,7 @@
 
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
+#include "server/store/sqlite/sqlite_account_store.h"
 
 namespace velquor::testing {
 namespace {
@@ -208,6 +209,12 @@ TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {
         ASSERT_EQ(bob.device("ADD", macFor("m-bob"), "srv-bob", "bob"), "YES");
     }
     ASSERT_TRUE(sqlite.stop());
+    {
+        auto store = server::SqliteAccountStore::open(sqlite.directory() / "kestod.db",
+                                                      server::AccountStore::OpenMode::MustExist);
+        ASSERT_TRUE(store) << store.error().message;
+        ASSERT_TRUE((*store)->recordAsk(macFor("m-bob"), "192.0.2.7", "redirected"));
+    }
 
     TestDatabase database;
     const std::string migrate = shellQuote(KestodFixture::binary().string()) + " migrate --dir " +
@@ -235,8 +242,10 @@ TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {
     const std::string devices = server.runTool({"devices"});
     const auto goneLine = devices.find(macFor("m-gone") + "\tgone\tsrv-gone\t");
     ASSERT_NE(goneLine, std::string::npos) << devices;
-    EXPECT_NE(devices.find(" (deleted)\n", goneLine), std::string::npos) << devices;
+    EXPECT_NE(devices.find(" (deleted)\t", goneLine), std::string::npos) << devices;
     EXPECT_NE(devices.find(macFor("m-bob") + "\tbob\tsrv-bob-2\t"), std::string::npos) << devices;
+    EXPECT_NE(devices.find("Z from 192.0.2.7: redirected\n"), std::string::npos)
+        << "what a phone was told is carried: " << devices;
 }
 
 }  // namespace

@@ -135,6 +135,47 @@ TEST(DeviceListing, ClientRefusesHeadersThatBreakTheLayout) {
     EXPECT_FALSE(decodeListingHeader(tail).ok());
 }
 
+// What each phone was told travels only to a client that asks with the mark: an older client's
+// request gets the 192-byte rows it reads, and an older server's refusal of the mark is the
+// decoder's refusal of anything after the start row.
+TEST(DeviceListing, WhatAPhoneWasToldTravelsOnlyToAClientThatAsks) {
+    auto asked = buildListingRequest({"carol", "", 1000, "", true});
+    ASSERT_TRUE(asked.ok());
+    EXPECT_EQ(recordBytes(*asked).substr(320), padded("1000 ASKED", 192));
+    EXPECT_EQ(*decodeListingRequest(recordBytes(*asked)),
+              (ListingQuery{"carol", "", 1000, "", true}));
+    auto older = buildListingRequest({"carol", "", 1000, ""});
+    EXPECT_FALSE(decodeListingRequest(recordBytes(*older))->withAsked);
+
+    ListedDevice told = mine("001122334455", "https://p/");
+    told.askedAt = "2026-12-10T18:00:00Z";
+    told.askedFrom = "2001:db8::7";
+    told.askedAnswer = "redirected";
+    ListingPage page{2, 0, false, {told, mine("001122334466", "https://q/")}, true};
+    auto reply = encodeListingPage(page);
+    ASSERT_TRUE(reply.ok()) << reply.error().message;
+    ASSERT_EQ(reply->size(), 64 + 2 * kListingAskedRowSize);
+    const auto shape = decodeListingHeader(reply->substr(0, 64));
+    ASSERT_TRUE(shape.ok()) << shape.error().message;
+    EXPECT_TRUE(shape->withAsked);
+    auto first = decodeListingRow(reply->substr(64, kListingAskedRowSize), true);
+    ASSERT_TRUE(first.ok()) << first.error().message;
+    EXPECT_EQ(*first, told);
+    auto never = decodeListingRow(reply->substr(64 + kListingAskedRowSize), true);
+    ASSERT_TRUE(never.ok());
+    EXPECT_TRUE(never->askedAt.empty());
+
+    page.withAsked = false;  // what an older client is sent
+    auto plain = encodeListingPage(page);
+    ASSERT_EQ(plain->size(), 64 + 2 * kListingRowSize);
+    EXPECT_FALSE(decodeListingHeader(plain->substr(0, 64))->withAsked);
+    EXPECT_TRUE(decodeListingRow(plain->substr(64, kListingRowSize)).ok());
+
+    std::string badTime = reply->substr(64, kListingAskedRowSize);
+    std::memcpy(badTime.data() + 192, "yesterday", 9);
+    EXPECT_FALSE(decodeListingRow(badTime, true).ok());
+}
+
 TEST(DeviceListing, ClientRefusesRowsThatBreakTheLayout) {
     auto reply = encodeListingPage({1, 0, false, {mine("001122334455", "https://p/")}});
     ASSERT_TRUE(reply.ok());

@@ -14,6 +14,7 @@
 #include "app/results/table_actions.h"
 #include "support/hex.h"
 #include "support/local_time.h"
+#include "wire/server_text.h"
 
 namespace velquor::app {
 namespace {
@@ -42,6 +43,15 @@ QString outcomeWord(provisioning::CheckOutcome outcome) {
 
 constexpr int kMacColumn = 0;
 
+// What a phone was last told on kestod's phones' port, as the list shows it.
+QString askedCell(const provisioning::RegisteredDevice& device) {
+    if (!device.askedKnown) return DeviceTableView::tr("not known (kestod without phones' port)");
+    if (device.askedAt.empty()) return DeviceTableView::tr("never asked");
+    return DeviceTableView::tr("asked at %1 from %2 (%3)")
+        .arg(fromUtf8(provisioning::localTimeOfUtc(device.askedAt)), fromUtf8(device.askedFrom),
+             fromUtf8(device.askedAnswer));
+}
+
 }  // namespace
 
 DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devices,
@@ -58,12 +68,14 @@ DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devi
             : DeviceTableView::tr("%n device(s) registered to %1 on %2.", nullptr, count)
                   .arg(account, server);
     table.headers = {DeviceTableView::tr("MAC"), DeviceTableView::tr("Server"),
-                     DeviceTableView::tr("Registered")};
+                     DeviceTableView::tr("Registered"), DeviceTableView::tr("Phone asked")};
     table.report = provisioning::listingReport(devices);
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back({fromUtf8(device.mac), serverText(device.server),
-                              serverText(support::localTimeOfUtcText(device.registered))});
+        table.rows.push_back({fromUtf8(device.mac),
+                              serverText(wire::maskedServerText(device.server)),
+                              serverText(support::localTimeOfUtcText(device.registered)),
+                              askedCell(device)});
     }
     return table;
 }
@@ -91,7 +103,7 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     return table;
 }
 
-void DeviceTableModel::setTable(QStringList headers, std::vector<std::array<QString, 3>> rows) {
+void DeviceTableModel::setTable(QStringList headers, std::vector<QStringList> rows) {
     beginResetModel();
     m_headers = std::move(headers);
     m_rows = std::move(rows);
@@ -108,8 +120,7 @@ int DeviceTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-    return m_rows.at(static_cast<std::size_t>(index.row()))
-        .at(static_cast<std::size_t>(index.column()));
+    return m_rows.at(static_cast<std::size_t>(index.row())).value(index.column());
 }
 
 QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -35,7 +35,7 @@ struct DeviceTable {
     QString title;
     QString counts;  // the line above the table
     QStringList headers;
-    std::vector<std::array<QString, 3>> rows;  // MAC first
+    std::vector<QStringList> rows;  // MAC first
     report::ReportTable report;                // row i is rows[i]
     bool listing = false;                      // the account's devices, which may be deleted
 };
@@ -52,7 +52,7 @@ class DeviceTableModel final : public QAbstractTableModel {
 
 public:
     explicit DeviceTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
-    void setTable(QStringList headers, std::vector<std::array<QString, 3>> rows);
+    void setTable(QStringList headers, std::vector<QStringList> rows);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -63,7 +63,7 @@ public:
 
 private:
     QStringList m_headers;
-    std::vector<std::array<QString, 3>> m_rows;
+    std::vector<QStringList> m_rows;
 };
 
 // Keeps the rows where some column holds the typed text, in any case; in the MAC column the

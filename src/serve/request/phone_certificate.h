@@ -9,15 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "mac/names_in_text.h"
 #include "support/result.h"
 
 namespace velquor::serve {
 
-// The canonical MACs (12 lower-case digits) a certificate's name text holds, each once, in the
-// order found: 12 hex digits (the last 12 of a longer run, a maker's prefix before them, as
-// in SEP001A2B3C4D5E), or six groups of two joined by ':' or '-', or three groups of four
-// joined by '.', with any text before and after that does not continue the digits.
-std::vector<std::string> macsNamedIn(std::string_view text);
+// The MACs a certificate's name text holds: mac's one reading of them.
+using mac::macsNamedIn;
 
 // The phones' CA files as one PEM text of their certificates, for the TLS library's trust
 // list. Refused, with the file and why, when one cannot be read or holds no certificate.

@@ -54,7 +54,7 @@ support::Result<std::filesystem::path> parseWithFolder(ArgParser& args,
                    "--ca-dir", "--deadline-ms", "--handshake-ms", "--grant-ms", "--workers",
                    "--max-connections", "--max-per-peer", "--max-logins-per-address",
                    "--max-failed-logins-per-name", "--max-failed-logins-per-address",
-                   "--max-failed-logins-per-account", "--failed-login-window-ms"});
+                   "--max-failed-logins-per-account", "--failed-login-window-ms", "--phone-port"});
         !once) {
         return once.error();
     }
@@ -158,6 +158,15 @@ support::Status portsOption(const ArgParser& args, std::array<std::uint16_t, 3>&
     return {};
 }
 
+support::Status portOption(const ArgParser& args, const std::string& name, std::uint16_t& port) {
+    const auto text = args.value(name);
+    if (!text) return {};
+    const auto number = wholeNumber<std::uint16_t>(*text);
+    if (!number) return usage(name + " needs a port number from 0 to 65535, not '" + *text + "'");
+    port = *number;
+    return {};
+}
+
 // The store a command works on: the SQLite file of the folder, or the database of --database.
 // Commands that need no folder of their own take either.
 support::Result<StoreLocation> storeLocation(ArgParser& args,
@@ -175,9 +184,24 @@ support::Result<StoreLocation> storeLocation(ArgParser& args,
 
 }  // namespace
 
+// Every value of a repeatable option naming a file, and for --ca the files after it too.
+std::vector<std::filesystem::path> repeatedFiles(const std::vector<std::string>& argv,
+                                                 const std::string& name) {
+    std::vector<std::filesystem::path> files;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        if (argv[i] == "--") break;
+        if (argv[i] == name && i + 1 < argv.size()) {
+            files.emplace_back(argv[++i]);
+        } else if (argv[i].rfind(name + "=", 0) == 0) {
+            files.emplace_back(argv[i].substr(name.size() + 1));
+        }
+    }
+    return files;
+}
+
 support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& argv) {
     ArgParser args({"--dir", "--address", "--admin-password-file", "--pbkdf2-iterations",
-                    "--database", "--ca-dir"},
+                    "--database", "--ca-dir", "--phone-ca"},
                    {"--force"});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
@@ -192,6 +216,10 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
         options.caFolder = *ca;
     }
     options.force = args.has("--force");
+    options.phoneCas = repeatedFiles(argv, "--phone-ca");
+    for (const auto& file : options.phoneCas) {
+        if (file.empty()) return usage("--phone-ca needs a CA file");
+    }
     if (auto status = databaseOption(args, options.databaseUrl); !status) return status.error();
     if (auto s = positiveOption(args, "--pbkdf2-iterations", options.iterations, 0x7fffffff); !s) {
         return s.error();
@@ -200,12 +228,12 @@ support::Result<InitOptions> parseInitOptions(const std::vector<std::string>& ar
 }
 
 support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>& argv) {
-    ArgParser args(
-        {"--dir", "--address", "--ports", "--deadline-ms", "--handshake-ms", "--grant-ms",
-         "--workers", "--max-connections", "--max-per-peer", "--max-logins-per-address",
-         "--max-failed-logins-per-name", "--max-failed-logins-per-address",
-         "--max-failed-logins-per-account", "--failed-login-window-ms", "--database"},
-        {});
+    ArgParser args({"--dir", "--address", "--ports", "--deadline-ms", "--handshake-ms",
+                    "--grant-ms", "--workers", "--max-connections", "--max-per-peer",
+                    "--max-logins-per-address", "--max-failed-logins-per-name",
+                    "--max-failed-logins-per-address", "--max-failed-logins-per-account",
+                    "--failed-login-window-ms", "--database", "--phone-port"},
+                   {});
     auto folder = parseWithFolder(args, argv);
     if (!folder) return folder.error();
     ServeSettings settings;
@@ -216,6 +244,7 @@ support::Result<ServeSettings> parseServeSettings(const std::vector<std::string>
     for (const support::Status& status : {
              databaseOption(args, settings.databaseUrl),
              portsOption(args, settings.ports),
+             portOption(args, "--phone-port", settings.phonePort),
              millisecondsOption(args, "--deadline-ms", settings.connectionDeadline, kMostDeadline),
              millisecondsOption(args, "--handshake-ms", settings.handshakeDeadline, kMostDeadline),
              millisecondsOption(args, "--grant-ms", settings.grantLifetime, kMostGrant),
@@ -311,6 +340,34 @@ support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>
         return usage("--password-file F (or - for standard input) is needed");
     }
     return PasswdOptions{std::move(*location), args.positionals()[0], *file};
+}
+
+support::Result<PhonesOptions> parsePhonesOptions(const std::vector<std::string>& argv) {
+    // The files after --ca are its values too: "--ca a.pem b.pem".
+    std::vector<std::string> options;
+    std::vector<std::filesystem::path> cas;
+    bool afterCa = false;
+    for (const auto& arg : argv) {
+        if (arg.rfind("--ca=", 0) == 0) {
+            cas.emplace_back(arg.substr(5));
+            afterCa = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) == 0) afterCa = arg == "--ca";
+        if (afterCa && arg != "--ca") {
+            cas.emplace_back(arg);
+        } else if (arg != "--ca") {
+            options.push_back(arg);
+        }
+    }
+    if (afterCa && cas.empty()) return usage("--ca needs the phones' CA files");
+    ArgParser args({"--dir"}, {});
+    auto folder = parseWithFolder(args, options);
+    if (!folder) return folder.error();
+    for (const auto& file : cas) {
+        if (file.empty()) return usage("--ca needs a CA file, not an empty name");
+    }
+    return PhonesOptions{std::move(*folder), std::move(cas)};
 }
 
 support::Result<MigrateOptions> parseMigrateOptions(const std::vector<std::string>& argv) {

@@ -53,6 +53,14 @@ struct PasswdOptions {
 // 'kestod passwd (--dir DIR | --database URL) NAME --password-file F|-'
 support::Result<PasswdOptions> parsePasswdOptions(const std::vector<std::string>& args);
 
+struct PhonesOptions {
+    std::filesystem::path folder;
+    std::vector<std::filesystem::path> cas;  // empty: list the CAs kept
+};
+
+// 'kestod phones --dir DIR [--ca FILE...]'
+support::Result<PhonesOptions> parsePhonesOptions(const std::vector<std::string>& args);
+
 struct MigrateOptions {
     std::filesystem::path folder;
     std::string databaseUrl;

@@ -9,6 +9,7 @@
 #include "server/requests/request_handler.h"
 #include "server/store/account_store.h"
 #include "server/tls/certificates.h"
+#include "server/tls/phone_cas.h"
 #include "support/file_identity.h"
 #include "wire/wire_records.h"
 
@@ -146,6 +147,9 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
         if (!generated) return generated.error();
         password = outcome.generatedPassword = *generated;
     }
+    if (!options.phoneCas.empty()) {
+        if (auto cas = readPhoneCaFiles(options.phoneCas); !cas) return cas.error();
+    }
     if (auto status = prepareFolder(options.folder); !status) return status.error();
     if (!options.force) {
         if (auto status = refuseExistingSetup(files); !status) return status.error();
@@ -179,6 +183,9 @@ support::Result<InitOutcome> initialiseServer(const InitOptions& options) {
         return s.error();
     }
     if (auto s = (*store)->putUser(kAdministratorName, *hash); !s) return s.error();
+    if (!options.phoneCas.empty()) {
+        if (auto kept = keepPhoneCas(files, options.phoneCas); !kept) return kept.error();
+    }
     return outcome;
 }
 

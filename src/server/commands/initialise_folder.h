@@ -27,6 +27,8 @@ struct InitOptions {
     // registrations are kept.
     bool force = false;
     std::uint32_t iterations = kDefaultPbkdf2Iterations;
+    // The phones' CA files (phone_cas.h); none: no phones' port.
+    std::vector<std::filesystem::path> phoneCas;
 };
 
 struct InitOutcome {

@@ -26,6 +26,10 @@ std::string servingDefaults() {
            number(defaults.ports[0]) + "," + number(defaults.ports[1]) + "," +
            number(defaults.ports[2]) +
            ")\n"
+           "  --phone-port N            the phones' port, served while DIR keeps phones' CAs\n"
+           "                            (default " +
+           number(defaults.phonePort) +
+           ")\n"
            "  --deadline-ms N           time from accepting a connection to its reply; a request\n"
            "                            still waiting then is refused, not done (default " +
            number(defaults.connectionDeadline.count()) +
@@ -76,7 +80,7 @@ const std::string kDatabaseOption =
 std::string initHelp() {
     return "usage: kestod init --dir DIR [--database URL] [--address NAME]...\n"
            "                   [--admin-password-file F] [--force] [--pbkdf2-iterations N]\n"
-           "                   [--ca-dir CADIR]\n"
+           "                   [--ca-dir CADIR] [--phone-ca FILE]...\n"
            "\n"
            "Makes DIR with a CA, a server certificate for the addresses, DIR/cacert.pem for\n"
            "clients and the database with the administrator account 'chief'.\n"
@@ -95,7 +99,10 @@ std::string initHelp() {
            "                            settings of an existing setup; accounts and\n"
            "                            registrations are kept\n"
            "  --pbkdf2-iterations N     iterations of the password hashes (default " +
-           std::to_string(kDefaultPbkdf2Iterations) + ")\n";
+           std::to_string(kDefaultPbkdf2Iterations) +
+           ")\n"
+           "  --phone-ca FILE           a CA that phones' factory certificates chain to; repeat\n"
+           "                            it for several makers (see kestod phones)\n";
 }
 
 std::string serveHelp() {
@@ -153,11 +160,22 @@ std::string migrateHelp() {
            "PostgreSQL database URL, in one transaction.\n";
 }
 
+std::string phonesHelp() {
+    return "usage: kestod phones --dir DIR [--ca FILE...]\n"
+           "\n"
+           "Lists the phones' CAs DIR keeps: the CAs that phones' factory certificates chain to.\n"
+           "--ca keeps the CA certificates of the files given (PEM, CA certificates only, one\n"
+           "file per maker) in place of those kept. While DIR keeps some, serve also answers\n"
+           "phones on --phone-port: GET /phone/MAC from a certificate naming MAC is sent to its\n"
+           "registered server field (302), else 404; another MAC's certificate or none: 403.\n"
+           "A running serve takes new CAs at SIGHUP.\n";
+}
+
 std::string synopsis() {
     return "usage:\n"
            "  kestod init --dir DIR [--database URL] [--address NAME]... [--admin-password-file "
            "F]\n"
-           "              [--force] [--pbkdf2-iterations N] [--ca-dir CADIR]\n"
+           "              [--force] [--pbkdf2-iterations N] [--ca-dir CADIR] [--phone-ca FILE]...\n"
            "  kestod serve --dir DIR [--database URL] [--address NAME]... [OPTIONS]\n"
            "  kestod users (--dir DIR | --database URL) [trust NAME ADDR[/LEN] [--days N]\n"
            "               [--everywhere]]\n"
@@ -165,6 +183,7 @@ std::string synopsis() {
            "USER]\n"
            "  kestod passwd (--dir DIR | --database URL) NAME --password-file F|-\n"
            "  kestod migrate --dir DIR --to URL\n"
+           "  kestod phones --dir DIR [--ca FILE...]\n"
            "  kestod COMMAND --help\n"
            "  kestod --version\n";
 }
@@ -189,6 +208,7 @@ constexpr SubCommand kSubCommands[] = {
     {"init", runInitCommand, initHelp},       {"serve", runServeCommand, serveHelp},
     {"users", runUsersCommand, usersHelp},    {"devices", runDevicesCommand, devicesHelp},
     {"passwd", runPasswdCommand, passwdHelp}, {"migrate", runMigrateCommand, migrateHelp},
+    {"phones", runPhonesCommand, phonesHelp},
 };
 
 bool asksForHelp(const std::vector<std::string>& args) {

@@ -83,7 +83,9 @@ int runServeCommand(const std::vector<std::string>& args) {
 
     const auto ports = (*server)->ports();
     std::cout << "kestod: serving on " << (*server)->address() << " ports " << ports[0] << ','
-              << ports[1] << ',' << ports[2] << std::endl;
+              << ports[1] << ',' << ports[2];
+    if ((*server)->phonePort() != 0) std::cout << "; phones on port " << (*server)->phonePort();
+    std::cout << std::endl;
     auto status = (*server)->run();
     g_server = nullptr;
     if (!status) return reportFailure(status.error());

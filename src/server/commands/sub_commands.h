@@ -15,6 +15,7 @@ int runUsersCommand(const std::vector<std::string>& args);
 int runDevicesCommand(const std::vector<std::string>& args);
 int runPasswdCommand(const std::vector<std::string>& args);
 int runMigrateCommand(const std::vector<std::string>& args);
+int runPhonesCommand(const std::vector<std::string>& args);
 
 // Prints "kestod: <message>" on stderr (and the usage after a usage error) and returns the
 // exit status the error maps to.

@@ -147,11 +147,12 @@ int runDevicesCommand(const std::vector<std::string>& args) {
         }
         return support::kExitOk;
     }
-    std::cout << "mac\tuser\tserver\tregistered\taccount\n";
+    std::cout << "mac\tuser\tserver\tregistered\taccount\tasked\n";
     for (const auto& device : *devices) {
         std::cout << escapeForLog(device.mac) << '\t' << escapeForLog(device.owner) << '\t'
                   << escapeForLog(device.server) << '\t' << device.registered << '\t'
-                  << device.accountId << (device.ownerDeleted ? " (deleted)" : "") << '\n';
+                  << device.accountId << (device.ownerDeleted ? " (deleted)" : "") << '\t'
+                  << askedText(device.asked) << '\n';
     }
     return support::kExitOk;
 }

@@ -17,11 +17,14 @@ RequestOutcome refused(RequestOutcome outcome, std::string_view word, std::strin
     return outcome;
 }
 
+// What an account may see of a row: its own registration and what its phone was last told;
+// of another account's only that the MAC is taken.
 wire::ListedDevice listed(const DeviceRow& row, std::string_view user) {
     if (row.owner != user || row.ownerDeleted) {
-        return {row.mac, wire::ListedState::Other, {}, {}};
+        return {row.mac, wire::ListedState::Other, {}, {}, {}, {}, {}};
     }
-    return {row.mac, wire::ListedState::Mine, row.registered, row.server};
+    return {row.mac,      wire::ListedState::Mine, row.registered,  row.server,
+            row.asked.at, row.asked.from,          row.asked.answer};
 }
 
 // The page as the reply's bytes; a stored text that cannot travel (a server text of another
@@ -38,7 +41,7 @@ RequestOutcome sendPage(RequestOutcome outcome, const wire::ListingPage& page) {
 }
 
 RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_view user,
-                       std::string_view cell) {
+                       std::string_view cell, bool withAsked) {
     const auto canonical = mac::canonicalMac(cell);
     if (!canonical) {
         return refused(std::move(outcome), wire::kReplyNotAcceptable,
@@ -48,6 +51,7 @@ RequestOutcome listOne(AccountStore& store, RequestOutcome outcome, std::string_
     auto found = store.findDevice(*canonical);
     if (!found) return refused(std::move(outcome), wire::kReplyTryAgain, found.error().message);
     wire::ListingPage page;
+    page.withAsked = withAsked;
     if (found->has_value()) {
         page.total = 1;
         page.rows.push_back(listed(**found, user));
@@ -68,7 +72,7 @@ std::string unlistable(const wire::ListedDevice& row) {
 // A row that cannot travel is left out of its page, counted out of the page's total and
 // named in the log's line; the rest of the account is listed.
 RequestOutcome listAccount(AccountStore& store, RequestOutcome outcome, std::string_view owner,
-                           std::uint64_t start) {
+                           std::uint64_t start, bool withAsked) {
     // A start past every row is an empty last page, however far past.
     const std::uint64_t from =
         std::min<std::uint64_t>(start, std::numeric_limits<std::int64_t>::max());
@@ -76,8 +80,9 @@ RequestOutcome listAccount(AccountStore& store, RequestOutcome outcome, std::str
     if (!stored) return refused(std::move(outcome), wire::kReplyTryAgain, stored.error().message);
     wire::ListingPage page;
     page.total = stored->total;
+    page.withAsked = withAsked;
     for (const auto& row : stored->rows) {
-        wire::ListedDevice listed{row.mac, wire::ListedState::Mine, row.registered, row.server};
+        wire::ListedDevice listed = server::listed(row, row.owner);
         if (auto problem = unlistable(listed); !problem.empty()) {
             --page.total;
             outcome.detail +=
@@ -109,7 +114,7 @@ RequestOutcome answerInventoryRequest(AccountStore& store, std::string_view reco
         if (!fields)
             return refused(std::move(outcome), wire::kReplyNo,
                            "malformed: " + fields.error().message);
-        query = wire::ListingQuery{fields->userName, fields->macAddress, 0, fields->server};
+        query = wire::ListingQuery{fields->userName, fields->macAddress, 0, fields->server, false};
     }
     if (!query) {
         return refused(std::move(outcome), wire::kReplyNo, "malformed: " + query.error().message);
@@ -135,10 +140,11 @@ RequestOutcome answerInventoryRequest(AccountStore& store, std::string_view reco
         return outcome;
     }
     if (!query->macAddress.empty()) {
-        return listOne(store, std::move(outcome), query->userName, query->macAddress);
+        return listOne(store, std::move(outcome), query->userName, query->macAddress,
+                       query->withAsked);
     }
     const std::string& owner = query->account.empty() ? query->userName : query->account;
-    return listAccount(store, std::move(outcome), owner, query->start);
+    return listAccount(store, std::move(outcome), owner, query->start, query->withAsked);
 }
 
 }  // namespace velquor::server

@@ -4,6 +4,7 @@
 #include "mac/mac_address.h"
 #include "net/address_range.h"
 #include "server/requests/listing_request.h"
+#include "server/requests/phone_request.h"
 #include "server/store/stored_macs.h"
 #include "wire/wire_records.h"
 
@@ -104,6 +105,8 @@ std::string_view requestKindName(RequestKind kind) {
             return "account";
         case RequestKind::Device:
             return "device";
+        case RequestKind::Phone:
+            return "phone";
     }
     return "?";
 }
@@ -116,6 +119,8 @@ std::size_t recordLengthOf(RequestKind kind) {
             return wire::kAccountRequestSize;
         case RequestKind::Device:
             return wire::kDeviceRequestSize;
+        case RequestKind::Phone:
+            return kMostPhoneRequestHead;
     }
     return 0;
 }
@@ -138,6 +143,8 @@ RequestOutcome RequestHandler::handle(RequestKind kind, std::string_view peer,
             return handleAccount(peer, record);
         case RequestKind::Device:
             return handleDevice(peer, record);
+        case RequestKind::Phone:
+            break;  // the workers answer phones by their certificates (answerPhone)
     }
     return refuse({}, "unknown port");
 }

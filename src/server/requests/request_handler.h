@@ -18,10 +18,13 @@ namespace velquor::server {
 // The administrator account: made by 'kestod init', never deleted.
 inline constexpr std::string_view kAdministratorName = "chief";
 
-enum class RequestKind { Login, Account, Device };
+// The technicians' three ports, and the phones' port (phone_request.h).
+enum class RequestKind { Login, Account, Device, Phone };
+inline constexpr std::size_t kRequestKinds = 4;
 
 std::string_view requestKindName(RequestKind kind);
-// The exact record length a port expects.
+// The exact record length a port expects; for the phones' port, the most a request's head
+// may take.
 std::size_t recordLengthOf(RequestKind kind);
 
 // What a request came to, for the reply and the log line (never the password).

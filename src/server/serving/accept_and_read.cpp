@@ -16,6 +16,7 @@
 
 #include "net/address_range.h"
 #include "net/ip_address.h"
+#include "server/requests/phone_request.h"
 #include "server/requests/request_log.h"
 #include "server/serving/connection.h"
 
@@ -24,9 +25,6 @@ namespace velquor::server {
 namespace {
 
 constexpr std::chrono::milliseconds kAcceptPause{100};
-// Connections refused to one address make one line when the first comes, then one line per
-// interval with how many followed.
-constexpr std::chrono::seconds kRefusalInterval{10};
 // How long a successful login keeps its address group among those a full port keeps room for
 // (at least as long as its grant lasts); TrustedGroups bounds how many are remembered.
 constexpr std::chrono::hours kTrustedFor{24};
@@ -81,17 +79,38 @@ Greeting peekGreeting(int fd) {
     return lowWater == 1 ? Greeting::Whole : Greeting::Pending;
 }
 
+// What a connection's client sent of its request, for the log.
+std::string receivedText(const KestoServer::Connection& connection) {
+    if (connection.kind == RequestKind::Phone) {
+        return std::to_string(connection.record.size()) + " bytes of a request's head";
+    }
+    return std::to_string(connection.record.size()) + " of " +
+           std::to_string(recordLengthOf(connection.kind)) + " bytes";
+}
+
+// Whether the request is there to be answered: a whole record, or a phone's request head
+// (or more than a head may take, to be refused).
+bool requestWhole(const KestoServer::Connection& connection) {
+    if (connection.kind == RequestKind::Phone) {
+        return connection.trailingBytes || phoneRequestHeadLength(connection.record) > 0;
+    }
+    return connection.record.size() == recordLengthOf(connection.kind);
+}
+
 }  // namespace
 
 KestoServer::Admission KestoServer::admit(RequestKind kind, const std::string& group,
                                           Clock::time_point now) {
     std::lock_guard lock(m_countMutex);
     PortCount& port = m_counts[indexOf(kind)];
+    // A site's phones share an address: their port caps handshakes per address instead.
+    const bool phones = kind == RequestKind::Phone;
     const auto fromPeer = port.perPeer.find(group);
-    if (fromPeer != port.perPeer.end() && fromPeer->second >= m_settings.maxConnectionsPerPeer) {
+    if (!phones && fromPeer != port.perPeer.end() &&
+        fromPeer->second >= m_settings.maxConnectionsPerPeer) {
         return Admission::PeerAtCap;
     }
-    const bool kept = m_trusted.holds(group, now);
+    const bool kept = phones || m_trusted.holds(group, now);
     const std::size_t room =
         m_settings.maxConnections - (kept ? 0 : keptForTrusted(m_settings.maxConnections));
     if (port.total >= room) return Admission::PortFull;
@@ -200,7 +219,8 @@ bool KestoServer::startTls(Connection& connection) {
             return false;
         }
     }
-    connection.ssl = SSL_new(m_tls.get());
+    const bool phone = connection.kind == RequestKind::Phone;
+    connection.ssl = SSL_new(phone ? m_phoneTls.get() : m_tls.get());
     if (connection.ssl == nullptr || SSL_set_fd(connection.ssl, connection.fd) != 1) {
         ERR_clear_error();
         connection.failure = "closed: cannot set up TLS";
@@ -208,7 +228,37 @@ bool KestoServer::startTls(Connection& connection) {
     }
     SSL_set_accept_state(connection.ssl);
     ++m_handshaking[indexOf(connection.kind)];
+    if (phone) ++m_phoneHandshakes[connection.group];
     return true;
+}
+
+bool KestoServer::phoneHandshakeRoom(const Connection& connection) const {
+    if (connection.kind != RequestKind::Phone) return true;
+    const auto found = m_phoneHandshakes.find(connection.group);
+    return found == m_phoneHandshakes.end() || found->second < m_settings.maxPhoneHandshakesPerPeer;
+}
+
+// On the event loop only, for a connection whose TLS state was made in its handshake.
+void KestoServer::handshakeEnded(const Connection& connection) {
+    --m_handshaking[indexOf(connection.kind)];
+    if (connection.kind != RequestKind::Phone) return;
+    const auto found = m_phoneHandshakes.find(connection.group);
+    if (found != m_phoneHandshakes.end() && --found->second == 0) m_phoneHandshakes.erase(found);
+}
+
+// Phones' connections that waited for their address's handshakes start theirs, in the order
+// they came, as far as the cap lets them.
+void KestoServer::startWaitingHandshakes() {
+    m_phonesWaiting = false;
+    for (auto& connection : m_open) {
+        if (connection == nullptr || !connection->waitingForRoom) continue;
+        if (!phoneHandshakeRoom(*connection)) {
+            m_phonesWaiting = true;
+            continue;
+        }
+        connection->waitingForRoom = false;
+        advance(*connection);
+    }
 }
 
 void KestoServer::acceptFrom(const Listener& listener) {
@@ -269,6 +319,11 @@ void KestoServer::advance(Connection& connection) {
             connection.done = true;
             return;
         }
+        if (!phoneHandshakeRoom(connection)) {
+            connection.waitingForRoom = true;
+            m_phonesWaiting = true;
+            return;
+        }
         if (!startTls(connection)) {
             connection.done = true;
             return;
@@ -280,9 +335,7 @@ void KestoServer::advance(Connection& connection) {
     }
     const bool handshaking = connection.stage == Connection::Stage::Handshake;
     continueTls(connection);
-    if (handshaking && connection.stage == Connection::Stage::Record) {
-        --m_handshaking[indexOf(connection.kind)];
-    }
+    if (handshaking && connection.stage == Connection::Stage::Record) handshakeEnded(connection);
 }
 
 void KestoServer::continueTls(Connection& connection) {
@@ -299,9 +352,45 @@ void KestoServer::continueTls(Connection& connection) {
             return;  // the loop drops it with the reason below
         }
         connection.stage = Connection::Stage::Record;
-        connection.record.reserve(recordLengthOf(connection.kind) + 1);
+        if (connection.kind != RequestKind::Phone) {
+            connection.record.reserve(recordLengthOf(connection.kind) + 1);
+        }
+    }
+    if (connection.kind == RequestKind::Phone) {
+        readPhoneRequest(connection);
+        return;
     }
     readRecord(connection);
+}
+
+// A phone's request is read up to the end of its head; a head longer than the most is cut
+// there and answered 431.
+void KestoServer::readPhoneRequest(Connection& connection) {
+    char buffer[1024];
+    for (;;) {
+        const int n = SSL_read(connection.ssl, buffer, sizeof buffer);
+        if (n > 0) {
+            connection.record.append(buffer, static_cast<std::size_t>(n));
+            if (phoneRequestHeadLength(connection.record) > 0) {
+                connection.done = true;
+                return;
+            }
+            if (connection.record.size() > kMostPhoneRequestHead) {
+                connection.trailingBytes = true;
+                connection.done = true;
+                return;
+            }
+            continue;
+        }
+        const int error = SSL_get_error(connection.ssl, n);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
+            return;
+        }
+        ERR_clear_error();
+        connection.done = true;
+        return;
+    }
 }
 
 void KestoServer::readRecord(Connection& connection) {
@@ -343,39 +432,9 @@ void KestoServer::dropConnection(std::unique_ptr<Connection> connection, const s
 
 void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                               const std::string& why) {
-    const auto [tally, first] = m_refusals.try_emplace({peer, why}, ConnectionTally{now, port, 0});
-    if (!first) {
-        ++tally->second.more;
-        return;
-    }
+    if (!m_logBound.note(peer, port, why, now)) return;
     writeLogLine(
         formatLogLine(std::chrono::system_clock::now(), LogEntry{peer, port, {}, {}, {}, {}, why}));
-}
-
-// Writes the counts of the intervals that ended; returns when the next one ends.
-Clock::time_point KestoServer::flushRefusals(Clock::time_point now) {
-    Clock::time_point next = Clock::time_point::max();
-    for (auto it = m_refusals.begin(); it != m_refusals.end();) {
-        ConnectionTally& tally = it->second;
-        if (now - tally.since < kRefusalInterval) {
-            next = std::min(next, tally.since + kRefusalInterval);
-            ++it;
-            continue;
-        }
-        if (tally.more == 0) {
-            it = m_refusals.erase(it);
-            continue;
-        }
-        const auto& [peer, why] = it->first;
-        const std::string summary = why + " (" + std::to_string(tally.more) + " more in the last " +
-                                    std::to_string(kRefusalInterval.count()) + " s)";
-        writeLogLine(formatLogLine(std::chrono::system_clock::now(),
-                                   LogEntry{peer, tally.port, {}, {}, {}, {}, summary}));
-        tally = ConnectionTally{now, tally.port, 0};
-        next = std::min(next, now + kRefusalInterval);
-        ++it;
-    }
-    return next;
 }
 
 void KestoServer::finish(std::unique_ptr<Connection> connection) {
@@ -383,7 +442,7 @@ void KestoServer::finish(std::unique_ptr<Connection> connection) {
     const RequestKind kind = connection->kind;
     // Only the event loop finishes a connection in its handshake: the workers' are past it.
     if (connection->ssl != nullptr && connection->stage == Connection::Stage::Handshake) {
-        --m_handshaking[indexOf(kind)];
+        handshakeEnded(*connection);
     }
     connection.reset();
     release(kind, group);
@@ -392,6 +451,7 @@ void KestoServer::finish(std::unique_ptr<Connection> connection) {
 // Hands whole records to the workers and drops what failed or ran out of time. A partial
 // record is logged by its length only: its fields may hold anything, a password included.
 void KestoServer::sweep(Clock::time_point now) {
+    if (m_phonesWaiting) startWaitingHandshakes();
     std::vector<std::unique_ptr<Connection>> still;
     still.reserve(m_open.size());
     for (auto& connection : m_open) {
@@ -400,11 +460,9 @@ void KestoServer::sweep(Clock::time_point now) {
             still.push_back(std::move(connection));
             continue;
         }
-        const std::size_t expected = recordLengthOf(connection->kind);
-        const std::string received = std::to_string(connection->record.size()) + " of " +
-                                     std::to_string(expected) + " bytes";
+        const std::string received = receivedText(*connection);
         const bool handshaking = connection->stage == Connection::Stage::Handshake;
-        if (connection->done && connection->record.size() == expected) {
+        if (connection->done && requestWhole(*connection)) {
             dispatch(std::move(connection));
         } else if (connection->done) {
             const std::string why = connection->failure != nullptr ? connection->failure

@@ -45,6 +45,9 @@ struct KestoServer::Connection {
     bool done = false;  // handed on or dropped; the loop forgets it
     // A handshake thread has it: the loop leaves it alone until it takes it back.
     bool withHandshaker = false;
+    // A phone's connection whose address is at its handshake cap: left alone until a
+    // handshake of its address ends.
+    bool waitingForRoom = false;
     bool trailingBytes = false;     // more bytes than the record: malformed
     const char* failure = nullptr;  // why it is dropped, where the stage does not say it
     std::string record;             // what was received so far

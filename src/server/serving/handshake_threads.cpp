@@ -80,9 +80,7 @@ void KestoServer::takeBackHandshakes() {
     }
     for (Connection* connection : done) {
         connection->withHandshaker = false;
-        if (connection->stage == Connection::Stage::Record) {
-            --m_handshaking[static_cast<std::size_t>(connection->kind)];
-        }
+        if (connection->stage == Connection::Stage::Record) handshakeEnded(*connection);
     }
 }
 

@@ -22,6 +22,7 @@
 #include "server/requests/request_log.h"
 #include "server/serving/connection.h"
 #include "server/tls/certificates.h"
+#include "server/tls/phone_cas.h"
 #include "server/tls/serving_checks.h"
 
 namespace velquor::server {
@@ -69,6 +70,10 @@ support::Result<std::vector<net::SocketAddress>> resolveListenAddresses(
 KestoServer::KestoServer(ServeSettings settings)
     : m_settings(std::move(settings)),
       m_files(serverFilesIn(m_settings.folder)),
+      m_logBound([](const std::string& group, std::uint16_t port, const std::string& text) {
+          writeLogLine(formatLogLine(std::chrono::system_clock::now(),
+                                     LogEntry{group, port, {}, {}, {}, {}, text}));
+      }),
       m_loginRate(m_settings.maxLoginsPerAddress) {}
 
 std::string KestoServer::address() const {
@@ -143,9 +148,7 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
         return current.error();
     }
     for (const auto& warning : warnings) writeLogLine(warning);
-    auto tls = makeServerTlsContext(files);
-    if (!tls) return tls.error();
-    server->m_tls = std::move(*tls);
+    if (auto made = server->makeTlsContexts(); !made) return made.error();
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -166,36 +169,64 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     return server;
 }
 
+// The server's context, and the phones' port's when the folder keeps phones' CAs: the same
+// certificate, every client asked for its own.
+support::Status KestoServer::makeTlsContexts() {
+    auto tls = makeServerTlsContext(m_files);
+    if (!tls) return tls.error();
+    SslContextPtr phoneTls;
+    if (std::filesystem::exists(m_files.phoneCas)) {
+        auto phones = makeServerTlsContext(m_files);
+        if (!phones) return phones.error();
+        if (auto asked = askForPhoneCertificates(phones->get(), m_files); !asked) {
+            return asked.error();
+        }
+        phoneTls = std::move(*phones);
+    }
+    m_tls = std::move(*tls);
+    // A reload keeps serving the phones' port it has, and opens none it had not.
+    if (phoneTls || m_boundPhonePort == 0) m_phoneTls = std::move(phoneTls);
+    return {};
+}
+
 support::Status KestoServer::bindListeners() {
     auto addresses = resolveListenAddresses(m_settings.addresses);
     if (!addresses) return addresses.error();
+    static constexpr RequestKind kKinds[] = {RequestKind::Login, RequestKind::Account,
+                                             RequestKind::Device};
     for (std::size_t kind = 0; kind < m_settings.ports.size(); ++kind) {
-        // Port 0 takes a free port on the first address, and the same one on the others.
-        std::uint16_t port = m_settings.ports[kind];
-        for (auto& listen : *addresses) {
-            setPort(listen.storage, port);
-            const std::string where =
-                net::addressText(listen.get()) + " port " + std::to_string(port);
-            if (auto status = bindListener(where, listen.storage, listen.length, kind); !status) {
-                return status;
-            }
-            port = m_listeners.back().port;
+        m_boundPorts[kind] = m_settings.ports[kind];
+        if (auto status = bindPort(*addresses, kKinds[kind], m_boundPorts[kind]); !status) {
+            return status;
         }
-        m_boundPorts[kind] = port;
+    }
+    if (!m_phoneTls) return {};
+    m_boundPhonePort = m_settings.phonePort;
+    return bindPort(*addresses, RequestKind::Phone, m_boundPhonePort);
+}
+
+// Port 0 takes a free port on the first address, and the same one on the others.
+support::Status KestoServer::bindPort(const std::vector<net::SocketAddress>& addresses,
+                                      RequestKind kind, std::uint16_t& port) {
+    for (auto listen : addresses) {
+        setPort(listen.storage, port);
+        const std::string where = net::addressText(listen.get()) + " port " + std::to_string(port);
+        if (auto status = bindListener(where, listen.storage, listen.length, kind); !status) {
+            return status;
+        }
+        port = m_listeners.back().port;
     }
     return {};
 }
 
 support::Status KestoServer::bindListener(const std::string& where, const sockaddr_storage& address,
-                                          socklen_t length, std::size_t kindIndex) {
-    static constexpr RequestKind kKinds[] = {RequestKind::Login, RequestKind::Account,
-                                             RequestKind::Device};
+                                          socklen_t length, RequestKind kind) {
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return makeError(ErrorCode::Network,
                          std::string("cannot create a socket: ") + std::strerror(errno));
     }
-    m_listeners.push_back(Listener{fd, kKinds[kindIndex], 0});
+    m_listeners.push_back(Listener{fd, kind, 0});
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (address.ss_family == AF_INET6)
@@ -232,15 +263,14 @@ void KestoServer::reloadTls() {
     std::vector<std::string> warnings;
     auto current = checkFolderModes(m_files, m_settings.databaseUrl.empty());
     if (current) current = checkServerCertificate(m_files, m_settings.addresses, &warnings);
-    auto tls =
-        current ? makeServerTlsContext(m_files) : support::Result<SslContextPtr>(current.error());
-    if (!tls) {
+    if (current) current = makeTlsContexts();
+    if (!current) {
         writeLogLine("kestod: reload failed, still serving with the certificate and key in use: " +
-                     tls.error().message);
+                     current.error().message);
         return;
     }
-    m_tls = std::move(*tls);
-    writeLogLine("kestod: reloaded the server certificate and key");
+    writeLogLine(m_phoneTls ? "kestod: reloaded the server certificate and key and the phones' CAs"
+                            : "kestod: reloaded the server certificate and key");
     for (const auto& warning : warnings) writeLogLine(warning);
 }
 
@@ -260,9 +290,14 @@ support::Status KestoServer::run() {
         }
         Clock::time_point nearest = Clock::now() + std::chrono::seconds(60);
         if (!accepting) nearest = std::min(nearest, m_acceptPausedUntil);
-        nearest = std::min(nearest, flushRefusals(Clock::now()));
+        nearest = std::min(nearest, m_logBound.flush(Clock::now()));
         nearest = std::min(nearest, m_refusalTally.flush(Clock::now()));
         for (const auto& connection : m_open) {
+            if (connection->waitingForRoom) {
+                fds.push_back(pollfd{-1, 0, 0});  // started when its address has room
+                nearest = std::min(nearest, connection->handshakeDeadline);
+                continue;
+            }
             if (connection->withHandshaker) {
                 fds.push_back(pollfd{-1, 0, 0});  // a handshake thread has it
                 continue;

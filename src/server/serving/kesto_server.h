@@ -29,7 +29,9 @@
 #include <utility>
 #include <vector>
 
+#include "net/socket_address.h"
 #include "server/guard/login_rate.h"
+#include "server/requests/log_bound.h"
 #include "server/requests/refusal_tally.h"
 #include "server/requests/request_handler.h"
 #include "server/serving/fair_queue.h"
@@ -50,6 +52,8 @@ struct ServeSettings {
     std::vector<std::string> addresses;
     // Login, account, device; 0: any free port.
     std::array<std::uint16_t, 3> ports{wire::kLoginPort, wire::kAccountPort, wire::kDevicePort};
+    // The phones' port, served when the folder keeps phones' CAs; 0: any free port.
+    std::uint16_t phonePort = wire::kPhonePort;
     std::chrono::milliseconds connectionDeadline{10'000};
     std::chrono::milliseconds handshakeDeadline{3'000};
     std::chrono::milliseconds grantLifetime{std::chrono::minutes(30)};
@@ -59,6 +63,10 @@ struct ServeSettings {
     std::size_t maxConnections = 4096;
     std::size_t maxConnectionsPerPeer = 128;
     std::size_t maxLoginsPerAddress = 60;  // successful logins per minute
+    // The phones' port caps handshakes per address group rather than connections: a site's
+    // phones share one address. Past the cap a connection waits for a handshake of its
+    // address to end; it is never refused for the others.
+    std::size_t maxPhoneHandshakesPerPeer = 64;
     LoginLimits loginLimits;
 };
 
@@ -74,6 +82,8 @@ public:
     std::string address() const;
     // The ports actually bound (differs from the settings where those asked for 0).
     std::array<std::uint16_t, 3> ports() const { return m_boundPorts; }
+    // The phones' port bound; 0 when the folder keeps no phones' CAs.
+    std::uint16_t phonePort() const { return m_boundPhonePort; }
 
     // Serves until requestStop(); in-flight requests are finished and answered first.
     support::Status run();
@@ -84,17 +94,14 @@ public:
     // signal handler.
     void requestReload() noexcept;
 
-private:
+    // One client connection (connection.h).
     struct Connection;
+
+private:
     struct Listener {
         int fd = -1;
         RequestKind kind = RequestKind::Login;
         std::uint16_t port = 0;
-    };
-    struct ConnectionTally {
-        Clock::time_point since;
-        std::uint16_t port = 0;
-        std::size_t more = 0;  // refusals since the line at `since`
     };
     // One port's connections, in all and per address group.
     struct PortCount {
@@ -106,7 +113,10 @@ private:
     explicit KestoServer(ServeSettings settings);
     support::Status bindListeners();
     support::Status bindListener(const std::string& where, const sockaddr_storage& address,
-                                 socklen_t length, std::size_t kindIndex);
+                                 socklen_t length, RequestKind kind);
+    support::Status bindPort(const std::vector<net::SocketAddress>& addresses, RequestKind kind,
+                             std::uint16_t& port);
+    support::Status makeTlsContexts();
     void acceptFrom(const Listener& listener);
     void reloadTls();
     bool startTls(Connection& connection);
@@ -118,13 +128,17 @@ private:
     void offerHandshake(Connection& connection);
     void takeBackHandshakes();
     void readRecord(Connection& connection);
+    void readPhoneRequest(Connection& connection);
+    // Whether a phone's connection may start its handshake now, within its address's cap.
+    bool phoneHandshakeRoom(const Connection& connection) const;
+    void handshakeEnded(const Connection& connection);
+    void startWaitingHandshakes();
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, const std::string& why);
     void wakeLoop() noexcept;
     void sweep(Clock::time_point now);
     void noteRefusal(const std::string& peer, std::uint16_t port, Clock::time_point now,
                      const std::string& why);
-    Clock::time_point flushRefusals(Clock::time_point now);
     Admission admit(RequestKind kind, const std::string& group, Clock::time_point now);
     struct RoomCandidate;
     std::optional<RoomCandidate> roomCandidate(const Connection& connection, RequestKind kind,
@@ -135,15 +149,18 @@ private:
     void rememberLogin(const std::string& group);
     void workerMain(AccountStore& store);
     RequestOutcome decide(Connection& connection, RequestHandler& handler, AccountStore& store);
+    RequestOutcome decidePhone(Connection& connection, AccountStore& store);
     void answer(Connection& connection, RequestHandler& handler, AccountStore& store);
     void finish(std::unique_ptr<Connection> connection);
 
     ServeSettings m_settings;
     ServerFiles m_files;
     SslContextPtr m_tls;
+    SslContextPtr m_phoneTls;  // null: no phones' port
     std::uint32_t m_hashIterations = 0;
     std::vector<Listener> m_listeners;
     std::array<std::uint16_t, 3> m_boundPorts{};
+    std::uint16_t m_boundPhonePort = 0;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     std::atomic<bool> m_stopRequested{false};
@@ -154,7 +171,10 @@ private:
 
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
-    std::array<std::size_t, 3> m_handshaking{};  // per port, with TLS state made
+    std::array<std::size_t, kRequestKinds> m_handshaking{};  // per port, with TLS state made
+    // The phones' port's handshakes per address group, and whether connections wait for room.
+    std::map<std::string, std::size_t> m_phoneHandshakes;
+    bool m_phonesWaiting = false;
 
     // The handshakes' cryptography on threads of their own, one per core (none on one core):
     // the loop offers a connection whose handshake has bytes to go on with, a thread takes it
@@ -167,11 +187,12 @@ private:
     std::vector<std::thread> m_handshakers;
 
     std::mutex m_countMutex;
-    std::array<PortCount, 3> m_counts;  // login, account, device
+    std::array<PortCount, kRequestKinds> m_counts;  // login, account, device, phones
     // Address groups that logged in successfully, and until when that keeps them trusted.
     TrustedGroups m_trusted{kMostTrustedGroups};
-    // Owned by the event loop thread: one log line per address, reason and interval.
-    std::map<std::pair<std::string, std::string>, ConnectionTally> m_refusals;
+    // One log line per address, reason and interval, within a total bound: the connections
+    // refused or dropped, and the phones' refusals.
+    LogBound m_logBound;
     LoginRateLimit m_loginRate;
     RefusalTally m_refusalTally;  // the workers' refusals a flood makes by the thousand
 

@@ -4,8 +4,10 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 
+#include "server/requests/phone_request.h"
 #include "server/requests/request_log.h"
 #include "server/serving/connection.h"
+#include "server/tls/phone_cas.h"
 
 namespace velquor::server {
 
@@ -49,6 +51,7 @@ void KestoServer::workerMain(AccountStore& store) {
 
 RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handler,
                                    AccountStore& store) {
+    if (connection.kind == RequestKind::Phone) return decidePhone(connection, store);
     RequestOutcome outcome;
     outcome.operation = "-";
     outcome.reply = std::string(wire::kReplyNo);
@@ -74,6 +77,31 @@ RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handl
     store.setDeadline(connection.deadline);
     outcome = handler.handle(connection.kind, connection.peer, connection.record);
     if (login && outcome.reply != wire::kReplyYes) m_loginRate.cancel(connection.group);
+    return outcome;
+}
+
+// A phone's answer is an HTTP response; the log shows its status and, for a redirect, where to
+// (without a password the Server text holds).
+RequestOutcome KestoServer::decidePhone(Connection& connection, AccountStore& store) {
+    const PhoneRequest request = parsePhoneRequest(connection.record);
+    PhoneOutcome phone;
+    if (connection.trailingBytes) {
+        phone.status = 431;
+        phone.detail = phone.tallied = "request head too large";
+    } else if (Clock::now() >= connection.deadline) {
+        phone.status = 503;
+        phone.detail = "not done: the deadline passed while the request waited for a worker";
+    } else {
+        store.setDeadline(connection.deadline);
+        phone = answerPhone(request, phoneProofOf(connection.ssl), store, connection.peer);
+    }
+    RequestOutcome outcome;
+    outcome.operation = request.wellFormed ? request.method : "-";
+    outcome.mac = phone.mac;
+    outcome.reply = phoneResponse(phone, request.method == "HEAD");
+    outcome.logged = std::to_string(phone.status);
+    outcome.detail = std::move(phone.detail);
+    outcome.tallied = std::move(phone.tallied);
     return outcome;
 }
 
@@ -109,8 +137,12 @@ void KestoServer::answer(Connection& connection, RequestHandler& handler, Accoun
     std::string detail = outcome.detail;
     if (!failure.empty()) detail += detail.empty() ? failure : "; " + failure;
     if (!outcome.tallied.empty()) {
-        const bool first = m_refusalTally.count(
-            {outcome.tallied, outcome.user, connection.group, connection.port, outcome.reply});
+        // A phone's refusal is bounded per address as a connection's is; a login's per name.
+        const bool first =
+            connection.kind == RequestKind::Phone
+                ? m_logBound.note(connection.group, connection.port, outcome.tallied)
+                : m_refusalTally.count({outcome.tallied, outcome.user, connection.group,
+                                        connection.port, outcome.reply});
         if (!first) return;
         wakeLoop();  // to write the interval's count when it ends
     }

@@ -24,6 +24,11 @@ UserRow userRowFor(std::string name, std::string created, long long devices,
                    decideLogin(fromAGuessingNetwork, limits).verdict == LoginVerdict::Account};
 }
 
+std::string askedText(const PhoneAsk& ask) {
+    if (ask.at.empty()) return "never";
+    return ask.at + " from " + ask.from + ": " + ask.answer;
+}
+
 support::Result<std::unique_ptr<AccountStore>> openAccountStore(const StoreLocation& location,
                                                                 AccountStore::OpenMode mode) {
     if (!location.databaseUrl.empty()) {

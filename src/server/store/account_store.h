@@ -52,6 +52,21 @@ struct UserRow {
     bool heldBack = false;
 };
 
+// The last time a phone asked the phones' port about its MAC: when (ISO 8601, UTC), from which
+// address and what it was told; `at` empty when no phone has asked.
+struct PhoneAsk {
+    std::string at;
+    std::string from;
+    std::string answer;
+};
+
+// What a phone is told, as the store keeps it.
+inline constexpr std::string_view kAnswerRedirected = "redirected";
+inline constexpr std::string_view kAnswerNotFound = "not found";
+
+// "never", or when, from where and what a phone was told, as kestod's listings show it.
+std::string askedText(const PhoneAsk& ask);
+
 struct DeviceRow {
     std::string mac;
     std::string server;
@@ -59,6 +74,7 @@ struct DeviceRow {
     std::string registered;
     long long accountId = 0;
     bool ownerDeleted = false;  // registered by an account that was deleted since
+    PhoneAsk asked;             // by the canonical MAC, whoever holds it
 };
 
 // One page of an account's devices, in MAC order, with how many it holds in all.
@@ -82,9 +98,14 @@ struct StoreSnapshot {
         long long accountId = 0;
         std::string registered;
     };
+    struct Ask {
+        std::string mac;
+        PhoneAsk ask;
+    };
     std::vector<std::pair<std::string, std::string>> settings;
     std::vector<Account> accounts;
     std::vector<Device> devices;
+    std::vector<Ask> asks;
 };
 
 class AccountStore {
@@ -165,6 +186,13 @@ public:
     // Frees every device of the live account of owner (the administrator's, before deleting
     // the account); how many were freed.
     virtual support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) = 0;
+
+    // Remembers that a phone at address asked about the canonical MAC just now and was told
+    // answer (kAnswerRedirected, kAnswerNotFound), in place of what it asked before. Kept
+    // whether or not the MAC is registered, so a phone that asked before its registration
+    // shows it.
+    virtual support::Status recordAsk(std::string_view mac, std::string_view address,
+                                      std::string_view answer) = 0;
 
     // Existing accounts only, with the devices each holds.
     // The guesses of each name are judged by limits.

@@ -17,6 +17,8 @@ inline constexpr int kSpelledMacs = 7;    // the canonical form of each row kept
 inline constexpr int kGuesses = 8;        // the guessing limit's counts: each guess checked,
                                           // by network; ranges the chief trusts; no policy
                                           // kept in the database
-inline constexpr int kCurrent = kGuesses;
+inline constexpr int kPhoneAsks = 9;      // per canonical MAC, the last time a phone asked the
+                                          // phones' port, from where and what it was told
+inline constexpr int kCurrent = kPhoneAsks;
 
 }  // namespace velquor::server::schema

@@ -13,7 +13,8 @@ ServerFiles serverFilesIn(const std::filesystem::path& folder,
                        folder / "cacert.pem",
                        folder / "server.key",
                        folder / "server.pem",
-                       folder / "kestod.db"};
+                       folder / "kestod.db",
+                       folder / "phone-ca.pem"};
 }
 
 }  // namespace velquor::server

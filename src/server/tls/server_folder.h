@@ -19,6 +19,9 @@ struct ServerFiles {
     std::filesystem::path serverKey;
     std::filesystem::path serverCert;
     std::filesystem::path database;
+    // The phones' CAs ("phone-ca.pem", phone_cas.h): the phones' port is served while it is
+    // there.
+    std::filesystem::path phoneCas;
 };
 
 // The files of a folder; caFolder, when given, is where the CA's key is (else folder/ca).

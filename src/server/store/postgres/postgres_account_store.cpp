@@ -206,6 +206,15 @@ CREATE TABLE IF NOT EXISTS trusted_ranges(
     until      timestamptz NOT NULL,
     PRIMARY KEY(account_id, addresses));
 )sql"},
+    // The last time a phone asked about its MAC, by the canonical MAC (always plain ASCII, so
+    // text) and apart from the registrations: an answer outlives a release.
+    {schema::kPhoneAsks, R"sql(
+CREATE TABLE IF NOT EXISTS phone_asks(
+    mac     text PRIMARY KEY,
+    asked   timestamptz NOT NULL,
+    address text NOT NULL,
+    answer  text NOT NULL);
+)sql"},
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::end(kMigrations)[-1].version == schema::kCurrent);
@@ -227,6 +236,9 @@ VELQUOR_STATEMENT(kImportAccount,
 VELQUOR_STATEMENT(kImportDevice,
                   "INSERT INTO devices(mac, server, account_id, registered) "
                   "VALUES(decode($1, 'hex'), decode($2, 'hex'), $3::bigint, $4::timestamptz)");
+VELQUOR_STATEMENT(kImportAsk,
+                  "INSERT INTO phone_asks(mac, asked, address, answer) "
+                  "VALUES($1, $2::timestamptz, $3, $4)");
 VELQUOR_STATEMENT(kContinueIds,
                   "SELECT setval(pg_get_serial_sequence('accounts', 'id'), "
                   "coalesce((SELECT max(id) FROM accounts), 0) + 1, false)");
@@ -600,6 +612,10 @@ support::Status PostgresAccountStore::importSnapshot(const StoreSnapshot& snapsh
         if (put->duplicate()) {
             return fail(makeError(ErrorCode::InvalidInput, "a MAC address occurs twice"));
         }
+    }
+    for (const auto& [mac, ask] : snapshot.asks) {
+        auto put = runOnce(kImportAsk, {mac, ask.at, ask.from, ask.answer});
+        if (!put) return fail(put.error());
     }
     auto ids = runOnce(kContinueIds, {});
     if (!ids) return fail(ids.error());

@@ -21,11 +21,13 @@ const std::string kDevicePageSql =
         "SELECT t.n, encode(p.mac, 'hex'), encode(p.server, 'hex'), "
         "to_char(p.registered AT TIME ZONE 'UTC', ") +
     VELQUOR_ISO_TIME +
-    ") FROM (SELECT count(*) AS n FROM devices WHERE account_id = " VELQUOR_OWNER_ID
+    "), " VELQUOR_ASK_COLUMNS
+    " FROM (SELECT count(*) AS n FROM devices WHERE account_id = " VELQUOR_OWNER_ID
     " AND " VELQUOR_CANONICAL_MAC
     ") t LEFT JOIN LATERAL (SELECT mac, server, registered FROM devices WHERE account_id "
     "= " VELQUOR_OWNER_ID " AND " VELQUOR_CANONICAL_MAC
-    " ORDER BY mac LIMIT $2 OFFSET $3) p ON true";
+    " ORDER BY mac LIMIT $2 OFFSET $3) p ON true "
+    "LEFT JOIN phone_asks q ON q.mac = encode(p.mac, 'escape') ORDER BY p.mac";
 const PostgresAccountStore::Statement kDevicePage{"kDevicePage", kDevicePageSql.c_str(), false};
 
 const std::string kFindDeviceSql =
@@ -33,10 +35,17 @@ const std::string kFindDeviceSql =
         "SELECT $1::text, encode(d.server, 'hex'), encode(a.name, 'hex'), "
         "to_char(d.registered AT TIME ZONE 'UTC', ") +
     VELQUOR_ISO_TIME +
-    "), a.id, a.deleted IS NOT NULL FROM devices d JOIN accounts a ON a.id = d.account_id "
-    "WHERE d.mac = decode($1, 'hex') OR d.mac IN (SELECT mac FROM spelled_macs "
+    "), a.id, a.deleted IS NOT NULL, " VELQUOR_ASK_COLUMNS
+    " FROM devices d JOIN accounts a ON a.id = d.account_id "
+    "LEFT JOIN phone_asks q ON q.mac = encode(decode($1, 'hex'), 'escape') WHERE d.mac = "
+    "decode($1, 'hex') OR d.mac IN (SELECT mac FROM spelled_macs "
     "WHERE canonical = decode($1, 'hex')) ORDER BY d.mac <> decode($1, 'hex'), d.mac LIMIT 1";
 const PostgresAccountStore::Statement kFindDevice{"kFindDevice", kFindDeviceSql.c_str(), false};
+
+VELQUOR_CHANGE(kRecordAsk,
+               "INSERT INTO phone_asks(mac, asked, address, answer) VALUES($1, now(), $2, $3) "
+               "ON CONFLICT (mac) DO UPDATE SET asked = excluded.asked, "
+               "address = excluded.address, answer = excluded.answer");
 
 VELQUOR_CHANGE(kReleaseDevicesOf,
                "WITH gone AS (DELETE FROM devices WHERE account_id = " VELQUOR_OWNER_ID
@@ -53,7 +62,7 @@ support::Result<DevicePage> PostgresAccountStore::devicesOf(std::string_view own
         page.total = static_cast<std::uint64_t>(rows->number(row, 0));
         if (rows->isNull(row, 1)) continue;
         page.rows.push_back(DeviceRow{rows->bytes(row, 1), rows->bytes(row, 2), std::string(owner),
-                                      rows->text(row, 3), 0, false});
+                                      rows->text(row, 3), 0, false, rows->ask(row, 4)});
     }
     return page;
 }
@@ -61,9 +70,15 @@ support::Result<DevicePage> PostgresAccountStore::devicesOf(std::string_view own
 support::Result<std::optional<DeviceRow>> PostgresAccountStore::findDevice(std::string_view mac) {
     VELQUOR_RUN(rows, kFindDevice, toHex(mac));
     if (rows->count() == 0) return std::optional<DeviceRow>();
-    return std::optional<DeviceRow>(DeviceRow{rows->bytes(0, 0), rows->bytes(0, 1),
-                                              rows->bytes(0, 2), rows->text(0, 3),
-                                              rows->number(0, 4), rows->text(0, 5) == "t"});
+    return std::optional<DeviceRow>(
+        DeviceRow{rows->bytes(0, 0), rows->bytes(0, 1), rows->bytes(0, 2), rows->text(0, 3),
+                  rows->number(0, 4), rows->text(0, 5) == "t", rows->ask(0, 6)});
+}
+
+support::Status PostgresAccountStore::recordAsk(std::string_view mac, std::string_view address,
+                                                std::string_view answer) {
+    VELQUOR_RUN(rows, kRecordAsk, std::string(mac), std::string(address), std::string(answer));
+    return {};
 }
 
 support::Result<std::uint64_t> PostgresAccountStore::releaseDevicesOf(std::string_view owner) {

@@ -39,8 +39,9 @@ const std::string kListDevicesSql =
         "SELECT encode(d.mac, 'hex'), encode(d.server, 'hex'), encode(a.name, 'hex'), "
         "to_char(d.registered AT TIME ZONE 'UTC', ") +
     VELQUOR_ISO_TIME +
-    "), a.id, a.deleted IS NOT NULL FROM devices d JOIN accounts a ON a.id = d.account_id "
-    "ORDER BY a.name, a.id, d.mac";
+    "), a.id, a.deleted IS NOT NULL, " VELQUOR_ASK_COLUMNS
+    " FROM devices d JOIN accounts a ON a.id = d.account_id "
+    "LEFT JOIN phone_asks q ON q.mac = encode(d.mac, 'escape') ORDER BY a.name, a.id, d.mac";
 const PostgresAccountStore::Statement kListDevices{"kListDevices", kListDevicesSql.c_str(), false};
 
 VELQUOR_STATEMENT(kStoredMacs, "SELECT encode(mac, 'hex') FROM devices");
@@ -119,9 +120,13 @@ support::Result<std::optional<DeviceRow>> PostgresAccountStore::releaseDevice(
     std::string_view mac) {
     VELQUOR_RUN(rows, kReleaseDevice, toHex(mac));
     if (rows->count() == 0) return std::optional<DeviceRow>();
-    return std::optional<DeviceRow>(DeviceRow{rows->bytes(0, 0), rows->bytes(0, 1),
-                                              rows->bytes(0, 2), rows->text(0, 3),
-                                              rows->number(0, 4), rows->text(0, 5) == "t"});
+    return std::optional<DeviceRow>(DeviceRow{rows->bytes(0, 0),
+                                              rows->bytes(0, 1),
+                                              rows->bytes(0, 2),
+                                              rows->text(0, 3),
+                                              rows->number(0, 4),
+                                              rows->text(0, 5) == "t",
+                                              {}});
 }
 
 support::Result<StoreOutcome> PostgresAccountStore::assignDevice(std::string_view mac,
@@ -137,7 +142,7 @@ support::Result<std::vector<DeviceRow>> PostgresAccountStore::listDevices() {
     for (int row = 0; row < rows->count(); ++row) {
         devices.push_back(DeviceRow{rows->bytes(row, 0), rows->bytes(row, 1), rows->bytes(row, 2),
                                     rows->text(row, 3), rows->number(row, 4),
-                                    rows->text(row, 5) == "t"});
+                                    rows->text(row, 5) == "t", rows->ask(row, 6)});
     }
     return devices;
 }

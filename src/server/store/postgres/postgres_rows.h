@@ -18,6 +18,12 @@ namespace postgres_rows {
 // A timestamp as to_char() writes it for the listings.
 #define VELQUOR_ISO_TIME "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'"
 
+// The three columns of a phone's last ask (q, joined to phone_asks), empty when none.
+#define VELQUOR_ASK_COLUMNS                                          \
+    "coalesce(to_char(q.asked AT TIME ZONE 'UTC', " VELQUOR_ISO_TIME \
+    "), ''), "                                                       \
+    "coalesce(q.address, ''), coalesce(q.answer, '')"
+
 inline std::string toHex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
@@ -81,6 +87,9 @@ public:
     bool isNull(int row, int column) const { return PQgetisnull(m_result, row, column) != 0; }
     long long number(int row, int column) const {
         return postgres_rows::toNumber(text(row, column));
+    }
+    PhoneAsk ask(int row, int first) const {
+        return PhoneAsk{text(row, first), text(row, first + 1), text(row, first + 2)};
     }
     long long affected() const { return postgres_rows::toNumber(PQcmdTuples(m_result)); }
 

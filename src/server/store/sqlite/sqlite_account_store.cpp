@@ -140,6 +140,16 @@ CREATE TABLE IF NOT EXISTS trusted_ranges(
     until_ms   INTEGER NOT NULL,
     PRIMARY KEY(account_id, addresses));
 )sql",
+    // schema::kPhoneAsks: the last time a phone asked about its MAC, by the canonical MAC and
+    // apart from the registrations, so an answer outlives a release and precedes a
+    // registration.
+    R"sql(
+CREATE TABLE IF NOT EXISTS phone_asks(
+    mac     TEXT PRIMARY KEY,
+    asked   TEXT NOT NULL,
+    address TEXT NOT NULL,
+    answer  TEXT NOT NULL);
+)sql",
 };
 constexpr int kCurrentVersion = schema::kCurrent;
 static_assert(std::size(kMigrations) == schema::kCurrent, "one SQLite step per schema step");
@@ -396,6 +406,14 @@ support::Result<StoreSnapshot> SqliteAccountStore::exportSnapshot() {
                                                          columnBytes(row, 3)});
     }
     if (rc != SQLITE_DONE) return sqliteError("cannot read the devices");
+    VELQUOR_QUERY(asks, "SELECT mac, asked, address, answer FROM phone_asks ORDER BY mac");
+    while ((rc = asks->step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = asks->get();
+        snapshot.asks.push_back(StoreSnapshot::Ask{
+            columnBytes(row, 0),
+            PhoneAsk{columnBytes(row, 1), columnBytes(row, 2), columnBytes(row, 3)}});
+    }
+    if (rc != SQLITE_DONE) return sqliteError("cannot read the phones' asks");
     return snapshot;
 }
 

@@ -17,9 +17,12 @@ namespace {
 constexpr const char* kDevicePageSql =
     "SELECT (SELECT count(*) FROM devices WHERE account_id = (SELECT id FROM accounts WHERE "
     "name = ?1 AND deleted IS NULL) AND " VELQUOR_CANONICAL_MAC
-    "), p.mac, p.server, p.registered FROM (SELECT 1) LEFT JOIN (SELECT mac, server, registered "
+    "), p.mac, p.server, p.registered, " VELQUOR_ASK_COLUMNS
+    " FROM (SELECT 1) LEFT JOIN (SELECT mac, server, registered "
     "FROM devices WHERE account_id = (SELECT id FROM accounts WHERE name = ?1 AND deleted IS "
-    "NULL) AND " VELQUOR_CANONICAL_MAC " ORDER BY mac LIMIT ?2 OFFSET ?3) p";
+    "NULL) AND " VELQUOR_CANONICAL_MAC
+    " ORDER BY mac LIMIT ?2 OFFSET ?3) p "
+    "LEFT JOIN phone_asks q ON q.mac = p.mac ORDER BY p.mac";
 
 }  // namespace
 
@@ -33,7 +36,8 @@ support::Result<DevicePage> SqliteAccountStore::devicesOf(std::string_view owner
         result.total = static_cast<std::uint64_t>(sqlite3_column_int64(page->get(), 0));
         if (sqlite3_column_type(page->get(), 1) == SQLITE_NULL) continue;
         result.rows.push_back(DeviceRow{columnBytes(page->get(), 1), columnBytes(page->get(), 2),
-                                        std::string(owner), columnBytes(page->get(), 3), 0, false});
+                                        std::string(owner), columnBytes(page->get(), 3), 0, false,
+                                        askFrom(page->get(), 4)});
     }
     if (rc != SQLITE_DONE) return sqliteError("cannot list an account's devices");
     return result;
@@ -42,18 +46,33 @@ support::Result<DevicePage> SqliteAccountStore::devicesOf(std::string_view owner
 support::Result<std::optional<DeviceRow>> SqliteAccountStore::findDevice(std::string_view mac) {
     // The MAC itself, or else the first of the spellings it is kept under, listed as the MAC.
     VELQUOR_QUERY(find,
-                  "SELECT ?1, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
-                  "FROM devices d JOIN accounts a ON a.id = d.account_id WHERE d.mac = ?1 "
+                  "SELECT ?1, d.server, a.name, d.registered, a.id, a.deleted IS NOT "
+                  "NULL, " VELQUOR_ASK_COLUMNS
+                  " FROM devices d JOIN accounts a ON a.id = d.account_id "
+                  "LEFT JOIN phone_asks q ON q.mac = ?1 WHERE d.mac = ?1 "
                   "OR d.mac IN (SELECT mac FROM spelled_macs WHERE canonical = ?1) "
                   "ORDER BY d.mac <> ?1, d.mac LIMIT 1");
     find->text(mac);
     const int rc = find->step();
     if (rc == SQLITE_DONE) return std::optional<DeviceRow>();
     if (rc != SQLITE_ROW) return sqliteError("cannot read a device");
-    return std::optional<DeviceRow>(
-        DeviceRow{columnBytes(find->get(), 0), columnBytes(find->get(), 1),
-                  columnBytes(find->get(), 2), columnBytes(find->get(), 3),
-                  sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0});
+    return std::optional<DeviceRow>(DeviceRow{
+        columnBytes(find->get(), 0), columnBytes(find->get(), 1), columnBytes(find->get(), 2),
+        columnBytes(find->get(), 3), sqlite3_column_int64(find->get(), 4),
+        sqlite3_column_int(find->get(), 5) != 0, askFrom(find->get(), 6)});
+}
+
+support::Status SqliteAccountStore::recordAsk(std::string_view mac, std::string_view address,
+                                              std::string_view answer) {
+    return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
+        VELQUOR_QUERY(put,
+                      "INSERT INTO phone_asks(mac, asked, address, answer) "
+                      "VALUES(?1, strftime('%Y-%m-%dT%H:%M:%SZ', 'now'), ?2, ?3) "
+                      "ON CONFLICT(mac) DO UPDATE SET asked = excluded.asked, "
+                      "address = excluded.address, answer = excluded.answer");
+        put->text(mac).text(address).text(answer);
+        return changed(m_db, put->step(), m_file);
+    }));
 }
 
 support::Result<std::uint64_t> SqliteAccountStore::releaseDevicesOf(std::string_view owner) {

@@ -60,10 +60,13 @@ support::Result<std::optional<DeviceRow>> SqliteAccountStore::releaseDevice(std:
         const int rc = find->step();
         if (rc == SQLITE_DONE) return StoreOutcome::NotFound;
         if (rc != SQLITE_ROW) return sqliteError("cannot read a device");
-        released = DeviceRow{
-            columnBytes(find->get(), 0),          columnBytes(find->get(), 1),
-            columnBytes(find->get(), 2),          columnBytes(find->get(), 3),
-            sqlite3_column_int64(find->get(), 4), sqlite3_column_int(find->get(), 5) != 0};
+        released = DeviceRow{columnBytes(find->get(), 0),
+                             columnBytes(find->get(), 1),
+                             columnBytes(find->get(), 2),
+                             columnBytes(find->get(), 3),
+                             sqlite3_column_int64(find->get(), 4),
+                             sqlite3_column_int(find->get(), 5) != 0,
+                             {}};
         VELQUOR_QUERY(remove,
                       "DELETE FROM devices WHERE mac = ?1 OR mac IN "
                       "(SELECT mac FROM spelled_macs WHERE canonical = ?1)");
@@ -134,16 +137,17 @@ support::Status SqliteAccountStore::noteSpelledMacs() {
 
 support::Result<std::vector<DeviceRow>> SqliteAccountStore::listDevices() {
     VELQUOR_QUERY(list,
-                  "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT NULL "
-                  "FROM devices d JOIN accounts a ON a.id = d.account_id "
-                  "ORDER BY a.name, a.id, d.mac");
+                  "SELECT d.mac, d.server, a.name, d.registered, a.id, a.deleted IS NOT "
+                  "NULL, " VELQUOR_ASK_COLUMNS
+                  " FROM devices d JOIN accounts a ON a.id = d.account_id "
+                  "LEFT JOIN phone_asks q ON q.mac = d.mac ORDER BY a.name, a.id, d.mac");
     std::vector<DeviceRow> rows;
     int rc = SQLITE_OK;
     while ((rc = list->step()) == SQLITE_ROW) {
         rows.push_back(DeviceRow{columnBytes(list->get(), 0), columnBytes(list->get(), 1),
                                  columnBytes(list->get(), 2), columnBytes(list->get(), 3),
                                  sqlite3_column_int64(list->get(), 4),
-                                 sqlite3_column_int(list->get(), 5) != 0});
+                                 sqlite3_column_int(list->get(), 5) != 0, askFrom(list->get(), 6)});
     }
     if (rc != SQLITE_DONE) return sqliteError("cannot list devices");
     return rows;

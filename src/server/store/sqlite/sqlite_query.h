@@ -64,6 +64,13 @@ inline std::string columnBytes(sqlite3_stmt* statement, int column) {
     return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
 }
 
+// The columns VELQUOR_ASK_COLUMNS names, from first on.
+#define VELQUOR_ASK_COLUMNS "coalesce(q.asked, ''), coalesce(q.address, ''), coalesce(q.answer, '')"
+inline PhoneAsk askFrom(sqlite3_stmt* statement, int first) {
+    return PhoneAsk{columnBytes(statement, first), columnBytes(statement, first + 1),
+                    columnBytes(statement, first + 2)};
+}
+
 // The outcome of one changing step: how many rows it changed, or that a UNIQUE constraint
 // refused it.
 inline support::Result<StoreOutcome> changed(sqlite3* db, int rc,

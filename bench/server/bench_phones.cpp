@@ -1,0 +1,216 @@
+// kestod's phones' port beside nginx from Debian's archive doing the same job in the same run:
+// 10,000 phones (VELQUOR_BENCH_PHONES), each with a certificate from the phones' CA naming its
+// MAC, ask GET /phone/{mac} over a full TLS handshake, 256 in flight, and must be sent to their
+// Server text (302). nginx has ssl_verify_client on the same CA, a map from the certificate's
+// name to the MAC and one from the MAC to its Location. Rounds alternate the two: the rate and
+// the 99th percentile ratios are judged on the median round. Then kestod's phones again while
+// 1,000 requests a second with certificates of another CA come from the phones' own addresses:
+// their rate against the rate without.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "bench_folder.h"
+#include "bench_sizes.h"
+#include "bench_target.h"
+#include "kesto_requests.h"
+#include "kestod_fixture.h"
+#include "loopback.h"
+#include "phone_fetches.h"
+#include "server_processes.h"
+#include "tls_phones.h"
+
+namespace fs = std::filesystem;
+using namespace velquor::bench;
+using velquor::testing::KestodFixture;
+using velquor::testing::KestodOptions;
+using velquor::testing::KestoPeer;
+
+namespace {
+
+constexpr std::size_t kInFlight = 256;
+constexpr unsigned kSourceAddresses = 64;
+constexpr unsigned kPhoneBlock = 1;
+constexpr std::size_t kBadPerSecond = 1000;
+
+std::string macOf(std::size_t index) {
+    char text[32];
+    std::snprintf(text, sizeof text, "02%010zx", index & std::size_t{0xffffffffff});
+    return text;
+}
+
+std::string locationOf(std::size_t index) {
+    return "http://prov.example/site/" + macOf(index) + "/";
+}
+
+// Registers every phone's MAC with its Location, 16 connections at once.
+void registerPhones(const KestodFixture& server, std::size_t phones) {
+    KestoPeer chief(server);
+    if (chief.login("chief", server.chiefPassword()) != "YES" ||
+        chief.account("ADD", "site", "pw-site") != "YES")
+        throw std::runtime_error("cannot make the site's account");
+    KestoPeer site(server, "127.0.0.2");
+    if (site.login("site", "pw-site") != "YES") throw std::runtime_error("cannot log in");
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> refused{0};
+    std::vector<std::jthread> senders;
+    for (int t = 0; t < 16; ++t) {
+        senders.emplace_back([&] {
+            for (std::size_t i; (i = next++) < phones;) {
+                if (site.device("ADD", macOf(i), locationOf(i), "site") != "YES") ++refused;
+            }
+        });
+    }
+    senders.clear();
+    if (refused > 0) throw std::runtime_error(std::to_string(refused) + " registrations refused");
+}
+
+std::string nginxConfig(const fs::path& prefix, std::uint16_t port, const TlsFiles& tls,
+                        const fs::path& ca, std::size_t phones) {
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    const std::string at = prefix.string();
+    std::string config = "worker_processes " + std::to_string(workers) + ";\ndaemon off;\npid " +
+                         at + "/nginx.pid;\nerror_log " + at +
+                         "/error.log;\nevents { worker_connections 32768; }\nhttp {\n"
+                         "  access_log " +
+                         at + "/access.log;\n  map_hash_max_size 65536;\n";
+    for (const char* temporary : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        config += std::string("  ") + temporary + "_temp_path " + at + "/" + temporary + ";\n";
+    config +=
+        "  map $ssl_client_s_dn $phone_mac {\n"
+        "    \"~CN=SEP(?<mac>[0-9a-f]{12})\" $mac;\n    default none;\n  }\n"
+        "  map $phone_mac $phone_location {\n    default \"\";\n";
+    for (std::size_t i = 0; i < phones; ++i)
+        config += "    " + macOf(i) + " \"" + locationOf(i) + "\";\n";
+    config += "  }\n  server {\n    listen 127.0.0.1:" + std::to_string(port) +
+              " ssl backlog=1024;\n    ssl_certificate " + tls.certificate.string() +
+              ";\n    ssl_certificate_key " + tls.key.string() +
+              ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n    ssl_client_certificate " + ca.string() +
+              ";\n    ssl_verify_client on;\n"
+              "    location ~ \"^/phone/(?<asked>[0-9a-f]{12})$\" {\n"
+              "      if ($asked != $phone_mac) { return 403; }\n"
+              "      if ($phone_location = \"\") { return 404; }\n"
+              "      return 302 $phone_location;\n    }\n  }\n}\n";
+    return config;
+}
+
+// Phones with certificates of ca asking from the phones' addresses; status: what they must get.
+std::vector<TlsPhone> phonesOf(PhonesCa& ca, std::size_t count, int status) {
+    std::vector<TlsPhone> phones;
+    for (std::size_t i = 0; i < count; ++i) {
+        phones.push_back({loopbackSource(kPhoneBlock, static_cast<unsigned>(i % kSourceAddresses)),
+                          "/phone/" + macOf(i), locationOf(i).size() + 1,
+                          ca.issue("SEP" + macOf(i)), status});
+    }
+    return phones;
+}
+
+// Requests with bad certificates, kBadPerSecond a second in batches of a tenth, until stopped.
+std::jthread badCertificates(std::vector<TlsPhone> bad, std::uint16_t port,
+                             std::atomic<std::size_t>& sent) {
+    return std::jthread([bad = std::move(bad), port, &sent](std::stop_token stop) {
+        const std::size_t batch = kBadPerSecond / 10;
+        auto tick = std::chrono::steady_clock::now();
+        for (std::size_t at = 0; !stop.stop_requested(); at = (at + batch) % bad.size()) {
+            const std::vector<TlsPhone> some(bad.begin() + at, bad.begin() + at + batch);
+            sent += fetchAllOverTls(some, port, 16).statuses.size() > 0 ? batch : 0;
+            tick += std::chrono::milliseconds(100);
+            std::this_thread::sleep_until(tick);
+        }
+    });
+}
+
+}  // namespace
+
+int main() {
+    raiseDescriptorLimit();
+    const std::size_t count = benchSize("VELQUOR_BENCH_PHONES", 10000);
+    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 3, 3);
+    const fs::path dir = makeBenchFolder("velquor-kestod-phones");
+    openToWorkers(dir);
+    try {
+        PhonesCa ca;
+        ca.writeCertificate(dir / "phones-ca.pem");
+        PhonesCa other;
+        std::vector<TlsPhone> phones = phonesOf(ca, count, 302);
+        std::vector<TlsPhone> bad = phonesOf(other, 1000, 403);
+        KestodFixture kestod(KestodOptions{.phoneCas = {(dir / "phones-ca.pem").string()}});
+        registerPhones(kestod, count);
+        const TlsFiles tls = makeCertificate(dir);
+        const std::uint16_t nginxPort = freePort();
+        const fs::path prefix = dir / "nginx";
+        fs::create_directories(prefix);
+        std::ofstream(prefix / "nginx.conf")
+            << nginxConfig(prefix, nginxPort, tls, dir / "phones-ca.pem", count);
+        ServerProcess nginx(
+            {"nginx", "-p", prefix.string() + "/", "-e", (prefix / "error.log").string(), "-c",
+             (prefix / "nginx.conf").string()},
+            prefix / "nginx.out", prefix / "nginx.err");
+        if (!waitUntilAnswering(nginxPort, std::chrono::seconds(30)))
+            throw std::runtime_error("nginx did not start (see " + prefix.string() + ")");
+        std::printf(
+            "kestod phones: %zu phones, a full handshake and one GET /phone/{mac} each, "
+            "%zu in flight, %zu rounds\n",
+            count, kInFlight, rounds);
+        fetchAllOverTls(phones, kestod.phonePort(), kInFlight);  // warm-up
+        fetchAllOverTls(phones, nginxPort, kInFlight);
+        std::vector<double> rateRatios;
+        std::vector<double> p99Ratios;
+        std::vector<double> alone;
+        std::size_t failures = 0;
+        for (std::size_t round = 1; round <= rounds; ++round) {
+            const TlsFetchOutcome ours = fetchAllOverTls(phones, kestod.phonePort(), kInFlight);
+            const TlsFetchOutcome peer = fetchAllOverTls(phones, nginxPort, kInFlight);
+            const double ourP99 = percentile(ours.requestMs, 0.99);
+            const double peerP99 = percentile(peer.requestMs, 0.99);
+            rateRatios.push_back(peer.requestsPerSecond() > 0
+                                     ? ours.requestsPerSecond() / peer.requestsPerSecond()
+                                     : 0);
+            p99Ratios.push_back(peerP99 > 0 ? ourP99 / peerP99 : 0);
+            alone.push_back(ours.requestsPerSecond());
+            failures += ours.failed;
+            std::printf(
+                "  round %zu: kestod %7.0f answers/s p99 %7.2f ms failed %zu | nginx %7.0f "
+                "answers/s p99 %7.2f ms failed %zu\n",
+                round, ours.requestsPerSecond(), ourP99, ours.failed, peer.requestsPerSecond(),
+                peerP99, peer.failed);
+            std::fflush(stdout);
+        }
+        std::vector<double> besideRatios;
+        for (std::size_t round = 1; round <= rounds; ++round) {
+            std::atomic<std::size_t> sent{0};
+            TlsFetchOutcome beside;
+            double seconds = 0;
+            {
+                std::jthread flood = badCertificates(bad, kestod.phonePort(), sent);
+                beside = fetchAllOverTls(phones, kestod.phonePort(), kInFlight);
+                seconds = beside.seconds;
+            }
+            besideRatios.push_back(
+                alone[round - 1] > 0 ? beside.requestsPerSecond() / alone[round - 1] : 0);
+            failures += beside.failed;
+            std::printf(
+                "  round %zu beside bad certificates (%.0f a second): kestod %7.0f "
+                "answers/s, %.2f of without, failed %zu\n",
+                round, seconds > 0 ? static_cast<double>(sent) / seconds : 0.0,
+                beside.requestsPerSecond(), besideRatios.back(), beside.failed);
+            std::fflush(stdout);
+        }
+        bool met = reportMedianTarget("kestod phones answers/s vs nginx (ratio)", rateRatios,
+                                      Goal::AtLeast, 0.8);
+        met &=
+            reportMedianTarget("kestod phones p99 vs nginx (ratio)", p99Ratios, Goal::AtMost, 1.5);
+        met &= reportMedianTarget("kestod phones beside 1,000 bad certificates/s vs without",
+                                  besideRatios, Goal::AtLeast, 0.9);
+        met &= reportTarget("kestod phones failed", static_cast<double>(failures), Goal::AtMost, 0);
+        fs::remove_all(dir);
+        return met ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_phones: %s\n", error.what());
+        return 1;
+    }
+}
