@@ -286,7 +286,7 @@ void TftpServer::Loop::readListening() {
             Active& active = *slots[slot];
             const bool request = std::holds_alternative<Request>(parseRequest(packet));
             if (request)
-                handle(slot, active.transfer->requestRepeated(active.send));
+                handle(slot, active.transfer->requestRepeated(active.send, Steady::now()));
             else if (active.socket < 0)
                 handle(slot, active.transfer->onPacket(packet, active.send, Steady::now()));
             continue;

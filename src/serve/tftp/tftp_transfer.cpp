@@ -87,12 +87,23 @@ void BlockSource::release(std::uint64_t n, unsigned blockSize) {
     m_convertedStart += drop;
 }
 
+namespace {
+
+// The first retransmission time: the server's own, or the client's when it asked a shorter
+// one (a longer one would hold every lost block that long).
+std::chrono::milliseconds firstTimeout(const Negotiated& settled, const TransferTiming& timing) {
+    if (settled.timeoutSeconds == 0) return timing.firstTimeout;
+    return std::min<std::chrono::milliseconds>(std::chrono::seconds(settled.timeoutSeconds),
+                                               timing.firstTimeout);
+}
+
+}  // namespace
+
 Transfer::Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing)
     : m_source(std::move(source)),
       m_settled(std::move(settled)),
       m_timing(timing),
-      m_timeout(m_settled.timeoutSeconds != 0 ? std::chrono::seconds(m_settled.timeoutSeconds)
-                                              : timing.firstTimeout),
+      m_timeout(firstTimeout(m_settled, timing)),
       m_packet(kDataHeaderBytes + m_settled.blockSize, '\0'),
       m_triesLeft(timing.tries) {}
 
@@ -127,11 +138,15 @@ Transfer::State Transfer::sendBeginning(const Send& send) {
 
 Transfer::State Transfer::begin(const Send& send, Steady::time_point now) {
     m_deadline = now + m_timeout;
+    m_answeredAt = now;
     return sendBeginning(send);
 }
 
-Transfer::State Transfer::requestRepeated(const Send& send) {
-    if (m_clientAcknowledged) return State::Going;
+Transfer::State Transfer::requestRepeated(const Send& send, Steady::time_point now) {
+    // A copy the network made arrives at once, a client's own try after its time-out: only
+    // the latter is answered, as a second option acknowledgement would end some clients.
+    if (m_clientAcknowledged || now - m_answeredAt < m_timing.firstTimeout / 2) return State::Going;
+    m_answeredAt = now;
     return sendBeginning(send);
 }
 
@@ -154,8 +169,7 @@ Transfer::State Transfer::onPacket(std::string_view packet, const Send& send,
     m_acked = block;
     if (m_last != 0 && m_acked >= m_last) return State::Completed;
     m_source.release(m_acked + 1, m_settled.blockSize);
-    m_timeout = m_settled.timeoutSeconds != 0 ? std::chrono::seconds(m_settled.timeoutSeconds)
-                                              : m_timing.firstTimeout;
+    m_timeout = firstTimeout(m_settled, m_timing);
     m_triesLeft = m_timing.tries;
     m_deadline = now + m_timeout;
     return sendWindow(send);

@@ -71,8 +71,9 @@ public:
 
     // The answer to the request: the option acknowledgement, or the first window of data.
     State begin(const Send& send, Steady::time_point now);
-    // The request came again: its answer again, while the client has acknowledged nothing.
-    State requestRepeated(const Send& send);
+    // The request came again: its answer again, while the client has acknowledged nothing,
+    // unless it was given less than half the first time-out ago (the network's copy).
+    State requestRepeated(const Send& send, Steady::time_point now);
     // A packet the client sent: an acknowledgement moves the transfer on, an error packet ends
     // it, anything else is answered with an error packet and ends it.
     State onPacket(std::string_view packet, const Send& send, Steady::time_point now);
@@ -100,6 +101,7 @@ private:
     bool m_clientAcknowledged = false;
     unsigned m_triesLeft = 0;
     Steady::time_point m_deadline;
+    Steady::time_point m_answeredAt;  // when the request's answer last went
 };
 
 }  // namespace velquor::serve::tftp
