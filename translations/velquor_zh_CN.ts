@@ -1554,8 +1554,8 @@
         <translation>请另一个账户删除它，然后再注册</translation>
     </message>
     <message>
-        <source>register it again with an http:// or https:// URL</source>
-        <translation>用 http:// 或 https:// URL 重新注册</translation>
+        <source>register it again with an http://, https:// or tftp:// URL</source>
+        <translation>用 http://、https:// 或 tftp:// URL 重新注册</translation>
     </message>
     <message>
         <source>make %1 reachable, or register another URL</source>
