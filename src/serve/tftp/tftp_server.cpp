@@ -295,19 +295,20 @@ void TftpServer::Loop::readListening() {
     }
 }
 
+// One packet a readiness: a transfer's client sends one at a time (an acknowledgement a
+// window), and the socket stays ready while more wait, so a look for a second would mostly
+// be a call that finds nothing.
 void TftpServer::Loop::readTransfer(std::uint32_t slot) {
-    for (int turn = 0; turn < kReadsPerTurn && slots[slot]; ++turn) {
-        Active& active = *slots[slot];
-        const ssize_t got = ::recv(active.socket, buffer.data(), buffer.size(), 0);
-        if (got < 0) {
-            // The client's port is closed (its ICMP error came back): it has gone.
-            if (errno == ECONNREFUSED) finish(slot, false);
-            return;
-        }
-        handle(slot, active.transfer->onPacket(
-                         std::string_view(buffer.data(), static_cast<std::size_t>(got)),
-                         active.send, Steady::now()));
+    Active& active = *slots[slot];
+    const ssize_t got = ::recv(active.socket, buffer.data(), buffer.size(), 0);
+    if (got < 0) {
+        // The client's port is closed (its ICMP error came back): it has gone.
+        if (errno == ECONNREFUSED) finish(slot, false);
+        return;
     }
+    handle(slot,
+           active.transfer->onPacket(std::string_view(buffer.data(), static_cast<std::size_t>(got)),
+                                     active.send, Steady::now()));
 }
 
 void TftpServer::Loop::expireTimers(Steady::time_point now) {
