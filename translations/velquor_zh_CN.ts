@@ -1550,8 +1550,8 @@
         <translation>请另一个账户删除它，然后再注册</translation>
     </message>
     <message>
-        <source>register it again with an http:// or https:// URL</source>
-        <translation>用 http:// 或 https:// URL 重新注册</translation>
+        <source>register it again with an http://, https:// or tftp:// URL</source>
+        <translation>用 http://、https:// 或 tftp:// URL 重新注册</translation>
     </message>
     <message>
         <source>make %1 reachable, or register another URL</source>
@@ -3121,6 +3121,19 @@ Replacing registers it with: %2</source>
     <message>
         <source>The phones&apos; credentials</source>
         <translation>话机的凭据</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <comment>no TFTP</comment>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Serve the folder over TFTP too, on this port: phones that take their server from DHCP option 66 or 150. Port 69 needs privileges; a port above 1024 goes in option 66 as tftp://HOST:PORT/.</source>
+        <translation>同时通过 TFTP 在此端口提供该文件夹：供从 DHCP 选项 66 或 150 获取服务器的话机使用。端口 69 需要特权；1024 以上的端口以 tftp://主机:端口/ 的形式写入选项 66。</translation>
+    </message>
+    <message>
+        <source>TFTP</source>
+        <translation>TFTP</translation>
     </message>
 </context>
 <context>

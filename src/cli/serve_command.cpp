@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/cli_support.h"
@@ -84,6 +85,47 @@ void printRecords(const std::vector<serve::FetchRecord>& records) {
     }
 }
 
+// TFTP beside HTTP with --tftp-port, its other options refused without it.
+support::Result<std::optional<serve::tftp::TftpOptions>> tftpOptionsFrom(
+    const support::ArgParser& parser) {
+    const auto port = parser.value("--tftp-port");
+    if (!port) {
+        for (const char* option : {"--tftp-blksize-max", "--tftp-port-range", "--tftp-single-port"})
+            if (parser.has(option))
+                return support::makeError(support::ErrorCode::Usage,
+                                          std::string(option) + " needs --tftp-port");
+        return std::optional<serve::tftp::TftpOptions>();
+    }
+    serve::tftp::TftpOptions tftp;
+    auto parsed = parsePort(*port);
+    if (!parsed)
+        return support::makeError(support::ErrorCode::Usage,
+                                  "--tftp-port " + *port + ": not a port number (0 to 65535)");
+    tftp.port = *parsed;
+    if (auto blockSize = parser.value("--tftp-blksize-max")) {
+        unsigned value = 0;
+        const auto [end, error] =
+            std::from_chars(blockSize->data(), blockSize->data() + blockSize->size(), value);
+        if (error != std::errc() || end != blockSize->data() + blockSize->size() ||
+            value < serve::tftp::kSmallestBlockSize || value > serve::tftp::kLargestBlockSize)
+            return support::makeError(
+                support::ErrorCode::Usage,
+                "--tftp-blksize-max " + *blockSize + ": give a block size from 8 to 65464 bytes");
+        tftp.blockSizeMax = value;
+    }
+    if (auto range = parser.value("--tftp-port-range")) {
+        auto ports = serve::tftp::parsePortRange(*range);
+        if (!ports) return ports.error();
+        std::tie(tftp.transferPortFirst, tftp.transferPortLast) = *ports;
+    }
+    tftp.singlePort = parser.has("--tftp-single-port");
+    if (tftp.singlePort && tftp.transferPortFirst != 0)
+        return support::makeError(support::ErrorCode::Usage,
+                                  "--tftp-single-port and --tftp-port-range exclude each other: "
+                                  "transfers go from the listening port or from the range");
+    return std::optional<serve::tftp::TftpOptions>(tftp);
+}
+
 support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parser) {
     serve::ServeOptions options;
     options.folder = parser.positionals()[0];
@@ -133,6 +175,9 @@ support::Result<serve::ServeOptions> optionsFrom(const support::ArgParser& parse
         options.sheetFile = *sheet;
     }
     options.authFile = parser.value("--auth-file").value_or("");
+    auto tftp = tftpOptionsFrom(parser);
+    if (!tftp) return tftp.error();
+    options.tftp = std::move(*tftp);
     return options;
 }
 
@@ -194,8 +239,9 @@ void waitForEnd(serve::PhoneServer& server, const std::filesystem::path& folder,
 
 int runServe(const std::vector<std::string>& args) {
     support::ArgParser parser({"--address", "--port", "--tls-cert", "--tls-key", "--phone-ca",
-                               "--allow", "--sheet", "--log", "--report", "--for", "--auth-file"},
-                              {"--plain-files", "--no-auth"});
+                               "--allow", "--sheet", "--log", "--report", "--for", "--auth-file",
+                               "--tftp-port", "--tftp-blksize-max", "--tftp-port-range"},
+                              {"--plain-files", "--no-auth", "--tftp-single-port"});
     if (auto parsed = parser.parse(args); !parsed) return usageError(kName, parsed.error().message);
     if (parser.positionals().size() != 1) return usageError(kName, "expected one folder DIR");
     std::optional<std::chrono::seconds> duration;
@@ -220,6 +266,9 @@ int runServe(const std::vector<std::string>& args) {
     for (const std::string& url :
          serve::serverUrls((*server)->port(), (*server)->usesTls(), address))
         std::fprintf(stderr, "serving %s on %s\n", parser.positionals()[0].c_str(), url.c_str());
+    if (const std::uint16_t tftpPort = (*server)->tftpPort(); tftpPort != 0)
+        std::fprintf(stderr, "serving %s over TFTP on port %u\n", parser.positionals()[0].c_str(),
+                     static_cast<unsigned>(tftpPort));
 
     DropWarnings warnings(**server);
     waitForEnd(**server, parser.positionals()[0], duration, warnings);
@@ -248,6 +297,7 @@ VELQUOR_REGISTER_COMMAND(
     "      [--allow CIDR]...\n"
     "      [--sheet FILE] [--log FILE] [--report FILE.csv|.xlsx] [--for DURATION]\n"
     "      [--auth-file FILE] [--plain-files] [--no-auth]\n"
+    "      [--tftp-port N [--tftp-blksize-max B] [--tftp-port-range A-B | --tftp-single-port]]\n"
     "  Serves the files of DIR to the phones over HTTP (HTTPS with --tls-cert and --tls-key,\n"
     "  PEM) on port N (8080; 0 picks a free one) of ADDR (every address; an IPv4 or IPv6\n"
     "  address, [::1], or a host name such as localhost). A name of the file-name pattern\n"
@@ -275,7 +325,13 @@ VELQUOR_REGISTER_COMMAND(
     "  htdigest writes it) gives users: one named by a MAC is that phone's and fetches its\n"
     "  file and files naming no phone; any other user fetches every file. With either, every\n"
     "  request proves its user (401, 403 for another phone's file). On Ctrl-C, SIGTERM or after\n"
-    "  --for (90s, 15m, 2h) it prints the summary and writes --report, one row per phone.",
+    "  --for (90s, 15m, 2h) it prints the summary and writes --report, one row per phone.\n"
+    "  --tftp-port serves DIR over TFTP too (read requests, octet and netascii; options\n"
+    "  blksize, tsize, timeout, windowsize) by the same rules, each request a record of\n"
+    "  method TFTP; blocks at most --tftp-blksize-max bytes (1468: no fragments). Transfers\n"
+    "  go from ports of --tftp-port-range (a firewall's) or, with --tftp-single-port (NAT),\n"
+    "  from the listening port. Port 69 needs privileges: give the phones a port above 1024\n"
+    "  (DHCP option 66 tftp://HOST:PORT/), setcap the program, or use velquor-tftp.socket.",
     "serve a folder's files to the phones and report every fetch", runServe);
 
 }  // namespace velquor::cli

@@ -61,7 +61,7 @@ void configure(Transfer& transfer, const FetchRequest& request, const FetchOptio
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.error);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,tftp");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
@@ -99,8 +99,12 @@ FetchResult resultOf(Transfer& transfer, CURLcode code, const FetchOptions& opti
     if (code == CURLE_OK) {
         result.answered = true;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &result.status);
+        if (result.status == 0) result.status = 200;  // TFTP has no status: the file came whole
         result.body = std::move(transfer.body);
         transfer.body = std::string();  // its room goes with it
+    } else if (code == CURLE_TFTP_NOTFOUND || code == CURLE_TFTP_PERM) {
+        result.answered = true;  // a TFTP server's refusal, read as HTTP's
+        result.status = code == CURLE_TFTP_NOTFOUND ? 404 : 403;
     } else if (transfer.tooLarge) {
         result.failure = FetchFailure::Other;
         result.error =

@@ -81,7 +81,7 @@ bool isHttpUrl(const std::string& text) {
     std::string scheme = text.substr(0, std::min<std::size_t>(text.find("://"), text.size()));
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (scheme != "http" && scheme != "https") return false;
+    if (scheme != "http" && scheme != "https" && scheme != "tftp") return false;
     const std::string host = hostOf(text);
     return !host.empty() && host != text && host.find(' ') == std::string::npos;
 }
@@ -184,8 +184,9 @@ Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
             return Phrase{
                 VELQUOR_TR_NOOP("core", "have the other account delete it, then register it"), {}};
         case Verdict::NotAUrl:
-            return Phrase{
-                VELQUOR_TR_NOOP("core", "register it again with an http:// or https:// URL"), {}};
+            return Phrase{VELQUOR_TR_NOOP(
+                              "core", "register it again with an http://, https:// or tftp:// URL"),
+                          {}};
         case Verdict::Unreachable:
             //: %1 is a host name and port
             return Phrase{VELQUOR_TR_NOOP("core", "make %1 reachable, or register another URL"),

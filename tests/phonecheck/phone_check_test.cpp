@@ -28,6 +28,7 @@
 #include "phonecheck/site_check.h"
 #include "phonecheck/site_report.h"
 #include "serve/log/fetch_log_writer.h"
+#include "serve/server/phone_server.h"
 #include "test_certificates.h"
 #include "time_zone.h"
 
@@ -315,6 +316,51 @@ TEST_F(SiteTest, AnOtherCaseOfTheMacAloneAndAnOlderPlainCopyAreNamed) {
     EXPECT_EQ(checks[0].reason.english(), "404 at " + nginx.url() + phones[0].fileName + " (cfg" +
                                               upperMac + ".xml is there: the case differs)");
     EXPECT_EQ(checks[1].verdict, Verdict::NotEncrypted) << checks[1].reason.english();
+}
+
+// Only http://, https:// and tftp:// server texts are fetched: every other scheme libcurl
+// knows (and a text with none) is refused as no URL, with what to do about it.
+TEST_F(SiteTest, OnlyHttpHttpsAndTftpServerTextsAreTakenAsUrls) {
+    generate(1);
+    const std::vector<std::string> refused{
+        "ftp://127.0.0.1/",    "file:///etc/",      "ldap://127.0.0.1/", "dict://127.0.0.1/",
+        "gopher://127.0.0.1/", "smb://127.0.0.1/",  "scp://127.0.0.1/",  "sftp://127.0.0.1/",
+        "telnet://127.0.0.1/", "imap://127.0.0.1/", "pop3://127.0.0.1/", "smtp://127.0.0.1/",
+        "rtmp://127.0.0.1/",   "mqtt://127.0.0.1/", "ftps://127.0.0.1/", "tftps://127.0.0.1/",
+        "javascript://x/",     "127.0.0.1/prov",    "//127.0.0.1/",      "://127.0.0.1/"};
+    for (const std::string& text : refused) {
+        auto devices = registrations("http://127.0.0.1:9/", {});
+        devices[0].server = text;
+        const auto checks = check(devices);
+        EXPECT_EQ(checks[0].verdict, Verdict::NotAUrl) << text;
+        EXPECT_EQ(checks[0].action.english(),
+                  "register it again with an http://, https:// or tftp:// URL")
+            << text;
+    }
+    for (const char* text : {
+             "http://127.0.0.1:9/",
+             "HTTPS://127.0.0.1:9/",
+         }) {
+        auto devices = registrations(text, {});
+        EXPECT_NE(check(devices)[0].verdict, Verdict::NotAUrl) << text;
+    }
+}
+
+// A tftp:// server text is fetched over TFTP as a phone would: the phone server's TFTP side.
+TEST_F(SiteTest, TftpServerTextsAreFetchedLikeHttpOnes) {
+    uploadTheSite();
+    serve::ServeOptions options;
+    options.folder = root.path();
+    options.address = "127.0.0.1";
+    options.port = 0;
+    options.plainFiles = true;
+    serve::tftp::TftpOptions tftp;
+    tftp.port = 0;
+    options.tftp = tftp;
+    auto server = serve::PhoneServer::start(std::move(options));
+    ASSERT_TRUE(server) << server.error().message;
+    const std::string url = "tftp://127.0.0.1:" + std::to_string((*server)->tftpPort()) + "/";
+    expectTheSite(check(registrations(url, {{6, CheckOutcome::NotRegistered}})), url);
 }
 
 TEST_F(SiteTest, PlainFilesAreComparedAsTheyAreWithoutEn) {

@@ -134,6 +134,13 @@ void ServeDialog::buildForm() {
     m_port->setRange(0, 65535);
     m_port->setSpecialValueText(tr("any free port"));
     m_port->setValue(serve::kDefaultPort);
+    m_tftpPort = new QSpinBox(this);
+    m_tftpPort->setRange(0, 65535);
+    m_tftpPort->setSpecialValueText(tr("off", "no TFTP"));
+    m_tftpPort->setToolTip(
+        tr("Serve the folder over TFTP too, on this port: phones that take their server from "
+           "DHCP option 66 or 150. Port 69 needs privileges; a port above 1024 goes in option "
+           "66 as tftp://HOST:PORT/."));
     m_allow = new QLineEdit(this);
     m_allow->setPlaceholderText(tr("everyone; or ranges such as 10.0.0.0/8 fd00::/8"));
     m_address = new QLineEdit(this);
@@ -147,8 +154,8 @@ void ServeDialog::buildForm() {
     m_sheetPasswords->setToolTip(
         tr("Each phone of the sheet fetches only its own file, with its MAC as its user and "
            "the password of its http-password cell."));
-    m_fields = {m_folder, m_sheet,      m_port,      m_address, m_allow,
-                m_log,    browseFolder, browseSheet, m_serve};
+    m_fields = {m_folder, m_sheet, m_port,       m_tftpPort,  m_address,
+                m_allow,  m_log,   browseFolder, browseSheet, m_serve};
 
     auto withButton = [this](QWidget* field, QPushButton* button) {
         auto* row = new QHBoxLayout;
@@ -158,6 +165,8 @@ void ServeDialog::buildForm() {
     };
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(m_port);
+    portRow->addWidget(new QLabel(tr("TFTP"), this));
+    portRow->addWidget(m_tftpPort);
     portRow->addWidget(new QLabel(tr("Address"), this));
     portRow->addWidget(m_address, 1);
     portRow->addWidget(new QLabel(tr("Allowed peers"), this));
@@ -462,6 +471,11 @@ bool ServeDialog::startServing() {
     options.address = m_address->text().trimmed().toStdString();
     options.fileName = m_fileName;
     options.port = static_cast<std::uint16_t>(m_port->value());
+    if (m_tftpPort->value() != 0) {
+        serve::tftp::TftpOptions tftp;
+        tftp.port = static_cast<std::uint16_t>(m_tftpPort->value());
+        options.tftp = tftp;
+    }
     options.logFile = localName(m_log->text());
     const QStringList ranges =
         m_allow->text().split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts);
@@ -502,6 +516,12 @@ bool ServeDialog::startServing() {
     m_urls->clear();
     for (const std::string& url : serve::serverUrls(m_server->port(), m_server->usesTls(), address))
         m_urls->addItem(QString::fromStdString(url));
+    if (const std::uint16_t tftpPort = m_server->tftpPort(); tftpPort != 0) {
+        // The same hosts over TFTP, for DHCP option 66.
+        for (const std::string& url : serve::serverUrls(tftpPort, false, address))
+            m_urls->addItem(QStringLiteral("tftp") +
+                            QString::fromStdString(url).mid(QStringLiteral("http").size()));
+    }
     m_urls->setEnabled(true);
     m_copyUrl->setEnabled(true);
     QStringList warnings;

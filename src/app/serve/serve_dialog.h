@@ -84,6 +84,7 @@ public:
     // What serving with the fields as they are would ask of the server.
     serve::ServeOptions proofOptions() const;
     QSpinBox* portBox() const { return m_port; }
+    QSpinBox* tftpPortBox() const { return m_tftpPort; }
     QComboBox* shownBox() const { return m_shown; }
     QComboBox* urlBox() const { return m_urls; }
     QTableView* table() const { return m_table; }
@@ -134,6 +135,7 @@ private:
     QLineEdit* m_folder = nullptr;
     QLineEdit* m_sheet = nullptr;
     QSpinBox* m_port = nullptr;
+    QSpinBox* m_tftpPort = nullptr;  // 0: no TFTP
     QLineEdit* m_allow = nullptr;
     QLineEdit* m_address = nullptr;
     QLineEdit* m_log = nullptr;

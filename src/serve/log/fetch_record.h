@@ -10,7 +10,8 @@
 //   time         UTC, 2026-12-09T15:40:01.123Z
 //   peer         the client's address (192.0.2.7, 2001:db8::7); on a summary line its network
 //                (192.0.2.0/24)
-//   method       GET, HEAD, or the method refused; * on a summary line
+//   method       GET, HEAD, or the method refused; TFTP for a TFTP request (its status the
+//                HTTP one of the same answer); * on a summary line
 //   path         the path as asked (with its own %XX escapes), and %XX for a byte outside
 //                printable ASCII, a space at either end, a comma, a quote or an apostrophe;
 //                cut at 256 bytes with a mark saying how many more there were
@@ -68,8 +69,10 @@ struct FetchRecord {
     std::string proof;       // how the asker was proven: cert:<mac>, digest:<user>, none
     std::string refusal;     // why the asker was refused, for the log and the status
 
-    // A GET answered 200 whose body went out whole: the phone has its file.
-    bool fetched() const { return method == "GET" && status == 200 && completed; }
+    // A GET (or a TFTP read) answered 200 whose body went out whole: the phone has its file.
+    bool fetched() const {
+        return (method == "GET" || method == "TFTP") && status == 200 && completed;
+    }
     // A request of the phone's-eye check, not of a phone.
     bool byPhoneCheck() const { return userAgent == kPhoneCheckAgent; }
     // A line that counts refusals rather than being one request.

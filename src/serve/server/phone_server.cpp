@@ -257,6 +257,22 @@ support::Status loadDigestCredentials(PhoneServer::State& state, const ServeOpti
     return {};
 }
 
+// TFTP beside HTTP when asked for: the same folder, peer ranges and guessing guard, each
+// request's record finished as HTTP's are, and the same cap per address.
+support::Status startTftp(PhoneServer::State& state, const sockaddr_storage& address) {
+    if (!state.options.tftp) return {};
+    tftp::TftpOptions options = *state.options.tftp;
+    options.perAddress = kConnectionsPerAddress;
+    PhoneServer::State* raw = &state;
+    auto started = tftp::TftpServer::start(
+        address, options,
+        tftp::TftpServices{state.folder, state.options.allowed, state.guessing,
+                           [raw](const FetchRecord& record) { raw->finish(record); }});
+    if (!started) return started.error();
+    state.tftp = std::move(*started);
+    return {};
+}
+
 }  // namespace
 
 const PhoneCertificate& PhoneServer::State::peerCertificate(MHD_Connection* connection) {
@@ -315,7 +331,13 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     auto address = listenAddress(options.address, options.port, ipv6);
     if (!address) return address.error();
     const PlainFiles plainFiles = findPlainFiles(state->folder);
-    if (!tls) {
+    if (options.tftp && audienceOf(options, *address).credentials)
+        return makeError(ErrorCode::Usage,
+                         "TFTP has no way for a phone to prove itself: serving it beside the "
+                         "phones' credentials (--phone-ca, --auth-file, the sheet's passwords) "
+                         "would hand their files to anyone; serve TFTP without them, from the "
+                         "encrypted copies (en/)");
+    if (!tls || options.tftp) {
         auto plain = checkPlainHttp(plainFiles, state->folder, options.plainFiles);
         if (!plain) return plain.error();
         state->warnings = std::move(*plain);
@@ -363,6 +385,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
     State* raw = state.get();
+    if (auto started = startTftp(*state, *address); !started) return started.error();
     state->daemon = MHD_start_daemon(flags, state->options.port, &onAccept, raw, &onRequest, raw,
                                      MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
     if (state->daemon == nullptr) {
@@ -383,6 +406,7 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
 
 void PhoneServer::stop() {
     if (!m_state || m_state->daemon == nullptr) return;
+    if (m_state->tftp) m_state->tftp->stop();
     MHD_stop_daemon(m_state->daemon);
     m_state->daemon = nullptr;
     m_state->guard->stop();
@@ -398,6 +422,9 @@ void PhoneServer::stop() {
 
 std::uint16_t PhoneServer::port() const {
     return m_state->port;
+}
+std::uint16_t PhoneServer::tftpPort() const {
+    return m_state->tftp ? m_state->tftp->port() : 0;
 }
 bool PhoneServer::usesTls() const {
     return !m_state->certificatePem.empty();

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "serve/request/peer_ranges.h"
 #include "serve/server/connection_guard.h"
 #include "serve/status/site_status.h"
+#include "serve/tftp/tftp_server.h"
 #include "support/result.h"
 #include "support/translatable.h"
 
@@ -64,6 +66,8 @@ struct ServeOptions {
     std::filesystem::path sheetFile;
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
+    // TFTP beside HTTP on the same address, by the same rules (serve/tftp/tftp_server.h).
+    std::optional<tftp::TftpOptions> tftp;
 };
 
 // What the window and the CLI show of a running server.
@@ -95,6 +99,8 @@ public:
     void stop();
 
     std::uint16_t port() const;
+    // The TFTP port, 0 when not serving TFTP.
+    std::uint16_t tftpPort() const;
     bool usesTls() const;
     // Warnings for the person starting it (plain files over plain HTTP, plain configuration
     // files to anyone with noAuth), said once at every start.

@@ -43,6 +43,11 @@ void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode 
     if (record.status == 0) record.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
     if (request->counted && !request->challengedOnly)
         guessing.record(request->asker, provenAsker(record), missedRequest(record));
+    finish(record);
+    delete request;
+}
+
+void PhoneServer::State::finish(const FetchRecord& record) {
     bool ofSite = false;
     {
         std::lock_guard lock(statusMutex);
@@ -51,7 +56,6 @@ void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode 
         ++requests;
     }
     if (summary.admit(record, ofSite)) publish(record);
-    delete request;
 }
 
 void PhoneServer::State::publish(const FetchRecord& record) {

@@ -27,6 +27,7 @@
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
 #include "serve/status/site_status.h"
+#include "serve/tftp/tftp_server.h"
 
 namespace velquor::serve {
 
@@ -72,6 +73,7 @@ struct PhoneServer::State {
     std::condition_variable flushWake;
     bool stopping = false;
     std::thread flusher;
+    std::unique_ptr<tftp::TftpServer> tftp;  // when serving TFTP too; stopped first
 
     struct Request {
         Steady::time_point started;
@@ -95,6 +97,8 @@ struct PhoneServer::State {
     std::optional<std::string> proofRefusal(MHD_Connection* connection, const DigestOutcome& proven,
                                             std::string_view askedMac, FetchRecord& record);
     void completed(Request* request, MHD_RequestTerminationCode how);
+    // A request's record once it ended, HTTP's or TFTP's: the status, the log and the sink.
+    void finish(const FetchRecord& record);
     // A record's line in the log and to the caller's sink.
     void publish(const FetchRecord& record);
     // The summary lines whose interval has ended (all of them at the end).

@@ -1,0 +1,107 @@
+// One TFTP read transfer as a state machine over packets and time, with no socket of its own:
+// the event loop hands it the packets its client sent and the times its deadline passed, and
+// it sends through the function it is given.
+//
+// Blocks go out a window at a time (RFC 7440; one block without the option, as RFC 1350 has
+// it); an acknowledgement moves the window to the block after it, so a gap the client reports
+// is sent again from there, and one that repeats an earlier acknowledgement is dropped (sending
+// again on it would double every later block). When the deadline passes with nothing new
+// acknowledged, the unacknowledged window goes again, at most that, and the deadline doubles,
+// up to a bound; after a number of tries the transfer fails. Until the client's first
+// acknowledgement the server never sends on its own: the request's answer (the option
+// acknowledgement or the first window) goes again only when the request comes again, so a
+// request with a forged source draws one answer and nothing more. Block numbers roll over
+// from 65535 to 0, so a file of any size goes whole.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "serve/tftp/tftp_packet.h"
+
+namespace velquor::serve::tftp {
+
+using Steady = std::chrono::steady_clock;
+
+// The bytes of a served file as they go out in blocks: as on disk in octet mode, converted
+// as they are read in netascii mode (the blocks of the unacknowledged window kept).
+class BlockSource {
+public:
+    BlockSource() = default;
+    // Takes fd, an opened regular file, and closes it.
+    BlockSource(int fd, Mode mode);
+    ~BlockSource();
+    BlockSource(BlockSource&& other) noexcept;
+    BlockSource& operator=(BlockSource&& other) noexcept;
+    BlockSource(const BlockSource&) = delete;
+    BlockSource& operator=(const BlockSource&) = delete;
+
+    // Block n (from 1) of blockSize bytes into out: its length, shorter than blockSize for the
+    // last block (0 when the file ends at the block before), or -1 when it cannot be read.
+    long block(std::uint64_t n, unsigned blockSize, char* out);
+    // The blocks before n will not be asked for again.
+    void release(std::uint64_t n, unsigned blockSize);
+
+private:
+    int m_fd = -1;
+    Mode m_mode = Mode::Octet;
+    // Netascii: the converted bytes from m_convertedStart on, and where the file's next read
+    // begins.
+    std::string m_converted;
+    std::uint64_t m_convertedStart = 0;
+    std::uint64_t m_readOffset = 0;
+    bool m_fileEnded = false;
+};
+
+struct TransferTiming {
+    std::chrono::milliseconds firstTimeout{1000};  // unless the client asked its own timeout
+    std::chrono::milliseconds longestTimeout{8000};
+    unsigned tries = 6;  // times the deadline may pass with nothing new acknowledged
+};
+
+class Transfer {
+public:
+    enum class State { Going, Completed, Failed };
+    using Send = std::function<void(std::string_view packet)>;
+
+    Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing);
+
+    // The answer to the request: the option acknowledgement, or the first window of data.
+    State begin(const Send& send, Steady::time_point now);
+    // The request came again: its answer again, while the client has acknowledged nothing,
+    // unless it was given less than half the first time-out ago (the network's copy).
+    State requestRepeated(const Send& send, Steady::time_point now);
+    // A packet the client sent: an acknowledgement moves the transfer on, an error packet ends
+    // it, anything else is answered with an error packet and ends it.
+    State onPacket(std::string_view packet, const Send& send, Steady::time_point now);
+    // The deadline passed (called at or after it).
+    State onDeadline(const Send& send, Steady::time_point now);
+
+    Steady::time_point deadline() const { return m_deadline; }
+    // The bytes of data the client has acknowledged.
+    std::uint64_t bytesAcknowledged() const;
+    const Negotiated& settled() const { return m_settled; }
+
+private:
+    State sendWindow(const Send& send);
+    State sendBeginning(const Send& send);
+
+    BlockSource m_source;
+    Negotiated m_settled;
+    TransferTiming m_timing;
+    std::chrono::milliseconds m_timeout;
+    std::string m_packet;           // one data packet, built in place
+    std::uint64_t m_acked = 0;      // the last block acknowledged (0: none, or the options)
+    std::uint64_t m_sent = 0;       // the highest block sent
+    std::uint64_t m_last = 0;       // the last block of the file, once it was read (0: not yet)
+    std::uint64_t m_lastBytes = 0;  // its length
+    bool m_clientAcknowledged = false;
+    unsigned m_triesLeft = 0;
+    Steady::time_point m_deadline;
+    Steady::time_point m_answeredAt;  // when the request's answer last went
+};
+
+}  // namespace velquor::serve::tftp
