@@ -185,6 +185,8 @@ int sendHelloAndStall(const std::string& address, std::uint16_t port,
         ::close(fd);
         return -1;
     }
+    pollfd answer{.fd = fd, .events = POLLIN, .revents = 0};
+    ::poll(&answer, 1, static_cast<int>(options.timeout.count()));
     return fd;
 }
 

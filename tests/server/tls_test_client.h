@@ -55,7 +55,9 @@ private:
 std::string clientHello();
 
 // A connection that sends a whole ClientHello and then nothing: a handshake left half-open.
-// Its descriptor, to be closed by the caller; -1 when it could not connect.
+// It returns once the server has answered the hello (or closed), so the server holds it as a
+// stalled handshake, no longer one it is still working on. Its descriptor, to be closed by the
+// caller; -1 when it could not connect.
 int sendHelloAndStall(const std::string& address, std::uint16_t port,
                       const ClientOptions& options = {});
 
