@@ -172,8 +172,11 @@ private slots:
         generate();  // the cautious answer: Cancel
         QCOMPARE(m_prompter->messageTexts(),
                  QStringList{"2 of 4 rows cannot be used (not MAC addresses: 1, repeated MACs: "
-                             "1).\nrows 2 and 3 differ in DisplayName, UserID, AuthID, Password, "
-                             "SIPPort; row 3 is used"});
+                             "1).\nThe file names mix cases (1 with upper-case letters, 1 with "
+                             "lower-case ones), and a phone asks for its file in one case: set "
+                             "mac-form to lower or upper (the MAC form in Settings, [devices] of "
+                             "velquor.conf, --mac-form of velquor-cli).\nrows 2 and 3 differ in "
+                             "DisplayName, UserID, AuthID, Password, SIPPort; row 3 is used"});
         QVERIFY(m_prompter->messages()[0].buttons ==
                 velquor::app::MessageButtons::ShowRowsContinueCancel);
         QCOMPARE(filesIn(*m_dir / "out"), std::vector<std::string>{"old.txt"});
@@ -248,7 +251,7 @@ private slots:
     void staleTwinsAreRemovedKeptOrTheRunCancelled() {
         fs::create_directories(*m_dir / "out");
         const fs::path twin = *m_dir / "out" / "001565a1b2c1.xml";
-        writeFile(twin, "old");
+        writeFile(twin, kTemplate);  // an earlier run's file: the same document
         fillFields(*m_dir / "out");
         generate();  // the cautious answer: Cancel
         QCOMPARE(m_prompter->messages().size(), std::size_t(1));
