@@ -49,7 +49,7 @@ struct PhoneCheck {
     // The check's own finding, before the fetch log had its say (addFetches shows it again
     // once the phone fetches).
     Finding checked;
-    std::string asked;          // what kestod's phones' port last told it (askedText)
+    std::string asked;  // what kestod's phones' port last told it (askedText)
 };
 
 struct SiteCheckInput {

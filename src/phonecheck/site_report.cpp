@@ -14,7 +14,7 @@ std::string_view registrationName(const PhoneCheck& check) {
 report::ReportTable siteReport(const std::vector<PhoneCheck>& checks) {
     report::ReportTable table;
     table.header = {"row", "mac",     "file",    "md5",    "registered", "server",
-                    "url", "verdict", "fetched", "action", "detail", "asked"};
+                    "url", "verdict", "fetched", "action", "detail",     "asked"};
     table.rows.reserve(checks.size());
     for (const PhoneCheck& check : checks) {
         table.rows.push_back({std::to_string(check.phone.row), check.phone.cell, check.servedFile,

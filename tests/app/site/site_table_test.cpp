@@ -95,9 +95,10 @@ private slots:
         prompter.queueFile(QString::fromStdString(saved.string()));
         QVERIFY(view.saveReport());
         const std::string text = readFile(saved);
-        QVERIFY(text.rfind(
-                    "row,mac,file,md5,registered,server,url,verdict,fetched,action,detail,asked\r\n",
-                    0) == 0);
+        QVERIFY(
+            text.rfind(
+                "row,mac,file,md5,registered,server,url,verdict,fetched,action,detail,asked\r\n",
+                0) == 0);
         QVERIFY(text.find("3,001565A1B2C2,,,not asked,,,not generated,,generate it again") !=
                 std::string::npos);
         QVERIFY(text.find("001565A1B2C1") == std::string::npos);  // only the shown row
