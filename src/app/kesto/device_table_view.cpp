@@ -72,10 +72,9 @@ DeviceTable listingTable(const std::vector<provisioning::RegisteredDevice>& devi
     table.report = provisioning::listingReport(devices);
     table.rows.reserve(devices.size());
     for (const auto& device : devices) {
-        table.rows.push_back({fromUtf8(device.mac),
-                              serverText(wire::maskedServerText(device.server)),
-                              serverText(support::localTimeOfUtcText(device.registered)),
-                              askedCell(device)});
+        table.rows.push_back(
+            {fromUtf8(device.mac), serverText(wire::maskedServerText(device.server)),
+             serverText(support::localTimeOfUtcText(device.registered)), askedCell(device)});
     }
     return table;
 }
@@ -97,8 +96,8 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     table.report = provisioning::checkReport(checked);
     table.rows.reserve(checked.size());
     for (const auto& device : checked) {
-        table.rows.push_back(
-            {fromUtf8(device.mac), outcomeWord(device.outcome), serverText(device.server)});
+        table.rows.push_back({fromUtf8(device.mac), outcomeWord(device.outcome),
+                              serverText(wire::maskedServerText(device.server))});
     }
     return table;
 }

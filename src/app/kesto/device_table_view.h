@@ -36,8 +36,8 @@ struct DeviceTable {
     QString counts;  // the line above the table
     QStringList headers;
     std::vector<QStringList> rows;  // MAC first
-    report::ReportTable report;                // row i is rows[i]
-    bool listing = false;                      // the account's devices, which may be deleted
+    report::ReportTable report;     // row i is rows[i]
+    bool listing = false;           // the account's devices, which may be deleted
 };
 
 // The devices of account (empty: the operator's own) as the listing gave them.
