@@ -24,6 +24,13 @@
             <numerusform>%1 is not a MAC file, but its column A holds %n MAC addresses after the header row, as a device sheet does. Use column A?</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>Column %1 of %2 is headed server and gives %n phone(s) their own Server text; the others get the Server box&apos;s. Send each phone its own?</source>
+        <translation>
+            <numerusform>Column %1 of %2 is headed server and gives %n phone its own Server text; the others get the Server box&apos;s. Send each phone its own?</numerusform>
+            <numerusform>Column %1 of %2 is headed server and gives %n phones their own Server text; the others get the Server box&apos;s. Send each phone its own?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CUser</name>

@@ -1149,6 +1149,11 @@
         <translation>服务器文本长 %1 字节；其字段最多容纳 %2 字节。</translation>
     </message>
     <message>
+        <source>The Server text of row %1 is %2 bytes long; its field holds at most %3 bytes.</source>
+        <extracomment>%1 is a row of the device sheet, %2 and %3 are byte counts</extracomment>
+        <translation>第 %1 行的服务器文本长 %2 字节；其字段最多容纳 %3 字节。</translation>
+    </message>
+    <message>
         <source>The user name is %1 bytes long; its field holds at most %2 bytes.</source>
         <extracomment>%1 and %2 are byte counts</extracomment>
         <translation>用户名长 %1 字节；其字段最多容纳 %2 字节。</translation>
@@ -1532,6 +1537,11 @@
         <source>upload %1 to %2</source>
         <extracomment>%1 is the file in the output folder, %2 the server text (a URL)</extracomment>
         <translation>将 %1 上传到 %2</translation>
+    </message>
+    <message>
+        <source>the phone asked kestod and was sent to %1, but no fetch of its file is known: check that the phone reaches %1 and gets %2 there</source>
+        <extracomment>%1 is the server text (a URL) the phone was sent to, %2 the phone&apos;s file name</extracomment>
+        <translation>话机已向 kestod 查询并被指向 %1，但未见其获取文件：请检查话机能否访问 %1 并在那里获取 %2</translation>
     </message>
     <message>
         <source>generate it again</source>
@@ -2057,6 +2067,12 @@
         <source>%1 is not a MAC file, but its column A holds %n MAC address(es) after the header row, as a device sheet does. Use column A?</source>
         <translation>
             <numerusform>%1 不是 MAC 文件，但其 A 列在标题行之后有 %n 个 MAC 地址，与设备表相同。使用 A 列吗？</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Column %1 of %2 is headed server and gives %n phone(s) their own Server text; the others get the Server box&apos;s. Send each phone its own?</source>
+        <translation>
+            <numerusform>%2 的 %1 列标题为 server，为 %n 部话机提供各自的服务器文本；其余话机使用服务器框中的文本。是否为每部话机发送其各自的文本？</numerusform>
         </translation>
     </message>
 </context>
@@ -3392,6 +3408,10 @@ Replacing registers it with: %2</source>
     <message>
         <source>Fetched by the phone</source>
         <translation>话机获取</translation>
+    </message>
+    <message>
+        <source>Phone asked</source>
+        <translation>话机查询</translation>
     </message>
 </context>
 <context>

@@ -313,6 +313,19 @@ provisioning::DeviceBatch batchFor(const support::ArgParser& args, const DeviceS
     return batch;
 }
 
+// A device sheet read by its MAC column gives each phone whose row fills its server column
+// that Server text; the others keep --server-field's.
+void takeSheetServers(provisioning::DeviceBatch& batch) {
+    if (batch.macColumn == 0 || batch.cells) return;
+    provisioning::SheetServers servers =
+        provisioning::deviceSheetServers(batch.macFilePath, batch.macColumn, interruptToken());
+    if (servers.column == 0) return;
+    printError("column " + sheet::columnName(servers.column) + " of " + batch.macFilePath +
+               " is headed server: " + std::to_string(servers.byRow.size()) +
+               " phones get their own Server text from it, the others --server-field's");
+    batch.rowServers = std::move(servers.byRow);
+}
+
 }  // namespace
 
 std::optional<std::string> deviceCommandProblem(const support::ArgParser& args) {
@@ -454,6 +467,7 @@ int runDeviceBatch(const support::ArgParser& args, const DeviceSession& session,
     batch.server = *server;
     batch.userName = session.userName;
     batch.jobs = session.jobs;
+    if (words[1] == "add" && !source.retry) takeSheetServers(batch);
     if (const std::string warning = provisioning::serverTextWarning(*server);
         !warning.empty() && !server->empty()) {
         printError("warning: " + warning);

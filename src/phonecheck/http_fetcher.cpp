@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "serve/log/fetch_record.h"
+#include "wire/server_text.h"
 
 namespace velquor::phonecheck {
 namespace {
@@ -158,7 +159,7 @@ void fetchEach(const std::vector<FetchRequest>& requests, const FetchOptions& op
             --active;
             handed[index] = true;
             onResult(index, resultOf(*transfer, message->data.result, options));
-            progress.progress(++done, requests.size(), requests[index].url);
+            progress.progress(++done, requests.size(), wire::maskedServerText(requests[index].url));
             if (next < requests.size()) start(*transfer);
         }
         if (active > 0) curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);

@@ -18,6 +18,7 @@
 #include "serve/status/site_status.h"
 #include "sheet/cell_name.h"
 #include "support/local_time.h"
+#include "wire/server_text.h"
 
 namespace velquor::phonecheck {
 namespace {
@@ -164,7 +165,8 @@ std::vector<std::string> otherSpellings(const Phone& phone) {
 Phrase uploadAction(const SiteCheckInput& input, const PhoneCheck& check) {
     //: %1 is the file in the output folder, %2 the server text (a URL)
     return Phrase{VELQUOR_TR_NOOP("core", "upload %1 to %2"),
-                  {shownPath(input.outputFolder, check.servedFile), check.serverText}};
+                  {shownPath(input.outputFolder, check.servedFile),
+                   wire::maskedServerText(check.serverText)}};
 }
 
 Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
@@ -190,13 +192,14 @@ Phrase actionFor(const SiteCheckInput& input, const PhoneCheck& check) {
         case Verdict::Unreachable:
             //: %1 is a host name and port
             return Phrase{VELQUOR_TR_NOOP("core", "make %1 reachable, or register another URL"),
-                          {hostOf(check.url)}};
+                          {hostOf(wire::maskedServerText(check.url))}};
         case Verdict::DoesNotDecrypt:
             //: %1 is the file in the output folder, %2 the server text (a URL)
             return Phrase{VELQUOR_TR_NOOP("core",
                                           "generate it again with the phones' key, then upload "
                                           "%1 to %2"),
-                          {shownPath(input.outputFolder, check.servedFile), check.serverText}};
+                          {shownPath(input.outputFolder, check.servedFile),
+                           wire::maskedServerText(check.serverText)}};
         case Verdict::NotFound:
         case Verdict::HttpError:
         case Verdict::Differs:
@@ -255,6 +258,18 @@ LogFinding logFindingOf(const serve::PhoneStatus& phone, const PhoneCheck& check
 std::string refusedRowText(const RefusedRow& refused) {
     return sheet::cellName(refused.row, refused.column) + " " + refused.cell + ": " +
            refused.reason.english();
+}
+
+Phrase askedAction(const PhoneCheck& check) {
+    const bool sentOn = check.registration == provisioning::CheckOutcome::Registered &&
+                        check.asked.starts_with("asked at ");
+    if (!sentOn || !check.fetchedBy.empty() || !check.action.empty()) return {};
+    //: %1 is the server text (a URL) the phone was sent to, %2 the phone's file name
+    return Phrase{VELQUOR_TR_NOOP("core",
+                                  "the phone asked kestod and was sent to %1, but no fetch of "
+                                  "its file is known: check that the phone reaches %1 and gets "
+                                  "%2 there"),
+                  {wire::maskedServerText(check.serverText), check.phone.fileName}};
 }
 
 std::string phoneUrl(const std::string& serverText, const std::string& fileName) {
@@ -340,8 +355,8 @@ std::vector<PhoneCheck> checkPhones(const SiteCheckInput& input, support::Progre
                 answer.answered && answer.status >= 200 && answer.status <= 299
                     ? contentsOf(pathsOf(folder, check.phone, encryptedRun))
                     : GeneratedFiles{};
-            const ServedVerdict verdict =
-                servedVerdict(answer, files, input.key, check.url, std::string());
+            const ServedVerdict verdict = servedVerdict(
+                answer, files, input.key, wire::maskedServerText(check.url), std::string());
             decide(check, verdict.verdict, verdict.reason);
             if (!answer.answered) check.detail = answer.error;
         },
@@ -372,7 +387,8 @@ std::vector<PhoneCheck> checkPhones(const SiteCheckInput& input, support::Progre
     for (const auto& [n, h] : headThere) {
         const std::string& name = headOf[h].second;
         PhoneCheck& check = checks[getOf[n]];
-        const ServedVerdict verdict = servedVerdict(notFound, {}, input.key, check.url, name);
+        const ServedVerdict verdict =
+            servedVerdict(notFound, {}, input.key, wire::maskedServerText(check.url), name);
         decide(check, verdict.verdict, verdict.reason);
     }
     for (PhoneCheck& check : checks) {

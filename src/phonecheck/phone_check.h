@@ -89,6 +89,11 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
 // between them when the server text does not end with one.
 std::string phoneUrl(const std::string& serverText, const std::string& fileName);
 
+// What to do about a phone registered to the user that asked kestod's phones' port and was sent
+// on, when no fetch of its file is known (fetchedBy empty): look where it was sent. Empty for
+// every other row, and for a row that has an action of its own.
+support::Phrase askedAction(const PhoneCheck& check);
+
 // Fetches are light for a web server next to the phones' own: this many at once by default,
 // the most --jobs may ask for. The CLI's help, its manual and the README name this figure.
 inline constexpr std::size_t kDefaultFetchesInFlight = 64;

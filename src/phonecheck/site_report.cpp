@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "wire/server_text.h"
+
 namespace velquor::phonecheck {
 
 std::string_view registrationName(const PhoneCheck& check) {
@@ -17,10 +19,11 @@ report::ReportTable siteReport(const std::vector<PhoneCheck>& checks) {
                     "url", "verdict", "fetched", "action", "detail",     "asked"};
     table.rows.reserve(checks.size());
     for (const PhoneCheck& check : checks) {
-        table.rows.push_back({std::to_string(check.phone.row), check.phone.cell, check.servedFile,
-                              check.md5, std::string(registrationName(check)), check.serverText,
-                              check.url, check.reason.english(), check.fetchedBy.english(),
-                              check.action.english(), check.detail, check.asked});
+        table.rows.push_back(
+            {std::to_string(check.phone.row), check.phone.cell, check.servedFile, check.md5,
+             std::string(registrationName(check)), wire::maskedServerText(check.serverText),
+             wire::maskedServerText(check.url), check.reason.english(), check.fetchedBy.english(),
+             check.action.english(), check.detail, check.asked});
     }
     return table;
 }

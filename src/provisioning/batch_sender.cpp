@@ -25,6 +25,7 @@
 #include "provisioning/exchange_pool.h"
 #include "support/hex.h"
 #include "wire/device_listing.h"
+#include "wire/server_text.h"
 
 namespace velquor::provisioning {
 
@@ -186,7 +187,7 @@ private:
         MacResult& result = resultOf(row);
         auto record = wire::buildDeviceRequest(
             wire::DeviceFields{std::string(operationCode(result.operation)), result.written,
-                               m_batch.server, m_batch.userName});
+                               serverOfRow(m_batch, result.row), m_batch.userName});
         // The lengths were checked before the batch began; a failure here (a zero byte in a
         // cell) affects this MAC alone.
         if (!record) {
@@ -553,7 +554,7 @@ private:
         if (m_standingAnswer) return *m_standingAnswer;
         if (!m_askReplace) return false;
         switch (m_askReplace(macAddress, formatMessage(kesto_text::kReplaceQuestion, macAddress),
-                             registeredTo)) {
+                             wire::maskedServerText(registeredTo))) {
             case ReplaceAnswer::Yes:
                 return true;
             case ReplaceAnswer::No:
@@ -629,6 +630,11 @@ std::string_view batchCaption(DeviceOperation command) {
                                               : kesto_text::kAddDeviceCaption;
 }
 
+const std::string& serverOfRow(const DeviceBatch& batch, int row) {
+    const auto own = batch.rowServers.find(row);
+    return own == batch.rowServers.end() ? batch.server : own->second;
+}
+
 support::Status checkBatchTexts(const DeviceBatch& batch) {
     using support::ErrorCode;
     if (batch.server.size() > wire::kServerFieldWidth) {
@@ -639,6 +645,17 @@ support::Status checkBatchTexts(const DeviceBatch& batch) {
                                    "The Server text is %1 bytes long; its field holds at most %2 "
                                    "bytes."),
                    {std::to_string(batch.server.size()), std::to_string(wire::kServerFieldWidth)}});
+    }
+    for (const auto& [row, server] : batch.rowServers) {
+        if (server.size() <= wire::kServerFieldWidth) continue;
+        //: %1 is a row of the device sheet, %2 and %3 are byte counts
+        return support::makeError(
+            ErrorCode::InvalidInput,
+            Phrase{VELQUOR_TR_NOOP("core",
+                                   "The Server text of row %1 is %2 bytes long; its field holds "
+                                   "at most %3 bytes."),
+                   {std::to_string(row), std::to_string(server.size()),
+                    std::to_string(wire::kServerFieldWidth)}});
     }
     if (batch.userName.size() > wire::kTextFieldWidth) {
         //: %1 and %2 are byte counts

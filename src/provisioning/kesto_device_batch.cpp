@@ -12,6 +12,7 @@
 #include "provisioning/kesto_operations.h"
 #include "provisioning/mac_file.h"
 #include "sheet/cell_name.h"
+#include "wire/server_text.h"
 #include "wire/wire_records.h"
 
 namespace velquor::provisioning {
@@ -202,7 +203,8 @@ support::Phrase serverTextWarningPhrase(std::string_view server) {
     const std::string_view rest = schemeOk ? server.substr(scheme + 3) : std::string_view();
     const std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
     if (schemeOk && !host.empty() && host.find(' ') == std::string_view::npos) return {};
-    const std::string text(server);
+    // A password in the text is not repeated in the warning.
+    const std::string text = wire::maskedServerText(server);
     const std::string_view name = schemeOk ? host : server.substr(0, server.find('/'));
     //: %1 is the Server text, %2 a host name for the example URL
     return support::Phrase{

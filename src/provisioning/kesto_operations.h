@@ -224,7 +224,13 @@ struct DeviceBatch {
     // When not 0, only this column (1-based) of macFilePath from row 2 on: the MAC column of
     // Generate's device sheet, row 1 its header.
     int macColumn = 0;
+    // Each phone's own Server text by its row (a device sheet's server column,
+    // deviceSheetServers); a row without one takes server.
+    std::map<int, std::string> rowServers{};
 };
+
+// The Server text the phone of this row is registered with.
+const std::string& serverOfRow(const DeviceBatch& batch, int row);
 
 // At most this many per-MAC failure messages are reported one by one; the rest go into the
 // summary, so a long file with the server down does not mean one message per line.

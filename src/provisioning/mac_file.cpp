@@ -2,6 +2,7 @@
 #include "provisioning/mac_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <utility>
 
@@ -66,6 +67,36 @@ MacFile sheetColumn(const MacFile& file, int column) {
     }
     taken.emptyCells = static_cast<std::size_t>(lastRow - 1) - taken.cells.size();
     return taken;
+}
+
+SheetServers sheetServers(const MacFile& file, int macColumn) {
+    SheetServers servers;
+    for (const MacCell& cell : file.cells) {
+        if (cell.row != 1) continue;
+        std::string header(mac::trimWhiteSpace(cell.text));
+        std::transform(header.begin(), header.end(), header.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (header == "server") {
+            servers.column = cell.column;
+            break;
+        }
+    }
+    if (servers.column == 0) return servers;
+    for (MacCell& cell : sheetColumn(file, servers.column).cells) {
+        servers.byRow.emplace(cell.row, std::move(cell.text));
+    }
+    for (const MacCell& cell : sheetColumn(file, macColumn).cells) {
+        if (auto own = servers.byRow.find(cell.row); own != servers.byRow.end()) {
+            servers.byMacCell.emplace(cell.text, own->second);
+        }
+    }
+    return servers;
+}
+
+SheetServers deviceSheetServers(const std::string& path, int macColumn,
+                                const std::stop_token& stop) {
+    auto file = readMacFile(path, stop);
+    return file ? sheetServers(*file, macColumn) : SheetServers{};
 }
 
 std::size_t deviceSheetMacCount(const std::string& path, mac::Form form,

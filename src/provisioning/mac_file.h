@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -27,6 +28,22 @@ MacFile sheetColumn(const MacFile& file, int column);
 // when most of that column's cells are MAC addresses (Generate's device sheet); 0 otherwise,
 // and for a MAC file or a file that cannot be read.
 std::size_t deviceSheetMacCount(const std::string& path, mac::Form form,
+                                const std::stop_token& stop = {});
+
+// A device sheet's column headed "server" (in any case, white space around it aside): each row
+// below the header that fills it gives its phone its own Server text.
+struct SheetServers {
+    int column = 0;  // 1-based; 0 when the sheet has no such column
+    std::map<int, std::string> byRow;
+    // The same by the text of the row's cell in the MAC column, as a batch's rows name them.
+    std::map<std::string, std::string> byMacCell;
+};
+
+// The server column of the file's cells, read as sheetColumn reads a column, beside its MAC
+// column (1-based).
+SheetServers sheetServers(const MacFile& file, int macColumn);
+// The same, of the file at path; a file that cannot be read has none.
+SheetServers deviceSheetServers(const std::string& path, int macColumn,
                                 const std::stop_token& stop = {});
 
 struct CheckedMacFile {

@@ -27,6 +27,8 @@
 #include "app/site/site_table_view.h"
 #include "provisioning/batch_cells.h"
 #include "provisioning/mac_file.h"
+#include "sheet/cell_name.h"
+#include "wire/server_text.h"
 
 namespace velquor::app {
 
@@ -131,6 +133,7 @@ CDevice::BatchSource CDevice::sourceOfTheFields() const {
 
 void CDevice::askForSheetColumn(const QString& caption) {
     m_macColumn = 0;
+    m_sheetServers = {};
     if (!m_typedMacs.trimmed().isEmpty()) return;
     provisioning::DeviceBatch batch{toBytes(m_macFilePath), toBytes(m_server), m_userName};
     batch.macForm = configuredMacForm();
@@ -148,6 +151,22 @@ void CDevice::askForSheetColumn(const QString& caption) {
     if (messageBox(question, caption, MessageButtons::YesNo, MessageIcon::Question) ==
         Answer::Yes) {
         m_macColumn = 1;
+    }
+}
+
+void CDevice::askForSheetServers(const QString& caption) {
+    if (m_macColumn == 0) return;
+    provisioning::SheetServers servers =
+        provisioning::deviceSheetServers(toBytes(m_macFilePath), m_macColumn);
+    if (servers.byRow.empty()) return;
+    const QString question = fillArguments(
+        tr("Column %1 of %2 is headed server and gives %n phone(s) their own Server "
+           "text; the others get the Server box's. Send each phone its own?",
+           nullptr, static_cast<int>(servers.byRow.size())),
+        {fromBytes(sheet::columnName(servers.column)), QFileInfo(m_macFilePath).fileName()});
+    if (messageBox(question, caption, MessageButtons::YesNo, MessageIcon::Question) ==
+        Answer::Yes) {
+        m_sheetServers = std::move(servers);
     }
 }
 
@@ -172,7 +191,9 @@ void CDevice::takeMacFile(const QString& path) {
 void CDevice::OnAdd() {
     if (isBusy()) return;
     DoDataExchange();
-    askForSheetColumn(coreText(provisioning::kesto_text::kAddDeviceCaption));
+    const QString caption = coreText(provisioning::kesto_text::kAddDeviceCaption);
+    askForSheetColumn(caption);
+    askForSheetServers(caption);
     runBatch(provisioning::DeviceOperation::Add, sourceOfTheFields());
 }
 
@@ -191,6 +212,8 @@ provisioning::DeviceBatch CDevice::batchOf(std::optional<provisioning::MacFile> 
     batch.macForm = configuredMacForm();
     batch.cells = std::move(cells);
     if (!batch.cells) batch.macColumn = m_macColumn;
+    // A retry's rows are the sheet's rows: they keep their own Server texts.
+    batch.rowServers = m_sheetServers.byRow;
     return batch;
 }
 
@@ -240,8 +263,9 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
     const QString label = coreText(adding ? provisioning::kesto_text::kAddDeviceCaption
                                           : provisioning::kesto_text::kDeleteDeviceCaption);
 
-    auto job = [batch, endpoint, prompts, adding, caption = toBytes(label)](
-                   support::ProgressSink& sink, std::stop_token stop) -> BatchResult {
+    auto job = [batch, endpoint, prompts, adding, caption = toBytes(label),
+                servers = m_sheetServers.byMacCell](support::ProgressSink& sink,
+                                                    std::stop_token stop) -> BatchResult {
         auto askWhenSilent = [prompts, caption](const std::string& server,
                                                 const support::Phrase& reason) {
             return prompts->askRetry(server, reason, caption);
@@ -253,9 +277,13 @@ void CDevice::runBatch(provisioning::DeviceOperation command, BatchSource source
             return provisioning::deleteDevices(endpoint, batch, askWhenSilent, *prompts, sink, stop,
                                                askLogin);
         }
-        auto ask = [prompts, &batch](const std::string&, const std::string& question,
-                                     const std::string& registeredTo) {
-            return prompts->askReplace(question, registeredTo, batch.server);
+        auto ask = [prompts, &batch, &servers](const std::string& macCell,
+                                               const std::string& question,
+                                               const std::string& registeredTo) {
+            const auto own = servers.find(macCell);
+            return prompts->askReplace(
+                question, registeredTo,
+                wire::maskedServerText(own == servers.end() ? batch.server : own->second));
         };
         return provisioning::addDevices(endpoint, batch, ask, askWhenSilent, *prompts, sink, stop,
                                         askLogin);

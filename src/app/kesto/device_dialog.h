@@ -11,6 +11,7 @@
 #include "app/kit/window/control_window.h"
 #include "app/results/results_view.h"
 #include "provisioning/kesto_operations.h"
+#include "provisioning/mac_file.h"
 
 class QCloseEvent;
 
@@ -87,6 +88,10 @@ private:
     // addresses (Generate's device sheet): one question naming the count; Yes takes column A.
     // Sets m_macColumn for the command about to run.
     void askForSheetColumn(const QString& caption);
+    // A device sheet read by its MAC column with a column headed server: one question naming
+    // how many phones it gives their own Server text; Yes sends each its own, the others the
+    // Server box's. Sets m_sheetServers for the Add about to run.
+    void askForSheetServers(const QString& caption);
     // The MAC addresses box's when it holds any text, else the MAC file's.
     BatchSource sourceOfTheFields() const;
     // A batch of cells (none: the MAC file's) with the fields and settings as they are.
@@ -120,6 +125,7 @@ private:
     QString m_server;
     QString m_typedMacs;
     int m_macColumn = 0;  // the MAC file's column the command reads; 0: every cell
+    provisioning::SheetServers m_sheetServers;  // the phones' own Server texts the Add sends
     // Set while a Delete of listed devices runs: the listing is read again once it is done.
     bool m_listAfterBatch = false;
     ModalRunner m_runModal = execModal();

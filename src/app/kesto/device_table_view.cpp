@@ -96,8 +96,8 @@ DeviceTable checkTable(const std::vector<provisioning::CheckedDevice>& checked,
     table.report = provisioning::checkReport(checked);
     table.rows.reserve(checked.size());
     for (const auto& device : checked) {
-        table.rows.push_back(
-            {fromUtf8(device.mac), outcomeWord(device.outcome), serverText(device.server)});
+        table.rows.push_back({fromUtf8(device.mac), outcomeWord(device.outcome),
+                              serverText(wire::maskedServerText(device.server))});
     }
     return table;
 }

@@ -26,6 +26,7 @@
 #include "phonecheck/site_report.h"
 #include "serve/status/site_status.h"
 #include "settings/kesto_settings.h"
+#include "wire/server_text.h"
 
 namespace velquor::app {
 namespace {
@@ -41,6 +42,7 @@ enum SiteColumn : int {
     kRegisteredColumn,
     kServerColumn,
     kFetchedColumn,
+    kAskedColumn,
     kMd5Column,
     kSiteColumns,
 };
@@ -95,9 +97,9 @@ int widestColumn(const QTableView& table) {
 }  // namespace
 
 SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {
-    m_headers = {tr("Row"),  tr("MAC"),        tr("Verdict"), tr("What to do"),
-                 tr("File"), tr("Registered"), tr("Server"),  tr("Fetched by the phone"),
-                 tr("MD5")};
+    m_headers = {tr("Row"),         tr("MAC"),        tr("Verdict"), tr("What to do"),
+                 tr("File"),        tr("Registered"), tr("Server"),  tr("Fetched by the phone"),
+                 tr("Phone asked"), tr("MD5")};
 }
 
 void SiteTableModel::setChecks(std::vector<phonecheck::PhoneCheck> checks) {
@@ -139,7 +141,9 @@ int SiteTableModel::columnCount(const QModelIndex& parent) const {
 QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     const phonecheck::PhoneCheck& check = m_checks.at(static_cast<std::size_t>(index.row()));
-    if (role == Qt::UserRole) return check.verdict != phonecheck::Verdict::Ready;
+    if (role == Qt::UserRole)
+        return check.verdict != phonecheck::Verdict::Ready ||
+               !phonecheck::askedAction(check).empty();
     // The row sorts as a number, not as text.
     if (role == Qt::EditRole && index.column() == kRowColumn) return check.phone.row;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
@@ -155,7 +159,7 @@ QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
         case kRegisteredColumn:
             return registrationText(check);
         case kServerColumn:
-            return QString::fromStdString(check.serverText);
+            return QString::fromStdString(wire::maskedServerText(check.serverText));
         case kVerdictColumn:
             if (role == Qt::ToolTipRole && !check.detail.empty())
                 return coreText(check.reason) + QLatin1Char('\n') +
@@ -163,8 +167,13 @@ QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
             return coreText(check.reason);
         case kFetchedColumn:
             return check.fetchedBy.empty() ? QString() : coreText(check.fetchedBy);
-        case kActionColumn:
+        case kAskedColumn:
+            return QString::fromStdString(check.asked);
+        case kActionColumn: {
+            const support::Phrase asked = phonecheck::askedAction(check);
+            if (!asked.empty()) return coreText(asked);
             return check.action.empty() ? QString() : coreText(check.action);
+        }
         default:
             return {};
     }
