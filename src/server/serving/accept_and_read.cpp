@@ -97,6 +97,19 @@ bool requestWhole(const KestoServer::Connection& connection) {
     return connection.record.size() == recordLengthOf(connection.kind);
 }
 
+// After an SSL_read that gave no bytes: true when the connection only waits for the socket
+// (and which way), false when the client closed or failed, which ends its reading.
+bool waitsForMore(KestoServer::Connection& connection, int readResult) {
+    const int error = SSL_get_error(connection.ssl, readResult);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
+        return true;
+    }
+    ERR_clear_error();
+    connection.done = true;
+    return false;
+}
+
 }  // namespace
 
 KestoServer::Admission KestoServer::admit(RequestKind kind, const std::string& group,
@@ -382,13 +395,7 @@ void KestoServer::readPhoneRequest(Connection& connection) {
             }
             continue;
         }
-        const int error = SSL_get_error(connection.ssl, n);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
-            return;
-        }
-        ERR_clear_error();
-        connection.done = true;
+        waitsForMore(connection, n);
         return;
     }
 }
@@ -410,15 +417,10 @@ void KestoServer::readRecord(Connection& connection) {
             }
             continue;
         }
-        const int error = SSL_get_error(connection.ssl, n);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            connection.wantsWrite = error == SSL_ERROR_WANT_WRITE;
-            if (connection.record.size() == expected) connection.done = true;
-            return;
+        // A client that closed or failed is done: only a whole record is still worth an answer.
+        if (waitsForMore(connection, n) && connection.record.size() == expected) {
+            connection.done = true;
         }
-        ERR_clear_error();
-        // The client closed or failed; only a whole record is still worth an answer.
-        connection.done = true;
         return;
     }
 }
