@@ -3,7 +3,8 @@
 // next one, and the exchanges after it start on the address that works; once the server has
 // spoken, no request goes to another address. The name's addresses come from a resolver of the
 // test's own; the server is a real kestod or a scripted TLS server, the other address a plain
-// socket of the test's.
+// socket of the test's on a port of its own (the server's port on 127.0.0.2 may be taken by
+// another test's client running beside this one).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -13,6 +14,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,30 +42,40 @@ channel::ResolvedAddress loopback(const char* address, std::uint16_t port) {
 }
 
 // "localhost" stands for the given loopback addresses, in that order, while it lives; the
-// memory of failed addresses starts and ends empty.
-struct LocalhostAs {
+// memory of failed addresses starts and ends empty. An address may be given a port of its own,
+// which the name then resolves to instead of the port asked for.
+class LocalhostAs {
+public:
     explicit LocalhostAs(std::vector<std::string> addresses) {
         channel::forgetFailedAddresses();
-        channel::setResolverForTests(
-            [addresses](const std::string& name, std::uint16_t port, std::string* error) {
-                std::vector<channel::ResolvedAddress> resolved;
-                if (name != "localhost") {
-                    *error = "not the test's name";
-                    return resolved;
-                }
-                for (const auto& address : addresses) {
-                    resolved.push_back(loopback(address.c_str(), port));
-                }
+        channel::setResolverForTests([addresses, ports = m_ports](const std::string& name,
+                                                                  std::uint16_t port,
+                                                                  std::string* error) {
+            std::vector<channel::ResolvedAddress> resolved;
+            if (name != "localhost") {
+                *error = "not the test's name";
                 return resolved;
-            });
+            }
+            for (const auto& address : addresses) {
+                const auto own = ports->find(address);
+                resolved.push_back(
+                    loopback(address.c_str(), own == ports->end() ? port : own->second));
+            }
+            return resolved;
+        });
     }
     ~LocalhostAs() {
         channel::setResolverForTests(nullptr);
         channel::forgetFailedAddresses();
     }
+    void givePort(const std::string& address, std::uint16_t port) { (*m_ports)[address] = port; }
+
+private:
+    std::shared_ptr<std::map<std::string, std::uint16_t>> m_ports =
+        std::make_shared<std::map<std::string, std::uint16_t>>();
 };
 
-// A listening socket on 127.0.0.2 at a given port, counting the connections that came.
+// A listening socket on 127.0.0.2 at a free port, counting the connections that came.
 // Silent: it never takes a connection off the queue, so a client's connect succeeds and nothing
 // ever comes back. HangingUp: it takes each one and closes it at once. Full: its one-place
 // queue holds a connection of its own, so a client's connect is not answered (as with a host
@@ -71,14 +84,15 @@ class OtherAddress {
 public:
     enum class Mode { Silent, HangingUp, Full };
 
-    OtherAddress(std::uint16_t port, Mode mode) : m_mode(mode) {
+    explicit OtherAddress(Mode mode) : m_mode(mode) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        const auto address = loopback("127.0.0.2", port);
+        auto address = loopback("127.0.0.2", 0);
         m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address.address),
                          address.length) == 0 &&
-                  ::listen(m_fd, mode == Mode::Full ? 0 : 16) == 0;
+                  ::listen(m_fd, mode == Mode::Full ? 0 : 16) == 0 &&
+                  ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address.address),
+                                &address.length) == 0;
+        m_port = ntohs(reinterpret_cast<const sockaddr_in&>(address.address).sin_port);
         if (m_bound && mode == Mode::Full) {
             m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             m_bound = ::connect(m_filler, reinterpret_cast<const sockaddr*>(&address.address),
@@ -94,6 +108,7 @@ public:
         ::close(m_fd);
     }
     bool bound() const { return m_bound; }
+    std::uint16_t port() const { return m_port; }
     // The connections that came so far, those still in the queue too; the full queue's own
     // one is not counted.
     int connections() {
@@ -130,6 +145,7 @@ private:
     int m_fd = -1;
     int m_filler = -1;
     bool m_bound = false;
+    std::uint16_t m_port = 0;
     std::atomic<int> m_count{0};
     std::atomic<bool> m_stopping{false};
     std::mutex m_taking;
@@ -155,9 +171,9 @@ class ChannelFailover : public KestodBehindTwoAddresses,
 
 TEST_P(ChannelFailover, ALoginGoesToTheNextAddressAndTheRestOfTheBatchStartsThere) {
     const bool silent = GetParam();
-    OtherAddress first(m_kestod.loginPort(),
-                       silent ? OtherAddress::Mode::Silent : OtherAddress::Mode::HangingUp);
+    OtherAddress first(silent ? OtherAddress::Mode::Silent : OtherAddress::Mode::HangingUp);
     ASSERT_TRUE(first.bound());
+    m_name.givePort("127.0.0.2", first.port());
     ProvisioningChannel channel(m_kestod.endpoint(), {4s, 15s});
     EXPECT_EQ(login(channel), 0) << channel.lastError();
     EXPECT_EQ(first.connections(), 1) << "the first address was tried first";
@@ -185,8 +201,9 @@ INSTANTIATE_TEST_SUITE_P(SilentOrHangingUp, ChannelFailover, ::testing::Bool(),
 using SlowFirstAddress = KestodBehindTwoAddresses;
 
 TEST_F(SlowFirstAddress, IsTriedLastAfterwards) {
-    OtherAddress first(m_kestod.loginPort(), OtherAddress::Mode::Full);
+    OtherAddress first(OtherAddress::Mode::Full);
     ASSERT_TRUE(first.bound());
+    m_name.givePort("127.0.0.2", first.port());
     ProvisioningChannel channel(m_kestod.endpoint(), {4s, 15s});
     EXPECT_EQ(login(channel), 0) << channel.lastError();
     first.makeRoom();
@@ -211,8 +228,9 @@ TEST_P(ChannelAfterTheServerSpoke, ARequestIsNeverSentToTheNextAddress) {
     const auto& identity = s_certificates->localhost();
     testing::ScriptedTlsServer server(identity.certificate, identity.key, wire::kDeviceRequestSize,
                                       {GetParam(), ""});
-    OtherAddress next(server.port(), OtherAddress::Mode::HangingUp);
+    OtherAddress next(OtherAddress::Mode::HangingUp);
     ASSERT_TRUE(next.bound());
+    m_name.givePort("127.0.0.2", next.port());
     KestoEndpoint endpoint;
     endpoint.address = "localhost";
     endpoint.caFile = s_certificates->caFile().string();
