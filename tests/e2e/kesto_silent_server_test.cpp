@@ -191,7 +191,9 @@ TEST_F(SilentServerTest, CancelTakesEffectAtOnceAndARecordSentIsUnknown) {
         endpoint.timeouts = {60s, 60s};
         const TimedRun got = run(endpoint, 4, {}, 700ms);
         ASSERT_GE(got.afterCancel, 0ms);
-        EXPECT_LT(got.afterCancel, 1s);
+        // Far inside the minute's time-outs: the Cancel ended it, not a time-out, however
+        // loaded the machine.
+        EXPECT_LT(got.afterCancel, 20s);
         ASSERT_TRUE(got.summary.ok());
         EXPECT_TRUE(got.summary->cancelled);
         EXPECT_EQ(got.summary->count(MacOutcome::Failed), 0u);
