@@ -25,13 +25,21 @@ GuessingDecision decideGuessing(const GuessingCounts& counts, const MissLimit& m
     }
     if (counts.proven) return {};
     if (counts.ownCheck) return {GuessingVerdict::Check, milliseconds(0), true};
+    milliseconds untilCheck(0);
     if (counts.pacedChecks >= paced.perPeriod) {
-        const auto left = paced.period - counts.sinceOldest;
-        return {GuessingVerdict::Paced, std::max(left, milliseconds(1))};
+        untilCheck = std::max(paced.period - counts.sinceOldest, milliseconds(1));
+    } else if (counts.pacedChecks >= paced.burst && counts.sinceLatest < paced.spacing()) {
+        untilCheck = paced.spacing() - counts.sinceLatest;
     }
-    if (counts.pacedChecks >= paced.burst && counts.sinceLatest < paced.spacing()) {
-        return {GuessingVerdict::Paced, paced.spacing() - counts.sinceLatest};
+    // Waiting askers take the coming checks in the order they came: one whose turn came is
+    // checked when a check is free, any other waits a spacing after the last one waiting.
+    const bool othersWait = counts.lastTurnIn > milliseconds(0);
+    const bool itsTurn = counts.turnCame && untilCheck == milliseconds(0);
+    if (counts.canWait && !itsTurn && (untilCheck > milliseconds(0) || othersWait)) {
+        const milliseconds turn = othersWait ? counts.lastTurnIn + paced.spacing() : untilCheck;
+        return {GuessingVerdict::Wait, std::max(turn, untilCheck)};
     }
+    if (untilCheck > milliseconds(0)) return {GuessingVerdict::Paced, untilCheck};
     return {GuessingVerdict::Check, milliseconds(0), true, counts.pacedChecks + 1 == paced.burst};
 }
 

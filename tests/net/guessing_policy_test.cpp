@@ -93,5 +93,46 @@ TEST(GuessingPolicy, pacingRefusesARequestAndHoldsNoGroup) {
     EXPECT_LT(decideGuessing(paced(25, 0ms), kMisses, kPaced).holdFor, kMisses.hold);
 }
 
+TEST(GuessingPolicy, anAskerOnItsOwnConnectionWaitsItsTurnInsteadOfARefusal) {
+    GuessingCounts waiting = paced(20, 400ms);
+    waiting.canWait = true;
+    const auto first = decideGuessing(waiting, kMisses, kPaced);
+    EXPECT_EQ(first.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(first.holdFor, 600ms) << "the first to wait waits for the next check";
+    waiting.lastTurnIn = 600ms;
+    const auto second = decideGuessing(waiting, kMisses, kPaced);
+    EXPECT_EQ(second.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(second.holdFor, 1600ms) << "the next one a spacing after the last waiting";
+    GuessingCounts free = paced(20, 2s);
+    free.canWait = true;
+    free.lastTurnIn = 300ms;
+    EXPECT_EQ(decideGuessing(free, kMisses, kPaced).verdict, GuessingVerdict::Wait)
+        << "a check that is free goes to those already waiting, not to a newcomer";
+    free.turnCame = true;
+    EXPECT_EQ(decideGuessing(free, kMisses, kPaced).verdict, GuessingVerdict::Check)
+        << "the one whose turn came is checked before those waiting after it";
+    GuessingCounts taken = paced(20, 100ms);
+    taken.canWait = true;
+    taken.turnCame = true;
+    taken.lastTurnIn = 5s;
+    EXPECT_EQ(decideGuessing(taken, kMisses, kPaced).holdFor, 6s)
+        << "a turn another took sends it after the last one waiting";
+    GuessingCounts spent = paced(60, 0ms, 50s);
+    spent.canWait = true;
+    EXPECT_EQ(decideGuessing(spent, kMisses, kPaced).holdFor, 10s) << "the period's cap holds";
+    GuessingCounts proven = waiting;
+    proven.proven = true;
+    EXPECT_EQ(decideGuessing(proven, kMisses, kPaced).verdict, GuessingVerdict::Check)
+        << "a proven asker never waits";
+    GuessingCounts guesser = waiting;
+    guesser.groupMisses = 10;
+    EXPECT_EQ(decideGuessing(guesser, kMisses, kPaced).verdict, GuessingVerdict::GroupHeld);
+    EXPECT_EQ(decideGuessing(paced(5, 0ms), kMisses, kPaced).verdict, GuessingVerdict::Check);
+    GuessingCounts refused = paced(20, 400ms);
+    refused.lastTurnIn = 3s;
+    EXPECT_EQ(decideGuessing(refused, kMisses, kPaced).verdict, GuessingVerdict::Paced)
+        << "one that cannot wait is refused as before";
+}
+
 }  // namespace
 }  // namespace velquor::net

@@ -34,8 +34,8 @@ Asker asker(const char* address) {
 // misses misses from one asker, each looked at first, at now.
 void miss(GuessingGuard& guard, const Asker& who, int misses, Steady::time_point now) {
     for (int i = 0; i < misses; ++i) {
-        ASSERT_TRUE(guard.admit(who, false, now).look) << i;
-        guard.record(who, false, true, now);
+        ASSERT_TRUE(guard.admit(who, false, Waiting::Cannot, now).look) << i;
+        guard.record(who, false, true, false, now);
     }
 }
 
@@ -44,33 +44,34 @@ TEST(GuessingGuard, AGuesserIsHeldAtItsTenthMissAndLongerAtEachRepeat) {
     const Asker guesser = asker("192.0.2.9");
     const Steady::time_point start = Steady::now();
     miss(guard, guesser, 10, start);
-    const GuessingAdmission held = guard.admit(guesser, false, start);
+    const GuessingAdmission held = guard.admit(guesser, false, Waiting::Cannot, start);
     EXPECT_FALSE(held.look);
     EXPECT_NE(held.refusal.find("held back"), std::string::npos) << held.refusal;
-    EXPECT_FALSE(guard.admit(guesser, true, start + 59s).look) << "its own guessing holds it";
-    EXPECT_TRUE(guard.admit(asker("192.0.2.10"), false, start + 1s).look)
+    EXPECT_FALSE(guard.admit(guesser, true, Waiting::Cannot, start + 59s).look)
+        << "its own guessing holds it";
+    EXPECT_TRUE(guard.admit(asker("192.0.2.10"), false, Waiting::Cannot, start + 1s).look)
         << "a neighbour is no guesser";
     // The hold ends after a minute; ten more misses hold it for two.
     const Steady::time_point later = start + 61s;
     miss(guard, guesser, 10, later);
-    EXPECT_FALSE(guard.admit(guesser, false, later).look);
-    EXPECT_FALSE(guard.admit(guesser, false, later + 119s).look);
-    EXPECT_TRUE(guard.admit(guesser, false, later + 121s).look);
+    EXPECT_FALSE(guard.admit(guesser, false, Waiting::Cannot, later).look);
+    EXPECT_FALSE(guard.admit(guesser, false, Waiting::Cannot, later + 119s).look);
+    EXPECT_TRUE(guard.admit(guesser, false, Waiting::Cannot, later + 121s).look);
     // Hits are no misses: a phone fetching many files of its own is never held.
     const Asker phone = asker("2001:db8:1:2::7");
     for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(guard.admit(phone, false, start).look);
-        guard.record(phone, false, false, start);
+        ASSERT_TRUE(guard.admit(phone, false, Waiting::Cannot, start).look);
+        guard.record(phone, false, false, false, start);
     }
     // Misses answered before any look (refused passwords) hold the group at its next request.
     const Asker passwords = asker("192.0.2.11");
     for (int i = 0; i < 10; ++i) {
         ASSERT_FALSE(guard.heldBack(passwords, start)) << i;
-        guard.record(passwords, false, true, start);
+        guard.record(passwords, false, true, false, start);
     }
     EXPECT_TRUE(guard.heldBack(passwords, start));
     miss(guard, asker("2001:db8:1:2::8"), 10, start);
-    EXPECT_FALSE(guard.admit(asker("2001:db8:1:2::9"), false, start).look)
+    EXPECT_FALSE(guard.admit(asker("2001:db8:1:2::9"), false, Waiting::Cannot, start).look)
         << "an IPv6 host counts by its /64";
 }
 
@@ -81,21 +82,23 @@ TEST(GuessingGuard, GuessesSpreadOverANetworkArePacedAndAProvenPhoneIsNeverSlowe
     for (int host = 0; host < 256; ++host) {
         const Asker guesser = asker(("198.51.100." + std::to_string(host)).c_str());
         for (int i = 0; i < 4; ++i) {
-            if (!guard.admit(guesser, false, start).look) continue;
+            if (!guard.admit(guesser, false, Waiting::Cannot, start).look) continue;
             ++looked;
-            guard.record(guesser, false, true, start);
+            guard.record(guesser, false, true, false, start);
         }
     }
     EXPECT_EQ(looked, 20) << "the network's burst, and no more at once";
-    EXPECT_TRUE(guard.admit(asker("198.51.100.77"), true, start).look)
+    EXPECT_TRUE(guard.admit(asker("198.51.100.77"), true, Waiting::Cannot, start).look)
         << "a proven phone of the same network";
-    const GuessingAdmission unproven = guard.admit(asker("198.51.100.78"), false, start);
+    const GuessingAdmission unproven =
+        guard.admit(asker("198.51.100.78"), false, Waiting::Cannot, start);
     EXPECT_FALSE(unproven.look);
     EXPECT_NE(unproven.refusal.find("198.51.100.0/24"), std::string::npos) << unproven.refusal;
-    EXPECT_TRUE(guard.admit(asker("198.51.100.78"), false, start + 1s).look)
+    EXPECT_TRUE(guard.admit(asker("198.51.100.78"), false, Waiting::Cannot, start + 1s).look)
         << "the network is paced, not held: a second later one more is looked at";
-    EXPECT_FALSE(guard.admit(asker("198.51.100.79"), false, start + 1s).look);
-    EXPECT_TRUE(guard.admit(asker("203.0.113.5"), false, start).look) << "another network";
+    EXPECT_FALSE(guard.admit(asker("198.51.100.79"), false, Waiting::Cannot, start + 1s).look);
+    EXPECT_TRUE(guard.admit(asker("203.0.113.5"), false, Waiting::Cannot, start).look)
+        << "another network";
 }
 
 TEST(GuessingGuard, AFloodOfAddressesKeepsItsMemoryBounded) {
@@ -110,9 +113,11 @@ TEST(GuessingGuard, AFloodOfAddressesKeepsItsMemoryBounded) {
         const std::string address = "10." + std::to_string(i / 65536 + 1) + "." +
                                     std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
         const Asker flood = asker(address.c_str());
-        if (guard.admit(flood, false, start).look) guard.record(flood, false, true, start);
+        if (guard.admit(flood, false, Waiting::Cannot, start).look)
+            guard.record(flood, false, true, false, start);
         if (i == 500) {
-            EXPECT_FALSE(guard.admit(first, false, start).look) << "held while remembered";
+            EXPECT_FALSE(guard.admit(first, false, Waiting::Cannot, start).look)
+                << "held while remembered";
         }
     }
     EXPECT_LE(guard.groupsKept(), 1000u);
