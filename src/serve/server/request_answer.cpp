@@ -142,12 +142,12 @@ MHD_Result PhoneServer::State::holdOrRefuse(MHD_Connection* connection, Request&
             request.socket, turn, [connection] { MHD_suspend_connection(connection); },
             [connection] { MHD_resume_connection(connection); }))
         return MHD_YES;
-    // No more may wait: answered at once, its connection closed, so that it asks again only
-    // after a new connection's challenge.
+    // No more may wait (or the server is stopping): answered at once, its connection closed,
+    // so that it asks again only after a new connection's challenge.
     request.held = false;
     request.counted = false;
     record.refusal = "too many guesses from " + request.asker.network.text() +
-                     "; no room to wait, the connection closed";
+                     "; not held (no room to wait, or stopping), the connection closed";
     return queueText(connection, record.status, kForbidden, request.bodyBytes, true);
 }
 
