@@ -32,12 +32,16 @@ GuessingDecision decideGuessing(const GuessingCounts& counts, const MissLimit& m
         untilCheck = paced.spacing() - counts.sinceLatest;
     }
     // Waiting askers take the coming checks in the order they came: one whose turn came is
-    // checked when a check is free, any other waits a spacing after the last one waiting.
-    const bool othersWait = counts.lastTurnIn > milliseconds(0);
-    const bool itsTurn = counts.turnCame && untilCheck == milliseconds(0);
-    if (counts.canWait && !itsTurn && (untilCheck > milliseconds(0) || othersWait)) {
-        const milliseconds turn = othersWait ? counts.lastTurnIn + paced.spacing() : untilCheck;
-        return {GuessingVerdict::Wait, std::max(turn, untilCheck)};
+    // checked (or waits the moment left, its turn only just begun), any other waits a spacing
+    // after the last one waiting.
+    if (counts.canWait) {
+        const bool othersWait = counts.lastTurnIn > milliseconds(0);
+        if (counts.turnCame && untilCheck < paced.spacing()) {
+            if (untilCheck > milliseconds(0)) return {GuessingVerdict::Wait, untilCheck};
+        } else if (untilCheck > milliseconds(0) || othersWait) {
+            const milliseconds turn = othersWait ? counts.lastTurnIn + paced.spacing() : untilCheck;
+            return {GuessingVerdict::Wait, std::max(turn, untilCheck)};
+        }
     }
     if (untilCheck > milliseconds(0)) return {GuessingVerdict::Paced, untilCheck};
     return {GuessingVerdict::Check, milliseconds(0), true, counts.pacedChecks + 1 == paced.burst};

@@ -51,8 +51,9 @@ struct GuessingCounts {
     std::chrono::milliseconds sinceLatest{0};  // since the latest shared check
     // The asker may wait on its connection for a shared check rather than be refused.
     bool canWait = false;
-    // The asker waited (canWait is set too) and its turn came: it is checked when a check is
-    // free, before those waiting after it; else it waits again, after them.
+    // The asker waited (canWait is set too) and its turn came: it is checked before those
+    // waiting after it, or waits what is left of a spacing; a turn that finds the period's
+    // checks spent waits again, after them.
     bool turnCame = false;
     // Until the turn of the network's last waiting asker; zero or less when none waits.
     std::chrono::milliseconds lastTurnIn{0};

@@ -111,12 +111,19 @@ TEST(GuessingPolicy, anAskerOnItsOwnConnectionWaitsItsTurnInsteadOfARefusal) {
     free.turnCame = true;
     EXPECT_EQ(decideGuessing(free, kMisses, kPaced).verdict, GuessingVerdict::Check)
         << "the one whose turn came is checked before those waiting after it";
-    GuessingCounts taken = paced(20, 100ms);
-    taken.canWait = true;
-    taken.turnCame = true;
-    taken.lastTurnIn = 5s;
-    EXPECT_EQ(decideGuessing(taken, kMisses, kPaced).holdFor, 6s)
-        << "a turn another took sends it after the last one waiting";
+    GuessingCounts early = paced(20, 900ms);
+    early.canWait = true;
+    early.turnCame = true;
+    early.lastTurnIn = 5s;
+    const auto inPlace = decideGuessing(early, kMisses, kPaced);
+    EXPECT_EQ(inPlace.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(inPlace.holdFor, 100ms) << "a turn come a moment early keeps its place";
+    GuessingCounts capped = paced(60, 2s, 50s);
+    capped.canWait = true;
+    capped.turnCame = true;
+    capped.lastTurnIn = 30s;
+    EXPECT_EQ(decideGuessing(capped, kMisses, kPaced).holdFor, 31s)
+        << "a turn that finds the period's checks spent goes after the last one waiting";
     GuessingCounts spent = paced(60, 0ms, 50s);
     spent.canWait = true;
     EXPECT_EQ(decideGuessing(spent, kMisses, kPaced).holdFor, 10s) << "the period's cap holds";

@@ -363,8 +363,11 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
     state->guard = std::make_unique<ConnectionGuard>(
         GuardLimits{options.requestDeadline, maxConnections, kConnectionsPerAddress});
     state->guessing = GuessingGuard(options.guessing);
+    // Held connections are never closed for room: they keep to a quarter of the places.
     state->held = std::make_unique<HeldConnections>(
-        options.mostHeldConnections != 0 ? options.mostHeldConnections : kMostHeldConnections);
+        options.mostHeldConnections != 0
+            ? options.mostHeldConnections
+            : std::clamp<std::size_t>(maxConnections / 4, 1, kMostHeldConnections));
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG |
                      MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (ipv6) flags |= MHD_USE_IPv6;

@@ -70,8 +70,9 @@ struct ServeOptions {
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
     // When guessers are held back and their networks' looks paced.
     GuessingLimits guessing{};
-    // Unproven askers' connections that may wait for their turn at once (0: the default,
-    // kMostHeldConnections); past it such a connection is answered and closed.
+    // Unproven askers' connections that may wait for their turn at once (0: a quarter of the
+    // connection places, at most kMostHeldConnections); past it such a connection is answered
+    // and closed.
     std::size_t mostHeldConnections = 0;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
     // TFTP beside HTTP on the same address, by the same rules (serve/tftp/tftp_server.h).
