@@ -28,18 +28,23 @@ public:
             m_suspended.push_back(number);
         };
     }
-    std::function<void()> resume(int number) {
-        return [this, number] {
+    HeldConnections::Resume resume(int number) {
+        return [this, number](bool turnCame) {
             std::lock_guard lock(m_mutex);
             // Resumed only once suspended, and only once.
             EXPECT_NE(std::find(m_suspended.begin(), m_suspended.end(), number), m_suspended.end());
             EXPECT_EQ(std::find(m_resumed.begin(), m_resumed.end(), number), m_resumed.end());
             m_resumed.push_back(number);
+            if (!turnCame) m_letGo.push_back(number);
         };
     }
     std::vector<int> resumed() const {
         std::lock_guard lock(m_mutex);
         return m_resumed;
+    }
+    std::vector<int> letGo() const {
+        std::lock_guard lock(m_mutex);
+        return m_letGo;
     }
     std::size_t suspended() const {
         std::lock_guard lock(m_mutex);
@@ -50,6 +55,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<int> m_suspended;
     std::vector<int> m_resumed;
+    std::vector<int> m_letGo;  // resumed before their turn
 };
 
 bool hold(HeldConnections& queue, Connections& connections, int number, Steady::time_point turn,
@@ -67,6 +73,7 @@ TEST(HeldConnections, EachIsResumedAtItsTurnInTheOrderOfTurns) {
     ASSERT_TRUE(hold(queue, connections, 4, now - 1s)) << "a turn already come";
     ASSERT_TRUE(waitUntil([&] { return connections.resumed().size() == 4; }, 10s));
     EXPECT_EQ(connections.resumed(), (std::vector<int>{4, 2, 3, 1}));
+    EXPECT_TRUE(connections.letGo().empty()) << "each at its turn";
     const HeldCounts counts = queue.counts();
     EXPECT_EQ(counts.now, 0u);
     EXPECT_EQ(counts.held, 4u);
@@ -101,6 +108,7 @@ TEST(HeldConnections, AClientThatHangsUpIsResumedBeforeItsTurn) {
     ::close(leaving[1]);
     ASSERT_TRUE(waitUntil([&] { return !connections.resumed().empty(); }, 10s));
     EXPECT_EQ(connections.resumed(), std::vector<int>{2});
+    EXPECT_EQ(connections.letGo(), std::vector<int>{2}) << "let go, not at its turn";
     EXPECT_EQ(queue.counts().hungUp, 1u);
     EXPECT_EQ(queue.counts().now, 1u);
     queue.stop();
@@ -115,6 +123,7 @@ TEST(HeldConnections, StopResumesEveryHeldConnectionAndHoldsNoneAfter) {
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(hold(queue, connections, i, later));
     queue.stop();
     EXPECT_EQ(connections.resumed().size(), 3u);
+    EXPECT_EQ(connections.letGo().size(), 3u) << "let go to be closed";
     EXPECT_FALSE(hold(queue, connections, 9, later));
     EXPECT_EQ(connections.suspended(), 3u);
     queue.stop();  // again, as the destructor does: nothing more

@@ -40,7 +40,7 @@ void HeldConnections::wake() const {
 }
 
 bool HeldConnections::hold(int socket, Steady::time_point until,
-                           const std::function<void()>& suspend, std::function<void()> resume) {
+                           const std::function<void()>& suspend, Resume resume) {
     std::lock_guard lock(m_mutex);
     if (m_stopping || m_held.size() >= m_most) {
         ++m_counts.refused;
@@ -61,7 +61,7 @@ bool HeldConnections::hold(int socket, Steady::time_point until,
     return true;
 }
 
-void HeldConnections::resumeLocked(std::uint64_t key) {
+void HeldConnections::resumeLocked(std::uint64_t key, bool turnCame) {
     const auto found = m_held.find(key);
     if (found == m_held.end()) return;
     Held& held = found->second;
@@ -74,7 +74,7 @@ void HeldConnections::resumeLocked(std::uint64_t key) {
             break;
         }
     }
-    held.resume();
+    held.resume(turnCame);
     m_held.erase(found);
 }
 
@@ -101,11 +101,11 @@ void HeldConnections::releaseDue() {
                 continue;
             }
             if (m_held.count(events[i].data.u64) != 0) ++m_counts.hungUp;
-            resumeLocked(events[i].data.u64);
+            resumeLocked(events[i].data.u64, false);
         }
         const Steady::time_point now = Steady::now();
         while (!m_turns.empty() && m_turns.begin()->first <= now)
-            resumeLocked(m_turns.begin()->second);
+            resumeLocked(m_turns.begin()->second, true);
     }
 }
 
@@ -114,7 +114,7 @@ void HeldConnections::stop() {
         std::lock_guard lock(m_mutex);
         if (m_stopping) return;
         m_stopping = true;
-        while (!m_turns.empty()) resumeLocked(m_turns.begin()->second);
+        while (!m_turns.empty()) resumeLocked(m_turns.begin()->second, false);
     }
     wake();
     m_releaser.join();

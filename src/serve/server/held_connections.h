@@ -39,12 +39,16 @@ public:
     HeldConnections(const HeldConnections&) = delete;
     HeldConnections& operator=(const HeldConnections&) = delete;
 
+    // Resumes a held connection: turnCame false when it was let go before its turn, its client
+    // gone or the queue stopping (it is then only to be closed).
+    using Resume = std::function<void(bool turnCame)>;
+
     // Holds the connection on socket until `until`: suspend is called at once, resume at its
     // turn, when its client hangs up or at stop, never before suspend has returned, and the
     // socket is never looked at after it. False, and neither called, when the queue is full
     // or stopping.
     bool hold(int socket, Steady::time_point until, const std::function<void()>& suspend,
-              std::function<void()> resume);
+              Resume resume);
     // Resumes every held connection now; none is held after.
     void stop();
 
@@ -54,10 +58,10 @@ private:
     struct Held {
         int socket = -1;
         Steady::time_point turn;
-        std::function<void()> resume;
+        Resume resume;
     };
     void releaseDue();
-    void resumeLocked(std::uint64_t key);
+    void resumeLocked(std::uint64_t key, bool turnCame);
     void wake() const;
 
     std::size_t m_most;

@@ -100,6 +100,11 @@ MHD_Result PhoneServer::State::answer(MHD_Connection* connection, const char* ur
 MHD_Result PhoneServer::State::answerAfterWait(MHD_Connection* connection, const char* url,
                                                const char* method, Request& request) {
     request.held = false;
+    if (request.letGo) {
+        // Its client gone or the server stopping: the answer it has, and the connection ends.
+        request.counted = false;
+        return queueText(connection, request.record.status, kForbidden, request.bodyBytes, true);
+    }
     request.record.status = 0;
     request.record.refusal.clear();
     return answerUnlessHeldBack(connection, url, method, request, Waiting::TurnCame);
@@ -140,7 +145,10 @@ MHD_Result PhoneServer::State::holdOrRefuse(MHD_Connection* connection, Request&
     const auto turn = Steady::now() + admitted.waitFor;
     if (held->hold(
             request.socket, turn, [connection] { MHD_suspend_connection(connection); },
-            [connection] { MHD_resume_connection(connection); }))
+            [connection, &request](bool turnCame) {
+                request.letGo = !turnCame;
+                MHD_resume_connection(connection);
+            }))
         return MHD_YES;
     // No more may wait (or the server is stopping): answered at once, its connection closed,
     // so that it asks again only after a new connection's challenge.

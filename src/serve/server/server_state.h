@@ -95,6 +95,7 @@ struct PhoneServer::State {
         bool challengedOnly = false;     // a 401 that asked for credentials, none refused
         bool repeated = false;           // unproven after an unproven answer on its connection
         bool held = false;               // waits for its turn, its connection suspended
+        bool letGo = false;              // resumed before its turn: only to be answered and closed
     };
 
     // A request whose headers came whole: its answer, or its connection held (context is set
