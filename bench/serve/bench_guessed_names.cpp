@@ -1,14 +1,18 @@
 // Guessing: velquor-cli serve over a site of 1,000 phones' configuration files, each phone
-// with its password in the sheet's http-password column (HTTP digest), asked for 10,000 names
+// with its password in the sheet's http-password column (HTTP digest; each phone boots 5 times
+// in a storm, for a storm long enough to measure), asked for 10,000 names
 // of the site's own pattern (a maker's prefix and a counting suffix, the site's phones among
 // them). First all from one address that answers each challenge with a guessed password, on a
 // kept connection: held to 0 configuration files served and the address held back (403) after
 // at most 20 refused passwords. Then, in each round, the site's phones on its /24 fetch their
 // files with their passwords alone and, starting with them, while the guesses come spread over
-// the 256 addresses of that /24, 256 at once (the two in turn, each first in every other
-// round): held to 0 files served to the guessers and the phones, on the median round, at 0.9
-// times or more their rate without the guessing. The sizes come from VELQUOR_BENCH_GUESSES,
-// VELQUOR_BENCH_GUESS_PHONES and VELQUOR_BENCH_ROUNDS.
+// the 256 addresses of that /24, 256 at once, each guesser on a kept connection that ignores
+// its challenge (the two in turn, each first in every other round; the phones begin once every
+// guesser has had its first answer, and the guessing lasts until they are done; the guesses
+// answered are printed): held to 0 files served to the guessers and the phones, on the median
+// round, at 0.9 times or more their rate without the guessing. The sizes come from
+// VELQUOR_BENCH_GUESSES, VELQUOR_BENCH_GUESS_PHONES and VELQUOR_BENCH_ROUNDS.
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +39,9 @@ constexpr unsigned kSiteBlock = 62;  // 127.62.0.0/24: the site's phones and the
 constexpr unsigned kSpreadAddresses = 256;
 constexpr unsigned kPhoneAddresses = 64;
 constexpr std::size_t kPhonesInFlight = 64;
+// Each phone boots this many times in a storm: a storm long enough to be measured beside a
+// neighbour's load.
+constexpr std::size_t kBootsPerPhone = 5;
 
 std::string macOf(std::size_t phone) {
     const std::string name = configName(phone);
@@ -73,6 +80,14 @@ std::size_t statusCount(const FetchOutcome& outcome, int status) {
     return found == outcome.statuses.end() ? 0 : found->second;
 }
 
+// The answers a run got, whatever their status.
+std::size_t answered(const FetchOutcome& outcome) {
+    std::size_t count = 0;
+    for (const auto& [status, times] : outcome.statuses)
+        if (status != 0) count += times;
+    return count;
+}
+
 void printStatuses(const char* what, const FetchOutcome& outcome) {
     std::printf("  %-36s", what);
     for (const auto& [status, count] : outcome.statuses) std::printf(" %d: %zu", status, count);
@@ -106,10 +121,10 @@ int main() {
             guesses, site.phones, kSpreadAddresses);
 
         std::vector<Phone> phones =
-            sitePhones(site, 0, site.phones, kSiteBlock, kPhoneAddresses, false);
+            sitePhones(site, 0, site.phones * kBootsPerPhone, kSiteBlock, kPhoneAddresses, false);
         for (std::size_t i = 0; i < phones.size(); ++i) {
-            phones[i].user = macOf(i);
-            phones[i].password = passwordOf(i);
+            phones[i].user = macOf(i % site.phones);
+            phones[i].password = passwordOf(i % site.phones);
         }
         const FetchPlan phonePlan{.port = port, .inFlight = kPhonesInFlight};
         fetchAll(phones, phonePlan);  // warm-up: page cache, the phones' nonces' table
@@ -121,7 +136,10 @@ int main() {
         printStatuses("one address, answers:", lone);
 
         FetchPlan spreadPlan{.port = port, .inFlight = kSpreadAddresses};
-        spreadPlan.phoneDeadline = 600s;
+        std::atomic<bool> phonesDone{false};
+        std::atomic<std::size_t> guessesAnswered{0};
+        spreadPlan.stop = &phonesDone;
+        spreadPlan.answers = &guessesAnswered;
         const std::vector<Phone> spreadGuessers =
             guessers(guesses, kSiteBlock, kSpreadAddresses, "");
         std::vector<double> ratios;
@@ -131,11 +149,23 @@ int main() {
             FetchOutcome quiet;
             FetchOutcome attacked;
             FetchOutcome spread;
+            std::size_t guessedBeside = 0;
             const bool quietFirst = round % 2 == 1;
             if (quietFirst) quiet = fetchAll(phones, phonePlan);
             {
+                // The phones begin once every guesser has had an answer (the guessing is under
+                // way), and the guessing goes on until they are done; then its guessers leave.
+                phonesDone = false;
+                guessesAnswered = 0;
                 std::thread attack([&] { spread = fetchAll(spreadGuessers, spreadPlan); });
+                const auto rampEnd = std::chrono::steady_clock::now() + 10s;
+                while (guessesAnswered < kSpreadAddresses &&
+                       std::chrono::steady_clock::now() < rampEnd)
+                    std::this_thread::sleep_for(1ms);
+                const std::size_t before = guessesAnswered;
                 attacked = fetchAll(phones, phonePlan);
+                guessedBeside = guessesAnswered - before;
+                phonesDone = true;
                 attack.join();
             }
             if (!quietFirst) quiet = fetchAll(phones, phonePlan);
@@ -149,7 +179,11 @@ int main() {
                 "(failed %zu)\n",
                 round, quiet.requestsPerSecond(), attacked.requestsPerSecond(), spread.seconds,
                 ratios.back(), quiet.requestsFailed + attacked.requestsFailed);
-            if (round == 1) printStatuses("256 addresses of the /24, answers:", spread);
+            printStatuses("256 addresses of the /24, answers:", spread);
+            std::printf(
+                "  %-36s %zu of %zu guesses answered in all, %zu of them while the phones "
+                "fetched\n",
+                "", answered(spread), guesses, guessedBeside);
             std::fflush(stdout);
         }
         serve.stop();

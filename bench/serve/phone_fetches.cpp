@@ -118,7 +118,7 @@ public:
         std::vector<epoll_event> events(m_slots.size());
         auto lastTick = Clock::now();
         fillFreeSlots();
-        while (m_active > 0) {
+        while (m_active > 0 && !stopped()) {
             const int count = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()),
                                            static_cast<int>(kLoopTick.count()));
             for (int i = 0; i < count; ++i) onEvent(events[i]);
@@ -129,10 +129,14 @@ public:
             fillFreeSlots();
         }
         m_outcome.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        m_outcome.phonesLeft = m_active;
+        for (Slot& slot : m_slots) closeConnection(slot);
         return std::move(m_outcome);
     }
 
 private:
+    bool stopped() const { return m_plan.stop != nullptr && m_plan.stop->load(); }
+
     static std::uint64_t eventKey(std::size_t slot, int fd) {
         return (static_cast<std::uint64_t>(slot) << 32) | static_cast<std::uint32_t>(fd);
     }
@@ -299,6 +303,7 @@ private:
     void onAnswer(Slot& slot) {
         const Answer& answer = slot.answer;
         ++m_outcome.statuses[answer.status];
+        if (m_plan.answers != nullptr) ++*m_plan.answers;
         ++slot.answersOnConnection;
         if (answer.status == 401 && takeChallenge(slot)) {
             if (answer.closeAfter) closeConnection(slot);

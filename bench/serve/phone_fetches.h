@@ -7,6 +7,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,11 @@ struct FetchPlan {
     // tenth of a second) until its deadline, as a phone does; otherwise that request failed.
     bool retry = false;
     std::chrono::milliseconds phoneDeadline{30000};
+    // When set, the run ends once it is true: the phones still fetching are left as they are
+    // (an attack run beside a measured storm, until the storm is done).
+    const std::atomic<bool>* stop = nullptr;
+    // When set, counts the answers as they come (another thread watches the run).
+    std::atomic<std::size_t>* answers = nullptr;
 };
 
 struct FetchOutcome {
@@ -47,6 +53,7 @@ struct FetchOutcome {
     std::size_t requestsServed = 0;  // 200 with the whole file
     std::size_t requestsFailed = 0;
     std::size_t phonesServed = 0;         // every file of the phone served
+    std::size_t phonesLeft = 0;           // still fetching when the run was stopped
     std::size_t connections = 0;          // connections opened
     std::map<int, std::size_t> statuses;  // answers by status; 0: no answer
     std::vector<double> requestMs;        // each served request, from its first byte sent

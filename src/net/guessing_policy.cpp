@@ -25,13 +25,25 @@ GuessingDecision decideGuessing(const GuessingCounts& counts, const MissLimit& m
     }
     if (counts.proven) return {};
     if (counts.ownCheck) return {GuessingVerdict::Check, milliseconds(0), true};
+    milliseconds untilCheck(0);
     if (counts.pacedChecks >= paced.perPeriod) {
-        const auto left = paced.period - counts.sinceOldest;
-        return {GuessingVerdict::Paced, std::max(left, milliseconds(1))};
+        untilCheck = std::max(paced.period - counts.sinceOldest, milliseconds(1));
+    } else if (counts.pacedChecks >= paced.burst && counts.sinceLatest < paced.spacing()) {
+        untilCheck = paced.spacing() - counts.sinceLatest;
     }
-    if (counts.pacedChecks >= paced.burst && counts.sinceLatest < paced.spacing()) {
-        return {GuessingVerdict::Paced, paced.spacing() - counts.sinceLatest};
+    // Waiting askers take the coming checks in the order they came: one whose turn came is
+    // checked (or waits the moment left, its turn only just begun), any other waits a spacing
+    // after the last one waiting.
+    if (counts.canWait) {
+        const bool othersWait = counts.lastTurnIn > milliseconds(0);
+        if (counts.turnCame && untilCheck < paced.spacing()) {
+            if (untilCheck > milliseconds(0)) return {GuessingVerdict::Wait, untilCheck};
+        } else if (untilCheck > milliseconds(0) || othersWait) {
+            const milliseconds turn = othersWait ? counts.lastTurnIn + paced.spacing() : untilCheck;
+            return {GuessingVerdict::Wait, std::max(turn, untilCheck)};
+        }
     }
+    if (untilCheck > milliseconds(0)) return {GuessingVerdict::Paced, untilCheck};
     return {GuessingVerdict::Check, milliseconds(0), true, counts.pacedChecks + 1 == paced.burst};
 }
 

@@ -4,7 +4,10 @@
 // window is held, for longer at each repeat; checks shared by many askers (a network's unproven
 // requests, a name's guesses from other networks) go a burst at once and then one per spacing,
 // at most so many in a period. A proven or trusted asker is never paced. A network is never
-// held as a whole: pacing refuses a request, never the group or the network for a time.
+// held as a whole: pacing refuses a request, never the group or the network for a time. An
+// asker that already had an answer without proof on a connection of its own and asks again
+// unproven may instead wait there for its turn: the waiting askers of a network take the
+// coming shared checks one a spacing, in the order they came, so they cost nothing meanwhile.
 #pragma once
 
 #include <chrono>
@@ -46,17 +49,27 @@ struct GuessingCounts {
     long long pacedChecks = 0;  // the shared checks taken within the period
     std::chrono::milliseconds sinceOldest{0};  // since the period's first shared check
     std::chrono::milliseconds sinceLatest{0};  // since the latest shared check
+    // The asker may wait on its connection for a shared check rather than be refused.
+    bool canWait = false;
+    // The asker waited (canWait is set too) and its turn came: it is checked before those
+    // waiting after it, or waits what is left of a spacing; a turn that finds the period's
+    // checks spent waits again, after them.
+    bool turnCame = false;
+    // Until the turn of the network's last waiting asker; zero or less when none waits.
+    std::chrono::milliseconds lastTurnIn{0};
 };
 
 enum class GuessingVerdict {
     Check,      // look: check the password, look the file up
     GroupHeld,  // the asker's group missed too often: held for holdFor
     Paced,      // the shared checks are used up: none for this request before holdFor
+    Wait,       // as Paced, but the asker waits holdFor (its turn) and then asks again
 };
 
 struct GuessingDecision {
     GuessingVerdict verdict = GuessingVerdict::Check;
-    // How long at least until a request like this one may be checked; zero for a check.
+    // How long at least until a request like this one may be checked (for Wait, this asker's
+    // turn, a spacing after the turn of the last one waiting); zero for a check.
     std::chrono::milliseconds holdFor{0};
     // The check counts among the shared ones (an unproven asker's), to be recorded.
     bool shared = false;

@@ -93,5 +93,53 @@ TEST(GuessingPolicy, pacingRefusesARequestAndHoldsNoGroup) {
     EXPECT_LT(decideGuessing(paced(25, 0ms), kMisses, kPaced).holdFor, kMisses.hold);
 }
 
+TEST(GuessingPolicy, anAskerOnItsOwnConnectionWaitsItsTurnInsteadOfARefusal) {
+    GuessingCounts waiting = paced(20, 400ms);
+    waiting.canWait = true;
+    const auto first = decideGuessing(waiting, kMisses, kPaced);
+    EXPECT_EQ(first.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(first.holdFor, 600ms) << "the first to wait waits for the next check";
+    waiting.lastTurnIn = 600ms;
+    const auto second = decideGuessing(waiting, kMisses, kPaced);
+    EXPECT_EQ(second.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(second.holdFor, 1600ms) << "the next one a spacing after the last waiting";
+    GuessingCounts free = paced(20, 2s);
+    free.canWait = true;
+    free.lastTurnIn = 300ms;
+    EXPECT_EQ(decideGuessing(free, kMisses, kPaced).verdict, GuessingVerdict::Wait)
+        << "a check that is free goes to those already waiting, not to a newcomer";
+    free.turnCame = true;
+    EXPECT_EQ(decideGuessing(free, kMisses, kPaced).verdict, GuessingVerdict::Check)
+        << "the one whose turn came is checked before those waiting after it";
+    GuessingCounts early = paced(20, 900ms);
+    early.canWait = true;
+    early.turnCame = true;
+    early.lastTurnIn = 5s;
+    const auto inPlace = decideGuessing(early, kMisses, kPaced);
+    EXPECT_EQ(inPlace.verdict, GuessingVerdict::Wait);
+    EXPECT_EQ(inPlace.holdFor, 100ms) << "a turn come a moment early keeps its place";
+    GuessingCounts capped = paced(60, 2s, 50s);
+    capped.canWait = true;
+    capped.turnCame = true;
+    capped.lastTurnIn = 30s;
+    EXPECT_EQ(decideGuessing(capped, kMisses, kPaced).holdFor, 31s)
+        << "a turn that finds the period's checks spent goes after the last one waiting";
+    GuessingCounts spent = paced(60, 0ms, 50s);
+    spent.canWait = true;
+    EXPECT_EQ(decideGuessing(spent, kMisses, kPaced).holdFor, 10s) << "the period's cap holds";
+    GuessingCounts proven = waiting;
+    proven.proven = true;
+    EXPECT_EQ(decideGuessing(proven, kMisses, kPaced).verdict, GuessingVerdict::Check)
+        << "a proven asker never waits";
+    GuessingCounts guesser = waiting;
+    guesser.groupMisses = 10;
+    EXPECT_EQ(decideGuessing(guesser, kMisses, kPaced).verdict, GuessingVerdict::GroupHeld);
+    EXPECT_EQ(decideGuessing(paced(5, 0ms), kMisses, kPaced).verdict, GuessingVerdict::Check);
+    GuessingCounts refused = paced(20, 400ms);
+    refused.lastTurnIn = 3s;
+    EXPECT_EQ(decideGuessing(refused, kMisses, kPaced).verdict, GuessingVerdict::Paced)
+        << "one that cannot wait is refused as before";
+}
+
 }  // namespace
 }  // namespace velquor::net

@@ -34,8 +34,8 @@ Asker asker(const char* address) {
 // misses misses from one asker, each looked at first, at now.
 void miss(GuessingGuard& guard, const Asker& who, int misses, Steady::time_point now) {
     for (int i = 0; i < misses; ++i) {
-        ASSERT_TRUE(guard.admit(who, false, now).look) << i;
-        guard.record(who, false, true, now);
+        ASSERT_TRUE(guard.admit(who, false, Waiting::Cannot, now).look) << i;
+        guard.record(who, false, true, false, now);
     }
 }
 
@@ -44,33 +44,34 @@ TEST(GuessingGuard, AGuesserIsHeldAtItsTenthMissAndLongerAtEachRepeat) {
     const Asker guesser = asker("192.0.2.9");
     const Steady::time_point start = Steady::now();
     miss(guard, guesser, 10, start);
-    const GuessingAdmission held = guard.admit(guesser, false, start);
+    const GuessingAdmission held = guard.admit(guesser, false, Waiting::Cannot, start);
     EXPECT_FALSE(held.look);
     EXPECT_NE(held.refusal.find("held back"), std::string::npos) << held.refusal;
-    EXPECT_FALSE(guard.admit(guesser, true, start + 59s).look) << "its own guessing holds it";
-    EXPECT_TRUE(guard.admit(asker("192.0.2.10"), false, start + 1s).look)
+    EXPECT_FALSE(guard.admit(guesser, true, Waiting::Cannot, start + 59s).look)
+        << "its own guessing holds it";
+    EXPECT_TRUE(guard.admit(asker("192.0.2.10"), false, Waiting::Cannot, start + 1s).look)
         << "a neighbour is no guesser";
     // The hold ends after a minute; ten more misses hold it for two.
     const Steady::time_point later = start + 61s;
     miss(guard, guesser, 10, later);
-    EXPECT_FALSE(guard.admit(guesser, false, later).look);
-    EXPECT_FALSE(guard.admit(guesser, false, later + 119s).look);
-    EXPECT_TRUE(guard.admit(guesser, false, later + 121s).look);
+    EXPECT_FALSE(guard.admit(guesser, false, Waiting::Cannot, later).look);
+    EXPECT_FALSE(guard.admit(guesser, false, Waiting::Cannot, later + 119s).look);
+    EXPECT_TRUE(guard.admit(guesser, false, Waiting::Cannot, later + 121s).look);
     // Hits are no misses: a phone fetching many files of its own is never held.
     const Asker phone = asker("2001:db8:1:2::7");
     for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(guard.admit(phone, false, start).look);
-        guard.record(phone, false, false, start);
+        ASSERT_TRUE(guard.admit(phone, false, Waiting::Cannot, start).look);
+        guard.record(phone, false, false, false, start);
     }
     // Misses answered before any look (refused passwords) hold the group at its next request.
     const Asker passwords = asker("192.0.2.11");
     for (int i = 0; i < 10; ++i) {
         ASSERT_FALSE(guard.heldBack(passwords, start)) << i;
-        guard.record(passwords, false, true, start);
+        guard.record(passwords, false, true, false, start);
     }
     EXPECT_TRUE(guard.heldBack(passwords, start));
     miss(guard, asker("2001:db8:1:2::8"), 10, start);
-    EXPECT_FALSE(guard.admit(asker("2001:db8:1:2::9"), false, start).look)
+    EXPECT_FALSE(guard.admit(asker("2001:db8:1:2::9"), false, Waiting::Cannot, start).look)
         << "an IPv6 host counts by its /64";
 }
 
@@ -81,21 +82,51 @@ TEST(GuessingGuard, GuessesSpreadOverANetworkArePacedAndAProvenPhoneIsNeverSlowe
     for (int host = 0; host < 256; ++host) {
         const Asker guesser = asker(("198.51.100." + std::to_string(host)).c_str());
         for (int i = 0; i < 4; ++i) {
-            if (!guard.admit(guesser, false, start).look) continue;
+            if (!guard.admit(guesser, false, Waiting::Cannot, start).look) continue;
             ++looked;
-            guard.record(guesser, false, true, start);
+            guard.record(guesser, false, true, false, start);
         }
     }
     EXPECT_EQ(looked, 20) << "the network's burst, and no more at once";
-    EXPECT_TRUE(guard.admit(asker("198.51.100.77"), true, start).look)
+    EXPECT_TRUE(guard.admit(asker("198.51.100.77"), true, Waiting::Cannot, start).look)
         << "a proven phone of the same network";
-    const GuessingAdmission unproven = guard.admit(asker("198.51.100.78"), false, start);
+    const GuessingAdmission unproven =
+        guard.admit(asker("198.51.100.78"), false, Waiting::Cannot, start);
     EXPECT_FALSE(unproven.look);
     EXPECT_NE(unproven.refusal.find("198.51.100.0/24"), std::string::npos) << unproven.refusal;
-    EXPECT_TRUE(guard.admit(asker("198.51.100.78"), false, start + 1s).look)
+    EXPECT_TRUE(guard.admit(asker("198.51.100.78"), false, Waiting::Cannot, start + 1s).look)
         << "the network is paced, not held: a second later one more is looked at";
-    EXPECT_FALSE(guard.admit(asker("198.51.100.79"), false, start + 1s).look);
-    EXPECT_TRUE(guard.admit(asker("203.0.113.5"), false, start).look) << "another network";
+    EXPECT_FALSE(guard.admit(asker("198.51.100.79"), false, Waiting::Cannot, start + 1s).look);
+    EXPECT_TRUE(guard.admit(asker("203.0.113.5"), false, Waiting::Cannot, start).look)
+        << "another network";
+}
+
+TEST(GuessingGuard, AnAskerThatAsksAgainUnprovenWaitsItsTurnPastItsNetworksLooks) {
+    GuessingGuard guard;
+    const Steady::time_point start = Steady::now();
+    const auto at = [](int host) { return asker(("198.51.100." + std::to_string(host)).c_str()); };
+    for (int host = 0; host < 20; ++host) {
+        const GuessingAdmission looked = guard.admit(at(host), false, Waiting::May, start);
+        ASSERT_TRUE(looked.look) << host;
+        guard.record(at(host), false, false, true, start);  // challenged again
+    }
+    const GuessingAdmission first = guard.admit(at(20), false, Waiting::May, start);
+    EXPECT_FALSE(first.look);
+    EXPECT_EQ(first.waitFor, 1s);
+    EXPECT_NE(first.refusal.find("held on its connection"), std::string::npos) << first.refusal;
+    EXPECT_EQ(guard.admit(at(21), false, Waiting::May, start).waitFor, 2s)
+        << "each waits a spacing after the last one waiting";
+    const GuessingAdmission newcomer = guard.admit(at(22), false, Waiting::Cannot, start);
+    EXPECT_FALSE(newcomer.look);
+    EXPECT_EQ(newcomer.waitFor, 0ms) << "a connection's first request never waits";
+    EXPECT_TRUE(guard.admit(at(23), true, Waiting::May, start).look) << "nor a proven one";
+    EXPECT_TRUE(guard.admit(at(20), false, Waiting::TurnCame, start + 1s).look);
+    guard.record(at(20), false, false, true, start + 1s);
+    EXPECT_TRUE(guard.admit(at(21), false, Waiting::TurnCame, start + 2s).look);
+    EXPECT_FALSE(guard.heldBack(at(0), start + 2s))
+        << "challenges asked again count for the network, never against the address";
+    EXPECT_TRUE(guard.admit(asker("203.0.113.5"), false, Waiting::May, start).look)
+        << "another network waits for nothing";
 }
 
 TEST(GuessingGuard, AFloodOfAddressesKeepsItsMemoryBounded) {
@@ -110,9 +141,11 @@ TEST(GuessingGuard, AFloodOfAddressesKeepsItsMemoryBounded) {
         const std::string address = "10." + std::to_string(i / 65536 + 1) + "." +
                                     std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
         const Asker flood = asker(address.c_str());
-        if (guard.admit(flood, false, start).look) guard.record(flood, false, true, start);
+        if (guard.admit(flood, false, Waiting::Cannot, start).look)
+            guard.record(flood, false, true, false, start);
         if (i == 500) {
-            EXPECT_FALSE(guard.admit(first, false, start).look) << "held while remembered";
+            EXPECT_FALSE(guard.admit(first, false, Waiting::Cannot, start).look)
+                << "held while remembered";
         }
     }
     EXPECT_LE(guard.groupsKept(), 1000u);
@@ -321,6 +354,118 @@ TEST(GuessingWithPasswords, RefusedPasswordsHoldTheirAddressBack) {
     EXPECT_EQ(fetch("127.0.0.10", "right"), 200);
     child->sendSignal(SIGTERM);
     EXPECT_EQ(child->waitForExit(30s), 0) << readFile(dir / "out.txt");
+}
+
+// Guessers that ignore their challenges, each on a kept connection of its own from the
+// addresses of 127.0.7.0/24, against the server with phones' passwords; the network's looks
+// are few (a burst of 2) and spaced as the test says.
+class HeldGuessersTest : public ::testing::Test {
+protected:
+    static constexpr int kGuessers = 12;
+
+    void start(std::chrono::milliseconds spacing, std::size_t mostHeld = 0) {
+        writeSiteFolder(m_dir / "site");
+        writeFile(m_dir / "sheet.csv", "MAC,http-password\n001A2B3C4D5E,right\n");
+        ServeOptions options;
+        serveOnLoopback(options, m_dir.path());
+        options.sheetPasswords = true;
+        options.sheetFile = m_dir / "sheet.csv";
+        options.logFile = m_dir / "fetch.csv";
+        options.guessing.network = {60'000 / spacing.count(), 2, std::chrono::minutes(1)};
+        options.mostHeldConnections = mostHeld;
+        auto server = PhoneServer::start(std::move(options));
+        ASSERT_TRUE(server) << server.error().message;
+        m_server = std::move(*server);
+        // Each guesser asks once (a challenge), then again unproven, and prints both answers'
+        // statuses and the second's Connection header, or "ended" when its connection ended
+        // without an answer.
+        writeFile(m_dir / "guess.py",
+                  "import http.client, sys, threading\n"
+                  "port, count = int(sys.argv[1]), int(sys.argv[2])\n"
+                  "lock = threading.Lock()\n"
+                  "def guess(i):\n"
+                  "    c = http.client.HTTPConnection('127.0.0.1', port, timeout=120,\n"
+                  "                                   source_address=('127.0.7.%d' % (i + 1), 0))\n"
+                  "    c.request('GET', '/0004f2%06x.xml' % i)\n"
+                  "    r = c.getresponse(); r.read(); first = r.status\n"
+                  "    try:\n"
+                  "        c.request('GET', '/0004f2%06x.xml' % (1000 + i))\n"
+                  "        r = c.getresponse(); r.read()\n"
+                  "        said = '%d %s' % (r.status, r.getheader('Connection', '-'))\n"
+                  "    except Exception:\n"
+                  "        said = 'ended'\n"
+                  "    with lock:\n"
+                  "        sys.stdout.write('%d %s\\n' % (first, said)); sys.stdout.flush()\n"
+                  "ts = [threading.Thread(target=guess, args=(i,)) for i in range(count)]\n"
+                  "[t.start() for t in ts]; [t.join() for t in ts]\n");
+        m_guessers = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/python3", (m_dir / "guess.py").string(),
+                                     std::to_string(m_server->port()), std::to_string(kGuessers)},
+            m_dir / "guessed.txt");
+    }
+
+    // The guessers' lines so far.
+    std::vector<std::string> answered() const {
+        std::vector<std::string> lines;
+        std::istringstream in(readFile(m_dir / "guessed.txt"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    // Every guesser answered twice or waiting on its connection.
+    bool allAskedTwice() const {
+        return answered().size() + m_server->heldConnections().now == kGuessers;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<PhoneServer> m_server;
+    std::unique_ptr<ChildProcess> m_guessers;
+};
+
+TEST_F(HeldGuessersTest, GuessersWaitOnTheirConnectionsWhileAProvenPhoneIsServedAtOnce) {
+    start(std::chrono::minutes(1));
+    ASSERT_TRUE(waitUntil([&] { return allAskedTwice(); }, 30s)) << readFile(m_dir / "guessed.txt");
+    const std::size_t held = m_server->heldConnections().now;
+    EXPECT_GE(held, kGuessers - 4u) << "past the burst of 2 (and a look or two under way)";
+    for (const std::string& line : answered()) EXPECT_EQ(line, "401 401 -") << "the burst";
+    // The phone beside them proves itself on its connection and is served; none waits the less.
+    EXPECT_EQ(curlGet(m_server->port(), "/001a2b3c4d5e.xml",
+                      "--digest -u 001a2b3c4d5e:right --interface 127.0.7.100")
+                  .status,
+              200);
+    EXPECT_EQ(m_server->heldConnections().now, held);
+    // Stopping with guessers held ends their connections, with nothing served to them.
+    m_server->stop();
+    EXPECT_EQ(m_guessers->waitForExit(30s), 0);
+    const std::vector<std::string> lines = answered();
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(kGuessers));
+    for (const std::string& line : lines) EXPECT_EQ(line.find(" 200"), std::string::npos) << line;
+    std::uint64_t refused = 0;
+    for (const FetchRecord& record : loggedRecords(m_dir / "fetch.csv")) {
+        if (record.status == 403 && net::addressNetworkText(record.peer) == "127.0.7.0/24")
+            refused += record.isSummary() ? record.more : 1;
+    }
+    EXPECT_EQ(refused, held) << "each held request is in the log, refused";
+}
+
+TEST_F(HeldGuessersTest, TheHeldAreAnsweredAtTheirTurns) {
+    start(20ms);
+    EXPECT_EQ(m_guessers->waitForExit(60s), 0);
+    const std::vector<std::string> lines = answered();
+    EXPECT_EQ(lines, std::vector<std::string>(kGuessers, "401 401 -"));
+    const HeldCounts counts = m_server->heldConnections();
+    EXPECT_GE(counts.held, 1u) << "some waited for their turns";
+    EXPECT_EQ(counts.now, 0u);
+}
+
+TEST_F(HeldGuessersTest, PastTheBoundAGuesserIsAnsweredAndItsConnectionClosed) {
+    start(std::chrono::minutes(1), 3);
+    ASSERT_TRUE(waitUntil([&] { return allAskedTwice(); }, 30s)) << readFile(m_dir / "guessed.txt");
+    EXPECT_EQ(m_server->heldConnections().now, 3u);
+    std::size_t closed = 0;
+    for (const std::string& line : answered()) closed += line == "401 403 close" ? 1 : 0;
+    EXPECT_GE(closed, kGuessers - 3u - 4u);
+    EXPECT_EQ(m_server->heldConnections().refused, closed);
 }
 
 TEST(SafeDefault, PlainConfigurationFilesToEveryAddressNeedCredentialsOrNoAuth) {

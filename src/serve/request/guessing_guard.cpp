@@ -115,7 +115,8 @@ std::string GuessingGuard::startHold(Group& group, milliseconds hold, Steady::ti
            secondsText(hold);
 }
 
-GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::time_point now) {
+GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Waiting waiting,
+                                       Steady::time_point now) {
     // A group's shard, then a network's: always in this order.
     Shard<Group>& groupShard = m_groups.of(asker.group);
     std::lock_guard groupLock(groupShard.mutex);
@@ -132,6 +133,9 @@ GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::
     counts.pacedChecks = network.checks;
     counts.sinceOldest = since(network.periodStart, now);
     counts.sinceLatest = since(network.latest, now);
+    counts.canWait = waiting != Waiting::Cannot;
+    counts.turnCame = waiting == Waiting::TurnCame;
+    counts.lastTurnIn = since(now, network.lastTurn);
     const net::GuessingDecision decided =
         net::decideGuessing(counts, m_limits.misses, m_limits.network);
     switch (decided.verdict) {
@@ -140,6 +144,12 @@ GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::
         case net::GuessingVerdict::Paced:
             return {false, "too many guesses from " + asker.network.text() +
                                "; unproven requests wait " + secondsText(decided.holdFor)};
+        case net::GuessingVerdict::Wait:
+            network.lastTurn = std::max(network.lastTurn, now + decided.holdFor);
+            return {false,
+                    "held on its connection: too many guesses from " + asker.network.text() +
+                        "; unproven requests take their turn",
+                    false, decided.holdFor};
         case net::GuessingVerdict::Check:
             break;
     }
@@ -148,16 +158,16 @@ GuessingAdmission GuessingGuard::admit(const Asker& asker, bool proven, Steady::
     return {true, {}, decided.shared};
 }
 
-void GuessingGuard::record(const Asker& asker, bool proven, bool missed, Steady::time_point now) {
-    if (!missed) return;
-    {
+void GuessingGuard::record(const Asker& asker, bool proven, bool missed, bool repeated,
+                           Steady::time_point now) {
+    if (missed) {
         Shard<Group>& shard = m_groups.of(asker.group);
         std::lock_guard lock(shard.mutex);
         Group& group = shard.recent.at(asker.group, m_groups.most);
         roll(group, now);
         ++group.misses;
     }
-    if (proven) return;
+    if (proven || (!missed && !repeated)) return;
     Shard<Network>& shard = m_networks.of(asker.network);
     std::lock_guard lock(shard.mutex);
     Network& network = shard.recent.at(asker.network, m_networks.most);

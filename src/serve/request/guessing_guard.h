@@ -4,9 +4,13 @@
 // held back, its requests answered 403 without a look at the folder, for a minute and twice as
 // long at each repeat. A network (/24, /48) is never held: its unproven requests are looked at a
 // burst at once once it misses, then one a second at most, and a proven asker (a certificate or
-// a password checked) never waits for them. The state is bounded: the groups and networks least
-// lately seen give way to new ones. Thread-safe: groups and networks are split in shards by
-// their hash, each under its own lock, so the serving threads seldom wait on one another.
+// a password checked) never waits for them. An unproven asker that already had a challenge or
+// a refusal on its connection and asks again unproven counts among its network's looks too,
+// and past them it waits on its connection for its turn (the caller holds the connection),
+// rather than being answered at once: a guesser then costs nothing while it waits. The state is
+// bounded: the groups and networks least lately seen give way to new ones. Thread-safe: groups and
+// networks are split in shards by their hash, each under its own lock, so the serving threads
+// seldom wait on one another.
 #pragma once
 
 #include <chrono>
@@ -50,6 +54,15 @@ struct GuessingAdmission {
     bool look = true;
     std::string refusal;  // why not, for the log and the status
     bool shared = false;  // an unproven look, counted among its network's
+    // Not yet: hold the asker's connection this long, then admit it again (its turn came).
+    std::chrono::milliseconds waitFor{0};
+};
+
+// Whether an unproven request may wait on its connection for its network's next look.
+enum class Waiting {
+    Cannot,    // a connection's first request, or a proven one
+    May,       // its connection had an unproven answer (a challenge, a refusal) already
+    TurnCame,  // it waited, and its turn came
 };
 
 class GuessingGuard {
@@ -60,10 +73,12 @@ public:
     // Before any check of the request: why its group is held back, or nothing.
     std::optional<std::string> heldBack(const Asker& asker, Steady::time_point now = Steady::now());
     // Before the folder is looked at, the asker's proof checked: whether it may be, now.
-    GuessingAdmission admit(const Asker& asker, bool proven,
+    GuessingAdmission admit(const Asker& asker, bool proven, Waiting waiting = Waiting::Cannot,
                             Steady::time_point now = Steady::now());
-    // After the answer: the outcome of a request that was looked at.
-    void record(const Asker& asker, bool proven, bool missed,
+    // After the answer: the outcome of a request that was looked at. A miss counts against the
+    // group; it and an unproven request that followed an unproven answer on its connection
+    // (repeated) count among the network's looks.
+    void record(const Asker& asker, bool proven, bool missed, bool repeated = false,
                 Steady::time_point now = Steady::now());
 
     std::size_t groupsKept() const;
@@ -80,6 +95,7 @@ private:
         Steady::time_point periodStart;
         long long checks = 0;  // unproven misses (and paced looks) within the period
         Steady::time_point latest;
+        Steady::time_point lastTurn;  // the turn of the last asker waiting
     };
     template <typename Value>
     struct Recent {

@@ -26,13 +26,14 @@ void freeBody(void* body) {
 }  // namespace
 
 MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* text,
-                     std::uint64_t& bodyBytes) {
+                     std::uint64_t& bodyBytes, bool closeAfter) {
     MHD_Response* response = MHD_create_response_from_buffer(
         std::strlen(text), const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
     if (response == nullptr) return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    if (closeAfter) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     bodyBytes = std::strlen(text);

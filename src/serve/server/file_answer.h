@@ -10,9 +10,10 @@
 
 namespace velquor::serve {
 
-// Queues a short text answer; bodyBytes is set to its length.
+// Queues a short text answer; bodyBytes is set to its length. With closeAfter, the connection
+// ends after it.
 MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* text,
-                     std::uint64_t& bodyBytes);
+                     std::uint64_t& bodyBytes, bool closeAfter = false);
 
 // A phone's file, which the response then owns. One the size of a configuration is read
 // whole and sent with its header in one write, as one segment; a larger one is sent from the

@@ -59,13 +59,13 @@ void PhoneServer::State::flushLoop() {
     }
 }
 
-namespace {
-
 OpenConnection* openConnectionOf(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     return info != nullptr ? static_cast<OpenConnection*>(info->socket_context) : nullptr;
 }
+
+namespace {
 
 ConnectionGuard::Tracked* trackedOf(MHD_Connection* connection) {
     OpenConnection* open = openConnectionOf(connection);
@@ -132,7 +132,15 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
         *context = &headersCame;
         return MHD_YES;
     }
-    if (*context != &headersCame || *uploadSize != 0) {
+    if (*context != &headersCame) {
+        // Called again for a request that was answered or held: a held one's turn came.
+        auto* request = static_cast<PhoneServer::State::Request*>(*context);
+        if (request->held && *uploadSize == 0)
+            return state->answerAfterWait(connection, url, method, *request);
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    if (*uploadSize != 0) {
         // A body: it is read and dropped, never kept.
         *uploadSize = 0;
         return MHD_YES;
@@ -354,8 +362,14 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
         options.maxConnections != 0 ? options.maxConnections : connectionLimit(descriptors);
     state->guard = std::make_unique<ConnectionGuard>(
         GuardLimits{options.requestDeadline, maxConnections, kConnectionsPerAddress});
-    unsigned flags =
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    state->guessing = GuessingGuard(options.guessing);
+    // Held connections are never closed for room: they keep to a quarter of the places.
+    state->held = std::make_unique<HeldConnections>(
+        options.mostHeldConnections != 0
+            ? options.mostHeldConnections
+            : std::clamp<std::size_t>(maxConnections / 4, 1, kMostHeldConnections));
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG |
+                     MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (ipv6) flags |= MHD_USE_IPv6;
     if (ipv6 && options.address.empty()) flags |= MHD_USE_DUAL_STACK;
     if (tls) flags |= MHD_USE_TLS;
@@ -407,6 +421,9 @@ support::Result<std::unique_ptr<PhoneServer>> PhoneServer::start(ServeOptions op
 void PhoneServer::stop() {
     if (!m_state || m_state->daemon == nullptr) return;
     if (m_state->tftp) m_state->tftp->stop();
+    // The library must hold no connection suspended when it stops: the held ones are resumed
+    // first (and closed by it as it stops, their records kept as held).
+    m_state->held->stop();
     MHD_stop_daemon(m_state->daemon);
     m_state->daemon = nullptr;
     m_state->guard->stop();
@@ -449,6 +466,9 @@ FolderHealth PhoneServer::folderHealth() const {
 }
 ConnectionCounts PhoneServer::connections() const {
     return m_state->guard->counts();
+}
+HeldCounts PhoneServer::heldConnections() const {
+    return m_state->held->counts();
 }
 
 ServeSnapshot PhoneServer::snapshot() const {

@@ -2,12 +2,13 @@
 // (TLS 1.2 or 1.3, AEAD suites) with a certificate and key, on libmicrohttpd (event-driven, a
 // thread per core, files sent with sendfile), its connections bounded by a ConnectionGuard
 // (each request's deadline, room near the cap, the per-address cap), its guessers held back by a
-// GuessingGuard (serve/request/guessing_guard.h). Given phones' CAs, every
-// HTTPS client is asked for its certificate, and a phone's file goes only to the certificate
-// naming its MAC (serve/request/phone_certificate.h). Every request is a fetch log
-// record: appended to the log file, flushed at least every second, handed to the caller as it
-// completes, and applied to the site's status, which the log read back at start has already
-// rebuilt.
+// GuessingGuard (serve/request/guessing_guard.h): past its network's looks, an unproven asker
+// that asks again on its connection waits there, suspended, for its turn (HeldConnections).
+// Given phones' CAs, every HTTPS client is asked for its certificate, and a phone's file goes
+// only to the certificate naming its MAC (serve/request/phone_certificate.h). Every request is
+// a fetch log record: appended to the log file, flushed at least every second, handed to the
+// caller as it completes, and applied to the site's status, which the log read back at start
+// has already rebuilt.
 #pragma once
 
 #include <chrono>
@@ -22,8 +23,10 @@
 #include "mac/file_name.h"
 #include "serve/folder/phone_folder.h"
 #include "serve/log/fetch_record.h"
+#include "serve/request/guessing_guard.h"
 #include "serve/request/peer_ranges.h"
 #include "serve/server/connection_guard.h"
+#include "serve/server/held_connections.h"
 #include "serve/status/site_status.h"
 #include "serve/tftp/tftp_server.h"
 #include "support/result.h"
@@ -65,6 +68,12 @@ struct ServeOptions {
     // The device sheet whose http-password column sheetPasswords reads (column A the MACs).
     std::filesystem::path sheetFile;
     std::chrono::milliseconds requestDeadline = kRequestDeadline;
+    // When guessers are held back and their networks' looks paced.
+    GuessingLimits guessing{};
+    // Unproven askers' connections that may wait for their turn at once (0: a quarter of the
+    // connection places, at most kMostHeldConnections); past it such a connection is answered
+    // and closed.
+    std::size_t mostHeldConnections = 0;
     unsigned maxConnections = 0;  // 0: as many as the descriptor limit allows
     // TFTP beside HTTP on the same address, by the same rules (serve/tftp/tftp_server.h).
     std::optional<tftp::TftpOptions> tftp;
@@ -119,6 +128,8 @@ public:
     FolderHealth folderHealth() const;
     // The connections open now, and those closed or refused to keep the server's bounds.
     ConnectionCounts connections() const;
+    // Unproven askers' connections waiting for their turn (a guesser's next request).
+    HeldCounts heldConnections() const;
 
     struct State;
 

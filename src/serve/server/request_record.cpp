@@ -41,8 +41,11 @@ void PhoneServer::State::completed(Request* request, MHD_RequestTerminationCode 
         std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - request->started)
             .count());
     if (record.status == 0) record.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
-    if (request->counted && !request->challengedOnly)
-        guessing.record(request->asker, provenAsker(record), missedRequest(record));
+    // A bare challenge is how digest starts, no miss; after an unproven answer on its
+    // connection it counts among the network's looks all the same.
+    if (request->counted && (!request->challengedOnly || request->repeated))
+        guessing.record(request->asker, provenAsker(record),
+                        !request->challengedOnly && missedRequest(record), request->repeated);
     finish(record);
     delete request;
 }

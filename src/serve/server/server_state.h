@@ -24,6 +24,7 @@
 #include "serve/request/phone_certificate.h"
 #include "serve/request/phone_credentials.h"
 #include "serve/server/connection_guard.h"
+#include "serve/server/held_connections.h"
 #include "serve/server/phone_server.h"
 #include "serve/server/record_queue.h"
 #include "serve/status/site_status.h"
@@ -36,13 +37,17 @@ using Steady = std::chrono::steady_clock;
 // The bytes the client's side of a connection has acknowledged so far (0 when unknown).
 std::uint64_t connectionBytesAcked(int socket);
 
-// What the server keeps of an open connection (its socket context): the guard's account of it
-// and, on HTTPS with phones' CAs, its client's certificate, checked at its first request and
-// kept for the others that come on it.
+// What the server keeps of an open connection (its socket context): the guard's account of it;
+// on HTTPS with phones' CAs, its client's certificate, checked at its first request and kept
+// for the others that come on it; and whether an unproven asker on it was answered with a
+// challenge or a refusal (its next unproven request may then wait for its turn).
 struct OpenConnection {
     ConnectionGuard::Tracked* tracked = nullptr;
     std::optional<PhoneCertificate> certificate;
+    bool answeredUnproven = false;
 };
+// The connection's, or nothing when the library knows none.
+OpenConnection* openConnectionOf(MHD_Connection* connection);
 
 struct PhoneServer::State {
     ServeOptions options;
@@ -74,6 +79,9 @@ struct PhoneServer::State {
     bool stopping = false;
     std::thread flusher;
     std::unique_ptr<tftp::TftpServer> tftp;  // when serving TFTP too; stopped first
+    // Unproven askers' connections waiting for their turn; every one resumed before the
+    // daemon stops.
+    std::unique_ptr<HeldConnections> held;
 
     struct Request {
         Steady::time_point started;
@@ -85,10 +93,32 @@ struct PhoneServer::State {
         Asker asker;                     // as the guessing guard counts the peer
         bool counted = false;            // its outcome counts for the guessing guard
         bool challengedOnly = false;     // a 401 that asked for credentials, none refused
+        bool repeated = false;           // unproven after an unproven answer on its connection
+        bool held = false;               // waits for its turn, its connection suspended
+        bool letGo = false;              // resumed before its turn: only to be answered and closed
     };
 
+    // A request whose headers came whole: its answer, or its connection held (context is set
+    // to the request either way).
     MHD_Result answer(MHD_Connection* connection, const char* url, const char* method,
                       void** context);
+    // A held request whose turn came: its answer, or held again.
+    MHD_Result answerAfterWait(MHD_Connection* connection, const char* url, const char* method,
+                               Request& request);
+    // From the guessing guard's first look on: the part of a request that is done again when
+    // a held request's turn comes. A challenge or refusal to an unproven asker is remembered
+    // for its connection.
+    MHD_Result answerUnlessHeldBack(MHD_Connection* connection, const char* url, const char* method,
+                                    Request& request, Waiting waiting);
+    // Who asks, what may be answered and the answer, from the proof on.
+    MHD_Result answerAsker(MHD_Connection* connection, const char* url, const char* method,
+                           Request& request, Waiting waiting);
+    // Remembers that the connection's unproven asker was challenged or refused.
+    MHD_Result answerUnproven(MHD_Connection* connection, MHD_Result answered);
+    // Holds the request's connection for waitFor, or answers it at once and closes the
+    // connection when no more may be held.
+    MHD_Result holdOrRefuse(MHD_Connection* connection, Request& request,
+                            const GuessingAdmission& admitted);
     // The certificate the connection's client sent, checked once for the connection.
     const PhoneCertificate& peerCertificate(MHD_Connection* connection);
     // Why the asker may not have the file of askedMac (a certificate or a digest user that is

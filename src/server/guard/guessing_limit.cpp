@@ -42,6 +42,7 @@ LoginDecision decideLogin(const GuessingCounts& counts, const LoginLimits& limit
         case net::GuessingVerdict::GroupHeld:
             return {LoginVerdict::Address, decided.holdFor};
         case net::GuessingVerdict::Paced:
+        case net::GuessingVerdict::Wait:  // never: a login has no connection to wait on
             return {LoginVerdict::Account, decided.holdFor};
         case net::GuessingVerdict::Check:
             break;
