@@ -188,7 +188,7 @@ void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const R
         return refuse(asked, peer, kBusy, ErrorCode::NotDefined, "the served folder is not there");
     if (!found.file)
         return refuse(asked, peer, kNotFound, ErrorCode::FileNotFound, "file not found");
-    BlockSource source(found.file->fd, request.mode);
+    BlockSource source(found.file->fd, request.mode, found.file->size);
     auto settled = negotiate(request.options, request.mode, found.file->size,
                              OptionBounds{options.blockSizeMax, kLargestWindow});
     if (const Refusal* refusal = std::get_if<Refusal>(&settled))
@@ -284,12 +284,17 @@ void TftpServer::Loop::readListening() {
         if (auto known = byPeer.find(peerKey(peer)); known != byPeer.end()) {
             const std::uint32_t slot = known->second;
             Active& active = *slots[slot];
-            const bool request = std::holds_alternative<Request>(parseRequest(packet));
-            if (request)
-                handle(slot, active.transfer->requestRepeated(active.send, Steady::now()));
-            else if (active.socket < 0)
-                handle(slot, active.transfer->onPacket(packet, active.send, Steady::now()));
-            continue;
+            const Steady::time_point now = Steady::now();
+            if (!std::holds_alternative<Request>(parseRequest(packet))) {
+                if (active.socket < 0)
+                    handle(slot, active.transfer->onPacket(packet, active.send, now));
+                continue;
+            }
+            if (!active.transfer->isNewRequest(now)) {
+                handle(slot, active.transfer->requestRepeated(active.send, now));
+                continue;
+            }
+            finish(slot, false);  // its client has moved on: the request is a transfer of its own
         }
         onRequest(packet, peer);
     }

@@ -50,9 +50,15 @@ protected:
         // Quick to send again; backing off to longer than atftp's second between tries (it
         // acknowledges again only after a second without packets); patient, before giving up,
         // for longer than curl's five seconds between tries.
-        tftp.timing = {std::chrono::milliseconds(100), std::chrono::milliseconds(4000), 8};
+        tftp.timing = {.firstTimeout = std::chrono::milliseconds(100),
+                       .shortestTimeout = std::chrono::milliseconds(50),
+                       .longestTimeout = std::chrono::milliseconds(4000),
+                       .patience = std::chrono::seconds(15)};
         if (!patient)
-            tftp.timing = {std::chrono::milliseconds(50), std::chrono::milliseconds(100), 3};
+            tftp.timing = {.firstTimeout = std::chrono::milliseconds(50),
+                           .shortestTimeout = std::chrono::milliseconds(50),
+                           .longestTimeout = std::chrono::milliseconds(100),
+                           .patience = std::chrono::milliseconds(250)};
         options.tftp = tftp;
         auto server = PhoneServer::start(std::move(options));
         EXPECT_TRUE(server) << server.error().message;
@@ -67,8 +73,9 @@ protected:
     }
     std::string curl(std::uint16_t port, const std::string& name, const std::string& output,
                      const std::string& options = "") {
-        // A time limit makes curl retransmit within a second (it waits a fiftieth of it).
-        return fetched("curl -s --connect-timeout 20 --max-time 60 " + options + " -o " +
+        // curl waits between tries, and asks the server to wait (the timeout option), a fifth
+        // of its time to connect, at least a second: a short one keeps both to a second.
+        return fetched("curl -s --connect-timeout 3 --max-time 60 " + options + " -o " +
                            shellQuote((m_dir / output).string()) + " " +
                            shellQuote("tftp://127.0.0.1:" + std::to_string(port) + "/" + name),
                        output);
@@ -231,6 +238,35 @@ TEST_F(TftpServerTest, AForgedRequestDrawsOneAnswerAndNothingMore) {
     EXPECT_FALSE(records[0].completed);
     EXPECT_EQ(records[0].bytes, 0u);
     EXPECT_FALSE(probe.pending());
+}
+
+TEST_F(TftpServerTest, AClientThatStartsAgainFromItsPortGetsANewTransfer) {
+    auto server = start();
+    ASSERT_TRUE(server);
+    UdpProbe phone;
+    phone.send(server->tftpPort(), readRequest("firmware.bin"));
+    const auto first = phone.receive();
+    ASSERT_TRUE(first);
+    phone.send(first->fromPort, ackPacket(1));
+    // Block 2 comes, then again when its time-out passed: the phone has gone quiet.
+    ASSERT_TRUE(phone.receive());
+    const auto again = phone.receive();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->packet.substr(0, 4), "\0\3\0\2"s);
+    // It starts again from the same port: a transfer of its own, not a copy of the first.
+    phone.send(server->tftpPort(), readRequest("common.cfg"));
+    std::optional<Received> fresh;
+    while ((fresh = phone.receive()) && fresh->fromPort == first->fromPort) {
+    }
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->packet, "\0\3\0\1"s + readFile(m_dir / "site" / "common.cfg"));
+    phone.send(fresh->fromPort, ackPacket(1));
+    const std::vector<FetchRecord> records = recordsOnceThere(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].file, "firmware.bin");
+    EXPECT_FALSE(records[0].completed);
+    EXPECT_EQ(records[1].file, "common.cfg");
+    EXPECT_TRUE(records[1].completed);
 }
 
 TEST_F(TftpServerTest, TransfersAreBoundedPerAddressAndInTotalAndGuessersAreHeldBack) {
