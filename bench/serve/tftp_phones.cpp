@@ -151,6 +151,7 @@ private:
         Fetch* fetch = m_fetches[slot].get();
         if (fetch == nullptr || now < fetch->deadline) return;
         if (++fetch->tries > kTries) return end(slot, false);
+        ++m_outcome.retries;
         fetch->deadline = now + kRetry;
         send(*fetch);
     }
