@@ -126,9 +126,9 @@ bool runCase(const std::vector<Side>& sides, const std::vector<std::string>& nam
         std::printf("  round %zu (%s first):", round + 1, sides[round % sides.size()].name.c_str());
         for (std::size_t which = 0; which < sides.size(); ++which) {
             const SideRun& run = runs[which];
-            std::printf("%s %s %.0f phones/s, %zu failed, %zu phone retries", which ? " |" : "",
-                        sides[which].name.c_str(), run.outcome.phonesPerSecond(),
-                        run.outcome.failed, run.outcome.retries);
+            std::printf("%s %s %.0f phones/s, %zu failed, %zu phone retries, slowest %.2f s",
+                        which ? " |" : "", sides[which].name.c_str(), run.outcome.phonesPerSecond(),
+                        run.outcome.failed, run.outcome.retries, run.outcome.slowestSeconds);
             if (run.serverUs > 0) std::printf(", server %.0f us a phone", run.serverUs);
             if (which == 0) continue;
             const double theirs = run.outcome.phonesPerSecond();

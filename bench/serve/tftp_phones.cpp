@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -40,6 +41,7 @@ struct Fetch {
     std::string last;  // the last packet sent: the request or an acknowledgement
     std::uint16_t expected = 1;
     std::size_t bytes = 0;
+    Steady::time_point started;
     Steady::time_point deadline;
     int tries = 0;
     ~Fetch() {
@@ -93,7 +95,8 @@ private:
         ::bind(fetch->socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
         fetch->server = loopbackPort(m_storm.port);
         fetch->last = std::string("\0\1", 2) + m_names[m_next++] + '\0' + "octet" + '\0';
-        fetch->deadline = Steady::now() + kRetry;
+        fetch->started = Steady::now();
+        fetch->deadline = fetch->started + kRetry;
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u32 = static_cast<std::uint32_t>(slot);
@@ -105,6 +108,9 @@ private:
 
     void end(std::size_t slot, bool served) {
         served ? ++m_outcome.served : ++m_outcome.failed;
+        m_outcome.slowestSeconds = std::max(
+            m_outcome.slowestSeconds,
+            std::chrono::duration<double>(Steady::now() - m_fetches[slot]->started).count());
         --m_active;
         startNext(slot);
     }

@@ -93,6 +93,9 @@ struct TftpServer::Loop {
     std::vector<std::unique_ptr<Active>> slots;
     std::vector<std::uint32_t> freeSlots;
     std::uint32_t nextGeneration = 1;
+    // The round trip the last transfer that measured one ended with: the next ones start
+    // from it.
+    std::optional<RoundTrip> recentRoundTrip;
     std::size_t activeCount = 0;
     std::unordered_map<std::string, std::uint32_t> byPeer;
     std::unordered_map<net::AddressRange, unsigned> perGroup;
@@ -210,8 +213,9 @@ void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const R
     }
     auto active = std::make_unique<Active>();
     Active& added = *active;
-    added.transfer = std::make_unique<Transfer>(
-        std::move(source), std::move(std::get<Negotiated>(settled)), options.timing);
+    added.transfer =
+        std::make_unique<Transfer>(std::move(source), std::move(std::get<Negotiated>(settled)),
+                                   options.timing, recentRoundTrip);
     added.socket = socket;
     added.peer = peer;
     added.key = peerKey(peer);
@@ -260,6 +264,7 @@ void TftpServer::Loop::finish(std::uint32_t slot, bool completed) {
     asked.record.completed = completed;
     asked.record.bytes = active->transfer->bytesAcknowledged();
     asked.record.durationMs = millisecondsBetween(active->started, Steady::now());
+    if (active->transfer->roundTrip()) recentRoundTrip = active->transfer->roundTrip();
     if (active->socket >= 0) ::close(active->socket);
     byPeer.erase(active->key);
     if (auto held = perGroup.find(active->group); held != perGroup.end() && --held->second == 0)

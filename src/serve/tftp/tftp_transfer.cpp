@@ -111,14 +111,20 @@ constexpr auto kGranularity = std::chrono::milliseconds(1);
 
 }  // namespace
 
-Transfer::Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing)
+Transfer::Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing,
+                   std::optional<RoundTrip> known)
     : m_source(std::move(source)),
       m_settled(std::move(settled)),
       m_timing(timing),
-      m_timeout(m_settled.timeoutSeconds != 0
-                    ? Steady::duration(std::chrono::seconds(m_settled.timeoutSeconds))
-                    : Steady::duration(timing.firstTimeout)),
-      m_packet(kDataHeaderBytes + m_settled.blockSize, '\0') {}
+      m_timeout(timing.firstTimeout),
+      m_packet(kDataHeaderBytes + m_settled.blockSize, '\0') {
+    if (m_settled.timeoutSeconds != 0) {
+        m_timeout = std::chrono::seconds(m_settled.timeoutSeconds);
+    } else if (known) {
+        m_roundTrip = known;
+        timeoutFromRoundTrip();
+    }
+}
 
 Transfer::State Transfer::sendWindow(const Send& send) {
     const std::uint64_t end = m_acked + m_settled.window;
@@ -171,19 +177,22 @@ bool Transfer::isNewRequest(Steady::time_point now) const {
 }
 
 void Transfer::measure(Steady::duration roundTrip) {
-    if (!m_measured) {
-        m_smoothedRoundTrip = roundTrip;
-        m_roundTripVariation = roundTrip / 2;
-        m_measured = true;
+    if (!m_roundTrip) {
+        m_roundTrip = RoundTrip{roundTrip, roundTrip / 2};
     } else {
-        const Steady::duration error = m_smoothedRoundTrip > roundTrip
-                                           ? m_smoothedRoundTrip - roundTrip
-                                           : roundTrip - m_smoothedRoundTrip;
-        m_roundTripVariation = (3 * m_roundTripVariation + error) / 4;
-        m_smoothedRoundTrip = (7 * m_smoothedRoundTrip + roundTrip) / 8;
+        RoundTrip& known = *m_roundTrip;
+        const Steady::duration error =
+            known.smoothed > roundTrip ? known.smoothed - roundTrip : roundTrip - known.smoothed;
+        known.variation = (3 * known.variation + error) / 4;
+        known.smoothed = (7 * known.smoothed + roundTrip) / 8;
     }
+    timeoutFromRoundTrip();
+}
+
+void Transfer::timeoutFromRoundTrip() {
     const Steady::duration timeout =
-        m_smoothedRoundTrip + std::max<Steady::duration>(kGranularity, 4 * m_roundTripVariation);
+        m_roundTrip->smoothed +
+        std::max<Steady::duration>(kGranularity, 4 * m_roundTrip->variation);
     m_timeout =
         std::clamp<Steady::duration>(timeout, m_timing.shortestTimeout, m_timing.longestTimeout);
 }
@@ -203,15 +212,19 @@ Transfer::State Transfer::onPacket(std::string_view packet, const Send& send,
         !m_clientAcknowledged && !m_settled.acknowledged.empty() && block == 0;
     if (block > m_sent || (block == m_acked && !optionsAcknowledged))
         return State::Going;  // a repeat, or a block never sent
+    // No round trip is taken from a window sent again (whose copy was acknowledged is not
+    // known, and the time-out stays as it backed off), nor from a first acknowledgement that
+    // came late: the server sends nothing again before it, so it may be the client's second.
+    const bool firstLate =
+        !m_clientAcknowledged && now - m_windowSentAt >= m_timing.firstTimeout / 2;
     m_clientAcknowledged = true;
     m_acked = block;
     if (m_last != 0 && m_acked >= m_last) return State::Completed;
     m_source.release(m_acked + 1, m_settled.blockSize);
     if (m_settled.timeoutSeconds != 0)
         m_timeout = std::chrono::seconds(m_settled.timeoutSeconds);  // as the client asked
-    else if (!m_windowSentAgain)
+    else if (!m_windowSentAgain && !firstLate)
         measure(now - m_windowSentAt);
-    // else: whose copy was acknowledged is not known, and the time-out stays as it backed off
     m_progressAt = m_windowSentAt = now;
     m_windowSentAgain = false;
     m_deadline = now + m_timeout;

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -77,12 +78,21 @@ struct TransferTiming {
     std::chrono::milliseconds patience{30000};
 };
 
+// A client's round trip as measured: RFC 6298's smoothed round trip and its variation.
+struct RoundTrip {
+    Steady::duration smoothed{};
+    Steady::duration variation{};
+};
+
 class Transfer {
 public:
     enum class State { Going, Completed, Failed };
     using Send = std::function<void(std::string_view packet)>;
 
-    Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing);
+    // known: the round trip measured on the server's recent transfers, the time-out's start
+    // until this transfer measured its own (a boot storm's phones share a network).
+    Transfer(BlockSource source, Negotiated settled, const TransferTiming& timing,
+             std::optional<RoundTrip> known = std::nullopt);
 
     // The answer to the request: the option acknowledgement, or the first window of data.
     State begin(const Send& send, Steady::time_point now);
@@ -102,6 +112,8 @@ public:
     Steady::time_point deadline() const { return m_deadline; }
     // The time the transfer now waits for an acknowledgement before sending again.
     Steady::duration timeout() const { return m_timeout; }
+    // The round trip measured (or known from the start), if any.
+    const std::optional<RoundTrip>& roundTrip() const { return m_roundTrip; }
     // The bytes of data the client has acknowledged.
     std::uint64_t bytesAcknowledged() const;
     const Negotiated& settled() const { return m_settled; }
@@ -111,14 +123,13 @@ private:
     State sendBeginning(const Send& send);
     // Takes the round trip of an acknowledgement into the time-out.
     void measure(Steady::duration roundTrip);
+    void timeoutFromRoundTrip();
 
     BlockSource m_source;
     Negotiated m_settled;
     TransferTiming m_timing;
     Steady::duration m_timeout;
-    Steady::duration m_smoothedRoundTrip{};
-    Steady::duration m_roundTripVariation{};
-    bool m_measured = false;
+    std::optional<RoundTrip> m_roundTrip;
     Steady::time_point m_windowSentAt;  // when the window (or the answer) last went out new
     bool m_windowSentAgain = false;     // whether it went again since: no round trip to take
     Steady::time_point m_progressAt;    // when the client last acknowledged something new

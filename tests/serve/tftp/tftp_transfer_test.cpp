@@ -30,13 +30,14 @@ class TransferTest : public ::testing::Test {
 protected:
     // A transfer of content with the options given, its packets gathered in m_sent.
     std::unique_ptr<Transfer> transferOf(const std::string& content, Negotiated settled,
-                                         Mode mode = Mode::Octet) {
+                                         Mode mode = Mode::Octet,
+                                         std::optional<RoundTrip> known = std::nullopt) {
         const auto path = m_dir / ("file" + std::to_string(++m_files));
         velquor::testing::writeFile(path, content);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         EXPECT_GE(fd, 0);
         return std::make_unique<Transfer>(BlockSource(fd, mode, content.size()), std::move(settled),
-                                          m_timing);
+                                          m_timing, known);
     }
 
     // The data blocks' numbers sent since the last look.
@@ -187,6 +188,19 @@ TEST_F(TransferTest, TheTimeOutFollowsTheMeasuredRoundTripWithinItsBoundsOrIsThe
     EXPECT_EQ(transfer->timeout(), 2 * m_timing.shortestTimeout);
     ackAfter(2ms);
     EXPECT_EQ(transfer->timeout(), m_timing.shortestTimeout);
+
+    // A transfer starts from the round trip its server knew; a first acknowledgement that came
+    // late (it may be the client's second: nothing went again before it) does not move it.
+    auto known = transferOf(std::string(100, 'k'), Negotiated{8, 1, 0, {}}, Mode::Octet,
+                            RoundTrip{10ms, 5ms});
+    EXPECT_EQ(known->timeout(), 30ms);
+    known->begin(m_send, m_now);
+    known->onPacket(ack(1), m_send, m_now + 700ms);
+    EXPECT_EQ(known->timeout(), 30ms);
+    known->onPacket(ack(2), m_send, m_now + 710ms);
+    EXPECT_EQ(known->timeout(), 25ms);  // 10 ms again: its variation shrinks to 3.75 ms
+    known->onPacket(ack(3), m_send, m_now + 730ms);
+    EXPECT_GT(known->timeout(), 30ms);
 
     // A client that asked its own time-out has it, whatever the round trips.
     auto asked = transferOf(std::string(100, 'a'), Negotiated{8, 1, 3, {{"timeout", "3"}}});
