@@ -148,6 +148,9 @@ void TftpServer::Loop::refuse(Asked& asked, const Endpoint& peer, int status, Er
 }
 
 void TftpServer::Loop::onRequest(std::string_view packet, const Endpoint& peer) {
+    // An error packet is answered by nothing (RFC 1350), or two servers would answer each
+    // other's errors for ever once someone sent one a packet in the other's name.
+    if (isError(packet)) return;
     const auto* peerAddress = reinterpret_cast<const sockaddr*>(&peer.address);
     Asked asked;
     FetchRecord& record = asked.record;

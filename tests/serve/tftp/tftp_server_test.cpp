@@ -154,20 +154,20 @@ TEST_F(TftpServerTest, RealClientsFetchTheFolderAndEachFetchIsOneRecordTheStatus
     for (const PhoneStatus& phone : snapshot.phones) EXPECT_EQ(phone.state, PhoneState::Fetched);
 }
 
-TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElse) {
+TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElseAndAnErrorDrawsNothing) {
     auto server = start();
     ASSERT_TRUE(server);
     const std::uint16_t port = server->tftpPort();
     struct Case {
         std::string packet;
-        int errorCode;
+        int errorCode;  // -1: no answer
     };
     const Case cases[] = {
         {"\0\1"s, 4},                                      // truncated
         {"\0\1abc"s, 4},                                   // name unterminated
         {"\0\3\0\1data"s, 4},                              // data to the listening port
         {ackPacket(1), 4},                                 // an ack to no transfer
-        {"\0\5\0\0oops\0"s, 4},                            // an error to no transfer
+        {"\0\5\0\0oops\0"s, -1},                           // an error to no transfer
         {"\x12\x34whatever\0"s, 4},                        // no such opcode
         {readRequest("common.cfg", {}, "mail"), 4},        // a mode not served
         {readRequest("common.cfg", {"blksize", "7"}), 8},  // options past their bounds
@@ -188,12 +188,14 @@ TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElse) {
         // Each from an address of its own, which the guessing guard would hold back otherwise.
         UdpProbe probe("127.0.3." + std::to_string(++address));
         probe.send(port, each.packet);
-        const auto answer = probe.receive();
-        ASSERT_TRUE(answer) << ::testing::PrintToString(each.packet);
-        EXPECT_EQ(errorCodeOf(answer->packet), each.errorCode)
-            << ::testing::PrintToString(each.packet) << " "
-            << ::testing::PrintToString(answer->packet);
-        EXPECT_EQ(answer->fromPort, port);
+        if (each.errorCode >= 0) {
+            const auto answer = probe.receive();
+            ASSERT_TRUE(answer) << ::testing::PrintToString(each.packet);
+            EXPECT_EQ(errorCodeOf(answer->packet), each.errorCode)
+                << ::testing::PrintToString(each.packet) << " "
+                << ::testing::PrintToString(answer->packet);
+            EXPECT_EQ(answer->fromPort, port);
+        }
         // Nothing else came before the answer to a request that draws data: that data.
         probe.send(port, readRequest("common.cfg"));
         const auto next = probe.receive();
