@@ -14,18 +14,14 @@ namespace {
 
 constexpr std::size_t kReadBytes = 16 * 1024;
 
-// Up to count bytes of fd from offset; fewer only at the file's end, -1 on a read error.
+// Up to count bytes of fd, a regular file, from offset: fewer only at the file's end (a
+// regular file's read comes back short there only), -1 on a read error.
 long readAt(int fd, char* out, std::size_t count, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got =
-            ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
+    for (;;) {
+        const ssize_t got = ::pread(fd, out, count, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<long>(got);
+        if (errno != EINTR) return -1;
     }
-    return static_cast<long>(done);
 }
 
 }  // namespace
