@@ -131,8 +131,7 @@ TftpServer::Loop::~Loop() {
 }
 
 void TftpServer::Loop::sendFromListening(const Endpoint& peer, std::string_view packet) const {
-    ::sendto(listenSocket, packet.data(), packet.size(), MSG_DONTWAIT,
-             reinterpret_cast<const sockaddr*>(&peer.address), peer.length);
+    tftp::sendFromListening(listenSocket, packet, peer);
 }
 
 void TftpServer::Loop::ended(Asked& asked) {
@@ -280,9 +279,7 @@ void TftpServer::Loop::finish(std::uint32_t slot, bool completed) {
 void TftpServer::Loop::readListening() {
     for (int turn = 0; turn < kReadsPerTurn; ++turn) {
         Endpoint peer;
-        peer.length = sizeof peer.address;
-        const ssize_t got = ::recvfrom(listenSocket, buffer.data(), buffer.size(), MSG_TRUNC,
-                                       reinterpret_cast<sockaddr*>(&peer.address), &peer.length);
+        const ssize_t got = receiveRequest(listenSocket, buffer.data(), buffer.size(), peer);
         if (got < 0) return;  // nothing more (EAGAIN), or a peer's ICMP error: nothing to do
         if (static_cast<std::size_t>(got) > buffer.size()) {
             sendFromListening(peer, errorPacket(ErrorCode::IllegalOperation, "request too long"));

@@ -43,7 +43,9 @@ protected:
 
     std::unique_ptr<PhoneServer> start(tftp::TftpOptions tftp = {}, ServeOptions options = {},
                                        bool patient = true) {
+        const std::string address = options.address;  // loopback unless given
         serveOnLoopback(options, m_dir.path());
+        if (!address.empty()) options.address = address;
         options.logFile = m_dir / "fetch.csv";
         options.plainFiles = true;
         tftp.port = 0;
@@ -360,6 +362,32 @@ TEST_F(TftpServerTest, TransfersGoFromTheRangeGivenOrFromTheListeningPort) {
     EXPECT_EQ(data->fromPort, single->tftpPort());
     EXPECT_EQ(data->packet.size(), 4u + 1024u);
     EXPECT_EQ(data->packet.substr(0, 4), "\0\3\0\1"s);
+}
+
+TEST_F(TftpServerTest, AnswersLeaveFromTheAddressTheRequestCameTo) {
+    // Served on every address, asked at 127.0.0.2 by a phone at 127.0.0.1: the route back
+    // would leave from 127.0.0.1, and the phone takes only what comes from where it asked.
+    for (const bool singlePort : {false, true}) {
+        tftp::TftpOptions mode;
+        mode.singlePort = singlePort;
+        ServeOptions options;
+        options.address = "0.0.0.0";
+        options.noAuth = true;
+        auto server = start(mode, options);
+        ASSERT_TRUE(server);
+        UdpProbe phone;
+        phone.send(server->tftpPort(), readRequest("common.cfg"), "127.0.0.2");
+        const auto data = phone.receive();
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->packet, "\0\3\0\1shared settings\n"s);
+        EXPECT_EQ(data->fromAddress, "127.0.0.2") << singlePort;
+        phone.send(data->fromPort, ackPacket(1), "127.0.0.2");
+        phone.send(server->tftpPort(), readRequest("nothing.cfg"), "127.0.0.2");
+        const auto refused = phone.receive();
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(errorCodeOf(refused->packet), 1);
+        EXPECT_EQ(refused->fromAddress, "127.0.0.2") << singlePort;
+    }
 }
 
 TEST_F(TftpServerTest, EveryTransferCompletesThroughALossyPath) {
