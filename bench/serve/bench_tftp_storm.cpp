@@ -82,16 +82,22 @@ struct Side {
     double goal = 0;
 };
 
-// One side's storm in a round: its outcome and the processor time its server took a phone.
+// One side's storm in a round: its outcome and the processor time its server and the phones
+// took a phone.
 struct SideRun {
     TftpStormOutcome outcome;
     double serverUs = 0;
+    double phonesUs = 0;
 };
 
 SideRun storm(const Side& side, const std::vector<std::string>& names, TftpStorm plan) {
     plan.port = side.port;
     const double before = side.process != nullptr ? side.process->cpuSeconds() : 0;
+    const double phonesBefore = processorSeconds();
     SideRun run{fetchOverTftp(names, plan)};
+    if (run.outcome.served > 0)
+        run.phonesUs =
+            (processorSeconds() - phonesBefore) * 1e6 / static_cast<double>(run.outcome.served);
     if (side.process != nullptr && run.outcome.served > 0)
         run.serverUs =
             (side.process->cpuSeconds() - before) * 1e6 / static_cast<double>(run.outcome.served);
@@ -129,6 +135,7 @@ bool runCase(const std::vector<Side>& sides, const std::vector<std::string>& nam
             std::printf("%s %s %.0f phones/s, %zu failed, %zu phone retries, slowest %.2f s",
                         which ? " |" : "", sides[which].name.c_str(), run.outcome.phonesPerSecond(),
                         run.outcome.failed, run.outcome.retries, run.outcome.slowestSeconds);
+            std::printf(", phones %.0f us", run.phonesUs);
             if (run.serverUs > 0) std::printf(", server %.0f us a phone", run.serverUs);
             if (which == 0) continue;
             const double theirs = run.outcome.phonesPerSecond();

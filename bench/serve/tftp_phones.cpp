@@ -115,41 +115,38 @@ private:
         startNext(slot);
     }
 
+    // One packet a readiness, as the server sends one at a time (epoll tells again while
+    // more wait): a look for a second would mostly be a call that finds nothing.
     void receive(std::size_t slot) {
-        for (;;) {
-            Fetch* fetch = m_fetches[slot].get();
-            if (fetch == nullptr) return;
-            char packet[kBlock + 4];
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t got = ::recvfrom(fetch->socket, packet, sizeof packet, 0,
-                                           reinterpret_cast<sockaddr*>(&from), &length);
-            if (got < 0) return;
-            if (dropped()) continue;
-            if (got < 4 || packet[1] != 3) return end(slot, false);  // an error packet
-            if (!fetch->serverKnown) {
-                fetch->server = from;
-                fetch->serverKnown = true;
-            }
-            const auto block =
-                static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) |
-                                           static_cast<unsigned char>(packet[3]));
-            if (block != fetch->expected) {
-                if (block == static_cast<std::uint16_t>(fetch->expected - 1)) send(*fetch);
-                continue;
-            }
-            const auto payload = static_cast<std::size_t>(got) - 4;
-            fetch->bytes += payload;
-            fetch->last = std::string("\0\4", 2) + std::string(packet + 2, 2);
-            send(*fetch);
-            ++fetch->expected;
-            fetch->tries = 0;
-            fetch->deadline = Steady::now() + kRetry;
-            if (payload < kBlock) {
-                const bool whole =
-                    m_storm.expectedBytes == 0 || fetch->bytes == m_storm.expectedBytes;
-                return end(slot, whole);
-            }
+        Fetch* fetch = m_fetches[slot].get();
+        if (fetch == nullptr) return;
+        char packet[kBlock + 4];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = ::recvfrom(fetch->socket, packet, sizeof packet, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0 || dropped()) return;
+        if (got < 4 || packet[1] != 3) return end(slot, false);  // an error packet
+        if (!fetch->serverKnown) {
+            fetch->server = from;
+            fetch->serverKnown = true;
+        }
+        const auto block = static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) |
+                                                      static_cast<unsigned char>(packet[3]));
+        if (block != fetch->expected) {
+            if (block == static_cast<std::uint16_t>(fetch->expected - 1)) send(*fetch);
+            return;
+        }
+        const auto payload = static_cast<std::size_t>(got) - 4;
+        fetch->bytes += payload;
+        fetch->last = std::string("\0\4", 2) + std::string(packet + 2, 2);
+        send(*fetch);
+        ++fetch->expected;
+        fetch->tries = 0;
+        fetch->deadline = Steady::now() + kRetry;
+        if (payload < kBlock) {
+            const bool whole = m_storm.expectedBytes == 0 || fetch->bytes == m_storm.expectedBytes;
+            end(slot, whole);
         }
     }
 
