@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +43,16 @@ bool waitUntilServing(std::uint16_t port, const std::string& name) {
     return false;
 }
 
+// Whether the child process runs still: one that could not bind its port has ended (a zombie
+// until it is waited for), and another server on that port would be measured in its place.
+bool stillRunning(const ServerProcess& process) {
+    std::ifstream stat("/proc/" + std::to_string(process.pid()) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t afterName = text.rfind(')');
+    return afterName != std::string::npos && afterName + 2 < text.size() &&
+           text[afterName + 2] != 'Z';
+}
+
 struct Baseline {
     std::string name;
     std::uint16_t port = 0;
@@ -59,6 +71,11 @@ std::optional<Baseline> startDnsmasq(const fs::path& dir, const fs::path& folder
                        "--pid-file=" + (dir / "dnsmasq.pid").string()},
                       dir / "dnsmasq.out", dir / "dnsmasq.err")};
     if (!waitUntilServing(kTftpPort, probe)) return std::nullopt;
+    if (!stillRunning(dnsmasq.process)) {
+        std::printf("(dnsmasq ended at its start: is another server on port 69? See %s)\n",
+                    (dir / "dnsmasq.err").c_str());
+        return std::nullopt;
+    }
     return dnsmasq;
 }
 
