@@ -58,6 +58,7 @@ struct TftpServer::Loop {
         int socket = -1;  // its own, connected to the peer; -1 when sent from the listening one
         Endpoint peer;
         std::string key;
+        std::string request;  // the request's bytes, to tell its copies from a new one
         net::AddressRange group;
         Asker asker;
         FetchRecord record;
@@ -115,7 +116,9 @@ struct TftpServer::Loop {
     void onRequest(std::string_view packet, const Endpoint& peer);
     void refuse(Asked& asked, const Endpoint& peer, int status, ErrorCode code,
                 std::string_view message);
-    void startTransfer(Asked& asked, const Endpoint& peer, const Request& request);
+    void startTransfer(Asked& asked, const Endpoint& peer, const Request& request,
+                       std::string_view packet);
+    void requestFromKnownPeer(std::uint32_t slot, std::string_view packet, const Endpoint& peer);
     void handle(std::uint32_t slot, Transfer::State state);
     void finish(std::uint32_t slot, bool completed);
     void sendFromListening(const Endpoint& peer, std::string_view packet) const;
@@ -181,10 +184,11 @@ void TftpServer::Loop::onRequest(std::string_view packet, const Endpoint& peer) 
         return refuse(asked, peer, kForbidden, ErrorCode::AccessViolation, "access violation");
     }
     asked.counted = true;
-    startTransfer(asked, peer, request);
+    startTransfer(asked, peer, request, packet);
 }
 
-void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const Request& request) {
+void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const Request& request,
+                                     std::string_view packet) {
     FetchRecord& record = asked.record;
     const Steady::time_point started = Steady::now();
     Lookup found = services.folder.lookup(request.file);
@@ -221,6 +225,7 @@ void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const R
     added.socket = socket;
     added.peer = peer;
     added.key = peerKey(peer);
+    added.request = packet;
     added.group = net::addressGroup(reinterpret_cast<const sockaddr*>(&peer.address));
     added.asker = std::move(asked.asker);
     added.record = std::move(asked.record);
@@ -289,20 +294,35 @@ void TftpServer::Loop::readListening() {
         if (auto known = byPeer.find(peerKey(peer)); known != byPeer.end()) {
             const std::uint32_t slot = known->second;
             Active& active = *slots[slot];
-            const Steady::time_point now = Steady::now();
             if (!std::holds_alternative<Request>(parseRequest(packet))) {
                 if (active.socket < 0)
-                    handle(slot, active.transfer->onPacket(packet, active.send, now));
+                    handle(slot, active.transfer->onPacket(packet, active.send, Steady::now()));
                 continue;
             }
-            if (!active.transfer->isNewRequest(now)) {
-                handle(slot, active.transfer->requestRepeated(active.send, now));
-                continue;
-            }
-            finish(slot, false);  // its client has moved on: the request is a transfer of its own
+            requestFromKnownPeer(slot, packet, peer);
+            continue;
         }
         onRequest(packet, peer);
     }
+}
+
+// A request from the address and port of a transfer under way: a copy of its request (the
+// network's, or the client's next try), answered as such; or a new one, from a client that
+// started again from that port or closed it and a new one took it: the old transfer's last
+// acknowledgement, when it waits, is read first, and the old transfer ends.
+void TftpServer::Loop::requestFromKnownPeer(std::uint32_t slot, std::string_view packet,
+                                            const Endpoint& peer) {
+    Active& active = *slots[slot];
+    const Steady::time_point now = Steady::now();
+    if (packet == active.request && !active.transfer->isNewRequest(now)) {
+        handle(slot, active.transfer->requestRepeated(active.send, now));
+        return;
+    }
+    const std::uint32_t generation = active.generation;
+    const std::string request(packet);  // the read below takes the buffer it lies in
+    if (active.socket >= 0) readTransfer(slot);
+    if (slots[slot] && slots[slot]->generation == generation) finish(slot, false);
+    onRequest(request, peer);
 }
 
 // One packet a readiness: a transfer's client sends one at a time (an acknowledgement a

@@ -271,6 +271,17 @@ TEST_F(TftpServerTest, AClientThatStartsAgainFromItsPortGetsANewTransfer) {
     EXPECT_FALSE(records[0].completed);
     EXPECT_EQ(records[1].file, "common.cfg");
     EXPECT_TRUE(records[1].completed);
+
+    // A request for another file is a new one at once (a new client took the port): no copy.
+    phone.send(server->tftpPort(), readRequest("firmware.bin"));
+    const auto firmware = phone.receive();
+    ASSERT_TRUE(firmware);
+    phone.send(server->tftpPort(), readRequest("lines.txt"));
+    std::optional<Received> lines;
+    while ((lines = phone.receive()) && lines->fromPort == firmware->fromPort) {
+    }
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(lines->packet, "\0\3\0\1first\nsecond\rthird\r\n"s);
 }
 
 TEST_F(TftpServerTest, TransfersAreBoundedPerAddressAndInTotalAndGuessersAreHeldBack) {
