@@ -2,14 +2,19 @@
 // transfers in flight, on loopback, from velquor-cli serve --tftp-port (fetch log on) and, in
 // the same run, from dnsmasq's TFTP server (its log on) and tftpd-hpa's in.tftpd serving the
 // same folder; then the same with 1 % of the packets dropped each way. The phones are one
-// event-driven client (tftp_phones.h). Prints phones/s and the ratios: at least 1.0x dnsmasq,
-// 5x in.tftpd and no failed transfer. dnsmasq serves TFTP on port 69 only and in.tftpd changes
-// root into the folder: both need root to start (they drop to nobody), and are left out
-// otherwise. VELQUOR_BENCH_PHONES changes the size.
+// event-driven client (tftp_phones.h). Each case runs in rounds, every server once a round and
+// each first in its turn; a round's ratio is velquor's rate over the other's in that round,
+// and the targets hold the median: at least 1.0x dnsmasq, 5x in.tftpd, and no failed
+// transfer. dnsmasq serves TFTP on port 69 only and in.tftpd changes root into the folder:
+// both need root to start (they drop to nobody), and are left out otherwise.
+// VELQUOR_BENCH_PHONES and VELQUOR_BENCH_ROUNDS change the sizes.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +43,16 @@ bool waitUntilServing(std::uint16_t port, const std::string& name) {
     return false;
 }
 
+// Whether the child process runs still: one that could not bind its port has ended (a zombie
+// until it is waited for), and another server on that port would be measured in its place.
+bool stillRunning(const ServerProcess& process) {
+    std::ifstream stat("/proc/" + std::to_string(process.pid()) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t afterName = text.rfind(')');
+    return afterName != std::string::npos && afterName + 2 < text.size() &&
+           text[afterName + 2] != 'Z';
+}
+
 struct Baseline {
     std::string name;
     std::uint16_t port = 0;
@@ -56,6 +71,11 @@ std::optional<Baseline> startDnsmasq(const fs::path& dir, const fs::path& folder
                        "--pid-file=" + (dir / "dnsmasq.pid").string()},
                       dir / "dnsmasq.out", dir / "dnsmasq.err")};
     if (!waitUntilServing(kTftpPort, probe)) return std::nullopt;
+    if (!stillRunning(dnsmasq.process)) {
+        std::printf("(dnsmasq ended at its start: is another server on port 69? See %s)\n",
+                    (dir / "dnsmasq.err").c_str());
+        return std::nullopt;
+    }
     return dnsmasq;
 }
 
@@ -71,13 +91,96 @@ std::optional<Baseline> startTftpdHpa(const fs::path& dir, const fs::path& folde
     return tftpd;
 }
 
-double rateOf(const std::string& label, const std::vector<std::string>& names, TftpStorm storm,
-              std::size_t& failed) {
-    const TftpStormOutcome outcome = fetchOverTftp(names, storm);
-    failed += outcome.failed;
-    std::printf("  %-10s %8.0f phones/s  (%zu served, %zu failed, %.2f s)\n", label.c_str(),
-                outcome.phonesPerSecond(), outcome.served, outcome.failed, outcome.seconds);
-    return outcome.phonesPerSecond();
+// A server the storm is sent to, and the ratio velquor must reach beside it (0: velquor).
+struct Side {
+    std::string name;
+    std::uint16_t port = 0;
+    const ServerProcess* process = nullptr;  // whose processor time is read; none for in.tftpd
+    double goal = 0;
+};
+
+// One side's storm in a round: its outcome and the processor time its server and the phones
+// took a phone.
+struct SideRun {
+    TftpStormOutcome outcome;
+    double serverUs = 0;
+    double phonesUs = 0;
+};
+
+SideRun storm(const Side& side, const std::vector<std::string>& names, TftpStorm plan) {
+    plan.port = side.port;
+    const double before = side.process != nullptr ? side.process->cpuSeconds() : 0;
+    const double phonesBefore = processorSeconds();
+    SideRun run{fetchOverTftp(names, plan)};
+    if (run.outcome.served > 0)
+        run.phonesUs =
+            (processorSeconds() - phonesBefore) * 1e6 / static_cast<double>(run.outcome.served);
+    if (side.process != nullptr && run.outcome.served > 0)
+        run.serverUs =
+            (side.process->cpuSeconds() - before) * 1e6 / static_cast<double>(run.outcome.served);
+    return run;
+}
+
+// Green for a target met, red for one missed, on a terminal only (a pipe or a file gets
+// plain text).
+std::string coloured(const std::string& text, bool met) {
+    static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    if (!terminal) return text;
+    return (met ? "\033[32m" : "\033[31m") + text + "\033[0m";
+}
+
+std::string caseLabel(std::size_t inFlight, unsigned drop) {
+    return std::to_string(inFlight) + " in flight, " + std::to_string(drop) + " % dropped";
+}
+
+// ROUNDS rounds of the storm on every side, each side first in its turn; prints every round
+// and the median ratios. Returns whether velquor met every ratio; adds its failed transfers.
+bool runCase(const std::vector<Side>& sides, const std::vector<std::string>& names,
+             const TftpStorm& plan, unsigned drop, std::size_t rounds, std::size_t& failed) {
+    const std::string label = caseLabel(plan.inFlight, drop);
+    std::vector<std::vector<double>> ratios(sides.size());
+    std::vector<double> ourRates;
+    for (std::size_t round = 0; round < rounds; ++round) {
+        std::vector<SideRun> runs(sides.size());
+        for (std::size_t turn = 0; turn < sides.size(); ++turn) {
+            const std::size_t which = (round + turn) % sides.size();
+            runs[which] = storm(sides[which], names, plan);
+        }
+        std::printf("  round %zu (%s first):", round + 1, sides[round % sides.size()].name.c_str());
+        for (std::size_t which = 0; which < sides.size(); ++which) {
+            const SideRun& run = runs[which];
+            std::printf("%s %s %.0f phones/s, %zu failed, %zu phone retries, slowest %.2f s",
+                        which ? " |" : "", sides[which].name.c_str(), run.outcome.phonesPerSecond(),
+                        run.outcome.failed, run.outcome.retries, run.outcome.slowestSeconds);
+            std::printf(", phones %.0f us", run.phonesUs);
+            if (run.serverUs > 0) std::printf(", server %.0f us a phone", run.serverUs);
+            if (which == 0) continue;
+            const double theirs = run.outcome.phonesPerSecond();
+            ratios[which].push_back(theirs > 0 ? runs[0].outcome.phonesPerSecond() / theirs : 0);
+            std::printf(", ratio %.2f", ratios[which].back());
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        ourRates.push_back(runs[0].outcome.phonesPerSecond());
+        failed += runs[0].outcome.failed;
+    }
+    bool met = true;
+    std::string summary = "  " + label + ": velquor median " +
+                          std::to_string(static_cast<long>(median(ourRates))) + " phones/s";
+    for (std::size_t which = 1; which < sides.size(); ++which) {
+        const Side& side = sides[which];
+        const bool sideMet =
+            reportMedianTarget("TFTP phones/s vs " + side.name + ", " + label + " (ratio)",
+                               ratios[which], Goal::AtLeast, side.goal);
+        char ratio[64];
+        std::snprintf(ratio, sizeof ratio, "%.2fx %s (>= %.1fx)", median(ratios[which]),
+                      side.name.c_str(), side.goal);
+        summary += "; " + coloured(ratio, sideMet);
+        met &= sideMet;
+    }
+    std::printf("%s\n", summary.c_str());
+    std::fflush(stdout);
+    return met;
 }
 
 }  // namespace
@@ -109,35 +212,24 @@ int main() {
     if (!dnsmasq) std::printf("(dnsmasq left out: it needs root to serve TFTP on port 69)\n");
     if (!tftpd) std::printf("(in.tftpd left out: it needs root to change root and user)\n");
 
+    std::vector<Side> sides{{"velquor", tftpPort, &serve, 0}};
+    if (dnsmasq) sides.push_back({"dnsmasq", dnsmasq->port, &dnsmasq->process, 1.0});
+    if (tftpd) sides.push_back({"tftpd-hpa", tftpd->port, nullptr, 5.0});
+
+    const std::size_t rounds = benchSize("VELQUOR_BENCH_ROUNDS", 5, 3);
+    for (const Side& side : sides)  // warm-up: the page cache, each server's first transfers
+        storm(side, names, {.inFlight = 64, .expectedBytes = site.configBytes});
     bool met = true;
     std::size_t failed = 0;
     for (const unsigned drop : {0u, 1u}) {
         for (const std::size_t inFlight : {std::size_t{64}, std::size_t{256}}) {
-            std::printf("TFTP storm: %zu phones, %zu-byte files, %zu in flight, %u %% dropped\n",
-                        site.phones, site.configBytes, inFlight, drop);
-            const TftpStorm storm{.port = tftpPort,
-                                  .inFlight = inFlight,
-                                  .dropPercent = drop,
-                                  .expectedBytes = site.configBytes};
-            const double ours = rateOf("velquor", names, storm, failed);
-            const std::string label =
-                std::to_string(inFlight) + " in flight, " + std::to_string(drop) + " % dropped";
-            if (dnsmasq) {
-                std::size_t theirs = 0;
-                TftpStorm baseline = storm;
-                baseline.port = dnsmasq->port;
-                const double rate = rateOf("dnsmasq", names, baseline, theirs);
-                met &= reportTarget("TFTP phones/s vs dnsmasq, " + label + " (ratio)",
-                                    rate > 0 ? ours / rate : 0, Goal::AtLeast, 1.0);
-            }
-            if (tftpd) {
-                std::size_t theirs = 0;
-                TftpStorm baseline = storm;
-                baseline.port = tftpd->port;
-                const double rate = rateOf("tftpd-hpa", names, baseline, theirs);
-                met &= reportTarget("TFTP phones/s vs tftpd-hpa, " + label + " (ratio)",
-                                    rate > 0 ? ours / rate : 0, Goal::AtLeast, 5.0);
-            }
+            std::printf(
+                "TFTP storm: %zu phones, %zu-byte files, %zu in flight, %u %% dropped, %zu "
+                "rounds\n",
+                site.phones, site.configBytes, inFlight, drop, rounds);
+            const TftpStorm plan{
+                .inFlight = inFlight, .dropPercent = drop, .expectedBytes = site.configBytes};
+            met &= runCase(sides, names, plan, drop, rounds, failed);
         }
     }
     met &= reportTarget("TFTP storm failed transfers (velquor)", static_cast<double>(failed),

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -40,6 +41,7 @@ struct Fetch {
     std::string last;  // the last packet sent: the request or an acknowledgement
     std::uint16_t expected = 1;
     std::size_t bytes = 0;
+    Steady::time_point started;
     Steady::time_point deadline;
     int tries = 0;
     ~Fetch() {
@@ -93,7 +95,8 @@ private:
         ::bind(fetch->socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
         fetch->server = loopbackPort(m_storm.port);
         fetch->last = std::string("\0\1", 2) + m_names[m_next++] + '\0' + "octet" + '\0';
-        fetch->deadline = Steady::now() + kRetry;
+        fetch->started = Steady::now();
+        fetch->deadline = fetch->started + kRetry;
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u32 = static_cast<std::uint32_t>(slot);
@@ -105,45 +108,45 @@ private:
 
     void end(std::size_t slot, bool served) {
         served ? ++m_outcome.served : ++m_outcome.failed;
+        m_outcome.slowestSeconds = std::max(
+            m_outcome.slowestSeconds,
+            std::chrono::duration<double>(Steady::now() - m_fetches[slot]->started).count());
         --m_active;
         startNext(slot);
     }
 
+    // One packet a readiness, as the server sends one at a time (epoll tells again while
+    // more wait): a look for a second would mostly be a call that finds nothing.
     void receive(std::size_t slot) {
-        for (;;) {
-            Fetch* fetch = m_fetches[slot].get();
-            if (fetch == nullptr) return;
-            char packet[kBlock + 4];
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            const ssize_t got = ::recvfrom(fetch->socket, packet, sizeof packet, 0,
-                                           reinterpret_cast<sockaddr*>(&from), &length);
-            if (got < 0) return;
-            if (dropped()) continue;
-            if (got < 4 || packet[1] != 3) return end(slot, false);  // an error packet
-            if (!fetch->serverKnown) {
-                fetch->server = from;
-                fetch->serverKnown = true;
-            }
-            const auto block =
-                static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) |
-                                           static_cast<unsigned char>(packet[3]));
-            if (block != fetch->expected) {
-                if (block == static_cast<std::uint16_t>(fetch->expected - 1)) send(*fetch);
-                continue;
-            }
-            const auto payload = static_cast<std::size_t>(got) - 4;
-            fetch->bytes += payload;
-            fetch->last = std::string("\0\4", 2) + std::string(packet + 2, 2);
-            send(*fetch);
-            ++fetch->expected;
-            fetch->tries = 0;
-            fetch->deadline = Steady::now() + kRetry;
-            if (payload < kBlock) {
-                const bool whole =
-                    m_storm.expectedBytes == 0 || fetch->bytes == m_storm.expectedBytes;
-                return end(slot, whole);
-            }
+        Fetch* fetch = m_fetches[slot].get();
+        if (fetch == nullptr) return;
+        char packet[kBlock + 4];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = ::recvfrom(fetch->socket, packet, sizeof packet, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0 || dropped()) return;
+        if (got < 4 || packet[1] != 3) return end(slot, false);  // an error packet
+        if (!fetch->serverKnown) {
+            fetch->server = from;
+            fetch->serverKnown = true;
+        }
+        const auto block = static_cast<std::uint16_t>((static_cast<unsigned char>(packet[2]) << 8) |
+                                                      static_cast<unsigned char>(packet[3]));
+        if (block != fetch->expected) {
+            if (block == static_cast<std::uint16_t>(fetch->expected - 1)) send(*fetch);
+            return;
+        }
+        const auto payload = static_cast<std::size_t>(got) - 4;
+        fetch->bytes += payload;
+        fetch->last = std::string("\0\4", 2) + std::string(packet + 2, 2);
+        send(*fetch);
+        ++fetch->expected;
+        fetch->tries = 0;
+        fetch->deadline = Steady::now() + kRetry;
+        if (payload < kBlock) {
+            const bool whole = m_storm.expectedBytes == 0 || fetch->bytes == m_storm.expectedBytes;
+            end(slot, whole);
         }
     }
 
@@ -151,6 +154,7 @@ private:
         Fetch* fetch = m_fetches[slot].get();
         if (fetch == nullptr || now < fetch->deadline) return;
         if (++fetch->tries > kTries) return end(slot, false);
+        ++m_outcome.retries;
         fetch->deadline = now + kRetry;
         send(*fetch);
     }

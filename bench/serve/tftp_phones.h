@@ -22,7 +22,9 @@ struct TftpStorm {
 struct TftpStormOutcome {
     std::size_t served = 0;
     std::size_t failed = 0;
+    std::size_t retries = 0;  // packets the phones sent again after a second of silence
     double seconds = 0;
+    double slowestSeconds = 0;  // the longest one phone's fetch took
     double phonesPerSecond() const {
         return seconds > 0 ? static_cast<double>(served) / seconds : 0;
     }

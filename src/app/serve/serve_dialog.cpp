@@ -109,6 +109,19 @@ void showWholeTexts(QTableView* table, const ServePhonesModel& model) {
     showWhole(table, ServePhonesModel::kStatus, model.longestStatus());
 }
 
+// The TFTP port box: off, or the port to serve TFTP on. A step up from off goes to the
+// well-known port, the phones' factory default, rather than to port 1.
+class TftpPortBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+    void stepBy(int steps) override {
+        if (value() == 0 && steps > 0)
+            setValue(serve::tftp::kWellKnownPort);
+        else
+            QSpinBox::stepBy(steps);
+    }
+};
+
 }  // namespace
 
 ServeDialog::ServeDialog(Prompter& prompter, QWidget* parent)
@@ -134,7 +147,7 @@ void ServeDialog::buildForm() {
     m_port->setRange(0, 65535);
     m_port->setSpecialValueText(tr("any free port"));
     m_port->setValue(serve::kDefaultPort);
-    m_tftpPort = new QSpinBox(this);
+    m_tftpPort = new TftpPortBox(this);
     m_tftpPort->setRange(0, 65535);
     m_tftpPort->setSpecialValueText(tr("off", "no TFTP"));
     m_tftpPort->setToolTip(

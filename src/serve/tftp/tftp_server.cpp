@@ -58,6 +58,7 @@ struct TftpServer::Loop {
         int socket = -1;  // its own, connected to the peer; -1 when sent from the listening one
         Endpoint peer;
         std::string key;
+        std::string request;  // the request's bytes, to tell its copies from a new one
         net::AddressRange group;
         Asker asker;
         FetchRecord record;
@@ -93,6 +94,9 @@ struct TftpServer::Loop {
     std::vector<std::unique_ptr<Active>> slots;
     std::vector<std::uint32_t> freeSlots;
     std::uint32_t nextGeneration = 1;
+    // The round trip the last transfer that measured one ended with: the next ones start
+    // from it.
+    std::optional<RoundTrip> recentRoundTrip;
     std::size_t activeCount = 0;
     std::unordered_map<std::string, std::uint32_t> byPeer;
     std::unordered_map<net::AddressRange, unsigned> perGroup;
@@ -112,7 +116,9 @@ struct TftpServer::Loop {
     void onRequest(std::string_view packet, const Endpoint& peer);
     void refuse(Asked& asked, const Endpoint& peer, int status, ErrorCode code,
                 std::string_view message);
-    void startTransfer(Asked& asked, const Endpoint& peer, const Request& request);
+    void startTransfer(Asked& asked, const Endpoint& peer, const Request& request,
+                       std::string_view packet);
+    void requestFromKnownPeer(std::uint32_t slot, std::string_view packet, const Endpoint& peer);
     void handle(std::uint32_t slot, Transfer::State state);
     void finish(std::uint32_t slot, bool completed);
     void sendFromListening(const Endpoint& peer, std::string_view packet) const;
@@ -128,8 +134,7 @@ TftpServer::Loop::~Loop() {
 }
 
 void TftpServer::Loop::sendFromListening(const Endpoint& peer, std::string_view packet) const {
-    ::sendto(listenSocket, packet.data(), packet.size(), MSG_DONTWAIT,
-             reinterpret_cast<const sockaddr*>(&peer.address), peer.length);
+    tftp::sendFromListening(listenSocket, packet, peer);
 }
 
 void TftpServer::Loop::ended(Asked& asked) {
@@ -145,6 +150,9 @@ void TftpServer::Loop::refuse(Asked& asked, const Endpoint& peer, int status, Er
 }
 
 void TftpServer::Loop::onRequest(std::string_view packet, const Endpoint& peer) {
+    // An error packet is answered by nothing (RFC 1350), or two servers would answer each
+    // other's errors for ever once someone sent one a packet in the other's name.
+    if (isError(packet)) return;
     const auto* peerAddress = reinterpret_cast<const sockaddr*>(&peer.address);
     Asked asked;
     FetchRecord& record = asked.record;
@@ -176,10 +184,11 @@ void TftpServer::Loop::onRequest(std::string_view packet, const Endpoint& peer) 
         return refuse(asked, peer, kForbidden, ErrorCode::AccessViolation, "access violation");
     }
     asked.counted = true;
-    startTransfer(asked, peer, request);
+    startTransfer(asked, peer, request, packet);
 }
 
-void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const Request& request) {
+void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const Request& request,
+                                     std::string_view packet) {
     FetchRecord& record = asked.record;
     const Steady::time_point started = Steady::now();
     Lookup found = services.folder.lookup(request.file);
@@ -188,7 +197,7 @@ void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const R
         return refuse(asked, peer, kBusy, ErrorCode::NotDefined, "the served folder is not there");
     if (!found.file)
         return refuse(asked, peer, kNotFound, ErrorCode::FileNotFound, "file not found");
-    BlockSource source(found.file->fd, request.mode);
+    BlockSource source(found.file->fd, request.mode, found.file->size);
     auto settled = negotiate(request.options, request.mode, found.file->size,
                              OptionBounds{options.blockSizeMax, kLargestWindow});
     if (const Refusal* refusal = std::get_if<Refusal>(&settled))
@@ -210,11 +219,13 @@ void TftpServer::Loop::startTransfer(Asked& asked, const Endpoint& peer, const R
     }
     auto active = std::make_unique<Active>();
     Active& added = *active;
-    added.transfer = std::make_unique<Transfer>(
-        std::move(source), std::move(std::get<Negotiated>(settled)), options.timing);
+    added.transfer =
+        std::make_unique<Transfer>(std::move(source), std::move(std::get<Negotiated>(settled)),
+                                   options.timing, recentRoundTrip);
     added.socket = socket;
     added.peer = peer;
     added.key = peerKey(peer);
+    added.request = packet;
     added.group = net::addressGroup(reinterpret_cast<const sockaddr*>(&peer.address));
     added.asker = std::move(asked.asker);
     added.record = std::move(asked.record);
@@ -260,6 +271,7 @@ void TftpServer::Loop::finish(std::uint32_t slot, bool completed) {
     asked.record.completed = completed;
     asked.record.bytes = active->transfer->bytesAcknowledged();
     asked.record.durationMs = millisecondsBetween(active->started, Steady::now());
+    if (active->transfer->roundTrip()) recentRoundTrip = active->transfer->roundTrip();
     if (active->socket >= 0) ::close(active->socket);
     byPeer.erase(active->key);
     if (auto held = perGroup.find(active->group); held != perGroup.end() && --held->second == 0)
@@ -272,9 +284,7 @@ void TftpServer::Loop::finish(std::uint32_t slot, bool completed) {
 void TftpServer::Loop::readListening() {
     for (int turn = 0; turn < kReadsPerTurn; ++turn) {
         Endpoint peer;
-        peer.length = sizeof peer.address;
-        const ssize_t got = ::recvfrom(listenSocket, buffer.data(), buffer.size(), MSG_TRUNC,
-                                       reinterpret_cast<sockaddr*>(&peer.address), &peer.length);
+        const ssize_t got = receiveRequest(listenSocket, buffer.data(), buffer.size(), peer);
         if (got < 0) return;  // nothing more (EAGAIN), or a peer's ICMP error: nothing to do
         if (static_cast<std::size_t>(got) > buffer.size()) {
             sendFromListening(peer, errorPacket(ErrorCode::IllegalOperation, "request too long"));
@@ -284,15 +294,35 @@ void TftpServer::Loop::readListening() {
         if (auto known = byPeer.find(peerKey(peer)); known != byPeer.end()) {
             const std::uint32_t slot = known->second;
             Active& active = *slots[slot];
-            const bool request = std::holds_alternative<Request>(parseRequest(packet));
-            if (request)
-                handle(slot, active.transfer->requestRepeated(active.send, Steady::now()));
-            else if (active.socket < 0)
-                handle(slot, active.transfer->onPacket(packet, active.send, Steady::now()));
+            if (!std::holds_alternative<Request>(parseRequest(packet))) {
+                if (active.socket < 0)
+                    handle(slot, active.transfer->onPacket(packet, active.send, Steady::now()));
+                continue;
+            }
+            requestFromKnownPeer(slot, packet, peer);
             continue;
         }
         onRequest(packet, peer);
     }
+}
+
+// A request from the address and port of a transfer under way: a copy of its request (the
+// network's, or the client's next try), answered as such; or a new one, from a client that
+// started again from that port or closed it and a new one took it: the old transfer's last
+// acknowledgement, when it waits, is read first, and the old transfer ends.
+void TftpServer::Loop::requestFromKnownPeer(std::uint32_t slot, std::string_view packet,
+                                            const Endpoint& peer) {
+    Active& active = *slots[slot];
+    const Steady::time_point now = Steady::now();
+    if (packet == active.request && !active.transfer->isNewRequest(now)) {
+        handle(slot, active.transfer->requestRepeated(active.send, now));
+        return;
+    }
+    const std::uint32_t generation = active.generation;
+    const std::string request(packet);  // the read below takes the buffer it lies in
+    if (active.socket >= 0) readTransfer(slot);
+    if (slots[slot] && slots[slot]->generation == generation) finish(slot, false);
+    onRequest(request, peer);
 }
 
 // One packet a readiness: a transfer's client sends one at a time (an acknowledgement a

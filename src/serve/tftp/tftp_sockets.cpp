@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,12 +34,30 @@ socklen_t lengthOf(const sockaddr_storage& address) {
     return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
+bool isUnspecified(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET6)
+        return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+    return reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr == htonl(INADDR_ANY);
+}
+
 int environmentNumber(const char* name) {
     const char* text = std::getenv(name);
     if (text == nullptr) return -1;
     int value = -1;
     const auto [end, error] = std::from_chars(text, text + std::strlen(text), value);
     return error == std::errc() && *end == '\0' ? value : -1;
+}
+
+// Asks that each packet read from socket tell the address it came to.
+void askArrivalAddress(int socket) {
+    const int on = 1;
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+    if (bound.ss_family == AF_INET6)
+        ::setsockopt(socket, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+    else
+        ::setsockopt(socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 }
 
 // The datagram socket systemd handed this process for port, or -1.
@@ -53,6 +72,7 @@ int activatedSocket(std::uint16_t port) {
         if (boundPort(fd) != port) continue;
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        askArrivalAddress(fd);
         return fd;
     }
     return -1;
@@ -124,15 +144,87 @@ support::Result<int> listeningSocket(const sockaddr_storage& address, std::uint1
         ::close(fd);
         return makeError(support::ErrorCode::Network, bindFailure(port, err));
     }
+    askArrivalAddress(fd);
     return fd;
 }
 
+ssize_t receiveRequest(int socket, char* buffer, std::size_t size, Endpoint& peer) {
+    iovec bytes{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &peer.address;
+    message.msg_namelen = sizeof peer.address;
+    message.msg_iov = &bytes;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(socket, &message, MSG_TRUNC);
+    peer.length = message.msg_namelen;
+    peer.reached = {};
+    if (got < 0) return got;
+    for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+         part = CMSG_NXTHDR(&message, part)) {
+        if (part->cmsg_level == IPPROTO_IPV6 && part->cmsg_type == IPV6_PKTINFO) {
+            in6_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(part), sizeof info);
+            auto& reached = reinterpret_cast<sockaddr_in6&>(peer.reached);
+            reached.sin6_family = AF_INET6;
+            reached.sin6_addr = info.ipi6_addr;
+            // A link-local address holds only on the link the packet came by.
+            if (IN6_IS_ADDR_LINKLOCAL(&info.ipi6_addr)) reached.sin6_scope_id = info.ipi6_ifindex;
+        } else if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(part), sizeof info);
+            auto& reached = reinterpret_cast<sockaddr_in&>(peer.reached);
+            reached.sin_family = AF_INET;
+            reached.sin_addr = info.ipi_addr;
+        }
+    }
+    return got;
+}
+
+void sendFromListening(int socket, std::string_view packet, const Endpoint& peer) {
+    iovec bytes{const_cast<char*>(packet.data()), packet.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))]{};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_storage*>(&peer.address);
+    message.msg_namelen = peer.length;
+    message.msg_iov = &bytes;
+    message.msg_iovlen = 1;
+    if (peer.reached.ss_family == AF_INET6) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IPV6;
+        header->cmsg_type = IPV6_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+        in6_pktinfo info{};
+        const auto& reached = reinterpret_cast<const sockaddr_in6&>(peer.reached);
+        info.ipi6_addr = reached.sin6_addr;
+        info.ipi6_ifindex = reached.sin6_scope_id;
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    } else if (peer.reached.ss_family == AF_INET) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst = reinterpret_cast<const sockaddr_in&>(peer.reached).sin_addr;
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    ::sendmsg(socket, &message, MSG_DONTWAIT);
+}
+
 int TransferPorts::open(const sockaddr_storage& local, const Endpoint& peer) {
-    const int fd = datagramSocket(local.ss_family);
+    sockaddr_storage bound = peer.reached.ss_family != AF_UNSPEC ? peer.reached : local;
+    const int fd = datagramSocket(bound.ss_family);
     if (fd < 0) return -1;
-    sockaddr_storage bound = local;
     const std::uint32_t span = m_first == 0 ? 1 : std::uint32_t{m_last} - m_first + 1;
-    bool done = false;
+    // Any port from any address: connect binds the socket itself, to the address its route
+    // to the peer leaves from.
+    bool done = m_first == 0 && isUnspecified(bound);
     for (std::uint32_t tried = 0; tried < span && !done; ++tried) {
         const std::uint32_t offset = (m_next + tried) % span;
         setPort(bound, m_first == 0 ? 0 : static_cast<std::uint16_t>(m_first + offset));

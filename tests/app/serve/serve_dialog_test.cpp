@@ -1,8 +1,12 @@
 // The Serve to phones window driven offscreen: it serves the folder, its table turns a phone
-// fetched once curl has fetched its file, the filters and the counts follow, Copy and Save
-// take the rows shown, and Stop and closing the window free the port. From the main window it
-// serves the output folder, or its en folder when AES Key is ticked.
+// fetched once curl has fetched its file (over HTTP or TFTP), the filters and the counts follow,
+// Copy and Save take the rows shown, and Stop and closing the window free the port. From the main
+// window it serves the output folder, or its en folder when AES Key is ticked.
 #include "app/serve/serve_dialog.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +43,19 @@ int curlStatus(std::uint16_t port, const std::string& path) {
     return std::atoi(runCommand("curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:" +
                                 std::to_string(port) + path)
                          .c_str());
+}
+
+// A UDP port of 127.0.0.1 nobody uses at the moment.
+int freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    ::close(fd);
+    return ntohs(local.sin_port);
 }
 
 QString cell(const QTableView& table, int row, int column) {
@@ -130,6 +147,35 @@ private slots:
         const std::uint16_t again = dialog->port();
         dialog->close();
         QCOMPARE(curlStatus(again, "/001a2b3c4d5e.xml"), 0);
+    }
+
+    void aTftpFetchTurnsThePhoneFetched() {
+        TempDir dir;
+        std::filesystem::create_directory(dir / "out");
+        writeFile(dir / "out" / "001A2B3C4D5E.xml", "<config/>\n");
+        writeFile(dir / "devices.csv", "MAC,Name\n001A2B3C4D5E,Desk\n");
+        ScriptedPrompter prompter;
+        ServeDialog dialog(prompter);
+        dialog.setFolder(q(dir / "out"));
+        dialog.setSheet(q(dir / "devices.csv"));
+        dialog.portBox()->setValue(0);
+        dialog.addressEdit()->setText("127.0.0.1");
+        // Off at first; a step up turns it on at the phones' factory default, port 69.
+        QSpinBox& tftp = *dialog.tftpPortBox();
+        QCOMPARE(tftp.value(), 0);
+        tftp.stepUp();
+        QCOMPARE(tftp.value(), 69);
+        tftp.setValue(freeUdpPort());
+        QVERIFY(dialog.startServing());
+        const QString url = QString("tftp://127.0.0.1:%1/").arg(tftp.value());
+        QCOMPARE(dialog.urlBox()->findText(url), 1);
+
+        QCOMPARE(runCommand("curl -s " + url.toStdString() + "001a2b3c4d5e.xml"),
+                 std::string("<config/>\n"));
+        QTableView& table = *dialog.table();
+        QVERIFY(waitFor([&] { return cell(table, 0, 2) == "fetched"; }));
+        QCOMPARE(cell(table, 0, 1), QString("001A2B3C4D5E.xml"));
+        QVERIFY(dialog.windowTitle().contains("1 of 1 fetched"));
     }
 
     void wrongFieldsAreRefusedWithTheirReason() {

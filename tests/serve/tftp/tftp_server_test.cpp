@@ -43,16 +43,24 @@ protected:
 
     std::unique_ptr<PhoneServer> start(tftp::TftpOptions tftp = {}, ServeOptions options = {},
                                        bool patient = true) {
+        const std::string address = options.address;  // loopback unless given
         serveOnLoopback(options, m_dir.path());
+        if (!address.empty()) options.address = address;
         options.logFile = m_dir / "fetch.csv";
         options.plainFiles = true;
         tftp.port = 0;
         // Quick to send again; backing off to longer than atftp's second between tries (it
         // acknowledges again only after a second without packets); patient, before giving up,
         // for longer than curl's five seconds between tries.
-        tftp.timing = {std::chrono::milliseconds(100), std::chrono::milliseconds(4000), 8};
+        tftp.timing = {.firstTimeout = std::chrono::milliseconds(100),
+                       .shortestTimeout = std::chrono::milliseconds(50),
+                       .longestTimeout = std::chrono::milliseconds(4000),
+                       .patience = std::chrono::seconds(15)};
         if (!patient)
-            tftp.timing = {std::chrono::milliseconds(50), std::chrono::milliseconds(100), 3};
+            tftp.timing = {.firstTimeout = std::chrono::milliseconds(50),
+                           .shortestTimeout = std::chrono::milliseconds(50),
+                           .longestTimeout = std::chrono::milliseconds(100),
+                           .patience = std::chrono::milliseconds(250)};
         options.tftp = tftp;
         auto server = PhoneServer::start(std::move(options));
         EXPECT_TRUE(server) << server.error().message;
@@ -67,8 +75,9 @@ protected:
     }
     std::string curl(std::uint16_t port, const std::string& name, const std::string& output,
                      const std::string& options = "") {
-        // A time limit makes curl retransmit within a second (it waits a fiftieth of it).
-        return fetched("curl -s --connect-timeout 20 --max-time 60 " + options + " -o " +
+        // curl waits between tries, and asks the server to wait (the timeout option), a fifth
+        // of its time to connect, at least a second: a short one keeps both to a second.
+        return fetched("curl -s --connect-timeout 3 --max-time 60 " + options + " -o " +
                            shellQuote((m_dir / output).string()) + " " +
                            shellQuote("tftp://127.0.0.1:" + std::to_string(port) + "/" + name),
                        output);
@@ -147,20 +156,20 @@ TEST_F(TftpServerTest, RealClientsFetchTheFolderAndEachFetchIsOneRecordTheStatus
     for (const PhoneStatus& phone : snapshot.phones) EXPECT_EQ(phone.state, PhoneState::Fetched);
 }
 
-TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElse) {
+TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElseAndAnErrorDrawsNothing) {
     auto server = start();
     ASSERT_TRUE(server);
     const std::uint16_t port = server->tftpPort();
     struct Case {
         std::string packet;
-        int errorCode;
+        int errorCode;  // -1: no answer
     };
     const Case cases[] = {
         {"\0\1"s, 4},                                      // truncated
         {"\0\1abc"s, 4},                                   // name unterminated
         {"\0\3\0\1data"s, 4},                              // data to the listening port
         {ackPacket(1), 4},                                 // an ack to no transfer
-        {"\0\5\0\0oops\0"s, 4},                            // an error to no transfer
+        {"\0\5\0\0oops\0"s, -1},                           // an error to no transfer
         {"\x12\x34whatever\0"s, 4},                        // no such opcode
         {readRequest("common.cfg", {}, "mail"), 4},        // a mode not served
         {readRequest("common.cfg", {"blksize", "7"}), 8},  // options past their bounds
@@ -181,12 +190,14 @@ TEST_F(TftpServerTest, RefusalsAreOneErrorPacketAndNothingElse) {
         // Each from an address of its own, which the guessing guard would hold back otherwise.
         UdpProbe probe("127.0.3." + std::to_string(++address));
         probe.send(port, each.packet);
-        const auto answer = probe.receive();
-        ASSERT_TRUE(answer) << ::testing::PrintToString(each.packet);
-        EXPECT_EQ(errorCodeOf(answer->packet), each.errorCode)
-            << ::testing::PrintToString(each.packet) << " "
-            << ::testing::PrintToString(answer->packet);
-        EXPECT_EQ(answer->fromPort, port);
+        if (each.errorCode >= 0) {
+            const auto answer = probe.receive();
+            ASSERT_TRUE(answer) << ::testing::PrintToString(each.packet);
+            EXPECT_EQ(errorCodeOf(answer->packet), each.errorCode)
+                << ::testing::PrintToString(each.packet) << " "
+                << ::testing::PrintToString(answer->packet);
+            EXPECT_EQ(answer->fromPort, port);
+        }
         // Nothing else came before the answer to a request that draws data: that data.
         probe.send(port, readRequest("common.cfg"));
         const auto next = probe.receive();
@@ -231,6 +242,46 @@ TEST_F(TftpServerTest, AForgedRequestDrawsOneAnswerAndNothingMore) {
     EXPECT_FALSE(records[0].completed);
     EXPECT_EQ(records[0].bytes, 0u);
     EXPECT_FALSE(probe.pending());
+}
+
+TEST_F(TftpServerTest, AClientThatStartsAgainFromItsPortGetsANewTransfer) {
+    auto server = start();
+    ASSERT_TRUE(server);
+    UdpProbe phone;
+    phone.send(server->tftpPort(), readRequest("firmware.bin"));
+    const auto first = phone.receive();
+    ASSERT_TRUE(first);
+    phone.send(first->fromPort, ackPacket(1));
+    // Block 2 comes, then again when its time-out passed: the phone has gone quiet.
+    ASSERT_TRUE(phone.receive());
+    const auto again = phone.receive();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->packet.substr(0, 4), "\0\3\0\2"s);
+    // It starts again from the same port: a transfer of its own, not a copy of the first.
+    phone.send(server->tftpPort(), readRequest("common.cfg"));
+    std::optional<Received> fresh;
+    while ((fresh = phone.receive()) && fresh->fromPort == first->fromPort) {
+    }
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->packet, "\0\3\0\1"s + readFile(m_dir / "site" / "common.cfg"));
+    phone.send(fresh->fromPort, ackPacket(1));
+    const std::vector<FetchRecord> records = recordsOnceThere(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].file, "firmware.bin");
+    EXPECT_FALSE(records[0].completed);
+    EXPECT_EQ(records[1].file, "common.cfg");
+    EXPECT_TRUE(records[1].completed);
+
+    // A request for another file is a new one at once (a new client took the port): no copy.
+    phone.send(server->tftpPort(), readRequest("firmware.bin"));
+    const auto firmware = phone.receive();
+    ASSERT_TRUE(firmware);
+    phone.send(server->tftpPort(), readRequest("lines.txt"));
+    std::optional<Received> lines;
+    while ((lines = phone.receive()) && lines->fromPort == firmware->fromPort) {
+    }
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(lines->packet, "\0\3\0\1first\nsecond\rthird\r\n"s);
 }
 
 TEST_F(TftpServerTest, TransfersAreBoundedPerAddressAndInTotalAndGuessersAreHeldBack) {
@@ -322,6 +373,32 @@ TEST_F(TftpServerTest, TransfersGoFromTheRangeGivenOrFromTheListeningPort) {
     EXPECT_EQ(data->fromPort, single->tftpPort());
     EXPECT_EQ(data->packet.size(), 4u + 1024u);
     EXPECT_EQ(data->packet.substr(0, 4), "\0\3\0\1"s);
+}
+
+TEST_F(TftpServerTest, AnswersLeaveFromTheAddressTheRequestCameTo) {
+    // Served on every address, asked at 127.0.0.2 by a phone at 127.0.0.1: the route back
+    // would leave from 127.0.0.1, and the phone takes only what comes from where it asked.
+    for (const bool singlePort : {false, true}) {
+        tftp::TftpOptions mode;
+        mode.singlePort = singlePort;
+        ServeOptions options;
+        options.address = "0.0.0.0";
+        options.noAuth = true;
+        auto server = start(mode, options);
+        ASSERT_TRUE(server);
+        UdpProbe phone;
+        phone.send(server->tftpPort(), readRequest("common.cfg"), "127.0.0.2");
+        const auto data = phone.receive();
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->packet, "\0\3\0\1shared settings\n"s);
+        EXPECT_EQ(data->fromAddress, "127.0.0.2") << singlePort;
+        phone.send(data->fromPort, ackPacket(1), "127.0.0.2");
+        phone.send(server->tftpPort(), readRequest("nothing.cfg"), "127.0.0.2");
+        const auto refused = phone.receive();
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(errorCodeOf(refused->packet), 1);
+        EXPECT_EQ(refused->fromAddress, "127.0.0.2") << singlePort;
+    }
 }
 
 TEST_F(TftpServerTest, EveryTransferCompletesThroughALossyPath) {

@@ -139,8 +139,9 @@ UdpProbe::~UdpProbe() {
     ::close(m_socket);
 }
 
-void UdpProbe::send(std::uint16_t port, const std::string& packet) const {
-    const sockaddr_in to = loopback(port);
+void UdpProbe::send(std::uint16_t port, const std::string& packet,
+                    const std::string& address) const {
+    const sockaddr_in to = loopback(port, address);
     ::sendto(m_socket, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
              sizeof to);
 }
@@ -158,7 +159,10 @@ std::optional<Received> UdpProbe::pending() const {
     const ssize_t got = ::recvfrom(m_socket, buffer, sizeof buffer, MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&from), &length);
     if (got < 0) return std::nullopt;
-    return Received{std::string(buffer, static_cast<std::size_t>(got)), ntohs(from.sin_port)};
+    char address[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+    return Received{std::string(buffer, static_cast<std::size_t>(got)), ntohs(from.sin_port),
+                    address};
 }
 
 std::string readRequest(const std::string& file, std::initializer_list<std::string> options,

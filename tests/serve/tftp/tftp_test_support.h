@@ -55,6 +55,7 @@ private:
 struct Received {
     std::string packet;
     std::uint16_t fromPort = 0;
+    std::string fromAddress;
 };
 
 // A UDP socket on 127.0.0.1 (or another loopback address) sending to a server's ports.
@@ -65,7 +66,9 @@ public:
     UdpProbe(const UdpProbe&) = delete;
     UdpProbe& operator=(const UdpProbe&) = delete;
 
-    void send(std::uint16_t port, const std::string& packet) const;
+    // To 127.0.0.1, or to another address of this machine.
+    void send(std::uint16_t port, const std::string& packet,
+              const std::string& address = "127.0.0.1") const;
     // The next packet, waiting at most limit (a bound for a fault, not a pause).
     std::optional<Received> receive(
         std::chrono::milliseconds limit = std::chrono::seconds(10)) const;

@@ -14,6 +14,7 @@ namespace velquor::serve::tftp {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 using velquor::testing::TempDir;
 
 std::string ack(std::uint64_t block) {
@@ -29,12 +30,14 @@ class TransferTest : public ::testing::Test {
 protected:
     // A transfer of content with the options given, its packets gathered in m_sent.
     std::unique_ptr<Transfer> transferOf(const std::string& content, Negotiated settled,
-                                         Mode mode = Mode::Octet) {
+                                         Mode mode = Mode::Octet,
+                                         std::optional<RoundTrip> known = std::nullopt) {
         const auto path = m_dir / ("file" + std::to_string(++m_files));
         velquor::testing::writeFile(path, content);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         EXPECT_GE(fd, 0);
-        return std::make_unique<Transfer>(BlockSource(fd, mode), std::move(settled), m_timing);
+        return std::make_unique<Transfer>(BlockSource(fd, mode, content.size()), std::move(settled),
+                                          m_timing, known);
     }
 
     // The data blocks' numbers sent since the last look.
@@ -50,7 +53,10 @@ protected:
 
     TempDir m_dir;
     int m_files = 0;
-    TransferTiming m_timing{std::chrono::milliseconds(100), std::chrono::milliseconds(400), 3};
+    TransferTiming m_timing{.firstTimeout = 100ms,
+                            .shortestTimeout = 100ms,
+                            .longestTimeout = 400ms,
+                            .patience = 1100ms};
     std::vector<std::string> m_sent;
     Transfer::Send m_send = [this](std::string_view packet) { m_sent.emplace_back(packet); };
     Steady::time_point m_now = Steady::now();
@@ -114,6 +120,15 @@ TEST_F(TransferTest, BeforeTheFirstAcknowledgementOnlyARepeatedRequestDrawsTheAn
     repeated->requestRepeated(m_send, m_now + std::chrono::milliseconds(900));
     EXPECT_EQ(blocksSent(), (std::vector<unsigned>{1}));
     EXPECT_EQ(repeated->onPacket(ack(1), m_send, m_now), Transfer::State::Completed);
+
+    // Once the client acknowledged, its request again is a copy while it comes right behind
+    // the first, else a new transfer (a phone that started again from the same port).
+    auto longer = transferOf(std::string(600, 'l'), Negotiated{});
+    longer->begin(m_send, m_now);
+    EXPECT_FALSE(longer->isNewRequest(m_now + 600ms));
+    longer->onPacket(ack(1), m_send, m_now + 1ms);
+    EXPECT_FALSE(longer->isNewRequest(m_now + 2ms));
+    EXPECT_TRUE(longer->isNewRequest(m_now + 600ms));
 }
 
 TEST_F(TransferTest, AnUnacknowledgedWindowGoesAgainWithBackOffThenTheTransferFails) {
@@ -126,18 +141,78 @@ TEST_F(TransferTest, AnUnacknowledgedWindowGoesAgainWithBackOffThenTheTransferFa
     // Before its deadline nothing goes again.
     EXPECT_EQ(transfer->onDeadline(m_send, m_now), Transfer::State::Going);
     EXPECT_TRUE(m_sent.empty());
+    // From the round trip measured (none here) within its bounds, doubled at each pass, until
+    // the client's patience is spent.
     std::vector<Steady::duration> waits;
     Steady::time_point at = transfer->deadline();
-    for (unsigned tries = 0; tries < m_timing.tries; ++tries) {
-        ASSERT_EQ(transfer->onDeadline(m_send, at), Transfer::State::Going);
+    EXPECT_EQ(at - m_now, m_timing.shortestTimeout);
+    while (transfer->onDeadline(m_send, at) == Transfer::State::Going) {
         EXPECT_EQ(blocksSent(), (std::vector<unsigned>{3, 4}));  // the window, no more
         waits.push_back(transfer->deadline() - at);
         at = transfer->deadline();
     }
-    EXPECT_EQ(waits, (std::vector<Steady::duration>{std::chrono::milliseconds(200),
-                                                    std::chrono::milliseconds(400),
-                                                    std::chrono::milliseconds(400)}));
-    EXPECT_EQ(transfer->onDeadline(m_send, at), Transfer::State::Failed);
+    EXPECT_EQ(waits, (std::vector<Steady::duration>{200ms, 400ms, 400ms}));
+    EXPECT_EQ(at - m_now, m_timing.patience);
+    EXPECT_TRUE(m_sent.empty());
+}
+
+TEST_F(TransferTest, TheTimeOutFollowsTheMeasuredRoundTripWithinItsBoundsOrIsTheClients) {
+    m_timing = {.firstTimeout = 1000ms,
+                .shortestTimeout = 20ms,
+                .longestTimeout = 400ms,
+                .patience = 10000ms};
+    auto transfer = transferOf(std::string(1000, 'r'), Negotiated{8, 1, 0, {{"blksize", "8"}}});
+    Steady::time_point at = m_now;
+    transfer->begin(m_send, at);
+    // The first round trip: the time-out is three times it (RFC 6298's first estimate).
+    std::uint64_t acked = 0;
+    auto ackAfter = [&](Steady::duration roundTrip) {
+        at += roundTrip;
+        return transfer->onPacket(ack(acked++), m_send, at);
+    };
+    ackAfter(40ms);
+    EXPECT_EQ(transfer->timeout(), 120ms);
+    EXPECT_EQ(transfer->deadline(), at + 120ms);
+    // Quick round trips bring it down to its lower bound, slow ones up to its upper bound.
+    for (int i = 0; i < 40; ++i) ackAfter(2ms);
+    EXPECT_EQ(transfer->timeout(), m_timing.shortestTimeout);
+    for (int i = 0; i < 3; ++i) ackAfter(900ms);
+    EXPECT_EQ(transfer->timeout(), m_timing.longestTimeout);
+    for (int i = 0; i < 60; ++i) ackAfter(2ms);
+    // A window sent again gives no round trip: whose acknowledgement came is not known, and
+    // the time-out stays as it backed off until a window sent once is acknowledged.
+    at = transfer->deadline();
+    transfer->onDeadline(m_send, at);
+    EXPECT_EQ(transfer->timeout(), 2 * m_timing.shortestTimeout);
+    ackAfter(1ms);
+    EXPECT_EQ(transfer->timeout(), 2 * m_timing.shortestTimeout);
+    ackAfter(2ms);
+    EXPECT_EQ(transfer->timeout(), m_timing.shortestTimeout);
+
+    // A transfer starts from the round trip its server knew; a first acknowledgement that came
+    // late (it may be the client's second: nothing went again before it) does not move it.
+    auto known = transferOf(std::string(100, 'k'), Negotiated{8, 1, 0, {}}, Mode::Octet,
+                            RoundTrip{10ms, 5ms});
+    EXPECT_EQ(known->timeout(), 30ms);
+    known->begin(m_send, m_now);
+    known->onPacket(ack(1), m_send, m_now + 700ms);
+    EXPECT_EQ(known->timeout(), 30ms);
+    known->onPacket(ack(2), m_send, m_now + 710ms);
+    EXPECT_EQ(known->timeout(), 25ms);  // 10 ms again: its variation shrinks to 3.75 ms
+    known->onPacket(ack(3), m_send, m_now + 730ms);
+    EXPECT_GT(known->timeout(), 30ms);
+
+    // A client that asked its own time-out has it, whatever the round trips.
+    auto asked = transferOf(std::string(100, 'a'), Negotiated{8, 1, 3, {{"timeout", "3"}}});
+    asked->begin(m_send, m_now);
+    asked->onPacket(ack(0), m_send, m_now + 1ms);
+    EXPECT_EQ(asked->timeout(), 3s);
+    EXPECT_EQ(asked->deadline(), m_now + 1ms + 3s);
+    m_sent.clear();
+    asked->onDeadline(m_send, asked->deadline());
+    EXPECT_EQ(blocksSent(), (std::vector<unsigned>{1}));
+    asked->onPacket(ack(1), m_send, m_now + 3100ms);
+    EXPECT_EQ(asked->timeout(), 3s);
 }
 
 TEST_F(TransferTest, BlockNumbersRollOverPastBlock65535AndTheFileGoesWhole) {
