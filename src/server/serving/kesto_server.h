@@ -37,6 +37,7 @@
 #include "server/serving/fair_queue.h"
 #include "server/serving/trusted_groups.h"
 #include "server/store/account_store.h"
+#include "server/store/ask_recorder.h"
 #include "server/tls/tls_context.h"
 #include "support/result.h"
 #include "wire/wire_records.h"
@@ -203,6 +204,8 @@ private:
     std::vector<std::unique_ptr<AccountStore>>
         m_workerStores;  // one connection per worker, opened up front
     std::vector<std::thread> m_workers;
+    // What the phones were told, written behind their answers (null: no phones' port).
+    std::unique_ptr<AskRecorder> m_asks;
 };
 
 }  // namespace velquor::server
