@@ -639,6 +639,7 @@ TEST_F(SiteTest, WhatKestodToldAPhoneIsWeighedAgainstWhereItFetchedItsFile) {
     for (const PhoneCheck& one : checks) EXPECT_EQ(one.verdict, Verdict::Ready);
     const report::ReportTable table = siteReport(checks);
     EXPECT_EQ(table.rows[2][9], checks[2].action.english()) << "the CLI's action column";
+    EXPECT_EQ(siteSummaryText(countsOf(checks)), "5 phones: 2 ready, 3 with a problem");
 
     // Once the phone fetches where it was sent, nothing is left to do.
     serve::FetchRecord movedOn = elsewhere;
