@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -112,6 +114,29 @@ std::vector<TlsPhone> phonesOf(PhonesCa& ca, std::size_t count, int status) {
     return phones;
 }
 
+// What each answer the phones did not expect was: "status: count", 0 for none at all.
+std::string unexpectedOf(const TlsFetchOutcome& outcome, int expected) {
+    std::string text;
+    for (const auto& [status, count] : outcome.statuses) {
+        if (status == expected) continue;
+        text += (text.empty() ? "" : ", ") + std::to_string(status) + ": " + std::to_string(count);
+    }
+    return text.empty() ? "none" : text;
+}
+
+// The reasons kestod's log gives for the connections it closed, each with its lines (the log
+// keeps one line per reason, address and ten seconds, so a line may stand for many).
+void printClosedReasons(const std::string& log) {
+    std::map<std::string, std::size_t> lines;
+    for (std::size_t at = log.find("closed: "); at != std::string::npos;
+         at = log.find("closed: ", at + 1)) {
+        const std::size_t end = log.find_first_of("(\n", at);
+        ++lines[log.substr(at, end == std::string::npos ? std::string::npos : end - at)];
+    }
+    for (const auto& [reason, count] : lines)
+        std::printf("    kestod: %s (%zu lines)\n", reason.c_str(), count);
+}
+
 }  // namespace
 
 int main() {
@@ -191,11 +216,14 @@ int main() {
             std::printf(
                 "  round %zu beside bad certificates: %zu started in %.1f s, %.0f answered a "
                 "second (%zu unanswered, %zu skipped behind) | kestod %7.0f answers/s, %.2f of "
-                "without, failed %zu\n",
+                "without, p99 %7.2f ms, failed %zu (%s)\n",
                 round, sent.started, sent.seconds, sent.answeredPerSecond(), sent.failed,
-                sent.behind, beside.requestsPerSecond(), besideRatios.back(), beside.failed);
+                sent.behind, beside.requestsPerSecond(), besideRatios.back(),
+                percentile(beside.requestMs, 0.99), beside.failed,
+                unexpectedOf(beside, 302).c_str());
             std::fflush(stdout);
         }
+        if (failures > 0) printClosedReasons(kestod.log());
         bool met = reportMedianTarget("kestod phones answers/s vs nginx (ratio)", rateRatios,
                                       Goal::AtLeast, 0.8);
         met &=

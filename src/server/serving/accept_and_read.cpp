@@ -33,6 +33,9 @@ constexpr std::size_t kMostHandshaking = 512;
 // How long a connection that finished its handshake may send nothing before a full port may
 // close it for another.
 constexpr std::chrono::seconds kSilentAfterHandshake{1};
+// How long a phone's handshake may wait for its client before another phone may take its
+// place: a phone under load answers slower than that only when it is no phone.
+constexpr std::chrono::seconds kPhoneStalledFor{1};
 
 std::size_t indexOf(RequestKind kind) {
     return static_cast<std::size_t>(kind);
@@ -181,6 +184,9 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
             candidate.why = "closed: no handshake yet, to make room on a full port";
         } else {
             if (bytesWaiting(connection.fd)) return {};
+            if (kind == RequestKind::Phone && now - connection.lastBytes < kPhoneStalledFor) {
+                return {};
+            }
             candidate.why = forHandshake
                                 ? "closed: stalled in its handshake, to make room for another"
                                 : "closed: stalled in its handshake, to make room on a full port";
@@ -245,10 +251,18 @@ bool KestoServer::startTls(Connection& connection) {
     return true;
 }
 
-bool KestoServer::phoneHandshakeRoom(const Connection& connection) const {
+bool KestoServer::phoneHandshakeRoom(const Connection& connection) {
     if (connection.kind != RequestKind::Phone) return true;
     const auto found = m_phoneHandshakes.find(connection.group);
-    return found == m_phoneHandshakes.end() || found->second < m_settings.maxPhoneHandshakesPerPeer;
+    if (found != m_phoneHandshakes.end() && found->second >= m_settings.maxPhoneHandshakesPerPeer) {
+        return false;
+    }
+    // The port's handshakes in all: a stalled one makes room, a busy one is waited for.
+    const std::size_t port = indexOf(RequestKind::Phone);
+    while (m_handshaking[port] >= kMostHandshaking) {
+        if (!makeRoom(RequestKind::Phone, Clock::now(), true)) return false;
+    }
+    return true;
 }
 
 // On the event loop only, for a connection whose TLS state was made in its handshake.
