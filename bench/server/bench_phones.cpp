@@ -130,7 +130,7 @@ void printClosedReasons(const std::string& log) {
     std::map<std::string, std::size_t> lines;
     for (std::size_t at = log.find("closed: "); at != std::string::npos;
          at = log.find("closed: ", at + 1)) {
-        const std::size_t end = log.find_first_of("(\n", at);
+        const std::size_t end = log.find_first_of(")\n", at);
         ++lines[log.substr(at, end == std::string::npos ? std::string::npos : end - at)];
     }
     for (const auto& [reason, count] : lines)

@@ -33,9 +33,6 @@ constexpr std::size_t kMostHandshaking = 512;
 // How long a connection that finished its handshake may send nothing before a full port may
 // close it for another.
 constexpr std::chrono::seconds kSilentAfterHandshake{1};
-// How long a phone's handshake may wait for its client before another phone may take its
-// place: a phone under load answers slower than that only when it is no phone.
-constexpr std::chrono::seconds kPhoneStalledFor{1};
 
 std::size_t indexOf(RequestKind kind) {
     return static_cast<std::size_t>(kind);
@@ -184,9 +181,6 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
             candidate.why = "closed: no handshake yet, to make room on a full port";
         } else {
             if (bytesWaiting(connection.fd)) return {};
-            if (kind == RequestKind::Phone && now - connection.lastBytes < kPhoneStalledFor) {
-                return {};
-            }
             candidate.why = forHandshake
                                 ? "closed: stalled in its handshake, to make room for another"
                                 : "closed: stalled in its handshake, to make room on a full port";
@@ -257,7 +251,8 @@ bool KestoServer::phoneHandshakeRoom(const Connection& connection) {
     if (found != m_phoneHandshakes.end() && found->second >= m_settings.maxPhoneHandshakesPerPeer) {
         return false;
     }
-    // The port's handshakes in all: a stalled one makes room, a busy one is waited for.
+    // The port's handshakes in all: the longest stalled makes room; when every one is in a
+    // handshake thread's hands, the phone waits instead of being refused.
     const std::size_t port = indexOf(RequestKind::Phone);
     while (m_handshaking[port] >= kMostHandshaking) {
         if (!makeRoom(RequestKind::Phone, Clock::now(), true)) return false;
