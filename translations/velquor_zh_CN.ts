@@ -1952,6 +1952,16 @@
         <source>a row of the reply has non-zero bytes 296 to 319</source>
         <translation>应答中一行的第 296 到 319 字节不为零</translation>
     </message>
+    <message>
+        <source>kestod told the phone at %1 that it has no Server text (it asked before its registration): restart the phone so that it asks again and is sent to %2</source>
+        <extracomment>%1 is a local time with its offset, %2 the server text (a URL) registered since</extracomment>
+        <translation>kestod 在 %1 告诉话机它没有服务器文本（话机在登记之前查询）：请重启话机，让它再次查询并被指向 %2</translation>
+    </message>
+    <message>
+        <source>kestod sent the phone to %1, but it fetched its file at %2 from this phone server: put %3 at %1, or register the phone with the Server text it fetches from</source>
+        <extracomment>%1 is the server text (a URL) kestod sent the phone to, %2 the path the phone fetched its file at from this phone server, %3 the phone&apos;s file name</extracomment>
+        <translation>kestod 已将话机指向 %1，但话机从本话机服务器的 %2 获取了文件：请把 %3 放到 %1，或用话机实际获取文件的服务器文本登记它</translation>
+    </message>
 </context>
 <context>
     <name>velquor::app::CChangePassword</name>

@@ -185,6 +185,19 @@ std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
     return results;
 }
 
+std::string pathOf(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
+    if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
+    char* path = nullptr;
+    std::string text = "/";
+    if (curl_url_get(parsed.get(), CURLUPART_PATH, &path, 0) == CURLUE_OK && path != nullptr &&
+        *path != '\0') {
+        text = path;
+    }
+    curl_free(path);
+    return text;
+}
+
 std::string hostOf(const std::string& url) {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
     if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return url;

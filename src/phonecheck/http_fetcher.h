@@ -59,5 +59,8 @@ std::vector<FetchResult> fetchAll(const std::vector<FetchRequest>& requests,
 
 // "prov.example:8443" of "https://prov.example:8443/cfg/": what a "cannot reach" names.
 std::string hostOf(const std::string& url);
+// The path of a URL ("/prov/" of "http://h:8080/prov/?x"); "/" when it has none, empty when it
+// is no URL.
+std::string pathOf(const std::string& url);
 
 }  // namespace velquor::phonecheck

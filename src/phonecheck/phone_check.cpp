@@ -123,6 +123,8 @@ bool checkBeforeFetch(PhoneCheck& check, const GeneratedFiles& files,
     }
     check.serverText = registered->server;
     check.asked = registered->asked;
+    check.askedAt = registered->askedAt;
+    check.askedAnswer = registered->askedAnswer;
     if (!isHttpUrl(registered->server)) {
         decide(check, Verdict::NotAUrl,
                Phrase{VELQUOR_TR_NOOP("core", "server text is not a URL"), {}});
@@ -253,23 +255,63 @@ LogFinding logFindingOf(const serve::PhoneStatus& phone, const PhoneCheck& check
             std::nullopt};
 }
 
+// The folder a path names ("/prov/" of "/prov/001A2B3C4D5E.xml"), without its query.
+std::string_view folderOf(std::string_view path) {
+    path = path.substr(0, path.find_first_of("?#"));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view("/") : path.substr(0, slash + 1);
+}
+
+// Whether the phone's last fetch in the log asked for its file where its Server text sends it
+// (or that place's en/ copy): the phone server answers a name under any folder, so the folder
+// asked tells a phone sent by kestod from one told of this server some other way.
+bool fetchedWhereSent(const PhoneCheck& check, const serve::PhoneStatus& seen) {
+    const std::string sentTo = std::string(folderOf(pathOf(check.url)));
+    const std::string_view fetched = folderOf(seen.fetchedPath);
+    return fetched == sentTo || fetched == sentTo + "en/";
+}
+
+// What to do about a registered phone that asked kestod's phones' port, for a row with nothing
+// else to do; empty when the ask and the log agree.
+Phrase askAdvice(const PhoneCheck& check, const serve::PhoneStatus* seen) {
+    if (check.registration != provisioning::CheckOutcome::Registered || check.askedAt.empty() ||
+        check.url.empty()) {
+        return {};
+    }
+    const std::string sentTo = wire::maskedServerText(check.serverText);
+    const std::string when = support::localTimeOfUtcText(check.askedAt);
+    if (check.askedAnswer != "redirected") {
+        //: %1 is a local time with its offset, %2 the server text (a URL) registered since
+        return Phrase{VELQUOR_TR_NOOP("core",
+                                      "kestod told the phone at %1 that it has no Server text "
+                                      "(it asked before its registration): restart the phone "
+                                      "so that it asks again and is sent to %2"),
+                      {when, sentTo}};
+    }
+    const bool fetched = seen != nullptr && seen->state == serve::PhoneState::Fetched;
+    if (!fetched) {
+        //: %1 is the server text (a URL) the phone was sent to, %2 the phone's file name
+        return Phrase{VELQUOR_TR_NOOP("core",
+                                      "the phone asked kestod and was sent to %1, but no fetch "
+                                      "of its file is known: check that the phone reaches %1 "
+                                      "and gets %2 there"),
+                      {sentTo, check.phone.fileName}};
+    }
+    if (fetchedWhereSent(check, *seen)) return {};
+    //: %1 is the server text (a URL) kestod sent the phone to, %2 the path the phone fetched
+    //: its file at from this phone server, %3 the phone's file name
+    return Phrase{VELQUOR_TR_NOOP("core",
+                                  "kestod sent the phone to %1, but it fetched its file at %2 "
+                                  "from this phone server: put %3 at %1, or register the "
+                                  "phone with the Server text it fetches from"),
+                  {sentTo, seen->fetchedPath, check.phone.fileName}};
+}
+
 }  // namespace
 
 std::string refusedRowText(const RefusedRow& refused) {
     return sheet::cellName(refused.row, refused.column) + " " + refused.cell + ": " +
            refused.reason.english();
-}
-
-Phrase askedAction(const PhoneCheck& check) {
-    const bool sentOn = check.registration == provisioning::CheckOutcome::Registered &&
-                        check.asked.starts_with("asked at ");
-    if (!sentOn || !check.fetchedBy.empty() || !check.action.empty()) return {};
-    //: %1 is the server text (a URL) the phone was sent to, %2 the phone's file name
-    return Phrase{VELQUOR_TR_NOOP("core",
-                                  "the phone asked kestod and was sent to %1, but no fetch of "
-                                  "its file is known: check that the phone reaches %1 and gets "
-                                  "%2 there"),
-                  {wire::maskedServerText(check.serverText), check.phone.fileName}};
 }
 
 std::string phoneUrl(const std::string& serverText, const std::string& fileName) {
@@ -443,6 +485,9 @@ void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::PhoneS
         check.verdict = shown.verdict;
         check.reason = shown.reason;
         check.action = shown.action;
+        if (check.action.empty()) {
+            check.action = askAdvice(check, found == byMac.end() ? nullptr : found->second);
+        }
     }
 }
 

@@ -49,7 +49,9 @@ struct PhoneCheck {
     // The check's own finding, before the fetch log had its say (addFetches shows it again
     // once the phone fetches).
     Finding checked;
-    std::string asked;  // what kestod's phones' port last told it (askedText)
+    std::string asked;        // what kestod's phones' port last told it (askedText)
+    std::string askedAt;      // when, UTC; empty when it never asked or the server cannot say
+    std::string askedAnswer;  // "redirected", "not found"
 };
 
 struct SiteCheckInput {
@@ -89,11 +91,6 @@ support::Result<SheetPhones> phonesOfSheet(const std::string& path, int column, 
 // between them when the server text does not end with one.
 std::string phoneUrl(const std::string& serverText, const std::string& fileName);
 
-// What to do about a phone registered to the user that asked kestod's phones' port and was sent
-// on, when no fetch of its file is known (fetchedBy empty): look where it was sent. Empty for
-// every other row, and for a row that has an action of its own.
-support::Phrase askedAction(const PhoneCheck& check);
-
 // Fetches are light for a web server next to the phones' own: this many at once by default,
 // the most --jobs may ask for. The CLI's help, its manual and the README name this figure.
 inline constexpr std::size_t kDefaultFetchesInFlight = 64;
@@ -117,7 +114,10 @@ std::vector<PhoneCheck> checkPhones(const SiteCheckInput& input, support::Progre
 // What the phone server's fetch log saw each phone do: "fetched by the phone at TIME from
 // ADDR" of its last fetch; or a phone that only asked for a name that is not there, or whose
 // last request was refused, says so with the name it asked for, and over a "ready" or "not
-// checked" verdict that is its verdict, with what to do.
+// checked" verdict that is its verdict, with what to do. A row with nothing else to do weighs
+// what kestod's phones' port told the phone against the log: sent to its Server text but no
+// fetch known, or its file fetched from another place than the Server text, or told "not
+// found" before its registration; each says what to do.
 void addFetches(std::vector<PhoneCheck>& checks, const std::vector<serve::FetchRecord>& records);
 // The same from statuses already rebuilt (a running phone server's); a phone the statuses do
 // not name has nothing from the log.

@@ -82,7 +82,7 @@ SiteCounts countsOf(const std::vector<PhoneCheck>& rows) {
     SiteCounts counts;
     counts.rows = rows.size();
     for (const PhoneCheck& row : rows) {
-        if (row.verdict == Verdict::Ready) ++counts.ready;
+        if (row.verdict == Verdict::Ready && row.action.empty()) ++counts.ready;
         if (row.verdict == Verdict::RowRefused) ++counts.refusedRows;
     }
     counts.problems = counts.rows - counts.ready;

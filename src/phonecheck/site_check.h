@@ -47,6 +47,8 @@ support::Result<SiteSource> readSite(const SiteRequest& request, std::stop_token
 
 struct SiteCounts {
     std::size_t rows = 0;  // phones and refused rows
+    // Ready with nothing left to do: a phone whose file is served right but that kestod's
+    // answer and the fetch log show going astray is among the problems.
     std::size_t ready = 0;
     std::size_t problems = 0;  // refused rows among them
     std::size_t refusedRows = 0;

@@ -234,8 +234,9 @@ Result<CheckedDevice> askOne(const PageFetcher& fetch, std::string_view user,
     }
     const RegisteredDevice registration{row.mac,       row.server,      row.registered, row.askedAt,
                                         row.askedFrom, row.askedAnswer, page->withAsked};
-    return CheckedDevice{mac, CheckOutcome::Registered, row.server, row.registered,
-                         askedText(registration)};
+    return CheckedDevice{
+        mac,         CheckOutcome::Registered, row.server, row.registered, askedText(registration),
+        row.askedAt, row.askedAnswer};
 }
 
 // The rest of a listing whose first page has arrived. Memory grows with the rows received,
@@ -313,8 +314,13 @@ Result<std::vector<CheckedDevice>> checkDevices(const PageFetcherFactory& fetche
                 toAsk.push_back(i);
                 continue;
             }
-            checked[i] = {macs[i], CheckOutcome::Registered, found->second->server,
-                          found->second->registered, askedText(*found->second)};
+            checked[i] = {macs[i],
+                          CheckOutcome::Registered,
+                          found->second->server,
+                          found->second->registered,
+                          askedText(*found->second),
+                          found->second->askedAt,
+                          found->second->askedAnswer};
         }
     }
     std::atomic<std::uint64_t> done{macs.size() - toAsk.size()};

@@ -57,8 +57,11 @@ struct CheckedDevice {
     CheckOutcome outcome = CheckOutcome::NotRegistered;
     std::string server;      // Registered only
     std::string registered;  // Registered only
-    // Registered only: what a phone was last told on kestod's phones' port (askedText).
+    // Registered only: what a phone was last told on kestod's phones' port (askedText), and
+    // when (UTC; empty: never or unknown) and what, for the checks that weigh it.
     std::string asked{};
+    std::string askedAt{};
+    std::string askedAnswer{};
 };
 
 // One page of a listing from the server; ProvisioningChannel::fetchListingPage in use.

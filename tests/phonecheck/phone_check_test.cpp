@@ -591,5 +591,68 @@ TEST_F(SiteTest, EveryRowOfTheSheetIsARowAndTheFetchLogSaysWhatEachPhoneMet) {
               "the phone asked for cfg" + phones[1].mac + ".xml, which is not there");
 }
 
+// A phone kestod's phones' port answered, weighed against the fetch log: sent to its Server
+// text and fetched there, nothing to do; sent there but never seen fetching, or seen fetching
+// its file at another folder of this phone server, or told "not found" before it was
+// registered: each says what to do, in the window's rows and the CLI's report alike.
+TEST_F(SiteTest, WhatKestodToldAPhoneIsWeighedAgainstWhereItFetchedItsFile) {
+    generate(5, false);
+    for (int n = 1; n <= 5; ++n) upload(n, configOf(n));
+    NginxFixture nginx(root.path());
+    ASSERT_NE(nginx.port(), 0);
+    std::vector<CheckedDevice> devices = registrations(nginx.url());
+    for (int i = 0; i < 4; ++i) {
+        devices[i].askedAt = "2026-12-09T15:00:00Z";
+        devices[i].askedAnswer = i == 3 ? "not found" : "redirected";
+    }
+    std::vector<PhoneCheck> checks = check(devices, std::nullopt);
+    for (const PhoneCheck& one : checks) ASSERT_EQ(one.verdict, Verdict::Ready);
+    serve::FetchRecord whereSent{};
+    whereSent.method = "GET";
+    whereSent.status = 200;
+    whereSent.completed = true;
+    whereSent.peer = "192.0.2.7";
+    ASSERT_TRUE(serve::parseLogTime("2026-12-09T15:00:02.000Z", whereSent.time));
+    whereSent.mac = phones[0].mac;
+    whereSent.path = "/" + phones[0].fileName;
+    serve::FetchRecord elsewhere = whereSent;
+    elsewhere.mac = phones[2].mac;
+    elsewhere.path = "/old-site/" + phones[2].fileName;
+    serve::FetchRecord neverAsked = whereSent;
+    neverAsked.mac = phones[4].mac;
+    neverAsked.path = "/anywhere/" + phones[4].fileName;
+    const velquor::testing::TimeZone zone(velquor::testing::TimeZone::kCentralEurope);
+    addFetches(checks, {whereSent, elsewhere, neverAsked});
+
+    EXPECT_TRUE(checks[0].action.empty()) << checks[0].action.english();
+    EXPECT_EQ(checks[1].action.english(),
+              "the phone asked kestod and was sent to " + nginx.url() +
+                  ", but no fetch of its file is known: check that the phone reaches " +
+                  nginx.url() + " and gets " + phones[1].fileName + " there");
+    EXPECT_EQ(checks[2].action.english(), "kestod sent the phone to " + nginx.url() +
+                                              ", but it fetched its file at " + elsewhere.path +
+                                              " from this phone server: put " + phones[2].fileName +
+                                              " at " + nginx.url() +
+                                              ", or register the phone with the Server text it "
+                                              "fetches from");
+    EXPECT_EQ(checks[3].action.english(),
+              "kestod told the phone at 2026-12-09T16:00:00+01:00 that it has no Server text (it "
+              "asked before its registration): restart the phone so that it asks again and is "
+              "sent to " +
+                  nginx.url());
+    EXPECT_TRUE(checks[4].action.empty()) << "a phone that never asked kestod";
+    for (const PhoneCheck& one : checks) EXPECT_EQ(one.verdict, Verdict::Ready);
+    const report::ReportTable table = siteReport(checks);
+    EXPECT_EQ(table.rows[2][9], checks[2].action.english()) << "the CLI's action column";
+    EXPECT_EQ(siteSummaryText(countsOf(checks)), "5 phones: 2 ready, 3 with a problem");
+
+    // Once the phone fetches where it was sent, nothing is left to do.
+    serve::FetchRecord movedOn = elsewhere;
+    movedOn.path = "/" + phones[2].fileName;
+    movedOn.time += std::chrono::seconds(60);
+    addFetches(checks, {whereSent, elsewhere, movedOn});
+    EXPECT_TRUE(checks[2].action.empty()) << checks[2].action.english();
+}
+
 }  // namespace
 }  // namespace velquor::phonecheck

@@ -12,6 +12,7 @@
 #include "kestod_fixture.h"
 #include "openssl_certificates.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 #include "wire/device_listing.h"
 
 namespace velquor::testing {
@@ -211,8 +212,15 @@ TEST_F(KestodPhonesTest, TwoInstancesOnOneDatabaseSeeEachOthersAnswers) {
     ASSERT_NE(second.phonePort(), 0);
     EXPECT_EQ(askAsPhone(second, "/phone/001a2b3c4d5e", phone).status, 302)
         << "the registration made through the first";
-    const std::string devices = first.runTool({"devices"});
-    EXPECT_NE(devices.find("Z from 127.0.0.1: redirected\n"), std::string::npos) << devices;
+    // The second writes its asks behind its answers: the first sees it once it is written.
+    std::string devices;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            devices = first.runTool({"devices"});
+            return devices.find("Z from 127.0.0.1: redirected\n") != std::string::npos;
+        },
+        std::chrono::seconds(10)))
+        << devices;
 }
 
 }  // namespace

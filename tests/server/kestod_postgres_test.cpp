@@ -213,7 +213,9 @@ TEST_F(KestodPostgresTest, MigrateCarriesAFoldersStateIntoAnEmptyDatabase) {
         auto store = server::SqliteAccountStore::open(sqlite.directory() / "kestod.db",
                                                       server::AccountStore::OpenMode::MustExist);
         ASSERT_TRUE(store) << store.error().message;
-        ASSERT_TRUE((*store)->recordAsk(macFor("m-bob"), "192.0.2.7", "redirected"));
+        const server::PhoneAsk ask{server::askTime(std::chrono::system_clock::now()), "192.0.2.7",
+                                   "redirected"};
+        ASSERT_TRUE((*store)->recordAsks({{macFor("m-bob"), ask}}));
     }
 
     TestDatabase database;

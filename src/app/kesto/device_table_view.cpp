@@ -4,9 +4,13 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
+#include <algorithm>
 
 #include "app/kit/window/control_window.h"
 #include "app/kit/window/keyboard_access.h"
@@ -18,6 +22,9 @@
 
 namespace velquor::app {
 namespace {
+
+// How many rows a column is measured on for its width: a long listing is not read whole.
+constexpr int kMeasuredRows = 50;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -186,11 +193,35 @@ void DeviceTableView::showTable(DeviceTable table) {
     m_model->setTable(m_source.headers, m_source.rows);
     m_source.rows.clear();
     m_table->sortByColumn(kMacColumn, Qt::AscendingOrder);
-    m_table->horizontalHeader()->setResizeContentsPrecision(50);
+    m_table->horizontalHeader()->setResizeContentsPrecision(kMeasuredRows);
     for (int column = 0; column + 1 < m_model->columnCount(); ++column) {
         m_table->resizeColumnToContents(column);
     }
+    widenToColumns();
     updateButtons();
+}
+
+void DeviceTableView::widenToColumns() {
+    const int columns = m_model->columnCount();
+    if (columns == 0) return;
+    int wanted = 0;
+    for (int column = 0; column + 1 < columns; ++column) wanted += m_table->columnWidth(column);
+    // The last column stretches over what is left: it is measured, not resized, on as many
+    // rows as the others were.
+    int last = m_table->horizontalHeader()->sectionSizeHint(columns - 1);
+    const int measured = std::min(m_filter->rowCount(), kMeasuredRows);
+    for (int row = 0; row < measured; ++row) {
+        last = std::max(last, m_table->sizeHintForIndex(m_filter->index(row, columns - 1)).width());
+    }
+    wanted += last;
+    const QMargins margins = layout()->contentsMargins();
+    wanted += margins.left() + margins.right() + 2 * m_table->frameWidth() +
+              m_table->verticalScrollBar()->sizeHint().width();
+    if (m_table->verticalHeader()->isVisible()) wanted += m_table->verticalHeader()->width();
+    if (const QScreen* shownOn = screen()) {
+        wanted = std::min(wanted, shownOn->availableGeometry().width());
+    }
+    if (wanted > width()) resize(wanted, height());
 }
 
 void DeviceTableView::setDeleteRequest(DeleteRequest request) {

@@ -116,6 +116,8 @@ public slots:
 
 private:
     void updateButtons();
+    // Widens the window, as far as its screen has room, until every column shows whole.
+    void widenToColumns();
 
     Prompter& m_prompter;
     DeviceTable m_source;

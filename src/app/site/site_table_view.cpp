@@ -142,8 +142,7 @@ QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     const phonecheck::PhoneCheck& check = m_checks.at(static_cast<std::size_t>(index.row()));
     if (role == Qt::UserRole)
-        return check.verdict != phonecheck::Verdict::Ready ||
-               !phonecheck::askedAction(check).empty();
+        return check.verdict != phonecheck::Verdict::Ready || !check.action.empty();
     // The row sorts as a number, not as text.
     if (role == Qt::EditRole && index.column() == kRowColumn) return check.phone.row;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
@@ -169,11 +168,8 @@ QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
             return check.fetchedBy.empty() ? QString() : coreText(check.fetchedBy);
         case kAskedColumn:
             return QString::fromStdString(check.asked);
-        case kActionColumn: {
-            const support::Phrase asked = phonecheck::askedAction(check);
-            if (!asked.empty()) return coreText(asked);
+        case kActionColumn:
             return check.action.empty() ? QString() : coreText(check.action);
-        }
         default:
             return {};
     }

@@ -152,6 +152,7 @@ bool SiteStatus::apply(const FetchRecord& record) {
         phone.lastFetch = record.time;
         ++phone.fetches;
         phone.file = record.file;
+        phone.fetchedPath = record.path;
         phone.refusal.clear();
         moveTo(phone, PhoneState::Fetched);
     } else if (!record.refusal.empty()) {

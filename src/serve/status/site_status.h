@@ -38,8 +38,9 @@ const char* refusalAdvice(std::string_view refusal);
 struct PhoneStatus {
     std::string mac;  // canonical
     PhoneState state = PhoneState::Waiting;
-    std::string file;       // the file it fetched last
-    std::string askedName;  // the last name it asked that was not there
+    std::string file;         // the file it fetched last
+    std::string fetchedPath;  // the path its last fetch asked for, as the log keeps it
+    std::string askedName;    // the last name it asked that was not there
     Clock::time_point firstFetch{};
     Clock::time_point lastFetch{};
     Clock::time_point lastRequest{};  // of its last request, whatever its answer

@@ -105,7 +105,7 @@ PhoneRequest parsePhoneRequest(std::string_view head) {
 }
 
 PhoneOutcome answerPhone(const PhoneRequest& request, const PhoneProof& proof, AccountStore& store,
-                         std::string_view peer) {
+                         AskRecorder& asks, std::string_view peer) {
     if (!request.wellFormed) return refused(400, "malformed request");
     if (request.mac.empty()) return refused(404, "no such path");
     if (request.method != "GET" && request.method != "HEAD") {
@@ -135,9 +135,8 @@ PhoneOutcome answerPhone(const PhoneRequest& request, const PhoneProof& proof, A
         outcome.detail = "to " + wire::maskedServerText(outcome.location);
     }
     const auto answer = outcome.status == 302 ? kAnswerRedirected : kAnswerNotFound;
-    if (auto kept = store.recordAsk(request.mac, peer, answer); !kept) {
-        outcome.detail += "; not remembered: " + kept.error().message;
-    }
+    asks.record(MacAsk{request.mac, PhoneAsk{askTime(std::chrono::system_clock::now()),
+                                             std::string(peer), std::string(answer)}});
     return outcome;
 }
 

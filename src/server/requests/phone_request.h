@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "server/store/account_store.h"
+#include "server/store/ask_recorder.h"
 #include "server/tls/phone_cas.h"
 
 namespace velquor::server {
@@ -39,9 +40,9 @@ struct PhoneOutcome {
 };
 
 // The answer to a request whose client proved what proof says, over the store; a phone that
-// proved its MAC has what it was told remembered, from peer.
+// proved its MAC has what it was told, from peer, handed to asks to be remembered.
 PhoneOutcome answerPhone(const PhoneRequest& request, const PhoneProof& proof, AccountStore& store,
-                         std::string_view peer);
+                         AskRecorder& asks, std::string_view peer);
 
 // The whole HTTP response for an outcome: a small text body (the Server text for a 302, for
 // phones that read the body), none for HEAD; the connection closes after it.

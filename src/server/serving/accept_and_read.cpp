@@ -245,10 +245,19 @@ bool KestoServer::startTls(Connection& connection) {
     return true;
 }
 
-bool KestoServer::phoneHandshakeRoom(const Connection& connection) const {
+bool KestoServer::phoneHandshakeRoom(const Connection& connection) {
     if (connection.kind != RequestKind::Phone) return true;
     const auto found = m_phoneHandshakes.find(connection.group);
-    return found == m_phoneHandshakes.end() || found->second < m_settings.maxPhoneHandshakesPerPeer;
+    if (found != m_phoneHandshakes.end() && found->second >= m_settings.maxPhoneHandshakesPerPeer) {
+        return false;
+    }
+    // The port's handshakes in all: the longest stalled makes room; when every one is in a
+    // handshake thread's hands, the phone waits instead of being refused.
+    const std::size_t port = indexOf(RequestKind::Phone);
+    while (m_handshaking[port] >= kMostHandshaking) {
+        if (!makeRoom(RequestKind::Phone, Clock::now(), true)) return false;
+    }
+    return true;
 }
 
 // On the event loop only, for a connection whose TLS state was made in its handshake.

@@ -45,9 +45,12 @@ struct KestoServer::Connection {
     bool done = false;  // handed on or dropped; the loop forgets it
     // A handshake thread has it: the loop leaves it alone until it takes it back.
     bool withHandshaker = false;
-    // A phone's connection whose address is at its handshake cap: left alone until a
-    // handshake of its address ends.
+    // A phone's connection whose address is at its handshake cap, or its port at its
+    // handshakes under way: left alone until a handshake ends.
     bool waitingForRoom = false;
+    // The server has answered its client's hello: what is left of its handshake is cheap and
+    // ends a request, so the handshake threads take it before a new one.
+    bool helloAnswered = false;
     bool trailingBytes = false;     // more bytes than the record: malformed
     const char* failure = nullptr;  // why it is dropped, where the stage does not say it
     std::string record;             // what was received so far

@@ -36,8 +36,10 @@ void KestoServer::stopHandshakers() {
     for (auto& thread : m_handshakers) thread.join();
     m_handshakers.clear();
     std::lock_guard lock(m_handshakeMutex);
-    for (Connection* connection : m_handshakesWaiting) m_handshakesDone.push_back(connection);
-    m_handshakesWaiting.clear();
+    for (auto* waiting : {&m_handshakesContinuing, &m_handshakesWaiting}) {
+        for (Connection* connection : *waiting) m_handshakesDone.push_back(connection);
+        waiting->clear();
+    }
     for (Connection* connection : m_handshakesDone) connection->withHandshaker = false;
     m_handshakesDone.clear();
 }
@@ -46,7 +48,8 @@ void KestoServer::offerHandshake(Connection& connection) {
     connection.withHandshaker = true;
     {
         std::lock_guard lock(m_handshakeMutex);
-        m_handshakesWaiting.push_back(&connection);
+        (connection.helloAnswered ? m_handshakesContinuing : m_handshakesWaiting)
+            .push_back(&connection);
     }
     m_handshakeReady.notify_one();
 }
@@ -56,20 +59,43 @@ void KestoServer::handshakerMain() {
         Connection* connection = nullptr;
         {
             std::unique_lock lock(m_handshakeMutex);
-            m_handshakeReady.wait(
-                lock, [this] { return m_handshakersStopping || !m_handshakesWaiting.empty(); });
+            m_handshakeReady.wait(lock, [this] {
+                return m_handshakersStopping || !m_handshakesContinuing.empty() ||
+                       !m_handshakesWaiting.empty();
+            });
             if (m_handshakersStopping) return;
-            connection = m_handshakesWaiting.front();
-            m_handshakesWaiting.pop_front();
+            connection = nextHandshake();
         }
-        continueTls(*connection);
-        {
+        if (connection != nullptr) {
+            continueTls(*connection);
+            connection->helloAnswered = true;
             std::lock_guard lock(m_handshakeMutex);
             m_handshakesDone.push_back(connection);
         }
         const char byte = 1;
         [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
     }
+}
+
+// Under the mutex. A handshake whose hello is answered first: what is left of it is cheap and
+// ends in an answer. Then the oldest new one; hellos past their deadline go back to the loop
+// unanswered (it drops them) instead of costing a handshake's work, and null is returned when
+// that was all there was.
+KestoServer::Connection* KestoServer::nextHandshake() {
+    if (!m_handshakesContinuing.empty()) {
+        Connection* next = m_handshakesContinuing.front();
+        m_handshakesContinuing.pop_front();
+        return next;
+    }
+    const auto now = Clock::now();
+    while (!m_handshakesWaiting.empty() && now >= m_handshakesWaiting.front()->handshakeDeadline) {
+        m_handshakesDone.push_back(m_handshakesWaiting.front());
+        m_handshakesWaiting.pop_front();
+    }
+    if (m_handshakesWaiting.empty()) return nullptr;
+    Connection* next = m_handshakesWaiting.front();
+    m_handshakesWaiting.pop_front();
+    return next;
 }
 
 void KestoServer::takeBackHandshakes() {

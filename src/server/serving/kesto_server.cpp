@@ -149,6 +149,12 @@ support::Result<std::unique_ptr<KestoServer>> KestoServer::create(ServeSettings 
     }
     for (const auto& warning : warnings) writeLogLine(warning);
     if (auto made = server->makeTlsContexts(); !made) return made.error();
+    if (server->m_phoneTls) {
+        auto asks = openAccountStore(location, AccountStore::OpenMode::MustExist);
+        if (!asks) return asks.error();
+        server->m_asks = std::make_unique<AskRecorder>(
+            std::move(*asks), [](const std::string& line) { writeLogLine(line); });
+    }
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -350,6 +356,7 @@ support::Status KestoServer::run() {
     m_queueReady.notify_all();
     for (auto& worker : m_workers) worker.join();
     m_workers.clear();
+    if (m_asks) m_asks->flush();  // a restart shows every phone answered before the stop
     return {};
 }
 

@@ -37,6 +37,7 @@
 #include "server/serving/fair_queue.h"
 #include "server/serving/trusted_groups.h"
 #include "server/store/account_store.h"
+#include "server/store/ask_recorder.h"
 #include "server/tls/tls_context.h"
 #include "support/result.h"
 #include "wire/wire_records.h"
@@ -64,8 +65,8 @@ struct ServeSettings {
     std::size_t maxConnectionsPerPeer = 128;
     std::size_t maxLoginsPerAddress = 60;  // successful logins per minute
     // The phones' port caps handshakes per address group rather than connections: a site's
-    // phones share one address. Past the cap a connection waits for a handshake of its
-    // address to end; it is never refused for the others.
+    // phones share one address. Past the cap, or past the port's handshakes under way, a
+    // connection waits for a handshake to end; it is never refused for the others.
     std::size_t maxPhoneHandshakesPerPeer = 64;
     LoginLimits loginLimits;
 };
@@ -125,12 +126,14 @@ private:
     void startHandshakers();
     void stopHandshakers();
     void handshakerMain();
+    Connection* nextHandshake();
     void offerHandshake(Connection& connection);
     void takeBackHandshakes();
     void readRecord(Connection& connection);
     void readPhoneRequest(Connection& connection);
-    // Whether a phone's connection may start its handshake now, within its address's cap.
-    bool phoneHandshakeRoom(const Connection& connection) const;
+    // Whether a phone's connection may start its handshake now, within its address's cap and
+    // the port's handshakes under way (making room of a stalled one if need be).
+    bool phoneHandshakeRoom(const Connection& connection);
     void handshakeEnded(const Connection& connection);
     void startWaitingHandshakes();
     void dispatch(std::unique_ptr<Connection> connection);
@@ -181,7 +184,8 @@ private:
     // as far as it goes without waiting, and the loop takes it back.
     std::mutex m_handshakeMutex;
     std::condition_variable m_handshakeReady;
-    std::deque<Connection*> m_handshakesWaiting;
+    std::deque<Connection*> m_handshakesWaiting;     // new: their hello to answer
+    std::deque<Connection*> m_handshakesContinuing;  // hello answered: taken first
     std::vector<Connection*> m_handshakesDone;
     bool m_handshakersStopping = false;
     std::vector<std::thread> m_handshakers;
@@ -203,6 +207,8 @@ private:
     std::vector<std::unique_ptr<AccountStore>>
         m_workerStores;  // one connection per worker, opened up front
     std::vector<std::thread> m_workers;
+    // What the phones were told, written behind their answers (null: no phones' port).
+    std::unique_ptr<AskRecorder> m_asks;
 };
 
 }  // namespace velquor::server

@@ -74,6 +74,8 @@ RequestOutcome KestoServer::decide(Connection& connection, RequestHandler& handl
         outcome.tallied = "logins refused after too many from one address in a minute";
         return outcome;
     }
+    // A technician's listing shows every phone this instance answered before it.
+    if (m_asks && connection.kind == RequestKind::Device) m_asks->flush();
     store.setDeadline(connection.deadline);
     outcome = handler.handle(connection.kind, connection.peer, connection.record);
     if (login && outcome.reply != wire::kReplyYes) m_loginRate.cancel(connection.group);
@@ -93,7 +95,7 @@ RequestOutcome KestoServer::decidePhone(Connection& connection, AccountStore& st
         phone.detail = "not done: the deadline passed while the request waited for a worker";
     } else {
         store.setDeadline(connection.deadline);
-        phone = answerPhone(request, phoneProofOf(connection.ssl), store, connection.peer);
+        phone = answerPhone(request, phoneProofOf(connection.ssl), store, *m_asks, connection.peer);
     }
     RequestOutcome outcome;
     outcome.operation = request.wellFormed ? request.method : "-";

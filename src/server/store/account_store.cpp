@@ -1,6 +1,8 @@
 // The choice between kestod's stores; see account_store.h.
 #include "server/store/account_store.h"
 
+#include <ctime>
+
 #include "server/store/postgres/postgres_account_store.h"
 #include "server/store/sqlite/sqlite_account_store.h"
 #include "server/tls/server_folder.h"
@@ -27,6 +29,15 @@ UserRow userRowFor(std::string name, std::string created, long long devices,
 std::string askedText(const PhoneAsk& ask) {
     if (ask.at.empty()) return "never";
     return ask.at + " from " + ask.from + ": " + ask.answer;
+}
+
+std::string askTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm parts{};
+    ::gmtime_r(&seconds, &parts);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return std::string(text, length);
 }
 
 support::Result<std::unique_ptr<AccountStore>> openAccountStore(const StoreLocation& location,

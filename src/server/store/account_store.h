@@ -67,6 +67,15 @@ inline constexpr std::string_view kAnswerNotFound = "not found";
 // "never", or when, from where and what a phone was told, as kestod's listings show it.
 std::string askedText(const PhoneAsk& ask);
 
+// A moment as the store keeps when a phone asked: ISO 8601 in UTC, to the second.
+std::string askTime(std::chrono::system_clock::time_point when);
+
+// What one phone asked about its canonical MAC, to be remembered.
+struct MacAsk {
+    std::string mac;
+    PhoneAsk ask;
+};
+
 struct DeviceRow {
     std::string mac;
     std::string server;
@@ -98,10 +107,7 @@ struct StoreSnapshot {
         long long accountId = 0;
         std::string registered;
     };
-    struct Ask {
-        std::string mac;
-        PhoneAsk ask;
-    };
+    using Ask = MacAsk;
     std::vector<std::pair<std::string, std::string>> settings;
     std::vector<Account> accounts;
     std::vector<Device> devices;
@@ -187,12 +193,11 @@ public:
     // the account); how many were freed.
     virtual support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) = 0;
 
-    // Remembers that a phone at address asked about the canonical MAC just now and was told
-    // answer (kAnswerRedirected, kAnswerNotFound), in place of what it asked before. Kept
-    // whether or not the MAC is registered, so a phone that asked before its registration
-    // shows it.
-    virtual support::Status recordAsk(std::string_view mac, std::string_view address,
-                                      std::string_view answer) = 0;
+    // Remembers each ask (when, from which address, told kAnswerRedirected or
+    // kAnswerNotFound) in place of what its MAC asked before, unless the store holds a later
+    // one (another instance's); all in one transaction. Kept whether or not the MAC is
+    // registered, so a phone that asked before its registration shows it.
+    virtual support::Status recordAsks(const std::vector<MacAsk>& asks) = 0;
 
     // Existing accounts only, with the devices each holds.
     // The guesses of each name are judged by limits.

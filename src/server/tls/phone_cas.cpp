@@ -152,6 +152,11 @@ support::Status askForPhoneCertificates(SSL_CTX* context, const ServerFiles& fil
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_CLIENT_ONCE, keepHandshaking);
     static const unsigned char kSessionContext[] = "kestod-phones";
     SSL_CTX_set_session_id_context(context, kSessionContext, sizeof kSessionContext - 1);
+    // A phone asks once a boot: a session to resume would never be used, and making one (two
+    // tickets, each holding the phone's certificate, sealed for it) costs every handshake.
+    SSL_CTX_set_num_tickets(context, 0);
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     return {};
 }
 

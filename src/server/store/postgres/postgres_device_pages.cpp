@@ -43,9 +43,11 @@ const std::string kFindDeviceSql =
 const PostgresAccountStore::Statement kFindDevice{"kFindDevice", kFindDeviceSql.c_str(), false};
 
 VELQUOR_CHANGE(kRecordAsk,
-               "INSERT INTO phone_asks(mac, asked, address, answer) VALUES($1, now(), $2, $3) "
+               "INSERT INTO phone_asks(mac, asked, address, answer) "
+               "VALUES($1, $2::timestamptz, $3, $4) "
                "ON CONFLICT (mac) DO UPDATE SET asked = excluded.asked, "
-               "address = excluded.address, answer = excluded.answer");
+               "address = excluded.address, answer = excluded.answer "
+               "WHERE excluded.asked >= phone_asks.asked");
 
 VELQUOR_CHANGE(kReleaseDevicesOf,
                "WITH gone AS (DELETE FROM devices WHERE account_id = " VELQUOR_OWNER_ID
@@ -75,9 +77,18 @@ support::Result<std::optional<DeviceRow>> PostgresAccountStore::findDevice(std::
                   rows->number(0, 4), rows->text(0, 5) == "t", rows->ask(0, 6)});
 }
 
-support::Status PostgresAccountStore::recordAsk(std::string_view mac, std::string_view address,
-                                                std::string_view answer) {
-    VELQUOR_RUN(rows, kRecordAsk, std::string(mac), std::string(address), std::string(answer));
+support::Status PostgresAccountStore::recordAsks(const std::vector<MacAsk>& asks) {
+    if (asks.empty()) return {};
+    auto put = [&](const MacAsk& one) {
+        return runOnce(kRecordAsk, {one.mac, one.ask.at, one.ask.from, one.ask.answer});
+    };
+    auto recorded = inTransaction("BEGIN", [&]() -> support::Result<Rows> {
+        for (std::size_t i = 0; i + 1 < asks.size(); ++i) {
+            if (auto done = put(asks[i]); !done) return done;
+        }
+        return put(asks.back());
+    });
+    if (!recorded) return recorded.error();
     return {};
 }
 

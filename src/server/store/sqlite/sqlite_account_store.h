@@ -58,8 +58,7 @@ public:
                                           std::size_t limit) override;
     support::Result<std::optional<DeviceRow>> findDevice(std::string_view mac) override;
     support::Result<std::uint64_t> releaseDevicesOf(std::string_view owner) override;
-    support::Status recordAsk(std::string_view mac, std::string_view address,
-                              std::string_view answer) override;
+    support::Status recordAsks(const std::vector<MacAsk>& asks) override;
 
     support::Result<std::optional<std::string>> setting(std::string_view key) override;
     support::Status setSetting(std::string_view key, std::string_view value) override;

@@ -62,16 +62,18 @@ support::Result<std::optional<DeviceRow>> SqliteAccountStore::findDevice(std::st
         sqlite3_column_int(find->get(), 5) != 0, askFrom(find->get(), 6)});
 }
 
-support::Status SqliteAccountStore::recordAsk(std::string_view mac, std::string_view address,
-                                              std::string_view answer) {
+support::Status SqliteAccountStore::recordAsks(const std::vector<MacAsk>& asks) {
     return asStatus(transaction([&]() -> support::Result<StoreOutcome> {
-        VELQUOR_QUERY(put,
-                      "INSERT INTO phone_asks(mac, asked, address, answer) "
-                      "VALUES(?1, strftime('%Y-%m-%dT%H:%M:%SZ', 'now'), ?2, ?3) "
-                      "ON CONFLICT(mac) DO UPDATE SET asked = excluded.asked, "
-                      "address = excluded.address, answer = excluded.answer");
-        put->text(mac).text(address).text(answer);
-        return changed(m_db, put->step(), m_file);
+        for (const auto& [mac, ask] : asks) {
+            VELQUOR_QUERY(put,
+                          "INSERT INTO phone_asks(mac, asked, address, answer) "
+                          "VALUES(?1, ?2, ?3, ?4) ON CONFLICT(mac) DO UPDATE SET "
+                          "asked = excluded.asked, address = excluded.address, "
+                          "answer = excluded.answer WHERE excluded.asked >= phone_asks.asked");
+            put->text(mac).text(ask.at).text(ask.from).text(ask.answer);
+            if (auto done = changed(m_db, put->step(), m_file); !done) return done;
+        }
+        return StoreOutcome::Done;
     }));
 }
 
