@@ -160,6 +160,9 @@ struct KestoServer::RoomCandidate {
     std::size_t held = 0;
     Clock::time_point lastBytes;
     const char* why = nullptr;
+    // Whether bytes waiting on its socket would keep it: looked at only for the candidates
+    // ranked first, a system call each, not for every connection of a full port.
+    bool unlessBytesWaiting = false;
 
     bool before(const RoomCandidate& other) const {
         if (tier != other.tier) return tier < other.tier;
@@ -180,17 +183,18 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
             if (forHandshake) return {};
             candidate.why = "closed: no handshake yet, to make room on a full port";
         } else {
-            if (bytesWaiting(connection.fd)) return {};
+            candidate.unlessBytesWaiting = true;
             candidate.why = forHandshake
                                 ? "closed: stalled in its handshake, to make room for another"
                                 : "closed: stalled in its handshake, to make room on a full port";
         }
     } else {
-        if (forHandshake || !connection.record.empty() || bytesWaiting(connection.fd) ||
+        if (forHandshake || !connection.record.empty() ||
             now - connection.lastBytes < kSilentAfterHandshake) {
             return {};
         }
         candidate.tier = 1;
+        candidate.unlessBytesWaiting = true;
         candidate.why = "closed: silent after its handshake, to make room on a full port";
         const auto held = port.perPeer.find(connection.group);
         candidate.held = held == port.perPeer.end() ? 0 : held->second;
@@ -200,24 +204,37 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
 }
 
 // Closes the connection of this port that roomCandidate ranks first; false when there is none.
+// The first ranked usually has no bytes waiting: it alone is looked at. When it has, every
+// candidate is ranked and looked at in turn, each socket once.
 bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted) {
-    auto chosen = m_open.end();
-    RoomCandidate best;
+    if (tlsStarted && m_noStalledHandshake[indexOf(kind)]) return false;
+    using Ranked = std::pair<RoomCandidate, decltype(m_open)::iterator>;
+    std::vector<Ranked> ranked;
     {
         std::lock_guard lock(m_countMutex);
         const PortCount& port = m_counts[indexOf(kind)];
         for (auto it = m_open.begin(); it != m_open.end(); ++it) {
             if (*it == nullptr) continue;
-            const auto candidate = roomCandidate(**it, kind, now, tlsStarted, port);
-            if (candidate && (chosen == m_open.end() || candidate->before(best))) {
-                chosen = it;
-                best = *candidate;
+            if (auto candidate = roomCandidate(**it, kind, now, tlsStarted, port)) {
+                ranked.emplace_back(*candidate, it);
             }
         }
     }
-    if (chosen == m_open.end()) return false;
-    std::unique_ptr<Connection> closed = std::move(*chosen);  // the sweep forgets the empty place
-    noteRefusal(closed->group, closed->port, now, best.why);
+    auto kept = [](const Ranked& one) {
+        return one.first.unlessBytesWaiting && bytesWaiting((*one.second)->fd);
+    };
+    const auto before = [](const Ranked& a, const Ranked& b) { return a.first.before(b.first); };
+    auto chosen = std::min_element(ranked.begin(), ranked.end(), before);
+    if (chosen != ranked.end() && kept(*chosen)) {
+        std::sort(ranked.begin(), ranked.end(), before);
+        chosen = std::find_if_not(ranked.begin(), ranked.end(), kept);
+    }
+    if (chosen == ranked.end()) {
+        if (tlsStarted) m_noStalledHandshake[indexOf(kind)] = true;
+        return false;
+    }
+    std::unique_ptr<Connection> closed = std::move(*chosen->second);  // the sweep forgets it
+    noteRefusal(closed->group, closed->port, now, chosen->first.why);
     finish(std::move(closed));
     return true;
 }
@@ -358,6 +375,7 @@ void KestoServer::advance(Connection& connection) {
     const bool handshaking = connection.stage == Connection::Stage::Handshake;
     continueTls(connection);
     if (handshaking && connection.stage == Connection::Stage::Record) handshakeEnded(connection);
+    if (handshaking) m_noStalledHandshake[indexOf(connection.kind)] = false;
 }
 
 void KestoServer::continueTls(Connection& connection) {
@@ -471,20 +489,21 @@ void KestoServer::sweep(Clock::time_point now) {
             still.push_back(std::move(connection));
             continue;
         }
-        const std::string received = receivedText(*connection);
         const bool handshaking = connection->stage == Connection::Stage::Handshake;
         if (connection->done && requestWhole(*connection)) {
             dispatch(std::move(connection));
         } else if (connection->done) {
-            const std::string why = connection->failure != nullptr ? connection->failure
-                                    : handshaking                  ? "closed: TLS handshake failed"
-                                                  : "closed: the client left after " + received;
+            const std::string why =
+                connection->failure != nullptr ? connection->failure
+                : handshaking                  ? "closed: TLS handshake failed"
+                              : "closed: the client left after " + receivedText(*connection);
             dropConnection(std::move(connection), why);
         } else if (handshaking && now >= connection->handshakeDeadline) {
             dropConnection(std::move(connection), "closed: no TLS handshake within the deadline");
         } else if (now >= connection->deadline) {
-            dropConnection(std::move(connection),
-                           "closed: no whole record within the deadline (" + received + ")");
+            const std::string why =
+                "closed: no whole record within the deadline (" + receivedText(*connection) + ")";
+            dropConnection(std::move(connection), why);
         } else {
             still.push_back(std::move(connection));
         }

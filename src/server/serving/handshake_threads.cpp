@@ -42,6 +42,7 @@ void KestoServer::stopHandshakers() {
     }
     for (Connection* connection : m_handshakesDone) connection->withHandshaker = false;
     m_handshakesDone.clear();
+    m_noStalledHandshake.fill(false);  // those given back may be stalled
 }
 
 void KestoServer::offerHandshake(Connection& connection) {
@@ -107,6 +108,7 @@ void KestoServer::takeBackHandshakes() {
     for (Connection* connection : done) {
         connection->withHandshaker = false;
         if (connection->stage == Connection::Stage::Record) handshakeEnded(*connection);
+        m_noStalledHandshake[static_cast<std::size_t>(connection->kind)] = false;
     }
 }
 

@@ -178,6 +178,9 @@ private:
     // The phones' port's handshakes per address group, and whether connections wait for room.
     std::map<std::string, std::size_t> m_phoneHandshakes;
     bool m_phonesWaiting = false;
+    // Per port: a search for a stalled handshake to close found none. Only a handshake that
+    // went on (and may now wait for its client) can be one, so until then none is searched.
+    std::array<bool, kRequestKinds> m_noStalledHandshake{};
 
     // The handshakes' cryptography on threads of their own, one per core (none on one core):
     // the loop offers a connection whose handshake has bytes to go on with, a thread takes it
