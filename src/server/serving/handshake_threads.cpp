@@ -58,6 +58,9 @@ void KestoServer::offerHandshake(Connection& connection) {
 void KestoServer::handshakerMain() {
     for (;;) {
         Connection* connection = nullptr;
+        // The loop is woken when the handshakes it is to take back were none: it takes them all
+        // at once, so a thread adding to those it has not taken yet need not wake it again.
+        bool wake = false;
         {
             std::unique_lock lock(m_handshakeMutex);
             m_handshakeReady.wait(lock, [this] {
@@ -65,14 +68,18 @@ void KestoServer::handshakerMain() {
                        !m_handshakesWaiting.empty();
             });
             if (m_handshakersStopping) return;
+            const bool noneDone = m_handshakesDone.empty();
             connection = nextHandshake();
+            wake = noneDone && !m_handshakesDone.empty();
         }
         if (connection != nullptr) {
             continueTls(*connection);
             connection->helloAnswered = true;
             std::lock_guard lock(m_handshakeMutex);
+            wake = wake || m_handshakesDone.empty();
             m_handshakesDone.push_back(connection);
         }
+        if (!wake) continue;
         const char byte = 1;
         [[maybe_unused]] const auto ignored = ::write(m_wakeWrite, &byte, 1);
     }
