@@ -18,6 +18,7 @@
 #include "bench_sizes.h"
 #include "bench_target.h"
 #include "loopback.h"
+#include "nginx_config.h"
 #include "phone_fetches.h"
 #include "server_processes.h"
 #include "site_files.h"
@@ -41,15 +42,7 @@ std::string macOf(std::size_t index) {
 
 std::string nginxConfig(const fs::path& prefix, const fs::path& folder, std::uint16_t port,
                         const TlsFiles& tls, const fs::path& ca) {
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    const std::string at = prefix.string();
-    std::string config = "worker_processes " + std::to_string(workers) + ";\ndaemon off;\npid " +
-                         at + "/nginx.pid;\nerror_log " + at +
-                         "/error.log;\nevents { worker_connections 32768; }\nhttp {\n"
-                         "  access_log " +
-                         at + "/access.log;\n";
-    for (const char* temporary : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        config += std::string("  ") + temporary + "_temp_path " + at + "/" + temporary + ";\n";
+    std::string config = nginxConfigStart(prefix);
     // The certificate's common name tells the phone; its file is the only one of a phone's
     // it may have.
     config +=

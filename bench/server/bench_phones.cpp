@@ -26,6 +26,7 @@
 #include "kesto_requests.h"
 #include "kestod_fixture.h"
 #include "loopback.h"
+#include "nginx_config.h"
 #include "phone_fetches.h"
 #include "server_processes.h"
 #include "tls_phones.h"
@@ -81,15 +82,8 @@ void registerPhones(const KestodFixture& server, std::size_t phones) {
 
 std::string nginxConfig(const fs::path& prefix, std::uint16_t port, const TlsFiles& tls,
                         const fs::path& ca, std::size_t phones) {
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    const std::string at = prefix.string();
-    std::string config = "worker_processes " + std::to_string(workers) + ";\ndaemon off;\npid " +
-                         at + "/nginx.pid;\nerror_log " + at +
-                         "/error.log;\nevents { worker_connections 32768; }\nhttp {\n"
-                         "  access_log " +
-                         at + "/access.log;\n  map_hash_max_size 65536;\n";
-    for (const char* temporary : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        config += std::string("  ") + temporary + "_temp_path " + at + "/" + temporary + ";\n";
+    std::string config = nginxConfigStart(prefix);
+    config += "  map_hash_max_size 65536;\n";
     config +=
         "  map $ssl_client_s_dn $phone_mac {\n"
         "    \"~CN=SEP(?<mac>[0-9a-f]{12})\" $mac;\n    default none;\n  }\n"

@@ -183,6 +183,22 @@ ssize_t receiveRequest(int socket, char* buffer, std::size_t size, Endpoint& pee
     return got;
 }
 
+namespace {
+
+// Puts info in message's control part as the one ancillary item of that level and type.
+template <typename Info>
+void attachControl(msghdr& message, char* control, int level, int type, const Info& info) {
+    message.msg_control = control;
+    message.msg_controllen = CMSG_SPACE(sizeof(Info));
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = level;
+    header->cmsg_type = type;
+    header->cmsg_len = CMSG_LEN(sizeof(Info));
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+}
+
+}  // namespace
+
 void sendFromListening(int socket, std::string_view packet, const Endpoint& peer) {
     iovec bytes{const_cast<char*>(packet.data()), packet.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))]{};
@@ -192,27 +208,15 @@ void sendFromListening(int socket, std::string_view packet, const Endpoint& peer
     message.msg_iov = &bytes;
     message.msg_iovlen = 1;
     if (peer.reached.ss_family == AF_INET6) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IPV6;
-        header->cmsg_type = IPV6_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
         in6_pktinfo info{};
         const auto& reached = reinterpret_cast<const sockaddr_in6&>(peer.reached);
         info.ipi6_addr = reached.sin6_addr;
         info.ipi6_ifindex = reached.sin6_scope_id;
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        attachControl(message, control, IPPROTO_IPV6, IPV6_PKTINFO, info);
     } else if (peer.reached.ss_family == AF_INET) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         info.ipi_spec_dst = reinterpret_cast<const sockaddr_in&>(peer.reached).sin_addr;
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        attachControl(message, control, IPPROTO_IP, IP_PKTINFO, info);
     }
     ::sendmsg(socket, &message, MSG_DONTWAIT);
 }
