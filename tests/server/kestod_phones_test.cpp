@@ -4,6 +4,8 @@
 // PostgreSQL by a second instance), and a valid phone answered beside a flood of bad
 // certificates from its own address.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "kestod_fixture.h"
 #include "openssl_certificates.h"
 #include "temp_dir.h"
+#include "tls_test_client.h"
 #include "wait_until.h"
 #include "wire/device_listing.h"
 
@@ -200,6 +203,46 @@ TEST_F(KestodPhonesTest, AValidPhoneIsAnsweredBesideAFloodOfBadCertificatesFromI
     std::size_t lines = 0;
     for (std::size_t at = 0; (at = log.find("certificate refused", at)) != log.npos; ++at) ++lines;
     EXPECT_LE(lines, 3u) << "a flood's refusals are counted, not logged one by one:\n" << log;
+}
+
+// A phone slow to answer the server's hello is not closed for newcomers while it has been
+// silent for less than a sixth of the handshake's time: past the port's handshakes under way, a
+// newcomer waits for room, and gets it once the phone is done.
+TEST_F(KestodPhonesTest, ASlowPhoneKeepsItsHandshakeWhileNewcomersWaitForRoom) {
+    KestodFixture server(
+        KestodOptions{.serveArguments = {"--handshake-ms", "30000", "--deadline-ms", "60000"},
+                      .phoneCas = {phonesCa.certificate}});
+    registerPhone(server);
+    const std::string ca = server.caCertPath().string();
+    SteppedTls slowPhone("127.0.0.1", server.phonePort(), ca, phone.certificate, phone.key);
+    ASSERT_TRUE(slowPhone.answered());
+    // The port's other 511 handshakes under way, each one's hello answered, from addresses
+    // that stay under the cap per address.
+    constexpr int kMostHandshaking = 512;
+    std::vector<int> stalled;
+    for (int i = 0; i + 1 < kMostHandshaking; ++i) {
+        const std::string source = "127.0.9." + std::to_string(10 + i / 60);
+        const int fd =
+            sendHelloAndStall("127.0.0.1", server.phonePort(), {.sourceAddress = source});
+        ASSERT_GE(fd, 0);
+        stalled.push_back(fd);
+    }
+    // Nothing answers the newcomer while the port is full of young handshakes.
+    const int newcomer = sendHelloAndStall(
+        "127.0.0.1", server.phonePort(),
+        {.sourceAddress = "127.0.9.99", .timeout = std::chrono::milliseconds(1000)});
+    ASSERT_GE(newcomer, 0);
+    pollfd waiting{.fd = newcomer, .events = POLLIN, .revents = 0};
+    EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the newcomer waits for room";
+
+    const ExchangeOutcome asked =
+        slowPhone.finish("GET /phone/001a2b3c4d5e HTTP/1.1\r\nHost: kestod\r\n\r\n");
+    EXPECT_TRUE(asked.handshakeDone) << asked.error;
+    EXPECT_EQ(asked.reply.rfind("HTTP/1.1 302", 0), 0u) << asked.reply;
+    EXPECT_EQ(::poll(&waiting, 1, 20'000), 1) << "the newcomer is answered once there is room";
+    ::close(newcomer);
+    for (const int fd : stalled) ::close(fd);
+    EXPECT_EQ(server.log().find("make room"), std::string::npos) << server.log();
 }
 
 TEST_F(KestodPhonesTest, TwoInstancesOnOneDatabaseSeeEachOthersAnswers) {

@@ -50,6 +50,27 @@ SSL_CTX* clientContext(const std::string& caFile) {
     return context;
 }
 
+// Reads the server's bytes into outcome until it closes or the time-out passes.
+void readUntilClosed(SSL* ssl, int fd, const ClientOptions& options, ExchangeOutcome& outcome) {
+    const auto deadline = Clock::now() + options.timeout;
+    char buffer[64];
+    for (;;) {
+        pollfd waitFor{fd, POLLIN, 0};
+        if (SSL_pending(ssl) == 0 && ::poll(&waitFor, 1, remainingMs(deadline)) <= 0) {
+            if (outcome.error.empty()) outcome.error = "time-out";
+            break;
+        }
+        const int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n > 0) {
+            outcome.reply.append(buffer, static_cast<std::size_t>(n));
+            outcome.replied = true;
+            continue;
+        }
+        outcome.closedByServer = true;
+        break;
+    }
+}
+
 // Runs an SSL call on a blocking socket that has a receive time-out set.
 template <typename Call>
 ExchangeOutcome run(const std::string& address, std::uint16_t port, const std::string& caFile,
@@ -75,24 +96,8 @@ ExchangeOutcome run(const std::string& address, std::uint16_t port, const std::s
         return outcome;
     }
     outcome.handshakeDone = true;
-    const auto deadline = Clock::now() + options.timeout;
     if (!afterHandshake(ssl.get())) outcome.error = "write failed";
-    char buffer[64];
-    for (;;) {
-        pollfd waitFor{fd, POLLIN, 0};
-        if (SSL_pending(ssl.get()) == 0 && ::poll(&waitFor, 1, remainingMs(deadline)) <= 0) {
-            if (outcome.error.empty()) outcome.error = "time-out";
-            break;
-        }
-        const int n = SSL_read(ssl.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            outcome.reply.append(buffer, static_cast<std::size_t>(n));
-            outcome.replied = true;
-            continue;
-        }
-        outcome.closedByServer = true;
-        break;
-    }
+    readUntilClosed(ssl.get(), fd, options, outcome);
     ERR_clear_error();
     ssl.reset();
     ::close(fd);
@@ -188,6 +193,66 @@ int sendHelloAndStall(const std::string& address, std::uint16_t port,
     pollfd answer{.fd = fd, .events = POLLIN, .revents = 0};
     ::poll(&answer, 1, static_cast<int>(options.timeout.count()));
     return fd;
+}
+
+SteppedTls::SteppedTls(const std::string& address, std::uint16_t port, const std::string& caFile,
+                       const std::string& certificate, const std::string& key,
+                       const ClientOptions& options)
+    : m_options(options) {
+    SSL_CTX* context = clientContext(caFile);
+    if (context == nullptr) return;
+    m_context = context;
+    if (!certificate.empty() &&
+        (SSL_CTX_use_certificate_chain_file(context, certificate.c_str()) != 1 ||
+         SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1)) {
+        ERR_clear_error();
+        return;
+    }
+    m_fd = connectTcp(address, port, options);
+    if (m_fd < 0) return;
+    SSL* ssl = SSL_new(context);
+    m_ssl = ssl;
+    SSL_set1_host(ssl, address.c_str());
+    // The hello is made into memory and sent by hand, so that nothing of the server's answer
+    // is read before finish(); then the socket takes over.
+    BIO* incoming = BIO_new(BIO_s_mem());
+    BIO* outgoing = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl, incoming, outgoing);
+    SSL_set_connect_state(ssl);
+    if (SSL_do_handshake(ssl) == 1) return;
+    char* hello = nullptr;
+    const long length = BIO_get_mem_data(outgoing, &hello);
+    if (length <= 0 || ::send(m_fd, hello, static_cast<std::size_t>(length), MSG_NOSIGNAL) !=
+                           static_cast<ssize_t>(length)) {
+        return;
+    }
+    SSL_set_fd(ssl, m_fd);
+    pollfd answer{.fd = m_fd, .events = POLLIN, .revents = 0};
+    m_answered = ::poll(&answer, 1, static_cast<int>(options.timeout.count())) == 1;
+}
+
+SteppedTls::~SteppedTls() {
+    SSL_free(static_cast<SSL*>(m_ssl));
+    SSL_CTX_free(static_cast<SSL_CTX*>(m_context));
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+ExchangeOutcome SteppedTls::finish(std::string_view bytes) {
+    ExchangeOutcome outcome;
+    auto* ssl = static_cast<SSL*>(m_ssl);
+    if (!m_answered || SSL_connect(ssl) != 1) {
+        ERR_clear_error();
+        outcome.error = m_answered ? "handshake failed" : "no answer to the hello";
+        return outcome;
+    }
+    outcome.handshakeDone = true;
+    if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) !=
+        static_cast<int>(bytes.size())) {
+        outcome.error = "write failed";
+    }
+    readUntilClosed(ssl, m_fd, m_options, outcome);
+    ERR_clear_error();
+    return outcome;
 }
 
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,

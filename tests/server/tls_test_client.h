@@ -61,6 +61,30 @@ std::string clientHello();
 int sendHelloAndStall(const std::string& address, std::uint16_t port,
                       const ClientOptions& options = {});
 
+// A client whose handshake goes in two steps: the hello, and the rest when the test says. In
+// between the server has answered the hello and waits for it, as for a phone that is slow
+// to work out its answer. With a certificate and its key when given.
+class SteppedTls {
+public:
+    SteppedTls(const std::string& address, std::uint16_t port, const std::string& caFile,
+               const std::string& certificate = {}, const std::string& key = {},
+               const ClientOptions& options = {});
+    ~SteppedTls();
+    SteppedTls(const SteppedTls&) = delete;
+    SteppedTls& operator=(const SteppedTls&) = delete;
+    // Whether the hello went and the server answered it.
+    bool answered() const { return m_answered; }
+    // Finishes the handshake, writes the bytes and reads until the server closes.
+    ExchangeOutcome finish(std::string_view bytes);
+
+private:
+    void* m_context = nullptr;  // SSL_CTX
+    void* m_ssl = nullptr;      // SSL
+    int m_fd = -1;
+    bool m_answered = false;
+    ClientOptions m_options;
+};
+
 // Like tlsExchange but writes the bytes one at a time, waiting between them.
 ExchangeOutcome tlsTrickle(const std::string& address, std::uint16_t port,
                            const std::string& caFile, std::string_view bytes,

@@ -33,6 +33,11 @@ constexpr std::size_t kMostHandshaking = 512;
 // How long a connection that finished its handshake may send nothing before a full port may
 // close it for another.
 constexpr std::chrono::seconds kSilentAfterHandshake{1};
+// How long a phone's handshake may wait for its client before a full phones' port may close it
+// for another, as a share of the handshake's deadline (500 ms of the default 3 s). A phone's
+// processor is slow and a busy site's network slower: one that is only working on its answer
+// is not closed for a newcomer, which waits for room instead.
+constexpr int kPhoneHandshakeSilenceShare = 6;
 
 std::size_t indexOf(RequestKind kind) {
     return static_cast<std::size_t>(kind);
@@ -183,6 +188,10 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
             if (forHandshake) return {};
             candidate.why = "closed: no handshake yet, to make room on a full port";
         } else {
+            if (forHandshake && kind == RequestKind::Phone &&
+                now - connection.lastBytes < phoneHandshakeSilence()) {
+                return {};
+            }
             candidate.unlessBytesWaiting = true;
             candidate.why = forHandshake
                                 ? "closed: stalled in its handshake, to make room for another"
@@ -201,6 +210,27 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
     }
     candidate.lastBytes = connection.lastBytes;
     return candidate;
+}
+
+Clock::duration KestoServer::phoneHandshakeSilence() const {
+    return m_settings.handshakeDeadline / kPhoneHandshakeSilenceShare;
+}
+
+// The earliest time one of the phones' port's handshakes under way has been silent long
+// enough to be closed for another (the loop's own handshakes: those with a handshake thread
+// are taken back, and looked at again, as they come).
+Clock::time_point KestoServer::ripeningAt(Clock::time_point now) const {
+    const Clock::duration silence = phoneHandshakeSilence();
+    Clock::time_point earliest = now + silence;
+    for (const auto& connection : m_open) {
+        if (connection == nullptr || connection->kind != RequestKind::Phone ||
+            connection->withHandshaker || connection->ssl == nullptr ||
+            connection->stage != Connection::Stage::Handshake) {
+            continue;
+        }
+        earliest = std::min(earliest, connection->lastBytes + silence);
+    }
+    return earliest;
 }
 
 // Closes the connection of this port that roomCandidate ranks first; false when there is none.
@@ -230,7 +260,10 @@ bool KestoServer::makeRoom(RequestKind kind, Clock::time_point now, bool tlsStar
         chosen = std::find_if_not(ranked.begin(), ranked.end(), kept);
     }
     if (chosen == ranked.end()) {
-        if (tlsStarted) m_noStalledHandshake[indexOf(kind)] = true;
+        if (tlsStarted) {
+            m_noStalledHandshake[indexOf(kind)] = true;
+            if (kind == RequestKind::Phone) m_phoneHandshakesRipen = ripeningAt(now);
+        }
         return false;
     }
     std::unique_ptr<Connection> closed = std::move(*chosen->second);  // the sweep forgets it
@@ -287,7 +320,8 @@ void KestoServer::handshakeEnded(const Connection& connection) {
 
 // Phones' connections that waited for their address's handshakes start theirs, in the order
 // they came, as far as the cap lets them.
-void KestoServer::startWaitingHandshakes() {
+void KestoServer::startWaitingHandshakes(Clock::time_point now) {
+    if (now >= m_phoneHandshakesRipen) m_noStalledHandshake[indexOf(RequestKind::Phone)] = false;
     m_phonesWaiting = false;
     for (auto& connection : m_open) {
         if (connection == nullptr || !connection->waitingForRoom) continue;
@@ -480,7 +514,7 @@ void KestoServer::finish(std::unique_ptr<Connection> connection) {
 // Hands whole records to the workers and drops what failed or ran out of time. A partial
 // record is logged by its length only: its fields may hold anything, a password included.
 void KestoServer::sweep(Clock::time_point now) {
-    if (m_phonesWaiting) startWaitingHandshakes();
+    if (m_phonesWaiting) startWaitingHandshakes(now);
     std::vector<std::unique_ptr<Connection>> still;
     still.reserve(m_open.size());
     for (auto& connection : m_open) {

@@ -135,7 +135,7 @@ private:
     // the port's handshakes under way (making room of a stalled one if need be).
     bool phoneHandshakeRoom(const Connection& connection);
     void handshakeEnded(const Connection& connection);
-    void startWaitingHandshakes();
+    void startWaitingHandshakes(Clock::time_point now);
     void dispatch(std::unique_ptr<Connection> connection);
     void dropConnection(std::unique_ptr<Connection> connection, const std::string& why);
     void wakeLoop() noexcept;
@@ -148,6 +148,8 @@ private:
                                                Clock::time_point now, bool forHandshake,
                                                const PortCount& port) const;
     bool makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted);
+    Clock::time_point ripeningAt(Clock::time_point now) const;
+    Clock::duration phoneHandshakeSilence() const;
     void release(RequestKind kind, const std::string& group);
     void rememberLogin(const std::string& group);
     void workerMain(AccountStore& store);
@@ -181,6 +183,9 @@ private:
     // Per port: a search for a stalled handshake to close found none. Only a handshake that
     // went on (and may now wait for its client) can be one, so until then none is searched.
     std::array<bool, kRequestKinds> m_noStalledHandshake{};
+    // When, after such a search on the phones' port, a handshake found too recently silent to
+    // close will have been silent long enough: the search is made again from then.
+    Clock::time_point m_phoneHandshakesRipen{};
 
     // The handshakes' cryptography on threads of their own, one per core (none on one core):
     // the loop offers a connection whose handshake has bytes to go on with, a thread takes it
