@@ -5,6 +5,7 @@
 // certificates from its own address.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,10 +39,11 @@ PhoneReply askAsPhone(const KestodFixture& server, const std::string& path,
         phone.certificate.empty()
             ? ""
             : " --cert " + shellQuote(phone.certificate) + " --key " + shellQuote(phone.key);
-    const std::string output = runCommand(
-        "curl -s --path-as-is --cacert " + shellQuote(server.caCertPath().string()) + certificate +
-        " -o " + shellQuote((scratch / "body").string()) + " -w '%{http_code} %{redirect_url}' " +
-        shellQuote("https://127.0.0.1:" + std::to_string(server.phonePort()) + path));
+    const std::string output =
+        runCommand("curl -s --max-time 60 --path-as-is --cacert " +
+                   shellQuote(server.caCertPath().string()) + certificate + " -o " +
+                   shellQuote((scratch / "body").string()) + " -w '%{http_code} %{redirect_url}' " +
+                   shellQuote("https://127.0.0.1:" + std::to_string(server.phonePort()) + path));
     PhoneReply reply;
     reply.status = std::atoi(output.c_str());
     const auto space = output.find(' ');
@@ -243,6 +245,33 @@ TEST_F(KestodPhonesTest, ASlowPhoneKeepsItsHandshakeWhileNewcomersWaitForRoom) {
     ::close(newcomer);
     for (const int fd : stalled) ::close(fd);
     EXPECT_EQ(server.log().find("make room"), std::string::npos) << server.log();
+}
+
+// More hellos waiting for room than the port has handshakes under way is a flood: the longest
+// silent handshakes are closed for the newcomers at once, however young, and a phone that
+// comes behind the flood is answered within curl's time rather than after the silence.
+TEST_F(KestodPhonesTest, BehindAFloodOfHellosTheLongestSilentHandshakesGoAtOnce) {
+    KestodFixture server(
+        KestodOptions{.serveArguments = {"--handshake-ms", "600000", "--deadline-ms", "600000"},
+                      .phoneCas = {phonesCa.certificate}});
+    registerPhone(server);
+    constexpr int kMostHandshaking = 512;
+    const std::string hello = clientHello();
+    ASSERT_FALSE(hello.empty());
+    std::vector<int> flood;
+    for (int i = 0; i < 2 * kMostHandshaking + 8; ++i) {
+        const std::string source = "127.0.10." + std::to_string(10 + i / 60);
+        const int fd = connectTcp("127.0.0.1", server.phonePort(), {.sourceAddress = source});
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(hello.size()));
+        flood.push_back(fd);
+    }
+    EXPECT_EQ(askAsPhone(server, "/phone/001a2b3c4d5e", phone).status, 302);
+    for (const int fd : flood) ::close(fd);
+    EXPECT_NE(server.log().find("stalled in its handshake, to make room for another"),
+              std::string::npos)
+        << server.log();
 }
 
 TEST_F(KestodPhonesTest, TwoInstancesOnOneDatabaseSeeEachOthersAnswers) {

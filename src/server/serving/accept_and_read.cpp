@@ -36,7 +36,10 @@ constexpr std::chrono::seconds kSilentAfterHandshake{1};
 // How long a phone's handshake may wait for its client before a full phones' port may close it
 // for another, as a share of the handshake's deadline (500 ms of the default 3 s). A phone's
 // processor is slow and a busy site's network slower: one that is only working on its answer
-// is not closed for a newcomer, which waits for room instead.
+// is not closed for a newcomer, which waits for room instead. Past as many newcomers waiting
+// as there are handshakes under way, and until none waits, the port is flooded with hellos:
+// then the longest silent handshake goes at once, as on the technicians' ports, so that
+// waiting phones are not stuck behind a flood's hellos for the silence each.
 constexpr int kPhoneHandshakeSilenceShare = 6;
 
 std::size_t indexOf(RequestKind kind) {
@@ -213,22 +216,32 @@ std::optional<KestoServer::RoomCandidate> KestoServer::roomCandidate(const Conne
 }
 
 Clock::duration KestoServer::phoneHandshakeSilence() const {
+    if (m_helloFlood) return Clock::duration::zero();
     return m_settings.handshakeDeadline / kPhoneHandshakeSilenceShare;
 }
 
-// The earliest time one of the phones' port's handshakes under way has been silent long
-// enough to be closed for another (the loop's own handshakes: those with a handshake thread
-// are taken back, and looked at again, as they come).
+// A flood of hellos begins when more connections wait for room than there are handshakes under
+// way, and ends when none waits any more.
+void KestoServer::countWaitingPhone(int change) {
+    m_phonesWaitingCount += static_cast<std::size_t>(change);
+    if (m_phonesWaitingCount > kMostHandshaking) m_helloFlood = true;
+    if (m_phonesWaitingCount == 0) m_helloFlood = false;
+}
+
+// The earliest time one of the phones' port's handshakes under way, too recently silent now,
+// will have been silent long enough to be closed for another; the end of time when none will
+// (those of a handshake thread, or with bytes waiting, are looked at again as they move on).
 Clock::time_point KestoServer::ripeningAt(Clock::time_point now) const {
     const Clock::duration silence = phoneHandshakeSilence();
-    Clock::time_point earliest = now + silence;
+    Clock::time_point earliest = Clock::time_point::max();
     for (const auto& connection : m_open) {
         if (connection == nullptr || connection->kind != RequestKind::Phone ||
             connection->withHandshaker || connection->ssl == nullptr ||
             connection->stage != Connection::Stage::Handshake) {
             continue;
         }
-        earliest = std::min(earliest, connection->lastBytes + silence);
+        const Clock::time_point ripe = connection->lastBytes + silence;
+        if (ripe > now) earliest = std::min(earliest, ripe);
     }
     return earliest;
 }
@@ -330,6 +343,7 @@ void KestoServer::startWaitingHandshakes(Clock::time_point now) {
             continue;
         }
         connection->waitingForRoom = false;
+        countWaitingPhone(-1);
         advance(*connection);
     }
 }
@@ -394,6 +408,7 @@ void KestoServer::advance(Connection& connection) {
         }
         if (!phoneHandshakeRoom(connection)) {
             connection.waitingForRoom = true;
+            countWaitingPhone(+1);
             m_phonesWaiting = true;
             return;
         }
@@ -503,6 +518,7 @@ void KestoServer::noteRefusal(const std::string& peer, std::uint16_t port, Clock
 void KestoServer::finish(std::unique_ptr<Connection> connection) {
     const std::string group = connection->group;
     const RequestKind kind = connection->kind;
+    if (connection->waitingForRoom) countWaitingPhone(-1);
     // Only the event loop finishes a connection in its handshake: the workers' are past it.
     if (connection->ssl != nullptr && connection->stage == Connection::Stage::Handshake) {
         handshakeEnded(*connection);

@@ -150,6 +150,7 @@ private:
     bool makeRoom(RequestKind kind, Clock::time_point now, bool tlsStarted);
     Clock::time_point ripeningAt(Clock::time_point now) const;
     Clock::duration phoneHandshakeSilence() const;
+    void countWaitingPhone(int change);
     void release(RequestKind kind, const std::string& group);
     void rememberLogin(const std::string& group);
     void workerMain(AccountStore& store);
@@ -180,6 +181,8 @@ private:
     // The phones' port's handshakes per address group, and whether connections wait for room.
     std::map<std::string, std::size_t> m_phoneHandshakes;
     bool m_phonesWaiting = false;
+    std::size_t m_phonesWaitingCount = 0;  // connections waiting for room to start a handshake
+    bool m_helloFlood = false;             // see countWaitingPhone
     // Per port: a search for a stalled handshake to close found none. Only a handshake that
     // went on (and may now wait for its client) can be one, so until then none is searched.
     std::array<bool, kRequestKinds> m_noStalledHandshake{};
