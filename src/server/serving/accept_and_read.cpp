@@ -36,11 +36,14 @@ constexpr std::chrono::seconds kSilentAfterHandshake{1};
 // How long a phone's handshake may wait for its client before a full phones' port may close it
 // for another, as a share of the handshake's deadline (500 ms of the default 3 s). A phone's
 // processor is slow and a busy site's network slower: one that is only working on its answer
-// is not closed for a newcomer, which waits for room instead. Past as many newcomers waiting
-// as there are handshakes under way, and until none waits, the port is flooded with hellos:
-// then the longest silent handshake goes at once, as on the technicians' ports, so that
-// waiting phones are not stuck behind a flood's hellos for the silence each.
+// is not closed for a newcomer, which waits for room instead.
 constexpr int kPhoneHandshakeSilenceShare = 6;
+// Past this many newcomers waiting, and until none waits, the phones' port is flooded with
+// hellos faster than its handshakes' silence lets them through (a hello costs its sender
+// nothing when replayed): then the longest silent handshake goes at once, as on the
+// technicians' ports, so that phones are not stuck behind the flood's hellos. Clients merely
+// slow to go on (a busy network, phones starting all at once) wait far fewer than this.
+constexpr std::size_t kHelloFloodWaiting = 4 * kMostHandshaking;
 
 std::size_t indexOf(RequestKind kind) {
     return static_cast<std::size_t>(kind);
@@ -220,11 +223,15 @@ Clock::duration KestoServer::phoneHandshakeSilence() const {
     return m_settings.handshakeDeadline / kPhoneHandshakeSilenceShare;
 }
 
-// A flood of hellos begins when more connections wait for room than there are handshakes under
-// way, and ends when none waits any more.
+// A flood of hellos begins past kHelloFloodWaiting connections waiting for room, and ends when
+// none waits any more.
 void KestoServer::countWaitingPhone(int change) {
     m_phonesWaitingCount += static_cast<std::size_t>(change);
-    if (m_phonesWaitingCount > kMostHandshaking) m_helloFlood = true;
+    if (m_phonesWaitingCount > kHelloFloodWaiting && !m_helloFlood) {
+        m_helloFlood = true;
+        // Handshakes too young to close a moment ago may be closed now.
+        m_noStalledHandshake[indexOf(RequestKind::Phone)] = false;
+    }
     if (m_phonesWaitingCount == 0) m_helloFlood = false;
 }
 
