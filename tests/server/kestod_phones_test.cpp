@@ -25,6 +25,8 @@ namespace {
 
 constexpr const char* kPhoneMac = "001a2b3c4d5e";
 constexpr const char* kServerText = "http://127.0.0.1:8080/prov/";
+// The handshakes the phones' port has under way at most.
+constexpr int kMostHandshaking = 512;
 
 struct PhoneReply {
     int status = 0;
@@ -221,7 +223,6 @@ TEST_F(KestodPhonesTest, ASlowPhoneKeepsItsHandshakeWhileNewcomersWaitForRoom) {
     ASSERT_TRUE(slowPhone.answered());
     // The port's other 511 handshakes under way, each one's hello answered, from addresses
     // that stay under the cap per address.
-    constexpr int kMostHandshaking = 512;
     std::vector<int> stalled;
     for (int i = 0; i + 1 < kMostHandshaking; ++i) {
         const std::string source = "127.0.9." + std::to_string(10 + i / 60);
@@ -272,7 +273,6 @@ TEST_F(KestodPhonesTest, BehindAFloodOfHellosTheLongestSilentHandshakesGoAtOnce)
         KestodOptions{.serveArguments = {"--handshake-ms", "600000", "--deadline-ms", "600000"},
                       .phoneCas = {phonesCa.certificate}});
     registerPhone(server);
-    constexpr int kMostHandshaking = 512;
     constexpr int kFloodWaiting = 4 * kMostHandshaking;
     ASSERT_GE(net::raiseDescriptorLimit(), 2u * (kMostHandshaking + kFloodWaiting));
     std::vector<int> flood;

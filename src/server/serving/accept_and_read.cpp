@@ -342,13 +342,9 @@ void KestoServer::handshakeEnded(const Connection& connection) {
 // they came, as far as the cap lets them.
 void KestoServer::startWaitingHandshakes(Clock::time_point now) {
     if (now >= m_phoneHandshakesRipen) m_noStalledHandshake[indexOf(RequestKind::Phone)] = false;
-    m_phonesWaiting = false;
     for (auto& connection : m_open) {
         if (connection == nullptr || !connection->waitingForRoom) continue;
-        if (!phoneHandshakeRoom(*connection)) {
-            m_phonesWaiting = true;
-            continue;
-        }
+        if (!phoneHandshakeRoom(*connection)) continue;
         connection->waitingForRoom = false;
         countWaitingPhone(-1);
         advance(*connection);
@@ -416,7 +412,6 @@ void KestoServer::advance(Connection& connection) {
         if (!phoneHandshakeRoom(connection)) {
             connection.waitingForRoom = true;
             countWaitingPhone(+1);
-            m_phonesWaiting = true;
             return;
         }
         if (!startTls(connection)) {
@@ -537,7 +532,7 @@ void KestoServer::finish(std::unique_ptr<Connection> connection) {
 // Hands whole records to the workers and drops what failed or ran out of time. A partial
 // record is logged by its length only: its fields may hold anything, a password included.
 void KestoServer::sweep(Clock::time_point now) {
-    if (m_phonesWaiting) startWaitingHandshakes(now);
+    if (m_phonesWaitingCount > 0) startWaitingHandshakes(now);
     std::vector<std::unique_ptr<Connection>> still;
     still.reserve(m_open.size());
     for (auto& connection : m_open) {

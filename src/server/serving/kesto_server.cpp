@@ -299,7 +299,7 @@ support::Status KestoServer::run() {
         nearest = std::min(nearest, m_logBound.flush(Clock::now()));
         nearest = std::min(nearest, m_refusalTally.flush(Clock::now()));
         // Phones waiting for room get it when a stalled handshake has been silent long enough.
-        if (m_phonesWaiting) nearest = std::min(nearest, m_phoneHandshakesRipen);
+        if (m_phonesWaitingCount > 0) nearest = std::min(nearest, m_phoneHandshakesRipen);
         for (const auto& connection : m_open) {
             if (connection->waitingForRoom) {
                 fds.push_back(pollfd{-1, 0, 0});  // started when its address has room

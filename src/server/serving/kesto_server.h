@@ -178,11 +178,11 @@ private:
     // Owned by the event loop thread only.
     std::vector<std::unique_ptr<Connection>> m_open;
     std::array<std::size_t, kRequestKinds> m_handshaking{};  // per port, with TLS state made
-    // The phones' port's handshakes per address group, and whether connections wait for room.
+    // The phones' port's handshakes per address group, and the connections waiting for room to
+    // start one.
     std::map<std::string, std::size_t> m_phoneHandshakes;
-    bool m_phonesWaiting = false;
-    std::size_t m_phonesWaitingCount = 0;  // connections waiting for room to start a handshake
-    bool m_helloFlood = false;             // see countWaitingPhone
+    std::size_t m_phonesWaitingCount = 0;
+    bool m_helloFlood = false;  // see countWaitingPhone
     // Per port: a search for a stalled handshake to close found none. Only a handshake that
     // went on (and may now wait for its client) can be one, so until then none is searched.
     std::array<bool, kRequestKinds> m_noStalledHandshake{};
